@@ -1,0 +1,37 @@
+// quelvista-cli: the engine from the command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/commands.h"
+
+namespace {
+
+const char* kUsage =
+    "usage : quelvista-cli <commande> [options]\n"
+    "\n"
+    "commandes :\n"
+    "  header FICHIER\n"
+    "      lit l'en-tête d'une image et l'affiche en JSON\n"
+    "  process FICHIER [--step N] [--set CLE=VALEUR]... [--settings FICHIER.ini]\n"
+    "                  [--zone ZONES] [--out SORTIE.fts] [--planes SORTIE.raw]\n"
+    "      traite une image et affiche le résultat en JSON\n"
+    "  simulate --out DOSSIER [--frames N] [--width W] [--height H] [--seed S] [--hot-pixels]\n"
+    "      écrit des poses simulées d'un champ d'étoiles\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    std::fputs(kUsage, argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  const std::string command = argv[1];
+  const qvcli::Args args(argv + 2, argv + argc);
+  if (command == "header") return qvcli::CmdHeader(args);
+  if (command == "process") return qvcli::CmdProcess(args);
+  if (command == "simulate") return qvcli::CmdSimulate(args);
+  qvcli::Complain("commande inconnue : " + command);
+  std::fputs(kUsage, stderr);
+  return 2;
+}

@@ -1,0 +1,90 @@
+// Numeric conventions shared by every routine: rounding, checked integer
+// conversions, the leading-number parse and the number-to-text forms.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+// A run-time error of the program. Routines throw it inside their body and
+// catch it at their boundary, where they run their closing code and report
+// failure; it never crosses a routine's boundary.
+class RuntimeError : public std::runtime_error {
+ public:
+  RuntimeError(int number, const std::string& what) : std::runtime_error(what), number_(number) {}
+  int Number() const { return number_; }
+
+ private:
+  int number_;
+};
+
+// Error numbers used by the program.
+enum ErrorNumber : int {
+  kErrOverflow = 6,
+  kErrOutOfMemory = 7,
+  kErrSubscript = 9,
+  kErrDivisionByZero = 11,
+  kErrTypeMismatch = 13,
+  kErrFileNotFound = 53,
+  kErrBadFileName = 52,
+  kErrDiskFull = 61,
+  kErrInputPastEnd = 62,
+  kErrPermissionDenied = 70,
+  kErrPathAccess = 75,
+};
+
+[[noreturn]] void Raise(int number);
+
+// Nearest integer value, halves to even (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
+double RoundHalfEven(double v);
+// Largest integer value not above v (Int: -1.5 -> -2).
+double Int(double v);
+
+// Checked conversions: round half to even, then raise an overflow error when
+// the value does not fit (NaN does not fit anywhere).
+int16_t CInt(double v);
+int32_t CLng(double v);
+uint8_t CByte(double v);
+// Checked narrowing of an integer result (Long arithmetic overflow).
+int32_t CheckedLong(int64_t v);
+
+// The leading-number parse: leading blanks and tabs skipped, "." as decimal
+// point, an optional exponent; reading stops at the first character that
+// cannot continue a number; no number gives 0.
+double Val(std::string_view text);
+
+// Number conventions of the user's locale.
+struct NumLocale {
+  char decimal = '.';
+  char group = ',';
+  static NumLocale Dot() { return {'.', ','}; }
+  static NumLocale Comma() { return {',', ' '}; }
+  // The locale of the process environment (LC_NUMERIC).
+  static NumLocale FromEnvironment();
+};
+
+// Locale-aware text to number: blanks around the number allowed, group
+// separators ignored in the integer part, the locale's decimal separator,
+// an optional exponent. Anything else is a type-mismatch run-time error.
+double LocaleToDouble(std::string_view text, const NumLocale& loc);
+// Locale-aware number to text: the shortest form that reads back to the same
+// value (up to 15 significant digits, 7 for singles), no group separators.
+std::string LocaleFromDouble(double v, const NumLocale& loc);
+std::string LocaleFromSingle(float v, const NumLocale& loc);
+
+// Str: a leading blank for a non-negative number ("-" otherwise), "." as
+// decimal point, no 0 before the point, at most 15 (double) or 7 (single)
+// significant digits, no trailing zeros or point.
+std::string Str(double v);
+std::string StrSingle(float v);
+std::string Str(int64_t v);
+
+// Format(v, "0.0%") with the locale's decimal separator.
+std::string FormatPercent(double v, const NumLocale& loc);
+// Format(v, "0.0") with the locale's decimal separator.
+std::string FormatFixed1(double v, const NumLocale& loc);
+
+}  // namespace qv

@@ -1,0 +1,75 @@
+#include "core/paths.h"
+
+#include <glob.h>
+#include <sys/stat.h>
+
+#include <cctype>
+
+namespace qv {
+
+bool FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  glob_t g{};
+  const int rc = glob(path.c_str(), GLOB_NOSORT | GLOB_NOESCAPE, nullptr, &g);
+  bool found = false;
+  if (rc == 0) {
+    for (size_t i = 0; i < g.gl_pathc && !found; ++i) {
+      struct stat st {};
+      found = stat(g.gl_pathv[i], &st) == 0 && !S_ISDIR(st.st_mode);
+    }
+  }
+  globfree(&g);
+  return found;
+}
+
+std::string Trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && s[b] == ' ') ++b;
+  while (e > b && s[e - 1] == ' ') --e;
+  return std::string(s.substr(b, e - b));
+}
+
+std::string LCase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+size_t InStr(std::string_view s, std::string_view what, size_t start) {
+  if (start < 1 || start > s.size()) return 0;
+  if (what.empty()) return start;
+  const size_t p = s.find(what, start - 1);
+  return p == std::string_view::npos ? 0 : p + 1;
+}
+
+namespace {
+size_t LastSeparator(const std::string& t) {
+  for (size_t i = t.size(); i > 0; --i) {
+    const char c = t[i - 1];
+    if (c == '\\' || c == '/' || c == ':') return i;  // 1-based
+  }
+  return 0;
+}
+}  // namespace
+
+std::string PathFolder(std::string_view path) {
+  const std::string t = Trim(path);
+  const size_t p = LastSeparator(t);
+  return p ? t.substr(0, p) : std::string();
+}
+
+std::string PathName(std::string_view path) {
+  const std::string t = Trim(path);
+  const size_t p = LastSeparator(t);
+  return p ? t.substr(p) : t;
+}
+
+std::string FileKind(std::string_view path) {
+  const std::string tail = LCase(path.substr(path.size() > 4 ? path.size() - 4 : 0));
+  if (tail.empty()) return tail;
+  if (tail[0] == '.') return tail.substr(tail.size() > 3 ? tail.size() - 3 : 0);
+  return tail.substr(0, 3);
+}
+
+}  // namespace qv

@@ -1,0 +1,35 @@
+// Small path and comparison routines used throughout the program.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+// The larger (smaller) of a and b; b when they are equal.
+inline double MaxOf(double a, double b) { return a > b ? a : b; }
+inline double MinOf(double a, double b) { return a < b ? a : b; }
+
+// True when a file search finds at least one file matching the path
+// (wildcards allowed); false for an empty path.
+bool FileExists(const std::string& path);
+
+// Text up to and including the last "\", "/" or ":" of the trimmed path;
+// empty when there is none.
+std::string PathFolder(std::string_view path);
+// Text after that separator; the whole trimmed path when there is none.
+std::string PathName(std::string_view path);
+
+// Blanks (spaces only) removed at both ends.
+std::string Trim(std::string_view s);
+// ASCII lower case (accented letters of the single-byte code page pass unchanged).
+std::string LCase(std::string_view s);
+// 1-based position of `what` in `s` from position `start`, 0 when absent;
+// an empty `what` is found at `start` when s is not empty.
+size_t InStr(std::string_view s, std::string_view what, size_t start = 1);
+
+// The file kind by extension: the last four characters lower-cased; if the
+// first of them is "." the last three, otherwise the first three.
+std::string FileKind(std::string_view path);
+
+}  // namespace qv

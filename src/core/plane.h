@@ -1,0 +1,97 @@
+// A 2-D array indexed (x, y) from 0, x varying fastest so that one file row
+// is contiguous. Sizes are kept as upper bounds (W - 1, H - 1); an empty
+// plane has upper bounds -1.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "core/numeric.h"
+
+namespace qv {
+
+template <class T>
+class Plane {
+ public:
+  Plane() = default;
+  Plane(int ub1, int ub2) { Redim(ub1, ub2); }
+
+  // Re-dimension to (0..ub1, 0..ub2) with every element 0.
+  void Redim(int ub1, int ub2) {
+    CheckBounds(ub1, ub2);
+    std::vector<T> fresh;
+    Allocate(fresh, Count(ub1, ub2));
+    data_.swap(fresh);
+    ub1_ = ub1;
+    ub2_ = ub2;
+  }
+
+  // Re-dimension keeping the elements that lie inside both shapes.
+  void RedimPreserve(int ub1, int ub2) {
+    CheckBounds(ub1, ub2);
+    std::vector<T> fresh;
+    Allocate(fresh, Count(ub1, ub2));
+    const int w = std::min(ub1, ub1_) + 1, h = std::min(ub2, ub2_) + 1;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) fresh[static_cast<size_t>(y) * (ub1 + 1) + x] = (*this)(x, y);
+    data_.swap(fresh);
+    ub1_ = ub1;
+    ub2_ = ub2;
+  }
+
+  // Release the storage; the plane becomes empty.
+  void Erase() {
+    std::vector<T>().swap(data_);
+    ub1_ = ub2_ = -1;
+  }
+
+  int UBound1() const { return ub1_; }
+  int UBound2() const { return ub2_; }
+  int Width() const { return ub1_ + 1; }
+  int Height() const { return ub2_ + 1; }
+  bool Empty() const { return data_.empty(); }
+  size_t Size() const { return data_.size(); }
+  // True when the plane is dimensioned as W x H.
+  bool HasSize(int w, int h) const { return !Empty() && Width() == w && Height() == h; }
+
+  T& operator()(int x, int y) { return data_[static_cast<size_t>(y) * Width() + x]; }
+  const T& operator()(int x, int y) const { return data_[static_cast<size_t>(y) * Width() + x]; }
+
+  // Bounds-checked access: a subscript outside the plane is a run-time error.
+  T& At(int x, int y) {
+    if (x < 0 || y < 0 || x > ub1_ || y > ub2_) Raise(kErrSubscript);
+    return (*this)(x, y);
+  }
+  const T& At(int x, int y) const { return const_cast<Plane*>(this)->At(x, y); }
+
+  T* Row(int y) { return data_.data() + static_cast<size_t>(y) * Width(); }
+  const T* Row(int y) const { return data_.data() + static_cast<size_t>(y) * Width(); }
+  T* Data() { return data_.data(); }
+  const T* Data() const { return data_.data(); }
+
+  void Fill(T v) { std::fill(data_.begin(), data_.end(), v); }
+  bool operator==(const Plane& o) const { return ub1_ == o.ub1_ && ub2_ == o.ub2_ && data_ == o.data_; }
+
+ private:
+  static void CheckBounds(int ub1, int ub2) {
+    if (ub1 < 0 || ub2 < 0) Raise(kErrSubscript);
+  }
+  static size_t Count(int ub1, int ub2) { return (static_cast<size_t>(ub1) + 1) * (static_cast<size_t>(ub2) + 1); }
+  static void Allocate(std::vector<T>& v, size_t n) {
+    try {
+      v.assign(n, T{});
+    } catch (const std::bad_alloc&) {
+      Raise(kErrOutOfMemory);
+    } catch (const std::length_error&) {
+      Raise(kErrOutOfMemory);
+    }
+  }
+
+  std::vector<T> data_;
+  int ub1_ = -1, ub2_ = -1;
+};
+
+}  // namespace qv

@@ -1,0 +1,122 @@
+// All process-wide state of the program. The program has exactly one
+// Session; every test makes its own.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/numeric.h"
+#include "core/options.h"
+#include "core/plane.h"
+#include "platform/platform.h"
+
+namespace qv {
+
+// One slot of the image list. Slot 0 is used while a master file is read.
+struct ImageEntry {
+  // Header fields, filled by the readers.
+  std::string ImgFile;
+  int16_t ImgNaxis = 0;
+  int16_t ImgNaxis1 = 0;
+  int16_t ImgNaxis2 = 0;
+  int16_t ImgNaxis3 = 0;
+  int32_t ImgBzero = 0;
+  uint8_t ImgFlags = 0;
+  int16_t ImgBitpix = 0;  // 0: header not read yet
+  int32_t ImgDataPos = 0;  // 1-based position of the first data byte
+  // Measurement and registration fields; positions are fractions of the
+  // processed image's upper bounds.
+  double ImgGuideX = 0, ImgGuideY = 0;
+  double ImgRefX = 0, ImgRefY = 0;
+  uint8_t ImgRot = 0;
+  double ImgRotX = 0, ImgRotY = 0;
+  uint8_t ImgNewRot = 0;
+  double ImgNewRotX = 0, ImgNewRotY = 0;
+  double ImgShiftX = 0, ImgShiftY = 0;
+  double ImgAngle = 0;
+  uint8_t ImgRegFlags = 0;
+  uint8_t ImgChecked = 0;
+  std::string ImgZone;
+};
+
+// Processing options and their defaults on a fresh settings store.
+struct Options {
+  int32_t UseMask = 0;
+  int32_t CalcThr = 100;
+  int16_t CalcSize = 2;
+  int32_t MaskThr = 1000;
+  int16_t MaskSize = 3;
+  int16_t GradRatio = 5;
+  std::string MaskFile, DarkFile, FlatFile;
+  std::array<std::string, 3> ColorText{"_HA", "_SII", "_OIII"};
+  std::array<int16_t, 3> ColorChk{0, 0, 0};
+
+  bool Has(int32_t bits) const { return (UseMask & bits) != 0; }
+};
+
+constexpr int kHistoBins = 2049;  // Histo is indexed 0..2048
+
+class Session {
+ public:
+  explicit Session(Platform platform);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Services of the machine.
+  Platform platform;
+  NumLocale locale = NumLocale::Dot();
+
+  // The current image.
+  Plane<int32_t> PicR, PicG, PicB;
+  bool HasR = false, HasG = false, HasB = false;
+  std::array<int32_t, kHistoBins> Histo{};
+  int32_t HistoMax = 0;
+  double LevelMin = 0, LevelMax = 0, LevelLow = 0, LevelHigh = 0;
+
+  // Calibration masters.
+  Plane<int32_t> DarkR, DarkG, DarkB;
+  Plane<int32_t> FlatPic;
+  double FlatMean = 0;
+  Plane<uint8_t> HotMask;
+  bool UseHotMask = false, UseDark = false, UseFlat = false;
+
+  // A decoded raster picture, 0x00RRGGBB, y 0 at the top.
+  Plane<int32_t> PicPixels;
+
+  // The image list, slots 0..n.
+  std::vector<ImageEntry> Img;
+
+  Options opt;
+
+  // Destination accumulator: value = sum / weight where weight > 0.
+  Plane<float> DestSumR, DestSumG, DestSumB;
+  Plane<float> DestWeightR, DestWeightG, DestWeightB;
+
+  // Gradient grid of the last gradient removal: 1 for a cell with samples.
+  Plane<uint8_t> GradMask;
+
+  // The image being shown in the main window (0: none).
+  int16_t CurPic = 0;
+  // 0 idle, 1 running, 2 stop requested.
+  int16_t RunState = 0;
+
+  // Why the last ProcessPic failed, in words for the user (empty after a
+  // success). Diagnostic only: no routine reads it.
+  std::string ProcessError;
+
+  // Resize every per-image table to 0..n keeping the existing entries.
+  void ResizeImageArrays(int n);
+  // Number of list images (upper bound of the tables).
+  int ImageCount() const { return static_cast<int>(Img.size()) - 1; }
+  ImageEntry& Entry(int index);
+
+  // Let the event loop run.
+  void DoEvents() {
+    if (platform.events) platform.events->Yield();
+  }
+  bool StopRequested() const { return RunState == 2; }
+};
+
+}  // namespace qv

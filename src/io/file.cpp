@@ -1,0 +1,58 @@
+#include "io/file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+#include "core/numeric.h"
+#include "core/paths.h"
+
+namespace qv {
+
+void BinaryFile::OpenRead(const std::string& path) {
+  Close();
+  f_ = std::fopen(path.c_str(), "rb");
+  if (!f_) Raise(errno == ENOENT ? kErrFileNotFound : kErrPathAccess);
+}
+
+void BinaryFile::Close() {
+  if (f_) std::fclose(f_);
+  f_ = nullptr;
+}
+
+int64_t BinaryFile::Length() {
+  if (!f_ || std::fseek(f_, 0, SEEK_END) != 0) Raise(kErrBadFileName);
+  const long n = std::ftell(f_);
+  if (n < 0) Raise(kErrBadFileName);
+  return n;
+}
+
+size_t BinaryFile::ReadAt(int64_t offset, void* dst, size_t n) {
+  if (!f_ || offset < 0 || std::fseek(f_, offset, SEEK_SET) != 0) Raise(kErrBadFileName);
+  return std::fread(dst, 1, n, f_);
+}
+
+void BinaryFile::ReadExactly(int64_t offset, void* dst, size_t n) {
+  if (ReadAt(offset, dst, n) != n) Raise(kErrInputPastEnd);
+}
+
+int WriteFileReplacing(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts) {
+  if (Trim(path).empty()) return kErrBadFileName;
+  std::random_device rd;
+  const std::string temp = path + ".part" + std::to_string(rd() % 1000000);
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) return errno == ENOSPC ? kErrDiskFull : kErrPathAccess;
+  int err = 0;
+  for (const auto* part : parts)
+    if (!err && !part->empty() && std::fwrite(part->data(), 1, part->size(), f) != part->size())
+      err = errno == ENOSPC ? kErrDiskFull : kErrPathAccess;
+  if (std::fflush(f) != 0 && !err) err = errno == ENOSPC ? kErrDiskFull : kErrPathAccess;
+  if (std::fclose(f) != 0 && !err) err = kErrDiskFull;
+  if (!err && std::rename(temp.c_str(), path.c_str()) != 0) err = kErrPathAccess;
+  if (err) ::unlink(temp.c_str());
+  return err;
+}
+
+}  // namespace qv

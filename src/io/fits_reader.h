@@ -1,0 +1,49 @@
+// Header reading of every image kind, and the decoding of FITS data values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/session.h"
+
+namespace qv {
+
+// Index -2 flat, -1 dark, 0 mask, 1..n list image.
+std::string ImagePath(const Session& s, int index);
+bool IsFitsKind(const std::string& kind);
+
+// How a header read ended; the program itself only looks at the header
+// fields, the command-line tool reports this in words.
+enum class HeaderResult { Ok, AlreadyRead, Missing, Unreadable, Truncated, NoEndCard };
+
+// Fills the header fields of the image's slot (slot 0 for master files)
+// without reading any pixel. A list image whose ImgBitpix is set is known
+// already and is not read again.
+HeaderResult ReadHeader(Session& s, int index);
+
+// Bytes per stored value for a BITPIX, 0 for an unknown BITPIX.
+int BytesPerValue(int bitpix);
+
+// One big-endian data value converted to the working scale.
+inline int32_t DecodeFits8(const uint8_t* p) { return p[0] * 8; }
+inline int32_t DecodeFits16(const uint8_t* p, int32_t bzero) {
+  int32_t v = p[0] * 256 + p[1];
+  if (bzero > 0) {
+    v += bzero;
+    if (v > 65535) v -= 65536;
+  }
+  return v;
+}
+inline int32_t DecodeFits32(const uint8_t* p) {
+  const uint32_t u = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  const int32_t v = static_cast<int32_t>(u);
+  return v > 65535 ? 65535 : v;
+}
+int32_t DecodeFitsFloat(const uint8_t* p);
+int32_t DecodeFitsDouble(const uint8_t* p);
+
+// Decodes the values of one row: `count` values starting at `row`, taking
+// every `step`-th value, into `out`.
+void DecodeRow(const uint8_t* row, int bitpix, int32_t bzero, int step, int count, int32_t* out);
+
+}  // namespace qv

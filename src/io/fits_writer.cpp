@@ -1,0 +1,97 @@
+#include "io/fits_writer.h"
+
+#include <cstring>
+
+#include "io/file.h"
+
+namespace qv {
+
+namespace {
+
+constexpr size_t kBlock = 2880;
+
+// A card: keyword from column 1, value right-justified to column 30.
+void PutCard(std::vector<uint8_t>& header, int card, const std::string& keyword, const std::string& value) {
+  uint8_t* c = header.data() + static_cast<size_t>(card) * 80;
+  std::memcpy(c, keyword.data(), std::min<size_t>(keyword.size(), 80));
+  if (!value.empty()) {
+    const size_t n = std::min<size_t>(value.size(), 30);
+    std::memcpy(c + 30 - n, value.data() + value.size() - n, n);
+  }
+}
+
+}  // namespace
+
+FitsImage BuildFitsImage(const Session& s, bool fromDestination) {
+  const Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
+  const Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
+  const Plane<int32_t>* pic[3] = {&s.PicR, &s.PicG, &s.PicB};
+  const int W = fromDestination ? s.DestSumR.Width() : s.PicR.Width();
+  const int H = fromDestination ? s.DestSumR.Height() : s.PicR.Height();
+  const int P = s.opt.Has(Mono) ? 1 : 3;
+  if (W < 1 || H < 1) Raise(kErrSubscript);
+  for (int p = 0; p < P; ++p) {
+    const bool ok = fromDestination ? sum[p]->HasSize(W, H) && weight[p]->HasSize(W, H) : pic[p]->HasSize(W, H);
+    if (!ok) Raise(kErrSubscript);
+  }
+
+  FitsImage out;
+  const size_t planeBytes = 2 * static_cast<size_t>(W) * H;
+  const size_t dataBytes = planeBytes * P;
+  out.data.assign((dataBytes + kBlock - 1) / kBlock * kBlock, 0);
+  float minimum = 65535.0f, maximum = 0.0f;
+  for (int p = 0; p < P; ++p) {
+    uint8_t* dst = out.data.data() + planeBytes * p;
+    for (int y = 0; y < H; ++y) {
+      for (int x = 0; x < W; ++x, dst += 2) {
+        float v;
+        if (fromDestination) {
+          const float w = (*weight[p])(x, y);
+          v = w;
+          if (w > 0) v = (*sum[p])(x, y) / w;
+        } else {
+          v = static_cast<float>((*pic[p])(x, y));
+        }
+        // A negative value is not stored: its bytes stay 0.
+        if (!(v >= 0)) continue;
+        if (v > 65535) v = 65535;
+        if (v < minimum) minimum = v;
+        if (v > maximum) maximum = v;
+        v = static_cast<float>(static_cast<double>(v) - 32768);
+        if (v < 0) v = static_cast<float>(static_cast<double>(v) + 65536);
+        const int32_t n = CLng(v);
+        dst[0] = static_cast<uint8_t>((n / 256) & 255);
+        dst[1] = static_cast<uint8_t>(n & 255);
+      }
+    }
+  }
+
+  out.header.assign(kBlock, ' ');
+  int card = 0;
+  PutCard(out.header, card++, "SIMPLE  =", "T");
+  PutCard(out.header, card++, "BITPIX  =", "16");
+  PutCard(out.header, card++, "NAXIS   =", P == 1 ? "2" : "3");
+  PutCard(out.header, card++, "NAXIS1  =", Str(int64_t{W}));
+  PutCard(out.header, card++, "NAXIS2  =", Str(int64_t{H}));
+  if (P == 1) PutCard(out.header, card++, "HISTORY =    Forced Monochrome", "");
+  else PutCard(out.header, card++, "NAXIS3  =", "3");
+  PutCard(out.header, card++, "BSCALE  =", "1.0");
+  PutCard(out.header, card++, "BZERO   =", "32768");
+  PutCard(out.header, card++, "BACKGRND=", StrSingle(minimum));
+  PutCard(out.header, card++, "RANGE   =", StrSingle(static_cast<float>(maximum - minimum + 1)));
+  PutCard(out.header, card++, "END", "");
+  return out;
+}
+
+int16_t WriteFitsFile(Session& s, const std::string& FileName, bool& FromDestination) {
+  try {
+    const FitsImage img = BuildFitsImage(s, FromDestination);
+    return static_cast<int16_t>(WriteFileReplacing(FileName, {&img.header, &img.data}));
+  } catch (const RuntimeError& e) {
+    return static_cast<int16_t>(e.Number());
+  } catch (const std::bad_alloc&) {
+    return kErrOutOfMemory;
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,81 @@
+// What the engine needs from the machine it runs on, as small interfaces.
+// The headless implementations here serve the command-line tool and the
+// tests; the GUI supplies its own event loop.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/plane.h"
+
+namespace qv {
+
+// Decodes a raster picture (BMP, JPEG, PNG, TIFF, ...) into packed pixels
+// 0x00RRGGBB, y 0 at the top. Returns false when the file cannot be decoded;
+// `pixels` is then left empty.
+class PictureLoader {
+ public:
+  virtual ~PictureLoader() = default;
+  virtual bool Load(const std::string& path, Plane<int32_t>& pixels) = 0;
+};
+
+// Lets the event loop run: long operations call it at fixed points and then
+// look at the run state.
+class EventLoop {
+ public:
+  virtual ~EventLoop() = default;
+  virtual void Yield() = 0;
+};
+
+// Seconds since midnight, local time.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual double SecondsSinceMidnight() = 0;
+};
+
+// Picture loader built on FreeImage. Pictures larger than `maxPixels` are
+// refused before their pixels are decoded.
+class FreeImageLoader : public PictureLoader {
+ public:
+  explicit FreeImageLoader(int64_t maxPixels = int64_t{32767} * 32767) : maxPixels_(maxPixels) {}
+  bool Load(const std::string& path, Plane<int32_t>& pixels) override;
+
+ private:
+  int64_t maxPixels_;
+};
+
+// Event loop without windows: a yield runs an optional hook (tests and the
+// command-line tool use it to request a stop).
+class HeadlessEventLoop : public EventLoop {
+ public:
+  std::function<void()> onYield;
+  long yields = 0;
+  void Yield() override {
+    ++yields;
+    if (onYield) onYield();
+  }
+};
+
+class SystemClock : public Clock {
+ public:
+  double SecondsSinceMidnight() override;
+};
+
+// The set of services a session uses.
+struct Platform {
+  PictureLoader* loader = nullptr;
+  EventLoop* events = nullptr;
+  Clock* clock = nullptr;
+};
+
+// Headless services owned together, for the command-line tool and tests.
+struct HeadlessPlatform {
+  FreeImageLoader loader;
+  HeadlessEventLoop events;
+  SystemClock clock;
+  Platform Get() { return Platform{&loader, &events, &clock}; }
+};
+
+}  // namespace qv

@@ -1,0 +1,302 @@
+#include "process/process_pic.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/paths.h"
+#include "io/file.h"
+#include "io/fits_reader.h"
+#include "io/picture.h"
+#include "process/cfa.h"
+#include "process/defects.h"
+#include "process/fuse.h"
+#include "process/gradient.h"
+
+namespace qv {
+
+namespace {
+
+// A failing step: the call ends with false and the reason in words.
+struct StepFailure {
+  std::string why;
+};
+
+[[noreturn]] void Fail(std::string why) { throw StepFailure{std::move(why)}; }
+
+std::string SizeText(int w, int h) { return std::to_string(w) + " x " + std::to_string(h); }
+
+// The sample buffer of one image: values of b bytes, big-endian, x fastest,
+// then y, then the plane.
+struct Samples {
+  std::vector<uint8_t> bytes;
+  int b = 0, w = 0, h = 0, planes = 0;
+  const uint8_t* Row(int plane, int y) const {
+    return bytes.data() + ((static_cast<size_t>(plane) * h + y) * w) * b;
+  }
+};
+
+void Allocate(std::vector<uint8_t>& v, size_t n) {
+  try {
+    v.assign(n, 0);
+  } catch (const std::bad_alloc&) {
+    Raise(kErrOutOfMemory);
+  }
+}
+
+void ReadFitsSamples(const std::string& path, const ImageEntry& e, Samples& buf) {
+  const size_t need = static_cast<size_t>(buf.b) * buf.w * buf.h * buf.planes;
+  BinaryFile f;
+  f.OpenRead(path);
+  const int64_t start = static_cast<int64_t>(e.ImgDataPos) - 1;
+  // The data unit is read in one piece; checking it is all there before the
+  // buffer is made keeps an absurd header from claiming gigabytes.
+  if (start < 0 || start > f.Length() || f.Length() - start < static_cast<int64_t>(need)) Raise(kErrInputPastEnd);
+  Allocate(buf.bytes, need);
+  f.ReadExactly(start, buf.bytes.data(), need);
+}
+
+void PicturePixelsToSamples(Session& s, int wr, int hr, int step, Samples& buf) {
+  Allocate(buf.bytes, static_cast<size_t>(buf.w) * buf.h * 3);
+  for (int yo = 0; yo <= hr; ++yo) {
+    const int y = yo * step;
+    for (int xo = 0; xo <= wr; ++xo) {
+      const int x = xo * step;
+      const int32_t px = s.PicPixels.At(x, y);
+      const size_t at = static_cast<size_t>(y) * buf.w + x;
+      const size_t plane = static_cast<size_t>(buf.w) * buf.h;
+      buf.bytes[at] = static_cast<uint8_t>((px >> 16) & 255);
+      buf.bytes[plane + at] = static_cast<uint8_t>((px >> 8) & 255);
+      buf.bytes[2 * plane + at] = static_cast<uint8_t>(px & 255);
+    }
+  }
+}
+
+bool Body(Session& s, int index, int step) {
+  s.ProcessError.clear();
+  // 1. Path and kind.
+  const std::string path = ImagePath(s, index);
+  const std::string kind = FileKind(path);
+  const bool fits = IsFitsKind(kind);
+  if (!FileExists(path)) Fail(path.empty() ? "aucun fichier" : "fichier introuvable : " + path);
+
+  // 2. Header; master files use slot 0 from here on.
+  const HeaderResult header = ReadHeader(s, index);
+  if (index < 0) index = 0;
+  ImageEntry& e = s.Entry(index);
+
+  // 3. Pictures are decoded whole; a TIFF is read from its strips instead.
+  if (!fits && kind != "tif" && !LoadPictureToPixels(s, path)) Fail("image illisible : " + path);
+
+  // 4. Size check against the reference image.
+  const ImageEntry& mask = s.Img[0];
+  int refW = e.ImgNaxis1, refH = e.ImgNaxis2;
+  if (index >= 1) {
+    const bool maskRule = mask.ImgNaxis1 == e.ImgNaxis1 && mask.ImgNaxis1 != 0 && s.opt.Has(HotMaskOn) &&
+                          mask.ImgNaxis2 == e.ImgNaxis2;
+    if (!maskRule) {
+      const ImageEntry& first = s.Entry(1);
+      refW = first.ImgNaxis1;
+      refH = first.ImgNaxis2;
+    }
+  }
+  if (e.ImgNaxis < 1 || e.ImgNaxis1 < 2 || e.ImgNaxis2 < 2) {
+    switch (header) {
+      case HeaderResult::Truncated: Fail("en-tête FITS tronqué ou illisible : " + path);
+      case HeaderResult::NoEndCard: Fail("en-tête sans carte END : " + path);
+      case HeaderResult::Unreadable: Fail("en-tête illisible : " + path);
+      default: Fail("dimensions invalides (NAXIS " + std::to_string(e.ImgNaxis) + ", " +
+                    SizeText(e.ImgNaxis1, e.ImgNaxis2) + ") : " + path);
+    }
+  }
+  if (e.ImgNaxis1 != refW || e.ImgNaxis2 != refH)
+    Fail("taille différente de l'image de référence (" + SizeText(e.ImgNaxis1, e.ImgNaxis2) + " au lieu de " +
+         SizeText(refW, refH) + ") : " + path);
+
+  // 5. Bytes per value.
+  const int b = BytesPerValue(e.ImgBitpix);
+  if (b == 0) Fail("BITPIX non pris en charge : " + std::to_string(e.ImgBitpix));
+
+  // 6. Plane routing of single-plane files.
+  const int planesInFile = e.ImgNaxis3 < 3 ? 1 : 3;
+  int16_t chan = 0;
+  if (planesInFile == 1) {
+    if (e.ImgNaxis < 2) Fail("nombre d'axes invalide (NAXIS " + std::to_string(e.ImgNaxis) + ")");
+    if (!s.opt.Has(Mono)) chan = ChannelOf(s, e.ImgFile);
+  }
+
+  // 7. Output size.
+  if (step == 0) step = 1;
+  if (step < 0) Raise(kErrSubscript);
+  const int W = e.ImgNaxis1, H = e.ImgNaxis2;
+  const int wr = (W - 1) / step, hr = (H - 1) / step;
+
+  // 8. Samples.
+  Samples buf;
+  buf.b = b;
+  buf.w = W;
+  buf.h = H;
+  buf.planes = planesInFile;
+  if (!FileExists(path)) Fail("fichier introuvable : " + path);
+  if (fits) {
+    ReadFitsSamples(path, e, buf);
+  } else if (kind == "tif") {
+    Fail("lecture des fichiers TIFF non disponible : " + path);
+  } else {
+    if (b != 1 || planesInFile != 3) Raise(kErrTypeMismatch);
+    PicturePixelsToSamples(s, wr, hr, step, buf);
+  }
+  s.PicPixels.Redim(0, 0);
+
+  // 9. Calibration applies to list images whose size matches the master.
+  s.UseHotMask = s.opt.Has(HotMaskOn) && s.HotMask.HasSize(W, H) && index > 0;
+  s.UseDark = index > 0 && s.opt.Has(DarkSub) && s.DarkR.HasSize(wr + 1, hr + 1);
+  s.UseFlat = s.FlatMean > 0 && s.FlatPic.HasSize(wr + 1, hr + 1) && index > 0 && s.opt.Has(FlatApply);
+
+  // 10. Fresh planes and histogram.
+  s.PicR.Redim(wr, hr);
+  s.PicG.Redim(wr, hr);
+  s.PicB.Redim(wr, hr);
+  s.HasR = s.HasG = s.HasB = false;
+  s.Histo.fill(0);
+  s.HistoMax = 0;
+  const int usedPlanes = std::min(2, planesInFile - 1) + 1;
+
+  // 11. Pixel loop.
+  std::vector<int32_t> row[3];
+  for (auto& r : row) r.resize(static_cast<size_t>(wr) + 1);
+  // With a step above 1 the masters (selected by the reduced size) are read
+  // at the full-resolution position, so reads outside them must raise.
+  const bool direct = step == 1 && s.DarkG.HasSize(W, H) && s.DarkB.HasSize(W, H);
+  const double flatMean = s.FlatMean;
+  bool hasR = false, hasG = false, hasB = false;
+  for (int yo = 0; yo <= hr; ++yo) {
+    const int y = yo * step;
+    for (int p = 0; p < usedPlanes; ++p) DecodeRow(buf.Row(p, y), e.ImgBitpix, e.ImgBzero, step, wr + 1, row[p].data());
+    int32_t* outR = s.PicR.Row(yo);
+    int32_t* outG = s.PicG.Row(yo);
+    int32_t* outB = s.PicB.Row(yo);
+    const uint8_t* maskRow = s.UseHotMask ? s.HotMask.Row(y) : nullptr;
+    for (int xo = 0; xo <= wr; ++xo) {
+      const int x = xo * step;
+      if (maskRow && maskRow[x] != 0) continue;
+      int32_t v[3];
+      const int32_t v0 = row[0][xo];
+      if (chan == 0) {
+        v[0] = v0;
+        v[1] = usedPlanes == 3 ? row[1][xo] : v0;
+        v[2] = usedPlanes == 3 ? row[2][xo] : v0;
+      } else {
+        v[0] = (chan & 1) ? v0 : 0;
+        v[1] = (chan & 2) ? v0 : 0;
+        v[2] = (chan & 4) ? v0 : 0;
+      }
+      bool* has[3] = {&hasR, &hasG, &hasB};
+      Plane<int32_t>* dark[3] = {&s.DarkR, &s.DarkG, &s.DarkB};
+      for (int p = 0; p < 3; ++p) {
+        if (v[p] > 0) {
+          *has[p] = true;
+          if (s.UseDark) {
+            const int32_t d = direct ? (*dark[p])(x, y) : dark[p]->At(x, y);
+            v[p] = std::max<int32_t>(1, CheckedLong(int64_t{v[p]} - d));
+          }
+        }
+      }
+      if (s.UseFlat) {
+        const int32_t fp = step == 1 ? s.FlatPic(x, y) : s.FlatPic.At(x, y);
+        if (fp == 0) Raise(kErrDivisionByZero);
+        const double f = flatMean / fp;
+        for (int p = 0; p < 3; ++p) v[p] = CLng(v[p] * f);
+      }
+      outR[xo] = v[0];
+      outG[xo] = v[1];
+      outB[xo] = v[2];
+      const int32_t sum = CheckedLong(int64_t{v[0]} + v[1] + v[2]);
+      s.Histo[static_cast<size_t>(std::clamp(sum / 96, 0, kHistoBins - 1))]++;
+    }
+    if (yo % 4 == 0) {
+      s.HasR = hasR;
+      s.HasG = hasG;
+      s.HasB = hasB;
+      s.DoEvents();
+      if (s.StopRequested()) Fail("arrêt demandé");
+    }
+  }
+  s.HasR = hasR;
+  s.HasG = hasG;
+  s.HasB = hasB;
+
+  // 12. Raw colour-filter-array readouts become colour.
+  if (e.ImgFlags & FlagRawCfa) DecodeCfa(s, e.ImgFlags);
+
+  // 13. Levels.
+  std::vector<uint8_t>().swap(buf.bytes);
+  if (!ComputeLevels(s)) Fail("aucun pixel exploitable");
+
+  // 14. Whole-image steps, list images only.
+  if (index > 0) {
+    if (s.opt.Has(HotCalc)) RemoveHotPixels(s);
+    if ((s.UseHotMask && s.opt.Has(MaskFill)) || (s.opt.Has(HotCalc) && s.opt.Has(CalcFill))) FillEmpty(s);
+    if (s.opt.Has(Bin2x2)) Fuse2x2(s.PicR, s.PicG, s.PicB);
+    if (s.opt.Has(GradRemove)) {
+      RemoveGradient(s);
+      ComputeLevels(s);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int16_t ChannelOf(const Session& s, const std::string& file) {
+  const std::string name = LCase(PathName(file));
+  size_t p = InStr(name, ".f");
+  if (p == 0) p = InStr(name, ".ti");
+  if (p <= 1) return 0;
+  for (int k = 0; k < 3; ++k)
+    if (s.opt.ColorChk[k] > 0 && InStr(name, LCase(s.opt.ColorText[k])) > 0) return s.opt.ColorChk[k];
+  switch (name[p - 2]) {
+    case 'r': return 1;
+    case 'g': return 2;
+    case 'b': return 4;
+    case 'c': return 6;
+    default: return 0;
+  }
+}
+
+bool ComputeLevels(Session& s) {
+  s.HistoMax = *std::max_element(s.Histo.begin(), s.Histo.end());
+  s.LevelMin = s.LevelLow = 2048;
+  s.LevelMax = s.LevelHigh = 0;
+  if (s.HistoMax < 1) return false;
+  for (int i = 0; i < kHistoBins; ++i) {
+    const double r = static_cast<double>(s.Histo[static_cast<size_t>(i)]) / s.HistoMax;
+    if (r > 0) {
+      if (i < s.LevelMin && i > 0) s.LevelMin = i;
+      if (i > s.LevelMax) s.LevelMax = i;
+    }
+    if (r > 0.1) {
+      if (i < s.LevelLow) s.LevelLow = i;
+      if (i > s.LevelHigh) s.LevelHigh = i;
+    }
+  }
+  return true;
+}
+
+bool ProcessPic(Session& s, int index, int step) {
+  bool ok = false;
+  try {
+    ok = Body(s, index, step);
+  } catch (const StepFailure& f) {
+    s.ProcessError = f.why;
+  } catch (const RuntimeError& err) {
+    s.ProcessError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
+  } catch (const std::bad_alloc&) {
+    s.ProcessError = "erreur 7 : Mémoire insuffisante";
+  }
+  // Common exit: the files were closed where they were opened; the
+  // decoded picture is never kept.
+  if (!ok && s.PicPixels.Size() != 1) s.PicPixels.Redim(0, 0);
+  return ok;
+}
+
+}  // namespace qv

@@ -1,0 +1,19 @@
+// The per-image pipeline: one image file in, the current image out.
+#pragma once
+
+#include "core/session.h"
+
+namespace qv {
+
+// Index -2 flat, -1 dark, 0 mask, 1..n list image; Step sub-samples the
+// image (0 counts as 1). True only when every step succeeded.
+bool ProcessPic(Session& s, int index, int step);
+
+// HistoMax and the four display levels from Histo; false when HistoMax < 1.
+bool ComputeLevels(Session& s);
+
+// The plane routing of a single-plane file from its name: 0 or a sum of
+// 1 red, 2 green, 4 blue.
+int16_t ChannelOf(const Session& s, const std::string& file);
+
+}  // namespace qv

@@ -1,0 +1,257 @@
+// The per-image pipeline: routing, calibration, histogram and levels.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/options.h"
+#include "process/process_pic.h"
+#include "support.h"
+
+using namespace qv;
+using qvtest::TempDir;
+using qvtest::TestSession;
+
+namespace {
+
+// A minimal 16-bit FITS file, values stored as given (no BZERO card).
+void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
+                 const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> cards = {"SIMPLE  = T", "BITPIX  = 16", planes == 1 ? "NAXIS   = 2" : "NAXIS   = 3",
+                                    "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h)};
+  if (planes > 1) cards.push_back("NAXIS3  = " + std::to_string(planes));
+  cards.insert(cards.end(), extra.begin(), extra.end());
+  cards.push_back("END");
+  std::vector<uint8_t> bytes(2880, ' ');
+  for (size_t i = 0; i < cards.size(); ++i) std::memcpy(&bytes[i * 80], cards[i].data(), cards[i].size());
+  for (int v : values) {
+    bytes.push_back(static_cast<uint8_t>((v >> 8) & 255));
+    bytes.push_back(static_cast<uint8_t>(v & 255));
+  }
+  bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
+  qvtest::WriteBytes(path, bytes);
+}
+
+std::vector<int> Ramp(int n, int start, int stepBy) {
+  std::vector<int> v(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = start + i * stepBy;
+  return v;
+}
+
+void OneImage(Session& s, const std::string& file) {
+  s.ResizeImageArrays(1);
+  s.Img[1] = ImageEntry{};
+  s.Img[1].ImgFile = file;
+  s.CurPic = 1;
+}
+
+}  // namespace
+
+TEST(Pipeline, SinglePlaneFilesAreRoutedByTheirNames) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    int32_t mono;
+    bool r, g, b;
+  } cases[] = {
+      {"m31r.fts", 0, true, false, false},  {"m31g.fit", 0, false, true, false}, {"m31_B.FTS", 0, false, false, true},
+      {"m31c.fts", 0, false, true, true},   {"m31x.fts", 0, true, true, true},   {"m31r.fts", Mono, true, true, true},
+      {"r.fts", 0, true, false, false}, {".fr.fts", 0, true, true, true},  // a name starting with ".f" is not routed
+  };
+  for (const Case& c : cases) {
+    TestSession s;
+    const std::string path = dir.File(c.name);
+    WriteFits16(path, 4, 3, 1, Ramp(12, 100, 10));
+    s->opt.UseMask = c.mono;
+    OneImage(*s, path);
+    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << c.name << ": " << s->ProcessError;
+    EXPECT_EQ(s->HasR, c.r) << c.name;
+    EXPECT_EQ(s->HasG, c.g) << c.name;
+    EXPECT_EQ(s->HasB, c.b) << c.name;
+    EXPECT_EQ(s->PicR(3, 2), c.r ? 210 : 0) << c.name;
+    EXPECT_EQ(s->PicB(1, 0), c.b ? 110 : 0) << c.name;
+  }
+}
+
+TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
+  TempDir dir;
+  const std::string path = dir.File("m42_HA_r.fts");
+  WriteFits16(path, 3, 3, 1, Ramp(9, 50, 1));
+  {
+    TestSession s;
+    s->opt.ColorChk = {0, 4, 0};  // "_HA" has no channel, so the name's letter decides
+    OneImage(*s, path);
+    ASSERT_TRUE(ProcessPic(*s, 1, 1));
+    EXPECT_TRUE(s->HasR);
+    EXPECT_FALSE(s->HasB);
+  }
+  {
+    TestSession s;
+    s->opt.ColorChk = {3, 0, 0};
+    OneImage(*s, path);
+    ASSERT_TRUE(ProcessPic(*s, 1, 1));
+    EXPECT_TRUE(s->HasR && s->HasG && !s->HasB);
+  }
+  {
+    TestSession s;
+    s->opt.ColorText = {"_zz", "", "_HA"};
+    s->opt.ColorChk = {1, 4, 2};
+    OneImage(*s, path);
+    ASSERT_TRUE(ProcessPic(*s, 1, 1));
+    EXPECT_TRUE(!s->HasR && !s->HasG && s->HasB);  // the empty pattern matched before "_HA"
+  }
+}
+
+TEST(Pipeline, DarkAndFlatApplyToListImagesOfTheirSize) {
+  TempDir dir;
+  const std::string path = dir.File("light.fts");
+  // Row 0: 0, 500, 1000; row 1: 1500, 2000, 2500.
+  WriteFits16(path, 3, 2, 1, {0, 500, 1000, 1500, 2000, 2500});
+  TestSession s;
+  s->opt.UseMask = Mono | DarkSub | FlatApply;
+  qvtest::SetPlane(s->DarkR, 3, 2, {100, 500, 1200, 100, 100, 100});
+  s->DarkG = s->DarkR;
+  s->DarkB = s->DarkR;
+  qvtest::SetPlane(s->FlatPic, 3, 2, {1000, 1000, 1000, 1000, 800, 3000});
+  s->FlatMean = 1000;
+  OneImage(*s, path);
+  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  EXPECT_TRUE(s->UseDark && s->UseFlat);
+  EXPECT_EQ(s->PicR(0, 0), 0);     // no data: neither subtracted nor lifted to 1
+  EXPECT_EQ(s->PicR(1, 0), 1);     // equal to the dark
+  EXPECT_EQ(s->PicR(2, 0), 1);     // below the dark
+  EXPECT_EQ(s->PicG(0, 1), 1400);
+  EXPECT_EQ(s->PicR(1, 1), 2375);  // 1900 x 1000 / 800
+  EXPECT_EQ(s->PicB(2, 1), 800);   // 2400 / 3
+  // Histogram bins are the sum of the planes over 96.
+  EXPECT_EQ(s->Histo[2375 * 3 / 96], 1);
+
+  // The same masters are never applied to a master file.
+  s->opt.DarkFile = path;
+  ASSERT_TRUE(ProcessPic(*s, -1, 0));
+  EXPECT_FALSE(s->UseDark || s->UseFlat);
+  EXPECT_EQ(s->PicR(1, 0), 500);
+
+  // A zero in the flat under an active flat is a run-time error.
+  s->FlatPic(2, 1) = 0;
+  EXPECT_FALSE(ProcessPic(*s, 1, 1));
+  EXPECT_NE(s->ProcessError.find("11"), std::string::npos);
+}
+
+TEST(Pipeline, TheHotMaskBlanksPixelsAndCanDecideTheReferenceSize) {
+  TempDir dir;
+  const std::string a = dir.File("a.fts"), b = dir.File("second.fts"), maskFile = dir.File("mask.fts");
+  WriteFits16(a, 3, 2, 1, Ramp(6, 1000, 100));
+  WriteFits16(b, 4, 2, 1, Ramp(8, 1000, 100));
+  WriteFits16(maskFile, 4, 2, 1, Ramp(8, 1, 0));
+  TestSession s;
+  s->ResizeImageArrays(2);
+  s->Img[1].ImgFile = a;
+  s->Img[2].ImgFile = b;
+  ASSERT_TRUE(ProcessPic(*s, 1, 1));
+  EXPECT_FALSE(ProcessPic(*s, 2, 1));  // not the size of image 1
+  EXPECT_NE(s->ProcessError.find("4 x 2"), std::string::npos);
+
+  // With the mask option on and a mask header of image 2's size, image 2 is accepted.
+  s->opt.UseMask = HotMaskOn;
+  s->opt.MaskFile = maskFile;
+  ASSERT_TRUE(ProcessPic(*s, 0, 0));
+  s->HotMask.Redim(3, 1);
+  s->HotMask(1, 0) = 1;
+  s->HotMask(3, 1) = 1;
+  ASSERT_TRUE(ProcessPic(*s, 2, 1)) << s->ProcessError;
+  EXPECT_TRUE(s->UseHotMask);
+  EXPECT_EQ(s->PicR(1, 0), 0);
+  EXPECT_EQ(s->PicG(3, 1), 0);
+  EXPECT_EQ(s->PicR(2, 0), 1200);
+  int counted = 0;
+  for (int v : s->Histo) counted += v;
+  EXPECT_EQ(counted, 6);  // masked pixels are not counted
+
+  // A fully masked image has no histogram and fails.
+  s->HotMask.Fill(1);
+  EXPECT_FALSE(ProcessPic(*s, 2, 1));
+}
+
+TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
+  TempDir dir;
+  const std::string zero = dir.File("zero.fts"), ramp = dir.File("ramp.fts");
+  WriteFits16(zero, 4, 4, 1, std::vector<int>(16, 0));
+  TestSession s;
+  OneImage(*s, zero);
+  ASSERT_TRUE(ProcessPic(*s, 1, 1));
+  EXPECT_EQ(s->HistoMax, 16);
+  EXPECT_EQ(s->LevelMin, 2048);
+  EXPECT_EQ(s->LevelMax, 0);
+  EXPECT_EQ(s->LevelLow, 0);
+  EXPECT_EQ(s->LevelHigh, 0);
+
+  // Ten pixels in bin 31, one in bin 0 and one in bin 62: a bin holding exactly a tenth of
+  // HistoMax does not pass the 0.1 test.
+  std::vector<int> v(12, 1000);
+  v[0] = 0;
+  v[11] = 2000;
+  WriteFits16(ramp, 4, 3, 1, v);
+  OneImage(*s, ramp);
+  ASSERT_TRUE(ProcessPic(*s, 1, 1));
+  EXPECT_EQ(s->HistoMax, 10);
+  EXPECT_EQ(s->LevelMin, 31);  // bin 0 never counts for the minimum
+  EXPECT_EQ(s->LevelMax, 62);
+  EXPECT_EQ(s->LevelLow, 31);
+  EXPECT_EQ(s->LevelHigh, 31);
+}
+
+TEST(Pipeline, StepSubSamplesAndLeavesFullSizeMastersOut) {
+  TempDir dir;
+  const std::string path = dir.File("large.fts");
+  WriteFits16(path, 101, 51, 1, Ramp(101 * 51, 1, 1));
+  TestSession s;
+  s->opt.UseMask = DarkSub;
+  s->DarkR.Redim(100, 50);
+  s->DarkG = s->DarkR;
+  s->DarkB = s->DarkR;
+  OneImage(*s, path);
+  ASSERT_TRUE(ProcessPic(*s, 1, 2));
+  EXPECT_EQ(s->PicR.Width(), 51);
+  EXPECT_EQ(s->PicR.Height(), 26);
+  EXPECT_FALSE(s->UseDark);
+  EXPECT_EQ(s->PicR(50, 25), 1 + 100 + 50 * 101);  // file pixel (100, 50)
+  EXPECT_EQ(s->PicR(1, 1), 1 + 2 + 2 * 101);
+
+  Plane<int32_t> r0 = s->PicR;
+  ASSERT_TRUE(ProcessPic(*s, 1, 0));
+  Plane<int32_t> r1 = s->PicR;
+  ASSERT_TRUE(ProcessPic(*s, 1, 1));
+  EXPECT_EQ(r1, s->PicR);  // Step 0 counts as 1
+  EXPECT_NE(r0, s->PicR);
+}
+
+TEST(Pipeline, AStopRequestEndsThePixelLoop) {
+  TempDir dir;
+  const std::string path = dir.File("stop.fts");
+  WriteFits16(path, 8, 40, 1, Ramp(320, 10, 1));
+  TestSession s;
+  OneImage(*s, path);
+  s.services.events.onYield = [&] {
+    if (s.services.events.yields == 3) s->RunState = 2;
+  };
+  EXPECT_FALSE(ProcessPic(*s, 1, 1));
+  EXPECT_EQ(s.services.events.yields, 3);  // rows 0, 4 and 8
+  s->RunState = 0;
+  s.services.events.onYield = nullptr;
+  EXPECT_TRUE(ProcessPic(*s, 1, 1));
+  EXPECT_EQ(s.services.events.yields, 3 + 10);
+}
+
+TEST(Pipeline, WholeImageStepsRunOnlyForListImages) {
+  TempDir dir;
+  const std::string path = dir.File("m.fts");
+  WriteFits16(path, 6, 6, 1, Ramp(36, 1000, 10));
+  TestSession s;
+  s->opt.UseMask = Bin2x2;
+  OneImage(*s, path);
+  ASSERT_TRUE(ProcessPic(*s, 1, 1));
+  EXPECT_EQ(s->PicR.Width(), 3);  // fused
+  s->opt.MaskFile = path;
+  ASSERT_TRUE(ProcessPic(*s, 0, 1));
+  EXPECT_EQ(s->PicR.Width(), 6);  // a master keeps its size
+}
