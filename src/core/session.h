@@ -11,6 +11,7 @@
 #include "core/options.h"
 #include "core/plane.h"
 #include "platform/platform.h"
+#include "workspace/form1.h"
 
 namespace qv {
 
@@ -52,6 +53,15 @@ struct Options {
   std::string MaskFile, DarkFile, FlatFile;
   std::array<std::string, 3> ColorText{"_HA", "_SII", "_OIII"};
   std::array<int16_t, 3> ColorChk{0, 0, 0};
+  // Settings that the image routines do not read.
+  float MinQual = 0.75f;
+  std::string InitDir, OutDir;
+  float PixRatio = 1.28f;
+  int16_t PicZoom = 2;
+  int16_t EdgeSize = 5;
+  float FovX = 0.5f, FovY = 0.5f, FovR = 0.5f, FovF = 0.01f;
+  int32_t MedianLimit = 1500;
+  int16_t Hsens = 10;
 
   bool Has(int32_t bits) const { return (UseMask & bits) != 0; }
 };
@@ -96,6 +106,16 @@ class Session {
 
   // Gradient grid of the last gradient removal: 1 for a cell with samples.
   Plane<uint8_t> GradMask;
+
+  // Guide-star state.
+  double GuideX = 100, GuideY = 100;
+  int16_t GuideBox = 0;  // side of the template box minus one; 128 or more: no guide star
+
+  // Set by OK in the Options dialog.
+  bool OptionsApplied = false;
+
+  // Control state of the main window.
+  Form1 form1;
 
   // The image being shown in the main window (0: none).
   int16_t CurPic = 0;

@@ -1,0 +1,26 @@
+// Colour decoding of raw one-shot-colour readouts: the single plane, copied
+// into PicR, PicG and PicB, becomes a colour image.
+#pragma once
+
+#include <cstdint>
+
+#include "core/session.h"
+
+namespace qv {
+
+// Colour codes of the filter cell: 1 red, 2 green, 3 blue.
+enum CfaColour : int { CfaRed = 1, CfaGreen = 2, CfaBlue = 3 };
+
+// Layout number 0..3 of the 2 x 2 filter cell for the header flags
+// (ImgFlags): odd x and odd y sub-frame origins shift the cell by a column
+// and a row, the ssdsi camera family by one more row.
+int CfaLayout(int flags);
+
+// Colour code of position (x, y) under a layout number 0..3.
+int CfaColourAt(int layout, int x, int y);
+
+// Keeps in each plane only the sites of its colour and fills the others, in
+// place, from their 3 x 3 neighbourhood.
+void DecodeCfa(Session& s, int16_t flags);
+
+}  // namespace qv
