@@ -110,6 +110,24 @@ class Session {
   // Guide-star state.
   double GuideX = 100, GuideY = 100;
   int16_t GuideBox = 0;  // side of the template box minus one; 128 or more: no guide star
+  Plane<int32_t> GuideTemplate;  // the reference box, background-subtracted
+  double RefPeak = 0;
+  float Quality = 0;
+  double AnchorX = 0, AnchorY = 0;
+  double RotCentreX = 0, RotCentreY = 0;
+
+  // Stack state of the current run.
+  int16_t StackCount = 0;
+  int32_t StackW1 = 0, StackH1 = 0;
+  int32_t CanvasMinX = 100000, CanvasMinY = 100000, CanvasMaxX = -100000, CanvasMaxY = -100000;
+  double StackAngle = 0;
+  double RotAngleRef = 0;
+  std::string TempBase;  // path prefix of the temporary files; empty until the first stack
+
+  // Statistics of the destination.
+  std::vector<int32_t> DestHisto = std::vector<int32_t>(65536, 0);
+  int32_t DestHistoMax = 0;
+  std::string DestFileName;
 
   // Set by OK in the Options dialog.
   bool OptionsApplied = false;
