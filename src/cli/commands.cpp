@@ -10,9 +10,12 @@
 #include "io/fits_reader.h"
 #include "io/file.h"
 #include "io/fits_writer.h"
+#include "io/tiff_writer.h"
 #include "platform/platform.h"
+#include "platform/settings_store.h"
 #include "process/process_pic.h"
-#include "workspace/options.h"
+#include "stack/masters.h"
+#include "workspace/settings.h"
 
 namespace qvcli {
 
@@ -133,18 +136,19 @@ int CmdProcess(const Args& args) {
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
   s.locale = qv::NumLocale::FromEnvironment();
-  if (!settingsFile.empty()) {
-    std::map<std::string, std::string> values;
-    if (!qv::ReadIniSection(settingsFile, "Settings", values)) {
-      Complain("fichier de réglages illisible : " + settingsFile);
-      return 1;
-    }
-    for (const auto& [k, v] : values)
-      if (qv::ApplySetting(s.opt, k, v, s.locale) == qv::SettingResult::BadValue)
-        Complain("attention : valeur ignorée pour " + k + " : " + v);
+  // The settings as the program loads them, from the user's store or the
+  // given file; this command only reads them.
+  std::string storeProblem;
+  const auto store = qv::OpenSettingsStore(settingsFile, true, storeProblem);
+  if (!store) {
+    Complain(storeProblem);
+    return 1;
   }
+  if (!storeProblem.empty()) Complain("attention : " + storeProblem);
+  qv::LoadSettings(s, *store, qv::ProgramFolder());
+  qv::LoadHsens(s, *store);
   for (const auto& [k, v] : sets) {
-    const qv::SettingResult r = qv::ApplySetting(s.opt, k, v, qv::NumLocale::Dot());
+    const qv::SettingResult r = qv::ApplySettingText(s, k, v, qv::NumLocale::Dot());
     if (r == qv::SettingResult::UnknownKey) {
       Complain("réglage inconnu : " + k);
       return 2;
@@ -154,6 +158,9 @@ int CmdProcess(const Args& args) {
       return 2;
     }
   }
+  // Built after the overrides, so that master files and their option bits
+  // given with --set take effect.
+  qv::BuildMasters(s);
   OneImageList(s, file);
   if (haveZone) s.Img[1].ImgZone = zone;
 
@@ -181,7 +188,9 @@ int CmdProcess(const Args& args) {
   int status = 0;
   if (!out.empty()) {
     bool fromDestination = false;
-    const int err = qv::WriteFitsFile(s, out, fromDestination);
+    // As in the save commands, the name's extension picks the writer.
+    const int err = qv::FileKind(out) == "tif" ? qv::WriteTiffFile(s, out, fromDestination)
+                                               : qv::WriteFitsFile(s, out, fromDestination);
     if (err != 0) {
       Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + out);
       status = 1;

@@ -17,7 +17,11 @@ const char* kUsage =
     "                  [--zone ZONES] [--out SORTIE.fts] [--planes SORTIE.raw]\n"
     "      traite une image et affiche le résultat en JSON\n"
     "  simulate --out DOSSIER [--frames N] [--width W] [--height H] [--seed S] [--hot-pixels]\n"
-    "      écrit des poses simulées d'un champ d'étoiles\n";
+    "      écrit des poses simulées d'un champ d'étoiles\n"
+    "  project show PROJET.txt [--settings FICHIER.ini]\n"
+    "      charge un projet et l'affiche en JSON\n"
+    "  project save PROJET.txt SORTIE.txt [--settings FICHIER.ini]\n"
+    "      charge un projet et l'enregistre à nouveau\n";
 
 }  // namespace
 
@@ -31,6 +35,9 @@ int main(int argc, char** argv) {
   if (command == "header") return qvcli::CmdHeader(args);
   if (command == "process") return qvcli::CmdProcess(args);
   if (command == "simulate") return qvcli::CmdSimulate(args);
+  if (command == "stack") return qvcli::CmdStack(args);
+  if (command == "project") return qvcli::CmdProject(args);
+  if (command == "settings") return qvcli::CmdSettings(args);
   qvcli::Complain("commande inconnue : " + command);
   std::fputs(kUsage, stderr);
   return 2;

@@ -1,17 +1,29 @@
-// A synthetic sky: stars with a Gaussian point-spread function, a sky
-// background with a gradient, shot and read noise and optional hot pixels,
-// written as 16-bit FITS frames. Everything is seeded, so runs repeat.
+// A synthetic sky for the demo, the tests and the benchmarks: a star field
+// with a bright isolated guide star, a sky gradient, shot and read noise, a
+// known drift and optional field rotation per frame, optional hot pixels
+// (with a matching dark), vignetting (with a matching flat) and a frame
+// whose guide star is hidden by cloud. Everything is seeded, so the same
+// options write the same files.
+#include <FreeImage.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/json.h"
 #include "core/numeric.h"
+#include "core/paths.h"
+#include "core/session.h"
 #include "io/file.h"
+#include "io/tiff_writer.h"
+#include "workspace/project.h"
 
 namespace qvcli {
 
@@ -19,114 +31,410 @@ namespace {
 
 struct SimOptions {
   std::string out;
-  int frames = 1, width = 640, height = 480, stars = 150;
+  int frames = 10, width = 640, height = 480, stars = 150, bitpix = 16;
   unsigned seed = 1;
-  bool hotPixels = false;
+  bool hotPixels = false, vignetting = false;
+  int cloud = 0;            // frame hidden by cloud (0: none)
+  double rotation = 0;      // field rotation per frame, degrees
+  double driftX = 1.37, driftY = -0.83;  // drift per frame, pixels
+  std::string colour = "mono";  // mono, rgb, cfa, split
+  std::string format = "fits";  // fits, tif, bmp, jpg
 };
 
 struct Star {
-  double x, y, flux;
+  double x, y, flux, r, g, b;
 };
 
-std::vector<uint8_t> FitsHeader16(int w, int h) {
-  std::vector<uint8_t> hdr(2880, ' ');
-  auto card = [&](int i, const std::string& key, const std::string& value) {
-    std::copy(key.begin(), key.end(), hdr.begin() + i * 80);
-    std::copy(value.begin(), value.end(), hdr.begin() + i * 80 + 30 - static_cast<long>(value.size()));
-  };
-  card(0, "SIMPLE  =", "T");
-  card(1, "BITPIX  =", "16");
-  card(2, "NAXIS   =", "2");
-  card(3, "NAXIS1  =", std::to_string(w));
-  card(4, "NAXIS2  =", std::to_string(h));
-  card(5, "BZERO   =", "32768");
-  card(6, "END", "");
-  return hdr;
+// One frame's planes in floating values, 0..65535.
+struct Frame {
+  int w, h, planes;
+  std::vector<double> v;
+  double& at(int p, int x, int y) { return v[(static_cast<size_t>(p) * h + y) * w + x]; }
+};
+
+void Card(std::vector<uint8_t>& hdr, int& i, const std::string& key, const std::string& value) {
+  std::memcpy(hdr.data() + i * 80, key.data(), key.size());
+  if (!value.empty()) std::memcpy(hdr.data() + i * 80 + 30 - value.size(), value.data(), value.size());
+  ++i;
 }
 
-int WriteFrame(const std::string& path, const std::vector<double>& img, int w, int h) {
-  std::vector<uint8_t> data((static_cast<size_t>(w) * h * 2 + 2879) / 2880 * 2880, 0);
-  for (size_t i = 0; i < img.size(); ++i) {
-    const int v = static_cast<int>(std::lround(std::clamp(img[i], 0.0, 65535.0))) - 32768;
-    data[2 * i] = static_cast<uint8_t>((v >> 8) & 255);
-    data[2 * i + 1] = static_cast<uint8_t>(v & 255);
+void PutBig(std::vector<uint8_t>& d, size_t at, uint64_t u, int bytes) {
+  for (int k = 0; k < bytes; ++k) d[at + k] = static_cast<uint8_t>(u >> (8 * (bytes - 1 - k)));
+}
+
+int WriteFits(const std::string& path, const Frame& f, int bitpix, bool raw) {
+  std::vector<uint8_t> hdr(2880, ' ');
+  int i = 0;
+  Card(hdr, i, "SIMPLE  =", "T");
+  Card(hdr, i, "BITPIX  =", std::to_string(bitpix));
+  Card(hdr, i, "NAXIS   =", f.planes == 1 ? "2" : "3");
+  Card(hdr, i, "NAXIS1  =", std::to_string(f.w));
+  Card(hdr, i, "NAXIS2  =", std::to_string(f.h));
+  if (f.planes > 1) Card(hdr, i, "NAXIS3  =", std::to_string(f.planes));
+  if (bitpix == 16) Card(hdr, i, "BZERO   =", "32768");
+  if (raw) Card(hdr, i, "READOUTM= 'RAW     '", "");
+  Card(hdr, i, "END", "");
+  const int b = bitpix == 8 ? 1 : bitpix == 16 ? 2 : bitpix == -64 ? 8 : 4;
+  std::vector<uint8_t> data((f.v.size() * b + 2879) / 2880 * 2880, 0);
+  for (size_t k = 0; k < f.v.size(); ++k) {
+    const double v = std::clamp(f.v[k], 0.0, 65535.0);
+    switch (bitpix) {
+      case 8: data[k] = static_cast<uint8_t>(std::lround(v / 257)); break;
+      case 16: PutBig(data, k * 2, static_cast<uint16_t>(std::lround(v) - 32768), 2); break;
+      case 32: PutBig(data, k * 4, static_cast<uint32_t>(std::lround(v)), 4); break;
+      case -32: {
+        const float fv = static_cast<float>(v);
+        uint32_t u;
+        std::memcpy(&u, &fv, 4);
+        PutBig(data, k * 4, u, 4);
+        break;
+      }
+      default: {
+        uint64_t u;
+        std::memcpy(&u, &v, 8);
+        PutBig(data, k * 8, u, 8);
+      }
+    }
   }
-  const std::vector<uint8_t> hdr = FitsHeader16(w, h);
   return qv::WriteFileReplacing(path, {&hdr, &data});
+}
+
+int WriteTiff(const std::string& path, const Frame& f) {
+  qv::HeadlessPlatform services;
+  qv::Session s(services.Get());
+  s.opt.UseMask = f.planes == 1 ? qv::Mono : 0;
+  qv::Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  for (int p = 0; p < 3; ++p) {
+    planes[p]->Redim(f.w - 1, f.h - 1);
+    const int src = std::min(p, f.planes - 1);
+    for (int y = 0; y < f.h; ++y)
+      for (int x = 0; x < f.w; ++x)
+        (*planes[p])(x, y) = static_cast<int32_t>(std::lround(std::clamp(f.v[(static_cast<size_t>(src) * f.h + y) * f.w + x], 0.0, 65535.0)));
+  }
+  bool fromDestination = false;
+  return qv::WriteTiffFile(s, path, fromDestination);
+}
+
+int WritePicture(const std::string& path, const Frame& f, bool jpeg) {
+  FreeImage_Initialise(FALSE);
+  FIBITMAP* dib = FreeImage_Allocate(f.w, f.h, 24);
+  if (!dib) return qv::kErrOutOfMemory;
+  for (int y = 0; y < f.h; ++y) {
+    BYTE* row = FreeImage_GetScanLine(dib, f.h - 1 - y);
+    for (int x = 0; x < f.w; ++x) {
+      auto byte = [&](int p) {
+        const int src = std::min(p, f.planes - 1);
+        return static_cast<BYTE>(std::lround(std::clamp(f.v[(static_cast<size_t>(src) * f.h + y) * f.w + x] / 257, 0.0, 255.0)));
+      };
+      row[x * 3 + FI_RGBA_RED] = byte(0);
+      row[x * 3 + FI_RGBA_GREEN] = byte(1);
+      row[x * 3 + FI_RGBA_BLUE] = byte(2);
+    }
+  }
+  const BOOL ok = FreeImage_Save(jpeg ? FIF_JPEG : FIF_BMP, dib, path.c_str(), jpeg ? JPEG_QUALITYSUPERB : 0);
+  FreeImage_Unload(dib);
+  FreeImage_DeInitialise();
+  return ok ? 0 : qv::kErrPathAccess;
+}
+
+bool ParseOptions(const Args& args, SimOptions& o) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    auto integer = [&](int& v, int lo, int hi) {
+      if (!hasValue) return false;
+      v = static_cast<int>(qv::Val(args[++i]));
+      return v >= lo && v <= hi;
+    };
+    auto real = [&](double& v, double lim) {
+      if (!hasValue) return false;
+      v = qv::Val(args[++i]);
+      return std::fabs(v) <= lim;
+    };
+    bool ok = true;
+    if (a == "--out" && hasValue) o.out = args[++i];
+    else if (a == "--frames") ok = integer(o.frames, 1, 1000);
+    else if (a == "--width") ok = integer(o.width, 64, 16384);
+    else if (a == "--height") ok = integer(o.height, 64, 16384);
+    else if (a == "--stars") ok = integer(o.stars, 0, 100000);
+    else if (a == "--seed" && hasValue) o.seed = static_cast<unsigned>(qv::Val(args[++i]));
+    else if (a == "--bitpix") ok = integer(o.bitpix, -64, 32) && (o.bitpix == 8 || o.bitpix == 16 || o.bitpix == 32 || o.bitpix == -32 || o.bitpix == -64);
+    else if (a == "--hot-pixels") o.hotPixels = true;
+    else if (a == "--vignetting") o.vignetting = true;
+    else if (a == "--calibrated") o.hotPixels = o.vignetting = true;
+    else if (a == "--cloud") ok = integer(o.cloud, 1, 1000);
+    else if (a == "--rotation") ok = real(o.rotation, 10);
+    else if (a == "--drift") {
+      ok = hasValue;
+      if (ok) {
+        const std::string v = args[++i];
+        const size_t comma = v.find(',');
+        ok = comma != std::string::npos;
+        if (ok) {
+          o.driftX = qv::Val(v.substr(0, comma));
+          o.driftY = qv::Val(v.substr(comma + 1));
+          ok = std::fabs(o.driftX) <= 50 && std::fabs(o.driftY) <= 50;
+        }
+      }
+    } else if (a == "--colour" && hasValue) {
+      o.colour = args[++i];
+      ok = o.colour == "mono" || o.colour == "rgb" || o.colour == "cfa" || o.colour == "split";
+    } else if (a == "--format" && hasValue) {
+      o.format = args[++i];
+      ok = o.format == "fits" || o.format == "tif" || o.format == "bmp" || o.format == "jpg";
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      Complain("option invalide : " + a);
+      return false;
+    }
+  }
+  if (o.out.empty()) {
+    Complain(
+        "usage : quelvista-cli simulate --out DOSSIER [--frames N] [--width W] [--height H] [--stars N]\n"
+        "        [--seed S] [--drift DX,DY] [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated]\n"
+        "        [--cloud IMAGE] [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]");
+    return false;
+  }
+  if (o.format != "fits" && (o.colour == "cfa" || o.colour == "split")) {
+    Complain("les couleurs cfa et split n'existent qu'en FITS");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 int CmdSimulate(const Args& args) {
   SimOptions o;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](int& v, int lo, int hi) {
-      if (i + 1 >= args.size()) return false;
-      v = static_cast<int>(qv::Val(args[++i]));
-      return v >= lo && v <= hi;
-    };
-    bool ok = true;
-    if (a == "--out" && i + 1 < args.size()) o.out = args[++i];
-    else if (a == "--frames") ok = value(o.frames, 1, 10000);
-    else if (a == "--width") ok = value(o.width, 16, 32767);
-    else if (a == "--height") ok = value(o.height, 16, 32767);
-    else if (a == "--stars") ok = value(o.stars, 0, 100000);
-    else if (a == "--seed" && i + 1 < args.size()) o.seed = static_cast<unsigned>(qv::Val(args[++i]));
-    else if (a == "--hot-pixels") o.hotPixels = true;
-    else ok = false;
-    if (!ok) {
-      Complain("option invalide : " + a);
-      return 2;
-    }
-  }
-  if (o.out.empty()) {
-    Complain("usage : quelvista-cli simulate --out DOSSIER [--frames N] [--width W] [--height H] [--seed S] [--hot-pixels]");
-    return 2;
-  }
+  if (!ParseOptions(args, o)) return 2;
   std::error_code ec;
   std::filesystem::create_directories(o.out, ec);
-  if (ec) {
+  const std::string dir = std::filesystem::absolute(o.out, ec).string();
+  if (ec || !std::filesystem::is_directory(dir)) {
     Complain("impossible de créer le dossier : " + o.out);
     return 1;
   }
+  const int W = o.width, H = o.height;
+  const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
   std::mt19937_64 rng(o.seed);
-  std::uniform_real_distribution<double> ux(0, o.width - 1), uy(0, o.height - 1), u01(0, 1);
+  std::uniform_real_distribution<double> u01(0, 1);
+  std::normal_distribution<double> gauss(0, 1);
+
+  // The guide star: bright but unsaturated, a little off the centre, with
+  // no other star within 40 pixels.
+  const double sigma = 1.5;
+  const double twoPiS2 = 2 * M_PI * sigma * sigma;
   std::vector<Star> stars;
-  for (int k = 0; k < o.stars; ++k) stars.push_back({ux(rng), uy(rng), 2000 * std::pow(100.0, u01(rng))});
+  stars.push_back({cx + 17.3, cy - 11.6, 30000 * twoPiS2, 1, 1, 1});
+  while (static_cast<int>(stars.size()) < o.stars + 1) {
+    Star s{u01(rng) * (W - 1), u01(rng) * (H - 1), 150 * twoPiS2 * std::pow(150.0, u01(rng)), 0, 0, 0};
+    if (std::hypot(s.x - stars[0].x, s.y - stars[0].y) < 40) continue;
+    const double t = u01(rng);  // colour temperature, red to blue
+    s.r = 1.2 - 0.4 * t;
+    s.g = 1.0;
+    s.b = 0.8 + 0.4 * t;
+    stars.push_back(s);
+  }
+  // A bright star far from the guide star serves as the rotation star.
+  int rotStar = -1;
+  double bestScore = 0;
+  for (size_t k = 1; k < stars.size(); ++k) {
+    const double d = std::hypot(stars[k].x - stars[0].x, stars[k].y - stars[0].y);
+    const bool inside = stars[k].x > 60 && stars[k].x < W - 61 && stars[k].y > 60 && stars[k].y < H - 61;
+    const double peak = stars[k].flux / twoPiS2;
+    if (inside && peak > 3000 && peak < 40000 && d * peak > bestScore) {
+      bestScore = d * peak;
+      rotStar = static_cast<int>(k);
+    }
+  }
+
   std::vector<std::pair<int, int>> hot;
   if (o.hotPixels)
-    for (int k = 0; k < o.width * o.height / 2000; ++k)
-      hot.emplace_back(static_cast<int>(ux(rng)), static_cast<int>(uy(rng)));
+    for (int k = 0; k < W * H / 3000 + 1; ++k)
+      hot.emplace_back(static_cast<int>(u01(rng) * (W - 1)), static_cast<int>(u01(rng) * (H - 1)));
+  auto vignette = [&](int x, int y) {
+    if (!o.vignetting) return 1.0;
+    const double r2 = ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (cx * cx + cy * cy);
+    return 1 - 0.35 * r2;
+  };
+  const double darkLevel = o.hotPixels ? 300 : 0;
 
-  const double sigma = 1.6;
-  const int radius = 6;
-  std::normal_distribution<double> gauss(0, 1);
+  const int planes = o.colour == "rgb" || o.format == "bmp" || o.format == "jpg" ? 3 : 1;
+  const bool cfa = o.colour == "cfa";
+  const bool split = o.colour == "split";
+  const std::string ext = o.format == "fits" ? ".fts" : "." + o.format;
+  std::vector<std::string> files;
+  qvcli::JsonObject truth;
+  std::string framesJson = "[";
+  const int radius = 7;
+
   for (int f = 1; f <= o.frames; ++f) {
-    const double dx = 1.5 * (f - 1), dy = 0.75 * (f - 1);
-    std::vector<double> img(static_cast<size_t>(o.width) * o.height);
-    for (int y = 0; y < o.height; ++y)
-      for (int x = 0; x < o.width; ++x)
-        img[static_cast<size_t>(y) * o.width + x] = 1500 + 600.0 * x / o.width + 300.0 * y / o.height;
+    const double angle = o.rotation * (f - 1) * M_PI / 180;
+    const double dx = o.driftX * (f - 1), dy = o.driftY * (f - 1);
+    const double ca = std::cos(angle), sa = std::sin(angle);
+    auto place = [&](double x, double y, double& fx, double& fy) {
+      fx = ca * (x - cx) - sa * (y - cy) + cx + dx;
+      fy = sa * (x - cx) + ca * (y - cy) + cy + dy;
+    };
+    const bool cloudy = f == o.cloud;
+    // Colour planes of the sky in electrons: sky gradient plus stars.
+    const int skyPlanes = (planes == 3 || cfa || split) ? 3 : 1;
+    Frame sky{W, H, skyPlanes, std::vector<double>(static_cast<size_t>(skyPlanes) * W * H)};
+    for (int p = 0; p < skyPlanes; ++p)
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) sky.at(p, x, y) = 800 + 500.0 * x / W + 250.0 * y / H + 60 * p;
     for (const Star& s : stars) {
-      const double cx = s.x + dx, cy = s.y + dy;
-      const double peak = s.flux / (2 * M_PI * sigma * sigma);
-      for (int y = std::max(0, static_cast<int>(cy) - radius); y <= std::min(o.height - 1, static_cast<int>(cy) + radius); ++y)
-        for (int x = std::max(0, static_cast<int>(cx) - radius); x <= std::min(o.width - 1, static_cast<int>(cx) + radius); ++x)
-          img[static_cast<size_t>(y) * o.width + x] +=
-              peak * std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (2 * sigma * sigma));
+      double fx, fy;
+      place(s.x, s.y, fx, fy);
+      const double flux = s.flux * (cloudy ? 0.02 : 1);
+      const double peak = flux / twoPiS2;
+      for (int y = std::max(0, static_cast<int>(fy) - radius); y <= std::min(H - 1, static_cast<int>(fy) + radius); ++y)
+        for (int x = std::max(0, static_cast<int>(fx) - radius); x <= std::min(W - 1, static_cast<int>(fx) + radius); ++x) {
+          const double g = peak * std::exp(-((x - fx) * (x - fx) + (y - fy) * (y - fy)) / (2 * sigma * sigma));
+          if (skyPlanes == 1) sky.at(0, x, y) += g;
+          else {
+            sky.at(0, x, y) += g * s.r;
+            sky.at(1, x, y) += g * s.g;
+            sky.at(2, x, y) += g * s.b;
+          }
+        }
     }
-    for (double& v : img) v += std::sqrt(std::max(v, 1.0)) * gauss(rng) + 8 * gauss(rng);
-    for (const auto& [x, y] : hot) img[static_cast<size_t>(y) * o.width + x] = 60000;
-    char name[32];
-    std::snprintf(name, sizeof name, "frame%03d.fts", f);
-    const std::string path = (std::filesystem::path(o.out) / name).string();
-    if (WriteFrame(path, img, o.width, o.height) != 0) {
-      Complain("écriture impossible : " + path);
+    // Vignetting, shot and read noise, then the dark signal and hot pixels.
+    for (int p = 0; p < skyPlanes; ++p)
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+          double& v = sky.at(p, x, y);
+          v *= vignette(x, y);
+          v += std::sqrt(std::max(v, 1.0)) * gauss(rng) + 6 * gauss(rng) + darkLevel;
+        }
+    for (const auto& [x, y] : hot)
+      for (int p = 0; p < skyPlanes; ++p) sky.at(p, x, y) = std::min(65535.0, sky.at(p, x, y) + 20000);
+
+    char stem[32];
+    std::snprintf(stem, sizeof stem, "frame%03d", f);
+    int err = 0;
+    if (cfa) {
+      // One plane through a filter grid: green, blue / red, green.
+      Frame mosaic{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H)};
+      static const int code[2][2] = {{1, 2}, {0, 1}};  // [y % 2][x % 2] -> plane
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) mosaic.at(0, x, y) = sky.at(code[y % 2][x % 2], x, y);
+      const std::string path = dir + "/" + stem + ext;
+      err = WriteFits(path, mosaic, o.bitpix, true);
+      files.push_back(path);
+    } else if (split) {
+      static const char letter[3] = {'r', 'g', 'b'};
+      for (int p = 0; p < 3 && !err; ++p) {
+        Frame one{W, H, 1, std::vector<double>(sky.v.begin() + static_cast<long>(p) * W * H, sky.v.begin() + static_cast<long>(p + 1) * W * H)};
+        const std::string path = dir + "/" + stem + letter[p] + ext;
+        err = WriteFits(path, one, o.bitpix, false);
+        files.push_back(path);
+      }
+    } else {
+      const std::string path = dir + "/" + stem + ext;
+      if (o.format == "fits") err = WriteFits(path, sky, o.bitpix, false);
+      else if (o.format == "tif") err = WriteTiff(path, sky);
+      else err = WritePicture(path, sky, o.format == "jpg");
+      files.push_back(path);
+    }
+    if (err != 0) {
+      Complain("écriture impossible dans " + dir + " (erreur " + std::to_string(err) + ")");
       return 1;
     }
-    std::printf("%s\n", path.c_str());
+    double gx, gy;
+    place(stars[0].x, stars[0].y, gx, gy);
+    JsonObject fr;
+    fr.Add("frame", f).Add("file", files.back()).Add("dx", dx).Add("dy", dy).Add("angle", o.rotation * (f - 1));
+    fr.Add("centreX", cx).Add("centreY", cy).Add("guideX", gx).Add("guideY", gy).Add("cloud", cloudy);
+    if (rotStar >= 0) {
+      double rx, ry;
+      place(stars[static_cast<size_t>(rotStar)].x, stars[static_cast<size_t>(rotStar)].y, rx, ry);
+      fr.Add("rotStarX", rx).Add("rotStarY", ry);
+    }
+    framesJson += (f > 1 ? "," : "") + fr.Text();
   }
+  framesJson += "]";
+
+  // The calibration frames match the simulated camera exactly.
+  std::string darkFile, flatFile;
+  if (o.hotPixels && o.format == "fits") {
+    Frame dark{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H, darkLevel)};
+    for (const auto& [x, y] : hot) dark.at(0, x, y) += 20000;
+    darkFile = dir + "/dark.fts";
+    if (WriteFits(darkFile, dark, 16, cfa) != 0) return 1;
+  }
+  if (o.vignetting && o.format == "fits") {
+    Frame flat{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H)};
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) flat.at(0, x, y) = 30000 * vignette(x, y);
+    flatFile = dir + "/flat.fts";
+    if (WriteFits(flatFile, flat, 16, false) != 0) return 1;
+  }
+
+  std::string starsJson = "[";
+  for (size_t k = 0; k < stars.size(); ++k) {
+    JsonObject st;
+    st.Add("x", stars[k].x).Add("y", stars[k].y).Add("flux", stars[k].flux).Add("peak", stars[k].flux / twoPiS2);
+    starsJson += (k ? "," : "") + st.Text();
+  }
+  starsJson += "]";
+  truth.Add("width", W).Add("height", H).Add("seed", static_cast<int64_t>(o.seed)).Add("colour", o.colour);
+  truth.Add("bitpix", o.bitpix).Add("format", o.format).Add("rotationPerFrame", o.rotation);
+  truth.Add("guideStar", 0).Add("rotationStar", rotStar).Add("cloudFrame", o.cloud);
+  truth.Add("darkFile", darkFile).Add("flatFile", flatFile);
+  truth.AddRaw("frames", framesJson).AddRaw("stars", starsJson);
+  {
+    std::ofstream t(dir + "/truth.json", std::ios::binary);
+    t << truth.Text() << "\n";
+    if (!t) {
+      Complain("écriture impossible : " + dir + "/truth.json");
+      return 1;
+    }
+  }
+
+  // A ready project: every frame checked, the guide star marked on the
+  // first one, calibration on when its frames exist.
+  qv::HeadlessPlatform services;
+  qv::Session s(services.Get());
+  s.ResizeImageArrays(static_cast<int>(files.size()));
+  const double u1 = W - 1, u2 = H - 1;
+  for (size_t k = 0; k < files.size(); ++k) {
+    qv::ImageEntry& e = s.Img[k + 1];
+    e.ImgFile = files[k];
+    e.ImgChecked = 1;
+  }
+  qv::ImageEntry& first = s.Img[1];
+  first.ImgGuideX = (stars[0].x) / u1;
+  first.ImgGuideY = (stars[0].y) / u2;
+  first.ImgRegFlags = 3;
+  if (o.rotation != 0 && rotStar >= 0) {
+    first.ImgRot = first.ImgNewRot = 1;
+    first.ImgRotX = first.ImgNewRotX = stars[static_cast<size_t>(rotStar)].x / u1;
+    first.ImgRotY = first.ImgNewRotY = stars[static_cast<size_t>(rotStar)].y / u2;
+    for (size_t k = 2; k <= files.size(); ++k) s.Img[k].ImgRot = 1;
+  }
+  s.GuideBox = 32;
+  s.opt.MinQual = 0.5f;
+  s.form1.Check6 = 0;
+  s.form1.HScroll1 = 10;
+  s.opt.UseMask = planes == 1 && !cfa && !split ? qv::Mono : 0;
+  if (!darkFile.empty()) {
+    s.opt.DarkFile = darkFile;
+    s.opt.UseMask |= qv::DarkSub;
+  }
+  if (!flatFile.empty()) {
+    s.opt.FlatFile = flatFile;
+    s.opt.UseMask |= qv::FlatApply;
+  }
+  const std::string project = dir + "/project.txt";
+  if (qv::SaveProject(s, project).outcome != qv::ProjectSave::Saved) {
+    Complain("écriture impossible : " + project);
+    return 1;
+  }
+  for (const std::string& file : files) std::printf("%s\n", file.c_str());
+  std::printf("%s\n%s\n", (dir + "/truth.json").c_str(), project.c_str());
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "core/numeric.h"
 #include "core/options.h"
 #include "core/plane.h"
+#include "core/view_hooks.h"
 #include "platform/platform.h"
 #include "workspace/form1.h"
 
@@ -76,6 +77,8 @@ class Session {
 
   // Services of the machine.
   Platform platform;
+  // What shows the engine (empty without windows).
+  ViewHooks hooks;
   NumLocale locale = NumLocale::Dot();
 
   // The current image.
@@ -128,6 +131,8 @@ class Session {
   std::vector<int32_t> DestHisto = std::vector<int32_t>(65536, 0);
   int32_t DestHistoMax = 0;
   std::string DestFileName;
+  // Why the last temporary file could not be written (empty when all were).
+  std::string StackError;
 
   // Set by OK in the Options dialog.
   bool OptionsApplied = false;

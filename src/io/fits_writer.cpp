@@ -22,18 +22,24 @@ void PutCard(std::vector<uint8_t>& header, int card, const std::string& keyword,
 
 }  // namespace
 
-FitsImage BuildFitsImage(const Session& s, bool fromDestination) {
-  const Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
-  const Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
-  const Plane<int32_t>* pic[3] = {&s.PicR, &s.PicG, &s.PicB};
-  const int W = fromDestination ? s.DestSumR.Width() : s.PicR.Width();
-  const int H = fromDestination ? s.DestSumR.Height() : s.PicR.Height();
-  const int P = s.opt.Has(Mono) ? 1 : 3;
-  if (W < 1 || H < 1) Raise(kErrSubscript);
-  for (int p = 0; p < P; ++p) {
-    const bool ok = fromDestination ? sum[p]->HasSize(W, H) && weight[p]->HasSize(W, H) : pic[p]->HasSize(W, H);
+SavedImage::SavedImage(const Session& s, bool fromDestination)
+    : destination_(fromDestination),
+      w_(fromDestination ? s.DestSumR.Width() : s.PicR.Width()),
+      h_(fromDestination ? s.DestSumR.Height() : s.PicR.Height()),
+      planes_(s.opt.Has(Mono) ? 1 : 3),
+      pic_{&s.PicR, &s.PicG, &s.PicB},
+      sum_{&s.DestSumR, &s.DestSumG, &s.DestSumB},
+      weight_{&s.DestWeightR, &s.DestWeightG, &s.DestWeightB} {
+  if (w_ < 1 || h_ < 1) Raise(kErrSubscript);
+  for (int p = 0; p < planes_; ++p) {
+    const bool ok = destination_ ? sum_[p]->HasSize(w_, h_) && weight_[p]->HasSize(w_, h_) : pic_[p]->HasSize(w_, h_);
     if (!ok) Raise(kErrSubscript);
   }
+}
+
+FitsImage BuildFitsImage(const Session& s, bool fromDestination) {
+  const SavedImage img(s, fromDestination);
+  const int W = img.Width(), H = img.Height(), P = img.Planes();
 
   FitsImage out;
   const size_t planeBytes = 2 * static_cast<size_t>(W) * H;
@@ -44,14 +50,7 @@ FitsImage BuildFitsImage(const Session& s, bool fromDestination) {
     uint8_t* dst = out.data.data() + planeBytes * p;
     for (int y = 0; y < H; ++y) {
       for (int x = 0; x < W; ++x, dst += 2) {
-        float v;
-        if (fromDestination) {
-          const float w = (*weight[p])(x, y);
-          v = w;
-          if (w > 0) v = (*sum[p])(x, y) / w;
-        } else {
-          v = static_cast<float>((*pic[p])(x, y));
-        }
+        float v = img.Value(p, x, y);
         // A negative value is not stored: its bytes stay 0.
         if (!(v >= 0)) continue;
         if (v > 65535) v = 65535;

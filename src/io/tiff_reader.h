@@ -1,8 +1,10 @@
-// TIFF header parsing: uncompressed "II" files.
+// TIFF reading: uncompressed "II" files with their samples interleaved in
+// contiguous strips, such as the files the program writes itself.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -15,6 +17,18 @@ struct TiffHeader {
 };
 
 // True when the file is a TIFF the program can read; `out` is then filled.
+// On false `out` is left as it was.
 bool ReadTiffHeader(const std::string& path, TiffHeader& out);
+
+// Reads the w x h pixels of `samples` samples of `bits` bits that start at the
+// 1-based position `dataPos`, and reorders them into the data-unit layout of
+// a FITS file: big-endian values of bits / 8 bytes, x fastest, then y, then
+// the plane; one plane when samples < 3, else three (a fourth sample is
+// dropped). Only 8 and 16 bits are readable. Raises a run-time error when
+// the bits are not readable, the data would start inside the file header
+// or the file holds fewer bytes than the pixels need; `out` is then
+// unchanged.
+void ReadTiffSamples(const std::string& path, int32_t dataPos, int bits, int samples, int w, int h,
+                     std::vector<uint8_t>& out);
 
 }  // namespace qv

@@ -33,12 +33,12 @@ void MarkHot(const Plane<int32_t>& p, int xm, int ym, double scale, int32_t thr,
 }
 
 // Mean, halves to even, of the values above 0 among the four direct
-// neighbours of (x, y); 0 when none holds data. At the border a neighbour
-// falls back on the pixel itself, which is blank and so does not count.
-inline int32_t NeighbourMean(const Plane<int32_t>& p, int x, int y, int xm, int ym) {
-  const int32_t* row = p.Row(y);
-  const int32_t n[4] = {row[x > 0 ? x - 1 : x], row[x < xm ? x + 1 : x], p.Row(y > 0 ? y - 1 : y)[x],
-                        p.Row(y < ym ? y + 1 : y)[x]};
+// neighbours of x in `row`, with `up` and `down` the rows above and below
+// (the row itself at the border); 0 when none holds data. At the border a
+// neighbour falls back on the pixel itself, which is blank and so does not
+// count.
+inline int32_t NeighbourMean(const int32_t* up, const int32_t* row, const int32_t* down, int x, int xm) {
+  const int32_t n[4] = {row[x > 0 ? x - 1 : x], row[x < xm ? x + 1 : x], up[x], down[x]};
   int64_t sum = 0;
   int count = 0;
   for (int32_t v : n)
@@ -49,6 +49,13 @@ inline int32_t NeighbourMean(const Plane<int32_t>& p, int x, int y, int xm, int 
   return count ? static_cast<int32_t>(RoundHalfEven(static_cast<double>(sum) / count)) : 0;
 }
 
+// The cleaning steps work on three planes of one size.
+void CheckSameSize(const Session& s) {
+  const int w = s.PicR.Width(), h = s.PicR.Height();
+  if (s.PicG.Width() != w || s.PicG.Height() != h || s.PicB.Width() != w || s.PicB.Height() != h)
+    Raise(kErrSubscript);
+}
+
 }  // namespace
 
 void RemoveHotPixels(Session& s) {
@@ -56,6 +63,7 @@ void RemoveHotPixels(Session& s) {
   const int32_t thr = s.opt.CalcThr;
   const int xm = s.PicR.UBound1(), ym = s.PicR.UBound2();
   if (xm < 0 || ym < 0) return;
+  CheckSameSize(s);
   // m x scale reaches 15 for a neighbourhood as bright as the brightest mean
   // level of the image (LevelMax bins of 32 units).
   const double scale = s.LevelMax > 0 ? 15 / (s.LevelMax * 32) : 0;
@@ -88,6 +96,7 @@ void RemoveHotPixels(Session& s) {
 void FillEmpty(Session& s) {
   const int xm = s.PicR.UBound1(), ym = s.PicR.UBound2();
   if (xm < 0 || ym < 0) return;
+  CheckSameSize(s);
   Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
   const bool has[3] = {s.HasR, s.HasG, s.HasB};
   // Sub-grids by (x parity, y parity), in the order of the passes.
@@ -98,14 +107,20 @@ void FillEmpty(Session& s) {
     blankFound = false;
     for (const auto& grid : kOrder) {
       for (int y = grid[1]; y <= ym; y += 2) {
+        int32_t* rows[3][3];  // per plane: above, this row, below
+        for (int i = 0; i < 3; ++i) {
+          rows[i][0] = planes[i]->Row(y > 0 ? y - 1 : y);
+          rows[i][1] = planes[i]->Row(y);
+          rows[i][2] = planes[i]->Row(y < ym ? y + 1 : y);
+        }
         for (int x = grid[0]; x <= xm; x += 2) {
           for (int i = 0; i < 3; ++i) {
             if (!has[i]) continue;
-            int32_t& v = planes[i]->Row(y)[x];
+            int32_t& v = rows[i][1][x];
             if (v != 0) continue;
             blankFound = true;
             // Pixels filled earlier in the pass already count as data here.
-            if (const int32_t mean = NeighbourMean(*planes[i], x, y, xm, ym)) v = mean;
+            if (const int32_t mean = NeighbourMean(rows[i][0], rows[i][1], rows[i][2], x, xm)) v = mean;
           }
         }
         s.DoEvents();

@@ -7,6 +7,7 @@
 #include "io/file.h"
 #include "io/fits_reader.h"
 #include "io/picture.h"
+#include "io/tiff_reader.h"
 #include "process/cfa.h"
 #include "process/defects.h"
 #include "process/fuse.h"
@@ -43,14 +44,20 @@ void Allocate(std::vector<uint8_t>& v, size_t n) {
   }
 }
 
-void ReadFitsSamples(const std::string& path, const ImageEntry& e, Samples& buf) {
+void ReadFitsSamples(const std::string& path, const ImageEntry& e, HeaderResult header, Samples& buf) {
   const size_t need = static_cast<size_t>(buf.b) * buf.w * buf.h * buf.planes;
   BinaryFile f;
   f.OpenRead(path);
   const int64_t start = static_cast<int64_t>(e.ImgDataPos) - 1;
+  const int64_t length = f.Length();
   // The data unit is read in one piece; checking it is all there before the
   // buffer is made keeps an absurd header from claiming gigabytes.
-  if (start < 0 || start > f.Length() || f.Length() - start < static_cast<int64_t>(need)) Raise(kErrInputPastEnd);
+  if (start < 0 || start > length || length - start < static_cast<int64_t>(need)) {
+    // Without an END card the whole file was taken for the header.
+    if (header == HeaderResult::NoEndCard) Fail("en-tête sans carte END : " + path);
+    Fail("données FITS tronquées (" + std::to_string(need) + " octets attendus, " +
+         std::to_string(std::max<int64_t>(0, length - std::max<int64_t>(0, start))) + " présents) : " + path);
+  }
   Allocate(buf.bytes, need);
   f.ReadExactly(start, buf.bytes.data(), need);
 }
@@ -138,9 +145,13 @@ bool Body(Session& s, int index, int step) {
   buf.planes = planesInFile;
   if (!FileExists(path)) Fail("fichier introuvable : " + path);
   if (fits) {
-    ReadFitsSamples(path, e, buf);
+    ReadFitsSamples(path, e, header, buf);
   } else if (kind == "tif") {
-    Fail("lecture des fichiers TIFF non disponible : " + path);
+    // The strips become the same big-endian planes a FITS data unit holds,
+    // decoded below as BITPIX 8 or 16 with the BZERO 0 of a TIFF header.
+    if (e.ImgBitpix != 8 && e.ImgBitpix != 16)
+      Fail("TIFF à " + std::to_string(e.ImgBitpix) + " bits par échantillon non pris en charge : " + path);
+    ReadTiffSamples(path, e.ImgDataPos, e.ImgBitpix, e.ImgNaxis3, W, H, buf.bytes);
   } else {
     if (b != 1 || planesInFile != 3) Raise(kErrTypeMismatch);
     PicturePixelsToSamples(s, wr, hr, step, buf);

@@ -1,0 +1,304 @@
+// quelvista-cli stack: a complete stacking run from the command line, as
+// "E&xécuter" runs it, on a project or on a list of image files.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <map>
+
+#include "cli/commands.h"
+#include "cli/json.h"
+#include "core/paths.h"
+#include "io/fits_writer.h"
+#include "io/tiff_writer.h"
+#include "platform/settings_store.h"
+#include "stack/accumulate.h"
+#include "stack/masters.h"
+#include "stack/run.h"
+#include "workspace/add_images.h"
+#include "workspace/auto_guide.h"
+#include "workspace/form1.h"
+#include "workspace/project.h"
+#include "workspace/settings.h"
+
+namespace qvcli {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+void OnInterrupt(int) { interrupted = 1; }
+
+struct StackArgs {
+  std::string project, out, settingsFile, saveProject, guide, box, first, last, expand;
+  std::vector<std::string> images;
+  std::vector<std::pair<std::string, std::string>> sets;
+};
+
+bool Parse(const Args& args, StackArgs& a) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& k = args[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) {
+        Complain("valeur manquante après " + k);
+        return false;
+      }
+      into = args[++i];
+      return true;
+    };
+    bool ok = true;
+    if (k == "--out") ok = value(a.out);
+    else if (k == "--settings") ok = value(a.settingsFile);
+    else if (k == "--save-project") ok = value(a.saveProject);
+    else if (k == "--guide") ok = value(a.guide);
+    else if (k == "--box") ok = value(a.box);
+    else if (k == "--first") ok = value(a.first);
+    else if (k == "--last") ok = value(a.last);
+    else if (k == "--expand") ok = value(a.expand);
+    else if (k == "--set") {
+      std::string kv;
+      ok = value(kv);
+      const size_t eq = kv.find('=');
+      if (ok && eq == std::string::npos) {
+        Complain("--set attend CLE=VALEUR : " + kv);
+        ok = false;
+      }
+      if (ok) a.sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+    } else if (!k.empty() && k[0] == '-') {
+      Complain("option inconnue : " + k);
+      ok = false;
+    } else {
+      a.images.push_back(k);
+    }
+    if (!ok) return false;
+  }
+  if (a.images.empty() || a.out.empty()) {
+    Complain(
+        "usage : quelvista-cli stack PROJET.txt --out RESULTAT\n"
+        "        quelvista-cli stack IMAGE... --guide X,Y|auto [--box 32|64|aucun] --out RESULTAT\n"
+        "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]");
+    return false;
+  }
+  if (a.images.size() == 1 && FileKindIsProject(a.images[0])) {
+    a.project = a.images[0];
+    a.images.clear();
+  }
+  if (a.project.empty() && a.guide.empty()) {
+    Complain("--guide X,Y ou --guide auto est nécessaire avec une liste d'images");
+    return false;
+  }
+  if (a.expand != "" && a.expand != "0" && a.expand != "1") {
+    Complain("--expand attend 0 ou 1");
+    return false;
+  }
+  if (a.box != "" && a.box != "32" && a.box != "64" && a.box != "aucun") {
+    Complain("--box attend 32, 64 ou aucun");
+    return false;
+  }
+  return true;
+}
+
+// Progress on stderr: a live bar on a terminal, plain lines otherwise.
+class Progress {
+ public:
+  explicit Progress(int total) : total_(total), tty_(isatty(2) != 0), start_(std::chrono::steady_clock::now()) {}
+  void Image(int done, int index, bool accepted) {
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const int left = total_ > done ? static_cast<int>((elapsed / std::max(done, 1)) * (total_ - done) + 0.5) : 0;
+    char remain[32];
+    std::snprintf(remain, sizeof remain, "%d:%02d", left / 60, left % 60);
+    if (tty_) {
+      const int width = 30, filled = total_ > 0 ? width * done / total_ : width;
+      std::fprintf(stderr, "\r[%s%s] %d/%d images, reste %s ", std::string(static_cast<size_t>(filled), '#').c_str(),
+                   std::string(static_cast<size_t>(width - filled), '.').c_str(), done, total_, remain);
+    } else {
+      std::fprintf(stderr, "image %d (%d/%d) %s, reste %s\n", index, done, total_, accepted ? "empilée" : "rejetée",
+                   remain);
+    }
+    std::fflush(stderr);
+  }
+  void Done() {
+    if (tty_) std::fputc('\n', stderr);
+  }
+
+ private:
+  int total_;
+  bool tty_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+int ImagesInRun(const qv::Session& s) {
+  int first, last, n = 0;
+  qv::RunRange(s, first, last);
+  for (int i = first; i <= last && i >= 1; ++i) n += s.Img[static_cast<size_t>(i)].ImgChecked == 1;
+  return n;
+}
+
+}  // namespace
+
+bool FileKindIsProject(const std::string& path) { return qv::FileKind(path) == "txt"; }
+
+int CmdStack(const Args& args) {
+  StackArgs a;
+  if (!Parse(args, a)) return 2;
+
+  qv::HeadlessPlatform services;
+  qv::Session s(services.Get());
+  s.locale = qv::NumLocale::FromEnvironment();
+  std::string storeProblem;
+  const auto store = qv::OpenSettingsStore(a.settingsFile, true, storeProblem);
+  if (!store) {
+    Complain(storeProblem);
+    return 1;
+  }
+  if (!storeProblem.empty()) Complain("attention : " + storeProblem);
+  qv::LoadSettings(s, *store, qv::ProgramFolder());
+  qv::LoadHsens(s, *store);
+  for (const auto& [k, v] : a.sets) {
+    const qv::SettingResult r = qv::ApplySettingText(s, k, v, qv::NumLocale::Dot());
+    if (r != qv::SettingResult::Applied) {
+      Complain((r == qv::SettingResult::UnknownKey ? "réglage inconnu : " : "valeur invalide pour ") + k);
+      return 2;
+    }
+  }
+  if (a.expand.empty()) a.expand = s.form1.Check6 ? "1" : "0";
+
+  // Ctrl+C asks the run to stop, as the Stop command does.
+  std::signal(SIGINT, OnInterrupt);
+  services.events.onYield = [&s] {
+    if (interrupted && s.RunState == 1) s.RunState = 2;
+  };
+
+  if (!a.project.empty()) {
+    const qv::ProjectLoad load = qv::LoadProject(s, a.project);
+    if (load.outcome != qv::ProjectLoad::Completed) {
+      Complain(load.outcome == qv::ProjectLoad::NoFile     ? "projet introuvable : " + a.project
+               : load.outcome == qv::ProjectLoad::NoImages ? "aucune image du projet n'a été trouvée : " + a.project
+                                                           : "projet illisible (erreur " + std::to_string(load.error) +
+                                                                 ", ligne " + std::to_string(load.line) + ") : " + a.project);
+      return 1;
+    }
+    // Options given on the command line win over those of the project.
+    for (const auto& [k, v] : a.sets) qv::ApplySettingText(s, k, v, qv::NumLocale::Dot());
+    if (!a.sets.empty()) qv::BuildMasters(s);
+  } else {
+    qv::BuildMasters(s);
+    for (const std::string& file : a.images)
+      if (!qv::FileExists(file)) {
+        Complain("fichier introuvable : " + file);
+        return 1;
+      }
+    // The open dialog answers with one folder and the names in it; files
+    // from several folders join the list folder by folder, in the order given.
+    std::map<std::string, std::vector<std::string>> byFolder;
+    std::vector<std::string> order;
+    for (const std::string& file : a.images) {
+      const std::string folder = qv::PathFolder(file);
+      if (!byFolder.count(folder)) order.push_back(folder);
+      byFolder[folder].push_back(qv::PathName(file));
+    }
+    for (const std::string& folder : order) {
+      std::vector<std::string> parts{folder.empty() ? "./" : folder};
+      if (byFolder[folder].size() == 1) parts = {parts[0] + byFolder[folder][0]};
+      else parts.insert(parts.end(), byFolder[folder].begin(), byFolder[folder].end());
+      qv::mnuLoad_Click(s, parts);
+    }
+    if (s.ImageCount() < 1) {
+      Complain("aucune image à empiler");
+      return 1;
+    }
+  }
+  if (!a.box.empty()) qv::SelectOption1(s, a.box == "32" ? 0 : a.box == "64" ? 1 : 2);
+  if (!a.guide.empty()) {
+    // The guide star of image 1, at a pixel of the processed image.
+    double gx = 0, gy = 0;
+    if (a.guide == "auto") {
+      if (!qv::AutoGuideStar(s, gx, gy)) {
+        Complain("aucune étoile guide convenable trouvée sur l'image 1");
+        return 1;
+      }
+    } else {
+      const size_t comma = a.guide.find(',');
+      if (comma == std::string::npos) {
+        Complain("--guide attend X,Y ou auto");
+        return 2;
+      }
+      gx = qv::Val(a.guide.substr(0, comma));
+      gy = qv::Val(a.guide.substr(comma + 1));
+    }
+    if (!qv::SetGuideStar(s, 1, gx, gy)) {
+      Complain("position d'étoile guide hors de l'image 1");
+      return 2;
+    }
+  }
+  s.form1.Check6 = a.expand == "1" ? 1 : 0;
+  if (!a.first.empty() || !a.last.empty()) {
+    s.form1.Text7Visible = true;
+    s.form1.Text7 = a.first;
+    s.form1.Text8 = a.last;
+  }
+
+  Progress progress(ImagesInRun(s));
+  int done = 0, stacked = 0;
+  s.hooks.RunImage = [&](int i, bool accepted) {
+    const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    JsonObject o;
+    o.Add("image", i)
+        .Add("file", e.ImgFile)
+        .Add("quality", static_cast<double>(s.Quality))
+        .Add("accepted", accepted)
+        .Add("GuideX", s.GuideX)
+        .Add("GuideY", s.GuideY)
+        .Add("AnchorX", s.AnchorX)
+        .Add("AnchorY", s.AnchorY)
+        .Add("StackAngle", s.StackAngle);
+    std::printf("%s\n", o.Text().c_str());
+    std::fflush(stdout);
+    stacked += accepted;
+    progress.Image(++done, i, accepted);
+  };
+  s.DestFileName.clear();
+  qv::RunStack(s);
+  progress.Done();
+  const bool stopped = interrupted != 0;
+  qv::DeleteTempFiles(s);
+
+  int status = 0;
+  if (!a.saveProject.empty() && qv::SaveProject(s, a.saveProject).outcome != qv::ProjectSave::Saved) {
+    Complain("enregistrement du projet impossible : " + a.saveProject);
+    status = 1;
+  }
+  if (stopped) {
+    Complain("arrêt demandé : rien n'a été écrit");
+    return 130;
+  }
+  if (s.DestFileName.empty()) {
+    std::string why = stacked == 0 ? "aucune image n'a été acceptée" : "le résultat est vide";
+    if (!s.StackError.empty()) why += " (" + s.StackError + ", dossier temporaire " + qv::TempFolder() + ")";
+    Complain("rien n'a été empilé : " + why);
+    return 1;
+  }
+  bool fromDestination = true;
+  const int err = qv::FileKind(a.out) == "tif" ? qv::WriteTiffFile(s, a.out, fromDestination)
+                                              : qv::WriteFitsFile(s, a.out, fromDestination);
+  JsonObject sum;
+  sum.Add("stacked", stacked)
+      .Add("width", s.DestSumR.Width())
+      .Add("height", s.DestSumR.Height())
+      .Add("CanvasMinX", static_cast<int64_t>(s.CanvasMinX))
+      .Add("CanvasMinY", static_cast<int64_t>(s.CanvasMinY))
+      .Add("CanvasMaxX", static_cast<int64_t>(s.CanvasMaxX))
+      .Add("CanvasMaxY", static_cast<int64_t>(s.CanvasMaxY))
+      .Add("DestFileName", s.DestFileName)
+      .Add("output", a.out);
+  std::printf("%s\n", sum.Text().c_str());
+  if (!s.StackError.empty()) Complain("attention : " + s.StackError);
+  if (err != 0) {
+    Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + a.out);
+    return 1;
+  }
+  return status;
+}
+
+}  // namespace qvcli

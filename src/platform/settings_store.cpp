@@ -1,0 +1,141 @@
+#include "platform/settings_store.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace qv {
+
+namespace {
+
+QString KeyPath(const std::string& section, const std::string& key) {
+  return QString::fromStdString(section) + '/' + QString::fromStdString(key);
+}
+
+bool TooLarge(const QString& path) {
+  const QFileInfo info(path);
+  return info.exists() && info.size() > QtSettingsStore::kMaxFileBytes;
+}
+
+}  // namespace
+
+std::optional<std::string> MemorySettingsStore::Read(const std::string& section, const std::string& key,
+                                                     const std::string& fallback) {
+  if (unreadable.count(key)) return std::nullopt;
+  const auto it = values.find({section, key});
+  return it == values.end() ? fallback : it->second;
+}
+
+bool MemorySettingsStore::Write(const std::string& section, const std::string& key, const std::string& value) {
+  if (readOnly) return false;
+  values[{section, key}] = value;
+  writes.emplace_back(key, value);
+  return true;
+}
+
+std::string MemorySettingsStore::Get(const std::string& section, const std::string& key) const {
+  const auto it = values.find({section, key});
+  return it == values.end() ? std::string() : it->second;
+}
+
+QtSettingsStore::QtSettingsStore(bool readOnly) : readOnly_(readOnly) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+  // The same file QSettings picks for the organisation and application,
+  // opened by its name so that its size can be checked before it is parsed
+  // and so that no system-wide file stands in for a missing key.
+  const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                       "/Quelvista/Quelvista.conf";
+  fileName_ = path.toStdString();
+  if (TooLarge(path)) return;
+  Open(std::make_unique<QSettings>(path, QSettings::NativeFormat));
+#else
+  auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "Quelvista", "Quelvista");
+  settings->setFallbacksEnabled(false);
+  fileName_ = settings->fileName().toStdString();
+  Open(std::move(settings));
+#endif
+}
+
+QtSettingsStore::QtSettingsStore(const std::string& iniPath, bool readOnly) : fileName_(iniPath), readOnly_(readOnly) {
+  const QString path = QString::fromStdString(iniPath);
+  if (TooLarge(path)) return;
+  Open(std::make_unique<QSettings>(path, QSettings::IniFormat));
+}
+
+QtSettingsStore::~QtSettingsStore() = default;
+
+void QtSettingsStore::Open(std::unique_ptr<QSettings> settings) {
+  settings->setFallbacksEnabled(false);
+  settings_ = std::move(settings);
+}
+
+std::optional<std::string> QtSettingsStore::Read(const std::string& section, const std::string& key,
+                                                 const std::string& fallback) {
+  if (!settings_) return fallback;
+  const QString path = KeyPath(section, key);
+  if (!settings_->contains(path)) return fallback;
+  const QVariant v = settings_->value(path);
+  switch (v.typeId()) {
+    case QMetaType::QString:
+      return v.toString().toStdString();
+    case QMetaType::QStringList:
+      // The INI reader splits an unquoted value at its commas; a number
+      // written by hand with a decimal comma ("0,75") comes back as a list
+      // and is put together again.
+      return v.toStringList().join(',').toStdString();
+    case QMetaType::QByteArray:
+      return v.toByteArray().toStdString();
+    default:
+      // Typed values ("@Variant(...)", "@Invalid()") are not text: the read
+      // fails and the caller keeps what it had.
+      if (v.isValid() && v.canConvert<QString>()) return v.toString().toStdString();
+      return std::nullopt;
+  }
+}
+
+bool QtSettingsStore::Write(const std::string& section, const std::string& key, const std::string& value) {
+  if (readOnly_ || !settings_) return false;
+  // Always a string: QSettings then quotes and escapes it so that exactly
+  // this text reads back (leading blanks, commas, backslashes, "@").
+  settings_->setValue(KeyPath(section, key), QString::fromStdString(value));
+  settings_->sync();
+  return settings_->status() == QSettings::NoError;
+}
+
+std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& iniPath, bool readOnly, std::string& why) {
+  why.clear();
+  if (iniPath.empty()) {
+    auto store = std::make_unique<QtSettingsStore>(readOnly);
+    if (!store->Usable()) why = "réglages de l'utilisateur ignorés (fichier trop grand) : " + store->FileName();
+    return store;
+  }
+  std::error_code ec;
+  const auto status = std::filesystem::status(iniPath, ec);
+  if (ec || !std::filesystem::is_regular_file(status) || !std::ifstream(iniPath, std::ios::binary)) {
+    why = "fichier de réglages illisible : " + iniPath;
+    return nullptr;
+  }
+  const auto size = std::filesystem::file_size(iniPath, ec);
+  if (ec || size > static_cast<uintmax_t>(QtSettingsStore::kMaxFileBytes)) {
+    why = "fichier de réglages trop grand : " + iniPath;
+    return nullptr;
+  }
+  return std::make_unique<QtSettingsStore>(iniPath, readOnly);
+}
+
+std::string ProgramFolder() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec && exe.has_parent_path()) return exe.parent_path().string();
+  const auto here = std::filesystem::current_path(ec);
+  return ec ? std::string() : here.string();
+}
+
+}  // namespace qv

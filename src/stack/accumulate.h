@@ -1,0 +1,29 @@
+// Placement of each accepted image in the destination canvas, and its
+// temporary file.
+#pragma once
+
+#include <string>
+
+#include "core/session.h"
+
+namespace qv {
+
+constexpr double kPi = 3.14159265358979;
+constexpr double kTwoPi = 6.28318530717958;
+constexpr double kDegree = 0.0174532925199433;
+
+// Direction of the vector (dx, dy) in [0, 2 pi).
+double AngleOf(double& dy, double& dx);
+
+// Rotates and places the current image (CurPic) and parks it in temporary
+// file StackCount. A run-time error ends it quietly (StackError tells why).
+void AccumulateImage(Session& s);
+
+// The name of temporary file k.
+std::string TempFileName(const Session& s, int k);
+// Deletes every temporary file of this program run.
+void DeleteTempFiles(const Session& s);
+// The user's temporary folder, with a trailing separator.
+std::string TempFolder();
+
+}  // namespace qv

@@ -1,0 +1,286 @@
+#include "stack/combine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "core/paths.h"
+#include "io/file.h"
+#include "stack/accumulate.h"
+
+namespace qv {
+
+namespace {
+
+// The destination may span a mosaic of many frames, but a canvas built from
+// absurd shifts must not claim memory without bound.
+constexpr int64_t kMaxCanvasPixels = int64_t{1} << 28;
+
+void Log(Session& s, const std::string& line) {
+  if (s.hooks.Log) s.hooks.Log(line);
+}
+
+void ReadTempFile(Session& s, const std::string& name, int32_t box[4]) {
+  BinaryFile f;
+  f.OpenRead(name);
+  uint8_t head[24];
+  f.ReadExactly(0, head, sizeof head);
+  uint64_t a = 0;
+  for (int k = 7; k >= 0; --k) a = (a << 8) | head[k];
+  std::memcpy(&s.StackAngle, &a, 8);
+  for (int q = 0; q < 4; ++q) {
+    uint32_t u = 0;
+    for (int k = 3; k >= 0; --k) u = (u << 8) | head[8 + 4 * q + k];
+    box[q] = static_cast<int32_t>(u);
+  }
+  const int64_t offset = 24;
+  int64_t at = offset;
+  for (Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB}) {
+    p->Redim(s.StackW1, s.StackH1);
+    const size_t bytes = p->Size() * 4;
+    f.ReadExactly(at, p->Data(), bytes);
+    at += static_cast<int64_t>(bytes);
+  }
+}
+
+struct Weighting {
+  bool circ, blend;
+  double cx, cy, r, fovF;
+  double cxS, cyS, ix, iy;
+  int e, xmax, ymax;
+
+  double Weight(int xs, int ys) const {
+    const double wx = 1 - std::fabs(xs - cxS) * ix, wy = 1 - std::fabs(ys - cyS) * iy;
+    if (circ) {
+      const double d = std::sqrt((xs - cx) * (xs - cx) + (ys - cy) * (ys - cy));
+      if (blend) return d < r ? 1 - d / (r + 1) : std::min(fovF * std::min(wx, wy), 1 - r / (r + 1));
+      return d < r ? 1 : 0;
+    }
+    return blend ? std::min(wx, wy) : 1;
+  }
+};
+
+bool Combine(Session& s, bool expand) {
+  if (s.StackCount == 0) return false;
+  Weighting wt{};
+  wt.circ = s.opt.Has(CircCrop);
+  wt.blend = s.opt.Has(ProgBlend);
+  if (wt.circ) {
+    wt.cx = static_cast<double>(s.opt.FovX) * s.StackW1;
+    wt.cy = static_cast<double>(s.opt.FovY) * s.StackH1;
+    wt.r = static_cast<double>(s.opt.FovR) * s.StackH1 + 1;
+  }
+  wt.fovF = s.opt.FovF;
+  wt.e = s.opt.Has(EdgeCut) ? s.opt.EdgeSize : 0;
+  wt.xmax = s.StackW1 - wt.e;
+  wt.ymax = s.StackH1 - wt.e;
+  const int16_t mode = static_cast<int16_t>((s.opt.UseMask & MedianMode) / 2048);
+
+  int32_t wd, hd;
+  if (expand) {
+    wd = CheckedLong(int64_t{s.CanvasMaxX} - s.CanvasMinX);
+    hd = CheckedLong(int64_t{s.CanvasMaxY} - s.CanvasMinY);
+  } else {
+    wd = s.StackW1;
+    hd = s.StackH1;
+    s.CanvasMinX = s.CanvasMinY = 0;
+  }
+  if (wd < 0 || hd < 0 || (int64_t{wd} + 1) * (int64_t{hd} + 1) > kMaxCanvasPixels) Raise(kErrOutOfMemory);
+  const std::string t = "W=" + std::to_string(wd + 1) + "  H=" + std::to_string(hd + 1);
+  s.form1.Caption = t;
+  s.DoEvents();
+  for (Plane<float>* p : {&s.DestSumR, &s.DestSumG, &s.DestSumB, &s.DestWeightR, &s.DestWeightG, &s.DestWeightB})
+    p->Redim(wd, hd);
+  s.DoEvents();
+
+  Plane<int32_t>* src[3] = {&s.PicR, &s.PicG, &s.PicB};
+  Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
+  Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
+  for (int k = 1; k <= s.StackCount; ++k) {
+    std::string caption = t + " - " + std::to_string(k) + "/" + std::to_string(s.StackCount);
+    s.form1.Caption = caption;
+    const std::string name = TempFileName(s, k);
+    if (!FileExists(name)) continue;
+    caption += " Ok";
+    s.form1.Caption = caption;
+    Log(s, caption);
+    int32_t box[4];
+    ReadTempFile(s, name, box);
+    std::remove(name.c_str());
+    if (mode > 0) {
+      caption += " Median";
+      s.form1.Caption = caption;
+      Log(s, caption);
+      MedianFilter(s, mode);
+    }
+    caption += " Sum";
+    s.form1.Caption = caption;
+    Log(s, caption);
+
+    const double minX = static_cast<double>(box[0]) - s.CanvasMinX, maxX = static_cast<double>(box[2]) - s.CanvasMinX;
+    const double minY = static_cast<double>(box[1]) - s.CanvasMinY, maxY = static_cast<double>(box[3]) - s.CanvasMinY;
+    const double cxD = (minX + maxX) * 0.5, cyD = (minY + maxY) * 0.5;
+    const int x0 = static_cast<int>(std::clamp(minX, 0.0, static_cast<double>(wd)));
+    const int x1 = static_cast<int>(std::clamp(maxX, 0.0, static_cast<double>(wd)));
+    const int y0 = static_cast<int>(std::clamp(minY, 0.0, static_cast<double>(hd)));
+    const int y1 = static_cast<int>(std::clamp(maxY, 0.0, static_cast<double>(hd)));
+    wt.cxS = s.StackW1 * 0.5;
+    wt.cyS = s.StackH1 * 0.5;
+    wt.ix = 1 / (wt.cxS + 1);
+    wt.iy = 1 / (wt.cyS + 1);
+    const double c = std::cos(s.StackAngle), sn = std::sin(s.StackAngle);
+    for (int yd = y0; yd <= y1; ++yd) {
+      const double ry = yd - cyD;
+      for (int xd = x0; xd <= x1; ++xd) {
+        const double rx = xd - cxD;
+        const int xs = CInt(RoundHalfEven(rx * c + ry * sn + wt.cxS));
+        const int ys = CInt(RoundHalfEven(-rx * sn + ry * c + wt.cyS));
+        if (xs < wt.e || xs > wt.xmax || ys < wt.e || ys > wt.ymax) continue;
+        const double w = wt.Weight(xs, ys);
+        if (!(w > 0)) continue;
+        for (int p = 0; p < 3; ++p) {
+          const int32_t v = (*src[p])(xs, ys);
+          if (v <= 0) continue;
+          float& wv = (*weight[p])(xd, yd);
+          float& sv = (*sum[p])(xd, yd);
+          wv = static_cast<float>(wv + w);
+          sv = static_cast<float>(sv + v * w);
+        }
+      }
+      if (yd % 4 == 0) {
+        s.DoEvents();
+        if (s.RunState != 1) return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CombineStack(Session& s, bool expand) {
+  bool ok = false;
+  try {
+    ok = Combine(s, expand);
+  } catch (const RuntimeError& err) {
+    Log(s, " Erreur " + std::to_string(err.Number()));
+    s.StackError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
+  } catch (const std::bad_alloc&) {
+    Log(s, " Erreur 7");
+    s.StackError = "erreur 7 : Mémoire insuffisante";
+  }
+  DeleteTempFiles(s);
+  return ok;
+}
+
+int32_t MedianOf(int16_t n, std::vector<int32_t>& values) {
+  if (n <= 0) return 0;
+  const int k = (n - 1) / 2 + 1;
+  for (int i = 1; i <= k; ++i)
+    for (int j = i + 1; j <= n; ++j)
+      if (values[static_cast<size_t>(j)] < values[static_cast<size_t>(i)])
+        std::swap(values[static_cast<size_t>(i)], values[static_cast<size_t>(j)]);
+  return values[static_cast<size_t>(k)];
+}
+
+void MedianFilter(Session& s, int16_t mode) {
+  const int u1 = s.PicR.UBound1(), u2 = s.PicR.UBound2();
+  int lo = -1, hi = 1;
+  if (mode == 2) hi = 2;
+  else if (mode == 3) lo = -2, hi = 2;
+  Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  Plane<int32_t> med[3];
+  int32_t window[25];
+  for (int p = 0; p < 3; ++p) {
+    med[p].Redim(u1, u2);
+    const Plane<int32_t>& src = *planes[p];
+    for (int y = 0; y <= u2; ++y) {
+      for (int x = 0; x <= u1; ++x) {
+        int n = 0;
+        for (int wy = std::max(0, y + lo); wy <= std::min(u2, y + hi); ++wy) {
+          const int32_t* row = src.Row(wy);
+          for (int wx = std::max(0, x + lo); wx <= std::min(u1, x + hi); ++wx)
+            if (row[wx] > 0) window[n++] = row[wx];
+        }
+        // The k-th smallest value is unique, so selecting it directly gives
+        // what the partial exchange sort of MedianOf gives.
+        int32_t m = 0;
+        if (n > 0) {
+          const int k = (n - 1) / 2;
+          std::nth_element(window, window + k, window + n);
+          m = window[k];
+        }
+        med[p](x, y) = m;
+      }
+      s.DoEvents();
+      if (s.RunState != 1) return;
+    }
+  }
+  const int32_t limit = s.opt.MedianLimit;
+  for (int p = 0; p < 3; ++p) {
+    int32_t* dst = planes[p]->Data();
+    const int32_t* m = med[p].Data();
+    for (size_t k = 0; k < med[p].Size(); ++k)
+      if (m[k] <= limit) dst[k] = m[k];
+  }
+}
+
+std::string BaseName(const Session& s) {
+  if (s.ImageCount() < 1) return std::string();
+  std::string base = PathName(s.Img[1].ImgFile);
+  for (int i = 2; i <= s.ImageCount(); ++i) {
+    const std::string name = PathName(s.Img[static_cast<size_t>(i)].ImgFile);
+    const size_t shorter = std::min(base.size(), name.size());
+    for (size_t j = 1; j <= shorter; ++j) {
+      if (LCase(base.substr(j - 1, 2)) != LCase(name.substr(j - 1, 2))) {
+        base = base.substr(0, std::max<size_t>(j - 1, 1));
+        break;
+      }
+    }
+  }
+  return base;
+}
+
+void FitFinal(Session& s) {
+  try {
+    if (!CombineStack(s, s.form1.Check6 == 1)) return;
+    std::fill(s.DestHisto.begin(), s.DestHisto.end(), 0);
+    int32_t lo = 65535, hi = 0;
+    const Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
+    const Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
+    const size_t count = s.DestSumR.Size();
+    for (size_t k = 0; k < count; ++k) {
+      double v = 0;
+      for (int p = 0; p < 3; ++p) {
+        const float w = weight[p]->Data()[k];
+        if (w > 0) v = std::max(v, CLng(sum[p]->Data()[k]) / static_cast<double>(w));
+      }
+      if (v > 0) {
+        v = std::min(v, 65535.0);
+        const int32_t r = CLng(v);
+        hi = std::max(hi, r);
+        lo = std::min(lo, r);
+        s.DestHisto[static_cast<size_t>(r)]++;
+      }
+    }
+    if (hi - lo <= 0) return;
+    s.DestHistoMax = *std::max_element(s.DestHisto.begin(), s.DestHisto.end());
+    const std::string base = BaseName(s);
+    std::string folder = s.opt.OutDir;
+    if (folder.empty() || (folder.back() != '/' && folder.back() != '\\')) folder += '/';
+    for (int n = 1;; ++n) {
+      s.DestFileName = folder + base + "_" + std::to_string(n) + ".bmp";
+      if (!FileExists(s.DestFileName)) {
+        if (s.hooks.OpenDestination) s.hooks.OpenDestination(base + "_" + std::to_string(n) + ".bmp");
+        break;
+      }
+    }
+  } catch (const RuntimeError& err) {
+    if (s.hooks.MsgBox) s.hooks.MsgBox(err.what());
+    s.StackError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
+  } catch (const std::bad_alloc&) {
+    if (s.hooks.MsgBox) s.hooks.MsgBox("Mémoire insuffisante");
+  }
+}
+
+}  // namespace qv

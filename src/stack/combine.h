@@ -1,0 +1,30 @@
+// The final combination: the temporary files resampled into the
+// destination accumulator, and the statistics of the result.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/session.h"
+
+namespace qv {
+
+// Reads every temporary file back, filters and weights each image and adds
+// it to the destination; true when every file was processed.
+bool CombineStack(Session& s, bool expand);
+
+// Median filter of the current planes: mode 1 3x3, 2 4x4, 3 5x5.
+void MedianFilter(Session& s, int16_t mode);
+
+// Median of values[1..n] (1-based; element 0 unused): the lower middle
+// value for an even count, 0 when n <= 0. Leaves values partly sorted.
+int32_t MedianOf(int16_t n, std::vector<int32_t>& values);
+
+// Combines the stack, measures the destination and names the result.
+void FitFinal(Session& s);
+
+// The default base name of the result: the common beginning of the list
+// images' file names.
+std::string BaseName(const Session& s);
+
+}  // namespace qv

@@ -1,0 +1,244 @@
+#include "stack/guide.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+
+namespace qv {
+
+namespace {
+
+int32_t Intensity(const Session& s, int x, int y) {
+  return CheckedLong(int64_t{s.PicR(x, y)} + s.PicG(x, y) + s.PicB(x, y));
+}
+
+// A grey picture of the n x n part of p at (x0, y0), its own minimum
+// black and its maximum white.
+void GreyPicture(const Plane<int32_t>& p, int x0, int y0, int n, Plane<int32_t>& out) {
+  out.Redim(n - 1, n - 1);
+  int32_t lo = INT32_MAX, hi = INT32_MIN;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      lo = std::min(lo, p(x0 + i, y0 + j));
+      hi = std::max(hi, p(x0 + i, y0 + j));
+    }
+  const double g = hi > lo ? 255.0 / (static_cast<double>(hi) - lo) : 0;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      const int32_t v = static_cast<int32_t>(RoundHalfEven((static_cast<double>(p(x0 + i, y0 + j)) - lo) * g));
+      out(i, j) = v * 65536 + v * 256 + v;
+    }
+}
+
+}  // namespace
+
+double ReadBox(Session& s, int x0, int y0, int n, Plane<int32_t>& box) {
+  box.Redim(n - 1, n - 1);
+  const int W = s.PicR.Width(), H = s.PicR.Height();
+  const bool mask = s.UseHotMask && s.HotMask.HasSize(W, H);
+  long counted = 0;
+  for (int j = 0; j < n; ++j) {
+    const int y = y0 + j;
+    if (y < 0 || y >= H) continue;
+    for (int i = 0; i < n; ++i) {
+      const int x = x0 + i;
+      if (x < 0 || x >= W) continue;
+      if (mask && s.HotMask(x, y) != 0) continue;
+      box(i, j) = Intensity(s, x, y);
+      ++counted;
+    }
+  }
+  if (counted == 0) return 0;
+  // Holes are filled in place, so a value spreads along the scan within one
+  // pass; n - 1 passes reach every cell from any single valid one.
+  for (int pass = 0; pass < n - 1; ++pass) {
+    bool metZero = false;
+    for (int j = 0; j < n; ++j) {
+      for (int i = 0; i < n; ++i) {
+        if (box(i, j) != 0) continue;
+        metZero = true;
+        const int32_t nb[4] = {box(std::max(i - 1, 0), j), box(std::min(i + 1, n - 1), j),
+                               box(i, std::max(j - 1, 0)), box(i, std::min(j + 1, n - 1))};
+        int64_t sum = 0;
+        int cnt = 0;
+        for (int32_t v : nb)
+          if (v > 0) {
+            sum += v;
+            ++cnt;
+          }
+        if (cnt > 0) box(i, j) = CLng(static_cast<double>(sum) / cnt);
+      }
+    }
+    if (!metZero) break;
+  }
+  double total = 0;
+  for (size_t k = 0; k < box.Size(); ++k) total += box.Data()[k];
+  return total / (static_cast<double>(n) * n);
+}
+
+bool Correlate(Session& s, const Plane<int32_t>& t, const Plane<int32_t>& a, int box, Correlation& out) {
+  out = Correlation{};
+  const int n = box + 1;
+  // Every product and every partial sum is an integer; while they stay
+  // below 2^53 a double holds them exactly, so any summation order gives the
+  // same value as the plain loop over i and j.
+  int64_t tMax = 0, aMax = 0;
+  for (size_t k = 0; k < t.Size(); ++k) tMax = std::max<int64_t>(tMax, std::llabs(t.Data()[k]));
+  for (size_t k = 0; k < a.Size(); ++k) aMax = std::max<int64_t>(aMax, std::llabs(a.Data()[k]));
+  const long double bound = static_cast<long double>(tMax) * aMax * n * n;
+  const bool exact = bound < 9007199254740992.0L;  // 2^53
+
+  std::vector<double> td(t.Size()), ad(a.Size());
+  for (size_t k = 0; k < t.Size(); ++k) td[k] = t.Data()[k];
+  for (size_t k = 0; k < a.Size(); ++k) ad[k] = a.Data()[k];
+  const int aw = a.Width();
+  for (int dy = 0; dy <= box; ++dy) {
+    for (int dx = 0; dx <= box; ++dx) {
+      double c = 0;
+      if (exact) {
+        for (int j = 0; j < n; ++j) {
+          const double* tr = td.data() + static_cast<size_t>(j) * n;
+          const double* ar = ad.data() + static_cast<size_t>(j + dy) * aw + dx;
+          // Four partial sums let the compiler keep several products in flight.
+          double p0 = 0, p1 = 0, p2 = 0, p3 = 0;
+          int i = 0;
+          for (; i + 4 <= n; i += 4) {
+            p0 += tr[i] * ar[i];
+            p1 += tr[i + 1] * ar[i + 1];
+            p2 += tr[i + 2] * ar[i + 2];
+            p3 += tr[i + 3] * ar[i + 3];
+          }
+          for (; i < n; ++i) p0 += tr[i] * ar[i];
+          c += (p0 + p1) + (p2 + p3);
+        }
+      } else {
+        // Values too large for exact sums: keep the plain order.
+        for (int j = 0; j < n; ++j)
+          for (int i = 0; i < n; ++i) c += static_cast<double>(t(i, j)) * a(i + dx, j + dy);
+      }
+      if (c > out.best) {
+        out.best = c;
+        out.bestDx = dx;
+        out.bestDy = dy;
+      }
+      out.sum += c;
+      ++out.count;
+    }
+    if (s.StopRequested()) return false;
+  }
+  return true;
+}
+
+double GuideSearch(Session& s, int x, int y, int takeRef) {
+  const int box = s.GuideBox;
+  if (box < 1) return 0;
+  const int half = CInt(box / 2.0);
+  if (takeRef == 1) {
+    const double level = ReadBox(s, x - half, y - half, box + 1, s.GuideTemplate);
+    for (size_t k = 0; k < s.GuideTemplate.Size(); ++k) {
+      int32_t& v = s.GuideTemplate.Data()[k];
+      if (v > 0) v = CLng(v - level);
+    }
+  }
+  if (s.GuideTemplate.UBound1() != box) return 0;
+  Plane<int32_t> area;
+  const double level = ReadBox(s, x - box, y - box, 2 * box + 1, area);
+  if (!(level > 0)) return 0;
+  Correlation c;
+  if (!Correlate(s, s.GuideTemplate, area, box, c)) return 0;
+  const double mean = c.sum / c.count;
+  const double peak = c.best - mean;
+  s.GuideX = CInt(x - box + half + c.bestDx);
+  s.GuideY = CInt(y - box + half + c.bestDy);
+  if (takeRef == 1) s.RefPeak = peak;
+  double quality = 0;
+  if (s.RefPeak > 0) quality = std::max(0.0, std::min(1.0, peak / s.RefPeak));
+  GreyPicture(s.GuideTemplate, 0, 0, box + 1, s.form1.Picture4);
+  GreyPicture(area, c.bestDx, c.bestDy, box + 1, s.form1.Picture5);
+  return quality;
+}
+
+void FindGuide(Session& s, int16_t x, int16_t y, bool takeRef) {
+  Form1& f = s.form1;
+  if (s.GuideBox >= 128) {
+    f.Shape2.Visible = false;
+    f.Shape3.Visible = false;
+    return;
+  }
+  if (s.GuideBox == 0) s.GuideBox = 32;
+  s.Quality = static_cast<float>(GuideSearch(s, x, y, takeRef ? 1 : 0));
+  const double zoom = s.opt.PicZoom > 0 ? s.opt.PicZoom : 1;
+  f.Shape2.Left = (s.GuideX - s.GuideBox / 2.0) / zoom;
+  f.Shape2.Top = (s.GuideY - s.GuideBox / 2.0) / zoom;
+  f.Shape2.Width = f.Shape2.Height = s.GuideBox / zoom;
+  f.Shape2.Visible = true;
+}
+
+void StarCentroid(Session& s, int16_t x, int16_t y, double& cx, double& cy) {
+  const int x0 = std::max(0, x - 12), x1 = std::min(s.PicR.UBound1(), x + 12);
+  const int y0 = std::max(0, y - 12), y1 = std::min(s.PicR.UBound2(), y + 12);
+  int32_t max = 0;
+  for (int yy = y0; yy <= y1; ++yy)
+    for (int xx = x0; xx <= x1; ++xx) max = std::max(max, Intensity(s, xx, yy));
+  double sx = 0, sy = 0, sw = 0;
+  for (int yy = y0; yy <= y1; ++yy)
+    for (int xx = x0; xx <= x1; ++xx) {
+      const int32_t v = Intensity(s, xx, yy);
+      if (v > 0.9 * max) {
+        sx += static_cast<double>(xx) * v;
+        sy += static_cast<double>(yy) * v;
+        sw += v;
+      }
+    }
+  // No bright pixel: 0 / 0 has no value.
+  if (sw == 0) Raise(kErrOverflow);
+  cx = sx / sw;
+  cy = sy / sw;
+}
+
+void TrackGuide(Session& s, int i) {
+  ImageEntry& e = s.Entry(i);
+  const int U1 = s.PicR.UBound1(), U2 = s.PicR.UBound2();
+  Form1& f = s.form1;
+  const double zoom = s.opt.PicZoom > 0 ? s.opt.PicZoom : 1;
+  if (e.ImgGuideX == 0 && e.ImgGuideY == 0) {
+    e.ImgGuideX = s.GuideX / U1;
+    e.ImgGuideY = s.GuideY / U2;
+  }
+  if (e.ImgRegFlags & 2) FindGuide(s, CInt(U1 * e.ImgGuideX), CInt(U2 * e.ImgGuideY), false);
+  else FindGuide(s, CInt(s.GuideX), CInt(s.GuideY), false);
+  s.RotCentreX = s.GuideX;
+  s.RotCentreY = s.GuideY;
+  if (e.ImgRegFlags & 1) {
+    int k = 1;
+    while (k <= s.ImageCount() && s.Img[static_cast<size_t>(k)].ImgChecked == 0) ++k;
+    if (i == k) {
+      FindGuide(s, CInt(U1 * e.ImgGuideX), CInt(U2 * e.ImgGuideY), true);
+      s.AnchorX = s.GuideX;
+      s.AnchorY = s.GuideY;
+      s.RotCentreX = s.GuideX;
+      s.RotCentreY = s.GuideY;
+    }
+    if (e.ImgRefX == 0 && e.ImgRefY == 0) {
+      e.ImgRefX = s.GuideX / U1;
+      e.ImgRefY = s.GuideY / U2;
+    }
+    // The old guide box stays marked, with a line from it to the new star.
+    f.Shape3 = f.Shape2;
+    f.Shape3.Visible = true;
+    f.Line2.X1 = s.GuideX / zoom;
+    f.Line2.Y1 = s.GuideY / zoom;
+    s.AnchorX -= s.GuideX;
+    s.AnchorY -= s.GuideY;
+    FindGuide(s, CInt(U1 * e.ImgRefX), CInt(U2 * e.ImgRefY), true);
+    s.AnchorX += s.GuideX;
+    s.AnchorY += s.GuideY;
+    f.Line2.X2 = s.GuideX / zoom;
+    f.Line2.Y2 = s.GuideY / zoom;
+    f.Line2.Visible = true;
+  }
+}
+
+}  // namespace qv

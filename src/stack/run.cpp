@@ -1,0 +1,84 @@
+#include "stack/run.h"
+
+#include "core/paths.h"
+#include "stack/accumulate.h"
+#include "stack/combine.h"
+#include "stack/run_control.h"
+#include "workspace/image_list.h"
+
+namespace qv {
+
+namespace {
+
+// The number typed in a subset box, 0 when there is none.
+int BoxNumber(const Session& s, const std::string& text) {
+  try {
+    return CInt(LocaleToDouble(text, s.locale));
+  } catch (const RuntimeError&) {
+    return 0;
+  }
+}
+
+}  // namespace
+
+void RunRange(const Session& s, int& first, int& last) {
+  const int n = s.ImageCount();
+  first = 0;
+  last = 0;
+  if (s.form1.Text7Visible) {
+    first = BoxNumber(s, s.form1.Text7);
+    last = BoxNumber(s, s.form1.Text8);
+  }
+  if (first == 0) first = 1;
+  if (last == 0) last = n;
+  first = std::min(n, std::max(1, first));
+  last = std::min(n, std::max(first, last));
+}
+
+void RunStack(Session& s) {
+  if (s.RunState != 0) return;
+  Form1& f = s.form1;
+  if (f.mnuDebug) {
+    f.DebugLog.clear();
+    f.DebugLog.push_back("Exécution");
+  }
+  s.DoEvents();
+  StartProcess(s);
+  s.StackCount = 0;
+  int first, last;
+  RunRange(s, first, last);
+  const int n = s.ImageCount();
+  int count = 0;
+  for (int i = first; i <= last && i >= 1; ++i) {
+    if (s.Img[static_cast<size_t>(i)].ImgChecked != 1) continue;
+    s.DoEvents();
+    if (s.RunState != 1) break;
+    SelectPic(s, i, false, false);
+    s.DoEvents();
+    if (s.RunState != 1) break;
+    const ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    const bool accepted = s.GuideBox > 64 || !(s.Quality < s.opt.MinQual);
+    if (accepted) {
+      // A shift stays in force for the rest of the run.
+      if (e.ImgShiftX != 0 || e.ImgShiftY != 0) {
+        // Each statement of the command goes on after its own error.
+        try {
+          s.AnchorX += CInt(s.PicR.UBound1() * e.ImgShiftX);
+        } catch (const RuntimeError&) {
+        }
+        try {
+          s.AnchorY += CInt(s.PicR.UBound2() * e.ImgShiftY);
+        } catch (const RuntimeError&) {
+        }
+      }
+      AccumulateImage(s);
+      ++count;
+    }
+    f.Label6 = std::to_string(count) + "/" + std::to_string(n) + " Ok";
+    if (s.hooks.RunImage) s.hooks.RunImage(i, accepted);
+  }
+  if (s.RunState == 1) FitFinal(s);
+  StopProcess(s);
+}
+
+}  // namespace qv

@@ -1,0 +1,19 @@
+// The running state shared by every long operation: one loop at a time
+// runs on the user-interface thread and looks at RunState after yielding.
+#pragma once
+
+#include "core/session.h"
+
+namespace qv {
+
+// The main window's caption when no operation shows its progress there.
+inline constexpr const char* kAppTitle = "Quelvista";
+
+// Enters the running state: RunState 1, a new stack count.
+void StartProcess(Session& s);
+// Leaves it: RunState 0.
+void StopProcess(Session& s);
+// "&Stop" or Escape: a running operation is asked to stop at its next poll.
+void RequestStop(Session& s);
+
+}  // namespace qv

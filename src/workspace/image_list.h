@@ -1,0 +1,39 @@
+// The image list of the main window: clearing it, building its thumbnail
+// strip and selecting an entry. The control state lives in Form1; what is
+// drawn goes through Form1::hooks.
+#pragma once
+
+#include "core/session.h"
+
+namespace qv {
+
+// Registration bits of ImgRegFlags.
+inline constexpr uint8_t kNewRef = 1;
+inline constexpr uint8_t kNewPos = 2;
+
+// "&Nouveau": empties the list and the strip, clears the view and the
+// subset boxes. Does nothing while the window is busy or a run is active.
+void mnuNew_Click(Session& s);
+
+// Builds the strip for entries k..n, in the running state (a stop request
+// ends the loop after the current entry), and selects entry k. With
+// forceChecked every entry built is checked; otherwise its box shows
+// ImgChecked. Entry 1 always gets NewRef and NewPos. Always leaves the
+// running state, also after a run-time error.
+void Populate(Session& s, int k, bool forceChecked);
+
+// Thumbnail step for the list: about 120 pixels across the first entry's
+// processed width.
+int ThumbnailStep(const Session& s);
+
+// Selects entry `index` (-1 clears the view): its check box follows
+// ImgChecked and shows its registration flags, CurPic and the strip's
+// scroll bar follow, then the picture part runs through the
+// showSelection hook. Busy while it runs. An index outside the strip does
+// nothing.
+void SelectPic(Session& s, int index, bool noLoad, bool vsOnly);
+
+// Check9(index) clicked: the entry takes the box's value.
+void Check9_Click(Session& s, int index);
+
+}  // namespace qv

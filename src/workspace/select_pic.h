@@ -1,0 +1,18 @@
+// The picture part of selecting an image: processing, marks, status text,
+// guide tracking and overlays.
+#pragma once
+
+#include "core/session.h"
+
+namespace qv {
+
+// Steps of SelectPic once entry `index` is the selected one: with `load`
+// the image is processed at full resolution first; then the caption, the
+// registration controls, the guide tracking, the rotation marks, the status
+// text and the overlays follow the entry.
+void ShowSelectedImage(Session& s, int index, bool load);
+
+// The status text under the picture for the current image.
+std::string StatusText(const Session& s);
+
+}  // namespace qv

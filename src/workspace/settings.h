@@ -1,0 +1,61 @@
+// The settings of the program in the per-user store: what the main window
+// reads when it loads and what it writes when the program quits. Numbers
+// are stored as text in the user's number conventions (s.locale), except
+// the few that are read with the leading-number parse.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/session.h"
+#include "platform/settings_store.h"
+#include "workspace/options.h"
+
+namespace qv {
+
+inline constexpr const char* kSettingsSection = "Settings";
+
+// Assignment of a double to a single: an overflow error when it does not fit.
+float ToSingle(double v);
+
+// Every key the main window reads when it loads, in the order it reads
+// them: MinQual .. Expand, then Hsens once the masters are built, and
+// Project last.
+const std::vector<std::string>& SettingKeys();
+
+// Reads MinQual .. Expand in order, each with its default, conversion and
+// range check, and shows MinQual on the main window (Text3, whose change
+// handler runs as for an edit) and Expand on Check6. A value that cannot be
+// read or converted leaves what the session held. `programFolder` is the
+// default output folder.
+void LoadSettings(Session& s, SettingsStore& store, const std::string& programFolder);
+// Reads Hsens and sets the main window's slider from it (the slider's
+// change handler runs; a value outside its range leaves the slider).
+void LoadHsens(Session& s, SettingsStore& store);
+// Reads Project into the main window's current-project field.
+void LoadProjectSetting(Session& s, SettingsStore& store);
+
+// The parts of the start-up that belong to other windows' logic.
+struct StartUpHooks {
+  // Clicks the zoom menu item (0..3) matching the stored PicZoom.
+  std::function<void(int item)> zoomClick;
+  // Opens the command-line argument: a project or one image.
+  std::function<void(const std::string& argument)> openArgument;
+};
+
+// The main window's load sequence: busy flag, empty image tables, guide
+// position, every setting, the calibration masters, Hsens, zoom, then the
+// command line or the stored project.
+void Form1_Load(Session& s, SettingsStore& store, const std::string& commandLine, const std::string& programFolder,
+                const StartUpHooks& hooks = {});
+
+// Writes the settings that the main window owns, when the program quits:
+// MinQual, Hsens, Project, Expand, then ColorText i and ColorFilter i.
+void SaveSettingsAtQuit(Session& s, SettingsStore& store);
+
+// One value given as text, converted and checked exactly as the load does
+// with the conventions `loc` (used for overrides given on a command line).
+SettingResult ApplySettingText(Session& s, const std::string& key, const std::string& text, const NumLocale& loc);
+
+}  // namespace qv

@@ -1,0 +1,162 @@
+// Files the program cannot use: the pipeline refuses them without a huge
+// allocation, and the command-line tool says why in one line.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+
+#include "process/process_pic.h"
+#include "support.h"
+
+using namespace qv;
+using qvtest::TempDir;
+using qvtest::TestSession;
+
+namespace {
+
+std::vector<uint8_t> Header(const std::vector<std::string>& cards) {
+  std::vector<uint8_t> bytes((cards.size() + 35) / 36 * 2880, ' ');
+  for (size_t i = 0; i < cards.size(); ++i) std::memcpy(&bytes[i * 80], cards[i].data(), cards[i].size());
+  return bytes;
+}
+
+std::vector<uint8_t> Fits(const std::string& bitpix, const std::string& naxis, const std::string& w,
+                          const std::string& h, size_t dataBytes, const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> cards{"SIMPLE  = T", "BITPIX  = " + bitpix, "NAXIS   = " + naxis, "NAXIS1  = " + w,
+                                 "NAXIS2  = " + h};
+  cards.insert(cards.end(), extra.begin(), extra.end());
+  cards.push_back("END");
+  std::vector<uint8_t> bytes = Header(cards);
+  bytes.resize(bytes.size() + dataBytes, 0x11);
+  return bytes;
+}
+
+std::string Text(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+struct CliResult {
+  int status;
+  std::string out, err;
+};
+
+// Runs the tool with a home of its own, so that the user's store is
+// never read.
+CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix = "") {
+  const std::string err = dir.File("stderr.txt");
+  CliResult r;
+  r.status = qvtest::RunCommand(prefix + "HOME=" + dir.path().string() + " XDG_CONFIG_HOME=" + dir.File("config") +
+                                    " " + QUELVISTA_CLI + " " + args + " 2>'" + err + "'",
+                                &r.out);
+  r.err = Text(err);
+  return r;
+}
+
+struct Bad {
+  const char* name;
+  std::vector<uint8_t> bytes;
+  const char* says;  // a word of the message that names the problem
+};
+
+std::vector<Bad> BadFiles() {
+  std::vector<uint8_t> good = Fits("16", "2", "4", "4", 2880);
+  std::vector<uint8_t> noEnd = Header({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
+  noEnd.resize(5760, 0);  // a second block of zeros, no END anywhere
+  std::vector<uint8_t> text;
+  for (int i = 0; i < 40; ++i) {
+    const std::string line = "Ceci est un fichier texte, ligne " + std::to_string(i) + "\n";
+    text.insert(text.end(), line.begin(), line.end());
+  }
+  std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00};
+  for (int i = 0; i < 300; ++i) jpeg.push_back(static_cast<uint8_t>(i * 37));
+  return {
+      {"cut_header.fts", std::vector<uint8_t>(good.begin(), good.begin() + 1000), "tronqué"},
+      {"cut_data.fts", Fits("16", "2", "40", "40", 1000), "tronquées"},
+      {"no_end.fts", noEnd, "END"},
+      {"huge_naxis1.fts", Fits("16", "2", "99999999", "4", 2880), "illisible"},
+      {"negative_naxis1.fts", Fits("16", "2", "-5", "4", 2880), "dimensions"},
+      {"one_column.fts", Fits("16", "2", "1", "4", 2880), "dimensions"},
+      {"naxis0.fts", Fits("16", "0", "4", "4", 2880), "dimensions"},
+      {"naxis1.fts", Fits("16", "1", "4", "4", 2880), "axes"},
+      {"bitpix24.fts", Fits("24", "2", "4", "4", 2880), "BITPIX"},
+      {"empty.fts", {}, "en-tête"},
+      {"text.fts", text, "tronqué"},
+      {"corrupt.jpg", jpeg, "illisible"},
+      // 21.6 GB of doubles claimed by a file of two blocks.
+      {"claims_huge.fts", Fits("-64", "3", "30000", "30000", 2880, {"NAXIS3  = 3"}), "tronquées"},
+  };
+}
+
+}  // namespace
+
+TEST(BadInput, ThePipelineRefusesEachFileAndSaysWhy) {
+  TempDir dir;
+  for (const Bad& b : BadFiles()) {
+    const std::string path = dir.File(b.name);
+    qvtest::WriteBytes(path, b.bytes);
+    TestSession s;
+    s->ResizeImageArrays(1);
+    s->Img[1].ImgFile = path;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ProcessPic(*s, 1, 1)) << b.name;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 2.0) << b.name;
+    EXPECT_NE(s->ProcessError.find(b.says), std::string::npos) << b.name << ": " << s->ProcessError;
+    EXPECT_EQ(s->ProcessError.find('\n'), std::string::npos) << b.name;
+    EXPECT_EQ(s->ProcessError.find("Mémoire"), std::string::npos) << b.name << ": " << s->ProcessError;
+  }
+}
+
+TEST(BadInput, TheToolExitsWithOneLineNamingTheProblem) {
+  TempDir dir;
+  for (const Bad& b : BadFiles()) {
+    const std::string path = dir.File(b.name);
+    qvtest::WriteBytes(path, b.bytes);
+    // Far less address space than the huge file claims: a buffer of the
+    // claimed size could not even be attempted.
+    const CliResult r = Cli(dir, "process '" + path + "'", "ulimit -v 2000000; ");
+    EXPECT_EQ(r.status, 1) << b.name << ": " << r.err;
+    EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << b.name << ": " << r.out;
+    ASSERT_FALSE(r.err.empty()) << b.name;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << b.name << ": " << r.err;
+    EXPECT_EQ(r.err.rfind("quelvista-cli : traitement impossible : ", 0), 0u) << b.name << ": " << r.err;
+    EXPECT_NE(r.err.find(b.says), std::string::npos) << b.name << ": " << r.err;
+  }
+  const CliResult missing = Cli(dir, "process '" + dir.File("absent.fts") + "'");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("introuvable"), std::string::npos) << missing.err;
+}
+
+TEST(BadInput, HeaderCommandExitCodesAndFields) {
+  TempDir dir;
+  const std::string good = dir.File("good.fts");
+  qvtest::WriteBytes(good, Fits("-32", "3", "6", "5", 2880,
+                                {"NAXIS3  = 3", "BZERO   = 100", "READOUTM= 'RAW'", "XORGSUBF= 3"}));
+  CliResult r = Cli(dir, "header '" + good + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  EXPECT_EQ(r.out,
+            "{\"ImgNaxis\":3,\"ImgNaxis1\":6,\"ImgNaxis2\":5,\"ImgNaxis3\":3,\"ImgBzero\":100,\"ImgFlags\":3,"
+            "\"ImgBitpix\":-32,\"ImgDataPos\":2881}\n");
+
+  // A header without END still gives its fields, with a warning.
+  std::vector<uint8_t> noEnd = Header({"BITPIX  = 8", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
+  qvtest::WriteBytes(dir.File("noend.fts"), noEnd);
+  r = Cli(dir, "header '" + dir.File("noend.fts") + "'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\"ImgBitpix\":8,\"ImgDataPos\":2881"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("END"), std::string::npos) << r.err;
+
+  // Nothing readable: fields stay 0 and the exit status is 1.
+  for (const char* name : {"absent.fts", "short.fts", "corrupt.jpg"}) {
+    if (std::string(name) != "absent.fts") qvtest::WriteBytes(dir.File(name), {0xFF, 0xD8, 0xFF, 0x00, 0x01});
+    r = Cli(dir, std::string("header '") + dir.File(name) + "'");
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_NE(r.out.find("\"ImgBitpix\":0"), std::string::npos) << name << ": " << r.out;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << name << ": " << r.err;
+  }
+  EXPECT_EQ(Cli(dir, "header").status, 2);
+  EXPECT_EQ(Cli(dir, "header a.fts b.fts").status, 2);
+}

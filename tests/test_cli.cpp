@@ -1,0 +1,197 @@
+// The process command end to end: its JSON, its two outputs, the ways of
+// giving settings, and its exit status.
+#include <fitsio.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "process/process_pic.h"
+#include "support.h"
+
+using namespace qv;
+using qvtest::TempDir;
+using qvtest::TestSession;
+
+namespace {
+
+constexpr int kW = 24, kH = 16;
+
+// A three-plane 16-bit file with BZERO 32768: a sky gradient, a few stars
+// and one hot pixel, different in each plane.
+void WriteSky(const std::string& path) {
+  std::vector<uint8_t> bytes(2880, ' ');
+  const char* cards[] = {"SIMPLE  =                    T", "BITPIX  =                   16",
+                         "NAXIS   =                    3", "NAXIS1  =                   24",
+                         "NAXIS2  =                   16", "NAXIS3  =                    3",
+                         "BZERO   =                32768", "END"};
+  for (size_t i = 0; i < std::size(cards); ++i) std::copy(cards[i], cards[i] + std::strlen(cards[i]), &bytes[i * 80]);
+  for (int p = 0; p < 3; ++p)
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        double v = 1500 + 40 * x + 25 * y + 300 * p + ((x * 7 + y * 13 + p) % 17) * 9;
+        static const std::array<std::pair<int, int>, 3> stars{{{6, 5}, {17, 10}, {11, 3}}};
+        for (const auto& [sx, sy] : stars)
+          v += 20000 * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 2.5);
+        if (x == 3 && y == 12) v = 60000;
+        const int stored = static_cast<int>(v) - 32768;
+        bytes.push_back(static_cast<uint8_t>((stored >> 8) & 255));
+        bytes.push_back(static_cast<uint8_t>(stored & 255));
+      }
+  bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
+  qvtest::WriteBytes(path, bytes);
+}
+
+struct CliResult {
+  int status;
+  std::string out, err;
+};
+
+CliResult Cli(const TempDir& dir, const std::string& args) {
+  const std::string err = dir.File("stderr.txt");
+  CliResult r;
+  r.status = qvtest::RunCommand("LC_ALL=C HOME=" + dir.path().string() + " XDG_CONFIG_HOME=" + dir.File("config") +
+                                    " " + QUELVISTA_CLI + " " + args + " 2>'" + err + "'",
+                                &r.out);
+  std::ifstream f(err, std::ios::binary);
+  r.err.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  return r;
+}
+
+std::string Field(const std::string& key, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "\"%s\":%.17g", key.c_str(), v);
+  return buf;
+}
+
+std::vector<int32_t> RawPlanes(const std::string& path) {
+  const std::vector<uint8_t> b = qvtest::ReadBytes(path);
+  std::vector<int32_t> v(b.size() / 4);
+  for (size_t i = 0; i < v.size(); ++i)
+    v[i] = static_cast<int32_t>(b[4 * i] | (b[4 * i + 1] << 8) | (b[4 * i + 2] << 16) | (uint32_t{b[4 * i + 3]} << 24));
+  return v;
+}
+
+std::vector<int> FitsValues(const std::string& path, long* planes) {
+  fitsfile* f = nullptr;
+  int status = 0, naxis = 0, anynul = 0;
+  long naxes[3] = {1, 1, 1};
+  fits_open_file(&f, path.c_str(), READONLY, &status);
+  fits_get_img_param(f, 3, nullptr, &naxis, naxes, &status);
+  *planes = naxis == 3 ? naxes[2] : 1;
+  std::vector<int> v(static_cast<size_t>(naxes[0] * naxes[1] * *planes));
+  fits_read_img(f, TINT, 1, static_cast<LONGLONG>(v.size()), nullptr, v.data(), &anynul, &status);
+  fits_close_file(f, &status);
+  EXPECT_EQ(status, 0) << path;
+  return v;
+}
+
+}  // namespace
+
+TEST(Cli, ProcessReportsWhatThePipelineComputed) {
+  TempDir dir;
+  const std::string sky = dir.File("m42.fts");
+  WriteSky(sky);
+  const CliResult r = Cli(dir, "process '" + sky + "' --out '" + dir.File("o.fts") + "' --planes '" +
+                                   dir.File("o.raw") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+
+  // The same file through the engine, with the options of an empty store.
+  TestSession s;
+  s->ResizeImageArrays(1);
+  s->Img[1].ImgFile = sky;
+  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  const std::string expected = "{\"ok\":true,\"width\":24,\"height\":16,\"HasR\":true,\"HasG\":true,\"HasB\":true," +
+                               Field("HistoMax", s->HistoMax) + "," + Field("LevelMin", s->LevelMin) + "," +
+                               Field("LevelMax", s->LevelMax) + "," + Field("LevelLow", s->LevelLow) + "," +
+                               Field("LevelHigh", s->LevelHigh) +
+                               ",\"UseHotMask\":false,\"UseDark\":false,\"UseFlat\":false}\n";
+  EXPECT_EQ(r.out, expected);
+
+  // The raw planes are the engine's planes; the FITS output holds the
+  // same values.
+  const std::vector<int32_t> raw = RawPlanes(dir.File("o.raw"));
+  ASSERT_EQ(raw.size(), static_cast<size_t>(3 * kW * kH));
+  long planes = 0;
+  const std::vector<int> fits = FitsValues(dir.File("o.fts"), &planes);
+  EXPECT_EQ(planes, 3);
+  ASSERT_EQ(fits.size(), raw.size());
+  const Plane<int32_t>* engine[3] = {&s->PicR, &s->PicG, &s->PicB};
+  for (size_t i = 0; i < raw.size(); ++i) {
+    const size_t p = i / (kW * kH), at = i % (kW * kH);
+    ASSERT_EQ(raw[i], engine[p]->Data()[at]) << i;
+    ASSERT_EQ(fits[i], raw[i]) << i;
+  }
+  EXPECT_EQ(raw[2 * kW * kH + 12 * kW + 3], 60000);
+}
+
+TEST(Cli, SettingsOnTheCommandLineAndInAFileAreEquivalent) {
+  TempDir dir;
+  const std::string sky = dir.File("m42.fts");
+  WriteSky(sky);
+  const std::string ini = dir.File("opts.ini");
+  std::ofstream(ini) << "[Settings]\nUseMask=16389\nCalcThr=200\nGradRatio=3\n";
+
+  const CliResult plain = Cli(dir, "process '" + sky + "' --planes '" + dir.File("plain.raw") + "'");
+  const CliResult set = Cli(dir, "process '" + sky + "' --set UseMask=16389 --set CalcThr=200 --set GradRatio=3 --planes '" +
+                                     dir.File("set.raw") + "'");
+  const CliResult file = Cli(dir, "process '" + sky + "' --settings '" + ini + "' --planes '" + dir.File("ini.raw") + "'");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  ASSERT_EQ(set.status, 0) << set.err;
+  ASSERT_EQ(file.status, 0) << file.err;
+  EXPECT_EQ(set.out, file.out);
+  EXPECT_EQ(qvtest::ReadBytes(dir.File("set.raw")), qvtest::ReadBytes(dir.File("ini.raw")));
+  // The options did act: the hot pixel and the gradient are gone.
+  EXPECT_NE(qvtest::ReadBytes(dir.File("set.raw")), qvtest::ReadBytes(dir.File("plain.raw")));
+
+  // A later --set overrides the file; Mono gives a one-plane FITS file.
+  const CliResult mono = Cli(dir, "process '" + sky + "' --settings '" + ini + "' --set UseMask=64 --step 2 --out '" +
+                                      dir.File("mono.fts") + "'");
+  ASSERT_EQ(mono.status, 0) << mono.err;
+  EXPECT_NE(mono.out.find("\"width\":12,\"height\":8,"), std::string::npos) << mono.out;
+  long planes = 0;
+  EXPECT_EQ(FitsValues(dir.File("mono.fts"), &planes).size(), 12u * 8u);
+  EXPECT_EQ(planes, 1);
+}
+
+TEST(Cli, ExitStatus) {
+  TempDir dir;
+  const std::string sky = "'" + dir.File("m42.fts") + "'";
+  WriteSky(dir.File("m42.fts"));
+  struct Case {
+    std::string args;
+    int status;
+  } cases[] = {
+      {"process " + sky, 0},
+      {"process " + sky + " --step 0", 0},
+      {"", 2},
+      {"nonsense", 2},
+      {"process", 2},
+      {"process " + sky + " --bogus", 2},
+      {"process " + sky + " --step", 2},
+      {"process " + sky + " --step -1", 2},
+      {"process " + sky + " --set UseMask", 2},
+      {"process " + sky + " --set NoSuchKey=1", 2},
+      {"process " + sky + " --set CalcSize=abc", 2},
+      {"process " + sky + " " + sky, 2},
+      {"process " + sky + " --settings '" + dir.File("absent.ini") + "'", 1},
+      {"process " + sky + " --out '" + dir.File("no/such/dir/o.fts") + "'", 1},
+      {"process " + sky + " --planes '" + dir.File("no/such/dir/o.raw") + "'", 1},
+  };
+  for (const Case& c : cases) {
+    const CliResult r = Cli(dir, c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+    if (c.status != 0) {
+      EXPECT_FALSE(r.err.empty()) << c.args;
+    }
+  }
+  // A failed write still reports the processing, which did succeed.
+  const CliResult r = Cli(dir, "process " + sky + " --out '" + dir.File("no/such/dir/o.fts") + "'");
+  EXPECT_NE(r.out.find("\"ok\":true"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("écriture impossible"), std::string::npos) << r.err;
+}

@@ -1,0 +1,332 @@
+// FITS input: headers parsed card by card, and data units of every BITPIX
+// written by cfitsio decoded to the working scale.
+#include <fitsio.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "io/fits_reader.h"
+#include "process/process_pic.h"
+#include "support.h"
+
+using namespace qv;
+using qvtest::TempDir;
+using qvtest::TestSession;
+
+namespace {
+
+void OneImage(Session& s, const std::string& file) {
+  s.ResizeImageArrays(1);
+  s.Img[1] = ImageEntry{};
+  s.Img[1].ImgFile = file;
+}
+
+// Writes stored values exactly as given: BZERO, when there is one, goes in
+// as a card only, so cfitsio must not scale what it writes.
+void WriteWithCfitsio(const std::string& path, int bitpix, long w, long h, int planes,
+                      const std::vector<double>& stored, const long* bzero = nullptr) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  const std::string target = "!" + path;
+  fits_create_file(&f, target.c_str(), &status);
+  long naxes[3] = {w, h, planes};
+  fits_create_img(f, bitpix, planes == 1 ? 2 : 3, naxes, &status);
+  if (bzero) {
+    long bz = *bzero;
+    fits_write_key(f, TLONG, "BZERO", &bz, "offset", &status);
+    fits_set_bscale(f, 1.0, 0.0, &status);
+  }
+  const LONGLONG n = static_cast<LONGLONG>(stored.size());
+  switch (bitpix) {
+    case BYTE_IMG: {
+      std::vector<unsigned char> v(stored.begin(), stored.end());
+      fits_write_img(f, TBYTE, 1, n, v.data(), &status);
+      break;
+    }
+    case SHORT_IMG: {
+      std::vector<short> v(stored.begin(), stored.end());
+      fits_write_img(f, TSHORT, 1, n, v.data(), &status);
+      break;
+    }
+    case LONG_IMG: {
+      std::vector<int> v(stored.begin(), stored.end());
+      fits_write_img(f, TINT, 1, n, v.data(), &status);
+      break;
+    }
+    case FLOAT_IMG: {
+      std::vector<float> v(stored.begin(), stored.end());
+      fits_write_img(f, TFLOAT, 1, n, v.data(), &status);
+      break;
+    }
+    default: {
+      std::vector<double> v(stored);
+      fits_write_img(f, TDOUBLE, 1, n, v.data(), &status);
+    }
+  }
+  fits_close_file(f, &status);
+  ASSERT_EQ(status, 0) << "cfitsio status " << status << " for " << path;
+}
+
+// A hand-made header: each card blank-padded to 80 characters, the whole
+// padded with blank cards to whole 2880-byte blocks.
+std::vector<uint8_t> Header(const std::vector<std::string>& cards) {
+  std::vector<uint8_t> bytes((cards.size() + 35) / 36 * 2880, ' ');
+  for (size_t i = 0; i < cards.size(); ++i) std::memcpy(&bytes[i * 80], cards[i].data(), std::min<size_t>(80, cards[i].size()));
+  return bytes;
+}
+
+std::vector<std::string> Basic16(int w, int h) {
+  return {"SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
+          "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h)};
+}
+
+ImageEntry ReadListHeader(const std::string& path, HeaderResult* result = nullptr) {
+  TestSession s;
+  OneImage(*s, path);
+  const HeaderResult r = ReadHeader(*s, 1);
+  if (result) *result = r;
+  return s->Img[1];
+}
+
+// One row of stored values and what each must become.
+struct Decoding {
+  const char* what;
+  int bitpix;
+  bool hasBzero;
+  long bzero;
+  std::vector<double> stored;
+  std::vector<int32_t> expected;
+};
+
+}  // namespace
+
+TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
+  const Decoding cases[] = {
+      {"8 bits", 8, false, 0, {0, 1, 128, 255, 17, 200}, {0, 8, 1024, 2040, 136, 1600}},
+      {"8 bits, BZERO not applied", 8, true, 100, {255, 0, 3}, {2040, 0, 24}},
+      // Stored as signed shorts: -32768 is bytes 80 00, 32767 is 7F FF.
+      {"16 bits", 16, false, 0, {-32768, 32767, 0, -1, 1, 12345}, {32768, 32767, 0, 65535, 1, 12345}},
+      {"16 bits, BZERO 32768", 16, true, 32768, {-32768, 32767, 0, -1, 1, 12345}, {0, 65535, 32768, 32767, 32769, 45113}},
+      {"16 bits, BZERO 1000 wraps", 16, true, 1000, {-536, 100, -1}, {464, 1100, 999}},
+      {"16 bits, negative BZERO ignored", 16, true, -5, {-1, 7, 0}, {65535, 7, 0}},
+      {"32 bits", 32, false, 0, {70000, -5, 65535, 65536, 123, -100000}, {65535, -5, 65535, 65535, 123, -100000}},
+      {"32-bit floats", -32, false, 0, {2.5, 3.5, -2.5, -3.7, 65535.6, 70000, 1.49, 0.5},
+       {2, 4, -2, -4, 65535, 65535, 1, 0}},
+      {"64-bit floats", -64, false, 0, {-3.7, 2.5, 3.5, 65535.6, 65534.5, 1e10, -1e10, 0.5},
+       {0, 2, 4, 65535, 65534, 65535, 0, 0}},
+  };
+  TempDir dir;
+  for (const Decoding& c : cases) {
+    const int w = static_cast<int>(c.stored.size()), h = 2;
+    for (int planes : {1, 3}) {
+      // Value index of (x, y, plane): rows reversed on y 1 and each plane
+      // rotated, so that a wrong stride or plane order shows.
+      auto index = [&](int x, int y, int p) { return ((y == 0 ? x : w - 1 - x) + p) % w; };
+      std::vector<double> stored;
+      for (int p = 0; p < planes; ++p)
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) stored.push_back(c.stored[static_cast<size_t>(index(x, y, p))]);
+      const std::string path = dir.File("img" + std::to_string(planes) + "p.fts");
+      WriteWithCfitsio(path, c.bitpix, w, h, planes, stored, c.hasBzero ? &c.bzero : nullptr);
+
+      TestSession s;
+      OneImage(*s, path);
+      const std::string what = std::string(c.what) + ", " + std::to_string(planes) + " plane(s)";
+      ASSERT_TRUE(ProcessPic(*s, 1, 1)) << what << ": " << s->ProcessError;
+      const ImageEntry& e = s->Img[1];
+      EXPECT_EQ(e.ImgBitpix, c.bitpix) << what;
+      EXPECT_EQ(e.ImgNaxis, planes == 1 ? 2 : 3) << what;
+      EXPECT_EQ(e.ImgNaxis3, planes == 1 ? 0 : 3) << what;
+      EXPECT_EQ(e.ImgBzero, c.hasBzero ? c.bzero : 0) << what;
+      EXPECT_EQ(e.ImgDataPos, 2881) << what;
+      ASSERT_EQ(s->PicR.Width(), w) << what;
+      ASSERT_EQ(s->PicR.Height(), h) << what;
+      const Plane<int32_t>* out[3] = {&s->PicR, &s->PicG, &s->PicB};
+      for (int p = 0; p < 3; ++p)
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x)
+            EXPECT_EQ((*out[p])(x, y), c.expected[static_cast<size_t>(index(x, y, planes == 1 ? 0 : p))])
+                << what << " plane " << p << " at " << x << "," << y;
+    }
+  }
+}
+
+TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
+  TempDir dir;
+  const std::string path = dir.File("outside.fts");
+  for (double v : {1e10, -1e10, static_cast<double>(std::numeric_limits<float>::quiet_NaN())}) {
+    WriteWithCfitsio(path, FLOAT_IMG, 2, 2, 1, {1, 2, v, 3});
+    TestSession s;
+    OneImage(*s, path);
+    EXPECT_FALSE(ProcessPic(*s, 1, 1)) << v;
+    EXPECT_FALSE(s->ProcessError.empty()) << v;
+  }
+  WriteWithCfitsio(path, DOUBLE_IMG, 2, 2, 1, {1, 2, 1e300, -1e300});
+  TestSession s;
+  OneImage(*s, path);
+  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  EXPECT_EQ(s->PicR(0, 1), 65535);
+  EXPECT_EQ(s->PicR(1, 1), 0);
+}
+
+TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
+  TempDir dir;
+  // END as the 36th card: one block of header.
+  std::vector<std::string> cards = Basic16(2, 2);
+  while (cards.size() < 35) cards.push_back("COMMENT filler");
+  cards.push_back("END");
+  std::vector<uint8_t> bytes = Header(cards);
+  ASSERT_EQ(bytes.size(), 2880u);
+  bytes.resize(5760, 0);
+  qvtest::WriteBytes(dir.File("one.fts"), bytes);
+  EXPECT_EQ(ReadListHeader(dir.File("one.fts")).ImgDataPos, 2881);
+
+  // END as the first card of the second block; the data follow that block.
+  cards.back() = "COMMENT still filler";
+  cards.push_back("END");
+  bytes = Header(cards);
+  ASSERT_EQ(bytes.size(), 5760u);
+  for (int v : {1, 2, 300, 65535}) {
+    bytes.push_back(static_cast<uint8_t>(v >> 8));
+    bytes.push_back(static_cast<uint8_t>(v & 255));
+  }
+  bytes.resize(8640, 0);
+  const std::string two = dir.File("two.fts");
+  qvtest::WriteBytes(two, bytes);
+  TestSession s;
+  OneImage(*s, two);
+  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
+  EXPECT_EQ(s->PicR(0, 0), 1);
+  EXPECT_EQ(s->PicR(0, 1), 300);
+  EXPECT_EQ(s->PicR(1, 1), 65535);
+}
+
+TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
+  TempDir dir;
+  const std::string path = dir.File("cards.fts");
+  qvtest::WriteBytes(path, Header({
+                               "simple  = T",
+                               "  BitPix=   8 / lower-case, blanks before the keyword",
+                               "NAXIS   =                    2",
+                               "NAXIS1  =                  765 / a slash comment",
+                               "NAXIS2  =                 12.5",
+                               "NAXIS12 =                    9",  // only begins with naxis1
+                               "NAXIS3A =                    3",
+                               "BZERO   =     1E3 2",  // cut at the first blank of the value
+                               "XNAXIS1 =                    4",
+                               "COMMENT NAXIS2 = 99 inside a comment card",
+                               "END",
+                               "NAXIS1  =                    7",  // after END: ignored
+                           }));
+  HeaderResult r;
+  const ImageEntry e = ReadListHeader(path, &r);
+  EXPECT_EQ(r, HeaderResult::Ok);
+  EXPECT_EQ(e.ImgBitpix, 8);
+  EXPECT_EQ(e.ImgNaxis, 2);
+  EXPECT_EQ(e.ImgNaxis1, 765);
+  EXPECT_EQ(e.ImgNaxis2, 12);  // 12.5 rounds half to even
+  EXPECT_EQ(e.ImgNaxis3, 0);
+  EXPECT_EQ(e.ImgBzero, 1000);
+  EXPECT_EQ(e.ImgDataPos, 2881);
+
+  qvtest::WriteBytes(path, Header({"NAXIS1  = 13.5", "NAXIS2  = abc", "BITPIX  =", "END"}));
+  const ImageEntry f = ReadListHeader(path);
+  EXPECT_EQ(f.ImgNaxis1, 14);
+  EXPECT_EQ(f.ImgNaxis2, 0);
+  EXPECT_EQ(f.ImgBitpix, 0);
+}
+
+TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
+  struct Case {
+    const char* card;
+    int flags;
+  } cases[] = {
+      {"READOUTM= 'RAW     '", FlagRawCfa},
+      {"READOUTM= 'Raw'", FlagRawCfa},
+      {"READOUTM= 'Normal  '           / not a rAw frame", FlagRawCfa},  // the comment counts too
+      {"READOUTM= 'Normal  '", 0},
+      {"XORGSUBF=                  101", FlagOddX},
+      {"XORGSUBF=                 -101", 0},
+      {"XORGSUBF=                  100", 0},
+      {"YORGSUBF=                    7 / odd", FlagOddY},
+      {"YORGSUBF=                    0", 0},
+      {"INSTRUME= 'SSDSI-2 camera'", FlagSsdsi},
+      {"INSTRUME= 'Canon' / not ssdsi", FlagSsdsi},
+      {"INSTRUME= 'Canon'", 0},
+      {"COMMENT raw ssdsi", 0},
+  };
+  TempDir dir;
+  const std::string path = dir.File("flags.fts");
+  for (const Case& c : cases) {
+    std::vector<std::string> cards = Basic16(2, 2);
+    cards.push_back(c.card);
+    cards.push_back("END");
+    qvtest::WriteBytes(path, Header(cards));
+    EXPECT_EQ(ReadListHeader(path).ImgFlags, c.flags) << c.card;
+  }
+
+  // Masters share slot 0: each read starts from clear flags, BZERO and
+  // NAXIS3, so one master's cards never leak into the next.
+  std::vector<std::string> cards = Basic16(2, 2);
+  cards.insert(cards.end(), {"NAXIS3  = 3", "BZERO   = 32768", "READOUTM= 'RAW'", "XORGSUBF= 1", "YORGSUBF= 1",
+                             "INSTRUME= 'ssdsi'", "END"});
+  qvtest::WriteBytes(dir.File("dark.fts"), Header(cards));
+  qvtest::WriteBytes(dir.File("flat.fts"), Header(std::vector<std::string>{"BITPIX  = 16", "END"}));
+  TestSession s;
+  s->ResizeImageArrays(0);
+  s->opt.DarkFile = dir.File("dark.fts");
+  s->opt.FlatFile = dir.File("flat.fts");
+  EXPECT_EQ(ReadHeader(*s, -1), HeaderResult::Ok);
+  EXPECT_EQ(s->Img[0].ImgFlags, FlagRawCfa | FlagOddX | FlagOddY | FlagSsdsi);
+  EXPECT_EQ(ReadHeader(*s, -1), HeaderResult::Ok);
+  EXPECT_EQ(s->Img[0].ImgFlags, FlagRawCfa | FlagOddX | FlagOddY | FlagSsdsi);
+  EXPECT_EQ(ReadHeader(*s, -2), HeaderResult::Ok);
+  EXPECT_EQ(s->Img[0].ImgFlags, 0);
+  EXPECT_EQ(s->Img[0].ImgBzero, 0);
+  EXPECT_EQ(s->Img[0].ImgNaxis3, 0);
+}
+
+TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
+  TempDir dir;
+  std::vector<std::string> cards = Basic16(3, 2);
+  cards.push_back("END");
+  std::vector<uint8_t> bytes = Header(cards);
+  bytes.resize(5760, 0);
+  for (const char* name : {"a.FITS", "b.Fit", "c.FTS"}) {
+    qvtest::WriteBytes(dir.File(name), bytes);
+    HeaderResult r;
+    const ImageEntry e = ReadListHeader(dir.File(name), &r);
+    EXPECT_EQ(r, HeaderResult::Ok) << name;
+    EXPECT_EQ(e.ImgNaxis1, 3) << name;
+  }
+  // The same bytes under picture or TIFF names go to those readers, which
+  // refuse them and leave the fields as they were.
+  for (const char* name : {"d.jpeg", "e.tiff", "f.fits.txt"}) {
+    qvtest::WriteBytes(dir.File(name), bytes);
+    HeaderResult r;
+    const ImageEntry e = ReadListHeader(dir.File(name), &r);
+    EXPECT_EQ(r, HeaderResult::Unreadable) << name;
+    EXPECT_EQ(e.ImgBitpix, 0) << name;
+    EXPECT_EQ(e.ImgNaxis1, 0) << name;
+  }
+
+  TestSession s;
+  OneImage(*s, dir.File("a.FITS"));
+  ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
+  // A list image whose BITPIX is known is not read again, even if the
+  // file changed since.
+  std::vector<std::string> other = Basic16(9, 9);
+  other.push_back("END");
+  qvtest::WriteBytes(dir.File("a.FITS"), Header(other));
+  EXPECT_EQ(ReadHeader(*s, 1), HeaderResult::AlreadyRead);
+  EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
+  // A missing file leaves every field alone.
+  s->Img[1].ImgBitpix = 0;
+  s->Img[1].ImgFile = dir.File("gone.fts");
+  EXPECT_EQ(ReadHeader(*s, 1), HeaderResult::Missing);
+  EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
+  EXPECT_EQ(s->Img[1].ImgDataPos, 2881);
+}

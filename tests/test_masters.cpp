@@ -1,0 +1,263 @@
+// Calibration masters: flat, dark and hot-pixel mask from their files, the
+// stop handling, and the masters of the command-line process command.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "core/options.h"
+#include "process/process_pic.h"
+#include "stack/masters.h"
+#include "stack/run_control.h"
+#include "support.h"
+
+using namespace qv;
+using qvtest::TempDir;
+using qvtest::TestSession;
+
+namespace {
+
+// A single-plane 16-bit FITS file, values row by row.
+void WriteFits16(const std::string& path, int w, int h, const std::vector<int>& values) {
+  const std::vector<std::string> cards = {"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2",
+                                          "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h), "END"};
+  std::vector<uint8_t> bytes(2880, ' ');
+  for (size_t i = 0; i < cards.size(); ++i) std::memcpy(&bytes[i * 80], cards[i].data(), cards[i].size());
+  for (int v : values) {
+    bytes.push_back(static_cast<uint8_t>((v >> 8) & 255));
+    bytes.push_back(static_cast<uint8_t>(v & 255));
+  }
+  bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
+  qvtest::WriteBytes(path, bytes);
+}
+
+void OneImage(Session& s, const std::string& file) {
+  s.ResizeImageArrays(1);
+  s.Img[1] = ImageEntry{};
+  s.Img[1].ImgFile = file;
+}
+
+// The mask as a pixel-by-pixel marking makes it, for comparison.
+Plane<uint8_t> ReferenceMask(const std::vector<int>& v, int w, int h, int maskSize, int thr) {
+  Plane<uint8_t> mask(w - 1, h - 1);
+  const int m = maskSize - 1;
+  int64_t good = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (v[static_cast<size_t>(y) * w + x] > thr) {
+        for (int j = std::max(0, y - m); j <= std::min(h - 1, y + m); ++j)
+          for (int i = std::max(0, x - m); i <= std::min(w - 1, x + m); ++i) mask(i, j) = 1;
+      } else {
+        good += 3;
+      }
+    }
+  if (good < int64_t{w - 1} * (h - 1)) mask.Redim(0, 0);
+  return mask;
+}
+
+int Marked(const Plane<uint8_t>& p) {
+  int n = 0;
+  for (size_t i = 0; i < p.Size(); ++i) n += p.Data()[i] != 0;
+  return n;
+}
+
+}  // namespace
+
+TEST(Masters, FlatAndDarkCorrectListImages) {
+  TempDir dir;
+  // Row 0 at 3200 (bin 100), row 1 at 4480 (bin 140) with one empty pixel.
+  std::vector<int> flat(20, 3200);
+  std::fill(flat.begin() + 10, flat.end(), 4480);
+  flat[15] = 0;
+  WriteFits16(dir.File("flat.fts"), 10, 2, flat);
+  WriteFits16(dir.File("light.fts"), 10, 2, std::vector<int>(20, 1000));
+  TestSession s;
+  s->opt.UseMask = FlatApply;
+  s->opt.FlatFile = dir.File("flat.fts");
+  BuildMasters(*s);
+  EXPECT_DOUBLE_EQ(s->FlatMean, 3840);
+  ASSERT_TRUE(s->FlatPic.HasSize(10, 2));
+  EXPECT_EQ(s->FlatPic(9, 1), 4480);
+  EXPECT_EQ(s->FlatPic(5, 1), 1);
+  EXPECT_EQ(s->DarkR.Width(), 1);
+  EXPECT_EQ(s->RunState, 0);
+  EXPECT_EQ(s->form1.Caption, kAppTitle);
+  OneImage(*s, dir.File("light.fts"));
+  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  EXPECT_EQ(s->PicR(3, 0), 1200);  // 1000 x 3840 / 3200
+  EXPECT_EQ(s->PicG(3, 1), 857);   // 1000 x 3840 / 4480
+  EXPECT_EQ(s->PicB(5, 1), 3840000);
+
+  // A dark equal to the image leaves 1 everywhere.
+  s->opt.UseMask = DarkSub;
+  s->opt.DarkFile = dir.File("flat.fts");
+  BuildMasters(*s);
+  EXPECT_EQ(s->FlatPic.Width(), 1);
+  OneImage(*s, dir.File("flat.fts"));
+  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  EXPECT_TRUE(s->UseDark);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 10; ++x) {
+      const int sum = s->PicR(x, y) + s->PicG(x, y) + s->PicB(x, y);
+      EXPECT_EQ(sum, x == 5 && y == 1 ? 0 : 3) << x << "," << y;  // no data stays no data
+    }
+}
+
+// A session set to build only the mask from `file`.
+static void BuildMask(TestSession& s, const std::string& file, int size, int thr) {
+  s->opt.UseMask = HotMaskOn;
+  s->opt.MaskFile = file;
+  s->opt.MaskSize = static_cast<int16_t>(size);
+  s->opt.MaskThr = thr;
+  BuildMasters(*s);
+}
+
+TEST(Masters, MaskSquareFollowsMaskSize) {
+  TempDir dir;
+  std::vector<int> v(81, 100);
+  v[4 * 9 + 4] = v[0] = 5000;  // centre, and a corner where the square is clipped
+  WriteFits16(dir.File("mask.fts"), 9, 9, v);
+  const int expected[] = {2, 9 + 4, 25 + 9 - 1};  // at size 3 the squares share (2, 2)
+  for (int size = 1; size <= 3; ++size) {
+    TestSession s;
+    BuildMask(s, dir.File("mask.fts"), size, 1000);
+    ASSERT_EQ(s->HotMask.Width(), 9) << size;
+    EXPECT_EQ(Marked(s->HotMask), expected[size - 1]) << size;
+  }
+  // Random defects, and sizes that only a damaged store could give.
+  std::mt19937 rng(7);
+  const int w = 23, h = 17;
+  std::vector<int> r(static_cast<size_t>(w) * h);
+  for (int& x : r) x = (rng() % 10 == 0) ? 2000 + static_cast<int>(rng() % 1000) : static_cast<int>(rng() % 900);
+  WriteFits16(dir.File("random.fts"), w, h, r);
+  for (int size : {-3, 0, 1, 2, 3, 4, 7, 40, 32767}) {
+    TestSession s;
+    BuildMask(s, dir.File("random.fts"), size, 1500);
+    EXPECT_EQ(s->HotMask, ReferenceMask(r, w, h, size, 1500)) << size;
+  }
+}
+
+TEST(Masters, MaskMostlyAboveTheThresholdIsDiscarded) {
+  // 9 x 9: the mask stays while 3 x good pixels reaches 8 x 8 = 64.
+  TempDir dir;
+  for (int hot : {59, 60}) {
+    std::vector<int> v(81, 10);
+    std::fill_n(v.begin(), hot, 9000);
+    WriteFits16(dir.File("mask.fts"), 9, 9, v);
+    TestSession s;
+    BuildMask(s, dir.File("mask.fts"), 1, 1000);
+    EXPECT_EQ(s->HotMask.Width(), hot == 59 ? 9 : 1) << hot;
+  }
+}
+
+TEST(Masters, BuildingAgainGivesTheSameMasters) {
+  TempDir dir;
+  std::vector<int> v(48);
+  for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int>(i * 211 % 3000);
+  WriteFits16(dir.File("cal.fts"), 8, 6, v);
+  TestSession s;
+  s->opt.UseMask = FlatApply | DarkSub | HotMaskOn;
+  s->opt.FlatFile = s->opt.DarkFile = s->opt.MaskFile = dir.File("cal.fts");
+  s->opt.MaskThr = 2800;
+  BuildMasters(*s);
+  const Plane<int32_t> flat = s->FlatPic, dark = s->DarkB;
+  const Plane<uint8_t> mask = s->HotMask;
+  const double mean = s->FlatMean;
+  ASSERT_EQ(flat.Width(), 8);
+  ASSERT_EQ(mask.Width(), 8);
+  BuildMasters(*s);
+  EXPECT_EQ(s->FlatPic, flat);
+  EXPECT_EQ(s->DarkB, dark);
+  EXPECT_EQ(s->HotMask, mask);
+  EXPECT_EQ(s->FlatMean, mean);
+}
+
+TEST(Masters, MissingFilesAndOptionsOff) {
+  TempDir dir;
+  WriteFits16(dir.File("dark.fts"), 3, 3, std::vector<int>(9, 50));
+  TestSession s;
+  s->opt.UseMask = FlatApply | DarkSub;
+  s->opt.FlatFile = dir.File("absent.fts");
+  s->opt.DarkFile = dir.File("dark.fts");
+  BuildMasters(*s);
+  EXPECT_EQ(s->FlatPic.Width(), 1);
+  EXPECT_EQ(s->DarkR.Width(), 3);
+  // Nothing selected: the masters are emptied and no file is read.
+  s->opt.UseMask = 0;
+  const long yields = s.services.events.yields;
+  BuildMasters(*s);
+  EXPECT_EQ(s->DarkR.Width(), 1);
+  EXPECT_EQ(s.services.events.yields, yields);
+}
+
+TEST(Masters, StopRequest) {
+  TempDir dir;
+  std::vector<int> v(64, 100);
+  v[9] = 9000;
+  WriteFits16(dir.File("cal.fts"), 8, 8, v);
+  auto setUp = [&](TestSession& s) {
+    s->opt.UseMask = FlatApply | DarkSub | HotMaskOn;
+    s->opt.FlatFile = s->opt.DarkFile = s->opt.MaskFile = dir.File("cal.fts");
+  };
+  {
+    // Stopped while the mask file is read: the mask stays empty and the run
+    // state is left.
+    TestSession s;
+    setUp(s);
+    s.services.events.onYield = [&] {
+      if (s->DarkR.Width() > 1) RequestStop(*s);
+    };
+    BuildMasters(*s);
+    EXPECT_EQ(s->FlatPic.Width(), 8);
+    EXPECT_EQ(s->DarkR.Width(), 8);
+    EXPECT_EQ(s->HotMask.Width(), 1);
+    EXPECT_EQ(s->RunState, 0);
+    EXPECT_EQ(s->form1.Caption, kAppTitle);
+  }
+  {
+    // Stopped while the flat is read: the flat is lost, and the dark step
+    // enters the running state afresh.
+    TestSession s;
+    setUp(s);
+    bool once = false;
+    s.services.events.onYield = [&] {
+      if (!once) RequestStop(*s);
+      once = true;
+    };
+    BuildMasters(*s);
+    EXPECT_EQ(s->FlatPic.Width(), 1);
+    EXPECT_EQ(s->FlatMean, 0);
+    EXPECT_EQ(s->DarkR.Width(), 8);
+    EXPECT_EQ(s->HotMask.Width(), 8);
+    EXPECT_EQ(s->RunState, 0);
+  }
+}
+
+TEST(MastersCli, ProcessBuildsTheMastersAfterTheOverrides) {
+  TempDir dir;
+  const std::string light = dir.File("light.fts");
+  WriteFits16(light, 4, 2, {500, 600, 700, 800, 900, 1000, 1100, 1200});
+  const std::string ini = dir.File("s.ini");
+  std::ofstream(ini) << "[Settings]\n";
+  const std::string cli = "LC_ALL=C HOME=" + dir.path().string() + " XDG_CONFIG_HOME=" + dir.File("config") + " " +
+                          QUELVISTA_CLI + " process " + light + " --settings " + ini;
+  std::string out;
+  ASSERT_EQ(qvtest::RunCommand(cli, &out), 0);
+  EXPECT_NE(out.find("\"UseDark\":false"), std::string::npos) << out;
+
+  const std::string planes = dir.File("p.raw");
+  ASSERT_EQ(qvtest::RunCommand(cli + " --set UseMask=32768 --set DarkFile=" + light + " --planes " + planes, &out), 0);
+  EXPECT_NE(out.find("\"UseDark\":true"), std::string::npos) << out;
+  const std::vector<uint8_t> bytes = qvtest::ReadBytes(planes);
+  ASSERT_EQ(bytes.size(), 8u * 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 4) EXPECT_EQ(bytes[i] | bytes[i + 1] << 8, 1) << i;
+
+  // The dark given in the settings file, with its bit.
+  std::ofstream(ini) << "[Settings]\nUseMask=32768\nDarkFile=" << light << "\n";
+  ASSERT_EQ(qvtest::RunCommand(cli, &out), 0);
+  EXPECT_NE(out.find("\"UseDark\":true"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("config")));
+  EXPECT_EQ(qvtest::RunCommand(cli + " --set NoSuchKey=1 2>/dev/null"), 2);
+}

@@ -1,0 +1,446 @@
+// TIFF input and output: files from independent writers read exactly, files
+// the program cannot read are refused cleanly, and the files it writes have
+// the fixed layout and read back through libtiff.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/options.h"
+#include "core/paths.h"
+#include "io/tiff_reader.h"
+#include "io/tiff_writer.h"
+#include "process/process_pic.h"
+#include "support.h"
+
+using namespace qv;
+using qvtest::TempDir;
+using qvtest::TestSession;
+
+namespace {
+
+struct Layout {
+  int w, h, samples, bits;
+};
+
+// Sample c of pixel (x, y), varied enough that a wrong byte order, plane or
+// pixel stride shows.
+uint32_t Sample(const Layout& t, int x, int y, int c) {
+  const uint32_t i = static_cast<uint32_t>((y * t.w + x) * t.samples + c);
+  return t.bits == 8 ? (i * 37 + 11) % 256 : (i * 7919 + 1234) % 65536;
+}
+
+void Silence() {
+  TIFFSetWarningHandler(nullptr);
+  TIFFSetErrorHandler(nullptr);
+}
+
+// Uncompressed strips of two rows unless told otherwise; "wl" forces Intel
+// order, "wb" Motorola.
+void WriteWithLibtiff(const std::string& path, const Layout& t, const char* mode = "wl",
+                      uint16_t compression = COMPRESSION_NONE, bool tiled = false) {
+  Silence();
+  TIFF* tif = TIFFOpen(path.c_str(), mode);
+  ASSERT_NE(tif, nullptr);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, t.w);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, t.h);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, t.samples);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, t.bits);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, t.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  if (t.samples == 2 || t.samples == 4) {
+    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  }
+  const int bytes = t.bits / 8;
+  if (tiled) {
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+    std::vector<uint8_t> tile(static_cast<size_t>(16 * 16 * t.samples * bytes), 0);
+    TIFFWriteTile(tif, tile.data(), 0, 0, 0, 0);
+  } else {
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 2);
+    std::vector<uint8_t> row(static_cast<size_t>(t.w * t.samples * bytes));
+    for (int y = 0; y < t.h; ++y) {
+      for (int x = 0; x < t.w; ++x)
+        for (int c = 0; c < t.samples; ++c) {
+          const uint32_t v = Sample(t, x, y, c);
+          if (bytes == 1) row[static_cast<size_t>(x * t.samples + c)] = static_cast<uint8_t>(v);
+          else reinterpret_cast<uint16_t*>(row.data())[x * t.samples + c] = static_cast<uint16_t>(v);
+        }
+      ASSERT_EQ(TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0), 1);
+    }
+  }
+  TIFFClose(tif);
+}
+
+void OneImage(Session& s, const std::string& file) {
+  s.ResizeImageArrays(1);
+  s.Img[1] = ImageEntry{};
+  s.Img[1].ImgFile = file;
+}
+
+// The planes a reader must produce: the first sample in all three for fewer
+// than three samples, else the first three; 8-bit data times 8.
+void ExpectPlanes(const Session& s, const Layout& t, const std::string& what) {
+  ASSERT_EQ(s.PicR.Width(), t.w) << what;
+  ASSERT_EQ(s.PicR.Height(), t.h) << what;
+  const Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  for (int c = 0; c < 3; ++c)
+    for (int y = 0; y < t.h; ++y)
+      for (int x = 0; x < t.w; ++x) {
+        const uint32_t v = Sample(t, x, y, t.samples < 3 ? 0 : c);
+        ASSERT_EQ((*planes[c])(x, y), static_cast<int32_t>(t.bits == 8 ? v * 8 : v))
+            << what << " plane " << c << " at " << x << "," << y;
+      }
+}
+
+// A file whose directory comes first, so that the pixels can be cut short.
+struct Entry {
+  uint16_t tag, type;
+  uint32_t count, value;
+};
+uint32_t AfterDirectory(size_t entries) { return static_cast<uint32_t>(8 + 2 + 12 * entries + 4); }
+std::vector<uint8_t> Handmade(const std::vector<Entry>& entries, const std::vector<uint8_t>& tail) {
+  std::vector<uint8_t> b = {'I', 'I', 42, 0, 8, 0, 0, 0};
+  auto put = [&b](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  put(static_cast<uint32_t>(entries.size()), 2);
+  for (const Entry& e : entries) {
+    put(e.tag, 2);
+    put(e.type, 2);
+    put(e.count, 4);
+    put(e.value, 4);
+  }
+  put(0, 4);
+  b.insert(b.end(), tail.begin(), tail.end());
+  return b;
+}
+
+}  // namespace
+
+TEST(TiffRead, LibtiffFilesReadExactly) {
+  TempDir dir;
+  // Odd widths, rows over several strips, and a fourth (alpha) sample that
+  // is not a colour plane.
+  const Layout layouts[] = {{5, 3, 1, 8}, {5, 3, 3, 8}, {3, 4, 4, 8}, {5, 3, 1, 16}, {5, 3, 3, 16}, {3, 2, 4, 16}};
+  for (const Layout& t : layouts) {
+    const std::string what = std::to_string(t.samples) + " x " + std::to_string(t.bits) + " bits";
+    const std::string path = dir.File("frame_" + std::to_string(t.samples) + std::to_string(t.bits) + ".tif");
+    WriteWithLibtiff(path, t);
+    TiffHeader h;
+    ASSERT_TRUE(ReadTiffHeader(path, h)) << what;
+    EXPECT_EQ(h.width, t.w);
+    EXPECT_EQ(h.height, t.h);
+    EXPECT_EQ(h.samples, t.samples);
+    EXPECT_EQ(h.bits, t.bits);
+    TestSession s;
+    OneImage(*s, path);
+    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << what << ": " << s->ProcessError;
+    EXPECT_EQ(s->Img[1].ImgNaxis, 3);
+    EXPECT_EQ(s->Img[1].ImgNaxis3, t.samples);
+    ExpectPlanes(*s, t, what);
+  }
+}
+
+TEST(TiffRead, ImageMagickFilesReadExactly) {
+  if (qvtest::RunCommand("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "convert is not installed";
+  TempDir dir;
+  const Layout layouts[] = {{5, 3, 1, 8}, {5, 3, 3, 8}, {5, 3, 1, 16}, {5, 3, 3, 16}};
+  for (const Layout& t : layouts) {
+    // Netpbm input is big-endian by definition, so nothing about the
+    // source's byte order is left to the converter.
+    const int maxval = t.bits == 8 ? 255 : 65535;
+    std::string pnm = std::string(t.samples == 1 ? "P5\n" : "P6\n") + std::to_string(t.w) + " " +
+                      std::to_string(t.h) + "\n" + std::to_string(maxval) + "\n";
+    for (int y = 0; y < t.h; ++y)
+      for (int x = 0; x < t.w; ++x)
+        for (int c = 0; c < t.samples; ++c) {
+          const uint32_t v = Sample(t, x, y, c);
+          if (t.bits == 16) pnm.push_back(static_cast<char>(v >> 8));
+          pnm.push_back(static_cast<char>(v & 255));
+        }
+    const std::string in = dir.File("in.pnm"), out = dir.File("im_" + std::to_string(t.samples) + ".tif");
+    std::ofstream(in, std::ios::binary) << pnm;
+    const std::string cmd = "convert '" + in + "' -type " + (t.samples == 1 ? "Grayscale" : "TrueColor") +
+                            " -depth " + std::to_string(t.bits) + " -compress none -endian LSB '" + out + "'";
+    ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
+    TestSession s;
+    OneImage(*s, out);
+    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << cmd << ": " << s->ProcessError;
+    ExpectPlanes(*s, t, cmd);
+  }
+}
+
+TEST(TiffRead, UnreadableFilesAreRefusedCleanly) {
+  TempDir dir;
+  const Layout t{6, 4, 3, 16};
+  struct Case {
+    const char* name;
+    const char* mode;
+    uint16_t compression;
+    bool tiled;
+  } cases[] = {
+      {"motorola.tif", "wb", COMPRESSION_NONE, false},
+      {"lzw.tif", "wl", COMPRESSION_LZW, false},
+      {"tiled.tif", "wl", COMPRESSION_NONE, true},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir.File(c.name);
+    WriteWithLibtiff(path, t, c.mode, c.compression, c.tiled);
+    TestSession s;
+    OneImage(*s, path);
+    EXPECT_FALSE(ProcessPic(*s, 1, 1)) << c.name;
+  }
+  // Cut anywhere, a file either loses its directory or its pixels.
+  WriteWithLibtiff(dir.File("whole.tif"), t);
+  const std::vector<uint8_t> good = qvtest::ReadBytes(dir.File("whole.tif"));
+  for (size_t keep = 0; keep < good.size(); keep += 7) {
+    const std::string path = dir.File("cut.tif");
+    qvtest::WriteBytes(path, std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(keep)));
+    TestSession s;
+    OneImage(*s, path);
+    EXPECT_FALSE(ProcessPic(*s, 1, 1)) << "cut at " << keep;
+  }
+}
+
+TEST(TiffRead, DirectoryValueRules) {
+  TempDir dir;
+  const std::string path = dir.File("hand.tif");
+  // ImageWidth twice: the second, a LONG, is the one that counts.
+  qvtest::WriteBytes(path, Handmade({{256, 3, 1, 9}, {256, 4, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 8}, {259, 3, 1, 1},
+                                     {273, 4, 1, AfterDirectory(6)}},
+                                    {10, 20, 30, 40}));
+  {
+    TestSession s;
+    OneImage(*s, path);
+    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+    EXPECT_EQ(s->PicR.Width(), 2);
+    EXPECT_EQ(s->PicR(1, 0), 160);
+    EXPECT_EQ(s->PicB(0, 1), 240);
+  }
+  const uint32_t data = AfterDirectory(5);
+  // Three 16-bit samples whose bits sit at an offset, read from there.
+  qvtest::WriteBytes(path, Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, data}, {259, 3, 1, 1}, {273, 4, 1, data + 6}},
+                                    {16, 0, 16, 0, 16, 0}));
+  TiffHeader h;
+  ASSERT_TRUE(ReadTiffHeader(path, h));
+  EXPECT_EQ(h.samples, 3);
+  EXPECT_EQ(h.bits, 16);
+  EXPECT_EQ(h.offset, static_cast<int32_t>(data + 6));
+  {
+    // ... but the 24 pixel bytes are missing: the header reads, the image not.
+    TestSession s;
+    OneImage(*s, path);
+    EXPECT_FALSE(ProcessPic(*s, 1, 1));
+    EXPECT_EQ(s->Img[1].ImgBitpix, 16);
+  }
+  // Refused headers, leaving the result alone: no Compression entry, bits
+  // array past the end of the file.
+  const std::vector<std::vector<Entry>> refused = {
+      {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 8}, {273, 4, 1, data}},
+      {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, 5000}, {259, 3, 1, 1}, {273, 4, 1, data}},
+  };
+  for (const auto& entries : refused) {
+    qvtest::WriteBytes(path, Handmade(entries, std::vector<uint8_t>(64, 1)));
+    TiffHeader untouched;
+    untouched.width = 77;
+    EXPECT_FALSE(ReadTiffHeader(path, untouched));
+    EXPECT_EQ(untouched.width, 77);
+  }
+  // A readable header whose 32-bit samples have no place in the planes.
+  qvtest::WriteBytes(path, Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 32}, {259, 3, 1, 1}, {273, 4, 1, data}},
+                                    std::vector<uint8_t>(64, 1)));
+  TestSession s;
+  OneImage(*s, path);
+  EXPECT_FALSE(ProcessPic(*s, 1, 1));
+}
+
+namespace {
+
+// The expected file, assembled field by field from the layout, with the
+// offsets written out as numbers rather than computed the writer's way.
+struct Bytes {
+  std::vector<uint8_t> b;
+  void u16(uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v & 255));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  void u32(uint32_t v) {
+    u16(v & 0xFFFF);
+    u16(v >> 16);
+  }
+  void entry(uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+    u16(tag);
+    u16(type);
+    u32(count);
+    u32(value);
+  }
+};
+
+void SetDest(Plane<float>& p, int w, int h, const std::vector<float>& v) {
+  p.Redim(w - 1, h - 1);
+  for (int i = 0; i < w * h; ++i) p(i % w, i / w) = v[static_cast<size_t>(i)];
+}
+
+}  // namespace
+
+TEST(TiffWrite, ColourDestinationMatchesTheLayoutByteForByte) {
+  TestSession s;
+  // Per plane, row-major: rounding halves to even, clamping, weight 0 and a
+  // negative value.
+  SetDest(s->DestSumR, 3, 2, {65535.4f, 70000, 0.5f, 1.5f, 2.5f, 300});
+  SetDest(s->DestWeightR, 3, 2, {1, 1, 1, 1, 1, 2});
+  SetDest(s->DestSumG, 3, 2, {9, 9, -4, 1000, 7, 7});
+  SetDest(s->DestWeightG, 3, 2, {0, 0.5f, 1, 4, 1, 1});
+  SetDest(s->DestSumB, 3, 2, {1, 2, 3, 4, 5, 258});
+  SetDest(s->DestWeightB, 3, 2, {1, 1, 1, 1, 1, 1});
+  const uint32_t r[6] = {65535, 65535, 0, 2, 2, 150}, g[6] = {0, 18, 0, 250, 7, 7}, b[6] = {1, 2, 3, 4, 5, 258};
+  Bytes e;
+  e.b = {'I', 'I'};
+  e.u16(42);
+  e.u32(50);
+  for (int i = 0; i < 6; ++i) {
+    e.u16(r[i]);
+    e.u16(g[i]);
+    e.u16(b[i]);
+  }
+  for (int i = 0; i < 3; ++i) e.u16(16);
+  e.u16(8);
+  e.entry(254, 4, 1, 0);
+  e.entry(256, 3, 1, 3);
+  e.entry(257, 3, 1, 2);
+  e.entry(258, 3, 3, 44);
+  e.entry(259, 3, 1, 1);
+  e.entry(262, 3, 1, 2);
+  e.entry(273, 4, 1, 8);
+  e.entry(277, 3, 1, 3);
+  e.u32(0);
+  ASSERT_EQ(e.b.size(), 152u);
+  TempDir dir;
+  const std::string path = dir.File("stack.tif");
+  bool fromDestination = true;
+  ASSERT_EQ(WriteTiffFile(*s, path, fromDestination), 0);
+  EXPECT_EQ(qvtest::ReadBytes(path), e.b);
+}
+
+TEST(TiffWrite, MonochromeCurrentImageMatchesTheLayoutByteForByte) {
+  TestSession s;
+  s->opt.UseMask = Mono;
+  qvtest::SetPlane(s->PicR, 3, 2, {0, 1, 256, 65535, 65536, -3});
+  Bytes e;
+  e.b = {'I', 'I'};
+  e.u16(42);
+  e.u32(26);
+  for (uint32_t v : {0u, 1u, 256u, 65535u, 65535u, 0u}) e.u16(v);
+  for (int i = 0; i < 3; ++i) e.u16(16);
+  e.u16(8);
+  e.entry(254, 4, 1, 0);
+  e.entry(256, 3, 1, 3);
+  e.entry(257, 3, 1, 2);
+  e.entry(258, 3, 1, 16);
+  e.entry(259, 3, 1, 1);
+  e.entry(262, 3, 1, 1);
+  e.entry(273, 4, 1, 8);
+  e.entry(277, 3, 1, 1);
+  e.u32(0);
+  ASSERT_EQ(e.b.size(), 128u);
+  EXPECT_EQ(BuildTiffImage(*s, false), e.b);
+}
+
+TEST(TiffWrite, WrittenFilesReadBackThroughLibtiffAndTheProgram) {
+  Silence();
+  TempDir dir;
+  for (const bool mono : {true, false}) {
+    TestSession s;
+    s->opt.UseMask = mono ? Mono : 0;
+    const int w = 7, h = 5;
+    std::vector<int32_t> vr, vg, vb;
+    for (int i = 0; i < w * h; ++i) {
+      vr.push_back(i * 1871 % 65536);
+      vg.push_back(65535 - i * 3);
+      vb.push_back(i * 257);
+    }
+    qvtest::SetPlane(s->PicR, w, h, vr);
+    qvtest::SetPlane(s->PicG, w, h, vg);
+    qvtest::SetPlane(s->PicB, w, h, vb);
+    const std::string path = dir.File(mono ? "mono.tif" : "colour.tif");
+    bool fromDestination = false;
+    ASSERT_EQ(WriteTiffFile(*s, path, fromDestination), 0);
+
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    uint32_t tw = 0, th = 0;
+    uint16_t spp = 0, bps = 0, photometric = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &tw);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &th);
+    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bps);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    EXPECT_EQ(tw, 7u);
+    EXPECT_EQ(th, 5u);
+    EXPECT_EQ(spp, mono ? 1 : 3);
+    EXPECT_EQ(bps, 16);
+    EXPECT_EQ(photometric, mono ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    std::vector<uint16_t> row(static_cast<size_t>(w * spp));
+    for (int y = 0; y < h; ++y) {
+      ASSERT_EQ(TIFFReadScanline(tif, row.data(), static_cast<uint32_t>(y), 0), 1);
+      for (int x = 0; x < w; ++x) {
+        const size_t i = static_cast<size_t>(y * w + x);
+        EXPECT_EQ(row[static_cast<size_t>(x * spp)], vr[i]);
+        if (!mono) {
+          EXPECT_EQ(row[static_cast<size_t>(x * spp + 1)], vg[i]);
+          EXPECT_EQ(row[static_cast<size_t>(x * spp + 2)], vb[i]);
+        }
+      }
+    }
+    TIFFClose(tif);
+
+    TestSession back;
+    back->opt.UseMask = s->opt.UseMask;
+    OneImage(*back, path);
+    ASSERT_TRUE(ProcessPic(*back, 1, 1)) << back->ProcessError;
+    EXPECT_EQ(back->PicR, s->PicR);
+    EXPECT_EQ(back->PicG, mono ? s->PicR : s->PicG);
+    EXPECT_EQ(back->PicB, mono ? s->PicR : s->PicB);
+  }
+}
+
+TEST(TiffWrite, FailureLeavesAnExistingFileAlone) {
+  TempDir dir;
+  const std::string path = dir.File("keep.tif");
+  const std::vector<uint8_t> before = {'u', 's', 'e', 'r'};
+  qvtest::WriteBytes(path, before);
+  TestSession s;
+  bool fromDestination = false;
+  // Nothing to write from: no current image, then a colour image without
+  // its green and blue planes.
+  EXPECT_NE(WriteTiffFile(*s, path, fromDestination), 0);
+  qvtest::SetPlane(s->PicR, 2, 2, {1, 2, 3, 4});
+  EXPECT_NE(WriteTiffFile(*s, path, fromDestination), 0);
+  EXPECT_EQ(qvtest::ReadBytes(path), before);
+  EXPECT_NE(WriteTiffFile(*s, dir.File("missing/folder.tif"), fromDestination), 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
+}
+
+TEST(TiffWrite, CommandLineOutputFollowsTheExtension) {
+  TempDir dir;
+  Layout t{4, 3, 1, 16};
+  const std::string in = dir.File("frame.tif"), settings = dir.File("settings.ini");
+  WriteWithLibtiff(in, t);
+  qvtest::WriteBytes(settings, {});
+  for (const char* name : {"out.tif", "out.TIFF", "out.fts"}) {
+    const std::string out = dir.File(name);
+    const std::string cmd = std::string(QUELVISTA_CLI) + " process '" + in + "' --settings '" + settings +
+                            "' --out '" + out + "' >/dev/null 2>&1";
+    ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
+    const std::vector<uint8_t> bytes = qvtest::ReadBytes(out);
+    ASSERT_GE(bytes.size(), 8u) << name;
+    const bool tiff = FileKind(name) == "tif";
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + (tiff ? 4 : 6)),
+              tiff ? std::string("II*\0", 4) : std::string("SIMPLE")) << name;
+  }
+}
