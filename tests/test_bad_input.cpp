@@ -81,7 +81,7 @@ std::vector<Bad> BadFiles() {
       {"naxis0.fts", Fits("16", "0", "4", "4", 2880), "dimensions"},
       {"naxis1.fts", Fits("16", "1", "4", "4", 2880), "axes"},
       {"bitpix24.fts", Fits("24", "2", "4", "4", 2880), "BITPIX"},
-      {"empty.fts", {}, "en-tête"},
+      {"empty.fts", {}, "fichier vide"},
       {"text.fts", text, "tronqué"},
       {"corrupt.jpg", jpeg, "illisible"},
       // 21.6 GB of doubles claimed by a file of two blocks.

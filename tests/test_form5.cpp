@@ -182,7 +182,7 @@ TEST(Form5, OptionsCommandRebuildsTheMastersOnlyAfterOk) {
   s->CurPic = 1;
   s->form1.Frame2Visible = true;  // an image is shown
   std::vector<int> shown;
-  s->form1.hooks.showSelection = [&](Session&, int index, bool, bool) { shown.push_back(index); };
+  s->form1.hooks.showHisto = [&](Session& ss) { shown.push_back(ss.CurPic); };
 
   s->OptionsApplied = true;  // left over from an earlier dialog
   OptionsCommand(*s, store, [](Form5& f) {

@@ -31,9 +31,10 @@ void PrintJson(const JsonObject& o) {
 std::string HeaderMessage(qv::HeaderResult r, const std::string& file) {
   switch (r) {
     case qv::HeaderResult::Missing: return "fichier introuvable : " + file;
-    case qv::HeaderResult::Truncated: return "en-tête FITS tronqué ou illisible : " + file;
+    case qv::HeaderResult::Truncated: return "en-tête FITS tronqué : " + file;
+    case qv::HeaderResult::Empty: return "fichier vide : " + file;
     case qv::HeaderResult::NoEndCard: return "en-tête sans carte END : " + file;
-    default: return "en-tête illisible : " + file;
+    default: return "en-tête illisible ou valeur hors limites : " + file;
   }
 }
 

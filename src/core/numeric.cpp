@@ -45,6 +45,8 @@ void SignificantDigits(double v, int sig, std::string& digits, int& exp10) {
 // `sig` significant digits, trailing zeros dropped, scientific notation for
 // very large or very small magnitudes ("1.5E+20", "1E-05").
 std::string PlainNumber(double v, int sig, char decimal) {
+  // Infinities and NaN have no text in the program's number forms.
+  if (!std::isfinite(v)) Raise(kErrOverflow);
   if (v == 0) return "0";
   std::string digits;
   int e = 0;

@@ -8,9 +8,20 @@
 namespace qv {
 
 bool FileExists(const std::string& path) {
-  if (path.empty()) return false;
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  // Only "*" and "?" are wildcards of a file search; any other character,
+  // "[" included, stands for itself.
+  if (path.find_first_of("*?") == std::string::npos) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  }
+  std::string pattern;
+  for (char c : path) {
+    if (c == '[' || c == ']' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
   glob_t g{};
-  const int rc = glob(path.c_str(), GLOB_NOSORT | GLOB_NOESCAPE, nullptr, &g);
+  const int rc = glob(pattern.c_str(), GLOB_NOSORT, nullptr, &g);
   bool found = false;
   if (rc == 0) {
     for (size_t i = 0; i < g.gl_pathc && !found; ++i) {

@@ -21,8 +21,6 @@ struct ViewHooks {
   // SelectPic's closing pause, which lets a window repaint between the
   // images of a run; without windows there is nothing to wait for.
   std::function<void(double seconds)> Pause;
-  // A line for the debug log, when it is enabled.
-  std::function<void(const std::string& line)> Log;
 };
 
 }  // namespace qv

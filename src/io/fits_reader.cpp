@@ -130,9 +130,12 @@ HeaderResult ReadFitsHeader(const std::string& path, ImageEntry& e) {
         end = ApplyCard(std::string_view(block + c * kCard, kCard), e);
     }
     e.ImgDataPos = CLng(static_cast<double>(consumed) + 1);
+    if (length == 0) return HeaderResult::Empty;
     return end ? HeaderResult::Ok : HeaderResult::NoEndCard;
-  } catch (const RuntimeError&) {
-    return HeaderResult::Truncated;
+  } catch (const RuntimeError& err) {
+    // A short block is a cut file; anything else is a value the header
+    // fields cannot hold.
+    return err.Number() == kErrInputPastEnd ? HeaderResult::Truncated : HeaderResult::Unreadable;
   }
 }
 

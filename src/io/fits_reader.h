@@ -14,7 +14,7 @@ bool IsFitsKind(const std::string& kind);
 
 // How a header read ended; the program itself only looks at the header
 // fields, the command-line tool reports this in words.
-enum class HeaderResult { Ok, AlreadyRead, Missing, Unreadable, Truncated, NoEndCard };
+enum class HeaderResult { Ok, AlreadyRead, Missing, Unreadable, Truncated, NoEndCard, Empty };
 
 // Fills the header fields of the image's slot (slot 0 for master files)
 // without reading any pixel. A list image whose ImgBitpix is set is known

@@ -108,9 +108,10 @@ bool Body(Session& s, int index, int step) {
   }
   if (e.ImgNaxis < 1 || e.ImgNaxis1 < 2 || e.ImgNaxis2 < 2) {
     switch (header) {
-      case HeaderResult::Truncated: Fail("en-tête FITS tronqué ou illisible : " + path);
+      case HeaderResult::Truncated: Fail("en-tête FITS tronqué : " + path);
+      case HeaderResult::Empty: Fail("fichier vide : " + path);
       case HeaderResult::NoEndCard: Fail("en-tête sans carte END : " + path);
-      case HeaderResult::Unreadable: Fail("en-tête illisible : " + path);
+      case HeaderResult::Unreadable: Fail("en-tête illisible ou valeur hors limites : " + path);
       default: Fail("dimensions invalides (NAXIS " + std::to_string(e.ImgNaxis) + ", " +
                     SizeText(e.ImgNaxis1, e.ImgNaxis2) + ") : " + path);
     }

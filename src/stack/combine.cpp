@@ -7,6 +7,7 @@
 #include "core/paths.h"
 #include "io/file.h"
 #include "stack/accumulate.h"
+#include "workspace/form1.h"
 
 namespace qv {
 
@@ -16,9 +17,7 @@ namespace {
 // absurd shifts must not claim memory without bound.
 constexpr int64_t kMaxCanvasPixels = int64_t{1} << 28;
 
-void Log(Session& s, const std::string& line) {
-  if (s.hooks.Log) s.hooks.Log(line);
-}
+void Log(Session& s, const std::string& line) { DebugLine(s, line); }
 
 void ReadTempFile(Session& s, const std::string& name, int32_t box[4]) {
   BinaryFile f;

@@ -6,8 +6,11 @@
 
 namespace qv {
 
-// Rebuilds FlatPic / FlatMean, DarkR/G/B and HotMask from FlatFile,
-// DarkFile and MaskFile.
+// Empties every master, then builds the flat (FlatApply), the dark
+// (DarkSub) and the hot-pixel mask (HotMaskOn) from FlatFile, DarkFile and
+// MaskFile, each in the running state. A file that cannot be processed
+// leaves its master empty and the next one is built; a stop request or a
+// run-time error ends the build where it is. Leaves the running state.
 void BuildMasters(Session& s);
 
 }  // namespace qv

@@ -1,5 +1,7 @@
 #include "workspace/form1.h"
 
+#include "stack/guide.h"
+
 #include <cmath>
 
 #include "core/paths.h"
@@ -36,7 +38,9 @@ void Option1_Click(Session& s, int index) {
   // A template of the old size would be compared against boxes of the new
   // one: searching stays off until a new reference is taken.
   s.GuideTemplate.Redim(0, 0);
-  if (s.form1.hooks.guideBoxChanged) s.form1.hooks.guideBoxChanged(s);
+  s.form1.Picture4.Erase();
+  s.form1.Picture5.Erase();
+  FindGuide(s, CInt(s.GuideX), CInt(s.GuideY), false);
 }
 
 void SelectOption1(Session& s, int index) {
@@ -66,5 +70,9 @@ void SetCheck3(Session& s, int16_t value) {
 }
 
 bool Form1Idle(const Session& s) { return !s.form1.Busy && s.RunState < 1; }
+
+void DebugLine(Session& s, const std::string& line) {
+  if (s.form1.mnuDebug) s.form1.DebugLog.push_back(line);
+}
 
 }  // namespace qv

@@ -18,19 +18,8 @@ class Session;
 // window itself. An empty hook is skipped, which is what a window without
 // pictures (the command-line tool, the tests) needs.
 struct Form1Hooks {
-  // After a change of the guide box: clear the guide displays (Picture4,
-  // Picture5, Picture8) and search again, FindGuide(nint(GuideX),
-  // nint(GuideY), false).
-  std::function<void(Session&)> guideBoxChanged;
   // Redraw the histogram and the image with the "Niveau" settings (ShowHisto).
   std::function<void(Session&)> showHisto;
-  // Thumbnail of entry `index`: ProcessPic(index, step) rendered into
-  // Image1(index).
-  std::function<void(Session&, int index, int step)> thumbnail;
-  // The picture part of SelectPic once the entry is current: processing at
-  // full resolution, histogram, guide tracking, marks, status text,
-  // overlays, panning and the closing pause.
-  std::function<void(Session&, int index, bool noLoad, bool vsOnly)> showSelection;
   // Arrange the panels after the strip was rebuilt (updatelist).
   std::function<void(Session&)> updatelist;
 };
@@ -135,6 +124,8 @@ void SetHScroll1(Session& s, int value);
 // Check3 "Auto" of "Niveau": redraws the display.
 void Check3_Click(Session& s);
 void SetCheck3(Session& s, int16_t value);
+// Adds a line to the debug window while its menu is checked.
+void DebugLine(Session& s, const std::string& line);
 // The main window reacts to the user only while it is neither busy nor
 // running an operation.
 bool Form1Idle(const Session& s);

@@ -1,10 +1,14 @@
 #include "workspace/image_list.h"
 
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <string>
 
 #include "core/paths.h"
+#include "process/process_pic.h"
 #include "stack/run_control.h"
+#include "workspace/select_pic.h"
 
 namespace qv {
 
@@ -16,9 +20,6 @@ constexpr int32_t kBlue = 0x0000FF;
 // Upper bound of the control arrays Image1 and Check9.
 int StripUBound(const Session& s) { return static_cast<int>(s.form1.Check9.size()) - 1; }
 
-void Log(Session& s, const std::string& line) {
-  if (s.form1.mnuDebug) s.form1.DebugLog.push_back(line);
-}
 
 }  // namespace
 
@@ -56,7 +57,8 @@ void Populate(Session& s, int k, bool forceChecked) {
       if (i < 0) Raise(kErrSubscript);
       if (StripUBound(s) < i) s.form1.Check9.resize(static_cast<size_t>(i) + 1);
       s.form1.Caption = std::to_string(i) + "/" + std::to_string(n);
-      if (s.form1.hooks.thumbnail) s.form1.hooks.thumbnail(s, i, step);
+      // A file that cannot be read gets no thumbnail; its entry stays.
+      if (ProcessPic(s, i, step) && s.hooks.Thumbnail) s.hooks.Thumbnail(i);
       ImageEntry& e = s.Entry(i);
       StripCheckBox& box = s.form1.Check9[static_cast<size_t>(i)];
       box.Caption = PathName(e.ImgFile);
@@ -86,13 +88,13 @@ void Populate(Session& s, int k, bool forceChecked) {
 
 void SelectPic(Session& s, int index, bool noLoad, bool vsOnly) {
   s.form1.Busy = true;
+  const double started = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : 0;
   try {
     if (index == -1) {
       s.CurPic = 1;
       s.form1.Picture1Visible = false;
       s.form1.Frame2Visible = false;
       s.form1.Picture10Visible = false;
-      if (s.form1.hooks.showSelection) s.form1.hooks.showSelection(s, index, noLoad, vsOnly);
     } else if (index >= 0 && index <= StripUBound(s)) {
       const ImageEntry& e = s.Entry(index);
       StripCheckBox& box = s.form1.Check9[static_cast<size_t>(index)];
@@ -102,14 +104,21 @@ void SelectPic(Session& s, int index, bool noLoad, bool vsOnly) {
       if (!vsOnly) {
         s.form1.VScroll1Value = static_cast<int16_t>(index);
         s.DoEvents();
-        if (!(noLoad && s.CurPic == index)) s.CurPic = static_cast<int16_t>(index);
+        // An entry that is already current is shown again without being
+        // processed again.
+        ShowSelectedImage(s, index, !(noLoad && s.CurPic == index));
       }
-      if (s.form1.hooks.showSelection) s.form1.hooks.showSelection(s, index, noLoad, vsOnly);
+      if (s.hooks.ShowImage) s.hooks.ShowImage();
     }
   } catch (const RuntimeError& err) {
-    Log(s, "Erreur " + std::to_string(err.Number()));
+    DebugLine(s, "Erreur " + std::to_string(err.Number()));
   } catch (const std::exception&) {
-    Log(s, "Erreur " + std::to_string(kErrOutOfMemory));
+    DebugLine(s, "Erreur " + std::to_string(kErrOutOfMemory));
+  }
+  // The closing pause lets a window repaint between the images of a run.
+  if (s.hooks.Pause) {
+    const double now = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : started;
+    s.hooks.Pause(std::max(0.0, 0.5 - std::fabs(now - started)));
   }
   s.form1.Busy = false;
 }

@@ -8,11 +8,6 @@ namespace qv {
 
 namespace {
 
-void Log(Session& s, const std::string& line) {
-  if (s.form1.mnuDebug) s.form1.DebugLog.push_back(line);
-  if (s.hooks.Log) s.hooks.Log(line);
-}
-
 // A mark label just beside the end of its line.
 void LabelAt(ShapeMark& label, const LineMark& line) {
   label.Left = line.X2 + 3;
@@ -52,9 +47,11 @@ void ShowSelectedImage(Session& s, int index, bool load) {
     s.DoEvents();
   }
   f.Caption = PathName(e.ImgFile) + "  " + std::to_string(index) + "/" + std::to_string(s.ImageCount());
-  Log(s, "Sélection de " + f.Caption);
-  if (s.hooks.ShowImage) s.hooks.ShowImage();
+  DebugLine(s, "Sélection de " + f.Caption);
+  if (f.hooks.showHisto) f.hooks.showHisto(s);
 
+  // Without planes there is nothing to measure the marks against.
+  if (s.PicR.Empty()) Raise(kErrSubscript);
   const int u1 = s.PicR.UBound1(), u2 = s.PicR.UBound2();
   f.Check5 = (e.ImgRegFlags & 1) ? 1 : 0;
   f.Check2 = (e.ImgRegFlags & 2) ? 1 : 0;
@@ -101,7 +98,6 @@ void ShowSelectedImage(Session& s, int index, bool load) {
   } else {
     f.Shape5.Visible = false;
   }
-  if (s.hooks.ShowImage) s.hooks.ShowImage();
 }
 
 }  // namespace qv
