@@ -128,14 +128,9 @@ int CmdProject(const Args& args) {
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
   s.locale = qv::NumLocale::FromEnvironment();
-  std::string why;
   // Read-only: loading a project never writes the settings store.
-  const auto store = qv::OpenSettingsStore(settingsFile, true, why);
-  if (!store) {
-    Complain(why);
-    return 1;
-  }
-  if (!why.empty()) Complain("attention : " + why);
+  const auto store = OpenStore(settingsFile);
+  if (!store) return 1;
 
   // The program's start-up with the project as its argument.
   qv::ProjectLoad loaded;

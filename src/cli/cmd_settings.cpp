@@ -30,14 +30,9 @@ int CmdSettings(const Args& args) {
       return 2;
     }
   }
-  std::string why;
   // Read-only: showing the settings never changes them.
-  const auto store = qv::OpenSettingsStore(settingsFile, true, why);
-  if (!store) {
-    Complain(why);
-    return 1;
-  }
-  if (!why.empty()) Complain("attention : " + why);
+  const auto store = OpenStore(settingsFile);
+  if (!store) return 1;
 
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());

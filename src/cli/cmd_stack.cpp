@@ -146,22 +146,11 @@ int CmdStack(const Args& args) {
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
   s.locale = qv::NumLocale::FromEnvironment();
-  std::string storeProblem;
-  const auto store = qv::OpenSettingsStore(a.settingsFile, true, storeProblem);
-  if (!store) {
-    Complain(storeProblem);
-    return 1;
-  }
-  if (!storeProblem.empty()) Complain("attention : " + storeProblem);
+  const auto store = OpenStore(a.settingsFile);
+  if (!store) return 1;
   qv::LoadSettings(s, *store, qv::ProgramFolder());
   qv::LoadHsens(s, *store);
-  for (const auto& [k, v] : a.sets) {
-    const qv::SettingResult r = qv::ApplySettingText(s, k, v, qv::NumLocale::Dot());
-    if (r != qv::SettingResult::Applied) {
-      Complain((r == qv::SettingResult::UnknownKey ? "réglage inconnu : " : "valeur invalide pour ") + k);
-      return 2;
-    }
-  }
+  if (const int status = ApplyOverrides(s, a.sets)) return status;
   if (a.expand.empty()) a.expand = s.form1.Check6 ? "1" : "0";
 
   // Ctrl+C asks the run to stop, as the Stop command does.

@@ -21,6 +21,29 @@ namespace qvcli {
 
 void Complain(const std::string& message) { std::fprintf(stderr, "quelvista-cli : %s\n", message.c_str()); }
 
+std::unique_ptr<qv::SettingsStore> OpenStore(const std::string& settingsFile) {
+  std::string why;
+  auto store = qv::OpenSettingsStore(settingsFile, true, why);
+  if (!store) Complain(why);
+  else if (!why.empty()) Complain("attention : " + why);
+  return store;
+}
+
+int ApplyOverrides(qv::Session& s, const std::vector<std::pair<std::string, std::string>>& sets) {
+  for (const auto& [k, v] : sets) {
+    const qv::SettingResult r = qv::ApplySettingText(s, k, v, qv::NumLocale::Dot());
+    if (r == qv::SettingResult::UnknownKey) {
+      Complain("réglage inconnu : " + k);
+      return 2;
+    }
+    if (r == qv::SettingResult::BadValue) {
+      Complain("valeur invalide pour " + k + " : " + v);
+      return 2;
+    }
+  }
+  return 0;
+}
+
 namespace {
 
 void PrintJson(const JsonObject& o) {
@@ -139,26 +162,11 @@ int CmdProcess(const Args& args) {
   s.locale = qv::NumLocale::FromEnvironment();
   // The settings as the program loads them, from the user's store or the
   // given file; this command only reads them.
-  std::string storeProblem;
-  const auto store = qv::OpenSettingsStore(settingsFile, true, storeProblem);
-  if (!store) {
-    Complain(storeProblem);
-    return 1;
-  }
-  if (!storeProblem.empty()) Complain("attention : " + storeProblem);
+  const auto store = OpenStore(settingsFile);
+  if (!store) return 1;
   qv::LoadSettings(s, *store, qv::ProgramFolder());
   qv::LoadHsens(s, *store);
-  for (const auto& [k, v] : sets) {
-    const qv::SettingResult r = qv::ApplySettingText(s, k, v, qv::NumLocale::Dot());
-    if (r == qv::SettingResult::UnknownKey) {
-      Complain("réglage inconnu : " + k);
-      return 2;
-    }
-    if (r == qv::SettingResult::BadValue) {
-      Complain("valeur invalide pour " + k + " : " + v);
-      return 2;
-    }
-  }
+  if (const int status = ApplyOverrides(s, sets)) return status;
   // Built after the overrides, so that master files and their option bits
   // given with --set take effect.
   qv::BuildMasters(s);

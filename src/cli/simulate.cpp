@@ -353,7 +353,8 @@ int CmdSimulate(const Args& args) {
       place(stars[static_cast<size_t>(rotStar)].x, stars[static_cast<size_t>(rotStar)].y, rx, ry);
       fr.Add("rotStarX", rx).Add("rotStarY", ry);
     }
-    framesJson += (f > 1 ? "," : "") + fr.Text();
+    if (f > 1) framesJson += ",";
+    framesJson += fr.Text();
   }
   framesJson += "]";
 
@@ -377,7 +378,8 @@ int CmdSimulate(const Args& args) {
   for (size_t k = 0; k < stars.size(); ++k) {
     JsonObject st;
     st.Add("x", stars[k].x).Add("y", stars[k].y).Add("flux", stars[k].flux).Add("peak", stars[k].flux / twoPiS2);
-    starsJson += (k ? "," : "") + st.Text();
+    if (k) starsJson += ",";
+    starsJson += st.Text();
   }
   starsJson += "]";
   truth.Add("width", W).Add("height", H).Add("seed", static_cast<int64_t>(o.seed)).Add("colour", o.colour);

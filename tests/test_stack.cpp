@@ -1,0 +1,479 @@
+// Placement, temporary files and the final combination on small images,
+// and the range of a run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+
+#include "stack/accumulate.h"
+#include "stack/combine.h"
+#include "stack/run.h"
+#include "support.h"
+
+using namespace qv;
+using qvtest::TempDir;
+using qvtest::TestSession;
+
+namespace {
+
+// A session with a list of n entries whose temporary files go to a folder
+// of the test's own.
+struct StackBench {
+  TestSession ts;
+  TempDir dir;
+  Session& s;
+  explicit StackBench(int n) : s(*ts) {
+    s.ResizeImageArrays(n);
+    s.TempBase = dir.File("qv_");
+    s.RunState = 1;
+  }
+  // W x H planes valued by f(plane, x, y).
+  void Image(int w, int h, const std::function<int32_t(int, int, int)>& f) {
+    Plane<int32_t>* p[3] = {&s.PicR, &s.PicG, &s.PicB};
+    for (int k = 0; k < 3; ++k) {
+      p[k]->Redim(w - 1, h - 1);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) (*p[k])(x, y) = f(k, x, y);
+    }
+  }
+  void Flat(int w, int h, int32_t v) {
+    Image(w, h, [v](int, int, int) { return v; });
+  }
+  // Image i with its guide star at (gx, gy) landing on (ax, ay).
+  void Add(int i, double gx = 0, double gy = 0, double ax = 0, double ay = 0) {
+    s.CurPic = static_cast<int16_t>(i);
+    s.GuideX = s.RotCentreX = gx;
+    s.GuideY = s.RotCentreY = gy;
+    s.AnchorX = ax;
+    s.AnchorY = ay;
+    AccumulateImage(s);
+  }
+  std::string File(int k) const { return TempFileName(s, k); }
+};
+
+struct TempFile {
+  size_t bytes = 0;
+  double angle = 0;
+  int32_t box[4] = {};
+  std::vector<int32_t> values;  // the three planes, as stored
+};
+TempFile ReadTemp(const std::string& path) {
+  const std::vector<uint8_t> b = qvtest::ReadBytes(path);
+  TempFile t;
+  t.bytes = b.size();
+  if (b.size() < 24) return t;
+  uint64_t a = 0;
+  for (int k = 7; k >= 0; --k) a = (a << 8) | b[static_cast<size_t>(k)];
+  std::memcpy(&t.angle, &a, 8);
+  auto i32 = [&](size_t at) {
+    return static_cast<int32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24));
+  };
+  for (int q = 0; q < 4; ++q) t.box[q] = i32(8 + 4 * static_cast<size_t>(q));
+  for (size_t at = 24; at + 4 <= b.size(); at += 4) t.values.push_back(i32(at));
+  return t;
+}
+
+std::vector<int32_t> Box(const TempFile& t) { return {t.box[0], t.box[1], t.box[2], t.box[3]}; }
+
+// The median of values[1..n] exactly as the rule reads: a partial
+// exchange sort up to the middle position.
+int32_t LiteralMedian(int n, std::vector<int32_t>& v) {
+  if (n <= 0) return 0;
+  const int k = (n - 1) / 2 + 1;
+  for (int i = 1; i <= k; ++i)
+    for (int j = i + 1; j <= n; ++j)
+      if (v[static_cast<size_t>(j)] < v[static_cast<size_t>(i)]) std::swap(v[static_cast<size_t>(i)], v[static_cast<size_t>(j)]);
+  return v[static_cast<size_t>(k)];
+}
+
+}  // namespace
+
+TEST(AngleOf, QuadrantsAndAxes) {
+  const struct {
+    double dy, dx, a;
+  } cases[] = {{0, 1, 0},
+               {1, 1, kPi / 4},
+               {1, 0, kPi / 2},
+               {1, -1, 3 * kPi / 4},
+               {0, -1, kPi},  // a star exactly to the left
+               {-1, -1, 5 * kPi / 4},
+               {-1, 0, 3 * kPi / 2},
+               {-1, 1, 7 * kPi / 4},
+               {0, 0, 0},
+               {-1e-12, 1, kTwoPi - 1e-12}};
+  for (const auto& c : cases) {
+    double dy = c.dy, dx = c.dx;
+    const double a = AngleOf(dy, dx);
+    EXPECT_NEAR(a, c.a, 1e-12) << c.dy << "," << c.dx;
+    EXPECT_GE(a, 0);
+    EXPECT_LT(a, kTwoPi);
+  }
+}
+
+TEST(AccumulateImage, TempFileLayoutAndBase) {
+  StackBench b(1);
+  b.Image(2, 2, [](int p, int x, int y) { return 1 + 4 * p + x + 2 * y; });
+  // The base comes from the user's temporary folder on the first image.
+  b.s.TempBase.clear();
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  setenv("TMPDIR", b.dir.path().c_str(), 1);
+  b.Add(1, 0, 0, 10, 20);
+  if (old) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
+
+  EXPECT_EQ(b.s.TempBase.rfind((b.dir.path() / "Quelvista_").string(), 0), 0u) << b.s.TempBase;
+  EXPECT_EQ(b.s.StackCount, 1);
+  EXPECT_EQ(b.s.StackW1, 1);
+  EXPECT_EQ(b.s.StackH1, 1);
+  const TempFile t = ReadTemp(b.File(1));
+  EXPECT_EQ(t.bytes, 72u);
+  EXPECT_EQ(t.angle, 0);
+  EXPECT_EQ(Box(t), (std::vector<int32_t>{10, 20, 11, 21}));
+  std::vector<int32_t> planes(12);
+  for (int k = 0; k < 12; ++k) planes[static_cast<size_t>(k)] = k + 1;
+  EXPECT_EQ(t.values, planes);  // red, green, blue; x fastest, row 0 first
+  EXPECT_EQ(b.s.CanvasMinX, 10);
+  EXPECT_EQ(b.s.CanvasMaxY, 21);
+  DeleteTempFiles(b.s);
+  EXPECT_FALSE(std::filesystem::exists(b.File(1)));
+}
+
+TEST(AccumulateImage, ManualAngleStaysForLaterImages) {
+  StackBench b(5);
+  b.s.Img[3].ImgAngle = 90;
+  b.Flat(5, 3, 7);
+  for (int i = 1; i <= 5; ++i) b.Add(i);
+  const double expected[5] = {0, 0, -90 * kDegree, -90 * kDegree, -90 * kDegree};
+  for (int k = 1; k <= 5; ++k) EXPECT_DOUBLE_EQ(ReadTemp(b.File(k)).angle, expected[k - 1]) << k;
+  // Turned by -90 degrees about the guide star at (0, 0): (x, y) -> (y, -x).
+  EXPECT_EQ(Box(ReadTemp(b.File(2))), (std::vector<int32_t>{0, 0, 4, 2}));
+  EXPECT_EQ(Box(ReadTemp(b.File(3))), (std::vector<int32_t>{0, -4, 2, 0}));
+  EXPECT_EQ(b.s.CanvasMinX, 0);
+  EXPECT_EQ(b.s.CanvasMinY, -4);
+  EXPECT_EQ(b.s.CanvasMaxX, 4);
+  EXPECT_EQ(b.s.CanvasMaxY, 2);
+}
+
+TEST(AccumulateImage, ImageOfAnotherSizeIsLeftOutWithoutAGap) {
+  StackBench b(5);
+  for (int i = 1; i <= 5; ++i) {
+    const bool odd = i == 3;
+    b.Flat(odd ? 7 : 6, 4, 100 * i);
+    // Were it placed, the odd image would widen the canvas far to the right.
+    b.Add(i, 0, 0, odd ? 1000 : 0, 0);
+  }
+  EXPECT_EQ(b.s.StackCount, 4);
+  const int tags[4] = {100, 200, 400, 500};
+  for (int k = 1; k <= 4; ++k) {
+    const TempFile t = ReadTemp(b.File(k));
+    ASSERT_EQ(t.bytes, 24u + 3 * 4 * 24) << k;
+    EXPECT_EQ(t.values[0], tags[k - 1]);
+  }
+  EXPECT_FALSE(std::filesystem::exists(b.File(5)));
+  EXPECT_EQ(b.s.CanvasMinX, 0);
+  EXPECT_EQ(b.s.CanvasMaxX, 5);
+  EXPECT_EQ(b.s.CanvasMaxY, 3);
+}
+
+// A 64 x 64 field, guide star at (20, 20), a rotation star whose centroid
+// is (40.5, 40.5): direction pi / 4.
+TEST(AccumulateImage, RotationStarOnTheFirstImage) {
+  auto field = [](StackBench& b, int sx, int sy, int size) {
+    b.Image(64, 64, [=](int p, int x, int y) {
+      return p == 0 && x >= sx && x < sx + size && y >= sy && y < sy + size ? 5000 : 0;
+    });
+  };
+  const double u = 63;
+  {
+    // Rotation star only: the stack turns until the star lies on the
+    // positive x axis seen from the guide star.
+    StackBench b(1);
+    field(b, 40, 40, 2);
+    ImageEntry& e = b.s.Img[1];
+    e.ImgRot = 1;
+    e.ImgRotX = e.ImgRotY = 40 / u;
+    b.Add(1, 20, 20, 20, 20);
+    EXPECT_NEAR(ReadTemp(b.File(1)).angle, -kPi / 4, 1e-12);
+    EXPECT_NEAR(b.s.RotAngleRef, kPi / 4, 1e-12);
+    EXPECT_DOUBLE_EQ(e.ImgRotX * u, 40.5);  // the refined position is kept
+  }
+  {
+    // With a new rotation star as well, the first image is not turned; the
+    // star only fixes the direction later turns are measured against.
+    StackBench b(2);
+    field(b, 40, 40, 2);
+    ImageEntry& e = b.s.Img[1];
+    e.ImgRot = e.ImgNewRot = 1;
+    e.ImgRotX = e.ImgRotY = 40 / u;
+    e.ImgNewRotX = e.ImgNewRotY = 0.1;  // replaced by the rotation star's
+    b.Add(1, 20, 20, 20, 20);
+    EXPECT_EQ(ReadTemp(b.File(1)).angle, 0);
+    EXPECT_EQ(e.ImgRot, 0);
+    EXPECT_EQ(e.ImgNewRot, 1);
+    EXPECT_DOUBLE_EQ(e.ImgNewRotX * u, 40.5);
+    EXPECT_NEAR(b.s.RotAngleRef, kPi / 4, 1e-12);
+
+    // The field turned: the star is now straight below the guide star.
+    field(b, 20, 45, 1);
+    b.s.Img[2].ImgRot = 1;
+    b.s.Img[2].ImgRotX = 20 / u;
+    b.s.Img[2].ImgRotY = 45 / u;
+    b.Add(2, 20, 20, 20, 20);
+    EXPECT_NEAR(ReadTemp(b.File(2)).angle, -kPi / 4, 1e-12);
+    EXPECT_NEAR(b.s.RotAngleRef, kPi / 2, 1e-12);
+  }
+}
+
+TEST(MedianOf, LiteralExchangeSort) {
+  std::vector<int32_t> v{0, 7, 3, 9, 5};
+  EXPECT_EQ(MedianOf(4, v), 5);  // the lower of the two middle values
+  std::vector<int32_t> none{0, 4, 2};
+  EXPECT_EQ(MedianOf(0, none), 0);
+  EXPECT_EQ(none, (std::vector<int32_t>{0, 4, 2}));
+
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int32_t> val(-5, 40);
+  for (int n = 1; n <= 25; ++n) {
+    std::vector<int32_t> a(static_cast<size_t>(n) + 1);
+    for (auto& x : a) x = val(rng);
+    std::vector<int32_t> ref = a;
+    const int32_t want = LiteralMedian(n, ref);
+    EXPECT_EQ(MedianOf(static_cast<int16_t>(n), a), want) << n;
+    EXPECT_EQ(a, ref) << "partial order after n = " << n;
+  }
+}
+
+TEST(MedianFilter, WindowsAndLimit) {
+  StackBench b(1);
+  const int w = 9, h = 7;
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int32_t> val(-3, 60);
+  b.Image(w, h, [&](int, int, int) { return val(rng); });
+  const Plane<int32_t> orig[3] = {b.s.PicR, b.s.PicG, b.s.PicB};
+  // Window offsets per mode; an unknown mode filters as 3 x 3.
+  const struct {
+    int mode, lo, hi;
+    int32_t limit;
+  } cases[] = {{1, -1, 1, 1 << 30}, {2, -1, 2, 1 << 30}, {3, -2, 2, 1 << 30}, {4, -1, 1, 1 << 30}, {3, -2, 2, 20}};
+  for (const auto& c : cases) {
+    b.s.PicR = orig[0];
+    b.s.PicG = orig[1];
+    b.s.PicB = orig[2];
+    b.s.opt.MedianLimit = c.limit;
+    MedianFilter(b.s, static_cast<int16_t>(c.mode));
+    const Plane<int32_t>* got[3] = {&b.s.PicR, &b.s.PicG, &b.s.PicB};
+    for (int p = 0; p < 3; ++p)
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          std::vector<int32_t> win{0};
+          for (int wy = y + c.lo; wy <= y + c.hi; ++wy)
+            for (int wx = x + c.lo; wx <= x + c.hi; ++wx)
+              if (wx >= 0 && wy >= 0 && wx < w && wy < h && orig[p](wx, wy) > 0) win.push_back(orig[p](wx, wy));
+          const int32_t m = LiteralMedian(static_cast<int>(win.size()) - 1, win);
+          const int32_t want = m <= c.limit ? m : orig[p](x, y);
+          ASSERT_EQ((*got[p])(x, y), want) << "mode " << c.mode << " plane " << p << " at " << x << "," << y;
+        }
+  }
+
+  // Limit 0: only a pixel whose window holds no positive value changes, to 0.
+  b.Image(w, h, [](int, int x, int y) {
+    if (x == 0 && y == 0) return -8;
+    if (x == 2 && y == 2) return -6;
+    return x <= 2 && y <= 2 ? 0 : 500;
+  });
+  b.s.opt.MedianLimit = 0;
+  MedianFilter(b.s, 1);
+  EXPECT_EQ(b.s.PicR(0, 0), 0);
+  EXPECT_EQ(b.s.PicB(0, 0), 0);
+  EXPECT_EQ(b.s.PicR(2, 2), -6);  // its window reaches a 500: median 500, kept
+  EXPECT_EQ(b.s.PicR(5, 5), 500);
+}
+
+// Two 17 x 13 images, the second placed 5 right and 3 down of the first.
+TEST(CombineStack, FirstImageFrameAndMissingFile) {
+  StackBench b(3);
+  b.Flat(17, 13, 100);
+  b.Add(1, 8, 6, 8, 6);
+  b.Flat(17, 13, 200);
+  b.Add(2, 8, 6, 13, 9);
+  b.Add(3, 8, 6, 8, 6);
+  std::filesystem::remove(b.File(3));  // a failed accumulation
+  ASSERT_TRUE(CombineStack(b.s, false));
+  EXPECT_EQ(b.s.DestSumR.UBound1(), 16);
+  EXPECT_EQ(b.s.DestSumR.UBound2(), 12);
+  for (int y = 0; y <= 12; ++y)
+    for (int x = 0; x <= 16; ++x) {
+      const bool both = x >= 5 && y >= 3;
+      ASSERT_FLOAT_EQ(b.s.DestWeightG(x, y), both ? 2 : 1) << x << "," << y;
+      ASSERT_FLOAT_EQ(b.s.DestSumB(x, y), both ? 300 : 100) << x << "," << y;
+    }
+  EXPECT_TRUE(std::filesystem::is_empty(b.dir.path()));
+}
+
+TEST(CombineStack, ExpandedCanvasIsTheUnionOfTheBoxes) {
+  StackBench b(2);
+  b.Flat(17, 13, 100);
+  b.Add(1, 8, 6, 8, 6);  // box (0, 0) - (16, 12)
+  b.Flat(17, 13, 200);
+  b.Add(2, 8, 6, 3, 1);  // box (-5, -5) - (11, 7)
+  ASSERT_TRUE(CombineStack(b.s, true));
+  EXPECT_EQ(b.s.CanvasMinX, -5);
+  EXPECT_EQ(b.s.CanvasMinY, -5);
+  ASSERT_EQ(b.s.DestSumR.Width(), 22);
+  ASSERT_EQ(b.s.DestSumR.Height(), 18);
+  auto value = [&](int x, int y) { return b.s.DestSumR(x, y) / b.s.DestWeightR(x, y); };
+  EXPECT_FLOAT_EQ(value(0, 0), 200);
+  EXPECT_FLOAT_EQ(b.s.DestWeightR(5, 5), 2);
+  EXPECT_FLOAT_EQ(value(5, 5), 150);
+  EXPECT_FLOAT_EQ(value(21, 17), 100);
+  for (const auto& [x, y] : {std::pair{21, 0}, std::pair{0, 17}, std::pair{17, 4}})
+    for (const Plane<float>* p : {&b.s.DestWeightR, &b.s.DestWeightG, &b.s.DestWeightB})
+      EXPECT_EQ((*p)(x, y), 0) << x << "," << y;
+}
+
+TEST(CombineStack, Weights) {
+  auto combine = [](int32_t mask, const std::function<void(Session&)>& tweak = {}) {
+    auto b = std::make_unique<StackBench>(1);
+    b->s.opt.UseMask = mask;
+    b->s.opt.FovR = 0.25f;  // r = 0.25 x 12 + 1 = 4 around (8, 6)
+    b->Flat(17, 13, 100);
+    if (tweak) tweak(b->s);
+    b->Add(1, 8, 6, 8, 6);
+    EXPECT_TRUE(CombineStack(b->s, false));
+    return b;
+  };
+  {
+    // A tent: 1 at the centre, 1 / (half + 1) at a corner.
+    auto b = combine(ProgBlend);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(8, 6), 1);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(0, 0), 1.0f / 9);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(16, 12), 1.0f / 9);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(8, 0), 1.0f / 7);
+    EXPECT_FLOAT_EQ(b->s.DestSumR(0, 0), 100.0f / 9);
+  }
+  {
+    // Strictly inside the circle only.
+    auto b = combine(CircCrop);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(11, 6), 1);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(12, 6), 0);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(8, 3), 1);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(8, 2), 0);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(10, 8), 1);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(11, 9), 0);
+  }
+  {
+    // Blended circle: falling inside, the outer factor beyond it.
+    auto b = combine(CircCrop | ProgBlend);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(8, 6), 1);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(11, 6), 1 - 3.0f / 5);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(12, 6), 0.01f * (1 - 4.0f / 9));
+  }
+  {
+    // Edge cut and values of 0 or less: no sum and no weight.
+    auto b = combine(EdgeCut, [](Session& s) {
+      s.opt.EdgeSize = 2;
+      s.PicG(5, 5) = 0;
+      s.PicB(6, 6) = -5;
+    });
+    EXPECT_EQ(b->s.DestWeightR(1, 6), 0);
+    EXPECT_EQ(b->s.DestWeightR(15, 6), 0);
+    EXPECT_EQ(b->s.DestWeightR(8, 11), 0);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(2, 6), 1);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(14, 10), 1);
+    EXPECT_FLOAT_EQ(b->s.DestWeightR(5, 5), 1);
+    EXPECT_EQ(b->s.DestWeightG(5, 5), 0);
+    EXPECT_EQ(b->s.DestSumG(5, 5), 0);
+    EXPECT_EQ(b->s.DestWeightB(6, 6), 0);
+    EXPECT_EQ(b->s.DestSumB(6, 6), 0);
+  }
+}
+
+TEST(CombineStack, StopEndsItAndTheFilesGo) {
+  StackBench b(2);
+  b.Flat(17, 13, 100);
+  b.Add(1);
+  b.Add(2);
+  b.s.RunState = 2;
+  EXPECT_FALSE(CombineStack(b.s, false));
+  EXPECT_TRUE(std::filesystem::is_empty(b.dir.path()));
+  b.s.StackCount = 0;
+  b.s.RunState = 1;
+  EXPECT_FALSE(CombineStack(b.s, false));
+}
+
+TEST(FitFinal, BaseNameAndDefaultOutputName) {
+  StackBench b(2);
+  b.s.Img[1].ImgFile = "/sky/M31_001.fit";
+  b.s.Img[2].ImgFile = "/sky/M31_002.fit";
+  EXPECT_EQ(BaseName(b.s), "M31_0");
+  b.s.opt.OutDir = b.dir.path().string();
+  std::string caption;
+  b.s.hooks.OpenDestination = [&](const std::string& c) { caption = c; };
+  auto stack = [&](int32_t spread) {
+    b.s.StackCount = 0;
+    b.Image(17, 13, [=](int, int x, int y) { return 1000 + spread * (x + y); });
+    b.Add(1);
+    FitFinal(b.s);
+  };
+  stack(10);
+  EXPECT_EQ(b.s.DestFileName, b.dir.File("M31_0_1.bmp"));
+  EXPECT_EQ(caption, "M31_0_1.bmp");
+  long counted = 0;
+  for (int32_t c : b.s.DestHisto) counted += c;
+  EXPECT_EQ(counted, 17 * 13);
+  EXPECT_EQ(b.s.DestHisto[1000], 1);
+  EXPECT_EQ(b.s.DestHistoMax, 13);  // x + y = 12 happens on 13 pixels
+
+  qvtest::WriteBytes(b.dir.File("M31_0_1.bmp"), {0});
+  stack(10);
+  EXPECT_EQ(b.s.DestFileName, b.dir.File("M31_0_2.bmp"));
+
+  // An image of one value is an empty result: no name, no window.
+  b.s.DestFileName.clear();
+  caption.clear();
+  stack(0);
+  EXPECT_EQ(b.s.DestFileName, "");
+  EXPECT_EQ(caption, "");
+}
+
+TEST(BaseName, CommonStartOfTheNames) {
+  TestSession ts;
+  Session& s = *ts;
+  auto base = [&](std::vector<std::string> names) {
+    s.ResizeImageArrays(static_cast<int>(names.size()));
+    for (size_t i = 0; i < names.size(); ++i) s.Img[i + 1].ImgFile = names[i];
+    return BaseName(s);
+  };
+  EXPECT_EQ(base({"/a/m31_001.FIT", "/b/M31_002.fit"}), "m31_0");  // case is ignored
+  EXPECT_EQ(base({"abc.fit", "xyz.fit"}), "a");                    // never shorter than one character
+  // The last character of the base is compared as a one-character piece
+  // against two characters of the longer name.
+  EXPECT_EQ(base({"M31_001.fit", "M31_002.fit", "M31_010.fit"}), "M31_");
+  EXPECT_EQ(base({"M31.fit"}), "M31.fit");
+}
+
+TEST(RunRange, SubsetFields) {
+  TestSession ts;
+  Session& s = *ts;
+  s.ResizeImageArrays(10);
+  const struct {
+    bool shown;
+    const char *first, *last;
+    int wantFirst, wantLast;
+  } cases[] = {{true, "5", "3", 5, 5},   {true, "0", "0", 1, 10},   {true, "12", "20", 10, 10},
+               {true, "", "4", 1, 4},    {true, "abc", "x", 1, 10}, {true, "2.5", "7.5", 2, 8},
+               {false, "5", "6", 1, 10}, {true, "-3", "2", 1, 2}};
+  for (const auto& c : cases) {
+    s.form1.Text7Visible = c.shown;
+    s.form1.Text7 = c.first;
+    s.form1.Text8 = c.last;
+    int first = -1, last = -1;
+    RunRange(s, first, last);
+    EXPECT_EQ(first, c.wantFirst) << c.first << ".." << c.last;
+    EXPECT_EQ(last, c.wantLast) << c.first << ".." << c.last;
+  }
+}
