@@ -339,7 +339,9 @@ TEST(CombineStack, Weights) {
   auto combine = [](int32_t mask, const std::function<void(Session&)>& tweak = {}) {
     auto b = std::make_unique<StackBench>(1);
     b->s.opt.UseMask = mask;
+    b->s.opt.FovX = b->s.opt.FovY = 0.5f;
     b->s.opt.FovR = 0.25f;  // r = 0.25 x 12 + 1 = 4 around (8, 6)
+    b->s.opt.FovF = 0.01f;
     b->Flat(17, 13, 100);
     if (tweak) tweak(b->s);
     b->Add(1, 8, 6, 8, 6);

@@ -136,6 +136,7 @@ int CmdProject(const Args& args) {
   qv::ProjectLoad loaded;
   qv::StartUpHooks startUp;
   startUp.openArgument = [&](const std::string& argument) { loaded = qv::LoadProject(s, argument); };
+  s.opt = qv::Options::Fresh();
   qv::Form1_Load(s, *store, files[1], qv::ProgramFolder(), startUp);
 
   int status = 0;

@@ -37,6 +37,9 @@ int CmdSettings(const Args& args) {
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
   s.locale = qv::NumLocale::FromEnvironment();
+  // The program starts with nothing in memory: a key that cannot be
+  // read keeps 0.
+  s.opt = qv::Options::Fresh();
   qv::LoadSettings(s, *store, qv::ProgramFolder());
   qv::LoadHsens(s, *store);
   qv::LoadProjectSetting(s, *store);

@@ -148,10 +148,12 @@ int CmdStack(const Args& args) {
   s.locale = qv::NumLocale::FromEnvironment();
   const auto store = OpenStore(a.settingsFile);
   if (!store) return 1;
+  // The program starts with nothing in memory: a key that cannot be
+  // read keeps 0.
+  s.opt = qv::Options::Fresh();
   qv::LoadSettings(s, *store, qv::ProgramFolder());
   qv::LoadHsens(s, *store);
   if (const int status = ApplyOverrides(s, a.sets)) return status;
-  if (a.expand.empty()) a.expand = s.form1.Check6 ? "1" : "0";
 
   // Ctrl+C asks the run to stop, as the Stop command does.
   std::signal(SIGINT, OnInterrupt);
@@ -221,7 +223,9 @@ int CmdStack(const Args& args) {
       return 2;
     }
   }
-  s.form1.Check6 = a.expand == "1" ? 1 : 0;
+  // Without --expand the canvas follows the project's box, or the stored
+  // setting for a list of images.
+  if (!a.expand.empty()) s.form1.Check6 = a.expand == "1" ? 1 : 0;
   if (!a.first.empty() || !a.last.empty()) {
     s.form1.Text7Visible = true;
     s.form1.Text7 = a.first;

@@ -164,6 +164,9 @@ int CmdProcess(const Args& args) {
   // given file; this command only reads them.
   const auto store = OpenStore(settingsFile);
   if (!store) return 1;
+  // The program starts with nothing in memory: a key that cannot be
+  // read keeps 0.
+  s.opt = qv::Options::Fresh();
   qv::LoadSettings(s, *store, qv::ProgramFolder());
   qv::LoadHsens(s, *store);
   if (const int status = ApplyOverrides(s, sets)) return status;

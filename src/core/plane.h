@@ -3,6 +3,7 @@
 // plane has upper bounds -1.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -22,6 +23,15 @@ class Plane {
   // Re-dimension to (0..ub1, 0..ub2) with every element 0.
   void Redim(int ub1, int ub2) {
     CheckBounds(ub1, ub2);
+    // The same number of elements keeps the storage: clearing memory that is
+    // already mapped costs far less than mapping it afresh, and a run
+    // re-dimensions its planes to the same size image after image.
+    if (Count(ub1, ub2) == data_.size()) {
+      std::fill(data_.begin(), data_.end(), T{});
+      ub1_ = ub1;
+      ub2_ = ub2;
+      return;
+    }
     std::vector<T> fresh;
     Allocate(fresh, Count(ub1, ub2));
     data_.swap(fresh);

@@ -65,6 +65,16 @@ struct Options {
   int16_t Hsens = 10;
 
   bool Has(int32_t bits) const { return (UseMask & bits) != 0; }
+  // What the program holds before its settings are read: every value zero
+  // or empty, which is what a setting that cannot be read keeps.
+  static Options Fresh() {
+    Options o;
+    o.CalcThr = o.MaskThr = o.MedianLimit = 0;
+    o.CalcSize = o.MaskSize = o.GradRatio = o.PicZoom = o.EdgeSize = o.Hsens = 0;
+    o.MinQual = o.PixRatio = o.FovX = o.FovY = o.FovR = o.FovF = 0;
+    o.ColorText = {"", "", ""};
+    return o;
+  }
 };
 
 constexpr int kHistoBins = 2049;  // Histo is indexed 0..2048

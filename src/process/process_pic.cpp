@@ -31,7 +31,11 @@ std::string SizeText(int w, int h) { return std::to_string(w) + " x " + std::to_
 struct Samples {
   std::vector<uint8_t> bytes;
   int b = 0, w = 0, h = 0, planes = 0;
+  // A data unit that starts at or past the end of the file holds no bytes:
+  // every row reads as zero bytes, without a buffer of the unit's size.
+  bool empty = false;
   const uint8_t* Row(int plane, int y) const {
+    if (empty) return bytes.data();
     return bytes.data() + ((static_cast<size_t>(plane) * h + y) * w) * b;
   }
 };
@@ -52,8 +56,17 @@ void ReadFitsSamples(const std::string& path, const ImageEntry& e, HeaderResult 
   const int64_t length = f.Length();
   // The data unit is read in one piece; checking it is all there before the
   // buffer is made keeps an absurd header from claiming gigabytes.
-  if (start < 0 || start > length || length - start < static_cast<int64_t>(need)) {
-    // Without an END card the whole file was taken for the header.
+  if (start >= length && start >= 0) {
+    // Without an END card the whole file was taken for the header, so no
+    // byte of data is found: the samples are zeros. An image too large to
+    // be made of nothing is refused.
+    if (static_cast<int64_t>(buf.w) * buf.h > (int64_t{1} << 26))
+      Fail("en-tête sans données (" + std::to_string(need) + " octets attendus) : " + path);
+    buf.empty = true;
+    Allocate(buf.bytes, static_cast<size_t>(buf.w) * buf.b);
+    return;
+  }
+  if (start < 0 || length - start < static_cast<int64_t>(need)) {
     if (header == HeaderResult::NoEndCard) Fail("en-tête sans carte END : " + path);
     Fail("données FITS tronquées (" + std::to_string(need) + " octets attendus, " +
          std::to_string(std::max<int64_t>(0, length - std::max<int64_t>(0, start))) + " présents) : " + path);

@@ -84,7 +84,10 @@ bool Combine(Session& s, bool expand) {
     hd = s.StackH1;
     s.CanvasMinX = s.CanvasMinY = 0;
   }
-  if (wd < 0 || hd < 0 || (int64_t{wd} + 1) * (int64_t{hd} + 1) > kMaxCanvasPixels) Raise(kErrOutOfMemory);
+  // Images that were stacked without any data (their processing failed)
+  // leave no extent: that is a subscript error, not a lack of memory.
+  if (wd < 0 || hd < 0) Raise(kErrSubscript);
+  if ((int64_t{wd} + 1) * (int64_t{hd} + 1) > kMaxCanvasPixels) Raise(kErrOutOfMemory);
   const std::string t = "W=" + std::to_string(wd + 1) + "  H=" + std::to_string(hd + 1);
   s.form1.Caption = t;
   s.DoEvents();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "process/process_pic.h"
+#include "workspace/image_list.h"
 
 namespace qv {
 
@@ -24,6 +25,14 @@ bool SetGuideStar(Session& s, int i, double x, double y) {
   ImageEntry& e = s.Img[static_cast<size_t>(i)];
   e.ImgGuideX = RoundHalfEven(x) / u1;
   e.ImgGuideY = RoundHalfEven(y) / u2;
+  // On an image that takes a new reference, showing it checks "Nouvelle
+  // référence" and a click then places the reference star; without that,
+  // the reference inherited when the image was first shown would win over
+  // the position given here.
+  if (e.ImgRegFlags & kNewRef) {
+    e.ImgRefX = e.ImgGuideX;
+    e.ImgRefY = e.ImgGuideY;
+  }
   return true;
 }
 

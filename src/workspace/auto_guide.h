@@ -7,7 +7,8 @@
 namespace qv {
 
 // Sets the guide star of list image i at pixel (x, y) of its processed
-// image, as a plain click does. False when the image cannot be processed
+// image, as a click does (on an image with a new reference, the click
+// places the reference star too). False when the image cannot be processed
 // or the point lies outside it.
 bool SetGuideStar(Session& s, int i, double x, double y);
 

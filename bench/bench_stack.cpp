@@ -1,0 +1,151 @@
+// Throughput of the stacking steps on camera-sized images: the guide
+// search for both box sizes, the parking of one image in its temporary
+// file, and the final combination of a few parked images, plain and with
+// the weighting and median options.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "core/options.h"
+#include "core/session.h"
+#include "stack/accumulate.h"
+#include "stack/combine.h"
+#include "stack/guide.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path g_dir;
+
+// A sky with noise and a few hundred Gaussian stars in all three planes
+// (a monochrome image read with three planes, as the processing leaves it).
+void Sky(qv::Session& s, int w, int h, unsigned seed, double dx = 0, double dy = 0) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::vector<double> v(static_cast<size_t>(w) * h);
+  for (auto& p : v) p = 800 + 40 * u(rng);
+  std::mt19937 stars(7);  // the same field in every frame
+  for (int k = 0; k < w * h / 8000 + 1; ++k) {
+    const double sx = u(stars) * (w - 1) + dx, sy = u(stars) * (h - 1) + dy, peak = 500 + 20000 * u(stars);
+    for (int y = std::max(0, static_cast<int>(sy) - 6); y <= std::min(h - 1, static_cast<int>(sy) + 6); ++y)
+      for (int x = std::max(0, static_cast<int>(sx) - 6); x <= std::min(w - 1, static_cast<int>(sx) + 6); ++x)
+        v[static_cast<size_t>(y) * w + x] += peak * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 4.5);
+  }
+  for (qv::Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB}) {
+    p->Redim(w - 1, h - 1);
+    for (size_t k = 0; k < v.size(); ++k) p->Data()[k] = static_cast<int32_t>(v[k]);
+  }
+}
+
+void BM_GuideSearch(benchmark::State& state) {
+  qv::HeadlessPlatform services;
+  qv::Session s(services.Get());
+  const int box = static_cast<int>(state.range(0));
+  Sky(s, 512, 512, 1);
+  s.GuideBox = static_cast<int16_t>(box);
+  qv::GuideSearch(s, 256, 256, 1);
+  Sky(s, 512, 512, 2, 2, -1);
+  for (auto _ : state) benchmark::DoNotOptimize(qv::GuideSearch(s, 256, 256, 0));
+  // (box + 1)^2 products for each of the (box + 1)^2 offsets.
+  const double products = std::pow(box + 1.0, 4);
+  state.counters["Mproducts/s"] =
+      benchmark::Counter(products * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+}
+
+void BM_AccumulateImage(benchmark::State& state) {
+  qv::HeadlessPlatform services;
+  qv::Session s(services.Get());
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  Sky(s, w, h, 3);
+  s.ResizeImageArrays(1);
+  s.CurPic = 1;
+  s.TempBase = (g_dir / "acc_").string();
+  s.GuideX = s.AnchorX = w / 2;
+  s.GuideY = s.AnchorY = h / 2;
+  for (auto _ : state) {
+    // Every pass is the first image of a run: file 1 is written again.
+    s.StackCount = 0;
+    qv::AccumulateImage(s);
+    if (!s.StackError.empty()) {
+      state.SkipWithError(s.StackError.c_str());
+      break;
+    }
+  }
+  qv::DeleteTempFiles(s);
+  state.counters["Mpixels/s"] = benchmark::Counter(static_cast<double>(w) * h * static_cast<double>(state.iterations()) / 1e6,
+                                                   benchmark::Counter::kIsRate);
+}
+
+// Four images, each a few pixels off the previous one, combined on the
+// expanded canvas.
+void BM_CombineStack(benchmark::State& state, int32_t useMask) {
+  qv::HeadlessPlatform services;
+  qv::Session s(services.Get());
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1)), images = 4;
+  s.opt.UseMask = useMask;
+  s.ResizeImageArrays(images);
+  s.TempBase = (g_dir / "comb_").string();
+  Sky(s, w, h, 4);
+  const qv::Plane<int32_t> r = s.PicR, g = s.PicG, b = s.PicB;
+  for (auto _ : state) {
+    state.PauseTiming();
+    s.StackCount = 0;
+    for (int i = 1; i <= images; ++i) {
+      s.PicR = r;
+      s.PicG = g;
+      s.PicB = b;
+      s.CurPic = static_cast<int16_t>(i);
+      s.GuideX = s.RotCentreX = w / 2 + 3 * i;
+      s.GuideY = s.RotCentreY = h / 2 - 2 * i;
+      s.AnchorX = w / 2;
+      s.AnchorY = h / 2;
+      qv::AccumulateImage(s);
+    }
+    s.RunState = 1;
+    state.ResumeTiming();
+    if (!qv::CombineStack(s, true)) {
+      state.SkipWithError("the combination failed");
+      break;
+    }
+  }
+  state.counters["Mpixels/s"] =
+      benchmark::Counter(static_cast<double>(w) * h * images * static_cast<double>(state.iterations()) / 1e6,
+                         benchmark::Counter::kIsRate);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  g_dir = fs::temp_directory_path() / ("quelvista-bench-stack-" + std::to_string(::getpid()));
+  fs::create_directories(g_dir);
+
+  benchmark::RegisterBenchmark("GuideSearch", BM_GuideSearch)->Arg(32)->Arg(64)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("AccumulateImage", BM_AccumulateImage)
+      ->Args({2048, 1536})
+      ->Args({4096, 4096})
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("CombineStack/plain", BM_CombineStack, 0)
+      ->Args({2048, 1536})
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("CombineStack/blend+circle", BM_CombineStack, qv::ProgBlend | qv::CircCrop)
+      ->Args({2048, 1536})
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("CombineStack/median3x3", BM_CombineStack, 0x800)
+      ->Args({2048, 1536})
+      ->Unit(benchmark::kMillisecond);
+
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ec;
+  fs::remove_all(g_dir, ec);
+  return 0;
+}

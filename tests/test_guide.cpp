@@ -1,0 +1,367 @@
+// Guide-star tracking: the correlation against a plain integer reference,
+// the box reader's hole filling, the centroid and the search's edge states.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "stack/guide.h"
+#include "support.h"
+#include "workspace/form1.h"
+
+using namespace qv;
+using qvtest::TestSession;
+
+namespace {
+
+constexpr int kW = 256, kH = 192;
+
+void Blank(Session& s, int w = kW, int h = kH) {
+  s.PicR.Redim(w - 1, h - 1);
+  s.PicG.Redim(w - 1, h - 1);
+  s.PicB.Redim(w - 1, h - 1);
+}
+
+// A sky of `sky` plus Gaussian stars (x, y, peak) in the red plane; green
+// and blue carry a third of it each so that the intensity is their sum.
+struct StarSpec {
+  double x, y, peak;
+};
+void Sky(Session& s, const std::vector<StarSpec>& stars, double sky = 600, unsigned seed = 0) {
+  Blank(s);
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> noise(0, seed ? 20 : 0);
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      double v = sky + noise(rng);
+      for (const StarSpec& st : stars)
+        v += st.peak * std::exp(-((x - st.x) * (x - st.x) + (y - st.y) * (y - st.y)) / (2 * 1.5 * 1.5));
+      const int32_t r = static_cast<int32_t>(v);
+      s.PicR(x, y) = r / 3 + r % 3;
+      s.PicG(x, y) = r / 3;
+      s.PicB(x, y) = r / 3;
+    }
+}
+
+// The search written out plainly: 64-bit integer sums over i and j for
+// each (dx, dy), dy outer, the first strictly larger value kept.
+struct Reference {
+  int64_t best = 0;
+  int dx = 0, dy = 0;
+  double sum = 0;
+  long count = 0;
+};
+Reference BruteForce(const Plane<int32_t>& t, const Plane<int32_t>& a, int box) {
+  Reference r;
+  for (int dy = 0; dy <= box; ++dy)
+    for (int dx = 0; dx <= box; ++dx) {
+      int64_t c = 0;
+      for (int j = 0; j <= box; ++j)
+        for (int i = 0; i <= box; ++i) c += int64_t{t(i, j)} * a(i + dx, j + dy);
+      if (c > r.best) {
+        r.best = c;
+        r.dx = dx;
+        r.dy = dy;
+      }
+      r.sum += static_cast<double>(c);
+      ++r.count;
+    }
+  return r;
+}
+
+int32_t Intensity(const Session& s, int x, int y) { return s.PicR(x, y) + s.PicG(x, y) + s.PicB(x, y); }
+
+}  // namespace
+
+TEST(Correlate, EqualsTheIntegerReferenceOnRandomBoxes) {
+  TestSession ts;
+  std::mt19937 rng(7);
+  for (int box : {8, 32}) {
+    for (int trial = 0; trial < 3; ++trial) {
+      Plane<int32_t> t(box, box), a(2 * box, 2 * box);
+      // Background-subtracted templates are signed; search areas are the
+      // camera's full range of intensities.
+      std::uniform_int_distribution<int32_t> tv(-60000, 120000), av(0, 3 * 65535);
+      for (size_t k = 0; k < t.Size(); ++k) t.Data()[k] = tv(rng);
+      for (size_t k = 0; k < a.Size(); ++k) a.Data()[k] = av(rng);
+      Correlation c;
+      ASSERT_TRUE(Correlate(*ts, t, a, box, c));
+      const Reference r = BruteForce(t, a, box);
+      EXPECT_EQ(c.best, static_cast<double>(r.best)) << "box " << box;
+      EXPECT_EQ(c.bestDx, r.dx);
+      EXPECT_EQ(c.bestDy, r.dy);
+      EXPECT_DOUBLE_EQ(c.sum, r.sum);
+      EXPECT_EQ(c.count, r.count);
+    }
+  }
+}
+
+TEST(Correlate, FirstMaximumInScanOrderWinsAndNegativesKeepOrigin) {
+  TestSession ts;
+  const int box = 8;
+  Plane<int32_t> t(box, box), a(2 * box, 2 * box);
+  t(0, 0) = 1;  // C(dx, dy) is then a(dx, dy)
+  a(5, 1) = 9;
+  a(3, 1) = 9;
+  a(1, 3) = 9;
+  Correlation c;
+  ASSERT_TRUE(Correlate(*ts, t, a, box, c));
+  EXPECT_EQ(c.bestDx, 3);
+  EXPECT_EQ(c.bestDy, 1);
+  EXPECT_EQ(c.best, 9);
+
+  t(0, 0) = -1;  // every C is 0 or negative: nothing beats the start value 0
+  ASSERT_TRUE(Correlate(*ts, t, a, box, c));
+  EXPECT_EQ(c.best, 0);
+  EXPECT_EQ(c.bestDx, 0);
+  EXPECT_EQ(c.bestDy, 0);
+}
+
+// GuideSearch on a capture and on a later image equals the rule written
+// out: template = intensity - mean (rounded), surface, peak above the
+// surface mean, quality against the reference peak.
+TEST(GuideSearch, EqualsTheIntegerReferenceOnRandomImages) {
+  for (int box : {8, 32}) {
+    TestSession ts;
+    Session& s = *ts;
+    s.GuideBox = static_cast<int16_t>(box);
+    const int half = box / 2;
+    std::mt19937 rng(box);
+    std::uniform_int_distribution<int32_t> v(1, 20000);
+    auto randomImage = [&] {
+      Blank(s);
+      for (Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB})
+        for (size_t k = 0; k < p->Size(); ++k) p->Data()[k] = v(rng);
+    };
+    auto reference = [&](int x, int y, const Plane<int32_t>& tmpl, Reference& r) {
+      Plane<int32_t> area(2 * box, 2 * box);
+      for (int j = 0; j <= 2 * box; ++j)
+        for (int i = 0; i <= 2 * box; ++i) area(i, j) = Intensity(s, x - box + i, y - box + j);
+      r = BruteForce(tmpl, area, box);
+      return static_cast<double>(r.best) - r.sum / r.count;
+    };
+
+    randomImage();
+    const int x = 100, y = 90;
+    Plane<int32_t> tmpl(box, box);
+    double level = 0;
+    for (int j = 0; j <= box; ++j)
+      for (int i = 0; i <= box; ++i) level += Intensity(s, x - half + i, y - half + j);
+    level /= (box + 1.0) * (box + 1.0);
+    for (int j = 0; j <= box; ++j)
+      for (int i = 0; i <= box; ++i) tmpl(i, j) = static_cast<int32_t>(std::nearbyint(Intensity(s, x - half + i, y - half + j) - level));
+    Reference r;
+    const double refPeak = reference(x, y, tmpl, r);
+    const double q1 = GuideSearch(s, x, y, 1);
+    EXPECT_EQ(s.GuideTemplate, tmpl);
+    EXPECT_DOUBLE_EQ(s.RefPeak, refPeak);
+    EXPECT_EQ(s.GuideX, x - box + half + r.dx);
+    EXPECT_EQ(s.GuideY, y - box + half + r.dy);
+    EXPECT_EQ(q1, refPeak > 0 ? 1.0 : 0.0);
+
+    randomImage();
+    const double peak = reference(120, 80, tmpl, r);
+    const double q2 = GuideSearch(s, 120, 80, 0);
+    EXPECT_EQ(s.GuideX, 120 - box + half + r.dx);
+    EXPECT_EQ(s.GuideY, 80 - box + half + r.dy);
+    EXPECT_DOUBLE_EQ(q2, std::clamp(peak / refPeak, 0.0, 1.0));
+  }
+}
+
+TEST(GuideSearch, ReferenceOnAStarGivesThePointAndFullQuality) {
+  TestSession ts;
+  Session& s = *ts;
+  s.GuideBox = 0;  // replaced by 32 on the first search
+  Sky(s, {{140, 90, 20000}, {60, 40, 8000}}, 600, 3);
+  FindGuide(s, 140, 90, true);
+  EXPECT_EQ(s.GuideBox, 32);
+  EXPECT_EQ(s.GuideX, 140);
+  EXPECT_EQ(s.GuideY, 90);
+  EXPECT_FLOAT_EQ(s.Quality, 1.0f);
+  EXPECT_TRUE(s.form1.Shape2.Visible);
+
+  // The same star three pixels right and two up, searched from where it was.
+  Sky(s, {{143, 88, 20000}, {63, 38, 8000}}, 600, 4);
+  FindGuide(s, 140, 90, false);
+  EXPECT_EQ(s.GuideX, 143);
+  EXPECT_EQ(s.GuideY, 88);
+  EXPECT_GT(s.Quality, 0.9f);
+  EXPECT_LE(s.Quality, 1.0f);
+}
+
+TEST(GuideSearch, UniformAreaTakesTheFirstOffsetWithQualityZero) {
+  TestSession ts;
+  Session& s = *ts;
+  s.GuideBox = 32;
+  Sky(s, {}, 900);
+  // The template is 0 everywhere once its level is taken off, so every
+  // correlation is 0 and none beats the start value.
+  EXPECT_EQ(GuideSearch(s, 100, 100, 1), 0);
+  EXPECT_EQ(s.GuideX, 100 - 16);
+  EXPECT_EQ(s.GuideY, 100 - 16);
+}
+
+TEST(GuideSearch, NoGuideStarAndBoxChanges) {
+  TestSession ts;
+  Session& s = *ts;
+  Sky(s, {{140, 90, 20000}});
+  s.GuideBox = 32;
+  FindGuide(s, 140, 90, true);
+  ASSERT_FLOAT_EQ(s.Quality, 1.0f);
+
+  // "Aucun": the markers go, nothing is searched, everything keeps its value.
+  SelectOption1(s, 2);
+  EXPECT_EQ(s.GuideBox, 128);
+  s.Quality = 0.42f;
+  s.GuideX = 7;
+  FindGuide(s, 140, 90, true);
+  EXPECT_FLOAT_EQ(s.Quality, 0.42f);
+  EXPECT_EQ(s.GuideX, 7);
+  EXPECT_FALSE(s.form1.Shape2.Visible);
+  EXPECT_FALSE(s.form1.Shape3.Visible);
+
+  // Back to a real box: the old template no longer fits, so a plain search
+  // finds nothing until a new reference is taken.
+  SelectOption1(s, 1);
+  EXPECT_EQ(s.GuideBox, 64);
+  s.GuideX = 7;
+  FindGuide(s, 140, 90, false);
+  EXPECT_FLOAT_EQ(s.Quality, 0.0f);
+  EXPECT_EQ(s.GuideX, 7);
+  FindGuide(s, 140, 90, true);
+  EXPECT_FLOAT_EQ(s.Quality, 1.0f);
+  EXPECT_EQ(s.GuideX, 140);
+  FindGuide(s, 138, 92, false);
+  EXPECT_EQ(s.GuideX, 140);
+  EXPECT_EQ(s.GuideY, 90);
+
+  // Changing between two real sizes disables the search just the same.
+  SelectOption1(s, 0);
+  EXPECT_EQ(GuideSearch(s, 140, 90, 0), 0);
+}
+
+TEST(GuideSearch, StopRequestReturnsZeroAndKeepsThePosition) {
+  TestSession ts;
+  Session& s = *ts;
+  Sky(s, {{140, 90, 20000}});
+  s.GuideBox = 32;
+  ASSERT_EQ(GuideSearch(s, 140, 90, 1), 1);
+  const double refPeak = s.RefPeak;
+  Sky(s, {{143, 91, 20000}});
+  s.RunState = 2;
+  EXPECT_EQ(GuideSearch(s, 140, 90, 0), 0);
+  EXPECT_EQ(s.GuideX, 140);
+  EXPECT_EQ(s.GuideY, 90);
+  EXPECT_EQ(GuideSearch(s, 143, 91, 1), 0);
+  EXPECT_EQ(s.RefPeak, refPeak);
+}
+
+TEST(ReadBox, HoleFillingFromOneValidPixel) {
+  TestSession ts;
+  Session& s = *ts;
+  Blank(s);
+  s.PicR(kW - 1, kH - 1) = 1234;
+  s.PicR(0, 0) = 1000;
+  Plane<int32_t> box;
+  const int n = 8;
+
+  // The only pixel inside is the box's first cell: the scan carries its
+  // value right and down through the whole box in one pass.
+  EXPECT_DOUBLE_EQ(ReadBox(s, kW - 1, kH - 1, n, box), 1234);
+  for (size_t k = 0; k < box.Size(); ++k) ASSERT_EQ(box.Data()[k], 1234) << k;
+
+  // From the last cell a value moves only one cell up or left per pass, so
+  // after the n - 1 passes the cells with i + j < n - 1 are still empty.
+  const double mean = ReadBox(s, 1 - n, 1 - n, n, box);
+  int filled = 0;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(box(i, j), i + j >= n - 1 ? 1000 : 0) << i << "," << j;
+      filled += box(i, j) != 0;
+    }
+  EXPECT_DOUBLE_EQ(mean, 1000.0 * filled / (n * n));
+
+  // A box entirely outside the image has level 0.
+  EXPECT_EQ(ReadBox(s, kW, 0, n, box), 0);
+}
+
+TEST(ReadBox, MaskedPixelsAreFilledWithTheRoundedMeanOfTheirNeighbours) {
+  TestSession ts;
+  Session& s = *ts;
+  Blank(s, 3, 3);
+  // Rows: 10 11 12 / 13 x 15 / 16 17 18; the hole's neighbours 11, 13, 15, 17.
+  qvtest::SetPlane(s.PicR, 3, 3, {10, 11, 12, 13, 99, 15, 16, 17, 18});
+  s.HotMask.Redim(2, 2);
+  s.HotMask(1, 1) = 1;
+  s.UseHotMask = true;
+  Plane<int32_t> box;
+  ReadBox(s, 0, 0, 3, box);
+  EXPECT_EQ(box(1, 1), 14);
+  // 10 and 13 around a masked corner: 11.5 rounds to the even 12.
+  s.HotMask(1, 1) = 0;
+  s.HotMask(0, 0) = 1;
+  s.PicR(1, 0) = 10;
+  ReadBox(s, 0, 0, 3, box);
+  EXPECT_EQ(box(0, 0), 12);
+  // Without the mask in use the pixel is read as it is.
+  s.UseHotMask = false;
+  ReadBox(s, 0, 0, 3, box);
+  EXPECT_EQ(box(0, 0), 10);
+}
+
+TEST(StarCentroid, BrightPixelsOnlyAndEmptyWindowRaises) {
+  TestSession ts;
+  Session& s = *ts;
+  Blank(s);
+  double cx = 0, cy = 0;
+  EXPECT_THROW(StarCentroid(s, 50, 50, cx, cy), RuntimeError);
+
+  // A 2 x 2 core and a halo at exactly 0.9 of the peak, which is left out.
+  for (int y = 40; y <= 41; ++y)
+    for (int x = 60; x <= 61; ++x) s.PicR(x, y) = 1000;
+  s.PicR(62, 40) = 900;
+  s.PicG(59, 41) = 300;  // intensity 300: far below the threshold
+  StarCentroid(s, 55, 45, cx, cy);
+  EXPECT_DOUBLE_EQ(cx, 60.5);
+  EXPECT_DOUBLE_EQ(cy, 40.5);
+  // A window clipped at the image corner still works.
+  s.PicB(1, 2) = 50;
+  StarCentroid(s, 0, 0, cx, cy);
+  EXPECT_DOUBLE_EQ(cx, 1);
+  EXPECT_DOUBLE_EQ(cy, 2);
+}
+
+// A guide-star change on the same field: the anchor moves by the offset
+// from the old star to the new one, and the rotation centre stays on the
+// old star.
+TEST(TrackGuide, GuideStarChangeMovesTheAnchor) {
+  TestSession ts;
+  Session& s = *ts;
+  Sky(s, {{140, 90, 20000}, {60, 50, 15000}}, 600, 5);
+  s.GuideBox = 32;
+  s.ResizeImageArrays(2);
+  const double u1 = kW - 1, u2 = kH - 1;
+  s.Img[1].ImgChecked = s.Img[2].ImgChecked = 1;
+  s.Img[1].ImgRegFlags = 3;
+  s.Img[1].ImgGuideX = 140 / u1;
+  s.Img[1].ImgGuideY = 90 / u2;
+  TrackGuide(s, 1);
+  EXPECT_EQ(s.AnchorX, 140);
+  EXPECT_EQ(s.AnchorY, 90);
+  EXPECT_NEAR(s.Img[1].ImgRefX * u1, 140, 1e-9);
+
+  s.Img[2].ImgRegFlags = 1;
+  s.Img[2].ImgRefX = 60 / u1;
+  s.Img[2].ImgRefY = 50 / u2;
+  TrackGuide(s, 2);
+  EXPECT_NEAR(s.Img[2].ImgGuideX * u1, 140, 1e-9);  // inherited position
+  EXPECT_EQ(s.GuideX, 60);
+  EXPECT_EQ(s.GuideY, 50);
+  EXPECT_EQ(s.RotCentreX, 140);
+  EXPECT_EQ(s.RotCentreY, 90);
+  EXPECT_EQ(s.AnchorX, 60);
+  EXPECT_EQ(s.AnchorY, 50);
+  EXPECT_FLOAT_EQ(s.Quality, 1.0f);
+  EXPECT_TRUE(s.form1.Shape3.Visible);
+}

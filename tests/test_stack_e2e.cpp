@@ -1,0 +1,495 @@
+// Whole stacking runs on simulated skies: through the command-line tool
+// and through the engine, checked against the simulator's own record of
+// where every star was.
+#include <fitsio.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "stack/accumulate.h"
+#include "stack/run.h"
+#include "support.h"
+#include "workspace/project.h"
+
+extern char** environ;
+
+using namespace qv;
+using qvtest::TempDir;
+using qvtest::TestSession;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kW = 256, kH = 192;
+
+struct CliResult {
+  int status = -1;
+  std::string out, err;
+};
+
+// A run of the tool with a home, settings and temporary folder of the
+// test's own.
+CliResult Cli(const TempDir& dir, const std::string& args, const std::string& tmp) {
+  const std::string err = dir.File("stderr.txt");
+  CliResult r;
+  r.status = qvtest::RunCommand("LC_ALL=C HOME='" + dir.path().string() + "' XDG_CONFIG_HOME='" +
+                                    dir.File("config") + "' TMPDIR='" + tmp + "' " + QUELVISTA_CLI + " " + args +
+                                    " 2>'" + err + "'",
+                                &r.out);
+  std::ifstream f(err, std::ios::binary);
+  r.err.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  return r;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// What truth.json says about the simulated sky.
+struct Truth {
+  struct Star {
+    double x, y, peak;
+  };
+  struct Frame {
+    double guideX, guideY;
+    bool cloud;
+  };
+  std::vector<Star> stars;  // positions on frame 1
+  std::vector<Frame> frames;
+};
+
+Truth ReadTruth(const std::string& path) {
+  const std::string t = Slurp(path);
+  Truth truth;
+  const std::string num = "(-?[0-9.eE+-]+)";
+  const std::regex star("\\{\"x\":" + num + ",\"y\":" + num + ",\"flux\":" + num + ",\"peak\":" + num + "\\}");
+  for (std::sregex_iterator it(t.begin(), t.end(), star), end; it != end; ++it)
+    truth.stars.push_back({std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[4])});
+  const std::regex frame("\"guideX\":" + num + ",\"guideY\":" + num + ",\"cloud\":(true|false)");
+  for (std::sregex_iterator it(t.begin(), t.end(), frame), end; it != end; ++it)
+    truth.frames.push_back({std::stod((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true"});
+  return truth;
+}
+
+// One line of the tool's output per image of the run.
+struct RunLine {
+  int image;
+  double quality;
+  bool accepted;
+  double guideX, guideY, anchorX, stackAngle;
+};
+std::vector<RunLine> RunLines(const std::string& out) {
+  const std::string num = "(-?[0-9.eE+-]+)";
+  const std::regex line("\\{\"image\":" + num + ",\"file\":\"[^\"]*\",\"quality\":" + num +
+                        ",\"accepted\":(true|false),\"GuideX\":" + num + ",\"GuideY\":" + num + ",\"AnchorX\":" + num +
+                        ",\"AnchorY\":" + num + ",\"StackAngle\":" + num + "\\}");
+  std::vector<RunLine> v;
+  for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
+    v.push_back({std::stoi((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true", std::stod((*it)[4]),
+                 std::stod((*it)[5]), std::stod((*it)[6]), std::stod((*it)[8])});
+  return v;
+}
+
+long SummaryNumber(const std::string& out, const std::string& key) {
+  std::smatch m;
+  if (!std::regex_search(out, m, std::regex("\"" + key + "\":(-?[0-9]+)"))) return -999999;
+  return std::stol(m[1]);
+}
+
+struct FitsPlane {
+  long w = 0, h = 0;
+  std::vector<double> v;
+  double operator()(long x, long y) const { return v[static_cast<size_t>(y * w + x)]; }
+};
+FitsPlane ReadFits(const std::string& path) {
+  FitsPlane p;
+  fitsfile* f = nullptr;
+  int status = 0, naxis = 0, anynul = 0;
+  long naxes[3] = {1, 1, 1};
+  fits_open_file(&f, path.c_str(), READONLY, &status);
+  fits_get_img_param(f, 3, nullptr, &naxis, naxes, &status);
+  p.w = naxes[0];
+  p.h = naxes[1];
+  p.v.resize(static_cast<size_t>(p.w * p.h));  // the first plane
+  fits_read_img(f, TDOUBLE, 1, static_cast<LONGLONG>(p.v.size()), nullptr, p.v.data(), &anynul, &status);
+  fits_close_file(f, &status);
+  EXPECT_EQ(status, 0) << path;
+  return p;
+}
+
+// Centroid of the star near (x, y) above the median of a ring around it.
+bool Centroid(const FitsPlane& img, double x, double y, double& cx, double& cy) {
+  const long ix = std::lround(x), iy = std::lround(y);
+  if (ix < 10 || iy < 10 || ix >= img.w - 10 || iy >= img.h - 10) return false;
+  std::vector<double> ring;
+  for (long dy = -9; dy <= 9; ++dy)
+    for (long dx = -9; dx <= 9; ++dx) {
+      const double r = std::hypot(dx, dy);
+      if (r >= 6 && r <= 9) ring.push_back(img(ix + dx, iy + dy));
+    }
+  std::nth_element(ring.begin(), ring.begin() + static_cast<long>(ring.size() / 2), ring.end());
+  const double sky = ring[ring.size() / 2];
+  double sx = 0, sy = 0, sw = 0;
+  for (long dy = -3; dy <= 3; ++dy)
+    for (long dx = -3; dx <= 3; ++dx) {
+      const double v = img(ix + dx, iy + dy) - sky;
+      if (v <= 0) continue;
+      sx += static_cast<double>(ix + dx) * v;
+      sy += static_cast<double>(iy + dy) * v;
+      sw += v;
+    }
+  if (sw <= 0) return false;
+  cx = sx / sw;
+  cy = sy / sw;
+  return true;
+}
+
+// Bright stars with no other star of note within 12 pixels.
+std::vector<Truth::Star> IsolatedBrightStars(const Truth& t, double minPeak) {
+  std::vector<Truth::Star> out;
+  for (const Truth::Star& s : t.stars) {
+    if (s.peak < minPeak || s.peak > 40000) continue;
+    bool alone = true;
+    for (const Truth::Star& o : t.stars)
+      if (&o != &s && std::hypot(o.x - s.x, o.y - s.y) < 12 && o.peak > 0.02 * s.peak) alone = false;
+    if (alone) out.push_back(s);
+  }
+  return out;
+}
+
+// Noise of an image from the differences of horizontal neighbours (which
+// cancel the sky gradient): their spread after the stars are clipped away
+// at five times the median absolute difference.
+double Noise(const FitsPlane& img, long x0, long y0, long x1, long y1) {
+  std::vector<double> d, a;
+  for (long y = y0; y <= y1; ++y)
+    for (long x = x0; x < x1; ++x) d.push_back(img(x + 1, y) - img(x, y));
+  for (double v : d) a.push_back(std::fabs(v));
+  std::nth_element(a.begin(), a.begin() + static_cast<long>(a.size() / 2), a.end());
+  const double clip = 5 * std::max(1.0, a[a.size() / 2]);
+  double sum = 0;
+  long n = 0;
+  for (double v : d)
+    if (std::fabs(v) < clip) {
+      sum += v * v;
+      ++n;
+    }
+  return std::sqrt(sum / static_cast<double>(n) / 2);
+}
+
+bool EmptyFolder(const std::string& path) { return fs::is_directory(path) && fs::is_empty(path); }
+
+// A simulated sky in dir/sim with a private temporary folder dir/tmp.
+struct Sky {
+  TempDir dir;
+  std::string sim, tmp, project;
+  Truth truth;
+  explicit Sky(const std::string& options) {
+    sim = dir.File("sim");
+    tmp = dir.File("tmp");
+    fs::create_directory(tmp);
+    project = sim + "/project.txt";
+    const CliResult r = Cli(dir, "simulate --out '" + sim + "' --width " + std::to_string(kW) + " --height " +
+                                     std::to_string(kH) + " " + options,
+                            tmp);
+    EXPECT_EQ(r.status, 0) << r.err;
+    truth = ReadTruth(sim + "/truth.json");
+  }
+  CliResult Stack(const std::string& args) const { return Cli(dir, "stack '" + project + "' " + args, tmp); }
+};
+
+}  // namespace
+
+TEST(StackRun, EveryFrameLandsOnTheFirst) {
+  Sky sky("--frames 6 --seed 2");
+  const CliResult r = sky.Stack("--expand 0 --out '" + sky.dir.File("r.fts") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<RunLine> lines = RunLines(r.out);
+  ASSERT_EQ(lines.size(), 6u) << r.out;
+  for (const RunLine& l : lines) EXPECT_TRUE(l.accepted) << l.image << " quality " << l.quality;
+  EXPECT_EQ(SummaryNumber(r.out, "stacked"), 6);
+  EXPECT_TRUE(EmptyFolder(sky.tmp));
+
+  const FitsPlane out = ReadFits(sky.dir.File("r.fts"));
+  ASSERT_EQ(out.w, kW);
+  ASSERT_EQ(out.h, kH);
+  int measured = 0;
+  for (const Truth::Star& s : IsolatedBrightStars(sky.truth, 2000)) {
+    double cx, cy;
+    if (!Centroid(out, s.x, s.y, cx, cy)) continue;
+    ++measured;
+    EXPECT_LT(std::hypot(cx - s.x, cy - s.y), 1.0) << "star at " << s.x << "," << s.y << " found at " << cx << "," << cy;
+  }
+  EXPECT_GE(measured, 5);
+}
+
+TEST(StackRun, SixteenFramesCutTheNoise) {
+  Sky sky("--frames 16 --seed 3");
+  const CliResult r = sky.Stack("--expand 0 --out '" + sky.dir.File("r.fts") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(SummaryNumber(r.out, "stacked"), 16);
+  // The interior, which every frame covers despite the drift.
+  const FitsPlane stack = ReadFits(sky.dir.File("r.fts")), one = ReadFits(sky.sim + "/frame001.fts");
+  const double ratio = Noise(stack, 30, 20, kW - 30, kH - 20) / Noise(one, 30, 20, kW - 30, kH - 20);
+  EXPECT_LE(ratio, 0.3);
+  EXPECT_GT(ratio, 0.1);
+}
+
+TEST(StackRun, RotationStarTurnsTheFieldBack) {
+  Sky sky("--frames 6 --seed 4 --rotation 1");
+  const CliResult r = sky.Stack("--expand 0 --out '" + sky.dir.File("r.fts") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<RunLine> lines = RunLines(r.out);
+  ASSERT_EQ(lines.size(), 6u) << r.out;
+  // The field turned by 1 degree per frame; the stack turns it back.
+  EXPECT_NEAR(lines.back().stackAngle, -5 * kDegree, 1.5 * kDegree);
+
+  const FitsPlane out = ReadFits(sky.dir.File("r.fts"));
+  const Truth::Frame& g = sky.truth.frames.at(0);
+  int corners = 0;
+  for (const Truth::Star& s : IsolatedBrightStars(sky.truth, 1500)) {
+    // Far from the guide star, where a wrong angle shows most.
+    if (std::hypot(s.x - g.guideX, s.y - g.guideY) < 90) continue;
+    double cx, cy;
+    if (!Centroid(out, s.x, s.y, cx, cy)) continue;
+    ++corners;
+    EXPECT_LT(std::hypot(cx - s.x, cy - s.y), 1.5) << "star at " << s.x << "," << s.y << " found at " << cx << "," << cy;
+  }
+  EXPECT_GE(corners, 3);
+}
+
+TEST(StackRun, CloudFrameIsRejectedByQuality) {
+  Sky sky("--frames 5 --seed 5 --cloud 3");
+  const CliResult r = sky.Stack("--out '" + sky.dir.File("r.fts") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<RunLine> lines = RunLines(r.out);
+  ASSERT_EQ(lines.size(), 5u);
+  for (const RunLine& l : lines) EXPECT_EQ(l.accepted, l.image != 3) << l.image << " quality " << l.quality;
+  EXPECT_LT(lines[2].quality, 0.5);
+  EXPECT_EQ(SummaryNumber(r.out, "stacked"), 4);
+
+  // Without a guide star every image is stacked, whatever its quality.
+  const CliResult none = sky.Stack("--box aucun --out '" + sky.dir.File("n.fts") + "'");
+  ASSERT_EQ(none.status, 0) << none.err;
+  EXPECT_EQ(SummaryNumber(none.out, "stacked"), 5);
+}
+
+TEST(StackRun, SubsetRanges) {
+  Sky sky("--frames 6 --seed 6");
+  auto images = [](const CliResult& r) {
+    std::vector<int> v;
+    for (const RunLine& l : RunLines(r.out)) v.push_back(l.image);
+    return v;
+  };
+  const CliResult middle = sky.Stack("--first 2 --last 4 --out '" + sky.dir.File("a.fts") + "'");
+  ASSERT_EQ(middle.status, 0) << middle.err;
+  EXPECT_EQ(images(middle), (std::vector<int>{2, 3, 4}));
+  EXPECT_EQ(SummaryNumber(middle.out, "stacked"), 3);
+
+  const CliResult raised = sky.Stack("--first 5 --last 3 --out '" + sky.dir.File("b.fts") + "'");
+  EXPECT_EQ(images(raised), (std::vector<int>{5}));
+  const CliResult beyond = sky.Stack("--first 12 --last 20 --out '" + sky.dir.File("c.fts") + "'");
+  EXPECT_EQ(images(beyond), (std::vector<int>{6}));
+  EXPECT_TRUE(EmptyFolder(sky.tmp));
+}
+
+TEST(StackRun, ExpandedCanvasSpansEveryImage) {
+  Sky sky("--frames 6 --seed 7 --drift 2,1.5");
+  const CliResult r = sky.Stack("--expand 1 --out '" + sky.dir.File("r.fts") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const long w = SummaryNumber(r.out, "width"), h = SummaryNumber(r.out, "height");
+  EXPECT_EQ(w, SummaryNumber(r.out, "CanvasMaxX") - SummaryNumber(r.out, "CanvasMinX") + 1);
+  EXPECT_EQ(h, SummaryNumber(r.out, "CanvasMaxY") - SummaryNumber(r.out, "CanvasMinY") + 1);
+  // Frame 6 drifted 10 right and 7.5 down; aligned on frame 1 it reaches
+  // as far left and up of it.
+  EXPECT_NEAR(static_cast<double>(w), kW + 10, 1);
+  EXPECT_NEAR(static_cast<double>(h), kH + 7.5, 1);
+  const FitsPlane out = ReadFits(sky.dir.File("r.fts"));
+  ASSERT_EQ(out.w, w);
+  ASSERT_EQ(out.h, h);
+  // The top-right corner lies above frame 1 and right of frame 6, the
+  // bottom-left one left of frame 1 and below frame 6: no image covers
+  // them. The other two corners are frame 6's and frame 1's own.
+  EXPECT_EQ(out(w - 1, 0), 0);
+  EXPECT_EQ(out(0, h - 1), 0);
+  EXPECT_GT(out(0, 0), 0);
+  EXPECT_GT(out(w - 1, h - 1), 0);
+  EXPECT_GT(out(w / 2, h / 2), 0);
+}
+
+// The shift of image 4 moves images 4 and later by 10 pixels; the others
+// stay where they were, and the tracking itself is untouched.
+TEST(StackRun, ShiftOfOneImageMovesItAndTheLaterOnes) {
+  Sky sky("--frames 6 --seed 8");
+  struct Placed {
+    double anchorX, guideX;
+  };
+  auto run = [&](double shift, std::vector<Placed>& placed, int& canvasMaxX) {
+    TestSession ts;
+    Session& s = *ts;
+    ASSERT_EQ(LoadProject(s, sky.project).outcome, ProjectLoad::Completed);
+    s.TempBase = sky.tmp + "/run_";
+    s.form1.Check6 = 1;
+    s.Img[4].ImgShiftX = shift / (kW - 1);
+    s.hooks.RunImage = [&](int, bool accepted) {
+      EXPECT_TRUE(accepted);
+      placed.push_back({s.AnchorX, s.GuideX});
+    };
+    RunStack(s);
+    canvasMaxX = s.CanvasMaxX;
+    EXPECT_FALSE(s.DestFileName.empty());
+  };
+  std::vector<Placed> plain, shifted;
+  int plainMax = 0, shiftedMax = 0;
+  run(0, plain, plainMax);
+  run(10, shifted, shiftedMax);
+  ASSERT_EQ(plain.size(), 6u);
+  ASSERT_EQ(shifted.size(), 6u);
+  for (size_t k = 0; k < 6; ++k) {
+    EXPECT_EQ(shifted[k].anchorX - plain[k].anchorX, k >= 3 ? 10 : 0) << "image " << k + 1;
+    EXPECT_EQ(shifted[k].guideX, plain[k].guideX) << "image " << k + 1;
+  }
+  // Frame 1 sets the right edge of the plain stack; the shifted images
+  // now reach beyond it.
+  EXPECT_EQ(plainMax, kW - 1);
+  EXPECT_GT(shiftedMax, plainMax);
+  EXPECT_TRUE(EmptyFolder(sky.tmp));
+}
+
+// A stop between images: no combination, the files wait for the exit
+// clean-up. A stop during the combination: the files go at once.
+TEST(StackRun, StopLeavesNothingBehind) {
+  Sky sky("--frames 5 --seed 9");
+  for (const bool duringCombination : {false, true}) {
+    TestSession ts;
+    Session& s = *ts;
+    ASSERT_EQ(LoadProject(s, sky.project).outcome, ProjectLoad::Completed);
+    s.TempBase = sky.tmp + "/run_";
+    int done = 0;
+    s.hooks.RunImage = [&](int, bool) { ++done; };
+    ts.services.events.onYield = [&] {
+      const bool combining = s.form1.Caption.rfind("W=", 0) == 0;
+      if (s.RunState == 1 && (duringCombination ? combining : done == 3)) s.RunState = 2;
+    };
+    RunStack(s);
+    EXPECT_EQ(s.RunState, 0);
+    EXPECT_TRUE(s.DestFileName.empty());
+    if (!duringCombination) {
+      EXPECT_EQ(done, 3);
+      EXPECT_EQ(s.form1.Label6, "3/5 Ok");
+      EXPECT_FALSE(EmptyFolder(sky.tmp));
+      DeleteTempFiles(s);  // what the program does at exit
+    } else {
+      EXPECT_EQ(done, 5);
+    }
+    EXPECT_TRUE(EmptyFolder(sky.tmp)) << (duringCombination ? "combination" : "between images");
+  }
+}
+
+TEST(StackRun, InterruptStopsTheToolAndCleansUp) {
+  TempDir dir;
+  const std::string sim = dir.File("sim"), tmp = dir.File("tmp");
+  fs::create_directory(tmp);
+  // Large enough frames and a 5 x 5 median in the combination, so that the
+  // run is still going when the interrupt arrives.
+  ASSERT_EQ(Cli(dir, "simulate --out '" + sim + "' --frames 12 --width 640 --height 480", tmp).status, 0);
+  const std::string out = dir.File("stdout.txt");
+  const std::string home = "HOME=" + dir.path().string(), cfg = "XDG_CONFIG_HOME=" + dir.File("config"),
+                    tmpdir = "TMPDIR=" + tmp, lc = "LC_ALL=C";
+  std::vector<std::string> args{QUELVISTA_CLI, "stack", sim + "/project.txt", "--set", "UseMask=6208",
+                                "--out", dir.File("r.fts")};
+  std::vector<char*> argv, envp;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env{home, cfg, tmpdir, lc, "PATH=/usr/bin:/bin"};
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, QUELVISTA_CLI, &actions, nullptr, argv.data(), envp.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+
+  // The first image is parked once its line is out.
+  bool parked = false;
+  for (int k = 0; k < 20000 && !parked; ++k) {
+    parked = Slurp(out).find("\"image\":1,") != std::string::npos;
+    if (!parked) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(parked);
+  EXPECT_FALSE(EmptyFolder(tmp));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_TRUE(EmptyFolder(tmp));
+  EXPECT_FALSE(fs::exists(dir.File("r.fts")));
+}
+
+TEST(StackRun, UnwritableTempFolderEndsWithAMessage) {
+  Sky sky("--frames 3 --seed 10");
+  std::string tmp = sky.dir.File("readonly");
+  fs::create_directory(tmp);
+  chmod(tmp.c_str(), 0555);
+  if (geteuid() == 0) {
+    // Permissions do not stop the superuser: a "folder" that is a file does.
+    tmp = sky.dir.File("plainfile");
+    qvtest::WriteBytes(tmp, {0});
+  }
+  const CliResult r = Cli(sky.dir, "stack '" + sky.project + "' --out '" + sky.dir.File("r.fts") + "'", tmp);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("rien n'a été empilé"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("dossier temporaire " + tmp), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(sky.dir.File("r.fts")));
+  chmod(sky.dir.File("readonly").c_str(), 0755);
+}
+
+TEST(StackRun, ImagesThatCannotBeReadStackNothing) {
+  Sky sky("--frames 3 --seed 11");
+  for (int f = 1; f <= 3; ++f) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame%03d.fts", f);
+    qvtest::WriteBytes(sky.sim + name, std::vector<uint8_t>(100, 'x'));
+  }
+  for (const std::string box : {"", "--box aucun"}) {
+    const CliResult r = sky.Stack(box + " --out '" + sky.dir.File("r.fts") + "'");
+    EXPECT_EQ(r.status, 1) << box << ": " << r.err;
+    EXPECT_NE(r.err.find("rien n'a été empilé"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(sky.dir.File("r.fts")));
+    EXPECT_TRUE(EmptyFolder(sky.tmp));
+  }
+}
+
+TEST(StackRun, AutomaticGuideStarIsTheSimulatedOne) {
+  Sky sky("--frames 3 --seed 12");
+  std::string files;
+  for (int f = 1; f <= 3; ++f) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame%03d.fts", f);
+    files += " '" + sky.sim + name + "'";
+  }
+  const CliResult r = Cli(sky.dir, "stack" + files + " --guide auto --out '" + sky.dir.File("r.fts") + "'", sky.tmp);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<RunLine> lines = RunLines(r.out);
+  ASSERT_EQ(lines.size(), 3u);
+  const Truth::Frame& g = sky.truth.frames.at(0);
+  EXPECT_LE(std::hypot(lines[0].guideX - g.guideX, lines[0].guideY - g.guideY), 2.0)
+      << lines[0].guideX << "," << lines[0].guideY << " against " << g.guideX << "," << g.guideY;
+  for (const RunLine& l : lines) EXPECT_TRUE(l.accepted);
+}
