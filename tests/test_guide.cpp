@@ -286,30 +286,6 @@ TEST(ReadBox, HoleFillingFromOneValidPixel) {
   EXPECT_EQ(ReadBox(s, kW, 0, n, box), 0);
 }
 
-TEST(ReadBox, MaskedPixelsAreFilledWithTheRoundedMeanOfTheirNeighbours) {
-  TestSession ts;
-  Session& s = *ts;
-  Blank(s, 3, 3);
-  // Rows: 10 11 12 / 13 x 15 / 16 17 18; the hole's neighbours 11, 13, 15, 17.
-  qvtest::SetPlane(s.PicR, 3, 3, {10, 11, 12, 13, 99, 15, 16, 17, 18});
-  s.HotMask.Redim(2, 2);
-  s.HotMask(1, 1) = 1;
-  s.UseHotMask = true;
-  Plane<int32_t> box;
-  ReadBox(s, 0, 0, 3, box);
-  EXPECT_EQ(box(1, 1), 14);
-  // 10 and 13 around a masked corner: 11.5 rounds to the even 12.
-  s.HotMask(1, 1) = 0;
-  s.HotMask(0, 0) = 1;
-  s.PicR(1, 0) = 10;
-  ReadBox(s, 0, 0, 3, box);
-  EXPECT_EQ(box(0, 0), 12);
-  // Without the mask in use the pixel is read as it is.
-  s.UseHotMask = false;
-  ReadBox(s, 0, 0, 3, box);
-  EXPECT_EQ(box(0, 0), 10);
-}
-
 TEST(StarCentroid, BrightPixelsOnlyAndEmptyWindowRaises) {
   TestSession ts;
   Session& s = *ts;

@@ -268,7 +268,7 @@ int CmdStack(const Args& args) {
   }
   if (s.DestFileName.empty()) {
     std::string why = stacked == 0 ? "aucune image n'a été acceptée" : "le résultat est vide";
-    if (!s.StackError.empty()) why += " (" + s.StackError + ", dossier temporaire " + qv::TempFolder() + ")";
+    if (!s.StackError.empty()) why += " ; " + s.StackError;
     Complain("rien n'a été empilé : " + why);
     return 1;
   }

@@ -174,9 +174,10 @@ void AccumulateImage(Session& s) {
     s.CanvasMaxY = std::max(s.CanvasMaxY, by1);
     WriteTempFile(TempFileName(s, k), s, bx0, by0, bx1, by1);
   } catch (const RuntimeError& err) {
-    s.StackError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
+    s.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur " + std::to_string(err.Number()) + " : " +
+                   err.what() + ", dossier temporaire " + TempFolder() + ")";
   } catch (const std::bad_alloc&) {
-    s.StackError = "erreur 7 : Mémoire insuffisante";
+    s.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur 7 : Mémoire insuffisante)";
   }
 }
 
