@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sys/wait.h>
@@ -31,12 +32,6 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-void SetPlane(qv::Plane<int32_t>& p, int w, int h, const std::vector<int32_t>& values) {
-  p.Redim(w - 1, h - 1);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) p(x, y) = values.at(static_cast<size_t>(y) * w + x);
-}
-
 int RunCommand(const std::string& cmd, std::string* out) {
   FILE* pipe = popen(cmd.c_str(), "r");
   if (!pipe) return -1;
@@ -47,6 +42,51 @@ int RunCommand(const std::string& cmd, std::string* out) {
   const int status = pclose(pipe);
   if (out) *out = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+void OneImage(qv::Session& s, const std::string& file) {
+  s.ResizeImageArrays(1);
+  s.Img[1] = qv::ImageEntry{};
+  s.Img[1].ImgFile = file;
+  s.CurPic = 1;
+}
+
+std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards) {
+  std::vector<uint8_t> bytes((cards.size() + 35) / 36 * 2880, ' ');
+  for (size_t i = 0; i < cards.size(); ++i)
+    std::memcpy(&bytes[i * 80], cards[i].data(), std::min<size_t>(80, cards[i].size()));
+  return bytes;
+}
+
+void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
+                 const std::vector<std::string>& extra) {
+  std::vector<std::string> cards = {"SIMPLE  = T", "BITPIX  = 16", planes == 1 ? "NAXIS   = 2" : "NAXIS   = 3",
+                                    "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h)};
+  if (planes > 1) cards.push_back("NAXIS3  = " + std::to_string(planes));
+  cards.insert(cards.end(), extra.begin(), extra.end());
+  cards.push_back("END");
+  std::vector<uint8_t> bytes = FitsHeader(cards);
+  for (int v : values) {
+    bytes.push_back(static_cast<uint8_t>((v >> 8) & 255));
+    bytes.push_back(static_cast<uint8_t>(v & 255));
+  }
+  bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
+  WriteBytes(path, bytes);
+}
+
+CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix) {
+  const std::string err = dir.File("stderr.txt");
+  CliResult r;
+  r.status = RunCommand(prefix + "LC_ALL=C HOME='" + dir.path().string() + "' XDG_CONFIG_HOME='" +
+                            dir.File("config") + "' " + QUELVISTA_CLI + " " + args + " 2>'" + err + "'",
+                        &r.out);
+  r.err = ReadText(err);
+  return r;
 }
 
 }  // namespace qvtest

@@ -37,9 +37,37 @@ std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Fill a plane from a row-major list of values (row 0 first).
-void SetPlane(qv::Plane<int32_t>& p, int w, int h, const std::vector<int32_t>& values);
+template <class T>
+void SetPlane(qv::Plane<T>& p, int w, int h, const std::vector<T>& values) {
+  p.Redim(w - 1, h - 1);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) p(x, y) = values.at(static_cast<size_t>(y) * w + x);
+}
 
 // Run a shell command, returning its exit status; stdout goes to `out`.
 int RunCommand(const std::string& cmd, std::string* out = nullptr);
+
+std::string ReadText(const std::string& path);
+
+// A list of one image, file `file`, made the current picture.
+void OneImage(qv::Session& s, const std::string& file);
+
+// Header cards, each blank-padded to 80 characters, the whole padded with
+// blank cards to whole 2880-byte blocks.
+std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards);
+
+// A 16-bit FITS file of `planes` planes, values stored as given (BZERO only
+// when `extra` brings one), big-endian and zero-padded to whole blocks.
+void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
+                 const std::vector<std::string>& extra = {});
+
+struct CliResult {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs the command-line tool in the C locale with a home of `dir`'s own, so
+// that the user's store is never read; `prefix` goes before it in the shell.
+CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix = "");
 
 }  // namespace qvtest

@@ -15,43 +15,15 @@ using qvtest::TestSession;
 
 namespace {
 
-std::vector<uint8_t> Header(const std::vector<std::string>& cards) {
-  std::vector<uint8_t> bytes((cards.size() + 35) / 36 * 2880, ' ');
-  for (size_t i = 0; i < cards.size(); ++i) std::memcpy(&bytes[i * 80], cards[i].data(), cards[i].size());
-  return bytes;
-}
-
 std::vector<uint8_t> Fits(const std::string& bitpix, const std::string& naxis, const std::string& w,
                           const std::string& h, size_t dataBytes, const std::vector<std::string>& extra = {}) {
   std::vector<std::string> cards{"SIMPLE  = T", "BITPIX  = " + bitpix, "NAXIS   = " + naxis, "NAXIS1  = " + w,
                                  "NAXIS2  = " + h};
   cards.insert(cards.end(), extra.begin(), extra.end());
   cards.push_back("END");
-  std::vector<uint8_t> bytes = Header(cards);
+  std::vector<uint8_t> bytes = qvtest::FitsHeader(cards);
   bytes.resize(bytes.size() + dataBytes, 0x11);
   return bytes;
-}
-
-std::string Text(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-struct CliResult {
-  int status;
-  std::string out, err;
-};
-
-// Runs the tool with a home of its own, so that the user's store is
-// never read.
-CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix = "") {
-  const std::string err = dir.File("stderr.txt");
-  CliResult r;
-  r.status = qvtest::RunCommand(prefix + "HOME=" + dir.path().string() + " XDG_CONFIG_HOME=" + dir.File("config") +
-                                    " " + QUELVISTA_CLI + " " + args + " 2>'" + err + "'",
-                                &r.out);
-  r.err = Text(err);
-  return r;
 }
 
 struct Bad {
@@ -92,7 +64,7 @@ std::vector<Bad> BadFiles() {
 // the image reads as zeros, unless it claims more pixels than nothing can make.
 TEST(BadInput, AFileWithoutEndCardReadsAsZeros) {
   TempDir dir;
-  std::vector<uint8_t> noEnd = Header({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
+  std::vector<uint8_t> noEnd = qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
   noEnd.resize(5760, 0);
   qvtest::WriteBytes(dir.File("noend.fts"), noEnd);
   TestSession s;
@@ -104,7 +76,7 @@ TEST(BadInput, AFileWithoutEndCardReadsAsZeros) {
   EXPECT_EQ(s->LevelMin, 2048);
   EXPECT_EQ(s->LevelMax, 0);
 
-  std::vector<uint8_t> huge = Header({"SIMPLE  = T", "BITPIX  = -64", "NAXIS   = 2", "NAXIS1  = 30000", "NAXIS2  = 30000"});
+  std::vector<uint8_t> huge = qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = -64", "NAXIS   = 2", "NAXIS1  = 30000", "NAXIS2  = 30000"});
   qvtest::WriteBytes(dir.File("hugenoend.fts"), huge);
   s->Img[1] = ImageEntry{};
   s->Img[1].ImgFile = dir.File("hugenoend.fts");
@@ -137,7 +109,7 @@ TEST(BadInput, TheToolExitsWithOneLineNamingTheProblem) {
     qvtest::WriteBytes(path, b.bytes);
     // Far less address space than the huge file claims: a buffer of the
     // claimed size could not even be attempted.
-    const CliResult r = Cli(dir, "process '" + path + "'", "ulimit -v 2000000; ");
+    const qvtest::CliResult r = qvtest::Cli(dir, "process '" + path + "'", "ulimit -v 2000000; ");
     EXPECT_EQ(r.status, 1) << b.name << ": " << r.err;
     EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << b.name << ": " << r.out;
     ASSERT_FALSE(r.err.empty()) << b.name;
@@ -145,7 +117,7 @@ TEST(BadInput, TheToolExitsWithOneLineNamingTheProblem) {
     EXPECT_EQ(r.err.rfind("quelvista-cli : traitement impossible : ", 0), 0u) << b.name << ": " << r.err;
     EXPECT_NE(r.err.find(b.says), std::string::npos) << b.name << ": " << r.err;
   }
-  const CliResult missing = Cli(dir, "process '" + dir.File("absent.fts") + "'");
+  const qvtest::CliResult missing = qvtest::Cli(dir, "process '" + dir.File("absent.fts") + "'");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("introuvable"), std::string::npos) << missing.err;
 }
@@ -155,7 +127,7 @@ TEST(BadInput, HeaderCommandExitCodesAndFields) {
   const std::string good = dir.File("good.fts");
   qvtest::WriteBytes(good, Fits("-32", "3", "6", "5", 2880,
                                 {"NAXIS3  = 3", "BZERO   = 100", "READOUTM= 'RAW'", "XORGSUBF= 3"}));
-  CliResult r = Cli(dir, "header '" + good + "'");
+  qvtest::CliResult r = qvtest::Cli(dir, "header '" + good + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.err.empty()) << r.err;
   EXPECT_EQ(r.out,
@@ -163,9 +135,9 @@ TEST(BadInput, HeaderCommandExitCodesAndFields) {
             "\"ImgBitpix\":-32,\"ImgDataPos\":2881}\n");
 
   // A header without END still gives its fields, with a warning.
-  std::vector<uint8_t> noEnd = Header({"BITPIX  = 8", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
+  std::vector<uint8_t> noEnd = qvtest::FitsHeader({"BITPIX  = 8", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
   qvtest::WriteBytes(dir.File("noend.fts"), noEnd);
-  r = Cli(dir, "header '" + dir.File("noend.fts") + "'");
+  r = qvtest::Cli(dir, "header '" + dir.File("noend.fts") + "'");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("\"ImgBitpix\":8,\"ImgDataPos\":2881"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("END"), std::string::npos) << r.err;
@@ -173,11 +145,11 @@ TEST(BadInput, HeaderCommandExitCodesAndFields) {
   // Nothing readable: fields stay 0 and the exit status is 1.
   for (const char* name : {"absent.fts", "short.fts", "corrupt.jpg"}) {
     if (std::string(name) != "absent.fts") qvtest::WriteBytes(dir.File(name), {0xFF, 0xD8, 0xFF, 0x00, 0x01});
-    r = Cli(dir, std::string("header '") + dir.File(name) + "'");
+    r = qvtest::Cli(dir, std::string("header '") + dir.File(name) + "'");
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_NE(r.out.find("\"ImgBitpix\":0"), std::string::npos) << name << ": " << r.out;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << name << ": " << r.err;
   }
-  EXPECT_EQ(Cli(dir, "header").status, 2);
-  EXPECT_EQ(Cli(dir, "header a.fts b.fts").status, 2);
+  EXPECT_EQ(qvtest::Cli(dir, "header").status, 2);
+  EXPECT_EQ(qvtest::Cli(dir, "header a.fts b.fts").status, 2);
 }

@@ -24,42 +24,17 @@ constexpr int kW = 24, kH = 16;
 // A three-plane 16-bit file with BZERO 32768: a sky gradient, a few stars
 // and one hot pixel, different in each plane.
 void WriteSky(const std::string& path) {
-  std::vector<uint8_t> bytes(2880, ' ');
-  const char* cards[] = {"SIMPLE  =                    T", "BITPIX  =                   16",
-                         "NAXIS   =                    3", "NAXIS1  =                   24",
-                         "NAXIS2  =                   16", "NAXIS3  =                    3",
-                         "BZERO   =                32768", "END"};
-  for (size_t i = 0; i < std::size(cards); ++i) std::copy(cards[i], cards[i] + std::strlen(cards[i]), &bytes[i * 80]);
+  static const std::array<std::pair<int, int>, 3> stars{{{6, 5}, {17, 10}, {11, 3}}};
+  std::vector<int> stored;
   for (int p = 0; p < 3; ++p)
     for (int y = 0; y < kH; ++y)
       for (int x = 0; x < kW; ++x) {
         double v = 1500 + 40 * x + 25 * y + 300 * p + ((x * 7 + y * 13 + p) % 17) * 9;
-        static const std::array<std::pair<int, int>, 3> stars{{{6, 5}, {17, 10}, {11, 3}}};
-        for (const auto& [sx, sy] : stars)
-          v += 20000 * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 2.5);
+        for (const auto& [sx, sy] : stars) v += 20000 * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 2.5);
         if (x == 3 && y == 12) v = 60000;
-        const int stored = static_cast<int>(v) - 32768;
-        bytes.push_back(static_cast<uint8_t>((stored >> 8) & 255));
-        bytes.push_back(static_cast<uint8_t>(stored & 255));
+        stored.push_back(static_cast<int>(v) - 32768);
       }
-  bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
-  qvtest::WriteBytes(path, bytes);
-}
-
-struct CliResult {
-  int status;
-  std::string out, err;
-};
-
-CliResult Cli(const TempDir& dir, const std::string& args) {
-  const std::string err = dir.File("stderr.txt");
-  CliResult r;
-  r.status = qvtest::RunCommand("LC_ALL=C HOME=" + dir.path().string() + " XDG_CONFIG_HOME=" + dir.File("config") +
-                                    " " + QUELVISTA_CLI + " " + args + " 2>'" + err + "'",
-                                &r.out);
-  std::ifstream f(err, std::ios::binary);
-  r.err.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-  return r;
+  qvtest::WriteFits16(path, kW, kH, 3, stored, {"BZERO   =                32768"});
 }
 
 std::string Field(const std::string& key, double v) {
@@ -96,7 +71,7 @@ TEST(Cli, ProcessReportsWhatThePipelineComputed) {
   TempDir dir;
   const std::string sky = dir.File("m42.fts");
   WriteSky(sky);
-  const CliResult r = Cli(dir, "process '" + sky + "' --out '" + dir.File("o.fts") + "' --planes '" +
+  const qvtest::CliResult r = qvtest::Cli(dir, "process '" + sky + "' --out '" + dir.File("o.fts") + "' --planes '" +
                                    dir.File("o.raw") + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.err.empty()) << r.err;
@@ -137,10 +112,10 @@ TEST(Cli, SettingsOnTheCommandLineAndInAFileAreEquivalent) {
   const std::string ini = dir.File("opts.ini");
   std::ofstream(ini) << "[Settings]\nUseMask=16389\nCalcThr=200\nGradRatio=3\n";
 
-  const CliResult plain = Cli(dir, "process '" + sky + "' --planes '" + dir.File("plain.raw") + "'");
-  const CliResult set = Cli(dir, "process '" + sky + "' --set UseMask=16389 --set CalcThr=200 --set GradRatio=3 --planes '" +
+  const qvtest::CliResult plain = qvtest::Cli(dir, "process '" + sky + "' --planes '" + dir.File("plain.raw") + "'");
+  const qvtest::CliResult set = qvtest::Cli(dir, "process '" + sky + "' --set UseMask=16389 --set CalcThr=200 --set GradRatio=3 --planes '" +
                                      dir.File("set.raw") + "'");
-  const CliResult file = Cli(dir, "process '" + sky + "' --settings '" + ini + "' --planes '" + dir.File("ini.raw") + "'");
+  const qvtest::CliResult file = qvtest::Cli(dir, "process '" + sky + "' --settings '" + ini + "' --planes '" + dir.File("ini.raw") + "'");
   ASSERT_EQ(plain.status, 0) << plain.err;
   ASSERT_EQ(set.status, 0) << set.err;
   ASSERT_EQ(file.status, 0) << file.err;
@@ -150,7 +125,7 @@ TEST(Cli, SettingsOnTheCommandLineAndInAFileAreEquivalent) {
   EXPECT_NE(qvtest::ReadBytes(dir.File("set.raw")), qvtest::ReadBytes(dir.File("plain.raw")));
 
   // A later --set overrides the file; Mono gives a one-plane FITS file.
-  const CliResult mono = Cli(dir, "process '" + sky + "' --settings '" + ini + "' --set UseMask=64 --step 2 --out '" +
+  const qvtest::CliResult mono = qvtest::Cli(dir, "process '" + sky + "' --settings '" + ini + "' --set UseMask=64 --step 2 --out '" +
                                       dir.File("mono.fts") + "'");
   ASSERT_EQ(mono.status, 0) << mono.err;
   EXPECT_NE(mono.out.find("\"width\":12,\"height\":8,"), std::string::npos) << mono.out;
@@ -184,14 +159,14 @@ TEST(Cli, ExitStatus) {
       {"process " + sky + " --planes '" + dir.File("no/such/dir/o.raw") + "'", 1},
   };
   for (const Case& c : cases) {
-    const CliResult r = Cli(dir, c.args);
+    const qvtest::CliResult r = qvtest::Cli(dir, c.args);
     EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
     if (c.status != 0) {
       EXPECT_FALSE(r.err.empty()) << c.args;
     }
   }
   // A failed write still reports the processing, which did succeed.
-  const CliResult r = Cli(dir, "process " + sky + " --out '" + dir.File("no/such/dir/o.fts") + "'");
+  const qvtest::CliResult r = qvtest::Cli(dir, "process " + sky + " --out '" + dir.File("no/such/dir/o.fts") + "'");
   EXPECT_NE(r.out.find("\"ok\":true"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("écriture impossible"), std::string::npos) << r.err;
 }

@@ -17,12 +17,6 @@ using qvtest::TestSession;
 
 namespace {
 
-void OneImage(Session& s, const std::string& file) {
-  s.ResizeImageArrays(1);
-  s.Img[1] = ImageEntry{};
-  s.Img[1].ImgFile = file;
-}
-
 // Writes stored values exactly as given: BZERO, when there is one, goes in
 // as a card only, so cfitsio must not scale what it writes.
 void WriteWithCfitsio(const std::string& path, int bitpix, long w, long h, int planes,
@@ -69,14 +63,6 @@ void WriteWithCfitsio(const std::string& path, int bitpix, long w, long h, int p
   ASSERT_EQ(status, 0) << "cfitsio status " << status << " for " << path;
 }
 
-// A hand-made header: each card blank-padded to 80 characters, the whole
-// padded with blank cards to whole 2880-byte blocks.
-std::vector<uint8_t> Header(const std::vector<std::string>& cards) {
-  std::vector<uint8_t> bytes((cards.size() + 35) / 36 * 2880, ' ');
-  for (size_t i = 0; i < cards.size(); ++i) std::memcpy(&bytes[i * 80], cards[i].data(), std::min<size_t>(80, cards[i].size()));
-  return bytes;
-}
-
 std::vector<std::string> Basic16(int w, int h) {
   return {"SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
           "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h)};
@@ -84,7 +70,7 @@ std::vector<std::string> Basic16(int w, int h) {
 
 ImageEntry ReadListHeader(const std::string& path, HeaderResult* result = nullptr) {
   TestSession s;
-  OneImage(*s, path);
+  qvtest::OneImage(*s, path);
   const HeaderResult r = ReadHeader(*s, 1);
   if (result) *result = r;
   return s->Img[1];
@@ -132,7 +118,7 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       WriteWithCfitsio(path, c.bitpix, w, h, planes, stored, c.hasBzero ? &c.bzero : nullptr);
 
       TestSession s;
-      OneImage(*s, path);
+      qvtest::OneImage(*s, path);
       const std::string what = std::string(c.what) + ", " + std::to_string(planes) + " plane(s)";
       ASSERT_TRUE(ProcessPic(*s, 1, 1)) << what << ": " << s->ProcessError;
       const ImageEntry& e = s->Img[1];
@@ -159,13 +145,13 @@ TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
   for (double v : {1e10, -1e10, static_cast<double>(std::numeric_limits<float>::quiet_NaN())}) {
     WriteWithCfitsio(path, FLOAT_IMG, 2, 2, 1, {1, 2, v, 3});
     TestSession s;
-    OneImage(*s, path);
+    qvtest::OneImage(*s, path);
     EXPECT_FALSE(ProcessPic(*s, 1, 1)) << v;
     EXPECT_FALSE(s->ProcessError.empty()) << v;
   }
   WriteWithCfitsio(path, DOUBLE_IMG, 2, 2, 1, {1, 2, 1e300, -1e300});
   TestSession s;
-  OneImage(*s, path);
+  qvtest::OneImage(*s, path);
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
   EXPECT_EQ(s->PicR(0, 1), 65535);
   EXPECT_EQ(s->PicR(1, 1), 0);
@@ -177,7 +163,7 @@ TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   std::vector<std::string> cards = Basic16(2, 2);
   while (cards.size() < 35) cards.push_back("COMMENT filler");
   cards.push_back("END");
-  std::vector<uint8_t> bytes = Header(cards);
+  std::vector<uint8_t> bytes = qvtest::FitsHeader(cards);
   ASSERT_EQ(bytes.size(), 2880u);
   bytes.resize(5760, 0);
   qvtest::WriteBytes(dir.File("one.fts"), bytes);
@@ -186,7 +172,7 @@ TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   // END as the first card of the second block; the data follow that block.
   cards.back() = "COMMENT still filler";
   cards.push_back("END");
-  bytes = Header(cards);
+  bytes = qvtest::FitsHeader(cards);
   ASSERT_EQ(bytes.size(), 5760u);
   for (int v : {1, 2, 300, 65535}) {
     bytes.push_back(static_cast<uint8_t>(v >> 8));
@@ -196,7 +182,7 @@ TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   const std::string two = dir.File("two.fts");
   qvtest::WriteBytes(two, bytes);
   TestSession s;
-  OneImage(*s, two);
+  qvtest::OneImage(*s, two);
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
   EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
   EXPECT_EQ(s->PicR(0, 0), 1);
@@ -207,7 +193,7 @@ TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
 TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
   TempDir dir;
   const std::string path = dir.File("cards.fts");
-  qvtest::WriteBytes(path, Header({
+  qvtest::WriteBytes(path, qvtest::FitsHeader({
                                "simple  = T",
                                "  BitPix=   8 / lower-case, blanks before the keyword",
                                "NAXIS   =                    2",
@@ -232,7 +218,7 @@ TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
   EXPECT_EQ(e.ImgBzero, 1000);
   EXPECT_EQ(e.ImgDataPos, 2881);
 
-  qvtest::WriteBytes(path, Header({"NAXIS1  = 13.5", "NAXIS2  = abc", "BITPIX  =", "END"}));
+  qvtest::WriteBytes(path, qvtest::FitsHeader({"NAXIS1  = 13.5", "NAXIS2  = abc", "BITPIX  =", "END"}));
   const ImageEntry f = ReadListHeader(path);
   EXPECT_EQ(f.ImgNaxis1, 14);
   EXPECT_EQ(f.ImgNaxis2, 0);
@@ -264,7 +250,7 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
     std::vector<std::string> cards = Basic16(2, 2);
     cards.push_back(c.card);
     cards.push_back("END");
-    qvtest::WriteBytes(path, Header(cards));
+    qvtest::WriteBytes(path, qvtest::FitsHeader(cards));
     EXPECT_EQ(ReadListHeader(path).ImgFlags, c.flags) << c.card;
   }
 
@@ -273,8 +259,8 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
   std::vector<std::string> cards = Basic16(2, 2);
   cards.insert(cards.end(), {"NAXIS3  = 3", "BZERO   = 32768", "READOUTM= 'RAW'", "XORGSUBF= 1", "YORGSUBF= 1",
                              "INSTRUME= 'ssdsi'", "END"});
-  qvtest::WriteBytes(dir.File("dark.fts"), Header(cards));
-  qvtest::WriteBytes(dir.File("flat.fts"), Header(std::vector<std::string>{"BITPIX  = 16", "END"}));
+  qvtest::WriteBytes(dir.File("dark.fts"), qvtest::FitsHeader(cards));
+  qvtest::WriteBytes(dir.File("flat.fts"), qvtest::FitsHeader(std::vector<std::string>{"BITPIX  = 16", "END"}));
   TestSession s;
   s->ResizeImageArrays(0);
   s->opt.DarkFile = dir.File("dark.fts");
@@ -293,7 +279,7 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   TempDir dir;
   std::vector<std::string> cards = Basic16(3, 2);
   cards.push_back("END");
-  std::vector<uint8_t> bytes = Header(cards);
+  std::vector<uint8_t> bytes = qvtest::FitsHeader(cards);
   bytes.resize(5760, 0);
   for (const char* name : {"a.FITS", "b.Fit", "c.FTS"}) {
     qvtest::WriteBytes(dir.File(name), bytes);
@@ -314,13 +300,13 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   }
 
   TestSession s;
-  OneImage(*s, dir.File("a.FITS"));
+  qvtest::OneImage(*s, dir.File("a.FITS"));
   ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
   // A list image whose BITPIX is known is not read again, even if the
   // file changed since.
   std::vector<std::string> other = Basic16(9, 9);
   other.push_back("END");
-  qvtest::WriteBytes(dir.File("a.FITS"), Header(other));
+  qvtest::WriteBytes(dir.File("a.FITS"), qvtest::FitsHeader(other));
   EXPECT_EQ(ReadHeader(*s, 1), HeaderResult::AlreadyRead);
   EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
   // A missing file leaves every field alone.

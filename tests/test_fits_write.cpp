@@ -55,12 +55,6 @@ int16_t Save(Session& s, const std::string& path, bool fromDestination) {
   return WriteFitsFile(s, path, from);
 }
 
-void SetFloatPlane(Plane<float>& p, int w, int h, const std::vector<float>& v) {
-  p.Redim(w - 1, h - 1);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) p(x, y) = v.at(static_cast<size_t>(y) * w + x);
-}
-
 void Uniform(Session& s, int w, int h, int32_t value) {
   for (Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB}) {
     p->Redim(w - 1, h - 1);
@@ -170,8 +164,8 @@ TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
   s->opt.UseMask = Mono;
   // Uncovered (weight 0), 1.5, 2.5, 3.5, a negative mean, and a mean
   // above the 16-bit range.
-  SetFloatPlane(s->DestSumR, 3, 2, {9, 3, 5, 7, -4, 200000});
-  SetFloatPlane(s->DestWeightR, 3, 2, {0, 2, 2, 2, 2, 2});
+  qvtest::SetPlane(s->DestSumR, 3, 2, {9, 3, 5, 7, -4, 200000});
+  qvtest::SetPlane(s->DestWeightR, 3, 2, {0, 2, 2, 2, 2, 2});
   const std::string path = dir.File("dest.fts");
   ASSERT_EQ(Save(*s, path, true), 0);
   EXPECT_EQ(ReadWithCfitsio(path).values, (std::vector<int>{0, 2, 2, 4, 32768, 65535}));
@@ -180,8 +174,8 @@ TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
   EXPECT_EQ(Card(file, 9), "RANGE   =                65536");
 
   // Fractional statistics: no zero before the point, no trailing zeros.
-  SetFloatPlane(s->DestSumR, 2, 2, {1, 25, 300, 7});
-  SetFloatPlane(s->DestWeightR, 2, 2, {2, 2, 3, 2});
+  qvtest::SetPlane(s->DestSumR, 2, 2, {1, 25, 300, 7});
+  qvtest::SetPlane(s->DestWeightR, 2, 2, {2, 2, 3, 2});
   ASSERT_EQ(Save(*s, path, true), 0);
   const auto frac = qvtest::ReadBytes(path);
   EXPECT_EQ(Card(frac, 8), "BACKGRND=                   .5");

@@ -19,26 +19,6 @@ using qvtest::TestSession;
 
 namespace {
 
-// A single-plane 16-bit FITS file, values row by row.
-void WriteFits16(const std::string& path, int w, int h, const std::vector<int>& values) {
-  const std::vector<std::string> cards = {"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2",
-                                          "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h), "END"};
-  std::vector<uint8_t> bytes(2880, ' ');
-  for (size_t i = 0; i < cards.size(); ++i) std::memcpy(&bytes[i * 80], cards[i].data(), cards[i].size());
-  for (int v : values) {
-    bytes.push_back(static_cast<uint8_t>((v >> 8) & 255));
-    bytes.push_back(static_cast<uint8_t>(v & 255));
-  }
-  bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
-  qvtest::WriteBytes(path, bytes);
-}
-
-void OneImage(Session& s, const std::string& file) {
-  s.ResizeImageArrays(1);
-  s.Img[1] = ImageEntry{};
-  s.Img[1].ImgFile = file;
-}
-
 // The mask as a pixel-by-pixel marking makes it, for comparison.
 Plane<uint8_t> ReferenceMask(const std::vector<int>& v, int w, int h, int maskSize, int thr) {
   Plane<uint8_t> mask(w - 1, h - 1);
@@ -71,8 +51,8 @@ TEST(Masters, FlatAndDarkCorrectListImages) {
   std::vector<int> flat(20, 3200);
   std::fill(flat.begin() + 10, flat.end(), 4480);
   flat[15] = 0;
-  WriteFits16(dir.File("flat.fts"), 10, 2, flat);
-  WriteFits16(dir.File("light.fts"), 10, 2, std::vector<int>(20, 1000));
+  qvtest::WriteFits16(dir.File("flat.fts"), 10, 2, 1, flat);
+  qvtest::WriteFits16(dir.File("light.fts"), 10, 2, 1, std::vector<int>(20, 1000));
   TestSession s;
   s->opt.UseMask = FlatApply;
   s->opt.FlatFile = dir.File("flat.fts");
@@ -84,7 +64,7 @@ TEST(Masters, FlatAndDarkCorrectListImages) {
   EXPECT_EQ(s->DarkR.Width(), 1);
   EXPECT_EQ(s->RunState, 0);
   EXPECT_EQ(s->form1.Caption, kAppTitle);
-  OneImage(*s, dir.File("light.fts"));
+  qvtest::OneImage(*s, dir.File("light.fts"));
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
   EXPECT_EQ(s->PicR(3, 0), 1200);  // 1000 x 3840 / 3200
   EXPECT_EQ(s->PicG(3, 1), 857);   // 1000 x 3840 / 4480
@@ -95,7 +75,7 @@ TEST(Masters, FlatAndDarkCorrectListImages) {
   s->opt.DarkFile = dir.File("flat.fts");
   BuildMasters(*s);
   EXPECT_EQ(s->FlatPic.Width(), 1);
-  OneImage(*s, dir.File("flat.fts"));
+  qvtest::OneImage(*s, dir.File("flat.fts"));
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
   EXPECT_TRUE(s->UseDark);
   for (int y = 0; y < 2; ++y)
@@ -118,7 +98,7 @@ TEST(Masters, MaskSquareFollowsMaskSize) {
   TempDir dir;
   std::vector<int> v(81, 100);
   v[4 * 9 + 4] = v[0] = 5000;  // centre, and a corner where the square is clipped
-  WriteFits16(dir.File("mask.fts"), 9, 9, v);
+  qvtest::WriteFits16(dir.File("mask.fts"), 9, 9, 1, v);
   const int expected[] = {2, 9 + 4, 25 + 9 - 1};  // at size 3 the squares share (2, 2)
   for (int size = 1; size <= 3; ++size) {
     TestSession s;
@@ -131,7 +111,7 @@ TEST(Masters, MaskSquareFollowsMaskSize) {
   const int w = 23, h = 17;
   std::vector<int> r(static_cast<size_t>(w) * h);
   for (int& x : r) x = (rng() % 10 == 0) ? 2000 + static_cast<int>(rng() % 1000) : static_cast<int>(rng() % 900);
-  WriteFits16(dir.File("random.fts"), w, h, r);
+  qvtest::WriteFits16(dir.File("random.fts"), w, h, 1, r);
   for (int size : {-3, 0, 1, 2, 3, 4, 7, 40, 32767}) {
     TestSession s;
     BuildMask(s, dir.File("random.fts"), size, 1500);
@@ -145,7 +125,7 @@ TEST(Masters, MaskMostlyAboveTheThresholdIsDiscarded) {
   for (int hot : {59, 60}) {
     std::vector<int> v(81, 10);
     std::fill_n(v.begin(), hot, 9000);
-    WriteFits16(dir.File("mask.fts"), 9, 9, v);
+    qvtest::WriteFits16(dir.File("mask.fts"), 9, 9, 1, v);
     TestSession s;
     BuildMask(s, dir.File("mask.fts"), 1, 1000);
     EXPECT_EQ(s->HotMask.Width(), hot == 59 ? 9 : 1) << hot;
@@ -156,7 +136,7 @@ TEST(Masters, BuildingAgainGivesTheSameMasters) {
   TempDir dir;
   std::vector<int> v(48);
   for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int>(i * 211 % 3000);
-  WriteFits16(dir.File("cal.fts"), 8, 6, v);
+  qvtest::WriteFits16(dir.File("cal.fts"), 8, 6, 1, v);
   TestSession s;
   s->opt.UseMask = FlatApply | DarkSub | HotMaskOn;
   s->opt.FlatFile = s->opt.DarkFile = s->opt.MaskFile = dir.File("cal.fts");
@@ -176,7 +156,7 @@ TEST(Masters, BuildingAgainGivesTheSameMasters) {
 
 TEST(Masters, MissingFilesAndOptionsOff) {
   TempDir dir;
-  WriteFits16(dir.File("dark.fts"), 3, 3, std::vector<int>(9, 50));
+  qvtest::WriteFits16(dir.File("dark.fts"), 3, 3, 1, std::vector<int>(9, 50));
   TestSession s;
   s->opt.UseMask = FlatApply | DarkSub;
   s->opt.FlatFile = dir.File("absent.fts");
@@ -196,7 +176,7 @@ TEST(Masters, StopRequest) {
   TempDir dir;
   std::vector<int> v(64, 100);
   v[9] = 9000;
-  WriteFits16(dir.File("cal.fts"), 8, 8, v);
+  qvtest::WriteFits16(dir.File("cal.fts"), 8, 8, 1, v);
   auto setUp = [&](TestSession& s) {
     s->opt.UseMask = FlatApply | DarkSub | HotMaskOn;
     s->opt.FlatFile = s->opt.DarkFile = s->opt.MaskFile = dir.File("cal.fts");
@@ -238,26 +218,29 @@ TEST(Masters, StopRequest) {
 TEST(MastersCli, ProcessBuildsTheMastersAfterTheOverrides) {
   TempDir dir;
   const std::string light = dir.File("light.fts");
-  WriteFits16(light, 4, 2, {500, 600, 700, 800, 900, 1000, 1100, 1200});
+  qvtest::WriteFits16(light, 4, 2, 1, {500, 600, 700, 800, 900, 1000, 1100, 1200});
   const std::string ini = dir.File("s.ini");
   std::ofstream(ini) << "[Settings]\n";
-  const std::string cli = "LC_ALL=C HOME=" + dir.path().string() + " XDG_CONFIG_HOME=" + dir.File("config") + " " +
-                          QUELVISTA_CLI + " process " + light + " --settings " + ini;
-  std::string out;
-  ASSERT_EQ(qvtest::RunCommand(cli, &out), 0);
-  EXPECT_NE(out.find("\"UseDark\":false"), std::string::npos) << out;
+  const auto run = [&](const std::string& more = "") {
+    return qvtest::Cli(dir, "process " + light + " --settings " + ini + more);
+  };
+  qvtest::CliResult r = run();
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\"UseDark\":false"), std::string::npos) << r.out;
 
   const std::string planes = dir.File("p.raw");
-  ASSERT_EQ(qvtest::RunCommand(cli + " --set UseMask=32768 --set DarkFile=" + light + " --planes " + planes, &out), 0);
-  EXPECT_NE(out.find("\"UseDark\":true"), std::string::npos) << out;
+  r = run(" --set UseMask=32768 --set DarkFile=" + light + " --planes " + planes);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\"UseDark\":true"), std::string::npos) << r.out;
   const std::vector<uint8_t> bytes = qvtest::ReadBytes(planes);
   ASSERT_EQ(bytes.size(), 8u * 3 * 4);
   for (size_t i = 0; i < bytes.size(); i += 4) EXPECT_EQ(bytes[i] | bytes[i + 1] << 8, 1) << i;
 
   // The dark given in the settings file, with its bit.
   std::ofstream(ini) << "[Settings]\nUseMask=32768\nDarkFile=" << light << "\n";
-  ASSERT_EQ(qvtest::RunCommand(cli, &out), 0);
-  EXPECT_NE(out.find("\"UseDark\":true"), std::string::npos) << out;
+  r = run();
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\"UseDark\":true"), std::string::npos) << r.out;
   EXPECT_FALSE(std::filesystem::exists(dir.File("config")));
-  EXPECT_EQ(qvtest::RunCommand(cli + " --set NoSuchKey=1 2>/dev/null"), 2);
+  EXPECT_EQ(run(" --set NoSuchKey=1").status, 2);
 }

@@ -51,12 +51,6 @@ void SaveWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, in
   FreeImage_Unload(dib);
 }
 
-void OneImage(Session& s, const std::string& file) {
-  s.ResizeImageArrays(1);
-  s.Img[1] = ImageEntry{};
-  s.Img[1].ImgFile = file;
-}
-
 // Every pixel within `tolerance` (in file bytes) of the pattern.
 void ExpectPattern(const Session& s, int w, int h, int step, Rgb (*colour)(int, int), int tolerance,
                    const std::string& what) {
@@ -84,7 +78,7 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
   const std::string path = dir.File("pattern.bmp");
   SaveWithFreeImage(path, FIF_BMP, 7, 5, Pattern);
   TestSession s;
-  OneImage(*s, path);
+  qvtest::OneImage(*s, path);
   ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
   const ImageEntry& e = s->Img[1];
   EXPECT_EQ(e.ImgNaxis, 3);
@@ -108,7 +102,7 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
   ASSERT_TRUE(FreeImage_Save(FIF_BMP, grey, greyPath.c_str(), 0));
   FreeImage_Unload(grey);
   TestSession g;
-  OneImage(*g, greyPath);
+  qvtest::OneImage(*g, greyPath);
   ASSERT_TRUE(ProcessPic(*g, 1, 1)) << g->ProcessError;
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x) {
@@ -125,7 +119,7 @@ TEST(Picture, JpegFilesKeepColoursAndOrientation) {
   const std::string path = dir.File("halves.jpg");
   SaveWithFreeImage(path, FIF_JPEG, 32, 32, Halves, JPEG_QUALITYSUPERB);
   TestSession s;
-  OneImage(*s, path);
+  qvtest::OneImage(*s, path);
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
   EXPECT_EQ(s->Img[1].ImgBitpix, 8);
   ExpectPattern(*s, 32, 32, 1, Halves, 4, "FreeImage JPEG");
@@ -164,7 +158,7 @@ TEST(Picture, ImageMagickBmpAndJpegFilesLoad) {
     const std::string cmd = std::string("convert '") + dir.File(c.in) + "' " + c.options + " '" + out + "' 2>&1";
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     TestSession s;
-    OneImage(*s, out);
+    qvtest::OneImage(*s, out);
     ASSERT_TRUE(ProcessPic(*s, 1, 1)) << cmd << ": " << s->ProcessError;
     ExpectPattern(*s, c.w, c.h, 1, c.colour, c.tolerance, cmd);
   }
@@ -175,7 +169,7 @@ TEST(Picture, StepSubSamplesPictures) {
   const std::string path = dir.File("wide.bmp");
   SaveWithFreeImage(path, FIF_BMP, 101, 51, Pattern);
   TestSession one, zero, two, three;
-  for (auto* s : {&one, &zero, &two, &three}) OneImage(**s, path);
+  for (auto* s : {&one, &zero, &two, &three}) qvtest::OneImage(**s, path);
   ASSERT_TRUE(ProcessPic(*one, 1, 1)) << one->ProcessError;
   ASSERT_TRUE(ProcessPic(*zero, 1, 0)) << zero->ProcessError;
   ASSERT_TRUE(ProcessPic(*two, 1, 2)) << two->ProcessError;

@@ -13,35 +13,10 @@ using qvtest::TestSession;
 
 namespace {
 
-// A minimal 16-bit FITS file, values stored as given (no BZERO card).
-void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
-                 const std::vector<std::string>& extra = {}) {
-  std::vector<std::string> cards = {"SIMPLE  = T", "BITPIX  = 16", planes == 1 ? "NAXIS   = 2" : "NAXIS   = 3",
-                                    "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h)};
-  if (planes > 1) cards.push_back("NAXIS3  = " + std::to_string(planes));
-  cards.insert(cards.end(), extra.begin(), extra.end());
-  cards.push_back("END");
-  std::vector<uint8_t> bytes(2880, ' ');
-  for (size_t i = 0; i < cards.size(); ++i) std::memcpy(&bytes[i * 80], cards[i].data(), cards[i].size());
-  for (int v : values) {
-    bytes.push_back(static_cast<uint8_t>((v >> 8) & 255));
-    bytes.push_back(static_cast<uint8_t>(v & 255));
-  }
-  bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
-  qvtest::WriteBytes(path, bytes);
-}
-
 std::vector<int> Ramp(int n, int start, int stepBy) {
   std::vector<int> v(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = start + i * stepBy;
   return v;
-}
-
-void OneImage(Session& s, const std::string& file) {
-  s.ResizeImageArrays(1);
-  s.Img[1] = ImageEntry{};
-  s.Img[1].ImgFile = file;
-  s.CurPic = 1;
 }
 
 }  // namespace
@@ -60,9 +35,9 @@ TEST(Pipeline, SinglePlaneFilesAreRoutedByTheirNames) {
   for (const Case& c : cases) {
     TestSession s;
     const std::string path = dir.File(c.name);
-    WriteFits16(path, 4, 3, 1, Ramp(12, 100, 10));
+    qvtest::WriteFits16(path, 4, 3, 1, Ramp(12, 100, 10));
     s->opt.UseMask = c.mono;
-    OneImage(*s, path);
+    qvtest::OneImage(*s, path);
     ASSERT_TRUE(ProcessPic(*s, 1, 1)) << c.name << ": " << s->ProcessError;
     EXPECT_EQ(s->HasR, c.r) << c.name;
     EXPECT_EQ(s->HasG, c.g) << c.name;
@@ -75,11 +50,11 @@ TEST(Pipeline, SinglePlaneFilesAreRoutedByTheirNames) {
 TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
   TempDir dir;
   const std::string path = dir.File("m42_HA_r.fts");
-  WriteFits16(path, 3, 3, 1, Ramp(9, 50, 1));
+  qvtest::WriteFits16(path, 3, 3, 1, Ramp(9, 50, 1));
   {
     TestSession s;
     s->opt.ColorChk = {0, 4, 0};  // "_HA" has no channel, so the name's letter decides
-    OneImage(*s, path);
+    qvtest::OneImage(*s, path);
     ASSERT_TRUE(ProcessPic(*s, 1, 1));
     EXPECT_TRUE(s->HasR);
     EXPECT_FALSE(s->HasB);
@@ -87,7 +62,7 @@ TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
   {
     TestSession s;
     s->opt.ColorChk = {3, 0, 0};
-    OneImage(*s, path);
+    qvtest::OneImage(*s, path);
     ASSERT_TRUE(ProcessPic(*s, 1, 1));
     EXPECT_TRUE(s->HasR && s->HasG && !s->HasB);
   }
@@ -95,7 +70,7 @@ TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
     TestSession s;
     s->opt.ColorText = {"_zz", "", "_HA"};
     s->opt.ColorChk = {1, 4, 2};
-    OneImage(*s, path);
+    qvtest::OneImage(*s, path);
     ASSERT_TRUE(ProcessPic(*s, 1, 1));
     EXPECT_TRUE(!s->HasR && !s->HasG && s->HasB);  // the empty pattern matched before "_HA"
   }
@@ -105,7 +80,7 @@ TEST(Pipeline, DarkAndFlatApplyToListImagesOfTheirSize) {
   TempDir dir;
   const std::string path = dir.File("light.fts");
   // Row 0: 0, 500, 1000; row 1: 1500, 2000, 2500.
-  WriteFits16(path, 3, 2, 1, {0, 500, 1000, 1500, 2000, 2500});
+  qvtest::WriteFits16(path, 3, 2, 1, {0, 500, 1000, 1500, 2000, 2500});
   TestSession s;
   s->opt.UseMask = Mono | DarkSub | FlatApply;
   qvtest::SetPlane(s->DarkR, 3, 2, {100, 500, 1200, 100, 100, 100});
@@ -113,7 +88,7 @@ TEST(Pipeline, DarkAndFlatApplyToListImagesOfTheirSize) {
   s->DarkB = s->DarkR;
   qvtest::SetPlane(s->FlatPic, 3, 2, {1000, 1000, 1000, 1000, 800, 3000});
   s->FlatMean = 1000;
-  OneImage(*s, path);
+  qvtest::OneImage(*s, path);
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
   EXPECT_TRUE(s->UseDark && s->UseFlat);
   EXPECT_EQ(s->PicR(0, 0), 0);     // no data: neither subtracted nor lifted to 1
@@ -140,9 +115,9 @@ TEST(Pipeline, DarkAndFlatApplyToListImagesOfTheirSize) {
 TEST(Pipeline, TheHotMaskBlanksPixelsAndCanDecideTheReferenceSize) {
   TempDir dir;
   const std::string a = dir.File("a.fts"), b = dir.File("second.fts"), maskFile = dir.File("mask.fts");
-  WriteFits16(a, 3, 2, 1, Ramp(6, 1000, 100));
-  WriteFits16(b, 4, 2, 1, Ramp(8, 1000, 100));
-  WriteFits16(maskFile, 4, 2, 1, Ramp(8, 1, 0));
+  qvtest::WriteFits16(a, 3, 2, 1, Ramp(6, 1000, 100));
+  qvtest::WriteFits16(b, 4, 2, 1, Ramp(8, 1000, 100));
+  qvtest::WriteFits16(maskFile, 4, 2, 1, Ramp(8, 1, 0));
   TestSession s;
   s->ResizeImageArrays(2);
   s->Img[1].ImgFile = a;
@@ -175,9 +150,9 @@ TEST(Pipeline, TheHotMaskBlanksPixelsAndCanDecideTheReferenceSize) {
 TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   TempDir dir;
   const std::string zero = dir.File("zero.fts"), ramp = dir.File("ramp.fts");
-  WriteFits16(zero, 4, 4, 1, std::vector<int>(16, 0));
+  qvtest::WriteFits16(zero, 4, 4, 1, std::vector<int>(16, 0));
   TestSession s;
-  OneImage(*s, zero);
+  qvtest::OneImage(*s, zero);
   ASSERT_TRUE(ProcessPic(*s, 1, 1));
   EXPECT_EQ(s->HistoMax, 16);
   EXPECT_EQ(s->LevelMin, 2048);
@@ -190,8 +165,8 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   std::vector<int> v(12, 1000);
   v[0] = 0;
   v[11] = 2000;
-  WriteFits16(ramp, 4, 3, 1, v);
-  OneImage(*s, ramp);
+  qvtest::WriteFits16(ramp, 4, 3, 1, v);
+  qvtest::OneImage(*s, ramp);
   ASSERT_TRUE(ProcessPic(*s, 1, 1));
   EXPECT_EQ(s->HistoMax, 10);
   EXPECT_EQ(s->LevelMin, 31);  // bin 0 never counts for the minimum
@@ -203,13 +178,13 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
 TEST(Pipeline, StepSubSamplesAndLeavesFullSizeMastersOut) {
   TempDir dir;
   const std::string path = dir.File("large.fts");
-  WriteFits16(path, 101, 51, 1, Ramp(101 * 51, 1, 1));
+  qvtest::WriteFits16(path, 101, 51, 1, Ramp(101 * 51, 1, 1));
   TestSession s;
   s->opt.UseMask = DarkSub;
   s->DarkR.Redim(100, 50);
   s->DarkG = s->DarkR;
   s->DarkB = s->DarkR;
-  OneImage(*s, path);
+  qvtest::OneImage(*s, path);
   ASSERT_TRUE(ProcessPic(*s, 1, 2));
   EXPECT_EQ(s->PicR.Width(), 51);
   EXPECT_EQ(s->PicR.Height(), 26);
@@ -228,9 +203,9 @@ TEST(Pipeline, StepSubSamplesAndLeavesFullSizeMastersOut) {
 TEST(Pipeline, AStopRequestEndsThePixelLoop) {
   TempDir dir;
   const std::string path = dir.File("stop.fts");
-  WriteFits16(path, 8, 40, 1, Ramp(320, 10, 1));
+  qvtest::WriteFits16(path, 8, 40, 1, Ramp(320, 10, 1));
   TestSession s;
-  OneImage(*s, path);
+  qvtest::OneImage(*s, path);
   s.services.events.onYield = [&] {
     if (s.services.events.yields == 3) s->RunState = 2;
   };
@@ -245,10 +220,10 @@ TEST(Pipeline, AStopRequestEndsThePixelLoop) {
 TEST(Pipeline, WholeImageStepsRunOnlyForListImages) {
   TempDir dir;
   const std::string path = dir.File("m.fts");
-  WriteFits16(path, 6, 6, 1, Ramp(36, 1000, 10));
+  qvtest::WriteFits16(path, 6, 6, 1, Ramp(36, 1000, 10));
   TestSession s;
   s->opt.UseMask = Bin2x2;
-  OneImage(*s, path);
+  qvtest::OneImage(*s, path);
   ASSERT_TRUE(ProcessPic(*s, 1, 1));
   EXPECT_EQ(s->PicR.Width(), 3);  // fused
   s->opt.MaskFile = path;

@@ -16,11 +16,6 @@ using qvtest::TestSession;
 
 namespace {
 
-std::string Text(const std::string& path) {
-  const std::vector<uint8_t> b = qvtest::ReadBytes(path);
-  return std::string(b.begin(), b.end());
-}
-
 void WriteText(const std::string& path, const std::string& text) {
   qvtest::WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
@@ -102,7 +97,7 @@ TEST_F(ProjectFile, SavedProjectReloadsToTheSameListAndResavesByteForByte) {
   s->Img[2].ImgRotX = 1e-7;
   ASSERT_EQ(SaveProject(*s, dir.File("p.txt")).outcome, ProjectSave::Saved);
   EXPECT_EQ(s->form1.Project, dir.File("p.txt"));
-  const std::string text = Text(dir.File("p.txt"));
+  const std::string text = qvtest::ReadText(dir.File("p.txt"));
   EXPECT_EQ(text.rfind("Quelvista\r\n8200\r\n\t\t\r\n1000\r\n3\r\n5\t .5\t .5\t .5\t .01\r\n 1.28\r\n", 0), 0u);
   EXPECT_NE(text.find("\r\n 80.5\r\n64\r\n"), std::string::npos);
   EXPECT_NE(text.find("\t32768\t0.333333333333333\t0.25\t3\t1\t0\t"), std::string::npos);
@@ -129,7 +124,7 @@ TEST_F(ProjectFile, SavedProjectReloadsToTheSameListAndResavesByteForByte) {
   // FITS, so their header fields were reset; everything else is unchanged.
   std::string reread = text;
   for (size_t at; (at = reread.find("\t800\t32768\t")) != std::string::npos;) reread.replace(at, 11, "\t800\t0\t");
-  EXPECT_EQ(Text(dir.File("q.txt")), reread);
+  EXPECT_EQ(qvtest::ReadText(dir.File("q.txt")), reread);
 }
 
 TEST(Project, SavingNeedsAListAndAWritablePlace) {
@@ -349,7 +344,7 @@ TEST(Project, PathsAreWrittenInWindows1252) {
   s->Img[2] = Entry(dir.File("星.fts"), 0.5, 0.5);
   const std::string prj = (dir.path() / "Séance d'été" / "p.txt").string();
   ASSERT_EQ(SaveProject(*s, prj).outcome, ProjectSave::Saved);
-  const std::string text = Text(prj);
+  const std::string text = qvtest::ReadText(prj);
   EXPECT_NE(text.find("S\xE9" "ance d'\xE9t\xE9/M31 \x80.fts\t"), std::string::npos);
   EXPECT_NE(text.find("/?.fts\t"), std::string::npos);  // no form in the code page
   EXPECT_NE(text.find("_H?\t"), std::string::npos);
@@ -436,18 +431,18 @@ TEST(Form1, MinimumQualityFollowsTheBoxInTheUsersConventions) {
 TEST_F(ProjectFile, CommandLineShowsAndResavesAProject) {
   lines.push_back(Line(10, 10, "0.5", "0.25"));
   WriteText(dir.File("p.txt"), Join(lines));
-  const std::string cli = "HOME='" + dir.path().string() + "' XDG_CONFIG_HOME='" + dir.File("cfg") + "' " +
-                          QUELVISTA_CLI + " project ";
-  std::string out;
-  ASSERT_EQ(qvtest::RunCommand(cli + "show '" + dir.File("p.txt") + "'", &out), 0);
-  EXPECT_NE(out.find("\"FovF\":0.01,"), std::string::npos);
-  EXPECT_NE(out.find("\"ImgGuideY\":0.25,\"ImgRegFlags\":3,"), std::string::npos);
-  ASSERT_EQ(qvtest::RunCommand(cli + "save '" + dir.File("p.txt") + "' '" + dir.File("q.txt") + "'"), 0);
-  ASSERT_EQ(qvtest::RunCommand(cli + "save '" + dir.File("q.txt") + "' '" + dir.File("r.txt") + "'"), 0);
-  EXPECT_EQ(Text(dir.File("q.txt")), Text(dir.File("r.txt")));
+  const auto run = [&](const std::string& args) { return qvtest::Cli(dir, "project " + args); };
+  qvtest::CliResult r = run("show '" + dir.File("p.txt") + "'");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\"FovF\":0.01,"), std::string::npos);
+  EXPECT_NE(r.out.find("\"ImgGuideY\":0.25,\"ImgRegFlags\":3,"), std::string::npos);
+  ASSERT_EQ(run("save '" + dir.File("p.txt") + "' '" + dir.File("q.txt") + "'").status, 0);
+  ASSERT_EQ(run("save '" + dir.File("q.txt") + "' '" + dir.File("r.txt") + "'").status, 0);
+  EXPECT_EQ(qvtest::ReadText(dir.File("q.txt")), qvtest::ReadText(dir.File("r.txt")));
 
   lines[16] = Line(10, 10, "0.5", "0.5", "0\t1\t300\t\t\t");
   WriteText(dir.File("bad.txt"), Join(lines));
-  EXPECT_EQ(qvtest::RunCommand(cli + "show '" + dir.File("bad.txt") + "' 2>/dev/null", &out), 1);
-  EXPECT_NE(out.find("\"images\":[{"), std::string::npos);
+  r = run("show '" + dir.File("bad.txt") + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\"images\":[{"), std::string::npos);
 }

@@ -22,11 +22,6 @@ MemorySettingsStore StoreOf(const std::vector<std::pair<std::string, std::string
   return m;
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
 }  // namespace
 
 TEST(Settings, AFreshStoreGivesTheDefaults) {
@@ -158,9 +153,9 @@ TEST(Settings, IniFilesAreReadAsPlainText) {
   EXPECT_EQ(store.Read(kSettingsSection, "FovX", "d"), " .5");
   EXPECT_EQ(store.Read(kSettingsSection, "Missing", "d"), "d");
   EXPECT_EQ(store.Read(kSettingsSection, "Broken", "d"), std::nullopt);
-  const std::string before = ReadText(ini);
+  const std::string before = qvtest::ReadText(ini);
   EXPECT_FALSE(store.Write(kSettingsSection, "MinQual", "1"));
-  EXPECT_EQ(ReadText(ini), before);
+  EXPECT_EQ(qvtest::ReadText(ini), before);
 
   // A file far too large for settings is neither parsed nor accepted.
   const std::string big = dir.File("big.ini");
@@ -209,18 +204,16 @@ TEST(SettingsCli, PrintsTheEffectiveSettingsWithoutWriting) {
   TempDir dir;
   const std::string ini = dir.File("s.ini");
   std::ofstream(ini) << "[Settings]\nMaskThr=20\nDarkFile=/d/dark.fts\nPixRatio=\" 1.5\"\nHsens=7\n";
-  const std::string before = ReadText(ini);
-  // A home of its own: no run can reach the real user store.
-  const std::string cli = "LC_ALL=C HOME=" + dir.path().string() + " XDG_CONFIG_HOME=" + dir.File("config") + " " +
-                          QUELVISTA_CLI + " settings";
-  std::string out;
-  ASSERT_EQ(qvtest::RunCommand(cli + " --settings " + ini, &out), 0);
+  const std::string before = qvtest::ReadText(ini);
+  qvtest::CliResult r = qvtest::Cli(dir, "settings --settings " + ini);
+  ASSERT_EQ(r.status, 0);
   for (const char* part : {"\"MaskThr\":50,", "\"DarkFile\":\"/d/dark.fts\"", "\"PixRatio\":1.5,",
                            "\"MinQual\":0.75,", "\"FovF\":0.01,", "\"Expand\":1,\"Hsens\":7,"})
-    EXPECT_NE(out.find(part), std::string::npos) << part << " in " << out;
-  EXPECT_EQ(ReadText(ini), before);
-  ASSERT_EQ(qvtest::RunCommand(cli, &out), 0);
-  EXPECT_NE(out.find("\"MaskThr\":1000,"), std::string::npos) << out;
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << " in " << r.out;
+  EXPECT_EQ(qvtest::ReadText(ini), before);
+  r = qvtest::Cli(dir, "settings");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\"MaskThr\":1000,"), std::string::npos) << r.out;
   EXPECT_FALSE(std::filesystem::exists(dir.File("config")));
-  EXPECT_EQ(qvtest::RunCommand(cli + " --settings " + dir.File("none.ini") + " 2>/dev/null"), 1);
+  EXPECT_EQ(qvtest::Cli(dir, "settings --settings " + dir.File("none.ini")).status, 1);
 }

@@ -338,31 +338,22 @@ TEST(CombineStack, Weights) {
     EXPECT_TRUE(CombineStack(b->s, false));
     return b;
   };
-  {
-    // A tent: 1 at the centre, 1 / (half + 1) at a corner.
-    auto b = combine(ProgBlend);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(8, 6), 1);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(0, 0), 1.0f / 9);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(16, 12), 1.0f / 9);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(8, 0), 1.0f / 7);
-    EXPECT_FLOAT_EQ(b->s.DestSumR(0, 0), 100.0f / 9);
-  }
-  {
-    // Strictly inside the circle only.
-    auto b = combine(CircCrop);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(11, 6), 1);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(12, 6), 0);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(8, 3), 1);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(8, 2), 0);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(10, 8), 1);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(11, 9), 0);
-  }
-  {
-    // Blended circle: falling inside, the outer factor beyond it.
-    auto b = combine(CircCrop | ProgBlend);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(8, 6), 1);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(11, 6), 1 - 3.0f / 5);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(12, 6), 0.01f * (1 - 4.0f / 9));
+  struct Weight {
+    int x, y;
+    float w;
+  };
+  const std::pair<int32_t, std::vector<Weight>> cases[] = {
+      // A tent: 1 at the centre, 1 / (half + 1) at a corner.
+      {ProgBlend, {{8, 6, 1}, {0, 0, 1.0f / 9}, {16, 12, 1.0f / 9}, {8, 0, 1.0f / 7}}},
+      // Strictly inside the circle only.
+      {CircCrop, {{11, 6, 1}, {12, 6, 0}, {8, 3, 1}, {8, 2, 0}, {10, 8, 1}, {11, 9, 0}}},
+      // Blended circle: falling inside, the outer factor beyond it.
+      {CircCrop | ProgBlend, {{8, 6, 1}, {11, 6, 1 - 3.0f / 5}, {12, 6, 0.01f * (1 - 4.0f / 9)}}},
+  };
+  for (const auto& [mask, weights] : cases) {
+    auto b = combine(mask);
+    for (const Weight& w : weights) EXPECT_FLOAT_EQ(b->s.DestWeightR(w.x, w.y), w.w) << mask << " at " << w.x << "," << w.y;
+    if (mask == ProgBlend) EXPECT_FLOAT_EQ(b->s.DestSumR(0, 0), 100.0f / 9);
   }
   {
     // Edge cut and values of 0 or less: no sum and no weight.

@@ -76,12 +76,6 @@ void WriteWithLibtiff(const std::string& path, const Layout& t, const char* mode
   TIFFClose(tif);
 }
 
-void OneImage(Session& s, const std::string& file) {
-  s.ResizeImageArrays(1);
-  s.Img[1] = ImageEntry{};
-  s.Img[1].ImgFile = file;
-}
-
 // The planes a reader must produce: the first sample in all three for fewer
 // than three samples, else the first three; 8-bit data times 8.
 void ExpectPlanes(const Session& s, const Layout& t, const std::string& what) {
@@ -138,7 +132,7 @@ TEST(TiffRead, LibtiffFilesReadExactly) {
     EXPECT_EQ(h.samples, t.samples);
     EXPECT_EQ(h.bits, t.bits);
     TestSession s;
-    OneImage(*s, path);
+    qvtest::OneImage(*s, path);
     ASSERT_TRUE(ProcessPic(*s, 1, 1)) << what << ": " << s->ProcessError;
     EXPECT_EQ(s->Img[1].ImgNaxis, 3);
     EXPECT_EQ(s->Img[1].ImgNaxis3, t.samples);
@@ -169,7 +163,7 @@ TEST(TiffRead, ImageMagickFilesReadExactly) {
                             " -depth " + std::to_string(t.bits) + " -compress none -endian LSB '" + out + "'";
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     TestSession s;
-    OneImage(*s, out);
+    qvtest::OneImage(*s, out);
     ASSERT_TRUE(ProcessPic(*s, 1, 1)) << cmd << ": " << s->ProcessError;
     ExpectPlanes(*s, t, cmd);
   }
@@ -192,7 +186,7 @@ TEST(TiffRead, UnreadableFilesAreRefusedCleanly) {
     const std::string path = dir.File(c.name);
     WriteWithLibtiff(path, t, c.mode, c.compression, c.tiled);
     TestSession s;
-    OneImage(*s, path);
+    qvtest::OneImage(*s, path);
     EXPECT_FALSE(ProcessPic(*s, 1, 1)) << c.name;
   }
   // Cut anywhere, a file either loses its directory or its pixels.
@@ -202,7 +196,7 @@ TEST(TiffRead, UnreadableFilesAreRefusedCleanly) {
     const std::string path = dir.File("cut.tif");
     qvtest::WriteBytes(path, std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(keep)));
     TestSession s;
-    OneImage(*s, path);
+    qvtest::OneImage(*s, path);
     EXPECT_FALSE(ProcessPic(*s, 1, 1)) << "cut at " << keep;
   }
 }
@@ -216,7 +210,7 @@ TEST(TiffRead, DirectoryValueRules) {
                                     {10, 20, 30, 40}));
   {
     TestSession s;
-    OneImage(*s, path);
+    qvtest::OneImage(*s, path);
     ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
     EXPECT_EQ(s->PicR.Width(), 2);
     EXPECT_EQ(s->PicR(1, 0), 160);
@@ -234,7 +228,7 @@ TEST(TiffRead, DirectoryValueRules) {
   {
     // ... but the 24 pixel bytes are missing: the header reads, the image not.
     TestSession s;
-    OneImage(*s, path);
+    qvtest::OneImage(*s, path);
     EXPECT_FALSE(ProcessPic(*s, 1, 1));
     EXPECT_EQ(s->Img[1].ImgBitpix, 16);
   }
@@ -255,7 +249,7 @@ TEST(TiffRead, DirectoryValueRules) {
   qvtest::WriteBytes(path, Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 32}, {259, 3, 1, 1}, {273, 4, 1, data}},
                                     std::vector<uint8_t>(64, 1)));
   TestSession s;
-  OneImage(*s, path);
+  qvtest::OneImage(*s, path);
   EXPECT_FALSE(ProcessPic(*s, 1, 1));
 }
 
@@ -279,12 +273,22 @@ struct Bytes {
     u32(count);
     u32(value);
   }
+  // The three 16s of BitsPerSample, then the eight entries of a 3 x 2
+  // image of `samples` samples whose BitsPerSample is `bits`.
+  void Ifd(uint32_t samples, uint32_t bits) {
+    for (int i = 0; i < 3; ++i) u16(16);
+    u16(8);
+    entry(254, 4, 1, 0);
+    entry(256, 3, 1, 3);
+    entry(257, 3, 1, 2);
+    entry(258, 3, samples, bits);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, samples == 3 ? 2 : 1);
+    entry(273, 4, 1, 8);
+    entry(277, 3, 1, samples);
+    u32(0);
+  }
 };
-
-void SetDest(Plane<float>& p, int w, int h, const std::vector<float>& v) {
-  p.Redim(w - 1, h - 1);
-  for (int i = 0; i < w * h; ++i) p(i % w, i / w) = v[static_cast<size_t>(i)];
-}
 
 }  // namespace
 
@@ -292,12 +296,12 @@ TEST(TiffWrite, ColourDestinationMatchesTheLayoutByteForByte) {
   TestSession s;
   // Per plane, row-major: rounding halves to even, clamping, weight 0 and a
   // negative value.
-  SetDest(s->DestSumR, 3, 2, {65535.4f, 70000, 0.5f, 1.5f, 2.5f, 300});
-  SetDest(s->DestWeightR, 3, 2, {1, 1, 1, 1, 1, 2});
-  SetDest(s->DestSumG, 3, 2, {9, 9, -4, 1000, 7, 7});
-  SetDest(s->DestWeightG, 3, 2, {0, 0.5f, 1, 4, 1, 1});
-  SetDest(s->DestSumB, 3, 2, {1, 2, 3, 4, 5, 258});
-  SetDest(s->DestWeightB, 3, 2, {1, 1, 1, 1, 1, 1});
+  qvtest::SetPlane(s->DestSumR, 3, 2, {65535.4f, 70000, 0.5f, 1.5f, 2.5f, 300});
+  qvtest::SetPlane(s->DestWeightR, 3, 2, {1, 1, 1, 1, 1, 2});
+  qvtest::SetPlane(s->DestSumG, 3, 2, {9, 9, -4, 1000, 7, 7});
+  qvtest::SetPlane(s->DestWeightG, 3, 2, {0, 0.5f, 1, 4, 1, 1});
+  qvtest::SetPlane(s->DestSumB, 3, 2, {1, 2, 3, 4, 5, 258});
+  qvtest::SetPlane(s->DestWeightB, 3, 2, {1, 1, 1, 1, 1, 1});
   const uint32_t r[6] = {65535, 65535, 0, 2, 2, 150}, g[6] = {0, 18, 0, 250, 7, 7}, b[6] = {1, 2, 3, 4, 5, 258};
   Bytes e;
   e.b = {'I', 'I'};
@@ -308,17 +312,7 @@ TEST(TiffWrite, ColourDestinationMatchesTheLayoutByteForByte) {
     e.u16(g[i]);
     e.u16(b[i]);
   }
-  for (int i = 0; i < 3; ++i) e.u16(16);
-  e.u16(8);
-  e.entry(254, 4, 1, 0);
-  e.entry(256, 3, 1, 3);
-  e.entry(257, 3, 1, 2);
-  e.entry(258, 3, 3, 44);
-  e.entry(259, 3, 1, 1);
-  e.entry(262, 3, 1, 2);
-  e.entry(273, 4, 1, 8);
-  e.entry(277, 3, 1, 3);
-  e.u32(0);
+  e.Ifd(3, 44);
   ASSERT_EQ(e.b.size(), 152u);
   TempDir dir;
   const std::string path = dir.File("stack.tif");
@@ -336,17 +330,7 @@ TEST(TiffWrite, MonochromeCurrentImageMatchesTheLayoutByteForByte) {
   e.u16(42);
   e.u32(26);
   for (uint32_t v : {0u, 1u, 256u, 65535u, 65535u, 0u}) e.u16(v);
-  for (int i = 0; i < 3; ++i) e.u16(16);
-  e.u16(8);
-  e.entry(254, 4, 1, 0);
-  e.entry(256, 3, 1, 3);
-  e.entry(257, 3, 1, 2);
-  e.entry(258, 3, 1, 16);
-  e.entry(259, 3, 1, 1);
-  e.entry(262, 3, 1, 1);
-  e.entry(273, 4, 1, 8);
-  e.entry(277, 3, 1, 1);
-  e.u32(0);
+  e.Ifd(1, 16);
   ASSERT_EQ(e.b.size(), 128u);
   EXPECT_EQ(BuildTiffImage(*s, false), e.b);
 }
@@ -401,7 +385,7 @@ TEST(TiffWrite, WrittenFilesReadBackThroughLibtiffAndTheProgram) {
 
     TestSession back;
     back->opt.UseMask = s->opt.UseMask;
-    OneImage(*back, path);
+    qvtest::OneImage(*back, path);
     ASSERT_TRUE(ProcessPic(*back, 1, 1)) << back->ProcessError;
     EXPECT_EQ(back->PicR, s->PicR);
     EXPECT_EQ(back->PicG, mono ? s->PicR : s->PicG);
