@@ -353,7 +353,9 @@ TEST(CombineStack, Weights) {
   for (const auto& [mask, weights] : cases) {
     auto b = combine(mask);
     for (const Weight& w : weights) EXPECT_FLOAT_EQ(b->s.DestWeightR(w.x, w.y), w.w) << mask << " at " << w.x << "," << w.y;
-    if (mask == ProgBlend) EXPECT_FLOAT_EQ(b->s.DestSumR(0, 0), 100.0f / 9);
+    if (mask == ProgBlend) {
+      EXPECT_FLOAT_EQ(b->s.DestSumR(0, 0), 100.0f / 9);
+    }
   }
   {
     // Edge cut and values of 0 or less: no sum and no weight.

@@ -125,19 +125,15 @@ int CmdProject(const Args& args) {
     return 2;
   }
 
-  qv::HeadlessPlatform services;
-  qv::Session s(services.Get());
-  s.locale = qv::NumLocale::FromEnvironment();
-  // Read-only: loading a project never writes the settings store.
-  const auto store = OpenStore(settingsFile);
-  if (!store) return 1;
+  CliSession cli;
+  if (!cli.Open(settingsFile)) return 1;
+  qv::Session& s = cli.s;
 
   // The program's start-up with the project as its argument.
   qv::ProjectLoad loaded;
   qv::StartUpHooks startUp;
   startUp.openArgument = [&](const std::string& argument) { loaded = qv::LoadProject(s, argument); };
-  s.opt = qv::Options::Fresh();
-  qv::Form1_Load(s, *store, files[1], qv::ProgramFolder(), startUp);
+  qv::Form1_Load(s, *cli.store, files[1], qv::ProgramFolder(), startUp);
 
   int status = 0;
   if (show) std::fputs((ProjectJson(s) + "\n").c_str(), stdout);

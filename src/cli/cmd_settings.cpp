@@ -30,19 +30,11 @@ int CmdSettings(const Args& args) {
       return 2;
     }
   }
-  // Read-only: showing the settings never changes them.
-  const auto store = OpenStore(settingsFile);
-  if (!store) return 1;
-
-  qv::HeadlessPlatform services;
-  qv::Session s(services.Get());
-  s.locale = qv::NumLocale::FromEnvironment();
-  // The program starts with nothing in memory: a key that cannot be
-  // read keeps 0.
-  s.opt = qv::Options::Fresh();
-  qv::LoadSettings(s, *store, qv::ProgramFolder());
-  qv::LoadHsens(s, *store);
-  qv::LoadProjectSetting(s, *store);
+  CliSession cli;
+  if (!cli.Open(settingsFile)) return 1;
+  cli.LoadStartUpSettings();
+  qv::LoadProjectSetting(cli.s, *cli.store);
+  const qv::Session& s = cli.s;
 
   const qv::Options& o = s.opt;
   JsonObject j;

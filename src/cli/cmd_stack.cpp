@@ -143,21 +143,15 @@ int CmdStack(const Args& args) {
   StackArgs a;
   if (!Parse(args, a)) return 2;
 
-  qv::HeadlessPlatform services;
-  qv::Session s(services.Get());
-  s.locale = qv::NumLocale::FromEnvironment();
-  const auto store = OpenStore(a.settingsFile);
-  if (!store) return 1;
-  // The program starts with nothing in memory: a key that cannot be
-  // read keeps 0.
-  s.opt = qv::Options::Fresh();
-  qv::LoadSettings(s, *store, qv::ProgramFolder());
-  qv::LoadHsens(s, *store);
+  CliSession cli;
+  if (!cli.Open(a.settingsFile)) return 1;
+  cli.LoadStartUpSettings();
+  qv::Session& s = cli.s;
   if (const int status = ApplyOverrides(s, a.sets)) return status;
 
   // Ctrl+C asks the run to stop, as the Stop command does.
   std::signal(SIGINT, OnInterrupt);
-  services.events.onYield = [&s] {
+  cli.services.events.onYield = [&s] {
     if (interrupted && s.RunState == 1) s.RunState = 2;
   };
 

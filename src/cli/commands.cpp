@@ -21,12 +21,19 @@ namespace qvcli {
 
 void Complain(const std::string& message) { std::fprintf(stderr, "quelvista-cli : %s\n", message.c_str()); }
 
-std::unique_ptr<qv::SettingsStore> OpenStore(const std::string& settingsFile) {
+bool CliSession::Open(const std::string& settingsFile) {
+  s.locale = qv::NumLocale::FromEnvironment();
+  s.opt = qv::Options::Fresh();
   std::string why;
-  auto store = qv::OpenSettingsStore(settingsFile, true, why);
+  store = qv::OpenSettingsStore(settingsFile, true, why);
   if (!store) Complain(why);
   else if (!why.empty()) Complain("attention : " + why);
-  return store;
+  return store != nullptr;
+}
+
+void CliSession::LoadStartUpSettings() {
+  qv::LoadSettings(s, *store, qv::ProgramFolder());
+  qv::LoadHsens(s, *store);
 }
 
 int ApplyOverrides(qv::Session& s, const std::vector<std::pair<std::string, std::string>>& sets) {
@@ -157,18 +164,10 @@ int CmdProcess(const Args& args) {
     return 2;
   }
 
-  qv::HeadlessPlatform services;
-  qv::Session s(services.Get());
-  s.locale = qv::NumLocale::FromEnvironment();
-  // The settings as the program loads them, from the user's store or the
-  // given file; this command only reads them.
-  const auto store = OpenStore(settingsFile);
-  if (!store) return 1;
-  // The program starts with nothing in memory: a key that cannot be
-  // read keeps 0.
-  s.opt = qv::Options::Fresh();
-  qv::LoadSettings(s, *store, qv::ProgramFolder());
-  qv::LoadHsens(s, *store);
+  CliSession cli;
+  if (!cli.Open(settingsFile)) return 1;
+  cli.LoadStartUpSettings();
+  qv::Session& s = cli.s;
   if (const int status = ApplyOverrides(s, sets)) return status;
   // Built after the overrides, so that master files and their option bits
   // given with --set take effect.

@@ -26,10 +26,20 @@ bool FileKindIsProject(const std::string& path);
 // A one-line message on stderr, prefixed with the program name.
 void Complain(const std::string& message);
 
-// The settings store of a command: the user's store, or the INI file given
-// with --settings; opened read-only. Null, after a message, when it cannot
-// be read.
-std::unique_ptr<qv::SettingsStore> OpenStore(const std::string& settingsFile);
+// The session of a command: headless services, the user's number
+// conventions, and the settings store, the user's or the INI file given with
+// --settings, opened read-only (no command changes the settings).
+struct CliSession {
+  qv::HeadlessPlatform services;
+  qv::Session s{services.Get()};
+  std::unique_ptr<qv::SettingsStore> store;
+  // Opens the store; false, after a message, when it cannot be read. The
+  // session then holds nothing yet, as the program does before its start-up,
+  // so a key that cannot be read keeps 0.
+  bool Open(const std::string& settingsFile);
+  // The settings part of the start-up: every key, then Hsens.
+  void LoadStartUpSettings();
+};
 
 // --set overrides ("." as decimal point). Returns 0, or the exit status
 // after a message about an unknown key or a bad value.

@@ -79,12 +79,21 @@ std::string StrForm(double v, int sig) {
   // No 0 before the point: "0.5" -> ".5", "-0.5" -> "-.5".
   if (s.rfind("0.", 0) == 0) s.erase(0, 1);
   else if (s.rfind("-0.", 0) == 0) s.erase(1, 1);
-  return s[0] == '-' ? s : " " + s;
+  if (s[0] != '-') s.insert(s.begin(), ' ');
+  return s;
 }
 
 }  // namespace
 
 void Raise(int number) { throw RuntimeError(number, ErrorText(number)); }
+
+void Ignoring(const std::function<void()>& statement) {
+  try {
+    statement();
+  } catch (const RuntimeError&) {
+  } catch (const std::exception&) {
+  }
+}
 
 double RoundHalfEven(double v) {
   // nearbyint follows the current rounding mode, which the program never

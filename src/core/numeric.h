@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -37,6 +38,10 @@ enum ErrorNumber : int {
 };
 
 [[noreturn]] void Raise(int number);
+
+// Runs one statement of a handler that goes on with its next statement when
+// one fails: the statement's run-time error (or lack of memory) is dropped.
+void Ignoring(const std::function<void()>& statement);
 
 // Nearest integer value, halves to even (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
 double RoundHalfEven(double v);

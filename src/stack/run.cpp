@@ -61,15 +61,8 @@ void RunStack(Session& s) {
     if (accepted) {
       // A shift stays in force for the rest of the run.
       if (e.ImgShiftX != 0 || e.ImgShiftY != 0) {
-        // Each statement of the command goes on after its own error.
-        try {
-          s.AnchorX += CInt(s.PicR.UBound1() * e.ImgShiftX);
-        } catch (const RuntimeError&) {
-        }
-        try {
-          s.AnchorY += CInt(s.PicR.UBound2() * e.ImgShiftY);
-        } catch (const RuntimeError&) {
-        }
+        Ignoring([&] { s.AnchorX += CInt(s.PicR.UBound1() * e.ImgShiftX); });
+        Ignoring([&] { s.AnchorY += CInt(s.PicR.UBound2() * e.ImgShiftY); });
       }
       AccumulateImage(s);
       ++count;

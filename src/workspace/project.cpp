@@ -322,14 +322,6 @@ std::string MinQualPercent(const Session& s) {
   }
 }
 
-void Ignoring(const std::function<void()>& statement) {
-  try {
-    statement();
-  } catch (const RuntimeError&) {
-  } catch (const std::exception&) {
-  }
-}
-
 }  // namespace
 
 std::string Utf8ToWindows1252(std::string_view in) {

@@ -104,14 +104,6 @@ void Write(SettingsStore& store, const std::string& key, const std::string& valu
   }
 }
 
-void Ignoring(const std::function<void()>& statement) {
-  try {
-    statement();
-  } catch (const RuntimeError&) {
-  } catch (const std::exception&) {
-  }
-}
-
 }  // namespace
 
 float ToSingle(double v) {
