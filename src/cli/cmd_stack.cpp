@@ -19,6 +19,7 @@
 #include "stack/run.h"
 #include "workspace/add_images.h"
 #include "workspace/auto_guide.h"
+#include "workspace/auto_marks.h"
 #include "workspace/form1.h"
 #include "workspace/project.h"
 #include "workspace/settings.h"
@@ -31,7 +32,8 @@ volatile std::sig_atomic_t interrupted = 0;
 void OnInterrupt(int) { interrupted = 1; }
 
 struct StackArgs {
-  std::string project, out, settingsFile, saveProject, guide, box, first, last, expand;
+  std::string project, out, settingsFile, saveProject, guide, box, first, last, expand, mark, rotation;
+  bool keepUnmarked = false;
   std::vector<std::string> images;
   std::vector<std::pair<std::string, std::string>> sets;
 };
@@ -56,6 +58,9 @@ bool Parse(const Args& args, StackArgs& a) {
     else if (k == "--first") ok = value(a.first);
     else if (k == "--last") ok = value(a.last);
     else if (k == "--expand") ok = value(a.expand);
+    else if (k == "--mark") ok = value(a.mark);
+    else if (k == "--rotation") ok = value(a.rotation);
+    else if (k == "--keep-unmarked") a.keepUnmarked = true;
     else if (k == "--set") {
       std::string kv;
       ok = value(kv);
@@ -77,6 +82,7 @@ bool Parse(const Args& args, StackArgs& a) {
     Complain(
         "usage : quelvista-cli stack PROJET.txt --out RESULTAT\n"
         "        quelvista-cli stack IMAGE... --guide X,Y|auto [--box 32|64|aucun] --out RESULTAT\n"
+        "        [--mark auto] [--rotation auto] [--keep-unmarked]\n"
         "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]");
     return false;
   }
@@ -90,6 +96,14 @@ bool Parse(const Args& args, StackArgs& a) {
   }
   if (a.expand != "" && a.expand != "0" && a.expand != "1") {
     Complain("--expand attend 0 ou 1");
+    return false;
+  }
+  if (a.mark != "" && a.mark != "auto") {
+    Complain("--mark attend auto");
+    return false;
+  }
+  if (a.rotation != "" && a.rotation != "auto") {
+    Complain("--rotation attend auto");
     return false;
   }
   if (a.box != "" && a.box != "32" && a.box != "64" && a.box != "aucun") {
@@ -133,6 +147,43 @@ int ImagesInRun(const qv::Session& s) {
   qv::RunRange(s, first, last);
   for (int i = first; i <= last && i >= 1; ++i) n += s.Img[static_cast<size_t>(i)].ImgChecked == 1;
   return n;
+}
+
+// Marks the guide star (and the rotation star) on every checked image and
+// reports each image on stdout; 0, or the exit status after a message.
+int MarkImages(qv::Session& s, bool rotation, bool keepUnmarked) {
+  qv::AutoMarkOptions options;
+  options.rotation = rotation;
+  options.keepUnmarked = keepUnmarked;
+  int marked = 0, total = 0;
+  bool rotationMarked = false;
+  const qv::AutoMarkReport report = qv::AutoMarks(s, options, [&](const qv::ImageMark& m) {
+    const qv::ImageEntry& e = s.Img[static_cast<size_t>(m.image)];
+    JsonObject o;
+    o.Add("image", m.image).Add("file", e.ImgFile).Add("marked", m.marked).Add("reference", m.reference);
+    if (m.marked) o.Add("markX", m.x).Add("markY", m.y);
+    o.Add("stars", static_cast<int64_t>(m.stars)).Add("matched", static_cast<int64_t>(m.agreeing));
+    if (!m.reference) o.Add("rms", m.rms).Add("angle", m.angle);
+    if (m.rotationMarked) o.Add("rotationX", m.rotX).Add("rotationY", m.rotY);
+    if (!m.marked) o.Add("reason", m.reason).Add("checked", e.ImgChecked == 1);
+    std::printf("%s\n", o.Text().c_str());
+    std::fflush(stdout);
+    ++total;
+    marked += m.marked;
+    rotationMarked = rotationMarked || (m.reference && m.rotationMarked);
+    if (!m.marked)
+      Complain("image " + std::to_string(m.image) + " non marquée : " + m.reason +
+               (e.ImgChecked == 1 ? " (laissée cochée)" : " (décochée)"));
+  });
+  if (!report.ok) {
+    Complain("repérage automatique impossible : " + report.message + " ; indiquez l'étoile guide avec --guide X,Y");
+    return 1;
+  }
+  if (rotation && !rotationMarked)
+    Complain("aucune étoile de rotation convenable sur l'image " + std::to_string(report.reference) +
+             " : la rotation du champ n'est pas suivie");
+  Complain("repérage automatique : " + std::to_string(marked) + " image(s) marquée(s) sur " + std::to_string(total));
+  return 0;
 }
 
 }  // namespace
@@ -199,8 +250,10 @@ int CmdStack(const Args& args) {
     // The guide star of image 1, at a pixel of the processed image.
     double gx = 0, gy = 0;
     if (a.guide == "auto") {
-      if (!qv::AutoGuideStar(s, gx, gy)) {
-        Complain("aucune étoile guide convenable trouvée sur l'image 1");
+      std::string why;
+      if (!qv::AutoGuideStar(s, gx, gy, &why)) {
+        Complain("aucune étoile guide convenable trouvée sur l'image 1 : " + why +
+                 " ; indiquez-la avec --guide X,Y (pixels de l'image 1)");
         return 1;
       }
     } else {
@@ -216,6 +269,11 @@ int CmdStack(const Args& args) {
       Complain("position d'étoile guide hors de l'image 1");
       return 2;
     }
+  }
+  // The automatic guide star is found on every image, wherever the frame
+  // moved; the run then gets these marks as if each had been clicked.
+  if (a.guide == "auto" || a.mark == "auto" || a.rotation == "auto") {
+    if (const int status = MarkImages(s, a.rotation == "auto", a.keepUnmarked)) return status;
   }
   // Without --expand the canvas follows the project's box, or the stored
   // setting for a list of images.
