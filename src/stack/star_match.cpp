@@ -227,10 +227,10 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
   return field;
 }
 
-std::vector<Point2> MatchablePoints(const StarField& field, bool skipSaturated) {
+std::vector<Point2> MatchablePoints(const StarField& field, bool skipSaturated, double minSigmas) {
   std::vector<Point2> out;
   for (const StarSpot& s : field.stars)
-    if (!s.hot && !(skipSaturated && s.saturated)) out.push_back({s.x, s.y});
+    if (!s.hot && !(skipSaturated && s.saturated) && s.peak >= minSigmas * field.sky.noise) out.push_back({s.x, s.y});
   return out;
 }
 
@@ -351,11 +351,24 @@ size_t Agreeing(const Similarity& t, const std::vector<Point2>& ref, size_t coun
 StarMatch MatchStars(const std::vector<Point2>& reference, const std::vector<Point2>& frame, const MatchOptions& o) {
   StarMatch m;
   const size_t nRef = std::min(o.checkStars, reference.size()), nFrame = std::min(o.checkStars, frame.size());
-  const size_t need = std::max<size_t>(4, std::min(o.minAgreeing, nRef / 2));
+  size_t need = std::max<size_t>(4, std::min(o.minAgreeing, nRef / 2));
   if (reference.size() < 3 || frame.size() < 3 || nFrame < need) {
     m.outcome = MatchOutcome::TooFewStars;
     return m;
   }
+  // In a crowded field some stars agree by chance under any transform: the
+  // three of the triangle plus those that happen to fall near a frame star.
+  // A match must stand well clear of that.
+  double minX = frame[0].x, maxX = minX, minY = frame[0].y, maxY = minY;
+  for (size_t k = 0; k < nFrame; ++k) {
+    minX = std::min(minX, frame[k].x);
+    maxX = std::max(maxX, frame[k].x);
+    minY = std::min(minY, frame[k].y);
+    maxY = std::max(maxY, frame[k].y);
+  }
+  const double area = std::max(1.0, (maxX - minX) * (maxY - minY));
+  const double chance = nRef * std::min(1.0, nFrame * M_PI * o.tolerance * o.tolerance / area);
+  need = std::max(need, static_cast<size_t>(std::ceil(3 + chance + 4 * std::sqrt(chance))));
   const std::vector<Triangle> refTri = Triangles(reference, o.patternStars);
   const std::vector<Triangle> frameTri = Triangles(frame, o.patternStars);
   // The frame's triangles in cells of the shape plane, one tolerance wide.
@@ -444,7 +457,7 @@ decided:
       m.runnerUp = std::max(m.runnerUp, h.agree);
   }
   if (agree < need) m.outcome = MatchOutcome::NoMatch;
-  else if (m.runnerUp >= o.ambiguity * agree) m.outcome = MatchOutcome::Ambiguous;
+  else if (m.runnerUp > 3 + chance && m.runnerUp - chance >= o.ambiguity * (agree - chance)) m.outcome = MatchOutcome::Ambiguous;
   else m.outcome = MatchOutcome::Matched;
   return m;
 }

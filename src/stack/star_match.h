@@ -61,7 +61,7 @@ bool FitSimilarity(const std::vector<Point2>& from, const std::vector<Point2>& t
 struct MatchOptions {
   size_t patternStars = 25;    // brightest stars of each side forming triangles
   size_t checkStars = 60;      // brightest stars of each side that count as agreement
-  double tolerance = 3;        // pixels between a mapped star and its partner
+  double tolerance = 2;        // pixels between a mapped star and its partner
   double minScale = 0.9, maxScale = 1.1;  // one camera: the scale barely changes
   size_t minAgreeing = 6;      // fewer stars agreeing is no match
   double ambiguity = 0.7;      // a second, different answer this close is ambiguous
@@ -85,7 +85,8 @@ StarMatch MatchStars(const std::vector<Point2>& reference, const std::vector<Poi
                      const MatchOptions& options = {});
 
 // The positions of stars that a match can use: neither hot pixels nor
-// (when `skipSaturated`) clipped cores, brightest first.
-std::vector<Point2> MatchablePoints(const StarField& field, bool skipSaturated = false);
+// (when `skipSaturated`) clipped cores, and bright enough (`minSigmas`
+// noise deviations at the peak) for their centres to be sure; brightest first.
+std::vector<Point2> MatchablePoints(const StarField& field, bool skipSaturated = false, double minSigmas = 8);
 
 }  // namespace qv
