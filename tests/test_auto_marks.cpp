@@ -120,12 +120,17 @@ TEST(AutoMarks, DitheredSequenceIsMarkedOnEveryFrameButTheForeignOne) {
   }
   EXPECT_NE(r.err.find("image 5 non marquée"), std::string::npos) << r.err;
 
-  // Kept checked on request: the run then walks it and judges it itself.
+  // The simulator's project, marked after loading; the foreign frame kept
+  // checked on request: the run then walks it and judges it itself.
   const CliResult kept = qvtest::Cli(
-      dir, "stack" + Frames(sim, 6, ".fts") + " --guide auto --keep-unmarked --out '" + dir.File("o2.fts") + "'", tmp);
+      dir, "stack '" + sim + "/project.txt' --mark auto --keep-unmarked --out '" + dir.File("o2.fts") + "'", tmp);
   ASSERT_EQ(kept.status, 0) << kept.err;
-  EXPECT_TRUE(Marks(kept.out).at(5).checked);
+  const auto keptMarks = Marks(kept.out);
+  ASSERT_EQ(keptMarks.size(), 6u) << kept.out;
+  EXPECT_FALSE(keptMarks.at(5).marked);
+  EXPECT_TRUE(keptMarks.at(5).checked);
   EXPECT_EQ(RunImages(kept.out).count(5), 1u);
+  for (int f : {2, 3, 4, 6}) EXPECT_TRUE(RunImages(kept.out).at(f).accepted) << f;
 }
 
 TEST(AutoMarks, RotationStarFollowsTheTurningField) {

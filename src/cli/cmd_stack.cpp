@@ -157,6 +157,8 @@ int MarkImages(qv::Session& s, bool rotation, bool keepUnmarked) {
   options.keepUnmarked = keepUnmarked;
   int marked = 0, total = 0;
   bool rotationMarked = false;
+  // Marking walks the images as a run does, and Ctrl+C stops it the same way.
+  s.RunState = 1;
   const qv::AutoMarkReport report = qv::AutoMarks(s, options, [&](const qv::ImageMark& m) {
     const qv::ImageEntry& e = s.Img[static_cast<size_t>(m.image)];
     JsonObject o;
@@ -175,6 +177,12 @@ int MarkImages(qv::Session& s, bool rotation, bool keepUnmarked) {
       Complain("image " + std::to_string(m.image) + " non marquée : " + m.reason +
                (e.ImgChecked == 1 ? " (laissée cochée)" : " (décochée)"));
   });
+  const bool stopped = s.RunState == 2;
+  s.RunState = 0;
+  if (stopped) {
+    Complain("arrêt demandé : rien n'a été écrit");
+    return 130;
+  }
   if (!report.ok) {
     Complain("repérage automatique impossible : " + report.message + " ; indiquez l'étoile guide avec --guide X,Y");
     return 1;

@@ -112,8 +112,8 @@ AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options, const std::
   ImageMark first;
   first.image = k;
   first.marked = first.reference = true;
-  first.x = guide.x;
-  first.y = guide.y;
+  first.x = RoundHalfEven(guide.x);
+  first.y = RoundHalfEven(guide.y);
   first.stars = refField.stars.size();
   first.agreeing = refPoints.size();
   Point2 rotStar{};
