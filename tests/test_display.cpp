@@ -84,6 +84,17 @@ TEST(DrawImageLevels, WhiteBelowBlackShowsDarkPixelsOnly) {
   EXPECT_EQ(qv::DrawImage(q, q, q, 30000.1, 29900.1, 1, false)(0, 0), Grey(10));
 }
 
+TEST(DrawImageLevels, InfiniteGainStaysInRange) {
+  // 255 / 1e-320 overflows to infinity; 0 x infinity is not a number and
+  // must show as black, not as whatever a conversion of NaN gives.
+  Plane<int32_t> p;
+  qvtest::SetPlane<int32_t>(p, 2, 1, {0, 1});
+  const Plane<int32_t> px = qv::DrawImage(p, p, p, 0, 1e-320, 1, false);
+  EXPECT_EQ(px(0, 0), 0);
+  EXPECT_EQ(px(1, 0), Grey(255));
+  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1e-320, 1, true)(0, 0), 0);
+}
+
 TEST(DrawImageMono, AveragesScaledChannels) {
   // Gain 1 (255 levels over 255): r 30, g 60, b 90 -> 59.9999994 -> 60.
   Plane<int32_t> r = Flat(1, 1, 30), g = Flat(1, 1, 60), b = Flat(1, 1, 90);

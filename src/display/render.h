@@ -18,6 +18,10 @@ namespace qv {
 // have at least `r`'s extent; empty planes give an empty array.
 Plane<int32_t> DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, double black,
                          double white, int step, bool mono);
+// The same into `out`, whose storage is reused when it has the size already
+// (a view redrawing the same image); empty planes leave it empty.
+void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, double black, double white,
+               int step, bool mono, Plane<int32_t>& out);
 
 // Where and how large a view shows a w x h pixel array.
 struct PixelsGeometry {
