@@ -9,6 +9,7 @@
 #include "display/render.h"
 #include "display/zones.h"
 #include "support.h"
+#include "workspace/show_histo.h"
 
 namespace {
 
@@ -355,6 +356,66 @@ TEST(DestinationScroll, BarsOnlyWhereThePictureIsLarger) {
   EXPECT_EQ(l.vMax, 7);
   EXPECT_EQ((l.cornerRect), (std::array<int, 4>{383, 283, 17, 17}));
   EXPECT_EQ(qv::ScrolledEdge(l.hMax), -617);
+}
+
+}  // namespace
+
+namespace {
+
+// The main window's redraw: the slider, "Auto" and the zoom step meet the
+// renderer, and the shown picture carries the pixel aspect and the zones.
+TEST(ShowHistoMainPicture, LevelsRenderingAndOverlays) {
+  qvtest::TestSession s;
+  qvtest::SetPlane<int32_t>(s->PicR, 4, 2, {0, 3200, 11200, 19200, 19200, 19200, 19200, 19200});
+  s->PicG = s->PicR;
+  s->PicB = s->PicR;
+  qv::LevelTexts texts;
+  EXPECT_FALSE(qv::ShowHisto(*s, texts, 1, false, false).drawn);  // no histogram yet
+
+  s->Histo[100] = 4;
+  s->Histo[600] = 2;
+  s->HistoMax = 4;
+  s->LevelMin = 10;
+  s->LevelMax = 2000;
+  s->LevelLow = 100;
+  s->LevelHigh = 600;
+  s->form1.Check3 = 1;
+  s->form1.HScroll1 = 0;
+  auto m = qv::ShowHisto(*s, texts, 1, false, false);
+  ASSERT_TRUE(m.drawn);
+  EXPECT_EQ(texts.Text1, "3200");
+  EXPECT_EQ(texts.Text2, "19200");
+  ASSERT_EQ(m.bars.size(), 2u);
+  EXPECT_DOUBLE_EQ(m.bars[1].top, 0.5);
+  EXPECT_EQ(m.pixels(1, 0), 0);
+  EXPECT_EQ(m.pixels(2, 0), Grey(128));  // 8000 x 255 / 16000 = 127.5
+  EXPECT_EQ(m.pixels(3, 0), Grey(255));
+  EXPECT_EQ(m.shown, m.pixels);
+
+  // Typed levels with "Auto" off; the slider goes to Hsens.
+  s->form1.Check3 = 0;
+  s->form1.HScroll1 = 20;
+  texts.Text1 = "0";
+  texts.Text2 = "19200";
+  m = qv::ShowHisto(*s, texts, 1, false, false);
+  EXPECT_EQ(s->opt.Hsens, 20);
+  EXPECT_DOUBLE_EQ(m.levels.markBlack, 10);
+  EXPECT_EQ(m.pixels(1, 0), Grey(42));  // 3200 x 255 / 19200 = 42.5, half to even
+  EXPECT_EQ(texts.Text1, "0");
+
+  // Pixel aspect widens the shown picture; zones are drawn on that picture.
+  s->opt.UseMask |= qv::PixAspect;
+  s->opt.PixRatio = 2;
+  qvtest::OneImage(*s, "a.fts");
+  s->Img[1].ImgZone = "0.5,0.5";
+  m = qv::ShowHisto(*s, texts, 1, true, false);
+  ASSERT_EQ(m.shown.Width(), 8);
+  EXPECT_EQ(m.pixels.Width(), 4);
+  EXPECT_EQ(m.shown(7, 1), qv::kMarkRed);  // circle of radius 3 around (4, 1)
+  // At step 2 the array halves.
+  m = qv::ShowHisto(*s, texts, 2, false, false);
+  EXPECT_EQ(m.pixels.Width(), 2);
+  EXPECT_EQ(m.pixels.Height(), 1);
 }
 
 }  // namespace
