@@ -2,8 +2,6 @@
 // display levels, the histogram box and the scroll-bar layout.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "display/histogram.h"
 #include "display/overlays.h"
 #include "display/render.h"

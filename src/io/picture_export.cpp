@@ -160,7 +160,10 @@ FitsHeaderView ReadFitsHeaderView(const std::string& path) {
   view.caption = "Entête FTS - " + PathName(path);
   char block[36 * 80];
   bool end = false;
-  while (!end) {
+  // A file without END card would list its whole data unit as cards; the
+  // list stops far beyond any real header instead of growing with the file.
+  constexpr size_t kMaxCards = 100000;
+  while (!end && view.lines.size() < kMaxCards) {
     const size_t got = std::fread(block, 1, sizeof block, f);
     const size_t cards = got / 80;
     for (size_t i = 0; i < cards && !end; ++i) {

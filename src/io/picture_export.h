@@ -54,7 +54,8 @@ struct FitsHeaderView {
 // first when that is a point, else their first three; it must be "fts" or
 // "fit". Cards are read in blocks of 36 until the END card (its first three
 // characters, trimmed, "end" in any case) or the end of the file; a last
-// block cut short gives its whole cards.
+// block cut short gives its whole cards. The list stops after about 100000
+// cards (a file without END card would otherwise list all of its data).
 FitsHeaderView ReadFitsHeaderView(const std::string& path);
 
 }  // namespace qv
