@@ -189,6 +189,25 @@ TEST(SaveCommands, SaveImageAsWritesTheChosenKind) {
   ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.jpg"), shown, false), 0);
   EXPECT_EQ(head("a.jpg", 2), "\xFF\xD8");
   EXPECT_EQ(qv::SaveImageAs(*s, "", shown, false), 0);  // cancelled dialog
+
+  // The main window saves nothing while busy or running.
+  s->form1.Busy = true;
+  EXPECT_EQ(qv::SaveMainImageAs(*s, dir.File("busy.bmp"), shown), 0);
+  s->form1.Busy = false;
+  s->RunState = 1;
+  EXPECT_EQ(qv::SaveMainImageAs(*s, dir.File("busy.bmp"), shown), 0);
+  EXPECT_FALSE(fs::exists(dir.File("busy.bmp")));
+  s->RunState = 0;
+  ASSERT_EQ(qv::SaveMainImageAs(*s, dir.File("idle.bmp"), shown), 0);
+  EXPECT_TRUE(fs::exists(dir.File("idle.bmp")));
+
+  // The editor's confirmed name becomes the destination's name first.
+  s->DestFileName = "/d/stack.fts";
+  EXPECT_EQ(qv::EditorSaveDialog(*s).initialName, "/d/stack");
+  ASSERT_EQ(qv::SaveDestinationAs(*s, dir.File("result.jpg"), shown), 0);
+  EXPECT_EQ(s->DestFileName, dir.File("result.jpg"));
+  EXPECT_EQ(qv::SaveDestinationAs(*s, "", shown), 0);
+  EXPECT_EQ(s->DestFileName, dir.File("result.jpg"));
 }
 
 TEST(BatchTiff, NamesFromTheFirstDotF) {

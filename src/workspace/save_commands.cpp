@@ -25,6 +25,30 @@ int SaveImageAs(Session& s, const std::string& fileName, const Plane<int32_t>& s
   return WriteFitsFile(s, fileName, fromDestination);
 }
 
+SaveDialogParams MainSaveDialog(const Session& s) {
+  SaveDialogParams p;
+  if (s.CurPic >= 1 && s.CurPic <= s.ImageCount())
+    p.initialName = SaveDialogInitialName(s.Img[static_cast<size_t>(s.CurPic)].ImgFile);
+  return p;
+}
+
+int SaveMainImageAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown) {
+  if (!Form1Idle(s) || chosenName.empty()) return 0;
+  return SaveImageAs(s, chosenName, shown, false);
+}
+
+SaveDialogParams EditorSaveDialog(const Session& s) {
+  SaveDialogParams p;
+  p.initialName = SaveDialogInitialName(s.DestFileName);
+  return p;
+}
+
+int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown) {
+  if (chosenName.empty()) return 0;
+  s.DestFileName = chosenName;
+  return SaveImageAs(s, chosenName, shown, true);
+}
+
 int SaveAllTiff(Session& s) {
   if (!Form1Idle(s)) return 0;
   StartProcess(s);
