@@ -139,6 +139,30 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
   }
 }
 
+// A BZERO near the 32-bit limit overflows the sum of a 16-bit value and
+// BZERO: a run-time overflow, as in any 32-bit addition, never a wrapped
+// value; up to the limit the usual wrap-around still applies.
+TEST(FitsRead, SixteenBitOffsetOverflowIsARunTimeError) {
+  const uint8_t top[2] = {0xFF, 0xFF}, zero[2] = {0, 0}, one[2] = {0, 1};
+  for (const uint8_t* p : {top, one}) {
+    try {
+      DecodeFits16(p, 2147483647);
+      ADD_FAILURE() << "no overflow";
+    } catch (const RuntimeError& err) {
+      EXPECT_EQ(err.Number(), kErrOverflow);
+    }
+  }
+  EXPECT_EQ(DecodeFits16(zero, 2147483647), 2147483647 - 65536);
+  EXPECT_EQ(DecodeFits16(top, 2147418112), 2147483647 - 65536);
+
+  TempDir dir;
+  qvtest::WriteFits16(dir.File("bz.fts"), 4, 4, 1, std::vector<int>(16, 5), {"BZERO   = 2147483647"});
+  TestSession s;
+  qvtest::OneImage(*s, dir.File("bz.fts"));
+  EXPECT_FALSE(ProcessPic(*s, 1, 1));
+  EXPECT_EQ(s->ProcessError.rfind("erreur 6 ", 0), 0u) << s->ProcessError;
+}
+
 TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
   TempDir dir;
   const std::string path = dir.File("outside.fts");
