@@ -62,13 +62,23 @@ bool PlainBmpCopy(const std::string& path, int64_t maxPixels, std::vector<BYTE>&
 }
 }  // namespace
 
+bool FreeImageLoader::SizeAllowed(int64_t w, int64_t h) {
+  if (w >= 1 && h >= 1 && w <= kMaxSide && h <= kMaxSide && w * h <= maxPixels_) return true;
+  failure = "taille d'image démesurée (" + std::to_string(w) + " x " + std::to_string(h) + " pixels)";
+  return false;
+}
+
 bool FreeImageLoader::Load(const std::string& path, Plane<int32_t>& pixels) {
   EnsureFreeImage();
   FreeImage_SetOutputMessage(QuietOutput);
   pixels.Erase();
+  failure.clear();
   FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
   if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.c_str());
-  if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) return false;
+  if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) {
+    failure = "format inconnu";
+    return false;
+  }
 
   std::vector<BYTE> plainBmp;
   if (fif == FIF_BMP && !PlainBmpCopy(path, maxPixels_, plainBmp)) plainBmp.clear();
@@ -84,19 +94,28 @@ bool FreeImageLoader::Load(const std::string& path, Plane<int32_t>& pixels) {
   // pixel buffer is allocated.
   if (FreeImage_FIFSupportsNoPixels(fif)) {
     FIBITMAP* head = load(FIF_LOAD_NOPIXELS);
-    if (!head) return false;
+    if (!head) {
+      failure = "données non décodables";
+      return false;
+    }
     const int64_t w = FreeImage_GetWidth(head), h = FreeImage_GetHeight(head);
     FreeImage_Unload(head);
-    if (w < 1 || h < 1 || w * h > maxPixels_) return false;
+    if (!SizeAllowed(w, h)) return false;
   }
 
   FIBITMAP* dib = load(0);
-  if (!dib) return false;
+  if (!dib) {
+    failure = "données non décodables";
+    return false;
+  }
   FIBITMAP* rgb = FreeImage_ConvertTo32Bits(dib);
   FreeImage_Unload(dib);
-  if (!rgb) return false;
+  if (!rgb) {
+    failure = "conversion en 32 bits impossible";
+    return false;
+  }
   const int w = static_cast<int>(FreeImage_GetWidth(rgb)), h = static_cast<int>(FreeImage_GetHeight(rgb));
-  bool ok = w > 0 && h > 0 && static_cast<int64_t>(w) * h <= maxPixels_;
+  bool ok = SizeAllowed(w, h);
   if (ok) {
     try {
       pixels.Redim(w - 1, h - 1);
@@ -109,6 +128,7 @@ bool FreeImageLoader::Load(const std::string& path, Plane<int32_t>& pixels) {
       }
     } catch (const RuntimeError&) {
       pixels.Erase();
+      failure = "mémoire insuffisante";
       ok = false;
     }
   }

@@ -105,7 +105,7 @@ bool Body(Session& s, int index, int step) {
   ImageEntry& e = s.Entry(index);
 
   // 3. Pictures are decoded whole; a TIFF is read from its strips instead.
-  if (!fits && kind != "tif" && !LoadPictureToPixels(s, path)) Fail("image illisible : " + path);
+  if (!fits && kind != "tif" && !LoadPictureToPixels(s, path)) Fail(PictureFailureText(s, path));
 
   // 4. Size check against the reference image.
   const ImageEntry& mask = s.Img[0];
