@@ -187,7 +187,11 @@ bool Body(Session& s, int index, int step) {
     // decoded below as BITPIX 8 or 16 with the BZERO 0 of a TIFF header.
     if (e.ImgBitpix != 8 && e.ImgBitpix != 16)
       Fail("TIFF à " + std::to_string(e.ImgBitpix) + " bits par échantillon non pris en charge : " + path);
-    ReadTiffSamples(path, e.ImgDataPos, e.ImgBitpix, e.ImgNaxis3, W, H, buf.bytes);
+    try {
+      ReadTiffSamples(path, e.ImgDataPos, e.ImgBitpix, e.ImgNaxis3, W, H, buf.bytes);
+    } catch (const TiffUnsupported& u) {
+      Fail("TIFF non pris en charge (" + u.why + ") : " + path);
+    }
   } else {
     if (b != 1 || planesInFile != 3) Raise(kErrTypeMismatch);
     PicturePixelsToSamples(s, wr, hr, step, buf);
