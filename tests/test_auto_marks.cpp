@@ -52,7 +52,7 @@ struct Stacked {
 std::map<int, Stacked> RunImages(const std::string& out) {
   std::map<int, Stacked> run;
   const std::regex line("\\{\"image\":([0-9]+),\"file\":\"[^\"]*\",\"quality\":" + kNum + ",\"accepted\":(true|false),\"GuideX\":" +
-                        kNum + ",\"GuideY\":" + kNum + ",[^\\n]*\"StackAngle\":" + kNum + "\\}");
+                        kNum + ",\"GuideY\":" + kNum + ",[^\\n]*\"StackAngle\":" + kNum + "[,}]");
   for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
     run[std::stoi((*it)[1])] = {(*it)[3] == "true", std::stod((*it)[4]), std::stod((*it)[5]), std::stod((*it)[6])};
   return run;
