@@ -179,7 +179,7 @@ TEST(GuideSearch, ReferenceOnAStarGivesThePointAndFullQuality) {
   EXPECT_EQ(s.GuideX, 140);
   EXPECT_EQ(s.GuideY, 90);
   EXPECT_FLOAT_EQ(s.Quality, 1.0f);
-  EXPECT_TRUE(s.form1.Shape2.Visible);
+  EXPECT_TRUE(ts.form1.Shape2.Visible);
 
   // The same star three pixels right and two up, searched from where it was.
   Sky(s, {{143, 88, 20000}, {63, 38, 8000}}, 600, 4);
@@ -211,19 +211,19 @@ TEST(GuideSearch, NoGuideStarAndBoxChanges) {
   ASSERT_FLOAT_EQ(s.Quality, 1.0f);
 
   // "Aucun": the markers go, nothing is searched, everything keeps its value.
-  SelectOption1(s, 2);
+  SelectOption1(ts.form1, 2);
   EXPECT_EQ(s.GuideBox, 128);
   s.Quality = 0.42f;
   s.GuideX = 7;
   FindGuide(s, 140, 90, true);
   EXPECT_FLOAT_EQ(s.Quality, 0.42f);
   EXPECT_EQ(s.GuideX, 7);
-  EXPECT_FALSE(s.form1.Shape2.Visible);
-  EXPECT_FALSE(s.form1.Shape3.Visible);
+  EXPECT_FALSE(ts.form1.Shape2.Visible);
+  EXPECT_FALSE(ts.form1.Shape3.Visible);
 
   // Back to a real box: the old template no longer fits, so a plain search
   // finds nothing until a new reference is taken.
-  SelectOption1(s, 1);
+  SelectOption1(ts.form1, 1);
   EXPECT_EQ(s.GuideBox, 64);
   s.GuideX = 7;
   FindGuide(s, 140, 90, false);
@@ -237,7 +237,7 @@ TEST(GuideSearch, NoGuideStarAndBoxChanges) {
   EXPECT_EQ(s.GuideY, 90);
 
   // Changing between two real sizes disables the search just the same.
-  SelectOption1(s, 0);
+  SelectOption1(ts.form1, 0);
   EXPECT_EQ(GuideSearch(s, 140, 90, 0), 0);
 }
 
@@ -339,5 +339,5 @@ TEST(TrackGuide, GuideStarChangeMovesTheAnchor) {
   EXPECT_EQ(s.AnchorX, 60);
   EXPECT_EQ(s.AnchorY, 50);
   EXPECT_FLOAT_EQ(s.Quality, 1.0f);
-  EXPECT_TRUE(s.form1.Shape3.Visible);
+  EXPECT_TRUE(ts.form1.Shape3.Visible);
 }

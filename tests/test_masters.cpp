@@ -63,7 +63,7 @@ TEST(Masters, FlatAndDarkCorrectListImages) {
   EXPECT_EQ(s->FlatPic(5, 1), 1);
   EXPECT_EQ(s->DarkR.Width(), 1);
   EXPECT_EQ(s->RunState, 0);
-  EXPECT_EQ(s->form1.Caption, kAppTitle);
+  EXPECT_EQ(s.form1.Caption, kAppTitle);
   qvtest::OneImage(*s, dir.File("light.fts"));
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
   EXPECT_EQ(s->PicR(3, 0), 1200);  // 1000 x 3840 / 3200
@@ -194,7 +194,7 @@ TEST(Masters, StopRequest) {
     EXPECT_EQ(s->DarkR.Width(), 8);
     EXPECT_EQ(s->HotMask.Width(), 1);
     EXPECT_EQ(s->RunState, 0);
-    EXPECT_EQ(s->form1.Caption, kAppTitle);
+    EXPECT_EQ(s.form1.Caption, kAppTitle);
   }
   {
     // Stopped while the flat is read: the flat is lost, and the dark step

@@ -9,7 +9,7 @@
 
 #include "stack/accumulate.h"
 #include "stack/combine.h"
-#include "stack/run.h"
+#include "workspace/run.h"
 #include "support.h"
 
 using namespace qv;
@@ -397,12 +397,14 @@ TEST(FitFinal, BaseNameAndDefaultOutputName) {
   EXPECT_EQ(BaseName(b.s), "M31_0");
   b.s.opt.OutDir = b.dir.path().string();
   std::string caption;
-  b.s.hooks.OpenDestination = [&](const std::string& c) { caption = c; };
+  qvtest::ViewSpy window;
+  window.onOpenDestination = [&](const std::string& c) { caption = c; };
+  b.ts.form1.outer = &window;
   auto stack = [&](int32_t spread) {
     b.s.StackCount = 0;
     b.Image(17, 13, [=](int, int x, int y) { return 1000 + spread * (x + y); });
     b.Add(1);
-    FitFinal(b.s);
+    FitFinal(b.ts.form1);
   };
   stack(10);
   EXPECT_EQ(b.s.DestFileName, b.dir.File("M31_0_1.bmp"));
@@ -453,11 +455,11 @@ TEST(RunRange, SubsetFields) {
                {true, "", "4", 1, 4},    {true, "abc", "x", 1, 10}, {true, "2.5", "7.5", 2, 8},
                {false, "5", "6", 1, 10}, {true, "-3", "2", 1, 2}};
   for (const auto& c : cases) {
-    s.form1.Text7Visible = c.shown;
-    s.form1.Text7 = c.first;
-    s.form1.Text8 = c.last;
+    ts.form1.Text7Visible = c.shown;
+    ts.form1.Text7 = c.first;
+    ts.form1.Text8 = c.last;
     int first = -1, last = -1;
-    RunRange(s, first, last);
+    RunRange(ts.form1, first, last);
     EXPECT_EQ(first, c.wantFirst) << c.first << ".." << c.last;
     EXPECT_EQ(last, c.wantLast) << c.first << ".." << c.last;
   }

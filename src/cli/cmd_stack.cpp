@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <map>
 
 #include "cli/commands.h"
@@ -16,7 +17,7 @@
 #include "platform/settings_store.h"
 #include "stack/accumulate.h"
 #include "stack/masters.h"
-#include "stack/run.h"
+#include "workspace/run.h"
 #include "workspace/add_images.h"
 #include "workspace/auto_guide.h"
 #include "workspace/form1.h"
@@ -128,9 +129,16 @@ class Progress {
   std::chrono::steady_clock::time_point start_;
 };
 
-int ImagesInRun(const qv::Session& s) {
+// What the tool shows of a run: a line per image as it is done.
+struct RunPrinter : qv::View {
+  std::function<void(int, bool)> imageDone;
+  void RunImage(int i, bool accepted) override { imageDone(i, accepted); }
+};
+
+int ImagesInRun(const qv::Form1& f) {
+  const qv::Session& s = f.s;
   int first, last, n = 0;
-  qv::RunRange(s, first, last);
+  qv::RunRange(f, first, last);
   for (int i = first; i <= last && i >= 1; ++i) n += s.Img[static_cast<size_t>(i)].ImgChecked == 1;
   return n;
 }
@@ -147,7 +155,8 @@ int CmdStack(const Args& args) {
   if (!cli.Open(a.settingsFile)) return 1;
   cli.LoadStartUpSettings();
   qv::Session& s = cli.s;
-  if (const int status = ApplyOverrides(s, a.sets)) return status;
+  qv::Form1& f = cli.form1;
+  if (const int status = ApplyOverrides(f, a.sets)) return status;
 
   // Ctrl+C asks the run to stop, as the Stop command does.
   std::signal(SIGINT, OnInterrupt);
@@ -156,7 +165,7 @@ int CmdStack(const Args& args) {
   };
 
   if (!a.project.empty()) {
-    const qv::ProjectLoad load = qv::LoadProject(s, a.project);
+    const qv::ProjectLoad load = qv::LoadProject(f, a.project);
     if (load.outcome != qv::ProjectLoad::Completed) {
       Complain(load.outcome == qv::ProjectLoad::NoFile     ? "projet introuvable : " + a.project
                : load.outcome == qv::ProjectLoad::NoImages ? "aucune image du projet n'a été trouvée : " + a.project
@@ -165,7 +174,7 @@ int CmdStack(const Args& args) {
       return 1;
     }
     // Options given on the command line win over those of the project.
-    for (const auto& [k, v] : a.sets) qv::ApplySettingText(s, k, v, qv::NumLocale::Dot());
+    for (const auto& [k, v] : a.sets) qv::ApplySettingText(f, k, v, qv::NumLocale::Dot());
     if (!a.sets.empty()) qv::BuildMasters(s);
   } else {
     qv::BuildMasters(s);
@@ -187,14 +196,14 @@ int CmdStack(const Args& args) {
       std::vector<std::string> parts{folder.empty() ? "./" : folder};
       if (byFolder[folder].size() == 1) parts = {parts[0] + byFolder[folder][0]};
       else parts.insert(parts.end(), byFolder[folder].begin(), byFolder[folder].end());
-      qv::mnuLoad_Click(s, parts);
+      qv::mnuLoad_Click(f, parts);
     }
     if (s.ImageCount() < 1) {
       Complain("aucune image à empiler");
       return 1;
     }
   }
-  if (!a.box.empty()) qv::SelectOption1(s, a.box == "32" ? 0 : a.box == "64" ? 1 : 2);
+  if (!a.box.empty()) qv::SelectOption1(f, a.box == "32" ? 0 : a.box == "64" ? 1 : 2);
   if (!a.guide.empty()) {
     // The guide star of image 1, at a pixel of the processed image.
     double gx = 0, gy = 0;
@@ -219,16 +228,17 @@ int CmdStack(const Args& args) {
   }
   // Without --expand the canvas follows the project's box, or the stored
   // setting for a list of images.
-  if (!a.expand.empty()) s.form1.Check6 = a.expand == "1" ? 1 : 0;
+  if (!a.expand.empty()) f.Check6 = a.expand == "1" ? 1 : 0;
   if (!a.first.empty() || !a.last.empty()) {
-    s.form1.Text7Visible = true;
-    s.form1.Text7 = a.first;
-    s.form1.Text8 = a.last;
+    f.Text7Visible = true;
+    f.Text7 = a.first;
+    f.Text8 = a.last;
   }
 
-  Progress progress(ImagesInRun(s));
+  Progress progress(ImagesInRun(f));
   int done = 0, stacked = 0;
-  s.hooks.RunImage = [&](int i, bool accepted) {
+  RunPrinter printer;
+  printer.imageDone = [&](int i, bool accepted) {
     const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
     JsonObject o;
     o.Add("image", i)
@@ -245,14 +255,15 @@ int CmdStack(const Args& args) {
     stacked += accepted;
     progress.Image(++done, i, accepted);
   };
+  f.outer = &printer;
   s.DestFileName.clear();
-  qv::RunStack(s);
+  qv::RunStack(f);
   progress.Done();
   const bool stopped = interrupted != 0;
   qv::DeleteTempFiles(s);
 
   int status = 0;
-  if (!a.saveProject.empty() && qv::SaveProject(s, a.saveProject).outcome != qv::ProjectSave::Saved) {
+  if (!a.saveProject.empty() && qv::SaveProject(f, a.saveProject).outcome != qv::ProjectSave::Saved) {
     Complain("enregistrement du projet impossible : " + a.saveProject);
     status = 1;
   }

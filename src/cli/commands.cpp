@@ -32,13 +32,13 @@ bool CliSession::Open(const std::string& settingsFile) {
 }
 
 void CliSession::LoadStartUpSettings() {
-  qv::LoadSettings(s, *store, qv::ProgramFolder());
-  qv::LoadHsens(s, *store);
+  qv::LoadSettings(form1, *store, qv::ProgramFolder());
+  qv::LoadHsens(form1, *store);
 }
 
-int ApplyOverrides(qv::Session& s, const std::vector<std::pair<std::string, std::string>>& sets) {
+int ApplyOverrides(qv::Form1& f, const std::vector<std::pair<std::string, std::string>>& sets) {
   for (const auto& [k, v] : sets) {
-    const qv::SettingResult r = qv::ApplySettingText(s, k, v, qv::NumLocale::Dot());
+    const qv::SettingResult r = qv::ApplySettingText(f, k, v, qv::NumLocale::Dot());
     if (r == qv::SettingResult::UnknownKey) {
       Complain("réglage inconnu : " + k);
       return 2;
@@ -168,7 +168,7 @@ int CmdProcess(const Args& args) {
   if (!cli.Open(settingsFile)) return 1;
   cli.LoadStartUpSettings();
   qv::Session& s = cli.s;
-  if (const int status = ApplyOverrides(s, sets)) return status;
+  if (const int status = ApplyOverrides(cli.form1, sets)) return status;
   // Built after the overrides, so that master files and their option bits
   // given with --set take effect.
   qv::BuildMasters(s);

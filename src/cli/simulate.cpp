@@ -23,6 +23,7 @@
 #include "core/session.h"
 #include "io/file.h"
 #include "io/tiff_writer.h"
+#include "workspace/form1.h"
 #include "workspace/project.h"
 
 namespace qvcli {
@@ -400,6 +401,7 @@ int CmdSimulate(const Args& args) {
   // first one, calibration on when its frames exist.
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
+  qv::Form1 f(s);
   s.ResizeImageArrays(static_cast<int>(files.size()));
   const double u1 = W - 1, u2 = H - 1;
   for (size_t k = 0; k < files.size(); ++k) {
@@ -419,8 +421,8 @@ int CmdSimulate(const Args& args) {
   }
   s.GuideBox = 32;
   s.opt.MinQual = 0.5f;
-  s.form1.Check6 = 0;
-  s.form1.HScroll1 = 10;
+  f.Check6 = 0;
+  f.HScroll1 = 10;
   s.opt.UseMask = planes == 1 && !cfa && !split ? qv::Mono : 0;
   if (!darkFile.empty()) {
     s.opt.DarkFile = darkFile;
@@ -431,7 +433,7 @@ int CmdSimulate(const Args& args) {
     s.opt.UseMask |= qv::FlatApply;
   }
   const std::string project = dir + "/project.txt";
-  if (qv::SaveProject(s, project).outcome != qv::ProjectSave::Saved) {
+  if (qv::SaveProject(f, project).outcome != qv::ProjectSave::Saved) {
     Complain("écriture impossible : " + project);
     return 1;
   }

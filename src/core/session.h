@@ -10,9 +10,8 @@
 #include "core/numeric.h"
 #include "core/options.h"
 #include "core/plane.h"
-#include "core/view_hooks.h"
+#include "core/view.h"
 #include "platform/platform.h"
-#include "workspace/form1.h"
 
 namespace qv {
 
@@ -87,8 +86,9 @@ class Session {
 
   // Services of the machine.
   Platform platform;
-  // What shows the engine (empty without windows).
-  ViewHooks hooks;
+  // What shows the engine: the main-window model while there is one,
+  // otherwise a view that shows nothing. Never null.
+  View* view = &View::Headless();
   NumLocale locale = NumLocale::Dot();
 
   // The current image.
@@ -146,9 +146,6 @@ class Session {
 
   // Set by OK in the Options dialog.
   bool OptionsApplied = false;
-
-  // Control state of the main window.
-  Form1 form1;
 
   // The image being shown in the main window (0: none).
   int16_t CurPic = 0;

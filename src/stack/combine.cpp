@@ -7,7 +7,6 @@
 #include "core/paths.h"
 #include "io/file.h"
 #include "stack/accumulate.h"
-#include "workspace/form1.h"
 
 namespace qv {
 
@@ -17,7 +16,7 @@ namespace {
 // absurd shifts must not claim memory without bound.
 constexpr int64_t kMaxCanvasPixels = int64_t{1} << 28;
 
-void Log(Session& s, const std::string& line) { DebugLine(s, line); }
+void Log(Session& s, const std::string& line) { s.view->ShowDebugLine(line); }
 
 void ReadTempFile(Session& s, const std::string& name, int32_t box[4]) {
   BinaryFile f;
@@ -89,7 +88,7 @@ bool Combine(Session& s, bool expand) {
   if (wd < 0 || hd < 0) Raise(kErrSubscript);
   if ((int64_t{wd} + 1) * (int64_t{hd} + 1) > kMaxCanvasPixels) Raise(kErrOutOfMemory);
   const std::string t = "W=" + std::to_string(wd + 1) + "  H=" + std::to_string(hd + 1);
-  s.form1.Caption = t;
+  s.view->ShowCaption(t);
   s.DoEvents();
   for (Plane<float>* p : {&s.DestSumR, &s.DestSumG, &s.DestSumB, &s.DestWeightR, &s.DestWeightG, &s.DestWeightB})
     p->Redim(wd, hd);
@@ -100,23 +99,23 @@ bool Combine(Session& s, bool expand) {
   Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
   for (int k = 1; k <= s.StackCount; ++k) {
     std::string caption = t + " - " + std::to_string(k) + "/" + std::to_string(s.StackCount);
-    s.form1.Caption = caption;
+    s.view->ShowCaption(caption);
     const std::string name = TempFileName(s, k);
     if (!FileExists(name)) continue;
     caption += " Ok";
-    s.form1.Caption = caption;
+    s.view->ShowCaption(caption);
     Log(s, caption);
     int32_t box[4];
     ReadTempFile(s, name, box);
     std::remove(name.c_str());
     if (mode > 0) {
       caption += " Median";
-      s.form1.Caption = caption;
+      s.view->ShowCaption(caption);
       Log(s, caption);
       MedianFilter(s, mode);
     }
     caption += " Sum";
-    s.form1.Caption = caption;
+    s.view->ShowCaption(caption);
     Log(s, caption);
 
     const double minX = static_cast<double>(box[0]) - s.CanvasMinX, maxX = static_cast<double>(box[2]) - s.CanvasMinX;
@@ -243,9 +242,10 @@ std::string BaseName(const Session& s) {
   return base;
 }
 
-void FitFinal(Session& s) {
+Outcome FinalCombination(Session& s, bool expand, std::string& destination) {
+  destination.clear();
   try {
-    if (!CombineStack(s, s.form1.Check6 == 1)) return;
+    if (!CombineStack(s, expand)) return Outcome::Failure("");
     std::fill(s.DestHisto.begin(), s.DestHisto.end(), 0);
     int32_t lo = 65535, hi = 0;
     const Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
@@ -265,7 +265,7 @@ void FitFinal(Session& s) {
         s.DestHisto[static_cast<size_t>(r)]++;
       }
     }
-    if (hi - lo <= 0) return;
+    if (hi - lo <= 0) return Outcome::Failure("");
     s.DestHistoMax = *std::max_element(s.DestHisto.begin(), s.DestHisto.end());
     const std::string base = BaseName(s);
     std::string folder = s.opt.OutDir;
@@ -273,15 +273,16 @@ void FitFinal(Session& s) {
     for (int n = 1;; ++n) {
       s.DestFileName = folder + base + "_" + std::to_string(n) + ".bmp";
       if (!FileExists(s.DestFileName)) {
-        if (s.hooks.OpenDestination) s.hooks.OpenDestination(base + "_" + std::to_string(n) + ".bmp");
-        break;
+        destination = base + "_" + std::to_string(n) + ".bmp";
+        return Outcome::Success();
       }
     }
   } catch (const RuntimeError& err) {
-    if (s.hooks.MsgBox) s.hooks.MsgBox(err.what());
-    s.StackError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
+    return Outcome::From(err);
   } catch (const std::bad_alloc&) {
-    if (s.hooks.MsgBox) s.hooks.MsgBox("Mémoire insuffisante");
+    // Storage refused by the machine, not a run-time error of the program:
+    // it is shown, but carries no error number.
+    return Outcome::Failure("Mémoire insuffisante");
   }
 }
 

@@ -155,25 +155,21 @@ double GuideSearch(Session& s, int x, int y, int takeRef) {
   if (takeRef == 1) s.RefPeak = peak;
   double quality = 0;
   if (s.RefPeak > 0) quality = std::max(0.0, std::min(1.0, peak / s.RefPeak));
-  GreyPicture(s.GuideTemplate, 0, 0, box + 1, s.form1.Picture4);
-  GreyPicture(area, c.bestDx, c.bestDy, box + 1, s.form1.Picture5);
+  Plane<int32_t> tmpl, match;
+  GreyPicture(s.GuideTemplate, 0, 0, box + 1, tmpl);
+  GreyPicture(area, c.bestDx, c.bestDy, box + 1, match);
+  s.view->GuideThumbnails(tmpl, match);
   return quality;
 }
 
 void FindGuide(Session& s, int16_t x, int16_t y, bool takeRef) {
-  Form1& f = s.form1;
   if (s.GuideBox >= 128) {
-    f.Shape2.Visible = false;
-    f.Shape3.Visible = false;
+    s.view->GuideBoxShown(false);
     return;
   }
   if (s.GuideBox == 0) s.GuideBox = 32;
   s.Quality = static_cast<float>(GuideSearch(s, x, y, takeRef ? 1 : 0));
-  const double zoom = s.opt.PicZoom > 0 ? s.opt.PicZoom : 1;
-  f.Shape2.Left = (s.GuideX - s.GuideBox / 2.0) / zoom;
-  f.Shape2.Top = (s.GuideY - s.GuideBox / 2.0) / zoom;
-  f.Shape2.Width = f.Shape2.Height = s.GuideBox / zoom;
-  f.Shape2.Visible = true;
+  s.view->GuideBoxShown(true);
 }
 
 void StarCentroid(Session& s, int16_t x, int16_t y, double& cx, double& cy) {
@@ -201,8 +197,6 @@ void StarCentroid(Session& s, int16_t x, int16_t y, double& cx, double& cy) {
 void TrackGuide(Session& s, int i) {
   ImageEntry& e = s.Entry(i);
   const int U1 = s.PicR.UBound1(), U2 = s.PicR.UBound2();
-  Form1& f = s.form1;
-  const double zoom = s.opt.PicZoom > 0 ? s.opt.PicZoom : 1;
   if (e.ImgGuideX == 0 && e.ImgGuideY == 0) {
     e.ImgGuideX = s.GuideX / U1;
     e.ImgGuideY = s.GuideY / U2;
@@ -226,18 +220,13 @@ void TrackGuide(Session& s, int i) {
       e.ImgRefY = s.GuideY / U2;
     }
     // The old guide box stays marked, with a line from it to the new star.
-    f.Shape3 = f.Shape2;
-    f.Shape3.Visible = true;
-    f.Line2.X1 = s.GuideX / zoom;
-    f.Line2.Y1 = s.GuideY / zoom;
+    s.view->GuideChangeBegins();
     s.AnchorX -= s.GuideX;
     s.AnchorY -= s.GuideY;
     FindGuide(s, CInt(U1 * e.ImgRefX), CInt(U2 * e.ImgRefY), true);
     s.AnchorX += s.GuideX;
     s.AnchorY += s.GuideY;
-    f.Line2.X2 = s.GuideX / zoom;
-    f.Line2.Y2 = s.GuideY / zoom;
-    f.Line2.Visible = true;
+    s.view->GuideChangeEnds();
   }
 }
 

@@ -17,8 +17,8 @@ namespace {
 struct BuildEnded {};
 
 void ShowCaption(Session& s, const char* caption) {
-  s.form1.Caption = caption;
-  if (s.form1.mnuDebug) s.form1.DebugLog.emplace_back(caption);
+  s.view->ShowCaption(caption);
+  s.view->ShowDebugLine(caption);
 }
 
 void EndIfNotRunning(const Session& s) {
@@ -164,7 +164,7 @@ void BuildMasters(Session& s) {
   }
   if (s.RunState == 2) ShowCaption(s, "Arrêt de la calibration par utilisateur");
   StopProcess(s);
-  s.form1.Caption = kAppTitle;
+  s.view->ShowCaption(kAppTitle);
 }
 
 }  // namespace qv

@@ -37,8 +37,8 @@ std::string StatusText(const Session& s) {
   return t;
 }
 
-void ShowSelectedImage(Session& s, int index, bool load) {
-  Form1& f = s.form1;
+void ShowSelectedImage(Form1& f, int index, bool load) {
+  Session& s = f.s;
   ImageEntry& e = s.Entry(index);
   if (load) {
     s.CurPic = static_cast<int16_t>(index);
@@ -47,8 +47,8 @@ void ShowSelectedImage(Session& s, int index, bool load) {
     s.DoEvents();
   }
   f.Caption = PathName(e.ImgFile) + "  " + std::to_string(index) + "/" + std::to_string(s.ImageCount());
-  DebugLine(s, "Sélection de " + f.Caption);
-  if (f.hooks.showHisto) f.hooks.showHisto(s);
+  DebugLine(f, "Sélection de " + f.Caption);
+  f.ShowHisto();
 
   // Without planes there is nothing to measure the marks against.
   if (s.PicR.Empty()) Raise(kErrSubscript);

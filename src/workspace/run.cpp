@@ -1,4 +1,4 @@
-#include "stack/run.h"
+#include "workspace/run.h"
 
 #include "core/paths.h"
 #include "stack/accumulate.h"
@@ -21,13 +21,14 @@ int BoxNumber(const Session& s, const std::string& text) {
 
 }  // namespace
 
-void RunRange(const Session& s, int& first, int& last) {
+void RunRange(const Form1& f, int& first, int& last) {
+  const Session& s = f.s;
   const int n = s.ImageCount();
   first = 0;
   last = 0;
-  if (s.form1.Text7Visible) {
-    first = BoxNumber(s, s.form1.Text7);
-    last = BoxNumber(s, s.form1.Text8);
+  if (f.Text7Visible) {
+    first = BoxNumber(s, f.Text7);
+    last = BoxNumber(s, f.Text8);
   }
   if (first == 0) first = 1;
   if (last == 0) last = n;
@@ -35,9 +36,9 @@ void RunRange(const Session& s, int& first, int& last) {
   last = std::min(n, std::max(first, last));
 }
 
-void RunStack(Session& s) {
+void RunStack(Form1& f) {
+  Session& s = f.s;
   if (s.RunState != 0) return;
-  Form1& f = s.form1;
   if (f.mnuDebug) {
     f.DebugLog.clear();
     f.DebugLog.push_back("Exécution");
@@ -46,14 +47,14 @@ void RunStack(Session& s) {
   StartProcess(s);
   s.StackCount = 0;
   int first, last;
-  RunRange(s, first, last);
+  RunRange(f, first, last);
   const int n = s.ImageCount();
   int count = 0;
   for (int i = first; i <= last && i >= 1; ++i) {
     if (s.Img[static_cast<size_t>(i)].ImgChecked != 1) continue;
     s.DoEvents();
     if (s.RunState != 1) break;
-    SelectPic(s, i, false, false);
+    SelectPic(f, i, false, false);
     s.DoEvents();
     if (s.RunState != 1) break;
     const ImageEntry& e = s.Img[static_cast<size_t>(i)];
@@ -68,10 +69,19 @@ void RunStack(Session& s) {
       ++count;
     }
     f.Label6 = std::to_string(count) + "/" + std::to_string(n) + " Ok";
-    if (s.hooks.RunImage) s.hooks.RunImage(i, accepted);
+    s.view->RunImage(i, accepted);
   }
-  if (s.RunState == 1) FitFinal(s);
+  if (s.RunState == 1) FitFinal(f);
   StopProcess(s);
+}
+
+void FitFinal(Form1& f) {
+  Session& s = f.s;
+  std::string destination;
+  const Outcome r = FinalCombination(s, f.Check6 == 1, destination);
+  if (!destination.empty()) s.view->OpenDestination(destination);
+  if (!r.why.empty()) s.view->MsgBox(r.why);
+  if (r.err != 0) s.StackError = "erreur " + std::to_string(r.err) + " : " + r.why;
 }
 
 }  // namespace qv
