@@ -136,7 +136,7 @@ TEST(Cli, SettingsOnTheCommandLineAndInAFileAreEquivalent) {
 
 TEST(Cli, ExitStatus) {
   TempDir dir;
-  const std::string sky = "'" + dir.File("m42.fts") + "'";
+  const std::string sky = std::string(1, '\'').append(dir.File("m42.fts")).append(1, '\'');
   WriteSky(dir.File("m42.fts"));
   struct Case {
     std::string args;

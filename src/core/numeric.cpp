@@ -200,7 +200,11 @@ std::string LocaleFromSingle(float v, const NumLocale& loc) { return PlainNumber
 
 std::string Str(double v) { return StrForm(v, 15); }
 std::string StrSingle(float v) { return StrForm(v, 7); }
-std::string Str(int64_t v) { return (v >= 0 ? " " : "") + std::to_string(v); }
+std::string Str(int64_t v) {
+  std::string text = std::to_string(v);
+  if (v >= 0) text.insert(text.begin(), ' ');
+  return text;
+}
 
 std::string FormatFixed1(double v, const NumLocale& loc) {
   // The digits are taken to 15 significant places first and then rounded

@@ -175,8 +175,8 @@ bool IsEndMarker(std::string_view line) {
 int16_t Flag(double v) { return v != 0 ? 1 : 0; }
 
 // Lines 2..10 of a tagged file.
-void ReadSettings(Form1& f, LineReader& file) {
-  Session& s = f.s;
+void ReadSettings(Form1& window, LineReader& file) {
+  Session& s = window.s;
   Options& o = s.opt;
   o.UseMask = CLng(Val(file.Line()));
 
@@ -207,21 +207,21 @@ void ReadSettings(Form1& f, LineReader& file) {
   o.PixRatio = ToSingle(Val(file.Line()));
   o.CalcThr = CLng(Val(file.Line()));
   o.CalcSize = CInt(Val(file.Line()));
-  f.Check6 = Flag(Val(file.Line()));
+  window.Check6 = Flag(Val(file.Line()));
 }
 
 // Lines 11..16; `line11` has been read already.
-void ReadWindowSettings(Form1& f, LineReader& file, const std::string& line11) {
-  Session& s = f.s;
+void ReadWindowSettings(Form1& window, LineReader& file, const std::string& line11) {
+  Session& s = window.s;
   s.opt.GradRatio = CInt(MaxOf(0, MinOf(10, Val(line11))));
-  SetText3(f, LocaleFromDouble(Val(file.Line()), s.locale));
+  SetText3(window, LocaleFromDouble(Val(file.Line()), s.locale));
 
   const double box = Val(file.Line());
   if (!(box > 0)) Raise(kErrInvalidCall);
-  SelectOption1(f, CInt(std::log(box) / std::log(2.0) - 5));
+  SelectOption1(window, CInt(std::log(box) / std::log(2.0) - 5));
 
-  SetCheck3(f, Flag(Val(file.Line())));
-  SetHScroll1(f, CInt(Val(file.Line())));
+  SetCheck3(window, Flag(Val(file.Line())));
+  SetHScroll1(window, CInt(Val(file.Line())));
 
   const std::string colours = file.Line();
   if (!colours.empty() && FieldCount(colours) >= 6) {
