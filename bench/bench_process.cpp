@@ -76,7 +76,7 @@ void BM_ProcessPic(benchmark::State& state, const std::string* path, int w, int 
       state.SkipWithError(s.ProcessError.c_str());
       break;
     }
-    benchmark::DoNotOptimize(s.PicR.Data());
+    benchmark::DoNotOptimize(s.pic.PicR.Data());
   }
   state.counters["MP/s"] =
       benchmark::Counter(static_cast<double>(w) * h * static_cast<double>(state.iterations()) / 1e6,

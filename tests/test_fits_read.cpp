@@ -127,9 +127,9 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       EXPECT_EQ(e.ImgNaxis3, planes == 1 ? 0 : 3) << what;
       EXPECT_EQ(e.ImgBzero, c.hasBzero ? c.bzero : 0) << what;
       EXPECT_EQ(e.ImgDataPos, 2881) << what;
-      ASSERT_EQ(s->PicR.Width(), w) << what;
-      ASSERT_EQ(s->PicR.Height(), h) << what;
-      const Plane<int32_t>* out[3] = {&s->PicR, &s->PicG, &s->PicB};
+      ASSERT_EQ(s->pic.PicR.Width(), w) << what;
+      ASSERT_EQ(s->pic.PicR.Height(), h) << what;
+      const Plane<int32_t>* out[3] = {&s->pic.PicR, &s->pic.PicG, &s->pic.PicB};
       for (int p = 0; p < 3; ++p)
         for (int y = 0; y < h; ++y)
           for (int x = 0; x < w; ++x)
@@ -153,8 +153,8 @@ TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
   TestSession s;
   qvtest::OneImage(*s, path);
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
-  EXPECT_EQ(s->PicR(0, 1), 65535);
-  EXPECT_EQ(s->PicR(1, 1), 0);
+  EXPECT_EQ(s->pic.PicR(0, 1), 65535);
+  EXPECT_EQ(s->pic.PicR(1, 1), 0);
 }
 
 TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
@@ -185,9 +185,9 @@ TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   qvtest::OneImage(*s, two);
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
   EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
-  EXPECT_EQ(s->PicR(0, 0), 1);
-  EXPECT_EQ(s->PicR(0, 1), 300);
-  EXPECT_EQ(s->PicR(1, 1), 65535);
+  EXPECT_EQ(s->pic.PicR(0, 0), 1);
+  EXPECT_EQ(s->pic.PicR(0, 1), 300);
+  EXPECT_EQ(s->pic.PicR(1, 1), 65535);
 }
 
 TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {

@@ -176,7 +176,7 @@ TEST(Form5, MasterFilesAreRewrittenOnlyWhenTheyNameAnotherFile) {
 TEST(Form5, OptionsCommandRebuildsTheMastersOnlyAfterOk) {
   TestSession s;
   MemorySettingsStore store;
-  s->FlatPic.Redim(4, 4);
+  s->cal.FlatPic.Redim(4, 4);
   s->ResizeImageArrays(1);
   s.form1.Check9.resize(2);
   s->CurPic = 1;
@@ -194,12 +194,12 @@ TEST(Form5, OptionsCommandRebuildsTheMastersOnlyAfterOk) {
   EXPECT_FALSE(s->OptionsApplied);
   EXPECT_EQ(s->opt.UseMask, 0);
   EXPECT_TRUE(store.writes.empty());
-  EXPECT_EQ(s->FlatPic.Width(), 5);
+  EXPECT_EQ(s->cal.FlatPic.Width(), 5);
   EXPECT_TRUE(shown.empty());
 
   OptionsCommand(s.form1, store, [](Form5& f) { f.Command1_Click(); });
   EXPECT_TRUE(s->OptionsApplied);
-  EXPECT_EQ(s->FlatPic.Width(), 1);  // rebuilt: no flat option, so empty
+  EXPECT_EQ(s->cal.FlatPic.Width(), 1);  // rebuilt: no flat option, so empty
   EXPECT_EQ(shown, std::vector<int>{1});
 
   bool called = false;

@@ -39,11 +39,11 @@ TEST(Pipeline, SinglePlaneFilesAreRoutedByTheirNames) {
     s->opt.UseMask = c.mono;
     qvtest::OneImage(*s, path);
     ASSERT_TRUE(ProcessPic(*s, 1, 1)) << c.name << ": " << s->ProcessError;
-    EXPECT_EQ(s->HasR, c.r) << c.name;
-    EXPECT_EQ(s->HasG, c.g) << c.name;
-    EXPECT_EQ(s->HasB, c.b) << c.name;
-    EXPECT_EQ(s->PicR(3, 2), c.r ? 210 : 0) << c.name;
-    EXPECT_EQ(s->PicB(1, 0), c.b ? 110 : 0) << c.name;
+    EXPECT_EQ(s->pic.HasR, c.r) << c.name;
+    EXPECT_EQ(s->pic.HasG, c.g) << c.name;
+    EXPECT_EQ(s->pic.HasB, c.b) << c.name;
+    EXPECT_EQ(s->pic.PicR(3, 2), c.r ? 210 : 0) << c.name;
+    EXPECT_EQ(s->pic.PicB(1, 0), c.b ? 110 : 0) << c.name;
   }
 }
 
@@ -56,15 +56,15 @@ TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
     s->opt.ColorChk = {0, 4, 0};  // "_HA" has no channel, so the name's letter decides
     qvtest::OneImage(*s, path);
     ASSERT_TRUE(ProcessPic(*s, 1, 1));
-    EXPECT_TRUE(s->HasR);
-    EXPECT_FALSE(s->HasB);
+    EXPECT_TRUE(s->pic.HasR);
+    EXPECT_FALSE(s->pic.HasB);
   }
   {
     TestSession s;
     s->opt.ColorChk = {3, 0, 0};
     qvtest::OneImage(*s, path);
     ASSERT_TRUE(ProcessPic(*s, 1, 1));
-    EXPECT_TRUE(s->HasR && s->HasG && !s->HasB);
+    EXPECT_TRUE(s->pic.HasR && s->pic.HasG && !s->pic.HasB);
   }
   {
     TestSession s;
@@ -72,7 +72,7 @@ TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
     s->opt.ColorChk = {1, 4, 2};
     qvtest::OneImage(*s, path);
     ASSERT_TRUE(ProcessPic(*s, 1, 1));
-    EXPECT_TRUE(!s->HasR && !s->HasG && s->HasB);  // the empty pattern matched before "_HA"
+    EXPECT_TRUE(!s->pic.HasR && !s->pic.HasG && s->pic.HasB);  // the empty pattern matched before "_HA"
   }
 }
 
@@ -83,31 +83,31 @@ TEST(Pipeline, DarkAndFlatApplyToListImagesOfTheirSize) {
   qvtest::WriteFits16(path, 3, 2, 1, {0, 500, 1000, 1500, 2000, 2500});
   TestSession s;
   s->opt.UseMask = Mono | DarkSub | FlatApply;
-  qvtest::SetPlane(s->DarkR, 3, 2, {100, 500, 1200, 100, 100, 100});
-  s->DarkG = s->DarkR;
-  s->DarkB = s->DarkR;
-  qvtest::SetPlane(s->FlatPic, 3, 2, {1000, 1000, 1000, 1000, 800, 3000});
-  s->FlatMean = 1000;
+  qvtest::SetPlane(s->cal.DarkR, 3, 2, {100, 500, 1200, 100, 100, 100});
+  s->cal.DarkG = s->cal.DarkR;
+  s->cal.DarkB = s->cal.DarkR;
+  qvtest::SetPlane(s->cal.FlatPic, 3, 2, {1000, 1000, 1000, 1000, 800, 3000});
+  s->cal.FlatMean = 1000;
   qvtest::OneImage(*s, path);
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
-  EXPECT_TRUE(s->UseDark && s->UseFlat);
-  EXPECT_EQ(s->PicR(0, 0), 0);     // no data: neither subtracted nor lifted to 1
-  EXPECT_EQ(s->PicR(1, 0), 1);     // equal to the dark
-  EXPECT_EQ(s->PicR(2, 0), 1);     // below the dark
-  EXPECT_EQ(s->PicG(0, 1), 1400);
-  EXPECT_EQ(s->PicR(1, 1), 2375);  // 1900 x 1000 / 800
-  EXPECT_EQ(s->PicB(2, 1), 800);   // 2400 / 3
+  EXPECT_TRUE(s->cal.UseDark && s->cal.UseFlat);
+  EXPECT_EQ(s->pic.PicR(0, 0), 0);     // no data: neither subtracted nor lifted to 1
+  EXPECT_EQ(s->pic.PicR(1, 0), 1);     // equal to the dark
+  EXPECT_EQ(s->pic.PicR(2, 0), 1);     // below the dark
+  EXPECT_EQ(s->pic.PicG(0, 1), 1400);
+  EXPECT_EQ(s->pic.PicR(1, 1), 2375);  // 1900 x 1000 / 800
+  EXPECT_EQ(s->pic.PicB(2, 1), 800);   // 2400 / 3
   // Histogram bins are the sum of the planes over 96.
-  EXPECT_EQ(s->Histo[2375 * 3 / 96], 1);
+  EXPECT_EQ(s->pic.Histo[2375 * 3 / 96], 1);
 
   // The same masters are never applied to a master file.
   s->opt.DarkFile = path;
   ASSERT_TRUE(ProcessPic(*s, -1, 0));
-  EXPECT_FALSE(s->UseDark || s->UseFlat);
-  EXPECT_EQ(s->PicR(1, 0), 500);
+  EXPECT_FALSE(s->cal.UseDark || s->cal.UseFlat);
+  EXPECT_EQ(s->pic.PicR(1, 0), 500);
 
   // A zero in the flat under an active flat is a run-time error.
-  s->FlatPic(2, 1) = 0;
+  s->cal.FlatPic(2, 1) = 0;
   EXPECT_FALSE(ProcessPic(*s, 1, 1));
   EXPECT_NE(s->ProcessError.find("11"), std::string::npos);
 }
@@ -130,20 +130,20 @@ TEST(Pipeline, TheHotMaskBlanksPixelsAndCanDecideTheReferenceSize) {
   s->opt.UseMask = HotMaskOn;
   s->opt.MaskFile = maskFile;
   ASSERT_TRUE(ProcessPic(*s, 0, 0));
-  s->HotMask.Redim(3, 1);
-  s->HotMask(1, 0) = 1;
-  s->HotMask(3, 1) = 1;
+  s->cal.HotMask.Redim(3, 1);
+  s->cal.HotMask(1, 0) = 1;
+  s->cal.HotMask(3, 1) = 1;
   ASSERT_TRUE(ProcessPic(*s, 2, 1)) << s->ProcessError;
-  EXPECT_TRUE(s->UseHotMask);
-  EXPECT_EQ(s->PicR(1, 0), 0);
-  EXPECT_EQ(s->PicG(3, 1), 0);
-  EXPECT_EQ(s->PicR(2, 0), 1200);
+  EXPECT_TRUE(s->cal.UseHotMask);
+  EXPECT_EQ(s->pic.PicR(1, 0), 0);
+  EXPECT_EQ(s->pic.PicG(3, 1), 0);
+  EXPECT_EQ(s->pic.PicR(2, 0), 1200);
   int counted = 0;
-  for (int v : s->Histo) counted += v;
+  for (int v : s->pic.Histo) counted += v;
   EXPECT_EQ(counted, 6);  // masked pixels are not counted
 
   // A fully masked image has no histogram and fails.
-  s->HotMask.Fill(1);
+  s->cal.HotMask.Fill(1);
   EXPECT_FALSE(ProcessPic(*s, 2, 1));
 }
 
@@ -154,11 +154,11 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   TestSession s;
   qvtest::OneImage(*s, zero);
   ASSERT_TRUE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(s->HistoMax, 16);
-  EXPECT_EQ(s->LevelMin, 2048);
-  EXPECT_EQ(s->LevelMax, 0);
-  EXPECT_EQ(s->LevelLow, 0);
-  EXPECT_EQ(s->LevelHigh, 0);
+  EXPECT_EQ(s->pic.HistoMax, 16);
+  EXPECT_EQ(s->pic.LevelMin, 2048);
+  EXPECT_EQ(s->pic.LevelMax, 0);
+  EXPECT_EQ(s->pic.LevelLow, 0);
+  EXPECT_EQ(s->pic.LevelHigh, 0);
 
   // Ten pixels in bin 31, one in bin 0 and one in bin 62: a bin holding exactly a tenth of
   // HistoMax does not pass the 0.1 test.
@@ -168,11 +168,11 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   qvtest::WriteFits16(ramp, 4, 3, 1, v);
   qvtest::OneImage(*s, ramp);
   ASSERT_TRUE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(s->HistoMax, 10);
-  EXPECT_EQ(s->LevelMin, 31);  // bin 0 never counts for the minimum
-  EXPECT_EQ(s->LevelMax, 62);
-  EXPECT_EQ(s->LevelLow, 31);
-  EXPECT_EQ(s->LevelHigh, 31);
+  EXPECT_EQ(s->pic.HistoMax, 10);
+  EXPECT_EQ(s->pic.LevelMin, 31);  // bin 0 never counts for the minimum
+  EXPECT_EQ(s->pic.LevelMax, 62);
+  EXPECT_EQ(s->pic.LevelLow, 31);
+  EXPECT_EQ(s->pic.LevelHigh, 31);
 }
 
 TEST(Pipeline, StepSubSamplesAndLeavesFullSizeMastersOut) {
@@ -181,23 +181,23 @@ TEST(Pipeline, StepSubSamplesAndLeavesFullSizeMastersOut) {
   qvtest::WriteFits16(path, 101, 51, 1, Ramp(101 * 51, 1, 1));
   TestSession s;
   s->opt.UseMask = DarkSub;
-  s->DarkR.Redim(100, 50);
-  s->DarkG = s->DarkR;
-  s->DarkB = s->DarkR;
+  s->cal.DarkR.Redim(100, 50);
+  s->cal.DarkG = s->cal.DarkR;
+  s->cal.DarkB = s->cal.DarkR;
   qvtest::OneImage(*s, path);
   ASSERT_TRUE(ProcessPic(*s, 1, 2));
-  EXPECT_EQ(s->PicR.Width(), 51);
-  EXPECT_EQ(s->PicR.Height(), 26);
-  EXPECT_FALSE(s->UseDark);
-  EXPECT_EQ(s->PicR(50, 25), 1 + 100 + 50 * 101);  // file pixel (100, 50)
-  EXPECT_EQ(s->PicR(1, 1), 1 + 2 + 2 * 101);
+  EXPECT_EQ(s->pic.PicR.Width(), 51);
+  EXPECT_EQ(s->pic.PicR.Height(), 26);
+  EXPECT_FALSE(s->cal.UseDark);
+  EXPECT_EQ(s->pic.PicR(50, 25), 1 + 100 + 50 * 101);  // file pixel (100, 50)
+  EXPECT_EQ(s->pic.PicR(1, 1), 1 + 2 + 2 * 101);
 
-  Plane<int32_t> r0 = s->PicR;
+  Plane<int32_t> r0 = s->pic.PicR;
   ASSERT_TRUE(ProcessPic(*s, 1, 0));
-  Plane<int32_t> r1 = s->PicR;
+  Plane<int32_t> r1 = s->pic.PicR;
   ASSERT_TRUE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(r1, s->PicR);  // Step 0 counts as 1
-  EXPECT_NE(r0, s->PicR);
+  EXPECT_EQ(r1, s->pic.PicR);  // Step 0 counts as 1
+  EXPECT_NE(r0, s->pic.PicR);
 }
 
 TEST(Pipeline, AStopRequestEndsThePixelLoop) {
@@ -225,8 +225,8 @@ TEST(Pipeline, WholeImageStepsRunOnlyForListImages) {
   s->opt.UseMask = Bin2x2;
   qvtest::OneImage(*s, path);
   ASSERT_TRUE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(s->PicR.Width(), 3);  // fused
+  EXPECT_EQ(s->pic.PicR.Width(), 3);  // fused
   s->opt.MaskFile = path;
   ASSERT_TRUE(ProcessPic(*s, 0, 1));
-  EXPECT_EQ(s->PicR.Width(), 6);  // a master keeps its size
+  EXPECT_EQ(s->pic.PicR.Width(), 6);  // a master keeps its size
 }

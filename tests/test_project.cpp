@@ -84,7 +84,7 @@ TEST_F(ProjectFile, SavedProjectReloadsToTheSameListAndResavesByteForByte) {
   const std::string b = dir.File("b.fts");
   Touch(b);
   s->opt.UseMask = EdgeCut | CircCrop;
-  s->GuideBox = 64;
+  s->guide.GuideBox = 64;
   s.form1.Text3 = "80.5";
   s->ResizeImageArrays(2);
   s->Img[1] = Entry(img, 1.0 / 3.0, 0.25);
@@ -186,7 +186,7 @@ TEST_F(ProjectFile, EarlierTagAndUntaggedFiles) {
   ASSERT_EQ(Load({"quelvista", " 60", "128", "1", "12", "_R\t1\t_V\t2\t_B\t4", Line(10, 10, "0.5", "0.5")}, u.form1).outcome,
             ProjectLoad::Completed);
   EXPECT_FLOAT_EQ(u->opt.MinQual, 0.6f);
-  EXPECT_EQ(u->GuideBox, 128);
+  EXPECT_EQ(u->guide.GuideBox, 128);
   EXPECT_EQ(u->opt.Hsens, 12);
   EXPECT_EQ(u->opt.ColorText[1], "_V");
   EXPECT_EQ(u->opt.UseMask, 7);
@@ -253,7 +253,7 @@ TEST_F(ProjectFile, SettingLinesAndTheirRanges) {
   EXPECT_EQ(s->opt.EdgeSize, 9);
   EXPECT_FLOAT_EQ(s->opt.FovX, 0.5f);
   EXPECT_EQ(s->opt.GradRatio, 10);
-  EXPECT_EQ(s->GuideBox, 32);
+  EXPECT_EQ(s->guide.GuideBox, 32);
   EXPECT_EQ(s->opt.ColorText[0], "_HA");
   lines[5] = "";
   lines[10] = "-3";
@@ -337,7 +337,7 @@ TEST(Project, PathsAreWrittenInWindows1252) {
   Touch(img);
   Touch(dir.File("星.fts"));
   TestSession s;
-  s->GuideBox = 32;
+  s->guide.GuideBox = 32;
   s->opt.ColorText[0] = "_Hα";
   s->ResizeImageArrays(2);
   s->Img[1] = Entry(img, 0.5, 0.5);
@@ -392,7 +392,7 @@ TEST(ImageList, PopulateBuildsTheStripInTheRunningState) {
 TEST_F(ProjectFile, MenuCommandsUseTheDialogsAndTheGuard) {
   s->ResizeImageArrays(1);
   s->Img[1] = Entry(img, 0.5, 0.5);
-  s->GuideBox = 32;
+  s->guide.GuideBox = 32;
   FakeDialogs d;
   s->RunState = 1;
   mnuSavePrj_Click(s.form1, d);

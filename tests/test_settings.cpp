@@ -174,8 +174,8 @@ TEST(Settings, StartUpSequence) {
   MemorySettingsStore store = StoreOf({{"MaskFile", "/nowhere/mask.fts"}, {"UseMask", "2"}, {"PicZoom", "4"},
                                        {"Project", "/data/last.txt"}});
   s->ResizeImageArrays(3);
-  s->GuideX = 5;
-  s->FlatPic.Redim(9, 9);
+  s->guide.GuideX = 5;
+  s->cal.FlatPic.Redim(9, 9);
   s.form1.Caption = "Quelvista - M31";
   int zoomItem = -1;
   std::string opened;
@@ -184,9 +184,9 @@ TEST(Settings, StartUpSequence) {
   hooks.openArgument = [&](const std::string& a) { opened = a; };
   Form1_Load(s.form1, store, "", "", hooks);
   EXPECT_EQ(s->ImageCount(), 0);
-  EXPECT_EQ(s->GuideX, 100.0);
-  EXPECT_EQ(s->FlatPic.Width(), 1);  // the masters were rebuilt
-  EXPECT_EQ(s->HotMask.Width(), 1);  // its file is missing
+  EXPECT_EQ(s->guide.GuideX, 100.0);
+  EXPECT_EQ(s->cal.FlatPic.Width(), 1);  // the masters were rebuilt
+  EXPECT_EQ(s->cal.HotMask.Width(), 1);  // its file is missing
   EXPECT_EQ(zoomItem, 2);
   EXPECT_EQ(opened, "");
   EXPECT_EQ(s.form1.Project, "/data/last.txt");

@@ -323,18 +323,18 @@ TEST(StackRun, ShiftOfOneImageMovesItAndTheLaterOnes) {
     TestSession ts;
     Session& s = *ts;
     ASSERT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
-    s.TempBase = sky.tmp + "/run_";
+    s.stack.TempBase = sky.tmp + "/run_";
     ts.form1.Check6 = 1;
     s.Img[4].ImgShiftX = shift / (kW - 1);
     qvtest::ViewSpy window;
     window.onRunImage = [&](int, bool accepted) {
       EXPECT_TRUE(accepted);
-      placed.push_back({s.AnchorX, s.GuideX});
+      placed.push_back({s.guide.AnchorX, s.guide.GuideX});
     };
     ts.form1.outer = &window;
     RunStack(ts.form1);
-    canvasMaxX = s.CanvasMaxX;
-    EXPECT_FALSE(s.DestFileName.empty());
+    canvasMaxX = s.stack.CanvasMaxX;
+    EXPECT_FALSE(s.dest.DestFileName.empty());
   };
   std::vector<Placed> plain, shifted;
   int plainMax = 0, shiftedMax = 0;
@@ -361,7 +361,7 @@ TEST(StackRun, StopLeavesNothingBehind) {
     TestSession ts;
     Session& s = *ts;
     ASSERT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
-    s.TempBase = sky.tmp + "/run_";
+    s.stack.TempBase = sky.tmp + "/run_";
     int done = 0;
     qvtest::ViewSpy window;
     window.onRunImage = [&](int, bool) { ++done; };
@@ -372,7 +372,7 @@ TEST(StackRun, StopLeavesNothingBehind) {
     };
     RunStack(ts.form1);
     EXPECT_EQ(s.RunState, 0);
-    EXPECT_TRUE(s.DestFileName.empty());
+    EXPECT_TRUE(s.dest.DestFileName.empty());
     if (!duringCombination) {
       EXPECT_EQ(done, 3);
       EXPECT_EQ(ts.form1.Label6, "3/5 Ok");

@@ -76,7 +76,7 @@ std::string ProjectJson(const qv::Form1& f) {
       .Add("Expand", int{f.Check6})
       .Add("GradRatio", int{o.GradRatio})
       .AddRaw("MinQual", SingleJson(o.MinQual))
-      .Add("GuideBox", int{s.GuideBox})
+      .Add("GuideBox", int{s.guide.GuideBox})
       .Add("Auto", int{f.Check3})
       .Add("Hsens", int{o.Hsens});
   for (size_t i = 0; i < 3; ++i) {

@@ -243,20 +243,20 @@ int CmdStack(const Args& args) {
     JsonObject o;
     o.Add("image", i)
         .Add("file", e.ImgFile)
-        .Add("quality", static_cast<double>(s.Quality))
+        .Add("quality", static_cast<double>(s.guide.Quality))
         .Add("accepted", accepted)
-        .Add("GuideX", s.GuideX)
-        .Add("GuideY", s.GuideY)
-        .Add("AnchorX", s.AnchorX)
-        .Add("AnchorY", s.AnchorY)
-        .Add("StackAngle", s.StackAngle);
+        .Add("GuideX", s.guide.GuideX)
+        .Add("GuideY", s.guide.GuideY)
+        .Add("AnchorX", s.guide.AnchorX)
+        .Add("AnchorY", s.guide.AnchorY)
+        .Add("StackAngle", s.stack.StackAngle);
     std::printf("%s\n", o.Text().c_str());
     std::fflush(stdout);
     stacked += accepted;
     progress.Image(++done, i, accepted);
   };
   f.outer = &printer;
-  s.DestFileName.clear();
+  s.dest.DestFileName.clear();
   qv::RunStack(f);
   progress.Done();
   const bool stopped = interrupted != 0;
@@ -271,9 +271,9 @@ int CmdStack(const Args& args) {
     Complain("arrêt demandé : rien n'a été écrit");
     return 130;
   }
-  if (s.DestFileName.empty()) {
+  if (s.dest.DestFileName.empty()) {
     std::string why = stacked == 0 ? "aucune image n'a été acceptée" : "le résultat est vide";
-    if (!s.StackError.empty()) why += " ; " + s.StackError;
+    if (!s.stack.StackError.empty()) why += " ; " + s.stack.StackError;
     Complain("rien n'a été empilé : " + why);
     return 1;
   }
@@ -282,16 +282,16 @@ int CmdStack(const Args& args) {
                                               : qv::WriteFitsFile(s, a.out, fromDestination);
   JsonObject sum;
   sum.Add("stacked", stacked)
-      .Add("width", s.DestSumR.Width())
-      .Add("height", s.DestSumR.Height())
-      .Add("CanvasMinX", static_cast<int64_t>(s.CanvasMinX))
-      .Add("CanvasMinY", static_cast<int64_t>(s.CanvasMinY))
-      .Add("CanvasMaxX", static_cast<int64_t>(s.CanvasMaxX))
-      .Add("CanvasMaxY", static_cast<int64_t>(s.CanvasMaxY))
-      .Add("DestFileName", s.DestFileName)
+      .Add("width", s.dest.DestSumR.Width())
+      .Add("height", s.dest.DestSumR.Height())
+      .Add("CanvasMinX", static_cast<int64_t>(s.stack.CanvasMinX))
+      .Add("CanvasMinY", static_cast<int64_t>(s.stack.CanvasMinY))
+      .Add("CanvasMaxX", static_cast<int64_t>(s.stack.CanvasMaxX))
+      .Add("CanvasMaxY", static_cast<int64_t>(s.stack.CanvasMaxY))
+      .Add("DestFileName", s.dest.DestFileName)
       .Add("output", a.out);
   std::printf("%s\n", sum.Text().c_str());
-  if (!s.StackError.empty()) Complain("attention : " + s.StackError);
+  if (!s.stack.StackError.empty()) Complain("attention : " + s.stack.StackError);
   if (err != 0) {
     Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + a.out);
     return 1;

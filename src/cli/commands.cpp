@@ -178,19 +178,19 @@ int CmdProcess(const Args& args) {
   const bool ok = qv::ProcessPic(s, 1, step);
   JsonObject o;
   o.Add("ok", ok)
-      .Add("width", s.PicR.Width())
-      .Add("height", s.PicR.Height())
-      .Add("HasR", s.HasR)
-      .Add("HasG", s.HasG)
-      .Add("HasB", s.HasB)
-      .Add("HistoMax", int64_t{s.HistoMax})
-      .Add("LevelMin", s.LevelMin)
-      .Add("LevelMax", s.LevelMax)
-      .Add("LevelLow", s.LevelLow)
-      .Add("LevelHigh", s.LevelHigh)
-      .Add("UseHotMask", s.UseHotMask)
-      .Add("UseDark", s.UseDark)
-      .Add("UseFlat", s.UseFlat);
+      .Add("width", s.pic.PicR.Width())
+      .Add("height", s.pic.PicR.Height())
+      .Add("HasR", s.pic.HasR)
+      .Add("HasG", s.pic.HasG)
+      .Add("HasB", s.pic.HasB)
+      .Add("HistoMax", int64_t{s.pic.HistoMax})
+      .Add("LevelMin", s.pic.LevelMin)
+      .Add("LevelMax", s.pic.LevelMax)
+      .Add("LevelLow", s.pic.LevelLow)
+      .Add("LevelHigh", s.pic.LevelHigh)
+      .Add("UseHotMask", s.cal.UseHotMask)
+      .Add("UseDark", s.cal.UseDark)
+      .Add("UseFlat", s.cal.UseFlat);
   PrintJson(o);
   if (!ok) {
     Complain("traitement impossible : " + s.ProcessError);
@@ -209,8 +209,8 @@ int CmdProcess(const Args& args) {
   }
   if (!planes.empty()) {
     std::vector<uint8_t> bytes;
-    bytes.reserve(s.PicR.Size() * 12);
-    for (const qv::Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB})
+    bytes.reserve(s.pic.PicR.Size() * 12);
+    for (const qv::Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB})
       for (size_t i = 0; i < p->Size(); ++i) {
         const uint32_t v = static_cast<uint32_t>(p->Data()[i]);
         for (int k = 0; k < 4; ++k) bytes.push_back(static_cast<uint8_t>(v >> (8 * k)));

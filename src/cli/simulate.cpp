@@ -104,7 +104,7 @@ int WriteTiff(const std::string& path, const Frame& f) {
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
   s.opt.UseMask = f.planes == 1 ? qv::Mono : 0;
-  qv::Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  qv::Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   for (int p = 0; p < 3; ++p) {
     planes[p]->Redim(f.w - 1, f.h - 1);
     const int src = std::min(p, f.planes - 1);
@@ -419,7 +419,7 @@ int CmdSimulate(const Args& args) {
     first.ImgRotY = first.ImgNewRotY = stars[static_cast<size_t>(rotStar)].y / u2;
     for (size_t k = 2; k <= files.size(); ++k) s.Img[k].ImgRot = 1;
   }
-  s.GuideBox = 32;
+  s.guide.GuideBox = 32;
   s.opt.MinQual = 0.5f;
   f.Check6 = 0;
   f.HScroll1 = 10;

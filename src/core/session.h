@@ -78,6 +78,62 @@ struct Options {
 
 constexpr int kHistoBins = 2049;  // Histo is indexed 0..2048
 
+// The current image: its planes, histogram and levels, the decoded raster
+// picture and the gradient grid of its last gradient removal.
+struct CurrentImage {
+  Plane<int32_t> PicR, PicG, PicB;
+  bool HasR = false, HasG = false, HasB = false;
+  std::array<int32_t, kHistoBins> Histo{};
+  int32_t HistoMax = 0;
+  double LevelMin = 0, LevelMax = 0, LevelLow = 0, LevelHigh = 0;
+  // A decoded raster picture, 0x00RRGGBB, y 0 at the top.
+  Plane<int32_t> PicPixels;
+  // Gradient grid of the last gradient removal: 1 for a cell with samples.
+  Plane<uint8_t> GradMask;
+};
+
+// The calibration masters and whether each is in use.
+struct Masters {
+  Plane<int32_t> DarkR, DarkG, DarkB;
+  Plane<int32_t> FlatPic;
+  double FlatMean = 0;
+  Plane<uint8_t> HotMask;
+  bool UseHotMask = false, UseDark = false, UseFlat = false;
+};
+
+// The guide star: where it is, its template and how well it was found.
+struct GuideStar {
+  double GuideX = 100, GuideY = 100;
+  int16_t GuideBox = 0;  // side of the template box minus one; 128 or more: no guide star
+  Plane<int32_t> GuideTemplate;  // the reference box, background-subtracted
+  double RefPeak = 0;
+  float Quality = 0;
+  double AnchorX = 0, AnchorY = 0;
+  double RotCentreX = 0, RotCentreY = 0;
+};
+
+// The stack of the current run: the parked images and their canvas.
+struct StackState {
+  int16_t StackCount = 0;
+  int32_t StackW1 = 0, StackH1 = 0;
+  int32_t CanvasMinX = 100000, CanvasMinY = 100000, CanvasMaxX = -100000, CanvasMaxY = -100000;
+  double StackAngle = 0;
+  double RotAngleRef = 0;
+  std::string TempBase;  // path prefix of the temporary files; empty until the first stack
+  // Why the last temporary file could not be written (empty when all were).
+  std::string StackError;
+};
+
+// The destination: the accumulator (value = sum / weight where weight > 0)
+// and the statistics and name of the result.
+struct Destination {
+  Plane<float> DestSumR, DestSumG, DestSumB;
+  Plane<float> DestWeightR, DestWeightG, DestWeightB;
+  std::vector<int32_t> DestHisto = std::vector<int32_t>(65536, 0);
+  int32_t DestHistoMax = 0;
+  std::string DestFileName;
+};
+
 class Session {
  public:
   explicit Session(Platform platform);
@@ -91,58 +147,15 @@ class Session {
   View* view = &View::Headless();
   NumLocale locale = NumLocale::Dot();
 
-  // The current image.
-  Plane<int32_t> PicR, PicG, PicB;
-  bool HasR = false, HasG = false, HasB = false;
-  std::array<int32_t, kHistoBins> Histo{};
-  int32_t HistoMax = 0;
-  double LevelMin = 0, LevelMax = 0, LevelLow = 0, LevelHigh = 0;
-
-  // Calibration masters.
-  Plane<int32_t> DarkR, DarkG, DarkB;
-  Plane<int32_t> FlatPic;
-  double FlatMean = 0;
-  Plane<uint8_t> HotMask;
-  bool UseHotMask = false, UseDark = false, UseFlat = false;
-
-  // A decoded raster picture, 0x00RRGGBB, y 0 at the top.
-  Plane<int32_t> PicPixels;
-
+  // The session's named parts; each keeps the program's own field names.
+  CurrentImage pic;
+  Masters cal;
   // The image list, slots 0..n.
   std::vector<ImageEntry> Img;
-
   Options opt;
-
-  // Destination accumulator: value = sum / weight where weight > 0.
-  Plane<float> DestSumR, DestSumG, DestSumB;
-  Plane<float> DestWeightR, DestWeightG, DestWeightB;
-
-  // Gradient grid of the last gradient removal: 1 for a cell with samples.
-  Plane<uint8_t> GradMask;
-
-  // Guide-star state.
-  double GuideX = 100, GuideY = 100;
-  int16_t GuideBox = 0;  // side of the template box minus one; 128 or more: no guide star
-  Plane<int32_t> GuideTemplate;  // the reference box, background-subtracted
-  double RefPeak = 0;
-  float Quality = 0;
-  double AnchorX = 0, AnchorY = 0;
-  double RotCentreX = 0, RotCentreY = 0;
-
-  // Stack state of the current run.
-  int16_t StackCount = 0;
-  int32_t StackW1 = 0, StackH1 = 0;
-  int32_t CanvasMinX = 100000, CanvasMinY = 100000, CanvasMaxX = -100000, CanvasMaxY = -100000;
-  double StackAngle = 0;
-  double RotAngleRef = 0;
-  std::string TempBase;  // path prefix of the temporary files; empty until the first stack
-
-  // Statistics of the destination.
-  std::vector<int32_t> DestHisto = std::vector<int32_t>(65536, 0);
-  int32_t DestHistoMax = 0;
-  std::string DestFileName;
-  // Why the last temporary file could not be written (empty when all were).
-  std::string StackError;
+  GuideStar guide;
+  StackState stack;
+  Destination dest;
 
   // Set by OK in the Options dialog.
   bool OptionsApplied = false;

@@ -164,10 +164,10 @@ HeaderResult ReadHeader(Session& s, int index) {
     if (!IsFitsKind(kind)) {
       if (!LoadPictureToPixels(s, path)) return HeaderResult::Unreadable;
       e.ImgNaxis = 3;
-      e.ImgNaxis1 = CInt(s.PicPixels.Width());
-      e.ImgNaxis2 = CInt(s.PicPixels.Height());
+      e.ImgNaxis1 = CInt(s.pic.PicPixels.Width());
+      e.ImgNaxis2 = CInt(s.pic.PicPixels.Height());
       e.ImgNaxis3 = 3;
-      s.PicPixels.Redim(0, 0);
+      s.pic.PicPixels.Redim(0, 0);
       e.ImgBitpix = 8;
       e.ImgBzero = 0;
       e.ImgFlags = 0;

@@ -50,9 +50,9 @@ void Form1::GuideBoxShown(bool shown) {
     Shape3.Visible = false;
   } else {
     const double zoom = Zoom(s);
-    Shape2.Left = (s.GuideX - s.GuideBox / 2.0) / zoom;
-    Shape2.Top = (s.GuideY - s.GuideBox / 2.0) / zoom;
-    Shape2.Width = Shape2.Height = s.GuideBox / zoom;
+    Shape2.Left = (s.guide.GuideX - s.guide.GuideBox / 2.0) / zoom;
+    Shape2.Top = (s.guide.GuideY - s.guide.GuideBox / 2.0) / zoom;
+    Shape2.Width = Shape2.Height = s.guide.GuideBox / zoom;
     Shape2.Visible = true;
   }
   Outer().GuideBoxShown(shown);
@@ -62,14 +62,14 @@ void Form1::GuideChangeBegins() {
   // The old guide box stays marked, with a line from it to the new star.
   Shape3 = Shape2;
   Shape3.Visible = true;
-  Line2.X1 = s.GuideX / Zoom(s);
-  Line2.Y1 = s.GuideY / Zoom(s);
+  Line2.X1 = s.guide.GuideX / Zoom(s);
+  Line2.Y1 = s.guide.GuideY / Zoom(s);
   Outer().GuideChangeBegins();
 }
 
 void Form1::GuideChangeEnds() {
-  Line2.X2 = s.GuideX / Zoom(s);
-  Line2.Y2 = s.GuideY / Zoom(s);
+  Line2.X2 = s.guide.GuideX / Zoom(s);
+  Line2.Y2 = s.guide.GuideY / Zoom(s);
   Line2.Visible = true;
   Outer().GuideChangeEnds();
 }
@@ -92,13 +92,13 @@ void SetText3(Form1& f, const std::string& text) {
 
 void Option1_Click(Form1& f, int index) {
   Session& s = f.s;
-  s.GuideBox = CInt(std::ldexp(1.0, index + 5));
+  s.guide.GuideBox = CInt(std::ldexp(1.0, index + 5));
   // A template of the old size would be compared against boxes of the new
   // one: searching stays off until a new reference is taken.
-  s.GuideTemplate.Redim(0, 0);
+  s.guide.GuideTemplate.Redim(0, 0);
   f.Picture4.Erase();
   f.Picture5.Erase();
-  FindGuide(s, CInt(s.GuideX), CInt(s.GuideY), false);
+  FindGuide(s, CInt(s.guide.GuideX), CInt(s.guide.GuideY), false);
 }
 
 void SelectOption1(Form1& f, int index) {

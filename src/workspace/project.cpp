@@ -424,7 +424,7 @@ ProjectSave SaveProject(Form1& f, const std::string& path) {
     line(Whole(f.Check6));
     line(Whole(o.GradRatio));
     line(MinQualPercent(f));
-    line(Whole(s.GuideBox));
+    line(Whole(s.guide.GuideBox));
     line(Whole(f.Check3));
     line(Whole(f.HScroll1));
     std::string colours;

@@ -45,7 +45,7 @@ void RunStack(Form1& f) {
   }
   s.DoEvents();
   StartProcess(s);
-  s.StackCount = 0;
+  s.stack.StackCount = 0;
   int first, last;
   RunRange(f, first, last);
   const int n = s.ImageCount();
@@ -58,12 +58,12 @@ void RunStack(Form1& f) {
     s.DoEvents();
     if (s.RunState != 1) break;
     const ImageEntry& e = s.Img[static_cast<size_t>(i)];
-    const bool accepted = s.GuideBox > 64 || !(s.Quality < s.opt.MinQual);
+    const bool accepted = s.guide.GuideBox > 64 || !(s.guide.Quality < s.opt.MinQual);
     if (accepted) {
       // A shift stays in force for the rest of the run.
       if (e.ImgShiftX != 0 || e.ImgShiftY != 0) {
-        Ignoring([&] { s.AnchorX += CInt(s.PicR.UBound1() * e.ImgShiftX); });
-        Ignoring([&] { s.AnchorY += CInt(s.PicR.UBound2() * e.ImgShiftY); });
+        Ignoring([&] { s.guide.AnchorX += CInt(s.pic.PicR.UBound1() * e.ImgShiftX); });
+        Ignoring([&] { s.guide.AnchorY += CInt(s.pic.PicR.UBound2() * e.ImgShiftY); });
       }
       AccumulateImage(s);
       ++count;
@@ -81,7 +81,7 @@ void FitFinal(Form1& f) {
   const Outcome r = FinalCombination(s, f.Check6 == 1, destination);
   if (!destination.empty()) s.view->OpenDestination(destination);
   if (!r.why.empty()) s.view->MsgBox(r.why);
-  if (r.err != 0) s.StackError = "erreur " + std::to_string(r.err) + " : " + r.why;
+  if (r.err != 0) s.stack.StackError = "erreur " + std::to_string(r.err) + " : " + r.why;
 }
 
 }  // namespace qv

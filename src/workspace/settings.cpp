@@ -152,8 +152,8 @@ void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, 
     s.Img.clear();
     s.ResizeImageArrays(0);
   });
-  s.GuideX = 100.0;
-  s.GuideY = 100.0;
+  s.guide.GuideX = 100.0;
+  s.guide.GuideY = 100.0;
   LoadSettings(f, store, programFolder);
   f.Caption = caption + ":" + s.opt.MaskFile;
   BuildMasters(s);
