@@ -16,8 +16,8 @@ FLOORS = {
     "process": 2,
     "stack": 3,
     "workspace": 4, "editor": 4,
-    "sim": 4,
-    "cli": 5, "app": 5,
+    "sim": 5,
+    "cli": 6, "app": 6,
 }
 GROUND_PAIRS = {("core", "platform"), ("platform", "core")}
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([a-z_]+)/[^"]+"')

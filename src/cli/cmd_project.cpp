@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/json.h"
+#include "io/json.h"
 #include "core/numeric.h"
 #include "core/session.h"
 #include "platform/platform.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "cli/json.h"
+#include "io/json.h"
 #include "core/session.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"

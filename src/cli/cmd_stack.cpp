@@ -10,7 +10,7 @@
 #include <map>
 
 #include "cli/commands.h"
-#include "cli/json.h"
+#include "io/json.h"
 #include "core/paths.h"
 #include "io/fits_writer.h"
 #include "io/tiff_writer.h"

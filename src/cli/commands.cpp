@@ -4,7 +4,7 @@
 #include <fstream>
 #include <map>
 
-#include "cli/json.h"
+#include "io/json.h"
 #include "core/paths.h"
 #include "core/session.h"
 #include "io/fits_reader.h"

@@ -7,12 +7,15 @@
 #include <vector>
 
 #include "core/session.h"
+#include "io/json.h"
 #include "platform/settings_store.h"
 #include "workspace/form1.h"
 
 namespace qvcli {
 
 using Args = std::vector<std::string>;
+using qv::JsonObject;
+using qv::JsonString;
 
 int CmdHeader(const Args& args);
 int CmdProcess(const Args& args);

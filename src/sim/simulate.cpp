@@ -16,31 +16,23 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
-#include "cli/json.h"
+#include "sim/simulate.h"
+
 #include "core/numeric.h"
 #include "core/paths.h"
 #include "core/session.h"
 #include "io/file.h"
+#include "io/json.h"
 #include "io/tiff_writer.h"
 #include "workspace/form1.h"
 #include "workspace/project.h"
 
-namespace qvcli {
+namespace qvsim {
 
 namespace {
 
-struct SimOptions {
-  std::string out;
-  int frames = 10, width = 640, height = 480, stars = 150, bitpix = 16;
-  unsigned seed = 1;
-  bool hotPixels = false, vignetting = false;
-  int cloud = 0;            // frame hidden by cloud (0: none)
-  double rotation = 0;      // field rotation per frame, degrees
-  double driftX = 1.37, driftY = -0.83;  // drift per frame, pixels
-  std::string colour = "mono";  // mono, rgb, cfa, split
-  std::string format = "fits";  // fits, tif, bmp, jpg
-};
+// The message of a failure, in words for the user.
+void Fail(std::string& why, const std::string& message) { why = message; }
 
 struct Star {
   double x, y, flux, r, g, b;
@@ -138,7 +130,9 @@ int WritePicture(const std::string& path, const Frame& f, bool jpeg) {
   return ok ? 0 : qv::kErrPathAccess;
 }
 
-bool ParseOptions(const Args& args, SimOptions& o) {
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::string& why) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
@@ -187,34 +181,30 @@ bool ParseOptions(const Args& args, SimOptions& o) {
       ok = false;
     }
     if (!ok) {
-      Complain("option invalide : " + a);
+      Fail(why, "option invalide : " + a);
       return false;
     }
   }
   if (o.out.empty()) {
-    Complain(
+    Fail(why, 
         "usage : quelvista-cli simulate --out DOSSIER [--frames N] [--width W] [--height H] [--stars N]\n"
         "        [--seed S] [--drift DX,DY] [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated]\n"
         "        [--cloud IMAGE] [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]");
     return false;
   }
   if (o.format != "fits" && (o.colour == "cfa" || o.colour == "split")) {
-    Complain("les couleurs cfa et split n'existent qu'en FITS");
+    Fail(why, "les couleurs cfa et split n'existent qu'en FITS");
     return false;
   }
   return true;
 }
 
-}  // namespace
-
-int CmdSimulate(const Args& args) {
-  SimOptions o;
-  if (!ParseOptions(args, o)) return 2;
+int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string& why) {
   std::error_code ec;
   std::filesystem::create_directories(o.out, ec);
   const std::string dir = std::filesystem::absolute(o.out, ec).string();
   if (ec || !std::filesystem::is_directory(dir)) {
-    Complain("impossible de créer le dossier : " + o.out);
+    Fail(why, "impossible de créer le dossier : " + o.out);
     return 1;
   }
   const int W = o.width, H = o.height;
@@ -267,7 +257,7 @@ int CmdSimulate(const Args& args) {
   const bool split = o.colour == "split";
   const std::string ext = o.format == "fits" ? ".fts" : "." + o.format;
   std::vector<std::string> files;
-  qvcli::JsonObject truth;
+  qv::JsonObject truth;
   std::string framesJson = "[";
   const int radius = 7;
 
@@ -341,12 +331,12 @@ int CmdSimulate(const Args& args) {
       files.push_back(path);
     }
     if (err != 0) {
-      Complain("écriture impossible dans " + dir + " (erreur " + std::to_string(err) + ")");
+      Fail(why, "écriture impossible dans " + dir + " (erreur " + std::to_string(err) + ")");
       return 1;
     }
     double gx, gy;
     place(stars[0].x, stars[0].y, gx, gy);
-    JsonObject fr;
+    qv::JsonObject fr;
     fr.Add("frame", f).Add("file", files.back()).Add("dx", dx).Add("dy", dy).Add("angle", o.rotation * (f - 1));
     fr.Add("centreX", cx).Add("centreY", cy).Add("guideX", gx).Add("guideY", gy).Add("cloud", cloudy);
     if (rotStar >= 0) {
@@ -377,7 +367,7 @@ int CmdSimulate(const Args& args) {
 
   std::string starsJson = "[";
   for (size_t k = 0; k < stars.size(); ++k) {
-    JsonObject st;
+    qv::JsonObject st;
     st.Add("x", stars[k].x).Add("y", stars[k].y).Add("flux", stars[k].flux).Add("peak", stars[k].flux / twoPiS2);
     if (k) starsJson += ",";
     starsJson += st.Text();
@@ -392,7 +382,7 @@ int CmdSimulate(const Args& args) {
     std::ofstream t(dir + "/truth.json", std::ios::binary);
     t << truth.Text() << "\n";
     if (!t) {
-      Complain("écriture impossible : " + dir + "/truth.json");
+      Fail(why, "écriture impossible : " + dir + "/truth.json");
       return 1;
     }
   }
@@ -434,12 +424,13 @@ int CmdSimulate(const Args& args) {
   }
   const std::string project = dir + "/project.txt";
   if (qv::SaveProject(f, project).outcome != qv::ProjectSave::Saved) {
-    Complain("écriture impossible : " + project);
+    Fail(why, "écriture impossible : " + project);
     return 1;
   }
-  for (const std::string& file : files) std::printf("%s\n", file.c_str());
-  std::printf("%s\n%s\n", (dir + "/truth.json").c_str(), project.c_str());
+  written = files;
+  written.push_back(dir + "/truth.json");
+  written.push_back(project);
   return 0;
 }
 
-}  // namespace qvcli
+}  // namespace qvsim
