@@ -135,10 +135,9 @@ struct RunPrinter : qv::View {
   void RunImage(int i, bool accepted) override { imageDone(i, accepted); }
 };
 
-int ImagesInRun(const qv::Form1& f) {
-  const qv::Session& s = f.s;
+int ImagesInRun(const qv::Session& s, const qv::RunRequest& r) {
   int first, last, n = 0;
-  qv::RunRange(f, first, last);
+  qv::RunRange(s, r, first, last);
   for (int i = first; i <= last && i >= 1; ++i) n += s.Img[static_cast<size_t>(i)].ImgChecked == 1;
   return n;
 }
@@ -229,13 +228,14 @@ int CmdStack(const Args& args) {
   // Without --expand the canvas follows the project's box, or the stored
   // setting for a list of images.
   if (!a.expand.empty()) f.Check6 = a.expand == "1" ? 1 : 0;
+  // The run the main window would ask for with the subset boxes filled in.
+  qv::RunRequest request = qv::RequestFromWindow(f);
   if (!a.first.empty() || !a.last.empty()) {
-    f.Text7Visible = true;
-    f.Text7 = a.first;
-    f.Text8 = a.last;
+    request.first = qv::SubsetBoxNumber(s, a.first);
+    request.last = qv::SubsetBoxNumber(s, a.last);
   }
 
-  Progress progress(ImagesInRun(f));
+  Progress progress(ImagesInRun(s, request));
   int done = 0, stacked = 0;
   RunPrinter printer;
   printer.imageDone = [&](int i, bool accepted) {
@@ -257,7 +257,7 @@ int CmdStack(const Args& args) {
   };
   f.outer = &printer;
   s.dest.DestFileName.clear();
-  qv::RunStack(f);
+  qv::RunStack(f, request);
   progress.Done();
   const bool stopped = interrupted != 0;
   qv::DeleteTempFiles(s);

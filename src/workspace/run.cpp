@@ -8,10 +8,7 @@
 
 namespace qv {
 
-namespace {
-
-// The number typed in a subset box, 0 when there is none.
-int BoxNumber(const Session& s, const std::string& text) {
+int SubsetBoxNumber(const Session& s, const std::string& text) {
   try {
     return CInt(LocaleToDouble(text, s.locale));
   } catch (const RuntimeError&) {
@@ -19,24 +16,32 @@ int BoxNumber(const Session& s, const std::string& text) {
   }
 }
 
-}  // namespace
-
-void RunRange(const Form1& f, int& first, int& last) {
-  const Session& s = f.s;
-  const int n = s.ImageCount();
-  first = 0;
-  last = 0;
+RunRequest RequestFromWindow(const Form1& f) {
+  RunRequest r;
   if (f.Text7Visible) {
-    first = BoxNumber(s, f.Text7);
-    last = BoxNumber(s, f.Text8);
+    r.first = SubsetBoxNumber(f.s, f.Text7);
+    r.last = SubsetBoxNumber(f.s, f.Text8);
   }
-  if (first == 0) first = 1;
-  if (last == 0) last = n;
+  r.expand = f.Check6 == 1;
+  return r;
+}
+
+void RunRange(const Session& s, const RunRequest& r, int& first, int& last) {
+  const int n = s.ImageCount();
+  first = r.first == 0 ? 1 : r.first;
+  last = r.last == 0 ? n : r.last;
   first = std::min(n, std::max(1, first));
   last = std::min(n, std::max(first, last));
 }
 
-void RunStack(Form1& f) {
+void RunRange(const Form1& f, int& first, int& last) { RunRange(f.s, RequestFromWindow(f), first, last); }
+
+namespace {
+
+// The run. The window's controls (`given` null) are read where the run
+// reads them: the subset boxes once it has started, "Etendre la mosaïque"
+// when it ends, since the user may change them meanwhile.
+void Run(Form1& f, const RunRequest* given) {
   Session& s = f.s;
   if (s.RunState != 0) return;
   if (f.mnuDebug) {
@@ -47,7 +52,7 @@ void RunStack(Form1& f) {
   StartProcess(s);
   s.stack.StackCount = 0;
   int first, last;
-  RunRange(f, first, last);
+  RunRange(s, given ? *given : RequestFromWindow(f), first, last);
   const int n = s.ImageCount();
   int count = 0;
   for (int i = first; i <= last && i >= 1; ++i) {
@@ -71,14 +76,25 @@ void RunStack(Form1& f) {
     f.Label6 = std::to_string(count) + "/" + std::to_string(n) + " Ok";
     s.view->RunImage(i, accepted);
   }
-  if (s.RunState == 1) FitFinal(f);
+  if (s.RunState == 1) {
+    if (given) FitFinal(f, given->expand);
+    else FitFinal(f);
+  }
   StopProcess(s);
 }
 
-void FitFinal(Form1& f) {
+}  // namespace
+
+void RunStack(Form1& f) { Run(f, nullptr); }
+
+void RunStack(Form1& f, const RunRequest& r) { Run(f, &r); }
+
+void FitFinal(Form1& f) { FitFinal(f, f.Check6 == 1); }
+
+void FitFinal(Form1& f, bool expand) {
   Session& s = f.s;
   std::string destination;
-  const Outcome r = FinalCombination(s, f.Check6 == 1, destination);
+  const Outcome r = FinalCombination(s, expand, destination);
   if (!destination.empty()) s.view->OpenDestination(destination);
   if (!r.why.empty()) s.view->MsgBox(r.why);
   if (r.err != 0) s.stack.StackError = "erreur " + std::to_string(r.err) + " : " + r.why;
