@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/session.h"
 #include "platform/platform.h"
+#include "process/process_pic.h"
 #include "workspace/form1.h"
 
 namespace qvtest {
@@ -40,6 +43,13 @@ struct ViewSpy : qv::View {
     if (onRunImage) onRunImage(i, accepted);
   }
 };
+
+// ProcessPic as a test assertion: a failure says why.
+inline ::testing::AssertionResult Processed(qv::Session& s, int index, int step) {
+  const qv::Outcome r = qv::ProcessPic(s, index, step);
+  if (r) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "ProcessPic failed: " << r.Text();
+}
 
 // A fresh, empty folder for one test, removed when the object goes away.
 class TempDir {

@@ -80,7 +80,7 @@ TEST(Cli, ProcessReportsWhatThePipelineComputed) {
   TestSession s;
   s->ResizeImageArrays(1);
   s->Img[1].ImgFile = sky;
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   const std::string expected = "{\"ok\":true,\"width\":24,\"height\":16,\"HasR\":true,\"HasG\":true,\"HasB\":true," +
                                Field("HistoMax", s->pic.HistoMax) + "," + Field("LevelMin", s->pic.LevelMin) + "," +
                                Field("LevelMax", s->pic.LevelMax) + "," + Field("LevelLow", s->pic.LevelLow) + "," +

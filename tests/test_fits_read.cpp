@@ -120,7 +120,7 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       TestSession s;
       qvtest::OneImage(*s, path);
       const std::string what = std::string(c.what) + ", " + std::to_string(planes) + " plane(s)";
-      ASSERT_TRUE(ProcessPic(*s, 1, 1)) << what << ": " << s->ProcessError;
+      ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << what;
       const ImageEntry& e = s->Img[1];
       EXPECT_EQ(e.ImgBitpix, c.bitpix) << what;
       EXPECT_EQ(e.ImgNaxis, planes == 1 ? 2 : 3) << what;
@@ -146,13 +146,14 @@ TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
     WriteWithCfitsio(path, FLOAT_IMG, 2, 2, 1, {1, 2, v, 3});
     TestSession s;
     qvtest::OneImage(*s, path);
-    EXPECT_FALSE(ProcessPic(*s, 1, 1)) << v;
-    EXPECT_FALSE(s->ProcessError.empty()) << v;
+    const qv::Outcome r = qv::ProcessPic(*s, 1, 1);
+    EXPECT_FALSE(r) << v;
+    EXPECT_FALSE(r.why.empty()) << v;
   }
   WriteWithCfitsio(path, DOUBLE_IMG, 2, 2, 1, {1, 2, 1e300, -1e300});
   TestSession s;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->pic.PicR(0, 1), 65535);
   EXPECT_EQ(s->pic.PicR(1, 1), 0);
 }
@@ -183,7 +184,7 @@ TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   qvtest::WriteBytes(two, bytes);
   TestSession s;
   qvtest::OneImage(*s, two);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
   EXPECT_EQ(s->pic.PicR(0, 0), 1);
   EXPECT_EQ(s->pic.PicR(0, 1), 300);

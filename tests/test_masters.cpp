@@ -65,7 +65,7 @@ TEST(Masters, FlatAndDarkCorrectListImages) {
   EXPECT_EQ(s->RunState, 0);
   EXPECT_EQ(s.form1.Caption, kAppTitle);
   qvtest::OneImage(*s, dir.File("light.fts"));
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->pic.PicR(3, 0), 1200);  // 1000 x 3840 / 3200
   EXPECT_EQ(s->pic.PicG(3, 1), 857);   // 1000 x 3840 / 4480
   EXPECT_EQ(s->pic.PicB(5, 1), 3840000);
@@ -76,7 +76,7 @@ TEST(Masters, FlatAndDarkCorrectListImages) {
   BuildMasters(*s);
   EXPECT_EQ(s->cal.FlatPic.Width(), 1);
   qvtest::OneImage(*s, dir.File("flat.fts"));
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_TRUE(s->cal.UseDark);
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 10; ++x) {

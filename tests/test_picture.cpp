@@ -87,7 +87,7 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
   EXPECT_EQ(e.ImgNaxis3, 3);
   EXPECT_EQ(e.ImgBitpix, 8);
   EXPECT_EQ(s->pic.PicPixels.Size(), 1u);  // the header read keeps no pixels
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   ExpectPattern(*s, 7, 5, 1, Pattern, 0, "FreeImage BMP");
   EXPECT_EQ(s->pic.PicPixels.Size(), 1u);
 
@@ -103,7 +103,7 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
   FreeImage_Unload(grey);
   TestSession g;
   qvtest::OneImage(*g, greyPath);
-  ASSERT_TRUE(ProcessPic(*g, 1, 1)) << g->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*g, 1, 1));
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x) {
       EXPECT_EQ(g->pic.PicR(x, y), (x * 60 + y) * 8) << x << "," << y;
@@ -120,7 +120,7 @@ TEST(Picture, JpegFilesKeepColoursAndOrientation) {
   SaveWithFreeImage(path, FIF_JPEG, 32, 32, Halves, JPEG_QUALITYSUPERB);
   TestSession s;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->Img[1].ImgBitpix, 8);
   ExpectPattern(*s, 32, 32, 1, Halves, 4, "FreeImage JPEG");
 }
@@ -159,7 +159,7 @@ TEST(Picture, ImageMagickBmpAndJpegFilesLoad) {
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     TestSession s;
     qvtest::OneImage(*s, out);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << cmd << ": " << s->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
     ExpectPattern(*s, c.w, c.h, 1, c.colour, c.tolerance, cmd);
   }
 }
@@ -170,10 +170,10 @@ TEST(Picture, StepSubSamplesPictures) {
   SaveWithFreeImage(path, FIF_BMP, 101, 51, Pattern);
   TestSession one, zero, two, three;
   for (auto* s : {&one, &zero, &two, &three}) qvtest::OneImage(**s, path);
-  ASSERT_TRUE(ProcessPic(*one, 1, 1)) << one->ProcessError;
-  ASSERT_TRUE(ProcessPic(*zero, 1, 0)) << zero->ProcessError;
-  ASSERT_TRUE(ProcessPic(*two, 1, 2)) << two->ProcessError;
-  ASSERT_TRUE(ProcessPic(*three, 1, 3)) << three->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*one, 1, 1));
+  ASSERT_TRUE(qvtest::Processed(*zero, 1, 0));
+  ASSERT_TRUE(qvtest::Processed(*two, 1, 2));
+  ASSERT_TRUE(qvtest::Processed(*three, 1, 3));
   EXPECT_TRUE(one->pic.PicR == zero->pic.PicR && one->pic.PicG == zero->pic.PicG && one->pic.PicB == zero->pic.PicB);
   EXPECT_EQ(one->pic.Histo, zero->pic.Histo);
   EXPECT_EQ(two->pic.PicR.Width(), 51);

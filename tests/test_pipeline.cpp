@@ -38,7 +38,7 @@ TEST(Pipeline, SinglePlaneFilesAreRoutedByTheirNames) {
     qvtest::WriteFits16(path, 4, 3, 1, Ramp(12, 100, 10));
     s->opt.UseMask = c.mono;
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << c.name << ": " << s->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << c.name;
     EXPECT_EQ(s->pic.HasR, c.r) << c.name;
     EXPECT_EQ(s->pic.HasG, c.g) << c.name;
     EXPECT_EQ(s->pic.HasB, c.b) << c.name;
@@ -55,7 +55,7 @@ TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
     TestSession s;
     s->opt.ColorChk = {0, 4, 0};  // "_HA" has no channel, so the name's letter decides
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1));
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
     EXPECT_TRUE(s->pic.HasR);
     EXPECT_FALSE(s->pic.HasB);
   }
@@ -63,7 +63,7 @@ TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
     TestSession s;
     s->opt.ColorChk = {3, 0, 0};
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1));
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
     EXPECT_TRUE(s->pic.HasR && s->pic.HasG && !s->pic.HasB);
   }
   {
@@ -71,7 +71,7 @@ TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
     s->opt.ColorText = {"_zz", "", "_HA"};
     s->opt.ColorChk = {1, 4, 2};
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1));
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
     EXPECT_TRUE(!s->pic.HasR && !s->pic.HasG && s->pic.HasB);  // the empty pattern matched before "_HA"
   }
 }
@@ -89,7 +89,7 @@ TEST(Pipeline, DarkAndFlatApplyToListImagesOfTheirSize) {
   qvtest::SetPlane(s->cal.FlatPic, 3, 2, {1000, 1000, 1000, 1000, 800, 3000});
   s->cal.FlatMean = 1000;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_TRUE(s->cal.UseDark && s->cal.UseFlat);
   EXPECT_EQ(s->pic.PicR(0, 0), 0);     // no data: neither subtracted nor lifted to 1
   EXPECT_EQ(s->pic.PicR(1, 0), 1);     // equal to the dark
@@ -102,14 +102,15 @@ TEST(Pipeline, DarkAndFlatApplyToListImagesOfTheirSize) {
 
   // The same masters are never applied to a master file.
   s->opt.DarkFile = path;
-  ASSERT_TRUE(ProcessPic(*s, -1, 0));
+  ASSERT_TRUE(qvtest::Processed(*s, -1, 0));
   EXPECT_FALSE(s->cal.UseDark || s->cal.UseFlat);
   EXPECT_EQ(s->pic.PicR(1, 0), 500);
 
   // A zero in the flat under an active flat is a run-time error.
   s->cal.FlatPic(2, 1) = 0;
-  EXPECT_FALSE(ProcessPic(*s, 1, 1));
-  EXPECT_NE(s->ProcessError.find("11"), std::string::npos);
+  const Outcome zero = ProcessPic(*s, 1, 1);
+  EXPECT_FALSE(zero);
+  EXPECT_EQ(zero.err, 11);
 }
 
 TEST(Pipeline, TheHotMaskBlanksPixelsAndCanDecideTheReferenceSize) {
@@ -122,18 +123,19 @@ TEST(Pipeline, TheHotMaskBlanksPixelsAndCanDecideTheReferenceSize) {
   s->ResizeImageArrays(2);
   s->Img[1].ImgFile = a;
   s->Img[2].ImgFile = b;
-  ASSERT_TRUE(ProcessPic(*s, 1, 1));
-  EXPECT_FALSE(ProcessPic(*s, 2, 1));  // not the size of image 1
-  EXPECT_NE(s->ProcessError.find("4 x 2"), std::string::npos);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  const Outcome other = ProcessPic(*s, 2, 1);  // not the size of image 1
+  EXPECT_FALSE(other);
+  EXPECT_NE(other.why.find("4 x 2"), std::string::npos);
 
   // With the mask option on and a mask header of image 2's size, image 2 is accepted.
   s->opt.UseMask = HotMaskOn;
   s->opt.MaskFile = maskFile;
-  ASSERT_TRUE(ProcessPic(*s, 0, 0));
+  ASSERT_TRUE(qvtest::Processed(*s, 0, 0));
   s->cal.HotMask.Redim(3, 1);
   s->cal.HotMask(1, 0) = 1;
   s->cal.HotMask(3, 1) = 1;
-  ASSERT_TRUE(ProcessPic(*s, 2, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 2, 1));
   EXPECT_TRUE(s->cal.UseHotMask);
   EXPECT_EQ(s->pic.PicR(1, 0), 0);
   EXPECT_EQ(s->pic.PicG(3, 1), 0);
@@ -153,7 +155,7 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   qvtest::WriteFits16(zero, 4, 4, 1, std::vector<int>(16, 0));
   TestSession s;
   qvtest::OneImage(*s, zero);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1));
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->pic.HistoMax, 16);
   EXPECT_EQ(s->pic.LevelMin, 2048);
   EXPECT_EQ(s->pic.LevelMax, 0);
@@ -167,7 +169,7 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   v[11] = 2000;
   qvtest::WriteFits16(ramp, 4, 3, 1, v);
   qvtest::OneImage(*s, ramp);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1));
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->pic.HistoMax, 10);
   EXPECT_EQ(s->pic.LevelMin, 31);  // bin 0 never counts for the minimum
   EXPECT_EQ(s->pic.LevelMax, 62);
@@ -185,7 +187,7 @@ TEST(Pipeline, StepSubSamplesAndLeavesFullSizeMastersOut) {
   s->cal.DarkG = s->cal.DarkR;
   s->cal.DarkB = s->cal.DarkR;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 2));
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 2));
   EXPECT_EQ(s->pic.PicR.Width(), 51);
   EXPECT_EQ(s->pic.PicR.Height(), 26);
   EXPECT_FALSE(s->cal.UseDark);
@@ -193,9 +195,9 @@ TEST(Pipeline, StepSubSamplesAndLeavesFullSizeMastersOut) {
   EXPECT_EQ(s->pic.PicR(1, 1), 1 + 2 + 2 * 101);
 
   Plane<int32_t> r0 = s->pic.PicR;
-  ASSERT_TRUE(ProcessPic(*s, 1, 0));
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 0));
   Plane<int32_t> r1 = s->pic.PicR;
-  ASSERT_TRUE(ProcessPic(*s, 1, 1));
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(r1, s->pic.PicR);  // Step 0 counts as 1
   EXPECT_NE(r0, s->pic.PicR);
 }
@@ -224,9 +226,9 @@ TEST(Pipeline, WholeImageStepsRunOnlyForListImages) {
   TestSession s;
   s->opt.UseMask = Bin2x2;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1));
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->pic.PicR.Width(), 3);  // fused
   s->opt.MaskFile = path;
-  ASSERT_TRUE(ProcessPic(*s, 0, 1));
+  ASSERT_TRUE(qvtest::Processed(*s, 0, 1));
   EXPECT_EQ(s->pic.PicR.Width(), 6);  // a master keeps its size
 }

@@ -133,7 +133,7 @@ TEST(TiffRead, LibtiffFilesReadExactly) {
     EXPECT_EQ(h.bits, t.bits);
     TestSession s;
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << what << ": " << s->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << what;
     EXPECT_EQ(s->Img[1].ImgNaxis, 3);
     EXPECT_EQ(s->Img[1].ImgNaxis3, t.samples);
     ExpectPlanes(*s, t, what);
@@ -164,7 +164,7 @@ TEST(TiffRead, ImageMagickFilesReadExactly) {
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     TestSession s;
     qvtest::OneImage(*s, out);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << cmd << ": " << s->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
     ExpectPlanes(*s, t, cmd);
   }
 }
@@ -211,7 +211,7 @@ TEST(TiffRead, DirectoryValueRules) {
   {
     TestSession s;
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
     EXPECT_EQ(s->pic.PicR.Width(), 2);
     EXPECT_EQ(s->pic.PicR(1, 0), 160);
     EXPECT_EQ(s->pic.PicB(0, 1), 240);
@@ -386,7 +386,7 @@ TEST(TiffWrite, WrittenFilesReadBackThroughLibtiffAndTheProgram) {
     TestSession back;
     back->opt.UseMask = s->opt.UseMask;
     qvtest::OneImage(*back, path);
-    ASSERT_TRUE(ProcessPic(*back, 1, 1)) << back->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*back, 1, 1));
     EXPECT_EQ(back->pic.PicR, s->pic.PicR);
     EXPECT_EQ(back->pic.PicG, mono ? s->pic.PicR : s->pic.PicG);
     EXPECT_EQ(back->pic.PicB, mono ? s->pic.PicR : s->pic.PicB);

@@ -175,7 +175,8 @@ int CmdProcess(const Args& args) {
   OneImageList(s, file);
   if (haveZone) s.Img[1].ImgZone = zone;
 
-  const bool ok = qv::ProcessPic(s, 1, step);
+  const qv::Outcome processed = qv::ProcessPic(s, 1, step);
+  const bool ok = processed.ok;
   JsonObject o;
   o.Add("ok", ok)
       .Add("width", s.pic.PicR.Width())
@@ -193,7 +194,7 @@ int CmdProcess(const Args& args) {
       .Add("UseFlat", s.cal.UseFlat);
   PrintJson(o);
   if (!ok) {
-    Complain("traitement impossible : " + s.ProcessError);
+    Complain("traitement impossible : " + processed.Text());
     return 1;
   }
   int status = 0;

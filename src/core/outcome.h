@@ -15,6 +15,8 @@ struct Outcome {
   std::string why;  // empty after a success
 
   explicit operator bool() const { return ok; }
+  // The reason as the tool says it: "erreur N : ..." for a run-time error.
+  std::string Text() const { return err != 0 ? "erreur " + std::to_string(err) + " : " + why : why; }
   static Outcome Success() { return {}; }
   static Outcome Failure(std::string reason, int number = 0) { return {false, number, std::move(reason)}; }
   static Outcome From(const RuntimeError& e) { return {false, e.Number(), e.what()}; }

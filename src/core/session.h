@@ -165,10 +165,6 @@ class Session {
   // 0 idle, 1 running, 2 stop requested.
   int16_t RunState = 0;
 
-  // Why the last ProcessPic failed, in words for the user (empty after a
-  // success). Diagnostic only: no routine reads it.
-  std::string ProcessError;
-
   // Resize every per-image table to 0..n keeping the existing entries.
   void ResizeImageArrays(int n);
   // Number of list images (upper bound of the tables).

@@ -92,7 +92,6 @@ void PicturePixelsToSamples(Session& s, int wr, int hr, int step, Samples& buf) 
 }
 
 bool Body(Session& s, int index, int step) {
-  s.ProcessError.clear();
   // 1. Path and kind.
   const std::string path = ImagePath(s, index);
   const std::string kind = FileKind(path);
@@ -307,21 +306,21 @@ bool ComputeLevels(Session& s) {
   return true;
 }
 
-bool ProcessPic(Session& s, int index, int step) {
-  bool ok = false;
+Outcome ProcessPic(Session& s, int index, int step) {
+  Outcome result = Outcome::Failure("");
   try {
-    ok = Body(s, index, step);
+    if (Body(s, index, step)) result = Outcome::Success();
   } catch (const StepFailure& f) {
-    s.ProcessError = f.why;
+    result = Outcome::Failure(f.why);
   } catch (const RuntimeError& err) {
-    s.ProcessError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
+    result = Outcome::From(err);
   } catch (const std::bad_alloc&) {
-    s.ProcessError = "erreur 7 : Mémoire insuffisante";
+    result = Outcome::Failure("Mémoire insuffisante", kErrOutOfMemory);
   }
   // Common exit: the files were closed where they were opened; the
   // decoded picture is never kept.
-  if (!ok && s.pic.PicPixels.Size() != 1) s.pic.PicPixels.Redim(0, 0);
-  return ok;
+  if (!result.ok && s.pic.PicPixels.Size() != 1) s.pic.PicPixels.Redim(0, 0);
+  return result;
 }
 
 }  // namespace qv

@@ -1,13 +1,16 @@
 // The per-image pipeline: one image file in, the current image out.
 #pragma once
 
+#include "core/outcome.h"
 #include "core/session.h"
 
 namespace qv {
 
 // Index -2 flat, -1 dark, 0 mask, 1..n list image; Step sub-samples the
-// image (0 counts as 1). True only when every step succeeded.
-bool ProcessPic(Session& s, int index, int step);
+// image (0 counts as 1). Succeeds only when every step succeeded; a
+// failure says why (and gives the run-time error number where there is
+// one). A stop requested while the pixels are read is a failure too.
+Outcome ProcessPic(Session& s, int index, int step);
 
 // HistoMax and the four display levels from Histo; false when HistoMax < 1.
 bool ComputeLevels(Session& s);

@@ -13,7 +13,7 @@ namespace {
 
 bool ProcessedAs(Session& s, int i) {
   if (s.CurPic == i && !s.pic.PicR.Empty() && s.pic.PicR.Width() > 1) return true;
-  return ProcessPic(s, i, 1);
+  return ProcessPic(s, i, 1).ok;
 }
 
 }  // namespace

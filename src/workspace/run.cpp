@@ -97,7 +97,7 @@ void FitFinal(Form1& f, bool expand) {
   const Outcome r = FinalCombination(s, expand, destination);
   if (!destination.empty()) s.view->OpenDestination(destination);
   if (!r.why.empty()) s.view->MsgBox(r.why);
-  if (r.err != 0) s.stack.StackError = "erreur " + std::to_string(r.err) + " : " + r.why;
+  if (r.err != 0) s.stack.StackError = r.Text();
 }
 
 }  // namespace qv
