@@ -108,6 +108,9 @@ struct GuideStar {
   Plane<int32_t> GuideTemplate;  // the reference box, background-subtracted
   double RefPeak = 0;
   float Quality = 0;
+  // The last guide search's best match lay on the edge of its search area:
+  // the star may have left it. Read by the command-line tool's report only.
+  bool GuideOnEdge = false;
   double AnchorX = 0, AnchorY = 0;
   double RotCentreX = 0, RotCentreY = 0;
 };
@@ -164,6 +167,11 @@ class Session {
   int16_t CurPic = 0;
   // 0 idle, 1 running, 2 stop requested.
   int16_t RunState = 0;
+
+  // Why the last ProcessPic failed, as its Outcome says it (empty after a
+  // success). Kept for the command-line tool's report of a run, whose
+  // images are processed inside the run; no routine reads it.
+  std::string ProcessError;
 
   // Resize every per-image table to 0..n keeping the existing entries.
   void ResizeImageArrays(int n);

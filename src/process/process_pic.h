@@ -1,6 +1,8 @@
 // The per-image pipeline: one image file in, the current image out.
 #pragma once
 
+#include <string_view>
+
 #include "core/outcome.h"
 #include "core/session.h"
 
@@ -11,6 +13,11 @@ namespace qv {
 // failure says why (and gives the run-time error number where there is
 // one). A stop requested while the pixels are read is a failure too.
 Outcome ProcessPic(Session& s, int index, int step);
+
+// How ProcessError begins when a floating-point file holds values that are
+// not numbers or are infinite; the rest names the first one and the file.
+inline constexpr std::string_view kNotNumbersMessage =
+    "le fichier contient des valeurs qui ne sont pas des nombres ou qui sont infinies";
 
 // HistoMax and the four display levels from Histo; false when HistoMax < 1.
 bool ComputeLevels(Session& s);

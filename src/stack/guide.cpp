@@ -132,6 +132,7 @@ bool Correlate(Session& s, const Plane<int32_t>& t, const Plane<int32_t>& a, int
 }
 
 double GuideSearch(Session& s, int x, int y, int takeRef) {
+  s.guide.GuideOnEdge = false;
   const int box = s.guide.GuideBox;
   if (box < 1) return 0;
   const int half = CInt(box / 2.0);
@@ -150,6 +151,7 @@ double GuideSearch(Session& s, int x, int y, int takeRef) {
   if (!Correlate(s, s.guide.GuideTemplate, area, box, c)) return 0;
   const double mean = c.sum / c.count;
   const double peak = c.best - mean;
+  s.guide.GuideOnEdge = c.bestDx == 0 || c.bestDx == box || c.bestDy == 0 || c.bestDy == box;
   s.guide.GuideX = CInt(x - box + half + c.bestDx);
   s.guide.GuideY = CInt(y - box + half + c.bestDy);
   if (takeRef == 1) s.guide.RefPeak = peak;
@@ -163,6 +165,7 @@ double GuideSearch(Session& s, int x, int y, int takeRef) {
 }
 
 void FindGuide(Session& s, int16_t x, int16_t y, bool takeRef) {
+  s.guide.GuideOnEdge = false;
   if (s.guide.GuideBox >= 128) {
     s.view->GuideBoxShown(false);
     return;

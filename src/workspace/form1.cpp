@@ -76,6 +76,9 @@ void Form1::GuideChangeEnds() {
 
 void Text3_Change(Form1& f) {
   Session& s = f.s;
+  // Like every handler of the window, idle while it is busy: the text set
+  // at start-up only shows the stored value and must not clamp it.
+  if (f.Busy || s.RunState >= 1) return;
   try {
     const double v = LocaleToDouble(f.Text3, s.locale);
     s.opt.MinQual = ToSingle(MaxOf(0, MinOf(100, v)) / 100);

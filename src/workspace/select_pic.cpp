@@ -43,7 +43,10 @@ void ShowSelectedImage(Form1& f, int index, bool load) {
   if (load) {
     s.CurPic = static_cast<int16_t>(index);
     s.DoEvents();
-    ProcessPic(s, index, 1);
+    // The windows show no message for a file of values that are not
+    // numbers; the debug log says it in words.
+    if (const Outcome r = ProcessPic(s, index, 1); !r && r.Text().starts_with(kNotNumbersMessage))
+      DebugLine(f, r.Text());
     s.DoEvents();
   }
   f.Caption = PathName(e.ImgFile) + "  " + std::to_string(index) + "/" + std::to_string(s.ImageCount());

@@ -126,6 +126,10 @@ const std::vector<std::string>& SettingKeys() {
 
 void LoadSettings(Form1& f, SettingsStore& store, const std::string& programFolder) {
   Session& s = f.s;
+  // The keys are read during the window's start-up, which keeps it busy;
+  // callers outside the window's load (the command-line tool) get the same.
+  const bool wasBusy = f.Busy;
+  f.Busy = true;
   const std::vector<std::string>& keys = SettingKeys();
   // Hsens and Project come later in the start-up, after the masters.
   for (size_t i = 0; i < keys.size() && keys[i] != "Hsens"; ++i) {
@@ -133,6 +137,7 @@ void LoadSettings(Form1& f, SettingsStore& store, const std::string& programFold
     if (keys[i] == "GradRatio")
       Ignoring([&] { SetText3(f, FormatFixed1(static_cast<double>(s.opt.MinQual * 100.0f), s.locale)); });
   }
+  f.Busy = wasBusy;
 }
 
 void LoadHsens(Form1& f, SettingsStore& store) {
