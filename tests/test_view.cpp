@@ -47,8 +47,8 @@ TEST(RunRequest, TheWindowAsksWithItsSubsetBoxesOnlyWhileShown) {
   TestSession ts;
   ts->ResizeImageArrays(6);
   ts->locale = NumLocale::Comma();
-  ts.form1.Text7 = "2,6";
-  ts.form1.Text8 = "4";
+  ts.form1.Text7 = std::string{"2,6"};
+  ts.form1.Text8 = std::string{"4"};
   ts.form1.Check6 = 1;
   RunRequest r = RequestFromWindow(ts.form1);
   EXPECT_EQ(r.first, 0);
