@@ -14,15 +14,15 @@ namespace qv {
 namespace {
 
 bool ProcessedAs(Session& s, int i) {
-  if (s.CurPic == i && !s.PicR.Empty() && s.PicR.Width() > 1) return true;
-  return ProcessPic(s, i, 1);
+  if (s.CurPic == i && !s.pic.PicR.Empty() && s.pic.PicR.Width() > 1) return true;
+  return ProcessPic(s, i, 1).ok;
 }
 
 }  // namespace
 
 bool SetGuideStar(Session& s, int i, double x, double y) {
   if (i < 1 || i > s.ImageCount() || !ProcessedAs(s, i)) return false;
-  const int u1 = s.PicR.UBound1(), u2 = s.PicR.UBound2();
+  const int u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
   if (u1 < 1 || u2 < 1 || x < 0 || y < 0 || x > u1 || y > u2) return false;
   ImageEntry& e = s.Img[static_cast<size_t>(i)];
   e.ImgGuideX = RoundHalfEven(x) / u1;
@@ -44,11 +44,11 @@ bool AutoGuideStar(Session& s, double& bestX, double& bestY, std::string* why) {
     return false;
   };
   if (s.ImageCount() < 1 || !ProcessPic(s, 1, 1)) return fail("l'image 1 est illisible");
-  const StarField field = DetectStars(s.PicR, s.PicG, s.PicB, FullScaleOf(s, 1), 5, 2000);
+  const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, 1), 5, 2000);
   const int w = field.width, h = field.height;
   if (field.stars.empty())
     return fail("aucune étoile ne dépasse le bruit du fond (" + std::to_string(static_cast<long>(field.sky.noise)) + ")");
-  const int box = (s.GuideBox >= 32 && s.GuideBox < 128) ? s.GuideBox : 32;
+  const int box = (s.guide.GuideBox >= 32 && s.guide.GuideBox < 128) ? s.guide.GuideBox : 32;
   // The template is taken centred on the star: it must lie inside the image.
   const int margin = static_cast<int>(RoundHalfEven(box / 2.0)) + 2;
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0, dmax = std::hypot(cx, cy);

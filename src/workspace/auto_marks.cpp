@@ -66,9 +66,10 @@ long PickRotationStar(const StarField& field, Point2 guide) {
   return best;
 }
 
-void Uncheck(Session& s, int i) {
-  s.Entry(i).ImgChecked = 0;
-  if (static_cast<size_t>(i) < s.form1.Check9.size()) s.form1.Check9[static_cast<size_t>(i)].Value = 0;
+// As the user unticks the image's box in the strip.
+void Uncheck(Form1& f, int i) {
+  f.s.Entry(i).ImgChecked = 0;
+  if (static_cast<size_t>(i) < f.Check9.size()) f.Check9[static_cast<size_t>(i)].Value = 0;
 }
 
 }  // namespace
@@ -77,7 +78,8 @@ int32_t FullScaleOf(const Session& s, int i) {
   return s.Img.at(static_cast<size_t>(i)).ImgBitpix == 8 ? 2040 : 65535;
 }
 
-AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options, const std::function<void(const ImageMark&)>& onImage) {
+AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options, const std::function<void(const ImageMark&)>& onImage) {
+  Session& s = f.s;
   AutoMarkReport report;
   const int n = s.ImageCount();
   int k = 1;
@@ -87,12 +89,12 @@ AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options, const std::
     return report;
   }
   report.reference = k;
-  if (!ProcessPic(s, k, 1) || s.PicR.UBound1() < 1 || s.PicR.UBound2() < 1) {
+  if (!ProcessPic(s, k, 1).ok || s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
     report.message = "l'image " + std::to_string(k) + " est illisible";
     return report;
   }
   ImageEntry& ref = s.Entry(k);
-  double u1 = s.PicR.UBound1(), u2 = s.PicR.UBound2();
+  double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
   // The star that the tracking follows from the reference image on.
   Point2 guide{ref.ImgGuideX * u1, ref.ImgGuideY * u2};
   if ((ref.ImgRegFlags & kNewRef) && (ref.ImgRefX != 0 || ref.ImgRefY != 0)) guide = {ref.ImgRefX * u1, ref.ImgRefY * u2};
@@ -100,7 +102,7 @@ AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options, const std::
     report.message = "aucune étoile guide n'est marquée sur l'image " + std::to_string(k);
     return report;
   }
-  const StarField refField = DetectStars(s.PicR, s.PicG, s.PicB, FullScaleOf(s, k));
+  const StarField refField = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, k));
   const std::vector<Point2> refPoints = MatchablePoints(refField);
   if (refPoints.size() < 4) {
     report.message = "trop peu d'étoiles sur l'image " + std::to_string(k) + " (" + std::to_string(refPoints.size()) +
@@ -145,14 +147,14 @@ AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options, const std::
     m.image = i;
     auto fail = [&](const std::string& why) {
       m.reason = why;
-      if (!options.keepUnmarked) Uncheck(s, i);
+      if (!options.keepUnmarked) Uncheck(f, i);
     };
-    if (!ProcessPic(s, i, 1) || s.PicR.UBound1() < 1 || s.PicR.UBound2() < 1) {
+    if (!ProcessPic(s, i, 1).ok || s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
       fail("image illisible");
     } else {
-      u1 = s.PicR.UBound1();
-      u2 = s.PicR.UBound2();
-      const StarField field = DetectStars(s.PicR, s.PicG, s.PicB, FullScaleOf(s, i));
+      u1 = s.pic.PicR.UBound1();
+      u2 = s.pic.PicR.UBound2();
+      const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, i));
       m.stars = field.stars.size();
       const StarMatch found = MatchStars(refPoints, MatchablePoints(field), match);
       m.agreeing = found.agreeing;

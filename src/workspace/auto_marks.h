@@ -9,6 +9,7 @@
 
 #include "core/session.h"
 #include "stack/star_match.h"
+#include "workspace/form1.h"
 
 namespace qv {
 
@@ -40,9 +41,11 @@ struct AutoMarkReport {
 };
 
 // Marks every checked image after the first checked one (the reference,
-// whose guide star must be set). `onImage` is told of each image as it is
-// done. A stop request (RunState 2) ends the walk after the current image.
-AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options,
+// whose guide star must be set); an image that cannot be marked is
+// unticked in the strip. `onImage` is told of each image as it is done. A
+// stop request (RunState 2) ends the walk after the current image. The
+// planes are left holding the last image processed.
+AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options,
                          const std::function<void(const ImageMark&)>& onImage = {});
 
 // The largest value one plane of image i can hold after processing.
