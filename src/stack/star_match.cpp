@@ -446,15 +446,20 @@ decided:
   }
   m.agreeing = agree;
   m.rms = agree ? std::sqrt(ss / agree) : 0;
-  // The best answer that puts the stars elsewhere: a field that repeats
-  // itself, or chance agreement, leaves the choice open.
-  const Point2 centre = reference[0];
-  const Point2 here = t.Apply(centre);
+  // The best answer that pairs the stars otherwise: a field that repeats
+  // itself, or chance agreement, leaves the choice open. An answer that
+  // pairs most of its stars as the chosen one does is the same answer,
+  // seen through a less exact triangle.
+  std::vector<long> partnerOf(nRef, -1);
+  for (size_t k = 0; k < nRef; ++k) partnerOf[k] = partners.Nearest(t.Apply(reference[k]), o.tolerance);
   for (const Hypothesis& h : seen) {
-    const Point2 there = h.t.Apply(centre);
-    if (std::hypot(there.x - here.x, there.y - here.y) > 2 * o.tolerance ||
-        std::fabs(std::remainder(h.t.AngleDegrees() - t.AngleDegrees(), 360.0)) > 2)
-      m.runnerUp = std::max(m.runnerUp, h.agree);
+    if (h.agree <= m.runnerUp || h.agree < 3 + chance) continue;
+    size_t shared = 0;
+    for (size_t k = 0; k < nRef; ++k) {
+      const long f = partners.Nearest(h.t.Apply(reference[k]), o.tolerance);
+      shared += f >= 0 && f == partnerOf[k];
+    }
+    if (2 * shared < h.agree) m.runnerUp = h.agree;
   }
   if (agree < need) m.outcome = MatchOutcome::NoMatch;
   else if (m.runnerUp > 3 + chance && m.runnerUp - chance >= o.ambiguity * (agree - chance)) m.outcome = MatchOutcome::Ambiguous;
