@@ -243,30 +243,35 @@ std::string BaseName(const Session& s) {
   return base;
 }
 
+bool MeasureDestination(Session& s) {
+  std::fill(s.DestHisto.begin(), s.DestHisto.end(), 0);
+  int32_t lo = 65535, hi = 0;
+  const Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
+  const Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
+  const size_t count = s.DestSumR.Size();
+  for (size_t k = 0; k < count; ++k) {
+    double v = 0;
+    for (int p = 0; p < 3; ++p) {
+      const float w = weight[p]->Data()[k];
+      if (w > 0) v = std::max(v, CLng(sum[p]->Data()[k]) / static_cast<double>(w));
+    }
+    if (v > 0) {
+      v = std::min(v, 65535.0);
+      const int32_t r = CLng(v);
+      hi = std::max(hi, r);
+      lo = std::min(lo, r);
+      s.DestHisto[static_cast<size_t>(r)]++;
+    }
+  }
+  if (hi - lo <= 0) return false;
+  s.DestHistoMax = *std::max_element(s.DestHisto.begin(), s.DestHisto.end());
+  return true;
+}
+
 void FitFinal(Session& s) {
   try {
     if (!CombineStack(s, s.form1.Check6 == 1)) return;
-    std::fill(s.DestHisto.begin(), s.DestHisto.end(), 0);
-    int32_t lo = 65535, hi = 0;
-    const Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
-    const Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
-    const size_t count = s.DestSumR.Size();
-    for (size_t k = 0; k < count; ++k) {
-      double v = 0;
-      for (int p = 0; p < 3; ++p) {
-        const float w = weight[p]->Data()[k];
-        if (w > 0) v = std::max(v, CLng(sum[p]->Data()[k]) / static_cast<double>(w));
-      }
-      if (v > 0) {
-        v = std::min(v, 65535.0);
-        const int32_t r = CLng(v);
-        hi = std::max(hi, r);
-        lo = std::min(lo, r);
-        s.DestHisto[static_cast<size_t>(r)]++;
-      }
-    }
-    if (hi - lo <= 0) return;
-    s.DestHistoMax = *std::max_element(s.DestHisto.begin(), s.DestHisto.end());
+    if (!MeasureDestination(s)) return;
     const std::string base = BaseName(s);
     std::string folder = s.opt.OutDir;
     if (folder.empty() || (folder.back() != '/' && folder.back() != '\\')) folder += '/';

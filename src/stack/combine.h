@@ -20,6 +20,10 @@ void MedianFilter(Session& s, int16_t mode);
 // value for an even count, 0 when n <= 0. Leaves values partly sorted.
 int32_t MedianOf(int16_t n, std::vector<int32_t>& values);
 
+// The destination histogram and its largest count; false when the result
+// is empty (all values equal), which opens no window.
+bool MeasureDestination(Session& s);
+
 // Combines the stack, measures the destination and names the result.
 void FitFinal(Session& s);
 
