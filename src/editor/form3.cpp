@@ -79,14 +79,20 @@ void Form3::draw() {
   const DestPlanes d = Dest();
 
   RenderSettings rs;
+  bool rebuild[3] = {false, false, false};
+  for (size_t k = 0; k < 3; ++k) rebuild[k] = detail[k] != 0 && DetailValid[k] == 0;
+  if (rebuild[0] || rebuild[1] || rebuild[2]) {
+    for (size_t c = 0; c < 3; ++c) {
+      Plane<double>* planes[3] = {&Detail[0][c], &Detail[1][c], &Detail[2][c]};
+      LocalMeans(*d.sum[c], *d.weight[c], rebuild, planes);
+    }
+    for (size_t k = 0; k < 3; ++k)
+      if (rebuild[k]) DetailValid[k] = -1;
+  }
   for (int k = 0; k < 3; ++k) {
     rs.detail[k] = detail[k];
-    if (detail[k] == 0) continue;
-    if (DetailValid[static_cast<size_t>(k)] == 0) {
-      for (int c = 0; c < 3; ++c) Detail[static_cast<size_t>(k)][static_cast<size_t>(c)] = LocalMean(*d.sum[c], *d.weight[c], k + 1);
-      DetailValid[static_cast<size_t>(k)] = -1;
-    }
-    for (int c = 0; c < 3; ++c) rs.mean[k][c] = &Detail[static_cast<size_t>(k)][static_cast<size_t>(c)];
+    if (detail[k] != 0)
+      for (int c = 0; c < 3; ++c) rs.mean[k][c] = &Detail[static_cast<size_t>(k)][static_cast<size_t>(c)];
   }
   for (int c = 0; c < 3; ++c) {
     rs.black[c] = Black[static_cast<size_t>(c)];

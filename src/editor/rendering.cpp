@@ -64,48 +64,60 @@ int32_t ColourScale(double g, double b) {
   return Pack(out[0], out[1], out[2]);
 }
 
-Plane<double> LocalMean(const Plane<float>& sum, const Plane<float>& weight, int radius) {
-  Plane<double> out;
-  if (sum.Empty()) return out;
+namespace {
+
+// Box means of one radius. Both passes slide: a running column sum down the
+// rows, then a running sum along each row. Data values are float quotients
+// of at least about 1, so every partial sum of a window (at most 49 values
+// below 65536) is exact in double precision, and sliding gives the very
+// sums a direct count gives.
+void BoxMean(const Plane<float>& sum, const Plane<float>& weight, int radius, Plane<double>& out) {
   const int u1 = sum.UBound1(), u2 = sum.UBound2(), w = u1 + 1;
   out.Redim(u1, u2);
-  Plane<double> value(u1, u2);
-  Plane<uint8_t> has(u1, u2);
-  for (size_t k = 0; k < sum.Size(); ++k) {
-    const float wt = weight.Data()[k];
-    if (wt > 0) {
-      value.Data()[k] = sum.Data()[k] / wt;
-      has.Data()[k] = 1;
+  std::vector<double> colSum(static_cast<size_t>(w), 0.0);
+  std::vector<int> colCount(static_cast<size_t>(w), 0);
+  auto addRow = [&](int y, bool add) {
+    const float* s = sum.Row(y);
+    const float* wt = weight.Row(y);
+    for (int x = 0; x < w; ++x) {
+      if (!(wt[x] > 0)) continue;
+      const double v = s[x] / wt[x];
+      if (add) colSum[static_cast<size_t>(x)] += v, ++colCount[static_cast<size_t>(x)];
+      else colSum[static_cast<size_t>(x)] -= v, --colCount[static_cast<size_t>(x)];
     }
-  }
-  // Column sums of the window's rows first, then the window's columns: two
-  // short passes instead of one per window pixel. For data values the sums
-  // are exact in double precision, so the order does not show in the mean.
-  std::vector<double> colSum(static_cast<size_t>(w));
-  std::vector<int> colCount(static_cast<size_t>(w));
+  };
+  for (int y = 0; y <= std::min(u2, radius - 1); ++y) addRow(y, true);
   for (int y = 0; y <= u2; ++y) {
-    const int ya = std::max(0, y - radius), yb = std::min(u2, y + radius);
-    std::fill(colSum.begin(), colSum.end(), 0.0);
-    std::fill(colCount.begin(), colCount.end(), 0);
-    for (int yy = ya; yy <= yb; ++yy) {
-      const double* v = value.Row(yy);
-      const uint8_t* h = has.Row(yy);
-      for (int x = 0; x < w; ++x) {
-        colSum[static_cast<size_t>(x)] += v[x];
-        colCount[static_cast<size_t>(x)] += h[x];
-      }
-    }
+    if (y + radius <= u2) addRow(y + radius, true);
+    if (y - radius - 1 >= 0) addRow(y - radius - 1, false);
+    double t = 0;
+    int n = 0;
+    for (int x = 0; x <= std::min(u1, radius - 1); ++x) t += colSum[static_cast<size_t>(x)], n += colCount[static_cast<size_t>(x)];
     double* o = out.Row(y);
     for (int x = 0; x <= u1; ++x) {
-      double t = 0;
-      int n = 0;
-      for (int xx = std::max(0, x - radius); xx <= std::min(u1, x + radius); ++xx) {
-        t += colSum[static_cast<size_t>(xx)];
-        n += colCount[static_cast<size_t>(xx)];
-      }
+      if (x + radius <= u1) t += colSum[static_cast<size_t>(x + radius)], n += colCount[static_cast<size_t>(x + radius)];
+      if (x - radius - 1 >= 0)
+        t -= colSum[static_cast<size_t>(x - radius - 1)], n -= colCount[static_cast<size_t>(x - radius - 1)];
       o[x] = n > 0 ? t / n : 0;
     }
   }
+}
+
+}  // namespace
+
+void LocalMeans(const Plane<float>& sum, const Plane<float>& weight, const bool wanted[3], Plane<double>* out[3]) {
+  if (sum.Empty()) return;
+  for (int r = 1; r <= 3; ++r)
+    if (wanted[r - 1]) BoxMean(sum, weight, r, *out[r - 1]);
+}
+
+Plane<double> LocalMean(const Plane<float>& sum, const Plane<float>& weight, int radius) {
+  Plane<double> out;
+  if (sum.Empty() || radius < 1 || radius > 3) return out;
+  bool wanted[3] = {false, false, false};
+  wanted[radius - 1] = true;
+  Plane<double>* planes[3] = {&out, &out, &out};
+  LocalMeans(sum, weight, wanted, planes);
   return out;
 }
 
@@ -133,6 +145,10 @@ void RenderRows(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>
       sum[c] = dest.sum[c]->Row(y);
       wt[c] = dest.weight[c]->Row(y);
     }
+    const double* mean[3][3] = {};
+    for (int k = 0; k < 3; ++k)
+      if (rs.detail[k] != 0)
+        for (int c = 0; c < 3; ++c) mean[k][c] = rs.mean[k][c]->Row(y);
     int32_t* row = out.Row(y);
     for (int x = 0; x <= u1; ++x) {
       double v[3];
@@ -141,11 +157,11 @@ void RenderRows(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>
         for (int k = 0; k < 3; ++k)
           if (rs.detail[k] < 0)
             for (int c = 0; c < 3; ++c)
-              if (v[c] < threshold[k][c]) v[c] = (*rs.mean[k][c])(x, y);
+              if (v[c] < threshold[k][c]) v[c] = mean[k][c][x];
       if (sharpen)
         for (int k = 0; k < 3; ++k)
           if (rs.detail[k] > 0)
-            for (int c = 0; c < 3; ++c) v[c] = v[c] + (v[c] - (*rs.mean[k][c])(x, y)) * rs.detail[k];
+            for (int c = 0; c < 3; ++c) v[c] = v[c] + (v[c] - mean[k][c][x]) * rs.detail[k];
       for (int c = 0; c < 3; ++c) v[c] = (v[c] - rs.black[c]) * rs.gain[c];
       if (rs.mode == kColour) {
         row[x] = Pack(CurveByte(curve, v[0]), CurveByte(curve, v[1]), CurveByte(curve, v[2]));

@@ -42,6 +42,8 @@ int32_t ColourScale(double g, double b);
 // square of the given radius around it, clipped to the plane (0 where the
 // square holds no such pixel).
 Plane<double> LocalMean(const Plane<float>& sum, const Plane<float>& weight, int radius);
+// The same for the radii 1, 2, 3 whose `wanted` flag is set, into out[0..2].
+void LocalMeans(const Plane<float>& sum, const Plane<float>& weight, const bool wanted[3], Plane<double>* out[3]);
 
 // Colour modes of the editor (Option1).
 enum RenderMode : int { kColour = 0, kMonochrome = 1, kColourScale = 2 };
