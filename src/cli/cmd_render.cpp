@@ -171,17 +171,18 @@ int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const s
   qv::Form3 editor(s, dest);
   // The window opens as after a combination; the tool's zoom is 100 %, so
   // click positions and the exported picture are in the destination's own
-  // pixels unless --zoom says otherwise. Only the last redraw is kept, so
-  // the controls are set first and the picture drawn once.
+  // pixels unless --zoom says otherwise. A redraw rewrites the whole
+  // picture, so the controls are set first and the picture drawn once, and
+  // only for a picture export: FITS and TIFF store the destination itself.
   editor.Form_Load();
   editor.Combo1 = "100";
   for (const EditorStep& step : steps) Apply(s, editor, step);
-  editor.draw();
 
   int err = 0;
   bool fromDestination = true;
   const std::string kind = qv::FileKind(out);
   if (IsPictureOutput(out)) {
+    editor.draw();
     Complain("l'export JPEG et BMP n'est pas encore disponible : " + out);
     return 1;
   }
