@@ -364,6 +364,10 @@ TEST(EditorBalance, SquareIsClippedAtTheEdgeAndFollowsTheZoom) {
   // One more column (a click at 11) reaches x = 60.
   f.BalWhite(5.5f, 5, left);
   EXPECT_DOUBLE_EQ(f.Balance.signal[0], 20000);
+  // Clicks far outside measure nothing and change nothing.
+  for (float far : {-1e9f, 1e9f, 3e38f}) f.BalWhite(far, far, left);
+  EXPECT_DOUBLE_EQ(f.Balance.background[0], 100);
+  EXPECT_DOUBLE_EQ(f.Balance.signal[0], 20000);
 }
 
 TEST(EditorBalance, RightClickShowsTheSumsAndWeightsOfThePixel) {

@@ -34,8 +34,11 @@ Plane<float> RotatePlane(const Plane<float>& in) {
 
 void MeasureBalance(const DestPlanes& dest, int x, int y, BalanceLevels& levels) {
   const Plane<float>& ref = *dest.sum[0];
-  const int xa = std::max(0, x - 50), xb = std::min(ref.UBound1(), x + 49);
-  const int ya = std::max(0, y - 50), yb = std::min(ref.UBound2(), y + 49);
+  // In 64 bits: a click far outside the picture must not wrap around.
+  const int xa = static_cast<int>(std::max<int64_t>(0, int64_t{x} - 50));
+  const int xb = static_cast<int>(std::min<int64_t>(ref.UBound1(), int64_t{x} + 49));
+  const int ya = static_cast<int>(std::max<int64_t>(0, int64_t{y} - 50));
+  const int yb = static_cast<int>(std::min<int64_t>(ref.UBound2(), int64_t{y} + 49));
   std::vector<int32_t> values;
   values.reserve(10000);
   for (int c = 0; c < 3; ++c) {
