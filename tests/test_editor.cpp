@@ -600,3 +600,37 @@ TEST(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --bin 4").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("none.fts") + "' --out x.fts").status, 1);
 }
+
+TEST(EditorResult, PictureExportsAreTheEditorsRendering) {
+  qvtest::TempDir dir;
+  std::vector<int> stored;
+  for (int p = 0; p < 3; ++p)
+    for (int k = 0; k < 35; ++k) stored.push_back(500 + 900 * k + 300 * p - 32768);
+  qvtest::WriteFits16(dir.File("in.fts"), 7, 5, 3, stored, {"BZERO   =                32768"});
+  ASSERT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --levels all:0:40000 --mirror --out '" +
+                                 dir.File("out.bmp") + "'")
+                .status,
+            0);
+  TestSession ts;
+  ASSERT_TRUE(LoadResult(*ts, dir.File("in.fts")));
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  f.Text2 = {"40000", "40000", "40000"};
+  f.draw();
+  const std::vector<uint8_t> bmp = qvtest::ReadBytes(dir.File("out.bmp"));
+  ASSERT_EQ(bmp.size(), 54u + 24 * 5);  // rows of 21 bytes padded to 24
+  // The top row is the file's last; mirrored, its first pixel is column 6.
+  const size_t top = 54 + 24 * 4;
+  EXPECT_EQ((bmp[top + 2] << 16) | (bmp[top + 1] << 8) | bmp[top], f.Picture(6, 0));
+  EXPECT_EQ((bmp[top + 20] << 16) | (bmp[top + 19] << 8) | bmp[top + 18], f.Picture(0, 0));
+
+  // A stack exported as JPEG goes through the same editor, at its first settings.
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + dir.File("sim") + "' --frames 2 --width 160 --height 120").status, 0);
+  const auto r = qvtest::Cli(dir, "stack '" + dir.File("sim/project.txt") + "' --out '" + dir.File("r.jpg") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<uint8_t> jpg = qvtest::ReadBytes(dir.File("r.jpg"));
+  ASSERT_GT(jpg.size(), 2u);
+  EXPECT_EQ(jpg[0], 0xFF);
+  EXPECT_EQ(jpg[1], 0xD8);
+}

@@ -10,8 +10,8 @@
 #include "editor/form2.h"
 #include "editor/form3.h"
 #include "editor/result.h"
-#include "io/fits_writer.h"
-#include "io/tiff_writer.h"
+#include "io/picture_export.h"
+#include "workspace/save_commands.h"
 
 namespace qvcli {
 
@@ -162,8 +162,8 @@ int ParseEditorOption(const Args& args, size_t& i, std::vector<EditorStep>& step
 }
 
 bool IsPictureOutput(const std::string& path) {
-  const std::string kind = qv::FileKind(path);
-  return kind == "jpg" || kind == "jpeg" || kind == "bmp";
+  const qv::PictureWriter w = qv::WriterForName(path);
+  return w == qv::PictureWriter::Jpeg || w == qv::PictureWriter::Bmp;
 }
 
 int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const std::string& out) {
@@ -178,16 +178,13 @@ int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const s
   editor.Combo1 = "100";
   for (const EditorStep& step : steps) Apply(s, editor, step);
 
-  int err = 0;
-  bool fromDestination = true;
-  const std::string kind = qv::FileKind(out);
+  qv::Plane<int32_t> shown;
   if (IsPictureOutput(out)) {
     editor.draw();
-    Complain("l'export JPEG et BMP n'est pas encore disponible : " + out);
-    return 1;
+    shown = dest.Shown(s.opt.Has(qv::PixAspect), s.opt.PixRatio);
   }
-  err = kind == "tif" ? qv::WriteTiffFile(s, out, fromDestination) : qv::WriteFitsFile(s, out, fromDestination);
-  if (err != 0) {
+  const int err = qv::SaveImageAs(s, out, shown, true);
+  if (err != 0 || (IsPictureOutput(out) && shown.Empty())) {
     Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + out);
     return 1;
   }

@@ -20,6 +20,8 @@ int CmdProject(const Args& args);
 int CmdSettings(const Args& args);
 int CmdStack(const Args& args);
 int CmdRender(const Args& args);
+int CmdTiffAll(const Args& args);
+int CmdFitsHeader(const Args& args);
 
 // One editor setting of `render` and `stack`, applied in the order given.
 struct EditorStep {

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "core/plane.h"
+#include "display/histogram.h"
+#include "display/render.h"
 
 namespace qv {
 
@@ -29,8 +31,10 @@ struct Form2 {
   const Plane<int32_t>* Pixels = nullptr;
   int16_t Zoom = 0;
   bool Mirror = false;
-  // Scroll bars: the picture's left edge is -HScroll1, its top edge -VScroll1.
+  // Scroll bars: the picture's left edge is -HScroll1, its top edge -VScroll1;
+  // their layout comes from form_scroll.
   int32_t HScroll1 = 0, VScroll1 = 0;
+  ScrollLayout Scroll;
   bool Visible = false;
   Form2View* view = nullptr;
 
@@ -38,6 +42,16 @@ struct Form2 {
   // and every 100 rows while it renders).
   void ShowPixels(const Plane<int32_t>& pixels, int16_t zoom, bool mirror);
   void SetCaption(const std::string& caption);
+  // Where and how large the picture shows, and the pixels it shows (the
+  // stretch of the shown array: zoom, pixel aspect, mirror), which is what
+  // a JPEG or BMP save writes. Empty before the first ShowPixels.
+  PixelsGeometry Geometry(bool pixAspect, double pixRatio) const;
+  Plane<int32_t> Shown(bool pixAspect, double pixRatio) const;
+  // Lays out the scroll bars for the window's inner size, keeping each
+  // bar's value within its new range.
+  void form_scroll(int innerWidth, int innerHeight, int barThickness, bool pixAspect, double pixRatio);
+  // A new result: the bars shown go to the middle of their range.
+  void CentreScrollBars();
   // Number of ShowPixels calls so far (what a progress display counts).
   long shows = 0;
 };
