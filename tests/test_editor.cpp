@@ -257,6 +257,11 @@ TEST(EditorRender, ShowsProgressEveryHundredRowsAndMirrors) {
   EXPECT_EQ(dest.Pixels, &f.Picture);
   EXPECT_EQ(dest.Zoom, 50);
   EXPECT_TRUE(dest.Mirror);
+  // What a picture export saves: half size, the last column first.
+  const Plane<int32_t> shown = dest.Shown(false, 1);
+  ASSERT_EQ(shown.Width(), 2);
+  ASSERT_EQ(shown.Height(), 125);
+  EXPECT_EQ(shown(0, 0), f.Picture(3, 0));
 }
 
 // ---- Histogram box and clicks ----
