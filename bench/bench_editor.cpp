@@ -18,8 +18,8 @@ constexpr int kSide = 4096;
 void Destination(qv::Session& s) {
   std::mt19937 rng(3);
   std::uniform_real_distribution<float> u(0, 1);
-  qv::Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
-  qv::Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
+  qv::Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+  qv::Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
   for (int c = 0; c < 3; ++c) {
     sum[c]->Redim(kSide - 1, kSide - 1);
     weight[c]->Redim(kSide - 1, kSide - 1);

@@ -25,8 +25,8 @@ int32_t Rgb(int r, int g, int b) { return (r << 16) | (g << 8) | b; }
 // (weight 1; a value of 0 or less leaves the pixel empty).
 template <class F>
 void SetDestination(Session& s, int w, int h, F f) {
-  Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
-  Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
+  Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+  Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
   for (int c = 0; c < 3; ++c) {
     sum[c]->Redim(w - 1, h - 1);
     weight[c]->Redim(w - 1, h - 1);
@@ -139,8 +139,8 @@ TEST(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
   const int w = 37, h = 23;
   TestSession ts;
   Session& s = *ts;
-  Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
-  Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
+  Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+  Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
   for (int c = 0; c < 3; ++c) {
     sum[c]->Redim(w - 1, h - 1);
     weight[c]->Redim(w - 1, h - 1);
@@ -152,9 +152,9 @@ TEST(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
       }
   }
   for (int r = 1; r <= 3; ++r) {
-    const Plane<double> m = LocalMean(s.DestSumG, s.DestWeightG, r);
+    const Plane<double> m = LocalMean(s.dest.DestSumG, s.dest.DestWeightG, r);
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) ASSERT_EQ(m(x, y), BruteMean(s.DestSumG, s.DestWeightG, x, y, r)) << x << "," << y;
+      for (int x = 0; x < w; ++x) ASSERT_EQ(m(x, y), BruteMean(s.dest.DestSumG, s.dest.DestWeightG, x, y, r)) << x << "," << y;
   }
 
   const int sliders[][3] = {{-7, 0, 0}, {0, -20, -3}, {3, 0, 0}, {-5, 2, 1}, {0, 0, 9}};
@@ -379,8 +379,8 @@ TEST(EditorBalance, RightClickShowsTheSumsAndWeightsOfThePixel) {
   TestSession ts;
   Session& s = *ts;
   SetDestination(s, 4, 4, [](int, int, int) { return 100.0; });
-  s.DestSumG(2, 1) = 1234.5f;
-  s.DestWeightB(2, 1) = 0.25f;
+  s.dest.DestSumG(2, 1) = 1234.5f;
+  s.dest.DestWeightB(2, 1) = 0.25f;
   s.locale = NumLocale::Comma();
   Form2 dest;
   Form3 f(s, dest);
@@ -415,16 +415,16 @@ TEST(EditorGeometry, BinThroughTheWindowAveragesByWeightAndResets) {
   TestSession ts;
   Session& s = *ts;
   SetDestination(s, 5, 3, [](int x, int y, int) { return 100.0 * (1 + x + y); });
-  s.DestWeightR(1, 0) = 3;  // (1, 0) counts three times in its block
-  s.DestSumR(1, 0) = 600;
+  s.dest.DestWeightR(1, 0) = 3;  // (1, 0) counts three times in its block
+  s.dest.DestSumR(1, 0) = 600;
   Form2 dest;
   Form3 f(s, dest);
   f.Form_Load();
   f.Text1 = {"7", "7", "7"};
   f.Command5_Click();
-  ASSERT_EQ(s.DestWeightB.Width(), 3);
+  ASSERT_EQ(s.dest.DestWeightB.Width(), 3);
   ASSERT_EQ(f.Picture.Width(), 3);
-  EXPECT_FLOAT_EQ(s.DestSumR(0, 0) / s.DestWeightR(0, 0), (100 + 600 + 200 + 300) / 6.0f);
+  EXPECT_FLOAT_EQ(s.dest.DestSumR(0, 0) / s.dest.DestWeightR(0, 0), (100 + 600 + 200 + 300) / 6.0f);
   EXPECT_EQ(f.Text1[0], "0");
 }
 
@@ -432,21 +432,21 @@ TEST(EditorGeometry, QuarterTurnsComeBackToTheStart) {
   TestSession ts;
   Session& s = *ts;
   SetDestination(s, 4, 2, [](int x, int y, int c) { return 1 + x + 10 * y + 100 * c; });
-  s.DestWeightG(3, 0) = 2;
-  const Plane<float> sumG = s.DestSumG, weightG = s.DestWeightG;
+  s.dest.DestWeightG(3, 0) = 2;
+  const Plane<float> sumG = s.dest.DestSumG, weightG = s.dest.DestWeightG;
   Form2 dest;
   Form3 f(s, dest);
   f.Form_Load();
   f.Command4_Click();
-  ASSERT_EQ(s.DestSumR.Width(), 2);
-  ASSERT_EQ(s.DestSumR.Height(), 4);
-  EXPECT_EQ(s.DestSumR(0, 0), 11);  // the old bottom-left pixel
-  EXPECT_EQ(s.DestSumR(1, 0), 1);
-  EXPECT_EQ(s.DestSumR(0, 3), 14);
+  ASSERT_EQ(s.dest.DestSumR.Width(), 2);
+  ASSERT_EQ(s.dest.DestSumR.Height(), 4);
+  EXPECT_EQ(s.dest.DestSumR(0, 0), 11);  // the old bottom-left pixel
+  EXPECT_EQ(s.dest.DestSumR(1, 0), 1);
+  EXPECT_EQ(s.dest.DestSumR(0, 3), 14);
   EXPECT_EQ(f.Picture.Height(), 4);
   for (int k = 0; k < 3; ++k) f.Rotate90();
-  EXPECT_EQ(s.DestSumG, sumG);
-  EXPECT_EQ(s.DestWeightG, weightG);
+  EXPECT_EQ(s.dest.DestSumG, sumG);
+  EXPECT_EQ(s.dest.DestWeightG, weightG);
 }
 
 // ---- Hiding saturated stars and filling ----
@@ -577,12 +577,12 @@ TEST(EditorResult, ValuesBecomeSumsWithUnitWeightWherePositive) {
   s.opt.UseMask = HotCalc | CalcFill | Mono;  // calibration must not touch a result
   ASSERT_TRUE(LoadResult(s, file));
   EXPECT_EQ(s.opt.UseMask, HotCalc | CalcFill | Mono);
-  ASSERT_EQ(s.DestSumB.Width(), 3);
-  EXPECT_EQ(s.DestSumB(2, 0), 3002);
-  EXPECT_EQ(s.DestWeightB(2, 0), 1);
-  EXPECT_EQ(s.DestSumG(1, 1), 0);
-  EXPECT_EQ(s.DestWeightG(1, 1), 0);
-  EXPECT_EQ(s.DestHisto[3005], 1);
+  ASSERT_EQ(s.dest.DestSumB.Width(), 3);
+  EXPECT_EQ(s.dest.DestSumB(2, 0), 3002);
+  EXPECT_EQ(s.dest.DestWeightB(2, 0), 1);
+  EXPECT_EQ(s.dest.DestSumG(1, 1), 0);
+  EXPECT_EQ(s.dest.DestWeightG(1, 1), 0);
+  EXPECT_EQ(s.dest.DestHisto[3005], 1);
   EXPECT_FALSE(LoadResult(s, dir.File("missing.fts")));
 }
 
@@ -600,7 +600,7 @@ TEST(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
   ASSERT_TRUE(LoadResult(*ts, dir.File("out.fts")));
   // Binned 2 x 2 (the mean of a block), then turned: the old bottom-left
   // block, the first two pixels of the last row alone, is on top.
-  EXPECT_EQ(ts->DestSumR(0, 0), RoundHalfEven((500 + 2800 + 500 + 2900) / 2.0));
+  EXPECT_EQ(ts->dest.DestSumR(0, 0), RoundHalfEven((500 + 2800 + 500 + 2900) / 2.0));
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --detail 1,2").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --bin 4").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("none.fts") + "' --out x.fts").status, 1);

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "cli/json.h"
+#include "io/json.h"
 #include "core/paths.h"
 #include "editor/form2.h"
 #include "editor/form3.h"
@@ -224,14 +224,14 @@ int CmdRender(const Args& args) {
     Complain("fichier introuvable : " + input);
     return 1;
   }
-  if (!qv::LoadResult(s, input)) {
-    Complain("lecture impossible : " + input + (s.ProcessError.empty() ? "" : " (" + s.ProcessError + ")"));
+  if (const qv::Outcome read = qv::LoadResult(s, input); !read) {
+    Complain("lecture impossible : " + input + (read.why.empty() ? "" : " (" + read.why + ")"));
     return 1;
   }
   const int status = RenderAndWrite(s, steps, out);
   if (status != 0) return status;
   JsonObject o;
-  o.Add("width", s.DestSumR.Width()).Add("height", s.DestSumR.Height()).Add("output", out);
+  o.Add("width", s.dest.DestSumR.Width()).Add("height", s.dest.DestSumR.Height()).Add("output", out);
   std::printf("%s\n", o.Text().c_str());
   return 0;
 }

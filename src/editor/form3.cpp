@@ -20,12 +20,12 @@ Form3::Form3(Session& s, Form2& dest) : s_(s), dest_(dest) {}
 
 DestPlanes Form3::Dest() const {
   DestPlanes d;
-  d.sum[0] = &s_.DestSumR;
-  d.sum[1] = &s_.DestSumG;
-  d.sum[2] = &s_.DestSumB;
-  d.weight[0] = &s_.DestWeightR;
-  d.weight[1] = &s_.DestWeightG;
-  d.weight[2] = &s_.DestWeightB;
+  d.sum[0] = &s_.dest.DestSumR;
+  d.sum[1] = &s_.dest.DestSumG;
+  d.sum[2] = &s_.dest.DestSumB;
+  d.weight[0] = &s_.dest.DestWeightR;
+  d.weight[1] = &s_.dest.DestWeightG;
+  d.weight[2] = &s_.dest.DestWeightB;
   return d;
 }
 
@@ -134,14 +134,14 @@ void Form3::ResetPic() {
 
 void Form3::bin(int16_t n) {
   if (n < 1 || !DestinationReady()) return;
-  for (Plane<float>* p : {&s_.DestSumR, &s_.DestSumG, &s_.DestSumB, &s_.DestWeightR, &s_.DestWeightG, &s_.DestWeightB})
+  for (Plane<float>* p : {&s_.dest.DestSumR, &s_.dest.DestSumG, &s_.dest.DestSumB, &s_.dest.DestWeightR, &s_.dest.DestWeightG, &s_.dest.DestWeightB})
     *p = BinPlane(*p, n);
   ResetPic();
 }
 
 void Form3::Rotate90() {
   if (!DestinationReady()) return;
-  for (Plane<float>* p : {&s_.DestSumR, &s_.DestSumG, &s_.DestSumB, &s_.DestWeightR, &s_.DestWeightG, &s_.DestWeightB})
+  for (Plane<float>* p : {&s_.dest.DestSumR, &s_.dest.DestSumG, &s_.dest.DestSumB, &s_.dest.DestWeightR, &s_.dest.DestWeightG, &s_.dest.DestWeightB})
     *p = RotatePlane(*p);
   ResetPic();
 }
@@ -209,7 +209,7 @@ void Form3::Fill() {
 void Form3::Form_Load() {
   dest_.Visible = true;
   HistoLow = HistoHigh = 0;
-  const auto& h = s_.DestHisto;
+  const auto& h = s_.dest.DestHisto;
   const int32_t top = static_cast<int32_t>(h.size()) - 1;
   for (int32_t i = 1; i <= top; ++i)
     if (h[static_cast<size_t>(i)] >= 1) {

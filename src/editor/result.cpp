@@ -9,7 +9,7 @@
 
 namespace qv {
 
-bool LoadResult(Session& s, const std::string& path) {
+Outcome LoadResult(Session& s, const std::string& path) {
   // The result was calibrated when it was stacked: read it with every
   // processing option off, then give the user's options back.
   const int32_t useMask = s.opt.UseMask;
@@ -19,15 +19,15 @@ bool LoadResult(Session& s, const std::string& path) {
   s.ResizeImageArrays(1);
   s.Img[1] = ImageEntry{};
   s.Img[1].ImgFile = path;
-  const bool read = ProcessPic(s, 1, 1);
+  const Outcome read = ProcessPic(s, 1, 1);
   s.opt.UseMask = useMask;
   s.opt.ColorChk = colorChk;
-  if (!read) return false;
+  if (!read) return read;
   try {
-    const int u1 = s.PicR.UBound1(), u2 = s.PicR.UBound2();
-    const Plane<int32_t>* pic[3] = {&s.PicR, &s.PicG, &s.PicB};
-    Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
-    Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
+    const int u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
+    const Plane<int32_t>* pic[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+    Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+    Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
     for (int c = 0; c < 3; ++c) {
       sum[c]->Redim(u1, u2);
       weight[c]->Redim(u1, u2);
@@ -40,15 +40,13 @@ bool LoadResult(Session& s, const std::string& path) {
     }
     // A uniform picture is still a picture: it renders, even though a
     // combination giving it would open no window.
-    if (!MeasureDestination(s)) s.DestHistoMax = *std::max_element(s.DestHisto.begin(), s.DestHisto.end());
+    if (!MeasureDestination(s)) s.dest.DestHistoMax = *std::max_element(s.dest.DestHisto.begin(), s.dest.DestHisto.end());
   } catch (const RuntimeError& err) {
-    s.ProcessError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
-    return false;
+    return Outcome::From(err);
   } catch (const std::bad_alloc&) {
-    s.ProcessError = "erreur 7 : Mémoire insuffisante";
-    return false;
+    return Outcome::Failure("Mémoire insuffisante", kErrOutOfMemory);
   }
-  return true;
+  return Outcome::Success();
 }
 
 }  // namespace qv

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "core/outcome.h"
+
 namespace qv {
 
 class Session;
@@ -11,8 +13,8 @@ class Session;
 // Reads a FITS or TIFF image as it stands (no calibration, no cleaning, no
 // plane routing by name) and makes it the destination: each plane's value
 // becomes the sum, with weight 1 wherever the value is above 0 and 0
-// elsewhere; then the destination histogram is measured. False when the
-// file cannot be read; the reason is in s.ProcessError.
-bool LoadResult(Session& s, const std::string& path);
+// elsewhere; then the destination histogram is measured. Fails, saying
+// why, when the file cannot be read.
+Outcome LoadResult(Session& s, const std::string& path);
 
 }  // namespace qv
