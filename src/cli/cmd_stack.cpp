@@ -37,10 +37,14 @@ struct StackArgs {
   bool keepUnmarked = false;
   std::vector<std::string> images;
   std::vector<std::pair<std::string, std::string>> sets;
+  std::vector<EditorStep> editor;
 };
 
 bool Parse(const Args& args, StackArgs& a) {
   for (size_t i = 0; i < args.size(); ++i) {
+    const int editorOption = ParseEditorOption(args, i, a.editor);
+    if (editorOption < 0) return false;
+    if (editorOption > 0) continue;
     const std::string& k = args[i];
     auto value = [&](std::string& into) {
       if (i + 1 >= args.size()) {
@@ -84,7 +88,8 @@ bool Parse(const Args& args, StackArgs& a) {
         "usage : quelvista-cli stack PROJET.txt --out RESULTAT\n"
         "        quelvista-cli stack IMAGE... --guide X,Y|auto [--box 32|64|aucun] --out RESULTAT\n"
         "        [--mark auto] [--rotation auto] [--keep-unmarked]\n"
-        "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]");
+        "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]\n"
+        "        [options de rendu de render]");
     return false;
   }
   if (a.images.size() == 1 && FileKindIsProject(a.images[0])) {
@@ -376,8 +381,15 @@ int CmdStack(const Args& args) {
     return 1;
   }
   bool fromDestination = true;
-  const int err = qv::FileKind(a.out) == "tif" ? qv::WriteTiffFile(s, a.out, fromDestination)
-                                              : qv::WriteFitsFile(s, a.out, fromDestination);
+  int err = 0;
+  if (!a.editor.empty() || IsPictureOutput(a.out)) {
+    // The result goes through the editor, as the window opened by the end
+    // of the run shows it, before it is written.
+    if (RenderAndWrite(s, a.editor, a.out) != 0) err = -1;
+  } else {
+    err = qv::FileKind(a.out) == "tif" ? qv::WriteTiffFile(s, a.out, fromDestination)
+                                       : qv::WriteFitsFile(s, a.out, fromDestination);
+  }
   JsonObject sum;
   sum.Add("stacked", stacked)
       .Add("width", s.dest.DestSumR.Width())
@@ -391,7 +403,8 @@ int CmdStack(const Args& args) {
   std::printf("%s\n", sum.Text().c_str());
   if (!s.stack.StackError.empty()) Complain("attention : " + s.stack.StackError);
   if (err != 0) {
-    Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + a.out);
+    // The editor's writer has already said why.
+    if (err > 0) Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + a.out);
     return 1;
   }
   return status;
