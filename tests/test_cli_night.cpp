@@ -296,15 +296,20 @@ TEST_F(CliNight, AProjectSaysWhichImagesAreMissingAndWhatIsWrongWithALine) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_TRUE(Has(missing.err, "sky/frame001.fts") && Has(missing.err, "sky/frame003.fts")) << missing.err;
 
-  // A number line that holds no number.
+  // A file cut short, and a number too large for its setting: the line, in words.
   size_t at = 0;
-  for (int line = 1; line < 2; ++line) at = project.find('\n', at) + 1;
-  const size_t end = project.find('\n', at);
-  project.replace(at, end - at, "abc");
-  std::ofstream(dir.File("bad.txt"), std::ios::binary) << project;
-  const CliResult badStack = Cli(dir, "stack " + Q(dir.File("bad.txt")) + " --out " + Q(dir.File("r.fts")));
-  EXPECT_EQ(badStack.status, 1);
-  EXPECT_TRUE(Has(badStack.err, "ligne")) << badStack.err;
+  for (int line = 0; line < 5; ++line) at = project.find('\n', at) + 1;
+  std::ofstream(dir.File("short.txt"), std::ios::binary) << project.substr(0, at);
+  const CliResult cut = Cli(dir, "stack " + Q(dir.File("short.txt")) + " --out " + Q(dir.File("r.fts")));
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_TRUE(Has(cut.err, "ligne 5 : le fichier s'arrête avant la fin attendue")) << cut.err;
+  at = 0;
+  for (int line = 0; line < 6; ++line) at = project.find('\n', at) + 1;
+  project.replace(at, project.find('\r', at) - at, "1e999");
+  std::ofstream(dir.File("big.txt"), std::ios::binary) << project;
+  const CliResult big = Cli(dir, "stack " + Q(dir.File("big.txt")) + " --out " + Q(dir.File("r.fts")));
+  EXPECT_EQ(big.status, 1);
+  EXPECT_TRUE(Has(big.err, "ligne 7 : nombre hors limites")) << big.err;
 }
 
 TEST(CliHelp, EveryCommandAnswersHelpAndTheKeysAreListed) {

@@ -2,6 +2,7 @@
 // is read once through the pipeline with every option off (its raw values)
 // and staged on disk; the combination then walks the frames a band of rows
 // at a time, so a few hundred camera frames never sit in memory together.
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +29,18 @@ const char* kMasterUsage =
     "               (médiane des médianes) / (sa médiane), après soustraction de --dark s'il est donné\n"
     "  Un dossier donné à la place de fichiers est remplacé par ses images, dans l'ordre des noms.\n"
     "  Écrit un FITS 16 bits accepté tel quel par DarkFile, FlatFile ou MaskFile.\n";
+
+volatile std::sig_atomic_t stopRequested = 0;
+void OnInterrupt(int) { stopRequested = 1; }
+
+// After Ctrl+C: the closing line, and nothing written.
+int Stopped() {
+  JsonObject o;
+  o.Add("stopped", true).Add("output", "");
+  std::printf("%s\n", o.Text().c_str());
+  Complain("arrêt demandé : rien n'a été écrit");
+  return 130;
+}
 
 // Memory given to one band of rows across all frames.
 constexpr size_t kBandBytes = size_t{256} << 20;
@@ -163,12 +176,16 @@ int CmdMaster(const Args& args) {
       std::filesystem::remove_all(dir, e);
     }
   } cleanup{stage};
+  // Ctrl+C is seen between frames and between bands, so the staging folder
+  // is always removed.
+  std::signal(SIGINT, OnInterrupt);
 
   std::vector<Refused> refused;
   std::vector<std::string> staged;
   std::vector<int32_t> medians;
   int width = 0, height = 0, planes = 0;
   for (const std::string& file : files) {
+    if (stopRequested) return Stopped();
     Frame f;
     std::string why;
     if (!ReadFrame(file, f, why)) {
@@ -245,6 +262,7 @@ int CmdMaster(const Args& args) {
   std::vector<std::vector<int32_t>> band(staged.size());
   std::vector<const int32_t*> rows(staged.size());
   for (size_t y0 = 0; y0 < static_cast<size_t>(height); y0 += bandRows) {
+    if (stopRequested) return Stopped();
     const size_t n = std::min(bandRows, height - y0) * rowSamples;
     for (size_t k = 0; k < staged.size(); ++k) {
       band[k].resize(n);

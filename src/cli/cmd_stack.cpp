@@ -239,6 +239,9 @@ int MarkImages(qv::Form1& f, bool rotation, bool keepUnmarked) {
   const bool stopped = s.RunState == 2;
   s.RunState = 0;
   if (stopped) {
+    JsonObject o;
+    o.Add("stopped", true).Add("stacked", 0).Add("processed", 0).Add("output", "");
+    std::printf("%s\n", o.Text().c_str());
     Complain("arrêt demandé : rien n'a été écrit");
     return 130;
   }
