@@ -221,6 +221,11 @@ TEST(CliValues, SetValuesAreCheckedWhereTheyAreTyped) {
   EXPECT_EQ(clamp.status, 0);
   EXPECT_TRUE(Has(clamp.err, "MaskThr=20") && Has(clamp.err, "valeur utilisée : 50")) << clamp.err;
 
+  // process writes planes, never a picture: a picture name is refused.
+  const CliResult jpg = Cli(dir, light + " --out " + Q(dir.File("o.jpg")));
+  EXPECT_EQ(jpg.status, 2);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("o.jpg")));
+
   const CliResult range = Cli(dir, "stack " + Q(dir.File("light.fts")) + " --guide 3,2 --first 4 --last 2 --out " +
                                        Q(dir.File("s.fts")));
   EXPECT_EQ(range.status, 2);

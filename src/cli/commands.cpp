@@ -288,7 +288,7 @@ int CmdHeader(const Args& args) {
 
 int CmdProcess(const Args& args) {
   std::string file, settingsFile, zone, out, planes;
-  bool haveZone = false;
+  bool haveZone = false, forceFits = false;
   int step = 1;
   std::vector<std::pair<std::string, std::string>> sets;
   Calibration calibration;
@@ -323,6 +323,8 @@ int CmdProcess(const Args& args) {
     } else if (a == "--out") {
       if (!NeedValue(args, i)) return 2;
       out = args[++i];
+    } else if (a == "--force-fits") {
+      forceFits = true;
     } else if (a == "--planes") {
       if (!NeedValue(args, i)) return 2;
       planes = args[++i];
@@ -339,6 +341,17 @@ int CmdProcess(const Args& args) {
   if (file.empty()) {
     Complain("usage : quelvista-cli process FICHIER [options]");
     return 2;
+  }
+  // This command writes the processed planes, never a picture: a name
+  // ending in "jpg" or "bmp" would silently hold FITS.
+  if (!out.empty() && !forceFits) {
+    const std::string kind = qv::FileKind(out);
+    if (kind != "fts" && kind != "fit" && kind != "tif") {
+      Complain("format de sortie non pris en charge par process : " + out +
+               " ; formats écrits : .fts .fit .fits (FITS 16 bits), .tif .tiff (TIFF 16 bits) ;"
+               " --force-fits écrit ce nom en FITS");
+      return 2;
+    }
   }
 
   CliSession cli;

@@ -15,7 +15,7 @@ const char* kUsage =
     "  header FICHIER\n"
     "      lit l'en-tête d'une image et l'affiche en JSON\n"
     "  process FICHIER [--dark F] [--flat F] [--mask F] [--step N] [--set CLE=VALEUR]... [--settings FICHIER.ini]\n"
-    "                  [--zone ZONES] [--out SORTIE.fts] [--planes SORTIE.raw]\n"
+    "                  [--zone ZONES] [--out SORTIE.fts|.tif] [--force-fits] [--planes SORTIE.raw]\n"
     "      traite une image et affiche le résultat en JSON\n"
     "  simulate --out DOSSIER [--frames N] [--width W] [--height H] [--seed S] [--drift DX,DY]\n"
     "           [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated] [--cloud K]\n"
