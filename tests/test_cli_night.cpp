@@ -331,3 +331,25 @@ TEST(CliHelp, EveryCommandAnswersHelpAndTheKeysAreListed) {
   const CliResult all = Cli(dir, "--help");
   EXPECT_TRUE(Has(all.out, "MedianLimit") && Has(all.out, "master")) << all.out;
 }
+
+TEST_F(CliNight, OnOneTerminalTheProgressBarNeverSharesALineWithJson) {
+  if (qvtest::RunCommand("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) to give a terminal";
+  // script(1) gives stdout and stderr one terminal, as a user's shell does.
+  const std::string cmd = std::string(QUELVISTA_CLI) + " stack " + Q(dir.File("lights")) +
+                          " --guide auto --out " + Q(dir.File("r.fts"));
+  std::string shown;
+  ASSERT_EQ(qvtest::RunCommand("HOME=" + Q(dir.path().string()) + " script -qfec " + Q(cmd) + " /dev/null", &shown), 0);
+  int lines = 0;
+  for (size_t at = 0, end; (end = shown.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string line = shown.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // What the terminal leaves on the line: after the last return, once the
+    // line is wiped.
+    line = line.substr(line.rfind('\r') == std::string::npos ? 0 : line.rfind('\r') + 1);
+    if (line.rfind("\033[K", 0) == 0) line = line.substr(3);
+    if (line.find("\"accepted\"") == std::string::npos) continue;
+    ++lines;
+    EXPECT_EQ(line[0], '{') << line;
+  }
+  EXPECT_EQ(lines, 3) << shown;
+}
