@@ -34,6 +34,7 @@ void SetText3(Session& s, const std::string& text) {
 }
 
 void Option1_Click(Session& s, int index) {
+  if (!Form1Idle(s)) return;
   s.GuideBox = CInt(std::ldexp(1.0, index + 5));
   // A template of the old size would be compared against boxes of the new
   // one: searching stays off until a new reference is taken.

@@ -8,6 +8,7 @@
 #include "core/paths.h"
 #include "process/process_pic.h"
 #include "stack/run_control.h"
+#include "workspace/form1_events.h"
 #include "workspace/select_pic.h"
 
 namespace qv {
@@ -88,6 +89,7 @@ void Populate(Session& s, int k, bool forceChecked) {
 
 void SelectPic(Session& s, int index, bool noLoad, bool vsOnly) {
   s.form1.Busy = true;
+  if (s.form1.Form6Visible) form6::Form_QueryUnload(s);
   const double started = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : 0;
   try {
     if (index == -1) {

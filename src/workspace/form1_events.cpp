@@ -1,0 +1,415 @@
+#include "workspace/form1_events.h"
+
+#include <cmath>
+
+#include "stack/accumulate.h"
+#include "stack/guide.h"
+#include "stack/run.h"
+#include "stack/run_control.h"
+#include "workspace/image_list.h"
+#include "workspace/settings.h"
+
+namespace qv {
+
+namespace {
+
+ImageEntry& Current(Session& s) { return s.Entry(s.CurPic); }
+
+// The picture's upper bounds, which turn pixels into the fractions that
+// image entries hold. Without planes there is nothing to measure against.
+int U1(const Session& s) {
+  if (s.PicR.Empty()) Raise(kErrSubscript);
+  return s.PicR.UBound1();
+}
+int U2(const Session& s) {
+  if (s.PicR.Empty()) Raise(kErrSubscript);
+  return s.PicR.UBound2();
+}
+
+double Fraction(double pixels, int ubound) {
+  if (ubound == 0) Raise(kErrDivisionByZero);
+  return pixels / ubound;
+}
+
+void ShowHisto(Session& s) {
+  if (s.form1.hooks.showHisto) s.form1.hooks.showHisto(s);
+}
+
+// Click mode chosen by a plain click's selected button.
+int ModeOfOption2(int option2) {
+  switch (option2) {
+    case 0: return kShiftMask;
+    case 2: return kCtrlMask;
+    case 3: return kAltMask;
+    case 4: return kCtrlMask | kAltMask;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+void Picture1_MouseDown(Session& s, int button, int shift, double x, double y) {
+  if (!Form1Idle(s)) return;
+  try {
+    const int16_t px = CInt(x * s.opt.PicZoom), py = CInt(y * s.opt.PicZoom);
+    if (button == kRightButton) {
+      const std::string rgb = std::to_string(s.PicR.At(px, py)) + "," + std::to_string(s.PicG.At(px, py)) + "," +
+                              std::to_string(s.PicB.At(px, py));
+      s.form1.Caption = "(x,y)=(" + std::to_string(px) + "," + std::to_string(py) + ") RGB=(" + rgb + ")";
+      return;
+    }
+    int mode = shift;
+    if (mode == 0) mode = ModeOfOption2(s.form1.Option2);
+    ImageEntry& e = Current(s);
+    switch (mode) {
+      case kShiftMask:
+        e.ImgRefX = Fraction(px, U1(s));
+        e.ImgRefY = Fraction(py, U2(s));
+        break;
+      case kCtrlMask:
+      case kAltMask:
+        if (mode == kCtrlMask ? e.ImgRot : e.ImgNewRot) {
+          double cx = 0, cy = 0;
+          StarCentroid(s, px, py, cx, cy);
+          (mode == kCtrlMask ? e.ImgRotX : e.ImgNewRotX) = Fraction(cx, U1(s));
+          (mode == kCtrlMask ? e.ImgRotY : e.ImgNewRotY) = Fraction(cy, U2(s));
+        }
+        break;
+      case kCtrlMask | kAltMask:
+        e.ImgZone += Str(Fraction(px, U1(s))) + "," + Str(Fraction(py, U2(s))) + ";";
+        break;
+      default:
+        e.ImgGuideX = Fraction(px, U1(s));
+        e.ImgGuideY = Fraction(py, U2(s));
+        break;
+    }
+    if (mode == (kCtrlMask | kAltMask)) {
+      // The new point shows over the image as it is, not reprocessed.
+      if (s.hooks.ShowImage) s.hooks.ShowImage();
+    } else {
+      SelectPic(s, s.CurPic, true, false);
+    }
+  } catch (const RuntimeError&) {
+    // A click outside the image or its planes is ignored.
+  }
+}
+
+void Check5_Click(Session& s) {
+  if (!Form1Idle(s)) return;
+  if (s.form1.Check5 == 1) {
+    Ignoring([&] { Current(s).ImgRegFlags |= kNewRef; });
+    SelectOption2(s, 0);
+  } else {
+    Ignoring([&] { Current(s).ImgRegFlags &= 254; });
+  }
+}
+
+void Check2_Click(Session& s) {
+  if (!Form1Idle(s)) return;
+  if (s.form1.Check2 == 1) {
+    Ignoring([&] { Current(s).ImgRegFlags |= kNewPos; });
+    SelectOption2(s, 1);
+  } else {
+    Ignoring([&] { Current(s).ImgRegFlags &= 253; });
+  }
+}
+
+// The rotation boxes are guarded by the busy flag only: they may be used
+// while nothing else runs, whatever the run state says.
+void Check7_Click(Session& s) {
+  if (s.form1.Busy) return;
+  Ignoring([&] { Current(s).ImgRot = static_cast<uint8_t>(s.form1.Check7); });
+  if (s.form1.Check7 == 1) SelectOption2(s, 2);
+  SelectPic(s, s.CurPic, false, false);
+}
+
+void Check8_Click(Session& s) {
+  if (s.form1.Busy) return;
+  Ignoring([&] { Current(s).ImgNewRot = static_cast<uint8_t>(s.form1.Check8); });
+  if (s.form1.Check8 == 1) SelectOption2(s, 3);
+  SelectPic(s, s.CurPic, false, false);
+}
+
+void Text4_Change(Session& s) {
+  if (!Form1Idle(s)) return;
+  Ignoring([&] { Current(s).ImgShiftX = Fraction(Val(s.form1.Text4), U1(s)); });
+}
+
+void Text5_Change(Session& s) {
+  if (!Form1Idle(s)) return;
+  Ignoring([&] { Current(s).ImgShiftY = Fraction(Val(s.form1.Text5), U2(s)); });
+}
+
+void Text6_Change(Session& s) {
+  if (!Form1Idle(s)) return;
+  Ignoring([&] { Current(s).ImgAngle = Val(s.form1.Text6); });
+}
+
+void Option2_Click(Session& s, int index) {
+  if (index == 4) {
+    s.form1.Form6Visible = true;
+    if (s.hooks.ShowImage) s.hooks.ShowImage();
+  } else if (s.form1.Form6Visible) {
+    form6::Form_QueryUnload(s);
+  }
+}
+
+void SelectOption2(Session& s, int index) {
+  if (index < 0 || index > 4) return;
+  s.form1.Option2 = static_cast<int16_t>(index);
+  Option2_Click(s, index);
+}
+
+void Form_KeyDown(Session& s, int keyCode, int /*shift*/, bool focusOnStrip) {
+  if (keyCode == kKeyEscape && s.RunState == 1) s.RunState = 2;
+  if (!Form1Idle(s) || focusOnStrip) return;
+  if (keyCode == kKeyUp) SelectPic(s, s.CurPic - 1, false, false);
+  if (keyCode == kKeyDown) SelectPic(s, s.CurPic + 1, false, false);
+}
+
+void mnuZoom_Click(Session& s, int index, SettingsStore& store) {
+  if (!Form1Idle(s) || index < 0 || index > 3) return;
+  Form1& f = s.form1;
+  f.mnuZoom = {};
+  f.mnuZoom[static_cast<size_t>(index)] = true;
+  const int16_t z = static_cast<int16_t>(1 << index);
+  if (z == s.opt.PicZoom) return;
+  f.HScroll2Value = CInt(f.HScroll2Max / 2.0);
+  f.VScroll2Value = CInt(f.VScroll2Max / 2.0);
+  s.opt.PicZoom = z;
+  SelectPic(s, s.CurPic, false, false);
+  store.Write(kSettingsSection, "PicZoom", LocaleFromDouble(z, s.locale));
+}
+
+void mnuExplSource_Click(Session& s, Desktop& desktop) {
+  if (Form1Idle(s)) desktop.OpenFolder(s.opt.InitDir);
+}
+
+void mnuExplOutput_Click(Session& s, Desktop& desktop) {
+  if (Form1Idle(s)) desktop.OpenFolder(s.opt.OutDir);
+}
+
+void mnubar11_Click(Session& s) {
+  s.form1.mnubar11 = !s.form1.mnubar11;
+  s.form1.Text7Visible = s.form1.mnubar11;
+}
+
+void mnuGrad_Click(Session& s) {
+  s.form1.mnuGrad = !s.form1.mnuGrad;
+  ShowHisto(s);
+}
+
+void mnuZone_Click(Session& s) {
+  s.form1.mnuZone = !s.form1.mnuZone;
+  ShowHisto(s);
+}
+
+void mnuDebug_Click(Session& s, Desktop& desktop) {
+  Form1& f = s.form1;
+  f.mnuDebug = !f.mnuDebug;
+  if (!f.mnuDebug) return;
+  const ScreenRect screen = desktop.Screen(), free = desktop.AvailableArea();
+  const int w = static_cast<int>(Int(screen.Width / 4.0));
+  // The bottom of the free area stands where a task bar's top edge would.
+  const int bottom = free.Top + free.Height;
+  int h = bottom - screen.Top;
+  if (!(bottom > screen.Top + 300 && bottom <= screen.Top + screen.Height)) h = CInt(screen.Height * 0.9);
+  f.Form1Rect = {screen.Left, screen.Top, 3 * w, h};
+  f.Form4Rect = {screen.Left + 3 * w, screen.Top, w, h};
+}
+
+void Picture3_MouseDown(Session& s, double x) {
+  if (!Form1Idle(s)) return;
+  s.form1.Line1X = x;
+  s.form1.Line1Visible = true;
+  Ignoring([&] { s.form1.Label6 = std::to_string(CLng(Int(x * 32))); });
+}
+
+void mnu_Click(Session& s, int index, const std::function<void()>& options) {
+  switch (index) {
+    case 3:
+      if (options) options();
+      break;
+    case 4:
+      RunStack(s);
+      break;
+    case 5:
+      RequestStop(s);
+      break;
+    default:
+      break;
+  }
+}
+
+bool Form_QueryUnload(Session& s, Desktop& desktop, SettingsStore& store) {
+  if (s.RunState >= 1) {
+    RequestStop(s);
+    return true;
+  }
+  if (!desktop.AskYesNo("Confimer quitter")) return true;
+  Ignoring([&] { SaveSettingsAtQuit(s, store); });
+  Ignoring([&] { DeleteTempFiles(s); });
+  s.form1.Form6Visible = false;
+  s.form1.mnuDebug = false;
+  return false;
+}
+
+namespace form6 {
+
+void Command1_Click(Session& s) {
+  Ignoring([&] { Current(s).ImgZone.clear(); });
+  ShowHisto(s);
+}
+
+void Command2_Click(Session& s) {
+  Ignoring([&] {
+    const std::string zone = Current(s).ImgZone;
+    for (int i = s.CurPic + 1; i <= s.ImageCount(); ++i) s.Entry(i).ImgZone = zone;
+  });
+}
+
+void Command3_Click(Session& s) {
+  Ignoring([&] {
+    std::string& zone = Current(s).ImgZone;
+    if (!zone.empty() && zone.back() != 'S') zone += 'S';
+  });
+}
+
+void Form_QueryUnload(Session& s) {
+  s.form1.Form6Visible = false;
+  if (s.form1.Option2 == 4) s.form1.Option2 = 1;
+}
+
+}  // namespace form6
+
+namespace form4 {
+
+void Form_QueryUnload(Session& s) { s.form1.mnuDebug = false; }
+
+}  // namespace form4
+
+}  // namespace qv
+
+#include "core/paths.h"
+#include "io/fits_reader.h"
+#include "workspace/project.h"
+
+namespace qv {
+
+void Image1_Click(Session& s, int index) {
+  if (Form1Idle(s)) SelectPic(s, index, false, false);
+}
+
+void VScroll1_Change(Session& s) {
+  if (Form1Idle(s)) SelectPic(s, s.form1.VScroll1Value, true, true);
+}
+
+void OpenCommandLine(Session& s, const std::string& commandLine) {
+  std::string arg = commandLine;
+  if (!arg.empty() && arg.front() == '"') arg = arg.size() >= 2 ? arg.substr(1, arg.size() - 2) : std::string();
+  if (arg.size() >= 3 && LCase(arg.substr(arg.size() - 3)) == "txt") {
+    LoadProject(s, arg);
+    return;
+  }
+  Ignoring([&] { s.ResizeImageArrays(0); });
+  Ignoring([&] { s.ResizeImageArrays(1); });
+  Ignoring([&] {
+    s.Img[1] = ImageEntry{};
+    s.Img[1].ImgFile = arg;
+  });
+  Ignoring([&] { ReadHeader(s, 1); });
+  Ignoring([&] { SelectOption1(s, 2); });
+  Populate(s, 1, true);
+  s.form1.Picture1Visible = true;
+  s.form1.Frame2Visible = true;
+}
+
+}  // namespace qv
+
+#include <fstream>
+
+#include "io/fits_writer.h"
+#include "io/tiff_writer.h"
+
+namespace qv {
+
+void mnuSavPicBmp_Click(Session& s, FileDialogs& dialogs,
+                        const std::function<void(const std::string& name, bool jpeg)>& capture) {
+  if (!Form1Idle(s)) return;
+  std::string name;
+  Ignoring([&] {
+    FileDialogRequest r;
+    r.title = "Enregistrer l'image sous ...";
+    r.filterDescription = "Image Astro (FTS)";
+    r.pattern = "*.fts";
+    r.moreFilters = {{"Image TIFF (TIF)", "*.tif"}, {"Image JPEG (JPG)", "*.jpg"}, {"Image Bitmap (BMP)", "*.bmp"}};
+    r.defaultExt = "BMP";
+    const std::string file = s.Entry(s.CurPic).ImgFile;
+    r.initialFile = file.size() >= 4 ? file.substr(0, file.size() - 4) : std::string();
+    name = dialogs.SaveFile(r);
+  });
+  if (name.empty()) return;
+  const std::string ext = LCase(name.size() >= 3 ? name.substr(name.size() - 3) : name);
+  bool fromDestination = false;
+  if (ext == "jpg" || ext == "bmp") {
+    if (capture) capture(name, ext == "jpg");
+  } else if (ext == "tif") {
+    WriteTiffFile(s, name, fromDestination);
+  } else {
+    WriteFitsFile(s, name, fromDestination);
+  }
+}
+
+void mnuSavPicAll_Click(Session& s) {
+  if (!Form1Idle(s)) return;
+  StartProcess(s);
+  int count = 0;
+  const int n = s.ImageCount();
+  for (int i = 1; i <= n; ++i) {
+    s.DoEvents();
+    if (s.RunState != 1) break;
+    const std::string file = s.Img[static_cast<size_t>(i)].ImgFile;
+    const size_t p = InStr(LCase(file), ".f");
+    if (p == 0) continue;
+    const std::string tiff = file.substr(0, p) + "tif";
+    if (FileExists(tiff)) continue;
+    // Selected from code while running: the selection itself is not guarded.
+    SelectPic(s, i, false, false);
+    ++count;
+    bool fromDestination = false;
+    if (WriteTiffFile(s, tiff, fromDestination) == 0)
+      s.form1.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
+    s.DoEvents();
+    if (s.RunState != 1) break;
+  }
+  StopProcess(s);
+}
+
+bool mnuFITS_Click(Session& s, std::vector<std::string>& cards, std::string& caption) {
+  cards.clear();
+  if (s.form1.mnuDebug || s.RunState != 0 || s.form1.Busy || s.CurPic == 0) return false;
+  try {
+    const std::string file = s.Entry(s.CurPic).ImgFile;
+    const std::string kind = FileKind(file);
+    if ((kind != "fts" && kind != "fit") || !FileExists(file)) return false;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    // Header blocks of 36 cards; the END card closes the header. A file
+    // without END is read to its end, one card at a time.
+    // A list of cards beyond any real header is not shown whole: a file
+    // without END that is not a header at all stops at the cap.
+    constexpr size_t kMaxCards = 36 * 2000;
+    char card[80];
+    while (cards.size() < kMaxCards && in.read(card, 80)) {
+      std::string text(card, 80);
+      cards.push_back(text);
+      if (LCase(Trim(text.substr(0, 3))) == "end") break;
+    }
+    caption = "Entête FTS - " + PathName(file);
+    return true;
+  } catch (const RuntimeError&) {
+    return false;
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,117 @@
+// The main window's handlers for the picture, the registration frame, the
+// keyboard, the workspace menus and quitting; the zone dialog (Form6) and
+// the debug log (Form4) handlers. Each does what the window's control does
+// on the model; a window forwards its events here and mirrors the result.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "core/session.h"
+#include "platform/desktop.h"
+#include "platform/settings_store.h"
+#include "workspace/project.h"
+
+namespace qv {
+
+// Mouse buttons and modifier bits as the handlers receive them.
+inline constexpr int kLeftButton = 1, kRightButton = 2;
+inline constexpr int kShiftMask = 1, kCtrlMask = 2, kAltMask = 4;
+inline constexpr int kKeyEscape = 27, kKeyUp = 38, kKeyDown = 40;
+
+// A press on the main picture at (x, y) in its displayed pixels. The right
+// button shows the pixel's values in the caption; the left one sets the mark
+// that the modifiers (or the selected click mode) choose.
+void Picture1_MouseDown(Session& s, int button, int shift, double x, double y);
+
+// Registration check boxes: each handler reads the box's value from Form1.
+void Check2_Click(Session& s);
+void Check5_Click(Session& s);
+void Check7_Click(Session& s);
+void Check8_Click(Session& s);
+// Shift fields (pixels) and extra angle (degrees), read from Form1.
+void Text4_Change(Session& s);
+void Text5_Change(Session& s);
+void Text6_Change(Session& s);
+
+// Click-mode buttons: 4 opens the zone dialog, any other closes it.
+void Option2_Click(Session& s, int index);
+void SelectOption2(Session& s, int index);
+
+// A key pressed in the main window: Escape asks a run to stop; Up and Down
+// select the previous or next image unless the strip's scroll bar has the
+// focus.
+void Form_KeyDown(Session& s, int keyCode, int shift, bool focusOnStrip);
+
+// Zoom item 0..3 (100% .. 12.5%): a new step re-selects the image and is
+// saved as PicZoom.
+void mnuZoom_Click(Session& s, int index, SettingsStore& store);
+void mnuExplSource_Click(Session& s, Desktop& desktop);
+void mnuExplOutput_Click(Session& s, Desktop& desktop);
+void mnubar11_Click(Session& s);
+void mnuGrad_Click(Session& s);
+void mnuZone_Click(Session& s);
+// Toggles the debug log; when it opens, the main window takes the left
+// three quarters of the screen and the log the last quarter.
+void mnuDebug_Click(Session& s, Desktop& desktop);
+// A press on the histogram box at x in bin units: the level marker.
+void Picture3_MouseDown(Session& s, double x);
+
+// The commands of the menu bar array: 3 "&Options" (through `options`, which
+// shows the dialog), 4 "E&xécuter", 5 "&Stop".
+void mnu_Click(Session& s, int index, const std::function<void()>& options);
+
+// The main window is asked to close. Returns true when the closing is
+// cancelled: during a run (which is asked to stop) or when the user does
+// not confirm. Otherwise the quit settings are saved and the temporary
+// stacking files deleted.
+bool Form_QueryUnload(Session& s, Desktop& desktop, SettingsStore& store);
+
+// The zone dialog "Zone".
+namespace form6 {
+// "Initialisation": the current image's zones are removed.
+void Command1_Click(Session& s);
+// "Appliquer aux images suivantes": the following images take its zones.
+void Command2_Click(Session& s);
+// "Nouvelle sélection": the next points start a new shape.
+void Command3_Click(Session& s);
+// The dialog closes (also when an image is selected).
+void Form_QueryUnload(Session& s);
+}  // namespace form6
+
+// The debug log window is closed by the user: its menu is unchecked.
+namespace form4 {
+void Form_QueryUnload(Session& s);
+}  // namespace form4
+
+}  // namespace qv
+
+namespace qv {
+
+// A thumbnail of the strip is clicked: its image is selected.
+void Image1_Click(Session& s, int index);
+// The strip's scroll bar moved: the strip shows that thumbnail.
+void VScroll1_Change(Session& s);
+// The program's argument: a name ending in "txt" (any case) is opened as a
+// project, any other as a one-image list without guide star. One pair of
+// surrounding double quotes is removed first.
+void OpenCommandLine(Session& s, const std::string& commandLine);
+
+}  // namespace qv
+
+namespace qv {
+
+// "Enregistrer l'image ...": the save dialog, then the writer that the
+// name's extension chooses; "jpg" and "bmp" go to `capture`, which saves
+// what the main picture shows.
+void mnuSavPicBmp_Click(Session& s, FileDialogs& dialogs,
+                        const std::function<void(const std::string& name, bool jpeg)>& capture);
+// "Enregistrer toutes les images en TIFF": every list image whose name has
+// ".f" gets a TIFF beside it, unless one exists already; in the running
+// state, so "&Stop" ends it.
+void mnuSavPicAll_Click(Session& s);
+// "Entête FITS": the header cards of the selected FITS file, or nothing
+// when the view is not available or the file is not a FITS file.
+bool mnuFITS_Click(Session& s, std::vector<std::string>& cards, std::string& caption);
+
+}  // namespace qv
