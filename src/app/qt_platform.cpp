@@ -51,13 +51,22 @@ QString FilterText(const std::string& description, const std::string& patterns) 
   return Q(description) + " (" + p + ")";
 }
 
+namespace {
+// Every filter of a request, in order, as the dialog lists them.
+QString Filters(const qv::FileDialogRequest& r) {
+  QStringList filters{FilterText(r.filterDescription, r.pattern)};
+  for (const auto& [description, pattern] : r.moreFilters) filters << FilterText(description, pattern);
+  return filters.join(";;");
+}
+}  // namespace
+
 std::string QtDialogs::OpenFile(const qv::FileDialogRequest& r) {
-  return S(QFileDialog::getOpenFileName(owner_, Q(r.title), Q(r.startFolder),
-                                        FilterText(r.filterDescription, r.pattern)));
+  return S(QFileDialog::getOpenFileName(owner_, Q(r.title), Q(r.startFolder), Filters(r)));
 }
 
+
 std::string QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
-  QFileDialog dialog(owner_, Q(r.title), Q(r.initialFile), FilterText(r.filterDescription, r.pattern));
+  QFileDialog dialog(owner_, Q(r.title), Q(r.initialFile), Filters(r));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(Q(r.defaultExt));
   if (!r.initialFile.empty()) dialog.selectFile(Q(r.initialFile));

@@ -1,6 +1,8 @@
 // The desktop windows on the offscreen platform: each mirrors its model and
 // forwards its events to the model's handlers.
 #include <QAction>
+#include <QClipboard>
+#include <QMimeData>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -318,6 +320,52 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.s.RunState, int16_t{0});
     QVERIFY(!p.s.DestSumR.Empty());
     QCOMPARE(p.s.form1.Label6, std::string("4/4 Ok"));
+  }
+
+  void droppedFilesJoinTheListAndAProjectOpens() {
+    Program p;
+    auto drop = [&](const QStringList& paths) {
+      QMimeData mime;
+      QList<QUrl> urls;
+      for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+      mime.setUrls(urls);
+      QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&p.w, &enter);
+      QVERIFY(enter.isAccepted());
+      QDropEvent event(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&p.w, &event);
+      QVERIFY(event.isAccepted());
+    };
+    drop({sky_ + "/frame002.fts", sky_ + "/frame001.fts"});
+    QCOMPARE(p.s.ImageCount(), 2);
+    QVERIFY(p.s.Img[1].ImgFile.find("frame001.fts") != std::string::npos);  // sorted as the dialog's
+    drop({sky_ + "/frame003.fts"});
+    QCOMPARE(p.s.ImageCount(), 3);
+    drop({sky_ + "/project.txt"});
+    QCOMPARE(p.s.ImageCount(), 4);
+
+    // "&Copier" puts what the picture shows on the clipboard.
+    p.Action("mnuCopy")->trigger();
+    QCOMPARE(QApplication::clipboard()->image().size(), p.w.Shown().size());
+  }
+
+  void dialogFiltersAndFolders() {
+    QCOMPARE(qvapp::FilterText("Image Astro (FTS FIT BMP JPEG TIF)", "*.fts;*.fit"),
+             QStringLiteral("Image Astro (FTS FIT BMP JPEG TIF) (*.fts *.fit)"));
+    const auto groups = qvapp::GroupByFolder({"/a/x.fts", "/b/y.fts", "/a/z.fts"});
+    QCOMPARE(groups.size(), size_t{2});
+    QCOMPARE(groups[0], (std::vector<std::string>{"/a", "x.fts", "z.fts"}));
+    QCOMPARE(groups[1], (std::vector<std::string>{"/b", "y.fts"}));
+  }
+
+  void packedPixelsKeepTheirColours() {
+    qv::Plane<int32_t> pixels(1, 0);
+    pixels(0, 0) = 0x123456;
+    pixels(1, 0) = 0x7F00FF01;  // the fourth byte is not a colour
+    const QImage image = qvapp::PackedToImage(pixels);
+    QCOMPARE(image.format(), QImage::Format_RGB32);
+    QCOMPARE(image.pixel(0, 0), QRgb(0xFF123456));
+    QCOMPARE(image.pixel(1, 0), QRgb(0xFF00FF01));
   }
 
   void quitAsksAndSavesItsKeys() {
