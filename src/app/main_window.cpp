@@ -26,6 +26,7 @@
 #include "app/render.h"
 #include "app/small_windows.h"
 #include "core/paths.h"
+#include "io/raster_export.h"
 #include "stack/run.h"
 #include "workspace/form1_events.h"
 #include "workspace/form5.h"
@@ -818,7 +819,9 @@ void MainWindow::SavePicture() {
   Forward([&] {
     qv::mnuSavPicBmp_Click(s_, dialogs_, [this](const std::string& name, bool jpeg) {
       // What the main picture shows, at its display size.
-      shown_.convertToFormat(QImage::Format_RGB888).save(Q(name), jpeg ? "JPG" : "BMP", jpeg ? 90 : -1);
+      const qv::Plane<int32_t> pixels = ImageToPacked(shown_);
+      if (jpeg) qv::SaveJpeg(pixels, name);
+      else qv::SavePictureAsBmp(pixels, name);
     });
   });
 }

@@ -103,6 +103,18 @@ QImage PackedToImage(const qv::Plane<int32_t>& pixels) {
   return image;
 }
 
+qv::Plane<int32_t> ImageToPacked(const QImage& image) {
+  qv::Plane<int32_t> pixels;
+  if (image.isNull()) return pixels;
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+  pixels.Redim(rgb.width() - 1, rgb.height() - 1);
+  for (int y = 0; y < rgb.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+    for (int x = 0; x < rgb.width(); ++x) pixels(x, y) = static_cast<int32_t>(line[x] & 0xFFFFFFu);
+  }
+  return pixels;
+}
+
 std::vector<std::vector<std::string>> GroupByFolder(const std::vector<std::string>& paths) {
   std::map<std::string, std::vector<std::string>> byFolder;
   std::vector<std::string> order;

@@ -67,6 +67,9 @@ QString FilterText(const std::string& description, const std::string& patterns);
 // with the plane).
 QImage PackedToImage(const qv::Plane<int32_t>& pixels);
 
+// A picture as packed pixels 0x00RRGGBB.
+qv::Plane<int32_t> ImageToPacked(const QImage& image);
+
 // Groups dropped or chosen paths the way the open dialog answers: the
 // folder followed by the names in it, one group per folder.
 std::vector<std::vector<std::string>> GroupByFolder(const std::vector<std::string>& paths);

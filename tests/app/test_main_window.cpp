@@ -277,6 +277,12 @@ class MainWindowTest : public QObject {
     p.Action("mnuSavPicBmp")->trigger();
     QImage saved(jpeg);
     QCOMPARE(saved.size(), p.w.Shown().size());
+    const QString bmp = dir_.filePath("vue.bmp");
+    p.dialogs.save = qvapp::S(bmp);
+    p.Action("mnuSavPicBmp")->trigger();
+    QCOMPARE(QImage(bmp).convertToFormat(QImage::Format_RGB32), p.w.Shown().convertToFormat(QImage::Format_RGB32));
+    QCOMPARE(p.dialogs.asked.back().title, std::string("Enregistrer l'image sous ..."));
+    QCOMPARE(p.dialogs.asked.back().moreFilters.size(), size_t{3});
   }
 
   void escapeStopsARun() {
