@@ -19,6 +19,8 @@ int CmdSimulate(const Args& args);
 int CmdProject(const Args& args);
 int CmdSettings(const Args& args);
 int CmdStack(const Args& args);
+int CmdTiffAll(const Args& args);
+int CmdFitsHeader(const Args& args);
 
 // True for a project file name (extension "txt").
 bool FileKindIsProject(const std::string& path);

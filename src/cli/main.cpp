@@ -28,7 +28,13 @@ const char* kUsage =
     "  project show PROJET.txt [--settings FICHIER.ini]\n"
     "      charge un projet et l'affiche en JSON\n"
     "  project save PROJET.txt SORTIE.txt [--settings FICHIER.ini]\n"
-    "      charge un projet et l'enregistre à nouveau\n";
+    "      charge un projet et l'enregistre à nouveau\n"
+    "  tiff-all PROJET.txt [--settings FICHIER.ini]\n"
+    "      enregistre toutes les images du projet en TIFF (sans écraser un TIFF existant)\n"
+    "  fits-header FICHIER.fts\n"
+    "      affiche les cartes de l'en-tête FITS\n"
+    "  --version\n"
+    "      affiche la version\n";
 
 }  // namespace
 
@@ -38,6 +44,10 @@ int main(int argc, char** argv) {
     return argc < 2 ? 2 : 0;
   }
   const std::string command = argv[1];
+  if (command == "--version") {
+    std::fputs("quelvista-cli " QUELVISTA_VERSION "\n", stdout);
+    return 0;
+  }
   const qvcli::Args args(argv + 2, argv + argc);
   if (command == "header") return qvcli::CmdHeader(args);
   if (command == "process") return qvcli::CmdProcess(args);
@@ -45,6 +55,8 @@ int main(int argc, char** argv) {
   if (command == "stack") return qvcli::CmdStack(args);
   if (command == "project") return qvcli::CmdProject(args);
   if (command == "settings") return qvcli::CmdSettings(args);
+  if (command == "tiff-all") return qvcli::CmdTiffAll(args);
+  if (command == "fits-header") return qvcli::CmdFitsHeader(args);
   qvcli::Complain("commande inconnue : " + command);
   std::fputs(kUsage, stderr);
   return 2;

@@ -1,0 +1,90 @@
+// quelvista-cli tiff-all and fits-header: the batch TIFF conversion of a
+// project's images and the FITS header view.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/json.h"
+#include "core/paths.h"
+#include "io/picture_export.h"
+#include "platform/settings_store.h"
+#include "workspace/project.h"
+#include "workspace/save_commands.h"
+#include "workspace/settings.h"
+
+namespace qvcli {
+
+int CmdTiffAll(const Args& args) {
+  std::string settingsFile, project;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--settings" && i + 1 < args.size()) {
+      settingsFile = args[++i];
+    } else if (!args[i].empty() && args[i][0] == '-') {
+      Complain("option inconnue : " + args[i]);
+      return 2;
+    } else if (project.empty()) {
+      project = args[i];
+    } else {
+      project.clear();
+      break;
+    }
+  }
+  if (project.empty()) {
+    Complain("usage : quelvista-cli tiff-all PROJET.txt [--settings FICHIER.ini]");
+    return 2;
+  }
+  CliSession cli;
+  if (!cli.Open(settingsFile)) return 1;
+  qv::Session& s = cli.s;
+  qv::ProjectLoad loaded;
+  qv::StartUpHooks startUp;
+  startUp.openArgument = [&](const std::string& argument) { loaded = qv::LoadProject(s, argument); };
+  qv::Form1_Load(s, *cli.store, project, qv::ProgramFolder(), startUp);
+  if (loaded.outcome != qv::ProjectLoad::Completed && s.ImageCount() < 1) {
+    Complain("projet illisible ou vide : " + project);
+    return 1;
+  }
+
+  // What exists before the run tells the files this run wrote from those
+  // it left alone.
+  std::vector<std::string> names;
+  std::vector<bool> existed;
+  for (int i = 1; i <= s.ImageCount(); ++i) {
+    names.push_back(qv::BatchTiffName(s.Entry(i).ImgFile));
+    existed.push_back(!names.back().empty() && qv::FileExists(names.back()));
+  }
+  const int count = qv::SaveAllTiff(s);
+
+  std::string written = "[", skipped = "[";
+  auto append = [](std::string& list, const std::string& item) {
+    if (list.size() > 1) list += ",";
+    list += JsonString(item);
+  };
+  for (size_t k = 0; k < names.size(); ++k) {
+    if (names[k].empty() || existed[k]) append(skipped, s.Entry(static_cast<int>(k) + 1).ImgFile);
+    else if (qv::FileExists(names[k])) append(written, names[k]);
+  }
+  JsonObject j;
+  j.Add("converted", count).Add("images", s.ImageCount()).Add("status", s.form1.Label1);
+  j.AddRaw("written", written + "]").AddRaw("skipped", skipped + "]");
+  std::fputs((j.Text() + "\n").c_str(), stdout);
+  return 0;
+}
+
+int CmdFitsHeader(const Args& args) {
+  if (args.size() != 1) {
+    Complain("usage : quelvista-cli fits-header FICHIER.fts");
+    return 2;
+  }
+  const qv::FitsHeaderView view = qv::ReadFitsHeaderView(args[0]);
+  if (!view.shown) {
+    Complain("pas un fichier FITS existant (extension fts ou fit) : " + args[0]);
+    return 1;
+  }
+  std::fputs((view.caption + "\n").c_str(), stdout);
+  for (const auto& line : view.lines) std::fputs((line + "\n").c_str(), stdout);
+  return 0;
+}
+
+}  // namespace qvcli

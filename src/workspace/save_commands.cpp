@@ -1,0 +1,83 @@
+#include "workspace/save_commands.h"
+
+#include "core/paths.h"
+#include "io/fits_writer.h"
+#include "io/picture_export.h"
+#include "io/tiff_writer.h"
+#include "stack/run_control.h"
+#include "workspace/form1.h"
+#include "workspace/image_list.h"
+
+namespace qv {
+
+int SaveImageAs(Session& s, const std::string& fileName, const Plane<int32_t>& shown, bool fromDestination) {
+  if (fileName.empty()) return 0;
+  switch (WriterForName(fileName)) {
+    case PictureWriter::Jpeg:
+      return SaveJpeg(shown, fileName);
+    case PictureWriter::Bmp:
+      return SavePictureAsBmp(shown, fileName);
+    case PictureWriter::Tiff:
+      return WriteTiffFile(s, fileName, fromDestination);
+    case PictureWriter::Fits:
+      break;
+  }
+  return WriteFitsFile(s, fileName, fromDestination);
+}
+
+SaveDialogParams MainSaveDialog(const Session& s) {
+  SaveDialogParams p;
+  if (s.CurPic >= 1 && s.CurPic <= s.ImageCount())
+    p.initialName = SaveDialogInitialName(s.Img[static_cast<size_t>(s.CurPic)].ImgFile);
+  return p;
+}
+
+int SaveMainImageAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown) {
+  if (!Form1Idle(s) || chosenName.empty()) return 0;
+  return SaveImageAs(s, chosenName, shown, false);
+}
+
+SaveDialogParams EditorSaveDialog(const Session& s) {
+  SaveDialogParams p;
+  p.initialName = SaveDialogInitialName(s.DestFileName);
+  return p;
+}
+
+int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown) {
+  if (chosenName.empty()) return 0;
+  s.DestFileName = chosenName;
+  return SaveImageAs(s, chosenName, shown, true);
+}
+
+int SaveAllTiff(Session& s) {
+  if (!Form1Idle(s)) return 0;
+  StartProcess(s);
+  int count = 0;
+  const int n = s.ImageCount();
+  for (int i = 1; i <= n; ++i) {
+    s.DoEvents();
+    if (s.RunState != 1) break;
+    const std::string tiff = BatchTiffName(s.Entry(i).ImgFile);
+    if (!tiff.empty() && !FileExists(tiff)) {
+      SelectPic(s, i, false, false);
+      ++count;
+      bool fromDestination = false;
+      if (WriteTiffFile(s, tiff, fromDestination) == 0)
+        s.form1.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
+      s.DoEvents();
+      if (s.RunState != 1) break;
+    }
+  }
+  StopProcess(s);
+  return count;
+}
+
+FitsHeaderView mnuFITS_Click(Session& s) {
+  if (s.form1.mnuDebug || s.RunState != 0 || s.form1.Busy || s.CurPic == 0 || s.CurPic > s.ImageCount())
+    return {};
+  FitsHeaderView view = ReadFitsHeaderView(s.Entry(s.CurPic).ImgFile);
+  if (view.shown) s.form1.DebugLog.insert(s.form1.DebugLog.end(), view.lines.begin(), view.lines.end());
+  return view;
+}
+
+}  // namespace qv

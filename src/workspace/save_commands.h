@@ -1,0 +1,56 @@
+// The main window's and the editor's save commands, and the batch TIFF
+// conversion of the image list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/plane.h"
+#include "core/session.h"
+#include "io/picture_export.h"
+
+namespace qv {
+
+// Writes the image under `fileName` with the writer its extension selects:
+// JPEG or BMP from `shown` (the picture as its view shows it), TIFF or FITS
+// from the data, the current image or the destination. An empty name saves
+// nothing. Returns 0, or the number of the error met.
+int SaveImageAs(Session& s, const std::string& fileName, const Plane<int32_t>& shown, bool fromDestination);
+
+// The save dialog of both windows: its title, default extension and filter
+// entries (description, pattern) in order.
+struct SaveDialogParams {
+  std::string title = "Enregistrer l'image sous ...";
+  std::string defaultExtension = "BMP";
+  std::vector<std::pair<std::string, std::string>> filter{{"Image Astro (FTS)", "*.fts"},
+                                                          {"Image TIFF (TIF)", "*.tif"},
+                                                          {"Image JPEG (JPG)", "*.jpg"},
+                                                          {"Image Bitmap (BMP)", "*.bmp"}};
+  std::string initialName;
+};
+// Main window "Enregistrer l'image ...": the dialog starts from the selected
+// image's name less its extension; the save does nothing while the window is
+// busy or an operation runs (nor for a cancelled, empty name).
+SaveDialogParams MainSaveDialog(const Session& s);
+int SaveMainImageAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown);
+// Editor "Enregistrer": the dialog starts from DestFileName less its
+// extension; a confirmed name becomes DestFileName before the destination
+// is written.
+SaveDialogParams EditorSaveDialog(const Session& s);
+int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown);
+
+// "Enregistrer toutes les images en TIFF": every list image whose name has
+// a ".f" and whose TIFF name is not taken is selected, processed and
+// written as TIFF; the status label counts them. Runs in the running state
+// and stops at the user's stop. Returns the number of images converted.
+int SaveAllTiff(Session& s);
+
+// "Entête FITS": while the debug window is not checked, nothing runs and an
+// image is selected, the cards of the selected FITS file are added to the
+// debug window's lines; the view returned carries them and the caption of
+// the window to show modal (shown false: nothing to show).
+FitsHeaderView mnuFITS_Click(Session& s);
+
+}  // namespace qv

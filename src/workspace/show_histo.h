@@ -1,0 +1,36 @@
+// ShowHisto: everything that depends on the display levels of the current
+// image, computed from the session and the "Niveau" controls.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/plane.h"
+#include "core/session.h"
+#include "display/histogram.h"
+
+namespace qv {
+
+// What the main window shows after ShowHisto.
+struct MainPicture {
+  bool drawn = false;  // false: no image (HistoMax below 1), nothing changed
+  DisplayLevels levels;
+  std::vector<HistoBar> bars;  // in the coordinates of HistoBoxFor(kHistoBins - 1, ...)
+  Plane<int32_t> pixels;       // the packed array of DrawImage
+  Plane<int32_t> shown;        // as the picture box shows it, overlays included
+};
+
+// The "Niveau" text boxes, whose text is in the user's number format.
+struct LevelTexts {
+  std::string Text1;            // "Minimum"
+  std::string Text2 = "65535";  // "Maximum"
+};
+
+// Stores the slider in Hsens, works out the levels (written to or read from
+// `texts` as "Auto" says), renders the current image at the zoom step with
+// the pixel aspect, then draws the zones of CurPic when `showZones`
+// ("Zone de sélection") and the gradient grid when `showGradient` ("Zone de
+// gradient") over the shown picture.
+MainPicture ShowHisto(Session& s, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient);
+
+}  // namespace qv

@@ -1,0 +1,419 @@
+// Rendering of planes to packed pixels, the view's stretch, overlays,
+// display levels, the histogram box and the scroll-bar layout.
+#include <gtest/gtest.h>
+
+#include "display/histogram.h"
+#include "display/overlays.h"
+#include "display/render.h"
+#include "display/zones.h"
+#include "support.h"
+#include "workspace/show_histo.h"
+
+namespace {
+
+using qv::Plane;
+
+Plane<int32_t> Flat(int w, int h, int32_t v) {
+  Plane<int32_t> p(w - 1, h - 1);
+  p.Fill(v);
+  return p;
+}
+
+int32_t Grey(int v) { return qv::PackRgb(v, v, v); }
+
+// The levels map data linearly onto 0..255 with halves to even; equal or
+// reversed levels give the gain white - black itself.
+TEST(DrawImageLevels, MapsBetweenBlackAndWhite) {
+  Plane<int32_t> r, g, b;
+  qvtest::SetPlane<int32_t>(r, 5, 1, {500, 1000, 2000, 3000, 9000});
+  qvtest::SetPlane<int32_t>(g, 5, 1, {1000, 1000, 1000, 1000, 1000});
+  qvtest::SetPlane<int32_t>(b, 5, 1, {3000, 1980, 1002, 1006, 2998});
+  const Plane<int32_t> px = qv::DrawImage(r, g, b, 1000, 3000, 1, false);
+  ASSERT_EQ(px.Width(), 5);
+  EXPECT_EQ(qv::RedOf(px(0, 0)), 0);
+  EXPECT_EQ(qv::RedOf(px(1, 0)), 0);
+  EXPECT_EQ(qv::RedOf(px(2, 0)), 128);  // 127.5
+  EXPECT_EQ(qv::RedOf(px(3, 0)), 255);
+  EXPECT_EQ(qv::RedOf(px(4, 0)), 255);
+  for (int x = 0; x < 5; ++x) EXPECT_EQ(qv::GreenOf(px(x, 0)), 0);
+  EXPECT_EQ(qv::BlueOf(px(0, 0)), 255);
+  EXPECT_EQ(qv::BlueOf(px(1, 0)), 125);  // 124.95
+  EXPECT_EQ(qv::BlueOf(px(2, 0)), 0);    // 0.255
+  EXPECT_EQ(qv::BlueOf(px(3, 0)), 1);    // 0.765
+  EXPECT_EQ(qv::BlueOf(px(4, 0)), 255);  // 254.745
+}
+
+TEST(DrawImageLevels, HalvesGoToEven) {
+  // Gain 1: data 1000 + v shows as v, so the halves are exact.
+  Plane<int32_t> r, g, b;
+  qvtest::SetPlane<int32_t>(r, 1, 1, {1000});
+  g = r;
+  b = r;
+  // 255 / 510 = 0.5 per level: 1001 -> 0.5 -> 0, 1003 -> 1.5 -> 2, 1005 -> 2.5 -> 2.
+  const int32_t data[3] = {1001, 1003, 1005};
+  const int expected[3] = {0, 2, 2};
+  for (int k = 0; k < 3; ++k) {
+    r(0, 0) = g(0, 0) = b(0, 0) = data[k];
+    EXPECT_EQ(qv::DrawImage(r, g, b, 1000, 1510, 1, false)(0, 0), Grey(expected[k])) << data[k];
+  }
+}
+
+TEST(DrawImageLevels, EqualLevelsGiveBlack) {
+  const Plane<int32_t> p = [] {
+    Plane<int32_t> q;
+    qvtest::SetPlane<int32_t>(q, 3, 1, {0, 2000, 65535});
+    return q;
+  }();
+  const Plane<int32_t> px = qv::DrawImage(p, p, p, 2000, 2000, 1, false);
+  for (int x = 0; x < 3; ++x) EXPECT_EQ(px(x, 0), 0);
+}
+
+TEST(DrawImageLevels, WhiteBelowBlackShowsDarkPixelsOnly) {
+  // Gain = white - black = -1000: below black the product is positive.
+  Plane<int32_t> p;
+  qvtest::SetPlane<int32_t>(p, 4, 1, {2999, 2900, 3000, 5000});
+  const Plane<int32_t> px = qv::DrawImage(p, p, p, 3000, 2000, 1, false);
+  EXPECT_EQ(px(0, 0), Grey(255));  // 1000 clamped
+  EXPECT_EQ(px(1, 0), Grey(255));
+  EXPECT_EQ(px(2, 0), 0);
+  EXPECT_EQ(px(3, 0), 0);
+  Plane<int32_t> q;
+  qvtest::SetPlane<int32_t>(q, 1, 1, {30000});
+  // 0.1 level below black with a gain of -100 gives 10.
+  EXPECT_EQ(qv::DrawImage(q, q, q, 30000.1, 29900.1, 1, false)(0, 0), Grey(10));
+}
+
+TEST(DrawImageLevels, InfiniteGainStaysInRange) {
+  // 255 / 1e-320 overflows to infinity; 0 x infinity is not a number and
+  // must show as black, not as whatever a conversion of NaN gives.
+  Plane<int32_t> p;
+  qvtest::SetPlane<int32_t>(p, 2, 1, {0, 1});
+  const Plane<int32_t> px = qv::DrawImage(p, p, p, 0, 1e-320, 1, false);
+  EXPECT_EQ(px(0, 0), 0);
+  EXPECT_EQ(px(1, 0), Grey(255));
+  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1e-320, 1, true)(0, 0), 0);
+}
+
+TEST(DrawImageMono, AveragesScaledChannels) {
+  // Gain 1 (255 levels over 255): r 30, g 60, b 90 -> 59.9999994 -> 60.
+  Plane<int32_t> r = Flat(1, 1, 30), g = Flat(1, 1, 60), b = Flat(1, 1, 90);
+  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(60));
+  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, false)(0, 0), qv::PackRgb(30, 60, 90));
+  // The grey is clamped after averaging, not per channel: 400 + 0 + 0 -> 133.
+  r(0, 0) = 400;
+  g(0, 0) = b(0, 0) = 0;
+  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(133));
+}
+
+TEST(DrawImageStep, SizeAndNearestSamples) {
+  Plane<int32_t> p(1000, 800);  // 1001 x 801
+  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 2, false).Width(), 501);
+  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 2, false).Height(), 401);
+  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 8, false).Width(), 126);
+  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 8, false).Height(), 101);
+  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 0, false).Width(), 1001);  // step 0 counts as 1
+
+  Plane<int32_t> q(8, 4);
+  for (int y = 0; y <= 4; ++y)
+    for (int x = 0; x <= 8; ++x) q(x, y) = x * 10 + y;
+  const Plane<int32_t> px = qv::DrawImage(q, q, q, 0, 255, 4, false);
+  ASSERT_EQ(px.Width(), 3);
+  ASSERT_EQ(px.Height(), 2);
+  EXPECT_EQ(px(2, 1), Grey(84));  // source (8, 4)
+  EXPECT_EQ(px(1, 0), Grey(40));
+}
+
+TEST(DrawImageStep, EmptyOrMismatchedPlanesGiveNothing) {
+  Plane<int32_t> empty, small(1, 1), big(3, 3);
+  EXPECT_TRUE(qv::DrawImage(empty, empty, empty, 0, 1, 1, false).Empty());
+  EXPECT_TRUE(qv::DrawImage(big, small, big, 0, 1, 1, false).Empty());
+}
+
+TEST(ShowPixelsGeometry, AspectZoomAndRounding) {
+  auto g = qv::ShowPixelsGeometry(100, 50, false, 1.28, 0, false);
+  EXPECT_EQ(g.dw, 100);
+  EXPECT_EQ(g.dh, 50);
+  g = qv::ShowPixelsGeometry(100, 50, true, 1.28, 0, false);
+  EXPECT_EQ(g.dw, 128);
+  EXPECT_EQ(g.dh, 50);
+  g = qv::ShowPixelsGeometry(100, 50, true, 1.28, 50, false);
+  EXPECT_EQ(g.dw, 64);
+  EXPECT_EQ(g.dh, 25);
+  // 5 x 0.5 = 2.5 -> 2 and 7 x 0.5 = 3.5 -> 4: halves go to even.
+  g = qv::ShowPixelsGeometry(5, 7, false, 1, 50, false);
+  EXPECT_EQ(g.dw, 2);
+  EXPECT_EQ(g.dh, 4);
+  // The zoom applies to the aspect-corrected width, the height to h alone.
+  g = qv::ShowPixelsGeometry(10, 10, true, 1.25, 200, false);  // 12.5 -> 12, then 24
+  EXPECT_EQ(g.dw, 24);
+  EXPECT_EQ(g.dh, 20);
+  g = qv::ShowPixelsGeometry(10, 10, false, 1, -5, false);
+  EXPECT_EQ(g.dw, 10);
+}
+
+TEST(ShowPixelsStretch, DropsAndRepeatsRowsAndColumns) {
+  Plane<int32_t> src(3, 1);  // 4 x 2
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) src(x, y) = 10 * y + x;
+  // Half size keeps the first of each pair of columns.
+  const Plane<int32_t> half = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 50, false));
+  ASSERT_EQ(half.Width(), 2);
+  ASSERT_EQ(half.Height(), 1);
+  EXPECT_EQ(half(0, 0), 0);
+  EXPECT_EQ(half(1, 0), 2);
+  // Double size repeats each pixel, no blending.
+  const Plane<int32_t> twice = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 200, false));
+  ASSERT_EQ(twice.Width(), 8);
+  ASSERT_EQ(twice.Height(), 4);
+  const int32_t row3[8] = {10, 10, 11, 11, 12, 12, 13, 13};
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(twice(x, 3), row3[x]);
+  // Mirror puts the last column at the left.
+  const Plane<int32_t> m = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 0, true));
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(m(x, 1), 10 + 3 - x);
+  const Plane<int32_t> mh = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 50, true));
+  EXPECT_EQ(mh(0, 0), 3);
+  EXPECT_EQ(mh(1, 0), 1);
+  // Aspect stretch 1.28 of 4 columns: 5 displayed, one source column twice.
+  const Plane<int32_t> a = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, true, 1.28, 0, false));
+  ASSERT_EQ(a.Width(), 5);
+  EXPECT_EQ(a(0, 0), 0);
+  EXPECT_EQ(a(4, 0), 3);
+  // A degenerate geometry or one larger than the array shows nothing.
+  EXPECT_TRUE(qv::ShowPixels(src, qv::ShowPixelsGeometry(5, 2, false, 1, 0, false)).Empty());
+  EXPECT_TRUE(qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 1, false)).Empty());  // 0.04 -> 0
+}
+
+// Display zones: the fill shares the gradient-zone polygon rule; marks go
+// on top, polygons partly outside are clipped.
+TEST(DrawZonesDisplay, TriangleFromFractions) {
+  const auto marks = qv::ZoneMarksFor("0.1,0.1;0.5,0.1;0.5,0.5;", 200, 100);
+  ASSERT_EQ(marks.polygons.size(), 1u);
+  const std::vector<qv::PixelPoint> tri{{20, 10}, {100, 10}, {100, 50}};
+  EXPECT_EQ(marks.polygons[0], tri);
+  EXPECT_EQ(marks.points, tri);
+  // A single point is marked but makes no polygon.
+  const auto one = qv::ZoneMarksFor("0.5,0.5S0.1,0.1;0.2,0.2", 10, 10);
+  EXPECT_EQ(one.points.size(), 3u);
+  EXPECT_EQ(one.polygons.size(), 1u);
+}
+
+TEST(DrawZonesDisplay, FillModeMatchesMaskFill) {
+  Plane<int32_t> shown(39, 19), mask(39, 19);
+  // A bow-tie (even-odd) reaching outside the picture on the right.
+  const std::string zone = "0.1,0.1;1.5,0.9;1.5,0.1;0.1,0.9;S";
+  ASSERT_TRUE(qv::DrawZones(shown, zone, true));
+  qv::DrawZonesFilled(zone, mask);
+  EXPECT_EQ(shown, mask);
+  int white = 0;
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 40; ++x) white += shown(x, y) == 0xFFFFFF;
+  EXPECT_GT(white, 0);
+  // Points (4, 2), (60, 18), (60, 2), (4, 18): two lobes meeting at (32, 10).
+  // Row 3 crosses the left lobe from x 4 to 7.5 only.
+  EXPECT_EQ(shown(4, 3), 0xFFFFFF);
+  EXPECT_EQ(shown(7, 3), 0xFFFFFF);
+  EXPECT_EQ(shown(8, 3), 0);
+  EXPECT_EQ(shown(39, 3), 0);
+  // Row 10 runs through the waist to the clipped right lobe.
+  EXPECT_EQ(shown(3, 10), 0);
+  EXPECT_EQ(shown(39, 10), 0xFFFFFF);
+}
+
+TEST(DrawZonesDisplay, HatchAndMarks) {
+  Plane<int32_t> s(49, 49);
+  ASSERT_TRUE(qv::DrawZones(s, "0.2,0.2;0.8,0.2;0.8,0.8;0.2,0.8", false));
+  // Corners (10, 10) ... (40, 40): circles of radius 3 in red around them.
+  EXPECT_EQ(s(7, 10), qv::kMarkRed);
+  EXPECT_EQ(s(10, 7), qv::kMarkRed);
+  EXPECT_EQ(s(43, 40), qv::kMarkRed);
+  // Inside: grid lines every 8 pixels carry the hatch, the rest is untouched.
+  EXPECT_EQ(s(24, 20), qv::kZoneHatch);
+  EXPECT_EQ(s(20, 24), qv::kZoneHatch);
+  EXPECT_EQ(s(21, 21), 0);
+  // Outside stays clear.
+  EXPECT_EQ(s(5, 24), 0);
+  EXPECT_EQ(s(45, 16), 0);
+  // An overflowing coordinate draws nothing and reports it.
+  Plane<int32_t> t(9, 9);
+  EXPECT_FALSE(qv::DrawZones(t, "1e300,0;0.5,0.5;0,1", false));
+  EXPECT_EQ(t, Plane<int32_t>(9, 9));
+}
+
+TEST(GradientGrid, CrossesOnCellsWithSamples) {
+  Plane<uint8_t> grid(3, 2);  // 4 x 3 points
+  grid(1, 1) = 1;
+  grid(3, 2) = 1;
+  // Picture 301 x 201: sx = 300 / 2 = 150, sy = 200 / 1 = 200, arm 50.
+  const auto segs = qv::DrawGradientGrid(grid, true, 301, 201);
+  ASSERT_EQ(segs.size(), 4u);
+  EXPECT_DOUBLE_EQ(segs[0].x1, 100);
+  EXPECT_DOUBLE_EQ(segs[0].x2, 200);
+  EXPECT_DOUBLE_EQ(segs[0].y1, 200);
+  EXPECT_EQ(segs[0].colour, qv::kMarkRed);
+  EXPECT_DOUBLE_EQ(segs[1].x1, 150);
+  EXPECT_DOUBLE_EQ(segs[1].y1, 150);
+  EXPECT_DOUBLE_EQ(segs[1].y2, 250);
+  EXPECT_EQ(segs[1].colour, qv::kMarkBlue);
+  EXPECT_DOUBLE_EQ(segs[2].x1, 450 - 50);
+  EXPECT_TRUE(qv::DrawGradientGrid(grid, false, 301, 201).empty());
+  Plane<uint8_t> thin(3, 1);  // only two rows of points
+  thin.Fill(1);
+  EXPECT_TRUE(qv::DrawGradientGrid(thin, true, 301, 201).empty());
+
+  Plane<int32_t> surface(300, 200);
+  qv::DrawSegments(surface, segs);
+  EXPECT_EQ(surface(120, 200), qv::kMarkRed);  // horizontal arm of (150, 200)
+  EXPECT_EQ(surface(150, 170), qv::kMarkBlue);  // the vertical arm, cut at the bottom
+  EXPECT_EQ(surface(150, 200), qv::kMarkBlue);
+  EXPECT_EQ(surface(150, 149), 0);
+}
+
+TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
+  std::string t1 = "x", t2 = "y";
+  const auto loc = qv::NumLocale::Comma();
+  auto l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, true, t1, t2, loc);
+  EXPECT_DOUBLE_EQ(l.black, 3200);
+  EXPECT_DOUBLE_EQ(l.white, 19200);
+  l = qv::ShowHistoLevels(10, 2000, 100, 600, 10, true, t1, t2, loc);
+  EXPECT_DOUBLE_EQ(l.black, 2480);
+  EXPECT_DOUBLE_EQ(l.white, 30400);
+  EXPECT_EQ(t1, "2480");
+  l = qv::ShowHistoLevels(10, 2000, 100, 600, 20, true, t1, t2, loc);
+  EXPECT_DOUBLE_EQ(l.black, 320);
+  EXPECT_DOUBLE_EQ(l.white, 64000);
+  EXPECT_DOUBLE_EQ(l.markBlack, 10);
+  EXPECT_DOUBLE_EQ(l.markWhite, 2000);
+  l = qv::ShowHistoLevels(10, 2001, 100, 600, 10, true, t1, t2, loc);
+  EXPECT_EQ(t2, "30408");
+  l = qv::ShowHistoLevels(10.5, 2000, 100.5, 600, 0, true, t1, t2, loc);
+  EXPECT_EQ(t1, "3216");
+  l = qv::ShowHistoLevels(0, 0, 0.015625, 0, 0, true, t1, t2, loc);
+  EXPECT_EQ(t1, "0,5");  // the user's decimal comma
+}
+
+TEST(HistoLevels, TypedLevelsReplaceTheComputedOnes) {
+  std::string t1 = "1 234,5", t2 = "40000";
+  auto l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, false, t1, t2, qv::NumLocale::Comma());
+  EXPECT_DOUBLE_EQ(l.black, 1234.5);
+  EXPECT_DOUBLE_EQ(l.white, 40000);
+  EXPECT_DOUBLE_EQ(l.markBlack, 100);  // the marks still show the computed levels
+  EXPECT_EQ(t1, "1 234,5");
+  // A text that is not a number keeps the computed level for that field only.
+  t1 = "abc";
+  l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, false, t1, t2, qv::NumLocale::Comma());
+  EXPECT_DOUBLE_EQ(l.black, 3200);
+  EXPECT_DOUBLE_EQ(l.white, 40000);
+}
+
+TEST(HistoBox, BarsAndCoordinates) {
+  std::vector<int32_t> h(2049, 0);
+  h[7] = 40;
+  auto bars = qv::HistoBars(h.data(), 2049, 40);
+  ASSERT_EQ(bars.size(), 1u);
+  EXPECT_EQ(bars[0].bin, 7);
+  EXPECT_DOUBLE_EQ(bars[0].top, 1);
+  EXPECT_DOUBLE_EQ(bars[0].bottom, -0.15);
+  h[8] = 10;
+  bars = qv::HistoBars(h.data(), 2049, 40);
+  ASSERT_EQ(bars.size(), 2u);
+  EXPECT_DOUBLE_EQ(bars[1].top, 0.25);
+  EXPECT_TRUE(qv::HistoBars(h.data(), 2049, 0).empty());
+
+  const auto box = qv::HistoBoxFor(2048, 2052, 130);
+  EXPECT_DOUBLE_EQ(box.right, 2050);
+  EXPECT_DOUBLE_EQ(box.PixelX(-1), 0);
+  EXPECT_DOUBLE_EQ(box.PixelX(2050), 2052);
+  EXPECT_DOUBLE_EQ(box.PixelY(1.1), 0);
+  EXPECT_DOUBLE_EQ(box.PixelY(-0.2), 130);
+  EXPECT_NEAR(box.PixelY(1), 10, 1e-9);
+}
+
+TEST(DestinationScroll, BarsOnlyWhereThePictureIsLarger) {
+  auto l = qv::FormScroll(300, 200, 400, 300, 17);
+  EXPECT_FALSE(l.hVisible);
+  EXPECT_FALSE(l.vVisible);
+  EXPECT_FALSE(l.cornerVisible);
+
+  l = qv::FormScroll(1000, 200, 400, 300, 17);
+  EXPECT_TRUE(l.hVisible);
+  EXPECT_FALSE(l.vVisible);
+  EXPECT_EQ(l.visibleWidth, 400);
+  EXPECT_EQ(l.hMax, 600);
+  EXPECT_EQ(l.hLargeChange, 400);
+  EXPECT_EQ((l.hRect), (std::array<int, 4>{0, 283, 400, 17}));
+
+  // The horizontal bar takes 17 rows: a 290-row picture then needs the
+  // vertical bar too, which narrows the visible width.
+  l = qv::FormScroll(1000, 290, 400, 300, 17);
+  EXPECT_TRUE(l.hVisible);
+  EXPECT_TRUE(l.vVisible);
+  EXPECT_TRUE(l.cornerVisible);
+  EXPECT_EQ(l.visibleWidth, 383);
+  EXPECT_EQ(l.visibleHeight, 283);
+  EXPECT_EQ(l.hMax, 617);
+  EXPECT_EQ(l.vMax, 7);
+  EXPECT_EQ((l.cornerRect), (std::array<int, 4>{383, 283, 17, 17}));
+  EXPECT_EQ(qv::ScrolledEdge(l.hMax), -617);
+}
+
+}  // namespace
+
+namespace {
+
+// The main window's redraw: the slider, "Auto" and the zoom step meet the
+// renderer, and the shown picture carries the pixel aspect and the zones.
+TEST(ShowHistoMainPicture, LevelsRenderingAndOverlays) {
+  qvtest::TestSession s;
+  qvtest::SetPlane<int32_t>(s->PicR, 4, 2, {0, 3200, 11200, 19200, 19200, 19200, 19200, 19200});
+  s->PicG = s->PicR;
+  s->PicB = s->PicR;
+  qv::LevelTexts texts;
+  EXPECT_FALSE(qv::ShowHisto(*s, texts, 1, false, false).drawn);  // no histogram yet
+
+  s->Histo[100] = 4;
+  s->Histo[600] = 2;
+  s->HistoMax = 4;
+  s->LevelMin = 10;
+  s->LevelMax = 2000;
+  s->LevelLow = 100;
+  s->LevelHigh = 600;
+  s->form1.Check3 = 1;
+  s->form1.HScroll1 = 0;
+  auto m = qv::ShowHisto(*s, texts, 1, false, false);
+  ASSERT_TRUE(m.drawn);
+  EXPECT_EQ(texts.Text1, "3200");
+  EXPECT_EQ(texts.Text2, "19200");
+  ASSERT_EQ(m.bars.size(), 2u);
+  EXPECT_DOUBLE_EQ(m.bars[1].top, 0.5);
+  EXPECT_EQ(m.pixels(1, 0), 0);
+  EXPECT_EQ(m.pixels(2, 0), Grey(128));  // 8000 x 255 / 16000 = 127.5
+  EXPECT_EQ(m.pixels(3, 0), Grey(255));
+  EXPECT_EQ(m.shown, m.pixels);
+
+  // Typed levels with "Auto" off; the slider goes to Hsens.
+  s->form1.Check3 = 0;
+  s->form1.HScroll1 = 20;
+  texts.Text1 = "0";
+  texts.Text2 = "19200";
+  m = qv::ShowHisto(*s, texts, 1, false, false);
+  EXPECT_EQ(s->opt.Hsens, 20);
+  EXPECT_DOUBLE_EQ(m.levels.markBlack, 10);
+  EXPECT_EQ(m.pixels(1, 0), Grey(42));  // 3200 x 255 / 19200 = 42.5, half to even
+  EXPECT_EQ(texts.Text1, "0");
+
+  // Pixel aspect widens the shown picture; zones are drawn on that picture.
+  s->opt.UseMask |= qv::PixAspect;
+  s->opt.PixRatio = 2;
+  qvtest::OneImage(*s, "a.fts");
+  s->Img[1].ImgZone = "0.5,0.5";
+  m = qv::ShowHisto(*s, texts, 1, true, false);
+  ASSERT_EQ(m.shown.Width(), 8);
+  EXPECT_EQ(m.pixels.Width(), 4);
+  EXPECT_EQ(m.shown(7, 1), qv::kMarkRed);  // circle of radius 3 around (4, 1)
+  // At step 2 the array halves.
+  m = qv::ShowHisto(*s, texts, 2, false, false);
+  EXPECT_EQ(m.pixels.Width(), 2);
+  EXPECT_EQ(m.pixels.Height(), 1);
+}
+
+}  // namespace

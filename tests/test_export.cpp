@@ -1,0 +1,303 @@
+// Saving what a view shows (JPEG, BMP), the writer chosen by the name, the
+// batch TIFF conversion and the FITS header view.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "display/render.h"
+#include "io/picture_export.h"
+#include "support.h"
+#include "workspace/save_commands.h"
+
+namespace {
+
+using qv::Plane;
+using qvtest::TempDir;
+namespace fs = std::filesystem;
+
+// A picture with distinct colours in every pixel and large flat patches, so
+// that a lossy decoder still gives each patch's colour back closely.
+Plane<int32_t> Patches(int w, int h) {
+  Plane<int32_t> p(w - 1, h - 1);
+  const int32_t colours[4] = {qv::PackRgb(200, 30, 40), qv::PackRgb(20, 180, 60), qv::PackRgb(30, 40, 220),
+                              qv::PackRgb(250, 250, 250)};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) p(x, y) = colours[(x >= w / 2) + 2 * (y >= h / 2)];
+  return p;
+}
+
+struct Decoded {
+  int w = 0, h = 0;
+  std::vector<uint8_t> rgb;  // row 0 at the top
+  int At(int x, int y, int c) const { return rgb[(static_cast<size_t>(y) * w + x) * 3 + c]; }
+};
+
+// Decodes a picture with a program that does not share our writer's
+// library: Python's imaging library, or ImageMagick when that is missing.
+// False when neither is available.
+bool DecodeElsewhere(const TempDir& dir, const std::string& path, Decoded& d) {
+  const std::string raw = dir.File("decoded.rgb"), size = dir.File("decoded.txt");
+  const std::string py = "python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGB'); "
+                         "open(sys.argv[2], 'wb').write(im.tobytes()); open(sys.argv[3], 'w').write('%d %d' % im.size)\" '" +
+                         path + "' '" + raw + "' '" + size + "' 2>/dev/null";
+  if (qvtest::RunCommand(py) != 0) {
+    const std::string im = "convert '" + path + "' -depth 8 rgb:'" + raw + "' 2>/dev/null && identify -format '%w %h' '" +
+                           path + "' > '" + size + "' 2>/dev/null";
+    if (qvtest::RunCommand(im) != 0) return false;
+  }
+  if (std::sscanf(qvtest::ReadText(size).c_str(), "%d %d", &d.w, &d.h) != 2) return false;
+  d.rgb = qvtest::ReadBytes(raw);
+  return d.rgb.size() == static_cast<size_t>(d.w) * d.h * 3;
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
+}
+uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+
+TEST(SaveJpeg, AnotherDecoderReadsTheShownPicture) {
+  TempDir dir;
+  // The array as a view shows it: 40 x 30 at 50% with aspect 1.5 and mirror.
+  const Plane<int32_t> array = Patches(40, 30);
+  const Plane<int32_t> shown = qv::ShowPixels(array, qv::ShowPixelsGeometry(40, 30, true, 1.5, 50, true));
+  ASSERT_EQ(shown.Width(), 30);
+  ASSERT_EQ(shown.Height(), 15);
+  const std::string path = dir.File("preview.jpg");
+  ASSERT_EQ(qv::SaveJpeg(shown, path), 0);
+  const auto bytes = qvtest::ReadBytes(path);
+  ASSERT_GT(bytes.size(), 4u);
+  EXPECT_EQ(bytes[0], 0xFF);
+  EXPECT_EQ(bytes[1], 0xD8);
+  Decoded d;
+  if (!DecodeElsewhere(dir, path, d)) GTEST_SKIP() << "no independent JPEG decoder";
+  ASSERT_EQ(d.w, 30);
+  ASSERT_EQ(d.h, 15);
+  // Patch centres, mirrored: the right half of the array shows on the left.
+  const int expect[2][2][3] = {{{20, 180, 60}, {200, 30, 40}}, {{250, 250, 250}, {30, 40, 220}}};
+  for (int py = 0; py < 2; ++py)
+    for (int px = 0; px < 2; ++px)
+      for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(d.At(7 + 15 * px, 3 + 8 * py, c), expect[py][px][c], 12) << px << "," << py << " c" << c;
+}
+
+TEST(SaveJpeg, NothingToSaveLeavesTheOldFile) {
+  TempDir dir;
+  const std::string path = dir.File("old.jpg");
+  qvtest::WriteBytes(path, {1, 2, 3});
+  EXPECT_NE(qv::SaveJpeg(Plane<int32_t>(), path), 0);
+  EXPECT_EQ(qvtest::ReadBytes(path), (std::vector<uint8_t>{1, 2, 3}));
+  // A folder in the way: the save fails, the folder stays, nothing is left beside it.
+  const std::string folder = dir.File("taken.jpg");
+  fs::create_directory(folder);
+  EXPECT_NE(qv::SaveJpeg(Patches(4, 4), folder), 0);
+  EXPECT_TRUE(fs::is_directory(folder));
+  size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(dir.path())) entries += e.path().filename() != "stderr.txt";
+  EXPECT_EQ(entries, 2u);
+  EXPECT_NE(qv::SaveJpeg(Patches(4, 4), dir.File("missing/x.jpg")), 0);
+}
+
+TEST(SavePictureAsBmp, LayoutRowPaddingAndOrder) {
+  for (const int w : {10, 4, 1}) {
+    Plane<int32_t> p(w - 1, 2);  // w x 3
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < w; ++x) p(x, y) = qv::PackRgb(x, 100 + y, 200);
+    const auto b = qv::BuildBmpFile(p);
+    const size_t row = w == 10 ? 32 : w == 4 ? 12 : 4;
+    ASSERT_EQ(b.size(), 54 + 3 * row) << w;
+    EXPECT_EQ(b[0], 'B');
+    EXPECT_EQ(b[1], 'M');
+    EXPECT_EQ(Le32(b, 2), b.size());
+    EXPECT_EQ(Le32(b, 6), 0u);  // the two reserved words
+    EXPECT_EQ(Le32(b, 10), 54u);
+    EXPECT_EQ(Le32(b, 14), 40u);
+    EXPECT_EQ(Le32(b, 18), static_cast<uint32_t>(w));
+    EXPECT_EQ(Le32(b, 22), 3u);  // positive: bottom row first
+    EXPECT_EQ(Le16(b, 26), 1);
+    EXPECT_EQ(Le16(b, 28), 24);
+    for (size_t at = 30; at < 54; ++at) EXPECT_EQ(b[at], 0) << at;
+    // The first stored row is the bottom one (y 2), blue first.
+    EXPECT_EQ(b[54], 200);
+    EXPECT_EQ(b[55], 102);
+    EXPECT_EQ(b[56], 0);
+    EXPECT_EQ(b[54 + 2 * row + 1], 100);  // last stored row: the top
+    EXPECT_EQ(b[54 + 3 * (w - 1) + 2], w - 1);
+    for (size_t pad = 3 * w; pad < row; ++pad) EXPECT_EQ(b[54 + pad], 0);
+  }
+  EXPECT_TRUE(qv::BuildBmpFile(Plane<int32_t>()).empty());
+}
+
+TEST(SavePictureAsBmp, AnotherProgramReadsTheSamePixels) {
+  TempDir dir;
+  Plane<int32_t> p(10, 6);  // 11 x 7: odd row length, padded
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 11; ++x) p(x, y) = qv::PackRgb(x * 20, y * 30, (x * 7 + y * 13) % 256);
+  const std::string path = dir.File("shot.bmp");
+  qvtest::WriteBytes(path, {9, 9});
+  ASSERT_EQ(qv::SavePictureAsBmp(p, path), 0);
+  EXPECT_EQ(qvtest::ReadBytes(path), qv::BuildBmpFile(p));
+  Decoded d;
+  if (!DecodeElsewhere(dir, path, d)) GTEST_SKIP() << "no independent BMP decoder";
+  ASSERT_EQ(d.w, 11);
+  ASSERT_EQ(d.h, 7);
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 11; ++x) {
+      ASSERT_EQ(d.At(x, y, 0), qv::RedOf(p(x, y)));
+      ASSERT_EQ(d.At(x, y, 1), qv::GreenOf(p(x, y)));
+      ASSERT_EQ(d.At(x, y, 2), qv::BlueOf(p(x, y)));
+    }
+  // An empty picture writes nothing over the existing file.
+  EXPECT_NE(qv::SavePictureAsBmp(Plane<int32_t>(), path), 0);
+  EXPECT_EQ(qvtest::ReadBytes(path), qv::BuildBmpFile(p));
+}
+
+TEST(SaveCommands, WriterFollowsTheLowerCaseExtension) {
+  EXPECT_EQ(qv::WriterForName("a.jpg"), qv::PictureWriter::Jpeg);
+  EXPECT_EQ(qv::WriterForName("A.JPG"), qv::PictureWriter::Jpeg);
+  EXPECT_EQ(qv::WriterForName("a.Bmp"), qv::PictureWriter::Bmp);
+  EXPECT_EQ(qv::WriterForName("a.TIF"), qv::PictureWriter::Tiff);
+  EXPECT_EQ(qv::WriterForName("a.tiff"), qv::PictureWriter::Fits);
+  EXPECT_EQ(qv::WriterForName("a.fits"), qv::PictureWriter::Fits);
+  EXPECT_EQ(qv::WriterForName("noextension"), qv::PictureWriter::Fits);
+  EXPECT_EQ(qv::WriterForName("tif"), qv::PictureWriter::Tiff);
+  EXPECT_EQ(qv::WriterForName("jp"), qv::PictureWriter::Fits);
+  EXPECT_EQ(qv::SaveDialogInitialName("/d/m31.fts"), "/d/m31");
+  EXPECT_EQ(qv::SaveDialogInitialName(".fts"), "");
+}
+
+TEST(SaveCommands, SaveImageAsWritesTheChosenKind) {
+  TempDir dir;
+  qvtest::TestSession s;
+  qvtest::SetPlane<int32_t>(s->PicR, 3, 2, {0, 100, 200, 300, 400, 65535});
+  s->PicG = s->PicR;
+  s->PicB = s->PicR;
+  s->HasR = s->HasG = s->HasB = true;
+  const Plane<int32_t> shown = Patches(6, 4);
+  const auto head = [&](const std::string& name, size_t n) {
+    auto b = qvtest::ReadBytes(dir.File(name));
+    b.resize(std::min(b.size(), n));
+    return std::string(b.begin(), b.end());
+  };
+  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.TIF"), shown, false), 0);
+  EXPECT_EQ(head("a.TIF", 2), "II");
+  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.fits"), shown, false), 0);
+  EXPECT_EQ(head("a.fits", 6), "SIMPLE");
+  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.bmp"), shown, false), 0);
+  EXPECT_EQ(qvtest::ReadBytes(dir.File("a.bmp")), qv::BuildBmpFile(shown));
+  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.jpg"), shown, false), 0);
+  EXPECT_EQ(head("a.jpg", 2), "\xFF\xD8");
+  EXPECT_EQ(qv::SaveImageAs(*s, "", shown, false), 0);  // cancelled dialog
+
+  // The main window saves nothing while busy or running.
+  s->form1.Busy = true;
+  EXPECT_EQ(qv::SaveMainImageAs(*s, dir.File("busy.bmp"), shown), 0);
+  s->form1.Busy = false;
+  s->RunState = 1;
+  EXPECT_EQ(qv::SaveMainImageAs(*s, dir.File("busy.bmp"), shown), 0);
+  EXPECT_FALSE(fs::exists(dir.File("busy.bmp")));
+  s->RunState = 0;
+  ASSERT_EQ(qv::SaveMainImageAs(*s, dir.File("idle.bmp"), shown), 0);
+  EXPECT_TRUE(fs::exists(dir.File("idle.bmp")));
+
+  // The editor's confirmed name becomes the destination's name first.
+  s->DestFileName = "/d/stack.fts";
+  EXPECT_EQ(qv::EditorSaveDialog(*s).initialName, "/d/stack");
+  ASSERT_EQ(qv::SaveDestinationAs(*s, dir.File("result.jpg"), shown), 0);
+  EXPECT_EQ(s->DestFileName, dir.File("result.jpg"));
+  EXPECT_EQ(qv::SaveDestinationAs(*s, "", shown), 0);
+  EXPECT_EQ(s->DestFileName, dir.File("result.jpg"));
+}
+
+TEST(BatchTiff, NamesFromTheFirstDotF) {
+  EXPECT_EQ(qv::BatchTiffName("m31.fts"), "m31.tif");
+  EXPECT_EQ(qv::BatchTiffName("/data/M31.FIT"), "/data/M31.tif");
+  EXPECT_EQ(qv::BatchTiffName("/data/x.fits"), "/data/x.tif");
+  EXPECT_EQ(qv::BatchTiffName("/data/my.files/m.fts"), "/data/my.tif");  // first occurrence, folders included
+  EXPECT_EQ(qv::BatchTiffName("/data/shot.bmp"), "");
+  EXPECT_EQ(qv::BatchTiffName("/data/shot.tif"), "");
+}
+
+TEST(BatchTiff, ConvertsWhatIsNotTakenAndCountsOnlyThose) {
+  TempDir dir;
+  const std::string sim = dir.File("sim");
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 3 --width 256 --height 192").status, 0);
+  // The second frame's TIFF exists already and must survive as it is.
+  qvtest::WriteBytes(sim + "/frame002.tif", {7, 7, 7});
+  const qvtest::CliResult r = qvtest::Cli(dir, "tiff-all '" + sim + "/project.txt'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"converted\":2,\"images\":3"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("frame003.tif\\r\\n2/3"), std::string::npos) << r.out;
+  EXPECT_EQ(qvtest::ReadBytes(sim + "/frame002.tif"), (std::vector<uint8_t>{7, 7, 7}));
+  for (const char* name : {"/frame001.tif", "/frame003.tif"}) {
+    const auto b = qvtest::ReadBytes(sim + name);
+    ASSERT_GT(b.size(), 256u * 192 * 2) << name;
+    EXPECT_EQ(b[0], 'I');
+  }
+  // A second run finds every name taken.
+  const qvtest::CliResult again = qvtest::Cli(dir, "tiff-all '" + sim + "/project.txt'");
+  EXPECT_NE(again.out.find("\"converted\":0"), std::string::npos) << again.out;
+}
+
+TEST(FitsHeaderView, CardsUpToEndAndCaption) {
+  TempDir dir;
+  const std::string path = dir.File("m42.fits");  // last four "fits": extension "fit"
+  auto bytes = qvtest::FitsHeader({"SIMPLE  =                    T", "BITPIX  =                   16",
+                                   "NAXIS   =                    0", "end", "COMMENT after the end"});
+  qvtest::WriteBytes(path, bytes);
+  const auto v = qv::ReadFitsHeaderView(path);
+  ASSERT_TRUE(v.shown);
+  EXPECT_EQ(v.caption, "Entête FTS - m42.fits");
+  ASSERT_EQ(v.lines.size(), 4u);
+  EXPECT_EQ(v.lines[0].size(), 80u);
+  EXPECT_EQ(v.lines[3].substr(0, 3), "end");
+
+  // Without an END card: every whole card, the last block cut short too.
+  std::vector<std::string> cards(40, "COMMENT");
+  auto noEnd = qvtest::FitsHeader(cards);
+  noEnd.resize(2880 + 80 * 4 + 50);
+  qvtest::WriteBytes(dir.File("cut.fts"), noEnd);
+  EXPECT_EQ(qv::ReadFitsHeaderView(dir.File("cut.fts")).lines.size(), 40u);
+
+  qvtest::WriteBytes(dir.File("pic.bmp"), bytes);
+  EXPECT_FALSE(qv::ReadFitsHeaderView(dir.File("pic.bmp")).shown);
+  EXPECT_FALSE(qv::ReadFitsHeaderView(dir.File("none.fts")).shown);
+  EXPECT_FALSE(qv::ReadFitsHeaderView("fts").shown);
+}
+
+TEST(FitsHeaderView, MenuAddsTheCardsToTheLogOnlyWhenIdle) {
+  TempDir dir;
+  const std::string path = dir.File("a.FTS");
+  qvtest::WriteBytes(path, qvtest::FitsHeader({"SIMPLE  =                    T", "END"}));
+  qvtest::TestSession s;
+  qvtest::OneImage(*s, path);
+  s->form1.mnuDebug = true;  // the log window is in use for the debug lines
+  EXPECT_FALSE(qv::mnuFITS_Click(*s).shown);
+  s->form1.mnuDebug = false;
+  s->RunState = 1;
+  EXPECT_FALSE(qv::mnuFITS_Click(*s).shown);
+  s->RunState = 0;
+  const auto v = qv::mnuFITS_Click(*s);
+  EXPECT_TRUE(v.shown);
+  EXPECT_EQ(v.caption, "Entête FTS - a.FTS");
+  EXPECT_EQ(s->form1.DebugLog.size(), 2u);
+  s->CurPic = 0;
+  EXPECT_FALSE(qv::mnuFITS_Click(*s).shown);
+}
+
+TEST(FitsHeaderView, CommandLinePrintsCaptionThenCards) {
+  TempDir dir;
+  const std::string path = dir.File("a.fts");
+  qvtest::WriteBytes(path, qvtest::FitsHeader({"SIMPLE  =                    T", "END"}));
+  const qvtest::CliResult r = qvtest::Cli(dir, "fits-header '" + path + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Entête FTS - a.fts\n" + std::string("SIMPLE  =                    T") + std::string(50, ' ') +
+                       "\nEND" + std::string(77, ' ') + "\n");
+  EXPECT_EQ(qvtest::Cli(dir, "fits-header '" + dir.File("x.txt") + "'").status, 1);
+  const qvtest::CliResult version = qvtest::Cli(dir, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("quelvista-cli ") + QUELVISTA_VERSION + "\n");
+}
+
+}  // namespace
