@@ -301,34 +301,30 @@ TEST(Form1Events, CommandLineOpensAProjectOrOneImage) {
   EXPECT_EQ(s.ImageCount(), 0);
 }
 
-TEST(Form1Events, FitsHeaderViewAndTiffBatch) {
+TEST(Form1Events, ThumbnailsUseTheStripLevels) {
   TestSession t;
   qv::Session& s = *t;
-  TempDir dir;
-  const std::string a = dir.File("a.fts"), b = dir.File("b.fit");
-  std::vector<int> values(16 * 12, 800);
-  qvtest::WriteFits16(a, 16, 12, 1, values);
-  qvtest::WriteFits16(b, 16, 12, 1, values);
-  s.ResizeImageArrays(2);
-  s.Img[1].ImgFile = a;
-  s.Img[2].ImgFile = b;
-  s.CurPic = 1;
-  std::vector<std::string> cards;
-  std::string caption;
-  ASSERT_TRUE(qv::mnuFITS_Click(s, cards, caption));
-  EXPECT_EQ(caption, "Entête FTS - a.fts");
-  ASSERT_GE(cards.size(), 4u);
-  EXPECT_EQ(cards.front().substr(0, 6), "SIMPLE");
-  EXPECT_EQ(cards.back().substr(0, 3), "END");
-  s.form1.mnuDebug = true;  // the log is in use
-  EXPECT_FALSE(qv::mnuFITS_Click(s, cards, caption));
-
-  // b.tif exists already: only a.tif is written, and counted.
-  std::ofstream(dir.File("b.tif")) << "keep";
-  s.form1.Check9.resize(3);
-  qv::mnuSavPicAll_Click(s);
-  EXPECT_EQ(s.RunState, 0);
-  EXPECT_TRUE(std::filesystem::exists(dir.File("a.tif")));
-  EXPECT_EQ(qvtest::ReadText(dir.File("b.tif")), "keep");
-  EXPECT_EQ(s.form1.Label1, dir.File("a.tif") + "\r\n1/2");
+  for (auto* p : {&s.PicR, &s.PicG, &s.PicB}) {
+    p->Redim(2, 0);
+    (*p)(0, 0) = 960;
+    (*p)(1, 0) = 2080;
+    (*p)(2, 0) = 1120;
+  }
+  // Low 40 and high 80 bins, extremes 20 and 120: at 10 of 20 the strip's
+  // levels are half way, 30 and 100 bins (960 and 3200), where the main
+  // picture's squared slider would give 1120 and 2880.
+  s.LevelMin = 20;
+  s.LevelLow = 40;
+  s.LevelHigh = 80;
+  s.LevelMax = 120;
+  s.opt.Hsens = 10;
+  qv::Plane<int32_t> thumb = qv::ThumbnailPicture(s);
+  ASSERT_TRUE(thumb.HasSize(3, 1));
+  EXPECT_EQ(thumb(0, 0), 0);
+  EXPECT_EQ(thumb(1, 0), 0x808080);  // 127.5 -> 128
+  EXPECT_EQ(thumb(2, 0), 0x121212);  // 18.2 -> 18
+  // Pixels twice as wide as high: the thumbnail is stretched across.
+  s.opt.UseMask = qv::PixAspect;
+  s.opt.PixRatio = 2;
+  EXPECT_TRUE(qv::ThumbnailPicture(s).HasSize(6, 1));
 }

@@ -23,16 +23,17 @@
 #include <QVBoxLayout>
 
 #include "app/options_dialog.h"
-#include "app/render.h"
 #include "app/small_windows.h"
 #include "core/paths.h"
-#include "io/raster_export.h"
+#include "display/histogram.h"
 #include "stack/run.h"
 #include "workspace/form1_events.h"
 #include "workspace/form5.h"
 #include "workspace/image_list.h"
 #include "workspace/add_images.h"
+#include "workspace/save_commands.h"
 #include "workspace/settings.h"
+#include "workspace/show_histo.h"
 
 namespace qvapp {
 
@@ -51,24 +52,6 @@ void SetText(QLineEdit* edit, const std::string& text) {
 int ShiftBits(Qt::KeyboardModifiers m) {
   return ((m & Qt::ShiftModifier) ? qv::kShiftMask : 0) | ((m & Qt::ControlModifier) ? qv::kCtrlMask : 0) |
          ((m & Qt::AltModifier) ? qv::kAltMask : 0);
-}
-
-// The points of one image's zones in the picture's pixels.
-std::vector<QPolygonF> ZoneShapes(const std::string& zone, double w, double h) {
-  std::vector<QPolygonF> shapes;
-  const QStringList parts = Q(zone).split('S');
-  for (const QString& shape : parts) {
-    if (shape.isEmpty()) continue;
-    QPolygonF poly;
-    for (const QString& point : shape.split(';')) {
-      const QStringList xy = point.split(',');
-      if (xy.size() < 2) continue;
-      poly << QPointF(qv::RoundHalfEven(qv::Val(S(xy[0])) * qv::RoundHalfEven(w)),
-                      qv::RoundHalfEven(qv::Val(S(xy[1])) * qv::RoundHalfEven(h)));
-    }
-    if (!poly.isEmpty()) shapes.push_back(poly);
-  }
-  return shapes;
 }
 
 }  // namespace
@@ -91,36 +74,6 @@ class PictureBox : public QWidget {
     auto rectOf = [](const qv::ShapeMark& m) { return QRectF(m.Left, m.Top, m.Width, m.Height); };
     auto lineOf = [](const qv::LineMark& l) { return QLineF(l.X1, l.Y1, l.X2, l.Y2); };
     p.setBrush(Qt::NoBrush);
-    // Zones of the current image, while shown or being edited.
-    if ((f.mnuZone || f.Option2 == 4) && s.CurPic >= 0 && s.CurPic <= s.ImageCount()) {
-      const auto shapes = ZoneShapes(s.Img[static_cast<size_t>(s.CurPic)].ImgZone, width(), height());
-      for (const QPolygonF& shape : shapes) {
-        p.setPen(QPen(QColor(255, 0, 0)));
-        p.setBrush(Qt::NoBrush);
-        for (const QPointF& pt : shape) p.drawEllipse(pt, 3, 3);
-        if (shape.size() > 1) {
-          p.setPen(QPen(Qt::black));
-          p.setBrush(QBrush(QColor(120, 120, 80), Qt::DiagCrossPattern));
-          p.drawPolygon(shape);
-        }
-      }
-      p.setBrush(Qt::NoBrush);
-    }
-    // Gradient sample grid.
-    if (f.mnuGrad && s.opt.Has(qv::GradRemove) && !s.GradMask.Empty() && s.GradMask.UBound1() > 1 &&
-        s.GradMask.UBound2() > 1) {
-      const double sx = (width() - 1.0) / (s.GradMask.UBound1() - 1), sy = (height() - 1.0) / (s.GradMask.UBound2() - 1);
-      const double a = sx / 3;
-      for (int j = 0; j <= s.GradMask.UBound2(); ++j)
-        for (int i = 0; i <= s.GradMask.UBound1(); ++i) {
-          if (!s.GradMask(i, j)) continue;
-          const double px = qv::RoundHalfEven(i * sx), py = qv::RoundHalfEven(j * sy);
-          p.setPen(Qt::red);
-          p.drawLine(QPointF(px - a, py), QPointF(px + a, py));
-          p.setPen(Qt::blue);
-          p.drawLine(QPointF(px, py - a), QPointF(px, py + a));
-        }
-    }
     p.setPen(QPen(QColor(0, 255, 0)));
     if (f.Shape2.Visible) p.drawRect(rectOf(f.Shape2));
     p.setPen(QPen(QColor(255, 255, 0)));
@@ -147,8 +100,8 @@ class PictureBox : public QWidget {
   MainWindow& w_;
 };
 
-// Picture3: the histogram of the "Niveau" frame, x in bins from -1 to 2050,
-// y from 1.1 at the top to -0.2 at the bottom.
+// Picture3: the histogram of the "Niveau" frame, in the box coordinates
+// that the display model gives it.
 class HistoBox : public QWidget {
  public:
   explicit HistoBox(MainWindow& w, QWidget* parent) : QWidget(parent), w_(w) {
@@ -156,33 +109,32 @@ class HistoBox : public QWidget {
     setMinimumSize(220, 80);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   }
-  Levels marks;
-
-  double ToX(double bin) const { return (bin + 1) * width() / (qv::kHistoBins + 2.0); }
-  double ToY(double v) const { return (1.1 - v) * height() / 1.3; }
-  double ToBin(double x) const { return x * (qv::kHistoBins + 2.0) / width() - 1; }
+  std::vector<qv::HistoBar> bars;
+  qv::DisplayLevels levels;
 
  protected:
+  qv::HistoBox Box() const { return qv::HistoBoxFor(qv::kHistoBins - 1, width(), height()); }
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
-    const qv::Session& s = w_.s_;
-    if (s.HistoMax >= 1) {
+    const qv::HistoBox box = Box();
+    if (!bars.empty()) {
       p.setPen(QColor(40, 40, 40));
-      for (int i = 0; i < qv::kHistoBins; ++i)
-        if (s.Histo[static_cast<size_t>(i)] > 0)
-          p.drawLine(QPointF(ToX(i), ToY(-0.15)), QPointF(ToX(i), ToY(double(s.Histo[static_cast<size_t>(i)]) / s.HistoMax)));
+      for (const qv::HistoBar& bar : bars)
+        p.drawLine(QPointF(box.PixelX(bar.bin), box.PixelY(bar.bottom)), QPointF(box.PixelX(bar.bin), box.PixelY(bar.top)));
       p.setPen(Qt::red);
-      for (double level : {marks.black / 32, marks.white / 32})
-        p.drawLine(QPointF(ToX(level), ToY(-0.1)), QPointF(ToX(level), ToY(1.1)));
+      for (double level : {levels.markBlack, levels.markWhite})
+        p.drawLine(QPointF(box.PixelX(level), box.PixelY(-0.1)), QPointF(box.PixelX(level), box.PixelY(1.1)));
     }
-    if (s.form1.Line1Visible) {
+    const qv::Form1& f = w_.s_.form1;
+    if (f.Line1Visible) {
       p.setPen(Qt::blue);
-      p.drawLine(QPointF(ToX(s.form1.Line1X), 0), QPointF(ToX(s.form1.Line1X), height()));
+      p.drawLine(QPointF(box.PixelX(f.Line1X), 0), QPointF(box.PixelX(f.Line1X), height()));
     }
   }
   void mousePressEvent(QMouseEvent* e) override {
-    const double bin = ToBin(e->position().x());
+    const qv::HistoBox box = Box();
+    const double bin = box.left + e->position().x() * (box.right - box.left) / std::max(1, box.pixelWidth);
     w_.Forward([&] { qv::Picture3_MouseDown(w_.s_, bin); });
   }
 
@@ -578,13 +530,8 @@ void MainWindow::InstallHooks() {
     qv::Ignoring([&] { qv::HScroll1_Change(s_); });
   };
   s_.hooks.Thumbnail = [this](int i) {
-    // The thumbnail is the processed image at the strip's levels.
-    const Levels lv = ThumbnailLevels(s_, s_.opt.Hsens);
-    QImage image = PackedToImage(DrawImagePixels(s_, lv.black, lv.white, 1));
-    if (!image.isNull() && s_.opt.Has(qv::PixAspect))
-      image = image.scaled(qv::CInt(image.width() * s_.opt.PixRatio), image.height());
-    thumbs_[i] = image;
-    shown_ = image;
+    shown_ = PackedToImage(qv::ThumbnailPicture(s_));
+    thumbs_[i] = shown_;
     Refresh();
   };
   s_.hooks.ShowImage = [this] {
@@ -608,24 +555,19 @@ void MainWindow::InstallHooks() {
 }
 
 void MainWindow::ShowHisto() {
-  if (s_.HistoMax < 1) return;
   qv::Form1& f = s_.form1;
-  s_.opt.Hsens = f.HScroll1;
-  const Levels computed = HistoLevels(s_, f.HScroll1);
-  Picture3_->marks = computed;
-  Levels use = computed;
-  if (f.Check3 == 1) {
-    f.Text1 = qv::LocaleFromDouble(computed.black, s_.locale);
-    f.Text2 = qv::LocaleFromDouble(computed.white, s_.locale);
-  } else {
-    qv::Ignoring([&] { use.black = qv::LocaleToDouble(f.Text1, s_.locale); });
-    qv::Ignoring([&] { use.white = qv::LocaleToDouble(f.Text2, s_.locale); });
-  }
-  const int step = s_.opt.PicZoom > 0 ? s_.opt.PicZoom : 1;
-  QImage image = PackedToImage(DrawImagePixels(s_, use.black, use.white, step));
-  if (!image.isNull() && s_.opt.Has(qv::PixAspect))
-    image = image.scaled(qv::CInt(image.width() * s_.opt.PixRatio), image.height());
-  shown_ = image;
+  qv::LevelTexts texts{f.Text1, f.Text2};
+  // The zones show while "Zone de sélection" is checked and while they are
+  // being edited.
+  const bool zones = f.mnuZone || f.Option2 == 4;
+  qv::MainPicture picture = qv::ShowHisto(s_, texts, s_.opt.PicZoom, zones, f.mnuGrad);
+  if (!picture.drawn) return;
+  f.Text1 = texts.Text1;
+  f.Text2 = texts.Text2;
+  Picture3_->bars = std::move(picture.bars);
+  Picture3_->levels = picture.levels;
+  shownPixels_ = std::move(picture.shown);
+  shown_ = PackedToImage(shownPixels_);
   Picture3_->update();
   PlacePicture();
   Picture1_->update();
@@ -816,17 +758,23 @@ void MainWindow::OpenPaths(const QStringList& paths) {
 }
 
 void MainWindow::SavePicture() {
-  Forward([&] {
-    qv::mnuSavPicBmp_Click(s_, dialogs_, [this](const std::string& name, bool jpeg) {
-      // What the main picture shows, at its display size.
-      const qv::Plane<int32_t> pixels = ImageToPacked(shown_);
-      if (jpeg) qv::SaveJpeg(pixels, name);
-      else qv::SavePictureAsBmp(pixels, name);
-    });
-  });
+  if (!qv::Form1Idle(s_)) return;
+  const qv::SaveDialogParams params = qv::MainSaveDialog(s_);
+  qv::FileDialogRequest r;
+  r.title = params.title;
+  r.defaultExt = params.defaultExtension;
+  r.initialFile = params.initialName;
+  if (!params.filter.empty()) {
+    r.filterDescription = params.filter.front().first;
+    r.pattern = params.filter.front().second;
+    r.moreFilters.assign(params.filter.begin() + 1, params.filter.end());
+  }
+  const std::string name = dialogs_.SaveFile(r);
+  // JPEG and BMP take what the picture shows, at its display size.
+  if (!name.empty()) Forward([&] { qv::SaveMainImageAs(s_, name, ImageToPacked(shown_)); });
 }
 
-void MainWindow::SaveAllTiff() { Forward([&] { qv::mnuSavPicAll_Click(s_); }); }
+void MainWindow::SaveAllTiff() { Forward([&] { qv::SaveAllTiff(s_); }); }
 
 void MainWindow::CopyPicture() {
   if (!qv::Form1Idle(s_) || shown_.isNull()) return;
@@ -835,14 +783,13 @@ void MainWindow::CopyPicture() {
 }
 
 void MainWindow::ShowFitsHeader() {
-  std::vector<std::string> cards;
-  std::string caption;
-  if (!qv::mnuFITS_Click(s_, cards, caption)) return;
+  const qv::FitsHeaderView header = qv::mnuFITS_Click(s_);
+  if (!header.shown) return;
   DebugWindow view(s_, this);
   view.setWindowFlag(Qt::Dialog, true);
   view.setWindowModality(Qt::ApplicationModal);
-  view.setWindowTitle(Q(caption));
-  view.ShowLines(cards);
+  view.setWindowTitle(Q(header.caption));
+  view.ShowLines(header.lines);
   view.resize(620, 560);
   view.show();
   QEventLoop loop;

@@ -88,6 +88,7 @@ class MainWindow : public QMainWindow {
   bool mirroring_ = false;
 
   QImage shown_;                   // the main picture at its display size
+  qv::Plane<int32_t> shownPixels_;  // the same as packed pixels
   std::map<int, QImage> thumbs_;   // Image1(i)
   int runTotal_ = 0, runDone_ = 0;
   QElapsedTimer sinceRefresh_;

@@ -326,90 +326,16 @@ void OpenCommandLine(Session& s, const std::string& commandLine) {
 
 }  // namespace qv
 
-#include <fstream>
-
-#include "io/fits_writer.h"
-#include "io/tiff_writer.h"
+#include "display/render.h"
 
 namespace qv {
 
-void mnuSavPicBmp_Click(Session& s, FileDialogs& dialogs,
-                        const std::function<void(const std::string& name, bool jpeg)>& capture) {
-  if (!Form1Idle(s)) return;
-  std::string name;
-  Ignoring([&] {
-    FileDialogRequest r;
-    r.title = "Enregistrer l'image sous ...";
-    r.filterDescription = "Image Astro (FTS)";
-    r.pattern = "*.fts";
-    r.moreFilters = {{"Image TIFF (TIF)", "*.tif"}, {"Image JPEG (JPG)", "*.jpg"}, {"Image Bitmap (BMP)", "*.bmp"}};
-    r.defaultExt = "BMP";
-    const std::string file = s.Entry(s.CurPic).ImgFile;
-    r.initialFile = file.size() >= 4 ? file.substr(0, file.size() - 4) : std::string();
-    name = dialogs.SaveFile(r);
-  });
-  if (name.empty()) return;
-  const std::string ext = LCase(name.size() >= 3 ? name.substr(name.size() - 3) : name);
-  bool fromDestination = false;
-  if (ext == "jpg" || ext == "bmp") {
-    if (capture) capture(name, ext == "jpg");
-  } else if (ext == "tif") {
-    WriteTiffFile(s, name, fromDestination);
-  } else {
-    WriteFitsFile(s, name, fromDestination);
-  }
-}
-
-void mnuSavPicAll_Click(Session& s) {
-  if (!Form1Idle(s)) return;
-  StartProcess(s);
-  int count = 0;
-  const int n = s.ImageCount();
-  for (int i = 1; i <= n; ++i) {
-    s.DoEvents();
-    if (s.RunState != 1) break;
-    const std::string file = s.Img[static_cast<size_t>(i)].ImgFile;
-    const size_t p = InStr(LCase(file), ".f");
-    if (p == 0) continue;
-    const std::string tiff = file.substr(0, p) + "tif";
-    if (FileExists(tiff)) continue;
-    // Selected from code while running: the selection itself is not guarded.
-    SelectPic(s, i, false, false);
-    ++count;
-    bool fromDestination = false;
-    if (WriteTiffFile(s, tiff, fromDestination) == 0)
-      s.form1.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
-    s.DoEvents();
-    if (s.RunState != 1) break;
-  }
-  StopProcess(s);
-}
-
-bool mnuFITS_Click(Session& s, std::vector<std::string>& cards, std::string& caption) {
-  cards.clear();
-  if (s.form1.mnuDebug || s.RunState != 0 || s.form1.Busy || s.CurPic == 0) return false;
-  try {
-    const std::string file = s.Entry(s.CurPic).ImgFile;
-    const std::string kind = FileKind(file);
-    if ((kind != "fts" && kind != "fit") || !FileExists(file)) return false;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return false;
-    // Header blocks of 36 cards; the END card closes the header. A file
-    // without END is read to its end, one card at a time.
-    // A list of cards beyond any real header is not shown whole: a file
-    // without END that is not a header at all stops at the cap.
-    constexpr size_t kMaxCards = 36 * 2000;
-    char card[80];
-    while (cards.size() < kMaxCards && in.read(card, 80)) {
-      std::string text(card, 80);
-      cards.push_back(text);
-      if (LCase(Trim(text.substr(0, 3))) == "end") break;
-    }
-    caption = "Entête FTS - " + PathName(file);
-    return true;
-  } catch (const RuntimeError&) {
-    return false;
-  }
+Plane<int32_t> ThumbnailPicture(const Session& s) {
+  const double black = (s.LevelLow - (s.LevelLow - s.LevelMin) * s.opt.Hsens / 20) * 32;
+  const double white = ((s.LevelMax - s.LevelHigh) * s.opt.Hsens / 20 + s.LevelHigh) * 32;
+  const Plane<int32_t> pixels = DrawImage(s.PicR, s.PicG, s.PicB, black, white, 1, s.opt.Has(Mono));
+  return ShowPixels(pixels, ShowPixelsGeometry(pixels.Width(), pixels.Height(), s.opt.Has(PixAspect),
+                                               s.opt.PixRatio, 0, false));
 }
 
 }  // namespace qv

@@ -101,17 +101,10 @@ void OpenCommandLine(Session& s, const std::string& commandLine);
 
 namespace qv {
 
-// "Enregistrer l'image ...": the save dialog, then the writer that the
-// name's extension chooses; "jpg" and "bmp" go to `capture`, which saves
-// what the main picture shows.
-void mnuSavPicBmp_Click(Session& s, FileDialogs& dialogs,
-                        const std::function<void(const std::string& name, bool jpeg)>& capture);
-// "Enregistrer toutes les images en TIFF": every list image whose name has
-// ".f" gets a TIFF beside it, unless one exists already; in the running
-// state, so "&Stop" ends it.
-void mnuSavPicAll_Click(Session& s);
-// "Entête FITS": the header cards of the selected FITS file, or nothing
-// when the view is not available or the file is not a FITS file.
-bool mnuFITS_Click(Session& s, std::vector<std::string>& cards, std::string& caption);
+// The thumbnail of the image just processed for the strip: the planes at
+// the strip's levels (the slider moves them linearly, by Hsens / 20, from
+// the low and high levels towards the extreme ones), every pixel, with the
+// pixel aspect.
+Plane<int32_t> ThumbnailPicture(const Session& s);
 
 }  // namespace qv
