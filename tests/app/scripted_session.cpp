@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -115,6 +116,20 @@ int main(int argc, char** argv) {
   w.Refresh();
   QCoreApplication::processEvents();
   Shot(w, shots, "main-window-after-run");
+
+  // The Options dialog, as the menu shows it (modal): captured, then closed
+  // with "Annuler".
+  bool optionsShown = false;
+  QTimer::singleShot(300, [&] {
+    if (QWidget* dialog = QApplication::activeModalWidget()) {
+      optionsShown = dialog->objectName() == "Form5";
+      Shot(*dialog, shots, "options-dialog");
+      if (auto* cancel = dialog->findChild<QPushButton*>("Command2")) cancel->click();
+    }
+  });
+  if (QAction* options = w.findChild<QAction*>("mnu_3")) options->trigger();
+  Check(optionsShown, "le dialogue Options s'ouvre");
+  Check(!s.OptionsApplied, "Annuler n'applique rien");
 
   const std::string tempBase = s.TempBase;
   w.close();
