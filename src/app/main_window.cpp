@@ -126,7 +126,7 @@ class HistoBox : public QWidget {
       for (double level : {levels.markBlack, levels.markWhite})
         p.drawLine(QPointF(box.PixelX(level), box.PixelY(-0.1)), QPointF(box.PixelX(level), box.PixelY(1.1)));
     }
-    const qv::Form1& f = w_.s_.form1;
+    const qv::Form1& f = w_.f_;
     if (f.Line1Visible) {
       p.setPen(Qt::blue);
       p.drawLine(QPointF(box.PixelX(f.Line1X), 0), QPointF(box.PixelX(f.Line1X), height()));
@@ -143,7 +143,7 @@ class HistoBox : public QWidget {
 };
 
 MainWindow::MainWindow(qv::Session& s, qv::SettingsStore& store, qv::Desktop& desktop, GuiDialogs& dialogs)
-    : s_(s), store_(store), desktop_(desktop), dialogs_(dialogs) {
+    : s_(s), f_(s.form1), store_(store), desktop_(desktop), dialogs_(dialogs) {
   setObjectName("Form1");
   setAcceptDrops(true);
   BuildMenus();
@@ -156,7 +156,7 @@ MainWindow::MainWindow(qv::Session& s, qv::SettingsStore& store, qv::Desktop& de
 
 MainWindow::~MainWindow() {
   qApp->removeEventFilter(this);
-  s_.form1.hooks = {};
+  f_.hooks = {};
   s_.hooks = {};
   delete debug_;
   delete zone_;
@@ -234,9 +234,9 @@ void MainWindow::BuildMenus() {
   mnubar11_ = action(view, "mnubar11", QStringLiteral("Sous-ensemble"), [this] { Forward([&] { qv::mnubar11_Click(s_); }); });
   mnuDebug_ = action(view, "mnuDebug", QStringLiteral("Fenêtre de débogage"), [this] {
     Forward([&] { qv::mnuDebug_Click(s_, desktop_); });
-    if (s_.form1.mnuDebug) {
-      const qv::ScreenRect& r1 = s_.form1.Form1Rect;
-      const qv::ScreenRect& r4 = s_.form1.Form4Rect;
+    if (f_.mnuDebug) {
+      const qv::ScreenRect& r1 = f_.Form1Rect;
+      const qv::ScreenRect& r4 = f_.Form4Rect;
       showNormal();
       move(r1.Left, r1.Top);
       resize(r1.Width, r1.Height - (frameGeometry().height() - height()));
@@ -301,7 +301,7 @@ void MainWindow::BuildControls() {
   VScroll1_->setRange(1, 1);
   connect(VScroll1_, &QScrollBar::valueChanged, this, [this](int v) {
     if (mirroring_) return;
-    s_.form1.VScroll1Value = static_cast<int16_t>(v);
+    f_.VScroll1Value = static_cast<int16_t>(v);
     Forward([&] { qv::VScroll1_Change(s_); });
   });
   row->addWidget(Picture11_);
@@ -329,7 +329,7 @@ void MainWindow::BuildControls() {
     bar->setRange(0, 100);
     connect(bar, &QScrollBar::valueChanged, this, [this, bar](int v) {
       if (mirroring_) return;
-      (bar == HScroll2_ ? s_.form1.HScroll2Value : s_.form1.VScroll2Value) = static_cast<int16_t>(v);
+      (bar == HScroll2_ ? f_.HScroll2Value : f_.VScroll2Value) = static_cast<int16_t>(v);
       PlacePicture();
     });
   }
@@ -372,8 +372,8 @@ void MainWindow::BuildControls() {
   Text1_->setObjectName("Text1");
   Text2_ = new QLineEdit(niveau);
   Text2_->setObjectName("Text2");
-  connect(Text1_, &QLineEdit::textEdited, this, [this](const QString& t) { s_.form1.Text1 = S(t); });
-  connect(Text2_, &QLineEdit::textEdited, this, [this](const QString& t) { s_.form1.Text2 = S(t); });
+  connect(Text1_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text1 = S(t); });
+  connect(Text2_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text2 = S(t); });
   // A typed level shows once the user is done with the field.
   for (QLineEdit* e : {Text1_, Text2_})
     connect(e, &QLineEdit::editingFinished, this, [this] {
@@ -396,7 +396,7 @@ void MainWindow::BuildControls() {
   Check6_ = new QCheckBox(QStringLiteral("Etendre la mosaïque"), side);
   Check6_->setObjectName("Check6");
   connect(Check6_, &QCheckBox::toggled, this, [this](bool on) {
-    if (!mirroring_) Forward([&] { s_.form1.Check6 = on ? 1 : 0; });
+    if (!mirroring_) Forward([&] { f_.Check6 = on ? 1 : 0; });
   });
   sl->addWidget(Check6_);
 
@@ -430,7 +430,7 @@ void MainWindow::BuildControls() {
     const RegRow row = rows[r];
     connect(box, &QCheckBox::toggled, this, [this, row](bool on) {
       if (mirroring_) return;
-      s_.form1.*row.field = on ? 1 : 0;
+      f_.*row.field = on ? 1 : 0;
       Forward([&] { row.handler(s_); });
     });
   }
@@ -452,7 +452,7 @@ void MainWindow::BuildControls() {
     shifts->addWidget(new QLabel(label, regFrame_), r, c);
     shifts->addWidget(edit, r, c + 1);
     connect(edit, &QLineEdit::textEdited, this, [this, field, handler](const QString& t) {
-      s_.form1.*field = S(t);
+      f_.*field = S(t);
       Forward([&] { handler(s_); });
     });
     return edit;
@@ -497,8 +497,8 @@ void MainWindow::BuildControls() {
   Label11_->setObjectName("Label11");
   Text8_ = new QLineEdit(side);
   Text8_->setObjectName("Text8");
-  connect(Text7_, &QLineEdit::textEdited, this, [this](const QString& t) { s_.form1.Text7 = S(t); });
-  connect(Text8_, &QLineEdit::textEdited, this, [this](const QString& t) { s_.form1.Text8 = S(t); });
+  connect(Text7_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text7 = S(t); });
+  connect(Text8_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text8 = S(t); });
   subset->addWidget(Text7_);
   subset->addWidget(Label11_);
   subset->addWidget(Text8_);
@@ -524,38 +524,54 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::InstallHooks() {
-  s_.form1.hooks.showHisto = [this](qv::Session&) { ShowHisto(); };
-  s_.form1.hooks.updatelist = [this](qv::Session&) {
-    PlacePicture();
-    qv::Ignoring([&] { qv::HScroll1_Change(s_); });
-  };
-  s_.hooks.Thumbnail = [this](int i) {
-    shown_ = PackedToImage(qv::ThumbnailPicture(s_));
-    thumbs_[i] = shown_;
-    Refresh();
-  };
-  s_.hooks.ShowImage = [this] {
-    PlacePicture();
-    Picture1_->update();
-  };
-  s_.hooks.Pause = [this](double seconds) {
-    Refresh();
-    PauseWithEvents(seconds);
-  };
-  s_.hooks.RunImage = [this](int, bool) {
-    ++runDone_;
-    Refresh();
-  };
-  s_.hooks.MsgBox = [this](const std::string& text) {
-    QMessageBox::information(this, QStringLiteral("Quelvista"), Q(text));
-  };
-  s_.hooks.OpenDestination = [this](const std::string& caption) {
-    statusBar()->showMessage(Q(caption));
-  };
+  f_.hooks.showHisto = [this](qv::Session&) { ShowHisto(); };
+  f_.hooks.updatelist = [this](qv::Session&) { UpdateList(); };
+  s_.hooks.Thumbnail = [this](int i) { Thumbnail(i); };
+  s_.hooks.ShowImage = [this] { ShowImage(); };
+  s_.hooks.Pause = [this](double seconds) { Pause(seconds); };
+  s_.hooks.RunImage = [this](int i, bool accepted) { RunImage(i, accepted); };
+  s_.hooks.MsgBox = [this](const std::string& text) { MsgBox(text); };
+  s_.hooks.OpenDestination = [this](const std::string& caption) { OpenDestination(caption); };
+}
+
+void MainWindow::Thumbnail(int i) {
+  shown_ = PackedToImage(qv::ThumbnailPicture(s_));
+  thumbs_[i] = shown_;
+  Refresh();
+}
+
+void MainWindow::ShowImage() {
+  PlacePicture();
+  Picture1_->update();
+}
+
+void MainWindow::UpdateList() {
+  PlacePicture();
+  qv::Ignoring([&] { qv::HScroll1_Change(s_); });
+}
+
+void MainWindow::Pause(double seconds) {
+  Refresh();
+  PauseWithEvents(seconds);
+}
+
+void MainWindow::RunImage(int, bool) {
+  ++runDone_;
+  Refresh();
+}
+
+void MainWindow::MsgBox(const std::string& text) {
+  QMessageBox::information(this, QStringLiteral("Quelvista"), Q(text));
+}
+
+void MainWindow::OpenDestination(const std::string& caption) {
+  // The destination and editor windows are not there yet: the caption the
+  // final combination gives them shows in the status bar.
+  statusBar()->showMessage(Q(caption));
 }
 
 void MainWindow::ShowHisto() {
-  qv::Form1& f = s_.form1;
+  qv::Form1& f = f_;
   qv::LevelTexts texts{f.Text1, f.Text2};
   // The zones show while "Zone de sélection" is checked and while they are
   // being edited.
@@ -578,13 +594,13 @@ void MainWindow::PlacePicture() {
   Picture1_->resize(size);
   // The scroll value is the percentage of the picture that lies in the
   // middle of the view.
-  const int left = area_->width() / 2 - s_.form1.HScroll2Value * size.width() / 100;
-  const int top = area_->height() / 2 - s_.form1.VScroll2Value * size.height() / 100;
+  const int left = area_->width() / 2 - f_.HScroll2Value * size.width() / 100;
+  const int top = area_->height() / 2 - f_.VScroll2Value * size.height() / 100;
   Picture1_->move(left, top);
 }
 
 void MainWindow::RebuildStrip() {
-  const size_t n = s_.form1.Check9.size();
+  const size_t n = f_.Check9.size();
   // Elements above the model's upper bound are removed, highest first.
   while (Image1_.size() + 1 > n) {
     delete Image1_.back()->parentWidget();
@@ -606,7 +622,7 @@ void MainWindow::RebuildStrip() {
     check->setObjectName(QStringLiteral("Check9_%1").arg(i));
     connect(check, &QCheckBox::toggled, this, [this, i](bool on) {
       if (mirroring_) return;
-      if (static_cast<size_t>(i) < s_.form1.Check9.size()) s_.form1.Check9[static_cast<size_t>(i)].Value = on ? 1 : 0;
+      if (static_cast<size_t>(i) < f_.Check9.size()) f_.Check9[static_cast<size_t>(i)].Value = on ? 1 : 0;
       Forward([&] { qv::Check9_Click(s_, i); });
     });
     cl->addWidget(image);
@@ -622,7 +638,7 @@ void MainWindow::Refresh() {
   mirroring_ = true;
   sinceRefresh_.start();
   mirroredRunState_ = s_.RunState;
-  qv::Form1& f = s_.form1;
+  qv::Form1& f = f_;
   setWindowTitle(Q(f.Caption));
   const bool running = s_.RunState >= 1;
   for (size_t i = 0; i < 5; ++i) mnu_[i]->setEnabled(!running);

@@ -72,7 +72,15 @@ class MainWindow : public QMainWindow {
   // code while mirroring do not call back.
   template <typename F>
   void Forward(F&& handler);
+  // What the engine asks the window to show.
   void ShowHisto();
+  void Thumbnail(int i);
+  void ShowImage();
+  void UpdateList();
+  void Pause(double seconds);
+  void RunImage(int i, bool accepted);
+  void MsgBox(const std::string& text);
+  void OpenDestination(const std::string& caption);
   void RebuildStrip();
   void PlacePicture();
   void SavePicture();
@@ -82,6 +90,7 @@ class MainWindow : public QMainWindow {
   void OptionsCommand();
 
   qv::Session& s_;
+  qv::Form1& f_;
   qv::SettingsStore& store_;
   qv::Desktop& desktop_;
   GuiDialogs& dialogs_;

@@ -32,7 +32,8 @@ double Fraction(double pixels, int ubound) {
 }
 
 void ShowHisto(Session& s) {
-  if (s.form1.hooks.showHisto) s.form1.hooks.showHisto(s);
+  Form1& f = s.form1;
+  if (f.hooks.showHisto) f.hooks.showHisto(s);
 }
 
 // Click mode chosen by a plain click's selected button.
@@ -49,17 +50,18 @@ int ModeOfOption2(int option2) {
 }  // namespace
 
 void Picture1_MouseDown(Session& s, int button, int shift, double x, double y) {
+  Form1& f = s.form1;
   if (!Form1Idle(s)) return;
   try {
     const int16_t px = CInt(x * s.opt.PicZoom), py = CInt(y * s.opt.PicZoom);
     if (button == kRightButton) {
       const std::string rgb = std::to_string(s.PicR.At(px, py)) + "," + std::to_string(s.PicG.At(px, py)) + "," +
                               std::to_string(s.PicB.At(px, py));
-      s.form1.Caption = "(x,y)=(" + std::to_string(px) + "," + std::to_string(py) + ") RGB=(" + rgb + ")";
+      f.Caption = "(x,y)=(" + std::to_string(px) + "," + std::to_string(py) + ") RGB=(" + rgb + ")";
       return;
     }
     int mode = shift;
-    if (mode == 0) mode = ModeOfOption2(s.form1.Option2);
+    if (mode == 0) mode = ModeOfOption2(f.Option2);
     ImageEntry& e = Current(s);
     switch (mode) {
       case kShiftMask:
@@ -95,8 +97,9 @@ void Picture1_MouseDown(Session& s, int button, int shift, double x, double y) {
 }
 
 void Check5_Click(Session& s) {
+  Form1& f = s.form1;
   if (!Form1Idle(s)) return;
-  if (s.form1.Check5 == 1) {
+  if (f.Check5 == 1) {
     Ignoring([&] { Current(s).ImgRegFlags |= kNewRef; });
     SelectOption2(s, 0);
   } else {
@@ -105,8 +108,9 @@ void Check5_Click(Session& s) {
 }
 
 void Check2_Click(Session& s) {
+  Form1& f = s.form1;
   if (!Form1Idle(s)) return;
-  if (s.form1.Check2 == 1) {
+  if (f.Check2 == 1) {
     Ignoring([&] { Current(s).ImgRegFlags |= kNewPos; });
     SelectOption2(s, 1);
   } else {
@@ -117,46 +121,53 @@ void Check2_Click(Session& s) {
 // The rotation boxes are guarded by the busy flag only: they may be used
 // while nothing else runs, whatever the run state says.
 void Check7_Click(Session& s) {
-  if (s.form1.Busy) return;
-  Ignoring([&] { Current(s).ImgRot = static_cast<uint8_t>(s.form1.Check7); });
-  if (s.form1.Check7 == 1) SelectOption2(s, 2);
+  Form1& f = s.form1;
+  if (f.Busy) return;
+  Ignoring([&] { Current(s).ImgRot = static_cast<uint8_t>(f.Check7); });
+  if (f.Check7 == 1) SelectOption2(s, 2);
   SelectPic(s, s.CurPic, false, false);
 }
 
 void Check8_Click(Session& s) {
-  if (s.form1.Busy) return;
-  Ignoring([&] { Current(s).ImgNewRot = static_cast<uint8_t>(s.form1.Check8); });
-  if (s.form1.Check8 == 1) SelectOption2(s, 3);
+  Form1& f = s.form1;
+  if (f.Busy) return;
+  Ignoring([&] { Current(s).ImgNewRot = static_cast<uint8_t>(f.Check8); });
+  if (f.Check8 == 1) SelectOption2(s, 3);
   SelectPic(s, s.CurPic, false, false);
 }
 
 void Text4_Change(Session& s) {
+  Form1& f = s.form1;
   if (!Form1Idle(s)) return;
-  Ignoring([&] { Current(s).ImgShiftX = Fraction(Val(s.form1.Text4), U1(s)); });
+  Ignoring([&] { Current(s).ImgShiftX = Fraction(Val(f.Text4), U1(s)); });
 }
 
 void Text5_Change(Session& s) {
+  Form1& f = s.form1;
   if (!Form1Idle(s)) return;
-  Ignoring([&] { Current(s).ImgShiftY = Fraction(Val(s.form1.Text5), U2(s)); });
+  Ignoring([&] { Current(s).ImgShiftY = Fraction(Val(f.Text5), U2(s)); });
 }
 
 void Text6_Change(Session& s) {
+  Form1& f = s.form1;
   if (!Form1Idle(s)) return;
-  Ignoring([&] { Current(s).ImgAngle = Val(s.form1.Text6); });
+  Ignoring([&] { Current(s).ImgAngle = Val(f.Text6); });
 }
 
 void Option2_Click(Session& s, int index) {
+  Form1& f = s.form1;
   if (index == 4) {
-    s.form1.Form6Visible = true;
+    f.Form6Visible = true;
     if (s.hooks.ShowImage) s.hooks.ShowImage();
-  } else if (s.form1.Form6Visible) {
+  } else if (f.Form6Visible) {
     form6::Form_QueryUnload(s);
   }
 }
 
 void SelectOption2(Session& s, int index) {
+  Form1& f = s.form1;
   if (index < 0 || index > 4) return;
-  s.form1.Option2 = static_cast<int16_t>(index);
+  f.Option2 = static_cast<int16_t>(index);
   Option2_Click(s, index);
 }
 
@@ -168,8 +179,8 @@ void Form_KeyDown(Session& s, int keyCode, int /*shift*/, bool focusOnStrip) {
 }
 
 void mnuZoom_Click(Session& s, int index, SettingsStore& store) {
-  if (!Form1Idle(s) || index < 0 || index > 3) return;
   Form1& f = s.form1;
+  if (!Form1Idle(s) || index < 0 || index > 3) return;
   f.mnuZoom = {};
   f.mnuZoom[static_cast<size_t>(index)] = true;
   const int16_t z = static_cast<int16_t>(1 << index);
@@ -190,17 +201,20 @@ void mnuExplOutput_Click(Session& s, Desktop& desktop) {
 }
 
 void mnubar11_Click(Session& s) {
-  s.form1.mnubar11 = !s.form1.mnubar11;
-  s.form1.Text7Visible = s.form1.mnubar11;
+  Form1& f = s.form1;
+  f.mnubar11 = !f.mnubar11;
+  f.Text7Visible = f.mnubar11;
 }
 
 void mnuGrad_Click(Session& s) {
-  s.form1.mnuGrad = !s.form1.mnuGrad;
+  Form1& f = s.form1;
+  f.mnuGrad = !f.mnuGrad;
   ShowHisto(s);
 }
 
 void mnuZone_Click(Session& s) {
-  s.form1.mnuZone = !s.form1.mnuZone;
+  Form1& f = s.form1;
+  f.mnuZone = !f.mnuZone;
   ShowHisto(s);
 }
 
@@ -219,10 +233,11 @@ void mnuDebug_Click(Session& s, Desktop& desktop) {
 }
 
 void Picture3_MouseDown(Session& s, double x) {
+  Form1& f = s.form1;
   if (!Form1Idle(s)) return;
-  s.form1.Line1X = x;
-  s.form1.Line1Visible = true;
-  Ignoring([&] { s.form1.Label6 = std::to_string(CLng(Int(x * 32))); });
+  f.Line1X = x;
+  f.Line1Visible = true;
+  Ignoring([&] { f.Label6 = std::to_string(CLng(Int(x * 32))); });
 }
 
 void mnu_Click(Session& s, int index, const std::function<void()>& options) {
@@ -242,6 +257,7 @@ void mnu_Click(Session& s, int index, const std::function<void()>& options) {
 }
 
 bool Form_QueryUnload(Session& s, Desktop& desktop, SettingsStore& store) {
+  Form1& f = s.form1;
   if (s.RunState >= 1) {
     RequestStop(s);
     return true;
@@ -249,8 +265,8 @@ bool Form_QueryUnload(Session& s, Desktop& desktop, SettingsStore& store) {
   if (!desktop.AskYesNo("Confimer quitter")) return true;
   Ignoring([&] { SaveSettingsAtQuit(s, store); });
   Ignoring([&] { DeleteTempFiles(s); });
-  s.form1.Form6Visible = false;
-  s.form1.mnuDebug = false;
+  f.Form6Visible = false;
+  f.mnuDebug = false;
   return false;
 }
 
@@ -276,8 +292,9 @@ void Command3_Click(Session& s) {
 }
 
 void Form_QueryUnload(Session& s) {
-  s.form1.Form6Visible = false;
-  if (s.form1.Option2 == 4) s.form1.Option2 = 1;
+  Form1& f = s.form1;
+  f.Form6Visible = false;
+  if (f.Option2 == 4) f.Option2 = 1;
 }
 
 }  // namespace form6
@@ -301,10 +318,12 @@ void Image1_Click(Session& s, int index) {
 }
 
 void VScroll1_Change(Session& s) {
-  if (Form1Idle(s)) SelectPic(s, s.form1.VScroll1Value, true, true);
+  Form1& f = s.form1;
+  if (Form1Idle(s)) SelectPic(s, f.VScroll1Value, true, true);
 }
 
 void OpenCommandLine(Session& s, const std::string& commandLine) {
+  Form1& f = s.form1;
   std::string arg = commandLine;
   if (!arg.empty() && arg.front() == '"') arg = arg.size() >= 2 ? arg.substr(1, arg.size() - 2) : std::string();
   if (arg.size() >= 3 && LCase(arg.substr(arg.size() - 3)) == "txt") {
@@ -320,8 +339,8 @@ void OpenCommandLine(Session& s, const std::string& commandLine) {
   Ignoring([&] { ReadHeader(s, 1); });
   Ignoring([&] { SelectOption1(s, 2); });
   Populate(s, 1, true);
-  s.form1.Picture1Visible = true;
-  s.form1.Frame2Visible = true;
+  f.Picture1Visible = true;
+  f.Frame2Visible = true;
 }
 
 }  // namespace qv
