@@ -171,6 +171,21 @@ TEST(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
   EXPECT_EQ(s.form1.VScroll1Value, 3);
 }
 
+TEST(Form1Events, HistogramClickShowsTheLevelOfTheBin) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Picture3_MouseDown(s, 100.7);  // 3222.4 on the 0..65535 scale, rounded down
+  EXPECT_TRUE(s.form1.Line1Visible);
+  EXPECT_DOUBLE_EQ(s.form1.Line1X, 100.7);
+  EXPECT_EQ(s.form1.Label6, "3222");
+  qv::Picture3_MouseDown(s, -0.5);
+  EXPECT_EQ(s.form1.Label6, "-16");
+  s.RunState = 1;  // the run's label is not overwritten
+  s.form1.Label6 = "2/4 Ok";
+  qv::Picture3_MouseDown(s, 10);
+  EXPECT_EQ(s.form1.Label6, "2/4 Ok");
+}
+
 TEST(Form1Events, ZoomMenuSavesANewStepOnly) {
   TestSession t;
   qv::Session& s = *t;

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -116,6 +117,17 @@ int main(int argc, char** argv) {
   w.Refresh();
   QCoreApplication::processEvents();
   Shot(w, shots, "main-window-after-run");
+
+  // The zone dialog above the main window, and the debug log beside it.
+  if (auto* zone = w.findChild<QRadioButton*>("Option2_4")) zone->click();
+  Check(w.zoneDialog() && w.zoneDialog()->isVisible(), "le dialogue Zone s'ouvre");
+  WaitFor([&] { return w.zoneDialog()->windowHandle() && w.zoneDialog()->windowHandle()->isExposed(); }, 5);
+  if (w.zoneDialog()) Shot(*w.zoneDialog(), shots, "zone-dialog");
+  if (auto* plain = w.findChild<QRadioButton*>("Option2_1")) plain->click();
+  Check(!w.zoneDialog()->isVisible(), "le dialogue Zone se ferme avec un autre mode");
+  if (QAction* debug = w.findChild<QAction*>("mnuDebug")) debug->trigger();
+  Check(w.debugWindow() && w.debugWindow()->isVisible(), "la fenêtre de débogage s'ouvre");
+  if (w.debugWindow()) w.debugWindow()->close();
 
   // The Options dialog, as the menu shows it (modal): captured, then closed
   // with "Annuler".
