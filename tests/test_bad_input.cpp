@@ -26,6 +26,28 @@ std::vector<uint8_t> Fits(const std::string& bitpix, const std::string& naxis, c
   return bytes;
 }
 
+void PutLe(std::vector<uint8_t>& b, size_t at, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// A 24-bit BMP whose header claims `w` x `h` pixels, with a few kilobytes of
+// pixel data: a width field flipped by a bad copy.
+std::vector<uint8_t> ClaimingBmp(uint32_t w, uint32_t h) {
+  std::vector<uint8_t> b(54 + 4096, 0x40);
+  b[0] = 'B';
+  b[1] = 'M';
+  PutLe(b, 2, static_cast<uint32_t>(b.size()), 4);
+  PutLe(b, 6, 0, 4);
+  PutLe(b, 10, 54, 4);
+  PutLe(b, 14, 40, 4);
+  PutLe(b, 18, w, 4);
+  PutLe(b, 22, h, 4);
+  PutLe(b, 26, 1, 2);
+  PutLe(b, 28, 24, 2);
+  for (size_t at = 30; at < 54; at += 4) PutLe(b, at, 0, 4);
+  return b;
+}
+
 struct Bad {
   const char* name;
   std::vector<uint8_t> bytes;
@@ -53,6 +75,9 @@ std::vector<Bad> BadFiles() {
       {"empty.fts", {}, "fichier vide"},
       {"text.fts", text, "tronqué"},
       {"corrupt.jpg", jpeg, "illisible"},
+      // Refused from the header: decoding would take gigabytes.
+      {"wide.bmp", ClaimingBmp(8388608, 120), "démesurée (8388608 x 120 pixels)"},
+      {"tall.bmp", ClaimingBmp(40, 1000000), "démesurée (40 x 1000000 pixels)"},
       // 21.6 GB of doubles claimed by a file of two blocks.
       {"claims_huge.fts", Fits("-64", "3", "30000", "30000", 2880, {"NAXIS3  = 3"}), "tronquées"},
   };
@@ -150,6 +175,12 @@ TEST(BadInput, HeaderCommandExitCodesAndFields) {
     EXPECT_NE(r.out.find("\"ImgBitpix\":0"), std::string::npos) << name << ": " << r.out;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << name << ": " << r.err;
   }
+  qvtest::WriteBytes(dir.File("wide.bmp"), ClaimingBmp(8388608, 120));
+  r = qvtest::Cli(dir, "header '" + dir.File("wide.bmp") + "'", "ulimit -v 1000000; ");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\"ImgBitpix\":0"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "quelvista-cli : image illisible (taille d'image démesurée (8388608 x 120 pixels)) : " +
+                       dir.File("wide.bmp") + "\n");
   EXPECT_EQ(qvtest::Cli(dir, "header").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "header a.fts b.fts").status, 2);
 }

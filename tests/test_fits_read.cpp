@@ -10,6 +10,7 @@
 #include "io/fits_reader.h"
 #include "process/process_pic.h"
 #include "support.h"
+#include "workspace/select_pic.h"
 
 using namespace qv;
 using qvtest::TempDir;
@@ -139,6 +140,30 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
   }
 }
 
+// A BZERO near the 32-bit limit overflows the sum of a 16-bit value and
+// BZERO: a run-time overflow, as in any 32-bit addition, never a wrapped
+// value; up to the limit the usual wrap-around still applies.
+TEST(FitsRead, SixteenBitOffsetOverflowIsARunTimeError) {
+  const uint8_t top[2] = {0xFF, 0xFF}, zero[2] = {0, 0}, one[2] = {0, 1};
+  for (const uint8_t* p : {top, one}) {
+    try {
+      DecodeFits16(p, 2147483647);
+      ADD_FAILURE() << "no overflow";
+    } catch (const RuntimeError& err) {
+      EXPECT_EQ(err.Number(), kErrOverflow);
+    }
+  }
+  EXPECT_EQ(DecodeFits16(zero, 2147483647), 2147483647 - 65536);
+  EXPECT_EQ(DecodeFits16(top, 2147418112), 2147483647 - 65536);
+
+  TempDir dir;
+  qvtest::WriteFits16(dir.File("bz.fts"), 4, 4, 1, std::vector<int>(16, 5), {"BZERO   = 2147483647"});
+  TestSession s;
+  qvtest::OneImage(*s, dir.File("bz.fts"));
+  EXPECT_FALSE(ProcessPic(*s, 1, 1));
+  EXPECT_EQ(s->ProcessError.rfind("erreur 6 ", 0), 0u) << s->ProcessError;
+}
+
 TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
   TempDir dir;
   const std::string path = dir.File("outside.fts");
@@ -155,6 +180,65 @@ TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
   ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
   EXPECT_EQ(s->PicR(0, 1), 65535);
   EXPECT_EQ(s->PicR(1, 1), 0);
+}
+
+// Values that are not numbers still fail the image, with a message that
+// says so and where the first one lies; any other overflow keeps its number.
+TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* what;
+    int bitpix, step;
+    std::vector<std::pair<int, double>> odd;  // value index in the data unit, value
+    const char* says;
+  };
+  const int w = 4, h = 3, planes = 3, planeSize = w * h;
+  const std::vector<Case> cases = {
+      {"NaN single on plane 3", FLOAT_IMG, 1, {{2 * planeSize + 1 * w + 3, nan}}, "x 3, y 1 du plan 3)"},
+      {"infinite single", FLOAT_IMG, 1, {{5, -inf}}, "x 1, y 1 du plan 1)"},
+      {"the earlier row wins over the earlier plane", FLOAT_IMG, 1, {{planeSize + 2, inf}, {2 * w + 1, nan}},
+       "x 2, y 0 du plan 2)"},
+      {"NaN double", DOUBLE_IMG, 1, {{w + 2, nan}}, "x 2, y 1 du plan 1)"},
+      {"with a step, at the full-size position", FLOAT_IMG, 2, {{2 * w + 2, nan}, {2 * w + 1, nan}},
+       "x 2, y 2 du plan 1)"},
+      {"a finite overflow before it", FLOAT_IMG, 1, {{1, 1e10}, {2, nan}}, nullptr},
+  };
+  TempDir dir;
+  const std::string path = dir.File("odd.fts");
+  for (const Case& c : cases) {
+    std::vector<double> values(static_cast<size_t>(planeSize * planes), 100);
+    for (const auto& [at, v] : c.odd) values[static_cast<size_t>(at)] = v;
+    WriteWithCfitsio(path, c.bitpix, w, h, planes, values);
+    TestSession s;
+    qvtest::OneImage(*s, path);
+    EXPECT_FALSE(ProcessPic(*s, 1, c.step)) << c.what;
+    if (c.says) {
+      EXPECT_EQ(s->ProcessError.rfind("le fichier contient des valeurs qui ne sont pas des nombres ou qui sont infinies "
+                                      "(la première au pixel ",
+                                      0),
+                0u)
+          << c.what << ": " << s->ProcessError;
+      EXPECT_NE(s->ProcessError.find(std::string(c.says) + " : " + path), std::string::npos)
+          << c.what << ": " << s->ProcessError;
+    } else {
+      EXPECT_EQ(s->ProcessError.rfind("erreur 6 ", 0), 0u) << c.what << ": " << s->ProcessError;
+    }
+  }
+  // Selecting such an image in the window: the debug log gets the message.
+  std::vector<double> values(static_cast<size_t>(planeSize), 100);
+  values[3] = nan;
+  WriteWithCfitsio(path, FLOAT_IMG, w, h, 1, values);
+  TestSession s;
+  qvtest::OneImage(*s, path);
+  s->form1.mnuDebug = true;
+  try {
+    ShowSelectedImage(*s, 1, true);
+  } catch (const RuntimeError&) {
+    // The planes of a failed image are empty: the window stops there.
+  }
+  ASSERT_FALSE(s->form1.DebugLog.empty());
+  EXPECT_EQ(s->form1.DebugLog[0], s->ProcessError);
+  EXPECT_NE(s->ProcessError.find("x 3, y 0 du plan 1)"), std::string::npos) << s->ProcessError;
 }
 
 TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {

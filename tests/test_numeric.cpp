@@ -102,6 +102,13 @@ TEST(Numeric, PercentFormatRoundsHalfAwayFromZero) {
   EXPECT_EQ(FormatPercent(0, NumLocale::Dot()), "0.0%");
   EXPECT_EQ(FormatFixed1(-0.04, NumLocale::Dot()), "0.0");
   EXPECT_EQ(FormatFixed1(-1.25, NumLocale::Dot()), "-1.3");
+  // Rounding carries through every digit; values beyond any integer type
+  // keep their 15 significant digits and zeros after them.
+  EXPECT_EQ(FormatFixed1(99.96, NumLocale::Dot()), "100.0");
+  EXPECT_EQ(FormatFixed1(-9.95, NumLocale::Comma()), "-10,0");
+  EXPECT_EQ(FormatFixed1(1e22, NumLocale::Dot()), "10000000000000000000000.0");
+  EXPECT_EQ(FormatFixed1(-1.23456789012345e25, NumLocale::Dot()), "-12345678901234500000000000.0");
+  EXPECT_EQ(FormatFixed1(9.999999999999999e19, NumLocale::Dot()), "100000000000000000000.0");
 }
 
 TEST(Paths, FolderAndNameSplitOnTheLastSeparatorOfAnyKind) {

@@ -71,6 +71,70 @@ void ExpectPattern(const Session& s, int w, int h, int step, Rgb (*colour)(int, 
 
 Rgb Halves(int, int y) { return y < 16 ? Rgb{200, 40, 30} : Rgb{20, 60, 220}; }
 
+// Sixteen colours in a pattern with runs of several lengths, so that a
+// palette writer keeps every colour exactly and run-length coding has runs.
+Rgb Sixteen(int x, int y) {
+  const int i = ((x / 3) * 5 + y * 3 + (x * y) % 4) % 16;
+  return {i * 16, 255 - i * 13, (i * 77) % 256};
+}
+
+void WritePpm(const std::string& path, int w, int h, Rgb (*colour)(int, int)) {
+  std::string ppm = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const Rgb c = colour(x, y);
+      ppm += {static_cast<char>(c.r), static_cast<char>(c.g), static_cast<char>(c.b)};
+    }
+  std::ofstream(path, std::ios::binary) << ppm;
+}
+
+void PutLe(std::vector<uint8_t>& b, size_t at, int64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// A BMP with a 40-byte info header, a 16-colour palette (colour i is
+// PaletteColour(i)) and the pixel bytes as given.
+Rgb PaletteColour(int i) { return {i * 16, 255 - i * 16, i * 8}; }
+std::vector<uint8_t> HandBmp(int w, int h, int bits, int compression, const std::vector<uint8_t>& pixels) {
+  const bool palette = bits <= 8;
+  std::vector<uint8_t> b(54 + (palette ? 64 : 0), 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  PutLe(b, 10, static_cast<int64_t>(b.size()), 4);
+  PutLe(b, 14, 40, 4);
+  PutLe(b, 18, w, 4);
+  PutLe(b, 22, h, 4);
+  PutLe(b, 26, 1, 2);
+  PutLe(b, 28, bits, 2);
+  PutLe(b, 30, compression, 4);
+  PutLe(b, 34, static_cast<int64_t>(pixels.size()), 4);
+  if (palette) {
+    PutLe(b, 46, 16, 4);
+    for (int i = 0; i < 16; ++i) {
+      const Rgb c = PaletteColour(i);
+      b[54 + 4 * i] = static_cast<uint8_t>(c.b);
+      b[55 + 4 * i] = static_cast<uint8_t>(c.g);
+      b[56 + 4 * i] = static_cast<uint8_t>(c.r);
+    }
+  }
+  b.insert(b.end(), pixels.begin(), pixels.end());
+  PutLe(b, 2, static_cast<int64_t>(b.size()), 4);
+  return b;
+}
+
+// Every pixel has the palette colour of `indices` (rows from the top).
+void ExpectIndices(const Session& s, const std::vector<std::vector<int>>& indices, const std::string& what) {
+  ASSERT_EQ(s.PicR.Height(), static_cast<int>(indices.size())) << what;
+  ASSERT_EQ(s.PicR.Width(), static_cast<int>(indices[0].size())) << what;
+  for (int y = 0; y < s.PicR.Height(); ++y)
+    for (int x = 0; x < s.PicR.Width(); ++x) {
+      const Rgb c = PaletteColour(indices[static_cast<size_t>(y)][static_cast<size_t>(x)]);
+      EXPECT_EQ(s.PicR(x, y), c.r * 8) << what << " at " << x << "," << y;
+      EXPECT_EQ(s.PicG(x, y), c.g * 8) << what << " at " << x << "," << y;
+      EXPECT_EQ(s.PicB(x, y), c.b * 8) << what << " at " << x << "," << y;
+    }
+}
+
 }  // namespace
 
 TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
@@ -182,4 +246,87 @@ TEST(Picture, StepSubSamplesPictures) {
   EXPECT_EQ(three->PicR.Width(), 34);
   EXPECT_EQ(three->PicR.Height(), 17);
   ExpectPattern(*three, 101, 51, 3, Pattern, 0, "step 3");
+}
+
+// The BMP variants common writers produce: palette pictures of 4 and 8 bits,
+// run-length coded ones (whose rows the writer pads with runs past the
+// width), 16- and 32-bit bit fields, with plain and version 5 headers.
+TEST(Picture, BmpVariantsFromImageMagickLoad) {
+  if (qvtest::RunCommand("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "convert is not installed";
+  TempDir dir;
+  const int w = 37, h = 23;  // odd sizes: rows need padding
+  WritePpm(dir.File("s.ppm"), w, h, Sixteen);
+  struct Case {
+    const char* out;
+    const char* options;
+    int tolerance;
+  } cases[] = {
+      {"rle8.bmp", "-type Palette -compress RLE bmp3:", 0},
+      {"rle8v5.bmp", "-type Palette -compress RLE bmp:", 0},
+      {"pal4.bmp", "-type Palette bmp3:", 0},
+      {"pal8.bmp", "-type Palette -depth 8 -colors 200 bmp3:", 0},
+      {"rgb565.bmp", "-define bmp:subtype=RGB565 bmp:", 8},
+      {"rgb555.bmp", "-define bmp:subtype=RGB555 bmp:", 8},
+      {"argb32.bmp", "-type TrueColorAlpha bmp:", 0},
+      {"bgr24v5.bmp", "-type TrueColor bmp:", 0},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.File(c.out);
+    const std::string cmd = "convert '" + dir.File("s.ppm") + "' " + c.options + "'" + out + "' 2>&1";
+    ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
+    TestSession s;
+    qvtest::OneImage(*s, out);
+    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << cmd << ": " << s->ProcessError;
+    ExpectPattern(*s, w, h, 1, Sixteen, c.tolerance, cmd);
+  }
+}
+
+// Run-length coding by hand: runs cut at the end of their row, literal
+// pixels with their padding, jumps, an early end of the stream; and a
+// top-down picture.
+TEST(Picture, RunLengthAndTopDownBmpFilesDecodeByHand) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    std::vector<std::vector<int>> indices;
+  };
+  const std::vector<Case> cases = {
+      {"rle4.bmp",
+       HandBmp(5, 3, 4, 2,
+               {7, 0x12, 0, 0,                                     // bottom row: 1 2 1 2 1, two cut
+                0, 3, 0x34, 0x50, 0, 2, 1, 0, 1, 0x60, 0, 0,       // 3 4 5, skip one, 6
+                0, 5, 0x78, 0x9A, 0xB0, 0, 2, 0xCC, 0, 1}),         // 7..11, a run past the row
+       {{7, 8, 9, 10, 11}, {3, 4, 5, 0, 6}, {1, 2, 1, 2, 1}}},
+      {"rle8.bmp",
+       HandBmp(4, 3, 8, 1,
+               {0, 3, 9, 10, 11, 0, 1, 12, 0, 0,   // literal of odd length, padded
+                0, 2, 2, 1,                        // jump two right, one up: to the top row
+                2, 13}),                           // and the stream stops there
+       {{0, 0, 13, 13}, {0, 0, 0, 0}, {9, 10, 11, 12}}},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir.File(c.name);
+    qvtest::WriteBytes(path, c.file);
+    TestSession s;
+    qvtest::OneImage(*s, path);
+    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << c.name << ": " << s->ProcessError;
+    ExpectIndices(*s, c.indices, c.name);
+  }
+
+  // 24 bits, negative height: the first row in the file is the top one.
+  std::vector<uint8_t> rows;
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 3; ++x) {
+      const Rgb c = Pattern(x, y);
+      rows.insert(rows.end(), {static_cast<uint8_t>(c.b), static_cast<uint8_t>(c.g), static_cast<uint8_t>(c.r)});
+    }
+    rows.insert(rows.end(), 3, 0);
+  }
+  const std::string path = dir.File("topdown.bmp");
+  qvtest::WriteBytes(path, HandBmp(3, -2, 24, 0, rows));
+  TestSession s;
+  qvtest::OneImage(*s, path);
+  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ExpectPattern(*s, 3, 2, 1, Pattern, 0, "top-down");
 }

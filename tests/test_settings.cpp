@@ -63,7 +63,7 @@ TEST(Settings, LoadConvertsChecksAndKeepsWhatDoesNotConvert) {
       {"PixRatio", " 1.5xyz"},
       {"CalcSize", "3.5"},                     // halves to even, no range check
       {"Expand", "0"}, {"ColorText3", "  _OIII b "},
-      {"MinQual", "1.5"},                      // shown as 150.0, then taken back as at most 100 %
+      {"MinQual", "1.5"},                      // shown as 150.0, kept: only an edit of the box clamps
       {"MaskSize", "99999"},                   // does not fit 16 bits
       {"MedianLimit", "1e40"},                 // does not fit 32 bits
       {"FovX", "1e39"},                        // does not fit a single
@@ -81,7 +81,8 @@ TEST(Settings, LoadConvertsChecksAndKeepsWhatDoesNotConvert) {
   EXPECT_EQ(s->form1.Check6, 0);
   EXPECT_EQ(s->opt.ColorText[2], "  _OIII b ");
   EXPECT_EQ(s->form1.Text3, "150.0");
-  EXPECT_FLOAT_EQ(s->opt.MinQual, 1.0f);
+  EXPECT_FLOAT_EQ(s->opt.MinQual, 1.5f);
+  EXPECT_FALSE(s->form1.Busy);
   EXPECT_EQ(s->opt.MaskSize, 2);
   EXPECT_EQ(s->opt.MedianLimit, 4000);
   EXPECT_FLOAT_EQ(s->opt.FovX, 0.25f);
@@ -216,4 +217,38 @@ TEST(SettingsCli, PrintsTheEffectiveSettingsWithoutWriting) {
   EXPECT_NE(r.out.find("\"MaskThr\":1000,"), std::string::npos) << r.out;
   EXPECT_FALSE(std::filesystem::exists(dir.File("config")));
   EXPECT_EQ(qvtest::Cli(dir, "settings --settings " + dir.File("none.ini")).status, 1);
+}
+
+// The stored minimum quality is taken as it stands; the box only clamps an
+// edit, and not while the window is busy or a run is going.
+TEST(Settings, MinimumQualityLoadsUnclampedAndOnlyAnEditClamps) {
+  for (const auto& [stored, value, shown] :
+       {std::tuple{"-0.25", -0.25f, "-25.0"}, std::tuple{"1.5", 1.5f, "150.0"}, std::tuple{"0.5", 0.5f, "50.0"}}) {
+    TestSession s;
+    MemorySettingsStore store = StoreOf({{"MinQual", stored}});
+    LoadSettings(*s, store, "");
+    EXPECT_FLOAT_EQ(s->opt.MinQual, value) << stored;
+    EXPECT_EQ(s->form1.Text3, shown) << stored;
+  }
+  {
+    // Far beyond 100 %: shown in full, without overflowing on the way.
+    TestSession big;
+    MemorySettingsStore store = StoreOf({{"MinQual", "99999999999999999999"}});
+    LoadSettings(*big, store, "");
+    EXPECT_FLOAT_EQ(big->opt.MinQual, 1e20f);
+    EXPECT_EQ(big->form1.Text3, "9999999778196310000000.0");  // the single times 100, to 15 digits
+  }
+  TestSession s;
+  s->form1.Busy = true;
+  SetText3(*s, "150");
+  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.75f);
+  s->form1.Busy = false;
+  s->RunState = 1;
+  SetText3(*s, "-20");
+  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.75f);
+  s->RunState = 0;
+  SetText3(*s, "150");
+  EXPECT_FLOAT_EQ(s->opt.MinQual, 1.0f);
+  SetText3(*s, "-20");
+  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.0f);
 }

@@ -78,7 +78,7 @@ std::vector<RunLine> RunLines(const std::string& out) {
   const std::string num = "(-?[0-9.eE+-]+)";
   const std::regex line("\\{\"image\":" + num + ",\"file\":\"[^\"]*\",\"quality\":" + num +
                         ",\"accepted\":(true|false),\"GuideX\":" + num + ",\"GuideY\":" + num + ",\"AnchorX\":" + num +
-                        ",\"AnchorY\":" + num + ",\"StackAngle\":" + num + "\\}");
+                        ",\"AnchorY\":" + num + ",\"StackAngle\":" + num + "(,\"[^\n]*)?\\}");
   std::vector<RunLine> v;
   for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
     v.push_back({std::stoi((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true", std::stod((*it)[4]),
@@ -262,11 +262,53 @@ TEST(StackRun, CloudFrameIsRejectedByQuality) {
   for (const RunLine& l : lines) EXPECT_EQ(l.accepted, l.image != 3) << l.image << " quality " << l.quality;
   EXPECT_LT(lines[2].quality, 0.5);
   EXPECT_EQ(SummaryNumber(r.out, "stacked"), 4);
+  // The rejected frame says why, in its line and in the progress; the
+  // others keep their lines as they were.
+  EXPECT_NE(r.out.find("\"reason\":\"qualité "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("% inférieure au minimum 50.0%\""), std::string::npos) << r.out;  // the project's 50 %
+  EXPECT_EQ(r.out.find("\"reason\""), r.out.rfind("\"reason\"")) << r.out;
+  EXPECT_NE(r.err.find("image 3 : qualité "), std::string::npos) << r.err;
 
   // Without a guide star every image is stacked, whatever its quality.
   const CliResult none = sky.Stack("--box aucun --out '" + sky.dir.File("n.fts") + "'");
   ASSERT_EQ(none.status, 0) << none.err;
   EXPECT_EQ(SummaryNumber(none.out, "stacked"), 5);
+}
+
+// A star that drifts out of the search area: the frame is rejected with the
+// hint that the star may have left it.
+TEST(StackRun, AStarThatLeftTheSearchAreaIsNamed) {
+  Sky sky("--frames 3 --seed 13 --drift 30,0");
+  const CliResult r = sky.Stack("--out '" + sky.dir.File("r.fts") + "'");
+  const std::vector<RunLine> lines = RunLines(r.out);
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  ASSERT_FALSE(lines[1].accepted) << r.out;
+  EXPECT_NE(r.out.find("l'étoile guide en est peut-être sortie (essayer --box 64 ou --guide auto)\",\"onEdge\":true}"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("image 2 : qualité "), std::string::npos) << r.err;
+}
+
+// A frame of another size and a frame that cannot be read: the run goes on,
+// and their lines say what happened.
+TEST(StackRun, FramesThatCannotBeProcessedSayWhy) {
+  Sky sky("--frames 4 --seed 14");
+  qvtest::WriteFits16(sky.sim + "/frame003.fts", 64, 64, 1, std::vector<int>(64 * 64, 100));
+  qvtest::WriteBytes(sky.sim + "/frame004.fts", std::vector<uint8_t>(100, 'x'));
+  const CliResult r = sky.Stack("--box aucun --out '" + sky.dir.File("r.fts") + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> out;
+  for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1)
+    out.push_back(r.out.substr(at, end - at));
+  ASSERT_GE(out.size(), 4u) << r.out;
+  EXPECT_EQ(out[1].find("reason"), std::string::npos) << out[1];
+  EXPECT_NE(out[2].find("\"error\":\"taille différente de l'image de référence (64 x 64 au lieu de " +
+                        std::to_string(kW) + " x " + std::to_string(kH) + ")"),
+            std::string::npos)
+      << out[2];
+  EXPECT_NE(out[2].find("les plans de l'image précédente ont été empilés à sa place"), std::string::npos) << out[2];
+  EXPECT_NE(out[3].find("\"error\":\"en-tête FITS tronqué : "), std::string::npos) << out[3];
+  EXPECT_NE(r.err.find("image 4 : image non traitée : en-tête FITS tronqué"), std::string::npos) << r.err;
 }
 
 TEST(StackRun, SubsetRanges) {

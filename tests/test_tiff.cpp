@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -167,6 +168,77 @@ TEST(TiffRead, ImageMagickFilesReadExactly) {
     ASSERT_TRUE(ProcessPic(*s, 1, 1)) << cmd << ": " << s->ProcessError;
     ExpectPlanes(*s, t, cmd);
   }
+}
+
+// Strips of `rows` rows written last first, so that they do not follow each
+// other in the file; with `separate`, each sample in planes of its own.
+void WriteStripsBackwards(const std::string& path, const Layout& t, int rows, bool separate) {
+  Silence();
+  TIFF* tif = TIFFOpen(path.c_str(), "wl");
+  ASSERT_NE(tif, nullptr);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, t.w);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, t.h);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, t.samples);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, t.bits);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, t.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  if (t.samples == 4) {
+    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  }
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows);
+  const int bytes = t.bits / 8, strips = (t.h + rows - 1) / rows;
+  const int planes = separate ? t.samples : 1, perPixel = separate ? 1 : t.samples;
+  for (int i = planes * strips - 1; i >= 0; --i) {
+    const int plane = i / strips, y0 = (i % strips) * rows, n = std::min(rows, t.h - y0);
+    std::vector<uint8_t> data(static_cast<size_t>(n * t.w * perPixel * bytes));
+    for (int y = y0; y < y0 + n; ++y)
+      for (int x = 0; x < t.w; ++x)
+        for (int c = 0; c < perPixel; ++c) {
+          const uint32_t v = Sample(t, x, y, separate ? plane : c);
+          const size_t at = static_cast<size_t>(((y - y0) * t.w + x) * perPixel + c);
+          if (bytes == 1) data[at] = static_cast<uint8_t>(v);
+          else reinterpret_cast<uint16_t*>(data.data())[at] = static_cast<uint16_t>(v);
+        }
+    ASSERT_NE(TIFFWriteEncodedStrip(tif, static_cast<uint32_t>(i), data.data(), static_cast<tmsize_t>(data.size())),
+              -1);
+  }
+  TIFFClose(tif);
+}
+
+TEST(TiffRead, StripsOutOfOrderAndSeparatePlanesReadExactly) {
+  TempDir dir;
+  const Layout layouts[] = {{5, 7, 1, 8}, {5, 7, 3, 8}, {4, 5, 4, 8}, {5, 7, 3, 16}, {3, 5, 1, 16}};
+  for (const Layout& t : layouts)
+    for (bool separate : {false, true})
+      for (int rows : {1, 3}) {
+        const std::string what = std::to_string(t.samples) + " x " + std::to_string(t.bits) + " bits, " +
+                                 (separate ? "separate" : "interleaved") + ", " + std::to_string(rows) + " rows";
+        const std::string path = dir.File("strips.tif");
+        WriteStripsBackwards(path, t, rows, separate);
+        TestSession s;
+        qvtest::OneImage(*s, path);
+        ASSERT_TRUE(ProcessPic(*s, 1, 1)) << what << ": " << s->ProcessError;
+        ExpectPlanes(*s, t, what);
+      }
+
+  // Separate planes with one strip offset for three planes: refused, not
+  // read as interleaved.
+  const uint32_t bitsAt = AfterDirectory(6), pixelsAt = bitsAt + 6;
+  std::vector<uint8_t> tail = {8, 0, 8, 0, 8, 0};
+  tail.resize(tail.size() + 12, 50);
+  qvtest::WriteBytes(dir.File("planar.tif"), Handmade({{256, 3, 1, 2},
+                                                       {257, 3, 1, 2},
+                                                       {258, 3, 3, bitsAt},
+                                                       {259, 3, 1, 1},
+                                                       {273, 4, 1, pixelsAt},
+                                                       {284, 3, 1, 2}},
+                                                      tail));
+  TestSession s;
+  qvtest::OneImage(*s, dir.File("planar.tif"));
+  EXPECT_FALSE(ProcessPic(*s, 1, 1));
+  EXPECT_EQ(s->ProcessError, "TIFF non pris en charge (3 bandes attendues, 1 dans la table) : " + dir.File("planar.tif"));
 }
 
 TEST(TiffRead, UnreadableFilesAreRefusedCleanly) {

@@ -103,11 +103,12 @@ bool Parse(const Args& args, StackArgs& a) {
 class Progress {
  public:
   explicit Progress(int total) : total_(total), tty_(isatty(2) != 0), start_(std::chrono::steady_clock::now()) {}
-  void Image(int done, int index, bool accepted) {
+  void Image(int done, int index, bool accepted, const std::string& why) {
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     const int left = total_ > done ? static_cast<int>((elapsed / std::max(done, 1)) * (total_ - done) + 0.5) : 0;
     char remain[32];
     std::snprintf(remain, sizeof remain, "%d:%02d", left / 60, left % 60);
+    if (!why.empty()) std::fprintf(stderr, "%simage %d : %s\n", tty_ ? "\r" : "", index, why.c_str());
     if (tty_) {
       const int width = 30, filled = total_ > 0 ? width * done / total_ : width;
       std::fprintf(stderr, "\r[%s%s] %d/%d images, reste %s ", std::string(static_cast<size_t>(filled), '#').c_str(),
@@ -127,6 +128,30 @@ class Progress {
   bool tty_;
   std::chrono::steady_clock::time_point start_;
 };
+
+// Why image i was not stacked, or was stacked in another's stead; empty
+// when it was stacked as it is. `error` gets the processing failure.
+std::string WhyNotStacked(const qv::Session& s, bool accepted, std::string& error) {
+  std::string why;
+  error.clear();
+  if (!s.ProcessError.empty()) {
+    error = s.ProcessError;
+    why = "image non traitée : " + s.ProcessError;
+    // The run does not stop: the planes in memory are still the previous
+    // image's, and they are measured and stacked as this one.
+    why += accepted ? " ; les plans de l'image précédente ont été empilés à sa place"
+                    : " ; l'exécution continue avec les plans de l'image précédente";
+    return why;
+  }
+  if (accepted) return why;
+  const qv::NumLocale dot = qv::NumLocale::Dot();
+  why = "qualité " + qv::FormatPercent(s.Quality, dot) + " inférieure au minimum " +
+        qv::FormatPercent(s.opt.MinQual, dot);
+  if (s.GuideOnEdge)
+    why += " ; la meilleure correspondance est au bord de la zone de recherche : l'étoile guide en est peut-être "
+           "sortie (essayer --box 64 ou --guide auto)";
+  return why;
+}
 
 int ImagesInRun(const qv::Session& s) {
   int first, last, n = 0;
@@ -240,10 +265,16 @@ int CmdStack(const Args& args) {
         .Add("AnchorX", s.AnchorX)
         .Add("AnchorY", s.AnchorY)
         .Add("StackAngle", s.StackAngle);
+    std::string error;
+    const std::string why = WhyNotStacked(s, accepted, error);
+    if (!error.empty()) o.Add("error", error);
+    if (!why.empty()) {
+      o.Add("reason", why).Add("onEdge", s.GuideOnEdge);
+    }
     std::printf("%s\n", o.Text().c_str());
     std::fflush(stdout);
     stacked += accepted;
-    progress.Image(++done, i, accepted);
+    progress.Image(++done, i, accepted, why);
   };
   s.DestFileName.clear();
   qv::RunStack(s);

@@ -10,6 +10,7 @@
 #include "io/fits_reader.h"
 #include "io/file.h"
 #include "io/fits_writer.h"
+#include "io/picture.h"
 #include "io/tiff_writer.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
@@ -106,7 +107,10 @@ int CmdHeader(const Args& args) {
       .Add("ImgDataPos", int64_t{e.ImgDataPos});
   PrintJson(o);
   if (e.ImgBitpix == 0) {
-    Complain(HeaderMessage(r == qv::HeaderResult::Ok ? qv::HeaderResult::Unreadable : r, args[0]));
+    // A picture the loader refused says why in the loader's words.
+    const bool picture = r == qv::HeaderResult::Unreadable && !services.loader.failure.empty();
+    Complain(picture ? qv::PictureFailureText(s, args[0])
+                     : HeaderMessage(r == qv::HeaderResult::Ok ? qv::HeaderResult::Unreadable : r, args[0]));
     return 1;
   }
   if (r != qv::HeaderResult::Ok) Complain("attention : " + HeaderMessage(r, args[0]));

@@ -1,5 +1,6 @@
 #include "core/numeric.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cfenv>
 #include <clocale>
@@ -200,7 +201,11 @@ std::string LocaleFromSingle(float v, const NumLocale& loc) { return PlainNumber
 
 std::string Str(double v) { return StrForm(v, 15); }
 std::string StrSingle(float v) { return StrForm(v, 7); }
-std::string Str(int64_t v) { return (v >= 0 ? " " : "") + std::to_string(v); }
+std::string Str(int64_t v) {
+  std::string t = std::to_string(v);
+  if (v >= 0) t.insert(t.begin(), ' ');
+  return t;
+}
 
 std::string FormatFixed1(double v, const NumLocale& loc) {
   // The digits are taken to 15 significant places first and then rounded
@@ -210,19 +215,27 @@ std::string FormatFixed1(double v, const NumLocale& loc) {
   std::string digits;
   int e = 0;
   SignificantDigits(v, 15, digits, e);
-  // Integer made of the digits up to the first decimal place.
+  // Decimal digits up to the first decimal place, as text: the value can be
+  // far beyond any integer type (a stored 1e20 shown as a percentage).
   const int keep = e + 2;  // digits before the point plus one after it
-  long long n = 0;
+  std::string n;
   if (keep > 0) {
-    for (int k = 0; k < keep; ++k) n = n * 10 + (k < static_cast<int>(digits.size()) ? digits[k] - '0' : 0);
-    if (keep < static_cast<int>(digits.size()) && digits[keep] >= '5') ++n;
-  } else if (keep == 0 && digits[0] >= '5') {
-    n = 1;
+    for (int k = 0; k < keep; ++k) n += k < static_cast<int>(digits.size()) ? digits[k] : '0';
+    if (keep < static_cast<int>(digits.size()) && digits[keep] >= '5') {
+      size_t k = n.size();
+      while (k > 0 && n[k - 1] == '9') n[--k] = '0';
+      if (k == 0) n = '1' + n;
+      else ++n[k - 1];
+    }
+  } else {
+    n.assign(1, keep == 0 && digits[0] >= '5' ? '1' : '0');
   }
-  std::string out = (v < 0 && n != 0) ? "-" : "";
-  out += std::to_string(n / 10);
+  if (n.size() < 2) n = '0' + n;
+  const size_t lead = std::min(n.find_first_not_of('0'), n.size() - 2);
+  std::string out = (v < 0 && n.find_first_not_of('0') != std::string::npos) ? "-" : "";
+  out += n.substr(lead, n.size() - 1 - lead);
   out += loc.decimal;
-  out += static_cast<char>('0' + n % 10);
+  out += n.back();
   return out;
 }
 

@@ -126,6 +126,9 @@ class Session {
   Plane<int32_t> GuideTemplate;  // the reference box, background-subtracted
   double RefPeak = 0;
   float Quality = 0;
+  // The last guide search's best match lay on the edge of its search area:
+  // the star may have left it. Read by the command-line tool's report only.
+  bool GuideOnEdge = false;
   double AnchorX = 0, AnchorY = 0;
   double RotCentreX = 0, RotCentreY = 0;
 

@@ -27,12 +27,15 @@ int BytesPerValue(int bitpix);
 // One big-endian data value converted to the working scale.
 inline int32_t DecodeFits8(const uint8_t* p) { return p[0] * 8; }
 inline int32_t DecodeFits16(const uint8_t* p, int32_t bzero) {
-  int32_t v = p[0] * 256 + p[1];
+  // The sum is a 32-bit integer: a BZERO close to its limit overflows it,
+  // which is a run-time error, not a wrapped value.
+  int64_t v = p[0] * 256 + p[1];
   if (bzero > 0) {
     v += bzero;
+    if (v > INT32_MAX) Raise(kErrOverflow);
     if (v > 65535) v -= 65536;
   }
-  return v;
+  return static_cast<int32_t>(v);
 }
 inline int32_t DecodeFits32(const uint8_t* p) {
   const uint32_t u = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];

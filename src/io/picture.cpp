@@ -11,4 +11,9 @@ bool LoadPictureToPixels(Session& s, const std::string& path) {
   return true;
 }
 
+std::string PictureFailureText(const Session& s, const std::string& path) {
+  const std::string why = s.platform.loader ? s.platform.loader->failure : std::string();
+  return "image illisible" + (why.empty() ? std::string() : " (" + why + ")") + " : " + path;
+}
+
 }  // namespace qv

@@ -11,4 +11,8 @@ namespace qv {
 // when it cannot be decoded, PicPixels then holds a single element.
 bool LoadPictureToPixels(Session& s, const std::string& path);
 
+// The message for a picture LoadPictureToPixels could not decode, with the
+// loader's reason when it gave one.
+std::string PictureFailureText(const Session& s, const std::string& path);
+
 }  // namespace qv

@@ -1,5 +1,6 @@
 #include "io/tiff_reader.h"
 
+#include <algorithm>
 #include <new>
 
 #include "core/numeric.h"
@@ -22,6 +23,9 @@ enum : uint16_t {
   kTagBitsPerSample = 258,
   kTagCompression = 259,
   kTagStripOffsets = 273,
+  kTagRowsPerStrip = 278,
+  kTagPlanarConfiguration = 284,
+  kTagTileOffsets = 324,
 };
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -79,6 +83,64 @@ void ApplyEntry(BinaryFile& f, const uint8_t* entry, Fields& out) {
       break;
     default: break;
   }
+}
+
+// Where the strips lie, from the first directory: what the pixel read needs
+// beyond the five header values.
+struct StripTable {
+  int64_t rowsPerStrip = 0, planar = 1;
+  bool tiled = false, listed = false;
+  uint16_t type = 0;
+  uint32_t count = 0;
+  uint8_t value[4] = {};  // the offsets themselves when they fit here
+};
+
+StripTable ReadStripTable(BinaryFile& f) {
+  uint8_t head[8];
+  f.ReadExactly(0, head, sizeof head);
+  const int64_t directory = Le32(head + 4);
+  uint8_t countBytes[2];
+  f.ReadExactly(directory, countBytes, sizeof countBytes);
+  const size_t count = Le16(countBytes);
+  if (f.Length() - (directory + 2) < static_cast<int64_t>(count * kEntrySize)) Raise(kErrInputPastEnd);
+  std::vector<uint8_t> table;
+  Allocate(table, count * kEntrySize);
+  if (count > 0) f.ReadExactly(directory + 2, table.data(), table.size());
+  StripTable t;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* entry = table.data() + i * kEntrySize;
+    const uint16_t tag = Le16(entry), type = Le16(entry + 2);
+    const uint32_t n = Le32(entry + 4);
+    const uint32_t value = type == kTypeLong ? Le32(entry + 8) : Le16(entry + 8);
+    if (tag == kTagRowsPerStrip) t.rowsPerStrip = value;
+    else if (tag == kTagPlanarConfiguration) t.planar = value;
+    else if (tag == kTagTileOffsets) t.tiled = true;
+    else if (tag == kTagStripOffsets) {
+      t.listed = true;
+      t.type = type;
+      t.count = n;
+      std::copy(entry + 8, entry + 12, t.value);
+    }
+  }
+  return t;
+}
+
+// The first `n` strip offsets of the table.
+std::vector<int64_t> StripOffsets(BinaryFile& f, const StripTable& t, size_t n) {
+  if (t.type != kTypeShort && t.type != kTypeLong)
+    throw TiffUnsupported{"type " + std::to_string(t.type) + " de la table des bandes"};
+  const size_t size = t.type == kTypeShort ? 2 : 4;
+  std::vector<uint8_t> bytes;
+  if (t.count * size <= 4) {
+    bytes.assign(t.value, t.value + 4);
+  } else {
+    if (static_cast<int64_t>(n * size) > f.Length()) Raise(kErrInputPastEnd);
+    Allocate(bytes, n * size);
+    f.ReadExactly(Le32(t.value), bytes.data(), bytes.size());
+  }
+  std::vector<int64_t> offsets(n);
+  for (size_t i = 0; i < n; ++i) offsets[i] = size == 2 ? Le16(bytes.data() + 2 * i) : Le32(bytes.data() + 4 * i);
+  return offsets;
 }
 
 }  // namespace
@@ -141,12 +203,57 @@ void ReadTiffSamples(const std::string& path, int32_t dataPos, int bits, int sam
   BinaryFile f;
   f.OpenRead(path);
   const int64_t length = f.Length();
-  // Checked before anything is made, so that a header claiming more pixels
-  // than the file holds cannot ask for an absurd buffer.
-  if (start > length || static_cast<uint64_t>(length - start) < need) Raise(kErrInputPastEnd);
+  const StripTable table = ReadStripTable(f);
+  if (table.tiled) throw TiffUnsupported{"image en tuiles"};
+  const bool separate = table.planar == 2 && samples > 1;
+  if (table.planar != 1 && table.planar != 2)
+    throw TiffUnsupported{"organisation des plans " + std::to_string(table.planar)};
+  const int64_t rows = table.rowsPerStrip > 0 && table.rowsPerStrip < h ? table.rowsPerStrip : h;
+  const int64_t strips = (h + rows - 1) / rows, wanted = separate ? strips * samples : strips;
   std::vector<uint8_t> raw;
-  Allocate(raw, need);
-  f.ReadExactly(start, raw.data(), need);
+  if (!separate && (strips == 1 || table.count <= 1)) {
+    // One strip, or a single offset for all of them: the rows follow each
+    // other from the first strip on. Checked before anything is made, so
+    // that a header claiming more pixels than the file holds cannot ask for
+    // an absurd buffer.
+    if (start > length || static_cast<uint64_t>(length - start) < need) Raise(kErrInputPastEnd);
+    Allocate(raw, need);
+    f.ReadExactly(start, raw.data(), need);
+  } else {
+    if (table.count < wanted)
+      throw TiffUnsupported{std::to_string(wanted) + " bandes attendues, " + std::to_string(table.count) + " dans la table"};
+    const std::vector<int64_t> offsets = StripOffsets(f, table, static_cast<size_t>(wanted));
+    // Each pixel has `unit` bytes in a strip: all q of them when the samples
+    // are interleaved, one sample's when each sample has planes of its own
+    // (it then goes to its place among the pixel's q bytes).
+    const size_t unit = separate ? static_cast<size_t>(b) : q;
+    for (int64_t i = 0; i < wanted; ++i) {
+      const int64_t y0 = (i % strips) * rows, n = std::min<int64_t>(rows, h - y0);
+      const size_t bytes = static_cast<size_t>(n) * static_cast<size_t>(w) * unit;
+      if (offsets[static_cast<size_t>(i)] < 8 || offsets[static_cast<size_t>(i)] > length ||
+          static_cast<uint64_t>(length - offsets[static_cast<size_t>(i)]) < bytes)
+        Raise(kErrInputPastEnd);
+    }
+    // Strips do not share bytes, so a file smaller than its pixels is cut
+    // short (or lies); refused before the buffer is made.
+    if (static_cast<uint64_t>(length) < need) Raise(kErrInputPastEnd);
+    Allocate(raw, need);
+    std::vector<uint8_t> strip;
+    for (int64_t i = 0; i < wanted; ++i) {
+      const int64_t y0 = (i % strips) * rows, n = std::min<int64_t>(rows, h - y0);
+      const size_t count = static_cast<size_t>(n) * static_cast<size_t>(w);
+      uint8_t* dst = raw.data() + static_cast<size_t>(y0) * static_cast<size_t>(w) * q;
+      if (!separate) {
+        f.ReadExactly(offsets[static_cast<size_t>(i)], dst, count * q);
+        continue;
+      }
+      Allocate(strip, count * unit);
+      f.ReadExactly(offsets[static_cast<size_t>(i)], strip.data(), strip.size());
+      dst += static_cast<size_t>(i / strips) * unit;
+      for (size_t k = 0; k < count; ++k, dst += q)
+        for (size_t c = 0; c < unit; ++c) dst[c] = strip[k * unit + c];
+    }
+  }
   f.Close();
 
   // The sample count fixes both the planes kept here and the planes the

@@ -28,7 +28,16 @@ bool ReadTiffHeader(const std::string& path, TiffHeader& out);
 // the bits are not readable, the data would start inside the file header
 // or the file holds fewer bytes than the pixels need; `out` is then
 // unchanged.
+//
+// Each strip is read from its own offset, so strips need not follow each
+// other, and files that store each sample in its own planes are read plane
+// by plane. A layout this reader cannot follow throws TiffUnsupported.
 void ReadTiffSamples(const std::string& path, int32_t dataPos, int bits, int samples, int w, int h,
                      std::vector<uint8_t>& out);
+
+// A TIFF whose pixels this reader cannot place, with the reason in words.
+struct TiffUnsupported {
+  std::string why;
+};
 
 }  // namespace qv

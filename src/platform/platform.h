@@ -18,6 +18,9 @@ class PictureLoader {
  public:
   virtual ~PictureLoader() = default;
   virtual bool Load(const std::string& path, Plane<int32_t>& pixels) = 0;
+  // Why the last Load returned false, in words for the user; empty when the
+  // decoder gave no reason.
+  std::string failure;
 };
 
 // Lets the event loop run: long operations call it at fixed points and then
@@ -35,14 +38,18 @@ class Clock {
   virtual double SecondsSinceMidnight() = 0;
 };
 
-// Picture loader built on FreeImage. Pictures larger than `maxPixels` are
-// refused before their pixels are decoded.
+// Picture loader built on FreeImage. Pictures wider or taller than 32767
+// pixels (the image header fields are 16-bit) or larger than `maxPixels` are
+// refused from their header, before their pixels are decoded.
 class FreeImageLoader : public PictureLoader {
  public:
   explicit FreeImageLoader(int64_t maxPixels = int64_t{32767} * 32767) : maxPixels_(maxPixels) {}
   bool Load(const std::string& path, Plane<int32_t>& pixels) override;
 
  private:
+  static constexpr int64_t kMaxSide = 32767;
+  // False, with the reason in `failure`, for a size the program cannot use.
+  bool SizeAllowed(int64_t w, int64_t h);
   int64_t maxPixels_;
 };
 

@@ -1,6 +1,8 @@
 #include "process/process_pic.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <vector>
 
 #include "core/paths.h"
@@ -39,6 +41,26 @@ struct Samples {
     return bytes.data() + ((static_cast<size_t>(plane) * h + y) * w) * b;
   }
 };
+
+// After a floating-point row failed to decode: the position in the row of
+// the value that failed, when that value is not a number or is infinite;
+// -1 when the failure was an ordinary value out of range.
+int NotANumberAt(const uint8_t* row, int bitpix, int step, int count) {
+  const int b = BytesPerValue(bitpix);
+  for (int i = 0; i < count; ++i) {
+    const uint8_t* p = row + static_cast<size_t>(i) * step * b;
+    try {
+      bitpix == -32 ? DecodeFitsFloat(p) : DecodeFitsDouble(p);
+    } catch (const RuntimeError&) {
+      uint64_t u = 0;
+      for (int k = 0; k < b; ++k) u = (u << 8) | p[k];
+      const double v = bitpix == -32 ? static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(u)))
+                                     : std::bit_cast<double>(u);
+      return std::isfinite(v) ? -1 : i;
+    }
+  }
+  return -1;
+}
 
 void Allocate(std::vector<uint8_t>& v, size_t n) {
   try {
@@ -105,7 +127,7 @@ bool Body(Session& s, int index, int step) {
   ImageEntry& e = s.Entry(index);
 
   // 3. Pictures are decoded whole; a TIFF is read from its strips instead.
-  if (!fits && kind != "tif" && !LoadPictureToPixels(s, path)) Fail("image illisible : " + path);
+  if (!fits && kind != "tif" && !LoadPictureToPixels(s, path)) Fail(PictureFailureText(s, path));
 
   // 4. Size check against the reference image.
   const ImageEntry& mask = s.Img[0];
@@ -165,7 +187,11 @@ bool Body(Session& s, int index, int step) {
     // decoded below as BITPIX 8 or 16 with the BZERO 0 of a TIFF header.
     if (e.ImgBitpix != 8 && e.ImgBitpix != 16)
       Fail("TIFF à " + std::to_string(e.ImgBitpix) + " bits par échantillon non pris en charge : " + path);
-    ReadTiffSamples(path, e.ImgDataPos, e.ImgBitpix, e.ImgNaxis3, W, H, buf.bytes);
+    try {
+      ReadTiffSamples(path, e.ImgDataPos, e.ImgBitpix, e.ImgNaxis3, W, H, buf.bytes);
+    } catch (const TiffUnsupported& u) {
+      Fail("TIFF non pris en charge (" + u.why + ") : " + path);
+    }
   } else {
     if (b != 1 || planesInFile != 3) Raise(kErrTypeMismatch);
     PicturePixelsToSamples(s, wr, hr, step, buf);
@@ -196,7 +222,21 @@ bool Body(Session& s, int index, int step) {
   bool hasR = false, hasG = false, hasB = false;
   for (int yo = 0; yo <= hr; ++yo) {
     const int y = yo * step;
-    for (int p = 0; p < usedPlanes; ++p) DecodeRow(buf.Row(p, y), e.ImgBitpix, e.ImgBzero, step, wr + 1, row[p].data());
+    for (int p = 0; p < usedPlanes; ++p) {
+      try {
+        DecodeRow(buf.Row(p, y), e.ImgBitpix, e.ImgBzero, step, wr + 1, row[p].data());
+      } catch (const RuntimeError& err) {
+        // Still a failure, but one a user can act on only if told what it is.
+        const int at = err.Number() == kErrOverflow && e.ImgBitpix < 0
+                           ? NotANumberAt(buf.Row(p, y), e.ImgBitpix, step, wr + 1)
+                           : -1;
+        if (at >= 0)
+          Fail(std::string(kNotNumbersMessage) + " (la première au pixel x " +
+               std::to_string(at * step) + ", y " + std::to_string(y) + " du plan " + std::to_string(p + 1) + ") : " +
+               path);
+        throw;
+      }
+    }
     int32_t* outR = s.PicR.Row(yo);
     int32_t* outG = s.PicG.Row(yo);
     int32_t* outB = s.PicB.Row(yo);

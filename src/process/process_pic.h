@@ -1,6 +1,8 @@
 // The per-image pipeline: one image file in, the current image out.
 #pragma once
 
+#include <string_view>
+
 #include "core/session.h"
 
 namespace qv {
@@ -8,6 +10,11 @@ namespace qv {
 // Index -2 flat, -1 dark, 0 mask, 1..n list image; Step sub-samples the
 // image (0 counts as 1). True only when every step succeeded.
 bool ProcessPic(Session& s, int index, int step);
+
+// How ProcessError begins when a floating-point file holds values that are
+// not numbers or are infinite; the rest names the first one and the file.
+inline constexpr std::string_view kNotNumbersMessage =
+    "le fichier contient des valeurs qui ne sont pas des nombres ou qui sont infinies";
 
 // HistoMax and the four display levels from Histo; false when HistoMax < 1.
 bool ComputeLevels(Session& s);

@@ -132,6 +132,7 @@ bool Correlate(Session& s, const Plane<int32_t>& t, const Plane<int32_t>& a, int
 }
 
 double GuideSearch(Session& s, int x, int y, int takeRef) {
+  s.GuideOnEdge = false;
   const int box = s.GuideBox;
   if (box < 1) return 0;
   const int half = CInt(box / 2.0);
@@ -150,6 +151,7 @@ double GuideSearch(Session& s, int x, int y, int takeRef) {
   if (!Correlate(s, s.GuideTemplate, area, box, c)) return 0;
   const double mean = c.sum / c.count;
   const double peak = c.best - mean;
+  s.GuideOnEdge = c.bestDx == 0 || c.bestDx == box || c.bestDy == 0 || c.bestDy == box;
   s.GuideX = CInt(x - box + half + c.bestDx);
   s.GuideY = CInt(y - box + half + c.bestDy);
   if (takeRef == 1) s.RefPeak = peak;
@@ -162,6 +164,7 @@ double GuideSearch(Session& s, int x, int y, int takeRef) {
 
 void FindGuide(Session& s, int16_t x, int16_t y, bool takeRef) {
   Form1& f = s.form1;
+  s.GuideOnEdge = false;
   if (s.GuideBox >= 128) {
     f.Shape2.Visible = false;
     f.Shape3.Visible = false;

@@ -19,6 +19,9 @@ constexpr int kErrInvalidPropertyValue = 380;
 }  // namespace
 
 void Text3_Change(Session& s) {
+  // Like every handler of the window, idle while it is busy: the text set
+  // at start-up only shows the stored value and must not clamp it.
+  if (s.form1.Busy || s.RunState >= 1) return;
   try {
     const double v = LocaleToDouble(s.form1.Text3, s.locale);
     s.opt.MinQual = ToSingle(MaxOf(0, MinOf(100, v)) / 100);

@@ -43,7 +43,9 @@ void ShowSelectedImage(Session& s, int index, bool load) {
   if (load) {
     s.CurPic = static_cast<int16_t>(index);
     s.DoEvents();
-    ProcessPic(s, index, 1);
+    // The windows show no message for a file of values that are not
+    // numbers; the debug log says it in words.
+    if (!ProcessPic(s, index, 1) && s.ProcessError.starts_with(kNotNumbersMessage)) DebugLine(s, s.ProcessError);
     s.DoEvents();
   }
   f.Caption = PathName(e.ImgFile) + "  " + std::to_string(index) + "/" + std::to_string(s.ImageCount());

@@ -123,6 +123,10 @@ const std::vector<std::string>& SettingKeys() {
 }
 
 void LoadSettings(Session& s, SettingsStore& store, const std::string& programFolder) {
+  // The keys are read during the window's start-up, which keeps it busy;
+  // callers outside the window's load (the command-line tool) get the same.
+  const bool wasBusy = s.form1.Busy;
+  s.form1.Busy = true;
   const std::vector<std::string>& keys = SettingKeys();
   // Hsens and Project come later in the start-up, after the masters.
   for (size_t i = 0; i < keys.size() && keys[i] != "Hsens"; ++i) {
@@ -130,6 +134,7 @@ void LoadSettings(Session& s, SettingsStore& store, const std::string& programFo
     if (keys[i] == "GradRatio")
       Ignoring([&] { SetText3(s, FormatFixed1(static_cast<double>(s.opt.MinQual * 100.0f), s.locale)); });
   }
+  s.form1.Busy = wasBusy;
 }
 
 void LoadHsens(Session& s, SettingsStore& store) {
