@@ -72,11 +72,11 @@ void BM_ProcessPic(benchmark::State& state, const std::string* path, int w, int 
   s.ResizeImageArrays(1);
   s.Img[1].ImgFile = *path;
   for (auto _ : state) {
-    if (!qv::ProcessPic(s, 1, 1)) {
-      state.SkipWithError(s.ProcessError.c_str());
+    if (const qv::Outcome r = qv::ProcessPic(s, 1, 1); !r) {
+      state.SkipWithError(r.Text().c_str());
       break;
     }
-    benchmark::DoNotOptimize(s.PicR.Data());
+    benchmark::DoNotOptimize(s.pic.PicR.Data());
   }
   state.counters["MP/s"] =
       benchmark::Counter(static_cast<double>(w) * h * static_cast<double>(state.iterations()) / 1e6,

@@ -38,7 +38,7 @@ void Sky(qv::Session& s, int w, int h, unsigned seed, double dx = 0, double dy =
       for (int x = std::max(0, static_cast<int>(sx) - 6); x <= std::min(w - 1, static_cast<int>(sx) + 6); ++x)
         v[static_cast<size_t>(y) * w + x] += peak * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 4.5);
   }
-  for (qv::Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB}) {
+  for (qv::Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
     p->Redim(w - 1, h - 1);
     for (size_t k = 0; k < v.size(); ++k) p->Data()[k] = static_cast<int32_t>(v[k]);
   }
@@ -49,7 +49,7 @@ void BM_GuideSearch(benchmark::State& state) {
   qv::Session s(services.Get());
   const int box = static_cast<int>(state.range(0));
   Sky(s, 512, 512, 1);
-  s.GuideBox = static_cast<int16_t>(box);
+  s.guide.GuideBox = static_cast<int16_t>(box);
   qv::GuideSearch(s, 256, 256, 1);
   Sky(s, 512, 512, 2, 2, -1);
   for (auto _ : state) benchmark::DoNotOptimize(qv::GuideSearch(s, 256, 256, 0));
@@ -66,15 +66,15 @@ void BM_AccumulateImage(benchmark::State& state) {
   Sky(s, w, h, 3);
   s.ResizeImageArrays(1);
   s.CurPic = 1;
-  s.TempBase = (g_dir / "acc_").string();
-  s.GuideX = s.AnchorX = w / 2;
-  s.GuideY = s.AnchorY = h / 2;
+  s.stack.TempBase = (g_dir / "acc_").string();
+  s.guide.GuideX = s.guide.AnchorX = w / 2;
+  s.guide.GuideY = s.guide.AnchorY = h / 2;
   for (auto _ : state) {
     // Every pass is the first image of a run: file 1 is written again.
-    s.StackCount = 0;
+    s.stack.StackCount = 0;
     qv::AccumulateImage(s);
-    if (!s.StackError.empty()) {
-      state.SkipWithError(s.StackError.c_str());
+    if (!s.stack.StackError.empty()) {
+      state.SkipWithError(s.stack.StackError.c_str());
       break;
     }
   }
@@ -91,21 +91,21 @@ void BM_CombineStack(benchmark::State& state, int32_t useMask) {
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1)), images = 4;
   s.opt.UseMask = useMask;
   s.ResizeImageArrays(images);
-  s.TempBase = (g_dir / "comb_").string();
+  s.stack.TempBase = (g_dir / "comb_").string();
   Sky(s, w, h, 4);
-  const qv::Plane<int32_t> r = s.PicR, g = s.PicG, b = s.PicB;
+  const qv::Plane<int32_t> r = s.pic.PicR, g = s.pic.PicG, b = s.pic.PicB;
   for (auto _ : state) {
     state.PauseTiming();
-    s.StackCount = 0;
+    s.stack.StackCount = 0;
     for (int i = 1; i <= images; ++i) {
-      s.PicR = r;
-      s.PicG = g;
-      s.PicB = b;
+      s.pic.PicR = r;
+      s.pic.PicG = g;
+      s.pic.PicB = b;
       s.CurPic = static_cast<int16_t>(i);
-      s.GuideX = s.RotCentreX = w / 2 + 3 * i;
-      s.GuideY = s.RotCentreY = h / 2 - 2 * i;
-      s.AnchorX = w / 2;
-      s.AnchorY = h / 2;
+      s.guide.GuideX = s.guide.RotCentreX = w / 2 + 3 * i;
+      s.guide.GuideY = s.guide.RotCentreY = h / 2 - 2 * i;
+      s.guide.AnchorX = w / 2;
+      s.guide.AnchorY = h / 2;
       qv::AccumulateImage(s);
     }
     s.RunState = 1;

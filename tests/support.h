@@ -3,23 +3,53 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/session.h"
 #include "platform/platform.h"
+#include "process/process_pic.h"
+#include "workspace/form1.h"
 
 namespace qvtest {
 
-// A session with headless services, owned together.
+// A session with headless services and the main window's model, owned
+// together.
 struct TestSession {
   qv::HeadlessPlatform services;
   std::unique_ptr<qv::Session> s;
-  TestSession() : s(std::make_unique<qv::Session>(services.Get())) {}
+  qv::Form1 form1;
+  TestSession() : s(std::make_unique<qv::Session>(services.Get())), form1(*s) {}
   qv::Session& operator*() { return *s; }
   qv::Session* operator->() { return s.get(); }
 };
+
+// A window that tells the test what the engine showed in it.
+struct ViewSpy : qv::View {
+  std::function<void()> onShowHisto;
+  std::function<void(const std::string&)> onOpenDestination;
+  std::function<void(int, bool)> onRunImage;
+  void ShowHisto() override {
+    if (onShowHisto) onShowHisto();
+  }
+  void OpenDestination(const std::string& caption) override {
+    if (onOpenDestination) onOpenDestination(caption);
+  }
+  void RunImage(int i, bool accepted) override {
+    if (onRunImage) onRunImage(i, accepted);
+  }
+};
+
+// ProcessPic as a test assertion: a failure says why.
+inline ::testing::AssertionResult Processed(qv::Session& s, int index, int step) {
+  const qv::Outcome r = qv::ProcessPic(s, index, step);
+  if (r) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "ProcessPic failed: " << r.Text();
+}
 
 // A fresh, empty folder for one test, removed when the object goes away.
 class TempDir {

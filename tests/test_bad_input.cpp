@@ -95,18 +95,19 @@ TEST(BadInput, AFileWithoutEndCardReadsAsZeros) {
   TestSession s;
   s->ResizeImageArrays(1);
   s->Img[1].ImgFile = dir.File("noend.fts");
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
-  EXPECT_EQ(s->HistoMax, 16);
-  EXPECT_EQ(s->LevelMin, 2048);
-  EXPECT_EQ(s->LevelMax, 0);
+  EXPECT_EQ(s->pic.HistoMax, 16);
+  EXPECT_EQ(s->pic.LevelMin, 2048);
+  EXPECT_EQ(s->pic.LevelMax, 0);
 
   std::vector<uint8_t> huge = qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = -64", "NAXIS   = 2", "NAXIS1  = 30000", "NAXIS2  = 30000"});
   qvtest::WriteBytes(dir.File("hugenoend.fts"), huge);
   s->Img[1] = ImageEntry{};
   s->Img[1].ImgFile = dir.File("hugenoend.fts");
-  EXPECT_FALSE(ProcessPic(*s, 1, 1));
-  EXPECT_NE(s->ProcessError.find("sans données"), std::string::npos);
+  const Outcome r = ProcessPic(*s, 1, 1);
+  EXPECT_FALSE(r);
+  EXPECT_NE(r.why.find("sans données"), std::string::npos);
 }
 
 TEST(BadInput, ThePipelineRefusesEachFileAndSaysWhy) {
@@ -118,12 +119,13 @@ TEST(BadInput, ThePipelineRefusesEachFileAndSaysWhy) {
     s->ResizeImageArrays(1);
     s->Img[1].ImgFile = path;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ProcessPic(*s, 1, 1)) << b.name;
+    const Outcome r = ProcessPic(*s, 1, 1);
+    EXPECT_FALSE(r) << b.name;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(seconds, 2.0) << b.name;
-    EXPECT_NE(s->ProcessError.find(b.says), std::string::npos) << b.name << ": " << s->ProcessError;
-    EXPECT_EQ(s->ProcessError.find('\n'), std::string::npos) << b.name;
-    EXPECT_EQ(s->ProcessError.find("Mémoire"), std::string::npos) << b.name << ": " << s->ProcessError;
+    EXPECT_NE(r.Text().find(b.says), std::string::npos) << b.name << ": " << r.Text();
+    EXPECT_EQ(r.Text().find('\n'), std::string::npos) << b.name;
+    EXPECT_EQ(r.Text().find("Mémoire"), std::string::npos) << b.name << ": " << r.Text();
   }
 }
 

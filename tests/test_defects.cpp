@@ -10,10 +10,10 @@ using namespace qv;
 namespace {
 
 void Flat(qvtest::TestSession& t, int w, int h, int32_t v) {
-  t->PicR.Redim(w - 1, h - 1);
-  t->PicR.Fill(v);
-  t->PicG = t->PicB = t->PicR;
-  t->HasR = t->HasG = t->HasB = true;
+  t->pic.PicR.Redim(w - 1, h - 1);
+  t->pic.PicR.Fill(v);
+  t->pic.PicG = t->pic.PicB = t->pic.PicR;
+  t->pic.HasR = t->pic.HasG = t->pic.HasB = true;
   t->opt.CalcThr = 50;
 }
 
@@ -25,13 +25,13 @@ TEST(DefectHot, ThresholdGrowsWithTheDarkestDiagonalAndIsClamped) {
   for (int32_t v : {378, 379}) {
     qvtest::TestSession t;
     Flat(t, 3, 3, 8);
-    t->PicR(1, 1) = v;
+    t->pic.PicR(1, 1) = v;
     t->opt.CalcThr = 51;
     t->opt.CalcSize = 1;
-    t->LevelMax = 1.5;
+    t->pic.LevelMax = 1.5;
     RemoveHotPixels(*t);
-    EXPECT_EQ(t->PicR(1, 1), v == 379 ? 0 : v);
-    EXPECT_EQ(t->PicG(1, 1), v == 379 ? 0 : 8);  // CalcFill off: every plane goes
+    EXPECT_EQ(t->pic.PicR(1, 1), v == 379 ? 0 : v);
+    EXPECT_EQ(t->pic.PicG(1, 1), v == 379 ? 0 : 8);  // CalcFill off: every plane goes
   }
   qvtest::TestSession t;
   Flat(t, 3, 3, 100);
@@ -45,42 +45,42 @@ TEST(DefectHot, ThresholdGrowsWithTheDarkestDiagonalAndIsClamped) {
 TEST(DefectHot, OnlyIsolatedInteriorPixelsAreBlankedWithTheirSquare) {
   qvtest::TestSession t;
   Flat(t, 12, 12, 100);
-  t->PicR(8, 2) = t->PicR(9, 3) = 5000;  // each a diagonal of the other
-  t->PicR(0, 4) = 5000;                  // on the border: never examined
-  t->PicR(1, 6) = t->PicR(6, 1) = 5000;  // hot, but closer than r = 2 to the border
-  t->PicR(5, 5) = 5000;
+  t->pic.PicR(8, 2) = t->pic.PicR(9, 3) = 5000;  // each a diagonal of the other
+  t->pic.PicR(0, 4) = 5000;                  // on the border: never examined
+  t->pic.PicR(1, 6) = t->pic.PicR(6, 1) = 5000;  // hot, but closer than r = 2 to the border
+  t->pic.PicR(5, 5) = 5000;
   t->opt.CalcSize = 3;
   t->opt.UseMask = CalcFill;
   RemoveHotPixels(*t);
-  EXPECT_EQ(std::count(t->PicR.Data(), t->PicR.Data() + 144, 0), 25);  // 3..7 by 3..7
-  EXPECT_EQ(t->PicR(7, 7), 0);
-  EXPECT_EQ(t->PicR(8, 2) + t->PicR(9, 3) + t->PicR(0, 4) + t->PicR(1, 6) + t->PicR(6, 1), 5 * 5000);
-  EXPECT_EQ(t->PicG(5, 5), 100);  // only the plane where it was found
+  EXPECT_EQ(std::count(t->pic.PicR.Data(), t->pic.PicR.Data() + 144, 0), 25);  // 3..7 by 3..7
+  EXPECT_EQ(t->pic.PicR(7, 7), 0);
+  EXPECT_EQ(t->pic.PicR(8, 2) + t->pic.PicR(9, 3) + t->pic.PicR(0, 4) + t->pic.PicR(1, 6) + t->pic.PicR(6, 1), 5 * 5000);
+  EXPECT_EQ(t->pic.PicG(5, 5), 100);  // only the plane where it was found
 }
 
 TEST(DefectFill, CornersAndCentreFromTheirDirectNeighbours) {
   qvtest::TestSession t;
-  qvtest::SetPlane(t->PicR, 3, 3, {0, 10, 0, 20, 0, 31, 0, 40, 0});
-  t->PicG = t->PicB = t->PicR;
-  t->HasR = t->HasB = true;
+  qvtest::SetPlane(t->pic.PicR, 3, 3, {0, 10, 0, 20, 0, 31, 0, 40, 0});
+  t->pic.PicG = t->pic.PicB = t->pic.PicR;
+  t->pic.HasR = t->pic.HasB = true;
   FillEmpty(*t);
   // At a corner the outside neighbours are the pixel itself; 20.5 -> 20,
   // 35.5 -> 36, and the centre 101 / 4 -> 25.
   Plane<int32_t> want;
   qvtest::SetPlane(want, 3, 3, {15, 10, 20, 20, 25, 31, 30, 40, 36});
-  EXPECT_EQ(t->PicR, want);
-  EXPECT_EQ(t->PicB, want);
-  EXPECT_EQ(t->PicG(0, 0), 0);  // no data flag: never filled
+  EXPECT_EQ(t->pic.PicR, want);
+  EXPECT_EQ(t->pic.PicB, want);
+  EXPECT_EQ(t->pic.PicG(0, 0), 0);  // no data flag: never filled
   EXPECT_EQ(t.services.events.yields, 2 * 2 * 3);  // two passes, a yield per sub-grid row
 }
 
 TEST(DefectFill, SpreadsBySubGridOrderAndStopsAfterTenPasses) {
   qvtest::TestSession t;
   Flat(t, 32, 1, 0);
-  t->PicR(0, 0) = 7;
+  t->pic.PicR(0, 0) = 7;
   Plane<int32_t> afterFirstPass;
   t.services.events.onYield = [&] {
-    if (t.services.events.yields == 2) afterFirstPass = t->PicR;
+    if (t.services.events.yields == 2) afterFirstPass = t->pic.PicR;
   };
   FillEmpty(*t);
   // The even sub-grid comes first, so x = 2 is visited before x = 1 holds
@@ -89,5 +89,5 @@ TEST(DefectFill, SpreadsBySubGridOrderAndStopsAfterTenPasses) {
   EXPECT_EQ(afterFirstPass(1, 0), 7);
   EXPECT_EQ(afterFirstPass(2, 0), 0);
   EXPECT_EQ(t.services.events.yields, 20);
-  for (int x = 0; x < 32; ++x) EXPECT_EQ(t->PicR(x, 0), x <= 19 ? 7 : 0) << x;
+  for (int x = 0; x < 32; ++x) EXPECT_EQ(t->pic.PicR(x, 0), x <= 19 ? 7 : 0) << x;
 }

@@ -364,22 +364,22 @@ namespace {
 // renderer, and the shown picture carries the pixel aspect and the zones.
 TEST(ShowHistoMainPicture, LevelsRenderingAndOverlays) {
   qvtest::TestSession s;
-  qvtest::SetPlane<int32_t>(s->PicR, 4, 2, {0, 3200, 11200, 19200, 19200, 19200, 19200, 19200});
-  s->PicG = s->PicR;
-  s->PicB = s->PicR;
+  qvtest::SetPlane<int32_t>(s->pic.PicR, 4, 2, {0, 3200, 11200, 19200, 19200, 19200, 19200, 19200});
+  s->pic.PicG = s->pic.PicR;
+  s->pic.PicB = s->pic.PicR;
   qv::LevelTexts texts;
-  EXPECT_FALSE(qv::ShowHisto(*s, texts, 1, false, false).drawn);  // no histogram yet
+  EXPECT_FALSE(qv::ShowHisto(s.form1, texts, 1, false, false).drawn);  // no histogram yet
 
-  s->Histo[100] = 4;
-  s->Histo[600] = 2;
-  s->HistoMax = 4;
-  s->LevelMin = 10;
-  s->LevelMax = 2000;
-  s->LevelLow = 100;
-  s->LevelHigh = 600;
-  s->form1.Check3 = 1;
-  s->form1.HScroll1 = 0;
-  auto m = qv::ShowHisto(*s, texts, 1, false, false);
+  s->pic.Histo[100] = 4;
+  s->pic.Histo[600] = 2;
+  s->pic.HistoMax = 4;
+  s->pic.LevelMin = 10;
+  s->pic.LevelMax = 2000;
+  s->pic.LevelLow = 100;
+  s->pic.LevelHigh = 600;
+  s.form1.Check3 = 1;
+  s.form1.HScroll1 = 0;
+  auto m = qv::ShowHisto(s.form1, texts, 1, false, false);
   ASSERT_TRUE(m.drawn);
   EXPECT_EQ(texts.Text1, "3200");
   EXPECT_EQ(texts.Text2, "19200");
@@ -391,11 +391,11 @@ TEST(ShowHistoMainPicture, LevelsRenderingAndOverlays) {
   EXPECT_EQ(m.shown, m.pixels);
 
   // Typed levels with "Auto" off; the slider goes to Hsens.
-  s->form1.Check3 = 0;
-  s->form1.HScroll1 = 20;
+  s.form1.Check3 = 0;
+  s.form1.HScroll1 = 20;
   texts.Text1 = "0";
   texts.Text2 = "19200";
-  m = qv::ShowHisto(*s, texts, 1, false, false);
+  m = qv::ShowHisto(s.form1, texts, 1, false, false);
   EXPECT_EQ(s->opt.Hsens, 20);
   EXPECT_DOUBLE_EQ(m.levels.markBlack, 10);
   EXPECT_EQ(m.pixels(1, 0), Grey(42));  // 3200 x 255 / 19200 = 42.5, half to even
@@ -406,12 +406,12 @@ TEST(ShowHistoMainPicture, LevelsRenderingAndOverlays) {
   s->opt.PixRatio = 2;
   qvtest::OneImage(*s, "a.fts");
   s->Img[1].ImgZone = "0.5,0.5";
-  m = qv::ShowHisto(*s, texts, 1, true, false);
+  m = qv::ShowHisto(s.form1, texts, 1, true, false);
   ASSERT_EQ(m.shown.Width(), 8);
   EXPECT_EQ(m.pixels.Width(), 4);
   EXPECT_EQ(m.shown(7, 1), qv::kMarkRed);  // circle of radius 3 around (4, 1)
   // At step 2 the array halves.
-  m = qv::ShowHisto(*s, texts, 2, false, false);
+  m = qv::ShowHisto(s.form1, texts, 2, false, false);
   EXPECT_EQ(m.pixels.Width(), 2);
   EXPECT_EQ(m.pixels.Height(), 1);
 }

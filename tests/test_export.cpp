@@ -170,10 +170,10 @@ TEST(SaveCommands, WriterFollowsTheLowerCaseExtension) {
 TEST(SaveCommands, SaveImageAsWritesTheChosenKind) {
   TempDir dir;
   qvtest::TestSession s;
-  qvtest::SetPlane<int32_t>(s->PicR, 3, 2, {0, 100, 200, 300, 400, 65535});
-  s->PicG = s->PicR;
-  s->PicB = s->PicR;
-  s->HasR = s->HasG = s->HasB = true;
+  qvtest::SetPlane<int32_t>(s->pic.PicR, 3, 2, {0, 100, 200, 300, 400, 65535});
+  s->pic.PicG = s->pic.PicR;
+  s->pic.PicB = s->pic.PicR;
+  s->pic.HasR = s->pic.HasG = s->pic.HasB = true;
   const Plane<int32_t> shown = Patches(6, 4);
   const auto head = [&](const std::string& name, size_t n) {
     auto b = qvtest::ReadBytes(dir.File(name));
@@ -191,23 +191,23 @@ TEST(SaveCommands, SaveImageAsWritesTheChosenKind) {
   EXPECT_EQ(qv::SaveImageAs(*s, "", shown, false), 0);  // cancelled dialog
 
   // The main window saves nothing while busy or running.
-  s->form1.Busy = true;
-  EXPECT_EQ(qv::SaveMainImageAs(*s, dir.File("busy.bmp"), shown), 0);
-  s->form1.Busy = false;
+  s.form1.Busy = true;
+  EXPECT_EQ(qv::SaveMainImageAs(s.form1, dir.File("busy.bmp"), shown), 0);
+  s.form1.Busy = false;
   s->RunState = 1;
-  EXPECT_EQ(qv::SaveMainImageAs(*s, dir.File("busy.bmp"), shown), 0);
+  EXPECT_EQ(qv::SaveMainImageAs(s.form1, dir.File("busy.bmp"), shown), 0);
   EXPECT_FALSE(fs::exists(dir.File("busy.bmp")));
   s->RunState = 0;
-  ASSERT_EQ(qv::SaveMainImageAs(*s, dir.File("idle.bmp"), shown), 0);
+  ASSERT_EQ(qv::SaveMainImageAs(s.form1, dir.File("idle.bmp"), shown), 0);
   EXPECT_TRUE(fs::exists(dir.File("idle.bmp")));
 
   // The editor's confirmed name becomes the destination's name first.
-  s->DestFileName = "/d/stack.fts";
+  s->dest.DestFileName = "/d/stack.fts";
   EXPECT_EQ(qv::EditorSaveDialog(*s).initialName, "/d/stack");
   ASSERT_EQ(qv::SaveDestinationAs(*s, dir.File("result.jpg"), shown), 0);
-  EXPECT_EQ(s->DestFileName, dir.File("result.jpg"));
+  EXPECT_EQ(s->dest.DestFileName, dir.File("result.jpg"));
   EXPECT_EQ(qv::SaveDestinationAs(*s, "", shown), 0);
-  EXPECT_EQ(s->DestFileName, dir.File("result.jpg"));
+  EXPECT_EQ(s->dest.DestFileName, dir.File("result.jpg"));
 }
 
 TEST(BatchTiff, NamesFromTheFirstDotF) {
@@ -272,18 +272,18 @@ TEST(FitsHeaderView, MenuAddsTheCardsToTheLogOnlyWhenIdle) {
   qvtest::WriteBytes(path, qvtest::FitsHeader({"SIMPLE  =                    T", "END"}));
   qvtest::TestSession s;
   qvtest::OneImage(*s, path);
-  s->form1.mnuDebug = true;  // the log window is in use for the debug lines
-  EXPECT_FALSE(qv::mnuFITS_Click(*s).shown);
-  s->form1.mnuDebug = false;
+  s.form1.mnuDebug = true;  // the log window is in use for the debug lines
+  EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
+  s.form1.mnuDebug = false;
   s->RunState = 1;
-  EXPECT_FALSE(qv::mnuFITS_Click(*s).shown);
+  EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
   s->RunState = 0;
-  const auto v = qv::mnuFITS_Click(*s);
+  const auto v = qv::mnuFITS_Click(s.form1);
   EXPECT_TRUE(v.shown);
   EXPECT_EQ(v.caption, "Entête FTS - a.FTS");
-  EXPECT_EQ(s->form1.DebugLog.size(), 2u);
+  EXPECT_EQ(s.form1.DebugLog.size(), 2u);
   s->CurPic = 0;
-  EXPECT_FALSE(qv::mnuFITS_Click(*s).shown);
+  EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
 }
 
 TEST(FitsHeaderView, CommandLinePrintsCaptionThenCards) {

@@ -121,16 +121,16 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       TestSession s;
       qvtest::OneImage(*s, path);
       const std::string what = std::string(c.what) + ", " + std::to_string(planes) + " plane(s)";
-      ASSERT_TRUE(ProcessPic(*s, 1, 1)) << what << ": " << s->ProcessError;
+      ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << what;
       const ImageEntry& e = s->Img[1];
       EXPECT_EQ(e.ImgBitpix, c.bitpix) << what;
       EXPECT_EQ(e.ImgNaxis, planes == 1 ? 2 : 3) << what;
       EXPECT_EQ(e.ImgNaxis3, planes == 1 ? 0 : 3) << what;
       EXPECT_EQ(e.ImgBzero, c.hasBzero ? c.bzero : 0) << what;
       EXPECT_EQ(e.ImgDataPos, 2881) << what;
-      ASSERT_EQ(s->PicR.Width(), w) << what;
-      ASSERT_EQ(s->PicR.Height(), h) << what;
-      const Plane<int32_t>* out[3] = {&s->PicR, &s->PicG, &s->PicB};
+      ASSERT_EQ(s->pic.PicR.Width(), w) << what;
+      ASSERT_EQ(s->pic.PicR.Height(), h) << what;
+      const Plane<int32_t>* out[3] = {&s->pic.PicR, &s->pic.PicG, &s->pic.PicB};
       for (int p = 0; p < 3; ++p)
         for (int y = 0; y < h; ++y)
           for (int x = 0; x < w; ++x)
@@ -161,7 +161,7 @@ TEST(FitsRead, SixteenBitOffsetOverflowIsARunTimeError) {
   TestSession s;
   qvtest::OneImage(*s, dir.File("bz.fts"));
   EXPECT_FALSE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(s->ProcessError.rfind("erreur 6 ", 0), 0u) << s->ProcessError;
+  EXPECT_EQ(s->ProcessError.rfind("erreur 6 ", 0), 0u);
 }
 
 TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
@@ -171,15 +171,16 @@ TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
     WriteWithCfitsio(path, FLOAT_IMG, 2, 2, 1, {1, 2, v, 3});
     TestSession s;
     qvtest::OneImage(*s, path);
-    EXPECT_FALSE(ProcessPic(*s, 1, 1)) << v;
-    EXPECT_FALSE(s->ProcessError.empty()) << v;
+    const qv::Outcome r = qv::ProcessPic(*s, 1, 1);
+    EXPECT_FALSE(r) << v;
+    EXPECT_FALSE(r.why.empty()) << v;
   }
   WriteWithCfitsio(path, DOUBLE_IMG, 2, 2, 1, {1, 2, 1e300, -1e300});
   TestSession s;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
-  EXPECT_EQ(s->PicR(0, 1), 65535);
-  EXPECT_EQ(s->PicR(1, 1), 0);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_EQ(s->pic.PicR(0, 1), 65535);
+  EXPECT_EQ(s->pic.PicR(1, 1), 0);
 }
 
 // Values that are not numbers still fail the image, with a message that
@@ -217,11 +218,11 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
                                       "(la première au pixel ",
                                       0),
                 0u)
-          << c.what << ": " << s->ProcessError;
+          << c.what;
       EXPECT_NE(s->ProcessError.find(std::string(c.says) + " : " + path), std::string::npos)
-          << c.what << ": " << s->ProcessError;
+          << c.what;
     } else {
-      EXPECT_EQ(s->ProcessError.rfind("erreur 6 ", 0), 0u) << c.what << ": " << s->ProcessError;
+      EXPECT_EQ(s->ProcessError.rfind("erreur 6 ", 0), 0u) << c.what;
     }
   }
   // Selecting such an image in the window: the debug log gets the message.
@@ -230,15 +231,15 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
   WriteWithCfitsio(path, FLOAT_IMG, w, h, 1, values);
   TestSession s;
   qvtest::OneImage(*s, path);
-  s->form1.mnuDebug = true;
+  s.form1.mnuDebug = true;
   try {
-    ShowSelectedImage(*s, 1, true);
+    ShowSelectedImage(s.form1, 1, true);
   } catch (const RuntimeError&) {
     // The planes of a failed image are empty: the window stops there.
   }
-  ASSERT_FALSE(s->form1.DebugLog.empty());
-  EXPECT_EQ(s->form1.DebugLog[0], s->ProcessError);
-  EXPECT_NE(s->ProcessError.find("x 3, y 0 du plan 1)"), std::string::npos) << s->ProcessError;
+  ASSERT_FALSE(s.form1.DebugLog.empty());
+  EXPECT_EQ(s.form1.DebugLog[0], s->ProcessError);
+  EXPECT_NE(s->ProcessError.find("x 3, y 0 du plan 1)"), std::string::npos);
 }
 
 TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
@@ -267,11 +268,11 @@ TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   qvtest::WriteBytes(two, bytes);
   TestSession s;
   qvtest::OneImage(*s, two);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
-  EXPECT_EQ(s->PicR(0, 0), 1);
-  EXPECT_EQ(s->PicR(0, 1), 300);
-  EXPECT_EQ(s->PicR(1, 1), 65535);
+  EXPECT_EQ(s->pic.PicR(0, 0), 1);
+  EXPECT_EQ(s->pic.PicR(0, 1), 300);
+  EXPECT_EQ(s->pic.PicR(1, 1), 65535);
 }
 
 TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
@@ -399,4 +400,39 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   EXPECT_EQ(ReadHeader(*s, 1), HeaderResult::Missing);
   EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
   EXPECT_EQ(s->Img[1].ImgDataPos, 2881);
+}
+
+// The header parser over bytes in memory agrees with the file reader on
+// whole, cut, empty and absurd headers.
+TEST(FitsRead, BytesInMemoryParseAsTheFileDoes) {
+  TempDir dir;
+  const std::vector<uint8_t> good =
+      qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 5", "NAXIS2  = 3", "BZERO   = 32768",
+                          "READOUTM= 'RAW     '", "END"});
+  std::vector<uint8_t> noEnd = qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = 8"});
+  std::vector<uint8_t> cut(good.begin(), good.begin() + 1000);
+  std::vector<uint8_t> absurd = qvtest::FitsHeader({"SIMPLE  = T", "NAXIS1  = 1E30", "END"});
+  std::vector<uint8_t> twoBlocks = noEnd;
+  const std::vector<uint8_t> second = qvtest::FitsHeader({"BITPIX  = -32", "END"});
+  twoBlocks.insert(twoBlocks.end(), second.begin(), second.end());
+  twoBlocks.resize(twoBlocks.size() + 2880, 0);  // the data unit
+  int k = 0;
+  const std::vector<uint8_t>* inputs[] = {&good, &noEnd, &cut, &absurd, &twoBlocks, &good};
+  for (const std::vector<uint8_t>* bytes : inputs) {
+    std::vector<uint8_t> b = *bytes;
+    if (k == 5) b.clear();
+    const std::string path = dir.File(std::to_string(k++) + ".fts");
+    qvtest::WriteBytes(path, b);
+    TestSession s;
+    qvtest::OneImage(*s, path);
+    const HeaderResult fromFile = ReadHeader(*s, 1);
+    ImageEntry e;
+    EXPECT_EQ(ParseFitsHeader(b, e), fromFile) << path;
+    const ImageEntry& f = s->Img[1];
+    EXPECT_EQ(std::tie(e.ImgNaxis, e.ImgNaxis1, e.ImgNaxis2, e.ImgNaxis3, e.ImgBzero, e.ImgFlags, e.ImgBitpix,
+                       e.ImgDataPos),
+              std::tie(f.ImgNaxis, f.ImgNaxis1, f.ImgNaxis2, f.ImgNaxis3, f.ImgBzero, f.ImgFlags, f.ImgBitpix,
+                       f.ImgDataPos))
+        << path;
+  }
 }

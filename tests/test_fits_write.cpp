@@ -56,7 +56,7 @@ int16_t Save(Session& s, const std::string& path, bool fromDestination) {
 }
 
 void Uniform(Session& s, int w, int h, int32_t value) {
-  for (Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB}) {
+  for (Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
     p->Redim(w - 1, h - 1);
     p->Fill(value);
   }
@@ -68,7 +68,7 @@ TEST(FitsWrite, MonochromeHeaderIsByteExact) {
   TempDir dir;
   TestSession s;
   s->opt.UseMask = Mono;
-  qvtest::SetPlane(s->PicR, 3, 2, {10, 20, 30, 40, 50, 12});
+  qvtest::SetPlane(s->pic.PicR, 3, 2, {10, 20, 30, 40, 50, 12});
   const std::string path = dir.File("mono.fts");
   ASSERT_EQ(Save(*s, path, false), 0);
   const std::vector<uint8_t> file = qvtest::ReadBytes(path);
@@ -120,7 +120,7 @@ TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
   TempDir dir;
   TestSession s;
   s->opt.UseMask = Mono;
-  qvtest::SetPlane(s->PicR, 2, 2, {0, 32768, 65535, 70000});
+  qvtest::SetPlane(s->pic.PicR, 2, 2, {0, 32768, 65535, 70000});
   const std::string path = dir.File("clip.fts");
   ASSERT_EQ(Save(*s, path, false), 0);
   const auto file = qvtest::ReadBytes(path);
@@ -132,7 +132,7 @@ TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
 
   // A negative sample keeps its zero bytes (32768 through BZERO) and is not
   // part of the statistics.
-  qvtest::SetPlane(s->PicR, 2, 2, {-5, 100, 200, 300});
+  qvtest::SetPlane(s->pic.PicR, 2, 2, {-5, 100, 200, 300});
   ASSERT_EQ(Save(*s, path, false), 0);
   const auto neg = qvtest::ReadBytes(path);
   EXPECT_EQ(neg[2880], 0);
@@ -144,9 +144,9 @@ TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
 TEST(FitsWrite, ColourPlanesAreStoredPlaneByPlane) {
   TempDir dir;
   TestSession s;
-  qvtest::SetPlane(s->PicR, 3, 2, {1, 2, 3, 4, 5, 6});
-  qvtest::SetPlane(s->PicG, 3, 2, {100, 200, 300, 400, 500, 600});
-  qvtest::SetPlane(s->PicB, 3, 2, {60000, 50000, 40000, 30000, 20000, 10000});
+  qvtest::SetPlane(s->pic.PicR, 3, 2, {1, 2, 3, 4, 5, 6});
+  qvtest::SetPlane(s->pic.PicG, 3, 2, {100, 200, 300, 400, 500, 600});
+  qvtest::SetPlane(s->pic.PicB, 3, 2, {60000, 50000, 40000, 30000, 20000, 10000});
   const std::string path = dir.File("rgb.fts");
   ASSERT_EQ(Save(*s, path, false), 0);
   const ReadBack r = ReadWithCfitsio(path);
@@ -164,8 +164,8 @@ TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
   s->opt.UseMask = Mono;
   // Uncovered (weight 0), 1.5, 2.5, 3.5, a negative mean, and a mean
   // above the 16-bit range.
-  qvtest::SetPlane(s->DestSumR, 3, 2, {9, 3, 5, 7, -4, 200000});
-  qvtest::SetPlane(s->DestWeightR, 3, 2, {0, 2, 2, 2, 2, 2});
+  qvtest::SetPlane(s->dest.DestSumR, 3, 2, {9, 3, 5, 7, -4, 200000});
+  qvtest::SetPlane(s->dest.DestWeightR, 3, 2, {0, 2, 2, 2, 2, 2});
   const std::string path = dir.File("dest.fts");
   ASSERT_EQ(Save(*s, path, true), 0);
   EXPECT_EQ(ReadWithCfitsio(path).values, (std::vector<int>{0, 2, 2, 4, 32768, 65535}));
@@ -174,8 +174,8 @@ TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
   EXPECT_EQ(Card(file, 9), "RANGE   =                65536");
 
   // Fractional statistics: no zero before the point, no trailing zeros.
-  qvtest::SetPlane(s->DestSumR, 2, 2, {1, 25, 300, 7});
-  qvtest::SetPlane(s->DestWeightR, 2, 2, {2, 2, 3, 2});
+  qvtest::SetPlane(s->dest.DestSumR, 2, 2, {1, 25, 300, 7});
+  qvtest::SetPlane(s->dest.DestWeightR, 2, 2, {2, 2, 3, 2});
   ASSERT_EQ(Save(*s, path, true), 0);
   const auto frac = qvtest::ReadBytes(path);
   EXPECT_EQ(Card(frac, 8), "BACKGRND=                   .5");
@@ -186,9 +186,9 @@ TEST(FitsWrite, FilesPassFitsverify) {
   if (qvtest::RunCommand("command -v fitsverify >/dev/null 2>&1") != 0) GTEST_SKIP() << "fitsverify is not installed";
   TempDir dir;
   TestSession s;
-  qvtest::SetPlane(s->PicR, 5, 3, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 65535, 70000, 32768, 32767, 12});
-  qvtest::SetPlane(s->PicG, 5, 3, std::vector<int32_t>(15, 400));
-  qvtest::SetPlane(s->PicB, 5, 3, std::vector<int32_t>(15, 9));
+  qvtest::SetPlane(s->pic.PicR, 5, 3, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 65535, 70000, 32768, 32767, 12});
+  qvtest::SetPlane(s->pic.PicG, 5, 3, std::vector<int32_t>(15, 400));
+  qvtest::SetPlane(s->pic.PicB, 5, 3, std::vector<int32_t>(15, 9));
   for (int32_t mask : {0, int32_t{Mono}}) {
     s->opt.UseMask = mask;
     const std::string path = dir.File(mask ? "mono.fts" : "colour.fts");

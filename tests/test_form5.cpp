@@ -143,7 +143,7 @@ TEST(Form5, FieldIsWrittenWithAPointWhateverTheLocale) {
   TestSession next;
   next->locale = NumLocale::Comma();
   next->opt.FovX = 0.1f;
-  LoadSettings(*next, store, "");
+  LoadSettings(next.form1, store, "");
   EXPECT_FLOAT_EQ(next->opt.FovX, 0.1f);
 }
 
@@ -176,32 +176,34 @@ TEST(Form5, MasterFilesAreRewrittenOnlyWhenTheyNameAnotherFile) {
 TEST(Form5, OptionsCommandRebuildsTheMastersOnlyAfterOk) {
   TestSession s;
   MemorySettingsStore store;
-  s->FlatPic.Redim(4, 4);
+  s->cal.FlatPic.Redim(4, 4);
   s->ResizeImageArrays(1);
-  s->form1.Check9.resize(2);
+  s.form1.Check9.resize(2);
   s->CurPic = 1;
-  s->form1.Frame2Visible = true;  // an image is shown
+  s.form1.Frame2Visible = true;  // an image is shown
   std::vector<int> shown;
-  s->form1.hooks.showHisto = [&](Session& ss) { shown.push_back(ss.CurPic); };
+  qvtest::ViewSpy window;
+  window.onShowHisto = [&] { shown.push_back(s->CurPic); };
+  s.form1.outer = &window;
 
   s->OptionsApplied = true;  // left over from an earlier dialog
-  OptionsCommand(*s, store, [](Form5& f) {
+  OptionsCommand(s.form1, store, [](Form5& f) {
     f.Check2 = 1;
     f.Command2_Click();
   });
   EXPECT_FALSE(s->OptionsApplied);
   EXPECT_EQ(s->opt.UseMask, 0);
   EXPECT_TRUE(store.writes.empty());
-  EXPECT_EQ(s->FlatPic.Width(), 5);
+  EXPECT_EQ(s->cal.FlatPic.Width(), 5);
   EXPECT_TRUE(shown.empty());
 
-  OptionsCommand(*s, store, [](Form5& f) { f.Command1_Click(); });
+  OptionsCommand(s.form1, store, [](Form5& f) { f.Command1_Click(); });
   EXPECT_TRUE(s->OptionsApplied);
-  EXPECT_EQ(s->FlatPic.Width(), 1);  // rebuilt: no flat option, so empty
+  EXPECT_EQ(s->cal.FlatPic.Width(), 1);  // rebuilt: no flat option, so empty
   EXPECT_EQ(shown, std::vector<int>{1});
 
   bool called = false;
   s->RunState = 1;
-  OptionsCommand(*s, store, [&](Form5&) { called = true; });
+  OptionsCommand(s.form1, store, [&](Form5&) { called = true; });
   EXPECT_FALSE(called);
 }

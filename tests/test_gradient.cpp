@@ -11,12 +11,12 @@ namespace {
 
 // A flat image whose levels put the sampling limit at 2016 (GradRatio 10).
 void Flat(qvtest::TestSession& t, int w, int h, int32_t v) {
-  t->PicR.Redim(w - 1, h - 1);
-  t->PicR.Fill(v);
-  t->PicG = t->PicB = t->PicR;
-  t->LevelLow = t->LevelHigh = 62;
+  t->pic.PicR.Redim(w - 1, h - 1);
+  t->pic.PicR.Fill(v);
+  t->pic.PicG = t->pic.PicB = t->pic.PicR;
+  t->pic.LevelLow = t->pic.LevelHigh = 62;
   t->opt.GradRatio = 10;
-  t->Histo.fill(3);
+  t->pic.Histo.fill(3);
 }
 
 // 8 x 8, rising by 100 a column (or a row) from 1000: cells of 4 give the
@@ -24,7 +24,7 @@ void Flat(qvtest::TestSession& t, int w, int h, int32_t v) {
 void Ramp(qvtest::TestSession& t, bool alongY = false) {
   Flat(t, 8, 8, 0);
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) t->PicR(x, y) = t->PicG(x, y) = t->PicB(x, y) = 1000 + 100 * (alongY ? y : x);
+    for (int x = 0; x < 8; ++x) t->pic.PicR(x, y) = t->pic.PicG(x, y) = t->pic.PicB(x, y) = 1000 + 100 * (alongY ? y : x);
 }
 
 void SetZone(qvtest::TestSession& t, const std::string& zone) {
@@ -33,7 +33,7 @@ void SetZone(qvtest::TestSession& t, const std::string& zone) {
   t->Img[1].ImgZone = zone;
 }
 
-int Total(const Session& s) { return std::accumulate(s.Histo.begin(), s.Histo.end(), 0); }
+int Total(const Session& s) { return std::accumulate(s.pic.Histo.begin(), s.pic.Histo.end(), 0); }
 
 }  // namespace
 
@@ -48,22 +48,22 @@ TEST(Gradient, GridGeometry) {
 TEST(Gradient, FlatImageGoesTo1000AndOutliersAreCorrectedNotSampled) {
   qvtest::TestSession t;
   Flat(t, 40, 30, 2000);
-  t->PicR(5, 5) = 30000;  // a star
-  t->PicG(6, 5) = 70000;  // beyond the ceiling after correction
-  t->PicB(7, 5) = 1;      // too dark to sample, lands on the floor
-  t->PicR(8, 5) = 0;      // blank
+  t->pic.PicR(5, 5) = 30000;  // a star
+  t->pic.PicG(6, 5) = 70000;  // beyond the ceiling after correction
+  t->pic.PicB(7, 5) = 1;      // too dark to sample, lands on the floor
+  t->pic.PicR(8, 5) = 0;      // blank
   t->CurPic = 7;          // not a list entry: no zone
   RemoveGradient(*t);
-  EXPECT_EQ(t->PicR(5, 5), 29000);
-  EXPECT_EQ(t->PicG(6, 5), 65535);
-  EXPECT_EQ(t->PicB(7, 5), 500);
-  EXPECT_EQ(t->PicR(8, 5), 0);
-  EXPECT_EQ(t->PicG(39, 29), 1000);
-  EXPECT_EQ(t->Histo[31], 40 * 30 - 3);
+  EXPECT_EQ(t->pic.PicR(5, 5), 29000);
+  EXPECT_EQ(t->pic.PicG(6, 5), 65535);
+  EXPECT_EQ(t->pic.PicB(7, 5), 500);
+  EXPECT_EQ(t->pic.PicR(8, 5), 0);
+  EXPECT_EQ(t->pic.PicG(39, 29), 1000);
+  EXPECT_EQ(t->pic.Histo[31], 40 * 30 - 3);
   EXPECT_EQ(Total(*t), 40 * 30);
   // Cells of 4 pixels: 0..9 by 0..7 sampled, the spare ones not.
-  EXPECT_EQ(t->GradMask(9, 7), 1);
-  EXPECT_EQ(t->GradMask(10, 7), 0);
+  EXPECT_EQ(t->pic.GradMask(9, 7), 1);
+  EXPECT_EQ(t->pic.GradMask(10, 7), 0);
 }
 
 TEST(Gradient, BackgroundOfACellSitsHalfACellBeforeItAndZonesAreLeftOut) {
@@ -75,17 +75,17 @@ TEST(Gradient, BackgroundOfACellSitsHalfACellBeforeItAndZonesAreLeftOut) {
     // has b = 1450; x = 2 falls on cell 1 (1550), and so does x = 5 since
     // the spare cell took 1550 too. Likewise along y.
     const int want[] = {650, 674, 695, 0, 0, 956};  // 674 = 1100 x 1350 / 1450 - 350
-    for (int i : {0, 1, 2, 5}) EXPECT_EQ(alongY ? t->PicG(0, i) : t->PicB(i, 0), want[i]) << alongY << i;
+    for (int i : {0, 1, 2, 5}) EXPECT_EQ(alongY ? t->pic.PicG(0, i) : t->pic.PicB(i, 0), want[i]) << alongY << i;
   }
   // Without the first grid column, which takes 1550 from its neighbour.
   qvtest::TestSession z;
   Ramp(z);
   SetZone(z, " 0, 0; .25, 0; .25, 1; 0, 1;");
   RemoveGradient(*z);
-  EXPECT_EQ(z->GradMask(0, 0), 0);
-  EXPECT_EQ(z->GradMask(1, 1), 1);
-  EXPECT_EQ(z->PicR(0, 0), 500);
-  EXPECT_EQ(z->PicR(7, 7), 1150);
+  EXPECT_EQ(z->pic.GradMask(0, 0), 0);
+  EXPECT_EQ(z->pic.GradMask(1, 1), 1);
+  EXPECT_EQ(z->pic.PicR(0, 0), 500);
+  EXPECT_EQ(z->pic.PicR(7, 7), 1150);
 }
 
 TEST(Gradient, NothingToSampleOrEverythingExcludedLeavesTheImage) {
@@ -95,10 +95,10 @@ TEST(Gradient, NothingToSampleOrEverythingExcludedLeavesTheImage) {
     if (c == 0) t->opt.GradRatio = 0;  // lim = lo = 1952
     if (c == 1) SetZone(t, " 0, 0; 1, 0; 1, 1; 0, 1;");
     if (c == 2) SetZone(t, "1e300,0;1,0;1,1;");  // overflow: the step gives up
-    const Plane<int32_t> before = t->PicR;
+    const Plane<int32_t> before = t->pic.PicR;
     RemoveGradient(*t);
-    EXPECT_EQ(t->PicR, before) << c;
-    EXPECT_EQ(t->Histo[0], 3) << c;
+    EXPECT_EQ(t->pic.PicR, before) << c;
+    EXPECT_EQ(t->pic.Histo[0], 3) << c;
   }
 }
 
@@ -106,11 +106,11 @@ TEST(Gradient, StopDuringTheCorrectionKeepsTheRowsDone) {
   qvtest::TestSession t;
   Flat(t, 20, 20, 2000);
   t.services.events.onYield = [&] {
-    if (t->PicR(0, 0) == 1000) t->RunState = 2;
+    if (t->pic.PicR(0, 0) == 1000) t->RunState = 2;
   };
   RemoveGradient(*t);
-  EXPECT_EQ(t->PicB(19, 0), 1000);
-  EXPECT_EQ(t->PicR(0, 1), 2000);
-  EXPECT_EQ(t->Histo[31], 20);
+  EXPECT_EQ(t->pic.PicB(19, 0), 1000);
+  EXPECT_EQ(t->pic.PicR(0, 1), 2000);
+  EXPECT_EQ(t->pic.Histo[31], 20);
   EXPECT_EQ(Total(*t), 20);  // only those rows are counted
 }

@@ -18,9 +18,9 @@ namespace {
 constexpr int kW = 256, kH = 192;
 
 void Blank(Session& s, int w = kW, int h = kH) {
-  s.PicR.Redim(w - 1, h - 1);
-  s.PicG.Redim(w - 1, h - 1);
-  s.PicB.Redim(w - 1, h - 1);
+  s.pic.PicR.Redim(w - 1, h - 1);
+  s.pic.PicG.Redim(w - 1, h - 1);
+  s.pic.PicB.Redim(w - 1, h - 1);
 }
 
 // A sky of `sky` plus Gaussian stars (x, y, peak) in the red plane; green
@@ -38,9 +38,9 @@ void Sky(Session& s, const std::vector<StarSpec>& stars, double sky = 600, unsig
       for (const StarSpec& st : stars)
         v += st.peak * std::exp(-((x - st.x) * (x - st.x) + (y - st.y) * (y - st.y)) / (2 * 1.5 * 1.5));
       const int32_t r = static_cast<int32_t>(v);
-      s.PicR(x, y) = r / 3 + r % 3;
-      s.PicG(x, y) = r / 3;
-      s.PicB(x, y) = r / 3;
+      s.pic.PicR(x, y) = r / 3 + r % 3;
+      s.pic.PicG(x, y) = r / 3;
+      s.pic.PicB(x, y) = r / 3;
     }
 }
 
@@ -70,7 +70,7 @@ Reference BruteForce(const Plane<int32_t>& t, const Plane<int32_t>& a, int box) 
   return r;
 }
 
-int32_t Intensity(const Session& s, int x, int y) { return s.PicR(x, y) + s.PicG(x, y) + s.PicB(x, y); }
+int32_t Intensity(const Session& s, int x, int y) { return s.pic.PicR(x, y) + s.pic.PicG(x, y) + s.pic.PicB(x, y); }
 
 }  // namespace
 
@@ -125,13 +125,13 @@ TEST(GuideSearch, EqualsTheIntegerReferenceOnRandomImages) {
   for (int box : {8, 32}) {
     TestSession ts;
     Session& s = *ts;
-    s.GuideBox = static_cast<int16_t>(box);
+    s.guide.GuideBox = static_cast<int16_t>(box);
     const int half = box / 2;
     std::mt19937 rng(box);
     std::uniform_int_distribution<int32_t> v(1, 20000);
     auto randomImage = [&] {
       Blank(s);
-      for (Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB})
+      for (Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB})
         for (size_t k = 0; k < p->Size(); ++k) p->Data()[k] = v(rng);
     };
     auto reference = [&](int x, int y, const Plane<int32_t>& tmpl, Reference& r) {
@@ -154,17 +154,17 @@ TEST(GuideSearch, EqualsTheIntegerReferenceOnRandomImages) {
     Reference r;
     const double refPeak = reference(x, y, tmpl, r);
     const double q1 = GuideSearch(s, x, y, 1);
-    EXPECT_EQ(s.GuideTemplate, tmpl);
-    EXPECT_DOUBLE_EQ(s.RefPeak, refPeak);
-    EXPECT_EQ(s.GuideX, x - box + half + r.dx);
-    EXPECT_EQ(s.GuideY, y - box + half + r.dy);
+    EXPECT_EQ(s.guide.GuideTemplate, tmpl);
+    EXPECT_DOUBLE_EQ(s.guide.RefPeak, refPeak);
+    EXPECT_EQ(s.guide.GuideX, x - box + half + r.dx);
+    EXPECT_EQ(s.guide.GuideY, y - box + half + r.dy);
     EXPECT_EQ(q1, refPeak > 0 ? 1.0 : 0.0);
 
     randomImage();
     const double peak = reference(120, 80, tmpl, r);
     const double q2 = GuideSearch(s, 120, 80, 0);
-    EXPECT_EQ(s.GuideX, 120 - box + half + r.dx);
-    EXPECT_EQ(s.GuideY, 80 - box + half + r.dy);
+    EXPECT_EQ(s.guide.GuideX, 120 - box + half + r.dx);
+    EXPECT_EQ(s.guide.GuideY, 80 - box + half + r.dy);
     EXPECT_DOUBLE_EQ(q2, std::clamp(peak / refPeak, 0.0, 1.0));
   }
 }
@@ -172,72 +172,72 @@ TEST(GuideSearch, EqualsTheIntegerReferenceOnRandomImages) {
 TEST(GuideSearch, ReferenceOnAStarGivesThePointAndFullQuality) {
   TestSession ts;
   Session& s = *ts;
-  s.GuideBox = 0;  // replaced by 32 on the first search
+  s.guide.GuideBox = 0;  // replaced by 32 on the first search
   Sky(s, {{140, 90, 20000}, {60, 40, 8000}}, 600, 3);
   FindGuide(s, 140, 90, true);
-  EXPECT_EQ(s.GuideBox, 32);
-  EXPECT_EQ(s.GuideX, 140);
-  EXPECT_EQ(s.GuideY, 90);
-  EXPECT_FLOAT_EQ(s.Quality, 1.0f);
-  EXPECT_TRUE(s.form1.Shape2.Visible);
+  EXPECT_EQ(s.guide.GuideBox, 32);
+  EXPECT_EQ(s.guide.GuideX, 140);
+  EXPECT_EQ(s.guide.GuideY, 90);
+  EXPECT_FLOAT_EQ(s.guide.Quality, 1.0f);
+  EXPECT_TRUE(ts.form1.Shape2.Visible);
 
   // The same star three pixels right and two up, searched from where it was.
   Sky(s, {{143, 88, 20000}, {63, 38, 8000}}, 600, 4);
   FindGuide(s, 140, 90, false);
-  EXPECT_EQ(s.GuideX, 143);
-  EXPECT_EQ(s.GuideY, 88);
-  EXPECT_GT(s.Quality, 0.9f);
-  EXPECT_LE(s.Quality, 1.0f);
+  EXPECT_EQ(s.guide.GuideX, 143);
+  EXPECT_EQ(s.guide.GuideY, 88);
+  EXPECT_GT(s.guide.Quality, 0.9f);
+  EXPECT_LE(s.guide.Quality, 1.0f);
 }
 
 TEST(GuideSearch, UniformAreaTakesTheFirstOffsetWithQualityZero) {
   TestSession ts;
   Session& s = *ts;
-  s.GuideBox = 32;
+  s.guide.GuideBox = 32;
   Sky(s, {}, 900);
   // The template is 0 everywhere once its level is taken off, so every
   // correlation is 0 and none beats the start value.
   EXPECT_EQ(GuideSearch(s, 100, 100, 1), 0);
-  EXPECT_EQ(s.GuideX, 100 - 16);
-  EXPECT_EQ(s.GuideY, 100 - 16);
+  EXPECT_EQ(s.guide.GuideX, 100 - 16);
+  EXPECT_EQ(s.guide.GuideY, 100 - 16);
 }
 
 TEST(GuideSearch, NoGuideStarAndBoxChanges) {
   TestSession ts;
   Session& s = *ts;
   Sky(s, {{140, 90, 20000}});
-  s.GuideBox = 32;
+  s.guide.GuideBox = 32;
   FindGuide(s, 140, 90, true);
-  ASSERT_FLOAT_EQ(s.Quality, 1.0f);
+  ASSERT_FLOAT_EQ(s.guide.Quality, 1.0f);
 
   // "Aucun": the markers go, nothing is searched, everything keeps its value.
-  SelectOption1(s, 2);
-  EXPECT_EQ(s.GuideBox, 128);
-  s.Quality = 0.42f;
-  s.GuideX = 7;
+  SelectOption1(ts.form1, 2);
+  EXPECT_EQ(s.guide.GuideBox, 128);
+  s.guide.Quality = 0.42f;
+  s.guide.GuideX = 7;
   FindGuide(s, 140, 90, true);
-  EXPECT_FLOAT_EQ(s.Quality, 0.42f);
-  EXPECT_EQ(s.GuideX, 7);
-  EXPECT_FALSE(s.form1.Shape2.Visible);
-  EXPECT_FALSE(s.form1.Shape3.Visible);
+  EXPECT_FLOAT_EQ(s.guide.Quality, 0.42f);
+  EXPECT_EQ(s.guide.GuideX, 7);
+  EXPECT_FALSE(ts.form1.Shape2.Visible);
+  EXPECT_FALSE(ts.form1.Shape3.Visible);
 
   // Back to a real box: the old template no longer fits, so a plain search
   // finds nothing until a new reference is taken.
-  SelectOption1(s, 1);
-  EXPECT_EQ(s.GuideBox, 64);
-  s.GuideX = 7;
+  SelectOption1(ts.form1, 1);
+  EXPECT_EQ(s.guide.GuideBox, 64);
+  s.guide.GuideX = 7;
   FindGuide(s, 140, 90, false);
-  EXPECT_FLOAT_EQ(s.Quality, 0.0f);
-  EXPECT_EQ(s.GuideX, 7);
+  EXPECT_FLOAT_EQ(s.guide.Quality, 0.0f);
+  EXPECT_EQ(s.guide.GuideX, 7);
   FindGuide(s, 140, 90, true);
-  EXPECT_FLOAT_EQ(s.Quality, 1.0f);
-  EXPECT_EQ(s.GuideX, 140);
+  EXPECT_FLOAT_EQ(s.guide.Quality, 1.0f);
+  EXPECT_EQ(s.guide.GuideX, 140);
   FindGuide(s, 138, 92, false);
-  EXPECT_EQ(s.GuideX, 140);
-  EXPECT_EQ(s.GuideY, 90);
+  EXPECT_EQ(s.guide.GuideX, 140);
+  EXPECT_EQ(s.guide.GuideY, 90);
 
   // Changing between two real sizes disables the search just the same.
-  SelectOption1(s, 0);
+  SelectOption1(ts.form1, 0);
   EXPECT_EQ(GuideSearch(s, 140, 90, 0), 0);
 }
 
@@ -245,24 +245,24 @@ TEST(GuideSearch, StopRequestReturnsZeroAndKeepsThePosition) {
   TestSession ts;
   Session& s = *ts;
   Sky(s, {{140, 90, 20000}});
-  s.GuideBox = 32;
+  s.guide.GuideBox = 32;
   ASSERT_EQ(GuideSearch(s, 140, 90, 1), 1);
-  const double refPeak = s.RefPeak;
+  const double refPeak = s.guide.RefPeak;
   Sky(s, {{143, 91, 20000}});
   s.RunState = 2;
   EXPECT_EQ(GuideSearch(s, 140, 90, 0), 0);
-  EXPECT_EQ(s.GuideX, 140);
-  EXPECT_EQ(s.GuideY, 90);
+  EXPECT_EQ(s.guide.GuideX, 140);
+  EXPECT_EQ(s.guide.GuideY, 90);
   EXPECT_EQ(GuideSearch(s, 143, 91, 1), 0);
-  EXPECT_EQ(s.RefPeak, refPeak);
+  EXPECT_EQ(s.guide.RefPeak, refPeak);
 }
 
 TEST(ReadBox, HoleFillingFromOneValidPixel) {
   TestSession ts;
   Session& s = *ts;
   Blank(s);
-  s.PicR(kW - 1, kH - 1) = 1234;
-  s.PicR(0, 0) = 1000;
+  s.pic.PicR(kW - 1, kH - 1) = 1234;
+  s.pic.PicR(0, 0) = 1000;
   Plane<int32_t> box;
   const int n = 8;
 
@@ -295,14 +295,14 @@ TEST(StarCentroid, BrightPixelsOnlyAndEmptyWindowRaises) {
 
   // A 2 x 2 core and a halo at exactly 0.9 of the peak, which is left out.
   for (int y = 40; y <= 41; ++y)
-    for (int x = 60; x <= 61; ++x) s.PicR(x, y) = 1000;
-  s.PicR(62, 40) = 900;
-  s.PicG(59, 41) = 300;  // intensity 300: far below the threshold
+    for (int x = 60; x <= 61; ++x) s.pic.PicR(x, y) = 1000;
+  s.pic.PicR(62, 40) = 900;
+  s.pic.PicG(59, 41) = 300;  // intensity 300: far below the threshold
   StarCentroid(s, 55, 45, cx, cy);
   EXPECT_DOUBLE_EQ(cx, 60.5);
   EXPECT_DOUBLE_EQ(cy, 40.5);
   // A window clipped at the image corner still works.
-  s.PicB(1, 2) = 50;
+  s.pic.PicB(1, 2) = 50;
   StarCentroid(s, 0, 0, cx, cy);
   EXPECT_DOUBLE_EQ(cx, 1);
   EXPECT_DOUBLE_EQ(cy, 2);
@@ -315,7 +315,7 @@ TEST(TrackGuide, GuideStarChangeMovesTheAnchor) {
   TestSession ts;
   Session& s = *ts;
   Sky(s, {{140, 90, 20000}, {60, 50, 15000}}, 600, 5);
-  s.GuideBox = 32;
+  s.guide.GuideBox = 32;
   s.ResizeImageArrays(2);
   const double u1 = kW - 1, u2 = kH - 1;
   s.Img[1].ImgChecked = s.Img[2].ImgChecked = 1;
@@ -323,8 +323,8 @@ TEST(TrackGuide, GuideStarChangeMovesTheAnchor) {
   s.Img[1].ImgGuideX = 140 / u1;
   s.Img[1].ImgGuideY = 90 / u2;
   TrackGuide(s, 1);
-  EXPECT_EQ(s.AnchorX, 140);
-  EXPECT_EQ(s.AnchorY, 90);
+  EXPECT_EQ(s.guide.AnchorX, 140);
+  EXPECT_EQ(s.guide.AnchorY, 90);
   EXPECT_NEAR(s.Img[1].ImgRefX * u1, 140, 1e-9);
 
   s.Img[2].ImgRegFlags = 1;
@@ -332,12 +332,12 @@ TEST(TrackGuide, GuideStarChangeMovesTheAnchor) {
   s.Img[2].ImgRefY = 50 / u2;
   TrackGuide(s, 2);
   EXPECT_NEAR(s.Img[2].ImgGuideX * u1, 140, 1e-9);  // inherited position
-  EXPECT_EQ(s.GuideX, 60);
-  EXPECT_EQ(s.GuideY, 50);
-  EXPECT_EQ(s.RotCentreX, 140);
-  EXPECT_EQ(s.RotCentreY, 90);
-  EXPECT_EQ(s.AnchorX, 60);
-  EXPECT_EQ(s.AnchorY, 50);
-  EXPECT_FLOAT_EQ(s.Quality, 1.0f);
-  EXPECT_TRUE(s.form1.Shape3.Visible);
+  EXPECT_EQ(s.guide.GuideX, 60);
+  EXPECT_EQ(s.guide.GuideY, 50);
+  EXPECT_EQ(s.guide.RotCentreX, 140);
+  EXPECT_EQ(s.guide.RotCentreY, 90);
+  EXPECT_EQ(s.guide.AnchorX, 60);
+  EXPECT_EQ(s.guide.AnchorY, 50);
+  EXPECT_FLOAT_EQ(s.guide.Quality, 1.0f);
+  EXPECT_TRUE(ts.form1.Shape3.Visible);
 }

@@ -57,30 +57,30 @@ TEST(Masters, FlatAndDarkCorrectListImages) {
   s->opt.UseMask = FlatApply;
   s->opt.FlatFile = dir.File("flat.fts");
   BuildMasters(*s);
-  EXPECT_DOUBLE_EQ(s->FlatMean, 3840);
-  ASSERT_TRUE(s->FlatPic.HasSize(10, 2));
-  EXPECT_EQ(s->FlatPic(9, 1), 4480);
-  EXPECT_EQ(s->FlatPic(5, 1), 1);
-  EXPECT_EQ(s->DarkR.Width(), 1);
+  EXPECT_DOUBLE_EQ(s->cal.FlatMean, 3840);
+  ASSERT_TRUE(s->cal.FlatPic.HasSize(10, 2));
+  EXPECT_EQ(s->cal.FlatPic(9, 1), 4480);
+  EXPECT_EQ(s->cal.FlatPic(5, 1), 1);
+  EXPECT_EQ(s->cal.DarkR.Width(), 1);
   EXPECT_EQ(s->RunState, 0);
-  EXPECT_EQ(s->form1.Caption, kAppTitle);
+  EXPECT_EQ(s.form1.Caption, kAppTitle);
   qvtest::OneImage(*s, dir.File("light.fts"));
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
-  EXPECT_EQ(s->PicR(3, 0), 1200);  // 1000 x 3840 / 3200
-  EXPECT_EQ(s->PicG(3, 1), 857);   // 1000 x 3840 / 4480
-  EXPECT_EQ(s->PicB(5, 1), 3840000);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_EQ(s->pic.PicR(3, 0), 1200);  // 1000 x 3840 / 3200
+  EXPECT_EQ(s->pic.PicG(3, 1), 857);   // 1000 x 3840 / 4480
+  EXPECT_EQ(s->pic.PicB(5, 1), 3840000);
 
   // A dark equal to the image leaves 1 everywhere.
   s->opt.UseMask = DarkSub;
   s->opt.DarkFile = dir.File("flat.fts");
   BuildMasters(*s);
-  EXPECT_EQ(s->FlatPic.Width(), 1);
+  EXPECT_EQ(s->cal.FlatPic.Width(), 1);
   qvtest::OneImage(*s, dir.File("flat.fts"));
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
-  EXPECT_TRUE(s->UseDark);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_TRUE(s->cal.UseDark);
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 10; ++x) {
-      const int sum = s->PicR(x, y) + s->PicG(x, y) + s->PicB(x, y);
+      const int sum = s->pic.PicR(x, y) + s->pic.PicG(x, y) + s->pic.PicB(x, y);
       EXPECT_EQ(sum, x == 5 && y == 1 ? 0 : 3) << x << "," << y;  // no data stays no data
     }
 }
@@ -103,8 +103,8 @@ TEST(Masters, MaskSquareFollowsMaskSize) {
   for (int size = 1; size <= 3; ++size) {
     TestSession s;
     BuildMask(s, dir.File("mask.fts"), size, 1000);
-    ASSERT_EQ(s->HotMask.Width(), 9) << size;
-    EXPECT_EQ(Marked(s->HotMask), expected[size - 1]) << size;
+    ASSERT_EQ(s->cal.HotMask.Width(), 9) << size;
+    EXPECT_EQ(Marked(s->cal.HotMask), expected[size - 1]) << size;
   }
   // Random defects, and sizes that only a damaged store could give.
   std::mt19937 rng(7);
@@ -115,7 +115,7 @@ TEST(Masters, MaskSquareFollowsMaskSize) {
   for (int size : {-3, 0, 1, 2, 3, 4, 7, 40, 32767}) {
     TestSession s;
     BuildMask(s, dir.File("random.fts"), size, 1500);
-    EXPECT_EQ(s->HotMask, ReferenceMask(r, w, h, size, 1500)) << size;
+    EXPECT_EQ(s->cal.HotMask, ReferenceMask(r, w, h, size, 1500)) << size;
   }
 }
 
@@ -128,7 +128,7 @@ TEST(Masters, MaskMostlyAboveTheThresholdIsDiscarded) {
     qvtest::WriteFits16(dir.File("mask.fts"), 9, 9, 1, v);
     TestSession s;
     BuildMask(s, dir.File("mask.fts"), 1, 1000);
-    EXPECT_EQ(s->HotMask.Width(), hot == 59 ? 9 : 1) << hot;
+    EXPECT_EQ(s->cal.HotMask.Width(), hot == 59 ? 9 : 1) << hot;
   }
 }
 
@@ -142,16 +142,16 @@ TEST(Masters, BuildingAgainGivesTheSameMasters) {
   s->opt.FlatFile = s->opt.DarkFile = s->opt.MaskFile = dir.File("cal.fts");
   s->opt.MaskThr = 2800;
   BuildMasters(*s);
-  const Plane<int32_t> flat = s->FlatPic, dark = s->DarkB;
-  const Plane<uint8_t> mask = s->HotMask;
-  const double mean = s->FlatMean;
+  const Plane<int32_t> flat = s->cal.FlatPic, dark = s->cal.DarkB;
+  const Plane<uint8_t> mask = s->cal.HotMask;
+  const double mean = s->cal.FlatMean;
   ASSERT_EQ(flat.Width(), 8);
   ASSERT_EQ(mask.Width(), 8);
   BuildMasters(*s);
-  EXPECT_EQ(s->FlatPic, flat);
-  EXPECT_EQ(s->DarkB, dark);
-  EXPECT_EQ(s->HotMask, mask);
-  EXPECT_EQ(s->FlatMean, mean);
+  EXPECT_EQ(s->cal.FlatPic, flat);
+  EXPECT_EQ(s->cal.DarkB, dark);
+  EXPECT_EQ(s->cal.HotMask, mask);
+  EXPECT_EQ(s->cal.FlatMean, mean);
 }
 
 TEST(Masters, MissingFilesAndOptionsOff) {
@@ -162,13 +162,13 @@ TEST(Masters, MissingFilesAndOptionsOff) {
   s->opt.FlatFile = dir.File("absent.fts");
   s->opt.DarkFile = dir.File("dark.fts");
   BuildMasters(*s);
-  EXPECT_EQ(s->FlatPic.Width(), 1);
-  EXPECT_EQ(s->DarkR.Width(), 3);
+  EXPECT_EQ(s->cal.FlatPic.Width(), 1);
+  EXPECT_EQ(s->cal.DarkR.Width(), 3);
   // Nothing selected: the masters are emptied and no file is read.
   s->opt.UseMask = 0;
   const long yields = s.services.events.yields;
   BuildMasters(*s);
-  EXPECT_EQ(s->DarkR.Width(), 1);
+  EXPECT_EQ(s->cal.DarkR.Width(), 1);
   EXPECT_EQ(s.services.events.yields, yields);
 }
 
@@ -187,14 +187,14 @@ TEST(Masters, StopRequest) {
     TestSession s;
     setUp(s);
     s.services.events.onYield = [&] {
-      if (s->DarkR.Width() > 1) RequestStop(*s);
+      if (s->cal.DarkR.Width() > 1) RequestStop(*s);
     };
     BuildMasters(*s);
-    EXPECT_EQ(s->FlatPic.Width(), 8);
-    EXPECT_EQ(s->DarkR.Width(), 8);
-    EXPECT_EQ(s->HotMask.Width(), 1);
+    EXPECT_EQ(s->cal.FlatPic.Width(), 8);
+    EXPECT_EQ(s->cal.DarkR.Width(), 8);
+    EXPECT_EQ(s->cal.HotMask.Width(), 1);
     EXPECT_EQ(s->RunState, 0);
-    EXPECT_EQ(s->form1.Caption, kAppTitle);
+    EXPECT_EQ(s.form1.Caption, kAppTitle);
   }
   {
     // Stopped while the flat is read: the flat is lost, and the dark step
@@ -207,10 +207,10 @@ TEST(Masters, StopRequest) {
       once = true;
     };
     BuildMasters(*s);
-    EXPECT_EQ(s->FlatPic.Width(), 1);
-    EXPECT_EQ(s->FlatMean, 0);
-    EXPECT_EQ(s->DarkR.Width(), 8);
-    EXPECT_EQ(s->HotMask.Width(), 8);
+    EXPECT_EQ(s->cal.FlatPic.Width(), 1);
+    EXPECT_EQ(s->cal.FlatMean, 0);
+    EXPECT_EQ(s->cal.DarkR.Width(), 8);
+    EXPECT_EQ(s->cal.HotMask.Width(), 8);
     EXPECT_EQ(s->RunState, 0);
   }
 }

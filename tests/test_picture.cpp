@@ -54,13 +54,13 @@ void SaveWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, in
 // Every pixel within `tolerance` (in file bytes) of the pattern.
 void ExpectPattern(const Session& s, int w, int h, int step, Rgb (*colour)(int, int), int tolerance,
                    const std::string& what) {
-  ASSERT_EQ(s.PicR.Width(), (w - 1) / step + 1) << what;
-  ASSERT_EQ(s.PicR.Height(), (h - 1) / step + 1) << what;
+  ASSERT_EQ(s.pic.PicR.Width(), (w - 1) / step + 1) << what;
+  ASSERT_EQ(s.pic.PicR.Height(), (h - 1) / step + 1) << what;
   int bad = 0;
-  for (int y = 0; y < s.PicR.Height(); ++y)
-    for (int x = 0; x < s.PicR.Width(); ++x) {
+  for (int y = 0; y < s.pic.PicR.Height(); ++y)
+    for (int x = 0; x < s.pic.PicR.Width(); ++x) {
       const Rgb c = colour(x * step, y * step);
-      const int got[3] = {s.PicR(x, y), s.PicG(x, y), s.PicB(x, y)};
+      const int got[3] = {s.pic.PicR(x, y), s.pic.PicG(x, y), s.pic.PicB(x, y)};
       const int want[3] = {c.r * 8, c.g * 8, c.b * 8};
       for (int p = 0; p < 3; ++p)
         if (std::abs(got[p] - want[p]) > tolerance * 8 && bad++ < 5)
@@ -124,14 +124,14 @@ std::vector<uint8_t> HandBmp(int w, int h, int bits, int compression, const std:
 
 // Every pixel has the palette colour of `indices` (rows from the top).
 void ExpectIndices(const Session& s, const std::vector<std::vector<int>>& indices, const std::string& what) {
-  ASSERT_EQ(s.PicR.Height(), static_cast<int>(indices.size())) << what;
-  ASSERT_EQ(s.PicR.Width(), static_cast<int>(indices[0].size())) << what;
-  for (int y = 0; y < s.PicR.Height(); ++y)
-    for (int x = 0; x < s.PicR.Width(); ++x) {
+  ASSERT_EQ(s.pic.PicR.Height(), static_cast<int>(indices.size())) << what;
+  ASSERT_EQ(s.pic.PicR.Width(), static_cast<int>(indices[0].size())) << what;
+  for (int y = 0; y < s.pic.PicR.Height(); ++y)
+    for (int x = 0; x < s.pic.PicR.Width(); ++x) {
       const Rgb c = PaletteColour(indices[static_cast<size_t>(y)][static_cast<size_t>(x)]);
-      EXPECT_EQ(s.PicR(x, y), c.r * 8) << what << " at " << x << "," << y;
-      EXPECT_EQ(s.PicG(x, y), c.g * 8) << what << " at " << x << "," << y;
-      EXPECT_EQ(s.PicB(x, y), c.b * 8) << what << " at " << x << "," << y;
+      EXPECT_EQ(s.pic.PicR(x, y), c.r * 8) << what << " at " << x << "," << y;
+      EXPECT_EQ(s.pic.PicG(x, y), c.g * 8) << what << " at " << x << "," << y;
+      EXPECT_EQ(s.pic.PicB(x, y), c.b * 8) << what << " at " << x << "," << y;
     }
 }
 
@@ -150,10 +150,10 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
   EXPECT_EQ(e.ImgNaxis2, 5);
   EXPECT_EQ(e.ImgNaxis3, 3);
   EXPECT_EQ(e.ImgBitpix, 8);
-  EXPECT_EQ(s->PicPixels.Size(), 1u);  // the header read keeps no pixels
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  EXPECT_EQ(s->pic.PicPixels.Size(), 1u);  // the header read keeps no pixels
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   ExpectPattern(*s, 7, 5, 1, Pattern, 0, "FreeImage BMP");
-  EXPECT_EQ(s->PicPixels.Size(), 1u);
+  EXPECT_EQ(s->pic.PicPixels.Size(), 1u);
 
   // An 8-bit palette picture gives the same grey in every plane.
   EnsureFreeImage();
@@ -167,12 +167,12 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
   FreeImage_Unload(grey);
   TestSession g;
   qvtest::OneImage(*g, greyPath);
-  ASSERT_TRUE(ProcessPic(*g, 1, 1)) << g->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*g, 1, 1));
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x) {
-      EXPECT_EQ(g->PicR(x, y), (x * 60 + y) * 8) << x << "," << y;
-      EXPECT_EQ(g->PicG(x, y), g->PicR(x, y));
-      EXPECT_EQ(g->PicB(x, y), g->PicR(x, y));
+      EXPECT_EQ(g->pic.PicR(x, y), (x * 60 + y) * 8) << x << "," << y;
+      EXPECT_EQ(g->pic.PicG(x, y), g->pic.PicR(x, y));
+      EXPECT_EQ(g->pic.PicB(x, y), g->pic.PicR(x, y));
     }
 }
 
@@ -184,7 +184,7 @@ TEST(Picture, JpegFilesKeepColoursAndOrientation) {
   SaveWithFreeImage(path, FIF_JPEG, 32, 32, Halves, JPEG_QUALITYSUPERB);
   TestSession s;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->Img[1].ImgBitpix, 8);
   ExpectPattern(*s, 32, 32, 1, Halves, 4, "FreeImage JPEG");
 }
@@ -223,7 +223,7 @@ TEST(Picture, ImageMagickBmpAndJpegFilesLoad) {
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     TestSession s;
     qvtest::OneImage(*s, out);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << cmd << ": " << s->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
     ExpectPattern(*s, c.w, c.h, 1, c.colour, c.tolerance, cmd);
   }
 }
@@ -234,17 +234,17 @@ TEST(Picture, StepSubSamplesPictures) {
   SaveWithFreeImage(path, FIF_BMP, 101, 51, Pattern);
   TestSession one, zero, two, three;
   for (auto* s : {&one, &zero, &two, &three}) qvtest::OneImage(**s, path);
-  ASSERT_TRUE(ProcessPic(*one, 1, 1)) << one->ProcessError;
-  ASSERT_TRUE(ProcessPic(*zero, 1, 0)) << zero->ProcessError;
-  ASSERT_TRUE(ProcessPic(*two, 1, 2)) << two->ProcessError;
-  ASSERT_TRUE(ProcessPic(*three, 1, 3)) << three->ProcessError;
-  EXPECT_TRUE(one->PicR == zero->PicR && one->PicG == zero->PicG && one->PicB == zero->PicB);
-  EXPECT_EQ(one->Histo, zero->Histo);
-  EXPECT_EQ(two->PicR.Width(), 51);
-  EXPECT_EQ(two->PicR.Height(), 26);
+  ASSERT_TRUE(qvtest::Processed(*one, 1, 1));
+  ASSERT_TRUE(qvtest::Processed(*zero, 1, 0));
+  ASSERT_TRUE(qvtest::Processed(*two, 1, 2));
+  ASSERT_TRUE(qvtest::Processed(*three, 1, 3));
+  EXPECT_TRUE(one->pic.PicR == zero->pic.PicR && one->pic.PicG == zero->pic.PicG && one->pic.PicB == zero->pic.PicB);
+  EXPECT_EQ(one->pic.Histo, zero->pic.Histo);
+  EXPECT_EQ(two->pic.PicR.Width(), 51);
+  EXPECT_EQ(two->pic.PicR.Height(), 26);
   ExpectPattern(*two, 101, 51, 2, Pattern, 0, "step 2");
-  EXPECT_EQ(three->PicR.Width(), 34);
-  EXPECT_EQ(three->PicR.Height(), 17);
+  EXPECT_EQ(three->pic.PicR.Width(), 34);
+  EXPECT_EQ(three->pic.PicR.Height(), 17);
   ExpectPattern(*three, 101, 51, 3, Pattern, 0, "step 3");
 }
 
@@ -276,7 +276,7 @@ TEST(Picture, BmpVariantsFromImageMagickLoad) {
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     TestSession s;
     qvtest::OneImage(*s, out);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << cmd << ": " << s->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
     ExpectPattern(*s, w, h, 1, Sixteen, c.tolerance, cmd);
   }
 }
@@ -310,7 +310,7 @@ TEST(Picture, RunLengthAndTopDownBmpFilesDecodeByHand) {
     qvtest::WriteBytes(path, c.file);
     TestSession s;
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << c.name << ": " << s->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << c.name;
     ExpectIndices(*s, c.indices, c.name);
   }
 
@@ -327,6 +327,6 @@ TEST(Picture, RunLengthAndTopDownBmpFilesDecodeByHand) {
   qvtest::WriteBytes(path, HandBmp(3, -2, 24, 0, rows));
   TestSession s;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   ExpectPattern(*s, 3, 2, 1, Pattern, 0, "top-down");
 }

@@ -38,12 +38,12 @@ TEST(Pipeline, SinglePlaneFilesAreRoutedByTheirNames) {
     qvtest::WriteFits16(path, 4, 3, 1, Ramp(12, 100, 10));
     s->opt.UseMask = c.mono;
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << c.name << ": " << s->ProcessError;
-    EXPECT_EQ(s->HasR, c.r) << c.name;
-    EXPECT_EQ(s->HasG, c.g) << c.name;
-    EXPECT_EQ(s->HasB, c.b) << c.name;
-    EXPECT_EQ(s->PicR(3, 2), c.r ? 210 : 0) << c.name;
-    EXPECT_EQ(s->PicB(1, 0), c.b ? 110 : 0) << c.name;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << c.name;
+    EXPECT_EQ(s->pic.HasR, c.r) << c.name;
+    EXPECT_EQ(s->pic.HasG, c.g) << c.name;
+    EXPECT_EQ(s->pic.HasB, c.b) << c.name;
+    EXPECT_EQ(s->pic.PicR(3, 2), c.r ? 210 : 0) << c.name;
+    EXPECT_EQ(s->pic.PicB(1, 0), c.b ? 110 : 0) << c.name;
   }
 }
 
@@ -55,24 +55,24 @@ TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
     TestSession s;
     s->opt.ColorChk = {0, 4, 0};  // "_HA" has no channel, so the name's letter decides
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1));
-    EXPECT_TRUE(s->HasR);
-    EXPECT_FALSE(s->HasB);
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+    EXPECT_TRUE(s->pic.HasR);
+    EXPECT_FALSE(s->pic.HasB);
   }
   {
     TestSession s;
     s->opt.ColorChk = {3, 0, 0};
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1));
-    EXPECT_TRUE(s->HasR && s->HasG && !s->HasB);
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+    EXPECT_TRUE(s->pic.HasR && s->pic.HasG && !s->pic.HasB);
   }
   {
     TestSession s;
     s->opt.ColorText = {"_zz", "", "_HA"};
     s->opt.ColorChk = {1, 4, 2};
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1));
-    EXPECT_TRUE(!s->HasR && !s->HasG && s->HasB);  // the empty pattern matched before "_HA"
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+    EXPECT_TRUE(!s->pic.HasR && !s->pic.HasG && s->pic.HasB);  // the empty pattern matched before "_HA"
   }
 }
 
@@ -83,33 +83,34 @@ TEST(Pipeline, DarkAndFlatApplyToListImagesOfTheirSize) {
   qvtest::WriteFits16(path, 3, 2, 1, {0, 500, 1000, 1500, 2000, 2500});
   TestSession s;
   s->opt.UseMask = Mono | DarkSub | FlatApply;
-  qvtest::SetPlane(s->DarkR, 3, 2, {100, 500, 1200, 100, 100, 100});
-  s->DarkG = s->DarkR;
-  s->DarkB = s->DarkR;
-  qvtest::SetPlane(s->FlatPic, 3, 2, {1000, 1000, 1000, 1000, 800, 3000});
-  s->FlatMean = 1000;
+  qvtest::SetPlane(s->cal.DarkR, 3, 2, {100, 500, 1200, 100, 100, 100});
+  s->cal.DarkG = s->cal.DarkR;
+  s->cal.DarkB = s->cal.DarkR;
+  qvtest::SetPlane(s->cal.FlatPic, 3, 2, {1000, 1000, 1000, 1000, 800, 3000});
+  s->cal.FlatMean = 1000;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
-  EXPECT_TRUE(s->UseDark && s->UseFlat);
-  EXPECT_EQ(s->PicR(0, 0), 0);     // no data: neither subtracted nor lifted to 1
-  EXPECT_EQ(s->PicR(1, 0), 1);     // equal to the dark
-  EXPECT_EQ(s->PicR(2, 0), 1);     // below the dark
-  EXPECT_EQ(s->PicG(0, 1), 1400);
-  EXPECT_EQ(s->PicR(1, 1), 2375);  // 1900 x 1000 / 800
-  EXPECT_EQ(s->PicB(2, 1), 800);   // 2400 / 3
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_TRUE(s->cal.UseDark && s->cal.UseFlat);
+  EXPECT_EQ(s->pic.PicR(0, 0), 0);     // no data: neither subtracted nor lifted to 1
+  EXPECT_EQ(s->pic.PicR(1, 0), 1);     // equal to the dark
+  EXPECT_EQ(s->pic.PicR(2, 0), 1);     // below the dark
+  EXPECT_EQ(s->pic.PicG(0, 1), 1400);
+  EXPECT_EQ(s->pic.PicR(1, 1), 2375);  // 1900 x 1000 / 800
+  EXPECT_EQ(s->pic.PicB(2, 1), 800);   // 2400 / 3
   // Histogram bins are the sum of the planes over 96.
-  EXPECT_EQ(s->Histo[2375 * 3 / 96], 1);
+  EXPECT_EQ(s->pic.Histo[2375 * 3 / 96], 1);
 
   // The same masters are never applied to a master file.
   s->opt.DarkFile = path;
-  ASSERT_TRUE(ProcessPic(*s, -1, 0));
-  EXPECT_FALSE(s->UseDark || s->UseFlat);
-  EXPECT_EQ(s->PicR(1, 0), 500);
+  ASSERT_TRUE(qvtest::Processed(*s, -1, 0));
+  EXPECT_FALSE(s->cal.UseDark || s->cal.UseFlat);
+  EXPECT_EQ(s->pic.PicR(1, 0), 500);
 
   // A zero in the flat under an active flat is a run-time error.
-  s->FlatPic(2, 1) = 0;
-  EXPECT_FALSE(ProcessPic(*s, 1, 1));
-  EXPECT_NE(s->ProcessError.find("11"), std::string::npos);
+  s->cal.FlatPic(2, 1) = 0;
+  const Outcome zero = ProcessPic(*s, 1, 1);
+  EXPECT_FALSE(zero);
+  EXPECT_EQ(zero.err, 11);
 }
 
 TEST(Pipeline, TheHotMaskBlanksPixelsAndCanDecideTheReferenceSize) {
@@ -122,28 +123,29 @@ TEST(Pipeline, TheHotMaskBlanksPixelsAndCanDecideTheReferenceSize) {
   s->ResizeImageArrays(2);
   s->Img[1].ImgFile = a;
   s->Img[2].ImgFile = b;
-  ASSERT_TRUE(ProcessPic(*s, 1, 1));
-  EXPECT_FALSE(ProcessPic(*s, 2, 1));  // not the size of image 1
-  EXPECT_NE(s->ProcessError.find("4 x 2"), std::string::npos);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  const Outcome other = ProcessPic(*s, 2, 1);  // not the size of image 1
+  EXPECT_FALSE(other);
+  EXPECT_NE(other.why.find("4 x 2"), std::string::npos);
 
   // With the mask option on and a mask header of image 2's size, image 2 is accepted.
   s->opt.UseMask = HotMaskOn;
   s->opt.MaskFile = maskFile;
-  ASSERT_TRUE(ProcessPic(*s, 0, 0));
-  s->HotMask.Redim(3, 1);
-  s->HotMask(1, 0) = 1;
-  s->HotMask(3, 1) = 1;
-  ASSERT_TRUE(ProcessPic(*s, 2, 1)) << s->ProcessError;
-  EXPECT_TRUE(s->UseHotMask);
-  EXPECT_EQ(s->PicR(1, 0), 0);
-  EXPECT_EQ(s->PicG(3, 1), 0);
-  EXPECT_EQ(s->PicR(2, 0), 1200);
+  ASSERT_TRUE(qvtest::Processed(*s, 0, 0));
+  s->cal.HotMask.Redim(3, 1);
+  s->cal.HotMask(1, 0) = 1;
+  s->cal.HotMask(3, 1) = 1;
+  ASSERT_TRUE(qvtest::Processed(*s, 2, 1));
+  EXPECT_TRUE(s->cal.UseHotMask);
+  EXPECT_EQ(s->pic.PicR(1, 0), 0);
+  EXPECT_EQ(s->pic.PicG(3, 1), 0);
+  EXPECT_EQ(s->pic.PicR(2, 0), 1200);
   int counted = 0;
-  for (int v : s->Histo) counted += v;
+  for (int v : s->pic.Histo) counted += v;
   EXPECT_EQ(counted, 6);  // masked pixels are not counted
 
   // A fully masked image has no histogram and fails.
-  s->HotMask.Fill(1);
+  s->cal.HotMask.Fill(1);
   EXPECT_FALSE(ProcessPic(*s, 2, 1));
 }
 
@@ -153,12 +155,12 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   qvtest::WriteFits16(zero, 4, 4, 1, std::vector<int>(16, 0));
   TestSession s;
   qvtest::OneImage(*s, zero);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(s->HistoMax, 16);
-  EXPECT_EQ(s->LevelMin, 2048);
-  EXPECT_EQ(s->LevelMax, 0);
-  EXPECT_EQ(s->LevelLow, 0);
-  EXPECT_EQ(s->LevelHigh, 0);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_EQ(s->pic.HistoMax, 16);
+  EXPECT_EQ(s->pic.LevelMin, 2048);
+  EXPECT_EQ(s->pic.LevelMax, 0);
+  EXPECT_EQ(s->pic.LevelLow, 0);
+  EXPECT_EQ(s->pic.LevelHigh, 0);
 
   // Ten pixels in bin 31, one in bin 0 and one in bin 62: a bin holding exactly a tenth of
   // HistoMax does not pass the 0.1 test.
@@ -167,12 +169,12 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   v[11] = 2000;
   qvtest::WriteFits16(ramp, 4, 3, 1, v);
   qvtest::OneImage(*s, ramp);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(s->HistoMax, 10);
-  EXPECT_EQ(s->LevelMin, 31);  // bin 0 never counts for the minimum
-  EXPECT_EQ(s->LevelMax, 62);
-  EXPECT_EQ(s->LevelLow, 31);
-  EXPECT_EQ(s->LevelHigh, 31);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_EQ(s->pic.HistoMax, 10);
+  EXPECT_EQ(s->pic.LevelMin, 31);  // bin 0 never counts for the minimum
+  EXPECT_EQ(s->pic.LevelMax, 62);
+  EXPECT_EQ(s->pic.LevelLow, 31);
+  EXPECT_EQ(s->pic.LevelHigh, 31);
 }
 
 TEST(Pipeline, StepSubSamplesAndLeavesFullSizeMastersOut) {
@@ -181,23 +183,23 @@ TEST(Pipeline, StepSubSamplesAndLeavesFullSizeMastersOut) {
   qvtest::WriteFits16(path, 101, 51, 1, Ramp(101 * 51, 1, 1));
   TestSession s;
   s->opt.UseMask = DarkSub;
-  s->DarkR.Redim(100, 50);
-  s->DarkG = s->DarkR;
-  s->DarkB = s->DarkR;
+  s->cal.DarkR.Redim(100, 50);
+  s->cal.DarkG = s->cal.DarkR;
+  s->cal.DarkB = s->cal.DarkR;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 2));
-  EXPECT_EQ(s->PicR.Width(), 51);
-  EXPECT_EQ(s->PicR.Height(), 26);
-  EXPECT_FALSE(s->UseDark);
-  EXPECT_EQ(s->PicR(50, 25), 1 + 100 + 50 * 101);  // file pixel (100, 50)
-  EXPECT_EQ(s->PicR(1, 1), 1 + 2 + 2 * 101);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 2));
+  EXPECT_EQ(s->pic.PicR.Width(), 51);
+  EXPECT_EQ(s->pic.PicR.Height(), 26);
+  EXPECT_FALSE(s->cal.UseDark);
+  EXPECT_EQ(s->pic.PicR(50, 25), 1 + 100 + 50 * 101);  // file pixel (100, 50)
+  EXPECT_EQ(s->pic.PicR(1, 1), 1 + 2 + 2 * 101);
 
-  Plane<int32_t> r0 = s->PicR;
-  ASSERT_TRUE(ProcessPic(*s, 1, 0));
-  Plane<int32_t> r1 = s->PicR;
-  ASSERT_TRUE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(r1, s->PicR);  // Step 0 counts as 1
-  EXPECT_NE(r0, s->PicR);
+  Plane<int32_t> r0 = s->pic.PicR;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 0));
+  Plane<int32_t> r1 = s->pic.PicR;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_EQ(r1, s->pic.PicR);  // Step 0 counts as 1
+  EXPECT_NE(r0, s->pic.PicR);
 }
 
 TEST(Pipeline, AStopRequestEndsThePixelLoop) {
@@ -224,9 +226,9 @@ TEST(Pipeline, WholeImageStepsRunOnlyForListImages) {
   TestSession s;
   s->opt.UseMask = Bin2x2;
   qvtest::OneImage(*s, path);
-  ASSERT_TRUE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(s->PicR.Width(), 3);  // fused
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_EQ(s->pic.PicR.Width(), 3);  // fused
   s->opt.MaskFile = path;
-  ASSERT_TRUE(ProcessPic(*s, 0, 1));
-  EXPECT_EQ(s->PicR.Width(), 6);  // a master keeps its size
+  ASSERT_TRUE(qvtest::Processed(*s, 0, 1));
+  EXPECT_EQ(s->pic.PicR.Width(), 6);  // a master keeps its size
 }

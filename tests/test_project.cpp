@@ -55,11 +55,11 @@ ImageEntry Entry(const std::string& file, double gx, double gy) {
 class ProjectFile : public ::testing::Test {
  protected:
   ProjectFile() { Touch(img); }
-  ProjectLoad Load(const std::vector<std::string>& text, Session& into) {
+  ProjectLoad Load(const std::vector<std::string>& text, Form1& into) {
     WriteText(dir.File("p.txt"), Join(text));
     return LoadProject(into, dir.File("p.txt"));
   }
-  ProjectLoad Load() { return Load(lines, *s); }
+  ProjectLoad Load() { return Load(lines, s.form1); }
   std::string Line(int w, int h, const std::string& gx, const std::string& gy, const std::string& rest = kRest) {
     return ImageLineOf(img, w, h, gx, gy, rest);
   }
@@ -84,8 +84,8 @@ TEST_F(ProjectFile, SavedProjectReloadsToTheSameListAndResavesByteForByte) {
   const std::string b = dir.File("b.fts");
   Touch(b);
   s->opt.UseMask = EdgeCut | CircCrop;
-  s->GuideBox = 64;
-  s->form1.Text3 = "80.5";
+  s->guide.GuideBox = 64;
+  s.form1.Text3 = "80.5";
   s->ResizeImageArrays(2);
   s->Img[1] = Entry(img, 1.0 / 3.0, 0.25);
   s->Img[1].ImgZone = "0.1,0.2;0.3,0.4;S";
@@ -95,8 +95,8 @@ TEST_F(ProjectFile, SavedProjectReloadsToTheSameListAndResavesByteForByte) {
   s->Img[2].ImgAngle = 12.5;
   s->Img[2].ImgRot = 1;
   s->Img[2].ImgRotX = 1e-7;
-  ASSERT_EQ(SaveProject(*s, dir.File("p.txt")).outcome, ProjectSave::Saved);
-  EXPECT_EQ(s->form1.Project, dir.File("p.txt"));
+  ASSERT_EQ(SaveProject(s.form1, dir.File("p.txt")).outcome, ProjectSave::Saved);
+  EXPECT_EQ(s.form1.Project, dir.File("p.txt"));
   const std::string text = qvtest::ReadText(dir.File("p.txt"));
   EXPECT_EQ(text.rfind("Quelvista\r\n8200\r\n\t\t\r\n1000\r\n3\r\n5\t .5\t .5\t .5\t .01\r\n 1.28\r\n", 0), 0u);
   EXPECT_NE(text.find("\r\n 80.5\r\n64\r\n"), std::string::npos);
@@ -107,19 +107,19 @@ TEST_F(ProjectFile, SavedProjectReloadsToTheSameListAndResavesByteForByte) {
   EXPECT_EQ(text.substr(text.size() - 4), "\t\t\r\n");  // an empty zone leaves two tabs
 
   TestSession r;
-  ASSERT_EQ(LoadProject(*r, dir.File("p.txt")).outcome, ProjectLoad::Completed);
+  ASSERT_EQ(LoadProject(r.form1, dir.File("p.txt")).outcome, ProjectLoad::Completed);
   ASSERT_EQ(r->ImageCount(), 2);
   EXPECT_FLOAT_EQ(r->opt.MinQual, 0.805f);
-  EXPECT_EQ(r->form1.Option1, 1);
+  EXPECT_EQ(r.form1.Option1, 1);
   EXPECT_EQ(r->Img[2].ImgFile, b);
   EXPECT_DOUBLE_EQ(r->Img[2].ImgGuideX, 0.123456789012346);
   EXPECT_EQ(r->Img[2].ImgBitpix, 0);  // headers are read again
   // The strip follows the entries and the first entry is selected.
-  ASSERT_EQ(r->form1.Check9.size(), 3u);
-  EXPECT_EQ(r->form1.Check9[2].Caption, "b.fts");
+  ASSERT_EQ(r.form1.Check9.size(), 3u);
+  EXPECT_EQ(r.form1.Check9[2].Caption, "b.fts");
   EXPECT_EQ(r->CurPic, 1);
   EXPECT_EQ(r->RunState, 0);
-  ASSERT_EQ(SaveProject(*r, dir.File("q.txt")).outcome, ProjectSave::Saved);
+  ASSERT_EQ(SaveProject(r.form1, dir.File("q.txt")).outcome, ProjectSave::Saved);
   // Selecting entry 1 read the stand-in image files again: they are not
   // FITS, so their header fields were reset; everything else is unchanged.
   std::string reread = text;
@@ -130,15 +130,15 @@ TEST_F(ProjectFile, SavedProjectReloadsToTheSameListAndResavesByteForByte) {
 TEST(Project, SavingNeedsAListAndAWritablePlace) {
   TempDir dir;
   TestSession s;
-  s->form1.Project = "old.txt";
-  EXPECT_EQ(SaveProject(*s, dir.File("p.txt")).outcome, ProjectSave::EmptyList);
+  s.form1.Project = "old.txt";
+  EXPECT_EQ(SaveProject(s.form1, dir.File("p.txt")).outcome, ProjectSave::EmptyList);
   s->ResizeImageArrays(1);
   s->Img[1] = Entry(dir.File("a.fts"), 0.5, 0.5);
-  EXPECT_EQ(SaveProject(*s, dir.File("missing/p.txt")).outcome, ProjectSave::Failed);
-  EXPECT_EQ(SaveProject(*s, dir.path().string()).outcome, ProjectSave::Failed);  // a folder
+  EXPECT_EQ(SaveProject(s.form1, dir.File("missing/p.txt")).outcome, ProjectSave::Failed);
+  EXPECT_EQ(SaveProject(s.form1, dir.path().string()).outcome, ProjectSave::Failed);  // a folder
   s->Img[1].ImgAngle = std::nan("");  // has no text form
-  EXPECT_EQ(SaveProject(*s, dir.File("p.txt")).outcome, ProjectSave::Failed);
-  EXPECT_EQ(s->form1.Project, "old.txt");
+  EXPECT_EQ(SaveProject(s.form1, dir.File("p.txt")).outcome, ProjectSave::Failed);
+  EXPECT_EQ(s.form1.Project, "old.txt");
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
@@ -159,7 +159,7 @@ TEST_F(ProjectFile, AMovedProjectFindsItsFilesInItsOwnFolder) {
 }
 
 TEST_F(ProjectFile, WithoutItsFirstImageNoImageLoads) {
-  s->form1.Project = "before.txt";
+  s.form1.Project = "before.txt";
   lines[1] = "8";
   lines.push_back(ImageLineOf("/gone/b.fts", 10, 10, "0.5", "0.5"));
   lines.push_back(Line(10, 10, "0.5", "0.5"));
@@ -168,8 +168,8 @@ TEST_F(ProjectFile, WithoutItsFirstImageNoImageLoads) {
   EXPECT_EQ(s->opt.UseMask, 8);  // the settings are taken all the same
   lines.resize(16);              // no image lines at all
   EXPECT_EQ(Load().outcome, ProjectLoad::NoImages);
-  EXPECT_EQ(LoadProject(*s, dir.File("nothing.txt")).outcome, ProjectLoad::NoFile);
-  EXPECT_EQ(s->form1.Project, "before.txt");
+  EXPECT_EQ(LoadProject(s.form1, dir.File("nothing.txt")).outcome, ProjectLoad::NoFile);
+  EXPECT_EQ(s.form1.Project, "before.txt");
 }
 
 TEST_F(ProjectFile, EarlierTagAndUntaggedFiles) {
@@ -183,10 +183,10 @@ TEST_F(ProjectFile, EarlierTagAndUntaggedFiles) {
   TestSession u;
   u->opt.UseMask = 7;
   u->opt.MaskFile = "kept.fts";
-  ASSERT_EQ(Load({"quelvista", " 60", "128", "1", "12", "_R\t1\t_V\t2\t_B\t4", Line(10, 10, "0.5", "0.5")}, *u).outcome,
+  ASSERT_EQ(Load({"quelvista", " 60", "128", "1", "12", "_R\t1\t_V\t2\t_B\t4", Line(10, 10, "0.5", "0.5")}, u.form1).outcome,
             ProjectLoad::Completed);
   EXPECT_FLOAT_EQ(u->opt.MinQual, 0.6f);
-  EXPECT_EQ(u->GuideBox, 128);
+  EXPECT_EQ(u->guide.GuideBox, 128);
   EXPECT_EQ(u->opt.Hsens, 12);
   EXPECT_EQ(u->opt.ColorText[1], "_V");
   EXPECT_EQ(u->opt.UseMask, 7);
@@ -239,7 +239,7 @@ TEST_F(ProjectFile, ImageLinesEndAtEndOrAnEmptyLineAndNeedThreeTabs) {
   std::string lf;
   for (size_t i = 0; i < 18; ++i) lf += lines[i] + "\n";
   WriteText(dir.File("lf.txt"), lf);
-  ASSERT_EQ(LoadProject(*s, dir.File("lf.txt")).outcome, ProjectLoad::Completed);
+  ASSERT_EQ(LoadProject(s.form1, dir.File("lf.txt")).outcome, ProjectLoad::Completed);
   EXPECT_EQ(s->ImageCount(), 1);
 }
 
@@ -253,7 +253,7 @@ TEST_F(ProjectFile, SettingLinesAndTheirRanges) {
   EXPECT_EQ(s->opt.EdgeSize, 9);
   EXPECT_FLOAT_EQ(s->opt.FovX, 0.5f);
   EXPECT_EQ(s->opt.GradRatio, 10);
-  EXPECT_EQ(s->GuideBox, 32);
+  EXPECT_EQ(s->guide.GuideBox, 32);
   EXPECT_EQ(s->opt.ColorText[0], "_HA");
   lines[5] = "";
   lines[10] = "-3";
@@ -276,7 +276,7 @@ TEST_F(ProjectFile, SettingLinesAndTheirRanges) {
 }
 
 TEST_F(ProjectFile, ARunTimeErrorKeepsWhatWasReadBeforeIt) {
-  s->form1.Project = "before.txt";
+  s.form1.Project = "before.txt";
   lines[1] = std::to_string(EdgeCut);
   lines[3] = "2000";
   lines[4] = "70000";  // MaskSize is 16-bit
@@ -297,8 +297,8 @@ TEST_F(ProjectFile, ARunTimeErrorKeepsWhatWasReadBeforeIt) {
   ASSERT_EQ(s->ImageCount(), 2);  // the faulty entry keeps the columns before the error
   EXPECT_EQ(s->Img[2].ImgNaxis1, 20);
   EXPECT_EQ(s->Img[1].ImgRegFlags, 0);  // the strip was not rebuilt
-  EXPECT_EQ(s->form1.Check9.size(), 1u);
-  EXPECT_EQ(s->form1.Project, "before.txt");
+  EXPECT_EQ(s.form1.Check9.size(), 1u);
+  EXPECT_EQ(s.form1.Project, "before.txt");
 
   lines.resize(7);  // a file that ends inside the settings
   EXPECT_EQ(Load().error, kErrInputPastEnd);
@@ -313,7 +313,7 @@ TEST_F(ProjectFile, DamagedFilesEndTheLoadWithoutHarm) {
     if (round % 2) bytes = Join(lines) + Line(10, 10, "0.5", "0.5") + "\r\n" + bytes;
     WriteText(dir.File("g.txt"), bytes);
     TestSession fresh;
-    EXPECT_NE(LoadProject(*fresh, dir.File("g.txt")).outcome, ProjectLoad::NoFile);
+    EXPECT_NE(LoadProject(fresh.form1, dir.File("g.txt")).outcome, ProjectLoad::NoFile);
     EXPECT_EQ(fresh->RunState, 0);
     EXPECT_TRUE(fresh->Img[0].ImgFile.empty());
   }
@@ -337,20 +337,20 @@ TEST(Project, PathsAreWrittenInWindows1252) {
   Touch(img);
   Touch(dir.File("星.fts"));
   TestSession s;
-  s->GuideBox = 32;
+  s->guide.GuideBox = 32;
   s->opt.ColorText[0] = "_Hα";
   s->ResizeImageArrays(2);
   s->Img[1] = Entry(img, 0.5, 0.5);
   s->Img[2] = Entry(dir.File("星.fts"), 0.5, 0.5);
   const std::string prj = (dir.path() / "Séance d'été" / "p.txt").string();
-  ASSERT_EQ(SaveProject(*s, prj).outcome, ProjectSave::Saved);
+  ASSERT_EQ(SaveProject(s.form1, prj).outcome, ProjectSave::Saved);
   const std::string text = qvtest::ReadText(prj);
   EXPECT_NE(text.find("S\xE9" "ance d'\xE9t\xE9/M31 \x80.fts\t"), std::string::npos);
   EXPECT_NE(text.find("/?.fts\t"), std::string::npos);  // no form in the code page
   EXPECT_NE(text.find("_H?\t"), std::string::npos);
 
   TestSession r;
-  ASSERT_EQ(LoadProject(*r, prj).outcome, ProjectLoad::Completed);
+  ASSERT_EQ(LoadProject(r.form1, prj).outcome, ProjectLoad::Completed);
   ASSERT_EQ(r->ImageCount(), 1);  // the name written as "?" matches no file
   EXPECT_EQ(r->Img[1].ImgFile, img);
 
@@ -372,59 +372,59 @@ TEST(ImageList, PopulateBuildsTheStripInTheRunningState) {
   std::vector<std::string> built;
   s.services.events.onYield = [&] {
     // A stop request ends the loop after the current thumbnail.
-    if (s->RunState != 1 || s->form1.Caption.find('/') == std::string::npos) return;
-    if (built.empty() || built.back() != s->form1.Caption) built.push_back(s->form1.Caption);
-    if (s->form1.Caption == "2/3") s->RunState = 2;
+    if (s->RunState != 1 || s.form1.Caption.find('/') == std::string::npos) return;
+    if (built.empty() || built.back() != s.form1.Caption) built.push_back(s.form1.Caption);
+    if (s.form1.Caption == "2/3") s->RunState = 2;
   };
-  Populate(*s, 1, false);
+  Populate(s.form1, 1, false);
   s.services.events.onYield = nullptr;
   EXPECT_EQ(built, (std::vector<std::string>{"1/3", "2/3"}));
-  EXPECT_EQ(s->form1.Check9[1].ForeColor, 0xFF0000);                   // entry 1 carries NewRef
+  EXPECT_EQ(s.form1.Check9[1].ForeColor, 0xFF0000);                   // entry 1 carries NewRef
   EXPECT_EQ(s->CurPic, 1);
   EXPECT_EQ(s->RunState, 0);
-  Populate(*s, 3, true);  // new entries are checked
+  Populate(s.form1, 3, true);  // new entries are checked
   EXPECT_EQ(s->Img[3].ImgChecked, 1);
-  EXPECT_EQ(s->form1.Check9[3].Value, 1);
-  mnuNew_Click(*s);
-  EXPECT_EQ(s->ImageCount() + s->form1.Check9.size(), 1u);
+  EXPECT_EQ(s.form1.Check9[3].Value, 1);
+  mnuNew_Click(s.form1);
+  EXPECT_EQ(s->ImageCount() + s.form1.Check9.size(), 1u);
 }
 
 TEST_F(ProjectFile, MenuCommandsUseTheDialogsAndTheGuard) {
   s->ResizeImageArrays(1);
   s->Img[1] = Entry(img, 0.5, 0.5);
-  s->GuideBox = 32;
+  s->guide.GuideBox = 32;
   FakeDialogs d;
   s->RunState = 1;
-  mnuSavePrj_Click(*s, d);
+  mnuSavePrj_Click(s.form1, d);
   EXPECT_TRUE(d.asked.empty());
   s->RunState = 0;
 
   d.answer = dir.File("p.txt");
-  s->form1.Project = "/old/place/x.txt";
-  mnuSavePrj_Click(*s, d);
+  s.form1.Project = "/old/place/x.txt";
+  mnuSavePrj_Click(s.form1, d);
   ASSERT_EQ(d.asked.size(), 1u);
   EXPECT_EQ(d.asked[0].title, "Enregistrer un projet");
   EXPECT_EQ(d.asked[0].initialFile, "/old/place/x.txt");
-  EXPECT_EQ(s->form1.Project, d.answer);
+  EXPECT_EQ(s.form1.Project, d.answer);
 
-  s->form1.Text7 = "2";
-  s->form1.mnuDebug = true;
-  s->form1.DebugLog = {"old"};
-  mnuLoadPrj_Click(*s, d);
+  s.form1.Text7 = "2";
+  s.form1.mnuDebug = true;
+  s.form1.DebugLog = {"old"};
+  mnuLoadPrj_Click(s.form1, d);
   EXPECT_EQ(d.asked[1].startFolder, dir.path().string() + "/");
-  ASSERT_FALSE(s->form1.DebugLog.empty());  // cleared, then the load's own lines
-  EXPECT_EQ(s->form1.DebugLog[0], "Ouverture du projet " + d.answer);
+  ASSERT_FALSE(s.form1.DebugLog.empty());  // cleared, then the load's own lines
+  EXPECT_EQ(s.form1.DebugLog[0], "Ouverture du projet " + d.answer);
   EXPECT_EQ(s->ImageCount(), 1);
-  EXPECT_TRUE(s->form1.Text7.empty());
+  EXPECT_TRUE(s.form1.Text7.empty());
 }
 
 TEST(Form1, MinimumQualityFollowsTheBoxInTheUsersConventions) {
   TestSession s;
   s->locale = NumLocale::Comma();
-  SetText3(*s, "80,5");
+  SetText3(s.form1, "80,5");
   EXPECT_FLOAT_EQ(s->opt.MinQual, 0.805f);
-  SetText3(*s, "150");
-  SetText3(*s, "8x");  // not a number: ignored
+  SetText3(s.form1, "150");
+  SetText3(s.form1, "8x");  // not a number: ignored
   EXPECT_FLOAT_EQ(s->opt.MinQual, 1.0f);
 }
 

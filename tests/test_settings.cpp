@@ -31,11 +31,11 @@ TEST(Settings, AFreshStoreGivesTheDefaults) {
   s->opt.MinQual = 0.1f;
   s->opt.MaskThr = 7;
   s->opt.ColorText = {"a", "b", "c"};
-  LoadSettings(*s, store, "/opt/quelvista");
-  LoadHsens(*s, store);
+  LoadSettings(s.form1, store, "/opt/quelvista");
+  LoadHsens(s.form1, store);
   const Options& o = s->opt;
   EXPECT_FLOAT_EQ(o.MinQual, 0.75f);
-  EXPECT_EQ(s->form1.Text3, "75.0");
+  EXPECT_EQ(s.form1.Text3, "75.0");
   EXPECT_EQ(o.OutDir, "/opt/quelvista");
   EXPECT_EQ(std::tie(o.GradRatio, o.UseMask, o.PicZoom, o.MaskThr, o.CalcThr, o.EdgeSize, o.MaskSize, o.CalcSize,
                      o.MedianLimit, o.Hsens),
@@ -45,8 +45,8 @@ TEST(Settings, AFreshStoreGivesTheDefaults) {
   EXPECT_FLOAT_EQ(o.FovR, 0.5f);
   EXPECT_FLOAT_EQ(o.FovF, 0.01f);
   EXPECT_EQ(o.ColorText, (std::array<std::string, 3>{"_HA", "_SII", "_OIII"}));
-  EXPECT_EQ(s->form1.Check6, 1);
-  EXPECT_EQ(s->form1.HScroll1, 10);
+  EXPECT_EQ(s.form1.Check6, 1);
+  EXPECT_EQ(s.form1.HScroll1, 10);
   EXPECT_TRUE(store.writes.empty());
 }
 
@@ -56,7 +56,7 @@ TEST(Settings, LoadConvertsChecksAndKeepsWhatDoesNotConvert) {
   s->opt.MedianLimit = 4000;
   s->opt.FovX = 0.25f;
   s->opt.EdgeSize = 9;
-  s->form1.HScroll1 = 4;
+  s.form1.HScroll1 = 4;
   MemorySettingsStore store = StoreOf({
       {"MaskThr", "20"}, {"CalcThr", "20000"},
       {"UseMask", "  49159 trailing words"},  // leading-number parse
@@ -71,25 +71,25 @@ TEST(Settings, LoadConvertsChecksAndKeepsWhatDoesNotConvert) {
       {"Hsens", "25"},                         // converts, but the slider refuses it
   });
   store.unreadable.insert("EdgeSize");
-  LoadSettings(*s, store, "");
-  LoadHsens(*s, store);
+  LoadSettings(s.form1, store, "");
+  LoadHsens(s.form1, store);
   EXPECT_EQ(s->opt.MaskThr, 50);
   EXPECT_EQ(s->opt.CalcThr, 10000);
   EXPECT_EQ(s->opt.UseMask, 49159);
   EXPECT_FLOAT_EQ(s->opt.PixRatio, 1.5f);
   EXPECT_EQ(s->opt.CalcSize, 4);
-  EXPECT_EQ(s->form1.Check6, 0);
+  EXPECT_EQ(s.form1.Check6, 0);
   EXPECT_EQ(s->opt.ColorText[2], "  _OIII b ");
-  EXPECT_EQ(s->form1.Text3, "150.0");
+  EXPECT_EQ(s.form1.Text3, "150.0");
   EXPECT_FLOAT_EQ(s->opt.MinQual, 1.5f);
-  EXPECT_FALSE(s->form1.Busy);
+  EXPECT_FALSE(s.form1.Busy);
   EXPECT_EQ(s->opt.MaskSize, 2);
   EXPECT_EQ(s->opt.MedianLimit, 4000);
   EXPECT_FLOAT_EQ(s->opt.FovX, 0.25f);
   EXPECT_EQ(s->opt.GradRatio, 5);
   EXPECT_EQ(s->opt.EdgeSize, 9);
   EXPECT_EQ(s->opt.Hsens, 25);
-  EXPECT_EQ(s->form1.HScroll1, 4);
+  EXPECT_EQ(s.form1.HScroll1, 4);
 }
 
 TEST(Settings, CommaLocale) {
@@ -99,9 +99,9 @@ TEST(Settings, CommaLocale) {
   s->locale = NumLocale::Comma();
   s->opt.MinQual = 0.6f;
   MemorySettingsStore fresh;
-  LoadSettings(*s, fresh, "");
+  LoadSettings(s.form1, fresh, "");
   EXPECT_FLOAT_EQ(s->opt.MinQual, 0.6f);
-  EXPECT_EQ(s->form1.Text3, "60,0");
+  EXPECT_EQ(s.form1.Text3, "60,0");
   EXPECT_FLOAT_EQ(s->opt.PixRatio, 1.0f);
   EXPECT_FLOAT_EQ(s->opt.FovF, 0.01f);
 
@@ -111,33 +111,33 @@ TEST(Settings, CommaLocale) {
   s->opt.Hsens = 3;
   s->opt.ColorText = {"_HA, bis", "@x", "C:\\images\\new"};
   s->opt.ColorChk = {7, 2, 0};
-  s->form1.Project = " /data/a b.txt";
+  s.form1.Project = " /data/a b.txt";
   {
     QtSettingsStore store(dir.File("qv.ini"));
-    SaveSettingsAtQuit(*s, store);
+    SaveSettingsAtQuit(s.form1, store);
   }
   TestSession b;
   b->locale = NumLocale::Comma();
   QtSettingsStore store(dir.File("qv.ini"));
-  LoadSettings(*b, store, "");
-  LoadHsens(*b, store);
-  LoadProjectSetting(*b, store);
+  LoadSettings(b.form1, store, "");
+  LoadHsens(b.form1, store);
+  LoadProjectSetting(b.form1, store);
   EXPECT_EQ(store.Read(kSettingsSection, "MinQual", ""), "0,825");
   EXPECT_FLOAT_EQ(b->opt.MinQual, 0.825f);
-  EXPECT_EQ(b->form1.Text3, "82,5");
+  EXPECT_EQ(b.form1.Text3, "82,5");
   EXPECT_EQ(b->opt.Hsens, 3);
   EXPECT_EQ(b->opt.ColorText, s->opt.ColorText);
   EXPECT_EQ(b->opt.ColorChk, s->opt.ColorChk);
-  EXPECT_EQ(b->form1.Project, " /data/a b.txt");
+  EXPECT_EQ(b.form1.Project, " /data/a b.txt");
 }
 
 TEST(Settings, QuitWritesTheMainWindowValuesInOrder) {
   TestSession s;
   s->opt.Hsens = 13;
-  s->form1.Project = "/data/m31.txt";
+  s.form1.Project = "/data/m31.txt";
   s->opt.ColorChk = {1, 0, 4};
   MemorySettingsStore store;
-  SaveSettingsAtQuit(*s, store);
+  SaveSettingsAtQuit(s.form1, store);
   const std::vector<std::pair<std::string, std::string>> expected{
       {"MinQual", "0.75"},   {"Hsens", "13"},       {"Project", "/data/m31.txt"}, {"Expand", "0"},
       {"ColorText1", "_HA"}, {"ColorFilter1", "1"}, {"ColorText2", "_SII"},       {"ColorFilter2", "0"},
@@ -175,30 +175,30 @@ TEST(Settings, StartUpSequence) {
   MemorySettingsStore store = StoreOf({{"MaskFile", "/nowhere/mask.fts"}, {"UseMask", "2"}, {"PicZoom", "4"},
                                        {"Project", "/data/last.txt"}});
   s->ResizeImageArrays(3);
-  s->GuideX = 5;
-  s->FlatPic.Redim(9, 9);
-  s->form1.Caption = "Quelvista - M31";
+  s->guide.GuideX = 5;
+  s->cal.FlatPic.Redim(9, 9);
+  s.form1.Caption = "Quelvista - M31";
   int zoomItem = -1;
   std::string opened;
   StartUpHooks hooks;
-  hooks.zoomClick = [&](int item) { zoomItem = s->form1.Busy ? -2 : item; };
+  hooks.zoomClick = [&](int item) { zoomItem = s.form1.Busy ? -2 : item; };
   hooks.openArgument = [&](const std::string& a) { opened = a; };
-  Form1_Load(*s, store, "", "", hooks);
+  Form1_Load(s.form1, store, "", "", hooks);
   EXPECT_EQ(s->ImageCount(), 0);
-  EXPECT_EQ(s->GuideX, 100.0);
-  EXPECT_EQ(s->FlatPic.Width(), 1);  // the masters were rebuilt
-  EXPECT_EQ(s->HotMask.Width(), 1);  // its file is missing
+  EXPECT_EQ(s->guide.GuideX, 100.0);
+  EXPECT_EQ(s->cal.FlatPic.Width(), 1);  // the masters were rebuilt
+  EXPECT_EQ(s->cal.HotMask.Width(), 1);  // its file is missing
   EXPECT_EQ(zoomItem, 2);
   EXPECT_EQ(opened, "");
-  EXPECT_EQ(s->form1.Project, "/data/last.txt");
-  EXPECT_FALSE(s->form1.Busy);
-  EXPECT_EQ(s->form1.Caption, "Quelvista - M31");
+  EXPECT_EQ(s.form1.Project, "/data/last.txt");
+  EXPECT_FALSE(s.form1.Busy);
+  EXPECT_EQ(s.form1.Caption, "Quelvista - M31");
 
   // With an argument, it is opened and the stored project is not read.
   TestSession t;
-  Form1_Load(*t, store, "/data/m42.fts", "", hooks);
+  Form1_Load(t.form1, store, "/data/m42.fts", "", hooks);
   EXPECT_EQ(opened, "/data/m42.fts");
-  EXPECT_EQ(t->form1.Project, "");
+  EXPECT_EQ(t.form1.Project, "");
 }
 
 TEST(SettingsCli, PrintsTheEffectiveSettingsWithoutWriting) {
@@ -226,29 +226,29 @@ TEST(Settings, MinimumQualityLoadsUnclampedAndOnlyAnEditClamps) {
        {std::tuple{"-0.25", -0.25f, "-25.0"}, std::tuple{"1.5", 1.5f, "150.0"}, std::tuple{"0.5", 0.5f, "50.0"}}) {
     TestSession s;
     MemorySettingsStore store = StoreOf({{"MinQual", stored}});
-    LoadSettings(*s, store, "");
+    LoadSettings(s.form1, store, "");
     EXPECT_FLOAT_EQ(s->opt.MinQual, value) << stored;
-    EXPECT_EQ(s->form1.Text3, shown) << stored;
+    EXPECT_EQ(s.form1.Text3, shown) << stored;
   }
   {
     // Far beyond 100 %: shown in full, without overflowing on the way.
     TestSession big;
     MemorySettingsStore store = StoreOf({{"MinQual", "99999999999999999999"}});
-    LoadSettings(*big, store, "");
+    LoadSettings(big.form1, store, "");
     EXPECT_FLOAT_EQ(big->opt.MinQual, 1e20f);
-    EXPECT_EQ(big->form1.Text3, "9999999778196310000000.0");  // the single times 100, to 15 digits
+    EXPECT_EQ(big.form1.Text3, "9999999778196310000000.0");  // the single times 100, to 15 digits
   }
   TestSession s;
-  s->form1.Busy = true;
-  SetText3(*s, "150");
+  s.form1.Busy = true;
+  SetText3(s.form1, "150");
   EXPECT_FLOAT_EQ(s->opt.MinQual, 0.75f);
-  s->form1.Busy = false;
+  s.form1.Busy = false;
   s->RunState = 1;
-  SetText3(*s, "-20");
+  SetText3(s.form1, "-20");
   EXPECT_FLOAT_EQ(s->opt.MinQual, 0.75f);
   s->RunState = 0;
-  SetText3(*s, "150");
+  SetText3(s.form1, "150");
   EXPECT_FLOAT_EQ(s->opt.MinQual, 1.0f);
-  SetText3(*s, "-20");
+  SetText3(s.form1, "-20");
   EXPECT_FLOAT_EQ(s->opt.MinQual, 0.0f);
 }

@@ -9,7 +9,7 @@
 
 #include "stack/accumulate.h"
 #include "stack/combine.h"
-#include "stack/run.h"
+#include "workspace/run.h"
 #include "support.h"
 
 using namespace qv;
@@ -26,12 +26,12 @@ struct StackBench {
   Session& s;
   explicit StackBench(int n) : s(*ts) {
     s.ResizeImageArrays(n);
-    s.TempBase = dir.File("qv_");
+    s.stack.TempBase = dir.File("qv_");
     s.RunState = 1;
   }
   // W x H planes valued by f(plane, x, y).
   void Image(int w, int h, const std::function<int32_t(int, int, int)>& f) {
-    Plane<int32_t>* p[3] = {&s.PicR, &s.PicG, &s.PicB};
+    Plane<int32_t>* p[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
     for (int k = 0; k < 3; ++k) {
       p[k]->Redim(w - 1, h - 1);
       for (int y = 0; y < h; ++y)
@@ -44,10 +44,10 @@ struct StackBench {
   // Image i with its guide star at (gx, gy) landing on (ax, ay).
   void Add(int i, double gx = 0, double gy = 0, double ax = 0, double ay = 0) {
     s.CurPic = static_cast<int16_t>(i);
-    s.GuideX = s.RotCentreX = gx;
-    s.GuideY = s.RotCentreY = gy;
-    s.AnchorX = ax;
-    s.AnchorY = ay;
+    s.guide.GuideX = s.guide.RotCentreX = gx;
+    s.guide.GuideY = s.guide.RotCentreY = gy;
+    s.guide.AnchorX = ax;
+    s.guide.AnchorY = ay;
     AccumulateImage(s);
   }
   std::string File(int k) const { return TempFileName(s, k); }
@@ -116,9 +116,9 @@ TEST(AccumulateImage, TempFileLayout) {
   StackBench b(1);
   b.Image(2, 2, [](int p, int x, int y) { return 1 + 4 * p + x + 2 * y; });
   b.Add(1, 0, 0, 10, 20);
-  EXPECT_EQ(b.s.StackCount, 1);
-  EXPECT_EQ(b.s.StackW1, 1);
-  EXPECT_EQ(b.s.StackH1, 1);
+  EXPECT_EQ(b.s.stack.StackCount, 1);
+  EXPECT_EQ(b.s.stack.StackW1, 1);
+  EXPECT_EQ(b.s.stack.StackH1, 1);
   const TempFile t = ReadTemp(b.File(1));
   EXPECT_EQ(t.bytes, 72u);
   EXPECT_EQ(t.angle, 0);
@@ -126,8 +126,8 @@ TEST(AccumulateImage, TempFileLayout) {
   std::vector<int32_t> planes(12);
   for (int k = 0; k < 12; ++k) planes[static_cast<size_t>(k)] = k + 1;
   EXPECT_EQ(t.values, planes);  // red, green, blue; x fastest, row 0 first
-  EXPECT_EQ(b.s.CanvasMinX, 10);
-  EXPECT_EQ(b.s.CanvasMaxY, 21);
+  EXPECT_EQ(b.s.stack.CanvasMinX, 10);
+  EXPECT_EQ(b.s.stack.CanvasMaxY, 21);
   DeleteTempFiles(b.s);
   EXPECT_FALSE(std::filesystem::exists(b.File(1)));
 }
@@ -142,10 +142,10 @@ TEST(AccumulateImage, ManualAngleStaysForLaterImages) {
   // Turned by -90 degrees about the guide star at (0, 0): (x, y) -> (y, -x).
   EXPECT_EQ(Box(ReadTemp(b.File(2))), (std::vector<int32_t>{0, 0, 4, 2}));
   EXPECT_EQ(Box(ReadTemp(b.File(3))), (std::vector<int32_t>{0, -4, 2, 0}));
-  EXPECT_EQ(b.s.CanvasMinX, 0);
-  EXPECT_EQ(b.s.CanvasMinY, -4);
-  EXPECT_EQ(b.s.CanvasMaxX, 4);
-  EXPECT_EQ(b.s.CanvasMaxY, 2);
+  EXPECT_EQ(b.s.stack.CanvasMinX, 0);
+  EXPECT_EQ(b.s.stack.CanvasMinY, -4);
+  EXPECT_EQ(b.s.stack.CanvasMaxX, 4);
+  EXPECT_EQ(b.s.stack.CanvasMaxY, 2);
 }
 
 TEST(AccumulateImage, ImageOfAnotherSizeIsLeftOutWithoutAGap) {
@@ -156,7 +156,7 @@ TEST(AccumulateImage, ImageOfAnotherSizeIsLeftOutWithoutAGap) {
     // Were it placed, the odd image would widen the canvas far to the right.
     b.Add(i, 0, 0, odd ? 1000 : 0, 0);
   }
-  EXPECT_EQ(b.s.StackCount, 4);
+  EXPECT_EQ(b.s.stack.StackCount, 4);
   const int tags[4] = {100, 200, 400, 500};
   for (int k = 1; k <= 4; ++k) {
     const TempFile t = ReadTemp(b.File(k));
@@ -164,9 +164,9 @@ TEST(AccumulateImage, ImageOfAnotherSizeIsLeftOutWithoutAGap) {
     EXPECT_EQ(t.values[0], tags[k - 1]);
   }
   EXPECT_FALSE(std::filesystem::exists(b.File(5)));
-  EXPECT_EQ(b.s.CanvasMinX, 0);
-  EXPECT_EQ(b.s.CanvasMaxX, 5);
-  EXPECT_EQ(b.s.CanvasMaxY, 3);
+  EXPECT_EQ(b.s.stack.CanvasMinX, 0);
+  EXPECT_EQ(b.s.stack.CanvasMaxX, 5);
+  EXPECT_EQ(b.s.stack.CanvasMaxY, 3);
 }
 
 // A 64 x 64 field, guide star at (20, 20), a rotation star whose centroid
@@ -188,7 +188,7 @@ TEST(AccumulateImage, RotationStarOnTheFirstImage) {
     e.ImgRotX = e.ImgRotY = 40 / u;
     b.Add(1, 20, 20, 20, 20);
     EXPECT_NEAR(ReadTemp(b.File(1)).angle, -kPi / 4, 1e-12);
-    EXPECT_NEAR(b.s.RotAngleRef, kPi / 4, 1e-12);
+    EXPECT_NEAR(b.s.stack.RotAngleRef, kPi / 4, 1e-12);
     EXPECT_DOUBLE_EQ(e.ImgRotX * u, 40.5);  // the refined position is kept
   }
   {
@@ -205,7 +205,7 @@ TEST(AccumulateImage, RotationStarOnTheFirstImage) {
     EXPECT_EQ(e.ImgRot, 0);
     EXPECT_EQ(e.ImgNewRot, 1);
     EXPECT_DOUBLE_EQ(e.ImgNewRotX * u, 40.5);
-    EXPECT_NEAR(b.s.RotAngleRef, kPi / 4, 1e-12);
+    EXPECT_NEAR(b.s.stack.RotAngleRef, kPi / 4, 1e-12);
 
     // The field turned: the star is now straight below the guide star.
     field(b, 20, 45, 1);
@@ -214,7 +214,7 @@ TEST(AccumulateImage, RotationStarOnTheFirstImage) {
     b.s.Img[2].ImgRotY = 45 / u;
     b.Add(2, 20, 20, 20, 20);
     EXPECT_NEAR(ReadTemp(b.File(2)).angle, -kPi / 4, 1e-12);
-    EXPECT_NEAR(b.s.RotAngleRef, kPi / 2, 1e-12);
+    EXPECT_NEAR(b.s.stack.RotAngleRef, kPi / 2, 1e-12);
   }
 }
 
@@ -243,19 +243,19 @@ TEST(MedianFilter, WindowsAndLimit) {
   std::mt19937 rng(5);
   std::uniform_int_distribution<int32_t> val(-3, 60);
   b.Image(w, h, [&](int, int, int) { return val(rng); });
-  const Plane<int32_t> orig[3] = {b.s.PicR, b.s.PicG, b.s.PicB};
+  const Plane<int32_t> orig[3] = {b.s.pic.PicR, b.s.pic.PicG, b.s.pic.PicB};
   // Window offsets per mode; an unknown mode filters as 3 x 3.
   const struct {
     int mode, lo, hi;
     int32_t limit;
   } cases[] = {{1, -1, 1, 1 << 30}, {2, -1, 2, 1 << 30}, {3, -2, 2, 1 << 30}, {4, -1, 1, 1 << 30}, {3, -2, 2, 20}};
   for (const auto& c : cases) {
-    b.s.PicR = orig[0];
-    b.s.PicG = orig[1];
-    b.s.PicB = orig[2];
+    b.s.pic.PicR = orig[0];
+    b.s.pic.PicG = orig[1];
+    b.s.pic.PicB = orig[2];
     b.s.opt.MedianLimit = c.limit;
     MedianFilter(b.s, static_cast<int16_t>(c.mode));
-    const Plane<int32_t>* got[3] = {&b.s.PicR, &b.s.PicG, &b.s.PicB};
+    const Plane<int32_t>* got[3] = {&b.s.pic.PicR, &b.s.pic.PicG, &b.s.pic.PicB};
     for (int p = 0; p < 3; ++p)
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -277,10 +277,10 @@ TEST(MedianFilter, WindowsAndLimit) {
   });
   b.s.opt.MedianLimit = 0;
   MedianFilter(b.s, 1);
-  EXPECT_EQ(b.s.PicR(0, 0), 0);
-  EXPECT_EQ(b.s.PicB(0, 0), 0);
-  EXPECT_EQ(b.s.PicR(2, 2), -6);  // its window reaches a 500: median 500, kept
-  EXPECT_EQ(b.s.PicR(5, 5), 500);
+  EXPECT_EQ(b.s.pic.PicR(0, 0), 0);
+  EXPECT_EQ(b.s.pic.PicB(0, 0), 0);
+  EXPECT_EQ(b.s.pic.PicR(2, 2), -6);  // its window reaches a 500: median 500, kept
+  EXPECT_EQ(b.s.pic.PicR(5, 5), 500);
 }
 
 // Two 17 x 13 images, the second placed 5 right and 3 down of the first.
@@ -293,13 +293,13 @@ TEST(CombineStack, FirstImageFrameAndMissingFile) {
   b.Add(3, 8, 6, 8, 6);
   std::filesystem::remove(b.File(3));  // a failed accumulation
   ASSERT_TRUE(CombineStack(b.s, false));
-  EXPECT_EQ(b.s.DestSumR.UBound1(), 16);
-  EXPECT_EQ(b.s.DestSumR.UBound2(), 12);
+  EXPECT_EQ(b.s.dest.DestSumR.UBound1(), 16);
+  EXPECT_EQ(b.s.dest.DestSumR.UBound2(), 12);
   for (int y = 0; y <= 12; ++y)
     for (int x = 0; x <= 16; ++x) {
       const bool both = x >= 5 && y >= 3;
-      ASSERT_FLOAT_EQ(b.s.DestWeightG(x, y), both ? 2 : 1) << x << "," << y;
-      ASSERT_FLOAT_EQ(b.s.DestSumB(x, y), both ? 300 : 100) << x << "," << y;
+      ASSERT_FLOAT_EQ(b.s.dest.DestWeightG(x, y), both ? 2 : 1) << x << "," << y;
+      ASSERT_FLOAT_EQ(b.s.dest.DestSumB(x, y), both ? 300 : 100) << x << "," << y;
     }
   EXPECT_TRUE(std::filesystem::is_empty(b.dir.path()));
 }
@@ -311,17 +311,17 @@ TEST(CombineStack, ExpandedCanvasIsTheUnionOfTheBoxes) {
   b.Flat(17, 13, 200);
   b.Add(2, 8, 6, 3, 1);  // box (-5, -5) - (11, 7)
   ASSERT_TRUE(CombineStack(b.s, true));
-  EXPECT_EQ(b.s.CanvasMinX, -5);
-  EXPECT_EQ(b.s.CanvasMinY, -5);
-  ASSERT_EQ(b.s.DestSumR.Width(), 22);
-  ASSERT_EQ(b.s.DestSumR.Height(), 18);
-  auto value = [&](int x, int y) { return b.s.DestSumR(x, y) / b.s.DestWeightR(x, y); };
+  EXPECT_EQ(b.s.stack.CanvasMinX, -5);
+  EXPECT_EQ(b.s.stack.CanvasMinY, -5);
+  ASSERT_EQ(b.s.dest.DestSumR.Width(), 22);
+  ASSERT_EQ(b.s.dest.DestSumR.Height(), 18);
+  auto value = [&](int x, int y) { return b.s.dest.DestSumR(x, y) / b.s.dest.DestWeightR(x, y); };
   EXPECT_FLOAT_EQ(value(0, 0), 200);
-  EXPECT_FLOAT_EQ(b.s.DestWeightR(5, 5), 2);
+  EXPECT_FLOAT_EQ(b.s.dest.DestWeightR(5, 5), 2);
   EXPECT_FLOAT_EQ(value(5, 5), 150);
   EXPECT_FLOAT_EQ(value(21, 17), 100);
   for (const auto& [x, y] : {std::pair{21, 0}, std::pair{0, 17}, std::pair{17, 4}})
-    for (const Plane<float>* p : {&b.s.DestWeightR, &b.s.DestWeightG, &b.s.DestWeightB})
+    for (const Plane<float>* p : {&b.s.dest.DestWeightR, &b.s.dest.DestWeightG, &b.s.dest.DestWeightB})
       EXPECT_EQ((*p)(x, y), 0) << x << "," << y;
 }
 
@@ -352,28 +352,28 @@ TEST(CombineStack, Weights) {
   };
   for (const auto& [mask, weights] : cases) {
     auto b = combine(mask);
-    for (const Weight& w : weights) EXPECT_FLOAT_EQ(b->s.DestWeightR(w.x, w.y), w.w) << mask << " at " << w.x << "," << w.y;
+    for (const Weight& w : weights) EXPECT_FLOAT_EQ(b->s.dest.DestWeightR(w.x, w.y), w.w) << mask << " at " << w.x << "," << w.y;
     if (mask == ProgBlend) {
-      EXPECT_FLOAT_EQ(b->s.DestSumR(0, 0), 100.0f / 9);
+      EXPECT_FLOAT_EQ(b->s.dest.DestSumR(0, 0), 100.0f / 9);
     }
   }
   {
     // Edge cut and values of 0 or less: no sum and no weight.
     auto b = combine(EdgeCut, [](Session& s) {
       s.opt.EdgeSize = 2;
-      s.PicG(5, 5) = 0;
-      s.PicB(6, 6) = -5;
+      s.pic.PicG(5, 5) = 0;
+      s.pic.PicB(6, 6) = -5;
     });
-    EXPECT_EQ(b->s.DestWeightR(1, 6), 0);
-    EXPECT_EQ(b->s.DestWeightR(15, 6), 0);
-    EXPECT_EQ(b->s.DestWeightR(8, 11), 0);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(2, 6), 1);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(14, 10), 1);
-    EXPECT_FLOAT_EQ(b->s.DestWeightR(5, 5), 1);
-    EXPECT_EQ(b->s.DestWeightG(5, 5), 0);
-    EXPECT_EQ(b->s.DestSumG(5, 5), 0);
-    EXPECT_EQ(b->s.DestWeightB(6, 6), 0);
-    EXPECT_EQ(b->s.DestSumB(6, 6), 0);
+    EXPECT_EQ(b->s.dest.DestWeightR(1, 6), 0);
+    EXPECT_EQ(b->s.dest.DestWeightR(15, 6), 0);
+    EXPECT_EQ(b->s.dest.DestWeightR(8, 11), 0);
+    EXPECT_FLOAT_EQ(b->s.dest.DestWeightR(2, 6), 1);
+    EXPECT_FLOAT_EQ(b->s.dest.DestWeightR(14, 10), 1);
+    EXPECT_FLOAT_EQ(b->s.dest.DestWeightR(5, 5), 1);
+    EXPECT_EQ(b->s.dest.DestWeightG(5, 5), 0);
+    EXPECT_EQ(b->s.dest.DestSumG(5, 5), 0);
+    EXPECT_EQ(b->s.dest.DestWeightB(6, 6), 0);
+    EXPECT_EQ(b->s.dest.DestSumB(6, 6), 0);
   }
 }
 
@@ -385,7 +385,7 @@ TEST(CombineStack, StopEndsItAndTheFilesGo) {
   b.s.RunState = 2;
   EXPECT_FALSE(CombineStack(b.s, false));
   EXPECT_TRUE(std::filesystem::is_empty(b.dir.path()));
-  b.s.StackCount = 0;
+  b.s.stack.StackCount = 0;
   b.s.RunState = 1;
   EXPECT_FALSE(CombineStack(b.s, false));
 }
@@ -397,31 +397,33 @@ TEST(FitFinal, BaseNameAndDefaultOutputName) {
   EXPECT_EQ(BaseName(b.s), "M31_0");
   b.s.opt.OutDir = b.dir.path().string();
   std::string caption;
-  b.s.hooks.OpenDestination = [&](const std::string& c) { caption = c; };
+  qvtest::ViewSpy window;
+  window.onOpenDestination = [&](const std::string& c) { caption = c; };
+  b.ts.form1.outer = &window;
   auto stack = [&](int32_t spread) {
-    b.s.StackCount = 0;
+    b.s.stack.StackCount = 0;
     b.Image(17, 13, [=](int, int x, int y) { return 1000 + spread * (x + y); });
     b.Add(1);
-    FitFinal(b.s);
+    FitFinal(b.ts.form1);
   };
   stack(10);
-  EXPECT_EQ(b.s.DestFileName, b.dir.File("M31_0_1.bmp"));
+  EXPECT_EQ(b.s.dest.DestFileName, b.dir.File("M31_0_1.bmp"));
   EXPECT_EQ(caption, "M31_0_1.bmp");
   long counted = 0;
-  for (int32_t c : b.s.DestHisto) counted += c;
+  for (int32_t c : b.s.dest.DestHisto) counted += c;
   EXPECT_EQ(counted, 17 * 13);
-  EXPECT_EQ(b.s.DestHisto[1000], 1);
-  EXPECT_EQ(b.s.DestHistoMax, 13);  // x + y = 12 happens on 13 pixels
+  EXPECT_EQ(b.s.dest.DestHisto[1000], 1);
+  EXPECT_EQ(b.s.dest.DestHistoMax, 13);  // x + y = 12 happens on 13 pixels
 
   qvtest::WriteBytes(b.dir.File("M31_0_1.bmp"), {0});
   stack(10);
-  EXPECT_EQ(b.s.DestFileName, b.dir.File("M31_0_2.bmp"));
+  EXPECT_EQ(b.s.dest.DestFileName, b.dir.File("M31_0_2.bmp"));
 
   // An image of one value is an empty result: no name, no window.
-  b.s.DestFileName.clear();
+  b.s.dest.DestFileName.clear();
   caption.clear();
   stack(0);
-  EXPECT_EQ(b.s.DestFileName, "");
+  EXPECT_EQ(b.s.dest.DestFileName, "");
   EXPECT_EQ(caption, "");
 }
 
@@ -453,11 +455,11 @@ TEST(RunRange, SubsetFields) {
                {true, "", "4", 1, 4},    {true, "abc", "x", 1, 10}, {true, "2.5", "7.5", 2, 8},
                {false, "5", "6", 1, 10}, {true, "-3", "2", 1, 2}};
   for (const auto& c : cases) {
-    s.form1.Text7Visible = c.shown;
-    s.form1.Text7 = c.first;
-    s.form1.Text8 = c.last;
+    ts.form1.Text7Visible = c.shown;
+    ts.form1.Text7 = c.first;
+    ts.form1.Text8 = c.last;
     int first = -1, last = -1;
-    RunRange(s, first, last);
+    RunRange(ts.form1, first, last);
     EXPECT_EQ(first, c.wantFirst) << c.first << ".." << c.last;
     EXPECT_EQ(last, c.wantLast) << c.first << ".." << c.last;
   }

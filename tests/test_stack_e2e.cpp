@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "stack/accumulate.h"
-#include "stack/run.h"
+#include "workspace/run.h"
 #include "support.h"
 #include "workspace/project.h"
 
@@ -364,17 +364,19 @@ TEST(StackRun, ShiftOfOneImageMovesItAndTheLaterOnes) {
   auto run = [&](double shift, std::vector<Placed>& placed, int& canvasMaxX) {
     TestSession ts;
     Session& s = *ts;
-    ASSERT_EQ(LoadProject(s, sky.project).outcome, ProjectLoad::Completed);
-    s.TempBase = sky.tmp + "/run_";
-    s.form1.Check6 = 1;
+    ASSERT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
+    s.stack.TempBase = sky.tmp + "/run_";
+    ts.form1.Check6 = 1;
     s.Img[4].ImgShiftX = shift / (kW - 1);
-    s.hooks.RunImage = [&](int, bool accepted) {
+    qvtest::ViewSpy window;
+    window.onRunImage = [&](int, bool accepted) {
       EXPECT_TRUE(accepted);
-      placed.push_back({s.AnchorX, s.GuideX});
+      placed.push_back({s.guide.AnchorX, s.guide.GuideX});
     };
-    RunStack(s);
-    canvasMaxX = s.CanvasMaxX;
-    EXPECT_FALSE(s.DestFileName.empty());
+    ts.form1.outer = &window;
+    RunStack(ts.form1);
+    canvasMaxX = s.stack.CanvasMaxX;
+    EXPECT_FALSE(s.dest.DestFileName.empty());
   };
   std::vector<Placed> plain, shifted;
   int plainMax = 0, shiftedMax = 0;
@@ -400,20 +402,22 @@ TEST(StackRun, StopLeavesNothingBehind) {
   for (const bool duringCombination : {false, true}) {
     TestSession ts;
     Session& s = *ts;
-    ASSERT_EQ(LoadProject(s, sky.project).outcome, ProjectLoad::Completed);
-    s.TempBase = sky.tmp + "/run_";
+    ASSERT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
+    s.stack.TempBase = sky.tmp + "/run_";
     int done = 0;
-    s.hooks.RunImage = [&](int, bool) { ++done; };
+    qvtest::ViewSpy window;
+    window.onRunImage = [&](int, bool) { ++done; };
+    ts.form1.outer = &window;
     ts.services.events.onYield = [&] {
-      const bool combining = s.form1.Caption.rfind("W=", 0) == 0;
+      const bool combining = ts.form1.Caption.rfind("W=", 0) == 0;
       if (s.RunState == 1 && (duringCombination ? combining : done == 3)) s.RunState = 2;
     };
-    RunStack(s);
+    RunStack(ts.form1);
     EXPECT_EQ(s.RunState, 0);
-    EXPECT_TRUE(s.DestFileName.empty());
+    EXPECT_TRUE(s.dest.DestFileName.empty());
     if (!duringCombination) {
       EXPECT_EQ(done, 3);
-      EXPECT_EQ(s.form1.Label6, "3/5 Ok");
+      EXPECT_EQ(ts.form1.Label6, "3/5 Ok");
       EXPECT_FALSE(EmptyFolder(sky.tmp));
       DeleteTempFiles(s);  // what the program does at exit
     } else {

@@ -80,9 +80,9 @@ void WriteWithLibtiff(const std::string& path, const Layout& t, const char* mode
 // The planes a reader must produce: the first sample in all three for fewer
 // than three samples, else the first three; 8-bit data times 8.
 void ExpectPlanes(const Session& s, const Layout& t, const std::string& what) {
-  ASSERT_EQ(s.PicR.Width(), t.w) << what;
-  ASSERT_EQ(s.PicR.Height(), t.h) << what;
-  const Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  ASSERT_EQ(s.pic.PicR.Width(), t.w) << what;
+  ASSERT_EQ(s.pic.PicR.Height(), t.h) << what;
+  const Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   for (int c = 0; c < 3; ++c)
     for (int y = 0; y < t.h; ++y)
       for (int x = 0; x < t.w; ++x) {
@@ -134,7 +134,7 @@ TEST(TiffRead, LibtiffFilesReadExactly) {
     EXPECT_EQ(h.bits, t.bits);
     TestSession s;
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << what << ": " << s->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << what;
     EXPECT_EQ(s->Img[1].ImgNaxis, 3);
     EXPECT_EQ(s->Img[1].ImgNaxis3, t.samples);
     ExpectPlanes(*s, t, what);
@@ -165,7 +165,7 @@ TEST(TiffRead, ImageMagickFilesReadExactly) {
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     TestSession s;
     qvtest::OneImage(*s, out);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << cmd << ": " << s->ProcessError;
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
     ExpectPlanes(*s, t, cmd);
   }
 }
@@ -219,7 +219,7 @@ TEST(TiffRead, StripsOutOfOrderAndSeparatePlanesReadExactly) {
         WriteStripsBackwards(path, t, rows, separate);
         TestSession s;
         qvtest::OneImage(*s, path);
-        ASSERT_TRUE(ProcessPic(*s, 1, 1)) << what << ": " << s->ProcessError;
+        ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << what;
         ExpectPlanes(*s, t, what);
       }
 
@@ -283,10 +283,10 @@ TEST(TiffRead, DirectoryValueRules) {
   {
     TestSession s;
     qvtest::OneImage(*s, path);
-    ASSERT_TRUE(ProcessPic(*s, 1, 1)) << s->ProcessError;
-    EXPECT_EQ(s->PicR.Width(), 2);
-    EXPECT_EQ(s->PicR(1, 0), 160);
-    EXPECT_EQ(s->PicB(0, 1), 240);
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+    EXPECT_EQ(s->pic.PicR.Width(), 2);
+    EXPECT_EQ(s->pic.PicR(1, 0), 160);
+    EXPECT_EQ(s->pic.PicB(0, 1), 240);
   }
   const uint32_t data = AfterDirectory(5);
   // Three 16-bit samples whose bits sit at an offset, read from there.
@@ -368,12 +368,12 @@ TEST(TiffWrite, ColourDestinationMatchesTheLayoutByteForByte) {
   TestSession s;
   // Per plane, row-major: rounding halves to even, clamping, weight 0 and a
   // negative value.
-  qvtest::SetPlane(s->DestSumR, 3, 2, {65535.4f, 70000, 0.5f, 1.5f, 2.5f, 300});
-  qvtest::SetPlane(s->DestWeightR, 3, 2, {1, 1, 1, 1, 1, 2});
-  qvtest::SetPlane(s->DestSumG, 3, 2, {9, 9, -4, 1000, 7, 7});
-  qvtest::SetPlane(s->DestWeightG, 3, 2, {0, 0.5f, 1, 4, 1, 1});
-  qvtest::SetPlane(s->DestSumB, 3, 2, {1, 2, 3, 4, 5, 258});
-  qvtest::SetPlane(s->DestWeightB, 3, 2, {1, 1, 1, 1, 1, 1});
+  qvtest::SetPlane(s->dest.DestSumR, 3, 2, {65535.4f, 70000, 0.5f, 1.5f, 2.5f, 300});
+  qvtest::SetPlane(s->dest.DestWeightR, 3, 2, {1, 1, 1, 1, 1, 2});
+  qvtest::SetPlane(s->dest.DestSumG, 3, 2, {9, 9, -4, 1000, 7, 7});
+  qvtest::SetPlane(s->dest.DestWeightG, 3, 2, {0, 0.5f, 1, 4, 1, 1});
+  qvtest::SetPlane(s->dest.DestSumB, 3, 2, {1, 2, 3, 4, 5, 258});
+  qvtest::SetPlane(s->dest.DestWeightB, 3, 2, {1, 1, 1, 1, 1, 1});
   const uint32_t r[6] = {65535, 65535, 0, 2, 2, 150}, g[6] = {0, 18, 0, 250, 7, 7}, b[6] = {1, 2, 3, 4, 5, 258};
   Bytes e;
   e.b = {'I', 'I'};
@@ -396,7 +396,7 @@ TEST(TiffWrite, ColourDestinationMatchesTheLayoutByteForByte) {
 TEST(TiffWrite, MonochromeCurrentImageMatchesTheLayoutByteForByte) {
   TestSession s;
   s->opt.UseMask = Mono;
-  qvtest::SetPlane(s->PicR, 3, 2, {0, 1, 256, 65535, 65536, -3});
+  qvtest::SetPlane(s->pic.PicR, 3, 2, {0, 1, 256, 65535, 65536, -3});
   Bytes e;
   e.b = {'I', 'I'};
   e.u16(42);
@@ -420,9 +420,9 @@ TEST(TiffWrite, WrittenFilesReadBackThroughLibtiffAndTheProgram) {
       vg.push_back(65535 - i * 3);
       vb.push_back(i * 257);
     }
-    qvtest::SetPlane(s->PicR, w, h, vr);
-    qvtest::SetPlane(s->PicG, w, h, vg);
-    qvtest::SetPlane(s->PicB, w, h, vb);
+    qvtest::SetPlane(s->pic.PicR, w, h, vr);
+    qvtest::SetPlane(s->pic.PicG, w, h, vg);
+    qvtest::SetPlane(s->pic.PicB, w, h, vb);
     const std::string path = dir.File(mono ? "mono.tif" : "colour.tif");
     bool fromDestination = false;
     ASSERT_EQ(WriteTiffFile(*s, path, fromDestination), 0);
@@ -458,10 +458,10 @@ TEST(TiffWrite, WrittenFilesReadBackThroughLibtiffAndTheProgram) {
     TestSession back;
     back->opt.UseMask = s->opt.UseMask;
     qvtest::OneImage(*back, path);
-    ASSERT_TRUE(ProcessPic(*back, 1, 1)) << back->ProcessError;
-    EXPECT_EQ(back->PicR, s->PicR);
-    EXPECT_EQ(back->PicG, mono ? s->PicR : s->PicG);
-    EXPECT_EQ(back->PicB, mono ? s->PicR : s->PicB);
+    ASSERT_TRUE(qvtest::Processed(*back, 1, 1));
+    EXPECT_EQ(back->pic.PicR, s->pic.PicR);
+    EXPECT_EQ(back->pic.PicG, mono ? s->pic.PicR : s->pic.PicG);
+    EXPECT_EQ(back->pic.PicB, mono ? s->pic.PicR : s->pic.PicB);
   }
 }
 
@@ -475,7 +475,7 @@ TEST(TiffWrite, FailureLeavesAnExistingFileAlone) {
   // Nothing to write from: no current image, then a colour image without
   // its green and blue planes.
   EXPECT_NE(WriteTiffFile(*s, path, fromDestination), 0);
-  qvtest::SetPlane(s->PicR, 2, 2, {1, 2, 3, 4});
+  qvtest::SetPlane(s->pic.PicR, 2, 2, {1, 2, 3, 4});
   EXPECT_NE(WriteTiffFile(*s, path, fromDestination), 0);
   EXPECT_EQ(qvtest::ReadBytes(path), before);
   EXPECT_NE(WriteTiffFile(*s, dir.File("missing/folder.tif"), fromDestination), 0);

@@ -8,6 +8,7 @@
 #include "app/qt_platform.h"
 #include "core/session.h"
 #include "platform/settings_store.h"
+#include "workspace/form1.h"
 
 int main(int argc, char** argv) {
   // Answered before any window system is needed.
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
   QWidget* owner = nullptr;
   qvapp::QtDesktop desktop(owner);
   qvapp::QtDialogs dialogs(owner);
-  qvapp::MainWindow window(s, store, desktop, dialogs);
+  qv::Form1 form1(s);
+  qvapp::MainWindow window(form1, store, desktop, dialogs);
   owner = &window;
   events.beforeYield = [&window] { window.Tick(); };
   window.show();

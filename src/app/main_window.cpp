@@ -26,7 +26,7 @@
 #include "app/small_windows.h"
 #include "core/paths.h"
 #include "display/histogram.h"
-#include "stack/run.h"
+#include "workspace/run.h"
 #include "workspace/form1_events.h"
 #include "workspace/form5.h"
 #include "workspace/image_list.h"
@@ -69,8 +69,7 @@ class PictureBox : public QWidget {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
     p.drawImage(0, 0, w_.shown_);
-    const qv::Session& s = w_.s_;
-    const qv::Form1& f = s.form1;
+    const qv::Form1& f = w_.f_;
     auto rectOf = [](const qv::ShapeMark& m) { return QRectF(m.Left, m.Top, m.Width, m.Height); };
     auto lineOf = [](const qv::LineMark& l) { return QLineF(l.X1, l.Y1, l.X2, l.Y2); };
     p.setBrush(Qt::NoBrush);
@@ -93,7 +92,7 @@ class PictureBox : public QWidget {
     const int button = e->button() == Qt::RightButton ? qv::kRightButton : qv::kLeftButton;
     const int shift = ShiftBits(e->modifiers());
     const QPointF at = e->position();
-    w_.Forward([&] { qv::Picture1_MouseDown(w_.s_, button, shift, at.x(), at.y()); });
+    w_.Forward([&] { qv::Picture1_MouseDown(w_.f_, button, shift, at.x(), at.y()); });
   }
 
  private:
@@ -135,15 +134,15 @@ class HistoBox : public QWidget {
   void mousePressEvent(QMouseEvent* e) override {
     const qv::HistoBox box = Box();
     const double bin = box.left + e->position().x() * (box.right - box.left) / std::max(1, box.pixelWidth);
-    w_.Forward([&] { qv::Picture3_MouseDown(w_.s_, bin); });
+    w_.Forward([&] { qv::Picture3_MouseDown(w_.f_, bin); });
   }
 
  private:
   MainWindow& w_;
 };
 
-MainWindow::MainWindow(qv::Session& s, qv::SettingsStore& store, qv::Desktop& desktop, GuiDialogs& dialogs)
-    : s_(s), f_(s.form1), store_(store), desktop_(desktop), dialogs_(dialogs) {
+MainWindow::MainWindow(qv::Form1& f, qv::SettingsStore& store, qv::Desktop& desktop, GuiDialogs& dialogs)
+    : s_(f.s), f_(f), store_(store), desktop_(desktop), dialogs_(dialogs) {
   setObjectName("Form1");
   setAcceptDrops(true);
   BuildMenus();
@@ -156,8 +155,7 @@ MainWindow::MainWindow(qv::Session& s, qv::SettingsStore& store, qv::Desktop& de
 
 MainWindow::~MainWindow() {
   qApp->removeEventFilter(this);
-  f_.hooks = {};
-  s_.hooks = {};
+  f_.outer = nullptr;
   delete debug_;
   delete zone_;
 }
@@ -182,17 +180,17 @@ void MainWindow::BuildMenus() {
   file->menuAction()->setObjectName("mnu_0");
   mnu_[0] = file->menuAction();
   mnuNew_ = action(file, "mnuNew", QStringLiteral("&Nouveau"), [this] {
-    Forward([&] { qv::mnuNew_Click(s_); });
+    Forward([&] { qv::mnuNew_Click(f_); });
   });
   mnuLoad_ = action(file, "mnuLoad", QStringLiteral("&Ajouter images(s)"), [this] {
-    if (!qv::Form1Idle(s_)) return;
+    if (!qv::Form1Idle(f_)) return;
     qv::FileDialogRequest r;
     r.title = "Ouvrir une image astro";
     r.filterDescription = "Image Astro (FTS FIT BMP JPEG TIF)";
     r.pattern = "*.fts;*.fit;*.fits;*.bmp;*.jpg;*.jpeg;*.tif;*.tiff";
     r.startFolder = s_.opt.InitDir;
     const std::vector<std::string> parts = dialogs_.OpenFiles(r);
-    if (!parts.empty()) Forward([&] { qv::mnuLoad_Click(s_, parts); });
+    if (!parts.empty()) Forward([&] { qv::mnuLoad_Click(f_, parts); });
   }, QKeySequence(Qt::CTRL | Qt::Key_O));
   mnuSavPicBmp_ = action(file, "mnuSavPicBmp", QStringLiteral("Enregistrer l'image ..."), [this] { SavePicture(); },
                          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
@@ -200,17 +198,17 @@ void MainWindow::BuildMenus() {
                          [this] { SaveAllTiff(); });
   file->addSeparator();
   mnuExplSource_ = action(file, "mnuExplSource", QStringLiteral("Explorer le répertoire Source..."), [this] {
-    Forward([&] { qv::mnuExplSource_Click(s_, desktop_); });
+    Forward([&] { qv::mnuExplSource_Click(f_, desktop_); });
   });
   mnuExplOutput_ = action(file, "mnuExplOutput", QStringLiteral("Explorer le répertoire Destination..."), [this] {
-    Forward([&] { qv::mnuExplOutput_Click(s_, desktop_); });
+    Forward([&] { qv::mnuExplOutput_Click(f_, desktop_); });
   });
   file->addSeparator();
   mnuLoadPrj_ = action(file, "mnuLoadPrj", QStringLiteral("Ouvrir un projet"), [this] {
-    Forward([&] { qv::mnuLoadPrj_Click(s_, dialogs_); });
+    Forward([&] { qv::mnuLoadPrj_Click(f_, dialogs_); });
   }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
   mnuSavePrj_ = action(file, "mnuSavePrj", QStringLiteral("Enregistrer le projet"), [this] {
-    Forward([&] { qv::mnuSavePrj_Click(s_, dialogs_); });
+    Forward([&] { qv::mnuSavePrj_Click(f_, dialogs_); });
   }, QKeySequence(Qt::CTRL | Qt::Key_S));
   file->addSeparator();
   mnuExit_ = action(file, "mnuExit", QStringLiteral("Terminer"), [this] { close(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -226,14 +224,14 @@ void MainWindow::BuildMenus() {
   const QString zooms[4] = {"100%", "50%", "25%", "12.5%"};
   for (int i = 0; i < 4; ++i) {
     mnuZoom_[static_cast<size_t>(i)] =
-        action(zoom, "", zooms[i], [this, i] { Forward([&] { qv::mnuZoom_Click(s_, i, store_); }); });
+        action(zoom, "", zooms[i], [this, i] { Forward([&] { qv::mnuZoom_Click(f_, i, store_); }); });
     mnuZoom_[static_cast<size_t>(i)]->setObjectName(QStringLiteral("mnuZoom_%1").arg(i));
     mnuZoom_[static_cast<size_t>(i)]->setCheckable(true);
   }
   mnuFITS_ = action(view, "mnuFITS", QStringLiteral("Entête FITS"), [this] { ShowFitsHeader(); });
-  mnubar11_ = action(view, "mnubar11", QStringLiteral("Sous-ensemble"), [this] { Forward([&] { qv::mnubar11_Click(s_); }); });
+  mnubar11_ = action(view, "mnubar11", QStringLiteral("Sous-ensemble"), [this] { Forward([&] { qv::mnubar11_Click(f_); }); });
   mnuDebug_ = action(view, "mnuDebug", QStringLiteral("Fenêtre de débogage"), [this] {
-    Forward([&] { qv::mnuDebug_Click(s_, desktop_); });
+    Forward([&] { qv::mnuDebug_Click(f_, desktop_); });
     if (f_.mnuDebug) {
       const qv::ScreenRect& r1 = f_.Form1Rect;
       const qv::ScreenRect& r4 = f_.Form4Rect;
@@ -241,7 +239,7 @@ void MainWindow::BuildMenus() {
       move(r1.Left, r1.Top);
       resize(r1.Width, r1.Height - (frameGeometry().height() - height()));
       if (!debug_) {
-        debug_ = new DebugWindow(s_);
+        debug_ = new DebugWindow(f_);
         debug_->onClosed = [this] { Refresh(); };
       }
       debug_->setWindowTitle(QStringLiteral("Débogage"));
@@ -253,8 +251,8 @@ void MainWindow::BuildMenus() {
       debug_->close();
     }
   });
-  mnuGrad_ = action(view, "mnuGrad", QStringLiteral("Zone de gradient"), [this] { Forward([&] { qv::mnuGrad_Click(s_); }); });
-  mnuZone_ = action(view, "mnuZone", QStringLiteral("Zone de sélection"), [this] { Forward([&] { qv::mnuZone_Click(s_); }); });
+  mnuGrad_ = action(view, "mnuGrad", QStringLiteral("Zone de gradient"), [this] { Forward([&] { qv::mnuGrad_Click(f_); }); });
+  mnuZone_ = action(view, "mnuZone", QStringLiteral("Zone de sélection"), [this] { Forward([&] { qv::mnuZone_Click(f_); }); });
   for (QAction* a : {mnubar11_, mnuDebug_, mnuGrad_, mnuZone_}) a->setCheckable(true);
 
   const QString commands[3] = {QStringLiteral("&Options"), QStringLiteral("E&xécuter"), QStringLiteral("&Stop")};
@@ -266,12 +264,12 @@ void MainWindow::BuildMenus() {
       if (i == 4) {
         // The progress bar counts the checked images of the run's range.
         int first = 1, last = 0;
-        qv::RunRange(s_, first, last);
+        qv::RunRange(f_, first, last);
         runTotal_ = 0;
         for (int k = first; k <= last && k >= 1; ++k) runTotal_ += s_.Img[static_cast<size_t>(k)].ImgChecked == 1;
         runDone_ = 0;
       }
-      Forward([&] { qv::mnu_Click(s_, i, [this] { OptionsCommand(); }); });
+      Forward([&] { qv::mnu_Click(f_, i, [this] { OptionsCommand(); }); });
     });
   }
 }
@@ -302,7 +300,7 @@ void MainWindow::BuildControls() {
   connect(VScroll1_, &QScrollBar::valueChanged, this, [this](int v) {
     if (mirroring_) return;
     f_.VScroll1Value = static_cast<int16_t>(v);
-    Forward([&] { qv::VScroll1_Change(s_); });
+    Forward([&] { qv::VScroll1_Change(f_); });
   });
   row->addWidget(Picture11_);
   row->addWidget(VScroll1_);
@@ -357,13 +355,13 @@ void MainWindow::BuildControls() {
   HScroll1_->setRange(0, 20);
   connect(HScroll1_, &QScrollBar::valueChanged, this, [this](int v) {
     if (mirroring_) return;
-    Forward([&] { qv::Ignoring([&] { qv::SetHScroll1(s_, v); }); });
+    Forward([&] { qv::Ignoring([&] { qv::SetHScroll1(f_, v); }); });
   });
   nl->addWidget(HScroll1_, 1, 0, 1, 3);
   Check3_ = new QCheckBox(QStringLiteral("Auto"), niveau);
   Check3_->setObjectName("Check3");
   connect(Check3_, &QCheckBox::toggled, this, [this](bool on) {
-    if (!mirroring_) Forward([&] { qv::SetCheck3(s_, on ? 1 : 0); });
+    if (!mirroring_) Forward([&] { qv::SetCheck3(f_, on ? 1 : 0); });
   });
   nl->addWidget(Check3_, 1, 3);
   nl->addWidget(new QLabel(QStringLiteral("Minimum"), niveau), 2, 0);
@@ -377,7 +375,7 @@ void MainWindow::BuildControls() {
   // A typed level shows once the user is done with the field.
   for (QLineEdit* e : {Text1_, Text2_})
     connect(e, &QLineEdit::editingFinished, this, [this] {
-      if (!mirroring_ && qv::Form1Idle(s_)) Forward([&] { ShowHisto(); });
+      if (!mirroring_ && qv::Form1Idle(f_)) Forward([&] { ShowHisto(); });
     });
   nl->addWidget(Text1_, 3, 0, 1, 2);
   nl->addWidget(Text2_, 3, 2, 1, 2);
@@ -389,7 +387,7 @@ void MainWindow::BuildControls() {
   Text3_->setObjectName("Text3");
   Text3_->setMaximumWidth(70);
   connect(Text3_, &QLineEdit::textEdited, this, [this](const QString& t) {
-    Forward([&] { qv::SetText3(s_, S(t)); });
+    Forward([&] { qv::SetText3(f_, S(t)); });
   });
   quality->addWidget(Text3_);
   sl->addLayout(quality);
@@ -410,7 +408,7 @@ void MainWindow::BuildControls() {
     QString caption;
     int option;
     int16_t qv::Form1::*field;
-    void (*handler)(qv::Session&);
+    void (*handler)(qv::Form1&);
   };
   const RegRow rows[4] = {
       {"Check5", QStringLiteral("Nouvelle référence (Maj. Click)"), 0, &qv::Form1::Check5, qv::Check5_Click},
@@ -427,11 +425,11 @@ void MainWindow::BuildControls() {
     *boxes[r] = box;
     rl->addWidget(opt, r, 0);
     rl->addWidget(box, r, 1);
-    const RegRow row = rows[r];
-    connect(box, &QCheckBox::toggled, this, [this, row](bool on) {
+    const RegRow entry = rows[r];
+    connect(box, &QCheckBox::toggled, this, [this, entry](bool on) {
       if (mirroring_) return;
-      f_.*row.field = on ? 1 : 0;
-      Forward([&] { row.handler(s_); });
+      f_.*entry.field = on ? 1 : 0;
+      Forward([&] { entry.handler(f_); });
     });
   }
   Option2_[4] = new QRadioButton(QStringLiteral("Sélection de zone (CTL ALT click)"), regFrame_);
@@ -443,17 +441,17 @@ void MainWindow::BuildControls() {
   rl->addLayout(shifts, 5, 0, 1, 2);
   for (int i = 0; i < 5; ++i)
     connect(Option2_[static_cast<size_t>(i)], &QRadioButton::toggled, this, [this, i](bool on) {
-      if (on && !mirroring_) Forward([&] { qv::SelectOption2(s_, i); });
+      if (on && !mirroring_) Forward([&] { qv::SelectOption2(f_, i); });
     });
   auto shiftField = [&](const char* name, const QString& label, int r, int c, std::string qv::Form1::*field,
-                        void (*handler)(qv::Session&)) {
+                        void (*handler)(qv::Form1&)) {
     auto* edit = new QLineEdit(regFrame_);
     edit->setObjectName(name);
     shifts->addWidget(new QLabel(label, regFrame_), r, c);
     shifts->addWidget(edit, r, c + 1);
     connect(edit, &QLineEdit::textEdited, this, [this, field, handler](const QString& t) {
       f_.*field = S(t);
-      Forward([&] { handler(s_); });
+      Forward([&] { handler(f_); });
     });
     return edit;
   };
@@ -473,7 +471,7 @@ void MainWindow::BuildControls() {
     Option1_[static_cast<size_t>(i)] = r;
     gl->addWidget(r, i, 0);
     connect(r, &QRadioButton::toggled, this, [this, i](bool on) {
-      if (on && !mirroring_) Forward([&] { qv::Ignoring([&] { qv::SelectOption1(s_, i); }); });
+      if (on && !mirroring_) Forward([&] { qv::Ignoring([&] { qv::SelectOption1(f_, i); }); });
     });
   }
   Picture4_ = new QLabel(Frame4_);
@@ -524,14 +522,8 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::InstallHooks() {
-  f_.hooks.showHisto = [this](qv::Session&) { ShowHisto(); };
-  f_.hooks.updatelist = [this](qv::Session&) { UpdateList(); };
-  s_.hooks.Thumbnail = [this](int i) { Thumbnail(i); };
-  s_.hooks.ShowImage = [this] { ShowImage(); };
-  s_.hooks.Pause = [this](double seconds) { Pause(seconds); };
-  s_.hooks.RunImage = [this](int i, bool accepted) { RunImage(i, accepted); };
-  s_.hooks.MsgBox = [this](const std::string& text) { MsgBox(text); };
-  s_.hooks.OpenDestination = [this](const std::string& caption) { OpenDestination(caption); };
+  // What the engine shows reaches the model first, then this window.
+  f_.outer = this;
 }
 
 void MainWindow::Thumbnail(int i) {
@@ -547,7 +539,7 @@ void MainWindow::ShowImage() {
 
 void MainWindow::UpdateList() {
   PlacePicture();
-  qv::Ignoring([&] { qv::HScroll1_Change(s_); });
+  qv::Ignoring([&] { qv::HScroll1_Change(f_); });
 }
 
 void MainWindow::Pause(double seconds) {
@@ -576,7 +568,7 @@ void MainWindow::ShowHisto() {
   // The zones show while "Zone de sélection" is checked and while they are
   // being edited.
   const bool zones = f.mnuZone || f.Option2 == 4;
-  qv::MainPicture picture = qv::ShowHisto(s_, texts, s_.opt.PicZoom, zones, f.mnuGrad);
+  qv::MainPicture picture = qv::ShowHisto(f_, texts, s_.opt.PicZoom, zones, f.mnuGrad);
   if (!picture.drawn) return;
   f.Text1 = texts.Text1;
   f.Text2 = texts.Text2;
@@ -623,7 +615,7 @@ void MainWindow::RebuildStrip() {
     connect(check, &QCheckBox::toggled, this, [this, i](bool on) {
       if (mirroring_) return;
       if (static_cast<size_t>(i) < f_.Check9.size()) f_.Check9[static_cast<size_t>(i)].Value = on ? 1 : 0;
-      Forward([&] { qv::Check9_Click(s_, i); });
+      Forward([&] { qv::Check9_Click(f_, i); });
     });
     cl->addWidget(image);
     cl->addWidget(check);
@@ -723,7 +715,7 @@ void MainWindow::Refresh() {
 
   // The zone dialog lives while its click mode is selected.
   if (f.Form6Visible && !zone_) {
-    zone_ = new ZoneDialog(s_, this);
+    zone_ = new ZoneDialog(f_, this);
     zone_->onChanged = [this] { Refresh(); Picture1_->update(); };
   }
   if (zone_) {
@@ -756,25 +748,25 @@ void MainWindow::Tick() {
 
 void MainWindow::Load(const std::string& commandLine) {
   qv::StartUpHooks hooks;
-  hooks.zoomClick = [this](int item) { qv::mnuZoom_Click(s_, item, store_); };
-  hooks.openArgument = [this](const std::string& argument) { qv::OpenCommandLine(s_, argument); };
-  qv::Form1_Load(s_, store_, commandLine, qv::ProgramFolder(), hooks);
+  hooks.zoomClick = [this](int item) { qv::mnuZoom_Click(f_, item, store_); };
+  hooks.openArgument = [this](const std::string& argument) { qv::OpenCommandLine(f_, argument); };
+  qv::Form1_Load(f_, store_, commandLine, qv::ProgramFolder(), hooks);
   Refresh();
 }
 
 void MainWindow::OpenPaths(const QStringList& paths) {
-  if (paths.isEmpty() || !qv::Form1Idle(s_)) return;
+  if (paths.isEmpty() || !qv::Form1Idle(f_)) return;
   if (paths.size() == 1 && paths.first().toLower().endsWith("txt")) {
-    Forward([&] { qv::LoadProject(s_, S(paths.first())); });
+    Forward([&] { qv::LoadProject(f_, S(paths.first())); });
     return;
   }
   std::vector<std::string> files;
   for (const QString& p : paths) files.push_back(S(p));
-  for (const auto& group : GroupByFolder(files)) Forward([&] { qv::mnuLoad_Click(s_, group); });
+  for (const auto& group : GroupByFolder(files)) Forward([&] { qv::mnuLoad_Click(f_, group); });
 }
 
 void MainWindow::SavePicture() {
-  if (!qv::Form1Idle(s_)) return;
+  if (!qv::Form1Idle(f_)) return;
   const qv::SaveDialogParams params = qv::MainSaveDialog(s_);
   qv::FileDialogRequest r;
   r.title = params.title;
@@ -787,21 +779,21 @@ void MainWindow::SavePicture() {
   }
   const std::string name = dialogs_.SaveFile(r);
   // JPEG and BMP take what the picture shows, at its display size.
-  if (!name.empty()) Forward([&] { qv::SaveMainImageAs(s_, name, ImageToPacked(shown_)); });
+  if (!name.empty()) Forward([&] { qv::SaveMainImageAs(f_, name, ImageToPacked(shown_)); });
 }
 
-void MainWindow::SaveAllTiff() { Forward([&] { qv::SaveAllTiff(s_); }); }
+void MainWindow::SaveAllTiff() { Forward([&] { qv::SaveAllTiff(f_); }); }
 
 void MainWindow::CopyPicture() {
-  if (!qv::Form1Idle(s_) || shown_.isNull()) return;
+  if (!qv::Form1Idle(f_) || shown_.isNull()) return;
   QApplication::clipboard()->clear();
   QApplication::clipboard()->setImage(Picture1_->grab().toImage());
 }
 
 void MainWindow::ShowFitsHeader() {
-  const qv::FitsHeaderView header = qv::mnuFITS_Click(s_);
+  const qv::FitsHeaderView header = qv::mnuFITS_Click(f_);
   if (!header.shown) return;
-  DebugWindow view(s_, this);
+  DebugWindow view(f_, this);
   view.setWindowFlag(Qt::Dialog, true);
   view.setWindowModality(Qt::ApplicationModal);
   view.setWindowTitle(Q(header.caption));
@@ -814,14 +806,14 @@ void MainWindow::ShowFitsHeader() {
 }
 
 void MainWindow::OptionsCommand() {
-  qv::OptionsCommand(s_, store_, [this](qv::Form5& model) {
+  qv::OptionsCommand(f_, store_, [this](qv::Form5& model) {
     OptionsDialog dialog(model, dialogs_, this);
     dialog.exec();
   });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (qv::Form_QueryUnload(s_, desktop_, store_)) {
+  if (qv::Form_QueryUnload(f_, desktop_, store_)) {
     event->ignore();
     Refresh();
     return;
@@ -842,7 +834,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       if (key->key() == Qt::Key_Down) code = qv::kKeyDown;
       if (code != 0 && !key->isAutoRepeat()) {
         const bool onStrip = QApplication::focusWidget() == VScroll1_;
-        Forward([&] { qv::Form_KeyDown(s_, code, ShiftBits(key->modifiers()), onStrip); });
+        Forward([&] { qv::Form_KeyDown(f_, code, ShiftBits(key->modifiers()), onStrip); });
         return code != qv::kKeyEscape && !onStrip;
       }
     }
@@ -850,7 +842,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     for (size_t k = 0; k < Image1_.size(); ++k)
       if (watched == Image1_[k]) {
         const int i = static_cast<int>(k) + 1;
-        Forward([&] { qv::Image1_Click(s_, i); });
+        Forward([&] { qv::Image1_Click(f_, i); });
         return true;
       }
   } else if (event->type() == QEvent::Resize && watched == area_) {

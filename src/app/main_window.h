@@ -12,6 +12,8 @@
 #include "app/qt_platform.h"
 #include "app/small_windows.h"
 #include "core/session.h"
+#include "core/view.h"
+#include "workspace/form1.h"
 #include "platform/settings_store.h"
 
 class QAction;
@@ -30,11 +32,11 @@ namespace qvapp {
 class PictureBox;
 class HistoBox;
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, public qv::View {
   Q_OBJECT
 
  public:
-  MainWindow(qv::Session& s, qv::SettingsStore& store, qv::Desktop& desktop, GuiDialogs& dialogs);
+  MainWindow(qv::Form1& f, qv::SettingsStore& store, qv::Desktop& desktop, GuiDialogs& dialogs);
   ~MainWindow() override;
 
   // Copies every model field into its control; safe to call at any time.
@@ -48,6 +50,7 @@ class MainWindow : public QMainWindow {
   // The picture as shown (after the last ShowHisto), for tests and export.
   const QImage& Shown() const { return shown_; }
   qv::Session& session() { return s_; }
+  qv::Form1& form1() { return f_; }
   DebugWindow* debugWindow() const { return debug_; }
   ZoneDialog* zoneDialog() const { return zone_; }
   // Adds dropped or given files as "&Ajouter images(s)" adds them; a
@@ -73,14 +76,14 @@ class MainWindow : public QMainWindow {
   template <typename F>
   void Forward(F&& handler);
   // What the engine asks the window to show.
-  void ShowHisto();
-  void Thumbnail(int i);
-  void ShowImage();
-  void UpdateList();
-  void Pause(double seconds);
-  void RunImage(int i, bool accepted);
-  void MsgBox(const std::string& text);
-  void OpenDestination(const std::string& caption);
+  void ShowHisto() override;
+  void Thumbnail(int i) override;
+  void ShowImage() override;
+  void UpdateList() override;
+  void Pause(double seconds) override;
+  void RunImage(int i, bool accepted) override;
+  void MsgBox(const std::string& text) override;
+  void OpenDestination(const std::string& caption) override;
   void RebuildStrip();
   void PlacePicture();
   void SavePicture();

@@ -14,7 +14,7 @@ namespace {
 constexpr int kMargin = 8;
 }
 
-DebugWindow::DebugWindow(qv::Session& s, QWidget* parent) : QWidget(parent, Qt::Window), s_(s) {
+DebugWindow::DebugWindow(qv::Form1& f, QWidget* parent) : QWidget(parent, Qt::Window), f_(f) {
   setObjectName("Form4");
   setWindowTitle(QStringLiteral("Débogage"));
   list_ = new QListWidget(this);
@@ -24,7 +24,7 @@ DebugWindow::DebugWindow(qv::Session& s, QWidget* parent) : QWidget(parent, Qt::
 }
 
 void DebugWindow::Refresh() {
-  const auto& log = s_.form1.DebugLog;
+  const auto& log = f_.DebugLog;
   if (log.size() < shown_) {
     // The log was cleared (a new run or project).
     list_->clear();
@@ -37,11 +37,11 @@ void DebugWindow::Refresh() {
 void DebugWindow::ShowLines(const std::vector<std::string>& lines) {
   list_->clear();
   for (const std::string& l : lines) list_->addItem(Q(l));
-  shown_ = s_.form1.DebugLog.size();
+  shown_ = f_.DebugLog.size();
 }
 
 void DebugWindow::closeEvent(QCloseEvent* event) {
-  qv::form4::Form_QueryUnload(s_);
+  qv::form4::Form_QueryUnload(f_);
   event->accept();
   if (onClosed) onClosed();
 }
@@ -52,7 +52,7 @@ void DebugWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
 }
 
-ZoneDialog::ZoneDialog(qv::Session& s, QWidget* parent) : QDialog(parent), s_(s) {
+ZoneDialog::ZoneDialog(qv::Form1& f, QWidget* parent) : QDialog(parent), f_(f) {
   setObjectName("Form6");
   setWindowTitle(QStringLiteral("Zone"));
   setModal(false);
@@ -60,13 +60,13 @@ ZoneDialog::ZoneDialog(qv::Session& s, QWidget* parent) : QDialog(parent), s_(s)
   // points on the picture.
   setWindowFlag(Qt::WindowStaysOnTopHint, true);
   auto* layout = new QVBoxLayout(this);
-  auto add = [&](const char* name, const QString& caption, void (*handler)(qv::Session&)) {
+  auto add = [&](const char* name, const QString& caption, void (*handler)(qv::Form1&)) {
     auto* b = new QPushButton(caption, this);
     b->setObjectName(name);
     b->setAutoDefault(false);
     layout->addWidget(b);
     connect(b, &QPushButton::clicked, this, [this, handler] {
-      handler(s_);
+      handler(f_);
       if (onChanged) onChanged();
     });
   };
@@ -76,7 +76,7 @@ ZoneDialog::ZoneDialog(qv::Session& s, QWidget* parent) : QDialog(parent), s_(s)
 }
 
 void ZoneDialog::closeEvent(QCloseEvent* event) {
-  qv::form6::Form_QueryUnload(s_);
+  qv::form6::Form_QueryUnload(f_);
   event->accept();
   if (onChanged) onChanged();
 }

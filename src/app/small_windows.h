@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "core/session.h"
+#include "workspace/form1.h"
 
 class QListWidget;
 
@@ -16,7 +16,7 @@ namespace qvapp {
 class DebugWindow : public QWidget {
   Q_OBJECT
  public:
-  explicit DebugWindow(qv::Session& s, QWidget* parent = nullptr);
+  explicit DebugWindow(qv::Form1& f, QWidget* parent = nullptr);
   // Shows the model's lines (only the new ones are added).
   void Refresh();
   // Shows `lines` instead (the FITS header view).
@@ -29,7 +29,7 @@ class DebugWindow : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  qv::Session& s_;
+  qv::Form1& f_;
   QListWidget* list_;
   size_t shown_ = 0;
 };
@@ -38,7 +38,7 @@ class DebugWindow : public QWidget {
 class ZoneDialog : public QDialog {
   Q_OBJECT
  public:
-  ZoneDialog(qv::Session& s, QWidget* parent);
+  ZoneDialog(qv::Form1& f, QWidget* parent);
   // Runs after each command, so that the main window mirrors the model.
   std::function<void()> onChanged;
 
@@ -47,7 +47,7 @@ class ZoneDialog : public QDialog {
   void reject() override;
 
  private:
-  qv::Session& s_;
+  qv::Form1& f_;
 };
 
 }  // namespace qvapp

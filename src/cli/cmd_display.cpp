@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/json.h"
+#include "io/json.h"
 #include "core/paths.h"
 #include "io/picture_export.h"
 #include "platform/settings_store.h"
@@ -39,8 +39,8 @@ int CmdTiffAll(const Args& args) {
   qv::Session& s = cli.s;
   qv::ProjectLoad loaded;
   qv::StartUpHooks startUp;
-  startUp.openArgument = [&](const std::string& argument) { loaded = qv::LoadProject(s, argument); };
-  qv::Form1_Load(s, *cli.store, project, qv::ProgramFolder(), startUp);
+  startUp.openArgument = [&](const std::string& argument) { loaded = qv::LoadProject(cli.form1, argument); };
+  qv::Form1_Load(cli.form1, *cli.store, project, qv::ProgramFolder(), startUp);
   if (loaded.outcome != qv::ProjectLoad::Completed && s.ImageCount() < 1) {
     Complain("projet illisible ou vide : " + project);
     return 1;
@@ -54,7 +54,7 @@ int CmdTiffAll(const Args& args) {
     names.push_back(qv::BatchTiffName(s.Entry(i).ImgFile));
     existed.push_back(!names.back().empty() && qv::FileExists(names.back()));
   }
-  const int count = qv::SaveAllTiff(s);
+  const int count = qv::SaveAllTiff(cli.form1);
 
   std::string written = "[", skipped = "[";
   auto append = [](std::string& list, const std::string& item) {
@@ -66,7 +66,7 @@ int CmdTiffAll(const Args& args) {
     else if (qv::FileExists(names[k])) append(written, names[k]);
   }
   JsonObject j;
-  j.Add("converted", count).Add("images", s.ImageCount()).Add("status", s.form1.Label1);
+  j.Add("converted", count).Add("images", s.ImageCount()).Add("status", cli.form1.Label1);
   j.AddRaw("written", written + "]").AddRaw("skipped", skipped + "]");
   std::fputs((j.Text() + "\n").c_str(), stdout);
   return 0;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/json.h"
+#include "io/json.h"
 #include "core/numeric.h"
 #include "core/session.h"
 #include "platform/platform.h"
@@ -55,7 +55,8 @@ std::string EntryJson(const qv::ImageEntry& e) {
   return o.Text();
 }
 
-std::string ProjectJson(const qv::Session& s) {
+std::string ProjectJson(const qv::Form1& f) {
+  const qv::Session& s = f.s;
   const qv::Options& o = s.opt;
   JsonObject j;
   j.Add("UseMask", int64_t{o.UseMask})
@@ -72,17 +73,17 @@ std::string ProjectJson(const qv::Session& s) {
       .AddRaw("PixRatio", SingleJson(o.PixRatio))
       .Add("CalcThr", int64_t{o.CalcThr})
       .Add("CalcSize", int{o.CalcSize})
-      .Add("Expand", int{s.form1.Check6})
+      .Add("Expand", int{f.Check6})
       .Add("GradRatio", int{o.GradRatio})
       .AddRaw("MinQual", SingleJson(o.MinQual))
-      .Add("GuideBox", int{s.GuideBox})
-      .Add("Auto", int{s.form1.Check3})
+      .Add("GuideBox", int{s.guide.GuideBox})
+      .Add("Auto", int{f.Check3})
       .Add("Hsens", int{o.Hsens});
   for (size_t i = 0; i < 3; ++i) {
     const std::string n = std::to_string(i + 1);
     j.Add("ColorText" + n, o.ColorText[i]).Add("ColorFilter" + n, int{o.ColorChk[i]});
   }
-  j.Add("Project", s.form1.Project);
+  j.Add("Project", f.Project);
   std::string images = "[";
   for (int i = 1; i <= s.ImageCount(); ++i) {
     if (i > 1) images += ",";
@@ -127,22 +128,21 @@ int CmdProject(const Args& args) {
 
   CliSession cli;
   if (!cli.Open(settingsFile)) return 1;
-  qv::Session& s = cli.s;
 
   // The program's start-up with the project as its argument.
   qv::ProjectLoad loaded;
   qv::StartUpHooks startUp;
-  startUp.openArgument = [&](const std::string& argument) { loaded = qv::LoadProject(s, argument); };
-  qv::Form1_Load(s, *cli.store, files[1], qv::ProgramFolder(), startUp);
+  startUp.openArgument = [&](const std::string& argument) { loaded = qv::LoadProject(cli.form1, argument); };
+  qv::Form1_Load(cli.form1, *cli.store, files[1], qv::ProgramFolder(), startUp);
 
   int status = 0;
-  if (show) std::fputs((ProjectJson(s) + "\n").c_str(), stdout);
+  if (show) std::fputs((ProjectJson(cli.form1) + "\n").c_str(), stdout);
   if (loaded.outcome != qv::ProjectLoad::Completed) {
     Complain(LoadMessage(loaded, files[1]));
     status = 1;
   }
   if (save) {
-    const qv::ProjectSave saved = qv::SaveProject(s, files[2]);
+    const qv::ProjectSave saved = qv::SaveProject(cli.form1, files[2]);
     if (saved.outcome == qv::ProjectSave::EmptyList) {
       Complain("liste vide, aucun fichier écrit : " + files[2]);
       status = 1;

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "cli/json.h"
+#include "io/json.h"
 #include "core/session.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
@@ -33,7 +33,7 @@ int CmdSettings(const Args& args) {
   CliSession cli;
   if (!cli.Open(settingsFile)) return 1;
   cli.LoadStartUpSettings();
-  qv::LoadProjectSetting(cli.s, *cli.store);
+  qv::LoadProjectSetting(cli.form1, *cli.store);
   const qv::Session& s = cli.s;
 
   const qv::Options& o = s.opt;
@@ -60,7 +60,7 @@ int CmdSettings(const Args& args) {
       .Add("MedianLimit", int64_t{o.MedianLimit});
   for (size_t i = 0; i < 3; ++i) j.Add("ColorText" + std::to_string(i + 1), o.ColorText[i]);
   for (size_t i = 0; i < 3; ++i) j.Add("ColorFilter" + std::to_string(i + 1), int{o.ColorChk[i]});
-  j.Add("Expand", int{s.form1.Check6}).Add("Hsens", int{o.Hsens}).Add("Project", s.form1.Project);
+  j.Add("Expand", int{cli.form1.Check6}).Add("Hsens", int{o.Hsens}).Add("Project", cli.form1.Project);
   std::fputs((j.Text() + "\n").c_str(), stdout);
   return 0;
 }

@@ -6,17 +6,18 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <map>
 
 #include "cli/commands.h"
-#include "cli/json.h"
+#include "io/json.h"
 #include "core/paths.h"
 #include "io/fits_writer.h"
 #include "io/tiff_writer.h"
 #include "platform/settings_store.h"
 #include "stack/accumulate.h"
 #include "stack/masters.h"
-#include "stack/run.h"
+#include "workspace/run.h"
 #include "workspace/add_images.h"
 #include "workspace/auto_guide.h"
 #include "workspace/form1.h"
@@ -129,6 +130,12 @@ class Progress {
   std::chrono::steady_clock::time_point start_;
 };
 
+// What the tool shows of a run: a line per image as it is done.
+struct RunPrinter : qv::View {
+  std::function<void(int, bool)> imageDone;
+  void RunImage(int i, bool accepted) override { imageDone(i, accepted); }
+};
+
 // Why image i was not stacked, or was stacked in another's stead; empty
 // when it was stacked as it is. `error` gets the processing failure.
 std::string WhyNotStacked(const qv::Session& s, bool accepted, std::string& error) {
@@ -145,17 +152,17 @@ std::string WhyNotStacked(const qv::Session& s, bool accepted, std::string& erro
   }
   if (accepted) return why;
   const qv::NumLocale dot = qv::NumLocale::Dot();
-  why = "qualité " + qv::FormatPercent(s.Quality, dot) + " inférieure au minimum " +
+  why = "qualité " + qv::FormatPercent(s.guide.Quality, dot) + " inférieure au minimum " +
         qv::FormatPercent(s.opt.MinQual, dot);
-  if (s.GuideOnEdge)
+  if (s.guide.GuideOnEdge)
     why += " ; la meilleure correspondance est au bord de la zone de recherche : l'étoile guide en est peut-être "
            "sortie (essayer --box 64 ou --guide auto)";
   return why;
 }
 
-int ImagesInRun(const qv::Session& s) {
+int ImagesInRun(const qv::Session& s, const qv::RunRequest& r) {
   int first, last, n = 0;
-  qv::RunRange(s, first, last);
+  qv::RunRange(s, r, first, last);
   for (int i = first; i <= last && i >= 1; ++i) n += s.Img[static_cast<size_t>(i)].ImgChecked == 1;
   return n;
 }
@@ -172,7 +179,8 @@ int CmdStack(const Args& args) {
   if (!cli.Open(a.settingsFile)) return 1;
   cli.LoadStartUpSettings();
   qv::Session& s = cli.s;
-  if (const int status = ApplyOverrides(s, a.sets)) return status;
+  qv::Form1& f = cli.form1;
+  if (const int status = ApplyOverrides(f, a.sets)) return status;
 
   // Ctrl+C asks the run to stop, as the Stop command does.
   std::signal(SIGINT, OnInterrupt);
@@ -181,7 +189,7 @@ int CmdStack(const Args& args) {
   };
 
   if (!a.project.empty()) {
-    const qv::ProjectLoad load = qv::LoadProject(s, a.project);
+    const qv::ProjectLoad load = qv::LoadProject(f, a.project);
     if (load.outcome != qv::ProjectLoad::Completed) {
       Complain(load.outcome == qv::ProjectLoad::NoFile     ? "projet introuvable : " + a.project
                : load.outcome == qv::ProjectLoad::NoImages ? "aucune image du projet n'a été trouvée : " + a.project
@@ -190,7 +198,7 @@ int CmdStack(const Args& args) {
       return 1;
     }
     // Options given on the command line win over those of the project.
-    for (const auto& [k, v] : a.sets) qv::ApplySettingText(s, k, v, qv::NumLocale::Dot());
+    for (const auto& [k, v] : a.sets) qv::ApplySettingText(f, k, v, qv::NumLocale::Dot());
     if (!a.sets.empty()) qv::BuildMasters(s);
   } else {
     qv::BuildMasters(s);
@@ -212,14 +220,14 @@ int CmdStack(const Args& args) {
       std::vector<std::string> parts{folder.empty() ? "./" : folder};
       if (byFolder[folder].size() == 1) parts = {parts[0] + byFolder[folder][0]};
       else parts.insert(parts.end(), byFolder[folder].begin(), byFolder[folder].end());
-      qv::mnuLoad_Click(s, parts);
+      qv::mnuLoad_Click(f, parts);
     }
     if (s.ImageCount() < 1) {
       Complain("aucune image à empiler");
       return 1;
     }
   }
-  if (!a.box.empty()) qv::SelectOption1(s, a.box == "32" ? 0 : a.box == "64" ? 1 : 2);
+  if (!a.box.empty()) qv::SelectOption1(f, a.box == "32" ? 0 : a.box == "64" ? 1 : 2);
   if (!a.guide.empty()) {
     // The guide star of image 1, at a pixel of the processed image.
     double gx = 0, gy = 0;
@@ -244,46 +252,49 @@ int CmdStack(const Args& args) {
   }
   // Without --expand the canvas follows the project's box, or the stored
   // setting for a list of images.
-  if (!a.expand.empty()) s.form1.Check6 = a.expand == "1" ? 1 : 0;
+  if (!a.expand.empty()) f.Check6 = a.expand == "1" ? 1 : 0;
+  // The run the main window would ask for with the subset boxes filled in.
+  qv::RunRequest request = qv::RequestFromWindow(f);
   if (!a.first.empty() || !a.last.empty()) {
-    s.form1.Text7Visible = true;
-    s.form1.Text7 = a.first;
-    s.form1.Text8 = a.last;
+    request.first = qv::SubsetBoxNumber(s, a.first);
+    request.last = qv::SubsetBoxNumber(s, a.last);
   }
 
-  Progress progress(ImagesInRun(s));
+  Progress progress(ImagesInRun(s, request));
   int done = 0, stacked = 0;
-  s.hooks.RunImage = [&](int i, bool accepted) {
+  RunPrinter printer;
+  printer.imageDone = [&](int i, bool accepted) {
     const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
     JsonObject o;
     o.Add("image", i)
         .Add("file", e.ImgFile)
-        .Add("quality", static_cast<double>(s.Quality))
+        .Add("quality", static_cast<double>(s.guide.Quality))
         .Add("accepted", accepted)
-        .Add("GuideX", s.GuideX)
-        .Add("GuideY", s.GuideY)
-        .Add("AnchorX", s.AnchorX)
-        .Add("AnchorY", s.AnchorY)
-        .Add("StackAngle", s.StackAngle);
+        .Add("GuideX", s.guide.GuideX)
+        .Add("GuideY", s.guide.GuideY)
+        .Add("AnchorX", s.guide.AnchorX)
+        .Add("AnchorY", s.guide.AnchorY)
+        .Add("StackAngle", s.stack.StackAngle);
     std::string error;
     const std::string why = WhyNotStacked(s, accepted, error);
     if (!error.empty()) o.Add("error", error);
     if (!why.empty()) {
-      o.Add("reason", why).Add("onEdge", s.GuideOnEdge);
+      o.Add("reason", why).Add("onEdge", s.guide.GuideOnEdge);
     }
     std::printf("%s\n", o.Text().c_str());
     std::fflush(stdout);
     stacked += accepted;
     progress.Image(++done, i, accepted, why);
   };
-  s.DestFileName.clear();
-  qv::RunStack(s);
+  f.outer = &printer;
+  s.dest.DestFileName.clear();
+  qv::RunStack(f, request);
   progress.Done();
   const bool stopped = interrupted != 0;
   qv::DeleteTempFiles(s);
 
   int status = 0;
-  if (!a.saveProject.empty() && qv::SaveProject(s, a.saveProject).outcome != qv::ProjectSave::Saved) {
+  if (!a.saveProject.empty() && qv::SaveProject(f, a.saveProject).outcome != qv::ProjectSave::Saved) {
     Complain("enregistrement du projet impossible : " + a.saveProject);
     status = 1;
   }
@@ -291,9 +302,9 @@ int CmdStack(const Args& args) {
     Complain("arrêt demandé : rien n'a été écrit");
     return 130;
   }
-  if (s.DestFileName.empty()) {
+  if (s.dest.DestFileName.empty()) {
     std::string why = stacked == 0 ? "aucune image n'a été acceptée" : "le résultat est vide";
-    if (!s.StackError.empty()) why += " ; " + s.StackError;
+    if (!s.stack.StackError.empty()) why += " ; " + s.stack.StackError;
     Complain("rien n'a été empilé : " + why);
     return 1;
   }
@@ -302,16 +313,16 @@ int CmdStack(const Args& args) {
                                               : qv::WriteFitsFile(s, a.out, fromDestination);
   JsonObject sum;
   sum.Add("stacked", stacked)
-      .Add("width", s.DestSumR.Width())
-      .Add("height", s.DestSumR.Height())
-      .Add("CanvasMinX", static_cast<int64_t>(s.CanvasMinX))
-      .Add("CanvasMinY", static_cast<int64_t>(s.CanvasMinY))
-      .Add("CanvasMaxX", static_cast<int64_t>(s.CanvasMaxX))
-      .Add("CanvasMaxY", static_cast<int64_t>(s.CanvasMaxY))
-      .Add("DestFileName", s.DestFileName)
+      .Add("width", s.dest.DestSumR.Width())
+      .Add("height", s.dest.DestSumR.Height())
+      .Add("CanvasMinX", static_cast<int64_t>(s.stack.CanvasMinX))
+      .Add("CanvasMinY", static_cast<int64_t>(s.stack.CanvasMinY))
+      .Add("CanvasMaxX", static_cast<int64_t>(s.stack.CanvasMaxX))
+      .Add("CanvasMaxY", static_cast<int64_t>(s.stack.CanvasMaxY))
+      .Add("DestFileName", s.dest.DestFileName)
       .Add("output", a.out);
   std::printf("%s\n", sum.Text().c_str());
-  if (!s.StackError.empty()) Complain("attention : " + s.StackError);
+  if (!s.stack.StackError.empty()) Complain("attention : " + s.stack.StackError);
   if (err != 0) {
     Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + a.out);
     return 1;

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <map>
 
-#include "cli/json.h"
+#include "io/json.h"
 #include "core/paths.h"
 #include "core/session.h"
 #include "io/fits_reader.h"
@@ -33,13 +33,13 @@ bool CliSession::Open(const std::string& settingsFile) {
 }
 
 void CliSession::LoadStartUpSettings() {
-  qv::LoadSettings(s, *store, qv::ProgramFolder());
-  qv::LoadHsens(s, *store);
+  qv::LoadSettings(form1, *store, qv::ProgramFolder());
+  qv::LoadHsens(form1, *store);
 }
 
-int ApplyOverrides(qv::Session& s, const std::vector<std::pair<std::string, std::string>>& sets) {
+int ApplyOverrides(qv::Form1& f, const std::vector<std::pair<std::string, std::string>>& sets) {
   for (const auto& [k, v] : sets) {
-    const qv::SettingResult r = qv::ApplySettingText(s, k, v, qv::NumLocale::Dot());
+    const qv::SettingResult r = qv::ApplySettingText(f, k, v, qv::NumLocale::Dot());
     if (r == qv::SettingResult::UnknownKey) {
       Complain("réglage inconnu : " + k);
       return 2;
@@ -172,32 +172,33 @@ int CmdProcess(const Args& args) {
   if (!cli.Open(settingsFile)) return 1;
   cli.LoadStartUpSettings();
   qv::Session& s = cli.s;
-  if (const int status = ApplyOverrides(s, sets)) return status;
+  if (const int status = ApplyOverrides(cli.form1, sets)) return status;
   // Built after the overrides, so that master files and their option bits
   // given with --set take effect.
   qv::BuildMasters(s);
   OneImageList(s, file);
   if (haveZone) s.Img[1].ImgZone = zone;
 
-  const bool ok = qv::ProcessPic(s, 1, step);
+  const qv::Outcome processed = qv::ProcessPic(s, 1, step);
+  const bool ok = processed.ok;
   JsonObject o;
   o.Add("ok", ok)
-      .Add("width", s.PicR.Width())
-      .Add("height", s.PicR.Height())
-      .Add("HasR", s.HasR)
-      .Add("HasG", s.HasG)
-      .Add("HasB", s.HasB)
-      .Add("HistoMax", int64_t{s.HistoMax})
-      .Add("LevelMin", s.LevelMin)
-      .Add("LevelMax", s.LevelMax)
-      .Add("LevelLow", s.LevelLow)
-      .Add("LevelHigh", s.LevelHigh)
-      .Add("UseHotMask", s.UseHotMask)
-      .Add("UseDark", s.UseDark)
-      .Add("UseFlat", s.UseFlat);
+      .Add("width", s.pic.PicR.Width())
+      .Add("height", s.pic.PicR.Height())
+      .Add("HasR", s.pic.HasR)
+      .Add("HasG", s.pic.HasG)
+      .Add("HasB", s.pic.HasB)
+      .Add("HistoMax", int64_t{s.pic.HistoMax})
+      .Add("LevelMin", s.pic.LevelMin)
+      .Add("LevelMax", s.pic.LevelMax)
+      .Add("LevelLow", s.pic.LevelLow)
+      .Add("LevelHigh", s.pic.LevelHigh)
+      .Add("UseHotMask", s.cal.UseHotMask)
+      .Add("UseDark", s.cal.UseDark)
+      .Add("UseFlat", s.cal.UseFlat);
   PrintJson(o);
   if (!ok) {
-    Complain("traitement impossible : " + s.ProcessError);
+    Complain("traitement impossible : " + processed.Text());
     return 1;
   }
   int status = 0;
@@ -213,8 +214,8 @@ int CmdProcess(const Args& args) {
   }
   if (!planes.empty()) {
     std::vector<uint8_t> bytes;
-    bytes.reserve(s.PicR.Size() * 12);
-    for (const qv::Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB})
+    bytes.reserve(s.pic.PicR.Size() * 12);
+    for (const qv::Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB})
       for (size_t i = 0; i < p->Size(); ++i) {
         const uint32_t v = static_cast<uint32_t>(p->Data()[i]);
         for (int k = 0; k < 4; ++k) bytes.push_back(static_cast<uint8_t>(v >> (8 * k)));

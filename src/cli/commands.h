@@ -7,11 +7,15 @@
 #include <vector>
 
 #include "core/session.h"
+#include "io/json.h"
 #include "platform/settings_store.h"
+#include "workspace/form1.h"
 
 namespace qvcli {
 
 using Args = std::vector<std::string>;
+using qv::JsonObject;
+using qv::JsonString;
 
 int CmdHeader(const Args& args);
 int CmdProcess(const Args& args);
@@ -34,6 +38,9 @@ void Complain(const std::string& message);
 struct CliSession {
   qv::HeadlessPlatform services;
   qv::Session s{services.Get()};
+  // The main window's model, without a window: the commands go through
+  // its handlers as the program's windows do.
+  qv::Form1 form1{s};
   std::unique_ptr<qv::SettingsStore> store;
   // Opens the store; false, after a message, when it cannot be read. The
   // session then holds nothing yet, as the program does before its start-up,
@@ -45,6 +52,6 @@ struct CliSession {
 
 // --set overrides ("." as decimal point). Returns 0, or the exit status
 // after a message about an unknown key or a bad value.
-int ApplyOverrides(qv::Session& s, const std::vector<std::pair<std::string, std::string>>& sets);
+int ApplyOverrides(qv::Form1& f, const std::vector<std::pair<std::string, std::string>>& sets);
 
 }  // namespace qvcli

@@ -4,7 +4,7 @@ namespace qv {
 
 Session::Session(Platform p) : platform(p) {
   Img.resize(1);
-  PicPixels.Redim(0, 0);
+  pic.PicPixels.Redim(0, 0);
 }
 
 void Session::ResizeImageArrays(int n) {

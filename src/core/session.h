@@ -10,9 +10,8 @@
 #include "core/numeric.h"
 #include "core/options.h"
 #include "core/plane.h"
-#include "core/view_hooks.h"
+#include "core/view.h"
 #include "platform/platform.h"
-#include "workspace/form1.h"
 
 namespace qv {
 
@@ -79,48 +78,31 @@ struct Options {
 
 constexpr int kHistoBins = 2049;  // Histo is indexed 0..2048
 
-class Session {
- public:
-  explicit Session(Platform platform);
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-
-  // Services of the machine.
-  Platform platform;
-  // What shows the engine (empty without windows).
-  ViewHooks hooks;
-  NumLocale locale = NumLocale::Dot();
-
-  // The current image.
+// The current image: its planes, histogram and levels, the decoded raster
+// picture and the gradient grid of its last gradient removal.
+struct CurrentImage {
   Plane<int32_t> PicR, PicG, PicB;
   bool HasR = false, HasG = false, HasB = false;
   std::array<int32_t, kHistoBins> Histo{};
   int32_t HistoMax = 0;
   double LevelMin = 0, LevelMax = 0, LevelLow = 0, LevelHigh = 0;
+  // A decoded raster picture, 0x00RRGGBB, y 0 at the top.
+  Plane<int32_t> PicPixels;
+  // Gradient grid of the last gradient removal: 1 for a cell with samples.
+  Plane<uint8_t> GradMask;
+};
 
-  // Calibration masters.
+// The calibration masters and whether each is in use.
+struct Masters {
   Plane<int32_t> DarkR, DarkG, DarkB;
   Plane<int32_t> FlatPic;
   double FlatMean = 0;
   Plane<uint8_t> HotMask;
   bool UseHotMask = false, UseDark = false, UseFlat = false;
+};
 
-  // A decoded raster picture, 0x00RRGGBB, y 0 at the top.
-  Plane<int32_t> PicPixels;
-
-  // The image list, slots 0..n.
-  std::vector<ImageEntry> Img;
-
-  Options opt;
-
-  // Destination accumulator: value = sum / weight where weight > 0.
-  Plane<float> DestSumR, DestSumG, DestSumB;
-  Plane<float> DestWeightR, DestWeightG, DestWeightB;
-
-  // Gradient grid of the last gradient removal: 1 for a cell with samples.
-  Plane<uint8_t> GradMask;
-
-  // Guide-star state.
+// The guide star: where it is, its template and how well it was found.
+struct GuideStar {
   double GuideX = 100, GuideY = 100;
   int16_t GuideBox = 0;  // side of the template box minus one; 128 or more: no guide star
   Plane<int32_t> GuideTemplate;  // the reference box, background-subtracted
@@ -131,35 +113,64 @@ class Session {
   bool GuideOnEdge = false;
   double AnchorX = 0, AnchorY = 0;
   double RotCentreX = 0, RotCentreY = 0;
+};
 
-  // Stack state of the current run.
+// The stack of the current run: the parked images and their canvas.
+struct StackState {
   int16_t StackCount = 0;
   int32_t StackW1 = 0, StackH1 = 0;
   int32_t CanvasMinX = 100000, CanvasMinY = 100000, CanvasMaxX = -100000, CanvasMaxY = -100000;
   double StackAngle = 0;
   double RotAngleRef = 0;
   std::string TempBase;  // path prefix of the temporary files; empty until the first stack
+  // Why the last temporary file could not be written (empty when all were).
+  std::string StackError;
+};
 
-  // Statistics of the destination.
+// The destination: the accumulator (value = sum / weight where weight > 0)
+// and the statistics and name of the result.
+struct Destination {
+  Plane<float> DestSumR, DestSumG, DestSumB;
+  Plane<float> DestWeightR, DestWeightG, DestWeightB;
   std::vector<int32_t> DestHisto = std::vector<int32_t>(65536, 0);
   int32_t DestHistoMax = 0;
   std::string DestFileName;
-  // Why the last temporary file could not be written (empty when all were).
-  std::string StackError;
+};
+
+class Session {
+ public:
+  explicit Session(Platform platform);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Services of the machine.
+  Platform platform;
+  // What shows the engine: the main-window model while there is one,
+  // otherwise a view that shows nothing. Never null.
+  View* view = &View::Headless();
+  NumLocale locale = NumLocale::Dot();
+
+  // The session's named parts; each keeps the program's own field names.
+  CurrentImage pic;
+  Masters cal;
+  // The image list, slots 0..n.
+  std::vector<ImageEntry> Img;
+  Options opt;
+  GuideStar guide;
+  StackState stack;
+  Destination dest;
 
   // Set by OK in the Options dialog.
   bool OptionsApplied = false;
-
-  // Control state of the main window.
-  Form1 form1;
 
   // The image being shown in the main window (0: none).
   int16_t CurPic = 0;
   // 0 idle, 1 running, 2 stop requested.
   int16_t RunState = 0;
 
-  // Why the last ProcessPic failed, in words for the user (empty after a
-  // success). Diagnostic only: no routine reads it.
+  // Why the last ProcessPic failed, as its Outcome says it (empty after a
+  // success). Kept for the command-line tool's report of a run, whose
+  // images are processed inside the run; no routine reads it.
   std::string ProcessError;
 
   // Resize every per-image table to 0..n keeping the existing entries.

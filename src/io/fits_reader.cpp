@@ -111,20 +111,21 @@ bool ApplyCard(std::string_view card, ImageEntry& e) {
   return false;
 }
 
-HeaderResult ReadFitsHeader(const std::string& path, ImageEntry& e) {
+// The header's blocks, read one at a time by `read(at, block)` from a
+// source of `length` bytes, until the END card: a file is never read
+// further than its header.
+template <class ReadBlock>
+HeaderResult ParseHeaderBlocks(int64_t length, ReadBlock read, ImageEntry& e) {
   e.ImgBzero = 0;
   e.ImgFlags = 0;
   e.ImgNaxis3 = 0;
-  BinaryFile f;
   try {
-    f.OpenRead(path);
-    const int64_t length = f.Length();
     int64_t consumed = 0;
     bool end = false;
     char block[kBlock];
     while (consumed < length && !end) {
       // A partial last block is a truncated file: none of its cards count.
-      f.ReadExactly(consumed, block, kBlock);
+      read(consumed, block);
       consumed += kBlock;
       for (size_t c = 0; c < kBlock / kCard && !end; ++c)
         end = ApplyCard(std::string_view(block + c * kCard, kCard), e);
@@ -138,6 +139,36 @@ HeaderResult ReadFitsHeader(const std::string& path, ImageEntry& e) {
     return err.Number() == kErrInputPastEnd ? HeaderResult::Truncated : HeaderResult::Unreadable;
   }
 }
+
+HeaderResult ReadFitsHeader(const std::string& path, ImageEntry& e) {
+  BinaryFile f;
+  int64_t length = 0;
+  try {
+    f.OpenRead(path);
+    length = f.Length();
+  } catch (const RuntimeError& err) {
+    e.ImgBzero = 0;
+    e.ImgFlags = 0;
+    e.ImgNaxis3 = 0;
+    return err.Number() == kErrInputPastEnd ? HeaderResult::Truncated : HeaderResult::Unreadable;
+  }
+  return ParseHeaderBlocks(
+      length, [&f](int64_t at, char* block) { f.ReadExactly(at, block, kBlock); }, e);
+}
+
+}  // namespace
+
+HeaderResult ParseFitsHeader(std::span<const uint8_t> bytes, ImageEntry& e) {
+  return ParseHeaderBlocks(
+      static_cast<int64_t>(bytes.size()),
+      [bytes](int64_t at, char* block) {
+        if (static_cast<uint64_t>(at) + kBlock > bytes.size()) Raise(kErrInputPastEnd);
+        std::memcpy(block, bytes.data() + at, kBlock);
+      },
+      e);
+}
+
+namespace {
 
 }  // namespace
 
@@ -164,10 +195,10 @@ HeaderResult ReadHeader(Session& s, int index) {
     if (!IsFitsKind(kind)) {
       if (!LoadPictureToPixels(s, path)) return HeaderResult::Unreadable;
       e.ImgNaxis = 3;
-      e.ImgNaxis1 = CInt(s.PicPixels.Width());
-      e.ImgNaxis2 = CInt(s.PicPixels.Height());
+      e.ImgNaxis1 = CInt(s.pic.PicPixels.Width());
+      e.ImgNaxis2 = CInt(s.pic.PicPixels.Height());
       e.ImgNaxis3 = 3;
-      s.PicPixels.Redim(0, 0);
+      s.pic.PicPixels.Redim(0, 0);
       e.ImgBitpix = 8;
       e.ImgBzero = 0;
       e.ImgFlags = 0;

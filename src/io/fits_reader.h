@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "core/session.h"
@@ -20,6 +21,11 @@ enum class HeaderResult { Ok, AlreadyRead, Missing, Unreadable, Truncated, NoEnd
 // without reading any pixel. A list image whose ImgBitpix is set is known
 // already and is not read again.
 HeaderResult ReadHeader(Session& s, int index);
+
+// The FITS header in `bytes` (a whole file or its beginning), card by card
+// up to END, into the header fields of `e`: the same fields and result as
+// ReadHeader gives for a file of these bytes.
+HeaderResult ParseFitsHeader(std::span<const uint8_t> bytes, ImageEntry& e);
 
 // Bytes per stored value for a BITPIX, 0 for an unknown BITPIX.
 int BytesPerValue(int bitpix);

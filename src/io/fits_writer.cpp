@@ -24,12 +24,12 @@ void PutCard(std::vector<uint8_t>& header, int card, const std::string& keyword,
 
 SavedImage::SavedImage(const Session& s, bool fromDestination)
     : destination_(fromDestination),
-      w_(fromDestination ? s.DestSumR.Width() : s.PicR.Width()),
-      h_(fromDestination ? s.DestSumR.Height() : s.PicR.Height()),
+      w_(fromDestination ? s.dest.DestSumR.Width() : s.pic.PicR.Width()),
+      h_(fromDestination ? s.dest.DestSumR.Height() : s.pic.PicR.Height()),
       planes_(s.opt.Has(Mono) ? 1 : 3),
-      pic_{&s.PicR, &s.PicG, &s.PicB},
-      sum_{&s.DestSumR, &s.DestSumG, &s.DestSumB},
-      weight_{&s.DestWeightR, &s.DestWeightG, &s.DestWeightB} {
+      pic_{&s.pic.PicR, &s.pic.PicG, &s.pic.PicB},
+      sum_{&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB},
+      weight_{&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB} {
   if (w_ < 1 || h_ < 1) Raise(kErrSubscript);
   for (int p = 0; p < planes_; ++p) {
     const bool ok = destination_ ? sum_[p]->HasSize(w_, h_) && weight_[p]->HasSize(w_, h_) : pic_[p]->HasSize(w_, h_);

@@ -3,11 +3,11 @@
 namespace qv {
 
 bool LoadPictureToPixels(Session& s, const std::string& path) {
-  s.PicPixels.Redim(0, 0);
+  s.pic.PicPixels.Redim(0, 0);
   if (!s.platform.loader) return false;
   Plane<int32_t> pixels;
   if (!s.platform.loader->Load(path, pixels) || pixels.Empty()) return false;
-  s.PicPixels = std::move(pixels);
+  s.pic.PicPixels = std::move(pixels);
   return true;
 }
 

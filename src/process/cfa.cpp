@@ -68,7 +68,7 @@ void DecodeCfa(Session& s, int16_t flags) {
   const int layout = CfaLayout(flags);
   // Each plane reads only itself, both when it is separated and when it is
   // filled, so the planes can be done one after the other.
-  Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   const int colours[3] = {CfaRed, CfaGreen, CfaBlue};
   for (int i = 0; i < 3; ++i) {
     Separate(*planes[i], layout, colours[i]);

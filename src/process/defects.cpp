@@ -51,8 +51,8 @@ inline int32_t NeighbourMean(const int32_t* up, const int32_t* row, const int32_
 
 // The cleaning steps work on three planes of one size.
 void CheckSameSize(const Session& s) {
-  const int w = s.PicR.Width(), h = s.PicR.Height();
-  if (s.PicG.Width() != w || s.PicG.Height() != h || s.PicB.Width() != w || s.PicB.Height() != h)
+  const int w = s.pic.PicR.Width(), h = s.pic.PicR.Height();
+  if (s.pic.PicG.Width() != w || s.pic.PicG.Height() != h || s.pic.PicB.Width() != w || s.pic.PicB.Height() != h)
     Raise(kErrSubscript);
 }
 
@@ -61,15 +61,15 @@ void CheckSameSize(const Session& s) {
 void RemoveHotPixels(Session& s) {
   s.opt.CalcThr = static_cast<int32_t>(RoundHalfEven(std::max(50.0, std::min<double>(s.opt.CalcThr, 10000))));
   const int32_t thr = s.opt.CalcThr;
-  const int xm = s.PicR.UBound1(), ym = s.PicR.UBound2();
+  const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
   if (xm < 0 || ym < 0) return;
   CheckSameSize(s);
   // m x scale reaches 15 for a neighbourhood as bright as the brightest mean
   // level of the image (LevelMax bins of 32 units).
-  const double scale = s.LevelMax > 0 ? 15 / (s.LevelMax * 32) : 0;
+  const double scale = s.pic.LevelMax > 0 ? 15 / (s.pic.LevelMax * 32) : 0;
 
   Plane<uint8_t> marks(xm, ym);
-  Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   // Detection reads only the planes and blanking happens after it, so each
   // plane can be examined on its own.
   for (int i = 0; i < 3; ++i) MarkHot(*planes[i], xm, ym, scale, thr, static_cast<uint8_t>(1 << i), marks);
@@ -94,11 +94,11 @@ void RemoveHotPixels(Session& s) {
 }
 
 void FillEmpty(Session& s) {
-  const int xm = s.PicR.UBound1(), ym = s.PicR.UBound2();
+  const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
   if (xm < 0 || ym < 0) return;
   CheckSameSize(s);
-  Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
-  const bool has[3] = {s.HasR, s.HasG, s.HasB};
+  Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+  const bool has[3] = {s.pic.HasR, s.pic.HasG, s.pic.HasB};
   // Sub-grids by (x parity, y parity), in the order of the passes.
   constexpr int kOrder[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
 

@@ -36,8 +36,8 @@ Plane<uint8_t> ExcludedCells(const Session& s, const GradientGrid& g) {
 // Returns false when a stop was requested during the sampling.
 bool Sample(Session& s, const GradientGrid& g, const Plane<uint8_t>& excluded, double lim, Plane<int64_t>& sum,
             Plane<int32_t>& count) {
-  const int xm = s.PicR.UBound1(), ym = s.PicR.UBound2();
-  const Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
+  const Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   const int c = g.cell;
   for (int y = 0; y <= ym; ++y) {
     const int gy = y / c;
@@ -101,8 +101,8 @@ bool FillEmptyCells(Session& s, const GradientGrid& g, Plane<double>& grid) {
 }
 
 void Correct(Session& s, const GradientGrid& g, const Plane<double>& grid, double mean) {
-  const int xm = s.PicR.UBound1(), ym = s.PicR.UBound2();
-  Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
+  Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   const double c = g.cell;
   const double shift = mean - kBackground;
 
@@ -145,7 +145,7 @@ void Correct(Session& s, const GradientGrid& g, const Plane<double>& grid, doubl
       }
       if (n > 0) {
         const int64_t level = static_cast<int64_t>(RoundHalfEven(static_cast<double>(total) / n));
-        s.Histo[static_cast<size_t>(std::clamp<int64_t>(level / 32, 0, kHistoBins - 1))]++;
+        s.pic.Histo[static_cast<size_t>(std::clamp<int64_t>(level / 32, 0, kHistoBins - 1))]++;
       }
     }
     s.DoEvents();
@@ -154,18 +154,18 @@ void Correct(Session& s, const GradientGrid& g, const Plane<double>& grid, doubl
 }
 
 void RemoveGradientBody(Session& s) {
-  const int xm = s.PicR.UBound1(), ym = s.PicR.UBound2();
+  const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
   // The three planes are read over the bounds of the red one.
-  if (s.PicG.Width() < xm + 1 || s.PicG.Height() < ym + 1 || s.PicB.Width() < xm + 1 || s.PicB.Height() < ym + 1)
+  if (s.pic.PicG.Width() < xm + 1 || s.pic.PicG.Height() < ym + 1 || s.pic.PicB.Width() < xm + 1 || s.pic.PicB.Height() < ym + 1)
     Raise(kErrSubscript);
 
   const GradientGrid g = GradientGridFor(xm, ym);
-  const double lo = (s.LevelLow - 1) * 32, hi = (s.LevelHigh + 1) * 32;
+  const double lo = (s.pic.LevelLow - 1) * 32, hi = (s.pic.LevelHigh + 1) * 32;
   const double lim = lo + (hi - lo) * s.opt.GradRatio / 10;
 
   Plane<int64_t> sum(g.nx, g.ny);
   Plane<int32_t> count(g.nx, g.ny);
-  s.GradMask.Redim(g.nx, g.ny);
+  s.pic.GradMask.Redim(g.nx, g.ny);
   const Plane<uint8_t> excluded = ExcludedCells(s, g);
   if (!Sample(s, g, excluded, lim, sum, count)) return;
 
@@ -176,7 +176,7 @@ void RemoveGradientBody(Session& s) {
     for (int gx = 0; gx <= g.nx; ++gx) {
       const int32_t n = count(gx, gy);
       if (n <= 0) continue;
-      s.GradMask(gx, gy) = 1;
+      s.pic.GradMask(gx, gy) = 1;
       grid(gx, gy) = static_cast<double>(sum(gx, gy)) / n;
       total += grid(gx, gy);
       ++cells;
@@ -185,7 +185,7 @@ void RemoveGradientBody(Session& s) {
   const double mean = total / cells;
 
   if (!FillEmptyCells(s, g, grid)) return;
-  s.Histo.fill(0);
+  s.pic.Histo.fill(0);
   Correct(s, g, grid, mean);
 }
 

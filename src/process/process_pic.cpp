@@ -103,7 +103,7 @@ void PicturePixelsToSamples(Session& s, int wr, int hr, int step, Samples& buf) 
     const int y = yo * step;
     for (int xo = 0; xo <= wr; ++xo) {
       const int x = xo * step;
-      const int32_t px = s.PicPixels.At(x, y);
+      const int32_t px = s.pic.PicPixels.At(x, y);
       const size_t at = static_cast<size_t>(y) * buf.w + x;
       const size_t plane = static_cast<size_t>(buf.w) * buf.h;
       buf.bytes[at] = static_cast<uint8_t>((px >> 16) & 255);
@@ -114,7 +114,6 @@ void PicturePixelsToSamples(Session& s, int wr, int hr, int step, Samples& buf) 
 }
 
 bool Body(Session& s, int index, int step) {
-  s.ProcessError.clear();
   // 1. Path and kind.
   const std::string path = ImagePath(s, index);
   const std::string kind = FileKind(path);
@@ -196,20 +195,20 @@ bool Body(Session& s, int index, int step) {
     if (b != 1 || planesInFile != 3) Raise(kErrTypeMismatch);
     PicturePixelsToSamples(s, wr, hr, step, buf);
   }
-  s.PicPixels.Redim(0, 0);
+  s.pic.PicPixels.Redim(0, 0);
 
   // 9. Calibration applies to list images whose size matches the master.
-  s.UseHotMask = s.opt.Has(HotMaskOn) && s.HotMask.HasSize(W, H) && index > 0;
-  s.UseDark = index > 0 && s.opt.Has(DarkSub) && s.DarkR.HasSize(wr + 1, hr + 1);
-  s.UseFlat = s.FlatMean > 0 && s.FlatPic.HasSize(wr + 1, hr + 1) && index > 0 && s.opt.Has(FlatApply);
+  s.cal.UseHotMask = s.opt.Has(HotMaskOn) && s.cal.HotMask.HasSize(W, H) && index > 0;
+  s.cal.UseDark = index > 0 && s.opt.Has(DarkSub) && s.cal.DarkR.HasSize(wr + 1, hr + 1);
+  s.cal.UseFlat = s.cal.FlatMean > 0 && s.cal.FlatPic.HasSize(wr + 1, hr + 1) && index > 0 && s.opt.Has(FlatApply);
 
   // 10. Fresh planes and histogram.
-  s.PicR.Redim(wr, hr);
-  s.PicG.Redim(wr, hr);
-  s.PicB.Redim(wr, hr);
-  s.HasR = s.HasG = s.HasB = false;
-  s.Histo.fill(0);
-  s.HistoMax = 0;
+  s.pic.PicR.Redim(wr, hr);
+  s.pic.PicG.Redim(wr, hr);
+  s.pic.PicB.Redim(wr, hr);
+  s.pic.HasR = s.pic.HasG = s.pic.HasB = false;
+  s.pic.Histo.fill(0);
+  s.pic.HistoMax = 0;
   const int usedPlanes = std::min(2, planesInFile - 1) + 1;
 
   // 11. Pixel loop.
@@ -217,8 +216,8 @@ bool Body(Session& s, int index, int step) {
   for (auto& r : row) r.resize(static_cast<size_t>(wr) + 1);
   // With a step above 1 the masters (selected by the reduced size) are read
   // at the full-resolution position, so reads outside them must raise.
-  const bool direct = step == 1 && s.DarkG.HasSize(W, H) && s.DarkB.HasSize(W, H);
-  const double flatMean = s.FlatMean;
+  const bool direct = step == 1 && s.cal.DarkG.HasSize(W, H) && s.cal.DarkB.HasSize(W, H);
+  const double flatMean = s.cal.FlatMean;
   bool hasR = false, hasG = false, hasB = false;
   for (int yo = 0; yo <= hr; ++yo) {
     const int y = yo * step;
@@ -237,10 +236,10 @@ bool Body(Session& s, int index, int step) {
         throw;
       }
     }
-    int32_t* outR = s.PicR.Row(yo);
-    int32_t* outG = s.PicG.Row(yo);
-    int32_t* outB = s.PicB.Row(yo);
-    const uint8_t* maskRow = s.UseHotMask ? s.HotMask.Row(y) : nullptr;
+    int32_t* outR = s.pic.PicR.Row(yo);
+    int32_t* outG = s.pic.PicG.Row(yo);
+    int32_t* outB = s.pic.PicB.Row(yo);
+    const uint8_t* maskRow = s.cal.UseHotMask ? s.cal.HotMask.Row(y) : nullptr;
     for (int xo = 0; xo <= wr; ++xo) {
       const int x = xo * step;
       if (maskRow && maskRow[x] != 0) continue;
@@ -256,18 +255,18 @@ bool Body(Session& s, int index, int step) {
         v[2] = (chan & 4) ? v0 : 0;
       }
       bool* has[3] = {&hasR, &hasG, &hasB};
-      Plane<int32_t>* dark[3] = {&s.DarkR, &s.DarkG, &s.DarkB};
+      Plane<int32_t>* dark[3] = {&s.cal.DarkR, &s.cal.DarkG, &s.cal.DarkB};
       for (int p = 0; p < 3; ++p) {
         if (v[p] > 0) {
           *has[p] = true;
-          if (s.UseDark) {
+          if (s.cal.UseDark) {
             const int32_t d = direct ? (*dark[p])(x, y) : dark[p]->At(x, y);
             v[p] = std::max<int32_t>(1, CheckedLong(int64_t{v[p]} - d));
           }
         }
       }
-      if (s.UseFlat) {
-        const int32_t fp = step == 1 ? s.FlatPic(x, y) : s.FlatPic.At(x, y);
+      if (s.cal.UseFlat) {
+        const int32_t fp = step == 1 ? s.cal.FlatPic(x, y) : s.cal.FlatPic.At(x, y);
         if (fp == 0) Raise(kErrDivisionByZero);
         const double f = flatMean / fp;
         for (int p = 0; p < 3; ++p) v[p] = CLng(v[p] * f);
@@ -276,19 +275,19 @@ bool Body(Session& s, int index, int step) {
       outG[xo] = v[1];
       outB[xo] = v[2];
       const int32_t sum = CheckedLong(int64_t{v[0]} + v[1] + v[2]);
-      s.Histo[static_cast<size_t>(std::clamp(sum / 96, 0, kHistoBins - 1))]++;
+      s.pic.Histo[static_cast<size_t>(std::clamp(sum / 96, 0, kHistoBins - 1))]++;
     }
     if (yo % 4 == 0) {
-      s.HasR = hasR;
-      s.HasG = hasG;
-      s.HasB = hasB;
+      s.pic.HasR = hasR;
+      s.pic.HasG = hasG;
+      s.pic.HasB = hasB;
       s.DoEvents();
       if (s.StopRequested()) Fail("arrêt demandé");
     }
   }
-  s.HasR = hasR;
-  s.HasG = hasG;
-  s.HasB = hasB;
+  s.pic.HasR = hasR;
+  s.pic.HasG = hasG;
+  s.pic.HasB = hasB;
 
   // 12. Raw colour-filter-array readouts become colour.
   if (e.ImgFlags & FlagRawCfa) DecodeCfa(s, e.ImgFlags);
@@ -300,8 +299,8 @@ bool Body(Session& s, int index, int step) {
   // 14. Whole-image steps, list images only.
   if (index > 0) {
     if (s.opt.Has(HotCalc)) RemoveHotPixels(s);
-    if ((s.UseHotMask && s.opt.Has(MaskFill)) || (s.opt.Has(HotCalc) && s.opt.Has(CalcFill))) FillEmpty(s);
-    if (s.opt.Has(Bin2x2)) Fuse2x2(s.PicR, s.PicG, s.PicB);
+    if ((s.cal.UseHotMask && s.opt.Has(MaskFill)) || (s.opt.Has(HotCalc) && s.opt.Has(CalcFill))) FillEmpty(s);
+    if (s.opt.Has(Bin2x2)) Fuse2x2(s.pic.PicR, s.pic.PicG, s.pic.PicB);
     if (s.opt.Has(GradRemove)) {
       RemoveGradient(s);
       ComputeLevels(s);
@@ -329,39 +328,40 @@ int16_t ChannelOf(const Session& s, const std::string& file) {
 }
 
 bool ComputeLevels(Session& s) {
-  s.HistoMax = *std::max_element(s.Histo.begin(), s.Histo.end());
-  s.LevelMin = s.LevelLow = 2048;
-  s.LevelMax = s.LevelHigh = 0;
-  if (s.HistoMax < 1) return false;
+  s.pic.HistoMax = *std::max_element(s.pic.Histo.begin(), s.pic.Histo.end());
+  s.pic.LevelMin = s.pic.LevelLow = 2048;
+  s.pic.LevelMax = s.pic.LevelHigh = 0;
+  if (s.pic.HistoMax < 1) return false;
   for (int i = 0; i < kHistoBins; ++i) {
-    const double r = static_cast<double>(s.Histo[static_cast<size_t>(i)]) / s.HistoMax;
+    const double r = static_cast<double>(s.pic.Histo[static_cast<size_t>(i)]) / s.pic.HistoMax;
     if (r > 0) {
-      if (i < s.LevelMin && i > 0) s.LevelMin = i;
-      if (i > s.LevelMax) s.LevelMax = i;
+      if (i < s.pic.LevelMin && i > 0) s.pic.LevelMin = i;
+      if (i > s.pic.LevelMax) s.pic.LevelMax = i;
     }
     if (r > 0.1) {
-      if (i < s.LevelLow) s.LevelLow = i;
-      if (i > s.LevelHigh) s.LevelHigh = i;
+      if (i < s.pic.LevelLow) s.pic.LevelLow = i;
+      if (i > s.pic.LevelHigh) s.pic.LevelHigh = i;
     }
   }
   return true;
 }
 
-bool ProcessPic(Session& s, int index, int step) {
-  bool ok = false;
+Outcome ProcessPic(Session& s, int index, int step) {
+  Outcome result = Outcome::Failure("");
   try {
-    ok = Body(s, index, step);
+    if (Body(s, index, step)) result = Outcome::Success();
   } catch (const StepFailure& f) {
-    s.ProcessError = f.why;
+    result = Outcome::Failure(f.why);
   } catch (const RuntimeError& err) {
-    s.ProcessError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
+    result = Outcome::From(err);
   } catch (const std::bad_alloc&) {
-    s.ProcessError = "erreur 7 : Mémoire insuffisante";
+    result = Outcome::Failure("Mémoire insuffisante", kErrOutOfMemory);
   }
   // Common exit: the files were closed where they were opened; the
   // decoded picture is never kept.
-  if (!ok && s.PicPixels.Size() != 1) s.PicPixels.Redim(0, 0);
-  return ok;
+  if (!result.ok && s.pic.PicPixels.Size() != 1) s.pic.PicPixels.Redim(0, 0);
+  s.ProcessError = result.ok ? std::string() : result.Text();
+  return result;
 }
 
 }  // namespace qv

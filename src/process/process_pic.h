@@ -3,13 +3,16 @@
 
 #include <string_view>
 
+#include "core/outcome.h"
 #include "core/session.h"
 
 namespace qv {
 
 // Index -2 flat, -1 dark, 0 mask, 1..n list image; Step sub-samples the
-// image (0 counts as 1). True only when every step succeeded.
-bool ProcessPic(Session& s, int index, int step);
+// image (0 counts as 1). Succeeds only when every step succeeded; a
+// failure says why (and gives the run-time error number where there is
+// one). A stop requested while the pixels are read is a failure too.
+Outcome ProcessPic(Session& s, int index, int step);
 
 // How ProcessError begins when a floating-point file holds values that are
 // not numbers or are infinite; the rest names the first one and the file.

@@ -38,11 +38,11 @@ std::string TempFolder() {
   return dir;
 }
 
-std::string TempFileName(const Session& s, int k) { return s.TempBase + std::to_string(k) + ".bin"; }
+std::string TempFileName(const Session& s, int k) { return s.stack.TempBase + std::to_string(k) + ".bin"; }
 
 void DeleteTempFiles(const Session& s) {
-  if (s.TempBase.empty()) return;
-  const std::filesystem::path base(s.TempBase);
+  if (s.stack.TempBase.empty()) return;
+  const std::filesystem::path base(s.stack.TempBase);
   const std::string prefix = base.filename().string();
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(base.parent_path(), ec)) {
@@ -69,10 +69,10 @@ struct Placement {
 };
 
 void WriteTempFile(const std::string& name, const Session& s, int32_t bx0, int32_t by0, int32_t bx1, int32_t by1) {
-  const size_t wh = static_cast<size_t>(s.StackW1 + 1) * (s.StackH1 + 1);
+  const size_t wh = static_cast<size_t>(s.stack.StackW1 + 1) * (s.stack.StackH1 + 1);
   std::vector<uint8_t> head(24);
   uint64_t angle;
-  std::memcpy(&angle, &s.StackAngle, 8);
+  std::memcpy(&angle, &s.stack.StackAngle, 8);
   for (int k = 0; k < 8; ++k) head[k] = static_cast<uint8_t>(angle >> (8 * k));
   Put32(head, 8, bx0);
   Put32(head, 12, by0);
@@ -82,7 +82,7 @@ void WriteTempFile(const std::string& name, const Session& s, int32_t bx0, int32
   if (!f) Raise(errno == ENOSPC ? kErrDiskFull : kErrPathAccess);
   bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
   std::vector<uint8_t> row;
-  for (const Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB}) {
+  for (const Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
     // The planes are stored as they are in memory on a little-endian machine.
     if (ok) ok = std::fwrite(p->Data(), 4, wh, f) == wh;
   }
@@ -101,13 +101,13 @@ void AccumulateImage(Session& s) {
   try {
     const int i = s.CurPic;
     ImageEntry& e = s.Entry(i);
-    if (s.StackCount == 0) {
-      s.StackW1 = s.PicR.UBound1();
-      s.StackH1 = s.PicR.UBound2();
-      s.CanvasMinX = s.CanvasMinY = 100000;
-      s.CanvasMaxX = s.CanvasMaxY = -100000;
-      s.StackAngle = 0;
-      s.RotAngleRef = 0;
+    if (s.stack.StackCount == 0) {
+      s.stack.StackW1 = s.pic.PicR.UBound1();
+      s.stack.StackH1 = s.pic.PicR.UBound2();
+      s.stack.CanvasMinX = s.stack.CanvasMinY = 100000;
+      s.stack.CanvasMaxX = s.stack.CanvasMaxY = -100000;
+      s.stack.StackAngle = 0;
+      s.stack.RotAngleRef = 0;
       if (e.ImgNewRot) {
         // On the first image a new rotation star only fixes the reference direction.
         e.ImgNewRot = e.ImgRot;
@@ -115,52 +115,52 @@ void AccumulateImage(Session& s) {
         e.ImgNewRotX = e.ImgRotX;
         e.ImgNewRotY = e.ImgRotY;
       }
-      if (s.TempBase.empty()) {
+      if (s.stack.TempBase.empty()) {
         const double ms = (s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : 0) * 1000;
         char hex[32];
         std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(CLng(ms)));
         // The process number keeps two programs started in the same
         // millisecond apart.
-        s.TempBase = TempFolder() + "Quelvista_" + hex + "_" + std::to_string(::getpid()) + "_";
+        s.stack.TempBase = TempFolder() + "Quelvista_" + hex + "_" + std::to_string(::getpid()) + "_";
       }
-    } else if (s.PicR.UBound1() != s.StackW1 || s.PicR.UBound2() != s.StackH1) {
+    } else if (s.pic.PicR.UBound1() != s.stack.StackW1 || s.pic.PicR.UBound2() != s.stack.StackH1) {
       return;
     }
-    s.StackCount = CInt(s.StackCount + 1.0);
-    const int k = s.StackCount;
+    s.stack.StackCount = CInt(s.stack.StackCount + 1.0);
+    const int k = s.stack.StackCount;
 
-    if (e.ImgAngle != 0) s.StackAngle -= e.ImgAngle * kDegree;
+    if (e.ImgAngle != 0) s.stack.StackAngle -= e.ImgAngle * kDegree;
     if (e.ImgRot) {
       double rx, ry;
-      StarCentroid(s, CInt(RoundHalfEven(s.StackW1 * e.ImgRotX)), CInt(RoundHalfEven(s.StackH1 * e.ImgRotY)), rx, ry);
-      double dy = ry - s.RotCentreY, dx = rx - s.RotCentreX;
+      StarCentroid(s, CInt(RoundHalfEven(s.stack.StackW1 * e.ImgRotX)), CInt(RoundHalfEven(s.stack.StackH1 * e.ImgRotY)), rx, ry);
+      double dy = ry - s.guide.RotCentreY, dx = rx - s.guide.RotCentreX;
       const double a = AngleOf(dy, dx);
-      e.ImgRotX = rx / s.StackW1;
-      e.ImgRotY = ry / s.StackH1;
-      s.StackAngle -= a - s.RotAngleRef;
-      s.RotAngleRef = a;
+      e.ImgRotX = rx / s.stack.StackW1;
+      e.ImgRotY = ry / s.stack.StackH1;
+      s.stack.StackAngle -= a - s.stack.RotAngleRef;
+      s.stack.RotAngleRef = a;
     }
     if (e.ImgNewRot) {
       double nx, ny;
-      StarCentroid(s, CInt(RoundHalfEven(s.StackW1 * e.ImgNewRotX)), CInt(RoundHalfEven(s.StackH1 * e.ImgNewRotY)), nx, ny);
-      double dy = ny - s.GuideY, dx = nx - s.GuideX;
-      s.RotAngleRef = AngleOf(dy, dx);
-      e.ImgNewRotX = nx / s.StackW1;
-      e.ImgNewRotY = ny / s.StackH1;
+      StarCentroid(s, CInt(RoundHalfEven(s.stack.StackW1 * e.ImgNewRotX)), CInt(RoundHalfEven(s.stack.StackH1 * e.ImgNewRotY)), nx, ny);
+      double dy = ny - s.guide.GuideY, dx = nx - s.guide.GuideX;
+      s.stack.RotAngleRef = AngleOf(dy, dx);
+      e.ImgNewRotX = nx / s.stack.StackW1;
+      e.ImgNewRotY = ny / s.stack.StackH1;
     }
-    const double c = std::cos(s.StackAngle), sn = std::sin(s.StackAngle);
-    if (s.StackCount > 1) {
+    const double c = std::cos(s.stack.StackAngle), sn = std::sin(s.stack.StackAngle);
+    if (s.stack.StackCount > 1) {
       // The guide-star change moved the anchor by the unrotated offset
       // between the stars; turn that offset with the image.
-      s.AnchorX = CLng(s.AnchorX + RoundHalfEven(-s.RotCentreX * c + s.RotCentreY * sn) -
-                       RoundHalfEven(-s.GuideX * c + s.GuideY * sn) - s.GuideX + s.RotCentreX);
-      s.AnchorY = CLng(s.AnchorY + RoundHalfEven(-s.RotCentreX * sn - s.RotCentreY * c) -
-                       RoundHalfEven(-s.GuideX * sn - s.GuideY * c) - s.GuideY + s.RotCentreY);
+      s.guide.AnchorX = CLng(s.guide.AnchorX + RoundHalfEven(-s.guide.RotCentreX * c + s.guide.RotCentreY * sn) -
+                       RoundHalfEven(-s.guide.GuideX * c + s.guide.GuideY * sn) - s.guide.GuideX + s.guide.RotCentreX);
+      s.guide.AnchorY = CLng(s.guide.AnchorY + RoundHalfEven(-s.guide.RotCentreX * sn - s.guide.RotCentreY * c) -
+                       RoundHalfEven(-s.guide.GuideX * sn - s.guide.GuideY * c) - s.guide.GuideY + s.guide.RotCentreY);
     }
-    const Placement p{c, sn, s.GuideX, s.GuideY, s.AnchorX, s.AnchorY};
+    const Placement p{c, sn, s.guide.GuideX, s.guide.GuideY, s.guide.AnchorX, s.guide.AnchorY};
     int32_t bx0 = 100000, by0 = 100000, bx1 = -100000, by1 = -100000;
-    const double cx[4] = {0, static_cast<double>(s.StackW1), static_cast<double>(s.StackW1), 0};
-    const double cy[4] = {0, 0, static_cast<double>(s.StackH1), static_cast<double>(s.StackH1)};
+    const double cx[4] = {0, static_cast<double>(s.stack.StackW1), static_cast<double>(s.stack.StackW1), 0};
+    const double cy[4] = {0, 0, static_cast<double>(s.stack.StackH1), static_cast<double>(s.stack.StackH1)};
     for (int q = 0; q < 4; ++q) {
       const int32_t x = p.X(cx[q], cy[q]), y = p.Y(cx[q], cy[q]);
       bx0 = std::min(bx0, x);
@@ -168,16 +168,16 @@ void AccumulateImage(Session& s) {
       bx1 = std::max(bx1, x);
       by1 = std::max(by1, y);
     }
-    s.CanvasMinX = std::min(s.CanvasMinX, bx0);
-    s.CanvasMinY = std::min(s.CanvasMinY, by0);
-    s.CanvasMaxX = std::max(s.CanvasMaxX, bx1);
-    s.CanvasMaxY = std::max(s.CanvasMaxY, by1);
+    s.stack.CanvasMinX = std::min(s.stack.CanvasMinX, bx0);
+    s.stack.CanvasMinY = std::min(s.stack.CanvasMinY, by0);
+    s.stack.CanvasMaxX = std::max(s.stack.CanvasMaxX, bx1);
+    s.stack.CanvasMaxY = std::max(s.stack.CanvasMaxY, by1);
     WriteTempFile(TempFileName(s, k), s, bx0, by0, bx1, by1);
   } catch (const RuntimeError& err) {
-    s.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur " + std::to_string(err.Number()) + " : " +
+    s.stack.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur " + std::to_string(err.Number()) + " : " +
                    err.what() + ", dossier temporaire " + TempFolder() + ")";
   } catch (const std::bad_alloc&) {
-    s.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur 7 : Mémoire insuffisante)";
+    s.stack.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur 7 : Mémoire insuffisante)";
   }
 }
 

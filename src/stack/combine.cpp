@@ -7,7 +7,6 @@
 #include "core/paths.h"
 #include "io/file.h"
 #include "stack/accumulate.h"
-#include "workspace/form1.h"
 
 namespace qv {
 
@@ -17,7 +16,7 @@ namespace {
 // absurd shifts must not claim memory without bound.
 constexpr int64_t kMaxCanvasPixels = int64_t{1} << 28;
 
-void Log(Session& s, const std::string& line) { DebugLine(s, line); }
+void Log(Session& s, const std::string& line) { s.view->ShowDebugLine(line); }
 
 void ReadTempFile(Session& s, const std::string& name, int32_t box[4]) {
   BinaryFile f;
@@ -26,7 +25,7 @@ void ReadTempFile(Session& s, const std::string& name, int32_t box[4]) {
   f.ReadExactly(0, head, sizeof head);
   uint64_t a = 0;
   for (int k = 7; k >= 0; --k) a = (a << 8) | head[k];
-  std::memcpy(&s.StackAngle, &a, 8);
+  std::memcpy(&s.stack.StackAngle, &a, 8);
   for (int q = 0; q < 4; ++q) {
     uint32_t u = 0;
     for (int k = 3; k >= 0; --k) u = (u << 8) | head[8 + 4 * q + k];
@@ -34,8 +33,8 @@ void ReadTempFile(Session& s, const std::string& name, int32_t box[4]) {
   }
   const int64_t offset = 24;
   int64_t at = offset;
-  for (Plane<int32_t>* p : {&s.PicR, &s.PicG, &s.PicB}) {
-    p->Redim(s.StackW1, s.StackH1);
+  for (Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
+    p->Redim(s.stack.StackW1, s.stack.StackH1);
     const size_t bytes = p->Size() * 4;
     f.ReadExactly(at, p->Data(), bytes);
     at += static_cast<int64_t>(bytes);
@@ -60,77 +59,77 @@ struct Weighting {
 };
 
 bool Combine(Session& s, bool expand) {
-  if (s.StackCount == 0) return false;
+  if (s.stack.StackCount == 0) return false;
   Weighting wt{};
   wt.circ = s.opt.Has(CircCrop);
   wt.blend = s.opt.Has(ProgBlend);
   if (wt.circ) {
-    wt.cx = static_cast<double>(s.opt.FovX) * s.StackW1;
-    wt.cy = static_cast<double>(s.opt.FovY) * s.StackH1;
-    wt.r = static_cast<double>(s.opt.FovR) * s.StackH1 + 1;
+    wt.cx = static_cast<double>(s.opt.FovX) * s.stack.StackW1;
+    wt.cy = static_cast<double>(s.opt.FovY) * s.stack.StackH1;
+    wt.r = static_cast<double>(s.opt.FovR) * s.stack.StackH1 + 1;
   }
   wt.fovF = s.opt.FovF;
   wt.e = s.opt.Has(EdgeCut) ? s.opt.EdgeSize : 0;
-  wt.xmax = s.StackW1 - wt.e;
-  wt.ymax = s.StackH1 - wt.e;
+  wt.xmax = s.stack.StackW1 - wt.e;
+  wt.ymax = s.stack.StackH1 - wt.e;
   const int16_t mode = static_cast<int16_t>((s.opt.UseMask & MedianMode) / 2048);
 
   int32_t wd, hd;
   if (expand) {
-    wd = CheckedLong(int64_t{s.CanvasMaxX} - s.CanvasMinX);
-    hd = CheckedLong(int64_t{s.CanvasMaxY} - s.CanvasMinY);
+    wd = CheckedLong(int64_t{s.stack.CanvasMaxX} - s.stack.CanvasMinX);
+    hd = CheckedLong(int64_t{s.stack.CanvasMaxY} - s.stack.CanvasMinY);
   } else {
-    wd = s.StackW1;
-    hd = s.StackH1;
-    s.CanvasMinX = s.CanvasMinY = 0;
+    wd = s.stack.StackW1;
+    hd = s.stack.StackH1;
+    s.stack.CanvasMinX = s.stack.CanvasMinY = 0;
   }
   // Images that were stacked without any data (their processing failed)
   // leave no extent: that is a subscript error, not a lack of memory.
   if (wd < 0 || hd < 0) Raise(kErrSubscript);
   if ((int64_t{wd} + 1) * (int64_t{hd} + 1) > kMaxCanvasPixels) Raise(kErrOutOfMemory);
   const std::string t = "W=" + std::to_string(wd + 1) + "  H=" + std::to_string(hd + 1);
-  s.form1.Caption = t;
+  s.view->ShowCaption(t);
   s.DoEvents();
-  for (Plane<float>* p : {&s.DestSumR, &s.DestSumG, &s.DestSumB, &s.DestWeightR, &s.DestWeightG, &s.DestWeightB})
+  for (Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB, &s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB})
     p->Redim(wd, hd);
   s.DoEvents();
 
-  Plane<int32_t>* src[3] = {&s.PicR, &s.PicG, &s.PicB};
-  Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
-  Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
-  for (int k = 1; k <= s.StackCount; ++k) {
-    std::string caption = t + " - " + std::to_string(k) + "/" + std::to_string(s.StackCount);
-    s.form1.Caption = caption;
+  Plane<int32_t>* src[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+  Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+  Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
+  for (int k = 1; k <= s.stack.StackCount; ++k) {
+    std::string caption = t + " - " + std::to_string(k) + "/" + std::to_string(s.stack.StackCount);
+    s.view->ShowCaption(caption);
     const std::string name = TempFileName(s, k);
     if (!FileExists(name)) continue;
     caption += " Ok";
-    s.form1.Caption = caption;
+    s.view->ShowCaption(caption);
     Log(s, caption);
     int32_t box[4];
     ReadTempFile(s, name, box);
     std::remove(name.c_str());
     if (mode > 0) {
       caption += " Median";
-      s.form1.Caption = caption;
+      s.view->ShowCaption(caption);
       Log(s, caption);
       MedianFilter(s, mode);
     }
     caption += " Sum";
-    s.form1.Caption = caption;
+    s.view->ShowCaption(caption);
     Log(s, caption);
 
-    const double minX = static_cast<double>(box[0]) - s.CanvasMinX, maxX = static_cast<double>(box[2]) - s.CanvasMinX;
-    const double minY = static_cast<double>(box[1]) - s.CanvasMinY, maxY = static_cast<double>(box[3]) - s.CanvasMinY;
+    const double minX = static_cast<double>(box[0]) - s.stack.CanvasMinX, maxX = static_cast<double>(box[2]) - s.stack.CanvasMinX;
+    const double minY = static_cast<double>(box[1]) - s.stack.CanvasMinY, maxY = static_cast<double>(box[3]) - s.stack.CanvasMinY;
     const double cxD = (minX + maxX) * 0.5, cyD = (minY + maxY) * 0.5;
     const int x0 = static_cast<int>(std::clamp(minX, 0.0, static_cast<double>(wd)));
     const int x1 = static_cast<int>(std::clamp(maxX, 0.0, static_cast<double>(wd)));
     const int y0 = static_cast<int>(std::clamp(minY, 0.0, static_cast<double>(hd)));
     const int y1 = static_cast<int>(std::clamp(maxY, 0.0, static_cast<double>(hd)));
-    wt.cxS = s.StackW1 * 0.5;
-    wt.cyS = s.StackH1 * 0.5;
+    wt.cxS = s.stack.StackW1 * 0.5;
+    wt.cyS = s.stack.StackH1 * 0.5;
     wt.ix = 1 / (wt.cxS + 1);
     wt.iy = 1 / (wt.cyS + 1);
-    const double c = std::cos(s.StackAngle), sn = std::sin(s.StackAngle);
+    const double c = std::cos(s.stack.StackAngle), sn = std::sin(s.stack.StackAngle);
     for (int yd = y0; yd <= y1; ++yd) {
       const double ry = yd - cyD;
       for (int xd = x0; xd <= x1; ++xd) {
@@ -166,10 +165,10 @@ bool CombineStack(Session& s, bool expand) {
     ok = Combine(s, expand);
   } catch (const RuntimeError& err) {
     Log(s, " Erreur " + std::to_string(err.Number()));
-    s.StackError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
+    s.stack.StackError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
   } catch (const std::bad_alloc&) {
     Log(s, " Erreur 7");
-    s.StackError = "erreur 7 : Mémoire insuffisante";
+    s.stack.StackError = "erreur 7 : Mémoire insuffisante";
   }
   DeleteTempFiles(s);
   return ok;
@@ -186,11 +185,11 @@ int32_t MedianOf(int16_t n, std::vector<int32_t>& values) {
 }
 
 void MedianFilter(Session& s, int16_t mode) {
-  const int u1 = s.PicR.UBound1(), u2 = s.PicR.UBound2();
+  const int u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
   int lo = -1, hi = 1;
   if (mode == 2) hi = 2;
   else if (mode == 3) lo = -2, hi = 2;
-  Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   Plane<int32_t> med[3];
   int32_t window[25];
   for (int p = 0; p < 3; ++p) {
@@ -243,14 +242,15 @@ std::string BaseName(const Session& s) {
   return base;
 }
 
-void FitFinal(Session& s) {
+Outcome FinalCombination(Session& s, bool expand, std::string& destination) {
+  destination.clear();
   try {
-    if (!CombineStack(s, s.form1.Check6 == 1)) return;
-    std::fill(s.DestHisto.begin(), s.DestHisto.end(), 0);
+    if (!CombineStack(s, expand)) return Outcome::Failure("");
+    std::fill(s.dest.DestHisto.begin(), s.dest.DestHisto.end(), 0);
     int32_t lo = 65535, hi = 0;
-    const Plane<float>* sum[3] = {&s.DestSumR, &s.DestSumG, &s.DestSumB};
-    const Plane<float>* weight[3] = {&s.DestWeightR, &s.DestWeightG, &s.DestWeightB};
-    const size_t count = s.DestSumR.Size();
+    const Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+    const Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
+    const size_t count = s.dest.DestSumR.Size();
     for (size_t k = 0; k < count; ++k) {
       double v = 0;
       for (int p = 0; p < 3; ++p) {
@@ -262,26 +262,27 @@ void FitFinal(Session& s) {
         const int32_t r = CLng(v);
         hi = std::max(hi, r);
         lo = std::min(lo, r);
-        s.DestHisto[static_cast<size_t>(r)]++;
+        s.dest.DestHisto[static_cast<size_t>(r)]++;
       }
     }
-    if (hi - lo <= 0) return;
-    s.DestHistoMax = *std::max_element(s.DestHisto.begin(), s.DestHisto.end());
+    if (hi - lo <= 0) return Outcome::Failure("");
+    s.dest.DestHistoMax = *std::max_element(s.dest.DestHisto.begin(), s.dest.DestHisto.end());
     const std::string base = BaseName(s);
     std::string folder = s.opt.OutDir;
     if (folder.empty() || (folder.back() != '/' && folder.back() != '\\')) folder += '/';
     for (int n = 1;; ++n) {
-      s.DestFileName = folder + base + "_" + std::to_string(n) + ".bmp";
-      if (!FileExists(s.DestFileName)) {
-        if (s.hooks.OpenDestination) s.hooks.OpenDestination(base + "_" + std::to_string(n) + ".bmp");
-        break;
+      s.dest.DestFileName = folder + base + "_" + std::to_string(n) + ".bmp";
+      if (!FileExists(s.dest.DestFileName)) {
+        destination = base + "_" + std::to_string(n) + ".bmp";
+        return Outcome::Success();
       }
     }
   } catch (const RuntimeError& err) {
-    if (s.hooks.MsgBox) s.hooks.MsgBox(err.what());
-    s.StackError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
+    return Outcome::From(err);
   } catch (const std::bad_alloc&) {
-    if (s.hooks.MsgBox) s.hooks.MsgBox("Mémoire insuffisante");
+    // Storage refused by the machine, not a run-time error of the program:
+    // it is shown, but carries no error number.
+    return Outcome::Failure("Mémoire insuffisante");
   }
 }
 

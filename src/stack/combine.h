@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/outcome.h"
 #include "core/session.h"
 
 namespace qv {
@@ -20,8 +21,12 @@ void MedianFilter(Session& s, int16_t mode);
 // value for an even count, 0 when n <= 0. Leaves values partly sorted.
 int32_t MedianOf(int16_t n, std::vector<int32_t>& values);
 
-// Combines the stack, measures the destination and names the result.
-void FitFinal(Session& s);
+// The engine's part of the final step: combines the stack (expanded to the
+// whole canvas or not), measures the destination and names the result
+// (DestFileName). `destination` receives the caption of the destination
+// window to open, empty when there is none to show. Fails without a reason
+// when nothing was combined; a run-time error gives its number and text.
+Outcome FinalCombination(Session& s, bool expand, std::string& destination);
 
 // The default base name of the result: the common beginning of the list
 // images' file names.

@@ -11,7 +11,7 @@ namespace qv {
 namespace {
 
 int32_t Intensity(const Session& s, int x, int y) {
-  return CheckedLong(int64_t{s.PicR(x, y)} + s.PicG(x, y) + s.PicB(x, y));
+  return CheckedLong(int64_t{s.pic.PicR(x, y)} + s.pic.PicG(x, y) + s.pic.PicB(x, y));
 }
 
 // A grey picture of the n x n part of p at (x0, y0), its own minimum
@@ -36,8 +36,8 @@ void GreyPicture(const Plane<int32_t>& p, int x0, int y0, int n, Plane<int32_t>&
 
 double ReadBox(Session& s, int x0, int y0, int n, Plane<int32_t>& box) {
   box.Redim(n - 1, n - 1);
-  const int W = s.PicR.Width(), H = s.PicR.Height();
-  const bool mask = s.UseHotMask && s.HotMask.HasSize(W, H);
+  const int W = s.pic.PicR.Width(), H = s.pic.PicR.Height();
+  const bool mask = s.cal.UseHotMask && s.cal.HotMask.HasSize(W, H);
   long counted = 0;
   for (int j = 0; j < n; ++j) {
     const int y = y0 + j;
@@ -45,7 +45,7 @@ double ReadBox(Session& s, int x0, int y0, int n, Plane<int32_t>& box) {
     for (int i = 0; i < n; ++i) {
       const int x = x0 + i;
       if (x < 0 || x >= W) continue;
-      if (mask && s.HotMask(x, y) != 0) continue;
+      if (mask && s.cal.HotMask(x, y) != 0) continue;
       box(i, j) = Intensity(s, x, y);
       ++counted;
     }
@@ -132,56 +132,52 @@ bool Correlate(Session& s, const Plane<int32_t>& t, const Plane<int32_t>& a, int
 }
 
 double GuideSearch(Session& s, int x, int y, int takeRef) {
-  s.GuideOnEdge = false;
-  const int box = s.GuideBox;
+  s.guide.GuideOnEdge = false;
+  const int box = s.guide.GuideBox;
   if (box < 1) return 0;
   const int half = CInt(box / 2.0);
   if (takeRef == 1) {
-    const double level = ReadBox(s, x - half, y - half, box + 1, s.GuideTemplate);
-    for (size_t k = 0; k < s.GuideTemplate.Size(); ++k) {
-      int32_t& v = s.GuideTemplate.Data()[k];
+    const double level = ReadBox(s, x - half, y - half, box + 1, s.guide.GuideTemplate);
+    for (size_t k = 0; k < s.guide.GuideTemplate.Size(); ++k) {
+      int32_t& v = s.guide.GuideTemplate.Data()[k];
       if (v > 0) v = CLng(v - level);
     }
   }
-  if (s.GuideTemplate.UBound1() != box) return 0;
+  if (s.guide.GuideTemplate.UBound1() != box) return 0;
   Plane<int32_t> area;
   const double level = ReadBox(s, x - box, y - box, 2 * box + 1, area);
   if (!(level > 0)) return 0;
   Correlation c;
-  if (!Correlate(s, s.GuideTemplate, area, box, c)) return 0;
+  if (!Correlate(s, s.guide.GuideTemplate, area, box, c)) return 0;
   const double mean = c.sum / c.count;
   const double peak = c.best - mean;
-  s.GuideOnEdge = c.bestDx == 0 || c.bestDx == box || c.bestDy == 0 || c.bestDy == box;
-  s.GuideX = CInt(x - box + half + c.bestDx);
-  s.GuideY = CInt(y - box + half + c.bestDy);
-  if (takeRef == 1) s.RefPeak = peak;
+  s.guide.GuideOnEdge = c.bestDx == 0 || c.bestDx == box || c.bestDy == 0 || c.bestDy == box;
+  s.guide.GuideX = CInt(x - box + half + c.bestDx);
+  s.guide.GuideY = CInt(y - box + half + c.bestDy);
+  if (takeRef == 1) s.guide.RefPeak = peak;
   double quality = 0;
-  if (s.RefPeak > 0) quality = std::max(0.0, std::min(1.0, peak / s.RefPeak));
-  GreyPicture(s.GuideTemplate, 0, 0, box + 1, s.form1.Picture4);
-  GreyPicture(area, c.bestDx, c.bestDy, box + 1, s.form1.Picture5);
+  if (s.guide.RefPeak > 0) quality = std::max(0.0, std::min(1.0, peak / s.guide.RefPeak));
+  Plane<int32_t> tmpl, match;
+  GreyPicture(s.guide.GuideTemplate, 0, 0, box + 1, tmpl);
+  GreyPicture(area, c.bestDx, c.bestDy, box + 1, match);
+  s.view->GuideThumbnails(tmpl, match);
   return quality;
 }
 
 void FindGuide(Session& s, int16_t x, int16_t y, bool takeRef) {
-  Form1& f = s.form1;
-  s.GuideOnEdge = false;
-  if (s.GuideBox >= 128) {
-    f.Shape2.Visible = false;
-    f.Shape3.Visible = false;
+  s.guide.GuideOnEdge = false;
+  if (s.guide.GuideBox >= 128) {
+    s.view->GuideBoxShown(false);
     return;
   }
-  if (s.GuideBox == 0) s.GuideBox = 32;
-  s.Quality = static_cast<float>(GuideSearch(s, x, y, takeRef ? 1 : 0));
-  const double zoom = s.opt.PicZoom > 0 ? s.opt.PicZoom : 1;
-  f.Shape2.Left = (s.GuideX - s.GuideBox / 2.0) / zoom;
-  f.Shape2.Top = (s.GuideY - s.GuideBox / 2.0) / zoom;
-  f.Shape2.Width = f.Shape2.Height = s.GuideBox / zoom;
-  f.Shape2.Visible = true;
+  if (s.guide.GuideBox == 0) s.guide.GuideBox = 32;
+  s.guide.Quality = static_cast<float>(GuideSearch(s, x, y, takeRef ? 1 : 0));
+  s.view->GuideBoxShown(true);
 }
 
 void StarCentroid(Session& s, int16_t x, int16_t y, double& cx, double& cy) {
-  const int x0 = std::max(0, x - 12), x1 = std::min(s.PicR.UBound1(), x + 12);
-  const int y0 = std::max(0, y - 12), y1 = std::min(s.PicR.UBound2(), y + 12);
+  const int x0 = std::max(0, x - 12), x1 = std::min(s.pic.PicR.UBound1(), x + 12);
+  const int y0 = std::max(0, y - 12), y1 = std::min(s.pic.PicR.UBound2(), y + 12);
   int32_t max = 0;
   for (int yy = y0; yy <= y1; ++yy)
     for (int xx = x0; xx <= x1; ++xx) max = std::max(max, Intensity(s, xx, yy));
@@ -203,44 +199,37 @@ void StarCentroid(Session& s, int16_t x, int16_t y, double& cx, double& cy) {
 
 void TrackGuide(Session& s, int i) {
   ImageEntry& e = s.Entry(i);
-  const int U1 = s.PicR.UBound1(), U2 = s.PicR.UBound2();
-  Form1& f = s.form1;
-  const double zoom = s.opt.PicZoom > 0 ? s.opt.PicZoom : 1;
+  const int U1 = s.pic.PicR.UBound1(), U2 = s.pic.PicR.UBound2();
   if (e.ImgGuideX == 0 && e.ImgGuideY == 0) {
-    e.ImgGuideX = s.GuideX / U1;
-    e.ImgGuideY = s.GuideY / U2;
+    e.ImgGuideX = s.guide.GuideX / U1;
+    e.ImgGuideY = s.guide.GuideY / U2;
   }
   if (e.ImgRegFlags & 2) FindGuide(s, CInt(U1 * e.ImgGuideX), CInt(U2 * e.ImgGuideY), false);
-  else FindGuide(s, CInt(s.GuideX), CInt(s.GuideY), false);
-  s.RotCentreX = s.GuideX;
-  s.RotCentreY = s.GuideY;
+  else FindGuide(s, CInt(s.guide.GuideX), CInt(s.guide.GuideY), false);
+  s.guide.RotCentreX = s.guide.GuideX;
+  s.guide.RotCentreY = s.guide.GuideY;
   if (e.ImgRegFlags & 1) {
     int k = 1;
     while (k <= s.ImageCount() && s.Img[static_cast<size_t>(k)].ImgChecked == 0) ++k;
     if (i == k) {
       FindGuide(s, CInt(U1 * e.ImgGuideX), CInt(U2 * e.ImgGuideY), true);
-      s.AnchorX = s.GuideX;
-      s.AnchorY = s.GuideY;
-      s.RotCentreX = s.GuideX;
-      s.RotCentreY = s.GuideY;
+      s.guide.AnchorX = s.guide.GuideX;
+      s.guide.AnchorY = s.guide.GuideY;
+      s.guide.RotCentreX = s.guide.GuideX;
+      s.guide.RotCentreY = s.guide.GuideY;
     }
     if (e.ImgRefX == 0 && e.ImgRefY == 0) {
-      e.ImgRefX = s.GuideX / U1;
-      e.ImgRefY = s.GuideY / U2;
+      e.ImgRefX = s.guide.GuideX / U1;
+      e.ImgRefY = s.guide.GuideY / U2;
     }
     // The old guide box stays marked, with a line from it to the new star.
-    f.Shape3 = f.Shape2;
-    f.Shape3.Visible = true;
-    f.Line2.X1 = s.GuideX / zoom;
-    f.Line2.Y1 = s.GuideY / zoom;
-    s.AnchorX -= s.GuideX;
-    s.AnchorY -= s.GuideY;
+    s.view->GuideChangeBegins();
+    s.guide.AnchorX -= s.guide.GuideX;
+    s.guide.AnchorY -= s.guide.GuideY;
     FindGuide(s, CInt(U1 * e.ImgRefX), CInt(U2 * e.ImgRefY), true);
-    s.AnchorX += s.GuideX;
-    s.AnchorY += s.GuideY;
-    f.Line2.X2 = s.GuideX / zoom;
-    f.Line2.Y2 = s.GuideY / zoom;
-    f.Line2.Visible = true;
+    s.guide.AnchorX += s.guide.GuideX;
+    s.guide.AnchorY += s.guide.GuideY;
+    s.view->GuideChangeEnds();
   }
 }
 

@@ -17,8 +17,8 @@ namespace {
 struct BuildEnded {};
 
 void ShowCaption(Session& s, const char* caption) {
-  s.form1.Caption = caption;
-  if (s.form1.mnuDebug) s.form1.DebugLog.emplace_back(caption);
+  s.view->ShowCaption(caption);
+  s.view->ShowDebugLine(caption);
 }
 
 void EndIfNotRunning(const Session& s) {
@@ -35,21 +35,21 @@ int MasterUBound2(const Session& s) { return s.Img.at(0).ImgNaxis2 - 1; }
 // row is handled up to their edge and the caller then raises the subscript
 // error, so a master ends up filled exactly as far as the planes reached.
 int ReadableColumns(const Session& s, int y, int w1) {
-  const int ub1 = std::min({s.PicR.UBound1(), s.PicG.UBound1(), s.PicB.UBound1()});
-  const int ub2 = std::min({s.PicR.UBound2(), s.PicG.UBound2(), s.PicB.UBound2()});
+  const int ub1 = std::min({s.pic.PicR.UBound1(), s.pic.PicG.UBound1(), s.pic.PicB.UBound1()});
+  const int ub2 = std::min({s.pic.PicR.UBound2(), s.pic.PicG.UBound2(), s.pic.PicB.UBound2()});
   if (y > ub2 || ub1 < 0) Raise(kErrSubscript);
   return std::min(w1, ub1);
 }
 
 void BuildFlat(Session& s) {
   const int w1 = MasterUBound1(s), h1 = MasterUBound2(s);
-  s.FlatPic.Redim(w1, h1);
+  s.cal.FlatPic.Redim(w1, h1);
   for (int y = 0; y <= h1; ++y) {
     const int last = ReadableColumns(s, y, w1);
-    const int32_t* r = s.PicR.Row(y);
-    const int32_t* g = s.PicG.Row(y);
-    const int32_t* b = s.PicB.Row(y);
-    int32_t* out = s.FlatPic.Row(y);
+    const int32_t* r = s.pic.PicR.Row(y);
+    const int32_t* g = s.pic.PicG.Row(y);
+    const int32_t* b = s.pic.PicB.Row(y);
+    int32_t* out = s.cal.FlatPic.Row(y);
     for (int x = 0; x <= last; ++x) {
       const int32_t sum = CheckedLong(int64_t{r[x]} + g[x] + b[x]);
       // A third of the sum, never below 1: empty pixels of the flat must not
@@ -61,19 +61,19 @@ void BuildFlat(Session& s) {
   }
   // The middle of the main histogram range, from bins of three planes (96
   // units) to the units of one plane.
-  s.FlatMean = (s.LevelHigh + s.LevelLow) * 16;
+  s.cal.FlatMean = (s.pic.LevelHigh + s.pic.LevelLow) * 16;
 }
 
 void BuildDark(Session& s) {
   const int w1 = MasterUBound1(s), h1 = MasterUBound2(s);
-  s.DarkR.Redim(w1, h1);
-  s.DarkG.Redim(w1, h1);
-  s.DarkB.Redim(w1, h1);
+  s.cal.DarkR.Redim(w1, h1);
+  s.cal.DarkG.Redim(w1, h1);
+  s.cal.DarkB.Redim(w1, h1);
   for (int y = 0; y <= h1; ++y) {
     const int last = ReadableColumns(s, y, w1);
-    std::copy_n(s.PicR.Row(y), last + 1, s.DarkR.Row(y));
-    std::copy_n(s.PicG.Row(y), last + 1, s.DarkG.Row(y));
-    std::copy_n(s.PicB.Row(y), last + 1, s.DarkB.Row(y));
+    std::copy_n(s.pic.PicR.Row(y), last + 1, s.cal.DarkR.Row(y));
+    std::copy_n(s.pic.PicG.Row(y), last + 1, s.cal.DarkG.Row(y));
+    std::copy_n(s.pic.PicB.Row(y), last + 1, s.cal.DarkB.Row(y));
     if (last < w1) Raise(kErrSubscript);
     EndIfNotRunning(s);
   }
@@ -85,7 +85,7 @@ void BuildDark(Session& s) {
 // square's size: a MaskSize read from a damaged settings store can be huge.
 void BuildMask(Session& s) {
   const int w1 = MasterUBound1(s), h1 = MasterUBound2(s);
-  s.HotMask.Redim(w1, h1);
+  s.cal.HotMask.Redim(w1, h1);
   const int m = s.opt.MaskSize - 1;
   const int32_t thr = s.opt.MaskThr;
   int64_t good = 0;
@@ -96,9 +96,9 @@ void BuildMask(Session& s) {
   std::vector<int> markedTo(static_cast<size_t>(w1) + 1, -1);
   for (int y = 0; y <= h1; ++y) {
     const int last = ReadableColumns(s, y, w1);
-    const int32_t* r = s.PicR.Row(y);
-    const int32_t* g = s.PicG.Row(y);
-    const int32_t* b = s.PicB.Row(y);
+    const int32_t* r = s.pic.PicR.Row(y);
+    const int32_t* g = s.pic.PicG.Row(y);
+    const int32_t* b = s.pic.PicB.Row(y);
     bool any = false;
     std::fill(hot.begin(), hot.end(), uint8_t{0});
     for (int x = 0; x <= last; ++x) {
@@ -116,7 +116,7 @@ void BuildMask(Session& s) {
         const int lo = std::max(0, x - m), hi = std::min(w1, x + m);
         if (before[static_cast<size_t>(hi) + 1] == before[static_cast<size_t>(lo)]) continue;
         int& done = markedTo[static_cast<size_t>(x)];
-        for (int row = std::max({0, y - m, done + 1}); row <= rowTo; ++row) s.HotMask(x, row) = 1;
+        for (int row = std::max({0, y - m, done + 1}); row <= rowTo; ++row) s.cal.HotMask(x, row) = 1;
         done = std::max(done, rowTo);
       }
     }
@@ -125,16 +125,16 @@ void BuildMask(Session& s) {
   }
   // A file mostly above the threshold is not a mask of defects: rather no
   // mask than one that hides most of every image.
-  if (good < int64_t{w1} * h1) s.HotMask.Redim(0, 0);
+  if (good < int64_t{w1} * h1) s.cal.HotMask.Redim(0, 0);
 }
 
 void Build(Session& s) {
-  s.HotMask.Redim(0, 0);
-  s.DarkR.Redim(0, 0);
-  s.DarkG.Redim(0, 0);
-  s.DarkB.Redim(0, 0);
-  s.FlatPic.Redim(0, 0);
-  s.FlatMean = 0;
+  s.cal.HotMask.Redim(0, 0);
+  s.cal.DarkR.Redim(0, 0);
+  s.cal.DarkG.Redim(0, 0);
+  s.cal.DarkB.Redim(0, 0);
+  s.cal.FlatPic.Redim(0, 0);
+  s.cal.FlatMean = 0;
   ShowCaption(s, "Démarrage de la calibration");
 
   if (s.opt.Has(FlatApply)) {
@@ -164,7 +164,7 @@ void BuildMasters(Session& s) {
   }
   if (s.RunState == 2) ShowCaption(s, "Arrêt de la calibration par utilisateur");
   StopProcess(s);
-  s.form1.Caption = kAppTitle;
+  s.view->ShowCaption(kAppTitle);
 }
 
 }  // namespace qv

@@ -6,7 +6,7 @@ void StartProcess(Session& s) {
   s.RunState = 1;
   // A new run starts a new stack; what a previous one parked is no longer
   // counted.
-  s.StackCount = 0;
+  s.stack.StackCount = 0;
 }
 
 void StopProcess(Session& s) { s.RunState = 0; }

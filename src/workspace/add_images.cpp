@@ -8,8 +8,9 @@
 
 namespace qv {
 
-void mnuLoad_Click(Session& s, std::vector<std::string> parts) {
-  if (!Form1Idle(s)) return;
+void mnuLoad_Click(Form1& f, std::vector<std::string> parts) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
   if (parts.empty() || parts[0].empty()) return;
   size_t m = parts.size() - 1;
   if (m >= 1) {
@@ -42,7 +43,7 @@ void mnuLoad_Click(Session& s, std::vector<std::string> parts) {
     if (at >= 2 && s.opt.Has(GradRemove) && !s.Img[static_cast<size_t>(at - 1)].ImgZone.empty())
       s.Img[static_cast<size_t>(at)].ImgZone = s.Img[static_cast<size_t>(at - 1)].ImgZone;
   }
-  Populate(s, base + 1, true);
+  Populate(f, base + 1, true);
 }
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/session.h"
+#include "workspace/form1.h"
 
 namespace qv {
 
@@ -12,6 +13,6 @@ namespace qv {
 // in that folder. Names are sorted, "Images en couleur seulement" drops
 // those containing "L", zones follow from the previous entry under gradient
 // removal, and the strip is built for the new entries.
-void mnuLoad_Click(Session& s, std::vector<std::string> parts);
+void mnuLoad_Click(Form1& f, std::vector<std::string> parts);
 
 }  // namespace qv

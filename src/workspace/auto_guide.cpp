@@ -12,15 +12,15 @@ namespace qv {
 namespace {
 
 bool ProcessedAs(Session& s, int i) {
-  if (s.CurPic == i && !s.PicR.Empty() && s.PicR.Width() > 1) return true;
-  return ProcessPic(s, i, 1);
+  if (s.CurPic == i && !s.pic.PicR.Empty() && s.pic.PicR.Width() > 1) return true;
+  return ProcessPic(s, i, 1).ok;
 }
 
 }  // namespace
 
 bool SetGuideStar(Session& s, int i, double x, double y) {
   if (i < 1 || i > s.ImageCount() || !ProcessedAs(s, i)) return false;
-  const int u1 = s.PicR.UBound1(), u2 = s.PicR.UBound2();
+  const int u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
   if (u1 < 1 || u2 < 1 || x < 0 || y < 0 || x > u1 || y > u2) return false;
   ImageEntry& e = s.Img[static_cast<size_t>(i)];
   e.ImgGuideX = RoundHalfEven(x) / u1;
@@ -38,11 +38,11 @@ bool SetGuideStar(Session& s, int i, double x, double y) {
 
 bool AutoGuideStar(Session& s, double& bestX, double& bestY) {
   if (s.ImageCount() < 1 || !ProcessPic(s, 1, 1)) return false;
-  const int w = s.PicR.Width(), h = s.PicR.Height();
+  const int w = s.pic.PicR.Width(), h = s.pic.PicR.Height();
   std::vector<int64_t> in(static_cast<size_t>(w) * h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      in[static_cast<size_t>(y) * w + x] = int64_t{s.PicR(x, y)} + s.PicG(x, y) + s.PicB(x, y);
+      in[static_cast<size_t>(y) * w + x] = int64_t{s.pic.PicR(x, y)} + s.pic.PicG(x, y) + s.pic.PicB(x, y);
     }
   auto I = [&](int x, int y) { return in[static_cast<size_t>(y) * w + x]; };
   std::vector<int64_t> sample;
@@ -53,7 +53,7 @@ bool AutoGuideStar(Session& s, double& bestX, double& bestY) {
   std::nth_element(sample.begin(), sample.begin() + sample.size() / 2, sample.end());
   const double noise = std::max(1.0, 1.4826 * static_cast<double>(sample[sample.size() / 2]));
   const int32_t fullScale = s.Img[1].ImgBitpix == 8 ? 2040 : 65535;
-  const int box = (s.GuideBox >= 32 && s.GuideBox < 128) ? s.GuideBox : 32;
+  const int box = (s.guide.GuideBox >= 32 && s.guide.GuideBox < 128) ? s.guide.GuideBox : 32;
   const int margin = box + 2;
 
   struct Peak {
@@ -80,7 +80,7 @@ bool AutoGuideStar(Session& s, double& bestX, double& bestY) {
     for (int dy = -3; dy <= 3 && ok; ++dy)
       for (int dx = -3; dx <= 3 && ok; ++dx) {
         const int x = c.x + dx, y = c.y + dy;
-        ok = s.PicR(x, y) < 0.9 * fullScale && s.PicG(x, y) < 0.9 * fullScale && s.PicB(x, y) < 0.9 * fullScale;
+        ok = s.pic.PicR(x, y) < 0.9 * fullScale && s.pic.PicG(x, y) < 0.9 * fullScale && s.pic.PicB(x, y) < 0.9 * fullScale;
       }
     const int nx[4] = {-1, 1, 0, 0}, ny[4] = {0, 0, -1, 1};
     for (int k = 0; k < 4 && ok; ++k) ok = I(c.x + nx[k], c.y + ny[k]) - sky >= 0.3 * c.p;

@@ -18,12 +18,69 @@ constexpr int kErrInvalidPropertyValue = 380;
 
 }  // namespace
 
-void Text3_Change(Session& s) {
+Form1::Form1(Session& session) : s(session) { s.view = this; }
+
+Form1::~Form1() {
+  if (s.view == this) s.view = &View::Headless();
+}
+
+void Form1::ShowCaption(const std::string& text) {
+  Caption = text;
+  Outer().ShowCaption(text);
+}
+
+void Form1::ShowDebugLine(const std::string& line) {
+  if (mnuDebug) DebugLog.push_back(line);
+  Outer().ShowDebugLine(line);
+}
+
+void Form1::GuideThumbnails(const Plane<int32_t>& tmpl, const Plane<int32_t>& match) {
+  Picture4 = tmpl;
+  Picture5 = match;
+  Outer().GuideThumbnails(tmpl, match);
+}
+
+namespace {
+double Zoom(const Session& s) { return s.opt.PicZoom > 0 ? s.opt.PicZoom : 1; }
+}  // namespace
+
+void Form1::GuideBoxShown(bool shown) {
+  if (!shown) {
+    Shape2.Visible = false;
+    Shape3.Visible = false;
+  } else {
+    const double zoom = Zoom(s);
+    Shape2.Left = (s.guide.GuideX - s.guide.GuideBox / 2.0) / zoom;
+    Shape2.Top = (s.guide.GuideY - s.guide.GuideBox / 2.0) / zoom;
+    Shape2.Width = Shape2.Height = s.guide.GuideBox / zoom;
+    Shape2.Visible = true;
+  }
+  Outer().GuideBoxShown(shown);
+}
+
+void Form1::GuideChangeBegins() {
+  // The old guide box stays marked, with a line from it to the new star.
+  Shape3 = Shape2;
+  Shape3.Visible = true;
+  Line2.X1 = s.guide.GuideX / Zoom(s);
+  Line2.Y1 = s.guide.GuideY / Zoom(s);
+  Outer().GuideChangeBegins();
+}
+
+void Form1::GuideChangeEnds() {
+  Line2.X2 = s.guide.GuideX / Zoom(s);
+  Line2.Y2 = s.guide.GuideY / Zoom(s);
+  Line2.Visible = true;
+  Outer().GuideChangeEnds();
+}
+
+void Text3_Change(Form1& f) {
+  Session& s = f.s;
   // Like every handler of the window, idle while it is busy: the text set
   // at start-up only shows the stored value and must not clamp it.
-  if (s.form1.Busy || s.RunState >= 1) return;
+  if (f.Busy || s.RunState >= 1) return;
   try {
-    const double v = LocaleToDouble(s.form1.Text3, s.locale);
+    const double v = LocaleToDouble(f.Text3, s.locale);
     s.opt.MinQual = ToSingle(MaxOf(0, MinOf(100, v)) / 100);
   } catch (const RuntimeError&) {
     // Half-typed or empty text: the minimum quality keeps its last value
@@ -31,52 +88,52 @@ void Text3_Change(Session& s) {
   }
 }
 
-void SetText3(Session& s, const std::string& text) {
-  s.form1.Text3 = text;
-  Text3_Change(s);
+void SetText3(Form1& f, const std::string& text) {
+  f.Text3 = text;
+  Text3_Change(f);
 }
 
-void Option1_Click(Session& s, int index) {
-  if (!Form1Idle(s)) return;
-  s.GuideBox = CInt(std::ldexp(1.0, index + 5));
+void Option1_Click(Form1& f, int index) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
+  s.guide.GuideBox = CInt(std::ldexp(1.0, index + 5));
   // A template of the old size would be compared against boxes of the new
   // one: searching stays off until a new reference is taken.
-  s.GuideTemplate.Redim(0, 0);
-  s.form1.Picture4.Erase();
-  s.form1.Picture5.Erase();
-  FindGuide(s, CInt(s.GuideX), CInt(s.GuideY), false);
+  s.guide.GuideTemplate.Redim(0, 0);
+  f.Picture4.Erase();
+  f.Picture5.Erase();
+  FindGuide(s, CInt(s.guide.GuideX), CInt(s.guide.GuideY), false);
 }
 
-void SelectOption1(Session& s, int index) {
+void SelectOption1(Form1& f, int index) {
   if (index < 0 || index > 2) Raise(kErrNoSuchControl);
-  s.form1.Option1 = static_cast<int16_t>(index);
-  Option1_Click(s, index);
+  f.Option1 = static_cast<int16_t>(index);
+  Option1_Click(f, index);
 }
 
-void HScroll1_Change(Session& s) {
-  s.opt.Hsens = s.form1.HScroll1;
-  if (s.form1.hooks.showHisto) s.form1.hooks.showHisto(s);
+void HScroll1_Change(Form1& f) {
+  Session& s = f.s;
+  s.opt.Hsens = f.HScroll1;
+  f.ShowHisto();
 }
 
-void SetHScroll1(Session& s, int value) {
+void SetHScroll1(Form1& f, int value) {
   if (value < 0 || value > 20) Raise(kErrInvalidPropertyValue);
-  s.form1.HScroll1 = static_cast<int16_t>(value);
-  HScroll1_Change(s);
+  f.HScroll1 = static_cast<int16_t>(value);
+  HScroll1_Change(f);
 }
 
-void Check3_Click(Session& s) {
-  if (s.form1.hooks.showHisto) s.form1.hooks.showHisto(s);
+void Check3_Click(Form1& f) {
+  f.ShowHisto();
 }
 
-void SetCheck3(Session& s, int16_t value) {
-  s.form1.Check3 = value;
-  Check3_Click(s);
+void SetCheck3(Form1& f, int16_t value) {
+  f.Check3 = value;
+  Check3_Click(f);
 }
 
-bool Form1Idle(const Session& s) { return !s.form1.Busy && s.RunState < 1; }
+bool Form1Idle(const Form1& f) { return !f.Busy && f.s.RunState < 1; }
 
-void DebugLine(Session& s, const std::string& line) {
-  if (s.form1.mnuDebug) s.form1.DebugLog.push_back(line);
-}
+void DebugLine(Form1& f, const std::string& line) { f.ShowDebugLine(line); }
 
 }  // namespace qv

@@ -1,5 +1,8 @@
 // Control state of the main window, as a plain model: the Qt window only
-// mirrors these values and forwards its events to the handlers.
+// mirrors these values and forwards its events to the handlers. The model
+// holds a reference to the session it works on and, while it exists, is the
+// session's view: what the engine shows lands in these controls first, then
+// goes on to the window that mirrors them (`outer`).
 #pragma once
 
 #include <array>
@@ -9,22 +12,11 @@
 #include <vector>
 
 #include "core/plane.h"
+#include "core/session.h"
+#include "core/view.h"
 #include "platform/desktop.h"
 
 namespace qv {
-
-class Session;
-
-// What the main window does beyond its control state: processing and
-// drawing that belong to the guide-star tracking, the display and the
-// window itself. An empty hook is skipped, which is what a window without
-// pictures (the command-line tool, the tests) needs.
-struct Form1Hooks {
-  // Redraw the histogram and the image with the "Niveau" settings (ShowHisto).
-  std::function<void(Session&)> showHisto;
-  // Arrange the panels after the strip was rebuilt (updatelist).
-  std::function<void(Session&)> updatelist;
-};
 
 // A check box under a thumbnail of the strip.
 struct StripCheckBox {
@@ -45,7 +37,16 @@ struct LineMark {
   double X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;
 };
 
-struct Form1 {
+struct Form1 : View {
+  explicit Form1(Session& session);
+  ~Form1() override;
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+
+  Session& s;
+  // The window that mirrors this model; null without one.
+  View* outer = nullptr;
+
   std::string Caption = "Quelvista";
   // Guard flag: set while the window is loading or rebuilding its list.
   bool Busy = false;
@@ -120,7 +121,24 @@ struct Form1 {
   // Where the debug log placed the main window and itself.
   ScreenRect Form1Rect, Form4Rect;
 
-  Form1Hooks hooks;
+  // What the engine shows: the controls above follow, then `outer`.
+  void ShowCaption(const std::string& text) override;
+  void ShowDebugLine(const std::string& line) override;
+  void GuideThumbnails(const Plane<int32_t>& tmpl, const Plane<int32_t>& match) override;
+  void GuideBoxShown(bool shown) override;
+  void GuideChangeBegins() override;
+  void GuideChangeEnds() override;
+  void MsgBox(const std::string& text) override { Outer().MsgBox(text); }
+  void Thumbnail(int i) override { Outer().Thumbnail(i); }
+  void ShowImage() override { Outer().ShowImage(); }
+  void ShowHisto() override { Outer().ShowHisto(); }
+  void UpdateList() override { Outer().UpdateList(); }
+  void OpenDestination(const std::string& caption) override { Outer().OpenDestination(caption); }
+  void RunImage(int i, bool accepted) override { Outer().RunImage(i, accepted); }
+  void Pause(double seconds) override { Outer().Pause(seconds); }
+
+ private:
+  View& Outer() const { return outer ? *outer : View::Headless(); }
 };
 
 // Handlers of the controls above. Setting a control from code runs its
@@ -129,26 +147,26 @@ struct Form1 {
 // Text3 "Qualité minimale (%)": MinQual = max(0, min(100, value)) / 100, the
 // value read with the user's number conventions; a text that is not a
 // number leaves MinQual as it was.
-void Text3_Change(Session& s);
-void SetText3(Session& s, const std::string& text);
+void Text3_Change(Form1& f);
+void SetText3(Form1& f, const std::string& text);
 // Option1(Index), the guide box: GuideBox = 2^(Index + 5) (32, 64, or 128 for
 // "Aucun"), a new empty guide template, then a new search.
-void Option1_Click(Session& s, int index);
+void Option1_Click(Form1& f, int index);
 // Selects Option1(index); there are three buttons, so another index is a
 // run-time error (control array element missing).
-void SelectOption1(Session& s, int index);
+void SelectOption1(Form1& f, int index);
 // HScroll1 of "Niveau": Hsens follows the slider, then the display.
-void HScroll1_Change(Session& s);
+void HScroll1_Change(Form1& f);
 // Sets the slider; a value outside its range 0..20 is a run-time error
 // (invalid property value) and leaves the slider where it was.
-void SetHScroll1(Session& s, int value);
+void SetHScroll1(Form1& f, int value);
 // Check3 "Auto" of "Niveau": redraws the display.
-void Check3_Click(Session& s);
-void SetCheck3(Session& s, int16_t value);
+void Check3_Click(Form1& f);
+void SetCheck3(Form1& f, int16_t value);
 // Adds a line to the debug window while its menu is checked.
-void DebugLine(Session& s, const std::string& line);
+void DebugLine(Form1& f, const std::string& line);
 // The main window reacts to the user only while it is neither busy nor
 // running an operation.
-bool Form1Idle(const Session& s);
+bool Form1Idle(const Form1& f);
 
 }  // namespace qv

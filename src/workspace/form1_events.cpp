@@ -4,7 +4,7 @@
 
 #include "stack/accumulate.h"
 #include "stack/guide.h"
-#include "stack/run.h"
+#include "workspace/run.h"
 #include "stack/run_control.h"
 #include "workspace/image_list.h"
 #include "workspace/settings.h"
@@ -13,17 +13,17 @@ namespace qv {
 
 namespace {
 
-ImageEntry& Current(Session& s) { return s.Entry(s.CurPic); }
+ImageEntry& Current(Form1& f) { return f.s.Entry(f.s.CurPic); }
 
 // The picture's upper bounds, which turn pixels into the fractions that
 // image entries hold. Without planes there is nothing to measure against.
 int U1(const Session& s) {
-  if (s.PicR.Empty()) Raise(kErrSubscript);
-  return s.PicR.UBound1();
+  if (s.pic.PicR.Empty()) Raise(kErrSubscript);
+  return s.pic.PicR.UBound1();
 }
 int U2(const Session& s) {
-  if (s.PicR.Empty()) Raise(kErrSubscript);
-  return s.PicR.UBound2();
+  if (s.pic.PicR.Empty()) Raise(kErrSubscript);
+  return s.pic.PicR.UBound2();
 }
 
 double Fraction(double pixels, int ubound) {
@@ -31,10 +31,7 @@ double Fraction(double pixels, int ubound) {
   return pixels / ubound;
 }
 
-void ShowHisto(Session& s) {
-  Form1& f = s.form1;
-  if (f.hooks.showHisto) f.hooks.showHisto(s);
-}
+void ShowHisto(Form1& f) { f.ShowHisto(); }
 
 // Click mode chosen by a plain click's selected button.
 int ModeOfOption2(int option2) {
@@ -49,20 +46,20 @@ int ModeOfOption2(int option2) {
 
 }  // namespace
 
-void Picture1_MouseDown(Session& s, int button, int shift, double x, double y) {
-  Form1& f = s.form1;
-  if (!Form1Idle(s)) return;
+void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
   try {
     const int16_t px = CInt(x * s.opt.PicZoom), py = CInt(y * s.opt.PicZoom);
     if (button == kRightButton) {
-      const std::string rgb = std::to_string(s.PicR.At(px, py)) + "," + std::to_string(s.PicG.At(px, py)) + "," +
-                              std::to_string(s.PicB.At(px, py));
+      const std::string rgb = std::to_string(s.pic.PicR.At(px, py)) + "," + std::to_string(s.pic.PicG.At(px, py)) + "," +
+                              std::to_string(s.pic.PicB.At(px, py));
       f.Caption = "(x,y)=(" + std::to_string(px) + "," + std::to_string(py) + ") RGB=(" + rgb + ")";
       return;
     }
     int mode = shift;
     if (mode == 0) mode = ModeOfOption2(f.Option2);
-    ImageEntry& e = Current(s);
+    ImageEntry& e = Current(f);
     switch (mode) {
       case kShiftMask:
         e.ImgRefX = Fraction(px, U1(s));
@@ -87,100 +84,96 @@ void Picture1_MouseDown(Session& s, int button, int shift, double x, double y) {
     }
     if (mode == (kCtrlMask | kAltMask)) {
       // The new point shows over the image as it is, not reprocessed.
-      if (s.hooks.ShowImage) s.hooks.ShowImage();
+      f.ShowImage();
     } else {
-      SelectPic(s, s.CurPic, true, false);
+      SelectPic(f, s.CurPic, true, false);
     }
   } catch (const RuntimeError&) {
     // A click outside the image or its planes is ignored.
   }
 }
 
-void Check5_Click(Session& s) {
-  Form1& f = s.form1;
-  if (!Form1Idle(s)) return;
+void Check5_Click(Form1& f) {
+  if (!Form1Idle(f)) return;
   if (f.Check5 == 1) {
-    Ignoring([&] { Current(s).ImgRegFlags |= kNewRef; });
-    SelectOption2(s, 0);
+    Ignoring([&] { Current(f).ImgRegFlags |= kNewRef; });
+    SelectOption2(f, 0);
   } else {
-    Ignoring([&] { Current(s).ImgRegFlags &= 254; });
+    Ignoring([&] { Current(f).ImgRegFlags &= 254; });
   }
 }
 
-void Check2_Click(Session& s) {
-  Form1& f = s.form1;
-  if (!Form1Idle(s)) return;
+void Check2_Click(Form1& f) {
+  if (!Form1Idle(f)) return;
   if (f.Check2 == 1) {
-    Ignoring([&] { Current(s).ImgRegFlags |= kNewPos; });
-    SelectOption2(s, 1);
+    Ignoring([&] { Current(f).ImgRegFlags |= kNewPos; });
+    SelectOption2(f, 1);
   } else {
-    Ignoring([&] { Current(s).ImgRegFlags &= 253; });
+    Ignoring([&] { Current(f).ImgRegFlags &= 253; });
   }
 }
 
 // The rotation boxes are guarded by the busy flag only: they may be used
 // while nothing else runs, whatever the run state says.
-void Check7_Click(Session& s) {
-  Form1& f = s.form1;
+void Check7_Click(Form1& f) {
+  Session& s = f.s;
   if (f.Busy) return;
-  Ignoring([&] { Current(s).ImgRot = static_cast<uint8_t>(f.Check7); });
-  if (f.Check7 == 1) SelectOption2(s, 2);
-  SelectPic(s, s.CurPic, false, false);
+  Ignoring([&] { Current(f).ImgRot = static_cast<uint8_t>(f.Check7); });
+  if (f.Check7 == 1) SelectOption2(f, 2);
+  SelectPic(f, s.CurPic, false, false);
 }
 
-void Check8_Click(Session& s) {
-  Form1& f = s.form1;
+void Check8_Click(Form1& f) {
+  Session& s = f.s;
   if (f.Busy) return;
-  Ignoring([&] { Current(s).ImgNewRot = static_cast<uint8_t>(f.Check8); });
-  if (f.Check8 == 1) SelectOption2(s, 3);
-  SelectPic(s, s.CurPic, false, false);
+  Ignoring([&] { Current(f).ImgNewRot = static_cast<uint8_t>(f.Check8); });
+  if (f.Check8 == 1) SelectOption2(f, 3);
+  SelectPic(f, s.CurPic, false, false);
 }
 
-void Text4_Change(Session& s) {
-  Form1& f = s.form1;
-  if (!Form1Idle(s)) return;
-  Ignoring([&] { Current(s).ImgShiftX = Fraction(Val(f.Text4), U1(s)); });
+void Text4_Change(Form1& f) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
+  Ignoring([&] { Current(f).ImgShiftX = Fraction(Val(f.Text4), U1(s)); });
 }
 
-void Text5_Change(Session& s) {
-  Form1& f = s.form1;
-  if (!Form1Idle(s)) return;
-  Ignoring([&] { Current(s).ImgShiftY = Fraction(Val(f.Text5), U2(s)); });
+void Text5_Change(Form1& f) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
+  Ignoring([&] { Current(f).ImgShiftY = Fraction(Val(f.Text5), U2(s)); });
 }
 
-void Text6_Change(Session& s) {
-  Form1& f = s.form1;
-  if (!Form1Idle(s)) return;
-  Ignoring([&] { Current(s).ImgAngle = Val(f.Text6); });
+void Text6_Change(Form1& f) {
+  if (!Form1Idle(f)) return;
+  Ignoring([&] { Current(f).ImgAngle = Val(f.Text6); });
 }
 
-void Option2_Click(Session& s, int index) {
-  Form1& f = s.form1;
+void Option2_Click(Form1& f, int index) {
   if (index == 4) {
     f.Form6Visible = true;
-    if (s.hooks.ShowImage) s.hooks.ShowImage();
+    f.ShowImage();
   } else if (f.Form6Visible) {
-    form6::Form_QueryUnload(s);
+    form6::Form_QueryUnload(f);
   }
 }
 
-void SelectOption2(Session& s, int index) {
-  Form1& f = s.form1;
+void SelectOption2(Form1& f, int index) {
   if (index < 0 || index > 4) return;
   f.Option2 = static_cast<int16_t>(index);
-  Option2_Click(s, index);
+  Option2_Click(f, index);
 }
 
-void Form_KeyDown(Session& s, int keyCode, int /*shift*/, bool focusOnStrip) {
+void Form_KeyDown(Form1& f, int keyCode, int /*shift*/, bool focusOnStrip) {
+  Session& s = f.s;
   if (keyCode == kKeyEscape && s.RunState == 1) s.RunState = 2;
-  if (!Form1Idle(s) || focusOnStrip) return;
-  if (keyCode == kKeyUp) SelectPic(s, s.CurPic - 1, false, false);
-  if (keyCode == kKeyDown) SelectPic(s, s.CurPic + 1, false, false);
+  if (!Form1Idle(f) || focusOnStrip) return;
+  if (keyCode == kKeyUp) SelectPic(f, s.CurPic - 1, false, false);
+  if (keyCode == kKeyDown) SelectPic(f, s.CurPic + 1, false, false);
 }
 
-void mnuZoom_Click(Session& s, int index, SettingsStore& store) {
-  Form1& f = s.form1;
-  if (!Form1Idle(s) || index < 0 || index > 3) return;
+void mnuZoom_Click(Form1& f, int index, SettingsStore& store) {
+  Session& s = f.s;
+  if (!Form1Idle(f) || index < 0 || index > 3) return;
   f.mnuZoom = {};
   f.mnuZoom[static_cast<size_t>(index)] = true;
   const int16_t z = static_cast<int16_t>(1 << index);
@@ -188,38 +181,36 @@ void mnuZoom_Click(Session& s, int index, SettingsStore& store) {
   f.HScroll2Value = CInt(f.HScroll2Max / 2.0);
   f.VScroll2Value = CInt(f.VScroll2Max / 2.0);
   s.opt.PicZoom = z;
-  SelectPic(s, s.CurPic, false, false);
+  SelectPic(f, s.CurPic, false, false);
   store.Write(kSettingsSection, "PicZoom", LocaleFromDouble(z, s.locale));
 }
 
-void mnuExplSource_Click(Session& s, Desktop& desktop) {
-  if (Form1Idle(s)) desktop.OpenFolder(s.opt.InitDir);
+void mnuExplSource_Click(Form1& f, Desktop& desktop) {
+  Session& s = f.s;
+  if (Form1Idle(f)) desktop.OpenFolder(s.opt.InitDir);
 }
 
-void mnuExplOutput_Click(Session& s, Desktop& desktop) {
-  if (Form1Idle(s)) desktop.OpenFolder(s.opt.OutDir);
+void mnuExplOutput_Click(Form1& f, Desktop& desktop) {
+  Session& s = f.s;
+  if (Form1Idle(f)) desktop.OpenFolder(s.opt.OutDir);
 }
 
-void mnubar11_Click(Session& s) {
-  Form1& f = s.form1;
+void mnubar11_Click(Form1& f) {
   f.mnubar11 = !f.mnubar11;
   f.Text7Visible = f.mnubar11;
 }
 
-void mnuGrad_Click(Session& s) {
-  Form1& f = s.form1;
+void mnuGrad_Click(Form1& f) {
   f.mnuGrad = !f.mnuGrad;
-  ShowHisto(s);
+  ShowHisto(f);
 }
 
-void mnuZone_Click(Session& s) {
-  Form1& f = s.form1;
+void mnuZone_Click(Form1& f) {
   f.mnuZone = !f.mnuZone;
-  ShowHisto(s);
+  ShowHisto(f);
 }
 
-void mnuDebug_Click(Session& s, Desktop& desktop) {
-  Form1& f = s.form1;
+void mnuDebug_Click(Form1& f, Desktop& desktop) {
   f.mnuDebug = !f.mnuDebug;
   if (!f.mnuDebug) return;
   const ScreenRect screen = desktop.Screen(), free = desktop.AvailableArea();
@@ -232,38 +223,37 @@ void mnuDebug_Click(Session& s, Desktop& desktop) {
   f.Form4Rect = {screen.Left + 3 * w, screen.Top, w, h};
 }
 
-void Picture3_MouseDown(Session& s, double x) {
-  Form1& f = s.form1;
-  if (!Form1Idle(s)) return;
+void Picture3_MouseDown(Form1& f, double x) {
+  if (!Form1Idle(f)) return;
   f.Line1X = x;
   f.Line1Visible = true;
   Ignoring([&] { f.Label6 = std::to_string(CLng(Int(x * 32))); });
 }
 
-void mnu_Click(Session& s, int index, const std::function<void()>& options) {
+void mnu_Click(Form1& f, int index, const std::function<void()>& options) {
   switch (index) {
     case 3:
       if (options) options();
       break;
     case 4:
-      RunStack(s);
+      RunStack(f);
       break;
     case 5:
-      RequestStop(s);
+      RequestStop(f.s);
       break;
     default:
       break;
   }
 }
 
-bool Form_QueryUnload(Session& s, Desktop& desktop, SettingsStore& store) {
-  Form1& f = s.form1;
+bool Form_QueryUnload(Form1& f, Desktop& desktop, SettingsStore& store) {
+  Session& s = f.s;
   if (s.RunState >= 1) {
     RequestStop(s);
     return true;
   }
   if (!desktop.AskYesNo("Confimer quitter")) return true;
-  Ignoring([&] { SaveSettingsAtQuit(s, store); });
+  Ignoring([&] { SaveSettingsAtQuit(f, store); });
   Ignoring([&] { DeleteTempFiles(s); });
   f.Form6Visible = false;
   f.mnuDebug = false;
@@ -272,27 +262,27 @@ bool Form_QueryUnload(Session& s, Desktop& desktop, SettingsStore& store) {
 
 namespace form6 {
 
-void Command1_Click(Session& s) {
-  Ignoring([&] { Current(s).ImgZone.clear(); });
-  ShowHisto(s);
+void Command1_Click(Form1& f) {
+  Ignoring([&] { Current(f).ImgZone.clear(); });
+  ShowHisto(f);
 }
 
-void Command2_Click(Session& s) {
+void Command2_Click(Form1& f) {
+  Session& s = f.s;
   Ignoring([&] {
-    const std::string zone = Current(s).ImgZone;
+    const std::string zone = Current(f).ImgZone;
     for (int i = s.CurPic + 1; i <= s.ImageCount(); ++i) s.Entry(i).ImgZone = zone;
   });
 }
 
-void Command3_Click(Session& s) {
+void Command3_Click(Form1& f) {
   Ignoring([&] {
-    std::string& zone = Current(s).ImgZone;
+    std::string& zone = Current(f).ImgZone;
     if (!zone.empty() && zone.back() != 'S') zone += 'S';
   });
 }
 
-void Form_QueryUnload(Session& s) {
-  Form1& f = s.form1;
+void Form_QueryUnload(Form1& f) {
   f.Form6Visible = false;
   if (f.Option2 == 4) f.Option2 = 1;
 }
@@ -301,7 +291,7 @@ void Form_QueryUnload(Session& s) {
 
 namespace form4 {
 
-void Form_QueryUnload(Session& s) { s.form1.mnuDebug = false; }
+void Form_QueryUnload(Form1& f) { f.mnuDebug = false; }
 
 }  // namespace form4
 
@@ -313,21 +303,20 @@ void Form_QueryUnload(Session& s) { s.form1.mnuDebug = false; }
 
 namespace qv {
 
-void Image1_Click(Session& s, int index) {
-  if (Form1Idle(s)) SelectPic(s, index, false, false);
+void Image1_Click(Form1& f, int index) {
+  if (Form1Idle(f)) SelectPic(f, index, false, false);
 }
 
-void VScroll1_Change(Session& s) {
-  Form1& f = s.form1;
-  if (Form1Idle(s)) SelectPic(s, f.VScroll1Value, true, true);
+void VScroll1_Change(Form1& f) {
+  if (Form1Idle(f)) SelectPic(f, f.VScroll1Value, true, true);
 }
 
-void OpenCommandLine(Session& s, const std::string& commandLine) {
-  Form1& f = s.form1;
+void OpenCommandLine(Form1& f, const std::string& commandLine) {
+  Session& s = f.s;
   std::string arg = commandLine;
   if (!arg.empty() && arg.front() == '"') arg = arg.size() >= 2 ? arg.substr(1, arg.size() - 2) : std::string();
   if (arg.size() >= 3 && LCase(arg.substr(arg.size() - 3)) == "txt") {
-    LoadProject(s, arg);
+    LoadProject(f, arg);
     return;
   }
   Ignoring([&] { s.ResizeImageArrays(0); });
@@ -337,8 +326,8 @@ void OpenCommandLine(Session& s, const std::string& commandLine) {
     s.Img[1].ImgFile = arg;
   });
   Ignoring([&] { ReadHeader(s, 1); });
-  Ignoring([&] { SelectOption1(s, 2); });
-  Populate(s, 1, true);
+  Ignoring([&] { SelectOption1(f, 2); });
+  Populate(f, 1, true);
   f.Picture1Visible = true;
   f.Frame2Visible = true;
 }
@@ -350,9 +339,9 @@ void OpenCommandLine(Session& s, const std::string& commandLine) {
 namespace qv {
 
 Plane<int32_t> ThumbnailPicture(const Session& s) {
-  const double black = (s.LevelLow - (s.LevelLow - s.LevelMin) * s.opt.Hsens / 20) * 32;
-  const double white = ((s.LevelMax - s.LevelHigh) * s.opt.Hsens / 20 + s.LevelHigh) * 32;
-  const Plane<int32_t> pixels = DrawImage(s.PicR, s.PicG, s.PicB, black, white, 1, s.opt.Has(Mono));
+  const double black = (s.pic.LevelLow - (s.pic.LevelLow - s.pic.LevelMin) * s.opt.Hsens / 20) * 32;
+  const double white = ((s.pic.LevelMax - s.pic.LevelHigh) * s.opt.Hsens / 20 + s.pic.LevelHigh) * 32;
+  const Plane<int32_t> pixels = DrawImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, black, white, 1, s.opt.Has(Mono));
   return ShowPixels(pixels, ShowPixelsGeometry(pixels.Width(), pixels.Height(), s.opt.Has(PixAspect),
                                                s.opt.PixRatio, 0, false));
 }

@@ -22,66 +22,66 @@ inline constexpr int kKeyEscape = 27, kKeyUp = 38, kKeyDown = 40;
 // A press on the main picture at (x, y) in its displayed pixels. The right
 // button shows the pixel's values in the caption; the left one sets the mark
 // that the modifiers (or the selected click mode) choose.
-void Picture1_MouseDown(Session& s, int button, int shift, double x, double y);
+void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y);
 
 // Registration check boxes: each handler reads the box's value from Form1.
-void Check2_Click(Session& s);
-void Check5_Click(Session& s);
-void Check7_Click(Session& s);
-void Check8_Click(Session& s);
+void Check2_Click(Form1& f);
+void Check5_Click(Form1& f);
+void Check7_Click(Form1& f);
+void Check8_Click(Form1& f);
 // Shift fields (pixels) and extra angle (degrees), read from Form1.
-void Text4_Change(Session& s);
-void Text5_Change(Session& s);
-void Text6_Change(Session& s);
+void Text4_Change(Form1& f);
+void Text5_Change(Form1& f);
+void Text6_Change(Form1& f);
 
 // Click-mode buttons: 4 opens the zone dialog, any other closes it.
-void Option2_Click(Session& s, int index);
-void SelectOption2(Session& s, int index);
+void Option2_Click(Form1& f, int index);
+void SelectOption2(Form1& f, int index);
 
 // A key pressed in the main window: Escape asks a run to stop; Up and Down
 // select the previous or next image unless the strip's scroll bar has the
 // focus.
-void Form_KeyDown(Session& s, int keyCode, int shift, bool focusOnStrip);
+void Form_KeyDown(Form1& f, int keyCode, int shift, bool focusOnStrip);
 
 // Zoom item 0..3 (100% .. 12.5%): a new step re-selects the image and is
 // saved as PicZoom.
-void mnuZoom_Click(Session& s, int index, SettingsStore& store);
-void mnuExplSource_Click(Session& s, Desktop& desktop);
-void mnuExplOutput_Click(Session& s, Desktop& desktop);
-void mnubar11_Click(Session& s);
-void mnuGrad_Click(Session& s);
-void mnuZone_Click(Session& s);
+void mnuZoom_Click(Form1& f, int index, SettingsStore& store);
+void mnuExplSource_Click(Form1& f, Desktop& desktop);
+void mnuExplOutput_Click(Form1& f, Desktop& desktop);
+void mnubar11_Click(Form1& f);
+void mnuGrad_Click(Form1& f);
+void mnuZone_Click(Form1& f);
 // Toggles the debug log; when it opens, the main window takes the left
 // three quarters of the screen and the log the last quarter.
-void mnuDebug_Click(Session& s, Desktop& desktop);
+void mnuDebug_Click(Form1& f, Desktop& desktop);
 // A press on the histogram box at x in bin units: the level marker.
-void Picture3_MouseDown(Session& s, double x);
+void Picture3_MouseDown(Form1& f, double x);
 
 // The commands of the menu bar array: 3 "&Options" (through `options`, which
 // shows the dialog), 4 "E&xécuter", 5 "&Stop".
-void mnu_Click(Session& s, int index, const std::function<void()>& options);
+void mnu_Click(Form1& f, int index, const std::function<void()>& options);
 
 // The main window is asked to close. Returns true when the closing is
 // cancelled: during a run (which is asked to stop) or when the user does
 // not confirm. Otherwise the quit settings are saved and the temporary
 // stacking files deleted.
-bool Form_QueryUnload(Session& s, Desktop& desktop, SettingsStore& store);
+bool Form_QueryUnload(Form1& f, Desktop& desktop, SettingsStore& store);
 
 // The zone dialog "Zone".
 namespace form6 {
 // "Initialisation": the current image's zones are removed.
-void Command1_Click(Session& s);
+void Command1_Click(Form1& f);
 // "Appliquer aux images suivantes": the following images take its zones.
-void Command2_Click(Session& s);
+void Command2_Click(Form1& f);
 // "Nouvelle sélection": the next points start a new shape.
-void Command3_Click(Session& s);
+void Command3_Click(Form1& f);
 // The dialog closes (also when an image is selected).
-void Form_QueryUnload(Session& s);
+void Form_QueryUnload(Form1& f);
 }  // namespace form6
 
 // The debug log window is closed by the user: its menu is unchecked.
 namespace form4 {
-void Form_QueryUnload(Session& s);
+void Form_QueryUnload(Form1& f);
 }  // namespace form4
 
 }  // namespace qv
@@ -89,13 +89,13 @@ void Form_QueryUnload(Session& s);
 namespace qv {
 
 // A thumbnail of the strip is clicked: its image is selected.
-void Image1_Click(Session& s, int index);
+void Image1_Click(Form1& f, int index);
 // The strip's scroll bar moved: the strip shows that thumbnail.
-void VScroll1_Change(Session& s);
+void VScroll1_Change(Form1& f);
 // The program's argument: a name ending in "txt" (any case) is opened as a
 // project, any other as a one-image list without guide star. One pair of
 // surrounding double quotes is removed first.
-void OpenCommandLine(Session& s, const std::string& commandLine);
+void OpenCommandLine(Form1& f, const std::string& commandLine);
 
 }  // namespace qv
 

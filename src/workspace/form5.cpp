@@ -180,8 +180,9 @@ void Form5::Command1_Click() {
 
 void Form5::Command2_Click() { Visible = false; }
 
-void OptionsCommand(Session& s, SettingsStore& store, const std::function<void(Form5&)>& user) {
-  if (s.form1.Busy || s.RunState != 0) return;
+void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(Form5&)>& user) {
+  Session& s = f.s;
+  if (f.Busy || s.RunState != 0) return;
   s.OptionsApplied = false;
   Statement([&] {
     Form5 dialog(s, store);
@@ -191,7 +192,7 @@ void OptionsCommand(Session& s, SettingsStore& store, const std::function<void(F
   if (!s.OptionsApplied) return;
   s.DoEvents();
   Statement([&] { BuildMasters(s); });
-  if (s.form1.Frame2Visible) Statement([&] { SelectPic(s, s.CurPic, false, false); });
+  if (f.Frame2Visible) Statement([&] { SelectPic(f, s.CurPic, false, false); });
 }
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/session.h"
+#include "workspace/form1.h"
 #include "platform/settings_store.h"
 
 namespace qv {
@@ -98,6 +99,6 @@ class Form5 {
 // pressed, rebuilds the calibration masters and, if an image is shown
 // (registration frame visible), selects the current image again so that
 // it shows with the new options.
-void OptionsCommand(Session& s, SettingsStore& store, const std::function<void(Form5&)>& user);
+void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(Form5&)>& user);
 
 }  // namespace qv

@@ -19,24 +19,25 @@ constexpr int32_t kRed = 0xFF0000;
 constexpr int32_t kBlue = 0x0000FF;
 
 // Upper bound of the control arrays Image1 and Check9.
-int StripUBound(const Session& s) { return static_cast<int>(s.form1.Check9.size()) - 1; }
+int StripUBound(const Form1& f) { return static_cast<int>(f.Check9.size()) - 1; }
 
 
 }  // namespace
 
-void mnuNew_Click(Session& s) {
-  if (!Form1Idle(s)) return;
+void mnuNew_Click(Form1& f) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
   try {
     s.ResizeImageArrays(0);
   } catch (const RuntimeError&) {
   }
-  s.form1.Frame2Visible = false;
-  s.form1.Picture10Visible = false;
-  s.form1.VScroll1Visible = false;
-  SelectPic(s, -1, false, false);
-  s.form1.Check9.resize(1);
-  s.form1.Text7.clear();
-  s.form1.Text8.clear();
+  f.Frame2Visible = false;
+  f.Picture10Visible = false;
+  f.VScroll1Visible = false;
+  SelectPic(f, -1, false, false);
+  f.Check9.resize(1);
+  f.Text7.clear();
+  f.Text8.clear();
 }
 
 int ThumbnailStep(const Session& s) {
@@ -47,38 +48,39 @@ int ThumbnailStep(const Session& s) {
   return CInt(w / 120);
 }
 
-void Populate(Session& s, int k, bool forceChecked) {
+void Populate(Form1& f, int k, bool forceChecked) {
+  Session& s = f.s;
   try {
     StartProcess(s);
     s.DoEvents();
-    SelectPic(s, -1, false, false);
+    SelectPic(f, -1, false, false);
     const int step = ThumbnailStep(s);
     const int n = s.ImageCount();
     for (int i = k; i <= n; ++i) {
       if (i < 0) Raise(kErrSubscript);
-      if (StripUBound(s) < i) s.form1.Check9.resize(static_cast<size_t>(i) + 1);
-      s.form1.Caption = std::to_string(i) + "/" + std::to_string(n);
+      if (StripUBound(f) < i) f.Check9.resize(static_cast<size_t>(i) + 1);
+      f.Caption = std::to_string(i) + "/" + std::to_string(n);
       // A file that cannot be read gets no thumbnail; its entry stays.
-      if (ProcessPic(s, i, step) && s.hooks.Thumbnail) s.hooks.Thumbnail(i);
+      if (ProcessPic(s, i, step)) s.view->Thumbnail(i);
       ImageEntry& e = s.Entry(i);
-      StripCheckBox& box = s.form1.Check9[static_cast<size_t>(i)];
+      StripCheckBox& box = f.Check9[static_cast<size_t>(i)];
       box.Caption = PathName(e.ImgFile);
       if (forceChecked) e.ImgChecked = 1;
       box.Value = e.ImgChecked;
-      s.form1.Picture10Visible = true;
-      s.form1.VScroll1Visible = true;
+      f.Picture10Visible = true;
+      f.VScroll1Visible = true;
       s.DoEvents();
       if (s.RunState != 1) break;
     }
-    s.form1.VScroll1Min = 1;
-    s.form1.VScroll1Max = CInt(StripUBound(s));
+    f.VScroll1Min = 1;
+    f.VScroll1Max = CInt(StripUBound(f));
     // The first image of the list always defines the guide star and where
     // it is searched.
     s.Entry(1).ImgRegFlags = kNewRef | kNewPos;
-    SelectPic(s, k, false, false);
-    if (s.form1.hooks.updatelist) s.form1.hooks.updatelist(s);
-    s.form1.Picture1Visible = true;
-    s.form1.Frame2Visible = true;
+    SelectPic(f, k, false, false);
+    f.UpdateList();
+    f.Picture1Visible = true;
+    f.Frame2Visible = true;
   } catch (const RuntimeError&) {
   } catch (const std::exception&) {
     // Storage for the strip that cannot be had ends the filling like any
@@ -87,49 +89,49 @@ void Populate(Session& s, int k, bool forceChecked) {
   StopProcess(s);
 }
 
-void SelectPic(Session& s, int index, bool noLoad, bool vsOnly) {
-  s.form1.Busy = true;
-  if (s.form1.Form6Visible) form6::Form_QueryUnload(s);
+void SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
+  Session& s = f.s;
+  f.Busy = true;
+  if (f.Form6Visible) form6::Form_QueryUnload(f);
   const double started = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : 0;
   try {
     if (index == -1) {
       s.CurPic = 1;
-      s.form1.Picture1Visible = false;
-      s.form1.Frame2Visible = false;
-      s.form1.Picture10Visible = false;
-    } else if (index >= 0 && index <= StripUBound(s)) {
+      f.Picture1Visible = false;
+      f.Frame2Visible = false;
+      f.Picture10Visible = false;
+    } else if (index >= 0 && index <= StripUBound(f)) {
       const ImageEntry& e = s.Entry(index);
-      StripCheckBox& box = s.form1.Check9[static_cast<size_t>(index)];
+      StripCheckBox& box = f.Check9[static_cast<size_t>(index)];
       box.Value = e.ImgChecked;
       box.ForeColor = (e.ImgRegFlags & kNewRef) ? kRed : (e.ImgRegFlags & kNewPos) ? kBlue : 0;
       box.Bold = (e.ImgRegFlags & (kNewRef | kNewPos)) != 0;
       if (!vsOnly) {
-        s.form1.VScroll1Value = static_cast<int16_t>(index);
+        f.VScroll1Value = static_cast<int16_t>(index);
         s.DoEvents();
         // An entry that is already current is shown again without being
         // processed again.
-        ShowSelectedImage(s, index, !(noLoad && s.CurPic == index));
+        ShowSelectedImage(f, index, !(noLoad && s.CurPic == index));
       }
-      if (s.hooks.ShowImage) s.hooks.ShowImage();
+      s.view->ShowImage();
     }
   } catch (const RuntimeError& err) {
-    DebugLine(s, "Erreur " + std::to_string(err.Number()));
+    DebugLine(f, "Erreur " + std::to_string(err.Number()));
   } catch (const std::exception&) {
-    DebugLine(s, "Erreur " + std::to_string(kErrOutOfMemory));
+    DebugLine(f, "Erreur " + std::to_string(kErrOutOfMemory));
   }
   // The closing pause lets a window repaint between the images of a run.
-  if (s.hooks.Pause) {
-    const double now = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : started;
-    s.hooks.Pause(std::max(0.0, 0.5 - std::fabs(now - started)));
-  }
-  s.form1.Busy = false;
+  const double now = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : started;
+  f.Pause(std::max(0.0, 0.5 - std::fabs(now - started)));
+  f.Busy = false;
 }
 
-void Check9_Click(Session& s, int index) {
-  if (!Form1Idle(s)) return;
+void Check9_Click(Form1& f, int index) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
   try {
-    if (index < 1 || index > StripUBound(s)) return;
-    s.Entry(index).ImgChecked = static_cast<uint8_t>(s.form1.Check9[static_cast<size_t>(index)].Value != 0);
+    if (index < 1 || index > StripUBound(f)) return;
+    s.Entry(index).ImgChecked = static_cast<uint8_t>(f.Check9[static_cast<size_t>(index)].Value != 0);
   } catch (const RuntimeError&) {
   }
 }

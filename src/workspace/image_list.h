@@ -1,9 +1,10 @@
 // The image list of the main window: clearing it, building its thumbnail
 // strip and selecting an entry. The control state lives in Form1; what is
-// drawn goes through Form1::hooks.
+// drawn goes through the session's view.
 #pragma once
 
 #include "core/session.h"
+#include "workspace/form1.h"
 
 namespace qv {
 
@@ -13,14 +14,14 @@ inline constexpr uint8_t kNewPos = 2;
 
 // "&Nouveau": empties the list and the strip, clears the view and the
 // subset boxes. Does nothing while the window is busy or a run is active.
-void mnuNew_Click(Session& s);
+void mnuNew_Click(Form1& f);
 
 // Builds the strip for entries k..n, in the running state (a stop request
 // ends the loop after the current entry), and selects entry k. With
 // forceChecked every entry built is checked; otherwise its box shows
 // ImgChecked. Entry 1 always gets NewRef and NewPos. Always leaves the
 // running state, also after a run-time error.
-void Populate(Session& s, int k, bool forceChecked);
+void Populate(Form1& f, int k, bool forceChecked);
 
 // Thumbnail step for the list: about 120 pixels across the first entry's
 // processed width.
@@ -31,9 +32,9 @@ int ThumbnailStep(const Session& s);
 // scroll bar follow, then the picture part runs through the
 // showSelection hook. Busy while it runs. An index outside the strip does
 // nothing.
-void SelectPic(Session& s, int index, bool noLoad, bool vsOnly);
+void SelectPic(Form1& f, int index, bool noLoad, bool vsOnly);
 
 // Check9(index) clicked: the entry takes the box's value.
-void Check9_Click(Session& s, int index);
+void Check9_Click(Form1& f, int index);
 
 }  // namespace qv

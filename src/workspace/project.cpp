@@ -175,7 +175,8 @@ bool IsEndMarker(std::string_view line) {
 int16_t Flag(double v) { return v != 0 ? 1 : 0; }
 
 // Lines 2..10 of a tagged file.
-void ReadSettings(Session& s, LineReader& file) {
+void ReadSettings(Form1& window, LineReader& file) {
+  Session& s = window.s;
   Options& o = s.opt;
   o.UseMask = CLng(Val(file.Line()));
 
@@ -206,20 +207,21 @@ void ReadSettings(Session& s, LineReader& file) {
   o.PixRatio = ToSingle(Val(file.Line()));
   o.CalcThr = CLng(Val(file.Line()));
   o.CalcSize = CInt(Val(file.Line()));
-  s.form1.Check6 = Flag(Val(file.Line()));
+  window.Check6 = Flag(Val(file.Line()));
 }
 
 // Lines 11..16; `line11` has been read already.
-void ReadWindowSettings(Session& s, LineReader& file, const std::string& line11) {
+void ReadWindowSettings(Form1& window, LineReader& file, const std::string& line11) {
+  Session& s = window.s;
   s.opt.GradRatio = CInt(MaxOf(0, MinOf(10, Val(line11))));
-  SetText3(s, LocaleFromDouble(Val(file.Line()), s.locale));
+  SetText3(window, LocaleFromDouble(Val(file.Line()), s.locale));
 
   const double box = Val(file.Line());
   if (!(box > 0)) Raise(kErrInvalidCall);
-  SelectOption1(s, CInt(std::log(box) / std::log(2.0) - 5));
+  SelectOption1(window, CInt(std::log(box) / std::log(2.0) - 5));
 
-  SetCheck3(s, Flag(Val(file.Line())));
-  SetHScroll1(s, CInt(Val(file.Line())));
+  SetCheck3(window, Flag(Val(file.Line())));
+  SetHScroll1(window, CInt(Val(file.Line())));
 
   const std::string colours = file.Line();
   if (!colours.empty() && FieldCount(colours) >= 6) {
@@ -314,9 +316,10 @@ std::string Whole(int64_t v) { return std::to_string(v); }
 
 // The minimum quality as the box shows it; while the box holds no number,
 // the value its handler last took.
-std::string MinQualPercent(const Session& s) {
+std::string MinQualPercent(const Form1& f) {
+  const Session& s = f.s;
   try {
-    return Short(LocaleToDouble(s.form1.Text3, s.locale));
+    return Short(LocaleToDouble(f.Text3, s.locale));
   } catch (const RuntimeError&) {
     return Short(s.opt.MinQual * 100.0f);
   }
@@ -395,7 +398,8 @@ std::string ImageLine(const ImageEntry& e) {
   return l;
 }
 
-ProjectSave SaveProject(Session& s, const std::string& path) {
+ProjectSave SaveProject(Form1& f, const std::string& path) {
+  Session& s = f.s;
   ProjectSave result;
   const int n = s.ImageCount();
   if (n < 1) return result;
@@ -417,12 +421,12 @@ ProjectSave SaveProject(Session& s, const std::string& path) {
     line(Short(o.PixRatio));
     line(Whole(o.CalcThr));
     line(Whole(o.CalcSize));
-    line(Whole(s.form1.Check6));
+    line(Whole(f.Check6));
     line(Whole(o.GradRatio));
-    line(MinQualPercent(s));
-    line(Whole(s.GuideBox));
-    line(Whole(s.form1.Check3));
-    line(Whole(s.form1.HScroll1));
+    line(MinQualPercent(f));
+    line(Whole(s.guide.GuideBox));
+    line(Whole(f.Check3));
+    line(Whole(f.HScroll1));
     std::string colours;
     for (size_t i = 0; i < 3; ++i)
       colours += (i ? "\t" : "") + o.ColorText[i] + "\t" + Whole(o.ColorChk[i]);
@@ -431,7 +435,7 @@ ProjectSave SaveProject(Session& s, const std::string& path) {
 
     const int err = WriteFileReplacing(path, {&bytes});
     if (err != 0) Raise(err);
-    s.form1.Project = path;
+    f.Project = path;
     result.outcome = ProjectSave::Saved;
   } catch (const RuntimeError& e) {
     result.outcome = ProjectSave::Failed;
@@ -443,9 +447,10 @@ ProjectSave SaveProject(Session& s, const std::string& path) {
   return result;
 }
 
-ProjectLoad LoadProject(Session& s, const std::string& path) {
+ProjectLoad LoadProject(Form1& f, const std::string& path) {
+  Session& s = f.s;
   ProjectLoad result;
-  mnuNew_Click(s);
+  mnuNew_Click(f);
   LineReader file;
   try {
     if (!Found(path)) {
@@ -457,13 +462,13 @@ ProjectLoad LoadProject(Session& s, const std::string& path) {
       file.Open(path);
       std::string line = file.Line();
       if (line == kProjectTag || line == kProjectTagEarlier) {
-        ReadSettings(s, file);
+        ReadSettings(f, file);
         s.DoEvents();
         BuildMasters(s);
         line = file.Line();
       }
       // Files without a tag start with line 11.
-      ReadWindowSettings(s, file, line);
+      ReadWindowSettings(f, file, line);
 
       s.ResizeImageArrays(0);
       s.Img[0].ImgFile.clear();
@@ -478,9 +483,9 @@ ProjectLoad LoadProject(Session& s, const std::string& path) {
           line = file.LineOrEmpty();
         }
         file.Close();
-        s.form1.Project = path;
+        f.Project = path;
         result.outcome = ProjectLoad::Completed;
-        Populate(s, 1, false);
+        Populate(f, 1, false);
       }
     }
   } catch (const RuntimeError& e) {
@@ -499,25 +504,26 @@ ProjectLoad LoadProject(Session& s, const std::string& path) {
   return result;
 }
 
-void mnuSavePrj_Click(Session& s, FileDialogs& dialogs) {
-  if (!Form1Idle(s)) return;
+void mnuSavePrj_Click(Form1& f, FileDialogs& dialogs) {
+  if (!Form1Idle(f)) return;
   std::string name;
   Ignoring([&] {
     FileDialogRequest r;
     r.title = "Enregistrer un projet";
     r.filterDescription = "Projet Quelvista (TXT)";
     r.pattern = "*.txt";
-    r.initialFile = s.form1.Project;
+    r.initialFile = f.Project;
     r.defaultExt = "txt";
     name = dialogs.SaveFile(r);
   });
-  if (!name.empty()) Ignoring([&] { SaveProject(s, name); });
+  if (!name.empty()) Ignoring([&] { SaveProject(f, name); });
 }
 
-void mnuLoadPrj_Click(Session& s, FileDialogs& dialogs) {
-  if (!Form1Idle(s)) return;
+void mnuLoadPrj_Click(Form1& f, FileDialogs& dialogs) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
   std::string start, name;
-  Ignoring([&] { start = PathFolder(s.form1.Project); });
+  Ignoring([&] { start = PathFolder(f.Project); });
   if (start.empty()) start = s.opt.InitDir;
   Ignoring([&] {
     FileDialogRequest r;
@@ -528,15 +534,15 @@ void mnuLoadPrj_Click(Session& s, FileDialogs& dialogs) {
     name = dialogs.OpenFile(r);
   });
   if (!name.empty()) {
-    if (s.form1.mnuDebug) {
-      s.form1.DebugLog.clear();
-      s.form1.DebugLog.push_back("Ouverture du projet " + name);
+    if (f.mnuDebug) {
+      f.DebugLog.clear();
+      f.DebugLog.push_back("Ouverture du projet " + name);
     }
-    Ignoring([&] { LoadProject(s, name); });
+    Ignoring([&] { LoadProject(f, name); });
   }
   // The subset boxes name images of the previous list.
-  s.form1.Text7.clear();
-  s.form1.Text8.clear();
+  f.Text7.clear();
+  f.Text8.clear();
 }
 
 }  // namespace qv

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "core/session.h"
+#include "workspace/form1.h"
 
 namespace qv {
 
@@ -72,7 +73,7 @@ struct ProjectSave {
 // main window's current project becomes `path`. The file is written whole
 // beside the target and then takes its name, so a failure never leaves a
 // damaged project behind.
-ProjectSave SaveProject(Session& s, const std::string& path);
+ProjectSave SaveProject(Form1& f, const std::string& path);
 
 // Replaces the list and the settings of lines 2..16 by those of the file.
 // Tagged files also set the master files and rebuild the masters before
@@ -80,7 +81,7 @@ ProjectSave SaveProject(Session& s, const std::string& path);
 // project's own folder. A run-time error ends the load where it happens:
 // the settings and masters already read stay, the entries already read
 // stay, the strip is not rebuilt and the current project is unchanged.
-ProjectLoad LoadProject(Session& s, const std::string& path);
+ProjectLoad LoadProject(Form1& f, const std::string& path);
 
 // The text of one image line, without its line end (UTF-8).
 std::string ImageLine(const ImageEntry& e);
@@ -111,9 +112,9 @@ class FileDialogs {
 };
 
 // "Enregistrer le projet": save dialog, then SaveProject with the chosen name.
-void mnuSavePrj_Click(Session& s, FileDialogs& dialogs);
+void mnuSavePrj_Click(Form1& f, FileDialogs& dialogs);
 // "Ouvrir un projet": open dialog, then LoadProject with the chosen name;
 // the subset boxes are cleared in every case.
-void mnuLoadPrj_Click(Session& s, FileDialogs& dialogs);
+void mnuLoadPrj_Click(Form1& f, FileDialogs& dialogs);
 
 }  // namespace qv

@@ -32,25 +32,27 @@ SaveDialogParams MainSaveDialog(const Session& s) {
   return p;
 }
 
-int SaveMainImageAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown) {
-  if (!Form1Idle(s) || chosenName.empty()) return 0;
+int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t>& shown) {
+  Session& s = f.s;
+  if (!Form1Idle(f) || chosenName.empty()) return 0;
   return SaveImageAs(s, chosenName, shown, false);
 }
 
 SaveDialogParams EditorSaveDialog(const Session& s) {
   SaveDialogParams p;
-  p.initialName = SaveDialogInitialName(s.DestFileName);
+  p.initialName = SaveDialogInitialName(s.dest.DestFileName);
   return p;
 }
 
 int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown) {
   if (chosenName.empty()) return 0;
-  s.DestFileName = chosenName;
+  s.dest.DestFileName = chosenName;
   return SaveImageAs(s, chosenName, shown, true);
 }
 
-int SaveAllTiff(Session& s) {
-  if (!Form1Idle(s)) return 0;
+int SaveAllTiff(Form1& f) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return 0;
   StartProcess(s);
   int count = 0;
   const int n = s.ImageCount();
@@ -59,11 +61,11 @@ int SaveAllTiff(Session& s) {
     if (s.RunState != 1) break;
     const std::string tiff = BatchTiffName(s.Entry(i).ImgFile);
     if (!tiff.empty() && !FileExists(tiff)) {
-      SelectPic(s, i, false, false);
+      SelectPic(f, i, false, false);
       ++count;
       bool fromDestination = false;
       if (WriteTiffFile(s, tiff, fromDestination) == 0)
-        s.form1.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
+        f.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
       s.DoEvents();
       if (s.RunState != 1) break;
     }
@@ -72,11 +74,12 @@ int SaveAllTiff(Session& s) {
   return count;
 }
 
-FitsHeaderView mnuFITS_Click(Session& s) {
-  if (s.form1.mnuDebug || s.RunState != 0 || s.form1.Busy || s.CurPic == 0 || s.CurPic > s.ImageCount())
+FitsHeaderView mnuFITS_Click(Form1& f) {
+  Session& s = f.s;
+  if (f.mnuDebug || s.RunState != 0 || f.Busy || s.CurPic == 0 || s.CurPic > s.ImageCount())
     return {};
   FitsHeaderView view = ReadFitsHeaderView(s.Entry(s.CurPic).ImgFile);
-  if (view.shown) s.form1.DebugLog.insert(s.form1.DebugLog.end(), view.lines.begin(), view.lines.end());
+  if (view.shown) f.DebugLog.insert(f.DebugLog.end(), view.lines.begin(), view.lines.end());
   return view;
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/plane.h"
 #include "core/session.h"
+#include "workspace/form1.h"
 #include "io/picture_export.h"
 
 namespace qv {
@@ -34,7 +35,7 @@ struct SaveDialogParams {
 // image's name less its extension; the save does nothing while the window is
 // busy or an operation runs (nor for a cancelled, empty name).
 SaveDialogParams MainSaveDialog(const Session& s);
-int SaveMainImageAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown);
+int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t>& shown);
 // Editor "Enregistrer": the dialog starts from DestFileName less its
 // extension; a confirmed name becomes DestFileName before the destination
 // is written.
@@ -45,12 +46,12 @@ int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int
 // a ".f" and whose TIFF name is not taken is selected, processed and
 // written as TIFF; the status label counts them. Runs in the running state
 // and stops at the user's stop. Returns the number of images converted.
-int SaveAllTiff(Session& s);
+int SaveAllTiff(Form1& f);
 
 // "Entête FITS": while the debug window is not checked, nothing runs and an
 // image is selected, the cards of the selected FITS file are added to the
 // debug window's lines; the view returned carries them and the caption of
 // the window to show modal (shown false: nothing to show).
-FitsHeaderView mnuFITS_Click(Session& s);
+FitsHeaderView mnuFITS_Click(Form1& f);
 
 }  // namespace qv

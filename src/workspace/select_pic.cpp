@@ -27,34 +27,35 @@ std::string StatusText(const Session& s) {
   const double zoom = s.opt.PicZoom != 0 ? s.opt.PicZoom : 1;
   std::string t = std::to_string(static_cast<int>(w)) + "x" + std::to_string(static_cast<int>(h)) + "\r\n";
   t += "Zoom=" + FormatPercent(1 / zoom, s.locale) + "\r\n";
-  t += "Qualité = " + FormatPercent(s.Quality, s.locale) + "\r\n";
+  t += "Qualité = " + FormatPercent(s.guide.Quality, s.locale) + "\r\n";
   if (s.opt.Has(HotCalc)) t += "Pixels chauds\r\n";
-  if (s.UseHotMask) t += "Masque\r\n";
+  if (s.cal.UseHotMask) t += "Masque\r\n";
   if (s.opt.Has(Bin2x2)) t += "Fusion 2x2\r\n";
-  if (s.UseDark) t += "Dark ";
-  if (s.UseFlat) t += "PLU";
+  if (s.cal.UseDark) t += "Dark ";
+  if (s.cal.UseFlat) t += "PLU";
   if (s.opt.Has(GradRemove)) t += "\r\nGradient";
   return t;
 }
 
-void ShowSelectedImage(Session& s, int index, bool load) {
-  Form1& f = s.form1;
+void ShowSelectedImage(Form1& f, int index, bool load) {
+  Session& s = f.s;
   ImageEntry& e = s.Entry(index);
   if (load) {
     s.CurPic = static_cast<int16_t>(index);
     s.DoEvents();
     // The windows show no message for a file of values that are not
     // numbers; the debug log says it in words.
-    if (!ProcessPic(s, index, 1) && s.ProcessError.starts_with(kNotNumbersMessage)) DebugLine(s, s.ProcessError);
+    if (const Outcome r = ProcessPic(s, index, 1); !r && r.Text().starts_with(kNotNumbersMessage))
+      DebugLine(f, r.Text());
     s.DoEvents();
   }
   f.Caption = PathName(e.ImgFile) + "  " + std::to_string(index) + "/" + std::to_string(s.ImageCount());
-  DebugLine(s, "Sélection de " + f.Caption);
-  if (f.hooks.showHisto) f.hooks.showHisto(s);
+  DebugLine(f, "Sélection de " + f.Caption);
+  f.ShowHisto();
 
   // Without planes there is nothing to measure the marks against.
-  if (s.PicR.Empty()) Raise(kErrSubscript);
-  const int u1 = s.PicR.UBound1(), u2 = s.PicR.UBound2();
+  if (s.pic.PicR.Empty()) Raise(kErrSubscript);
+  const int u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
   f.Check5 = (e.ImgRegFlags & 1) ? 1 : 0;
   f.Check2 = (e.ImgRegFlags & 2) ? 1 : 0;
   f.Shape3.Visible = f.Line2.Visible = f.Line3.Visible = f.Line4.Visible = false;
@@ -74,11 +75,11 @@ void ShowSelectedImage(Session& s, int index, bool load) {
       e.ImgRotX = s.Img[static_cast<size_t>(index - 1)].ImgRotX;
       e.ImgRotY = s.Img[static_cast<size_t>(index - 1)].ImgRotY;
     }
-    f.Line3 = {true, s.RotCentreX / zoom, s.RotCentreY / zoom, e.ImgRotX * u1 / zoom, e.ImgRotY * u2 / zoom};
+    f.Line3 = {true, s.guide.RotCentreX / zoom, s.guide.RotCentreY / zoom, e.ImgRotX * u1 / zoom, e.ImgRotY * u2 / zoom};
     LabelAt(f.Label9, f.Line3);
   }
   if (e.ImgNewRot) {
-    f.Line4 = {true, s.GuideX / zoom, s.GuideY / zoom, e.ImgNewRotX * u1 / zoom, e.ImgNewRotY * u2 / zoom};
+    f.Line4 = {true, s.guide.GuideX / zoom, s.guide.GuideY / zoom, e.ImgNewRotX * u1 / zoom, e.ImgNewRotY * u2 / zoom};
     LabelAt(f.Label10, f.Line4);
   }
   f.Label1 = StatusText(s);

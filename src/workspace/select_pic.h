@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/session.h"
+#include "workspace/form1.h"
 
 namespace qv {
 
@@ -10,7 +11,7 @@ namespace qv {
 // the image is processed at full resolution first; then the caption, the
 // registration controls, the guide tracking, the rotation marks, the status
 // text and the overlays follow the entry.
-void ShowSelectedImage(Session& s, int index, bool load);
+void ShowSelectedImage(Form1& f, int index, bool load);
 
 // The status text under the picture for the current image.
 std::string StatusText(const Session& s);

@@ -55,7 +55,8 @@ std::string DefaultText(const std::string& key, const NumLocale& loc, const std:
 
 // Converts and stores one value; a value that does not convert raises a
 // run-time error before anything is changed. False for an unknown key.
-bool Apply(Session& s, const std::string& key, const std::string& t, const NumLocale& loc) {
+bool Apply(Form1& f, const std::string& key, const std::string& t, const NumLocale& loc) {
+  Session& s = f.s;
   Options& o = s.opt;
   if (key == "MinQual") o.MinQual = ToSingle(Num(t, loc));
   else if (key == "GradRatio") o.GradRatio = CInt(Num(t, loc));
@@ -77,9 +78,9 @@ bool Apply(Session& s, const std::string& key, const std::string& t, const NumLo
   else if (key == "MaskSize") o.MaskSize = CInt(Num(t, loc));
   else if (key == "CalcSize") o.CalcSize = CInt(Num(t, loc));
   else if (key == "MedianLimit") o.MedianLimit = CLng(Num(t, loc));
-  else if (key == "Expand") s.form1.Check6 = Num(t, loc) != 0 ? 1 : 0;
+  else if (key == "Expand") f.Check6 = Num(t, loc) != 0 ? 1 : 0;
   else if (key == "Hsens") o.Hsens = CInt(Val(t));
-  else if (key == "Project") s.form1.Project = t;
+  else if (key == "Project") f.Project = t;
   else if (const int i = ColourIndex(key, "ColorText"); i >= 0) o.ColorText[static_cast<size_t>(i)] = t;
   else if (const int k = ColourIndex(key, "ColorFilter"); k >= 0) o.ColorChk[static_cast<size_t>(k)] = CInt(Num(t, loc));
   else return false;
@@ -88,10 +89,11 @@ bool Apply(Session& s, const std::string& key, const std::string& t, const NumLo
 
 // One statement of the load: read the key with its default and convert
 // it; any failure leaves the value as it was and the load goes on.
-void ReadKey(Session& s, SettingsStore& store, const std::string& key, const std::string& programFolder = {}) {
+void ReadKey(Form1& f, SettingsStore& store, const std::string& key, const std::string& programFolder = {}) {
+  Session& s = f.s;
   try {
     const std::optional<std::string> text = store.Read(kSettingsSection, key, DefaultText(key, s.locale, programFolder));
-    if (text) Apply(s, key, *text, s.locale);
+    if (text) Apply(f, key, *text, s.locale);
   } catch (const RuntimeError&) {
   } catch (const std::exception&) {
   }
@@ -122,43 +124,46 @@ const std::vector<std::string>& SettingKeys() {
   return keys;
 }
 
-void LoadSettings(Session& s, SettingsStore& store, const std::string& programFolder) {
+void LoadSettings(Form1& f, SettingsStore& store, const std::string& programFolder) {
+  Session& s = f.s;
   // The keys are read during the window's start-up, which keeps it busy;
   // callers outside the window's load (the command-line tool) get the same.
-  const bool wasBusy = s.form1.Busy;
-  s.form1.Busy = true;
+  const bool wasBusy = f.Busy;
+  f.Busy = true;
   const std::vector<std::string>& keys = SettingKeys();
   // Hsens and Project come later in the start-up, after the masters.
   for (size_t i = 0; i < keys.size() && keys[i] != "Hsens"; ++i) {
-    ReadKey(s, store, keys[i], programFolder);
+    ReadKey(f, store, keys[i], programFolder);
     if (keys[i] == "GradRatio")
-      Ignoring([&] { SetText3(s, FormatFixed1(static_cast<double>(s.opt.MinQual * 100.0f), s.locale)); });
+      Ignoring([&] { SetText3(f, FormatFixed1(static_cast<double>(s.opt.MinQual * 100.0f), s.locale)); });
   }
-  s.form1.Busy = wasBusy;
+  f.Busy = wasBusy;
 }
 
-void LoadHsens(Session& s, SettingsStore& store) {
-  ReadKey(s, store, "Hsens");
-  Ignoring([&] { SetHScroll1(s, s.opt.Hsens); });
+void LoadHsens(Form1& f, SettingsStore& store) {
+  Session& s = f.s;
+  ReadKey(f, store, "Hsens");
+  Ignoring([&] { SetHScroll1(f, s.opt.Hsens); });
 }
 
-void LoadProjectSetting(Session& s, SettingsStore& store) { ReadKey(s, store, "Project"); }
+void LoadProjectSetting(Form1& f, SettingsStore& store) { ReadKey(f, store, "Project"); }
 
-void Form1_Load(Session& s, SettingsStore& store, const std::string& commandLine, const std::string& programFolder,
+void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, const std::string& programFolder,
                 const StartUpHooks& hooks) {
-  s.form1.Busy = true;
-  const std::string caption = s.form1.Caption;
+  Session& s = f.s;
+  f.Busy = true;
+  const std::string caption = f.Caption;
   Ignoring([&] {
     s.Img.clear();
     s.ResizeImageArrays(0);
   });
-  s.GuideX = 100.0;
-  s.GuideY = 100.0;
-  LoadSettings(s, store, programFolder);
-  s.form1.Caption = caption + ":" + s.opt.MaskFile;
+  s.guide.GuideX = 100.0;
+  s.guide.GuideY = 100.0;
+  LoadSettings(f, store, programFolder);
+  f.Caption = caption + ":" + s.opt.MaskFile;
   BuildMasters(s);
-  LoadHsens(s, store);
-  s.form1.Busy = false;
+  LoadHsens(f, store);
+  f.Busy = false;
   Ignoring([&] {
     const int item = s.opt.PicZoom == 2 ? 1 : s.opt.PicZoom == 4 ? 2 : s.opt.PicZoom == 8 ? 3 : 0;
     if (hooks.zoomClick) hooks.zoomClick(item);
@@ -168,17 +173,18 @@ void Form1_Load(Session& s, SettingsStore& store, const std::string& commandLine
       if (hooks.openArgument) hooks.openArgument(commandLine);
     });
   } else {
-    LoadProjectSetting(s, store);
+    LoadProjectSetting(f, store);
   }
-  s.form1.Caption = caption;
+  f.Caption = caption;
 }
 
-void SaveSettingsAtQuit(Session& s, SettingsStore& store) {
+void SaveSettingsAtQuit(Form1& f, SettingsStore& store) {
+  Session& s = f.s;
   const NumLocale& loc = s.locale;
   Write(store, "MinQual", LocaleFromSingle(s.opt.MinQual, loc));
   Write(store, "Hsens", LocaleFromDouble(s.opt.Hsens, loc));
-  Write(store, "Project", s.form1.Project);
-  Write(store, "Expand", LocaleFromDouble(s.form1.Check6, loc));
+  Write(store, "Project", f.Project);
+  Write(store, "Expand", LocaleFromDouble(f.Check6, loc));
   for (size_t i = 0; i < 3; ++i) {
     const std::string n = std::to_string(i + 1);
     Write(store, "ColorText" + n, s.opt.ColorText[i]);
@@ -186,9 +192,9 @@ void SaveSettingsAtQuit(Session& s, SettingsStore& store) {
   }
 }
 
-SettingResult ApplySettingText(Session& s, const std::string& key, const std::string& text, const NumLocale& loc) {
+SettingResult ApplySettingText(Form1& f, const std::string& key, const std::string& text, const NumLocale& loc) {
   try {
-    return Apply(s, key, text, loc) ? SettingResult::Applied : SettingResult::UnknownKey;
+    return Apply(f, key, text, loc) ? SettingResult::Applied : SettingResult::UnknownKey;
   } catch (const RuntimeError&) {
     return SettingResult::BadValue;
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/session.h"
+#include "workspace/form1.h"
 #include "platform/settings_store.h"
 #include "workspace/options.h"
 
@@ -29,12 +30,12 @@ const std::vector<std::string>& SettingKeys();
 // handler runs as for an edit) and Expand on Check6. A value that cannot be
 // read or converted leaves what the session held. `programFolder` is the
 // default output folder.
-void LoadSettings(Session& s, SettingsStore& store, const std::string& programFolder);
+void LoadSettings(Form1& f, SettingsStore& store, const std::string& programFolder);
 // Reads Hsens and sets the main window's slider from it (the slider's
 // change handler runs; a value outside its range leaves the slider).
-void LoadHsens(Session& s, SettingsStore& store);
+void LoadHsens(Form1& f, SettingsStore& store);
 // Reads Project into the main window's current-project field.
-void LoadProjectSetting(Session& s, SettingsStore& store);
+void LoadProjectSetting(Form1& f, SettingsStore& store);
 
 // The parts of the start-up that belong to other windows' logic.
 struct StartUpHooks {
@@ -47,15 +48,15 @@ struct StartUpHooks {
 // The main window's load sequence: busy flag, empty image tables, guide
 // position, every setting, the calibration masters, Hsens, zoom, then the
 // command line or the stored project.
-void Form1_Load(Session& s, SettingsStore& store, const std::string& commandLine, const std::string& programFolder,
+void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, const std::string& programFolder,
                 const StartUpHooks& hooks = {});
 
 // Writes the settings that the main window owns, when the program quits:
 // MinQual, Hsens, Project, Expand, then ColorText i and ColorFilter i.
-void SaveSettingsAtQuit(Session& s, SettingsStore& store);
+void SaveSettingsAtQuit(Form1& f, SettingsStore& store);
 
 // One value given as text, converted and checked exactly as the load does
 // with the conventions `loc` (used for overrides given on a command line).
-SettingResult ApplySettingText(Session& s, const std::string& key, const std::string& text, const NumLocale& loc);
+SettingResult ApplySettingText(Form1& f, const std::string& key, const std::string& text, const NumLocale& loc);
 
 }  // namespace qv

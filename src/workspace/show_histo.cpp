@@ -6,20 +6,21 @@
 
 namespace qv {
 
-MainPicture ShowHisto(Session& s, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient) {
+MainPicture ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient) {
+  Session& s = f.s;
   MainPicture m;
-  if (s.HistoMax < 1) return m;
+  if (s.pic.HistoMax < 1) return m;
   m.drawn = true;
-  m.bars = HistoBars(s.Histo.data(), kHistoBins, s.HistoMax);
-  s.opt.Hsens = s.form1.HScroll1;
-  m.levels = ShowHistoLevels(s.LevelMin, s.LevelMax, s.LevelLow, s.LevelHigh, s.form1.HScroll1,
-                             s.form1.Check3 != 0, texts.Text1, texts.Text2, s.locale);
-  DrawImage(s.PicR, s.PicG, s.PicB, m.levels.black, m.levels.white, zoomStep, s.opt.Has(Mono), m.pixels);
+  m.bars = HistoBars(s.pic.Histo.data(), kHistoBins, s.pic.HistoMax);
+  s.opt.Hsens = f.HScroll1;
+  m.levels = ShowHistoLevels(s.pic.LevelMin, s.pic.LevelMax, s.pic.LevelLow, s.pic.LevelHigh, f.HScroll1,
+                             f.Check3 != 0, texts.Text1, texts.Text2, s.locale);
+  DrawImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, m.levels.black, m.levels.white, zoomStep, s.opt.Has(Mono), m.pixels);
   m.shown = ShowPixels(m.pixels, ShowPixelsGeometry(m.pixels.Width(), m.pixels.Height(), s.opt.Has(PixAspect),
                                                     s.opt.PixRatio, 0, false));
   if (showZones && s.CurPic >= 1 && s.CurPic <= s.ImageCount()) DrawZones(m.shown, s.Entry(s.CurPic).ImgZone, false);
   if (showGradient)
-    DrawSegments(m.shown, DrawGradientGrid(s.GradMask, s.opt.Has(GradRemove), m.shown.Width(), m.shown.Height()));
+    DrawSegments(m.shown, DrawGradientGrid(s.pic.GradMask, s.opt.Has(GradRemove), m.shown.Width(), m.shown.Height()));
   return m;
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/plane.h"
 #include "core/session.h"
+#include "workspace/form1.h"
 #include "display/histogram.h"
 
 namespace qv {
@@ -31,6 +32,6 @@ struct LevelTexts {
 // the pixel aspect, then draws the zones of CurPic when `showZones`
 // ("Zone de sélection") and the gradient grid when `showGradient` ("Zone de
 // gradient") over the shown picture.
-MainPicture ShowHisto(Session& s, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient);
+MainPicture ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient);
 
 }  // namespace qv

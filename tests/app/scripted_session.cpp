@@ -23,6 +23,7 @@
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
 #include "stack/accumulate.h"
+#include "workspace/form1.h"
 
 namespace {
 
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
   qv::HeadlessDesktop desktop;  // answers "Confimer quitter" with Yes
   QWidget* owner = nullptr;
   qvapp::QtDialogs dialogs(owner);
-  qvapp::MainWindow w(s, store, desktop, dialogs);
+  qv::Form1 form1(s);
+  qvapp::MainWindow w(form1, store, desktop, dialogs);
   owner = &w;
   events.beforeYield = [&w] { w.Tick(); };
   w.resize(1280, 820);
@@ -78,12 +80,12 @@ int main(int argc, char** argv) {
 
   w.Load(argv[1]);
   Check(s.ImageCount() >= 2, "le projet est chargé");
-  Check(WaitFor([&] { return s.RunState == 0 && !s.form1.Busy; }, 30), "les vignettes sont construites");
+  Check(WaitFor([&] { return s.RunState == 0 && !form1.Busy; }, 30), "les vignettes sont construites");
   // "Auto" of "Niveau" stretches the picture between the computed levels.
   QCheckBox* automatic = w.findChild<QCheckBox*>("Check3");
   Check(automatic != nullptr, "la case Auto existe");
   if (automatic) automatic->click();
-  Check(s.form1.Check3 == 1 && !s.form1.Text1.empty(), "Auto remplit Minimum et Maximum");
+  Check(form1.Check3 == 1 && !form1.Text1.empty(), "Auto remplit Minimum et Maximum");
   // The second image, with its guide-star mark.
   if (QLabel* second = w.findChild<QLabel*>("Image1_2")) {
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), second->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
@@ -91,7 +93,7 @@ int main(int argc, char** argv) {
     QApplication::sendEvent(second, &press);
   }
   Check(s.CurPic == 2, "la deuxième image est choisie");
-  Check(s.form1.Shape2.Visible, "la marque de l'étoile guide est là");
+  Check(form1.Shape2.Visible, "la marque de l'étoile guide est là");
   w.Refresh();
   QCoreApplication::processEvents();
   Shot(w, shots, "main-window-loaded");
@@ -108,11 +110,11 @@ int main(int argc, char** argv) {
   probe.stop();
   Check(sawRunning, "la fenêtre a vécu pendant le passage");
   Check(s.RunState == 0, "le passage est terminé");
-  Check(s.StackCount >= 2, "les images sont empilées");
-  Check(!s.DestSumR.Empty() && !s.DestWeightR.Empty(), "la destination contient la pile");
+  Check(s.stack.StackCount >= 2, "les images sont empilées");
+  Check(!s.dest.DestSumR.Empty() && !s.dest.DestWeightR.Empty(), "la destination contient la pile");
   float maxWeight = 0;
-  for (int y = 0; y <= s.DestWeightR.UBound2(); ++y)
-    for (int x = 0; x <= s.DestWeightR.UBound1(); ++x) maxWeight = std::max(maxWeight, s.DestWeightR(x, y));
+  for (int y = 0; y <= s.dest.DestWeightR.UBound2(); ++y)
+    for (int x = 0; x <= s.dest.DestWeightR.UBound1(); ++x) maxWeight = std::max(maxWeight, s.dest.DestWeightR(x, y));
   Check(maxWeight >= 2, "plusieurs images se recouvrent dans la destination");
   w.Refresh();
   QCoreApplication::processEvents();
@@ -143,7 +145,7 @@ int main(int argc, char** argv) {
   Check(optionsShown, "le dialogue Options s'ouvre");
   Check(!s.OptionsApplied, "Annuler n'applique rien");
 
-  const std::string tempBase = s.TempBase;
+  const std::string tempBase = s.stack.TempBase;
   w.close();
   Check(!w.isVisible(), "la fenêtre se ferme après confirmation");
   Check(desktop.questions.size() == 1 && desktop.questions[0] == "Confimer quitter", "la confirmation est demandée");

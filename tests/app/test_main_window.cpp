@@ -57,10 +57,11 @@ struct Program {
   qv::FreeImageLoader loader;
   qv::SystemClock clock;
   qv::Session s{qv::Platform{&loader, &events, &clock}};
+  qv::Form1 f{s};
   qv::MemorySettingsStore store;
   qv::HeadlessDesktop desktop;
   ScriptedDialogs dialogs;
-  qvapp::MainWindow w{s, store, desktop, dialogs};
+  qvapp::MainWindow w{f, store, desktop, dialogs};
   Program() {
     events.beforeYield = [this] { w.Tick(); };
     w.resize(1100, 760);
@@ -177,11 +178,11 @@ class MainWindowTest : public QObject {
     QTest::keyClicks(text3, "60");
     QCOMPARE(p.s.opt.MinQual, 0.6f);
     p.Control<QCheckBox>("Check6")->click();
-    QCOMPARE(p.s.form1.Check6, int16_t{1});
+    QCOMPARE(p.f.Check6, int16_t{1});
 
-    p.s.form1.Check6 = 0;
-    p.s.form1.Label1 = "320x240\r\nZoom=50.0%";
-    p.s.form1.Caption = "frame002.fts  2/4";
+    p.f.Check6 = 0;
+    p.f.Label1 = "320x240\r\nZoom=50.0%";
+    p.f.Caption = "frame002.fts  2/4";
     p.w.Refresh();
     QVERIFY(!p.Control<QCheckBox>("Check6")->isChecked());
     QCOMPARE(p.Control<QLabel>("Label1")->text(), QStringLiteral("320x240\nZoom=50.0%"));
@@ -190,10 +191,10 @@ class MainWindowTest : public QObject {
     // "Sous-ensemble" shows the subset fields, whose text is the model's.
     QVERIFY(!p.Control<QLineEdit>("Text7")->isVisible());
     p.Action("mnubar11")->trigger();
-    QVERIFY(p.s.form1.Text7Visible);
+    QVERIFY(p.f.Text7Visible);
     QVERIFY(p.Control<QLineEdit>("Text7")->isVisible());
     QTest::keyClicks(p.Control<QLineEdit>("Text8"), "3");
-    QCOMPARE(p.s.form1.Text8, std::string("3"));
+    QCOMPARE(p.f.Text8, std::string("3"));
   }
 
   void imagesLoadAndClicksSetMarksAtEveryZoom() {
@@ -206,7 +207,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!p.w.Shown().isNull());
 
     auto* picture = p.w.findChild<QWidget*>("Picture1");
-    const int u1 = p.s.PicR.UBound1(), u2 = p.s.PicR.UBound2();
+    const int u1 = p.s.pic.PicR.UBound1(), u2 = p.s.pic.PicR.UBound2();
     for (int z = 0; z < 4; ++z) {
       p.Action(QStringLiteral("mnuZoom_%1").arg(z).toLatin1().constData())->trigger();
       const int zoom = 1 << z;
@@ -249,13 +250,13 @@ class MainWindowTest : public QObject {
 
     p.Action("mnuDebug")->trigger();
     QVERIFY(p.w.debugWindow() && p.w.debugWindow()->isVisible());
-    const qv::ScreenRect r4 = p.s.form1.Form4Rect;
+    const qv::ScreenRect r4 = p.f.Form4Rect;
     QCOMPARE(p.w.debugWindow()->pos(), QPoint(r4.Left, r4.Top));
     p.Control<QRadioButton>("Option2_4")->click();
     QVERIFY(p.w.zoneDialog() && p.w.zoneDialog()->isVisible());
     QVERIFY(p.w.zoneDialog()->windowFlags() & Qt::WindowStaysOnTopHint);
     p.w.debugWindow()->close();
-    QVERIFY(!p.s.form1.mnuDebug);
+    QVERIFY(!p.f.mnuDebug);
     QVERIFY(!p.Action("mnuDebug")->isChecked());
 
     const QString project = dir_.filePath("projet.txt");
@@ -298,7 +299,7 @@ class MainWindowTest : public QObject {
     p.Action("mnu_4")->trigger();
     QCOMPARE(p.s.RunState, int16_t{0});
     QVERIFY(menusWhileRunning);
-    QVERIFY(p.s.DestSumR.Empty());  // stopped: no final combination
+    QVERIFY(p.s.dest.DestSumR.Empty());  // stopped: no final combination
     QVERIFY(p.Action("mnu_4")->isEnabled());
     QVERIFY(!p.Action("mnu_5")->isEnabled());
   }
@@ -324,8 +325,8 @@ class MainWindowTest : public QObject {
     LoadFrames(p);
     p.Action("mnu_4")->trigger();
     QCOMPARE(p.s.RunState, int16_t{0});
-    QVERIFY(!p.s.DestSumR.Empty());
-    QCOMPARE(p.s.form1.Label6, std::string("4/4 Ok"));
+    QVERIFY(!p.s.dest.DestSumR.Empty());
+    QCOMPARE(p.f.Label6, std::string("4/4 Ok"));
   }
 
   void droppedFilesJoinTheListAndAProjectOpens() {

@@ -1,10 +1,11 @@
-// A small JSON object writer for the command-line tool's output.
+// A small JSON object writer: the command-line tool's output and the
+// simulator's record of its sky.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-namespace qvcli {
+namespace qv {
 
 class JsonObject {
  public:
@@ -25,4 +26,4 @@ class JsonObject {
 
 std::string JsonString(const std::string& s);
 
-}  // namespace qvcli
+}  // namespace qv

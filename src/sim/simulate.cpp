@@ -16,30 +16,23 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
-#include "cli/json.h"
+#include "sim/simulate.h"
+
 #include "core/numeric.h"
 #include "core/paths.h"
 #include "core/session.h"
 #include "io/file.h"
+#include "io/json.h"
 #include "io/tiff_writer.h"
+#include "workspace/form1.h"
 #include "workspace/project.h"
 
-namespace qvcli {
+namespace qvsim {
 
 namespace {
 
-struct SimOptions {
-  std::string out;
-  int frames = 10, width = 640, height = 480, stars = 150, bitpix = 16;
-  unsigned seed = 1;
-  bool hotPixels = false, vignetting = false;
-  int cloud = 0;            // frame hidden by cloud (0: none)
-  double rotation = 0;      // field rotation per frame, degrees
-  double driftX = 1.37, driftY = -0.83;  // drift per frame, pixels
-  std::string colour = "mono";  // mono, rgb, cfa, split
-  std::string format = "fits";  // fits, tif, bmp, jpg
-};
+// The message of a failure, in words for the user.
+void Fail(std::string& why, const std::string& message) { why = message; }
 
 struct Star {
   double x, y, flux, r, g, b;
@@ -103,7 +96,7 @@ int WriteTiff(const std::string& path, const Frame& f) {
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
   s.opt.UseMask = f.planes == 1 ? qv::Mono : 0;
-  qv::Plane<int32_t>* planes[3] = {&s.PicR, &s.PicG, &s.PicB};
+  qv::Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   for (int p = 0; p < 3; ++p) {
     planes[p]->Redim(f.w - 1, f.h - 1);
     const int src = std::min(p, f.planes - 1);
@@ -137,7 +130,9 @@ int WritePicture(const std::string& path, const Frame& f, bool jpeg) {
   return ok ? 0 : qv::kErrPathAccess;
 }
 
-bool ParseOptions(const Args& args, SimOptions& o) {
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::string& why) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
@@ -186,34 +181,30 @@ bool ParseOptions(const Args& args, SimOptions& o) {
       ok = false;
     }
     if (!ok) {
-      Complain("option invalide : " + a);
+      Fail(why, "option invalide : " + a);
       return false;
     }
   }
   if (o.out.empty()) {
-    Complain(
+    Fail(why, 
         "usage : quelvista-cli simulate --out DOSSIER [--frames N] [--width W] [--height H] [--stars N]\n"
         "        [--seed S] [--drift DX,DY] [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated]\n"
         "        [--cloud IMAGE] [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]");
     return false;
   }
   if (o.format != "fits" && (o.colour == "cfa" || o.colour == "split")) {
-    Complain("les couleurs cfa et split n'existent qu'en FITS");
+    Fail(why, "les couleurs cfa et split n'existent qu'en FITS");
     return false;
   }
   return true;
 }
 
-}  // namespace
-
-int CmdSimulate(const Args& args) {
-  SimOptions o;
-  if (!ParseOptions(args, o)) return 2;
+int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string& why) {
   std::error_code ec;
   std::filesystem::create_directories(o.out, ec);
   const std::string dir = std::filesystem::absolute(o.out, ec).string();
   if (ec || !std::filesystem::is_directory(dir)) {
-    Complain("impossible de créer le dossier : " + o.out);
+    Fail(why, "impossible de créer le dossier : " + o.out);
     return 1;
   }
   const int W = o.width, H = o.height;
@@ -266,7 +257,7 @@ int CmdSimulate(const Args& args) {
   const bool split = o.colour == "split";
   const std::string ext = o.format == "fits" ? ".fts" : "." + o.format;
   std::vector<std::string> files;
-  qvcli::JsonObject truth;
+  qv::JsonObject truth;
   std::string framesJson = "[";
   const int radius = 7;
 
@@ -340,12 +331,12 @@ int CmdSimulate(const Args& args) {
       files.push_back(path);
     }
     if (err != 0) {
-      Complain("écriture impossible dans " + dir + " (erreur " + std::to_string(err) + ")");
+      Fail(why, "écriture impossible dans " + dir + " (erreur " + std::to_string(err) + ")");
       return 1;
     }
     double gx, gy;
     place(stars[0].x, stars[0].y, gx, gy);
-    JsonObject fr;
+    qv::JsonObject fr;
     fr.Add("frame", f).Add("file", files.back()).Add("dx", dx).Add("dy", dy).Add("angle", o.rotation * (f - 1));
     fr.Add("centreX", cx).Add("centreY", cy).Add("guideX", gx).Add("guideY", gy).Add("cloud", cloudy);
     if (rotStar >= 0) {
@@ -376,7 +367,7 @@ int CmdSimulate(const Args& args) {
 
   std::string starsJson = "[";
   for (size_t k = 0; k < stars.size(); ++k) {
-    JsonObject st;
+    qv::JsonObject st;
     st.Add("x", stars[k].x).Add("y", stars[k].y).Add("flux", stars[k].flux).Add("peak", stars[k].flux / twoPiS2);
     if (k) starsJson += ",";
     starsJson += st.Text();
@@ -391,7 +382,7 @@ int CmdSimulate(const Args& args) {
     std::ofstream t(dir + "/truth.json", std::ios::binary);
     t << truth.Text() << "\n";
     if (!t) {
-      Complain("écriture impossible : " + dir + "/truth.json");
+      Fail(why, "écriture impossible : " + dir + "/truth.json");
       return 1;
     }
   }
@@ -400,6 +391,7 @@ int CmdSimulate(const Args& args) {
   // first one, calibration on when its frames exist.
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
+  qv::Form1 f(s);
   s.ResizeImageArrays(static_cast<int>(files.size()));
   const double u1 = W - 1, u2 = H - 1;
   for (size_t k = 0; k < files.size(); ++k) {
@@ -417,10 +409,10 @@ int CmdSimulate(const Args& args) {
     first.ImgRotY = first.ImgNewRotY = stars[static_cast<size_t>(rotStar)].y / u2;
     for (size_t k = 2; k <= files.size(); ++k) s.Img[k].ImgRot = 1;
   }
-  s.GuideBox = 32;
+  s.guide.GuideBox = 32;
   s.opt.MinQual = 0.5f;
-  s.form1.Check6 = 0;
-  s.form1.HScroll1 = 10;
+  f.Check6 = 0;
+  f.HScroll1 = 10;
   s.opt.UseMask = planes == 1 && !cfa && !split ? qv::Mono : 0;
   if (!darkFile.empty()) {
     s.opt.DarkFile = darkFile;
@@ -431,13 +423,14 @@ int CmdSimulate(const Args& args) {
     s.opt.UseMask |= qv::FlatApply;
   }
   const std::string project = dir + "/project.txt";
-  if (qv::SaveProject(s, project).outcome != qv::ProjectSave::Saved) {
-    Complain("écriture impossible : " + project);
+  if (qv::SaveProject(f, project).outcome != qv::ProjectSave::Saved) {
+    Fail(why, "écriture impossible : " + project);
     return 1;
   }
-  for (const std::string& file : files) std::printf("%s\n", file.c_str());
-  std::printf("%s\n%s\n", (dir + "/truth.json").c_str(), project.c_str());
+  written = files;
+  written.push_back(dir + "/truth.json");
+  written.push_back(project);
   return 0;
 }
 
-}  // namespace qvcli
+}  // namespace qvsim

@@ -1,9 +1,9 @@
-#include "cli/json.h"
+#include "io/json.h"
 
 #include <cmath>
 #include <cstdio>
 
-namespace qvcli {
+namespace qv {
 
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
@@ -68,4 +68,4 @@ JsonObject& JsonObject::AddRaw(const std::string& key, const std::string& json) 
   return *this;
 }
 
-}  // namespace qvcli
+}  // namespace qv

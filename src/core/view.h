@@ -1,0 +1,64 @@
+// What the engine shows, in one interface. The engine calls it while it
+// works (captions of a long operation, the guide-star marks) and when a
+// result is ready; whatever shows the engine (the main-window model, and
+// through it the Qt windows or the command-line tool) overrides what it
+// shows. Every call does nothing by default, which is what a run without
+// windows needs.
+//
+// The other half of a long loop's contract is the session's: DoEvents()
+// lets the event loop run (platform::EventLoop) and RunState tells whether
+// a stop was requested.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/plane.h"
+
+namespace qv {
+
+class View {
+ public:
+  virtual ~View() = default;
+
+  // The main window's caption during a long operation ("W=... H=... - k/n
+  // Ok Sum", the calibration steps), and the same line for the debug window.
+  virtual void ShowCaption(const std::string& /*text*/) {}
+  virtual void ShowDebugLine(const std::string& /*line*/) {}
+
+  // The guide star: the template box and the matched part of the search
+  // area as grey packed pixels; the guide box mark at the session's guide
+  // position (or hidden, with the old box of a change); a change of guide
+  // star begins (the current box becomes the old one) and ends (a line from
+  // the old star to the new one).
+  virtual void GuideThumbnails(const Plane<int32_t>& /*tmpl*/, const Plane<int32_t>& /*match*/) {}
+  virtual void GuideBoxShown(bool /*shown*/) {}
+  virtual void GuideChangeBegins() {}
+  virtual void GuideChangeEnds() {}
+
+  // A message box with an OK button.
+  virtual void MsgBox(const std::string& /*text*/) {}
+  // The thumbnail of list image i was rendered into the main picture.
+  virtual void Thumbnail(int /*i*/) {}
+  // The current image is to be drawn again (levels, zoom or marks changed).
+  virtual void ShowImage() {}
+  // The histogram and the image with the "Niveau" settings (ShowHisto).
+  virtual void ShowHisto() {}
+  // The panels are arranged after the strip was rebuilt (updatelist).
+  virtual void UpdateList() {}
+  // The stack is complete: open the destination and editor windows.
+  virtual void OpenDestination(const std::string& /*caption*/) {}
+  // A stacking run is done with list image i: accepted means stacked.
+  virtual void RunImage(int /*i*/, bool /*accepted*/) {}
+  // SelectPic's closing pause, which lets a window repaint between the
+  // images of a run; without windows there is nothing to wait for.
+  virtual void Pause(double /*seconds*/) {}
+
+  // The view that shows nothing.
+  static View& Headless() {
+    static View none;
+    return none;
+  }
+};
+
+}  // namespace qv

@@ -1,0 +1,33 @@
+// A synthetic sky, seeded: frames of a star field with a known drift,
+// rotation, defects and cloud, with the record of where every star was and
+// a ready project. The command-line tool, the tests and the benchmarks use it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qvsim {
+
+struct SimOptions {
+  std::string out;
+  int frames = 10, width = 640, height = 480, stars = 150, bitpix = 16;
+  unsigned seed = 1;
+  bool hotPixels = false, vignetting = false;
+  int cloud = 0;            // frame hidden by cloud (0: none)
+  double rotation = 0;      // field rotation per frame, degrees
+  double driftX = 1.37, driftY = -0.83;  // drift per frame, pixels
+  std::string colour = "mono";  // mono, rgb, cfa, split
+  std::string format = "fits";  // fits, tif, bmp, jpg
+};
+
+// Reads the command-line options of the simulator; false, with the
+// message in `why`, for an option that is unknown or out of range.
+bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::string& why);
+
+// Writes the frames, the masters asked for, truth.json and project.txt
+// into o.out. Returns 0 with every file written in `written` (frames,
+// then truth.json, then the project), or 1 with the message in `why`
+// (empty when a master file could not be written).
+int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string& why);
+
+}  // namespace qvsim

@@ -1,0 +1,103 @@
+#include "workspace/run.h"
+
+#include "core/paths.h"
+#include "stack/accumulate.h"
+#include "stack/combine.h"
+#include "stack/run_control.h"
+#include "workspace/image_list.h"
+
+namespace qv {
+
+int SubsetBoxNumber(const Session& s, const std::string& text) {
+  try {
+    return CInt(LocaleToDouble(text, s.locale));
+  } catch (const RuntimeError&) {
+    return 0;
+  }
+}
+
+RunRequest RequestFromWindow(const Form1& f) {
+  RunRequest r;
+  if (f.Text7Visible) {
+    r.first = SubsetBoxNumber(f.s, f.Text7);
+    r.last = SubsetBoxNumber(f.s, f.Text8);
+  }
+  r.expand = f.Check6 == 1;
+  return r;
+}
+
+void RunRange(const Session& s, const RunRequest& r, int& first, int& last) {
+  const int n = s.ImageCount();
+  first = r.first == 0 ? 1 : r.first;
+  last = r.last == 0 ? n : r.last;
+  first = std::min(n, std::max(1, first));
+  last = std::min(n, std::max(first, last));
+}
+
+void RunRange(const Form1& f, int& first, int& last) { RunRange(f.s, RequestFromWindow(f), first, last); }
+
+namespace {
+
+// The run. The window's controls (`given` null) are read where the run
+// reads them: the subset boxes once it has started, "Etendre la mosaïque"
+// when it ends, since the user may change them meanwhile.
+void Run(Form1& f, const RunRequest* given) {
+  Session& s = f.s;
+  if (s.RunState != 0) return;
+  if (f.mnuDebug) {
+    f.DebugLog.clear();
+    f.DebugLog.push_back("Exécution");
+  }
+  s.DoEvents();
+  StartProcess(s);
+  s.stack.StackCount = 0;
+  int first, last;
+  RunRange(s, given ? *given : RequestFromWindow(f), first, last);
+  const int n = s.ImageCount();
+  int count = 0;
+  for (int i = first; i <= last && i >= 1; ++i) {
+    if (s.Img[static_cast<size_t>(i)].ImgChecked != 1) continue;
+    s.DoEvents();
+    if (s.RunState != 1) break;
+    SelectPic(f, i, false, false);
+    s.DoEvents();
+    if (s.RunState != 1) break;
+    const ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    const bool accepted = s.guide.GuideBox > 64 || !(s.guide.Quality < s.opt.MinQual);
+    if (accepted) {
+      // A shift stays in force for the rest of the run.
+      if (e.ImgShiftX != 0 || e.ImgShiftY != 0) {
+        Ignoring([&] { s.guide.AnchorX += CInt(s.pic.PicR.UBound1() * e.ImgShiftX); });
+        Ignoring([&] { s.guide.AnchorY += CInt(s.pic.PicR.UBound2() * e.ImgShiftY); });
+      }
+      AccumulateImage(s);
+      ++count;
+    }
+    f.Label6 = std::to_string(count) + "/" + std::to_string(n) + " Ok";
+    s.view->RunImage(i, accepted);
+  }
+  if (s.RunState == 1) {
+    if (given) FitFinal(f, given->expand);
+    else FitFinal(f);
+  }
+  StopProcess(s);
+}
+
+}  // namespace
+
+void RunStack(Form1& f) { Run(f, nullptr); }
+
+void RunStack(Form1& f, const RunRequest& r) { Run(f, &r); }
+
+void FitFinal(Form1& f) { FitFinal(f, f.Check6 == 1); }
+
+void FitFinal(Form1& f, bool expand) {
+  Session& s = f.s;
+  std::string destination;
+  const Outcome r = FinalCombination(s, expand, destination);
+  if (!destination.empty()) s.view->OpenDestination(destination);
+  if (!r.why.empty()) s.view->MsgBox(r.why);
+  if (r.err != 0) s.stack.StackError = r.Text();
+}
+
+}  // namespace qv

@@ -1,0 +1,43 @@
+// "E&xécuter": one stacking run over the checked images of the list.
+#pragma once
+
+#include <string>
+
+#include "workspace/form1.h"
+
+namespace qv {
+
+// What a run is asked to do: the subset of the list (0: from the first, to
+// the last image) and whether the result spans the whole mosaic.
+struct RunRequest {
+  int first = 0, last = 0;
+  bool expand = false;
+};
+
+// The number typed in a subset box, read with the user's conventions; 0
+// when there is none.
+int SubsetBoxNumber(const Session& s, const std::string& text);
+
+// The request the main window makes: the subset boxes while they are shown,
+// and "Etendre la mosaïque".
+RunRequest RequestFromWindow(const Form1& f);
+
+// The range of a run (0: the whole list), limited to 1..n with last not
+// below first.
+void RunRange(const Session& s, const RunRequest& r, int& first, int& last);
+void RunRange(const Form1& f, int& first, int& last);
+
+// Walks the checked images of the range: each is selected (processed and
+// tracked), accepted by its quality, shifted, rotated and parked; a run
+// that was not stopped ends with the final combination. Does nothing
+// while another operation runs. Without a request, the window's.
+void RunStack(Form1& f, const RunRequest& r);
+void RunStack(Form1& f);
+
+// The end of a run: the final combination over the canvas that "Etendre la
+// mosaïque" asks for (or the request); then the destination window opens,
+// or a message box tells what went wrong.
+void FitFinal(Form1& f);
+void FitFinal(Form1& f, bool expand);
+
+}  // namespace qv
