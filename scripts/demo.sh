@@ -19,4 +19,6 @@ stacked=$(grep -c '"accepted":true' "$out/stack.json" || true)
 echo
 echo "Images empilées : $stacked sur 20 (détail : $out/stack.json)"
 echo "Résumé : $summary"
+"$cli" render "$out/stack.fts" --out "$out/stack.jpg" >/dev/null
 echo "Résultat : $(pwd)/$out/stack.fts"
+echo "Aperçu JPEG : $(pwd)/$out/stack.jpg"

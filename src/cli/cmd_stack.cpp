@@ -20,6 +20,7 @@
 #include "workspace/run.h"
 #include "workspace/add_images.h"
 #include "workspace/auto_guide.h"
+#include "workspace/auto_marks.h"
 #include "workspace/form1.h"
 #include "workspace/project.h"
 #include "workspace/settings.h"
@@ -32,13 +33,18 @@ volatile std::sig_atomic_t interrupted = 0;
 void OnInterrupt(int) { interrupted = 1; }
 
 struct StackArgs {
-  std::string project, out, settingsFile, saveProject, guide, box, first, last, expand;
+  std::string project, out, settingsFile, saveProject, guide, box, first, last, expand, mark, rotation;
+  bool keepUnmarked = false;
   std::vector<std::string> images;
   std::vector<std::pair<std::string, std::string>> sets;
+  std::vector<EditorStep> editor;
 };
 
 bool Parse(const Args& args, StackArgs& a) {
   for (size_t i = 0; i < args.size(); ++i) {
+    const int editorOption = ParseEditorOption(args, i, a.editor);
+    if (editorOption < 0) return false;
+    if (editorOption > 0) continue;
     const std::string& k = args[i];
     auto value = [&](std::string& into) {
       if (i + 1 >= args.size()) {
@@ -57,6 +63,9 @@ bool Parse(const Args& args, StackArgs& a) {
     else if (k == "--first") ok = value(a.first);
     else if (k == "--last") ok = value(a.last);
     else if (k == "--expand") ok = value(a.expand);
+    else if (k == "--mark") ok = value(a.mark);
+    else if (k == "--rotation") ok = value(a.rotation);
+    else if (k == "--keep-unmarked") a.keepUnmarked = true;
     else if (k == "--set") {
       std::string kv;
       ok = value(kv);
@@ -78,7 +87,9 @@ bool Parse(const Args& args, StackArgs& a) {
     Complain(
         "usage : quelvista-cli stack PROJET.txt --out RESULTAT\n"
         "        quelvista-cli stack IMAGE... --guide X,Y|auto [--box 32|64|aucun] --out RESULTAT\n"
-        "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]");
+        "        [--mark auto] [--rotation auto] [--keep-unmarked]\n"
+        "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]\n"
+        "        [options de rendu de render]");
     return false;
   }
   if (a.images.size() == 1 && FileKindIsProject(a.images[0])) {
@@ -91,6 +102,14 @@ bool Parse(const Args& args, StackArgs& a) {
   }
   if (a.expand != "" && a.expand != "0" && a.expand != "1") {
     Complain("--expand attend 0 ou 1");
+    return false;
+  }
+  if (a.mark != "" && a.mark != "auto") {
+    Complain("--mark attend auto");
+    return false;
+  }
+  if (a.rotation != "" && a.rotation != "auto") {
+    Complain("--rotation attend auto");
     return false;
   }
   if (a.box != "" && a.box != "32" && a.box != "64" && a.box != "aucun") {
@@ -167,6 +186,52 @@ int ImagesInRun(const qv::Session& s, const qv::RunRequest& r) {
   return n;
 }
 
+// Marks the guide star (and the rotation star) on every checked image and
+// reports each image on stdout; 0, or the exit status after a message.
+int MarkImages(qv::Form1& f, bool rotation, bool keepUnmarked) {
+  qv::Session& s = f.s;
+  qv::AutoMarkOptions options;
+  options.rotation = rotation;
+  options.keepUnmarked = keepUnmarked;
+  int marked = 0, total = 0;
+  bool rotationMarked = false;
+  // Marking walks the images as a run does, and Ctrl+C stops it the same way.
+  s.RunState = 1;
+  const qv::AutoMarkReport report = qv::AutoMarks(f, options, [&](const qv::ImageMark& m) {
+    const qv::ImageEntry& e = s.Img[static_cast<size_t>(m.image)];
+    JsonObject o;
+    o.Add("image", m.image).Add("file", e.ImgFile).Add("marked", m.marked).Add("reference", m.reference);
+    if (m.marked) o.Add("markX", m.x).Add("markY", m.y);
+    o.Add("stars", static_cast<int64_t>(m.stars)).Add("matched", static_cast<int64_t>(m.agreeing));
+    if (!m.reference) o.Add("rms", m.rms).Add("angle", m.angle);
+    if (m.rotationMarked) o.Add("rotationX", m.rotX).Add("rotationY", m.rotY);
+    if (!m.marked) o.Add("reason", m.reason).Add("checked", e.ImgChecked == 1);
+    std::printf("%s\n", o.Text().c_str());
+    std::fflush(stdout);
+    ++total;
+    marked += m.marked;
+    rotationMarked = rotationMarked || (m.reference && m.rotationMarked);
+    if (!m.marked)
+      Complain("image " + std::to_string(m.image) + " non marquée : " + m.reason +
+               (e.ImgChecked == 1 ? " (laissée cochée)" : " (décochée)"));
+  });
+  const bool stopped = s.RunState == 2;
+  s.RunState = 0;
+  if (stopped) {
+    Complain("arrêt demandé : rien n'a été écrit");
+    return 130;
+  }
+  if (!report.ok) {
+    Complain("repérage automatique impossible : " + report.message + " ; indiquez l'étoile guide avec --guide X,Y");
+    return 1;
+  }
+  if (rotation && !rotationMarked)
+    Complain("aucune étoile de rotation convenable sur l'image " + std::to_string(report.reference) +
+             " : la rotation du champ n'est pas suivie");
+  Complain("repérage automatique : " + std::to_string(marked) + " image(s) marquée(s) sur " + std::to_string(total));
+  return 0;
+}
+
 }  // namespace
 
 bool FileKindIsProject(const std::string& path) { return qv::FileKind(path) == "txt"; }
@@ -232,8 +297,10 @@ int CmdStack(const Args& args) {
     // The guide star of image 1, at a pixel of the processed image.
     double gx = 0, gy = 0;
     if (a.guide == "auto") {
-      if (!qv::AutoGuideStar(s, gx, gy)) {
-        Complain("aucune étoile guide convenable trouvée sur l'image 1");
+      std::string why;
+      if (!qv::AutoGuideStar(s, gx, gy, &why)) {
+        Complain("aucune étoile guide convenable trouvée sur l'image 1 : " + why +
+                 " ; indiquez-la avec --guide X,Y (pixels de l'image 1)");
         return 1;
       }
     } else {
@@ -249,6 +316,11 @@ int CmdStack(const Args& args) {
       Complain("position d'étoile guide hors de l'image 1");
       return 2;
     }
+  }
+  // The automatic guide star is found on every image, wherever the frame
+  // moved; the run then gets these marks as if each had been clicked.
+  if (a.guide == "auto" || a.mark == "auto" || a.rotation == "auto") {
+    if (const int status = MarkImages(f, a.rotation == "auto", a.keepUnmarked)) return status;
   }
   // Without --expand the canvas follows the project's box, or the stored
   // setting for a list of images.
@@ -309,8 +381,15 @@ int CmdStack(const Args& args) {
     return 1;
   }
   bool fromDestination = true;
-  const int err = qv::FileKind(a.out) == "tif" ? qv::WriteTiffFile(s, a.out, fromDestination)
-                                              : qv::WriteFitsFile(s, a.out, fromDestination);
+  int err = 0;
+  if (!a.editor.empty() || IsPictureOutput(a.out)) {
+    // The result goes through the editor, as the window opened by the end
+    // of the run shows it, before it is written.
+    if (RenderAndWrite(s, a.editor, a.out) != 0) err = -1;
+  } else {
+    err = qv::FileKind(a.out) == "tif" ? qv::WriteTiffFile(s, a.out, fromDestination)
+                                       : qv::WriteFitsFile(s, a.out, fromDestination);
+  }
   JsonObject sum;
   sum.Add("stacked", stacked)
       .Add("width", s.dest.DestSumR.Width())
@@ -324,7 +403,8 @@ int CmdStack(const Args& args) {
   std::printf("%s\n", sum.Text().c_str());
   if (!s.stack.StackError.empty()) Complain("attention : " + s.stack.StackError);
   if (err != 0) {
-    Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + a.out);
+    // The editor's writer has already said why.
+    if (err > 0) Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + a.out);
     return 1;
   }
   return status;

@@ -23,8 +23,24 @@ int CmdSimulate(const Args& args);
 int CmdProject(const Args& args);
 int CmdSettings(const Args& args);
 int CmdStack(const Args& args);
+int CmdRender(const Args& args);
 int CmdTiffAll(const Args& args);
 int CmdFitsHeader(const Args& args);
+
+// One editor setting of `render` and `stack`, applied in the order given.
+struct EditorStep {
+  std::string option, value;
+};
+// An editor option at args[i] (i then moves past its value): 1 when taken
+// into `steps`, 0 when args[i] is not an editor option, -1 after a message
+// about a missing or bad value.
+int ParseEditorOption(const Args& args, size_t& i, std::vector<EditorStep>& steps);
+// True for a picture export (JPEG or BMP) by the output's extension.
+bool IsPictureOutput(const std::string& path);
+// Opens the editor on the destination, applies the steps, renders, and
+// writes `out` by its extension: the rendered picture for JPEG and BMP,
+// the destination for FITS and TIFF. Returns the exit status.
+int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const std::string& out);
 
 // True for a project file name (extension "txt").
 bool FileKindIsProject(const std::string& path);

@@ -18,11 +18,18 @@ const char* kUsage =
     "      traite une image et affiche le résultat en JSON\n"
     "  simulate --out DOSSIER [--frames N] [--width W] [--height H] [--seed S] [--drift DX,DY]\n"
     "           [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated] [--cloud K]\n"
+    "           [--dither PX] [--dither-angle DEGRES] [--other-field K]\n"
     "           [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]\n"
     "      écrit des poses simulées d'un champ d'étoiles, truth.json et project.txt\n"
     "  stack PROJET.txt --out RESULTAT | stack IMAGE... --guide X,Y|auto [--box 32|64|aucun] --out RESULTAT\n"
+    "        [--mark auto] [--rotation auto] [--keep-unmarked]\n"
     "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]\n"
     "      empile les images et écrit le résultat (FITS, ou TIFF pour .tif)\n"
+    "        [options de rendu, comme pour render]\n"
+    "  render RESULTAT.fts|.tif --out SORTIE.jpg|.bmp|.fts|.tif [--settings F.ini] [--levels C:NOIR:BLANC]\n"
+    "         [--curve P] [--detail S1,S2,S3] [--mode couleur|monochrome|echelle] [--slope N] [--hide-max]\n"
+    "         [--fill] [--mirror] [--bin 2|3] [--rotate90 N] [--balance X,Y] [--clean-radius N] [--zoom POURCENT]\n"
+    "      relit un résultat, le rend comme l'éditeur et l'écrit (options appliquées dans l'ordre donné)\n"
     "  settings [--settings FICHIER.ini]\n"
     "      affiche les réglages en JSON\n"
     "  project show PROJET.txt [--settings FICHIER.ini]\n"
@@ -53,6 +60,7 @@ int main(int argc, char** argv) {
   if (command == "process") return qvcli::CmdProcess(args);
   if (command == "simulate") return qvcli::CmdSimulate(args);
   if (command == "stack") return qvcli::CmdStack(args);
+  if (command == "render") return qvcli::CmdRender(args);
   if (command == "project") return qvcli::CmdProject(args);
   if (command == "settings") return qvcli::CmdSettings(args);
   if (command == "tiff-all") return qvcli::CmdTiffAll(args);

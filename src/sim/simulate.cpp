@@ -159,6 +159,9 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
     else if (a == "--calibrated") o.hotPixels = o.vignetting = true;
     else if (a == "--cloud") ok = integer(o.cloud, 1, 1000);
     else if (a == "--rotation") ok = real(o.rotation, 10);
+    else if (a == "--dither") ok = real(o.dither, 200) && o.dither >= 0;
+    else if (a == "--dither-angle") ok = real(o.ditherAngle, 180) && o.ditherAngle >= 0;
+    else if (a == "--other-field") ok = integer(o.otherField, 1, 1000);
     else if (a == "--drift") {
       ok = hasValue;
       if (ok) {
@@ -189,7 +192,8 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
     Fail(why, 
         "usage : quelvista-cli simulate --out DOSSIER [--frames N] [--width W] [--height H] [--stars N]\n"
         "        [--seed S] [--drift DX,DY] [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated]\n"
-        "        [--cloud IMAGE] [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]");
+        "        [--cloud IMAGE] [--dither PX] [--dither-angle DEGRES] [--other-field IMAGE]\n"
+        "        [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]");
     return false;
   }
   if (o.format != "fits" && (o.colour == "cfa" || o.colour == "split")) {
@@ -241,6 +245,21 @@ int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string
     }
   }
 
+  // Another part of the sky for --other-field, and the random pointing of
+  // each frame for --dither, drawn from their own generator so that the
+  // other options keep writing the same files.
+  std::mt19937_64 pointing(o.seed ^ 0x9e3779b97f4a7c15ULL);
+  std::vector<Star> elsewhere;
+  if (o.otherField)
+    for (const Star& s : stars)
+      elsewhere.push_back({u01(pointing) * (W - 1), u01(pointing) * (H - 1), s.flux, s.r, s.g, s.b});
+  std::vector<double> jitterX(static_cast<size_t>(o.frames) + 1), jitterY(jitterX.size()), jitterA(jitterX.size());
+  for (size_t f = 2; f < jitterX.size(); ++f) {
+    jitterX[f] = o.dither * (2 * u01(pointing) - 1);
+    jitterY[f] = o.dither * (2 * u01(pointing) - 1);
+    jitterA[f] = o.ditherAngle * (2 * u01(pointing) - 1);
+  }
+
   std::vector<std::pair<int, int>> hot;
   if (o.hotPixels)
     for (int k = 0; k < W * H / 3000 + 1; ++k)
@@ -262,8 +281,14 @@ int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string
   const int radius = 7;
 
   for (int f = 1; f <= o.frames; ++f) {
-    const double angle = o.rotation * (f - 1) * M_PI / 180;
-    const double dx = o.driftX * (f - 1), dy = o.driftY * (f - 1);
+    // Added only when asked for: 0 added to -0 would change the record.
+    double degrees = o.rotation * (f - 1), dx = o.driftX * (f - 1), dy = o.driftY * (f - 1);
+    if (o.ditherAngle != 0) degrees += jitterA[static_cast<size_t>(f)];
+    if (o.dither != 0) {
+      dx += jitterX[static_cast<size_t>(f)];
+      dy += jitterY[static_cast<size_t>(f)];
+    }
+    const double angle = degrees * M_PI / 180;
     const double ca = std::cos(angle), sa = std::sin(angle);
     auto place = [&](double x, double y, double& fx, double& fy) {
       fx = ca * (x - cx) - sa * (y - cy) + cx + dx;
@@ -276,7 +301,8 @@ int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string
     for (int p = 0; p < skyPlanes; ++p)
       for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) sky.at(p, x, y) = 800 + 500.0 * x / W + 250.0 * y / H + 60 * p;
-    for (const Star& s : stars) {
+    const bool foreign = f == o.otherField;
+    for (const Star& s : foreign ? elsewhere : stars) {
       double fx, fy;
       place(s.x, s.y, fx, fy);
       const double flux = s.flux * (cloudy ? 0.02 : 1);
@@ -337,8 +363,9 @@ int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string
     double gx, gy;
     place(stars[0].x, stars[0].y, gx, gy);
     qv::JsonObject fr;
-    fr.Add("frame", f).Add("file", files.back()).Add("dx", dx).Add("dy", dy).Add("angle", o.rotation * (f - 1));
+    fr.Add("frame", f).Add("file", files.back()).Add("dx", dx).Add("dy", dy).Add("angle", degrees);
     fr.Add("centreX", cx).Add("centreY", cy).Add("guideX", gx).Add("guideY", gy).Add("cloud", cloudy);
+    if (o.otherField) fr.Add("otherField", foreign);
     if (rotStar >= 0) {
       double rx, ry;
       place(stars[static_cast<size_t>(rotStar)].x, stars[static_cast<size_t>(rotStar)].y, rx, ry);
@@ -376,6 +403,7 @@ int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string
   truth.Add("width", W).Add("height", H).Add("seed", static_cast<int64_t>(o.seed)).Add("colour", o.colour);
   truth.Add("bitpix", o.bitpix).Add("format", o.format).Add("rotationPerFrame", o.rotation);
   truth.Add("guideStar", 0).Add("rotationStar", rotStar).Add("cloudFrame", o.cloud);
+  if (o.otherField) truth.Add("otherFieldFrame", o.otherField);
   truth.Add("darkFile", darkFile).Add("flatFile", flatFile);
   truth.AddRaw("frames", framesJson).AddRaw("stars", starsJson);
   {

@@ -16,6 +16,9 @@ struct SimOptions {
   int cloud = 0;            // frame hidden by cloud (0: none)
   double rotation = 0;      // field rotation per frame, degrees
   double driftX = 1.37, driftY = -0.83;  // drift per frame, pixels
+  double dither = 0;        // random shift of each frame, up to this many pixels
+  double ditherAngle = 0;   // random turn of each frame, up to this many degrees
+  int otherField = 0;       // frame that shows another part of the sky (0: none)
   std::string colour = "mono";  // mono, rgb, cfa, split
   std::string format = "fits";  // fits, tif, bmp, jpg
 };

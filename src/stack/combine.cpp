@@ -242,31 +242,36 @@ std::string BaseName(const Session& s) {
   return base;
 }
 
+bool MeasureDestination(Session& s) {
+  std::fill(s.dest.DestHisto.begin(), s.dest.DestHisto.end(), 0);
+  int32_t lo = 65535, hi = 0;
+  const Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+  const Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
+  const size_t count = s.dest.DestSumR.Size();
+  for (size_t k = 0; k < count; ++k) {
+    double v = 0;
+    for (int p = 0; p < 3; ++p) {
+      const float w = weight[p]->Data()[k];
+      if (w > 0) v = std::max(v, CLng(sum[p]->Data()[k]) / static_cast<double>(w));
+    }
+    if (v > 0) {
+      v = std::min(v, 65535.0);
+      const int32_t r = CLng(v);
+      hi = std::max(hi, r);
+      lo = std::min(lo, r);
+      s.dest.DestHisto[static_cast<size_t>(r)]++;
+    }
+  }
+  if (hi - lo <= 0) return false;
+  s.dest.DestHistoMax = *std::max_element(s.dest.DestHisto.begin(), s.dest.DestHisto.end());
+  return true;
+}
+
 Outcome FinalCombination(Session& s, bool expand, std::string& destination) {
   destination.clear();
   try {
     if (!CombineStack(s, expand)) return Outcome::Failure("");
-    std::fill(s.dest.DestHisto.begin(), s.dest.DestHisto.end(), 0);
-    int32_t lo = 65535, hi = 0;
-    const Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
-    const Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
-    const size_t count = s.dest.DestSumR.Size();
-    for (size_t k = 0; k < count; ++k) {
-      double v = 0;
-      for (int p = 0; p < 3; ++p) {
-        const float w = weight[p]->Data()[k];
-        if (w > 0) v = std::max(v, CLng(sum[p]->Data()[k]) / static_cast<double>(w));
-      }
-      if (v > 0) {
-        v = std::min(v, 65535.0);
-        const int32_t r = CLng(v);
-        hi = std::max(hi, r);
-        lo = std::min(lo, r);
-        s.dest.DestHisto[static_cast<size_t>(r)]++;
-      }
-    }
-    if (hi - lo <= 0) return Outcome::Failure("");
-    s.dest.DestHistoMax = *std::max_element(s.dest.DestHisto.begin(), s.dest.DestHisto.end());
+    if (!MeasureDestination(s)) return Outcome::Failure("");
     const std::string base = BaseName(s);
     std::string folder = s.opt.OutDir;
     if (folder.empty() || (folder.back() != '/' && folder.back() != '\\')) folder += '/';

@@ -21,6 +21,10 @@ void MedianFilter(Session& s, int16_t mode);
 // value for an even count, 0 when n <= 0. Leaves values partly sorted.
 int32_t MedianOf(int16_t n, std::vector<int32_t>& values);
 
+// The destination histogram and its largest count; false when the result
+// is empty (all values equal), which opens no window.
+bool MeasureDestination(Session& s);
+
 // The engine's part of the final step: combines the stack (expanded to the
 // whole canvas or not), measures the destination and names the result
 // (DestFileName). `destination` receives the caption of the destination

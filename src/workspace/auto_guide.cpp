@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "process/process_pic.h"
+#include "stack/star_match.h"
+#include "workspace/auto_marks.h"
 #include "workspace/image_list.h"
 
 namespace qv {
@@ -36,68 +38,70 @@ bool SetGuideStar(Session& s, int i, double x, double y) {
   return true;
 }
 
-bool AutoGuideStar(Session& s, double& bestX, double& bestY) {
-  if (s.ImageCount() < 1 || !ProcessPic(s, 1, 1)) return false;
-  const int w = s.pic.PicR.Width(), h = s.pic.PicR.Height();
-  std::vector<int64_t> in(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      in[static_cast<size_t>(y) * w + x] = int64_t{s.pic.PicR(x, y)} + s.pic.PicG(x, y) + s.pic.PicB(x, y);
-    }
-  auto I = [&](int x, int y) { return in[static_cast<size_t>(y) * w + x]; };
-  std::vector<int64_t> sample;
-  for (size_t k = 0; k < in.size(); k += 7) sample.push_back(in[k]);
-  std::nth_element(sample.begin(), sample.begin() + sample.size() / 2, sample.end());
-  const double sky = static_cast<double>(sample[sample.size() / 2]);
-  for (auto& v : sample) v = static_cast<int64_t>(std::fabs(v - sky));
-  std::nth_element(sample.begin(), sample.begin() + sample.size() / 2, sample.end());
-  const double noise = std::max(1.0, 1.4826 * static_cast<double>(sample[sample.size() / 2]));
-  const int32_t fullScale = s.Img[1].ImgBitpix == 8 ? 2040 : 65535;
-  const int box = (s.guide.GuideBox >= 32 && s.guide.GuideBox < 128) ? s.guide.GuideBox : 32;
-  const int margin = box + 2;
-
-  struct Peak {
-    int x, y;
-    double p;
+bool AutoGuideStar(Session& s, double& bestX, double& bestY, std::string* why) {
+  auto fail = [&](const std::string& reason) {
+    if (why) *why = reason;
+    return false;
   };
-  std::vector<Peak> peaks;
-  for (int y = 2; y < h - 2; ++y)
-    for (int x = 2; x < w - 2; ++x) {
-      const int64_t v = I(x, y);
-      if (v - sky < 20 * noise) continue;
-      bool isMax = true;
-      for (int dy = -2; dy <= 2 && isMax; ++dy)
-        for (int dx = -2; dx <= 2 && isMax; ++dx)
-          if ((dx || dy) && (I(x + dx, y + dy) > v || (I(x + dx, y + dy) == v && (dy < 0 || (dy == 0 && dx < 0)))))
-            isMax = false;
-      if (isMax) peaks.push_back({x, y, v - sky});
-    }
+  if (s.ImageCount() < 1 || !ProcessPic(s, 1, 1)) return fail("l'image 1 est illisible");
+  const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, 1), 5, 2000);
+  const int w = field.width, h = field.height;
+  if (field.stars.empty())
+    return fail("aucune étoile ne dépasse le bruit du fond (" + std::to_string(static_cast<long>(field.sky.noise)) + ")");
+  const int box = (s.guide.GuideBox >= 32 && s.guide.GuideBox < 128) ? s.guide.GuideBox : 32;
+  // The template is taken centred on the star: it must lie inside the image.
+  const int margin = static_cast<int>(RoundHalfEven(box / 2.0)) + 2;
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0, dmax = std::hypot(cx, cy);
-  double bestScore = -1;
-  for (const Peak& c : peaks) {
-    if (c.x < margin || c.y < margin || c.x > w - 1 - margin || c.y > h - 1 - margin) continue;
-    bool ok = true;
-    for (int dy = -3; dy <= 3 && ok; ++dy)
-      for (int dx = -3; dx <= 3 && ok; ++dx) {
-        const int x = c.x + dx, y = c.y + dy;
-        ok = s.pic.PicR(x, y) < 0.9 * fullScale && s.pic.PicG(x, y) < 0.9 * fullScale && s.pic.PicB(x, y) < 0.9 * fullScale;
+  int hot = 0, clipped = 0, faint = 0, edge = 0, crowded = 0;
+  for (const double crowding : {0.25, 0.5, 1.0}) {
+    hot = clipped = faint = edge = crowded = 0;
+    double bestScore = -1;
+    for (const StarSpot& c : field.stars) {
+      if (c.hot) {
+        ++hot;
+        continue;
       }
-    const int nx[4] = {-1, 1, 0, 0}, ny[4] = {0, 0, -1, 1};
-    for (int k = 0; k < 4 && ok; ++k) ok = I(c.x + nx[k], c.y + ny[k]) - sky >= 0.3 * c.p;
-    for (const Peak& o : peaks) {
-      if (!ok) break;
-      if (&o == &c) continue;
-      if (std::hypot(o.x - c.x, o.y - c.y) <= box && o.p > 0.25 * c.p) ok = false;
+      if (c.saturated) {
+        ++clipped;
+        continue;
+      }
+      if (c.peak < 15 * field.sky.noise) {
+        ++faint;
+        continue;
+      }
+      if (c.px < margin || c.py < margin || c.px > w - 1 - margin || c.py > h - 1 - margin) {
+        ++edge;
+        continue;
+      }
+      bool alone = true;
+      for (const StarSpot& o : field.stars)
+        if (&o != &c && std::hypot(o.x - c.x, o.y - c.y) <= box && o.peak > crowding * c.peak) {
+          alone = false;
+          break;
+        }
+      if (!alone) {
+        ++crowded;
+        continue;
+      }
+      const double score = c.peak * (1 - 0.7 * std::hypot(c.px - cx, c.py - cy) / dmax);
+      if (score > bestScore) {
+        bestScore = score;
+        bestX = c.px;
+        bestY = c.py;
+      }
     }
-    if (!ok) continue;
-    const double score = c.p * (1 - 0.7 * std::hypot(c.x - cx, c.y - cy) / dmax);
-    if (score > bestScore) {
-      bestScore = score;
-      bestX = c.x;
-      bestY = c.y;
-    }
+    if (bestScore >= 0) return true;
   }
-  return bestScore >= 0;
+  std::string reason = std::to_string(field.stars.size()) + " étoile(s) trouvée(s)";
+  const std::pair<int, const char*> parts[] = {{clipped, " saturée(s)"},
+                                               {edge, " trop près du bord"},
+                                               {faint, " trop faible(s)"},
+                                               {crowded, " trop entourée(s)"},
+                                               {hot, " pixel(s) chaud(s)"}};
+  std::string list;
+  for (const auto& [count, what] : parts)
+    if (count) list += (list.empty() ? "" : ", ") + std::to_string(count) + what;
+  return fail(reason + (list.empty() ? "" : " : " + list));
 }
 
 }  // namespace qv

@@ -2,6 +2,8 @@
 // (the command-line tool): what a plain click on the image does.
 #pragma once
 
+#include <string>
+
 #include "core/session.h"
 
 namespace qv {
@@ -12,18 +14,18 @@ namespace qv {
 // or the point lies outside it.
 bool SetGuideStar(Session& s, int i, double x, double y);
 
-// Picks a guide star on list image 1: the star with the best score
-// peak x (1 - 0.7 d / dmax) among the local maxima that are
-//  - at least 20 noise deviations above the sky (median and median
-//    absolute deviation of the intensity),
-//  - unsaturated (every plane below 90 % of the data's full scale),
-//  - not a lone hot pixel (their four direct neighbours hold at least 30 %
-//    of the peak above the sky),
-//  - isolated (no other maximum above a quarter of their peak within one
-//    guide box), and
-//  - at least one guide box plus 2 pixels away from the borders,
+// Picks a guide star on list image 1 among the stars found on it (sky and
+// noise measured locally, so an uneven sky does not matter): the one with
+// the best score peak x (1 - 0.7 d / dmax) among those that are
+//  - at least 15 noise deviations above the sky,
+//  - unclipped (no plane near the data's full scale, no flat top),
+//  - not a lone hot pixel,
+//  - alone in the guide box (no other star above a quarter of their peak
+//    within one box side; in a crowded field, half their peak, then their
+//    own peak), and
+//  - with their template box inside the image,
 // where d is the distance to the image centre and dmax half the diagonal.
-// False when no star qualifies.
-bool AutoGuideStar(Session& s, double& x, double& y);
+// False when no star qualifies; `why` then says what ruled the stars out.
+bool AutoGuideStar(Session& s, double& x, double& y, std::string* why = nullptr);
 
 }  // namespace qv

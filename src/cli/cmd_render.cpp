@@ -1,0 +1,239 @@
+// quelvista-cli render: a saved result read back into the destination and
+// rendered by the editor, with the editor's settings given as options; the
+// same options serve `stack`, whose result the editor renders the same way.
+#include <charconv>
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "io/json.h"
+#include "core/paths.h"
+#include "editor/form2.h"
+#include "editor/form3.h"
+#include "editor/result.h"
+#include "io/picture_export.h"
+#include "workspace/save_commands.h"
+
+namespace qvcli {
+
+namespace {
+
+bool Number(const std::string& text, double& v) {
+  const char* end = text.data() + text.size();
+  const auto r = std::from_chars(text.data(), end, v);
+  return r.ec == std::errc() && r.ptr == end;
+}
+
+bool Integer(const std::string& text, int lo, int hi, int& v) {
+  const char* end = text.data() + text.size();
+  const auto r = std::from_chars(text.data(), end, v);
+  return r.ec == std::errc() && r.ptr == end && v >= lo && v <= hi;
+}
+
+// Splits "a,b,c" (or with another separator) into exactly n pieces.
+bool Split(const std::string& text, char sep, size_t n, std::vector<std::string>& parts) {
+  parts.clear();
+  size_t at = 0;
+  for (;;) {
+    const size_t next = text.find(sep, at);
+    parts.push_back(text.substr(at, next == std::string::npos ? std::string::npos : next - at));
+    if (next == std::string::npos) break;
+    at = next + 1;
+  }
+  return parts.size() == n;
+}
+
+// The value of an option, checked; an empty message means valid.
+std::string Check(const std::string& option, const std::string& v) {
+  std::vector<std::string> p;
+  double d;
+  int i;
+  if (option == "--levels") {
+    if (!Split(v, ':', 3, p) || (p[0] != "r" && p[0] != "g" && p[0] != "b" && p[0] != "all") || !Number(p[1], d) ||
+        !Number(p[2], d))
+      return "--levels attend C:NOIR:BLANC (C = r, g, b ou all)";
+  } else if (option == "--curve") {
+    if (!Number(v, d) || !(d >= 0 && d <= 1)) return "--curve attend une position entre 0 et 1";
+  } else if (option == "--detail") {
+    if (!Split(v, ',', 3, p) || !Integer(p[0], -20, 20, i) || !Integer(p[1], -20, 20, i) || !Integer(p[2], -20, 20, i))
+      return "--detail attend S1,S2,S3 (chacun de -20 à 20)";
+  } else if (option == "--mode") {
+    if (v != "couleur" && v != "monochrome" && v != "echelle") return "--mode attend couleur, monochrome ou echelle";
+  } else if (option == "--slope") {
+    if (!Integer(v, 0, 100, i)) return "--slope attend un entier de 0 à 100";
+  } else if (option == "--bin") {
+    if (v != "2" && v != "3") return "--bin attend 2 ou 3";
+  } else if (option == "--rotate90") {
+    if (!Integer(v, 0, 1000, i)) return "--rotate90 attend un nombre de quarts de tour";
+  } else if (option == "--balance") {
+    double e;
+    if (!Split(v, ',', 2, p) || !Number(p[0], d) || !Number(p[1], e)) return "--balance attend X,Y";
+  } else if (option == "--clean-radius") {
+    if (!Integer(v, 0, 10, i)) return "--clean-radius attend un entier de 0 à 10";
+  } else if (option == "--zoom") {
+    if (!Integer(v, 1, 1000, i)) return "--zoom attend un pourcentage entier";
+  }
+  return std::string();
+}
+
+// One editor option, applied as the user would set the control.
+void Apply(qv::Session& s, qv::Form3& f, const EditorStep& step) {
+  const std::string& v = step.value;
+  std::vector<std::string> p;
+  double d = 0, e = 0;
+  int i = 0;
+  if (step.option == "--levels") {
+    Split(v, ':', 3, p);
+    Number(p[1], d);
+    Number(p[2], e);
+    for (int c = 0; c < 3; ++c) {
+      if (p[0] != "all" && p[0] != std::string(1, "rgb"[c])) continue;
+      f.Text1[static_cast<size_t>(c)] = qv::LocaleFromDouble(d, s.locale);
+      f.Text2[static_cast<size_t>(c)] = qv::LocaleFromDouble(e, s.locale);
+    }
+  } else if (step.option == "--curve") {
+    Number(v, d);
+    f.SetHisCurv(d * (qv::Form3::kCurveBoxWidth - 1));
+  } else if (step.option == "--detail") {
+    Split(v, ',', 3, p);
+    int16_t* sliders[3] = {&f.HScroll1, &f.HScroll2, &f.HScroll3};
+    for (int k = 0; k < 3; ++k) {
+      Integer(p[static_cast<size_t>(k)], -20, 20, i);
+      *sliders[k] = static_cast<int16_t>(i);
+    }
+    f.Check3 = 1;
+  } else if (step.option == "--mode") {
+    f.Option1 = v == "couleur" ? 0 : v == "monochrome" ? 1 : 2;
+  } else if (step.option == "--slope") {
+    Integer(v, 0, 100, i);
+    f.HScroll5 = static_cast<int16_t>(i);
+  } else if (step.option == "--hide-max") {
+    f.Check5 = 1;
+  } else if (step.option == "--fill") {
+    f.Check6 = 1;
+  } else if (step.option == "--mirror") {
+    f.Check4 = 1;
+  } else if (step.option == "--bin") {
+    f.bin(v == "2" ? 2 : 3);
+  } else if (step.option == "--rotate90") {
+    Integer(v, 0, 1000, i);
+    for (int k = 0; k < i % 4; ++k) f.Rotate90();
+  } else if (step.option == "--balance") {
+    Split(v, ',', 2, p);
+    Number(p[0], d);
+    Number(p[1], e);
+    int16_t left = 1;
+    f.BalWhite(static_cast<float>(d), static_cast<float>(e), left);
+  } else if (step.option == "--clean-radius") {
+    Integer(v, 0, 10, i);
+    f.HScroll6 = static_cast<int16_t>(i);
+  } else if (step.option == "--zoom") {
+    f.Combo1 = v;
+  }
+}
+
+}  // namespace
+
+int ParseEditorOption(const Args& args, size_t& i, std::vector<EditorStep>& steps) {
+  static const char* const kFlags[] = {"--hide-max", "--fill", "--mirror"};
+  static const char* const kValued[] = {"--levels", "--curve", "--detail", "--mode", "--slope", "--bin",
+                                        "--rotate90", "--balance", "--clean-radius", "--zoom"};
+  const std::string& k = args[i];
+  for (const char* flag : kFlags)
+    if (k == flag) {
+      steps.push_back({k, std::string()});
+      return 1;
+    }
+  for (const char* valued : kValued)
+    if (k == valued) {
+      if (i + 1 >= args.size()) {
+        Complain("valeur manquante après " + k);
+        return -1;
+      }
+      const std::string& v = args[++i];
+      const std::string why = Check(k, v);
+      if (!why.empty()) {
+        Complain(why + " : " + v);
+        return -1;
+      }
+      steps.push_back({k, v});
+      return 1;
+    }
+  return 0;
+}
+
+bool IsPictureOutput(const std::string& path) {
+  const qv::PictureWriter w = qv::WriterForName(path);
+  return w == qv::PictureWriter::Jpeg || w == qv::PictureWriter::Bmp;
+}
+
+int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const std::string& out) {
+  qv::Form2 dest;
+  qv::Form3 editor(s, dest);
+  // The window opens as after a combination; the tool's zoom is 100 %, so
+  // click positions and the exported picture are in the destination's own
+  // pixels unless --zoom says otherwise. A redraw rewrites the whole
+  // picture, so the controls are set first and the picture drawn once, and
+  // only for a picture export: FITS and TIFF store the destination itself.
+  editor.Form_Load();
+  editor.Combo1 = "100";
+  for (const EditorStep& step : steps) Apply(s, editor, step);
+
+  qv::Plane<int32_t> shown;
+  if (IsPictureOutput(out)) {
+    editor.draw();
+    shown = dest.Shown(s.opt.Has(qv::PixAspect), s.opt.PixRatio);
+  }
+  const int err = qv::SaveImageAs(s, out, shown, true);
+  if (err != 0 || (IsPictureOutput(out) && shown.Empty())) {
+    Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + out);
+    return 1;
+  }
+  return 0;
+}
+
+int CmdRender(const Args& args) {
+  std::string input, out, settingsFile;
+  std::vector<EditorStep> steps;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const int editorOption = ParseEditorOption(args, i, steps);
+    if (editorOption < 0) return 2;
+    if (editorOption > 0) continue;
+    const std::string& k = args[i];
+    if ((k == "--out" || k == "--settings") && i + 1 < args.size()) {
+      (k == "--out" ? out : settingsFile) = args[++i];
+    } else if (!k.empty() && k[0] != '-' && input.empty()) {
+      input = k;
+    } else {
+      Complain("option inconnue : " + k);
+      return 2;
+    }
+  }
+  if (input.empty() || out.empty()) {
+    Complain(
+        "usage : quelvista-cli render RESULTAT.fts|.tif --out SORTIE.jpg|.bmp|.fts|.tif [--settings F.ini]\n"
+        "        [--levels C:NOIR:BLANC] [--curve P] [--detail S1,S2,S3] [--mode couleur|monochrome|echelle]\n"
+        "        [--slope N] [--hide-max] [--fill] [--mirror] [--bin 2|3] [--rotate90 N] [--balance X,Y]\n"
+        "        [--clean-radius N] [--zoom POURCENT]");
+    return 2;
+  }
+  CliSession cli;
+  if (!cli.Open(settingsFile)) return 1;
+  cli.LoadStartUpSettings();
+  qv::Session& s = cli.s;
+  if (!qv::FileExists(input)) {
+    Complain("fichier introuvable : " + input);
+    return 1;
+  }
+  if (const qv::Outcome read = qv::LoadResult(s, input); !read) {
+    Complain("lecture impossible : " + input + (read.why.empty() ? "" : " (" + read.why + ")"));
+    return 1;
+  }
+  const int status = RenderAndWrite(s, steps, out);
+  if (status != 0) return status;
+  JsonObject o;
+  o.Add("width", s.dest.DestSumR.Width()).Add("height", s.dest.DestSumR.Height()).Add("output", out);
+  std::printf("%s\n", o.Text().c_str());
+  return 0;
+}
+
+}  // namespace qvcli

@@ -1,0 +1,44 @@
+#include "editor/form2.h"
+
+#include <algorithm>
+
+namespace qv {
+
+void Form2::ShowPixels(const Plane<int32_t>& pixels, int16_t zoom, bool mirror) {
+  Pixels = &pixels;
+  Zoom = zoom;
+  Mirror = mirror;
+  ++shows;
+  if (view) view->Refresh(*this);
+}
+
+void Form2::SetCaption(const std::string& caption) {
+  Caption = caption;
+  if (view) view->Refresh(*this);
+}
+
+PixelsGeometry Form2::Geometry(bool pixAspect, double pixRatio) const {
+  if (!Pixels || Pixels->Empty()) return PixelsGeometry{};
+  return ShowPixelsGeometry(Pixels->Width(), Pixels->Height(), pixAspect, pixRatio, Zoom, Mirror);
+}
+
+Plane<int32_t> Form2::Shown(bool pixAspect, double pixRatio) const {
+  if (!Pixels || Pixels->Empty()) return Plane<int32_t>();
+  return qv::ShowPixels(*Pixels, Geometry(pixAspect, pixRatio));
+}
+
+void Form2::form_scroll(int innerWidth, int innerHeight, int barThickness, bool pixAspect, double pixRatio) {
+  const PixelsGeometry g = Geometry(pixAspect, pixRatio);
+  Scroll = FormScroll(g.dw, g.dh, innerWidth, innerHeight, barThickness);
+  HScroll1 = Scroll.hVisible ? std::clamp(HScroll1, 0, Scroll.hMax) : 0;
+  VScroll1 = Scroll.vVisible ? std::clamp(VScroll1, 0, Scroll.vMax) : 0;
+  if (view) view->Refresh(*this);
+}
+
+void Form2::CentreScrollBars() {
+  HScroll1 = Scroll.hVisible ? Scroll.hMax / 2 : 0;
+  VScroll1 = Scroll.vVisible ? Scroll.vMax / 2 : 0;
+  if (view) view->Refresh(*this);
+}
+
+}  // namespace qv

@@ -1,0 +1,138 @@
+// The editor window "Modification de l'image" as a plain model: its
+// controls, the rendered picture and the handlers. The Qt window mirrors
+// the controls, forwards each event to the handler of the same name, and
+// draws the histogram and curve boxes from the values kept here.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "core/plane.h"
+#include "editor/form2.h"
+#include "editor/operations.h"
+#include "editor/rendering.h"
+
+namespace qv {
+
+class Session;
+
+class Form3 {
+ public:
+  // The editor renders the session's destination accumulator into `dest`.
+  Form3(Session& s, Form2& dest);
+
+  // Width of the contrast curve box Picture2, in its own units (pixels).
+  static constexpr double kCurveBoxWidth = 256;
+  static constexpr double kCurveBoxHeight = 128;
+  // The white level ResetPic writes into Text2(c).
+  static constexpr int32_t kWhiteLevel = 65535;
+
+  // ---- Controls ----
+  // Black and white level of each channel (0 red, 1 green, 2 blue), as text
+  // in the user's number format.
+  std::array<std::string, 3> Text1{"0", "0", "0"};
+  std::array<std::string, 3> Text2{"65535", "65535", "65535"};
+  // Selectors for histogram clicks: black level, white level (0 or 1).
+  std::array<int16_t, 3> Check1{}, Check2{};
+  int16_t Check3 = 0;  // "Actif" ("Détails")
+  int16_t Check4 = 0;  // "Inverser Horiz."
+  int16_t Check5 = 0;  // "Cacher le niveau max."
+  int16_t Check6 = 0;  // "Remplissage"
+  // Detail of the scales of radius 1, 2 and 3: -20 .. 20.
+  int16_t HScroll1 = 0, HScroll2 = 0, HScroll3 = 0;
+  // White-balance strength, 0 .. 32767, hidden until a white-balance click.
+  int16_t HScroll4 = 32767;
+  bool HScroll4Visible = false;
+  int16_t HScroll5 = 50;  // brightness slope of the colour scale, 0 .. 100
+  int16_t HScroll6 = 1;   // radius of the saturated-star hiding, 0 .. 10
+  // "Couleur", "Monochrome", "Échelle de couleur".
+  int16_t Option1 = 0;
+  // Zoom (%): "25" .. "200", empty while nothing is selected.
+  std::string Combo1;
+
+  // ---- What the boxes show ----
+  // Histogram box Picture1: x from ScaleLeft to ScaleLeft + ScaleWidth, y
+  // from 1 at the top to -0.05 at the bottom; clicks are read in these units.
+  double Picture1ScaleLeft = 0, Picture1ScaleWidth = 1;
+  double Picture1ScaleTop = 1, Picture1ScaleHeight = -1.05;
+  // The level marks Line1(c) (black) and Line2(c) (white), in those units.
+  std::array<double, 3> Line1X{}, Line2X{};
+  // The red line of the curve box, in its units.
+  double CurveLineX = 0;
+  // The curve table built by SetHisCurv.
+  CurveTable Curve{};
+
+  // ---- State ----
+  // The rendered picture, red x 65536 + green x 256 + blue, row 0 at the top.
+  Plane<int32_t> Picture;
+  // Levels and gains of the last redraw.
+  std::array<double, 3> Black{}, White{65535, 65535, 65535}, Gain{};
+  // Lowest bin above 0 and highest bin of the destination histogram with a
+  // count, found when the window loads (both 0 for an empty histogram).
+  int32_t HistoLow = 0, HistoHigh = 0;
+  // The white-balance levels of the last click.
+  BalanceLevels Balance;
+  // Detail caches: Detail[k][c] is the local mean of radius k + 1 of channel
+  // c; DetailValid[k] is -1 once computed, 0 when it must be rebuilt.
+  std::array<std::array<Plane<double>, 3>, 3> Detail;
+  std::array<int16_t, 3> DetailValid{};
+
+  // ---- Public operations ----
+  void draw();
+  uint8_t Argb(double v) const { return CurveByte(Curve, v); }
+  void ResetPic();
+  void bin(int16_t n);
+  void Rotate90();
+  // x, y in the destination window's displayed pixels; Button 2 (right)
+  // shows the clicked pixel's sums and weights in its caption.
+  void BalWhite(float x, float y, int16_t& Button);
+  // p in the curve box's units; -2 uses the stored position, a negative
+  // position means the centre (a straight line).
+  void SetHisCurv(double p);
+  void CleanEdges();
+  void Fill();
+
+  // ---- Events ----
+  // The window opens after a combination: histogram range and box
+  // coordinates, no zoom selected, ResetPic, then the first redraw.
+  void Form_Load();
+  void Text1_Change(int16_t Index);
+  void Text2_Change(int16_t Index);
+  void Check3_Click();
+  void Check4_Click();
+  void Check5_Click();
+  void Check6_Click();
+  void HScroll1_Change();
+  void HScroll2_Change();
+  void HScroll3_Change();
+  void HScroll4_Change();
+  void HScroll5_Change();
+  void HScroll6_Change();
+  void Option1_Click(int16_t Index);
+  void Combo1_Click();
+  // A press on the histogram box at x (in its level units).
+  void Picture1_MouseDown(int16_t Button, double x);
+  // A click on the curve box at x (in its units).
+  void Picture2_MouseDown(double x);
+  void Command3_Click();  // "Initialiser"
+  void Command4_Click();  // "Tourner"
+  void Command5_Click();  // "2 x 2"
+  void Command6_Click();  // "3 x 3"
+
+  // The zoom percent chosen in Combo1 (0 when none).
+  int16_t ZoomPercent() const;
+  // A new destination was combined: the detail caches no longer match it.
+  void InvalidateDetail() { DetailValid = {0, 0, 0}; }
+
+ private:
+  DestPlanes Dest() const;
+  bool DestinationReady() const;
+  void ReadLevels();
+
+  Session& s_;
+  Form2& dest_;
+  double curvePos_ = -1;
+};
+
+}  // namespace qv

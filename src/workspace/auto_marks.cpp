@@ -1,0 +1,232 @@
+#include "workspace/auto_marks.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "process/process_pic.h"
+#include "stack/guide.h"
+#include "workspace/image_list.h"
+
+namespace qv {
+
+namespace {
+
+// Index of the star of `field` nearest to p within tol, or -1.
+long NearestStar(const StarField& field, Point2 p, double tol) {
+  long best = -1;
+  double bestD = tol;
+  for (size_t k = 0; k < field.stars.size(); ++k) {
+    const double d = std::hypot(field.stars[k].x - p.x, field.stars[k].y - p.y);
+    if (d <= bestD) {
+      bestD = d;
+      best = static_cast<long>(k);
+    }
+  }
+  return best;
+}
+
+// The centroid a Ctrl click at p gives; false when its window holds no light.
+bool ClickCentroid(Session& s, Point2 p, double& cx, double& cy) {
+  try {
+    StarCentroid(s, CInt(p.x), CInt(p.y), cx, cy);
+    return std::isfinite(cx) && std::isfinite(cy);
+  } catch (const RuntimeError&) {
+    return false;
+  }
+}
+
+// A rotation star of the reference image: bright but not clipped, alone in
+// the window the centroid looks at (a brighter neighbour there would pull
+// the centroid onto itself), away from the borders, and as far from the
+// guide star as possible, since the turn is read from the direction between
+// the two.
+long PickRotationStar(const StarField& field, Point2 guide) {
+  const double diag = std::hypot(field.width, field.height);
+  long best = -1;
+  double bestScore = 0;
+  for (size_t k = 0; k < field.stars.size(); ++k) {
+    const StarSpot& c = field.stars[k];
+    if (c.hot || c.saturated || c.peak < 20 * field.sky.noise) continue;
+    const double margin = 16 + 0.05 * std::min(field.width, field.height);
+    if (c.x < margin || c.y < margin || c.x > field.width - 1 - margin || c.y > field.height - 1 - margin) continue;
+    const double d = std::hypot(c.x - guide.x, c.y - guide.y);
+    if (d < 0.2 * diag) continue;
+    bool alone = true;
+    for (size_t j = 0; j < field.stars.size() && alone; ++j)
+      if (j != k && std::fabs(field.stars[j].x - c.x) <= 14 && std::fabs(field.stars[j].y - c.y) <= 14 &&
+          field.stars[j].peak >= 0.5 * c.peak)
+        alone = false;
+    if (!alone) continue;
+    const double score = d * std::sqrt(c.peak);
+    if (score > bestScore) {
+      bestScore = score;
+      best = static_cast<long>(k);
+    }
+  }
+  return best;
+}
+
+// As the user unticks the image's box in the strip.
+void Uncheck(Form1& f, int i) {
+  f.s.Entry(i).ImgChecked = 0;
+  if (static_cast<size_t>(i) < f.Check9.size()) f.Check9[static_cast<size_t>(i)].Value = 0;
+}
+
+}  // namespace
+
+int32_t FullScaleOf(const Session& s, int i) {
+  return s.Img.at(static_cast<size_t>(i)).ImgBitpix == 8 ? 2040 : 65535;
+}
+
+AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options, const std::function<void(const ImageMark&)>& onImage) {
+  Session& s = f.s;
+  AutoMarkReport report;
+  const int n = s.ImageCount();
+  int k = 1;
+  while (k <= n && s.Img[static_cast<size_t>(k)].ImgChecked == 0) ++k;
+  if (k > n) {
+    report.message = "aucune image cochée";
+    return report;
+  }
+  report.reference = k;
+  if (!ProcessPic(s, k, 1).ok || s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
+    report.message = "l'image " + std::to_string(k) + " est illisible";
+    return report;
+  }
+  ImageEntry& ref = s.Entry(k);
+  double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
+  // The star that the tracking follows from the reference image on.
+  Point2 guide{ref.ImgGuideX * u1, ref.ImgGuideY * u2};
+  if ((ref.ImgRegFlags & kNewRef) && (ref.ImgRefX != 0 || ref.ImgRefY != 0)) guide = {ref.ImgRefX * u1, ref.ImgRefY * u2};
+  if (ref.ImgGuideX == 0 && ref.ImgGuideY == 0 && ref.ImgRefX == 0 && ref.ImgRefY == 0) {
+    report.message = "aucune étoile guide n'est marquée sur l'image " + std::to_string(k);
+    return report;
+  }
+  const StarField refField = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, k));
+  const std::vector<Point2> refPoints = MatchablePoints(refField);
+  if (refPoints.size() < 4) {
+    report.message = "trop peu d'étoiles sur l'image " + std::to_string(k) + " (" + std::to_string(refPoints.size()) +
+                     ") pour reconnaître le champ";
+    return report;
+  }
+  report.ok = true;
+
+  ImageMark first;
+  first.image = k;
+  first.marked = first.reference = true;
+  first.x = RoundHalfEven(guide.x);
+  first.y = RoundHalfEven(guide.y);
+  first.stars = refField.stars.size();
+  first.agreeing = refPoints.size();
+  Point2 rotStar{};
+  bool rotation = false;
+  if (options.rotation) {
+    const long r = PickRotationStar(refField, guide);
+    double cx = 0, cy = 0;
+    if (r >= 0 && ClickCentroid(s, {refField.stars[static_cast<size_t>(r)].x, refField.stars[static_cast<size_t>(r)].y}, cx, cy)) {
+      // As Ctrl and Alt clicks on the star with both rotation boxes checked:
+      // the first image only fixes the direction the others turn from.
+      ref.ImgRot = ref.ImgNewRot = 1;
+      ref.ImgRotX = ref.ImgNewRotX = cx / u1;
+      ref.ImgRotY = ref.ImgNewRotY = cy / u2;
+      rotStar = {cx, cy};
+      rotation = first.rotationMarked = true;
+      first.rotX = cx;
+      first.rotY = cy;
+    }
+  }
+  report.images.push_back(first);
+  if (onImage) onImage(first);
+
+  const MatchOptions match;
+  for (int i = k + 1; i <= n; ++i) {
+    if (s.Img[static_cast<size_t>(i)].ImgChecked == 0) continue;
+    s.DoEvents();
+    if (s.StopRequested()) break;
+    ImageMark m;
+    m.image = i;
+    auto fail = [&](const std::string& why) {
+      m.reason = why;
+      if (!options.keepUnmarked) Uncheck(f, i);
+    };
+    if (!ProcessPic(s, i, 1).ok || s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
+      fail("image illisible");
+    } else {
+      u1 = s.pic.PicR.UBound1();
+      u2 = s.pic.PicR.UBound2();
+      const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, i));
+      m.stars = field.stars.size();
+      const StarMatch found = MatchStars(refPoints, MatchablePoints(field), match);
+      m.agreeing = found.agreeing;
+      m.rms = found.rms;
+      const std::string other = "l'image " + std::to_string(k);
+      switch (found.outcome) {
+        case MatchOutcome::TooFewStars:
+          fail("trop peu d'étoiles (" + std::to_string(field.stars.size()) + ") : nuages ou image vide");
+          break;
+        case MatchOutcome::NoMatch:
+          fail("les étoiles ne correspondent pas à celles de " + other + " (autre champ ou nuages)");
+          break;
+        case MatchOutcome::Ambiguous:
+          fail("correspondance ambiguë avec " + other);
+          break;
+        case MatchOutcome::Matched: {
+          const Similarity& t = found.transform;
+          m.angle = t.AngleDegrees();
+          // The star's own centre on this image, keeping the offset between
+          // the reference mark and the reference star's centre.
+          Point2 mark = t.Apply(guide);
+          const long rs = NearestStar(refField, guide, 3);
+          if (rs >= 0) {
+            const StarSpot& c = refField.stars[static_cast<size_t>(rs)];
+            const long fs = NearestStar(field, t.Apply({c.x, c.y}), match.tolerance);
+            if (fs >= 0) {
+              const double ox = guide.x - c.x, oy = guide.y - c.y;
+              mark = {field.stars[static_cast<size_t>(fs)].x + t.a * ox - t.b * oy,
+                      field.stars[static_cast<size_t>(fs)].y + t.b * ox + t.a * oy};
+            }
+          }
+          const double px = RoundHalfEven(mark.x), py = RoundHalfEven(mark.y);
+          if (px < 0 || py < 0 || px > u1 || py > u2) {
+            fail("l'étoile guide est hors de cette image");
+            break;
+          }
+          // What a click on the star with "Nouvelle position (Click)" does.
+          ImageEntry& e = s.Entry(i);
+          e.ImgRegFlags |= kNewPos;
+          e.ImgGuideX = px / u1;
+          e.ImgGuideY = py / u2;
+          m.marked = true;
+          m.x = px;
+          m.y = py;
+          if (rotation) {
+            const Point2 q = t.Apply(rotStar);
+            double cx = 0, cy = 0;
+            e.ImgNewRot = 0;
+            if (q.x >= 0 && q.y >= 0 && q.x <= u1 && q.y <= u2 && ClickCentroid(s, q, cx, cy) &&
+                std::hypot(cx - q.x, cy - q.y) <= match.tolerance) {
+              e.ImgRot = 1;
+              e.ImgRotX = cx / u1;
+              e.ImgRotY = cy / u2;
+              m.rotationMarked = true;
+              m.rotX = cx;
+              m.rotY = cy;
+            } else {
+              // Without the star this image keeps the last measured turn.
+              e.ImgRot = 0;
+            }
+          }
+          // A guide-star change on this image: the new star is followed on.
+          if ((e.ImgRegFlags & kNewRef) && (e.ImgRefX != 0 || e.ImgRefY != 0))
+            guide = t.Inverse({e.ImgRefX * u1, e.ImgRefY * u2});
+          break;
+        }
+      }
+    }
+    report.images.push_back(m);
+    if (onImage) onImage(m);
+  }
+  return report;
+}
+
+}  // namespace qv

@@ -1,0 +1,319 @@
+// The guide star picked and marked on every frame by the command-line tool:
+// dithered and turning simulated skies, a synthesised near-infrared field,
+// and real sky pictures shipped by Debian packages, shifted and re-noised
+// into short sequences here.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <regex>
+
+#include "support.h"
+
+using qvtest::CliResult;
+using qvtest::TempDir;
+
+namespace {
+
+const std::string kNum = "(-?[0-9.eE+-]+)";
+
+struct Mark {
+  bool marked = false, checked = true;
+  double x = 0, y = 0;
+  std::string reason;
+};
+
+// The tool's line for each image it marked or could not mark.
+std::map<int, Mark> Marks(const std::string& out) {
+  std::map<int, Mark> marks;
+  const std::regex line("\\{\"image\":([0-9]+),\"file\":\"[^\"]*\",\"marked\":(true|false),\"reference\":(?:true|false)"
+                        "(?:,\"markX\":" + kNum + ",\"markY\":" + kNum + ")?[^\\n]*?(?:\"reason\":\"([^\"]*)\",\"checked\":(true|false))?\\}");
+  for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it) {
+    Mark m;
+    m.marked = (*it)[2] == "true";
+    if ((*it)[3].matched) {
+      m.x = std::stod((*it)[3]);
+      m.y = std::stod((*it)[4]);
+    }
+    m.reason = (*it)[5];
+    m.checked = !(*it)[6].matched || (*it)[6] == "true";
+    marks[std::stoi((*it)[1])] = m;
+  }
+  return marks;
+}
+
+struct Stacked {
+  bool accepted;
+  double guideX, guideY, angle;
+};
+
+// The run's line for each image it walked.
+std::map<int, Stacked> RunImages(const std::string& out) {
+  std::map<int, Stacked> run;
+  const std::regex line("\\{\"image\":([0-9]+),\"file\":\"[^\"]*\",\"quality\":" + kNum + ",\"accepted\":(true|false),\"GuideX\":" +
+                        kNum + ",\"GuideY\":" + kNum + ",[^\\n]*\"StackAngle\":" + kNum + "[,}]");
+  for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
+    run[std::stoi((*it)[1])] = {(*it)[3] == "true", std::stod((*it)[4]), std::stod((*it)[5]), std::stod((*it)[6])};
+  return run;
+}
+
+// The frames of truth.json: where the guide star truly was.
+std::vector<std::pair<double, double>> TrueGuide(const std::string& truthFile) {
+  const std::string t = qvtest::ReadText(truthFile);
+  std::vector<std::pair<double, double>> g;
+  const std::regex frame("\"guideX\":" + kNum + ",\"guideY\":" + kNum);
+  for (std::sregex_iterator it(t.begin(), t.end(), frame), end; it != end; ++it)
+    g.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
+  return g;
+}
+
+std::string Frames(const std::string& folder, int count, const std::string& ext) {
+  std::string list;
+  for (int f = 1; f <= count; ++f) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame%03d", f);
+    list += " '" + folder + name + ext + "'";
+  }
+  return list;
+}
+
+// An installed file of a Debian package; fails the test when it is missing.
+std::string PackageFile(const std::string& package, const std::string& ending) {
+  std::string out;
+  qvtest::RunCommand("dpkg -L " + package + " 2>/dev/null | grep -F '" + ending + "' | head -1", &out);
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+// A sequence made by shifting one picture: the tool must mark every frame
+// where the shift moved image 1's mark, and the run must take them all.
+void ExpectMarkedAtShifts(const CliResult& r, const int (*shifts)[2], int count) {
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto marks = Marks(r.out);
+  ASSERT_EQ(marks.size(), static_cast<size_t>(count)) << r.out;
+  for (int f = 2; f <= count; ++f) {
+    ASSERT_TRUE(marks.at(f).marked) << marks.at(f).reason << "\n" << r.out;
+    EXPECT_NEAR(marks.at(f).x, marks.at(1).x + shifts[f - 1][0], 1.0) << f;
+    EXPECT_NEAR(marks.at(f).y, marks.at(1).y + shifts[f - 1][1], 1.0) << f;
+  }
+  const auto run = RunImages(r.out);
+  EXPECT_EQ(run.size(), static_cast<size_t>(count));
+  for (const auto& [f, line] : run) EXPECT_TRUE(line.accepted) << f;
+}
+
+}  // namespace
+
+TEST(AutoMarks, DitheredSequenceIsMarkedOnEveryFrameButTheForeignOne) {
+  TempDir dir;
+  const std::string sim = dir.File("sim");
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 6 --width 320 --height 240 --stars 90 --dither 20 "
+                             "--dither-angle 0.3 --other-field 5 --seed 4").status, 0);
+  const auto truth = TrueGuide(sim + "/truth.json");
+  ASSERT_EQ(truth.size(), 6u);
+  const std::string tmp = "TMPDIR='" + dir.path().string() + "' ";
+  const CliResult r = qvtest::Cli(dir, "stack" + Frames(sim, 6, ".fts") + " --guide auto --out '" + dir.File("o.fts") + "'", tmp);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto marks = Marks(r.out);
+  ASSERT_EQ(marks.size(), 6u) << r.out;
+  for (int f = 1; f <= 6; ++f) {
+    const Mark& m = marks.at(f);
+    if (f == 5) {
+      EXPECT_FALSE(m.marked);
+      EXPECT_FALSE(m.checked);
+      EXPECT_NE(m.reason.find("autre champ"), std::string::npos) << m.reason;
+      continue;
+    }
+    ASSERT_TRUE(m.marked) << f << " " << m.reason;
+    EXPECT_LE(std::hypot(m.x - truth[f - 1].first, m.y - truth[f - 1].second), 1.0) << "frame " << f;
+  }
+  const auto run = RunImages(r.out);
+  EXPECT_EQ(run.count(5), 0u);
+  for (int f : {1, 2, 3, 4, 6}) {
+    ASSERT_EQ(run.count(f), 1u) << f;
+    EXPECT_TRUE(run.at(f).accepted) << f;
+    EXPECT_EQ(run.at(f).guideX, marks.at(f).x);
+  }
+  EXPECT_NE(r.err.find("image 5 non marquée"), std::string::npos) << r.err;
+
+  // The simulator's project, marked after loading; the foreign frame kept
+  // checked on request: the run then walks it and judges it itself.
+  const CliResult kept = qvtest::Cli(
+      dir, "stack '" + sim + "/project.txt' --mark auto --keep-unmarked --out '" + dir.File("o2.fts") + "'", tmp);
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  const auto keptMarks = Marks(kept.out);
+  ASSERT_EQ(keptMarks.size(), 6u) << kept.out;
+  EXPECT_FALSE(keptMarks.at(5).marked);
+  EXPECT_TRUE(keptMarks.at(5).checked);
+  EXPECT_EQ(RunImages(kept.out).count(5), 1u);
+  for (int f : {2, 3, 4, 6}) EXPECT_TRUE(RunImages(kept.out).at(f).accepted) << f;
+}
+
+TEST(AutoMarks, RotationStarFollowsTheTurningField) {
+  TempDir dir;
+  const std::string sim = dir.File("sim");
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 4 --width 320 --height 240 --stars 90 --rotation 0.8 "
+                             "--dither 12 --seed 6").status, 0);
+  const std::string tmp = "TMPDIR='" + dir.path().string() + "' ";
+  const CliResult r = qvtest::Cli(dir, "stack" + Frames(sim, 4, ".fts") + " --guide auto --rotation auto --out '" +
+                                           dir.File("o.fts") + "' --save-project '" + dir.File("p.txt") + "'", tmp);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto run = RunImages(r.out);
+  ASSERT_EQ(run.size(), 4u) << r.out;
+  for (int f = 1; f <= 4; ++f) {
+    EXPECT_TRUE(run.at(f).accepted);
+    // The stack turns each frame back by the field's turn since frame 1.
+    EXPECT_NEAR(run.at(f).angle, -0.8 * (f - 1) * M_PI / 180, 0.006) << "frame " << f;
+  }
+  // Every later frame measures the turn from its own rotation star.
+  const std::string project = qvtest::ReadText(dir.File("p.txt"));
+  const std::regex rotOn("frame00[234]\\.fts\\t(?:[^\\t]*\\t){14}1\\t");
+  EXPECT_EQ(std::distance(std::sregex_iterator(project.begin(), project.end(), rotOn), std::sregex_iterator()), 3);
+
+  // Without the rotation star the same frames are stacked unturned.
+  const CliResult plain = qvtest::Cli(dir, "stack" + Frames(sim, 4, ".fts") + " --guide auto --out '" + dir.File("o2.fts") + "'", tmp);
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  for (const auto& [f, line] : RunImages(plain.out)) EXPECT_EQ(line.angle, 0) << f;
+}
+
+namespace {
+
+// A 1024 x 1024 near-infrared frame: a sky of about 370, dozens of sharp,
+// barely sampled stars peaking up to about 22000, some clipped, two of them
+// near the centre, shifted by (dx, dy).
+std::vector<int> NearInfrared(int dx, int dy, unsigned seed, std::vector<std::pair<double, double>>* clipped) {
+  const int n = 1024;
+  std::mt19937 layout(1), noise(seed);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::normal_distribution<double> g(0, 1);
+  std::vector<double> v(static_cast<size_t>(n) * n, 0);
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) v[static_cast<size_t>(y) * n + x] = 370 + 0.03 * x;
+  auto star = [&](double sx, double sy, double peak, double sigma) {
+    for (int y = std::max(0, static_cast<int>(sy) - 12); y <= std::min(n - 1, static_cast<int>(sy) + 12); ++y)
+      for (int x = std::max(0, static_cast<int>(sx) - 12); x <= std::min(n - 1, static_cast<int>(sx) + 12); ++x)
+        v[static_cast<size_t>(y) * n + x] += peak * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / (2 * sigma * sigma));
+  };
+  for (int k = 0; k < 70; ++k) {
+    const double x = 40 + u(layout) * (n - 80) + dx, y = 40 + u(layout) * (n - 80) + dy;
+    star(x, y, 300 + 21700 * std::pow(u(layout), 3), 0.6 + 0.5 * u(layout));
+  }
+  const std::pair<double, double> bright[] = {{505.3, 498.6}, {540.2, 530.7}, {200.5, 800.5}, {820.1, 150.9}};
+  for (const auto& [x, y] : bright) {
+    star(x + dx, y + dy, 150000, 1.8);
+    if (clipped) clipped->emplace_back(x + dx, y + dy);
+  }
+  std::vector<int> stored(v.size());
+  for (size_t k = 0; k < v.size(); ++k) {
+    const double e = v[k] + std::sqrt(v[k]) * g(noise) + 8 * g(noise);
+    stored[k] = static_cast<int>(std::lround(std::clamp(e, 0.0, 65535.0))) - 32768;
+  }
+  return stored;
+}
+
+}  // namespace
+
+TEST(AutoMarks, NearInfraredFieldWithClippedStarsNearTheCentre) {
+  TempDir dir;
+  const int shifts[3][2] = {{0, 0}, {31, -24}, {-27, 35}};
+  std::vector<std::pair<double, double>> clipped;
+  std::string files;
+  for (int f = 0; f < 3; ++f) {
+    const std::string path = dir.File("nir" + std::to_string(f + 1) + ".fits");
+    qvtest::WriteFits16(path, 1024, 1024, 1, NearInfrared(shifts[f][0], shifts[f][1], 10 + f, f == 0 ? &clipped : nullptr),
+                        {"BZERO   = 32768"});
+    files += " '" + path + "'";
+  }
+  const CliResult r = qvtest::Cli(dir, "stack" + files + " --guide auto --out '" + dir.File("o.fts") + "'",
+                                  "TMPDIR='" + dir.path().string() + "' ");
+  ExpectMarkedAtShifts(r, shifts, 3);
+  if (HasFatalFailure()) return;
+  const auto marks = Marks(r.out);
+  for (const auto& [x, y] : clipped) EXPECT_GT(std::hypot(marks.at(1).x - x, marks.at(1).y - y), 30) << "a clipped star was picked";
+}
+
+TEST(AutoMarks, PlateScanFromAstropyShiftedAndRenoised) {
+  const std::string gz = PackageFile("python3-astropy", "wcs/tests/data/dss.14.29.56-62.41.05.fits.gz");
+  ASSERT_FALSE(gz.empty()) << "python3-astropy is not installed (scripts/packages.txt lists it)";
+  TempDir dir;
+  const std::string scan = dir.File("dss.fits");
+  ASSERT_EQ(qvtest::RunCommand("gzip -dc '" + gz + "' > '" + scan + "'"), 0);
+  const std::vector<uint8_t> bytes = qvtest::ReadBytes(scan);
+  // A 100 x 100 16-bit plate scan: its data follow the header's last block.
+  size_t data = 0;
+  for (size_t card = 0; card + 80 <= bytes.size(); card += 80)
+    if (std::string(bytes.begin() + static_cast<long>(card), bytes.begin() + static_cast<long>(card) + 8) == "END     ") {
+      data = (card / 2880 + 1) * 2880;
+      break;
+    }
+  ASSERT_GE(bytes.size(), data + 20000);
+  auto pixel = [&](int x, int y) {
+    const size_t at = data + 2 * (static_cast<size_t>(y) * 100 + x);
+    return static_cast<int16_t>((bytes[at] << 8) | bytes[at + 1]);
+  };
+  const int shifts[4][2] = {{0, 0}, {5, -4}, {-6, 3}, {3, 6}};
+  std::mt19937 rng(21);
+  std::normal_distribution<double> noise(0, 25);
+  std::string files;
+  for (int f = 0; f < 4; ++f) {
+    std::vector<int> v(10000);
+    for (int y = 0; y < 100; ++y)
+      for (int x = 0; x < 100; ++x) {
+        const int sx = std::clamp(x - shifts[f][0], 0, 99), sy = std::clamp(y - shifts[f][1], 0, 99);
+        v[static_cast<size_t>(y) * 100 + x] = static_cast<int>(std::lround(pixel(sx, sy) + noise(rng)));
+      }
+    const std::string path = dir.File("dss" + std::to_string(f + 1) + ".fits");
+    qvtest::WriteFits16(path, 100, 100, 1, v);
+    files += " '" + path + "'";
+  }
+  const CliResult r = qvtest::Cli(dir, "stack" + files + " --guide auto --out '" + dir.File("o.fts") + "'",
+                                  "TMPDIR='" + dir.path().string() + "' ");
+  ExpectMarkedAtShifts(r, shifts, 4);
+}
+
+TEST(AutoMarks, HubbleDeepFieldJpegFromScikitImage) {
+  const std::string jpg = PackageFile("python3-skimage", "skimage/data/hubble_deep_field.jpg");
+  ASSERT_FALSE(jpg.empty()) << "python3-skimage is not installed (scripts/packages.txt lists it)";
+  TempDir dir;
+  const int shifts[3][2] = {{0, 0}, {23, -17}, {-31, 12}};
+  std::string files;
+  for (int f = 0; f < 3; ++f) {
+    const std::string path = dir.File("hdf" + std::to_string(f + 1) + ".jpg");
+    char roll[32];
+    std::snprintf(roll, sizeof roll, "%+d%+d", shifts[f][0], shifts[f][1]);
+    ASSERT_EQ(qvtest::RunCommand("convert '" + jpg + "' -roll " + roll + " -seed " + std::to_string(f + 1) +
+                                 " -attenuate 0.4 +noise Gaussian -quality 90 '" + path + "'"),
+              0)
+        << "ImageMagick's convert is needed";
+    files += " '" + path + "'";
+  }
+  const CliResult r = qvtest::Cli(dir, "stack" + files + " --guide auto --out '" + dir.File("o.fts") + "'",
+                                  "TMPDIR='" + dir.path().string() + "' ");
+  ExpectMarkedAtShifts(r, shifts, 3);
+}
+
+TEST(AutoMarks, NoUsableStarSaysWhyAndHowToGoOn) {
+  TempDir dir;
+  std::mt19937 rng(5);
+  std::normal_distribution<double> noise(0, 30);
+  std::vector<int> bare(200 * 150), clipped(200 * 150);
+  for (size_t k = 0; k < bare.size(); ++k) bare[k] = clipped[k] = static_cast<int>(std::lround(1500 + noise(rng))) - 32768;
+  // One star, clipped flat at full scale.
+  for (int y = 70; y < 80; ++y)
+    for (int x = 95; x < 105; ++x)
+      clipped[static_cast<size_t>(y) * 200 + x] =
+          std::hypot(x - 99.5, y - 74.5) < 2.5 ? 32767 : std::hypot(x - 99.5, y - 74.5) < 4.5 ? 20000 - 32768 : clipped[static_cast<size_t>(y) * 200 + x];
+  const struct {
+    const std::vector<int>& v;
+    const char* why;
+  } cases[] = {{bare, "aucune étoile"}, {clipped, "saturée"}};
+  for (const auto& c : cases) {
+    const std::string a = dir.File("a.fits"), b = dir.File("b.fits");
+    qvtest::WriteFits16(a, 200, 150, 1, c.v, {"BZERO   = 32768"});
+    qvtest::WriteFits16(b, 200, 150, 1, c.v, {"BZERO   = 32768"});
+    const CliResult r = qvtest::Cli(dir, "stack '" + a + "' '" + b + "' --guide auto --out '" + dir.File("o.fts") + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--guide X,Y"), std::string::npos) << r.err;
+  }
+}

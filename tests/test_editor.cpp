@@ -1,0 +1,641 @@
+// The editor: the curve and the colour scale, the detail filter against a
+// direct computation, the window's handlers, and the operations on the
+// destination and on the rendered picture.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "editor/form2.h"
+#include "editor/form3.h"
+#include "editor/operations.h"
+#include "editor/rendering.h"
+#include "editor/result.h"
+#include "stack/combine.h"
+#include "support.h"
+
+using namespace qv;
+using qvtest::TestSession;
+
+namespace {
+
+int32_t Rgb(int r, int g, int b) { return (r << 16) | (g << 8) | b; }
+
+// A destination of w x h pixels whose value in every channel is f(x, y, c)
+// (weight 1; a value of 0 or less leaves the pixel empty).
+template <class F>
+void SetDestination(Session& s, int w, int h, F f) {
+  Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+  Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
+  for (int c = 0; c < 3; ++c) {
+    sum[c]->Redim(w - 1, h - 1);
+    weight[c]->Redim(w - 1, h - 1);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const double v = f(x, y, c);
+        if (v > 0) (*sum[c])(x, y) = static_cast<float>(v), (*weight[c])(x, y) = 1;
+      }
+  }
+  MeasureDestination(s);
+}
+
+class FakeClock : public Clock {
+ public:
+  double now = 0, step = 0;
+  double SecondsSinceMidnight() override {
+    const double t = now;
+    now += step;
+    return t;
+  }
+};
+
+}  // namespace
+
+// ---- Curve, Argb and colour scale ----
+
+TEST(EditorCurve, CentreIsAStraightLineFromBlackToWhite) {
+  TestSession ts;
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.ResetPic();
+  f.draw();  // levels 0 .. 65535, no destination: only the curve and gains
+  for (int v : {0, 1, 128, 129, 1000, 32767, 32768, 40000, 65534, 65535}) {
+    const double n = RoundHalfEven(v * 32767.0 / 65535);
+    EXPECT_EQ(f.Argb((v - f.Black[0]) * f.Gain[0]), RoundHalfEven(255 * n / 32767)) << v;
+  }
+}
+
+TEST(EditorCurve, HidingTheMaximumMovesTheEnds) {
+  CurveTable t;
+  BuildCurve(t, 127.5, 256, true);
+  EXPECT_EQ(t[0], 1);
+  EXPECT_EQ(t[1], 1);  // round(255 / 32767) = 0, raised to the low end
+  EXPECT_EQ(t[32766], 254);
+  EXPECT_EQ(t[32767], 254);
+  BuildCurve(t, 127.5, 256, false);
+  EXPECT_EQ(t[0], 0);
+  EXPECT_EQ(t[32766], 255);
+  // The left edge (exponent 0) lifts every inner value to the top; the
+  // right edge is a square law.
+  BuildCurve(t, 0, 256, true);
+  EXPECT_EQ(t[1], 254);
+  EXPECT_EQ(t[0], 1);
+  BuildCurve(t, 255, 256, false);
+  EXPECT_EQ(t[16384], RoundHalfEven(std::pow(16384 / 32767.0, 2) * 255));
+}
+
+TEST(EditorCurve, ArgbRoundsHalfToEvenAndClamps) {
+  CurveTable t;
+  for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<uint8_t>(i % 251);
+  EXPECT_EQ(CurveByte(t, -5), t[0]);
+  EXPECT_EQ(CurveByte(t, 1e12), t[32767]);
+  EXPECT_EQ(CurveByte(t, 32766.6), t[32767]);
+  EXPECT_EQ(CurveByte(t, 2.5), t[2]);
+  EXPECT_EQ(CurveByte(t, 3.5), t[4]);
+  EXPECT_EQ(CurveByte(t, std::nan("")), t[0]);
+}
+
+TEST(EditorCurve, ColourScalePaletteAndBlend) {
+  const auto& p = ColourScalePalette();
+  EXPECT_EQ(p[0], Rgb(90, 150, 205));
+  EXPECT_EQ(p[1], Rgb(100, 100, 255));
+  EXPECT_EQ(p[4], Rgb(100, 255, 192));
+  EXPECT_EQ(p[5], Rgb(100, 255, 100));
+  EXPECT_EQ(p[7], Rgb(192, 255, 100));
+  EXPECT_EQ(p[10], Rgb(255, 100, 100));
+  EXPECT_EQ(p[11], Rgb(255, 255, 255));
+  // Level 0 sits on entry 1, the top level on white; brightness scales and
+  // is limited to 0 .. 1.
+  EXPECT_EQ(ColourScale(0, 1), p[1]);
+  EXPECT_EQ(ColourScale(255, 1), Rgb(255, 255, 255));
+  EXPECT_EQ(ColourScale(255, 3), Rgb(255, 255, 255));
+  EXPECT_EQ(ColourScale(255, 0.5), Rgb(128, 128, 128));  // 127.5 to even
+  EXPECT_EQ(ColourScale(100, -1), 0);
+  // Halfway between entries 5 and 6: x = 5.5 needs g = 4.5 / 0.043137.
+  const double g = 4.5 / 0.043137;
+  EXPECT_EQ(ColourScale(g, 1), Rgb(100, 255, 100));
+}
+
+// ---- Detail filter ----
+
+namespace {
+
+double BruteMean(const Plane<float>& sum, const Plane<float>& weight, int x, int y, int r) {
+  double t = 0;
+  int n = 0;
+  for (int yy = y - r; yy <= y + r; ++yy)
+    for (int xx = x - r; xx <= x + r; ++xx) {
+      if (xx < 0 || yy < 0 || xx > sum.UBound1() || yy > sum.UBound2()) continue;
+      if (weight(xx, yy) > 0) t += sum(xx, yy) / weight(xx, yy), ++n;
+    }
+  return n ? t / n : 0;
+}
+
+}  // namespace
+
+TEST(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> value(0, 30000), wpick(0, 4);
+  const int w = 37, h = 23;
+  TestSession ts;
+  Session& s = *ts;
+  Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+  Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
+  for (int c = 0; c < 3; ++c) {
+    sum[c]->Redim(w - 1, h - 1);
+    weight[c]->Redim(w - 1, h - 1);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const int wt = wpick(rng);  // a fifth of the pixels are empty
+        (*weight[c])(x, y) = static_cast<float>(wt);
+        (*sum[c])(x, y) = static_cast<float>(wt * value(rng) + (wt ? 1 : 0));
+      }
+  }
+  for (int r = 1; r <= 3; ++r) {
+    const Plane<double> m = LocalMean(s.dest.DestSumG, s.dest.DestWeightG, r);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) ASSERT_EQ(m(x, y), BruteMean(s.dest.DestSumG, s.dest.DestWeightG, x, y, r)) << x << "," << y;
+  }
+
+  const int sliders[][3] = {{-7, 0, 0}, {0, -20, -3}, {3, 0, 0}, {-5, 2, 1}, {0, 0, 9}};
+  for (const auto& sl : sliders) {
+    Form2 dest;
+    Form3 f(s, dest);
+    f.ResetPic();
+    f.Text1 = {"1000", "2500", "0"};
+    f.Text2 = {"21000", "18000", "30000"};
+    f.HScroll1 = static_cast<int16_t>(sl[0]);
+    f.HScroll2 = static_cast<int16_t>(sl[1]);
+    f.HScroll3 = static_cast<int16_t>(sl[2]);
+    f.Check3 = 1;
+    f.SetHisCurv(90);
+    f.draw();
+    const double black[3] = {1000, 2500, 0}, white[3] = {21000, 18000, 30000};
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        int bytes[3];
+        for (int c = 0; c < 3; ++c) {
+          double v = (*weight[c])(x, y) > 0 ? static_cast<double>((*sum[c])(x, y) / (*weight[c])(x, y)) : 0;
+          for (int k = 0; k < 3; ++k) {
+            const double thr = black[c] - (white[c] - black[c]) * sl[k] / 20;
+            if (sl[k] < 0 && v < thr) v = BruteMean(*sum[c], *weight[c], x, y, k + 1);
+          }
+          for (int k = 0; k < 3; ++k)
+            if (sl[k] > 0) v += (v - BruteMean(*sum[c], *weight[c], x, y, k + 1)) * sl[k];
+          v = (v - black[c]) * (32767 / (white[c] - black[c]));
+          const double index = std::min(32767.0, std::max(0.0, RoundHalfEven(v)));
+          bytes[c] = f.Curve[static_cast<size_t>(index)];
+        }
+        ASSERT_EQ(f.Picture(x, y), Rgb(bytes[0], bytes[1], bytes[2])) << x << "," << y << " " << sl[0];
+      }
+  }
+}
+
+TEST(EditorDetail, SlidersActOnlyWhileDetailIsActive) {
+  TestSession ts;
+  SetDestination(*ts, 20, 20, [](int x, int y, int) { return 1000.0 + ((x * 7 + y * 3) % 5) * 2000; });
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  const Plane<int32_t> plain = f.Picture;
+  f.HScroll1 = 10;
+  f.HScroll1_Change();
+  EXPECT_EQ(f.Picture, plain);
+  EXPECT_EQ(f.DetailValid[0], 0);
+  f.Check3 = 1;
+  f.Check3_Click();
+  EXPECT_NE(f.Picture, plain);
+  EXPECT_EQ(f.DetailValid[0], -1);
+  f.Command3_Click();  // "Initialiser"
+  EXPECT_EQ(f.DetailValid[0], 0);
+  EXPECT_EQ(f.Picture, plain);
+}
+
+// ---- Colour modes and the progressive display ----
+
+TEST(EditorRender, MonochromeAndColourScaleShareOneGrey) {
+  TestSession ts;
+  SetDestination(*ts, 3, 1, [](int x, int, int c) { return 6000.0 * (x + 1) + 3000.0 * c; });
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  const Plane<int32_t> colour = f.Picture;
+  f.Option1_Click(1);
+  for (int x = 0; x < 3; ++x) {
+    int grey = 0;
+    for (int shift : {16, 8, 0}) grey += (colour(x, 0) >> shift) & 0xFF;
+    const int g = f.Picture(x, 0) & 0xFF;
+    EXPECT_EQ(f.Picture(x, 0), Rgb(g, g, g));
+    EXPECT_NEAR(g, grey / 3.0, 1.0);
+  }
+  f.Option1_Click(2);
+  const Plane<int32_t> mono = [&] {
+    Form3 m(*ts, dest);
+    m.Form_Load();
+    m.Option1_Click(1);
+    return m.Picture;
+  }();
+  for (int x = 0; x < 3; ++x) {
+    const int g = mono(x, 0) & 0xFF;
+    EXPECT_EQ(f.Picture(x, 0), ColourScale(g, std::clamp(0.7 + g * 0.01, 0.1, 1.0)));
+  }
+}
+
+TEST(EditorRender, ShowsProgressEveryHundredRowsAndMirrors) {
+  TestSession ts;
+  SetDestination(*ts, 4, 250, [](int x, int y, int) { return 100.0 + x + y; });
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  const long yields = ts.services.events.yields;
+  const long shows = dest.shows;
+  f.Combo1 = "50";
+  f.Check4 = 1;
+  f.Check4_Click();
+  EXPECT_EQ(dest.shows - shows, 3);  // after rows 100 and 200, then the whole picture
+  EXPECT_EQ(ts.services.events.yields - yields, 2);
+  EXPECT_EQ(dest.Pixels, &f.Picture);
+  EXPECT_EQ(dest.Zoom, 50);
+  EXPECT_TRUE(dest.Mirror);
+  // What a picture export saves: half size, the last column first.
+  const Plane<int32_t> shown = dest.Shown(false, 1);
+  ASSERT_EQ(shown.Width(), 2);
+  ASSERT_EQ(shown.Height(), 125);
+  EXPECT_EQ(shown(0, 0), f.Picture(3, 0));
+}
+
+// ---- Histogram box and clicks ----
+
+TEST(EditorHistogram, BoxCoordinatesFollowTheDestinationRange) {
+  TestSession ts;
+  SetDestination(*ts, 2, 1, [](int x, int, int) { return x ? 200.0 : 20.0; });
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  EXPECT_EQ(f.HistoLow, 20);
+  EXPECT_EQ(f.HistoHigh, 200);
+  EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft, -0.02 * 255);
+  EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft + f.Picture1ScaleWidth, 1.02 * 255);
+  SetDestination(*ts, 2, 1, [](int x, int, int) { return x ? 256.0 : 20.0; });
+  f.Form_Load();
+  EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft + f.Picture1ScaleWidth, 1.02 * 65535);
+  EXPECT_TRUE(dest.Visible);
+  EXPECT_EQ(f.Combo1, "");
+}
+
+TEST(EditorHistogram, ClicksChooseTheSelectorsThenSetLevels) {
+  TestSession ts;
+  SetDestination(*ts, 2, 1, [](int x, int, int) { return x ? 60000.0 : 200.0; });
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  f.Picture1_MouseDown(1, 40000.4);  // right of the middle: the white selectors
+  EXPECT_EQ(f.Check2, (std::array<int16_t, 3>{1, 1, 1}));
+  EXPECT_EQ(f.Text2[1], "40000");
+  EXPECT_EQ(f.Line2X[1], 40000);
+  f.Picture1_MouseDown(1, 1200.5);  // the selectors stay: still the white level
+  EXPECT_EQ(f.Text2[2], "1200");
+  EXPECT_EQ(f.Text1[2], "0");
+  f.Picture1_MouseDown(2, 0);  // another button clears them
+  EXPECT_EQ(f.Check2, (std::array<int16_t, 3>{0, 0, 0}));
+  f.Picture1_MouseDown(1, 1200.5);
+  EXPECT_EQ(f.Check1, (std::array<int16_t, 3>{1, 1, 1}));
+  EXPECT_EQ(f.Text1[0], "1200");
+  f.Check1 = {0, 1, 0};
+  f.Picture1_MouseDown(1, 999);
+  EXPECT_EQ(f.Text1, (std::array<std::string, 3>{"1200", "999", "1200"}));
+}
+
+TEST(EditorHistogram, UnreadableLevelKeepsThePreviousOne) {
+  TestSession ts;
+  SetDestination(*ts, 2, 1, [](int x, int, int) { return x ? 6000.0 : 200.0; });
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  f.Text1[0] = "500";
+  f.Text1_Change(0);
+  f.Text1[0] = "abc";
+  f.Text2[0] = "500";  // white equal to black: no gain can be computed
+  f.Text1_Change(0);
+  EXPECT_EQ(f.Black[0], 500);
+  EXPECT_DOUBLE_EQ(f.Gain[0], 32767.0 / (65535 - 500));
+}
+
+// ---- White balance ----
+
+TEST(EditorBalance, TwoColourRegionGivesBackgroundAndSignal) {
+  TestSession ts;
+  // Left half a dark sky, right half a bright nebula, each its own colour.
+  SetDestination(*ts, 100, 100, [](int x, int, int c) {
+    static const double sky[3] = {1000, 1200, 1500}, neb[3] = {9000, 6000, 4000};
+    return x < 50 ? sky[c] : neb[c];
+  });
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  int16_t left = 1;
+  f.BalWhite(50, 50, left);
+  EXPECT_TRUE(f.HScroll4Visible);
+  EXPECT_DOUBLE_EQ(f.Balance.background[0], 1000);
+  EXPECT_DOUBLE_EQ(f.Balance.signal[0], 9000);
+  EXPECT_DOUBLE_EQ(f.Balance.background[2], 1500);
+  EXPECT_DOUBLE_EQ(f.Balance.signal[2], 4000);
+  // Strength at its maximum: k = (highest - lowest bin) / largest span; the
+  // histogram takes each pixel's brightest channel.
+  const double k = (9000.0 - 1500.0) / 8000.0;
+  EXPECT_EQ(f.Text1, (std::array<std::string, 3>{"1000", "1200", "1500"}));
+  EXPECT_EQ(f.Text2[1], std::to_string(CLng(1200 + 4800 * k)));
+  EXPECT_EQ(f.Text2[2], std::to_string(CLng(1500 + 2500 * k)));
+  f.HScroll4 = 32767 / 2;
+  f.HScroll4_Change();
+  const double s = (32767 / 2) / 32767.0;
+  EXPECT_EQ(f.Text2[2], std::to_string(CLng(1500 + 2500 * s * s * k)));
+}
+
+TEST(EditorBalance, SquareIsClippedAtTheEdgeAndFollowsTheZoom) {
+  TestSession ts;
+  // 100 inside the square a click at (10, 10) covers once clipped; 20000
+  // from x = 60 or y = 60 on, which a square reaching outside would take.
+  SetDestination(*ts, 200, 200, [](int x, int y, int) { return x >= 60 || y >= 60 ? 20000.0 : 100.0; });
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  f.Balance.signal[0] = -1;  // no value above the mean: the signal level is kept
+  f.Combo1 = "50";
+  int16_t left = 1;
+  f.BalWhite(5, 5, left);  // displayed at 50 %: image pixel (10, 10)
+  EXPECT_DOUBLE_EQ(f.Balance.background[0], 100);
+  EXPECT_DOUBLE_EQ(f.Balance.signal[0], -1);
+  // One more column (a click at 11) reaches x = 60.
+  f.BalWhite(5.5f, 5, left);
+  EXPECT_DOUBLE_EQ(f.Balance.signal[0], 20000);
+  // Clicks far outside measure nothing and change nothing.
+  for (float far : {-1e9f, 1e9f, 3e38f}) f.BalWhite(far, far, left);
+  EXPECT_DOUBLE_EQ(f.Balance.background[0], 100);
+  EXPECT_DOUBLE_EQ(f.Balance.signal[0], 20000);
+}
+
+TEST(EditorBalance, RightClickShowsTheSumsAndWeightsOfThePixel) {
+  TestSession ts;
+  Session& s = *ts;
+  SetDestination(s, 4, 4, [](int, int, int) { return 100.0; });
+  s.dest.DestSumG(2, 1) = 1234.5f;
+  s.dest.DestWeightB(2, 1) = 0.25f;
+  s.locale = NumLocale::Comma();
+  Form2 dest;
+  Form3 f(s, dest);
+  f.Form_Load();
+  int16_t right = 2;
+  f.BalWhite(2.2f, 0.6f, right);
+  EXPECT_EQ(dest.Caption, "(x,y)=(2,1) (nR,nG,nB)=(1,1,0,25) (R,G,B)=(100,1234,5,100)");
+  f.BalWhite(50, 50, right);  // outside the picture: the caption stays
+  EXPECT_EQ(dest.Caption, "(x,y)=(2,1) (nR,nG,nB)=(1,1,0,25) (R,G,B)=(100,1234,5,100)");
+}
+
+// ---- Binning and rotation ----
+
+TEST(EditorGeometry, BinningKeepsPartialBlocks) {
+  Plane<float> p;
+  qvtest::SetPlane<float>(p, 5, 3, {1, 2, 3, 4, 5, 10, 20, 30, 40, 50, 100, 200, 300, 400, 500});
+  const Plane<float> b2 = BinPlane(p, 2);
+  ASSERT_EQ(b2.Width(), 3);
+  ASSERT_EQ(b2.Height(), 2);
+  EXPECT_EQ(b2(0, 0), 33);
+  EXPECT_EQ(b2(2, 0), 55);  // the last column sums one input column
+  EXPECT_EQ(b2(1, 1), 700);
+  EXPECT_EQ(b2(2, 1), 500);
+  const Plane<float> b3 = BinPlane(p, 3);
+  ASSERT_EQ(b3.Width(), 2);
+  ASSERT_EQ(b3.Height(), 1);
+  EXPECT_EQ(b3(0, 0), 666);
+  EXPECT_EQ(b3(1, 0), 4 + 5 + 40 + 50 + 400 + 500);
+}
+
+TEST(EditorGeometry, BinThroughTheWindowAveragesByWeightAndResets) {
+  TestSession ts;
+  Session& s = *ts;
+  SetDestination(s, 5, 3, [](int x, int y, int) { return 100.0 * (1 + x + y); });
+  s.dest.DestWeightR(1, 0) = 3;  // (1, 0) counts three times in its block
+  s.dest.DestSumR(1, 0) = 600;
+  Form2 dest;
+  Form3 f(s, dest);
+  f.Form_Load();
+  f.Text1 = {"7", "7", "7"};
+  f.Command5_Click();
+  ASSERT_EQ(s.dest.DestWeightB.Width(), 3);
+  ASSERT_EQ(f.Picture.Width(), 3);
+  EXPECT_FLOAT_EQ(s.dest.DestSumR(0, 0) / s.dest.DestWeightR(0, 0), (100 + 600 + 200 + 300) / 6.0f);
+  EXPECT_EQ(f.Text1[0], "0");
+}
+
+TEST(EditorGeometry, QuarterTurnsComeBackToTheStart) {
+  TestSession ts;
+  Session& s = *ts;
+  SetDestination(s, 4, 2, [](int x, int y, int c) { return 1 + x + 10 * y + 100 * c; });
+  s.dest.DestWeightG(3, 0) = 2;
+  const Plane<float> sumG = s.dest.DestSumG, weightG = s.dest.DestWeightG;
+  Form2 dest;
+  Form3 f(s, dest);
+  f.Form_Load();
+  f.Command4_Click();
+  ASSERT_EQ(s.dest.DestSumR.Width(), 2);
+  ASSERT_EQ(s.dest.DestSumR.Height(), 4);
+  EXPECT_EQ(s.dest.DestSumR(0, 0), 11);  // the old bottom-left pixel
+  EXPECT_EQ(s.dest.DestSumR(1, 0), 1);
+  EXPECT_EQ(s.dest.DestSumR(0, 3), 14);
+  EXPECT_EQ(f.Picture.Height(), 4);
+  for (int k = 0; k < 3; ++k) f.Rotate90();
+  EXPECT_EQ(s.dest.DestSumG, sumG);
+  EXPECT_EQ(s.dest.DestWeightG, weightG);
+}
+
+// ---- Hiding saturated stars and filling ----
+
+TEST(EditorClean, SaturatedStarAndItsHaloAreBlackedOut) {
+  // A star at (5, 5): saturated core, bright ring at distance 1, faint sky.
+  Plane<int32_t> pic(10, 10);
+  pic.Fill(Rgb(40, 40, 40));
+  pic(5, 5) = Rgb(255, 250, 250);
+  for (int j = -1; j <= 1; ++j)
+    for (int i = -1; i <= 1; ++i)
+      if (i || j) pic(5 + i, 5 + j) = Rgb(200, 200, 200);
+  pic(7, 5) = Rgb(60, 60, 60);  // on the circle of radius 2: the average 45
+  Plane<int32_t> radius1 = pic;
+  ASSERT_TRUE(HideSaturated(pic, 2));
+  EXPECT_EQ(pic(5, 5), 0);
+  EXPECT_EQ(pic(4, 4), 0);
+  EXPECT_EQ(pic(6, 5), 0);
+  EXPECT_EQ(pic(7, 5), Rgb(60, 60, 60));  // on the circle, not inside it
+  EXPECT_EQ(pic(8, 8), Rgb(40, 40, 40));
+  // Radius 1 only blacks the saturated pixel.
+  ASSERT_TRUE(HideSaturated(radius1, 1));
+  EXPECT_EQ(radius1(5, 5), 0);
+  EXPECT_EQ(radius1(4, 4), Rgb(200, 200, 200));
+}
+
+TEST(EditorClean, AFifthSaturatedStopsBeforeTheHalo) {
+  Plane<int32_t> pic(4, 4);  // 25 pixels
+  pic.Fill(Rgb(100, 100, 100));
+  for (int x = 0; x < 5; ++x) pic(x, 0) = Rgb(0, 0, 255);
+  EXPECT_FALSE(HideSaturated(pic, 3));
+  EXPECT_EQ(pic(2, 0), 0);
+  EXPECT_EQ(pic(2, 1), Rgb(100, 100, 100));
+}
+
+TEST(EditorClean, ColourScaleStarIsHiddenWhenTheMaximumIs) {
+  TestSession ts;
+  SetDestination(*ts, 15, 15, [](int x, int y, int) { return x == 7 && y == 7 ? 65000.0 : 3000.0; });
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  f.Option1_Click(2);
+  EXPECT_EQ(f.Picture(7, 7), Rgb(255, 255, 255));
+  f.Check5 = 1;
+  f.Check5_Click();
+  EXPECT_EQ(f.Picture(7, 7), 0);
+  f.Check6 = 1;  // "Remplissage" fills the hole again from its diagonal neighbours
+  f.Check6_Click();
+  EXPECT_EQ(f.Picture(7, 7), f.Picture(6, 6));
+}
+
+TEST(EditorFill, PictureWithoutHolesTakesOnePass) {
+  TestSession ts;
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Picture.Redim(9, 9);
+  f.Picture.Fill(Rgb(5, 6, 7));
+  f.Fill();
+  EXPECT_EQ(dest.shows, 1);
+  EXPECT_EQ(f.Picture(3, 3), Rgb(5, 6, 7));
+}
+
+TEST(EditorFill, HolesFillFromTheirDiagonalNeighbours) {
+  Plane<int32_t> pic(4, 4);
+  pic.Fill(Rgb(10, 20, 30));
+  pic(2, 2) = Rgb(0, 50, 30);  // one channel empty: a hole
+  pic(1, 1) = Rgb(11, 1, 30);  // a value of 1 does not count
+  EXPECT_EQ(FillPass(pic), 1);
+  EXPECT_EQ(pic(2, 2), Rgb(10, 20, 30));  // (11 + 10 + 10 + 10) / 4 rounds to 10; 20 from three
+  // Only channels without any usable neighbour stay empty.
+  Plane<int32_t> lone(2, 2);
+  lone(1, 1) = Rgb(0, 9, 0);
+  lone(0, 0) = Rgb(7, 0, 1);
+  EXPECT_EQ(FillPass(lone), 9);
+  EXPECT_EQ(lone(1, 1), Rgb(7, 9, 0));
+}
+
+TEST(EditorFill, LargeHoleClosesOverSeveralPasses) {
+  TestSession ts;
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Picture.Redim(29, 29);
+  f.Picture.Fill(Rgb(80, 90, 100));
+  for (int y = 5; y < 25; ++y)
+    for (int x = 5; x < 25; ++x) f.Picture(x, y) = 0;
+  f.Fill();
+  EXPECT_GT(dest.shows, 3);
+  for (size_t k = 0; k < f.Picture.Size(); ++k) ASSERT_EQ(f.Picture.Data()[k], Rgb(80, 90, 100));
+}
+
+TEST(EditorFill, StopsAfterTwentySecondsOfTheClock) {
+  TestSession ts;
+  FakeClock clock;
+  clock.now = 3600;
+  clock.step = 1;
+  Platform p = ts.services.Get();
+  p.clock = &clock;
+  Session s(p);
+  Form2 dest;
+  Form3 f(s, dest);
+  // A hole that needs about a hundred passes to close.
+  f.Picture.Redim(201, 201);
+  for (int x = 0; x <= 201; ++x) f.Picture(x, 0) = Rgb(50, 50, 50);
+  f.Fill();
+  EXPECT_EQ(dest.shows, 20);
+  // The same with a clock that stands still runs to the end.
+  clock.step = 0;
+  Form3 g(s, dest);
+  g.Picture = f.Picture;
+  g.Fill();
+  bool holes = false;
+  for (size_t k = 0; k < g.Picture.Size(); ++k) holes |= (g.Picture.Data()[k] & 0xFF) == 0;
+  EXPECT_FALSE(holes);
+}
+
+// ---- A saved result rendered again ----
+
+TEST(EditorResult, ValuesBecomeSumsWithUnitWeightWherePositive) {
+  qvtest::TempDir dir;
+  const std::string file = dir.File("result.fts");
+  // Three planes of 3 x 2, stored with BZERO 32768: 0 marks an empty pixel.
+  std::vector<int> stored;
+  for (int p = 0; p < 3; ++p)
+    for (int k = 0; k < 6; ++k) stored.push_back((k == 4 ? 0 : 1000 * (p + 1) + k) - 32768);
+  qvtest::WriteFits16(file, 3, 2, 3, stored, {"BZERO   =                32768"});
+  TestSession ts;
+  Session& s = *ts;
+  s.opt.UseMask = HotCalc | CalcFill | Mono;  // calibration must not touch a result
+  ASSERT_TRUE(LoadResult(s, file));
+  EXPECT_EQ(s.opt.UseMask, HotCalc | CalcFill | Mono);
+  ASSERT_EQ(s.dest.DestSumB.Width(), 3);
+  EXPECT_EQ(s.dest.DestSumB(2, 0), 3002);
+  EXPECT_EQ(s.dest.DestWeightB(2, 0), 1);
+  EXPECT_EQ(s.dest.DestSumG(1, 1), 0);
+  EXPECT_EQ(s.dest.DestWeightG(1, 1), 0);
+  EXPECT_EQ(s.dest.DestHisto[3005], 1);
+  EXPECT_FALSE(LoadResult(s, dir.File("missing.fts")));
+}
+
+TEST(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
+  qvtest::TempDir dir;
+  std::vector<int> stored;
+  for (int p = 0; p < 3; ++p)
+    for (int k = 0; k < 35; ++k) stored.push_back(500 + 100 * k + p - 32768);
+  qvtest::WriteFits16(dir.File("in.fts"), 7, 5, 3, stored, {"BZERO   =                32768"});
+  const auto r = qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --bin 2 --rotate90 1 --out '" +
+                                      dir.File("out.fts") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"width\":3,\"height\":4"), std::string::npos) << r.out;
+  TestSession ts;
+  ASSERT_TRUE(LoadResult(*ts, dir.File("out.fts")));
+  // Binned 2 x 2 (the mean of a block), then turned: the old bottom-left
+  // block, the first two pixels of the last row alone, is on top.
+  EXPECT_EQ(ts->dest.DestSumR(0, 0), RoundHalfEven((500 + 2800 + 500 + 2900) / 2.0));
+  EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --detail 1,2").status, 2);
+  EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --bin 4").status, 2);
+  EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("none.fts") + "' --out x.fts").status, 1);
+}
+
+TEST(EditorResult, PictureExportsAreTheEditorsRendering) {
+  qvtest::TempDir dir;
+  std::vector<int> stored;
+  for (int p = 0; p < 3; ++p)
+    for (int k = 0; k < 35; ++k) stored.push_back(500 + 900 * k + 300 * p - 32768);
+  qvtest::WriteFits16(dir.File("in.fts"), 7, 5, 3, stored, {"BZERO   =                32768"});
+  ASSERT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --levels all:0:40000 --mirror --out '" +
+                                 dir.File("out.bmp") + "'")
+                .status,
+            0);
+  TestSession ts;
+  ASSERT_TRUE(LoadResult(*ts, dir.File("in.fts")));
+  Form2 dest;
+  Form3 f(*ts, dest);
+  f.Form_Load();
+  f.Text2 = {"40000", "40000", "40000"};
+  f.draw();
+  const std::vector<uint8_t> bmp = qvtest::ReadBytes(dir.File("out.bmp"));
+  ASSERT_EQ(bmp.size(), 54u + 24 * 5);  // rows of 21 bytes padded to 24
+  // The top row is the file's last; mirrored, its first pixel is column 6.
+  const size_t top = 54 + 24 * 4;
+  EXPECT_EQ((bmp[top + 2] << 16) | (bmp[top + 1] << 8) | bmp[top], f.Picture(6, 0));
+  EXPECT_EQ((bmp[top + 20] << 16) | (bmp[top + 19] << 8) | bmp[top + 18], f.Picture(0, 0));
+
+  // A stack exported as JPEG goes through the same editor, at its first settings.
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + dir.File("sim") + "' --frames 2 --width 160 --height 120").status, 0);
+  const auto r = qvtest::Cli(dir, "stack '" + dir.File("sim/project.txt") + "' --out '" + dir.File("r.jpg") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<uint8_t> jpg = qvtest::ReadBytes(dir.File("r.jpg"));
+  ASSERT_GT(jpg.size(), 2u);
+  EXPECT_EQ(jpg[0], 0xFF);
+  EXPECT_EQ(jpg[1], 0xD8);
+}

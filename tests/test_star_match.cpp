@@ -1,0 +1,185 @@
+// Star finding and star-pattern recognition on made-up fields whose every
+// star is known.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "stack/star_match.h"
+
+using namespace qv;
+
+namespace {
+
+std::vector<Point2> RandomField(unsigned seed, int count, double w = 800, double h = 600) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> ux(0, w), uy(0, h);
+  std::vector<Point2> p;
+  for (int k = 0; k < count; ++k) p.push_back({ux(rng), uy(rng)});
+  return p;
+}
+
+// The field seen through a turn by `degrees` about (400, 300) and a shift,
+// with centroid jitter, every `dropEvery`-th star lost and `extra` new ones.
+std::vector<Point2> Seen(const std::vector<Point2>& ref, double degrees, double sx, double sy, int dropEvery, int extra,
+                         unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> jitter(0, 0.15);
+  const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
+  std::vector<Point2> out;
+  for (size_t k = 0; k < ref.size(); ++k) {
+    if (dropEvery && k % dropEvery == 1) continue;
+    const double x = ref[k].x - 400, y = ref[k].y - 300;
+    out.push_back({c * x - s * y + 400 + sx + jitter(rng), s * x + c * y + 300 + sy + jitter(rng)});
+    // Extra stars come in among the bright ones, as a passing satellite or
+    // a variable star would.
+    if (extra > 0 && k % 3 == 0) {
+      out.push_back(RandomField(seed + static_cast<unsigned>(k), 1)[0]);
+      --extra;
+    }
+  }
+  return out;
+}
+
+Point2 Truly(Point2 p, double degrees, double sx, double sy) {
+  const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
+  return {c * (p.x - 400) - s * (p.y - 300) + 400 + sx, s * (p.x - 400) + c * (p.y - 300) + 300 + sy};
+}
+
+}  // namespace
+
+TEST(StarMatch, RecognisesTheFieldAfterShiftTurnAndChangedStars) {
+  const std::vector<Point2> ref = RandomField(7, 70);
+  struct Case {
+    double degrees, sx, sy;
+  } cases[] = {{0.3, 23.5, -17.25}, {-0.3, -38, 31}, {180, 12, -9}, {37, 250, -140}, {0, 0, 0}};
+  for (const Case& c : cases) {
+    const StarMatch m = MatchStars(ref, Seen(ref, c.degrees, c.sx, c.sy, 5, 12, 11));
+    ASSERT_EQ(m.outcome, MatchOutcome::Matched) << c.degrees << " " << c.sx;
+    EXPECT_GE(m.agreeing, 30u);
+    EXPECT_LT(m.rms, 0.4);
+    for (const Point2 p : {Point2{400, 300}, Point2{50, 40}, Point2{760, 560}}) {
+      const Point2 got = m.transform.Apply(p), want = Truly(p, c.degrees, c.sx, c.sy);
+      EXPECT_NEAR(got.x, want.x, 0.2) << c.degrees;
+      EXPECT_NEAR(got.y, want.y, 0.2) << c.degrees;
+    }
+    const Point2 back = m.transform.Inverse(m.transform.Apply({123, 456}));
+    EXPECT_NEAR(back.x, 123, 1e-9);
+    EXPECT_NEAR(back.y, 456, 1e-9);
+  }
+}
+
+TEST(StarMatch, RefusesAnotherFieldAFewStarsAndARepeatingPattern) {
+  const std::vector<Point2> ref = RandomField(7, 70);
+  for (unsigned seed : {8u, 9u, 10u}) {
+    const StarMatch m = MatchStars(ref, RandomField(seed, 70));
+    EXPECT_NE(m.outcome, MatchOutcome::Matched) << seed << " agreeing " << m.agreeing;
+  }
+  // Clouds: three stars left.
+  const std::vector<Point2> few(ref.begin(), ref.begin() + 3);
+  EXPECT_EQ(MatchStars(ref, Seen(few, 0, 5, 5, 0, 0, 1)).outcome, MatchOutcome::TooFewStars);
+  // A lattice looks the same after a shift by any whole number of cells:
+  // any answer would be a guess.
+  std::vector<Point2> grid, shifted;
+  for (int j = 0; j < 6; ++j)
+    for (int i = 0; i < 8; ++i) {
+      grid.push_back({60.0 + 90 * i + 7 * (j % 2), 50.0 + 95 * j});
+      shifted.push_back({60.0 + 90 * i + 7 * (j % 2) + 20, 50.0 + 95 * j - 11});
+    }
+  EXPECT_NE(MatchStars(grid, shifted).outcome, MatchOutcome::Matched);
+}
+
+TEST(StarMatch, FitsASimilarityExactlyAndRefusesOnePoint) {
+  const std::vector<Point2> from = {{0, 0}, {10, 0}, {0, 20}, {35, 17}};
+  Similarity truth;
+  truth.a = 0.98 * std::cos(0.4);
+  truth.b = 0.98 * std::sin(0.4);
+  truth.tx = -12.5;
+  truth.ty = 300;
+  std::vector<Point2> to;
+  for (const Point2& p : from) to.push_back(truth.Apply(p));
+  Similarity t;
+  ASSERT_TRUE(FitSimilarity(from, to, t));
+  EXPECT_NEAR(t.a, truth.a, 1e-12);
+  EXPECT_NEAR(t.b, truth.b, 1e-12);
+  EXPECT_NEAR(t.tx, truth.tx, 1e-9);
+  EXPECT_NEAR(t.ty, truth.ty, 1e-9);
+  EXPECT_NEAR(t.Scale(), 0.98, 1e-12);
+  EXPECT_NEAR(t.AngleDegrees(), 0.4 * 180 / M_PI, 1e-9);
+  EXPECT_FALSE(FitSimilarity({{1, 1}, {1, 1}}, {{2, 2}, {3, 3}}, t));
+  EXPECT_FALSE(FitSimilarity({{1, 1}}, {{2, 2}}, t));
+}
+
+namespace {
+
+struct Painted {
+  Plane<int32_t> r, g, b;
+  std::vector<Point2> stars;
+};
+
+// A 300 x 200 field on a steep sky gradient with noise: stars of every
+// width, one clipped, one hot pixel.
+Painted PaintField() {
+  Painted p;
+  const int w = 300, h = 200;
+  p.r.Redim(w - 1, h - 1);
+  p.g.Redim(w - 1, h - 1);
+  p.b.Redim(w - 1, h - 1);
+  std::mt19937 rng(3);
+  std::normal_distribution<double> noise(0, 20);
+  std::vector<double> v(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) v[static_cast<size_t>(y) * w + x] = 1000 + 12.0 * x + 5.0 * y;
+  struct S {
+    double x, y, sigma, peak;
+  };
+  const S stars[] = {{40.3, 30.6, 0.8, 3000}, {120.5, 44.2, 1.5, 8000}, {200.1, 150.7, 3.0, 2500},
+                     {260.8, 40.4, 2.0, 1500}, {80.6, 160.1, 1.2, 20000}, {150.2, 100.9, 2.2, 90000}};
+  for (const S& s : stars) {
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        v[static_cast<size_t>(y) * w + x] += s.peak * std::exp(-((x - s.x) * (x - s.x) + (y - s.y) * (y - s.y)) / (2 * s.sigma * s.sigma));
+    p.stars.push_back({s.x, s.y});
+  }
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int32_t one = static_cast<int32_t>(std::min(65535.0, v[static_cast<size_t>(y) * w + x] + noise(rng)));
+      p.r(x, y) = p.g(x, y) = p.b(x, y) = one;
+    }
+  p.r(230, 120) = p.g(230, 120) = p.b(230, 120) = 30000;  // hot pixel
+  return p;
+}
+
+}  // namespace
+
+TEST(StarMatch, FindsStarsOfEverySizeOnAnUnevenSky) {
+  Painted p = PaintField();
+  const StarField f = DetectStars(p.r, p.g, p.b, 65535);
+  ASSERT_GE(f.stars.size(), p.stars.size());
+  EXPECT_NEAR(f.sky.noise, 3 * 20, 12);  // three equal planes add their noise
+  for (size_t k = 0; k < p.stars.size(); ++k) {
+    const StarSpot* found = nullptr;
+    for (const StarSpot& s : f.stars)
+      if (std::hypot(s.x - p.stars[k].x, s.y - p.stars[k].y) < 1.0) found = &s;
+    ASSERT_NE(found, nullptr) << "star " << k;
+    EXPECT_EQ(found->saturated, k == 5) << "star " << k;
+    EXPECT_FALSE(found->hot) << "star " << k;
+    if (k < 5) {
+      EXPECT_LT(std::hypot(found->x - p.stars[k].x, found->y - p.stars[k].y), 0.35) << "star " << k;
+    }
+  }
+  // Nothing found on the bare sky; the hot pixel is found and known for one.
+  for (const StarSpot& s : f.stars) {
+    bool real = std::hypot(s.x - 230, s.y - 120) < 1;
+    for (const Point2& t : p.stars) real = real || std::hypot(s.x - t.x, s.y - t.y) < 1.5;
+    EXPECT_TRUE(real) << "spurious star at " << s.x << "," << s.y;
+    if (std::hypot(s.x - 230, s.y - 120) < 1) {
+      EXPECT_TRUE(s.hot);
+    }
+  }
+  EXPECT_EQ(MatchablePoints(f).size(), f.stars.size() - 1);
+  // A picture too small to hold a star, or planes of unequal sizes.
+  Plane<int32_t> tiny(3, 3);
+  EXPECT_TRUE(DetectStars(tiny, tiny, tiny, 65535).stars.empty());
+  EXPECT_TRUE(DetectStars(p.r, p.g, tiny, 65535).stars.empty());
+}
