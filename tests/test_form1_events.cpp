@@ -354,3 +354,31 @@ TEST(Form1Events, ThumbnailsUseTheStripLevels) {
   s.opt.PixRatio = 2;
   EXPECT_TRUE(qv::ThumbnailPicture(s).HasSize(6, 1));
 }
+
+namespace {
+
+// A window that only records the messages it is asked to show.
+struct MessageView : qv::View {
+  std::vector<std::string> messages;
+  void MsgBox(const std::string& text) override { messages.push_back(text); }
+};
+
+}  // namespace
+
+TEST(Form1Events, AutomaticMarksReportInAMessageAndLeaveTheRunState) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  MessageView view;
+  f.outer = &view;
+  f.Busy = true;
+  qv::mnuAutoMarks_Click(f, false);
+  EXPECT_TRUE(view.messages.empty());  // the window is busy: nothing happens
+  f.Busy = false;
+  qv::mnuAutoMarks_Click(f, true);  // an empty list cannot be marked
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].rfind("Marques automatiques impossibles : ", 0), 0u) << view.messages[0];
+  EXPECT_EQ(s.RunState, 0);
+  EXPECT_EQ(f.Caption, "Quelvista");
+  f.outer = nullptr;
+}

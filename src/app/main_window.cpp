@@ -216,6 +216,13 @@ void MainWindow::BuildMenus() {
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edition"));
   mnu_[1] = edit->menuAction();
   mnuCopy_ = action(edit, "mnuCopy", QStringLiteral("&Copier"), [this] { CopyPicture(); });
+  edit->addSeparator();
+  action(edit, "mnuAutoMarks", QStringLiteral("Marques automatiques"), [this] {
+    Forward([&] { qv::mnuAutoMarks_Click(f_, false); });
+  });
+  action(edit, "mnuAutoMarksRot", QStringLiteral("Marques automatiques et étoile de rotation"), [this] {
+    Forward([&] { qv::mnuAutoMarks_Click(f_, true); });
+  });
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&Affichage"));
   mnu_[2] = view->menuAction();

@@ -347,3 +347,48 @@ Plane<int32_t> ThumbnailPicture(const Session& s) {
 }
 
 }  // namespace qv
+
+#include "workspace/auto_marks.h"
+
+namespace qv {
+
+void mnuAutoMarks_Click(Form1& f, bool rotation) {
+  if (!Form1Idle(f)) return;
+  Session& s = f.s;
+  AutoMarkOptions options;
+  options.rotation = rotation;
+  StartProcess(s);
+  const int n = s.ImageCount();
+  AutoMarkReport report;
+  Ignoring([&] {
+    report = AutoMarks(f, options, [&](const ImageMark& m) {
+      f.ShowCaption("Marques automatiques " + std::to_string(m.image) + "/" + std::to_string(n));
+    });
+  });
+  const bool stopped = s.RunState == 2;
+  StopProcess(s);
+  f.Caption = kAppTitle;
+  std::string text;
+  if (stopped) {
+    text = "Marques automatiques arrêtées";
+  } else if (!report.ok) {
+    text = "Marques automatiques impossibles : " + report.message;
+  } else {
+    int marked = 0;
+    std::string missing;
+    for (const ImageMark& m : report.images) {
+      if (m.marked || m.reference) {
+        ++marked;
+        continue;
+      }
+      const std::string name = m.image >= 1 && m.image <= n ? PathName(s.Img[static_cast<size_t>(m.image)].ImgFile) : "";
+      missing += "\r\n" + name + " : " + m.reason;
+    }
+    text = "Images marquées : " + std::to_string(marked) + " sur " + std::to_string(report.images.size());
+    if (!missing.empty()) text += "\r\nNon marquées (décochées) :" + missing;
+  }
+  f.MsgBox(text);
+  if (!stopped && report.ok) SelectPic(f, s.CurPic, false, false);
+}
+
+}  // namespace qv

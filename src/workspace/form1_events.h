@@ -108,3 +108,13 @@ namespace qv {
 Plane<int32_t> ThumbnailPicture(const Session& s);
 
 }  // namespace qv
+
+namespace qv {
+
+// "Marques automatiques" (with `rotation`, "... et étoile de rotation"): the
+// guide star of every checked image is marked from the first one's, in the
+// running state (so "&Stop" ends it); the images that cannot be marked are
+// unticked and named, with the reason, in the closing message.
+void mnuAutoMarks_Click(Form1& f, bool rotation);
+
+}  // namespace qv

@@ -2,6 +2,7 @@
 // forwards its events to the model's handlers.
 #include <QAction>
 #include <QClipboard>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -354,6 +355,22 @@ class MainWindowTest : public QObject {
     // "&Copier" puts what the picture shows on the clipboard.
     p.Action("mnuCopy")->trigger();
     QCOMPARE(QApplication::clipboard()->image().size(), p.w.Shown().size());
+  }
+
+  void automaticMarksFromTheMenu() {
+    Program p;
+    p.w.OpenPaths({sky_ + "/project.txt"});
+    QCOMPARE(p.s.ImageCount(), 4);
+    QString message;
+    During user([&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        message = box->text();
+        box->accept();
+      }
+    });
+    p.Action("mnuAutoMarks")->trigger();
+    QVERIFY2(message.startsWith(QStringLiteral("Images marquées : 4 sur 4")), qPrintable(message));
+    QCOMPARE(p.s.RunState, int16_t{0});
   }
 
   void dialogFiltersAndFolders() {
