@@ -95,6 +95,7 @@ void SetText3(Form1& f, const std::string& text) {
 
 void Option1_Click(Form1& f, int index) {
   Session& s = f.s;
+  if (!Form1Idle(f)) return;
   s.guide.GuideBox = CInt(std::ldexp(1.0, index + 5));
   // A template of the old size would be compared against boxes of the new
   // one: searching stays off until a new reference is taken.

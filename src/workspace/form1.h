@@ -5,6 +5,7 @@
 // goes on to the window that mirrors them (`outer`).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "core/plane.h"
 #include "core/session.h"
 #include "core/view.h"
+#include "platform/desktop.h"
 
 namespace qv {
 
@@ -54,6 +56,8 @@ struct Form1 : View {
   std::string Text3;
   // "Etendre la mosaïque" (0 or 1).
   int16_t Check6 = 0;
+  // Black and white levels of the frame "Niveau" ("Minimum", "Maximum").
+  std::string Text1, Text2 = "65535";
   // "Auto" of the frame "Niveau" (0 or 1).
   int16_t Check3 = 0;
   // Slider of the frame "Niveau", 0..20.
@@ -99,6 +103,23 @@ struct Form1 : View {
   // Guide thumbnails: the template (Picture4) and the matched part of the
   // search area (Picture5), as grey packed pixels.
   Plane<int32_t> Picture4, Picture5;
+
+  // Click mode of a plain click on the picture: 0 new reference, 1 new
+  // position, 2 rotation, 3 new rotation, 4 zone selection.
+  int16_t Option2 = 1;
+  // The zone dialog (Form6) is open; it lives while Option2(4) is selected.
+  bool Form6Visible = false;
+  // Check marks of the menus "Zoom" (100%, 50%, 25%, 12.5%), "Sous-ensemble",
+  // "Zone de gradient" and "Zone de sélection".
+  std::array<bool, 4> mnuZoom{};
+  bool mnubar11 = false, mnuGrad = false, mnuZone = false;
+  // Pan scroll bars of the picture, in percent of its width and height.
+  int16_t HScroll2Value = 50, HScroll2Max = 100, VScroll2Value = 50, VScroll2Max = 100;
+  // Level marker of the histogram box, in bin units.
+  bool Line1Visible = false;
+  double Line1X = 0;
+  // Where the debug log placed the main window and itself.
+  ScreenRect Form1Rect, Form4Rect;
 
   // What the engine shows: the controls above follow, then `outer`.
   void ShowCaption(const std::string& text) override;

@@ -8,6 +8,7 @@
 #include "core/paths.h"
 #include "process/process_pic.h"
 #include "stack/run_control.h"
+#include "workspace/form1_events.h"
 #include "workspace/select_pic.h"
 
 namespace qv {
@@ -90,6 +91,7 @@ void Populate(Form1& f, int k, bool forceChecked) {
 void SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
   Session& s = f.s;
   f.Busy = true;
+  if (f.Form6Visible) form6::Form_QueryUnload(f);
   const double started = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : 0;
   try {
     if (index == -1) {

@@ -30,6 +30,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/session.h"
 #include "workspace/form1.h"
@@ -101,6 +103,8 @@ struct FileDialogRequest {
   std::string initialFile;  // save dialog: the name proposed
   std::string startFolder;  // open dialog: where it starts
   std::string defaultExt;
+  // Further (description, pattern) entries offered after the first.
+  std::vector<std::pair<std::string, std::string>> moreFilters;
 };
 
 // The platform's open-file and save-file dialogs, owned by the main window.

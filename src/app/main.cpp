@@ -1,0 +1,45 @@
+// quelvista: the desktop program.
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+
+#include "app/main_window.h"
+#include "app/qt_platform.h"
+#include "core/session.h"
+#include "platform/settings_store.h"
+#include "workspace/form1.h"
+
+int main(int argc, char** argv) {
+  // Answered before any window system is needed.
+  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("quelvista %s\n", QUELVISTA_VERSION);
+    return 0;
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Quelvista");
+  QApplication::setOrganizationName("Quelvista");
+  QApplication::setApplicationVersion(QUELVISTA_VERSION);
+
+  qvapp::QtEventLoop events;
+  qv::FreeImageLoader loader;
+  qv::SystemClock clock;
+  qv::Session s(qv::Platform{&loader, &events, &clock});
+  s.locale = qv::NumLocale::FromEnvironment();
+  qv::QtSettingsStore store;
+
+  QWidget* owner = nullptr;
+  qvapp::QtDesktop desktop(owner);
+  qvapp::QtDialogs dialogs(owner);
+  qv::Form1 form1(s);
+  qvapp::MainWindow window(form1, store, desktop, dialogs);
+  owner = &window;
+  events.beforeYield = [&window] { window.Tick(); };
+  window.show();
+
+  // One optional argument: a project or one image.
+  const QStringList args = QApplication::arguments();
+  const std::string argument = args.size() > 1 ? qvapp::S(args.at(1)) : std::string();
+  QTimer::singleShot(0, &window, [&window, argument] { window.Load(argument); });
+  return app.exec();
+}

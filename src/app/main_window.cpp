@@ -1,0 +1,878 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "app/options_dialog.h"
+#include "app/small_windows.h"
+#include "core/paths.h"
+#include "display/histogram.h"
+#include "workspace/run.h"
+#include "workspace/form1_events.h"
+#include "workspace/form5.h"
+#include "workspace/image_list.h"
+#include "workspace/add_images.h"
+#include "workspace/save_commands.h"
+#include "workspace/settings.h"
+#include "workspace/show_histo.h"
+
+namespace qvapp {
+
+namespace {
+
+QString Lines(const std::string& crlf) {
+  QString t = Q(crlf);
+  t.replace("\r\n", "\n");
+  return t;
+}
+
+void SetText(QLineEdit* edit, const std::string& text) {
+  if (edit->text() != Q(text)) edit->setText(Q(text));
+}
+
+int ShiftBits(Qt::KeyboardModifiers m) {
+  return ((m & Qt::ShiftModifier) ? qv::kShiftMask : 0) | ((m & Qt::ControlModifier) ? qv::kCtrlMask : 0) |
+         ((m & Qt::AltModifier) ? qv::kAltMask : 0);
+}
+
+}  // namespace
+
+// Picture1: the current image with its marks.
+class PictureBox : public QWidget {
+ public:
+  explicit PictureBox(MainWindow& w, QWidget* parent) : QWidget(parent), w_(w) {
+    setObjectName("Picture1");
+    setCursor(Qt::CrossCursor);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    p.drawImage(0, 0, w_.shown_);
+    const qv::Form1& f = w_.f_;
+    auto rectOf = [](const qv::ShapeMark& m) { return QRectF(m.Left, m.Top, m.Width, m.Height); };
+    auto lineOf = [](const qv::LineMark& l) { return QLineF(l.X1, l.Y1, l.X2, l.Y2); };
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(0, 255, 0)));
+    if (f.Shape2.Visible) p.drawRect(rectOf(f.Shape2));
+    p.setPen(QPen(QColor(255, 255, 0)));
+    if (f.Shape3.Visible) p.drawRect(rectOf(f.Shape3));
+    if (f.Line2.Visible) p.drawLine(lineOf(f.Line2));
+    p.setPen(QPen(QColor(0, 200, 255)));
+    if (f.Shape4.Visible) p.drawRect(rectOf(f.Shape4));
+    if (f.Shape5.Visible) p.drawEllipse(rectOf(f.Shape5));
+    p.setPen(QPen(QColor(255, 128, 0)));
+    if (f.Line3.Visible) p.drawLine(lineOf(f.Line3));
+    if (f.Label9.Visible) p.drawText(QPointF(f.Label9.Left, f.Label9.Top), "R");
+    if (f.Line4.Visible) p.drawLine(lineOf(f.Line4));
+    if (f.Label10.Visible) p.drawText(QPointF(f.Label10.Left, f.Label10.Top), "NR");
+  }
+
+  void mousePressEvent(QMouseEvent* e) override {
+    const int button = e->button() == Qt::RightButton ? qv::kRightButton : qv::kLeftButton;
+    const int shift = ShiftBits(e->modifiers());
+    const QPointF at = e->position();
+    w_.Forward([&] { qv::Picture1_MouseDown(w_.f_, button, shift, at.x(), at.y()); });
+  }
+
+ private:
+  MainWindow& w_;
+};
+
+// Picture3: the histogram of the "Niveau" frame, in the box coordinates
+// that the display model gives it.
+class HistoBox : public QWidget {
+ public:
+  explicit HistoBox(MainWindow& w, QWidget* parent) : QWidget(parent), w_(w) {
+    setObjectName("Picture3");
+    setMinimumSize(220, 80);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  }
+  std::vector<qv::HistoBar> bars;
+  qv::DisplayLevels levels;
+
+ protected:
+  qv::HistoBox Box() const { return qv::HistoBoxFor(qv::kHistoBins - 1, width(), height()); }
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    const qv::HistoBox box = Box();
+    if (!bars.empty()) {
+      p.setPen(QColor(40, 40, 40));
+      for (const qv::HistoBar& bar : bars)
+        p.drawLine(QPointF(box.PixelX(bar.bin), box.PixelY(bar.bottom)), QPointF(box.PixelX(bar.bin), box.PixelY(bar.top)));
+      p.setPen(Qt::red);
+      for (double level : {levels.markBlack, levels.markWhite})
+        p.drawLine(QPointF(box.PixelX(level), box.PixelY(-0.1)), QPointF(box.PixelX(level), box.PixelY(1.1)));
+    }
+    const qv::Form1& f = w_.f_;
+    if (f.Line1Visible) {
+      p.setPen(Qt::blue);
+      p.drawLine(QPointF(box.PixelX(f.Line1X), 0), QPointF(box.PixelX(f.Line1X), height()));
+    }
+  }
+  void mousePressEvent(QMouseEvent* e) override {
+    const qv::HistoBox box = Box();
+    const double bin = box.left + e->position().x() * (box.right - box.left) / std::max(1, box.pixelWidth);
+    w_.Forward([&] { qv::Picture3_MouseDown(w_.f_, bin); });
+  }
+
+ private:
+  MainWindow& w_;
+};
+
+MainWindow::MainWindow(qv::Form1& f, qv::SettingsStore& store, qv::Desktop& desktop, GuiDialogs& dialogs)
+    : s_(f.s), f_(f), store_(store), desktop_(desktop), dialogs_(dialogs) {
+  setObjectName("Form1");
+  setAcceptDrops(true);
+  BuildMenus();
+  BuildControls();
+  InstallHooks();
+  qApp->installEventFilter(this);
+  resize(1200, 800);
+  Refresh();
+}
+
+MainWindow::~MainWindow() {
+  qApp->removeEventFilter(this);
+  f_.outer = nullptr;
+  delete debug_;
+  delete zone_;
+}
+
+template <typename F>
+void MainWindow::Forward(F&& handler) {
+  if (mirroring_) return;
+  handler();
+  Refresh();
+}
+
+void MainWindow::BuildMenus() {
+  auto action = [this](QMenu* menu, const char* name, const QString& caption, auto slot,
+                       QKeySequence key = {}) {
+    auto* a = menu->addAction(caption);
+    a->setObjectName(name);
+    if (!key.isEmpty()) a->setShortcut(key);
+    connect(a, &QAction::triggered, this, slot);
+    return a;
+  };
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&Fichier"));
+  file->menuAction()->setObjectName("mnu_0");
+  mnu_[0] = file->menuAction();
+  mnuNew_ = action(file, "mnuNew", QStringLiteral("&Nouveau"), [this] {
+    Forward([&] { qv::mnuNew_Click(f_); });
+  });
+  mnuLoad_ = action(file, "mnuLoad", QStringLiteral("&Ajouter images(s)"), [this] {
+    if (!qv::Form1Idle(f_)) return;
+    qv::FileDialogRequest r;
+    r.title = "Ouvrir une image astro";
+    r.filterDescription = "Image Astro (FTS FIT BMP JPEG TIF)";
+    r.pattern = "*.fts;*.fit;*.fits;*.bmp;*.jpg;*.jpeg;*.tif;*.tiff";
+    r.startFolder = s_.opt.InitDir;
+    const std::vector<std::string> parts = dialogs_.OpenFiles(r);
+    if (!parts.empty()) Forward([&] { qv::mnuLoad_Click(f_, parts); });
+  }, QKeySequence(Qt::CTRL | Qt::Key_O));
+  mnuSavPicBmp_ = action(file, "mnuSavPicBmp", QStringLiteral("Enregistrer l'image ..."), [this] { SavePicture(); },
+                         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  mnuSavPicAll_ = action(file, "mnuSavPicAll", QStringLiteral("Enregistrer toutes les images en TIFF"),
+                         [this] { SaveAllTiff(); });
+  file->addSeparator();
+  mnuExplSource_ = action(file, "mnuExplSource", QStringLiteral("Explorer le répertoire Source..."), [this] {
+    Forward([&] { qv::mnuExplSource_Click(f_, desktop_); });
+  });
+  mnuExplOutput_ = action(file, "mnuExplOutput", QStringLiteral("Explorer le répertoire Destination..."), [this] {
+    Forward([&] { qv::mnuExplOutput_Click(f_, desktop_); });
+  });
+  file->addSeparator();
+  mnuLoadPrj_ = action(file, "mnuLoadPrj", QStringLiteral("Ouvrir un projet"), [this] {
+    Forward([&] { qv::mnuLoadPrj_Click(f_, dialogs_); });
+  }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+  mnuSavePrj_ = action(file, "mnuSavePrj", QStringLiteral("Enregistrer le projet"), [this] {
+    Forward([&] { qv::mnuSavePrj_Click(f_, dialogs_); });
+  }, QKeySequence(Qt::CTRL | Qt::Key_S));
+  file->addSeparator();
+  mnuExit_ = action(file, "mnuExit", QStringLiteral("Terminer"), [this] { close(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edition"));
+  mnu_[1] = edit->menuAction();
+  mnuCopy_ = action(edit, "mnuCopy", QStringLiteral("&Copier"), [this] { CopyPicture(); });
+  edit->addSeparator();
+  action(edit, "mnuAutoMarks", QStringLiteral("Marques automatiques"), [this] {
+    Forward([&] { qv::mnuAutoMarks_Click(f_, false); });
+  });
+  action(edit, "mnuAutoMarksRot", QStringLiteral("Marques automatiques et étoile de rotation"), [this] {
+    Forward([&] { qv::mnuAutoMarks_Click(f_, true); });
+  });
+
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&Affichage"));
+  mnu_[2] = view->menuAction();
+  QMenu* zoom = view->addMenu(QStringLiteral("Zoom"));
+  zoom->menuAction()->setObjectName("mnuZ");
+  const QString zooms[4] = {"100%", "50%", "25%", "12.5%"};
+  for (int i = 0; i < 4; ++i) {
+    mnuZoom_[static_cast<size_t>(i)] =
+        action(zoom, "", zooms[i], [this, i] { Forward([&] { qv::mnuZoom_Click(f_, i, store_); }); });
+    mnuZoom_[static_cast<size_t>(i)]->setObjectName(QStringLiteral("mnuZoom_%1").arg(i));
+    mnuZoom_[static_cast<size_t>(i)]->setCheckable(true);
+  }
+  mnuFITS_ = action(view, "mnuFITS", QStringLiteral("Entête FITS"), [this] { ShowFitsHeader(); });
+  mnubar11_ = action(view, "mnubar11", QStringLiteral("Sous-ensemble"), [this] { Forward([&] { qv::mnubar11_Click(f_); }); });
+  mnuDebug_ = action(view, "mnuDebug", QStringLiteral("Fenêtre de débogage"), [this] {
+    Forward([&] { qv::mnuDebug_Click(f_, desktop_); });
+    if (f_.mnuDebug) {
+      const qv::ScreenRect& r1 = f_.Form1Rect;
+      const qv::ScreenRect& r4 = f_.Form4Rect;
+      showNormal();
+      move(r1.Left, r1.Top);
+      resize(r1.Width, r1.Height - (frameGeometry().height() - height()));
+      if (!debug_) {
+        debug_ = new DebugWindow(f_);
+        debug_->onClosed = [this] { Refresh(); };
+      }
+      debug_->setWindowTitle(QStringLiteral("Débogage"));
+      debug_->move(r4.Left, r4.Top);
+      debug_->resize(r4.Width, r4.Height);
+      debug_->show();
+      debug_->Refresh();
+    } else if (debug_) {
+      debug_->close();
+    }
+  });
+  mnuGrad_ = action(view, "mnuGrad", QStringLiteral("Zone de gradient"), [this] { Forward([&] { qv::mnuGrad_Click(f_); }); });
+  mnuZone_ = action(view, "mnuZone", QStringLiteral("Zone de sélection"), [this] { Forward([&] { qv::mnuZone_Click(f_); }); });
+  for (QAction* a : {mnubar11_, mnuDebug_, mnuGrad_, mnuZone_}) a->setCheckable(true);
+
+  const QString commands[3] = {QStringLiteral("&Options"), QStringLiteral("E&xécuter"), QStringLiteral("&Stop")};
+  for (int i = 3; i <= 5; ++i) {
+    QAction* a = menuBar()->addAction(commands[i - 3]);
+    a->setObjectName(QStringLiteral("mnu_%1").arg(i));
+    mnu_[static_cast<size_t>(i)] = a;
+    connect(a, &QAction::triggered, this, [this, i] {
+      if (i == 4) {
+        // The progress bar counts the checked images of the run's range.
+        int first = 1, last = 0;
+        qv::RunRange(f_, first, last);
+        runTotal_ = 0;
+        for (int k = first; k <= last && k >= 1; ++k) runTotal_ += s_.Img[static_cast<size_t>(k)].ImgChecked == 1;
+        runDone_ = 0;
+      }
+      Forward([&] { qv::mnu_Click(f_, i, [this] { OptionsCommand(); }); });
+    });
+  }
+}
+
+void MainWindow::BuildControls() {
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+  auto* row = new QHBoxLayout(central);
+  row->setContentsMargins(4, 4, 4, 4);
+
+  // The strip of thumbnails and its scroll bar.
+  Picture11_ = new QScrollArea(central);
+  Picture11_->setObjectName("Picture11");
+  Picture11_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Picture11_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Picture11_->setWidgetResizable(true);
+  Picture11_->setFixedWidth(170);
+  Picture10_ = new QWidget;
+  Picture10_->setObjectName("Picture10");
+  stripLayout_ = new QVBoxLayout(Picture10_);
+  stripLayout_->setContentsMargins(4, 4, 4, 4);
+  stripLayout_->setSpacing(8);
+  stripLayout_->addStretch();
+  Picture11_->setWidget(Picture10_);
+  VScroll1_ = new QScrollBar(Qt::Vertical, central);
+  VScroll1_->setObjectName("VScroll1");
+  VScroll1_->setRange(1, 1);
+  connect(VScroll1_, &QScrollBar::valueChanged, this, [this](int v) {
+    if (mirroring_) return;
+    f_.VScroll1Value = static_cast<int16_t>(v);
+    Forward([&] { qv::VScroll1_Change(f_); });
+  });
+  row->addWidget(Picture11_);
+  row->addWidget(VScroll1_);
+
+  // The picture and its pan scroll bars (in percent of the picture).
+  auto* view = new QWidget(central);
+  auto* vg = new QGridLayout(view);
+  vg->setContentsMargins(0, 0, 0, 0);
+  vg->setSpacing(0);
+  area_ = new QWidget(view);
+  area_->setObjectName("Frame2Area");
+  area_->setAutoFillBackground(true);
+  QPalette pal = area_->palette();
+  pal.setColor(QPalette::Window, QColor(48, 48, 48));
+  area_->setPalette(pal);
+  area_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  area_->installEventFilter(this);
+  Picture1_ = new PictureBox(*this, area_);
+  HScroll2_ = new QScrollBar(Qt::Horizontal, view);
+  HScroll2_->setObjectName("HScroll2");
+  VScroll2_ = new QScrollBar(Qt::Vertical, view);
+  VScroll2_->setObjectName("VScroll2");
+  for (QScrollBar* bar : {HScroll2_, VScroll2_}) {
+    bar->setRange(0, 100);
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int v) {
+      if (mirroring_) return;
+      (bar == HScroll2_ ? f_.HScroll2Value : f_.VScroll2Value) = static_cast<int16_t>(v);
+      PlacePicture();
+    });
+  }
+  Picture6_ = new QWidget(view);
+  Picture6_->setFixedSize(VScroll2_->sizeHint().width(), HScroll2_->sizeHint().height());
+  vg->addWidget(area_, 0, 0);
+  vg->addWidget(VScroll2_, 0, 1);
+  vg->addWidget(HScroll2_, 1, 0);
+  vg->addWidget(Picture6_, 1, 1);
+  row->addWidget(view, 1);
+
+  // The side panel.
+  auto* side = new QWidget(central);
+  side->setFixedWidth(310);
+  auto* sl = new QVBoxLayout(side);
+  sl->setContentsMargins(0, 0, 0, 0);
+
+  auto* niveau = new QGroupBox(QStringLiteral("Niveau"), side);
+  niveau->setObjectName("Frame3");
+  auto* nl = new QGridLayout(niveau);
+  Picture3_ = new HistoBox(*this, niveau);
+  nl->addWidget(Picture3_, 0, 0, 1, 4);
+  HScroll1_ = new QScrollBar(Qt::Horizontal, niveau);
+  HScroll1_->setObjectName("HScroll1");
+  HScroll1_->setRange(0, 20);
+  connect(HScroll1_, &QScrollBar::valueChanged, this, [this](int v) {
+    if (mirroring_) return;
+    Forward([&] { qv::Ignoring([&] { qv::SetHScroll1(f_, v); }); });
+  });
+  nl->addWidget(HScroll1_, 1, 0, 1, 3);
+  Check3_ = new QCheckBox(QStringLiteral("Auto"), niveau);
+  Check3_->setObjectName("Check3");
+  connect(Check3_, &QCheckBox::toggled, this, [this](bool on) {
+    if (!mirroring_) Forward([&] { qv::SetCheck3(f_, on ? 1 : 0); });
+  });
+  nl->addWidget(Check3_, 1, 3);
+  nl->addWidget(new QLabel(QStringLiteral("Minimum"), niveau), 2, 0);
+  nl->addWidget(new QLabel(QStringLiteral("Maximum"), niveau), 2, 2);
+  Text1_ = new QLineEdit(niveau);
+  Text1_->setObjectName("Text1");
+  Text2_ = new QLineEdit(niveau);
+  Text2_->setObjectName("Text2");
+  connect(Text1_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text1 = S(t); });
+  connect(Text2_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text2 = S(t); });
+  // A typed level shows once the user is done with the field.
+  for (QLineEdit* e : {Text1_, Text2_})
+    connect(e, &QLineEdit::editingFinished, this, [this] {
+      if (!mirroring_ && qv::Form1Idle(f_)) Forward([&] { ShowHisto(); });
+    });
+  nl->addWidget(Text1_, 3, 0, 1, 2);
+  nl->addWidget(Text2_, 3, 2, 1, 2);
+  sl->addWidget(niveau);
+
+  auto* quality = new QHBoxLayout;
+  quality->addWidget(new QLabel(QStringLiteral("Qualité minimale (%)"), side));
+  Text3_ = new QLineEdit(side);
+  Text3_->setObjectName("Text3");
+  Text3_->setMaximumWidth(70);
+  connect(Text3_, &QLineEdit::textEdited, this, [this](const QString& t) {
+    Forward([&] { qv::SetText3(f_, S(t)); });
+  });
+  quality->addWidget(Text3_);
+  sl->addLayout(quality);
+  Check6_ = new QCheckBox(QStringLiteral("Etendre la mosaïque"), side);
+  Check6_->setObjectName("Check6");
+  connect(Check6_, &QCheckBox::toggled, this, [this](bool on) {
+    if (!mirroring_) Forward([&] { f_.Check6 = on ? 1 : 0; });
+  });
+  sl->addWidget(Check6_);
+
+  // Registration: click modes and their boxes.
+  regFrame_ = new QGroupBox(side);
+  regFrame_->setObjectName("Frame2");
+  auto* rl = new QGridLayout(regFrame_);
+  rl->setVerticalSpacing(2);
+  struct RegRow {
+    const char* name;
+    QString caption;
+    int option;
+    int16_t qv::Form1::*field;
+    void (*handler)(qv::Form1&);
+  };
+  const RegRow rows[4] = {
+      {"Check5", QStringLiteral("Nouvelle référence (Maj. Click)"), 0, &qv::Form1::Check5, qv::Check5_Click},
+      {"Check2", QStringLiteral("Nouvelle position (Click)"), 1, &qv::Form1::Check2, qv::Check2_Click},
+      {"Check7", QStringLiteral("Rotation (CTL click)"), 2, &qv::Form1::Check7, qv::Check7_Click},
+      {"Check8", QStringLiteral("Nouvelle Rotation (ALT click)"), 3, &qv::Form1::Check8, qv::Check8_Click}};
+  QCheckBox** boxes[4] = {&Check5_, &Check2_, &Check7_, &Check8_};
+  for (int r = 0; r < 4; ++r) {
+    auto* opt = new QRadioButton(regFrame_);
+    opt->setObjectName(QStringLiteral("Option2_%1").arg(rows[r].option));
+    Option2_[static_cast<size_t>(rows[r].option)] = opt;
+    auto* box = new QCheckBox(rows[r].caption, regFrame_);
+    box->setObjectName(rows[r].name);
+    *boxes[r] = box;
+    rl->addWidget(opt, r, 0);
+    rl->addWidget(box, r, 1);
+    const RegRow entry = rows[r];
+    connect(box, &QCheckBox::toggled, this, [this, entry](bool on) {
+      if (mirroring_) return;
+      f_.*entry.field = on ? 1 : 0;
+      Forward([&] { entry.handler(f_); });
+    });
+  }
+  Option2_[4] = new QRadioButton(QStringLiteral("Sélection de zone (CTL ALT click)"), regFrame_);
+  Option2_[4]->setObjectName("Option2_4");
+  rl->addWidget(Option2_[4], 4, 0, 1, 2);
+  rl->setColumnStretch(1, 1);
+  auto* shifts = new QGridLayout;
+  shifts->setHorizontalSpacing(8);
+  rl->addLayout(shifts, 5, 0, 1, 2);
+  for (int i = 0; i < 5; ++i)
+    connect(Option2_[static_cast<size_t>(i)], &QRadioButton::toggled, this, [this, i](bool on) {
+      if (on && !mirroring_) Forward([&] { qv::SelectOption2(f_, i); });
+    });
+  auto shiftField = [&](const char* name, const QString& label, int r, int c, std::string qv::Form1::*field,
+                        void (*handler)(qv::Form1&)) {
+    auto* edit = new QLineEdit(regFrame_);
+    edit->setObjectName(name);
+    shifts->addWidget(new QLabel(label, regFrame_), r, c);
+    shifts->addWidget(edit, r, c + 1);
+    connect(edit, &QLineEdit::textEdited, this, [this, field, handler](const QString& t) {
+      f_.*field = S(t);
+      Forward([&] { handler(f_); });
+    });
+    return edit;
+  };
+  Text4_ = shiftField("Text4", QStringLiteral("Décalage X"), 0, 0, &qv::Form1::Text4, qv::Text4_Change);
+  Text5_ = shiftField("Text5", QStringLiteral("Y"), 0, 2, &qv::Form1::Text5, qv::Text5_Change);
+  Text6_ = shiftField("Text6", QStringLiteral("Angle"), 1, 0, &qv::Form1::Text6, qv::Text6_Change);
+  sl->addWidget(regFrame_);
+
+  // Guide box and the guide thumbnails.
+  Frame4_ = new QGroupBox(QStringLiteral("Référence"), side);
+  Frame4_->setObjectName("Frame4");
+  auto* gl = new QGridLayout(Frame4_);
+  const QString boxes1[3] = {QStringLiteral("32 x 32"), QStringLiteral("64 x 64"), QStringLiteral("Aucun")};
+  for (int i = 0; i < 3; ++i) {
+    auto* r = new QRadioButton(boxes1[i], Frame4_);
+    r->setObjectName(QStringLiteral("Option1_%1").arg(i));
+    Option1_[static_cast<size_t>(i)] = r;
+    gl->addWidget(r, i, 0);
+    connect(r, &QRadioButton::toggled, this, [this, i](bool on) {
+      if (on && !mirroring_) Forward([&] { qv::Ignoring([&] { qv::SelectOption1(f_, i); }); });
+    });
+  }
+  Picture4_ = new QLabel(Frame4_);
+  Picture4_->setObjectName("Picture4");
+  Picture5_ = new QLabel(Frame4_);
+  Picture5_->setObjectName("Picture5");
+  for (QLabel* l : {Picture4_, Picture5_}) {
+    l->setFixedSize(66, 66);
+    l->setFrameStyle(QFrame::Box);
+    l->setAlignment(Qt::AlignCenter);
+  }
+  gl->addWidget(Picture4_, 0, 1, 3, 1);
+  gl->addWidget(Picture5_, 0, 2, 3, 1);
+  sl->addWidget(Frame4_);
+
+  // The subset of a partial run.
+  auto* subset = new QHBoxLayout;
+  Text7_ = new QLineEdit(side);
+  Text7_->setObjectName("Text7");
+  Label11_ = new QLabel(QStringLiteral("A"), side);
+  Label11_->setObjectName("Label11");
+  Text8_ = new QLineEdit(side);
+  Text8_->setObjectName("Text8");
+  connect(Text7_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text7 = S(t); });
+  connect(Text8_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text8 = S(t); });
+  subset->addWidget(Text7_);
+  subset->addWidget(Label11_);
+  subset->addWidget(Text8_);
+  sl->addLayout(subset);
+
+  Label1_ = new QLabel(side);
+  Label1_->setObjectName("Label1");
+  Label1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Label1_->setMinimumHeight(Label1_->fontMetrics().lineSpacing() * 8);
+  Label1_->setWordWrap(true);
+  sl->addWidget(Label1_);
+  Label6_ = new QLabel(side);
+  Label6_->setObjectName("Label6");
+  sl->addWidget(Label6_);
+  sl->addStretch();
+  row->addWidget(side);
+
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName("progress");
+  progress_->setMaximumWidth(240);
+  progress_->setFormat("%v / %m");
+  statusBar()->addPermanentWidget(progress_);
+}
+
+void MainWindow::InstallHooks() {
+  // What the engine shows reaches the model first, then this window.
+  f_.outer = this;
+}
+
+void MainWindow::Thumbnail(int i) {
+  shown_ = PackedToImage(qv::ThumbnailPicture(s_));
+  thumbs_[i] = shown_;
+  Refresh();
+}
+
+void MainWindow::ShowImage() {
+  PlacePicture();
+  Picture1_->update();
+}
+
+void MainWindow::UpdateList() {
+  PlacePicture();
+  qv::Ignoring([&] { qv::HScroll1_Change(f_); });
+}
+
+void MainWindow::Pause(double seconds) {
+  Refresh();
+  PauseWithEvents(seconds);
+}
+
+void MainWindow::RunImage(int, bool) {
+  ++runDone_;
+  Refresh();
+}
+
+void MainWindow::MsgBox(const std::string& text) {
+  QMessageBox::information(this, QStringLiteral("Quelvista"), Q(text));
+}
+
+void MainWindow::OpenDestination(const std::string& caption) {
+  // The destination and editor windows are not there yet: the caption the
+  // final combination gives them shows in the status bar.
+  statusBar()->showMessage(Q(caption));
+}
+
+void MainWindow::ShowHisto() {
+  qv::Form1& f = f_;
+  qv::LevelTexts texts{f.Text1, f.Text2};
+  // The zones show while "Zone de sélection" is checked and while they are
+  // being edited.
+  const bool zones = f.mnuZone || f.Option2 == 4;
+  qv::MainPicture picture = qv::ShowHisto(f_, texts, s_.opt.PicZoom, zones, f.mnuGrad);
+  if (!picture.drawn) return;
+  f.Text1 = texts.Text1;
+  f.Text2 = texts.Text2;
+  Picture3_->bars = std::move(picture.bars);
+  Picture3_->levels = picture.levels;
+  shownPixels_ = std::move(picture.shown);
+  shown_ = PackedToImage(shownPixels_);
+  Picture3_->update();
+  PlacePicture();
+  Picture1_->update();
+}
+
+void MainWindow::PlacePicture() {
+  const QSize size = shown_.isNull() ? QSize(0, 0) : shown_.size();
+  Picture1_->resize(size);
+  // The scroll value is the percentage of the picture that lies in the
+  // middle of the view.
+  const int left = area_->width() / 2 - f_.HScroll2Value * size.width() / 100;
+  const int top = area_->height() / 2 - f_.VScroll2Value * size.height() / 100;
+  Picture1_->move(left, top);
+}
+
+void MainWindow::RebuildStrip() {
+  const size_t n = f_.Check9.size();
+  // Elements above the model's upper bound are removed, highest first.
+  while (Image1_.size() + 1 > n) {
+    delete Image1_.back()->parentWidget();
+    Image1_.pop_back();
+    Check9_.pop_back();
+  }
+  while (Image1_.size() + 1 < n) {
+    const int i = static_cast<int>(Image1_.size()) + 1;
+    auto* cell = new QWidget(Picture10_);
+    auto* cl = new QVBoxLayout(cell);
+    cl->setContentsMargins(0, 0, 0, 0);
+    cl->setSpacing(4);
+    auto* image = new QLabel(cell);
+    image->setObjectName(QStringLiteral("Image1_%1").arg(i));
+    image->setAlignment(Qt::AlignCenter);
+    image->setMinimumSize(124, 40);
+    image->installEventFilter(this);
+    auto* check = new QCheckBox(cell);
+    check->setObjectName(QStringLiteral("Check9_%1").arg(i));
+    connect(check, &QCheckBox::toggled, this, [this, i](bool on) {
+      if (mirroring_) return;
+      if (static_cast<size_t>(i) < f_.Check9.size()) f_.Check9[static_cast<size_t>(i)].Value = on ? 1 : 0;
+      Forward([&] { qv::Check9_Click(f_, i); });
+    });
+    cl->addWidget(image);
+    cl->addWidget(check);
+    stripLayout_->insertWidget(stripLayout_->count() - 1, cell);
+    Image1_.push_back(image);
+    Check9_.push_back(check);
+  }
+}
+
+void MainWindow::Refresh() {
+  if (mirroring_) return;
+  mirroring_ = true;
+  sinceRefresh_.start();
+  mirroredRunState_ = s_.RunState;
+  qv::Form1& f = f_;
+  setWindowTitle(Q(f.Caption));
+  const bool running = s_.RunState >= 1;
+  for (size_t i = 0; i < 5; ++i) mnu_[i]->setEnabled(!running);
+  mnu_[5]->setEnabled(running);
+  for (size_t i = 0; i < 4; ++i) mnuZoom_[i]->setChecked(f.mnuZoom[i]);
+  mnubar11_->setChecked(f.mnubar11);
+  mnuDebug_->setChecked(f.mnuDebug);
+  mnuGrad_->setChecked(f.mnuGrad);
+  mnuZone_->setChecked(f.mnuZone);
+
+  RebuildStrip();
+  for (size_t k = 0; k < Image1_.size(); ++k) {
+    const int i = static_cast<int>(k) + 1;
+    const qv::StripCheckBox& box = f.Check9[static_cast<size_t>(i)];
+    QCheckBox* check = Check9_[k];
+    check->setText(Q(box.Caption));
+    check->setChecked(box.Value != 0);
+    QFont font = check->font();
+    font.setBold(box.Bold);
+    check->setFont(font);
+    QPalette pal = check->palette();
+    pal.setColor(QPalette::WindowText, QColor::fromRgb(static_cast<QRgb>(box.ForeColor)));
+    check->setPalette(pal);
+    auto it = thumbs_.find(i);
+    if (it != thumbs_.end() && (Image1_[k]->pixmap().isNull() || Image1_[k]->property("serial") != it->second.cacheKey())) {
+      Image1_[k]->setPixmap(QPixmap::fromImage(it->second.scaledToWidth(120, Qt::SmoothTransformation)));
+      Image1_[k]->setProperty("serial", it->second.cacheKey());
+    } else if (it == thumbs_.end()) {
+      Image1_[k]->clear();
+    }
+    // The selection frame around the selected thumbnail.
+    Image1_[k]->setStyleSheet(i == f.VScroll1Value ? "border: 2px solid red;" : "border: 2px solid transparent;");
+  }
+  Picture11_->setVisible(true);
+  Picture10_->setVisible(f.Picture10Visible);
+  VScroll1_->setVisible(f.VScroll1Visible);
+  VScroll1_->setRange(f.VScroll1Min, std::max(f.VScroll1Min, f.VScroll1Max));
+  VScroll1_->setValue(f.VScroll1Value);
+  if (f.VScroll1Value != centredThumb_ && f.VScroll1Value >= 1 && f.VScroll1Value <= static_cast<int>(Image1_.size())) {
+    centredThumb_ = f.VScroll1Value;
+    QWidget* cell = Image1_[static_cast<size_t>(centredThumb_ - 1)]->parentWidget();
+    Picture11_->ensureWidgetVisible(cell, 0, Picture11_->viewport()->height() / 2);
+  }
+
+  Picture1_->setVisible(f.Picture1Visible);
+  regFrame_->setVisible(f.Frame2Visible);
+  Frame4_->setVisible(f.Frame2Visible);
+  Picture1_->setEnabled(!running);
+  Picture10_->setEnabled(!running);
+  regFrame_->setEnabled(!running);
+  HScroll2_->setValue(f.HScroll2Value);
+  VScroll2_->setValue(f.VScroll2Value);
+
+  HScroll1_->setValue(f.HScroll1);
+  Check3_->setChecked(f.Check3 != 0);
+  SetText(Text1_, f.Text1);
+  SetText(Text2_, f.Text2);
+  if (!Text3_->hasFocus()) SetText(Text3_, f.Text3);
+  Check6_->setChecked(f.Check6 != 0);
+  Check2_->setChecked(f.Check2 != 0);
+  Check5_->setChecked(f.Check5 != 0);
+  Check7_->setChecked(f.Check7 != 0);
+  Check8_->setChecked(f.Check8 != 0);
+  if (f.Option2 >= 0 && f.Option2 <= 4) Option2_[static_cast<size_t>(f.Option2)]->setChecked(true);
+  SetText(Text4_, f.Text4);
+  SetText(Text5_, f.Text5);
+  SetText(Text6_, f.Text6);
+  if (f.Option1 >= 0 && f.Option1 <= 2) Option1_[static_cast<size_t>(f.Option1)]->setChecked(true);
+  Picture4_->setPixmap(f.Picture4.Empty() ? QPixmap() : QPixmap::fromImage(PackedToImage(f.Picture4).scaled(64, 64)));
+  Picture5_->setPixmap(f.Picture5.Empty() ? QPixmap() : QPixmap::fromImage(PackedToImage(f.Picture5).scaled(64, 64)));
+  Text7_->setVisible(f.Text7Visible);
+  Text8_->setVisible(f.Text7Visible);
+  Label11_->setVisible(f.Text7Visible);
+  SetText(Text7_, f.Text7);
+  SetText(Text8_, f.Text8);
+  Label1_->setText(Lines(f.Label1));
+  Label6_->setText(Q(f.Label6));
+
+  progress_->setVisible(running || runTotal_ > 0);
+  progress_->setRange(0, std::max(1, runTotal_));
+  progress_->setValue(std::min(runDone_, std::max(1, runTotal_)));
+
+  // The zone dialog lives while its click mode is selected.
+  if (f.Form6Visible && !zone_) {
+    zone_ = new ZoneDialog(f_, this);
+    zone_->onChanged = [this] { Refresh(); Picture1_->update(); };
+  }
+  if (zone_) {
+    if (f.Form6Visible && !zone_->isVisible()) {
+      zone_->show();
+      zone_->raise();
+    } else if (!f.Form6Visible && zone_->isVisible()) {
+      zone_->hide();
+    }
+  }
+  if (debug_) debug_->Refresh();
+
+  // The hourglass while the window is busy.
+  const bool wait = f.Busy;
+  if (wait != property("waiting").toBool()) {
+    if (wait) QApplication::setOverrideCursor(Qt::WaitCursor);
+    else QApplication::restoreOverrideCursor();
+    setProperty("waiting", wait);
+  }
+  Picture1_->update();
+  Picture3_->update();
+  mirroring_ = false;
+}
+
+void MainWindow::Tick() {
+  // A change of the run state shows at once: "&Stop" must be there to press.
+  if (sinceRefresh_.isValid() && sinceRefresh_.elapsed() < 100 && s_.RunState == mirroredRunState_) return;
+  Refresh();
+}
+
+void MainWindow::Load(const std::string& commandLine) {
+  qv::StartUpHooks hooks;
+  hooks.zoomClick = [this](int item) { qv::mnuZoom_Click(f_, item, store_); };
+  hooks.openArgument = [this](const std::string& argument) { qv::OpenCommandLine(f_, argument); };
+  qv::Form1_Load(f_, store_, commandLine, qv::ProgramFolder(), hooks);
+  Refresh();
+}
+
+void MainWindow::OpenPaths(const QStringList& paths) {
+  if (paths.isEmpty() || !qv::Form1Idle(f_)) return;
+  if (paths.size() == 1 && paths.first().toLower().endsWith("txt")) {
+    Forward([&] { qv::LoadProject(f_, S(paths.first())); });
+    return;
+  }
+  std::vector<std::string> files;
+  for (const QString& p : paths) files.push_back(S(p));
+  for (const auto& group : GroupByFolder(files)) Forward([&] { qv::mnuLoad_Click(f_, group); });
+}
+
+void MainWindow::SavePicture() {
+  if (!qv::Form1Idle(f_)) return;
+  const qv::SaveDialogParams params = qv::MainSaveDialog(s_);
+  qv::FileDialogRequest r;
+  r.title = params.title;
+  r.defaultExt = params.defaultExtension;
+  r.initialFile = params.initialName;
+  if (!params.filter.empty()) {
+    r.filterDescription = params.filter.front().first;
+    r.pattern = params.filter.front().second;
+    r.moreFilters.assign(params.filter.begin() + 1, params.filter.end());
+  }
+  const std::string name = dialogs_.SaveFile(r);
+  // JPEG and BMP take what the picture shows, at its display size.
+  if (!name.empty()) Forward([&] { qv::SaveMainImageAs(f_, name, ImageToPacked(shown_)); });
+}
+
+void MainWindow::SaveAllTiff() { Forward([&] { qv::SaveAllTiff(f_); }); }
+
+void MainWindow::CopyPicture() {
+  if (!qv::Form1Idle(f_) || shown_.isNull()) return;
+  QApplication::clipboard()->clear();
+  QApplication::clipboard()->setImage(Picture1_->grab().toImage());
+}
+
+void MainWindow::ShowFitsHeader() {
+  const qv::FitsHeaderView header = qv::mnuFITS_Click(f_);
+  if (!header.shown) return;
+  DebugWindow view(f_, this);
+  view.setWindowFlag(Qt::Dialog, true);
+  view.setWindowModality(Qt::ApplicationModal);
+  view.setWindowTitle(Q(header.caption));
+  view.ShowLines(header.lines);
+  view.resize(620, 560);
+  view.show();
+  QEventLoop loop;
+  view.onClosed = [&loop] { loop.quit(); };
+  loop.exec();
+}
+
+void MainWindow::OptionsCommand() {
+  qv::OptionsCommand(f_, store_, [this](qv::Form5& model) {
+    OptionsDialog dialog(model, dialogs_, this);
+    dialog.exec();
+  });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (qv::Form_QueryUnload(f_, desktop_, store_)) {
+    event->ignore();
+    Refresh();
+    return;
+  }
+  if (debug_) debug_->close();
+  if (zone_) zone_->hide();
+  event->accept();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (w && w->window() == this) {
+      auto* key = static_cast<QKeyEvent*>(event);
+      int code = 0;
+      if (key->key() == Qt::Key_Escape) code = qv::kKeyEscape;
+      if (key->key() == Qt::Key_Up) code = qv::kKeyUp;
+      if (key->key() == Qt::Key_Down) code = qv::kKeyDown;
+      if (code != 0 && !key->isAutoRepeat()) {
+        const bool onStrip = QApplication::focusWidget() == VScroll1_;
+        Forward([&] { qv::Form_KeyDown(f_, code, ShiftBits(key->modifiers()), onStrip); });
+        return code != qv::kKeyEscape && !onStrip;
+      }
+    }
+  } else if (event->type() == QEvent::MouseButtonPress) {
+    for (size_t k = 0; k < Image1_.size(); ++k)
+      if (watched == Image1_[k]) {
+        const int i = static_cast<int>(k) + 1;
+        Forward([&] { qv::Image1_Click(f_, i); });
+        return true;
+      }
+  } else if (event->type() == QEvent::Resize && watched == area_) {
+    PlacePicture();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  event->acceptProposedAction();
+  OpenPaths(paths);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  PlacePicture();
+}
+
+}  // namespace qvapp

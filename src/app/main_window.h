@@ -1,0 +1,153 @@
+// The main window (Form1): it mirrors the Form1 model of the session and
+// forwards every event to the handler of the control's name.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <map>
+
+#include "app/qt_platform.h"
+#include "app/small_windows.h"
+#include "core/session.h"
+#include "core/view.h"
+#include "workspace/form1.h"
+#include "platform/settings_store.h"
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QRadioButton;
+class QScrollArea;
+class QScrollBar;
+class QVBoxLayout;
+
+namespace qvapp {
+
+class PictureBox;
+class HistoBox;
+
+class MainWindow : public QMainWindow, public qv::View {
+  Q_OBJECT
+
+ public:
+  MainWindow(qv::Form1& f, qv::SettingsStore& store, qv::Desktop& desktop, GuiDialogs& dialogs);
+  ~MainWindow() override;
+
+  // Copies every model field into its control; safe to call at any time.
+  void Refresh();
+  // Refresh at most every tenth of a second: called at every yield of a
+  // long loop, so the captions follow the work without slowing it.
+  void Tick();
+  // The start-up sequence with the program's argument (may be empty).
+  void Load(const std::string& commandLine);
+
+  // The picture as shown (after the last ShowHisto), for tests and export.
+  const QImage& Shown() const { return shown_; }
+  qv::Session& session() { return s_; }
+  qv::Form1& form1() { return f_; }
+  DebugWindow* debugWindow() const { return debug_; }
+  ZoneDialog* zoneDialog() const { return zone_; }
+  // Adds dropped or given files as "&Ajouter images(s)" adds them; a
+  // project file is opened.
+  void OpenPaths(const QStringList& paths);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  friend class PictureBox;
+  friend class HistoBox;
+
+  void BuildMenus();
+  void BuildControls();
+  void InstallHooks();
+  // Runs a handler and mirrors the model afterwards; controls changed from
+  // code while mirroring do not call back.
+  template <typename F>
+  void Forward(F&& handler);
+  // What the engine asks the window to show.
+  void ShowHisto() override;
+  void Thumbnail(int i) override;
+  void ShowImage() override;
+  void UpdateList() override;
+  void Pause(double seconds) override;
+  void RunImage(int i, bool accepted) override;
+  void MsgBox(const std::string& text) override;
+  void OpenDestination(const std::string& caption) override;
+  void RebuildStrip();
+  void PlacePicture();
+  void SavePicture();
+  void SaveAllTiff();
+  void CopyPicture();
+  void ShowFitsHeader();
+  void OptionsCommand();
+
+  qv::Session& s_;
+  qv::Form1& f_;
+  qv::SettingsStore& store_;
+  qv::Desktop& desktop_;
+  GuiDialogs& dialogs_;
+  bool mirroring_ = false;
+
+  QImage shown_;                   // the main picture at its display size
+  qv::Plane<int32_t> shownPixels_;  // the same as packed pixels
+  std::map<int, QImage> thumbs_;   // Image1(i)
+  int runTotal_ = 0, runDone_ = 0;
+  QElapsedTimer sinceRefresh_;
+  int mirroredRunState_ = 0;
+
+  // Menus.
+  std::array<QAction*, 6> mnu_{};
+  QAction *mnuNew_, *mnuLoad_, *mnuSavPicBmp_, *mnuSavPicAll_, *mnuExplSource_, *mnuExplOutput_, *mnuLoadPrj_,
+      *mnuSavePrj_, *mnuExit_, *mnuCopy_, *mnuFITS_, *mnubar11_, *mnuDebug_, *mnuGrad_, *mnuZone_;
+  std::array<QAction*, 4> mnuZoom_{};
+
+  // Strip.
+  QScrollArea* Picture11_ = nullptr;
+  QWidget* Picture10_ = nullptr;
+  QVBoxLayout* stripLayout_ = nullptr;
+  std::vector<QLabel*> Image1_;
+  std::vector<QCheckBox*> Check9_;
+  QScrollBar* VScroll1_ = nullptr;
+  int centredThumb_ = -1;
+
+  // View.
+  QWidget* Frame2_ = nullptr;
+  QWidget* area_ = nullptr;
+  PictureBox* Picture1_ = nullptr;
+  QScrollBar *HScroll2_ = nullptr, *VScroll2_ = nullptr;
+  QWidget* Picture6_ = nullptr;
+
+  // Side panel.
+  HistoBox* Picture3_ = nullptr;
+  QScrollBar* HScroll1_ = nullptr;
+  QCheckBox* Check3_ = nullptr;
+  QLineEdit *Text1_ = nullptr, *Text2_ = nullptr, *Text3_ = nullptr;
+  QCheckBox* Check6_ = nullptr;
+  QGroupBox* regFrame_ = nullptr;
+  QCheckBox *Check2_ = nullptr, *Check5_ = nullptr, *Check7_ = nullptr, *Check8_ = nullptr;
+  std::array<QRadioButton*, 5> Option2_{};
+  QLineEdit *Text4_ = nullptr, *Text5_ = nullptr, *Text6_ = nullptr;
+  QGroupBox* Frame4_ = nullptr;
+  std::array<QRadioButton*, 3> Option1_{};
+  QLabel *Picture4_ = nullptr, *Picture5_ = nullptr;
+  QLineEdit *Text7_ = nullptr, *Text8_ = nullptr;
+  QLabel* Label11_ = nullptr;
+  QLabel *Label1_ = nullptr, *Label6_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+
+  QPointer<DebugWindow> debug_;
+  QPointer<ZoneDialog> zone_;
+};
+
+}  // namespace qvapp

@@ -1,0 +1,246 @@
+#include "app/options_dialog.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace qvapp {
+
+namespace {
+
+// A hidden frame keeps its place, so the dialog does not jump while the
+// user ticks the boxes that show them.
+void KeepPlace(QWidget* w) {
+  QSizePolicy p = w->sizePolicy();
+  p.setRetainSizeWhenHidden(true);
+  w->setSizePolicy(p);
+}
+
+}  // namespace
+
+OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* parent)
+    : QDialog(parent), m_(model), dialogs_(dialogs) {
+  setObjectName("Form5");
+  setModal(true);
+
+  auto check = [&](const char* name, const QString& caption, int16_t& field, void (qv::Form5::*handler)()) {
+    auto* box = new QCheckBox(caption, this);
+    box->setObjectName(name);
+    connect(box, &QCheckBox::toggled, this, [this, &field, handler](bool on) {
+      if (mirroring_) return;
+      field = on ? 1 : 0;
+      if (handler) (m_.*handler)();
+      Refresh();
+    });
+    mirrors_.push_back([box, &field] { box->setChecked(field != 0); });
+    return box;
+  };
+  auto text = [&](const char* name, std::string& field) {
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(name);
+    connect(edit, &QLineEdit::textEdited, this, [&field](const QString& t) { field = S(t); });
+    mirrors_.push_back([edit, &field] {
+      if (edit->text() != Q(field)) edit->setText(Q(field));
+    });
+    return edit;
+  };
+  auto frame = [&](const char* name, const QString& caption, qv::Form5::Frame* model) {
+    auto* g = new QGroupBox(caption, this);
+    g->setObjectName(name);
+    if (model) {
+      KeepPlace(g);
+      mirrors_.push_back([g, model] { g->setVisible(model->Visible); });
+    }
+    return g;
+  };
+  auto labelled = [&](QGridLayout* grid, int row, const QString& label, QWidget* w, QWidget* extra = nullptr) {
+    grid->addWidget(new QLabel(label, this), row, 0);
+    grid->addWidget(w, row, 1);
+    if (extra) grid->addWidget(extra, row, 2);
+  };
+  auto browse = [&](const char* name, std::string& field, std::function<std::string(const std::string&)> ask) {
+    auto* b = new QPushButton(QStringLiteral("Explorer"), this);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    connect(b, &QPushButton::clicked, this, [this, &field, ask] {
+      const std::string chosen = ask(field);
+      if (!chosen.empty()) field = chosen;
+      Refresh();
+    });
+    return b;
+  };
+  auto openFile = [this](const char* title) {
+    return [this, title](const std::string& start) {
+      qv::FileDialogRequest r;
+      r.title = title;
+      r.filterDescription = "Astro picture (FTS FIT)";
+      r.pattern = "*.fts;*.fit;*.tif;*.tiff";
+      r.startFolder = start;
+      return dialogs_.OpenFile(r);
+    };
+  };
+  auto folder = [this](const std::string& start) { return dialogs_.BrowseFolder(start); };
+
+  // "Images": the processing switches.
+  auto* images = frame("Frame2", QStringLiteral("Images"), nullptr);
+  auto* il = new QGridLayout(images);
+  il->addWidget(check("Check1", QStringLiteral("Enlever les pixels chauds (Calcul)"), m_.Check1, &qv::Form5::Check1_Click), 0, 0);
+  il->addWidget(check("Check2", QStringLiteral("Enlever les pixels chauds (Masque)"), m_.Check2, &qv::Form5::Check2_Click), 1, 0);
+  il->addWidget(check("Check4", QStringLiteral("Découpage de la bordure"), m_.Check4, &qv::Form5::Check4_Click), 2, 0);
+  il->addWidget(check("Check5", QStringLiteral("Découpage circulaire"), m_.Check5, &qv::Form5::Check5_Click), 3, 0);
+  il->addWidget(check("Check6", QStringLiteral("Monochrome"), m_.Check6, nullptr), 4, 0);
+  il->addWidget(check("Check7", QStringLiteral("Images en couleur seulement"), m_.Check7, nullptr), 5, 0);
+  il->addWidget(check("Check9", QStringLiteral("Fusion 2 x 2"), m_.Check9, nullptr), 0, 1);
+  il->addWidget(check("Check10", QStringLiteral("Mélange progressif"), m_.Check10, nullptr), 1, 1);
+  il->addWidget(check("Check11", QStringLiteral("Enlever le gradient"), m_.Check11, &qv::Form5::Check11_Click), 2, 1);
+  auto* hs = new QScrollBar(Qt::Horizontal, this);
+  hs->setObjectName("HScroll1");
+  hs->setRange(qv::Form5::kHScroll1Min, qv::Form5::kHScroll1Max);
+  KeepPlace(hs);
+  connect(hs, &QScrollBar::valueChanged, this, [this](int v) {
+    if (!mirroring_) m_.HScroll1 = static_cast<int16_t>(v);
+  });
+  mirrors_.push_back([this, hs] {
+    hs->setValue(m_.HScroll1);
+    hs->setVisible(m_.HScroll1Visible);
+  });
+  il->addWidget(hs, 3, 1);
+  il->addWidget(check("Check12", QStringLiteral("Soustraire le fichier Dark"), m_.Check12, nullptr), 4, 1);
+  il->addWidget(check("Check13", QStringLiteral("Appliquer le fichier PLU"), m_.Check13, nullptr), 5, 1);
+
+  // "Répertoires": folders and calibration files.
+  auto* dirs = frame("Frame1", QStringLiteral("Répertoires"), nullptr);
+  auto* dl = new QGridLayout(dirs);
+  labelled(dl, 0, QStringLiteral("Répertoire Source au démarrage"), text("Text1", m_.Text1), browse("Command3", m_.Text1, folder));
+  labelled(dl, 1, QStringLiteral("Répertoire de destination"), text("Text2", m_.Text2), browse("Command4", m_.Text2, folder));
+  labelled(dl, 2, QStringLiteral("Fichier Masque"), text("Text3", m_.Text3),
+           browse("Command5", m_.Text3, openFile("Ouvrir le Fichier Masque")));
+  labelled(dl, 3, QStringLiteral("Fichier Plage de Lumière Uniforme (PLU)"), text("Text11", m_.Text11),
+           browse("Command6", m_.Text11, openFile("Ouvrir le Fichier PLU")));
+  labelled(dl, 4, QStringLiteral("Fichier Dark"), text("Text12", m_.Text12),
+           browse("Command7", m_.Text12, openFile("Ouvrir le Fichier Dark")));
+  dl->setColumnStretch(1, 1);
+
+  // "Couleurs": name patterns routed to channels.
+  auto* colours = frame("Frame9", QStringLiteral("Couleurs"), nullptr);
+  auto* cl = new QGridLayout(colours);
+  for (int i = 1; i <= 3; ++i) {
+    const QByteArray n = QByteArray::number(i);
+    cl->addWidget(text(("Text13_" + n).constData(), m_.Text13[static_cast<size_t>(i)]), i, 0);
+    cl->addWidget(check(("Check14_" + n).constData(), "R", m_.Check14[static_cast<size_t>(i)], nullptr), i, 1);
+    cl->addWidget(check(("Check15_" + n).constData(), "V", m_.Check15[static_cast<size_t>(i)], nullptr), i, 2);
+    cl->addWidget(check(("Check16_" + n).constData(), "B", m_.Check16[static_cast<size_t>(i)], nullptr), i, 3);
+  }
+
+  auto* mask = frame("Frame8", QStringLiteral("Masque"), &m_.Frame8);
+  auto* ml = new QGridLayout(mask);
+  labelled(ml, 0, QStringLiteral("Seuil"), text("Text10", m_.Text10));
+  labelled(ml, 1, QStringLiteral("Rayon"), text("Text8", m_.Text8));
+  ml->addWidget(check("Check3", QStringLiteral("Remplissage"), m_.Check3, nullptr), 2, 0, 1, 2);
+
+  auto* calc = frame("Frame4", QStringLiteral("Calcul"), &m_.Frame4);
+  auto* kl = new QGridLayout(calc);
+  labelled(kl, 0, QStringLiteral("Écart"), text("Text5", m_.Text5));
+  labelled(kl, 1, QStringLiteral("Rayon"), text("Text7", m_.Text7));
+  kl->addWidget(check("Check8", QStringLiteral("Remplissage"), m_.Check8, nullptr), 2, 0, 1, 2);
+
+  auto* border = frame("Frame5", QStringLiteral("Bordure"), &m_.Frame5);
+  auto* bl = new QGridLayout(border);
+  labelled(bl, 0, QStringLiteral("Dimension (pixels)"), text("Text6", m_.Text6));
+
+  auto* pixel = frame("Frame3", QStringLiteral("Format de Pixel"), nullptr);
+  auto* pl = new QGridLayout(pixel);
+  auto* group1 = new QButtonGroup(this);
+  const QString o1[2] = {QStringLiteral("X / Y = 1"), QStringLiteral("Autre")};
+  for (int i = 0; i < 2; ++i) {
+    auto* r = new QRadioButton(o1[i], this);
+    r->setObjectName(QStringLiteral("Option1_%1").arg(i));
+    group1->addButton(r, i);
+    pl->addWidget(r, i, 0);
+    mirrors_.push_back([this, r, i] { r->setChecked(m_.Option1[static_cast<size_t>(i)]); });
+  }
+  connect(group1, &QButtonGroup::idClicked, this, [this](int id) {
+    m_.Option1_Click(id);
+    Refresh();
+  });
+  auto* t4 = text("Text4", m_.Text4);
+  KeepPlace(t4);
+  mirrors_.push_back([this, t4] { t4->setVisible(m_.Text4Visible); });
+  pl->addWidget(t4, 1, 1);
+
+  auto* circ = frame("Frame6", QStringLiteral("Découpage circulaire"), &m_.Frame6);
+  auto* ccl = new QGridLayout(circ);
+  const QString fov[4] = {"X/L", "Y/H", "R/H", "F. Zone Ext."};
+  for (int i = 0; i < 4; ++i)
+    labelled(ccl, i, fov[i], text(QStringLiteral("Text9_%1").arg(i).toLatin1().constData(), m_.Text9[static_cast<size_t>(i)]));
+
+  auto* median = frame("Frame7", QStringLiteral("Filtre Médiane"), nullptr);
+  auto* mdl = new QGridLayout(median);
+  auto* group2 = new QButtonGroup(this);
+  const QString o2[4] = {QStringLiteral("Aucun"), "3x3", "4x4", "5x5"};
+  for (int i = 0; i < 4; ++i) {
+    auto* r = new QRadioButton(o2[i], this);
+    r->setObjectName(QStringLiteral("Option2_%1").arg(i));
+    group2->addButton(r, i);
+    mdl->addWidget(r, i / 2, i % 2);
+    mirrors_.push_back([this, r, i] { r->setChecked(m_.Option2[static_cast<size_t>(i)]); });
+  }
+  connect(group2, &QButtonGroup::idClicked, this, [this](int id) {
+    m_.Option2_Click(id);
+    Refresh();
+  });
+  mdl->addWidget(new QLabel(QStringLiteral("Limite sup."), this), 2, 0);
+  mdl->addWidget(text("Text14", m_.Text14), 2, 1);
+
+  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  ok->setObjectName("Command1");
+  ok->setDefault(true);
+  auto* cancel = new QPushButton(QStringLiteral("Annuler"), this);
+  cancel->setObjectName("Command2");
+  cancel->setAutoDefault(false);
+  connect(ok, &QPushButton::clicked, this, [this] {
+    m_.Command1_Click();
+    accept();
+  });
+  connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(images, 0, 0, 1, 3);
+  grid->addWidget(dirs, 1, 0, 1, 3);
+  grid->addWidget(mask, 2, 0);
+  grid->addWidget(calc, 2, 1);
+  grid->addWidget(border, 2, 2);
+  grid->addWidget(pixel, 3, 0);
+  grid->addWidget(circ, 3, 1);
+  grid->addWidget(median, 3, 2);
+  grid->addWidget(colours, 4, 0, 1, 2);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  grid->addLayout(buttons, 4, 2, Qt::AlignBottom);
+
+  Refresh();
+}
+
+void OptionsDialog::Refresh() {
+  mirroring_ = true;
+  setWindowTitle(Q(m_.Caption));
+  for (auto& mirror : mirrors_) mirror();
+  mirroring_ = false;
+}
+
+void OptionsDialog::reject() {
+  m_.Command2_Click();
+  QDialog::reject();
+}
+
+}  // namespace qvapp

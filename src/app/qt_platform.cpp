@@ -1,0 +1,146 @@
+#include "app/qt_platform.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEventLoop>
+#include <QTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QUrl>
+#include <map>
+
+namespace qvapp {
+
+void QtEventLoop::Yield() {
+  if (beforeYield) beforeYield();
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool QtDesktop::AskYesNo(const std::string& text) {
+  return QMessageBox::question(owner_, QStringLiteral("Quelvista"), Q(text), QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+void QtDesktop::OpenFolder(const std::string& folder) {
+  // The desktop's own file manager; a folder that does not open is not an
+  // error worth a message.
+  QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
+}
+
+namespace {
+qv::ScreenRect ToRect(const QRect& r) { return {r.left(), r.top(), r.width(), r.height()}; }
+}  // namespace
+
+qv::ScreenRect QtDesktop::Screen() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? ToRect(screen->geometry()) : qv::ScreenRect{0, 0, 1024, 768};
+}
+
+qv::ScreenRect QtDesktop::AvailableArea() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? ToRect(screen->availableGeometry()) : Screen();
+}
+
+QString FilterText(const std::string& description, const std::string& patterns) {
+  QString p = Q(patterns);
+  p.replace(';', ' ');
+  return Q(description) + " (" + p + ")";
+}
+
+namespace {
+// Every filter of a request, in order, as the dialog lists them.
+QString Filters(const qv::FileDialogRequest& r) {
+  QStringList filters{FilterText(r.filterDescription, r.pattern)};
+  for (const auto& [description, pattern] : r.moreFilters) filters << FilterText(description, pattern);
+  return filters.join(";;");
+}
+}  // namespace
+
+std::string QtDialogs::OpenFile(const qv::FileDialogRequest& r) {
+  return S(QFileDialog::getOpenFileName(owner_, Q(r.title), Q(r.startFolder), Filters(r)));
+}
+
+
+std::string QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
+  QFileDialog dialog(owner_, Q(r.title), Q(r.initialFile), Filters(r));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(Q(r.defaultExt));
+  if (!r.initialFile.empty()) dialog.selectFile(Q(r.initialFile));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return S(dialog.selectedFiles().first());
+}
+
+std::vector<std::string> QtDialogs::OpenFiles(const qv::FileDialogRequest& r) {
+  const QStringList files = QFileDialog::getOpenFileNames(owner_, Q(r.title), Q(r.startFolder),
+                                                          FilterText(r.filterDescription, r.pattern));
+  if (files.isEmpty()) return {};
+  if (files.size() == 1) return {S(files.first())};
+  std::vector<std::string> paths;
+  for (const QString& f : files) paths.push_back(S(f));
+  // The dialog chooses in one folder.
+  return GroupByFolder(paths).front();
+}
+
+std::string QtDialogs::BrowseFolder(const std::string& start) {
+  return S(QFileDialog::getExistingDirectory(owner_, QStringLiteral("Browse for output folder"), Q(start)));
+}
+
+QImage PackedToImage(const qv::Plane<int32_t>& pixels) {
+  if (pixels.Empty()) return {};
+  const int w = pixels.Width(), h = pixels.Height();
+  QImage image(w, h, QImage::Format_RGB32);
+  if (image.isNull()) return {};
+  for (int y = 0; y < h; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    const int32_t* row = pixels.Row(y);
+    // The fourth byte is ignored by the packed layout; RGB32 wants it opaque.
+    for (int x = 0; x < w; ++x) line[x] = 0xFF000000u | (static_cast<uint32_t>(row[x]) & 0xFFFFFFu);
+  }
+  return image;
+}
+
+qv::Plane<int32_t> ImageToPacked(const QImage& image) {
+  qv::Plane<int32_t> pixels;
+  if (image.isNull()) return pixels;
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+  pixels.Redim(rgb.width() - 1, rgb.height() - 1);
+  for (int y = 0; y < rgb.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+    for (int x = 0; x < rgb.width(); ++x) pixels(x, y) = static_cast<int32_t>(line[x] & 0xFFFFFFu);
+  }
+  return pixels;
+}
+
+std::vector<std::vector<std::string>> GroupByFolder(const std::vector<std::string>& paths) {
+  std::map<std::string, std::vector<std::string>> byFolder;
+  std::vector<std::string> order;
+  for (const std::string& p : paths) {
+    const QFileInfo info(Q(p));
+    const std::string folder = S(QDir::toNativeSeparators(info.absolutePath()));
+    if (!byFolder.count(folder)) order.push_back(folder);
+    byFolder[folder].push_back(S(info.fileName()));
+  }
+  std::vector<std::vector<std::string>> groups;
+  for (const std::string& folder : order) {
+    std::vector<std::string> g{folder};
+    g.insert(g.end(), byFolder[folder].begin(), byFolder[folder].end());
+    groups.push_back(g);
+  }
+  return groups;
+}
+
+void PauseWithEvents(double seconds) {
+  if (seconds <= 0) {
+    QCoreApplication::processEvents();
+    return;
+  }
+  QEventLoop loop;
+  QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace qvapp

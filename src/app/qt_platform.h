@@ -1,0 +1,83 @@
+// The Qt side of the platform layer: the event-loop yield, the desktop
+// services, the file dialogs and the packed-pixel blit.
+#pragma once
+
+#include <QImage>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/plane.h"
+#include "platform/desktop.h"
+#include "platform/platform.h"
+#include "workspace/project.h"
+
+class QWidget;
+
+namespace qvapp {
+
+// A yield processes the pending events, so that "&Stop", Escape and
+// repaints are seen while a long loop runs on the user-interface thread.
+// `beforeYield` lets the windows mirror their models first.
+class QtEventLoop : public qv::EventLoop {
+ public:
+  std::function<void()> beforeYield;
+  void Yield() override;
+};
+
+class QtDesktop : public qv::Desktop {
+ public:
+  explicit QtDesktop(QWidget*& owner) : owner_(owner) {}
+  bool AskYesNo(const std::string& text) override;
+  void OpenFolder(const std::string& folder) override;
+  qv::ScreenRect Screen() override;
+  qv::ScreenRect AvailableArea() override;
+
+ private:
+  QWidget*& owner_;
+};
+
+// The dialogs the windows open: the engine's open and save dialogs plus
+// the multiple selection of "&Ajouter images(s)" and the folder browser.
+class GuiDialogs : public qv::FileDialogs {
+ public:
+  // The chosen files as the engine reads them: one full path, or a folder
+  // followed by names in it; empty when cancelled.
+  virtual std::vector<std::string> OpenFiles(const qv::FileDialogRequest& request) = 0;
+  // The chosen folder, or empty text when cancelled.
+  virtual std::string BrowseFolder(const std::string& start) = 0;
+};
+
+class QtDialogs : public GuiDialogs {
+ public:
+  explicit QtDialogs(QWidget*& owner) : owner_(owner) {}
+  std::string OpenFile(const qv::FileDialogRequest& request) override;
+  std::string SaveFile(const qv::FileDialogRequest& request) override;
+  std::vector<std::string> OpenFiles(const qv::FileDialogRequest& request) override;
+  std::string BrowseFolder(const std::string& start) override;
+
+ private:
+  QWidget*& owner_;
+};
+
+// The open dialog's filter text for a description and its patterns.
+QString FilterText(const std::string& description, const std::string& patterns);
+
+// Packed pixels 0x00RRGGBB, row 0 at the top, as a picture (shares no data
+// with the plane).
+QImage PackedToImage(const qv::Plane<int32_t>& pixels);
+
+// A picture as packed pixels 0x00RRGGBB.
+qv::Plane<int32_t> ImageToPacked(const QImage& image);
+
+// Groups dropped or chosen paths the way the open dialog answers: the
+// folder followed by the names in it, one group per folder.
+std::vector<std::vector<std::string>> GroupByFolder(const std::vector<std::string>& paths);
+
+// Waits `seconds` while processing events.
+void PauseWithEvents(double seconds);
+
+inline QString Q(const std::string& s) { return QString::fromStdString(s); }
+inline std::string S(const QString& s) { return s.toStdString(); }
+
+}  // namespace qvapp

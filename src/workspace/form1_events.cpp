@@ -1,0 +1,394 @@
+#include "workspace/form1_events.h"
+
+#include <cmath>
+
+#include "stack/accumulate.h"
+#include "stack/guide.h"
+#include "workspace/run.h"
+#include "stack/run_control.h"
+#include "workspace/image_list.h"
+#include "workspace/settings.h"
+
+namespace qv {
+
+namespace {
+
+ImageEntry& Current(Form1& f) { return f.s.Entry(f.s.CurPic); }
+
+// The picture's upper bounds, which turn pixels into the fractions that
+// image entries hold. Without planes there is nothing to measure against.
+int U1(const Session& s) {
+  if (s.pic.PicR.Empty()) Raise(kErrSubscript);
+  return s.pic.PicR.UBound1();
+}
+int U2(const Session& s) {
+  if (s.pic.PicR.Empty()) Raise(kErrSubscript);
+  return s.pic.PicR.UBound2();
+}
+
+double Fraction(double pixels, int ubound) {
+  if (ubound == 0) Raise(kErrDivisionByZero);
+  return pixels / ubound;
+}
+
+void ShowHisto(Form1& f) { f.ShowHisto(); }
+
+// Click mode chosen by a plain click's selected button.
+int ModeOfOption2(int option2) {
+  switch (option2) {
+    case 0: return kShiftMask;
+    case 2: return kCtrlMask;
+    case 3: return kAltMask;
+    case 4: return kCtrlMask | kAltMask;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
+  try {
+    const int16_t px = CInt(x * s.opt.PicZoom), py = CInt(y * s.opt.PicZoom);
+    if (button == kRightButton) {
+      const std::string rgb = std::to_string(s.pic.PicR.At(px, py)) + "," + std::to_string(s.pic.PicG.At(px, py)) + "," +
+                              std::to_string(s.pic.PicB.At(px, py));
+      f.Caption = "(x,y)=(" + std::to_string(px) + "," + std::to_string(py) + ") RGB=(" + rgb + ")";
+      return;
+    }
+    int mode = shift;
+    if (mode == 0) mode = ModeOfOption2(f.Option2);
+    ImageEntry& e = Current(f);
+    switch (mode) {
+      case kShiftMask:
+        e.ImgRefX = Fraction(px, U1(s));
+        e.ImgRefY = Fraction(py, U2(s));
+        break;
+      case kCtrlMask:
+      case kAltMask:
+        if (mode == kCtrlMask ? e.ImgRot : e.ImgNewRot) {
+          double cx = 0, cy = 0;
+          StarCentroid(s, px, py, cx, cy);
+          (mode == kCtrlMask ? e.ImgRotX : e.ImgNewRotX) = Fraction(cx, U1(s));
+          (mode == kCtrlMask ? e.ImgRotY : e.ImgNewRotY) = Fraction(cy, U2(s));
+        }
+        break;
+      case kCtrlMask | kAltMask:
+        e.ImgZone += Str(Fraction(px, U1(s))) + "," + Str(Fraction(py, U2(s))) + ";";
+        break;
+      default:
+        e.ImgGuideX = Fraction(px, U1(s));
+        e.ImgGuideY = Fraction(py, U2(s));
+        break;
+    }
+    if (mode == (kCtrlMask | kAltMask)) {
+      // The new point shows over the image as it is, not reprocessed.
+      f.ShowImage();
+    } else {
+      SelectPic(f, s.CurPic, true, false);
+    }
+  } catch (const RuntimeError&) {
+    // A click outside the image or its planes is ignored.
+  }
+}
+
+void Check5_Click(Form1& f) {
+  if (!Form1Idle(f)) return;
+  if (f.Check5 == 1) {
+    Ignoring([&] { Current(f).ImgRegFlags |= kNewRef; });
+    SelectOption2(f, 0);
+  } else {
+    Ignoring([&] { Current(f).ImgRegFlags &= 254; });
+  }
+}
+
+void Check2_Click(Form1& f) {
+  if (!Form1Idle(f)) return;
+  if (f.Check2 == 1) {
+    Ignoring([&] { Current(f).ImgRegFlags |= kNewPos; });
+    SelectOption2(f, 1);
+  } else {
+    Ignoring([&] { Current(f).ImgRegFlags &= 253; });
+  }
+}
+
+// The rotation boxes are guarded by the busy flag only: they may be used
+// while nothing else runs, whatever the run state says.
+void Check7_Click(Form1& f) {
+  Session& s = f.s;
+  if (f.Busy) return;
+  Ignoring([&] { Current(f).ImgRot = static_cast<uint8_t>(f.Check7); });
+  if (f.Check7 == 1) SelectOption2(f, 2);
+  SelectPic(f, s.CurPic, false, false);
+}
+
+void Check8_Click(Form1& f) {
+  Session& s = f.s;
+  if (f.Busy) return;
+  Ignoring([&] { Current(f).ImgNewRot = static_cast<uint8_t>(f.Check8); });
+  if (f.Check8 == 1) SelectOption2(f, 3);
+  SelectPic(f, s.CurPic, false, false);
+}
+
+void Text4_Change(Form1& f) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
+  Ignoring([&] { Current(f).ImgShiftX = Fraction(Val(f.Text4), U1(s)); });
+}
+
+void Text5_Change(Form1& f) {
+  Session& s = f.s;
+  if (!Form1Idle(f)) return;
+  Ignoring([&] { Current(f).ImgShiftY = Fraction(Val(f.Text5), U2(s)); });
+}
+
+void Text6_Change(Form1& f) {
+  if (!Form1Idle(f)) return;
+  Ignoring([&] { Current(f).ImgAngle = Val(f.Text6); });
+}
+
+void Option2_Click(Form1& f, int index) {
+  if (index == 4) {
+    f.Form6Visible = true;
+    f.ShowImage();
+  } else if (f.Form6Visible) {
+    form6::Form_QueryUnload(f);
+  }
+}
+
+void SelectOption2(Form1& f, int index) {
+  if (index < 0 || index > 4) return;
+  f.Option2 = static_cast<int16_t>(index);
+  Option2_Click(f, index);
+}
+
+void Form_KeyDown(Form1& f, int keyCode, int /*shift*/, bool focusOnStrip) {
+  Session& s = f.s;
+  if (keyCode == kKeyEscape && s.RunState == 1) s.RunState = 2;
+  if (!Form1Idle(f) || focusOnStrip) return;
+  if (keyCode == kKeyUp) SelectPic(f, s.CurPic - 1, false, false);
+  if (keyCode == kKeyDown) SelectPic(f, s.CurPic + 1, false, false);
+}
+
+void mnuZoom_Click(Form1& f, int index, SettingsStore& store) {
+  Session& s = f.s;
+  if (!Form1Idle(f) || index < 0 || index > 3) return;
+  f.mnuZoom = {};
+  f.mnuZoom[static_cast<size_t>(index)] = true;
+  const int16_t z = static_cast<int16_t>(1 << index);
+  if (z == s.opt.PicZoom) return;
+  f.HScroll2Value = CInt(f.HScroll2Max / 2.0);
+  f.VScroll2Value = CInt(f.VScroll2Max / 2.0);
+  s.opt.PicZoom = z;
+  SelectPic(f, s.CurPic, false, false);
+  store.Write(kSettingsSection, "PicZoom", LocaleFromDouble(z, s.locale));
+}
+
+void mnuExplSource_Click(Form1& f, Desktop& desktop) {
+  Session& s = f.s;
+  if (Form1Idle(f)) desktop.OpenFolder(s.opt.InitDir);
+}
+
+void mnuExplOutput_Click(Form1& f, Desktop& desktop) {
+  Session& s = f.s;
+  if (Form1Idle(f)) desktop.OpenFolder(s.opt.OutDir);
+}
+
+void mnubar11_Click(Form1& f) {
+  f.mnubar11 = !f.mnubar11;
+  f.Text7Visible = f.mnubar11;
+}
+
+void mnuGrad_Click(Form1& f) {
+  f.mnuGrad = !f.mnuGrad;
+  ShowHisto(f);
+}
+
+void mnuZone_Click(Form1& f) {
+  f.mnuZone = !f.mnuZone;
+  ShowHisto(f);
+}
+
+void mnuDebug_Click(Form1& f, Desktop& desktop) {
+  f.mnuDebug = !f.mnuDebug;
+  if (!f.mnuDebug) return;
+  const ScreenRect screen = desktop.Screen(), free = desktop.AvailableArea();
+  const int w = static_cast<int>(Int(screen.Width / 4.0));
+  // The bottom of the free area stands where a task bar's top edge would.
+  const int bottom = free.Top + free.Height;
+  int h = bottom - screen.Top;
+  if (!(bottom > screen.Top + 300 && bottom <= screen.Top + screen.Height)) h = CInt(screen.Height * 0.9);
+  f.Form1Rect = {screen.Left, screen.Top, 3 * w, h};
+  f.Form4Rect = {screen.Left + 3 * w, screen.Top, w, h};
+}
+
+void Picture3_MouseDown(Form1& f, double x) {
+  if (!Form1Idle(f)) return;
+  f.Line1X = x;
+  f.Line1Visible = true;
+  Ignoring([&] { f.Label6 = std::to_string(CLng(Int(x * 32))); });
+}
+
+void mnu_Click(Form1& f, int index, const std::function<void()>& options) {
+  switch (index) {
+    case 3:
+      if (options) options();
+      break;
+    case 4:
+      RunStack(f);
+      break;
+    case 5:
+      RequestStop(f.s);
+      break;
+    default:
+      break;
+  }
+}
+
+bool Form_QueryUnload(Form1& f, Desktop& desktop, SettingsStore& store) {
+  Session& s = f.s;
+  if (s.RunState >= 1) {
+    RequestStop(s);
+    return true;
+  }
+  if (!desktop.AskYesNo("Confimer quitter")) return true;
+  Ignoring([&] { SaveSettingsAtQuit(f, store); });
+  Ignoring([&] { DeleteTempFiles(s); });
+  f.Form6Visible = false;
+  f.mnuDebug = false;
+  return false;
+}
+
+namespace form6 {
+
+void Command1_Click(Form1& f) {
+  Ignoring([&] { Current(f).ImgZone.clear(); });
+  ShowHisto(f);
+}
+
+void Command2_Click(Form1& f) {
+  Session& s = f.s;
+  Ignoring([&] {
+    const std::string zone = Current(f).ImgZone;
+    for (int i = s.CurPic + 1; i <= s.ImageCount(); ++i) s.Entry(i).ImgZone = zone;
+  });
+}
+
+void Command3_Click(Form1& f) {
+  Ignoring([&] {
+    std::string& zone = Current(f).ImgZone;
+    if (!zone.empty() && zone.back() != 'S') zone += 'S';
+  });
+}
+
+void Form_QueryUnload(Form1& f) {
+  f.Form6Visible = false;
+  if (f.Option2 == 4) f.Option2 = 1;
+}
+
+}  // namespace form6
+
+namespace form4 {
+
+void Form_QueryUnload(Form1& f) { f.mnuDebug = false; }
+
+}  // namespace form4
+
+}  // namespace qv
+
+#include "core/paths.h"
+#include "io/fits_reader.h"
+#include "workspace/project.h"
+
+namespace qv {
+
+void Image1_Click(Form1& f, int index) {
+  if (Form1Idle(f)) SelectPic(f, index, false, false);
+}
+
+void VScroll1_Change(Form1& f) {
+  if (Form1Idle(f)) SelectPic(f, f.VScroll1Value, true, true);
+}
+
+void OpenCommandLine(Form1& f, const std::string& commandLine) {
+  Session& s = f.s;
+  std::string arg = commandLine;
+  if (!arg.empty() && arg.front() == '"') arg = arg.size() >= 2 ? arg.substr(1, arg.size() - 2) : std::string();
+  if (arg.size() >= 3 && LCase(arg.substr(arg.size() - 3)) == "txt") {
+    LoadProject(f, arg);
+    return;
+  }
+  Ignoring([&] { s.ResizeImageArrays(0); });
+  Ignoring([&] { s.ResizeImageArrays(1); });
+  Ignoring([&] {
+    s.Img[1] = ImageEntry{};
+    s.Img[1].ImgFile = arg;
+  });
+  Ignoring([&] { ReadHeader(s, 1); });
+  Ignoring([&] { SelectOption1(f, 2); });
+  Populate(f, 1, true);
+  f.Picture1Visible = true;
+  f.Frame2Visible = true;
+}
+
+}  // namespace qv
+
+#include "display/render.h"
+
+namespace qv {
+
+Plane<int32_t> ThumbnailPicture(const Session& s) {
+  const double black = (s.pic.LevelLow - (s.pic.LevelLow - s.pic.LevelMin) * s.opt.Hsens / 20) * 32;
+  const double white = ((s.pic.LevelMax - s.pic.LevelHigh) * s.opt.Hsens / 20 + s.pic.LevelHigh) * 32;
+  const Plane<int32_t> pixels = DrawImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, black, white, 1, s.opt.Has(Mono));
+  return ShowPixels(pixels, ShowPixelsGeometry(pixels.Width(), pixels.Height(), s.opt.Has(PixAspect),
+                                               s.opt.PixRatio, 0, false));
+}
+
+}  // namespace qv
+
+#include "workspace/auto_marks.h"
+
+namespace qv {
+
+void mnuAutoMarks_Click(Form1& f, bool rotation) {
+  if (!Form1Idle(f)) return;
+  Session& s = f.s;
+  AutoMarkOptions options;
+  options.rotation = rotation;
+  StartProcess(s);
+  const int n = s.ImageCount();
+  AutoMarkReport report;
+  Ignoring([&] {
+    report = AutoMarks(f, options, [&](const ImageMark& m) {
+      f.ShowCaption("Marques automatiques " + std::to_string(m.image) + "/" + std::to_string(n));
+    });
+  });
+  const bool stopped = s.RunState == 2;
+  StopProcess(s);
+  f.Caption = kAppTitle;
+  std::string text;
+  if (stopped) {
+    text = "Marques automatiques arrêtées";
+  } else if (!report.ok) {
+    text = "Marques automatiques impossibles : " + report.message;
+  } else {
+    int marked = 0;
+    std::string missing;
+    for (const ImageMark& m : report.images) {
+      if (m.marked || m.reference) {
+        ++marked;
+        continue;
+      }
+      const std::string name = m.image >= 1 && m.image <= n ? PathName(s.Img[static_cast<size_t>(m.image)].ImgFile) : "";
+      missing += "\r\n" + name + " : " + m.reason;
+    }
+    text = "Images marquées : " + std::to_string(marked) + " sur " + std::to_string(report.images.size());
+    if (!missing.empty()) text += "\r\nNon marquées (décochées) :" + missing;
+  }
+  f.MsgBox(text);
+  if (!stopped && report.ok) SelectPic(f, s.CurPic, false, false);
+}
+
+}  // namespace qv

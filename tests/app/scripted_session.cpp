@@ -1,0 +1,162 @@
+// A scripted session of the desktop program on a real display (run under
+// xvfb-run with the xcb platform): start on a simulated project, run
+// "E&xécuter", wait for the end of the run, quit, and keep screenshots.
+//
+// usage: quelvista_scripted_session PROJECT.txt SETTINGS.ini SHOTS_FOLDER
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWindow>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/main_window.h"
+#include "app/qt_platform.h"
+#include "core/session.h"
+#include "platform/desktop.h"
+#include "platform/settings_store.h"
+#include "stack/accumulate.h"
+#include "workspace/form1.h"
+
+namespace {
+
+int failures = 0;
+
+void Check(bool ok, const char* what) {
+  std::printf("%s: %s\n", ok ? "ok" : "ÉCHEC", what);
+  if (!ok) ++failures;
+}
+
+// Lets the window work until `done` holds or `seconds` pass.
+bool WaitFor(const std::function<bool()>& done, double seconds) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > seconds * 1000) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  return true;
+}
+
+void Shot(QWidget& w, const QString& folder, const char* name) {
+  const QString path = folder + "/" + name + ".png";
+  Check(w.grab().save(path), qPrintable("capture " + path));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: %s PROJET.txt REGLAGES.ini DOSSIER\n", argv[0]);
+    return 2;
+  }
+  QApplication app(argc, argv);
+  const QString shots = QString::fromLocal8Bit(argv[3]);
+  QDir().mkpath(shots);
+
+  qvapp::QtEventLoop events;
+  qv::FreeImageLoader loader;
+  qv::SystemClock clock;
+  qv::Session s(qv::Platform{&loader, &events, &clock});
+  qv::QtSettingsStore store(argv[2]);
+  qv::HeadlessDesktop desktop;  // answers "Confimer quitter" with Yes
+  QWidget* owner = nullptr;
+  qvapp::QtDialogs dialogs(owner);
+  qv::Form1 form1(s);
+  qvapp::MainWindow w(form1, store, desktop, dialogs);
+  owner = &w;
+  events.beforeYield = [&w] { w.Tick(); };
+  w.resize(1280, 820);
+  w.show();
+  Check(WaitFor([&] { return w.isVisible() && w.windowHandle() && w.windowHandle()->isExposed(); }, 10),
+        "la fenêtre est affichée");
+
+  w.Load(argv[1]);
+  Check(s.ImageCount() >= 2, "le projet est chargé");
+  Check(WaitFor([&] { return s.RunState == 0 && !form1.Busy; }, 30), "les vignettes sont construites");
+  // "Auto" of "Niveau" stretches the picture between the computed levels.
+  QCheckBox* automatic = w.findChild<QCheckBox*>("Check3");
+  Check(automatic != nullptr, "la case Auto existe");
+  if (automatic) automatic->click();
+  Check(form1.Check3 == 1 && !form1.Text1.empty(), "Auto remplit Minimum et Maximum");
+  // The second image, with its guide-star mark.
+  if (QLabel* second = w.findChild<QLabel*>("Image1_2")) {
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), second->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(second, &press);
+  }
+  Check(s.CurPic == 2, "la deuxième image est choisie");
+  Check(form1.Shape2.Visible, "la marque de l'étoile guide est là");
+  w.Refresh();
+  QCoreApplication::processEvents();
+  Shot(w, shots, "main-window-loaded");
+
+  QAction* run = w.findChild<QAction*>("mnu_4");
+  Check(run && run->isEnabled(), "E&xécuter est disponible");
+  bool sawRunning = false;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (s.RunState == 1) sawRunning = true;
+  });
+  probe.start(20);
+  if (run) run->trigger();  // returns when the run is over
+  probe.stop();
+  Check(sawRunning, "la fenêtre a vécu pendant le passage");
+  Check(s.RunState == 0, "le passage est terminé");
+  Check(s.stack.StackCount >= 2, "les images sont empilées");
+  Check(!s.dest.DestSumR.Empty() && !s.dest.DestWeightR.Empty(), "la destination contient la pile");
+  float maxWeight = 0;
+  for (int y = 0; y <= s.dest.DestWeightR.UBound2(); ++y)
+    for (int x = 0; x <= s.dest.DestWeightR.UBound1(); ++x) maxWeight = std::max(maxWeight, s.dest.DestWeightR(x, y));
+  Check(maxWeight >= 2, "plusieurs images se recouvrent dans la destination");
+  w.Refresh();
+  QCoreApplication::processEvents();
+  Shot(w, shots, "main-window-after-run");
+
+  // The zone dialog above the main window, and the debug log beside it.
+  if (auto* zone = w.findChild<QRadioButton*>("Option2_4")) zone->click();
+  Check(w.zoneDialog() && w.zoneDialog()->isVisible(), "le dialogue Zone s'ouvre");
+  WaitFor([&] { return w.zoneDialog()->windowHandle() && w.zoneDialog()->windowHandle()->isExposed(); }, 5);
+  if (w.zoneDialog()) Shot(*w.zoneDialog(), shots, "zone-dialog");
+  if (auto* plain = w.findChild<QRadioButton*>("Option2_1")) plain->click();
+  Check(!w.zoneDialog()->isVisible(), "le dialogue Zone se ferme avec un autre mode");
+  if (QAction* debug = w.findChild<QAction*>("mnuDebug")) debug->trigger();
+  Check(w.debugWindow() && w.debugWindow()->isVisible(), "la fenêtre de débogage s'ouvre");
+  if (w.debugWindow()) w.debugWindow()->close();
+
+  // The Options dialog, as the menu shows it (modal): captured, then closed
+  // with "Annuler".
+  bool optionsShown = false;
+  QTimer::singleShot(300, [&] {
+    if (QWidget* dialog = QApplication::activeModalWidget()) {
+      optionsShown = dialog->objectName() == "Form5";
+      Shot(*dialog, shots, "options-dialog");
+      if (auto* cancel = dialog->findChild<QPushButton*>("Command2")) cancel->click();
+    }
+  });
+  if (QAction* options = w.findChild<QAction*>("mnu_3")) options->trigger();
+  Check(optionsShown, "le dialogue Options s'ouvre");
+  Check(!s.OptionsApplied, "Annuler n'applique rien");
+
+  const std::string tempBase = s.stack.TempBase;
+  w.close();
+  Check(!w.isVisible(), "la fenêtre se ferme après confirmation");
+  Check(desktop.questions.size() == 1 && desktop.questions[0] == "Confimer quitter", "la confirmation est demandée");
+  bool leftover = false;
+  if (!tempBase.empty()) {
+    const std::filesystem::path base(tempBase);
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(base.parent_path(), ec))
+      if (e.path().filename().string().rfind(base.filename().string(), 0) == 0) leftover = true;
+  }
+  Check(!leftover, "aucun fichier temporaire ne reste");
+  std::printf("%d échec(s)\n", failures);
+  return failures == 0 ? 0 : 1;
+}

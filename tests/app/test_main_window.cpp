@@ -1,0 +1,415 @@
+// The desktop windows on the offscreen platform: each mirrors its model and
+// forwards its events to the model's handlers.
+#include <QAction>
+#include <QClipboard>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QLabel>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <cstdlib>
+#include <memory>
+
+#include "app/main_window.h"
+#include "app/options_dialog.h"
+#include "app/qt_platform.h"
+#include "app/small_windows.h"
+#include "core/session.h"
+#include "platform/desktop.h"
+#include "platform/settings_store.h"
+#include "workspace/form5.h"
+#include "workspace/settings.h"
+
+namespace {
+
+// Dialogs that answer what the test set beforehand and remember the titles
+// they were opened with.
+class ScriptedDialogs : public qvapp::GuiDialogs {
+ public:
+  std::vector<std::string> files;
+  std::string open, save, folder;
+  std::vector<qv::FileDialogRequest> asked;
+  std::string OpenFile(const qv::FileDialogRequest& r) override {
+    asked.push_back(r);
+    return open;
+  }
+  std::string SaveFile(const qv::FileDialogRequest& r) override {
+    asked.push_back(r);
+    return save;
+  }
+  std::vector<std::string> OpenFiles(const qv::FileDialogRequest& r) override {
+    asked.push_back(r);
+    return files;
+  }
+  std::string BrowseFolder(const std::string&) override { return folder; }
+};
+
+// One program: a session on the Qt event loop and its main window.
+struct Program {
+  qvapp::QtEventLoop events;
+  qv::FreeImageLoader loader;
+  qv::SystemClock clock;
+  qv::Session s{qv::Platform{&loader, &events, &clock}};
+  qv::Form1 f{s};
+  qv::MemorySettingsStore store;
+  qv::HeadlessDesktop desktop;
+  ScriptedDialogs dialogs;
+  qvapp::MainWindow w{f, store, desktop, dialogs};
+  Program() {
+    events.beforeYield = [this] { w.Tick(); };
+    w.resize(1100, 760);
+    w.show();
+  }
+  QAction* Action(const char* name) { return w.findChild<QAction*>(name); }
+  template <class T>
+  T* Control(const char* name) {
+    return w.findChild<T*>(name);
+  }
+};
+
+// Runs `step` every few milliseconds while the test waits inside a
+// synchronous command (a run), as a user acting during it would.
+class During {
+ public:
+  explicit During(std::function<void()> step) : step_(std::move(step)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { step_(); });
+    timer_.start(5);
+  }
+
+ private:
+  std::function<void()> step_;
+  QTimer timer_;
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  QString sky_;
+
+  // The simulated frames as the open dialog gives them: folder, then names.
+  std::vector<std::string> Frames() const {
+    return {qvapp::S(sky_) + "/", "frame001.fts", "frame002.fts", "frame003.fts", "frame004.fts"};
+  }
+  void LoadFrames(Program& p) {
+    p.dialogs.files = Frames();
+    p.Action("mnuLoad")->trigger();
+    QCOMPARE(p.s.ImageCount(), 4);
+    QCOMPARE(p.s.RunState, int16_t{0});
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    sky_ = dir_.filePath("sky");
+    const QString cmd = QStringLiteral("'%1' simulate --out '%2' --frames 4 --width 160 --height 120 --seed 5 >/dev/null")
+                            .arg(QUELVISTA_CLI, sky_);
+    QCOMPARE(std::system(cmd.toLocal8Bit().constData()), 0);
+  }
+
+  void optionsDialogMirrorsItsModel() {
+    Program p;
+    qv::Form5 model(p.s, p.store);
+    model.Form_Load();
+    qvapp::OptionsDialog dialog(model, p.dialogs, &p.w);
+    dialog.show();
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Options - V " QUELVISTA_VERSION));
+    auto* check1 = dialog.findChild<QCheckBox*>("Check1");
+    auto* frame4 = dialog.findChild<QGroupBox*>("Frame4");
+    QVERIFY(check1 && frame4);
+    QVERIFY(!frame4->isVisible());
+    check1->click();
+    QCOMPARE(model.Check1, int16_t{1});
+    QVERIFY(frame4->isVisible());  // the model's visibility rule, mirrored
+
+    model.Text5 = "77";
+    dialog.Refresh();
+    QCOMPARE(dialog.findChild<QLineEdit*>("Text5")->text(), QStringLiteral("77"));
+    QTest::keyClicks(dialog.findChild<QLineEdit*>("Text14"), "9");
+    QCOMPARE(model.Text14, std::string("15009"));
+
+    // "Explorer" fills the box with the chosen folder; a cancel keeps it.
+    p.dialogs.folder = "/data/nuit";
+    dialog.findChild<QPushButton*>("Command4")->click();
+    QCOMPARE(model.Text2, std::string("/data/nuit"));
+    p.dialogs.folder.clear();
+    dialog.findChild<QPushButton*>("Command4")->click();
+    QCOMPARE(model.Text2, std::string("/data/nuit"));
+    p.dialogs.open = "/data/dark.fts";
+    dialog.findChild<QPushButton*>("Command7")->click();
+    QCOMPARE(model.Text12, std::string("/data/dark.fts"));
+    QCOMPARE(p.dialogs.asked.back().title, std::string("Ouvrir le Fichier Dark"));
+
+    dialog.findChild<QPushButton*>("Command1")->click();
+    QVERIFY(p.s.OptionsApplied);
+    QCOMPARE(p.s.opt.UseMask & qv::HotCalc, qv::HotCalc);
+    QCOMPARE(p.store.Get(qv::kSettingsSection, "MedianLimit"), std::string("15009"));
+    QVERIFY(!dialog.isVisible());
+  }
+
+  void cancelWritesNothing() {
+    Program p;
+    qv::Form5 model(p.s, p.store);
+    model.Form_Load();
+    qvapp::OptionsDialog dialog(model, p.dialogs, &p.w);
+    dialog.show();
+    dialog.findChild<QCheckBox*>("Check6")->click();
+    dialog.findChild<QPushButton*>("Command2")->click();
+    QVERIFY(!p.s.OptionsApplied);
+    QVERIFY(p.store.writes.empty());
+    QCOMPARE(p.s.opt.UseMask, 0);
+  }
+
+  void controlsReachTheModelAndBack() {
+    Program p;
+    QCOMPARE(p.w.windowTitle(), QStringLiteral("Quelvista"));
+    auto* text3 = p.Control<QLineEdit>("Text3");
+    text3->clear();
+    QTest::keyClicks(text3, "60");
+    QCOMPARE(p.s.opt.MinQual, 0.6f);
+    p.Control<QCheckBox>("Check6")->click();
+    QCOMPARE(p.f.Check6, int16_t{1});
+
+    p.f.Check6 = 0;
+    p.f.Label1 = "320x240\r\nZoom=50.0%";
+    p.f.Caption = "frame002.fts  2/4";
+    p.w.Refresh();
+    QVERIFY(!p.Control<QCheckBox>("Check6")->isChecked());
+    QCOMPARE(p.Control<QLabel>("Label1")->text(), QStringLiteral("320x240\nZoom=50.0%"));
+    QCOMPARE(p.w.windowTitle(), QStringLiteral("frame002.fts  2/4"));
+
+    // "Sous-ensemble" shows the subset fields, whose text is the model's.
+    QVERIFY(!p.Control<QLineEdit>("Text7")->isVisible());
+    p.Action("mnubar11")->trigger();
+    QVERIFY(p.f.Text7Visible);
+    QVERIFY(p.Control<QLineEdit>("Text7")->isVisible());
+    QTest::keyClicks(p.Control<QLineEdit>("Text8"), "3");
+    QCOMPARE(p.f.Text8, std::string("3"));
+  }
+
+  void imagesLoadAndClicksSetMarksAtEveryZoom() {
+    Program p;
+    LoadFrames(p);
+    QCOMPARE(p.dialogs.asked.back().title, std::string("Ouvrir une image astro"));
+    QCOMPARE(p.s.CurPic, int16_t{1});
+    QVERIFY(p.w.findChild<QCheckBox*>("Check9_4"));
+    QCOMPARE(p.w.findChild<QCheckBox*>("Check9_4")->text(), QStringLiteral("frame004.fts"));
+    QVERIFY(!p.w.Shown().isNull());
+
+    auto* picture = p.w.findChild<QWidget*>("Picture1");
+    const int u1 = p.s.pic.PicR.UBound1(), u2 = p.s.pic.PicR.UBound2();
+    for (int z = 0; z < 4; ++z) {
+      p.Action(QStringLiteral("mnuZoom_%1").arg(z).toLatin1().constData())->trigger();
+      const int zoom = 1 << z;
+      QCOMPARE(p.s.opt.PicZoom, int16_t(zoom));
+      QCOMPARE(p.w.Shown().width(), u1 / zoom + 1);
+      const QPoint at(9, 7);
+      const double px = zoom * 9, py = zoom * 7;
+      qv::ImageEntry& e = p.s.Img[1];
+
+      QTest::mouseClick(picture, Qt::LeftButton, Qt::ShiftModifier, at);
+      QCOMPARE(e.ImgRefX, px / u1);
+      QCOMPARE(e.ImgRefY, py / u2);
+      QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, at);
+      QCOMPARE(e.ImgGuideX, px / u1);
+      QCOMPARE(e.ImgGuideY, py / u2);
+      e.ImgZone.clear();
+      QTest::mouseClick(picture, Qt::LeftButton, Qt::ControlModifier | Qt::AltModifier, at);
+      QCOMPARE(e.ImgZone, qv::Str(px / u1) + "," + qv::Str(py / u2) + ";");
+      QTest::mouseClick(picture, Qt::RightButton, Qt::NoModifier, at);
+      QVERIFY2(p.w.windowTitle().startsWith(QStringLiteral("(x,y)=(%1,%2) RGB=(").arg(px).arg(py)),
+               qPrintable(p.w.windowTitle()));
+    }
+    QCOMPARE(p.store.Get(qv::kSettingsSection, "PicZoom"), std::string("8"));
+
+    // The strip: a box reaches its entry, a thumbnail selects its image.
+    p.w.findChild<QCheckBox*>("Check9_3")->click();
+    QCOMPARE(p.s.Img[3].ImgChecked, uint8_t{0});
+    QTest::mouseClick(p.w.findChild<QLabel*>("Image1_2"), Qt::LeftButton);
+    QCOMPARE(p.s.CurPic, int16_t{2});
+    QTest::keyClick(&p.w, Qt::Key_Down);
+    QCOMPARE(p.s.CurPic, int16_t{3});
+  }
+
+  void menusRunTheirCommands() {
+    Program p;
+    LoadFrames(p);
+    p.s.opt.InitDir = "/ciel/source";
+    p.Action("mnuExplSource")->trigger();
+    QCOMPARE(p.desktop.opened, std::vector<std::string>{"/ciel/source"});
+
+    p.Action("mnuDebug")->trigger();
+    QVERIFY(p.w.debugWindow() && p.w.debugWindow()->isVisible());
+    const qv::ScreenRect r4 = p.f.Form4Rect;
+    QCOMPARE(p.w.debugWindow()->pos(), QPoint(r4.Left, r4.Top));
+    p.Control<QRadioButton>("Option2_4")->click();
+    QVERIFY(p.w.zoneDialog() && p.w.zoneDialog()->isVisible());
+    QVERIFY(p.w.zoneDialog()->windowFlags() & Qt::WindowStaysOnTopHint);
+    p.w.debugWindow()->close();
+    QVERIFY(!p.f.mnuDebug);
+    QVERIFY(!p.Action("mnuDebug")->isChecked());
+
+    const QString project = dir_.filePath("projet.txt");
+    p.dialogs.save = qvapp::S(project);
+    p.Action("mnuSavePrj")->trigger();
+    QVERIFY(QFile::exists(project));
+    p.Action("mnuNew")->trigger();
+    QCOMPARE(p.s.ImageCount(), 0);
+    QVERIFY(!p.w.findChild<QCheckBox*>("Check9_1"));
+    QVERIFY(!p.w.zoneDialog()->isVisible());  // selecting closed it
+    p.dialogs.open = qvapp::S(project);
+    p.Action("mnuLoadPrj")->trigger();
+    QCOMPARE(p.s.ImageCount(), 4);
+    QCOMPARE(p.dialogs.asked.back().title, std::string("Ouvrir un projet"));
+
+    // "Enregistrer l'image ..." writes what the picture shows.
+    const QString jpeg = dir_.filePath("vue.jpg");
+    p.dialogs.save = qvapp::S(jpeg);
+    p.Action("mnuSavPicBmp")->trigger();
+    QImage saved(jpeg);
+    QCOMPARE(saved.size(), p.w.Shown().size());
+    const QString bmp = dir_.filePath("vue.bmp");
+    p.dialogs.save = qvapp::S(bmp);
+    p.Action("mnuSavPicBmp")->trigger();
+    QCOMPARE(QImage(bmp).convertToFormat(QImage::Format_RGB32), p.w.Shown().convertToFormat(QImage::Format_RGB32));
+    QCOMPARE(p.dialogs.asked.back().title, std::string("Enregistrer l'image sous ..."));
+    QCOMPARE(p.dialogs.asked.back().moreFilters.size(), size_t{3});
+  }
+
+  void escapeStopsARun() {
+    Program p;
+    LoadFrames(p);
+    bool menusWhileRunning = false;
+    During user([&] {
+      if (p.s.RunState != 1) return;
+      menusWhileRunning = !p.Action("mnu_4")->isEnabled() && p.Action("mnu_5")->isEnabled() &&
+                          !p.Action("mnu_0")->isEnabled() && !p.w.findChild<QWidget*>("Picture1")->isEnabled();
+      QTest::keyClick(&p.w, Qt::Key_Escape);
+    });
+    p.Action("mnu_4")->trigger();
+    QCOMPARE(p.s.RunState, int16_t{0});
+    QVERIFY(menusWhileRunning);
+    QVERIFY(p.s.dest.DestSumR.Empty());  // stopped: no final combination
+    QVERIFY(p.Action("mnu_4")->isEnabled());
+    QVERIFY(!p.Action("mnu_5")->isEnabled());
+  }
+
+  void closingDuringARunOnlyRequestsAStop() {
+    Program p;
+    LoadFrames(p);
+    bool stayed = false;
+    During user([&] {
+      if (p.s.RunState != 1) return;
+      p.w.close();
+      stayed = p.w.isVisible() && p.s.RunState == 2;
+    });
+    p.Action("mnu_4")->trigger();
+    QVERIFY(stayed);
+    QVERIFY(p.w.isVisible());
+    QVERIFY(p.desktop.questions.empty());
+    QVERIFY(p.store.writes.empty());
+  }
+
+  void aRunThatEndsFillsTheDestination() {
+    Program p;
+    LoadFrames(p);
+    p.Action("mnu_4")->trigger();
+    QCOMPARE(p.s.RunState, int16_t{0});
+    QVERIFY(!p.s.dest.DestSumR.Empty());
+    QCOMPARE(p.f.Label6, std::string("4/4 Ok"));
+  }
+
+  void droppedFilesJoinTheListAndAProjectOpens() {
+    Program p;
+    auto drop = [&](const QStringList& paths) {
+      QMimeData mime;
+      QList<QUrl> urls;
+      for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+      mime.setUrls(urls);
+      QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&p.w, &enter);
+      QVERIFY(enter.isAccepted());
+      QDropEvent event(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&p.w, &event);
+      QVERIFY(event.isAccepted());
+    };
+    drop({sky_ + "/frame002.fts", sky_ + "/frame001.fts"});
+    QCOMPARE(p.s.ImageCount(), 2);
+    QVERIFY(p.s.Img[1].ImgFile.find("frame001.fts") != std::string::npos);  // sorted as the dialog's
+    drop({sky_ + "/frame003.fts"});
+    QCOMPARE(p.s.ImageCount(), 3);
+    drop({sky_ + "/project.txt"});
+    QCOMPARE(p.s.ImageCount(), 4);
+
+    // "&Copier" puts what the picture shows on the clipboard.
+    p.Action("mnuCopy")->trigger();
+    QCOMPARE(QApplication::clipboard()->image().size(), p.w.Shown().size());
+  }
+
+  void automaticMarksFromTheMenu() {
+    Program p;
+    p.w.OpenPaths({sky_ + "/project.txt"});
+    QCOMPARE(p.s.ImageCount(), 4);
+    QString message;
+    During user([&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        message = box->text();
+        box->accept();
+      }
+    });
+    p.Action("mnuAutoMarks")->trigger();
+    QVERIFY2(message.startsWith(QStringLiteral("Images marquées : 4 sur 4")), qPrintable(message));
+    QCOMPARE(p.s.RunState, int16_t{0});
+  }
+
+  void dialogFiltersAndFolders() {
+    QCOMPARE(qvapp::FilterText("Image Astro (FTS FIT BMP JPEG TIF)", "*.fts;*.fit"),
+             QStringLiteral("Image Astro (FTS FIT BMP JPEG TIF) (*.fts *.fit)"));
+    const auto groups = qvapp::GroupByFolder({"/a/x.fts", "/b/y.fts", "/a/z.fts"});
+    QCOMPARE(groups.size(), size_t{2});
+    QCOMPARE(groups[0], (std::vector<std::string>{"/a", "x.fts", "z.fts"}));
+    QCOMPARE(groups[1], (std::vector<std::string>{"/b", "y.fts"}));
+  }
+
+  void packedPixelsKeepTheirColours() {
+    qv::Plane<int32_t> pixels(1, 0);
+    pixels(0, 0) = 0x123456;
+    pixels(1, 0) = 0x7F00FF01;  // the fourth byte is not a colour
+    const QImage image = qvapp::PackedToImage(pixels);
+    QCOMPARE(image.format(), QImage::Format_RGB32);
+    QCOMPARE(image.pixel(0, 0), QRgb(0xFF123456));
+    QCOMPARE(image.pixel(1, 0), QRgb(0xFF00FF01));
+  }
+
+  void quitAsksAndSavesItsKeys() {
+    Program p;
+    p.desktop.answer = false;
+    QVERIFY(!p.Action("mnuExit")->shortcut().isEmpty());
+    p.Action("mnuExit")->trigger();
+    QVERIFY(p.w.isVisible());
+    QCOMPARE(p.desktop.questions, std::vector<std::string>{"Confimer quitter"});
+    QVERIFY(p.store.writes.empty());
+
+    p.desktop.answer = true;
+    p.Control<QCheckBox>("Check6")->click();
+    p.w.close();
+    QVERIFY(!p.w.isVisible());
+    QCOMPARE(p.store.Get(qv::kSettingsSection, "Expand"), std::string("1"));
+    QCOMPARE(p.store.writes.front().first, std::string("MinQual"));
+    QCOMPARE(p.store.writes.back().first, std::string("ColorFilter3"));
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "test_main_window.moc"

@@ -1,0 +1,384 @@
+// The main window's handlers on the model, without a window.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/desktop.h"
+#include "platform/settings_store.h"
+#include "stack/accumulate.h"
+#include "support.h"
+#include "workspace/form1_events.h"
+#include "workspace/image_list.h"
+
+using qvtest::TempDir;
+using qvtest::TestSession;
+
+namespace {
+
+// A picture of 65 x 49 pixels (upper bounds 64 and 48, so that pixel
+// positions give short fractions) with one star at (30, 20), shown as list
+// image 1 of `images`.
+void ShowPicture(qv::Session& s, int images = 1) {
+  s.ResizeImageArrays(images);
+  for (int i = 1; i <= images; ++i) s.Img[static_cast<size_t>(i)].ImgFile = "image" + std::to_string(i) + ".fts";
+  s.CurPic = 1;
+  s.opt.PicZoom = 2;
+  for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
+    p->Redim(64, 48);
+    p->Fill(1000);
+    (*p)(30, 20) = 30000;
+    (*p)(31, 20) = (*p)(29, 20) = (*p)(30, 21) = (*p)(30, 19) = 12000;
+  }
+  s.pic.PicG(16, 24) = 7;
+}
+
+}  // namespace
+
+TEST(Form1Events, ClickModesSetTheirMarksInImagePixels) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  ShowPicture(s);
+  qv::ImageEntry& e = s.Img[1];
+
+  // Plain click, "Nouvelle position": display (8, 12) at zoom 2 is pixel (16, 24).
+  qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 8, 12);
+  EXPECT_DOUBLE_EQ(e.ImgGuideX, 0.25);
+  EXPECT_DOUBLE_EQ(e.ImgGuideY, 0.5);
+  // Halves go to the even pixel: 10.25 x 2 = 20.5 -> 20; 10.75 x 2 = 21.5 -> 22.
+  qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 10.25, 10.75);
+  EXPECT_DOUBLE_EQ(e.ImgGuideX, 20.0 / 64);
+  EXPECT_DOUBLE_EQ(e.ImgGuideY, 22.0 / 48);
+
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 8, 12);
+  EXPECT_DOUBLE_EQ(e.ImgRefX, 0.25);
+  EXPECT_DOUBLE_EQ(e.ImgRefY, 0.5);
+
+  // Ctrl without "Rotation" checked sets nothing; with it, the star's centroid.
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask, 15, 10);
+  EXPECT_EQ(e.ImgRotX, 0);
+  e.ImgRot = 1;
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask, 15.5, 10);
+  EXPECT_NEAR(e.ImgRotX * 64, 30, 0.5);
+  EXPECT_NEAR(e.ImgRotY * 48, 20, 0.5);
+  e.ImgNewRot = 1;
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kAltMask, 15, 10.5);
+  EXPECT_NEAR(e.ImgNewRotX * 64, 30, 0.5);
+
+  // Ctrl+Shift is not a mode of its own: a new guide position.
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask | qv::kShiftMask, 16, 6);
+  EXPECT_DOUBLE_EQ(e.ImgGuideX, 0.5);
+  EXPECT_DOUBLE_EQ(e.ImgGuideY, 0.25);
+
+  // Ctrl+Alt adds a zone point; so does a plain click in zone mode.
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask | qv::kAltMask, 8, 12);
+  EXPECT_EQ(e.ImgZone, " .25, .5;");
+  f.Option2 = 4;
+  qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 32, 0);
+  EXPECT_EQ(e.ImgZone, " .25, .5; 1, 0;");
+  // Shift overrides the selected mode.
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 0, 0);
+  EXPECT_EQ(e.ImgRefX, 0);
+}
+
+TEST(Form1Events, RightClickShowsThePixelAndOddClicksAreIgnored) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  ShowPicture(s);
+  qv::Picture1_MouseDown(f, qv::kRightButton, qv::kShiftMask, 8, 12);
+  EXPECT_EQ(f.Caption, "(x,y)=(16,24) RGB=(1000,7,1000)");
+  EXPECT_EQ(s.Img[1].ImgRefX, 0);  // the right button sets no mark
+
+  // Outside the planes: the caption stays, nothing throws.
+  qv::Picture1_MouseDown(f, qv::kRightButton, 0, 500, 12);
+  EXPECT_EQ(f.Caption, "(x,y)=(16,24) RGB=(1000,7,1000)");
+  // While busy or running the picture does not react.
+  f.Busy = true;
+  qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 8, 12);
+  f.Busy = false;
+  s.RunState = 1;
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 8, 12);
+  EXPECT_EQ(s.Img[1].ImgGuideX, 0);
+  EXPECT_EQ(s.Img[1].ImgRefX, 0);
+  // A picture of one column cannot give fractions: the click is dropped.
+  s.RunState = 0;
+  for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) p->Redim(0, 10);
+  qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 0, 2);
+  EXPECT_EQ(s.Img[1].ImgGuideX, 0);
+}
+
+TEST(Form1Events, RegistrationBoxesAndShiftFields) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  ShowPicture(s);
+  qv::ImageEntry& e = s.Img[1];
+  f.Check5 = 1;
+  qv::Check5_Click(f);
+  EXPECT_EQ(e.ImgRegFlags, qv::kNewRef);
+  EXPECT_EQ(f.Option2, 0);
+  f.Check2 = 1;
+  qv::Check2_Click(f);
+  EXPECT_EQ(e.ImgRegFlags, qv::kNewRef | qv::kNewPos);
+  EXPECT_EQ(f.Option2, 1);
+  f.Check5 = 0;
+  qv::Check5_Click(f);
+  EXPECT_EQ(e.ImgRegFlags, qv::kNewPos);
+
+  // During a run the boxes do nothing, except the rotation boxes, which
+  // only wait for the window not to be busy.
+  s.RunState = 1;
+  f.Check2 = 0;
+  qv::Check2_Click(f);
+  EXPECT_EQ(e.ImgRegFlags, qv::kNewPos);
+  f.Check7 = 1;
+  qv::Check7_Click(f);
+  EXPECT_EQ(e.ImgRot, 1);
+  EXPECT_EQ(f.Option2, 2);
+  s.RunState = 0;
+
+  f.Text4 = "16";
+  qv::Text4_Change(f);
+  EXPECT_DOUBLE_EQ(e.ImgShiftX, 0.25);
+  f.Text5 = "-12abc";
+  qv::Text5_Change(f);
+  EXPECT_DOUBLE_EQ(e.ImgShiftY, -0.25);
+  f.Text6 = "1.5";
+  qv::Text6_Change(f);
+  EXPECT_DOUBLE_EQ(e.ImgAngle, 1.5);
+  f.Text6 = "x";
+  qv::Text6_Change(f);
+  EXPECT_DOUBLE_EQ(e.ImgAngle, 0);
+}
+
+TEST(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  qv::Form_KeyDown(f, qv::kKeyEscape, 0, false);
+  EXPECT_EQ(s.RunState, 0);
+  s.RunState = 1;
+  f.Busy = true;
+  qv::Form_KeyDown(f, qv::kKeyEscape, 0, false);
+  EXPECT_EQ(s.RunState, 2);
+
+  // Up and Down move the selection, not while the strip's bar has the focus.
+  s.RunState = 0;
+  f.Busy = false;
+  s.ResizeImageArrays(3);
+  f.Check9.resize(4);
+  s.CurPic = 2;
+  qv::Form_KeyDown(f, qv::kKeyDown, 0, true);
+  EXPECT_EQ(f.VScroll1Value, 1);
+  qv::Form_KeyDown(f, qv::kKeyDown, 0, false);
+  EXPECT_EQ(f.VScroll1Value, 3);
+}
+
+TEST(Form1Events, HistogramClickShowsTheLevelOfTheBin) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  qv::Picture3_MouseDown(f, 100.7);  // 3222.4 on the 0..65535 scale, rounded down
+  EXPECT_TRUE(f.Line1Visible);
+  EXPECT_DOUBLE_EQ(f.Line1X, 100.7);
+  EXPECT_EQ(f.Label6, "3222");
+  qv::Picture3_MouseDown(f, -0.5);
+  EXPECT_EQ(f.Label6, "-16");
+  s.RunState = 1;  // the run's label is not overwritten
+  f.Label6 = "2/4 Ok";
+  qv::Picture3_MouseDown(f, 10);
+  EXPECT_EQ(f.Label6, "2/4 Ok");
+}
+
+TEST(Form1Events, ZoomMenuSavesANewStepOnly) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  qv::MemorySettingsStore store;
+  s.opt.PicZoom = 2;
+  f.HScroll2Value = 10;
+  qv::mnuZoom_Click(f, 1, store);  // already 50%: only the check mark
+  EXPECT_EQ((f.mnuZoom), (std::array<bool, 4>{false, true, false, false}));
+  EXPECT_TRUE(store.writes.empty());
+  EXPECT_EQ(f.HScroll2Value, 10);
+  qv::mnuZoom_Click(f, 3, store);
+  EXPECT_EQ(s.opt.PicZoom, 8);
+  EXPECT_EQ((f.mnuZoom), (std::array<bool, 4>{false, false, false, true}));
+  EXPECT_EQ(f.HScroll2Value, 50);
+  ASSERT_EQ(store.writes.size(), 1u);
+  EXPECT_EQ(store.writes[0], (std::pair<std::string, std::string>{"PicZoom", "8"}));
+  s.RunState = 1;
+  qv::mnuZoom_Click(f, 0, store);
+  EXPECT_EQ(s.opt.PicZoom, 8);
+}
+
+TEST(Form1Events, DebugLogTakesTheLastQuarterOfTheScreen) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  qv::HeadlessDesktop desktop;
+  desktop.screen = {0, 0, 1920, 1080};
+  desktop.available = {0, 0, 1920, 1040};  // a panel of 40 pixels at the bottom
+  qv::mnuDebug_Click(f, desktop);
+  EXPECT_TRUE(f.mnuDebug);
+  EXPECT_EQ(f.Form1Rect, (qv::ScreenRect{0, 0, 1440, 1040}));
+  EXPECT_EQ(f.Form4Rect, (qv::ScreenRect{1440, 0, 480, 1040}));
+  qv::mnuDebug_Click(f, desktop);
+  EXPECT_FALSE(f.mnuDebug);
+  // A free area that ends too high is not a task bar: 90% of the screen.
+  desktop.available = {0, 0, 1920, 200};
+  qv::mnuDebug_Click(f, desktop);
+  EXPECT_EQ(f.Form4Rect.Height, 972);
+  qv::form4::Form_QueryUnload(f);
+  EXPECT_FALSE(f.mnuDebug);
+}
+
+TEST(Form1Events, ZoneDialogCommands) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  ShowPicture(s, 3);
+  s.CurPic = 2;
+  qv::SelectOption2(f, 4);
+  EXPECT_TRUE(f.Form6Visible);
+  s.Img[2].ImgZone = " .1, .1; .5, .1;";
+  qv::form6::Command3_Click(f);
+  qv::form6::Command3_Click(f);
+  EXPECT_EQ(s.Img[2].ImgZone, " .1, .1; .5, .1;S");
+  qv::form6::Command2_Click(f);
+  EXPECT_EQ(s.Img[3].ImgZone, s.Img[2].ImgZone);
+  EXPECT_EQ(s.Img[1].ImgZone, "");
+  qv::form6::Command1_Click(f);
+  EXPECT_EQ(s.Img[2].ImgZone, "");
+  // On the last image "Appliquer aux images suivantes" changes nothing.
+  s.CurPic = 3;
+  qv::form6::Command2_Click(f);
+  EXPECT_EQ(s.Img[3].ImgZone, " .1, .1; .5, .1;S");
+  // Closing the dialog leaves zone mode; another click mode closes it.
+  qv::form6::Form_QueryUnload(f);
+  EXPECT_FALSE(f.Form6Visible);
+  EXPECT_EQ(f.Option2, 1);
+  qv::SelectOption2(f, 4);
+  qv::SelectOption2(f, 3);
+  EXPECT_FALSE(f.Form6Visible);
+  EXPECT_EQ(f.Option2, 3);
+  // Selecting an image closes it too.
+  qv::SelectOption2(f, 4);
+  qv::SelectPic(f, -1, false, false);
+  EXPECT_FALSE(f.Form6Visible);
+}
+
+TEST(Form1Events, QuitAsksSavesAndCleansUp) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  TempDir dir;
+  qv::HeadlessDesktop desktop;
+  qv::MemorySettingsStore store;
+  s.RunState = 1;
+  EXPECT_TRUE(qv::Form_QueryUnload(f, desktop, store));
+  EXPECT_EQ(s.RunState, 2);
+  EXPECT_TRUE(desktop.questions.empty());
+  EXPECT_TRUE(qv::Form_QueryUnload(f, desktop, store));  // stop already asked
+  EXPECT_EQ(s.RunState, 2);
+
+  s.RunState = 0;
+  desktop.answer = false;
+  EXPECT_TRUE(qv::Form_QueryUnload(f, desktop, store));
+  EXPECT_EQ(desktop.questions, std::vector<std::string>{"Confimer quitter"});
+  EXPECT_TRUE(store.writes.empty());
+
+  s.stack.TempBase = dir.File("qvstack");
+  std::ofstream(s.stack.TempBase + "1.bin") << "x";
+  std::ofstream(dir.File("other.bin")) << "x";
+  desktop.answer = true;
+  f.Project = "/p/projet.txt";
+  EXPECT_FALSE(qv::Form_QueryUnload(f, desktop, store));
+  std::vector<std::string> keys;
+  for (const auto& w : store.writes) keys.push_back(w.first);
+  EXPECT_EQ(keys, (std::vector<std::string>{"MinQual", "Hsens", "Project", "Expand", "ColorText1", "ColorFilter1",
+                                             "ColorText2", "ColorFilter2", "ColorText3", "ColorFilter3"}));
+  EXPECT_FALSE(std::filesystem::exists(s.stack.TempBase + "1.bin"));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("other.bin")));
+}
+
+TEST(Form1Events, CommandLineOpensAProjectOrOneImage) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  TempDir dir;
+  const std::string image = dir.File("m31.fts");
+  std::vector<int> values(32 * 24, 500);
+  values[10 * 32 + 12] = 20000;
+  qvtest::WriteFits16(image, 32, 24, 1, values);
+  qv::OpenCommandLine(f, "\"" + image + "\"");
+  ASSERT_EQ(s.ImageCount(), 1);
+  EXPECT_EQ(s.Img[1].ImgFile, image);
+  EXPECT_EQ(s.guide.GuideBox, 128);  // "Aucun": no guide star
+  EXPECT_EQ(f.Option1, 2);
+  EXPECT_EQ(s.Img[1].ImgChecked, 1);
+  EXPECT_TRUE(f.Frame2Visible);
+
+  // Upper-case TXT is a project, not an image: opening one starts a new
+  // list, and a missing one adds nothing to it.
+  qv::OpenCommandLine(f, dir.File("absent.TXT"));
+  EXPECT_EQ(s.ImageCount(), 0);
+}
+
+TEST(Form1Events, ThumbnailsUseTheStripLevels) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
+    p->Redim(2, 0);
+    (*p)(0, 0) = 960;
+    (*p)(1, 0) = 2080;
+    (*p)(2, 0) = 1120;
+  }
+  // Low 40 and high 80 bins, extremes 20 and 120: at 10 of 20 the strip's
+  // levels are half way, 30 and 100 bins (960 and 3200), where the main
+  // picture's squared slider would give 1120 and 2880.
+  s.pic.LevelMin = 20;
+  s.pic.LevelLow = 40;
+  s.pic.LevelHigh = 80;
+  s.pic.LevelMax = 120;
+  s.opt.Hsens = 10;
+  qv::Plane<int32_t> thumb = qv::ThumbnailPicture(s);
+  ASSERT_TRUE(thumb.HasSize(3, 1));
+  EXPECT_EQ(thumb(0, 0), 0);
+  EXPECT_EQ(thumb(1, 0), 0x808080);  // 127.5 -> 128
+  EXPECT_EQ(thumb(2, 0), 0x121212);  // 18.2 -> 18
+  // Pixels twice as wide as high: the thumbnail is stretched across.
+  s.opt.UseMask = qv::PixAspect;
+  s.opt.PixRatio = 2;
+  EXPECT_TRUE(qv::ThumbnailPicture(s).HasSize(6, 1));
+}
+
+namespace {
+
+// A window that only records the messages it is asked to show.
+struct MessageView : qv::View {
+  std::vector<std::string> messages;
+  void MsgBox(const std::string& text) override { messages.push_back(text); }
+};
+
+}  // namespace
+
+TEST(Form1Events, AutomaticMarksReportInAMessageAndLeaveTheRunState) {
+  TestSession t;
+  qv::Session& s = *t;
+  qv::Form1 f(s);
+  MessageView view;
+  f.outer = &view;
+  f.Busy = true;
+  qv::mnuAutoMarks_Click(f, false);
+  EXPECT_TRUE(view.messages.empty());  // the window is busy: nothing happens
+  f.Busy = false;
+  qv::mnuAutoMarks_Click(f, true);  // an empty list cannot be marked
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].rfind("Marques automatiques impossibles : ", 0), 0u) << view.messages[0];
+  EXPECT_EQ(s.RunState, 0);
+  EXPECT_EQ(f.Caption, "Quelvista");
+  f.outer = nullptr;
+}
