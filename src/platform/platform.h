@@ -46,6 +46,10 @@ class FreeImageLoader : public PictureLoader {
   int64_t maxPixels_;
 };
 
+// The event loop's side of the progress contract, by the name the windows'
+// code knew it by.
+using EventLoop = Progress;
+
 // Progress without windows: a yield runs an optional hook (tests and the
 // command-line tool use it to request a stop); the last report is kept.
 class HeadlessProgress : public Progress {
