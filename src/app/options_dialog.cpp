@@ -52,12 +52,12 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
     });
     return edit;
   };
-  auto frame = [&](const char* name, const QString& caption, qv::Form5::Frame* model) {
+  auto frame = [&](const char* name, const QString& caption, qv::Form5::Frame* shown) {
     auto* g = new QGroupBox(caption, this);
     g->setObjectName(name);
-    if (model) {
+    if (shown) {
       KeepPlace(g);
-      mirrors_.push_back([g, model] { g->setVisible(model->Visible); });
+      mirrors_.push_back([g, shown] { g->setVisible(shown->Visible); });
     }
     return g;
   };
