@@ -158,6 +158,10 @@ MainWindow::~MainWindow() {
   f_.outer = nullptr;
   delete debug_;
   delete zone_;
+  // The editor windows refer to the models this window owns, which go
+  // before the child widgets would.
+  delete form3Window_;
+  delete form2Window_;
 }
 
 template <typename F>
