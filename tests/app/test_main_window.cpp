@@ -395,6 +395,24 @@ class MainWindowTest : public QObject {
                m.Check6 = 1;
              }));
 
+    // With only the green black-level selector checked, a press on the
+    // histogram sets that level where the model reads the press.
+    qobject_cast<QCheckBox*>(editorControl("Check1_1"))->click();
+    QWidget* histo = editorControl("Picture1");
+    const std::string red = p.w.form3()->Text1[0], green = p.w.form3()->Text1[1];
+    QTest::mouseClick(histo, Qt::LeftButton, {}, QPoint(histo->width() / 3, 50));
+    qv::Form3& m = *p.w.form3();
+    const double level = m.Picture1ScaleLeft + (histo->width() / 3) * m.Picture1ScaleWidth / histo->width();
+    qv::Form2 otherDest;
+    qv::Form3 other(p.s, otherDest);
+    other.Form_Load();
+    other.Check1[1] = 1;
+    other.Picture1_MouseDown(1, level);
+    QCOMPARE(m.Text1[0], red);
+    QVERIFY(m.Text1[1] != green);
+    QCOMPARE(m.Text1[1], other.Text1[1]);
+    QCOMPARE(qobject_cast<QLineEdit*>(editorControl("Text1_1"))->text().toStdString(), m.Text1[1]);
+
     // A zoom halves the shown picture.
     auto* combo = qobject_cast<QComboBox*>(editorControl("Combo1"));
     combo->setCurrentIndex(1);
