@@ -312,10 +312,18 @@ TEST_F(ProjectFile, DamagedFilesEndTheLoadWithoutHarm) {
     // Half of the files start like a real project.
     if (round % 2) bytes = Join(lines) + Line(10, 10, "0.5", "0.5") + "\r\n" + bytes;
     WriteText(dir.File("g.txt"), bytes);
-    TestSession fresh;
-    EXPECT_NE(LoadProject(fresh.form1, dir.File("g.txt")).outcome, ProjectLoad::NoFile);
+    TestSession fresh, inMemory;
+    const ProjectLoad fromFile = LoadProject(fresh.form1, dir.File("g.txt"));
+    EXPECT_NE(fromFile.outcome, ProjectLoad::NoFile);
     EXPECT_EQ(fresh->RunState, 0);
     EXPECT_TRUE(fresh->Img[0].ImgFile.empty());
+    // The same bytes from memory end the same way, at the same line.
+    const std::vector<uint8_t> raw(bytes.begin(), bytes.end());
+    const ProjectLoad fromBytes = LoadProjectBytes(inMemory.form1, raw, dir.File("g.txt"));
+    EXPECT_EQ(fromBytes.outcome, fromFile.outcome);
+    EXPECT_EQ(fromBytes.error, fromFile.error);
+    EXPECT_EQ(fromBytes.line, fromFile.line);
+    EXPECT_EQ(inMemory->ImageCount(), fresh->ImageCount());
   }
 
   // A line longer than the limit is refused, not read into memory.

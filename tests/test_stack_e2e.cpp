@@ -323,8 +323,10 @@ TEST(StackRun, SubsetRanges) {
   EXPECT_EQ(images(middle), (std::vector<int>{2, 3, 4}));
   EXPECT_EQ(SummaryNumber(middle.out, "stacked"), 3);
 
+  // A first image after the last is a typing mistake, refused before the run.
   const CliResult raised = sky.Stack("--first 5 --last 3 --out '" + sky.dir.File("b.fts") + "'");
-  EXPECT_EQ(images(raised), (std::vector<int>{5}));
+  EXPECT_EQ(raised.status, 2);
+  EXPECT_TRUE(images(raised).empty());
   const CliResult beyond = sky.Stack("--first 12 --last 20 --out '" + sky.dir.File("c.fts") + "'");
   EXPECT_EQ(images(beyond), (std::vector<int>{6}));
   EXPECT_TRUE(EmptyFolder(sky.tmp));
@@ -405,8 +407,12 @@ TEST(StackRun, StopLeavesNothingBehind) {
     ASSERT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
     s.stack.TempBase = sky.tmp + "/run_";
     int done = 0;
+    std::vector<double> reported;  // the fraction done reported before each image's end
     qvtest::ViewSpy window;
-    window.onRunImage = [&](int, bool) { ++done; };
+    window.onRunImage = [&](int, bool) {
+      ++done;
+      reported.push_back(ts.services.events.done);
+    };
     ts.form1.outer = &window;
     ts.services.events.onYield = [&] {
       const bool combining = ts.form1.Caption.rfind("W=", 0) == 0;
@@ -418,6 +424,11 @@ TEST(StackRun, StopLeavesNothingBehind) {
     if (!duringCombination) {
       EXPECT_EQ(done, 3);
       EXPECT_EQ(ts.form1.Label6, "3/5 Ok");
+      // Images done out of the five to do; a stop ends the reports.
+      ASSERT_EQ(reported.size(), 3u);
+      EXPECT_EQ(reported[1], 0.2);
+      EXPECT_EQ(reported[2], 0.4);
+      EXPECT_DOUBLE_EQ(ts.services.events.done, 0.6);
       EXPECT_FALSE(EmptyFolder(sky.tmp));
       DeleteTempFiles(s);  // what the program does at exit
     } else {

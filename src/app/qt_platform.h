@@ -19,7 +19,7 @@ namespace qvapp {
 // A yield processes the pending events, so that "&Stop", Escape and
 // repaints are seen while a long loop runs on the user-interface thread.
 // `beforeYield` lets the windows mirror their models first.
-class QtEventLoop : public qv::EventLoop {
+class QtEventLoop : public qv::Progress {
  public:
   std::function<void()> beforeYield;
   void Yield() override;

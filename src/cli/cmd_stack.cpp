@@ -7,15 +7,18 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <fstream>
 #include <map>
 
 #include "cli/commands.h"
 #include "io/json.h"
+#include "core/options.h"
 #include "core/paths.h"
 #include "io/fits_writer.h"
 #include "io/tiff_writer.h"
 #include "platform/settings_store.h"
 #include "stack/accumulate.h"
+#include "stack/combine.h"
 #include "stack/masters.h"
 #include "workspace/run.h"
 #include "workspace/add_images.h"
@@ -34,7 +37,8 @@ void OnInterrupt(int) { interrupted = 1; }
 
 struct StackArgs {
   std::string project, out, settingsFile, saveProject, guide, box, first, last, expand, mark, rotation;
-  bool keepUnmarked = false;
+  bool keepUnmarked = false, forceFits = false;
+  Calibration calibration;
   std::vector<std::string> images;
   std::vector<std::pair<std::string, std::string>> sets;
   std::vector<EditorStep> editor;
@@ -45,6 +49,9 @@ bool Parse(const Args& args, StackArgs& a) {
     const int editorOption = ParseEditorOption(args, i, a.editor);
     if (editorOption < 0) return false;
     if (editorOption > 0) continue;
+    const int calibrationOption = ParseCalibrationOption(args, i, a.calibration);
+    if (calibrationOption < 0) return false;
+    if (calibrationOption > 0) continue;
     const std::string& k = args[i];
     auto value = [&](std::string& into) {
       if (i + 1 >= args.size()) {
@@ -66,6 +73,7 @@ bool Parse(const Args& args, StackArgs& a) {
     else if (k == "--mark") ok = value(a.mark);
     else if (k == "--rotation") ok = value(a.rotation);
     else if (k == "--keep-unmarked") a.keepUnmarked = true;
+    else if (k == "--force-fits") a.forceFits = true;
     else if (k == "--set") {
       std::string kv;
       ok = value(kv);
@@ -83,13 +91,18 @@ bool Parse(const Args& args, StackArgs& a) {
     }
     if (!ok) return false;
   }
-  if (a.images.empty() || a.out.empty()) {
+  if (a.images.empty()) {
     Complain(
         "usage : quelvista-cli stack PROJET.txt --out RESULTAT\n"
         "        quelvista-cli stack IMAGE... --guide X,Y|auto [--box 32|64|aucun] --out RESULTAT\n"
         "        [--mark auto] [--rotation auto] [--keep-unmarked]\n"
         "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]\n"
-        "        [options de rendu de render]");
+        "        [--dark F] [--flat F] [--mask F] [--force-fits] [options de rendu de render]");
+    return false;
+  }
+  if (!a.out.empty() && !OutputKindAccepted(a.out, a.forceFits)) return false;
+  if (!a.first.empty() && !a.last.empty() && qv::Val(a.first) > qv::Val(a.last)) {
+    Complain("--first " + a.first + " est après --last " + a.last);
     return false;
   }
   if (a.images.size() == 1 && FileKindIsProject(a.images[0])) {
@@ -141,6 +154,14 @@ class Progress {
   }
   void Done() {
     if (tty_) std::fputc('\n', stderr);
+  }
+  // When stdout is the same terminal, the bar is wiped before a JSON line
+  // so that the line starts a line of its own.
+  void Clear() {
+    if (tty_ && isatty(1)) {
+      std::fputs("\r\033[K", stderr);
+      std::fflush(stderr);
+    }
   }
 
  private:
@@ -218,6 +239,9 @@ int MarkImages(qv::Form1& f, bool rotation, bool keepUnmarked) {
   const bool stopped = s.RunState == 2;
   s.RunState = 0;
   if (stopped) {
+    JsonObject o;
+    o.Add("stopped", true).Add("stacked", 0).Add("processed", 0).Add("output", "");
+    std::printf("%s\n", o.Text().c_str());
     Complain("arrêt demandé : rien n'a été écrit");
     return 130;
   }
@@ -230,6 +254,58 @@ int MarkImages(qv::Form1& f, bool rotation, bool keepUnmarked) {
              " : la rotation du champ n'est pas suivie");
   Complain("repérage automatique : " + std::to_string(marked) + " image(s) marquée(s) sur " + std::to_string(total));
   return 0;
+}
+
+// A project's image lines name files that are not there: each is said.
+void ReportMissingImages(const std::string& project) {
+  std::ifstream in(project);
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string file = line.substr(0, line.find('\t'));
+    const std::string kind = qv::FileKind(file);
+    if (n > 10 && !file.empty() && (kind == "fts" || kind == "fit" || kind == "tif" || kind == "bmp" || kind == "jpg") &&
+        !qv::FileExists(file))
+      Complain("ligne " + std::to_string(n) + ", image introuvable : " + file);
+  }
+}
+
+// What a run-time error of the project load means for its reader.
+std::string ProjectErrorWords(int error) {
+  switch (error) {
+    case qv::kErrTypeMismatch: return "un nombre attendu n'en est pas un";
+    case qv::kErrOverflow: return "nombre hors limites";
+    case qv::kErrInputPastEnd: return "le fichier s'arrête avant la fin attendue";
+    case qv::kErrOutOfMemory: return "ligne trop longue ou liste trop grande";
+    case qv::kErrFileNotFound: return "fichier introuvable";
+    case qv::kErrPathAccess:
+    case qv::kErrPermissionDenied: return "lecture refusée";
+    case qv::kErrSubscript: return "valeur hors des bornes d'une table";
+    case qv::kErrDivisionByZero: return "taille d'image nulle";
+    default: return "contenu inattendu";
+  }
+}
+
+// The calibration files against the size of the first light.
+bool CheckLightsCalibration(const Calibration& c, const std::string& firstLight) {
+  if (!c.Any()) return true;
+  int w = 0, h = 0;
+  std::string why;
+  if (!ImageSize(firstLight, w, h, why)) {
+    Complain(why + " : " + firstLight);
+    return false;
+  }
+  return CheckCalibration(c, w, h);
+}
+
+// Every image of the list has one plane.
+bool AllSinglePlane(const qv::Session& s) {
+  if (s.ImageCount() < 1) return false;
+  for (int i = 1; i <= s.ImageCount(); ++i) {
+    const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    if (e.ImgBitpix == 0 || (e.ImgNaxis >= 3 && e.ImgNaxis3 > 1)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -256,22 +332,29 @@ int CmdStack(const Args& args) {
   if (!a.project.empty()) {
     const qv::ProjectLoad load = qv::LoadProject(f, a.project);
     if (load.outcome != qv::ProjectLoad::Completed) {
+      if (load.outcome == qv::ProjectLoad::NoImages) ReportMissingImages(a.project);
       Complain(load.outcome == qv::ProjectLoad::NoFile     ? "projet introuvable : " + a.project
                : load.outcome == qv::ProjectLoad::NoImages ? "aucune image du projet n'a été trouvée : " + a.project
-                                                           : "projet illisible (erreur " + std::to_string(load.error) +
-                                                                 ", ligne " + std::to_string(load.line) + ") : " + a.project);
+                                                           : "projet illisible, ligne " + std::to_string(load.line) +
+                                                                 " : " + ProjectErrorWords(load.error) + " (erreur " +
+                                                                 std::to_string(load.error) + ") : " + a.project);
       return 1;
     }
+    for (int i = 1; i <= s.ImageCount(); ++i)
+      if (!qv::FileExists(s.Img[static_cast<size_t>(i)].ImgFile))
+        Complain("image " + std::to_string(i) + " du projet introuvable : " + s.Img[static_cast<size_t>(i)].ImgFile);
     // Options given on the command line win over those of the project.
     for (const auto& [k, v] : a.sets) qv::ApplySettingText(f, k, v, qv::NumLocale::Dot());
-    if (!a.sets.empty()) qv::BuildMasters(s);
+    ApplyCalibration(s, a.calibration);
+    if (!CheckLightsCalibration(a.calibration, s.Img[1].ImgFile)) return 1;
+    if (!a.sets.empty() || a.calibration.Any()) qv::BuildMasters(s);
   } else {
+    std::vector<std::string> files;
+    if (!ExpandImageArguments(a.images, files)) return 1;
+    a.images = files;
+    ApplyCalibration(s, a.calibration);
+    if (!CheckLightsCalibration(a.calibration, a.images[0])) return 1;
     qv::BuildMasters(s);
-    for (const std::string& file : a.images)
-      if (!qv::FileExists(file)) {
-        Complain("fichier introuvable : " + file);
-        return 1;
-      }
     // The open dialog answers with one folder and the names in it; files
     // from several folders join the list folder by folder, in the order given.
     std::map<std::string, std::vector<std::string>> byFolder;
@@ -292,6 +375,12 @@ int CmdStack(const Args& args) {
       return 1;
     }
   }
+  if (a.out.empty()) {
+    // Beside the first image, named as the result's base name is.
+    a.out = qv::PathFolder(s.Img[1].ImgFile) + qv::BaseName(s) + ".fts";
+    Complain("pas de --out : le résultat sera écrit dans " + a.out);
+  }
+  if (!CheckOutputFolder(a.out)) return 1;
   if (!a.box.empty()) qv::SelectOption1(f, a.box == "32" ? 0 : a.box == "64" ? 1 : 2);
   if (!a.guide.empty()) {
     // The guide star of image 1, at a pixel of the processed image.
@@ -353,6 +442,7 @@ int CmdStack(const Args& args) {
     if (!why.empty()) {
       o.Add("reason", why).Add("onEdge", s.guide.GuideOnEdge);
     }
+    progress.Clear();
     std::printf("%s\n", o.Text().c_str());
     std::fflush(stdout);
     stacked += accepted;
@@ -371,6 +461,9 @@ int CmdStack(const Args& args) {
     status = 1;
   }
   if (stopped) {
+    JsonObject o;
+    o.Add("stopped", true).Add("stacked", stacked).Add("processed", done).Add("output", "");
+    std::printf("%s\n", o.Text().c_str());
     Complain("arrêt demandé : rien n'a été écrit");
     return 130;
   }
@@ -400,7 +493,17 @@ int CmdStack(const Args& args) {
       .Add("CanvasMaxY", static_cast<int64_t>(s.stack.CanvasMaxY))
       .Add("DestFileName", s.dest.DestFileName)
       .Add("output", a.out);
+  const bool threeOfOne = !s.opt.Has(qv::Mono) && !IsPictureOutput(a.out) && AllSinglePlane(s);
+  if (threeOfOne)
+  {
+    char mono[24];
+    std::snprintf(mono, sizeof mono, "0x%X", static_cast<unsigned>(s.opt.UseMask | qv::Mono));
+    sum.Add("planes", 3).Add("note", std::string("images à un seul plan : trois plans identiques écrits ; "
+                                                 "--set UseMask=") + mono + " (bit Mono 0x40) pour n'en écrire qu'un");
+  }
   std::printf("%s\n", sum.Text().c_str());
+  std::fflush(stdout);
+  if (err == 0) std::fprintf(stderr, "%d images empilées → %s\n", stacked, a.out.c_str());
   if (!s.stack.StackError.empty()) Complain("attention : " + s.stack.StackError);
   if (err != 0) {
     // The editor's writer has already said why.

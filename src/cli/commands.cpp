@@ -1,6 +1,12 @@
 #include "cli/commands.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -14,6 +20,7 @@
 #include "io/tiff_writer.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
+#include "core/options.h"
 #include "process/process_pic.h"
 #include "stack/masters.h"
 #include "workspace/settings.h"
@@ -37,8 +44,57 @@ void CliSession::LoadStartUpSettings() {
   qv::LoadHsens(form1, *store);
 }
 
-int ApplyOverrides(qv::Form1& f, const std::vector<std::pair<std::string, std::string>>& sets) {
-  for (const auto& [k, v] : sets) {
+namespace {
+
+// The keys whose value is text; every other key holds a number.
+bool IsTextKey(const std::string& key) {
+  static const std::vector<std::string> text{"InitDir",    "OutDir",     "MaskFile",   "DarkFile", "FlatFile",
+                                             "ColorText1", "ColorText2", "ColorText3", "Project"};
+  return std::find(text.begin(), text.end(), key) != text.end();
+}
+
+// The whole text is one number written with "." as decimal point.
+bool ParseDotNumber(const std::string& text, double& v) {
+  if (text.empty() || text.find(',') != std::string::npos) return false;
+  char* end = nullptr;
+  v = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && std::isfinite(v) && text.find_first_of("xXpP") == std::string::npos;
+}
+
+// What the session holds for a key the program limits when it reads it,
+// next to the value typed; NaN for the keys it takes as they are.
+double UsedValue(const qv::Session& s, const std::string& key) {
+  if (key == "MinQual") return s.opt.MinQual;
+  if (key == "MaskThr") return s.opt.MaskThr;
+  if (key == "CalcThr") return s.opt.CalcThr;
+  return std::nan("");
+}
+
+}  // namespace
+
+int ApplyOverrides(qv::Form1& f, std::vector<std::pair<std::string, std::string>>& sets) {
+  const std::vector<std::string>& keys = qv::SettingKeys();
+  for (auto& [k, v] : sets) {
+    if (std::find(keys.begin(), keys.end(), k) == keys.end()) {
+      Complain("réglage inconnu : " + k + " (la liste des clés est dans quelvista-cli --help)");
+      return 2;
+    }
+    double number = 0;
+    if (!IsTextKey(k)) {
+      if (k == "UseMask" && v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+        char* end = nullptr;
+        const unsigned long long bits = std::strtoull(v.c_str() + 2, &end, 16);
+        if (end != v.c_str() + v.size() || bits > 0x7fffffffULL) {
+          Complain("valeur invalide pour UseMask : " + v + " (nombre décimal ou hexadécimal 0x...)");
+          return 2;
+        }
+        v = std::to_string(bits);
+      }
+      if (!ParseDotNumber(v, number)) {
+        Complain("valeur invalide pour " + k + " : " + v + " (un nombre, avec \".\" comme séparateur décimal)");
+        return 2;
+      }
+    }
     const qv::SettingResult r = qv::ApplySettingText(f, k, v, qv::NumLocale::Dot());
     if (r == qv::SettingResult::UnknownKey) {
       Complain("réglage inconnu : " + k);
@@ -48,8 +104,121 @@ int ApplyOverrides(qv::Form1& f, const std::vector<std::pair<std::string, std::s
       Complain("valeur invalide pour " + k + " : " + v);
       return 2;
     }
+    const double used = UsedValue(f.s, k);
+    if (!std::isnan(used) && std::fabs(used - number) > (k == "MinQual" ? 1e-6 : 0.5))
+      Complain("attention : " + k + "=" + v + " hors des limites, valeur utilisée : " +
+               qv::LocaleFromDouble(k == "MinQual" ? qv::RoundHalfEven(used * 1e6) / 1e6 : used,
+                                    qv::NumLocale::Dot()));
   }
   return 0;
+}
+
+bool ExpandImageArguments(const std::vector<std::string>& given, std::vector<std::string>& files) {
+  namespace fs = std::filesystem;
+  for (const std::string& g : given) {
+    std::error_code ec;
+    if (fs::is_directory(g, ec)) {
+      std::vector<std::string> inside;
+      for (const fs::directory_entry& e : fs::directory_iterator(g, ec)) {
+        const std::string kind = qv::FileKind(e.path().string());
+        if (e.is_regular_file(ec) && (kind == "fts" || kind == "fit" || kind == "tif" || kind == "bmp" || kind == "jpg"))
+          inside.push_back(e.path().string());
+      }
+      if (inside.empty()) {
+        Complain("aucune image (FITS, TIFF, BMP, JPEG) dans le dossier : " + g);
+        return false;
+      }
+      std::sort(inside.begin(), inside.end());
+      files.insert(files.end(), inside.begin(), inside.end());
+    } else if (!qv::FileExists(g)) {
+      Complain("fichier introuvable : " + g);
+      return false;
+    } else {
+      files.push_back(g);
+    }
+  }
+  return true;
+}
+
+bool OutputKindAccepted(const std::string& out, bool forceFits) {
+  const std::string kind = qv::FileKind(out);
+  if (forceFits || kind == "fts" || kind == "fit" || kind == "tif" || kind == "jpg" || kind == "bmp") return true;
+  Complain("format de sortie non pris en charge : " + out +
+           " ; formats écrits : .fts .fit .fits (FITS 16 bits), .tif .tiff (TIFF 16 bits), .jpg (JPEG), .bmp (BMP) ;"
+           " --force-fits écrit ce nom en FITS");
+  return false;
+}
+
+bool CheckOutputFolder(const std::string& out) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::is_directory(out, ec)) {
+    Complain("--out désigne un dossier, un nom de fichier est attendu : " + out);
+    return false;
+  }
+  const fs::path parent = fs::path(out).parent_path();
+  const std::string folder = parent.empty() ? "." : parent.string();
+  if (!fs::is_directory(folder, ec)) {
+    Complain("le dossier de sortie n'existe pas : " + folder);
+    return false;
+  }
+  if (::access(folder.c_str(), W_OK) != 0) {
+    Complain("le dossier de sortie n'est pas accessible en écriture : " + folder);
+    return false;
+  }
+  return true;
+}
+
+bool ImageSize(const std::string& file, int& width, int& height, std::string& why) {
+  qv::HeadlessPlatform services;
+  qv::Session s(services.Get());
+  s.ResizeImageArrays(1);
+  s.Img[1] = qv::ImageEntry{};
+  s.Img[1].ImgFile = file;
+  const qv::HeaderResult r = qv::ReadHeader(s, 1);
+  width = s.Img[1].ImgNaxis1;
+  height = s.Img[1].ImgNaxis2;
+  if (r == qv::HeaderResult::Missing) why = "fichier introuvable";
+  else if (s.Img[1].ImgBitpix == 0 || width < 1 || height < 1) why = "fichier illisible";
+  else return true;
+  return false;
+}
+
+int ParseCalibrationOption(const Args& args, size_t& i, Calibration& c) {
+  const std::string& a = args[i];
+  std::string* into = a == "--dark" ? &c.dark : a == "--flat" ? &c.flat : a == "--mask" ? &c.mask : nullptr;
+  if (!into) return 0;
+  if (i + 1 >= args.size()) {
+    Complain("valeur manquante après " + a);
+    return -1;
+  }
+  *into = args[++i];
+  return 1;
+}
+
+void ApplyCalibration(qv::Session& s, const Calibration& c) {
+  if (!c.dark.empty()) s.opt.DarkFile = c.dark, s.opt.UseMask |= qv::DarkSub;
+  if (!c.flat.empty()) s.opt.FlatFile = c.flat, s.opt.UseMask |= qv::FlatApply;
+  if (!c.mask.empty()) s.opt.MaskFile = c.mask, s.opt.UseMask |= qv::HotMaskOn;
+}
+
+bool CheckCalibration(const Calibration& c, int width, int height) {
+  const std::pair<const char*, const std::string*> named[] = {{"dark", &c.dark}, {"flat", &c.flat}, {"masque", &c.mask}};
+  for (const auto& [what, file] : named) {
+    if (file->empty()) continue;
+    int w = 0, h = 0;
+    std::string why;
+    if (!ImageSize(*file, w, h, why)) {
+      Complain(std::string("fichier ") + what + " inutilisable (" + why + ") : " + *file);
+      return false;
+    }
+    if (w != width || h != height) {
+      Complain(std::string("fichier ") + what + " de " + std::to_string(w) + " x " + std::to_string(h) +
+               " pixels, les images font " + std::to_string(width) + " x " + std::to_string(height) + " : " + *file);
+      return false;
+    }
+  }
+  return true;
 }
 
 namespace {
@@ -119,10 +288,14 @@ int CmdHeader(const Args& args) {
 
 int CmdProcess(const Args& args) {
   std::string file, settingsFile, zone, out, planes;
-  bool haveZone = false;
+  bool haveZone = false, forceFits = false;
   int step = 1;
   std::vector<std::pair<std::string, std::string>> sets;
+  Calibration calibration;
   for (size_t i = 0; i < args.size(); ++i) {
+    const int calibrationOption = ParseCalibrationOption(args, i, calibration);
+    if (calibrationOption < 0) return 2;
+    if (calibrationOption > 0) continue;
     const std::string& a = args[i];
     if (a == "--step") {
       if (!NeedValue(args, i)) return 2;
@@ -150,6 +323,8 @@ int CmdProcess(const Args& args) {
     } else if (a == "--out") {
       if (!NeedValue(args, i)) return 2;
       out = args[++i];
+    } else if (a == "--force-fits") {
+      forceFits = true;
     } else if (a == "--planes") {
       if (!NeedValue(args, i)) return 2;
       planes = args[++i];
@@ -167,12 +342,34 @@ int CmdProcess(const Args& args) {
     Complain("usage : quelvista-cli process FICHIER [options]");
     return 2;
   }
+  // This command writes the processed planes, never a picture: a name
+  // ending in "jpg" or "bmp" would silently hold FITS.
+  if (!out.empty() && !forceFits) {
+    const std::string kind = qv::FileKind(out);
+    if (kind != "fts" && kind != "fit" && kind != "tif") {
+      Complain("format de sortie non pris en charge par process : " + out +
+               " ; formats écrits : .fts .fit .fits (FITS 16 bits), .tif .tiff (TIFF 16 bits) ;"
+               " --force-fits écrit ce nom en FITS");
+      return 2;
+    }
+  }
 
   CliSession cli;
   if (!cli.Open(settingsFile)) return 1;
   cli.LoadStartUpSettings();
   qv::Session& s = cli.s;
   if (const int status = ApplyOverrides(cli.form1, sets)) return status;
+  ApplyCalibration(s, calibration);
+  if (calibration.Any()) {
+    int w = 0, h = 0;
+    std::string why;
+    if (!ImageSize(file, w, h, why)) {
+      Complain(why + " : " + file);
+      return 1;
+    }
+    if (!CheckCalibration(calibration, w, h)) return 1;
+  }
+  if ((!out.empty() && !CheckOutputFolder(out)) || (!planes.empty() && !CheckOutputFolder(planes))) return 1;
   // Built after the overrides, so that master files and their option bits
   // given with --set take effect.
   qv::BuildMasters(s);

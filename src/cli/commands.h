@@ -26,6 +26,7 @@ int CmdStack(const Args& args);
 int CmdRender(const Args& args);
 int CmdTiffAll(const Args& args);
 int CmdFitsHeader(const Args& args);
+int CmdMaster(const Args& args);
 
 // One editor setting of `render` and `stack`, applied in the order given.
 struct EditorStep {
@@ -41,6 +42,11 @@ bool IsPictureOutput(const std::string& path);
 // writes `out` by its extension: the rendered picture for JPEG and BMP,
 // the destination for FITS and TIFF. Returns the exit status.
 int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const std::string& out);
+
+// The output's extension names a format the tool writes: .fts/.fit/.fits
+// (FITS), .tif/.tiff (TIFF), .jpg, .bmp. Any other is written as FITS only
+// with `forceFits`; false after a message listing the formats.
+bool OutputKindAccepted(const std::string& out, bool forceFits);
 
 // True for a project file name (extension "txt").
 bool FileKindIsProject(const std::string& path);
@@ -68,6 +74,35 @@ struct CliSession {
 
 // --set overrides ("." as decimal point). Returns 0, or the exit status
 // after a message about an unknown key or a bad value.
-int ApplyOverrides(qv::Form1& f, const std::vector<std::pair<std::string, std::string>>& sets);
+// Each value is first checked as the user typed it: a number for a
+// numeric key ("." as decimal point; UseMask also in hexadecimal, 0x18000,
+// which is rewritten in decimal), a key that exists. A value the program
+// will limit gets a warning naming the value used.
+int ApplyOverrides(qv::Form1& f, std::vector<std::pair<std::string, std::string>>& sets);
+
+// The files of the command line: a folder stands for its images (FITS,
+// TIFF, BMP, JPEG) in name order. False after a message about a missing
+// path or a folder without images.
+bool ExpandImageArguments(const std::vector<std::string>& given, std::vector<std::string>& files);
+// The folder an output goes to exists and can be written; false after a
+// message otherwise.
+bool CheckOutputFolder(const std::string& out);
+// The width and height of an image's header; false with the reason when
+// the file cannot be read.
+bool ImageSize(const std::string& file, int& width, int& height, std::string& why);
+
+// The calibration files named on the command line (--dark, --flat, --mask).
+struct Calibration {
+  std::string dark, flat, mask;
+  bool Any() const { return !dark.empty() || !flat.empty() || !mask.empty(); }
+};
+// An option of the calibration at args[i] (i then moves past its value): 1
+// when taken, 0 when not one, -1 after a message about a missing value.
+int ParseCalibrationOption(const Args& args, size_t& i, Calibration& c);
+// Sets each named file and its option bit.
+void ApplyCalibration(qv::Session& s, const Calibration& c);
+// Every named file can be used on lights of width x height; false after a
+// message naming the file and what is wrong.
+bool CheckCalibration(const Calibration& c, int width, int height);
 
 }  // namespace qvcli

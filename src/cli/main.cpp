@@ -1,5 +1,6 @@
 // quelvista-cli: the engine from the command line.
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -13,23 +14,27 @@ const char* kUsage =
     "commandes :\n"
     "  header FICHIER\n"
     "      lit l'en-tête d'une image et l'affiche en JSON\n"
-    "  process FICHIER [--step N] [--set CLE=VALEUR]... [--settings FICHIER.ini]\n"
-    "                  [--zone ZONES] [--out SORTIE.fts] [--planes SORTIE.raw]\n"
+    "  process FICHIER [--dark F] [--flat F] [--mask F] [--step N] [--set CLE=VALEUR]... [--settings FICHIER.ini]\n"
+    "                  [--zone ZONES] [--out SORTIE.fts|.tif] [--force-fits] [--planes SORTIE.raw]\n"
     "      traite une image et affiche le résultat en JSON\n"
     "  simulate --out DOSSIER [--frames N] [--width W] [--height H] [--seed S] [--drift DX,DY]\n"
     "           [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated] [--cloud K]\n"
     "           [--dither PX] [--dither-angle DEGRES] [--other-field K]\n"
     "           [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]\n"
     "      écrit des poses simulées d'un champ d'étoiles, truth.json et project.txt\n"
-    "  stack PROJET.txt --out RESULTAT | stack IMAGE... --guide X,Y|auto [--box 32|64|aucun] --out RESULTAT\n"
+    "  stack PROJET.txt [--out RESULTAT] | stack IMAGE...|DOSSIER --guide X,Y|auto [--box 32|64|aucun]\n"
+    "        [--out RESULTAT] [--dark F] [--flat F] [--mask F] [--force-fits]\n"
     "        [--mark auto] [--rotation auto] [--keep-unmarked]\n"
     "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]\n"
-    "      empile les images et écrit le résultat (FITS, ou TIFF pour .tif)\n"
+    "      empile les images et écrit le résultat (FITS, ou TIFF pour .tif) ; sans --out, à côté de la\n"
+    "      première image, sous le début commun des noms des images suivi de .fts\n"
     "        [options de rendu, comme pour render]\n"
     "  render RESULTAT.fts|.tif --out SORTIE.jpg|.bmp|.fts|.tif [--settings F.ini] [--levels C:NOIR:BLANC]\n"
     "         [--curve P] [--detail S1,S2,S3] [--mode couleur|monochrome|echelle] [--slope N] [--hide-max]\n"
     "         [--fill] [--mirror] [--bin 2|3] [--rotate90 N] [--balance X,Y] [--clean-radius N] [--zoom POURCENT]\n"
     "      relit un résultat, le rend comme l'éditeur et l'écrit (options appliquées dans l'ordre donné)\n"
+    "  master dark|flat|mask FICHIER...|DOSSIER --out MAITRE.fts [--dark BIAS.fts]\n"
+    "      combine des darks, des plages (PLU) ou des masques en un maître FITS 16 bits\n"
     "  settings [--settings FICHIER.ini]\n"
     "      affiche les réglages en JSON\n"
     "  project show PROJET.txt [--settings FICHIER.ini]\n"
@@ -41,13 +46,68 @@ const char* kUsage =
     "  fits-header FICHIER.fts\n"
     "      affiche les cartes de l'en-tête FITS\n"
     "  --version\n"
-    "      affiche la version\n";
+    "      affiche la version\n"
+    "\n"
+    "quelvista-cli COMMANDE --help : l'aide d'une commande.\n"
+    "Un dossier donné à la place d'images est remplacé par ses images, dans l'ordre des noms.\n";
+
+// The keys --set accepts, for process and stack (and the full --help).
+const char* kSettingsHelp =
+    "\n"
+    "réglages (--set CLE=VALEUR, nombres avec \".\" comme séparateur décimal) :\n"
+    "  MinQual       qualité minimale d'une image acceptée, fraction 0..1 (0.75)\n"
+    "  GradRatio     force de l'enlèvement du gradient, 0..10\n"
+    "  InitDir       dossier où s'ouvre le choix des images\n"
+    "  OutDir        dossier de destination (nom proposé par l'éditeur, DestFileName)\n"
+    "  UseMask       options de traitement : somme des bits ci-dessous, en décimal ou en 0x...\n"
+    "  PixRatio      largeur / hauteur d'un pixel (bit 0x10)\n"
+    "  MaskFile      fichier masque des pixels chauds (bit 0x2) ; aussi --mask F\n"
+    "  DarkFile      fichier dark (bit 0x8000) ; aussi --dark F\n"
+    "  FlatFile      fichier de plage de lumière uniforme, PLU (bit 0x10000) ; aussi --flat F\n"
+    "  PicZoom       réduction de l'affichage, 1, 2, 4 ou 8\n"
+    "  MaskThr       seuil du masque, ramené à 50..10000\n"
+    "  CalcThr       écart des pixels chauds par calcul, ramené à 50..10000\n"
+    "  EdgeSize      bordure découpée, en pixels (bit 0x8)\n"
+    "  FovX FovY FovR FovF  découpage circulaire : centre, rayon, zone extérieure (bit 0x2000)\n"
+    "  MaskSize      rayon du masque, 1..3\n"
+    "  CalcSize      rayon du calcul des pixels chauds, 1..3\n"
+    "  MedianLimit   limite supérieure du filtre médian\n"
+    "  ColorText1..3 texte d'un nom de fichier qui désigne un filtre de couleur (_HA, _SII, _OIII)\n"
+    "  ColorFilter1..3  canaux de ce filtre : 1 rouge, 2 vert, 4 bleu\n"
+    "  Expand        1 étend la mosaïque, 0 garde le cadre de la première image\n"
+    "  Hsens         sensibilité de l'histogramme, 0..20\n"
+    "  Project       projet courant\n"
+    "bits de UseMask :\n"
+    "  0x1 pixels chauds par calcul     0x2 pixels chauds par masque   0x4 remplissage après calcul\n"
+    "  0x8 découpage de la bordure      0x10 format de pixel autre     0x20 remplissage après masque\n"
+    "  0x40 monochrome (un seul plan)   0x80 images en couleur seulement\n"
+    "  0x200 fusion 2 x 2               0x400 mélange progressif       0x800, 0x1000 filtre médiane (0..3)\n"
+    "  0x2000 découpage circulaire      0x4000 enlèvement du gradient  0x8000 dark  0x10000 PLU\n";
+
+// The part of the usage text that describes one command.
+std::string CommandHelp(const std::string& command) {
+  const std::string usage = kUsage;
+  size_t at = usage.find("\n  " + command + " ");
+  if (at == std::string::npos) at = usage.find("\n  " + command + "\n");
+  if (at == std::string::npos) return std::string();
+  // The command's lines run to the next line that starts another command.
+  size_t end = at + 1;
+  while (true) {
+    const size_t next = usage.find('\n', end);
+    if (next == std::string::npos || next + 3 >= usage.size()) break;
+    end = next + 1;
+    if (usage.compare(end, 2, "  ") == 0 && usage[end + 2] != ' ') break;
+    if (usage[end] == '\n') break;
+  }
+  return "usage :\n" + usage.substr(at + 1, end - at - 1);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
+    if (argc >= 2) std::fputs(kSettingsHelp, stdout);
     return argc < 2 ? 2 : 0;
   }
   const std::string command = argv[1];
@@ -56,6 +116,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   const qvcli::Args args(argv + 2, argv + argc);
+  const bool help = std::find(args.begin(), args.end(), "--help") != args.end() ||
+                    std::find(args.begin(), args.end(), "-h") != args.end();
+  if (help && command != "master") {
+    const std::string text = CommandHelp(command);
+    if (!text.empty()) {
+      std::fputs(text.c_str(), stdout);
+      if (command == "process" || command == "stack") std::fputs(kSettingsHelp, stdout);
+      return 0;
+    }
+  }
+  if (command == "master") return qvcli::CmdMaster(args);
   if (command == "header") return qvcli::CmdHeader(args);
   if (command == "process") return qvcli::CmdProcess(args);
   if (command == "simulate") return qvcli::CmdSimulate(args);

@@ -179,11 +179,29 @@ class Session {
   int ImageCount() const { return static_cast<int>(Img.size()) - 1; }
   ImageEntry& Entry(int index);
 
-  // Let the event loop run.
+  // The long loops' side of the progress contract (core/progress.h).
+  // Lets the event loop run.
   void DoEvents() {
     if (platform.events) platform.events->Yield();
   }
   bool StopRequested() const { return RunState == 2; }
+  // Yields, then tells whether the run goes on (RunState is still 1).
+  bool Running() {
+    DoEvents();
+    return RunState == 1;
+  }
+  // Yields, then tells whether a stop was requested (RunState is 2).
+  bool StopAsked() {
+    DoEvents();
+    return RunState == 2;
+  }
+  // Shows the caption of a long operation and reports how far it has come
+  // (`done` negative when it cannot tell); an empty caption leaves the
+  // caption shown as it is.
+  void Report(const std::string& caption, double done = -1) {
+    if (!caption.empty()) view->ShowCaption(caption);
+    if (platform.events) platform.events->Report(caption, done);
+  }
 };
 
 }  // namespace qv

@@ -5,9 +5,8 @@
 // shows. Every call does nothing by default, which is what a run without
 // windows needs.
 //
-// The other half of a long loop's contract is the session's: DoEvents()
-// lets the event loop run (platform::EventLoop) and RunState tells whether
-// a stop was requested.
+// The other half of a long loop's contract is core/progress.h: the loop
+// yields to the event loop, tests RunState and reports how far it has come.
 #pragma once
 
 #include <cstdint>

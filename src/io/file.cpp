@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <random>
 
@@ -34,7 +36,15 @@ size_t BinaryFile::ReadAt(int64_t offset, void* dst, size_t n) {
   return std::fread(dst, 1, n, f_);
 }
 
-void BinaryFile::ReadExactly(int64_t offset, void* dst, size_t n) {
+size_t MemoryBytes::ReadAt(int64_t offset, void* dst, size_t n) {
+  if (offset < 0) Raise(kErrBadFileName);
+  if (static_cast<uint64_t>(offset) >= bytes_.size()) return 0;
+  const size_t count = std::min(n, bytes_.size() - static_cast<size_t>(offset));
+  if (count > 0) std::memcpy(dst, bytes_.data() + offset, count);
+  return count;
+}
+
+void ByteSource::ReadExactly(int64_t offset, void* dst, size_t n) {
   if (ReadAt(offset, dst, n) != n) Raise(kErrInputPastEnd);
 }
 

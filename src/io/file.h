@@ -4,12 +4,38 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace qv {
 
-class BinaryFile {
+// Random-access bytes a parser reads: a file, or bytes already in memory,
+// with the same run-time errors either way, so one parser serves both.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual int64_t Length() = 0;
+  // Reads up to n bytes at the 0-based offset; returns the count read. A
+  // negative offset is a bad file name error, as a failed seek is.
+  virtual size_t ReadAt(int64_t offset, void* dst, size_t n) = 0;
+  // Reads exactly n bytes at the offset: a short read is a run-time error.
+  void ReadExactly(int64_t offset, void* dst, size_t n);
+};
+
+// Bytes in memory, not owned: they must outlive the source.
+class MemoryBytes final : public ByteSource {
+ public:
+  explicit MemoryBytes(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  int64_t Length() override { return static_cast<int64_t>(bytes_.size()); }
+  size_t ReadAt(int64_t offset, void* dst, size_t n) override;
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+// The one place files are opened, sized and read.
+class BinaryFile final : public ByteSource {
  public:
   BinaryFile() = default;
   ~BinaryFile() { Close(); }
@@ -20,11 +46,8 @@ class BinaryFile {
   void OpenRead(const std::string& path);
   void Close();
   bool IsOpen() const { return f_ != nullptr; }
-  int64_t Length();
-  // Reads up to n bytes at the 0-based offset; returns the count read.
-  size_t ReadAt(int64_t offset, void* dst, size_t n);
-  // Reads exactly n bytes at the offset: a short read is a run-time error.
-  void ReadExactly(int64_t offset, void* dst, size_t n);
+  int64_t Length() override;
+  size_t ReadAt(int64_t offset, void* dst, size_t n) override;
 
  private:
   std::FILE* f_ = nullptr;

@@ -48,7 +48,7 @@ struct Fields {
   int64_t width = 0, height = 0, offset = 0, samples = 0, bits = 0, compression = 0;
 };
 
-void ApplyEntry(BinaryFile& f, const uint8_t* entry, Fields& out) {
+void ApplyEntry(ByteSource& f, const uint8_t* entry, Fields& out) {
   const uint16_t tag = Le16(entry);
   const uint16_t type = Le16(entry + 2);
   const uint32_t count = Le32(entry + 4);
@@ -95,7 +95,7 @@ struct StripTable {
   uint8_t value[4] = {};  // the offsets themselves when they fit here
 };
 
-StripTable ReadStripTable(BinaryFile& f) {
+StripTable ReadStripTable(ByteSource& f) {
   uint8_t head[8];
   f.ReadExactly(0, head, sizeof head);
   const int64_t directory = Le32(head + 4);
@@ -126,7 +126,7 @@ StripTable ReadStripTable(BinaryFile& f) {
 }
 
 // The first `n` strip offsets of the table.
-std::vector<int64_t> StripOffsets(BinaryFile& f, const StripTable& t, size_t n) {
+std::vector<int64_t> StripOffsets(ByteSource& f, const StripTable& t, size_t n) {
   if (t.type != kTypeShort && t.type != kTypeLong)
     throw TiffUnsupported{"type " + std::to_string(t.type) + " de la table des bandes"};
   const size_t size = t.type == kTypeShort ? 2 : 4;
@@ -143,12 +143,8 @@ std::vector<int64_t> StripOffsets(BinaryFile& f, const StripTable& t, size_t n) 
   return offsets;
 }
 
-}  // namespace
-
-bool ReadTiffHeader(const std::string& path, TiffHeader& out) {
-  BinaryFile f;
+bool ParseTiffHeader(ByteSource& f, TiffHeader& out) {
   try {
-    f.OpenRead(path);
     const int64_t length = f.Length();
     uint8_t head[8];
     f.ReadExactly(0, head, sizeof head);
@@ -168,7 +164,6 @@ bool ReadTiffHeader(const std::string& path, TiffHeader& out) {
 
     Fields fields;
     for (size_t i = 0; i < count; ++i) ApplyEntry(f, table.data() + i * kEntrySize, fields);
-    f.Close();
 
     if (fields.width <= 0 || fields.height <= 0 || fields.compression != 1 || fields.samples <= 0) return false;
     // Values that do not fit the header fields are overflow errors, which
@@ -186,7 +181,7 @@ bool ReadTiffHeader(const std::string& path, TiffHeader& out) {
   }
 }
 
-void ReadTiffSamples(const std::string& path, int32_t dataPos, int bits, int samples, int w, int h,
+void ReadTiffSamples(ByteSource& f, int32_t dataPos, int bits, int samples, int w, int h,
                      std::vector<uint8_t>& out) {
   if (bits != 8 && bits != 16) Raise(kErrTypeMismatch);
   if (samples < 1 || w < 1 || h < 1) Raise(kErrSubscript);
@@ -200,8 +195,6 @@ void ReadTiffSamples(const std::string& path, int32_t dataPos, int bits, int sam
   // the file has no StripOffsets entry (a tiled file, for one), and its
   // pixels are not where this reader looks.
   if (start < 8) Raise(kErrTypeMismatch);
-  BinaryFile f;
-  f.OpenRead(path);
   const int64_t length = f.Length();
   const StripTable table = ReadStripTable(f);
   if (table.tiled) throw TiffUnsupported{"image en tuiles"};
@@ -254,7 +247,6 @@ void ReadTiffSamples(const std::string& path, int32_t dataPos, int bits, int sam
         for (size_t c = 0; c < unit; ++c) dst[c] = strip[k * unit + c];
     }
   }
-  f.Close();
 
   // The sample count fixes both the planes kept here and the planes the
   // caller expects: fewer than three samples give one plane, else three.
@@ -281,6 +273,40 @@ void ReadTiffSamples(const std::string& path, int32_t dataPos, int bits, int sam
     }
   }
   out.swap(planar);
+}
+
+}  // namespace
+
+bool ParseTiffHeader(std::span<const uint8_t> bytes, TiffHeader& out) {
+  MemoryBytes source(bytes);
+  return ParseTiffHeader(source, out);
+}
+
+bool ReadTiffHeader(const std::string& path, TiffHeader& out) {
+  BinaryFile f;
+  try {
+    f.OpenRead(path);
+  } catch (const RuntimeError&) {
+    return false;
+  }
+  return ParseTiffHeader(f, out);
+}
+
+void ReadTiffSamples(std::span<const uint8_t> bytes, int32_t dataPos, int bits, int samples, int w, int h,
+                     std::vector<uint8_t>& out) {
+  MemoryBytes source(bytes);
+  ReadTiffSamples(source, dataPos, bits, samples, w, h, out);
+}
+
+void ReadTiffSamples(const std::string& path, int32_t dataPos, int bits, int samples, int w, int h,
+                     std::vector<uint8_t>& out) {
+  // The checks that need no file come first, as they always have.
+  if (bits != 8 && bits != 16) Raise(kErrTypeMismatch);
+  if (samples < 1 || w < 1 || h < 1) Raise(kErrSubscript);
+  if (static_cast<int64_t>(dataPos) - 1 < 8) Raise(kErrTypeMismatch);
+  BinaryFile f;
+  f.OpenRead(path);
+  ReadTiffSamples(f, dataPos, bits, samples, w, h, out);
 }
 
 }  // namespace qv

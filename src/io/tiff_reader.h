@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct TiffHeader {
 // True when the file is a TIFF the program can read; `out` is then filled.
 // On false `out` is left as it was.
 bool ReadTiffHeader(const std::string& path, TiffHeader& out);
+// The same over the file's bytes in memory.
+bool ParseTiffHeader(std::span<const uint8_t> bytes, TiffHeader& out);
 
 // Reads the w x h pixels of `samples` samples of `bits` bits that start at the
 // 1-based position `dataPos`, and reorders them into the data-unit layout of
@@ -33,6 +36,9 @@ bool ReadTiffHeader(const std::string& path, TiffHeader& out);
 // other, and files that store each sample in its own planes are read plane
 // by plane. A layout this reader cannot follow throws TiffUnsupported.
 void ReadTiffSamples(const std::string& path, int32_t dataPos, int bits, int samples, int w, int h,
+                     std::vector<uint8_t>& out);
+// The same over the file's bytes in memory.
+void ReadTiffSamples(std::span<const uint8_t> bytes, int32_t dataPos, int bits, int samples, int w, int h,
                      std::vector<uint8_t>& out);
 
 // A TIFF whose pixels this reader cannot place, with the reason in words.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/plane.h"
+#include "core/progress.h"
 
 namespace qv {
 
@@ -21,14 +22,6 @@ class PictureLoader {
   // Why the last Load returned false, in words for the user; empty when the
   // decoder gave no reason.
   std::string failure;
-};
-
-// Lets the event loop run: long operations call it at fixed points and then
-// look at the run state.
-class EventLoop {
- public:
-  virtual ~EventLoop() = default;
-  virtual void Yield() = 0;
 };
 
 // Seconds since midnight, local time.
@@ -53,15 +46,25 @@ class FreeImageLoader : public PictureLoader {
   int64_t maxPixels_;
 };
 
-// Event loop without windows: a yield runs an optional hook (tests and the
-// command-line tool use it to request a stop).
-class HeadlessEventLoop : public EventLoop {
+// The event loop's side of the progress contract, by the name the windows'
+// code knew it by.
+using EventLoop = Progress;
+
+// Progress without windows: a yield runs an optional hook (tests and the
+// command-line tool use it to request a stop); the last report is kept.
+class HeadlessProgress : public Progress {
  public:
   std::function<void()> onYield;
   long yields = 0;
+  std::string caption;
+  double done = -1;
   void Yield() override {
     ++yields;
     if (onYield) onYield();
+  }
+  void Report(const std::string& text, double fraction) override {
+    caption = text;
+    done = fraction;
   }
 };
 
@@ -73,14 +76,14 @@ class SystemClock : public Clock {
 // The set of services a session uses.
 struct Platform {
   PictureLoader* loader = nullptr;
-  EventLoop* events = nullptr;
+  Progress* events = nullptr;
   Clock* clock = nullptr;
 };
 
 // Headless services owned together, for the command-line tool and tests.
 struct HeadlessPlatform {
   FreeImageLoader loader;
-  HeadlessEventLoop events;
+  HeadlessProgress events;
   SystemClock clock;
   Platform Get() { return Platform{&loader, &events, &clock}; }
 };

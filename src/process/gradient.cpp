@@ -65,8 +65,7 @@ bool Sample(Session& s, const GradientGrid& g, const Plane<uint8_t>& excluded, d
       srow[gx] += cellSum;
       nrow[gx] += cellCount;
     }
-    s.DoEvents();
-    if (s.StopRequested()) return false;
+    if (s.StopAsked()) return false;
   }
   return true;
 }
@@ -93,8 +92,7 @@ bool FillEmptyCells(Session& s, const GradientGrid& g, Plane<double>& grid) {
         if (n > 0) next(gx, gy) = total / n;
       }
     }
-    s.DoEvents();
-    if (s.StopRequested()) return false;
+    if (s.StopAsked()) return false;
     if (empty == 0) return true;
     grid = next;
   }
@@ -148,8 +146,7 @@ void Correct(Session& s, const GradientGrid& g, const Plane<double>& grid, doubl
         s.pic.Histo[static_cast<size_t>(std::clamp<int64_t>(level / 32, 0, kHistoBins - 1))]++;
       }
     }
-    s.DoEvents();
-    if (s.StopRequested()) return;
+    if (s.StopAsked()) return;
   }
 }
 

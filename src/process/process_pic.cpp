@@ -281,8 +281,7 @@ bool Body(Session& s, int index, int step) {
       s.pic.HasR = hasR;
       s.pic.HasG = hasG;
       s.pic.HasB = hasB;
-      s.DoEvents();
-      if (s.StopRequested()) Fail("arrêt demandé");
+      if (s.StopAsked()) Fail("arrêt demandé");
     }
   }
   s.pic.HasR = hasR;

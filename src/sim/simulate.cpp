@@ -157,6 +157,7 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
     else if (a == "--hot-pixels") o.hotPixels = true;
     else if (a == "--vignetting") o.vignetting = true;
     else if (a == "--calibrated") o.hotPixels = o.vignetting = true;
+    else if (a == "--calibration-frames") ok = integer(o.calibrationFrames, 1, 1000);
     else if (a == "--cloud") ok = integer(o.cloud, 1, 1000);
     else if (a == "--rotation") ok = real(o.rotation, 10);
     else if (a == "--dither") ok = real(o.dither, 200) && o.dither >= 0;
@@ -193,7 +194,8 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
         "usage : quelvista-cli simulate --out DOSSIER [--frames N] [--width W] [--height H] [--stars N]\n"
         "        [--seed S] [--drift DX,DY] [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated]\n"
         "        [--cloud IMAGE] [--dither PX] [--dither-angle DEGRES] [--other-field IMAGE]\n"
-        "        [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]");
+        "        [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]\n"
+        "        [--calibration-frames N]");
     return false;
   }
   if (o.format != "fits" && (o.colour == "cfa" || o.colour == "split")) {
@@ -204,6 +206,17 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
 }
 
 int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string& why) {
+  SimRecord record;
+  const int status = Simulate(o, record, why);
+  if (status == 0) {
+    written = record.frames;
+    written.push_back(record.truth);
+    written.push_back(record.project);
+  }
+  return status;
+}
+
+int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
   std::error_code ec;
   std::filesystem::create_directories(o.out, ec);
   const std::string dir = std::filesystem::absolute(o.out, ec).string();
@@ -377,20 +390,61 @@ int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string
   framesJson += "]";
 
   // The calibration frames match the simulated camera exactly.
+  // They are FITS whatever the lights' format: a picture format would clip
+  // or round the levels a master must keep.
   std::string darkFile, flatFile;
-  if (o.hotPixels && o.format == "fits") {
+  if ((o.hotPixels || o.vignetting) && o.format != "fits")
+    record.note = "poses de calibration écrites en FITS (dark.fts, flat.fts) : le format " + o.format +
+                  " ne garde pas leurs niveaux";
+  if (o.hotPixels) {
     Frame dark{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H, darkLevel)};
     for (const auto& [x, y] : hot) dark.at(0, x, y) += 20000;
     darkFile = dir + "/dark.fts";
     if (WriteFits(darkFile, dark, 16, cfa) != 0) return 1;
   }
-  if (o.vignetting && o.format == "fits") {
+  if (o.vignetting) {
     Frame flat{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H)};
     for (int y = 0; y < H; ++y)
       for (int x = 0; x < W; ++x) flat.at(0, x, y) = 30000 * vignette(x, y);
     flatFile = dir + "/flat.fts";
     if (WriteFits(flatFile, flat, 16, false) != 0) return 1;
   }
+  if (o.calibrationFrames > 0 && (o.hotPixels || o.vignetting)) {
+    // Frames as a camera gives them: read noise on every dark, shot noise
+    // and a sky that brightens from one flat to the next, so that the
+    // masters have real work to do. Their own generator leaves the lights'
+    // noise as it was.
+    std::mt19937_64 calRng(o.seed * 7919 + 17);
+    std::normal_distribution<double> calGauss(0, 1);
+    auto frameName = [&](const std::string& folder, const std::string& stem, int k) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%s%03d.fts", stem.c_str(), k);
+      std::filesystem::create_directories(dir + "/" + folder, ec);
+      return dir + "/" + folder + "/" + name;
+    };
+    for (int k = 1; k <= o.calibrationFrames; ++k) {
+      if (o.hotPixels) {
+        Frame dark{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H)};
+        for (double& v : dark.v) v = darkLevel + 6 * calGauss(calRng);
+        for (const auto& [x, y] : hot) dark.at(0, x, y) += 20000;
+        record.darks.push_back(frameName("darks", "dark", k));
+        if (WriteFits(record.darks.back(), dark, 16, cfa) != 0) return 1;
+      }
+      if (o.vignetting) {
+        const double level = 24000 + 12000 * (k - 1) / std::max(1, o.calibrationFrames - 1);
+        Frame flat{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H)};
+        for (int y = 0; y < H; ++y)
+          for (int x = 0; x < W; ++x) {
+            const double v = level * vignette(x, y);
+            flat.at(0, x, y) = v + std::sqrt(v) * calGauss(calRng);
+          }
+        record.flats.push_back(frameName("flats", "flat", k));
+        if (WriteFits(record.flats.back(), flat, 16, false) != 0) return 1;
+      }
+    }
+  }
+  record.dark = darkFile;
+  record.flat = flatFile;
 
   std::string starsJson = "[";
   for (size_t k = 0; k < stars.size(); ++k) {
@@ -455,9 +509,9 @@ int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string
     Fail(why, "écriture impossible : " + project);
     return 1;
   }
-  written = files;
-  written.push_back(dir + "/truth.json");
-  written.push_back(project);
+  record.frames = files;
+  record.truth = dir + "/truth.json";
+  record.project = project;
   return 0;
 }
 

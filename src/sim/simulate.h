@@ -21,6 +21,16 @@ struct SimOptions {
   int otherField = 0;       // frame that shows another part of the sky (0: none)
   std::string colour = "mono";  // mono, rgb, cfa, split
   std::string format = "fits";  // fits, tif, bmp, jpg
+  int calibrationFrames = 0;    // darks and flats written for masters, each with its own noise
+};
+
+// What a simulation wrote, by role.
+struct SimRecord {
+  std::vector<std::string> frames;
+  std::string dark, flat;                 // the exact masters ("" when not asked for)
+  std::vector<std::string> darks, flats;  // the noisy frames of --calibration-frames
+  std::string truth, project;
+  std::string note;  // what was written otherwise than asked
 };
 
 // Reads the command-line options of the simulator; false, with the
@@ -32,5 +42,6 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
 // then truth.json, then the project), or 1 with the message in `why`
 // (empty when a master file could not be written).
 int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string& why);
+int Simulate(const SimOptions& o, SimRecord& record, std::string& why);
 
 }  // namespace qvsim

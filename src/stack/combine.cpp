@@ -88,7 +88,7 @@ bool Combine(Session& s, bool expand) {
   if (wd < 0 || hd < 0) Raise(kErrSubscript);
   if ((int64_t{wd} + 1) * (int64_t{hd} + 1) > kMaxCanvasPixels) Raise(kErrOutOfMemory);
   const std::string t = "W=" + std::to_string(wd + 1) + "  H=" + std::to_string(hd + 1);
-  s.view->ShowCaption(t);
+  s.Report(t);
   s.DoEvents();
   for (Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB, &s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB})
     p->Redim(wd, hd);
@@ -99,23 +99,23 @@ bool Combine(Session& s, bool expand) {
   Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
   for (int k = 1; k <= s.stack.StackCount; ++k) {
     std::string caption = t + " - " + std::to_string(k) + "/" + std::to_string(s.stack.StackCount);
-    s.view->ShowCaption(caption);
+    s.Report(caption);
     const std::string name = TempFileName(s, k);
     if (!FileExists(name)) continue;
     caption += " Ok";
-    s.view->ShowCaption(caption);
+    s.Report(caption);
     Log(s, caption);
     int32_t box[4];
     ReadTempFile(s, name, box);
     std::remove(name.c_str());
     if (mode > 0) {
       caption += " Median";
-      s.view->ShowCaption(caption);
+      s.Report(caption);
       Log(s, caption);
       MedianFilter(s, mode);
     }
     caption += " Sum";
-    s.view->ShowCaption(caption);
+    s.Report(caption);
     Log(s, caption);
 
     const double minX = static_cast<double>(box[0]) - s.stack.CanvasMinX, maxX = static_cast<double>(box[2]) - s.stack.CanvasMinX;
@@ -149,8 +149,7 @@ bool Combine(Session& s, bool expand) {
         }
       }
       if (yd % 4 == 0) {
-        s.DoEvents();
-        if (s.RunState != 1) return false;
+        if (!s.Running()) return false;
       }
     }
   }

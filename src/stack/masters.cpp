@@ -17,7 +17,7 @@ namespace {
 struct BuildEnded {};
 
 void ShowCaption(Session& s, const char* caption) {
-  s.view->ShowCaption(caption);
+  s.Report(caption);
   s.view->ShowDebugLine(caption);
 }
 
@@ -164,7 +164,7 @@ void BuildMasters(Session& s) {
   }
   if (s.RunState == 2) ShowCaption(s, "Arrêt de la calibration par utilisateur");
   StopProcess(s);
-  s.view->ShowCaption(kAppTitle);
+  s.Report(kAppTitle);
 }
 
 }  // namespace qv

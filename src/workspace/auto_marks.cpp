@@ -141,8 +141,7 @@ AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options, const std::fu
   const MatchOptions match;
   for (int i = k + 1; i <= n; ++i) {
     if (s.Img[static_cast<size_t>(i)].ImgChecked == 0) continue;
-    s.DoEvents();
-    if (s.StopRequested()) break;
+    if (s.StopAsked()) break;
     ImageMark m;
     m.image = i;
     auto fail = [&](const std::string& why) {

@@ -59,7 +59,7 @@ void Populate(Form1& f, int k, bool forceChecked) {
     for (int i = k; i <= n; ++i) {
       if (i < 0) Raise(kErrSubscript);
       if (StripUBound(f) < i) f.Check9.resize(static_cast<size_t>(i) + 1);
-      f.Caption = std::to_string(i) + "/" + std::to_string(n);
+      s.Report(std::to_string(i) + "/" + std::to_string(n), (i - 1.0) / n);
       // A file that cannot be read gets no thumbnail; its entry stays.
       if (ProcessPic(s, i, step)) s.view->Thumbnail(i);
       ImageEntry& e = s.Entry(i);
@@ -69,8 +69,7 @@ void Populate(Form1& f, int k, bool forceChecked) {
       box.Value = e.ImgChecked;
       f.Picture10Visible = true;
       f.VScroll1Visible = true;
-      s.DoEvents();
-      if (s.RunState != 1) break;
+      if (!s.Running()) break;
     }
     f.VScroll1Min = 1;
     f.VScroll1Max = CInt(StripUBound(f));

@@ -64,30 +64,13 @@ void AppendUtf8(std::string& out, char32_t c) {
 // ---------------------------------------------------------------------------
 // Reading
 
-// Lines of the project file, one at a time, converted to UTF-8.
+// Lines of the project file, one at a time, converted to UTF-8. The bytes
+// are read in chunks, so a long file is never held whole.
 class LineReader {
  public:
-  ~LineReader() { Close(); }
+  explicit LineReader(ByteSource& source) : source_(source) {}
 
-  void Open(const std::string& path) {
-    f_ = std::fopen(path.c_str(), "rb");
-    if (!f_) Raise(errno == ENOENT ? kErrFileNotFound : kErrPathAccess);
-  }
-  void Close() {
-    if (f_) std::fclose(f_);
-    f_ = nullptr;
-  }
-
-  bool AtEnd() {
-    if (!f_) Raise(kErrBadFileName);
-    const int c = std::getc(f_);
-    if (c == EOF) {
-      if (std::ferror(f_)) Raise(kErrPathAccess);
-      return true;
-    }
-    std::ungetc(c, f_);
-    return false;
-  }
+  bool AtEnd() { return Peek() < 0; }
 
   // The next line; reading past the end is a run-time error.
   std::string Line() {
@@ -95,15 +78,10 @@ class LineReader {
     ++number_;
     std::string raw;
     for (;;) {
-      const int c = std::getc(f_);
-      if (c == EOF) {
-        if (std::ferror(f_)) Raise(kErrPathAccess);
-        break;
-      }
-      if (c == '\n') break;
+      const int c = Get();
+      if (c < 0 || c == '\n') break;
       if (c == '\r') {
-        const int next = std::getc(f_);
-        if (next != '\n' && next != EOF) std::ungetc(next, f_);
+        if (Peek() == '\n') Get();
         break;
       }
       if (raw.size() >= kMaxProjectLine) Raise(kErrOutOfMemory);
@@ -118,7 +96,28 @@ class LineReader {
   int Number() const { return number_; }
 
  private:
-  std::FILE* f_ = nullptr;
+  // The next byte without taking it, or -1 at the end.
+  int Peek() {
+    if (at_ == chunk_.size()) {
+      chunk_.resize(kChunk);
+      chunk_.resize(source_.ReadAt(offset_, chunk_.data(), kChunk));
+      offset_ += static_cast<int64_t>(chunk_.size());
+      at_ = 0;
+      if (chunk_.empty()) return -1;
+    }
+    return chunk_[at_];
+  }
+  int Get() {
+    const int c = Peek();
+    if (c >= 0) ++at_;
+    return c;
+  }
+
+  static constexpr size_t kChunk = 1 << 16;
+  ByteSource& source_;
+  std::vector<uint8_t> chunk_;
+  size_t at_ = 0;
+  int64_t offset_ = 0;
   int number_ = 0;
 };
 
@@ -447,47 +446,45 @@ ProjectSave SaveProject(Form1& f, const std::string& path) {
   return result;
 }
 
-ProjectLoad LoadProject(Form1& f, const std::string& path) {
+namespace {
+
+// The load from its first line on, once the bytes are at hand. `path` is
+// the project's own name: its folder is where moved images are looked for.
+void ReadProject(Form1& f, LineReader& file, const std::string& path, ProjectLoad& result) {
   Session& s = f.s;
-  ProjectLoad result;
-  mnuNew_Click(f);
-  LineReader file;
+  std::string line = file.Line();
+  if (line == kProjectTag || line == kProjectTagEarlier) {
+    ReadSettings(f, file);
+    s.DoEvents();
+    BuildMasters(s);
+    line = file.Line();
+  }
+  // Files without a tag start with line 11.
+  ReadWindowSettings(f, file, line);
+
+  s.ResizeImageArrays(0);
+  s.Img[0].ImgFile.clear();
+
+  line = file.LineOrEmpty();
+  // Without its first image the project loads no image at all.
+  if (Locate(s, line.substr(0, line.find('\t'))).empty()) {
+    result.outcome = ProjectLoad::NoImages;
+    return;
+  }
+  while (!line.empty() && !IsEndMarker(line)) {
+    ReadImageLine(s, line);
+    line = file.LineOrEmpty();
+  }
+  f.Project = path;
+  result.outcome = ProjectLoad::Completed;
+  Populate(f, 1, false);
+}
+
+// Runs one load step; a run-time error ends the load where it happens.
+template <typename Step>
+void Guarded(ProjectLoad& result, Step step) {
   try {
-    if (!Found(path)) {
-      result.outcome = ProjectLoad::NoFile;
-    } else {
-      // Later open dialogs start in the project's folder, and files that
-      // moved with the project are looked for there.
-      s.opt.InitDir = PathFolder(path);
-      file.Open(path);
-      std::string line = file.Line();
-      if (line == kProjectTag || line == kProjectTagEarlier) {
-        ReadSettings(f, file);
-        s.DoEvents();
-        BuildMasters(s);
-        line = file.Line();
-      }
-      // Files without a tag start with line 11.
-      ReadWindowSettings(f, file, line);
-
-      s.ResizeImageArrays(0);
-      s.Img[0].ImgFile.clear();
-
-      line = file.LineOrEmpty();
-      // Without its first image the project loads no image at all.
-      if (Locate(s, line.substr(0, line.find('\t'))).empty()) {
-        result.outcome = ProjectLoad::NoImages;
-      } else {
-        while (!line.empty() && !IsEndMarker(line)) {
-          ReadImageLine(s, line);
-          line = file.LineOrEmpty();
-        }
-        file.Close();
-        f.Project = path;
-        result.outcome = ProjectLoad::Completed;
-        Populate(f, 1, false);
-      }
-    }
+    step();
   } catch (const RuntimeError& e) {
     result.outcome = ProjectLoad::Failed;
     result.error = e.Number();
@@ -498,10 +495,42 @@ ProjectLoad LoadProject(Form1& f, const std::string& path) {
     result.outcome = ProjectLoad::Failed;
     result.error = kErrOutOfMemory;
   }
+}
+
+ProjectLoad LoadFrom(Form1& f, ByteSource& source, const std::string& path) {
+  ProjectLoad result;
+  LineReader file(source);
+  Guarded(result, [&] { ReadProject(f, file, path, result); });
   result.line = file.Number();
-  if (!s.Img.empty()) s.Img[0].ImgFile.clear();
-  file.Close();
+  if (!f.s.Img.empty()) f.s.Img[0].ImgFile.clear();
   return result;
+}
+
+}  // namespace
+
+ProjectLoad LoadProject(Form1& f, const std::string& path) {
+  mnuNew_Click(f);
+  ProjectLoad result;
+  BinaryFile file;
+  Guarded(result, [&] {
+    if (!Found(path)) return;
+    // Later open dialogs start in the project's folder, and files that
+    // moved with the project are looked for there.
+    f.s.opt.InitDir = PathFolder(path);
+    file.OpenRead(path);
+  });
+  if (!file.IsOpen()) {
+    if (!f.s.Img.empty()) f.s.Img[0].ImgFile.clear();
+    return result;
+  }
+  return LoadFrom(f, file, path);
+}
+
+ProjectLoad LoadProjectBytes(Form1& f, std::span<const uint8_t> bytes, const std::string& path) {
+  mnuNew_Click(f);
+  f.s.opt.InitDir = PathFolder(path);
+  MemoryBytes source(bytes);
+  return LoadFrom(f, source, path);
 }
 
 void mnuSavePrj_Click(Form1& f, FileDialogs& dialogs) {

@@ -26,6 +26,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -82,6 +84,9 @@ ProjectSave SaveProject(Form1& f, const std::string& path);
 // the settings and masters already read stay, the entries already read
 // stay, the strip is not rebuilt and the current project is unchanged.
 ProjectLoad LoadProject(Form1& f, const std::string& path);
+// The same over the file's bytes in memory; `path` stands for the file's
+// name (the folder where moved images are looked for, the current project).
+ProjectLoad LoadProjectBytes(Form1& f, std::span<const uint8_t> bytes, const std::string& path);
 
 // The text of one image line, without its line end (UTF-8).
 std::string ImageLine(const ImageEntry& e);

@@ -55,13 +55,14 @@ void Run(Form1& f, const RunRequest* given) {
   RunRange(s, given ? *given : RequestFromWindow(f), first, last);
   const int n = s.ImageCount();
   int count = 0;
+  // The progress of a run: images done out of the checked images to do.
+  int todo = 0, done = 0;
+  for (int i = first; i <= last && i >= 1; ++i) todo += s.Img[static_cast<size_t>(i)].ImgChecked == 1;
   for (int i = first; i <= last && i >= 1; ++i) {
     if (s.Img[static_cast<size_t>(i)].ImgChecked != 1) continue;
-    s.DoEvents();
-    if (s.RunState != 1) break;
+    if (!s.Running()) break;
     SelectPic(f, i, false, false);
-    s.DoEvents();
-    if (s.RunState != 1) break;
+    if (!s.Running()) break;
     const ImageEntry& e = s.Img[static_cast<size_t>(i)];
     const bool accepted = s.guide.GuideBox > 64 || !(s.guide.Quality < s.opt.MinQual);
     if (accepted) {
@@ -75,6 +76,7 @@ void Run(Form1& f, const RunRequest* given) {
     }
     f.Label6 = std::to_string(count) + "/" + std::to_string(n) + " Ok";
     s.view->RunImage(i, accepted);
+    s.Report("", static_cast<double>(++done) / todo);
   }
   if (s.RunState == 1) {
     if (given) FitFinal(f, given->expand);

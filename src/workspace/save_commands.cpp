@@ -57,8 +57,7 @@ int SaveAllTiff(Form1& f) {
   int count = 0;
   const int n = s.ImageCount();
   for (int i = 1; i <= n; ++i) {
-    s.DoEvents();
-    if (s.RunState != 1) break;
+    if (!s.Running()) break;
     const std::string tiff = BatchTiffName(s.Entry(i).ImgFile);
     if (!tiff.empty() && !FileExists(tiff)) {
       SelectPic(f, i, false, false);
@@ -66,8 +65,7 @@ int SaveAllTiff(Form1& f) {
       bool fromDestination = false;
       if (WriteTiffFile(s, tiff, fromDestination) == 0)
         f.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
-      s.DoEvents();
-      if (s.RunState != 1) break;
+      if (!s.Running()) break;
     }
   }
   StopProcess(s);

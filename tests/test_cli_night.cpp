@@ -1,0 +1,355 @@
+// The command line as a user runs a night: masters from many frames,
+// calibration options, values and paths checked before any work, outputs
+// that are what their names say, help, and the simulator's record.
+#include <fitsio.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "core/numeric.h"
+#include "stack/combine.h"
+#include "stack/frame_combine.h"
+#include "support.h"
+
+using qvtest::Cli;
+using qvtest::CliResult;
+using qvtest::TempDir;
+
+namespace {
+
+constexpr int kW = 7, kH = 5;
+
+// A one-plane 16-bit frame holding `values` (0..65535) through BZERO.
+void WriteFrame(const std::string& path, int w, int h, const std::vector<int>& values) {
+  std::vector<int> stored;
+  for (int v : values) stored.push_back(v - 32768);
+  qvtest::WriteFits16(path, w, h, 1, stored, {"BZERO   =                32768"});
+}
+
+std::vector<int> ReadFits(const std::string& path, long* planes = nullptr) {
+  fitsfile* f = nullptr;
+  int status = 0, naxis = 0, anynul = 0;
+  long naxes[3] = {1, 1, 1};
+  fits_open_file(&f, path.c_str(), READONLY, &status);
+  fits_get_img_param(f, 3, nullptr, &naxis, naxes, &status);
+  if (planes) *planes = naxis == 3 ? naxes[2] : 1;
+  std::vector<int> v(static_cast<size_t>(naxes[0] * naxes[1] * (naxis == 3 ? naxes[2] : 1)));
+  fits_read_img(f, TINT, 1, static_cast<LONGLONG>(v.size()), nullptr, v.data(), &anynul, &status);
+  fits_close_file(f, &status);
+  EXPECT_EQ(status, 0) << path;
+  return v;
+}
+
+// The reference median: sort, and for an even count the two middle values'
+// mean with halves to the even neighbour.
+int SortedMedian(std::vector<int> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  if (n % 2) return v[n / 2];
+  const int64_t sum = int64_t{v[n / 2 - 1]} + v[n / 2];
+  int64_t q = sum >= 0 ? sum / 2 : -((-sum + 1) / 2);  // floor
+  if (sum % 2 != 0 && q % 2 != 0) ++q;               // a half goes to the even one
+  return static_cast<int>(q);
+}
+
+std::vector<int> RandomFrame(std::mt19937& rng, int lo, int hi, int n = kW * kH) {
+  std::uniform_int_distribution<int> d(lo, hi);
+  std::vector<int> v(static_cast<size_t>(n));
+  for (int& x : v) x = d(rng);
+  return v;
+}
+
+// Numbered("d", k), built so that the compiler's overlap
+// check has nothing to warn about.
+std::string Numbered(const char* stem, int k) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%s%d.fts", stem, k);
+  return name;
+}
+
+bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+std::string Q(const std::string& s) {
+  std::string quoted(1, '\'');
+  quoted.append(s);
+  quoted.push_back('\'');
+  return quoted;
+}
+
+}  // namespace
+
+TEST(FrameCombine, MedianAgreesWithSortingForOddEvenAndNegativeCounts) {
+  std::mt19937 rng(7);
+  for (int n = 1; n <= 9; ++n)
+    for (int trial = 0; trial < 200; ++trial) {
+      std::vector<int> v = RandomFrame(rng, -6, 6, n);
+      std::vector<int32_t> w(v.begin(), v.end());
+      ASSERT_EQ(qv::MedianHalfEven(w), SortedMedian(v)) << "n=" << n;
+    }
+  // The halves themselves: 1.5 → 2, 2.5 → 2, -2.5 → -2.
+  for (const auto& [a, b, want] : {std::tuple{1, 2, 2}, {2, 3, 2}, {-3, -2, -2}, {65534, 65535, 65534}}) {
+    std::vector<int32_t> w{b, a};
+    EXPECT_EQ(qv::MedianHalfEven(w), want) << a << "," << b;
+  }
+}
+
+TEST(CliMaster, DarkAndMaskAreThePerPixelMedianAndRefuseOtherSizes) {
+  TempDir dir;
+  std::mt19937 rng(11);
+  std::vector<std::vector<int>> frames;
+  std::string files;
+  for (int k = 0; k < 4; ++k) {
+    frames.push_back(RandomFrame(rng, 280, 330));
+    WriteFrame(dir.File(Numbered("d", k)), kW, kH, frames.back());
+    files.append(" ").append(Q(dir.File(Numbered("d", k))));
+  }
+  // A frame from another camera: refused with its size, the rest combined.
+  WriteFrame(dir.File("other.fts"), kW + 1, kH, RandomFrame(rng, 0, 10, (kW + 1) * kH));
+  const CliResult r = Cli(dir, "master dark" + files + " " + Q(dir.File("other.fts")) + " --out " +
+                                   Q(dir.File("md.fts")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "\"used\":4")) << r.out;
+  EXPECT_TRUE(Has(r.out, "other.fts\",\"reason\":\"taille 8 x 5")) << r.out;
+  EXPECT_TRUE(Has(r.err, "other.fts")) << r.err;
+  long planes = 0;
+  const std::vector<int> got = ReadFits(dir.File("md.fts"), &planes);
+  EXPECT_EQ(planes, 1);
+  ASSERT_EQ(got.size(), static_cast<size_t>(kW * kH));
+  for (size_t i = 0; i < got.size(); ++i) {
+    std::vector<int> column;
+    for (const auto& f : frames) column.push_back(f[i]);
+    ASSERT_EQ(got[i], SortedMedian(column)) << "pixel " << i;
+  }
+
+  // Three masks: the odd median; a folder stands for its frames.
+  std::filesystem::create_directory(dir.path() / "masks");
+  frames.resize(3);
+  for (int k = 0; k < 3; ++k) WriteFrame(dir.File(Numbered("masks/m", k)), kW, kH, frames[k]);
+  const CliResult m = Cli(dir, "master mask " + Q(dir.File("masks")) + " --out " + Q(dir.File("mm.fts")));
+  ASSERT_EQ(m.status, 0) << m.err;
+  const std::vector<int> mask = ReadFits(dir.File("mm.fts"));
+  for (size_t i = 0; i < mask.size(); ++i)
+    ASSERT_EQ(mask[i], SortedMedian({frames[0][i], frames[1][i], frames[2][i]})) << "pixel " << i;
+}
+
+TEST(CliMaster, FlatIsTheMeanOfFlatsScaledToTheMedianLevelAfterTheDark) {
+  TempDir dir;
+  std::mt19937 rng(5);
+  const std::vector<int> dark = RandomFrame(rng, 90, 110);
+  WriteFrame(dir.File("bias.fts"), kW, kH, dark);
+  std::vector<std::vector<int>> flats;
+  std::string files;
+  for (int k = 0; k < 3; ++k) {
+    flats.push_back(RandomFrame(rng, 8000 * (k + 1), 9000 * (k + 1)));
+    WriteFrame(dir.File(Numbered("f", k)), kW, kH, flats.back());
+    files.append(" ").append(Q(dir.File(Numbered("f", k))));
+  }
+  const CliResult r =
+      Cli(dir, "master flat" + files + " --dark " + Q(dir.File("bias.fts")) + " --out " + Q(dir.File("mf.fts")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<int> medians;
+  std::vector<std::vector<int>> less(3);
+  for (int k = 0; k < 3; ++k) {
+    for (int i = 0; i < kW * kH; ++i) less[k].push_back(flats[k][i] - dark[i]);
+    medians.push_back(SortedMedian(less[k]));
+  }
+  const double target = SortedMedian(medians);
+  const std::vector<int> got = ReadFits(dir.File("mf.fts"));
+  for (int i = 0; i < kW * kH; ++i) {
+    double sum = 0;
+    for (int k = 0; k < 3; ++k) sum += less[k][i] * (target / medians[k]);
+    ASSERT_EQ(got[i], static_cast<int>(qv::RoundHalfEven(sum / 3))) << "pixel " << i;
+  }
+
+  // The master is a flat file as the pipeline takes it.
+  WriteFrame(dir.File("light.fts"), kW, kH, RandomFrame(rng, 1000, 2000));
+  const CliResult p = Cli(dir, "process " + Q(dir.File("light.fts")) + " --flat " + Q(dir.File("mf.fts")));
+  ASSERT_EQ(p.status, 0) << p.err;
+  EXPECT_TRUE(Has(p.out, "\"UseFlat\":true")) << p.out;
+}
+
+TEST(CliCalibration, AFileThatCannotBeUsedStopsTheRunBeforeAnyFrame) {
+  TempDir dir;
+  std::mt19937 rng(3);
+  WriteFrame(dir.File("light.fts"), kW, kH, RandomFrame(rng, 1000, 2000));
+  WriteFrame(dir.File("dark.fts"), kW, kH, RandomFrame(rng, 100, 200));
+  WriteFrame(dir.File("small.fts"), kW - 2, kH, RandomFrame(rng, 100, 200, (kW - 2) * kH));
+  const std::string light = Q(dir.File("light.fts"));
+
+  const CliResult ok = Cli(dir, "process " + light + " --dark " + Q(dir.File("dark.fts")));
+  ASSERT_EQ(ok.status, 0) << ok.err;
+  EXPECT_TRUE(Has(ok.out, "\"UseDark\":true")) << ok.out;
+
+  const CliResult missing = Cli(dir, "process " + light + " --dark " + Q(dir.File("nodark.fts")));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(missing.out.empty()) << missing.out;
+  EXPECT_TRUE(Has(missing.err, "nodark.fts")) << missing.err;
+
+  const CliResult size = Cli(dir, "process " + light + " --flat " + Q(dir.File("small.fts")));
+  EXPECT_EQ(size.status, 1);
+  EXPECT_TRUE(size.out.empty()) << size.out;
+  EXPECT_TRUE(Has(size.err, "5 x 5")) << size.err;
+
+  const CliResult stack =
+      Cli(dir, "stack " + light + " " + light + " --guide 3,2 --mask " + Q(dir.File("small.fts")) + " --out " +
+                   Q(dir.File("s.fts")));
+  EXPECT_EQ(stack.status, 1);
+  EXPECT_TRUE(stack.out.empty()) << stack.out;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("s.fts")));
+}
+
+TEST(CliValues, SetValuesAreCheckedWhereTheyAreTyped) {
+  TempDir dir;
+  std::mt19937 rng(9);
+  WriteFrame(dir.File("light.fts"), kW, kH, RandomFrame(rng, 1000, 2000));
+  WriteFrame(dir.File("dark.fts"), kW, kH, RandomFrame(rng, 100, 200));
+  const std::string light = "process " + Q(dir.File("light.fts"));
+  for (const char* bad : {"UseMask=abc", "MinQual=1,5", "CalcThr=12x", "NoSuchKey=1"}) {
+    const CliResult r = Cli(dir, light + " --set " + bad);
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_TRUE(r.out.empty()) << bad;
+  }
+  // Hexadecimal bits as the help writes them.
+  const CliResult hex = Cli(dir, light + " --set DarkFile=" + Q(dir.File("dark.fts")) + " --set UseMask=0x8000");
+  ASSERT_EQ(hex.status, 0) << hex.err;
+  EXPECT_TRUE(Has(hex.out, "\"UseDark\":true")) << hex.out;
+  // A value the program limits: the warning names the value used.
+  const CliResult clamp = Cli(dir, light + " --set MaskThr=20");
+  EXPECT_EQ(clamp.status, 0);
+  EXPECT_TRUE(Has(clamp.err, "MaskThr=20") && Has(clamp.err, "valeur utilisée : 50")) << clamp.err;
+
+  // process writes planes, never a picture: a picture name is refused.
+  const CliResult jpg = Cli(dir, light + " --out " + Q(dir.File("o.jpg")));
+  EXPECT_EQ(jpg.status, 2);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("o.jpg")));
+
+  const CliResult range = Cli(dir, "stack " + Q(dir.File("light.fts")) + " --guide 3,2 --first 4 --last 2 --out " +
+                                       Q(dir.File("s.fts")));
+  EXPECT_EQ(range.status, 2);
+  EXPECT_TRUE(Has(range.err, "--first 4")) << range.err;
+}
+
+class CliNight : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const CliResult r = Cli(dir, "simulate --out " + Q(dir.File("sky")) +
+                                     " --frames 3 --width 96 --height 72 --seed 3 --calibrated --calibration-frames 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    sim = r.out;
+    std::filesystem::create_directory(dir.path() / "lights");
+    for (const char* f : {"frame001.fts", "frame002.fts", "frame003.fts"})
+      std::filesystem::rename(dir.path() / "sky" / f, dir.path() / "lights" / f);
+  }
+  TempDir dir;
+  std::string sim;
+};
+
+TEST_F(CliNight, SimulatePrintsEveryFileItWroteAsJson) {
+  for (const char* part : {"\"frames\":[", "\"dark\":\"", "/sky/dark.fts\"", "/sky/flat.fts\"", "darks/dark002.fts",
+                           "flats/flat002.fts", "\"project\":\""})
+    EXPECT_TRUE(Has(sim, part)) << part << " in " << sim;
+  // A picture format keeps no master levels: the masters are FITS, and said so.
+  const CliResult tif =
+      Cli(dir, "simulate --out " + Q(dir.File("t")) + " --frames 2 --width 64 --height 64 --format tif --hot-pixels");
+  ASSERT_EQ(tif.status, 0) << tif.err;
+  EXPECT_TRUE(Has(tif.out, "\"note\":")) << tif.out;
+  EXPECT_TRUE(std::filesystem::exists(dir.File("t/dark.fts")));
+}
+
+TEST_F(CliNight, AFolderOfLightsStacksInNameOrderBesideTheFirstImageWithoutOut) {
+  const CliResult r = Cli(dir, "stack " + Q(dir.File("lights")) + " --guide auto --dark " +
+                                   Q(dir.File("sky/dark.fts")) + " --flat " + Q(dir.File("sky/flat.fts")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const size_t one = r.out.find("frame001"), two = r.out.find("frame002"), three = r.out.find("frame003");
+  EXPECT_TRUE(one < two && two < three) << r.out;
+  // The result's base name is the one the run gives its destination.
+  qvtest::TestSession t;
+  t->ResizeImageArrays(3);
+  for (int i = 1; i <= 3; ++i) t->Img[static_cast<size_t>(i)].ImgFile = dir.File(Numbered("lights/frame00", i));
+  const std::string out = dir.File("lights/" + qv::BaseName(*t) + ".fts");
+  EXPECT_TRUE(std::filesystem::exists(out));
+  EXPECT_TRUE(Has(r.err, out)) << r.err;
+  EXPECT_TRUE(Has(r.err, "3 images empilées → " + out)) << r.err;
+  // Single-plane frames without Mono: the summary says what was written.
+  EXPECT_TRUE(Has(r.out, "\"planes\":3") && Has(r.out, "0x18040")) << r.out;
+}
+
+TEST_F(CliNight, OutputsAreCheckedBeforeTheFirstFrame) {
+  const std::string lights = "stack " + Q(dir.File("lights")) + " --guide auto --out ";
+  const CliResult noFolder = Cli(dir, lights + Q(dir.File("nowhere/r.fts")));
+  EXPECT_EQ(noFolder.status, 1);
+  EXPECT_TRUE(noFolder.out.empty()) << noFolder.out;
+  EXPECT_TRUE(Has(noFolder.err, "nowhere")) << noFolder.err;
+
+  const CliResult png = Cli(dir, lights + Q(dir.File("r.png")));
+  EXPECT_EQ(png.status, 2);
+  EXPECT_TRUE(Has(png.err, ".tif") && Has(png.err, "--force-fits")) << png.err;
+  const CliResult jpeg = Cli(dir, lights + Q(dir.File("r.jpeg")));
+  EXPECT_EQ(jpeg.status, 2);
+
+  const CliResult forced = Cli(dir, lights + Q(dir.File("r.png")) + " --force-fits");
+  ASSERT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(qvtest::ReadText(dir.File("r.png")).substr(0, 6), "SIMPLE");
+}
+
+TEST_F(CliNight, AProjectSaysWhichImagesAreMissingAndWhatIsWrongWithALine) {
+  std::string project = qvtest::ReadText(dir.File("sky/project.txt"));
+  const CliResult missing = Cli(dir, "stack " + Q(dir.File("sky/project.txt")) + " --out " + Q(dir.File("r.fts")));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(Has(missing.err, "sky/frame001.fts") && Has(missing.err, "sky/frame003.fts")) << missing.err;
+
+  // A file cut short, and a number too large for its setting: the line, in words.
+  size_t at = 0;
+  for (int line = 0; line < 5; ++line) at = project.find('\n', at) + 1;
+  std::ofstream(dir.File("short.txt"), std::ios::binary) << project.substr(0, at);
+  const CliResult cut = Cli(dir, "stack " + Q(dir.File("short.txt")) + " --out " + Q(dir.File("r.fts")));
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_TRUE(Has(cut.err, "ligne 5 : le fichier s'arrête avant la fin attendue")) << cut.err;
+  at = 0;
+  for (int line = 0; line < 6; ++line) at = project.find('\n', at) + 1;
+  project.replace(at, project.find('\r', at) - at, "1e999");
+  std::ofstream(dir.File("big.txt"), std::ios::binary) << project;
+  const CliResult big = Cli(dir, "stack " + Q(dir.File("big.txt")) + " --out " + Q(dir.File("r.fts")));
+  EXPECT_EQ(big.status, 1);
+  EXPECT_TRUE(Has(big.err, "ligne 7 : nombre hors limites")) << big.err;
+}
+
+TEST(CliHelp, EveryCommandAnswersHelpAndTheKeysAreListed) {
+  TempDir dir;
+  for (const char* command :
+       {"header", "process", "simulate", "stack", "render", "master", "settings", "project", "tiff-all", "fits-header"}) {
+    const CliResult r = Cli(dir, std::string(command) + " --help");
+    EXPECT_EQ(r.status, 0) << command << r.err;
+    EXPECT_TRUE(Has(r.out, command)) << command << ": " << r.out;
+  }
+  const CliResult stack = Cli(dir, "stack --help");
+  for (const char* key : {"MinQual", "UseMask", "MaskThr", "DarkFile", "0x8000", "0x10000", "0x40"})
+    EXPECT_TRUE(Has(stack.out, key)) << key;
+  const CliResult all = Cli(dir, "--help");
+  EXPECT_TRUE(Has(all.out, "MedianLimit") && Has(all.out, "master")) << all.out;
+}
+
+TEST_F(CliNight, OnOneTerminalTheProgressBarNeverSharesALineWithJson) {
+  if (qvtest::RunCommand("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) to give a terminal";
+  // script(1) gives stdout and stderr one terminal, as a user's shell does.
+  const std::string cmd = std::string(QUELVISTA_CLI) + " stack " + Q(dir.File("lights")) +
+                          " --guide auto --out " + Q(dir.File("r.fts"));
+  std::string shown;
+  ASSERT_EQ(qvtest::RunCommand("HOME=" + Q(dir.path().string()) + " script -qfec " + Q(cmd) + " /dev/null", &shown), 0);
+  int lines = 0;
+  for (size_t at = 0, end; (end = shown.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string line = shown.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // What the terminal leaves on the line: after the last return, once the
+    // line is wiped.
+    line = line.substr(line.rfind('\r') == std::string::npos ? 0 : line.rfind('\r') + 1);
+    if (line.rfind("\033[K", 0) == 0) line = line.substr(3);
+    if (line.find("\"accepted\"") == std::string::npos) continue;
+    ++lines;
+    EXPECT_EQ(line[0], '{') << line;
+  }
+  EXPECT_EQ(lines, 3) << shown;
+}
