@@ -158,6 +158,10 @@ MainWindow::~MainWindow() {
   f_.outer = nullptr;
   delete debug_;
   delete zone_;
+  // The editor windows refer to the models this window owns, which go
+  // before the child widgets would.
+  delete form3Window_;
+  delete form2Window_;
 }
 
 template <typename F>
@@ -564,9 +568,21 @@ void MainWindow::MsgBox(const std::string& text) {
 }
 
 void MainWindow::OpenDestination(const std::string& caption) {
-  // The destination and editor windows are not there yet: the caption the
-  // final combination gives them shows in the status bar.
-  statusBar()->showMessage(Q(caption));
+  if (!form2_) {
+    form2_ = std::make_unique<qv::Form2>();
+    form3_ = std::make_unique<qv::Form3>(s_, *form2_);
+  }
+  if (!form2Window_) form2Window_ = new DestinationWindow(s_, *form2_, this);
+  if (!form3Window_) form3Window_ = new EditorWindow(s_, *form3_, *form2_, *form2Window_, dialogs_, this);
+  form2_->SetCaption(caption);
+  // A new destination: the detail caches of the last one no longer match.
+  form3_->InvalidateDetail();
+  form3_->Form_Load();
+  form2Window_->FitToPicture();
+  form2Window_->show();
+  form3Window_->Refresh();
+  form3Window_->show();
+  form3Window_->raise();
 }
 
 void MainWindow::ShowHisto() {

@@ -8,8 +8,10 @@
 #include <QPointer>
 #include <array>
 #include <map>
+#include <memory>
 
 #include "app/qt_platform.h"
+#include "app/editor_windows.h"
 #include "app/small_windows.h"
 #include "core/session.h"
 #include "core/view.h"
@@ -53,6 +55,11 @@ class MainWindow : public QMainWindow, public qv::View {
   qv::Form1& form1() { return f_; }
   DebugWindow* debugWindow() const { return debug_; }
   ZoneDialog* zoneDialog() const { return zone_; }
+  // The destination and editor windows, once a combination opened them.
+  DestinationWindow* destinationWindow() const { return form2Window_; }
+  EditorWindow* editorWindow() const { return form3Window_; }
+  qv::Form2* form2() const { return form2_.get(); }
+  qv::Form3* form3() const { return form3_.get(); }
   // Adds dropped or given files as "&Ajouter images(s)" adds them; a
   // project file is opened.
   void OpenPaths(const QStringList& paths);
@@ -148,6 +155,11 @@ class MainWindow : public QMainWindow, public qv::View {
 
   QPointer<DebugWindow> debug_;
   QPointer<ZoneDialog> zone_;
+
+  std::unique_ptr<qv::Form2> form2_;
+  std::unique_ptr<qv::Form3> form3_;
+  QPointer<DestinationWindow> form2Window_;
+  QPointer<EditorWindow> form3Window_;
 };
 
 }  // namespace qvapp

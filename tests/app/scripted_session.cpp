@@ -5,6 +5,7 @@
 // usage: quelvista_scripted_session PROJECT.txt SETTINGS.ini SHOTS_FOLDER
 #include <QAction>
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -19,7 +20,10 @@
 
 #include "app/main_window.h"
 #include "app/qt_platform.h"
+#include "core/options.h"
 #include "core/session.h"
+#include "editor/form3.h"
+#include "workspace/save_commands.h"
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
 #include "stack/accumulate.h"
@@ -119,6 +123,36 @@ int main(int argc, char** argv) {
   w.Refresh();
   QCoreApplication::processEvents();
   Shot(w, shots, "main-window-after-run");
+
+  // The editor and the destination window open after the run.
+  qvapp::EditorWindow* editor = w.editorWindow();
+  qvapp::DestinationWindow* destination = w.destinationWindow();
+  Check(editor && editor->isVisible() && destination && destination->isVisible(),
+        "l'éditeur et la fenêtre destination s'ouvrent");
+  if (editor && destination) {
+    WaitFor([&] { return editor->windowHandle() && editor->windowHandle()->isExposed(); }, 5);
+    const QImage first = destination->Shown();
+    if (auto* black = editor->findChild<QLineEdit*>("Text1_1")) {
+      black->setText(QStringLiteral("1500"));
+      emit black->textEdited(black->text());
+    }
+    if (QWidget* curve = editor->findChild<QWidget*>("Picture2")) {
+      QMouseEvent press(QEvent::MouseButtonPress, QPointF(90, 40), curve->mapToGlobal(QPointF(90, 40)),
+                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(curve, &press);
+    }
+    Check(destination->Shown() != first, "les niveaux et la courbe changent l'image");
+    QCoreApplication::processEvents();
+    Shot(*destination, shots, "destination-window");
+    Shot(*editor, shots, "editor-window");
+    // What "Enregistrer" does once its dialog confirmed a name.
+    const bool aspect = s.opt.Has(qv::PixAspect);
+    for (const char* ext : {"jpg", "bmp", "tif", "fts"}) {
+      const std::string name = qvapp::S(shots) + "/../saved." + ext;
+      Check(qv::SaveDestinationAs(s, name, w.form2()->Shown(aspect, s.opt.PixRatio)) == 0,
+            ("l'éditeur enregistre " + name).c_str());
+    }
+  }
 
   // The zone dialog above the main window, and the debug log beside it.
   if (auto* zone = w.findChild<QRadioButton*>("Option2_4")) zone->click();

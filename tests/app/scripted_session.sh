@@ -19,12 +19,28 @@ xvfb-run -a -s "-screen 0 1366x900x24" env QT_QPA_PLATFORM=xcb LANG=C.UTF-8 \
   "$driver" "$work/sim/project.txt" "$work/settings.ini" "$work/shots"
 
 status=0
+# The editor's saves, read back by decoders other than ours.
+for ext in jpg bmp tif; do
+  if ! info=$(identify -format "%w %h" "$work/saved.$ext" 2>/dev/null) || [ -z "$info" ]; then
+    echo "saved.$ext is not a readable picture: $info"
+    status=1
+  else
+    echo "saved.$ext: $info"
+  fi
+done
+if command -v fitsverify >/dev/null; then
+  if ! fitsverify -q -e "$work/saved.fts"; then
+    echo "saved.fts does not verify"
+    status=1
+  fi
+fi
 for shot in "$work"/shots/*.png; do
   name=$(basename "$shot")
   if [ "${QUELVISTA_UPDATE_REFERENCES:-0}" = 1 ]; then
     cp "$shot" "$ref/$name"
     # The README shows the loaded window.
     [ "$name" = main-window-loaded.png ] && cp "$shot" "$ref/../../../docs/main-window.png"
+    [ "$name" = editor-window.png ] && cp "$shot" "$ref/../../../docs/editor-window.png"
     continue
   fi
   if [ ! -f "$ref/$name" ]; then

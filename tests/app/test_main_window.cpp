@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QLabel>
@@ -22,7 +23,9 @@
 #include "app/options_dialog.h"
 #include "app/qt_platform.h"
 #include "app/small_windows.h"
+#include "core/options.h"
 #include "core/session.h"
+#include "editor/form3.h"
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
 #include "workspace/form5.h"
@@ -328,6 +331,167 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.s.RunState, int16_t{0});
     QVERIFY(!p.s.dest.DestSumR.Empty());
     QCOMPARE(p.f.Label6, std::string("4/4 Ok"));
+  }
+
+
+  // The editor's windows after a run: what they show must be what the
+  // editor model computes for the same controls on the same destination.
+  void aRunOpensTheDestinationAndTheEditor() {
+    Program p;
+    LoadFrames(p);
+    p.Action("mnu_4")->trigger();
+    QCOMPARE(p.s.RunState, int16_t{0});
+    qvapp::DestinationWindow* d = p.w.destinationWindow();
+    qvapp::EditorWindow* e = p.w.editorWindow();
+    QVERIFY(d && e);
+    QVERIFY(d->isVisible() && e->isVisible());
+    QVERIFY(d->windowTitle().endsWith(QStringLiteral(".bmp")));
+    QCOMPARE(e->windowTitle(), QStringLiteral("Modification de l'image"));
+    QCOMPARE(d->Shown().size(), QSize(p.s.dest.DestSumR.Width(), p.s.dest.DestSumR.Height()));
+
+    const bool aspect = p.s.opt.Has(qv::PixAspect);
+    auto expected = [&](const std::function<void(qv::Form3&)>& set) {
+      qv::Form2 dest;
+      qv::Form3 model(p.s, dest);
+      model.Form_Load();
+      set(model);
+      model.draw();
+      return qvapp::PackedToImage(dest.Shown(aspect, p.s.opt.PixRatio));
+    };
+    auto editorControl = [&](const char* name) { return e->findChild<QWidget*>(name); };
+
+    // A black level typed in the red field.
+    const QImage before = d->Shown();
+    auto* text1 = qobject_cast<QLineEdit*>(editorControl("Text1_0"));
+    QVERIFY(text1);
+    text1->selectAll();
+    QTest::keyClicks(text1, QStringLiteral("2000"));
+    QCOMPARE(p.w.form3()->Text1[0], std::string("2000"));
+    QVERIFY(d->Shown() != before);
+    QCOMPARE(d->Shown(), expected([](qv::Form3& m) { m.Text1[0] = "2000"; }));
+
+    // A click in the curve box, three quarters to the right.
+    QWidget* curve = editorControl("Picture2");
+    QTest::mouseClick(curve, Qt::LeftButton, {}, QPoint(192, 60));
+    QCOMPARE(p.w.form3()->CurveLineX, 192.0);
+    QCOMPARE(d->Shown(), expected([](qv::Form3& m) {
+               m.Text1[0] = "2000";
+               m.SetHisCurv(192);
+             }));
+
+    // Colour mode, details, hiding the maximum and filling.
+    qobject_cast<QRadioButton*>(editorControl("Option1_1"))->click();
+    qobject_cast<QCheckBox*>(editorControl("Check3"))->click();
+    qobject_cast<QScrollBar*>(editorControl("HScroll1"))->setValue(10);
+    qobject_cast<QCheckBox*>(editorControl("Check5"))->click();
+    qobject_cast<QCheckBox*>(editorControl("Check6"))->click();
+    QCOMPARE(d->Shown(), expected([](qv::Form3& m) {
+               m.Text1[0] = "2000";
+               m.SetHisCurv(192);
+               m.Option1 = 1;
+               m.Check3 = 1;
+               m.HScroll1 = 10;
+               m.Check5 = 1;
+               m.Check6 = 1;
+             }));
+
+    // With only the green black-level selector checked, a press on the
+    // histogram sets that level where the model reads the press.
+    qobject_cast<QCheckBox*>(editorControl("Check1_1"))->click();
+    QWidget* histo = editorControl("Picture1");
+    const std::string red = p.w.form3()->Text1[0], green = p.w.form3()->Text1[1];
+    QTest::mouseClick(histo, Qt::LeftButton, {}, QPoint(histo->width() / 3, 50));
+    qv::Form3& m = *p.w.form3();
+    const double level = m.Picture1ScaleLeft + (histo->width() / 3) * m.Picture1ScaleWidth / histo->width();
+    qv::Form2 otherDest;
+    qv::Form3 other(p.s, otherDest);
+    other.Form_Load();
+    other.Check1[1] = 1;
+    other.Picture1_MouseDown(1, level);
+    QCOMPARE(m.Text1[0], red);
+    QVERIFY(m.Text1[1] != green);
+    QCOMPARE(m.Text1[1], other.Text1[1]);
+    QCOMPARE(qobject_cast<QLineEdit*>(editorControl("Text1_1"))->text().toStdString(), m.Text1[1]);
+
+    // A zoom halves the shown picture.
+    auto* combo = qobject_cast<QComboBox*>(editorControl("Combo1"));
+    combo->setCurrentIndex(1);
+    emit combo->activated(1);
+    QCOMPARE(p.w.form3()->Combo1, std::string("50"));
+    QVERIFY(d->Shown().width() < p.s.dest.DestSumR.Width());
+  }
+
+  void theDestinationPictureForwardsPresses() {
+    Program p;
+    LoadFrames(p);
+    p.Action("mnu_4")->trigger();
+    qvapp::DestinationWindow* d = p.w.destinationWindow();
+    qvapp::EditorWindow* e = p.w.editorWindow();
+    QVERIFY(d && e);
+    auto* wb = e->findChild<QScrollBar*>("HScroll4");
+    QVERIFY(wb->isHidden());
+
+    // Right: the pixel's weights and sums in the caption.
+    QTest::mouseClick(d->picture(), Qt::RightButton, {}, QPoint(10, 12));
+    QVERIFY2(d->windowTitle().startsWith(QStringLiteral("(x,y)=(10,12) (nR,nG,nB)=(")), qPrintable(d->windowTitle()));
+    QVERIFY(wb->isHidden());
+
+    // Left: a white balance sets the levels and shows its strength slider.
+    const std::array<std::string, 3> levels = p.w.form3()->Text1;
+    QTest::mouseClick(d->picture(), Qt::LeftButton, {}, QPoint(80, 60));
+    QVERIFY(!wb->isHidden());
+    const std::array<std::string, 3> white{"65535", "65535", "65535"};
+    QVERIFY(p.w.form3()->Text1 != levels || p.w.form3()->Text2 != white);
+    QCOMPARE(e->findChild<QLineEdit*>("Text1_0")->text().toStdString(), p.w.form3()->Text1[0]);
+  }
+
+  void geometryButtonsResizeTheDestination() {
+    Program p;
+    LoadFrames(p);
+    p.Action("mnu_4")->trigger();
+    qvapp::DestinationWindow* d = p.w.destinationWindow();
+    qvapp::EditorWindow* e = p.w.editorWindow();
+    const QSize start = d->Shown().size();
+    e->findChild<QPushButton*>("Command4")->click();  // "Tourner"
+    QCOMPARE(d->Shown().size(), start.transposed());
+    QCOMPARE(p.s.dest.DestSumR.Width(), start.height());
+    e->findChild<QPushButton*>("Command5")->click();  // "2 x 2"
+    QCOMPARE(d->Shown().size(), start.transposed() / 2);
+    const QSize half = d->Shown().size();
+    e->findChild<QPushButton*>("Command6")->click();  // "3 x 3"
+    QCOMPARE(d->Shown().size(), half / 3);
+
+    // "Copier" puts the shown picture on the clipboard.
+    e->findChild<QPushButton*>("Command2")->click();
+    QCOMPARE(QApplication::clipboard()->image().size(), d->Shown().size());
+
+    // Closing the destination closes the editor.
+    d->close();
+    QVERIFY(!e->isVisible());
+  }
+
+  void theEditorSavesEveryFormat() {
+    Program p;
+    LoadFrames(p);
+    p.Action("mnu_4")->trigger();
+    qvapp::EditorWindow* e = p.w.editorWindow();
+    const std::string dest = p.s.dest.DestFileName;
+    for (const char* ext : {"jpg", "bmp", "tif", "fts"}) {
+      const QString file = dir_.filePath(QStringLiteral("editor.%1").arg(QLatin1String(ext)));
+      p.dialogs.save = qvapp::S(file);
+      p.dialogs.asked.clear();
+      e->findChild<QPushButton*>("Command1")->click();
+      QCOMPARE(p.dialogs.asked.size(), size_t{1});
+      QCOMPARE(p.dialogs.asked[0].title, std::string("Enregistrer l'image sous ..."));
+      QVERIFY2(QFileInfo(file).size() > 1000, ext);
+      QCOMPARE(p.s.dest.DestFileName, qvapp::S(file));
+    }
+    // The dialog starts from the last name, without its extension.
+    p.dialogs.save.clear();
+    e->findChild<QPushButton*>("Command1")->click();
+    QVERIFY(p.dialogs.asked.back().initialFile.find("editor.") == std::string::npos);
+    QVERIFY(p.dialogs.asked.back().initialFile.find("editor") != std::string::npos);
+    QVERIFY(!dest.empty());
   }
 
   void droppedFilesJoinTheListAndAProjectOpens() {
