@@ -60,5 +60,7 @@ struct ScrollLayout {
 // visible length, which is the window's inner length less the other bar's
 // thickness when the other bar shows.
 ScrollLayout FormScroll(int pictureWidth, int pictureHeight, int innerWidth, int innerHeight, int barThickness);
+// The picture's left or top edge for a scroll bar value.
+inline int ScrolledEdge(int value) { return -value; }
 
 }  // namespace qv
