@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include <fitsio.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -77,6 +79,33 @@ void WriteFits16(const std::string& path, int w, int h, int planes, const std::v
   }
   bytes.resize((bytes.size() + 2879) / 2880 * 2880, 0);
   WriteBytes(path, bytes);
+}
+
+void PutLe(std::vector<uint8_t>& b, size_t at, int64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
+}
+
+FitsImage ReadFitsImage(const std::string& path) {
+  FitsImage r;
+  fitsfile* f = nullptr;
+  int status = 0, naxis = 0, anynul = 0;
+  long naxes[3] = {1, 1, 1};
+  fits_open_file(&f, path.c_str(), READONLY, &status);
+  fits_get_img_param(f, 3, nullptr, &naxis, naxes, &status);
+  if (status == 0) {
+    r.w = naxes[0];
+    r.h = naxes[1];
+    r.planes = naxis == 3 ? naxes[2] : 1;
+    r.values.assign(static_cast<size_t>(r.w * r.h * r.planes), -1);
+    fits_read_img(f, TINT, 1, static_cast<LONGLONG>(r.values.size()), nullptr, r.values.data(), &anynul, &status);
+  }
+  fits_close_file(f, &status);
+  EXPECT_EQ(status, 0) << "cfitsio status " << status << " reading " << path;
+  return r;
 }
 
 CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix) {

@@ -91,6 +91,19 @@ std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards);
 void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
                  const std::vector<std::string>& extra = {});
 
+// Little-endian fields of hand-made or written files.
+void PutLe(std::vector<uint8_t>& b, size_t at, int64_t v, int bytes);
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at);
+
+// A FITS file as cfitsio reads it back: every plane, BZERO applied. A file
+// cfitsio cannot read fails the calling test and gives no values.
+struct FitsImage {
+  long w = 0, h = 0, planes = 0;
+  std::vector<int> values;
+  int operator()(long x, long y) const { return values[static_cast<size_t>(y * w + x)]; }
+};
+FitsImage ReadFitsImage(const std::string& path);
+
 struct CliResult {
   int status = -1;
   std::string out, err;

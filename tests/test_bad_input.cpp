@@ -26,9 +26,7 @@ std::vector<uint8_t> Fits(const std::string& bitpix, const std::string& naxis, c
   return bytes;
 }
 
-void PutLe(std::vector<uint8_t>& b, size_t at, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
+using qvtest::PutLe;
 
 // A 24-bit BMP whose header claims `w` x `h` pixels, with a few kilobytes of
 // pixel data: a width field flipped by a bad copy.

@@ -1,6 +1,5 @@
 // The process command end to end: its JSON, its two outputs, the ways of
 // giving settings, and its exit status.
-#include <fitsio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,20 +50,6 @@ std::vector<int32_t> RawPlanes(const std::string& path) {
   return v;
 }
 
-std::vector<int> FitsValues(const std::string& path, long* planes) {
-  fitsfile* f = nullptr;
-  int status = 0, naxis = 0, anynul = 0;
-  long naxes[3] = {1, 1, 1};
-  fits_open_file(&f, path.c_str(), READONLY, &status);
-  fits_get_img_param(f, 3, nullptr, &naxis, naxes, &status);
-  *planes = naxis == 3 ? naxes[2] : 1;
-  std::vector<int> v(static_cast<size_t>(naxes[0] * naxes[1] * *planes));
-  fits_read_img(f, TINT, 1, static_cast<LONGLONG>(v.size()), nullptr, v.data(), &anynul, &status);
-  fits_close_file(f, &status);
-  EXPECT_EQ(status, 0) << path;
-  return v;
-}
-
 }  // namespace
 
 TEST(Cli, ProcessReportsWhatThePipelineComputed) {
@@ -92,9 +77,9 @@ TEST(Cli, ProcessReportsWhatThePipelineComputed) {
   // same values.
   const std::vector<int32_t> raw = RawPlanes(dir.File("o.raw"));
   ASSERT_EQ(raw.size(), static_cast<size_t>(3 * kW * kH));
-  long planes = 0;
-  const std::vector<int> fits = FitsValues(dir.File("o.fts"), &planes);
-  EXPECT_EQ(planes, 3);
+  const qvtest::FitsImage img = qvtest::ReadFitsImage(dir.File("o.fts"));
+  const std::vector<int>& fits = img.values;
+  EXPECT_EQ(img.planes, 3);
   ASSERT_EQ(fits.size(), raw.size());
   const Plane<int32_t>* engine[3] = {&s->pic.PicR, &s->pic.PicG, &s->pic.PicB};
   for (size_t i = 0; i < raw.size(); ++i) {
@@ -129,9 +114,9 @@ TEST(Cli, SettingsOnTheCommandLineAndInAFileAreEquivalent) {
                                       dir.File("mono.fts") + "'");
   ASSERT_EQ(mono.status, 0) << mono.err;
   EXPECT_NE(mono.out.find("\"width\":12,\"height\":8,"), std::string::npos) << mono.out;
-  long planes = 0;
-  EXPECT_EQ(FitsValues(dir.File("mono.fts"), &planes).size(), 12u * 8u);
-  EXPECT_EQ(planes, 1);
+  const qvtest::FitsImage img = qvtest::ReadFitsImage(dir.File("mono.fts"));
+  EXPECT_EQ(img.values.size(), 12u * 8u);
+  EXPECT_EQ(img.planes, 1);
 }
 
 TEST(Cli, ExitStatus) {

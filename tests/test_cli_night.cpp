@@ -1,7 +1,6 @@
 // The command line as a user runs a night: masters from many frames,
 // calibration options, values and paths checked before any work, outputs
 // that are what their names say, help, and the simulator's record.
-#include <fitsio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,20 +26,6 @@ void WriteFrame(const std::string& path, int w, int h, const std::vector<int>& v
   std::vector<int> stored;
   for (int v : values) stored.push_back(v - 32768);
   qvtest::WriteFits16(path, w, h, 1, stored, {"BZERO   =                32768"});
-}
-
-std::vector<int> ReadFits(const std::string& path, long* planes = nullptr) {
-  fitsfile* f = nullptr;
-  int status = 0, naxis = 0, anynul = 0;
-  long naxes[3] = {1, 1, 1};
-  fits_open_file(&f, path.c_str(), READONLY, &status);
-  fits_get_img_param(f, 3, nullptr, &naxis, naxes, &status);
-  if (planes) *planes = naxis == 3 ? naxes[2] : 1;
-  std::vector<int> v(static_cast<size_t>(naxes[0] * naxes[1] * (naxis == 3 ? naxes[2] : 1)));
-  fits_read_img(f, TINT, 1, static_cast<LONGLONG>(v.size()), nullptr, v.data(), &anynul, &status);
-  fits_close_file(f, &status);
-  EXPECT_EQ(status, 0) << path;
-  return v;
 }
 
 // The reference median: sort, and for an even count the two middle values'
@@ -114,9 +99,9 @@ TEST(CliMaster, DarkAndMaskAreThePerPixelMedianAndRefuseOtherSizes) {
   EXPECT_TRUE(Has(r.out, "\"used\":4")) << r.out;
   EXPECT_TRUE(Has(r.out, "other.fts\",\"reason\":\"taille 8 x 5")) << r.out;
   EXPECT_TRUE(Has(r.err, "other.fts")) << r.err;
-  long planes = 0;
-  const std::vector<int> got = ReadFits(dir.File("md.fts"), &planes);
-  EXPECT_EQ(planes, 1);
+  const qvtest::FitsImage img = qvtest::ReadFitsImage(dir.File("md.fts"));
+  const std::vector<int>& got = img.values;
+  EXPECT_EQ(img.planes, 1);
   ASSERT_EQ(got.size(), static_cast<size_t>(kW * kH));
   for (size_t i = 0; i < got.size(); ++i) {
     std::vector<int> column;
@@ -130,7 +115,7 @@ TEST(CliMaster, DarkAndMaskAreThePerPixelMedianAndRefuseOtherSizes) {
   for (int k = 0; k < 3; ++k) WriteFrame(dir.File(Numbered("masks/m", k)), kW, kH, frames[k]);
   const CliResult m = Cli(dir, "master mask " + Q(dir.File("masks")) + " --out " + Q(dir.File("mm.fts")));
   ASSERT_EQ(m.status, 0) << m.err;
-  const std::vector<int> mask = ReadFits(dir.File("mm.fts"));
+  const std::vector<int> mask = qvtest::ReadFitsImage(dir.File("mm.fts")).values;
   for (size_t i = 0; i < mask.size(); ++i)
     ASSERT_EQ(mask[i], SortedMedian({frames[0][i], frames[1][i], frames[2][i]})) << "pixel " << i;
 }
@@ -157,7 +142,7 @@ TEST(CliMaster, FlatIsTheMeanOfFlatsScaledToTheMedianLevelAfterTheDark) {
     medians.push_back(SortedMedian(less[k]));
   }
   const double target = SortedMedian(medians);
-  const std::vector<int> got = ReadFits(dir.File("mf.fts"));
+  const std::vector<int> got = qvtest::ReadFitsImage(dir.File("mf.fts")).values;
   for (int i = 0; i < kW * kH; ++i) {
     double sum = 0;
     for (int k = 0; k < 3; ++k) sum += less[k][i] * (target / medians[k]);

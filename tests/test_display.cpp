@@ -353,7 +353,6 @@ TEST(DestinationScroll, BarsOnlyWhereThePictureIsLarger) {
   EXPECT_EQ(l.hMax, 617);
   EXPECT_EQ(l.vMax, 7);
   EXPECT_EQ((l.cornerRect), (std::array<int, 4>{383, 283, 17, 17}));
-  EXPECT_EQ(qv::ScrolledEdge(l.hMax), -617);
 }
 
 }  // namespace

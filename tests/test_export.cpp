@@ -52,9 +52,7 @@ bool DecodeElsewhere(const TempDir& dir, const std::string& path, Decoded& d) {
   return d.rgb.size() == static_cast<size_t>(d.w) * d.h * 3;
 }
 
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
-}
+using qvtest::Le32;
 uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
 
 TEST(SaveJpeg, AnotherDecoderReadsTheShownPicture) {

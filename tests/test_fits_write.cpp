@@ -1,6 +1,5 @@
 // FITS output: the fixed header, the 16-bit samples with BZERO 32768, the
 // statistics cards, and files that independent readers accept.
-#include <fitsio.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -18,31 +17,6 @@ using qvtest::TempDir;
 using qvtest::TestSession;
 
 namespace {
-
-struct ReadBack {
-  long w = 0, h = 0, planes = 0;
-  std::vector<int> values;  // BZERO applied, plane by plane
-};
-
-ReadBack ReadWithCfitsio(const std::string& path) {
-  ReadBack r;
-  fitsfile* f = nullptr;
-  int status = 0, naxis = 0, anynul = 0;
-  long naxes[3] = {1, 1, 1};
-  fits_open_file(&f, path.c_str(), READONLY, &status);
-  fits_get_img_dim(f, &naxis, &status);
-  fits_get_img_size(f, 3, naxes, &status);
-  if (status == 0) {
-    r.w = naxes[0];
-    r.h = naxes[1];
-    r.planes = naxis == 3 ? naxes[2] : 1;
-    r.values.assign(static_cast<size_t>(r.w * r.h * r.planes), -1);
-    fits_read_img(f, TINT, 1, static_cast<LONGLONG>(r.values.size()), nullptr, r.values.data(), &anynul, &status);
-  }
-  fits_close_file(f, &status);
-  EXPECT_EQ(status, 0) << "cfitsio status " << status << " reading " << path;
-  return r;
-}
 
 // Card n (0-based) of the header, trailing blanks removed.
 std::string Card(const std::vector<uint8_t>& file, int n) {
@@ -128,7 +102,7 @@ TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
             (std::vector<uint8_t>{0x80, 0x00, 0x00, 0x00, 0x7F, 0xFF, 0x7F, 0xFF}));
   EXPECT_EQ(Card(file, 8), "BACKGRND=                    0");
   EXPECT_EQ(Card(file, 9), "RANGE   =                65536");
-  EXPECT_EQ(ReadWithCfitsio(path).values, (std::vector<int>{0, 32768, 65535, 65535}));
+  EXPECT_EQ(qvtest::ReadFitsImage(path).values, (std::vector<int>{0, 32768, 65535, 65535}));
 
   // A negative sample keeps its zero bytes (32768 through BZERO) and is not
   // part of the statistics.
@@ -149,7 +123,7 @@ TEST(FitsWrite, ColourPlanesAreStoredPlaneByPlane) {
   qvtest::SetPlane(s->pic.PicB, 3, 2, {60000, 50000, 40000, 30000, 20000, 10000});
   const std::string path = dir.File("rgb.fts");
   ASSERT_EQ(Save(*s, path, false), 0);
-  const ReadBack r = ReadWithCfitsio(path);
+  const qvtest::FitsImage r = qvtest::ReadFitsImage(path);
   EXPECT_EQ(r.w, 3);
   EXPECT_EQ(r.h, 2);
   EXPECT_EQ(r.planes, 3);
@@ -168,7 +142,7 @@ TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
   qvtest::SetPlane(s->dest.DestWeightR, 3, 2, {0, 2, 2, 2, 2, 2});
   const std::string path = dir.File("dest.fts");
   ASSERT_EQ(Save(*s, path, true), 0);
-  EXPECT_EQ(ReadWithCfitsio(path).values, (std::vector<int>{0, 2, 2, 4, 32768, 65535}));
+  EXPECT_EQ(qvtest::ReadFitsImage(path).values, (std::vector<int>{0, 2, 2, 4, 32768, 65535}));
   const auto file = qvtest::ReadBytes(path);
   EXPECT_EQ(Card(file, 8), "BACKGRND=                    0");
   EXPECT_EQ(Card(file, 9), "RANGE   =                65536");

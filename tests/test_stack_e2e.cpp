@@ -1,7 +1,6 @@
 // Whole stacking runs on simulated skies: through the command-line tool
 // and through the engine, checked against the simulator's own record of
 // where every star was.
-#include <fitsio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -92,26 +91,8 @@ long SummaryNumber(const std::string& out, const std::string& key) {
   return std::stol(m[1]);
 }
 
-struct FitsPlane {
-  long w = 0, h = 0;
-  std::vector<double> v;
-  double operator()(long x, long y) const { return v[static_cast<size_t>(y * w + x)]; }
-};
-FitsPlane ReadFits(const std::string& path) {
-  FitsPlane p;
-  fitsfile* f = nullptr;
-  int status = 0, naxis = 0, anynul = 0;
-  long naxes[3] = {1, 1, 1};
-  fits_open_file(&f, path.c_str(), READONLY, &status);
-  fits_get_img_param(f, 3, nullptr, &naxis, naxes, &status);
-  p.w = naxes[0];
-  p.h = naxes[1];
-  p.v.resize(static_cast<size_t>(p.w * p.h));  // the first plane
-  fits_read_img(f, TDOUBLE, 1, static_cast<LONGLONG>(p.v.size()), nullptr, p.v.data(), &anynul, &status);
-  fits_close_file(f, &status);
-  EXPECT_EQ(status, 0) << path;
-  return p;
-}
+using FitsPlane = qvtest::FitsImage;  // the first plane is the one looked at
+using qvtest::ReadFitsImage;
 
 // Centroid of the star near (x, y) above the median of a ring around it.
 bool Centroid(const FitsPlane& img, double x, double y, double& cx, double& cy) {
@@ -221,7 +202,7 @@ TEST(StackRun, EveryFrameLandsOnTheFirst) {
   EXPECT_EQ(SummaryNumber(r.out, "stacked"), 6);
   EXPECT_TRUE(EmptyFolder(sky.tmp));
 
-  const FitsPlane out = ReadFits(sky.dir.File("r.fts"));
+  const FitsPlane out = ReadFitsImage(sky.dir.File("r.fts"));
   ASSERT_EQ(out.w, kW);
   ASSERT_EQ(out.h, kH);
   EXPECT_GE(StarsInPlace(out, sky.truth, 2000, 0, 1.0), 5);
@@ -233,7 +214,7 @@ TEST(StackRun, SixteenFramesCutTheNoise) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(SummaryNumber(r.out, "stacked"), 16);
   // The interior, which every frame covers despite the drift.
-  const FitsPlane stack = ReadFits(sky.dir.File("r.fts")), one = ReadFits(sky.sim + "/frame001.fts");
+  const FitsPlane stack = ReadFitsImage(sky.dir.File("r.fts")), one = ReadFitsImage(sky.sim + "/frame001.fts");
   const double ratio = Noise(stack, 30, 20, kW - 30, kH - 20) / Noise(one, 30, 20, kW - 30, kH - 20);
   EXPECT_LE(ratio, 0.3);
   EXPECT_GT(ratio, 0.1);
@@ -248,7 +229,7 @@ TEST(StackRun, RotationStarTurnsTheFieldBack) {
   // The field turned by 1 degree per frame; the stack turns it back.
   EXPECT_NEAR(lines.back().stackAngle, -5 * kDegree, 1.5 * kDegree);
 
-  const FitsPlane out = ReadFits(sky.dir.File("r.fts"));
+  const FitsPlane out = ReadFitsImage(sky.dir.File("r.fts"));
   // Far from the guide star, where a wrong angle shows most.
   EXPECT_GE(StarsInPlace(out, sky.truth, 1500, 90, 1.5), 3);
 }
@@ -343,7 +324,7 @@ TEST(StackRun, ExpandedCanvasSpansEveryImage) {
   // as far left and up of it.
   EXPECT_NEAR(static_cast<double>(w), kW + 10, 1);
   EXPECT_NEAR(static_cast<double>(h), kH + 7.5, 1);
-  const FitsPlane out = ReadFits(sky.dir.File("r.fts"));
+  const FitsPlane out = ReadFitsImage(sky.dir.File("r.fts"));
   ASSERT_EQ(out.w, w);
   ASSERT_EQ(out.h, h);
   // The top-right corner lies above frame 1 and right of frame 6, the

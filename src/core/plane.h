@@ -39,19 +39,6 @@ class Plane {
     ub2_ = ub2;
   }
 
-  // Re-dimension keeping the elements that lie inside both shapes.
-  void RedimPreserve(int ub1, int ub2) {
-    CheckBounds(ub1, ub2);
-    std::vector<T> fresh;
-    Allocate(fresh, Count(ub1, ub2));
-    const int w = std::min(ub1, ub1_) + 1, h = std::min(ub2, ub2_) + 1;
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) fresh[static_cast<size_t>(y) * (ub1 + 1) + x] = (*this)(x, y);
-    data_.swap(fresh);
-    ub1_ = ub1;
-    ub2_ = ub2;
-  }
-
   // Release the storage; the plane becomes empty.
   void Erase() {
     std::vector<T>().swap(data_);

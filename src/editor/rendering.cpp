@@ -111,16 +111,6 @@ void LocalMeans(const Plane<float>& sum, const Plane<float>& weight, const bool 
     if (wanted[r - 1]) BoxMean(sum, weight, r, *out[r - 1]);
 }
 
-Plane<double> LocalMean(const Plane<float>& sum, const Plane<float>& weight, int radius) {
-  Plane<double> out;
-  if (sum.Empty() || radius < 1 || radius > 3) return out;
-  bool wanted[3] = {false, false, false};
-  wanted[radius - 1] = true;
-  Plane<double>* planes[3] = {&out, &out, &out};
-  LocalMeans(sum, weight, wanted, planes);
-  return out;
-}
-
 void RenderRows(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>& out, int y0, int y1) {
   const CurveTable& curve = *rs.curve;
   double threshold[3][3];

@@ -39,10 +39,9 @@ const std::array<int32_t, 12>& ColourScalePalette();
 int32_t ColourScale(double g, double b);
 
 // Per pixel, the mean of sum / weight over the pixels with weight > 0 of the
-// square of the given radius around it, clipped to the plane (0 where the
-// square holds no such pixel).
-Plane<double> LocalMean(const Plane<float>& sum, const Plane<float>& weight, int radius);
-// The same for the radii 1, 2, 3 whose `wanted` flag is set, into out[0..2].
+// square of radius 1, 2 or 3 around it, clipped to the plane (0 where the
+// square holds no such pixel), for the radii whose `wanted` flag is set,
+// into out[0..2].
 void LocalMeans(const Plane<float>& sum, const Plane<float>& weight, const bool wanted[3], Plane<double>* out[3]);
 
 // Colour modes of the editor (Option1).
