@@ -431,16 +431,7 @@ void EditorWindow::Refresh() {
 
 void EditorWindow::Save() {
   const qv::SaveDialogParams params = qv::EditorSaveDialog(s_);
-  qv::FileDialogRequest r;
-  r.title = params.title;
-  r.defaultExt = params.defaultExtension;
-  r.initialFile = params.initialName;
-  if (!params.filter.empty()) {
-    r.filterDescription = params.filter.front().first;
-    r.pattern = params.filter.front().second;
-    r.moreFilters.assign(params.filter.begin() + 1, params.filter.end());
-  }
-  const std::string name = dialogs_.SaveFile(r);
+  const std::string name = dialogs_.SaveFile(params.Request());
   if (name.empty()) return;
   // JPEG and BMP take the picture as the destination window shows it.
   qv::SaveDestinationAs(s_, name, dest_.Shown(PixAspect(s_), s_.opt.PixRatio));

@@ -791,16 +791,7 @@ void MainWindow::OpenPaths(const QStringList& paths) {
 void MainWindow::SavePicture() {
   if (!qv::Form1Idle(f_)) return;
   const qv::SaveDialogParams params = qv::MainSaveDialog(s_);
-  qv::FileDialogRequest r;
-  r.title = params.title;
-  r.defaultExt = params.defaultExtension;
-  r.initialFile = params.initialName;
-  if (!params.filter.empty()) {
-    r.filterDescription = params.filter.front().first;
-    r.pattern = params.filter.front().second;
-    r.moreFilters.assign(params.filter.begin() + 1, params.filter.end());
-  }
-  const std::string name = dialogs_.SaveFile(r);
+  const std::string name = dialogs_.SaveFile(params.Request());
   // JPEG and BMP take what the picture shows, at its display size.
   if (!name.empty()) Forward([&] { qv::SaveMainImageAs(f_, name, ImageToPacked(shown_)); });
 }

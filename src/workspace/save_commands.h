@@ -10,6 +10,7 @@
 #include "core/plane.h"
 #include "core/session.h"
 #include "workspace/form1.h"
+#include "workspace/project.h"
 #include "io/picture_export.h"
 
 namespace qv {
@@ -30,6 +31,19 @@ struct SaveDialogParams {
                                                           {"Image JPEG (JPG)", "*.jpg"},
                                                           {"Image Bitmap (BMP)", "*.bmp"}};
   std::string initialName;
+  // The same, as the platform's save dialog takes it.
+  FileDialogRequest Request() const {
+    FileDialogRequest r;
+    r.title = title;
+    r.defaultExt = defaultExtension;
+    r.initialFile = initialName;
+    if (!filter.empty()) {
+      r.filterDescription = filter.front().first;
+      r.pattern = filter.front().second;
+      r.moreFilters.assign(filter.begin() + 1, filter.end());
+    }
+    return r;
+  }
 };
 // Main window "Enregistrer l'image ...": the dialog starts from the selected
 // image's name less its extension; the save does nothing while the window is
