@@ -294,13 +294,13 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
   left->addWidget(modes);
 
   // Sliders: 0..2 detail, 3 white balance, 4 colour-scale slope, 5 edge radius.
-  struct SliderSpec {
+  struct SliderDef {
     const char* name;
     int min, max;
     int16_t qv::Form3::*field;
     void (qv::Form3::*handler)();
   };
-  const SliderSpec sliders[6] = {
+  const SliderDef sliders[6] = {
       {"HScroll1", -20, 20, &qv::Form3::HScroll1, &qv::Form3::HScroll1_Change},
       {"HScroll2", -20, 20, &qv::Form3::HScroll2, &qv::Form3::HScroll2_Change},
       {"HScroll3", -20, 20, &qv::Form3::HScroll3, &qv::Form3::HScroll3_Change},
@@ -314,11 +314,11 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
     bar->setRange(sliders[i].min, sliders[i].max);
     bar->setMinimumWidth(160);
     HScroll_[i] = bar;
-    const SliderSpec spec = sliders[i];
-    connect(bar, &QScrollBar::valueChanged, this, [this, spec](int v) {
+    const SliderDef slider = sliders[i];
+    connect(bar, &QScrollBar::valueChanged, this, [this, slider](int v) {
       Forward([&] {
-        f_.*spec.field = static_cast<int16_t>(v);
-        (f_.*spec.handler)();
+        f_.*slider.field = static_cast<int16_t>(v);
+        (f_.*slider.handler)();
       });
     });
   }
