@@ -50,8 +50,10 @@ std::vector<uint8_t> SkyFits(int w, int h, int planes) {
       for (int x = 0; x < w; ++x) {
         double v = 1500 + 600.0 * x / w + 300.0 * y / h + 200 * p + (next() >> 24) / 8.0;
         const uint32_t r = next();
-        if ((r & 0xFFFF) < 4) v = 60000;                                // hot pixel
-        else if ((r & 0xFFFF) < 40) v += 8000 + (r >> 20);               // star core
+        if ((r & 0xFFFF) < 4)
+          v = 60000;  // hot pixel
+        else if ((r & 0xFFFF) < 40)
+          v += 8000 + (r >> 20);  // star core
         const int stored = static_cast<int>(std::min(65535.0, v)) - 32768;
         *out++ = static_cast<uint8_t>((stored >> 8) & 255);
         *out++ = static_cast<uint8_t>(stored & 255);
@@ -78,9 +80,8 @@ void BM_ProcessPic(benchmark::State& state, const std::string* path, int w, int 
     }
     benchmark::DoNotOptimize(s.pic.PicR.Data());
   }
-  state.counters["MP/s"] =
-      benchmark::Counter(static_cast<double>(w) * h * static_cast<double>(state.iterations()) / 1e6,
-                         benchmark::Counter::kIsRate);
+  state.counters["MP/s"] = benchmark::Counter(
+      static_cast<double>(w) * h * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 
 }  // namespace

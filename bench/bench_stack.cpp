@@ -80,8 +80,8 @@ void BM_AccumulateImage(benchmark::State& state) {
     }
   }
   qv::DeleteTempFiles(s);
-  state.counters["Mpixels/s"] = benchmark::Counter(static_cast<double>(w) * h * static_cast<double>(state.iterations()) / 1e6,
-                                                   benchmark::Counter::kIsRate);
+  state.counters["Mpixels/s"] = benchmark::Counter(
+      static_cast<double>(w) * h * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 
 // Four images, each a few pixels off the previous one, combined on the
@@ -116,9 +116,8 @@ void BM_CombineStack(benchmark::State& state, int32_t useMask) {
       break;
     }
   }
-  state.counters["Mpixels/s"] =
-      benchmark::Counter(static_cast<double>(w) * h * images * static_cast<double>(state.iterations()) / 1e6,
-                         benchmark::Counter::kIsRate);
+  state.counters["Mpixels/s"] = benchmark::Counter(
+      static_cast<double>(w) * h * images * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 
 // Finding the stars of one camera-sized image, and recognising a shifted,
@@ -128,7 +127,8 @@ void BM_DetectStars(benchmark::State& state) {
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
   Sky(s, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 4);
-  for (auto _ : state) benchmark::DoNotOptimize(qv::DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, 65535).stars.size());
+  for (auto _ : state)
+    benchmark::DoNotOptimize(qv::DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, 65535).stars.size());
 }
 
 void BM_MatchStars(benchmark::State& state) {

@@ -2,11 +2,11 @@
 
 #include <fitsio.h>
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
-#include <sys/wait.h>
 
 namespace qvtest {
 
@@ -111,8 +111,8 @@ FitsImage ReadFitsImage(const std::string& path) {
 CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix) {
   const std::string err = dir.File("stderr.txt");
   CliResult r;
-  r.status = RunCommand(prefix + "LC_ALL=C HOME='" + dir.path().string() + "' XDG_CONFIG_HOME='" +
-                            dir.File("config") + "' " + QUELVISTA_CLI + " " + args + " 2>'" + err + "'",
+  r.status = RunCommand(prefix + "LC_ALL=C HOME='" + dir.path().string() + "' XDG_CONFIG_HOME='" + dir.File("config") +
+                            "' " + QUELVISTA_CLI + " " + args + " 2>'" + err + "'",
                         &r.out);
   r.err = ReadText(err);
   return r;

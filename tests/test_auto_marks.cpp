@@ -27,8 +27,10 @@ struct Mark {
 // The tool's line for each image it marked or could not mark.
 std::map<int, Mark> Marks(const std::string& out) {
   std::map<int, Mark> marks;
-  const std::regex line("\\{\"image\":([0-9]+),\"file\":\"[^\"]*\",\"marked\":(true|false),\"reference\":(?:true|false)"
-                        "(?:,\"markX\":" + kNum + ",\"markY\":" + kNum + ")?[^\\n]*?(?:\"reason\":\"([^\"]*)\",\"checked\":(true|false))?\\}");
+  const std::regex line(
+      "\\{\"image\":([0-9]+),\"file\":\"[^\"]*\",\"marked\":(true|false),\"reference\":(?:true|false)"
+      "(?:,\"markX\":" +
+      kNum + ",\"markY\":" + kNum + ")?[^\\n]*?(?:\"reason\":\"([^\"]*)\",\"checked\":(true|false))?\\}");
   for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it) {
     Mark m;
     m.marked = (*it)[2] == "true";
@@ -51,8 +53,9 @@ struct Stacked {
 // The run's line for each image it walked.
 std::map<int, Stacked> RunImages(const std::string& out) {
   std::map<int, Stacked> run;
-  const std::regex line("\\{\"image\":([0-9]+),\"file\":\"[^\"]*\",\"quality\":" + kNum + ",\"accepted\":(true|false),\"GuideX\":" +
-                        kNum + ",\"GuideY\":" + kNum + ",[^\\n]*\"StackAngle\":" + kNum + "[,}]");
+  const std::regex line("\\{\"image\":([0-9]+),\"file\":\"[^\"]*\",\"quality\":" + kNum +
+                        ",\"accepted\":(true|false),\"GuideX\":" + kNum + ",\"GuideY\":" + kNum +
+                        ",[^\\n]*\"StackAngle\":" + kNum + "[,}]");
   for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
     run[std::stoi((*it)[1])] = {(*it)[3] == "true", std::stod((*it)[4]), std::stod((*it)[5]), std::stod((*it)[6])};
   return run;
@@ -107,12 +110,16 @@ void ExpectMarkedAtShifts(const CliResult& r, const int (*shifts)[2], int count)
 TEST(AutoMarks, DitheredSequenceIsMarkedOnEveryFrameButTheForeignOne) {
   TempDir dir;
   const std::string sim = dir.File("sim");
-  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 6 --width 320 --height 240 --stars 90 --dither 20 "
-                             "--dither-angle 0.3 --other-field 5 --seed 4").status, 0);
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim +
+                                 "' --frames 6 --width 320 --height 240 --stars 90 --dither 20 "
+                                 "--dither-angle 0.3 --other-field 5 --seed 4")
+                .status,
+            0);
   const auto truth = TrueGuide(sim + "/truth.json");
   ASSERT_EQ(truth.size(), 6u);
   const std::string tmp = "TMPDIR='" + dir.path().string() + "' ";
-  const CliResult r = qvtest::Cli(dir, "stack" + Frames(sim, 6, ".fts") + " --guide auto --out '" + dir.File("o.fts") + "'", tmp);
+  const CliResult r =
+      qvtest::Cli(dir, "stack" + Frames(sim, 6, ".fts") + " --guide auto --out '" + dir.File("o.fts") + "'", tmp);
   ASSERT_EQ(r.status, 0) << r.err;
   const auto marks = Marks(r.out);
   ASSERT_EQ(marks.size(), 6u) << r.out;
@@ -152,11 +159,16 @@ TEST(AutoMarks, DitheredSequenceIsMarkedOnEveryFrameButTheForeignOne) {
 TEST(AutoMarks, RotationStarFollowsTheTurningField) {
   TempDir dir;
   const std::string sim = dir.File("sim");
-  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 4 --width 320 --height 240 --stars 90 --rotation 0.8 "
-                             "--dither 12 --seed 6").status, 0);
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim +
+                                 "' --frames 4 --width 320 --height 240 --stars 90 --rotation 0.8 "
+                                 "--dither 12 --seed 6")
+                .status,
+            0);
   const std::string tmp = "TMPDIR='" + dir.path().string() + "' ";
-  const CliResult r = qvtest::Cli(dir, "stack" + Frames(sim, 4, ".fts") + " --guide auto --rotation auto --out '" +
-                                           dir.File("o.fts") + "' --save-project '" + dir.File("p.txt") + "'", tmp);
+  const CliResult r = qvtest::Cli(dir,
+                                  "stack" + Frames(sim, 4, ".fts") + " --guide auto --rotation auto --out '" +
+                                      dir.File("o.fts") + "' --save-project '" + dir.File("p.txt") + "'",
+                                  tmp);
   ASSERT_EQ(r.status, 0) << r.err;
   const auto run = RunImages(r.out);
   ASSERT_EQ(run.size(), 4u) << r.out;
@@ -171,7 +183,8 @@ TEST(AutoMarks, RotationStarFollowsTheTurningField) {
   EXPECT_EQ(std::distance(std::sregex_iterator(project.begin(), project.end(), rotOn), std::sregex_iterator()), 3);
 
   // Without the rotation star the same frames are stacked unturned.
-  const CliResult plain = qvtest::Cli(dir, "stack" + Frames(sim, 4, ".fts") + " --guide auto --out '" + dir.File("o2.fts") + "'", tmp);
+  const CliResult plain =
+      qvtest::Cli(dir, "stack" + Frames(sim, 4, ".fts") + " --guide auto --out '" + dir.File("o2.fts") + "'", tmp);
   ASSERT_EQ(plain.status, 0) << plain.err;
   for (const auto& [f, line] : RunImages(plain.out)) EXPECT_EQ(line.angle, 0) << f;
 }
@@ -192,7 +205,8 @@ std::vector<int> NearInfrared(int dx, int dy, unsigned seed, std::vector<std::pa
   auto star = [&](double sx, double sy, double peak, double sigma) {
     for (int y = std::max(0, static_cast<int>(sy) - 12); y <= std::min(n - 1, static_cast<int>(sy) + 12); ++y)
       for (int x = std::max(0, static_cast<int>(sx) - 12); x <= std::min(n - 1, static_cast<int>(sx) + 12); ++x)
-        v[static_cast<size_t>(y) * n + x] += peak * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / (2 * sigma * sigma));
+        v[static_cast<size_t>(y) * n + x] +=
+            peak * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / (2 * sigma * sigma));
   };
   for (int k = 0; k < 70; ++k) {
     const double x = 40 + u(layout) * (n - 80) + dx, y = 40 + u(layout) * (n - 80) + dy;
@@ -220,7 +234,8 @@ TEST(AutoMarks, NearInfraredFieldWithClippedStarsNearTheCentre) {
   std::string files;
   for (int f = 0; f < 3; ++f) {
     const std::string path = dir.File("nir" + std::to_string(f + 1) + ".fits");
-    qvtest::WriteFits16(path, 1024, 1024, 1, NearInfrared(shifts[f][0], shifts[f][1], 10 + f, f == 0 ? &clipped : nullptr),
+    qvtest::WriteFits16(path, 1024, 1024, 1,
+                        NearInfrared(shifts[f][0], shifts[f][1], 10 + f, f == 0 ? &clipped : nullptr),
                         {"BZERO   = 32768"});
     files += " '" + path + "'";
   }
@@ -229,7 +244,8 @@ TEST(AutoMarks, NearInfraredFieldWithClippedStarsNearTheCentre) {
   ExpectMarkedAtShifts(r, shifts, 3);
   if (HasFatalFailure()) return;
   const auto marks = Marks(r.out);
-  for (const auto& [x, y] : clipped) EXPECT_GT(std::hypot(marks.at(1).x - x, marks.at(1).y - y), 30) << "a clipped star was picked";
+  for (const auto& [x, y] : clipped)
+    EXPECT_GT(std::hypot(marks.at(1).x - x, marks.at(1).y - y), 30) << "a clipped star was picked";
 }
 
 TEST(AutoMarks, PlateScanFromAstropyShiftedAndRenoised) {
@@ -242,7 +258,8 @@ TEST(AutoMarks, PlateScanFromAstropyShiftedAndRenoised) {
   // A 100 x 100 16-bit plate scan: its data follow the header's last block.
   size_t data = 0;
   for (size_t card = 0; card + 80 <= bytes.size(); card += 80)
-    if (std::string(bytes.begin() + static_cast<long>(card), bytes.begin() + static_cast<long>(card) + 8) == "END     ") {
+    if (std::string(bytes.begin() + static_cast<long>(card), bytes.begin() + static_cast<long>(card) + 8) ==
+        "END     ") {
       data = (card / 2880 + 1) * 2880;
       break;
     }
@@ -297,12 +314,15 @@ TEST(AutoMarks, NoUsableStarSaysWhyAndHowToGoOn) {
   std::mt19937 rng(5);
   std::normal_distribution<double> noise(0, 30);
   std::vector<int> bare(200 * 150), clipped(200 * 150);
-  for (size_t k = 0; k < bare.size(); ++k) bare[k] = clipped[k] = static_cast<int>(std::lround(1500 + noise(rng))) - 32768;
+  for (size_t k = 0; k < bare.size(); ++k)
+    bare[k] = clipped[k] = static_cast<int>(std::lround(1500 + noise(rng))) - 32768;
   // One star, clipped flat at full scale.
   for (int y = 70; y < 80; ++y)
     for (int x = 95; x < 105; ++x)
-      clipped[static_cast<size_t>(y) * 200 + x] =
-          std::hypot(x - 99.5, y - 74.5) < 2.5 ? 32767 : std::hypot(x - 99.5, y - 74.5) < 4.5 ? 20000 - 32768 : clipped[static_cast<size_t>(y) * 200 + x];
+      clipped[static_cast<size_t>(y) * 200 + x] = std::hypot(x - 99.5, y - 74.5) < 2.5 ? 32767
+                                                  : std::hypot(x - 99.5, y - 74.5) < 4.5
+                                                      ? 20000 - 32768
+                                                      : clipped[static_cast<size_t>(y) * 200 + x];
   const struct {
     const std::vector<int>& v;
     const char* why;
@@ -311,7 +331,8 @@ TEST(AutoMarks, NoUsableStarSaysWhyAndHowToGoOn) {
     const std::string a = dir.File("a.fits"), b = dir.File("b.fits");
     qvtest::WriteFits16(a, 200, 150, 1, c.v, {"BZERO   = 32768"});
     qvtest::WriteFits16(b, 200, 150, 1, c.v, {"BZERO   = 32768"});
-    const CliResult r = qvtest::Cli(dir, "stack '" + a + "' '" + b + "' --guide auto --out '" + dir.File("o.fts") + "'");
+    const CliResult r =
+        qvtest::Cli(dir, "stack '" + a + "' '" + b + "' --guide auto --out '" + dir.File("o.fts") + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("--guide X,Y"), std::string::npos) << r.err;

@@ -87,7 +87,8 @@ std::vector<Bad> BadFiles() {
 // the image reads as zeros, unless it claims more pixels than nothing can make.
 TEST(BadInput, AFileWithoutEndCardReadsAsZeros) {
   TempDir dir;
-  std::vector<uint8_t> noEnd = qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
+  std::vector<uint8_t> noEnd =
+      qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
   noEnd.resize(5760, 0);
   qvtest::WriteBytes(dir.File("noend.fts"), noEnd);
   TestSession s;
@@ -99,7 +100,8 @@ TEST(BadInput, AFileWithoutEndCardReadsAsZeros) {
   EXPECT_EQ(s->pic.LevelMin, 2048);
   EXPECT_EQ(s->pic.LevelMax, 0);
 
-  std::vector<uint8_t> huge = qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = -64", "NAXIS   = 2", "NAXIS1  = 30000", "NAXIS2  = 30000"});
+  std::vector<uint8_t> huge =
+      qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = -64", "NAXIS   = 2", "NAXIS1  = 30000", "NAXIS2  = 30000"});
   qvtest::WriteBytes(dir.File("hugenoend.fts"), huge);
   s->Img[1] = ImageEntry{};
   s->Img[1].ImgFile = dir.File("hugenoend.fts");
@@ -150,8 +152,8 @@ TEST(BadInput, TheToolExitsWithOneLineNamingTheProblem) {
 TEST(BadInput, HeaderCommandExitCodesAndFields) {
   TempDir dir;
   const std::string good = dir.File("good.fts");
-  qvtest::WriteBytes(good, Fits("-32", "3", "6", "5", 2880,
-                                {"NAXIS3  = 3", "BZERO   = 100", "READOUTM= 'RAW'", "XORGSUBF= 3"}));
+  qvtest::WriteBytes(
+      good, Fits("-32", "3", "6", "5", 2880, {"NAXIS3  = 3", "BZERO   = 100", "READOUTM= 'RAW'", "XORGSUBF= 3"}));
   qvtest::CliResult r = qvtest::Cli(dir, "header '" + good + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.err.empty()) << r.err;

@@ -56,8 +56,8 @@ TEST(Cli, ProcessReportsWhatThePipelineComputed) {
   TempDir dir;
   const std::string sky = dir.File("m42.fts");
   WriteSky(sky);
-  const qvtest::CliResult r = qvtest::Cli(dir, "process '" + sky + "' --out '" + dir.File("o.fts") + "' --planes '" +
-                                   dir.File("o.raw") + "'");
+  const qvtest::CliResult r =
+      qvtest::Cli(dir, "process '" + sky + "' --out '" + dir.File("o.fts") + "' --planes '" + dir.File("o.raw") + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.err.empty()) << r.err;
 
@@ -98,9 +98,11 @@ TEST(Cli, SettingsOnTheCommandLineAndInAFileAreEquivalent) {
   std::ofstream(ini) << "[Settings]\nUseMask=16389\nCalcThr=200\nGradRatio=3\n";
 
   const qvtest::CliResult plain = qvtest::Cli(dir, "process '" + sky + "' --planes '" + dir.File("plain.raw") + "'");
-  const qvtest::CliResult set = qvtest::Cli(dir, "process '" + sky + "' --set UseMask=16389 --set CalcThr=200 --set GradRatio=3 --planes '" +
-                                     dir.File("set.raw") + "'");
-  const qvtest::CliResult file = qvtest::Cli(dir, "process '" + sky + "' --settings '" + ini + "' --planes '" + dir.File("ini.raw") + "'");
+  const qvtest::CliResult set =
+      qvtest::Cli(dir, "process '" + sky + "' --set UseMask=16389 --set CalcThr=200 --set GradRatio=3 --planes '" +
+                           dir.File("set.raw") + "'");
+  const qvtest::CliResult file =
+      qvtest::Cli(dir, "process '" + sky + "' --settings '" + ini + "' --planes '" + dir.File("ini.raw") + "'");
   ASSERT_EQ(plain.status, 0) << plain.err;
   ASSERT_EQ(set.status, 0) << set.err;
   ASSERT_EQ(file.status, 0) << file.err;
@@ -110,8 +112,9 @@ TEST(Cli, SettingsOnTheCommandLineAndInAFileAreEquivalent) {
   EXPECT_NE(qvtest::ReadBytes(dir.File("set.raw")), qvtest::ReadBytes(dir.File("plain.raw")));
 
   // A later --set overrides the file; Mono gives a one-plane FITS file.
-  const qvtest::CliResult mono = qvtest::Cli(dir, "process '" + sky + "' --settings '" + ini + "' --set UseMask=64 --step 2 --out '" +
-                                      dir.File("mono.fts") + "'");
+  const qvtest::CliResult mono =
+      qvtest::Cli(dir, "process '" + sky + "' --settings '" + ini + "' --set UseMask=64 --step 2 --out '" +
+                           dir.File("mono.fts") + "'");
   ASSERT_EQ(mono.status, 0) << mono.err;
   EXPECT_NE(mono.out.find("\"width\":12,\"height\":8,"), std::string::npos) << mono.out;
   const qvtest::FitsImage img = qvtest::ReadFitsImage(dir.File("mono.fts"));

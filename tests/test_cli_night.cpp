@@ -36,7 +36,7 @@ int SortedMedian(std::vector<int> v) {
   if (n % 2) return v[n / 2];
   const int64_t sum = int64_t{v[n / 2 - 1]} + v[n / 2];
   int64_t q = sum >= 0 ? sum / 2 : -((-sum + 1) / 2);  // floor
-  if (sum % 2 != 0 && q % 2 != 0) ++q;               // a half goes to the even one
+  if (sum % 2 != 0 && q % 2 != 0) ++q;                 // a half goes to the even one
   return static_cast<int>(q);
 }
 
@@ -93,8 +93,8 @@ TEST(CliMaster, DarkAndMaskAreThePerPixelMedianAndRefuseOtherSizes) {
   }
   // A frame from another camera: refused with its size, the rest combined.
   WriteFrame(dir.File("other.fts"), kW + 1, kH, RandomFrame(rng, 0, 10, (kW + 1) * kH));
-  const CliResult r = Cli(dir, "master dark" + files + " " + Q(dir.File("other.fts")) + " --out " +
-                                   Q(dir.File("md.fts")));
+  const CliResult r =
+      Cli(dir, "master dark" + files + " " + Q(dir.File("other.fts")) + " --out " + Q(dir.File("md.fts")));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Has(r.out, "\"used\":4")) << r.out;
   EXPECT_TRUE(Has(r.out, "other.fts\",\"reason\":\"taille 8 x 5")) << r.out;
@@ -178,9 +178,8 @@ TEST(CliCalibration, AFileThatCannotBeUsedStopsTheRunBeforeAnyFrame) {
   EXPECT_TRUE(size.out.empty()) << size.out;
   EXPECT_TRUE(Has(size.err, "5 x 5")) << size.err;
 
-  const CliResult stack =
-      Cli(dir, "stack " + light + " " + light + " --guide 3,2 --mask " + Q(dir.File("small.fts")) + " --out " +
-                   Q(dir.File("s.fts")));
+  const CliResult stack = Cli(dir, "stack " + light + " " + light + " --guide 3,2 --mask " + Q(dir.File("small.fts")) +
+                                       " --out " + Q(dir.File("s.fts")));
   EXPECT_EQ(stack.status, 1);
   EXPECT_TRUE(stack.out.empty()) << stack.out;
   EXPECT_FALSE(std::filesystem::exists(dir.File("s.fts")));
@@ -211,8 +210,8 @@ TEST(CliValues, SetValuesAreCheckedWhereTheyAreTyped) {
   EXPECT_EQ(jpg.status, 2);
   EXPECT_FALSE(std::filesystem::exists(dir.File("o.jpg")));
 
-  const CliResult range = Cli(dir, "stack " + Q(dir.File("light.fts")) + " --guide 3,2 --first 4 --last 2 --out " +
-                                       Q(dir.File("s.fts")));
+  const CliResult range =
+      Cli(dir, "stack " + Q(dir.File("light.fts")) + " --guide 3,2 --first 4 --last 2 --out " + Q(dir.File("s.fts")));
   EXPECT_EQ(range.status, 2);
   EXPECT_TRUE(Has(range.err, "--first 4")) << range.err;
 }
@@ -304,8 +303,8 @@ TEST_F(CliNight, AProjectSaysWhichImagesAreMissingAndWhatIsWrongWithALine) {
 
 TEST(CliHelp, EveryCommandAnswersHelpAndTheKeysAreListed) {
   TempDir dir;
-  for (const char* command :
-       {"header", "process", "simulate", "stack", "render", "master", "settings", "project", "tiff-all", "fits-header"}) {
+  for (const char* command : {"header", "process", "simulate", "stack", "render", "master", "settings", "project",
+                              "tiff-all", "fits-header"}) {
     const CliResult r = Cli(dir, std::string(command) + " --help");
     EXPECT_EQ(r.status, 0) << command << r.err;
     EXPECT_TRUE(Has(r.out, command)) << command << ": " << r.out;
@@ -320,8 +319,8 @@ TEST(CliHelp, EveryCommandAnswersHelpAndTheKeysAreListed) {
 TEST_F(CliNight, OnOneTerminalTheProgressBarNeverSharesALineWithJson) {
   if (qvtest::RunCommand("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) to give a terminal";
   // script(1) gives stdout and stderr one terminal, as a user's shell does.
-  const std::string cmd = std::string(QUELVISTA_CLI) + " stack " + Q(dir.File("lights")) +
-                          " --guide auto --out " + Q(dir.File("r.fts"));
+  const std::string cmd =
+      std::string(QUELVISTA_CLI) + " stack " + Q(dir.File("lights")) + " --guide auto --out " + Q(dir.File("r.fts"));
   std::string shown;
   ASSERT_EQ(qvtest::RunCommand("HOME=" + Q(dir.path().string()) + " script -qfec " + Q(cmd) + " /dev/null", &shown), 0);
   int lines = 0;

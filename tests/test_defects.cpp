@@ -46,7 +46,7 @@ TEST(DefectHot, OnlyIsolatedInteriorPixelsAreBlankedWithTheirSquare) {
   qvtest::TestSession t;
   Flat(t, 12, 12, 100);
   t->pic.PicR(8, 2) = t->pic.PicR(9, 3) = 5000;  // each a diagonal of the other
-  t->pic.PicR(0, 4) = 5000;                  // on the border: never examined
+  t->pic.PicR(0, 4) = 5000;                      // on the border: never examined
   t->pic.PicR(1, 6) = t->pic.PicR(6, 1) = 5000;  // hot, but closer than r = 2 to the border
   t->pic.PicR(5, 5) = 5000;
   t->opt.CalcSize = 3;
@@ -54,7 +54,8 @@ TEST(DefectHot, OnlyIsolatedInteriorPixelsAreBlankedWithTheirSquare) {
   RemoveHotPixels(*t);
   EXPECT_EQ(std::count(t->pic.PicR.Data(), t->pic.PicR.Data() + 144, 0), 25);  // 3..7 by 3..7
   EXPECT_EQ(t->pic.PicR(7, 7), 0);
-  EXPECT_EQ(t->pic.PicR(8, 2) + t->pic.PicR(9, 3) + t->pic.PicR(0, 4) + t->pic.PicR(1, 6) + t->pic.PicR(6, 1), 5 * 5000);
+  EXPECT_EQ(t->pic.PicR(8, 2) + t->pic.PicR(9, 3) + t->pic.PicR(0, 4) + t->pic.PicR(1, 6) + t->pic.PicR(6, 1),
+            5 * 5000);
   EXPECT_EQ(t->pic.PicG(5, 5), 100);  // only the plane where it was found
 }
 
@@ -70,7 +71,7 @@ TEST(DefectFill, CornersAndCentreFromTheirDirectNeighbours) {
   qvtest::SetPlane(want, 3, 3, {15, 10, 20, 20, 25, 31, 30, 40, 36});
   EXPECT_EQ(t->pic.PicR, want);
   EXPECT_EQ(t->pic.PicB, want);
-  EXPECT_EQ(t->pic.PicG(0, 0), 0);  // no data flag: never filled
+  EXPECT_EQ(t->pic.PicG(0, 0), 0);                 // no data flag: never filled
   EXPECT_EQ(t.services.events.yields, 2 * 2 * 3);  // two passes, a yield per sub-grid row
 }
 

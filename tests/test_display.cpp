@@ -262,7 +262,7 @@ TEST(GradientGrid, CrossesOnCellsWithSamples) {
 
   Plane<int32_t> surface(300, 200);
   qv::DrawSegments(surface, segs);
-  EXPECT_EQ(surface(120, 200), qv::kMarkRed);  // horizontal arm of (150, 200)
+  EXPECT_EQ(surface(120, 200), qv::kMarkRed);   // horizontal arm of (150, 200)
   EXPECT_EQ(surface(150, 170), qv::kMarkBlue);  // the vertical arm, cut at the bottom
   EXPECT_EQ(surface(150, 200), qv::kMarkBlue);
   EXPECT_EQ(surface(150, 149), 0);

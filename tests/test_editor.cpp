@@ -586,8 +586,8 @@ TEST(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
   for (int p = 0; p < 3; ++p)
     for (int k = 0; k < 35; ++k) stored.push_back(500 + 100 * k + p - 32768);
   qvtest::WriteFits16(dir.File("in.fts"), 7, 5, 3, stored, {"BZERO   =                32768"});
-  const auto r = qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --bin 2 --rotate90 1 --out '" +
-                                      dir.File("out.fts") + "'");
+  const auto r =
+      qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --bin 2 --rotate90 1 --out '" + dir.File("out.fts") + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"width\":3,\"height\":4"), std::string::npos) << r.out;
   TestSession ts;

@@ -39,12 +39,13 @@ struct Decoded {
 // False when neither is available.
 bool DecodeElsewhere(const TempDir& dir, const std::string& path, Decoded& d) {
   const std::string raw = dir.File("decoded.rgb"), size = dir.File("decoded.txt");
-  const std::string py = "python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGB'); "
-                         "open(sys.argv[2], 'wb').write(im.tobytes()); open(sys.argv[3], 'w').write('%d %d' % im.size)\" '" +
-                         path + "' '" + raw + "' '" + size + "' 2>/dev/null";
+  const std::string py =
+      "python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGB'); "
+      "open(sys.argv[2], 'wb').write(im.tobytes()); open(sys.argv[3], 'w').write('%d %d' % im.size)\" '" +
+      path + "' '" + raw + "' '" + size + "' 2>/dev/null";
   if (qvtest::RunCommand(py) != 0) {
-    const std::string im = "convert '" + path + "' -depth 8 rgb:'" + raw + "' 2>/dev/null && identify -format '%w %h' '" +
-                           path + "' > '" + size + "' 2>/dev/null";
+    const std::string im = "convert '" + path + "' -depth 8 rgb:'" + raw +
+                           "' 2>/dev/null && identify -format '%w %h' '" + path + "' > '" + size + "' 2>/dev/null";
     if (qvtest::RunCommand(im) != 0) return false;
   }
   if (std::sscanf(qvtest::ReadText(size).c_str(), "%d %d", &d.w, &d.h) != 2) return false;

@@ -95,13 +95,26 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       {"8 bits, BZERO not applied", 8, true, 100, {255, 0, 3}, {2040, 0, 24}},
       // Stored as signed shorts: -32768 is bytes 80 00, 32767 is 7F FF.
       {"16 bits", 16, false, 0, {-32768, 32767, 0, -1, 1, 12345}, {32768, 32767, 0, 65535, 1, 12345}},
-      {"16 bits, BZERO 32768", 16, true, 32768, {-32768, 32767, 0, -1, 1, 12345}, {0, 65535, 32768, 32767, 32769, 45113}},
+      {"16 bits, BZERO 32768",
+       16,
+       true,
+       32768,
+       {-32768, 32767, 0, -1, 1, 12345},
+       {0, 65535, 32768, 32767, 32769, 45113}},
       {"16 bits, BZERO 1000 wraps", 16, true, 1000, {-536, 100, -1}, {464, 1100, 999}},
       {"16 bits, negative BZERO ignored", 16, true, -5, {-1, 7, 0}, {65535, 7, 0}},
       {"32 bits", 32, false, 0, {70000, -5, 65535, 65536, 123, -100000}, {65535, -5, 65535, 65535, 123, -100000}},
-      {"32-bit floats", -32, false, 0, {2.5, 3.5, -2.5, -3.7, 65535.6, 70000, 1.49, 0.5},
+      {"32-bit floats",
+       -32,
+       false,
+       0,
+       {2.5, 3.5, -2.5, -3.7, 65535.6, 70000, 1.49, 0.5},
        {2, 4, -2, -4, 65535, 65535, 1, 0}},
-      {"64-bit floats", -64, false, 0, {-3.7, 2.5, 3.5, 65535.6, 65534.5, 1e10, -1e10, 0.5},
+      {"64-bit floats",
+       -64,
+       false,
+       0,
+       {-3.7, 2.5, 3.5, 65535.6, 65534.5, 1e10, -1e10, 0.5},
        {0, 2, 4, 65535, 65534, 65535, 0, 0}},
   };
   TempDir dir;
@@ -197,10 +210,16 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
   const std::vector<Case> cases = {
       {"NaN single on plane 3", FLOAT_IMG, 1, {{2 * planeSize + 1 * w + 3, nan}}, "x 3, y 1 du plan 3)"},
       {"infinite single", FLOAT_IMG, 1, {{5, -inf}}, "x 1, y 1 du plan 1)"},
-      {"the earlier row wins over the earlier plane", FLOAT_IMG, 1, {{planeSize + 2, inf}, {2 * w + 1, nan}},
+      {"the earlier row wins over the earlier plane",
+       FLOAT_IMG,
+       1,
+       {{planeSize + 2, inf}, {2 * w + 1, nan}},
        "x 2, y 0 du plan 2)"},
       {"NaN double", DOUBLE_IMG, 1, {{w + 2, nan}}, "x 2, y 1 du plan 1)"},
-      {"with a step, at the full-size position", FLOAT_IMG, 2, {{2 * w + 2, nan}, {2 * w + 1, nan}},
+      {"with a step, at the full-size position",
+       FLOAT_IMG,
+       2,
+       {{2 * w + 2, nan}, {2 * w + 1, nan}},
        "x 2, y 2 du plan 1)"},
       {"a finite overflow before it", FLOAT_IMG, 1, {{1, 1e10}, {2, nan}}, nullptr},
   };
@@ -214,13 +233,13 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
     qvtest::OneImage(*s, path);
     EXPECT_FALSE(ProcessPic(*s, 1, c.step)) << c.what;
     if (c.says) {
-      EXPECT_EQ(s->ProcessError.rfind("le fichier contient des valeurs qui ne sont pas des nombres ou qui sont infinies "
-                                      "(la première au pixel ",
-                                      0),
-                0u)
+      EXPECT_EQ(
+          s->ProcessError.rfind("le fichier contient des valeurs qui ne sont pas des nombres ou qui sont infinies "
+                                "(la première au pixel ",
+                                0),
+          0u)
           << c.what;
-      EXPECT_NE(s->ProcessError.find(std::string(c.says) + " : " + path), std::string::npos)
-          << c.what;
+      EXPECT_NE(s->ProcessError.find(std::string(c.says) + " : " + path), std::string::npos) << c.what;
     } else {
       EXPECT_EQ(s->ProcessError.rfind("erreur 6 ", 0), 0u) << c.what;
     }
@@ -279,17 +298,13 @@ TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
   TempDir dir;
   const std::string path = dir.File("cards.fts");
   qvtest::WriteBytes(path, qvtest::FitsHeader({
-                               "simple  = T",
-                               "  BitPix=   8 / lower-case, blanks before the keyword",
-                               "NAXIS   =                    2",
-                               "NAXIS1  =                  765 / a slash comment",
+                               "simple  = T", "  BitPix=   8 / lower-case, blanks before the keyword",
+                               "NAXIS   =                    2", "NAXIS1  =                  765 / a slash comment",
                                "NAXIS2  =                 12.5",
                                "NAXIS12 =                    9",  // only begins with naxis1
                                "NAXIS3A =                    3",
                                "BZERO   =     1E3 2",  // cut at the first blank of the value
-                               "XNAXIS1 =                    4",
-                               "COMMENT NAXIS2 = 99 inside a comment card",
-                               "END",
+                               "XNAXIS1 =                    4", "COMMENT NAXIS2 = 99 inside a comment card", "END",
                                "NAXIS1  =                    7",  // after END: ignored
                            }));
   HeaderResult r;
@@ -429,10 +444,9 @@ TEST(FitsRead, BytesInMemoryParseAsTheFileDoes) {
     ImageEntry e;
     EXPECT_EQ(ParseFitsHeader(b, e), fromFile) << path;
     const ImageEntry& f = s->Img[1];
-    EXPECT_EQ(std::tie(e.ImgNaxis, e.ImgNaxis1, e.ImgNaxis2, e.ImgNaxis3, e.ImgBzero, e.ImgFlags, e.ImgBitpix,
-                       e.ImgDataPos),
-              std::tie(f.ImgNaxis, f.ImgNaxis1, f.ImgNaxis2, f.ImgNaxis3, f.ImgBzero, f.ImgFlags, f.ImgBitpix,
-                       f.ImgDataPos))
+    EXPECT_EQ(
+        std::tie(e.ImgNaxis, e.ImgNaxis1, e.ImgNaxis2, e.ImgNaxis3, e.ImgBzero, e.ImgFlags, e.ImgBitpix, e.ImgDataPos),
+        std::tie(f.ImgNaxis, f.ImgNaxis1, f.ImgNaxis2, f.ImgNaxis3, f.ImgBzero, f.ImgFlags, f.ImgBitpix, f.ImgDataPos))
         << path;
   }
 }

@@ -48,11 +48,17 @@ TEST(FitsWrite, MonochromeHeaderIsByteExact) {
   const std::vector<uint8_t> file = qvtest::ReadBytes(path);
   ASSERT_EQ(file.size(), 5760u);
 
-  const char* cards[] = {
-      "SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
-      "NAXIS1  =                    3", "NAXIS2  =                    2", "HISTORY =    Forced Monochrome",
-      "BSCALE  =                  1.0", "BZERO   =                32768", "BACKGRND=                   10",
-      "RANGE   =                   41", "END"};
+  const char* cards[] = {"SIMPLE  =                    T",
+                         "BITPIX  =                   16",
+                         "NAXIS   =                    2",
+                         "NAXIS1  =                    3",
+                         "NAXIS2  =                    2",
+                         "HISTORY =    Forced Monochrome",
+                         "BSCALE  =                  1.0",
+                         "BZERO   =                32768",
+                         "BACKGRND=                   10",
+                         "RANGE   =                   41",
+                         "END"};
   std::string expected(2880, ' ');
   for (size_t i = 0; i < std::size(cards); ++i) expected.replace(i * 80, std::strlen(cards[i]), cards[i]);
   EXPECT_EQ(std::string(file.begin(), file.begin() + 2880), expected);

@@ -298,7 +298,7 @@ TEST(Form1Events, QuitAsksSavesAndCleansUp) {
   std::vector<std::string> keys;
   for (const auto& w : store.writes) keys.push_back(w.first);
   EXPECT_EQ(keys, (std::vector<std::string>{"MinQual", "Hsens", "Project", "Expand", "ColorText1", "ColorFilter1",
-                                             "ColorText2", "ColorFilter2", "ColorText3", "ColorFilter3"}));
+                                            "ColorText2", "ColorFilter2", "ColorText3", "ColorFilter3"}));
   EXPECT_FALSE(std::filesystem::exists(s.stack.TempBase + "1.bin"));
   EXPECT_TRUE(std::filesystem::exists(dir.File("other.bin")));
 }

@@ -7,10 +7,11 @@ using namespace qv;
 
 TEST(Fuse, BlocksAverageTheirDataHoldingPixels) {
   Plane<int32_t> r, g, b, want;
-  qvtest::SetPlane(r, 4, 4, {100, 100, 0, 0,  //
-                             100, 0, 0, 0,    //
-                             1, 2, 1, 4,      //
-                             2, 2, 0, 0});
+  qvtest::SetPlane(r, 4, 4,
+                   {100, 100, 0, 0,  //
+                    100, 0, 0, 0,    //
+                    1, 2, 1, 4,      //
+                    2, 2, 0, 0});
   // 5 x 3: the last column and row of blocks have one source column or row.
   qvtest::SetPlane(g, 5, 3, {1, 2, 3, 4, 9, 0, 0, 0, 0, 0, 5, 6, 7, 7, 8});
   Fuse2x2(r, g, b);

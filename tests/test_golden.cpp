@@ -72,8 +72,8 @@ class Golden : public ::testing::Test {
   void Run(const std::string& name, const std::string& args) {
     const qvtest::CliResult r = qvtest::Cli(dir, args, "TMPDIR=" + Q("tmp") + " ");
     static const std::regex left("reste [0-9]+:[0-9]+");
-    Keep(name, std::to_string(r.status) + "\n" + Neutral(r.out) + "\n" +
-                   std::regex_replace(Neutral(r.err), left, "reste -"));
+    Keep(name,
+         std::to_string(r.status) + "\n" + Neutral(r.out) + "\n" + std::regex_replace(Neutral(r.err), left, "reste -"));
   }
 
   void Compare() {
@@ -118,7 +118,8 @@ TEST_F(Golden, EveryCommandGivesTheRecordedOutputs) {
       const std::string file = std::string(sim) + "/" + e.path().filename().string();
       KeepFile("input." + file, file, e.path().extension() == ".txt" || e.path().extension() == ".json");
     }
-  for (const char* sim : {"b8", "b32", "bm32", "bm64"}) KeepFile(std::string("input.") + sim, std::string(sim) + "/frame001.fts");
+  for (const char* sim : {"b8", "b32", "bm32", "bm64"})
+    KeepFile(std::string("input.") + sim, std::string(sim) + "/frame001.fts");
 
   // Hand-built FITS files: signed values without BZERO, an odd-sized raw
   // readout, three planes, and headers with unusual cards.
@@ -133,12 +134,11 @@ TEST_F(Golden, EveryCommandGivesTheRecordedOutputs) {
                       {"BZERO   = 32768", "ROWORDER= 'TOP-DOWN'", "COMMENT = 'x'", "XBINNING= 2"});
   qvtest::WriteBytes(dir.File("short.fts"), qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2"}));
 
-  const std::vector<std::string> singles = {"mono/frame001.fts", "mono/dark.fts", "mono/flat.fts",
-                                            "b8/frame001.fts",   "b32/frame001.fts", "bm32/frame001.fts",
-                                            "bm64/frame001.fts", "rgb/frame001.fts", "cfa/frame001.fts",
-                                            "split/frame001.fts", "tif/frame001.tif", "bmp/frame001.bmp",
-                                            "signed.fts",        "raw.fts",          "three.fts",
-                                            "odd.fts",           "short.fts",        "absent.fts"};
+  const std::vector<std::string> singles = {
+      "mono/frame001.fts", "mono/dark.fts",     "mono/flat.fts",    "b8/frame001.fts",  "b32/frame001.fts",
+      "bm32/frame001.fts", "bm64/frame001.fts", "rgb/frame001.fts", "cfa/frame001.fts", "split/frame001.fts",
+      "tif/frame001.tif",  "bmp/frame001.bmp",  "signed.fts",       "raw.fts",          "three.fts",
+      "odd.fts",           "short.fts",         "absent.fts"};
   for (size_t i = 0; i < singles.size(); ++i) {
     const std::string f = Q(singles[i]), n = std::to_string(i);
     Run("header." + singles[i], "header " + f);
@@ -155,8 +155,8 @@ TEST_F(Golden, EveryCommandGivesTheRecordedOutputs) {
   for (int bit : {0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80, 0x200, 0x400, 0x800, 0x1000, 0x2000, 0x4000})
     for (const auto& [name, file] : {std::pair{"mono", mono}, std::pair{"cfa", cfa}, std::pair{"rgb", rgb}}) {
       const std::string n = std::string("opt.") + name + "." + std::to_string(bit);
-      Run(n, "process " + file + " --set UseMask=" + std::to_string(bit) + " --set CalcThr=300 --planes " +
-                 Q(n + ".raw"));
+      Run(n,
+          "process " + file + " --set UseMask=" + std::to_string(bit) + " --set CalcThr=300 --planes " + Q(n + ".raw"));
       KeepFile(n + ".raw", n + ".raw");
     }
   const std::string masters = " --set DarkFile=" + Q("mono/dark.fts") + " --set FlatFile=" + Q("mono/flat.fts") +
@@ -193,14 +193,14 @@ TEST_F(Golden, EveryCommandGivesTheRecordedOutputs) {
       {"cfa", Q("cfa/project.txt") + " --set UseMask=" + std::to_string(0x1800 | 0x1)},
       {"split", Q("split/project.txt")},
       {"tiffin", Q("tif/project.txt")},
-      {"list", Q("mono/frame001.fts") + " " + Q("mono/frame002.fts") + " " + Q("mono/frame003.fts") +
-                   " --guide auto --box 32"},
+      {"list",
+       Q("mono/frame001.fts") + " " + Q("mono/frame002.fts") + " " + Q("mono/frame003.fts") + " --guide auto --box 32"},
       {"list64", Q("mono/frame001.fts") + " " + Q("mono/frame002.fts") + " --guide 48,36 --box 64"},
       {"listnobox", Q("rgb/frame001.fts") + " " + Q("rgb/frame002.fts") + " --guide auto --box aucun"},
   };
   for (const auto& [name, args] : runs) {
-    Run("stack." + name, "stack " + args + " --out " + Q("s_" + name + ".fts") + " --save-project " +
-                             Q("p_" + name + ".txt"));
+    Run("stack." + name,
+        "stack " + args + " --out " + Q("s_" + name + ".fts") + " --save-project " + Q("p_" + name + ".txt"));
     KeepFile("stack.fts." + name, "s_" + name + ".fts");
     KeepFile("stack.project." + name, "p_" + name + ".txt", true);
   }

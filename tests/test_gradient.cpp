@@ -24,7 +24,8 @@ void Flat(qvtest::TestSession& t, int w, int h, int32_t v) {
 void Ramp(qvtest::TestSession& t, bool alongY = false) {
   Flat(t, 8, 8, 0);
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) t->pic.PicR(x, y) = t->pic.PicG(x, y) = t->pic.PicB(x, y) = 1000 + 100 * (alongY ? y : x);
+    for (int x = 0; x < 8; ++x)
+      t->pic.PicR(x, y) = t->pic.PicG(x, y) = t->pic.PicB(x, y) = 1000 + 100 * (alongY ? y : x);
 }
 
 void SetZone(qvtest::TestSession& t, const std::string& zone) {
@@ -52,7 +53,7 @@ TEST(Gradient, FlatImageGoesTo1000AndOutliersAreCorrectedNotSampled) {
   t->pic.PicG(6, 5) = 70000;  // beyond the ceiling after correction
   t->pic.PicB(7, 5) = 1;      // too dark to sample, lands on the floor
   t->pic.PicR(8, 5) = 0;      // blank
-  t->CurPic = 7;          // not a list entry: no zone
+  t->CurPic = 7;              // not a list entry: no zone
   RemoveGradient(*t);
   EXPECT_EQ(t->pic.PicR(5, 5), 29000);
   EXPECT_EQ(t->pic.PicG(6, 5), 65535);

@@ -150,7 +150,8 @@ TEST(GuideSearch, EqualsTheIntegerReferenceOnRandomImages) {
       for (int i = 0; i <= box; ++i) level += Intensity(s, x - half + i, y - half + j);
     level /= (box + 1.0) * (box + 1.0);
     for (int j = 0; j <= box; ++j)
-      for (int i = 0; i <= box; ++i) tmpl(i, j) = static_cast<int32_t>(std::nearbyint(Intensity(s, x - half + i, y - half + j) - level));
+      for (int i = 0; i <= box; ++i)
+        tmpl(i, j) = static_cast<int32_t>(std::nearbyint(Intensity(s, x - half + i, y - half + j) - level));
     Reference r;
     const double refPeak = reference(x, y, tmpl, r);
     const double q1 = GuideSearch(s, x, y, 1);

@@ -34,7 +34,7 @@ TEST(Numeric, RoundingIsHalfToEvenAndIntIsFloor) {
 TEST(Numeric, CheckedConversionsRaiseOverflowOutsideTheirRange) {
   EXPECT_EQ(CInt(32767.4), 32767);
   EXPECT_EQ(ErrorOf([] { CInt(32767.5); }), kErrOverflow);  // rounds to 32768
-  EXPECT_EQ(CInt(-32768.5), -32768);                          // rounds to even -32768
+  EXPECT_EQ(CInt(-32768.5), -32768);                        // rounds to even -32768
   EXPECT_EQ(ErrorOf([] { CInt(-32769); }), kErrOverflow);
   EXPECT_EQ(ErrorOf([] { CLng(2147483647.5); }), kErrOverflow);
   EXPECT_EQ(CLng(-2147483648.0), INT32_MIN);
@@ -50,9 +50,9 @@ TEST(Numeric, ValReadsTheLeadingNumberOnly) {
   EXPECT_EQ(Val("\t-32"), -32);
   EXPECT_EQ(Val("1.5e3x"), 1500);
   EXPECT_EQ(Val("2D2"), 200);
-  EXPECT_EQ(Val("7e"), 7);     // an exponent without digits is not part of the number
+  EXPECT_EQ(Val("7e"), 7);  // an exponent without digits is not part of the number
   EXPECT_EQ(Val(".5"), 0.5);
-  EXPECT_EQ(Val("1,5"), 1);    // the comma is never a decimal point here
+  EXPECT_EQ(Val("1,5"), 1);  // the comma is never a decimal point here
   EXPECT_EQ(Val("'RAW'"), 0);
   EXPECT_EQ(Val(""), 0);
   EXPECT_EQ(Val("-"), 0);
@@ -87,7 +87,7 @@ TEST(Numeric, StrHasALeadingBlankAndNoZeroBeforeThePoint) {
   EXPECT_EQ(Str(int64_t{65535}), " 65535");
   EXPECT_EQ(Str(int64_t{-3}), "-3");
   EXPECT_EQ(Str(0.0), " 0");
-  EXPECT_EQ(StrSingle(1.28f), " 1.28");            // 7 significant digits hide the float error
+  EXPECT_EQ(StrSingle(1.28f), " 1.28");  // 7 significant digits hide the float error
   EXPECT_EQ(StrSingle(1234.5678f), " 1234.568");
   EXPECT_EQ(StrSingle(65536.0f), " 65536");
   EXPECT_EQ(Str(1.0 / 3), " .333333333333333");

@@ -273,16 +273,15 @@ TEST(Picture, RunLengthAndTopDownBmpFilesDecodeByHand) {
   };
   const std::vector<Case> cases = {
       {"rle4.bmp",
-       HandBmp(5, 3, 4, 2,
-               {7, 0x12, 0, 0,                                     // bottom row: 1 2 1 2 1, two cut
-                0, 3, 0x34, 0x50, 0, 2, 1, 0, 1, 0x60, 0, 0,       // 3 4 5, skip one, 6
-                0, 5, 0x78, 0x9A, 0xB0, 0, 2, 0xCC, 0, 1}),         // 7..11, a run past the row
+       HandBmp(5, 3, 4, 2, {7, 0x12, 0,    0,                                      // bottom row: 1 2 1 2 1, two cut
+                            0, 3,    0x34, 0x50, 0,    2, 1, 0,    1, 0x60, 0, 0,  // 3 4 5, skip one, 6
+                            0, 5,    0x78, 0x9A, 0xB0, 0, 2, 0xCC, 0, 1}),         // 7..11, a run past the row
        {{7, 8, 9, 10, 11}, {3, 4, 5, 0, 6}, {1, 2, 1, 2, 1}}},
       {"rle8.bmp",
        HandBmp(4, 3, 8, 1,
-               {0, 3, 9, 10, 11, 0, 1, 12, 0, 0,   // literal of odd length, padded
-                0, 2, 2, 1,                        // jump two right, one up: to the top row
-                2, 13}),                           // and the stream stops there
+               {0, 3, 9, 10, 11, 0, 1, 12, 0, 0,  // literal of odd length, padded
+                0, 2, 2, 1,                       // jump two right, one up: to the top row
+                2, 13}),                          // and the stream stops there
        {{0, 0, 13, 13}, {0, 0, 0, 0}, {9, 10, 11, 12}}},
   };
   for (const Case& c : cases) {

@@ -28,9 +28,9 @@ TEST(Pipeline, SinglePlaneFilesAreRoutedByTheirNames) {
     int32_t mono;
     bool r, g, b;
   } cases[] = {
-      {"m31r.fts", 0, true, false, false},  {"m31g.fit", 0, false, true, false}, {"m31_B.FTS", 0, false, false, true},
-      {"m31c.fts", 0, false, true, true},   {"m31x.fts", 0, true, true, true},   {"m31r.fts", Mono, true, true, true},
-      {"r.fts", 0, true, false, false}, {".fr.fts", 0, true, true, true},  // a name starting with ".f" is not routed
+      {"m31r.fts", 0, true, false, false}, {"m31g.fit", 0, false, true, false}, {"m31_B.FTS", 0, false, false, true},
+      {"m31c.fts", 0, false, true, true},  {"m31x.fts", 0, true, true, true},   {"m31r.fts", Mono, true, true, true},
+      {"r.fts", 0, true, false, false},    {".fr.fts", 0, true, true, true},  // a name starting with ".f" is not routed
   };
   for (const Case& c : cases) {
     TestSession s;
@@ -91,9 +91,9 @@ TEST(Pipeline, DarkAndFlatApplyToListImagesOfTheirSize) {
   qvtest::OneImage(*s, path);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_TRUE(s->cal.UseDark && s->cal.UseFlat);
-  EXPECT_EQ(s->pic.PicR(0, 0), 0);     // no data: neither subtracted nor lifted to 1
-  EXPECT_EQ(s->pic.PicR(1, 0), 1);     // equal to the dark
-  EXPECT_EQ(s->pic.PicR(2, 0), 1);     // below the dark
+  EXPECT_EQ(s->pic.PicR(0, 0), 0);  // no data: neither subtracted nor lifted to 1
+  EXPECT_EQ(s->pic.PicR(1, 0), 1);  // equal to the dark
+  EXPECT_EQ(s->pic.PicR(2, 0), 1);  // below the dark
   EXPECT_EQ(s->pic.PicG(0, 1), 1400);
   EXPECT_EQ(s->pic.PicR(1, 1), 2375);  // 1900 x 1000 / 800
   EXPECT_EQ(s->pic.PicB(2, 1), 800);   // 2400 / 3

@@ -85,8 +85,9 @@ TEST(PolygonZones, ShapesArePlacedAsFractionsOfTheSurface) {
 
 TEST(PolygonZones, GarbageIsHarmlessAndOverflowIsARunTimeError) {
   Plane<int32_t> s(9, 9);
-  for (const char* z : {"S", ";;;", ",,,S,;,;", "x,y;z,w;q,r", "0,0;1,0; .5;"}) EXPECT_NO_THROW(DrawZonesFilled(z, s)) << z;
-  EXPECT_EQ(Count(s, 0xFFFFFF), 0);  // a piece without a comma is no point
+  for (const char* z : {"S", ";;;", ",,,S,;,;", "x,y;z,w;q,r", "0,0;1,0; .5;"})
+    EXPECT_NO_THROW(DrawZonesFilled(z, s)) << z;
+  EXPECT_EQ(Count(s, 0xFFFFFF), 0);             // a piece without a comma is no point
   DrawZonesFilled(".5,.5,.9;.9,.5;.9,.9;", s);  // a third field is ignored
   EXPECT_EQ(s(8, 6), 0xFFFFFF);
   EXPECT_THROW(DrawZonesFilled("1e30,0;1,0;1,1;", s), RuntimeError);

@@ -66,8 +66,9 @@ class ProjectFile : public ::testing::Test {
 
   TempDir dir;
   std::string img = dir.File("a.fts");
-  std::vector<std::string> lines = {"Quelvista", "0", "\t\t", "1000", "3", "5\t .5\t .5\t .5\t .01", " 1.28", "100",
-                                    "2", "1", "5", " 75", "32", "0", "10", "_HA\t0\t_SII\t0\t_OIII\t0"};
+  std::vector<std::string> lines = {
+      "Quelvista", "0",   "\t\t", "1000", "3",  "5\t .5\t .5\t .5\t .01",   " 1.28", "100", "2", "1",
+      "5",         " 75", "32",   "0",    "10", "_HA\t0\t_SII\t0\t_OIII\t0"};
   TestSession s;
 };
 
@@ -136,7 +137,7 @@ TEST(Project, SavingNeedsAListAndAWritablePlace) {
   s->Img[1] = Entry(dir.File("a.fts"), 0.5, 0.5);
   EXPECT_EQ(SaveProject(s.form1, dir.File("missing/p.txt")).outcome, ProjectSave::Failed);
   EXPECT_EQ(SaveProject(s.form1, dir.path().string()).outcome, ProjectSave::Failed);  // a folder
-  s->Img[1].ImgAngle = std::nan("");  // has no text form
+  s->Img[1].ImgAngle = std::nan("");                                                  // has no text form
   EXPECT_EQ(SaveProject(s.form1, dir.File("p.txt")).outcome, ProjectSave::Failed);
   EXPECT_EQ(s.form1.Project, "old.txt");
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
@@ -183,8 +184,9 @@ TEST_F(ProjectFile, EarlierTagAndUntaggedFiles) {
   TestSession u;
   u->opt.UseMask = 7;
   u->opt.MaskFile = "kept.fts";
-  ASSERT_EQ(Load({"quelvista", " 60", "128", "1", "12", "_R\t1\t_V\t2\t_B\t4", Line(10, 10, "0.5", "0.5")}, u.form1).outcome,
-            ProjectLoad::Completed);
+  ASSERT_EQ(
+      Load({"quelvista", " 60", "128", "1", "12", "_R\t1\t_V\t2\t_B\t4", Line(10, 10, "0.5", "0.5")}, u.form1).outcome,
+      ProjectLoad::Completed);
   EXPECT_FLOAT_EQ(u->opt.MinQual, 0.6f);
   EXPECT_EQ(u->guide.GuideBox, 128);
   EXPECT_EQ(u->opt.Hsens, 12);
@@ -333,7 +335,8 @@ TEST_F(ProjectFile, DamagedFilesEndTheLoadWithoutHarm) {
   EXPECT_EQ(r.error, kErrOutOfMemory);
   EXPECT_EQ(s->ImageCount(), 1);
   // Just below the limit is an ordinary line.
-  lines.back() = Line(10, 10, "0.5", "0.5", kRest.substr(0, kRest.size() - 1) + std::string(kMaxProjectLine - 200, 'z'));
+  lines.back() =
+      Line(10, 10, "0.5", "0.5", kRest.substr(0, kRest.size() - 1) + std::string(kMaxProjectLine - 200, 'z'));
   EXPECT_EQ(Load().outcome, ProjectLoad::Completed);
   EXPECT_EQ(s->Img[2].ImgZone.size(), kMaxProjectLine - 200);
 }
@@ -353,7 +356,9 @@ TEST(Project, PathsAreWrittenInWindows1252) {
   const std::string prj = (dir.path() / "Séance d'été" / "p.txt").string();
   ASSERT_EQ(SaveProject(s.form1, prj).outcome, ProjectSave::Saved);
   const std::string text = qvtest::ReadText(prj);
-  EXPECT_NE(text.find("S\xE9" "ance d'\xE9t\xE9/M31 \x80.fts\t"), std::string::npos);
+  EXPECT_NE(text.find("S\xE9"
+                      "ance d'\xE9t\xE9/M31 \x80.fts\t"),
+            std::string::npos);
   EXPECT_NE(text.find("/?.fts\t"), std::string::npos);  // no form in the code page
   EXPECT_NE(text.find("_H?\t"), std::string::npos);
 
@@ -387,7 +392,7 @@ TEST(ImageList, PopulateBuildsTheStripInTheRunningState) {
   Populate(s.form1, 1, false);
   s.services.events.onYield = nullptr;
   EXPECT_EQ(built, (std::vector<std::string>{"1/3", "2/3"}));
-  EXPECT_EQ(s.form1.Check9[1].ForeColor, 0xFF0000);                   // entry 1 carries NewRef
+  EXPECT_EQ(s.form1.Check9[1].ForeColor, 0xFF0000);  // entry 1 carries NewRef
   EXPECT_EQ(s->CurPic, 1);
   EXPECT_EQ(s->RunState, 0);
   Populate(s.form1, 3, true);  // new entries are checked

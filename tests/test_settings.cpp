@@ -37,10 +37,10 @@ TEST(Settings, AFreshStoreGivesTheDefaults) {
   EXPECT_FLOAT_EQ(o.MinQual, 0.75f);
   EXPECT_EQ(s.form1.Text3, "75.0");
   EXPECT_EQ(o.OutDir, "/opt/quelvista");
-  EXPECT_EQ(std::tie(o.GradRatio, o.UseMask, o.PicZoom, o.MaskThr, o.CalcThr, o.EdgeSize, o.MaskSize, o.CalcSize,
-                     o.MedianLimit, o.Hsens),
-            std::make_tuple(int16_t{5}, 0, int16_t{2}, 1000, 100, int16_t{5}, int16_t{3}, int16_t{2}, 1500,
-                            int16_t{10}));
+  EXPECT_EQ(
+      std::tie(o.GradRatio, o.UseMask, o.PicZoom, o.MaskThr, o.CalcThr, o.EdgeSize, o.MaskSize, o.CalcSize,
+               o.MedianLimit, o.Hsens),
+      std::make_tuple(int16_t{5}, 0, int16_t{2}, 1000, 100, int16_t{5}, int16_t{3}, int16_t{2}, 1500, int16_t{10}));
   EXPECT_FLOAT_EQ(o.PixRatio, 1.28f);
   EXPECT_FLOAT_EQ(o.FovR, 0.5f);
   EXPECT_FLOAT_EQ(o.FovF, 0.01f);
@@ -58,17 +58,19 @@ TEST(Settings, LoadConvertsChecksAndKeepsWhatDoesNotConvert) {
   s->opt.EdgeSize = 9;
   s.form1.HScroll1 = 4;
   MemorySettingsStore store = StoreOf({
-      {"MaskThr", "20"}, {"CalcThr", "20000"},
+      {"MaskThr", "20"},
+      {"CalcThr", "20000"},
       {"UseMask", "  49159 trailing words"},  // leading-number parse
       {"PixRatio", " 1.5xyz"},
-      {"CalcSize", "3.5"},                     // halves to even, no range check
-      {"Expand", "0"}, {"ColorText3", "  _OIII b "},
-      {"MinQual", "1.5"},                      // shown as 150.0, kept: only an edit of the box clamps
-      {"MaskSize", "99999"},                   // does not fit 16 bits
-      {"MedianLimit", "1e40"},                 // does not fit 32 bits
-      {"FovX", "1e39"},                        // does not fit a single
+      {"CalcSize", "3.5"},  // halves to even, no range check
+      {"Expand", "0"},
+      {"ColorText3", "  _OIII b "},
+      {"MinQual", "1.5"},       // shown as 150.0, kept: only an edit of the box clamps
+      {"MaskSize", "99999"},    // does not fit 16 bits
+      {"MedianLimit", "1e40"},  // does not fit 32 bits
+      {"FovX", "1e39"},         // does not fit a single
       {"GradRatio", "sept"},
-      {"Hsens", "25"},                         // converts, but the slider refuses it
+      {"Hsens", "25"},  // converts, but the slider refuses it
   });
   store.unreadable.insert("EdgeSize");
   LoadSettings(s.form1, store, "");
@@ -139,8 +141,8 @@ TEST(Settings, QuitWritesTheMainWindowValuesInOrder) {
   MemorySettingsStore store;
   SaveSettingsAtQuit(s.form1, store);
   const std::vector<std::pair<std::string, std::string>> expected{
-      {"MinQual", "0.75"},   {"Hsens", "13"},       {"Project", "/data/m31.txt"}, {"Expand", "0"},
-      {"ColorText1", "_HA"}, {"ColorFilter1", "1"}, {"ColorText2", "_SII"},       {"ColorFilter2", "0"},
+      {"MinQual", "0.75"},     {"Hsens", "13"},       {"Project", "/data/m31.txt"}, {"Expand", "0"},
+      {"ColorText1", "_HA"},   {"ColorFilter1", "1"}, {"ColorText2", "_SII"},       {"ColorFilter2", "0"},
       {"ColorText3", "_OIII"}, {"ColorFilter3", "4"}};
   EXPECT_EQ(store.writes, expected);
 }
@@ -172,8 +174,8 @@ TEST(Settings, IniFilesAreReadAsPlainText) {
 
 TEST(Settings, StartUpSequence) {
   TestSession s;
-  MemorySettingsStore store = StoreOf({{"MaskFile", "/nowhere/mask.fts"}, {"UseMask", "2"}, {"PicZoom", "4"},
-                                       {"Project", "/data/last.txt"}});
+  MemorySettingsStore store =
+      StoreOf({{"MaskFile", "/nowhere/mask.fts"}, {"UseMask", "2"}, {"PicZoom", "4"}, {"Project", "/data/last.txt"}});
   s->ResizeImageArrays(3);
   s->guide.GuideX = 5;
   s->cal.FlatPic.Redim(9, 9);
@@ -208,8 +210,8 @@ TEST(SettingsCli, PrintsTheEffectiveSettingsWithoutWriting) {
   const std::string before = qvtest::ReadText(ini);
   qvtest::CliResult r = qvtest::Cli(dir, "settings --settings " + ini);
   ASSERT_EQ(r.status, 0);
-  for (const char* part : {"\"MaskThr\":50,", "\"DarkFile\":\"/d/dark.fts\"", "\"PixRatio\":1.5,",
-                           "\"MinQual\":0.75,", "\"FovF\":0.01,", "\"Expand\":1,\"Hsens\":7,"})
+  for (const char* part : {"\"MaskThr\":50,", "\"DarkFile\":\"/d/dark.fts\"", "\"PixRatio\":1.5,", "\"MinQual\":0.75,",
+                           "\"FovF\":0.01,", "\"Expand\":1,\"Hsens\":7,"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part << " in " << r.out;
   EXPECT_EQ(qvtest::ReadText(ini), before);
   r = qvtest::Cli(dir, "settings");

@@ -9,8 +9,8 @@
 
 #include "stack/accumulate.h"
 #include "stack/combine.h"
-#include "workspace/run.h"
 #include "support.h"
+#include "workspace/run.h"
 
 using namespace qv;
 using qvtest::TempDir;
@@ -84,7 +84,8 @@ int32_t LiteralMedian(int n, std::vector<int32_t>& v) {
   const int k = (n - 1) / 2 + 1;
   for (int i = 1; i <= k; ++i)
     for (int j = i + 1; j <= n; ++j)
-      if (v[static_cast<size_t>(j)] < v[static_cast<size_t>(i)]) std::swap(v[static_cast<size_t>(i)], v[static_cast<size_t>(j)]);
+      if (v[static_cast<size_t>(j)] < v[static_cast<size_t>(i)])
+        std::swap(v[static_cast<size_t>(i)], v[static_cast<size_t>(j)]);
   return v[static_cast<size_t>(k)];
 }
 
@@ -352,7 +353,8 @@ TEST(CombineStack, Weights) {
   };
   for (const auto& [mask, weights] : cases) {
     auto b = combine(mask);
-    for (const Weight& w : weights) EXPECT_FLOAT_EQ(b->s.dest.DestWeightR(w.x, w.y), w.w) << mask << " at " << w.x << "," << w.y;
+    for (const Weight& w : weights)
+      EXPECT_FLOAT_EQ(b->s.dest.DestWeightR(w.x, w.y), w.w) << mask << " at " << w.x << "," << w.y;
     if (mask == ProgBlend) {
       EXPECT_FLOAT_EQ(b->s.dest.DestSumR(0, 0), 100.0f / 9);
     }

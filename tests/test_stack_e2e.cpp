@@ -18,9 +18,9 @@
 #include <thread>
 
 #include "stack/accumulate.h"
-#include "workspace/run.h"
 #include "support.h"
 #include "workspace/project.h"
+#include "workspace/run.h"
 
 extern char** environ;
 
@@ -80,8 +80,8 @@ std::vector<RunLine> RunLines(const std::string& out) {
                         ",\"AnchorY\":" + num + ",\"StackAngle\":" + num + "(,\"[^\n]*)?\\}");
   std::vector<RunLine> v;
   for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
-    v.push_back({std::stoi((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true", std::stod((*it)[4]),
-                 std::stod((*it)[5]), std::stod((*it)[6]), std::stod((*it)[8])});
+    v.push_back({std::stoi((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true", std::stod((*it)[4]), std::stod((*it)[5]),
+                 std::stod((*it)[6]), std::stod((*it)[8])});
   return v;
 }
 
@@ -164,7 +164,8 @@ int StarsInPlace(const FitsPlane& img, const Truth& truth, double minPeak, doubl
     double cx, cy;
     if (std::hypot(s.x - g.guideX, s.y - g.guideY) < minFromGuide || !Centroid(img, s.x, s.y, cx, cy)) continue;
     ++measured;
-    EXPECT_LT(std::hypot(cx - s.x, cy - s.y), tolerance) << "star at " << s.x << "," << s.y << " found at " << cx << "," << cy;
+    EXPECT_LT(std::hypot(cx - s.x, cy - s.y), tolerance)
+        << "star at " << s.x << "," << s.y << " found at " << cx << "," << cy;
   }
   return measured;
 }
@@ -181,9 +182,10 @@ struct Sky {
     tmp = dir.File("tmp");
     fs::create_directory(tmp);
     project = sim + "/project.txt";
-    const CliResult r = RunCli(dir, "simulate --out '" + sim + "' --width " + std::to_string(kW) + " --height " +
-                                     std::to_string(kH) + " " + options,
-                            tmp);
+    const CliResult r = RunCli(dir,
+                               "simulate --out '" + sim + "' --width " + std::to_string(kW) + " --height " +
+                                   std::to_string(kH) + " " + options,
+                               tmp);
     EXPECT_EQ(r.status, 0) << r.err;
     truth = ReadTruth(sim + "/truth.json");
   }
@@ -429,8 +431,8 @@ TEST(StackRun, InterruptStopsTheToolAndCleansUp) {
   const std::string out = dir.File("stdout.txt");
   const std::string home = "HOME=" + dir.path().string(), cfg = "XDG_CONFIG_HOME=" + dir.File("config"),
                     tmpdir = "TMPDIR=" + tmp, lc = "LC_ALL=C";
-  std::vector<std::string> args{QUELVISTA_CLI, "stack", sim + "/project.txt", "--set", "UseMask=6208",
-                                "--out", dir.File("r.fts")};
+  std::vector<std::string> args{QUELVISTA_CLI,  "stack", sim + "/project.txt", "--set",
+                                "UseMask=6208", "--out", dir.File("r.fts")};
   std::vector<char*> argv, envp;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -133,12 +133,13 @@ Painted PaintField() {
   struct S {
     double x, y, sigma, peak;
   };
-  const S stars[] = {{40.3, 30.6, 0.8, 3000}, {120.5, 44.2, 1.5, 8000}, {200.1, 150.7, 3.0, 2500},
+  const S stars[] = {{40.3, 30.6, 0.8, 3000},  {120.5, 44.2, 1.5, 8000},  {200.1, 150.7, 3.0, 2500},
                      {260.8, 40.4, 2.0, 1500}, {80.6, 160.1, 1.2, 20000}, {150.2, 100.9, 2.2, 90000}};
   for (const S& s : stars) {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
-        v[static_cast<size_t>(y) * w + x] += s.peak * std::exp(-((x - s.x) * (x - s.x) + (y - s.y) * (y - s.y)) / (2 * s.sigma * s.sigma));
+        v[static_cast<size_t>(y) * w + x] +=
+            s.peak * std::exp(-((x - s.x) * (x - s.x) + (y - s.y) * (y - s.y)) / (2 * s.sigma * s.sigma));
     p.stars.push_back({s.x, s.y});
   }
   for (int y = 0; y < h; ++y)

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 
 #include "core/options.h"
 #include "core/paths.h"
@@ -69,8 +69,10 @@ void WriteWithLibtiff(const std::string& path, const Layout& t, const char* mode
       for (int x = 0; x < t.w; ++x)
         for (int c = 0; c < t.samples; ++c) {
           const uint32_t v = Sample(t, x, y, c);
-          if (bytes == 1) row[static_cast<size_t>(x * t.samples + c)] = static_cast<uint8_t>(v);
-          else reinterpret_cast<uint16_t*>(row.data())[x * t.samples + c] = static_cast<uint16_t>(v);
+          if (bytes == 1)
+            row[static_cast<size_t>(x * t.samples + c)] = static_cast<uint8_t>(v);
+          else
+            reinterpret_cast<uint16_t*>(row.data())[x * t.samples + c] = static_cast<uint16_t>(v);
         }
       ASSERT_EQ(TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0), 1);
     }
@@ -150,8 +152,8 @@ TEST(TiffRead, ImageMagickFilesReadExactly) {
     // Netpbm input is big-endian by definition, so nothing about the
     // source's byte order is left to the converter.
     const int maxval = t.bits == 8 ? 255 : 65535;
-    std::string pnm = std::string(t.samples == 1 ? "P5\n" : "P6\n") + std::to_string(t.w) + " " +
-                      std::to_string(t.h) + "\n" + std::to_string(maxval) + "\n";
+    std::string pnm = std::string(t.samples == 1 ? "P5\n" : "P6\n") + std::to_string(t.w) + " " + std::to_string(t.h) +
+                      "\n" + std::to_string(maxval) + "\n";
     for (int y = 0; y < t.h; ++y)
       for (int x = 0; x < t.w; ++x)
         for (int c = 0; c < t.samples; ++c) {
@@ -161,8 +163,8 @@ TEST(TiffRead, ImageMagickFilesReadExactly) {
         }
     const std::string in = dir.File("in.pnm"), out = dir.File("im_" + std::to_string(t.samples) + ".tif");
     std::ofstream(in, std::ios::binary) << pnm;
-    const std::string cmd = "convert '" + in + "' -type " + (t.samples == 1 ? "Grayscale" : "TrueColor") +
-                            " -depth " + std::to_string(t.bits) + " -compress none -endian LSB '" + out + "'";
+    const std::string cmd = "convert '" + in + "' -type " + (t.samples == 1 ? "Grayscale" : "TrueColor") + " -depth " +
+                            std::to_string(t.bits) + " -compress none -endian LSB '" + out + "'";
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     TestSession s;
     qvtest::OneImage(*s, out);
@@ -199,8 +201,10 @@ void WriteStripsBackwards(const std::string& path, const Layout& t, int rows, bo
         for (int c = 0; c < perPixel; ++c) {
           const uint32_t v = Sample(t, x, y, separate ? plane : c);
           const size_t at = static_cast<size_t>(((y - y0) * t.w + x) * perPixel + c);
-          if (bytes == 1) data[at] = static_cast<uint8_t>(v);
-          else reinterpret_cast<uint16_t*>(data.data())[at] = static_cast<uint16_t>(v);
+          if (bytes == 1)
+            data[at] = static_cast<uint8_t>(v);
+          else
+            reinterpret_cast<uint16_t*>(data.data())[at] = static_cast<uint16_t>(v);
         }
     ASSERT_NE(TIFFWriteEncodedStrip(tif, static_cast<uint32_t>(i), data.data(), static_cast<tmsize_t>(data.size())),
               -1);
@@ -229,17 +233,16 @@ TEST(TiffRead, StripsOutOfOrderAndSeparatePlanesReadExactly) {
   const uint32_t bitsAt = AfterDirectory(6), pixelsAt = bitsAt + 6;
   std::vector<uint8_t> tail(18, 50);
   for (size_t i = 0; i < 6; ++i) tail[i] = i % 2 ? 0 : 8;
-  qvtest::WriteBytes(dir.File("planar.tif"), Handmade({{256, 3, 1, 2},
-                                                       {257, 3, 1, 2},
-                                                       {258, 3, 3, bitsAt},
-                                                       {259, 3, 1, 1},
-                                                       {273, 4, 1, pixelsAt},
-                                                       {284, 3, 1, 2}},
-                                                      tail));
+  qvtest::WriteBytes(
+      dir.File("planar.tif"),
+      Handmade(
+          {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, bitsAt}, {259, 3, 1, 1}, {273, 4, 1, pixelsAt}, {284, 3, 1, 2}},
+          tail));
   TestSession s;
   qvtest::OneImage(*s, dir.File("planar.tif"));
   EXPECT_FALSE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(s->ProcessError, "TIFF non pris en charge (3 bandes attendues, 1 dans la table) : " + dir.File("planar.tif"));
+  EXPECT_EQ(s->ProcessError,
+            "TIFF non pris en charge (3 bandes attendues, 1 dans la table) : " + dir.File("planar.tif"));
 }
 
 TEST(TiffRead, UnreadableFilesAreRefusedCleanly) {
@@ -278,7 +281,11 @@ TEST(TiffRead, DirectoryValueRules) {
   TempDir dir;
   const std::string path = dir.File("hand.tif");
   // ImageWidth twice: the second, a LONG, is the one that counts.
-  qvtest::WriteBytes(path, Handmade({{256, 3, 1, 9}, {256, 4, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 8}, {259, 3, 1, 1},
+  qvtest::WriteBytes(path, Handmade({{256, 3, 1, 9},
+                                     {256, 4, 1, 2},
+                                     {257, 3, 1, 2},
+                                     {258, 3, 1, 8},
+                                     {259, 3, 1, 1},
                                      {273, 4, 1, AfterDirectory(6)}},
                                     {10, 20, 30, 40}));
   {
@@ -291,8 +298,9 @@ TEST(TiffRead, DirectoryValueRules) {
   }
   const uint32_t data = AfterDirectory(5);
   // Three 16-bit samples whose bits sit at an offset, read from there.
-  qvtest::WriteBytes(path, Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, data}, {259, 3, 1, 1}, {273, 4, 1, data + 6}},
-                                    {16, 0, 16, 0, 16, 0}));
+  qvtest::WriteBytes(
+      path, Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, data}, {259, 3, 1, 1}, {273, 4, 1, data + 6}},
+                     {16, 0, 16, 0, 16, 0}));
   TiffHeader h;
   ASSERT_TRUE(ReadTiffHeader(path, h));
   EXPECT_EQ(h.samples, 3);
@@ -319,8 +327,9 @@ TEST(TiffRead, DirectoryValueRules) {
     EXPECT_EQ(untouched.width, 77);
   }
   // A readable header whose 32-bit samples have no place in the planes.
-  qvtest::WriteBytes(path, Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 32}, {259, 3, 1, 1}, {273, 4, 1, data}},
-                                    std::vector<uint8_t>(64, 1)));
+  qvtest::WriteBytes(path,
+                     Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 32}, {259, 3, 1, 1}, {273, 4, 1, data}},
+                              std::vector<uint8_t>(64, 1)));
   TestSession s;
   qvtest::OneImage(*s, path);
   EXPECT_FALSE(ProcessPic(*s, 1, 1));
@@ -491,14 +500,15 @@ TEST(TiffWrite, CommandLineOutputFollowsTheExtension) {
   qvtest::WriteBytes(settings, {});
   for (const char* name : {"out.tif", "out.TIFF", "out.fts"}) {
     const std::string out = dir.File(name);
-    const std::string cmd = std::string(QUELVISTA_CLI) + " process '" + in + "' --settings '" + settings +
-                            "' --out '" + out + "' >/dev/null 2>&1";
+    const std::string cmd = std::string(QUELVISTA_CLI) + " process '" + in + "' --settings '" + settings + "' --out '" +
+                            out + "' >/dev/null 2>&1";
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     const std::vector<uint8_t> bytes = qvtest::ReadBytes(out);
     ASSERT_GE(bytes.size(), 8u) << name;
     const bool tiff = FileKind(name) == "tif";
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + (tiff ? 4 : 6)),
-              tiff ? std::string("II*\0", 4) : std::string("SIMPLE")) << name;
+              tiff ? std::string("II*\0", 4) : std::string("SIMPLE"))
+        << name;
   }
 }
 
@@ -537,10 +547,12 @@ TEST(TiffRead, BytesInMemoryReadAsTheFileDoes) {
       EXPECT_EQ(fromFile.offset, fromBytes.offset) << keep;
       EXPECT_EQ(fromFile.bits, fromBytes.bits) << keep;
       const TiffHeader h = fileOk ? fromFile : TiffHeader{t.w, t.h, 9, 3, 16};
-      const std::string a = SamplesOrError(
-          [&](std::vector<uint8_t>& out) { ReadTiffSamples(path, h.offset + 1, h.bits, h.samples, h.width, h.height, out); });
-      const std::string b = SamplesOrError(
-          [&](std::vector<uint8_t>& out) { ReadTiffSamples(bytes, h.offset + 1, h.bits, h.samples, h.width, h.height, out); });
+      const std::string a = SamplesOrError([&](std::vector<uint8_t>& out) {
+        ReadTiffSamples(path, h.offset + 1, h.bits, h.samples, h.width, h.height, out);
+      });
+      const std::string b = SamplesOrError([&](std::vector<uint8_t>& out) {
+        ReadTiffSamples(bytes, h.offset + 1, h.bits, h.samples, h.width, h.height, out);
+      });
       EXPECT_EQ(a, b) << keep;
       if (keep == good.size()) {
         EXPECT_EQ(a.size(), size_t{5 * 7 * 3 * 2});

@@ -27,8 +27,8 @@ TEST(MainWindowView, ControlsFollowAndTheWindowIsToldAfter) {
   ts->view->MsgBox("Mémoire insuffisante");
   EXPECT_EQ(ts.form1.Caption, "W=5  H=4");
   EXPECT_EQ(ts.form1.DebugLog, std::vector<std::string>{"shown"});
-  EXPECT_EQ(window.seen, (std::vector<std::string>{"caption W=5  H=4", "debug hidden", "debug shown",
-                                                   "msg Mémoire insuffisante"}));
+  EXPECT_EQ(window.seen,
+            (std::vector<std::string>{"caption W=5  H=4", "debug hidden", "debug shown", "msg Mémoire insuffisante"}));
 }
 
 TEST(MainWindowView, TheSessionForgetsAModelThatIsGone) {

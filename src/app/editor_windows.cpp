@@ -285,10 +285,11 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
     Option1_[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
     modesLayout->addWidget(Option1_[i]);
     connect(Option1_[i], &QRadioButton::toggled, this, [this, i](bool on) {
-      if (on) Forward([&] {
-        f_.Option1 = static_cast<int16_t>(i);
-        f_.Option1_Click(static_cast<int16_t>(i));
-      });
+      if (on)
+        Forward([&] {
+          f_.Option1 = static_cast<int16_t>(i);
+          f_.Option1_Click(static_cast<int16_t>(i));
+        });
     });
   }
   left->addWidget(modes);

@@ -26,11 +26,11 @@
 #include "app/small_windows.h"
 #include "core/paths.h"
 #include "display/histogram.h"
-#include "workspace/run.h"
+#include "workspace/add_images.h"
 #include "workspace/form1_events.h"
 #include "workspace/form5.h"
 #include "workspace/image_list.h"
-#include "workspace/add_images.h"
+#include "workspace/run.h"
 #include "workspace/save_commands.h"
 #include "workspace/settings.h"
 #include "workspace/show_histo.h"
@@ -120,7 +120,8 @@ class HistoBox : public QWidget {
     if (!bars.empty()) {
       p.setPen(QColor(40, 40, 40));
       for (const qv::HistoBar& bar : bars)
-        p.drawLine(QPointF(box.PixelX(bar.bin), box.PixelY(bar.bottom)), QPointF(box.PixelX(bar.bin), box.PixelY(bar.top)));
+        p.drawLine(QPointF(box.PixelX(bar.bin), box.PixelY(bar.bottom)),
+                   QPointF(box.PixelX(bar.bin), box.PixelY(bar.top)));
       p.setPen(Qt::red);
       for (double level : {levels.markBlack, levels.markWhite})
         p.drawLine(QPointF(box.PixelX(level), box.PixelY(-0.1)), QPointF(box.PixelX(level), box.PixelY(1.1)));
@@ -172,8 +173,7 @@ void MainWindow::Forward(F&& handler) {
 }
 
 void MainWindow::BuildMenus() {
-  auto action = [this](QMenu* menu, const char* name, const QString& caption, auto slot,
-                       QKeySequence key = {}) {
+  auto action = [this](QMenu* menu, const char* name, const QString& caption, auto slot, QKeySequence key = {}) {
     auto* a = menu->addAction(caption);
     a->setObjectName(name);
     if (!key.isEmpty()) a->setShortcut(key);
@@ -183,50 +183,49 @@ void MainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&Fichier"));
   file->menuAction()->setObjectName("mnu_0");
   mnu_[0] = file->menuAction();
-  mnuNew_ = action(file, "mnuNew", QStringLiteral("&Nouveau"), [this] {
-    Forward([&] { qv::mnuNew_Click(f_); });
-  });
-  mnuLoad_ = action(file, "mnuLoad", QStringLiteral("&Ajouter images(s)"), [this] {
-    if (!qv::Form1Idle(f_)) return;
-    qv::FileDialogRequest r;
-    r.title = "Ouvrir une image astro";
-    r.filterDescription = "Image Astro (FTS FIT BMP JPEG TIF)";
-    r.pattern = "*.fts;*.fit;*.fits;*.bmp;*.jpg;*.jpeg;*.tif;*.tiff";
-    r.startFolder = s_.opt.InitDir;
-    const std::vector<std::string> parts = dialogs_.OpenFiles(r);
-    if (!parts.empty()) Forward([&] { qv::mnuLoad_Click(f_, parts); });
-  }, QKeySequence(Qt::CTRL | Qt::Key_O));
-  mnuSavPicBmp_ = action(file, "mnuSavPicBmp", QStringLiteral("Enregistrer l'image ..."), [this] { SavePicture(); },
-                         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-  mnuSavPicAll_ = action(file, "mnuSavPicAll", QStringLiteral("Enregistrer toutes les images en TIFF"),
-                         [this] { SaveAllTiff(); });
+  mnuNew_ = action(file, "mnuNew", QStringLiteral("&Nouveau"), [this] { Forward([&] { qv::mnuNew_Click(f_); }); });
+  mnuLoad_ = action(
+      file, "mnuLoad", QStringLiteral("&Ajouter images(s)"),
+      [this] {
+        if (!qv::Form1Idle(f_)) return;
+        qv::FileDialogRequest r;
+        r.title = "Ouvrir une image astro";
+        r.filterDescription = "Image Astro (FTS FIT BMP JPEG TIF)";
+        r.pattern = "*.fts;*.fit;*.fits;*.bmp;*.jpg;*.jpeg;*.tif;*.tiff";
+        r.startFolder = s_.opt.InitDir;
+        const std::vector<std::string> parts = dialogs_.OpenFiles(r);
+        if (!parts.empty()) Forward([&] { qv::mnuLoad_Click(f_, parts); });
+      },
+      QKeySequence(Qt::CTRL | Qt::Key_O));
+  mnuSavPicBmp_ = action(
+      file, "mnuSavPicBmp", QStringLiteral("Enregistrer l'image ..."), [this] { SavePicture(); },
+      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  mnuSavPicAll_ =
+      action(file, "mnuSavPicAll", QStringLiteral("Enregistrer toutes les images en TIFF"), [this] { SaveAllTiff(); });
   file->addSeparator();
-  mnuExplSource_ = action(file, "mnuExplSource", QStringLiteral("Explorer le répertoire Source..."), [this] {
-    Forward([&] { qv::mnuExplSource_Click(f_, desktop_); });
-  });
-  mnuExplOutput_ = action(file, "mnuExplOutput", QStringLiteral("Explorer le répertoire Destination..."), [this] {
-    Forward([&] { qv::mnuExplOutput_Click(f_, desktop_); });
-  });
+  mnuExplSource_ = action(file, "mnuExplSource", QStringLiteral("Explorer le répertoire Source..."),
+                          [this] { Forward([&] { qv::mnuExplSource_Click(f_, desktop_); }); });
+  mnuExplOutput_ = action(file, "mnuExplOutput", QStringLiteral("Explorer le répertoire Destination..."),
+                          [this] { Forward([&] { qv::mnuExplOutput_Click(f_, desktop_); }); });
   file->addSeparator();
-  mnuLoadPrj_ = action(file, "mnuLoadPrj", QStringLiteral("Ouvrir un projet"), [this] {
-    Forward([&] { qv::mnuLoadPrj_Click(f_, dialogs_); });
-  }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
-  mnuSavePrj_ = action(file, "mnuSavePrj", QStringLiteral("Enregistrer le projet"), [this] {
-    Forward([&] { qv::mnuSavePrj_Click(f_, dialogs_); });
-  }, QKeySequence(Qt::CTRL | Qt::Key_S));
+  mnuLoadPrj_ = action(
+      file, "mnuLoadPrj", QStringLiteral("Ouvrir un projet"),
+      [this] { Forward([&] { qv::mnuLoadPrj_Click(f_, dialogs_); }); }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+  mnuSavePrj_ = action(
+      file, "mnuSavePrj", QStringLiteral("Enregistrer le projet"),
+      [this] { Forward([&] { qv::mnuSavePrj_Click(f_, dialogs_); }); }, QKeySequence(Qt::CTRL | Qt::Key_S));
   file->addSeparator();
-  mnuExit_ = action(file, "mnuExit", QStringLiteral("Terminer"), [this] { close(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
+  mnuExit_ = action(
+      file, "mnuExit", QStringLiteral("Terminer"), [this] { close(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
 
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edition"));
   mnu_[1] = edit->menuAction();
   mnuCopy_ = action(edit, "mnuCopy", QStringLiteral("&Copier"), [this] { CopyPicture(); });
   edit->addSeparator();
-  action(edit, "mnuAutoMarks", QStringLiteral("Marques automatiques"), [this] {
-    Forward([&] { qv::mnuAutoMarks_Click(f_, false); });
-  });
-  action(edit, "mnuAutoMarksRot", QStringLiteral("Marques automatiques et étoile de rotation"), [this] {
-    Forward([&] { qv::mnuAutoMarks_Click(f_, true); });
-  });
+  action(edit, "mnuAutoMarks", QStringLiteral("Marques automatiques"),
+         [this] { Forward([&] { qv::mnuAutoMarks_Click(f_, false); }); });
+  action(edit, "mnuAutoMarksRot", QStringLiteral("Marques automatiques et étoile de rotation"),
+         [this] { Forward([&] { qv::mnuAutoMarks_Click(f_, true); }); });
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&Affichage"));
   mnu_[2] = view->menuAction();
@@ -240,7 +239,8 @@ void MainWindow::BuildMenus() {
     mnuZoom_[static_cast<size_t>(i)]->setCheckable(true);
   }
   mnuFITS_ = action(view, "mnuFITS", QStringLiteral("Entête FITS"), [this] { ShowFitsHeader(); });
-  mnubar11_ = action(view, "mnubar11", QStringLiteral("Sous-ensemble"), [this] { Forward([&] { qv::mnubar11_Click(f_); }); });
+  mnubar11_ =
+      action(view, "mnubar11", QStringLiteral("Sous-ensemble"), [this] { Forward([&] { qv::mnubar11_Click(f_); }); });
   mnuDebug_ = action(view, "mnuDebug", QStringLiteral("Fenêtre de débogage"), [this] {
     Forward([&] { qv::mnuDebug_Click(f_, desktop_); });
     if (f_.mnuDebug) {
@@ -262,8 +262,10 @@ void MainWindow::BuildMenus() {
       debug_->close();
     }
   });
-  mnuGrad_ = action(view, "mnuGrad", QStringLiteral("Zone de gradient"), [this] { Forward([&] { qv::mnuGrad_Click(f_); }); });
-  mnuZone_ = action(view, "mnuZone", QStringLiteral("Zone de sélection"), [this] { Forward([&] { qv::mnuZone_Click(f_); }); });
+  mnuGrad_ =
+      action(view, "mnuGrad", QStringLiteral("Zone de gradient"), [this] { Forward([&] { qv::mnuGrad_Click(f_); }); });
+  mnuZone_ =
+      action(view, "mnuZone", QStringLiteral("Zone de sélection"), [this] { Forward([&] { qv::mnuZone_Click(f_); }); });
   for (QAction* a : {mnubar11_, mnuDebug_, mnuGrad_, mnuZone_}) a->setCheckable(true);
 
   const QString commands[3] = {QStringLiteral("&Options"), QStringLiteral("E&xécuter"), QStringLiteral("&Stop")};
@@ -397,9 +399,7 @@ void MainWindow::BuildControls() {
   Text3_ = new QLineEdit(side);
   Text3_->setObjectName("Text3");
   Text3_->setMaximumWidth(70);
-  connect(Text3_, &QLineEdit::textEdited, this, [this](const QString& t) {
-    Forward([&] { qv::SetText3(f_, S(t)); });
-  });
+  connect(Text3_, &QLineEdit::textEdited, this, [this](const QString& t) { Forward([&] { qv::SetText3(f_, S(t)); }); });
   quality->addWidget(Text3_);
   sl->addLayout(quality);
   Check6_ = new QCheckBox(QStringLiteral("Etendre la mosaïque"), side);
@@ -678,7 +678,8 @@ void MainWindow::Refresh() {
     pal.setColor(QPalette::WindowText, QColor::fromRgb(static_cast<QRgb>(box.ForeColor)));
     check->setPalette(pal);
     auto it = thumbs_.find(i);
-    if (it != thumbs_.end() && (Image1_[k]->pixmap().isNull() || Image1_[k]->property("serial") != it->second.cacheKey())) {
+    if (it != thumbs_.end() &&
+        (Image1_[k]->pixmap().isNull() || Image1_[k]->property("serial") != it->second.cacheKey())) {
       Image1_[k]->setPixmap(QPixmap::fromImage(it->second.scaledToWidth(120, Qt::SmoothTransformation)));
       Image1_[k]->setProperty("serial", it->second.cacheKey());
     } else if (it == thumbs_.end()) {
@@ -739,7 +740,10 @@ void MainWindow::Refresh() {
   // The zone dialog lives while its click mode is selected.
   if (f.Form6Visible && !zone_) {
     zone_ = new ZoneDialog(f_, this);
-    zone_->onChanged = [this] { Refresh(); Picture1_->update(); };
+    zone_->onChanged = [this] {
+      Refresh();
+      Picture1_->update();
+    };
   }
   if (zone_) {
     if (f.Form6Visible && !zone_->isVisible()) {
@@ -754,8 +758,10 @@ void MainWindow::Refresh() {
   // The hourglass while the window is busy.
   const bool wait = f.Busy;
   if (wait != property("waiting").toBool()) {
-    if (wait) QApplication::setOverrideCursor(Qt::WaitCursor);
-    else QApplication::restoreOverrideCursor();
+    if (wait)
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+      QApplication::restoreOverrideCursor();
     setProperty("waiting", wait);
   }
   Picture1_->update();
@@ -796,7 +802,9 @@ void MainWindow::SavePicture() {
   if (!name.empty()) Forward([&] { qv::SaveMainImageAs(f_, name, ImageToPacked(shown_)); });
 }
 
-void MainWindow::SaveAllTiff() { Forward([&] { qv::SaveAllTiff(f_); }); }
+void MainWindow::SaveAllTiff() {
+  Forward([&] { qv::SaveAllTiff(f_); });
+}
 
 void MainWindow::CopyPicture() {
   if (!qv::Form1Idle(f_) || shown_.isNull()) return;

@@ -10,13 +10,13 @@
 #include <map>
 #include <memory>
 
-#include "app/qt_platform.h"
 #include "app/editor_windows.h"
+#include "app/qt_platform.h"
 #include "app/small_windows.h"
 #include "core/session.h"
 #include "core/view.h"
-#include "workspace/form1.h"
 #include "platform/settings_store.h"
+#include "workspace/form1.h"
 
 class QAction;
 class QCheckBox;
@@ -106,9 +106,9 @@ class MainWindow : public QMainWindow, public qv::View {
   GuiDialogs& dialogs_;
   bool mirroring_ = false;
 
-  QImage shown_;                   // the main picture at its display size
+  QImage shown_;                    // the main picture at its display size
   qv::Plane<int32_t> shownPixels_;  // the same as packed pixels
-  std::map<int, QImage> thumbs_;   // Image1(i)
+  std::map<int, QImage> thumbs_;    // Image1(i)
   int runTotal_ = 0, runDone_ = 0;
   QElapsedTimer sinceRefresh_;
   int mirroredRunState_ = 0;

@@ -92,8 +92,10 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   // "Images": the processing switches.
   auto* images = frame("Frame2", QStringLiteral("Images"), nullptr);
   auto* il = new QGridLayout(images);
-  il->addWidget(check("Check1", QStringLiteral("Enlever les pixels chauds (Calcul)"), m_.Check1, &qv::Form5::Check1_Click), 0, 0);
-  il->addWidget(check("Check2", QStringLiteral("Enlever les pixels chauds (Masque)"), m_.Check2, &qv::Form5::Check2_Click), 1, 0);
+  il->addWidget(
+      check("Check1", QStringLiteral("Enlever les pixels chauds (Calcul)"), m_.Check1, &qv::Form5::Check1_Click), 0, 0);
+  il->addWidget(
+      check("Check2", QStringLiteral("Enlever les pixels chauds (Masque)"), m_.Check2, &qv::Form5::Check2_Click), 1, 0);
   il->addWidget(check("Check4", QStringLiteral("Découpage de la bordure"), m_.Check4, &qv::Form5::Check4_Click), 2, 0);
   il->addWidget(check("Check5", QStringLiteral("Découpage circulaire"), m_.Check5, &qv::Form5::Check5_Click), 3, 0);
   il->addWidget(check("Check6", QStringLiteral("Monochrome"), m_.Check6, nullptr), 4, 0);
@@ -119,8 +121,10 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   // "Répertoires": folders and calibration files.
   auto* dirs = frame("Frame1", QStringLiteral("Répertoires"), nullptr);
   auto* dl = new QGridLayout(dirs);
-  labelled(dl, 0, QStringLiteral("Répertoire Source au démarrage"), text("Text1", m_.Text1), browse("Command3", m_.Text1, folder));
-  labelled(dl, 1, QStringLiteral("Répertoire de destination"), text("Text2", m_.Text2), browse("Command4", m_.Text2, folder));
+  labelled(dl, 0, QStringLiteral("Répertoire Source au démarrage"), text("Text1", m_.Text1),
+           browse("Command3", m_.Text1, folder));
+  labelled(dl, 1, QStringLiteral("Répertoire de destination"), text("Text2", m_.Text2),
+           browse("Command4", m_.Text2, folder));
   labelled(dl, 2, QStringLiteral("Fichier Masque"), text("Text3", m_.Text3),
            browse("Command5", m_.Text3, openFile("Ouvrir le Fichier Masque")));
   labelled(dl, 3, QStringLiteral("Fichier Plage de Lumière Uniforme (PLU)"), text("Text11", m_.Text11),
@@ -180,7 +184,8 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   auto* ccl = new QGridLayout(circ);
   const QString fov[4] = {"X/L", "Y/H", "R/H", "F. Zone Ext."};
   for (int i = 0; i < 4; ++i)
-    labelled(ccl, i, fov[i], text(QStringLiteral("Text9_%1").arg(i).toLatin1().constData(), m_.Text9[static_cast<size_t>(i)]));
+    labelled(ccl, i, fov[i],
+             text(QStringLiteral("Text9_%1").arg(i).toLatin1().constData(), m_.Text9[static_cast<size_t>(i)]));
 
   auto* median = frame("Frame7", QStringLiteral("Filtre Médiane"), nullptr);
   auto* mdl = new QGridLayout(median);

@@ -4,12 +4,12 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 #include <map>
 
@@ -64,7 +64,6 @@ std::string QtDialogs::OpenFile(const qv::FileDialogRequest& r) {
   return S(QFileDialog::getOpenFileName(owner_, Q(r.title), Q(r.startFolder), Filters(r)));
 }
 
-
 std::string QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
   QFileDialog dialog(owner_, Q(r.title), Q(r.initialFile), Filters(r));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -75,8 +74,8 @@ std::string QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
 }
 
 std::vector<std::string> QtDialogs::OpenFiles(const qv::FileDialogRequest& r) {
-  const QStringList files = QFileDialog::getOpenFileNames(owner_, Q(r.title), Q(r.startFolder),
-                                                          FilterText(r.filterDescription, r.pattern));
+  const QStringList files =
+      QFileDialog::getOpenFileNames(owner_, Q(r.title), Q(r.startFolder), FilterText(r.filterDescription, r.pattern));
   if (files.isEmpty()) return {};
   if (files.size() == 1) return {S(files.first())};
   std::vector<std::string> paths;

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "io/json.h"
 #include "core/paths.h"
+#include "io/json.h"
 #include "io/picture_export.h"
 #include "platform/settings_store.h"
 #include "workspace/project.h"
@@ -62,8 +62,10 @@ int CmdTiffAll(const Args& args) {
     list += JsonString(item);
   };
   for (size_t k = 0; k < names.size(); ++k) {
-    if (names[k].empty() || existed[k]) append(skipped, s.Entry(static_cast<int>(k) + 1).ImgFile);
-    else if (qv::FileExists(names[k])) append(written, names[k]);
+    if (names[k].empty() || existed[k])
+      append(skipped, s.Entry(static_cast<int>(k) + 1).ImgFile);
+    else if (qv::FileExists(names[k]))
+      append(written, names[k]);
   }
   JsonObject j;
   j.Add("converted", count).Add("images", s.ImageCount()).Add("status", cli.form1.Label1);

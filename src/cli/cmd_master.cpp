@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/commands.h"
-#include "core/numeric.h"
-#include "core/paths.h"
 #include <unistd.h>
 #include <algorithm>
+#include "cli/commands.h"
+#include "core/numeric.h"
 #include "core/options.h"
+#include "core/paths.h"
 #include "io/fits_writer.h"
 #include "process/process_pic.h"
 #include "stack/frame_combine.h"
@@ -276,8 +276,10 @@ int CmdMaster(const Args& args) {
       rows[k] = band[k].data();
     }
     int32_t* dst = master.data() + y0 * rowSamples;
-    if (kind == "flat") qv::ScaledMeanOfFrames(rows, scales, n, dst);
-    else qv::MedianOfFrames(rows, n, dst);
+    if (kind == "flat")
+      qv::ScaledMeanOfFrames(rows, scales, n, dst);
+    else
+      qv::MedianOfFrames(rows, n, dst);
   }
 
   // A 16-bit file holds 0..65535; the writer would store a negative value as

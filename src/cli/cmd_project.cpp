@@ -5,9 +5,9 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "io/json.h"
 #include "core/numeric.h"
 #include "core/session.h"
+#include "io/json.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
 #include "workspace/project.h"
@@ -95,8 +95,10 @@ std::string ProjectJson(const qv::Form1& f) {
 
 std::string LoadMessage(const qv::ProjectLoad& r, const std::string& file) {
   switch (r.outcome) {
-    case qv::ProjectLoad::NoFile: return "projet introuvable : " + file;
-    case qv::ProjectLoad::NoImages: return "aucune image chargée, la première image est introuvable : " + file;
+    case qv::ProjectLoad::NoFile:
+      return "projet introuvable : " + file;
+    case qv::ProjectLoad::NoImages:
+      return "aucune image chargée, la première image est introuvable : " + file;
     default:
       return "chargement interrompu à la ligne " + std::to_string(r.line) + " (erreur " + std::to_string(r.error) +
              ") : " + file;

@@ -5,11 +5,11 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "io/json.h"
 #include "core/paths.h"
 #include "editor/form2.h"
 #include "editor/form3.h"
 #include "editor/result.h"
+#include "io/json.h"
 #include "io/picture_export.h"
 #include "workspace/save_commands.h"
 
@@ -135,8 +135,8 @@ void Apply(qv::Session& s, qv::Form3& f, const EditorStep& step) {
 
 int ParseEditorOption(const Args& args, size_t& i, std::vector<EditorStep>& steps) {
   static const char* const kFlags[] = {"--hide-max", "--fill", "--mirror"};
-  static const char* const kValued[] = {"--levels", "--curve", "--detail", "--mode", "--slope", "--bin",
-                                        "--rotate90", "--balance", "--clean-radius", "--zoom"};
+  static const char* const kValued[] = {"--levels", "--curve",    "--detail",  "--mode",         "--slope",
+                                        "--bin",    "--rotate90", "--balance", "--clean-radius", "--zoom"};
   const std::string& k = args[i];
   for (const char* flag : kFlags)
     if (k == flag) {

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "io/json.h"
 #include "core/session.h"
+#include "io/json.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
 #include "workspace/settings.h"

@@ -6,26 +6,26 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "cli/commands.h"
-#include "io/json.h"
 #include "core/options.h"
 #include "core/paths.h"
 #include "io/fits_writer.h"
+#include "io/json.h"
 #include "io/tiff_writer.h"
 #include "platform/settings_store.h"
 #include "stack/accumulate.h"
 #include "stack/combine.h"
 #include "stack/masters.h"
-#include "workspace/run.h"
 #include "workspace/add_images.h"
 #include "workspace/auto_guide.h"
 #include "workspace/auto_marks.h"
 #include "workspace/form1.h"
 #include "workspace/project.h"
+#include "workspace/run.h"
 #include "workspace/settings.h"
 
 namespace qvcli {
@@ -62,18 +62,30 @@ bool Parse(const Args& args, StackArgs& a) {
       return true;
     };
     bool ok = true;
-    if (k == "--out") ok = value(a.out);
-    else if (k == "--settings") ok = value(a.settingsFile);
-    else if (k == "--save-project") ok = value(a.saveProject);
-    else if (k == "--guide") ok = value(a.guide);
-    else if (k == "--box") ok = value(a.box);
-    else if (k == "--first") ok = value(a.first);
-    else if (k == "--last") ok = value(a.last);
-    else if (k == "--expand") ok = value(a.expand);
-    else if (k == "--mark") ok = value(a.mark);
-    else if (k == "--rotation") ok = value(a.rotation);
-    else if (k == "--keep-unmarked") a.keepUnmarked = true;
-    else if (k == "--force-fits") a.forceFits = true;
+    if (k == "--out")
+      ok = value(a.out);
+    else if (k == "--settings")
+      ok = value(a.settingsFile);
+    else if (k == "--save-project")
+      ok = value(a.saveProject);
+    else if (k == "--guide")
+      ok = value(a.guide);
+    else if (k == "--box")
+      ok = value(a.box);
+    else if (k == "--first")
+      ok = value(a.first);
+    else if (k == "--last")
+      ok = value(a.last);
+    else if (k == "--expand")
+      ok = value(a.expand);
+    else if (k == "--mark")
+      ok = value(a.mark);
+    else if (k == "--rotation")
+      ok = value(a.rotation);
+    else if (k == "--keep-unmarked")
+      a.keepUnmarked = true;
+    else if (k == "--force-fits")
+      a.forceFits = true;
     else if (k == "--set") {
       std::string kv;
       ok = value(kv);
@@ -195,8 +207,9 @@ std::string WhyNotStacked(const qv::Session& s, bool accepted, std::string& erro
   why = "qualité " + qv::FormatPercent(s.guide.Quality, dot) + " inférieure au minimum " +
         qv::FormatPercent(s.opt.MinQual, dot);
   if (s.guide.GuideOnEdge)
-    why += " ; la meilleure correspondance est au bord de la zone de recherche : l'étoile guide en est peut-être "
-           "sortie (essayer --box 64 ou --guide auto)";
+    why +=
+        " ; la meilleure correspondance est au bord de la zone de recherche : l'étoile guide en est peut-être "
+        "sortie (essayer --box 64 ou --guide auto)";
   return why;
 }
 
@@ -264,8 +277,8 @@ void ReportMissingImages(const std::string& project) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string file = line.substr(0, line.find('\t'));
     const std::string kind = qv::FileKind(file);
-    if (n > 10 && !file.empty() && (kind == "fts" || kind == "fit" || kind == "tif" || kind == "bmp" || kind == "jpg") &&
-        !qv::FileExists(file))
+    if (n > 10 && !file.empty() &&
+        (kind == "fts" || kind == "fit" || kind == "tif" || kind == "bmp" || kind == "jpg") && !qv::FileExists(file))
       Complain("ligne " + std::to_string(n) + ", image introuvable : " + file);
   }
 }
@@ -273,16 +286,25 @@ void ReportMissingImages(const std::string& project) {
 // What a run-time error of the project load means for its reader.
 std::string ProjectErrorWords(int error) {
   switch (error) {
-    case qv::kErrTypeMismatch: return "un nombre attendu n'en est pas un";
-    case qv::kErrOverflow: return "nombre hors limites";
-    case qv::kErrInputPastEnd: return "le fichier s'arrête avant la fin attendue";
-    case qv::kErrOutOfMemory: return "ligne trop longue ou liste trop grande";
-    case qv::kErrFileNotFound: return "fichier introuvable";
+    case qv::kErrTypeMismatch:
+      return "un nombre attendu n'en est pas un";
+    case qv::kErrOverflow:
+      return "nombre hors limites";
+    case qv::kErrInputPastEnd:
+      return "le fichier s'arrête avant la fin attendue";
+    case qv::kErrOutOfMemory:
+      return "ligne trop longue ou liste trop grande";
+    case qv::kErrFileNotFound:
+      return "fichier introuvable";
     case qv::kErrPathAccess:
-    case qv::kErrPermissionDenied: return "lecture refusée";
-    case qv::kErrSubscript: return "valeur hors des bornes d'une table";
-    case qv::kErrDivisionByZero: return "taille d'image nulle";
-    default: return "contenu inattendu";
+    case qv::kErrPermissionDenied:
+      return "lecture refusée";
+    case qv::kErrSubscript:
+      return "valeur hors des bornes d'une table";
+    case qv::kErrDivisionByZero:
+      return "taille d'image nulle";
+    default:
+      return "contenu inattendu";
   }
 }
 
@@ -333,11 +355,11 @@ int CmdStack(const Args& args) {
     const qv::ProjectLoad load = qv::LoadProject(f, a.project);
     if (load.outcome != qv::ProjectLoad::Completed) {
       if (load.outcome == qv::ProjectLoad::NoImages) ReportMissingImages(a.project);
-      Complain(load.outcome == qv::ProjectLoad::NoFile     ? "projet introuvable : " + a.project
-               : load.outcome == qv::ProjectLoad::NoImages ? "aucune image du projet n'a été trouvée : " + a.project
-                                                           : "projet illisible, ligne " + std::to_string(load.line) +
-                                                                 " : " + ProjectErrorWords(load.error) + " (erreur " +
-                                                                 std::to_string(load.error) + ") : " + a.project);
+      Complain(load.outcome == qv::ProjectLoad::NoFile ? "projet introuvable : " + a.project
+               : load.outcome == qv::ProjectLoad::NoImages
+                   ? "aucune image du projet n'a été trouvée : " + a.project
+                   : "projet illisible, ligne " + std::to_string(load.line) + " : " + ProjectErrorWords(load.error) +
+                         " (erreur " + std::to_string(load.error) + ") : " + a.project);
       return 1;
     }
     for (int i = 1; i <= s.ImageCount(); ++i)
@@ -366,8 +388,10 @@ int CmdStack(const Args& args) {
     }
     for (const std::string& folder : order) {
       std::vector<std::string> parts{folder.empty() ? "./" : folder};
-      if (byFolder[folder].size() == 1) parts = {parts[0] + byFolder[folder][0]};
-      else parts.insert(parts.end(), byFolder[folder].begin(), byFolder[folder].end());
+      if (byFolder[folder].size() == 1)
+        parts = {parts[0] + byFolder[folder][0]};
+      else
+        parts.insert(parts.end(), byFolder[folder].begin(), byFolder[folder].end());
       qv::mnuLoad_Click(f, parts);
     }
     if (s.ImageCount() < 1) {
@@ -494,12 +518,13 @@ int CmdStack(const Args& args) {
       .Add("DestFileName", s.dest.DestFileName)
       .Add("output", a.out);
   const bool threeOfOne = !s.opt.Has(qv::Mono) && !IsPictureOutput(a.out) && AllSinglePlane(s);
-  if (threeOfOne)
-  {
+  if (threeOfOne) {
     char mono[24];
     std::snprintf(mono, sizeof mono, "0x%X", static_cast<unsigned>(s.opt.UseMask | qv::Mono));
-    sum.Add("planes", 3).Add("note", std::string("images à un seul plan : trois plans identiques écrits ; "
-                                                 "--set UseMask=") + mono + " (bit Mono 0x40) pour n'en écrire qu'un");
+    sum.Add("planes", 3)
+        .Add("note", std::string("images à un seul plan : trois plans identiques écrits ; "
+                                 "--set UseMask=") +
+                         mono + " (bit Mono 0x40) pour n'en écrire qu'un");
   }
   std::printf("%s\n", sum.Text().c_str());
   std::fflush(stdout);

@@ -10,17 +10,17 @@
 #include <fstream>
 #include <map>
 
-#include "io/json.h"
+#include "core/options.h"
 #include "core/paths.h"
 #include "core/session.h"
-#include "io/fits_reader.h"
 #include "io/file.h"
+#include "io/fits_reader.h"
 #include "io/fits_writer.h"
+#include "io/json.h"
 #include "io/picture.h"
 #include "io/tiff_writer.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
-#include "core/options.h"
 #include "process/process_pic.h"
 #include "stack/masters.h"
 #include "workspace/settings.h"
@@ -34,8 +34,10 @@ bool CliSession::Open(const std::string& settingsFile) {
   s.opt = qv::Options::Fresh();
   std::string why;
   store = qv::OpenSettingsStore(settingsFile, true, why);
-  if (!store) Complain(why);
-  else if (!why.empty()) Complain("attention : " + why);
+  if (!store)
+    Complain(why);
+  else if (!why.empty())
+    Complain("attention : " + why);
   return store != nullptr;
 }
 
@@ -107,8 +109,7 @@ int ApplyOverrides(qv::Form1& f, std::vector<std::pair<std::string, std::string>
     const double used = UsedValue(f.s, k);
     if (!std::isnan(used) && std::fabs(used - number) > (k == "MinQual" ? 1e-6 : 0.5))
       Complain("attention : " + k + "=" + v + " hors des limites, valeur utilisée : " +
-               qv::LocaleFromDouble(k == "MinQual" ? qv::RoundHalfEven(used * 1e6) / 1e6 : used,
-                                    qv::NumLocale::Dot()));
+               qv::LocaleFromDouble(k == "MinQual" ? qv::RoundHalfEven(used * 1e6) / 1e6 : used, qv::NumLocale::Dot()));
   }
   return 0;
 }
@@ -121,7 +122,8 @@ bool ExpandImageArguments(const std::vector<std::string>& given, std::vector<std
       std::vector<std::string> inside;
       for (const fs::directory_entry& e : fs::directory_iterator(g, ec)) {
         const std::string kind = qv::FileKind(e.path().string());
-        if (e.is_regular_file(ec) && (kind == "fts" || kind == "fit" || kind == "tif" || kind == "bmp" || kind == "jpg"))
+        if (e.is_regular_file(ec) &&
+            (kind == "fts" || kind == "fit" || kind == "tif" || kind == "bmp" || kind == "jpg"))
           inside.push_back(e.path().string());
       }
       if (inside.empty()) {
@@ -178,9 +180,12 @@ bool ImageSize(const std::string& file, int& width, int& height, std::string& wh
   const qv::HeaderResult r = qv::ReadHeader(s, 1);
   width = s.Img[1].ImgNaxis1;
   height = s.Img[1].ImgNaxis2;
-  if (r == qv::HeaderResult::Missing) why = "fichier introuvable";
-  else if (s.Img[1].ImgBitpix == 0 || width < 1 || height < 1) why = "fichier illisible";
-  else return true;
+  if (r == qv::HeaderResult::Missing)
+    why = "fichier introuvable";
+  else if (s.Img[1].ImgBitpix == 0 || width < 1 || height < 1)
+    why = "fichier illisible";
+  else
+    return true;
   return false;
 }
 
@@ -203,7 +208,8 @@ void ApplyCalibration(qv::Session& s, const Calibration& c) {
 }
 
 bool CheckCalibration(const Calibration& c, int width, int height) {
-  const std::pair<const char*, const std::string*> named[] = {{"dark", &c.dark}, {"flat", &c.flat}, {"masque", &c.mask}};
+  const std::pair<const char*, const std::string*> named[] = {
+      {"dark", &c.dark}, {"flat", &c.flat}, {"masque", &c.mask}};
   for (const auto& [what, file] : named) {
     if (file->empty()) continue;
     int w = 0, h = 0;
@@ -230,11 +236,16 @@ void PrintJson(const JsonObject& o) {
 
 std::string HeaderMessage(qv::HeaderResult r, const std::string& file) {
   switch (r) {
-    case qv::HeaderResult::Missing: return "fichier introuvable : " + file;
-    case qv::HeaderResult::Truncated: return "en-tête FITS tronqué : " + file;
-    case qv::HeaderResult::Empty: return "fichier vide : " + file;
-    case qv::HeaderResult::NoEndCard: return "en-tête sans carte END : " + file;
-    default: return "en-tête illisible ou valeur hors limites : " + file;
+    case qv::HeaderResult::Missing:
+      return "fichier introuvable : " + file;
+    case qv::HeaderResult::Truncated:
+      return "en-tête FITS tronqué : " + file;
+    case qv::HeaderResult::Empty:
+      return "fichier vide : " + file;
+    case qv::HeaderResult::NoEndCard:
+      return "en-tête sans carte END : " + file;
+    default:
+      return "en-tête illisible ou valeur hors limites : " + file;
   }
 }
 

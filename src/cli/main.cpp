@@ -1,6 +1,6 @@
 // quelvista-cli: the engine from the command line.
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 

@@ -15,18 +15,30 @@ namespace {
 
 const char* ErrorText(int number) {
   switch (number) {
-    case kErrOverflow: return "Dépassement de capacité";
-    case kErrOutOfMemory: return "Mémoire insuffisante";
-    case kErrSubscript: return "L'indice n'appartient pas à la sélection";
-    case kErrDivisionByZero: return "Division par zéro";
-    case kErrTypeMismatch: return "Type incompatible";
-    case kErrBadFileName: return "Nom ou numéro de fichier incorrect";
-    case kErrFileNotFound: return "Fichier introuvable";
-    case kErrDiskFull: return "Disque plein";
-    case kErrInputPastEnd: return "Fin de fichier";
-    case kErrPermissionDenied: return "Permission refusée";
-    case kErrPathAccess: return "Erreur d'accès au chemin/fichier";
-    default: return "Erreur d'exécution";
+    case kErrOverflow:
+      return "Dépassement de capacité";
+    case kErrOutOfMemory:
+      return "Mémoire insuffisante";
+    case kErrSubscript:
+      return "L'indice n'appartient pas à la sélection";
+    case kErrDivisionByZero:
+      return "Division par zéro";
+    case kErrTypeMismatch:
+      return "Type incompatible";
+    case kErrBadFileName:
+      return "Nom ou numéro de fichier incorrect";
+    case kErrFileNotFound:
+      return "Fichier introuvable";
+    case kErrDiskFull:
+      return "Disque plein";
+    case kErrInputPastEnd:
+      return "Fin de fichier";
+    case kErrPermissionDenied:
+      return "Permission refusée";
+    case kErrPathAccess:
+      return "Erreur d'accès au chemin/fichier";
+    default:
+      return "Erreur d'exécution";
   }
 }
 
@@ -78,8 +90,10 @@ std::string PlainNumber(double v, int sig, char decimal) {
 std::string StrForm(double v, int sig) {
   std::string s = PlainNumber(v, sig, '.');
   // No 0 before the point: "0.5" -> ".5", "-0.5" -> "-.5".
-  if (s.rfind("0.", 0) == 0) s.erase(0, 1);
-  else if (s.rfind("-0.", 0) == 0) s.erase(1, 1);
+  if (s.rfind("0.", 0) == 0)
+    s.erase(0, 1);
+  else if (s.rfind("-0.", 0) == 0)
+    s.erase(1, 1);
   if (s[0] != '-') s.insert(s.begin(), ' ');
   return s;
 }
@@ -133,10 +147,16 @@ double Val(std::string_view text) {
   std::string num;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) num += text[i++];
   bool digits = false;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) { num += text[i++]; digits = true; }
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+    num += text[i++];
+    digits = true;
+  }
   if (i < text.size() && text[i] == '.') {
     num += text[i++];
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) { num += text[i++]; digits = true; }
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+      num += text[i++];
+      digits = true;
+    }
   }
   if (!digits) return 0.0;
   // An exponent counts only when at least one digit follows it.
@@ -145,7 +165,10 @@ double Val(std::string_view text) {
     std::string ex = "e";
     if (j < text.size() && (text[j] == '+' || text[j] == '-')) ex += text[j++];
     bool expDigits = false;
-    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) { ex += text[j++]; expDigits = true; }
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) {
+      ex += text[j++];
+      expDigits = true;
+    }
     if (expDigits) num += ex;
   }
   const double v = std::strtod(num.c_str(), nullptr);
@@ -176,10 +199,16 @@ double LocaleToDouble(std::string_view text, const NumLocale& loc) {
   bool digits = false, point = false;
   for (; i < e; ++i) {
     const char c = text[i];
-    if (std::isdigit(static_cast<unsigned char>(c))) { num += c; digits = true; }
-    else if (c == loc.decimal && !point) { num += '.'; point = true; }
-    else if (c == loc.group && !point && digits && loc.group != loc.decimal) continue;
-    else break;
+    if (std::isdigit(static_cast<unsigned char>(c))) {
+      num += c;
+      digits = true;
+    } else if (c == loc.decimal && !point) {
+      num += '.';
+      point = true;
+    } else if (c == loc.group && !point && digits && loc.group != loc.decimal)
+      continue;
+    else
+      break;
   }
   if (!digits) Raise(kErrTypeMismatch);
   if (i < e && (text[i] == 'e' || text[i] == 'E')) {
@@ -187,7 +216,10 @@ double LocaleToDouble(std::string_view text, const NumLocale& loc) {
     ++i;
     if (i < e && (text[i] == '+' || text[i] == '-')) num += text[i++];
     bool ed = false;
-    while (i < e && std::isdigit(static_cast<unsigned char>(text[i]))) { num += text[i++]; ed = true; }
+    while (i < e && std::isdigit(static_cast<unsigned char>(text[i]))) {
+      num += text[i++];
+      ed = true;
+    }
     if (!ed) Raise(kErrTypeMismatch);
   }
   if (i != e) Raise(kErrTypeMismatch);
@@ -224,8 +256,10 @@ std::string FormatFixed1(double v, const NumLocale& loc) {
     if (keep < static_cast<int>(digits.size()) && digits[keep] >= '5') {
       size_t k = n.size();
       while (k > 0 && n[k - 1] == '9') n[--k] = '0';
-      if (k == 0) n = '1' + n;
-      else ++n[k - 1];
+      if (k == 0)
+        n = '1' + n;
+      else
+        ++n[k - 1];
     }
   } else {
     n.assign(1, keep == 0 && digits[0] >= '5' ? '1' : '0');

@@ -25,7 +25,7 @@ struct ImageEntry {
   int16_t ImgNaxis3 = 0;
   int32_t ImgBzero = 0;
   uint8_t ImgFlags = 0;
-  int16_t ImgBitpix = 0;  // 0: header not read yet
+  int16_t ImgBitpix = 0;   // 0: header not read yet
   int32_t ImgDataPos = 0;  // 1-based position of the first data byte
   // Measurement and registration fields; positions are fractions of the
   // processed image's upper bounds.
@@ -104,7 +104,7 @@ struct Masters {
 // The guide star: where it is, its template and how well it was found.
 struct GuideStar {
   double GuideX = 100, GuideY = 100;
-  int16_t GuideBox = 0;  // side of the template box minus one; 128 or more: no guide star
+  int16_t GuideBox = 0;          // side of the template box minus one; 128 or more: no guide star
   Plane<int32_t> GuideTemplate;  // the reference box, background-subtracted
   double RefPeak = 0;
   float Quality = 0;

@@ -104,8 +104,10 @@ bool DrawZones(Plane<int32_t>& surface, const std::string& zone, bool fillMode) 
   for (const auto& pts : shapes) {
     for (const auto& p : pts) Circle(surface, p.x, p.y, kZonePointRadius, kMarkRed);
     if (pts.size() <= 1) continue;
-    if (inside.Empty()) inside.Redim(surface.UBound1(), surface.UBound2());
-    else inside.Fill(0);
+    if (inside.Empty())
+      inside.Redim(surface.UBound1(), surface.UBound2());
+    else
+      inside.Fill(0);
     FillPolygonAlternate(inside, AsPairs(pts), 1);
     for (int y = 0; y < surface.Height(); ++y) {
       const int32_t* in = inside.Row(y);

@@ -33,8 +33,8 @@ void FillPolygonAlternate(Plane<int32_t>& surface, const std::vector<std::pair<i
     const auto& a = points[i];
     const auto& b = points[(i + 1) % points.size()];
     if (a.second == b.second) continue;
-    Edge e = a.second < b.second ? Edge{a.first, a.second, b.first, b.second}
-                                 : Edge{b.first, b.second, a.first, a.second};
+    Edge e =
+        a.second < b.second ? Edge{a.first, a.second, b.first, b.second} : Edge{b.first, b.second, a.first, a.second};
     ymin = std::min(ymin, e.y0);
     ymax = std::max(ymax, e.y1);
     edges.push_back(e);
@@ -59,8 +59,7 @@ void FillPolygonAlternate(Plane<int32_t>& surface, const std::vector<std::pair<i
     }
     std::sort(cross.begin(), cross.end());
     int32_t* row = surface.Row(static_cast<int>(y));
-    for (size_t k = 0; k + 1 < cross.size(); k += 2)
-      std::fill(row + cross[k], row + cross[k + 1], colour);
+    for (size_t k = 0; k + 1 < cross.size(); k += 2) std::fill(row + cross[k], row + cross[k + 1], colour);
   }
 }
 

@@ -57,8 +57,10 @@ void Form3::ReadLevels() {
 }
 
 void Form3::SetHisCurv(double p) {
-  if (p == -2) p = curvePos_;
-  else curvePos_ = p;
+  if (p == -2)
+    p = curvePos_;
+  else
+    curvePos_ = p;
   if (p < 0) p = (kCurveBoxWidth - 1) * 0.5;
   CurveLineX = p;
   BuildCurve(Curve, p, kCurveBoxWidth, Check5 != 0);
@@ -134,14 +136,16 @@ void Form3::ResetPic() {
 
 void Form3::bin(int16_t n) {
   if (n < 1 || !DestinationReady()) return;
-  for (Plane<float>* p : {&s_.dest.DestSumR, &s_.dest.DestSumG, &s_.dest.DestSumB, &s_.dest.DestWeightR, &s_.dest.DestWeightG, &s_.dest.DestWeightB})
+  for (Plane<float>* p : {&s_.dest.DestSumR, &s_.dest.DestSumG, &s_.dest.DestSumB, &s_.dest.DestWeightR,
+                          &s_.dest.DestWeightG, &s_.dest.DestWeightB})
     *p = BinPlane(*p, n);
   ResetPic();
 }
 
 void Form3::Rotate90() {
   if (!DestinationReady()) return;
-  for (Plane<float>* p : {&s_.dest.DestSumR, &s_.dest.DestSumG, &s_.dest.DestSumB, &s_.dest.DestWeightR, &s_.dest.DestWeightG, &s_.dest.DestWeightB})
+  for (Plane<float>* p : {&s_.dest.DestSumR, &s_.dest.DestSumG, &s_.dest.DestSumB, &s_.dest.DestWeightR,
+                          &s_.dest.DestWeightG, &s_.dest.DestWeightB})
     *p = RotatePlane(*p);
   ResetPic();
 }
@@ -257,8 +261,10 @@ void Form3::Picture1_MouseDown(int16_t Button, double x) {
   bool any = false;
   for (int c = 0; c < 3; ++c) any |= Check1[static_cast<size_t>(c)] != 0 || Check2[static_cast<size_t>(c)] != 0;
   if (!any) {
-    if (x >= Picture1ScaleLeft + Picture1ScaleWidth / 2) Check2 = {1, 1, 1};
-    else Check1 = {1, 1, 1};
+    if (x >= Picture1ScaleLeft + Picture1ScaleWidth / 2)
+      Check2 = {1, 1, 1};
+    else
+      Check1 = {1, 1, 1};
   }
   Ignoring([&] {
     const std::string level = std::to_string(CLng(x));

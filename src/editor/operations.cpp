@@ -55,8 +55,10 @@ void MeasureBalance(const DestPlanes& dest, int x, int y, BalanceLevels& levels)
     double low = 0, high = 0;
     int64_t nLow = 0, nHigh = 0;
     for (int32_t v : values) {
-      if (v <= m) low += v, ++nLow;
-      else high += v, ++nHigh;
+      if (v <= m)
+        low += v, ++nLow;
+      else
+        high += v, ++nHigh;
     }
     if (nLow > 0) levels.background[c] = low / static_cast<double>(nLow);
     if (nHigh > 0) levels.signal[c] = high / static_cast<double>(nHigh);

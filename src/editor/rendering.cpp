@@ -41,8 +41,8 @@ const std::array<int32_t, 12>& ColourScalePalette() {
     p[11] = Pack(255, 255, 255);
     auto channel = [](double v) { return static_cast<int>(CByte(std::min(255.0, std::max(100.0, v)))); };
     for (int e = 1; e <= 10; ++e)
-      p[static_cast<size_t>(e)] = Pack(channel(128 * (e - 5.5)), channel(220 * (4.5 - std::fabs(e - 5.5))),
-                                       channel(128 * (5.5 - e)));
+      p[static_cast<size_t>(e)] =
+          Pack(channel(128 * (e - 5.5)), channel(220 * (4.5 - std::fabs(e - 5.5))), channel(128 * (5.5 - e)));
     return p;
   }();
   return palette;
@@ -82,8 +82,10 @@ void BoxMean(const Plane<float>& sum, const Plane<float>& weight, int radius, Pl
     for (int x = 0; x < w; ++x) {
       if (!(wt[x] > 0)) continue;
       const double v = s[x] / wt[x];
-      if (add) colSum[static_cast<size_t>(x)] += v, ++colCount[static_cast<size_t>(x)];
-      else colSum[static_cast<size_t>(x)] -= v, --colCount[static_cast<size_t>(x)];
+      if (add)
+        colSum[static_cast<size_t>(x)] += v, ++colCount[static_cast<size_t>(x)];
+      else
+        colSum[static_cast<size_t>(x)] -= v, --colCount[static_cast<size_t>(x)];
     }
   };
   for (int y = 0; y <= std::min(u2, radius - 1); ++y) addRow(y, true);
@@ -92,10 +94,12 @@ void BoxMean(const Plane<float>& sum, const Plane<float>& weight, int radius, Pl
     if (y - radius - 1 >= 0) addRow(y - radius - 1, false);
     double t = 0;
     int n = 0;
-    for (int x = 0; x <= std::min(u1, radius - 1); ++x) t += colSum[static_cast<size_t>(x)], n += colCount[static_cast<size_t>(x)];
+    for (int x = 0; x <= std::min(u1, radius - 1); ++x)
+      t += colSum[static_cast<size_t>(x)], n += colCount[static_cast<size_t>(x)];
     double* o = out.Row(y);
     for (int x = 0; x <= u1; ++x) {
-      if (x + radius <= u1) t += colSum[static_cast<size_t>(x + radius)], n += colCount[static_cast<size_t>(x + radius)];
+      if (x + radius <= u1)
+        t += colSum[static_cast<size_t>(x + radius)], n += colCount[static_cast<size_t>(x + radius)];
       if (x - radius - 1 >= 0)
         t -= colSum[static_cast<size_t>(x - radius - 1)], n -= colCount[static_cast<size_t>(x - radius - 1)];
       o[x] = n > 0 ? t / n : 0;
@@ -115,8 +119,7 @@ void RenderRows(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>
   const CurveTable& curve = *rs.curve;
   double threshold[3][3];
   for (int k = 0; k < 3; ++k)
-    for (int c = 0; c < 3; ++c)
-      threshold[k][c] = rs.black[c] - (rs.white[c] - rs.black[c]) * rs.detail[k] / 20;
+    for (int c = 0; c < 3; ++c) threshold[k][c] = rs.black[c] - (rs.white[c] - rs.black[c]) * rs.detail[k] / 20;
   bool smooth = false, sharpen = false;
   for (int k = 0; k < 3; ++k) {
     smooth |= rs.detail[k] < 0;
@@ -125,7 +128,8 @@ void RenderRows(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>
   // The colour scale depends on the grey level only: one colour per level.
   std::array<int32_t, 256> scale{};
   if (rs.mode == kColourScale)
-    for (int g = 0; g < 256; ++g) scale[static_cast<size_t>(g)] = ColourScale(g, std::clamp(0.7 + g * rs.slope, 0.1, 1.0));
+    for (int g = 0; g < 256; ++g)
+      scale[static_cast<size_t>(g)] = ColourScale(g, std::clamp(0.7 + g * rs.slope, 0.1, 1.0));
 
   const int u1 = out.UBound1();
   for (int y = y0; y <= y1; ++y) {

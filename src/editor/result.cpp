@@ -40,7 +40,8 @@ Outcome LoadResult(Session& s, const std::string& path) {
     }
     // A uniform picture is still a picture: it renders, even though a
     // combination giving it would open no window.
-    if (!MeasureDestination(s)) s.dest.DestHistoMax = *std::max_element(s.dest.DestHisto.begin(), s.dest.DestHisto.end());
+    if (!MeasureDestination(s))
+      s.dest.DestHistoMax = *std::max_element(s.dest.DestHisto.begin(), s.dest.DestHisto.end());
   } catch (const RuntimeError& err) {
     return Outcome::From(err);
   } catch (const std::bad_alloc&) {

@@ -12,12 +12,15 @@ namespace qv {
 
 std::string ImagePath(const Session& s, int index) {
   switch (index) {
-    case -2: return s.opt.FlatFile;
-    case -1: return s.opt.DarkFile;
-    case 0: return s.opt.MaskFile;
+    case -2:
+      return s.opt.FlatFile;
+    case -1:
+      return s.opt.DarkFile;
+    case 0:
+      return s.opt.MaskFile;
     default:
       return index > 0 && index < static_cast<int>(s.Img.size()) ? s.Img[static_cast<size_t>(index)].ImgFile
-                                                                  : std::string();
+                                                                 : std::string();
   }
 }
 
@@ -25,12 +28,17 @@ bool IsFitsKind(const std::string& kind) { return kind == "fts" || kind == "fit"
 
 int BytesPerValue(int bitpix) {
   switch (bitpix) {
-    case 8: return 1;
-    case 16: return 2;
+    case 8:
+      return 1;
+    case 16:
+      return 2;
     case 32:
-    case -32: return 4;
-    case -64: return 8;
-    default: return 0;
+    case -32:
+      return 4;
+    case -64:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -69,7 +77,8 @@ void DecodeRow(const uint8_t* row, int bitpix, int32_t bzero, int step, int coun
     case -64:
       for (int i = 0; i < count; ++i) out[i] = DecodeFitsDouble(row + static_cast<size_t>(i) * step * 8);
       break;
-    default: Raise(kErrTypeMismatch);
+    default:
+      Raise(kErrTypeMismatch);
   }
 }
 
@@ -91,12 +100,18 @@ bool ApplyCard(std::string_view card, ImageEntry& e) {
   } else {
     keyword = Trim(LCase(card));
   }
-  if (keyword == "bitpix") e.ImgBitpix = CInt(Val(value));
-  else if (keyword == "naxis") e.ImgNaxis = CInt(Val(value));
-  else if (keyword == "naxis1") e.ImgNaxis1 = CInt(Val(value));
-  else if (keyword == "naxis2") e.ImgNaxis2 = CInt(Val(value));
-  else if (keyword == "naxis3") e.ImgNaxis3 = CInt(Val(value));
-  else if (keyword == "bzero") e.ImgBzero = CLng(Val(value));
+  if (keyword == "bitpix")
+    e.ImgBitpix = CInt(Val(value));
+  else if (keyword == "naxis")
+    e.ImgNaxis = CInt(Val(value));
+  else if (keyword == "naxis1")
+    e.ImgNaxis1 = CInt(Val(value));
+  else if (keyword == "naxis2")
+    e.ImgNaxis2 = CInt(Val(value));
+  else if (keyword == "naxis3")
+    e.ImgNaxis3 = CInt(Val(value));
+  else if (keyword == "bzero")
+    e.ImgBzero = CLng(Val(value));
   else if (keyword == "readoutm") {
     if (LCase(card).find("raw") != std::string::npos) e.ImgFlags |= FlagRawCfa;
   } else if (keyword == "xorgsubf") {
@@ -168,9 +183,7 @@ HeaderResult ParseFitsHeader(std::span<const uint8_t> bytes, ImageEntry& e) {
       e);
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 HeaderResult ReadHeader(Session& s, int index) {
   try {

@@ -72,8 +72,10 @@ FitsImage BuildFitsImage(const Session& s, bool fromDestination) {
   PutCard(out.header, card++, "NAXIS   =", P == 1 ? "2" : "3");
   PutCard(out.header, card++, "NAXIS1  =", Str(int64_t{W}));
   PutCard(out.header, card++, "NAXIS2  =", Str(int64_t{H}));
-  if (P == 1) PutCard(out.header, card++, "HISTORY =    Forced Monochrome", "");
-  else PutCard(out.header, card++, "NAXIS3  =", "3");
+  if (P == 1)
+    PutCard(out.header, card++, "HISTORY =    Forced Monochrome", "");
+  else
+    PutCard(out.header, card++, "NAXIS3  =", "3");
   PutCard(out.header, card++, "BSCALE  =", "1.0");
   PutCard(out.header, card++, "BZERO   =", "32768");
   PutCard(out.header, card++, "BACKGRND=", StrSingle(minimum));

@@ -46,7 +46,7 @@ std::string BatchTiffName(const std::string& fileName);
 
 // The FITS header view ("Entête FITS").
 struct FitsHeaderView {
-  bool shown = false;  // false: not a FITS name or no such file; nothing shows
+  bool shown = false;              // false: not a FITS name or no such file; nothing shows
   std::vector<std::string> lines;  // the 80-character cards, up to the END card included
   std::string caption;             // "Entête FTS - " and the file name without its folder
 };

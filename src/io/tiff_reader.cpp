@@ -57,9 +57,15 @@ void ApplyEntry(ByteSource& f, const uint8_t* entry, Fields& out) {
   // other type sits in the first two bytes, which also covers a lone BYTE.
   const uint32_t value = (type == kTypeLong || count > 1) ? Le32(entry + 8) : Le16(entry + 8);
   switch (tag) {
-    case kTagImageWidth: out.width = value; break;
-    case kTagImageLength: out.height = value; break;
-    case kTagCompression: out.compression = value; break;
+    case kTagImageWidth:
+      out.width = value;
+      break;
+    case kTagImageLength:
+      out.height = value;
+      break;
+    case kTagCompression:
+      out.compression = value;
+      break;
     case kTagBitsPerSample:
       // The program takes the number of samples from here rather than from
       // SamplesPerPixel, and the bits of the first sample stand for all.
@@ -81,7 +87,8 @@ void ApplyEntry(ByteSource& f, const uint8_t* entry, Fields& out) {
         out.offset = Le32(first);
       }
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -112,9 +119,12 @@ StripTable ReadStripTable(ByteSource& f) {
     const uint16_t tag = Le16(entry), type = Le16(entry + 2);
     const uint32_t n = Le32(entry + 4);
     const uint32_t value = type == kTypeLong ? Le32(entry + 8) : Le16(entry + 8);
-    if (tag == kTagRowsPerStrip) t.rowsPerStrip = value;
-    else if (tag == kTagPlanarConfiguration) t.planar = value;
-    else if (tag == kTagTileOffsets) t.tiled = true;
+    if (tag == kTagRowsPerStrip)
+      t.rowsPerStrip = value;
+    else if (tag == kTagPlanarConfiguration)
+      t.planar = value;
+    else if (tag == kTagTileOffsets)
+      t.tiled = true;
     else if (tag == kTagStripOffsets) {
       t.listed = true;
       t.type = type;
@@ -181,8 +191,7 @@ bool ParseTiffHeader(ByteSource& f, TiffHeader& out) {
   }
 }
 
-void ReadTiffSamples(ByteSource& f, int32_t dataPos, int bits, int samples, int w, int h,
-                     std::vector<uint8_t>& out) {
+void ReadTiffSamples(ByteSource& f, int32_t dataPos, int bits, int samples, int w, int h, std::vector<uint8_t>& out) {
   if (bits != 8 && bits != 16) Raise(kErrTypeMismatch);
   if (samples < 1 || w < 1 || h < 1) Raise(kErrSubscript);
   const int b = bits / 8;
@@ -214,7 +223,8 @@ void ReadTiffSamples(ByteSource& f, int32_t dataPos, int bits, int samples, int 
     f.ReadExactly(start, raw.data(), need);
   } else {
     if (table.count < wanted)
-      throw TiffUnsupported{std::to_string(wanted) + " bandes attendues, " + std::to_string(table.count) + " dans la table"};
+      throw TiffUnsupported{std::to_string(wanted) + " bandes attendues, " + std::to_string(table.count) +
+                            " dans la table"};
     const std::vector<int64_t> offsets = StripOffsets(f, table, static_cast<size_t>(wanted));
     // Each pixel has `unit` bytes in a strip: all q of them when the samples
     // are interleaved, one sample's when each sample has planes of its own

@@ -50,8 +50,8 @@ QtSettingsStore::QtSettingsStore(bool readOnly) : readOnly_(readOnly) {
   // The same file QSettings picks for the organisation and application,
   // opened by its name so that its size can be checked before it is parsed
   // and so that no system-wide file stands in for a missing key.
-  const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                       "/Quelvista/Quelvista.conf";
+  const QString path =
+      QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quelvista/Quelvista.conf";
   fileName_ = path.toStdString();
   if (TooLarge(path)) return;
   Open(std::make_unique<QSettings>(path, QSettings::NativeFormat));

@@ -9,10 +9,10 @@ namespace {
 // Codes of the four layouts, in the order (0,0), (1,0), (0,1), (1,1): the
 // first row of the cell left to right, then the second row.
 constexpr int kLayouts[4][4] = {
-    {CfaGreen, CfaBlue, CfaRed, CfaGreen},   // "2312"
-    {CfaBlue, CfaGreen, CfaGreen, CfaRed},   // "3221"
-    {CfaRed, CfaGreen, CfaGreen, CfaBlue},   // "1223"
-    {CfaGreen, CfaRed, CfaBlue, CfaGreen},   // "2132"
+    {CfaGreen, CfaBlue, CfaRed, CfaGreen},  // "2312"
+    {CfaBlue, CfaGreen, CfaGreen, CfaRed},  // "3221"
+    {CfaRed, CfaGreen, CfaGreen, CfaBlue},  // "1223"
+    {CfaGreen, CfaRed, CfaBlue, CfaGreen},  // "2132"
 };
 
 // Blank every site of the plane that does not carry `colour`.

@@ -11,8 +11,7 @@ constexpr int kMaxFillPasses = 10;
 
 // Marks in `marks` (bit `bit`) the interior pixels of `p` that stand out
 // from all four diagonal neighbours by more than the threshold.
-void MarkHot(const Plane<int32_t>& p, int xm, int ym, double scale, int32_t thr, uint8_t bit,
-             Plane<uint8_t>& marks) {
+void MarkHot(const Plane<int32_t>& p, int xm, int ym, double scale, int32_t thr, uint8_t bit, Plane<uint8_t>& marks) {
   for (int y = 1; y <= ym - 1; ++y) {
     const int32_t* up = p.Row(y - 1);
     const int32_t* row = p.Row(y);

@@ -153,7 +153,8 @@ void Correct(Session& s, const GradientGrid& g, const Plane<double>& grid, doubl
 void RemoveGradientBody(Session& s) {
   const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
   // The three planes are read over the bounds of the red one.
-  if (s.pic.PicG.Width() < xm + 1 || s.pic.PicG.Height() < ym + 1 || s.pic.PicB.Width() < xm + 1 || s.pic.PicB.Height() < ym + 1)
+  if (s.pic.PicG.Width() < xm + 1 || s.pic.PicG.Height() < ym + 1 || s.pic.PicB.Width() < xm + 1 ||
+      s.pic.PicB.Height() < ym + 1)
     Raise(kErrSubscript);
 
   const GradientGrid g = GradientGridFor(xm, ym);

@@ -132,8 +132,8 @@ bool Body(Session& s, int index, int step) {
   const ImageEntry& mask = s.Img[0];
   int refW = e.ImgNaxis1, refH = e.ImgNaxis2;
   if (index >= 1) {
-    const bool maskRule = mask.ImgNaxis1 == e.ImgNaxis1 && mask.ImgNaxis1 != 0 && s.opt.Has(HotMaskOn) &&
-                          mask.ImgNaxis2 == e.ImgNaxis2;
+    const bool maskRule =
+        mask.ImgNaxis1 == e.ImgNaxis1 && mask.ImgNaxis1 != 0 && s.opt.Has(HotMaskOn) && mask.ImgNaxis2 == e.ImgNaxis2;
     if (!maskRule) {
       const ImageEntry& first = s.Entry(1);
       refW = first.ImgNaxis1;
@@ -142,12 +142,17 @@ bool Body(Session& s, int index, int step) {
   }
   if (e.ImgNaxis < 1 || e.ImgNaxis1 < 2 || e.ImgNaxis2 < 2) {
     switch (header) {
-      case HeaderResult::Truncated: Fail("en-tête FITS tronqué : " + path);
-      case HeaderResult::Empty: Fail("fichier vide : " + path);
-      case HeaderResult::NoEndCard: Fail("en-tête sans carte END : " + path);
-      case HeaderResult::Unreadable: Fail("en-tête illisible ou valeur hors limites : " + path);
-      default: Fail("dimensions invalides (NAXIS " + std::to_string(e.ImgNaxis) + ", " +
-                    SizeText(e.ImgNaxis1, e.ImgNaxis2) + ") : " + path);
+      case HeaderResult::Truncated:
+        Fail("en-tête FITS tronqué : " + path);
+      case HeaderResult::Empty:
+        Fail("fichier vide : " + path);
+      case HeaderResult::NoEndCard:
+        Fail("en-tête sans carte END : " + path);
+      case HeaderResult::Unreadable:
+        Fail("en-tête illisible ou valeur hors limites : " + path);
+      default:
+        Fail("dimensions invalides (NAXIS " + std::to_string(e.ImgNaxis) + ", " + SizeText(e.ImgNaxis1, e.ImgNaxis2) +
+             ") : " + path);
     }
   }
   if (e.ImgNaxis1 != refW || e.ImgNaxis2 != refH)
@@ -230,9 +235,8 @@ bool Body(Session& s, int index, int step) {
                            ? NotANumberAt(buf.Row(p, y), e.ImgBitpix, step, wr + 1)
                            : -1;
         if (at >= 0)
-          Fail(std::string(kNotNumbersMessage) + " (la première au pixel x " +
-               std::to_string(at * step) + ", y " + std::to_string(y) + " du plan " + std::to_string(p + 1) + ") : " +
-               path);
+          Fail(std::string(kNotNumbersMessage) + " (la première au pixel x " + std::to_string(at * step) + ", y " +
+               std::to_string(y) + " du plan " + std::to_string(p + 1) + ") : " + path);
         throw;
       }
     }
@@ -318,11 +322,16 @@ int16_t ChannelOf(const Session& s, const std::string& file) {
   for (int k = 0; k < 3; ++k)
     if (s.opt.ColorChk[k] > 0 && InStr(name, LCase(s.opt.ColorText[k])) > 0) return s.opt.ColorChk[k];
   switch (name[p - 2]) {
-    case 'r': return 1;
-    case 'g': return 2;
-    case 'b': return 4;
-    case 'c': return 6;
-    default: return 0;
+    case 'r':
+      return 1;
+    case 'g':
+      return 2;
+    case 'b':
+      return 4;
+    case 'c':
+      return 6;
+    default:
+      return 0;
   }
 }
 

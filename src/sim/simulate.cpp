@@ -72,9 +72,15 @@ int WriteFits(const std::string& path, const Frame& f, int bitpix, bool raw) {
   for (size_t k = 0; k < f.v.size(); ++k) {
     const double v = std::clamp(f.v[k], 0.0, 65535.0);
     switch (bitpix) {
-      case 8: data[k] = static_cast<uint8_t>(std::lround(v / 257)); break;
-      case 16: PutBig(data, k * 2, static_cast<uint16_t>(std::lround(v) - 32768), 2); break;
-      case 32: PutBig(data, k * 4, static_cast<uint32_t>(std::lround(v)), 4); break;
+      case 8:
+        data[k] = static_cast<uint8_t>(std::lround(v / 257));
+        break;
+      case 16:
+        PutBig(data, k * 2, static_cast<uint16_t>(std::lround(v) - 32768), 2);
+        break;
+      case 32:
+        PutBig(data, k * 4, static_cast<uint32_t>(std::lround(v)), 4);
+        break;
       case -32: {
         const float fv = static_cast<float>(v);
         uint32_t u;
@@ -102,7 +108,8 @@ int WriteTiff(const std::string& path, const Frame& f) {
     const int src = std::min(p, f.planes - 1);
     for (int y = 0; y < f.h; ++y)
       for (int x = 0; x < f.w; ++x)
-        (*planes[p])(x, y) = static_cast<int32_t>(std::lround(std::clamp(f.v[(static_cast<size_t>(src) * f.h + y) * f.w + x], 0.0, 65535.0)));
+        (*planes[p])(x, y) = static_cast<int32_t>(
+            std::lround(std::clamp(f.v[(static_cast<size_t>(src) * f.h + y) * f.w + x], 0.0, 65535.0)));
   }
   bool fromDestination = false;
   return qv::WriteTiffFile(s, path, fromDestination);
@@ -117,7 +124,8 @@ int WritePicture(const std::string& path, const Frame& f, bool jpeg) {
     for (int x = 0; x < f.w; ++x) {
       auto byte = [&](int p) {
         const int src = std::min(p, f.planes - 1);
-        return static_cast<BYTE>(std::lround(std::clamp(f.v[(static_cast<size_t>(src) * f.h + y) * f.w + x] / 257, 0.0, 255.0)));
+        return static_cast<BYTE>(
+            std::lround(std::clamp(f.v[(static_cast<size_t>(src) * f.h + y) * f.w + x] / 257, 0.0, 255.0)));
       };
       row[x * 3 + FI_RGBA_RED] = byte(0);
       row[x * 3 + FI_RGBA_GREEN] = byte(1);
@@ -147,22 +155,39 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
       return std::fabs(v) <= lim;
     };
     bool ok = true;
-    if (a == "--out" && hasValue) o.out = args[++i];
-    else if (a == "--frames") ok = integer(o.frames, 1, 1000);
-    else if (a == "--width") ok = integer(o.width, 64, 16384);
-    else if (a == "--height") ok = integer(o.height, 64, 16384);
-    else if (a == "--stars") ok = integer(o.stars, 0, 100000);
-    else if (a == "--seed" && hasValue) o.seed = static_cast<unsigned>(qv::Val(args[++i]));
-    else if (a == "--bitpix") ok = integer(o.bitpix, -64, 32) && (o.bitpix == 8 || o.bitpix == 16 || o.bitpix == 32 || o.bitpix == -32 || o.bitpix == -64);
-    else if (a == "--hot-pixels") o.hotPixels = true;
-    else if (a == "--vignetting") o.vignetting = true;
-    else if (a == "--calibrated") o.hotPixels = o.vignetting = true;
-    else if (a == "--calibration-frames") ok = integer(o.calibrationFrames, 1, 1000);
-    else if (a == "--cloud") ok = integer(o.cloud, 1, 1000);
-    else if (a == "--rotation") ok = real(o.rotation, 10);
-    else if (a == "--dither") ok = real(o.dither, 200) && o.dither >= 0;
-    else if (a == "--dither-angle") ok = real(o.ditherAngle, 180) && o.ditherAngle >= 0;
-    else if (a == "--other-field") ok = integer(o.otherField, 1, 1000);
+    if (a == "--out" && hasValue)
+      o.out = args[++i];
+    else if (a == "--frames")
+      ok = integer(o.frames, 1, 1000);
+    else if (a == "--width")
+      ok = integer(o.width, 64, 16384);
+    else if (a == "--height")
+      ok = integer(o.height, 64, 16384);
+    else if (a == "--stars")
+      ok = integer(o.stars, 0, 100000);
+    else if (a == "--seed" && hasValue)
+      o.seed = static_cast<unsigned>(qv::Val(args[++i]));
+    else if (a == "--bitpix")
+      ok = integer(o.bitpix, -64, 32) &&
+           (o.bitpix == 8 || o.bitpix == 16 || o.bitpix == 32 || o.bitpix == -32 || o.bitpix == -64);
+    else if (a == "--hot-pixels")
+      o.hotPixels = true;
+    else if (a == "--vignetting")
+      o.vignetting = true;
+    else if (a == "--calibrated")
+      o.hotPixels = o.vignetting = true;
+    else if (a == "--calibration-frames")
+      ok = integer(o.calibrationFrames, 1, 1000);
+    else if (a == "--cloud")
+      ok = integer(o.cloud, 1, 1000);
+    else if (a == "--rotation")
+      ok = real(o.rotation, 10);
+    else if (a == "--dither")
+      ok = real(o.dither, 200) && o.dither >= 0;
+    else if (a == "--dither-angle")
+      ok = real(o.ditherAngle, 180) && o.ditherAngle >= 0;
+    else if (a == "--other-field")
+      ok = integer(o.otherField, 1, 1000);
     else if (a == "--drift") {
       ok = hasValue;
       if (ok) {
@@ -190,12 +215,12 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
     }
   }
   if (o.out.empty()) {
-    Fail(why, 
-        "usage : quelvista-cli simulate --out DOSSIER [--frames N] [--width W] [--height H] [--stars N]\n"
-        "        [--seed S] [--drift DX,DY] [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated]\n"
-        "        [--cloud IMAGE] [--dither PX] [--dither-angle DEGRES] [--other-field IMAGE]\n"
-        "        [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]\n"
-        "        [--calibration-frames N]");
+    Fail(why,
+         "usage : quelvista-cli simulate --out DOSSIER [--frames N] [--width W] [--height H] [--stars N]\n"
+         "        [--seed S] [--drift DX,DY] [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated]\n"
+         "        [--cloud IMAGE] [--dither PX] [--dither-angle DEGRES] [--other-field IMAGE]\n"
+         "        [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]\n"
+         "        [--calibration-frames N]");
     return false;
   }
   if (o.format != "fits" && (o.colour == "cfa" || o.colour == "split")) {
@@ -321,9 +346,11 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
       const double flux = s.flux * (cloudy ? 0.02 : 1);
       const double peak = flux / twoPiS2;
       for (int y = std::max(0, static_cast<int>(fy) - radius); y <= std::min(H - 1, static_cast<int>(fy) + radius); ++y)
-        for (int x = std::max(0, static_cast<int>(fx) - radius); x <= std::min(W - 1, static_cast<int>(fx) + radius); ++x) {
+        for (int x = std::max(0, static_cast<int>(fx) - radius); x <= std::min(W - 1, static_cast<int>(fx) + radius);
+             ++x) {
           const double g = peak * std::exp(-((x - fx) * (x - fx) + (y - fy) * (y - fy)) / (2 * sigma * sigma));
-          if (skyPlanes == 1) sky.at(0, x, y) += g;
+          if (skyPlanes == 1)
+            sky.at(0, x, y) += g;
           else {
             sky.at(0, x, y) += g * s.r;
             sky.at(1, x, y) += g * s.g;
@@ -357,16 +384,21 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
     } else if (split) {
       static const char letter[3] = {'r', 'g', 'b'};
       for (int p = 0; p < 3 && !err; ++p) {
-        Frame one{W, H, 1, std::vector<double>(sky.v.begin() + static_cast<long>(p) * W * H, sky.v.begin() + static_cast<long>(p + 1) * W * H)};
+        Frame one{W, H, 1,
+                  std::vector<double>(sky.v.begin() + static_cast<long>(p) * W * H,
+                                      sky.v.begin() + static_cast<long>(p + 1) * W * H)};
         const std::string path = dir + "/" + stem + letter[p] + ext;
         err = WriteFits(path, one, o.bitpix, false);
         files.push_back(path);
       }
     } else {
       const std::string path = dir + "/" + stem + ext;
-      if (o.format == "fits") err = WriteFits(path, sky, o.bitpix, false);
-      else if (o.format == "tif") err = WriteTiff(path, sky);
-      else err = WritePicture(path, sky, o.format == "jpg");
+      if (o.format == "fits")
+        err = WriteFits(path, sky, o.bitpix, false);
+      else if (o.format == "tif")
+        err = WriteTiff(path, sky);
+      else
+        err = WritePicture(path, sky, o.format == "jpg");
       files.push_back(path);
     }
     if (err != 0) {

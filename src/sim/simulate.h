@@ -13,15 +13,15 @@ struct SimOptions {
   int frames = 10, width = 640, height = 480, stars = 150, bitpix = 16;
   unsigned seed = 1;
   bool hotPixels = false, vignetting = false;
-  int cloud = 0;            // frame hidden by cloud (0: none)
-  double rotation = 0;      // field rotation per frame, degrees
+  int cloud = 0;                         // frame hidden by cloud (0: none)
+  double rotation = 0;                   // field rotation per frame, degrees
   double driftX = 1.37, driftY = -0.83;  // drift per frame, pixels
-  double dither = 0;        // random shift of each frame, up to this many pixels
-  double ditherAngle = 0;   // random turn of each frame, up to this many degrees
-  int otherField = 0;       // frame that shows another part of the sky (0: none)
-  std::string colour = "mono";  // mono, rgb, cfa, split
-  std::string format = "fits";  // fits, tif, bmp, jpg
-  int calibrationFrames = 0;    // darks and flats written for masters, each with its own noise
+  double dither = 0;                     // random shift of each frame, up to this many pixels
+  double ditherAngle = 0;                // random turn of each frame, up to this many degrees
+  int otherField = 0;                    // frame that shows another part of the sky (0: none)
+  std::string colour = "mono";           // mono, rgb, cfa, split
+  std::string format = "fits";           // fits, tif, bmp, jpg
+  int calibrationFrames = 0;             // darks and flats written for masters, each with its own noise
 };
 
 // What a simulation wrote, by role.

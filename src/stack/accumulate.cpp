@@ -31,8 +31,10 @@ double AngleOf(double& dy, double& dx) {
 
 std::string TempFolder() {
   std::string dir;
-  if (const char* t = std::getenv("TMPDIR"); t && *t) dir = t;
-  else dir = std::filesystem::temp_directory_path().string();
+  if (const char* t = std::getenv("TMPDIR"); t && *t)
+    dir = t;
+  else
+    dir = std::filesystem::temp_directory_path().string();
   if (dir.empty()) dir = "/tmp";
   if (dir.back() != '/') dir += '/';
   return dir;
@@ -132,7 +134,8 @@ void AccumulateImage(Session& s) {
     if (e.ImgAngle != 0) s.stack.StackAngle -= e.ImgAngle * kDegree;
     if (e.ImgRot) {
       double rx, ry;
-      StarCentroid(s, CInt(RoundHalfEven(s.stack.StackW1 * e.ImgRotX)), CInt(RoundHalfEven(s.stack.StackH1 * e.ImgRotY)), rx, ry);
+      StarCentroid(s, CInt(RoundHalfEven(s.stack.StackW1 * e.ImgRotX)),
+                   CInt(RoundHalfEven(s.stack.StackH1 * e.ImgRotY)), rx, ry);
       double dy = ry - s.guide.RotCentreY, dx = rx - s.guide.RotCentreX;
       const double a = AngleOf(dy, dx);
       e.ImgRotX = rx / s.stack.StackW1;
@@ -142,7 +145,8 @@ void AccumulateImage(Session& s) {
     }
     if (e.ImgNewRot) {
       double nx, ny;
-      StarCentroid(s, CInt(RoundHalfEven(s.stack.StackW1 * e.ImgNewRotX)), CInt(RoundHalfEven(s.stack.StackH1 * e.ImgNewRotY)), nx, ny);
+      StarCentroid(s, CInt(RoundHalfEven(s.stack.StackW1 * e.ImgNewRotX)),
+                   CInt(RoundHalfEven(s.stack.StackH1 * e.ImgNewRotY)), nx, ny);
       double dy = ny - s.guide.GuideY, dx = nx - s.guide.GuideX;
       s.stack.RotAngleRef = AngleOf(dy, dx);
       e.ImgNewRotX = nx / s.stack.StackW1;
@@ -152,10 +156,12 @@ void AccumulateImage(Session& s) {
     if (s.stack.StackCount > 1) {
       // The guide-star change moved the anchor by the unrotated offset
       // between the stars; turn that offset with the image.
-      s.guide.AnchorX = CLng(s.guide.AnchorX + RoundHalfEven(-s.guide.RotCentreX * c + s.guide.RotCentreY * sn) -
-                       RoundHalfEven(-s.guide.GuideX * c + s.guide.GuideY * sn) - s.guide.GuideX + s.guide.RotCentreX);
-      s.guide.AnchorY = CLng(s.guide.AnchorY + RoundHalfEven(-s.guide.RotCentreX * sn - s.guide.RotCentreY * c) -
-                       RoundHalfEven(-s.guide.GuideX * sn - s.guide.GuideY * c) - s.guide.GuideY + s.guide.RotCentreY);
+      s.guide.AnchorX =
+          CLng(s.guide.AnchorX + RoundHalfEven(-s.guide.RotCentreX * c + s.guide.RotCentreY * sn) -
+               RoundHalfEven(-s.guide.GuideX * c + s.guide.GuideY * sn) - s.guide.GuideX + s.guide.RotCentreX);
+      s.guide.AnchorY =
+          CLng(s.guide.AnchorY + RoundHalfEven(-s.guide.RotCentreX * sn - s.guide.RotCentreY * c) -
+               RoundHalfEven(-s.guide.GuideX * sn - s.guide.GuideY * c) - s.guide.GuideY + s.guide.RotCentreY);
     }
     const Placement p{c, sn, s.guide.GuideX, s.guide.GuideY, s.guide.AnchorX, s.guide.AnchorY};
     int32_t bx0 = 100000, by0 = 100000, bx1 = -100000, by1 = -100000;
@@ -174,8 +180,8 @@ void AccumulateImage(Session& s) {
     s.stack.CanvasMaxY = std::max(s.stack.CanvasMaxY, by1);
     WriteTempFile(TempFileName(s, k), s, bx0, by0, bx1, by1);
   } catch (const RuntimeError& err) {
-    s.stack.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur " + std::to_string(err.Number()) + " : " +
-                   err.what() + ", dossier temporaire " + TempFolder() + ")";
+    s.stack.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur " + std::to_string(err.Number()) +
+                         " : " + err.what() + ", dossier temporaire " + TempFolder() + ")";
   } catch (const std::bad_alloc&) {
     s.stack.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur 7 : Mémoire insuffisante)";
   }

@@ -90,7 +90,8 @@ bool Combine(Session& s, bool expand) {
   const std::string t = "W=" + std::to_string(wd + 1) + "  H=" + std::to_string(hd + 1);
   s.Report(t);
   s.DoEvents();
-  for (Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB, &s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB})
+  for (Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB, &s.dest.DestWeightR,
+                          &s.dest.DestWeightG, &s.dest.DestWeightB})
     p->Redim(wd, hd);
   s.DoEvents();
 
@@ -118,8 +119,10 @@ bool Combine(Session& s, bool expand) {
     s.Report(caption);
     Log(s, caption);
 
-    const double minX = static_cast<double>(box[0]) - s.stack.CanvasMinX, maxX = static_cast<double>(box[2]) - s.stack.CanvasMinX;
-    const double minY = static_cast<double>(box[1]) - s.stack.CanvasMinY, maxY = static_cast<double>(box[3]) - s.stack.CanvasMinY;
+    const double minX = static_cast<double>(box[0]) - s.stack.CanvasMinX,
+                 maxX = static_cast<double>(box[2]) - s.stack.CanvasMinX;
+    const double minY = static_cast<double>(box[1]) - s.stack.CanvasMinY,
+                 maxY = static_cast<double>(box[3]) - s.stack.CanvasMinY;
     const double cxD = (minX + maxX) * 0.5, cyD = (minY + maxY) * 0.5;
     const int x0 = static_cast<int>(std::clamp(minX, 0.0, static_cast<double>(wd)));
     const int x1 = static_cast<int>(std::clamp(maxX, 0.0, static_cast<double>(wd)));
@@ -186,8 +189,10 @@ int32_t MedianOf(int16_t n, std::vector<int32_t>& values) {
 void MedianFilter(Session& s, int16_t mode) {
   const int u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
   int lo = -1, hi = 1;
-  if (mode == 2) hi = 2;
-  else if (mode == 3) lo = -2, hi = 2;
+  if (mode == 2)
+    hi = 2;
+  else if (mode == 3)
+    lo = -2, hi = 2;
   Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   Plane<int32_t> med[3];
   int32_t window[25];

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <vector>
 
-
 namespace qv {
 
 namespace {
@@ -59,8 +58,8 @@ double ReadBox(Session& s, int x0, int y0, int n, Plane<int32_t>& box) {
       for (int i = 0; i < n; ++i) {
         if (box(i, j) != 0) continue;
         metZero = true;
-        const int32_t nb[4] = {box(std::max(i - 1, 0), j), box(std::min(i + 1, n - 1), j),
-                               box(i, std::max(j - 1, 0)), box(i, std::min(j + 1, n - 1))};
+        const int32_t nb[4] = {box(std::max(i - 1, 0), j), box(std::min(i + 1, n - 1), j), box(i, std::max(j - 1, 0)),
+                               box(i, std::min(j + 1, n - 1))};
         int64_t sum = 0;
         int cnt = 0;
         for (int32_t v : nb)
@@ -204,8 +203,10 @@ void TrackGuide(Session& s, int i) {
     e.ImgGuideX = s.guide.GuideX / U1;
     e.ImgGuideY = s.guide.GuideY / U2;
   }
-  if (e.ImgRegFlags & 2) FindGuide(s, CInt(U1 * e.ImgGuideX), CInt(U2 * e.ImgGuideY), false);
-  else FindGuide(s, CInt(s.guide.GuideX), CInt(s.guide.GuideY), false);
+  if (e.ImgRegFlags & 2)
+    FindGuide(s, CInt(U1 * e.ImgGuideX), CInt(U2 * e.ImgGuideY), false);
+  else
+    FindGuide(s, CInt(s.guide.GuideX), CInt(s.guide.GuideY), false);
   s.guide.RotCentreX = s.guide.GuideX;
   s.guide.RotCentreY = s.guide.GuideY;
   if (e.ImgRegFlags & 1) {

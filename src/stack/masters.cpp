@@ -110,7 +110,8 @@ void BuildMask(Session& s) {
       }
     }
     if (any && m >= 0) {
-      for (int x = 0; x <= w1; ++x) before[static_cast<size_t>(x) + 1] = before[static_cast<size_t>(x)] + hot[static_cast<size_t>(x)];
+      for (int x = 0; x <= w1; ++x)
+        before[static_cast<size_t>(x) + 1] = before[static_cast<size_t>(x)] + hot[static_cast<size_t>(x)];
       const int rowTo = std::min(h1, y + m);
       for (int x = 0; x <= w1; ++x) {
         const int lo = std::max(0, x - m), hi = std::min(w1, x + m);

@@ -44,7 +44,8 @@ std::vector<Between> Weights(int size, int blocks) {
     }
     int lo = 0;
     while (lo < blocks - 2 && x >= centre[static_cast<size_t>(lo) + 1]) ++lo;
-    const double f = (x - centre[static_cast<size_t>(lo)]) / (centre[static_cast<size_t>(lo) + 1] - centre[static_cast<size_t>(lo)]);
+    const double f =
+        (x - centre[static_cast<size_t>(lo)]) / (centre[static_cast<size_t>(lo) + 1] - centre[static_cast<size_t>(lo)]);
     out[static_cast<size_t>(x)] = {lo, lo + 1, f};
   }
   return out;
@@ -60,8 +61,10 @@ std::vector<float> Background(const std::vector<float>& in, int w, int h) {
   for (int j = 0; j < ny; ++j)
     for (int i = 0; i < nx; ++i) {
       cell.clear();
-      const int y0 = static_cast<int>(static_cast<int64_t>(j) * h / ny), y1 = static_cast<int>(static_cast<int64_t>(j + 1) * h / ny);
-      const int x0 = static_cast<int>(static_cast<int64_t>(i) * w / nx), x1 = static_cast<int>(static_cast<int64_t>(i + 1) * w / nx);
+      const int y0 = static_cast<int>(static_cast<int64_t>(j) * h / ny),
+                y1 = static_cast<int>(static_cast<int64_t>(j + 1) * h / ny);
+      const int x0 = static_cast<int>(static_cast<int64_t>(i) * w / nx),
+                x1 = static_cast<int>(static_cast<int64_t>(i + 1) * w / nx);
       for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x) cell.push_back(in[static_cast<size_t>(y) * w + x]);
       grid[static_cast<size_t>(j) * nx + i] = static_cast<float>(MedianOf(cell));
@@ -152,9 +155,10 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
     }
   const size_t keep = std::max<size_t>(maxStars * 4, 200);
   if (cand.size() > keep) {
-    std::partial_sort(cand.begin(), cand.begin() + static_cast<long>(keep), cand.end(), [](const Candidate& a, const Candidate& c) {
-      return a.s != c.s ? a.s > c.s : (a.y != c.y ? a.y < c.y : a.x < c.x);
-    });
+    std::partial_sort(cand.begin(), cand.begin() + static_cast<long>(keep), cand.end(),
+                      [](const Candidate& a, const Candidate& c) {
+                        return a.s != c.s ? a.s > c.s : (a.y != c.y ? a.y < c.y : a.x < c.x);
+                      });
     cand.resize(keep);
   }
 
@@ -291,10 +295,9 @@ std::vector<Triangle> Triangles(const std::vector<Point2>& p, size_t count) {
     for (size_t j = i + 1; j < n; ++j)
       for (size_t k = j + 1; k < n; ++k) {
         // side s is opposite vertex idx[s]
-        std::array<std::pair<double, size_t>, 3> side = {
-            std::pair{std::hypot(p[j].x - p[k].x, p[j].y - p[k].y), i},
-            std::pair{std::hypot(p[i].x - p[k].x, p[i].y - p[k].y), j},
-            std::pair{std::hypot(p[i].x - p[j].x, p[i].y - p[j].y), k}};
+        std::array<std::pair<double, size_t>, 3> side = {std::pair{std::hypot(p[j].x - p[k].x, p[j].y - p[k].y), i},
+                                                         std::pair{std::hypot(p[i].x - p[k].x, p[i].y - p[k].y), j},
+                                                         std::pair{std::hypot(p[i].x - p[j].x, p[i].y - p[j].y), k}};
         std::sort(side.begin(), side.end());
         const double a = side[0].first, b = side[1].first, c = side[2].first;
         // Tiny triangles carry more centroid error than shape; nearly equal
@@ -302,7 +305,8 @@ std::vector<Triangle> Triangles(const std::vector<Point2>& p, size_t count) {
         if (c < 8 || (b - a) < 0.03 * c || (c - b) < 0.03 * c) continue;
         const Point2 &A = p[side[0].second], &B = p[side[1].second], &C = p[side[2].second];
         const double cross = (B.x - A.x) * (C.y - A.y) - (B.y - A.y) * (C.x - A.x);
-        out.push_back({static_cast<float>(a / c), static_cast<float>(b / c),
+        out.push_back({static_cast<float>(a / c),
+                       static_cast<float>(b / c),
                        {static_cast<uint16_t>(side[0].second), static_cast<uint16_t>(side[1].second),
                         static_cast<uint16_t>(side[2].second)},
                        cross < 0});
@@ -315,7 +319,8 @@ class Partners {
  public:
   explicit Partners(const std::vector<Point2>& p, size_t count) {
     for (size_t k = 0; k < std::min(count, p.size()); ++k) byX_.push_back({p[k].x, p[k].y, k});
-    std::sort(byX_.begin(), byX_.end(), [](const Entry& a, const Entry& b) { return a.x < b.x || (a.x == b.x && a.k < b.k); });
+    std::sort(byX_.begin(), byX_.end(),
+              [](const Entry& a, const Entry& b) { return a.x < b.x || (a.x == b.x && a.k < b.k); });
   }
   // Index of the nearest star within tol, or -1.
   long Nearest(Point2 q, double tol) const {
@@ -340,7 +345,8 @@ class Partners {
   std::vector<Entry> byX_;
 };
 
-size_t Agreeing(const Similarity& t, const std::vector<Point2>& ref, size_t count, const Partners& partners, double tol) {
+size_t Agreeing(const Similarity& t, const std::vector<Point2>& ref, size_t count, const Partners& partners,
+                double tol) {
   size_t agree = 0;
   for (size_t k = 0; k < std::min(count, ref.size()); ++k) agree += partners.Nearest(t.Apply(ref[k]), tol) >= 0;
   return agree;
@@ -377,7 +383,8 @@ StarMatch MatchStars(const std::vector<Point2>& reference, const std::vector<Poi
   std::vector<std::vector<uint32_t>> grid(static_cast<size_t>(cells) * cells);
   auto cellOf = [&](float x) { return std::clamp(static_cast<int>(x / eps), 0, cells - 1); };
   for (size_t k = 0; k < frameTri.size(); ++k)
-    grid[static_cast<size_t>(cellOf(frameTri[k].v)) * cells + cellOf(frameTri[k].u)].push_back(static_cast<uint32_t>(k));
+    grid[static_cast<size_t>(cellOf(frameTri[k].v)) * cells + cellOf(frameTri[k].u)].push_back(
+        static_cast<uint32_t>(k));
 
   const Partners partners(frame, o.checkStars);
   struct Hypothesis {
@@ -461,9 +468,12 @@ decided:
     }
     if (2 * shared < h.agree) m.runnerUp = h.agree;
   }
-  if (agree < need) m.outcome = MatchOutcome::NoMatch;
-  else if (m.runnerUp > 3 + chance && m.runnerUp - chance >= o.ambiguity * (agree - chance)) m.outcome = MatchOutcome::Ambiguous;
-  else m.outcome = MatchOutcome::Matched;
+  if (agree < need)
+    m.outcome = MatchOutcome::NoMatch;
+  else if (m.runnerUp > 3 + chance && m.runnerUp - chance >= o.ambiguity * (agree - chance))
+    m.outcome = MatchOutcome::Ambiguous;
+  else
+    m.outcome = MatchOutcome::Matched;
   return m;
 }
 

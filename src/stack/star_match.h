@@ -16,11 +16,11 @@ namespace qv {
 // (centroid of the light above the sky); peak and flux are above the sky.
 struct StarSpot {
   double x = 0, y = 0;
-  int px = 0, py = 0;       // the brightest pixel
-  double peak = 0;          // above the local sky
-  double flux = 0;          // sum above the sky in a 7 x 7 window
-  bool saturated = false;   // a clipped or flattened core
-  bool hot = false;         // a lone bright pixel: hot pixel or cosmic ray
+  int px = 0, py = 0;      // the brightest pixel
+  double peak = 0;         // above the local sky
+  double flux = 0;         // sum above the sky in a 7 x 7 window
+  bool saturated = false;  // a clipped or flattened core
+  bool hot = false;        // a lone bright pixel: hot pixel or cosmic ray
 };
 
 // The sky under the stars: a smooth background and the noise about it.
@@ -59,22 +59,22 @@ struct Similarity {
 bool FitSimilarity(const std::vector<Point2>& from, const std::vector<Point2>& to, Similarity& t);
 
 struct MatchOptions {
-  size_t patternStars = 25;    // brightest stars of each side forming triangles
-  size_t checkStars = 60;      // brightest stars of each side that count as agreement
-  double tolerance = 2;        // pixels between a mapped star and its partner
+  size_t patternStars = 25;               // brightest stars of each side forming triangles
+  size_t checkStars = 60;                 // brightest stars of each side that count as agreement
+  double tolerance = 2;                   // pixels between a mapped star and its partner
   double minScale = 0.9, maxScale = 1.1;  // one camera: the scale barely changes
-  size_t minAgreeing = 6;      // fewer stars agreeing is no match
-  double ambiguity = 0.7;      // a second, different answer this close is ambiguous
+  size_t minAgreeing = 6;                 // fewer stars agreeing is no match
+  double ambiguity = 0.7;                 // a second, different answer this close is ambiguous
 };
 
 enum class MatchOutcome { Matched, TooFewStars, NoMatch, Ambiguous };
 
 struct StarMatch {
   MatchOutcome outcome = MatchOutcome::NoMatch;
-  Similarity transform;        // reference -> frame
-  size_t agreeing = 0;         // stars of the reference found where the transform puts them
-  size_t runnerUp = 0;         // agreement of the best different answer
-  double rms = 0;              // pixels, over the agreeing stars
+  Similarity transform;                          // reference -> frame
+  size_t agreeing = 0;                           // stars of the reference found where the transform puts them
+  size_t runnerUp = 0;                           // agreement of the best different answer
+  double rms = 0;                                // pixels, over the agreeing stars
   std::vector<std::pair<size_t, size_t>> pairs;  // reference index, frame index
 };
 

@@ -47,7 +47,8 @@ bool AutoGuideStar(Session& s, double& bestX, double& bestY, std::string* why) {
   const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, 1), 5, 2000);
   const int w = field.width, h = field.height;
   if (field.stars.empty())
-    return fail("aucune étoile ne dépasse le bruit du fond (" + std::to_string(static_cast<long>(field.sky.noise)) + ")");
+    return fail("aucune étoile ne dépasse le bruit du fond (" + std::to_string(static_cast<long>(field.sky.noise)) +
+                ")");
   const int box = (s.guide.GuideBox >= 32 && s.guide.GuideBox < 128) ? s.guide.GuideBox : 32;
   // The template is taken centred on the star: it must lie inside the image.
   const int margin = static_cast<int>(RoundHalfEven(box / 2.0)) + 2;

@@ -74,11 +74,10 @@ void Uncheck(Form1& f, int i) {
 
 }  // namespace
 
-int32_t FullScaleOf(const Session& s, int i) {
-  return s.Img.at(static_cast<size_t>(i)).ImgBitpix == 8 ? 2040 : 65535;
-}
+int32_t FullScaleOf(const Session& s, int i) { return s.Img.at(static_cast<size_t>(i)).ImgBitpix == 8 ? 2040 : 65535; }
 
-AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options, const std::function<void(const ImageMark&)>& onImage) {
+AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options,
+                         const std::function<void(const ImageMark&)>& onImage) {
   Session& s = f.s;
   AutoMarkReport report;
   const int n = s.ImageCount();
@@ -97,7 +96,8 @@ AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options, const std::fu
   double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
   // The star that the tracking follows from the reference image on.
   Point2 guide{ref.ImgGuideX * u1, ref.ImgGuideY * u2};
-  if ((ref.ImgRegFlags & kNewRef) && (ref.ImgRefX != 0 || ref.ImgRefY != 0)) guide = {ref.ImgRefX * u1, ref.ImgRefY * u2};
+  if ((ref.ImgRegFlags & kNewRef) && (ref.ImgRefX != 0 || ref.ImgRefY != 0))
+    guide = {ref.ImgRefX * u1, ref.ImgRefY * u2};
   if (ref.ImgGuideX == 0 && ref.ImgGuideY == 0 && ref.ImgRefX == 0 && ref.ImgRefY == 0) {
     report.message = "aucune étoile guide n'est marquée sur l'image " + std::to_string(k);
     return report;
@@ -123,7 +123,8 @@ AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options, const std::fu
   if (options.rotation) {
     const long r = PickRotationStar(refField, guide);
     double cx = 0, cy = 0;
-    if (r >= 0 && ClickCentroid(s, {refField.stars[static_cast<size_t>(r)].x, refField.stars[static_cast<size_t>(r)].y}, cx, cy)) {
+    if (r >= 0 && ClickCentroid(s, {refField.stars[static_cast<size_t>(r)].x, refField.stars[static_cast<size_t>(r)].y},
+                                cx, cy)) {
       // As Ctrl and Alt clicks on the star with both rotation boxes checked:
       // the first image only fixes the direction the others turn from.
       ref.ImgRot = ref.ImgNewRot = 1;

@@ -22,20 +22,20 @@ struct AutoMarkOptions {
 struct ImageMark {
   int image = 0;
   bool marked = false;
-  bool reference = false;     // the image the others are matched against
-  std::string reason;         // why it is not marked (empty when marked)
-  double x = 0, y = 0;        // the guide mark, pixels of the processed image
-  size_t stars = 0;           // stars found on the image
-  size_t agreeing = 0;        // of them, matched with the reference image
-  double rms = 0;             // pixels, residual of the match
-  double angle = 0;           // degrees, the field's turn against the reference
+  bool reference = false;  // the image the others are matched against
+  std::string reason;      // why it is not marked (empty when marked)
+  double x = 0, y = 0;     // the guide mark, pixels of the processed image
+  size_t stars = 0;        // stars found on the image
+  size_t agreeing = 0;     // of them, matched with the reference image
+  double rms = 0;          // pixels, residual of the match
+  double angle = 0;        // degrees, the field's turn against the reference
   bool rotationMarked = false;
   double rotX = 0, rotY = 0;  // the rotation star, pixels
 };
 
 struct AutoMarkReport {
-  bool ok = false;            // false: nothing was marked (see message)
-  std::string message;        // why, when not ok
+  bool ok = false;      // false: nothing was marked (see message)
+  std::string message;  // why, when not ok
   int reference = 0;
   std::vector<ImageMark> images;
 };

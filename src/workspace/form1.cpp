@@ -13,7 +13,7 @@ namespace qv {
 namespace {
 
 // Run-time errors of the window's controls.
-constexpr int kErrNoSuchControl = 340;       // control array element does not exist
+constexpr int kErrNoSuchControl = 340;  // control array element does not exist
 constexpr int kErrInvalidPropertyValue = 380;
 
 }  // namespace
@@ -123,9 +123,7 @@ void SetHScroll1(Form1& f, int value) {
   HScroll1_Change(f);
 }
 
-void Check3_Click(Form1& f) {
-  f.ShowHisto();
-}
+void Check3_Click(Form1& f) { f.ShowHisto(); }
 
 void SetCheck3(Form1& f, int16_t value) {
   f.Check3 = value;

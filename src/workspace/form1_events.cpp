@@ -4,9 +4,9 @@
 
 #include "stack/accumulate.h"
 #include "stack/guide.h"
-#include "workspace/run.h"
 #include "stack/run_control.h"
 #include "workspace/image_list.h"
+#include "workspace/run.h"
 #include "workspace/settings.h"
 
 namespace qv {
@@ -36,11 +36,16 @@ void ShowHisto(Form1& f) { f.ShowHisto(); }
 // Click mode chosen by a plain click's selected button.
 int ModeOfOption2(int option2) {
   switch (option2) {
-    case 0: return kShiftMask;
-    case 2: return kCtrlMask;
-    case 3: return kAltMask;
-    case 4: return kCtrlMask | kAltMask;
-    default: return 0;
+    case 0:
+      return kShiftMask;
+    case 2:
+      return kCtrlMask;
+    case 3:
+      return kAltMask;
+    case 4:
+      return kCtrlMask | kAltMask;
+    default:
+      return 0;
   }
 }
 
@@ -52,8 +57,8 @@ void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
   try {
     const int16_t px = CInt(x * s.opt.PicZoom), py = CInt(y * s.opt.PicZoom);
     if (button == kRightButton) {
-      const std::string rgb = std::to_string(s.pic.PicR.At(px, py)) + "," + std::to_string(s.pic.PicG.At(px, py)) + "," +
-                              std::to_string(s.pic.PicB.At(px, py));
+      const std::string rgb = std::to_string(s.pic.PicR.At(px, py)) + "," + std::to_string(s.pic.PicG.At(px, py)) +
+                              "," + std::to_string(s.pic.PicB.At(px, py));
       f.Caption = "(x,y)=(" + std::to_string(px) + "," + std::to_string(py) + ") RGB=(" + rgb + ")";
       return;
     }
@@ -342,8 +347,8 @@ Plane<int32_t> ThumbnailPicture(const Session& s) {
   const double black = (s.pic.LevelLow - (s.pic.LevelLow - s.pic.LevelMin) * s.opt.Hsens / 20) * 32;
   const double white = ((s.pic.LevelMax - s.pic.LevelHigh) * s.opt.Hsens / 20 + s.pic.LevelHigh) * 32;
   const Plane<int32_t> pixels = DrawImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, black, white, 1, s.opt.Has(Mono));
-  return ShowPixels(pixels, ShowPixelsGeometry(pixels.Width(), pixels.Height(), s.opt.Has(PixAspect),
-                                               s.opt.PixRatio, 0, false));
+  return ShowPixels(
+      pixels, ShowPixelsGeometry(pixels.Width(), pixels.Height(), s.opt.Has(PixAspect), s.opt.PixRatio, 0, false));
 }
 
 }  // namespace qv
@@ -381,7 +386,8 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
         ++marked;
         continue;
       }
-      const std::string name = m.image >= 1 && m.image <= n ? PathName(s.Img[static_cast<size_t>(m.image)].ImgFile) : "";
+      const std::string name =
+          m.image >= 1 && m.image <= n ? PathName(s.Img[static_cast<size_t>(m.image)].ImgFile) : "";
       missing += "\r\n" + name + " : " + m.reason;
     }
     text = "Images marquées : " + std::to_string(marked) + " sur " + std::to_string(report.images.size());

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "core/session.h"
-#include "workspace/form1.h"
 #include "platform/settings_store.h"
+#include "workspace/form1.h"
 
 namespace qv {
 
@@ -33,8 +33,8 @@ class Form5 {
   // Check9 "Fusion 2 x 2", Check10 "Mélange progressif", Check11 "Enlever
   // le gradient", Check12 "Soustraire le fichier Dark", Check13 "Appliquer
   // le fichier PLU".
-  int16_t Check1 = 0, Check2 = 0, Check3 = 0, Check4 = 0, Check5 = 0, Check6 = 0, Check7 = 0, Check8 = 0,
-          Check9 = 0, Check10 = 0, Check11 = 0, Check12 = 0, Check13 = 0;
+  int16_t Check1 = 0, Check2 = 0, Check3 = 0, Check4 = 0, Check5 = 0, Check6 = 0, Check7 = 0, Check8 = 0, Check9 = 0,
+          Check10 = 0, Check11 = 0, Check12 = 0, Check13 = 0;
   // "R", "V", "B" of the colour table, indices 1..3 (0 unused).
   std::array<int16_t, 4> Check14{}, Check15{}, Check16{};
   // "X / Y = 1", "Autre".
@@ -42,20 +42,20 @@ class Form5 {
   // "Aucun", "3x3", "4x4", "5x5" of the frame "Filtre Médiane".
   std::array<bool, 4> Option2{true, false, false, false};
 
-  std::string Text1;   // "Répertoire Source au démarrage"
-  std::string Text2;   // "Répertoire de destination"
-  std::string Text3;   // "Fichier Masque"
-  std::string Text4;   // pixel ratio, with "Autre"
-  std::string Text5;   // "Écart" (Calcul)
-  std::string Text6;   // "Dimension (pixels)" (Bordure)
-  std::string Text7;   // "Rayon" (Calcul)
-  std::string Text8;   // "Rayon" (Masque)
-  std::array<std::string, 4> Text9;  // "X/L", "Y/H", "R/H", "F. Zone Ext."
-  std::string Text10;  // "Seuil" (Masque)
-  std::string Text11;  // "Fichier Plage de Lumière Uniforme (PLU)"
-  std::string Text12;  // "Fichier Dark"
+  std::string Text1;                  // "Répertoire Source au démarrage"
+  std::string Text2;                  // "Répertoire de destination"
+  std::string Text3;                  // "Fichier Masque"
+  std::string Text4;                  // pixel ratio, with "Autre"
+  std::string Text5;                  // "Écart" (Calcul)
+  std::string Text6;                  // "Dimension (pixels)" (Bordure)
+  std::string Text7;                  // "Rayon" (Calcul)
+  std::string Text8;                  // "Rayon" (Masque)
+  std::array<std::string, 4> Text9;   // "X/L", "Y/H", "R/H", "F. Zone Ext."
+  std::string Text10;                 // "Seuil" (Masque)
+  std::string Text11;                 // "Fichier Plage de Lumière Uniforme (PLU)"
+  std::string Text12;                 // "Fichier Dark"
   std::array<std::string, 4> Text13;  // colour patterns, indices 1..3 (0 unused)
-  std::string Text14;  // "Limite sup." (Filtre Médiane)
+  std::string Text14;                 // "Limite sup." (Filtre Médiane)
   bool Text4Visible = false;
 
   // Gradient ratio slider, 0..10; shown with "Enlever le gradient".

@@ -21,7 +21,6 @@ constexpr int32_t kBlue = 0x0000FF;
 // Upper bound of the control arrays Image1 and Check9.
 int StripUBound(const Form1& f) { return static_cast<int>(f.Check9.size()) - 1; }
 
-
 }  // namespace
 
 void mnuNew_Click(Form1& f) {

@@ -5,8 +5,8 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <new>
@@ -29,10 +29,10 @@ constexpr int kErrInvalidCall = 5;  // logarithm of a number that is not positiv
 // Windows-1252
 
 // Characters of the bytes 0x80..0x9F; 0 where the code page defines none.
-constexpr std::array<char32_t, 32> kHigh = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr std::array<char32_t, 32> kHigh = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                            0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 char32_t ByteToChar(unsigned char b) {
   if (b < 0x80 || b >= 0xA0) return b;
@@ -334,18 +334,25 @@ std::string Utf8ToWindows1252(std::string_view in) {
     const unsigned char b = static_cast<unsigned char>(in[i]);
     size_t len = 0;
     char32_t c = 0;
-    if (b < 0x80) len = 1, c = b;
-    else if (b >= 0xC2 && b <= 0xDF) len = 2, c = b & 0x1F;
-    else if (b >= 0xE0 && b <= 0xEF) len = 3, c = b & 0x0F;
-    else if (b >= 0xF0 && b <= 0xF4) len = 4, c = b & 0x07;
+    if (b < 0x80)
+      len = 1, c = b;
+    else if (b >= 0xC2 && b <= 0xDF)
+      len = 2, c = b & 0x1F;
+    else if (b >= 0xE0 && b <= 0xEF)
+      len = 3, c = b & 0x0F;
+    else if (b >= 0xF0 && b <= 0xF4)
+      len = 4, c = b & 0x07;
     bool valid = len > 0 && i + len <= in.size();
     for (size_t k = 1; valid && k < len; ++k) {
       const unsigned char t = static_cast<unsigned char>(in[i + k]);
-      if ((t & 0xC0) != 0x80) valid = false;
-      else c = (c << 6) | (t & 0x3F);
+      if ((t & 0xC0) != 0x80)
+        valid = false;
+      else
+        c = (c << 6) | (t & 0x3F);
     }
     // Overlong forms, surrogates and code points past U+10FFFF are not characters.
-    if (valid && ((len == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (len == 4 && (c < 0x10000 || c > 0x10FFFF))))
+    if (valid &&
+        ((len == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (len == 4 && (c < 0x10000 || c > 0x10FFFF))))
       valid = false;
     if (!valid) {
       out += '?';
@@ -427,8 +434,7 @@ ProjectSave SaveProject(Form1& f, const std::string& path) {
     line(Whole(f.Check3));
     line(Whole(f.HScroll1));
     std::string colours;
-    for (size_t i = 0; i < 3; ++i)
-      colours += (i ? "\t" : "") + o.ColorText[i] + "\t" + Whole(o.ColorChk[i]);
+    for (size_t i = 0; i < 3; ++i) colours += (i ? "\t" : "") + o.ColorText[i] + "\t" + Whole(o.ColorChk[i]);
     line(colours);
     for (int i = 1; i <= n; ++i) line(ImageLine(s.Img[static_cast<size_t>(i)]));
 

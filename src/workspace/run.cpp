@@ -79,8 +79,10 @@ void Run(Form1& f, const RunRequest* given) {
     s.Report("", static_cast<double>(++done) / todo);
   }
   if (s.RunState == 1) {
-    if (given) FitFinal(f, given->expand);
-    else FitFinal(f);
+    if (given)
+      FitFinal(f, given->expand);
+    else
+      FitFinal(f);
   }
   StopProcess(s);
 }

@@ -74,8 +74,7 @@ int SaveAllTiff(Form1& f) {
 
 FitsHeaderView mnuFITS_Click(Form1& f) {
   Session& s = f.s;
-  if (f.mnuDebug || s.RunState != 0 || f.Busy || s.CurPic == 0 || s.CurPic > s.ImageCount())
-    return {};
+  if (f.mnuDebug || s.RunState != 0 || f.Busy || s.CurPic == 0 || s.CurPic > s.ImageCount()) return {};
   FitsHeaderView view = ReadFitsHeaderView(s.Entry(s.CurPic).ImgFile);
   if (view.shown) f.DebugLog.insert(f.DebugLog.end(), view.lines.begin(), view.lines.end());
   return view;

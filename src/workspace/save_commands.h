@@ -9,9 +9,9 @@
 
 #include "core/plane.h"
 #include "core/session.h"
+#include "io/picture_export.h"
 #include "workspace/form1.h"
 #include "workspace/project.h"
-#include "io/picture_export.h"
 
 namespace qv {
 

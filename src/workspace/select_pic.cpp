@@ -75,7 +75,8 @@ void ShowSelectedImage(Form1& f, int index, bool load) {
       e.ImgRotX = s.Img[static_cast<size_t>(index - 1)].ImgRotX;
       e.ImgRotY = s.Img[static_cast<size_t>(index - 1)].ImgRotY;
     }
-    f.Line3 = {true, s.guide.RotCentreX / zoom, s.guide.RotCentreY / zoom, e.ImgRotX * u1 / zoom, e.ImgRotY * u2 / zoom};
+    f.Line3 = {true, s.guide.RotCentreX / zoom, s.guide.RotCentreY / zoom, e.ImgRotX * u1 / zoom,
+               e.ImgRotY * u2 / zoom};
     LabelAt(f.Label9, f.Line3);
   }
   if (e.ImgNewRot) {

@@ -58,32 +58,58 @@ std::string DefaultText(const std::string& key, const NumLocale& loc, const std:
 bool Apply(Form1& f, const std::string& key, const std::string& t, const NumLocale& loc) {
   Session& s = f.s;
   Options& o = s.opt;
-  if (key == "MinQual") o.MinQual = ToSingle(Num(t, loc));
-  else if (key == "GradRatio") o.GradRatio = CInt(Num(t, loc));
-  else if (key == "InitDir") o.InitDir = t;
-  else if (key == "OutDir") o.OutDir = t;
-  else if (key == "UseMask") o.UseMask = CLng(Val(t));
-  else if (key == "PixRatio") o.PixRatio = ToSingle(Val(t));
-  else if (key == "MaskFile") o.MaskFile = t;
-  else if (key == "DarkFile") o.DarkFile = t;
-  else if (key == "FlatFile") o.FlatFile = t;
-  else if (key == "PicZoom") o.PicZoom = CInt(Num(t, loc));
-  else if (key == "MaskThr") o.MaskThr = Threshold(t, loc);
-  else if (key == "CalcThr") o.CalcThr = Threshold(t, loc);
-  else if (key == "EdgeSize") o.EdgeSize = CInt(Num(t, loc));
-  else if (key == "FovX") o.FovX = ToSingle(Num(t, loc));
-  else if (key == "FovY") o.FovY = ToSingle(Num(t, loc));
-  else if (key == "FovR") o.FovR = ToSingle(Num(t, loc));
-  else if (key == "FovF") o.FovF = ToSingle(Num(t, loc));
-  else if (key == "MaskSize") o.MaskSize = CInt(Num(t, loc));
-  else if (key == "CalcSize") o.CalcSize = CInt(Num(t, loc));
-  else if (key == "MedianLimit") o.MedianLimit = CLng(Num(t, loc));
-  else if (key == "Expand") f.Check6 = Num(t, loc) != 0 ? 1 : 0;
-  else if (key == "Hsens") o.Hsens = CInt(Val(t));
-  else if (key == "Project") f.Project = t;
-  else if (const int i = ColourIndex(key, "ColorText"); i >= 0) o.ColorText[static_cast<size_t>(i)] = t;
-  else if (const int k = ColourIndex(key, "ColorFilter"); k >= 0) o.ColorChk[static_cast<size_t>(k)] = CInt(Num(t, loc));
-  else return false;
+  if (key == "MinQual")
+    o.MinQual = ToSingle(Num(t, loc));
+  else if (key == "GradRatio")
+    o.GradRatio = CInt(Num(t, loc));
+  else if (key == "InitDir")
+    o.InitDir = t;
+  else if (key == "OutDir")
+    o.OutDir = t;
+  else if (key == "UseMask")
+    o.UseMask = CLng(Val(t));
+  else if (key == "PixRatio")
+    o.PixRatio = ToSingle(Val(t));
+  else if (key == "MaskFile")
+    o.MaskFile = t;
+  else if (key == "DarkFile")
+    o.DarkFile = t;
+  else if (key == "FlatFile")
+    o.FlatFile = t;
+  else if (key == "PicZoom")
+    o.PicZoom = CInt(Num(t, loc));
+  else if (key == "MaskThr")
+    o.MaskThr = Threshold(t, loc);
+  else if (key == "CalcThr")
+    o.CalcThr = Threshold(t, loc);
+  else if (key == "EdgeSize")
+    o.EdgeSize = CInt(Num(t, loc));
+  else if (key == "FovX")
+    o.FovX = ToSingle(Num(t, loc));
+  else if (key == "FovY")
+    o.FovY = ToSingle(Num(t, loc));
+  else if (key == "FovR")
+    o.FovR = ToSingle(Num(t, loc));
+  else if (key == "FovF")
+    o.FovF = ToSingle(Num(t, loc));
+  else if (key == "MaskSize")
+    o.MaskSize = CInt(Num(t, loc));
+  else if (key == "CalcSize")
+    o.CalcSize = CInt(Num(t, loc));
+  else if (key == "MedianLimit")
+    o.MedianLimit = CLng(Num(t, loc));
+  else if (key == "Expand")
+    f.Check6 = Num(t, loc) != 0 ? 1 : 0;
+  else if (key == "Hsens")
+    o.Hsens = CInt(Val(t));
+  else if (key == "Project")
+    f.Project = t;
+  else if (const int i = ColourIndex(key, "ColorText"); i >= 0)
+    o.ColorText[static_cast<size_t>(i)] = t;
+  else if (const int k = ColourIndex(key, "ColorFilter"); k >= 0)
+    o.ColorChk[static_cast<size_t>(k)] = CInt(Num(t, loc));
+  else
+    return false;
   return true;
 }
 
@@ -92,7 +118,8 @@ bool Apply(Form1& f, const std::string& key, const std::string& t, const NumLoca
 void ReadKey(Form1& f, SettingsStore& store, const std::string& key, const std::string& programFolder = {}) {
   Session& s = f.s;
   try {
-    const std::optional<std::string> text = store.Read(kSettingsSection, key, DefaultText(key, s.locale, programFolder));
+    const std::optional<std::string> text =
+        store.Read(kSettingsSection, key, DefaultText(key, s.locale, programFolder));
     if (text) Apply(f, key, *text, s.locale);
   } catch (const RuntimeError&) {
   } catch (const std::exception&) {
@@ -115,12 +142,12 @@ float ToSingle(double v) {
 }
 
 const std::vector<std::string>& SettingKeys() {
-  static const std::vector<std::string> keys{
-      "MinQual",      "GradRatio",    "InitDir",      "OutDir",     "UseMask",    "PixRatio",   "MaskFile",
-      "DarkFile",     "FlatFile",     "PicZoom",      "MaskThr",    "CalcThr",    "EdgeSize",   "FovX",
-      "FovY",         "FovR",         "FovF",         "MaskSize",   "CalcSize",   "MedianLimit", "ColorText1",
-      "ColorText2",   "ColorText3",   "ColorFilter1", "ColorFilter2", "ColorFilter3", "Expand", "Hsens",
-      "Project"};
+  static const std::vector<std::string> keys{"MinQual",      "GradRatio",  "InitDir",    "OutDir",       "UseMask",
+                                             "PixRatio",     "MaskFile",   "DarkFile",   "FlatFile",     "PicZoom",
+                                             "MaskThr",      "CalcThr",    "EdgeSize",   "FovX",         "FovY",
+                                             "FovR",         "FovF",       "MaskSize",   "CalcSize",     "MedianLimit",
+                                             "ColorText1",   "ColorText2", "ColorText3", "ColorFilter1", "ColorFilter2",
+                                             "ColorFilter3", "Expand",     "Hsens",      "Project"};
   return keys;
 }
 

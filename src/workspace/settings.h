@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "core/session.h"
-#include "workspace/form1.h"
 #include "platform/settings_store.h"
+#include "workspace/form1.h"
 #include "workspace/options.h"
 
 namespace qv {

@@ -13,8 +13,8 @@ MainPicture ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones,
   m.drawn = true;
   m.bars = HistoBars(s.pic.Histo.data(), kHistoBins, s.pic.HistoMax);
   s.opt.Hsens = f.HScroll1;
-  m.levels = ShowHistoLevels(s.pic.LevelMin, s.pic.LevelMax, s.pic.LevelLow, s.pic.LevelHigh, f.HScroll1,
-                             f.Check3 != 0, texts.Text1, texts.Text2, s.locale);
+  m.levels = ShowHistoLevels(s.pic.LevelMin, s.pic.LevelMax, s.pic.LevelLow, s.pic.LevelHigh, f.HScroll1, f.Check3 != 0,
+                             texts.Text1, texts.Text2, s.locale);
   DrawImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, m.levels.black, m.levels.white, zoomStep, s.opt.Has(Mono), m.pixels);
   m.shown = ShowPixels(m.pixels, ShowPixelsGeometry(m.pixels.Width(), m.pixels.Height(), s.opt.Has(PixAspect),
                                                     s.opt.PixRatio, 0, false));

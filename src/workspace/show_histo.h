@@ -7,8 +7,8 @@
 
 #include "core/plane.h"
 #include "core/session.h"
-#include "workspace/form1.h"
 #include "display/histogram.h"
+#include "workspace/form1.h"
 
 namespace qv {
 

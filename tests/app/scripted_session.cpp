@@ -4,15 +4,15 @@
 //
 // usage: quelvista_scripted_session PROJECT.txt SETTINGS.ini SHOTS_FOLDER
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
-#include <QLineEdit>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
@@ -23,11 +23,11 @@
 #include "core/options.h"
 #include "core/session.h"
 #include "editor/form3.h"
-#include "workspace/save_commands.h"
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
 #include "stack/accumulate.h"
 #include "workspace/form1.h"
+#include "workspace/save_commands.h"
 
 namespace {
 
@@ -137,8 +137,8 @@ int main(int argc, char** argv) {
       emit black->textEdited(black->text());
     }
     if (QWidget* curve = editor->findChild<QWidget*>("Picture2")) {
-      QMouseEvent press(QEvent::MouseButtonPress, QPointF(90, 40), curve->mapToGlobal(QPointF(90, 40)),
-                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+      QMouseEvent press(QEvent::MouseButtonPress, QPointF(90, 40), curve->mapToGlobal(QPointF(90, 40)), Qt::LeftButton,
+                        Qt::LeftButton, Qt::NoModifier);
       QApplication::sendEvent(curve, &press);
     }
     Check(destination->Shown() != first, "les niveaux et la courbe changent l'image");

@@ -1,17 +1,17 @@
 // The desktop windows on the offscreen platform: each mirrors its model and
 // forwards its events to the model's handlers.
 #include <QAction>
-#include <QClipboard>
-#include <QMessageBox>
-#include <QMimeData>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
-#include <QRadioButton>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -116,8 +116,9 @@ class MainWindowTest : public QObject {
   void initTestCase() {
     QVERIFY(dir_.isValid());
     sky_ = dir_.filePath("sky");
-    const QString cmd = QStringLiteral("'%1' simulate --out '%2' --frames 4 --width 160 --height 120 --seed 5 >/dev/null")
-                            .arg(QUELVISTA_CLI, sky_);
+    const QString cmd =
+        QStringLiteral("'%1' simulate --out '%2' --frames 4 --width 160 --height 120 --seed 5 >/dev/null")
+            .arg(QUELVISTA_CLI, sky_);
     QCOMPARE(std::system(cmd.toLocal8Bit().constData()), 0);
   }
 
@@ -332,7 +333,6 @@ class MainWindowTest : public QObject {
     QVERIFY(!p.s.dest.DestSumR.Empty());
     QCOMPARE(p.f.Label6, std::string("4/4 Ok"));
   }
-
 
   // The editor's windows after a run: what they show must be what the
   // editor model computes for the same controls on the same destination.
