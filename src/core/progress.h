@@ -5,6 +5,7 @@
 // the loop yields; Session::Running and Session::StopAsked do both at once.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace qv {
@@ -18,5 +19,13 @@ class Progress {
   // negative when the operation cannot tell.
   virtual void Report(const std::string& /*caption*/, double /*done*/) {}
 };
+
+// What a kernel over planes calls where the loop that drives it yields (after
+// a row, or a pass): it lets the event loop run and tells whether to go on.
+// The kernel knows neither the session nor the run state; its caller decides
+// what a stop is. An empty one never yields and always goes on.
+using YieldPoint = std::function<bool()>;
+
+inline bool GoOn(const YieldPoint& yield) { return !yield || yield(); }
 
 }  // namespace qv

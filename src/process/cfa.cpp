@@ -16,7 +16,7 @@ constexpr int kLayouts[4][4] = {
 };
 
 // Blank every site of the plane that does not carry `colour`.
-void Separate(Plane<int32_t>& p, int layout, int colour) {
+void Separate(PlaneView<int32_t> p, int layout, int colour) {
   const int w = p.Width(), h = p.Height();
   for (int y = 0; y < h; ++y) {
     int32_t* row = p.Row(y);
@@ -29,7 +29,7 @@ void Separate(Plane<int32_t>& p, int layout, int colour) {
 // Fill every 0 from the values above 0 of its 3 x 3 window. The fill is in
 // place: the row above is already final and the left neighbour has just been
 // written, so they take part in the window with their new values.
-void FillFromNeighbours(Plane<int32_t>& p) {
+void FillFromNeighbours(PlaneView<int32_t> p) {
   const int w = p.Width(), h = p.Height();
   for (int y = 0; y < h; ++y) {
     int32_t* rows[3];
@@ -64,16 +64,18 @@ int CfaLayout(int flags) {
 
 int CfaColourAt(int layout, int x, int y) { return kLayouts[layout & 3][(x & 1) + 2 * (y & 1)]; }
 
-void DecodeCfa(Session& s, int16_t flags) {
+void DecodeCfa(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, int16_t flags) {
   const int layout = CfaLayout(flags);
   // Each plane reads only itself, both when it is separated and when it is
   // filled, so the planes can be done one after the other.
-  Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+  const PlaneView<int32_t> planes[3] = {r, g, b};
   const int colours[3] = {CfaRed, CfaGreen, CfaBlue};
   for (int i = 0; i < 3; ++i) {
-    Separate(*planes[i], layout, colours[i]);
-    FillFromNeighbours(*planes[i]);
+    Separate(planes[i], layout, colours[i]);
+    FillFromNeighbours(planes[i]);
   }
 }
+
+void DecodeCfa(Session& s, int16_t flags) { DecodeCfa(s.pic.PicR, s.pic.PicG, s.pic.PicB, flags); }
 
 }  // namespace qv

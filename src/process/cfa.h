@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/plane_view.h"
 #include "core/session.h"
 
 namespace qv {
@@ -20,7 +21,12 @@ int CfaLayout(int flags);
 int CfaColourAt(int layout, int x, int y);
 
 // Keeps in each plane only the sites of its colour and fills the others, in
-// place, from their 3 x 3 neighbourhood.
+// place, from their 3 x 3 neighbourhood. The layout is applied to the
+// views' own coordinates, so a view must start on the filter cell's origin.
+void DecodeCfa(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, int16_t flags);
+
+// The same on the current image (PicR, PicG and PicB, each a copy of the
+// readout).
 void DecodeCfa(Session& s, int16_t flags);
 
 }  // namespace qv

@@ -11,7 +11,7 @@ constexpr int kMaxFillPasses = 10;
 
 // Marks in `marks` (bit `bit`) the interior pixels of `p` that stand out
 // from all four diagonal neighbours by more than the threshold.
-void MarkHot(const Plane<int32_t>& p, int xm, int ym, double scale, int32_t thr, uint8_t bit, Plane<uint8_t>& marks) {
+void MarkHot(ConstPlaneView<int32_t> p, int xm, int ym, double scale, int32_t thr, uint8_t bit, Plane<uint8_t>& marks) {
   for (int y = 1; y <= ym - 1; ++y) {
     const int32_t* up = p.Row(y - 1);
     const int32_t* row = p.Row(y);
@@ -49,55 +49,51 @@ inline int32_t NeighbourMean(const int32_t* up, const int32_t* row, const int32_
 }
 
 // The cleaning steps work on three planes of one size.
-void CheckSameSize(const Session& s) {
-  const int w = s.pic.PicR.Width(), h = s.pic.PicR.Height();
-  if (s.pic.PicG.Width() != w || s.pic.PicG.Height() != h || s.pic.PicB.Width() != w || s.pic.PicB.Height() != h)
-    Raise(kErrSubscript);
+void CheckSameSize(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b) {
+  if (!g.SameSize(r.Width(), r.Height()) || !b.SameSize(r.Width(), r.Height())) Raise(kErrSubscript);
 }
 
 }  // namespace
 
-void RemoveHotPixels(Session& s) {
-  s.opt.CalcThr = static_cast<int32_t>(RoundHalfEven(std::max(50.0, std::min<double>(s.opt.CalcThr, 10000))));
-  const int32_t thr = s.opt.CalcThr;
-  const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
+void RemoveHotPixels(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, const HotPixelSettings& o) {
+  const int xm = r.UBound1(), ym = r.UBound2();
   if (xm < 0 || ym < 0) return;
-  CheckSameSize(s);
+  CheckSameSize(r, g, b);
   // m x scale reaches 15 for a neighbourhood as bright as the brightest mean
   // level of the image (LevelMax bins of 32 units).
-  const double scale = s.pic.LevelMax > 0 ? 15 / (s.pic.LevelMax * 32) : 0;
+  const double scale = o.levelMax > 0 ? 15 / (o.levelMax * 32) : 0;
 
   Plane<uint8_t> marks(xm, ym);
-  Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+  const PlaneView<int32_t> planes[3] = {r, g, b};
   // Detection reads only the planes and blanking happens after it, so each
   // plane can be examined on its own.
-  for (int i = 0; i < 3; ++i) MarkHot(*planes[i], xm, ym, scale, thr, static_cast<uint8_t>(1 << i), marks);
+  for (int i = 0; i < 3; ++i) MarkHot(planes[i], xm, ym, scale, o.threshold, static_cast<uint8_t>(1 << i), marks);
 
-  const int r = s.opt.CalcSize - 1;
-  if (r < 0) return;  // an empty window blanks nothing
-  const bool onlyMarked = s.opt.Has(CalcFill);
-  for (int y = r; y <= ym - r; ++y) {
+  const int radius = o.size - 1;
+  if (radius < 0) return;  // an empty window blanks nothing
+  for (int y = radius; y <= ym - radius; ++y) {
     const uint8_t* mrow = marks.Row(y);
-    for (int x = r; x <= xm - r; ++x) {
+    for (int x = radius; x <= xm - radius; ++x) {
       const uint8_t m = mrow[x];
       if (m == 0) continue;
       // Without filling the pixel is dropped from every plane; with it only
       // the planes where it was found hot are blanked, to be filled later.
-      const uint8_t bits = onlyMarked ? m : 7;
+      const uint8_t bits = o.onlyHotPlanes ? m : 7;
       for (int i = 0; i < 3; ++i) {
         if (!(bits & (1 << i))) continue;
-        for (int yy = y - r; yy <= y + r; ++yy) std::fill_n(planes[i]->Row(yy) + (x - r), 2 * r + 1, 0);
+        for (int yy = y - radius; yy <= y + radius; ++yy)
+          std::fill_n(planes[i].Row(yy) + (x - radius), 2 * radius + 1, 0);
       }
     }
   }
 }
 
-void FillEmpty(Session& s) {
-  const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
+void FillEmpty(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, const bool has[3],
+               const YieldPoint& yield) {
+  const int xm = r.UBound1(), ym = r.UBound2();
   if (xm < 0 || ym < 0) return;
-  CheckSameSize(s);
-  Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
-  const bool has[3] = {s.pic.HasR, s.pic.HasG, s.pic.HasB};
+  CheckSameSize(r, g, b);
+  const PlaneView<int32_t> planes[3] = {r, g, b};
   // Sub-grids by (x parity, y parity), in the order of the passes.
   constexpr int kOrder[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
 
@@ -108,9 +104,9 @@ void FillEmpty(Session& s) {
       for (int y = grid[1]; y <= ym; y += 2) {
         int32_t* rows[3][3];  // per plane: above, this row, below
         for (int i = 0; i < 3; ++i) {
-          rows[i][0] = planes[i]->Row(y > 0 ? y - 1 : y);
-          rows[i][1] = planes[i]->Row(y);
-          rows[i][2] = planes[i]->Row(y < ym ? y + 1 : y);
+          rows[i][0] = planes[i].Row(y > 0 ? y - 1 : y);
+          rows[i][1] = planes[i].Row(y);
+          rows[i][2] = planes[i].Row(y < ym ? y + 1 : y);
         }
         for (int x = grid[0]; x <= xm; x += 2) {
           for (int i = 0; i < 3; ++i) {
@@ -122,10 +118,24 @@ void FillEmpty(Session& s) {
             if (const int32_t mean = NeighbourMean(rows[i][0], rows[i][1], rows[i][2], x, xm)) v = mean;
           }
         }
-        s.DoEvents();
+        if (!GoOn(yield)) return;
       }
     }
   }
+}
+
+void RemoveHotPixels(Session& s) {
+  s.opt.CalcThr = static_cast<int32_t>(RoundHalfEven(std::max(50.0, std::min<double>(s.opt.CalcThr, 10000))));
+  RemoveHotPixels(s.pic.PicR, s.pic.PicG, s.pic.PicB,
+                  {s.opt.CalcThr, s.opt.CalcSize, s.opt.Has(CalcFill), s.pic.LevelMax});
+}
+
+void FillEmpty(Session& s) {
+  const bool has[3] = {s.pic.HasR, s.pic.HasG, s.pic.HasB};
+  FillEmpty(s.pic.PicR, s.pic.PicG, s.pic.PicB, has, [&s] {
+    s.DoEvents();
+    return true;
+  });
 }
 
 }  // namespace qv

@@ -18,26 +18,29 @@ constexpr double kCeiling = 65535;
 // Z pixels are packed 0x00RRGGBB; a zone is drawn in white.
 inline bool RedOf(int32_t packed) { return ((packed >> 16) & 0xFF) != 0; }
 
-// Cells masked out by the zones of the image shown, (nx+1) x (ny+1) flags.
-Plane<uint8_t> ExcludedCells(const Session& s, const GradientGrid& g) {
+// Cells masked out by the zones, (nx+1) x (ny+1) flags.
+Plane<uint8_t> ExcludedCells(const std::string& zones, const GradientGrid& g) {
   Plane<uint8_t> excluded(g.nx, g.ny);
-  const int cur = s.CurPic;
-  if (cur < 0 || cur >= static_cast<int>(s.Img.size())) return excluded;
-  const std::string& zone = s.Img[static_cast<size_t>(cur)].ImgZone;
-  if (zone.empty()) return excluded;
+  if (zones.empty()) return excluded;
   // One pixel of the drawing surface per cell.
   Plane<int32_t> z(g.nx, g.ny);
-  DrawZonesFilled(zone, z, 0xFFFFFF);
+  DrawZonesFilled(zones, z, 0xFFFFFF);
   for (int gy = 0; gy <= g.ny; ++gy)
     for (int gx = 0; gx <= g.nx; ++gx) excluded(gx, gy) = RedOf(z(gx, gy)) ? 1 : 0;
   return excluded;
 }
 
+// The three planes of the image being corrected, read over the bounds of the
+// red one.
+struct Planes {
+  PlaneView<int32_t> p[3];
+  int xm, ym;
+};
+
 // Returns false when a stop was requested during the sampling.
-bool Sample(Session& s, const GradientGrid& g, const Plane<uint8_t>& excluded, double lim, Plane<int64_t>& sum,
-            Plane<int32_t>& count) {
-  const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
-  const Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+bool Sample(const Planes& im, const GradientGrid& g, const Plane<uint8_t>& excluded, double lim, Plane<int64_t>& sum,
+            Plane<int32_t>& count, const YieldPoint& yield) {
+  const int xm = im.xm, ym = im.ym;
   const int c = g.cell;
   for (int y = 0; y <= ym; ++y) {
     const int gy = y / c;
@@ -52,8 +55,8 @@ bool Sample(Session& s, const GradientGrid& g, const Plane<uint8_t>& excluded, d
       const int x1 = std::min(xm, x0 + c - 1);
       int64_t cellSum = 0;
       int32_t cellCount = 0;
-      for (const Plane<int32_t>* p : planes) {
-        const int32_t* row = p->Row(y);
+      for (const PlaneView<int32_t>& p : im.p) {
+        const int32_t* row = p.Row(y);
         for (int x = x0; x <= x1; ++x) {
           const int32_t v = row[x];
           if (v > 1 && v < lim) {
@@ -65,7 +68,7 @@ bool Sample(Session& s, const GradientGrid& g, const Plane<uint8_t>& excluded, d
       srow[gx] += cellSum;
       nrow[gx] += cellCount;
     }
-    if (s.StopAsked()) return false;
+    if (!GoOn(yield)) return false;
   }
   return true;
 }
@@ -73,7 +76,7 @@ bool Sample(Session& s, const GradientGrid& g, const Plane<uint8_t>& excluded, d
 // Spreads the cell means into the cells without samples, one ring of cells
 // per pass: each pass reads only the values of the previous one. Returns
 // false when a stop was requested.
-bool FillEmptyCells(Session& s, const GradientGrid& g, Plane<double>& grid) {
+bool FillEmptyCells(const GradientGrid& g, Plane<double>& grid, const YieldPoint& yield) {
   Plane<double> next = grid;
   for (;;) {
     long empty = 0;
@@ -92,15 +95,15 @@ bool FillEmptyCells(Session& s, const GradientGrid& g, Plane<double>& grid) {
         if (n > 0) next(gx, gy) = total / n;
       }
     }
-    if (s.StopAsked()) return false;
+    if (!GoOn(yield)) return false;
     if (empty == 0) return true;
     grid = next;
   }
 }
 
-void Correct(Session& s, const GradientGrid& g, const Plane<double>& grid, double mean) {
-  const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
-  Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+void Correct(const Planes& im, const GradientGrid& g, const Plane<double>& grid, double mean,
+             std::array<int32_t, kHistoBins>& histo, const YieldPoint& yield) {
+  const int xm = im.xm, ym = im.ym;
   const double c = g.cell;
   const double shift = mean - kBackground;
 
@@ -124,7 +127,7 @@ void Correct(Session& s, const GradientGrid& g, const Plane<double>& grid, doubl
     const double* s0 = grid.Row(gy);
     const double* s1 = grid.Row(gy + 1);
     for (int k = 0; k <= g.nx; ++k) alongY[static_cast<size_t>(k)] = (1 - fy) * s0[k] + fy * s1[k];
-    int32_t* rows[3] = {planes[0]->Row(y), planes[1]->Row(y), planes[2]->Row(y)};
+    int32_t* rows[3] = {im.p[0].Row(y), im.p[1].Row(y), im.p[2].Row(y)};
     for (int x = 0; x <= xm; ++x) {
       const int gx = gxOf[static_cast<size_t>(x)];
       const double fx = fxOf[static_cast<size_t>(x)];
@@ -143,29 +146,29 @@ void Correct(Session& s, const GradientGrid& g, const Plane<double>& grid, doubl
       }
       if (n > 0) {
         const int64_t level = static_cast<int64_t>(RoundHalfEven(static_cast<double>(total) / n));
-        s.pic.Histo[static_cast<size_t>(std::clamp<int64_t>(level / 32, 0, kHistoBins - 1))]++;
+        histo[static_cast<size_t>(std::clamp<int64_t>(level / 32, 0, kHistoBins - 1))]++;
       }
     }
-    if (s.StopAsked()) return;
+    if (!GoOn(yield)) return;
   }
 }
 
-void RemoveGradientBody(Session& s) {
-  const int xm = s.pic.PicR.UBound1(), ym = s.pic.PicR.UBound2();
+void RemoveGradientBody(const Planes& im, const GradientSettings& o, Plane<uint8_t>& gradMask,
+                        std::array<int32_t, kHistoBins>& histo, const YieldPoint& yield) {
+  const int xm = im.xm, ym = im.ym;
   // The three planes are read over the bounds of the red one.
-  if (s.pic.PicG.Width() < xm + 1 || s.pic.PicG.Height() < ym + 1 || s.pic.PicB.Width() < xm + 1 ||
-      s.pic.PicB.Height() < ym + 1)
-    Raise(kErrSubscript);
+  for (int i = 1; i < 3; ++i)
+    if (im.p[i].Width() < xm + 1 || im.p[i].Height() < ym + 1) Raise(kErrSubscript);
 
   const GradientGrid g = GradientGridFor(xm, ym);
-  const double lo = (s.pic.LevelLow - 1) * 32, hi = (s.pic.LevelHigh + 1) * 32;
-  const double lim = lo + (hi - lo) * s.opt.GradRatio / 10;
+  const double lo = (o.levelLow - 1) * 32, hi = (o.levelHigh + 1) * 32;
+  const double lim = lo + (hi - lo) * o.ratio / 10;
 
   Plane<int64_t> sum(g.nx, g.ny);
   Plane<int32_t> count(g.nx, g.ny);
-  s.pic.GradMask.Redim(g.nx, g.ny);
-  const Plane<uint8_t> excluded = ExcludedCells(s, g);
-  if (!Sample(s, g, excluded, lim, sum, count)) return;
+  gradMask.Redim(g.nx, g.ny);
+  const Plane<uint8_t> excluded = ExcludedCells(o.zones, g);
+  if (!Sample(im, g, excluded, lim, sum, count, yield)) return;
 
   Plane<double> grid(g.nx, g.ny);
   double total = 0;
@@ -174,7 +177,7 @@ void RemoveGradientBody(Session& s) {
     for (int gx = 0; gx <= g.nx; ++gx) {
       const int32_t n = count(gx, gy);
       if (n <= 0) continue;
-      s.pic.GradMask(gx, gy) = 1;
+      gradMask(gx, gy) = 1;
       grid(gx, gy) = static_cast<double>(sum(gx, gy)) / n;
       total += grid(gx, gy);
       ++cells;
@@ -182,9 +185,9 @@ void RemoveGradientBody(Session& s) {
   if (cells == 0) return;
   const double mean = total / cells;
 
-  if (!FillEmptyCells(s, g, grid)) return;
-  s.pic.Histo.fill(0);
-  Correct(s, g, grid, mean);
+  if (!FillEmptyCells(g, grid, yield)) return;
+  histo.fill(0);
+  Correct(im, g, grid, mean, histo, yield);
 }
 
 }  // namespace
@@ -197,13 +200,21 @@ GradientGrid GradientGridFor(int xm, int ym) {
   return g;
 }
 
-void RemoveGradient(Session& s) {
+void RemoveGradient(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, const GradientSettings& o,
+                    Plane<uint8_t>& gradMask, std::array<int32_t, kHistoBins>& histo, const YieldPoint& yield) {
   try {
-    RemoveGradientBody(s);
+    RemoveGradientBody({{r, g, b}, r.UBound1(), r.UBound2()}, o, gradMask, histo, yield);
   } catch (const RuntimeError&) {
     // What was corrected before the error stays corrected.
   } catch (const std::bad_alloc&) {
   }
+}
+
+void RemoveGradient(Session& s) {
+  GradientSettings o{s.pic.LevelLow, s.pic.LevelHigh, s.opt.GradRatio, {}};
+  const int cur = s.CurPic;
+  if (cur >= 0 && cur < static_cast<int>(s.Img.size())) o.zones = s.Img[static_cast<size_t>(cur)].ImgZone;
+  RemoveGradient(s.pic.PicR, s.pic.PicG, s.pic.PicB, o, s.pic.GradMask, s.pic.Histo, [&s] { return !s.StopAsked(); });
 }
 
 }  // namespace qv

@@ -186,19 +186,21 @@ int32_t MedianOf(int16_t n, std::vector<int32_t>& values) {
   return values[static_cast<size_t>(k)];
 }
 
-void MedianFilter(Session& s, int16_t mode) {
-  const int u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
+void MedianFilter(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, int16_t mode, int32_t limit,
+                  const YieldPoint& yield) {
+  const int u1 = r.UBound1(), u2 = r.UBound2();
+  if (!g.SameSize(r.Width(), r.Height()) || !b.SameSize(r.Width(), r.Height())) Raise(kErrSubscript);
   int lo = -1, hi = 1;
   if (mode == 2)
     hi = 2;
   else if (mode == 3)
     lo = -2, hi = 2;
-  Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+  const PlaneView<int32_t> planes[3] = {r, g, b};
   Plane<int32_t> med[3];
   int32_t window[25];
   for (int p = 0; p < 3; ++p) {
     med[p].Redim(u1, u2);
-    const Plane<int32_t>& src = *planes[p];
+    const PlaneView<int32_t> src = planes[p];
     for (int y = 0; y <= u2; ++y) {
       for (int x = 0; x <= u1; ++x) {
         int n = 0;
@@ -217,17 +219,20 @@ void MedianFilter(Session& s, int16_t mode) {
         }
         med[p](x, y) = m;
       }
-      s.DoEvents();
-      if (s.RunState != 1) return;
+      if (!GoOn(yield)) return;
     }
   }
-  const int32_t limit = s.opt.MedianLimit;
-  for (int p = 0; p < 3; ++p) {
-    int32_t* dst = planes[p]->Data();
-    const int32_t* m = med[p].Data();
-    for (size_t k = 0; k < med[p].Size(); ++k)
-      if (m[k] <= limit) dst[k] = m[k];
-  }
+  for (int p = 0; p < 3; ++p)
+    for (int y = 0; y <= u2; ++y) {
+      int32_t* dst = planes[p].Row(y);
+      const int32_t* m = med[p].Row(y);
+      for (int x = 0; x <= u1; ++x)
+        if (m[x] <= limit) dst[x] = m[x];
+    }
+}
+
+void MedianFilter(Session& s, int16_t mode) {
+  MedianFilter(s.pic.PicR, s.pic.PicG, s.pic.PicB, mode, s.opt.MedianLimit, [&s] { return s.Running(); });
 }
 
 std::string BaseName(const Session& s) {

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "core/outcome.h"
+#include "core/plane_view.h"
+#include "core/progress.h"
 #include "core/session.h"
 
 namespace qv {
@@ -14,7 +16,15 @@ namespace qv {
 // it to the destination; true when every file was processed.
 bool CombineStack(Session& s, bool expand);
 
-// Median filter of the current planes: mode 1 3x3, 2 4x4, 3 5x5.
+// Median filter of three planes of one size: each pixel's window (mode 1
+// 3x3, 2 4x4, 3 5x5, anything else 3x3) gives the median of its values above
+// 0, which replaces the pixel when it is at most `limit`. Calls `yield` after
+// each row and, when it says stop, ends with the planes unchanged.
+void MedianFilter(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, int16_t mode, int32_t limit,
+                  const YieldPoint& yield);
+
+// The same on the current planes with opt.MedianLimit; yields to the event
+// loop after each row and ends when the run is no longer running.
 void MedianFilter(Session& s, int16_t mode);
 
 // Median of values[1..n] (1-based; element 0 unused): the lower middle
