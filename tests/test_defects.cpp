@@ -92,3 +92,40 @@ TEST(DefectFill, SpreadsBySubGridOrderAndStopsAfterTenPasses) {
   EXPECT_EQ(t.services.events.yields, 20);
   for (int x = 0; x < 32; ++x) EXPECT_EQ(t->pic.PicR(x, 0), x <= 19 ? 7 : 0) << x;
 }
+
+TEST(DefectKernels, OnARectangleTheyActAsOnACopyOfItAndLeaveTheRestAlone) {
+  // Blanks, hot pixels and data everywhere, so that a kernel reaching past
+  // its rectangle, or stepping rows by the rectangle's width, shows.
+  Plane<int32_t> big[3];
+  for (int i = 0; i < 3; ++i) {
+    big[i].Redim(13, 10);
+    for (int y = 0; y <= 10; ++y)
+      for (int x = 0; x <= 13; ++x)
+        big[i](x, y) = (x * 7 + y * 3 + i) % 5 == 0 ? 0 : (x + 2 * y + i) % 6 == 0 ? 9000 : 100 + x;
+  }
+  const int rx = 3, ry = 2, rw = 7, rh = 6;
+  auto cut = [&](Plane<int32_t>& p) { return PlaneView<int32_t>(p).Sub(rx, ry, rw, rh); };
+  auto copyOf = [&](Plane<int32_t>& p) {
+    Plane<int32_t> c(rw - 1, rh - 1);
+    for (int y = 0; y < rh; ++y) std::copy_n(cut(p).Row(y), rw, c.Row(y));
+    return c;
+  };
+  const bool has[3] = {true, true, true};
+  for (int kernel = 0; kernel < 2; ++kernel) {
+    auto run = [&](PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b) {
+      if (kernel == 0) FillEmpty(r, g, b, has, {});
+      if (kernel == 1) RemoveHotPixels(r, g, b, {50, 2, true, 0});
+    };
+    Plane<int32_t> whole[3] = {big[0], big[1], big[2]};
+    Plane<int32_t> alone[3] = {copyOf(big[0]), copyOf(big[1]), copyOf(big[2])};
+    run(cut(whole[0]), cut(whole[1]), cut(whole[2]));
+    run(alone[0], alone[1], alone[2]);
+    EXPECT_FALSE(alone[0] == copyOf(big[0])) << "kernel " << kernel << " found nothing to do";
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(copyOf(whole[i]), alone[i]) << "kernel " << kernel << " plane " << i;
+      // With the rectangle put back, nothing else may differ.
+      for (int y = 0; y < rh; ++y) std::copy_n(cut(big[i]).Row(y), rw, cut(whole[i]).Row(y));
+      EXPECT_EQ(whole[i], big[i]) << "kernel " << kernel << " plane " << i;
+    }
+  }
+}

@@ -125,9 +125,9 @@ int16_t CInt(double v) {
 }
 
 int32_t CLng(double v) {
-  const double r = RoundHalfEven(v);
-  if (!(r >= -2147483648.0 && r <= 2147483647.0)) Raise(kErrOverflow);
-  return static_cast<int32_t>(r);
+  int32_t r = 0;
+  if (!TryCLng(v, r)) Raise(kErrOverflow);
+  return r;
 }
 
 uint8_t CByte(double v) {

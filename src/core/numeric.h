@@ -55,6 +55,14 @@ int32_t CLng(double v);
 uint8_t CByte(double v);
 // Checked narrowing of an integer result (Long arithmetic overflow).
 int32_t CheckedLong(int64_t v);
+// CLng for loops that note an overflow rather than raise it: false, and
+// `out` unchanged, when the value does not fit.
+inline bool TryCLng(double v, int32_t& out) {
+  const double r = RoundHalfEven(v);
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) return false;
+  out = static_cast<int32_t>(r);
+  return true;
+}
 
 // The leading-number parse: leading blanks and tabs skipped, "." as decimal
 // point, an optional exponent; reading stops at the first character that

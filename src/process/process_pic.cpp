@@ -14,6 +14,7 @@
 #include "process/defects.h"
 #include "process/fuse.h"
 #include "process/gradient.h"
+#include "process/pixel_rows.h"
 
 namespace qv {
 
@@ -110,6 +111,24 @@ void PicturePixelsToSamples(Session& s, int wr, int hr, int step, Samples& buf) 
       buf.bytes[plane + at] = static_cast<uint8_t>((px >> 8) & 255);
       buf.bytes[2 * plane + at] = static_cast<uint8_t>(px & 255);
     }
+  }
+}
+
+// Decodes plane p of file row y, every `step` values, into `out`. A value
+// that is not a number is a failure that names its position.
+void DecodeFileRow(const Samples& buf, const ImageEntry& e, int p, int y, int step, const std::string& path,
+                   std::vector<int32_t>& out) {
+  const int n = static_cast<int>(out.size());
+  try {
+    DecodeRow(buf.Row(p, y), e.ImgBitpix, e.ImgBzero, step, n, out.data());
+  } catch (const RuntimeError& err) {
+    // Still a failure, but one a user can act on only if told what it is.
+    const int at =
+        err.Number() == kErrOverflow && e.ImgBitpix < 0 ? NotANumberAt(buf.Row(p, y), e.ImgBitpix, step, n) : -1;
+    if (at >= 0)
+      Fail(std::string(kNotNumbersMessage) + " (la première au pixel x " + std::to_string(at * step) + ", y " +
+           std::to_string(y) + " du plan " + std::to_string(p + 1) + ") : " + path);
+    throw;
   }
 }
 
@@ -216,81 +235,42 @@ bool Body(Session& s, int index, int step) {
   s.pic.HistoMax = 0;
   const int usedPlanes = std::min(2, planesInFile - 1) + 1;
 
-  // 11. Pixel loop.
-  std::vector<int32_t> row[3];
-  for (auto& r : row) r.resize(static_cast<size_t>(wr) + 1);
-  // With a step above 1 the masters (selected by the reduced size) are read
-  // at the full-resolution position, so reads outside them must raise.
-  const bool direct = step == 1 && s.cal.DarkG.HasSize(W, H) && s.cal.DarkB.HasSize(W, H);
-  const double flatMean = s.cal.FlatMean;
-  bool hasR = false, hasG = false, hasB = false;
+  // 11. Pixel loop: each output row goes through the row steps; the stop
+  // test comes after every fourth row.
+  std::vector<int32_t> decoded[3];
+  for (auto& r : decoded) r.resize(static_cast<size_t>(wr) + 1);
+  const int32_t* planes[3] = {decoded[0].data(), decoded[1].data(), decoded[2].data()};
+  std::vector<uint8_t> skip(s.cal.UseHotMask ? static_cast<size_t>(wr) + 1 : 0);
+  const ConstPlaneView<int32_t> darks[3] = {s.cal.DarkR, s.cal.DarkG, s.cal.DarkB};
+  bool has[3] = {false, false, false};
   for (int yo = 0; yo <= hr; ++yo) {
     const int y = yo * step;
-    for (int p = 0; p < usedPlanes; ++p) {
-      try {
-        DecodeRow(buf.Row(p, y), e.ImgBitpix, e.ImgBzero, step, wr + 1, row[p].data());
-      } catch (const RuntimeError& err) {
-        // Still a failure, but one a user can act on only if told what it is.
-        const int at = err.Number() == kErrOverflow && e.ImgBitpix < 0
-                           ? NotANumberAt(buf.Row(p, y), e.ImgBitpix, step, wr + 1)
-                           : -1;
-        if (at >= 0)
-          Fail(std::string(kNotNumbersMessage) + " (la première au pixel x " + std::to_string(at * step) + ", y " +
-               std::to_string(y) + " du plan " + std::to_string(p + 1) + ") : " + path);
-        throw;
-      }
-    }
-    int32_t* outR = s.pic.PicR.Row(yo);
-    int32_t* outG = s.pic.PicG.Row(yo);
-    int32_t* outB = s.pic.PicB.Row(yo);
-    const uint8_t* maskRow = s.cal.UseHotMask ? s.cal.HotMask.Row(y) : nullptr;
-    for (int xo = 0; xo <= wr; ++xo) {
-      const int x = xo * step;
-      if (maskRow && maskRow[x] != 0) continue;
-      int32_t v[3];
-      const int32_t v0 = row[0][xo];
-      if (chan == 0) {
-        v[0] = v0;
-        v[1] = usedPlanes == 3 ? row[1][xo] : v0;
-        v[2] = usedPlanes == 3 ? row[2][xo] : v0;
-      } else {
-        v[0] = (chan & 1) ? v0 : 0;
-        v[1] = (chan & 2) ? v0 : 0;
-        v[2] = (chan & 4) ? v0 : 0;
-      }
-      bool* has[3] = {&hasR, &hasG, &hasB};
-      Plane<int32_t>* dark[3] = {&s.cal.DarkR, &s.cal.DarkG, &s.cal.DarkB};
-      for (int p = 0; p < 3; ++p) {
-        if (v[p] > 0) {
-          *has[p] = true;
-          if (s.cal.UseDark) {
-            const int32_t d = direct ? (*dark[p])(x, y) : dark[p]->At(x, y);
-            v[p] = std::max<int32_t>(1, CheckedLong(int64_t{v[p]} - d));
-          }
-        }
-      }
-      if (s.cal.UseFlat) {
-        const int32_t fp = step == 1 ? s.cal.FlatPic(x, y) : s.cal.FlatPic.At(x, y);
-        if (fp == 0) Raise(kErrDivisionByZero);
-        const double f = flatMean / fp;
-        for (int p = 0; p < 3; ++p) v[p] = CLng(v[p] * f);
-      }
-      outR[xo] = v[0];
-      outG[xo] = v[1];
-      outB[xo] = v[2];
-      const int32_t sum = CheckedLong(int64_t{v[0]} + v[1] + v[2]);
-      s.pic.Histo[static_cast<size_t>(std::clamp(sum / 96, 0, kHistoBins - 1))]++;
+    for (int p = 0; p < usedPlanes; ++p) DecodeFileRow(buf, e, p, y, step, path, decoded[p]);
+    const RgbRow row{{s.pic.PicR.Row(yo), s.pic.PicG.Row(yo), s.pic.PicB.Row(yo)}, wr + 1};
+    RouteRow(planes, usedPlanes, chan, row);
+    if (s.cal.UseHotMask) MaskRow(s.cal.HotMask.Row(y), step, row, skip.data());
+    const uint8_t* skipped = s.cal.UseHotMask ? skip.data() : nullptr;
+    NoteData(row, has);
+    RowFault fault{row.n};
+    if (s.cal.UseDark) SubtractDark(row, darks, y, step, fault);
+    if (s.cal.UseFlat) ApplyFlat(row, skipped, s.cal.FlatPic, s.cal.FlatMean, y, step, fault);
+    CountRow(row, skipped, s.pic.Histo, fault);
+    if (fault.number != 0) {
+      // The pixels before the failing one are kept, as they would be had
+      // each been finished before the next was begun.
+      for (int32_t* v : row.v) std::fill(v + fault.end, v + row.n, 0);
+      Raise(fault.number);
     }
     if (yo % 4 == 0) {
-      s.pic.HasR = hasR;
-      s.pic.HasG = hasG;
-      s.pic.HasB = hasB;
+      s.pic.HasR = has[0];
+      s.pic.HasG = has[1];
+      s.pic.HasB = has[2];
       if (s.StopAsked()) Fail("arrêt demandé");
     }
   }
-  s.pic.HasR = hasR;
-  s.pic.HasG = hasG;
-  s.pic.HasB = hasB;
+  s.pic.HasR = has[0];
+  s.pic.HasG = has[1];
+  s.pic.HasB = has[2];
 
   // 12. Raw colour-filter-array readouts become colour.
   if (e.ImgFlags & FlagRawCfa) DecodeCfa(s, e.ImgFlags);
