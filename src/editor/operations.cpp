@@ -7,10 +7,15 @@
 
 namespace qv {
 
-Plane<float> BinPlane(const Plane<float>& in, int n) {
+Plane<float> BinPlane(ConstPlaneView<float> in, int n) {
   Plane<float> out;
-  if (in.Empty() || n < 1) return in;
+  if (in.Empty()) return out;
   const int u1 = in.UBound1(), u2 = in.UBound2();
+  if (n < 1) {
+    out.Redim(u1, u2);
+    for (int y = 0; y <= u2; ++y) std::copy_n(in.Row(y), u1 + 1, out.Row(y));
+    return out;
+  }
   out.Redim(u1 / n, u2 / n);
   for (int y = 0; y <= u2; ++y) {
     const float* src = in.Row(y);
@@ -20,7 +25,7 @@ Plane<float> BinPlane(const Plane<float>& in, int n) {
   return out;
 }
 
-Plane<float> RotatePlane(const Plane<float>& in) {
+Plane<float> RotatePlane(ConstPlaneView<float> in) {
   Plane<float> out;
   if (in.Empty()) return out;
   const int u1 = in.UBound1(), u2 = in.UBound2();

@@ -7,17 +7,19 @@
 #include <cstdint>
 
 #include "core/plane.h"
+#include "core/plane_view.h"
 #include "editor/rendering.h"
 
 namespace qv {
 
-// Block sums of n x n pixels: the result has upper bounds Int(U1 / n) and
-// Int(U2 / n); the last column or row of blocks may be partial.
-Plane<float> BinPlane(const Plane<float>& in, int n);
+// Block sums of n x n pixels of a plane, or of a rectangle of one: the result
+// has upper bounds Int(U1 / n) and Int(U2 / n); the last column or row of
+// blocks may be partial. With n below 1 the result is a copy.
+Plane<float> BinPlane(ConstPlaneView<float> in, int n);
 
-// A quarter turn clockwise on screen: new(x, y) = old(y, U2 - x), the two
-// dimensions exchanged.
-Plane<float> RotatePlane(const Plane<float>& in);
+// A quarter turn clockwise on screen of a plane, or of a rectangle of one:
+// new(x, y) = old(y, U2 - x), the two dimensions exchanged.
+Plane<float> RotatePlane(ConstPlaneView<float> in);
 
 // Background and signal levels of each channel of a clicked region.
 struct BalanceLevels {
