@@ -241,7 +241,7 @@ bool Body(Session& s, int index, int step) {
   for (auto& r : decoded) r.resize(static_cast<size_t>(wr) + 1);
   const int32_t* planes[3] = {decoded[0].data(), decoded[1].data(), decoded[2].data()};
   std::vector<uint8_t> skip(s.cal.UseHotMask ? static_cast<size_t>(wr) + 1 : 0);
-  const ConstPlaneView<int32_t> darks[3] = {s.cal.DarkR, s.cal.DarkG, s.cal.DarkB};
+  const uint8_t* skipped = s.cal.UseHotMask ? skip.data() : nullptr;
   bool has[3] = {false, false, false};
   for (int yo = 0; yo <= hr; ++yo) {
     const int y = yo * step;
@@ -249,10 +249,14 @@ bool Body(Session& s, int index, int step) {
     const RgbRow row{{s.pic.PicR.Row(yo), s.pic.PicG.Row(yo), s.pic.PicB.Row(yo)}, wr + 1};
     RouteRow(planes, usedPlanes, chan, row);
     if (s.cal.UseHotMask) MaskRow(s.cal.HotMask.Row(y), step, row, skip.data());
-    const uint8_t* skipped = s.cal.UseHotMask ? skip.data() : nullptr;
     NoteData(row, has);
+    // The masters are chosen by the reduced size but read at the file
+    // position, so with a step above 1 a read can fall outside them.
     RowFault fault{row.n};
-    if (s.cal.UseDark) SubtractDark(row, darks, y, step, fault);
+    if (s.cal.UseDark) {
+      const ConstPlaneView<int32_t> darks[3] = {s.cal.DarkR, s.cal.DarkG, s.cal.DarkB};
+      SubtractDark(row, darks, y, step, fault);
+    }
     if (s.cal.UseFlat) ApplyFlat(row, skipped, s.cal.FlatPic, s.cal.FlatMean, y, step, fault);
     CountRow(row, skipped, s.pic.Histo, fault);
     if (fault.number != 0) {
