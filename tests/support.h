@@ -39,7 +39,7 @@ struct ViewSpy : qv::View {
   void OpenDestination(const std::string& caption) override {
     if (onOpenDestination) onOpenDestination(caption);
   }
-  void RunImage(int i, bool accepted) override {
+  void RunImage(int i, bool accepted, const qv::Outcome&, const qv::Outcome&) override {
     if (onRunImage) onRunImage(i, accepted);
   }
 };

@@ -240,9 +240,9 @@ TEST(TiffRead, StripsOutOfOrderAndSeparatePlanesReadExactly) {
           tail));
   TestSession s;
   qvtest::OneImage(*s, dir.File("planar.tif"));
-  EXPECT_FALSE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(s->ProcessError,
-            "TIFF non pris en charge (3 bandes attendues, 1 dans la table) : " + dir.File("planar.tif"));
+  const Outcome r = ProcessPic(*s, 1, 1);
+  EXPECT_FALSE(r);
+  EXPECT_EQ(r.Text(), "TIFF non pris en charge (3 bandes attendues, 1 dans la table) : " + dir.File("planar.tif"));
 }
 
 TEST(TiffRead, UnreadableFilesAreRefusedCleanly) {

@@ -558,7 +558,7 @@ void MainWindow::Pause(double seconds) {
   PauseWithEvents(seconds);
 }
 
-void MainWindow::RunImage(int, bool) {
+void MainWindow::RunImage(int, bool, const qv::Outcome&, const qv::Outcome&) {
   ++runDone_;
   Refresh();
 }
