@@ -162,18 +162,6 @@ TEST(ShowPixelsStretch, DropsAndRepeatsRowsAndColumns) {
 
 // Display zones: the fill shares the gradient-zone polygon rule; marks go
 // on top, polygons partly outside are clipped.
-TEST(DrawZonesDisplay, TriangleFromFractions) {
-  const auto marks = qv::ZoneMarksFor("0.1,0.1;0.5,0.1;0.5,0.5;", 200, 100);
-  ASSERT_EQ(marks.polygons.size(), 1u);
-  const std::vector<qv::PixelPoint> tri{{20, 10}, {100, 10}, {100, 50}};
-  EXPECT_EQ(marks.polygons[0], tri);
-  EXPECT_EQ(marks.points, tri);
-  // A single point is marked but makes no polygon.
-  const auto one = qv::ZoneMarksFor("0.5,0.5S0.1,0.1;0.2,0.2", 10, 10);
-  EXPECT_EQ(one.points.size(), 3u);
-  EXPECT_EQ(one.polygons.size(), 1u);
-}
-
 TEST(DrawZonesDisplay, FillModeMatchesMaskFill) {
   Plane<int32_t> shown(39, 19), mask(39, 19);
   // A bow-tie (even-odd) reaching outside the picture on the right.

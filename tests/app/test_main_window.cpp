@@ -325,22 +325,16 @@ class MainWindowTest : public QObject {
     QVERIFY(p.store.writes.empty());
   }
 
-  void aRunThatEndsFillsTheDestination() {
+  // A run that ends fills the destination and opens the editor's windows:
+  // what they show must be what the editor model computes for the same
+  // controls on the same destination.
+  void aRunOpensTheDestinationAndTheEditor() {
     Program p;
     LoadFrames(p);
     p.Action("mnu_4")->trigger();
     QCOMPARE(p.s.RunState, int16_t{0});
     QVERIFY(!p.s.dest.DestSumR.Empty());
     QCOMPARE(p.f.Label6, std::string("4/4 Ok"));
-  }
-
-  // The editor's windows after a run: what they show must be what the
-  // editor model computes for the same controls on the same destination.
-  void aRunOpensTheDestinationAndTheEditor() {
-    Program p;
-    LoadFrames(p);
-    p.Action("mnu_4")->trigger();
-    QCOMPARE(p.s.RunState, int16_t{0});
     qvapp::DestinationWindow* d = p.w.destinationWindow();
     qvapp::EditorWindow* e = p.w.editorWindow();
     QVERIFY(d && e);
