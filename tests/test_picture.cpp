@@ -33,8 +33,7 @@ void EnsureFreeImage() {
 }
 
 // A 24-bit picture through FreeImage, whose scan lines run bottom-up.
-void SaveWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h, Rgb (*colour)(int, int),
-                       int flags = 0) {
+void SaveWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h, Rgb (*colour)(int, int)) {
   EnsureFreeImage();
   FIBITMAP* dib = FreeImage_Allocate(w, h, 24);
   ASSERT_NE(dib, nullptr);
@@ -47,7 +46,7 @@ void SaveWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, in
       line[x * 3 + FI_RGBA_BLUE] = static_cast<BYTE>(c.b);
     }
   }
-  ASSERT_TRUE(FreeImage_Save(fif, dib, path.c_str(), flags)) << path;
+  ASSERT_TRUE(FreeImage_Save(fif, dib, path.c_str(), 0)) << path;
   FreeImage_Unload(dib);
 }
 
@@ -174,19 +173,8 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
     }
 }
 
-TEST(Picture, JpegFilesKeepColoursAndOrientation) {
-  TempDir dir;
-  // Halves of whole 16 x 16 blocks, so that chroma sub-sampling does not
-  // blur one colour into the other.
-  const std::string path = dir.File("halves.jpg");
-  SaveWithFreeImage(path, FIF_JPEG, 32, 32, Halves, JPEG_QUALITYSUPERB);
-  TestSession s;
-  qvtest::OneImage(*s, path);
-  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  EXPECT_EQ(s->Img[1].ImgBitpix, 8);
-  ExpectPattern(*s, 32, 32, 1, Halves, 4, "FreeImage JPEG");
-}
-
+// Halves of whole 16 x 16 blocks, so that chroma sub-sampling does not blur
+// one colour into the other.
 TEST(Picture, ImageMagickJpegFilesLoad) {
   if (qvtest::RunCommand("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "convert is not installed";
   TempDir dir;
@@ -203,6 +191,7 @@ TEST(Picture, ImageMagickJpegFilesLoad) {
     TestSession s;
     qvtest::OneImage(*s, out);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
+    EXPECT_EQ(s->Img[1].ImgBitpix, 8);
     ExpectPattern(*s, 32, 32, 1, Halves, c.tolerance, cmd);
   }
 }
