@@ -431,16 +431,6 @@ TEST_F(ProjectFile, MenuCommandsUseTheDialogsAndTheGuard) {
   EXPECT_TRUE(s.form1.Text7.empty());
 }
 
-TEST(Form1, MinimumQualityFollowsTheBoxInTheUsersConventions) {
-  TestSession s;
-  s->locale = NumLocale::Comma();
-  SetText3(s.form1, "80,5");
-  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.805f);
-  SetText3(s.form1, "150");
-  SetText3(s.form1, "8x");  // not a number: ignored
-  EXPECT_FLOAT_EQ(s->opt.MinQual, 1.0f);
-}
-
 TEST_F(ProjectFile, CommandLineResavesStablyAndShowsWhatADamagedFileGave) {
   lines.push_back(Line(10, 10, "0.5", "0.25"));
   WriteText(dir.File("p.txt"), Join(lines));

@@ -247,4 +247,10 @@ TEST(Settings, MinimumQualityLoadsUnclampedAndOnlyAnEditClamps) {
   EXPECT_FLOAT_EQ(s->opt.MinQual, 1.0f);
   SetText3(s.form1, "-20");
   EXPECT_FLOAT_EQ(s->opt.MinQual, 0.0f);
+  // An edit in the user's conventions; a text that is not a number is ignored.
+  s->locale = NumLocale::Comma();
+  SetText3(s.form1, "80,5");
+  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.805f);
+  SetText3(s.form1, "8x");
+  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.805f);
 }
