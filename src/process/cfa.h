@@ -16,9 +16,6 @@ enum CfaColour : int { CfaRed = 1, CfaGreen = 2, CfaBlue = 3 };
 // and a row, the ssdsi camera family by one more row.
 int CfaLayout(int flags);
 
-// Colour code of position (x, y) under a layout number 0..3.
-int CfaColourAt(int layout, int x, int y);
-
 // Keeps in each plane only the sites of its colour and fills the others, in
 // place, from their 3 x 3 neighbourhood.
 void DecodeCfa(Session& s, int16_t flags);
