@@ -436,6 +436,18 @@ TEST(FitFinal, BaseNameAndDefaultOutputName) {
   stack(0);
   EXPECT_EQ(b.s.dest.DestFileName, "");
   EXPECT_EQ(caption, "");
+
+  // A canvas too large: the combination's run-time error comes back with
+  // its number, logged but not shown in a message box.
+  int boxes = 0;
+  window.onMsgBox = [&](const std::string&) { ++boxes; };
+  b.s.stack.StackCount = 0;
+  b.Add(1);
+  b.s.stack.CanvasMaxX = 1 << 30;
+  const Outcome r = FitFinal(b.ts.form1, true);
+  EXPECT_EQ(r.Text(), "erreur 7 : Mémoire insuffisante");
+  EXPECT_EQ(boxes, 0);
+  EXPECT_EQ(caption, "");
 }
 
 TEST(BaseName, CommonStartOfTheNames) {
