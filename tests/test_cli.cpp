@@ -1,20 +1,14 @@
-// The process command end to end: its JSON, its two outputs, the ways of
-// giving settings, and its exit status.
+// The process command: the ways of giving settings, and its exit status.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 
-#include "process/process_pic.h"
 #include "support.h"
 
 using namespace qv;
 using qvtest::TempDir;
-using qvtest::TestSession;
 
 namespace {
 
@@ -36,59 +30,7 @@ void WriteSky(const std::string& path) {
   qvtest::WriteFits16(path, kW, kH, 3, stored, {"BZERO   =                32768"});
 }
 
-std::string Field(const std::string& key, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "\"%s\":%.17g", key.c_str(), v);
-  return buf;
-}
-
-std::vector<int32_t> RawPlanes(const std::string& path) {
-  const std::vector<uint8_t> b = qvtest::ReadBytes(path);
-  std::vector<int32_t> v(b.size() / 4);
-  for (size_t i = 0; i < v.size(); ++i)
-    v[i] = static_cast<int32_t>(b[4 * i] | (b[4 * i + 1] << 8) | (b[4 * i + 2] << 16) | (uint32_t{b[4 * i + 3]} << 24));
-  return v;
-}
-
 }  // namespace
-
-TEST(Cli, ProcessReportsWhatThePipelineComputed) {
-  TempDir dir;
-  const std::string sky = dir.File("m42.fts");
-  WriteSky(sky);
-  const qvtest::CliResult r =
-      qvtest::Cli(dir, "process '" + sky + "' --out '" + dir.File("o.fts") + "' --planes '" + dir.File("o.raw") + "'");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(r.err.empty()) << r.err;
-
-  // The same file through the engine, with the options of an empty store.
-  TestSession s;
-  s->ResizeImageArrays(1);
-  s->Img[1].ImgFile = sky;
-  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  const std::string expected = "{\"ok\":true,\"width\":24,\"height\":16,\"HasR\":true,\"HasG\":true,\"HasB\":true," +
-                               Field("HistoMax", s->pic.HistoMax) + "," + Field("LevelMin", s->pic.LevelMin) + "," +
-                               Field("LevelMax", s->pic.LevelMax) + "," + Field("LevelLow", s->pic.LevelLow) + "," +
-                               Field("LevelHigh", s->pic.LevelHigh) +
-                               ",\"UseHotMask\":false,\"UseDark\":false,\"UseFlat\":false}\n";
-  EXPECT_EQ(r.out, expected);
-
-  // The raw planes are the engine's planes; the FITS output holds the
-  // same values.
-  const std::vector<int32_t> raw = RawPlanes(dir.File("o.raw"));
-  ASSERT_EQ(raw.size(), static_cast<size_t>(3 * kW * kH));
-  const qvtest::FitsImage img = qvtest::ReadFitsImage(dir.File("o.fts"));
-  const std::vector<int>& fits = img.values;
-  EXPECT_EQ(img.planes, 3);
-  ASSERT_EQ(fits.size(), raw.size());
-  const Plane<int32_t>* engine[3] = {&s->pic.PicR, &s->pic.PicG, &s->pic.PicB};
-  for (size_t i = 0; i < raw.size(); ++i) {
-    const size_t p = i / (kW * kH), at = i % (kW * kH);
-    ASSERT_EQ(raw[i], engine[p]->Data()[at]) << i;
-    ASSERT_EQ(fits[i], raw[i]) << i;
-  }
-  EXPECT_EQ(raw[2 * kW * kH + 12 * kW + 3], 60000);
-}
 
 TEST(Cli, SettingsOnTheCommandLineAndInAFileAreEquivalent) {
   TempDir dir;

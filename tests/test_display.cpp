@@ -43,55 +43,34 @@ TEST(DrawImageLevels, MapsBetweenBlackAndWhite) {
   EXPECT_EQ(qv::BlueOf(px(4, 0)), 255);  // 254.745
 }
 
-TEST(DrawImageLevels, HalvesGoToEven) {
-  // Gain 1: data 1000 + v shows as v, so the halves are exact.
-  Plane<int32_t> r, g, b;
-  qvtest::SetPlane<int32_t>(r, 1, 1, {1000});
-  g = r;
-  b = r;
-  // 255 / 510 = 0.5 per level: 1001 -> 0.5 -> 0, 1003 -> 1.5 -> 2, 1005 -> 2.5 -> 2.
-  const int32_t data[3] = {1001, 1003, 1005};
-  const int expected[3] = {0, 2, 2};
-  for (int k = 0; k < 3; ++k) {
-    r(0, 0) = g(0, 0) = b(0, 0) = data[k];
-    EXPECT_EQ(qv::DrawImage(r, g, b, 1000, 1510, 1, false)(0, 0), Grey(expected[k])) << data[k];
+TEST(DrawImageLevels, EdgeLevelsOnOnePixel) {
+  struct Case {
+    double black, white;
+    int32_t value;
+    int grey;
+  } cases[] = {
+      // 255 / 510 = 0.5 per level: halves go to even.
+      {1000, 1510, 1001, 0},
+      {1000, 1510, 1003, 2},
+      {1000, 1510, 1005, 2},
+      // Equal levels give black.
+      {2000, 2000, 0, 0},
+      {2000, 2000, 65535, 0},
+      // White below black: gain -1000, only pixels below black show.
+      {3000, 2000, 2900, 255},
+      {3000, 2000, 3000, 0},
+      {3000, 2000, 5000, 0},
+      {30000.1, 29900.1, 30000, 10},  // 0.1 below black times -100
+      // 255 / 1e-320 is infinite; 0 x infinity is not a number and shows black.
+      {0, 1e-320, 0, 0},
+      {0, 1e-320, 1, 255},
+  };
+  for (const Case& c : cases) {
+    const Plane<int32_t> p = Flat(1, 1, c.value);
+    EXPECT_EQ(qv::DrawImage(p, p, p, c.black, c.white, 1, false)(0, 0), Grey(c.grey)) << c.black << " " << c.value;
   }
-}
-
-TEST(DrawImageLevels, EqualLevelsGiveBlack) {
-  const Plane<int32_t> p = [] {
-    Plane<int32_t> q;
-    qvtest::SetPlane<int32_t>(q, 3, 1, {0, 2000, 65535});
-    return q;
-  }();
-  const Plane<int32_t> px = qv::DrawImage(p, p, p, 2000, 2000, 1, false);
-  for (int x = 0; x < 3; ++x) EXPECT_EQ(px(x, 0), 0);
-}
-
-TEST(DrawImageLevels, WhiteBelowBlackShowsDarkPixelsOnly) {
-  // Gain = white - black = -1000: below black the product is positive.
-  Plane<int32_t> p;
-  qvtest::SetPlane<int32_t>(p, 4, 1, {2999, 2900, 3000, 5000});
-  const Plane<int32_t> px = qv::DrawImage(p, p, p, 3000, 2000, 1, false);
-  EXPECT_EQ(px(0, 0), Grey(255));  // 1000 clamped
-  EXPECT_EQ(px(1, 0), Grey(255));
-  EXPECT_EQ(px(2, 0), 0);
-  EXPECT_EQ(px(3, 0), 0);
-  Plane<int32_t> q;
-  qvtest::SetPlane<int32_t>(q, 1, 1, {30000});
-  // 0.1 level below black with a gain of -100 gives 10.
-  EXPECT_EQ(qv::DrawImage(q, q, q, 30000.1, 29900.1, 1, false)(0, 0), Grey(10));
-}
-
-TEST(DrawImageLevels, InfiniteGainStaysInRange) {
-  // 255 / 1e-320 overflows to infinity; 0 x infinity is not a number and
-  // must show as black, not as whatever a conversion of NaN gives.
-  Plane<int32_t> p;
-  qvtest::SetPlane<int32_t>(p, 2, 1, {0, 1});
-  const Plane<int32_t> px = qv::DrawImage(p, p, p, 0, 1e-320, 1, false);
-  EXPECT_EQ(px(0, 0), 0);
-  EXPECT_EQ(px(1, 0), Grey(255));
-  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1e-320, 1, true)(0, 0), 0);
+  const Plane<int32_t> zero = Flat(1, 1, 0);
+  EXPECT_EQ(qv::DrawImage(zero, zero, zero, 0, 1e-320, 1, true)(0, 0), 0);
 }
 
 TEST(DrawImageMono, AveragesScaledChannels) {
@@ -107,8 +86,6 @@ TEST(DrawImageMono, AveragesScaledChannels) {
 
 TEST(DrawImageStep, SizeAndNearestSamples) {
   Plane<int32_t> p(1000, 800);  // 1001 x 801
-  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 2, false).Width(), 501);
-  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 2, false).Height(), 401);
   EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 8, false).Width(), 126);
   EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 8, false).Height(), 101);
   EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 0, false).Width(), 1001);  // step 0 counts as 1
@@ -185,18 +162,6 @@ TEST(ShowPixelsStretch, DropsAndRepeatsRowsAndColumns) {
 
 // Display zones: the fill shares the gradient-zone polygon rule; marks go
 // on top, polygons partly outside are clipped.
-TEST(DrawZonesDisplay, TriangleFromFractions) {
-  const auto marks = qv::ZoneMarksFor("0.1,0.1;0.5,0.1;0.5,0.5;", 200, 100);
-  ASSERT_EQ(marks.polygons.size(), 1u);
-  const std::vector<qv::PixelPoint> tri{{20, 10}, {100, 10}, {100, 50}};
-  EXPECT_EQ(marks.polygons[0], tri);
-  EXPECT_EQ(marks.points, tri);
-  // A single point is marked but makes no polygon.
-  const auto one = qv::ZoneMarksFor("0.5,0.5S0.1,0.1;0.2,0.2", 10, 10);
-  EXPECT_EQ(one.points.size(), 3u);
-  EXPECT_EQ(one.polygons.size(), 1u);
-}
-
 TEST(DrawZonesDisplay, FillModeMatchesMaskFill) {
   Plane<int32_t> shown(39, 19), mask(39, 19);
   // A bow-tie (even-odd) reaching outside the picture on the right.

@@ -70,32 +70,6 @@ TEST(FitsWrite, MonochromeHeaderIsByteExact) {
   EXPECT_TRUE(std::all_of(file.begin() + 2892, file.end(), [](uint8_t b) { return b == 0; }));
 }
 
-TEST(FitsWrite, SizesPaddingAndCardsForMonoAndColour) {
-  TempDir dir;
-  TestSession s;
-  Uniform(*s, 100, 50, 7);
-  s->opt.UseMask = Mono;
-  ASSERT_EQ(Save(*s, dir.File("m.fts"), false), 0);
-  s->opt.UseMask = 0;
-  ASSERT_EQ(Save(*s, dir.File("c.fts"), false), 0);
-  const auto mono = qvtest::ReadBytes(dir.File("m.fts")), colour = qvtest::ReadBytes(dir.File("c.fts"));
-  EXPECT_EQ(mono.size(), 14400u);
-  EXPECT_EQ(colour.size(), 34560u);
-  EXPECT_EQ(Card(mono, 2), "NAXIS   =                    2");
-  EXPECT_EQ(Card(mono, 3), "NAXIS1  =                  100");
-  EXPECT_EQ(Card(mono, 4), "NAXIS2  =                   50");
-  EXPECT_EQ(Card(colour, 2), "NAXIS   =                    3");
-  EXPECT_EQ(Card(colour, 5), "NAXIS3  =                    3");
-  EXPECT_EQ(Card(colour, 10), "END");
-
-  Uniform(*s, 1024, 2, 100);
-  ASSERT_EQ(Save(*s, dir.File("wide.fts"), false), 0);
-  const auto wide = qvtest::ReadBytes(dir.File("wide.fts"));
-  EXPECT_EQ(Card(wide, 3), "NAXIS1  =                 1024");
-  EXPECT_EQ(Card(wide, 8), "BACKGRND=                  100");
-  EXPECT_EQ(Card(wide, 9), "RANGE   =                    1");
-}
-
 TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
   TempDir dir;
   TestSession s;

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   qvapp::MainWindow window(form1, store, desktop, dialogs);
   owner = &window;
   events.beforeYield = [&window] { window.Tick(); };
+  events.onReport = [&window](const std::string&, double done) { window.ShowProgress(done); };
   window.show();
 
   // One optional argument: a project or one image.

@@ -273,17 +273,8 @@ void MainWindow::BuildMenus() {
     QAction* a = menuBar()->addAction(commands[i - 3]);
     a->setObjectName(QStringLiteral("mnu_%1").arg(i));
     mnu_[static_cast<size_t>(i)] = a;
-    connect(a, &QAction::triggered, this, [this, i] {
-      if (i == 4) {
-        // The progress bar counts the checked images of the run's range.
-        int first = 1, last = 0;
-        qv::RunRange(f_, first, last);
-        runTotal_ = 0;
-        for (int k = first; k <= last && k >= 1; ++k) runTotal_ += s_.Img[static_cast<size_t>(k)].ImgChecked == 1;
-        runDone_ = 0;
-      }
-      Forward([&] { qv::mnu_Click(f_, i, [this] { OptionsCommand(); }); });
-    });
+    connect(a, &QAction::triggered, this,
+            [this, i] { Forward([&] { qv::mnu_Click(f_, i, [this] { OptionsCommand(); }); }); });
   }
 }
 
@@ -528,7 +519,8 @@ void MainWindow::BuildControls() {
   progress_ = new QProgressBar(this);
   progress_->setObjectName("progress");
   progress_->setMaximumWidth(240);
-  progress_->setFormat("%v / %m");
+  progress_->setRange(0, kProgressSteps);
+  progress_->setFormat(QStringLiteral("%p %"));
   statusBar()->addPermanentWidget(progress_);
 }
 
@@ -558,9 +550,14 @@ void MainWindow::Pause(double seconds) {
   PauseWithEvents(seconds);
 }
 
-void MainWindow::RunImage(int, bool) {
-  ++runDone_;
-  Refresh();
+void MainWindow::RunImage(int, bool, const qv::Outcome&, const qv::Outcome&) { Refresh(); }
+
+void MainWindow::ShowProgress(double done) {
+  // An operation that cannot tell how far it has come leaves the bar as it is.
+  if (done < 0) return;
+  progressDone_ = std::min(1.0, done);
+  progress_->setValue(static_cast<int>(progressDone_ * kProgressSteps + 0.5));
+  progress_->setVisible(s_.RunState >= 1);
 }
 
 void MainWindow::MsgBox(const std::string& text) {
@@ -733,9 +730,10 @@ void MainWindow::Refresh() {
   Label1_->setText(Lines(f.Label1));
   Label6_->setText(Q(f.Label6));
 
-  progress_->setVisible(running || runTotal_ > 0);
-  progress_->setRange(0, std::max(1, runTotal_));
-  progress_->setValue(std::min(runDone_, std::max(1, runTotal_)));
+  // The bar lives while a long operation reports how far it has come; the
+  // next one starts it again from nothing.
+  if (!running) progressDone_ = -1;
+  progress_->setVisible(running && progressDone_ >= 0);
 
   // The zone dialog lives while its click mode is selected.
   if (f.Form6Visible && !zone_) {

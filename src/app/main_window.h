@@ -46,6 +46,8 @@ class MainWindow : public QMainWindow, public qv::View {
   // Refresh at most every tenth of a second: called at every yield of a
   // long loop, so the captions follow the work without slowing it.
   void Tick();
+  // How far the running operation has come (0..1; negative when it cannot tell).
+  void ShowProgress(double done);
   // The start-up sequence with the program's argument (may be empty).
   void Load(const std::string& commandLine);
 
@@ -88,7 +90,7 @@ class MainWindow : public QMainWindow, public qv::View {
   void ShowImage() override;
   void UpdateList() override;
   void Pause(double seconds) override;
-  void RunImage(int i, bool accepted) override;
+  void RunImage(int i, bool accepted, const qv::Outcome& processed, const qv::Outcome& stacked) override;
   void MsgBox(const std::string& text) override;
   void OpenDestination(const std::string& caption) override;
   void RebuildStrip();
@@ -109,7 +111,8 @@ class MainWindow : public QMainWindow, public qv::View {
   QImage shown_;                    // the main picture at its display size
   qv::Plane<int32_t> shownPixels_;  // the same as packed pixels
   std::map<int, QImage> thumbs_;    // Image1(i)
-  int runTotal_ = 0, runDone_ = 0;
+  double progressDone_ = -1;        // fraction last reported by a running operation; -1 when none
+  static constexpr int kProgressSteps = 1000;
   QElapsedTimer sinceRefresh_;
   int mirroredRunState_ = 0;
 

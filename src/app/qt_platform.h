@@ -18,11 +18,16 @@ namespace qvapp {
 
 // A yield processes the pending events, so that "&Stop", Escape and
 // repaints are seen while a long loop runs on the user-interface thread.
-// `beforeYield` lets the windows mirror their models first.
+// `beforeYield` lets the windows mirror their models first; `onReport`
+// hears how far a long operation has come.
 class QtEventLoop : public qv::Progress {
  public:
   std::function<void()> beforeYield;
+  std::function<void(const std::string&, double)> onReport;
   void Yield() override;
+  void Report(const std::string& caption, double done) override {
+    if (onReport) onReport(caption, done);
+  }
 };
 
 class QtDesktop : public qv::Desktop {

@@ -75,16 +75,6 @@ void Line(Plane<int32_t>& s, double x1, double y1, double x2, double y2, int32_t
 
 }  // namespace
 
-ZoneMarks ZoneMarksFor(const std::string& zone, int W, int H) {
-  ZoneMarks marks;
-  for (const auto& shape : ParseZones(zone)) {
-    auto pts = PlaceShape(shape, W, H);
-    marks.points.insert(marks.points.end(), pts.begin(), pts.end());
-    if (pts.size() > 1) marks.polygons.push_back(std::move(pts));
-  }
-  return marks;
-}
-
 bool DrawZones(Plane<int32_t>& surface, const std::string& zone, bool fillMode) {
   if (zone.empty() || surface.Empty()) return true;
   std::vector<std::vector<PixelPoint>> shapes;

@@ -24,16 +24,6 @@ struct PixelPoint {
   bool operator==(const PixelPoint&) const = default;
 };
 
-// The zones of a zone text placed on a W x H picture: every point (each one
-// gets a circle mark), and the polygons (shapes of more than one point).
-struct ZoneMarks {
-  std::vector<PixelPoint> points;
-  std::vector<std::vector<PixelPoint>> polygons;
-};
-// A coordinate that does not fit a 32-bit integer is an overflow run-time
-// error (thrown); any other text is harmless.
-ZoneMarks ZoneMarksFor(const std::string& zone, int W, int H);
-
 // DrawZones on a packed pixel surface (the picture as shown). Fill mode
 // true fills the polygons in white for mask building; false cross-hatches
 // them and circles every point in red, for display. Returns false when the

@@ -62,8 +62,6 @@ int CfaLayout(int flags) {
   return ((k % 4) + 4) % 4;
 }
 
-int CfaColourAt(int layout, int x, int y) { return kLayouts[layout & 3][(x & 1) + 2 * (y & 1)]; }
-
 void DecodeCfa(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, int16_t flags) {
   const int layout = CfaLayout(flags);
   // Each plane reads only itself, both when it is separated and when it is

@@ -17,12 +17,9 @@ enum CfaColour : int { CfaRed = 1, CfaGreen = 2, CfaBlue = 3 };
 // and a row, the ssdsi camera family by one more row.
 int CfaLayout(int flags);
 
-// Colour code of position (x, y) under a layout number 0..3.
-int CfaColourAt(int layout, int x, int y);
-
 // Keeps in each plane only the sites of its colour and fills the others, in
 // place, from their 3 x 3 neighbourhood. The layout is applied to the
-// views' own coordinates, so a view must start on the filter cell's origin.
+// views' own coordinates: a view's (0, 0) is taken as the cell's origin.
 void DecodeCfa(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, int16_t flags);
 
 // The same on the current image (PicR, PicG and PicB, each a copy of the

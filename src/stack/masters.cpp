@@ -21,7 +21,10 @@ void ShowCaption(Session& s, const char* caption) {
   s.view->ShowDebugLine(caption);
 }
 
-void EndIfNotRunning(const Session& s) {
+// After each row of a master: how far the build has come, then the stop
+// test. The rows do not yield themselves; the yields are inside ProcessPic.
+void RowDone(Session& s, int y, int h1) {
+  s.Report("", (y + 1.0) / (h1 + 1.0));
   if (s.RunState != 1) throw BuildEnded{};
 }
 
@@ -57,7 +60,7 @@ void BuildFlat(Session& s) {
       out[x] = CLng(MaxOf(1, sum * 0.333333333333333));
     }
     if (last < w1) Raise(kErrSubscript);
-    EndIfNotRunning(s);
+    RowDone(s, y, h1);
   }
   // The middle of the main histogram range, from bins of three planes (96
   // units) to the units of one plane.
@@ -75,7 +78,7 @@ void BuildDark(Session& s) {
     std::copy_n(s.pic.PicG.Row(y), last + 1, s.cal.DarkG.Row(y));
     std::copy_n(s.pic.PicB.Row(y), last + 1, s.cal.DarkB.Row(y));
     if (last < w1) Raise(kErrSubscript);
-    EndIfNotRunning(s);
+    RowDone(s, y, h1);
   }
 }
 
@@ -122,7 +125,7 @@ void BuildMask(Session& s) {
       }
     }
     if (last < w1) Raise(kErrSubscript);
-    EndIfNotRunning(s);
+    RowDone(s, y, h1);
   }
   // A file mostly above the threshold is not a mask of defects: rather no
   // mask than one that hides most of every image.

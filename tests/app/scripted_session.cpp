@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
   qvapp::MainWindow w(form1, store, desktop, dialogs);
   owner = &w;
   events.beforeYield = [&w] { w.Tick(); };
+  events.onReport = [&w](const std::string&, double done) { w.ShowProgress(done); };
   w.resize(1280, 820);
   w.show();
   Check(WaitFor([&] { return w.isVisible() && w.windowHandle() && w.windowHandle()->isExposed(); }, 10),

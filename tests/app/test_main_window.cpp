@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -68,6 +69,7 @@ struct Program {
   qvapp::MainWindow w{f, store, desktop, dialogs};
   Program() {
     events.beforeYield = [this] { w.Tick(); };
+    events.onReport = [this](const std::string&, double done) { w.ShowProgress(done); };
     w.resize(1100, 760);
     w.show();
   }
@@ -325,22 +327,25 @@ class MainWindowTest : public QObject {
     QVERIFY(p.store.writes.empty());
   }
 
-  void aRunThatEndsFillsTheDestination() {
+  // A run that ends fills the destination and opens the editor's windows:
+  // what they show must be what the editor model computes for the same
+  // controls on the same destination.
+  void aRunOpensTheDestinationAndTheEditor() {
     Program p;
     LoadFrames(p);
+    // The bar follows the images done while the run goes, and goes away with it.
+    auto* bar = p.Control<QProgressBar>("progress");
+    int highest = -1;
+    During watch([&] {
+      if (p.s.RunState == 1 && bar->isVisible()) highest = std::max(highest, bar->value());
+    });
     p.Action("mnu_4")->trigger();
     QCOMPARE(p.s.RunState, int16_t{0});
     QVERIFY(!p.s.dest.DestSumR.Empty());
     QCOMPARE(p.f.Label6, std::string("4/4 Ok"));
-  }
-
-  // The editor's windows after a run: what they show must be what the
-  // editor model computes for the same controls on the same destination.
-  void aRunOpensTheDestinationAndTheEditor() {
-    Program p;
-    LoadFrames(p);
-    p.Action("mnu_4")->trigger();
-    QCOMPARE(p.s.RunState, int16_t{0});
+    QVERIFY(highest > 0);
+    QVERIFY(highest <= bar->maximum());
+    QVERIFY(!bar->isVisible());
     qvapp::DestinationWindow* d = p.w.destinationWindow();
     qvapp::EditorWindow* e = p.w.editorWindow();
     QVERIFY(d && e);
