@@ -58,6 +58,8 @@ void OneImage(qv::Session& s, const std::string& file) {
   s.CurPic = 1;
 }
 
+TestSession::TestSession(const std::string& file) : TestSession() { OneImage(*s, file); }
+
 std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards) {
   std::vector<uint8_t> bytes((cards.size() + 35) / 36 * 2880, ' ');
   for (size_t i = 0; i < cards.size(); ++i)

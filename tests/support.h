@@ -24,6 +24,8 @@ struct TestSession {
   std::unique_ptr<qv::Session> s;
   qv::Form1 form1;
   TestSession() : s(std::make_unique<qv::Session>(services.Get())), form1(*s) {}
+  // With a list of one image, `file`, made the current picture.
+  explicit TestSession(const std::string& file);
   qv::Session& operator*() { return *s; }
   qv::Session* operator->() { return s.get(); }
 };

@@ -70,8 +70,7 @@ std::vector<std::string> Basic16(int w, int h) {
 }
 
 ImageEntry ReadListHeader(const std::string& path, HeaderResult* result = nullptr) {
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   const HeaderResult r = ReadHeader(*s, 1);
   if (result) *result = r;
   return s->Img[1];
@@ -131,8 +130,7 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       const std::string path = dir.File("img" + std::to_string(planes) + "p.fts");
       WriteWithCfitsio(path, c.bitpix, w, h, planes, stored, c.hasBzero ? &c.bzero : nullptr);
 
-      TestSession s;
-      qvtest::OneImage(*s, path);
+      TestSession s(path);
       const std::string what = std::string(c.what) + ", " + std::to_string(planes) + " plane(s)";
       ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << what;
       const ImageEntry& e = s->Img[1];
@@ -171,8 +169,7 @@ TEST(FitsRead, SixteenBitOffsetOverflowIsARunTimeError) {
 
   TempDir dir;
   qvtest::WriteFits16(dir.File("bz.fts"), 4, 4, 1, std::vector<int>(16, 5), {"BZERO   = 2147483647"});
-  TestSession s;
-  qvtest::OneImage(*s, dir.File("bz.fts"));
+  TestSession s(dir.File("bz.fts"));
   EXPECT_FALSE(ProcessPic(*s, 1, 1));
   EXPECT_EQ(s->ProcessError.rfind("erreur 6 ", 0), 0u);
 }
@@ -182,15 +179,13 @@ TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
   const std::string path = dir.File("outside.fts");
   for (double v : {1e10, -1e10, static_cast<double>(std::numeric_limits<float>::quiet_NaN())}) {
     WriteWithCfitsio(path, FLOAT_IMG, 2, 2, 1, {1, 2, v, 3});
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     const qv::Outcome r = qv::ProcessPic(*s, 1, 1);
     EXPECT_FALSE(r) << v;
     EXPECT_FALSE(r.why.empty()) << v;
   }
   WriteWithCfitsio(path, DOUBLE_IMG, 2, 2, 1, {1, 2, 1e300, -1e300});
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->pic.PicR(0, 1), 65535);
   EXPECT_EQ(s->pic.PicR(1, 1), 0);
@@ -229,8 +224,7 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
     std::vector<double> values(static_cast<size_t>(planeSize * planes), 100);
     for (const auto& [at, v] : c.odd) values[static_cast<size_t>(at)] = v;
     WriteWithCfitsio(path, c.bitpix, w, h, planes, values);
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     EXPECT_FALSE(ProcessPic(*s, 1, c.step)) << c.what;
     if (c.says) {
       EXPECT_EQ(
@@ -248,8 +242,7 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
   std::vector<double> values(static_cast<size_t>(planeSize), 100);
   values[3] = nan;
   WriteWithCfitsio(path, FLOAT_IMG, w, h, 1, values);
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   s.form1.mnuDebug = true;
   try {
     ShowSelectedImage(s.form1, 1, true);
@@ -285,8 +278,7 @@ TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   bytes.resize(8640, 0);
   const std::string two = dir.File("two.fts");
   qvtest::WriteBytes(two, bytes);
-  TestSession s;
-  qvtest::OneImage(*s, two);
+  TestSession s(two);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
   EXPECT_EQ(s->pic.PicR(0, 0), 1);
@@ -399,8 +391,7 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
     EXPECT_EQ(e.ImgNaxis1, 0) << name;
   }
 
-  TestSession s;
-  qvtest::OneImage(*s, dir.File("a.FITS"));
+  TestSession s(dir.File("a.FITS"));
   ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
   // A list image whose BITPIX is known is not read again, even if the
   // file changed since.
@@ -438,8 +429,7 @@ TEST(FitsRead, BytesInMemoryParseAsTheFileDoes) {
     if (k == 5) b.clear();
     const std::string path = dir.File(std::to_string(k++) + ".fts");
     qvtest::WriteBytes(path, b);
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     const HeaderResult fromFile = ReadHeader(*s, 1);
     ImageEntry e;
     EXPECT_EQ(ParseFitsHeader(b, e), fromFile) << path;

@@ -138,8 +138,7 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
   TempDir dir;
   const std::string path = dir.File("pattern.bmp");
   SaveWithFreeImage(path, FIF_BMP, 7, 5, Pattern);
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
   const ImageEntry& e = s->Img[1];
   EXPECT_EQ(e.ImgNaxis, 3);
@@ -162,8 +161,7 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
   const std::string greyPath = dir.File("grey.bmp");
   ASSERT_TRUE(FreeImage_Save(FIF_BMP, grey, greyPath.c_str(), 0));
   FreeImage_Unload(grey);
-  TestSession g;
-  qvtest::OneImage(*g, greyPath);
+  TestSession g(greyPath);
   ASSERT_TRUE(qvtest::Processed(*g, 1, 1));
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x) {
@@ -188,8 +186,7 @@ TEST(Picture, ImageMagickJpegFilesLoad) {
     const std::string out = dir.File(c.out);
     const std::string cmd = "convert '" + dir.File("h.ppm") + "' " + c.options + " '" + out + "' 2>&1";
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
-    TestSession s;
-    qvtest::OneImage(*s, out);
+    TestSession s(out);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
     EXPECT_EQ(s->Img[1].ImgBitpix, 8);
     ExpectPattern(*s, 32, 32, 1, Halves, c.tolerance, cmd);
@@ -237,8 +234,7 @@ TEST(Picture, BmpVariantsFromImageMagickLoad) {
     const std::string out = dir.File(c.out);
     const std::string cmd = "convert '" + dir.File("s.ppm") + "' " + c.options + "'" + out + "' 2>&1";
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
-    TestSession s;
-    qvtest::OneImage(*s, out);
+    TestSession s(out);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
     ExpectPattern(*s, w, h, 1, Sixteen, c.tolerance, cmd);
   }
@@ -270,8 +266,7 @@ TEST(Picture, RunLengthAndTopDownBmpFilesDecodeByHand) {
   for (const Case& c : cases) {
     const std::string path = dir.File(c.name);
     qvtest::WriteBytes(path, c.file);
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << c.name;
     ExpectIndices(*s, c.indices, c.name);
   }
@@ -287,8 +282,7 @@ TEST(Picture, RunLengthAndTopDownBmpFilesDecodeByHand) {
   }
   const std::string path = dir.File("topdown.bmp");
   qvtest::WriteBytes(path, HandBmp(3, -2, 24, 0, rows));
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   ExpectPattern(*s, 3, 2, 1, Pattern, 0, "top-down");
 }
