@@ -97,6 +97,11 @@ void WriteFits16(const std::string& path, int w, int h, int planes, const std::v
 void PutLe(std::vector<uint8_t>& b, size_t at, int64_t v, int bytes);
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at);
 
+// A BMP file with a 40-byte info header, then the palette (4 bytes an
+// entry: blue, green, red, 0) and the pixel bytes as given.
+std::vector<uint8_t> BmpFile(int w, int h, int bits, int compression, const std::vector<uint8_t>& palette,
+                             const std::vector<uint8_t>& pixels);
+
 // A FITS file as cfitsio reads it back: every plane, BZERO applied. A file
 // cfitsio cannot read fails the calling test and gives no values.
 struct FitsImage {
@@ -114,5 +119,28 @@ struct CliResult {
 // Runs the command-line tool in the C locale with a home of `dir`'s own, so
 // that the user's store is never read; `prefix` goes before it in the shell.
 CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix = "");
+
+// What the simulator's truth.json records about its sky.
+struct Truth {
+  struct Star {
+    double x, y, peak;
+  };
+  struct Frame {
+    double guideX, guideY;
+    bool cloud;
+  };
+  std::vector<Star> stars;  // positions on frame 1
+  std::vector<Frame> frames;
+};
+Truth ReadTruth(const std::string& path);
+
+// The tool's line for each image of a stacking run, in run order.
+struct RunLine {
+  int image;
+  double quality;
+  bool accepted;
+  double guideX, guideY, anchorX, stackAngle;
+};
+std::vector<RunLine> RunLines(const std::string& out);
 
 }  // namespace qvtest

@@ -87,36 +87,16 @@ void WritePpm(const std::string& path, int w, int h, Rgb (*colour)(int, int)) {
   std::ofstream(path, std::ios::binary) << ppm;
 }
 
-using qvtest::PutLe;
-
-// A BMP with a 40-byte info header, a 16-colour palette (colour i is
-// PaletteColour(i)) and the pixel bytes as given.
+// A BMP whose palette, when it has one, holds 16 colours: colour i is
+// PaletteColour(i).
 Rgb PaletteColour(int i) { return {i * 16, 255 - i * 16, i * 8}; }
 std::vector<uint8_t> HandBmp(int w, int h, int bits, int compression, const std::vector<uint8_t>& pixels) {
-  const bool palette = bits <= 8;
-  std::vector<uint8_t> b(54 + (palette ? 64 : 0), 0);
-  b[0] = 'B';
-  b[1] = 'M';
-  PutLe(b, 10, static_cast<int64_t>(b.size()), 4);
-  PutLe(b, 14, 40, 4);
-  PutLe(b, 18, w, 4);
-  PutLe(b, 22, h, 4);
-  PutLe(b, 26, 1, 2);
-  PutLe(b, 28, bits, 2);
-  PutLe(b, 30, compression, 4);
-  PutLe(b, 34, static_cast<int64_t>(pixels.size()), 4);
-  if (palette) {
-    PutLe(b, 46, 16, 4);
-    for (int i = 0; i < 16; ++i) {
-      const Rgb c = PaletteColour(i);
-      b[54 + 4 * i] = static_cast<uint8_t>(c.b);
-      b[55 + 4 * i] = static_cast<uint8_t>(c.g);
-      b[56 + 4 * i] = static_cast<uint8_t>(c.r);
-    }
+  std::vector<uint8_t> palette;
+  for (int i = 0; i < (bits <= 8 ? 16 : 0); ++i) {
+    const Rgb c = PaletteColour(i);
+    palette.insert(palette.end(), {static_cast<uint8_t>(c.b), static_cast<uint8_t>(c.g), static_cast<uint8_t>(c.r), 0});
   }
-  b.insert(b.end(), pixels.begin(), pixels.end());
-  PutLe(b, 2, static_cast<int64_t>(b.size()), 4);
-  return b;
+  return qvtest::BmpFile(w, h, bits, compression, palette, pixels);
 }
 
 // Every pixel has the palette colour of `indices` (rows from the top).
