@@ -85,8 +85,6 @@ void WriteResult(const std::string& path, int w, int h, F value) {
 
 }  // namespace
 
-// ---- Curve, Argb and colour scale ----
-
 TEST_F(EditorCurve, CentreIsAStraightLineFromBlackToWhite) {
   f.ResetPic();
   f.draw();  // levels 0 .. 65535, no destination: only the curve and gains
@@ -146,8 +144,6 @@ TEST_F(EditorCurve, ColourScalePaletteAndBlend) {
   const double g = 4.5 / 0.043137;
   EXPECT_EQ(ColourScale(g, 1), Rgb(100, 255, 100));
 }
-
-// ---- Detail filter ----
 
 namespace {
 
@@ -230,8 +226,6 @@ TEST_F(EditorDetail, SlidersActOnlyWhileDetailIsActive) {
   EXPECT_EQ(f.Picture, plain);
 }
 
-// ---- Colour modes and the progressive display ----
-
 TEST_F(EditorRender, MonochromeAndColourScaleShareOneGrey) {
   Open(3, 1, [](int x, int, int c) { return 6000.0 * (x + 1) + 3000.0 * c; });
   const Plane<int32_t> colour = f.Picture;
@@ -275,8 +269,6 @@ TEST_F(EditorRender, ShowsProgressEveryHundredRowsAndMirrors) {
   EXPECT_EQ(shown(0, 0), f.Picture(3, 0));
 }
 
-// ---- Histogram box and clicks ----
-
 TEST_F(EditorHistogram, BoxCoordinatesFollowTheDestinationRange) {
   Open(2, 1, [](int x, int, int) { return x ? 200.0 : 20.0; });
   EXPECT_EQ(f.HistoLow, 20);
@@ -319,8 +311,6 @@ TEST_F(EditorHistogram, UnreadableLevelKeepsThePreviousOne) {
   EXPECT_EQ(f.Black[0], 500);
   EXPECT_DOUBLE_EQ(f.Gain[0], 32767.0 / (65535 - 500));
 }
-
-// ---- White balance ----
 
 TEST_F(EditorBalance, TwoColourRegionGivesBackgroundAndSignal) {
   // Left half a dark sky, right half a bright nebula, each its own colour.
@@ -379,8 +369,6 @@ TEST_F(EditorBalance, RightClickShowsTheSumsAndWeightsOfThePixel) {
   EXPECT_EQ(dest.Caption, "(x,y)=(2,1) (nR,nG,nB)=(1,1,0,25) (R,G,B)=(100,1234,5,100)");
 }
 
-// ---- Binning and rotation ----
-
 TEST_F(EditorGeometry, BinningKeepsPartialBlocks) {
   Plane<float> p;
   qvtest::SetPlane<float>(p, 5, 3, {1, 2, 3, 4, 5, 10, 20, 30, 40, 50, 100, 200, 300, 400, 500});
@@ -427,8 +415,6 @@ TEST_F(EditorGeometry, QuarterTurnsComeBackToTheStart) {
   EXPECT_EQ(s.dest.DestSumG, sumG);
   EXPECT_EQ(s.dest.DestWeightG, weightG);
 }
-
-// ---- Hiding saturated stars and filling ----
 
 TEST_F(EditorClean, SaturatedStarAndItsHaloAreBlackedOut) {
   // A star at (5, 5): saturated core, bright ring at distance 1, faint sky.
@@ -523,8 +509,6 @@ TEST_F(EditorFill, StopsAfterTwentySecondsOfTheClock) {
   for (size_t k = 0; k < g.Picture.Size(); ++k) holes |= (g.Picture.Data()[k] & 0xFF) == 0;
   EXPECT_FALSE(holes);
 }
-
-// ---- A saved result rendered again ----
 
 TEST_F(EditorResult, ValuesBecomeSumsWithUnitWeightWherePositive) {
   qvtest::TempDir dir;

@@ -64,9 +64,14 @@ void WriteWithCfitsio(const std::string& path, int bitpix, long w, long h, int p
   ASSERT_EQ(status, 0) << "cfitsio status " << status << " for " << path;
 }
 
-std::vector<std::string> Basic16(int w, int h) {
-  return {"SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
-          "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h)};
+// The header of a 16-bit w x h image with `extra` cards before its END.
+std::vector<uint8_t> Header16(int w, int h, const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> cards = {"SIMPLE  =                    T", "BITPIX  =                   16",
+                                    "NAXIS   =                    2", "NAXIS1  = " + std::to_string(w),
+                                    "NAXIS2  = " + std::to_string(h)};
+  cards.insert(cards.end(), extra.begin(), extra.end());
+  cards.push_back("END");
+  return qvtest::FitsHeader(cards);
 }
 
 ImageEntry ReadListHeader(const std::string& path, HeaderResult* result = nullptr) {
@@ -257,19 +262,14 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
 TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   TempDir dir;
   // END as the 36th card: one block of header.
-  std::vector<std::string> cards = Basic16(2, 2);
-  while (cards.size() < 35) cards.push_back("COMMENT filler");
-  cards.push_back("END");
-  std::vector<uint8_t> bytes = qvtest::FitsHeader(cards);
+  std::vector<uint8_t> bytes = Header16(2, 2, std::vector<std::string>(30, "COMMENT filler"));
   ASSERT_EQ(bytes.size(), 2880u);
   bytes.resize(5760, 0);
   qvtest::WriteBytes(dir.File("one.fts"), bytes);
   EXPECT_EQ(ReadListHeader(dir.File("one.fts")).ImgDataPos, 2881);
 
   // END as the first card of the second block; the data follow that block.
-  cards.back() = "COMMENT still filler";
-  cards.push_back("END");
-  bytes = qvtest::FitsHeader(cards);
+  bytes = Header16(2, 2, std::vector<std::string>(31, "COMMENT filler"));
   ASSERT_EQ(bytes.size(), 5760u);
   for (int v : {1, 2, 300, 65535}) {
     bytes.push_back(static_cast<uint8_t>(v >> 8));
@@ -339,19 +339,15 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
   TempDir dir;
   const std::string path = dir.File("flags.fts");
   for (const Case& c : cases) {
-    std::vector<std::string> cards = Basic16(2, 2);
-    cards.push_back(c.card);
-    cards.push_back("END");
-    qvtest::WriteBytes(path, qvtest::FitsHeader(cards));
+    qvtest::WriteBytes(path, Header16(2, 2, {c.card}));
     EXPECT_EQ(ReadListHeader(path).ImgFlags, c.flags) << c.card;
   }
 
   // Masters share slot 0: each read starts from clear flags, BZERO and
   // NAXIS3, so one master's cards never leak into the next.
-  std::vector<std::string> cards = Basic16(2, 2);
-  cards.insert(cards.end(), {"NAXIS3  = 3", "BZERO   = 32768", "READOUTM= 'RAW'", "XORGSUBF= 1", "YORGSUBF= 1",
-                             "INSTRUME= 'ssdsi'", "END"});
-  qvtest::WriteBytes(dir.File("dark.fts"), qvtest::FitsHeader(cards));
+  qvtest::WriteBytes(dir.File("dark.fts"), Header16(2, 2,
+                                                    {"NAXIS3  = 3", "BZERO   = 32768", "READOUTM= 'RAW'", "XORGSUBF= 1",
+                                                     "YORGSUBF= 1", "INSTRUME= 'ssdsi'"}));
   qvtest::WriteBytes(dir.File("flat.fts"), qvtest::FitsHeader(std::vector<std::string>{"BITPIX  = 16", "END"}));
   TestSession s;
   s->ResizeImageArrays(0);
@@ -369,9 +365,7 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
 
 TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   TempDir dir;
-  std::vector<std::string> cards = Basic16(3, 2);
-  cards.push_back("END");
-  std::vector<uint8_t> bytes = qvtest::FitsHeader(cards);
+  std::vector<uint8_t> bytes = Header16(3, 2);
   bytes.resize(5760, 0);
   for (const char* name : {"a.FITS", "b.Fit", "c.FTS"}) {
     qvtest::WriteBytes(dir.File(name), bytes);
@@ -395,9 +389,7 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
   // A list image whose BITPIX is known is not read again, even if the
   // file changed since.
-  std::vector<std::string> other = Basic16(9, 9);
-  other.push_back("END");
-  qvtest::WriteBytes(dir.File("a.FITS"), qvtest::FitsHeader(other));
+  qvtest::WriteBytes(dir.File("a.FITS"), Header16(9, 9));
   EXPECT_EQ(ReadHeader(*s, 1), HeaderResult::AlreadyRead);
   EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
   // A missing file leaves every field alone.
