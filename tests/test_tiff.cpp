@@ -362,11 +362,9 @@ TEST(TiffWrite, WrittenFilesReadBackThroughLibtiffAndTheProgram) {
     TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
     TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bps);
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    EXPECT_EQ(tw, 7u);
-    EXPECT_EQ(th, 5u);
-    EXPECT_EQ(spp, mono ? 1 : 3);
-    EXPECT_EQ(bps, 16);
-    EXPECT_EQ(photometric, mono ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    EXPECT_EQ(std::tie(tw, th, spp, bps, photometric),
+              std::make_tuple(7u, 5u, uint16_t(mono ? 1 : 3), uint16_t{16},
+                              uint16_t(mono ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)));
     std::vector<uint16_t> row(static_cast<size_t>(w * spp));
     for (int y = 0; y < h; ++y) {
       ASSERT_EQ(TIFFReadScanline(tif, row.data(), static_cast<uint32_t>(y), 0), 1);
