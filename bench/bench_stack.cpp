@@ -73,9 +73,8 @@ void BM_AccumulateImage(benchmark::State& state) {
   for (auto _ : state) {
     // Every pass is the first image of a run: file 1 is written again.
     s.stack.StackCount = 0;
-    qv::AccumulateImage(s);
-    if (!s.stack.StackError.empty()) {
-      state.SkipWithError(s.stack.StackError.c_str());
+    if (const qv::Outcome r = qv::AccumulateImage(s); !r) {
+      state.SkipWithError(r.Text().c_str());
       break;
     }
   }

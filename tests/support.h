@@ -35,13 +35,17 @@ struct ViewSpy : qv::View {
   std::function<void()> onShowHisto;
   std::function<void(const std::string&)> onOpenDestination;
   std::function<void(int, bool)> onRunImage;
+  std::function<void(const std::string&)> onMsgBox;
   void ShowHisto() override {
     if (onShowHisto) onShowHisto();
+  }
+  void MsgBox(const std::string& text) override {
+    if (onMsgBox) onMsgBox(text);
   }
   void OpenDestination(const std::string& caption) override {
     if (onOpenDestination) onOpenDestination(caption);
   }
-  void RunImage(int i, bool accepted) override {
+  void RunImage(int i, bool accepted, const qv::Outcome&, const qv::Outcome&) override {
     if (onRunImage) onRunImage(i, accepted);
   }
 };

@@ -42,13 +42,13 @@ struct StackBench {
     Image(w, h, [v](int, int, int) { return v; });
   }
   // Image i with its guide star at (gx, gy) landing on (ax, ay).
-  void Add(int i, double gx = 0, double gy = 0, double ax = 0, double ay = 0) {
+  Outcome Add(int i, double gx = 0, double gy = 0, double ax = 0, double ay = 0) {
     s.CurPic = static_cast<int16_t>(i);
     s.guide.GuideX = s.guide.RotCentreX = gx;
     s.guide.GuideY = s.guide.RotCentreY = gy;
     s.guide.AnchorX = ax;
     s.guide.AnchorY = ay;
-    AccumulateImage(s);
+    return AccumulateImage(s);
   }
   std::string File(int k) const { return TempFileName(s, k); }
 };
@@ -131,6 +131,13 @@ TEST(AccumulateImage, TempFileLayout) {
   EXPECT_EQ(b.s.stack.CanvasMaxY, 21);
   DeleteTempFiles(b.s);
   EXPECT_FALSE(std::filesystem::exists(b.File(1)));
+  // A temporary folder that is not there: not parked, and the run-time
+  // error comes back with the folder named.
+  b.s.stack.TempBase = b.dir.File("gone/qv_");
+  const Outcome lost = b.Add(1);
+  EXPECT_FALSE(lost);
+  EXPECT_EQ(lost.err, kErrPathAccess);
+  EXPECT_NE(lost.why.find(", dossier temporaire "), std::string::npos) << lost.why;
 }
 
 TEST(AccumulateImage, ManualAngleStaysForLaterImages) {
@@ -155,7 +162,9 @@ TEST(AccumulateImage, ImageOfAnotherSizeIsLeftOutWithoutAGap) {
     const bool odd = i == 3;
     b.Flat(odd ? 7 : 6, 4, 100 * i);
     // Were it placed, the odd image would widen the canvas far to the right.
-    b.Add(i, 0, 0, odd ? 1000 : 0, 0);
+    const Outcome r = b.Add(i, 0, 0, odd ? 1000 : 0, 0);
+    EXPECT_EQ(r.ok, !odd) << i;
+    EXPECT_EQ(r.Text(), "") << i;  // left out without a reason
   }
   EXPECT_EQ(b.s.stack.StackCount, 4);
   const int tags[4] = {100, 200, 400, 500};
@@ -426,6 +435,18 @@ TEST(FitFinal, BaseNameAndDefaultOutputName) {
   caption.clear();
   stack(0);
   EXPECT_EQ(b.s.dest.DestFileName, "");
+  EXPECT_EQ(caption, "");
+
+  // A canvas too large: the combination's run-time error comes back with
+  // its number, logged but not shown in a message box.
+  int boxes = 0;
+  window.onMsgBox = [&](const std::string&) { ++boxes; };
+  b.s.stack.StackCount = 0;
+  b.Add(1);
+  b.s.stack.CanvasMaxX = 1 << 30;
+  const Outcome r = FitFinal(b.ts.form1, true);
+  EXPECT_EQ(r.Text(), "erreur 7 : Mémoire insuffisante");
+  EXPECT_EQ(boxes, 0);
   EXPECT_EQ(caption, "");
 }
 

@@ -161,9 +161,9 @@ TEST(TiffRead, LibtiffFilesReadExactly) {
           {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, bitsAt}, {259, 3, 1, 1}, {273, 4, 1, pixelsAt}, {284, 3, 1, 2}},
           tail));
   TestSession s(dir.File("planar.tif"));
-  EXPECT_FALSE(ProcessPic(*s, 1, 1));
-  EXPECT_EQ(s->ProcessError,
-            "TIFF non pris en charge (3 bandes attendues, 1 dans la table) : " + dir.File("planar.tif"));
+  const Outcome r = ProcessPic(*s, 1, 1);
+  EXPECT_FALSE(r);
+  EXPECT_EQ(r.Text(), "TIFF non pris en charge (3 bandes attendues, 1 dans la table) : " + dir.File("planar.tif"));
 }
 
 TEST(TiffRead, UnreadableFilesAreRefusedCleanly) {

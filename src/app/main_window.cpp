@@ -550,7 +550,7 @@ void MainWindow::Pause(double seconds) {
   PauseWithEvents(seconds);
 }
 
-void MainWindow::RunImage(int, bool) { Refresh(); }
+void MainWindow::RunImage(int, bool, const qv::Outcome&, const qv::Outcome&) { Refresh(); }
 
 void MainWindow::ShowProgress(double done) {
   // An operation that cannot tell how far it has come leaves the bar as it is.

@@ -90,7 +90,7 @@ class MainWindow : public QMainWindow, public qv::View {
   void ShowImage() override;
   void UpdateList() override;
   void Pause(double seconds) override;
-  void RunImage(int i, bool accepted) override;
+  void RunImage(int i, bool accepted, const qv::Outcome& processed, const qv::Outcome& stacked) override;
   void MsgBox(const std::string& text) override;
   void OpenDestination(const std::string& caption) override;
   void RebuildStrip();

@@ -184,18 +184,19 @@ class Progress {
 
 // What the tool shows of a run: a line per image as it is done.
 struct RunPrinter : qv::View {
-  std::function<void(int, bool)> imageDone;
-  void RunImage(int i, bool accepted) override { imageDone(i, accepted); }
+  std::function<void(int, bool, const qv::Outcome&, const qv::Outcome&)> imageDone;
+  void RunImage(int i, bool accepted, const qv::Outcome& processed, const qv::Outcome& stacked) override {
+    imageDone(i, accepted, processed, stacked);
+  }
 };
 
 // Why image i was not stacked, or was stacked in another's stead; empty
 // when it was stacked as it is. `error` gets the processing failure.
-std::string WhyNotStacked(const qv::Session& s, bool accepted, std::string& error) {
+std::string WhyNotStacked(const qv::Session& s, bool accepted, const qv::Outcome& processed, std::string& error) {
   std::string why;
-  error.clear();
-  if (!s.ProcessError.empty()) {
-    error = s.ProcessError;
-    why = "image non traitée : " + s.ProcessError;
+  error = processed.Text();
+  if (!error.empty()) {
+    why = "image non traitée : " + error;
     // The run does not stop: the planes in memory are still the previous
     // image's, and they are measured and stacked as this one.
     why += accepted ? " ; les plans de l'image précédente ont été empilés à sa place"
@@ -447,8 +448,11 @@ int CmdStack(const Args& args) {
 
   Progress progress(ImagesInRun(s, request));
   int done = 0, stacked = 0;
+  // The last image that could not be parked, then the final combination's
+  // run-time error: what the end of the run warns about.
+  std::string stackError;
   RunPrinter printer;
-  printer.imageDone = [&](int i, bool accepted) {
+  printer.imageDone = [&](int i, bool accepted, const qv::Outcome& processed, const qv::Outcome& parked) {
     const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
     JsonObject o;
     o.Add("image", i)
@@ -461,7 +465,7 @@ int CmdStack(const Args& args) {
         .Add("AnchorY", s.guide.AnchorY)
         .Add("StackAngle", s.stack.StackAngle);
     std::string error;
-    const std::string why = WhyNotStacked(s, accepted, error);
+    const std::string why = WhyNotStacked(s, accepted, processed, error);
     if (!error.empty()) o.Add("error", error);
     if (!why.empty()) {
       o.Add("reason", why).Add("onEdge", s.guide.GuideOnEdge);
@@ -470,11 +474,15 @@ int CmdStack(const Args& args) {
     std::printf("%s\n", o.Text().c_str());
     std::fflush(stdout);
     stacked += accepted;
+    // The planes parked are the current image's, which a failed selection
+    // may have left as another one.
+    if (!parked.Text().empty())
+      stackError = "image " + std::to_string(s.CurPic) + " non empilée (" + parked.Text() + ")";
     progress.Image(++done, i, accepted, why);
   };
   f.outer = &printer;
   s.dest.DestFileName.clear();
-  qv::RunStack(f, request);
+  if (const qv::Outcome result = qv::RunStack(f, request); result.err != 0) stackError = result.Text();
   progress.Done();
   const bool stopped = interrupted != 0;
   qv::DeleteTempFiles(s);
@@ -493,7 +501,7 @@ int CmdStack(const Args& args) {
   }
   if (s.dest.DestFileName.empty()) {
     std::string why = stacked == 0 ? "aucune image n'a été acceptée" : "le résultat est vide";
-    if (!s.stack.StackError.empty()) why += " ; " + s.stack.StackError;
+    if (!stackError.empty()) why += " ; " + stackError;
     Complain("rien n'a été empilé : " + why);
     return 1;
   }
@@ -529,7 +537,7 @@ int CmdStack(const Args& args) {
   std::printf("%s\n", sum.Text().c_str());
   std::fflush(stdout);
   if (err == 0) std::fprintf(stderr, "%d images empilées → %s\n", stacked, a.out.c_str());
-  if (!s.stack.StackError.empty()) Complain("attention : " + s.stack.StackError);
+  if (!stackError.empty()) Complain("attention : " + stackError);
   if (err != 0) {
     // The editor's writer has already said why.
     if (err > 0) Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + a.out);

@@ -123,8 +123,6 @@ struct StackState {
   double StackAngle = 0;
   double RotAngleRef = 0;
   std::string TempBase;  // path prefix of the temporary files; empty until the first stack
-  // Why the last temporary file could not be written (empty when all were).
-  std::string StackError;
 };
 
 // The destination: the accumulator (value = sum / weight where weight > 0)
@@ -167,11 +165,6 @@ class Session {
   int16_t CurPic = 0;
   // 0 idle, 1 running, 2 stop requested.
   int16_t RunState = 0;
-
-  // Why the last ProcessPic failed, as its Outcome says it (empty after a
-  // success). Kept for the command-line tool's report of a run, whose
-  // images are processed inside the run; no routine reads it.
-  std::string ProcessError;
 
   // Resize every per-image table to 0..n keeping the existing entries.
   void ResizeImageArrays(int n);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/outcome.h"
 #include "core/plane.h"
 
 namespace qv {
@@ -48,7 +49,9 @@ class View {
   // The stack is complete: open the destination and editor windows.
   virtual void OpenDestination(const std::string& /*caption*/) {}
   // A stacking run is done with list image i: accepted means stacked.
-  virtual void RunImage(int /*i*/, bool /*accepted*/) {}
+  // `processed` is how its processing went; `stacked` how the parking of
+  // an accepted image went (success for a rejected one).
+  virtual void RunImage(int /*i*/, bool /*accepted*/, const Outcome& /*processed*/, const Outcome& /*stacked*/) {}
   // SelectPic's closing pause, which lets a window repaint between the
   // images of a run; without windows there is nothing to wait for.
   virtual void Pause(double /*seconds*/) {}

@@ -368,7 +368,6 @@ Outcome ProcessPic(Session& s, int index, int step) {
   // Common exit: the files were closed where they were opened; the
   // decoded picture is never kept.
   if (!result.ok && s.pic.PicPixels.Size() != 1) s.pic.PicPixels.Redim(0, 0);
-  s.ProcessError = result.ok ? std::string() : result.Text();
   return result;
 }
 

@@ -14,8 +14,9 @@ namespace qv {
 // one). A stop requested while the pixels are read is a failure too.
 Outcome ProcessPic(Session& s, int index, int step);
 
-// How ProcessError begins when a floating-point file holds values that are
-// not numbers or are infinite; the rest names the first one and the file.
+// How the reason of a failed ProcessPic begins when a floating-point file
+// holds values that are not numbers or are infinite; the rest names the
+// first one and the file.
 inline constexpr std::string_view kNotNumbersMessage =
     "le fichier contient des valeurs qui ne sont pas des nombres ou qui sont infinies";
 

@@ -99,7 +99,7 @@ void WriteTempFile(const std::string& name, const Session& s, int32_t bx0, int32
 
 }  // namespace
 
-void AccumulateImage(Session& s) {
+Outcome AccumulateImage(Session& s) {
   try {
     const int i = s.CurPic;
     ImageEntry& e = s.Entry(i);
@@ -126,7 +126,7 @@ void AccumulateImage(Session& s) {
         s.stack.TempBase = TempFolder() + "Quelvista_" + hex + "_" + std::to_string(::getpid()) + "_";
       }
     } else if (s.pic.PicR.UBound1() != s.stack.StackW1 || s.pic.PicR.UBound2() != s.stack.StackH1) {
-      return;
+      return Outcome::Failure("");
     }
     s.stack.StackCount = CInt(s.stack.StackCount + 1.0);
     const int k = s.stack.StackCount;
@@ -179,11 +179,11 @@ void AccumulateImage(Session& s) {
     s.stack.CanvasMaxX = std::max(s.stack.CanvasMaxX, bx1);
     s.stack.CanvasMaxY = std::max(s.stack.CanvasMaxY, by1);
     WriteTempFile(TempFileName(s, k), s, bx0, by0, bx1, by1);
+    return Outcome::Success();
   } catch (const RuntimeError& err) {
-    s.stack.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur " + std::to_string(err.Number()) +
-                         " : " + err.what() + ", dossier temporaire " + TempFolder() + ")";
+    return Outcome::Failure(std::string(err.what()) + ", dossier temporaire " + TempFolder(), err.Number());
   } catch (const std::bad_alloc&) {
-    s.stack.StackError = "image " + std::to_string(s.CurPic) + " non empilée (erreur 7 : Mémoire insuffisante)";
+    return Outcome::Failure("Mémoire insuffisante", kErrOutOfMemory);
   }
 }
 

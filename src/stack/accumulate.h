@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/outcome.h"
 #include "core/session.h"
 
 namespace qv {
@@ -16,8 +17,10 @@ constexpr double kDegree = 0.0174532925199433;
 double AngleOf(double& dy, double& dx);
 
 // Rotates and places the current image (CurPic) and parks it in temporary
-// file StackCount. A run-time error ends it quietly (StackError tells why).
-void AccumulateImage(Session& s);
+// file StackCount; fails when it was not parked. An image of another size
+// than the first is left out without a reason; a run-time error ends it
+// quietly and gives its number and words, with the temporary folder.
+Outcome AccumulateImage(Session& s);
 
 // The name of temporary file k.
 std::string TempFileName(const Session& s, int k);

@@ -161,19 +161,19 @@ bool Combine(Session& s, bool expand) {
 
 }  // namespace
 
-bool CombineStack(Session& s, bool expand) {
-  bool ok = false;
+Outcome CombineStack(Session& s, bool expand) {
+  Outcome result = Outcome::Failure("");
   try {
-    ok = Combine(s, expand);
+    if (Combine(s, expand)) result = Outcome::Success();
   } catch (const RuntimeError& err) {
     Log(s, " Erreur " + std::to_string(err.Number()));
-    s.stack.StackError = "erreur " + std::to_string(err.Number()) + " : " + err.what();
+    result = Outcome::From(err);
   } catch (const std::bad_alloc&) {
     Log(s, " Erreur 7");
-    s.stack.StackError = "erreur 7 : Mémoire insuffisante";
+    result = Outcome::Failure("Mémoire insuffisante", kErrOutOfMemory);
   }
   DeleteTempFiles(s);
-  return ok;
+  return result;
 }
 
 int32_t MedianOf(int16_t n, std::vector<int32_t>& values) {
@@ -273,8 +273,9 @@ bool MeasureDestination(Session& s) {
 
 Outcome FinalCombination(Session& s, bool expand, std::string& destination) {
   destination.clear();
+  Outcome failed;
   try {
-    if (!CombineStack(s, expand)) return Outcome::Failure("");
+    if (Outcome combined = CombineStack(s, expand); !combined) return combined;
     if (!MeasureDestination(s)) return Outcome::Failure("");
     const std::string base = BaseName(s);
     std::string folder = s.opt.OutDir;
@@ -287,12 +288,15 @@ Outcome FinalCombination(Session& s, bool expand, std::string& destination) {
       }
     }
   } catch (const RuntimeError& err) {
-    return Outcome::From(err);
+    failed = Outcome::From(err);
   } catch (const std::bad_alloc&) {
     // Storage refused by the machine, not a run-time error of the program:
     // it is shown, but carries no error number.
-    return Outcome::Failure("Mémoire insuffisante");
+    failed = Outcome::Failure("Mémoire insuffisante");
   }
+  // The final step's own errors are shown; the combination's were logged.
+  if (!failed.why.empty()) s.view->MsgBox(failed.why);
+  return failed;
 }
 
 }  // namespace qv

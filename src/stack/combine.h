@@ -11,8 +11,10 @@
 namespace qv {
 
 // Reads every temporary file back, filters and weights each image and adds
-// it to the destination; true when every file was processed.
-bool CombineStack(Session& s, bool expand);
+// it to the destination; ok when every file was processed. A stop or an
+// empty stack fails without a reason; a run-time error is logged and gives
+// its number and words.
+Outcome CombineStack(Session& s, bool expand);
 
 // Median filter of the current planes: mode 1 3x3, 2 4x4, 3 5x5.
 void MedianFilter(Session& s, int16_t mode);
@@ -28,8 +30,10 @@ bool MeasureDestination(Session& s);
 // The engine's part of the final step: combines the stack (expanded to the
 // whole canvas or not), measures the destination and names the result
 // (DestFileName). `destination` receives the caption of the destination
-// window to open, empty when there is none to show. Fails without a reason
-// when nothing was combined; a run-time error gives its number and text.
+// window to open, empty when there is none to show. A failed combination
+// ends it with CombineStack's outcome, or without a reason when the result
+// is empty; a run-time error of its own is shown in a message box and
+// gives its number and text.
 Outcome FinalCombination(Session& s, bool expand, std::string& destination);
 
 // The default base name of the result: the common beginning of the list

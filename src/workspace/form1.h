@@ -134,7 +134,9 @@ struct Form1 : View {
   void ShowHisto() override { Outer().ShowHisto(); }
   void UpdateList() override { Outer().UpdateList(); }
   void OpenDestination(const std::string& caption) override { Outer().OpenDestination(caption); }
-  void RunImage(int i, bool accepted) override { Outer().RunImage(i, accepted); }
+  void RunImage(int i, bool accepted, const Outcome& processed, const Outcome& stacked) override {
+    Outer().RunImage(i, accepted, processed, stacked);
+  }
   void Pause(double seconds) override { Outer().Pause(seconds); }
 
  private:

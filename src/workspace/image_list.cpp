@@ -87,8 +87,9 @@ void Populate(Form1& f, int k, bool forceChecked) {
   StopProcess(s);
 }
 
-void SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
+Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
   Session& s = f.s;
+  Outcome processed;
   f.Busy = true;
   if (f.Form6Visible) form6::Form_QueryUnload(f);
   const double started = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : 0;
@@ -109,7 +110,8 @@ void SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
         s.DoEvents();
         // An entry that is already current is shown again without being
         // processed again.
-        ShowSelectedImage(f, index, !(noLoad && s.CurPic == index));
+        if (!(noLoad && s.CurPic == index)) processed = LoadSelectedImage(f, index);
+        ShowSelectedImage(f, index);
       }
       s.view->ShowImage();
     }
@@ -122,6 +124,7 @@ void SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
   const double now = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : started;
   f.Pause(std::max(0.0, 0.5 - std::fabs(now - started)));
   f.Busy = false;
+  return processed;
 }
 
 void Check9_Click(Form1& f, int index) {

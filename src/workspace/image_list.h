@@ -3,6 +3,7 @@
 // drawn goes through the session's view.
 #pragma once
 
+#include "core/outcome.h"
 #include "core/session.h"
 #include "workspace/form1.h"
 
@@ -29,10 +30,10 @@ int ThumbnailStep(const Session& s);
 
 // Selects entry `index` (-1 clears the view): its check box follows
 // ImgChecked and shows its registration flags, CurPic and the strip's
-// scroll bar follow, then the picture part runs through the
-// showSelection hook. Busy while it runs. An index outside the strip does
-// nothing.
-void SelectPic(Form1& f, int index, bool noLoad, bool vsOnly);
+// scroll bar follow, then the picture part runs (select_pic.h). Busy while
+// it runs. An index outside the strip does nothing. Gives back the outcome
+// of the processing it ran, success when it ran none.
+Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly);
 
 // Check9(index) clicked: the entry takes the box's value.
 void Check9_Click(Form1& f, int index);

@@ -41,9 +41,9 @@ namespace {
 // The run. The window's controls (`given` null) are read where the run
 // reads them: the subset boxes once it has started, "Etendre la mosaïque"
 // when it ends, since the user may change them meanwhile.
-void Run(Form1& f, const RunRequest* given) {
+Outcome Run(Form1& f, const RunRequest* given) {
   Session& s = f.s;
-  if (s.RunState != 0) return;
+  if (s.RunState != 0) return Outcome::Failure("");
   if (f.mnuDebug) {
     f.DebugLog.clear();
     f.DebugLog.push_back("Exécution");
@@ -61,47 +61,45 @@ void Run(Form1& f, const RunRequest* given) {
   for (int i = first; i <= last && i >= 1; ++i) {
     if (s.Img[static_cast<size_t>(i)].ImgChecked != 1) continue;
     if (!s.Running()) break;
-    SelectPic(f, i, false, false);
+    const Outcome processed = SelectPic(f, i, false, false);
     if (!s.Running()) break;
     const ImageEntry& e = s.Img[static_cast<size_t>(i)];
     const bool accepted = s.guide.GuideBox > 64 || !(s.guide.Quality < s.opt.MinQual);
+    Outcome stacked;
     if (accepted) {
       // A shift stays in force for the rest of the run.
       if (e.ImgShiftX != 0 || e.ImgShiftY != 0) {
         Ignoring([&] { s.guide.AnchorX += CInt(s.pic.PicR.UBound1() * e.ImgShiftX); });
         Ignoring([&] { s.guide.AnchorY += CInt(s.pic.PicR.UBound2() * e.ImgShiftY); });
       }
-      AccumulateImage(s);
+      stacked = AccumulateImage(s);
       ++count;
     }
     f.Label6 = std::to_string(count) + "/" + std::to_string(n) + " Ok";
-    s.view->RunImage(i, accepted);
+    s.view->RunImage(i, accepted, processed, stacked);
     s.Report("", static_cast<double>(++done) / todo);
   }
-  if (s.RunState == 1) {
-    if (given)
-      FitFinal(f, given->expand);
-    else
-      FitFinal(f);
-  }
+  // A stopped run has no result.
+  Outcome result = Outcome::Failure("");
+  if (s.RunState == 1) result = given ? FitFinal(f, given->expand) : FitFinal(f);
   StopProcess(s);
+  return result;
 }
 
 }  // namespace
 
-void RunStack(Form1& f) { Run(f, nullptr); }
+Outcome RunStack(Form1& f) { return Run(f, nullptr); }
 
-void RunStack(Form1& f, const RunRequest& r) { Run(f, &r); }
+Outcome RunStack(Form1& f, const RunRequest& r) { return Run(f, &r); }
 
-void FitFinal(Form1& f) { FitFinal(f, f.Check6 == 1); }
+Outcome FitFinal(Form1& f) { return FitFinal(f, f.Check6 == 1); }
 
-void FitFinal(Form1& f, bool expand) {
+Outcome FitFinal(Form1& f, bool expand) {
   Session& s = f.s;
   std::string destination;
   const Outcome r = FinalCombination(s, expand, destination);
   if (!destination.empty()) s.view->OpenDestination(destination);
-  if (!r.why.empty()) s.view->MsgBox(r.why);
-  if (r.err != 0) s.stack.StackError = r.Text();
+  return r;
 }
 
 }  // namespace qv

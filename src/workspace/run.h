@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "core/outcome.h"
 #include "workspace/form1.h"
 
 namespace qv {
@@ -29,15 +30,16 @@ void RunRange(const Form1& f, int& first, int& last);
 
 // Walks the checked images of the range: each is selected (processed and
 // tracked), accepted by its quality, shifted, rotated and parked; a run
-// that was not stopped ends with the final combination. Does nothing
-// while another operation runs. Without a request, the window's.
-void RunStack(Form1& f, const RunRequest& r);
-void RunStack(Form1& f);
+// that was not stopped ends with the final combination, whose outcome it
+// gives back (a stopped run fails without a reason). Does nothing while
+// another operation runs. Without a request, the window's.
+Outcome RunStack(Form1& f, const RunRequest& r);
+Outcome RunStack(Form1& f);
 
 // The end of a run: the final combination over the canvas that "Etendre la
-// mosaïque" asks for (or the request); then the destination window opens,
-// or a message box tells what went wrong.
-void FitFinal(Form1& f);
-void FitFinal(Form1& f, bool expand);
+// mosaïque" asks for (or the request), whose outcome it gives back; then
+// the destination window opens.
+Outcome FitFinal(Form1& f);
+Outcome FitFinal(Form1& f, bool expand);
 
 }  // namespace qv

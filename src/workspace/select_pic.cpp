@@ -37,18 +37,21 @@ std::string StatusText(const Session& s) {
   return t;
 }
 
-void ShowSelectedImage(Form1& f, int index, bool load) {
+Outcome LoadSelectedImage(Form1& f, int index) {
+  Session& s = f.s;
+  s.CurPic = static_cast<int16_t>(index);
+  s.DoEvents();
+  const Outcome r = ProcessPic(s, index, 1);
+  // The windows show no message for a file of values that are not
+  // numbers; the debug log says it in words.
+  if (!r && r.Text().starts_with(kNotNumbersMessage)) DebugLine(f, r.Text());
+  s.DoEvents();
+  return r;
+}
+
+void ShowSelectedImage(Form1& f, int index) {
   Session& s = f.s;
   ImageEntry& e = s.Entry(index);
-  if (load) {
-    s.CurPic = static_cast<int16_t>(index);
-    s.DoEvents();
-    // The windows show no message for a file of values that are not
-    // numbers; the debug log says it in words.
-    if (const Outcome r = ProcessPic(s, index, 1); !r && r.Text().starts_with(kNotNumbersMessage))
-      DebugLine(f, r.Text());
-    s.DoEvents();
-  }
   f.Caption = PathName(e.ImgFile) + "  " + std::to_string(index) + "/" + std::to_string(s.ImageCount());
   DebugLine(f, "Sélection de " + f.Caption);
   f.ShowHisto();
