@@ -80,6 +80,18 @@ void SetPlane(qv::Plane<T>& p, int w, int h, const std::vector<T>& values) {
     for (int x = 0; x < w; ++x) p(x, y) = values.at(static_cast<size_t>(y) * w + x);
 }
 
+// The current picture: three planes of w x h pixels, plane c (0 red, 1 green,
+// 2 blue) valued f(c, x, y).
+template <class F>
+void SetPicture(qv::Session& s, int w, int h, F f) {
+  qv::Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+  for (int c = 0; c < 3; ++c) {
+    planes[c]->Redim(w - 1, h - 1);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) (*planes[c])(x, y) = f(c, x, y);
+  }
+}
+
 // Run a shell command, returning its exit status; stdout goes to `out`.
 int RunCommand(const std::string& cmd, std::string* out = nullptr);
 

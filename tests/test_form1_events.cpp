@@ -1,6 +1,8 @@
 // The main window's handlers on the model, without a window.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdlib>
 #include <fstream>
 
 #include "platform/desktop.h"
@@ -23,12 +25,10 @@ void ShowPicture(qv::Session& s, int images = 1) {
   for (int i = 1; i <= images; ++i) s.Img[static_cast<size_t>(i)].ImgFile = "image" + std::to_string(i) + ".fts";
   s.CurPic = 1;
   s.opt.PicZoom = 2;
-  for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
-    p->Redim(64, 48);
-    p->Fill(1000);
-    (*p)(30, 20) = 30000;
-    (*p)(31, 20) = (*p)(29, 20) = (*p)(30, 21) = (*p)(30, 19) = 12000;
-  }
+  qvtest::SetPicture(s, 65, 49, [](int, int x, int y) {
+    if (x == 30 && y == 20) return 30000;
+    return std::abs(x - 30) + std::abs(y - 20) == 1 ? 12000 : 1000;
+  });
   s.pic.PicG(16, 24) = 7;
 }
 
@@ -303,12 +303,7 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImage) {
 }
 
 TEST_F(Form1Events, ThumbnailsUseTheStripLevels) {
-  for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
-    p->Redim(2, 0);
-    (*p)(0, 0) = 960;
-    (*p)(1, 0) = 2080;
-    (*p)(2, 0) = 1120;
-  }
+  qvtest::SetPicture(s, 3, 1, [](int, int x, int) { return std::array{960, 2080, 1120}[x]; });
   // Low 40 and high 80 bins, extremes 20 and 120: at 10 of 20 the strip's
   // levels are half way, 30 and 100 bins (960 and 3200), where the main
   // picture's squared slider would give 1120 and 2880.
