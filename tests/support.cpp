@@ -3,10 +3,12 @@
 #include <fitsio.h>
 
 #include <sys/wait.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <regex>
 
 namespace qvtest {
 
@@ -58,6 +60,8 @@ void OneImage(qv::Session& s, const std::string& file) {
   s.CurPic = 1;
 }
 
+TestSession::TestSession(const std::string& file) : TestSession() { OneImage(*s, file); }
+
 std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards) {
   std::vector<uint8_t> bytes((cards.size() + 35) / 36 * 2880, ' ');
   for (size_t i = 0; i < cards.size(); ++i)
@@ -89,6 +93,25 @@ uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
 }
 
+std::vector<uint8_t> BmpFile(int w, int h, int bits, int compression, const std::vector<uint8_t>& palette,
+                             const std::vector<uint8_t>& pixels) {
+  std::vector<uint8_t> b(54 + palette.size() + pixels.size(), 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  PutLe(b, 10, static_cast<int64_t>(54 + palette.size()), 4);
+  PutLe(b, 14, 40, 4);
+  PutLe(b, 18, w, 4);
+  PutLe(b, 22, h, 4);
+  PutLe(b, 26, 1, 2);
+  PutLe(b, 28, bits, 2);
+  PutLe(b, 30, compression, 4);
+  PutLe(b, 34, static_cast<int64_t>(pixels.size()), 4);
+  PutLe(b, 46, static_cast<int64_t>(palette.size() / 4), 4);
+  std::copy(pixels.begin(), pixels.end(), std::copy(palette.begin(), palette.end(), b.begin() + 54));
+  PutLe(b, 2, static_cast<int64_t>(b.size()), 4);
+  return b;
+}
+
 FitsImage ReadFitsImage(const std::string& path) {
   FitsImage r;
   fitsfile* f = nullptr;
@@ -116,6 +139,31 @@ CliResult Cli(const TempDir& dir, const std::string& args, const std::string& pr
                         &r.out);
   r.err = ReadText(err);
   return r;
+}
+
+Truth ReadTruth(const std::string& path) {
+  const std::string t = ReadText(path);
+  Truth truth;
+  const std::string num = "(-?[0-9.eE+-]+)";
+  const std::regex star("\\{\"x\":" + num + ",\"y\":" + num + ",\"flux\":" + num + ",\"peak\":" + num + "\\}");
+  for (std::sregex_iterator it(t.begin(), t.end(), star), end; it != end; ++it)
+    truth.stars.push_back({std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[4])});
+  const std::regex frame("\"guideX\":" + num + ",\"guideY\":" + num + ",\"cloud\":(true|false)");
+  for (std::sregex_iterator it(t.begin(), t.end(), frame), end; it != end; ++it)
+    truth.frames.push_back({std::stod((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true"});
+  return truth;
+}
+
+std::vector<RunLine> RunLines(const std::string& out) {
+  const std::string num = "(-?[0-9.eE+-]+)";
+  const std::regex line("\\{\"image\":" + num + ",\"file\":\"[^\"]*\",\"quality\":" + num +
+                        ",\"accepted\":(true|false),\"GuideX\":" + num + ",\"GuideY\":" + num + ",\"AnchorX\":" + num +
+                        ",\"AnchorY\":" + num + ",\"StackAngle\":" + num + "(,\"[^\n]*)?\\}");
+  std::vector<RunLine> v;
+  for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
+    v.push_back({std::stoi((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true", std::stod((*it)[4]), std::stod((*it)[5]),
+                 std::stod((*it)[6]), std::stod((*it)[8])});
+  return v;
 }
 
 }  // namespace qvtest

@@ -24,6 +24,8 @@ struct TestSession {
   std::unique_ptr<qv::Session> s;
   qv::Form1 form1;
   TestSession() : s(std::make_unique<qv::Session>(services.Get())), form1(*s) {}
+  // With a list of one image, `file`, made the current picture.
+  explicit TestSession(const std::string& file);
   qv::Session& operator*() { return *s; }
   qv::Session* operator->() { return s.get(); }
 };
@@ -78,6 +80,18 @@ void SetPlane(qv::Plane<T>& p, int w, int h, const std::vector<T>& values) {
     for (int x = 0; x < w; ++x) p(x, y) = values.at(static_cast<size_t>(y) * w + x);
 }
 
+// The current picture: three planes of w x h pixels, plane c (0 red, 1 green,
+// 2 blue) valued f(c, x, y).
+template <class F>
+void SetPicture(qv::Session& s, int w, int h, F f) {
+  qv::Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+  for (int c = 0; c < 3; ++c) {
+    planes[c]->Redim(w - 1, h - 1);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) (*planes[c])(x, y) = f(c, x, y);
+  }
+}
+
 // Run a shell command, returning its exit status; stdout goes to `out`.
 int RunCommand(const std::string& cmd, std::string* out = nullptr);
 
@@ -99,6 +113,11 @@ void WriteFits16(const std::string& path, int w, int h, int planes, const std::v
 void PutLe(std::vector<uint8_t>& b, size_t at, int64_t v, int bytes);
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at);
 
+// A BMP file with a 40-byte info header, then the palette (4 bytes an
+// entry: blue, green, red, 0) and the pixel bytes as given.
+std::vector<uint8_t> BmpFile(int w, int h, int bits, int compression, const std::vector<uint8_t>& palette,
+                             const std::vector<uint8_t>& pixels);
+
 // A FITS file as cfitsio reads it back: every plane, BZERO applied. A file
 // cfitsio cannot read fails the calling test and gives no values.
 struct FitsImage {
@@ -116,5 +135,28 @@ struct CliResult {
 // Runs the command-line tool in the C locale with a home of `dir`'s own, so
 // that the user's store is never read; `prefix` goes before it in the shell.
 CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix = "");
+
+// What the simulator's truth.json records about its sky.
+struct Truth {
+  struct Star {
+    double x, y, peak;
+  };
+  struct Frame {
+    double guideX, guideY;
+    bool cloud;
+  };
+  std::vector<Star> stars;  // positions on frame 1
+  std::vector<Frame> frames;
+};
+Truth ReadTruth(const std::string& path);
+
+// The tool's line for each image of a stacking run, in run order.
+struct RunLine {
+  int image;
+  double quality;
+  bool accepted;
+  double guideX, guideY, anchorX, stackAngle;
+};
+std::vector<RunLine> RunLines(const std::string& out);
 
 }  // namespace qvtest

@@ -45,30 +45,11 @@ std::map<int, Mark> Marks(const std::string& out) {
   return marks;
 }
 
-struct Stacked {
-  bool accepted;
-  double guideX, guideY, angle;
-};
-
 // The run's line for each image it walked.
-std::map<int, Stacked> RunImages(const std::string& out) {
-  std::map<int, Stacked> run;
-  const std::regex line("\\{\"image\":([0-9]+),\"file\":\"[^\"]*\",\"quality\":" + kNum +
-                        ",\"accepted\":(true|false),\"GuideX\":" + kNum + ",\"GuideY\":" + kNum +
-                        ",[^\\n]*\"StackAngle\":" + kNum + "[,}]");
-  for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
-    run[std::stoi((*it)[1])] = {(*it)[3] == "true", std::stod((*it)[4]), std::stod((*it)[5]), std::stod((*it)[6])};
+std::map<int, qvtest::RunLine> RunImages(const std::string& out) {
+  std::map<int, qvtest::RunLine> run;
+  for (const qvtest::RunLine& l : qvtest::RunLines(out)) run[l.image] = l;
   return run;
-}
-
-// The frames of truth.json: where the guide star truly was.
-std::vector<std::pair<double, double>> TrueGuide(const std::string& truthFile) {
-  const std::string t = qvtest::ReadText(truthFile);
-  std::vector<std::pair<double, double>> g;
-  const std::regex frame("\"guideX\":" + kNum + ",\"guideY\":" + kNum);
-  for (std::sregex_iterator it(t.begin(), t.end(), frame), end; it != end; ++it)
-    g.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
-  return g;
 }
 
 std::string Frames(const std::string& folder, int count, const std::string& ext) {
@@ -115,7 +96,7 @@ TEST(AutoMarks, DitheredSequenceIsMarkedOnEveryFrameButTheForeignOne) {
                                  "--dither-angle 0.3 --other-field 5 --seed 4")
                 .status,
             0);
-  const auto truth = TrueGuide(sim + "/truth.json");
+  const auto truth = qvtest::ReadTruth(sim + "/truth.json").frames;
   ASSERT_EQ(truth.size(), 6u);
   const std::string tmp = "TMPDIR='" + dir.path().string() + "' ";
   const CliResult r =
@@ -132,7 +113,7 @@ TEST(AutoMarks, DitheredSequenceIsMarkedOnEveryFrameButTheForeignOne) {
       continue;
     }
     ASSERT_TRUE(m.marked) << f << " " << m.reason;
-    EXPECT_LE(std::hypot(m.x - truth[f - 1].first, m.y - truth[f - 1].second), 1.0) << "frame " << f;
+    EXPECT_LE(std::hypot(m.x - truth[f - 1].guideX, m.y - truth[f - 1].guideY), 1.0) << "frame " << f;
   }
   const auto run = RunImages(r.out);
   EXPECT_EQ(run.count(5), 0u);
@@ -175,7 +156,7 @@ TEST(AutoMarks, RotationStarFollowsTheTurningField) {
   for (int f = 1; f <= 4; ++f) {
     EXPECT_TRUE(run.at(f).accepted);
     // The stack turns each frame back by the field's turn since frame 1.
-    EXPECT_NEAR(run.at(f).angle, -0.8 * (f - 1) * M_PI / 180, 0.006) << "frame " << f;
+    EXPECT_NEAR(run.at(f).stackAngle, -0.8 * (f - 1) * M_PI / 180, 0.006) << "frame " << f;
   }
   // Every later frame measures the turn from its own rotation star.
   const std::string project = qvtest::ReadText(dir.File("p.txt"));
@@ -186,7 +167,7 @@ TEST(AutoMarks, RotationStarFollowsTheTurningField) {
   const CliResult plain =
       qvtest::Cli(dir, "stack" + Frames(sim, 4, ".fts") + " --guide auto --out '" + dir.File("o2.fts") + "'", tmp);
   ASSERT_EQ(plain.status, 0) << plain.err;
-  for (const auto& [f, line] : RunImages(plain.out)) EXPECT_EQ(line.angle, 0) << f;
+  for (const auto& [f, line] : RunImages(plain.out)) EXPECT_EQ(line.stackAngle, 0) << f;
 }
 
 namespace {

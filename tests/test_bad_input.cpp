@@ -25,24 +25,10 @@ std::vector<uint8_t> Fits(const std::string& bitpix, const std::string& naxis, c
   return bytes;
 }
 
-using qvtest::PutLe;
-
 // A 24-bit BMP whose header claims `w` x `h` pixels, with a few kilobytes of
 // pixel data: a width field flipped by a bad copy.
-std::vector<uint8_t> ClaimingBmp(uint32_t w, uint32_t h) {
-  std::vector<uint8_t> b(54 + 4096, 0x40);
-  b[0] = 'B';
-  b[1] = 'M';
-  PutLe(b, 2, static_cast<uint32_t>(b.size()), 4);
-  PutLe(b, 6, 0, 4);
-  PutLe(b, 10, 54, 4);
-  PutLe(b, 14, 40, 4);
-  PutLe(b, 18, w, 4);
-  PutLe(b, 22, h, 4);
-  PutLe(b, 26, 1, 2);
-  PutLe(b, 28, 24, 2);
-  for (size_t at = 30; at < 54; at += 4) PutLe(b, at, 0, 4);
-  return b;
+std::vector<uint8_t> ClaimingBmp(int w, int h) {
+  return qvtest::BmpFile(w, h, 24, 0, {}, std::vector<uint8_t>(4096, 0x40));
 }
 
 struct Bad {

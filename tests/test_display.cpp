@@ -30,17 +30,9 @@ TEST(DrawImageLevels, MapsBetweenBlackAndWhite) {
   qvtest::SetPlane<int32_t>(b, 5, 1, {3000, 1980, 1002, 1006, 2998});
   const Plane<int32_t> px = qv::DrawImage(r, g, b, 1000, 3000, 1, false);
   ASSERT_EQ(px.Width(), 5);
-  EXPECT_EQ(qv::RedOf(px(0, 0)), 0);
-  EXPECT_EQ(qv::RedOf(px(1, 0)), 0);
-  EXPECT_EQ(qv::RedOf(px(2, 0)), 128);  // 127.5
-  EXPECT_EQ(qv::RedOf(px(3, 0)), 255);
-  EXPECT_EQ(qv::RedOf(px(4, 0)), 255);
-  for (int x = 0; x < 5; ++x) EXPECT_EQ(qv::GreenOf(px(x, 0)), 0);
-  EXPECT_EQ(qv::BlueOf(px(0, 0)), 255);
-  EXPECT_EQ(qv::BlueOf(px(1, 0)), 125);  // 124.95
-  EXPECT_EQ(qv::BlueOf(px(2, 0)), 0);    // 0.255
-  EXPECT_EQ(qv::BlueOf(px(3, 0)), 1);    // 0.765
-  EXPECT_EQ(qv::BlueOf(px(4, 0)), 255);  // 254.745
+  // Red 127.5 goes to 128; blue 124.95, 0.255, 0.765 and 254.745 round.
+  const int red[5] = {0, 0, 128, 255, 255}, blue[5] = {255, 125, 0, 1, 255};
+  for (int x = 0; x < 5; ++x) EXPECT_EQ(px(x, 0), qv::PackRgb(red[x], 0, blue[x])) << x;
 }
 
 TEST(DrawImageLevels, EdgeLevelsOnOnePixel) {
@@ -107,25 +99,24 @@ TEST(DrawImageStep, EmptyOrMismatchedPlanesGiveNothing) {
 }
 
 TEST(ShowPixelsGeometry, AspectZoomAndRounding) {
-  auto g = qv::ShowPixelsGeometry(100, 50, false, 1.28, 0, false);
-  EXPECT_EQ(g.dw, 100);
-  EXPECT_EQ(g.dh, 50);
-  g = qv::ShowPixelsGeometry(100, 50, true, 1.28, 0, false);
-  EXPECT_EQ(g.dw, 128);
-  EXPECT_EQ(g.dh, 50);
-  g = qv::ShowPixelsGeometry(100, 50, true, 1.28, 50, false);
-  EXPECT_EQ(g.dw, 64);
-  EXPECT_EQ(g.dh, 25);
-  // 5 x 0.5 = 2.5 -> 2 and 7 x 0.5 = 3.5 -> 4: halves go to even.
-  g = qv::ShowPixelsGeometry(5, 7, false, 1, 50, false);
-  EXPECT_EQ(g.dw, 2);
-  EXPECT_EQ(g.dh, 4);
-  // The zoom applies to the aspect-corrected width, the height to h alone.
-  g = qv::ShowPixelsGeometry(10, 10, true, 1.25, 200, false);  // 12.5 -> 12, then 24
-  EXPECT_EQ(g.dw, 24);
-  EXPECT_EQ(g.dh, 20);
-  g = qv::ShowPixelsGeometry(10, 10, false, 1, -5, false);
-  EXPECT_EQ(g.dw, 10);
+  const struct {
+    int w, h;
+    bool aspect;
+    double ratio;
+    int zoom, dw, dh;
+  } cases[] = {
+      {100, 50, false, 1.28, 0, 100, 50},
+      {100, 50, true, 1.28, 0, 128, 50},
+      {100, 50, true, 1.28, 50, 64, 25},
+      {5, 7, false, 1, 50, 2, 4},  // 5 x 0.5 = 2.5 -> 2 and 7 x 0.5 = 3.5 -> 4: halves go to even
+      // The zoom applies to the aspect-corrected width (12.5 -> 12), the height to h alone.
+      {10, 10, true, 1.25, 200, 24, 20},
+      {10, 10, false, 1, -5, 10, 10},
+  };
+  for (const auto& c : cases) {
+    const auto g = qv::ShowPixelsGeometry(c.w, c.h, c.aspect, c.ratio, c.zoom, false);
+    EXPECT_EQ(std::pair(g.dw, g.dh), std::pair(c.dw, c.dh)) << c.w << " x " << c.h << " at " << c.zoom;
+  }
 }
 
 TEST(ShowPixelsStretch, DropsAndRepeatsRowsAndColumns) {

@@ -49,14 +49,43 @@ class FakeClock : public Clock {
   }
 };
 
+// The editor's windows on a session of their own.
+class EditorWindows : public ::testing::Test {
+ protected:
+  // Opens a destination made by SetDestination in the editor.
+  template <class F>
+  void Open(int w, int h, F value) {
+    SetDestination(s, w, h, value);
+    f.Form_Load();
+  }
+  TestSession ts;
+  Session& s = *ts;
+  Form2 dest;
+  Form3 f{s, dest};
+};
+using EditorCurve = EditorWindows;
+using EditorDetail = EditorWindows;
+using EditorRender = EditorWindows;
+using EditorHistogram = EditorWindows;
+using EditorBalance = EditorWindows;
+using EditorGeometry = EditorWindows;
+using EditorClean = EditorWindows;
+using EditorFill = EditorWindows;
+using EditorResult = EditorWindows;
+
+// A saved result of three planes of w x h pixels, value(k, p) at pixel k of
+// plane p, stored with BZERO 32768.
+template <class F>
+void WriteResult(const std::string& path, int w, int h, F value) {
+  std::vector<int> stored;
+  for (int p = 0; p < 3; ++p)
+    for (int k = 0; k < w * h; ++k) stored.push_back(value(k, p) - 32768);
+  qvtest::WriteFits16(path, w, h, 3, stored, {"BZERO   =                32768"});
+}
+
 }  // namespace
 
-// ---- Curve, Argb and colour scale ----
-
-TEST(EditorCurve, CentreIsAStraightLineFromBlackToWhite) {
-  TestSession ts;
-  Form2 dest;
-  Form3 f(*ts, dest);
+TEST_F(EditorCurve, CentreIsAStraightLineFromBlackToWhite) {
   f.ResetPic();
   f.draw();  // levels 0 .. 65535, no destination: only the curve and gains
   for (int v : {0, 1, 128, 129, 1000, 32767, 32768, 40000, 65534, 65535}) {
@@ -65,7 +94,7 @@ TEST(EditorCurve, CentreIsAStraightLineFromBlackToWhite) {
   }
 }
 
-TEST(EditorCurve, HidingTheMaximumMovesTheEnds) {
+TEST_F(EditorCurve, HidingTheMaximumMovesTheEnds) {
   CurveTable t;
   BuildCurve(t, 127.5, 256, true);
   EXPECT_EQ(t[0], 1);
@@ -84,7 +113,7 @@ TEST(EditorCurve, HidingTheMaximumMovesTheEnds) {
   EXPECT_EQ(t[16384], RoundHalfEven(std::pow(16384 / 32767.0, 2) * 255));
 }
 
-TEST(EditorCurve, ArgbRoundsHalfToEvenAndClamps) {
+TEST_F(EditorCurve, ArgbRoundsHalfToEvenAndClamps) {
   CurveTable t;
   for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<uint8_t>(i % 251);
   EXPECT_EQ(CurveByte(t, -5), t[0]);
@@ -95,7 +124,7 @@ TEST(EditorCurve, ArgbRoundsHalfToEvenAndClamps) {
   EXPECT_EQ(CurveByte(t, std::nan("")), t[0]);
 }
 
-TEST(EditorCurve, ColourScalePaletteAndBlend) {
+TEST_F(EditorCurve, ColourScalePaletteAndBlend) {
   const auto& p = ColourScalePalette();
   EXPECT_EQ(p[0], Rgb(90, 150, 205));
   EXPECT_EQ(p[1], Rgb(100, 100, 255));
@@ -116,8 +145,6 @@ TEST(EditorCurve, ColourScalePaletteAndBlend) {
   EXPECT_EQ(ColourScale(g, 1), Rgb(100, 255, 100));
 }
 
-// ---- Detail filter ----
-
 namespace {
 
 double BruteMean(const Plane<float>& sum, const Plane<float>& weight, int x, int y, int r) {
@@ -133,12 +160,10 @@ double BruteMean(const Plane<float>& sum, const Plane<float>& weight, int x, int
 
 }  // namespace
 
-TEST(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
+TEST_F(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> value(0, 30000), wpick(0, 4);
   const int w = 37, h = 23;
-  TestSession ts;
-  Session& s = *ts;
   Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
   Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
   for (int c = 0; c < 3; ++c) {
@@ -153,17 +178,17 @@ TEST(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
   }
   const int sliders[][3] = {{-7, 0, 0}, {0, -20, -3}, {3, 0, 0}, {-5, 2, 1}, {0, 0, 9}};
   for (const auto& sl : sliders) {
-    Form2 dest;
-    Form3 f(s, dest);
-    f.ResetPic();
-    f.Text1 = {"1000", "2500", "0"};
-    f.Text2 = {"21000", "18000", "30000"};
-    f.HScroll1 = static_cast<int16_t>(sl[0]);
-    f.HScroll2 = static_cast<int16_t>(sl[1]);
-    f.HScroll3 = static_cast<int16_t>(sl[2]);
-    f.Check3 = 1;
-    f.SetHisCurv(90);
-    f.draw();
+    Form2 shown;
+    Form3 g(s, shown);  // fresh windows for every setting
+    g.ResetPic();
+    g.Text1 = {"1000", "2500", "0"};
+    g.Text2 = {"21000", "18000", "30000"};
+    g.HScroll1 = static_cast<int16_t>(sl[0]);
+    g.HScroll2 = static_cast<int16_t>(sl[1]);
+    g.HScroll3 = static_cast<int16_t>(sl[2]);
+    g.Check3 = 1;
+    g.SetHisCurv(90);
+    g.draw();
     const double black[3] = {1000, 2500, 0}, white[3] = {21000, 18000, 30000};
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
@@ -178,19 +203,15 @@ TEST(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
             if (sl[k] > 0) v += (v - BruteMean(*sum[c], *weight[c], x, y, k + 1)) * sl[k];
           v = (v - black[c]) * (32767 / (white[c] - black[c]));
           const double index = std::min(32767.0, std::max(0.0, RoundHalfEven(v)));
-          bytes[c] = f.Curve[static_cast<size_t>(index)];
+          bytes[c] = g.Curve[static_cast<size_t>(index)];
         }
-        ASSERT_EQ(f.Picture(x, y), Rgb(bytes[0], bytes[1], bytes[2])) << x << "," << y << " " << sl[0];
+        ASSERT_EQ(g.Picture(x, y), Rgb(bytes[0], bytes[1], bytes[2])) << x << "," << y << " " << sl[0];
       }
   }
 }
 
-TEST(EditorDetail, SlidersActOnlyWhileDetailIsActive) {
-  TestSession ts;
-  SetDestination(*ts, 20, 20, [](int x, int y, int) { return 1000.0 + ((x * 7 + y * 3) % 5) * 2000; });
-  Form2 dest;
-  Form3 f(*ts, dest);
-  f.Form_Load();
+TEST_F(EditorDetail, SlidersActOnlyWhileDetailIsActive) {
+  Open(20, 20, [](int x, int y, int) { return 1000.0 + ((x * 7 + y * 3) % 5) * 2000; });
   const Plane<int32_t> plain = f.Picture;
   f.HScroll1 = 10;
   f.HScroll1_Change();
@@ -205,14 +226,8 @@ TEST(EditorDetail, SlidersActOnlyWhileDetailIsActive) {
   EXPECT_EQ(f.Picture, plain);
 }
 
-// ---- Colour modes and the progressive display ----
-
-TEST(EditorRender, MonochromeAndColourScaleShareOneGrey) {
-  TestSession ts;
-  SetDestination(*ts, 3, 1, [](int x, int, int c) { return 6000.0 * (x + 1) + 3000.0 * c; });
-  Form2 dest;
-  Form3 f(*ts, dest);
-  f.Form_Load();
+TEST_F(EditorRender, MonochromeAndColourScaleShareOneGrey) {
+  Open(3, 1, [](int x, int, int c) { return 6000.0 * (x + 1) + 3000.0 * c; });
   const Plane<int32_t> colour = f.Picture;
   f.Option1_Click(1);
   for (int x = 0; x < 3; ++x) {
@@ -224,7 +239,7 @@ TEST(EditorRender, MonochromeAndColourScaleShareOneGrey) {
   }
   f.Option1_Click(2);
   const Plane<int32_t> mono = [&] {
-    Form3 m(*ts, dest);
+    Form3 m(s, dest);
     m.Form_Load();
     m.Option1_Click(1);
     return m.Picture;
@@ -235,12 +250,8 @@ TEST(EditorRender, MonochromeAndColourScaleShareOneGrey) {
   }
 }
 
-TEST(EditorRender, ShowsProgressEveryHundredRowsAndMirrors) {
-  TestSession ts;
-  SetDestination(*ts, 4, 250, [](int x, int y, int) { return 100.0 + x + y; });
-  Form2 dest;
-  Form3 f(*ts, dest);
-  f.Form_Load();
+TEST_F(EditorRender, ShowsProgressEveryHundredRowsAndMirrors) {
+  Open(4, 250, [](int x, int y, int) { return 100.0 + x + y; });
   const long yields = ts.services.events.yields;
   const long shows = dest.shows;
   f.Combo1 = "50";
@@ -258,14 +269,8 @@ TEST(EditorRender, ShowsProgressEveryHundredRowsAndMirrors) {
   EXPECT_EQ(shown(0, 0), f.Picture(3, 0));
 }
 
-// ---- Histogram box and clicks ----
-
-TEST(EditorHistogram, BoxCoordinatesFollowTheDestinationRange) {
-  TestSession ts;
-  SetDestination(*ts, 2, 1, [](int x, int, int) { return x ? 200.0 : 20.0; });
-  Form2 dest;
-  Form3 f(*ts, dest);
-  f.Form_Load();
+TEST_F(EditorHistogram, BoxCoordinatesFollowTheDestinationRange) {
+  Open(2, 1, [](int x, int, int) { return x ? 200.0 : 20.0; });
   EXPECT_EQ(f.HistoLow, 20);
   EXPECT_EQ(f.HistoHigh, 200);
   EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft, -0.02 * 255);
@@ -277,12 +282,8 @@ TEST(EditorHistogram, BoxCoordinatesFollowTheDestinationRange) {
   EXPECT_EQ(f.Combo1, "");
 }
 
-TEST(EditorHistogram, ClicksChooseTheSelectorsThenSetLevels) {
-  TestSession ts;
-  SetDestination(*ts, 2, 1, [](int x, int, int) { return x ? 60000.0 : 200.0; });
-  Form2 dest;
-  Form3 f(*ts, dest);
-  f.Form_Load();
+TEST_F(EditorHistogram, ClicksChooseTheSelectorsThenSetLevels) {
+  Open(2, 1, [](int x, int, int) { return x ? 60000.0 : 200.0; });
   f.Picture1_MouseDown(1, 40000.4);  // right of the middle: the white selectors
   EXPECT_EQ(f.Check2, (std::array<int16_t, 3>{1, 1, 1}));
   EXPECT_EQ(f.Text2[1], "40000");
@@ -300,12 +301,8 @@ TEST(EditorHistogram, ClicksChooseTheSelectorsThenSetLevels) {
   EXPECT_EQ(f.Text1, (std::array<std::string, 3>{"1200", "999", "1200"}));
 }
 
-TEST(EditorHistogram, UnreadableLevelKeepsThePreviousOne) {
-  TestSession ts;
-  SetDestination(*ts, 2, 1, [](int x, int, int) { return x ? 6000.0 : 200.0; });
-  Form2 dest;
-  Form3 f(*ts, dest);
-  f.Form_Load();
+TEST_F(EditorHistogram, UnreadableLevelKeepsThePreviousOne) {
+  Open(2, 1, [](int x, int, int) { return x ? 6000.0 : 200.0; });
   f.Text1[0] = "500";
   f.Text1_Change(0);
   f.Text1[0] = "abc";
@@ -315,18 +312,12 @@ TEST(EditorHistogram, UnreadableLevelKeepsThePreviousOne) {
   EXPECT_DOUBLE_EQ(f.Gain[0], 32767.0 / (65535 - 500));
 }
 
-// ---- White balance ----
-
-TEST(EditorBalance, TwoColourRegionGivesBackgroundAndSignal) {
-  TestSession ts;
+TEST_F(EditorBalance, TwoColourRegionGivesBackgroundAndSignal) {
   // Left half a dark sky, right half a bright nebula, each its own colour.
-  SetDestination(*ts, 100, 100, [](int x, int, int c) {
+  Open(100, 100, [](int x, int, int c) {
     static const double sky[3] = {1000, 1200, 1500}, neb[3] = {9000, 6000, 4000};
     return x < 50 ? sky[c] : neb[c];
   });
-  Form2 dest;
-  Form3 f(*ts, dest);
-  f.Form_Load();
   int16_t left = 1;
   f.BalWhite(50, 50, left);
   EXPECT_TRUE(f.HScroll4Visible);
@@ -342,18 +333,14 @@ TEST(EditorBalance, TwoColourRegionGivesBackgroundAndSignal) {
   EXPECT_EQ(f.Text2[2], std::to_string(CLng(1500 + 2500 * k)));
   f.HScroll4 = 32767 / 2;
   f.HScroll4_Change();
-  const double s = (32767 / 2) / 32767.0;
-  EXPECT_EQ(f.Text2[2], std::to_string(CLng(1500 + 2500 * s * s * k)));
+  const double half = (32767 / 2) / 32767.0;
+  EXPECT_EQ(f.Text2[2], std::to_string(CLng(1500 + 2500 * half * half * k)));
 }
 
-TEST(EditorBalance, SquareIsClippedAtTheEdgeAndFollowsTheZoom) {
-  TestSession ts;
+TEST_F(EditorBalance, SquareIsClippedAtTheEdgeAndFollowsTheZoom) {
   // 100 inside the square a click at (10, 10) covers once clipped; 20000
   // from x = 60 or y = 60 on, which a square reaching outside would take.
-  SetDestination(*ts, 200, 200, [](int x, int y, int) { return x >= 60 || y >= 60 ? 20000.0 : 100.0; });
-  Form2 dest;
-  Form3 f(*ts, dest);
-  f.Form_Load();
+  Open(200, 200, [](int x, int y, int) { return x >= 60 || y >= 60 ? 20000.0 : 100.0; });
   f.Balance.signal[0] = -1;  // no value above the mean: the signal level is kept
   f.Combo1 = "50";
   int16_t left = 1;
@@ -369,15 +356,11 @@ TEST(EditorBalance, SquareIsClippedAtTheEdgeAndFollowsTheZoom) {
   EXPECT_DOUBLE_EQ(f.Balance.signal[0], 20000);
 }
 
-TEST(EditorBalance, RightClickShowsTheSumsAndWeightsOfThePixel) {
-  TestSession ts;
-  Session& s = *ts;
+TEST_F(EditorBalance, RightClickShowsTheSumsAndWeightsOfThePixel) {
   SetDestination(s, 4, 4, [](int, int, int) { return 100.0; });
   s.dest.DestSumG(2, 1) = 1234.5f;
   s.dest.DestWeightB(2, 1) = 0.25f;
   s.locale = NumLocale::Comma();
-  Form2 dest;
-  Form3 f(s, dest);
   f.Form_Load();
   int16_t right = 2;
   f.BalWhite(2.2f, 0.6f, right);
@@ -386,9 +369,7 @@ TEST(EditorBalance, RightClickShowsTheSumsAndWeightsOfThePixel) {
   EXPECT_EQ(dest.Caption, "(x,y)=(2,1) (nR,nG,nB)=(1,1,0,25) (R,G,B)=(100,1234,5,100)");
 }
 
-// ---- Binning and rotation ----
-
-TEST(EditorGeometry, BinningKeepsPartialBlocks) {
+TEST_F(EditorGeometry, BinningKeepsPartialBlocks) {
   Plane<float> p;
   qvtest::SetPlane<float>(p, 5, 3, {1, 2, 3, 4, 5, 10, 20, 30, 40, 50, 100, 200, 300, 400, 500});
   const Plane<float> b2 = BinPlane(p, 2);
@@ -405,14 +386,10 @@ TEST(EditorGeometry, BinningKeepsPartialBlocks) {
   EXPECT_EQ(b3(1, 0), 4 + 5 + 40 + 50 + 400 + 500);
 }
 
-TEST(EditorGeometry, BinThroughTheWindowAveragesByWeightAndResets) {
-  TestSession ts;
-  Session& s = *ts;
+TEST_F(EditorGeometry, BinThroughTheWindowAveragesByWeightAndResets) {
   SetDestination(s, 5, 3, [](int x, int y, int) { return 100.0 * (1 + x + y); });
   s.dest.DestWeightR(1, 0) = 3;  // (1, 0) counts three times in its block
   s.dest.DestSumR(1, 0) = 600;
-  Form2 dest;
-  Form3 f(s, dest);
   f.Form_Load();
   f.Text1 = {"7", "7", "7"};
   f.Command5_Click();
@@ -422,14 +399,10 @@ TEST(EditorGeometry, BinThroughTheWindowAveragesByWeightAndResets) {
   EXPECT_EQ(f.Text1[0], "0");
 }
 
-TEST(EditorGeometry, QuarterTurnsComeBackToTheStart) {
-  TestSession ts;
-  Session& s = *ts;
+TEST_F(EditorGeometry, QuarterTurnsComeBackToTheStart) {
   SetDestination(s, 4, 2, [](int x, int y, int c) { return 1 + x + 10 * y + 100 * c; });
   s.dest.DestWeightG(3, 0) = 2;
   const Plane<float> sumG = s.dest.DestSumG, weightG = s.dest.DestWeightG;
-  Form2 dest;
-  Form3 f(s, dest);
   f.Form_Load();
   f.Command4_Click();
   ASSERT_EQ(s.dest.DestSumR.Width(), 2);
@@ -443,9 +416,7 @@ TEST(EditorGeometry, QuarterTurnsComeBackToTheStart) {
   EXPECT_EQ(s.dest.DestWeightG, weightG);
 }
 
-// ---- Hiding saturated stars and filling ----
-
-TEST(EditorClean, SaturatedStarAndItsHaloAreBlackedOut) {
+TEST_F(EditorClean, SaturatedStarAndItsHaloAreBlackedOut) {
   // A star at (5, 5): saturated core, bright ring at distance 1, faint sky.
   Plane<int32_t> pic(10, 10);
   pic.Fill(Rgb(40, 40, 40));
@@ -467,7 +438,7 @@ TEST(EditorClean, SaturatedStarAndItsHaloAreBlackedOut) {
   EXPECT_EQ(radius1(4, 4), Rgb(200, 200, 200));
 }
 
-TEST(EditorClean, AFifthSaturatedStopsBeforeTheHalo) {
+TEST_F(EditorClean, AFifthSaturatedStopsBeforeTheHalo) {
   Plane<int32_t> pic(4, 4);  // 25 pixels
   pic.Fill(Rgb(100, 100, 100));
   for (int x = 0; x < 5; ++x) pic(x, 0) = Rgb(0, 0, 255);
@@ -476,12 +447,8 @@ TEST(EditorClean, AFifthSaturatedStopsBeforeTheHalo) {
   EXPECT_EQ(pic(2, 1), Rgb(100, 100, 100));
 }
 
-TEST(EditorClean, ColourScaleStarIsHiddenWhenTheMaximumIs) {
-  TestSession ts;
-  SetDestination(*ts, 15, 15, [](int x, int y, int) { return x == 7 && y == 7 ? 65000.0 : 3000.0; });
-  Form2 dest;
-  Form3 f(*ts, dest);
-  f.Form_Load();
+TEST_F(EditorClean, ColourScaleStarIsHiddenWhenTheMaximumIs) {
+  Open(15, 15, [](int x, int y, int) { return x == 7 && y == 7 ? 65000.0 : 3000.0; });
   f.Option1_Click(2);
   EXPECT_EQ(f.Picture(7, 7), Rgb(255, 255, 255));
   f.Check5 = 1;
@@ -492,7 +459,7 @@ TEST(EditorClean, ColourScaleStarIsHiddenWhenTheMaximumIs) {
   EXPECT_EQ(f.Picture(7, 7), f.Picture(6, 6));
 }
 
-TEST(EditorFill, HolesFillFromTheirDiagonalNeighbours) {
+TEST_F(EditorFill, HolesFillFromTheirDiagonalNeighbours) {
   Plane<int32_t> pic(4, 4);
   pic.Fill(Rgb(10, 20, 30));
   pic(2, 2) = Rgb(0, 50, 30);  // one channel empty: a hole
@@ -507,10 +474,7 @@ TEST(EditorFill, HolesFillFromTheirDiagonalNeighbours) {
   EXPECT_EQ(lone(1, 1), Rgb(7, 9, 0));
 }
 
-TEST(EditorFill, PassesGoOnWhileHolesAreLeft) {
-  TestSession ts;
-  Form2 dest;
-  Form3 f(*ts, dest);
+TEST_F(EditorFill, PassesGoOnWhileHolesAreLeft) {
   f.Picture.Redim(29, 29);
   f.Picture.Fill(Rgb(80, 90, 100));
   f.Fill();  // no hole: one pass
@@ -523,43 +487,34 @@ TEST(EditorFill, PassesGoOnWhileHolesAreLeft) {
   for (size_t k = 0; k < f.Picture.Size(); ++k) ASSERT_EQ(f.Picture.Data()[k], Rgb(80, 90, 100));
 }
 
-TEST(EditorFill, StopsAfterTwentySecondsOfTheClock) {
-  TestSession ts;
+TEST_F(EditorFill, StopsAfterTwentySecondsOfTheClock) {
   FakeClock clock;
   clock.now = 3600;
   clock.step = 1;
   Platform p = ts.services.Get();
   p.clock = &clock;
-  Session s(p);
-  Form2 dest;
-  Form3 f(s, dest);
+  Session timed(p);
+  Form3 h(timed, dest);
   // A hole that needs about a hundred passes to close.
-  f.Picture.Redim(201, 201);
-  for (int x = 0; x <= 201; ++x) f.Picture(x, 0) = Rgb(50, 50, 50);
-  f.Fill();
+  h.Picture.Redim(201, 201);
+  for (int x = 0; x <= 201; ++x) h.Picture(x, 0) = Rgb(50, 50, 50);
+  h.Fill();
   EXPECT_EQ(dest.shows, 20);
   // The same with a clock that stands still runs to the end.
   clock.step = 0;
-  Form3 g(s, dest);
-  g.Picture = f.Picture;
+  Form3 g(timed, dest);
+  g.Picture = h.Picture;
   g.Fill();
   bool holes = false;
   for (size_t k = 0; k < g.Picture.Size(); ++k) holes |= (g.Picture.Data()[k] & 0xFF) == 0;
   EXPECT_FALSE(holes);
 }
 
-// ---- A saved result rendered again ----
-
-TEST(EditorResult, ValuesBecomeSumsWithUnitWeightWherePositive) {
+TEST_F(EditorResult, ValuesBecomeSumsWithUnitWeightWherePositive) {
   qvtest::TempDir dir;
   const std::string file = dir.File("result.fts");
-  // Three planes of 3 x 2, stored with BZERO 32768: 0 marks an empty pixel.
-  std::vector<int> stored;
-  for (int p = 0; p < 3; ++p)
-    for (int k = 0; k < 6; ++k) stored.push_back((k == 4 ? 0 : 1000 * (p + 1) + k) - 32768);
-  qvtest::WriteFits16(file, 3, 2, 3, stored, {"BZERO   =                32768"});
-  TestSession ts;
-  Session& s = *ts;
+  // 0 marks an empty pixel.
+  WriteResult(file, 3, 2, [](int k, int p) { return k == 4 ? 0 : 1000 * (p + 1) + k; });
   s.opt.UseMask = HotCalc | CalcFill | Mono;  // calibration must not touch a result
   ASSERT_TRUE(LoadResult(s, file));
   EXPECT_EQ(s.opt.UseMask, HotCalc | CalcFill | Mono);
@@ -572,40 +527,30 @@ TEST(EditorResult, ValuesBecomeSumsWithUnitWeightWherePositive) {
   EXPECT_FALSE(LoadResult(s, dir.File("missing.fts")));
 }
 
-TEST(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
+TEST_F(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
   qvtest::TempDir dir;
-  std::vector<int> stored;
-  for (int p = 0; p < 3; ++p)
-    for (int k = 0; k < 35; ++k) stored.push_back(500 + 100 * k + p - 32768);
-  qvtest::WriteFits16(dir.File("in.fts"), 7, 5, 3, stored, {"BZERO   =                32768"});
+  WriteResult(dir.File("in.fts"), 7, 5, [](int k, int p) { return 500 + 100 * k + p; });
   const auto r =
       qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --bin 2 --rotate90 1 --out '" + dir.File("out.fts") + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"width\":3,\"height\":4"), std::string::npos) << r.out;
-  TestSession ts;
-  ASSERT_TRUE(LoadResult(*ts, dir.File("out.fts")));
+  ASSERT_TRUE(LoadResult(s, dir.File("out.fts")));
   // Binned 2 x 2 (the mean of a block), then turned: the old bottom-left
   // block, the first two pixels of the last row alone, is on top.
-  EXPECT_EQ(ts->dest.DestSumR(0, 0), RoundHalfEven((500 + 2800 + 500 + 2900) / 2.0));
+  EXPECT_EQ(s.dest.DestSumR(0, 0), RoundHalfEven((500 + 2800 + 500 + 2900) / 2.0));
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --detail 1,2").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --bin 4").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("none.fts") + "' --out x.fts").status, 1);
 }
 
-TEST(EditorResult, PictureExportsAreTheEditorsRendering) {
+TEST_F(EditorResult, PictureExportsAreTheEditorsRendering) {
   qvtest::TempDir dir;
-  std::vector<int> stored;
-  for (int p = 0; p < 3; ++p)
-    for (int k = 0; k < 35; ++k) stored.push_back(500 + 900 * k + 300 * p - 32768);
-  qvtest::WriteFits16(dir.File("in.fts"), 7, 5, 3, stored, {"BZERO   =                32768"});
+  WriteResult(dir.File("in.fts"), 7, 5, [](int k, int p) { return 500 + 900 * k + 300 * p; });
   ASSERT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --levels all:0:40000 --mirror --out '" +
                                  dir.File("out.bmp") + "'")
                 .status,
             0);
-  TestSession ts;
-  ASSERT_TRUE(LoadResult(*ts, dir.File("in.fts")));
-  Form2 dest;
-  Form3 f(*ts, dest);
+  ASSERT_TRUE(LoadResult(s, dir.File("in.fts")));
   f.Form_Load();
   f.Text2 = {"40000", "40000", "40000"};
   f.draw();

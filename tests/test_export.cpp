@@ -269,8 +269,7 @@ TEST(FitsHeaderView, MenuAddsTheCardsToTheLogOnlyWhenIdle) {
   TempDir dir;
   const std::string path = dir.File("a.FTS");
   qvtest::WriteBytes(path, qvtest::FitsHeader({"SIMPLE  =                    T", "END"}));
-  qvtest::TestSession s;
-  qvtest::OneImage(*s, path);
+  qvtest::TestSession s(path);
   s.form1.mnuDebug = true;  // the log window is in use for the debug lines
   EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
   s.form1.mnuDebug = false;

@@ -64,14 +64,18 @@ void WriteWithCfitsio(const std::string& path, int bitpix, long w, long h, int p
   ASSERT_EQ(status, 0) << "cfitsio status " << status << " for " << path;
 }
 
-std::vector<std::string> Basic16(int w, int h) {
-  return {"SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
-          "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h)};
+// The header of a 16-bit w x h image with `extra` cards before its END.
+std::vector<uint8_t> Header16(int w, int h, const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> cards = {"SIMPLE  =                    T", "BITPIX  =                   16",
+                                    "NAXIS   =                    2", "NAXIS1  = " + std::to_string(w),
+                                    "NAXIS2  = " + std::to_string(h)};
+  cards.insert(cards.end(), extra.begin(), extra.end());
+  cards.push_back("END");
+  return qvtest::FitsHeader(cards);
 }
 
 ImageEntry ReadListHeader(const std::string& path, HeaderResult* result = nullptr) {
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   const HeaderResult r = ReadHeader(*s, 1);
   if (result) *result = r;
   return s->Img[1];
@@ -131,8 +135,7 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       const std::string path = dir.File("img" + std::to_string(planes) + "p.fts");
       WriteWithCfitsio(path, c.bitpix, w, h, planes, stored, c.hasBzero ? &c.bzero : nullptr);
 
-      TestSession s;
-      qvtest::OneImage(*s, path);
+      TestSession s(path);
       const std::string what = std::string(c.what) + ", " + std::to_string(planes) + " plane(s)";
       ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << what;
       const ImageEntry& e = s->Img[1];
@@ -171,8 +174,7 @@ TEST(FitsRead, SixteenBitOffsetOverflowIsARunTimeError) {
 
   TempDir dir;
   qvtest::WriteFits16(dir.File("bz.fts"), 4, 4, 1, std::vector<int>(16, 5), {"BZERO   = 2147483647"});
-  TestSession s;
-  qvtest::OneImage(*s, dir.File("bz.fts"));
+  TestSession s(dir.File("bz.fts"));
   const Outcome r = ProcessPic(*s, 1, 1);
   EXPECT_FALSE(r);
   EXPECT_EQ(r.err, kErrOverflow);
@@ -184,15 +186,13 @@ TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
   const std::string path = dir.File("outside.fts");
   for (double v : {1e10, -1e10, static_cast<double>(std::numeric_limits<float>::quiet_NaN())}) {
     WriteWithCfitsio(path, FLOAT_IMG, 2, 2, 1, {1, 2, v, 3});
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     const qv::Outcome r = qv::ProcessPic(*s, 1, 1);
     EXPECT_FALSE(r) << v;
     EXPECT_FALSE(r.why.empty()) << v;
   }
   WriteWithCfitsio(path, DOUBLE_IMG, 2, 2, 1, {1, 2, 1e300, -1e300});
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->pic.PicR(0, 1), 65535);
   EXPECT_EQ(s->pic.PicR(1, 1), 0);
@@ -231,8 +231,7 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
     std::vector<double> values(static_cast<size_t>(planeSize * planes), 100);
     for (const auto& [at, v] : c.odd) values[static_cast<size_t>(at)] = v;
     WriteWithCfitsio(path, c.bitpix, w, h, planes, values);
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     const Outcome r = ProcessPic(*s, 1, c.step);
     EXPECT_FALSE(r) << c.what;
     if (c.says) {
@@ -250,8 +249,7 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
   std::vector<double> values(static_cast<size_t>(planeSize), 100);
   values[3] = nan;
   WriteWithCfitsio(path, FLOAT_IMG, w, h, 1, values);
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   s.form1.mnuDebug = true;
   const Outcome r = LoadSelectedImage(s.form1, 1);
   ASSERT_FALSE(s.form1.DebugLog.empty());
@@ -262,19 +260,14 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
 TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   TempDir dir;
   // END as the 36th card: one block of header.
-  std::vector<std::string> cards = Basic16(2, 2);
-  while (cards.size() < 35) cards.push_back("COMMENT filler");
-  cards.push_back("END");
-  std::vector<uint8_t> bytes = qvtest::FitsHeader(cards);
+  std::vector<uint8_t> bytes = Header16(2, 2, std::vector<std::string>(30, "COMMENT filler"));
   ASSERT_EQ(bytes.size(), 2880u);
   bytes.resize(5760, 0);
   qvtest::WriteBytes(dir.File("one.fts"), bytes);
   EXPECT_EQ(ReadListHeader(dir.File("one.fts")).ImgDataPos, 2881);
 
   // END as the first card of the second block; the data follow that block.
-  cards.back() = "COMMENT still filler";
-  cards.push_back("END");
-  bytes = qvtest::FitsHeader(cards);
+  bytes = Header16(2, 2, std::vector<std::string>(31, "COMMENT filler"));
   ASSERT_EQ(bytes.size(), 5760u);
   for (int v : {1, 2, 300, 65535}) {
     bytes.push_back(static_cast<uint8_t>(v >> 8));
@@ -283,8 +276,7 @@ TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   bytes.resize(8640, 0);
   const std::string two = dir.File("two.fts");
   qvtest::WriteBytes(two, bytes);
-  TestSession s;
-  qvtest::OneImage(*s, two);
+  TestSession s(two);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
   EXPECT_EQ(s->pic.PicR(0, 0), 1);
@@ -345,19 +337,15 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
   TempDir dir;
   const std::string path = dir.File("flags.fts");
   for (const Case& c : cases) {
-    std::vector<std::string> cards = Basic16(2, 2);
-    cards.push_back(c.card);
-    cards.push_back("END");
-    qvtest::WriteBytes(path, qvtest::FitsHeader(cards));
+    qvtest::WriteBytes(path, Header16(2, 2, {c.card}));
     EXPECT_EQ(ReadListHeader(path).ImgFlags, c.flags) << c.card;
   }
 
   // Masters share slot 0: each read starts from clear flags, BZERO and
   // NAXIS3, so one master's cards never leak into the next.
-  std::vector<std::string> cards = Basic16(2, 2);
-  cards.insert(cards.end(), {"NAXIS3  = 3", "BZERO   = 32768", "READOUTM= 'RAW'", "XORGSUBF= 1", "YORGSUBF= 1",
-                             "INSTRUME= 'ssdsi'", "END"});
-  qvtest::WriteBytes(dir.File("dark.fts"), qvtest::FitsHeader(cards));
+  qvtest::WriteBytes(dir.File("dark.fts"), Header16(2, 2,
+                                                    {"NAXIS3  = 3", "BZERO   = 32768", "READOUTM= 'RAW'", "XORGSUBF= 1",
+                                                     "YORGSUBF= 1", "INSTRUME= 'ssdsi'"}));
   qvtest::WriteBytes(dir.File("flat.fts"), qvtest::FitsHeader(std::vector<std::string>{"BITPIX  = 16", "END"}));
   TestSession s;
   s->ResizeImageArrays(0);
@@ -375,9 +363,7 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
 
 TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   TempDir dir;
-  std::vector<std::string> cards = Basic16(3, 2);
-  cards.push_back("END");
-  std::vector<uint8_t> bytes = qvtest::FitsHeader(cards);
+  std::vector<uint8_t> bytes = Header16(3, 2);
   bytes.resize(5760, 0);
   for (const char* name : {"a.FITS", "b.Fit", "c.FTS"}) {
     qvtest::WriteBytes(dir.File(name), bytes);
@@ -397,14 +383,11 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
     EXPECT_EQ(e.ImgNaxis1, 0) << name;
   }
 
-  TestSession s;
-  qvtest::OneImage(*s, dir.File("a.FITS"));
+  TestSession s(dir.File("a.FITS"));
   ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
   // A list image whose BITPIX is known is not read again, even if the
   // file changed since.
-  std::vector<std::string> other = Basic16(9, 9);
-  other.push_back("END");
-  qvtest::WriteBytes(dir.File("a.FITS"), qvtest::FitsHeader(other));
+  qvtest::WriteBytes(dir.File("a.FITS"), Header16(9, 9));
   EXPECT_EQ(ReadHeader(*s, 1), HeaderResult::AlreadyRead);
   EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
   // A missing file leaves every field alone.
@@ -436,8 +419,7 @@ TEST(FitsRead, BytesInMemoryParseAsTheFileDoes) {
     if (k == 5) b.clear();
     const std::string path = dir.File(std::to_string(k++) + ".fts");
     qvtest::WriteBytes(path, b);
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     const HeaderResult fromFile = ReadHeader(*s, 1);
     ImageEntry e;
     EXPECT_EQ(ParseFitsHeader(b, e), fromFile) << path;

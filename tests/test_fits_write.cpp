@@ -29,13 +29,6 @@ int16_t Save(Session& s, const std::string& path, bool fromDestination) {
   return WriteFitsFile(s, path, from);
 }
 
-void Uniform(Session& s, int w, int h, int32_t value) {
-  for (Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
-    p->Redim(w - 1, h - 1);
-    p->Fill(value);
-  }
-}
-
 }  // namespace
 
 TEST(FitsWrite, MonochromeHeaderIsByteExact) {
@@ -156,7 +149,7 @@ TEST(FitsWrite, FilesPassFitsverify) {
 TEST(FitsWrite, FailuresReturnAnErrorAndLeaveAnExistingFileAlone) {
   TempDir dir;
   TestSession s;
-  Uniform(*s, 100, 50, 1234);
+  qvtest::SetPicture(*s, 100, 50, [](int, int, int) { return 1234; });
   s->opt.UseMask = Mono;
   EXPECT_NE(Save(*s, dir.File("no/such/folder/x.fts"), false), 0);
   std::filesystem::create_directory(dir.File("folder.fts"));

@@ -1,6 +1,8 @@
 // The main window's handlers on the model, without a window.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdlib>
 #include <fstream>
 
 #include "platform/desktop.h"
@@ -23,21 +25,24 @@ void ShowPicture(qv::Session& s, int images = 1) {
   for (int i = 1; i <= images; ++i) s.Img[static_cast<size_t>(i)].ImgFile = "image" + std::to_string(i) + ".fts";
   s.CurPic = 1;
   s.opt.PicZoom = 2;
-  for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
-    p->Redim(64, 48);
-    p->Fill(1000);
-    (*p)(30, 20) = 30000;
-    (*p)(31, 20) = (*p)(29, 20) = (*p)(30, 21) = (*p)(30, 19) = 12000;
-  }
+  qvtest::SetPicture(s, 65, 49, [](int, int x, int y) {
+    if (x == 30 && y == 20) return 30000;
+    return std::abs(x - 30) + std::abs(y - 20) == 1 ? 12000 : 1000;
+  });
   s.pic.PicG(16, 24) = 7;
 }
 
-}  // namespace
-
-TEST(Form1Events, ClickModesSetTheirMarksInImagePixels) {
+// The main window's model on a session of its own.
+class Form1Events : public ::testing::Test {
+ protected:
   TestSession t;
   qv::Session& s = *t;
-  qv::Form1 f(s);
+  qv::Form1& f = t.form1;
+};
+
+}  // namespace
+
+TEST_F(Form1Events, ClickModesSetTheirMarksInImagePixels) {
   ShowPicture(s);
   qv::ImageEntry& e = s.Img[1];
 
@@ -81,10 +86,7 @@ TEST(Form1Events, ClickModesSetTheirMarksInImagePixels) {
   EXPECT_EQ(e.ImgRefX, 0);
 }
 
-TEST(Form1Events, RightClickShowsThePixelAndOddClicksAreIgnored) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
+TEST_F(Form1Events, RightClickShowsThePixelAndOddClicksAreIgnored) {
   ShowPicture(s);
   qv::Picture1_MouseDown(f, qv::kRightButton, qv::kShiftMask, 8, 12);
   EXPECT_EQ(f.Caption, "(x,y)=(16,24) RGB=(1000,7,1000)");
@@ -108,10 +110,7 @@ TEST(Form1Events, RightClickShowsThePixelAndOddClicksAreIgnored) {
   EXPECT_EQ(s.Img[1].ImgGuideX, 0);
 }
 
-TEST(Form1Events, RegistrationBoxesAndShiftFields) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
+TEST_F(Form1Events, RegistrationBoxesAndShiftFields) {
   ShowPicture(s);
   qv::ImageEntry& e = s.Img[1];
   f.Check5 = 1;
@@ -152,10 +151,7 @@ TEST(Form1Events, RegistrationBoxesAndShiftFields) {
   EXPECT_DOUBLE_EQ(e.ImgAngle, 0);
 }
 
-TEST(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
+TEST_F(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
   qv::Form_KeyDown(f, qv::kKeyEscape, 0, false);
   EXPECT_EQ(s.RunState, 0);
   s.RunState = 1;
@@ -175,10 +171,7 @@ TEST(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
   EXPECT_EQ(f.VScroll1Value, 3);
 }
 
-TEST(Form1Events, HistogramClickShowsTheLevelOfTheBin) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
+TEST_F(Form1Events, HistogramClickShowsTheLevelOfTheBin) {
   qv::Picture3_MouseDown(f, 100.7);  // 3222.4 on the 0..65535 scale, rounded down
   EXPECT_TRUE(f.Line1Visible);
   EXPECT_DOUBLE_EQ(f.Line1X, 100.7);
@@ -191,10 +184,7 @@ TEST(Form1Events, HistogramClickShowsTheLevelOfTheBin) {
   EXPECT_EQ(f.Label6, "2/4 Ok");
 }
 
-TEST(Form1Events, ZoomMenuSavesANewStepOnly) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
+TEST_F(Form1Events, ZoomMenuSavesANewStepOnly) {
   qv::MemorySettingsStore store;
   s.opt.PicZoom = 2;
   f.HScroll2Value = 10;
@@ -213,10 +203,7 @@ TEST(Form1Events, ZoomMenuSavesANewStepOnly) {
   EXPECT_EQ(s.opt.PicZoom, 8);
 }
 
-TEST(Form1Events, DebugLogTakesTheLastQuarterOfTheScreen) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
+TEST_F(Form1Events, DebugLogTakesTheLastQuarterOfTheScreen) {
   qv::HeadlessDesktop desktop;
   desktop.screen = {0, 0, 1920, 1080};
   desktop.available = {0, 0, 1920, 1040};  // a panel of 40 pixels at the bottom
@@ -234,10 +221,7 @@ TEST(Form1Events, DebugLogTakesTheLastQuarterOfTheScreen) {
   EXPECT_FALSE(f.mnuDebug);
 }
 
-TEST(Form1Events, ZoneDialogCommands) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
+TEST_F(Form1Events, ZoneDialogCommands) {
   ShowPicture(s, 3);
   s.CurPic = 2;
   qv::SelectOption2(f, 4);
@@ -269,10 +253,7 @@ TEST(Form1Events, ZoneDialogCommands) {
   EXPECT_FALSE(f.Form6Visible);
 }
 
-TEST(Form1Events, QuitAsksSavesAndCleansUp) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
+TEST_F(Form1Events, QuitAsksSavesAndCleansUp) {
   TempDir dir;
   qv::HeadlessDesktop desktop;
   qv::MemorySettingsStore store;
@@ -301,10 +282,7 @@ TEST(Form1Events, QuitAsksSavesAndCleansUp) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("other.bin")));
 }
 
-TEST(Form1Events, CommandLineOpensAProjectOrOneImage) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
+TEST_F(Form1Events, CommandLineOpensAProjectOrOneImage) {
   TempDir dir;
   const std::string image = dir.File("m31.fts");
   std::vector<int> values(32 * 24, 500);
@@ -324,16 +302,8 @@ TEST(Form1Events, CommandLineOpensAProjectOrOneImage) {
   EXPECT_EQ(s.ImageCount(), 0);
 }
 
-TEST(Form1Events, ThumbnailsUseTheStripLevels) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
-  for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
-    p->Redim(2, 0);
-    (*p)(0, 0) = 960;
-    (*p)(1, 0) = 2080;
-    (*p)(2, 0) = 1120;
-  }
+TEST_F(Form1Events, ThumbnailsUseTheStripLevels) {
+  qvtest::SetPicture(s, 3, 1, [](int, int x, int) { return std::array{960, 2080, 1120}[x]; });
   // Low 40 and high 80 bins, extremes 20 and 120: at 10 of 20 the strip's
   // levels are half way, 30 and 100 bins (960 and 3200), where the main
   // picture's squared slider would give 1120 and 2880.
@@ -363,10 +333,7 @@ struct MessageView : qv::View {
 
 }  // namespace
 
-TEST(Form1Events, AutomaticMarksReportInAMessageAndLeaveTheRunState) {
-  TestSession t;
-  qv::Session& s = *t;
-  qv::Form1 f(s);
+TEST_F(Form1Events, AutomaticMarksReportInAMessageAndLeaveTheRunState) {
   MessageView view;
   f.outer = &view;
   f.Busy = true;

@@ -17,10 +17,8 @@ namespace {
 
 constexpr int kW = 256, kH = 192;
 
-void Blank(Session& s, int w = kW, int h = kH) {
-  s.pic.PicR.Redim(w - 1, h - 1);
-  s.pic.PicG.Redim(w - 1, h - 1);
-  s.pic.PicB.Redim(w - 1, h - 1);
+void Blank(Session& s) {
+  qvtest::SetPicture(s, kW, kH, [](int, int, int) { return 0; });
 }
 
 // A sky of `sky` plus Gaussian stars (x, y, peak) in the red plane; green

@@ -87,36 +87,16 @@ void WritePpm(const std::string& path, int w, int h, Rgb (*colour)(int, int)) {
   std::ofstream(path, std::ios::binary) << ppm;
 }
 
-using qvtest::PutLe;
-
-// A BMP with a 40-byte info header, a 16-colour palette (colour i is
-// PaletteColour(i)) and the pixel bytes as given.
+// A BMP whose palette, when it has one, holds 16 colours: colour i is
+// PaletteColour(i).
 Rgb PaletteColour(int i) { return {i * 16, 255 - i * 16, i * 8}; }
 std::vector<uint8_t> HandBmp(int w, int h, int bits, int compression, const std::vector<uint8_t>& pixels) {
-  const bool palette = bits <= 8;
-  std::vector<uint8_t> b(54 + (palette ? 64 : 0), 0);
-  b[0] = 'B';
-  b[1] = 'M';
-  PutLe(b, 10, static_cast<int64_t>(b.size()), 4);
-  PutLe(b, 14, 40, 4);
-  PutLe(b, 18, w, 4);
-  PutLe(b, 22, h, 4);
-  PutLe(b, 26, 1, 2);
-  PutLe(b, 28, bits, 2);
-  PutLe(b, 30, compression, 4);
-  PutLe(b, 34, static_cast<int64_t>(pixels.size()), 4);
-  if (palette) {
-    PutLe(b, 46, 16, 4);
-    for (int i = 0; i < 16; ++i) {
-      const Rgb c = PaletteColour(i);
-      b[54 + 4 * i] = static_cast<uint8_t>(c.b);
-      b[55 + 4 * i] = static_cast<uint8_t>(c.g);
-      b[56 + 4 * i] = static_cast<uint8_t>(c.r);
-    }
+  std::vector<uint8_t> palette;
+  for (int i = 0; i < (bits <= 8 ? 16 : 0); ++i) {
+    const Rgb c = PaletteColour(i);
+    palette.insert(palette.end(), {static_cast<uint8_t>(c.b), static_cast<uint8_t>(c.g), static_cast<uint8_t>(c.r), 0});
   }
-  b.insert(b.end(), pixels.begin(), pixels.end());
-  PutLe(b, 2, static_cast<int64_t>(b.size()), 4);
-  return b;
+  return qvtest::BmpFile(w, h, bits, compression, palette, pixels);
 }
 
 // Every pixel has the palette colour of `indices` (rows from the top).
@@ -138,8 +118,7 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
   TempDir dir;
   const std::string path = dir.File("pattern.bmp");
   SaveWithFreeImage(path, FIF_BMP, 7, 5, Pattern);
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
   const ImageEntry& e = s->Img[1];
   EXPECT_EQ(e.ImgNaxis, 3);
@@ -162,8 +141,7 @@ TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
   const std::string greyPath = dir.File("grey.bmp");
   ASSERT_TRUE(FreeImage_Save(FIF_BMP, grey, greyPath.c_str(), 0));
   FreeImage_Unload(grey);
-  TestSession g;
-  qvtest::OneImage(*g, greyPath);
+  TestSession g(greyPath);
   ASSERT_TRUE(qvtest::Processed(*g, 1, 1));
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x) {
@@ -188,8 +166,7 @@ TEST(Picture, ImageMagickJpegFilesLoad) {
     const std::string out = dir.File(c.out);
     const std::string cmd = "convert '" + dir.File("h.ppm") + "' " + c.options + " '" + out + "' 2>&1";
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
-    TestSession s;
-    qvtest::OneImage(*s, out);
+    TestSession s(out);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
     EXPECT_EQ(s->Img[1].ImgBitpix, 8);
     ExpectPattern(*s, 32, 32, 1, Halves, c.tolerance, cmd);
@@ -237,8 +214,7 @@ TEST(Picture, BmpVariantsFromImageMagickLoad) {
     const std::string out = dir.File(c.out);
     const std::string cmd = "convert '" + dir.File("s.ppm") + "' " + c.options + "'" + out + "' 2>&1";
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
-    TestSession s;
-    qvtest::OneImage(*s, out);
+    TestSession s(out);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
     ExpectPattern(*s, w, h, 1, Sixteen, c.tolerance, cmd);
   }
@@ -270,8 +246,7 @@ TEST(Picture, RunLengthAndTopDownBmpFilesDecodeByHand) {
   for (const Case& c : cases) {
     const std::string path = dir.File(c.name);
     qvtest::WriteBytes(path, c.file);
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << c.name;
     ExpectIndices(*s, c.indices, c.name);
   }
@@ -287,8 +262,7 @@ TEST(Picture, RunLengthAndTopDownBmpFilesDecodeByHand) {
   }
   const std::string path = dir.File("topdown.bmp");
   qvtest::WriteBytes(path, HandBmp(3, -2, 24, 0, rows));
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   ExpectPattern(*s, 3, 2, 1, Pattern, 0, "top-down");
 }

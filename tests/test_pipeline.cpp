@@ -1,7 +1,9 @@
 // The per-image pipeline: routing, calibration, histogram and levels.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <tuple>
 
 #include "core/options.h"
 #include "process/process_pic.h"
@@ -33,11 +35,9 @@ TEST(Pipeline, SinglePlaneFilesAreRoutedByTheirNames) {
       {"r.fts", 0, true, false, false},    {".fr.fts", 0, true, true, true},  // a name starting with ".f" is not routed
   };
   for (const Case& c : cases) {
-    TestSession s;
-    const std::string path = dir.File(c.name);
-    qvtest::WriteFits16(path, 4, 3, 1, Ramp(12, 100, 10));
+    qvtest::WriteFits16(dir.File(c.name), 4, 3, 1, Ramp(12, 100, 10));
+    TestSession s(dir.File(c.name));
     s->opt.UseMask = c.mono;
-    qvtest::OneImage(*s, path);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << c.name;
     EXPECT_EQ(s->pic.HasR, c.r) << c.name;
     EXPECT_EQ(s->pic.HasG, c.g) << c.name;
@@ -51,28 +51,21 @@ TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
   TempDir dir;
   const std::string path = dir.File("m42_HA_r.fts");
   qvtest::WriteFits16(path, 3, 3, 1, Ramp(9, 50, 1));
-  {
-    TestSession s;
-    s->opt.ColorChk = {0, 4, 0};  // "_HA" has no channel, so the name's letter decides
-    qvtest::OneImage(*s, path);
+  const struct {
+    std::array<std::string, 3> text;
+    std::array<int16_t, 3> chk;
+    bool r, g, b;
+  } cases[] = {
+      {{"_HA", "_SII", "_OIII"}, {0, 4, 0}, true, false, false},  // "_HA" has no channel: the name's letter decides
+      {{"_HA", "_SII", "_OIII"}, {3, 0, 0}, true, true, false},
+      {{"_zz", "", "_HA"}, {1, 4, 2}, false, false, true},  // the empty pattern matched before "_HA"
+  };
+  for (const auto& c : cases) {
+    TestSession s(path);
+    s->opt.ColorText = c.text;
+    s->opt.ColorChk = c.chk;
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-    EXPECT_TRUE(s->pic.HasR);
-    EXPECT_FALSE(s->pic.HasB);
-  }
-  {
-    TestSession s;
-    s->opt.ColorChk = {3, 0, 0};
-    qvtest::OneImage(*s, path);
-    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-    EXPECT_TRUE(s->pic.HasR && s->pic.HasG && !s->pic.HasB);
-  }
-  {
-    TestSession s;
-    s->opt.ColorText = {"_zz", "", "_HA"};
-    s->opt.ColorChk = {1, 4, 2};
-    qvtest::OneImage(*s, path);
-    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-    EXPECT_TRUE(!s->pic.HasR && !s->pic.HasG && s->pic.HasB);  // the empty pattern matched before "_HA"
+    EXPECT_EQ(std::tie(s->pic.HasR, s->pic.HasG, s->pic.HasB), std::tie(c.r, c.g, c.b)) << c.text[0] << c.chk[0];
   }
 }
 
@@ -81,14 +74,13 @@ TEST(Pipeline, DarkAndFlatApplyToListImagesOfTheirSize) {
   const std::string path = dir.File("light.fts");
   // Row 0: 0, 500, 1000; row 1: 1500, 2000, 2500.
   qvtest::WriteFits16(path, 3, 2, 1, {0, 500, 1000, 1500, 2000, 2500});
-  TestSession s;
+  TestSession s(path);
   s->opt.UseMask = Mono | DarkSub | FlatApply;
   qvtest::SetPlane(s->cal.DarkR, 3, 2, {100, 500, 1200, 100, 100, 100});
   s->cal.DarkG = s->cal.DarkR;
   s->cal.DarkB = s->cal.DarkR;
   qvtest::SetPlane(s->cal.FlatPic, 3, 2, {1000, 1000, 1000, 1000, 800, 3000});
   s->cal.FlatMean = 1000;
-  qvtest::OneImage(*s, path);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_TRUE(s->cal.UseDark && s->cal.UseFlat);
   EXPECT_EQ(s->pic.PicR(0, 0), 0);  // no data: neither subtracted nor lifted to 1
@@ -153,8 +145,7 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   TempDir dir;
   const std::string zero = dir.File("zero.fts"), ramp = dir.File("ramp.fts");
   qvtest::WriteFits16(zero, 4, 4, 1, std::vector<int>(16, 0));
-  TestSession s;
-  qvtest::OneImage(*s, zero);
+  TestSession s(zero);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->pic.HistoMax, 16);
   EXPECT_EQ(s->pic.LevelMin, 2048);
@@ -181,12 +172,11 @@ TEST(Pipeline, StepSubSamplesAndLeavesFullSizeMastersOut) {
   TempDir dir;
   const std::string path = dir.File("large.fts");
   qvtest::WriteFits16(path, 101, 51, 1, Ramp(101 * 51, 1, 1));
-  TestSession s;
+  TestSession s(path);
   s->opt.UseMask = DarkSub;
   s->cal.DarkR.Redim(100, 50);
   s->cal.DarkG = s->cal.DarkR;
   s->cal.DarkB = s->cal.DarkR;
-  qvtest::OneImage(*s, path);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 2));
   EXPECT_EQ(s->pic.PicR.Width(), 51);
   EXPECT_EQ(s->pic.PicR.Height(), 26);
@@ -206,8 +196,7 @@ TEST(Pipeline, AStopRequestEndsThePixelLoop) {
   TempDir dir;
   const std::string path = dir.File("stop.fts");
   qvtest::WriteFits16(path, 8, 40, 1, Ramp(320, 10, 1));
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   s.services.events.onYield = [&] {
     if (s.services.events.yields == 3) s->RunState = 2;
   };
@@ -223,9 +212,8 @@ TEST(Pipeline, WholeImageStepsRunOnlyForListImages) {
   TempDir dir;
   const std::string path = dir.File("m.fts");
   qvtest::WriteFits16(path, 6, 6, 1, Ramp(36, 1000, 10));
-  TestSession s;
+  TestSession s(path);
   s->opt.UseMask = Bin2x2;
-  qvtest::OneImage(*s, path);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->pic.PicR.Width(), 3);  // fused
   s->opt.MaskFile = path;

@@ -30,14 +30,7 @@ struct StackBench {
     s.RunState = 1;
   }
   // W x H planes valued by f(plane, x, y).
-  void Image(int w, int h, const std::function<int32_t(int, int, int)>& f) {
-    Plane<int32_t>* p[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
-    for (int k = 0; k < 3; ++k) {
-      p[k]->Redim(w - 1, h - 1);
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) (*p[k])(x, y) = f(k, x, y);
-    }
-  }
+  void Image(int w, int h, const std::function<int32_t(int, int, int)>& f) { qvtest::SetPicture(s, w, h, f); }
   void Flat(int w, int h, int32_t v) {
     Image(w, h, [v](int, int, int) { return v; });
   }

@@ -40,50 +40,10 @@ CliResult RunCli(const TempDir& dir, const std::string& args, const std::string&
   return qvtest::Cli(dir, args, "TMPDIR='" + tmp + "' ");
 }
 
-// What truth.json says about the simulated sky.
-struct Truth {
-  struct Star {
-    double x, y, peak;
-  };
-  struct Frame {
-    double guideX, guideY;
-    bool cloud;
-  };
-  std::vector<Star> stars;  // positions on frame 1
-  std::vector<Frame> frames;
-};
-
-Truth ReadTruth(const std::string& path) {
-  const std::string t = qvtest::ReadText(path);
-  Truth truth;
-  const std::string num = "(-?[0-9.eE+-]+)";
-  const std::regex star("\\{\"x\":" + num + ",\"y\":" + num + ",\"flux\":" + num + ",\"peak\":" + num + "\\}");
-  for (std::sregex_iterator it(t.begin(), t.end(), star), end; it != end; ++it)
-    truth.stars.push_back({std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[4])});
-  const std::regex frame("\"guideX\":" + num + ",\"guideY\":" + num + ",\"cloud\":(true|false)");
-  for (std::sregex_iterator it(t.begin(), t.end(), frame), end; it != end; ++it)
-    truth.frames.push_back({std::stod((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true"});
-  return truth;
-}
-
-// One line of the tool's output per image of the run.
-struct RunLine {
-  int image;
-  double quality;
-  bool accepted;
-  double guideX, guideY, anchorX, stackAngle;
-};
-std::vector<RunLine> RunLines(const std::string& out) {
-  const std::string num = "(-?[0-9.eE+-]+)";
-  const std::regex line("\\{\"image\":" + num + ",\"file\":\"[^\"]*\",\"quality\":" + num +
-                        ",\"accepted\":(true|false),\"GuideX\":" + num + ",\"GuideY\":" + num + ",\"AnchorX\":" + num +
-                        ",\"AnchorY\":" + num + ",\"StackAngle\":" + num + "(,\"[^\n]*)?\\}");
-  std::vector<RunLine> v;
-  for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
-    v.push_back({std::stoi((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true", std::stod((*it)[4]), std::stod((*it)[5]),
-                 std::stod((*it)[6]), std::stod((*it)[8])});
-  return v;
-}
+using qvtest::ReadTruth;
+using qvtest::RunLine;
+using qvtest::RunLines;
+using qvtest::Truth;
 
 long SummaryNumber(const std::string& out, const std::string& key) {
   std::smatch m;

@@ -19,18 +19,23 @@ std::vector<Point2> RandomField(unsigned seed, int count, double w = 800, double
   return p;
 }
 
-// The field seen through a turn by `degrees` about (400, 300) and a shift,
-// with centroid jitter, every `dropEvery`-th star lost and `extra` new ones.
+// Where a turn by `degrees` about (400, 300) and a shift take p.
+Point2 Truly(Point2 p, double degrees, double sx, double sy) {
+  const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
+  return {c * (p.x - 400) - s * (p.y - 300) + 400 + sx, s * (p.x - 400) + c * (p.y - 300) + 300 + sy};
+}
+
+// The field as Truly moves it, with centroid jitter, every `dropEvery`-th
+// star lost and `extra` new ones.
 std::vector<Point2> Seen(const std::vector<Point2>& ref, double degrees, double sx, double sy, int dropEvery, int extra,
                          unsigned seed) {
   std::mt19937 rng(seed);
   std::normal_distribution<double> jitter(0, 0.15);
-  const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
   std::vector<Point2> out;
   for (size_t k = 0; k < ref.size(); ++k) {
     if (dropEvery && k % dropEvery == 1) continue;
-    const double x = ref[k].x - 400, y = ref[k].y - 300;
-    out.push_back({c * x - s * y + 400 + sx + jitter(rng), s * x + c * y + 300 + sy + jitter(rng)});
+    const Point2 p = Truly(ref[k], degrees, sx, sy);
+    out.push_back({p.x + jitter(rng), p.y + jitter(rng)});
     // Extra stars come in among the bright ones, as a passing satellite or
     // a variable star would.
     if (extra > 0 && k % 3 == 0) {
@@ -39,11 +44,6 @@ std::vector<Point2> Seen(const std::vector<Point2>& ref, double degrees, double 
     }
   }
   return out;
-}
-
-Point2 Truly(Point2 p, double degrees, double sx, double sy) {
-  const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
-  return {c * (p.x - 400) - s * (p.y - 300) + 400 + sx, s * (p.x - 400) + c * (p.y - 300) + 300 + sy};
 }
 
 }  // namespace

@@ -143,8 +143,7 @@ TEST(TiffRead, LibtiffFilesReadExactly) {
         TiffHeader h;
         ASSERT_TRUE(ReadTiffHeader(path, h)) << what;
         EXPECT_EQ(std::tie(h.width, h.height, h.samples, h.bits), std::tie(t.w, t.h, t.samples, t.bits)) << what;
-        TestSession s;
-        qvtest::OneImage(*s, path);
+        TestSession s(path);
         ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << what;
         EXPECT_EQ(s->Img[1].ImgNaxis, 3);
         EXPECT_EQ(s->Img[1].ImgNaxis3, t.samples);
@@ -161,8 +160,7 @@ TEST(TiffRead, LibtiffFilesReadExactly) {
       Handmade(
           {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, bitsAt}, {259, 3, 1, 1}, {273, 4, 1, pixelsAt}, {284, 3, 1, 2}},
           tail));
-  TestSession s;
-  qvtest::OneImage(*s, dir.File("planar.tif"));
+  TestSession s(dir.File("planar.tif"));
   const Outcome r = ProcessPic(*s, 1, 1);
   EXPECT_FALSE(r);
   EXPECT_EQ(r.Text(), "TIFF non pris en charge (3 bandes attendues, 1 dans la table) : " + dir.File("planar.tif"));
@@ -184,8 +182,7 @@ TEST(TiffRead, UnreadableFilesAreRefusedCleanly) {
   for (const Case& c : cases) {
     const std::string path = dir.File(c.name);
     WriteWithLibtiff(path, t, 2, false, c.mode, c.compression, c.tiled);
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     EXPECT_FALSE(ProcessPic(*s, 1, 1)) << c.name;
   }
   // Cut anywhere, a file either loses its directory or its pixels.
@@ -194,8 +191,7 @@ TEST(TiffRead, UnreadableFilesAreRefusedCleanly) {
   for (size_t keep = 0; keep < good.size(); keep += 7) {
     const std::string path = dir.File("cut.tif");
     qvtest::WriteBytes(path, std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(keep)));
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     EXPECT_FALSE(ProcessPic(*s, 1, 1)) << "cut at " << keep;
   }
 }
@@ -212,8 +208,7 @@ TEST(TiffRead, DirectoryValueRules) {
                                      {273, 4, 1, AfterDirectory(6)}},
                                     {10, 20, 30, 40}));
   {
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
     EXPECT_EQ(s->pic.PicR.Width(), 2);
     EXPECT_EQ(s->pic.PicR(1, 0), 160);
@@ -231,8 +226,7 @@ TEST(TiffRead, DirectoryValueRules) {
   EXPECT_EQ(h.offset, static_cast<int32_t>(data + 6));
   {
     // ... but the 24 pixel bytes are missing: the header reads, the image not.
-    TestSession s;
-    qvtest::OneImage(*s, path);
+    TestSession s(path);
     EXPECT_FALSE(ProcessPic(*s, 1, 1));
     EXPECT_EQ(s->Img[1].ImgBitpix, 16);
   }
@@ -253,8 +247,7 @@ TEST(TiffRead, DirectoryValueRules) {
   qvtest::WriteBytes(path,
                      Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 32}, {259, 3, 1, 1}, {273, 4, 1, data}},
                               std::vector<uint8_t>(64, 1)));
-  TestSession s;
-  qvtest::OneImage(*s, path);
+  TestSession s(path);
   EXPECT_FALSE(ProcessPic(*s, 1, 1));
 }
 
@@ -369,11 +362,9 @@ TEST(TiffWrite, WrittenFilesReadBackThroughLibtiffAndTheProgram) {
     TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
     TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bps);
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    EXPECT_EQ(tw, 7u);
-    EXPECT_EQ(th, 5u);
-    EXPECT_EQ(spp, mono ? 1 : 3);
-    EXPECT_EQ(bps, 16);
-    EXPECT_EQ(photometric, mono ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    EXPECT_EQ(std::tie(tw, th, spp, bps, photometric),
+              std::make_tuple(7u, 5u, uint16_t(mono ? 1 : 3), uint16_t{16},
+                              uint16_t(mono ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)));
     std::vector<uint16_t> row(static_cast<size_t>(w * spp));
     for (int y = 0; y < h; ++y) {
       ASSERT_EQ(TIFFReadScanline(tif, row.data(), static_cast<uint32_t>(y), 0), 1);
