@@ -260,8 +260,9 @@ bool Body(Session& s, int index, int step) {
     if (s.cal.UseFlat) ApplyFlat(row, skipped, s.cal.FlatPic, s.cal.FlatMean, y, step, fault);
     CountRow(row, skipped, s.pic.Histo, fault);
     if (fault.number != 0) {
-      // The pixels before the failing one are kept, as they would be had
-      // each been finished before the next was begun.
+      // A failed image stays in the planes, and a run still tracks and may
+      // stack it: they hold the pixels finished before the failing one and
+      // nothing from it on.
       for (int32_t* v : row.v) std::fill(v + fault.end, v + row.n, 0);
       Raise(fault.number);
     }
