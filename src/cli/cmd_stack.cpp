@@ -197,10 +197,13 @@ std::string WhyNotStacked(const qv::Session& s, bool accepted, const qv::Outcome
   error = processed.Text();
   if (!error.empty()) {
     why = "image non traitée : " + error;
-    // The run does not stop: the planes in memory are still the previous
-    // image's, and they are measured and stacked as this one.
-    why += accepted ? " ; les plans de l'image précédente ont été empilés à sa place"
-                    : " ; l'exécution continue avec les plans de l'image précédente";
+    // The run does not stop: whatever the planes hold is measured and
+    // stacked as this image. That is the previous image when the failure
+    // came before the pixels were read, and this one's partly processed
+    // rows when it came during them (an overflow in the flat, say).
+    why += accepted ? " ; les plans restés en mémoire (ceux de l'image précédente, ou la partie lue de celle-ci) ont "
+                      "été empilés à sa place"
+                    : " ; l'exécution continue avec les plans restés en mémoire";
     return why;
   }
   if (accepted) return why;
