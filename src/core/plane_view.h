@@ -25,6 +25,8 @@ class PlaneView {
   PlaneView(Plane<Value>& p) : PlaneView(p.Data(), p.Width(), p.Height(), p.Width()) {}
   PlaneView(const Plane<Value>& p) requires std::is_const_v<T> : PlaneView(p.Data(), p.Width(), p.Height(), p.Width()) {
   }
+  // A temporary plane would be gone before its view is used.
+  PlaneView(Plane<Value>&&) = delete;
   // A view of pixels may be read through a view of const pixels.
   operator PlaneView<const Value>() const requires(!std::is_const_v<T>) { return {data_, width_, height_, pitch_}; }
 

@@ -278,7 +278,7 @@ bool MeasureDestination(Session& s) {
 
 Outcome FinalCombination(Session& s, bool expand, std::string& destination) {
   destination.clear();
-  Outcome failed;
+  Outcome ownError = Outcome::Success();
   try {
     if (Outcome combined = CombineStack(s, expand); !combined) return combined;
     if (!MeasureDestination(s)) return Outcome::Failure("");
@@ -293,15 +293,15 @@ Outcome FinalCombination(Session& s, bool expand, std::string& destination) {
       }
     }
   } catch (const RuntimeError& err) {
-    failed = Outcome::From(err);
+    ownError = Outcome::From(err);
   } catch (const std::bad_alloc&) {
     // Storage refused by the machine, not a run-time error of the program:
     // it is shown, but carries no error number.
-    failed = Outcome::Failure("Mémoire insuffisante");
+    ownError = Outcome::Failure("Mémoire insuffisante");
   }
   // The final step's own errors are shown; the combination's were logged.
-  if (!failed.why.empty()) s.view->MsgBox(failed.why);
-  return failed;
+  if (!ownError.why.empty()) s.view->MsgBox(ownError.why);
+  return ownError;
 }
 
 }  // namespace qv
