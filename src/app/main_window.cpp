@@ -677,7 +677,11 @@ void MainWindow::Refresh() {
     auto it = thumbs_.find(i);
     if (it != thumbs_.end() &&
         (Image1_[k]->pixmap().isNull() || Image1_[k]->property("serial") != it->second.cacheKey())) {
-      Image1_[k]->setPixmap(QPixmap::fromImage(it->second.scaledToWidth(120, Qt::SmoothTransformation)));
+      const QPixmap thumb = QPixmap::fromImage(it->second.scaledToWidth(120, Qt::SmoothTransformation));
+      Image1_[k]->setPixmap(thumb);
+      // A long list scrolls: the strip must not squeeze the thumbnails to
+      // slivers of their pictures (the 2-pixel selection border included).
+      Image1_[k]->setMinimumHeight(std::max(40, thumb.height() + 4));
       Image1_[k]->setProperty("serial", it->second.cacheKey());
     } else if (it == thumbs_.end()) {
       Image1_[k]->clear();

@@ -293,6 +293,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.dialogs.asked.back().moreFilters.size(), size_t{3});
   }
 
+  // More thumbnails than the strip can show: it scrolls, and each keeps its
+  // whole picture instead of a slice of it.
+  void aLongStripKeepsWholeThumbnails() {
+    Program p;
+    p.dialogs.files = Frames();
+    for (int k = 0; k < 3; ++k) p.Action("mnuLoad")->trigger();
+    QCOMPARE(p.s.ImageCount(), 12);
+    QApplication::processEvents();
+    for (int i = 1; i <= 12; ++i) {
+      auto* image = p.Control<QLabel>(QStringLiteral("Image1_%1").arg(i).toLatin1().constData());
+      QVERIFY(image && !image->pixmap().isNull());
+      QVERIFY2(image->height() >= image->pixmap().height(), qPrintable(QString::number(i)));
+    }
+  }
+
   void escapeStopsARun() {
     Program p;
     LoadFrames(p);
