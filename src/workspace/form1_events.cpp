@@ -2,10 +2,15 @@
 
 #include <cmath>
 
+#include "core/paths.h"
+#include "display/render.h"
+#include "io/fits_reader.h"
 #include "stack/accumulate.h"
 #include "stack/guide.h"
 #include "stack/run_control.h"
+#include "workspace/auto_marks.h"
 #include "workspace/image_list.h"
+#include "workspace/project.h"
 #include "workspace/run.h"
 #include "workspace/settings.h"
 
@@ -300,14 +305,6 @@ void Form_QueryUnload(Form1& f) { f.mnuDebug = false; }
 
 }  // namespace form4
 
-}  // namespace qv
-
-#include "core/paths.h"
-#include "io/fits_reader.h"
-#include "workspace/project.h"
-
-namespace qv {
-
 void Image1_Click(Form1& f, int index) {
   if (Form1Idle(f)) SelectPic(f, index, false, false);
 }
@@ -337,12 +334,6 @@ void OpenCommandLine(Form1& f, const std::string& commandLine) {
   f.Frame2Visible = true;
 }
 
-}  // namespace qv
-
-#include "display/render.h"
-
-namespace qv {
-
 Plane<int32_t> ThumbnailPicture(const Session& s) {
   const double black = (s.pic.LevelLow - (s.pic.LevelLow - s.pic.LevelMin) * s.opt.Hsens / 20) * 32;
   const double white = ((s.pic.LevelMax - s.pic.LevelHigh) * s.opt.Hsens / 20 + s.pic.LevelHigh) * 32;
@@ -350,12 +341,6 @@ Plane<int32_t> ThumbnailPicture(const Session& s) {
   return ShowPixels(
       pixels, ShowPixelsGeometry(pixels.Width(), pixels.Height(), s.opt.Has(PixAspect), s.opt.PixRatio, 0, false));
 }
-
-}  // namespace qv
-
-#include "workspace/auto_marks.h"
-
-namespace qv {
 
 void mnuAutoMarks_Click(Form1& f, bool rotation) {
   if (!Form1Idle(f)) return;
