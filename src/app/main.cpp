@@ -34,8 +34,7 @@ int main(int argc, char** argv) {
   qv::Form1 form1(s);
   qvapp::MainWindow window(form1, store, desktop, dialogs);
   owner = &window;
-  events.beforeYield = [&window] { window.Tick(); };
-  events.onReport = [&window](const std::string&, double done) { window.ShowProgress(done); };
+  window.FollowEvents(events);
   window.show();
 
   // One optional argument: a project or one image.

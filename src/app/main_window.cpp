@@ -771,6 +771,11 @@ void MainWindow::Refresh() {
   mirroring_ = false;
 }
 
+void MainWindow::FollowEvents(QtEventLoop& events) {
+  events.beforeYield = [this] { Tick(); };
+  events.onReport = [this](const std::string&, double done) { ShowProgress(done); };
+}
+
 void MainWindow::Tick() {
   // A change of the run state shows at once: "&Stop" must be there to press.
   if (sinceRefresh_.isValid() && sinceRefresh_.elapsed() < 100 && s_.RunState == mirroredRunState_) return;

@@ -46,6 +46,9 @@ class MainWindow : public QMainWindow, public qv::View {
   // Refresh at most every tenth of a second: called at every yield of a
   // long loop, so the captions follow the work without slowing it.
   void Tick();
+  // Lets the window mirror its models at each yield of `events` and show
+  // the progress it reports.
+  void FollowEvents(QtEventLoop& events);
   // How far the running operation has come (0..1; negative when it cannot tell).
   void ShowProgress(double done);
   // The start-up sequence with the program's argument (may be empty).

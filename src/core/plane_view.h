@@ -63,4 +63,11 @@ class PlaneView {
 template <class T>
 using ConstPlaneView = PlaneView<const T>;
 
+// Kernels over the three colour planes read them at the same positions:
+// planes of different sizes are a subscript error, not a read past one.
+template <class T>
+void RequireSameSize(const PlaneView<T>& r, const PlaneView<T>& g, const PlaneView<T>& b) {
+  if (!g.SameSize(r.Width(), r.Height()) || !b.SameSize(r.Width(), r.Height())) Raise(kErrSubscript);
+}
+
 }  // namespace qv

@@ -48,17 +48,12 @@ inline int32_t NeighbourMean(const int32_t* up, const int32_t* row, const int32_
   return count ? static_cast<int32_t>(RoundHalfEven(static_cast<double>(sum) / count)) : 0;
 }
 
-// The cleaning steps work on three planes of one size.
-void CheckSameSize(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b) {
-  if (!g.SameSize(r.Width(), r.Height()) || !b.SameSize(r.Width(), r.Height())) Raise(kErrSubscript);
-}
-
 }  // namespace
 
 void RemoveHotPixels(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, const HotPixelSettings& o) {
   const int xm = r.UBound1(), ym = r.UBound2();
   if (xm < 0 || ym < 0) return;
-  CheckSameSize(r, g, b);
+  RequireSameSize(r, g, b);
   // m x scale reaches 15 for a neighbourhood as bright as the brightest mean
   // level of the image (LevelMax bins of 32 units).
   const double scale = o.levelMax > 0 ? 15 / (o.levelMax * 32) : 0;
@@ -92,7 +87,7 @@ void FillEmpty(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b,
                const YieldPoint& yield) {
   const int xm = r.UBound1(), ym = r.UBound2();
   if (xm < 0 || ym < 0) return;
-  CheckSameSize(r, g, b);
+  RequireSameSize(r, g, b);
   const PlaneView<int32_t> planes[3] = {r, g, b};
   // Sub-grids by (x parity, y parity), in the order of the passes.
   constexpr int kOrder[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};

@@ -189,7 +189,7 @@ int32_t MedianOf(int16_t n, std::vector<int32_t>& values) {
 void MedianFilter(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t> b, int16_t mode, int32_t limit,
                   const YieldPoint& yield) {
   const int u1 = r.UBound1(), u2 = r.UBound2();
-  if (!g.SameSize(r.Width(), r.Height()) || !b.SameSize(r.Width(), r.Height())) Raise(kErrSubscript);
+  RequireSameSize(r, g, b);
   int lo = -1, hi = 1;
   if (mode == 2)
     hi = 2;

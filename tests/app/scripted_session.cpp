@@ -76,8 +76,7 @@ int main(int argc, char** argv) {
   qv::Form1 form1(s);
   qvapp::MainWindow w(form1, store, desktop, dialogs);
   owner = &w;
-  events.beforeYield = [&w] { w.Tick(); };
-  events.onReport = [&w](const std::string&, double done) { w.ShowProgress(done); };
+  w.FollowEvents(events);
   w.resize(1280, 820);
   w.show();
   Check(WaitFor([&] { return w.isVisible() && w.windowHandle() && w.windowHandle()->isExposed(); }, 10),

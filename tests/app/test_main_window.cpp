@@ -68,8 +68,7 @@ struct Program {
   ScriptedDialogs dialogs;
   qvapp::MainWindow w{f, store, desktop, dialogs};
   Program() {
-    events.beforeYield = [this] { w.Tick(); };
-    events.onReport = [this](const std::string&, double done) { w.ShowProgress(done); };
+    w.FollowEvents(events);
     w.resize(1100, 760);
     w.show();
   }
