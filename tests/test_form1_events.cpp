@@ -10,6 +10,7 @@
 #include "stack/accumulate.h"
 #include "support.h"
 #include "workspace/form1_events.h"
+#include "workspace/frame_report.h"
 #include "workspace/image_list.h"
 
 using qvtest::TempDir;
@@ -346,4 +347,68 @@ TEST_F(Form1Events, AutomaticMarksReportInAMessageAndLeaveTheRunState) {
   EXPECT_EQ(s.RunState, 0);
   EXPECT_EQ(f.Caption, "Quelvista");
   f.outer = nullptr;
+}
+
+// The report says, for each image, the first reason the run had to leave it
+// out of the result, in the order the run decides: quality, then size, then
+// parking, then the combination.
+TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
+  TestSession t;
+  qv::Session& s = *t;
+  s.opt.MinQual = 0.75f;
+  s.ResizeImageArrays(8);
+  for (int i = 1; i <= 8; ++i) {
+    s.Img[static_cast<size_t>(i)].ImgFile = "/nuit/f" + std::to_string(i) + ".fts";
+    s.Img[static_cast<size_t>(i)].ImgChecked = i != 2;
+  }
+  qv::RunResult run;
+  run.outcome = qv::Outcome::Success();
+  run.first = 1;
+  run.last = 7;
+  auto frame = [&](int i, float quality, int tempFile, bool parked, bool combined) {
+    qv::FrameResult r;
+    r.image = i;
+    r.quality = quality;
+    r.accepted = quality >= 0.75f;
+    r.tempFile = tempFile;
+    r.parked = parked ? qv::Outcome::Success() : qv::Outcome::Failure("disque plein", 61);
+    r.combined = combined;
+    return r;
+  };
+  run.frames = {frame(1, 1, 1, true, true), frame(3, 0.5f, 0, true, false), frame(4, 0.9f, 0, true, false),
+                frame(5, 0.9f, 2, false, false), frame(6, 0.9f, 3, true, false)};
+  run.frames[1].processed = qv::Outcome::Failure("illisible");
+  run.frames[4].onEdge = true;
+  const qv::FrameReport report = qv::BuildFrameReport(s, &run, nullptr);
+  const struct {
+    const char* stacked;
+    std::string why;
+    std::string remarks;
+  } want[8] = {{"oui", "", ""},
+               {"non", "non cochée", ""},
+               {"non", "qualité 50.0 % < minimum 75.0 %", "illisible"},
+               {"non", "autre taille que l'image 1", ""},
+               {"non", "fichier temporaire non écrit", ""},
+               {"non", "fichier temporaire non écrit", "étoile guide au bord de la zone de recherche"},
+               {"non", "non traitée : exécution arrêtée", ""},
+               {"non", "hors du sous-ensemble", ""}};
+  ASSERT_EQ(report.rows.size(), 8u);
+  for (size_t k = 0; k < 8; ++k) {
+    EXPECT_EQ(report.rows[k].stacked, want[k].stacked) << k + 1;
+    EXPECT_EQ(report.rows[k].why, want[k].why) << k + 1;
+    EXPECT_EQ(report.rows[k].remarks, want[k].remarks) << k + 1;
+  }
+  EXPECT_EQ(report.total, "1 images combinées sur 4 acceptées");
+  EXPECT_TRUE(report.AnyLeftOut());
+  EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice
+
+  // A combination that failed leaves every accepted image out and says so.
+  run.outcome = qv::Outcome::Failure("Mémoire insuffisante", 7);
+  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).rows[0].why,
+            "combinaison impossible : erreur 7 : Mémoire insuffisante");
+  // The lines of the debug log: titles, a line per image, the total.
+  const std::vector<std::string> lines = qv::ReportLines(report);
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[1].substr(0, lines[1].find('\t')), "1 f1.fts");
+  EXPECT_EQ(lines.back(), report.total);
 }

@@ -29,6 +29,7 @@
 #include "workspace/add_images.h"
 #include "workspace/form1_events.h"
 #include "workspace/form5.h"
+#include "workspace/frame_report.h"
 #include "workspace/image_list.h"
 #include "workspace/run.h"
 #include "workspace/save_commands.h"
@@ -159,6 +160,7 @@ MainWindow::~MainWindow() {
   f_.outer = nullptr;
   delete debug_;
   delete zone_;
+  delete report_;
   // The editor windows refer to the models this window owns, which go
   // before the child widgets would.
   delete form3Window_;
@@ -266,7 +268,9 @@ void MainWindow::BuildMenus() {
       action(view, "mnuGrad", QStringLiteral("Zone de gradient"), [this] { Forward([&] { qv::mnuGrad_Click(f_); }); });
   mnuZone_ =
       action(view, "mnuZone", QStringLiteral("Zone de sélection"), [this] { Forward([&] { qv::mnuZone_Click(f_); }); });
-  for (QAction* a : {mnubar11_, mnuDebug_, mnuGrad_, mnuZone_}) a->setCheckable(true);
+  mnuReport_ =
+      action(view, "mnuReport", QStringLiteral("Rapport"), [this] { Forward([&] { qv::mnuReport_Click(f_); }); });
+  for (QAction* a : {mnubar11_, mnuDebug_, mnuGrad_, mnuZone_, mnuReport_}) a->setCheckable(true);
 
   const QString commands[3] = {QStringLiteral("&Options"), QStringLiteral("E&xécuter"), QStringLiteral("&Stop")};
   for (int i = 3; i <= 5; ++i) {
@@ -561,7 +565,7 @@ void MainWindow::ShowProgress(double done) {
 }
 
 void MainWindow::MsgBox(const std::string& text) {
-  QMessageBox::information(this, QStringLiteral("Quelvista"), Q(text));
+  QMessageBox::information(this, QStringLiteral("Quelvista"), Lines(text));
 }
 
 void MainWindow::OpenDestination(const std::string& caption) {
@@ -757,6 +761,27 @@ void MainWindow::Refresh() {
   }
   if (debug_) debug_->Refresh();
 
+  // The report of every frame lives while its menu is checked.
+  mnuReport_->setChecked(f.mnuReport);
+  if (f.mnuReport && !report_) {
+    report_ = new ReportWindow(f_, this);
+    report_->onRowClicked = [this](int image) { Forward([&] { qv::ReportRow_Click(f_, image); }); };
+    report_->onClosed = [this] { Refresh(); };
+  }
+  if (report_) {
+    report_->Refresh();
+    if (f.mnuReport && !report_->isVisible()) {
+      report_->show();
+      report_->raise();
+    } else if (!f.mnuReport && report_->isVisible()) {
+      report_->hide();
+    }
+  }
+  if (f.StatusText != shownStatus_) {
+    shownStatus_ = f.StatusText;
+    statusBar()->showMessage(Q(f.StatusText));
+  }
+
   // The hourglass while the window is busy.
   const bool wait = f.Busy;
   if (wait != property("waiting").toBool()) {
@@ -849,6 +874,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   if (debug_) debug_->close();
   if (zone_) zone_->hide();
+  if (report_) report_->hide();
   event->accept();
 }
 

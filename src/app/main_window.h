@@ -12,6 +12,7 @@
 
 #include "app/editor_windows.h"
 #include "app/qt_platform.h"
+#include "app/report_window.h"
 #include "app/small_windows.h"
 #include "core/session.h"
 #include "core/view.h"
@@ -60,6 +61,7 @@ class MainWindow : public QMainWindow, public qv::View {
   qv::Form1& form1() { return f_; }
   DebugWindow* debugWindow() const { return debug_; }
   ZoneDialog* zoneDialog() const { return zone_; }
+  ReportWindow* reportWindow() const { return report_; }
   // The destination and editor windows, once a combination opened them.
   DestinationWindow* destinationWindow() const { return form2Window_; }
   EditorWindow* editorWindow() const { return form3Window_; }
@@ -122,7 +124,7 @@ class MainWindow : public QMainWindow, public qv::View {
   // Menus.
   std::array<QAction*, 6> mnu_{};
   QAction *mnuNew_, *mnuLoad_, *mnuSavPicBmp_, *mnuSavPicAll_, *mnuExplSource_, *mnuExplOutput_, *mnuLoadPrj_,
-      *mnuSavePrj_, *mnuExit_, *mnuCopy_, *mnuFITS_, *mnubar11_, *mnuDebug_, *mnuGrad_, *mnuZone_;
+      *mnuSavePrj_, *mnuExit_, *mnuCopy_, *mnuFITS_, *mnubar11_, *mnuDebug_, *mnuGrad_, *mnuZone_, *mnuReport_;
   std::array<QAction*, 4> mnuZoom_{};
 
   // Strip.
@@ -161,6 +163,8 @@ class MainWindow : public QMainWindow, public qv::View {
 
   QPointer<DebugWindow> debug_;
   QPointer<ZoneDialog> zone_;
+  QPointer<ReportWindow> report_;
+  std::string shownStatus_;
 
   std::unique_ptr<qv::Form2> form2_;
   std::unique_ptr<qv::Form3> form3_;

@@ -266,6 +266,7 @@ int MarkImages(qv::Form1& f, bool rotation, bool keepUnmarked) {
     Complain("repérage automatique impossible : " + report.message + " ; indiquez l'étoile guide avec --guide X,Y");
     return 1;
   }
+  for (const std::string& note : report.notes) Complain("repérage automatique : " + note);
   if (rotation && !rotationMarked)
     Complain("aucune étoile de rotation convenable sur l'image " + std::to_string(report.reference) +
              " : la rotation du champ n'est pas suivie");
@@ -485,7 +486,7 @@ int CmdStack(const Args& args) {
   };
   f.outer = &printer;
   s.dest.DestFileName.clear();
-  if (const qv::Outcome result = qv::RunStack(f, request); result.err != 0) stackError = result.Text();
+  if (const qv::Outcome result = qv::RunStack(f, request).outcome; result.err != 0) stackError = result.Text();
   progress.Done();
   const bool stopped = interrupted != 0;
   qv::DeleteTempFiles(s);

@@ -15,6 +15,12 @@
 
 namespace qv {
 
+// Who put a position pair of an entry there. The tracking fills an empty
+// pair from wherever the last search ended, which may be empty sky: only a
+// pair that someone chose says where a star is. A project does not record
+// the difference, so its non-zero pairs come back as `Loaded`.
+enum class PairOrigin : uint8_t { Inherited, Placed, Loaded };
+
 // One slot of the image list. Slot 0 is used while a master file is read.
 struct ImageEntry {
   // Header fields, filled by the readers.
@@ -40,6 +46,8 @@ struct ImageEntry {
   uint8_t ImgRegFlags = 0;
   uint8_t ImgChecked = 0;
   std::string ImgZone;
+  // Origins of the guide and reference pairs; not saved in projects.
+  PairOrigin GuideOrigin = PairOrigin::Inherited, RefOrigin = PairOrigin::Inherited;
 };
 
 // Processing options and their defaults on a fresh settings store.

@@ -58,7 +58,7 @@ struct Weighting {
   }
 };
 
-bool Combine(Session& s, bool expand) {
+bool Combine(Session& s, bool expand, std::vector<int>* combined) {
   if (s.stack.StackCount == 0) return false;
   Weighting wt{};
   wt.circ = s.opt.Has(CircCrop);
@@ -155,16 +155,18 @@ bool Combine(Session& s, bool expand) {
         if (!s.Running()) return false;
       }
     }
+    if (combined) combined->push_back(k);
   }
   return true;
 }
 
 }  // namespace
 
-Outcome CombineStack(Session& s, bool expand) {
+Outcome CombineStack(Session& s, bool expand, std::vector<int>* combined) {
   Outcome result = Outcome::Failure("");
+  if (combined) combined->clear();
   try {
-    if (Combine(s, expand)) result = Outcome::Success();
+    if (Combine(s, expand, combined)) result = Outcome::Success();
   } catch (const RuntimeError& err) {
     Log(s, " Erreur " + std::to_string(err.Number()));
     result = Outcome::From(err);
@@ -276,11 +278,11 @@ bool MeasureDestination(Session& s) {
   return true;
 }
 
-Outcome FinalCombination(Session& s, bool expand, std::string& destination) {
+Outcome FinalCombination(Session& s, bool expand, std::string& destination, std::vector<int>* combined) {
   destination.clear();
   Outcome ownError = Outcome::Success();
   try {
-    if (Outcome combined = CombineStack(s, expand); !combined) return combined;
+    if (Outcome result = CombineStack(s, expand, combined); !result) return result;
     if (!MeasureDestination(s)) return Outcome::Failure("");
     const std::string base = BaseName(s);
     std::string folder = s.opt.OutDir;

@@ -15,8 +15,9 @@ namespace qv {
 // Reads every temporary file back, filters and weights each image and adds
 // it to the destination; ok when every file was processed. A stop or an
 // empty stack fails without a reason; a run-time error is logged and gives
-// its number and words.
-Outcome CombineStack(Session& s, bool expand);
+// its number and words. `combined` receives the numbers of the files that
+// reached the destination whole (a missing file is passed over).
+Outcome CombineStack(Session& s, bool expand, std::vector<int>* combined = nullptr);
 
 // Median filter of three planes of one size: each pixel's window (mode 1
 // 3x3, 2 4x4, 3 5x5, anything else 3x3) gives the median of its values above
@@ -44,7 +45,7 @@ bool MeasureDestination(Session& s);
 // ends it with CombineStack's outcome, or without a reason when the result
 // is empty; a run-time error of its own is shown in a message box and
 // gives its number and text.
-Outcome FinalCombination(Session& s, bool expand, std::string& destination);
+Outcome FinalCombination(Session& s, bool expand, std::string& destination, std::vector<int>* combined = nullptr);
 
 // The default base name of the result: the common beginning of the list
 // images' file names.

@@ -4,6 +4,7 @@
 
 #include "core/paths.h"
 #include "io/fits_reader.h"
+#include "workspace/frame_report.h"
 #include "workspace/image_list.h"
 
 namespace qv {
@@ -44,6 +45,7 @@ void mnuLoad_Click(Form1& f, std::vector<std::string> parts) {
       s.Img[static_cast<size_t>(at)].ImgZone = s.Img[static_cast<size_t>(at - 1)].ImgZone;
   }
   Populate(f, base + 1, true);
+  ForgetReport(f);
 }
 
 }  // namespace qv

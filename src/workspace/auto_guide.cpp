@@ -27,6 +27,7 @@ bool SetGuideStar(Session& s, int i, double x, double y) {
   ImageEntry& e = s.Img[static_cast<size_t>(i)];
   e.ImgGuideX = RoundHalfEven(x) / u1;
   e.ImgGuideY = RoundHalfEven(y) / u2;
+  e.GuideOrigin = PairOrigin::Placed;
   // On an image that takes a new reference, showing it checks "Nouvelle
   // référence" and a click then places the reference star; without that,
   // the reference inherited when the image was first shown would win over
@@ -34,22 +35,33 @@ bool SetGuideStar(Session& s, int i, double x, double y) {
   if (e.ImgRegFlags & kNewRef) {
     e.ImgRefX = e.ImgGuideX;
     e.ImgRefY = e.ImgGuideY;
+    e.RefOrigin = PairOrigin::Placed;
   }
   return true;
 }
 
-bool AutoGuideStar(Session& s, double& bestX, double& bestY, std::string* why) {
+StarField GuideCandidates(const Session& s, int image) {
+  return DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, image), 5, 2000);
+}
+
+bool AutoGuideStar(Session& s, double& x, double& y, std::string* why, int image) {
+  if (image < 1 || image > s.ImageCount() || !ProcessPic(s, image, 1)) {
+    if (why) *why = "l'image " + std::to_string(image) + " est illisible";
+    return false;
+  }
+  return ChooseGuideStar(GuideCandidates(s, image), s.guide.GuideBox, x, y, why);
+}
+
+bool ChooseGuideStar(const StarField& field, int guideBox, double& bestX, double& bestY, std::string* why) {
   auto fail = [&](const std::string& reason) {
     if (why) *why = reason;
     return false;
   };
-  if (s.ImageCount() < 1 || !ProcessPic(s, 1, 1)) return fail("l'image 1 est illisible");
-  const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, 1), 5, 2000);
   const int w = field.width, h = field.height;
   if (field.stars.empty())
     return fail("aucune étoile ne dépasse le bruit du fond (" + std::to_string(static_cast<long>(field.sky.noise)) +
                 ")");
-  const int box = (s.guide.GuideBox >= 32 && s.guide.GuideBox < 128) ? s.guide.GuideBox : 32;
+  const int box = (guideBox >= 32 && guideBox < 128) ? guideBox : 32;
   // The template is taken centred on the star: it must lie inside the image.
   const int margin = static_cast<int>(RoundHalfEven(box / 2.0)) + 2;
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0, dmax = std::hypot(cx, cy);

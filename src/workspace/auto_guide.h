@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/session.h"
+#include "stack/star_match.h"
 
 namespace qv {
 
@@ -14,9 +15,9 @@ namespace qv {
 // or the point lies outside it.
 bool SetGuideStar(Session& s, int i, double x, double y);
 
-// Picks a guide star on list image 1 among the stars found on it (sky and
-// noise measured locally, so an uneven sky does not matter): the one with
-// the best score peak x (1 - 0.7 d / dmax) among those that are
+// Picks a guide star among the stars found on an image (sky and noise
+// measured locally, so an uneven sky does not matter): the one with the
+// best score peak x (1 - 0.7 d / dmax) among those that are
 //  - at least 15 noise deviations above the sky,
 //  - unclipped (no plane near the data's full scale, no flat top),
 //  - not a lone hot pixel,
@@ -26,6 +27,12 @@ bool SetGuideStar(Session& s, int i, double x, double y);
 //  - with their template box inside the image,
 // where d is the distance to the image centre and dmax half the diagonal.
 // False when no star qualifies; `why` then says what ruled the stars out.
-bool AutoGuideStar(Session& s, double& x, double& y, std::string* why = nullptr);
+bool ChooseGuideStar(const StarField& field, int guideBox, double& x, double& y, std::string* why = nullptr);
+
+// The stars the choice above looks at, on the image in the planes.
+StarField GuideCandidates(const Session& s, int image);
+
+// The choice above on list image `image`, which is processed first.
+bool AutoGuideStar(Session& s, double& x, double& y, std::string* why = nullptr, int image = 1);
 
 }  // namespace qv

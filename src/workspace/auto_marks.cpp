@@ -5,6 +5,7 @@
 
 #include "process/process_pic.h"
 #include "stack/guide.h"
+#include "workspace/auto_guide.h"
 #include "workspace/image_list.h"
 
 namespace qv {
@@ -72,6 +73,51 @@ void Uncheck(Form1& f, int i) {
   if (static_cast<size_t>(i) < f.Check9.size()) f.Check9[static_cast<size_t>(i)].Value = 0;
 }
 
+// A star of `field` lies at p: what a position read from a project must
+// show before the marks trust it, since the tracking may have left it on
+// empty sky.
+bool OnStar(const StarField& field, Point2 p) {
+  constexpr double kReach = 8;  // pixels: a click a little beside the star
+  for (const StarSpot& c : field.stars)
+    if (!c.hot && std::hypot(c.x - p.x, c.y - p.y) <= kReach) return true;
+  return false;
+}
+
+// The star the marks follow on image k, whose planes are current: the
+// reference the user placed, else the guide star the user placed, else the
+// automatic choice. False, with the message, when there is none.
+bool ChooseStar(Session& s, int k, const StarField& field, Point2& star, AutoMarkReport& report) {
+  const ImageEntry& e = s.Entry(k);
+  const double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
+  const struct {
+    PairOrigin origin;
+    Point2 at;
+    StarSource source;
+    const char* what;
+  } pairs[] = {{e.RefOrigin, {e.ImgRefX * u1, e.ImgRefY * u2}, StarSource::Reference, "la référence"},
+               {e.GuideOrigin, {e.ImgGuideX * u1, e.ImgGuideY * u2}, StarSource::Guide, "l'étoile guide"}};
+  for (const auto& pair : pairs) {
+    if (pair.origin == PairOrigin::Inherited) continue;
+    if (pair.origin == PairOrigin::Loaded && !OnStar(field, pair.at)) {
+      report.notes.push_back(std::string(pair.what) + " du projet (" + std::to_string(CInt(pair.at.x)) + ", " +
+                             std::to_string(CInt(pair.at.y)) + ") n'est pas sur une étoile");
+      continue;
+    }
+    star = pair.at;
+    report.source = pair.source;
+    return true;
+  }
+  std::string why;
+  double x = 0, y = 0;
+  if (!ChooseGuideStar(GuideCandidates(s, k), s.guide.GuideBox, x, y, &why)) {
+    report.message = "aucune étoile guide convenable sur l'image " + std::to_string(k) + " : " + why;
+    return false;
+  }
+  star = {x, y};
+  report.source = StarSource::Automatic;
+  return true;
+}
+
 }  // namespace
 
 int32_t FullScaleOf(const Session& s, int i) { return s.Img.at(static_cast<size_t>(i)).ImgBitpix == 8 ? 2040 : 65535; }
@@ -94,28 +140,32 @@ AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options,
   }
   ImageEntry& ref = s.Entry(k);
   double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
-  // The star that the tracking follows from the reference image on.
-  Point2 guide{ref.ImgGuideX * u1, ref.ImgGuideY * u2};
-  if ((ref.ImgRegFlags & kNewRef) && (ref.ImgRefX != 0 || ref.ImgRefY != 0))
-    guide = {ref.ImgRefX * u1, ref.ImgRefY * u2};
-  if (ref.ImgGuideX == 0 && ref.ImgGuideY == 0 && ref.ImgRefX == 0 && ref.ImgRefY == 0) {
-    report.message = "aucune étoile guide n'est marquée sur l'image " + std::to_string(k);
-    return report;
-  }
   const StarField refField = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, k));
+  // The star that the tracking follows from the reference image on.
+  Point2 guide;
+  if (!ChooseStar(s, k, refField, guide, report)) return report;
   const std::vector<Point2> refPoints = MatchablePoints(refField);
   if (refPoints.size() < 4) {
     report.message = "trop peu d'étoiles sur l'image " + std::to_string(k) + " (" + std::to_string(refPoints.size()) +
                      ") pour reconnaître le champ";
     return report;
   }
+  // As a click on the star followed by a Maj+click on it: the run takes its
+  // reference there and follows it from there.
+  guide = {RoundHalfEven(guide.x), RoundHalfEven(guide.y)};
+  ref.ImgGuideX = ref.ImgRefX = guide.x / u1;
+  ref.ImgGuideY = ref.ImgRefY = guide.y / u2;
+  ref.GuideOrigin = ref.RefOrigin = PairOrigin::Placed;
+  // The first image of the stack measures the star where it is placed and
+  // takes its template there.
+  ref.ImgRegFlags |= kNewRef | kNewPos;
   report.ok = true;
 
   ImageMark first;
   first.image = k;
   first.marked = first.reference = true;
-  first.x = RoundHalfEven(guide.x);
-  first.y = RoundHalfEven(guide.y);
+  first.x = guide.x;
+  first.y = guide.y;
   first.stars = refField.stars.size();
   first.agreeing = refPoints.size();
   Point2 rotStar{};
@@ -196,6 +246,7 @@ AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options,
           e.ImgRegFlags |= kNewPos;
           e.ImgGuideX = px / u1;
           e.ImgGuideY = py / u2;
+          e.GuideOrigin = PairOrigin::Placed;
           m.marked = true;
           m.x = px;
           m.y = py;

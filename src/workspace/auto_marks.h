@@ -10,6 +10,7 @@
 #include "core/session.h"
 #include "stack/star_match.h"
 #include "workspace/form1.h"
+#include "workspace/results.h"
 
 namespace qv {
 
@@ -18,30 +19,10 @@ struct AutoMarkOptions {
   bool keepUnmarked = false;  // leave images that cannot be marked checked
 };
 
-// What happened to one image.
-struct ImageMark {
-  int image = 0;
-  bool marked = false;
-  bool reference = false;  // the image the others are matched against
-  std::string reason;      // why it is not marked (empty when marked)
-  double x = 0, y = 0;     // the guide mark, pixels of the processed image
-  size_t stars = 0;        // stars found on the image
-  size_t agreeing = 0;     // of them, matched with the reference image
-  double rms = 0;          // pixels, residual of the match
-  double angle = 0;        // degrees, the field's turn against the reference
-  bool rotationMarked = false;
-  double rotX = 0, rotY = 0;  // the rotation star, pixels
-};
-
-struct AutoMarkReport {
-  bool ok = false;      // false: nothing was marked (see message)
-  std::string message;  // why, when not ok
-  int reference = 0;
-  std::vector<ImageMark> images;
-};
-
-// Marks every checked image after the first checked one (the reference,
-// whose guide star must be set); an image that cannot be marked is
+// Marks every checked image after the first checked one (the reference)
+// with the star the user placed there, reference first, then guide star,
+// or else the one the automatic choice picks; that star is written into
+// both pairs of the reference image. An image that cannot be marked is
 // unticked in the strip. `onImage` is told of each image as it is done. A
 // stop request (RunState 2) ends the walk after the current image. The
 // planes are left holding the last image processed.

@@ -15,6 +15,7 @@
 #include "core/session.h"
 #include "core/view.h"
 #include "platform/desktop.h"
+#include "workspace/results.h"
 
 namespace qv {
 
@@ -120,6 +121,17 @@ struct Form1 : View {
   double Line1X = 0;
   // Where the debug log placed the main window and itself.
   ScreenRect Form1Rect, Form4Rect;
+  // The report of every frame (menu "Rapport", checked while its window
+  // shows): the last run and the last automatic marks it describes, and
+  // its rows.
+  bool mnuReport = false;
+  RunResult LastRun;
+  bool HasRun = false;
+  AutoMarkReport LastMarks;
+  bool HasMarks = false;
+  FrameReport Report;
+  // The status bar: what a click or a save did where nothing else shows it.
+  std::string StatusText;
 
   // What the engine shows: the controls above follow, then `outer`.
   void ShowCaption(const std::string& text) override;

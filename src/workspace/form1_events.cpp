@@ -1,6 +1,7 @@
 #include "workspace/form1_events.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "core/paths.h"
 #include "display/render.h"
@@ -9,6 +10,7 @@
 #include "stack/guide.h"
 #include "stack/run_control.h"
 #include "workspace/auto_marks.h"
+#include "workspace/frame_report.h"
 #include "workspace/image_list.h"
 #include "workspace/project.h"
 #include "workspace/run.h"
@@ -54,6 +56,38 @@ int ModeOfOption2(int option2) {
   }
 }
 
+// What a click of `mode` at (px, py) did to entry e, for the status bar:
+// a click whose box is not ticked is kept but changes nothing, which the
+// picture alone does not show.
+std::string ClickEffect(const ImageEntry& e, int mode, int px, int py) {
+  char point[32];
+  std::snprintf(point, sizeof point, "(%d, %d)", px, py);
+  const std::string at = point;
+  auto tick = [](const char* box) {
+    return std::string("sans effet sur cette image : cochez « ") + box + " » pour l'appliquer";
+  };
+  switch (mode) {
+    case kShiftMask:
+      return "Référence placée en " + at +
+             ((e.ImgRegFlags & kNewRef) ? std::string() : ", " + tick("Nouvelle référence (Maj. Click)"));
+    case kCtrlMask:
+      return e.ImgRot ? "Étoile de rotation placée près de " + at : "Clic " + tick("Rotation (CTL click)");
+    case kAltMask:
+      return e.ImgNewRot ? "Nouvelle étoile de rotation placée près de " + at
+                         : "Clic " + tick("Nouvelle Rotation (ALT click)");
+    case kCtrlMask | kAltMask:
+      return "Point de zone ajouté en " + at;
+    default:
+      if (!(e.ImgRegFlags & kNewPos)) return "Étoile guide notée en " + at + ", " + tick("Nouvelle position (Click)");
+      // On a guide-star change the template is taken again at the reference.
+      if ((e.ImgRegFlags & kNewRef) && e.RefOrigin != PairOrigin::Placed)
+        return "Étoile guide placée en " + at +
+               " ; « Marques automatiques » la suivra (Maj+clic place aussi la référence pour une exécution sans "
+               "marques)";
+      return "Étoile guide placée en " + at;
+  }
+}
+
 }  // namespace
 
 void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
@@ -74,6 +108,7 @@ void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
       case kShiftMask:
         e.ImgRefX = Fraction(px, U1(s));
         e.ImgRefY = Fraction(py, U2(s));
+        e.RefOrigin = PairOrigin::Placed;
         break;
       case kCtrlMask:
       case kAltMask:
@@ -90,8 +125,10 @@ void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
       default:
         e.ImgGuideX = Fraction(px, U1(s));
         e.ImgGuideY = Fraction(py, U2(s));
+        e.GuideOrigin = PairOrigin::Placed;
         break;
     }
+    f.StatusText = ClickEffect(e, mode, px, py);
     if (mode == (kCtrlMask | kAltMask)) {
       // The new point shows over the image as it is, not reprocessed.
       f.ShowImage();
@@ -246,7 +283,13 @@ void mnu_Click(Form1& f, int index, const std::function<void()>& options) {
       if (options) options();
       break;
     case 4:
-      RunStack(f);
+      if (f.s.RunState != 0) break;
+      f.LastRun = RunStack(f);
+      f.HasRun = true;
+      RefreshReport(f);
+      f.StatusText = f.Report.total;
+      // A run that left out a checked image says which ones, and why.
+      if (f.Report.AnyLeftOut()) f.mnuReport = true;
       break;
     case 5:
       RequestStop(f.s);
@@ -342,6 +385,35 @@ Plane<int32_t> ThumbnailPicture(const Session& s) {
       pixels, ShowPixelsGeometry(pixels.Width(), pixels.Height(), s.opt.Has(PixAspect), s.opt.PixRatio, 0, false));
 }
 
+std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
+  if (!report.ok) return "Marques automatiques impossibles : " + report.message;
+  const int n = s.ImageCount();
+  auto name = [&](int i) { return i >= 1 && i <= n ? PathName(s.Img[static_cast<size_t>(i)].ImgFile) : std::string(); };
+  std::string text;
+  if (!report.images.empty()) {
+    const ImageMark& first = report.images.front();
+    text = "Étoile suivie : (" + std::to_string(CLng(first.x)) + ", " + std::to_string(CLng(first.y)) + ") sur " +
+           name(first.image) +
+           (report.source == StarSource::Reference ? ", la référence marquée"
+            : report.source == StarSource::Guide   ? ", l'étoile guide marquée"
+                                                   : ", choisie automatiquement") +
+           "\r\n";
+  }
+  for (const std::string& note : report.notes) text += "(" + note + ")\r\n";
+  int marked = 0;
+  std::string missing;
+  for (const ImageMark& m : report.images) {
+    if (m.marked || m.reference) {
+      ++marked;
+      continue;
+    }
+    missing += "\r\n" + name(m.image) + " : " + m.reason;
+  }
+  text += "Images marquées : " + std::to_string(marked) + " sur " + std::to_string(report.images.size());
+  if (!missing.empty()) text += "\r\nNon marquées (décochées) :" + missing;
+  return text;
+}
+
 void mnuAutoMarks_Click(Form1& f, bool rotation) {
   if (!Form1Idle(f)) return;
   Session& s = f.s;
@@ -358,28 +430,14 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   const bool stopped = s.RunState == 2;
   StopProcess(s);
   f.Caption = kAppTitle;
-  std::string text;
-  if (stopped) {
-    text = "Marques automatiques arrêtées";
-  } else if (!report.ok) {
-    text = "Marques automatiques impossibles : " + report.message;
-  } else {
-    int marked = 0;
-    std::string missing;
-    for (const ImageMark& m : report.images) {
-      if (m.marked || m.reference) {
-        ++marked;
-        continue;
-      }
-      const std::string name =
-          m.image >= 1 && m.image <= n ? PathName(s.Img[static_cast<size_t>(m.image)].ImgFile) : "";
-      missing += "\r\n" + name + " : " + m.reason;
-    }
-    text = "Images marquées : " + std::to_string(marked) + " sur " + std::to_string(report.images.size());
-    if (!missing.empty()) text += "\r\nNon marquées (décochées) :" + missing;
-  }
-  f.MsgBox(text);
-  if (!stopped && report.ok) SelectPic(f, s.CurPic, false, false);
+  // The marks change what a run would do: the last run no longer applies.
+  f.LastMarks = report;
+  f.HasMarks = true;
+  f.HasRun = false;
+  RefreshReport(f);
+  f.MsgBox(stopped ? "Marques automatiques arrêtées" : AutoMarksText(s, report));
+  // The reference image shows with its guide box on the star the marks follow.
+  if (!stopped && report.ok) SelectPic(f, report.reference, false, false);
 }
 
 }  // namespace qv

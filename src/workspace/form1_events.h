@@ -10,6 +10,7 @@
 #include "core/session.h"
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
+#include "workspace/auto_marks.h"
 #include "workspace/project.h"
 
 namespace qv {
@@ -114,7 +115,10 @@ namespace qv {
 // "Marques automatiques" (with `rotation`, "... et étoile de rotation"): the
 // guide star of every checked image is marked from the first one's, in the
 // running state (so "&Stop" ends it); the images that cannot be marked are
-// unticked and named, with the reason, in the closing message.
+// unticked and named, with the reason, in the closing message, which also
+// says which star the marks followed. The reference image is shown after.
 void mnuAutoMarks_Click(Form1& f, bool rotation);
+// The closing message of the marks.
+std::string AutoMarksText(const Session& s, const AutoMarkReport& report);
 
 }  // namespace qv

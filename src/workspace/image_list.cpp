@@ -9,6 +9,7 @@
 #include "process/process_pic.h"
 #include "stack/run_control.h"
 #include "workspace/form1_events.h"
+#include "workspace/frame_report.h"
 #include "workspace/select_pic.h"
 
 namespace qv {
@@ -37,6 +38,7 @@ void mnuNew_Click(Form1& f) {
   f.Check9.resize(1);
   f.Text7.clear();
   f.Text8.clear();
+  ForgetReport(f);
 }
 
 int ThumbnailStep(const Session& s) {

@@ -289,6 +289,9 @@ void ReadImageLine(Session& s, const std::string& line) {
   e.ImgNewRotY = Val(f[20]);
   e.ImgZone = f[21];
   PixelsToFractions(s, e);
+  // Whoever set a non-zero pair, the project keeps it as a mark.
+  if (e.ImgGuideX != 0 || e.ImgGuideY != 0) e.GuideOrigin = PairOrigin::Loaded;
+  if (e.ImgRefX != 0 || e.ImgRefY != 0) e.RefOrigin = PairOrigin::Loaded;
 }
 
 // ---------------------------------------------------------------------------

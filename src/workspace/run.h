@@ -2,9 +2,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/outcome.h"
 #include "workspace/form1.h"
+#include "workspace/results.h"
 
 namespace qv {
 
@@ -30,16 +32,16 @@ void RunRange(const Form1& f, int& first, int& last);
 
 // Walks the checked images of the range: each is selected (processed and
 // tracked), accepted by its quality, shifted, rotated and parked; a run
-// that was not stopped ends with the final combination, whose outcome it
-// gives back (a stopped run fails without a reason). Does nothing while
+// that was not stopped ends with the final combination. Does nothing while
 // another operation runs. Without a request, the window's.
-Outcome RunStack(Form1& f, const RunRequest& r);
-Outcome RunStack(Form1& f);
+RunResult RunStack(Form1& f, const RunRequest& r);
+RunResult RunStack(Form1& f);
 
 // The end of a run: the final combination over the canvas that "Etendre la
 // mosaïque" asks for (or the request), whose outcome it gives back; then
 // the destination window opens.
+// `combined` receives the numbers of the temporary files that reached it.
 Outcome FitFinal(Form1& f);
-Outcome FitFinal(Form1& f, bool expand);
+Outcome FitFinal(Form1& f, bool expand, std::vector<int>* combined = nullptr);
 
 }  // namespace qv

@@ -5,6 +5,8 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,6 +16,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -30,6 +34,7 @@
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
 #include "workspace/form5.h"
+#include "workspace/results.h"
 #include "workspace/settings.h"
 
 namespace {
@@ -100,7 +105,8 @@ class MainWindowTest : public QObject {
 
  private:
   QTemporaryDir dir_;
-  QString sky_;
+  QString sky_, night_;
+  QPointF nightGuide_;  // the guide star of the night's first frame
 
   // The simulated frames as the open dialog gives them: folder, then names.
   std::vector<std::string> Frames() const {
@@ -121,6 +127,18 @@ class MainWindowTest : public QObject {
         QStringLiteral("'%1' simulate --out '%2' --frames 4 --width 160 --height 120 --seed 5 >/dev/null")
             .arg(QUELVISTA_CLI, sky_);
     QCOMPARE(std::system(cmd.toLocal8Bit().constData()), 0);
+    // A dithered night whose fifth frame is dimmed by cloud below the
+    // minimum quality.
+    night_ = dir_.filePath("night");
+    const QString night = QStringLiteral(
+                              "'%1' simulate --out '%2' --frames 6 --width 480 --height 360 --dither 20 --cloud 5 "
+                              "--seed 7 >/dev/null")
+                              .arg(QUELVISTA_CLI, night_);
+    QCOMPARE(std::system(night.toLocal8Bit().constData()), 0);
+    QFile truth(night_ + "/truth.json");
+    QVERIFY(truth.open(QIODevice::ReadOnly));
+    const QJsonObject first = QJsonDocument::fromJson(truth.readAll())["frames"][0].toObject();
+    nightGuide_ = QPointF(first["guideX"].toDouble(), first["guideY"].toDouble());
   }
 
   void optionsDialogMirrorsItsModel() {
@@ -552,8 +570,128 @@ class MainWindowTest : public QObject {
       }
     });
     p.Action("mnuAutoMarks")->trigger();
-    QVERIFY2(message.startsWith(QStringLiteral("Images marquées : 4 sur 4")), qPrintable(message));
+    QVERIFY2(message.contains(QStringLiteral("Images marquées : 4 sur 4")), qPrintable(message));
     QCOMPARE(p.s.RunState, int16_t{0});
+  }
+
+  // The marks follow the star the user placed, reference before guide star,
+  // or the automatic choice; positions the tracking filled in by itself are
+  // not marks. Each list comes from an empty window, as a new user starts.
+  void automaticMarksFollowTheUsersStar() {
+    Program p;
+    const std::vector<std::string> night = {qvapp::S(night_) + "/", "frame001.fts", "frame002.fts", "frame003.fts",
+                                            "frame004.fts",         "frame005.fts", "frame006.fts"};
+    QString message;
+    During user([&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        message = box->text();
+        box->accept();
+      }
+    });
+    auto* picture = p.w.findChild<QWidget*>("Picture1");
+    const double zoom = p.s.opt.PicZoom;
+    auto click = [&](double x, double y, Qt::KeyboardModifiers keys) {
+      QTest::mouseClick(picture, Qt::LeftButton, keys, QPoint(qRound(x / zoom), qRound(y / zoom)));
+    };
+    // Marks, then a run: the star image 1 took and how many frames the result holds.
+    QPointF marked;
+    auto marksAndRun = [&](qv::StarSource source) {
+      message.clear();
+      p.Action("mnuAutoMarks")->trigger();
+      const qv::ImageEntry& first = p.s.Img[1];
+      QCOMPARE(first.ImgRefX, first.ImgGuideX);
+      QCOMPARE(first.ImgRefY, first.ImgGuideY);
+      QCOMPARE(p.f.LastMarks.source, source);
+      QVERIFY2(message.contains(QStringLiteral("Images marquées : 6 sur 6")), qPrintable(message));
+      QCOMPARE(p.s.CurPic, int16_t{1});
+      p.Action("mnu_4")->trigger();
+      QCOMPARE(p.f.LastRun.Combined(), 5);
+      QCOMPARE(p.f.Report.total, std::string("5 images combinées sur 5 acceptées"));
+      marked = QPointF(first.ImgGuideX * p.s.pic.PicR.UBound1(), first.ImgGuideY * p.s.pic.PicR.UBound2());
+    };
+    auto near = [](QPointF a, QPointF b) { return std::hypot(a.x() - b.x(), a.y() - b.y()) < 3; };
+    const QPointF star(nightGuide_.x(), nightGuide_.y());
+
+    // Nothing clicked: both pairs of image 1 are inherited, so the
+    // automatic choice decides.
+    p.dialogs.files = night;
+    p.Action("mnuLoad")->trigger();
+    QCOMPARE(p.s.Img[1].GuideOrigin, qv::PairOrigin::Inherited);
+    QVERIFY(p.s.Img[1].ImgGuideX != 0 && p.s.Img[1].ImgRefX != 0);
+    QVERIFY(message.isEmpty());
+    marksAndRun(qv::StarSource::Automatic);
+    const QPointF automatic = marked;
+    QVERIFY2(message.contains(QStringLiteral("choisie automatiquement")), qPrintable(message));
+
+    // "&Nouveau", a second list and a plain click on the star: the guide
+    // star clicked wins over the reference the tracking left elsewhere.
+    p.Action("mnuNew")->trigger();
+    QVERIFY(p.f.Report.rows.empty());
+    p.Action("mnuLoad")->trigger();
+    click(star.x(), star.y(), Qt::NoModifier);
+    QCOMPARE(p.s.Img[1].GuideOrigin, qv::PairOrigin::Placed);
+    QCOMPARE(p.s.Img[1].RefOrigin, qv::PairOrigin::Inherited);
+    marksAndRun(qv::StarSource::Guide);
+    QVERIFY(near(marked, star));
+
+    // A reference placed with Maj+click wins over a guide star clicked on
+    // empty sky.
+    p.Action("mnuNew")->trigger();
+    p.Action("mnuLoad")->trigger();
+    click(40, 40, Qt::NoModifier);
+    click(star.x(), star.y(), Qt::ShiftModifier);
+    marksAndRun(qv::StarSource::Reference);
+    QVERIFY(near(marked, star));
+
+    // A project saved before any mark carries the inherited positions; its
+    // reference off any star is passed over and said.
+    const QString saved = dir_.filePath("inherited.txt");
+    p.Action("mnuNew")->trigger();
+    p.Action("mnuLoad")->trigger();
+    p.dialogs.save = qvapp::S(saved);
+    p.Action("mnuSavePrj")->trigger();
+    p.Action("mnuNew")->trigger();
+    p.w.OpenPaths({saved});
+    QCOMPARE(p.s.Img[1].RefOrigin, qv::PairOrigin::Loaded);
+    marksAndRun(qv::StarSource::Automatic);
+    QVERIFY(near(marked, automatic));
+    QVERIFY2(message.contains(QStringLiteral("n'est pas sur une étoile")), qPrintable(message));
+
+    // The report: a row per image, the clouded frame named with its
+    // quality, and a click on a row selects its image.
+    QVERIFY(p.w.reportWindow() && p.w.reportWindow()->isVisible());
+    QTableWidget* table = p.w.reportWindow()->Table();
+    QCOMPARE(table->rowCount(), 6);
+    QCOMPARE(table->item(0, 3)->text(), QStringLiteral("oui"));
+    QCOMPARE(table->item(4, 3)->text(), QStringLiteral("non"));
+    QVERIFY2(table->item(4, 4)->text().startsWith(QStringLiteral("qualité ")), qPrintable(table->item(4, 4)->text()));
+    table->cellClicked(2, 0);
+    QCOMPARE(p.s.CurPic, int16_t{3});
+    QCOMPARE(p.w.statusBar()->currentMessage(), QStringLiteral("5 images combinées sur 5 acceptées"));
+    p.Action("mnuReport")->trigger();
+    QVERIFY(!p.w.reportWindow()->isVisible());
+  }
+
+  // A run that leaves out a checked frame opens the report by itself and
+  // says why; a click that the tracking will not use says which box to tick.
+  void aFrameLeftOutOpensTheReport() {
+    Program p;
+    p.dialogs.files = {qvapp::S(night_) + "/", "frame001.fts", "frame002.fts", "frame003.fts"};
+    p.Action("mnuLoad")->trigger();
+    auto* text3 = p.Control<QLineEdit>("Text3");
+    text3->clear();
+    QTest::keyClicks(text3, "99.9");
+    QVERIFY(!p.w.reportWindow());
+    p.Action("mnu_4")->trigger();
+    QVERIFY(p.w.reportWindow() && p.w.reportWindow()->isVisible());
+    QTableWidget* table = p.w.reportWindow()->Table();
+    QVERIFY2(table->item(1, 4)->text().startsWith(QStringLiteral("qualité ")), qPrintable(table->item(1, 4)->text()));
+    QCOMPARE(p.f.Report.total, std::string("1 images combinées sur 1 acceptées"));
+
+    QTest::mouseClick(p.w.findChild<QLabel*>("Image1_2"), Qt::LeftButton);
+    QTest::mouseClick(p.w.findChild<QWidget*>("Picture1"), Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    QVERIFY2(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")),
+             qPrintable(p.w.statusBar()->currentMessage()));
   }
 
   void dialogFiltersAndFolders() {

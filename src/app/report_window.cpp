@@ -1,0 +1,81 @@
+#include "app/report_window.h"
+
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "app/qt_platform.h"
+#include "workspace/frame_report.h"
+
+namespace qvapp {
+
+ReportWindow::ReportWindow(qv::Form1& f, QWidget* parent) : QWidget(parent, Qt::Window), f_(f) {
+  setObjectName("FormReport");
+  setWindowTitle(QStringLiteral("Rapport"));
+  auto* layout = new QVBoxLayout(this);
+  table_ = new QTableWidget(this);
+  table_->setObjectName("ReportTable");
+  const auto& columns = qv::ReportColumns();
+  table_->setColumnCount(static_cast<int>(columns.size()));
+  QStringList titles;
+  for (const std::string& c : columns) titles << Q(c);
+  table_->setHorizontalHeaderLabels(titles);
+  table_->verticalHeader()->setVisible(false);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) {
+    if (row >= 0 && static_cast<size_t>(row) < f_.Report.rows.size() && onRowClicked)
+      onRowClicked(f_.Report.rows[static_cast<size_t>(row)].image);
+  });
+  total_ = new QLabel(this);
+  total_->setObjectName("ReportTotal");
+  layout->addWidget(table_);
+  layout->addWidget(total_);
+  resize(900, 420);
+}
+
+void ReportWindow::Refresh() {
+  const qv::FrameReport& r = f_.Report;
+  table_->setRowCount(static_cast<int>(r.rows.size()));
+  for (size_t k = 0; k < r.rows.size(); ++k) {
+    const qv::ReportRow& row = r.rows[k];
+    const std::string cells[] = {std::to_string(row.image) + " " + row.name,
+                                 row.checked ? "oui" : "non",
+                                 row.quality,
+                                 row.stacked,
+                                 row.why,
+                                 row.remarks,
+                                 row.guide,
+                                 row.angle,
+                                 row.stars};
+    for (int c = 0; c < static_cast<int>(std::size(cells)); ++c) {
+      const QString text = Q(cells[c]);
+      QTableWidgetItem* item = table_->item(static_cast<int>(k), c);
+      if (!item) {
+        item = new QTableWidgetItem(text);
+        table_->setItem(static_cast<int>(k), c, item);
+      } else if (item->text() != text) {
+        item->setText(text);
+      }
+      // The images left out of the result stand out.
+      item->setForeground(row.notStacked ? QColor(200, 0, 0) : palette().color(QPalette::Text));
+    }
+  }
+  total_->setText(Q(r.total));
+  if (shownRows_ != r.rows.size()) {
+    table_->resizeColumnsToContents();
+    shownRows_ = r.rows.size();
+  }
+}
+
+void ReportWindow::closeEvent(QCloseEvent* event) {
+  f_.mnuReport = false;
+  event->accept();
+  if (onClosed) onClosed();
+}
+
+}  // namespace qvapp

@@ -1,0 +1,140 @@
+#include "workspace/frame_report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "core/paths.h"
+#include "workspace/image_list.h"
+
+namespace qv {
+
+namespace {
+
+constexpr double kDegreesPerRadian = 180 / 3.14159265358979323846;
+
+std::string Percent(double fraction, const NumLocale& loc) { return FormatFixed1(fraction * 100, loc) + " %"; }
+
+std::string Position(double x, double y) {
+  char text[64];
+  std::snprintf(text, sizeof text, "(%ld, %ld)", std::lround(x), std::lround(y));
+  return text;
+}
+
+void Remark(std::string& remarks, const std::string& text) {
+  if (!remarks.empty()) remarks += " ; ";
+  remarks += text;
+}
+
+// Why an image the run walked did not reach the result; empty when it did.
+std::string WhyLeftOut(const Session& s, const RunResult& run, const FrameResult& frame) {
+  if (!frame.accepted)
+    return "qualité " + Percent(frame.quality, s.locale) + " < minimum " + Percent(s.opt.MinQual, s.locale);
+  if (frame.tempFile == 0) return "autre taille que l'image 1";
+  if (!frame.parked) return "fichier temporaire non écrit";
+  if (run.stopped) return "exécution arrêtée";
+  if (!run.outcome) return "combinaison impossible" + (run.outcome.why.empty() ? "" : " : " + run.outcome.Text());
+  if (!frame.combined) return "fichier temporaire non écrit";
+  return "";
+}
+
+}  // namespace
+
+bool FrameReport::AnyLeftOut() const {
+  return std::any_of(rows.begin(), rows.end(), [](const ReportRow& r) { return r.notStacked; });
+}
+
+const std::vector<std::string>& ReportColumns() {
+  static const std::vector<std::string> columns = {"Image",          "Cochée",    "Qualité",
+                                                   "Empilée",        "Raison",    "Remarques",
+                                                   "Position guide", "Angle (°)", "Étoiles (trouvées / appariées)"};
+  return columns;
+}
+
+FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoMarkReport* marks) {
+  FrameReport report;
+  const int n = s.ImageCount();
+  for (int i = 1; i <= n; ++i) {
+    const ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    ReportRow row;
+    row.image = i;
+    row.name = PathName(e.ImgFile);
+    row.checked = e.ImgChecked == 1;
+    if (marks) {
+      const auto m = std::find_if(marks->images.begin(), marks->images.end(),
+                                  [i](const ImageMark& mark) { return mark.image == i; });
+      if (m != marks->images.end()) {
+        row.stars = std::to_string(m->stars) + " / " + std::to_string(m->agreeing);
+        if (m->marked) {
+          row.guide = Position(m->x, m->y);
+          row.angle = LocaleFromDouble(std::round(m->angle * 100) / 100, s.locale);
+        } else {
+          Remark(row.remarks, "non marquée : " + m->reason);
+        }
+      }
+    }
+    if (run) {
+      const auto f = std::find_if(run->frames.begin(), run->frames.end(),
+                                  [i](const FrameResult& frame) { return frame.image == i; });
+      if (f != run->frames.end()) {
+        row.quality = Percent(f->quality, s.locale);
+        if (!f->processed) Remark(row.remarks, "illisible");
+        if (f->onEdge) Remark(row.remarks, "étoile guide au bord de la zone de recherche");
+        row.why = WhyLeftOut(s, *run, *f);
+        row.guide = Position(f->guideX, f->guideY);
+        row.angle = LocaleFromDouble(std::round(f->angle * kDegreesPerRadian * 100) / 100, s.locale);
+        row.notStacked = !row.why.empty() && !run->stopped;
+      } else if (!row.checked) {
+        row.why = "non cochée";
+      } else if (i < run->first || i > run->last) {
+        row.why = "hors du sous-ensemble";
+      } else {
+        row.why = "non traitée : exécution arrêtée";
+      }
+      row.stacked = row.why.empty() ? "oui" : "non";
+    } else if (!row.checked) {
+      row.why = "non cochée";
+    }
+    report.rows.push_back(std::move(row));
+  }
+  if (run)
+    report.total =
+        std::to_string(run->Combined()) + " images combinées sur " + std::to_string(run->Accepted()) + " acceptées";
+  return report;
+}
+
+std::vector<std::string> ReportLines(const FrameReport& report) {
+  std::vector<std::string> lines;
+  std::string title;
+  for (const std::string& c : ReportColumns()) {
+    if (!title.empty()) title += '\t';
+    title += c;
+  }
+  lines.push_back(title);
+  for (const ReportRow& r : report.rows)
+    lines.push_back(std::to_string(r.image) + " " + r.name + "\t" + (r.checked ? "oui" : "non") + "\t" + r.quality +
+                    "\t" + r.stacked + "\t" + r.why + "\t" + r.remarks + "\t" + r.guide + "\t" + r.angle + "\t" +
+                    r.stars);
+  if (!report.total.empty()) lines.push_back(report.total);
+  return lines;
+}
+
+void RefreshReport(Form1& f) {
+  f.Report = BuildFrameReport(f.s, f.HasRun ? &f.LastRun : nullptr, f.HasMarks ? &f.LastMarks : nullptr);
+  for (const std::string& line : ReportLines(f.Report)) DebugLine(f, line);
+}
+
+void ForgetReport(Form1& f) {
+  f.HasRun = f.HasMarks = false;
+  f.LastRun = {};
+  f.LastMarks = {};
+  f.Report = BuildFrameReport(f.s, nullptr, nullptr);
+}
+
+void mnuReport_Click(Form1& f) { f.mnuReport = !f.mnuReport; }
+
+void ReportRow_Click(Form1& f, int image) {
+  if (Form1Idle(f)) SelectPic(f, image, false, false);
+}
+
+}  // namespace qv

@@ -1,0 +1,36 @@
+// The report of every frame: what the last run and the last automatic
+// marks decided for each image of the list, in words, so that a run that
+// keeps 1 frame of 30 says which ones it left and why.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/session.h"
+#include "workspace/auto_marks.h"
+#include "workspace/results.h"
+#include "workspace/run.h"
+
+namespace qv {
+
+// The column titles, in the order of the row's fields.
+const std::vector<std::string>& ReportColumns();
+
+// The report over the list as it stands; `run` and `marks` may be null.
+FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoMarkReport* marks);
+
+// The report as text lines, columns separated by tabs: the titles, one line
+// per image and the total.
+std::vector<std::string> ReportLines(const FrameReport& report);
+
+// The main window's report rebuilt from its last run and marks; its lines
+// go to the debug log when that is on.
+void RefreshReport(Form1& f);
+// A new list: the last run and marks no longer describe it.
+void ForgetReport(Form1& f);
+// "Rapport" of the menu "&Affichage": shows or hides the report.
+void mnuReport_Click(Form1& f);
+// A click on the report's row of image i selects it, while the window is idle.
+void ReportRow_Click(Form1& f, int image);
+
+}  // namespace qv
