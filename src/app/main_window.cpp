@@ -22,6 +22,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/master_dialog.h"
 #include "app/options_dialog.h"
 #include "app/small_windows.h"
 #include "core/paths.h"
@@ -30,6 +31,7 @@
 #include "workspace/form1_events.h"
 #include "workspace/form5.h"
 #include "workspace/image_list.h"
+#include "workspace/master_dialog.h"
 #include "workspace/run.h"
 #include "workspace/save_commands.h"
 #include "workspace/settings.h"
@@ -197,6 +199,7 @@ void MainWindow::BuildMenus() {
         if (!parts.empty()) Forward([&] { qv::mnuLoad_Click(f_, parts); });
       },
       QKeySequence(Qt::CTRL | Qt::Key_O));
+  mnuMaster_ = action(file, "mnuMaster", QStringLiteral("Créer un fichier maître..."), [this] { MasterCommand(); });
   mnuSavPicBmp_ = action(
       file, "mnuSavPicBmp", QStringLiteral("Enregistrer l'image ..."), [this] { SavePicture(); },
       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
@@ -838,6 +841,15 @@ void MainWindow::OptionsCommand() {
   qv::OptionsCommand(f_, store_, [this](qv::Form5& model) {
     OptionsDialog dialog(model, dialogs_, this);
     dialog.exec();
+  });
+}
+
+void MainWindow::MasterCommand() {
+  Forward([&] {
+    qv::mnuMaster_Click(f_, store_, [this](qv::MasterDialog& model) {
+      MasterDialogWindow dialog(model, dialogs_, this);
+      dialog.exec();
+    });
   });
 }
 
