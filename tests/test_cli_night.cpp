@@ -9,6 +9,7 @@
 #include <random>
 
 #include "core/numeric.h"
+#include "sim/simulate.h"
 #include "stack/combine.h"
 #include "stack/frame_combine.h"
 #include "support.h"
@@ -314,6 +315,89 @@ TEST(CliHelp, EveryCommandAnswersHelpAndTheKeysAreListed) {
     EXPECT_TRUE(Has(stack.out, key)) << key;
   const CliResult all = Cli(dir, "--help");
   EXPECT_TRUE(Has(all.out, "MedianLimit") && Has(all.out, "master")) << all.out;
+}
+
+// Every option of the simulator is in its help, on a line that gives its
+// unit or what it writes, and the simulator takes it with that value.
+TEST(CliHelp, SimulateGivesEveryOptionWithItsUnit) {
+  TempDir dir;
+  const CliResult help = Cli(dir, "simulate --help");
+  ASSERT_EQ(help.status, 0) << help.err;
+  const struct {
+    const char *option, *value, *unit;
+  } options[] = {
+      {"--out", "x", "dossier"},
+      {"--frames", "3", "nombre de poses"},
+      {"--width", "64", "pixels"},
+      {"--height", "64", "pixels"},
+      {"--stars", "5", "étoiles"},
+      {"--seed", "2", "graine"},
+      {"--drift", "1,-2", "en pixels"},
+      {"--rotation", "-0.5", "en degrés"},
+      {"--dither", "3", "en pixels"},
+      {"--dither-angle", "2", "en degrés"},
+      {"--cloud", "2", "pose numéro K"},
+      {"--other-field", "2", "pose numéro K"},
+      {"--hot-pixels", "", "pixels chauds"},
+      {"--vignetting", "", "35 %"},
+      {"--calibrated", "", "--hot-pixels et --vignetting"},
+      {"--calibration-frames", "2", "darks/"},
+      {"--colour", "split", "trois plans"},
+      {"--bitpix", "-32", "bits"},
+      {"--format", "jpg", "format des poses"},
+  };
+  std::vector<std::string> listed;
+  for (const auto& o : options) {
+    listed.push_back(o.option);
+    // The option's own line, or the line it shares (--width W --height H).
+    size_t at = help.out.find(std::string("\n  ") + o.option + " ");
+    if (at == std::string::npos) at = help.out.find(std::string(" ") + o.option + " ");
+    ASSERT_NE(at, std::string::npos) << o.option;
+    at = help.out.rfind('\n', at + 1) + 1;
+    const std::string line = help.out.substr(at, help.out.find('\n', at) - at);
+    EXPECT_TRUE(Has(line, o.unit)) << o.option << ": " << line;
+    std::vector<std::string> args{"--out", "x", o.option};
+    if (*o.value) args.push_back(o.value);
+    qvsim::SimOptions parsed;
+    std::string why;
+    EXPECT_TRUE(qvsim::ParseOptions(args, parsed, why)) << o.option << ": " << why;
+  }
+  // And the help names no option that is not above.
+  for (size_t at = help.out.find("--"); at != std::string::npos; at = help.out.find("--", at + 2)) {
+    const std::string name = help.out.substr(at, help.out.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at) - at);
+    EXPECT_NE(std::find(listed.begin(), listed.end(), name), listed.end()) << name;
+  }
+}
+
+// Calibration frames need neither hot pixels nor vignetting: a camera
+// without them still gives darks and flats, and its lights stay the same.
+TEST(CliSimulate, CalibrationFramesComeWithoutHotPixelsOrVignetting) {
+  TempDir dir;
+  const std::string sky = " --frames 2 --width 64 --height 64 --seed 4";
+  const CliResult plain = Cli(dir, "simulate --out " + Q(dir.File("plain")) + sky);
+  const CliResult with = Cli(dir, "simulate --out " + Q(dir.File("with")) + sky + " --calibration-frames 2");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  ASSERT_EQ(with.status, 0) << with.err;
+  for (const char* file : {"darks/dark001.fts", "darks/dark002.fts", "flats/flat001.fts", "flats/flat002.fts"}) {
+    EXPECT_TRUE(std::filesystem::exists(dir.File(std::string("with/") + file))) << file;
+    EXPECT_TRUE(Has(with.out, file)) << with.out;
+  }
+  EXPECT_TRUE(Has(with.out, "\"dark\":\"\",\"flat\":\"\"")) << with.out;  // no exact masters asked for
+  for (const char* file : {"frame001.fts", "frame002.fts"})
+    EXPECT_EQ(qvtest::ReadBytes(dir.File(std::string("plain/") + file)),
+              qvtest::ReadBytes(dir.File(std::string("with/") + file)))
+        << file;
+  // Flats of a camera without vignetting: a corner is as bright as the
+  // centre, within the shot noise (vignetting would take 35 % off).
+  qvtest::TestSession t(dir.File("with/flats/flat001.fts"));
+  ASSERT_TRUE(qvtest::Processed(*t, 1, 0));
+  auto block = [&](int x0, int y0) {
+    double sum = 0;
+    for (int y = y0; y < y0 + 8; ++y)
+      for (int x = x0; x < x0 + 8; ++x) sum += t->pic.PicR(x, y);
+    return sum / 64;
+  };
+  EXPECT_NEAR(block(0, 0) / block(28, 28), 1.0, 0.02);
 }
 
 TEST_F(CliNight, OnOneTerminalTheProgressBarNeverSharesALineWithJson) {

@@ -22,6 +22,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/master_dialog.h"
 #include "app/options_dialog.h"
 #include "app/small_windows.h"
 #include "core/paths.h"
@@ -31,6 +32,7 @@
 #include "workspace/form5.h"
 #include "workspace/frame_report.h"
 #include "workspace/image_list.h"
+#include "workspace/master_dialog.h"
 #include "workspace/run.h"
 #include "workspace/save_commands.h"
 #include "workspace/settings.h"
@@ -199,6 +201,7 @@ void MainWindow::BuildMenus() {
         if (!parts.empty()) Forward([&] { qv::mnuLoad_Click(f_, parts); });
       },
       QKeySequence(Qt::CTRL | Qt::Key_O));
+  mnuMaster_ = action(file, "mnuMaster", QStringLiteral("Créer un fichier maître..."), [this] { MasterCommand(); });
   mnuSavPicBmp_ = action(
       file, "mnuSavPicBmp", QStringLiteral("Enregistrer l'image ..."), [this] { SavePicture(); },
       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
@@ -863,6 +866,15 @@ void MainWindow::OptionsCommand() {
   qv::OptionsCommand(f_, store_, [this](qv::Form5& model) {
     OptionsDialog dialog(model, dialogs_, this);
     dialog.exec();
+  });
+}
+
+void MainWindow::MasterCommand() {
+  Forward([&] {
+    qv::mnuMaster_Click(f_, store_, [this](qv::MasterDialog& model) {
+      MasterDialogWindow dialog(model, dialogs_, this);
+      dialog.exec();
+    });
   });
 }
 

@@ -105,6 +105,8 @@ class MainWindow : public QMainWindow, public qv::View {
   void CopyPicture();
   void ShowFitsHeader();
   void OptionsCommand();
+  // "Créer un fichier maître...".
+  void MasterCommand();
 
   qv::Session& s_;
   qv::Form1& f_;
@@ -123,8 +125,9 @@ class MainWindow : public QMainWindow, public qv::View {
 
   // Menus.
   std::array<QAction*, 6> mnu_{};
-  QAction *mnuNew_, *mnuLoad_, *mnuSavPicBmp_, *mnuSavPicAll_, *mnuExplSource_, *mnuExplOutput_, *mnuLoadPrj_,
-      *mnuSavePrj_, *mnuExit_, *mnuCopy_, *mnuFITS_, *mnubar11_, *mnuDebug_, *mnuGrad_, *mnuZone_, *mnuReport_;
+  QAction *mnuNew_, *mnuLoad_, *mnuMaster_, *mnuSavPicBmp_, *mnuSavPicAll_, *mnuExplSource_, *mnuExplOutput_,
+      *mnuLoadPrj_, *mnuSavePrj_, *mnuExit_, *mnuCopy_, *mnuFITS_, *mnubar11_, *mnuDebug_, *mnuGrad_, *mnuZone_,
+      *mnuReport_;
   std::array<QAction*, 4> mnuZoom_{};
 
   // Strip.

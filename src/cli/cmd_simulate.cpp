@@ -7,6 +7,44 @@ namespace qvcli {
 
 namespace {
 
+// Every option, with its unit, its limits and its default.
+const char* kSimulateHelp =
+    "usage : quelvista-cli simulate --out DOSSIER [options]\n"
+    "  écrit des poses simulées d'un champ d'étoiles (frame001.fts, ...), truth.json (la dérive, la\n"
+    "  rotation et l'étoile guide de chaque pose, et chaque étoile) et project.txt (un projet prêt : les\n"
+    "  poses cochées, l'étoile guide marquée sur la première, le dark et la PLU exacts s'ils sont écrits)\n"
+    "\n"
+    "  --out DOSSIER             dossier écrit, créé s'il n'existe pas\n"
+    "  --frames N                nombre de poses, 1 à 1000 (10)\n"
+    "  --width W --height H      taille des poses en pixels, 64 à 16384 chacune (640 x 480)\n"
+    "  --stars N                 nombre d'étoiles en plus de l'étoile guide, 0 à 100000 (150)\n"
+    "  --seed S                  graine entière : les mêmes options écrivent les mêmes fichiers (1)\n"
+    "  --drift DX,DY             dérive d'une pose à la suivante, en pixels, -50 à 50 chacune (1.37,-0.83)\n"
+    "  --rotation DEGRES         rotation du champ d'une pose à la suivante, en degrés, -10 à 10 (0)\n"
+    "  --dither PX               décalage aléatoire de chaque pose après la première, en pixels, jusqu'à PX\n"
+    "                            en x et en y, ajouté à la dérive, 0 à 200 (0)\n"
+    "  --dither-angle DEGRES     rotation aléatoire de chaque pose après la première, en degrés, jusqu'à\n"
+    "                            DEGRES, ajoutée à --rotation, 0 à 180 (0)\n"
+    "  --cloud K                 la pose numéro K (1 à 1000) est voilée : ses étoiles à 2 % de leur éclat\n"
+    "  --other-field K           la pose numéro K (1 à 1000) montre une autre partie du ciel\n"
+    "  --hot-pixels              pixels chauds (un pour 3000 pixels) et signal thermique de 300 ;\n"
+    "                            écrit aussi le dark exact, dark.fts\n"
+    "  --vignetting              vignetage, 35 % de lumière en moins aux coins ; écrit aussi la PLU\n"
+    "                            exacte, flat.fts\n"
+    "  --calibrated              --hot-pixels et --vignetting\n"
+    "  --calibration-frames N    écrit aussi N darks (darks/, avec bruit de lecture) et N PLU (flats/,\n"
+    "                            avec bruit de photons, chacune plus lumineuse que la précédente), 1 à\n"
+    "                            1000, pour master ; sans --hot-pixels ni --vignetting, ce sont ceux\n"
+    "                            d'une caméra sans signal thermique ni vignetage\n"
+    "  --colour mono|rgb|cfa|split  un plan, trois plans, une matrice de Bayer brute (RAW), ou un\n"
+    "                            fichier par couleur (frame001r.fts, frame001g.fts, frame001b.fts) (mono)\n"
+    "  --bitpix 8|16|32|-32|-64  échantillons des FITS, en bits (-32 et -64 : virgule flottante) (16)\n"
+    "  --format fits|tif|bmp|jpg format des poses (fits) ; cfa et split n'existent qu'en FITS ; darks\n"
+    "                            et PLU sont toujours écrits en FITS\n"
+    "\n"
+    "  Affiche une ligne JSON : frames, dark, flat, darks et flats (avec --calibration-frames), truth,\n"
+    "  project, et note quand des poses de calibration sont écrites en FITS malgré --format.\n";
+
 std::string JsonList(const std::vector<std::string>& items) {
   std::string json = "[";
   for (const std::string& item : items) {
@@ -19,6 +57,11 @@ std::string JsonList(const std::vector<std::string>& items) {
 }  // namespace
 
 int CmdSimulate(const Args& args) {
+  for (const std::string& a : args)
+    if (a == "--help" || a == "-h") {
+      std::fputs(kSimulateHelp, stdout);
+      return 0;
+    }
   qvsim::SimOptions o;
   std::string why;
   if (!qvsim::ParseOptions(args, o, why)) {

@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "platform/settings_store.h"
 #include "process/process_pic.h"
+#include "stack/master_frames.h"
 #include "stack/masters.h"
 #include "workspace/settings.h"
 
@@ -119,18 +120,11 @@ bool ExpandImageArguments(const std::vector<std::string>& given, std::vector<std
   for (const std::string& g : given) {
     std::error_code ec;
     if (fs::is_directory(g, ec)) {
-      std::vector<std::string> inside;
-      for (const fs::directory_entry& e : fs::directory_iterator(g, ec)) {
-        const std::string kind = qv::FileKind(e.path().string());
-        if (e.is_regular_file(ec) &&
-            (kind == "fts" || kind == "fit" || kind == "tif" || kind == "bmp" || kind == "jpg"))
-          inside.push_back(e.path().string());
-      }
+      const std::vector<std::string> inside = qv::ImagesInFolder(g);
       if (inside.empty()) {
         Complain("aucune image (FITS, TIFF, BMP, JPEG) dans le dossier : " + g);
         return false;
       }
-      std::sort(inside.begin(), inside.end());
       files.insert(files.end(), inside.begin(), inside.end());
     } else if (!qv::FileExists(g)) {
       Complain("fichier introuvable : " + g);

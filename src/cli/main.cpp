@@ -17,11 +17,12 @@ const char* kUsage =
     "  process FICHIER [--dark F] [--flat F] [--mask F] [--step N] [--set CLE=VALEUR]... [--settings FICHIER.ini]\n"
     "                  [--zone ZONES] [--out SORTIE.fts|.tif] [--force-fits] [--planes SORTIE.raw]\n"
     "      traite une image et affiche le résultat en JSON\n"
-    "  simulate --out DOSSIER [--frames N] [--width W] [--height H] [--seed S] [--drift DX,DY]\n"
-    "           [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated] [--cloud K]\n"
-    "           [--dither PX] [--dither-angle DEGRES] [--other-field K]\n"
+    "  simulate --out DOSSIER [--frames N] [--width W] [--height H] [--stars N] [--seed S] [--drift DX,DY]\n"
+    "           [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated] [--calibration-frames N]\n"
+    "           [--cloud K] [--dither PX] [--dither-angle DEGRES] [--other-field K]\n"
     "           [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]\n"
     "      écrit des poses simulées d'un champ d'étoiles, truth.json et project.txt\n"
+    "      (simulate --help : les unités et les limites de chaque option)\n"
     "  stack PROJET.txt [--out RESULTAT] | stack IMAGE...|DOSSIER --guide X,Y|auto [--box 32|64|aucun]\n"
     "        [--out RESULTAT] [--dark F] [--flat F] [--mask F] [--force-fits]\n"
     "        [--mark auto] [--rotation auto] [--keep-unmarked]\n"
@@ -118,7 +119,8 @@ int main(int argc, char** argv) {
   const qvcli::Args args(argv + 2, argv + argc);
   const bool help = std::find(args.begin(), args.end(), "--help") != args.end() ||
                     std::find(args.begin(), args.end(), "-h") != args.end();
-  if (help && command != "master") {
+  // These two commands give a help of their own, longer than their lines here.
+  if (help && command != "master" && command != "simulate") {
     const std::string text = CommandHelp(command);
     if (!text.empty()) {
       std::fputs(text.c_str(), stdout);

@@ -220,7 +220,8 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
          "        [--seed S] [--drift DX,DY] [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated]\n"
          "        [--cloud IMAGE] [--dither PX] [--dither-angle DEGRES] [--other-field IMAGE]\n"
          "        [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]\n"
-         "        [--calibration-frames N]");
+         "        [--calibration-frames N]\n"
+         "quelvista-cli simulate --help : chaque option, ses unités et ses limites");
     return false;
   }
   if (o.format != "fits" && (o.colour == "cfa" || o.colour == "split")) {
@@ -428,6 +429,9 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
   if ((o.hotPixels || o.vignetting) && o.format != "fits")
     record.note = "poses de calibration écrites en FITS (dark.fts, flat.fts) : le format " + o.format +
                   " ne garde pas leurs niveaux";
+  else if (o.calibrationFrames > 0 && o.format != "fits")
+    record.note =
+        "poses de calibration écrites en FITS (darks/, flats/) : le format " + o.format + " ne garde pas leurs niveaux";
   if (o.hotPixels) {
     Frame dark{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H, darkLevel)};
     for (const auto& [x, y] : hot) dark.at(0, x, y) += 20000;
@@ -441,11 +445,12 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
     flatFile = dir + "/flat.fts";
     if (WriteFits(flatFile, flat, 16, false) != 0) return 1;
   }
-  if (o.calibrationFrames > 0 && (o.hotPixels || o.vignetting)) {
+  if (o.calibrationFrames > 0) {
     // Frames as a camera gives them: read noise on every dark, shot noise
     // and a sky that brightens from one flat to the next, so that the
     // masters have real work to do. Their own generator leaves the lights'
-    // noise as it was.
+    // noise as it was. A camera without hot pixels or vignetting still
+    // gives both: darks of read noise alone, flats without fall-off.
     std::mt19937_64 calRng(o.seed * 7919 + 17);
     std::normal_distribution<double> calGauss(0, 1);
     auto frameName = [&](const std::string& folder, const std::string& stem, int k) {
@@ -455,24 +460,21 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
       return dir + "/" + folder + "/" + name;
     };
     for (int k = 1; k <= o.calibrationFrames; ++k) {
-      if (o.hotPixels) {
-        Frame dark{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H)};
-        for (double& v : dark.v) v = darkLevel + 6 * calGauss(calRng);
-        for (const auto& [x, y] : hot) dark.at(0, x, y) += 20000;
-        record.darks.push_back(frameName("darks", "dark", k));
-        if (WriteFits(record.darks.back(), dark, 16, cfa) != 0) return 1;
-      }
-      if (o.vignetting) {
-        const double level = 24000 + 12000 * (k - 1) / std::max(1, o.calibrationFrames - 1);
-        Frame flat{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H)};
-        for (int y = 0; y < H; ++y)
-          for (int x = 0; x < W; ++x) {
-            const double v = level * vignette(x, y);
-            flat.at(0, x, y) = v + std::sqrt(v) * calGauss(calRng);
-          }
-        record.flats.push_back(frameName("flats", "flat", k));
-        if (WriteFits(record.flats.back(), flat, 16, false) != 0) return 1;
-      }
+      Frame darkFrame{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H)};
+      for (double& v : darkFrame.v) v = darkLevel + 6 * calGauss(calRng);
+      for (const auto& [x, y] : hot) darkFrame.at(0, x, y) += 20000;
+      record.darks.push_back(frameName("darks", "dark", k));
+      if (WriteFits(record.darks.back(), darkFrame, 16, cfa) != 0) return 1;
+
+      const double level = 24000 + 12000 * (k - 1) / std::max(1, o.calibrationFrames - 1);
+      Frame flatFrame{W, H, 1, std::vector<double>(static_cast<size_t>(W) * H)};
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+          const double v = level * vignette(x, y);
+          flatFrame.at(0, x, y) = v + std::sqrt(v) * calGauss(calRng);
+        }
+      record.flats.push_back(frameName("flats", "flat", k));
+      if (WriteFits(record.flats.back(), flatFrame, 16, false) != 0) return 1;
     }
   }
   record.dark = darkFile;

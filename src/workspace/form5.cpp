@@ -158,16 +158,9 @@ void Form5::Command1_Click() {
     save("FovF", StrSingle(o.FovF));
   }
 
-  // A master path is rewritten only when it names another file: retyping
-  // its case or blanks must not count as a change.
-  auto path = [&](const std::string& text, std::string& current, const char* key) {
-    if (LCase(Trim(text)) == LCase(Trim(current))) return;
-    current = text;
-    save(key, current);
-  };
-  path(Text3, o.MaskFile, "MaskFile");
-  path(Text11, o.FlatFile, "FlatFile");
-  path(Text12, o.DarkFile, "DarkFile");
+  SetMasterFile(store_, Text3, o.MaskFile, "MaskFile");
+  SetMasterFile(store_, Text11, o.FlatFile, "FlatFile");
+  SetMasterFile(store_, Text12, o.DarkFile, "DarkFile");
 
   // The colour table is written when the program quits.
   for (size_t i = 1; i <= 3; ++i) {
@@ -190,6 +183,19 @@ void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(For
     if (user) user(dialog);
   });
   if (!s.OptionsApplied) return;
+  RebuildMastersAndShow(f);
+}
+
+void SetMasterFile(SettingsStore& store, const std::string& text, std::string& current, const char* key) {
+  // A master path is rewritten only when it names another file: retyping
+  // its case or blanks must not count as a change.
+  if (LCase(Trim(text)) == LCase(Trim(current))) return;
+  current = text;
+  Statement([&] { store.Write(kSettingsSection, key, current); });
+}
+
+void RebuildMastersAndShow(Form1& f) {
+  Session& s = f.s;
   s.DoEvents();
   Statement([&] { BuildMasters(s); });
   if (f.Frame2Visible) Statement([&] { SelectPic(f, s.CurPic, false, false); });

@@ -101,4 +101,14 @@ class Form5 {
 // it shows with the new options.
 void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(Form5&)>& user);
 
+// The rule of OK for a master file (MaskFile, FlatFile, DarkFile): `current`
+// takes `text`, and the store its key, only when the trimmed, lower-cased
+// texts differ.
+void SetMasterFile(SettingsStore& store, const std::string& text, std::string& current, const char* key);
+
+// What follows options that change the masters: a yield, the calibration
+// masters built again and, if an image is shown (registration frame
+// visible), the current image selected again to show with them.
+void RebuildMastersAndShow(Form1& f);
+
 }  // namespace qv

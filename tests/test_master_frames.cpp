@@ -1,0 +1,245 @@
+// A master built from many frames: the engine's build (its stops, its
+// refusals, its progress) and the dialog of "Créer un fichier maître..."
+// with the command that puts the master to use.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/options.h"
+#include "core/paths.h"
+#include "platform/settings_store.h"
+#include "stack/master_frames.h"
+#include "support.h"
+#include "workspace/master_dialog.h"
+#include "workspace/settings.h"
+
+using namespace qv;
+using qvtest::TempDir;
+using qvtest::TestSession;
+
+namespace {
+
+// Frames of 12 x 9 pixels at `level`, with a little structure.
+void WriteFrame(const std::string& path, int level, int width = 12) {
+  std::vector<int> v;
+  for (int i = 0; i < width * 9; ++i) v.push_back(level + (i * 7) % 13);
+  qvtest::WriteFits16(path, width, 9, 1, v);
+}
+
+std::filesystem::path StagingFolder() {
+  return std::filesystem::temp_directory_path() / ("quelvista-master-" + std::to_string(::getpid()));
+}
+
+// File dialogs that answer what the test set and remember what they were asked.
+struct ScriptedDialogs : FileDialogs {
+  std::string open, save;
+  std::vector<FileDialogRequest> asked;
+  std::string OpenFile(const FileDialogRequest& r) override {
+    asked.push_back(r);
+    return open;
+  }
+  std::string SaveFile(const FileDialogRequest& r) override {
+    asked.push_back(r);
+    return save;
+  }
+};
+
+}  // namespace
+
+class MasterFrames : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int k = 1; k <= 4; ++k) WriteFrame(dir.File("dark" + std::to_string(k) + ".fts"), 300 + 10 * k);
+    for (int k = 1; k <= 4; ++k) request.frames.push_back(dir.File("dark" + std::to_string(k) + ".fts"));
+    request.out = dir.File("master.fts");
+  }
+  TempDir dir;
+  MasterRequest request;
+};
+
+// A stop ends the build with nothing written and no staging left: asked
+// while a frame is read (the pipeline's yields reach the watch), the frame
+// cut short is not a refused frame; asked during the last band, the master
+// is not written.
+TEST_F(MasterFrames, AStopInAnyPhaseWritesNothing) {
+  for (const char* phase : {"Lecture de dark2", "Combinaison"}) {
+    int calls = 0, lastGoOn = 1 << 30;
+    MasterWatch watch;
+    watch.goOn = [&] { return ++calls <= lastGoOn; };
+    // The check that follows the report still goes on; the next one stops.
+    watch.report = [&](const std::string& caption, double) {
+      if (caption.rfind(phase, 0) == 0) lastGoOn = std::min(lastGoOn, calls + 1);
+    };
+    const MasterResult r = BuildMasterFromFrames(request, watch);
+    EXPECT_EQ(r.status, MasterResult::Stopped) << phase;
+    EXPECT_TRUE(r.refused.empty()) << phase;
+    EXPECT_FALSE(std::filesystem::exists(request.out)) << phase;
+    EXPECT_FALSE(std::filesystem::exists(StagingFolder())) << phase;
+  }
+}
+
+TEST_F(MasterFrames, RefusedFramesAreToldAsTheyComeAndTheRestIsCombined) {
+  WriteFrame(dir.File("wide.fts"), 300, 14);
+  qvtest::WriteBytes(dir.File("bad.fts"), {'n', 'o'});
+  request.frames.insert(request.frames.begin() + 1, dir.File("bad.fts"));
+  request.frames.push_back(dir.File("wide.fts"));
+  std::vector<std::string> told;
+  std::vector<double> done;
+  MasterWatch watch;
+  watch.refused = [&](const RefusedFrame& f) { told.push_back(PathName(f.file)); };
+  watch.report = [&](const std::string&, double d) { done.push_back(d); };
+  const MasterResult r = BuildMasterFromFrames(request, watch);
+  ASSERT_EQ(r.status, MasterResult::Written) << r.why;
+  EXPECT_EQ(told, (std::vector<std::string>{"bad.fts", "wide.fts"}));
+  EXPECT_EQ(r.used, 4);
+  EXPECT_FALSE(std::filesystem::exists(StagingFolder()));
+  // The bar only moves forward and ends full.
+  ASSERT_FALSE(done.empty());
+  EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+  EXPECT_EQ(done.back(), 1.0);
+}
+
+TEST(MasterDialogModel, TheOutputNameFollowsTheKindAndTheFramesUntilTheUserChoosesOne) {
+  TestSession t;
+  MasterDialog d(*t);
+  d.Form_Load();
+  EXPECT_EQ(d.Text2, "");  // no frames, no folder to propose
+  d.Command1_Click({"/nuit/darks/", "d2.fts", "d1.fts", "d2.fts"});
+  EXPECT_EQ(d.List1, (std::vector<std::string>{"/nuit/darks/d1.fts", "/nuit/darks/d2.fts"}));
+  EXPECT_EQ(d.Label1, "2 image(s)");
+  const struct {
+    int kind;
+    const char* name;
+    bool dark;
+  } kinds[] = {{1, "/nuit/darks/master-plu.fts", true},
+               {2, "/nuit/darks/master-masque.fts", false},
+               {0, "/nuit/darks/master-dark.fts", false}};
+  for (const auto& k : kinds) {
+    d.Option1_Click(k.kind);
+    EXPECT_EQ(d.Text2, k.name);
+    EXPECT_EQ(d.DefaultOutput(), k.name);
+    EXPECT_EQ(d.Text1Enabled, k.dark);
+  }
+  // The first frame's folder gives the place; a single path is one frame.
+  d.Command3_Click();
+  EXPECT_EQ(d.Text2, "");
+  d.Command1_Click({"/autre/f.fit"});
+  EXPECT_EQ(d.Text2, "/autre/master-dark.fts");
+
+  // A typed name stays whatever the kind; emptied, the defaults come back.
+  d.Text2 = "/nuit/mon-dark.fts";
+  d.Text2_Change();
+  d.Option1_Click(1);
+  EXPECT_EQ(d.Text2, "/nuit/mon-dark.fts");
+  d.Text2 = " ";
+  d.Text2_Change();
+  d.Option1_Click(2);
+  EXPECT_EQ(d.Text2, "/autre/master-masque.fts");
+  // So does a name from the save dialog, which starts from the current one.
+  ScriptedDialogs dialogs;
+  dialogs.save = "/nuit/masque.fts";
+  d.Command5_Click(dialogs);
+  EXPECT_EQ(dialogs.asked.back().initialFile, "/autre/master-masque.fts");
+  EXPECT_EQ(dialogs.asked.back().defaultExt, "fts");
+  d.Command1_Click({"/ailleurs/g.fts"});
+  EXPECT_EQ(d.Text2, "/nuit/masque.fts");
+}
+
+TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
+  TempDir dir;
+  WriteFrame(dir.File("d1.fts"), 300);
+  TestSession t;
+  qvtest::ViewSpy spy;
+  t.form1.outer = &spy;
+  std::string said;
+  spy.onMsgBox = [&](const std::string& text) { said = text; };
+  ScriptedDialogs dialogs;
+  MasterDialog d(*t);
+  d.Form_Load();
+  auto create = [&] {
+    said.clear();
+    d.Command6_Click(dialogs);
+    return d.Accepted;
+  };
+  EXPECT_FALSE(create());
+  EXPECT_EQ(said, "Choisissez les images du fichier maître.");
+  d.Command2_Click(dir.path().string());
+  ASSERT_EQ(d.List1.size(), size_t{1});
+  const struct {
+    std::string out, message;
+  } refused[] = {
+      {"", "Donnez le nom du fichier maître."},
+      {dir.File("m.tif"), "Un fichier maître s'écrit en FITS"},
+      {dir.File("d1.fts"), "Le fichier maître serait écrit sur l'une de ses images"},
+      {dir.File("absent/m.fts"), "Le dossier du fichier maître n'existe pas"},
+  };
+  for (const auto& r : refused) {
+    d.Text2 = r.out;
+    d.Text2_Change();
+    EXPECT_FALSE(create()) << r.out;
+    EXPECT_EQ(said.rfind(r.message, 0), 0u) << said;
+  }
+  // A PLU's dark must exist.
+  d.Option1_Click(1);
+  d.Text2 = dir.File("plu.fts");
+  d.Text2_Change();
+  d.Text1 = dir.File("nodark.fts");
+  EXPECT_FALSE(create());
+  EXPECT_EQ(said, "Fichier Dark introuvable : " + dir.File("nodark.fts"));
+  d.Text1.clear();
+
+  // An existing output is replaced only through the save dialog's
+  // confirmation; cancelling it leaves the dialog open.
+  WriteFrame(dir.File("plu.fts"), 1);
+  dialogs.save.clear();
+  EXPECT_FALSE(create());
+  EXPECT_TRUE(said.empty());
+  ASSERT_EQ(dialogs.asked.size(), size_t{1});
+  EXPECT_EQ(dialogs.asked[0].initialFile, dir.File("plu.fts"));
+  dialogs.save = dir.File("plu.fts");
+  EXPECT_TRUE(create());
+  EXPECT_FALSE(d.Visible);
+  const MasterRequest r = d.Request();
+  EXPECT_EQ(r.kind, MasterKind::Flat);
+  EXPECT_EQ(r.out, dir.File("plu.fts"));
+  EXPECT_EQ(r.frames, d.List1);
+}
+
+// The command puts the master to use as OK of the Options dialog does: the
+// file key only when it names another file, the option bit always.
+TEST(MasterCommand, TheFileKeyIsWrittenOnlyWhenItNamesAnotherFile) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path() / "frames");
+  for (int k = 1; k <= 3; ++k) WriteFrame(dir.File("frames/d" + std::to_string(k) + ".fts"), 300);
+  TestSession t;
+  MemorySettingsStore store;
+  const std::string out = dir.File("master-masque.fts");
+  auto run = [&] {
+    mnuMaster_Click(t.form1, store, [&](MasterDialog& d) {
+      d.Command2_Click(dir.File("frames"));
+      d.Option1_Click(2);
+      d.Text2 = out;
+      d.Text2_Change();
+      ScriptedDialogs confirm;
+      confirm.save = out;
+      d.Command6_Click(confirm);
+    });
+  };
+  t->opt.UseMask = Mono;
+  t->opt.MaskFile = " " + out + " ";
+  run();
+  EXPECT_TRUE(std::filesystem::exists(out));
+  EXPECT_EQ(t->opt.MaskFile, " " + out + " ");
+  EXPECT_EQ(t->opt.UseMask, Mono | HotMaskOn);
+  ASSERT_EQ(store.writes.size(), size_t{1});
+  EXPECT_EQ(store.writes[0], std::make_pair(std::string("UseMask"), std::to_string(Mono | HotMaskOn)));
+
+  // Busy: nothing is shown, nothing is built.
+  t.form1.Busy = true;
+  bool shown = false;
+  mnuMaster_Click(t.form1, store, [&](MasterDialog&) { shown = true; });
+  EXPECT_FALSE(shown);
+}
