@@ -269,6 +269,33 @@ TEST_F(EditorRender, ShowsProgressEveryHundredRowsAndMirrors) {
   EXPECT_EQ(shown(0, 0), f.Picture(3, 0));
 }
 
+// A handler that bins or turns the planes during a yield: the pass under
+// way must not go on writing rows of the old size.
+TEST_F(EditorRender, BinningDuringARedrawRendersTheNewPlanes) {
+  Open(30, 450, [](int x, int y, int) { return 800.0 + x + y; });
+  f.Check5 = 1;  // a fill pass yields as well
+  f.Check6 = 1;
+  int yields = 0;
+  ts.services.events.onYield = [&] {
+    // Rows 100 of the first pass; then rows 100 and 200 of the binned
+    // picture, and its fill's first pass.
+    if (++yields == 1) f.Command5_Click();  // "2 x 2"
+    if (yields == 4) f.Command4_Click();    // "Tourner"
+  };
+  f.Check5_Click();
+  ts.services.events.onYield = nullptr;
+  ASSERT_EQ(s.dest.DestSumR.Width(), 225);
+  ASSERT_EQ(f.Picture.Width(), 225);
+  ASSERT_EQ(f.Picture.Height(), 15);
+  Form2 d;
+  Form3 g(s, d);
+  g.Form_Load();
+  g.Check5 = 1;
+  g.Check6 = 1;
+  g.draw();
+  EXPECT_EQ(f.Picture, g.Picture);
+}
+
 TEST_F(EditorHistogram, BoxCoordinatesFollowTheDestinationRange) {
   Open(2, 1, [](int x, int, int) { return x ? 200.0 : 20.0; });
   EXPECT_EQ(f.HistoLow, 20);

@@ -166,6 +166,42 @@ TEST(SaveCommands, WriterFollowsTheLowerCaseExtension) {
   EXPECT_EQ(qv::SaveDialogInitialName(".fts"), "");
 }
 
+// A name typed without extension takes the selected filter's; a name
+// that has one keeps it, and the writer follows it.
+TEST(SaveCommands, ABareNameTakesTheSelectedFiltersExtension) {
+  const qv::FileDialogRequest image = qv::SaveDialogParams().Request();
+  qv::FileDialogRequest project;
+  project.pattern = "*.txt";
+  project.defaultExt = "txt";
+  struct Case {
+    const qv::FileDialogRequest& request;
+    std::string typed;
+    int filter;
+    std::string saved;
+  };
+  const Case cases[] = {
+      {image, "/d/m31", 0, "/d/m31.fts"},
+      {image, "/d/m31", 1, "/d/m31.tif"},
+      {image, "/d/m31", 2, "/d/m31.jpg"},
+      {image, "/d/m31", 3, "/d/m31.bmp"},
+      {image, "/d/m31", -1, "/d/m31.bmp"},  // the dialog did not say: the default, in lower case
+      {image, "/d/m31", 7, "/d/m31.bmp"},
+      {image, "/d/m31.fits", 3, "/d/m31.fits"},
+      {image, "/d/m31.TIF", 0, "/d/m31.TIF"},
+      {image, "/d.v2/m31", 0, "/d.v2/m31.fts"},  // a point in a folder's name is no extension
+      {image, "/d/.m31", 1, "/d/.m31.tif"},
+      {image, "/d/m31.", 2, "/d/m31.jpg"},
+      {image, "", 0, ""},  // cancelled
+      {project, "/p/nuit", 0, "/p/nuit.txt"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(qv::SavedName(c.request, {c.typed, c.filter}), c.saved) << c.typed;
+  EXPECT_EQ(qv::WriterForName(qv::SavedName(image, {"/d/m31", 0})), qv::PictureWriter::Fits);
+  EXPECT_EQ(qv::FilterExtension("*.fts"), "fts");
+  EXPECT_EQ(qv::FilterExtension("*.*"), "");
+  EXPECT_EQ(qv::FilterExtension("*.fts;*.fit"), "");
+  EXPECT_EQ(qv::FilterExtension(""), "");
+}
+
 TEST(SaveCommands, SaveImageAsWritesTheChosenKind) {
   TempDir dir;
   qvtest::TestSession s;

@@ -41,9 +41,9 @@ struct ScriptedDialogs : FileDialogs {
     asked.push_back(r);
     return open;
   }
-  std::string SaveFile(const FileDialogRequest& r) override {
+  SaveAnswer SaveFile(const FileDialogRequest& r) override {
     asked.push_back(r);
-    return save;
+    return {save};
   }
 };
 

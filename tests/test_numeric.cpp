@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 
 #include "core/numeric.h"
@@ -120,6 +123,22 @@ TEST(Paths, FolderAndNameSplitOnTheLastSeparatorOfAnyKind) {
   EXPECT_EQ(PathName("/data\\raw/a.fts"), "a.fts");
   EXPECT_EQ(MaxOf(2, 2), 2);
   EXPECT_EQ(MinOf(1, 3), 1);
+}
+
+TEST(Paths, AFolderIsWritableOnlyWhenItIsAFolderThatTakesFiles) {
+  const std::string tmp = ::testing::TempDir();
+  EXPECT_TRUE(FolderWritable(tmp));
+  EXPECT_FALSE(FolderWritable(tmp + "/absent-folder-of-quelvista/"));
+  EXPECT_FALSE(FolderWritable(""));                   // not the current folder
+  EXPECT_FALSE(FolderWritable("/proc/self/status"));  // a file
+  // A folder without the right to write, as an installed program's own;
+  // the superuser writes everywhere, so only another user can tell.
+  if (geteuid() != 0) {
+    const std::string locked = tmp + "/quelvista-locked";
+    mkdir(locked.c_str(), 0555);
+    EXPECT_FALSE(FolderWritable(locked));
+    rmdir(locked.c_str());
+  }
 }
 
 TEST(Paths, FileKindComesFromTheLastFourCharacters) {

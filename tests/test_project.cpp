@@ -76,7 +76,7 @@ struct FakeDialogs : FileDialogs {
   std::string answer;
   std::vector<FileDialogRequest> asked;
   std::string OpenFile(const FileDialogRequest& r) override { return asked.push_back(r), answer; }
-  std::string SaveFile(const FileDialogRequest& r) override { return asked.push_back(r), answer; }
+  SaveAnswer SaveFile(const FileDialogRequest& r) override { return asked.push_back(r), SaveAnswer{answer, 0}; }
 };
 
 }  // namespace

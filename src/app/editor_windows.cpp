@@ -388,15 +388,22 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
   zoomRow->addWidget(Combo1_);
   right->addLayout(zoomRow);
 
-  auto button = [&](const char* name, const QString& caption, std::function<void()> click) {
+  auto button = [&](const char* name, const QString& caption, std::function<void()> click, QBoxLayout* row = nullptr) {
     auto* b = new QPushButton(caption);
     b->setObjectName(QString::fromLatin1(name));
     connect(b, &QPushButton::clicked, this, [click] { click(); });
-    right->addWidget(b);
+    (row ? row : right)->addWidget(b);
   };
   button("Command1", QStringLiteral("Enregistrer"), [this] { Save(); });
   button("Command2", QStringLiteral("Copier"), [this] { Copy(); });
-  button("Command3", QStringLiteral("Initialiser"), [this] { Forward([&] { f_.Command3_Click(); }); });
+  // "Étirement auto" sits beside "Initialiser", the other way to set every
+  // level at once.
+  auto* levelButtons = new QHBoxLayout;
+  right->addLayout(levelButtons);
+  button(
+      "Command3", QStringLiteral("Initialiser"), [this] { Forward([&] { f_.Command3_Click(); }); }, levelButtons);
+  button(
+      "Command7", QStringLiteral("Étirement auto"), [this] { Forward([&] { f_.Command7_Click(); }); }, levelButtons);
   button("Command4", QStringLiteral("Tourner"), [this] { Forward([&] { f_.Command4_Click(); }); });
   button("Command5", QStringLiteral("2 x 2"), [this] { Forward([&] { f_.Command5_Click(); }); });
   button("Command6", QStringLiteral("3 x 3"), [this] { Forward([&] { f_.Command6_Click(); }); });
@@ -432,18 +439,24 @@ void EditorWindow::Refresh() {
 
 void EditorWindow::Save() {
   const qv::SaveDialogParams params = qv::EditorSaveDialog(s_);
-  const std::string name = dialogs_.SaveFile(params.Request());
+  const qv::FileDialogRequest request = params.Request();
+  const std::string name = qv::SavedName(request, dialogs_.SaveFile(request));
   if (name.empty()) return;
-  // JPEG and BMP take the picture as the destination window shows it.
-  qv::SaveDestinationAs(s_, name, dest_.Shown(PixAspect(s_), s_.opt.PixRatio));
-  Refresh();
+  // JPEG and BMP take the picture as the destination window shows it, once
+  // a redraw under way has finished with the settings of the moment.
+  f_.WhenDrawn([this, name] {
+    qv::SaveDestinationAs(s_, name, dest_.Shown(PixAspect(s_), s_.opt.PixRatio));
+    Refresh();
+  });
 }
 
 void EditorWindow::Copy() {
-  const QImage& shown = destWindow_.Shown();
-  if (shown.isNull()) return;
-  QApplication::clipboard()->clear();
-  QApplication::clipboard()->setImage(shown);
+  f_.WhenDrawn([this] {
+    const qv::Plane<int32_t> shown = dest_.Shown(PixAspect(s_), s_.opt.PixRatio);
+    if (shown.Empty()) return;
+    QApplication::clipboard()->clear();
+    QApplication::clipboard()->setImage(PackedToImage(shown));
+  });
 }
 
 }  // namespace qvapp

@@ -831,8 +831,8 @@ void MainWindow::OpenPaths(const QStringList& paths) {
 
 void MainWindow::SavePicture() {
   if (!qv::Form1Idle(f_)) return;
-  const qv::SaveDialogParams params = qv::MainSaveDialog(s_);
-  const std::string name = dialogs_.SaveFile(params.Request());
+  const qv::FileDialogRequest request = qv::MainSaveDialog(s_).Request();
+  const std::string name = qv::SavedName(request, dialogs_.SaveFile(request));
   // JPEG and BMP take what the picture shows, at its display size.
   if (!name.empty()) Forward([&] { qv::SaveMainImageAs(f_, name, ImageToPacked(shown_)); });
 }

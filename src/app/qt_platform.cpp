@@ -13,6 +13,8 @@
 #include <QUrl>
 #include <map>
 
+#include "core/paths.h"
+
 namespace qvapp {
 
 void QtEventLoop::Yield() {
@@ -53,24 +55,46 @@ QString FilterText(const std::string& description, const std::string& patterns) 
 
 namespace {
 // Every filter of a request, in order, as the dialog lists them.
-QString Filters(const qv::FileDialogRequest& r) {
+QStringList FilterList(const qv::FileDialogRequest& r) {
   QStringList filters{FilterText(r.filterDescription, r.pattern)};
   for (const auto& [description, pattern] : r.moreFilters) filters << FilterText(description, pattern);
-  return filters.join(";;");
+  return filters;
 }
+QString Filters(const qv::FileDialogRequest& r) { return FilterList(r).join(";;"); }
 }  // namespace
 
 std::string QtDialogs::OpenFile(const qv::FileDialogRequest& r) {
   return S(QFileDialog::getOpenFileName(owner_, Q(r.title), Q(r.startFolder), Filters(r)));
 }
 
-std::string QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
-  QFileDialog dialog(owner_, Q(r.title), Q(r.initialFile), Filters(r));
+qv::SaveAnswer QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
+  std::vector<std::string> patterns{r.pattern};
+  for (const auto& entry : r.moreFilters) patterns.push_back(entry.second);
+  const QStringList filters = FilterList(r);
+  // The dialog opens on the filter of the default extension, and a name
+  // typed without extension takes the selected filter's, so the dialog's
+  // question about replacing a file is about the file that will be written.
+  int start = 0;
+  for (size_t i = 0; i < patterns.size(); ++i)
+    if (qv::LCase(qv::FilterExtension(patterns[i])) == qv::LCase(r.defaultExt)) {
+      start = static_cast<int>(i);
+      break;
+    }
+  auto suffix = [&](int index) {
+    const std::string ext = index >= 0 && static_cast<size_t>(index) < patterns.size()
+                                ? qv::FilterExtension(patterns[static_cast<size_t>(index)])
+                                : std::string();
+    return Q(ext.empty() ? qv::LCase(r.defaultExt) : ext);
+  };
+  QFileDialog dialog(owner_, Q(r.title), Q(r.initialFile), filters.join(";;"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setDefaultSuffix(Q(r.defaultExt));
+  dialog.selectNameFilter(filters[start]);
+  dialog.setDefaultSuffix(suffix(start));
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&](const QString& filter) { dialog.setDefaultSuffix(suffix(int(filters.indexOf(filter)))); });
   if (!r.initialFile.empty()) dialog.selectFile(Q(r.initialFile));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return S(dialog.selectedFiles().first());
+  return {S(dialog.selectedFiles().first()), int(filters.indexOf(dialog.selectedNameFilter()))};
 }
 
 std::vector<std::string> QtDialogs::OpenFiles(const qv::FileDialogRequest& r) {

@@ -57,7 +57,9 @@ class QtDialogs : public GuiDialogs {
  public:
   explicit QtDialogs(QWidget*& owner) : owner_(owner) {}
   std::string OpenFile(const qv::FileDialogRequest& request) override;
-  std::string SaveFile(const qv::FileDialogRequest& request) override;
+  // The save dialog reports the filter selected when the name was
+  // confirmed, and adds that filter's extension to a name typed without.
+  qv::SaveAnswer SaveFile(const qv::FileDialogRequest& request) override;
   std::vector<std::string> OpenFiles(const qv::FileDialogRequest& request) override;
   std::string BrowseFolder(const std::string& start) override;
 

@@ -128,13 +128,16 @@ void Apply(qv::Session& s, qv::Form3& f, const EditorStep& step) {
     f.HScroll6 = static_cast<int16_t>(i);
   } else if (step.option == "--zoom") {
     f.Combo1 = v;
+  } else if (step.option == "--auto") {
+    // Measured on the destination as the options before it left it.
+    f.AutoStretch();
   }
 }
 
 }  // namespace
 
 int ParseEditorOption(const Args& args, size_t& i, std::vector<EditorStep>& steps) {
-  static const char* const kFlags[] = {"--hide-max", "--fill", "--mirror"};
+  static const char* const kFlags[] = {"--hide-max", "--fill", "--mirror", "--auto"};
   static const char* const kValued[] = {"--levels", "--curve",    "--detail",  "--mode",         "--slope",
                                         "--bin",    "--rotate90", "--balance", "--clean-radius", "--zoom"};
   const std::string& k = args[i];
@@ -213,7 +216,7 @@ int CmdRender(const Args& args) {
         "usage : quelvista-cli render RESULTAT.fts|.tif --out SORTIE.jpg|.bmp|.fts|.tif [--settings F.ini]\n"
         "        [--levels C:NOIR:BLANC] [--curve P] [--detail S1,S2,S3] [--mode couleur|monochrome|echelle]\n"
         "        [--slope N] [--hide-max] [--fill] [--mirror] [--bin 2|3] [--rotate90 N] [--balance X,Y]\n"
-        "        [--clean-radius N] [--zoom POURCENT]");
+        "        [--clean-radius N] [--zoom POURCENT] [--auto]");
     return 2;
   }
   CliSession cli;

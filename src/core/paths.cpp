@@ -2,6 +2,7 @@
 
 #include <glob.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 
@@ -31,6 +32,14 @@ bool FileExists(const std::string& path) {
   }
   globfree(&g);
   return found;
+}
+
+bool FolderWritable(const std::string& folder) {
+  if (folder.empty() || folder.find('\0') != std::string::npos) return false;
+  struct stat st {};
+  // Creating a file needs both the right to write in the folder and the
+  // right to enter it; a read-only file system answers no as well.
+  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 std::string Trim(std::string_view s) {

@@ -14,6 +14,10 @@ inline double MinOf(double a, double b) { return a < b ? a : b; }
 // (wildcards allowed); false for an empty path.
 bool FileExists(const std::string& path);
 
+// True when `folder` is a folder in which this user may create files (an
+// empty name stands for no folder, not the current one).
+bool FolderWritable(const std::string& folder);
+
 // Text up to and including the last "\", "/" or ":" of the trimmed path;
 // empty when there is none.
 std::string PathFolder(std::string_view path);

@@ -6,6 +6,7 @@
 #include "core/numeric.h"
 #include "core/paths.h"
 #include "core/session.h"
+#include "editor/auto_stretch.h"
 
 namespace qv {
 
@@ -67,6 +68,39 @@ void Form3::SetHisCurv(double p) {
 }
 
 void Form3::draw() {
+  if (drawing_) {
+    // A handler that ran during one of the pass's yields changed what the
+    // picture must show: the pass under way starts again when it resumes.
+    changedWhileDrawing_ = true;
+    return;
+  }
+  {
+    // Cleared however the passes end, even by storage refused: otherwise
+    // every later draw would only mark a redraw that no longer runs.
+    struct ClearOnExit {
+      bool& flag;
+      ~ClearOnExit() { flag = false; }
+    } clear{drawing_};
+    drawing_ = true;
+    for (;;) {
+      changedWhileDrawing_ = false;
+      if (DrawPass()) break;
+    }
+  }
+  // The picture is now a whole render of the current settings.
+  std::vector<std::function<void()>> actions;
+  actions.swap(whenDrawn_);
+  for (const auto& action : actions) action();
+}
+
+void Form3::WhenDrawn(std::function<void()> action) {
+  if (drawing_)
+    whenDrawn_.push_back(std::move(action));
+  else
+    action();
+}
+
+bool Form3::DrawPass() {
   const int16_t zoom = ZoomPercent();
   int detail[3] = {HScroll1, HScroll2, HScroll3};
   // The detail sliders act only while "Actif" is checked.
@@ -77,7 +111,7 @@ void Form3::draw() {
     Line1X[static_cast<size_t>(c)] = Black[static_cast<size_t>(c)];
     Line2X[static_cast<size_t>(c)] = White[static_cast<size_t>(c)];
   }
-  if (!DestinationReady()) return;
+  if (!DestinationReady()) return true;
   const DestPlanes d = Dest();
 
   RenderSettings rs;
@@ -113,10 +147,15 @@ void Form3::draw() {
     if (y1 - y0 + 1 == kRowsPerShow) {
       dest_.ShowPixels(Picture, zoom, Check4 != 0);
       s_.DoEvents();
+      // Nothing read above may still hold: a handler may even have binned
+      // or turned the planes.
+      if (changedWhileDrawing_) return false;
     }
   }
   if (Check5 != 0) CleanEdges();
+  if (changedWhileDrawing_) return false;
   dest_.ShowPixels(Picture, zoom, Check4 != 0);
+  return true;
 }
 
 void Form3::ResetPic() {
@@ -201,6 +240,9 @@ void Form3::Fill() {
   for (;;) {
     dest_.ShowPixels(Picture, ZoomPercent(), Check4 != 0);
     s_.DoEvents();
+    // A control changed during the yield: the redraw that runs this fill
+    // starts again, and this picture is thrown away.
+    if (drawing_ && changedWhileDrawing_) return;
     const int64_t holes = FillPass(Picture);
     if (holes == previous) break;
     previous = holes;
@@ -208,6 +250,20 @@ void Form3::Fill() {
     // that runs across midnight.
     if (clock && std::fabs(clock->SecondsSinceMidnight() - start) >= 20) break;
   }
+}
+
+void Form3::AutoStretch() {
+  if (!DestinationReady()) return;
+  const StretchLevels levels = AutoStretchLevels(Dest());
+  bool any = false;
+  for (size_t c = 0; c < 3; ++c) {
+    if (!levels.set[c]) continue;
+    // Whole levels, so the fields read the same in every number format.
+    Text1[c] = std::to_string(static_cast<int32_t>(levels.black[c]));
+    Text2[c] = std::to_string(static_cast<int32_t>(levels.white[c]));
+    any = true;
+  }
+  if (any) SetHisCurv(levels.curve * (kCurveBoxWidth - 1));
 }
 
 void Form3::Form_Load() {
@@ -295,6 +351,10 @@ void Form3::Command5_Click() {
 }
 void Form3::Command6_Click() {
   bin(3);
+  draw();
+}
+void Form3::Command7_Click() {
+  AutoStretch();
   draw();
 }
 

@@ -6,7 +6,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "core/plane.h"
 #include "editor/form2.h"
@@ -79,6 +81,10 @@ class Form3 {
   std::array<int16_t, 3> DetailValid{};
 
   // ---- Public operations ----
+  // Renders the destination into Picture and shows it, every 100 rows as
+  // it goes. A control that changes while it yields restarts it from the
+  // first row with the new settings, so the picture it leaves is always one
+  // whole render of the settings as they are when it ends.
   void draw();
   uint8_t Argb(double v) const { return CurveByte(Curve, v); }
   void ResetPic();
@@ -92,6 +98,15 @@ class Form3 {
   void SetHisCurv(double p);
   void CleanEdges();
   void Fill();
+  // "Étirement auto": each channel's levels and the curve chosen from the
+  // destination's values (AutoStretchLevels); nothing else changes.
+  void AutoStretch();
+  // True while draw runs (it yields, so handlers can run inside it).
+  bool Drawing() const { return drawing_; }
+  // Runs `action` on a finished render of the current settings: at once
+  // when no redraw is under way, otherwise when the redraw ends, after
+  // its restarts. What saves or copies the picture goes through here.
+  void WhenDrawn(std::function<void()> action);
 
   // ---- Events ----
   // The window opens after a combination: histogram range and box
@@ -119,6 +134,7 @@ class Form3 {
   void Command4_Click();  // "Tourner"
   void Command5_Click();  // "2 x 2"
   void Command6_Click();  // "3 x 3"
+  void Command7_Click();  // "Étirement auto"
 
   // The zoom percent chosen in Combo1 (0 when none).
   int16_t ZoomPercent() const;
@@ -129,10 +145,16 @@ class Form3 {
   DestPlanes Dest() const;
   bool DestinationReady() const;
   void ReadLevels();
+  // One pass of the rendering; false when a control changed during one of
+  // its yields and the pass must start again.
+  bool DrawPass();
 
   Session& s_;
   Form2& dest_;
   double curvePos_ = -1;
+  bool drawing_ = false;
+  bool changedWhileDrawing_ = false;
+  std::vector<std::function<void()>> whenDrawn_;
 };
 
 }  // namespace qv

@@ -148,7 +148,8 @@ FileDialogRequest MasterDialog::OutputDialog() const {
 }
 
 void MasterDialog::Command5_Click(FileDialogs& dialogs) {
-  const std::string chosen = dialogs.SaveFile(OutputDialog());
+  const FileDialogRequest request = OutputDialog();
+  const std::string chosen = SavedName(request, dialogs.SaveFile(request));
   if (chosen.empty()) return;
   Text2 = chosen;
   outputChosen_ = outputConfirmed_ = true;
@@ -183,7 +184,7 @@ void MasterDialog::Command6_Click(FileDialogs& dialogs) {
     // leaves the dialog open and the file as it is.
     FileDialogRequest r = OutputDialog();
     r.initialFile = out;
-    const std::string chosen = dialogs.SaveFile(r);
+    const std::string chosen = SavedName(r, dialogs.SaveFile(r));
     if (chosen.empty()) return;
     Text2 = chosen;
     outputChosen_ = outputConfirmed_ = true;

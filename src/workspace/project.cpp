@@ -542,6 +542,30 @@ ProjectLoad LoadProjectBytes(Form1& f, std::span<const uint8_t> bytes, const std
   return LoadFrom(f, source, path);
 }
 
+std::string FilterExtension(const std::string& pattern) {
+  if (pattern.size() < 3 || pattern.compare(0, 2, "*.") != 0) return {};
+  const std::string ext = pattern.substr(2);
+  return ext.find_first_of("*?;. ") == std::string::npos ? ext : std::string();
+}
+
+std::string SavedName(const FileDialogRequest& request, const SaveAnswer& answer) {
+  if (answer.file.empty()) return {};
+  // A point in the name part, not at its start, begins an extension; one in
+  // a folder's name does not.
+  const std::string name = PathName(answer.file);
+  const size_t point = name.rfind('.');
+  if (point != std::string::npos && point > 0 && point + 1 < name.size()) return answer.file;
+  std::string ext;
+  if (answer.filter == 0) ext = FilterExtension(request.pattern);
+  if (answer.filter >= 1 && static_cast<size_t>(answer.filter) <= request.moreFilters.size())
+    ext = FilterExtension(request.moreFilters[static_cast<size_t>(answer.filter) - 1].second);
+  if (ext.empty()) ext = LCase(request.defaultExt);
+  if (ext.empty()) return answer.file;
+  std::string file = answer.file;
+  if (file.back() != '.') file += '.';
+  return file + ext;
+}
+
 void mnuSavePrj_Click(Form1& f, FileDialogs& dialogs) {
   if (!Form1Idle(f)) return;
   std::string name;
@@ -552,7 +576,7 @@ void mnuSavePrj_Click(Form1& f, FileDialogs& dialogs) {
     r.pattern = "*.txt";
     r.initialFile = f.Project;
     r.defaultExt = "txt";
-    name = dialogs.SaveFile(r);
+    name = SavedName(r, dialogs.SaveFile(r));
   });
   if (!name.empty()) Ignoring([&] { SaveProject(f, name); });
 }

@@ -107,13 +107,31 @@ struct FileDialogRequest {
   std::vector<std::pair<std::string, std::string>> moreFilters;
 };
 
+// What a save dialog answers: the name confirmed (empty when the user
+// cancels) and the filter selected when it was confirmed, 0 for the
+// request's first (-1 when the dialog does not say).
+struct SaveAnswer {
+  std::string file;
+  int filter = -1;
+};
+
+// The extension a filter entry stands for: "fts" for "*.fts"; empty for a
+// pattern that names no single extension ("*.*", "*.fts;*.fit").
+std::string FilterExtension(const std::string& pattern);
+
+// The name to write: the confirmed name as it is when it has an extension,
+// otherwise followed by the selected filter's extension, or by the
+// request's default extension in lower case when the dialog named no
+// filter that has one. Empty when the user cancelled.
+std::string SavedName(const FileDialogRequest& request, const SaveAnswer& answer);
+
 // The platform's open-file and save-file dialogs, owned by the main window.
 class FileDialogs {
  public:
   virtual ~FileDialogs() = default;
   // The chosen file, or empty text when the user cancels.
   virtual std::string OpenFile(const FileDialogRequest& request) = 0;
-  virtual std::string SaveFile(const FileDialogRequest& request) = 0;
+  virtual SaveAnswer SaveFile(const FileDialogRequest& request) = 0;
 };
 
 // "Enregistrer le projet": save dialog, then SaveProject with the chosen name.

@@ -47,12 +47,17 @@ struct SaveDialogParams {
 };
 // Main window "Enregistrer l'image ...": the dialog starts from the selected
 // image's name less its extension; the save does nothing while the window is
-// busy or an operation runs (nor for a cancelled, empty name).
+// busy or an operation runs (nor for a cancelled, empty name). In both
+// windows the name to save is SavedName of the dialog's answer: a name
+// typed without extension takes the selected filter's, which then chooses
+// the writer.
 SaveDialogParams MainSaveDialog(const Session& s);
 int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t>& shown);
 // Editor "Enregistrer": the dialog starts from DestFileName less its
 // extension; a confirmed name becomes DestFileName before the destination
-// is written.
+// is written. When no output folder is set, or DestFileName's folder cannot
+// be written (the program's own folder once it is installed), the dialog
+// starts from the same name in the folder of list image 1 instead.
 SaveDialogParams EditorSaveDialog(const Session& s);
 int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown);
 

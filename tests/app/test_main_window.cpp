@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,7 +25,9 @@
 #include <QTimer>
 #include <QtTest>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <random>
 
 #include "app/main_window.h"
 #include "app/master_dialog.h"
@@ -36,8 +39,10 @@
 #include "editor/form3.h"
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
+#include "stack/combine.h"
 #include "workspace/form5.h"
 #include "workspace/results.h"
+#include "workspace/save_commands.h"
 #include "workspace/settings.h"
 
 namespace {
@@ -48,14 +53,16 @@ class ScriptedDialogs : public qvapp::GuiDialogs {
  public:
   std::vector<std::string> files;
   std::string open, save, folder;
+  // The filter the save dialog reports as selected.
+  int saveFilter = -1;
   std::vector<qv::FileDialogRequest> asked;
   std::string OpenFile(const qv::FileDialogRequest& r) override {
     asked.push_back(r);
     return open;
   }
-  std::string SaveFile(const qv::FileDialogRequest& r) override {
+  qv::SaveAnswer SaveFile(const qv::FileDialogRequest& r) override {
     asked.push_back(r);
-    return save;
+    return {save, saveFilter};
   }
   std::vector<std::string> OpenFiles(const qv::FileDialogRequest& r) override {
     asked.push_back(r);
@@ -100,6 +107,41 @@ class During {
   std::function<void()> step_;
   QTimer timer_;
 };
+
+// A stacked sky of w x h pixels as the final combination leaves it: a
+// background with a slope and noise, and a few stars; then opened in the
+// destination window and the editor as at the end of a run.
+void OpenSky(Program& p, int w, int h) {
+  std::mt19937 rng(11);
+  std::normal_distribution<double> noise(0, 40);
+  qv::Plane<float>* sum[3] = {&p.s.dest.DestSumR, &p.s.dest.DestSumG, &p.s.dest.DestSumB};
+  qv::Plane<float>* weight[3] = {&p.s.dest.DestWeightR, &p.s.dest.DestWeightG, &p.s.dest.DestWeightB};
+  for (int c = 0; c < 3; ++c) {
+    sum[c]->Redim(w - 1, h - 1);
+    weight[c]->Redim(w - 1, h - 1);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        double v = 900 + 100 * c + x + noise(rng);
+        if (x % 97 == 13 && y % 89 == 7) v = 30000;
+        (*sum[c])(x, y) = static_cast<float>(3 * v);
+        (*weight[c])(x, y) = 3;
+      }
+  }
+  qv::MeasureDestination(p.s);
+  p.s.dest.DestFileName = "/nulle/part/ciel_1.bmp";
+  p.s.view->OpenDestination("ciel_1.bmp");
+}
+
+// The editor's rendering of the session's destination for the controls
+// `set` gives, as one draw of a model of its own makes it.
+QImage Rendered(Program& p, const std::function<void(qv::Form3&)>& set) {
+  qv::Form2 dest;
+  qv::Form3 model(p.s, dest);
+  model.Form_Load();
+  set(model);
+  model.draw();
+  return qvapp::PackedToImage(dest.Shown(p.s.opt.Has(qv::PixAspect), p.s.opt.PixRatio));
+}
 
 }  // namespace
 
@@ -656,6 +698,177 @@ class MainWindowTest : public QObject {
     QVERIFY(p.dialogs.asked.back().initialFile.find("editor.") == std::string::npos);
     QVERIFY(p.dialogs.asked.back().initialFile.find("editor") != std::string::npos);
     QVERIFY(!dest.empty());
+  }
+
+  // Keys typed faster than the editor redraws, a save and a copy among
+  // them: each key lands while a redraw yields, which then starts again, so
+  // what shows in the end, what is saved and what is copied is one whole
+  // render of the last level typed.
+  void editsDuringARedrawRestartIt() {
+    Program p;
+    OpenSky(p, 640, 480);
+    qvapp::DestinationWindow* d = p.w.destinationWindow();
+    qvapp::EditorWindow* e = p.w.editorWindow();
+    QVERIFY(d && e);
+    auto* text1 = e->findChild<QLineEdit*>("Text1_0");
+    const QString bmp = dir_.filePath("pendant.bmp");
+    p.dialogs.save = qvapp::S(bmp);
+    const QString keys = QStringLiteral("1150");
+    int typed = 1, yields = 0;
+    bool savedAtOnce = false;
+    const auto tick = p.events.beforeYield;
+    p.events.beforeYield = [&] {
+      tick();
+      ++yields;
+      if (yields == 2) {
+        e->findChild<QPushButton*>("Command1")->click();  // "Enregistrer"
+        savedAtOnce = QFile::exists(bmp);
+      }
+      if (yields == 3) e->findChild<QPushButton*>("Command2")->click();  // "Copier"
+      if (typed < keys.size()) QTest::keyClick(text1, keys[typed++].toLatin1());
+    };
+    QApplication::clipboard()->clear();
+    const long shows = p.w.form2()->shows;
+    text1->selectAll();
+    QTest::keyClick(text1, keys[0].toLatin1());
+    p.events.beforeYield = tick;
+    QCOMPARE(typed, int(keys.size()));
+    // Each interrupted pass showed its first 100 rows; the last showed
+    // rows 100 to 400 as it went, then the whole picture.
+    QCOMPARE(yields, 3 + 4);
+    QCOMPARE(p.w.form2()->shows - shows, long{3 + 5});
+    QVERIFY(!savedAtOnce);
+    QCOMPARE(p.w.form3()->Text1[0], std::string("1150"));
+    QVERIFY(!p.w.form3()->Drawing());
+
+    const QImage last = Rendered(p, [](qv::Form3& m) { m.Text1[0] = "1150"; });
+    QCOMPARE(d->Shown(), last);
+    QCOMPARE(QImage(bmp).convertToFormat(QImage::Format_RGB32), last);
+    QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), last);
+    QCOMPARE(p.s.dest.DestFileName, qvapp::S(bmp));
+  }
+
+  void autoStretchSetsTheLevelsAndInitialiserUndoesIt() {
+    Program p;
+    OpenSky(p, 300, 200);
+    qvapp::DestinationWindow* d = p.w.destinationWindow();
+    qvapp::EditorWindow* e = p.w.editorWindow();
+    qv::Form3& m = *p.w.form3();
+    const QImage start = d->Shown();
+    const std::array<std::string, 3> black = m.Text1, white = m.Text2;
+    const double curve = m.CurveLineX;
+
+    auto* button = e->findChild<QPushButton*>("Command7");
+    QVERIFY(button);
+    QCOMPARE(button->text(), QStringLiteral("Étirement auto"));
+    button->click();
+    for (size_t c = 0; c < 3; ++c) {
+      QVERIFY(m.Text1[c] != black[c] && m.Text2[c] != white[c]);
+      QCOMPARE(e->findChild<QLineEdit*>(QStringLiteral("Text2_%1").arg(c).toLatin1().constData())->text(),
+               qvapp::Q(m.Text2[c]));
+    }
+    QVERIFY(m.CurveLineX != curve);
+    QCOMPARE(d->Shown(), Rendered(p, [&](qv::Form3& r) {
+               r.Text1 = m.Text1;
+               r.Text2 = m.Text2;
+               r.SetHisCurv(m.CurveLineX);
+             }));
+    QVERIFY(d->Shown() != start);
+
+    e->findChild<QPushButton*>("Command3")->click();  // "Initialiser"
+    QCOMPARE(m.Text1, black);
+    QCOMPARE(m.Text2, white);
+    QCOMPARE(m.CurveLineX, curve);
+    QCOMPARE(d->Shown(), start);
+  }
+
+  // A name typed without extension takes the selected filter's, in the
+  // editor and in the main window; the writer follows that extension.
+  void aBareNameIsWrittenInTheSelectedFiltersFormat() {
+    Program p;
+    LoadFrames(p);
+    p.Action("mnu_4")->trigger();
+    qvapp::EditorWindow* e = p.w.editorWindow();
+    QVERIFY(e);
+    auto head = [](const QString& file, size_t n) {
+      std::ifstream in(file.toStdString(), std::ios::binary);
+      std::string bytes(n, '\0');
+      in.read(bytes.data(), static_cast<std::streamsize>(n));
+      return bytes;
+    };
+    const QString editorFits = dir_.filePath("nu_editeur");
+    p.dialogs.save = qvapp::S(editorFits);
+    p.dialogs.saveFilter = 0;  // "Image Astro (FTS)"
+    e->findChild<QPushButton*>("Command1")->click();
+    QVERIFY(!QFile::exists(editorFits));
+    QCOMPARE(head(editorFits + ".fts", 6), std::string("SIMPLE"));
+    QCOMPARE(p.s.dest.DestFileName, qvapp::S(editorFits) + ".fts");
+
+    const QString mainTiff = dir_.filePath("nu_principal");
+    p.dialogs.save = qvapp::S(mainTiff);
+    p.dialogs.saveFilter = 1;  // "Image TIFF (TIF)"
+    p.Action("mnuSavPicBmp")->trigger();
+    QCOMPARE(head(mainTiff + ".tif", 4), std::string("II*\0", 4));
+  }
+
+  // Where the editor's save dialog opens: DestFileName when its folder can
+  // be written and an output folder is set, otherwise the same name in the
+  // folder of list image 1.
+  void theEditorsSaveDialogOpensWhereItCanWrite() {
+    Program p;
+    LoadFrames(p);
+    const std::string imageFolder = qvapp::S(sky_) + "/";
+    const std::string writable = qvapp::S(dir_.path()) + "/sorties/";
+    QVERIFY(QDir().mkpath(qvapp::Q(writable)));
+    struct Case {
+      std::string outDir, destFileName, initial;
+    };
+    const Case cases[] = {
+        {writable, writable + "frame_1.bmp", writable + "frame_1"},
+        {"", "/frame_1.bmp", imageFolder + "frame_1"},
+        {"/usr/bin", "/sans/dossier/frame_2.bmp", imageFolder + "frame_2"},
+        {writable, writable + "absent/frame_3.bmp", imageFolder + "frame_3"},
+    };
+    OpenSky(p, 40, 30);
+    qvapp::EditorWindow* e = p.w.editorWindow();
+    for (const Case& c : cases) {
+      p.s.opt.OutDir = c.outDir;
+      p.s.dest.DestFileName = c.destFileName;
+      p.dialogs.save.clear();
+      e->findChild<QPushButton*>("Command1")->click();
+      QCOMPARE(p.dialogs.asked.back().initialFile, c.initial);
+      QCOMPARE(p.s.dest.DestFileName, c.destFileName);  // a cancel keeps it
+    }
+  }
+
+  // The platform's save dialog itself: it opens on the BMP filter, and a
+  // name typed under another filter comes back with that filter's
+  // extension and index.
+  void theSaveDialogReportsItsFilter() {
+    Program p;
+    QWidget* owner = &p.w;
+    qvapp::QtDialogs dialogs(owner);
+    qv::SaveDialogParams params;
+    params.initialName = qvapp::S(dir_.filePath("depart"));
+    QString startFilter;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      startFilter = dialog->selectedNameFilter();
+      auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+      QVERIFY(types);
+      types->setFocus();
+      QTest::keyClick(types, Qt::Key_Home);  // the user picks the first filter
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      QVERIFY(name);
+      name->clear();
+      QTest::keyClicks(name, "ciel");
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    const qv::SaveAnswer answer = dialogs.SaveFile(params.Request());
+    QCOMPARE(startFilter, QStringLiteral("Image Bitmap (BMP) (*.bmp)"));
+    QCOMPARE(answer.filter, 0);
+    QCOMPARE(answer.file, qvapp::S(dir_.filePath("ciel.fts")));
   }
 
   void droppedFilesJoinTheListAndAProjectOpens() {
