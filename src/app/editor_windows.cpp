@@ -445,8 +445,9 @@ void EditorWindow::Save() {
   // JPEG and BMP take the picture as the destination window shows it, once
   // a redraw under way has finished with the settings of the moment.
   f_.WhenDrawn([this, name] {
-    qv::SaveDestinationAs(s_, name, dest_.Shown(PixAspect(s_), s_.opt.PixRatio));
+    const int err = qv::SaveDestinationAs(s_, name, dest_.Shown(PixAspect(s_), s_.opt.PixRatio));
     Refresh();
+    if (onSaved) onSaved(qv::SaveNote(s_, name, err));
   });
 }
 

@@ -79,6 +79,8 @@ class EditorWindow : public QWidget {
   // "Enregistrer" and "Copier".
   void Save();
   void Copy();
+  // Hears what a save did, for the main window's status bar.
+  std::function<void(const std::string&)> onSaved;
 
  private:
   friend class EditorHistoBox;

@@ -577,7 +577,13 @@ void MainWindow::OpenDestination(const std::string& caption) {
     form3_ = std::make_unique<qv::Form3>(s_, *form2_);
   }
   if (!form2Window_) form2Window_ = new DestinationWindow(s_, *form2_, this);
-  if (!form3Window_) form3Window_ = new EditorWindow(s_, *form3_, *form2_, *form2Window_, dialogs_, this);
+  if (!form3Window_) {
+    form3Window_ = new EditorWindow(s_, *form3_, *form2_, *form2Window_, dialogs_, this);
+    form3Window_->onSaved = [this](const std::string& note) {
+      f_.StatusText = note;
+      Refresh();
+    };
+  }
   form2_->SetCaption(caption);
   // A new destination: the detail caches of the last one no longer match.
   form3_->InvalidateDetail();

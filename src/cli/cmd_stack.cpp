@@ -26,6 +26,7 @@
 #include "workspace/form1.h"
 #include "workspace/project.h"
 #include "workspace/run.h"
+#include "workspace/save_commands.h"
 #include "workspace/settings.h"
 
 namespace qvcli {
@@ -325,16 +326,6 @@ bool CheckLightsCalibration(const Calibration& c, const std::string& firstLight)
   return CheckCalibration(c, w, h);
 }
 
-// Every image of the list has one plane.
-bool AllSinglePlane(const qv::Session& s) {
-  if (s.ImageCount() < 1) return false;
-  for (int i = 1; i <= s.ImageCount(); ++i) {
-    const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
-    if (e.ImgBitpix == 0 || (e.ImgNaxis >= 3 && e.ImgNaxis3 > 1)) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool FileKindIsProject(const std::string& path) { return qv::FileKind(path) == "txt"; }
@@ -529,7 +520,7 @@ int CmdStack(const Args& args) {
       .Add("CanvasMaxY", static_cast<int64_t>(s.stack.CanvasMaxY))
       .Add("DestFileName", s.dest.DestFileName)
       .Add("output", a.out);
-  const bool threeOfOne = !s.opt.Has(qv::Mono) && !IsPictureOutput(a.out) && AllSinglePlane(s);
+  const bool threeOfOne = qv::ThreeIdenticalPlanes(s, a.out);
   if (threeOfOne) {
     char mono[24];
     std::snprintf(mono, sizeof mono, "0x%X", static_cast<unsigned>(s.opt.UseMask | qv::Mono));

@@ -52,6 +52,26 @@ int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int
   return SaveImageAs(s, chosenName, shown, true);
 }
 
+bool ThreeIdenticalPlanes(const Session& s, const std::string& name) {
+  const PictureWriter w = WriterForName(name);
+  if (w == PictureWriter::Jpeg || w == PictureWriter::Bmp || s.opt.Has(Mono) || s.ImageCount() < 1) return false;
+  for (int i = 1; i <= s.ImageCount(); ++i) {
+    const ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    if (e.ImgBitpix == 0 || (e.ImgNaxis >= 3 && e.ImgNaxis3 > 1)) return false;
+  }
+  return true;
+}
+
+std::string SaveNote(const Session& s, const std::string& name, int err) {
+  if (err != 0) return "Enregistrement impossible (erreur " + std::to_string(err) + ") : " + name;
+  std::string note = "Enregistré : " + name;
+  if (ThreeIdenticalPlanes(s, name))
+    note +=
+        " ; images à un seul plan : trois plans identiques écrits, cochez « Monochrome » dans « Options » "
+        "pour n'en écrire qu'un";
+  return note;
+}
+
 int SaveAllTiff(Form1& f) {
   Session& s = f.s;
   if (!Form1Idle(f)) return 0;

@@ -61,6 +61,14 @@ int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t
 SaveDialogParams EditorSaveDialog(const Session& s);
 int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown);
 
+// A result written to `name` as FITS or TIFF holds three identical planes:
+// every list image has one plane, and "Monochrome" is off.
+bool ThreeIdenticalPlanes(const Session& s, const std::string& name);
+// What a save of the result did, in words for the status bar: the file
+// written, or that it could not be, and how to get one plane when the
+// three written are the same.
+std::string SaveNote(const Session& s, const std::string& name, int err);
+
 // "Enregistrer toutes les images en TIFF": every list image whose name has
 // a ".f" and whose TIFF name is not taken is selected, processed and
 // written as TIFF; the status label counts them. Runs in the running state

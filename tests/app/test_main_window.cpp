@@ -691,6 +691,11 @@ class MainWindowTest : public QObject {
       QCOMPARE(p.dialogs.asked[0].title, std::string("Enregistrer l'image sous ..."));
       QVERIFY2(QFileInfo(file).size() > 1000, ext);
       QCOMPARE(p.s.dest.DestFileName, qvapp::S(file));
+      // One-plane frames written as three identical planes: the status bar
+      // says so and how to write one.
+      const QString status = p.w.statusBar()->currentMessage();
+      QVERIFY2(status.startsWith(QStringLiteral("Enregistré : ") + file), qPrintable(status));
+      QCOMPARE(status.contains(QStringLiteral("trois plans identiques")), ext[0] == 't' || ext[0] == 'f');
     }
     // The dialog starts from the last name, without its extension.
     p.dialogs.save.clear();
