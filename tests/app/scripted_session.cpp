@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
@@ -33,6 +34,21 @@ namespace {
 
 int failures = 0;
 
+// The screen's desktop, with "Confimer quitter" answered Yes.
+class ScriptedDesktop : public qvapp::QtDesktop {
+ public:
+  ScriptedDesktop() : qvapp::QtDesktop(owner_) {}
+  std::vector<std::string> questions;
+  bool AskYesNo(const std::string& text) override {
+    questions.push_back(text);
+    return true;
+  }
+  void OpenFolder(const std::string&) override {}
+
+ private:
+  QWidget* owner_ = nullptr;
+};
+
 void Check(bool ok, const char* what) {
   std::printf("%s: %s\n", ok ? "ok" : "ÉCHEC", what);
   if (!ok) ++failures;
@@ -49,9 +65,30 @@ bool WaitFor(const std::function<bool()>& done, double seconds) {
   return true;
 }
 
+// A window's frame lies in the free area of its screen, once the window
+// manager has framed it.
+void CheckWithinScreen(QWidget& w, const char* what) {
+  WaitFor([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 5);
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+  const QRect area = qvapp::AvailableArea(&w);
+  const bool inside = area.contains(w.frameGeometry());
+  if (!inside)
+    std::printf("  %s : cadre (%d,%d %dx%d), zone libre (%d,%d %dx%d)\n", what, w.frameGeometry().x(),
+                w.frameGeometry().y(), w.frameGeometry().width(), w.frameGeometry().height(), area.x(), area.y(),
+                area.width(), area.height());
+  Check(inside, (std::string(what) + " tient dans l'écran").c_str());
+}
+
 void Shot(QWidget& w, const QString& folder, const char* name) {
   const QString path = folder + "/" + name + ".png";
   Check(w.grab().save(path), qPrintable("capture " + path));
+  // The whole screen beside it, where a person checks how the windows are
+  // placed (not compared: it holds the window manager's frames).
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QString screens = folder + "/../screens";
+    QDir().mkpath(screens);
+    screen->grabWindow(0).save(screens + "/" + name + ".png");
+  }
 }
 
 }  // namespace
@@ -62,6 +99,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   QApplication app(argc, argv);
+  qvapp::InstallFrenchTranslations();
   const QString shots = QString::fromLocal8Bit(argv[3]);
   QDir().mkpath(shots);
 
@@ -70,22 +108,23 @@ int main(int argc, char** argv) {
   qv::SystemClock clock;
   qv::Session s(qv::Platform{&loader, &events, &clock});
   qv::QtSettingsStore store(argv[2]);
-  qv::HeadlessDesktop desktop;  // answers "Confimer quitter" with Yes
+  ScriptedDesktop desktop;  // answers "Confimer quitter" with Yes
   QWidget* owner = nullptr;
   qvapp::QtDialogs dialogs(owner);
   qv::Form1 form1(s);
   qvapp::MainWindow w(form1, store, desktop, dialogs);
   owner = &w;
   w.FollowEvents(events);
-  w.resize(1280, 820);
-  w.show();
+  w.ShowWithinScreen();
   Check(WaitFor([&] { return w.isVisible() && w.windowHandle() && w.windowHandle()->isExposed(); }, 10),
         "la fenêtre est affichée");
+  CheckWithinScreen(w, "la fenêtre principale");
 
   w.Load(argv[1]);
   Check(s.ImageCount() >= 2, "le projet est chargé");
   Check(WaitFor([&] { return s.RunState == 0 && !form1.Busy; }, 30), "les vignettes sont construites");
-  // "Auto" of "Niveau" stretches the picture between the computed levels.
+  // "Auto" of "Niveau" stretches the picture between the computed levels
+  // (the simulated project was saved with it off).
   QCheckBox* automatic = w.findChild<QCheckBox*>("Check3");
   Check(automatic != nullptr, "la case Auto existe");
   if (automatic) automatic->click();
@@ -131,6 +170,8 @@ int main(int argc, char** argv) {
         "l'éditeur et la fenêtre destination s'ouvrent");
   if (editor && destination) {
     WaitFor([&] { return editor->windowHandle() && editor->windowHandle()->isExposed(); }, 5);
+    CheckWithinScreen(*destination, "la fenêtre destination");
+    CheckWithinScreen(*editor, "l'éditeur");
     const QImage first = destination->Shown();
     if (auto* black = editor->findChild<QLineEdit*>("Text1_1")) {
       black->setText(QStringLiteral("1500"));
@@ -158,12 +199,20 @@ int main(int argc, char** argv) {
   if (auto* zone = w.findChild<QRadioButton*>("Option2_4")) zone->click();
   Check(w.zoneDialog() && w.zoneDialog()->isVisible(), "le dialogue Zone s'ouvre");
   WaitFor([&] { return w.zoneDialog()->windowHandle() && w.zoneDialog()->windowHandle()->isExposed(); }, 5);
-  if (w.zoneDialog()) Shot(*w.zoneDialog(), shots, "zone-dialog");
+  if (w.zoneDialog()) {
+    CheckWithinScreen(*w.zoneDialog(), "le dialogue Zone");
+    Shot(*w.zoneDialog(), shots, "zone-dialog");
+  }
   if (auto* plain = w.findChild<QRadioButton*>("Option2_1")) plain->click();
   Check(!w.zoneDialog()->isVisible(), "le dialogue Zone se ferme avec un autre mode");
   if (QAction* debug = w.findChild<QAction*>("mnuDebug")) debug->trigger();
   Check(w.debugWindow() && w.debugWindow()->isVisible(), "la fenêtre de débogage s'ouvre");
-  if (w.debugWindow()) w.debugWindow()->close();
+  if (w.debugWindow()) {
+    CheckWithinScreen(*w.debugWindow(), "la fenêtre de débogage");
+    QGuiApplication::primaryScreen()->grabWindow(0).save(shots + "/../screens/debug.png");
+    CheckWithinScreen(w, "la fenêtre principale à côté du débogage");
+    w.debugWindow()->close();
+  }
 
   // The Options dialog, as the menu shows it (modal): captured, then closed
   // with "Annuler".
@@ -171,6 +220,12 @@ int main(int argc, char** argv) {
   QTimer::singleShot(300, [&] {
     if (QWidget* dialog = QApplication::activeModalWidget()) {
       optionsShown = dialog->objectName() == "Form5";
+      CheckWithinScreen(*dialog, "le dialogue Options");
+      // OK and "Annuler" inside the dialog, so on the screen.
+      for (const char* name : {"Command1", "Command2"})
+        if (auto* b = dialog->findChild<QPushButton*>(name))
+          Check(dialog->rect().contains(QRect(b->mapTo(dialog, QPoint(0, 0)), b->size())),
+                "les boutons du dialogue Options sont visibles");
       Shot(*dialog, shots, "options-dialog");
       if (auto* cancel = dialog->findChild<QPushButton*>("Command2")) cancel->click();
     }

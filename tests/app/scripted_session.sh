@@ -15,7 +15,24 @@ mkdir -p "$work/tmp"
 "$cli" simulate --out "$work/sim" --frames 5 --width 320 --height 240 --seed 7 >/dev/null
 : >"$work/settings.ini"
 export TMPDIR="$work/tmp"
-xvfb-run -a -s "-screen 0 1366x900x24" env QT_QPA_PLATFORM=xcb LANG=C.UTF-8 \
+# A laptop's 1366 x 768 screen, with a window manager that frames the
+# windows (title bars take room from the screen) and takes Alt+drag, as
+# desktops do.
+cat >"$work/session.sh" <<'EOF'
+wm=""
+if command -v openbox >/dev/null; then
+  openbox --sm-disable >/dev/null 2>&1 &
+  wm=$!
+  sleep 1
+else
+  echo "openbox manque : la session tourne sans gestionnaire de fenêtres"
+fi
+status=0
+env QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "$@" || status=$?
+if [ -n "$wm" ]; then kill "$wm" 2>/dev/null || true; fi
+exit $status
+EOF
+xvfb-run -a -s "-screen 0 1366x768x24" bash "$work/session.sh" \
   "$driver" "$work/sim/project.txt" "$work/settings.ini" "$work/shots"
 
 status=0
