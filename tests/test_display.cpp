@@ -2,6 +2,8 @@
 // display levels, the histogram box and the scroll-bar layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "display/histogram.h"
 #include "display/overlays.h"
 #include "display/render.h"
@@ -369,6 +371,38 @@ TEST(ShowHistoMainPicture, LevelsRenderingAndOverlays) {
   m = qv::ShowHisto(s.form1, texts, 2, false, false);
   EXPECT_EQ(m.pixels.Width(), 2);
   EXPECT_EQ(m.pixels.Height(), 1);
+}
+
+// A new zone point is drawn at once: the image at the levels the boxes hold
+// ("Auto" or not), the zones over it whatever the menu says.
+TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
+  qvtest::TestSession s;
+  EXPECT_TRUE(qv::ZonesPicture(s.form1, 1).Empty());  // no image
+  qvtest::SetPicture(*s, 9, 5, [](int, int x, int) { return x * 1000; });
+  qvtest::OneImage(*s, "a.fts");
+  s->pic.Histo[31] = 1;
+  s->pic.HistoMax = 1;
+  s->pic.LevelMin = s->pic.LevelLow = 0;
+  s->pic.LevelMax = s->pic.LevelHigh = 250;  // 8000 / 32
+  s.form1.HScroll1 = 0;
+  s.form1.Text1 = "2000";
+  s.form1.Text2 = "4000";
+  qv::Plane<int32_t> shown = qv::ZonesPicture(s.form1, 1);
+  ASSERT_TRUE(shown.HasSize(9, 5));
+  EXPECT_EQ(shown(1, 0), Grey(0));
+  EXPECT_EQ(shown(3, 0), Grey(128));  // 1000 x 255 / 2000 = 127.5
+  EXPECT_EQ(shown(8, 0), Grey(255));
+  // A box without a number: the level the slider gives (here 8000).
+  s.form1.Text2 = "blanc";
+  EXPECT_EQ(qv::ZonesPicture(s.form1, 1)(6, 0), Grey(170));  // 4000 x 255 / 6000
+
+  s->Img[1].ImgZone = " .5, .5;";
+  shown = qv::ZonesPicture(s.form1, 1);
+  EXPECT_EQ(shown(7, 2), qv::kMarkRed);  // circle of radius 3 around (4, 2)
+  // At zoom 2 the picture halves, the zone mark with it.
+  shown = qv::ZonesPicture(s.form1, 2);
+  ASSERT_TRUE(shown.HasSize(5, 3));
+  EXPECT_NE(std::find(shown.Row(0), shown.Row(0) + shown.Size(), qv::kMarkRed), shown.Row(0) + shown.Size());
 }
 
 }  // namespace

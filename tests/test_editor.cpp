@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 
 #include "editor/form2.h"
@@ -441,6 +442,38 @@ TEST_F(EditorGeometry, QuarterTurnsComeBackToTheStart) {
   for (int k = 0; k < 3; ++k) f.Rotate90();
   EXPECT_EQ(s.dest.DestSumG, sumG);
   EXPECT_EQ(s.dest.DestWeightG, weightG);
+}
+
+// The window is not resized when the picture changes size, so the bars
+// are laid out again for the picture as it comes out.
+TEST_F(EditorGeometry, ScrollBarsFollowThePictureSize) {
+  Open(60, 40, [](int x, int, int) { return 100 + x; });
+  dest.form_scroll(100, 80, 10, false, 1);
+  EXPECT_FALSE(dest.Scroll.hVisible || dest.Scroll.vVisible);
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    bool h, v;
+    int hMax, vMax;
+  };
+  const Step steps[] = {
+      // 120 x 80 in 100 x 80: the horizontal bar takes 10 rows, so the
+      // vertical one is needed too.
+      {"zoom 200", [&] { f.Combo1 = "200", f.Combo1_Click(); }, true, true, 30, 10},
+      // 80 x 120 in 100 x 80: a vertical bar, and 90 columns are room enough.
+      {"a quarter turn", [&] { f.Command4_Click(); }, false, true, 0, 40},
+      {"zoom 100", [&] { f.Combo1 = "100", f.Combo1_Click(); }, false, false, 0, 0},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.act();
+    EXPECT_EQ(dest.Scroll.hVisible, step.h);
+    EXPECT_EQ(dest.Scroll.vVisible, step.v);
+    EXPECT_EQ(dest.Scroll.hMax, step.hMax);
+    EXPECT_EQ(dest.Scroll.vMax, step.vMax);
+    EXPECT_LE(dest.HScroll1, dest.Scroll.hMax);
+    EXPECT_LE(dest.VScroll1, dest.Scroll.vMax);
+  }
 }
 
 TEST_F(EditorClean, SaturatedStarAndItsHaloAreBlackedOut) {

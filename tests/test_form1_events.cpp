@@ -205,19 +205,42 @@ TEST_F(Form1Events, ZoomMenuSavesANewStepOnly) {
 }
 
 TEST_F(Form1Events, DebugLogTakesTheLastQuarterOfTheScreen) {
+  struct Case {
+    const char* what;
+    qv::ScreenRect screen, available;
+    int top, height;
+  };
+  const Case cases[] = {
+      {"task bar of 40 pixels at the bottom", {0, 0, 1920, 1080}, {0, 0, 1920, 1040}, 0, 1040},
+      {"no task bar: 90% of the screen", {0, 0, 1920, 1080}, {0, 0, 1920, 1080}, 0, 972},
+      {"no task bar on a small screen", {0, 0, 1366, 768}, {0, 0, 1366, 768}, 0, 691},
+      {"a panel at the top only: 90%, below the panel", {0, 0, 1920, 1080}, {0, 30, 1920, 1050}, 30, 972},
+      {"panels at the top and the bottom", {0, 0, 1366, 768}, {0, 24, 1366, 704}, 24, 704},
+      {"a free area that ends too high is no task bar, and still bounds",
+       {0, 0, 1920, 1080},
+       {0, 0, 1920, 200},
+       0,
+       200},
+      {"a second screen to the right", {1920, 0, 1280, 1024}, {1920, 0, 1280, 1024}, 0, 922},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    qv::HeadlessDesktop desktop;
+    desktop.screen = c.screen;
+    desktop.available = c.available;
+    f.mnuDebug = false;
+    qv::mnuDebug_Click(f, desktop);
+    EXPECT_TRUE(f.mnuDebug);
+    const int w = c.screen.Width / 4;
+    EXPECT_EQ(f.Form1Rect, (qv::ScreenRect{c.screen.Left, c.top, 3 * w, c.height}));
+    EXPECT_EQ(f.Form4Rect, (qv::ScreenRect{c.screen.Left + 3 * w, c.top, w, c.height}));
+    // Both windows fit in the free area.
+    EXPECT_LE(f.Form4Rect.Top + f.Form4Rect.Height, c.available.Top + c.available.Height);
+  }
   qv::HeadlessDesktop desktop;
-  desktop.screen = {0, 0, 1920, 1080};
-  desktop.available = {0, 0, 1920, 1040};  // a panel of 40 pixels at the bottom
-  qv::mnuDebug_Click(f, desktop);
-  EXPECT_TRUE(f.mnuDebug);
-  EXPECT_EQ(f.Form1Rect, (qv::ScreenRect{0, 0, 1440, 1040}));
-  EXPECT_EQ(f.Form4Rect, (qv::ScreenRect{1440, 0, 480, 1040}));
   qv::mnuDebug_Click(f, desktop);
   EXPECT_FALSE(f.mnuDebug);
-  // A free area that ends too high is not a task bar: 90% of the screen.
-  desktop.available = {0, 0, 1920, 200};
   qv::mnuDebug_Click(f, desktop);
-  EXPECT_EQ(f.Form4Rect.Height, 972);
   qv::form4::Form_QueryUnload(f);
   EXPECT_FALSE(f.mnuDebug);
 }

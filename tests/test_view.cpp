@@ -1,7 +1,10 @@
 // The main-window model as the session's view, and the run request it makes.
 #include <gtest/gtest.h>
 
+#include "stack/run_control.h"
 #include "support.h"
+#include "workspace/form1_events.h"
+#include "workspace/image_list.h"
 #include "workspace/run.h"
 
 using namespace qv;
@@ -29,6 +32,43 @@ TEST(MainWindowView, ControlsFollowAndTheWindowIsToldAfter) {
   EXPECT_EQ(ts.form1.DebugLog, std::vector<std::string>{"shown"});
   EXPECT_EQ(window.seen,
             (std::vector<std::string>{"caption W=5  H=4", "debug hidden", "debug shown", "msg Mémoire insuffisante"}));
+}
+
+// What the window is asked to draw again or to close, and when.
+struct Redraws : View {
+  std::vector<std::string> seen;
+  void Preview(int i) override { seen.push_back("preview " + std::to_string(i)); }
+  void ShowZones() override { seen.push_back("zones"); }
+  void UnloadDestination() override { seen.push_back("unload"); }
+};
+
+TEST(MainWindowView, RedrawsAndTheResultWindowsGoThroughTheView) {
+  TestSession ts;
+  Redraws window;
+  ts.form1.outer = &window;
+  Session& s = *ts;
+
+  // Every operation that enters the running state puts the last result away.
+  StartProcess(s);
+  StopProcess(s);
+  EXPECT_EQ(window.seen, std::vector<std::string>{"unload"});
+
+  // A zone point, and the zone mode chosen, show the zones at once.
+  window.seen.clear();
+  qvtest::SetPicture(s, 9, 5, [](int, int x, int) { return 100 * x; });
+  qvtest::OneImage(s, "a.fts");
+  s.opt.PicZoom = 1;
+  Picture1_MouseDown(ts.form1, kLeftButton, kCtrlMask | kAltMask, 4, 2);
+  EXPECT_EQ(s.Img[1].ImgZone, " .5, .5;");
+  SelectOption2(ts.form1, 4);
+  EXPECT_EQ(window.seen, (std::vector<std::string>{"zones", "zones"}));
+
+  // An image selected for display is previewed before it is processed.
+  window.seen.clear();
+  ts.form1.Check9.resize(2);
+  SelectPic(ts.form1, 1, false, false);
+  ASSERT_FALSE(window.seen.empty());
+  EXPECT_EQ(window.seen.front(), "preview 1");
 }
 
 TEST(MainWindowView, TheSessionForgetsAModelThatIsGone) {

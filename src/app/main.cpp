@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   QApplication app(argc, argv);
+  // The interface is French throughout, Qt's own dialog texts included.
+  qvapp::InstallFrenchTranslations();
   QApplication::setApplicationName("Quelvista");
   QApplication::setOrganizationName("Quelvista");
   QApplication::setApplicationVersion(QUELVISTA_VERSION);
@@ -35,7 +37,7 @@ int main(int argc, char** argv) {
   qvapp::MainWindow window(form1, store, desktop, dialogs);
   owner = &window;
   window.FollowEvents(events);
-  window.show();
+  window.ShowWithinScreen();
 
   // One optional argument: a project or one image.
   const QStringList args = QApplication::arguments();

@@ -20,13 +20,16 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/master_dialog.h"
 #include "app/options_dialog.h"
 #include "app/small_windows.h"
+#include "core/options.h"
 #include "core/paths.h"
 #include "display/histogram.h"
+#include "display/render.h"
 #include "workspace/add_images.h"
 #include "workspace/form1_events.h"
 #include "workspace/form5.h"
@@ -41,6 +44,14 @@
 namespace qvapp {
 
 namespace {
+
+// The main window's size where the screen leaves room for it.
+constexpr QSize kPreferredSize(1200, 800);
+// Room for a window manager's title bar and borders, before the window is
+// framed and its own can be measured.
+constexpr QSize kFrameAllowance(16, 48);
+// The largest preview of an image being read (8192 x 8192).
+constexpr int64_t kMaxPreviewPixels = int64_t{1} << 26;
 
 QString Lines(const std::string& crlf) {
   QString t = Q(crlf);
@@ -153,7 +164,7 @@ MainWindow::MainWindow(qv::Form1& f, qv::SettingsStore& store, qv::Desktop& desk
   BuildControls();
   InstallHooks();
   qApp->installEventFilter(this);
-  resize(1200, 800);
+  resize(kPreferredSize);
   Refresh();
 }
 
@@ -249,19 +260,19 @@ void MainWindow::BuildMenus() {
   mnuDebug_ = action(view, "mnuDebug", QStringLiteral("Fenêtre de débogage"), [this] {
     Forward([&] { qv::mnuDebug_Click(f_, desktop_); });
     if (f_.mnuDebug) {
-      const qv::ScreenRect& r1 = f_.Form1Rect;
-      const qv::ScreenRect& r4 = f_.Form4Rect;
+      auto rect = [](const qv::ScreenRect& r) { return QRect(r.Left, r.Top, r.Width, r.Height); };
       showNormal();
-      move(r1.Left, r1.Top);
-      resize(r1.Width, r1.Height - (frameGeometry().height() - height()));
+      // The rectangles are outer frames: the windows' frames come off their
+      // insides.
+      SetFrameGeometry(this, rect(f_.Form1Rect));
       if (!debug_) {
         debug_ = new DebugWindow(f_);
         debug_->onClosed = [this] { Refresh(); };
       }
       debug_->setWindowTitle(QStringLiteral("Débogage"));
-      debug_->move(r4.Left, r4.Top);
-      debug_->resize(r4.Width, r4.Height);
+      SetFrameGeometry(debug_, rect(f_.Form4Rect));
       debug_->show();
+      KeepWithinScreen(debug_);
       debug_->Refresh();
     } else if (debug_) {
       debug_->close();
@@ -350,9 +361,16 @@ void MainWindow::BuildControls() {
   vg->addWidget(Picture6_, 1, 1);
   row->addWidget(view, 1);
 
-  // The side panel.
-  auto* side = new QWidget(central);
+  // The side panel. It scrolls where the screen is too low for all of it,
+  // so that a small screen does not push the window's foot below its edge.
+  auto* sideScroll = new QScrollArea(central);
+  sideScroll->setObjectName("SidePanel");
+  sideScroll->setFrameShape(QFrame::NoFrame);
+  sideScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  sideScroll->setWidgetResizable(true);
+  auto* side = new QWidget;
   side->setFixedWidth(310);
+  sideScroll->setFixedWidth(310 + sideScroll->verticalScrollBar()->sizeHint().width());
   auto* sl = new QVBoxLayout(side);
   sl->setContentsMargins(0, 0, 0, 0);
 
@@ -521,7 +539,8 @@ void MainWindow::BuildControls() {
   Label6_->setObjectName("Label6");
   sl->addWidget(Label6_);
   sl->addStretch();
-  row->addWidget(side);
+  sideScroll->setWidget(side);
+  row->addWidget(sideScroll);
 
   progress_ = new QProgressBar(this);
   progress_->setObjectName("progress");
@@ -537,14 +556,52 @@ void MainWindow::InstallHooks() {
 }
 
 void MainWindow::Thumbnail(int i) {
-  shown_ = PackedToImage(qv::ThumbnailPicture(s_));
-  thumbs_[i] = shown_;
+  // The thumbnail goes to the strip only: the main picture shows the
+  // current image at the zoom, never a drawing made for the strip.
+  thumbs_[i] = PackedToImage(qv::ThumbnailPicture(s_));
   Refresh();
 }
 
 void MainWindow::ShowImage() {
   PlacePicture();
   Picture1_->update();
+}
+
+void MainWindow::ShowPicture(const qv::Plane<int32_t>& pixels) {
+  shownPixels_ = pixels;
+  shown_ = PackedToImage(shownPixels_);
+  PlacePicture();
+  Picture1_->update();
+}
+
+void MainWindow::Preview(int i) {
+  // The size the image will have: its planes' upper bounds divided by the
+  // zoom step, as DrawImage sizes its array, with the pixel aspect.
+  const qv::ImageEntry* e = i >= 1 && i <= s_.ImageCount() ? &s_.Img[static_cast<size_t>(i)] : nullptr;
+  if (!e || e->ImgNaxis1 < 1 || e->ImgNaxis2 < 1) return;
+  int w = e->ImgNaxis1, h = e->ImgNaxis2;
+  if (s_.opt.Has(qv::Bin2x2)) {
+    w /= 2;
+    h /= 2;
+  }
+  const int zoom = std::max<int>(1, s_.opt.PicZoom);
+  const qv::PixelsGeometry g = qv::ShowPixelsGeometry((w - 1) / zoom + 1, (h - 1) / zoom + 1, s_.opt.Has(qv::PixAspect),
+                                                      s_.opt.PixRatio, 0, false);
+  // Without a thumbnail the picture is cleared; a header that claims more
+  // pixels than any screen shows gets no preview (its file is read, and
+  // refused, next).
+  const auto thumb = thumbs_.find(i);
+  const bool previewed =
+      thumb != thumbs_.end() && g.dw >= 1 && g.dh >= 1 && static_cast<int64_t>(g.dw) * g.dh <= kMaxPreviewPixels;
+  shown_ = previewed ? thumb->second.scaled(g.dw, g.dh, Qt::IgnoreAspectRatio, Qt::SmoothTransformation) : QImage();
+  shownPixels_ = ImageToPacked(shown_);
+  PlacePicture();
+  Picture1_->update();
+}
+
+void MainWindow::ShowZones() {
+  const qv::Plane<int32_t> pixels = qv::ZonesPicture(f_, s_.opt.PicZoom);
+  if (!pixels.Empty()) ShowPicture(pixels);
 }
 
 void MainWindow::UpdateList() {
@@ -589,10 +646,26 @@ void MainWindow::OpenDestination(const std::string& caption) {
   form3_->InvalidateDetail();
   form3_->Form_Load();
   form2Window_->FitToPicture();
-  form2Window_->show();
   form3Window_->Refresh();
+  // The destination at the top left of the free area, the editor beside
+  // it (or over its right part when the screen is too narrow for both);
+  // placed before they show, so that the window manager maps them there.
+  const QRect area = AvailableArea(this);
+  const QRect destination = WithinArea(QRect(area.topLeft(), form2Window_->size() + FrameExtra(form2Window_)), area);
+  SetFrameGeometry(form2Window_, destination);
+  form3Window_->adjustSize();
+  SetFrameGeometry(form3Window_, BesideFrame(destination, form3Window_->size() + FrameExtra(form3Window_), area));
+  form2Window_->show();
   form3Window_->show();
+  KeepWithinScreen(form2Window_);
+  KeepWithinScreen(form3Window_);
   form3Window_->raise();
+}
+
+void MainWindow::UnloadDestination() {
+  // Closing the destination closes the editor with it.
+  if (form2Window_ && form2Window_->isVisible()) form2Window_->close();
+  if (form3Window_ && form3Window_->isVisible()) form3Window_->close();
 }
 
 void MainWindow::ShowHisto() {
@@ -607,11 +680,8 @@ void MainWindow::ShowHisto() {
   f.Text2 = texts.Text2;
   Picture3_->bars = std::move(picture.bars);
   Picture3_->levels = picture.levels;
-  shownPixels_ = std::move(picture.shown);
-  shown_ = PackedToImage(shownPixels_);
   Picture3_->update();
-  PlacePicture();
-  Picture1_->update();
+  ShowPicture(picture.shown);
 }
 
 void MainWindow::PlacePicture() {
@@ -628,6 +698,9 @@ void MainWindow::RebuildStrip() {
   const size_t n = f_.Check9.size();
   // Elements above the model's upper bound are removed, highest first.
   while (Image1_.size() + 1 > n) {
+    // An entry that comes back under this number is another image: its
+    // old thumbnail must not stand for it.
+    thumbs_.erase(static_cast<int>(Image1_.size()));
     delete Image1_.back()->parentWidget();
     Image1_.pop_back();
     Check9_.pop_back();
@@ -714,6 +787,13 @@ void MainWindow::Refresh() {
   }
 
   Picture1_->setVisible(f.Picture1Visible);
+  HScroll2_->setVisible(f.PanBarsVisible);
+  VScroll2_->setVisible(f.PanBarsVisible);
+  Picture6_->setVisible(f.PanBarsVisible);
+  if (f.Picture3Cleared && !Picture3_->bars.empty()) {
+    Picture3_->bars.clear();
+    Picture3_->levels = {};
+  }
   regFrame_->setVisible(f.Frame2Visible);
   Frame4_->setVisible(f.Frame2Visible);
   Picture1_->setEnabled(!running);
@@ -762,7 +842,9 @@ void MainWindow::Refresh() {
   }
   if (zone_) {
     if (f.Form6Visible && !zone_->isVisible()) {
+      PlaceZoneDialog();
       zone_->show();
+      KeepWithinScreen(zone_);
       zone_->raise();
     } else if (!f.Form6Visible && zone_->isVisible()) {
       zone_->hide();
@@ -780,7 +862,16 @@ void MainWindow::Refresh() {
   if (report_) {
     report_->Refresh();
     if (f.mnuReport && !report_->isVisible()) {
+      // At the foot of the free area, on the left: under the result's
+      // picture, leaving its top and the editor's controls in view.
+      const QRect area = AvailableArea(this);
+      const QSize size =
+          report_->Fitting(QSize(area.width(), area.height() * 35 / 100) - FrameExtra(report_)) + FrameExtra(report_);
+      SetFrameGeometry(report_, QRect(QPoint(area.left(), area.bottom() - size.height() + 1), size));
       report_->show();
+      KeepWithinScreen(report_);
+      // Once laid out, the table can scroll to the frame that needs a look.
+      QTimer::singleShot(0, report_, [report = report_.data()] { report->ShowFirstLeftOut(); });
       report_->raise();
     } else if (!f.mnuReport && report_->isVisible()) {
       report_->hide();
@@ -805,6 +896,14 @@ void MainWindow::Refresh() {
   mirroring_ = false;
 }
 
+void MainWindow::PlaceZoneDialog() {
+  // Beside the window, so that it hides no part of the picture the user
+  // clicks the points on.
+  zone_->adjustSize();
+  const QSize size = zone_->size() + FrameExtra(zone_);
+  SetFrameGeometry(zone_, BesideFrame(frameGeometry(), size, AvailableArea(this)));
+}
+
 void MainWindow::FollowEvents(QtEventLoop& events) {
   events.beforeYield = [this] { Tick(); };
   events.onReport = [this](const std::string&, double done) { ShowProgress(done); };
@@ -822,6 +921,24 @@ void MainWindow::Load(const std::string& commandLine) {
   hooks.openArgument = [this](const std::string& argument) { qv::OpenCommandLine(f_, argument); };
   qv::Form1_Load(f_, store_, commandLine, qv::ProgramFolder(), hooks);
   Refresh();
+}
+
+void MainWindow::ShowWithinScreen() {
+  const QRect area = AvailableArea(this);
+  const QSize known = FrameExtra(this);
+  const QSize frame = known.isNull() ? kFrameAllowance : known;
+  if (kPreferredSize.width() + frame.width() <= area.width() &&
+      kPreferredSize.height() + frame.height() <= area.height()) {
+    resize(kPreferredSize);
+    show();
+    return;
+  }
+  // A small screen: the whole free area, so that the pan bar and the foot
+  // of the strip are not below the screen's edge.
+  move(area.topLeft());
+  resize(area.size() - frame);
+  show();
+  NowAndWhenFramed(this, [this] { SetFrameGeometry(this, AvailableArea(this)); });
 }
 
 void MainWindow::OpenPaths(const QStringList& paths) {
@@ -863,6 +980,7 @@ void MainWindow::ShowFitsHeader() {
   view.ShowLines(header.lines);
   view.resize(620, 560);
   view.show();
+  KeepWithinScreen(&view);
   QEventLoop loop;
   view.onClosed = [&loop] { loop.quit(); };
   loop.exec();

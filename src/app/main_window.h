@@ -54,6 +54,10 @@ class MainWindow : public QMainWindow, public qv::View {
   void ShowProgress(double done);
   // The start-up sequence with the program's argument (may be empty).
   void Load(const std::string& commandLine);
+  // Shows the window at its own size where the screen's free area holds
+  // it, otherwise over the whole free area, so that every control is in
+  // sight.
+  void ShowWithinScreen();
 
   // The picture as shown (after the last ShowHisto), for tests and export.
   const QImage& Shown() const { return shown_; }
@@ -93,12 +97,19 @@ class MainWindow : public QMainWindow, public qv::View {
   void ShowHisto() override;
   void Thumbnail(int i) override;
   void ShowImage() override;
+  void Preview(int i) override;
+  void ShowZones() override;
   void UpdateList() override;
   void Pause(double seconds) override;
   void RunImage(int i, bool accepted, const qv::Outcome& processed, const qv::Outcome& stacked) override;
   void MsgBox(const std::string& text) override;
   void OpenDestination(const std::string& caption) override;
+  void UnloadDestination() override;
   void RebuildStrip();
+  // Shows packed pixels in Picture1 as they are.
+  void ShowPicture(const qv::Plane<int32_t>& pixels);
+  // Puts the zone dialog beside this window when it opens.
+  void PlaceZoneDialog();
   void PlacePicture();
   void SavePicture();
   void SaveAllTiff();

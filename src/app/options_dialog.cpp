@@ -9,7 +9,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace qvapp {
@@ -23,6 +25,18 @@ void KeepPlace(QWidget* w) {
   p.setRetainSizeWhenHidden(true);
   w->setSizePolicy(p);
 }
+
+// A scroll area that asks for room for the whole of its page; the dialog
+// limits it to the screen.
+class WholePage : public QScrollArea {
+ public:
+  using QScrollArea::QScrollArea;
+  QSize sizeHint() const override {
+    if (!widget()) return QScrollArea::sizeHint();
+    const int f = 2 * frameWidth();
+    return widget()->sizeHint() + QSize(f, f);
+  }
+};
 
 }  // namespace
 
@@ -217,21 +231,54 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   });
   connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
 
-  auto* grid = new QGridLayout(this);
-  grid->addWidget(images, 0, 0, 1, 3);
-  grid->addWidget(dirs, 1, 0, 1, 3);
-  grid->addWidget(mask, 2, 0);
-  grid->addWidget(calc, 2, 1);
-  grid->addWidget(border, 2, 2);
-  grid->addWidget(pixel, 3, 0);
-  grid->addWidget(circ, 3, 1);
-  grid->addWidget(median, 3, 2);
-  grid->addWidget(colours, 4, 0, 1, 2);
+  // Two columns, so that the dialog is wider than high as screens are: the
+  // switches, folders and colours at the left, the settings of each
+  // cleaning step at the right. The whole scrolls where even so the
+  // screen is too small, and OK and "Annuler" stay below it in sight.
+  auto* content = new QWidget;
+  content->setObjectName("Form5Content");
+  auto* columns = new QHBoxLayout(content);
+  columns->setContentsMargins(0, 0, 0, 0);
+  auto* left = new QVBoxLayout;
+  left->addWidget(images);
+  left->addWidget(dirs);
+  left->addWidget(colours);
+  left->addStretch();
+  auto* right = new QGridLayout;
+  right->addWidget(mask, 0, 0);
+  right->addWidget(calc, 0, 1);
+  right->addWidget(border, 1, 0);
+  right->addWidget(pixel, 1, 1);
+  right->addWidget(circ, 2, 0);
+  right->addWidget(median, 2, 1);
+  right->setRowStretch(3, 1);
+  columns->addLayout(left, 3);
+  columns->addLayout(right, 2);
+  auto* scroll = new WholePage(this);
+  scroll->setObjectName("Form5Scroll");
+  scroll->setWidget(content);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(ok);
   buttons->addWidget(cancel);
-  grid->addLayout(buttons, 4, 2, Qt::AlignBottom);
+  auto* page = new QVBoxLayout(this);
+  page->addWidget(scroll, 1);
+  page->addLayout(buttons);
+
+  // As large as the page needs, within the free part of the screen less
+  // the frame a window manager will add; where the page is cut, its scroll
+  // bar takes room from the other side.
+  const QRect area = AvailableArea(parent);
+  const QSize extra = FrameExtra(this);
+  const QSize fits(area.width() - extra.width(), area.height() - extra.height());
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  QSize want = sizeHint();
+  if (want.height() > fits.height()) want.rwidth() += bar;
+  if (want.width() > fits.width()) want.rheight() += bar;
+  resize(want.boundedTo(fits));
 
   Refresh();
 }

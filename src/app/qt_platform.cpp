@@ -7,10 +7,15 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
+#include <QWidget>
+#include <QWindow>
+#include <algorithm>
 #include <map>
 
 #include "core/paths.h"
@@ -164,6 +169,106 @@ void PauseWithEvents(double seconds) {
   QEventLoop loop;
   QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
   loop.exec();
+}
+
+bool InstallFrenchTranslations() {
+  auto* app = QCoreApplication::instance();
+  if (!app) return false;
+  // One translator for the program's lifetime, kept by the application.
+  auto* qt = new QTranslator(app);
+  if (!qt->load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete qt;
+    return false;
+  }
+  return QCoreApplication::installTranslator(qt);
+}
+
+QRect WithinArea(const QRect& frame, const QRect& area) {
+  const QSize size = frame.size().boundedTo(area.size());
+  const int left = std::clamp(frame.left(), area.left(), area.left() + area.width() - size.width());
+  const int top = std::clamp(frame.top(), area.top(), area.top() + area.height() - size.height());
+  return QRect(QPoint(left, top), size);
+}
+
+QRect BesideFrame(const QRect& owner, const QSize& size, const QRect& area) {
+  const int right = area.left() + area.width();
+  int left = owner.left() + owner.width();
+  if (left + size.width() > right) {
+    left = owner.left() - size.width();
+    if (left < area.left()) left = right - size.width();
+  }
+  return WithinArea(QRect(QPoint(left, owner.top()), size), area);
+}
+
+QRect AvailableArea(const QWidget* window) {
+  const QScreen* screen = window && window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+namespace {
+QSize ExtraOf(const QWidget* w) {
+  const QRect frame = w->frameGeometry(), inner = w->geometry();
+  return QSize(frame.width() - inner.width(), frame.height() - inner.height());
+}
+}  // namespace
+
+QSize FrameExtra(const QWidget* window) {
+  if (window && window->isVisible()) {
+    const QSize own = ExtraOf(window);
+    if (!own.isNull()) return own;
+  }
+  // A window that is not framed yet will get the frame its siblings have.
+  for (const QWidget* other : QApplication::topLevelWidgets()) {
+    if (other == window || !other->isVisible() || other->windowType() == Qt::Popup) continue;
+    const QSize extra = ExtraOf(other);
+    if (!extra.isNull()) return extra;
+  }
+  return QSize(0, 0);
+}
+
+void SetFrameGeometry(QWidget* window, const QRect& frame) {
+  const QRect placed = WithinArea(frame, AvailableArea(window));
+  const QSize extra = FrameExtra(window);
+  // move() places the frame's corner; resize() sizes the inside.
+  window->move(placed.topLeft());
+  window->resize((placed.size() - extra).expandedTo(QSize(1, 1)));
+}
+
+namespace {
+
+// Runs `place` once the window is on the screen: a window manager frames a
+// window only when it maps it, and only then is the frame's size known.
+class WhenExposed : public QObject {
+ public:
+  WhenExposed(QWidget* window, std::function<void()> place) : QObject(window), place_(std::move(place)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* handle = qobject_cast<QWindow*>(watched);
+    if (event->type() == QEvent::Expose && handle && handle->isExposed()) {
+      handle->removeEventFilter(this);
+      // After the exposure itself, when the frame's extents have come.
+      QTimer::singleShot(0, parent(), place_);
+      deleteLater();
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> place_;
+};
+
+}  // namespace
+
+void NowAndWhenFramed(QWidget* window, const std::function<void()>& place) {
+  place();
+  QWindow* handle = window->windowHandle();
+  if (handle && !handle->isExposed()) handle->installEventFilter(new WhenExposed(window, place));
+}
+
+void KeepWithinScreen(QWidget* window) {
+  NowAndWhenFramed(window, [window] {
+    const QRect frame = window->frameGeometry();
+    if (!AvailableArea(window).contains(frame)) SetFrameGeometry(window, frame);
+  });
 }
 
 }  // namespace qvapp

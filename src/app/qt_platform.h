@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
 #include <functional>
 #include <string>
 #include <vector>
@@ -83,6 +84,40 @@ std::vector<std::vector<std::string>> GroupByFolder(const std::vector<std::strin
 
 // Waits `seconds` while processing events.
 void PauseWithEvents(double seconds);
+
+// Loads Qt's own French texts (qtbase_fr: the buttons and captions of the
+// file dialogs and message boxes) into the application, so that nothing
+// the user sees is in English. False when they are not installed.
+bool InstallFrenchTranslations();
+
+// Window placement. Rectangles named `frame` are a window's outer frame,
+// title bar included, in screen pixels; `area` is the free part of a
+// screen (without task bars and panels).
+
+// The frame moved, and shrunk on an axis where it is larger, so that it
+// lies within the area.
+QRect WithinArea(const QRect& frame, const QRect& area);
+// Where a window of outer size `size` goes beside the frame `owner`: to its
+// right, else to its left, else against the area's right edge, with its top
+// level with the owner's, always within the area.
+QRect BesideFrame(const QRect& owner, const QSize& size, const QRect& area);
+// The free part of the screen a window is on (or of the primary screen).
+QRect AvailableArea(const QWidget* window);
+// The width and height a window manager's frame adds to a window: the
+// window's own once it is framed, otherwise those of another framed
+// top-level window, otherwise none (no window manager).
+QSize FrameExtra(const QWidget* window);
+// Gives a top-level window the outer frame `frame`, limited to the free
+// area of its screen. Before a window is first shown its frame is not
+// known: that of a framed sibling is assumed.
+void SetFrameGeometry(QWidget* window, const QRect& frame);
+// Runs `place` for a window just shown, and again once the window manager
+// has framed it (when its frame's size is known).
+void NowAndWhenFramed(QWidget* window, const std::function<void()>& place);
+// Moves (and if need be shrinks) a top-level window just shown so that its
+// frame lies within the free area of its screen: now, and again once the
+// window manager has framed it.
+void KeepWithinScreen(QWidget* window);
 
 inline QString Q(const std::string& s) { return QString::fromStdString(s); }
 inline std::string S(const QString& s) { return s.toStdString(); }

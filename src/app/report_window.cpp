@@ -3,8 +3,10 @@
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/qt_platform.h"
 #include "workspace/frame_report.h"
@@ -70,6 +72,26 @@ void ReportWindow::Refresh() {
     table_->resizeColumnsToContents();
     shownRows_ = r.rows.size();
   }
+}
+
+void ReportWindow::ShowFirstLeftOut() {
+  const auto& rows = f_.Report.rows;
+  for (size_t k = 0; k < rows.size(); ++k)
+    if (rows[k].notStacked) {
+      table_->scrollToItem(table_->item(static_cast<int>(k), 0), QAbstractItemView::PositionAtCenter);
+      return;
+    }
+}
+
+QSize ReportWindow::Fitting(const QSize& limit) const {
+  int w = 2 * table_->frameWidth() + table_->verticalScrollBar()->sizeHint().width();
+  for (int c = 0; c < table_->columnCount(); ++c) w += table_->horizontalHeader()->sectionSize(c);
+  int h = 2 * table_->frameWidth() + table_->horizontalHeader()->height();
+  for (int r = 0; r < table_->rowCount(); ++r) h += table_->rowHeight(r);
+  const QMargins m = layout()->contentsMargins();
+  w += m.left() + m.right();
+  h += m.top() + m.bottom() + layout()->spacing() + total_->sizeHint().height();
+  return QSize(std::min(w, limit.width()), std::min(h, limit.height()));
 }
 
 void ReportWindow::closeEvent(QCloseEvent* event) {

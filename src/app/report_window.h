@@ -19,6 +19,10 @@ class ReportWindow : public QWidget {
   // Shows the model's report.
   void Refresh();
   QTableWidget* Table() const { return table_; }
+  // Scrolls to the first image left out of the result, if any.
+  void ShowFirstLeftOut();
+  // The size that shows every column and row, no larger than `limit`.
+  QSize Fitting(const QSize& limit) const;
   // A row was clicked: the image it names.
   std::function<void(int)> onRowClicked;
   std::function<void()> onClosed;

@@ -1,8 +1,10 @@
 #include "app/small_windows.h"
 
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "app/qt_platform.h"
@@ -20,6 +22,12 @@ DebugWindow::DebugWindow(qv::Form1& f, QWidget* parent) : QWidget(parent, Qt::Wi
   list_ = new QListWidget(this);
   list_->setObjectName("List1");
   list_->move(kMargin, kMargin);
+  // Header cards are laid out in columns of characters (keyword, "= ",
+  // value from column 11): only a fixed-width font keeps them aligned.
+  list_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  escape_ = new QShortcut(QKeySequence(Qt::Key_Escape), this, [this] { close(); });
+  escape_->setContext(Qt::WindowShortcut);
+  escape_->setEnabled(false);
   resize(320, 480);
 }
 
@@ -38,6 +46,8 @@ void DebugWindow::ShowLines(const std::vector<std::string>& lines) {
   list_->clear();
   for (const std::string& l : lines) list_->addItem(Q(l));
   shown_ = f_.DebugLog.size();
+  // A header is read and put away, as a dialog is.
+  escape_->setEnabled(true);
 }
 
 void DebugWindow::closeEvent(QCloseEvent* event) {

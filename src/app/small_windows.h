@@ -8,6 +8,7 @@
 #include "workspace/form1.h"
 
 class QListWidget;
+class QShortcut;
 
 namespace qvapp {
 
@@ -19,7 +20,8 @@ class DebugWindow : public QWidget {
   explicit DebugWindow(qv::Form1& f, QWidget* parent = nullptr);
   // Shows the model's lines (only the new ones are added).
   void Refresh();
-  // Shows `lines` instead (the FITS header view).
+  // Shows `lines` instead (the FITS header view); Escape then closes the
+  // window.
   void ShowLines(const std::vector<std::string>& lines);
   QListWidget* List1() const { return list_; }
   std::function<void()> onClosed;
@@ -31,6 +33,7 @@ class DebugWindow : public QWidget {
  private:
   qv::Form1& f_;
   QListWidget* list_;
+  QShortcut* escape_;
   size_t shown_ = 0;
 };
 

@@ -42,12 +42,23 @@ class View {
   virtual void Thumbnail(int /*i*/) {}
   // The current image is to be drawn again (levels, zoom or marks changed).
   virtual void ShowImage() {}
+  // List image i is about to be processed for display: until its pixels are
+  // ready (or when a stop request leaves them unread), its thumbnail,
+  // stretched to the size the image will have at the zoom, stands for it.
+  virtual void Preview(int /*i*/) {}
+  // The zones of the current image were edited while it is shown: it is
+  // drawn again at the levels of "Minimum" and "Maximum" with its zones
+  // over it.
+  virtual void ShowZones() {}
   // The histogram and the image with the "Niveau" settings (ShowHisto).
   virtual void ShowHisto() {}
   // The panels are arranged after the strip was rebuilt (updatelist).
   virtual void UpdateList() {}
   // The stack is complete: open the destination and editor windows.
   virtual void OpenDestination(const std::string& /*caption*/) {}
+  // A long operation begins (StartProcess): the destination and editor
+  // windows of a previous result are no longer shown.
+  virtual void UnloadDestination() {}
   // A stacking run is done with list image i: accepted means stacked.
   // `processed` is how its processing went; `stacked` how the parking of
   // an accepted image went (success for a rejected one).

@@ -9,6 +9,11 @@ void Form2::ShowPixels(const Plane<int32_t>& pixels, int16_t zoom, bool mirror) 
   Zoom = zoom;
   Mirror = mirror;
   ++shows;
+  if (LaidOut.known) {
+    const PixelsGeometry g = Geometry(LaidOut.pixAspect, LaidOut.pixRatio);
+    if (g.dw != LaidOut.pictureWidth || g.dh != LaidOut.pictureHeight)
+      LayOut(LaidOut.innerWidth, LaidOut.innerHeight, LaidOut.barThickness, LaidOut.pixAspect, LaidOut.pixRatio);
+  }
   if (view) view->Refresh(*this);
 }
 
@@ -28,11 +33,16 @@ Plane<int32_t> Form2::Shown(bool pixAspect, double pixRatio) const {
 }
 
 void Form2::form_scroll(int innerWidth, int innerHeight, int barThickness, bool pixAspect, double pixRatio) {
+  LayOut(innerWidth, innerHeight, barThickness, pixAspect, pixRatio);
+  if (view) view->Refresh(*this);
+}
+
+void Form2::LayOut(int innerWidth, int innerHeight, int barThickness, bool pixAspect, double pixRatio) {
   const PixelsGeometry g = Geometry(pixAspect, pixRatio);
   Scroll = FormScroll(g.dw, g.dh, innerWidth, innerHeight, barThickness);
   HScroll1 = Scroll.hVisible ? std::clamp(HScroll1, 0, Scroll.hMax) : 0;
   VScroll1 = Scroll.vVisible ? std::clamp(VScroll1, 0, Scroll.vMax) : 0;
-  if (view) view->Refresh(*this);
+  LaidOut = {true, innerWidth, innerHeight, barThickness, pixAspect, pixRatio, g.dw, g.dh};
 }
 
 void Form2::CentreScrollBars() {

@@ -35,11 +35,23 @@ struct Form2 {
   // their layout comes from form_scroll.
   int32_t HScroll1 = 0, VScroll1 = 0;
   ScrollLayout Scroll;
+  // What the bars were last laid out for: the window's inner size, the
+  // bars' thickness, the pixel aspect and the size the picture showed at.
+  // A picture that comes out at another size (a zoom, a turn, a binning)
+  // is laid out again with them, since the window itself did not change.
+  struct ScrollArea {
+    bool known = false;
+    int innerWidth = 0, innerHeight = 0, barThickness = 0;
+    bool pixAspect = false;
+    double pixRatio = 1;
+    int pictureWidth = 0, pictureHeight = 0;
+  } LaidOut;
   bool Visible = false;
   Form2View* view = nullptr;
 
   // Shows a packed pixel array (the call the editor makes after a redraw,
-  // and every 100 rows while it renders).
+  // and every 100 rows while it renders); a picture of another size than
+  // the bars were laid out for lays them out again.
   void ShowPixels(const Plane<int32_t>& pixels, int16_t zoom, bool mirror);
   void SetCaption(const std::string& caption);
   // Where and how large the picture shows, and the pixels it shows (the
@@ -54,6 +66,10 @@ struct Form2 {
   void CentreScrollBars();
   // Number of ShowPixels calls so far (what a progress display counts).
   long shows = 0;
+
+ private:
+  // form_scroll's layout, without the repaint.
+  void LayOut(int innerWidth, int innerHeight, int barThickness, bool pixAspect, double pixRatio);
 };
 
 }  // namespace qv

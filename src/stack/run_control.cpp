@@ -7,6 +7,9 @@ void StartProcess(Session& s) {
   // A new run starts a new stack; what a previous one parked is no longer
   // counted.
   s.stack.StackCount = 0;
+  // What a previous run produced is no longer shown while this operation
+  // changes the planes and the stack under it.
+  s.view->UnloadDestination();
 }
 
 void StopProcess(Session& s) { s.RunState = 0; }

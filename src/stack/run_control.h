@@ -9,7 +9,8 @@ namespace qv {
 // The main window's caption when no operation shows its progress there.
 inline constexpr const char* kAppTitle = "Quelvista";
 
-// Enters the running state: RunState 1, a new stack count.
+// Enters the running state: RunState 1, a new stack count; the view
+// unloads the destination and editor windows of a previous result.
 void StartProcess(Session& s);
 // Leaves it: RunState 0.
 void StopProcess(Session& s);

@@ -77,6 +77,12 @@ struct Form1 : View {
   bool Frame2Visible = false;     // registration controls
   bool Picture10Visible = false;  // the strip
   bool VScroll1Visible = false;
+  // The pan scroll bars of the picture (HScroll2, VScroll2) and the box in
+  // their corner (Picture6): shown with an image, hidden without one.
+  bool PanBarsVisible = false;
+  // The histogram box (Picture3) was emptied ("&Nouveau"); the next drawn
+  // histogram fills it again.
+  bool Picture3Cleared = false;
 
   // Menu "Fenêtre de débogage" checked, and the lines of the debug window.
   bool mnuDebug = false;
@@ -143,9 +149,12 @@ struct Form1 : View {
   void MsgBox(const std::string& text) override { Outer().MsgBox(text); }
   void Thumbnail(int i) override { Outer().Thumbnail(i); }
   void ShowImage() override { Outer().ShowImage(); }
+  void Preview(int i) override { Outer().Preview(i); }
+  void ShowZones() override { Outer().ShowZones(); }
   void ShowHisto() override { Outer().ShowHisto(); }
   void UpdateList() override { Outer().UpdateList(); }
   void OpenDestination(const std::string& caption) override { Outer().OpenDestination(caption); }
+  void UnloadDestination() override { Outer().UnloadDestination(); }
   void RunImage(int i, bool accepted, const Outcome& processed, const Outcome& stacked) override {
     Outer().RunImage(i, accepted, processed, stacked);
   }

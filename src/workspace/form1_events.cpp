@@ -1,5 +1,6 @@
 #include "workspace/form1_events.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -130,8 +131,9 @@ void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
     }
     f.StatusText = ClickEffect(e, mode, px, py);
     if (mode == (kCtrlMask | kAltMask)) {
-      // The new point shows over the image as it is, not reprocessed.
-      f.ShowImage();
+      // The new point shows at once, over the image as it is, not
+      // reprocessed.
+      f.ShowZones();
     } else {
       SelectPic(f, s.CurPic, true, false);
     }
@@ -198,7 +200,7 @@ void Text6_Change(Form1& f) {
 void Option2_Click(Form1& f, int index) {
   if (index == 4) {
     f.Form6Visible = true;
-    f.ShowImage();
+    f.ShowZones();
   } else if (f.Form6Visible) {
     form6::Form_QueryUnload(f);
   }
@@ -262,12 +264,19 @@ void mnuDebug_Click(Form1& f, Desktop& desktop) {
   if (!f.mnuDebug) return;
   const ScreenRect screen = desktop.Screen(), free = desktop.AvailableArea();
   const int w = static_cast<int>(Int(screen.Width / 4.0));
-  // The bottom of the free area stands where a task bar's top edge would.
-  const int bottom = free.Top + free.Height;
-  int h = bottom - screen.Top;
-  if (!(bottom > screen.Top + 300 && bottom <= screen.Top + screen.Height)) h = CInt(screen.Height * 0.9);
-  f.Form1Rect = {screen.Left, screen.Top, 3 * w, h};
-  f.Form4Rect = {screen.Left + 3 * w, screen.Top, w, h};
+  const int screenBottom = screen.Top + screen.Height, freeBottom = free.Top + free.Height;
+  // A task bar at the bottom is what makes the free area end above the
+  // screen's bottom edge; its top edge is where both windows end. Without
+  // one (or with a free area that ends too high to be left by a task bar)
+  // they take 90% of the screen's height.
+  const bool taskBar = freeBottom < screenBottom && freeBottom > screen.Top + 300;
+  int h = taskBar ? freeBottom - screen.Top : CInt(screen.Height * 0.9);
+  // Both stay within the free area: below a panel at the top, above one at
+  // the bottom.
+  const int top = std::max(screen.Top, free.Top);
+  h = std::max(1, std::min(h, freeBottom - top));
+  f.Form1Rect = {screen.Left, top, 3 * w, h};
+  f.Form4Rect = {screen.Left + 3 * w, top, w, h};
 }
 
 void Picture3_MouseDown(Form1& f, double x) {

@@ -53,7 +53,10 @@ void mnubar11_Click(Form1& f);
 void mnuGrad_Click(Form1& f);
 void mnuZone_Click(Form1& f);
 // Toggles the debug log; when it opens, the main window takes the left
-// three quarters of the screen and the log the last quarter.
+// three quarters of the screen and the log the last quarter, both as high
+// as the top of a task bar at the bottom, or 90% of the screen without
+// one, and within the free area of the screen. The rectangles are the
+// windows' outer frames.
 void mnuDebug_Click(Form1& f, Desktop& desktop);
 // A press on the histogram box at x in bin units: the level marker.
 void Picture3_MouseDown(Form1& f, double x);

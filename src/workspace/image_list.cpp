@@ -38,6 +38,13 @@ void mnuNew_Click(Form1& f) {
   f.Check9.resize(1);
   f.Text7.clear();
   f.Text8.clear();
+  // Nothing of the last image stays on show: its status, its histogram and
+  // the level marker read on it. The levels typed in "Niveau", "Auto" and
+  // the slider are settings of the window and stay.
+  f.Label1.clear();
+  f.Label6.clear();
+  f.Line1Visible = false;
+  f.Picture3Cleared = true;
   ForgetReport(f);
 }
 
@@ -101,6 +108,7 @@ Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
       f.Picture1Visible = false;
       f.Frame2Visible = false;
       f.Picture10Visible = false;
+      f.PanBarsVisible = false;
     } else if (index >= 0 && index <= StripUBound(f)) {
       const ImageEntry& e = s.Entry(index);
       StripCheckBox& box = f.Check9[static_cast<size_t>(index)];
@@ -115,6 +123,7 @@ Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
         if (!(noLoad && s.CurPic == index)) processed = LoadSelectedImage(f, index);
         ShowSelectedImage(f, index);
       }
+      f.PanBarsVisible = true;
       s.view->ShowImage();
     }
   } catch (const RuntimeError& err) {

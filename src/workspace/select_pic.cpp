@@ -40,6 +40,7 @@ std::string StatusText(const Session& s) {
 Outcome LoadSelectedImage(Form1& f, int index) {
   Session& s = f.s;
   s.CurPic = static_cast<int16_t>(index);
+  f.Preview(index);
   s.DoEvents();
   const Outcome r = ProcessPic(s, index, 1);
   // The windows show no message for a file of values that are not

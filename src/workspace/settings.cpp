@@ -179,6 +179,13 @@ void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, 
                 const StartUpHooks& hooks) {
   Session& s = f.s;
   f.Busy = true;
+  // The window opens with "Auto" checked, so the first image shows between
+  // its computed levels, and with 0 and 65535 in "Minimum" and "Maximum"
+  // for when the box is cleared. A project read below sets "Auto" as it
+  // was saved.
+  f.Check3 = 1;
+  f.Text1 = LocaleFromDouble(0, s.locale);
+  f.Text2 = LocaleFromDouble(65535, s.locale);
   const std::string caption = f.Caption;
   Ignoring([&] {
     s.Img.clear();

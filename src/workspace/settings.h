@@ -45,8 +45,8 @@ struct StartUpHooks {
   std::function<void(const std::string& argument)> openArgument;
 };
 
-// The main window's load sequence: busy flag, empty image tables, guide
-// position, every setting, the calibration masters, Hsens, zoom, then the
+// The main window's load sequence: busy flag, "Auto" checked with the
+// levels 0 and 65535, empty image tables, guide position, every setting, the calibration masters, Hsens, zoom, then the
 // command line or the stored project.
 void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, const std::string& programFolder,
                 const StartUpHooks& hooks = {});

@@ -11,6 +11,7 @@ MainPicture ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones,
   MainPicture m;
   if (s.pic.HistoMax < 1) return m;
   m.drawn = true;
+  f.Picture3Cleared = false;
   m.bars = HistoBars(s.pic.Histo.data(), kHistoBins, s.pic.HistoMax);
   s.opt.Hsens = f.HScroll1;
   m.levels = ShowHistoLevels(s.pic.LevelMin, s.pic.LevelMax, s.pic.LevelLow, s.pic.LevelHigh, f.HScroll1, f.Check3 != 0,
@@ -22,6 +23,23 @@ MainPicture ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones,
   if (showGradient)
     DrawSegments(m.shown, DrawGradientGrid(s.pic.GradMask, s.opt.Has(GradRemove), m.shown.Width(), m.shown.Height()));
   return m;
+}
+
+Plane<int32_t> ZonesPicture(Form1& f, int zoomStep) {
+  Session& s = f.s;
+  if (s.pic.HistoMax < 1 || s.pic.PicR.Empty() || s.CurPic < 1 || s.CurPic > s.ImageCount()) return {};
+  // The levels the boxes hold, read as ShowHisto reads them with "Auto"
+  // off: a box that holds no number gives the computed level. With "Auto"
+  // on they hold the computed levels already.
+  std::string black = f.Text1, white = f.Text2;
+  const DisplayLevels levels = ShowHistoLevels(s.pic.LevelMin, s.pic.LevelMax, s.pic.LevelLow, s.pic.LevelHigh,
+                                               f.HScroll1, false, black, white, s.locale);
+  const Plane<int32_t> pixels =
+      DrawImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, levels.black, levels.white, zoomStep, s.opt.Has(Mono));
+  Plane<int32_t> shown = ShowPixels(
+      pixels, ShowPixelsGeometry(pixels.Width(), pixels.Height(), s.opt.Has(PixAspect), s.opt.PixRatio, 0, false));
+  DrawZones(shown, s.Entry(s.CurPic).ImgZone, false);
+  return shown;
 }
 
 }  // namespace qv

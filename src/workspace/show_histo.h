@@ -34,4 +34,11 @@ struct LevelTexts {
 // gradient") over the shown picture.
 MainPicture ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient);
 
+// The current image at the levels of "Minimum" and "Maximum" (read with
+// the user's number conventions; a box that holds no number gives the
+// level the slider computes), at the zoom step with the pixel aspect, with
+// the zones of CurPic over it: what a new zone point shows at once. Empty
+// when there is no image.
+Plane<int32_t> ZonesPicture(Form1& f, int zoomStep);
+
 }  // namespace qv

@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
@@ -20,6 +21,7 @@
 
 #include "app/main_window.h"
 #include "app/qt_platform.h"
+#include "app/session_support.h"
 #include "core/options.h"
 #include "core/session.h"
 #include "editor/form3.h"
@@ -29,32 +31,11 @@
 #include "workspace/form1.h"
 #include "workspace/save_commands.h"
 
-namespace {
-
-int failures = 0;
-
-void Check(bool ok, const char* what) {
-  std::printf("%s: %s\n", ok ? "ok" : "ÉCHEC", what);
-  if (!ok) ++failures;
-}
-
-// Lets the window work until `done` holds or `seconds` pass.
-bool WaitFor(const std::function<bool()>& done, double seconds) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > seconds * 1000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  }
-  return true;
-}
-
-void Shot(QWidget& w, const QString& folder, const char* name) {
-  const QString path = folder + "/" + name + ".png";
-  Check(w.grab().save(path), qPrintable("capture " + path));
-}
-
-}  // namespace
+using qvsession::Check;
+using qvsession::CheckWithinScreen;
+using qvsession::ScriptedDesktop;
+using qvsession::Shot;
+using qvsession::WaitFor;
 
 int main(int argc, char** argv) {
   if (argc < 4) {
@@ -62,6 +43,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   QApplication app(argc, argv);
+  qvapp::InstallFrenchTranslations();
   const QString shots = QString::fromLocal8Bit(argv[3]);
   QDir().mkpath(shots);
 
@@ -70,22 +52,23 @@ int main(int argc, char** argv) {
   qv::SystemClock clock;
   qv::Session s(qv::Platform{&loader, &events, &clock});
   qv::QtSettingsStore store(argv[2]);
-  qv::HeadlessDesktop desktop;  // answers "Confimer quitter" with Yes
+  ScriptedDesktop desktop;  // answers "Confimer quitter" with Yes
   QWidget* owner = nullptr;
   qvapp::QtDialogs dialogs(owner);
   qv::Form1 form1(s);
   qvapp::MainWindow w(form1, store, desktop, dialogs);
   owner = &w;
   w.FollowEvents(events);
-  w.resize(1280, 820);
-  w.show();
+  w.ShowWithinScreen();
   Check(WaitFor([&] { return w.isVisible() && w.windowHandle() && w.windowHandle()->isExposed(); }, 10),
         "la fenêtre est affichée");
+  CheckWithinScreen(w, "la fenêtre principale");
 
   w.Load(argv[1]);
   Check(s.ImageCount() >= 2, "le projet est chargé");
   Check(WaitFor([&] { return s.RunState == 0 && !form1.Busy; }, 30), "les vignettes sont construites");
-  // "Auto" of "Niveau" stretches the picture between the computed levels.
+  // "Auto" of "Niveau" stretches the picture between the computed levels
+  // (the simulated project was saved with it off).
   QCheckBox* automatic = w.findChild<QCheckBox*>("Check3");
   Check(automatic != nullptr, "la case Auto existe");
   if (automatic) automatic->click();
@@ -131,6 +114,8 @@ int main(int argc, char** argv) {
         "l'éditeur et la fenêtre destination s'ouvrent");
   if (editor && destination) {
     WaitFor([&] { return editor->windowHandle() && editor->windowHandle()->isExposed(); }, 5);
+    CheckWithinScreen(*destination, "la fenêtre destination");
+    CheckWithinScreen(*editor, "l'éditeur");
     const QImage first = destination->Shown();
     if (auto* black = editor->findChild<QLineEdit*>("Text1_1")) {
       black->setText(QStringLiteral("1500"));
@@ -158,12 +143,20 @@ int main(int argc, char** argv) {
   if (auto* zone = w.findChild<QRadioButton*>("Option2_4")) zone->click();
   Check(w.zoneDialog() && w.zoneDialog()->isVisible(), "le dialogue Zone s'ouvre");
   WaitFor([&] { return w.zoneDialog()->windowHandle() && w.zoneDialog()->windowHandle()->isExposed(); }, 5);
-  if (w.zoneDialog()) Shot(*w.zoneDialog(), shots, "zone-dialog");
+  if (w.zoneDialog()) {
+    CheckWithinScreen(*w.zoneDialog(), "le dialogue Zone");
+    Shot(*w.zoneDialog(), shots, "zone-dialog");
+  }
   if (auto* plain = w.findChild<QRadioButton*>("Option2_1")) plain->click();
   Check(!w.zoneDialog()->isVisible(), "le dialogue Zone se ferme avec un autre mode");
   if (QAction* debug = w.findChild<QAction*>("mnuDebug")) debug->trigger();
   Check(w.debugWindow() && w.debugWindow()->isVisible(), "la fenêtre de débogage s'ouvre");
-  if (w.debugWindow()) w.debugWindow()->close();
+  if (w.debugWindow()) {
+    CheckWithinScreen(*w.debugWindow(), "la fenêtre de débogage");
+    QGuiApplication::primaryScreen()->grabWindow(0).save(shots + "/../screens/debug.png");
+    CheckWithinScreen(w, "la fenêtre principale à côté du débogage");
+    w.debugWindow()->close();
+  }
 
   // The Options dialog, as the menu shows it (modal): captured, then closed
   // with "Annuler".
@@ -171,6 +164,12 @@ int main(int argc, char** argv) {
   QTimer::singleShot(300, [&] {
     if (QWidget* dialog = QApplication::activeModalWidget()) {
       optionsShown = dialog->objectName() == "Form5";
+      CheckWithinScreen(*dialog, "le dialogue Options");
+      // OK and "Annuler" inside the dialog, so on the screen.
+      for (const char* name : {"Command1", "Command2"})
+        if (auto* b = dialog->findChild<QPushButton*>(name))
+          Check(dialog->rect().contains(QRect(b->mapTo(dialog, QPoint(0, 0)), b->size())),
+                "les boutons du dialogue Options sont visibles");
       Shot(*dialog, shots, "options-dialog");
       if (auto* cancel = dialog->findChild<QPushButton*>("Command2")) cancel->click();
     }
@@ -191,6 +190,6 @@ int main(int argc, char** argv) {
       if (e.path().filename().string().rfind(base.filename().string(), 0) == 0) leftover = true;
   }
   Check(!leftover, "aucun fichier temporaire ne reste");
-  std::printf("%d échec(s)\n", failures);
-  return failures == 0 ? 0 : 1;
+  std::printf("%d échec(s)\n", qvsession::failures);
+  return qvsession::failures == 0 ? 0 : 1;
 }

@@ -4,7 +4,9 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +20,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -166,6 +170,8 @@ class MainWindowTest : public QObject {
 
  private slots:
   void initTestCase() {
+    // As the program does when it starts.
+    QVERIFY(qvapp::InstallFrenchTranslations());
     QVERIFY(dir_.isValid());
     sky_ = dir_.filePath("sky");
     const QString cmd =
@@ -443,8 +449,6 @@ class MainWindowTest : public QObject {
 
     p.Action("mnuDebug")->trigger();
     QVERIFY(p.w.debugWindow() && p.w.debugWindow()->isVisible());
-    const qv::ScreenRect r4 = p.f.Form4Rect;
-    QCOMPARE(p.w.debugWindow()->pos(), QPoint(r4.Left, r4.Top));
     p.Control<QRadioButton>("Option2_4")->click();
     QVERIFY(p.w.zoneDialog() && p.w.zoneDialog()->isVisible());
     QVERIFY(p.w.zoneDialog()->windowFlags() & Qt::WindowStaysOnTopHint);
@@ -1058,6 +1062,242 @@ class MainWindowTest : public QObject {
     QCOMPARE(image.pixel(1, 0), QRgb(0xFF00FF01));
   }
 
+  void startUpChecksAutoAndAProjectMayClearIt() {
+    Program p;
+    p.w.Load("");
+    QVERIFY(p.Control<QCheckBox>("Check3")->isChecked());
+    QCOMPARE(p.Control<QLineEdit>("Text1")->text(), QStringLiteral("0"));
+    QCOMPARE(p.Control<QLineEdit>("Text2")->text(), QStringLiteral("65535"));
+    // The simulated project was saved with "Auto" off (its line 14 is 0).
+    p.w.OpenPaths({sky_ + "/project.txt"});
+    QCOMPARE(p.s.ImageCount(), 4);
+    QVERIFY(!p.Control<QCheckBox>("Check3")->isChecked());
+  }
+
+  void qtsOwnTextsAreFrench() {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Quelvista"), QStringLiteral("Confimer quitter"),
+                    QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box.button(QMessageBox::Yes)->text().remove('&'), QStringLiteral("Oui"));
+    QCOMPARE(box.button(QMessageBox::No)->text().remove('&'), QStringLiteral("Non"));
+    // The file dialogs' own buttons too (Qt's dialog, as on a desktop
+    // without a native one).
+    QFileDialog files(nullptr, QStringLiteral("Ouvrir une image astro"));
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    auto* buttons = files.findChild<QDialogButtonBox*>();
+    QVERIFY(buttons);
+    QCOMPARE(buttons->button(QDialogButtonBox::Cancel)->text().remove('&'), QStringLiteral("Annuler"));
+  }
+
+  // The bars of the destination window follow the picture when a zoom or
+  // a turn changes its size; the window itself is not resized.
+  void destinationBarsFollowThePicture() {
+    Program p;
+    LoadFrames(p);
+    p.Action("mnu_4")->trigger();
+    qvapp::DestinationWindow* d = p.w.destinationWindow();
+    qvapp::EditorWindow* e = p.w.editorWindow();
+    QVERIFY(d && e);
+    auto* h = d->findChild<QScrollBar*>("HScroll1");
+    auto* v = d->findChild<QScrollBar*>("VScroll1");
+    QVERIFY(!h->isVisible() && !v->isVisible());  // sized to the whole picture
+    const QSize window = d->size();
+    auto* combo = e->findChild<QComboBox*>("Combo1");
+    combo->setCurrentIndex(combo->findText("200"));
+    emit combo->activated(combo->currentIndex());
+    QCOMPARE(d->size(), window);
+    QVERIFY(h->isVisible() && v->isVisible());
+    QCOMPARE(h->maximum(), p.w.form2()->Scroll.hMax);
+    QVERIFY(h->maximum() > 0);
+    combo->setCurrentIndex(combo->findText("100"));
+    emit combo->activated(combo->currentIndex());
+    QVERIFY(!h->isVisible() && !v->isVisible());
+    // A quarter turn makes a wide picture tall: the vertical bar appears.
+    e->findChild<QPushButton*>("Command4")->click();
+    QVERIFY(d->Shown().height() > d->height());
+    QVERIFY(v->isVisible());
+  }
+
+  void aZonePointShowsAtOnce() {
+    Program p;
+    LoadFrames(p);
+    p.s.Img[1].ImgZone.clear();
+    QVERIFY(!p.f.mnuZone);
+    const QImage before = p.w.Shown();
+    auto* picture = p.w.findChild<QWidget*>("Picture1");
+    const QPoint at(30, 20);
+    QTest::mouseClick(picture, Qt::LeftButton, Qt::ControlModifier | Qt::AltModifier, at);
+    QVERIFY(!p.s.Img[1].ImgZone.empty());
+    const QImage after = p.w.Shown();
+    QCOMPARE(after.size(), before.size());
+    // The red circle of radius 3 around the point.
+    int red = 0;
+    for (int y = at.y() - 3; y <= at.y() + 3; ++y)
+      for (int x = at.x() - 3; x <= at.x() + 3; ++x) red += after.pixel(x, y) == qRgb(255, 0, 0);
+    QVERIFY(red >= 4);
+    QCOMPARE(after.pixel(at.x() + 20, at.y() + 20), before.pixel(at.x() + 20, at.y() + 20));
+  }
+
+  // The zone dialog opens beside the main window, within the screen.
+  void theZoneDialogOpensBesideTheWindow() {
+    Program p;
+    LoadFrames(p);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    p.w.resize(p.w.minimumSizeHint());
+    p.w.move(area.topLeft());
+    p.Control<QRadioButton>("Option2_4")->click();
+    qvapp::ZoneDialog* zone = p.w.zoneDialog();
+    QVERIFY(zone && zone->isVisible());
+    QVERIFY(area.contains(zone->frameGeometry()));
+    if (area.right() - p.w.frameGeometry().right() >= zone->frameGeometry().width()) {
+      QVERIFY(!zone->frameGeometry().intersects(p.w.frameGeometry()));
+      QCOMPARE(zone->frameGeometry().left(), p.w.frameGeometry().right() + 1);
+      QCOMPARE(zone->frameGeometry().top(), p.w.frameGeometry().top());
+    }
+    // A window as wide as the screen leaves no room: the dialog goes to the
+    // screen's right edge, still within it.
+    p.Control<QRadioButton>("Option2_1")->click();
+    QVERIFY(!zone->isVisible());
+    p.w.resize(area.size() - FrameExtraOf(p.w));
+    p.w.move(area.topLeft());
+    p.Control<QRadioButton>("Option2_4")->click();
+    QVERIFY(area.contains(zone->frameGeometry()));
+    QCOMPARE(zone->frameGeometry().right(), area.right());
+  }
+
+  void newClearsTheViewAndKeepsTheLevels() {
+    Program p;
+    LoadFrames(p);
+    auto* h2 = p.Control<QScrollBar>("HScroll2");
+    auto* v2 = p.Control<QScrollBar>("VScroll2");
+    auto* label1 = p.Control<QLabel>("Label1");
+    QVERIFY(h2->isVisible() && v2->isVisible());
+    QVERIFY(!label1->text().isEmpty());
+    QWidget* histo = p.w.findChild<QWidget*>("Picture3");
+    auto whiteOnly = [&] {
+      const QImage img = histo->grab().toImage();
+      for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+          if (img.pixel(x, y) != qRgb(255, 255, 255)) return false;
+      return true;
+    };
+    QVERIFY(!whiteOnly());
+    p.Control<QLineEdit>("Text1")->setText("1234");
+    p.f.Text1 = "1234";
+    p.Control<QScrollBar>("HScroll1")->setValue(13);
+    const bool autoChecked = p.Control<QCheckBox>("Check3")->isChecked();
+
+    p.Action("mnuNew")->trigger();
+    QVERIFY(!h2->isVisible() && !v2->isVisible());
+    QVERIFY(label1->text().isEmpty());
+    QVERIFY(whiteOnly());
+    QCOMPARE(p.Control<QLineEdit>("Text1")->text(), QStringLiteral("1234"));
+    QCOMPARE(p.Control<QScrollBar>("HScroll1")->value(), 13);
+    QCOMPARE(p.Control<QCheckBox>("Check3")->isChecked(), autoChecked);
+    // A new list shows them again.
+    LoadFrames(p);
+    QVERIFY(h2->isVisible() && !whiteOnly());
+  }
+
+  void theDebugWindowFitsTheScreen() {
+    Program p;
+    // The desktop the model asks is the screen the windows are on.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect g = screen->geometry(), a = screen->availableGeometry();
+    p.desktop.screen = {g.left(), g.top(), g.width(), g.height()};
+    p.desktop.available = {a.left(), a.top(), a.width(), a.height()};
+    p.Action("mnuDebug")->trigger();
+    DebugWindowCheck(p, a, g);
+  }
+
+  void theFitsHeaderIsInColumnsAndEscapeClosesIt() {
+    Program p;
+    LoadFrames(p);
+    bool fixed = false, shown = false;
+    During user([&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* view = qobject_cast<qvapp::DebugWindow*>(w);
+        if (!view || !view->isVisible() || view->List1()->count() == 0) continue;
+        shown = true;
+        fixed = QFontInfo(view->List1()->font()).fixedPitch();
+        QTest::keyClick(view->List1(), Qt::Key_Escape);
+      }
+    });
+    p.Action("mnuFITS")->trigger();  // returns once the view is closed
+    QVERIFY(shown);
+    QVERIFY(fixed);
+  }
+
+  // Every window within the screen's free area, and OK and "Annuler" of the
+  // Options dialog in sight (ctest runs this on a 1366 x 768 screen too).
+  void windowsFitASmallScreen() {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    Program p;
+    p.w.hide();
+    p.w.ShowWithinScreen();
+    QVERIFY(area.contains(p.w.frameGeometry()));
+
+    qv::Form5 model(p.s, p.store);
+    model.Form_Load();
+    qvapp::OptionsDialog dialog(model, p.dialogs, &p.w);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(area.contains(dialog.frameGeometry()));
+    for (const char* name : {"Command1", "Command2"}) {
+      auto* b = dialog.findChild<QPushButton*>(name);
+      QVERIFY(b->isVisible());
+      QVERIFY(dialog.rect().contains(QRect(b->mapTo(&dialog, QPoint(0, 0)), b->size())));
+    }
+    // The lowest control is reached by scrolling.
+    auto* scroll = dialog.findChild<QScrollArea*>("Form5Scroll");
+    QVERIFY(scroll);
+    auto* last = dialog.findChild<QLineEdit*>("Text14");
+    scroll->ensureWidgetVisible(last);
+    const QPoint inView = last->mapTo(scroll->viewport(), QPoint(0, 0));
+    QVERIFY(scroll->viewport()->rect().contains(QRect(inView, last->size())));
+
+    // The destination and the editor after a run.
+    LoadFrames(p);
+    p.Action("mnu_4")->trigger();
+    QVERIFY(area.contains(p.w.destinationWindow()->frameGeometry()));
+    QVERIFY(area.contains(p.w.editorWindow()->frameGeometry()));
+  }
+
+  void aStopDuringThumbnailsKeepsTheZoom() {
+    Program p;
+    p.dialogs.files = Frames();
+    During user([&] {
+      if (p.s.RunState == 1 && p.f.Caption == "2/4") QTest::keyClick(&p.w, Qt::Key_Escape);
+    });
+    p.Action("mnuLoad")->trigger();
+    QCOMPARE(p.s.RunState, int16_t{0});
+    QCOMPARE(p.s.opt.PicZoom, int16_t{2});
+    QVERIFY(p.f.Label1.find("Zoom=50.0%") != std::string::npos);
+    // 160 x 120 pixels at zoom 2: upper bounds 159 and 119 halved, plus one.
+    QCOMPARE(p.w.Shown().size(), QSize(80, 60));
+  }
+
+  // Whatever enters the running state puts the last result away: a new run,
+  // the batch TIFF save.
+  void aNewOperationPutsThePreviousResultAway() {
+    Program p;
+    LoadFrames(p);
+    p.Action("mnu_4")->trigger();
+    QVERIFY(p.w.destinationWindow()->isVisible() && p.w.editorWindow()->isVisible());
+    // Seen as soon as the run has begun (its end opens the new result).
+    bool sawRun = false, hiddenAtStart = false;
+    During watch([&] {
+      if (p.s.RunState != 1 || sawRun) return;
+      sawRun = true;
+      hiddenAtStart = !p.w.destinationWindow()->isVisible() && !p.w.editorWindow()->isVisible();
+    });
+    p.Action("mnu_4")->trigger();
+    QVERIFY(sawRun);
+    QVERIFY(hiddenAtStart);
+    QVERIFY(p.w.destinationWindow()->isVisible());  // the new result
+    p.Action("mnuSavPicAll")->trigger();
+    QVERIFY(!p.w.destinationWindow()->isVisible() && !p.w.editorWindow()->isVisible());
+  }
+
   void quitAsksAndSavesItsKeys() {
     Program p;
     p.desktop.answer = false;
@@ -1074,6 +1314,19 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.store.Get(qv::kSettingsSection, "Expand"), std::string("1"));
     QCOMPARE(p.store.writes.front().first, std::string("MinQual"));
     QCOMPARE(p.store.writes.back().first, std::string("ColorFilter3"));
+  }
+
+  static QSize FrameExtraOf(const QWidget& w) { return w.frameGeometry().size() - w.size(); }
+
+  // The debug window and the main window beside it take 90% of a screen
+  // without a task bar, and fit in its free area.
+  static void DebugWindowCheck(Program& p, const QRect& area, const QRect& screen) {
+    qvapp::DebugWindow* debug = p.w.debugWindow();
+    QVERIFY(debug && debug->isVisible());
+    QVERIFY(area.contains(debug->frameGeometry()));
+    QVERIFY(area.contains(p.w.frameGeometry()));
+    QCOMPARE(debug->frameGeometry().height(), std::min(area.height(), qRound(screen.height() * 0.9)));
+    QCOMPARE(debug->frameGeometry().left(), screen.left() + 3 * (screen.width() / 4));
   }
 };
 

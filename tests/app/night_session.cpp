@@ -1,0 +1,266 @@
+// A whole night worked in the desktop program as a new user works it, on a
+// real display (xvfb-run, the xcb platform and a window manager): from an
+// empty list, masters built in the window from the darks and flats, the
+// frames added through the open dialog, a click on the first frame's star,
+// the project saved, the automatic marks, the run, the automatic stretch,
+// and the result saved as JPEG and FITS through the save dialog. Every
+// dialog is the program's own, answered the way a user fills it in.
+//
+// usage: quelvista_night_session NIGHT_FOLDER SETTINGS.ini SHOTS_FOLDER OUT_FOLDER
+// The project saved after the click is OUT_FOLDER/apres-clic.txt, the
+// result OUT_FOLDER/fenetre.fts and .jpg; the masters are written beside
+// the darks and the flats.
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QWindow>
+#include <QtTest/QTest>
+#include <cstdio>
+#include <functional>
+
+#include "app/main_window.h"
+#include "app/qt_platform.h"
+#include "app/session_support.h"
+#include "core/options.h"
+#include "core/session.h"
+#include "editor/form3.h"
+#include "platform/desktop.h"
+#include "platform/settings_store.h"
+#include "workspace/form1.h"
+
+using qvsession::Check;
+using qvsession::CheckWithinScreen;
+using qvsession::WaitFor;
+
+namespace {
+
+QString shots;
+
+void Shot(QWidget& w, const char* name) { qvsession::Shot(w, shots, name); }
+
+// Runs `answer` on the next modal window of type T once it shows, while
+// the command that opened it waits in its own event loop.
+template <class T>
+void WhenShown(const char* what, std::function<void(T*)> answer) {
+  auto* timer = new QTimer;
+  auto waited = std::make_shared<QElapsedTimer>();
+  waited->start();
+  QObject::connect(timer, &QTimer::timeout, [timer, waited, what, answer] {
+    if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget()); w && w->isVisible()) {
+      timer->stop();
+      timer->deleteLater();
+      answer(w);
+    } else if (waited->elapsed() > 60000) {
+      timer->stop();
+      timer->deleteLater();
+      Check(false, std::string(what) + " s'ouvre");
+    }
+  });
+  timer->start(50);
+}
+
+// The accepting button of a file dialog ("Ouvrir", "Enregistrer", "Choisir").
+void PressAccept(QFileDialog* d) {
+  auto* buttons = d->findChild<QDialogButtonBox*>("buttonBox");
+  Check(buttons != nullptr, "le dialogue a ses boutons");
+  if (!buttons) return;
+  for (QAbstractButton* b : buttons->buttons())
+    if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole) {
+      b->click();
+      return;
+    }
+  Check(false, "le dialogue a un bouton d'acceptation");
+}
+
+// The file dialog filled in as a user does: the folder, then the name or
+// the names typed in its name field, then its accepting button.
+void TypeInFileDialog(QFileDialog* d, const QString& folder, const QString& names, const char* shot = nullptr) {
+  d->setDirectory(folder);
+  QCoreApplication::processEvents();
+  if (shot) Shot(*d, shot);
+  auto* edit = d->findChild<QLineEdit*>("fileNameEdit");
+  Check(edit != nullptr, "le champ du nom de fichier existe");
+  if (edit) {
+    edit->clear();
+    QTest::keyClicks(edit, names);
+  }
+  PressAccept(d);
+}
+
+void PressOk(QMessageBox* box, std::string* text = nullptr) {
+  if (text) *text = box->text().toStdString();
+  box->accept();
+}
+
+QPointF FirstGuideStar(const QString& night) {
+  QFile truth(night + "/truth.json");
+  if (!truth.open(QIODevice::ReadOnly)) return {};
+  const QJsonObject first = QJsonDocument::fromJson(truth.readAll())["frames"][0].toObject();
+  return {first["guideX"].toDouble(), first["guideY"].toDouble()};
+}
+
+// "Créer un fichier maître..." for one kind from one folder of frames.
+void BuildMaster(qvapp::MainWindow& w, int kind, const QString& folder, const char* name) {
+  WhenShown<QDialog>("le dialogue du fichier maître", [&w, kind, folder, name](QDialog* d) {
+    d->findChild<QRadioButton*>(QStringLiteral("Option1_%1").arg(kind))->click();
+    WhenShown<QFileDialog>("le choix du dossier", [folder](QFileDialog* f) {
+      f->setDirectory(folder);
+      QCoreApplication::processEvents();
+      PressAccept(f);
+    });
+    d->findChild<QPushButton*>("Command2")->click();  // "Ajouter un dossier..."
+    Shot(*d, name);
+    CheckWithinScreen(*d, "le dialogue du fichier maître");
+    WhenShown<QMessageBox>("le compte rendu du fichier maître", [](QMessageBox* box) { PressOk(box); });
+    d->findChild<QPushButton*>("Command6")->click();  // "Créer"
+    (void)w;
+  });
+  w.findChild<QAction*>("mnuMaster")->trigger();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: %s NUIT REGLAGES.ini CAPTURES SORTIES\n", argv[0]);
+    return 2;
+  }
+  QApplication app(argc, argv);
+  qvapp::InstallFrenchTranslations();
+  const QString night = QString::fromLocal8Bit(argv[1]);
+  shots = QString::fromLocal8Bit(argv[3]);
+  const QString out = QString::fromLocal8Bit(argv[4]);
+  QDir().mkpath(shots);
+  QDir().mkpath(out);
+
+  qvapp::QtEventLoop events;
+  qv::FreeImageLoader loader;
+  qv::SystemClock clock;
+  qv::Session s(qv::Platform{&loader, &events, &clock});
+  qv::QtSettingsStore store(argv[2]);
+  qvsession::ScriptedDesktop desktop;
+  QWidget* owner = nullptr;
+  qvapp::QtDialogs dialogs(owner);
+  qv::Form1 form1(s);
+  qvapp::MainWindow w(form1, store, desktop, dialogs);
+  owner = &w;
+  w.FollowEvents(events);
+  w.ShowWithinScreen();
+  Check(WaitFor([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 10), "la fenêtre est affichée");
+  w.Load("");
+  CheckWithinScreen(w, "la fenêtre principale");
+  Shot(w, "nuit-1-vide");
+
+  // The masters, each from its folder of frames; each is put to use.
+  BuildMaster(w, 0, night + "/darks", "nuit-2-maitre-dark");
+  Check(QFile::exists(night + "/darks/master-dark.fts"), "le dark maître est écrit");
+  BuildMaster(w, 1, night + "/flats", "nuit-3-maitre-plu");
+  Check(QFile::exists(night + "/flats/master-plu.fts"), "la PLU maîtresse est écrite");
+  Check(s.opt.Has(qv::DarkSub) && s.opt.Has(qv::FlatApply) && s.cal.DarkR.Width() == 1800 &&
+            s.cal.FlatPic.Width() == 1800,
+        "les deux maîtres sont en service");
+
+  // The frames, through the open dialog.
+  QStringList names;
+  for (int i = 1; i <= 30; ++i) names << QStringLiteral("\"frame%1.fts\"").arg(i, 3, 10, QChar('0'));
+  WhenShown<QFileDialog>("le dialogue d'ouverture",
+                         [&](QFileDialog* d) { TypeInFileDialog(d, night, names.join(' '), "nuit-4-ouvrir"); });
+  w.findChild<QAction*>("mnuLoad")->trigger();
+  Check(WaitFor([&] { return s.RunState == 0 && !form1.Busy; }, 120), "les vignettes sont construites");
+  Check(s.ImageCount() == 30, "30 images dans la liste");
+  Shot(w, "nuit-5-images");
+
+  // A plain click on the guide star of the first frame.
+  const QPointF star = FirstGuideStar(night);
+  auto* picture = w.findChild<QWidget*>("Picture1");
+  const double zoom = s.opt.PicZoom;
+  QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(qRound(star.x() / zoom), qRound(star.y() / zoom)));
+  Check(s.Img[1].GuideOrigin == qv::PairOrigin::Placed, "le clic place l'étoile guide");
+  Check(!w.statusBar()->currentMessage().isEmpty(), "la barre d'état dit ce que le clic a fait");
+  Shot(w, "nuit-6-clic");
+
+  // The project as it stands, for the tool to stack the same way.
+  WhenShown<QFileDialog>("l'enregistrement du projet",
+                         [&](QFileDialog* d) { TypeInFileDialog(d, out, "apres-clic.txt"); });
+  w.findChild<QAction*>("mnuSavePrj")->trigger();
+  Check(QFile::exists(out + "/apres-clic.txt"), "le projet est enregistré");
+
+  // The automatic marks, and what they say.
+  std::string marks;
+  WhenShown<QMessageBox>("le compte rendu des marques", [&](QMessageBox* box) {
+    Shot(*box, "nuit-7-marques");
+    PressOk(box, &marks);
+  });
+  w.findChild<QAction*>("mnuAutoMarks")->trigger();
+  Check(marks.find("l'étoile guide marquée") != std::string::npos, "les marques suivent l'étoile cliquée");
+  Check(form1.LastMarks.ok, "les marques sont posées");
+
+  // The run.
+  w.findChild<QAction*>("mnu_4")->trigger();
+  Check(s.RunState == 0, "le passage est terminé");
+  Check(form1.LastRun.Combined() == 29,
+        "29 images combinées sur 30 (" + std::to_string(form1.LastRun.Combined()) + ")");
+  Check(w.statusBar()->currentMessage() == QStringLiteral("29 images combinées sur 29 acceptées"),
+        "la barre d'état donne le compte");
+  Check(w.reportWindow() && w.reportWindow()->isVisible(), "le rapport s'ouvre pour l'image laissée de côté");
+  if (w.reportWindow()) {
+    WaitFor([&] { return w.reportWindow()->windowHandle() && w.reportWindow()->windowHandle()->isExposed(); }, 5);
+    Shot(*w.reportWindow(), "nuit-8-rapport");
+    CheckWithinScreen(*w.reportWindow(), "le rapport");
+  }
+
+  // The editor: the automatic stretch, then the saves.
+  qvapp::EditorWindow* editor = w.editorWindow();
+  qvapp::DestinationWindow* destination = w.destinationWindow();
+  Check(editor && destination && editor->isVisible() && destination->isVisible(), "l'éditeur s'ouvre");
+  if (editor && destination) {
+    WaitFor([&] { return editor->windowHandle() && editor->windowHandle()->isExposed(); }, 5);
+    CheckWithinScreen(*editor, "l'éditeur");
+    CheckWithinScreen(*destination, "la fenêtre destination");
+    auto* stretch = editor->findChild<QPushButton*>("Command7");
+    Check(stretch && stretch->text() == QStringLiteral("Étirement auto"), "le bouton Étirement auto existe");
+    if (stretch) stretch->click();
+    WaitFor([&] { return !w.form3()->Drawing(); }, 30);
+    Shot(*destination, "nuit-9-destination");
+    Shot(*editor, "nuit-10-editeur");
+    // A name typed without its extension takes the one of the type chosen.
+    auto save = [&](int type, const QString& name, const char* shot) {
+      WhenShown<QFileDialog>("le dialogue d'enregistrement", [=](QFileDialog* d) {
+        // Chosen in the list as a user does: the dialog follows the list's
+        // activation, not a change made to it from code.
+        if (auto* types = d->findChild<QComboBox*>("fileTypeCombo")) {
+          types->setCurrentIndex(type);
+          emit types->activated(type);
+          emit types->textActivated(types->itemText(type));
+        }
+        TypeInFileDialog(d, out, name, shot);
+      });
+      editor->findChild<QPushButton*>("Command1")->click();
+    };
+    save(2, "fenetre", "nuit-11-enregistrer");
+    save(0, "fenetre", nullptr);
+    Check(QFile::exists(out + "/fenetre.jpg"), "le JPEG est enregistré");
+    Check(QFile::exists(out + "/fenetre.fts"), "le FITS est enregistré");
+  }
+
+  w.close();
+  Check(!w.isVisible(), "la fenêtre se ferme");
+  std::printf("%d échec(s)\n", qvsession::failures);
+  return qvsession::failures == 0 ? 0 : 1;
+}
