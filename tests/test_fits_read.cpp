@@ -251,7 +251,8 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
   WriteWithCfitsio(path, FLOAT_IMG, w, h, 1, values);
   TestSession s(path);
   s.form1.mnuDebug = true;
-  const Outcome r = LoadSelectedImage(s.form1, 1);
+  SelectionShown shown(s.form1);
+  const Outcome r = ProcessAndTrack(*s, 1, true, shown);
   ASSERT_FALSE(s.form1.DebugLog.empty());
   EXPECT_EQ(s.form1.DebugLog[0], r.Text());
   EXPECT_NE(r.Text().find("x 3, y 0 du plan 1)"), std::string::npos);

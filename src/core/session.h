@@ -15,6 +15,12 @@
 
 namespace qv {
 
+// Registration bits of ImgRegFlags: the guide star changes on this image
+// (the new star at ImgRefX/Y); the guide star is searched at the image's own
+// ImgGuideX/Y instead of where the previous image left it.
+inline constexpr uint8_t kNewRef = 1;
+inline constexpr uint8_t kNewPos = 2;
+
 // Who put a position pair of an entry there. The tracking fills an empty
 // pair from wherever the last search ended, which may be empty sky: only a
 // pair that someone chose says where a star is. A project does not record

@@ -7,6 +7,7 @@
 
 #include "core/paths.h"
 #include "process/process_pic.h"
+#include "stack/frames.h"
 #include "stack/run_control.h"
 #include "workspace/form1_events.h"
 #include "workspace/frame_report.h"
@@ -48,52 +49,47 @@ void mnuNew_Click(Form1& f) {
   ForgetReport(f);
 }
 
-int ThumbnailStep(const Session& s) {
-  if (s.ImageCount() < 1) Raise(kErrSubscript);
-  double w = s.Img[1].ImgNaxis1;
-  if (s.opt.Has(Bin2x2)) w = Int(w / 2);
-  if (s.opt.Has(PixAspect)) return CInt(w * s.opt.PixRatio / 120);
-  return CInt(w / 120);
-}
+namespace {
+
+// What the main window shows while its list is filled: the strip grows an
+// element for each entry reached, with its thumbnail and check box, and the
+// first entry filled is selected.
+class StripFilling : public ListListener {
+ public:
+  explicit StripFilling(Form1& f) : f_(f) {}
+  Outcome Select(Session&, int i) override { return SelectPic(f_, i, false, false); }
+  void Cleared(Session&) override { SelectPic(f_, -1, false, false); }
+  void Reached(int i) override {
+    if (StripUBound(f_) < i) f_.Check9.resize(static_cast<size_t>(i) + 1);
+  }
+  void Thumbnail(int i, bool read) override {
+    if (read) f_.s.view->Thumbnail(i);
+    const ImageEntry& e = f_.s.Entry(i);
+    StripCheckBox& box = f_.Check9[static_cast<size_t>(i)];
+    box.Caption = PathName(e.ImgFile);
+    box.Value = e.ImgChecked;
+    f_.Picture10Visible = true;
+    f_.VScroll1Visible = true;
+  }
+  void Filled() override {
+    f_.VScroll1Min = 1;
+    f_.VScroll1Max = CInt(StripUBound(f_));
+  }
+  void Selected(int) override {
+    f_.UpdateList();
+    f_.Picture1Visible = true;
+    f_.Frame2Visible = true;
+  }
+
+ private:
+  Form1& f_;
+};
+
+}  // namespace
 
 void Populate(Form1& f, int k, bool forceChecked) {
-  Session& s = f.s;
-  try {
-    StartProcess(s);
-    s.DoEvents();
-    SelectPic(f, -1, false, false);
-    const int step = ThumbnailStep(s);
-    const int n = s.ImageCount();
-    for (int i = k; i <= n; ++i) {
-      if (i < 0) Raise(kErrSubscript);
-      if (StripUBound(f) < i) f.Check9.resize(static_cast<size_t>(i) + 1);
-      s.Report(std::to_string(i) + "/" + std::to_string(n), (i - 1.0) / n);
-      // A file that cannot be read gets no thumbnail; its entry stays.
-      if (ProcessPic(s, i, step)) s.view->Thumbnail(i);
-      ImageEntry& e = s.Entry(i);
-      StripCheckBox& box = f.Check9[static_cast<size_t>(i)];
-      box.Caption = PathName(e.ImgFile);
-      if (forceChecked) e.ImgChecked = 1;
-      box.Value = e.ImgChecked;
-      f.Picture10Visible = true;
-      f.VScroll1Visible = true;
-      if (!s.Running()) break;
-    }
-    f.VScroll1Min = 1;
-    f.VScroll1Max = CInt(StripUBound(f));
-    // The first image of the list always defines the guide star and where
-    // it is searched.
-    s.Entry(1).ImgRegFlags = kNewRef | kNewPos;
-    SelectPic(f, k, false, false);
-    f.UpdateList();
-    f.Picture1Visible = true;
-    f.Frame2Visible = true;
-  } catch (const RuntimeError&) {
-  } catch (const std::exception&) {
-    // Storage for the strip that cannot be had ends the filling like any
-    // other run-time error.
-  }
-  StopProcess(s);
+  StripFilling strip(f);
+  FillList(f.s, k, forceChecked, strip);
 }
 
 Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
@@ -117,14 +113,14 @@ Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
       box.Bold = (e.ImgRegFlags & (kNewRef | kNewPos)) != 0;
       if (!vsOnly) {
         f.VScroll1Value = static_cast<int16_t>(index);
-        s.DoEvents();
         // An entry that is already current is shown again without being
         // processed again.
-        if (!(noLoad && s.CurPic == index)) processed = LoadSelectedImage(f, index);
-        ShowSelectedImage(f, index);
+        SelectionShown shown(f);
+        processed = ProcessAndTrack(s, index, !(noLoad && s.CurPic == index), shown);
+      } else {
+        f.PanBarsVisible = true;
+        s.view->ShowImage();
       }
-      f.PanBarsVisible = true;
-      s.view->ShowImage();
     }
   } catch (const RuntimeError& err) {
     DebugLine(f, "Erreur " + std::to_string(err.Number()));

@@ -9,10 +9,6 @@
 
 namespace qv {
 
-// Registration bits of ImgRegFlags.
-inline constexpr uint8_t kNewRef = 1;
-inline constexpr uint8_t kNewPos = 2;
-
 // "&Nouveau": empties the list and the strip, clears the view and the
 // subset boxes. Does nothing while the window is busy or a run is active.
 void mnuNew_Click(Form1& f);
@@ -23,10 +19,6 @@ void mnuNew_Click(Form1& f);
 // ImgChecked. Entry 1 always gets NewRef and NewPos. Always leaves the
 // running state, also after a run-time error.
 void Populate(Form1& f, int k, bool forceChecked);
-
-// Thumbnail step for the list: about 120 pixels across the first entry's
-// processed width.
-int ThumbnailStep(const Session& s);
 
 // Selects entry `index` (-1 clears the view): its check box follows
 // ImgChecked and shows its registration flags, CurPic and the strip's

@@ -1,6 +1,6 @@
-// What a stacking run, the automatic marks and the report of every frame
-// give back: plain values, kept by the main window's model and shown by
-// its windows.
+// What the automatic marks and the report of every frame give back, beside
+// what a run gives back (stack/stacking.h): plain values, kept by the main
+// window's model and shown by its windows.
 #pragma once
 
 #include <cstddef>
@@ -8,32 +8,9 @@
 #include <vector>
 
 #include "core/outcome.h"
+#include "stack/stacking.h"
 
 namespace qv {
-
-// What the run did with one checked image of its range.
-struct FrameResult {
-  int image = 0;
-  float quality = 0;              // of its guide search
-  bool accepted = false;          // its quality reached the minimum (or no guide star is in use)
-  Outcome processed, parked;      // its reading and processing; its parking, when accepted
-  int tempFile = 0;               // number of its temporary file; 0 when none was begun (another size)
-  bool combined = false;          // its temporary file reached the result
-  bool onEdge = false;            // the guide search ended on the edge of its area
-  double guideX = 0, guideY = 0;  // where its guide star was found, pixels
-  double angle = 0;               // the stack's turn at this image, radians
-};
-
-// A run: what became of each image it walked, and the final combination's
-// outcome (a stopped run fails without a reason).
-struct RunResult {
-  Outcome outcome = Outcome::Failure("");
-  bool stopped = false;
-  int first = 0, last = 0;  // the range it walked
-  std::vector<FrameResult> frames;
-  int Accepted() const;
-  int Combined() const;
-};
 
 // What happened to one image.
 struct ImageMark {

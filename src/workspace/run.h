@@ -5,17 +5,11 @@
 #include <vector>
 
 #include "core/outcome.h"
+#include "stack/stacking.h"
 #include "workspace/form1.h"
 #include "workspace/results.h"
 
 namespace qv {
-
-// What a run is asked to do: the subset of the list (0: from the first, to
-// the last image) and whether the result spans the whole mosaic.
-struct RunRequest {
-  int first = 0, last = 0;
-  bool expand = false;
-};
 
 // The number typed in a subset box, read with the user's conventions; 0
 // when there is none.
@@ -25,15 +19,12 @@ int SubsetBoxNumber(const Session& s, const std::string& text);
 // and "Etendre la mosaïque".
 RunRequest RequestFromWindow(const Form1& f);
 
-// The range of a run (0: the whole list), limited to 1..n with last not
-// below first.
-void RunRange(const Session& s, const RunRequest& r, int& first, int& last);
+// The range of the run the window would make.
 void RunRange(const Form1& f, int& first, int& last);
 
-// Walks the checked images of the range: each is selected (processed and
-// tracked), accepted by its quality, shifted, rotated and parked; a run
-// that was not stopped ends with the final combination. Does nothing while
-// another operation runs. Without a request, the window's.
+// "E&xécuter": the engine's run (StackRun) shown in the window, each image
+// selected as a click selects it. Does nothing while another operation
+// runs. Without a request, the window's.
 RunResult RunStack(Form1& f, const RunRequest& r);
 RunResult RunStack(Form1& f);
 

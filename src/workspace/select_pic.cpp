@@ -3,6 +3,7 @@
 #include "core/paths.h"
 #include "process/process_pic.h"
 #include "stack/guide.h"
+#include "workspace/image_list.h"
 
 namespace qv {
 
@@ -37,57 +38,54 @@ std::string StatusText(const Session& s) {
   return t;
 }
 
-Outcome LoadSelectedImage(Form1& f, int index) {
-  Session& s = f.s;
-  s.CurPic = static_cast<int16_t>(index);
-  f.Preview(index);
-  s.DoEvents();
-  const Outcome r = ProcessPic(s, index, 1);
+SelectionShown::SelectionShown(Form1& f) : f_(f) {}
+
+Outcome SelectionShown::Select(Session&, int i) { return SelectPic(f_, i, false, false); }
+
+void SelectionShown::Loading(int i) { f_.Preview(i); }
+
+void SelectionShown::Processed(int, const Outcome& processed) {
   // The windows show no message for a file of values that are not
   // numbers; the debug log says it in words.
-  if (!r && r.Text().starts_with(kNotNumbersMessage)) DebugLine(f, r.Text());
-  s.DoEvents();
-  return r;
+  if (!processed && processed.Text().starts_with(kNotNumbersMessage)) DebugLine(f_, processed.Text());
 }
 
-void ShowSelectedImage(Form1& f, int index) {
-  Session& s = f.s;
-  ImageEntry& e = s.Entry(index);
-  f.Caption = PathName(e.ImgFile) + "  " + std::to_string(index) + "/" + std::to_string(s.ImageCount());
-  DebugLine(f, "Sélection de " + f.Caption);
-  f.ShowHisto();
+void SelectionShown::Shown(int i) {
+  Session& s = f_.s;
+  const ImageEntry& e = s.Entry(i);
+  f_.Caption = PathName(e.ImgFile) + "  " + std::to_string(i) + "/" + std::to_string(s.ImageCount());
+  DebugLine(f_, "Sélection de " + f_.Caption);
+  f_.ShowHisto();
+}
 
-  // Without planes there is nothing to measure the marks against.
-  if (s.pic.PicR.Empty()) Raise(kErrSubscript);
+void SelectionShown::Marks(int i, const FrameMarks& marks) {
+  const ImageEntry& e = f_.s.Entry(i);
+  f_.Check5 = (e.ImgRegFlags & kNewRef) ? 1 : 0;
+  f_.Check2 = (e.ImgRegFlags & kNewPos) ? 1 : 0;
+  f_.Shape3.Visible = f_.Line2.Visible = f_.Line3.Visible = f_.Line4.Visible = false;
+  f_.Label9.Visible = f_.Label10.Visible = false;
+  f_.Text4 = std::to_string(marks.shiftX);
+  f_.Text5 = std::to_string(marks.shiftY);
+  f_.Text6 = LocaleFromDouble(marks.angle, f_.s.locale);
+  f_.Check7 = e.ImgRot;
+  f_.Check8 = e.ImgNewRot;
+}
+
+void SelectionShown::Tracked(int i) {
+  Session& s = f_.s;
+  const ImageEntry& e = s.Entry(i);
   const int u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
-  f.Check5 = (e.ImgRegFlags & 1) ? 1 : 0;
-  f.Check2 = (e.ImgRegFlags & 2) ? 1 : 0;
-  f.Shape3.Visible = f.Line2.Visible = f.Line3.Visible = f.Line4.Visible = false;
-  f.Label9.Visible = f.Label10.Visible = false;
-  f.Text4 = std::to_string(CInt(e.ImgShiftX * u1));
-  f.Text5 = std::to_string(CInt(e.ImgShiftY * u2));
-  f.Text6 = LocaleFromDouble(e.ImgAngle, s.locale);
-  f.Check7 = e.ImgRot;
-  f.Check8 = e.ImgNewRot;
-
-  TrackGuide(s, index);
-
   const double zoom = s.opt.PicZoom != 0 ? s.opt.PicZoom : 1;
   if (e.ImgRot) {
-    if (e.ImgRotX == 0 && e.ImgRotY == 0 && index > 1) {
-      // The rotation star is followed from the previous image.
-      e.ImgRotX = s.Img[static_cast<size_t>(index - 1)].ImgRotX;
-      e.ImgRotY = s.Img[static_cast<size_t>(index - 1)].ImgRotY;
-    }
-    f.Line3 = {true, s.guide.RotCentreX / zoom, s.guide.RotCentreY / zoom, e.ImgRotX * u1 / zoom,
-               e.ImgRotY * u2 / zoom};
-    LabelAt(f.Label9, f.Line3);
+    f_.Line3 = {true, s.guide.RotCentreX / zoom, s.guide.RotCentreY / zoom, e.ImgRotX * u1 / zoom,
+                e.ImgRotY * u2 / zoom};
+    LabelAt(f_.Label9, f_.Line3);
   }
   if (e.ImgNewRot) {
-    f.Line4 = {true, s.guide.GuideX / zoom, s.guide.GuideY / zoom, e.ImgNewRotX * u1 / zoom, e.ImgNewRotY * u2 / zoom};
-    LabelAt(f.Label10, f.Line4);
+    f_.Line4 = {true, s.guide.GuideX / zoom, s.guide.GuideY / zoom, e.ImgNewRotX * u1 / zoom, e.ImgNewRotY * u2 / zoom};
+    LabelAt(f_.Label10, f_.Line4);
   }
-  f.Label1 = StatusText(s);
+  f_.Label1 = StatusText(s);
 
   double w = e.ImgNaxis1, h = e.ImgNaxis2;
   if (s.opt.Has(Bin2x2)) {
@@ -96,16 +94,20 @@ void ShowSelectedImage(Form1& f, int index) {
   }
   if (s.opt.Has(EdgeCut)) {
     const double edge = CInt(s.opt.EdgeSize / zoom);
-    f.Shape4 = {true, edge, edge, w / zoom - 2 * edge, h / zoom - 2 * edge};
+    f_.Shape4 = {true, edge, edge, w / zoom - 2 * edge, h / zoom - 2 * edge};
   } else {
-    f.Shape4.Visible = false;
+    f_.Shape4.Visible = false;
   }
   if (s.opt.Has(CircCrop)) {
     const double r = CInt(s.opt.FovR * h);
-    f.Shape5 = {true, (s.opt.FovX * w - r) / zoom, (s.opt.FovY * h - r) / zoom, 2 * r / zoom, 2 * r / zoom};
+    f_.Shape5 = {true, (s.opt.FovX * w - r) / zoom, (s.opt.FovY * h - r) / zoom, 2 * r / zoom, 2 * r / zoom};
   } else {
-    f.Shape5.Visible = false;
+    f_.Shape5.Visible = false;
   }
+  f_.PanBarsVisible = true;
+  s.view->ShowImage();
 }
+
+void SelectionShown::Failed(int error) { DebugLine(f_, "Erreur " + std::to_string(error)); }
 
 }  // namespace qv

@@ -1,0 +1,103 @@
+#include "stack/frames.h"
+
+#include "process/process_pic.h"
+#include "stack/guide.h"
+#include "stack/run_control.h"
+
+namespace qv {
+
+Outcome FrameListener::Select(Session& s, int i) { return ProcessAndTrack(s, i, true, *this); }
+
+FrameListener& FrameListener::Headless() {
+  static FrameListener none;
+  return none;
+}
+
+FrameMarks MarksOf(const Session& s, const ImageEntry& e) {
+  FrameMarks m;
+  m.shiftX = CInt(e.ImgShiftX * s.pic.PicR.UBound1());
+  m.shiftY = CInt(e.ImgShiftY * s.pic.PicR.UBound2());
+  m.angle = e.ImgAngle;
+  return m;
+}
+
+Outcome ProcessAndTrack(Session& s, int i, bool reload, FrameListener& shown) {
+  Outcome processed;
+  s.DoEvents();
+  try {
+    if (reload) {
+      s.CurPic = static_cast<int16_t>(i);
+      shown.Loading(i);
+      s.DoEvents();
+      processed = ProcessPic(s, i, 1);
+      shown.Processed(i, processed);
+      s.DoEvents();
+    }
+    ImageEntry& e = s.Entry(i);
+    shown.Shown(i);
+    // Without planes there is nothing to measure the marks against.
+    if (s.pic.PicR.Empty()) Raise(kErrSubscript);
+    shown.Marks(i, MarksOf(s, e));
+    TrackGuide(s, i);
+    if (e.ImgRot && e.ImgRotX == 0 && e.ImgRotY == 0 && i > 1) {
+      // The rotation star is followed from the previous image.
+      e.ImgRotX = s.Img[static_cast<size_t>(i - 1)].ImgRotX;
+      e.ImgRotY = s.Img[static_cast<size_t>(i - 1)].ImgRotY;
+    }
+    shown.Tracked(i);
+  } catch (const RuntimeError& err) {
+    shown.Failed(err.Number());
+  } catch (const std::exception&) {
+    shown.Failed(kErrOutOfMemory);
+  }
+  return processed;
+}
+
+ListListener& ListListener::Headless() {
+  static ListListener none;
+  return none;
+}
+
+int ThumbnailStep(const Session& s) {
+  if (s.ImageCount() < 1) Raise(kErrSubscript);
+  double w = s.Img[1].ImgNaxis1;
+  if (s.opt.Has(Bin2x2)) w = Int(w / 2);
+  if (s.opt.Has(PixAspect)) return CInt(w * s.opt.PixRatio / 120);
+  return CInt(w / 120);
+}
+
+int FillList(Session& s, int k, bool forceChecked, ListListener& shown) {
+  int reached = k - 1;
+  try {
+    StartProcess(s);
+    s.DoEvents();
+    s.CurPic = 1;
+    shown.Cleared(s);
+    const int step = ThumbnailStep(s);
+    const int n = s.ImageCount();
+    for (int i = k; i <= n; ++i) {
+      if (i < 0) Raise(kErrSubscript);
+      shown.Reached(i);
+      reached = i;
+      s.Report(std::to_string(i) + "/" + std::to_string(n), (i - 1.0) / n);
+      // A file that cannot be read gets no thumbnail; its entry stays.
+      const bool read = static_cast<bool>(ProcessPic(s, i, step));
+      ImageEntry& e = s.Entry(i);
+      if (forceChecked) e.ImgChecked = 1;
+      shown.Thumbnail(i, read);
+      if (!s.Running()) break;
+    }
+    shown.Filled();
+    s.Entry(1).ImgRegFlags = kNewRef | kNewPos;
+    shown.Select(s, k);
+    shown.Selected(k);
+  } catch (const RuntimeError&) {
+  } catch (const std::exception&) {
+    // Storage for the strip that cannot be had ends the filling like any
+    // other run-time error.
+  }
+  StopProcess(s);
+  return reached;
+}
+
+}  // namespace qv

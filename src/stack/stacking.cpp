@@ -1,0 +1,94 @@
+#include "stack/stacking.h"
+
+#include <algorithm>
+
+#include "stack/accumulate.h"
+#include "stack/combine.h"
+#include "stack/run_control.h"
+
+namespace qv {
+
+int RunResult::Accepted() const {
+  return static_cast<int>(std::count_if(frames.begin(), frames.end(), [](const FrameResult& r) { return r.accepted; }));
+}
+
+int RunResult::Combined() const {
+  return static_cast<int>(std::count_if(frames.begin(), frames.end(), [](const FrameResult& r) { return r.combined; }));
+}
+
+RunListener& RunListener::Headless() {
+  static RunListener none;
+  return none;
+}
+
+void RunRange(const Session& s, const RunRequest& r, int& first, int& last) {
+  const int n = s.ImageCount();
+  first = r.first == 0 ? 1 : r.first;
+  last = r.last == 0 ? n : r.last;
+  first = std::min(n, std::max(1, first));
+  last = std::min(n, std::max(first, last));
+}
+
+RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
+  RunResult result;
+  if (s.RunState != 0) return result;
+  s.DoEvents();
+  StartProcess(s);
+  s.stack.StackCount = 0;
+  const RunRequest range = shown.Range(request);
+  int first, last;
+  RunRange(s, range, first, last);
+  result.first = first;
+  result.last = last;
+  int count = 0;
+  // The progress of a run: images done out of the checked images to do.
+  int todo = 0, done = 0;
+  for (int i = first; i <= last && i >= 1; ++i) todo += s.Img[static_cast<size_t>(i)].ImgChecked == 1;
+  for (int i = first; i <= last && i >= 1; ++i) {
+    if (s.Img[static_cast<size_t>(i)].ImgChecked != 1) continue;
+    if (!s.Running()) break;
+    FrameResult frame;
+    frame.image = i;
+    frame.processed = shown.Select(s, i);
+    if (!s.Running()) break;
+    const ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    frame.quality = s.guide.Quality;
+    frame.onEdge = s.guide.GuideOnEdge;
+    frame.accepted = s.guide.GuideBox > 64 || !(s.guide.Quality < s.opt.MinQual);
+    if (frame.accepted) {
+      // A shift stays in force for the rest of the run.
+      if (e.ImgShiftX != 0 || e.ImgShiftY != 0) {
+        Ignoring([&] { s.guide.AnchorX += CInt(s.pic.PicR.UBound1() * e.ImgShiftX); });
+        Ignoring([&] { s.guide.AnchorY += CInt(s.pic.PicR.UBound2() * e.ImgShiftY); });
+      }
+      const int before = s.stack.StackCount;
+      frame.parked = AccumulateImage(s);
+      if (s.stack.StackCount != before) frame.tempFile = s.stack.StackCount;
+      ++count;
+    }
+    frame.guideX = s.guide.GuideX;
+    frame.guideY = s.guide.GuideY;
+    frame.anchorX = s.guide.AnchorX;
+    frame.anchorY = s.guide.AnchorY;
+    frame.angle = s.stack.StackAngle;
+    shown.FrameDone(frame, count);
+    result.frames.push_back(std::move(frame));
+    s.Report("", static_cast<double>(++done) / todo);
+  }
+  result.stopped = s.RunState != 1;
+  if (!result.stopped) {
+    std::vector<int> combined;
+    std::string caption;
+    result.outcome = FinalCombination(s, shown.Expand(range.expand), caption, &combined);
+    if (!caption.empty()) shown.ResultReady(caption);
+    // The files that reached the result, against the images they came from.
+    if (result.outcome)
+      for (FrameResult& frame : result.frames)
+        frame.combined =
+            frame.tempFile > 0 && std::find(combined.begin(), combined.end(), frame.tempFile) != combined.end();
+  }
+  StopProcess(s);
+  return result;
+}
+
+}  // namespace qv

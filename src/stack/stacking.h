@@ -1,0 +1,73 @@
+// A stacking run, the engine's call: for each checked image of a range, it
+// is shown (read, processed, tracked), accepted by its quality, shifted and
+// parked; a run that is not stopped ends with the final combination. Every
+// front end makes this one call with its own listener: the main window
+// shows each frame and the result, the command-line tool prints them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/outcome.h"
+#include "core/session.h"
+#include "stack/frames.h"
+
+namespace qv {
+
+// What a run is asked to do: the subset of the list (0: from the first, to
+// the last image) and whether the result spans the whole mosaic.
+struct RunRequest {
+  int first = 0, last = 0;
+  bool expand = false;
+};
+
+// What the run did with one checked image of its range.
+struct FrameResult {
+  int image = 0;
+  float quality = 0;                // of its guide search
+  bool accepted = false;            // its quality reached the minimum (or no guide star is in use)
+  Outcome processed, parked;        // its reading and processing; its parking, when accepted
+  int tempFile = 0;                 // number of its temporary file; 0 when none was begun (another size)
+  bool combined = false;            // its temporary file reached the result
+  bool onEdge = false;              // the guide search ended on the edge of its area
+  double guideX = 0, guideY = 0;    // where its guide star was found, pixels
+  double anchorX = 0, anchorY = 0;  // where the guide star lands in the destination
+  double angle = 0;                 // the stack's turn at this image, radians
+};
+
+// A run: what became of each image it walked, and the final combination's
+// outcome (a stopped run fails without a reason).
+struct RunResult {
+  Outcome outcome = Outcome::Failure("");
+  bool stopped = false;
+  int first = 0, last = 0;  // the range it walked
+  std::vector<FrameResult> frames;
+  int Accepted() const;
+  int Combined() const;
+};
+
+// What shows a run. Its frames are shown through the FrameListener half.
+class RunListener : public FrameListener {
+ public:
+  // The range to walk, asked once the run has started (the window reads
+  // its subset boxes then).
+  virtual RunRequest Range(const RunRequest& asked) { return asked; }
+  // Whether the result spans the mosaic, asked when the walk is over (the
+  // window's box may have changed meanwhile).
+  virtual bool Expand(bool asked) { return asked; }
+  // The run is done with a frame; `accepted` counts the frames accepted so far.
+  virtual void FrameDone(const FrameResult& /*frame*/, int /*accepted*/) {}
+  // The combination is ready to be shown under `caption`.
+  virtual void ResultReady(const std::string& /*caption*/) {}
+
+  static RunListener& Headless();
+};
+
+// The range of a run (0: the whole list), limited to 1..n with last not
+// below first.
+void RunRange(const Session& s, const RunRequest& r, int& first, int& last);
+
+// The run. Does nothing while another operation runs (RunState not 0).
+RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown);
+
+}  // namespace qv
