@@ -16,8 +16,8 @@
 #include "app/qt_platform.h"
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
+#include "stack/auto_marks.h"
 #include "stack/run_control.h"
-#include "workspace/auto_marks.h"
 #include "workspace/project.h"
 
 namespace {
@@ -37,7 +37,7 @@ double ToolMarks(const std::string& project) {
   QElapsedTimer t;
   t.start();
   s.RunState = 1;
-  const qv::AutoMarkReport report = qv::AutoMarks(f, {});
+  const qv::AutoMarkReport report = qv::AutoMarks(s, {});
   s.RunState = 0;
   const double seconds = t.nsecsElapsed() / 1e9;
   std::printf("  outil : %.2f s, %zu images vues\n", seconds, report.images.size());

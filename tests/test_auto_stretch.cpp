@@ -12,8 +12,8 @@
 #include "editor/form3.h"
 #include "editor/result.h"
 #include "io/picture_export.h"
+#include "stack/auto_marks.h"
 #include "support.h"
-#include "workspace/auto_marks.h"
 #include "workspace/project.h"
 #include "workspace/run.h"
 
@@ -153,7 +153,7 @@ TEST(AutoStretch, ASimulatedNightRendersItsSkyDimAndItsStarsWhole) {
     if (!masters) s.opt.UseMask &= ~(DarkSub | FlatApply);
     s.stack.TempBase = dir.File("run_");
     s.RunState = 1;
-    ASSERT_TRUE(AutoMarks(ts.form1, AutoMarkOptions{}).ok);
+    ASSERT_TRUE(AutoMarks(*ts, AutoMarkOptions{}).ok);
     s.RunState = 0;
     RunStack(ts.form1);
     ASSERT_FALSE(s.dest.DestSumR.Empty());

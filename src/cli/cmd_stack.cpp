@@ -18,11 +18,13 @@
 #include "io/tiff_writer.h"
 #include "platform/settings_store.h"
 #include "stack/accumulate.h"
+#include "stack/auto_guide.h"
+#include "stack/auto_marks.h"
 #include "stack/combine.h"
+#include "stack/frames.h"
+#include "stack/guide.h"
 #include "stack/masters.h"
-#include "workspace/add_images.h"
-#include "workspace/auto_guide.h"
-#include "workspace/auto_marks.h"
+#include "stack/stacking.h"
 #include "workspace/form1.h"
 #include "workspace/project.h"
 #include "workspace/run.h"
@@ -183,35 +185,48 @@ class Progress {
   std::chrono::steady_clock::time_point start_;
 };
 
-// What the tool shows of a run: a line per image as it is done.
-struct RunPrinter : qv::View {
-  std::function<void(int, bool, const qv::Outcome&, const qv::Outcome&)> imageDone;
-  void RunImage(int i, bool accepted, const qv::Outcome& processed, const qv::Outcome& stacked) override {
-    imageDone(i, accepted, processed, stacked);
+// The images the tool can show, as the window's strip holds them: those the
+// filling of the list reached. A run shows no other.
+struct ToolList : qv::ListListener {
+  int strip = 0;
+  void Reached(int i) override { strip = std::max(strip, i); }
+  qv::Outcome Select(qv::Session& s, int i) override {
+    return i >= 1 && i <= strip ? qv::ProcessAndTrack(s, i, true, *this) : qv::Outcome::Success();
   }
+};
+
+// What the tool shows of a run: a line per image as it is done.
+struct RunPrinter : qv::RunListener {
+  const ToolList* list = nullptr;
+  std::function<void(const qv::FrameResult&)> frameDone;
+  qv::Outcome Select(qv::Session& s, int i) override {
+    return list && (i < 1 || i > list->strip) ? qv::Outcome::Success() : qv::ProcessAndTrack(s, i, true, *this);
+  }
+  void FrameDone(const qv::FrameResult& frame, int) override { frameDone(frame); }
 };
 
 // Why image i was not stacked, or was stacked in another's stead; empty
 // when it was stacked as it is. `error` gets the processing failure.
-std::string WhyNotStacked(const qv::Session& s, bool accepted, const qv::Outcome& processed, std::string& error) {
+std::string WhyNotStacked(const qv::Session& s, const qv::FrameResult& frame, std::string& error) {
   std::string why;
-  error = processed.Text();
+  error = frame.processed.Text();
   if (!error.empty()) {
     why = "image non traitée : " + error;
     // The run does not stop: whatever the planes hold is measured and
     // stacked as this image. That is the previous image when the failure
     // came before the pixels were read, and this one's partly processed
     // rows when it came during them (an overflow in the flat, say).
-    why += accepted ? " ; les plans restés en mémoire (ceux de l'image précédente, ou la partie lue de celle-ci) ont "
-                      "été empilés à sa place"
-                    : " ; l'exécution continue avec les plans restés en mémoire";
+    why += frame.accepted
+               ? " ; les plans restés en mémoire (ceux de l'image précédente, ou la partie lue de celle-ci) ont "
+                 "été empilés à sa place"
+               : " ; l'exécution continue avec les plans restés en mémoire";
     return why;
   }
-  if (accepted) return why;
+  if (frame.accepted) return why;
   const qv::NumLocale dot = qv::NumLocale::Dot();
-  why = "qualité " + qv::FormatPercent(s.guide.Quality, dot) + " inférieure au minimum " +
+  why = "qualité " + qv::FormatPercent(frame.quality, dot) + " inférieure au minimum " +
         qv::FormatPercent(s.opt.MinQual, dot);
-  if (s.guide.GuideOnEdge)
+  if (frame.onEdge)
     why +=
         " ; la meilleure correspondance est au bord de la zone de recherche : l'étoile guide en est peut-être "
         "sortie (essayer --box 64 ou --guide auto)";
@@ -227,8 +242,7 @@ int ImagesInRun(const qv::Session& s, const qv::RunRequest& r) {
 
 // Marks the guide star (and the rotation star) on every checked image and
 // reports each image on stdout; 0, or the exit status after a message.
-int MarkImages(qv::Form1& f, bool rotation, bool keepUnmarked) {
-  qv::Session& s = f.s;
+int MarkImages(qv::Session& s, bool rotation, bool keepUnmarked) {
   qv::AutoMarkOptions options;
   options.rotation = rotation;
   options.keepUnmarked = keepUnmarked;
@@ -236,7 +250,7 @@ int MarkImages(qv::Form1& f, bool rotation, bool keepUnmarked) {
   bool rotationMarked = false;
   // Marking walks the images as a run does, and Ctrl+C stops it the same way.
   s.RunState = 1;
-  const qv::AutoMarkReport report = qv::AutoMarks(f, options, [&](const qv::ImageMark& m) {
+  const qv::AutoMarkReport report = qv::AutoMarks(s, options, [&](const qv::ImageMark& m) {
     const qv::ImageEntry& e = s.Img[static_cast<size_t>(m.image)];
     JsonObject o;
     o.Add("image", m.image).Add("file", e.ImgFile).Add("marked", m.marked).Add("reference", m.reference);
@@ -341,6 +355,8 @@ int CmdStack(const Args& args) {
   qv::Form1& f = cli.form1;
   if (const int status = ApplyOverrides(f, a.sets)) return status;
 
+  ToolList list;
+
   // Ctrl+C asks the run to stop, as the Stop command does.
   std::signal(SIGINT, OnInterrupt);
   cli.services.events.onYield = [&s] {
@@ -358,6 +374,7 @@ int CmdStack(const Args& args) {
                          " (erreur " + std::to_string(load.error) + ") : " + a.project);
       return 1;
     }
+    list.strip = static_cast<int>(f.Check9.size()) - 1;
     for (int i = 1; i <= s.ImageCount(); ++i)
       if (!qv::FileExists(s.Img[static_cast<size_t>(i)].ImgFile))
         Complain("image " + std::to_string(i) + " du projet introuvable : " + s.Img[static_cast<size_t>(i)].ImgFile);
@@ -388,7 +405,7 @@ int CmdStack(const Args& args) {
         parts = {parts[0] + byFolder[folder][0]};
       else
         parts.insert(parts.end(), byFolder[folder].begin(), byFolder[folder].end());
-      qv::mnuLoad_Click(f, parts);
+      if (const int first = qv::AddImages(s, parts)) qv::FillList(s, first, true, list);
     }
     if (s.ImageCount() < 1) {
       Complain("aucune image à empiler");
@@ -401,7 +418,11 @@ int CmdStack(const Args& args) {
     Complain("pas de --out : le résultat sera écrit dans " + a.out);
   }
   if (!CheckOutputFolder(a.out)) return 1;
-  if (!a.box.empty()) qv::SelectOption1(f, a.box == "32" ? 0 : a.box == "64" ? 1 : 2);
+  if (!a.box.empty()) {
+    // As the window's "Référence" buttons choose it.
+    f.Option1 = static_cast<int16_t>(a.box == "32" ? 0 : a.box == "64" ? 1 : 2);
+    qv::SetGuideBox(s, a.box == "32" ? 32 : a.box == "64" ? 64 : 128);
+  }
   if (!a.guide.empty()) {
     // The guide star of image 1, at a pixel of the processed image.
     double gx = 0, gy = 0;
@@ -429,7 +450,7 @@ int CmdStack(const Args& args) {
   // The automatic guide star is found on every image, wherever the frame
   // moved; the run then gets these marks as if each had been clicked.
   if (a.guide == "auto" || a.mark == "auto" || a.rotation == "auto") {
-    if (const int status = MarkImages(f, a.rotation == "auto", a.keepUnmarked)) return status;
+    if (const int status = MarkImages(s, a.rotation == "auto", a.keepUnmarked)) return status;
   }
   // Without --expand the canvas follows the project's box, or the stored
   // setting for a list of images.
@@ -447,37 +468,37 @@ int CmdStack(const Args& args) {
   // run-time error: what the end of the run warns about.
   std::string stackError;
   RunPrinter printer;
-  printer.imageDone = [&](int i, bool accepted, const qv::Outcome& processed, const qv::Outcome& parked) {
-    const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
+  printer.list = &list;
+  printer.frameDone = [&](const qv::FrameResult& frame) {
+    const qv::ImageEntry& e = s.Img[static_cast<size_t>(frame.image)];
     JsonObject o;
-    o.Add("image", i)
+    o.Add("image", frame.image)
         .Add("file", e.ImgFile)
-        .Add("quality", static_cast<double>(s.guide.Quality))
-        .Add("accepted", accepted)
-        .Add("GuideX", s.guide.GuideX)
-        .Add("GuideY", s.guide.GuideY)
-        .Add("AnchorX", s.guide.AnchorX)
-        .Add("AnchorY", s.guide.AnchorY)
-        .Add("StackAngle", s.stack.StackAngle);
+        .Add("quality", static_cast<double>(frame.quality))
+        .Add("accepted", frame.accepted)
+        .Add("GuideX", frame.guideX)
+        .Add("GuideY", frame.guideY)
+        .Add("AnchorX", frame.anchorX)
+        .Add("AnchorY", frame.anchorY)
+        .Add("StackAngle", frame.angle);
     std::string error;
-    const std::string why = WhyNotStacked(s, accepted, processed, error);
+    const std::string why = WhyNotStacked(s, frame, error);
     if (!error.empty()) o.Add("error", error);
     if (!why.empty()) {
-      o.Add("reason", why).Add("onEdge", s.guide.GuideOnEdge);
+      o.Add("reason", why).Add("onEdge", frame.onEdge);
     }
     progress.Clear();
     std::printf("%s\n", o.Text().c_str());
     std::fflush(stdout);
-    stacked += accepted;
+    stacked += frame.accepted;
     // The planes parked are the current image's, which a failed selection
     // may have left as another one.
-    if (!parked.Text().empty())
-      stackError = "image " + std::to_string(s.CurPic) + " non empilée (" + parked.Text() + ")";
-    progress.Image(++done, i, accepted, why);
+    if (!frame.parked.Text().empty())
+      stackError = "image " + std::to_string(s.CurPic) + " non empilée (" + frame.parked.Text() + ")";
+    progress.Image(++done, frame.image, frame.accepted, why);
   };
-  f.outer = &printer;
   s.dest.DestFileName.clear();
-  if (const qv::Outcome result = qv::RunStack(f, request).outcome; result.err != 0) stackError = result.Text();
+  if (const qv::Outcome result = qv::StackRun(s, request, printer).outcome; result.err != 0) stackError = result.Text();
   progress.Done();
   const bool stopped = interrupted != 0;
   qv::DeleteTempFiles(s);

@@ -1,5 +1,9 @@
 #include "stack/frames.h"
 
+#include <algorithm>
+
+#include "core/paths.h"
+#include "io/fits_reader.h"
 #include "process/process_pic.h"
 #include "stack/guide.h"
 #include "stack/run_control.h"
@@ -51,6 +55,42 @@ Outcome ProcessAndTrack(Session& s, int i, bool reload, FrameListener& shown) {
     shown.Failed(kErrOutOfMemory);
   }
   return processed;
+}
+
+int AddImages(Session& s, std::vector<std::string> parts) {
+  if (parts.empty() || parts[0].empty()) return 0;
+  size_t m = parts.size() - 1;
+  if (m >= 1) {
+    // Plain character-code order, upper case before lower case.
+    std::sort(parts.begin() + 1, parts.end());
+  } else {
+    const std::string path = parts[0];
+    parts = {PathFolder(path), PathName(path)};
+    m = 1;
+  }
+  if (parts[0].empty() || (parts[0].back() != '/' && parts[0].back() != '\\')) parts[0] += '/';
+  s.opt.InitDir = parts[0];
+
+  int base = s.ImageCount();
+  if (base < 1) {
+    s.ResizeImageArrays(0);
+    s.ResizeImageArrays(1);
+    s.Img[1] = ImageEntry{};
+    s.Img[1].ImgFile = parts[0] + parts[1];
+    ReadHeader(s, 1);
+    base = 0;
+  }
+  int c = 0;
+  for (size_t i = 1; i <= m; ++i) {
+    if (s.opt.Has(ColourOnly) && PathName(parts[i]).find('L') != std::string::npos) continue;
+    ++c;
+    const int at = base + c;
+    s.ResizeImageArrays(std::max(at, s.ImageCount()));
+    s.Img[static_cast<size_t>(at)].ImgFile = parts[0] + parts[i];
+    if (at >= 2 && s.opt.Has(GradRemove) && !s.Img[static_cast<size_t>(at - 1)].ImgZone.empty())
+      s.Img[static_cast<size_t>(at)].ImgZone = s.Img[static_cast<size_t>(at - 1)].ImgZone;
+  }
+  return base + 1;
 }
 
 ListListener& ListListener::Headless() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/outcome.h"
 #include "core/session.h"
@@ -59,6 +60,16 @@ Outcome ProcessAndTrack(Session& s, int i, bool reload, FrameListener& shown);
 // The registration values of entry e against the current planes; a shift
 // beyond the 16-bit range is a run-time error.
 FrameMarks MarksOf(const Session& s, const ImageEntry& e);
+
+// Adds files to the list as the open dialog gives them: parts[0] the
+// folder and parts[1..] the names (sorted here by character code), or
+// parts[0] alone a full path. The folder becomes InitDir; on an empty list
+// the first file is entered and its header read before any name is
+// filtered; with ColourOnly names holding "L" are left out; with
+// GradRemove each new entry takes the zones of the one before. Gives back
+// the first new entry, to be filled from (beyond the list when every name
+// was left out), or 0 when there was nothing to add.
+int AddImages(Session& s, std::vector<std::string> parts);
 
 // What shows the list while it is filled with thumbnails.
 class ListListener : public FrameListener {

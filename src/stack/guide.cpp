@@ -196,6 +196,12 @@ void StarCentroid(Session& s, int16_t x, int16_t y, double& cx, double& cy) {
   cy = sy / sw;
 }
 
+void SetGuideBox(Session& s, int box) {
+  s.guide.GuideBox = static_cast<int16_t>(box);
+  s.guide.GuideTemplate.Redim(0, 0);
+  FindGuide(s, CInt(s.guide.GuideX), CInt(s.guide.GuideY), false);
+}
+
 void TrackGuide(Session& s, int i) {
   ImageEntry& e = s.Entry(i);
   const int U1 = s.pic.PicR.UBound1(), U2 = s.pic.PicR.UBound2();

@@ -26,6 +26,10 @@ void FindGuide(Session& s, int16_t x, int16_t y, bool takeRef);
 // A window without a positive intensity is a run-time error.
 void StarCentroid(Session& s, int16_t x, int16_t y, double& cx, double& cy);
 
+// A new guide box side (32, 64, or 128 and more for none): the template of
+// the old size is dropped, so searching stays off until a new reference is
+// taken, and a search runs at the current guide position.
+void SetGuideBox(Session& s, int box);
 // The guide tracking of list image i after it has been processed.
 void TrackGuide(Session& s, int i);
 

@@ -96,13 +96,10 @@ void SetText3(Form1& f, const std::string& text) {
 void Option1_Click(Form1& f, int index) {
   Session& s = f.s;
   if (!Form1Idle(f)) return;
-  s.guide.GuideBox = CInt(std::ldexp(1.0, index + 5));
-  // A template of the old size would be compared against boxes of the new
-  // one: searching stays off until a new reference is taken.
-  s.guide.GuideTemplate.Redim(0, 0);
+  const int box = CInt(std::ldexp(1.0, index + 5));
   f.Picture4.Erase();
   f.Picture5.Erase();
-  FindGuide(s, CInt(s.guide.GuideX), CInt(s.guide.GuideY), false);
+  SetGuideBox(s, box);
 }
 
 void SelectOption1(Form1& f, int index) {

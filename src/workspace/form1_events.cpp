@@ -8,9 +8,9 @@
 #include "display/render.h"
 #include "io/fits_reader.h"
 #include "stack/accumulate.h"
+#include "stack/auto_marks.h"
 #include "stack/guide.h"
 #include "stack/run_control.h"
-#include "workspace/auto_marks.h"
 #include "workspace/frame_report.h"
 #include "workspace/image_list.h"
 #include "workspace/project.h"
@@ -432,8 +432,11 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   const int n = s.ImageCount();
   AutoMarkReport report;
   Ignoring([&] {
-    report = AutoMarks(f, options, [&](const ImageMark& m) {
+    report = AutoMarks(s, options, [&](const ImageMark& m) {
       f.ShowCaption("Marques automatiques " + std::to_string(m.image) + "/" + std::to_string(n));
+      // An image the marks could not follow is unticked in the strip too.
+      if (!m.marked && static_cast<size_t>(m.image) < f.Check9.size())
+        f.Check9[static_cast<size_t>(m.image)].Value = s.Entry(m.image).ImgChecked;
     });
   });
   const bool stopped = s.RunState == 2;

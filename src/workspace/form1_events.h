@@ -10,7 +10,7 @@
 #include "core/session.h"
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
-#include "workspace/auto_marks.h"
+#include "stack/auto_marks.h"
 #include "workspace/project.h"
 
 namespace qv {

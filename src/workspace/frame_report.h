@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/session.h"
-#include "workspace/auto_marks.h"
+#include "stack/auto_marks.h"
 #include "workspace/results.h"
 #include "workspace/run.h"
 

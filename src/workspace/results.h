@@ -1,6 +1,6 @@
-// What the automatic marks and the report of every frame give back, beside
-// what a run gives back (stack/stacking.h): plain values, kept by the main
-// window's model and shown by its windows.
+// The report of every frame, beside what a run and the automatic marks give
+// back (stack/stacking.h, stack/auto_marks.h): plain values, kept by the
+// main window's model and shown by its windows.
 #pragma once
 
 #include <cstddef>
@@ -8,36 +8,10 @@
 #include <vector>
 
 #include "core/outcome.h"
+#include "stack/auto_marks.h"
 #include "stack/stacking.h"
 
 namespace qv {
-
-// What happened to one image.
-struct ImageMark {
-  int image = 0;
-  bool marked = false;
-  bool reference = false;  // the image the others are matched against
-  std::string reason;      // why it is not marked (empty when marked)
-  double x = 0, y = 0;     // the guide mark, pixels of the processed image
-  size_t stars = 0;        // stars found on the image
-  size_t agreeing = 0;     // of them, matched with the reference image
-  double rms = 0;          // pixels, residual of the match
-  double angle = 0;        // degrees, the field's turn against the reference
-  bool rotationMarked = false;
-  double rotX = 0, rotY = 0;  // the rotation star, pixels
-};
-
-// Where the star of the marks came from.
-enum class StarSource { Reference, Guide, Automatic };
-
-struct AutoMarkReport {
-  bool ok = false;      // false: nothing was marked (see message)
-  std::string message;  // why, when not ok
-  int reference = 0;
-  StarSource source = StarSource::Automatic;
-  std::vector<std::string> notes;  // marks of a project passed over, and why
-  std::vector<ImageMark> images;
-};
 
 // One image of the list.
 struct ReportRow {

@@ -1,13 +1,12 @@
-#include "workspace/auto_guide.h"
+#include "stack/auto_guide.h"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "process/process_pic.h"
+#include "stack/auto_marks.h"
 #include "stack/star_match.h"
-#include "workspace/auto_marks.h"
-#include "workspace/image_list.h"
 
 namespace qv {
 

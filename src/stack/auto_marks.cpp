@@ -1,12 +1,11 @@
-#include "workspace/auto_marks.h"
+#include "stack/auto_marks.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "process/process_pic.h"
+#include "stack/auto_guide.h"
 #include "stack/guide.h"
-#include "workspace/auto_guide.h"
-#include "workspace/image_list.h"
 
 namespace qv {
 
@@ -67,11 +66,8 @@ long PickRotationStar(const StarField& field, Point2 guide) {
   return best;
 }
 
-// As the user unticks the image's box in the strip.
-void Uncheck(Form1& f, int i) {
-  f.s.Entry(i).ImgChecked = 0;
-  if (static_cast<size_t>(i) < f.Check9.size()) f.Check9[static_cast<size_t>(i)].Value = 0;
-}
+// Out of the stack, as when the user unticks the image.
+void Uncheck(Session& s, int i) { s.Entry(i).ImgChecked = 0; }
 
 // A star of `field` lies at p: what a position read from a project must
 // show before the marks trust it, since the tracking may have left it on
@@ -122,9 +118,8 @@ bool ChooseStar(Session& s, int k, const StarField& field, Point2& star, AutoMar
 
 int32_t FullScaleOf(const Session& s, int i) { return s.Img.at(static_cast<size_t>(i)).ImgBitpix == 8 ? 2040 : 65535; }
 
-AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options,
+AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options,
                          const std::function<void(const ImageMark&)>& onImage) {
-  Session& s = f.s;
   AutoMarkReport report;
   const int n = s.ImageCount();
   int k = 1;
@@ -197,7 +192,7 @@ AutoMarkReport AutoMarks(Form1& f, const AutoMarkOptions& options,
     m.image = i;
     auto fail = [&](const std::string& why) {
       m.reason = why;
-      if (!options.keepUnmarked) Uncheck(f, i);
+      if (!options.keepUnmarked) Uncheck(s, i);
     };
     if (!ProcessPic(s, i, 1).ok || s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
       fail("image illisible");
