@@ -620,6 +620,7 @@ TEST_F(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
   EXPECT_EQ(s.dest.DestSumR(0, 0), RoundHalfEven((500 + 2800 + 500 + 2900) / 2.0));
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --detail 1,2").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --bin 4").status, 2);
+  EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --levels all:nan:1").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("none.fts") + "' --out x.fts").status, 1);
 }
 
