@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/paths.h"
-#include "io/fits_reader.h"
+#include "process/image_files.h"
 #include "workspace/frame_report.h"
 #include "workspace/image_list.h"
 
