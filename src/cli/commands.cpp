@@ -14,13 +14,11 @@
 #include "core/paths.h"
 #include "core/session.h"
 #include "io/file.h"
-#include "io/fits_reader.h"
-#include "io/fits_writer.h"
 #include "io/json.h"
 #include "io/picture.h"
-#include "io/tiff_writer.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
+#include "process/image_files.h"
 #include "process/process_pic.h"
 #include "stack/master_frames.h"
 #include "stack/masters.h"
@@ -283,7 +281,7 @@ int CmdHeader(const Args& args) {
   if (e.ImgBitpix == 0) {
     // A picture the loader refused says why in the loader's words.
     const bool picture = r == qv::HeaderResult::Unreadable && !services.loader.failure.empty();
-    Complain(picture ? qv::PictureFailureText(s, args[0])
+    Complain(picture ? qv::PictureFailureText(s.platform.loader, args[0])
                      : HeaderMessage(r == qv::HeaderResult::Ok ? qv::HeaderResult::Unreadable : r, args[0]));
     return 1;
   }

@@ -23,7 +23,7 @@
 #include "core/session.h"
 #include "io/file.h"
 #include "io/json.h"
-#include "io/tiff_writer.h"
+#include "process/image_files.h"
 #include "workspace/form1.h"
 #include "workspace/project.h"
 

@@ -6,7 +6,7 @@
 
 #include "core/paths.h"
 #include "display/render.h"
-#include "io/fits_reader.h"
+#include "process/image_files.h"
 #include "stack/accumulate.h"
 #include "stack/auto_marks.h"
 #include "stack/guide.h"
