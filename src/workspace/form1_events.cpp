@@ -231,7 +231,8 @@ void mnuZoom_Click(Form1& f, int index, SettingsStore& store) {
   f.VScroll2Value = CInt(f.VScroll2Max / 2.0);
   s.opt.PicZoom = z;
   SelectPic(f, s.CurPic, false, false);
-  store.Write(kSettingsSection, "PicZoom", LocaleFromDouble(z, s.locale));
+  OptionPlace place = PlaceOf(f);
+  WriteOptions(store, StoreWriter::ZoomMenu, place, s.locale);
 }
 
 void mnuExplSource_Click(Form1& f, Desktop& desktop) {
