@@ -10,6 +10,7 @@
 
 #include "core/options.h"
 #include "io/fits_writer.h"
+#include "process/image_files.h"
 #include "support.h"
 
 using namespace qv;
@@ -32,14 +33,10 @@ int16_t Save(Session& s, const std::string& path, bool fromDestination) {
 }  // namespace
 
 TEST(FitsWrite, MonochromeHeaderIsByteExact) {
-  TempDir dir;
-  TestSession s;
-  s->opt.UseMask = Mono;
-  qvtest::SetPlane(s->pic.PicR, 3, 2, {10, 20, 30, 40, 50, 12});
-  const std::string path = dir.File("mono.fts");
-  ASSERT_EQ(Save(*s, path, false), 0);
-  const std::vector<uint8_t> file = qvtest::ReadBytes(path);
-  ASSERT_EQ(file.size(), 5760u);
+  Plane<int32_t> r;
+  qvtest::SetPlane(r, 3, 2, {10, 20, 30, 40, 50, 12});
+  const FitsImage img = BuildFitsImage(SavedPlanes::Picture(r, r, r, true));
+  ASSERT_EQ(img.data.size(), 2880u);
 
   const char* cards[] = {"SIMPLE  =                    T",
                          "BITPIX  =                   16",
@@ -54,22 +51,21 @@ TEST(FitsWrite, MonochromeHeaderIsByteExact) {
                          "END"};
   std::string expected(2880, ' ');
   for (size_t i = 0; i < std::size(cards); ++i) expected.replace(i * 80, std::strlen(cards[i]), cards[i]);
-  EXPECT_EQ(std::string(file.begin(), file.begin() + 2880), expected);
+  EXPECT_EQ(std::string(img.header.begin(), img.header.end()), expected);
 
   // Each sample is the value minus 32768 as 16 bits, high byte first; the
   // rest of the block is zero.
-  const std::vector<uint8_t> data(file.begin() + 2880, file.begin() + 2892);
+  const std::vector<uint8_t> data(img.data.begin(), img.data.begin() + 12);
   EXPECT_EQ(data, (std::vector<uint8_t>{0x80, 0x0A, 0x80, 0x14, 0x80, 0x1E, 0x80, 0x28, 0x80, 0x32, 0x80, 0x0C}));
-  EXPECT_TRUE(std::all_of(file.begin() + 2892, file.end(), [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(img.data.begin() + 12, img.data.end(), [](uint8_t b) { return b == 0; }));
 }
 
 TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
   TempDir dir;
-  TestSession s;
-  s->opt.UseMask = Mono;
-  qvtest::SetPlane(s->pic.PicR, 2, 2, {0, 32768, 65535, 70000});
+  Plane<int32_t> r;
+  qvtest::SetPlane(r, 2, 2, {0, 32768, 65535, 70000});
   const std::string path = dir.File("clip.fts");
-  ASSERT_EQ(Save(*s, path, false), 0);
+  ASSERT_EQ(WriteFitsFile(SavedPlanes::Picture(r, r, r, true), path), 0);
   const auto file = qvtest::ReadBytes(path);
   EXPECT_EQ(std::vector<uint8_t>(file.begin() + 2880, file.begin() + 2888),
             (std::vector<uint8_t>{0x80, 0x00, 0x00, 0x00, 0x7F, 0xFF, 0x7F, 0xFF}));
@@ -79,8 +75,8 @@ TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
 
   // A negative sample keeps its zero bytes (32768 through BZERO) and is not
   // part of the statistics.
-  qvtest::SetPlane(s->pic.PicR, 2, 2, {-5, 100, 200, 300});
-  ASSERT_EQ(Save(*s, path, false), 0);
+  qvtest::SetPlane(r, 2, 2, {-5, 100, 200, 300});
+  ASSERT_EQ(WriteFitsFile(SavedPlanes::Picture(r, r, r, true), path), 0);
   const auto neg = qvtest::ReadBytes(path);
   EXPECT_EQ(neg[2880], 0);
   EXPECT_EQ(neg[2881], 0);
@@ -90,40 +86,39 @@ TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
 
 TEST(FitsWrite, ColourPlanesAreStoredPlaneByPlane) {
   TempDir dir;
-  TestSession s;
-  qvtest::SetPlane(s->pic.PicR, 3, 2, {1, 2, 3, 4, 5, 6});
-  qvtest::SetPlane(s->pic.PicG, 3, 2, {100, 200, 300, 400, 500, 600});
-  qvtest::SetPlane(s->pic.PicB, 3, 2, {60000, 50000, 40000, 30000, 20000, 10000});
+  Plane<int32_t> r, g, b;
+  qvtest::SetPlane(r, 3, 2, {1, 2, 3, 4, 5, 6});
+  qvtest::SetPlane(g, 3, 2, {100, 200, 300, 400, 500, 600});
+  qvtest::SetPlane(b, 3, 2, {60000, 50000, 40000, 30000, 20000, 10000});
   const std::string path = dir.File("rgb.fts");
-  ASSERT_EQ(Save(*s, path, false), 0);
-  const qvtest::FitsImage r = qvtest::ReadFitsImage(path);
-  EXPECT_EQ(r.w, 3);
-  EXPECT_EQ(r.h, 2);
-  EXPECT_EQ(r.planes, 3);
-  EXPECT_EQ(r.values, (std::vector<int>{1, 2, 3, 4, 5, 6, 100, 200, 300, 400, 500, 600, 60000, 50000, 40000, 30000,
-                                        20000, 10000}));
+  ASSERT_EQ(WriteFitsFile(SavedPlanes::Picture(r, g, b, false), path), 0);
+  const qvtest::FitsImage back = qvtest::ReadFitsImage(path);
+  EXPECT_EQ(back.w, 3);
+  EXPECT_EQ(back.h, 2);
+  EXPECT_EQ(back.planes, 3);
+  EXPECT_EQ(back.values, (std::vector<int>{1, 2, 3, 4, 5, 6, 100, 200, 300, 400, 500, 600, 60000, 50000, 40000, 30000,
+                                           20000, 10000}));
   EXPECT_EQ(Card(qvtest::ReadBytes(path), 8), "BACKGRND=                    1");
 }
 
 TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
   TempDir dir;
-  TestSession s;
-  s->opt.UseMask = Mono;
+  Plane<float> sum, weight;
   // Uncovered (weight 0), 1.5, 2.5, 3.5, a negative mean, and a mean
   // above the 16-bit range.
-  qvtest::SetPlane(s->dest.DestSumR, 3, 2, {9, 3, 5, 7, -4, 200000});
-  qvtest::SetPlane(s->dest.DestWeightR, 3, 2, {0, 2, 2, 2, 2, 2});
+  qvtest::SetPlane(sum, 3, 2, {9, 3, 5, 7, -4, 200000});
+  qvtest::SetPlane(weight, 3, 2, {0, 2, 2, 2, 2, 2});
   const std::string path = dir.File("dest.fts");
-  ASSERT_EQ(Save(*s, path, true), 0);
+  ASSERT_EQ(WriteFitsFile(SavedPlanes::Destination(sum, sum, sum, weight, weight, weight, true), path), 0);
   EXPECT_EQ(qvtest::ReadFitsImage(path).values, (std::vector<int>{0, 2, 2, 4, 32768, 65535}));
   const auto file = qvtest::ReadBytes(path);
   EXPECT_EQ(Card(file, 8), "BACKGRND=                    0");
   EXPECT_EQ(Card(file, 9), "RANGE   =                65536");
 
   // Fractional statistics: no zero before the point, no trailing zeros.
-  qvtest::SetPlane(s->dest.DestSumR, 2, 2, {1, 25, 300, 7});
-  qvtest::SetPlane(s->dest.DestWeightR, 2, 2, {2, 2, 3, 2});
-  ASSERT_EQ(Save(*s, path, true), 0);
+  qvtest::SetPlane(sum, 2, 2, {1, 25, 300, 7});
+  qvtest::SetPlane(weight, 2, 2, {2, 2, 3, 2});
+  ASSERT_EQ(WriteFitsFile(SavedPlanes::Destination(sum, sum, sum, weight, weight, weight, true), path), 0);
   const auto frac = qvtest::ReadBytes(path);
   EXPECT_EQ(Card(frac, 8), "BACKGRND=                   .5");
   EXPECT_EQ(Card(frac, 9), "RANGE   =                100.5");
@@ -132,14 +127,13 @@ TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
 TEST(FitsWrite, FilesPassFitsverify) {
   if (qvtest::RunCommand("command -v fitsverify >/dev/null 2>&1") != 0) GTEST_SKIP() << "fitsverify is not installed";
   TempDir dir;
-  TestSession s;
-  qvtest::SetPlane(s->pic.PicR, 5, 3, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 65535, 70000, 32768, 32767, 12});
-  qvtest::SetPlane(s->pic.PicG, 5, 3, std::vector<int32_t>(15, 400));
-  qvtest::SetPlane(s->pic.PicB, 5, 3, std::vector<int32_t>(15, 9));
-  for (int32_t mask : {0, int32_t{Mono}}) {
-    s->opt.UseMask = mask;
-    const std::string path = dir.File(mask ? "mono.fts" : "colour.fts");
-    ASSERT_EQ(Save(*s, path, false), 0);
+  Plane<int32_t> r, g, b;
+  qvtest::SetPlane(r, 5, 3, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 65535, 70000, 32768, 32767, 12});
+  qvtest::SetPlane(g, 5, 3, std::vector<int32_t>(15, 400));
+  qvtest::SetPlane(b, 5, 3, std::vector<int32_t>(15, 9));
+  for (const bool mono : {false, true}) {
+    const std::string path = dir.File(mono ? "mono.fts" : "colour.fts");
+    ASSERT_EQ(WriteFitsFile(SavedPlanes::Picture(r, g, b, mono), path), 0);
     std::string out;
     qvtest::RunCommand("fitsverify '" + path + "' 2>&1", &out);
     EXPECT_NE(out.find(" 0 error"), std::string::npos) << out;

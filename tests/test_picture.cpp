@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "io/fits_reader.h"
+#include "process/image_files.h"
 #include "process/process_pic.h"
 #include "support.h"
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <tuple>
 
 #include "stack/accumulate.h"
 #include "stack/combine.h"
@@ -253,12 +254,8 @@ TEST(MedianFilter, WindowsAndLimit) {
     int32_t limit;
   } cases[] = {{1, -1, 1, 1 << 30}, {2, -1, 2, 1 << 30}, {3, -2, 2, 1 << 30}, {4, -1, 1, 1 << 30}, {3, -2, 2, 20}};
   for (const auto& c : cases) {
-    b.s.pic.PicR = orig[0];
-    b.s.pic.PicG = orig[1];
-    b.s.pic.PicB = orig[2];
-    b.s.opt.MedianLimit = c.limit;
-    MedianFilter(b.s, static_cast<int16_t>(c.mode));
-    const Plane<int32_t>* got[3] = {&b.s.pic.PicR, &b.s.pic.PicG, &b.s.pic.PicB};
+    Plane<int32_t> got[3] = {orig[0], orig[1], orig[2]};
+    MedianFilter(got[0], got[1], got[2], static_cast<int16_t>(c.mode), c.limit, {});
     for (int p = 0; p < 3; ++p)
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -268,11 +265,12 @@ TEST(MedianFilter, WindowsAndLimit) {
               if (wx >= 0 && wy >= 0 && wx < w && wy < h && orig[p](wx, wy) > 0) win.push_back(orig[p](wx, wy));
           const int32_t m = LiteralMedian(static_cast<int>(win.size()) - 1, win);
           const int32_t want = m <= c.limit ? m : orig[p](x, y);
-          ASSERT_EQ((*got[p])(x, y), want) << "mode " << c.mode << " plane " << p << " at " << x << "," << y;
+          ASSERT_EQ(got[p](x, y), want) << "mode " << c.mode << " plane " << p << " at " << x << "," << y;
         }
   }
 
-  // Limit 0: only a pixel whose window holds no positive value changes, to 0.
+  // On the current image with MedianLimit 0: only a pixel whose window holds
+  // no positive value changes, to 0.
   b.Image(w, h, [](int, int x, int y) {
     if (x == 0 && y == 0) return -8;
     if (x == 2 && y == 2) return -6;
@@ -305,6 +303,8 @@ TEST(CombineStack, FirstImageFrameAndMissingFile) {
       ASSERT_FLOAT_EQ(b.s.dest.DestSumB(x, y), both ? 300 : 100) << x << "," << y;
     }
   EXPECT_TRUE(std::filesystem::is_empty(b.dir.path()));
+  b.s.stack.StackCount = 0;  // an empty stack
+  EXPECT_FALSE(CombineStack(b.s, false));
 }
 
 TEST(CombineStack, ExpandedCanvasIsTheUnionOfTheBoxes) {
@@ -328,24 +328,31 @@ TEST(CombineStack, ExpandedCanvasIsTheUnionOfTheBoxes) {
       EXPECT_EQ((*p)(x, y), 0) << x << "," << y;
 }
 
-TEST(CombineStack, Weights) {
-  auto combine = [](int32_t mask, const std::function<void(Session&)>& tweak = {}) {
-    auto b = std::make_unique<StackBench>(1);
-    b->s.opt.UseMask = mask;
-    b->s.opt.FovX = b->s.opt.FovY = 0.5f;
-    b->s.opt.FovR = 0.25f;  // r = 0.25 x 12 + 1 = 4 around (8, 6)
-    b->s.opt.FovF = 0.01f;
-    b->Flat(17, 13, 100);
-    if (tweak) tweak(b->s);
-    b->Add(1, 8, 6, 8, 6);
-    EXPECT_TRUE(CombineStack(b->s, false));
-    return b;
-  };
-  struct Weight {
-    int x, y;
-    float w;
-  };
-  const std::pair<int32_t, std::vector<Weight>> cases[] = {
+// One image resampled onto a fresh destination of wd x hd upper bounds.
+struct Resample {
+  Plane<float> sum[3], weight[3];
+  bool done;
+  Resample(const Plane<int32_t> (&src)[3], const Weighting& wt, const Placement& at, int wd, int hd,
+           const YieldPoint& yield = {}) {
+    for (int p = 0; p < 3; ++p) sum[p].Redim(wd, hd), weight[p].Redim(wd, hd);
+    const PlaneView<float> s[3] = {sum[0], sum[1], sum[2]}, w[3] = {weight[0], weight[1], weight[2]};
+    done = ResampleImage(src[0], src[1], src[2], s, w, wt, at, yield);
+  }
+};
+
+// A 17 x 13 image of 100s onto the frame it came from.
+TEST(ResampleImage, WeightsOfTheOptions) {
+  Plane<int32_t> src[3];
+  for (Plane<int32_t>& p : src) {
+    p.Redim(16, 12);
+    p.Fill(100);
+  }
+  Options o;
+  o.FovX = o.FovY = 0.5f;
+  o.FovR = 0.25f;  // r = 0.25 x 12 + 1 = 4 around (8, 6)
+  o.FovF = 0.01f;
+  const Placement frame{0, 0, 16, 12, 0};
+  const std::pair<int32_t, std::vector<std::tuple<int, int, float>>> cases[] = {
       // A tent: 1 at the centre, 1 / (half + 1) at a corner.
       {ProgBlend, {{8, 6, 1}, {0, 0, 1.0f / 9}, {16, 12, 1.0f / 9}, {8, 0, 1.0f / 7}}},
       // Strictly inside the circle only.
@@ -354,44 +361,50 @@ TEST(CombineStack, Weights) {
       {CircCrop | ProgBlend, {{8, 6, 1}, {11, 6, 1 - 3.0f / 5}, {12, 6, 0.01f * (1 - 4.0f / 9)}}},
   };
   for (const auto& [mask, weights] : cases) {
-    auto b = combine(mask);
-    for (const Weight& w : weights)
-      EXPECT_FLOAT_EQ(b->s.dest.DestWeightR(w.x, w.y), w.w) << mask << " at " << w.x << "," << w.y;
+    o.UseMask = mask;
+    const Resample d(src, WeightingOf(o, 16, 12), frame, 16, 12);
+    for (const auto& [x, y, w] : weights) EXPECT_FLOAT_EQ(d.weight[0](x, y), w) << mask << " at " << x << "," << y;
     if (mask == ProgBlend) {
-      EXPECT_FLOAT_EQ(b->s.dest.DestSumR(0, 0), 100.0f / 9);
+      EXPECT_FLOAT_EQ(d.sum[0](0, 0), 100.0f / 9);
     }
   }
-  {
-    // Edge cut and values of 0 or less: no sum and no weight.
-    auto b = combine(EdgeCut, [](Session& s) {
-      s.opt.EdgeSize = 2;
-      s.pic.PicG(5, 5) = 0;
-      s.pic.PicB(6, 6) = -5;
-    });
-    EXPECT_EQ(b->s.dest.DestWeightR(1, 6), 0);
-    EXPECT_EQ(b->s.dest.DestWeightR(15, 6), 0);
-    EXPECT_EQ(b->s.dest.DestWeightR(8, 11), 0);
-    EXPECT_FLOAT_EQ(b->s.dest.DestWeightR(2, 6), 1);
-    EXPECT_FLOAT_EQ(b->s.dest.DestWeightR(14, 10), 1);
-    EXPECT_FLOAT_EQ(b->s.dest.DestWeightR(5, 5), 1);
-    EXPECT_EQ(b->s.dest.DestWeightG(5, 5), 0);
-    EXPECT_EQ(b->s.dest.DestSumG(5, 5), 0);
-    EXPECT_EQ(b->s.dest.DestWeightB(6, 6), 0);
-    EXPECT_EQ(b->s.dest.DestSumB(6, 6), 0);
-  }
+
+  // Edge cut and values of 0 or less: no sum and no weight.
+  o.UseMask = EdgeCut;
+  o.EdgeSize = 2;
+  src[1](5, 5) = 0;
+  src[2](6, 6) = -5;
+  const Resample d(src, WeightingOf(o, 16, 12), frame, 16, 12);
+  for (const auto& [x, y] : {std::pair{1, 6}, std::pair{15, 6}, std::pair{8, 11}}) EXPECT_EQ(d.weight[0](x, y), 0);
+  for (const auto& [x, y] : {std::pair{2, 6}, std::pair{14, 10}, std::pair{5, 5}})
+    EXPECT_FLOAT_EQ(d.weight[0](x, y), 1);
+  EXPECT_EQ(d.weight[1](5, 5) + d.sum[1](5, 5), 0);
+  EXPECT_EQ(d.weight[2](6, 6) + d.sum[2](6, 6), 0);
+
+  // A negative edge would sample outside the planes: a subscript error.
+  o.EdgeSize = -1;
+  EXPECT_THROW(Resample(src, WeightingOf(o, 16, 12), {0, 0, 18, 12, 0}, 19, 12), RuntimeError);
 }
 
-TEST(CombineStack, StopEndsItAndTheFilesGo) {
-  StackBench b(2);
-  b.Flat(17, 13, 100);
-  b.Add(1);
-  b.Add(2);
-  b.s.RunState = 2;
-  EXPECT_FALSE(CombineStack(b.s, false));
-  EXPECT_TRUE(std::filesystem::is_empty(b.dir.path()));
-  b.s.stack.StackCount = 0;
-  b.s.RunState = 1;
-  EXPECT_FALSE(CombineStack(b.s, false));
+// A 5 x 3 image turned a quarter about the centre of its box (11, 9) -
+// (13, 13): destination (xd, yd) takes source (yd - 9, 13 - xd). The yield
+// comes after the rows whose y is a multiple of 4, here row 12 only.
+TEST(ResampleImage, QuarterTurnAndAStopAfterTheFourthRow) {
+  Plane<int32_t> src[3];
+  for (Plane<int32_t>& p : src) p.Redim(4, 2);
+  for (int y = 0; y <= 2; ++y)
+    for (int x = 0; x <= 4; ++x) src[0](x, y) = 1 + x + 10 * y;
+  const Placement at{11, 9, 13, 13, kPi / 2};
+  int yields = 0;
+  const Resample d(src, Weighting{}, at, 19, 19, [&yields] { return ++yields > 1; });
+  EXPECT_FALSE(d.done);
+  EXPECT_EQ(yields, 1);
+  for (int yd = 0; yd <= 19; ++yd)
+    for (int xd = 0; xd <= 19; ++xd) {
+      const bool in = xd >= 11 && xd <= 13 && yd >= 9 && yd <= 12;
+      ASSERT_EQ(d.sum[0](xd, yd), in ? src[0](yd - 9, 13 - xd) : 0) << xd << "," << yd;
+      ASSERT_EQ(d.weight[0](xd, yd) + d.weight[1](xd, yd), in ? 1 : 0) << xd << "," << yd;
+    }
 }
 
 TEST(FitFinal, BaseNameAndDefaultOutputName) {

@@ -131,10 +131,16 @@ int CmdProject(const Args& args) {
   CliSession cli;
   if (!cli.Open(settingsFile)) return 1;
 
-  // The program's start-up with the project as its argument.
+  // The program's start-up with the project as its argument. The project
+  // is read as a value, then opened in the window's model, whose list step
+  // reads every header and tracks the guide star of entry 1: what is shown
+  // and saved is the project as the program holds it once opened.
   qv::ProjectLoad loaded;
   qv::StartUpHooks startUp;
-  startUp.openArgument = [&](const std::string& argument) { loaded = qv::LoadProject(cli.form1, argument); };
+  startUp.openArgument = [&](const std::string& argument) {
+    const qv::ProjectRead read = qv::ReadProjectFile(argument, cli.s.opt.UseMask);
+    loaded = qv::LoadProject(cli.form1, read, argument);
+  };
   qv::Form1_Load(cli.form1, *cli.store, files[1], qv::ProgramFolder(), startUp);
 
   int status = 0;

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "core/session.h"
 #include "io/json.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
@@ -34,33 +33,16 @@ int CmdSettings(const Args& args) {
   if (!cli.Open(settingsFile)) return 1;
   cli.LoadStartUpSettings();
   qv::LoadProjectSetting(cli.form1, *cli.store);
-  const qv::Session& s = cli.s;
-
-  const qv::Options& o = s.opt;
+  qv::OptionPlace place = qv::PlaceOf(cli.form1);
   JsonObject j;
-  j.AddRaw("MinQual", SingleJson(o.MinQual))
-      .Add("GradRatio", int{o.GradRatio})
-      .Add("InitDir", o.InitDir)
-      .Add("OutDir", o.OutDir)
-      .Add("UseMask", int64_t{o.UseMask})
-      .AddRaw("PixRatio", SingleJson(o.PixRatio))
-      .Add("MaskFile", o.MaskFile)
-      .Add("DarkFile", o.DarkFile)
-      .Add("FlatFile", o.FlatFile)
-      .Add("PicZoom", int{o.PicZoom})
-      .Add("MaskThr", int64_t{o.MaskThr})
-      .Add("CalcThr", int64_t{o.CalcThr})
-      .Add("EdgeSize", int{o.EdgeSize})
-      .AddRaw("FovX", SingleJson(o.FovX))
-      .AddRaw("FovY", SingleJson(o.FovY))
-      .AddRaw("FovR", SingleJson(o.FovR))
-      .AddRaw("FovF", SingleJson(o.FovF))
-      .Add("MaskSize", int{o.MaskSize})
-      .Add("CalcSize", int{o.CalcSize})
-      .Add("MedianLimit", int64_t{o.MedianLimit});
-  for (size_t i = 0; i < 3; ++i) j.Add("ColorText" + std::to_string(i + 1), o.ColorText[i]);
-  for (size_t i = 0; i < 3; ++i) j.Add("ColorFilter" + std::to_string(i + 1), int{o.ColorChk[i]});
-  j.Add("Expand", int{cli.form1.Check6}).Add("Hsens", int{o.Hsens}).Add("Project", cli.form1.Project);
+  for (const qv::OptionRow& row : qv::OptionTable()) {
+    if (row.type == qv::OptionType::Text)
+      j.Add(row.key, qv::TextOf(row, place));
+    else if (row.type == qv::OptionType::Single)
+      j.AddRaw(row.key, SingleJson(static_cast<float>(qv::NumberOf(row, place))));
+    else
+      j.Add(row.key, static_cast<int64_t>(qv::NumberOf(row, place)));
+  }
   std::fputs((j.Text() + "\n").c_str(), stdout);
   return 0;
 }

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,13 +13,11 @@
 #include "core/paths.h"
 #include "core/session.h"
 #include "io/file.h"
-#include "io/fits_reader.h"
-#include "io/fits_writer.h"
 #include "io/json.h"
 #include "io/picture.h"
-#include "io/tiff_writer.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
+#include "process/image_files.h"
 #include "process/process_pic.h"
 #include "stack/master_frames.h"
 #include "stack/masters.h"
@@ -49,13 +46,6 @@ void CliSession::LoadStartUpSettings() {
 
 namespace {
 
-// The keys whose value is text; every other key holds a number.
-bool IsTextKey(const std::string& key) {
-  static const std::vector<std::string> text{"InitDir",    "OutDir",     "MaskFile",   "DarkFile", "FlatFile",
-                                             "ColorText1", "ColorText2", "ColorText3", "Project"};
-  return std::find(text.begin(), text.end(), key) != text.end();
-}
-
 // The whole text is one number written with "." as decimal point.
 bool ParseDotNumber(const std::string& text, double& v) {
   if (text.empty() || text.find(',') != std::string::npos) return false;
@@ -64,31 +54,23 @@ bool ParseDotNumber(const std::string& text, double& v) {
   return end == text.c_str() + text.size() && std::isfinite(v) && text.find_first_of("xXpP") == std::string::npos;
 }
 
-// What the session holds for a key the program limits when it reads it,
-// next to the value typed; NaN for the keys it takes as they are.
-double UsedValue(const qv::Session& s, const std::string& key) {
-  if (key == "MinQual") return s.opt.MinQual;
-  if (key == "MaskThr") return s.opt.MaskThr;
-  if (key == "CalcThr") return s.opt.CalcThr;
-  return std::nan("");
-}
-
 }  // namespace
 
 int ApplyOverrides(qv::Form1& f, std::vector<std::pair<std::string, std::string>>& sets) {
-  const std::vector<std::string>& keys = qv::SettingKeys();
+  qv::OptionPlace place = qv::PlaceOf(f);
   for (auto& [k, v] : sets) {
-    if (std::find(keys.begin(), keys.end(), k) == keys.end()) {
+    const qv::OptionRow* row = qv::FindOption(k);
+    if (!row) {
       Complain("réglage inconnu : " + k + " (la liste des clés est dans quelvista-cli --help)");
       return 2;
     }
     double number = 0;
-    if (!IsTextKey(k)) {
-      if (k == "UseMask" && v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+    if (row->type != qv::OptionType::Text) {
+      if (row->type == qv::OptionType::Bits32 && v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
         char* end = nullptr;
         const unsigned long long bits = std::strtoull(v.c_str() + 2, &end, 16);
         if (end != v.c_str() + v.size() || bits > 0x7fffffffULL) {
-          Complain("valeur invalide pour UseMask : " + v + " (nombre décimal ou hexadécimal 0x...)");
+          Complain("valeur invalide pour " + k + " : " + v + " (nombre décimal ou hexadécimal 0x...)");
           return 2;
         }
         v = std::to_string(bits);
@@ -98,19 +80,17 @@ int ApplyOverrides(qv::Form1& f, std::vector<std::pair<std::string, std::string>
         return 2;
       }
     }
-    const qv::SettingResult r = qv::ApplySettingText(f, k, v, qv::NumLocale::Dot());
-    if (r == qv::SettingResult::UnknownKey) {
-      Complain("réglage inconnu : " + k);
-      return 2;
-    }
-    if (r == qv::SettingResult::BadValue) {
+    if (qv::ApplySettingText(f, k, v, qv::NumLocale::Dot()) != qv::SettingResult::Applied) {
       Complain("valeur invalide pour " + k + " : " + v);
       return 2;
     }
-    const double used = UsedValue(f.s, k);
-    if (!std::isnan(used) && std::fabs(used - number) > (k == "MinQual" ? 1e-6 : 0.5))
+    // A value the load limits (or a single cannot hold) is named as used.
+    if (row->setWarning == qv::SetWarning::None) continue;
+    const bool millionth = row->setWarning == qv::SetWarning::Millionth;
+    const double used = qv::NumberOf(*row, place);
+    if (std::fabs(used - number) > (millionth ? 1e-6 : 0.5))
       Complain("attention : " + k + "=" + v + " hors des limites, valeur utilisée : " +
-               qv::LocaleFromDouble(k == "MinQual" ? qv::RoundHalfEven(used * 1e6) / 1e6 : used, qv::NumLocale::Dot()));
+               qv::LocaleFromDouble(millionth ? qv::RoundHalfEven(used * 1e6) / 1e6 : used, qv::NumLocale::Dot()));
   }
   return 0;
 }
@@ -283,7 +263,7 @@ int CmdHeader(const Args& args) {
   if (e.ImgBitpix == 0) {
     // A picture the loader refused says why in the loader's words.
     const bool picture = r == qv::HeaderResult::Unreadable && !services.loader.failure.empty();
-    Complain(picture ? qv::PictureFailureText(s, args[0])
+    Complain(picture ? qv::PictureFailureText(s.platform.loader, args[0])
                      : HeaderMessage(r == qv::HeaderResult::Ok ? qv::HeaderResult::Unreadable : r, args[0]));
     return 1;
   }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "workspace/option_table.h"
 
 namespace {
 
@@ -54,38 +55,26 @@ const char* kUsage =
     "quelvista-cli COMMANDE --help : l'aide d'une commande.\n"
     "Un dossier donné à la place d'images est remplacé par ses images, dans l'ordre des noms.\n";
 
-// The keys --set accepts, for process and stack (and the full --help).
-const char* kSettingsHelp =
-    "\n"
-    "réglages (--set CLE=VALEUR, nombres avec \".\" comme séparateur décimal) :\n"
-    "  MinQual       qualité minimale d'une image acceptée, fraction 0..1 (0.75)\n"
-    "  GradRatio     force de l'enlèvement du gradient, 0..10\n"
-    "  InitDir       dossier où s'ouvre le choix des images\n"
-    "  OutDir        dossier de destination (nom proposé par l'éditeur, DestFileName)\n"
-    "  UseMask       options de traitement : somme des bits ci-dessous, en décimal ou en 0x...\n"
-    "  PixRatio      largeur / hauteur d'un pixel (bit 0x10)\n"
-    "  MaskFile      fichier masque des pixels chauds (bit 0x2) ; aussi --mask F\n"
-    "  DarkFile      fichier dark (bit 0x8000) ; aussi --dark F\n"
-    "  FlatFile      fichier de plage de lumière uniforme, PLU (bit 0x10000) ; aussi --flat F\n"
-    "  PicZoom       réduction de l'affichage, 1, 2, 4 ou 8\n"
-    "  MaskThr       seuil du masque, ramené à 50..10000\n"
-    "  CalcThr       écart des pixels chauds par calcul, ramené à 50..10000\n"
-    "  EdgeSize      bordure découpée, en pixels (bit 0x8)\n"
-    "  FovX FovY FovR FovF  découpage circulaire : centre, rayon, zone extérieure (bit 0x2000)\n"
-    "  MaskSize      rayon du masque, 1..3\n"
-    "  CalcSize      rayon du calcul des pixels chauds, 1..3\n"
-    "  MedianLimit   limite supérieure du filtre médian\n"
-    "  ColorText1..3 texte d'un nom de fichier qui désigne un filtre de couleur (_HA, _SII, _OIII)\n"
-    "  ColorFilter1..3  canaux de ce filtre : 1 rouge, 2 vert, 4 bleu\n"
-    "  Expand        1 étend la mosaïque, 0 garde le cadre de la première image\n"
-    "  Hsens         sensibilité de l'histogramme, 0..20\n"
-    "  Project       projet courant\n"
-    "bits de UseMask :\n"
-    "  0x1 pixels chauds par calcul     0x2 pixels chauds par masque   0x4 remplissage après calcul\n"
-    "  0x8 découpage de la bordure      0x10 format de pixel autre     0x20 remplissage après masque\n"
-    "  0x40 monochrome (un seul plan)   0x80 images en couleur seulement\n"
-    "  0x200 fusion 2 x 2               0x400 mélange progressif       0x800, 0x1000 filtre médiane (0..3)\n"
-    "  0x2000 découpage circulaire      0x4000 enlèvement du gradient  0x8000 dark  0x10000 PLU\n";
+// The keys --set accepts, one line each from the option table (keys that
+// share a line with an earlier one have none), then the bits of UseMask;
+// for process and stack, and the full --help.
+std::string SettingsHelp() {
+  std::string text = "\nréglages (--set CLE=VALEUR, nombres avec \".\" comme séparateur décimal) :\n";
+  for (const qv::OptionRow& row : qv::OptionTable()) {
+    if (!row.help) continue;
+    std::string keys = row.helpKeys ? row.helpKeys : row.key;
+    // The texts start in one column; keys too long for it are followed by two blanks.
+    keys += keys.size() < 14 ? std::string(14 - keys.size(), ' ') : std::string("  ");
+    text += "  " + keys + row.help + "\n";
+  }
+  return text +
+         "bits de UseMask :\n"
+         "  0x1 pixels chauds par calcul     0x2 pixels chauds par masque   0x4 remplissage après calcul\n"
+         "  0x8 découpage de la bordure      0x10 format de pixel autre     0x20 remplissage après masque\n"
+         "  0x40 monochrome (un seul plan)   0x80 images en couleur seulement\n"
+         "  0x200 fusion 2 x 2               0x400 mélange progressif       0x800, 0x1000 filtre médiane (0..3)\n"
+         "  0x2000 découpage circulaire      0x4000 enlèvement du gradient  0x8000 dark  0x10000 PLU\n";
+}
 
 // The part of the usage text that describes one command.
 std::string CommandHelp(const std::string& command) {
@@ -110,7 +99,7 @@ std::string CommandHelp(const std::string& command) {
 int main(int argc, char** argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
-    if (argc >= 2) std::fputs(kSettingsHelp, stdout);
+    if (argc >= 2) std::fputs(SettingsHelp().c_str(), stdout);
     return argc < 2 ? 2 : 0;
   }
   const std::string command = argv[1];
@@ -126,7 +115,7 @@ int main(int argc, char** argv) {
     const std::string text = CommandHelp(command);
     if (!text.empty()) {
       std::fputs(text.c_str(), stdout);
-      if (command == "process" || command == "stack") std::fputs(kSettingsHelp, stdout);
+      if (command == "process" || command == "stack") std::fputs(SettingsHelp().c_str(), stdout);
       return 0;
     }
   }

@@ -2,27 +2,15 @@
 
 #include <bit>
 #include <cstring>
+#include <new>
 
+#include "core/options.h"
 #include "core/paths.h"
 #include "io/file.h"
 #include "io/picture.h"
 #include "io/tiff_reader.h"
 
 namespace qv {
-
-std::string ImagePath(const Session& s, int index) {
-  switch (index) {
-    case -2:
-      return s.opt.FlatFile;
-    case -1:
-      return s.opt.DarkFile;
-    case 0:
-      return s.opt.MaskFile;
-    default:
-      return index > 0 && index < static_cast<int>(s.Img.size()) ? s.Img[static_cast<size_t>(index)].ImgFile
-                                                                 : std::string();
-  }
-}
 
 bool IsFitsKind(const std::string& kind) { return kind == "fts" || kind == "fit"; }
 
@@ -183,14 +171,9 @@ HeaderResult ParseFitsHeader(std::span<const uint8_t> bytes, ImageEntry& e) {
       e);
 }
 
-namespace {}  // namespace
-
-HeaderResult ReadHeader(Session& s, int index) {
+HeaderResult ReadHeader(const std::string& path, ImageEntry& e, PictureLoader* loader, Plane<int32_t>& pixels) {
   try {
-    if (index >= 1 && s.Entry(index).ImgBitpix != 0) return HeaderResult::AlreadyRead;
-    const std::string path = ImagePath(s, index);
     if (!FileExists(path)) return HeaderResult::Missing;
-    ImageEntry& e = s.Entry(index < 0 ? 0 : index);
     const std::string kind = FileKind(path);
     if (kind == "tif") {
       TiffHeader t;
@@ -206,12 +189,12 @@ HeaderResult ReadHeader(Session& s, int index) {
       return HeaderResult::Ok;
     }
     if (!IsFitsKind(kind)) {
-      if (!LoadPictureToPixels(s, path)) return HeaderResult::Unreadable;
+      if (!LoadPictureToPixels(loader, path, pixels)) return HeaderResult::Unreadable;
       e.ImgNaxis = 3;
-      e.ImgNaxis1 = CInt(s.pic.PicPixels.Width());
-      e.ImgNaxis2 = CInt(s.pic.PicPixels.Height());
+      e.ImgNaxis1 = CInt(pixels.Width());
+      e.ImgNaxis2 = CInt(pixels.Height());
       e.ImgNaxis3 = 3;
-      s.pic.PicPixels.Redim(0, 0);
+      pixels.Redim(0, 0);
       e.ImgBitpix = 8;
       e.ImgBzero = 0;
       e.ImgFlags = 0;

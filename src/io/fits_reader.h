@@ -5,22 +5,25 @@
 #include <span>
 #include <string>
 
-#include "core/session.h"
+#include "core/image_entry.h"
+#include "core/numeric.h"
+#include "core/plane.h"
+#include "platform/platform.h"
 
 namespace qv {
 
-// Index -2 flat, -1 dark, 0 mask, 1..n list image.
-std::string ImagePath(const Session& s, int index);
 bool IsFitsKind(const std::string& kind);
 
 // How a header read ended; the program itself only looks at the header
 // fields, the command-line tool reports this in words.
 enum class HeaderResult { Ok, AlreadyRead, Missing, Unreadable, Truncated, NoEndCard, Empty };
 
-// Fills the header fields of the image's slot (slot 0 for master files)
-// without reading any pixel. A list image whose ImgBitpix is set is known
-// already and is not read again.
-HeaderResult ReadHeader(Session& s, int index);
+// Fills the header fields of `e` from the file at `path` without reading
+// any pixel; the kind of file comes from the name's extension. A raster
+// picture is decoded by `loader` into `pixels` only to learn its size:
+// `pixels` holds a single element afterwards, whether it decoded or not.
+// A path that names no file is Missing and changes nothing.
+HeaderResult ReadHeader(const std::string& path, ImageEntry& e, PictureLoader* loader, Plane<int32_t>& pixels);
 
 // The FITS header in `bytes` (a whole file or its beginning), card by card
 // up to END, into the header fields of `e`: the same fields and result as

@@ -1,6 +1,7 @@
 #include "io/fits_writer.h"
 
 #include <cstring>
+#include <new>
 
 #include "io/file.h"
 
@@ -22,23 +23,45 @@ void PutCard(std::vector<uint8_t>& header, int card, const std::string& keyword,
 
 }  // namespace
 
-SavedImage::SavedImage(const Session& s, bool fromDestination)
-    : destination_(fromDestination),
-      w_(fromDestination ? s.dest.DestSumR.Width() : s.pic.PicR.Width()),
-      h_(fromDestination ? s.dest.DestSumR.Height() : s.pic.PicR.Height()),
-      planes_(s.opt.Has(Mono) ? 1 : 3),
-      pic_{&s.pic.PicR, &s.pic.PicG, &s.pic.PicB},
-      sum_{&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB},
-      weight_{&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB} {
+SavedPlanes SavedPlanes::Picture(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, bool mono) {
+  SavedPlanes p;
+  p.mono = mono;
+  p.pic[0] = r;
+  p.pic[1] = g;
+  p.pic[2] = b;
+  return p;
+}
+
+SavedPlanes SavedPlanes::Destination(const Plane<float>& sumR, const Plane<float>& sumG, const Plane<float>& sumB,
+                                     const Plane<float>& weightR, const Plane<float>& weightG,
+                                     const Plane<float>& weightB, bool mono) {
+  SavedPlanes p;
+  p.fromDestination = true;
+  p.mono = mono;
+  p.sum[0] = sumR;
+  p.sum[1] = sumG;
+  p.sum[2] = sumB;
+  p.weight[0] = weightR;
+  p.weight[1] = weightG;
+  p.weight[2] = weightB;
+  return p;
+}
+
+SavedImage::SavedImage(const SavedPlanes& planes)
+    : source_(planes),
+      w_(planes.fromDestination ? planes.sum[0].Width() : planes.pic[0].Width()),
+      h_(planes.fromDestination ? planes.sum[0].Height() : planes.pic[0].Height()),
+      planes_(planes.mono ? 1 : 3) {
   if (w_ < 1 || h_ < 1) Raise(kErrSubscript);
   for (int p = 0; p < planes_; ++p) {
-    const bool ok = destination_ ? sum_[p]->HasSize(w_, h_) && weight_[p]->HasSize(w_, h_) : pic_[p]->HasSize(w_, h_);
+    const bool ok = source_.fromDestination ? source_.sum[p].SameSize(w_, h_) && source_.weight[p].SameSize(w_, h_)
+                                            : source_.pic[p].SameSize(w_, h_);
     if (!ok) Raise(kErrSubscript);
   }
 }
 
-FitsImage BuildFitsImage(const Session& s, bool fromDestination) {
-  const SavedImage img(s, fromDestination);
+FitsImage BuildFitsImage(const SavedPlanes& planes) {
+  const SavedImage img(planes);
   const int W = img.Width(), H = img.Height(), P = img.Planes();
 
   FitsImage out;
@@ -84,9 +107,9 @@ FitsImage BuildFitsImage(const Session& s, bool fromDestination) {
   return out;
 }
 
-int16_t WriteFitsFile(Session& s, const std::string& FileName, bool& FromDestination) {
+int16_t WriteFitsFile(const SavedPlanes& planes, const std::string& FileName) {
   try {
-    const FitsImage img = BuildFitsImage(s, FromDestination);
+    const FitsImage img = BuildFitsImage(planes);
     return static_cast<int16_t>(WriteFileReplacing(FileName, {&img.header, &img.data}));
   } catch (const RuntimeError& e) {
     return static_cast<int16_t>(e.Number());

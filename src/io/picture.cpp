@@ -2,17 +2,17 @@
 
 namespace qv {
 
-bool LoadPictureToPixels(Session& s, const std::string& path) {
-  s.pic.PicPixels.Redim(0, 0);
-  if (!s.platform.loader) return false;
-  Plane<int32_t> pixels;
-  if (!s.platform.loader->Load(path, pixels) || pixels.Empty()) return false;
-  s.pic.PicPixels = std::move(pixels);
+bool LoadPictureToPixels(PictureLoader* loader, const std::string& path, Plane<int32_t>& pixels) {
+  pixels.Redim(0, 0);
+  if (!loader) return false;
+  Plane<int32_t> decoded;
+  if (!loader->Load(path, decoded) || decoded.Empty()) return false;
+  pixels = std::move(decoded);
   return true;
 }
 
-std::string PictureFailureText(const Session& s, const std::string& path) {
-  const std::string why = s.platform.loader ? s.platform.loader->failure : std::string();
+std::string PictureFailureText(const PictureLoader* loader, const std::string& path) {
+  const std::string why = loader ? loader->failure : std::string();
   return "image illisible" + (why.empty() ? std::string() : " (" + why + ")") + " : " + path;
 }
 

@@ -3,16 +3,18 @@
 
 #include <string>
 
-#include "core/session.h"
+#include "core/plane.h"
+#include "platform/platform.h"
 
 namespace qv {
 
-// Decodes the picture into PicPixels (0x00RRGGBB, y 0 at the top); false
-// when it cannot be decoded, PicPixels then holds a single element.
-bool LoadPictureToPixels(Session& s, const std::string& path);
+// Decodes the picture through `loader` into `pixels` (0x00RRGGBB, y 0 at
+// the top); false when it cannot be decoded or there is no loader, `pixels`
+// then holds a single element.
+bool LoadPictureToPixels(PictureLoader* loader, const std::string& path, Plane<int32_t>& pixels);
 
 // The message for a picture LoadPictureToPixels could not decode, with the
 // loader's reason when it gave one.
-std::string PictureFailureText(const Session& s, const std::string& path);
+std::string PictureFailureText(const PictureLoader* loader, const std::string& path);
 
 }  // namespace qv

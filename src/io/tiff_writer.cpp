@@ -4,7 +4,6 @@
 #include <new>
 
 #include "io/file.h"
-#include "io/fits_writer.h"
 
 namespace qv {
 
@@ -40,8 +39,8 @@ void PutEntry(uint8_t*& p, uint16_t tag, uint16_t type, uint32_t count, uint32_t
 
 }  // namespace
 
-std::vector<uint8_t> BuildTiffImage(const Session& s, bool fromDestination) {
-  const SavedImage img(s, fromDestination);
+std::vector<uint8_t> BuildTiffImage(const SavedPlanes& planes) {
+  const SavedImage img(planes);
   const int W = img.Width(), H = img.Height(), P = img.Planes();
   // Width and height go into SHORT entries and every offset into 32 bits;
   // an image that does not fit them cannot be written as this layout.
@@ -91,9 +90,9 @@ std::vector<uint8_t> BuildTiffImage(const Session& s, bool fromDestination) {
   return file;
 }
 
-int16_t WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestination) {
+int16_t WriteTiffFile(const SavedPlanes& planes, const std::string& FileName) {
   try {
-    const std::vector<uint8_t> file = BuildTiffImage(s, FromDestination);
+    const std::vector<uint8_t> file = BuildTiffImage(planes);
     return static_cast<int16_t>(WriteFileReplacing(FileName, {&file}));
   } catch (const RuntimeError& e) {
     return static_cast<int16_t>(e.Number());

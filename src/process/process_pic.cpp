@@ -7,13 +7,13 @@
 
 #include "core/paths.h"
 #include "io/file.h"
-#include "io/fits_reader.h"
 #include "io/picture.h"
 #include "io/tiff_reader.h"
 #include "process/cfa.h"
 #include "process/defects.h"
 #include "process/fuse.h"
 #include "process/gradient.h"
+#include "process/image_files.h"
 #include "process/pixel_rows.h"
 
 namespace qv {
@@ -145,7 +145,8 @@ bool Body(Session& s, int index, int step) {
   ImageEntry& e = s.Entry(index);
 
   // 3. Pictures are decoded whole; a TIFF is read from its strips instead.
-  if (!fits && kind != "tif" && !LoadPictureToPixels(s, path)) Fail(PictureFailureText(s, path));
+  if (!fits && kind != "tif" && !LoadPictureToPixels(s.platform.loader, path, s.pic.PicPixels))
+    Fail(PictureFailureText(s.platform.loader, path));
 
   // 4. Size check against the reference image.
   const ImageEntry& mask = s.Img[0];

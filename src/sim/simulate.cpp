@@ -23,9 +23,8 @@
 #include "core/session.h"
 #include "io/file.h"
 #include "io/json.h"
-#include "io/tiff_writer.h"
-#include "workspace/form1.h"
-#include "workspace/project.h"
+#include "process/image_files.h"
+#include "workspace/project_file.h"
 
 namespace qvsim {
 
@@ -504,18 +503,16 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
   }
 
   // A ready project: every frame checked, the guide star marked on the
-  // first one, calibration on when its frames exist.
-  qv::HeadlessPlatform services;
-  qv::Session s(services.Get());
-  qv::Form1 f(s);
-  s.ResizeImageArrays(static_cast<int>(files.size()));
+  // first one, calibration on when its frames exist; the other settings
+  // are the program's defaults.
+  qv::Project project;
+  std::vector<qv::ImageEntry>& list = project.images.emplace(files.size());
   const double u1 = W - 1, u2 = H - 1;
   for (size_t k = 0; k < files.size(); ++k) {
-    qv::ImageEntry& e = s.Img[k + 1];
-    e.ImgFile = files[k];
-    e.ImgChecked = 1;
+    list[k].ImgFile = files[k];
+    list[k].ImgChecked = 1;
   }
-  qv::ImageEntry& first = s.Img[1];
+  qv::ImageEntry& first = list[0];
   first.ImgGuideX = (stars[0].x) / u1;
   first.ImgGuideY = (stars[0].y) / u2;
   first.ImgRegFlags = 3;
@@ -523,29 +520,31 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
     first.ImgRot = first.ImgNewRot = 1;
     first.ImgRotX = first.ImgNewRotX = stars[static_cast<size_t>(rotStar)].x / u1;
     first.ImgRotY = first.ImgNewRotY = stars[static_cast<size_t>(rotStar)].y / u2;
-    for (size_t k = 2; k <= files.size(); ++k) s.Img[k].ImgRot = 1;
+    for (size_t k = 1; k < files.size(); ++k) list[k].ImgRot = 1;
   }
-  s.guide.GuideBox = 32;
-  s.opt.MinQual = 0.5f;
-  f.Check6 = 0;
-  f.HScroll1 = 10;
-  s.opt.UseMask = planes == 1 && !cfa && !split ? qv::Mono : 0;
+  project.guideBox = 32;
+  project.minQualPercent = qv::StrSingle(50.0f);
+  project.expand = 0;
+  project.autoLevels = 0;
+  project.levelSlider = 10;
+  int32_t useMask = planes == 1 && !cfa && !split ? qv::Mono : 0;
   if (!darkFile.empty()) {
-    s.opt.DarkFile = darkFile;
-    s.opt.UseMask |= qv::DarkSub;
+    project.darkFile = darkFile;
+    useMask |= qv::DarkSub;
   }
   if (!flatFile.empty()) {
-    s.opt.FlatFile = flatFile;
-    s.opt.UseMask |= qv::FlatApply;
+    project.flatFile = flatFile;
+    useMask |= qv::FlatApply;
   }
-  const std::string project = dir + "/project.txt";
-  if (qv::SaveProject(f, project).outcome != qv::ProjectSave::Saved) {
-    Fail(why, "écriture impossible : " + project);
+  project.useMask = useMask;
+  const std::string projectFile = dir + "/project.txt";
+  if (qv::WriteProjectFile(project, projectFile).outcome != qv::ProjectSave::Saved) {
+    Fail(why, "écriture impossible : " + projectFile);
     return 1;
   }
   record.frames = files;
   record.truth = dir + "/truth.json";
-  record.project = project;
+  record.project = projectFile;
   return 0;
 }
 

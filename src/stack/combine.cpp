@@ -41,37 +41,95 @@ void ReadTempFile(Session& s, const std::string& name, int32_t box[4]) {
   }
 }
 
-struct Weighting {
-  bool circ, blend;
-  double cx, cy, r, fovF;
+// The source frame of the weights: the centre of the source planes and the
+// inverse of the tent's half widths.
+struct SourceFrame {
   double cxS, cyS, ix, iy;
-  int e, xmax, ymax;
-
-  double Weight(int xs, int ys) const {
-    const double wx = 1 - std::fabs(xs - cxS) * ix, wy = 1 - std::fabs(ys - cyS) * iy;
-    if (circ) {
-      const double d = std::sqrt((xs - cx) * (xs - cx) + (ys - cy) * (ys - cy));
-      if (blend) return d < r ? 1 - d / (r + 1) : std::min(fovF * std::min(wx, wy), 1 - r / (r + 1));
-      return d < r ? 1 : 0;
-    }
-    return blend ? std::min(wx, wy) : 1;
-  }
+  int xmax, ymax;  // the last column and row the edge cut keeps
 };
+
+double WeightAt(const Weighting& wt, const SourceFrame& f, int xs, int ys) {
+  const double wx = 1 - std::fabs(xs - f.cxS) * f.ix, wy = 1 - std::fabs(ys - f.cyS) * f.iy;
+  if (wt.circle) {
+    const double d = std::sqrt((xs - wt.cx) * (xs - wt.cx) + (ys - wt.cy) * (ys - wt.cy));
+    if (wt.blend) return d < wt.r ? 1 - d / (wt.r + 1) : std::min(wt.outside * std::min(wx, wy), 1 - wt.r / (wt.r + 1));
+    return d < wt.r ? 1 : 0;
+  }
+  return wt.blend ? std::min(wx, wy) : 1;
+}
+
+}  // namespace
+
+Weighting WeightingOf(const Options& o, int32_t w1, int32_t h1) {
+  Weighting wt;
+  wt.circle = o.Has(CircCrop);
+  wt.blend = o.Has(ProgBlend);
+  if (wt.circle) {
+    wt.cx = static_cast<double>(o.FovX) * w1;
+    wt.cy = static_cast<double>(o.FovY) * h1;
+    wt.r = static_cast<double>(o.FovR) * h1 + 1;
+  }
+  wt.outside = o.FovF;
+  wt.edge = o.Has(EdgeCut) ? o.EdgeSize : 0;
+  return wt;
+}
+
+bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b,
+                   const PlaneView<float> (&sum)[3], const PlaneView<float> (&weight)[3], const Weighting& weighting,
+                   const Placement& placement, const YieldPoint& yield) {
+  RequireSameSize(r, g, b);
+  const int wd = sum[0].UBound1(), hd = sum[0].UBound2();
+  for (int p = 0; p < 3; ++p)
+    if (!sum[p].SameSize(wd + 1, hd + 1) || !weight[p].SameSize(wd + 1, hd + 1)) Raise(kErrSubscript);
+  if (sum[0].Empty()) return true;
+  const ConstPlaneView<int32_t> src[3] = {r, g, b};
+  const int u1 = r.UBound1(), u2 = r.UBound2();
+  SourceFrame f;
+  f.cxS = u1 * 0.5;
+  f.cyS = u2 * 0.5;
+  f.ix = 1 / (f.cxS + 1);
+  f.iy = 1 / (f.cyS + 1);
+  const int e = weighting.edge;
+  f.xmax = u1 - e;
+  f.ymax = u2 - e;
+
+  // The box's centre is taken before the box is clamped to the destination.
+  const double cxD = (placement.minX + placement.maxX) * 0.5, cyD = (placement.minY + placement.maxY) * 0.5;
+  const int x0 = static_cast<int>(std::clamp(placement.minX, 0.0, static_cast<double>(wd)));
+  const int x1 = static_cast<int>(std::clamp(placement.maxX, 0.0, static_cast<double>(wd)));
+  const int y0 = static_cast<int>(std::clamp(placement.minY, 0.0, static_cast<double>(hd)));
+  const int y1 = static_cast<int>(std::clamp(placement.maxY, 0.0, static_cast<double>(hd)));
+  const double c = std::cos(placement.angle), sn = std::sin(placement.angle);
+  for (int yd = y0; yd <= y1; ++yd) {
+    const double ry = yd - cyD;
+    for (int xd = x0; xd <= x1; ++xd) {
+      const double rx = xd - cxD;
+      const int xs = CInt(RoundHalfEven(rx * c + ry * sn + f.cxS));
+      const int ys = CInt(RoundHalfEven(-rx * sn + ry * c + f.cyS));
+      if (xs < e || xs > f.xmax || ys < e || ys > f.ymax) continue;
+      // A negative edge lets the test above reach outside the planes.
+      if (xs < 0 || xs > u1 || ys < 0 || ys > u2) Raise(kErrSubscript);
+      const double w = WeightAt(weighting, f, xs, ys);
+      if (!(w > 0)) continue;
+      for (int p = 0; p < 3; ++p) {
+        const int32_t v = src[p](xs, ys);
+        if (v <= 0) continue;
+        float& wv = weight[p](xd, yd);
+        float& sv = sum[p](xd, yd);
+        wv = static_cast<float>(wv + w);
+        sv = static_cast<float>(sv + v * w);
+      }
+    }
+    if (yd % 4 == 0 && !GoOn(yield)) return false;
+  }
+  return true;
+}
+
+namespace {
 
 bool Combine(Session& s, bool expand, std::vector<int>* combined) {
   if (s.stack.StackCount == 0) return false;
-  Weighting wt{};
-  wt.circ = s.opt.Has(CircCrop);
-  wt.blend = s.opt.Has(ProgBlend);
-  if (wt.circ) {
-    wt.cx = static_cast<double>(s.opt.FovX) * s.stack.StackW1;
-    wt.cy = static_cast<double>(s.opt.FovY) * s.stack.StackH1;
-    wt.r = static_cast<double>(s.opt.FovR) * s.stack.StackH1 + 1;
-  }
-  wt.fovF = s.opt.FovF;
-  wt.e = s.opt.Has(EdgeCut) ? s.opt.EdgeSize : 0;
-  wt.xmax = s.stack.StackW1 - wt.e;
-  wt.ymax = s.stack.StackH1 - wt.e;
+  const Weighting wt = WeightingOf(s.opt, s.stack.StackW1, s.stack.StackH1);
   const int16_t mode = static_cast<int16_t>((s.opt.UseMask & MedianMode) / 2048);
 
   int32_t wd, hd;
@@ -90,14 +148,13 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
   const std::string t = "W=" + std::to_string(wd + 1) + "  H=" + std::to_string(hd + 1);
   s.Report(t);
   s.DoEvents();
-  for (Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB, &s.dest.DestWeightR,
-                          &s.dest.DestWeightG, &s.dest.DestWeightB})
+  Destination& d = s.dest;
+  for (Plane<float>* p : {&d.DestSumR, &d.DestSumG, &d.DestSumB, &d.DestWeightR, &d.DestWeightG, &d.DestWeightB})
     p->Redim(wd, hd);
   s.DoEvents();
 
-  Plane<int32_t>* src[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
-  Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
-  Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
+  const PlaneView<float> sum[3] = {d.DestSumR, d.DestSumG, d.DestSumB};
+  const PlaneView<float> weight[3] = {d.DestWeightR, d.DestWeightG, d.DestWeightB};
   for (int k = 1; k <= s.stack.StackCount; ++k) {
     std::string caption = t + " - " + std::to_string(k) + "/" + std::to_string(s.stack.StackCount);
     s.Report(caption);
@@ -119,42 +176,15 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
     s.Report(caption);
     Log(s, caption);
 
-    const double minX = static_cast<double>(box[0]) - s.stack.CanvasMinX,
-                 maxX = static_cast<double>(box[2]) - s.stack.CanvasMinX;
-    const double minY = static_cast<double>(box[1]) - s.stack.CanvasMinY,
-                 maxY = static_cast<double>(box[3]) - s.stack.CanvasMinY;
-    const double cxD = (minX + maxX) * 0.5, cyD = (minY + maxY) * 0.5;
-    const int x0 = static_cast<int>(std::clamp(minX, 0.0, static_cast<double>(wd)));
-    const int x1 = static_cast<int>(std::clamp(maxX, 0.0, static_cast<double>(wd)));
-    const int y0 = static_cast<int>(std::clamp(minY, 0.0, static_cast<double>(hd)));
-    const int y1 = static_cast<int>(std::clamp(maxY, 0.0, static_cast<double>(hd)));
-    wt.cxS = s.stack.StackW1 * 0.5;
-    wt.cyS = s.stack.StackH1 * 0.5;
-    wt.ix = 1 / (wt.cxS + 1);
-    wt.iy = 1 / (wt.cyS + 1);
-    const double c = std::cos(s.stack.StackAngle), sn = std::sin(s.stack.StackAngle);
-    for (int yd = y0; yd <= y1; ++yd) {
-      const double ry = yd - cyD;
-      for (int xd = x0; xd <= x1; ++xd) {
-        const double rx = xd - cxD;
-        const int xs = CInt(RoundHalfEven(rx * c + ry * sn + wt.cxS));
-        const int ys = CInt(RoundHalfEven(-rx * sn + ry * c + wt.cyS));
-        if (xs < wt.e || xs > wt.xmax || ys < wt.e || ys > wt.ymax) continue;
-        const double w = wt.Weight(xs, ys);
-        if (!(w > 0)) continue;
-        for (int p = 0; p < 3; ++p) {
-          const int32_t v = (*src[p])(xs, ys);
-          if (v <= 0) continue;
-          float& wv = (*weight[p])(xd, yd);
-          float& sv = (*sum[p])(xd, yd);
-          wv = static_cast<float>(wv + w);
-          sv = static_cast<float>(sv + v * w);
-        }
-      }
-      if (yd % 4 == 0) {
-        if (!s.Running()) return false;
-      }
-    }
+    // The box moves to canvas coordinates.
+    Placement at;
+    at.minX = static_cast<double>(box[0]) - s.stack.CanvasMinX;
+    at.maxX = static_cast<double>(box[2]) - s.stack.CanvasMinX;
+    at.minY = static_cast<double>(box[1]) - s.stack.CanvasMinY;
+    at.maxY = static_cast<double>(box[3]) - s.stack.CanvasMinY;
+    at.angle = s.stack.StackAngle;
+    if (!ResampleImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, sum, weight, wt, at, [&s] { return s.Running(); }))
+      return false;
     if (combined) combined->push_back(k);
   }
   return true;

@@ -19,6 +19,41 @@ namespace qv {
 // reached the destination whole (a missing file is passed over).
 Outcome CombineStack(Session& s, bool expand, std::vector<int>* combined = nullptr);
 
+// How much a source pixel weighs in the destination: the circular field
+// (CircCrop: centre and radius in source pixels, the factor outside it),
+// the progressive blending (ProgBlend: a tent that is 1 at the image centre
+// and falls towards the borders) and the edge cut (pixels left out at every
+// border of the source).
+struct Weighting {
+  bool circle = false, blend = false;
+  double cx = 0, cy = 0, r = 0;
+  double outside = 0;
+  int edge = 0;
+};
+
+// The weighting the options give to images of upper bounds (w1, h1): the
+// circle is placed by FovX, FovY and FovR relative to them (the radius to
+// the height, plus one), its outer factor is FovF, the edge EdgeSize.
+Weighting WeightingOf(const Options& o, int32_t w1, int32_t h1);
+
+// Where a parked image lands: its box in destination coordinates, before
+// it is clamped to the destination, and the angle it is turned by.
+struct Placement {
+  double minX = 0, minY = 0, maxX = 0, maxY = 0;
+  double angle = 0;
+};
+
+// Adds the image of three source planes of one size into the destination's
+// sums and weights (six planes of one size), sampling the nearest source
+// pixel of every destination pixel of the clamped box. A pixel of a colour
+// adds its value times its weight to that colour's sum and its weight to
+// the weight, when the weight is above 0 and the value is. Calls `yield`
+// after each destination row whose y is a multiple of 4, and returns false
+// when it says stop (the rows added so far stay).
+bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b,
+                   const PlaneView<float> (&sum)[3], const PlaneView<float> (&weight)[3], const Weighting& weighting,
+                   const Placement& placement, const YieldPoint& yield);
+
 // Median filter of three planes of one size: each pixel's window (mode 1
 // 3x3, 2 4x4, 3 5x5, anything else 3x3) gives the median of its values above
 // 0, which replaces the pixel when it is at most `limit`. Calls `yield` after

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/paths.h"
-#include "io/fits_reader.h"
+#include "process/image_files.h"
 #include "process/process_pic.h"
 #include "stack/guide.h"
 #include "stack/run_control.h"

@@ -9,9 +9,20 @@ namespace qv {
 
 namespace {
 
-int32_t Intensity(const Session& s, int x, int y) {
-  return CheckedLong(int64_t{s.pic.PicR(x, y)} + s.pic.PicG(x, y) + s.pic.PicB(x, y));
+int32_t Intensity(const ConstPlaneView<int32_t>& r, const ConstPlaneView<int32_t>& g, const ConstPlaneView<int32_t>& b,
+                  int x, int y) {
+  return CheckedLong(int64_t{r(x, y)} + g(x, y) + b(x, y));
 }
+
+// The views of the current image the kernels read, and the hot-pixel mask
+// when this image uses it and it has the image's size.
+struct CurrentPlanes {
+  ConstPlaneView<int32_t> r, g, b;
+  ConstPlaneView<uint8_t> mask;
+  explicit CurrentPlanes(const Session& s) : r(s.pic.PicR), g(s.pic.PicG), b(s.pic.PicB) {
+    if (s.cal.UseHotMask && s.cal.HotMask.HasSize(r.Width(), r.Height())) mask = s.cal.HotMask;
+  }
+};
 
 // A grey picture of the n x n part of p at (x0, y0), its own minimum
 // black and its maximum white.
@@ -33,10 +44,13 @@ void GreyPicture(const Plane<int32_t>& p, int x0, int y0, int n, Plane<int32_t>&
 
 }  // namespace
 
-double ReadBox(Session& s, int x0, int y0, int n, Plane<int32_t>& box) {
+double ReadBox(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b,
+               ConstPlaneView<uint8_t> mask, int x0, int y0, int n, Plane<int32_t>& box) {
+  RequireSameSize(r, g, b);
+  const int W = r.Width(), H = r.Height();
+  const bool masked = !mask.Empty();
+  if (masked && !mask.SameSize(W, H)) Raise(kErrSubscript);
   box.Redim(n - 1, n - 1);
-  const int W = s.pic.PicR.Width(), H = s.pic.PicR.Height();
-  const bool mask = s.cal.UseHotMask && s.cal.HotMask.HasSize(W, H);
   long counted = 0;
   for (int j = 0; j < n; ++j) {
     const int y = y0 + j;
@@ -44,8 +58,8 @@ double ReadBox(Session& s, int x0, int y0, int n, Plane<int32_t>& box) {
     for (int i = 0; i < n; ++i) {
       const int x = x0 + i;
       if (x < 0 || x >= W) continue;
-      if (mask && s.cal.HotMask(x, y) != 0) continue;
-      box(i, j) = Intensity(s, x, y);
+      if (masked && mask(x, y) != 0) continue;
+      box(i, j) = Intensity(r, g, b, x, y);
       ++counted;
     }
   }
@@ -77,22 +91,29 @@ double ReadBox(Session& s, int x0, int y0, int n, Plane<int32_t>& box) {
   return total / (static_cast<double>(n) * n);
 }
 
-bool Correlate(Session& s, const Plane<int32_t>& t, const Plane<int32_t>& a, int box, Correlation& out) {
+bool Correlate(ConstPlaneView<int32_t> t, ConstPlaneView<int32_t> a, int box, Correlation& out,
+               const YieldPoint& yield) {
   out = Correlation{};
-  const int n = box + 1;
+  const int n = box + 1, aw = 2 * box + 1;
+  if (box < 0 || !t.SameSize(n, n) || !a.SameSize(aw, aw)) Raise(kErrSubscript);
   // Every product and every partial sum is an integer; while they stay
   // below 2^53 a double holds them exactly, so any summation order gives the
   // same value as the plain loop over i and j.
   int64_t tMax = 0, aMax = 0;
-  for (size_t k = 0; k < t.Size(); ++k) tMax = std::max<int64_t>(tMax, std::llabs(t.Data()[k]));
-  for (size_t k = 0; k < a.Size(); ++k) aMax = std::max<int64_t>(aMax, std::llabs(a.Data()[k]));
+  std::vector<double> td(static_cast<size_t>(n) * n), ad(static_cast<size_t>(aw) * aw);
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      tMax = std::max<int64_t>(tMax, std::llabs(t(i, j)));
+      td[static_cast<size_t>(j) * n + i] = t(i, j);
+    }
+  for (int j = 0; j < aw; ++j)
+    for (int i = 0; i < aw; ++i) {
+      aMax = std::max<int64_t>(aMax, std::llabs(a(i, j)));
+      ad[static_cast<size_t>(j) * aw + i] = a(i, j);
+    }
   const long double bound = static_cast<long double>(tMax) * aMax * n * n;
   const bool exact = bound < 9007199254740992.0L;  // 2^53
 
-  std::vector<double> td(t.Size()), ad(a.Size());
-  for (size_t k = 0; k < t.Size(); ++k) td[k] = t.Data()[k];
-  for (size_t k = 0; k < a.Size(); ++k) ad[k] = a.Data()[k];
-  const int aw = a.Width();
   for (int dy = 0; dy <= box; ++dy) {
     for (int dx = 0; dx <= box; ++dx) {
       double c = 0;
@@ -125,7 +146,7 @@ bool Correlate(Session& s, const Plane<int32_t>& t, const Plane<int32_t>& a, int
       out.sum += c;
       ++out.count;
     }
-    if (s.StopRequested()) return false;
+    if (!GoOn(yield)) return false;
   }
   return true;
 }
@@ -135,8 +156,9 @@ double GuideSearch(Session& s, int x, int y, int takeRef) {
   const int box = s.guide.GuideBox;
   if (box < 1) return 0;
   const int half = CInt(box / 2.0);
+  const CurrentPlanes pic(s);
   if (takeRef == 1) {
-    const double level = ReadBox(s, x - half, y - half, box + 1, s.guide.GuideTemplate);
+    const double level = ReadBox(pic.r, pic.g, pic.b, pic.mask, x - half, y - half, box + 1, s.guide.GuideTemplate);
     for (size_t k = 0; k < s.guide.GuideTemplate.Size(); ++k) {
       int32_t& v = s.guide.GuideTemplate.Data()[k];
       if (v > 0) v = CLng(v - level);
@@ -144,10 +166,12 @@ double GuideSearch(Session& s, int x, int y, int takeRef) {
   }
   if (s.guide.GuideTemplate.UBound1() != box) return 0;
   Plane<int32_t> area;
-  const double level = ReadBox(s, x - box, y - box, 2 * box + 1, area);
+  const double level = ReadBox(pic.r, pic.g, pic.b, pic.mask, x - box, y - box, 2 * box + 1, area);
   if (!(level > 0)) return 0;
   Correlation c;
-  if (!Correlate(s, s.guide.GuideTemplate, area, box, c)) return 0;
+  // The search only looks at the stop request after each row of offsets;
+  // it does not let the event loop run.
+  if (!Correlate(s.guide.GuideTemplate, area, box, c, [&s] { return !s.StopRequested(); })) return 0;
   const double mean = c.sum / c.count;
   const double peak = c.best - mean;
   s.guide.GuideOnEdge = c.bestDx == 0 || c.bestDx == box || c.bestDy == 0 || c.bestDy == box;
@@ -174,16 +198,18 @@ void FindGuide(Session& s, int16_t x, int16_t y, bool takeRef) {
   s.view->GuideBoxShown(true);
 }
 
-void StarCentroid(Session& s, int16_t x, int16_t y, double& cx, double& cy) {
-  const int x0 = std::max(0, x - 12), x1 = std::min(s.pic.PicR.UBound1(), x + 12);
-  const int y0 = std::max(0, y - 12), y1 = std::min(s.pic.PicR.UBound2(), y + 12);
+void StarCentroid(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b, int x, int y,
+                  double& cx, double& cy) {
+  RequireSameSize(r, g, b);
+  const int x0 = std::max(0, x - 12), x1 = std::min(r.UBound1(), x + 12);
+  const int y0 = std::max(0, y - 12), y1 = std::min(r.UBound2(), y + 12);
   int32_t max = 0;
   for (int yy = y0; yy <= y1; ++yy)
-    for (int xx = x0; xx <= x1; ++xx) max = std::max(max, Intensity(s, xx, yy));
+    for (int xx = x0; xx <= x1; ++xx) max = std::max(max, Intensity(r, g, b, xx, yy));
   double sx = 0, sy = 0, sw = 0;
   for (int yy = y0; yy <= y1; ++yy)
     for (int xx = x0; xx <= x1; ++xx) {
-      const int32_t v = Intensity(s, xx, yy);
+      const int32_t v = Intensity(r, g, b, xx, yy);
       if (v > 0.9 * max) {
         sx += static_cast<double>(xx) * v;
         sy += static_cast<double>(yy) * v;
@@ -194,6 +220,10 @@ void StarCentroid(Session& s, int16_t x, int16_t y, double& cx, double& cy) {
   if (sw == 0) Raise(kErrOverflow);
   cx = sx / sw;
   cy = sy / sw;
+}
+
+void StarCentroid(Session& s, int16_t x, int16_t y, double& cx, double& cy) {
+  StarCentroid(s.pic.PicR, s.pic.PicG, s.pic.PicB, x, y, cx, cy);
 }
 
 void SetGuideBox(Session& s, int box) {

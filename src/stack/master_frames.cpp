@@ -9,8 +9,8 @@
 #include "core/options.h"
 #include "core/paths.h"
 #include "core/session.h"
-#include "io/fits_writer.h"
 #include "platform/platform.h"
+#include "process/image_files.h"
 #include "process/process_pic.h"
 #include "stack/frame_combine.h"
 

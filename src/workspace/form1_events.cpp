@@ -6,7 +6,7 @@
 
 #include "core/paths.h"
 #include "display/render.h"
-#include "io/fits_reader.h"
+#include "process/image_files.h"
 #include "stack/accumulate.h"
 #include "stack/auto_marks.h"
 #include "stack/guide.h"
@@ -231,7 +231,8 @@ void mnuZoom_Click(Form1& f, int index, SettingsStore& store) {
   f.VScroll2Value = CInt(f.VScroll2Max / 2.0);
   s.opt.PicZoom = z;
   SelectPic(f, s.CurPic, false, false);
-  store.Write(kSettingsSection, "PicZoom", LocaleFromDouble(z, s.locale));
+  OptionPlace place = PlaceOf(f);
+  WriteOptions(store, StoreWriter::ZoomMenu, place, s.locale);
 }
 
 void mnuExplSource_Click(Form1& f, Desktop& desktop) {

@@ -27,6 +27,33 @@ void Statement(F&& f) {
 
 int16_t Bit(int32_t mask, int32_t bit) { return (mask & bit) != 0 ? 1 : 0; }
 
+// The dialog's text boxes and the option each one edits.
+struct Box {
+  OptionKey option;
+  std::string& (*text)(Form5&);
+};
+const Box kBoxes[] = {
+    {OptionKey::InitDir, [](Form5& f) -> std::string& { return f.Text1; }},
+    {OptionKey::OutDir, [](Form5& f) -> std::string& { return f.Text2; }},
+    {OptionKey::MaskFile, [](Form5& f) -> std::string& { return f.Text3; }},
+    {OptionKey::PixRatio, [](Form5& f) -> std::string& { return f.Text4; }},
+    {OptionKey::CalcThr, [](Form5& f) -> std::string& { return f.Text5; }},
+    {OptionKey::EdgeSize, [](Form5& f) -> std::string& { return f.Text6; }},
+    {OptionKey::CalcSize, [](Form5& f) -> std::string& { return f.Text7; }},
+    {OptionKey::MaskSize, [](Form5& f) -> std::string& { return f.Text8; }},
+    {OptionKey::FovX, [](Form5& f) -> std::string& { return f.Text9[0]; }},
+    {OptionKey::FovY, [](Form5& f) -> std::string& { return f.Text9[1]; }},
+    {OptionKey::FovR, [](Form5& f) -> std::string& { return f.Text9[2]; }},
+    {OptionKey::FovF, [](Form5& f) -> std::string& { return f.Text9[3]; }},
+    {OptionKey::MaskThr, [](Form5& f) -> std::string& { return f.Text10; }},
+    {OptionKey::FlatFile, [](Form5& f) -> std::string& { return f.Text11; }},
+    {OptionKey::DarkFile, [](Form5& f) -> std::string& { return f.Text12; }},
+    {OptionKey::ColorText1, [](Form5& f) -> std::string& { return f.Text13[1]; }},
+    {OptionKey::ColorText2, [](Form5& f) -> std::string& { return f.Text13[2]; }},
+    {OptionKey::ColorText3, [](Form5& f) -> std::string& { return f.Text13[3]; }},
+    {OptionKey::MedianLimit, [](Form5& f) -> std::string& { return f.Text14; }},
+};
+
 }  // namespace
 
 void Form5::Form_Load() {
@@ -54,30 +81,22 @@ void Form5::Form_Load() {
   Option2_Click((m & MedianMode) / 2048);
   Option1_Click((m & PixAspect) / 16);
 
-  // The start folder as stored: the one in memory follows the folder the
-  // user last opened images from.
-  Statement([&] {
-    if (const auto stored = store_.Read(kSettingsSection, "InitDir", "")) Text1 = *stored;
-  });
-  Text2 = o.OutDir;
-  Statement([&] { Text5 = LocaleFromDouble(o.CalcThr, loc); });
-  Statement([&] { Text7 = LocaleFromDouble(o.CalcSize, loc); });
-  Text3 = o.MaskFile;
-  Text11 = o.FlatFile;
-  Text12 = o.DarkFile;
-  Statement([&] { Text10 = LocaleFromDouble(o.MaskThr, loc); });
-  Statement([&] { Text8 = LocaleFromDouble(o.MaskSize, loc); });
-  Statement([&] { Text4 = LocaleFromSingle(o.PixRatio, loc); });
-  Statement([&] { Text6 = LocaleFromDouble(o.EdgeSize, loc); });
-  Statement([&] { Text9[0] = LocaleFromSingle(o.FovX, loc); });
-  Statement([&] { Text9[1] = LocaleFromSingle(o.FovY, loc); });
-  Statement([&] { Text9[2] = LocaleFromSingle(o.FovR, loc); });
-  Statement([&] { Text9[3] = LocaleFromSingle(o.FovF, loc); });
-  Statement([&] { Text14 = LocaleFromDouble(o.MedianLimit, loc); });
+  OptionPlace place{s_.opt};
+  for (const Box& box : kBoxes) {
+    const OptionRow& row = Option(box.option);
+    std::string& text = box.text(*this);
+    // The start folder as stored: the one in memory follows the folder the
+    // user last opened images from.
+    if (row.ok == OkAction::StoreTrimmed)
+      Statement([&] {
+        if (const auto stored = store_.Read(kSettingsSection, row.key, "")) text = *stored;
+      });
+    else
+      Statement([&] { text = ShownText(row, place, loc); });
+  }
   // The slider refuses a value outside its range and keeps its position.
   if (o.GradRatio >= kHScroll1Min && o.GradRatio <= kHScroll1Max) HScroll1 = o.GradRatio;
   for (size_t i = 1; i <= 3; ++i) {
-    Text13[i] = o.ColorText[i - 1];
     Check14[i] = Bit(o.ColorChk[i - 1], 1);
     Check15[i] = Bit(o.ColorChk[i - 1], 2);
     Check16[i] = Bit(o.ColorChk[i - 1], 4);
@@ -104,69 +123,36 @@ void Form5::Option2_Click(int index) {
   MedianChoice = static_cast<int16_t>(index);
 }
 
+DialogValue Form5::ValueOf(OptionKey key) {
+  switch (key) {
+    case OptionKey::UseMask:
+      // 0x100 is not a control of the dialog: it is always written as 0.
+      return static_cast<double>(Check1 + 2 * Check2 + 4 * Check8 + 8 * Check4 + 0x2000 * Check5 + 0x20 * Check3 +
+                                 0x40 * Check6 + 0x80 * Check7 + 0x200 * Check9 + 0x400 * Check10 + 0x4000 * Check11 +
+                                 0x8000 * Check12 + 0x10000 * Check13 + 0x800 * (MedianChoice & 3) +
+                                 (Option1[1] ? 0x10 : 0));
+    case OptionKey::GradRatio:
+      return static_cast<double>(HScroll1);
+    case OptionKey::ColorFilter1:
+    case OptionKey::ColorFilter2:
+    case OptionKey::ColorFilter3: {
+      const size_t i = static_cast<size_t>(key) - static_cast<size_t>(OptionKey::ColorFilter1) + 1;
+      return static_cast<double>(Check14[i] + 2 * Check15[i] + 4 * Check16[i]);
+    }
+    default:
+      break;
+  }
+  for (const Box& box : kBoxes)
+    if (box.option == key) return box.text(*this);
+  return std::string();
+}
+
 void Form5::Command1_Click() {
-  Options& o = s_.opt;
-  const NumLocale& loc = s_.locale;
-  auto num = [&](const std::string& text) { return LocaleToDouble(text, loc); };
-  auto save = [&](const char* key, const std::string& value) {
-    Statement([&] { store_.Write(kSettingsSection, key, value); });
-  };
-  auto saveNumber = [&](const char* key, double v) { save(key, LocaleFromDouble(v, loc)); };
-
-  // 0x100 is not a control of the dialog: it is always written as 0.
-  o.UseMask = Check1 + 2 * Check2 + 4 * Check8 + 8 * Check4 + 0x2000 * Check5 + 0x20 * Check3 + 0x40 * Check6 +
-              0x80 * Check7 + 0x200 * Check9 + 0x400 * Check10 + 0x4000 * Check11 + 0x8000 * Check12 +
-              0x10000 * Check13 + 0x800 * (MedianChoice & 3) + (Option1[1] ? 0x10 : 0);
-  saveNumber("UseMask", o.UseMask);
-  save("InitDir", Trim(Text1));
-  o.OutDir = Text2;
-  save("OutDir", o.OutDir);
-
-  // A field that does not convert leaves its option unchanged, and the
-  // value it had is written again.
-  Statement([&] { o.CalcThr = CLng(num(Text5)); });
-  saveNumber("CalcThr", o.CalcThr);
-  Statement([&] { o.CalcSize = CInt(MaxOf(1, MinOf(3, num(Text7)))); });
-  saveNumber("CalcSize", o.CalcSize);
-  Statement([&] { o.MaskThr = CLng(num(Text10)); });
-  saveNumber("MaskThr", o.MaskThr);
-  Statement([&] { o.MaskSize = CInt(MaxOf(1, MinOf(3, num(Text8)))); });
-  saveNumber("MaskSize", o.MaskSize);
-  o.GradRatio = HScroll1;
-  saveNumber("GradRatio", o.GradRatio);
-  Statement([&] { o.MedianLimit = CLng(MaxOf(100, MinOf(num(Text14), 65535))); });
-  saveNumber("MedianLimit", o.MedianLimit);
-
-  // The pixel ratio and the field of view are written with Str ("." and a
-  // leading blank), whatever the user's conventions.
-  if (Option1[1]) {
-    Statement([&] { o.PixRatio = ToSingle(MaxOf(1, MinOf(2, num(Text4)))); });
-    save("PixRatio", StrSingle(o.PixRatio));
-  }
-  if (o.Has(EdgeCut)) {
-    Statement([&] { o.EdgeSize = CInt(MaxOf(1, MinOf(300, Val(Text6)))); });
-    saveNumber("EdgeSize", o.EdgeSize);
-  }
-  if (o.Has(CircCrop)) {
-    Statement([&] { o.FovX = ToSingle(MaxOf(0, MinOf(1, num(Text9[0])))); });
-    Statement([&] { o.FovY = ToSingle(MaxOf(0, MinOf(1, num(Text9[1])))); });
-    Statement([&] { o.FovR = ToSingle(MaxOf(0, MinOf(2, num(Text9[2])))); });
-    Statement([&] { o.FovF = ToSingle(MaxOf(0, MinOf(1, num(Text9[3])))); });
-    save("FovX", StrSingle(o.FovX));
-    save("FovY", StrSingle(o.FovY));
-    save("FovR", StrSingle(o.FovR));
-    save("FovF", StrSingle(o.FovF));
-  }
-
-  SetMasterFile(store_, Text3, o.MaskFile, "MaskFile");
-  SetMasterFile(store_, Text11, o.FlatFile, "FlatFile");
-  SetMasterFile(store_, Text12, o.DarkFile, "DarkFile");
-
-  // The colour table is written when the program quits.
-  for (size_t i = 1; i <= 3; ++i) {
-    o.ColorText[i - 1] = Text13[i];
-    o.ColorChk[i - 1] = static_cast<int16_t>(Check14[i] + 2 * Check15[i] + 4 * Check16[i]);
-  }
+  // The pixel ratio only with "Autre", the border only with its cut, the
+  // field only with its circular crop, the master files only when they
+  // name other files; the colour table is written when the program quits.
+  OptionPlace place{s_.opt};
+  ApplyOptionsOk(store_, place, s_.locale, [this](OptionKey key) { return ValueOf(key); });
   s_.OptionsApplied = true;
   Visible = false;
 }
@@ -184,14 +170,6 @@ void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(For
   });
   if (!s.OptionsApplied) return;
   RebuildMastersAndShow(f);
-}
-
-void SetMasterFile(SettingsStore& store, const std::string& text, std::string& current, const char* key) {
-  // A master path is rewritten only when it names another file: retyping
-  // its case or blanks must not count as a change.
-  if (LCase(Trim(text)) == LCase(Trim(current))) return;
-  current = text;
-  Statement([&] { store.Write(kSettingsSection, key, current); });
 }
 
 void RebuildMastersAndShow(Form1& f) {

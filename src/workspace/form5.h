@@ -11,6 +11,7 @@
 #include "core/session.h"
 #include "platform/settings_store.h"
 #include "workspace/form1.h"
+#include "workspace/option_table.h"
 
 namespace qv {
 
@@ -89,6 +90,10 @@ class Form5 {
   void Command2_Click();
 
  private:
+  // What the dialog's controls hold for an option it edits: the text of
+  // its box, or the number of its check boxes, option buttons or slider.
+  DialogValue ValueOf(OptionKey key);
+
   Session& s_;
   SettingsStore& store_;
 };
@@ -100,11 +105,6 @@ class Form5 {
 // (registration frame visible), selects the current image again so that
 // it shows with the new options.
 void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(Form5&)>& user);
-
-// The rule of OK for a master file (MaskFile, FlatFile, DarkFile): `current`
-// takes `text`, and the store its key, only when the trimmed, lower-cased
-// texts differ.
-void SetMasterFile(SettingsStore& store, const std::string& text, std::string& current, const char* key);
 
 // What follows options that change the masters: a yield, the calibration
 // masters built again and, if an image is shown (registration frame

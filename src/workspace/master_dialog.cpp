@@ -255,21 +255,22 @@ void mnuMaster_Click(Form1& f, SettingsStore& store, const std::function<void(Ma
   // The new master is put to use as OK of the Options dialog would: its
   // file, its option bit, then the masters and the image shown.
   Options& o = s.opt;
+  OptionPlace place{o};
   switch (request.kind) {
     case MasterKind::Dark:
-      SetMasterFile(store, request.out, o.DarkFile, "DarkFile");
+      OfferFile(store, OptionKey::DarkFile, place, request.out);
       o.UseMask |= DarkSub;
       break;
     case MasterKind::Flat:
-      SetMasterFile(store, request.out, o.FlatFile, "FlatFile");
+      OfferFile(store, OptionKey::FlatFile, place, request.out);
       o.UseMask |= FlatApply;
       break;
     case MasterKind::Mask:
-      SetMasterFile(store, request.out, o.MaskFile, "MaskFile");
+      OfferFile(store, OptionKey::MaskFile, place, request.out);
       o.UseMask |= HotMaskOn;
       break;
   }
-  Ignoring([&] { store.Write(kSettingsSection, "UseMask", LocaleFromDouble(o.UseMask, s.locale)); });
+  WriteOption(store, Option(OptionKey::UseMask), place, s.locale);
   RebuildMastersAndShow(f);
 }
 

@@ -1,9 +1,8 @@
 #include "workspace/save_commands.h"
 
 #include "core/paths.h"
-#include "io/fits_writer.h"
 #include "io/picture_export.h"
-#include "io/tiff_writer.h"
+#include "process/image_files.h"
 #include "stack/run_control.h"
 #include "workspace/form1.h"
 #include "workspace/image_list.h"

@@ -1,29 +1,22 @@
 // The settings of the program in the per-user store: what the main window
-// reads when it loads and what it writes when the program quits. Numbers
-// are stored as text in the user's number conventions (s.locale), except
-// the few that are read with the leading-number parse.
+// reads when it loads and what it writes when the program quits, each
+// option as its row of the option table says.
 #pragma once
 
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "core/session.h"
 #include "platform/settings_store.h"
 #include "workspace/form1.h"
+#include "workspace/option_table.h"
 #include "workspace/options.h"
 
 namespace qv {
 
-inline constexpr const char* kSettingsSection = "Settings";
-
-// Assignment of a double to a single: an overflow error when it does not fit.
-float ToSingle(double v);
-
-// Every key the main window reads when it loads, in the order it reads
-// them: MinQual .. Expand, then Hsens once the masters are built, and
-// Project last.
-const std::vector<std::string>& SettingKeys();
+// The options of the main window: the session's, with its box "Etendre la
+// mosaïque" (Check6) as the mosaic expansion and its current project.
+OptionPlace PlaceOf(Form1& f);
 
 // Reads MinQual .. Expand in order, each with its default, conversion and
 // range check, and shows MinQual on the main window (Text3, whose change

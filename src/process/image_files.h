@@ -1,0 +1,39 @@
+// The readers and writers of the program's own names, on the session: the
+// file an index names, its header read into its slot, and the current
+// image or the destination saved. The readers and writers themselves (io/)
+// take only the entry, planes and services they work on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/session.h"
+#include "io/fits_reader.h"
+#include "io/fits_writer.h"
+#include "io/tiff_writer.h"
+
+namespace qv {
+
+// Index -2 flat, -1 dark, 0 mask, 1..n list image; empty for an index
+// outside the list.
+std::string ImagePath(const Session& s, int index);
+
+// Fills the header fields of the image's slot (slot 0 for master files)
+// without reading any pixel. A list image whose ImgBitpix is set is known
+// already and is not read again. A raster picture leaves PicPixels with a
+// single element.
+HeaderResult ReadHeader(Session& s, int index);
+
+// The planes the writers store: the current image (fromDestination false)
+// or the destination; one plane when the Mono option is set, else three.
+SavedPlanes SavedPlanesOf(const Session& s, bool fromDestination);
+
+// Writes the current image (FromDestination false) or the destination,
+// sum / weight (true), as 16-bit FITS with BZERO 32768. Returns 0, or the
+// number of the error met (an existing file is then untouched).
+int16_t WriteFitsFile(Session& s, const std::string& FileName, bool& FromDestination);
+
+// The same as an uncompressed 16-bit TIFF.
+int16_t WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestination);
+
+}  // namespace qv
