@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "process/process_pic.h"
 #include "stack/master_frames.h"
 #include "stack/masters.h"
+#include "workspace/select_pic.h"
 #include "workspace/settings.h"
 
 namespace qvcli {
@@ -39,10 +41,56 @@ bool CliSession::Open(const std::string& settingsFile) {
   return store != nullptr;
 }
 
-void CliSession::LoadStartUpSettings() {
-  qv::LoadSettings(form1, *store, qv::ProgramFolder());
-  qv::LoadHsens(form1, *store);
+namespace {
+
+// MinQual in its box and Hsens on the slider, as start-up shows them; the
+// slider takes 0..20 only.
+void ShowSettings(CliSession& cli) {
+  qv::Ignoring([&] { cli.shown.minQualPercent = qv::FormatFixed1(cli.s.opt.MinQual * 100.0f, cli.s.locale); });
+  if (cli.s.opt.Hsens >= 0 && cli.s.opt.Hsens <= 20) cli.shown.levelSlider = cli.s.opt.Hsens;
 }
+
+}  // namespace
+
+void CliSession::LoadStartUpSettings() {
+  qv::OptionPlace place = Place();
+  qv::ReadOptions(*store, qv::ReadPhase::First, place, s.locale, qv::ProgramFolder());
+  qv::ReadOptions(*store, qv::ReadPhase::AfterMasters, place, s.locale);
+  ShowSettings(*this);
+}
+
+void CliSession::StartUp() {
+  shown.autoLevels = 1;
+  qv::OptionPlace place = Place();
+  qv::StartUpSettings(s, *store, place, qv::ProgramFolder());
+  ShowSettings(*this);
+}
+
+qv::ProjectLoad CliSession::OpenProject(const std::string& path, ToolList& list) {
+  const qv::ProjectRead read = qv::ReadProjectFile(path, s.opt.UseMask);
+  // The list is emptied as "&Nouveau" empties it.
+  qv::Ignoring([&] { s.ResizeImageArrays(0); });
+  s.CurPic = 1;
+  const qv::ProjectLoad load = qv::ApplyProject(s, read, shown);
+  if (load.outcome == qv::ProjectLoad::Completed) {
+    project = path;
+    qv::FillList(s, 1, false, list);
+    s.Img[0].ImgFile.clear();
+  }
+  return load;
+}
+
+std::string SingleJson(float v) {
+  return std::isfinite(v) ? qv::LocaleFromSingle(v, qv::NumLocale::Dot()) : std::string("null");
+}
+
+void ToolList::Reached(int i) { strip = std::max(strip, i); }
+
+qv::Outcome ToolList::Select(qv::Session& session, int i) {
+  return i >= 1 && i <= strip ? qv::ProcessAndTrack(session, i, true, *this) : qv::Outcome::Success();
+}
+
+void ToolList::Tracked(int) { status = qv::StatusText(s); }
 
 namespace {
 
@@ -56,8 +104,7 @@ bool ParseDotNumber(const std::string& text, double& v) {
 
 }  // namespace
 
-int ApplyOverrides(qv::Form1& f, std::vector<std::pair<std::string, std::string>>& sets) {
-  qv::OptionPlace place = qv::PlaceOf(f);
+int ApplyOverrides(qv::OptionPlace place, std::vector<std::pair<std::string, std::string>>& sets) {
   for (auto& [k, v] : sets) {
     const qv::OptionRow* row = qv::FindOption(k);
     if (!row) {
@@ -80,7 +127,7 @@ int ApplyOverrides(qv::Form1& f, std::vector<std::pair<std::string, std::string>
         return 2;
       }
     }
-    if (qv::ApplySettingText(f, k, v, qv::NumLocale::Dot()) != qv::SettingResult::Applied) {
+    if (qv::TakeOptionText(place, k, v, qv::NumLocale::Dot()) != qv::SettingResult::Applied) {
       Complain("valeur invalide pour " + k + " : " + v);
       return 2;
     }
@@ -343,7 +390,7 @@ int CmdProcess(const Args& args) {
   if (!cli.Open(settingsFile)) return 1;
   cli.LoadStartUpSettings();
   qv::Session& s = cli.s;
-  if (const int status = ApplyOverrides(cli.form1, sets)) return status;
+  if (const int status = ApplyOverrides(cli.Place(), sets)) return status;
   ApplyCalibration(s, calibration);
   if (calibration.Any()) {
     int w = 0, h = 0;

@@ -9,7 +9,9 @@
 #include "core/session.h"
 #include "io/json.h"
 #include "platform/settings_store.h"
-#include "workspace/form1.h"
+#include "stack/frames.h"
+#include "workspace/option_table.h"
+#include "workspace/project_file.h"
 
 namespace qvcli {
 
@@ -54,22 +56,50 @@ bool FileKindIsProject(const std::string& path);
 // A one-line message on stderr, prefixed with the program name.
 void Complain(const std::string& message);
 
+// A single as its shortest decimal text, which is also a JSON number.
+std::string SingleJson(float v);
+
+// The list as the window's strip holds it: the images its filling reached,
+// the only ones a selection shows, and the status text under the picture
+// of the last image tracked.
+struct ToolList : qv::ListListener {
+  explicit ToolList(const qv::Session& session) : s(session) {}
+  const qv::Session& s;
+  int strip = 0;
+  std::string status;
+  void Reached(int i) override;
+  qv::Outcome Select(qv::Session& session, int i) override;
+  void Tracked(int i) override;
+};
+
 // The session of a command: headless services, the user's number
 // conventions, and the settings store, the user's or the INI file given with
 // --settings, opened read-only (no command changes the settings).
 struct CliSession {
   qv::HeadlessPlatform services;
   qv::Session s{services.Get()};
-  // The main window's model, without a window: the commands go through
-  // its handlers as the program's windows do.
-  qv::Form1 form1{s};
+  // What the main window would hold in its controls: the mosaic expansion,
+  // the minimum quality's box, "Auto" and the slider of "Niveau". A project
+  // sets them with their handlers' effects on the engine.
+  qv::EngineControls shown{s};
+  // The current project, the store's Project key.
+  std::string project;
   std::unique_ptr<qv::SettingsStore> store;
   // Opens the store; false, after a message, when it cannot be read. The
   // session then holds nothing yet, as the program does before its start-up,
   // so a key that cannot be read keeps 0.
   bool Open(const std::string& settingsFile);
+  // Where the options live: the session's, and the two the window keeps.
+  qv::OptionPlace Place() { return {s.opt, &shown.expand, &project}; }
   // The settings part of the start-up: every key, then Hsens.
   void LoadStartUpSettings();
+  // The program's start-up when it is given a file to open: "Auto" checked,
+  // the engine's part (settings, masters, Hsens), the settings shown.
+  void StartUp();
+  // Opens a project as the program's "Ouvrir un projet" does: the list
+  // emptied, the project applied and, once its image lines were all read,
+  // the list filled and image 1 selected.
+  qv::ProjectLoad OpenProject(const std::string& path, ToolList& list);
 };
 
 // --set overrides ("." as decimal point). Returns 0, or the exit status
@@ -78,7 +108,7 @@ struct CliSession {
 // numeric key ("." as decimal point; UseMask also in hexadecimal, 0x18000,
 // which is rewritten in decimal), a key that exists. A value the program
 // will limit gets a warning naming the value used.
-int ApplyOverrides(qv::Form1& f, std::vector<std::pair<std::string, std::string>>& sets);
+int ApplyOverrides(qv::OptionPlace place, std::vector<std::pair<std::string, std::string>>& sets);
 
 // The files of the command line: a folder stands for its images (FITS,
 // TIFF, BMP, JPEG) in name order. False after a message about a missing
