@@ -55,20 +55,16 @@ int CmdTiffAll(const Args& args) {
     list.status = tiff + "\r\n" + std::to_string(done) + "/" + std::to_string(n);
   });
 
-  std::string written = "[", skipped = "[";
-  auto append = [](std::string& json, const std::string& item) {
-    if (json.size() > 1) json += ",";
-    json += JsonString(item);
-  };
+  std::vector<std::string> written, skipped;
   for (size_t k = 0; k < names.size(); ++k) {
     if (names[k].empty() || existed[k])
-      append(skipped, s.Entry(static_cast<int>(k) + 1).ImgFile);
+      skipped.push_back(s.Entry(static_cast<int>(k) + 1).ImgFile);
     else if (qv::FileExists(names[k]))
-      append(written, names[k]);
+      written.push_back(names[k]);
   }
   JsonObject j;
   j.Add("converted", count).Add("images", s.ImageCount()).Add("status", list.status);
-  j.AddRaw("written", written + "]").AddRaw("skipped", skipped + "]");
+  j.AddRaw("written", JsonList(written)).AddRaw("skipped", JsonList(skipped));
   std::fputs((j.Text() + "\n").c_str(), stdout);
   return 0;
 }

@@ -52,6 +52,9 @@ bool Parse(const Args& args, StackArgs& a) {
     const int calibrationOption = ParseCalibrationOption(args, i, a.calibration);
     if (calibrationOption < 0) return false;
     if (calibrationOption > 0) continue;
+    const int setOption = ParseSetOption(args, i, a.sets);
+    if (setOption < 0) return false;
+    if (setOption > 0) continue;
     const std::string& k = args[i];
     auto value = [&](std::string& into) {
       if (i + 1 >= args.size()) {
@@ -86,16 +89,7 @@ bool Parse(const Args& args, StackArgs& a) {
       a.keepUnmarked = true;
     else if (k == "--force-fits")
       a.forceFits = true;
-    else if (k == "--set") {
-      std::string kv;
-      ok = value(kv);
-      const size_t eq = kv.find('=');
-      if (ok && eq == std::string::npos) {
-        Complain("--set attend CLE=VALEUR : " + kv);
-        ok = false;
-      }
-      if (ok) a.sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
-    } else if (!k.empty() && k[0] == '-') {
+    else if (!k.empty() && k[0] == '-') {
       Complain("option inconnue : " + k);
       ok = false;
     } else {
@@ -227,6 +221,15 @@ int ImagesInRun(const qv::Session& s, const qv::RunRequest& r) {
   return n;
 }
 
+// After Ctrl+C: the closing line, and nothing written.
+int Stopped(int stacked, int processed) {
+  JsonObject o;
+  o.Add("stopped", true).Add("stacked", stacked).Add("processed", processed).Add("output", "");
+  std::printf("%s\n", o.Text().c_str());
+  Complain("arrêt demandé : rien n'a été écrit");
+  return 130;
+}
+
 // Marks the guide star (and the rotation star) on every checked image and
 // reports each image on stdout; 0, or the exit status after a message.
 int MarkImages(qv::Session& s, bool rotation, bool keepUnmarked) {
@@ -257,13 +260,7 @@ int MarkImages(qv::Session& s, bool rotation, bool keepUnmarked) {
   });
   const bool stopped = s.RunState == 2;
   s.RunState = 0;
-  if (stopped) {
-    JsonObject o;
-    o.Add("stopped", true).Add("stacked", 0).Add("processed", 0).Add("output", "");
-    std::printf("%s\n", o.Text().c_str());
-    Complain("arrêt demandé : rien n'a été écrit");
-    return 130;
-  }
+  if (stopped) return Stopped(0, 0);
   if (!report.ok) {
     Complain("repérage automatique impossible : " + report.message + " ; indiquez l'étoile guide avec --guide X,Y");
     return 1;
@@ -315,18 +312,6 @@ std::string ProjectErrorWords(int error) {
   }
 }
 
-// The calibration files against the size of the first light.
-bool CheckLightsCalibration(const Calibration& c, const std::string& firstLight) {
-  if (!c.Any()) return true;
-  int w = 0, h = 0;
-  std::string why;
-  if (!ImageSize(firstLight, w, h, why)) {
-    Complain(why + " : " + firstLight);
-    return false;
-  }
-  return CheckCalibration(c, w, h);
-}
-
 }  // namespace
 
 bool FileKindIsProject(const std::string& path) { return qv::FileKind(path) == "txt"; }
@@ -367,14 +352,14 @@ int CmdStack(const Args& args) {
     qv::OptionPlace place = cli.Place();
     for (const auto& [k, v] : a.sets) qv::TakeOptionText(place, k, v, qv::NumLocale::Dot());
     ApplyCalibration(s, a.calibration);
-    if (!CheckLightsCalibration(a.calibration, s.Img[1].ImgFile)) return 1;
+    if (!CheckCalibration(a.calibration, s.Img[1].ImgFile)) return 1;
     if (!a.sets.empty() || a.calibration.Any()) qv::BuildMasters(s);
   } else {
     std::vector<std::string> files;
     if (!ExpandImageArguments(a.images, files)) return 1;
     a.images = files;
     ApplyCalibration(s, a.calibration);
-    if (!CheckLightsCalibration(a.calibration, a.images[0])) return 1;
+    if (!CheckCalibration(a.calibration, a.images[0])) return 1;
     qv::BuildMasters(s);
     // The open dialog answers with one folder and the names in it; files
     // from several folders join the list folder by folder, in the order given.
@@ -492,13 +477,7 @@ int CmdStack(const Args& args) {
     Complain("enregistrement du projet impossible : " + a.saveProject);
     status = 1;
   }
-  if (stopped) {
-    JsonObject o;
-    o.Add("stopped", true).Add("stacked", stacked).Add("processed", done).Add("output", "");
-    std::printf("%s\n", o.Text().c_str());
-    Complain("arrêt demandé : rien n'a été écrit");
-    return 130;
-  }
+  if (stopped) return Stopped(stacked, done);
   if (s.dest.DestFileName.empty()) {
     std::string why = stacked == 0 ? "aucune image n'a été acceptée" : "le résultat est vide";
     if (!stackError.empty()) why += " ; " + stackError;

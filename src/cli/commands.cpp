@@ -80,6 +80,15 @@ qv::ProjectLoad CliSession::OpenProject(const std::string& path, ToolList& list)
   return load;
 }
 
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string json = "[";
+  for (const std::string& item : items) {
+    if (json.size() > 1) json += ',';
+    json += JsonString(item);
+  }
+  return json + "]";
+}
+
 std::string SingleJson(float v) {
   return std::isfinite(v) ? qv::LocaleFromSingle(v, qv::NumLocale::Dot()) : std::string("null");
 }
@@ -103,6 +112,22 @@ bool ParseDotNumber(const std::string& text, double& v) {
 }
 
 }  // namespace
+
+int ParseSetOption(const Args& args, size_t& i, std::vector<std::pair<std::string, std::string>>& sets) {
+  if (args[i] != "--set") return 0;
+  if (i + 1 >= args.size()) {
+    Complain("valeur manquante après --set");
+    return -1;
+  }
+  const std::string& kv = args[++i];
+  const size_t eq = kv.find('=');
+  if (eq == std::string::npos) {
+    Complain("--set attend CLE=VALEUR : " + kv);
+    return -1;
+  }
+  sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+  return 1;
+}
 
 int ApplyOverrides(qv::OptionPlace place, std::vector<std::pair<std::string, std::string>>& sets) {
   for (auto& [k, v] : sets) {
@@ -192,6 +217,10 @@ bool CheckOutputFolder(const std::string& out) {
   return true;
 }
 
+namespace {
+
+// The width and height of an image's header; false with the reason when
+// the file cannot be read.
 bool ImageSize(const std::string& file, int& width, int& height, std::string& why) {
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
@@ -209,6 +238,8 @@ bool ImageSize(const std::string& file, int& width, int& height, std::string& wh
     return true;
   return false;
 }
+
+}  // namespace
 
 int ParseCalibrationOption(const Args& args, size_t& i, Calibration& c) {
   const std::string& a = args[i];
@@ -228,13 +259,19 @@ void ApplyCalibration(qv::Session& s, const Calibration& c) {
   if (!c.mask.empty()) s.opt.MaskFile = c.mask, s.opt.UseMask |= qv::HotMaskOn;
 }
 
-bool CheckCalibration(const Calibration& c, int width, int height) {
+bool CheckCalibration(const Calibration& c, const std::string& firstLight) {
+  if (!c.Any()) return true;
+  int width = 0, height = 0;
+  std::string why;
+  if (!ImageSize(firstLight, width, height, why)) {
+    Complain(why + " : " + firstLight);
+    return false;
+  }
   const std::pair<const char*, const std::string*> named[] = {
       {"dark", &c.dark}, {"flat", &c.flat}, {"masque", &c.mask}};
   for (const auto& [what, file] : named) {
     if (file->empty()) continue;
     int w = 0, h = 0;
-    std::string why;
     if (!ImageSize(*file, w, h, why)) {
       Complain(std::string("fichier ") + what + " inutilisable (" + why + ") : " + *file);
       return false;
@@ -328,6 +365,9 @@ int CmdProcess(const Args& args) {
     const int calibrationOption = ParseCalibrationOption(args, i, calibration);
     if (calibrationOption < 0) return 2;
     if (calibrationOption > 0) continue;
+    const int setOption = ParseSetOption(args, i, sets);
+    if (setOption < 0) return 2;
+    if (setOption > 0) continue;
     const std::string& a = args[i];
     if (a == "--step") {
       if (!NeedValue(args, i)) return 2;
@@ -336,15 +376,6 @@ int CmdProcess(const Args& args) {
         Complain("pas invalide : " + args[i]);
         return 2;
       }
-    } else if (a == "--set") {
-      if (!NeedValue(args, i)) return 2;
-      const std::string kv = args[++i];
-      const size_t eq = kv.find('=');
-      if (eq == std::string::npos) {
-        Complain("--set attend CLE=VALEUR : " + kv);
-        return 2;
-      }
-      sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
     } else if (a == "--settings") {
       if (!NeedValue(args, i)) return 2;
       settingsFile = args[++i];
@@ -392,15 +423,7 @@ int CmdProcess(const Args& args) {
   qv::Session& s = cli.s;
   if (const int status = ApplyOverrides(cli.Place(), sets)) return status;
   ApplyCalibration(s, calibration);
-  if (calibration.Any()) {
-    int w = 0, h = 0;
-    std::string why;
-    if (!ImageSize(file, w, h, why)) {
-      Complain(why + " : " + file);
-      return 1;
-    }
-    if (!CheckCalibration(calibration, w, h)) return 1;
-  }
+  if (!CheckCalibration(calibration, file)) return 1;
   if ((!out.empty() && !CheckOutputFolder(out)) || (!planes.empty() && !CheckOutputFolder(planes))) return 1;
   // Built after the overrides, so that master files and their option bits
   // given with --set take effect.

@@ -102,6 +102,10 @@ struct CliSession {
   qv::ProjectLoad OpenProject(const std::string& path, ToolList& list);
 };
 
+// A --set CLE=VALEUR at args[i] (i then moves past its value): 1 when
+// taken into `sets`, 0 when args[i] is not --set, -1 after a message about
+// a missing or malformed value.
+int ParseSetOption(const Args& args, size_t& i, std::vector<std::pair<std::string, std::string>>& sets);
 // --set overrides ("." as decimal point). Returns 0, or the exit status
 // after a message about an unknown key or a bad value.
 // Each value is first checked as the user typed it: a number for a
@@ -117,9 +121,6 @@ bool ExpandImageArguments(const std::vector<std::string>& given, std::vector<std
 // The folder an output goes to exists and can be written; false after a
 // message otherwise.
 bool CheckOutputFolder(const std::string& out);
-// The width and height of an image's header; false with the reason when
-// the file cannot be read.
-bool ImageSize(const std::string& file, int& width, int& height, std::string& why);
 
 // The calibration files named on the command line (--dark, --flat, --mask).
 struct Calibration {
@@ -131,8 +132,11 @@ struct Calibration {
 int ParseCalibrationOption(const Args& args, size_t& i, Calibration& c);
 // Sets each named file and its option bit.
 void ApplyCalibration(qv::Session& s, const Calibration& c);
-// Every named file can be used on lights of width x height; false after a
-// message naming the file and what is wrong.
-bool CheckCalibration(const Calibration& c, int width, int height);
+// Every named file can be used on lights of the size of `firstLight`;
+// false after a message naming the file and what is wrong.
+bool CheckCalibration(const Calibration& c, const std::string& firstLight);
+
+// A JSON array of texts.
+std::string JsonList(const std::vector<std::string>& items);
 
 }  // namespace qvcli
