@@ -274,7 +274,7 @@ TEST(ProjectApply, WithoutAWindowTheEngineEndsAsThroughTheWindow) {
   }
   EXPECT_FLOAT_EQ(engine->opt.MinQual, 0.805f);
   EXPECT_EQ(engine->opt.MinQual, window->opt.MinQual);
-  EXPECT_EQ(held.minQualPercent + "|" + window.form1.Text3, " 80.5|80.5");
+  EXPECT_EQ(held.minQualPercent + "|" + window.form1.Text3, "80.5|80.5");
   const Form1& w = window.form1;
   EXPECT_EQ(std::vector<int>({held.expand, held.guideBoxChoice, held.autoLevels, held.levelSlider}),
             std::vector<int>({w.Check6, w.Option1, w.Check3, w.HScroll1}));

@@ -8,10 +8,7 @@
 #include "core/paths.h"
 #include "io/json.h"
 #include "io/picture_export.h"
-#include "platform/settings_store.h"
-#include "workspace/project.h"
-#include "workspace/save_commands.h"
-#include "workspace/settings.h"
+#include "stack/frames.h"
 
 namespace qvcli {
 
@@ -37,10 +34,10 @@ int CmdTiffAll(const Args& args) {
   CliSession cli;
   if (!cli.Open(settingsFile)) return 1;
   qv::Session& s = cli.s;
+  ToolList list(s);
+  cli.StartUp();
   qv::ProjectLoad loaded;
-  qv::StartUpHooks startUp;
-  startUp.openArgument = [&](const std::string& argument) { loaded = qv::LoadProject(cli.form1, argument); };
-  qv::Form1_Load(cli.form1, *cli.store, project, qv::ProgramFolder(), startUp);
+  qv::Ignoring([&] { loaded = cli.OpenProject(project, list); });
   if (loaded.outcome != qv::ProjectLoad::Completed && s.ImageCount() < 1) {
     Complain("projet illisible ou vide : " + project);
     return 1;
@@ -54,22 +51,20 @@ int CmdTiffAll(const Args& args) {
     names.push_back(qv::BatchTiffName(s.Entry(i).ImgFile));
     existed.push_back(!names.back().empty() && qv::FileExists(names.back()));
   }
-  const int count = qv::SaveAllTiff(cli.form1);
+  const int count = qv::SaveListAsTiff(s, list, [&list](const std::string& tiff, int done, int n) {
+    list.status = tiff + "\r\n" + std::to_string(done) + "/" + std::to_string(n);
+  });
 
-  std::string written = "[", skipped = "[";
-  auto append = [](std::string& list, const std::string& item) {
-    if (list.size() > 1) list += ",";
-    list += JsonString(item);
-  };
+  std::vector<std::string> written, skipped;
   for (size_t k = 0; k < names.size(); ++k) {
     if (names[k].empty() || existed[k])
-      append(skipped, s.Entry(static_cast<int>(k) + 1).ImgFile);
+      skipped.push_back(s.Entry(static_cast<int>(k) + 1).ImgFile);
     else if (qv::FileExists(names[k]))
-      append(written, names[k]);
+      written.push_back(names[k]);
   }
   JsonObject j;
-  j.Add("converted", count).Add("images", s.ImageCount()).Add("status", cli.form1.Label1);
-  j.AddRaw("written", written + "]").AddRaw("skipped", skipped + "]");
+  j.Add("converted", count).Add("images", s.ImageCount()).Add("status", list.status);
+  j.AddRaw("written", JsonList(written)).AddRaw("skipped", JsonList(skipped));
   std::fputs((j.Text() + "\n").c_str(), stdout);
   return 0;
 }

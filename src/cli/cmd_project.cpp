@@ -1,6 +1,5 @@
 // quelvista-cli project: a project file as the program loads it, and saved
 // back.
-#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -8,10 +7,7 @@
 #include "core/numeric.h"
 #include "core/session.h"
 #include "io/json.h"
-#include "platform/platform.h"
-#include "platform/settings_store.h"
-#include "workspace/project.h"
-#include "workspace/settings.h"
+#include "workspace/project_file.h"
 
 namespace qvcli {
 
@@ -20,10 +16,6 @@ namespace {
 const char* kProjectUsage =
     "usage : quelvista-cli project show PROJET.txt [--settings FICHIER.ini]\n"
     "        quelvista-cli project save PROJET.txt SORTIE.txt [--settings FICHIER.ini]";
-
-std::string SingleJson(float v) {
-  return std::isfinite(v) ? qv::LocaleFromSingle(v, qv::NumLocale::Dot()) : std::string("null");
-}
 
 std::string EntryJson(const qv::ImageEntry& e) {
   JsonObject o;
@@ -55,8 +47,8 @@ std::string EntryJson(const qv::ImageEntry& e) {
   return o.Text();
 }
 
-std::string ProjectJson(const qv::Form1& f) {
-  const qv::Session& s = f.s;
+std::string ProjectJson(const CliSession& cli) {
+  const qv::Session& s = cli.s;
   const qv::Options& o = s.opt;
   JsonObject j;
   j.Add("UseMask", int64_t{o.UseMask})
@@ -73,17 +65,17 @@ std::string ProjectJson(const qv::Form1& f) {
       .AddRaw("PixRatio", SingleJson(o.PixRatio))
       .Add("CalcThr", int64_t{o.CalcThr})
       .Add("CalcSize", int{o.CalcSize})
-      .Add("Expand", int{f.Check6})
+      .Add("Expand", int{cli.shown.expand})
       .Add("GradRatio", int{o.GradRatio})
       .AddRaw("MinQual", SingleJson(o.MinQual))
       .Add("GuideBox", int{s.guide.GuideBox})
-      .Add("Auto", int{f.Check3})
+      .Add("Auto", int{cli.shown.autoLevels})
       .Add("Hsens", int{o.Hsens});
   for (size_t i = 0; i < 3; ++i) {
     const std::string n = std::to_string(i + 1);
     j.Add("ColorText" + n, o.ColorText[i]).Add("ColorFilter" + n, int{o.ColorChk[i]});
   }
-  j.Add("Project", f.Project);
+  j.Add("Project", cli.project);
   std::string images = "[";
   for (int i = 1; i <= s.ImageCount(); ++i) {
     if (i > 1) images += ",";
@@ -131,26 +123,22 @@ int CmdProject(const Args& args) {
   CliSession cli;
   if (!cli.Open(settingsFile)) return 1;
 
-  // The program's start-up with the project as its argument. The project
-  // is read as a value, then opened in the window's model, whose list step
-  // reads every header and tracks the guide star of entry 1: what is shown
-  // and saved is the project as the program holds it once opened.
+  // The program's start-up with the project as its argument, whose list
+  // step reads every header and tracks the guide star of entry 1: what is
+  // shown and saved is the project as the program holds it once opened.
+  ToolList list(cli.s);
+  cli.StartUp();
   qv::ProjectLoad loaded;
-  qv::StartUpHooks startUp;
-  startUp.openArgument = [&](const std::string& argument) {
-    const qv::ProjectRead read = qv::ReadProjectFile(argument, cli.s.opt.UseMask);
-    loaded = qv::LoadProject(cli.form1, read, argument);
-  };
-  qv::Form1_Load(cli.form1, *cli.store, files[1], qv::ProgramFolder(), startUp);
+  qv::Ignoring([&] { loaded = cli.OpenProject(files[1], list); });
 
   int status = 0;
-  if (show) std::fputs((ProjectJson(cli.form1) + "\n").c_str(), stdout);
+  if (show) std::fputs((ProjectJson(cli) + "\n").c_str(), stdout);
   if (loaded.outcome != qv::ProjectLoad::Completed) {
     Complain(LoadMessage(loaded, files[1]));
     status = 1;
   }
   if (save) {
-    const qv::ProjectSave saved = qv::SaveProject(cli.form1, files[2]);
+    const qv::ProjectSave saved = qv::SaveProject(cli.s, cli.shown.Shown(), files[2]);
     if (saved.outcome == qv::ProjectSave::EmptyList) {
       Complain("liste vide, aucun fichier écrit : " + files[2]);
       status = 1;

@@ -1,23 +1,11 @@
 // quelvista-cli settings: the settings as the program would use them.
-#include <cmath>
 #include <cstdio>
 
 #include "cli/commands.h"
 #include "io/json.h"
-#include "platform/platform.h"
-#include "platform/settings_store.h"
-#include "workspace/settings.h"
+#include "workspace/option_table.h"
 
 namespace qvcli {
-
-namespace {
-
-// A single as its shortest decimal text, which is also a JSON number.
-std::string SingleJson(float v) {
-  return std::isfinite(v) ? qv::LocaleFromSingle(v, qv::NumLocale::Dot()) : std::string("null");
-}
-
-}  // namespace
 
 int CmdSettings(const Args& args) {
   std::string settingsFile;
@@ -32,8 +20,9 @@ int CmdSettings(const Args& args) {
   CliSession cli;
   if (!cli.Open(settingsFile)) return 1;
   cli.LoadStartUpSettings();
-  qv::LoadProjectSetting(cli.form1, *cli.store);
-  qv::OptionPlace place = qv::PlaceOf(cli.form1);
+  // Read only when the program is given no file to open, as here.
+  qv::OptionPlace place = cli.Place();
+  qv::ReadOptions(*cli.store, qv::ReadPhase::WithoutArgument, place, cli.s.locale);
   JsonObject j;
   for (const qv::OptionRow& row : qv::OptionTable()) {
     if (row.type == qv::OptionType::Text)

@@ -45,15 +45,6 @@ const char* kSimulateHelp =
     "  Affiche une ligne JSON : frames, dark, flat, darks et flats (avec --calibration-frames), truth,\n"
     "  project, et note quand des poses de calibration sont écrites en FITS malgré --format.\n";
 
-std::string JsonList(const std::vector<std::string>& items) {
-  std::string json = "[";
-  for (const std::string& item : items) {
-    if (json.size() > 1) json += ',';
-    json += JsonString(item);
-  }
-  return json + "]";
-}
-
 }  // namespace
 
 int CmdSimulate(const Args& args) {

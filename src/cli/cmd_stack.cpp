@@ -24,11 +24,9 @@
 #include "stack/guide.h"
 #include "stack/masters.h"
 #include "stack/stacking.h"
-#include "workspace/form1.h"
-#include "workspace/project.h"
+#include "workspace/project_file.h"
 #include "workspace/run.h"
 #include "workspace/save_commands.h"
-#include "workspace/settings.h"
 
 namespace qvcli {
 
@@ -54,6 +52,9 @@ bool Parse(const Args& args, StackArgs& a) {
     const int calibrationOption = ParseCalibrationOption(args, i, a.calibration);
     if (calibrationOption < 0) return false;
     if (calibrationOption > 0) continue;
+    const int setOption = ParseSetOption(args, i, a.sets);
+    if (setOption < 0) return false;
+    if (setOption > 0) continue;
     const std::string& k = args[i];
     auto value = [&](std::string& into) {
       if (i + 1 >= args.size()) {
@@ -88,16 +89,7 @@ bool Parse(const Args& args, StackArgs& a) {
       a.keepUnmarked = true;
     else if (k == "--force-fits")
       a.forceFits = true;
-    else if (k == "--set") {
-      std::string kv;
-      ok = value(kv);
-      const size_t eq = kv.find('=');
-      if (ok && eq == std::string::npos) {
-        Complain("--set attend CLE=VALEUR : " + kv);
-        ok = false;
-      }
-      if (ok) a.sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
-    } else if (!k.empty() && k[0] == '-') {
+    else if (!k.empty() && k[0] == '-') {
       Complain("option inconnue : " + k);
       ok = false;
     } else {
@@ -184,16 +176,6 @@ class Progress {
   std::chrono::steady_clock::time_point start_;
 };
 
-// The images the tool can show, as the window's strip holds them: those the
-// filling of the list reached. A run shows no other.
-struct ToolList : qv::ListListener {
-  int strip = 0;
-  void Reached(int i) override { strip = std::max(strip, i); }
-  qv::Outcome Select(qv::Session& s, int i) override {
-    return i >= 1 && i <= strip ? qv::ProcessAndTrack(s, i, true, *this) : qv::Outcome::Success();
-  }
-};
-
 // What the tool shows of a run: a line per image as it is done.
 struct RunPrinter : qv::RunListener {
   const ToolList* list = nullptr;
@@ -239,6 +221,15 @@ int ImagesInRun(const qv::Session& s, const qv::RunRequest& r) {
   return n;
 }
 
+// After Ctrl+C: the closing line, and nothing written.
+int Stopped(int stacked, int processed) {
+  JsonObject o;
+  o.Add("stopped", true).Add("stacked", stacked).Add("processed", processed).Add("output", "");
+  std::printf("%s\n", o.Text().c_str());
+  Complain("arrêt demandé : rien n'a été écrit");
+  return 130;
+}
+
 // Marks the guide star (and the rotation star) on every checked image and
 // reports each image on stdout; 0, or the exit status after a message.
 int MarkImages(qv::Session& s, bool rotation, bool keepUnmarked) {
@@ -269,13 +260,7 @@ int MarkImages(qv::Session& s, bool rotation, bool keepUnmarked) {
   });
   const bool stopped = s.RunState == 2;
   s.RunState = 0;
-  if (stopped) {
-    JsonObject o;
-    o.Add("stopped", true).Add("stacked", 0).Add("processed", 0).Add("output", "");
-    std::printf("%s\n", o.Text().c_str());
-    Complain("arrêt demandé : rien n'a été écrit");
-    return 130;
-  }
+  if (stopped) return Stopped(0, 0);
   if (!report.ok) {
     Complain("repérage automatique impossible : " + report.message + " ; indiquez l'étoile guide avec --guide X,Y");
     return 1;
@@ -327,18 +312,6 @@ std::string ProjectErrorWords(int error) {
   }
 }
 
-// The calibration files against the size of the first light.
-bool CheckLightsCalibration(const Calibration& c, const std::string& firstLight) {
-  if (!c.Any()) return true;
-  int w = 0, h = 0;
-  std::string why;
-  if (!ImageSize(firstLight, w, h, why)) {
-    Complain(why + " : " + firstLight);
-    return false;
-  }
-  return CheckCalibration(c, w, h);
-}
-
 }  // namespace
 
 bool FileKindIsProject(const std::string& path) { return qv::FileKind(path) == "txt"; }
@@ -351,10 +324,9 @@ int CmdStack(const Args& args) {
   if (!cli.Open(a.settingsFile)) return 1;
   cli.LoadStartUpSettings();
   qv::Session& s = cli.s;
-  qv::Form1& f = cli.form1;
-  if (const int status = ApplyOverrides(f, a.sets)) return status;
+  if (const int status = ApplyOverrides(cli.Place(), a.sets)) return status;
 
-  ToolList list;
+  ToolList list(s);
 
   // Ctrl+C asks the run to stop, as the Stop command does.
   std::signal(SIGINT, OnInterrupt);
@@ -363,7 +335,7 @@ int CmdStack(const Args& args) {
   };
 
   if (!a.project.empty()) {
-    const qv::ProjectLoad load = qv::LoadProject(f, a.project);
+    const qv::ProjectLoad load = cli.OpenProject(a.project, list);
     if (load.outcome != qv::ProjectLoad::Completed) {
       if (load.outcome == qv::ProjectLoad::NoImages) ReportMissingImages(a.project);
       Complain(load.outcome == qv::ProjectLoad::NoFile ? "projet introuvable : " + a.project
@@ -373,21 +345,21 @@ int CmdStack(const Args& args) {
                          " (erreur " + std::to_string(load.error) + ") : " + a.project);
       return 1;
     }
-    list.strip = static_cast<int>(f.Check9.size()) - 1;
     for (int i = 1; i <= s.ImageCount(); ++i)
       if (!qv::FileExists(s.Img[static_cast<size_t>(i)].ImgFile))
         Complain("image " + std::to_string(i) + " du projet introuvable : " + s.Img[static_cast<size_t>(i)].ImgFile);
     // Options given on the command line win over those of the project.
-    for (const auto& [k, v] : a.sets) qv::ApplySettingText(f, k, v, qv::NumLocale::Dot());
+    qv::OptionPlace place = cli.Place();
+    for (const auto& [k, v] : a.sets) qv::TakeOptionText(place, k, v, qv::NumLocale::Dot());
     ApplyCalibration(s, a.calibration);
-    if (!CheckLightsCalibration(a.calibration, s.Img[1].ImgFile)) return 1;
+    if (!CheckCalibration(a.calibration, s.Img[1].ImgFile)) return 1;
     if (!a.sets.empty() || a.calibration.Any()) qv::BuildMasters(s);
   } else {
     std::vector<std::string> files;
     if (!ExpandImageArguments(a.images, files)) return 1;
     a.images = files;
     ApplyCalibration(s, a.calibration);
-    if (!CheckLightsCalibration(a.calibration, a.images[0])) return 1;
+    if (!CheckCalibration(a.calibration, a.images[0])) return 1;
     qv::BuildMasters(s);
     // The open dialog answers with one folder and the names in it; files
     // from several folders join the list folder by folder, in the order given.
@@ -417,11 +389,7 @@ int CmdStack(const Args& args) {
     Complain("pas de --out : le résultat sera écrit dans " + a.out);
   }
   if (!CheckOutputFolder(a.out)) return 1;
-  if (!a.box.empty()) {
-    // As the window's "Référence" buttons choose it.
-    f.Option1 = static_cast<int16_t>(a.box == "32" ? 0 : a.box == "64" ? 1 : 2);
-    qv::SetGuideBox(s, a.box == "32" ? 32 : a.box == "64" ? 64 : 128);
-  }
+  if (!a.box.empty()) qv::SetGuideBox(s, a.box == "32" ? 32 : a.box == "64" ? 64 : 128);
   if (!a.guide.empty()) {
     // The guide star of image 1, at a pixel of the processed image.
     double gx = 0, gy = 0;
@@ -453,9 +421,10 @@ int CmdStack(const Args& args) {
   }
   // Without --expand the canvas follows the project's box, or the stored
   // setting for a list of images.
-  if (!a.expand.empty()) f.Check6 = a.expand == "1" ? 1 : 0;
+  if (!a.expand.empty()) cli.shown.expand = a.expand == "1" ? 1 : 0;
   // The run the main window would ask for with the subset boxes filled in.
-  qv::RunRequest request = qv::RequestFromWindow(f);
+  qv::RunRequest request;
+  request.expand = cli.shown.expand == 1;
   if (!a.first.empty() || !a.last.empty()) {
     request.first = qv::SubsetBoxNumber(s, a.first);
     request.last = qv::SubsetBoxNumber(s, a.last);
@@ -503,17 +472,12 @@ int CmdStack(const Args& args) {
   qv::DeleteTempFiles(s);
 
   int status = 0;
-  if (!a.saveProject.empty() && qv::SaveProject(f, a.saveProject).outcome != qv::ProjectSave::Saved) {
+  if (!a.saveProject.empty() &&
+      qv::SaveProject(s, cli.shown.Shown(), a.saveProject).outcome != qv::ProjectSave::Saved) {
     Complain("enregistrement du projet impossible : " + a.saveProject);
     status = 1;
   }
-  if (stopped) {
-    JsonObject o;
-    o.Add("stopped", true).Add("stacked", stacked).Add("processed", done).Add("output", "");
-    std::printf("%s\n", o.Text().c_str());
-    Complain("arrêt demandé : rien n'a été écrit");
-    return 130;
-  }
+  if (stopped) return Stopped(stacked, done);
   if (s.dest.DestFileName.empty()) {
     std::string why = stacked == 0 ? "aucune image n'a été acceptée" : "le résultat est vide";
     if (!stackError.empty()) why += " ; " + stackError;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "process/process_pic.h"
 #include "stack/master_frames.h"
 #include "stack/masters.h"
+#include "workspace/select_pic.h"
 #include "workspace/settings.h"
 
 namespace qvcli {
@@ -39,10 +41,65 @@ bool CliSession::Open(const std::string& settingsFile) {
   return store != nullptr;
 }
 
-void CliSession::LoadStartUpSettings() {
-  qv::LoadSettings(form1, *store, qv::ProgramFolder());
-  qv::LoadHsens(form1, *store);
+namespace {
+
+// MinQual in its box and Hsens on the slider, as start-up shows them; the
+// slider takes 0..20 only.
+void ShowSettings(CliSession& cli) {
+  qv::Ignoring([&] { cli.shown.minQualPercent = qv::FormatFixed1(cli.s.opt.MinQual * 100.0f, cli.s.locale); });
+  if (cli.s.opt.Hsens >= 0 && cli.s.opt.Hsens <= 20) cli.shown.levelSlider = cli.s.opt.Hsens;
 }
+
+}  // namespace
+
+void CliSession::LoadStartUpSettings() {
+  qv::OptionPlace place = Place();
+  qv::ReadOptions(*store, qv::ReadPhase::First, place, s.locale, qv::ProgramFolder());
+  qv::ReadOptions(*store, qv::ReadPhase::AfterMasters, place, s.locale);
+  ShowSettings(*this);
+}
+
+void CliSession::StartUp() {
+  shown.autoLevels = 1;
+  qv::OptionPlace place = Place();
+  qv::StartUpSettings(s, *store, place, qv::ProgramFolder());
+  ShowSettings(*this);
+}
+
+qv::ProjectLoad CliSession::OpenProject(const std::string& path, ToolList& list) {
+  const qv::ProjectRead read = qv::ReadProjectFile(path, s.opt.UseMask);
+  // The list is emptied as "&Nouveau" empties it.
+  qv::Ignoring([&] { s.ResizeImageArrays(0); });
+  s.CurPic = 1;
+  const qv::ProjectLoad load = qv::ApplyProject(s, read, shown);
+  if (load.outcome == qv::ProjectLoad::Completed) {
+    project = path;
+    qv::FillList(s, 1, false, list);
+    s.Img[0].ImgFile.clear();
+  }
+  return load;
+}
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string json = "[";
+  for (const std::string& item : items) {
+    if (json.size() > 1) json += ',';
+    json += JsonString(item);
+  }
+  return json + "]";
+}
+
+std::string SingleJson(float v) {
+  return std::isfinite(v) ? qv::LocaleFromSingle(v, qv::NumLocale::Dot()) : std::string("null");
+}
+
+void ToolList::Reached(int i) { strip = std::max(strip, i); }
+
+qv::Outcome ToolList::Select(qv::Session& session, int i) {
+  return i >= 1 && i <= strip ? qv::ProcessAndTrack(session, i, true, *this) : qv::Outcome::Success();
+}
+
+void ToolList::Tracked(int) { status = qv::StatusText(s); }
 
 namespace {
 
@@ -56,8 +113,23 @@ bool ParseDotNumber(const std::string& text, double& v) {
 
 }  // namespace
 
-int ApplyOverrides(qv::Form1& f, std::vector<std::pair<std::string, std::string>>& sets) {
-  qv::OptionPlace place = qv::PlaceOf(f);
+int ParseSetOption(const Args& args, size_t& i, std::vector<std::pair<std::string, std::string>>& sets) {
+  if (args[i] != "--set") return 0;
+  if (i + 1 >= args.size()) {
+    Complain("valeur manquante après --set");
+    return -1;
+  }
+  const std::string& kv = args[++i];
+  const size_t eq = kv.find('=');
+  if (eq == std::string::npos) {
+    Complain("--set attend CLE=VALEUR : " + kv);
+    return -1;
+  }
+  sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+  return 1;
+}
+
+int ApplyOverrides(qv::OptionPlace place, std::vector<std::pair<std::string, std::string>>& sets) {
   for (auto& [k, v] : sets) {
     const qv::OptionRow* row = qv::FindOption(k);
     if (!row) {
@@ -80,7 +152,7 @@ int ApplyOverrides(qv::Form1& f, std::vector<std::pair<std::string, std::string>
         return 2;
       }
     }
-    if (qv::ApplySettingText(f, k, v, qv::NumLocale::Dot()) != qv::SettingResult::Applied) {
+    if (qv::TakeOptionText(place, k, v, qv::NumLocale::Dot()) != qv::SettingResult::Applied) {
       Complain("valeur invalide pour " + k + " : " + v);
       return 2;
     }
@@ -145,6 +217,10 @@ bool CheckOutputFolder(const std::string& out) {
   return true;
 }
 
+namespace {
+
+// The width and height of an image's header; false with the reason when
+// the file cannot be read.
 bool ImageSize(const std::string& file, int& width, int& height, std::string& why) {
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
@@ -162,6 +238,8 @@ bool ImageSize(const std::string& file, int& width, int& height, std::string& wh
     return true;
   return false;
 }
+
+}  // namespace
 
 int ParseCalibrationOption(const Args& args, size_t& i, Calibration& c) {
   const std::string& a = args[i];
@@ -181,13 +259,19 @@ void ApplyCalibration(qv::Session& s, const Calibration& c) {
   if (!c.mask.empty()) s.opt.MaskFile = c.mask, s.opt.UseMask |= qv::HotMaskOn;
 }
 
-bool CheckCalibration(const Calibration& c, int width, int height) {
+bool CheckCalibration(const Calibration& c, const std::string& firstLight) {
+  if (!c.Any()) return true;
+  int width = 0, height = 0;
+  std::string why;
+  if (!ImageSize(firstLight, width, height, why)) {
+    Complain(why + " : " + firstLight);
+    return false;
+  }
   const std::pair<const char*, const std::string*> named[] = {
       {"dark", &c.dark}, {"flat", &c.flat}, {"masque", &c.mask}};
   for (const auto& [what, file] : named) {
     if (file->empty()) continue;
     int w = 0, h = 0;
-    std::string why;
     if (!ImageSize(*file, w, h, why)) {
       Complain(std::string("fichier ") + what + " inutilisable (" + why + ") : " + *file);
       return false;
@@ -281,6 +365,9 @@ int CmdProcess(const Args& args) {
     const int calibrationOption = ParseCalibrationOption(args, i, calibration);
     if (calibrationOption < 0) return 2;
     if (calibrationOption > 0) continue;
+    const int setOption = ParseSetOption(args, i, sets);
+    if (setOption < 0) return 2;
+    if (setOption > 0) continue;
     const std::string& a = args[i];
     if (a == "--step") {
       if (!NeedValue(args, i)) return 2;
@@ -289,15 +376,6 @@ int CmdProcess(const Args& args) {
         Complain("pas invalide : " + args[i]);
         return 2;
       }
-    } else if (a == "--set") {
-      if (!NeedValue(args, i)) return 2;
-      const std::string kv = args[++i];
-      const size_t eq = kv.find('=');
-      if (eq == std::string::npos) {
-        Complain("--set attend CLE=VALEUR : " + kv);
-        return 2;
-      }
-      sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
     } else if (a == "--settings") {
       if (!NeedValue(args, i)) return 2;
       settingsFile = args[++i];
@@ -343,17 +421,9 @@ int CmdProcess(const Args& args) {
   if (!cli.Open(settingsFile)) return 1;
   cli.LoadStartUpSettings();
   qv::Session& s = cli.s;
-  if (const int status = ApplyOverrides(cli.form1, sets)) return status;
+  if (const int status = ApplyOverrides(cli.Place(), sets)) return status;
   ApplyCalibration(s, calibration);
-  if (calibration.Any()) {
-    int w = 0, h = 0;
-    std::string why;
-    if (!ImageSize(file, w, h, why)) {
-      Complain(why + " : " + file);
-      return 1;
-    }
-    if (!CheckCalibration(calibration, w, h)) return 1;
-  }
+  if (!CheckCalibration(calibration, file)) return 1;
   if ((!out.empty() && !CheckOutputFolder(out)) || (!planes.empty() && !CheckOutputFolder(planes))) return 1;
   // Built after the overrides, so that master files and their option bits
   // given with --set take effect.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/paths.h"
+#include "io/picture_export.h"
 #include "process/image_files.h"
 #include "process/process_pic.h"
 #include "stack/guide.h"
@@ -138,6 +139,27 @@ int FillList(Session& s, int k, bool forceChecked, ListListener& shown) {
   }
   StopProcess(s);
   return reached;
+}
+
+int SaveListAsTiff(Session& s, FrameListener& shown,
+                   const std::function<void(const std::string& tiff, int count, int n)>& written) {
+  StartProcess(s);
+  int count = 0;
+  const int n = s.ImageCount();
+  for (int i = 1; i <= n; ++i) {
+    if (!s.Running()) break;
+    // A TIFF already there may be the user's own work: it is never replaced.
+    const std::string tiff = BatchTiffName(s.Entry(i).ImgFile);
+    if (!tiff.empty() && !FileExists(tiff)) {
+      shown.Select(s, i);
+      ++count;
+      bool fromDestination = false;
+      if (WriteTiffFile(s, tiff, fromDestination) == 0 && written) written(tiff, count, n);
+      if (!s.Running()) break;
+    }
+  }
+  StopProcess(s);
+  return count;
 }
 
 }  // namespace qv

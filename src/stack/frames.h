@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -101,5 +102,15 @@ int ThumbnailStep(const Session& s);
 // run-time error abandons the rest. Always leaves the running state.
 // Gives back the highest entry reached (k - 1 when none was).
 int FillList(Session& s, int k, bool forceChecked, ListListener& shown);
+
+// "Enregistrer toutes les images en TIFF", the engine's part: in the running
+// state, each list image whose name has a ".f" and whose TIFF name
+// (BatchTiffName) is not taken yet is shown through `shown` (read,
+// processed, tracked) and written as TIFF from the current image; `written`
+// hears each file written, with the images converted so far and the size of
+// the list. A stop request is seen before each image and after each
+// conversion. Gives back the number of images converted, written or not.
+int SaveListAsTiff(Session& s, FrameListener& shown,
+                   const std::function<void(const std::string& tiff, int count, int n)>& written = {});
 
 }  // namespace qv

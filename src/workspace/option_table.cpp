@@ -474,6 +474,24 @@ void ReadOption(SettingsStore& store, const OptionRow& row, OptionPlace& place, 
   }
 }
 
+void ReadOptions(SettingsStore& store, ReadPhase phase, OptionPlace& place, const NumLocale& loc,
+                 const std::string& programFolder) {
+  for (const OptionRow& row : kRows)
+    if (row.read == phase) ReadOption(store, row, place, loc, programFolder);
+}
+
+SettingResult TakeOptionText(OptionPlace& place, const std::string& key, const std::string& text,
+                             const NumLocale& loc) {
+  const OptionRow* row = FindOption(key);
+  if (!row) return SettingResult::UnknownKey;
+  try {
+    TakeStoredText(*row, place, text, loc);
+    return SettingResult::Applied;
+  } catch (const RuntimeError&) {
+    return SettingResult::BadValue;
+  }
+}
+
 void WriteOption(SettingsStore& store, const OptionRow& row, OptionPlace& place, const NumLocale& loc) {
   if (!Holds(row, place)) return;
   Statement([&] { store.Write(kSettingsSection, row.key, StoreText(row, place, loc)); });

@@ -18,6 +18,7 @@
 #include "core/numeric.h"
 #include "core/session.h"
 #include "platform/settings_store.h"
+#include "workspace/options.h"
 
 namespace qv {
 
@@ -191,6 +192,12 @@ std::string ShownText(const OptionRow& row, OptionPlace& place, const NumLocale&
 // leaves the value as it was.
 void ReadOption(SettingsStore& store, const OptionRow& row, OptionPlace& place, const NumLocale& loc,
                 const std::string& programFolder = {});
+// Every read of one start-up phase, in the order of the rows.
+void ReadOptions(SettingsStore& store, ReadPhase phase, OptionPlace& place, const NumLocale& loc,
+                 const std::string& programFolder = {});
+// One value given as text under `key`, converted and checked exactly as
+// start-up takes a stored one, with the conventions `loc` (the tool's --set).
+SettingResult TakeOptionText(OptionPlace& place, const std::string& key, const std::string& text, const NumLocale& loc);
 // Writes the value in its write format; a store that refuses is ignored.
 void WriteOption(SettingsStore& store, const OptionRow& row, OptionPlace& place, const NumLocale& loc);
 // Every option of `writer`, in its order.

@@ -1,9 +1,5 @@
 #include "workspace/project.h"
 
-#include <cmath>
-#include <exception>
-#include <new>
-
 #include "core/numeric.h"
 #include "core/paths.h"
 #include "workspace/form1.h"
@@ -28,67 +24,14 @@ class WindowControls : public ProjectControls {
   Form1& f_;
 };
 
-// The minimum quality in the short form, as the box shows it; while the
-// box holds no number, the value its handler last took.
-std::string MinQualPercent(const Form1& f) {
-  const Session& s = f.s;
-  double shown = 0;
-  try {
-    shown = LocaleToDouble(f.Text3, s.locale);
-  } catch (const RuntimeError&) {
-    const float taken = s.opt.MinQual * 100.0f;
-    if (!std::isfinite(taken)) Raise(kErrOverflow);
-    return StrSingle(taken);
-  }
-  return Str(shown);
-}
+ShownSettings ShownOf(const Form1& f) { return {f.Check6, f.Text3, f.Check3, f.HScroll1}; }
 
 }  // namespace
 
-Project ProjectOf(const Form1& f) {
-  const Session& s = f.s;
-  const Options& o = s.opt;
-  Project p;
-  p.useMask = o.UseMask;
-  p.maskFile = o.MaskFile;
-  p.darkFile = o.DarkFile;
-  p.flatFile = o.FlatFile;
-  p.maskThr = o.MaskThr;
-  p.maskSize = o.MaskSize;
-  p.edgeSize = o.EdgeSize;
-  p.fovX = o.FovX;
-  p.fovY = o.FovY;
-  p.fovR = o.FovR;
-  p.fovF = o.FovF;
-  p.pixRatio = o.PixRatio;
-  p.calcThr = o.CalcThr;
-  p.calcSize = o.CalcSize;
-  p.expand = f.Check6;
-  p.gradRatio = o.GradRatio;
-  p.minQualPercent = MinQualPercent(f);
-  p.guideBox = s.guide.GuideBox;
-  p.autoLevels = f.Check3;
-  p.levelSlider = f.HScroll1;
-  for (size_t i = 0; i < 3; ++i) {
-    p.colourNames[i] = o.ColorText[i];
-    p.colourPlanes[i] = o.ColorChk[i];
-  }
-  p.images.emplace(s.Img.begin() + (s.Img.empty() ? 0 : 1), s.Img.end());
-  return p;
-}
+Project ProjectOf(const Form1& f) { return ProjectOf(f.s, ShownOf(f)); }
 
 ProjectSave SaveProject(Form1& f, const std::string& path) {
-  ProjectSave result;
-  if (f.s.ImageCount() < 1) return result;
-  try {
-    result = WriteProjectFile(ProjectOf(f), path);
-  } catch (const RuntimeError& e) {
-    result.outcome = ProjectSave::Failed;
-    result.error = e.Number();
-  } catch (const std::bad_alloc&) {
-    result.outcome = ProjectSave::Failed;
-    result.error = kErrOutOfMemory;
-  }
+  const ProjectSave result = SaveProject(f.s, ShownOf(f), path);
   if (result.outcome == ProjectSave::Saved) f.Project = path;
   return result;
 }

@@ -496,13 +496,12 @@ ProjectRead ReadProjectFile(const std::string& path, int32_t useMaskBefore) {
 void EngineControls::SetExpand(int16_t value) { expand = value; }
 
 void EngineControls::SetMinQualPercent(const std::string& text) {
-  minQualPercent = text;
   // The number as the window's box shows it, in the user's conventions,
   // and read back from there, so MinQual is the window's to the last bit.
-  const std::string shown = LocaleFromDouble(Val(text), s_.locale);
+  minQualPercent = LocaleFromDouble(Val(text), s_.locale);
   if (s_.RunState >= 1) return;
   try {
-    s_.opt.MinQual = ToSingle(MaxOf(0, MinOf(100, LocaleToDouble(shown, s_.locale))) / 100);
+    s_.opt.MinQual = ToSingle(MaxOf(0, MinOf(100, LocaleToDouble(minQualPercent, s_.locale))) / 100);
   } catch (const RuntimeError&) {
   }
 }
@@ -628,6 +627,70 @@ std::vector<uint8_t> ProjectBytes(const Project& p) {
   if (p.images)
     for (const ImageEntry& e : *p.images) line(ImageLine(e));
   return bytes;
+}
+
+namespace {
+
+// The minimum quality in the short form, as the box shows it; while the
+// box holds no number, the value its handler last took.
+std::string MinQualPercent(const Session& s, const std::string& shown) {
+  double number = 0;
+  try {
+    number = LocaleToDouble(shown, s.locale);
+  } catch (const RuntimeError&) {
+    const float taken = s.opt.MinQual * 100.0f;
+    if (!std::isfinite(taken)) Raise(kErrOverflow);
+    return StrSingle(taken);
+  }
+  return Str(number);
+}
+
+}  // namespace
+
+Project ProjectOf(const Session& s, const ShownSettings& shown) {
+  const Options& o = s.opt;
+  Project p;
+  p.useMask = o.UseMask;
+  p.maskFile = o.MaskFile;
+  p.darkFile = o.DarkFile;
+  p.flatFile = o.FlatFile;
+  p.maskThr = o.MaskThr;
+  p.maskSize = o.MaskSize;
+  p.edgeSize = o.EdgeSize;
+  p.fovX = o.FovX;
+  p.fovY = o.FovY;
+  p.fovR = o.FovR;
+  p.fovF = o.FovF;
+  p.pixRatio = o.PixRatio;
+  p.calcThr = o.CalcThr;
+  p.calcSize = o.CalcSize;
+  p.expand = shown.expand;
+  p.gradRatio = o.GradRatio;
+  p.minQualPercent = MinQualPercent(s, shown.minQualShown);
+  p.guideBox = s.guide.GuideBox;
+  p.autoLevels = shown.autoLevels;
+  p.levelSlider = shown.levelSlider;
+  for (size_t i = 0; i < 3; ++i) {
+    p.colourNames[i] = o.ColorText[i];
+    p.colourPlanes[i] = o.ColorChk[i];
+  }
+  p.images.emplace(s.Img.begin() + (s.Img.empty() ? 0 : 1), s.Img.end());
+  return p;
+}
+
+ProjectSave SaveProject(const Session& s, const ShownSettings& shown, const std::string& path) {
+  ProjectSave result;
+  if (s.ImageCount() < 1) return result;
+  try {
+    result = WriteProjectFile(ProjectOf(s, shown), path);
+  } catch (const RuntimeError& e) {
+    result.outcome = ProjectSave::Failed;
+    result.error = e.Number();
+  } catch (const std::bad_alloc&) {
+    result.outcome = ProjectSave::Failed;
+    result.error = kErrOutOfMemory;
+  }
+  return result;
 }
 
 ProjectSave WriteProjectFile(const Project& p, const std::string& path) {

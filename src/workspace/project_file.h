@@ -162,6 +162,17 @@ class ProjectControls {
   virtual void SetLevelSlider(int16_t value) = 0;
 };
 
+// What the main window keeps of a project in its controls rather than in
+// the session (the guide box is the session's GuideBox): "Etendre la
+// mosaïque", the text of the minimum quality's box, and "Auto" and the
+// slider of "Niveau".
+struct ShownSettings {
+  int16_t expand = 0;
+  std::string minQualShown;
+  int16_t autoLevels = 0;
+  int16_t levelSlider = 0;
+};
+
 // The controls of a caller without a window: the handlers' effects on the
 // engine state (the same search, the same clamp), and the values a window
 // would show, which the caller keeps (the expansion is its run's). As the
@@ -178,10 +189,13 @@ class EngineControls : public ProjectControls {
   void SetLevelSlider(int16_t value) override;
 
   int16_t expand = 0;
+  // As the window's box shows it, in the user's number conventions.
   std::string minQualPercent;
   int guideBoxChoice = 0;
   int16_t autoLevels = 0;
   int16_t levelSlider = 0;
+
+  ShownSettings Shown() const { return {expand, minQualPercent, autoLevels, levelSlider}; }
 
  private:
   Session& s_;
@@ -211,6 +225,14 @@ struct ProjectSave {
   Outcome outcome = EmptyList;
   int error = 0;
 };
+
+// The project of the session's options and list, with what the window's
+// controls hold. While the box holds no number, the minimum quality is the
+// value its handler last took.
+Project ProjectOf(const Session& s, const ShownSettings& shown);
+// Writes that project (WriteProjectFile); an error met while it is made
+// fails the save as one met while writing does.
+ProjectSave SaveProject(const Session& s, const ShownSettings& shown, const std::string& path);
 
 // The bytes of a project file. A setting the project does not hold is
 // written as the program's default; a number that has no text form

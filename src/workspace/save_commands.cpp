@@ -3,9 +3,9 @@
 #include "core/paths.h"
 #include "io/picture_export.h"
 #include "process/image_files.h"
-#include "stack/run_control.h"
+#include "stack/frames.h"
 #include "workspace/form1.h"
-#include "workspace/image_list.h"
+#include "workspace/select_pic.h"
 
 namespace qv {
 
@@ -72,25 +72,12 @@ std::string SaveNote(const Session& s, const std::string& name, int err) {
 }
 
 int SaveAllTiff(Form1& f) {
-  Session& s = f.s;
   if (!Form1Idle(f)) return 0;
-  StartProcess(s);
-  int count = 0;
-  const int n = s.ImageCount();
-  for (int i = 1; i <= n; ++i) {
-    if (!s.Running()) break;
-    const std::string tiff = BatchTiffName(s.Entry(i).ImgFile);
-    if (!tiff.empty() && !FileExists(tiff)) {
-      SelectPic(f, i, false, false);
-      ++count;
-      bool fromDestination = false;
-      if (WriteTiffFile(s, tiff, fromDestination) == 0)
-        f.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
-      if (!s.Running()) break;
-    }
-  }
-  StopProcess(s);
-  return count;
+  // Each image is selected as a click selects it, so the window shows it.
+  SelectionShown shown(f);
+  return SaveListAsTiff(f.s, shown, [&f](const std::string& tiff, int count, int n) {
+    f.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
+  });
 }
 
 FitsHeaderView mnuFITS_Click(Form1& f) {

@@ -11,30 +11,41 @@ OptionPlace PlaceOf(Form1& f) { return {f.s.opt, &f.Check6, &f.Project}; }
 void LoadSettings(Form1& f, SettingsStore& store, const std::string& programFolder) {
   Session& s = f.s;
   // The keys are read during the window's start-up, which keeps it busy;
-  // callers outside the window's load (the command-line tool) get the same.
+  // callers outside the window's load get the same.
   const bool wasBusy = f.Busy;
   f.Busy = true;
   OptionPlace place = PlaceOf(f);
-  for (const OptionRow& row : OptionTable()) {
-    if (row.read != ReadPhase::First) continue;
-    ReadOption(store, row, place, s.locale, programFolder);
-    // The minimum quality is shown once the gradient ratio is read.
-    if (row.id == OptionKey::GradRatio)
-      Ignoring([&] { SetText3(f, FormatFixed1(static_cast<double>(s.opt.MinQual * 100.0f), s.locale)); });
-  }
+  ReadOptions(store, ReadPhase::First, place, s.locale, programFolder);
+  // The box only shows the value: while the window is busy its handler
+  // leaves MinQual as read.
+  Ignoring([&] { SetText3(f, FormatFixed1(static_cast<double>(s.opt.MinQual * 100.0f), s.locale)); });
   f.Busy = wasBusy;
 }
 
 void LoadHsens(Form1& f, SettingsStore& store) {
   Session& s = f.s;
   OptionPlace place = PlaceOf(f);
-  ReadOption(store, Option(OptionKey::Hsens), place, s.locale);
+  ReadOptions(store, ReadPhase::AfterMasters, place, s.locale);
   Ignoring([&] { SetHScroll1(f, s.opt.Hsens); });
 }
 
 void LoadProjectSetting(Form1& f, SettingsStore& store) {
   OptionPlace place = PlaceOf(f);
-  ReadOption(store, Option(OptionKey::Project), place, f.s.locale);
+  ReadOptions(store, ReadPhase::WithoutArgument, place, f.s.locale);
+}
+
+void StartUpSettings(Session& s, SettingsStore& store, OptionPlace& place, const std::string& programFolder,
+                     const std::function<void()>& settingsRead) {
+  Ignoring([&] {
+    s.Img.clear();
+    s.ResizeImageArrays(0);
+  });
+  s.guide.GuideX = 100.0;
+  s.guide.GuideY = 100.0;
+  ReadOptions(store, ReadPhase::First, place, s.locale, programFolder);
+  if (settingsRead) settingsRead();
+  BuildMasters(s);
+  ReadOptions(store, ReadPhase::AfterMasters, place, s.locale, programFolder);
 }
 
 void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, const std::string& programFolder,
@@ -49,16 +60,13 @@ void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, 
   f.Text1 = LocaleFromDouble(0, s.locale);
   f.Text2 = LocaleFromDouble(65535, s.locale);
   const std::string caption = f.Caption;
-  Ignoring([&] {
-    s.Img.clear();
-    s.ResizeImageArrays(0);
+  OptionPlace place = PlaceOf(f);
+  StartUpSettings(s, store, place, programFolder, [&] {
+    // Shown only: the window is busy, so the box's handler leaves MinQual.
+    Ignoring([&] { SetText3(f, FormatFixed1(static_cast<double>(s.opt.MinQual * 100.0f), s.locale)); });
+    f.Caption = caption + ":" + s.opt.MaskFile;
   });
-  s.guide.GuideX = 100.0;
-  s.guide.GuideY = 100.0;
-  LoadSettings(f, store, programFolder);
-  f.Caption = caption + ":" + s.opt.MaskFile;
-  BuildMasters(s);
-  LoadHsens(f, store);
+  Ignoring([&] { SetHScroll1(f, s.opt.Hsens); });
   f.Busy = false;
   Ignoring([&] {
     const int item = s.opt.PicZoom == 2 ? 1 : s.opt.PicZoom == 4 ? 2 : s.opt.PicZoom == 8 ? 3 : 0;
@@ -77,18 +85,6 @@ void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, 
 void SaveSettingsAtQuit(Form1& f, SettingsStore& store) {
   OptionPlace place = PlaceOf(f);
   WriteOptions(store, StoreWriter::Quit, place, f.s.locale);
-}
-
-SettingResult ApplySettingText(Form1& f, const std::string& key, const std::string& text, const NumLocale& loc) {
-  const OptionRow* row = FindOption(key);
-  if (!row) return SettingResult::UnknownKey;
-  OptionPlace place = PlaceOf(f);
-  try {
-    TakeStoredText(*row, place, text, loc);
-    return SettingResult::Applied;
-  } catch (const RuntimeError&) {
-    return SettingResult::BadValue;
-  }
 }
 
 }  // namespace qv

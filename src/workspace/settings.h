@@ -10,7 +10,6 @@
 #include "platform/settings_store.h"
 #include "workspace/form1.h"
 #include "workspace/option_table.h"
-#include "workspace/options.h"
 
 namespace qv {
 
@@ -30,6 +29,13 @@ void LoadHsens(Form1& f, SettingsStore& store);
 // Reads Project into the main window's current-project field.
 void LoadProjectSetting(Form1& f, SettingsStore& store);
 
+// The engine's part of the program's start-up, with or without a window:
+// the image tables emptied, the guide position (100, 100), the settings read
+// before the masters, `settingsRead` (where the window shows them), the
+// calibration masters built, then the settings read after them (Hsens).
+void StartUpSettings(Session& s, SettingsStore& store, OptionPlace& place, const std::string& programFolder,
+                     const std::function<void()>& settingsRead = {});
+
 // The parts of the start-up that belong to other windows' logic.
 struct StartUpHooks {
   // Clicks the zoom menu item (0..3) matching the stored PicZoom.
@@ -47,9 +53,5 @@ void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, 
 // Writes the settings that the main window owns, when the program quits:
 // MinQual, Hsens, Project, Expand, then ColorText i and ColorFilter i.
 void SaveSettingsAtQuit(Form1& f, SettingsStore& store);
-
-// One value given as text, converted and checked exactly as the load does
-// with the conventions `loc` (used for overrides given on a command line).
-SettingResult ApplySettingText(Form1& f, const std::string& key, const std::string& text, const NumLocale& loc);
 
 }  // namespace qv
