@@ -146,7 +146,7 @@ bool Form3::DrawPass() {
     RenderRows(d, rs, Picture, y0, y1);
     if (y1 - y0 + 1 == kRowsPerShow) {
       dest_.ShowPixels(Picture, zoom, Check4 != 0);
-      s_.DoEvents();
+      s_.progress.Yield();
       // Nothing read above may still hold: a handler may even have binned
       // or turned the planes.
       if (changedWhileDrawing_) return false;
@@ -239,7 +239,7 @@ void Form3::Fill() {
   int64_t previous = 0;
   for (;;) {
     dest_.ShowPixels(Picture, ZoomPercent(), Check4 != 0);
-    s_.DoEvents();
+    s_.progress.Yield();
     // A control changed during the yield: the redraw that runs this fill
     // starts again, and this picture is thrown away.
     if (drawing_ && changedWhileDrawing_) return;

@@ -271,7 +271,7 @@ bool Body(Session& s, int index, int step) {
       s.pic.HasR = has[0];
       s.pic.HasG = has[1];
       s.pic.HasB = has[2];
-      if (s.StopAsked()) Fail("arrêt demandé");
+      if (s.progress.StopRequested()) Fail("arrêt demandé");
     }
   }
   s.pic.HasR = has[0];

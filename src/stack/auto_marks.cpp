@@ -187,7 +187,7 @@ AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options,
   const MatchOptions match;
   for (int i = k + 1; i <= n; ++i) {
     if (s.Img[static_cast<size_t>(i)].ImgChecked == 0) continue;
-    if (s.StopAsked()) break;
+    if (s.progress.StopRequested()) break;
     ImageMark m;
     m.image = i;
     auto fail = [&](const std::string& why) {

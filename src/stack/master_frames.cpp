@@ -38,7 +38,7 @@ bool ReadFrame(const std::string& file, const NumLocale& locale, const YieldPoin
   // The pipeline yields while it reads a large frame: a stop asked there
   // ends the frame's processing at once instead of after its last row.
   services.events.onYield = [&] {
-    if (!GoOn(goOn)) s.RunState = 2;
+    if (!GoOn(goOn)) s.RunState = kStopRequested;
   };
   s.locale = locale;
   s.opt = Options::Fresh();

@@ -78,7 +78,7 @@ int SaveAllTiff(Form1& f) {
   int count = 0;
   const int n = s.ImageCount();
   for (int i = 1; i <= n; ++i) {
-    if (!s.Running()) break;
+    if (!s.progress.StillRunning()) break;
     const std::string tiff = BatchTiffName(s.Entry(i).ImgFile);
     if (!tiff.empty() && !FileExists(tiff)) {
       SelectPic(f, i, false, false);
@@ -86,7 +86,7 @@ int SaveAllTiff(Form1& f) {
       bool fromDestination = false;
       if (WriteTiffFile(s, tiff, fromDestination) == 0)
         f.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
-      if (!s.Running()) break;
+      if (!s.progress.StillRunning()) break;
     }
   }
   StopProcess(s);
@@ -95,7 +95,7 @@ int SaveAllTiff(Form1& f) {
 
 FitsHeaderView mnuFITS_Click(Form1& f) {
   Session& s = f.s;
-  if (f.mnuDebug || s.RunState != 0 || f.Busy || s.CurPic == 0 || s.CurPic > s.ImageCount()) return {};
+  if (f.mnuDebug || s.RunState != kIdle || f.Busy || s.CurPic == 0 || s.CurPic > s.ImageCount()) return {};
   FitsHeaderView view = ReadFitsHeaderView(s.Entry(s.CurPic).ImgFile);
   if (view.shown) f.DebugLog.insert(f.DebugLog.end(), view.lines.begin(), view.lines.end());
   return view;
