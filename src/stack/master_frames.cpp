@@ -246,8 +246,9 @@ MasterResult BuildMasterFromFrames(const MasterRequest& request, const MasterWat
         std::copy_n(master.data() + y * rowSamples + static_cast<size_t>(std::min(k, planes - 1)) * width, width,
                     p[k]->Row(y));
     bool fromDestination = false;
-    const int err = WriteFitsFile(s, request.out, fromDestination);
-    if (err != 0) return Fail(result, "écriture impossible (erreur " + std::to_string(err) + ") : " + request.out);
+    const Outcome written = WriteFitsFile(s, request.out, fromDestination);
+    if (!written)
+      return Fail(result, "écriture impossible (erreur " + std::to_string(written.err) + ") : " + request.out);
   }
   report("", 1.0);
   result.status = MasterResult::Written;

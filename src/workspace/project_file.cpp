@@ -635,8 +635,8 @@ ProjectSave WriteProjectFile(const Project& p, const std::string& path) {
   if (!p.images || p.images->empty()) return result;
   try {
     const std::vector<uint8_t> bytes = ProjectBytes(p);
-    const int err = WriteFileReplacing(path, {&bytes});
-    if (err != 0) Raise(err);
+    const Outcome written = WriteFileReplacing(path, {&bytes});
+    if (!written) Raise(written.err);
     result.outcome = ProjectSave::Saved;
   } catch (const RuntimeError& e) {
     result.outcome = ProjectSave::Failed;

@@ -13,15 +13,15 @@ int SaveImageAs(Session& s, const std::string& fileName, const Plane<int32_t>& s
   if (fileName.empty()) return 0;
   switch (WriterForName(fileName)) {
     case PictureWriter::Jpeg:
-      return SaveJpeg(shown, fileName);
+      return SaveJpeg(shown, fileName).err;
     case PictureWriter::Bmp:
-      return SavePictureAsBmp(shown, fileName);
+      return SavePictureAsBmp(shown, fileName).err;
     case PictureWriter::Tiff:
-      return WriteTiffFile(s, fileName, fromDestination);
+      return WriteTiffFile(s, fileName, fromDestination).err;
     case PictureWriter::Fits:
       break;
   }
-  return WriteFitsFile(s, fileName, fromDestination);
+  return WriteFitsFile(s, fileName, fromDestination).err;
 }
 
 SaveDialogParams MainSaveDialog(const Session& s) {
@@ -84,7 +84,7 @@ int SaveAllTiff(Form1& f) {
       SelectPic(f, i, false, false);
       ++count;
       bool fromDestination = false;
-      if (WriteTiffFile(s, tiff, fromDestination) == 0)
+      if (WriteTiffFile(s, tiff, fromDestination))
         f.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
       if (!s.progress.StillRunning()) break;
     }
