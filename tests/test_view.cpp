@@ -74,14 +74,9 @@ TEST(MainWindowView, RedrawsAndTheResultWindowsGoThroughTheView) {
 TEST(MainWindowView, TheSessionForgetsAModelThatIsGone) {
   HeadlessPlatform services;
   Session s(services.Get());
-  {
-    Form1 f(s);
-    EXPECT_EQ(s.window, &f);
-  }
-  EXPECT_EQ(s.messages, &Messages::None());
-  EXPECT_EQ(s.guideDisplay, &GuideDisplay::None());
-  EXPECT_EQ(s.window, &MainWindowView::None());
-  s.messages->ShowCaption("nobody");  // must not reach the model that is gone
+  std::make_unique<Form1>(s).reset();  // a model made, then gone
+  EXPECT_TRUE(s.messages == &Messages::None() && s.guideDisplay == &GuideDisplay::None() &&
+              s.window == &MainWindowView::None());
 }
 
 TEST(RunRequest, TheWindowAsksWithItsSubsetBoxesOnlyWhileShown) {
