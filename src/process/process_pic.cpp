@@ -145,8 +145,10 @@ bool Body(Session& s, int index, int step) {
   ImageEntry& e = s.Entry(index);
 
   // 3. Pictures are decoded whole; a TIFF is read from its strips instead.
-  if (!fits && kind != "tif")
-    if (const Outcome loaded = LoadPictureToPixels(s.platform.loader, path, s.pic.PicPixels); !loaded) Fail(loaded.why);
+  if (!fits && kind != "tif") {
+    const Outcome loaded = LoadPictureToPixels(s.platform.loader, path, s.pic.PicPixels);
+    if (!loaded) Fail(loaded.why);
+  }
 
   // 4. Size check against the reference image.
   const ImageEntry& mask = s.Img[0];
