@@ -1,6 +1,6 @@
 // "Étirement auto": the statistics it reads, the levels and curve it
 // chooses, what a simulated night looks like with them, and the tool's
-// --auto in the order of the render options.
+// stack rendered with them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -192,50 +192,4 @@ TEST(AutoStretch, ASimulatedNightRendersItsSkyDimAndItsStarsWhole) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(qvtest::ReadBytes(dir.File("nuit.bmp")), BuildBmpFile(dest.Shown(false, 1)));
   }
-}
-
-TEST(AutoStretch, TheToolAppliesItInTheOrderOfTheOptions) {
-  TempDir dir;
-  const std::string in = dir.File("in.fts");
-  std::vector<int> stored;
-  for (int p = 0; p < 3; ++p)
-    for (int k = 0; k < 40 * 30; ++k) stored.push_back(1500 + 200 * p + (k * 37) % 400 + (k % 97 == 0) * 20000 - 32768);
-  qvtest::WriteFits16(in, 40, 30, 3, stored, {"BZERO   =                32768"});
-  struct Case {
-    std::string options;
-    std::function<void(Form3&)> steps;
-  };
-  const Case cases[] = {
-      {"--bin 2 --auto",
-       [](Form3& f) {
-         f.bin(2);
-         f.AutoStretch();
-       }},
-      {"--auto --bin 2",
-       [](Form3& f) {
-         f.AutoStretch();  // measured before binning, then reset by it
-         f.bin(2);
-       }},
-      {"--auto --levels g:0:9000",
-       [](Form3& f) {
-         f.AutoStretch();
-         f.Text1[1] = "0";
-         f.Text2[1] = "9000";
-       }},
-  };
-  for (const Case& k : cases) {
-    const std::string out = dir.File("out.bmp");
-    const auto r = qvtest::Cli(dir, "render '" + in + "' " + k.options + " --out '" + out + "'");
-    ASSERT_EQ(r.status, 0) << k.options << ": " << r.err;
-    TestSession ts;
-    ASSERT_TRUE(LoadResult(*ts, in));
-    Form2 dest;
-    Form3 f(*ts, dest);
-    f.Form_Load();
-    f.Combo1 = "100";
-    k.steps(f);
-    f.draw();
-    EXPECT_EQ(qvtest::ReadBytes(out), BuildBmpFile(dest.Shown(false, 1))) << k.options;
-  }
-  EXPECT_EQ(qvtest::Cli(dir, "render '" + in + "' --auto 1 --out x.bmp").status, 2);
 }

@@ -1,17 +1,20 @@
 // The editor: the curve and the colour scale, the detail filter against a
-// direct computation, the window's handlers, and the operations on the
-// destination and on the rendered picture.
+// direct computation, the engine's rendering and operations on destinations
+// in memory, and what the window adds over them (restarts, progress,
+// selectors, captions, scroll bars).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
 #include <random>
 
+#include "editor/editing.h"
 #include "editor/form2.h"
 #include "editor/form3.h"
 #include "editor/operations.h"
 #include "editor/rendering.h"
 #include "editor/result.h"
+#include "io/picture_export.h"
 #include "stack/combine.h"
 #include "support.h"
 
@@ -48,6 +51,12 @@ class FakeClock : public Clock {
     now += step;
     return t;
   }
+};
+
+// Counts what a render shows as it goes.
+struct Counting : RenderListener {
+  int calls = 0;
+  bool SoFar(const Plane<int32_t>&) override { return ++calls, true; }
 };
 
 // The editor's windows on a session of their own.
@@ -87,11 +96,13 @@ void WriteResult(const std::string& path, int w, int h, F value) {
 }  // namespace
 
 TEST_F(EditorCurve, CentreIsAStraightLineFromBlackToWhite) {
-  f.ResetPic();
-  f.draw();  // levels 0 .. 65535, no destination: only the curve and gains
+  EditorSettings st;  // levels 0 .. 65535, the curve at its centre
+  SettleLevels(st);
+  CurveTable t;
+  BuildCurve(t, st);
   for (int v : {0, 1, 128, 129, 1000, 32767, 32768, 40000, 65534, 65535}) {
     const double n = RoundHalfEven(v * 32767.0 / 65535);
-    EXPECT_EQ(f.Argb((v - f.Black[0]) * f.Gain[0]), RoundHalfEven(255 * n / 32767)) << v;
+    EXPECT_EQ(CurveByte(t, (v - st.black[0]) * st.gain[0]), RoundHalfEven(255 * n / 32767)) << v;
   }
 }
 
@@ -179,18 +190,17 @@ TEST_F(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
   }
   const int sliders[][3] = {{-7, 0, 0}, {0, -20, -3}, {3, 0, 0}, {-5, 2, 1}, {0, 0, 9}};
   for (const auto& sl : sliders) {
-    Form2 shown;
-    Form3 g(s, shown);  // fresh windows for every setting
-    g.ResetPic();
-    g.Text1 = {"1000", "2500", "0"};
-    g.Text2 = {"21000", "18000", "30000"};
-    g.HScroll1 = static_cast<int16_t>(sl[0]);
-    g.HScroll2 = static_cast<int16_t>(sl[1]);
-    g.HScroll3 = static_cast<int16_t>(sl[2]);
-    g.Check3 = 1;
-    g.SetHisCurv(90);
-    g.draw();
     const double black[3] = {1000, 2500, 0}, white[3] = {21000, 18000, 30000};
+    EditorSettings st;  // fresh means for every setting
+    st.black = {1000, 2500, 0};
+    st.white = {21000, 18000, 30000};
+    st.detail = {sl[0], sl[1], sl[2]};
+    st.detailActive = true;
+    st.curvePosition = 90;
+    Plane<int32_t> picture;
+    ASSERT_TRUE(RenderDestination(s, st, picture));
+    CurveTable curve;
+    BuildCurve(curve, st);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         int bytes[3];
@@ -204,9 +214,9 @@ TEST_F(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
             if (sl[k] > 0) v += (v - BruteMean(*sum[c], *weight[c], x, y, k + 1)) * sl[k];
           v = (v - black[c]) * (32767 / (white[c] - black[c]));
           const double index = std::min(32767.0, std::max(0.0, RoundHalfEven(v)));
-          bytes[c] = g.Curve[static_cast<size_t>(index)];
+          bytes[c] = curve[static_cast<size_t>(index)];
         }
-        ASSERT_EQ(g.Picture(x, y), Rgb(bytes[0], bytes[1], bytes[2])) << x << "," << y << " " << sl[0];
+        ASSERT_EQ(picture(x, y), Rgb(bytes[0], bytes[1], bytes[2])) << x << "," << y << " " << sl[0];
       }
   }
 }
@@ -217,37 +227,32 @@ TEST_F(EditorDetail, SlidersActOnlyWhileDetailIsActive) {
   f.HScroll1 = 10;
   f.HScroll1_Change();
   EXPECT_EQ(f.Picture, plain);
-  EXPECT_EQ(f.DetailValid[0], 0);
+  EXPECT_FALSE(f.Detail().valid[0]);
   f.Check3 = 1;
   f.Check3_Click();
   EXPECT_NE(f.Picture, plain);
-  EXPECT_EQ(f.DetailValid[0], -1);
+  EXPECT_TRUE(f.Detail().valid[0]);
   f.Command3_Click();  // "Initialiser"
-  EXPECT_EQ(f.DetailValid[0], 0);
+  EXPECT_FALSE(f.Detail().valid[0]);
   EXPECT_EQ(f.Picture, plain);
 }
 
 TEST_F(EditorRender, MonochromeAndColourScaleShareOneGrey) {
-  Open(3, 1, [](int x, int, int c) { return 6000.0 * (x + 1) + 3000.0 * c; });
-  const Plane<int32_t> colour = f.Picture;
-  f.Option1_Click(1);
+  SetDestination(s, 3, 1, [](int x, int, int c) { return 6000.0 * (x + 1) + 3000.0 * c; });
+  Plane<int32_t> colour, mono, scale;
+  EditorSettings st;
+  RenderDestination(s, st, colour);
+  st.mode = kMonochrome;
+  RenderDestination(s, st, mono);
+  st.mode = kColourScale;  // at the opening slope, 50
+  RenderDestination(s, st, scale);
   for (int x = 0; x < 3; ++x) {
     int grey = 0;
     for (int shift : {16, 8, 0}) grey += (colour(x, 0) >> shift) & 0xFF;
-    const int g = f.Picture(x, 0) & 0xFF;
-    EXPECT_EQ(f.Picture(x, 0), Rgb(g, g, g));
-    EXPECT_NEAR(g, grey / 3.0, 1.0);
-  }
-  f.Option1_Click(2);
-  const Plane<int32_t> mono = [&] {
-    Form3 m(s, dest);
-    m.Form_Load();
-    m.Option1_Click(1);
-    return m.Picture;
-  }();
-  for (int x = 0; x < 3; ++x) {
     const int g = mono(x, 0) & 0xFF;
-    EXPECT_EQ(f.Picture(x, 0), ColourScale(g, std::clamp(0.7 + g * 0.01, 0.1, 1.0)));
+    EXPECT_EQ(mono(x, 0), Rgb(g, g, g));
+    EXPECT_NEAR(g, grey / 3.0, 1.0);
+    EXPECT_EQ(scale(x, 0), ColourScale(g, std::clamp(0.7 + g * 0.01, 0.1, 1.0)));
   }
 }
 
@@ -336,29 +341,38 @@ TEST_F(EditorHistogram, UnreadableLevelKeepsThePreviousOne) {
   f.Text1[0] = "abc";
   f.Text2[0] = "500";  // white equal to black: no gain can be computed
   f.Text1_Change(0);
-  EXPECT_EQ(f.Black[0], 500);
-  EXPECT_DOUBLE_EQ(f.Gain[0], 32767.0 / (65535 - 500));
+  EXPECT_EQ(f.LastSettings().black[0], 500);
+  EXPECT_DOUBLE_EQ(f.LastSettings().gain[0], 32767.0 / (65535 - 500));
 }
 
 TEST_F(EditorBalance, TwoColourRegionGivesBackgroundAndSignal) {
   // Left half a dark sky, right half a bright nebula, each its own colour.
-  Open(100, 100, [](int x, int, int c) {
+  SetDestination(s, 100, 100, [](int x, int, int c) {
     static const double sky[3] = {1000, 1200, 1500}, neb[3] = {9000, 6000, 4000};
     return x < 50 ? sky[c] : neb[c];
   });
-  int16_t left = 1;
-  f.BalWhite(50, 50, left);
-  EXPECT_TRUE(f.HScroll4Visible);
-  EXPECT_DOUBLE_EQ(f.Balance.background[0], 1000);
-  EXPECT_DOUBLE_EQ(f.Balance.signal[0], 9000);
-  EXPECT_DOUBLE_EQ(f.Balance.background[2], 1500);
-  EXPECT_DOUBLE_EQ(f.Balance.signal[2], 4000);
+  EditorSettings st;
+  BalanceLevels measured;
+  const HistogramRange range = DestinationHistogramRange(s);
+  const SettingsChanged changed = BalanceWhiteAt(s, 50, 50, range, measured, st);
+  EXPECT_TRUE(changed.black[0] && changed.white[2] && !changed.curve);
+  EXPECT_DOUBLE_EQ(measured.background[0], 1000);
+  EXPECT_DOUBLE_EQ(measured.signal[0], 9000);
+  EXPECT_DOUBLE_EQ(measured.background[2], 1500);
+  EXPECT_DOUBLE_EQ(measured.signal[2], 4000);
   // Strength at its maximum: k = (highest - lowest bin) / largest span; the
   // histogram takes each pixel's brightest channel.
   const double k = (9000.0 - 1500.0) / 8000.0;
-  EXPECT_EQ(f.Text1, (std::array<std::string, 3>{"1000", "1200", "1500"}));
-  EXPECT_EQ(f.Text2[1], std::to_string(CLng(1200 + 4800 * k)));
-  EXPECT_EQ(f.Text2[2], std::to_string(CLng(1500 + 2500 * k)));
+  EXPECT_EQ(st.black, (std::array<double, 3>{1000, 1200, 1500}));
+  EXPECT_EQ(st.white[1], CLng(1200 + 4800 * k));
+  EXPECT_EQ(st.white[2], CLng(1500 + 2500 * k));
+  EXPECT_DOUBLE_EQ(st.gain[2], 32767 / (st.white[2] - 1500));  // settled, as the redraw after a click
+  BalanceLevelsFor(measured, 0.5, range, st);
+  EXPECT_EQ(st.white[2], CLng(1500 + 2500 * 0.25 * k));
+  // The window's slider gives the strength.
+  f.Form_Load();
+  int16_t left = 1;
+  f.BalWhite(50, 50, left);
   f.HScroll4 = 32767 / 2;
   f.HScroll4_Change();
   const double half = (32767 / 2) / 32767.0;
@@ -368,20 +382,23 @@ TEST_F(EditorBalance, TwoColourRegionGivesBackgroundAndSignal) {
 TEST_F(EditorBalance, SquareIsClippedAtTheEdgeAndFollowsTheZoom) {
   // 100 inside the square a click at (10, 10) covers once clipped; 20000
   // from x = 60 or y = 60 on, which a square reaching outside would take.
-  Open(200, 200, [](int x, int y, int) { return x >= 60 || y >= 60 ? 20000.0 : 100.0; });
-  f.Balance.signal[0] = -1;  // no value above the mean: the signal level is kept
-  f.Combo1 = "50";
-  int16_t left = 1;
-  f.BalWhite(5, 5, left);  // displayed at 50 %: image pixel (10, 10)
-  EXPECT_DOUBLE_EQ(f.Balance.background[0], 100);
-  EXPECT_DOUBLE_EQ(f.Balance.signal[0], -1);
+  SetDestination(s, 200, 200, [](int x, int y, int) { return x >= 60 || y >= 60 ? 20000.0 : 100.0; });
+  BalanceLevels measured;
+  measured.signal[0] = -1;  // no value above the mean: the signal level is kept
+  EditorSettings st;
+  st.zoomPercent = 50;
+  BalanceWhiteAt(s, 5, 5, {}, measured, st);  // displayed at 50 %: image pixel (10, 10)
+  EXPECT_DOUBLE_EQ(measured.background[0], 100);
+  EXPECT_DOUBLE_EQ(measured.signal[0], -1);
   // One more column (a click at 11) reaches x = 60.
-  f.BalWhite(5.5f, 5, left);
-  EXPECT_DOUBLE_EQ(f.Balance.signal[0], 20000);
+  BalanceWhiteAt(s, 5.5f, 5, {}, measured, st);
+  EXPECT_DOUBLE_EQ(measured.signal[0], 20000);
   // Clicks far outside measure nothing and change nothing.
-  for (float far : {-1e9f, 1e9f, 3e38f}) f.BalWhite(far, far, left);
-  EXPECT_DOUBLE_EQ(f.Balance.background[0], 100);
-  EXPECT_DOUBLE_EQ(f.Balance.signal[0], 20000);
+  const EditorSettings before = st;
+  for (float far : {-1e9f, 1e9f, 3e38f}) BalanceWhiteAt(s, far, far, {}, measured, st);
+  EXPECT_EQ(st.black, before.black);
+  EXPECT_DOUBLE_EQ(measured.background[0], 100);
+  EXPECT_DOUBLE_EQ(measured.signal[0], 20000);
 }
 
 TEST_F(EditorBalance, RightClickShowsTheSumsAndWeightsOfThePixel) {
@@ -414,32 +431,36 @@ TEST_F(EditorGeometry, BinningKeepsPartialBlocks) {
   EXPECT_EQ(b3(1, 0), 4 + 5 + 40 + 50 + 400 + 500);
 }
 
-TEST_F(EditorGeometry, BinThroughTheWindowAveragesByWeightAndResets) {
+TEST_F(EditorGeometry, BinningAveragesByWeightAndResetsTheSettings) {
+  EditorSettings st;
+  EXPECT_FALSE(BinDestination(s, 2, st));  // no destination
   SetDestination(s, 5, 3, [](int x, int y, int) { return 100.0 * (1 + x + y); });
   s.dest.DestWeightR(1, 0) = 3;  // (1, 0) counts three times in its block
   s.dest.DestSumR(1, 0) = 600;
-  f.Form_Load();
-  f.Text1 = {"7", "7", "7"};
-  f.Command5_Click();
+  st.black = {7, 7, 7};
+  st.mirror = true;
+  EXPECT_FALSE(BinDestination(s, 0, st));
+  ASSERT_TRUE(BinDestination(s, 2, st));
   ASSERT_EQ(s.dest.DestWeightB.Width(), 3);
-  ASSERT_EQ(f.Picture.Width(), 3);
   EXPECT_FLOAT_EQ(s.dest.DestSumR(0, 0) / s.dest.DestWeightR(0, 0), (100 + 600 + 200 + 300) / 6.0f);
-  EXPECT_EQ(f.Text1[0], "0");
+  EXPECT_EQ(st.black[0], 0);
+  EXPECT_TRUE(st.mirror);  // "Initialiser" keeps the mirror
 }
 
 TEST_F(EditorGeometry, QuarterTurnsComeBackToTheStart) {
   SetDestination(s, 4, 2, [](int x, int y, int c) { return 1 + x + 10 * y + 100 * c; });
   s.dest.DestWeightG(3, 0) = 2;
   const Plane<float> sumG = s.dest.DestSumG, weightG = s.dest.DestWeightG;
-  f.Form_Load();
-  f.Command4_Click();
+  EditorSettings st;
+  st.curvePosition = 30;
+  ASSERT_TRUE(TurnDestination(s, st));
+  EXPECT_EQ(st.curvePosition, -1);
   ASSERT_EQ(s.dest.DestSumR.Width(), 2);
   ASSERT_EQ(s.dest.DestSumR.Height(), 4);
   EXPECT_EQ(s.dest.DestSumR(0, 0), 11);  // the old bottom-left pixel
   EXPECT_EQ(s.dest.DestSumR(1, 0), 1);
   EXPECT_EQ(s.dest.DestSumR(0, 3), 14);
-  EXPECT_EQ(f.Picture.Height(), 4);
-  for (int k = 0; k < 3; ++k) f.Rotate90();
+  for (int k = 0; k < 3; ++k) TurnDestination(s, st);
   EXPECT_EQ(s.dest.DestSumG, sumG);
   EXPECT_EQ(s.dest.DestWeightG, weightG);
 }
@@ -508,15 +529,18 @@ TEST_F(EditorClean, AFifthSaturatedStopsBeforeTheHalo) {
 }
 
 TEST_F(EditorClean, ColourScaleStarIsHiddenWhenTheMaximumIs) {
-  Open(15, 15, [](int x, int y, int) { return x == 7 && y == 7 ? 65000.0 : 3000.0; });
-  f.Option1_Click(2);
-  EXPECT_EQ(f.Picture(7, 7), Rgb(255, 255, 255));
-  f.Check5 = 1;
-  f.Check5_Click();
-  EXPECT_EQ(f.Picture(7, 7), 0);
-  f.Check6 = 1;  // "Remplissage" fills the hole again from its diagonal neighbours
-  f.Check6_Click();
-  EXPECT_EQ(f.Picture(7, 7), f.Picture(6, 6));
+  SetDestination(s, 15, 15, [](int x, int y, int) { return x == 7 && y == 7 ? 65000.0 : 3000.0; });
+  EditorSettings st;
+  st.mode = kColourScale;
+  Plane<int32_t> pic;
+  RenderDestination(s, st, pic);
+  EXPECT_EQ(pic(7, 7), Rgb(255, 255, 255));
+  st.hideMax = true;
+  RenderDestination(s, st, pic);
+  EXPECT_EQ(pic(7, 7), 0);
+  st.fill = true;  // "Remplissage" fills the hole again from its diagonal neighbours
+  RenderDestination(s, st, pic);
+  EXPECT_EQ(pic(7, 7), pic(6, 6));
 }
 
 TEST_F(EditorFill, HolesFillFromTheirDiagonalNeighbours) {
@@ -535,38 +559,34 @@ TEST_F(EditorFill, HolesFillFromTheirDiagonalNeighbours) {
 }
 
 TEST_F(EditorFill, PassesGoOnWhileHolesAreLeft) {
-  f.Picture.Redim(29, 29);
-  f.Picture.Fill(Rgb(80, 90, 100));
-  f.Fill();  // no hole: one pass
-  EXPECT_EQ(dest.shows, 1);
-  EXPECT_EQ(f.Picture(3, 3), Rgb(80, 90, 100));
+  Plane<int32_t> pic(29, 29);
+  pic.Fill(Rgb(80, 90, 100));
+  Counting shown;
+  EXPECT_TRUE(FillHoles(pic, shown, nullptr));  // no hole: one pass
+  EXPECT_EQ(shown.calls, 1);
+  EXPECT_EQ(pic(3, 3), Rgb(80, 90, 100));
   for (int y = 5; y < 25; ++y)
-    for (int x = 5; x < 25; ++x) f.Picture(x, y) = 0;
-  f.Fill();
-  EXPECT_GT(dest.shows, 1 + 3);
-  for (size_t k = 0; k < f.Picture.Size(); ++k) ASSERT_EQ(f.Picture.Data()[k], Rgb(80, 90, 100));
+    for (int x = 5; x < 25; ++x) pic(x, y) = 0;
+  EXPECT_TRUE(FillHoles(pic, shown, nullptr));
+  EXPECT_GT(shown.calls, 1 + 3);
+  for (size_t k = 0; k < pic.Size(); ++k) ASSERT_EQ(pic.Data()[k], Rgb(80, 90, 100));
 }
 
 TEST_F(EditorFill, StopsAfterTwentySecondsOfTheClock) {
   FakeClock clock;
   clock.now = 3600;
   clock.step = 1;
-  Platform p = ts.services.Get();
-  p.clock = &clock;
-  Session timed(p);
-  Form3 h(timed, dest);
   // A hole that needs about a hundred passes to close.
-  h.Picture.Redim(201, 201);
-  for (int x = 0; x <= 201; ++x) h.Picture(x, 0) = Rgb(50, 50, 50);
-  h.Fill();
-  EXPECT_EQ(dest.shows, 20);
+  Plane<int32_t> pic(201, 201);
+  for (int x = 0; x <= 201; ++x) pic(x, 0) = Rgb(50, 50, 50);
+  Counting shown;
+  FillHoles(pic, shown, &clock);
+  EXPECT_EQ(shown.calls, 20);
   // The same with a clock that stands still runs to the end.
   clock.step = 0;
-  Form3 g(timed, dest);
-  g.Picture = h.Picture;
-  g.Fill();
+  FillHoles(pic, shown, &clock);
   bool holes = false;
-  for (size_t k = 0; k < g.Picture.Size(); ++k) holes |= (g.Picture.Data()[k] & 0xFF) == 0;
+  for (size_t k = 0; k < pic.Size(); ++k) holes |= (pic.Data()[k] & 0xFF) == 0;
   EXPECT_FALSE(holes);
 }
 
@@ -600,33 +620,54 @@ TEST_F(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
   EXPECT_EQ(s.dest.DestSumR(0, 0), RoundHalfEven((500 + 2800 + 500 + 2900) / 2.0));
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --detail 1,2").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --bin 4").status, 2);
+  EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --levels all:nan:1").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("none.fts") + "' --out x.fts").status, 1);
 }
 
-TEST_F(EditorResult, PictureExportsAreTheEditorsRendering) {
+// The tool builds the settings itself and calls the engine; the window
+// translates its controls. Option after option, both give the same picture.
+TEST_F(EditorResult, TheToolRendersAsTheWindowDoes) {
   qvtest::TempDir dir;
-  WriteResult(dir.File("in.fts"), 7, 5, [](int k, int p) { return 500 + 900 * k + 300 * p; });
-  ASSERT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --levels all:0:40000 --mirror --out '" +
-                                 dir.File("out.bmp") + "'")
-                .status,
-            0);
-  ASSERT_TRUE(LoadResult(s, dir.File("in.fts")));
-  f.Form_Load();
-  f.Text2 = {"40000", "40000", "40000"};
-  f.draw();
-  const std::vector<uint8_t> bmp = qvtest::ReadBytes(dir.File("out.bmp"));
-  ASSERT_EQ(bmp.size(), 54u + 24 * 5);  // rows of 21 bytes padded to 24
-  // The top row is the file's last; mirrored, its first pixel is column 6.
-  const size_t top = 54 + 24 * 4;
-  EXPECT_EQ((bmp[top + 2] << 16) | (bmp[top + 1] << 8) | bmp[top], f.Picture(6, 0));
-  EXPECT_EQ((bmp[top + 20] << 16) | (bmp[top + 19] << 8) | bmp[top + 18], f.Picture(0, 0));
-
-  // A stack exported as JPEG goes through the same editor, at its first settings.
-  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + dir.File("sim") + "' --frames 2 --width 160 --height 120").status, 0);
-  const auto r = qvtest::Cli(dir, "stack '" + dir.File("sim/project.txt") + "' --out '" + dir.File("r.jpg") + "'");
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<uint8_t> jpg = qvtest::ReadBytes(dir.File("r.jpg"));
-  ASSERT_GT(jpg.size(), 2u);
-  EXPECT_EQ(jpg[0], 0xFF);
-  EXPECT_EQ(jpg[1], 0xD8);
+  const std::string in = dir.File("in.fts");
+  WriteResult(in, 40, 30, [](int k, int p) { return 1500 + 200 * p + (k * 37) % 400 + (k % 97 == 0) * 20000; });
+  struct Case {
+    std::string options, ext;
+    std::function<void(Form3&)> steps;
+  };
+  const Case cases[] = {
+      {"--bin 2 --auto", "bmp", [](Form3& g) { g.bin(2), g.AutoStretch(); }},
+      // Measured before the binning, then reset by it.
+      {"--auto --bin 2", "bmp", [](Form3& g) { g.AutoStretch(), g.bin(2); }},
+      {"--auto --levels g:0:9000 --hide-max --fill", "bmp",
+       [](Form3& g) { g.AutoStretch(), g.Text1[1] = "0", g.Text2[1] = "9000", g.Check5 = g.Check6 = 1; }},
+      {"--levels all:0:4000 --mirror --zoom 50", "jpg",
+       [](Form3& g) {
+         g.Text2 = {"4000", "4000", "4000"}, g.Check4 = 1, g.Combo1 = "50";
+       }},
+      {"--rotate90 1 --zoom 50 --balance 10,7 --detail 3,0,-2 --mode echelle --curve 0.3", "bmp",
+       [](Form3& g) {
+         int16_t left = 1;
+         g.Rotate90(), g.Combo1 = "50", g.BalWhite(10, 7, left);
+         g.HScroll1 = 3, g.HScroll3 = -2, g.Check3 = 1, g.Option1 = 2, g.SetHisCurv(0.3 * 255);
+       }},
+  };
+  for (const Case& k : cases) {
+    const std::string out = dir.File("out." + k.ext), expected = dir.File("expected." + k.ext);
+    const auto r = qvtest::Cli(dir, "render '" + in + "' " + k.options + " --out '" + out + "'");
+    ASSERT_EQ(r.status, 0) << k.options << ": " << r.err;
+    TestSession session;
+    ASSERT_TRUE(LoadResult(*session, in));
+    Form2 d;
+    Form3 g(*session, d);
+    g.Form_Load();
+    g.Combo1 = "100";
+    k.steps(g);
+    g.draw();
+    if (k.ext == "jpg")
+      ASSERT_EQ(SaveJpeg(d.Shown(false, 1), expected), 0);
+    else
+      qvtest::WriteBytes(expected, BuildBmpFile(d.Shown(false, 1)));
+    EXPECT_EQ(qvtest::ReadBytes(out), qvtest::ReadBytes(expected)) << k.options;
+  }
+  EXPECT_EQ(qvtest::Cli(dir, "render '" + in + "' --auto 1 --out x.bmp").status, 2);
 }

@@ -1,13 +1,15 @@
 // quelvista-cli render: a saved result read back into the destination and
-// rendered by the editor, with the editor's settings given as options; the
-// same options serve `stack`, whose result the editor renders the same way.
+// rendered by the editor's engine, with the editor's settings given as
+// options; the same options serve `stack`, whose result is rendered the
+// same way.
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli/commands.h"
 #include "core/paths.h"
-#include "editor/form2.h"
-#include "editor/form3.h"
+#include "editor/editing.h"
 #include "editor/result.h"
 #include "io/json.h"
 #include "io/picture_export.h"
@@ -17,10 +19,20 @@ namespace qvcli {
 
 namespace {
 
+// A finite number: "nan" and "inf" are no level and no position.
 bool Number(const std::string& text, double& v) {
   const char* end = text.data() + text.size();
   const auto r = std::from_chars(text.data(), end, v);
-  return r.ec == std::errc() && r.ptr == end;
+  return r.ec == std::errc() && r.ptr == end && std::isfinite(v);
+}
+
+// A level to the 15 significant digits the editor's level fields hold, so
+// that levels the window would show alike render alike (0.5 and
+// 0.5000000000000001 are one level, whose gain cannot be worked out).
+double Level(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.15g", v);
+  return std::strtod(text, nullptr) + 0.0;  // + 0.0: no negative zero
 }
 
 bool Integer(const std::string& text, int lo, int hi, int& v) {
@@ -75,62 +87,67 @@ std::string Check(const std::string& option, const std::string& v) {
   return std::string();
 }
 
-// One editor option, applied as the user would set the control.
-void Apply(qv::Session& s, qv::Form3& f, const EditorStep& step) {
+// What the options work on: the settings, and what the white balance
+// measured last (a channel without data in a region keeps the one before).
+struct Editing {
+  qv::EditorSettings settings;
+  qv::BalanceLevels measured;
+  qv::HistogramRange range;
+};
+
+// One editor option, in its turn.
+void Apply(qv::Session& s, Editing& e, const EditorStep& step) {
+  qv::EditorSettings& st = e.settings;
   const std::string& v = step.value;
   std::vector<std::string> p;
-  double d = 0, e = 0;
+  double a = 0, b = 0;
   int i = 0;
   if (step.option == "--levels") {
     Split(v, ':', 3, p);
-    Number(p[1], d);
-    Number(p[2], e);
-    for (int c = 0; c < 3; ++c) {
+    Number(p[1], a);
+    Number(p[2], b);
+    for (size_t c = 0; c < 3; ++c) {
       if (p[0] != "all" && p[0] != std::string(1, "rgb"[c])) continue;
-      f.Text1[static_cast<size_t>(c)] = qv::LocaleFromDouble(d, s.locale);
-      f.Text2[static_cast<size_t>(c)] = qv::LocaleFromDouble(e, s.locale);
+      st.black[c] = Level(a);
+      st.white[c] = Level(b);
     }
   } else if (step.option == "--curve") {
-    Number(v, d);
-    f.SetHisCurv(d * (qv::Form3::kCurveBoxWidth - 1));
+    Number(v, a);
+    st.curvePosition = a * (qv::kCurveBoxWidth - 1);
   } else if (step.option == "--detail") {
     Split(v, ',', 3, p);
-    int16_t* sliders[3] = {&f.HScroll1, &f.HScroll2, &f.HScroll3};
-    for (int k = 0; k < 3; ++k) {
-      Integer(p[static_cast<size_t>(k)], -20, 20, i);
-      *sliders[k] = static_cast<int16_t>(i);
+    for (size_t k = 0; k < 3; ++k) {
+      Integer(p[k], -20, 20, i);
+      st.detail[k] = i;
     }
-    f.Check3 = 1;
+    st.detailActive = true;
   } else if (step.option == "--mode") {
-    f.Option1 = v == "couleur" ? 0 : v == "monochrome" ? 1 : 2;
+    st.mode = v == "couleur" ? qv::kColour : v == "monochrome" ? qv::kMonochrome : qv::kColourScale;
   } else if (step.option == "--slope") {
-    Integer(v, 0, 100, i);
-    f.HScroll5 = static_cast<int16_t>(i);
+    Integer(v, 0, 100, st.slope);
   } else if (step.option == "--hide-max") {
-    f.Check5 = 1;
+    st.hideMax = true;
   } else if (step.option == "--fill") {
-    f.Check6 = 1;
+    st.fill = true;
   } else if (step.option == "--mirror") {
-    f.Check4 = 1;
+    st.mirror = true;
   } else if (step.option == "--bin") {
-    f.bin(v == "2" ? 2 : 3);
+    qv::BinDestination(s, v == "2" ? 2 : 3, st);
   } else if (step.option == "--rotate90") {
     Integer(v, 0, 1000, i);
-    for (int k = 0; k < i % 4; ++k) f.Rotate90();
+    for (int k = 0; k < i % 4; ++k) qv::TurnDestination(s, st);
   } else if (step.option == "--balance") {
     Split(v, ',', 2, p);
-    Number(p[0], d);
-    Number(p[1], e);
-    int16_t left = 1;
-    f.BalWhite(static_cast<float>(d), static_cast<float>(e), left);
+    Number(p[0], a);
+    Number(p[1], b);
+    qv::BalanceWhiteAt(s, static_cast<float>(a), static_cast<float>(b), e.range, e.measured, st);
   } else if (step.option == "--clean-radius") {
-    Integer(v, 0, 10, i);
-    f.HScroll6 = static_cast<int16_t>(i);
+    Integer(v, 0, 10, st.cleanRadius);
   } else if (step.option == "--zoom") {
-    f.Combo1 = v;
+    Integer(v, 1, 1000, st.zoomPercent);
   } else if (step.option == "--auto") {
     // Measured on the destination as the options before it left it.
-    f.AutoStretch();
+    qv::AutoStretchSettings(s, st);
   }
 }
 
@@ -170,21 +187,22 @@ bool IsPictureOutput(const std::string& path) {
 }
 
 int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const std::string& out) {
-  qv::Form2 dest;
-  qv::Form3 editor(s, dest);
-  // The window opens as after a combination; the tool's zoom is 100 %, so
-  // click positions and the exported picture are in the destination's own
-  // pixels unless --zoom says otherwise. A redraw rewrites the whole
-  // picture, so the controls are set first and the picture drawn once, and
-  // only for a picture export: FITS and TIFF store the destination itself.
-  editor.Form_Load();
-  editor.Combo1 = "100";
-  for (const EditorStep& step : steps) Apply(s, editor, step);
+  // The settings the editor opens with after a combination, and its range
+  // of levels measured then. The tool's zoom is 100 %, so click positions
+  // and the exported picture are in the destination's own pixels unless
+  // --zoom says otherwise. A render rewrites the whole picture, so the
+  // options are applied first and the picture rendered once, and only for
+  // a picture export: FITS and TIFF store the destination itself.
+  Editing e;
+  e.settings.zoomPercent = 100;
+  e.range = qv::DestinationHistogramRange(s);
+  for (const EditorStep& step : steps) Apply(s, e, step);
 
   qv::Plane<int32_t> shown;
   if (IsPictureOutput(out)) {
-    editor.draw();
-    shown = dest.Shown(s.opt.Has(qv::PixAspect), s.opt.PixRatio);
+    qv::Plane<int32_t> picture;
+    qv::RenderDestination(s, e.settings, picture);
+    shown = qv::ShownPicture(picture, e.settings, s.opt.Has(qv::PixAspect), s.opt.PixRatio);
   }
   const int err = qv::SaveImageAs(s, out, shown, true);
   if (err != 0 || (IsPictureOutput(out) && shown.Empty())) {

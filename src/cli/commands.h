@@ -38,9 +38,10 @@ struct EditorStep {
 int ParseEditorOption(const Args& args, size_t& i, std::vector<EditorStep>& steps);
 // True for a picture export (JPEG or BMP) by the output's extension.
 bool IsPictureOutput(const std::string& path);
-// Opens the editor on the destination, applies the steps, renders, and
-// writes `out` by its extension: the rendered picture for JPEG and BMP,
-// the destination for FITS and TIFF. Returns the exit status.
+// Applies the steps to the editor's opening settings and to the
+// destination, renders it, and writes `out` by its extension: the rendered
+// picture for JPEG and BMP, the destination for FITS and TIFF. Returns the
+// exit status.
 int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const std::string& out);
 
 // The output's extension names a format the tool writes: .fts/.fit/.fits

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "editor/editing.h"
+
 namespace qv {
 
 void Form2::ShowPixels(const Plane<int32_t>& pixels, int16_t zoom, bool mirror) {
@@ -28,8 +30,13 @@ PixelsGeometry Form2::Geometry(bool pixAspect, double pixRatio) const {
 }
 
 Plane<int32_t> Form2::Shown(bool pixAspect, double pixRatio) const {
-  if (!Pixels || Pixels->Empty()) return Plane<int32_t>();
-  return qv::ShowPixels(*Pixels, Geometry(pixAspect, pixRatio));
+  if (!Pixels) return Plane<int32_t>();
+  // The engine's own call, so that the window's saves and the tool's
+  // exports cannot part.
+  EditorSettings shown;
+  shown.zoomPercent = Zoom;
+  shown.mirror = Mirror;
+  return ShownPicture(*Pixels, shown, pixAspect, pixRatio);
 }
 
 void Form2::form_scroll(int innerWidth, int innerHeight, int barThickness, bool pixAspect, double pixRatio) {

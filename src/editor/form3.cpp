@@ -4,67 +4,75 @@
 #include <cmath>
 
 #include "core/numeric.h"
-#include "core/paths.h"
 #include "core/session.h"
-#include "editor/auto_stretch.h"
 
 namespace qv {
 
 namespace {
 
-// The rendering shows its progress after every block of this many rows.
-constexpr int kRowsPerShow = 100;
+// The fields hold the levels the operations set as whole numbers.
+std::string LevelText(double level) { return std::to_string(static_cast<int32_t>(level)); }
 
 }  // namespace
 
+// Shows the picture as drawn so far in the destination window and lets the
+// event loop run; a control changed meanwhile abandons the redraw.
+class Form3::Shower : public RenderListener {
+ public:
+  Shower(Form3& f, int16_t zoom, bool mirror) : f_(f), zoom_(zoom), mirror_(mirror) {}
+  bool SoFar(const Plane<int32_t>& picture) override {
+    f_.dest_.ShowPixels(picture, zoom_, mirror_);
+    f_.s_.progress.Yield();
+    return !(f_.drawing_ && f_.changedWhileDrawing_);
+  }
+
+ private:
+  Form3& f_;
+  int16_t zoom_;
+  bool mirror_;
+};
+
 Form3::Form3(Session& s, Form2& dest) : s_(s), dest_(dest) {}
-
-DestPlanes Form3::Dest() const {
-  DestPlanes d;
-  d.sum[0] = &s_.dest.DestSumR;
-  d.sum[1] = &s_.dest.DestSumG;
-  d.sum[2] = &s_.dest.DestSumB;
-  d.weight[0] = &s_.dest.DestWeightR;
-  d.weight[1] = &s_.dest.DestWeightG;
-  d.weight[2] = &s_.dest.DestWeightB;
-  return d;
-}
-
-bool Form3::DestinationReady() const {
-  const DestPlanes d = Dest();
-  const int w = d.sum[0]->Width(), h = d.sum[0]->Height();
-  if (d.sum[0]->Empty()) return false;
-  for (int c = 0; c < 3; ++c)
-    if (!d.sum[c]->HasSize(w, h) || !d.weight[c]->HasSize(w, h)) return false;
-  return true;
-}
 
 int16_t Form3::ZoomPercent() const {
   const double v = Val(Combo1);
   return v >= 1 && v <= 32767 ? static_cast<int16_t>(RoundHalfEven(v)) : 0;
 }
 
-void Form3::ReadLevels() {
-  // A level that cannot be read keeps the previous redraw's value, as the
-  // statement that reads it is skipped.
-  for (int c = 0; c < 3; ++c) {
-    Ignoring([&] { Black[c] = MaxOf(0, MinOf(65534, LocaleToDouble(Text1[c], s_.locale))); });
-    Ignoring([&] { White[c] = MinOf(65535, LocaleToDouble(Text2[c], s_.locale)); });
-    Ignoring([&] {
-      if (White[c] == Black[c]) Raise(kErrDivisionByZero);
-      Gain[c] = 32767 / (White[c] - Black[c]);
-    });
+void Form3::ReadControls(EditorSettings& settings) const {
+  settings.curvePosition = curvePos_;
+  settings.detail = {HScroll1, HScroll2, HScroll3};
+  settings.detailActive = Check3 != 0;
+  settings.mode = Option1;
+  settings.slope = HScroll5;
+  settings.hideMax = Check5 != 0;
+  settings.fill = Check6 != 0;
+  settings.mirror = Check4 != 0;
+  settings.cleanRadius = HScroll6;
+  settings.zoomPercent = ZoomPercent();
+}
+
+void Form3::ReadLevels(EditorSettings& settings) const {
+  for (size_t c = 0; c < 3; ++c) {
+    Ignoring([&] { settings.black[c] = LocaleToDouble(Text1[c], s_.locale); });
+    Ignoring([&] { settings.white[c] = LocaleToDouble(Text2[c], s_.locale); });
+  }
+}
+
+void Form3::ShowLevels(const EditorSettings& settings, const SettingsChanged& changed) {
+  for (size_t c = 0; c < 3; ++c) {
+    if (changed.black[c]) Text1[c] = LevelText(settings.black[c]);
+    if (changed.white[c]) Text2[c] = LevelText(settings.white[c]);
   }
 }
 
 void Form3::SetHisCurv(double p) {
-  if (p == -2)
-    p = curvePos_;
-  else
-    curvePos_ = p;
-  if (p < 0) p = (kCurveBoxWidth - 1) * 0.5;
-  CurveLineX = p;
-  BuildCurve(Curve, p, kCurveBoxWidth, Check5 != 0);
+  if (p != -2) curvePos_ = p;
+  EditorSettings curve;
+  curve.curvePosition = curvePos_;
+  curve.hideMax = Check5 != 0;
+  CurveLineX = CurveBoxPosition(curve);
+  BuildCurve(Curve, curve);
 }
 
 void Form3::draw() {
@@ -101,186 +109,109 @@ void Form3::WhenDrawn(std::function<void()> action) {
 }
 
 bool Form3::DrawPass() {
-  const int16_t zoom = ZoomPercent();
-  int detail[3] = {HScroll1, HScroll2, HScroll3};
-  // The detail sliders act only while "Actif" is checked.
-  if (Check3 == 0) detail[0] = detail[1] = detail[2] = 0;
-  ReadLevels();
+  ReadControls(settings_);
+  ReadLevels(settings_);
+  SettleLevels(settings_);
   SetHisCurv(-2);
-  for (int c = 0; c < 3; ++c) {
-    Line1X[static_cast<size_t>(c)] = Black[static_cast<size_t>(c)];
-    Line2X[static_cast<size_t>(c)] = White[static_cast<size_t>(c)];
+  for (size_t c = 0; c < 3; ++c) {
+    Line1X[c] = settings_.black[c];
+    Line2X[c] = settings_.white[c];
   }
-  if (!DestinationReady()) return true;
-  const DestPlanes d = Dest();
-
-  RenderSettings rs;
-  bool rebuild[3] = {false, false, false};
-  for (size_t k = 0; k < 3; ++k) rebuild[k] = detail[k] != 0 && DetailValid[k] == 0;
-  if (rebuild[0] || rebuild[1] || rebuild[2]) {
-    for (size_t c = 0; c < 3; ++c) {
-      Plane<double>* planes[3] = {&Detail[0][c], &Detail[1][c], &Detail[2][c]};
-      LocalMeans(*d.sum[c], *d.weight[c], rebuild, planes);
-    }
-    for (size_t k = 0; k < 3; ++k)
-      if (rebuild[k]) DetailValid[k] = -1;
-  }
-  for (int k = 0; k < 3; ++k) {
-    rs.detail[k] = detail[k];
-    if (detail[k] != 0)
-      for (int c = 0; c < 3; ++c) rs.mean[k][c] = &Detail[static_cast<size_t>(k)][static_cast<size_t>(c)];
-  }
-  for (int c = 0; c < 3; ++c) {
-    rs.black[c] = Black[static_cast<size_t>(c)];
-    rs.white[c] = White[static_cast<size_t>(c)];
-    rs.gain[c] = Gain[static_cast<size_t>(c)];
-  }
-  rs.slope = HScroll5 / 5000.0;
-  rs.mode = std::clamp<int>(Option1, 0, 2);
-  rs.curve = &Curve;
-
-  Picture.Redim(d.sum[0]->UBound1(), d.sum[0]->UBound2());
-  const int u2 = Picture.UBound2();
-  for (int y0 = 0; y0 <= u2; y0 += kRowsPerShow) {
-    const int y1 = std::min(u2, y0 + kRowsPerShow - 1);
-    RenderRows(d, rs, Picture, y0, y1);
-    if (y1 - y0 + 1 == kRowsPerShow) {
-      dest_.ShowPixels(Picture, zoom, Check4 != 0);
-      s_.progress.Yield();
-      // Nothing read above may still hold: a handler may even have binned
-      // or turned the planes.
-      if (changedWhileDrawing_) return false;
-    }
-  }
-  if (Check5 != 0) CleanEdges();
-  if (changedWhileDrawing_) return false;
-  dest_.ShowPixels(Picture, zoom, Check4 != 0);
+  if (!DestinationReady(s_)) return true;
+  const int16_t zoom = static_cast<int16_t>(settings_.zoomPercent);
+  const bool mirror = settings_.mirror;
+  Shower shower(*this, zoom, mirror);
+  if (!RenderDestination(s_, settings_, means_, Curve, Picture, shower)) return false;
+  dest_.ShowPixels(Picture, zoom, mirror);
   return true;
 }
 
 void Form3::ResetPic() {
+  EditorSettings reset = settings_;
+  ResetSettings(reset);
+  ShowReset(reset);
+}
+
+void Form3::ShowReset(const EditorSettings& reset) {
   InvalidateDetail();
-  Option1 = 0;
+  Option1 = static_cast<int16_t>(reset.mode);
   HScroll4Visible = false;
   HScroll4 = 32767;
-  HScroll1 = HScroll2 = HScroll3 = 0;
-  HScroll5 = 50;
-  HScroll6 = 1;
-  const std::string black = std::to_string(0), white = std::to_string(kWhiteLevel);
-  Text1.fill(black);
-  Text2.fill(white);
-  Check3 = 0;
-  SetHisCurv(-1);
+  HScroll1 = static_cast<int16_t>(reset.detail[0]);
+  HScroll2 = static_cast<int16_t>(reset.detail[1]);
+  HScroll3 = static_cast<int16_t>(reset.detail[2]);
+  HScroll5 = static_cast<int16_t>(reset.slope);
+  HScroll6 = static_cast<int16_t>(reset.cleanRadius);
+  for (size_t c = 0; c < 3; ++c) {
+    Text1[c] = LevelText(reset.black[c]);
+    Text2[c] = LevelText(reset.white[c]);
+  }
+  Check3 = reset.detailActive ? 1 : 0;
+  SetHisCurv(reset.curvePosition);
 }
 
 void Form3::bin(int16_t n) {
-  if (n < 1 || !DestinationReady()) return;
-  for (Plane<float>* p : {&s_.dest.DestSumR, &s_.dest.DestSumG, &s_.dest.DestSumB, &s_.dest.DestWeightR,
-                          &s_.dest.DestWeightG, &s_.dest.DestWeightB})
-    *p = BinPlane(*p, n);
-  ResetPic();
+  EditorSettings binned = settings_;
+  if (BinDestination(s_, n, binned)) ShowReset(binned);
 }
 
 void Form3::Rotate90() {
-  if (!DestinationReady()) return;
-  for (Plane<float>* p : {&s_.dest.DestSumR, &s_.dest.DestSumG, &s_.dest.DestSumB, &s_.dest.DestWeightR,
-                          &s_.dest.DestWeightG, &s_.dest.DestWeightB})
-    *p = RotatePlane(*p);
-  ResetPic();
+  EditorSettings turned = settings_;
+  if (TurnDestination(s_, turned)) ShowReset(turned);
 }
 
 void Form3::BalWhite(float x, float y, int16_t& Button) {
-  if (!DestinationReady()) return;
-  // Without a zoom choice the picture is shown unscaled: its displayed
-  // pixels are the destination's own.
-  int16_t zoom = ZoomPercent();
-  if (zoom <= 0) zoom = 100;
+  if (!DestinationReady(s_)) return;
+  EditorSettings shown;
+  shown.zoomPercent = ZoomPercent();
+  int32_t ix = 0, iy = 0;
+  if (!ClickedPixel(shown, x, y, ix, iy)) return;
   Ignoring([&] {
-    const int32_t ix = CLng(static_cast<double>(x) * 100 / zoom), iy = CLng(static_cast<double>(y) * 100 / zoom);
     if (Button == 2) {
-      const DestPlanes d = Dest();
+      const DestPlanes d = DestinationPlanes(s_);
       auto num = [&](const Plane<float>* p) { return LocaleFromSingle(p->At(ix, iy), s_.locale); };
       dest_.SetCaption("(x,y)=(" + std::to_string(ix) + "," + std::to_string(iy) + ") (nR,nG,nB)=(" + num(d.weight[0]) +
                        "," + num(d.weight[1]) + "," + num(d.weight[2]) + ") (R,G,B)=(" + num(d.sum[0]) + "," +
                        num(d.sum[1]) + "," + num(d.sum[2]) + ")");
       return;
     }
-    MeasureBalance(Dest(), ix, iy, Balance);
+    MeasureBalance(DestinationPlanes(s_), ix, iy, Balance);
     HScroll4Visible = true;
     HScroll4_Change();
   });
 }
 
 void Form3::HScroll4_Change() {
-  const double sv = HScroll4 / 32767.0;
-  double span = Balance.signal[0] - Balance.background[0];
-  for (int c = 1; c < 3; ++c) span = std::max(span, Balance.signal[c] - Balance.background[c]);
-  double k = 0;
-  Ignoring([&] {
-    if (span == 0) Raise(kErrDivisionByZero);
-    k = sv * sv * (HistoHigh - HistoLow) / span;
-  });
-  for (int c = 0; c < 3; ++c) {
-    const double bg = Balance.background[c], sig = Balance.signal[c];
-    Ignoring([&] { Text1[static_cast<size_t>(c)] = std::to_string(CLng(bg)); });
-    Ignoring([&] { Text2[static_cast<size_t>(c)] = std::to_string(CLng(bg + (sig - bg) * k)); });
-  }
+  EditorSettings balanced = settings_;
+  ShowLevels(balanced, BalanceLevelsFor(Balance, HScroll4 / 32767.0, HistogramRange{HistoLow, HistoHigh}, balanced));
   draw();
 }
 
 void Form3::CleanEdges() {
-  if (!HideSaturated(Picture, HScroll6)) return;
-  if (Check6 != 0) Fill();
+  EditorSettings hiding = settings_;
+  ReadControls(hiding);
+  Shower shower(*this, static_cast<int16_t>(hiding.zoomPercent), hiding.mirror);
+  HideSaturatedStars(Picture, hiding, shower, s_.platform.clock);
 }
 
 void Form3::Fill() {
-  Clock* clock = s_.platform.clock;
-  const double start = clock ? clock->SecondsSinceMidnight() : 0;
-  int64_t previous = 0;
-  for (;;) {
-    dest_.ShowPixels(Picture, ZoomPercent(), Check4 != 0);
-    s_.progress.Yield();
-    // A control changed during the yield: the redraw that runs this fill
-    // starts again, and this picture is thrown away.
-    if (drawing_ && changedWhileDrawing_) return;
-    const int64_t holes = FillPass(Picture);
-    if (holes == previous) break;
-    previous = holes;
-    // Seconds since midnight: the absolute difference also bounds a fill
-    // that runs across midnight.
-    if (clock && std::fabs(clock->SecondsSinceMidnight() - start) >= 20) break;
-  }
+  Shower shower(*this, ZoomPercent(), Check4 != 0);
+  FillHoles(Picture, shower, s_.platform.clock);
 }
 
 void Form3::AutoStretch() {
-  if (!DestinationReady()) return;
-  const StretchLevels levels = AutoStretchLevels(Dest());
-  bool any = false;
-  for (size_t c = 0; c < 3; ++c) {
-    if (!levels.set[c]) continue;
-    // Whole levels, so the fields read the same in every number format.
-    Text1[c] = std::to_string(static_cast<int32_t>(levels.black[c]));
-    Text2[c] = std::to_string(static_cast<int32_t>(levels.white[c]));
-    any = true;
-  }
-  if (any) SetHisCurv(levels.curve * (kCurveBoxWidth - 1));
+  EditorSettings stretched = settings_;
+  const SettingsChanged changed = AutoStretchSettings(s_, stretched);
+  ShowLevels(stretched, changed);
+  if (changed.curve) SetHisCurv(stretched.curvePosition);
 }
 
 void Form3::Form_Load() {
   dest_.Visible = true;
-  HistoLow = HistoHigh = 0;
-  const auto& h = s_.dest.DestHisto;
-  const int32_t top = static_cast<int32_t>(h.size()) - 1;
-  for (int32_t i = 1; i <= top; ++i)
-    if (h[static_cast<size_t>(i)] >= 1) {
-      HistoLow = i;
-      break;
-    }
-  for (int32_t i = top; i >= 0; --i)
-    if (h[static_cast<size_t>(i)] >= 1) {
-      HistoHigh = i;
-      break;
-    }
+  const HistogramRange range = DestinationHistogramRange(s_);
+  HistoLow = range.low;
+  HistoHigh = range.high;
+  const int32_t top = static_cast<int32_t>(s_.dest.DestHisto.size()) - 1;
   const double x = HistoHigh >= 256 ? top : 255;
   Picture1ScaleLeft = 0 - 0.02 * x;
   Picture1ScaleWidth = 1.02 * x - Picture1ScaleLeft;

@@ -1,7 +1,11 @@
 // The editor window "Modification de l'image" as a plain model: its
-// controls, the rendered picture and the handlers. The Qt window mirrors
-// the controls, forwards each event to the handler of the same name, and
-// draws the histogram and curve boxes from the values kept here.
+// controls, the rendered picture and the handlers. The handlers translate
+// the controls into the editor's settings and call the engine (editing.h);
+// what is left here is what a window keeps: the restart of a redraw that a
+// control interrupts, the histogram selectors and the boxes' coordinates.
+// The Qt window mirrors the controls, forwards each event to the handler of
+// the same name, and draws the histogram and curve boxes from the values
+// kept here.
 #pragma once
 
 #include <array>
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "core/plane.h"
+#include "editor/editing.h"
 #include "editor/form2.h"
 #include "editor/operations.h"
 #include "editor/rendering.h"
@@ -25,10 +30,10 @@ class Form3 {
   Form3(Session& s, Form2& dest);
 
   // Width of the contrast curve box Picture2, in its own units (pixels).
-  static constexpr double kCurveBoxWidth = 256;
+  static constexpr double kCurveBoxWidth = qv::kCurveBoxWidth;
   static constexpr double kCurveBoxHeight = 128;
   // The white level ResetPic writes into Text2(c).
-  static constexpr int32_t kWhiteLevel = 65535;
+  static constexpr int32_t kWhiteLevel = qv::kWhiteLevel;
 
   // ---- Controls ----
   // Black and white level of each channel (0 red, 1 green, 2 blue), as text
@@ -68,17 +73,15 @@ class Form3 {
   // ---- State ----
   // The rendered picture, red x 65536 + green x 256 + blue, row 0 at the top.
   Plane<int32_t> Picture;
-  // Levels and gains of the last redraw.
-  std::array<double, 3> Black{}, White{65535, 65535, 65535}, Gain{};
   // Lowest bin above 0 and highest bin of the destination histogram with a
   // count, found when the window loads (both 0 for an empty histogram).
   int32_t HistoLow = 0, HistoHigh = 0;
   // The white-balance levels of the last click.
   BalanceLevels Balance;
-  // Detail caches: Detail[k][c] is the local mean of radius k + 1 of channel
-  // c; DetailValid[k] is -1 once computed, 0 when it must be rebuilt.
-  std::array<std::array<Plane<double>, 3>, 3> Detail;
-  std::array<int16_t, 3> DetailValid{};
+  // The settings of the last redraw, its levels settled.
+  const EditorSettings& LastSettings() const { return settings_; }
+  // The detail caches: the local means of the destination.
+  const DetailMeans& Detail() const { return means_; }
 
   // ---- Public operations ----
   // Renders the destination into Picture and shows it, every 100 rows as
@@ -139,18 +142,27 @@ class Form3 {
   // The zoom percent chosen in Combo1 (0 when none).
   int16_t ZoomPercent() const;
   // A new destination was combined: the detail caches no longer match it.
-  void InvalidateDetail() { DetailValid = {0, 0, 0}; }
+  void InvalidateDetail() { means_.Invalidate(); }
 
  private:
-  DestPlanes Dest() const;
-  bool DestinationReady() const;
-  void ReadLevels();
+  class Shower;
+  // The controls as settings, but for the levels.
+  void ReadControls(EditorSettings& settings) const;
+  // The level fields; a level that cannot be read keeps the value it had.
+  void ReadLevels(EditorSettings& settings) const;
+  // Writes settings that ResetSettings gave into the controls it resets,
+  // and drops the detail caches.
+  void ShowReset(const EditorSettings& reset);
+  // Writes the levels an operation set into their fields.
+  void ShowLevels(const EditorSettings& settings, const SettingsChanged& changed);
   // One pass of the rendering; false when a control changed during one of
   // its yields and the pass must start again.
   bool DrawPass();
 
   Session& s_;
   Form2& dest_;
+  EditorSettings settings_;
+  DetailMeans means_;
   double curvePos_ = -1;
   bool drawing_ = false;
   bool changedWhileDrawing_ = false;
