@@ -49,7 +49,6 @@ CONTROL = re.compile(
 TEMPORARY_CONTROL_EXCEPTIONS = {
     "cli/cmd_display.cpp",
     "cli/cmd_project.cpp",
-    "cli/cmd_render.cpp",
     "cli/cmd_stack.cpp",
     "cli/commands.cpp",
     "cli/commands.h",
