@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   {
     const std::vector<uint8_t> mono = SkyFits(4096, 4096, 1);
     const std::vector<uint8_t> colour = SkyFits(2048, 2048, 3);
-    if (qv::WriteFileReplacing(g_files.mono, {&mono}) != 0 || qv::WriteFileReplacing(g_files.colour, {&colour}) != 0) {
+    if (!qv::WriteFileReplacing(g_files.mono, {&mono}) || !qv::WriteFileReplacing(g_files.colour, {&colour})) {
       std::fprintf(stderr, "cannot write the benchmark files in %s\n", g_files.dir.c_str());
       return 1;
     }

@@ -31,7 +31,7 @@ struct TestSession {
 };
 
 // A window that tells the test what the engine showed in it.
-struct ViewSpy : qv::View {
+struct ViewSpy : qv::Form1Window {
   std::function<void()> onShowHisto;
   std::function<void(const std::string&)> onOpenDestination;
   std::function<void(int, bool)> onRunImage;

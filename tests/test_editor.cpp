@@ -664,7 +664,7 @@ TEST_F(EditorResult, TheToolRendersAsTheWindowDoes) {
     k.steps(g);
     g.draw();
     if (k.ext == "jpg")
-      ASSERT_EQ(SaveJpeg(d.Shown(false, 1), expected), 0);
+      ASSERT_TRUE(SaveJpeg(d.Shown(false, 1), expected));
     else
       qvtest::WriteBytes(expected, BuildBmpFile(d.Shown(false, 1)));
     EXPECT_EQ(qvtest::ReadBytes(out), qvtest::ReadBytes(expected)) << k.options;

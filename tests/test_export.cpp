@@ -64,7 +64,7 @@ TEST(SaveJpeg, AnotherDecoderReadsTheShownPicture) {
   ASSERT_EQ(shown.Width(), 30);
   ASSERT_EQ(shown.Height(), 15);
   const std::string path = dir.File("preview.jpg");
-  ASSERT_EQ(qv::SaveJpeg(shown, path), 0);
+  ASSERT_TRUE(qv::SaveJpeg(shown, path));
   const auto bytes = qvtest::ReadBytes(path);
   ASSERT_GT(bytes.size(), 4u);
   EXPECT_EQ(bytes[0], 0xFF);
@@ -85,17 +85,17 @@ TEST(SaveJpeg, NothingToSaveLeavesTheOldFile) {
   TempDir dir;
   const std::string path = dir.File("old.jpg");
   qvtest::WriteBytes(path, {1, 2, 3});
-  EXPECT_NE(qv::SaveJpeg(Plane<int32_t>(), path), 0);
+  EXPECT_FALSE(qv::SaveJpeg(Plane<int32_t>(), path));
   EXPECT_EQ(qvtest::ReadBytes(path), (std::vector<uint8_t>{1, 2, 3}));
   // A folder in the way: the save fails, the folder stays, nothing is left beside it.
   const std::string folder = dir.File("taken.jpg");
   fs::create_directory(folder);
-  EXPECT_NE(qv::SaveJpeg(Patches(4, 4), folder), 0);
+  EXPECT_FALSE(qv::SaveJpeg(Patches(4, 4), folder));
   EXPECT_TRUE(fs::is_directory(folder));
   size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir.path())) entries += e.path().filename() != "stderr.txt";
   EXPECT_EQ(entries, 2u);
-  EXPECT_NE(qv::SaveJpeg(Patches(4, 4), dir.File("missing/x.jpg")), 0);
+  EXPECT_FALSE(qv::SaveJpeg(Patches(4, 4), dir.File("missing/x.jpg")));
 }
 
 TEST(SavePictureAsBmp, LayoutRowPaddingAndOrder) {
@@ -135,7 +135,7 @@ TEST(SavePictureAsBmp, AnotherProgramReadsTheSamePixels) {
     for (int x = 0; x < 11; ++x) p(x, y) = qv::PackRgb(x * 20, y * 30, (x * 7 + y * 13) % 256);
   const std::string path = dir.File("shot.bmp");
   qvtest::WriteBytes(path, {9, 9});
-  ASSERT_EQ(qv::SavePictureAsBmp(p, path), 0);
+  ASSERT_TRUE(qv::SavePictureAsBmp(p, path));
   EXPECT_EQ(qvtest::ReadBytes(path), qv::BuildBmpFile(p));
   Decoded d;
   if (!DecodeElsewhere(dir, path, d)) GTEST_SKIP() << "no independent BMP decoder";
@@ -148,7 +148,7 @@ TEST(SavePictureAsBmp, AnotherProgramReadsTheSamePixels) {
       ASSERT_EQ(d.At(x, y, 2), qv::BlueOf(p(x, y)));
     }
   // An empty picture writes nothing over the existing file.
-  EXPECT_NE(qv::SavePictureAsBmp(Plane<int32_t>(), path), 0);
+  EXPECT_FALSE(qv::SavePictureAsBmp(Plane<int32_t>(), path));
   EXPECT_EQ(qvtest::ReadBytes(path), qv::BuildBmpFile(p));
 }
 

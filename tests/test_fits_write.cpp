@@ -25,9 +25,9 @@ std::string Card(const std::vector<uint8_t>& file, int n) {
   return c.erase(c.find_last_not_of(' ') + 1);
 }
 
-int16_t Save(Session& s, const std::string& path, bool fromDestination) {
+int Save(Session& s, const std::string& path, bool fromDestination) {
   bool from = fromDestination;
-  return WriteFitsFile(s, path, from);
+  return WriteFitsFile(s, path, from).err;
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
   Plane<int32_t> r;
   qvtest::SetPlane(r, 2, 2, {0, 32768, 65535, 70000});
   const std::string path = dir.File("clip.fts");
-  ASSERT_EQ(WriteFitsFile(SavedPlanes::Picture(r, r, r, true), path), 0);
+  ASSERT_TRUE(WriteFitsFile(SavedPlanes::Picture(r, r, r, true), path));
   const auto file = qvtest::ReadBytes(path);
   EXPECT_EQ(std::vector<uint8_t>(file.begin() + 2880, file.begin() + 2888),
             (std::vector<uint8_t>{0x80, 0x00, 0x00, 0x00, 0x7F, 0xFF, 0x7F, 0xFF}));
@@ -76,7 +76,7 @@ TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
   // A negative sample keeps its zero bytes (32768 through BZERO) and is not
   // part of the statistics.
   qvtest::SetPlane(r, 2, 2, {-5, 100, 200, 300});
-  ASSERT_EQ(WriteFitsFile(SavedPlanes::Picture(r, r, r, true), path), 0);
+  ASSERT_TRUE(WriteFitsFile(SavedPlanes::Picture(r, r, r, true), path));
   const auto neg = qvtest::ReadBytes(path);
   EXPECT_EQ(neg[2880], 0);
   EXPECT_EQ(neg[2881], 0);
@@ -91,7 +91,7 @@ TEST(FitsWrite, ColourPlanesAreStoredPlaneByPlane) {
   qvtest::SetPlane(g, 3, 2, {100, 200, 300, 400, 500, 600});
   qvtest::SetPlane(b, 3, 2, {60000, 50000, 40000, 30000, 20000, 10000});
   const std::string path = dir.File("rgb.fts");
-  ASSERT_EQ(WriteFitsFile(SavedPlanes::Picture(r, g, b, false), path), 0);
+  ASSERT_TRUE(WriteFitsFile(SavedPlanes::Picture(r, g, b, false), path));
   const qvtest::FitsImage back = qvtest::ReadFitsImage(path);
   EXPECT_EQ(back.w, 3);
   EXPECT_EQ(back.h, 2);
@@ -109,7 +109,7 @@ TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
   qvtest::SetPlane(sum, 3, 2, {9, 3, 5, 7, -4, 200000});
   qvtest::SetPlane(weight, 3, 2, {0, 2, 2, 2, 2, 2});
   const std::string path = dir.File("dest.fts");
-  ASSERT_EQ(WriteFitsFile(SavedPlanes::Destination(sum, sum, sum, weight, weight, weight, true), path), 0);
+  ASSERT_TRUE(WriteFitsFile(SavedPlanes::Destination(sum, sum, sum, weight, weight, weight, true), path));
   EXPECT_EQ(qvtest::ReadFitsImage(path).values, (std::vector<int>{0, 2, 2, 4, 32768, 65535}));
   const auto file = qvtest::ReadBytes(path);
   EXPECT_EQ(Card(file, 8), "BACKGRND=                    0");
@@ -118,7 +118,7 @@ TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
   // Fractional statistics: no zero before the point, no trailing zeros.
   qvtest::SetPlane(sum, 2, 2, {1, 25, 300, 7});
   qvtest::SetPlane(weight, 2, 2, {2, 2, 3, 2});
-  ASSERT_EQ(WriteFitsFile(SavedPlanes::Destination(sum, sum, sum, weight, weight, weight, true), path), 0);
+  ASSERT_TRUE(WriteFitsFile(SavedPlanes::Destination(sum, sum, sum, weight, weight, weight, true), path));
   const auto frac = qvtest::ReadBytes(path);
   EXPECT_EQ(Card(frac, 8), "BACKGRND=                   .5");
   EXPECT_EQ(Card(frac, 9), "RANGE   =                100.5");
@@ -133,7 +133,7 @@ TEST(FitsWrite, FilesPassFitsverify) {
   qvtest::SetPlane(b, 5, 3, std::vector<int32_t>(15, 9));
   for (const bool mono : {false, true}) {
     const std::string path = dir.File(mono ? "mono.fts" : "colour.fts");
-    ASSERT_EQ(WriteFitsFile(SavedPlanes::Picture(r, g, b, mono), path), 0);
+    ASSERT_TRUE(WriteFitsFile(SavedPlanes::Picture(r, g, b, mono), path));
     std::string out;
     qvtest::RunCommand("fitsverify '" + path + "' 2>&1", &out);
     EXPECT_NE(out.find(" 0 error"), std::string::npos) << out;
@@ -166,7 +166,7 @@ TEST(FitsWrite, FailuresReturnAnErrorAndLeaveAnExistingFileAlone) {
   small.rlim_cur = 4000;
   auto previous = std::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int16_t err = Save(*s, keep, false);
+  const int err = Save(*s, keep, false);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, previous);
   EXPECT_NE(err, 0);

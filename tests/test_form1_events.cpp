@@ -350,7 +350,7 @@ TEST_F(Form1Events, ThumbnailsUseTheStripLevels) {
 namespace {
 
 // A window that only records the messages it is asked to show.
-struct MessageView : qv::View {
+struct MessageView : qv::Form1Window {
   std::vector<std::string> messages;
   void MsgBox(const std::string& text) override { messages.push_back(text); }
 };

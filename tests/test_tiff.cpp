@@ -348,7 +348,7 @@ TEST(TiffWrite, WrittenFilesReadBackThroughLibtiffAndTheProgram) {
     qvtest::SetPlane(s->pic.PicB, w, h, vb);
     const std::string path = dir.File(mono ? "mono.tif" : "colour.tif");
     bool fromDestination = false;
-    ASSERT_EQ(WriteTiffFile(*s, path, fromDestination), 0);
+    ASSERT_TRUE(WriteTiffFile(*s, path, fromDestination));
 
     TIFF* tif = TIFFOpen(path.c_str(), "r");
     ASSERT_NE(tif, nullptr);
@@ -395,11 +395,11 @@ TEST(TiffWrite, FailureLeavesAnExistingFileAlone) {
   bool fromDestination = false;
   // Nothing to write from: no current image, then a colour image without
   // its green and blue planes.
-  EXPECT_NE(WriteTiffFile(*s, path, fromDestination), 0);
+  EXPECT_FALSE(WriteTiffFile(*s, path, fromDestination));
   qvtest::SetPlane(s->pic.PicR, 2, 2, {1, 2, 3, 4});
-  EXPECT_NE(WriteTiffFile(*s, path, fromDestination), 0);
+  EXPECT_FALSE(WriteTiffFile(*s, path, fromDestination));
   EXPECT_EQ(qvtest::ReadBytes(path), before);
-  EXPECT_NE(WriteTiffFile(*s, dir.File("missing/folder.tif"), fromDestination), 0);
+  EXPECT_FALSE(WriteTiffFile(*s, dir.File("missing/folder.tif"), fromDestination));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
 }
 

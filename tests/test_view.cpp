@@ -1,4 +1,4 @@
-// The main-window model as the session's view, and the run request it makes.
+// The main-window model as the session's listeners, and the run request it makes.
 #include <gtest/gtest.h>
 
 #include "stack/run_control.h"
@@ -12,7 +12,7 @@ using qvtest::TestSession;
 
 namespace {
 
-struct Recorder : View {
+struct Recorder : Form1Window {
   std::vector<std::string> seen;
   void ShowCaption(const std::string& t) override { seen.push_back(std::string("caption ").append(t)); }
   void ShowDebugLine(const std::string& l) override { seen.push_back(std::string("debug ").append(l)); }
@@ -23,11 +23,11 @@ TEST(MainWindowView, ControlsFollowAndTheWindowIsToldAfter) {
   TestSession ts;
   Recorder window;
   ts.form1.outer = &window;
-  ts->view->ShowCaption("W=5  H=4");
-  ts->view->ShowDebugLine("hidden");  // the debug menu is not checked
+  ts->messages->ShowCaption("W=5  H=4");
+  ts->messages->ShowDebugLine("hidden");  // the debug menu is not checked
   ts.form1.mnuDebug = true;
-  ts->view->ShowDebugLine("shown");
-  ts->view->MsgBox("Mémoire insuffisante");
+  ts->messages->ShowDebugLine("shown");
+  ts->messages->MsgBox("Mémoire insuffisante");
   EXPECT_EQ(ts.form1.Caption, "W=5  H=4");
   EXPECT_EQ(ts.form1.DebugLog, std::vector<std::string>{"shown"});
   EXPECT_EQ(window.seen,
@@ -35,7 +35,7 @@ TEST(MainWindowView, ControlsFollowAndTheWindowIsToldAfter) {
 }
 
 // What the window is asked to draw again or to close, and when.
-struct Redraws : View {
+struct Redraws : Form1Window {
   std::vector<std::string> seen;
   void Preview(int i) override { seen.push_back("preview " + std::to_string(i)); }
   void ShowZones() override { seen.push_back("zones"); }
@@ -74,13 +74,9 @@ TEST(MainWindowView, RedrawsAndTheResultWindowsGoThroughTheView) {
 TEST(MainWindowView, TheSessionForgetsAModelThatIsGone) {
   HeadlessPlatform services;
   Session s(services.Get());
-  EXPECT_EQ(s.view, &View::Headless());
-  {
-    Form1 f(s);
-    EXPECT_EQ(s.view, &f);
-  }
-  EXPECT_EQ(s.view, &View::Headless());
-  s.view->ShowCaption("nobody");  // must not reach the model that is gone
+  std::make_unique<Form1>(s).reset();  // a model made, then gone
+  EXPECT_TRUE(s.messages == &Messages::None() && s.guideDisplay == &GuideDisplay::None() &&
+              s.window == &MainWindowView::None());
 }
 
 TEST(RunRequest, TheWindowAsksWithItsSubsetBoxesOnlyWhileShown) {

@@ -35,7 +35,7 @@ namespace qvapp {
 class PictureBox;
 class HistoBox;
 
-class MainWindow : public QMainWindow, public qv::View {
+class MainWindow : public QMainWindow, public qv::Form1Window {
   Q_OBJECT
 
  public:

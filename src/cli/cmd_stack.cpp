@@ -394,9 +394,8 @@ int CmdStack(const Args& args) {
     // The guide star of image 1, at a pixel of the processed image.
     double gx = 0, gy = 0;
     if (a.guide == "auto") {
-      std::string why;
-      if (!qv::AutoGuideStar(s, gx, gy, &why)) {
-        Complain("aucune étoile guide convenable trouvée sur l'image 1 : " + why +
+      if (const qv::Outcome chosen = qv::AutoGuideStar(s, gx, gy); !chosen) {
+        Complain("aucune étoile guide convenable trouvée sur l'image 1 : " + chosen.why +
                  " ; indiquez-la avec --guide X,Y (pixels de l'image 1)");
         return 1;
       }
@@ -491,8 +490,9 @@ int CmdStack(const Args& args) {
     // of the run shows it, before it is written.
     if (RenderAndWrite(s, a.editor, a.out) != 0) err = -1;
   } else {
-    err = qv::FileKind(a.out) == "tif" ? qv::WriteTiffFile(s, a.out, fromDestination)
-                                       : qv::WriteFitsFile(s, a.out, fromDestination);
+    err = (qv::FileKind(a.out) == "tif" ? qv::WriteTiffFile(s, a.out, fromDestination)
+                                        : qv::WriteFitsFile(s, a.out, fromDestination))
+              .err;
   }
   JsonObject sum;
   sum.Add("stacked", stacked)

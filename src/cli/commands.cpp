@@ -457,8 +457,9 @@ int CmdProcess(const Args& args) {
   if (!out.empty()) {
     bool fromDestination = false;
     // As in the save commands, the name's extension picks the writer.
-    const int err = qv::FileKind(out) == "tif" ? qv::WriteTiffFile(s, out, fromDestination)
-                                               : qv::WriteFitsFile(s, out, fromDestination);
+    const int err = (qv::FileKind(out) == "tif" ? qv::WriteTiffFile(s, out, fromDestination)
+                                                : qv::WriteFitsFile(s, out, fromDestination))
+                        .err;
     if (err != 0) {
       Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + out);
       status = 1;
@@ -472,7 +473,7 @@ int CmdProcess(const Args& args) {
         const uint32_t v = static_cast<uint32_t>(p->Data()[i]);
         for (int k = 0; k < 4; ++k) bytes.push_back(static_cast<uint8_t>(v >> (8 * k)));
       }
-    if (qv::WriteFileReplacing(planes, {&bytes}) != 0) {
+    if (!qv::WriteFileReplacing(planes, {&bytes})) {
       Complain("écriture impossible : " + planes);
       status = 1;
     }

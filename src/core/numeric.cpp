@@ -11,8 +11,6 @@
 
 namespace qv {
 
-namespace {
-
 const char* ErrorText(int number) {
   switch (number) {
     case kErrOverflow:
@@ -41,6 +39,8 @@ const char* ErrorText(int number) {
       return "Erreur d'exécution";
   }
 }
+
+namespace {
 
 // Decimal digits of |v| rounded to `sig` significant digits: returns the
 // digit string and the decimal exponent of its first digit.

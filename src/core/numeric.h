@@ -37,6 +37,9 @@ enum ErrorNumber : int {
   kErrPathAccess = 75,
 };
 
+// The words of a run-time error number.
+const char* ErrorText(int number);
+
 [[noreturn]] void Raise(int number);
 
 // Runs one statement of a handler that goes on with its next statement when

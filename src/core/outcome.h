@@ -20,6 +20,8 @@ struct Outcome {
   static Outcome Success() { return {}; }
   static Outcome Failure(std::string reason, int number = 0) { return {false, number, std::move(reason)}; }
   static Outcome From(const RuntimeError& e) { return {false, e.Number(), e.what()}; }
+  // The run-time error `number` in its own words; success for 0.
+  static Outcome FromNumber(int number) { return number == 0 ? Success() : Outcome{false, number, ErrorText(number)}; }
 };
 
 }  // namespace qv

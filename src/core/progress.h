@@ -1,15 +1,20 @@
 // The contract of every long loop. The loop lets the event loop run at its
-// fixed points (Yield), and a window that wants to show how far it has come
-// hears the caption and the fraction done (Report). Whether a stop was
-// requested is the session's RunState, which the Stop command sets while
-// the loop yields; Session::Running and Session::StopAsked do both at once.
+// fixed points, and a window that wants to show how far it has come hears
+// the caption and the fraction done. Whether the loop goes on is the
+// window's running state (Session::RunState), which the Stop command and
+// Escape change while the loop yields: RunProgress is the one place a loop
+// asks about it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
 namespace qv {
 
+class Messages;
+
+// The event loop's side: the platform supplies it (Qt, or headless).
 class Progress {
  public:
   virtual ~Progress() = default;
@@ -20,6 +25,11 @@ class Progress {
   virtual void Report(const std::string& /*caption*/, double /*done*/) {}
 };
 
+// The values of the running state.
+inline constexpr int16_t kIdle = 0;
+inline constexpr int16_t kRunning = 1;
+inline constexpr int16_t kStopRequested = 2;
+
 // What a kernel over planes calls where the loop that drives it yields (after
 // a row, or a pass): it lets the event loop run and tells whether to go on.
 // The kernel knows neither the session nor the run state; its caller decides
@@ -27,5 +37,62 @@ class Progress {
 using YieldPoint = std::function<bool()>;
 
 inline bool GoOn(const YieldPoint& yield) { return !yield || yield(); }
+
+// The progress of the session's long operations. It reads the running state
+// the windows write, yields through the platform's event loop and shows its
+// captions through the session's messages; all three are the session's own
+// fields, read at each call, so a window model that takes over the messages
+// later is heard.
+//
+// The program asks two questions, and each loop keeps the one it always
+// asked: the image pipeline and the gradient removal stop when a stop is
+// requested; the run, the list's thumbnails, the combination, the masters and
+// the batch save go on only while the state is still "running", so the end
+// of an operation under them ends them too.
+class RunProgress {
+ public:
+  RunProgress(const int16_t& runState, Progress* const& events, Messages* const& messages)
+      : state_(runState), events_(events), messages_(messages) {}
+
+  // Lets the event loop run, without looking at the running state.
+  void Yield() {
+    if (events_) events_->Yield();
+  }
+  // Yields, then tells whether a stop was requested.
+  bool StopRequested() {
+    Yield();
+    return state_ == kStopRequested;
+  }
+  // Yields, then tells whether the operation is still running.
+  bool StillRunning() {
+    Yield();
+    return state_ == kRunning;
+  }
+  // The same questions without yielding, for the loops whose yields happen
+  // elsewhere (the guide search between rows of offsets, a master between
+  // rows, whose frames yield inside the pipeline).
+  bool StopRequestedWithoutYield() const { return state_ == kStopRequested; }
+  bool StillRunningWithoutYield() const { return state_ == kRunning; }
+  // No operation runs: a new one may start.
+  bool Idle() const { return state_ == kIdle; }
+
+  // Yield points for kernels over planes, asking one question or the other.
+  YieldPoint UntilStopRequested() {
+    return [this] { return !StopRequested(); };
+  }
+  YieldPoint WhileStillRunning() {
+    return [this] { return StillRunning(); };
+  }
+
+  // Shows the caption of a long operation and reports how far it has come
+  // (`done` negative when it cannot tell); an empty caption leaves the
+  // caption shown as it is.
+  void Report(const std::string& caption, double done = -1);
+
+ private:
+  const int16_t& state_;
+  Progress* const& events_;
+  Messages* const& messages_;
+};
 
 }  // namespace qv

@@ -11,6 +11,7 @@
 #include "core/numeric.h"
 #include "core/options.h"
 #include "core/plane.h"
+#include "core/progress.h"
 #include "core/view.h"
 #include "platform/platform.h"
 
@@ -117,9 +118,11 @@ class Session {
 
   // Services of the machine.
   Platform platform;
-  // What shows the engine: the main-window model while there is one,
-  // otherwise a view that shows nothing. Never null.
-  View* view = &View::Headless();
+  // What the engine shows, one listener per concern: the main-window model
+  // while there is one, otherwise listeners that show nothing. Never null.
+  Messages* messages = &Messages::None();
+  GuideDisplay* guideDisplay = &GuideDisplay::None();
+  MainWindowView* window = &MainWindowView::None();
   NumLocale locale = NumLocale::Dot();
 
   // The session's named parts; each keeps the program's own field names.
@@ -137,38 +140,18 @@ class Session {
 
   // The image being shown in the main window (0: none).
   int16_t CurPic = 0;
-  // 0 idle, 1 running, 2 stop requested.
-  int16_t RunState = 0;
+  // The window's running state: kIdle, kRunning or kStopRequested
+  // (core/progress.h). The windows' commands write it (StartProcess,
+  // StopProcess, "&Stop", Escape); long loops read it through `progress`.
+  int16_t RunState = kIdle;
+  // What every long loop yields to, asks whether to go on and reports to.
+  RunProgress progress{RunState, platform.events, messages};
 
   // Resize every per-image table to 0..n keeping the existing entries.
   void ResizeImageArrays(int n);
   // Number of list images (upper bound of the tables).
   int ImageCount() const { return static_cast<int>(Img.size()) - 1; }
   ImageEntry& Entry(int index);
-
-  // The long loops' side of the progress contract (core/progress.h).
-  // Lets the event loop run.
-  void DoEvents() {
-    if (platform.events) platform.events->Yield();
-  }
-  bool StopRequested() const { return RunState == 2; }
-  // Yields, then tells whether the run goes on (RunState is still 1).
-  bool Running() {
-    DoEvents();
-    return RunState == 1;
-  }
-  // Yields, then tells whether a stop was requested (RunState is 2).
-  bool StopAsked() {
-    DoEvents();
-    return RunState == 2;
-  }
-  // Shows the caption of a long operation and reports how far it has come
-  // (`done` negative when it cannot tell); an empty caption leaves the
-  // caption shown as it is.
-  void Report(const std::string& caption, double done = -1) {
-    if (!caption.empty()) view->ShowCaption(caption);
-    if (platform.events) platform.events->Report(caption, done);
-  }
 };
 
 }  // namespace qv

@@ -22,7 +22,7 @@ class Form3::Shower : public RenderListener {
   Shower(Form3& f, int16_t zoom, bool mirror) : f_(f), zoom_(zoom), mirror_(mirror) {}
   bool SoFar(const Plane<int32_t>& picture) override {
     f_.dest_.ShowPixels(picture, zoom_, mirror_);
-    f_.s_.DoEvents();
+    f_.s_.progress.Yield();
     return !(f_.drawing_ && f_.changedWhileDrawing_);
   }
 

@@ -48,12 +48,12 @@ void ByteSource::ReadExactly(int64_t offset, void* dst, size_t n) {
   if (ReadAt(offset, dst, n) != n) Raise(kErrInputPastEnd);
 }
 
-int WriteFileReplacing(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts) {
-  if (Trim(path).empty()) return kErrBadFileName;
+Outcome WriteFileReplacing(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts) {
+  if (Trim(path).empty()) return Outcome::FromNumber(kErrBadFileName);
   std::random_device rd;
   const std::string temp = path + ".part" + std::to_string(rd() % 1000000);
   std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) return errno == ENOSPC ? kErrDiskFull : kErrPathAccess;
+  if (!f) return Outcome::FromNumber(errno == ENOSPC ? kErrDiskFull : kErrPathAccess);
   int err = 0;
   for (const auto* part : parts)
     if (!err && !part->empty() && std::fwrite(part->data(), 1, part->size(), f) != part->size())
@@ -62,7 +62,7 @@ int WriteFileReplacing(const std::string& path, const std::vector<const std::vec
   if (std::fclose(f) != 0 && !err) err = kErrDiskFull;
   if (!err && std::rename(temp.c_str(), path.c_str()) != 0) err = kErrPathAccess;
   if (err) ::unlink(temp.c_str());
-  return err;
+  return Outcome::FromNumber(err);
 }
 
 }  // namespace qv

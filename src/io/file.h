@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/outcome.h"
+
 namespace qv {
 
 // Random-access bytes a parser reads: a file, or bytes already in memory,
@@ -55,7 +57,7 @@ class BinaryFile final : public ByteSource {
 
 // Writes a whole file so that an existing file of that name is replaced only
 // once the new content is complete: the bytes go to a fresh file beside it,
-// which then takes the name. Returns 0, or the number of the error met.
-int WriteFileReplacing(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts);
+// which then takes the name. Fails with the run-time error met.
+Outcome WriteFileReplacing(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts);
 
 }  // namespace qv

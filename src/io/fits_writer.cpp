@@ -107,14 +107,14 @@ FitsImage BuildFitsImage(const SavedPlanes& planes) {
   return out;
 }
 
-int16_t WriteFitsFile(const SavedPlanes& planes, const std::string& FileName) {
+Outcome WriteFitsFile(const SavedPlanes& planes, const std::string& FileName) {
   try {
     const FitsImage img = BuildFitsImage(planes);
-    return static_cast<int16_t>(WriteFileReplacing(FileName, {&img.header, &img.data}));
+    return WriteFileReplacing(FileName, {&img.header, &img.data});
   } catch (const RuntimeError& e) {
-    return static_cast<int16_t>(e.Number());
+    return Outcome::From(e);
   } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
+    return Outcome::FromNumber(kErrOutOfMemory);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/outcome.h"
 #include "core/plane_view.h"
 
 namespace qv {
@@ -49,10 +50,10 @@ class SavedImage {
   int w_, h_, planes_;
 };
 
-// Writes the planes as 16-bit FITS with BZERO 32768. Returns 0, or the
-// number of the error met when the file could not be written (an existing
-// file is then untouched).
-int16_t WriteFitsFile(const SavedPlanes& planes, const std::string& FileName);
+// Writes the planes as 16-bit FITS with BZERO 32768. Fails with the
+// run-time error met when the file could not be written (an existing file
+// is then untouched).
+Outcome WriteFitsFile(const SavedPlanes& planes, const std::string& FileName);
 
 // The 2880-byte header and the data bytes, as the file holds them.
 struct FitsImage {

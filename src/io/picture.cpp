@@ -2,13 +2,13 @@
 
 namespace qv {
 
-bool LoadPictureToPixels(PictureLoader* loader, const std::string& path, Plane<int32_t>& pixels) {
+Outcome LoadPictureToPixels(PictureLoader* loader, const std::string& path, Plane<int32_t>& pixels) {
   pixels.Redim(0, 0);
-  if (!loader) return false;
   Plane<int32_t> decoded;
-  if (!loader->Load(path, decoded) || decoded.Empty()) return false;
+  if (!loader || !loader->Load(path, decoded) || decoded.Empty())
+    return Outcome::Failure(PictureFailureText(loader, path));
   pixels = std::move(decoded);
-  return true;
+  return Outcome::Success();
 }
 
 std::string PictureFailureText(const PictureLoader* loader, const std::string& path) {

@@ -80,13 +80,13 @@ FIBITMAP* PictureToFreeImage(const Plane<int32_t>& shown) {
   return dib;
 }
 
-int SaveJpeg(const Plane<int32_t>& shown, const std::string& FileName) {
-  if (Trim(FileName).empty()) return kErrBadFileName;
+Outcome SaveJpeg(const Plane<int32_t>& shown, const std::string& FileName) {
+  if (Trim(FileName).empty()) return Outcome::FromNumber(kErrBadFileName);
   FIBITMAP* dib = PictureToFreeImage(shown);
-  if (!dib) return kErrOutOfMemory;
+  if (!dib) return Outcome::FromNumber(kErrOutOfMemory);
   FIBITMAP* dib24 = FreeImage_ConvertTo24Bits(dib);
   FreeImage_Unload(dib);
-  if (!dib24) return kErrOutOfMemory;
+  if (!dib24) return Outcome::FromNumber(kErrOutOfMemory);
   // The library writes the file itself, so it writes beside the target and
   // the finished file then takes the name.
   std::random_device rd;
@@ -97,7 +97,7 @@ int SaveJpeg(const Plane<int32_t>& shown, const std::string& FileName) {
   FreeImage_Unload(dib24);
   if (!err && std::rename(temp.c_str(), FileName.c_str()) != 0) err = kErrPathAccess;
   if (err) ::unlink(temp.c_str());
-  return err;
+  return Outcome::FromNumber(err);
 }
 
 std::vector<uint8_t> BuildBmpFile(const Plane<int32_t>& shown) {
@@ -129,16 +129,16 @@ std::vector<uint8_t> BuildBmpFile(const Plane<int32_t>& shown) {
   return file;
 }
 
-int SavePictureAsBmp(const Plane<int32_t>& shown, const std::string& FileName) {
+Outcome SavePictureAsBmp(const Plane<int32_t>& shown, const std::string& FileName) {
   std::vector<uint8_t> file;
   try {
     file = BuildBmpFile(shown);
   } catch (const RuntimeError& e) {
-    return e.Number();
+    return Outcome::From(e);
   } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
+    return Outcome::FromNumber(kErrOutOfMemory);
   }
-  if (file.empty()) return kErrOutOfMemory;
+  if (file.empty()) return Outcome::FromNumber(kErrOutOfMemory);
   return WriteFileReplacing(FileName, {&file});
 }
 

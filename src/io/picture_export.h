@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/outcome.h"
 #include "core/plane.h"
 
 struct FIBITMAP;
@@ -26,18 +27,18 @@ std::string SaveDialogInitialName(const std::string& fileName);
 // picture is empty or the bitmap cannot be allocated. The caller unloads it.
 FIBITMAP* PictureToFreeImage(const Plane<int32_t>& shown);
 
-// Writes the picture as JPEG at the library's good quality. Returns 0, or
-// the number of the error met; an empty picture writes no file, and an
-// existing file of that name is replaced only by a complete one.
-int SaveJpeg(const Plane<int32_t>& shown, const std::string& FileName);
+// Writes the picture as JPEG at the library's good quality. Fails with the
+// run-time error met; an empty picture writes no file, and an existing file
+// of that name is replaced only by a complete one.
+Outcome SaveJpeg(const Plane<int32_t>& shown, const std::string& FileName);
 
 // The 24-bit BMP file of the picture: 14-byte file header, 40-byte info
 // header, rows bottom first as blue, green, red, each padded with zeros to
 // a multiple of 4 bytes. Empty for an empty picture.
 std::vector<uint8_t> BuildBmpFile(const Plane<int32_t>& shown);
-// Writes it, replacing an existing file only with a complete one. Returns 0,
-// or the number of the error met (an empty picture writes no file).
-int SavePictureAsBmp(const Plane<int32_t>& shown, const std::string& FileName);
+// Writes it, replacing an existing file only with a complete one. Fails with
+// the run-time error met (an empty picture writes no file).
+Outcome SavePictureAsBmp(const Plane<int32_t>& shown, const std::string& FileName);
 
 // The TIFF name of "Enregistrer toutes les images en TIFF": the file name up
 // to and including the point of its first ".f" (looked for in lower case),

@@ -90,16 +90,16 @@ std::vector<uint8_t> BuildTiffImage(const SavedPlanes& planes) {
   return file;
 }
 
-int16_t WriteTiffFile(const SavedPlanes& planes, const std::string& FileName) {
+Outcome WriteTiffFile(const SavedPlanes& planes, const std::string& FileName) {
   try {
     const std::vector<uint8_t> file = BuildTiffImage(planes);
-    return static_cast<int16_t>(WriteFileReplacing(FileName, {&file}));
+    return WriteFileReplacing(FileName, {&file});
   } catch (const RuntimeError& e) {
-    return static_cast<int16_t>(e.Number());
+    return Outcome::From(e);
   } catch (const std::bad_alloc&) {
-    return kErrOutOfMemory;
+    return Outcome::FromNumber(kErrOutOfMemory);
   } catch (const std::length_error&) {
-    return kErrOutOfMemory;
+    return Outcome::FromNumber(kErrOutOfMemory);
   }
 }
 

@@ -5,15 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "core/outcome.h"
 #include "io/fits_writer.h"
 
 namespace qv {
 
 // Writes the planes as an uncompressed 16-bit Intel-order TIFF with one
 // strip: one sample per pixel when they are mono, else red, green and blue.
-// Returns 0, or the number of the error met when the file could not be
-// written (an existing file is then untouched).
-int16_t WriteTiffFile(const SavedPlanes& planes, const std::string& FileName);
+// Fails with the run-time error met when the file could not be written (an
+// existing file is then untouched).
+Outcome WriteTiffFile(const SavedPlanes& planes, const std::string& FileName);
 
 // The whole file, as it is written.
 std::vector<uint8_t> BuildTiffImage(const SavedPlanes& planes);

@@ -128,7 +128,7 @@ void RemoveHotPixels(Session& s) {
 void FillEmpty(Session& s) {
   const bool has[3] = {s.pic.HasR, s.pic.HasG, s.pic.HasB};
   FillEmpty(s.pic.PicR, s.pic.PicG, s.pic.PicB, has, [&s] {
-    s.DoEvents();
+    s.progress.Yield();
     return true;
   });
 }

@@ -214,7 +214,7 @@ void RemoveGradient(Session& s) {
   GradientSettings o{s.pic.LevelLow, s.pic.LevelHigh, s.opt.GradRatio, {}};
   const int cur = s.CurPic;
   if (cur >= 0 && cur < static_cast<int>(s.Img.size())) o.zones = s.Img[static_cast<size_t>(cur)].ImgZone;
-  RemoveGradient(s.pic.PicR, s.pic.PicG, s.pic.PicB, o, s.pic.GradMask, s.pic.Histo, [&s] { return !s.StopAsked(); });
+  RemoveGradient(s.pic.PicR, s.pic.PicG, s.pic.PicB, o, s.pic.GradMask, s.pic.Histo, s.progress.UntilStopRequested());
 }
 
 }  // namespace qv

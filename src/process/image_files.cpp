@@ -39,11 +39,11 @@ SavedPlanes SavedPlanesOf(const Session& s, bool fromDestination) {
                                   mono);
 }
 
-int16_t WriteFitsFile(Session& s, const std::string& FileName, bool& FromDestination) {
+Outcome WriteFitsFile(Session& s, const std::string& FileName, bool& FromDestination) {
   return WriteFitsFile(SavedPlanesOf(s, FromDestination), FileName);
 }
 
-int16_t WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestination) {
+Outcome WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestination) {
   return WriteTiffFile(SavedPlanesOf(s, FromDestination), FileName);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/outcome.h"
 #include "core/session.h"
 #include "io/fits_reader.h"
 #include "io/fits_writer.h"
@@ -29,11 +30,11 @@ HeaderResult ReadHeader(Session& s, int index);
 SavedPlanes SavedPlanesOf(const Session& s, bool fromDestination);
 
 // Writes the current image (FromDestination false) or the destination,
-// sum / weight (true), as 16-bit FITS with BZERO 32768. Returns 0, or the
-// number of the error met (an existing file is then untouched).
-int16_t WriteFitsFile(Session& s, const std::string& FileName, bool& FromDestination);
+// sum / weight (true), as 16-bit FITS with BZERO 32768. Fails with the
+// run-time error met (an existing file is then untouched).
+Outcome WriteFitsFile(Session& s, const std::string& FileName, bool& FromDestination);
 
 // The same as an uncompressed 16-bit TIFF.
-int16_t WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestination);
+Outcome WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestination);
 
 }  // namespace qv

@@ -145,8 +145,10 @@ bool Body(Session& s, int index, int step) {
   ImageEntry& e = s.Entry(index);
 
   // 3. Pictures are decoded whole; a TIFF is read from its strips instead.
-  if (!fits && kind != "tif" && !LoadPictureToPixels(s.platform.loader, path, s.pic.PicPixels))
-    Fail(PictureFailureText(s.platform.loader, path));
+  if (!fits && kind != "tif") {
+    const Outcome loaded = LoadPictureToPixels(s.platform.loader, path, s.pic.PicPixels);
+    if (!loaded) Fail(loaded.why);
+  }
 
   // 4. Size check against the reference image.
   const ImageEntry& mask = s.Img[0];
@@ -271,7 +273,7 @@ bool Body(Session& s, int index, int step) {
       s.pic.HasR = has[0];
       s.pic.HasG = has[1];
       s.pic.HasB = has[2];
-      if (s.StopAsked()) Fail("arrêt demandé");
+      if (s.progress.StopRequested()) Fail("arrêt demandé");
     }
   }
   s.pic.HasR = has[0];

@@ -94,7 +94,7 @@ int WriteFits(const std::string& path, const Frame& f, int bitpix, bool raw) {
       }
     }
   }
-  return qv::WriteFileReplacing(path, {&hdr, &data});
+  return qv::WriteFileReplacing(path, {&hdr, &data}).err;
 }
 
 int WriteTiff(const std::string& path, const Frame& f) {
@@ -111,7 +111,7 @@ int WriteTiff(const std::string& path, const Frame& f) {
             std::lround(std::clamp(f.v[(static_cast<size_t>(src) * f.h + y) * f.w + x], 0.0, 65535.0)));
   }
   bool fromDestination = false;
-  return qv::WriteTiffFile(s, path, fromDestination);
+  return qv::WriteTiffFile(s, path, fromDestination).err;
 }
 
 int WritePicture(const std::string& path, const Frame& f, bool jpeg) {

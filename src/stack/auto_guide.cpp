@@ -43,19 +43,14 @@ StarField GuideCandidates(const Session& s, int image) {
   return DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, image), 5, 2000);
 }
 
-bool AutoGuideStar(Session& s, double& x, double& y, std::string* why, int image) {
-  if (image < 1 || image > s.ImageCount() || !ProcessPic(s, image, 1)) {
-    if (why) *why = "l'image " + std::to_string(image) + " est illisible";
-    return false;
-  }
-  return ChooseGuideStar(GuideCandidates(s, image), s.guide.GuideBox, x, y, why);
+Outcome AutoGuideStar(Session& s, double& x, double& y, int image) {
+  if (image < 1 || image > s.ImageCount() || !ProcessPic(s, image, 1))
+    return Outcome::Failure("l'image " + std::to_string(image) + " est illisible");
+  return ChooseGuideStar(GuideCandidates(s, image), s.guide.GuideBox, x, y);
 }
 
-bool ChooseGuideStar(const StarField& field, int guideBox, double& bestX, double& bestY, std::string* why) {
-  auto fail = [&](const std::string& reason) {
-    if (why) *why = reason;
-    return false;
-  };
+Outcome ChooseGuideStar(const StarField& field, int guideBox, double& bestX, double& bestY) {
+  auto fail = [](const std::string& reason) { return Outcome::Failure(reason); };
   const int w = field.width, h = field.height;
   if (field.stars.empty())
     return fail("aucune étoile ne dépasse le bruit du fond (" + std::to_string(static_cast<long>(field.sky.noise)) +
@@ -102,7 +97,7 @@ bool ChooseGuideStar(const StarField& field, int guideBox, double& bestX, double
         bestY = c.py;
       }
     }
-    if (bestScore >= 0) return true;
+    if (bestScore >= 0) return Outcome::Success();
   }
   std::string reason = std::to_string(field.stars.size()) + " étoile(s) trouvée(s)";
   const std::pair<int, const char*> parts[] = {{clipped, " saturée(s)"},

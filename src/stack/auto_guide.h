@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/outcome.h"
 #include "core/session.h"
 #include "stack/star_match.h"
 
@@ -26,13 +27,13 @@ bool SetGuideStar(Session& s, int i, double x, double y);
 //    own peak), and
 //  - with their template box inside the image,
 // where d is the distance to the image centre and dmax half the diagonal.
-// False when no star qualifies; `why` then says what ruled the stars out.
-bool ChooseGuideStar(const StarField& field, int guideBox, double& x, double& y, std::string* why = nullptr);
+// Fails when no star qualifies, saying what ruled the stars out.
+Outcome ChooseGuideStar(const StarField& field, int guideBox, double& x, double& y);
 
 // The stars the choice above looks at, on the image in the planes.
 StarField GuideCandidates(const Session& s, int image);
 
 // The choice above on list image `image`, which is processed first.
-bool AutoGuideStar(Session& s, double& x, double& y, std::string* why = nullptr, int image = 1);
+Outcome AutoGuideStar(Session& s, double& x, double& y, int image = 1);
 
 }  // namespace qv

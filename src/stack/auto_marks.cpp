@@ -103,10 +103,9 @@ bool ChooseStar(Session& s, int k, const StarField& field, Point2& star, AutoMar
     report.source = pair.source;
     return true;
   }
-  std::string why;
   double x = 0, y = 0;
-  if (!ChooseGuideStar(GuideCandidates(s, k), s.guide.GuideBox, x, y, &why)) {
-    report.message = "aucune étoile guide convenable sur l'image " + std::to_string(k) + " : " + why;
+  if (const Outcome chosen = ChooseGuideStar(GuideCandidates(s, k), s.guide.GuideBox, x, y); !chosen) {
+    report.message = "aucune étoile guide convenable sur l'image " + std::to_string(k) + " : " + chosen.why;
     return false;
   }
   star = {x, y};
@@ -187,7 +186,7 @@ AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options,
   const MatchOptions match;
   for (int i = k + 1; i <= n; ++i) {
     if (s.Img[static_cast<size_t>(i)].ImgChecked == 0) continue;
-    if (s.StopAsked()) break;
+    if (s.progress.StopRequested()) break;
     ImageMark m;
     m.image = i;
     auto fail = [&](const std::string& why) {

@@ -49,7 +49,7 @@ struct AutoMarkOptions {
 // or else the one the automatic choice picks; that star is written into
 // both pairs of the reference image. An image that cannot be marked is
 // unticked. `onImage` is told of each image as it is done. A
-// stop request (RunState 2) ends the walk after the current image. The
+// stop request ends the walk after the current image. The
 // planes are left holding the last image processed.
 AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options,
                          const std::function<void(const ImageMark&)>& onImage = {});

@@ -16,7 +16,7 @@ namespace {
 // absurd shifts must not claim memory without bound.
 constexpr int64_t kMaxCanvasPixels = int64_t{1} << 28;
 
-void Log(Session& s, const std::string& line) { s.view->ShowDebugLine(line); }
+void Log(Session& s, const std::string& line) { s.messages->ShowDebugLine(line); }
 
 void ReadTempFile(Session& s, const std::string& name, int32_t box[4]) {
   BinaryFile f;
@@ -146,34 +146,34 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
   if (wd < 0 || hd < 0) Raise(kErrSubscript);
   if ((int64_t{wd} + 1) * (int64_t{hd} + 1) > kMaxCanvasPixels) Raise(kErrOutOfMemory);
   const std::string t = "W=" + std::to_string(wd + 1) + "  H=" + std::to_string(hd + 1);
-  s.Report(t);
-  s.DoEvents();
+  s.progress.Report(t);
+  s.progress.Yield();
   Destination& d = s.dest;
   for (Plane<float>* p : {&d.DestSumR, &d.DestSumG, &d.DestSumB, &d.DestWeightR, &d.DestWeightG, &d.DestWeightB})
     p->Redim(wd, hd);
-  s.DoEvents();
+  s.progress.Yield();
 
   const PlaneView<float> sum[3] = {d.DestSumR, d.DestSumG, d.DestSumB};
   const PlaneView<float> weight[3] = {d.DestWeightR, d.DestWeightG, d.DestWeightB};
   for (int k = 1; k <= s.stack.StackCount; ++k) {
     std::string caption = t + " - " + std::to_string(k) + "/" + std::to_string(s.stack.StackCount);
-    s.Report(caption);
+    s.progress.Report(caption);
     const std::string name = TempFileName(s, k);
     if (!FileExists(name)) continue;
     caption += " Ok";
-    s.Report(caption);
+    s.progress.Report(caption);
     Log(s, caption);
     int32_t box[4];
     ReadTempFile(s, name, box);
     std::remove(name.c_str());
     if (mode > 0) {
       caption += " Median";
-      s.Report(caption);
+      s.progress.Report(caption);
       Log(s, caption);
       MedianFilter(s, mode);
     }
     caption += " Sum";
-    s.Report(caption);
+    s.progress.Report(caption);
     Log(s, caption);
 
     // The box moves to canvas coordinates.
@@ -183,7 +183,7 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
     at.minY = static_cast<double>(box[1]) - s.stack.CanvasMinY;
     at.maxY = static_cast<double>(box[3]) - s.stack.CanvasMinY;
     at.angle = s.stack.StackAngle;
-    if (!ResampleImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, sum, weight, wt, at, [&s] { return s.Running(); }))
+    if (!ResampleImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, sum, weight, wt, at, s.progress.WhileStillRunning()))
       return false;
     if (combined) combined->push_back(k);
   }
@@ -264,7 +264,7 @@ void MedianFilter(PlaneView<int32_t> r, PlaneView<int32_t> g, PlaneView<int32_t>
 }
 
 void MedianFilter(Session& s, int16_t mode) {
-  MedianFilter(s.pic.PicR, s.pic.PicG, s.pic.PicB, mode, s.opt.MedianLimit, [&s] { return s.Running(); });
+  MedianFilter(s.pic.PicR, s.pic.PicG, s.pic.PicB, mode, s.opt.MedianLimit, s.progress.WhileStillRunning());
 }
 
 std::string BaseName(const Session& s) {
@@ -332,7 +332,7 @@ Outcome FinalCombination(Session& s, bool expand, std::string& destination, std:
     ownError = Outcome::Failure("Mémoire insuffisante");
   }
   // The final step's own errors are shown; the combination's were logged.
-  if (!ownError.why.empty()) s.view->MsgBox(ownError.why);
+  if (!ownError.why.empty()) s.messages->MsgBox(ownError.why);
   return ownError;
 }
 

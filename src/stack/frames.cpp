@@ -28,15 +28,15 @@ FrameMarks MarksOf(const Session& s, const ImageEntry& e) {
 
 Outcome ProcessAndTrack(Session& s, int i, bool reload, FrameListener& shown) {
   Outcome processed;
-  s.DoEvents();
+  s.progress.Yield();
   try {
     if (reload) {
       s.CurPic = static_cast<int16_t>(i);
       shown.Loading(i);
-      s.DoEvents();
+      s.progress.Yield();
       processed = ProcessPic(s, i, 1);
       shown.Processed(i, processed);
-      s.DoEvents();
+      s.progress.Yield();
     }
     ImageEntry& e = s.Entry(i);
     shown.Shown(i);
@@ -111,7 +111,7 @@ int FillList(Session& s, int k, bool forceChecked, ListListener& shown) {
   int reached = k - 1;
   try {
     StartProcess(s);
-    s.DoEvents();
+    s.progress.Yield();
     s.CurPic = 1;
     shown.Cleared(s);
     const int step = ThumbnailStep(s);
@@ -120,13 +120,13 @@ int FillList(Session& s, int k, bool forceChecked, ListListener& shown) {
       if (i < 0) Raise(kErrSubscript);
       shown.Reached(i);
       reached = i;
-      s.Report(std::to_string(i) + "/" + std::to_string(n), (i - 1.0) / n);
+      s.progress.Report(std::to_string(i) + "/" + std::to_string(n), (i - 1.0) / n);
       // A file that cannot be read gets no thumbnail; its entry stays.
       const bool read = static_cast<bool>(ProcessPic(s, i, step));
       ImageEntry& e = s.Entry(i);
       if (forceChecked) e.ImgChecked = 1;
       shown.Thumbnail(i, read);
-      if (!s.Running()) break;
+      if (!s.progress.StillRunning()) break;
     }
     shown.Filled();
     s.Entry(1).ImgRegFlags = kNewRef | kNewPos;
@@ -147,15 +147,15 @@ int SaveListAsTiff(Session& s, FrameListener& shown,
   int count = 0;
   const int n = s.ImageCount();
   for (int i = 1; i <= n; ++i) {
-    if (!s.Running()) break;
+    if (!s.progress.StillRunning()) break;
     // A TIFF already there may be the user's own work: it is never replaced.
     const std::string tiff = BatchTiffName(s.Entry(i).ImgFile);
     if (!tiff.empty() && !FileExists(tiff)) {
       shown.Select(s, i);
       ++count;
       bool fromDestination = false;
-      if (WriteTiffFile(s, tiff, fromDestination) == 0 && written) written(tiff, count, n);
-      if (!s.Running()) break;
+      if (WriteTiffFile(s, tiff, fromDestination) && written) written(tiff, count, n);
+      if (!s.progress.StillRunning()) break;
     }
   }
   StopProcess(s);

@@ -171,7 +171,8 @@ double GuideSearch(Session& s, int x, int y, int takeRef) {
   Correlation c;
   // The search only looks at the stop request after each row of offsets;
   // it does not let the event loop run.
-  if (!Correlate(s.guide.GuideTemplate, area, box, c, [&s] { return !s.StopRequested(); })) return 0;
+  if (!Correlate(s.guide.GuideTemplate, area, box, c, [&s] { return !s.progress.StopRequestedWithoutYield(); }))
+    return 0;
   const double mean = c.sum / c.count;
   const double peak = c.best - mean;
   s.guide.GuideOnEdge = c.bestDx == 0 || c.bestDx == box || c.bestDy == 0 || c.bestDy == box;
@@ -183,19 +184,19 @@ double GuideSearch(Session& s, int x, int y, int takeRef) {
   Plane<int32_t> tmpl, match;
   GreyPicture(s.guide.GuideTemplate, 0, 0, box + 1, tmpl);
   GreyPicture(area, c.bestDx, c.bestDy, box + 1, match);
-  s.view->GuideThumbnails(tmpl, match);
+  s.guideDisplay->GuideThumbnails(tmpl, match);
   return quality;
 }
 
 void FindGuide(Session& s, int16_t x, int16_t y, bool takeRef) {
   s.guide.GuideOnEdge = false;
   if (s.guide.GuideBox >= 128) {
-    s.view->GuideBoxShown(false);
+    s.guideDisplay->GuideBoxShown(false);
     return;
   }
   if (s.guide.GuideBox == 0) s.guide.GuideBox = 32;
   s.guide.Quality = static_cast<float>(GuideSearch(s, x, y, takeRef ? 1 : 0));
-  s.view->GuideBoxShown(true);
+  s.guideDisplay->GuideBoxShown(true);
 }
 
 void StarCentroid(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b, int x, int y,
@@ -260,13 +261,13 @@ void TrackGuide(Session& s, int i) {
       e.ImgRefY = s.guide.GuideY / U2;
     }
     // The old guide box stays marked, with a line from it to the new star.
-    s.view->GuideChangeBegins();
+    s.guideDisplay->GuideChangeBegins();
     s.guide.AnchorX -= s.guide.GuideX;
     s.guide.AnchorY -= s.guide.GuideY;
     FindGuide(s, CInt(U1 * e.ImgRefX), CInt(U2 * e.ImgRefY), true);
     s.guide.AnchorX += s.guide.GuideX;
     s.guide.AnchorY += s.guide.GuideY;
-    s.view->GuideChangeEnds();
+    s.guideDisplay->GuideChangeEnds();
   }
 }
 

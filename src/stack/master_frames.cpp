@@ -38,7 +38,7 @@ bool ReadFrame(const std::string& file, const NumLocale& locale, const YieldPoin
   // The pipeline yields while it reads a large frame: a stop asked there
   // ends the frame's processing at once instead of after its last row.
   services.events.onYield = [&] {
-    if (!GoOn(goOn)) s.RunState = 2;
+    if (!GoOn(goOn)) s.RunState = kStopRequested;
   };
   s.locale = locale;
   s.opt = Options::Fresh();
@@ -246,8 +246,9 @@ MasterResult BuildMasterFromFrames(const MasterRequest& request, const MasterWat
         std::copy_n(master.data() + y * rowSamples + static_cast<size_t>(std::min(k, planes - 1)) * width, width,
                     p[k]->Row(y));
     bool fromDestination = false;
-    const int err = WriteFitsFile(s, request.out, fromDestination);
-    if (err != 0) return Fail(result, "écriture impossible (erreur " + std::to_string(err) + ") : " + request.out);
+    const Outcome written = WriteFitsFile(s, request.out, fromDestination);
+    if (!written)
+      return Fail(result, "écriture impossible (erreur " + std::to_string(written.err) + ") : " + request.out);
   }
   report("", 1.0);
   result.status = MasterResult::Written;

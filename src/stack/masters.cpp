@@ -17,15 +17,15 @@ namespace {
 struct BuildEnded {};
 
 void ShowCaption(Session& s, const char* caption) {
-  s.Report(caption);
-  s.view->ShowDebugLine(caption);
+  s.progress.Report(caption);
+  s.messages->ShowDebugLine(caption);
 }
 
 // After each row of a master: how far the build has come, then the stop
 // test. The rows do not yield themselves; the yields are inside ProcessPic.
 void RowDone(Session& s, int y, int h1) {
-  s.Report("", (y + 1.0) / (h1 + 1.0));
-  if (s.RunState != 1) throw BuildEnded{};
+  s.progress.Report("", (y + 1.0) / (h1 + 1.0));
+  if (!s.progress.StillRunningWithoutYield()) throw BuildEnded{};
 }
 
 // Upper bounds of a master: the size in the header of the file just read,
@@ -166,9 +166,9 @@ void BuildMasters(Session& s) {
     // Storage that cannot be had for a master ends the build like any
     // other run-time error.
   }
-  if (s.RunState == 2) ShowCaption(s, "Arrêt de la calibration par utilisateur");
+  if (s.progress.StopRequestedWithoutYield()) ShowCaption(s, "Arrêt de la calibration par utilisateur");
   StopProcess(s);
-  s.Report(kAppTitle);
+  s.progress.Report(kAppTitle);
 }
 
 }  // namespace qv

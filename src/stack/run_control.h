@@ -1,5 +1,5 @@
 // The running state shared by every long operation: one loop at a time
-// runs on the user-interface thread and looks at RunState after yielding.
+// runs on the user-interface thread and asks its RunProgress after yielding.
 #pragma once
 
 #include "core/session.h"
@@ -9,10 +9,10 @@ namespace qv {
 // The main window's caption when no operation shows its progress there.
 inline constexpr const char* kAppTitle = "Quelvista";
 
-// Enters the running state: RunState 1, a new stack count; the view
+// Enters the running state: kRunning, a new stack count; the main window
 // unloads the destination and editor windows of a previous result.
 void StartProcess(Session& s);
-// Leaves it: RunState 0.
+// Leaves it: kIdle.
 void StopProcess(Session& s);
 // "&Stop" or Escape: a running operation is asked to stop at its next poll.
 void RequestStop(Session& s);

@@ -31,8 +31,8 @@ void RunRange(const Session& s, const RunRequest& r, int& first, int& last) {
 
 RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
   RunResult result;
-  if (s.RunState != 0) return result;
-  s.DoEvents();
+  if (!s.progress.Idle()) return result;
+  s.progress.Yield();
   StartProcess(s);
   s.stack.StackCount = 0;
   const RunRequest range = shown.Range(request);
@@ -46,11 +46,11 @@ RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
   for (int i = first; i <= last && i >= 1; ++i) todo += s.Img[static_cast<size_t>(i)].ImgChecked == 1;
   for (int i = first; i <= last && i >= 1; ++i) {
     if (s.Img[static_cast<size_t>(i)].ImgChecked != 1) continue;
-    if (!s.Running()) break;
+    if (!s.progress.StillRunning()) break;
     FrameResult frame;
     frame.image = i;
     frame.processed = shown.Select(s, i);
-    if (!s.Running()) break;
+    if (!s.progress.StillRunning()) break;
     const ImageEntry& e = s.Img[static_cast<size_t>(i)];
     frame.quality = s.guide.Quality;
     frame.onEdge = s.guide.GuideOnEdge;
@@ -73,9 +73,9 @@ RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
     frame.angle = s.stack.StackAngle;
     shown.FrameDone(frame, count);
     result.frames.push_back(std::move(frame));
-    s.Report("", static_cast<double>(++done) / todo);
+    s.progress.Report("", static_cast<double>(++done) / todo);
   }
-  result.stopped = s.RunState != 1;
+  result.stopped = !s.progress.StillRunningWithoutYield();
   if (!result.stopped) {
     std::vector<int> combined;
     std::string caption;

@@ -18,10 +18,16 @@ constexpr int kErrInvalidPropertyValue = 380;
 
 }  // namespace
 
-Form1::Form1(Session& session) : s(session) { s.view = this; }
+Form1::Form1(Session& session) : s(session) {
+  s.messages = this;
+  s.guideDisplay = this;
+  s.window = this;
+}
 
 Form1::~Form1() {
-  if (s.view == this) s.view = &View::Headless();
+  if (s.messages == this) s.messages = &Messages::None();
+  if (s.guideDisplay == this) s.guideDisplay = &GuideDisplay::None();
+  if (s.window == this) s.window = &MainWindowView::None();
 }
 
 void Form1::ShowCaption(const std::string& text) {
@@ -78,7 +84,7 @@ void Text3_Change(Form1& f) {
   Session& s = f.s;
   // Like every handler of the window, idle while it is busy: the text set
   // at start-up only shows the stored value and must not clamp it.
-  if (f.Busy || s.RunState >= 1) return;
+  if (f.Busy || s.RunState != kIdle) return;
   try {
     const double v = LocaleToDouble(f.Text3, s.locale);
     s.opt.MinQual = ToSingle(MaxOf(0, MinOf(100, v)) / 100);
@@ -127,7 +133,7 @@ void SetCheck3(Form1& f, int16_t value) {
   Check3_Click(f);
 }
 
-bool Form1Idle(const Form1& f) { return !f.Busy && f.s.RunState < 1; }
+bool Form1Idle(const Form1& f) { return !f.Busy && f.s.RunState == kIdle; }
 
 void DebugLine(Form1& f, const std::string& line) { f.ShowDebugLine(line); }
 

@@ -1,8 +1,8 @@
 // Control state of the main window, as a plain model: the Qt window only
 // mirrors these values and forwards its events to the handlers. The model
-// holds a reference to the session it works on and, while it exists, is the
-// session's view: what the engine shows lands in these controls first, then
-// goes on to the window that mirrors them (`outer`).
+// holds a reference to the session it works on and, while it exists, is each
+// of the session's listeners: what the engine shows lands in these controls
+// first, then goes on to the window that mirrors them (`outer`).
 #pragma once
 
 #include <array>
@@ -38,7 +38,17 @@ struct LineMark {
   double X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;
 };
 
-struct Form1 : View {
+// The window that mirrors the main-window model hears all it hears: the Qt
+// window, the command-line tool's printer, a test's spy.
+struct Form1Window : Messages, GuideDisplay, MainWindowView {
+  // The window that shows nothing.
+  static Form1Window& None() {
+    static Form1Window none;
+    return none;
+  }
+};
+
+struct Form1 : Messages, GuideDisplay, MainWindowView {
   explicit Form1(Session& session);
   ~Form1() override;
   Form1(const Form1&) = delete;
@@ -46,7 +56,7 @@ struct Form1 : View {
 
   Session& s;
   // The window that mirrors this model; null without one.
-  View* outer = nullptr;
+  Form1Window* outer = nullptr;
 
   std::string Caption = "Quelvista";
   // Guard flag: set while the window is loading or rebuilding its list.
@@ -161,7 +171,7 @@ struct Form1 : View {
   void Pause(double seconds) override { Outer().Pause(seconds); }
 
  private:
-  View& Outer() const { return outer ? *outer : View::Headless(); }
+  Form1Window& Outer() const { return outer ? *outer : Form1Window::None(); }
 };
 
 // Handlers of the controls above. Setting a control from code runs its

@@ -214,7 +214,7 @@ void SelectOption2(Form1& f, int index) {
 
 void Form_KeyDown(Form1& f, int keyCode, int /*shift*/, bool focusOnStrip) {
   Session& s = f.s;
-  if (keyCode == kKeyEscape && s.RunState == 1) s.RunState = 2;
+  if (keyCode == kKeyEscape && s.RunState == kRunning) s.RunState = kStopRequested;
   if (!Form1Idle(f) || focusOnStrip) return;
   if (keyCode == kKeyUp) SelectPic(f, s.CurPic - 1, false, false);
   if (keyCode == kKeyDown) SelectPic(f, s.CurPic + 1, false, false);
@@ -293,7 +293,7 @@ void mnu_Click(Form1& f, int index, const std::function<void()>& options) {
       if (options) options();
       break;
     case 4:
-      if (f.s.RunState != 0) break;
+      if (f.s.RunState != kIdle) break;
       f.LastRun = RunStack(f);
       f.HasRun = true;
       RefreshReport(f);
@@ -311,7 +311,7 @@ void mnu_Click(Form1& f, int index, const std::function<void()>& options) {
 
 bool Form_QueryUnload(Form1& f, Desktop& desktop, SettingsStore& store) {
   Session& s = f.s;
-  if (s.RunState >= 1) {
+  if (s.RunState != kIdle) {
     RequestStop(s);
     return true;
   }
@@ -440,7 +440,7 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
         f.Check9[static_cast<size_t>(m.image)].Value = s.Entry(m.image).ImgChecked;
     });
   });
-  const bool stopped = s.RunState == 2;
+  const bool stopped = s.RunState == kStopRequested;
   StopProcess(s);
   f.Caption = kAppTitle;
   // The marks change what a run would do: the last run no longer applies.

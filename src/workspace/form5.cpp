@@ -161,7 +161,7 @@ void Form5::Command2_Click() { Visible = false; }
 
 void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(Form5&)>& user) {
   Session& s = f.s;
-  if (f.Busy || s.RunState != 0) return;
+  if (f.Busy || s.RunState != kIdle) return;
   s.OptionsApplied = false;
   Statement([&] {
     Form5 dialog(s, store);
@@ -174,7 +174,7 @@ void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(For
 
 void RebuildMastersAndShow(Form1& f) {
   Session& s = f.s;
-  s.DoEvents();
+  s.progress.Yield();
   Statement([&] { BuildMasters(s); });
   if (f.Frame2Visible) Statement([&] { SelectPic(f, s.CurPic, false, false); });
 }

@@ -63,7 +63,7 @@ class StripFilling : public ListListener {
     if (StripUBound(f_) < i) f_.Check9.resize(static_cast<size_t>(i) + 1);
   }
   void Thumbnail(int i, bool read) override {
-    if (read) f_.s.view->Thumbnail(i);
+    if (read) f_.s.window->Thumbnail(i);
     const ImageEntry& e = f_.s.Entry(i);
     StripCheckBox& box = f_.Check9[static_cast<size_t>(i)];
     box.Caption = PathName(e.ImgFile);
@@ -119,7 +119,7 @@ Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
         processed = ProcessAndTrack(s, index, !(noLoad && s.CurPic == index), shown);
       } else {
         f.PanBarsVisible = true;
-        s.view->ShowImage();
+        s.window->ShowImage();
       }
     }
   } catch (const RuntimeError& err) {

@@ -1,6 +1,6 @@
 // The image list of the main window: clearing it, building its thumbnail
 // strip and selecting an entry. The control state lives in Form1; what is
-// drawn goes through the session's view.
+// drawn goes through the session's main-window listener.
 #pragma once
 
 #include "core/outcome.h"

@@ -114,7 +114,7 @@ void MasterDialog::Command2_Click(const std::string& folder) {
   if (folder.empty()) return;
   const std::vector<std::string> images = ImagesInFolder(folder);
   if (images.empty()) {
-    s_.view->MsgBox("Aucune image (FITS, TIFF, BMP, JPEG) dans le dossier : " + folder);
+    s_.messages->MsgBox("Aucune image (FITS, TIFF, BMP, JPEG) dans le dossier : " + folder);
     return;
   }
   for (const std::string& file : images)
@@ -161,7 +161,7 @@ void MasterDialog::Text2_Change() {
 }
 
 void MasterDialog::Command6_Click(FileDialogs& dialogs) {
-  auto refuse = [&](const std::string& text) { s_.view->MsgBox(text); };
+  auto refuse = [&](const std::string& text) { s_.messages->MsgBox(text); };
   if (List1.empty()) return refuse("Choisissez les images du fichier maître.");
   const std::string out = Trim(Text2);
   if (out.empty()) return refuse("Donnez le nom du fichier maître.");
@@ -220,11 +220,11 @@ void mnuMaster_Click(Form1& f, SettingsStore& store, const std::function<void(Ma
   const std::string caption = std::string("Fichier maître ") + MasterKindCaption(request.kind);
 
   StartProcess(s);
-  s.Report(caption, 0);
+  s.progress.Report(caption, 0);
   MasterWatch watch;
-  watch.goOn = [&s] { return s.Running(); };
+  watch.goOn = s.progress.WhileStillRunning();
   watch.report = [&](const std::string& text, double done) {
-    s.Report(text.empty() ? "" : caption + " : " + text, done);
+    s.progress.Report(text.empty() ? "" : caption + " : " + text, done);
   };
   MasterResult r;
   try {
@@ -234,7 +234,7 @@ void mnuMaster_Click(Form1& f, SettingsStore& store, const std::function<void(Ma
     r.why = "mémoire insuffisante";
   }
   StopProcess(s);
-  s.Report(kAppTitle);
+  s.progress.Report(kAppTitle);
 
   switch (r.status) {
     case MasterResult::Written:

@@ -499,7 +499,7 @@ void EngineControls::SetMinQualPercent(const std::string& text) {
   // The number as the window's box shows it, in the user's conventions,
   // and read back from there, so MinQual is the window's to the last bit.
   minQualPercent = LocaleFromDouble(Val(text), s_.locale);
-  if (s_.RunState >= 1) return;
+  if (!s_.progress.Idle()) return;
   try {
     s_.opt.MinQual = ToSingle(MaxOf(0, MinOf(100, LocaleToDouble(minQualPercent, s_.locale))) / 100);
   } catch (const RuntimeError&) {
@@ -509,7 +509,7 @@ void EngineControls::SetMinQualPercent(const std::string& text) {
 void EngineControls::SelectGuideBox(int choice) {
   if (choice < 0 || choice > 2) Raise(kErrNoSuchControl);
   guideBoxChoice = choice;
-  if (s_.RunState >= 1) return;
+  if (!s_.progress.Idle()) return;
   s_.guide.GuideBox = CInt(std::ldexp(1.0, choice + 5));
   // A template of the old size would be compared against boxes of the new
   // one: searching stays off until a new reference is taken.
@@ -519,14 +519,14 @@ void EngineControls::SelectGuideBox(int choice) {
 
 void EngineControls::SetAutoLevels(int16_t value) {
   autoLevels = value;
-  s_.view->ShowHisto();
+  s_.window->ShowHisto();
 }
 
 void EngineControls::SetLevelSlider(int16_t value) {
   if (value < 0 || value > 20) Raise(kErrInvalidPropertyValue);
   levelSlider = value;
   s_.opt.Hsens = value;
-  s_.view->ShowHisto();
+  s_.window->ShowHisto();
 }
 
 ProjectLoad ApplyProject(Session& s, const ProjectRead& read, ProjectControls& controls) {
@@ -559,7 +559,7 @@ ProjectLoad ApplyProject(Session& s, const ProjectRead& read, ProjectControls& c
       // Once line 10, the last of the tagged lines, is in, the master files
       // of line 3 become the masters, before the images are read.
       if (p.tagged && p.expand) {
-        s.DoEvents();
+        s.progress.Yield();
         BuildMasters(s);
       }
 
@@ -698,8 +698,8 @@ ProjectSave WriteProjectFile(const Project& p, const std::string& path) {
   if (!p.images || p.images->empty()) return result;
   try {
     const std::vector<uint8_t> bytes = ProjectBytes(p);
-    const int err = WriteFileReplacing(path, {&bytes});
-    if (err != 0) Raise(err);
+    const Outcome written = WriteFileReplacing(path, {&bytes});
+    if (!written) Raise(written.err);
     result.outcome = ProjectSave::Saved;
   } catch (const RuntimeError& e) {
     result.outcome = ProjectSave::Failed;

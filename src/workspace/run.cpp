@@ -45,9 +45,9 @@ class WindowRun : public RunListener {
   bool Expand(bool asked) override { return given_ ? asked : f_.Check6 == 1; }
   void FrameDone(const FrameResult& frame, int accepted) override {
     f_.Label6 = std::to_string(accepted) + "/" + std::to_string(f_.s.ImageCount()) + " Ok";
-    f_.s.view->RunImage(frame.image, frame.accepted, frame.processed, frame.parked);
+    f_.s.window->RunImage(frame.image, frame.accepted, frame.processed, frame.parked);
   }
-  void ResultReady(const std::string& caption) override { f_.s.view->OpenDestination(caption); }
+  void ResultReady(const std::string& caption) override { f_.s.window->OpenDestination(caption); }
 
  private:
   Form1& f_;
@@ -55,7 +55,7 @@ class WindowRun : public RunListener {
 };
 
 RunResult Run(Form1& f, const RunRequest* given) {
-  if (f.s.RunState != 0) return {};
+  if (f.s.RunState != kIdle) return {};
   if (f.mnuDebug) {
     f.DebugLog.clear();
     f.DebugLog.push_back("Exécution");
@@ -76,7 +76,7 @@ Outcome FitFinal(Form1& f, bool expand, std::vector<int>* combined) {
   Session& s = f.s;
   std::string destination;
   const Outcome r = FinalCombination(s, expand, destination, combined);
-  if (!destination.empty()) s.view->OpenDestination(destination);
+  if (!destination.empty()) s.window->OpenDestination(destination);
   return r;
 }
 

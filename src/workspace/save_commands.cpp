@@ -13,15 +13,15 @@ int SaveImageAs(Session& s, const std::string& fileName, const Plane<int32_t>& s
   if (fileName.empty()) return 0;
   switch (WriterForName(fileName)) {
     case PictureWriter::Jpeg:
-      return SaveJpeg(shown, fileName);
+      return SaveJpeg(shown, fileName).err;
     case PictureWriter::Bmp:
-      return SavePictureAsBmp(shown, fileName);
+      return SavePictureAsBmp(shown, fileName).err;
     case PictureWriter::Tiff:
-      return WriteTiffFile(s, fileName, fromDestination);
+      return WriteTiffFile(s, fileName, fromDestination).err;
     case PictureWriter::Fits:
       break;
   }
-  return WriteFitsFile(s, fileName, fromDestination);
+  return WriteFitsFile(s, fileName, fromDestination).err;
 }
 
 SaveDialogParams MainSaveDialog(const Session& s) {
@@ -82,7 +82,7 @@ int SaveAllTiff(Form1& f) {
 
 FitsHeaderView mnuFITS_Click(Form1& f) {
   Session& s = f.s;
-  if (f.mnuDebug || s.RunState != 0 || f.Busy || s.CurPic == 0 || s.CurPic > s.ImageCount()) return {};
+  if (f.mnuDebug || s.RunState != kIdle || f.Busy || s.CurPic == 0 || s.CurPic > s.ImageCount()) return {};
   FitsHeaderView view = ReadFitsHeaderView(s.Entry(s.CurPic).ImgFile);
   if (view.shown) f.DebugLog.insert(f.DebugLog.end(), view.lines.begin(), view.lines.end());
   return view;

@@ -105,7 +105,7 @@ void SelectionShown::Tracked(int i) {
     f_.Shape5.Visible = false;
   }
   f_.PanBarsVisible = true;
-  s.view->ShowImage();
+  s.window->ShowImage();
 }
 
 void SelectionShown::Failed(int error) { DebugLine(f_, "Erreur " + std::to_string(error)); }

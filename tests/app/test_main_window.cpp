@@ -133,7 +133,7 @@ void OpenSky(Program& p, int w, int h) {
   }
   qv::MeasureDestination(p.s);
   p.s.dest.DestFileName = "/nulle/part/ciel_1.bmp";
-  p.s.view->OpenDestination("ciel_1.bmp");
+  p.s.window->OpenDestination("ciel_1.bmp");
 }
 
 // The editor's rendering of the session's destination for the controls
