@@ -138,6 +138,7 @@ bool Body(Session& s, int index, int step) {
   const std::string kind = FileKind(path);
   const bool fits = IsFitsKind(kind);
   if (!FileExists(path)) Fail(path.empty() ? "aucun fichier" : "fichier introuvable : " + path);
+  if (IsSpecialFile(path)) Fail(std::string(kNotRegularFile) + " : " + path);
 
   // 2. Header; master files use slot 0 from here on.
   const HeaderResult header = ReadHeader(s, index);
@@ -168,6 +169,8 @@ bool Body(Session& s, int index, int step) {
         Fail("fichier vide : " + path);
       case HeaderResult::NoEndCard:
         Fail("en-tête sans carte END : " + path);
+      case HeaderResult::NotRegularFile:
+        Fail(std::string(kNotRegularFile) + " : " + path);
       case HeaderResult::Unreadable:
         Fail("en-tête illisible ou valeur hors limites : " + path);
       default:
@@ -197,7 +200,11 @@ bool Body(Session& s, int index, int step) {
   const int W = e.ImgNaxis1, H = e.ImgNaxis2;
   const int wr = (W - 1) / step, hr = (H - 1) / step;
 
-  // 8. Samples.
+  // 8. Samples. A file may declare any size; what the program would have
+  // to allocate for it is bounded before anything is made.
+  if (int64_t{W} * H * planesInFile > kMaxImageValues)
+    Fail("taille d'image démesurée (" + SizeText(W, H) + " pixels" +
+         (planesInFile > 1 ? ", " + std::to_string(planesInFile) + " plans" : std::string()) + ") : " + path);
   Samples buf;
   buf.b = b;
   buf.w = W;
