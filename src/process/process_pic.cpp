@@ -71,6 +71,15 @@ void Allocate(std::vector<uint8_t>& v, size_t n) {
   }
 }
 
+// A file may declare any size; what the program would have to allocate for
+// it is bounded before anything is made. A file cut short is told so first,
+// since that is what its reader can mend.
+void CheckBudget(const Samples& buf, const std::string& path) {
+  if (int64_t{buf.w} * buf.h * buf.planes > kMaxImageValues)
+    Fail("taille d'image démesurée (" + SizeText(buf.w, buf.h) + " pixels" +
+         (buf.planes > 1 ? ", " + std::to_string(buf.planes) + " plans" : std::string()) + ") : " + path);
+}
+
 void ReadFitsSamples(const std::string& path, const ImageEntry& e, HeaderResult header, Samples& buf) {
   const size_t need = static_cast<size_t>(buf.b) * buf.w * buf.h * buf.planes;
   BinaryFile f;
@@ -94,6 +103,7 @@ void ReadFitsSamples(const std::string& path, const ImageEntry& e, HeaderResult 
     Fail("données FITS tronquées (" + std::to_string(need) + " octets attendus, " +
          std::to_string(std::max<int64_t>(0, length - std::max<int64_t>(0, start))) + " présents) : " + path);
   }
+  CheckBudget(buf, path);
   Allocate(buf.bytes, need);
   f.ReadExactly(start, buf.bytes.data(), need);
 }
@@ -200,11 +210,7 @@ bool Body(Session& s, int index, int step) {
   const int W = e.ImgNaxis1, H = e.ImgNaxis2;
   const int wr = (W - 1) / step, hr = (H - 1) / step;
 
-  // 8. Samples. A file may declare any size; what the program would have
-  // to allocate for it is bounded before anything is made.
-  if (int64_t{W} * H * planesInFile > kMaxImageValues)
-    Fail("taille d'image démesurée (" + SizeText(W, H) + " pixels" +
-         (planesInFile > 1 ? ", " + std::to_string(planesInFile) + " plans" : std::string()) + ") : " + path);
+  // 8. Samples.
   Samples buf;
   buf.b = b;
   buf.w = W;
@@ -218,6 +224,7 @@ bool Body(Session& s, int index, int step) {
     // decoded below as BITPIX 8 or 16 with the BZERO 0 of a TIFF header.
     if (e.ImgBitpix != 8 && e.ImgBitpix != 16)
       Fail("TIFF à " + std::to_string(e.ImgBitpix) + " bits par échantillon non pris en charge : " + path);
+    CheckBudget(buf, path);
     try {
       ReadTiffSamples(path, e.ImgDataPos, e.ImgBitpix, e.ImgNaxis3, W, H, buf.bytes);
     } catch (const TiffUnsupported& u) {
