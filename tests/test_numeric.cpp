@@ -114,13 +114,28 @@ TEST(Numeric, PercentFormatRoundsHalfAwayFromZero) {
   EXPECT_EQ(FormatFixed1(9.999999999999999e19, NumLocale::Dot()), "100000000000000000000.0");
 }
 
-TEST(Paths, FolderAndNameSplitOnTheLastSeparatorOfAnyKind) {
-  EXPECT_EQ(PathFolder("C:"), "C:");
-  EXPECT_EQ(PathName("C:"), "");
-  EXPECT_EQ(PathFolder("image.fts"), "");
-  EXPECT_EQ(PathName("  image.fts "), "image.fts");
-  EXPECT_EQ(PathFolder("C:\\nuit/m31\\a.fts"), "C:\\nuit/m31\\");
-  EXPECT_EQ(PathName("/data\\raw/a.fts"), "a.fts");
+TEST(Paths, FolderAndNameSplitOnTheLastSlashOnly) {
+  // ":" and "\\" are characters of a name on this system: archive names
+  // carry ISO time stamps.
+  const struct {
+    const char* path;
+    const char* folder;
+    const char* name;
+  } rows[] = {
+      {"image.fts", "", "image.fts"},
+      {"  image.fts ", "", "image.fts"},
+      {"/data/raw/a.fts", "/data/raw/", "a.fts"},
+      {"C:", "", "C:"},
+      {"a:b.fits", "", "a:b.fits"},
+      {"/nuit/M31.2006-04-13T06:32:38.944.fits", "/nuit/", "M31.2006-04-13T06:32:38.944.fits"},
+      {"C:\\nuit/m31\\a.fts", "C:\\nuit/", "m31\\a.fts"},
+      {"/data\\raw/a.fts", "/data\\raw/", "a.fts"},
+      {"/data/", "/data/", ""},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(PathFolder(r.path), r.folder) << r.path;
+    EXPECT_EQ(PathName(r.path), r.name) << r.path;
+  }
   EXPECT_EQ(MaxOf(2, 2), 2);
   EXPECT_EQ(MinOf(1, 3), 1);
 }

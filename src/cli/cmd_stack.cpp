@@ -339,6 +339,7 @@ int CmdStack(const Args& args) {
     if (load.outcome != qv::ProjectLoad::Completed) {
       if (load.outcome == qv::ProjectLoad::NoImages) ReportMissingImages(a.project);
       Complain(load.outcome == qv::ProjectLoad::NoFile ? "projet introuvable : " + a.project
+               : qv::IsSpecialFile(a.project)          ? std::string(qv::kNotRegularFile) + " : " + a.project
                : load.outcome == qv::ProjectLoad::NoImages
                    ? "aucune image du projet n'a été trouvée : " + a.project
                    : "projet illisible, ligne " + std::to_string(load.line) + " : " + ProjectErrorWords(load.error) +

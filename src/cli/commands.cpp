@@ -232,6 +232,8 @@ bool ImageSize(const std::string& file, int& width, int& height, std::string& wh
   height = s.Img[1].ImgNaxis2;
   if (r == qv::HeaderResult::Missing)
     why = "fichier introuvable";
+  else if (r == qv::HeaderResult::NotRegularFile)
+    why = qv::kNotRegularFile;
   else if (s.Img[1].ImgBitpix == 0 || width < 1 || height < 1)
     why = "fichier illisible";
   else
@@ -302,6 +304,8 @@ std::string HeaderMessage(qv::HeaderResult r, const std::string& file) {
       return "fichier vide : " + file;
     case qv::HeaderResult::NoEndCard:
       return "en-tête sans carte END : " + file;
+    case qv::HeaderResult::NotRegularFile:
+      return std::string(qv::kNotRegularFile) + " : " + file;
     default:
       return "en-tête illisible ou valeur hors limites : " + file;
   }

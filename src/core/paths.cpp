@@ -1,10 +1,12 @@
 #include "core/paths.h"
 
+#include <fcntl.h>
 #include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 
 namespace qv {
 
@@ -42,6 +44,41 @@ bool FolderWritable(const std::string& folder) {
   return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
+bool IsSpecialFile(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+std::FILE* OpenRegularFile(const std::string& path, OpenFailure& why) {
+  why = OpenFailure::Missing;
+  if (path.empty() || path.find('\0') != std::string::npos) return nullptr;
+  // Without O_NONBLOCK the open itself waits for a pipe's writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    why = errno == ENOENT || errno == ENOTDIR ? OpenFailure::Missing : OpenFailure::Denied;
+    return nullptr;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    why = OpenFailure::NotRegular;
+    return nullptr;
+  }
+  // Reads of a regular file never wait anyway; the flag goes so that the
+  // stream sees an ordinary descriptor.
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    why = OpenFailure::Denied;
+    return nullptr;
+  }
+  why = OpenFailure::None;
+  return f;
+}
+
 std::string Trim(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && s[b] == ' ') ++b;
@@ -67,7 +104,7 @@ namespace {
 size_t LastSeparator(const std::string& t) {
   for (size_t i = t.size(); i > 0; --i) {
     const char c = t[i - 1];
-    if (c == '\\' || c == '/' || c == ':') return i;  // 1-based
+    if (c == '/') return i;  // 1-based
   }
   return 0;
 }

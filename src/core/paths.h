@@ -1,6 +1,7 @@
 // Small path and comparison routines used throughout the program.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -18,8 +19,26 @@ bool FileExists(const std::string& path);
 // empty name stands for no folder, not the current one).
 bool FolderWritable(const std::string& folder);
 
-// Text up to and including the last "\", "/" or ":" of the trimmed path;
-// empty when there is none.
+// True when the path names, once links are followed, something that exists
+// but is not a regular file: a folder, a pipe, a socket, a device.
+bool IsSpecialFile(const std::string& path);
+
+// What a file that is not a regular file is told, after its path.
+inline constexpr const char* kNotRegularFile = "n'est pas un fichier ordinaire";
+
+// Why OpenRegularFile gave no file.
+enum class OpenFailure { None, Missing, Denied, NotRegular };
+
+// Opens an existing regular file for binary reading. Anything else is
+// refused without waiting: a pipe opened for reading would block until a
+// writer comes, a device might never end. The test is made on the opened
+// file, so a name swapped meanwhile cannot slip a pipe in. Returns null,
+// with the reason in `why`, when there is no such regular file.
+std::FILE* OpenRegularFile(const std::string& path, OpenFailure& why);
+
+// Text up to and including the last "/" of the trimmed path; empty when
+// there is none. Only "/" separates folders here: ":" and "\" are
+// ordinary characters of a name (time stamps in archive names hold ":").
 std::string PathFolder(std::string_view path);
 // Text after that separator; the whole trimmed path when there is none.
 std::string PathName(std::string_view path);

@@ -15,8 +15,10 @@ namespace qv {
 
 void BinaryFile::OpenRead(const std::string& path) {
   Close();
-  f_ = std::fopen(path.c_str(), "rb");
-  if (!f_) Raise(errno == ENOENT ? kErrFileNotFound : kErrPathAccess);
+  OpenFailure why = OpenFailure::None;
+  f_ = OpenRegularFile(path, why);
+  if (why == OpenFailure::NotRegular) throw RuntimeError(kErrPathAccess, kNotRegularFile);
+  if (!f_) Raise(why == OpenFailure::Missing ? kErrFileNotFound : kErrPathAccess);
 }
 
 void BinaryFile::Close() {

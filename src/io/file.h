@@ -44,7 +44,8 @@ class BinaryFile final : public ByteSource {
   BinaryFile(const BinaryFile&) = delete;
   BinaryFile& operator=(const BinaryFile&) = delete;
 
-  // Opens for reading; a missing or unreadable file is a run-time error.
+  // Opens for reading; a missing or unreadable file is a run-time error, and
+  // so is anything but a regular file (a pipe would never answer).
   void OpenRead(const std::string& path);
   void Close();
   bool IsOpen() const { return f_ != nullptr; }

@@ -174,6 +174,7 @@ HeaderResult ParseFitsHeader(std::span<const uint8_t> bytes, ImageEntry& e) {
 HeaderResult ReadHeader(const std::string& path, ImageEntry& e, PictureLoader* loader, Plane<int32_t>& pixels) {
   try {
     if (!FileExists(path)) return HeaderResult::Missing;
+    if (IsSpecialFile(path)) return HeaderResult::NotRegularFile;
     const std::string kind = FileKind(path);
     if (kind == "tif") {
       TiffHeader t;

@@ -16,7 +16,8 @@ bool IsFitsKind(const std::string& kind);
 
 // How a header read ended; the program itself only looks at the header
 // fields, the command-line tool reports this in words.
-enum class HeaderResult { Ok, AlreadyRead, Missing, Unreadable, Truncated, NoEndCard, Empty };
+// NotRegularFile: a pipe, a device or the like, never opened.
+enum class HeaderResult { Ok, AlreadyRead, Missing, Unreadable, Truncated, NoEndCard, Empty, NotRegularFile };
 
 // Fills the header fields of `e` from the file at `path` without reading
 // any pixel; the kind of file comes from the name's extension. A raster

@@ -154,7 +154,8 @@ FitsHeaderView ReadFitsHeaderView(const std::string& path) {
   const std::string last4 = LCase(path.substr(path.size() - 4));
   const std::string ext = last4[0] == '.' ? last4.substr(1) : last4.substr(0, 3);
   if ((ext != "fts" && ext != "fit") || !FileExists(path)) return view;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  OpenFailure why = OpenFailure::None;
+  std::FILE* f = OpenRegularFile(path, why);
   if (!f) return view;
   view.shown = true;
   view.caption = "Entête FTS - " + PathName(path);

@@ -31,12 +31,24 @@ class Clock {
   virtual double SecondsSinceMidnight() = 0;
 };
 
+// The most values (width x height x planes) one image may hold. An image
+// declaring more is refused before anything is allocated for it: a file of
+// a few bytes can declare a picture of billions of pixels. 2^28 values let
+// a 61-megapixel colour frame (183 million values) and a monochrome frame of
+// 268 million pixels through; the pipeline then holds four bytes per pixel
+// and plane.
+inline constexpr int64_t kMaxImageValues = int64_t{1} << 28;
+
 // Picture loader built on FreeImage. Pictures wider or taller than 32767
-// pixels (the image header fields are 16-bit) or larger than `maxPixels` are
-// refused from their header, before their pixels are decoded.
+// pixels (the image header fields are 16-bit) or of more than `maxPixels`
+// pixels are refused from their header, before their pixels are decoded;
+// the default keeps the three planes a picture becomes within
+// kMaxImageValues. Only regular files are opened, and only formats whose
+// size can be read before they are decoded; an uncompressed BMP shorter
+// than the pixels it declares is refused as cut.
 class FreeImageLoader : public PictureLoader {
  public:
-  explicit FreeImageLoader(int64_t maxPixels = int64_t{32767} * 32767) : maxPixels_(maxPixels) {}
+  explicit FreeImageLoader(int64_t maxPixels = kMaxImageValues / 3) : maxPixels_(maxPixels) {}
   bool Load(const std::string& path, Plane<int32_t>& pixels) override;
 
  private:

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "core/paths.h"
+
 namespace qv {
 
 namespace {
@@ -19,9 +21,11 @@ QString KeyPath(const std::string& section, const std::string& key) {
   return QString::fromStdString(section) + '/' + QString::fromStdString(key);
 }
 
-bool TooLarge(const QString& path) {
+// A settings file too large to be one, or a pipe or device under its name
+// (reading it would wait for a writer), is not read at all.
+bool Unusable(const QString& path) {
   const QFileInfo info(path);
-  return info.exists() && info.size() > QtSettingsStore::kMaxFileBytes;
+  return (info.exists() && info.size() > QtSettingsStore::kMaxFileBytes) || IsSpecialFile(path.toStdString());
 }
 
 }  // namespace
@@ -53,7 +57,7 @@ QtSettingsStore::QtSettingsStore(bool readOnly) : readOnly_(readOnly) {
   const QString path =
       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quelvista/Quelvista.conf";
   fileName_ = path.toStdString();
-  if (TooLarge(path)) return;
+  if (Unusable(path)) return;
   Open(std::make_unique<QSettings>(path, QSettings::NativeFormat));
 #else
   auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "Quelvista", "Quelvista");
@@ -65,7 +69,7 @@ QtSettingsStore::QtSettingsStore(bool readOnly) : readOnly_(readOnly) {
 
 QtSettingsStore::QtSettingsStore(const std::string& iniPath, bool readOnly) : fileName_(iniPath), readOnly_(readOnly) {
   const QString path = QString::fromStdString(iniPath);
-  if (TooLarge(path)) return;
+  if (Unusable(path)) return;
   Open(std::make_unique<QSettings>(path, QSettings::IniFormat));
 }
 
@@ -113,11 +117,17 @@ std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& iniPath, boo
   why.clear();
   if (iniPath.empty()) {
     auto store = std::make_unique<QtSettingsStore>(readOnly);
-    if (!store->Usable()) why = "réglages de l'utilisateur ignorés (fichier trop grand) : " + store->FileName();
+    if (!store->Usable())
+      why = std::string("réglages de l'utilisateur ignorés (") +
+            (IsSpecialFile(store->FileName()) ? kNotRegularFile : "fichier trop grand") + ") : " + store->FileName();
     return store;
   }
   std::error_code ec;
   const auto status = std::filesystem::status(iniPath, ec);
+  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    why = std::string("fichier de réglages illisible (") + kNotRegularFile + ") : " + iniPath;
+    return nullptr;
+  }
   if (ec || !std::filesystem::is_regular_file(status) || !std::ifstream(iniPath, std::ios::binary)) {
     why = "fichier de réglages illisible : " + iniPath;
     return nullptr;

@@ -71,6 +71,15 @@ void Allocate(std::vector<uint8_t>& v, size_t n) {
   }
 }
 
+// A file may declare any size; what the program would have to allocate for
+// it is bounded before anything is made. A file cut short is told so first,
+// since that is what its reader can mend.
+void CheckBudget(const Samples& buf, const std::string& path) {
+  if (int64_t{buf.w} * buf.h * buf.planes > kMaxImageValues)
+    Fail("taille d'image démesurée (" + SizeText(buf.w, buf.h) + " pixels" +
+         (buf.planes > 1 ? ", " + std::to_string(buf.planes) + " plans" : std::string()) + ") : " + path);
+}
+
 void ReadFitsSamples(const std::string& path, const ImageEntry& e, HeaderResult header, Samples& buf) {
   const size_t need = static_cast<size_t>(buf.b) * buf.w * buf.h * buf.planes;
   BinaryFile f;
@@ -94,6 +103,7 @@ void ReadFitsSamples(const std::string& path, const ImageEntry& e, HeaderResult 
     Fail("données FITS tronquées (" + std::to_string(need) + " octets attendus, " +
          std::to_string(std::max<int64_t>(0, length - std::max<int64_t>(0, start))) + " présents) : " + path);
   }
+  CheckBudget(buf, path);
   Allocate(buf.bytes, need);
   f.ReadExactly(start, buf.bytes.data(), need);
 }
@@ -138,6 +148,7 @@ bool Body(Session& s, int index, int step) {
   const std::string kind = FileKind(path);
   const bool fits = IsFitsKind(kind);
   if (!FileExists(path)) Fail(path.empty() ? "aucun fichier" : "fichier introuvable : " + path);
+  if (IsSpecialFile(path)) Fail(std::string(kNotRegularFile) + " : " + path);
 
   // 2. Header; master files use slot 0 from here on.
   const HeaderResult header = ReadHeader(s, index);
@@ -170,6 +181,8 @@ bool Body(Session& s, int index, int step) {
         Fail("fichier vide : " + path);
       case HeaderResult::NoEndCard:
         Fail("en-tête sans carte END : " + path);
+      case HeaderResult::NotRegularFile:
+        Fail(std::string(kNotRegularFile) + " : " + path);
       case HeaderResult::Unreadable:
         Fail("en-tête illisible ou valeur hors limites : " + path);
       default:
@@ -213,6 +226,7 @@ bool Body(Session& s, int index, int step) {
     // decoded below as BITPIX 8 or 16 with the BZERO 0 of a TIFF header.
     if (e.ImgBitpix != 8 && e.ImgBitpix != 16)
       Fail("TIFF à " + std::to_string(e.ImgBitpix) + " bits par échantillon non pris en charge : " + path);
+    CheckBudget(buf, path);
     try {
       ReadTiffSamples(path, e.ImgDataPos, e.ImgBitpix, e.ImgNaxis3, W, H, buf.bytes);
     } catch (const TiffUnsupported& u) {

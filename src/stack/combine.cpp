@@ -316,7 +316,7 @@ Outcome FinalCombination(Session& s, bool expand, std::string& destination, std:
     if (!MeasureDestination(s)) return Outcome::Failure("");
     const std::string base = BaseName(s);
     std::string folder = s.opt.OutDir;
-    if (folder.empty() || (folder.back() != '/' && folder.back() != '\\')) folder += '/';
+    if (folder.empty() || folder.back() != '/') folder += '/';
     for (int n = 1;; ++n) {
       s.dest.DestFileName = folder + base + "_" + std::to_string(n) + ".bmp";
       if (!FileExists(s.dest.DestFileName)) {

@@ -69,7 +69,7 @@ int AddImages(Session& s, std::vector<std::string> parts) {
     parts = {PathFolder(path), PathName(path)};
     m = 1;
   }
-  if (parts[0].empty() || (parts[0].back() != '/' && parts[0].back() != '\\')) parts[0] += '/';
+  if (parts[0].empty() || parts[0].back() != '/') parts[0] += '/';
   s.opt.InitDir = parts[0];
 
   int base = s.ImageCount();

@@ -99,7 +99,7 @@ void MasterDialog::Command1_Click(const std::vector<std::string>& chosen) {
     files.push_back(chosen[0]);
   } else {
     std::string folder = chosen[0];
-    if (folder.back() != '/' && folder.back() != '\\') folder += '/';
+    if (folder.back() != '/') folder += '/';
     for (size_t i = 1; i < chosen.size(); ++i) files.push_back(folder + chosen[i]);
     // In name order, as a folder gives its images.
     std::sort(files.begin(), files.end());
