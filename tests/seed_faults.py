@@ -203,10 +203,10 @@ def first_failure(out):
     return m2.group(1) if m2 else "?"
 
 
-def suite(args, log):
+def suite(args, log, extra_targets=()):
     """Builds and runs the suite; gives (verdict, first failing test, seconds)."""
     start = time.time()
-    targets = TARGETS + (LONG_TARGETS if args.all_tests else [])
+    targets = TARGETS + list(extra_targets) + (LONG_TARGETS if args.all_tests else [])
     cmd = ["cmake", "--build", args.build, f"-j{args.jobs}", "--target"] + targets
     rc, out = run(cmd, log, args.build_timeout)
     if rc != 0:
@@ -288,9 +288,11 @@ def main():
     if args.results and not os.path.exists(args.results):
         record(["#", "verdict", "first failing test", "seconds", "file", "fault"])
     if args.baseline:
-        verdict, test, secs = suite(args, log)
+        # The program itself only answers gui.version, which no fault
+        # changes: it is built once here rather than relinked for each fault.
+        verdict, test, secs = suite(args, log, ["quelvista"])
         ok = verdict == "missed"  # nothing seeded, so nothing may fail
-        record(["baseline", "pass" if ok else verdict, test, f"{secs:.0f}", "", "unchanged code"])
+        record(["baseline", "pass" if ok else "FAILS", test, f"{secs:.0f}", "", "unchanged code"])
         if not ok:
             print("The unchanged code does not pass: fault runs would mean nothing.", file=sys.stderr)
             return 1
