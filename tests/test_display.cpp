@@ -76,6 +76,9 @@ TEST(DrawImageMono, AveragesScaledChannels) {
   r(0, 0) = 400;
   g(0, 0) = b(0, 0) = 0;
   EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(133));
+  // A grey above 255 is clamped, not wrapped into the low byte.
+  g(0, 0) = b(0, 0) = 400;
+  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(255));
 }
 
 TEST(DrawImageStep, SizeAndNearestSamples) {

@@ -170,6 +170,8 @@ TEST_F(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
   EXPECT_EQ(f.VScroll1Value, 1);
   qv::Form_KeyDown(f, qv::kKeyDown, 0, false);
   EXPECT_EQ(f.VScroll1Value, 3);
+  qv::Form_KeyDown(f, qv::kKeyUp, 0, false);
+  EXPECT_EQ(f.VScroll1Value, 2);
 }
 
 TEST_F(Form1Events, HistogramClickShowsTheLevelOfTheBin) {

@@ -330,62 +330,6 @@ TEST(TiffWrite, MonochromeCurrentImageMatchesTheLayoutByteForByte) {
   EXPECT_EQ(BuildTiffImage(SavedPlanes::Picture(r, none, none, true)), e.b);
 }
 
-TEST(TiffWrite, WrittenFilesReadBackThroughLibtiffAndTheProgram) {
-  Silence();
-  TempDir dir;
-  for (const bool mono : {true, false}) {
-    TestSession s;
-    s->opt.UseMask = mono ? Mono : 0;
-    const int w = 7, h = 5;
-    std::vector<int32_t> vr, vg, vb;
-    for (int i = 0; i < w * h; ++i) {
-      vr.push_back(i * 1871 % 65536);
-      vg.push_back(65535 - i * 3);
-      vb.push_back(i * 257);
-    }
-    qvtest::SetPlane(s->pic.PicR, w, h, vr);
-    qvtest::SetPlane(s->pic.PicG, w, h, vg);
-    qvtest::SetPlane(s->pic.PicB, w, h, vb);
-    const std::string path = dir.File(mono ? "mono.tif" : "colour.tif");
-    bool fromDestination = false;
-    ASSERT_TRUE(WriteTiffFile(*s, path, fromDestination));
-
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    ASSERT_NE(tif, nullptr);
-    uint32_t tw = 0, th = 0;
-    uint16_t spp = 0, bps = 0, photometric = 0;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &tw);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &th);
-    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bps);
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    EXPECT_EQ(std::tie(tw, th, spp, bps, photometric),
-              std::make_tuple(7u, 5u, uint16_t(mono ? 1 : 3), uint16_t{16},
-                              uint16_t(mono ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)));
-    std::vector<uint16_t> row(static_cast<size_t>(w * spp));
-    for (int y = 0; y < h; ++y) {
-      ASSERT_EQ(TIFFReadScanline(tif, row.data(), static_cast<uint32_t>(y), 0), 1);
-      for (int x = 0; x < w; ++x) {
-        const size_t i = static_cast<size_t>(y * w + x);
-        EXPECT_EQ(row[static_cast<size_t>(x * spp)], vr[i]);
-        if (!mono) {
-          EXPECT_EQ(row[static_cast<size_t>(x * spp + 1)], vg[i]);
-          EXPECT_EQ(row[static_cast<size_t>(x * spp + 2)], vb[i]);
-        }
-      }
-    }
-    TIFFClose(tif);
-
-    TestSession back;
-    back->opt.UseMask = s->opt.UseMask;
-    qvtest::OneImage(*back, path);
-    ASSERT_TRUE(qvtest::Processed(*back, 1, 1));
-    EXPECT_EQ(back->pic.PicR, s->pic.PicR);
-    EXPECT_EQ(back->pic.PicG, mono ? s->pic.PicR : s->pic.PicG);
-    EXPECT_EQ(back->pic.PicB, mono ? s->pic.PicR : s->pic.PicB);
-  }
-}
-
 TEST(TiffWrite, FailureLeavesAnExistingFileAlone) {
   TempDir dir;
   const std::string path = dir.File("keep.tif");

@@ -279,43 +279,6 @@ class MainWindowTest : public QObject {
     QVERIFY(p.s.cal.UseDark);
   }
 
-  // Escape stops a master's build as it stops a run: nothing is written
-  // and the options are left as they were.
-  void escapeStopsAMasterBuild() {
-    Program p;
-    const QString darks = cal_ + "/darks";
-    p.dialogs.folder = qvapp::S(darks);
-    // The first yield of the build presses Escape.
-    const std::function<void()> tick = p.events.beforeYield;
-    bool pressed = false;
-    p.events.beforeYield = [&] {
-      tick();
-      if (p.s.RunState == 1 && !pressed) {
-        pressed = true;
-        QTest::keyClick(&p.w, Qt::Key_Escape);
-      }
-    };
-    QString message;
-    During user([&] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (auto* d = qobject_cast<qvapp::MasterDialogWindow*>(modal)) {
-        d->findChild<QRadioButton*>("Option1_2")->click();  // "Masque"
-        d->findChild<QPushButton*>("Command2")->click();
-        d->findChild<QPushButton*>("Command6")->click();
-      } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        message = box->text();
-        box->accept();
-      }
-    });
-    p.Action("mnuMaster")->trigger();
-    QVERIFY(pressed);
-    QCOMPARE(message, QStringLiteral("Création du fichier maître arrêtée : rien n'a été écrit."));
-    QVERIFY(!QFile::exists(darks + "/master-masque.fts"));
-    QCOMPARE(p.s.RunState, int16_t{0});
-    QVERIFY(p.s.opt.MaskFile.empty());
-    QVERIFY(p.store.writes.empty());
-  }
-
   void optionsDialogMirrorsItsModel() {
     Program p;
     qv::Form5 model(p.s, p.store);
@@ -623,21 +586,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(m.Text1[1], other.Text1[1]);
     QCOMPARE(qobject_cast<QLineEdit*>(editorControl("Text1_1"))->text().toStdString(), m.Text1[1]);
 
-    // A zoom halves the shown picture.
-    auto* combo = qobject_cast<QComboBox*>(editorControl("Combo1"));
-    combo->setCurrentIndex(1);
-    emit combo->activated(1);
-    QCOMPARE(p.w.form3()->Combo1, std::string("50"));
-    QVERIFY(d->Shown().width() < p.s.dest.DestSumR.Width());
-  }
-
-  void theDestinationPictureForwardsPresses() {
-    Program p;
-    LoadFrames(p);
-    p.Action("mnu_4")->trigger();
-    qvapp::DestinationWindow* d = p.w.destinationWindow();
-    qvapp::EditorWindow* e = p.w.editorWindow();
-    QVERIFY(d && e);
+    // Presses on the destination picture, a save in every format, the
+    // geometry buttons and a zoom.
     auto* wb = e->findChild<QScrollBar*>("HScroll4");
     QVERIFY(wb->isHidden());
 
@@ -653,38 +603,7 @@ class MainWindowTest : public QObject {
     const std::array<std::string, 3> white{"65535", "65535", "65535"};
     QVERIFY(p.w.form3()->Text1 != levels || p.w.form3()->Text2 != white);
     QCOMPARE(e->findChild<QLineEdit*>("Text1_0")->text().toStdString(), p.w.form3()->Text1[0]);
-  }
 
-  void geometryButtonsResizeTheDestination() {
-    Program p;
-    LoadFrames(p);
-    p.Action("mnu_4")->trigger();
-    qvapp::DestinationWindow* d = p.w.destinationWindow();
-    qvapp::EditorWindow* e = p.w.editorWindow();
-    const QSize start = d->Shown().size();
-    e->findChild<QPushButton*>("Command4")->click();  // "Tourner"
-    QCOMPARE(d->Shown().size(), start.transposed());
-    QCOMPARE(p.s.dest.DestSumR.Width(), start.height());
-    e->findChild<QPushButton*>("Command5")->click();  // "2 x 2"
-    QCOMPARE(d->Shown().size(), start.transposed() / 2);
-    const QSize half = d->Shown().size();
-    e->findChild<QPushButton*>("Command6")->click();  // "3 x 3"
-    QCOMPARE(d->Shown().size(), half / 3);
-
-    // "Copier" puts the shown picture on the clipboard.
-    e->findChild<QPushButton*>("Command2")->click();
-    QCOMPARE(QApplication::clipboard()->image().size(), d->Shown().size());
-
-    // Closing the destination closes the editor.
-    d->close();
-    QVERIFY(!e->isVisible());
-  }
-
-  void theEditorSavesEveryFormat() {
-    Program p;
-    LoadFrames(p);
-    p.Action("mnu_4")->trigger();
-    qvapp::EditorWindow* e = p.w.editorWindow();
     const std::string dest = p.s.dest.DestFileName;
     for (const char* ext : {"jpg", "bmp", "tif", "fts"}) {
       const QString file = dir_.filePath(QStringLiteral("editor.%1").arg(QLatin1String(ext)));
@@ -707,6 +626,30 @@ class MainWindowTest : public QObject {
     QVERIFY(p.dialogs.asked.back().initialFile.find("editor.") == std::string::npos);
     QVERIFY(p.dialogs.asked.back().initialFile.find("editor") != std::string::npos);
     QVERIFY(!dest.empty());
+
+    const QSize start = d->Shown().size();
+    e->findChild<QPushButton*>("Command4")->click();  // "Tourner"
+    QCOMPARE(d->Shown().size(), start.transposed());
+    QCOMPARE(p.s.dest.DestSumR.Width(), start.height());
+    e->findChild<QPushButton*>("Command5")->click();  // "2 x 2"
+    QCOMPARE(d->Shown().size(), start.transposed() / 2);
+    const QSize half = d->Shown().size();
+    e->findChild<QPushButton*>("Command6")->click();  // "3 x 3"
+    QCOMPARE(d->Shown().size(), half / 3);
+
+    // "Copier" puts the shown picture on the clipboard.
+    e->findChild<QPushButton*>("Command2")->click();
+    QCOMPARE(QApplication::clipboard()->image().size(), d->Shown().size());
+
+    auto* combo = qobject_cast<QComboBox*>(editorControl("Combo1"));
+    combo->setCurrentIndex(1);
+    emit combo->activated(1);
+    QCOMPARE(p.w.form3()->Combo1, std::string("50"));
+    QVERIFY(d->Shown().width() < p.s.dest.DestSumR.Width());
+
+    // Closing the destination closes the editor.
+    d->close();
+    QVERIFY(!e->isVisible());
   }
 
   // Keys typed faster than the editor redraws, a save and a copy among
@@ -905,22 +848,6 @@ class MainWindowTest : public QObject {
     // "&Copier" puts what the picture shows on the clipboard.
     p.Action("mnuCopy")->trigger();
     QCOMPARE(QApplication::clipboard()->image().size(), p.w.Shown().size());
-  }
-
-  void automaticMarksFromTheMenu() {
-    Program p;
-    p.w.OpenPaths({sky_ + "/project.txt"});
-    QCOMPARE(p.s.ImageCount(), 4);
-    QString message;
-    During user([&] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        message = box->text();
-        box->accept();
-      }
-    });
-    p.Action("mnuAutoMarks")->trigger();
-    QVERIFY2(message.contains(QStringLiteral("Images marquées : 4 sur 4")), qPrintable(message));
-    QCOMPARE(p.s.RunState, int16_t{0});
   }
 
   // The marks follow the star the user placed, reference before guide star,
