@@ -257,19 +257,6 @@ TEST(StackRun, FramesThatCannotBeProcessedSayWhy) {
   EXPECT_NE(r.err.find("image 4 : image non traitée : en-tête FITS tronqué"), std::string::npos) << r.err;
 }
 
-TEST(StackRun, ARangePastTheEndKeepsTheLastImage) {
-  Sky sky("--frames 6 --seed 6");
-  auto images = [](const CliResult& r) {
-    std::vector<int> v;
-    for (const RunLine& l : RunLines(r.out)) v.push_back(l.image);
-    return v;
-  };
-  // A range past the end keeps the last image.
-  const CliResult beyond = sky.Stack("--first 12 --last 20 --out '" + sky.dir.File("c.fts") + "'");
-  EXPECT_EQ(images(beyond), (std::vector<int>{6}));
-  EXPECT_TRUE(EmptyFolder(sky.tmp));
-}
-
 TEST(StackRun, ExpandedCanvasSpansEveryImage) {
   Sky sky("--frames 6 --seed 7 --drift 2,1.5");
   const CliResult r = sky.Stack("--expand 1 --out '" + sky.dir.File("r.fts") + "'");
