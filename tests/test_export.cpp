@@ -8,6 +8,7 @@
 
 #include "display/render.h"
 #include "io/picture_export.h"
+#include "process/image_files.h"
 #include "support.h"
 #include "workspace/save_commands.h"
 

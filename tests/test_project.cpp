@@ -48,7 +48,8 @@ ImageEntry Entry(const std::string& file, double gx, double gy) {
           .ImgBitpix = 16,
           .ImgGuideX = gx,
           .ImgGuideY = gy,
-          .ImgChecked = 1};
+          .ImgChecked = 1,
+          .ImgZone = {}};
 }
 
 // Lines 1..16 of a plain tagged file.

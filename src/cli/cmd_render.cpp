@@ -13,7 +13,7 @@
 #include "editor/result.h"
 #include "io/json.h"
 #include "io/picture_export.h"
-#include "workspace/save_commands.h"
+#include "process/image_files.h"
 
 namespace qvcli {
 

@@ -25,8 +25,6 @@
 #include "stack/masters.h"
 #include "stack/stacking.h"
 #include "workspace/project_file.h"
-#include "workspace/run.h"
-#include "workspace/save_commands.h"
 
 namespace qvcli {
 
@@ -426,8 +424,8 @@ int CmdStack(const Args& args) {
   qv::RunRequest request;
   request.expand = cli.shown.expand == 1;
   if (!a.first.empty() || !a.last.empty()) {
-    request.first = qv::SubsetBoxNumber(s, a.first);
-    request.last = qv::SubsetBoxNumber(s, a.last);
+    request.first = qv::RangeBoundFromText(s, a.first);
+    request.last = qv::RangeBoundFromText(s, a.last);
   }
 
   Progress progress(ImagesInRun(s, request));

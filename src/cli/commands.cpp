@@ -22,8 +22,6 @@
 #include "process/process_pic.h"
 #include "stack/master_frames.h"
 #include "stack/masters.h"
-#include "workspace/select_pic.h"
-#include "workspace/settings.h"
 
 namespace qvcli {
 

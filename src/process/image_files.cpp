@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "io/picture_export.h"
+
 namespace qv {
 
 std::string ImagePath(const Session& s, int index) {
@@ -45,6 +47,31 @@ Outcome WriteFitsFile(Session& s, const std::string& FileName, bool& FromDestina
 
 Outcome WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestination) {
   return WriteTiffFile(SavedPlanesOf(s, FromDestination), FileName);
+}
+
+bool ThreeIdenticalPlanes(const Session& s, const std::string& name) {
+  const PictureWriter w = WriterForName(name);
+  if (w == PictureWriter::Jpeg || w == PictureWriter::Bmp || s.opt.Has(Mono) || s.ImageCount() < 1) return false;
+  for (int i = 1; i <= s.ImageCount(); ++i) {
+    const ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    if (e.ImgBitpix == 0 || (e.ImgNaxis >= 3 && e.ImgNaxis3 > 1)) return false;
+  }
+  return true;
+}
+
+int SaveImageAs(Session& s, const std::string& fileName, const Plane<int32_t>& shown, bool fromDestination) {
+  if (fileName.empty()) return 0;
+  switch (WriterForName(fileName)) {
+    case PictureWriter::Jpeg:
+      return SaveJpeg(shown, fileName).err;
+    case PictureWriter::Bmp:
+      return SavePictureAsBmp(shown, fileName).err;
+    case PictureWriter::Tiff:
+      return WriteTiffFile(s, fileName, fromDestination).err;
+    case PictureWriter::Fits:
+      break;
+  }
+  return WriteFitsFile(s, fileName, fromDestination).err;
 }
 
 }  // namespace qv

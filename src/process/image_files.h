@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/outcome.h"
+#include "core/plane.h"
 #include "core/session.h"
 #include "io/fits_reader.h"
 #include "io/fits_writer.h"
@@ -36,5 +37,15 @@ Outcome WriteFitsFile(Session& s, const std::string& FileName, bool& FromDestina
 
 // The same as an uncompressed 16-bit TIFF.
 Outcome WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestination);
+
+// A result written to `name` as FITS or TIFF holds three identical planes:
+// every list image has one plane, and "Monochrome" is off.
+bool ThreeIdenticalPlanes(const Session& s, const std::string& name);
+
+// Writes the image under `fileName` with the writer its extension selects:
+// JPEG or BMP from `shown` (the picture as its view shows it), TIFF or FITS
+// from the data, the current image or the destination. An empty name saves
+// nothing. Returns 0, or the number of the error met.
+int SaveImageAs(Session& s, const std::string& fileName, const Plane<int32_t>& shown, bool fromDestination);
 
 }  // namespace qv

@@ -162,4 +162,24 @@ int SaveListAsTiff(Session& s, FrameListener& shown,
   return count;
 }
 
+std::string StatusText(const Session& s) {
+  const ImageEntry& e = s.Img.at(static_cast<size_t>(s.CurPic));
+  double w = e.ImgNaxis1, h = e.ImgNaxis2;
+  if (s.opt.Has(Bin2x2)) {
+    w = Int(w / 2);
+    h = Int(h / 2);
+  }
+  const double zoom = s.opt.PicZoom != 0 ? s.opt.PicZoom : 1;
+  std::string t = std::to_string(static_cast<int>(w)) + "x" + std::to_string(static_cast<int>(h)) + "\r\n";
+  t += "Zoom=" + FormatPercent(1 / zoom, s.locale) + "\r\n";
+  t += "Qualité = " + FormatPercent(s.guide.Quality, s.locale) + "\r\n";
+  if (s.opt.Has(HotCalc)) t += "Pixels chauds\r\n";
+  if (s.cal.UseHotMask) t += "Masque\r\n";
+  if (s.opt.Has(Bin2x2)) t += "Fusion 2x2\r\n";
+  if (s.cal.UseDark) t += "Dark ";
+  if (s.cal.UseFlat) t += "PLU";
+  if (s.opt.Has(GradRemove)) t += "\r\nGradient";
+  return t;
+}
+
 }  // namespace qv

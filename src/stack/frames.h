@@ -113,4 +113,7 @@ int FillList(Session& s, int k, bool forceChecked, ListListener& shown);
 int SaveListAsTiff(Session& s, FrameListener& shown,
                    const std::function<void(const std::string& tiff, int count, int n)>& written = {});
 
+// The status text under the picture for the current image.
+std::string StatusText(const Session& s);
+
 }  // namespace qv

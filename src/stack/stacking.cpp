@@ -91,4 +91,12 @@ RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
   return result;
 }
 
+int RangeBoundFromText(const Session& s, const std::string& text) {
+  try {
+    return CInt(LocaleToDouble(text, s.locale));
+  } catch (const RuntimeError&) {
+    return 0;
+  }
+}
+
 }  // namespace qv

@@ -70,4 +70,8 @@ void RunRange(const Session& s, const RunRequest& r, int& first, int& last);
 // The run. Does nothing while another operation runs (RunState not 0).
 RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown);
 
+// A bound of a run's range as the user typed it, read with the user's
+// conventions; 0 when there is none.
+int RangeBoundFromText(const Session& s, const std::string& text);
+
 }  // namespace qv

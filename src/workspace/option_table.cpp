@@ -8,6 +8,7 @@
 
 #include "core/options.h"
 #include "core/paths.h"
+#include "stack/masters.h"
 
 namespace qv {
 
@@ -554,6 +555,20 @@ void OfferFile(SettingsStore& store, OptionKey key, OptionPlace& place, const st
   if (!current || LCase(Trim(text)) == LCase(Trim(*current))) return;
   *current = text;
   Statement([&] { store.Write(kSettingsSection, row.key, *current); });
+}
+
+void StartUpSettings(Session& s, SettingsStore& store, OptionPlace& place, const std::string& programFolder,
+                     const std::function<void()>& settingsRead) {
+  Ignoring([&] {
+    s.Img.clear();
+    s.ResizeImageArrays(0);
+  });
+  s.guide.GuideX = 100.0;
+  s.guide.GuideY = 100.0;
+  ReadOptions(store, ReadPhase::First, place, s.locale, programFolder);
+  if (settingsRead) settingsRead();
+  BuildMasters(s);
+  ReadOptions(store, ReadPhase::AfterMasters, place, s.locale, programFolder);
 }
 
 }  // namespace qv

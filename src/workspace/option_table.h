@@ -216,4 +216,11 @@ void ApplyOptionsOk(SettingsStore& store, OptionPlace& place, const NumLocale& l
 // its key, only when it names another file than the current value.
 void OfferFile(SettingsStore& store, OptionKey key, OptionPlace& place, const std::string& text);
 
+// The engine's part of the program's start-up, with or without a window:
+// the image tables emptied, the guide position (100, 100), the settings read
+// before the masters, `settingsRead` (where the window shows them), the
+// calibration masters built, then the settings read after them (Hsens).
+void StartUpSettings(Session& s, SettingsStore& store, OptionPlace& place, const std::string& programFolder,
+                     const std::function<void()>& settingsRead = {});
+
 }  // namespace qv

@@ -16,7 +16,7 @@
 #include "core/paths.h"
 #include "stack/guide.h"
 #include "stack/masters.h"
-#include "workspace/settings.h"
+#include "workspace/option_table.h"
 
 namespace qv {
 

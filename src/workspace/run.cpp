@@ -10,19 +10,11 @@
 
 namespace qv {
 
-int SubsetBoxNumber(const Session& s, const std::string& text) {
-  try {
-    return CInt(LocaleToDouble(text, s.locale));
-  } catch (const RuntimeError&) {
-    return 0;
-  }
-}
-
 RunRequest RequestFromWindow(const Form1& f) {
   RunRequest r;
   if (f.Text7Visible) {
-    r.first = SubsetBoxNumber(f.s, f.Text7);
-    r.last = SubsetBoxNumber(f.s, f.Text8);
+    r.first = RangeBoundFromText(f.s, f.Text7);
+    r.last = RangeBoundFromText(f.s, f.Text8);
   }
   r.expand = f.Check6 == 1;
   return r;

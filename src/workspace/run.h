@@ -11,10 +11,6 @@
 
 namespace qv {
 
-// The number typed in a subset box, read with the user's conventions; 0
-// when there is none.
-int SubsetBoxNumber(const Session& s, const std::string& text);
-
 // The request the main window makes: the subset boxes while they are shown,
 // and "Etendre la mosaïque".
 RunRequest RequestFromWindow(const Form1& f);

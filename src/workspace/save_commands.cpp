@@ -9,21 +9,6 @@
 
 namespace qv {
 
-int SaveImageAs(Session& s, const std::string& fileName, const Plane<int32_t>& shown, bool fromDestination) {
-  if (fileName.empty()) return 0;
-  switch (WriterForName(fileName)) {
-    case PictureWriter::Jpeg:
-      return SaveJpeg(shown, fileName).err;
-    case PictureWriter::Bmp:
-      return SavePictureAsBmp(shown, fileName).err;
-    case PictureWriter::Tiff:
-      return WriteTiffFile(s, fileName, fromDestination).err;
-    case PictureWriter::Fits:
-      break;
-  }
-  return WriteFitsFile(s, fileName, fromDestination).err;
-}
-
 SaveDialogParams MainSaveDialog(const Session& s) {
   SaveDialogParams p;
   if (s.CurPic >= 1 && s.CurPic <= s.ImageCount())
@@ -49,16 +34,6 @@ int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int
   if (chosenName.empty()) return 0;
   s.dest.DestFileName = chosenName;
   return SaveImageAs(s, chosenName, shown, true);
-}
-
-bool ThreeIdenticalPlanes(const Session& s, const std::string& name) {
-  const PictureWriter w = WriterForName(name);
-  if (w == PictureWriter::Jpeg || w == PictureWriter::Bmp || s.opt.Has(Mono) || s.ImageCount() < 1) return false;
-  for (int i = 1; i <= s.ImageCount(); ++i) {
-    const ImageEntry& e = s.Img[static_cast<size_t>(i)];
-    if (e.ImgBitpix == 0 || (e.ImgNaxis >= 3 && e.ImgNaxis3 > 1)) return false;
-  }
-  return true;
 }
 
 std::string SaveNote(const Session& s, const std::string& name, int err) {

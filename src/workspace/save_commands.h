@@ -15,12 +15,6 @@
 
 namespace qv {
 
-// Writes the image under `fileName` with the writer its extension selects:
-// JPEG or BMP from `shown` (the picture as its view shows it), TIFF or FITS
-// from the data, the current image or the destination. An empty name saves
-// nothing. Returns 0, or the number of the error met.
-int SaveImageAs(Session& s, const std::string& fileName, const Plane<int32_t>& shown, bool fromDestination);
-
 // The save dialog of both windows: its title, default extension and filter
 // entries (description, pattern) in order.
 struct SaveDialogParams {
@@ -61,9 +55,6 @@ int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t
 SaveDialogParams EditorSaveDialog(const Session& s);
 int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown);
 
-// A result written to `name` as FITS or TIFF holds three identical planes:
-// every list image has one plane, and "Monochrome" is off.
-bool ThreeIdenticalPlanes(const Session& s, const std::string& name);
 // What a save of the result did, in words for the status bar: the file
 // written, or that it could not be, and how to get one plane when the
 // three written are the same.

@@ -30,7 +30,4 @@ class SelectionShown : public FrameListener {
   Form1& f_;
 };
 
-// The status text under the picture for the current image.
-std::string StatusText(const Session& s);
-
 }  // namespace qv

@@ -34,20 +34,6 @@ void LoadProjectSetting(Form1& f, SettingsStore& store) {
   ReadOptions(store, ReadPhase::WithoutArgument, place, f.s.locale);
 }
 
-void StartUpSettings(Session& s, SettingsStore& store, OptionPlace& place, const std::string& programFolder,
-                     const std::function<void()>& settingsRead) {
-  Ignoring([&] {
-    s.Img.clear();
-    s.ResizeImageArrays(0);
-  });
-  s.guide.GuideX = 100.0;
-  s.guide.GuideY = 100.0;
-  ReadOptions(store, ReadPhase::First, place, s.locale, programFolder);
-  if (settingsRead) settingsRead();
-  BuildMasters(s);
-  ReadOptions(store, ReadPhase::AfterMasters, place, s.locale, programFolder);
-}
-
 void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, const std::string& programFolder,
                 const StartUpHooks& hooks) {
   Session& s = f.s;

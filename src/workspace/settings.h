@@ -29,13 +29,6 @@ void LoadHsens(Form1& f, SettingsStore& store);
 // Reads Project into the main window's current-project field.
 void LoadProjectSetting(Form1& f, SettingsStore& store);
 
-// The engine's part of the program's start-up, with or without a window:
-// the image tables emptied, the guide position (100, 100), the settings read
-// before the masters, `settingsRead` (where the window shows them), the
-// calibration masters built, then the settings read after them (Hsens).
-void StartUpSettings(Session& s, SettingsStore& store, OptionPlace& place, const std::string& programFolder,
-                     const std::function<void()>& settingsRead = {});
-
 // The parts of the start-up that belong to other windows' logic.
 struct StartUpHooks {
   // Clicks the zoom menu item (0..3) matching the stored PicZoom.
