@@ -11,7 +11,8 @@ The names of a window's controls (Form1, Check6, Text1, mnuLoad...) belong
 to the window models (workspace, editor) and their Qt mirrors (app). The
 engine, the simulator, the command-line tool, and the settings table and
 project file that the tool shares with the windows, use names that say what
-a value is; there a control name is refused, in code and comments alike.
+a value is; there a control name is refused, in code and comments alike,
+and so is an include of a window model's header.
 
 Before it looks at the tree, the script checks itself on a small tree with
 known faults, so a rule that stopped refusing anything fails too.
@@ -31,12 +32,23 @@ FLOORS = {
     "cli": 6, "app": 6,
 }
 GROUND_PAIRS = {("core", "platform"), ("platform", "core")}
-INCLUDE = re.compile(r'^\s*#\s*include\s*"([a-z_]+)/[^"]+"')
+INCLUDE = re.compile(r'^\s*#\s*include\s*"(([a-z_]+)/[^"]+)"')
 
 # Where control names are refused: whole folders, and single files of the
 # window models' folder given by their name without extension.
 NO_CONTROLS = {"core", "platform", "io", "display", "process", "stack", "sim", "cli"}
-NO_CONTROLS_FILES = {"workspace/option_table", "workspace/project_file"}
+NO_CONTROLS_FILES = {
+    "workspace/option_table", "workspace/options", "workspace/project_file",
+    "editor/editing", "editor/result", "editor/auto_stretch", "editor/rendering", "editor/operations",
+}
+# The headers of the window models' floor that hold no window model: the only
+# ones the places above may include. The tool and the simulator reach the
+# engine through these, never through a window's model.
+WINDOW_FREE = {
+    "workspace/option_table.h", "workspace/options.h", "workspace/project_file.h",
+    "editor/editing.h", "editor/result.h", "editor/auto_stretch.h", "editor/rendering.h",
+    "editor/operations.h",
+}
 # A control name starts an identifier: Form1_Load and Check6 are refused,
 # Form1Window (a type of the window models' folder) would be too.
 CONTROL = re.compile(
@@ -62,9 +74,12 @@ def problems(src):
                 for m in CONTROL.finditer(line):
                     bad.append(f"{path}:{n}: {here} names the window control {m.group(0)}")
             m = INCLUDE.match(line)
-            if not m or m.group(1) not in FLOORS:
+            if not m or m.group(2) not in FLOORS:
                 continue
-            there = m.group(1)
+            there = m.group(2)
+            if refuse_controls and there in ("workspace", "editor") and m.group(1) not in WINDOW_FREE:
+                bad.append(f"{path}:{n}: {here} includes the window header {m.group(1)}")
+                continue
             if there == here or FLOORS[there] < FLOORS[here] or (here, there) in GROUND_PAIRS:
                 continue
             bad.append(f"{path}:{n}: {here} includes {line.strip()[9:]}")
@@ -80,6 +95,8 @@ def self_check():
         "workspace/form1.h": "int16_t Check6 = 0;\n",
         "workspace/project_file.cpp": "int Text3;\n",
         "cli/main.cpp": "int Option1;\n",
+        "cli/run.cpp": '#include "workspace/option_table.h"\n#include "workspace/form1.h"\n',
+        "sim/sky.cpp": '#include "editor/form3.h"\n',
     }
     with tempfile.TemporaryDirectory() as tmp:
         for name, text in files.items():
@@ -88,7 +105,9 @@ def self_check():
         found = [b[len(tmp) + 1:] for b in problems(tmp)]
     expected = [
         "cli/main.cpp:1: cli names the window control Option1",
+        'cli/run.cpp:2: cli includes the window header workspace/form1.h',
         'core/up.h:1: core includes "stack/guide.h"',
+        'sim/sky.cpp:1: sim includes the window header editor/form3.h',
         "stack/run.cpp:1: stack names the window control Form1",
         "stack/run.cpp:1: stack names the window control Check6",
         "stack/run.cpp:1: stack names the window control mnuLoad_Click",

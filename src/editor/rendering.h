@@ -44,7 +44,7 @@ int32_t ColourScale(double g, double b);
 // into out[0..2].
 void LocalMeans(const Plane<float>& sum, const Plane<float>& weight, const bool wanted[3], Plane<double>* out[3]);
 
-// Colour modes of the editor (Option1).
+// Colour modes of the editor: colour, monochrome or a colour scale.
 enum RenderMode : int { kColour = 0, kMonochrome = 1, kColourScale = 2 };
 
 // Everything a redraw reads besides the planes.
