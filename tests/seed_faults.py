@@ -204,6 +204,11 @@ def first_failure(out):
     return m2.group(1) if m2 else "?"
 
 
+def every_failure(out):
+    tail = out.split("The following tests FAILED:", 1)
+    return re.findall(r"^\s*\d+ - (\S+)", tail[1], re.M) if len(tail) == 2 else []
+
+
 def suite(args, log, extra_targets=()):
     """Builds and runs the suite; gives (verdict, first failing test, seconds)."""
     start = time.time()
@@ -215,8 +220,17 @@ def suite(args, log, extra_targets=()):
     # Two passes: the window tests are one ctest test of a minute and a half,
     # and --stop-on-failure waits for tests already running, so they only run
     # once everything else has passed.
-    base = ["ctest", "--test-dir", args.build, f"-j{args.jobs}", "--stop-on-failure", "--output-on-failure"]
     skip = "" if args.all_tests else "|" + LONG_TESTS
+    if args.every_failure:
+        # The whole suite, to learn every test that catches the fault: the
+        # matrix that shows which tests no fault needs.
+        select = ["-E", LONG_TESTS] if skip else []
+        rc, out = run(["ctest", "--test-dir", args.build, f"-j{args.jobs}"] + select, log, args.test_timeout)
+        if rc == "timeout":
+            return "caught", "(suite timed out)", time.time() - start
+        failed = every_failure(out)
+        return ("caught" if rc != 0 else "missed"), ",".join(failed), time.time() - start
+    base = ["ctest", "--test-dir", args.build, f"-j{args.jobs}", "--stop-on-failure", "--output-on-failure"]
     for select in (["-E", r"^gui\." + skip], ["-R", r"^gui\."] + (["-E", LONG_TESTS] if skip else [])):
         rc, out = run(base + select, log, args.test_timeout)
         if rc == "timeout":
@@ -248,6 +262,8 @@ def main():
     ap.add_argument("--check", action="store_true", help="only check that every snippet matches once")
     ap.add_argument("--list", action="store_true", help="list the faults")
     ap.add_argument("--all-tests", action="store_true", help="keep the two long window sessions")
+    ap.add_argument("--every-failure", action="store_true",
+                    help="run the whole suite for each fault and record every test that fails, not the first")
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--build-timeout", type=int, default=1800)
     ap.add_argument("--test-timeout", type=int, default=900)
