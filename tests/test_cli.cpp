@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 
 #include "support.h"
@@ -101,4 +102,71 @@ TEST(Cli, ExitStatus) {
   const qvtest::CliResult r = qvtest::Cli(dir, "process " + sky + " --out '" + dir.File("no/such/dir/o.fts") + "'");
   EXPECT_TRUE(r.out.empty()) << r.out;
   EXPECT_NE(r.err.find("no/such/dir"), std::string::npos) << r.err;
+}
+
+// A number the option's type cannot hold is refused, with the option named,
+// before anything is read or written; a number the type holds but a limit
+// does not is still taken, limited, with a warning.
+TEST(Cli, BadNumbersAreRefusedBeforeAnyWork) {
+  TempDir dir;
+  WriteSky(dir.File("m42.fts"));
+  std::string sky = "'";
+  sky += dir.File("m42.fts") + "' ";
+  const std::string stack = "stack " + sky + sky + "--guide ", process = "process " + sky;
+  struct Case {
+    std::string args;  // OUT stands for the output, which must not appear when refused
+    int status;
+    std::string says;
+  } cases[] = {
+      {"simulate --out OUT --frames nan", 2, "--frames nan"},
+      {"simulate --out OUT --frames 1e999", 2, "--frames 1e999"},
+      {"simulate --out OUT --frames 2.5", 2, "--frames 2.5"},
+      {"simulate --out OUT --seed -1", 2, "--seed -1"},
+      {"simulate --out OUT --seed 4294967296", 2, "--seed"},
+      {"simulate --out OUT --rotation inf", 2, "--rotation inf"},
+      {"simulate --out OUT --drift 1,nan", 2, "--drift 1,nan"},
+      {stack + "1e999,5 --out OUT", 2, "--guide attend X,Y"},
+      {stack + "nan,5 --out OUT", 2, "--guide attend X,Y"},
+      {stack + "12,8 --first inf --out OUT", 2, "--first attend un numéro d'image"},
+      {stack + "12,8 --last 40000 --out OUT", 2, "de -32768 à 32767"},
+      {stack + "12,8 --levels g:1:inf --out OUT", 2, "--levels"},
+      {"render " + sky + "--levels all:nan:1 --out OUT", 2, "--levels"},
+      {"render " + sky + "--curve nan --out OUT", 2, "--curve"},
+      {process + "--step 1e999 --out OUT", 2, "pas invalide"},
+      {process + "--set MinQual=nan --out OUT", 2, "MinQual"},
+      {process + "--set MinQual=1e39 --out OUT", 2, "nombre de -3.4e38 à 3.4e38"},
+      {process + "--set GradRatio=40000 --out OUT", 2, "entier de -32768 à 32767"},
+      {process + "--set UseMask=1e10 --out OUT", 2, "entier de -2147483648 à 2147483647"},
+      {process + "--set Expand=inf --out OUT", 2, "Expand"},
+      {process + "--set MaskThr=5 --out OUT", 0, "MaskThr=5 hors des limites, valeur utilisée : 50"},
+      {process + "--set CalcThr=1e9 --out OUT", 0, "valeur utilisée : 10000"},
+  };
+  int n = 0;
+  for (Case& c : cases) {
+    const std::string out =
+        dir.File("out" + std::to_string(++n) + (c.args[0] == 's' && c.args[1] == 'i' ? "" : ".fts"));
+    c.args.replace(c.args.find("OUT"), 3, "'" + out + "'");
+    const qvtest::CliResult r = qvtest::Cli(dir, c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+    EXPECT_EQ(std::filesystem::exists(out), c.status == 0) << c.args;
+    if (c.status != 0) EXPECT_EQ(r.err.find("image 1"), std::string::npos) << c.args << ": " << r.err;
+  }
+}
+
+// The temporary folder is TMPDIR when set and not empty, else /tmp, and the
+// tool names the one it uses.
+TEST(Cli, MasterNamesItsTemporaryFolder) {
+  TempDir dir;
+  WriteSky(dir.File("m42.fts"));
+  std::filesystem::create_directory(dir.File("tmp"));
+  const std::string frame = "'" + dir.File("m42.fts") + "' ";
+  const std::string args = "master dark " + frame + frame + "--out '" + dir.File("d.fts") + "'";
+  for (const auto& [prefix, folder] : {std::pair{"TMPDIR='" + dir.File("tmp") + "/' ", dir.File("tmp")},
+                                       std::pair{std::string("TMPDIR= "), std::string("/tmp")}}) {
+    const qvtest::CliResult r = qvtest::Cli(dir, args, prefix);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("dossier temporaire : " + folder + "\n"), std::string::npos) << prefix << r.err;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.File("tmp")));
 }

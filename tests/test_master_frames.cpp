@@ -30,7 +30,7 @@ void WriteFrame(const std::string& path, int level, int width = 12) {
 }
 
 std::filesystem::path StagingFolder() {
-  return std::filesystem::temp_directory_path() / ("quelvista-master-" + std::to_string(::getpid()));
+  return std::filesystem::path(qv::TempFolder()) / ("quelvista-master-" + std::to_string(::getpid()));
 }
 
 // File dialogs that answer what the test set and remember what they were asked.

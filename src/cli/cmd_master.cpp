@@ -100,6 +100,7 @@ int CmdMaster(const Args& args) {
   // Ctrl+C is seen between frames and between bands, and while a frame is
   // read, so the staging folder is always removed.
   std::signal(SIGINT, OnInterrupt);
+  std::fprintf(stderr, "dossier temporaire : %s\n", TempFolderShown().c_str());
   qv::MasterWatch watch;
   watch.goOn = [] { return stopRequested == 0; };
   watch.refused = [](const qv::RefusedFrame& r) { Complain("image refusée, " + r.reason + " : " + r.file); };

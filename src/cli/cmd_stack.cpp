@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "cli/commands.h"
 #include "core/options.h"
@@ -105,7 +106,27 @@ bool Parse(const Args& args, StackArgs& a) {
     return false;
   }
   if (!a.out.empty() && !OutputKindAccepted(a.out, a.forceFits)) return false;
-  if (!a.first.empty() && !a.last.empty() && qv::Val(a.first) > qv::Val(a.last)) {
+  // Checked before anything is read: a bound the range box cannot hold, or
+  // a guide position that is no number, would otherwise surface mid-run.
+  double first = 0, last = 0;
+  for (const auto& [option, text, bound] : {std::tuple{"--first", &a.first, &first}, {"--last", &a.last, &last}})
+    if (!text->empty() && !qv::DotNumber(*text, *bound)) {
+      Complain(std::string(option) + " attend un numéro d'image : " + *text);
+      return false;
+    } else if (!text->empty() && !(*bound > -32768.5 && *bound < 32767.5)) {
+      Complain(std::string(option) + " attend un numéro d'image de -32768 à 32767 : " + *text);
+      return false;
+    }
+  if (!a.guide.empty() && a.guide != "auto") {
+    const size_t comma = a.guide.find(',');
+    double x, y;
+    if (comma == std::string::npos || !qv::DotNumber(a.guide.substr(0, comma), x) ||
+        !qv::DotNumber(a.guide.substr(comma + 1), y)) {
+      Complain("--guide attend X,Y (deux nombres, \".\" comme séparateur décimal) ou auto : " + a.guide);
+      return false;
+    }
+  }
+  if (!a.first.empty() && !a.last.empty() && first > last) {
     Complain("--first " + a.first + " est après --last " + a.last);
     return false;
   }
@@ -399,13 +420,10 @@ int CmdStack(const Args& args) {
         return 1;
       }
     } else {
+      // Parse has checked both numbers.
       const size_t comma = a.guide.find(',');
-      if (comma == std::string::npos) {
-        Complain("--guide attend X,Y ou auto");
-        return 2;
-      }
-      gx = qv::Val(a.guide.substr(0, comma));
-      gy = qv::Val(a.guide.substr(comma + 1));
+      qv::DotNumber(a.guide.substr(0, comma), gx);
+      qv::DotNumber(a.guide.substr(comma + 1), gy);
     }
     if (!qv::SetGuideStar(s, 1, gx, gy)) {
       Complain("position d'étoile guide hors de l'image 1");

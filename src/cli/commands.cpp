@@ -27,6 +27,11 @@ namespace qvcli {
 
 void Complain(const std::string& message) { std::fprintf(stderr, "quelvista-cli : %s\n", message.c_str()); }
 
+std::string TempFolderShown() {
+  const std::string& folder = qv::TempFolder();
+  return folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+}
+
 bool CliSession::Open(const std::string& settingsFile) {
   s.locale = qv::NumLocale::FromEnvironment();
   s.opt = qv::Options::Fresh();
@@ -101,12 +106,19 @@ void ToolList::Tracked(int) { status = qv::StatusText(s); }
 
 namespace {
 
-// The whole text is one number written with "." as decimal point.
-bool ParseDotNumber(const std::string& text, double& v) {
-  if (text.empty() || text.find(',') != std::string::npos) return false;
-  char* end = nullptr;
-  v = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && std::isfinite(v) && text.find_first_of("xXpP") == std::string::npos;
+// What a number must fit in memory, for the message of one that does not.
+std::string TypeRange(qv::OptionType type) {
+  switch (type) {
+    case qv::OptionType::Int16:
+      return " (entier de -32768 à 32767)";
+    case qv::OptionType::Int32:
+    case qv::OptionType::Bits32:
+      return " (entier de -2147483648 à 2147483647)";
+    case qv::OptionType::Single:
+      return " (nombre de -3.4e38 à 3.4e38)";
+    default:
+      return "";
+  }
 }
 
 }  // namespace
@@ -145,13 +157,13 @@ int ApplyOverrides(qv::OptionPlace place, std::vector<std::pair<std::string, std
         }
         v = std::to_string(bits);
       }
-      if (!ParseDotNumber(v, number)) {
+      if (!qv::DotNumber(v, number)) {
         Complain("valeur invalide pour " + k + " : " + v + " (un nombre, avec \".\" comme séparateur décimal)");
         return 2;
       }
     }
     if (qv::TakeOptionText(place, k, v, qv::NumLocale::Dot()) != qv::SettingResult::Applied) {
-      Complain("valeur invalide pour " + k + " : " + v);
+      Complain("valeur invalide pour " + k + " : " + v + TypeRange(row->type));
       return 2;
     }
     // A value the load limits (or a single cannot hold) is named as used.
@@ -373,11 +385,12 @@ int CmdProcess(const Args& args) {
     const std::string& a = args[i];
     if (a == "--step") {
       if (!NeedValue(args, i)) return 2;
-      step = static_cast<int>(qv::Val(args[++i]));
-      if (step < 0 || step > 32767) {
-        Complain("pas invalide : " + args[i]);
+      double given = 0;
+      if (!qv::WholeDotNumber(args[++i], 0, 32767, given)) {
+        Complain("pas invalide : " + args[i] + " (entier de 0 à 32767)");
         return 2;
       }
+      step = static_cast<int>(given);
     } else if (a == "--settings") {
       if (!NeedValue(args, i)) return 2;
       settingsFile = args[++i];

@@ -176,6 +176,18 @@ double Val(std::string_view text) {
   return v;
 }
 
+bool DotNumber(std::string_view text, double& v) {
+  if (text.empty() || text.find_first_of(",xXpP") != std::string_view::npos) return false;
+  const std::string t(text);
+  char* end = nullptr;
+  v = std::strtod(t.c_str(), &end);
+  return end == t.c_str() + t.size() && std::isfinite(v) && !std::isspace(static_cast<unsigned char>(t[0]));
+}
+
+bool WholeDotNumber(std::string_view text, double lo, double hi, double& v) {
+  return DotNumber(text, v) && v == std::floor(v) && v >= lo && v <= hi;
+}
+
 NumLocale NumLocale::FromEnvironment() {
   NumLocale loc = Dot();
   const char* old = std::setlocale(LC_NUMERIC, nullptr);

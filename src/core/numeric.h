@@ -72,6 +72,14 @@ inline bool TryCLng(double v, int32_t& out) {
 // cannot continue a number; no number gives 0.
 double Val(std::string_view text);
 
+// A typed value of the command line: the whole text is one finite number
+// with "." as decimal point, in decimal ("nan", "inf", "0x10", "2,5", "5px"
+// and a number too large for a double are refused). Val would read these as
+// 0, 5 or an overflow, which a user never meant.
+bool DotNumber(std::string_view text, double& v);
+// The same, for a whole number from lo to hi.
+bool WholeDotNumber(std::string_view text, double lo, double hi, double& v);
+
 // Number conventions of the user's locale.
 struct NumLocale {
   char decimal = '.';

@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 
 namespace qv {
 
@@ -109,6 +110,16 @@ size_t LastSeparator(const std::string& t) {
   return 0;
 }
 }  // namespace
+
+const std::string& TempFolder() {
+  static const std::string folder = [] {
+    const char* given = std::getenv("TMPDIR");
+    std::string dir = given && *given ? given : "/tmp";
+    if (dir.back() != '/') dir += '/';
+    return dir;
+  }();
+  return folder;
+}
 
 std::string PathFolder(std::string_view path) {
   const std::string t = Trim(path);

@@ -36,6 +36,12 @@ enum class OpenFailure { None, Missing, Denied, NotRegular };
 // with the reason in `why`, when there is no such regular file.
 std::FILE* OpenRegularFile(const std::string& path, OpenFailure& why);
 
+// The temporary folder of this program run, with a trailing "/": TMPDIR
+// when set and not empty, otherwise /tmp. It is read once, at the first call,
+// so the stacking files, the masters' staging and what the programs report
+// all name the same folder even if the environment changes meanwhile.
+const std::string& TempFolder();
+
 // Text up to and including the last "/" of the trimmed path; empty when
 // there is none. Only "/" separates folders here: ":" and "\" are
 // ordinary characters of a name (time stamps in archive names hold ":").

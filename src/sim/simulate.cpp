@@ -143,15 +143,17 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
+    // Values are checked whole: "nan" or "5x" is no count, and a number
+    // is range-checked before it is narrowed to the option's type.
     auto integer = [&](int& v, int lo, int hi) {
-      if (!hasValue) return false;
-      v = static_cast<int>(qv::Val(args[++i]));
-      return v >= lo && v <= hi;
+      double d;
+      if (!hasValue || !qv::WholeDotNumber(args[++i], lo, hi, d)) return false;
+      v = static_cast<int>(d);
+      return true;
     };
     auto real = [&](double& v, double lim) {
       if (!hasValue) return false;
-      v = qv::Val(args[++i]);
-      return std::fabs(v) <= lim;
+      return qv::DotNumber(args[++i], v) && std::fabs(v) <= lim;
     };
     bool ok = true;
     if (a == "--out" && hasValue)
@@ -164,9 +166,11 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
       ok = integer(o.height, 64, 16384);
     else if (a == "--stars")
       ok = integer(o.stars, 0, 100000);
-    else if (a == "--seed" && hasValue)
-      o.seed = static_cast<unsigned>(qv::Val(args[++i]));
-    else if (a == "--bitpix")
+    else if (a == "--seed") {
+      double seed;
+      ok = hasValue && qv::WholeDotNumber(args[++i], 0, 4294967295.0, seed);
+      if (ok) o.seed = static_cast<unsigned>(seed);
+    } else if (a == "--bitpix")
       ok = integer(o.bitpix, -64, 32) &&
            (o.bitpix == 8 || o.bitpix == 16 || o.bitpix == 32 || o.bitpix == -32 || o.bitpix == -64);
     else if (a == "--hot-pixels")
@@ -194,9 +198,8 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
         const size_t comma = v.find(',');
         ok = comma != std::string::npos;
         if (ok) {
-          o.driftX = qv::Val(v.substr(0, comma));
-          o.driftY = qv::Val(v.substr(comma + 1));
-          ok = std::fabs(o.driftX) <= 50 && std::fabs(o.driftY) <= 50;
+          ok = qv::DotNumber(v.substr(0, comma), o.driftX) && qv::DotNumber(v.substr(comma + 1), o.driftY) &&
+               std::fabs(o.driftX) <= 50 && std::fabs(o.driftY) <= 50;
         }
       }
     } else if (a == "--colour" && hasValue) {
@@ -209,7 +212,8 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
       ok = false;
     }
     if (!ok) {
-      Fail(why, "option invalide : " + a);
+      Fail(why, "option invalide : " + a + (i < args.size() && args[i] != a ? " " + args[i] : std::string()) +
+                    " (limites : quelvista-cli simulate --help)");
       return false;
     }
   }

@@ -29,17 +29,6 @@ double AngleOf(double& dy, double& dx) {
   return a;
 }
 
-std::string TempFolder() {
-  std::string dir;
-  if (const char* t = std::getenv("TMPDIR"); t && *t)
-    dir = t;
-  else
-    dir = std::filesystem::temp_directory_path().string();
-  if (dir.empty()) dir = "/tmp";
-  if (dir.back() != '/') dir += '/';
-  return dir;
-}
-
 std::string TempFileName(const Session& s, int k) { return s.stack.TempBase + std::to_string(k) + ".bin"; }
 
 void DeleteTempFiles(const Session& s) {

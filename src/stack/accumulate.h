@@ -26,7 +26,5 @@ Outcome AccumulateImage(Session& s);
 std::string TempFileName(const Session& s, int k);
 // Deletes every temporary file of this program run.
 void DeleteTempFiles(const Session& s);
-// The user's temporary folder, with a trailing separator.
-std::string TempFolder();
 
 }  // namespace qv

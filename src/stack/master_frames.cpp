@@ -129,7 +129,7 @@ MasterResult BuildMasterFromFrames(const MasterRequest& request, const MasterWat
   std::error_code ec;
   StagingFolder stage;
   const std::filesystem::path folder =
-      std::filesystem::temp_directory_path(ec) / ("quelvista-master-" + std::to_string(::getpid()));
+      std::filesystem::path(TempFolder()) / ("quelvista-master-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder, ec);
   if (ec) return Fail(result, "dossier temporaire impossible : " + folder.string());
   stage.dir = folder;
