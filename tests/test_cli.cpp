@@ -150,7 +150,9 @@ TEST(Cli, BadNumbersAreRefusedBeforeAnyWork) {
     EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
     EXPECT_EQ(std::filesystem::exists(out), c.status == 0) << c.args;
-    if (c.status != 0) EXPECT_EQ(r.err.find("image 1"), std::string::npos) << c.args << ": " << r.err;
+    if (c.status != 0) {
+      EXPECT_EQ(r.err.find("image 1"), std::string::npos) << c.args << ": " << r.err;
+    }
   }
 }
 
