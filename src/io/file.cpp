@@ -1,8 +1,13 @@
 #include "io/file.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -50,21 +55,147 @@ void ByteSource::ReadExactly(int64_t offset, void* dst, size_t n) {
   if (ReadAt(offset, dst, n) != n) Raise(kErrInputPastEnd);
 }
 
-Outcome WriteFileReplacing(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts) {
+namespace {
+
+// The test budget: bytes the file layer may still write, negative for none.
+std::atomic<int64_t> writeBudget{-1};
+std::atomic<int> writeBudgetError{kErrDiskFull};
+
+int ErrorOfErrno(int e) { return e == ENOSPC || e == EDQUOT || e == EFBIG ? kErrDiskFull : kErrPathAccess; }
+
+// Writes n bytes whole, retrying short writes; 0 or the run-time error.
+int WriteAll(int fd, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    size_t chunk = std::min<size_t>(n, size_t{1} << 30);
+    const int64_t budget = writeBudget.load();
+    const bool cut = budget >= 0 && static_cast<uint64_t>(budget) < chunk;
+    if (cut) chunk = static_cast<size_t>(budget);
+    while (chunk > 0) {
+      const ssize_t w = ::write(fd, p, chunk);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return ErrorOfErrno(w < 0 ? errno : ENOSPC);
+      p += w;
+      n -= static_cast<size_t>(w);
+      chunk -= static_cast<size_t>(w);
+      if (budget >= 0) writeBudget -= w;
+    }
+    if (cut) return writeBudgetError.load();
+  }
+  return 0;
+}
+
+bool IsPartName(const std::string& name, const std::string& prefix) {
+  if (name.size() <= prefix.size() || name.size() > prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+    return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Removes the parts left beside `path` by saves that did not finish (a
+// killed program, a power cut). A save in progress holds a lock on its part,
+// so a part whose lock can be taken belongs to no running save.
+void RemoveStaleParts(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".part";
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (!IsPartName(name, prefix)) continue;
+    const std::string part = folder + name;
+    const int fd = ::open(part.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(part.c_str());
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
+// Creates a fresh part beside `path`, locked for as long as it is open, with
+// the permissions of the file it replaces where there is one.
+int CreatePart(const std::string& path, std::string& part, int& err) {
+  if (writeBudget.load() == 0) {
+    err = writeBudgetError.load();
+    return -1;
+  }
+  thread_local std::mt19937 pick{std::random_device{}()};
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%06u", static_cast<unsigned>(pick() % 1000000));
+    part = path + ".part" + digits;
+    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) {
+      err = ErrorOfErrno(errno);
+      return -1;
+    }
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+    return fd;
+  }
+  err = kErrPathAccess;
+  return -1;
+}
+
+// Gives the finished part the name without replacing a file that holds it,
+// even one created while the part was written.
+int LinkNew(const std::string& part, const std::string& path) {
+  if (::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno == EEXIST) return kErrFileAlreadyExists;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return ErrorOfErrno(errno);
+  // A file system without that rename: a hard link refuses an existing name
+  // just as well.
+  if (::link(part.c_str(), path.c_str()) == 0) {
+    ::unlink(part.c_str());
+    return 0;
+  }
+  return errno == EEXIST ? kErrFileAlreadyExists : ErrorOfErrno(errno);
+}
+
+Outcome WriteBeside(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts, bool replace) {
   if (Trim(path).empty()) return Outcome::FromNumber(kErrBadFileName);
-  std::random_device rd;
-  const std::string temp = path + ".part" + std::to_string(rd() % 1000000);
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) return Outcome::FromNumber(errno == ENOSPC ? kErrDiskFull : kErrPathAccess);
+  RemoveStaleParts(path);
+  if (!replace && ::access(path.c_str(), F_OK) == 0)
+    return Outcome::Failure("le fichier existe déjà", kErrFileAlreadyExists);
+  std::string part;
   int err = 0;
-  for (const auto* part : parts)
-    if (!err && !part->empty() && std::fwrite(part->data(), 1, part->size(), f) != part->size())
-      err = errno == ENOSPC ? kErrDiskFull : kErrPathAccess;
-  if (std::fflush(f) != 0 && !err) err = errno == ENOSPC ? kErrDiskFull : kErrPathAccess;
-  if (std::fclose(f) != 0 && !err) err = kErrDiskFull;
-  if (!err && std::rename(temp.c_str(), path.c_str()) != 0) err = kErrPathAccess;
-  if (err) ::unlink(temp.c_str());
+  const int fd = CreatePart(path, part, err);
+  if (fd < 0) return Outcome::FromNumber(err);
+  for (const auto* bytes : parts)
+    if (!err && !bytes->empty()) err = WriteAll(fd, bytes->data(), bytes->size());
+  // On disk before it takes the name: after a crash the name holds the old
+  // file or the new one, never an empty one.
+  if (!err && ::fsync(fd) != 0) err = ErrorOfErrno(errno);
+  if (::close(fd) != 0 && !err) err = ErrorOfErrno(errno);
+  if (!err) {
+    if (replace)
+      err = std::rename(part.c_str(), path.c_str()) == 0 ? 0 : ErrorOfErrno(errno);
+    else
+      err = LinkNew(part, path);
+  }
+  if (err) ::unlink(part.c_str());
+  if (err == kErrFileAlreadyExists) return Outcome::Failure("le fichier existe déjà", err);
   return Outcome::FromNumber(err);
 }
+
+}  // namespace
+
+Outcome WriteFileReplacing(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts) {
+  return WriteBeside(path, parts, true);
+}
+
+Outcome WriteFileNew(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts) {
+  return WriteBeside(path, parts, false);
+}
+
+ScopedWriteBudget::ScopedWriteBudget(int64_t bytes, int error) {
+  writeBudgetError = error;
+  writeBudget = std::max<int64_t>(bytes, 0);
+}
+
+ScopedWriteBudget::~ScopedWriteBudget() { writeBudget = -1; }
 
 }  // namespace qv

@@ -56,9 +56,32 @@ class BinaryFile final : public ByteSource {
   std::FILE* f_ = nullptr;
 };
 
+// The number of a save that found a file of the target's name already there.
+constexpr int kErrFileAlreadyExists = 58;
+
 // Writes a whole file so that an existing file of that name is replaced only
-// once the new content is complete: the bytes go to a fresh file beside it,
-// which then takes the name. Fails with the run-time error met.
+// once the new content is complete: the bytes go to a fresh file beside it
+// (NAME.partNNNNNN), which then takes the name. On any failure, a full disk
+// midway included, the old file is left as it was and the fresh one is
+// removed. Parts left by an earlier save to the same name that was killed are
+// removed first. Fails with the run-time error met.
 Outcome WriteFileReplacing(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts);
+
+// The same, for a file that must never replace another: when a file of that
+// name exists, or appears while the bytes are written, nothing is replaced
+// and the save fails with kErrFileAlreadyExists.
+Outcome WriteFileNew(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts);
+
+// For tests: a disk that fills. While one is alive, the files written above
+// may take `bytes` more bytes in all; the write that would go beyond writes
+// what fits and then fails with `error`. With 0 bytes the fresh file cannot
+// even be created, as in a read-only or missing folder.
+class ScopedWriteBudget {
+ public:
+  explicit ScopedWriteBudget(int64_t bytes, int error = kErrDiskFull);
+  ~ScopedWriteBudget();
+  ScopedWriteBudget(const ScopedWriteBudget&) = delete;
+  ScopedWriteBudget& operator=(const ScopedWriteBudget&) = delete;
+};
 
 }  // namespace qv

@@ -1,11 +1,7 @@
 #include "io/picture_export.h"
 
 #include <FreeImage.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <random>
+#include <new>
 
 #include "core/numeric.h"
 #include "core/paths.h"
@@ -87,17 +83,27 @@ Outcome SaveJpeg(const Plane<int32_t>& shown, const std::string& FileName) {
   FIBITMAP* dib24 = FreeImage_ConvertTo24Bits(dib);
   FreeImage_Unload(dib);
   if (!dib24) return Outcome::FromNumber(kErrOutOfMemory);
-  // The library writes the file itself, so it writes beside the target and
-  // the finished file then takes the name.
-  std::random_device rd;
-  const std::string temp = FileName + ".part" + std::to_string(rd() % 1000000);
-  int err = 0;
-  if (!FreeImage_Save(static_cast<FREE_IMAGE_FORMAT>(kFormatJpeg), dib24, temp.c_str(), kJpegQualityGood))
-    err = kErrPathAccess;
+  // The library encodes into memory and the file layer writes the bytes, so a
+  // failure midway leaves the old picture as it was.
+  std::vector<uint8_t> bytes;
+  FIMEMORY* memory = FreeImage_OpenMemory(nullptr, 0);
+  BOOL encoded = FALSE;
+  if (memory) {
+    encoded = FreeImage_SaveToMemory(static_cast<FREE_IMAGE_FORMAT>(kFormatJpeg), dib24, memory, kJpegQualityGood);
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    if (encoded && FreeImage_AcquireMemory(memory, &data, &size) && data && size > 0) {
+      try {
+        bytes.assign(data, data + size);
+      } catch (const std::bad_alloc&) {
+        bytes.clear();
+      }
+    }
+    FreeImage_CloseMemory(memory);
+  }
   FreeImage_Unload(dib24);
-  if (!err && std::rename(temp.c_str(), FileName.c_str()) != 0) err = kErrPathAccess;
-  if (err) ::unlink(temp.c_str());
-  return Outcome::FromNumber(err);
+  if (bytes.empty()) return Outcome::FromNumber(encoded ? kErrOutOfMemory : kErrPathAccess);
+  return WriteFileReplacing(FileName, {&bytes});
 }
 
 std::vector<uint8_t> BuildBmpFile(const Plane<int32_t>& shown) {

@@ -90,10 +90,12 @@ std::vector<uint8_t> BuildTiffImage(const SavedPlanes& planes) {
   return file;
 }
 
-Outcome WriteTiffFile(const SavedPlanes& planes, const std::string& FileName) {
+namespace {
+
+Outcome WriteTiff(const SavedPlanes& planes, const std::string& FileName, bool replace) {
   try {
     const std::vector<uint8_t> file = BuildTiffImage(planes);
-    return WriteFileReplacing(FileName, {&file});
+    return replace ? WriteFileReplacing(FileName, {&file}) : WriteFileNew(FileName, {&file});
   } catch (const RuntimeError& e) {
     return Outcome::From(e);
   } catch (const std::bad_alloc&) {
@@ -101,6 +103,16 @@ Outcome WriteTiffFile(const SavedPlanes& planes, const std::string& FileName) {
   } catch (const std::length_error&) {
     return Outcome::FromNumber(kErrOutOfMemory);
   }
+}
+
+}  // namespace
+
+Outcome WriteTiffFile(const SavedPlanes& planes, const std::string& FileName) {
+  return WriteTiff(planes, FileName, true);
+}
+
+Outcome WriteNewTiffFile(const SavedPlanes& planes, const std::string& FileName) {
+  return WriteTiff(planes, FileName, false);
 }
 
 }  // namespace qv

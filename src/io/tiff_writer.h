@@ -15,6 +15,10 @@ namespace qv {
 // Fails with the run-time error met when the file could not be written (an
 // existing file is then untouched).
 Outcome WriteTiffFile(const SavedPlanes& planes, const std::string& FileName);
+// The same for a file that must not replace another: a file of that name,
+// there before or created during the write, stays, and the save fails with
+// kErrFileAlreadyExists.
+Outcome WriteNewTiffFile(const SavedPlanes& planes, const std::string& FileName);
 
 // The whole file, as it is written.
 std::vector<uint8_t> BuildTiffImage(const SavedPlanes& planes);

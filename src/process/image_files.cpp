@@ -49,6 +49,10 @@ Outcome WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestina
   return WriteTiffFile(SavedPlanesOf(s, FromDestination), FileName);
 }
 
+Outcome WriteNewTiffFile(Session& s, const std::string& FileName, bool& FromDestination) {
+  return WriteNewTiffFile(SavedPlanesOf(s, FromDestination), FileName);
+}
+
 bool ThreeIdenticalPlanes(const Session& s, const std::string& name) {
   const PictureWriter w = WriterForName(name);
   if (w == PictureWriter::Jpeg || w == PictureWriter::Bmp || s.opt.Has(Mono) || s.ImageCount() < 1) return false;

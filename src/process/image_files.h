@@ -37,6 +37,10 @@ Outcome WriteFitsFile(Session& s, const std::string& FileName, bool& FromDestina
 
 // The same as an uncompressed 16-bit TIFF.
 Outcome WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestination);
+// The same without ever replacing a file: the batch conversion's TIFF beside
+// each image never takes the place of one that is there, even one created
+// while it was written.
+Outcome WriteNewTiffFile(Session& s, const std::string& FileName, bool& FromDestination);
 
 // A result written to `name` as FITS or TIFF holds three identical planes:
 // every list image has one plane, and "Monochrome" is off.

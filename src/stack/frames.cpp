@@ -154,7 +154,7 @@ int SaveListAsTiff(Session& s, FrameListener& shown,
       shown.Select(s, i);
       ++count;
       bool fromDestination = false;
-      if (WriteTiffFile(s, tiff, fromDestination) && written) written(tiff, count, n);
+      if (WriteNewTiffFile(s, tiff, fromDestination) && written) written(tiff, count, n);
       if (!s.progress.StillRunning()) break;
     }
   }

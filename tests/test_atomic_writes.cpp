@@ -1,0 +1,203 @@
+// Every file the program writes takes its name only once complete: a disk
+// that fills midway, a folder that refuses the file, or a file of that name
+// created meanwhile leave what was there untouched and nothing beside it.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/file.h"
+#include "io/fits_writer.h"
+#include "io/picture_export.h"
+#include "io/tiff_writer.h"
+#include "platform/settings_store.h"
+#include "stack/master_frames.h"
+#include "support.h"
+#include "workspace/project_file.h"
+
+using namespace qv;
+using qvtest::TempDir;
+
+namespace {
+
+std::vector<std::string> NamesIn(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+Plane<int32_t> Shown() {
+  Plane<int32_t> p;
+  p.Redim(39, 29);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) p(x, y) = (x * 6) << 16 | (y * 8) << 8 | ((x + y) * 3);
+  return p;
+}
+
+SavedPlanes Planes(const Plane<int32_t>& p) { return SavedPlanes::Picture(p, p, p, true); }
+
+struct WriterCase {
+  const char* kind;
+  const char* name;
+  // Writes the file and tells whether it succeeded.
+  std::function<bool(const TempDir&, const std::string& path)> write;
+};
+
+std::vector<WriterCase> Writers() {
+  static const Plane<int32_t> shown = Shown();
+  return {
+      {"FITS", "out.fts", [](const TempDir&, const std::string& p) { return bool(WriteFitsFile(Planes(shown), p)); }},
+      {"TIFF", "out.tif", [](const TempDir&, const std::string& p) { return bool(WriteTiffFile(Planes(shown), p)); }},
+      {"BMP", "out.bmp", [](const TempDir&, const std::string& p) { return bool(SavePictureAsBmp(shown, p)); }},
+      {"JPEG", "out.jpg", [](const TempDir&, const std::string& p) { return bool(SaveJpeg(shown, p)); }},
+      {"projet", "out.txt",
+       [](const TempDir&, const std::string& p) {
+         Project project;
+         project.images.emplace(1);
+         (*project.images)[0].ImgFile = "/x/a.fts";
+         return WriteProjectFile(project, p).outcome == ProjectSave::Saved;
+       }},
+      {"maître", "master.fts",
+       [](const TempDir& dir, const std::string& p) {
+         MasterRequest request;
+         for (int k = 1; k <= 3; ++k) {
+           const std::string frame = dir.File("dark" + std::to_string(k) + ".fts");
+           if (!std::filesystem::exists(frame)) {
+             // The frames go in before the disk fills.
+             std::vector<int> v(12 * 9, 300 + 10 * k);
+             qvtest::WriteFits16(frame, 12, 9, 1, v);
+           }
+           request.frames.push_back(frame);
+         }
+         request.out = p;
+         return BuildMasterFromFrames(request, MasterWatch{}).status == MasterResult::Written;
+       }},
+  };
+}
+
+}  // namespace
+
+// A fresh file, then a file that takes the place of an old one, byte for
+// byte as the writer builds it, with nothing left beside it.
+TEST(AtomicWrites, EachWriterLeavesTheWholeFileAndNothingElse) {
+  for (const WriterCase& w : Writers()) {
+    TempDir dir;
+    const std::string path = dir.File(w.name);
+    ASSERT_TRUE(w.write(dir, path)) << w.kind;
+    const std::vector<uint8_t> first = qvtest::ReadBytes(path);
+    qvtest::WriteBytes(path, {'o', 'l', 'd'});
+    ASSERT_TRUE(w.write(dir, path)) << w.kind;
+    EXPECT_EQ(qvtest::ReadBytes(path), first) << w.kind;
+    for (const std::string& name : NamesIn(dir))
+      EXPECT_EQ(name.find(".part"), std::string::npos) << w.kind << " " << name;
+  }
+}
+
+// A folder that refuses the file (no byte may be written) and a disk that
+// fills after the first byte or one byte before the end: the old file stays
+// whole and nothing is left beside it.
+TEST(AtomicWrites, AFailedWriteKeepsTheOldFileAndLeavesNoPart) {
+  const std::vector<uint8_t> old = {'a', 'n', 'c', 'i', 'e', 'n'};
+  for (const WriterCase& w : Writers()) {
+    TempDir dir;
+    const std::string path = dir.File(w.name);
+    ASSERT_TRUE(w.write(dir, path)) << w.kind;  // the master's frames are written here
+    const auto size = static_cast<int64_t>(std::filesystem::file_size(path));
+    for (const int64_t budget : {int64_t{0}, int64_t{1}, size - 1}) {
+      qvtest::WriteBytes(path, old);
+      const std::vector<std::string> before = NamesIn(dir);
+      bool written = true;
+      {
+        ScopedWriteBudget full(budget, budget == 0 ? kErrPathAccess : kErrDiskFull);
+        written = w.write(dir, path);
+      }
+      EXPECT_FALSE(written) << w.kind << " " << budget;
+      EXPECT_EQ(qvtest::ReadBytes(path), old) << w.kind << " " << budget;
+      EXPECT_EQ(NamesIn(dir), before) << w.kind << " " << budget;
+    }
+  }
+}
+
+TEST(AtomicWrites, TheErrorSaysWhatHappened) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes(500, 7);
+  {
+    ScopedWriteBudget full(200);
+    EXPECT_EQ(WriteFileReplacing(dir.File("a"), {&bytes}).err, kErrDiskFull);
+  }
+  {
+    ScopedWriteBudget readOnly(0, kErrPathAccess);
+    EXPECT_EQ(WriteFileReplacing(dir.File("a"), {&bytes}).err, kErrPathAccess);
+  }
+  EXPECT_EQ(WriteFileReplacing(dir.File("missing/a"), {&bytes}).err, kErrPathAccess);
+  EXPECT_TRUE(NamesIn(dir).empty());
+}
+
+// Parts left by a killed save of the same name go at the next save; those
+// of other names, and other files, stay.
+TEST(AtomicWrites, TheNextSaveRemovesStalePartsOfItsName) {
+  TempDir dir;
+  const std::vector<uint8_t> stale = {'x'};
+  for (const char* name : {"a.fts.part000042", "a.fts.part7", "b.fts.part000042", "a.fts.partial", "a.fts.part1234567"})
+    qvtest::WriteBytes(dir.File(name), stale);
+  const std::vector<uint8_t> bytes = {1, 2, 3};
+  ASSERT_TRUE(WriteFileReplacing(dir.File("a.fts"), {&bytes}));
+  EXPECT_EQ(NamesIn(dir),
+            (std::vector<std::string>{"a.fts", "a.fts.part1234567", "a.fts.partial", "b.fts.part000042"}));
+}
+
+// The batch conversion's TIFF never takes the place of a file, whether it
+// was there before or written in the meantime; a disk that fills leaves
+// no TIFF at all.
+TEST(AtomicWrites, ABatchTiffNeverReplacesAFile) {
+  TempDir dir;
+  const Plane<int32_t> shown = Shown();
+  const std::string path = dir.File("a.tif");
+  ASSERT_TRUE(WriteNewTiffFile(Planes(shown), path));
+  const std::vector<uint8_t> mine = {'m', 'i', 'n', 'e'};
+  qvtest::WriteBytes(path, mine);
+  EXPECT_EQ(WriteNewTiffFile(Planes(shown), path).err, kErrFileAlreadyExists);
+  EXPECT_EQ(qvtest::ReadBytes(path), mine);
+  {
+    ScopedWriteBudget full(300);
+    EXPECT_FALSE(WriteNewTiffFile(Planes(shown), dir.File("b.tif")));
+  }
+  EXPECT_EQ(NamesIn(dir), std::vector<std::string>{"a.tif"});
+  const std::vector<uint8_t> bytes = {1};
+  EXPECT_EQ(WriteFileNew(path, {&bytes}).err, kErrFileAlreadyExists);
+  EXPECT_TRUE(WriteFileNew(dir.File("c.tif"), {&bytes}));
+}
+
+// The settings file is written by the settings library, which writes beside
+// it and renames, but ignores a failed write: with a file size limit that
+// fills the disk midway it puts a truncated file in place of the old one and
+// reports success. Disabled until the settings go through the file layer.
+TEST(AtomicWrites, DISABLED_AFailedSettingsSaveKeepsTheOldFile) {
+  TempDir dir;
+  const std::string path = dir.File("reglages.ini");
+  qvtest::WriteBytes(path, std::vector<uint8_t>({'[', 'A', ']', '\n', 'k', '=', '1', '\n'}));
+  const std::vector<uint8_t> old = qvtest::ReadBytes(path);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  // The store goes while the limit holds: what it failed to write is not
+  // written when it closes either.
+  auto store = std::make_unique<QtSettingsStore>(path);
+  rlimit small = saved;
+  small.rlim_cur = 160;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = store->Write("A", "long", std::string(200, 'v'));
+  store.reset();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(qvtest::ReadBytes(path), old);
+  EXPECT_EQ(NamesIn(dir), std::vector<std::string>{"reglages.ini"});
+}
