@@ -1,5 +1,8 @@
 #include "platform/settings_store.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -7,6 +10,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -106,11 +110,52 @@ std::optional<std::string> QtSettingsStore::Read(const std::string& section, con
 
 bool QtSettingsStore::Write(const std::string& section, const std::string& key, const std::string& value) {
   if (readOnly_ || !settings_) return false;
+  // Qt's own save renames its temporary file into place even when writing
+  // it failed (a full disk), which would leave a cut settings file. So the
+  // new contents are made in a file of our own beside the real one, read
+  // back whole, and only then renamed over it; the store's own object never
+  // holds an unsaved change, so it never writes the file itself.
+  const QString path = QString::fromStdString(fileName_);
+  const QString part = path + ".part" + QString::number(QCoreApplication::applicationPid());
+  const QSettings::Format format = settings_->format();
   // Always a string: QSettings then quotes and escapes it so that exactly
   // this text reads back (leading blanks, commas, backslashes, "@").
-  settings_->setValue(KeyPath(section, key), QString::fromStdString(value));
-  settings_->sync();
-  return settings_->status() == QSettings::NoError;
+  const QString k = KeyPath(section, key);
+  const QString v = QString::fromStdString(value);
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile::remove(part);
+  bool ok = !QFileInfo::exists(path) || QFile::copy(path, part);
+  if (ok) {
+    QSettings next(part, format);
+    next.setFallbacksEnabled(false);
+    next.setValue(k, v);
+    next.sync();
+    ok = next.status() == QSettings::NoError;
+  }
+  if (ok) {
+    // Qt keeps what it wrote in memory under the file's name, so the bytes
+    // on disk are read back under a name it has never seen.
+    static int checks = 0;
+    const QString check = part + "." + QString::number(++checks);
+    QFile::remove(check);
+    ok = QFile::copy(part, check);
+    {
+      QSettings before(path, format), after(check, format);
+      before.setFallbacksEnabled(false);
+      after.setFallbacksEnabled(false);
+      QStringList keys = before.allKeys();
+      if (!keys.contains(k)) keys << k;
+      ok = ok && after.status() == QSettings::NoError && after.allKeys().size() == keys.size();
+      for (const QString& each : keys) ok = ok && after.value(each) == (each == k ? QVariant(v) : before.value(each));
+    }
+    QFile::remove(check);
+  }
+  ok = ok && std::rename(part.toLocal8Bit().constData(), path.toLocal8Bit().constData()) == 0;
+  if (!ok) QFile::remove(part);
+  // A fresh object reads what the file now holds.
+  auto reread = std::make_unique<QSettings>(path, format);
+  Open(std::move(reread));
+  return ok;
 }
 
 std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& iniPath, bool readOnly, std::string& why) {
