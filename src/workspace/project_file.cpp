@@ -678,11 +678,14 @@ Project ProjectOf(const Session& s, const ShownSettings& shown) {
   return p;
 }
 
-ProjectSave SaveProject(const Session& s, const ShownSettings& shown, const std::string& path) {
+namespace {
+// A save that fails, by a run-time error or for want of memory, gives its
+// error number back instead of raising it.
+template <class Work>
+ProjectSave Guarded(Work work) {
   ProjectSave result;
-  if (s.ImageCount() < 1) return result;
   try {
-    result = WriteProjectFile(ProjectOf(s, shown), path);
+    work(result);
   } catch (const RuntimeError& e) {
     result.outcome = ProjectSave::Failed;
     result.error = e.Number();
@@ -692,23 +695,21 @@ ProjectSave SaveProject(const Session& s, const ShownSettings& shown, const std:
   }
   return result;
 }
+}  // namespace
+
+ProjectSave SaveProject(const Session& s, const ShownSettings& shown, const std::string& path) {
+  if (s.ImageCount() < 1) return {};
+  return Guarded([&](ProjectSave& result) { result = WriteProjectFile(ProjectOf(s, shown), path); });
+}
 
 ProjectSave WriteProjectFile(const Project& p, const std::string& path) {
-  ProjectSave result;
-  if (!p.images || p.images->empty()) return result;
-  try {
+  if (!p.images || p.images->empty()) return {};
+  return Guarded([&](ProjectSave& result) {
     const std::vector<uint8_t> bytes = ProjectBytes(p);
     const Outcome written = WriteFileReplacing(path, {&bytes});
     if (!written) Raise(written.err);
     result.outcome = ProjectSave::Saved;
-  } catch (const RuntimeError& e) {
-    result.outcome = ProjectSave::Failed;
-    result.error = e.Number();
-  } catch (const std::bad_alloc&) {
-    result.outcome = ProjectSave::Failed;
-    result.error = kErrOutOfMemory;
-  }
-  return result;
+  });
 }
 
 }  // namespace qv
