@@ -2,13 +2,17 @@
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/main_window.h"
 #include "app/qt_platform.h"
+#include "app/termination.h"
+#include "core/run_files.h"
 #include "core/session.h"
 #include "platform/settings_store.h"
 #include "workspace/form1.h"
+#include "workspace/form1_events.h"
 
 int main(int argc, char** argv) {
   // Answered before any window system is needed.
@@ -22,6 +26,10 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Quelvista");
   QApplication::setOrganizationName("Quelvista");
   QApplication::setApplicationVersion(QUELVISTA_VERSION);
+
+  // What runs killed before their end left in the temporary folder goes
+  // now; the files of runs still going are left alone.
+  qv::SweepOrphanedRunFiles();
 
   qvapp::QtEventLoop events;
   qv::FreeImageLoader loader;
@@ -37,6 +45,13 @@ int main(int argc, char** argv) {
   qvapp::MainWindow window(form1, store, desktop, dialogs);
   owner = &window;
   window.FollowEvents(events);
+  // Ended from outside, the program leaves no temporary file behind. It
+  // ends at once, from wherever the event loop was running (a run, a
+  // dialog), so nothing half-done is carried on.
+  const qvapp::TerminationWatch termination([&form1](int sig) {
+    qv::EndWithoutAsking(form1);
+    std::_Exit(128 + sig);
+  });
   window.ShowWithinScreen();
 
   // One optional argument: a project or one image.

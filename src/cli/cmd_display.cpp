@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "core/paths.h"
 #include "io/json.h"
 #include "io/picture_export.h"
@@ -35,6 +36,12 @@ int CmdTiffAll(const Args& args) {
   if (!cli.Open(settingsFile)) return 1;
   qv::Session& s = cli.s;
   ToolList list(s);
+  // A signal stops the save between images, as "&Stop" does: every TIFF
+  // left is whole and no part of one stays beside it.
+  ListenForInterrupts();
+  cli.services.events.onYield = [&s] {
+    if (InterruptSignal() && s.RunState == 1) s.RunState = 2;
+  };
   cli.StartUp();
   qv::ProjectLoad loaded;
   qv::Ignoring([&] { loaded = cli.OpenProject(project, list); });
@@ -65,7 +72,12 @@ int CmdTiffAll(const Args& args) {
   JsonObject j;
   j.Add("converted", count).Add("images", s.ImageCount()).Add("status", list.status);
   j.AddRaw("written", JsonList(written)).AddRaw("skipped", JsonList(skipped));
+  if (InterruptSignal()) j.Add("stopped", true);
   std::fputs((j.Text() + "\n").c_str(), stdout);
+  if (InterruptSignal()) {
+    Complain("arrêt demandé : " + std::to_string(written.size()) + " image(s) enregistrée(s)");
+    return InterruptedStatus();
+  }
   return 0;
 }
 

@@ -1,9 +1,9 @@
 // quelvista-cli master: one calibration master from many frames, built by
 // the engine as the main window's "Créer un fichier maître..." builds it.
-#include <csignal>
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "core/paths.h"
 #include "stack/master_frames.h"
 
@@ -20,16 +20,13 @@ const char* kMasterUsage =
     "  Un dossier donné à la place de fichiers est remplacé par ses images, dans l'ordre des noms.\n"
     "  Écrit un FITS 16 bits accepté tel quel par DarkFile, FlatFile ou MaskFile.\n";
 
-volatile std::sig_atomic_t stopRequested = 0;
-void OnInterrupt(int) { stopRequested = 1; }
-
-// After Ctrl+C: the closing line, and nothing written.
+// After Ctrl+C, SIGTERM or SIGHUP: the closing line, and nothing written.
 int Stopped() {
   JsonObject o;
   o.Add("stopped", true).Add("output", "");
   std::printf("%s\n", o.Text().c_str());
   Complain("arrêt demandé : rien n'a été écrit");
-  return 130;
+  return InterruptedStatus();
 }
 
 std::string RefusedJson(const std::vector<qv::RefusedFrame>& refused) {
@@ -97,12 +94,12 @@ int CmdMaster(const Args& args) {
   if (!ExpandImageArguments(given, request.frames)) return 1;
   if (!CheckOutputFolder(out)) return 1;
 
-  // Ctrl+C is seen between frames and between bands, and while a frame is
-  // read, so the staging folder is always removed.
-  std::signal(SIGINT, OnInterrupt);
+  // Ctrl+C, SIGTERM and SIGHUP are seen between frames and between bands,
+  // and while a frame is read, so the staging folder is always removed.
+  ListenForInterrupts();
   std::fprintf(stderr, "dossier temporaire : %s\n", TempFolderShown().c_str());
   qv::MasterWatch watch;
-  watch.goOn = [] { return stopRequested == 0; };
+  watch.goOn = [] { return InterruptSignal() == 0; };
   watch.refused = [](const qv::RefusedFrame& r) { Complain("image refusée, " + r.reason + " : " + r.file); };
   const qv::MasterResult r = qv::BuildMasterFromFrames(request, watch);
   switch (r.status) {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -12,6 +11,7 @@
 #include <tuple>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "core/options.h"
 #include "core/paths.h"
 #include "io/json.h"
@@ -30,9 +30,6 @@
 namespace qvcli {
 
 namespace {
-
-volatile std::sig_atomic_t interrupted = 0;
-void OnInterrupt(int) { interrupted = 1; }
 
 struct StackArgs {
   std::string project, out, settingsFile, saveProject, guide, box, first, last, expand, mark, rotation;
@@ -240,13 +237,13 @@ int ImagesInRun(const qv::Session& s, const qv::RunRequest& r) {
   return n;
 }
 
-// After Ctrl+C: the closing line, and nothing written.
+// After Ctrl+C, SIGTERM or SIGHUP: the closing line, and nothing written.
 int Stopped(int stacked, int processed) {
   JsonObject o;
   o.Add("stopped", true).Add("stacked", stacked).Add("processed", processed).Add("output", "");
   std::printf("%s\n", o.Text().c_str());
   Complain("arrêt demandé : rien n'a été écrit");
-  return 130;
+  return InterruptedStatus();
 }
 
 // Marks the guide star (and the rotation star) on every checked image and
@@ -347,10 +344,11 @@ int CmdStack(const Args& args) {
 
   ToolList list(s);
 
-  // Ctrl+C asks the run to stop, as the Stop command does.
-  std::signal(SIGINT, OnInterrupt);
+  // Ctrl+C, SIGTERM and SIGHUP ask the run to stop, as the Stop command
+  // does, so that its temporary files go before the tool ends.
+  ListenForInterrupts();
   cli.services.events.onYield = [&s] {
-    if (interrupted && s.RunState == 1) s.RunState = 2;
+    if (InterruptSignal() && s.RunState == 1) s.RunState = 2;
   };
 
   if (!a.project.empty()) {
@@ -484,7 +482,7 @@ int CmdStack(const Args& args) {
   s.dest.DestFileName.clear();
   if (const qv::Outcome result = qv::StackRun(s, request, printer).outcome; result.err != 0) stackError = result.Text();
   progress.Done();
-  const bool stopped = interrupted != 0;
+  const bool stopped = InterruptSignal() != 0;
   qv::DeleteTempFiles(s);
 
   int status = 0;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "core/run_files.h"
 #include "workspace/option_table.h"
 
 namespace {
@@ -119,6 +120,9 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // What runs killed before their end left in the temporary folder goes
+  // now; the files of runs still going are left alone.
+  qv::SweepOrphanedRunFiles();
   if (command == "master") return qvcli::CmdMaster(args);
   if (command == "header") return qvcli::CmdHeader(args);
   if (command == "process") return qvcli::CmdProcess(args);

@@ -131,7 +131,17 @@ int CreatePart(const std::string& path, std::string& part, int& err) {
       err = ErrorOfErrno(errno);
       return -1;
     }
-    ::flock(fd, LOCK_EX | LOCK_NB);
+    // Between its creation and this lock another save to the same name may
+    // have taken the part for a stale one: it holds the lock and removes the
+    // part, or has removed it already. Then another name.
+    struct stat mine {
+    }, named{};
+    const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (taken || (::fstat(fd, &mine) == 0 &&
+                  (::lstat(part.c_str(), &named) != 0 || mine.st_dev != named.st_dev || mine.st_ino != named.st_ino))) {
+      ::close(fd);
+      continue;
+    }
     struct stat old {};
     if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
     return fd;

@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "core/paths.h"
+#include "core/run_files.h"
 
 namespace qv {
 
@@ -30,6 +31,30 @@ QString KeyPath(const std::string& section, const std::string& key) {
 bool Unusable(const QString& path) {
   const QFileInfo info(path);
   return (info.exists() && info.size() > QtSettingsStore::kMaxFileBytes) || IsSpecialFile(path.toStdString());
+}
+
+// Removes what settings saves of ended processes left beside `path`: the
+// new contents made beside it (path.partPID), their read-back copies
+// (.partPID.N), Qt's lock (.partPID.lock) and, on a file system without
+// anonymous temporary files, Qt's own temporary names (.partPID.XXXXXX).
+// The process number in the name tells whose they are: those of a process
+// still running are left alone, this one's included.
+void RemoveStaleParts(const QString& path) {
+  const QFileInfo info(path);
+  const QString prefix = info.fileName() + ".part";
+  QDir folder = info.absoluteDir();
+  const QStringList names = folder.entryList({prefix + "*"}, QDir::Files | QDir::Hidden | QDir::System);
+  for (const QString& name : names) {
+    if (!name.startsWith(prefix)) continue;
+    const QString rest = name.mid(prefix.size());
+    const qsizetype dot = rest.indexOf('.');
+    const QString digits = rest.left(dot < 0 ? rest.size() : dot);
+    bool number = !digits.isEmpty() && digits.size() <= 10 && !digits.startsWith('0');
+    for (const QChar c : digits) number = number && c >= '0' && c <= '9';
+    if (!number) continue;
+    const long pid = digits.toLong();
+    if (pid != QCoreApplication::applicationPid() && ProcessEnded(pid)) folder.remove(name);
+  }
 }
 
 }  // namespace
@@ -80,6 +105,8 @@ QtSettingsStore::QtSettingsStore(const std::string& iniPath, bool readOnly) : fi
 QtSettingsStore::~QtSettingsStore() = default;
 
 void QtSettingsStore::Open(std::unique_ptr<QSettings> settings) {
+  // The start-up clears what saves cut short by a kill left beside the file.
+  if (!settings_) RemoveStaleParts(QString::fromStdString(fileName_));
   settings->setFallbacksEnabled(false);
   settings_ = std::move(settings);
 }
@@ -123,6 +150,7 @@ bool QtSettingsStore::Write(const std::string& section, const std::string& key, 
   const QString k = KeyPath(section, key);
   const QString v = QString::fromStdString(value);
   QDir().mkpath(QFileInfo(path).absolutePath());
+  RemoveStaleParts(path);
   QFile::remove(part);
   bool ok = !QFileInfo::exists(path) || QFile::copy(path, part);
   if (ok) {

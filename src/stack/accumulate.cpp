@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "core/paths.h"
+#include "core/run_files.h"
 #include "stack/guide.h"
 
 namespace qv {
@@ -108,11 +109,7 @@ Outcome AccumulateImage(Session& s) {
       }
       if (s.stack.TempBase.empty()) {
         const double ms = (s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : 0) * 1000;
-        char hex[32];
-        std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(CLng(ms)));
-        // The process number keeps two programs started in the same
-        // millisecond apart.
-        s.stack.TempBase = TempFolder() + "Quelvista_" + hex + "_" + std::to_string(::getpid()) + "_";
+        s.stack.TempBase = RunTempBase(static_cast<unsigned>(CLng(ms)));
       }
     } else if (s.pic.PicR.UBound1() != s.stack.StackW1 || s.pic.PicR.UBound2() != s.stack.StackH1) {
       return Outcome::Failure("");

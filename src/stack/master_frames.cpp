@@ -8,6 +8,7 @@
 
 #include "core/options.h"
 #include "core/paths.h"
+#include "core/run_files.h"
 #include "core/session.h"
 #include "platform/platform.h"
 #include "process/image_files.h"
@@ -128,8 +129,7 @@ MasterResult BuildMasterFromFrames(const MasterRequest& request, const MasterWat
   // Staging: every usable frame once, to a raw file of its own.
   std::error_code ec;
   StagingFolder stage;
-  const std::filesystem::path folder =
-      std::filesystem::path(TempFolder()) / ("quelvista-master-" + std::to_string(::getpid()));
+  const std::filesystem::path folder = MasterStagingFolder();
   std::filesystem::create_directories(folder, ec);
   if (ec) return Fail(result, "dossier temporaire impossible : " + folder.string());
   stage.dir = folder;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/paths.h"
+#include "core/run_files.h"
 #include "display/render.h"
 #include "process/image_files.h"
 #include "stack/accumulate.h"
@@ -321,6 +322,11 @@ bool Form_QueryUnload(Form1& f, Desktop& desktop, SettingsStore& store) {
   f.Form6Visible = false;
   f.mnuDebug = false;
   return false;
+}
+
+void EndWithoutAsking(Form1& f) {
+  Ignoring([&] { DeleteTempFiles(f.s); });
+  RemoveOwnRunFiles();
 }
 
 namespace form6 {

@@ -71,6 +71,14 @@ void mnu_Click(Form1& f, int index, const std::function<void()>& options);
 // stacking files deleted.
 bool Form_QueryUnload(Form1& f, Desktop& desktop, SettingsStore& store);
 
+// The program is ended from outside (SIGTERM, SIGHUP, Ctrl+C in its
+// terminal), whatever it is doing: nothing is asked. The temporary stacking
+// files go as at a confirmed quit, and so does the staging folder of a
+// master being built and the run's lock. The keys written at quit are not
+// written: nobody confirmed the values on the main window, and a run may
+// have been half-way.
+void EndWithoutAsking(Form1& f);
+
 // The zone dialog "Zone".
 namespace form6 {
 // "Initialisation": the current image's zones are removed.

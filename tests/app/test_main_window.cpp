@@ -1,5 +1,6 @@
 // The desktop windows on the offscreen platform: each mirrors its model and
 // forwards its events to the model's handlers.
+#include <unistd.h>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
@@ -28,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -38,12 +40,16 @@
 #include "app/options_dialog.h"
 #include "app/qt_platform.h"
 #include "app/small_windows.h"
+#include "app/termination.h"
 #include "core/options.h"
+#include "core/paths.h"
+#include "core/run_files.h"
 #include "core/session.h"
 #include "editor/form3.h"
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
 #include "stack/combine.h"
+#include "workspace/form1_events.h"
 #include "workspace/form5.h"
 #include "workspace/results.h"
 #include "workspace/save_commands.h"
@@ -1237,6 +1243,40 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.store.Get(qv::kSettingsSection, "Expand"), std::string("1"));
     QCOMPARE(p.store.writes.front().first, std::string("MinQual"));
     QCOMPARE(p.store.writes.back().first, std::string("ColorFilter3"));
+  }
+
+  // SIGTERM and SIGHUP end the program without a question, from the event
+  // loop: its temporary files go as at a confirmed quit, with the staging
+  // folder of a master being built and the run's lock, and the keys of the
+  // quit are not written.
+  void aSignalEndsWithoutAskingAndLeavesNoFile() {
+    for (const int sig : {SIGTERM, SIGHUP}) {
+      Program p;
+      p.Control<QCheckBox>("Check6")->click();  // a quit would save Expand
+      const std::string base = qvapp::S(dir_.filePath("signal_"));
+      p.s.stack.TempBase = base;
+      for (int k = 1; k <= 3; ++k) std::ofstream(base + std::to_string(k) + ".bin") << "x";
+      const std::string staging = qv::MasterStagingFolder();
+      QVERIFY(QDir().mkpath(QString::fromStdString(staging)));
+      std::ofstream(staging + "/0.raw") << "x";
+      const QString lock = QString::fromStdString(qv::TempFolder() + "Quelvista_" + std::to_string(getpid()) + ".lock");
+      QVERIFY(QFileInfo::exists(lock));
+
+      int ended = 0;
+      qvapp::TerminationWatch watch([&](int received) {
+        qv::EndWithoutAsking(p.f);
+        ended = received;
+      });
+      QVERIFY(watch.Watching());
+      QCOMPARE(raise(sig), 0);
+      QTRY_COMPARE(ended, sig);
+      for (int k = 1; k <= 3; ++k)
+        QVERIFY(!QFileInfo::exists(QString::fromStdString(base + std::to_string(k) + ".bin")));
+      QVERIFY(!QFileInfo::exists(QString::fromStdString(staging)));
+      QVERIFY(!QFileInfo::exists(lock));
+      QVERIFY(p.desktop.questions.empty());
+      QVERIFY(p.store.writes.empty());
+    }
   }
 
   static QSize FrameExtraOf(const QWidget& w) { return w.frameGeometry().size() - w.size(); }

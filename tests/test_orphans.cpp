@@ -1,0 +1,289 @@
+// No temporary file outlives its run: a signal stops the tool as Ctrl+C
+// does, the files of a killed run go at the next start, those of a live run
+// never, and saves clear the parts that killed saves left.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "platform/settings_store.h"
+#include "support.h"
+
+namespace fs = std::filesystem;
+using qvtest::TempDir;
+
+extern char** environ;
+
+namespace {
+
+std::set<std::string> Names(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) names.insert(fs::relative(e.path(), folder).string());
+  return names;
+}
+
+// The number of a process that has ended.
+pid_t EndedProcess() {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+// A quelvista-cli command whose output the test reads as it comes. Each of
+// its pipes holds one page, so a command that writes more than that waits
+// until the test reads on: the test, not the clock, decides where it stands.
+class Child {
+ public:
+  Child(const TempDir& dir, const std::string& tmp, std::vector<std::string> args) {
+    args.insert(args.begin(), QUELVISTA_CLI);
+    std::vector<std::string> env{"HOME=" + dir.path().string(), "XDG_CONFIG_HOME=" + dir.File("config"),
+                                 "TMPDIR=" + tmp, "LC_ALL=C", "PATH=/usr/bin:/bin"};
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int k = 0; k < 2; ++k) {
+      int ends[2];
+      EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+      fcntl(ends[0], F_SETPIPE_SZ, 4096);
+      posix_spawn_file_actions_adddup2(&actions, ends[1], k + 1);
+      read_[k] = ends[0];
+      write_[k] = ends[1];
+    }
+    EXPECT_EQ(posix_spawn(&pid_, QUELVISTA_CLI, &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    for (int& fd : write_) close(fd);
+  }
+  ~Child() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : read_)
+      if (fd >= 0) close(fd);
+  }
+  // Reads until `text` has come on stdout (1) or stderr (2); false when the
+  // output ended first.
+  bool WaitFor(int stream, const std::string& text) {
+    while (text_[stream - 1].find(text) == std::string::npos)
+      if (!ReadSome()) return false;
+    return true;
+  }
+  void Signal(int sig) { kill(pid_, sig); }
+  // Reads to the end of the output, then the status as waitpid gives it.
+  int Finish() {
+    while (ReadSome()) {
+    }
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = 0;
+    return status;
+  }
+  const std::string& Err() const { return text_[1]; }
+
+ private:
+  bool ReadSome() {
+    pollfd p[2];
+    int n = 0;
+    for (int k = 0; k < 2; ++k)
+      if (read_[k] >= 0) p[n++] = {read_[k], POLLIN, 0};
+    if (n == 0 || poll(p, static_cast<nfds_t>(n), -1) < 0) return false;
+    for (int i = 0; i < n; ++i) {
+      if (!p[i].revents) continue;
+      const int k = p[i].fd == read_[0] ? 0 : 1;
+      char buf[4096];
+      const ssize_t got = read(read_[k], buf, sizeof buf);
+      if (got > 0) {
+        text_[k].append(buf, static_cast<size_t>(got));
+      } else {
+        close(read_[k]);
+        read_[k] = -1;
+      }
+    }
+    return true;
+  }
+  pid_t pid_ = 0;
+  int read_[2] = {-1, -1}, write_[2] = {-1, -1};
+  std::string text_[2];
+};
+
+// A night of small frames, and the two commands that make temporary files
+// as they go: each writes more than a pipe holds before it ends, so it
+// waits, files on disk, for the test to read on.
+struct Night {
+  TempDir dir;
+  std::string tmp = dir.File("tmp"), out = dir.File("result.fts");
+  Night() {
+    fs::create_directory(tmp);
+    const qvtest::CliResult r =
+        qvtest::Cli(dir, "simulate --out '" + dir.File("sim") + "' --frames 60 --width 96 --height 72 --seed 4",
+                    "TMPDIR=" + tmp + " ");
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Frames the master refuses, each with a line on stderr.
+    for (int k = 0; k < 60; ++k) std::ofstream(dir.File("junk" + std::to_string(100 + k) + ".fts")) << "SIMPLE  =";
+  }
+  // The command, and what it says once its first temporary file is made.
+  std::unique_ptr<Child> Start(const std::string& command, int& stream, std::string& mark) const {
+    std::vector<std::string> args;
+    if (command == "stack") {
+      args = {"stack", dir.File("sim/project.txt"), "--out", out};
+      stream = 1;
+      mark = "\"image\":1,";
+    } else {
+      args = {"master", "dark", dir.File("sim/frame001.fts")};
+      for (int k = 0; k < 60; ++k) args.push_back(dir.File("junk" + std::to_string(100 + k) + ".fts"));
+      args.insert(args.end(), {"--out", out});
+      stream = 2;
+      mark = "image refusée";
+    }
+    return std::make_unique<Child>(dir, tmp, args);
+  }
+};
+
+}  // namespace
+
+TEST(Orphans, ASignalStopsTheToolAsCtrlCDoesAndItsFilesGo) {
+  Night night;
+  ASSERT_FALSE(HasFailure());
+  for (const std::string command : {"stack", "master"}) {
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT}) {
+      int stream = 0;
+      std::string mark;
+      const auto child = night.Start(command, stream, mark);
+      ASSERT_TRUE(child->WaitFor(stream, mark)) << command << " " << child->Err();
+      EXPECT_FALSE(fs::is_empty(night.tmp)) << command;
+      child->Signal(sig);
+      const int status = child->Finish();
+      ASSERT_TRUE(WIFEXITED(status)) << command << " signal " << sig;
+      EXPECT_EQ(WEXITSTATUS(status), 128 + sig) << command;
+      EXPECT_NE(child->Err().find("arrêt demandé : rien n'a été écrit"), std::string::npos) << child->Err();
+      EXPECT_TRUE(Names(night.tmp).empty()) << command << " signal " << sig;
+      EXPECT_FALSE(fs::exists(night.out)) << command;
+    }
+  }
+}
+
+// Two processes: the start of another leaves a live run's files alone;
+// once that run is killed, the next start removes them, lock and all.
+TEST(Orphans, AKilledRunsFilesGoAtTheNextStartALiveRunsStay) {
+  Night night;
+  ASSERT_FALSE(HasFailure());
+  for (const std::string command : {"stack", "master"}) {
+    int stream = 0;
+    std::string mark;
+    const auto child = night.Start(command, stream, mark);
+    ASSERT_TRUE(child->WaitFor(stream, mark)) << command << " " << child->Err();
+    const std::set<std::string> live = Names(night.tmp);
+    EXPECT_EQ(std::count_if(live.begin(), live.end(), [](const std::string& n) { return n.ends_with(".lock"); }), 1)
+        << command;
+    for (int start = 0; start < 2; ++start) {
+      const qvtest::CliResult other = qvtest::Cli(night.dir, "settings", "TMPDIR=" + night.tmp + " ");
+      EXPECT_EQ(other.status, 0) << other.err;
+      const std::set<std::string> now = Names(night.tmp);
+      EXPECT_TRUE(std::includes(now.begin(), now.end(), live.begin(), live.end())) << command;
+    }
+    child->Signal(SIGKILL);
+    const int status = child->Finish();
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_FALSE(Names(night.tmp).empty()) << command << ": a kill leaves them";
+    const qvtest::CliResult next = qvtest::Cli(night.dir, "settings", "TMPDIR=" + night.tmp + " ");
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_TRUE(Names(night.tmp).empty()) << command;
+  }
+}
+
+// The sweep removes only names of ours, of runs that have ended.
+TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
+  TempDir dir;
+  const std::string tmp = dir.File("tmp"), outside = dir.File("outside");
+  fs::create_directories(tmp);
+  fs::create_directories(outside);
+  const std::string dead = std::to_string(EndedProcess()), dead2 = std::to_string(EndedProcess()),
+                    dead3 = std::to_string(EndedProcess()), live = std::to_string(getpid());
+  struct Case {
+    std::string name;
+    bool folder, swept;
+  };
+  const std::vector<Case> cases = {
+      {"Quelvista_1A2B_" + dead + "_1.bin", false, true},
+      {"Quelvista_1A2B_" + dead + "_12.bin", false, true},
+      {"Quelvista_" + dead2 + ".lock", false, true},               // a lock with no file left
+      {"quelvista-master-" + dead + "/0.raw", false, true},        // and its folder, then empty
+      {"Quelvista_1A2B_" + live + "_1.bin", false, false},         // no lock, but its process lives
+      {"Quelvista_1a2b_" + dead + "_1.bin", false, false},         // not our hexadecimal
+      {"Quelvista_1A2B_" + dead + "_1.bin.txt", false, false},     // not our ending
+      {"Quelvista_1A2B_" + dead + "_2.bin", true, false},          // a folder under a file's name
+      {"Quelvista_notes.txt", false, false},                       //
+      {"Quelvista_0" + dead + ".lock", false, false},              // no number of a process
+      {"quelvista-master-" + dead2 + "/3.raw", false, true},       // a frame of ours...
+      {"quelvista-master-" + dead2 + "/notes.txt", false, false},  // ...beside a file that is not
+      {"quelvista-master-x" + dead + "/0.raw", false, false},      //
+  };
+  for (const Case& c : cases) {
+    const fs::path p = fs::path(tmp) / c.name;
+    fs::create_directories(p.parent_path());
+    if (c.folder)
+      fs::create_directory(p);
+    else
+      std::ofstream(p) << "x";
+  }
+  // A link under a staging folder's name is not followed.
+  std::ofstream(outside + "/0.raw") << "x";
+  fs::create_directory_symlink(outside, tmp + "/quelvista-master-" + dead3);
+
+  const qvtest::CliResult r = qvtest::Cli(dir, "settings", "TMPDIR=" + tmp + " ");
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const Case& c : cases) EXPECT_EQ(fs::exists(fs::path(tmp) / c.name), !c.swept) << c.name;
+  EXPECT_FALSE(fs::exists(tmp + "/quelvista-master-" + dead));
+  EXPECT_TRUE(fs::exists(tmp + "/quelvista-master-" + dead2));
+  EXPECT_TRUE(fs::exists(outside + "/0.raw"));
+}
+
+// What a settings save killed half-way leaves beside the file goes at the
+// next start-up and at the next save, unless its process still runs.
+TEST(Orphans, SettingsPartsOfEndedProcessesGo) {
+  const std::string dead = std::to_string(EndedProcess()), live = std::to_string(getppid());
+  struct Case {
+    std::string name;
+    bool swept;
+  };
+  const std::vector<Case> cases = {
+      {"qv.ini.part" + dead, true},              // the new contents, made beside the file
+      {"qv.ini.part" + dead + ".3", true},       // a read-back copy
+      {"qv.ini.part" + dead + ".lock", true},    // Qt's lock of that save
+      {"qv.ini.part" + dead + ".aB3xYz", true},  // Qt's temporary name, where it needs one
+      {"qv.ini.part" + live, false},             // a save under way in another process
+      {"qv.ini.part0" + dead, false},            //
+      {"qv.ini.partial", false},                 //
+      {"other.ini.part" + dead, false},          //
+  };
+  for (const bool atSave : {false, true}) {
+    TempDir dir;
+    const std::string ini = dir.File("qv.ini");
+    std::ofstream(ini) << "[Settings]\nMaskThr=5000\n";
+    for (const Case& c : cases) std::ofstream(dir.File(c.name)) << "[Settings]\n";
+    if (atSave) {
+      qv::QtSettingsStore store(ini);
+      for (const Case& c : cases) std::ofstream(dir.File(c.name)) << "[Settings]\n";
+      EXPECT_TRUE(store.Write("Settings", "MaskThr", "6000"));
+      EXPECT_EQ(store.Read("Settings", "MaskThr", ""), std::optional<std::string>("6000"));
+    } else {
+      qv::QtSettingsStore store(ini);
+      EXPECT_EQ(store.Read("Settings", "MaskThr", ""), std::optional<std::string>("5000"));
+    }
+    for (const Case& c : cases)
+      EXPECT_EQ(fs::exists(dir.File(c.name)), !c.swept) << c.name << (atSave ? " at a save" : " at start-up");
+  }
+}
