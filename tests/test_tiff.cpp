@@ -317,36 +317,6 @@ TEST(TiffWrite, ColourDestinationMatchesTheLayoutByteForByte) {
             e.b);
 }
 
-TEST(TiffWrite, MonochromeCurrentImageMatchesTheLayoutByteForByte) {
-  Plane<int32_t> r, none;
-  qvtest::SetPlane(r, 3, 2, {0, 1, 256, 65535, 65536, -3});
-  Bytes e;
-  e.b = {'I', 'I'};
-  e.u16(42);
-  e.u32(26);
-  for (uint32_t v : {0u, 1u, 256u, 65535u, 65535u, 0u}) e.u16(v);
-  e.Ifd(1, 16);
-  ASSERT_EQ(e.b.size(), 128u);
-  EXPECT_EQ(BuildTiffImage(SavedPlanes::Picture(r, none, none, true)), e.b);
-}
-
-TEST(TiffWrite, FailureLeavesAnExistingFileAlone) {
-  TempDir dir;
-  const std::string path = dir.File("keep.tif");
-  const std::vector<uint8_t> before = {'u', 's', 'e', 'r'};
-  qvtest::WriteBytes(path, before);
-  TestSession s;
-  bool fromDestination = false;
-  // Nothing to write from: no current image, then a colour image without
-  // its green and blue planes.
-  EXPECT_FALSE(WriteTiffFile(*s, path, fromDestination));
-  qvtest::SetPlane(s->pic.PicR, 2, 2, {1, 2, 3, 4});
-  EXPECT_FALSE(WriteTiffFile(*s, path, fromDestination));
-  EXPECT_EQ(qvtest::ReadBytes(path), before);
-  EXPECT_FALSE(WriteTiffFile(*s, dir.File("missing/folder.tif"), fromDestination));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
-}
-
 namespace {
 
 // What a sample read gives: the bytes, or the error that ended it.
