@@ -447,24 +447,6 @@ TEST_F(EditorGeometry, BinningAveragesByWeightAndResetsTheSettings) {
   EXPECT_TRUE(st.mirror);  // "Initialiser" keeps the mirror
 }
 
-TEST_F(EditorGeometry, QuarterTurnsComeBackToTheStart) {
-  SetDestination(s, 4, 2, [](int x, int y, int c) { return 1 + x + 10 * y + 100 * c; });
-  s.dest.DestWeightG(3, 0) = 2;
-  const Plane<float> sumG = s.dest.DestSumG, weightG = s.dest.DestWeightG;
-  EditorSettings st;
-  st.curvePosition = 30;
-  ASSERT_TRUE(TurnDestination(s, st));
-  EXPECT_EQ(st.curvePosition, -1);
-  ASSERT_EQ(s.dest.DestSumR.Width(), 2);
-  ASSERT_EQ(s.dest.DestSumR.Height(), 4);
-  EXPECT_EQ(s.dest.DestSumR(0, 0), 11);  // the old bottom-left pixel
-  EXPECT_EQ(s.dest.DestSumR(1, 0), 1);
-  EXPECT_EQ(s.dest.DestSumR(0, 3), 14);
-  for (int k = 0; k < 3; ++k) TurnDestination(s, st);
-  EXPECT_EQ(s.dest.DestSumG, sumG);
-  EXPECT_EQ(s.dest.DestWeightG, weightG);
-}
-
 // The window is not resized when the picture changes size, so the bars
 // are laid out again for the picture as it comes out.
 TEST_F(EditorGeometry, ScrollBarsFollowThePictureSize) {

@@ -82,23 +82,6 @@ TEST(SaveJpeg, AnotherDecoderReadsTheShownPicture) {
         EXPECT_NEAR(d.At(7 + 15 * px, 3 + 8 * py, c), expect[py][px][c], 12) << px << "," << py << " c" << c;
 }
 
-TEST(SaveJpeg, NothingToSaveLeavesTheOldFile) {
-  TempDir dir;
-  const std::string path = dir.File("old.jpg");
-  qvtest::WriteBytes(path, {1, 2, 3});
-  EXPECT_FALSE(qv::SaveJpeg(Plane<int32_t>(), path));
-  EXPECT_EQ(qvtest::ReadBytes(path), (std::vector<uint8_t>{1, 2, 3}));
-  // A folder in the way: the save fails, the folder stays, nothing is left beside it.
-  const std::string folder = dir.File("taken.jpg");
-  fs::create_directory(folder);
-  EXPECT_FALSE(qv::SaveJpeg(Patches(4, 4), folder));
-  EXPECT_TRUE(fs::is_directory(folder));
-  size_t entries = 0;
-  for (const auto& e : fs::directory_iterator(dir.path())) entries += e.path().filename() != "stderr.txt";
-  EXPECT_EQ(entries, 2u);
-  EXPECT_FALSE(qv::SaveJpeg(Patches(4, 4), dir.File("missing/x.jpg")));
-}
-
 TEST(SavePictureAsBmp, LayoutRowPaddingAndOrder) {
   for (const int w : {10, 4, 1}) {
     Plane<int32_t> p(w - 1, 2);  // w x 3
@@ -127,20 +110,6 @@ TEST(SavePictureAsBmp, LayoutRowPaddingAndOrder) {
     for (size_t pad = 3 * w; pad < row; ++pad) EXPECT_EQ(b[54 + pad], 0);
   }
   EXPECT_TRUE(qv::BuildBmpFile(Plane<int32_t>()).empty());
-}
-
-TEST(SavePictureAsBmp, ASaveReplacesTheFileAndNothingToSaveKeepsIt) {
-  TempDir dir;
-  Plane<int32_t> p(10, 6);  // 11 x 7: odd row length, padded
-  for (int y = 0; y < 7; ++y)
-    for (int x = 0; x < 11; ++x) p(x, y) = qv::PackRgb(x * 20, y * 30, (x * 7 + y * 13) % 256);
-  const std::string path = dir.File("shot.bmp");
-  qvtest::WriteBytes(path, {9, 9});
-  ASSERT_TRUE(qv::SavePictureAsBmp(p, path));
-  EXPECT_EQ(qvtest::ReadBytes(path), qv::BuildBmpFile(p));
-  // An empty picture writes nothing over the existing file.
-  EXPECT_FALSE(qv::SavePictureAsBmp(Plane<int32_t>(), path));
-  EXPECT_EQ(qvtest::ReadBytes(path), qv::BuildBmpFile(p));
 }
 
 TEST(SaveCommands, WriterFollowsTheLowerCaseExtension) {
@@ -309,20 +278,6 @@ TEST(FitsHeaderView, MenuAddsTheCardsToTheLogOnlyWhenIdle) {
   EXPECT_EQ(s.form1.DebugLog.size(), 2u);
   s->CurPic = 0;
   EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
-}
-
-TEST(FitsHeaderView, CommandLinePrintsCaptionThenCards) {
-  TempDir dir;
-  const std::string path = dir.File("a.fts");
-  qvtest::WriteBytes(path, qvtest::FitsHeader({"SIMPLE  =                    T", "END"}));
-  const qvtest::CliResult r = qvtest::Cli(dir, "fits-header '" + path + "'");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Entête FTS - a.fts\n" + std::string("SIMPLE  =                    T") + std::string(50, ' ') +
-                       "\nEND" + std::string(77, ' ') + "\n");
-  EXPECT_EQ(qvtest::Cli(dir, "fits-header '" + dir.File("x.txt") + "'").status, 1);
-  const qvtest::CliResult version = qvtest::Cli(dir, "--version");
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, std::string("quelvista-cli ") + QUELVISTA_VERSION + "\n");
 }
 
 }  // namespace

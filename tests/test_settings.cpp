@@ -310,18 +310,6 @@ TEST(Settings, StartUpSequence) {
   EXPECT_EQ(t.form1.Project, "");
 }
 
-TEST(SettingsCli, ReadsWithoutWriting) {
-  TempDir dir;
-  const std::string ini = dir.File("s.ini");
-  std::ofstream(ini) << "[Settings]\nMaskThr=20\nDarkFile=/d/dark.fts\nPixRatio=\" 1.5\"\nHsens=7\n";
-  const std::string before = qvtest::ReadText(ini);
-  ASSERT_EQ(qvtest::Cli(dir, "settings --settings " + ini).status, 0);
-  EXPECT_EQ(qvtest::ReadText(ini), before);
-  ASSERT_EQ(qvtest::Cli(dir, "settings").status, 0);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("config")));
-  EXPECT_EQ(qvtest::Cli(dir, "settings --settings " + dir.File("none.ini")).status, 1);
-}
-
 // The stored minimum quality is taken as it stands; the box only clamps an
 // edit, and not while the window is busy or a run is going.
 TEST(Settings, MinimumQualityLoadsUnclampedAndOnlyAnEditClamps) {
