@@ -358,28 +358,6 @@ TEST(ImageList, PopulateBuildsTheStripInTheRunningState) {
   Populate(s.form1, 3, true);  // new entries are checked
   EXPECT_EQ(s->Img[3].ImgChecked, 1);
   EXPECT_EQ(s.form1.Check9[3].Value, 1);
-
-  // "&Nouveau" leaves nothing of the last image on show; the "Niveau"
-  // settings stay as the user left them.
-  Form1& f = s.form1;
-  f.Label1 = "1000x800\r\nZoom=50.0%";
-  f.Label6 = "3/3 Ok";
-  f.Line1Visible = true;
-  f.Text1 = "123";
-  f.Text2 = "4567";
-  f.Check3 = 0;
-  f.HScroll1 = 7;
-  mnuNew_Click(f);
-  EXPECT_EQ(s->ImageCount() + f.Check9.size(), 1u);
-  EXPECT_FALSE(f.PanBarsVisible || f.Picture1Visible || f.Frame2Visible || f.Picture10Visible);
-  EXPECT_TRUE(f.Label1.empty());
-  EXPECT_TRUE(f.Label6.empty());
-  EXPECT_FALSE(f.Line1Visible);
-  EXPECT_TRUE(f.Picture3Cleared);
-  EXPECT_EQ(f.Text1, "123");
-  EXPECT_EQ(f.Text2, "4567");
-  EXPECT_EQ(f.Check3, 0);
-  EXPECT_EQ(f.HScroll1, 7);
 }
 
 TEST_F(ProjectFile, MenuCommandsUseTheDialogsAndTheGuard) {

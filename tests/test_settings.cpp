@@ -298,10 +298,6 @@ TEST(Settings, StartUpSequence) {
   EXPECT_EQ(s.form1.Project, "/data/last.txt");
   EXPECT_FALSE(s.form1.Busy);
   EXPECT_EQ(s.form1.Caption, "Quelvista - M31");
-  // "Auto" checked, "Minimum" 0 and "Maximum" 65535.
-  EXPECT_EQ(s.form1.Check3, 1);
-  EXPECT_EQ(s.form1.Text1, "0");
-  EXPECT_EQ(s.form1.Text2, "65535");
 
   // With an argument, it is opened and the stored project is not read.
   TestSession t;
