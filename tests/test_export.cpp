@@ -162,30 +162,13 @@ TEST(SaveCommands, ABareNameTakesTheSelectedFiltersExtension) {
   EXPECT_EQ(qv::FilterExtension(""), "");
 }
 
-TEST(SaveCommands, SaveImageAsWritesTheChosenKind) {
+// The kind written, the editor's names and a cancelled dialog are the
+// window tests' (aRunOpensTheDestinationAndTheEditor and the save dialog
+// cases); the main window's guard is the model's alone.
+TEST(SaveCommands, TheMainWindowSavesNothingWhileBusyOrRunning) {
   TempDir dir;
   qvtest::TestSession s;
-  qvtest::SetPlane<int32_t>(s->pic.PicR, 3, 2, {0, 100, 200, 300, 400, 65535});
-  s->pic.PicG = s->pic.PicR;
-  s->pic.PicB = s->pic.PicR;
-  s->pic.HasR = s->pic.HasG = s->pic.HasB = true;
   const Plane<int32_t> shown = Patches(6, 4);
-  const auto head = [&](const std::string& name, size_t n) {
-    auto b = qvtest::ReadBytes(dir.File(name));
-    b.resize(std::min(b.size(), n));
-    return std::string(b.begin(), b.end());
-  };
-  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.TIF"), shown, false), 0);
-  EXPECT_EQ(head("a.TIF", 2), "II");
-  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.fits"), shown, false), 0);
-  EXPECT_EQ(head("a.fits", 6), "SIMPLE");
-  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.bmp"), shown, false), 0);
-  EXPECT_EQ(qvtest::ReadBytes(dir.File("a.bmp")), qv::BuildBmpFile(shown));
-  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.jpg"), shown, false), 0);
-  EXPECT_EQ(head("a.jpg", 2), "\xFF\xD8");
-  EXPECT_EQ(qv::SaveImageAs(*s, "", shown, false), 0);  // cancelled dialog
-
-  // The main window saves nothing while busy or running.
   s.form1.Busy = true;
   EXPECT_EQ(qv::SaveMainImageAs(s.form1, dir.File("busy.bmp"), shown), 0);
   s.form1.Busy = false;
@@ -195,14 +178,6 @@ TEST(SaveCommands, SaveImageAsWritesTheChosenKind) {
   s->RunState = 0;
   ASSERT_EQ(qv::SaveMainImageAs(s.form1, dir.File("idle.bmp"), shown), 0);
   EXPECT_TRUE(fs::exists(dir.File("idle.bmp")));
-
-  // The editor's confirmed name becomes the destination's name first.
-  s->dest.DestFileName = "/d/stack.fts";
-  EXPECT_EQ(qv::EditorSaveDialog(*s).initialName, "/d/stack");
-  ASSERT_EQ(qv::SaveDestinationAs(*s, dir.File("result.jpg"), shown), 0);
-  EXPECT_EQ(s->dest.DestFileName, dir.File("result.jpg"));
-  EXPECT_EQ(qv::SaveDestinationAs(*s, "", shown), 0);
-  EXPECT_EQ(s->dest.DestFileName, dir.File("result.jpg"));
 }
 
 TEST(BatchTiff, NamesFromTheFirstDotF) {
