@@ -45,6 +45,26 @@ int Marked(const Plane<uint8_t>& p) {
 
 }  // namespace
 
+// The flat's mean comes from its histogram, and an empty flat pixel
+// becomes 1 so that it divides without harm.
+TEST(Masters, FlatMeanAndEmptyFlatPixels) {
+  TempDir dir;
+  // Row 0 at 3200 (bin 100), row 1 at 4480 (bin 140) with one empty pixel.
+  std::vector<int> flat(20, 3200);
+  std::fill(flat.begin() + 10, flat.end(), 4480);
+  flat[15] = 0;
+  qvtest::WriteFits16(dir.File("flat.fts"), 10, 2, 1, flat);
+  TestSession s;
+  s->opt.UseMask = FlatApply;
+  s->opt.FlatFile = dir.File("flat.fts");
+  BuildMasters(*s);
+  EXPECT_DOUBLE_EQ(s->cal.FlatMean, 3840);
+  ASSERT_TRUE(s->cal.FlatPic.HasSize(10, 2));
+  EXPECT_EQ(s->cal.FlatPic(9, 1), 4480);
+  EXPECT_EQ(s->cal.FlatPic(5, 1), 1);
+  EXPECT_EQ(s->cal.DarkR.Width(), 1);
+}
+
 // A session set to build only the mask from `file`.
 static void BuildMask(TestSession& s, const std::string& file, int size, int thr) {
   s->opt.UseMask = HotMaskOn;

@@ -69,6 +69,50 @@ TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
   }
 }
 
+// The golden runs calibrate whole frames; these are the edges they do not
+// reach: masters left out of a reduced step and never applied to a master
+// file, a zero in an active flat, and a mask that covers the whole image.
+TEST(Pipeline, CalibrationEdges) {
+  TempDir dir;
+  const std::string path = dir.File("light.fts"), mask = dir.File("mask.fts");
+  qvtest::WriteFits16(path, 4, 2, 1, Ramp(8, 1000, 100));
+  qvtest::WriteFits16(mask, 4, 2, 1, std::vector<int>(8, 1));
+  TestSession s(path);
+  s->opt.UseMask = DarkSub | FlatApply;
+  qvtest::SetPlane(s->cal.DarkR, 4, 2, std::vector<int32_t>(8, 100));
+  s->cal.DarkG = s->cal.DarkB = s->cal.DarkR;
+  qvtest::SetPlane(s->cal.FlatPic, 4, 2, std::vector<int32_t>(8, 1000));
+  s->cal.FlatMean = 1000;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_TRUE(s->cal.UseDark && s->cal.UseFlat);
+  EXPECT_EQ(s->pic.PicR(1, 0), 1000);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 2));  // full-size masters on a reduced step
+  EXPECT_FALSE(s->cal.UseDark || s->cal.UseFlat);
+  s->opt.DarkFile = path;
+  ASSERT_TRUE(qvtest::Processed(*s, -1, 0));
+  EXPECT_FALSE(s->cal.UseDark || s->cal.UseFlat);
+  EXPECT_EQ(s->pic.PicR(1, 0), 1100);
+  s->cal.FlatPic(2, 1) = 0;
+  EXPECT_EQ(ProcessPic(*s, 1, 1).err, 11);
+
+  // Masked pixels are blanked and left out of the histogram; with none
+  // left there is no histogram and the image fails.
+  s->opt.DarkFile.clear();
+  s->opt.UseMask = HotMaskOn;
+  s->opt.MaskFile = mask;
+  ASSERT_TRUE(qvtest::Processed(*s, 0, 0));
+  s->cal.HotMask.Redim(3, 1);
+  s->cal.HotMask(1, 0) = 1;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_TRUE(s->cal.UseHotMask);
+  EXPECT_EQ(s->pic.PicR(1, 0), 0);
+  int counted = 0;
+  for (int v : s->pic.Histo) counted += v;
+  EXPECT_EQ(counted, 7);
+  s->cal.HotMask.Fill(1);
+  EXPECT_FALSE(ProcessPic(*s, 1, 1));
+}
+
 TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   TempDir dir;
   const std::string zero = dir.File("zero.fts"), ramp = dir.File("ramp.fts");
