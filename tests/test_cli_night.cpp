@@ -287,6 +287,7 @@ TEST(CliHelp, EveryCommandAnswersHelpAndTheKeysAreListed) {
     EXPECT_TRUE(Has(stack.out, key)) << key;
   const CliResult all = Cli(dir, "--help");
   EXPECT_TRUE(Has(all.out, "MedianLimit") && Has(all.out, "master")) << all.out;
+  EXPECT_EQ(Cli(dir, "--version").out, std::string("quelvista-cli ") + QUELVISTA_VERSION + "\n");
 }
 
 // Calibration frames need neither hot pixels nor vignetting: a camera

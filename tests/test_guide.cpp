@@ -72,9 +72,11 @@ TEST(GuideSearch, NoGuideStarAndBoxChanges) {
   TestSession ts;
   Session& s = *ts;
   Sky(s, {{140, 90, 20000}});
-  s.guide.GuideBox = 32;
+  s.guide.GuideBox = 0;  // replaced by 32 on the first search
   FindGuide(s, 140, 90, true);
+  EXPECT_EQ(s.guide.GuideBox, 32);
   ASSERT_FLOAT_EQ(s.guide.Quality, 1.0f);
+  EXPECT_TRUE(ts.form1.Shape2.Visible);
 
   // "Aucun": the markers go, nothing is searched, everything keeps its value.
   SelectOption1(ts.form1, 2);
