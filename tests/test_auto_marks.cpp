@@ -1,7 +1,6 @@
 // The guide star picked and marked on every frame by the command-line tool:
 // dithered and turning simulated skies, a synthesised near-infrared field,
-// and a real sky picture shipped by a Debian package, shifted and re-noised
-// into short sequences here.
+// shifted into short sequences.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -62,14 +61,6 @@ std::string Frames(const std::string& folder, int count, const std::string& ext)
     list += " '" + folder + name + ext + "'";
   }
   return list;
-}
-
-// An installed file of a Debian package; fails the test when it is missing.
-std::string PackageFile(const std::string& package, const std::string& ending) {
-  std::string out;
-  qvtest::RunCommand("dpkg -L " + package + " 2>/dev/null | grep -F '" + ending + "' | head -1", &out);
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
 }
 
 // A sequence made by shifting one picture: the tool must mark every frame
@@ -285,27 +276,6 @@ TEST(AutoMarks, NearInfraredFieldWithClippedStarsNearTheCentre) {
   const auto marks = Marks(r.out);
   for (const auto& [x, y] : clipped)
     EXPECT_GT(std::hypot(marks.at(1).x - x, marks.at(1).y - y), 30) << "a clipped star was picked";
-}
-
-TEST(AutoMarks, HubbleDeepFieldJpegFromScikitImage) {
-  const std::string jpg = PackageFile("python3-skimage", "skimage/data/hubble_deep_field.jpg");
-  ASSERT_FALSE(jpg.empty()) << "python3-skimage is not installed (scripts/packages.txt lists it)";
-  TempDir dir;
-  const int shifts[3][2] = {{0, 0}, {23, -17}, {-31, 12}};
-  std::string files;
-  for (int f = 0; f < 3; ++f) {
-    const std::string path = dir.File("hdf" + std::to_string(f + 1) + ".jpg");
-    char roll[32];
-    std::snprintf(roll, sizeof roll, "%+d%+d", shifts[f][0], shifts[f][1]);
-    ASSERT_EQ(qvtest::RunCommand("convert '" + jpg + "' -roll " + roll + " -seed " + std::to_string(f + 1) +
-                                 " -attenuate 0.4 +noise Gaussian -quality 90 '" + path + "'"),
-              0)
-        << "ImageMagick's convert is needed";
-    files += " '" + path + "'";
-  }
-  const CliResult r = qvtest::Cli(dir, "stack" + files + " --guide auto --out '" + dir.File("o.fts") + "'",
-                                  "TMPDIR='" + dir.path().string() + "' ");
-  ExpectMarkedAtShifts(r, shifts, 3);
 }
 
 TEST(AutoMarks, NoUsableStarSaysWhyAndHowToGoOn) {

@@ -1,6 +1,6 @@
 // The command line as a user runs a night: masters from many frames,
 // calibration options, values and paths checked before any work, outputs
-// that are what their names say, help, and the simulator's record.
+// that are what their names say, help, and the simulator's calibration frames.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +9,6 @@
 #include <random>
 
 #include "core/numeric.h"
-#include "sim/simulate.h"
 #include "stack/combine.h"
 #include "stack/frame_combine.h"
 #include "support.h"
@@ -66,21 +65,6 @@ std::string Q(const std::string& s) {
 }
 
 }  // namespace
-
-TEST(FrameCombine, MedianAgreesWithSortingForOddEvenAndNegativeCounts) {
-  std::mt19937 rng(7);
-  for (int n = 1; n <= 9; ++n)
-    for (int trial = 0; trial < 200; ++trial) {
-      std::vector<int> v = RandomFrame(rng, -6, 6, n);
-      std::vector<int32_t> w(v.begin(), v.end());
-      ASSERT_EQ(qv::MedianHalfEven(w), SortedMedian(v)) << "n=" << n;
-    }
-  // The halves themselves: 1.5 → 2, 2.5 → 2, -2.5 → -2.
-  for (const auto& [a, b, want] : {std::tuple{1, 2, 2}, {2, 3, 2}, {-3, -2, -2}, {65534, 65535, 65534}}) {
-    std::vector<int32_t> w{b, a};
-    EXPECT_EQ(qv::MedianHalfEven(w), want) << a << "," << b;
-  }
-}
 
 TEST(CliMaster, DarkAndMaskAreThePerPixelMedianAndRefuseOtherSizes) {
   TempDir dir;
@@ -232,18 +216,6 @@ class CliNight : public ::testing::Test {
   std::string sim;
 };
 
-TEST_F(CliNight, SimulatePrintsEveryFileItWroteAsJson) {
-  for (const char* part : {"\"frames\":[", "\"dark\":\"", "/sky/dark.fts\"", "/sky/flat.fts\"", "darks/dark002.fts",
-                           "flats/flat002.fts", "\"project\":\""})
-    EXPECT_TRUE(Has(sim, part)) << part << " in " << sim;
-  // A picture format keeps no master levels: the masters are FITS, and said so.
-  const CliResult tif =
-      Cli(dir, "simulate --out " + Q(dir.File("t")) + " --frames 2 --width 64 --height 64 --format tif --hot-pixels");
-  ASSERT_EQ(tif.status, 0) << tif.err;
-  EXPECT_TRUE(Has(tif.out, "\"note\":")) << tif.out;
-  EXPECT_TRUE(std::filesystem::exists(dir.File("t/dark.fts")));
-}
-
 TEST_F(CliNight, AFolderOfLightsStacksInNameOrderBesideTheFirstImageWithoutOut) {
   const CliResult r = Cli(dir, "stack " + Q(dir.File("lights")) + " --guide auto --dark " +
                                    Q(dir.File("sky/dark.fts")) + " --flat " + Q(dir.File("sky/flat.fts")));
@@ -315,58 +287,7 @@ TEST(CliHelp, EveryCommandAnswersHelpAndTheKeysAreListed) {
     EXPECT_TRUE(Has(stack.out, key)) << key;
   const CliResult all = Cli(dir, "--help");
   EXPECT_TRUE(Has(all.out, "MedianLimit") && Has(all.out, "master")) << all.out;
-}
-
-// Every option of the simulator is in its help, on a line that gives its
-// unit or what it writes, and the simulator takes it with that value.
-TEST(CliHelp, SimulateGivesEveryOptionWithItsUnit) {
-  TempDir dir;
-  const CliResult help = Cli(dir, "simulate --help");
-  ASSERT_EQ(help.status, 0) << help.err;
-  const struct {
-    const char *option, *value, *unit;
-  } options[] = {
-      {"--out", "x", "dossier"},
-      {"--frames", "3", "nombre de poses"},
-      {"--width", "64", "pixels"},
-      {"--height", "64", "pixels"},
-      {"--stars", "5", "étoiles"},
-      {"--seed", "2", "graine"},
-      {"--drift", "1,-2", "en pixels"},
-      {"--rotation", "-0.5", "en degrés"},
-      {"--dither", "3", "en pixels"},
-      {"--dither-angle", "2", "en degrés"},
-      {"--cloud", "2", "pose numéro K"},
-      {"--other-field", "2", "pose numéro K"},
-      {"--hot-pixels", "", "pixels chauds"},
-      {"--vignetting", "", "35 %"},
-      {"--calibrated", "", "--hot-pixels et --vignetting"},
-      {"--calibration-frames", "2", "darks/"},
-      {"--colour", "split", "trois plans"},
-      {"--bitpix", "-32", "bits"},
-      {"--format", "jpg", "format des poses"},
-  };
-  std::vector<std::string> listed;
-  for (const auto& o : options) {
-    listed.push_back(o.option);
-    // The option's own line, or the line it shares (--width W --height H).
-    size_t at = help.out.find(std::string("\n  ") + o.option + " ");
-    if (at == std::string::npos) at = help.out.find(std::string(" ") + o.option + " ");
-    ASSERT_NE(at, std::string::npos) << o.option;
-    at = help.out.rfind('\n', at + 1) + 1;
-    const std::string line = help.out.substr(at, help.out.find('\n', at) - at);
-    EXPECT_TRUE(Has(line, o.unit)) << o.option << ": " << line;
-    std::vector<std::string> args{"--out", "x", o.option};
-    if (*o.value) args.push_back(o.value);
-    qvsim::SimOptions parsed;
-    std::string why;
-    EXPECT_TRUE(qvsim::ParseOptions(args, parsed, why)) << o.option << ": " << why;
-  }
-  // And the help names no option that is not above.
-  for (size_t at = help.out.find("--"); at != std::string::npos; at = help.out.find("--", at + 2)) {
-    const std::string name = help.out.substr(at, help.out.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at) - at);
-    EXPECT_NE(std::find(listed.begin(), listed.end(), name), listed.end()) << name;
-  }
+  EXPECT_EQ(Cli(dir, "--version").out, std::string("quelvista-cli ") + QUELVISTA_VERSION + "\n");
 }
 
 // Calibration frames need neither hot pixels nor vignetting: a camera

@@ -156,30 +156,6 @@ TEST(ShowPixelsStretch, DropsAndRepeatsRowsAndColumns) {
   EXPECT_TRUE(qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 1, false)).Empty());  // 0.04 -> 0
 }
 
-// Display zones: the fill shares the gradient-zone polygon rule; marks go
-// on top, polygons partly outside are clipped.
-TEST(DrawZonesDisplay, FillModeMatchesMaskFill) {
-  Plane<int32_t> shown(39, 19), mask(39, 19);
-  // A bow-tie (even-odd) reaching outside the picture on the right.
-  const std::string zone = "0.1,0.1;1.5,0.9;1.5,0.1;0.1,0.9;S";
-  ASSERT_TRUE(qv::DrawZones(shown, zone, true));
-  qv::DrawZonesFilled(zone, mask);
-  EXPECT_EQ(shown, mask);
-  int white = 0;
-  for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 40; ++x) white += shown(x, y) == 0xFFFFFF;
-  EXPECT_GT(white, 0);
-  // Points (4, 2), (60, 18), (60, 2), (4, 18): two lobes meeting at (32, 10).
-  // Row 3 crosses the left lobe from x 4 to 7.5 only.
-  EXPECT_EQ(shown(4, 3), 0xFFFFFF);
-  EXPECT_EQ(shown(7, 3), 0xFFFFFF);
-  EXPECT_EQ(shown(8, 3), 0);
-  EXPECT_EQ(shown(39, 3), 0);
-  // Row 10 runs through the waist to the clipped right lobe.
-  EXPECT_EQ(shown(3, 10), 0);
-  EXPECT_EQ(shown(39, 10), 0xFFFFFF);
-}
-
 TEST(DrawZonesDisplay, HatchAndMarks) {
   Plane<int32_t> s(49, 49);
   ASSERT_TRUE(qv::DrawZones(s, "0.2,0.2;0.8,0.2;0.8,0.8;0.2,0.8", false));
@@ -319,62 +295,6 @@ TEST(DestinationScroll, BarsOnlyWhereThePictureIsLarger) {
 }  // namespace
 
 namespace {
-
-// The main window's redraw: the slider, "Auto" and the zoom step meet the
-// renderer, and the shown picture carries the pixel aspect and the zones.
-TEST(ShowHistoMainPicture, LevelsRenderingAndOverlays) {
-  qvtest::TestSession s;
-  qvtest::SetPlane<int32_t>(s->pic.PicR, 4, 2, {0, 3200, 11200, 19200, 19200, 19200, 19200, 19200});
-  s->pic.PicG = s->pic.PicR;
-  s->pic.PicB = s->pic.PicR;
-  qv::LevelTexts texts;
-  EXPECT_FALSE(qv::ShowHisto(s.form1, texts, 1, false, false).drawn);  // no histogram yet
-
-  s->pic.Histo[100] = 4;
-  s->pic.Histo[600] = 2;
-  s->pic.HistoMax = 4;
-  s->pic.LevelMin = 10;
-  s->pic.LevelMax = 2000;
-  s->pic.LevelLow = 100;
-  s->pic.LevelHigh = 600;
-  s.form1.Check3 = 1;
-  s.form1.HScroll1 = 0;
-  auto m = qv::ShowHisto(s.form1, texts, 1, false, false);
-  ASSERT_TRUE(m.drawn);
-  EXPECT_EQ(texts.Text1, "3200");
-  EXPECT_EQ(texts.Text2, "19200");
-  ASSERT_EQ(m.bars.size(), 2u);
-  EXPECT_DOUBLE_EQ(m.bars[1].top, 0.5);
-  EXPECT_EQ(m.pixels(1, 0), 0);
-  EXPECT_EQ(m.pixels(2, 0), Grey(128));  // 8000 x 255 / 16000 = 127.5
-  EXPECT_EQ(m.pixels(3, 0), Grey(255));
-  EXPECT_EQ(m.shown, m.pixels);
-
-  // Typed levels with "Auto" off; the slider goes to Hsens.
-  s.form1.Check3 = 0;
-  s.form1.HScroll1 = 20;
-  texts.Text1 = "0";
-  texts.Text2 = "19200";
-  m = qv::ShowHisto(s.form1, texts, 1, false, false);
-  EXPECT_EQ(s->opt.Hsens, 20);
-  EXPECT_DOUBLE_EQ(m.levels.markBlack, 10);
-  EXPECT_EQ(m.pixels(1, 0), Grey(42));  // 3200 x 255 / 19200 = 42.5, half to even
-  EXPECT_EQ(texts.Text1, "0");
-
-  // Pixel aspect widens the shown picture; zones are drawn on that picture.
-  s->opt.UseMask |= qv::PixAspect;
-  s->opt.PixRatio = 2;
-  qvtest::OneImage(*s, "a.fts");
-  s->Img[1].ImgZone = "0.5,0.5";
-  m = qv::ShowHisto(s.form1, texts, 1, true, false);
-  ASSERT_EQ(m.shown.Width(), 8);
-  EXPECT_EQ(m.pixels.Width(), 4);
-  EXPECT_EQ(m.shown(7, 1), qv::kMarkRed);  // circle of radius 3 around (4, 1)
-  // At step 2 the array halves.
-  m = qv::ShowHisto(s.form1, texts, 2, false, false);
-  EXPECT_EQ(m.pixels.Width(), 2);
-  EXPECT_EQ(m.pixels.Height(), 1);
-}
 
 // A new zone point is drawn at once: the image at the levels the boxes hold
 // ("Auto" or not), the zones over it whatever the menu says.

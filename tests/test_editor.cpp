@@ -1,7 +1,7 @@
 // The editor: the curve and the colour scale, the detail filter against a
 // direct computation, the engine's rendering and operations on destinations
-// in memory, and what the window adds over them (restarts, progress,
-// selectors, captions, scroll bars).
+// in memory, and what the window adds over them (restarts, selectors,
+// captions).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -256,25 +256,6 @@ TEST_F(EditorRender, MonochromeAndColourScaleShareOneGrey) {
   }
 }
 
-TEST_F(EditorRender, ShowsProgressEveryHundredRowsAndMirrors) {
-  Open(4, 250, [](int x, int y, int) { return 100.0 + x + y; });
-  const long yields = ts.services.events.yields;
-  const long shows = dest.shows;
-  f.Combo1 = "50";
-  f.Check4 = 1;
-  f.Check4_Click();
-  EXPECT_EQ(dest.shows - shows, 3);  // after rows 100 and 200, then the whole picture
-  EXPECT_EQ(ts.services.events.yields - yields, 2);
-  EXPECT_EQ(dest.Pixels, &f.Picture);
-  EXPECT_EQ(dest.Zoom, 50);
-  EXPECT_TRUE(dest.Mirror);
-  // What a picture export saves: half size, the last column first.
-  const Plane<int32_t> shown = dest.Shown(false, 1);
-  ASSERT_EQ(shown.Width(), 2);
-  ASSERT_EQ(shown.Height(), 125);
-  EXPECT_EQ(shown(0, 0), f.Picture(3, 0));
-}
-
 // A handler that bins or turns the planes during a yield: the pass under
 // way must not go on writing rows of the old size.
 TEST_F(EditorRender, BinningDuringARedrawRendersTheNewPlanes) {
@@ -445,56 +426,6 @@ TEST_F(EditorGeometry, BinningAveragesByWeightAndResetsTheSettings) {
   EXPECT_FLOAT_EQ(s.dest.DestSumR(0, 0) / s.dest.DestWeightR(0, 0), (100 + 600 + 200 + 300) / 6.0f);
   EXPECT_EQ(st.black[0], 0);
   EXPECT_TRUE(st.mirror);  // "Initialiser" keeps the mirror
-}
-
-TEST_F(EditorGeometry, QuarterTurnsComeBackToTheStart) {
-  SetDestination(s, 4, 2, [](int x, int y, int c) { return 1 + x + 10 * y + 100 * c; });
-  s.dest.DestWeightG(3, 0) = 2;
-  const Plane<float> sumG = s.dest.DestSumG, weightG = s.dest.DestWeightG;
-  EditorSettings st;
-  st.curvePosition = 30;
-  ASSERT_TRUE(TurnDestination(s, st));
-  EXPECT_EQ(st.curvePosition, -1);
-  ASSERT_EQ(s.dest.DestSumR.Width(), 2);
-  ASSERT_EQ(s.dest.DestSumR.Height(), 4);
-  EXPECT_EQ(s.dest.DestSumR(0, 0), 11);  // the old bottom-left pixel
-  EXPECT_EQ(s.dest.DestSumR(1, 0), 1);
-  EXPECT_EQ(s.dest.DestSumR(0, 3), 14);
-  for (int k = 0; k < 3; ++k) TurnDestination(s, st);
-  EXPECT_EQ(s.dest.DestSumG, sumG);
-  EXPECT_EQ(s.dest.DestWeightG, weightG);
-}
-
-// The window is not resized when the picture changes size, so the bars
-// are laid out again for the picture as it comes out.
-TEST_F(EditorGeometry, ScrollBarsFollowThePictureSize) {
-  Open(60, 40, [](int x, int, int) { return 100 + x; });
-  dest.form_scroll(100, 80, 10, false, 1);
-  EXPECT_FALSE(dest.Scroll.hVisible || dest.Scroll.vVisible);
-  struct Step {
-    const char* what;
-    std::function<void()> act;
-    bool h, v;
-    int hMax, vMax;
-  };
-  const Step steps[] = {
-      // 120 x 80 in 100 x 80: the horizontal bar takes 10 rows, so the
-      // vertical one is needed too.
-      {"zoom 200", [&] { f.Combo1 = "200", f.Combo1_Click(); }, true, true, 30, 10},
-      // 80 x 120 in 100 x 80: a vertical bar, and 90 columns are room enough.
-      {"a quarter turn", [&] { f.Command4_Click(); }, false, true, 0, 40},
-      {"zoom 100", [&] { f.Combo1 = "100", f.Combo1_Click(); }, false, false, 0, 0},
-  };
-  for (const Step& step : steps) {
-    SCOPED_TRACE(step.what);
-    step.act();
-    EXPECT_EQ(dest.Scroll.hVisible, step.h);
-    EXPECT_EQ(dest.Scroll.vVisible, step.v);
-    EXPECT_EQ(dest.Scroll.hMax, step.hMax);
-    EXPECT_EQ(dest.Scroll.vMax, step.vMax);
-    EXPECT_LE(dest.HScroll1, dest.Scroll.hMax);
-    EXPECT_LE(dest.VScroll1, dest.Scroll.vMax);
-  }
 }
 
 TEST_F(EditorClean, SaturatedStarAndItsHaloAreBlackedOut) {

@@ -82,23 +82,6 @@ TEST(SaveJpeg, AnotherDecoderReadsTheShownPicture) {
         EXPECT_NEAR(d.At(7 + 15 * px, 3 + 8 * py, c), expect[py][px][c], 12) << px << "," << py << " c" << c;
 }
 
-TEST(SaveJpeg, NothingToSaveLeavesTheOldFile) {
-  TempDir dir;
-  const std::string path = dir.File("old.jpg");
-  qvtest::WriteBytes(path, {1, 2, 3});
-  EXPECT_FALSE(qv::SaveJpeg(Plane<int32_t>(), path));
-  EXPECT_EQ(qvtest::ReadBytes(path), (std::vector<uint8_t>{1, 2, 3}));
-  // A folder in the way: the save fails, the folder stays, nothing is left beside it.
-  const std::string folder = dir.File("taken.jpg");
-  fs::create_directory(folder);
-  EXPECT_FALSE(qv::SaveJpeg(Patches(4, 4), folder));
-  EXPECT_TRUE(fs::is_directory(folder));
-  size_t entries = 0;
-  for (const auto& e : fs::directory_iterator(dir.path())) entries += e.path().filename() != "stderr.txt";
-  EXPECT_EQ(entries, 2u);
-  EXPECT_FALSE(qv::SaveJpeg(Patches(4, 4), dir.File("missing/x.jpg")));
-}
-
 TEST(SavePictureAsBmp, LayoutRowPaddingAndOrder) {
   for (const int w : {10, 4, 1}) {
     Plane<int32_t> p(w - 1, 2);  // w x 3
@@ -127,20 +110,6 @@ TEST(SavePictureAsBmp, LayoutRowPaddingAndOrder) {
     for (size_t pad = 3 * w; pad < row; ++pad) EXPECT_EQ(b[54 + pad], 0);
   }
   EXPECT_TRUE(qv::BuildBmpFile(Plane<int32_t>()).empty());
-}
-
-TEST(SavePictureAsBmp, ASaveReplacesTheFileAndNothingToSaveKeepsIt) {
-  TempDir dir;
-  Plane<int32_t> p(10, 6);  // 11 x 7: odd row length, padded
-  for (int y = 0; y < 7; ++y)
-    for (int x = 0; x < 11; ++x) p(x, y) = qv::PackRgb(x * 20, y * 30, (x * 7 + y * 13) % 256);
-  const std::string path = dir.File("shot.bmp");
-  qvtest::WriteBytes(path, {9, 9});
-  ASSERT_TRUE(qv::SavePictureAsBmp(p, path));
-  EXPECT_EQ(qvtest::ReadBytes(path), qv::BuildBmpFile(p));
-  // An empty picture writes nothing over the existing file.
-  EXPECT_FALSE(qv::SavePictureAsBmp(Plane<int32_t>(), path));
-  EXPECT_EQ(qvtest::ReadBytes(path), qv::BuildBmpFile(p));
 }
 
 TEST(SaveCommands, WriterFollowsTheLowerCaseExtension) {
@@ -193,30 +162,13 @@ TEST(SaveCommands, ABareNameTakesTheSelectedFiltersExtension) {
   EXPECT_EQ(qv::FilterExtension(""), "");
 }
 
-TEST(SaveCommands, SaveImageAsWritesTheChosenKind) {
+// The kind written, the editor's names and a cancelled dialog are the
+// window tests' (aRunOpensTheDestinationAndTheEditor and the save dialog
+// cases); the main window's guard is the model's alone.
+TEST(SaveCommands, TheMainWindowSavesNothingWhileBusyOrRunning) {
   TempDir dir;
   qvtest::TestSession s;
-  qvtest::SetPlane<int32_t>(s->pic.PicR, 3, 2, {0, 100, 200, 300, 400, 65535});
-  s->pic.PicG = s->pic.PicR;
-  s->pic.PicB = s->pic.PicR;
-  s->pic.HasR = s->pic.HasG = s->pic.HasB = true;
   const Plane<int32_t> shown = Patches(6, 4);
-  const auto head = [&](const std::string& name, size_t n) {
-    auto b = qvtest::ReadBytes(dir.File(name));
-    b.resize(std::min(b.size(), n));
-    return std::string(b.begin(), b.end());
-  };
-  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.TIF"), shown, false), 0);
-  EXPECT_EQ(head("a.TIF", 2), "II");
-  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.fits"), shown, false), 0);
-  EXPECT_EQ(head("a.fits", 6), "SIMPLE");
-  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.bmp"), shown, false), 0);
-  EXPECT_EQ(qvtest::ReadBytes(dir.File("a.bmp")), qv::BuildBmpFile(shown));
-  ASSERT_EQ(qv::SaveImageAs(*s, dir.File("a.jpg"), shown, false), 0);
-  EXPECT_EQ(head("a.jpg", 2), "\xFF\xD8");
-  EXPECT_EQ(qv::SaveImageAs(*s, "", shown, false), 0);  // cancelled dialog
-
-  // The main window saves nothing while busy or running.
   s.form1.Busy = true;
   EXPECT_EQ(qv::SaveMainImageAs(s.form1, dir.File("busy.bmp"), shown), 0);
   s.form1.Busy = false;
@@ -226,14 +178,6 @@ TEST(SaveCommands, SaveImageAsWritesTheChosenKind) {
   s->RunState = 0;
   ASSERT_EQ(qv::SaveMainImageAs(s.form1, dir.File("idle.bmp"), shown), 0);
   EXPECT_TRUE(fs::exists(dir.File("idle.bmp")));
-
-  // The editor's confirmed name becomes the destination's name first.
-  s->dest.DestFileName = "/d/stack.fts";
-  EXPECT_EQ(qv::EditorSaveDialog(*s).initialName, "/d/stack");
-  ASSERT_EQ(qv::SaveDestinationAs(*s, dir.File("result.jpg"), shown), 0);
-  EXPECT_EQ(s->dest.DestFileName, dir.File("result.jpg"));
-  EXPECT_EQ(qv::SaveDestinationAs(*s, "", shown), 0);
-  EXPECT_EQ(s->dest.DestFileName, dir.File("result.jpg"));
 }
 
 TEST(BatchTiff, NamesFromTheFirstDotF) {
@@ -309,20 +253,6 @@ TEST(FitsHeaderView, MenuAddsTheCardsToTheLogOnlyWhenIdle) {
   EXPECT_EQ(s.form1.DebugLog.size(), 2u);
   s->CurPic = 0;
   EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
-}
-
-TEST(FitsHeaderView, CommandLinePrintsCaptionThenCards) {
-  TempDir dir;
-  const std::string path = dir.File("a.fts");
-  qvtest::WriteBytes(path, qvtest::FitsHeader({"SIMPLE  =                    T", "END"}));
-  const qvtest::CliResult r = qvtest::Cli(dir, "fits-header '" + path + "'");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Entête FTS - a.fts\n" + std::string("SIMPLE  =                    T") + std::string(50, ' ') +
-                       "\nEND" + std::string(77, ' ') + "\n");
-  EXPECT_EQ(qvtest::Cli(dir, "fits-header '" + dir.File("x.txt") + "'").status, 1);
-  const qvtest::CliResult version = qvtest::Cli(dir, "--version");
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, std::string("quelvista-cli ") + QUELVISTA_VERSION + "\n");
 }
 
 }  // namespace

@@ -402,35 +402,3 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
   EXPECT_EQ(s->Img[1].ImgDataPos, 2881);
 }
-
-// The header parser over bytes in memory agrees with the file reader on
-// whole, cut, empty and absurd headers.
-TEST(FitsRead, BytesInMemoryParseAsTheFileDoes) {
-  TempDir dir;
-  const std::vector<uint8_t> good =
-      qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 5", "NAXIS2  = 3", "BZERO   = 32768",
-                          "READOUTM= 'RAW     '", "END"});
-  std::vector<uint8_t> noEnd = qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = 8"});
-  std::vector<uint8_t> cut(good.begin(), good.begin() + 1000);
-  std::vector<uint8_t> absurd = qvtest::FitsHeader({"SIMPLE  = T", "NAXIS1  = 1E30", "END"});
-  std::vector<uint8_t> twoBlocks = noEnd;
-  const std::vector<uint8_t> second = qvtest::FitsHeader({"BITPIX  = -32", "END"});
-  twoBlocks.insert(twoBlocks.end(), second.begin(), second.end());
-  twoBlocks.resize(twoBlocks.size() + 2880, 0);  // the data unit
-  int k = 0;
-  const std::vector<uint8_t>* inputs[] = {&good, &noEnd, &cut, &absurd, &twoBlocks, &good};
-  for (const std::vector<uint8_t>* bytes : inputs) {
-    std::vector<uint8_t> b = *bytes;
-    if (k == 5) b.clear();
-    const std::string path = dir.File(std::to_string(k++) + ".fts");
-    qvtest::WriteBytes(path, b);
-    HeaderResult fromFile;
-    const ImageEntry f = ReadListHeader(path, &fromFile);
-    ImageEntry e;
-    EXPECT_EQ(ParseFitsHeader(b, e), fromFile) << path;
-    EXPECT_EQ(
-        std::tie(e.ImgNaxis, e.ImgNaxis1, e.ImgNaxis2, e.ImgNaxis3, e.ImgBzero, e.ImgFlags, e.ImgBitpix, e.ImgDataPos),
-        std::tie(f.ImgNaxis, f.ImgNaxis1, f.ImgNaxis2, f.ImgNaxis3, f.ImgBzero, f.ImgFlags, f.ImgBitpix, f.ImgDataPos))
-        << path;
-  }
-}

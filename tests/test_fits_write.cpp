@@ -1,10 +1,8 @@
 // FITS output: the fixed header, the 16-bit samples with BZERO 32768, the
 // statistics cards, and files that independent readers accept.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -23,11 +21,6 @@ namespace {
 std::string Card(const std::vector<uint8_t>& file, int n) {
   std::string c(file.begin() + n * 80, file.begin() + n * 80 + 80);
   return c.erase(c.find_last_not_of(' ') + 1);
-}
-
-int Save(Session& s, const std::string& path, bool fromDestination) {
-  bool from = fromDestination;
-  return WriteFitsFile(s, path, from).err;
 }
 
 }  // namespace
@@ -84,23 +77,6 @@ TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
   EXPECT_EQ(Card(neg, 9), "RANGE   =                  201");
 }
 
-TEST(FitsWrite, ColourPlanesAreStoredPlaneByPlane) {
-  TempDir dir;
-  Plane<int32_t> r, g, b;
-  qvtest::SetPlane(r, 3, 2, {1, 2, 3, 4, 5, 6});
-  qvtest::SetPlane(g, 3, 2, {100, 200, 300, 400, 500, 600});
-  qvtest::SetPlane(b, 3, 2, {60000, 50000, 40000, 30000, 20000, 10000});
-  const std::string path = dir.File("rgb.fts");
-  ASSERT_TRUE(WriteFitsFile(SavedPlanes::Picture(r, g, b, false), path));
-  const qvtest::FitsImage back = qvtest::ReadFitsImage(path);
-  EXPECT_EQ(back.w, 3);
-  EXPECT_EQ(back.h, 2);
-  EXPECT_EQ(back.planes, 3);
-  EXPECT_EQ(back.values, (std::vector<int>{1, 2, 3, 4, 5, 6, 100, 200, 300, 400, 500, 600, 60000, 50000, 40000, 30000,
-                                           20000, 10000}));
-  EXPECT_EQ(Card(qvtest::ReadBytes(path), 8), "BACKGRND=                    1");
-}
-
 TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
   TempDir dir;
   Plane<float> sum, weight;
@@ -122,61 +98,4 @@ TEST(FitsWrite, DestinationIsSumOverWeightRoundedHalfToEven) {
   const auto frac = qvtest::ReadBytes(path);
   EXPECT_EQ(Card(frac, 8), "BACKGRND=                   .5");
   EXPECT_EQ(Card(frac, 9), "RANGE   =                100.5");
-}
-
-TEST(FitsWrite, FilesPassFitsverify) {
-  if (qvtest::RunCommand("command -v fitsverify >/dev/null 2>&1") != 0) GTEST_SKIP() << "fitsverify is not installed";
-  TempDir dir;
-  Plane<int32_t> r, g, b;
-  qvtest::SetPlane(r, 5, 3, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 65535, 70000, 32768, 32767, 12});
-  qvtest::SetPlane(g, 5, 3, std::vector<int32_t>(15, 400));
-  qvtest::SetPlane(b, 5, 3, std::vector<int32_t>(15, 9));
-  for (const bool mono : {false, true}) {
-    const std::string path = dir.File(mono ? "mono.fts" : "colour.fts");
-    ASSERT_TRUE(WriteFitsFile(SavedPlanes::Picture(r, g, b, mono), path));
-    std::string out;
-    qvtest::RunCommand("fitsverify '" + path + "' 2>&1", &out);
-    EXPECT_NE(out.find(" 0 error"), std::string::npos) << out;
-  }
-}
-
-TEST(FitsWrite, FailuresReturnAnErrorAndLeaveAnExistingFileAlone) {
-  TempDir dir;
-  TestSession s;
-  qvtest::SetPicture(*s, 100, 50, [](int, int, int) { return 1234; });
-  s->opt.UseMask = Mono;
-  EXPECT_NE(Save(*s, dir.File("no/such/folder/x.fts"), false), 0);
-  std::filesystem::create_directory(dir.File("folder.fts"));
-  EXPECT_NE(Save(*s, dir.File("folder.fts"), false), 0);
-  EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder.fts")));
-
-  const std::string keep = dir.File("keep.fts");
-  const std::vector<uint8_t> original(100, 0x5A);
-  qvtest::WriteBytes(keep, original);
-
-  // Nothing to write: no planes of the chosen source.
-  EXPECT_NE(Save(*s, keep, true), 0);
-  EXPECT_EQ(qvtest::ReadBytes(keep), original);
-
-  // A disk that fills up half-way through the file: the file-size limit
-  // makes every write past 4000 bytes fail as a full disk would.
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  rlimit small = old;
-  small.rlim_cur = 4000;
-  auto previous = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int err = Save(*s, keep, false);
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, previous);
-  EXPECT_NE(err, 0);
-  EXPECT_EQ(qvtest::ReadBytes(keep), original);
-  // No half-written file is left beside it.
-  int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += entry.is_regular_file();
-  EXPECT_EQ(files, 1);
-
-  // Once the write can succeed, the old file is replaced.
-  ASSERT_EQ(Save(*s, keep, false), 0);
-  EXPECT_EQ(qvtest::ReadBytes(keep).size(), 14400u);
 }

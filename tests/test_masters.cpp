@@ -45,14 +45,15 @@ int Marked(const Plane<uint8_t>& p) {
 
 }  // namespace
 
-TEST(Masters, FlatAndDarkCorrectListImages) {
+// The flat's mean comes from its histogram, and an empty flat pixel
+// becomes 1 so that it divides without harm.
+TEST(Masters, FlatMeanAndEmptyFlatPixels) {
   TempDir dir;
   // Row 0 at 3200 (bin 100), row 1 at 4480 (bin 140) with one empty pixel.
   std::vector<int> flat(20, 3200);
   std::fill(flat.begin() + 10, flat.end(), 4480);
   flat[15] = 0;
   qvtest::WriteFits16(dir.File("flat.fts"), 10, 2, 1, flat);
-  qvtest::WriteFits16(dir.File("light.fts"), 10, 2, 1, std::vector<int>(20, 1000));
   TestSession s;
   s->opt.UseMask = FlatApply;
   s->opt.FlatFile = dir.File("flat.fts");
@@ -62,27 +63,6 @@ TEST(Masters, FlatAndDarkCorrectListImages) {
   EXPECT_EQ(s->cal.FlatPic(9, 1), 4480);
   EXPECT_EQ(s->cal.FlatPic(5, 1), 1);
   EXPECT_EQ(s->cal.DarkR.Width(), 1);
-  EXPECT_EQ(s->RunState, 0);
-  EXPECT_EQ(s.form1.Caption, kAppTitle);
-  qvtest::OneImage(*s, dir.File("light.fts"));
-  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  EXPECT_EQ(s->pic.PicR(3, 0), 1200);  // 1000 x 3840 / 3200
-  EXPECT_EQ(s->pic.PicG(3, 1), 857);   // 1000 x 3840 / 4480
-  EXPECT_EQ(s->pic.PicB(5, 1), 3840000);
-
-  // A dark equal to the image leaves 1 everywhere.
-  s->opt.UseMask = DarkSub;
-  s->opt.DarkFile = dir.File("flat.fts");
-  BuildMasters(*s);
-  EXPECT_EQ(s->cal.FlatPic.Width(), 1);
-  qvtest::OneImage(*s, dir.File("flat.fts"));
-  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  EXPECT_TRUE(s->cal.UseDark);
-  for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 10; ++x) {
-      const int sum = s->pic.PicR(x, y) + s->pic.PicG(x, y) + s->pic.PicB(x, y);
-      EXPECT_EQ(sum, x == 5 && y == 1 ? 0 : 3) << x << "," << y;  // no data stays no data
-    }
 }
 
 // A session set to build only the mask from `file`.
@@ -130,28 +110,6 @@ TEST(Masters, MaskMostlyAboveTheThresholdIsDiscarded) {
     BuildMask(s, dir.File("mask.fts"), 1, 1000);
     EXPECT_EQ(s->cal.HotMask.Width(), hot == 59 ? 9 : 1) << hot;
   }
-}
-
-TEST(Masters, BuildingAgainGivesTheSameMasters) {
-  TempDir dir;
-  std::vector<int> v(48);
-  for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int>(i * 211 % 3000);
-  qvtest::WriteFits16(dir.File("cal.fts"), 8, 6, 1, v);
-  TestSession s;
-  s->opt.UseMask = FlatApply | DarkSub | HotMaskOn;
-  s->opt.FlatFile = s->opt.DarkFile = s->opt.MaskFile = dir.File("cal.fts");
-  s->opt.MaskThr = 2800;
-  BuildMasters(*s);
-  const Plane<int32_t> flat = s->cal.FlatPic, dark = s->cal.DarkB;
-  const Plane<uint8_t> mask = s->cal.HotMask;
-  const double mean = s->cal.FlatMean;
-  ASSERT_EQ(flat.Width(), 8);
-  ASSERT_EQ(mask.Width(), 8);
-  BuildMasters(*s);
-  EXPECT_EQ(s->cal.FlatPic, flat);
-  EXPECT_EQ(s->cal.DarkB, dark);
-  EXPECT_EQ(s->cal.HotMask, mask);
-  EXPECT_EQ(s->cal.FlatMean, mean);
 }
 
 TEST(Masters, MissingFilesAndOptionsOff) {

@@ -1,6 +1,5 @@
 // Raster pictures: BMP and JPEG files from independent writers become three
 // 8-bit planes on the working scale, top row first.
-#include <FreeImage.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,30 +23,6 @@ struct Rgb {
 // channel, so that a flipped picture or swapped channels show.
 Rgb Pattern(int x, int y) {
   return {(x * 23 + y * 5) % 256, ((255 - x * 3 - y * 11) % 256 + 256) % 256, (x * y * 7 + 40) % 256};
-}
-
-void EnsureFreeImage() {
-  // Reference-counted in FreeImage; the program's loader does its own.
-  static const bool once = (FreeImage_Initialise(FALSE), true);
-  (void)once;
-}
-
-// A 24-bit picture through FreeImage, whose scan lines run bottom-up.
-void SaveWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h, Rgb (*colour)(int, int)) {
-  EnsureFreeImage();
-  FIBITMAP* dib = FreeImage_Allocate(w, h, 24);
-  ASSERT_NE(dib, nullptr);
-  for (int y = 0; y < h; ++y) {
-    BYTE* line = FreeImage_GetScanLine(dib, h - 1 - y);
-    for (int x = 0; x < w; ++x) {
-      const Rgb c = colour(x, y);
-      line[x * 3 + FI_RGBA_RED] = static_cast<BYTE>(c.r);
-      line[x * 3 + FI_RGBA_GREEN] = static_cast<BYTE>(c.g);
-      line[x * 3 + FI_RGBA_BLUE] = static_cast<BYTE>(c.b);
-    }
-  }
-  ASSERT_TRUE(FreeImage_Save(fif, dib, path.c_str(), 0)) << path;
-  FreeImage_Unload(dib);
 }
 
 // Every pixel within `tolerance` (in file bytes) of the pattern.
@@ -114,43 +89,6 @@ void ExpectIndices(const Session& s, const std::vector<std::vector<int>>& indice
 
 }  // namespace
 
-TEST(Picture, BmpFilesLoadExactlyWithTheTopRowFirst) {
-  TempDir dir;
-  const std::string path = dir.File("pattern.bmp");
-  SaveWithFreeImage(path, FIF_BMP, 7, 5, Pattern);
-  TestSession s(path);
-  ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
-  const ImageEntry& e = s->Img[1];
-  EXPECT_EQ(e.ImgNaxis, 3);
-  EXPECT_EQ(e.ImgNaxis1, 7);
-  EXPECT_EQ(e.ImgNaxis2, 5);
-  EXPECT_EQ(e.ImgNaxis3, 3);
-  EXPECT_EQ(e.ImgBitpix, 8);
-  EXPECT_EQ(s->pic.PicPixels.Size(), 1u);  // the header read keeps no pixels
-  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  ExpectPattern(*s, 7, 5, 1, Pattern, 0, "FreeImage BMP");
-  EXPECT_EQ(s->pic.PicPixels.Size(), 1u);
-
-  // An 8-bit palette picture gives the same grey in every plane.
-  EnsureFreeImage();
-  FIBITMAP* grey = FreeImage_Allocate(4, 3, 8);
-  RGBQUAD* pal = FreeImage_GetPalette(grey);
-  for (int i = 0; i < 256; ++i) pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = static_cast<BYTE>(i);
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 4; ++x) FreeImage_GetScanLine(grey, 2 - y)[x] = static_cast<BYTE>(x * 60 + y);
-  const std::string greyPath = dir.File("grey.bmp");
-  ASSERT_TRUE(FreeImage_Save(FIF_BMP, grey, greyPath.c_str(), 0));
-  FreeImage_Unload(grey);
-  TestSession g(greyPath);
-  ASSERT_TRUE(qvtest::Processed(*g, 1, 1));
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 4; ++x) {
-      EXPECT_EQ(g->pic.PicR(x, y), (x * 60 + y) * 8) << x << "," << y;
-      EXPECT_EQ(g->pic.PicG(x, y), g->pic.PicR(x, y));
-      EXPECT_EQ(g->pic.PicB(x, y), g->pic.PicR(x, y));
-    }
-}
-
 // Halves of whole 16 x 16 blocks, so that chroma sub-sampling does not blur
 // one colour into the other.
 TEST(Picture, ImageMagickJpegFilesLoad) {
@@ -171,20 +109,6 @@ TEST(Picture, ImageMagickJpegFilesLoad) {
     EXPECT_EQ(s->Img[1].ImgBitpix, 8);
     ExpectPattern(*s, 32, 32, 1, Halves, c.tolerance, cmd);
   }
-}
-
-TEST(Picture, StepSubSamplesPictures) {
-  TempDir dir;
-  const std::string path = dir.File("wide.bmp");
-  SaveWithFreeImage(path, FIF_BMP, 101, 51, Pattern);
-  TestSession one, zero, three;
-  for (auto* s : {&one, &zero, &three}) qvtest::OneImage(**s, path);
-  ASSERT_TRUE(qvtest::Processed(*one, 1, 1));
-  ASSERT_TRUE(qvtest::Processed(*zero, 1, 0));
-  ASSERT_TRUE(qvtest::Processed(*three, 1, 3));
-  EXPECT_TRUE(one->pic.PicR == zero->pic.PicR && one->pic.PicG == zero->pic.PicG && one->pic.PicB == zero->pic.PicB);
-  EXPECT_EQ(one->pic.Histo, zero->pic.Histo);
-  ExpectPattern(*three, 101, 51, 3, Pattern, 0, "step 3");  // 34 x 17
 }
 
 // The BMP variants common writers produce: palette pictures of 4 and 8 bits,

@@ -225,26 +225,6 @@ TEST(ProjectParse, WhatTheReaderTakesAndWhereItStops) {
   }
 }
 
-TEST(ProjectWrite, ABuiltProjectWritesTheDefaultsOfWhatItLeavesOutAndReadsBack) {
-  Project p;
-  ImageEntry& e = p.images.emplace(1, Entry("/x/a.fts", 0.123456789012345678, 0.25))[0];
-  e.ImgShiftX = -0.002;
-  e.ImgRotX = 1e-7;
-  e.ImgZone = "0.1,0.2;S";
-  p.guideBox = 64;
-  p.colourNames[1] = "_V";
-  const std::vector<uint8_t> bytes = ProjectBytes(p);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
-            Join({"Quelvista", "0", "\t\t", "1000", "3", "5\t .5\t .5\t .5\t .01", " 1.28", "100", "2", "1", "5", " 75",
-                  "64", "1", "10", "_HA\t0\t_V\t0\t_OIII\t0",
-                  "/x/a.fts\t3\t1000\t800\t32768\t0.123456789012346\t0.25\t0\t1\t0\t0\t0\t-0.002\t0\t0\t0\t1E-07\t0\t"
-                  "0\t0\t0\t0.1,0.2;S\t"}));
-  // Read back, every setting is there and writes the same bytes.
-  const ProjectRead r = ParseProject(bytes, "/x/p.txt", [](const std::string&) { return true; });
-  EXPECT_TRUE(r.project.useMask && r.project.fovF && r.project.levelSlider && r.project.colourPlanes[2]);
-  EXPECT_EQ(ProjectBytes(r.project), bytes);
-}
-
 TEST(ProjectApply, WithoutAWindowTheEngineEndsAsThroughTheWindow) {
   Lines lines = Edited({{1, std::to_string(EdgeCut)}, {9, "0"}, {11, " 80.5"}, {12, "64"}, {13, "0"}, {14, "12"}});
   lines.push_back(ImageLineOf("/gone/b.fts", 10, 10, ".5", ".5"));
@@ -329,43 +309,23 @@ TEST_F(ProjectFile, DamagedFilesEndTheLoadWithoutHarm) {
   EXPECT_EQ(LoadProject(s.form1, dir.File("nothing.txt")).outcome, ProjectLoad::NoFile);
 }
 
-TEST_F(ProjectFile, SavedProjectReloadsToTheSameListAndResavesByteForByte) {
-  const std::string b = dir.File("b.fts");
-  Touch(b);
+// The saved file itself is the golden project outputs'; a save that
+// cannot be written, or whose list has no text form, writes nothing and
+// keeps the project's name.
+TEST_F(ProjectFile, ASaveThatCannotBeWrittenLeavesNothing) {
   s.form1.Project = "old.txt";
   EXPECT_EQ(SaveProject(s.form1, dir.File("p.txt")).outcome, ProjectSave::EmptyList);
-  s->guide.GuideBox = 64;
-  s.form1.Text3 = "80.5";
-  s->ResizeImageArrays(2);
-  s->Img[1] = Entry(img, 1.0 / 3.0, 0.25);
-  s->Img[1].ImgRegFlags = 3;
-  s->Img[2] = Entry(b, 0.5, 0.5);
-  // Nothing is written where it cannot be, nor what has no text form.
+  s->ResizeImageArrays(1);
+  s->Img[1] = Entry(img, 0.5, 0.5);
   EXPECT_EQ(SaveProject(s.form1, dir.File("missing/p.txt")).outcome, ProjectSave::Failed);
   EXPECT_EQ(SaveProject(s.form1, dir.path().string()).outcome, ProjectSave::Failed);  // a folder
-  s->Img[2].ImgAngle = std::nan("");
+  s->Img[1].ImgAngle = std::nan("");
   EXPECT_EQ(SaveProject(s.form1, dir.File("p.txt")).outcome, ProjectSave::Failed);
   EXPECT_FALSE(std::filesystem::exists(dir.File("p.txt")));
   EXPECT_EQ(s.form1.Project, "old.txt");
-  s->Img[2].ImgAngle = 0;
+  s->Img[1].ImgAngle = 0;
   ASSERT_EQ(SaveProject(s.form1, dir.File("p.txt")).outcome, ProjectSave::Saved);
   EXPECT_EQ(s.form1.Project, dir.File("p.txt"));
-  const std::string text = qvtest::ReadText(dir.File("p.txt"));
-  EXPECT_NE(text.find("\r\n 80.5\r\n64\r\n"), std::string::npos);
-
-  TestSession r;
-  ASSERT_EQ(LoadProject(r.form1, dir.File("p.txt")).outcome, ProjectLoad::Completed);
-  EXPECT_EQ(r->Img[2].ImgBitpix, 0);  // headers are read again
-  // The strip follows the entries and the first entry is selected.
-  ASSERT_EQ(r.form1.Check9.size(), 3u);
-  EXPECT_EQ(r.form1.Check9[2].Caption, "b.fts");
-  EXPECT_EQ(r->CurPic, 1);
-  ASSERT_EQ(SaveProject(r.form1, dir.File("q.txt")).outcome, ProjectSave::Saved);
-  // Selecting entry 1 read the stand-in image files again: they are not
-  // FITS, so their header fields were reset; everything else is unchanged.
-  std::string reread = text;
-  for (size_t at; (at = reread.find("\t800\t32768\t")) != std::string::npos;) reread.replace(at, 11, "\t800\t0\t");
-  EXPECT_EQ(qvtest::ReadText(dir.File("q.txt")), reread);
 }
 
 TEST(ProjectWrite, TextIsWrittenInWindows1252) {
@@ -417,28 +377,6 @@ TEST(ImageList, PopulateBuildsTheStripInTheRunningState) {
   Populate(s.form1, 3, true);  // new entries are checked
   EXPECT_EQ(s->Img[3].ImgChecked, 1);
   EXPECT_EQ(s.form1.Check9[3].Value, 1);
-
-  // "&Nouveau" leaves nothing of the last image on show; the "Niveau"
-  // settings stay as the user left them.
-  Form1& f = s.form1;
-  f.Label1 = "1000x800\r\nZoom=50.0%";
-  f.Label6 = "3/3 Ok";
-  f.Line1Visible = true;
-  f.Text1 = "123";
-  f.Text2 = "4567";
-  f.Check3 = 0;
-  f.HScroll1 = 7;
-  mnuNew_Click(f);
-  EXPECT_EQ(s->ImageCount() + f.Check9.size(), 1u);
-  EXPECT_FALSE(f.PanBarsVisible || f.Picture1Visible || f.Frame2Visible || f.Picture10Visible);
-  EXPECT_TRUE(f.Label1.empty());
-  EXPECT_TRUE(f.Label6.empty());
-  EXPECT_FALSE(f.Line1Visible);
-  EXPECT_TRUE(f.Picture3Cleared);
-  EXPECT_EQ(f.Text1, "123");
-  EXPECT_EQ(f.Text2, "4567");
-  EXPECT_EQ(f.Check3, 0);
-  EXPECT_EQ(f.HScroll1, 7);
 }
 
 TEST_F(ProjectFile, MenuCommandsUseTheDialogsAndTheGuard) {

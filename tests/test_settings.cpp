@@ -8,7 +8,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <tuple>
 
 #include "platform/settings_store.h"
 #include "support.h"
@@ -298,10 +297,6 @@ TEST(Settings, StartUpSequence) {
   EXPECT_EQ(s.form1.Project, "/data/last.txt");
   EXPECT_FALSE(s.form1.Busy);
   EXPECT_EQ(s.form1.Caption, "Quelvista - M31");
-  // "Auto" checked, "Minimum" 0 and "Maximum" 65535.
-  EXPECT_EQ(s.form1.Check3, 1);
-  EXPECT_EQ(s.form1.Text1, "0");
-  EXPECT_EQ(s.form1.Text2, "65535");
 
   // With an argument, it is opened and the stored project is not read.
   TestSession t;
@@ -310,29 +305,10 @@ TEST(Settings, StartUpSequence) {
   EXPECT_EQ(t.form1.Project, "");
 }
 
-TEST(SettingsCli, ReadsWithoutWriting) {
-  TempDir dir;
-  const std::string ini = dir.File("s.ini");
-  std::ofstream(ini) << "[Settings]\nMaskThr=20\nDarkFile=/d/dark.fts\nPixRatio=\" 1.5\"\nHsens=7\n";
-  const std::string before = qvtest::ReadText(ini);
-  ASSERT_EQ(qvtest::Cli(dir, "settings --settings " + ini).status, 0);
-  EXPECT_EQ(qvtest::ReadText(ini), before);
-  ASSERT_EQ(qvtest::Cli(dir, "settings").status, 0);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("config")));
-  EXPECT_EQ(qvtest::Cli(dir, "settings --settings " + dir.File("none.ini")).status, 1);
-}
-
-// The stored minimum quality is taken as it stands; the box only clamps an
-// edit, and not while the window is busy or a run is going.
+// The stored minimum quality is taken as it stands (EachOptionFollowsItsRules
+// loads 150 %); the box only clamps an edit, and not while the window is
+// busy or a run is going.
 TEST(Settings, MinimumQualityLoadsUnclampedAndOnlyAnEditClamps) {
-  for (const auto& [stored, value, shown] :
-       {std::tuple{"-0.25", -0.25f, "-25.0"}, std::tuple{"1.5", 1.5f, "150.0"}, std::tuple{"0.5", 0.5f, "50.0"}}) {
-    TestSession s;
-    MemorySettingsStore store = StoreOf({{"MinQual", stored}});
-    LoadSettings(s.form1, store, "");
-    EXPECT_FLOAT_EQ(s->opt.MinQual, value) << stored;
-    EXPECT_EQ(s.form1.Text3, shown) << stored;
-  }
   {
     // Far beyond 100 %: shown in full, without overflowing on the way.
     TestSession big;

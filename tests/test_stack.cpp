@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <random>
-#include <tuple>
 
 #include "stack/accumulate.h"
 #include "stack/combine.h"
@@ -71,18 +69,6 @@ TempFile ReadTemp(const std::string& path) {
 
 std::vector<int32_t> Box(const TempFile& t) { return {t.box[0], t.box[1], t.box[2], t.box[3]}; }
 
-// The median of values[1..n] exactly as the rule reads: a partial
-// exchange sort up to the middle position.
-int32_t LiteralMedian(int n, std::vector<int32_t>& v) {
-  if (n <= 0) return 0;
-  const int k = (n - 1) / 2 + 1;
-  for (int i = 1; i <= k; ++i)
-    for (int j = i + 1; j <= n; ++j)
-      if (v[static_cast<size_t>(j)] < v[static_cast<size_t>(i)])
-        std::swap(v[static_cast<size_t>(i)], v[static_cast<size_t>(j)]);
-  return v[static_cast<size_t>(k)];
-}
-
 }  // namespace
 
 TEST(AngleOf, QuadrantsAndAxes) {
@@ -105,33 +91,6 @@ TEST(AngleOf, QuadrantsAndAxes) {
     EXPECT_GE(a, 0);
     EXPECT_LT(a, kTwoPi);
   }
-}
-
-TEST(AccumulateImage, TempFileLayout) {
-  StackBench b(1);
-  b.Image(2, 2, [](int p, int x, int y) { return 1 + 4 * p + x + 2 * y; });
-  b.Add(1, 0, 0, 10, 20);
-  EXPECT_EQ(b.s.stack.StackCount, 1);
-  EXPECT_EQ(b.s.stack.StackW1, 1);
-  EXPECT_EQ(b.s.stack.StackH1, 1);
-  const TempFile t = ReadTemp(b.File(1));
-  EXPECT_EQ(t.bytes, 72u);
-  EXPECT_EQ(t.angle, 0);
-  EXPECT_EQ(Box(t), (std::vector<int32_t>{10, 20, 11, 21}));
-  std::vector<int32_t> planes(12);
-  for (int k = 0; k < 12; ++k) planes[static_cast<size_t>(k)] = k + 1;
-  EXPECT_EQ(t.values, planes);  // red, green, blue; x fastest, row 0 first
-  EXPECT_EQ(b.s.stack.CanvasMinX, 10);
-  EXPECT_EQ(b.s.stack.CanvasMaxY, 21);
-  DeleteTempFiles(b.s);
-  EXPECT_FALSE(std::filesystem::exists(b.File(1)));
-  // A temporary folder that is not there: not parked, and the run-time
-  // error comes back with the folder named.
-  b.s.stack.TempBase = b.dir.File("gone/qv_");
-  const Outcome lost = b.Add(1);
-  EXPECT_FALSE(lost);
-  EXPECT_EQ(lost.err, kErrPathAccess);
-  EXPECT_NE(lost.why.find(", dossier temporaire "), std::string::npos) << lost.why;
 }
 
 TEST(AccumulateImage, ManualAngleStaysForLaterImages) {
@@ -222,68 +181,6 @@ TEST(AccumulateImage, RotationStarOnTheFirstImage) {
   }
 }
 
-TEST(MedianOf, LiteralExchangeSort) {
-  std::vector<int32_t> v{0, 7, 3, 9, 5};
-  EXPECT_EQ(MedianOf(4, v), 5);  // the lower of the two middle values
-  std::vector<int32_t> none{0, 4, 2};
-  EXPECT_EQ(MedianOf(0, none), 0);
-  EXPECT_EQ(none, (std::vector<int32_t>{0, 4, 2}));
-
-  std::mt19937 rng(11);
-  std::uniform_int_distribution<int32_t> val(-5, 40);
-  for (int n = 1; n <= 25; ++n) {
-    std::vector<int32_t> a(static_cast<size_t>(n) + 1);
-    for (auto& x : a) x = val(rng);
-    std::vector<int32_t> ref = a;
-    const int32_t want = LiteralMedian(n, ref);
-    EXPECT_EQ(MedianOf(static_cast<int16_t>(n), a), want) << n;
-    EXPECT_EQ(a, ref) << "partial order after n = " << n;
-  }
-}
-
-TEST(MedianFilter, WindowsAndLimit) {
-  StackBench b(1);
-  const int w = 9, h = 7;
-  std::mt19937 rng(5);
-  std::uniform_int_distribution<int32_t> val(-3, 60);
-  b.Image(w, h, [&](int, int, int) { return val(rng); });
-  const Plane<int32_t> orig[3] = {b.s.pic.PicR, b.s.pic.PicG, b.s.pic.PicB};
-  // Window offsets per mode; an unknown mode filters as 3 x 3.
-  const struct {
-    int mode, lo, hi;
-    int32_t limit;
-  } cases[] = {{1, -1, 1, 1 << 30}, {2, -1, 2, 1 << 30}, {3, -2, 2, 1 << 30}, {4, -1, 1, 1 << 30}, {3, -2, 2, 20}};
-  for (const auto& c : cases) {
-    Plane<int32_t> got[3] = {orig[0], orig[1], orig[2]};
-    MedianFilter(got[0], got[1], got[2], static_cast<int16_t>(c.mode), c.limit, {});
-    for (int p = 0; p < 3; ++p)
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-          std::vector<int32_t> win{0};
-          for (int wy = y + c.lo; wy <= y + c.hi; ++wy)
-            for (int wx = x + c.lo; wx <= x + c.hi; ++wx)
-              if (wx >= 0 && wy >= 0 && wx < w && wy < h && orig[p](wx, wy) > 0) win.push_back(orig[p](wx, wy));
-          const int32_t m = LiteralMedian(static_cast<int>(win.size()) - 1, win);
-          const int32_t want = m <= c.limit ? m : orig[p](x, y);
-          ASSERT_EQ(got[p](x, y), want) << "mode " << c.mode << " plane " << p << " at " << x << "," << y;
-        }
-  }
-
-  // On the current image with MedianLimit 0: only a pixel whose window holds
-  // no positive value changes, to 0.
-  b.Image(w, h, [](int, int x, int y) {
-    if (x == 0 && y == 0) return -8;
-    if (x == 2 && y == 2) return -6;
-    return x <= 2 && y <= 2 ? 0 : 500;
-  });
-  b.s.opt.MedianLimit = 0;
-  MedianFilter(b.s, 1);
-  EXPECT_EQ(b.s.pic.PicR(0, 0), 0);
-  EXPECT_EQ(b.s.pic.PicB(0, 0), 0);
-  EXPECT_EQ(b.s.pic.PicR(2, 2), -6);  // its window reaches a 500: median 500, kept
-  EXPECT_EQ(b.s.pic.PicR(5, 5), 500);
-}
-
 // Two 17 x 13 images, the second placed 5 right and 3 down of the first.
 TEST(CombineStack, FirstImageFrameAndMissingFile) {
   StackBench b(3);
@@ -307,27 +204,6 @@ TEST(CombineStack, FirstImageFrameAndMissingFile) {
   EXPECT_FALSE(CombineStack(b.s, false));
 }
 
-TEST(CombineStack, ExpandedCanvasIsTheUnionOfTheBoxes) {
-  StackBench b(2);
-  b.Flat(17, 13, 100);
-  b.Add(1, 8, 6, 8, 6);  // box (0, 0) - (16, 12)
-  b.Flat(17, 13, 200);
-  b.Add(2, 8, 6, 3, 1);  // box (-5, -5) - (11, 7)
-  ASSERT_TRUE(CombineStack(b.s, true));
-  EXPECT_EQ(b.s.stack.CanvasMinX, -5);
-  EXPECT_EQ(b.s.stack.CanvasMinY, -5);
-  ASSERT_EQ(b.s.dest.DestSumR.Width(), 22);
-  ASSERT_EQ(b.s.dest.DestSumR.Height(), 18);
-  auto value = [&](int x, int y) { return b.s.dest.DestSumR(x, y) / b.s.dest.DestWeightR(x, y); };
-  EXPECT_FLOAT_EQ(value(0, 0), 200);
-  EXPECT_FLOAT_EQ(b.s.dest.DestWeightR(5, 5), 2);
-  EXPECT_FLOAT_EQ(value(5, 5), 150);
-  EXPECT_FLOAT_EQ(value(21, 17), 100);
-  for (const auto& [x, y] : {std::pair{21, 0}, std::pair{0, 17}, std::pair{17, 4}})
-    for (const Plane<float>* p : {&b.s.dest.DestWeightR, &b.s.dest.DestWeightG, &b.s.dest.DestWeightB})
-      EXPECT_EQ((*p)(x, y), 0) << x << "," << y;
-}
-
 // One image resampled onto a fresh destination of wd x hd upper bounds.
 struct Resample {
   Plane<float> sum[3], weight[3];
@@ -339,52 +215,6 @@ struct Resample {
     done = ResampleImage(src[0], src[1], src[2], s, w, wt, at, yield);
   }
 };
-
-// A 17 x 13 image of 100s onto the frame it came from.
-TEST(ResampleImage, WeightsOfTheOptions) {
-  Plane<int32_t> src[3];
-  for (Plane<int32_t>& p : src) {
-    p.Redim(16, 12);
-    p.Fill(100);
-  }
-  Options o;
-  o.FovX = o.FovY = 0.5f;
-  o.FovR = 0.25f;  // r = 0.25 x 12 + 1 = 4 around (8, 6)
-  o.FovF = 0.01f;
-  const Placement frame{0, 0, 16, 12, 0};
-  const std::pair<int32_t, std::vector<std::tuple<int, int, float>>> cases[] = {
-      // A tent: 1 at the centre, 1 / (half + 1) at a corner.
-      {ProgBlend, {{8, 6, 1}, {0, 0, 1.0f / 9}, {16, 12, 1.0f / 9}, {8, 0, 1.0f / 7}}},
-      // Strictly inside the circle only.
-      {CircCrop, {{11, 6, 1}, {12, 6, 0}, {8, 3, 1}, {8, 2, 0}, {10, 8, 1}, {11, 9, 0}}},
-      // Blended circle: falling inside, the outer factor beyond it.
-      {CircCrop | ProgBlend, {{8, 6, 1}, {11, 6, 1 - 3.0f / 5}, {12, 6, 0.01f * (1 - 4.0f / 9)}}},
-  };
-  for (const auto& [mask, weights] : cases) {
-    o.UseMask = mask;
-    const Resample d(src, WeightingOf(o, 16, 12), frame, 16, 12);
-    for (const auto& [x, y, w] : weights) EXPECT_FLOAT_EQ(d.weight[0](x, y), w) << mask << " at " << x << "," << y;
-    if (mask == ProgBlend) {
-      EXPECT_FLOAT_EQ(d.sum[0](0, 0), 100.0f / 9);
-    }
-  }
-
-  // Edge cut and values of 0 or less: no sum and no weight.
-  o.UseMask = EdgeCut;
-  o.EdgeSize = 2;
-  src[1](5, 5) = 0;
-  src[2](6, 6) = -5;
-  const Resample d(src, WeightingOf(o, 16, 12), frame, 16, 12);
-  for (const auto& [x, y] : {std::pair{1, 6}, std::pair{15, 6}, std::pair{8, 11}}) EXPECT_EQ(d.weight[0](x, y), 0);
-  for (const auto& [x, y] : {std::pair{2, 6}, std::pair{14, 10}, std::pair{5, 5}})
-    EXPECT_FLOAT_EQ(d.weight[0](x, y), 1);
-  EXPECT_EQ(d.weight[1](5, 5) + d.sum[1](5, 5), 0);
-  EXPECT_EQ(d.weight[2](6, 6) + d.sum[2](6, 6), 0);
-
-  // A negative edge would sample outside the planes: a subscript error.
-  o.EdgeSize = -1;
-  EXPECT_THROW(Resample(src, WeightingOf(o, 16, 12), {0, 0, 18, 12, 0}, 19, 12), RuntimeError);
-}
 
 // A 5 x 3 image turned a quarter about the centre of its box (11, 9) -
 // (13, 13): destination (xd, yd) takes source (yd - 9, 13 - xd). The yield

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <tuple>
 
 #include "core/options.h"
@@ -315,83 +314,4 @@ TEST(TiffWrite, ColourDestinationMatchesTheLayoutByteForByte) {
   ASSERT_EQ(e.b.size(), 152u);
   EXPECT_EQ(BuildTiffImage(SavedPlanes::Destination(sum[0], sum[1], sum[2], weight[0], weight[1], weight[2], false)),
             e.b);
-}
-
-TEST(TiffWrite, MonochromeCurrentImageMatchesTheLayoutByteForByte) {
-  Plane<int32_t> r, none;
-  qvtest::SetPlane(r, 3, 2, {0, 1, 256, 65535, 65536, -3});
-  Bytes e;
-  e.b = {'I', 'I'};
-  e.u16(42);
-  e.u32(26);
-  for (uint32_t v : {0u, 1u, 256u, 65535u, 65535u, 0u}) e.u16(v);
-  e.Ifd(1, 16);
-  ASSERT_EQ(e.b.size(), 128u);
-  EXPECT_EQ(BuildTiffImage(SavedPlanes::Picture(r, none, none, true)), e.b);
-}
-
-TEST(TiffWrite, FailureLeavesAnExistingFileAlone) {
-  TempDir dir;
-  const std::string path = dir.File("keep.tif");
-  const std::vector<uint8_t> before = {'u', 's', 'e', 'r'};
-  qvtest::WriteBytes(path, before);
-  TestSession s;
-  bool fromDestination = false;
-  // Nothing to write from: no current image, then a colour image without
-  // its green and blue planes.
-  EXPECT_FALSE(WriteTiffFile(*s, path, fromDestination));
-  qvtest::SetPlane(s->pic.PicR, 2, 2, {1, 2, 3, 4});
-  EXPECT_FALSE(WriteTiffFile(*s, path, fromDestination));
-  EXPECT_EQ(qvtest::ReadBytes(path), before);
-  EXPECT_FALSE(WriteTiffFile(*s, dir.File("missing/folder.tif"), fromDestination));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
-}
-
-namespace {
-
-// What a sample read gives: the bytes, or the error that ended it.
-std::string SamplesOrError(const std::function<void(std::vector<uint8_t>&)>& read) {
-  std::vector<uint8_t> out;
-  try {
-    read(out);
-  } catch (const RuntimeError& e) {
-    return "error " + std::to_string(e.Number());
-  } catch (const TiffUnsupported& e) {
-    return "unsupported " + e.why;
-  }
-  return std::string(out.begin(), out.end());
-}
-
-}  // namespace
-
-// The parsers over bytes in memory and over a file agree on every prefix of
-// a file, cut or whole.
-TEST(TiffRead, BytesInMemoryReadAsTheFileDoes) {
-  TempDir dir;
-  for (bool separate : {false, true}) {
-    const Layout t{5, 7, 3, 16};
-    WriteWithLibtiff(dir.File("whole.tif"), t, 3, separate);
-    const std::vector<uint8_t> good = qvtest::ReadBytes(dir.File("whole.tif"));
-    for (size_t keep = 0; keep <= good.size(); keep += keep < 300 ? 1 : 13) {
-      const std::vector<uint8_t> bytes(good.begin(), good.begin() + static_cast<long>(keep));
-      const std::string path = dir.File("cut.tif");
-      qvtest::WriteBytes(path, bytes);
-      TiffHeader fromFile, fromBytes;
-      const bool fileOk = ReadTiffHeader(path, fromFile), bytesOk = ParseTiffHeader(bytes, fromBytes);
-      ASSERT_EQ(fileOk, bytesOk) << keep;
-      EXPECT_EQ(fromFile.offset, fromBytes.offset) << keep;
-      EXPECT_EQ(fromFile.bits, fromBytes.bits) << keep;
-      const TiffHeader h = fileOk ? fromFile : TiffHeader{t.w, t.h, 9, 3, 16};
-      const std::string a = SamplesOrError([&](std::vector<uint8_t>& out) {
-        ReadTiffSamples(path, h.offset + 1, h.bits, h.samples, h.width, h.height, out);
-      });
-      const std::string b = SamplesOrError([&](std::vector<uint8_t>& out) {
-        ReadTiffSamples(bytes, h.offset + 1, h.bits, h.samples, h.width, h.height, out);
-      });
-      EXPECT_EQ(a, b) << keep;
-      if (keep == good.size()) {
-        EXPECT_EQ(a.size(), size_t{5 * 7 * 3 * 2});
-      }
-    }
-  }
 }
