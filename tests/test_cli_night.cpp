@@ -229,7 +229,7 @@ TEST_F(CliNight, AFolderOfLightsStacksInNameOrderBesideTheFirstImageWithoutOut) 
   const std::string out = dir.File("lights/" + qv::BaseName(*t) + ".fts");
   EXPECT_TRUE(std::filesystem::exists(out));
   EXPECT_TRUE(Has(r.err, out)) << r.err;
-  EXPECT_TRUE(Has(r.err, "3 images empilées → " + out)) << r.err;
+  EXPECT_TRUE(Has(r.err, "3 images combinées sur 3 acceptées → " + out)) << r.err;
   // Single-plane frames without Mono: the summary says what was written.
   EXPECT_TRUE(Has(r.out, "\"planes\":3") && Has(r.out, "0x18040")) << r.out;
 }

@@ -402,8 +402,9 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
                {"non", "non cochée", ""},
                {"non", "qualité 50.0 % < minimum 75.0 %", "illisible"},
                {"non", "autre taille que l'image 1", ""},
-               {"non", "fichier temporaire non écrit", ""},
-               {"non", "fichier temporaire non écrit", "étoile guide au bord de la zone de recherche"},
+               {"non", "fichier temporaire non écrit (disque plein)", ""},
+               {"non", "fichier temporaire disparu ou incomplet à la combinaison",
+                "étoile guide au bord de la zone de recherche"},
                {"non", "non traitée : exécution arrêtée", ""},
                {"non", "hors du sous-ensemble", ""}};
   ASSERT_EQ(report.rows.size(), 8u);
@@ -413,16 +414,24 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
     EXPECT_EQ(report.rows[k].remarks, want[k].remarks) << k + 1;
   }
   EXPECT_EQ(report.total, "1 images combinées sur 4 acceptées");
+  // The frames the result lacks, under each reason, as the status bar says them.
+  EXPECT_EQ(report.Summary(),
+            "1 images combinées sur 4 acceptées ; autre taille que l'image 1 : image 4 (f4.fts) ; fichier temporaire "
+            "non écrit (disque plein) : image 5 (f5.fts) ; fichier temporaire disparu ou incomplet à la combinaison : "
+            "image 6 (f6.fts)");
   EXPECT_TRUE(report.AnyLeftOut());
   EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice
 
   // A combination that failed leaves every accepted image out and says so.
   run.outcome = qv::Outcome::Failure("Mémoire insuffisante", 7);
-  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).rows[0].why,
-            "combinaison impossible : erreur 7 : Mémoire insuffisante");
+  const qv::FrameReport failed = qv::BuildFrameReport(s, &run, nullptr);
+  EXPECT_EQ(failed.rows[0].why, "combinaison impossible : erreur 7 : Mémoire insuffisante");
+  // The frame that was not parked still says why; there is no result to lack it.
+  EXPECT_EQ(failed.rows[4].why, "fichier temporaire non écrit (disque plein)");
+  EXPECT_EQ(failed.missing, "");
   // The lines of the debug log: titles, a line per image, the total.
   const std::vector<std::string> lines = qv::ReportLines(report);
   ASSERT_EQ(lines.size(), 10u);
   EXPECT_EQ(lines[1].substr(0, lines[1].find('\t')), "1 f1.fts");
-  EXPECT_EQ(lines.back(), report.total);
+  EXPECT_EQ(lines.back(), report.Summary());
 }

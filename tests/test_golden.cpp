@@ -6,9 +6,13 @@
 //
 // A digest may change only in a commit that fixes a bug and says which.
 // To record them again: QUELVISTA_GOLDEN_RECORD=1 quelvista_tests --gtest_filter='Golden.*'
+// Before that, see what moved: QUELVISTA_GOLDEN_DUMP=DIR writes every kept
+// output (as digested, paths made neutral) to DIR/NAME; dump with the code
+// before and after the change and compare the two folders with diff -r.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -61,6 +65,11 @@ class Golden : public ::testing::Test {
   void Keep(const std::string& name, const std::string& bytes) {
     ASSERT_FALSE(got.count(name)) << name;
     got[name] = std::to_string(bytes.size()) + " " + Digest(bytes);
+    if (const char* dump = std::getenv("QUELVISTA_GOLDEN_DUMP"); dump && *dump) {
+      const std::filesystem::path file = std::filesystem::path(dump) / name;
+      std::filesystem::create_directories(file.parent_path());
+      std::ofstream(file, std::ios::binary) << bytes;
+    }
   }
   void KeepFile(const std::string& name, const std::string& file, bool text = false) {
     const std::string bytes = qvtest::ReadText(dir.File(file));

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 
+#include "platform/disk_space.h"
 #include "stack/accumulate.h"
 #include "stack/combine.h"
 #include "support.h"
@@ -321,5 +322,90 @@ TEST(RunRange, SubsetFields) {
     RunRange(ts.form1, first, last);
     EXPECT_EQ(first, c.wantFirst) << c.first << ".." << c.last;
     EXPECT_EQ(last, c.wantLast) << c.first << ".." << c.last;
+  }
+}
+
+// The room a run's files take: 24 + 12 W H bytes for each checked image of
+// the range, W and H halved (rounded down) under "Fusion 2x2"; the
+// figures the user reads are rounded against the run.
+TEST(TempSpaceForRun, CheckedImagesOfTheRangeAndTheirHalvedSizes) {
+  TestSession ts;
+  Session& s = *ts;
+  s.ResizeImageArrays(4);
+  const int sizes[4][3] = {{101, 75, 1}, {100, 80, 0}, {64, 64, 1}, {3, 3, 1}};  // width, height, checked
+  for (int i = 1; i <= 4; ++i) {
+    s.Img[static_cast<size_t>(i)].ImgNaxis1 = static_cast<int16_t>(sizes[i - 1][0]);
+    s.Img[static_cast<size_t>(i)].ImgNaxis2 = static_cast<int16_t>(sizes[i - 1][1]);
+    s.Img[static_cast<size_t>(i)].ImgChecked = static_cast<int16_t>(sizes[i - 1][2]);
+  }
+  const struct {
+    int first, last;
+    bool halved;
+    uint64_t needed;
+  } cases[] = {{0, 0, false, 3 * 24 + 12 * (101 * 75 + 64 * 64 + 9)},
+               {2, 3, false, 24 + 12 * 64 * 64},
+               {0, 0, true, 3 * 24 + 12 * (50 * 37 + 32 * 32 + 1)},
+               {4, 4, true, 24 + 12}};
+  ScopedFreeSpace free(1000);
+  for (const auto& c : cases) {
+    s.opt.UseMask = c.halved ? Bin2x2 : 0;
+    const TempSpace space = TempSpaceForRun(s, RunRequest{c.first, c.last, false});
+    EXPECT_EQ(space.needed, c.needed) << c.first << ".." << c.last << (c.halved ? " halved" : "");
+    EXPECT_TRUE(space.known);
+    EXPECT_EQ(space.free, 1000u);
+    EXPECT_EQ(space.Enough(), c.needed <= 1000) << c.needed;
+  }
+  const uint64_t mo = uint64_t{1} << 20;
+  const struct {
+    uint64_t needed, free, neededMo, freeMo;
+    bool enough;
+  } figures[] = {
+      {mo, mo, 1, 1, true}, {mo + 1, mo, 2, 1, false}, {2 * mo - 1, 2 * mo - 1, 2, 1, true}, {0, 0, 0, 0, true}};
+  for (const auto& f : figures) {
+    TempSpace space;
+    space.known = true;
+    space.needed = f.needed;
+    space.free = f.free;
+    EXPECT_EQ(space.NeededMo(), f.neededMo) << f.needed;
+    EXPECT_EQ(space.FreeMo(), f.freeMo) << f.free;
+    EXPECT_EQ(space.Enough(), f.enough) << f.needed << " " << f.free;
+  }
+}
+
+// The free space of a real folder is what the system says; a folder that
+// is not there cannot be asked, and a run is then not held back.
+TEST(TempSpaceForRun, RealFoldersAndOnesThatCannotBeAsked) {
+  TempDir dir;
+  uint64_t bytes = 0;
+  EXPECT_TRUE(FreeBytes(dir.path().string(), bytes));
+  EXPECT_GT(bytes, 0u);
+  EXPECT_FALSE(FreeBytes(dir.File("absent"), bytes));
+  EXPECT_FALSE(FreeBytes("", bytes));
+  TempSpace unknown;
+  unknown.needed = 1;
+  EXPECT_TRUE(unknown.Enough());
+}
+
+// The words of a frame missing from the result, by what became of its file.
+TEST(WhyMissing, WhatBecameOfTheTemporaryFile) {
+  const struct {
+    int tempFile;
+    Outcome parked;
+    std::string why;
+  } cases[] = {
+      {0, Outcome::Failure(""), "autre taille que l'image 1"},
+      {3, Outcome::Failure("Disque plein, dossier temporaire /tmp/", kErrDiskFull),
+       "fichier temporaire non écrit (disque plein)"},
+      {3, Outcome::Failure("Erreur d'accès, dossier temporaire /x/", kErrPathAccess),
+       "fichier temporaire non écrit (erreur " + std::to_string(kErrPathAccess) +
+           " : Erreur d'accès, dossier temporaire /x/)"},
+      {3, Outcome::Success(), "fichier temporaire disparu ou incomplet à la combinaison"},
+  };
+  for (const auto& c : cases) {
+    FrameResult frame;
+    frame.accepted = true;
+    frame.tempFile = c.tempFile;
+    frame.parked = c.parked;
+    EXPECT_EQ(WhyMissing(frame), c.why) << c.parked.why;
   }
 }

@@ -17,8 +17,14 @@
 #include <regex>
 #include <thread>
 
+#include "core/paths.h"
+#include "io/file.h"
+#include "platform/disk_space.h"
+#include "process/image_files.h"
 #include "stack/accumulate.h"
 #include "support.h"
+#include "workspace/form1_events.h"
+#include "workspace/frame_report.h"
 #include "workspace/project.h"
 #include "workspace/run.h"
 
@@ -162,6 +168,12 @@ TEST(StackRun, EveryFrameLandsOnTheFirst) {
   ASSERT_EQ(lines.size(), 6u) << r.out;
   for (const RunLine& l : lines) EXPECT_TRUE(l.accepted) << l.image << " quality " << l.quality;
   EXPECT_EQ(SummaryNumber(r.out, "stacked"), 6);
+  EXPECT_EQ(SummaryNumber(r.out, "combined"), 6);
+  EXPECT_NE(r.out.find("\"missing\":[]"), std::string::npos) << r.out;
+  // The temporary folder is named on stderr and in the summary.
+  EXPECT_NE(r.err.find("dossier temporaire : " + sky.tmp + "\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("\"tempFolder\":\"" + sky.tmp + "\""), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("6 images combinées sur 6 acceptées → "), std::string::npos) << r.err;
   EXPECT_TRUE(EmptyFolder(sky.tmp));
 
   const FitsPlane out = ReadFitsImage(sky.dir.File("r.fts"));
@@ -438,4 +450,157 @@ TEST(StackRun, ImagesThatCannotBeReadStackNothing) {
     EXPECT_FALSE(fs::exists(sky.dir.File("r.fts")));
     EXPECT_TRUE(EmptyFolder(sky.tmp));
   }
+}
+
+namespace {
+
+// The bytes of the temporary file of one simulated frame.
+constexpr uint64_t kTempFileBytes = 24 + 12 * uint64_t{kW} * kH;
+
+// "E&xécuter" in the window's model on the sky's project, with the canvas of
+// the first image; the result written to `out` when there is one.
+struct WindowRunOf {
+  TestSession ts;
+  HeadlessDesktop desktop;
+  explicit WindowRunOf(const Sky& sky) {
+    EXPECT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
+    ts->stack.TempBase = sky.tmp + "/run_";
+    ts.form1.Check6 = 0;
+  }
+  void Run(const std::string& out) {
+    mnu_Click(ts.form1, 4, desktop, {});
+    if (!out.empty()) Write(out);
+  }
+  void Write(const std::string& out) {
+    bool fromDestination = true;
+    if (!ts->dest.DestFileName.empty()) {
+      EXPECT_TRUE(WriteFitsFile(*ts, out, fromDestination));
+    }
+  }
+};
+
+}  // namespace
+
+// A temporary folder that fills after two files: the run goes on, the
+// result holds the two frames that were parked, exactly as a run of those
+// two alone makes it, and the window says which frames it lacks and why.
+TEST(StackRun, AFolderThatFillsLeavesFramesOutAndSaysWhich) {
+  Sky sky("--frames 6 --seed 2");
+  WindowRunOf full(sky);
+  {
+    ScopedWriteBudget budget(static_cast<int64_t>(2 * kTempFileBytes));
+    full.Run("");
+  }
+  full.Write(sky.dir.File("full.fts"));
+  const RunResult& run = full.ts.form1.LastRun;
+  EXPECT_EQ(run.Accepted(), 6);
+  EXPECT_EQ(run.Combined(), 2);
+  const std::vector<const FrameResult*> missing = run.Missing();
+  ASSERT_EQ(missing.size(), 4u);
+  for (size_t k = 0; k < missing.size(); ++k) {
+    EXPECT_EQ(missing[k]->image, static_cast<int>(k) + 3);
+    EXPECT_EQ(WhyMissing(*missing[k]), "fichier temporaire non écrit (disque plein)");
+    const ReportRow& row = full.ts.form1.Report.rows[k + 2];
+    EXPECT_EQ(row.stacked, "non");
+    EXPECT_EQ(row.why, "fichier temporaire non écrit (disque plein)");
+    EXPECT_TRUE(row.notStacked);
+  }
+  EXPECT_EQ(full.ts.form1.StatusText,
+            "2 images combinées sur 6 acceptées ; fichier temporaire non écrit (disque plein) : image 3 "
+            "(frame003.fts), image 4 (frame004.fts), image 5 (frame005.fts), image 6 (frame006.fts)");
+  EXPECT_TRUE(full.ts.form1.mnuReport);
+  EXPECT_EQ(full.ts.form1.Label6, "6/6 Ok");  // the accepted count, as before
+  EXPECT_TRUE(EmptyFolder(sky.tmp));
+
+  WindowRunOf two(sky);
+  two.ts.form1.Text7Visible = true;
+  two.ts.form1.Text7 = "1";
+  two.ts.form1.Text8 = "2";
+  two.Run(sky.dir.File("two.fts"));
+  EXPECT_EQ(two.ts.form1.StatusText, "2 images combinées sur 2 acceptées");
+  EXPECT_EQ(qvtest::ReadBytes(sky.dir.File("full.fts")), qvtest::ReadBytes(sky.dir.File("two.fts")));
+}
+
+// Less room than the run needs: the window asks first; No leaves everything
+// as it was, Yes runs exactly the run there would have been.
+TEST(StackRun, TheWindowAsksBeforeARunThatMayNotFit) {
+  Sky sky("--frames 6 --seed 2");
+  const std::string folder = TempFolder().substr(0, TempFolder().size() - 1);
+  // 6 files of 589 848 bytes: 3.4 Mo, said as 4; 3 Mo and a few bytes free, said as 3.
+  ScopedFreeSpace nearlyFull(3 * (uint64_t{1} << 20) + 5);
+  WindowRunOf declined(sky);
+  declined.desktop.answer = false;
+  declined.Run(sky.dir.File("no.fts"));
+  ASSERT_EQ(declined.desktop.questions.size(), 1u);
+  EXPECT_EQ(declined.desktop.questions[0],
+            "Espace libre insuffisant dans " + folder + " : 3 Mo libres, 4 Mo nécessaires. Continuer quand même ?");
+  EXPECT_FALSE(declined.ts.form1.HasRun);
+  EXPECT_EQ(declined.ts.form1.Label6, "");
+  EXPECT_EQ(declined.ts.form1.StatusText, "");
+  EXPECT_EQ(declined.ts->stack.StackCount, 0);
+  EXPECT_FALSE(fs::exists(sky.dir.File("no.fts")));
+
+  WindowRunOf agreed(sky);
+  agreed.Run(sky.dir.File("yes.fts"));
+  EXPECT_EQ(agreed.desktop.questions.size(), 1u);
+  EXPECT_EQ(agreed.ts.form1.StatusText, "6 images combinées sur 6 acceptées");
+
+  // With room enough nobody is asked, and the result is the same.
+  ScopedFreeSpace roomy(6 * kTempFileBytes);
+  WindowRunOf unasked(sky);
+  unasked.Run(sky.dir.File("unasked.fts"));
+  EXPECT_TRUE(unasked.desktop.questions.empty());
+  EXPECT_EQ(qvtest::ReadBytes(sky.dir.File("yes.fts")), qvtest::ReadBytes(sky.dir.File("unasked.fts")));
+}
+
+// A real temporary folder of 50 MB, where the superuser may mount one: 30
+// frames of 1024 x 768 need 271 Mo. The tool refuses before any work; told
+// to go on, it combines the 5 frames that fit, names the 25 others, writes
+// the result (byte for byte the stack of those 5) and ends with 3.
+TEST(StackRun, ARealTemporaryFolderThatFills) {
+  TempDir dir;
+  const std::string mount = dir.File("small");
+  fs::create_directory(mount);
+  if (geteuid() != 0 || qvtest::RunCommand("mount -t tmpfs -o size=50m tmpfs '" + mount + "' 2>/dev/null") != 0)
+    GTEST_SKIP() << "no tmpfs can be mounted here (needs root): the full folder is tested with the write budget";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { qvtest::RunCommand("umount '" + path + "'"); }
+  } unmount{mount};
+  const std::string roomy = dir.File("roomy");
+  fs::create_directory(roomy);
+  const std::string sim = dir.File("sim"), project = "'" + sim + "/project.txt' ";
+  ASSERT_EQ(RunCli(dir, "simulate --out '" + sim + "' --frames 30 --width 1024 --height 768 --seed 4", roomy).status,
+            0);
+
+  const CliResult refused = RunCli(dir, "stack " + project + "--out '" + dir.File("a.fts") + "'", mount);
+  EXPECT_EQ(refused.status, 1) << refused.err;
+  EXPECT_NE(refused.err.find("espace libre insuffisant dans " + mount + " : 50 Mo libres, 271 Mo nécessaires"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_NE(refused.err.find("TMPDIR="), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("--no-space-check"), std::string::npos) << refused.err;
+  EXPECT_TRUE(RunLines(refused.out).empty()) << refused.out;
+  EXPECT_FALSE(fs::exists(dir.File("a.fts")));
+
+  const CliResult r = RunCli(dir, "stack " + project + "--no-space-check --out '" + dir.File("b.fts") + "'", mount);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(SummaryNumber(r.out, "stacked"), 30);
+  EXPECT_EQ(SummaryNumber(r.out, "combined"), 5);
+  EXPECT_NE(r.err.find("5 images combinées sur 30 acceptées → "), std::string::npos) << r.err;
+  for (int i = 6; i <= 30; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "frame%03d.fts", i);
+    const std::string why = "fichier temporaire non écrit (disque plein)";
+    EXPECT_NE(r.err.find("image " + std::to_string(i) + " (" + name + ") : " + why), std::string::npos) << i;
+    EXPECT_NE(r.out.find("{\"index\":" + std::to_string(i) + ",\"file\":\"" + sim + "/" + name + "\",\"why\":\"" + why +
+                         "\"}"),
+              std::string::npos)
+        << i;
+  }
+  EXPECT_TRUE(EmptyFolder(mount));
+
+  const CliResult five = RunCli(dir, "stack " + project + "--last 5 --out '" + dir.File("c.fts") + "'", roomy);
+  EXPECT_EQ(five.status, 0) << five.err;
+  EXPECT_EQ(qvtest::ReadBytes(dir.File("b.fts")), qvtest::ReadBytes(dir.File("c.fts")));
 }

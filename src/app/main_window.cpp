@@ -292,7 +292,7 @@ void MainWindow::BuildMenus() {
     a->setObjectName(QStringLiteral("mnu_%1").arg(i));
     mnu_[static_cast<size_t>(i)] = a;
     connect(a, &QAction::triggered, this,
-            [this, i] { Forward([&] { qv::mnu_Click(f_, i, [this] { OptionsCommand(); }); }); });
+            [this, i] { Forward([&] { qv::mnu_Click(f_, i, desktop_, [this] { OptionsCommand(); }); }); });
   }
 }
 

@@ -32,6 +32,11 @@ bool QtDesktop::AskYesNo(const std::string& text) {
                                QMessageBox::Yes) == QMessageBox::Yes;
 }
 
+bool QtDesktop::AskYesNoDefaultNo(const std::string& text) {
+  return QMessageBox::question(owner_, QStringLiteral("Quelvista"), Q(text), QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
 void QtDesktop::OpenFolder(const std::string& folder) {
   // The desktop's own file manager; a folder that does not open is not an
   // error worth a message.

@@ -35,6 +35,7 @@ class QtDesktop : public qv::Desktop {
  public:
   explicit QtDesktop(QWidget*& owner) : owner_(owner) {}
   bool AskYesNo(const std::string& text) override;
+  bool AskYesNoDefaultNo(const std::string& text) override;
   void OpenFolder(const std::string& folder) override;
   qv::ScreenRect Screen() override;
   qv::ScreenRect AvailableArea() override;

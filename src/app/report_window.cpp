@@ -67,7 +67,7 @@ void ReportWindow::Refresh() {
       item->setForeground(row.notStacked ? QColor(200, 0, 0) : palette().color(QPalette::Text));
     }
   }
-  total_->setText(Q(r.total));
+  total_->setText(Q(r.Summary()));
   if (shownRows_ != r.rows.size()) {
     table_->resizeColumnsToContents();
     shownRows_ = r.rows.size();

@@ -33,7 +33,7 @@ namespace {
 
 struct StackArgs {
   std::string project, out, settingsFile, saveProject, guide, box, first, last, expand, mark, rotation;
-  bool keepUnmarked = false, forceFits = false;
+  bool keepUnmarked = false, forceFits = false, spaceCheck = true;
   Calibration calibration;
   std::vector<std::string> images;
   std::vector<std::pair<std::string, std::string>> sets;
@@ -85,6 +85,8 @@ bool Parse(const Args& args, StackArgs& a) {
       a.keepUnmarked = true;
     else if (k == "--force-fits")
       a.forceFits = true;
+    else if (k == "--no-space-check")
+      a.spaceCheck = false;
     else if (!k.empty() && k[0] == '-') {
       Complain("option inconnue : " + k);
       ok = false;
@@ -99,7 +101,7 @@ bool Parse(const Args& args, StackArgs& a) {
         "        quelvista-cli stack IMAGE... --guide X,Y|auto [--box 32|64|aucun] --out RESULTAT\n"
         "        [--mark auto] [--rotation auto] [--keep-unmarked]\n"
         "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]\n"
-        "        [--dark F] [--flat F] [--mask F] [--force-fits] [options de rendu de render]");
+        "        [--dark F] [--flat F] [--mask F] [--force-fits] [--no-space-check] [options de rendu de render]");
     return false;
   }
   if (!a.out.empty() && !OutputKindAccepted(a.out, a.forceFits)) return false;
@@ -407,6 +409,29 @@ int CmdStack(const Args& args) {
     Complain("pas de --out : le résultat sera écrit dans " + a.out);
   }
   if (!CheckOutputFolder(a.out)) return 1;
+  // Without --expand the canvas follows the project's box, or the stored
+  // setting for a list of images.
+  if (!a.expand.empty()) cli.shown.expand = a.expand == "1" ? 1 : 0;
+  // The run the main window would ask for with the subset boxes filled in.
+  qv::RunRequest request;
+  request.expand = cli.shown.expand == 1;
+  if (!a.first.empty() || !a.last.empty()) {
+    request.first = qv::RangeBoundFromText(s, a.first);
+    request.last = qv::RangeBoundFromText(s, a.last);
+  }
+  // The temporary files of the run must fit in the temporary folder; the
+  // check comes before the guide star is looked for and any image is
+  // processed for the run, and leaves the run as it would have been.
+  std::fprintf(stderr, "dossier temporaire : %s\n", TempFolderShown().c_str());
+  if (a.spaceCheck) {
+    if (const qv::TempSpace space = qv::TempSpaceForRun(s, request); !space.Enough()) {
+      Complain("espace libre insuffisant dans " + space.folder + " : " + std::to_string(space.FreeMo()) +
+               " Mo libres, " + std::to_string(space.NeededMo()) +
+               " Mo nécessaires pour les fichiers temporaires ; choisissez un autre dossier temporaire "
+               "(TMPDIR=DOSSIER quelvista-cli stack ...) ou passez outre avec --no-space-check");
+      return 1;
+    }
+  }
   if (!a.box.empty()) qv::SetGuideBox(s, a.box == "32" ? 32 : a.box == "64" ? 64 : 128);
   if (!a.guide.empty()) {
     // The guide star of image 1, at a pixel of the processed image.
@@ -433,22 +458,12 @@ int CmdStack(const Args& args) {
   if (a.guide == "auto" || a.mark == "auto" || a.rotation == "auto") {
     if (const int status = MarkImages(s, a.rotation == "auto", a.keepUnmarked)) return status;
   }
-  // Without --expand the canvas follows the project's box, or the stored
-  // setting for a list of images.
-  if (!a.expand.empty()) cli.shown.expand = a.expand == "1" ? 1 : 0;
-  // The run the main window would ask for with the subset boxes filled in.
-  qv::RunRequest request;
-  request.expand = cli.shown.expand == 1;
-  if (!a.first.empty() || !a.last.empty()) {
-    request.first = qv::RangeBoundFromText(s, a.first);
-    request.last = qv::RangeBoundFromText(s, a.last);
-  }
 
   Progress progress(ImagesInRun(s, request));
   int done = 0, stacked = 0;
-  // The last image that could not be parked, then the final combination's
-  // run-time error: what the end of the run warns about.
-  std::string stackError;
+  // The last image that could not be parked, which an empty result names,
+  // and the final combination's run-time error, which the end warns about.
+  std::string parkError, combineError;
   RunPrinter printer;
   printer.list = &list;
   printer.frameDone = [&](const qv::FrameResult& frame) {
@@ -476,11 +491,12 @@ int CmdStack(const Args& args) {
     // The planes parked are the current image's, which a failed selection
     // may have left as another one.
     if (!frame.parked.Text().empty())
-      stackError = "image " + std::to_string(s.CurPic) + " non empilée (" + frame.parked.Text() + ")";
+      parkError = "image " + std::to_string(s.CurPic) + " non empilée (" + frame.parked.Text() + ")";
     progress.Image(++done, frame.image, frame.accepted, why);
   };
   s.dest.DestFileName.clear();
-  if (const qv::Outcome result = qv::StackRun(s, request, printer).outcome; result.err != 0) stackError = result.Text();
+  const qv::RunResult run = qv::StackRun(s, request, printer);
+  if (run.outcome.err != 0) combineError = run.outcome.Text();
   progress.Done();
   const bool stopped = InterruptSignal() != 0;
   qv::DeleteTempFiles(s);
@@ -494,7 +510,8 @@ int CmdStack(const Args& args) {
   if (stopped) return Stopped(stacked, done);
   if (s.dest.DestFileName.empty()) {
     std::string why = stacked == 0 ? "aucune image n'a été acceptée" : "le résultat est vide";
-    if (!stackError.empty()) why += " ; " + stackError;
+    for (const std::string* error : {&parkError, &combineError})
+      if (!error->empty()) why += " ; " + *error;
     Complain("rien n'a été empilé : " + why);
     return 1;
   }
@@ -509,8 +526,24 @@ int CmdStack(const Args& args) {
                                         : qv::WriteFitsFile(s, a.out, fromDestination))
               .err;
   }
+  // `stacked` counts the accepted frames, as it always has; `combined` those
+  // that reached the result, which a temporary folder that filled during
+  // the run makes fewer, and `missing` names the others.
+  const std::vector<const qv::FrameResult*> missing = run.Missing();
+  std::string missingJson = "[";
+  for (const qv::FrameResult* frame : missing) {
+    if (missingJson.size() > 1) missingJson += ",";
+    JsonObject m;
+    m.Add("index", frame->image)
+        .Add("file", s.Img[static_cast<size_t>(frame->image)].ImgFile)
+        .Add("why", qv::WhyMissing(*frame));
+    missingJson += m.Text();
+  }
+  missingJson += "]";
   JsonObject sum;
   sum.Add("stacked", stacked)
+      .Add("combined", run.Combined())
+      .AddRaw("missing", missingJson)
       .Add("width", s.dest.DestSumR.Width())
       .Add("height", s.dest.DestSumR.Height())
       .Add("CanvasMinX", static_cast<int64_t>(s.stack.CanvasMinX))
@@ -518,7 +551,8 @@ int CmdStack(const Args& args) {
       .Add("CanvasMaxX", static_cast<int64_t>(s.stack.CanvasMaxX))
       .Add("CanvasMaxY", static_cast<int64_t>(s.stack.CanvasMaxY))
       .Add("DestFileName", s.dest.DestFileName)
-      .Add("output", a.out);
+      .Add("output", a.out)
+      .Add("tempFolder", TempFolderShown());
   const bool threeOfOne = qv::ThreeIdenticalPlanes(s, a.out);
   if (threeOfOne) {
     char mono[24];
@@ -530,14 +564,19 @@ int CmdStack(const Args& args) {
   }
   std::printf("%s\n", sum.Text().c_str());
   std::fflush(stdout);
-  if (err == 0) std::fprintf(stderr, "%d images empilées → %s\n", stacked, a.out.c_str());
-  if (!stackError.empty()) Complain("attention : " + stackError);
+  if (err == 0)
+    std::fprintf(stderr, "%d images combinées sur %d acceptées → %s\n", run.Combined(), stacked, a.out.c_str());
+  for (const qv::FrameResult* frame : missing)
+    Complain("image " + std::to_string(frame->image) + " (" +
+             qv::PathName(s.Img[static_cast<size_t>(frame->image)].ImgFile) + ") : " + qv::WhyMissing(*frame));
+  if (!combineError.empty()) Complain("attention : " + combineError);
   if (err != 0) {
     // The editor's writer has already said why.
     if (err > 0) Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + a.out);
     return 1;
   }
-  return status;
+  // The result is written, but holds fewer frames than the run accepted.
+  return status == 0 && !missing.empty() ? 3 : status;
 }
 
 }  // namespace qvcli

@@ -201,6 +201,19 @@ Outcome WriteFileNew(const std::string& path, const std::vector<const std::vecto
   return WriteBeside(path, parts, false);
 }
 
+Outcome WriteScratchFile(const std::string& path, const std::vector<std::span<const uint8_t>>& parts) {
+  if (Trim(path).empty()) return Outcome::FromNumber(kErrBadFileName);
+  if (writeBudget.load() == 0) return Outcome::FromNumber(writeBudgetError.load());
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return Outcome::FromNumber(ErrorOfErrno(errno));
+  int err = 0;
+  for (const std::span<const uint8_t>& bytes : parts)
+    if (!err && !bytes.empty()) err = WriteAll(fd, bytes.data(), bytes.size());
+  if (::close(fd) != 0 && !err) err = ErrorOfErrno(errno);
+  if (err) ::unlink(path.c_str());
+  return Outcome::FromNumber(err);
+}
+
 ScopedWriteBudget::ScopedWriteBudget(int64_t bytes, int error) {
   writeBudgetError = error;
   writeBudget = std::max<int64_t>(bytes, 0);

@@ -72,7 +72,14 @@ Outcome WriteFileReplacing(const std::string& path, const std::vector<const std:
 // and the save fails with kErrFileAlreadyExists.
 Outcome WriteFileNew(const std::string& path, const std::vector<const std::vector<uint8_t>*>& parts);
 
-// For tests: a disk that fills. While one is alive, the files written above
+// Writes a scratch file of the program's own (a temporary stacking file)
+// in place: created, or emptied when it exists, then the parts in order. A
+// file that cannot be written whole is removed, so that its reader finds no
+// file rather than a short one. Fails with the run-time error met; the
+// test budget below fills it as a full disk would.
+Outcome WriteScratchFile(const std::string& path, const std::vector<std::span<const uint8_t>>& parts);
+
+// For tests: a disk that fills. While one is alive, the files written here
 // may take `bytes` more bytes in all; the write that would go beyond writes
 // what fits and then fails with `error`. With 0 bytes the fresh file cannot
 // even be created, as in a read-only or missing folder.

@@ -18,6 +18,9 @@ class Desktop {
   virtual ~Desktop() = default;
   // A message box with Yes and No; true when the user answers Yes.
   virtual bool AskYesNo(const std::string& text) = 0;
+  // The same, with No as the answer Enter gives: for a question whose Yes
+  // risks something.
+  virtual bool AskYesNoDefaultNo(const std::string& text) { return AskYesNo(text); }
   // Opens the system file browser on a folder; failures are not reported.
   virtual void OpenFolder(const std::string& folder) = 0;
   // The whole primary screen.

@@ -11,6 +11,7 @@
 
 #include "core/paths.h"
 #include "core/run_files.h"
+#include "io/file.h"
 #include "stack/guide.h"
 
 namespace qv {
@@ -70,21 +71,12 @@ void WriteTempFile(const std::string& name, const Session& s, int32_t bx0, int32
   Put32(head, 12, by0);
   Put32(head, 16, bx1);
   Put32(head, 20, by1);
-  std::FILE* f = std::fopen(name.c_str(), "wb");
-  if (!f) Raise(errno == ENOSPC ? kErrDiskFull : kErrPathAccess);
-  bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
-  std::vector<uint8_t> row;
-  for (const Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
-    // The planes are stored as they are in memory on a little-endian machine.
-    if (ok) ok = std::fwrite(p->Data(), 4, wh, f) == wh;
-  }
-  if (std::fclose(f) != 0) ok = false;
-  if (!ok) {
-    // A partial file would be read back as a short image; without it the
-    // combination simply skips this number.
-    ::unlink(name.c_str());
-    Raise(kErrDiskFull);
-  }
+  // The planes are stored as they are in memory on a little-endian machine.
+  auto bytes = [wh](const Plane<int32_t>& p) { return std::span(reinterpret_cast<const uint8_t*>(p.Data()), 4 * wh); };
+  // A file that could not be written whole is removed: the combination
+  // then skips its number instead of reading a short image.
+  const Outcome written = WriteScratchFile(name, {head, bytes(s.pic.PicR), bytes(s.pic.PicG), bytes(s.pic.PicB)});
+  if (!written) Raise(written.err);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "core/options.h"
+#include "core/paths.h"
+#include "platform/disk_space.h"
 #include "stack/accumulate.h"
 #include "stack/combine.h"
 #include "stack/run_control.h"
@@ -14,6 +17,50 @@ int RunResult::Accepted() const {
 
 int RunResult::Combined() const {
   return static_cast<int>(std::count_if(frames.begin(), frames.end(), [](const FrameResult& r) { return r.combined; }));
+}
+
+std::vector<const FrameResult*> RunResult::Missing() const {
+  std::vector<const FrameResult*> missing;
+  if (stopped || !outcome) return missing;
+  for (const FrameResult& frame : frames)
+    if (frame.accepted && !frame.combined) missing.push_back(&frame);
+  return missing;
+}
+
+std::string WhyMissing(const FrameResult& frame) {
+  // Another size than the first image is left out before any file is begun,
+  // and says nothing of itself.
+  if (frame.tempFile == 0 && frame.parked.why.empty()) return "autre taille que l'image 1";
+  if (!frame.parked)
+    return "fichier temporaire non écrit (" +
+           (frame.parked.err == kErrDiskFull ? std::string("disque plein") : frame.parked.Text()) + ")";
+  // Written, yet not read back whole by the combination: removed or cut
+  // meanwhile by something else.
+  return "fichier temporaire disparu ou incomplet à la combinaison";
+}
+
+TempSpace TempSpaceForRun(const Session& s, const RunRequest& r) {
+  TempSpace space;
+  const std::string& folder = TempFolder();
+  space.folder = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+  int first, last;
+  RunRange(s, r, first, last);
+  const bool halved = (s.opt.UseMask & Bin2x2) != 0;
+  for (int i = first; i <= last && i >= 1; ++i) {
+    const ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    if (e.ImgChecked != 1) continue;
+    // A header that could not be read gives no size; its image parks nothing
+    // worth counting.
+    uint64_t w = static_cast<uint64_t>(std::max<int>(e.ImgNaxis1, 0));
+    uint64_t h = static_cast<uint64_t>(std::max<int>(e.ImgNaxis2, 0));
+    if (halved) {
+      w /= 2;
+      h /= 2;
+    }
+    space.needed += 24 + 12 * w * h;
+  }
+  space.known = FreeBytes(folder, space.free);
+  return space;
 }
 
 RunListener& RunListener::Headless() {

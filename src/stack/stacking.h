@@ -5,6 +5,7 @@
 // shows each frame and the result, the command-line tool prints them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,16 @@ struct RunResult {
   std::vector<FrameResult> frames;
   int Accepted() const;
   int Combined() const;
+  // The accepted frames that are not in a result the run did make (none
+  // when it was stopped or its combination failed): the result holds fewer
+  // frames than the run accepted.
+  std::vector<const FrameResult*> Missing() const;
 };
+
+// Why an accepted frame is missing from the result, in words: its
+// temporary file was not written, and why ("disque plein"); it had another
+// size than the first; its file could not be read back.
+std::string WhyMissing(const FrameResult& frame);
 
 // What shows a run. Its frames are shown through the FrameListener half.
 class RunListener : public FrameListener {
@@ -66,6 +76,23 @@ class RunListener : public FrameListener {
 // The range of a run (0: the whole list), limited to 1..n with last not
 // below first.
 void RunRange(const Session& s, const RunRequest& r, int& first, int& last);
+
+// The room a run's temporary files will take, against the room left in the
+// temporary folder. Each checked image of the range parks a file of 24 +
+// 12 x W x H bytes, W and H from its header, halved under "Fusion 2x2".
+struct TempSpace {
+  std::string folder;   // the temporary folder, as the user is told it
+  uint64_t needed = 0;  // bytes
+  uint64_t free = 0;    // bytes this user may still write there
+  bool known = false;   // the free space could be asked
+  bool Enough() const { return !known || needed <= free; }
+  // In Mo (2^20 bytes, as df -m counts): what is needed rounded up, what is
+  // free rounded down, so that "enough" is never overstated.
+  uint64_t NeededMo() const { return (needed + kMo - 1) / kMo; }
+  uint64_t FreeMo() const { return free / kMo; }
+  static constexpr uint64_t kMo = uint64_t{1} << 20;
+};
+TempSpace TempSpaceForRun(const Session& s, const RunRequest& r);
 
 // The run. Does nothing while another operation runs (RunState not 0).
 RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown);

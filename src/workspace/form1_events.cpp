@@ -288,17 +288,19 @@ void Picture3_MouseDown(Form1& f, double x) {
   Ignoring([&] { f.Label6 = std::to_string(CLng(Int(x * 32))); });
 }
 
-void mnu_Click(Form1& f, int index, const std::function<void()>& options) {
+void mnu_Click(Form1& f, int index, Desktop& desktop, const std::function<void()>& options) {
   switch (index) {
     case 3:
       if (options) options();
       break;
     case 4:
       if (f.s.RunState != kIdle) break;
+      // Asked before the run starts, so that a No leaves everything as it was.
+      if (!TempSpaceAgreed(f, desktop)) break;
       f.LastRun = RunStack(f);
       f.HasRun = true;
       RefreshReport(f);
-      f.StatusText = f.Report.total;
+      f.StatusText = f.Report.Summary();
       // A run that left out a checked image says which ones, and why.
       if (f.Report.AnyLeftOut()) f.mnuReport = true;
       break;

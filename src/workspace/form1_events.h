@@ -62,8 +62,9 @@ void mnuDebug_Click(Form1& f, Desktop& desktop);
 void Picture3_MouseDown(Form1& f, double x);
 
 // The commands of the menu bar array: 3 "&Options" (through `options`, which
-// shows the dialog), 4 "E&xécuter", 5 "&Stop".
-void mnu_Click(Form1& f, int index, const std::function<void()>& options);
+// shows the dialog), 4 "E&xécuter" (`desktop` asks whether to run when
+// the temporary folder lacks room), 5 "&Stop".
+void mnu_Click(Form1& f, int index, Desktop& desktop, const std::function<void()>& options);
 
 // The main window is asked to close. Returns true when the closing is
 // cancelled: during a run (which is asked to stop) or when the user does

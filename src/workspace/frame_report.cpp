@@ -30,15 +30,18 @@ void Remark(std::string& remarks, const std::string& text) {
 std::string WhyLeftOut(const Session& s, const RunResult& run, const FrameResult& frame) {
   if (!frame.accepted)
     return "qualité " + Percent(frame.quality, s.locale) + " < minimum " + Percent(s.opt.MinQual, s.locale);
-  if (frame.tempFile == 0) return "autre taille que l'image 1";
-  if (!frame.parked) return "fichier temporaire non écrit";
+  // A frame that was not parked is known to be missing even from a run
+  // that was stopped afterwards.
+  if (frame.tempFile == 0 || !frame.parked) return WhyMissing(frame);
   if (run.stopped) return "exécution arrêtée";
   if (!run.outcome) return "combinaison impossible" + (run.outcome.why.empty() ? "" : " : " + run.outcome.Text());
-  if (!frame.combined) return "fichier temporaire non écrit";
+  if (!frame.combined) return WhyMissing(frame);
   return "";
 }
 
 }  // namespace
+
+std::string FrameReport::Summary() const { return missing.empty() ? total : total + " ; " + missing; }
 
 bool FrameReport::AnyLeftOut() const {
   return std::any_of(rows.begin(), rows.end(), [](const ReportRow& r) { return r.notStacked; });
@@ -97,9 +100,23 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     }
     report.rows.push_back(std::move(row));
   }
-  if (run)
+  if (run) {
     report.total =
         std::to_string(run->Combined()) + " images combinées sur " + std::to_string(run->Accepted()) + " acceptées";
+    // The frames the result lacks, under each reason met, in list order.
+    std::vector<std::pair<std::string, std::string>> groups;
+    for (const FrameResult* frame : run->Missing()) {
+      const std::string why = WhyMissing(*frame);
+      auto g = std::find_if(groups.begin(), groups.end(), [&](const auto& group) { return group.first == why; });
+      if (g == groups.end())
+        g = groups.insert(groups.end(), {why, why + " :"});
+      else
+        g->second += ",";
+      g->second += " image " + std::to_string(frame->image) + " (" +
+                   PathName(s.Img[static_cast<size_t>(frame->image)].ImgFile) + ")";
+    }
+    for (const auto& group : groups) report.missing += (report.missing.empty() ? "" : " ; ") + group.second;
+  }
   return report;
 }
 
@@ -115,7 +132,7 @@ std::vector<std::string> ReportLines(const FrameReport& report) {
     lines.push_back(std::to_string(r.image) + " " + r.name + "\t" + (r.checked ? "oui" : "non") + "\t" + r.quality +
                     "\t" + r.stacked + "\t" + r.why + "\t" + r.remarks + "\t" + r.guide + "\t" + r.angle + "\t" +
                     r.stars);
-  if (!report.total.empty()) lines.push_back(report.total);
+  if (!report.total.empty()) lines.push_back(report.Summary());
   return lines;
 }
 

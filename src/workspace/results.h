@@ -31,6 +31,11 @@ struct ReportRow {
 struct FrameReport {
   std::vector<ReportRow> rows;
   std::string total;  // "N images combinées sur M acceptées", after a run
+  // The accepted frames the result lacks, named under their reason:
+  // "fichier temporaire non écrit (disque plein) : image 6 (m6.fts), image 7 (m7.fts)".
+  std::string missing;
+  // The total, and the missing frames when there are any.
+  std::string Summary() const;
   // A checked image of the last run did not reach the result.
   bool AnyLeftOut() const;
 };

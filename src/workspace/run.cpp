@@ -22,6 +22,14 @@ RunRequest RequestFromWindow(const Form1& f) {
 
 void RunRange(const Form1& f, int& first, int& last) { RunRange(f.s, RequestFromWindow(f), first, last); }
 
+bool TempSpaceAgreed(const Form1& f, Desktop& desktop) {
+  const TempSpace space = TempSpaceForRun(f.s, RequestFromWindow(f));
+  if (space.Enough()) return true;
+  return desktop.AskYesNoDefaultNo("Espace libre insuffisant dans " + space.folder + " : " +
+                                   std::to_string(space.FreeMo()) + " Mo libres, " + std::to_string(space.NeededMo()) +
+                                   " Mo nécessaires. Continuer quand même ?");
+}
+
 namespace {
 
 // What the main window shows of a run: each image selected as a click

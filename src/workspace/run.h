@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/outcome.h"
+#include "platform/desktop.h"
 #include "stack/stacking.h"
 #include "workspace/form1.h"
 #include "workspace/results.h"
@@ -17,6 +18,12 @@ RunRequest RequestFromWindow(const Form1& f);
 
 // The range of the run the window would make.
 void RunRange(const Form1& f, int& first, int& last);
+
+// Before "E&xécuter" starts the run: when the temporary folder has less
+// room than the run's files need, the user is asked whether to go on anyway
+// (No by default). True when the run may start; the run itself is the same
+// either way.
+bool TempSpaceAgreed(const Form1& f, Desktop& desktop);
 
 // "E&xécuter": the engine's run (StackRun) shown in the window, each image
 // selected as a click selects it. Does nothing while another operation

@@ -1003,6 +1003,26 @@ class MainWindowTest : public QObject {
     QVERIFY(!p.Control<QCheckBox>("Check3")->isChecked());
   }
 
+  // Enter answers a question with its default: Yes for the quit, No for a
+  // run that may not fit in the temporary folder.
+  void questionsDefaultToTheirSafeAnswer() {
+    QWidget* owner = nullptr;
+    qvapp::QtDesktop desktop(owner);
+    for (const bool safeIsNo : {false, true}) {
+      QString asked;
+      During enter([&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+          asked = box->text();
+          QTest::keyClick(box, Qt::Key_Return);
+        }
+      });
+      const bool yes =
+          safeIsNo ? desktop.AskYesNoDefaultNo("Continuer quand même ?") : desktop.AskYesNo("Confimer quitter");
+      QCOMPARE(asked, safeIsNo ? QStringLiteral("Continuer quand même ?") : QStringLiteral("Confimer quitter"));
+      QCOMPARE(yes, !safeIsNo);
+    }
+  }
+
   void qtsOwnTextsAreFrench() {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Quelvista"), QStringLiteral("Confimer quitter"),
                     QMessageBox::Yes | QMessageBox::No);
