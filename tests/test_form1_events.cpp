@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "core/error_words.h"
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
 #include "stack/accumulate.h"
@@ -413,7 +414,12 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
                {"non", "non cochée", ""},
                {"non", "qualité 50.0 % < minimum 75.0 %", "illisible"},
                {"non", "autre taille que l'image 1", ""},
-               {"non", "fichier temporaire non écrit", ""},
+               {"non",
+                "fichier temporaire non écrit : disque plein en écrivant dans le dossier temporaire " +
+                    qv::TemporaryFolderShown() +
+                    " : libérez de la place dans le dossier temporaire, ou désignez-en un autre avec la variable "
+                    "d'environnement TMPDIR",
+                ""},
                {"non", "fichier temporaire non écrit", "étoile guide au bord de la zone de recherche"},
                {"non", "non traitée : exécution arrêtée", ""},
                {"non", "hors du sous-ensemble", ""}};
@@ -430,7 +436,9 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
   // A combination that failed leaves every accepted image out and says so.
   run.outcome = qv::Outcome::Failure("Mémoire insuffisante", 7);
   EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).rows[0].why,
-            "combinaison impossible : erreur 7 : Mémoire insuffisante");
+            "combinaison impossible : mémoire insuffisante en relisant les fichiers temporaires du dossier " +
+                qv::TemporaryFolderShown() +
+                " : fermez d'autres programmes, ou travaillez sur des images plus petites (fusion 2x2)");
   // The lines of the debug log: titles, a line per image, the total.
   const std::vector<std::string> lines = qv::ReportLines(report);
   ASSERT_EQ(lines.size(), 10u);
