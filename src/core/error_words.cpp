@@ -111,10 +111,12 @@ Sentence Explain(int number, FileTask task) {
                 "d'environnement TMPDIR"};
       return {"disque plein", "libérez de la place ou choisissez un autre dossier"};
     case kErrInputPastEnd:
+      if (project)
+        return {"le fichier s'arrête avant la fin attendue",
+                "il a été coupé ; enregistrez le projet de nouveau depuis le programme"};
       return {"fin de fichier atteinte",
-              project ? "le projet s'arrête avant la fin attendue ; enregistrez-le de nouveau"
-                      : "le fichier est tronqué ou endommagé (copie interrompue ?) ; copiez-le de nouveau depuis "
-                        "sa source, ou retirez-le de la liste"};
+              "le fichier est tronqué ou endommagé (copie interrompue ?) ; copiez-le de nouveau depuis sa source, ou "
+              "retirez-le de la liste"};
     case kErrPermissionDenied:
       return {"permission refusée", writing ? "le fichier est protégé ou ouvert par un autre programme ; "
                                               "fermez-le ou choisissez un autre nom"

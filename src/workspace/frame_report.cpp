@@ -68,7 +68,9 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     row.image = i;
     row.name = PathName(e.ImgFile);
     row.checked = e.ImgChecked == 1;
-    if (opening)
+    // Until a run reads the images again, the opening says which gave no
+    // thumbnail.
+    if (opening && !run)
       for (const UnreadableImage& u : opening->unreadable)
         if (u.image == i) Remark(row.remarks, u.found ? "illisible : " + u.why : "introuvable : " + e.ImgFile);
     if (marks) {
