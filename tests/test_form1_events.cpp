@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "core/error_words.h"
 #include "platform/desktop.h"
 #include "platform/settings_store.h"
 #include "stack/accumulate.h"
@@ -425,7 +426,12 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
   // A combination that failed leaves every accepted image out and says so.
   run.outcome = qv::Outcome::Failure("Mémoire insuffisante", 7);
   const qv::FrameReport failed = qv::BuildFrameReport(s, &run, nullptr);
-  EXPECT_EQ(failed.rows[0].why, "combinaison impossible : erreur 7 : Mémoire insuffisante");
+  EXPECT_EQ(failed.rows[0].why,
+            "combinaison impossible : mémoire insuffisante en relisant les fichiers temporaires "
+            "du dossier " +
+                qv::TemporaryFolderShown() +
+                " : fermez d'autres programmes, ou travaillez sur des images plus petites "
+                "(fusion 2x2)");
   // The frame that was not parked still says why; there is no result to lack it.
   EXPECT_EQ(failed.rows[4].why, "fichier temporaire non écrit (disque plein)");
   EXPECT_EQ(failed.missing, "");

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 
+#include "core/error_words.h"
 #include "platform/disk_space.h"
 #include "stack/accumulate.h"
 #include "stack/combine.h"
@@ -92,6 +93,17 @@ TEST(AngleOf, QuadrantsAndAxes) {
     EXPECT_GE(a, 0);
     EXPECT_LT(a, kTwoPi);
   }
+}
+
+// A temporary folder that is not there: not parked, and the run-time error
+// comes back for the caller to put in words.
+TEST(AccumulateImage, AMissingFolderGivesThePlainError) {
+  StackBench b(1);
+  b.Image(2, 2, [](int p, int x, int y) { return 1 + 4 * p + x + 2 * y; });
+  b.s.stack.TempBase = b.dir.File("gone/qv_");
+  const Outcome lost = b.Add(1);
+  EXPECT_FALSE(lost);
+  EXPECT_EQ(lost.err, kErrPathAccess);
 }
 
 TEST(AccumulateImage, ManualAngleStaysForLaterImages) {
@@ -397,8 +409,8 @@ TEST(WhyMissing, WhatBecameOfTheTemporaryFile) {
       {3, Outcome::Failure("Disque plein, dossier temporaire /tmp/", kErrDiskFull),
        "fichier temporaire non écrit (disque plein)"},
       {3, Outcome::Failure("Erreur d'accès, dossier temporaire /x/", kErrPathAccess),
-       "fichier temporaire non écrit (erreur " + std::to_string(kErrPathAccess) +
-           " : Erreur d'accès, dossier temporaire /x/)"},
+       "fichier temporaire non écrit (" + ErrorWords(kErrPathAccess, TemporaryFolderShown(), FileTask::Temporary) +
+           ")"},
       {3, Outcome::Success(), "fichier temporaire disparu ou incomplet à la combinaison"},
   };
   for (const auto& c : cases) {

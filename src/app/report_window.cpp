@@ -45,7 +45,7 @@ void ReportWindow::Refresh() {
   table_->setRowCount(static_cast<int>(r.rows.size()));
   for (size_t k = 0; k < r.rows.size(); ++k) {
     const qv::ReportRow& row = r.rows[k];
-    const std::string cells[] = {std::to_string(row.image) + " " + row.name,
+    const std::string cells[] = {qv::ReportRowTitle(row),
                                  row.checked ? "oui" : "non",
                                  row.quality,
                                  row.stacked,

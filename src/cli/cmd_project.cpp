@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "core/error_words.h"
 #include "core/numeric.h"
 #include "core/session.h"
 #include "io/json.h"
@@ -92,8 +93,8 @@ std::string LoadMessage(const qv::ProjectLoad& r, const std::string& file) {
     case qv::ProjectLoad::NoImages:
       return "aucune image chargée, la première image est introuvable : " + file;
     default:
-      return "chargement interrompu à la ligne " + std::to_string(r.line) + " (erreur " + std::to_string(r.error) +
-             ") : " + file;
+      return "chargement interrompu à la ligne " + std::to_string(r.line) + " : " +
+             qv::ErrorWords(r.error, file, qv::FileTask::ProjectLoad);
   }
 }
 
@@ -133,6 +134,9 @@ int CmdProject(const Args& args) {
 
   int status = 0;
   if (show) std::fputs((ProjectJson(cli) + "\n").c_str(), stdout);
+  // The lines of images found nowhere were left out: each file is named.
+  if (loaded.outcome == qv::ProjectLoad::Completed)
+    for (const std::string& missing : loaded.missing) Complain("image du projet introuvable : " + missing);
   if (loaded.outcome != qv::ProjectLoad::Completed) {
     Complain(LoadMessage(loaded, files[1]));
     status = 1;
@@ -143,7 +147,7 @@ int CmdProject(const Args& args) {
       Complain("liste vide, aucun fichier écrit : " + files[2]);
       status = 1;
     } else if (saved.outcome == qv::ProjectSave::Failed) {
-      Complain("écriture impossible (erreur " + std::to_string(saved.error) + ") : " + files[2]);
+      Complain(qv::ErrorWords(saved.error, files[2], qv::FileTask::ProjectSave));
       status = 1;
     }
   }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "cli/commands.h"
+#include "core/error_words.h"
 #include "core/paths.h"
 #include "editor/editing.h"
 #include "editor/result.h"
@@ -204,9 +205,18 @@ int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const s
     qv::RenderDestination(s, e.settings, picture);
     shown = qv::ShownPicture(picture, e.settings, s.opt.Has(qv::PixAspect), s.opt.PixRatio);
   }
+  // A picture binned and zoomed down to less than a pixel has nothing to
+  // write; the writers would only say they could not make it.
+  if (IsPictureOutput(out) && shown.Empty()) {
+    Complain("l'image rendue n'a plus aucun pixel après la fusion et le zoom (" +
+             std::to_string(s.dest.DestSumR.Width()) + " x " + std::to_string(s.dest.DestSumR.Height()) + " pixels à " +
+             std::to_string(e.settings.zoomPercent) + " %) : " + out +
+             " n'est pas écrit ; choisissez un zoom plus grand ou une fusion plus petite");
+    return 1;
+  }
   const int err = qv::SaveImageAs(s, out, shown, true);
-  if (err != 0 || (IsPictureOutput(out) && shown.Empty())) {
-    Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + out);
+  if (err != 0) {
+    Complain(qv::ErrorWords(err, out, qv::FileTask::Write));
     return 1;
   }
   return 0;

@@ -12,6 +12,7 @@
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "core/error_words.h"
 #include "core/options.h"
 #include "core/paths.h"
 #include "io/json.h"
@@ -208,7 +209,7 @@ struct RunPrinter : qv::RunListener {
 // when it was stacked as it is. `error` gets the processing failure.
 std::string WhyNotStacked(const qv::Session& s, const qv::FrameResult& frame, std::string& error) {
   std::string why;
-  error = frame.processed.Text();
+  error = qv::OutcomeWords(frame.processed, s.Img[static_cast<size_t>(frame.image)].ImgFile, qv::FileTask::Process);
   if (!error.empty()) {
     why = "image non traitée : " + error;
     // The run does not stop: whatever the planes hold is measured and
@@ -305,31 +306,6 @@ void ReportMissingImages(const std::string& project) {
   }
 }
 
-// What a run-time error of the project load means for its reader.
-std::string ProjectErrorWords(int error) {
-  switch (error) {
-    case qv::kErrTypeMismatch:
-      return "un nombre attendu n'en est pas un";
-    case qv::kErrOverflow:
-      return "nombre hors limites";
-    case qv::kErrInputPastEnd:
-      return "le fichier s'arrête avant la fin attendue";
-    case qv::kErrOutOfMemory:
-      return "ligne trop longue ou liste trop grande";
-    case qv::kErrFileNotFound:
-      return "fichier introuvable";
-    case qv::kErrPathAccess:
-    case qv::kErrPermissionDenied:
-      return "lecture refusée";
-    case qv::kErrSubscript:
-      return "valeur hors des bornes d'une table";
-    case qv::kErrDivisionByZero:
-      return "taille d'image nulle";
-    default:
-      return "contenu inattendu";
-  }
-}
-
 }  // namespace
 
 bool FileKindIsProject(const std::string& path) { return qv::FileKind(path) == "txt"; }
@@ -361,13 +337,12 @@ int CmdStack(const Args& args) {
                : qv::IsSpecialFile(a.project)          ? std::string(qv::kNotRegularFile) + " : " + a.project
                : load.outcome == qv::ProjectLoad::NoImages
                    ? "aucune image du projet n'a été trouvée : " + a.project
-                   : "projet illisible, ligne " + std::to_string(load.line) + " : " + ProjectErrorWords(load.error) +
-                         " (erreur " + std::to_string(load.error) + ") : " + a.project);
+                   : "projet illisible, ligne " + std::to_string(load.line) + " : " +
+                         qv::ErrorWords(load.error, a.project, qv::FileTask::ProjectLoad));
       return 1;
     }
-    for (int i = 1; i <= s.ImageCount(); ++i)
-      if (!qv::FileExists(s.Img[static_cast<size_t>(i)].ImgFile))
-        Complain("image " + std::to_string(i) + " du projet introuvable : " + s.Img[static_cast<size_t>(i)].ImgFile);
+    // The lines of images found nowhere were left out of the list.
+    for (const std::string& missing : load.missing) Complain("image du projet introuvable : " + missing);
     // Options given on the command line win over those of the project.
     qv::OptionPlace place = cli.Place();
     for (const auto& [k, v] : a.sets) qv::TakeOptionText(place, k, v, qv::NumLocale::Dot());
@@ -491,12 +466,13 @@ int CmdStack(const Args& args) {
     // The planes parked are the current image's, which a failed selection
     // may have left as another one.
     if (!frame.parked.Text().empty())
-      parkError = "image " + std::to_string(s.CurPic) + " non empilée (" + frame.parked.Text() + ")";
+      parkError = "image " + std::to_string(s.CurPic) + " non empilée (" +
+                  qv::OutcomeWords(frame.parked, TempFolderShown(), qv::FileTask::Temporary) + ")";
     progress.Image(++done, frame.image, frame.accepted, why);
   };
   s.dest.DestFileName.clear();
   const qv::RunResult run = qv::StackRun(s, request, printer);
-  if (run.outcome.err != 0) combineError = run.outcome.Text();
+  if (run.outcome.err != 0) combineError = qv::OutcomeWords(run.outcome, TempFolderShown(), qv::FileTask::Combine);
   progress.Done();
   const bool stopped = InterruptSignal() != 0;
   qv::DeleteTempFiles(s);
@@ -572,7 +548,7 @@ int CmdStack(const Args& args) {
   if (!combineError.empty()) Complain("attention : " + combineError);
   if (err != 0) {
     // The editor's writer has already said why.
-    if (err > 0) Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + a.out);
+    if (err > 0) Complain(qv::ErrorWords(err, a.out, qv::FileTask::Write));
     return 1;
   }
   // The result is written, but holds fewer frames than the run accepted.

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 
+#include "core/error_words.h"
 #include "core/options.h"
 #include "core/paths.h"
 #include "core/session.h"
@@ -27,10 +28,7 @@ namespace qvcli {
 
 void Complain(const std::string& message) { std::fprintf(stderr, "quelvista-cli : %s\n", message.c_str()); }
 
-std::string TempFolderShown() {
-  const std::string& folder = qv::TempFolder();
-  return folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
-}
+std::string TempFolderShown() { return qv::TemporaryFolderShown(); }
 
 bool CliSession::Open(const std::string& settingsFile) {
   s.locale = qv::NumLocale::FromEnvironment();
@@ -465,7 +463,7 @@ int CmdProcess(const Args& args) {
       .Add("UseFlat", s.cal.UseFlat);
   PrintJson(o);
   if (!ok) {
-    Complain("traitement impossible : " + processed.Text());
+    Complain("traitement impossible : " + qv::OutcomeWords(processed, file, qv::FileTask::Process));
     return 1;
   }
   int status = 0;
@@ -476,7 +474,7 @@ int CmdProcess(const Args& args) {
                                                 : qv::WriteFitsFile(s, out, fromDestination))
                         .err;
     if (err != 0) {
-      Complain("écriture impossible (erreur " + std::to_string(err) + ") : " + out);
+      Complain(qv::ErrorWords(err, out, qv::FileTask::Write));
       status = 1;
     }
   }
@@ -488,8 +486,8 @@ int CmdProcess(const Args& args) {
         const uint32_t v = static_cast<uint32_t>(p->Data()[i]);
         for (int k = 0; k < 4; ++k) bytes.push_back(static_cast<uint8_t>(v >> (8 * k)));
       }
-    if (!qv::WriteFileReplacing(planes, {&bytes})) {
-      Complain("écriture impossible : " + planes);
+    if (const qv::Outcome written = qv::WriteFileReplacing(planes, {&bytes}); !written) {
+      Complain(qv::OutcomeWords(written, planes, qv::FileTask::Write));
       status = 1;
     }
   }

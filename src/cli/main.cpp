@@ -1,11 +1,14 @@
 // quelvista-cli: the engine from the command line.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "cli/commands.h"
 #include "core/run_files.h"
+#include "io/file.h"
 #include "workspace/option_table.h"
 
 namespace {
@@ -112,6 +115,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   const qvcli::Args args(argv + 2, argv + argc);
+  // For the tests, a disk that fills: QUELVISTA_TEST_WRITE_BUDGET=BYTES[:ERROR]
+  // lets the files the tool writes take BYTES bytes in all; the write that
+  // goes beyond fails with the run-time error ERROR (61, a full disk, when
+  // not given; 0 bytes and 75 stand for a folder that cannot be written).
+  std::optional<qv::ScopedWriteBudget> budget;
+  if (const char* given = std::getenv("QUELVISTA_TEST_WRITE_BUDGET")) {
+    char* end = nullptr;
+    const long long bytes = std::strtoll(given, &end, 10);
+    const int error = *end == ':' ? std::atoi(end + 1) : qv::kErrDiskFull;
+    budget.emplace(bytes, error);
+  }
   const bool help = std::find(args.begin(), args.end(), "--help") != args.end() ||
                     std::find(args.begin(), args.end(), "-h") != args.end();
   // These two commands give a help of their own, longer than their lines here.

@@ -24,6 +24,7 @@ class RuntimeError : public std::runtime_error {
 
 // Error numbers used by the program.
 enum ErrorNumber : int {
+  kErrInvalidCall = 5,  // the logarithm of a number that is not positive
   kErrOverflow = 6,
   kErrOutOfMemory = 7,
   kErrSubscript = 9,
@@ -31,10 +32,16 @@ enum ErrorNumber : int {
   kErrTypeMismatch = 13,
   kErrFileNotFound = 53,
   kErrBadFileName = 52,
+  kErrFileAlreadyExists = 58,  // a save that must not replace a file found one there
   kErrDiskFull = 61,
   kErrInputPastEnd = 62,
   kErrPermissionDenied = 70,
   kErrPathAccess = 75,
+  // The window's controls, which a project's value can also meet: an element
+  // of a control array that does not exist (a guide box past "Aucun"), and
+  // a value outside a control's range (a slider outside 0..20).
+  kErrNoSuchControl = 340,
+  kErrInvalidPropertyValue = 380,
 };
 
 // The words of a run-time error number.

@@ -15,7 +15,8 @@ struct Outcome {
   std::string why;  // empty after a success
 
   explicit operator bool() const { return ok; }
-  // The reason as the tool says it: "erreur N : ..." for a run-time error.
+  // The reason with its number, "erreur N : ...", for the tests and the
+  // developer; the user reads it in words (OutcomeWords, core/error_words.h).
   std::string Text() const { return err != 0 ? "erreur " + std::to_string(err) + " : " + why : why; }
   static Outcome Success() { return {}; }
   static Outcome Failure(std::string reason, int number = 0) { return {false, number, std::move(reason)}; }

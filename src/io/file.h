@@ -56,9 +56,6 @@ class BinaryFile final : public ByteSource {
   std::FILE* f_ = nullptr;
 };
 
-// The number of a save that found a file of the target's name already there.
-constexpr int kErrFileAlreadyExists = 58;
-
 // Writes a whole file so that an existing file of that name is replaced only
 // once the new content is complete: the bytes go to a fresh file beside it
 // (NAME.partNNNNNN), which then takes the name. On any failure, a full disk

@@ -18,6 +18,7 @@
 
 #include "sim/simulate.h"
 
+#include "core/error_words.h"
 #include "core/numeric.h"
 #include "core/paths.h"
 #include "core/session.h"
@@ -406,7 +407,7 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
       files.push_back(path);
     }
     if (err != 0) {
-      Fail(why, "écriture impossible dans " + dir + " (erreur " + std::to_string(err) + ")");
+      Fail(why, qv::ErrorWords(err, files.back(), qv::FileTask::Write));
       return 1;
     }
     double gx, gy;

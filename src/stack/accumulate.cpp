@@ -159,7 +159,8 @@ Outcome AccumulateImage(Session& s) {
     WriteTempFile(TempFileName(s, k), s, bx0, by0, bx1, by1);
     return Outcome::Success();
   } catch (const RuntimeError& err) {
-    return Outcome::Failure(std::string(err.what()) + ", dossier temporaire " + TempFolder(), err.Number());
+    // The caller names the temporary folder in its words.
+    return Outcome::From(err);
   } catch (const std::bad_alloc&) {
     return Outcome::Failure("Mémoire insuffisante", kErrOutOfMemory);
   }

@@ -122,7 +122,7 @@ int FillList(Session& s, int k, bool forceChecked, ListListener& shown) {
       reached = i;
       s.progress.Report(std::to_string(i) + "/" + std::to_string(n), (i - 1.0) / n);
       // A file that cannot be read gets no thumbnail; its entry stays.
-      const bool read = static_cast<bool>(ProcessPic(s, i, step));
+      const Outcome read = ProcessPic(s, i, step);
       ImageEntry& e = s.Entry(i);
       if (forceChecked) e.ImgChecked = 1;
       shown.Thumbnail(i, read);

@@ -79,9 +79,10 @@ class ListListener : public FrameListener {
   virtual void Cleared(Session& /*s*/) {}
   // Entry i is reached: the window gives it a place in the strip.
   virtual void Reached(int /*i*/) {}
-  // Entry i was processed at the thumbnail step; `read` when its file
-  // could be read, so that its thumbnail is in the planes.
-  virtual void Thumbnail(int /*i*/, bool /*read*/) {}
+  // Entry i was processed at the thumbnail step; `read` succeeds when its
+  // file could be read, so that its thumbnail is in the planes, and says
+  // why not otherwise.
+  virtual void Thumbnail(int /*i*/, const Outcome& /*read*/) {}
   // The loop is over, before the selection of the first entry filled.
   virtual void Filled() {}
   // That entry was selected.

@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
+#include "core/error_words.h"
 #include "core/options.h"
 #include "core/paths.h"
 #include "core/run_files.h"
@@ -51,7 +53,7 @@ bool ReadFrame(const std::string& file, const NumLocale& locale, const YieldPoin
   s.CurPic = 1;
   const Outcome r = ProcessPic(s, 1, 0);
   if (!r.ok) {
-    why = "illisible : " + r.Text();
+    why = "illisible : " + OutcomeWords(r, file, FileTask::Process);
     return false;
   }
   const ImageEntry& e = s.Img[1];
@@ -131,7 +133,10 @@ MasterResult BuildMasterFromFrames(const MasterRequest& request, const MasterWat
   StagingFolder stage;
   const std::filesystem::path folder = MasterStagingFolder();
   std::filesystem::create_directories(folder, ec);
-  if (ec) return Fail(result, "dossier temporaire impossible : " + folder.string());
+  const std::string tempShown = TemporaryFolderShown();
+  if (ec)
+    return Fail(result, "dossier de travail impossible à créer : " +
+                            ErrorWords(ErrorNumberOfSystem(ec.value()), tempShown, FileTask::Temporary));
   stage.dir = folder;
 
   std::vector<std::string> staged;
@@ -183,10 +188,12 @@ MasterResult BuildMasterFromFrames(const MasterRequest& request, const MasterWat
       medians.push_back(m);
     }
     const std::string raw = (folder / (std::to_string(staged.size()) + ".raw")).string();
+    errno = 0;
     std::ofstream os(raw, std::ios::binary);
     os.write(reinterpret_cast<const char*>(f.samples.data()),
              static_cast<std::streamsize>(f.samples.size() * sizeof(int32_t)));
-    if (!os) return Fail(result, "écriture temporaire impossible : " + raw);
+    os.flush();
+    if (!os) return Fail(result, ErrorWords(ErrorNumberOfSystem(errno), tempShown, FileTask::Temporary));
     staged.push_back(raw);
   }
   if (staged.empty()) {
@@ -247,8 +254,7 @@ MasterResult BuildMasterFromFrames(const MasterRequest& request, const MasterWat
                     p[k]->Row(y));
     bool fromDestination = false;
     const Outcome written = WriteFitsFile(s, request.out, fromDestination);
-    if (!written)
-      return Fail(result, "écriture impossible (erreur " + std::to_string(written.err) + ") : " + request.out);
+    if (!written) return Fail(result, OutcomeWords(written, request.out, FileTask::Write));
   }
   report("", 1.0);
   result.status = MasterResult::Written;

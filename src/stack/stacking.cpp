@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/error_words.h"
 #include "core/options.h"
 #include "core/paths.h"
 #include "platform/disk_space.h"
@@ -33,7 +34,10 @@ std::string WhyMissing(const FrameResult& frame) {
   if (frame.tempFile == 0 && frame.parked.why.empty()) return "autre taille que l'image 1";
   if (!frame.parked)
     return "fichier temporaire non écrit (" +
-           (frame.parked.err == kErrDiskFull ? std::string("disque plein") : frame.parked.Text()) + ")";
+           (frame.parked.err == kErrDiskFull
+                ? std::string("disque plein")
+                : ErrorWords(frame.parked.err, TemporaryFolderShown(), FileTask::Temporary)) +
+           ")";
   // Written, yet not read back whole by the combination: removed or cut
   // meanwhile by something else.
   return "fichier temporaire disparu ou incomplet à la combinaison";

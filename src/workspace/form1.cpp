@@ -10,14 +10,6 @@
 
 namespace qv {
 
-namespace {
-
-// Run-time errors of the window's controls.
-constexpr int kErrNoSuchControl = 340;  // control array element does not exist
-constexpr int kErrInvalidPropertyValue = 380;
-
-}  // namespace
-
 Form1::Form1(Session& session) : s(session) {
   s.messages = this;
   s.guideDisplay = this;

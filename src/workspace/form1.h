@@ -146,6 +146,9 @@ struct Form1 : Messages, GuideDisplay, MainWindowView {
   AutoMarkReport LastMarks;
   bool HasMarks = false;
   FrameReport Report;
+  // What opening the last project or the program's argument found wrong
+  // with its image files; a new list forgets it.
+  OpeningReport LastOpening;
   // The status bar: what a click or a save did where nothing else shows it.
   std::string StatusText;
 

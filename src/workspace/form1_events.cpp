@@ -390,9 +390,12 @@ void OpenCommandLine(Form1& f, const std::string& commandLine) {
   });
   Ignoring([&] { ReadHeader(s, 1); });
   Ignoring([&] { SelectOption1(f, 2); });
+  f.LastOpening = {};
   Populate(f, 1, true);
   f.Picture1Visible = true;
   f.Frame2Visible = true;
+  ForgetReport(f);
+  if (!f.LastOpening.Empty()) f.StatusText = OpeningNote(f.LastOpening, "de la ligne de commande");
 }
 
 Plane<int32_t> ThumbnailPicture(const Session& s) {

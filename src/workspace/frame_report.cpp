@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/error_words.h"
 #include "core/paths.h"
 #include "workspace/image_list.h"
 
@@ -34,7 +35,10 @@ std::string WhyLeftOut(const Session& s, const RunResult& run, const FrameResult
   // that was stopped afterwards.
   if (frame.tempFile == 0 || !frame.parked) return WhyMissing(frame);
   if (run.stopped) return "exécution arrêtée";
-  if (!run.outcome) return "combinaison impossible" + (run.outcome.why.empty() ? "" : " : " + run.outcome.Text());
+  if (!run.outcome)
+    return "combinaison impossible" +
+           (run.outcome.why.empty() ? ""
+                                    : " : " + OutcomeWords(run.outcome, TemporaryFolderShown(), FileTask::Combine));
   if (!frame.combined) return WhyMissing(frame);
   return "";
 }
@@ -54,7 +58,8 @@ const std::vector<std::string>& ReportColumns() {
   return columns;
 }
 
-FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoMarkReport* marks) {
+FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoMarkReport* marks,
+                             const OpeningReport* opening) {
   FrameReport report;
   const int n = s.ImageCount();
   for (int i = 1; i <= n; ++i) {
@@ -63,6 +68,11 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     row.image = i;
     row.name = PathName(e.ImgFile);
     row.checked = e.ImgChecked == 1;
+    // Until a run reads the images again, the opening says which gave no
+    // thumbnail.
+    if (opening && !run)
+      for (const UnreadableImage& u : opening->unreadable)
+        if (u.image == i) Remark(row.remarks, u.found ? "illisible : " + u.why : "introuvable : " + e.ImgFile);
     if (marks) {
       const auto m = std::find_if(marks->images.begin(), marks->images.end(),
                                   [i](const ImageMark& mark) { return mark.image == i; });
@@ -100,6 +110,13 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     }
     report.rows.push_back(std::move(row));
   }
+  if (opening)
+    for (const std::string& file : opening->missing) {
+      ReportRow row;
+      row.name = file;
+      row.why = "introuvable : laissée hors de la liste";
+      report.rows.push_back(std::move(row));
+    }
   if (run) {
     report.total =
         std::to_string(run->Combined()) + " images combinées sur " + std::to_string(run->Accepted()) + " acceptées";
@@ -120,6 +137,27 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
   return report;
 }
 
+std::string ReportRowTitle(const ReportRow& row) {
+  return row.image >= 1 ? std::to_string(row.image) + " " + row.name : row.name;
+}
+
+std::string OpeningNote(const OpeningReport& opening, const std::string& where) {
+  size_t missing = opening.missing.size(), unreadable = 0;
+  for (const UnreadableImage& u : opening.unreadable) (u.found ? unreadable : missing) += 1;
+  auto plural = [](size_t count) { return count > 1 ? "s" : ""; };
+  std::string note;
+  if (missing > 0)
+    note = std::to_string(missing) + " image" + plural(missing) + " " + where + " introuvable" + plural(missing);
+  if (unreadable > 0) {
+    if (note.empty())
+      note =
+          std::to_string(unreadable) + " image" + plural(unreadable) + " " + where + " illisible" + plural(unreadable);
+    else
+      note += ", " + std::to_string(unreadable) + " illisible" + plural(unreadable);
+  }
+  return note.empty() ? note : note + " — voir Rapport";
+}
+
 std::vector<std::string> ReportLines(const FrameReport& report) {
   std::vector<std::string> lines;
   std::string title;
@@ -129,15 +167,15 @@ std::vector<std::string> ReportLines(const FrameReport& report) {
   }
   lines.push_back(title);
   for (const ReportRow& r : report.rows)
-    lines.push_back(std::to_string(r.image) + " " + r.name + "\t" + (r.checked ? "oui" : "non") + "\t" + r.quality +
-                    "\t" + r.stacked + "\t" + r.why + "\t" + r.remarks + "\t" + r.guide + "\t" + r.angle + "\t" +
-                    r.stars);
+    lines.push_back(ReportRowTitle(r) + "\t" + (r.checked ? "oui" : "non") + "\t" + r.quality + "\t" + r.stacked +
+                    "\t" + r.why + "\t" + r.remarks + "\t" + r.guide + "\t" + r.angle + "\t" + r.stars);
   if (!report.total.empty()) lines.push_back(report.Summary());
   return lines;
 }
 
 void RefreshReport(Form1& f) {
-  f.Report = BuildFrameReport(f.s, f.HasRun ? &f.LastRun : nullptr, f.HasMarks ? &f.LastMarks : nullptr);
+  f.Report =
+      BuildFrameReport(f.s, f.HasRun ? &f.LastRun : nullptr, f.HasMarks ? &f.LastMarks : nullptr, &f.LastOpening);
   for (const std::string& line : ReportLines(f.Report)) DebugLine(f, line);
 }
 
@@ -145,13 +183,13 @@ void ForgetReport(Form1& f) {
   f.HasRun = f.HasMarks = false;
   f.LastRun = {};
   f.LastMarks = {};
-  f.Report = BuildFrameReport(f.s, nullptr, nullptr);
+  f.Report = BuildFrameReport(f.s, nullptr, nullptr, &f.LastOpening);
 }
 
 void mnuReport_Click(Form1& f) { f.mnuReport = !f.mnuReport; }
 
 void ReportRow_Click(Form1& f, int image) {
-  if (Form1Idle(f)) SelectPic(f, image, false, false);
+  if (image >= 1 && Form1Idle(f)) SelectPic(f, image, false, false);
 }
 
 }  // namespace qv

@@ -16,8 +16,19 @@ namespace qv {
 // The column titles, in the order of the row's fields.
 const std::vector<std::string>& ReportColumns();
 
-// The report over the list as it stands; `run` and `marks` may be null.
-FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoMarkReport* marks);
+// The report over the list as it stands; `run`, `marks` and `opening` may
+// be null. The files an opening found nowhere follow the list's rows.
+FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoMarkReport* marks,
+                             const OpeningReport* opening = nullptr);
+
+// The status bar's line after an opening that met missing or unreadable
+// files, `where` naming what named them ("du projet"): "3 images du projet
+// introuvables, 1 illisible — voir Rapport". Empty when all were read.
+std::string OpeningNote(const OpeningReport& opening, const std::string& where);
+
+// The first cell of a row: "3 m31_003.fts", or the path of a file not in
+// the list.
+std::string ReportRowTitle(const ReportRow& row);
 
 // The report as text lines, columns separated by tabs: the titles, one line
 // per image and the total.
@@ -26,11 +37,13 @@ std::vector<std::string> ReportLines(const FrameReport& report);
 // The main window's report rebuilt from its last run and marks; its lines
 // go to the debug log when that is on.
 void RefreshReport(Form1& f);
-// A new list: the last run and marks no longer describe it.
+// The list changed: the last run and marks no longer describe it (what its
+// opening found still does).
 void ForgetReport(Form1& f);
 // "Rapport" of the menu "&Affichage": shows or hides the report.
 void mnuReport_Click(Form1& f);
-// A click on the report's row of image i selects it, while the window is idle.
+// A click on the report's row of image i selects it, while the window is
+// idle; a row of a file not in the list selects nothing.
 void ReportRow_Click(Form1& f, int image);
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <exception>
 #include <string>
 
+#include "core/error_words.h"
 #include "core/paths.h"
 #include "process/process_pic.h"
 #include "stack/frames.h"
@@ -46,6 +47,7 @@ void mnuNew_Click(Form1& f) {
   f.Label6.clear();
   f.Line1Visible = false;
   f.Picture3Cleared = true;
+  f.LastOpening = {};
   ForgetReport(f);
 }
 
@@ -62,9 +64,12 @@ class StripFilling : public ListListener {
   void Reached(int i) override {
     if (StripUBound(f_) < i) f_.Check9.resize(static_cast<size_t>(i) + 1);
   }
-  void Thumbnail(int i, bool read) override {
+  void Thumbnail(int i, const Outcome& read) override {
     if (read) f_.s.window->Thumbnail(i);
     const ImageEntry& e = f_.s.Entry(i);
+    // The report says which files gave no thumbnail, and why.
+    if (!read)
+      f_.LastOpening.unreadable.push_back({i, FileExists(e.ImgFile), OutcomeWords(read, e.ImgFile, FileTask::Process)});
     StripCheckBox& box = f_.Check9[static_cast<size_t>(i)];
     box.Caption = PathName(e.ImgFile);
     box.Value = e.ImgChecked;

@@ -1,8 +1,10 @@
 #include "workspace/project.h"
 
+#include "core/error_words.h"
 #include "core/numeric.h"
 #include "core/paths.h"
 #include "workspace/form1.h"
+#include "workspace/frame_report.h"
 #include "workspace/image_list.h"
 
 namespace qv {
@@ -46,10 +48,29 @@ ProjectLoad LoadProject(Form1& f, const ProjectRead& read, const std::string& pa
   mnuNew_Click(f);
   WindowControls controls(f);
   const ProjectLoad result = ApplyProject(f.s, read, controls);
+  f.LastOpening.missing = result.missing;
   if (result.outcome == ProjectLoad::Completed) {
     f.Project = path;
     Populate(f, 1, false);
     if (!f.s.Img.empty()) f.s.Img[0].ImgFile.clear();
+  }
+  ForgetReport(f);
+  // A load shows no message box: what went wrong goes to the status bar in
+  // one line, and the report names the files.
+  switch (result.outcome) {
+    case ProjectLoad::NoFile:
+      f.StatusText = "Projet introuvable : " + path;
+      break;
+    case ProjectLoad::NoImages:
+      f.StatusText = "Aucune image chargée : la première image du projet est introuvable — voir Rapport";
+      break;
+    case ProjectLoad::Failed:
+      f.StatusText = "Projet lu jusqu'à la ligne " + std::to_string(result.line) +
+                     " seulement : " + ErrorWords(result.error, path, FileTask::ProjectLoad);
+      break;
+    case ProjectLoad::Completed:
+      if (!f.LastOpening.Empty()) f.StatusText = OpeningNote(f.LastOpening, "du projet");
+      break;
   }
   return result;
 }

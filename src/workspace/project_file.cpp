@@ -22,12 +22,6 @@ namespace qv {
 
 namespace {
 
-// The errors of the window's controls, which the reading meets where a
-// value of the file would set one out of its range.
-constexpr int kErrInvalidCall = 5;             // logarithm of a number that is not positive
-constexpr int kErrNoSuchControl = 340;         // a guide box choice past "Aucun"
-constexpr int kErrInvalidPropertyValue = 380;  // a slider value outside 0..20
-
 // The window starts with "Etendre la mosaïque" and "Auto" checked, and the
 // guide box "32 x 32" selected (a box of 0 reads as no choice at all).
 constexpr int16_t kDefaultExpand = 1;
@@ -184,6 +178,7 @@ class Reader {
     // Without its first image the project loads no image at all.
     if (Locate(line.substr(0, line.find('\t'))).empty()) {
       read_.status.outcome = ProjectLoad::NoImages;
+      read_.status.missing.push_back(line.substr(0, line.find('\t')));
       return;
     }
     // The positions were taken on the processed image, half size under
@@ -292,7 +287,10 @@ class Reader {
     if (FieldCount(line) < 4) return;  // fewer than three tabs
     const std::vector<std::string> f = Fields(line, 22);
     const std::string file = Locate(f[0]);
-    if (file.empty()) return;
+    if (file.empty()) {
+      read_.status.missing.push_back(f[0]);
+      return;
+    }
 
     std::vector<ImageEntry>& list = *p_.images;
     if (static_cast<int>(list.size()) + 1 > kMaxListEntries) Raise(kErrOverflow);

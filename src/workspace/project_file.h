@@ -110,6 +110,9 @@ struct ProjectLoad {
   Outcome outcome = NoFile;
   int error = 0;  // number of the run-time error (Failed)
   int line = 0;   // 1-based line of the file that was read last
+  // The image files the lines named that were found nowhere, in file order;
+  // their lines were left out (with NoImages, the first line's file).
+  std::vector<std::string> missing;
 };
 
 // A project as read: everything up to where the reading stopped, and how

@@ -15,8 +15,8 @@ namespace qv {
 
 // One image of the list.
 struct ReportRow {
-  int image = 0;
-  std::string name;  // file name without its folder
+  int image = 0;     // 0 for a file of the project that is not in the list
+  std::string name;  // file name without its folder (the whole path when image is 0)
   bool checked = false;
   std::string quality;      // "87,3 %"; empty when the run did not measure it
   std::string stacked;      // "oui", "non", or empty before any run
@@ -26,6 +26,20 @@ struct ReportRow {
   std::string angle;        // degrees
   std::string stars;        // "found / matched" for the images the marks looked at
   bool notStacked = false;  // checked, and the run left it out of the result
+};
+
+// What opening a project or the program's argument found wrong with its
+// image files: those named but found nowhere (left out of the list) and
+// the list entries whose file could not be read when the strip was built.
+struct UnreadableImage {
+  int image = 0;
+  bool found = true;  // the file exists: it is unreadable rather than missing
+  std::string why;    // in words, naming the file
+};
+struct OpeningReport {
+  std::vector<std::string> missing;
+  std::vector<UnreadableImage> unreadable;
+  bool Empty() const { return missing.empty() && unreadable.empty(); }
 };
 
 struct FrameReport {

@@ -1,5 +1,6 @@
 #include "workspace/save_commands.h"
 
+#include "core/error_words.h"
 #include "core/paths.h"
 #include "io/picture_export.h"
 #include "process/image_files.h"
@@ -37,7 +38,7 @@ int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int
 }
 
 std::string SaveNote(const Session& s, const std::string& name, int err) {
-  if (err != 0) return "Enregistrement impossible (erreur " + std::to_string(err) + ") : " + name;
+  if (err != 0) return "Enregistrement impossible : " + ErrorWords(err, name, FileTask::Write);
   std::string note = "Enregistré : " + name;
   if (ThreeIdenticalPlanes(s, name))
     note +=

@@ -950,6 +950,55 @@ class MainWindowTest : public QObject {
     QVERIFY(!p.w.reportWindow()->isVisible());
   }
 
+  // A project some of whose images are gone or cannot be read opens with no
+  // message box: one line in the status bar, and the report names them.
+  void aProjectWithMissingImagesSaysSoInTheStatusBar() {
+    QFile source(sky_ + "/project.txt");
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    QByteArray text = source.readAll();
+    const QList<QByteArray> lines = text.split('\n');
+    QVERIFY(lines.size() > 17);
+    // The first image's line under other names: three found nowhere, and a
+    // copy of its file cut short after the header.
+    const QByteArray rest = lines[16].mid(lines[16].indexOf('\t'));
+    QFile frame(sky_ + "/frame001.fts");
+    QVERIFY(frame.open(QIODevice::ReadOnly));
+    const QString cut = dir_.filePath("cut.fts");
+    QFile cutFile(cut);
+    QVERIFY(cutFile.open(QIODevice::WriteOnly));
+    cutFile.write(frame.read(4000));
+    cutFile.close();
+    QStringList gone;
+    for (const char* name : {"gone1.fts", "gone2.fts", "gone3.fts"}) gone << dir_.filePath(name);
+    for (const QString& file : QStringList{gone[0], cut, gone[1], gone[2]}) text += file.toUtf8() + rest + "\n";
+    const QString holes = dir_.filePath("holes.txt");
+    QFile project(holes);
+    QVERIFY(project.open(QIODevice::WriteOnly));
+    project.write(text);
+    project.close();
+
+    Program p;
+    p.w.OpenPaths({holes});
+    QCOMPARE(p.s.ImageCount(), 5);
+    QCOMPARE(p.w.statusBar()->currentMessage(),
+             QStringLiteral("3 images du projet introuvables, 1 illisible — voir Rapport"));
+    p.Action("mnuReport")->trigger();
+    QTableWidget* table = p.w.reportWindow()->Table();
+    QCOMPARE(table->rowCount(), 8);
+    QCOMPARE(table->item(4, 0)->text(), QStringLiteral("5 cut.fts"));
+    QVERIFY2(table->item(4, 5)->text().startsWith(QStringLiteral("illisible : ")),
+             qPrintable(table->item(4, 5)->text()));
+    QVERIFY2(table->item(4, 5)->text().contains(cut), qPrintable(table->item(4, 5)->text()));
+    for (int k = 0; k < 3; ++k) {
+      QCOMPARE(table->item(5 + k, 0)->text(), gone[k]);
+      QCOMPARE(table->item(5 + k, 4)->text(), QStringLiteral("introuvable : laissée hors de la liste"));
+    }
+    // A click on a file that is not in the list selects nothing.
+    const int16_t shown = p.s.CurPic;
+    table->cellClicked(6, 0);
+    QCOMPARE(p.s.CurPic, shown);
+  }
+
   // A run that leaves out a checked frame opens the report by itself and
   // says why; a click that the tracking will not use says which box to tick.
   void aFrameLeftOutOpensTheReport() {

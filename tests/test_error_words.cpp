@@ -1,0 +1,267 @@
+// Errors in words: every run-time error the program meets reaches the user
+// as what happened, to which file and what to do, never as a bare number;
+// and the tool's messages for the failures a user actually meets.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <regex>
+
+#include "core/error_words.h"
+#include "support.h"
+#include "workspace/frame_report.h"
+
+using qv::ErrorWords;
+using qv::FileTask;
+using qvtest::TempDir;
+
+namespace {
+
+const std::string kFile = "/ciel/nuit/m-trente-et-un.fts";
+
+// True when the text shows `number` as a number of its own.
+bool ShowsNumber(const std::string& text, int number) {
+  return std::regex_search(text, std::regex("(^|[^0-9])" + std::to_string(number) + "([^0-9]|$)"));
+}
+
+}  // namespace
+
+TEST(ErrorWords, EachNumberSaysWhatHappenedToWhichFileAndWhatToDo) {
+  struct Case {
+    int number;
+    FileTask task;
+    std::string begins;  // what happened, and how the file is named
+    std::string advice;  // part of what to do
+  };
+  const std::vector<Case> cases = {
+      {61, FileTask::Write, "disque plein en écrivant " + kFile + " : ",
+       "libérez de la place ou choisissez un autre dossier"},
+      {61, FileTask::Temporary, "disque plein en écrivant dans le dossier temporaire " + kFile + " : ", "TMPDIR"},
+      {62, FileTask::Process, "fin de fichier atteinte en lisant " + kFile + " : ", "tronqué"},
+      {62, FileTask::ProjectLoad, "le fichier s'arrête avant la fin attendue en lisant le projet " + kFile + " : ",
+       "enregistrez le projet de nouveau"},
+      {75, FileTask::Write, "accès refusé en écrivant " + kFile + " : ", "protégé en écriture"},
+      {75, FileTask::Read, "accès refusé en lisant " + kFile + " : ", "pas lisible"},
+      {75, FileTask::Temporary, "accès refusé en écrivant dans le dossier temporaire " + kFile + " : ", "TMPDIR"},
+      {70, FileTask::Write, "permission refusée en écrivant " + kFile + " : ", "autre programme"},
+      {70, FileTask::Read, "permission refusée en lisant " + kFile + " : ", "droit de lire"},
+      {7, FileTask::Process, "mémoire insuffisante en traitant " + kFile + " : ", "fermez d'autres programmes"},
+      {7, FileTask::ProjectLoad, "mémoire insuffisante en lisant le projet " + kFile + " : ", "ligne trop longue"},
+      {6, FileTask::Process, "nombre hors limites en traitant " + kFile + " : ", "vérifiez le fichier"},
+      {6, FileTask::ProjectLoad, "nombre hors limites en lisant le projet " + kFile + " : ", "corrigez cette ligne"},
+      {6, FileTask::Combine, "nombre hors limites en relisant les fichiers temporaires du dossier " + kFile + " : ",
+       "décalages"},
+      {13, FileTask::ProjectLoad, "un nombre attendu n'en est pas un en lisant le projet " + kFile + " : ",
+       "corrigez cette ligne"},
+      {13, FileTask::Process, "un nombre attendu n'en est pas un en traitant " + kFile + " : ", "endommagé"},
+      {9, FileTask::Process, "dimensions incohérentes en traitant " + kFile + " : ", "dark, PLU, masque"},
+      {11, FileTask::ProjectLoad, "taille d'image nulle en lisant le projet " + kFile + " : ", "un pixel"},
+      {52, FileTask::Write, "nom de fichier incorrect en écrivant " + kFile + " : ", "choisissez un nom"},
+      {53, FileTask::Read, "fichier introuvable en lisant " + kFile + " : ", "vérifiez le nom et le dossier"},
+      {53, FileTask::Write, "fichier introuvable en écrivant " + kFile + " : ", "créez-le"},
+      {58, FileTask::Write, "un fichier de ce nom existe déjà en écrivant " + kFile + " : ", "autre nom"},
+      {5, FileTask::ProjectLoad, "valeur refusée en lisant le projet " + kFile + " : ", "32, 64 ou 128"},
+      {340, FileTask::ProjectLoad, "valeur refusée en lisant le projet " + kFile + " : ", "32, 64 ou 128"},
+      {380, FileTask::ProjectLoad, "valeur refusée en lisant le projet " + kFile + " : ", "0 à 20"},
+      {61, FileTask::ProjectSave, "disque plein en enregistrant le projet " + kFile + " : ", "autre dossier"},
+      {12345, FileTask::Read, "erreur inattendue en lisant " + kFile + " : ", "signalez-la"},
+  };
+  for (const Case& c : cases) {
+    const std::string words = ErrorWords(c.number, kFile, c.task);
+    EXPECT_EQ(words.rfind(c.begins, 0), 0u) << words;
+    EXPECT_NE(words.find(c.advice, c.begins.size()), std::string::npos) << words;
+  }
+  EXPECT_EQ(ErrorWords(61, kFile, FileTask::Write),
+            "disque plein en écrivant " + kFile + " : libérez de la place ou choisissez un autre dossier");
+
+  // Whatever the number and the task: the file named, advice after it,
+  // and the number itself nowhere.
+  const FileTask tasks[] = {FileTask::Read,        FileTask::Process,     FileTask::Write,  FileTask::Temporary,
+                            FileTask::ProjectLoad, FileTask::ProjectSave, FileTask::Combine};
+  for (int number : {5, 6, 7, 9, 11, 13, 52, 53, 58, 61, 62, 70, 75, 340, 380, 12345})
+    for (FileTask task : tasks) {
+      const std::string words = ErrorWords(number, kFile, task);
+      const size_t named = words.find(" " + kFile + " : ");
+      ASSERT_NE(named, std::string::npos) << words;
+      EXPECT_GT(words.size(), named + kFile.size() + 12) << words;
+      EXPECT_FALSE(ShowsNumber(words, number)) << words;
+    }
+  // Without a file, the sentence goes straight to the advice.
+  EXPECT_EQ(ErrorWords(7, "", FileTask::Process),
+            "mémoire insuffisante : fermez d'autres programmes, ou travaillez sur des images plus petites (fusion "
+            "2x2)");
+}
+
+TEST(ErrorWords, OutcomesKeepTheirOwnReasonsAndSystemErrorsGetTheirNumber) {
+  // No number: the reason as it is, a quiet failure says nothing.
+  EXPECT_EQ(qv::OutcomeWords(qv::Outcome::Failure("image en tuiles"), kFile, FileTask::Process), "image en tuiles");
+  EXPECT_EQ(qv::OutcomeWords(qv::Outcome::Failure(""), kFile, FileTask::Process), "");
+  // A number with its general words: the sentence alone.
+  EXPECT_EQ(qv::OutcomeWords(qv::Outcome::FromNumber(61), kFile, FileTask::Write),
+            ErrorWords(61, kFile, FileTask::Write));
+  EXPECT_EQ(qv::OutcomeWords(qv::Outcome::Failure("le fichier existe déjà", 58), kFile, FileTask::Write),
+            ErrorWords(58, kFile, FileTask::Write));
+  // A reason more precise than the number's words stays beside what happened.
+  EXPECT_EQ(qv::OutcomeWords(qv::Outcome::Failure("n'est pas un fichier ordinaire", 75), kFile, FileTask::Read)
+                .rfind("accès refusé (n'est pas un fichier ordinaire) en lisant " + kFile + " : ", 0),
+            0u);
+
+  EXPECT_EQ(qv::ErrorNumberOfSystem(ENOSPC), qv::kErrDiskFull);
+  EXPECT_EQ(qv::ErrorNumberOfSystem(EDQUOT), qv::kErrDiskFull);
+  EXPECT_EQ(qv::ErrorNumberOfSystem(ENOENT), qv::kErrFileNotFound);
+  EXPECT_EQ(qv::ErrorNumberOfSystem(EACCES), qv::kErrPathAccess);
+  EXPECT_EQ(qv::ErrorNumberOfSystem(EROFS), qv::kErrPathAccess);
+  EXPECT_EQ(qv::ErrorNumberOfSystem(ENOTDIR), qv::kErrPathAccess);
+}
+
+TEST(ErrorWords, TheOpeningNoteCountsInTheRightNumber) {
+  struct Case {
+    size_t missing;
+    std::vector<bool> unreadableFound;  // per unreadable entry: its file exists
+    std::string where, note;
+  };
+  const std::vector<Case> cases = {
+      {0, {}, "du projet", ""},
+      {1, {}, "du projet", "1 image du projet introuvable — voir Rapport"},
+      {3, {true}, "du projet", "3 images du projet introuvables, 1 illisible — voir Rapport"},
+      {2, {true, true}, "du projet", "2 images du projet introuvables, 2 illisibles — voir Rapport"},
+      {0, {true, true}, "de la ligne de commande", "2 images de la ligne de commande illisibles — voir Rapport"},
+      // A list entry whose file has gone is missing, not unreadable.
+      {0, {false}, "de la ligne de commande", "1 image de la ligne de commande introuvable — voir Rapport"},
+      {1, {false, true}, "du projet", "2 images du projet introuvables, 1 illisible — voir Rapport"},
+  };
+  for (const Case& c : cases) {
+    qv::OpeningReport opening;
+    opening.missing.assign(c.missing, "/ailleurs/x.fts");
+    int image = 0;
+    for (bool found : c.unreadableFound) opening.unreadable.push_back({++image, found, "illisible"});
+    EXPECT_EQ(qv::OpeningNote(opening, c.where), c.note);
+  }
+}
+
+// The tool's messages for the failures a user meets, each named in words.
+class ToolSaysWhy : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string Q(const std::string& name) const {
+    std::string quoted(1, '\'');
+    quoted += dir.File(name);
+    return quoted += '\'';
+  }
+  void SetUp() override {
+    ASSERT_EQ(qvtest::Cli(dir, "simulate --out " + Q("sky") + " --frames 2 --width 64 --height 64 --seed 4").status, 0);
+  }
+  // Nothing the user reads holds the error's number (outside the paths).
+  void NoBareNumber(const qvtest::CliResult& r, int number) const {
+    std::string read = r.err + r.out;
+    for (size_t at = read.find(dir.path().string()); at != std::string::npos; at = read.find(dir.path().string()))
+      read.erase(at, dir.path().string().size());
+    EXPECT_EQ(read.find("erreur " + std::to_string(number)), std::string::npos) << r.err;
+    EXPECT_FALSE(ShowsNumber(read, number)) << r.err;
+  }
+};
+
+TEST_F(ToolSaysWhy, AFullDisk) {
+  const std::string out = dir.File("m.fts");
+  const qvtest::CliResult r = qvtest::Cli(dir, "process " + Q("sky/frame001.fts") + " --out '" + out + "'",
+                                          "QUELVISTA_TEST_WRITE_BUDGET=1000 ");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("quelvista-cli : disque plein en écrivant " + out +
+                       " : libérez de la place ou choisissez un autre dossier\n"),
+            std::string::npos)
+      << r.err;
+  NoBareNumber(r, 61);
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(ToolSaysWhy, AnOutputThatCannotBeWritten) {
+  const std::string out = dir.File("m.tif");
+  const qvtest::CliResult r = qvtest::Cli(dir, "process " + Q("sky/frame001.fts") + " --out '" + out + "'",
+                                          "QUELVISTA_TEST_WRITE_BUDGET=0:75 ");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("quelvista-cli : accès refusé en écrivant " + out +
+                       " : le dossier est protégé en écriture ou n'existe pas ; choisissez un autre dossier\n"),
+            std::string::npos)
+      << r.err;
+  NoBareNumber(r, 75);
+}
+
+TEST_F(ToolSaysWhy, ATiffWhoseStripRunsPastTheEndOfTheFile) {
+  // A 64 x 64 16-bit monochrome TIFF whose one strip should hold 8192
+  // bytes, cut after 100 of them (a copy that stopped midway).
+  std::vector<uint8_t> b = {'I', 'I', 42, 0, 8, 0, 0, 0};
+  auto u16 = [&](uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v & 255));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+    u16(tag);
+    u16(type);
+    u16(1);
+    u16(0);
+    u16(value & 0xFFFF);
+    u16(value >> 16);
+  };
+  u16(7);
+  entry(256, 3, 64);
+  entry(257, 3, 64);
+  entry(258, 3, 16);
+  entry(259, 3, 1);
+  entry(262, 3, 1);
+  entry(273, 4, 8 + 2 + 7 * 12 + 4);
+  entry(277, 3, 1);
+  u16(0);
+  u16(0);
+  b.resize(b.size() + 100, 0x40);
+  const std::string cut = dir.File("cut.tif");
+  qvtest::WriteBytes(cut, b);
+  const qvtest::CliResult r = qvtest::Cli(dir, "process '" + cut + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("quelvista-cli : traitement impossible : fin de fichier atteinte en lisant " + cut +
+                       " : le fichier est tronqué ou endommagé"),
+            std::string::npos)
+      << r.err;
+  NoBareNumber(r, 62);
+}
+
+TEST_F(ToolSaysWhy, ARenderThatLeavesNoPixel) {
+  ASSERT_EQ(qvtest::Cli(dir, "stack " + Q("sky/project.txt") + " --out " + Q("r.fts")).status, 0);
+  const std::string out = dir.File("r.jpg");
+  const qvtest::CliResult r = qvtest::Cli(dir, "render " + Q("r.fts") + " --bin 2 --zoom 1 --out '" + out + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("quelvista-cli : l'image rendue n'a plus aucun pixel après la fusion et le zoom (32 x 32 "
+                       "pixels à 1 %) : " +
+                       out + " n'est pas écrit ; choisissez un zoom plus grand ou une fusion plus petite\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("mémoire"), std::string::npos) << r.err;
+  NoBareNumber(r, 7);
+  EXPECT_FALSE(std::filesystem::exists(out));
+  // One pixel across is still a picture.
+  EXPECT_EQ(qvtest::Cli(dir, "render " + Q("r.fts") + " --bin 2 --zoom 4 --out '" + out + "'").status, 0);
+}
+
+TEST_F(ToolSaysWhy, TheImagesOfAProjectThatAreNowhere) {
+  // The project's second image line names a file that has gone: the load
+  // goes on with the others and names it.
+  std::filesystem::remove(dir.File("sky/frame002.fts"));
+  const qvtest::CliResult r = qvtest::Cli(dir, "project show " + Q("sky/project.txt"));
+  EXPECT_NE(r.err.find("image du projet introuvable : " + dir.File("sky/frame002.fts") + "\n"), std::string::npos)
+      << r.err;
+}
+
+TEST_F(ToolSaysWhy, AMasterWhoseWorkingFolderCannotBeMade) {
+  // A temporary folder that is a file: even the superuser cannot make a
+  // folder in it.
+  const std::string temp = dir.File("plainfile");
+  qvtest::WriteBytes(temp, {0});
+  const qvtest::CliResult r =
+      qvtest::Cli(dir, "master dark " + Q("sky/frame001.fts") + " " + Q("sky/frame002.fts") + " --out " + Q("m.fts"),
+                  "TMPDIR='" + temp + "' ");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("dossier de travail impossible à créer : accès refusé en écrivant dans le dossier temporaire " +
+                       temp + " : "),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("TMPDIR"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("m.fts")));
+}
