@@ -161,7 +161,7 @@ bool Parse(const Args& args, StackArgs& a) {
 class Progress {
  public:
   explicit Progress(int total) : total_(total), tty_(isatty(2) != 0), start_(std::chrono::steady_clock::now()) {}
-  void Image(int done, int index, bool accepted, const std::string& why) {
+  void Image(int done, int index, const char* state, const std::string& why) {
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     const int left = total_ > done ? static_cast<int>((elapsed / std::max(done, 1)) * (total_ - done) + 0.5) : 0;
     char remain[32];
@@ -172,8 +172,7 @@ class Progress {
       std::fprintf(stderr, "\r[%s%s] %d/%d images, reste %s ", std::string(static_cast<size_t>(filled), '#').c_str(),
                    std::string(static_cast<size_t>(width - filled), '.').c_str(), done, total_, remain);
     } else {
-      std::fprintf(stderr, "image %d (%d/%d) %s, reste %s\n", index, done, total_, accepted ? "empilée" : "rejetée",
-                   remain);
+      std::fprintf(stderr, "image %d (%d/%d) %s, reste %s\n", index, done, total_, state, remain);
     }
     std::fflush(stderr);
   }
@@ -468,7 +467,13 @@ int CmdStack(const Args& args) {
     if (!frame.parked.Text().empty())
       parkError = "image " + std::to_string(s.CurPic) + " non empilée (" +
                   qv::OutcomeWords(frame.parked, TempFolderShown(), qv::FileTask::Temporary) + ")";
-    progress.Image(++done, frame.image, frame.accepted, why);
+    // An accepted frame whose file could not be parked will not be in the
+    // result: the line says so rather than "empilée".
+    progress.Image(++done, frame.image,
+                   !frame.accepted ? "rejetée"
+                   : frame.parked  ? "empilée"
+                                   : "acceptée, non empilée",
+                   why);
   };
   s.dest.DestFileName.clear();
   const qv::RunResult run = qv::StackRun(s, request, printer);
