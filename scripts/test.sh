@@ -28,8 +28,17 @@ stage_done() {
 bash scripts/install-deps.sh
 stage_done "dépendances"
 
+# Two full builds (the normal one and the sanitizer one) on two cores take
+# long; with ccache a run rebuilds only what changed. Paths are taken
+# relative to the checkout, so a fresh clone finds what an earlier one left.
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$PWD
+fi
+
 if [[ $stages == *" 1 "* ]]; then
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
   cmake --build build -j2
   stage_done "étape 1, construction"
 
@@ -49,7 +58,7 @@ fi
 
 if [[ $stages == *" 2 "* || $stages == *" 3 "* ]]; then
   CC=clang-14 CXX=clang++-14 cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Release -DQUELVISTA_FUZZ=ON \
-    -DQUELVISTA_BENCH=OFF >/dev/null
+    -DQUELVISTA_BENCH=OFF "${launcher[@]}" >/dev/null
   cmake --build build-san -j2
   stage_done "étapes 2 et 3, construction avec les sanitizers"
 fi

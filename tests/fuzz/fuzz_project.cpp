@@ -33,7 +33,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);
   const int32_t useMaskBefore = size > 0 && (data[0] & 1) ? 0x200 : 0;  // 2 x 2 fusion for older files
   const qv::ProjectRead read = qv::ParseProject(bytes, "/nowhere/projet.txt", SomeExist, useMaskBefore);
-  if (!read.project.images || read.project.images->empty()) return 0;
+  // A reading that stopped at an error keeps the columns before the faulty
+  // one as they were in the file (pixel positions not yet turned into
+  // fractions, say): written again, such a project reads differently, as
+  // its file did. Only a whole reading must come back the same.
+  if (read.status.outcome != qv::ProjectLoad::Completed || !read.project.images || read.project.images->empty())
+    return 0;
+  // A position above 1 is how the format tells the pixel positions of older
+  // files from fractions: a line that gives one (a mark outside its image)
+  // is read as pixels again each time it is read.
+  for (const qv::ImageEntry& e : *read.project.images)
+    for (double v : {e.ImgGuideX, e.ImgGuideY, e.ImgRefX, e.ImgRefY, e.ImgRotX, e.ImgRotY, e.ImgNewRotX, e.ImgNewRotY,
+                     e.ImgShiftX, e.ImgShiftY})
+      if (v > 1) return 0;
 
   bool ok = false;
   const std::vector<uint8_t> written = BytesOf(read.project, ok);
