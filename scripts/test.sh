@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the tests in three stages; non-zero on any
-# failure. Each stage says how long it took.
+# failure. A stage that fails does not stop the next: one run tells all that
+# is wrong. Each stage says how long it took.
 #
 #   1. the normal suite (build/, the system compiler), with the Debian
 #      package built, installed and asked for its version;
@@ -18,6 +19,7 @@ stages=" ${STAGES:-1 2 3} "
 fuzz_seconds=${FUZZ_SECONDS:-30}
 started=$SECONDS
 stage_start=$SECONDS
+failed=()
 
 # "== étape ... : N s" after each stage, and the total at the end.
 stage_done() {
@@ -52,7 +54,7 @@ if [[ $stages == *" 1 "* ]]; then
   /usr/bin/quelvista --version
   /usr/bin/quelvista-cli --version
 
-  ctest --test-dir build --output-on-failure -j2
+  ctest --test-dir build --output-on-failure -j2 || failed+=("étape 1")
   stage_done "étape 1, paquet et tests"
 fi
 
@@ -80,7 +82,7 @@ if [[ $stages == *" 2 "* ]]; then
   fi
   rm -rf "$reports"
   stage_done "étape 2, tests sous les sanitizers"
-  [ $status = 0 ] || exit $status
+  [ $status = 0 ] || failed+=("étape 2")
 fi
 
 if [[ $stages == *" 3 "* ]]; then
@@ -94,7 +96,7 @@ if [[ $stages == *" 3 "* ]]; then
     (cd "$scratch/$name" &&
       "$root/build-san/tests/fuzz/fuzz_$name" -max_total_time="$fuzz_seconds" -timeout=20 -rss_limit_mb=2048 \
         -print_final_stats=1 new "$root/tests/fuzz/corpus/$name" >log 2>&1 ||
-      { echo "fuzz_$name a échoué :"; tail -n 60 log; return 1; })
+      { echo "fuzz_$name a échoué :"; tail -n 60 log; exit 1; }) || return 1
     echo "fuzz_$name : $(grep -E '^stat::number_of_executed_units' "$scratch/$name/log" | awk '{print $2}') exécutions," \
       "$(grep -oE 'cov: [0-9]+' "$scratch/$name/log" | tail -n 1)"
   }
@@ -111,7 +113,11 @@ if [[ $stages == *" 3 "* ]]; then
   done
   rm -rf "$scratch"
   stage_done "étape 3, fuzzing ($fuzz_seconds s par cible)"
-  [ $status = 0 ] || exit $status
+  [ $status = 0 ] || failed+=("étape 3")
 fi
 
 echo "== total : $((SECONDS - started)) s"
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "Échec : ${failed[*]}"
+  exit 1
+fi
