@@ -19,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
+  // A run starts a new stack (no file counted yet), so it comes first.
+  qv::StartProcess(s);
   s.stack.StackW1 = w % 40;
   s.stack.StackH1 = h % 30;
   s.stack.StackCount = 1;
@@ -35,7 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   qvfuzz::WriteScratch("qv1.bin", tail.Rest());
 
-  qv::StartProcess(s);
   std::string destination;
   qv::FinalCombination(s, expand, destination);
   qv::StopProcess(s);
