@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "address_space_cap.h"
 #include "core/paths.h"
 #include "io/file.h"
 #include "io/fits_reader.h"
@@ -145,7 +146,7 @@ TEST(HostileFiles, TheToolRefusesThemInWordsWithoutGrowing) {
   TempDir dir;
   // With the address space capped, a tool that decoded the whole picture
   // would die of it rather than answer.
-  const std::string cap = kCapAddressSpace ? "ulimit -v 1048576; " : "";
+  const std::string cap = qvtest::AddressSpaceCap(1048576);
   for (const char* name : {"rle8_30000.bmp", "jpeg_30000.jpg"}) {
     const std::string path = kHostile + "/" + name;
     const CliResult header = Cli(dir, "header '" + path + "'", cap);
