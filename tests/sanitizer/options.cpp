@@ -8,7 +8,7 @@ extern "C" {
 // expects the tool to fail with status 1 must not take a sanitizer's report
 // for that failure.
 const char* __asan_default_options() {
-  return "halt_on_error=1:exitcode=86:detect_leaks=1:strict_string_checks=1:"
+  return "halt_on_error=1:exitcode=86:detect_leaks=1:"
          "check_initialization_order=1";
 }
 
