@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "address_space_cap.h"
 #include "process/process_pic.h"
 #include "support.h"
 
@@ -102,7 +103,7 @@ TEST(BadInput, TheToolExitsWithOneLineNamingTheProblem) {
     qvtest::WriteBytes(path, b.bytes);
     // Far less address space than the huge file claims: a buffer of the
     // claimed size could not even be attempted.
-    const qvtest::CliResult r = qvtest::Cli(dir, "process '" + path + "'", "ulimit -v 2000000; ");
+    const qvtest::CliResult r = qvtest::Cli(dir, "process '" + path + "'", qvtest::AddressSpaceCap(2000000));
     EXPECT_EQ(r.status, 1) << b.name << ": " << r.err;
     EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << b.name << ": " << r.out;
     ASSERT_FALSE(r.err.empty()) << b.name;
@@ -145,7 +146,7 @@ TEST(BadInput, HeaderCommandExitCodesAndFields) {
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << name << ": " << r.err;
   }
   qvtest::WriteBytes(dir.File("wide.bmp"), ClaimingBmp(8388608, 120));
-  r = qvtest::Cli(dir, "header '" + dir.File("wide.bmp") + "'", "ulimit -v 1000000; ");
+  r = qvtest::Cli(dir, "header '" + dir.File("wide.bmp") + "'", qvtest::AddressSpaceCap(1000000));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("\"ImgBitpix\":0"), std::string::npos) << r.out;
   EXPECT_EQ(r.err, "quelvista-cli : image illisible (taille d'image démesurée (8388608 x 120 pixels)) : " +

@@ -13,7 +13,9 @@ namespace qv {
 // The shapes of a zone text: shapes separated by "S", points by ";", the two
 // coordinates of a point by ","; coordinates are fractions of the picture's
 // width and height, read with the leading-number parse. A piece without a
-// "," (such as the empty one after the closing ";") is not a point.
+// "," (such as the empty one after the closing ";") is not a point. A number
+// beyond the range of a double ("1e999") is an overflow run-time error, as
+// that parse raises it, thrown for the caller's error boundary.
 std::vector<std::vector<std::pair<double, double>>> ParseZones(const std::string& zone);
 
 // Fills every shape of more than one point with `colour` on `surface`; a
