@@ -305,8 +305,14 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
 
   std::vector<std::pair<int, int>> hot;
   if (o.hotPixels)
-    for (int k = 0; k < W * H / 3000 + 1; ++k)
-      hot.emplace_back(static_cast<int>(u01(rng) * (W - 1)), static_cast<int>(u01(rng) * (H - 1)));
+    for (int k = 0; k < W * H / 3000 + 1; ++k) {
+      // The draws are named one by one: the order of a call's arguments is
+      // the compiler's choice, and the same seed must give the same frames
+      // whoever built the program.
+      const int y = static_cast<int>(u01(rng) * (H - 1));
+      const int x = static_cast<int>(u01(rng) * (W - 1));
+      hot.emplace_back(x, y);
+    }
   auto vignette = [&](int x, int y) {
     if (!o.vignetting) return 1.0;
     const double r2 = ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (cx * cx + cy * cy);
@@ -369,7 +375,9 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
         for (int x = 0; x < W; ++x) {
           double& v = sky.at(p, x, y);
           v *= vignette(x, y);
-          v += std::sqrt(std::max(v, 1.0)) * gauss(rng) + 6 * gauss(rng) + darkLevel;
+          const double shot = std::sqrt(std::max(v, 1.0)) * gauss(rng);
+          const double read = 6 * gauss(rng);
+          v += shot + read + darkLevel;
         }
     for (const auto& [x, y] : hot)
       for (int p = 0; p < skyPlanes; ++p) sky.at(p, x, y) = std::min(65535.0, sky.at(p, x, y) + 20000);
