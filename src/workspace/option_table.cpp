@@ -439,7 +439,7 @@ std::string DefaultTextOf(const OptionRow& row, const NumLocale& loc, const std:
   switch (row.fallback.kind) {
     case OptionDefault::Number:
       return LocaleFromDouble(row.fallback.number, loc);
-    case OptionDefault::ProgramFolder:
+    case OptionDefault::TheProgramsFolder:
       return programFolder;
     case OptionDefault::Text:
       break;

@@ -120,13 +120,13 @@ constexpr Limits Within(double lo, double hi) { return {true, lo, hi}; }
 // default goes through the user's number-to-text conversion first, so it is
 // converted exactly like a stored value.
 struct OptionDefault {
-  enum Kind : uint8_t { Text, Number, ProgramFolder } kind = Text;
+  enum Kind : uint8_t { Text, Number, TheProgramsFolder } kind = Text;
   const char* text = "";
   double number = 0;
 };
 constexpr OptionDefault DefaultText(const char* text) { return {OptionDefault::Text, text, 0}; }
 constexpr OptionDefault DefaultNumber(double v) { return {OptionDefault::Number, "", v}; }
-constexpr OptionDefault DefaultProgramFolder() { return {OptionDefault::ProgramFolder, "", 0}; }
+constexpr OptionDefault DefaultProgramFolder() { return {OptionDefault::TheProgramsFolder, "", 0}; }
 
 // Where the options live: the session's options, and the two that the main
 // window keeps among its own state (the mosaic expansion box and the current
