@@ -41,6 +41,7 @@
 #include "core/session.h"
 #include "editor/form3.h"
 #include "platform/desktop.h"
+#include "platform/disk_space.h"
 #include "platform/settings_store.h"
 #include "workspace/form1.h"
 
@@ -210,6 +211,23 @@ int main(int argc, char** argv) {
   w.findChild<QAction*>("mnuAutoMarks")->trigger();
   Check(marks.find("l'étoile guide marquée") != std::string::npos, "les marques suivent l'étoile cliquée");
   Check(form1.LastMarks.ok, "les marques sont posées");
+
+  // A temporary folder that looks too small: the run asks first, and the
+  // default answer, Non, runs nothing.
+  {
+    qv::ScopedFreeSpace tight(10u << 20);
+    std::string question;
+    WhenShown<QMessageBox>("la question de l'espace libre", [&](QMessageBox* box) {
+      Shot(*box, "nuit-7b-espace");
+      question = box->text().toStdString();
+      box->defaultButton()->click();
+    });
+    w.findChild<QAction*>("mnu_4")->trigger();
+    Check(question.rfind("Espace libre insuffisant dans ", 0) == 0 &&
+              question.find("Continuer quand même ?") != std::string::npos,
+          "la place manque : la question est posée (" + question + ")");
+    Check(s.RunState == 0 && form1.LastRun.Combined() == 0, "Non : rien n'est empilé");
+  }
 
   // The run.
   w.findChild<QAction*>("mnu_4")->trigger();
