@@ -720,35 +720,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(d->Shown(), start);
   }
 
-  // A name typed without extension takes the selected filter's, in the
-  // editor and in the main window; the writer follows that extension.
-  void aBareNameIsWrittenInTheSelectedFiltersFormat() {
-    Program p;
-    LoadFrames(p);
-    p.Action("mnu_4")->trigger();
-    qvapp::EditorWindow* e = p.w.editorWindow();
-    QVERIFY(e);
-    auto head = [](const QString& file, size_t n) {
-      std::ifstream in(file.toStdString(), std::ios::binary);
-      std::string bytes(n, '\0');
-      in.read(bytes.data(), static_cast<std::streamsize>(n));
-      return bytes;
-    };
-    const QString editorFits = dir_.filePath("nu_editeur");
-    p.dialogs.save = qvapp::S(editorFits);
-    p.dialogs.saveFilter = 0;  // "Image Astro (FTS)"
-    e->findChild<QPushButton*>("Command1")->click();
-    QVERIFY(!QFile::exists(editorFits));
-    QCOMPARE(head(editorFits + ".fts", 6), std::string("SIMPLE"));
-    QCOMPARE(p.s.dest.DestFileName, qvapp::S(editorFits) + ".fts");
-
-    const QString mainTiff = dir_.filePath("nu_principal");
-    p.dialogs.save = qvapp::S(mainTiff);
-    p.dialogs.saveFilter = 1;  // "Image TIFF (TIF)"
-    p.Action("mnuSavPicBmp")->trigger();
-    QCOMPARE(head(mainTiff + ".tif", 4), std::string("II*\0", 4));
-  }
-
   // Where the editor's save dialog opens: DestFileName when its folder can
   // be written and an output folder is set, otherwise the same name in the
   // folder of list image 1.
