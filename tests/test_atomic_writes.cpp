@@ -170,9 +170,6 @@ TEST(AtomicWrites, ABatchTiffNeverReplacesAFile) {
     EXPECT_FALSE(WriteNewTiffFile(Planes(shown), dir.File("b.tif")));
   }
   EXPECT_EQ(NamesIn(dir), std::vector<std::string>{"a.tif"});
-  const std::vector<uint8_t> bytes = {1};
-  EXPECT_EQ(WriteFileNew(path, {&bytes}).err, kErrFileAlreadyExists);
-  EXPECT_TRUE(WriteFileNew(dir.File("c.tif"), {&bytes}));
 }
 
 // The settings file is written by the settings library, which writes beside
