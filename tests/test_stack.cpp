@@ -122,6 +122,20 @@ TEST(AccumulateImage, ManualAngleStaysForLaterImages) {
   EXPECT_EQ(b.s.stack.CanvasMaxY, 2);
 }
 
+// At 30 degrees each corner of the image is the extreme of the turned box
+// in its own direction, so the box must span the rectangle's full turned
+// width and height.
+TEST(AccumulateImage, ATurnedImageSpansItsFourCorners) {
+  StackBench b(2);
+  b.s.Img[2].ImgAngle = 30;
+  b.Flat(41, 21, 7);
+  for (int i = 1; i <= 2; ++i) b.Add(i);
+  const std::vector<int32_t> box = Box(ReadTemp(b.File(2)));
+  const double c = std::cos(30 * kDegree), sn = std::sin(30 * kDegree);
+  EXPECT_NEAR(box[2] - box[0], 40 * c + 20 * sn, 1.0);
+  EXPECT_NEAR(box[3] - box[1], 40 * sn + 20 * c, 1.0);
+}
+
 TEST(AccumulateImage, ImageOfAnotherSizeIsLeftOutWithoutAGap) {
   StackBench b(5);
   for (int i = 1; i <= 5; ++i) {
