@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "core/error_words.h"
 #include "core/paths.h"
 #include "stack/master_frames.h"
 
@@ -97,7 +98,7 @@ int CmdMaster(const Args& args) {
   // Ctrl+C, SIGTERM and SIGHUP are seen between frames and between bands,
   // and while a frame is read, so the staging folder is always removed.
   ListenForInterrupts();
-  std::fprintf(stderr, "dossier temporaire : %s\n", TempFolderShown().c_str());
+  std::fprintf(stderr, "dossier temporaire : %s\n", qv::TemporaryFolderShown().c_str());
   qv::MasterWatch watch;
   watch.goOn = [] { return InterruptSignal() == 0; };
   watch.refused = [](const qv::RefusedFrame& r) { Complain("image refusée, " + r.reason + " : " + r.file); };

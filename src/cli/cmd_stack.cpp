@@ -396,7 +396,7 @@ int CmdStack(const Args& args) {
   // The temporary files of the run must fit in the temporary folder; the
   // check comes before the guide star is looked for and any image is
   // processed for the run, and leaves the run as it would have been.
-  std::fprintf(stderr, "dossier temporaire : %s\n", TempFolderShown().c_str());
+  std::fprintf(stderr, "dossier temporaire : %s\n", qv::TemporaryFolderShown().c_str());
   if (a.spaceCheck) {
     if (const qv::TempSpace space = qv::TempSpaceForRun(s, request); !space.Enough()) {
       Complain("espace libre insuffisant dans " + space.folder + " : " + std::to_string(space.FreeMo()) +
@@ -466,7 +466,7 @@ int CmdStack(const Args& args) {
     // may have left as another one.
     if (!frame.parked.Text().empty())
       parkError = "image " + std::to_string(s.CurPic) + " non empilée (" +
-                  qv::OutcomeWords(frame.parked, TempFolderShown(), qv::FileTask::Temporary) + ")";
+                  qv::OutcomeWords(frame.parked, qv::TemporaryFolderShown(), qv::FileTask::Temporary) + ")";
     // An accepted frame whose file could not be parked will not be in the
     // result: the line says so rather than "empilée".
     progress.Image(++done, frame.image,
@@ -477,7 +477,8 @@ int CmdStack(const Args& args) {
   };
   s.dest.DestFileName.clear();
   const qv::RunResult run = qv::StackRun(s, request, printer);
-  if (run.outcome.err != 0) combineError = qv::OutcomeWords(run.outcome, TempFolderShown(), qv::FileTask::Combine);
+  if (run.outcome.err != 0)
+    combineError = qv::OutcomeWords(run.outcome, qv::TemporaryFolderShown(), qv::FileTask::Combine);
   progress.Done();
   const bool stopped = InterruptSignal() != 0;
   qv::DeleteTempFiles(s);
@@ -533,7 +534,7 @@ int CmdStack(const Args& args) {
       .Add("CanvasMaxY", static_cast<int64_t>(s.stack.CanvasMaxY))
       .Add("DestFileName", s.dest.DestFileName)
       .Add("output", a.out)
-      .Add("tempFolder", TempFolderShown());
+      .Add("tempFolder", qv::TemporaryFolderShown());
   const bool threeOfOne = qv::ThreeIdenticalPlanes(s, a.out);
   if (threeOfOne) {
     char mono[24];

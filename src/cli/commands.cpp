@@ -28,8 +28,6 @@ namespace qvcli {
 
 void Complain(const std::string& message) { std::fprintf(stderr, "quelvista-cli : %s\n", message.c_str()); }
 
-std::string TempFolderShown() { return qv::TemporaryFolderShown(); }
-
 bool CliSession::Open(const std::string& settingsFile) {
   s.locale = qv::NumLocale::FromEnvironment();
   s.opt = qv::Options::Fresh();

@@ -57,9 +57,6 @@ bool FileKindIsProject(const std::string& path);
 // A one-line message on stderr, prefixed with the program name.
 void Complain(const std::string& message);
 
-// The temporary folder of this run as the user reads it (no trailing "/").
-std::string TempFolderShown();
-
 // A single as its shortest decimal text, which is also a JSON number.
 std::string SingleJson(float v);
 

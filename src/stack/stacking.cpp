@@ -45,8 +45,7 @@ std::string WhyMissing(const FrameResult& frame) {
 
 TempSpace TempSpaceForRun(const Session& s, const RunRequest& r) {
   TempSpace space;
-  const std::string& folder = TempFolder();
-  space.folder = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+  space.folder = TemporaryFolderShown();
   int first, last;
   RunRange(s, r, first, last);
   const bool halved = (s.opt.UseMask & Bin2x2) != 0;
@@ -63,7 +62,7 @@ TempSpace TempSpaceForRun(const Session& s, const RunRequest& r) {
     }
     space.needed += 24 + 12 * w * h;
   }
-  space.known = FreeBytes(folder, space.free);
+  space.known = FreeBytes(TempFolder(), space.free);
   return space;
 }
 
