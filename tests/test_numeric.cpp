@@ -28,6 +28,12 @@ TEST(Numeric, RoundingIsHalfToEvenAndIntIsFloor) {
   EXPECT_EQ(RoundHalfEven(-2.5), -2);
   EXPECT_EQ(RoundHalfEven(0.5), 0);
   EXPECT_EQ(RoundHalfEven(2.5000001), 3);
+  // The edges of the add-and-take-away rounding: the same doubles as nearbyint.
+  for (const double v : {-0.3, -0.5, 4503599627370495.5, -4503599627370495.5, 4503599627370497.0, 1e300, -HUGE_VAL})
+    EXPECT_EQ(std::signbit(RoundHalfEven(v)), std::signbit(std::nearbyint(v))) << v;
+  EXPECT_EQ(RoundHalfEven(4503599627370495.5), 4503599627370496.0);
+  EXPECT_EQ(RoundHalfEven(-4503599627370497.0), -4503599627370497.0);
+  EXPECT_TRUE(std::isnan(RoundHalfEven(NAN)));
   EXPECT_EQ(CLng(1.5), 2);
   EXPECT_EQ(CInt(-0.5), 0);
   EXPECT_EQ(Int(-1.5), -2);

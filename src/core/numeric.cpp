@@ -110,25 +110,7 @@ void Ignoring(const std::function<void()>& statement) {
   }
 }
 
-double RoundHalfEven(double v) {
-  // nearbyint follows the current rounding mode, which the program never
-  // changes from round-to-nearest-even.
-  return std::nearbyint(v);
-}
-
 double Int(double v) { return std::floor(v); }
-
-int16_t CInt(double v) {
-  const double r = RoundHalfEven(v);
-  if (!(r >= -32768.0 && r <= 32767.0)) Raise(kErrOverflow);
-  return static_cast<int16_t>(r);
-}
-
-int32_t CLng(double v) {
-  int32_t r = 0;
-  if (!TryCLng(v, r)) Raise(kErrOverflow);
-  return r;
-}
 
 uint8_t CByte(double v) {
   const double r = RoundHalfEven(v);

@@ -2,6 +2,7 @@
 // conversions, the leading-number parse and the number-to-text forms.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -54,14 +55,26 @@ const char* ErrorText(int number);
 void Ignoring(const std::function<void()>& statement);
 
 // Nearest integer value, halves to even (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
-double RoundHalfEven(double v);
+// Inline, since the pixel loops call it for every pixel: below 2^52 adding
+// and taking away 2^52 rounds in the round-to-nearest-even mode the program
+// never leaves (the sign put back keeps -0.3 -> -0); from 2^52 on, and for
+// NaN and infinities, the value is its own rounding.
+inline double RoundHalfEven(double v) {
+  constexpr double kTwo52 = 4503599627370496.0;
+  const double a = std::fabs(v);
+  if (!(a < kTwo52)) return v;
+  return std::copysign((a + kTwo52) - kTwo52, v);
+}
 // Largest integer value not above v (Int: -1.5 -> -2).
 double Int(double v);
 
 // Checked conversions: round half to even, then raise an overflow error when
 // the value does not fit (NaN does not fit anywhere).
-int16_t CInt(double v);
-int32_t CLng(double v);
+inline int16_t CInt(double v) {
+  const double r = RoundHalfEven(v);
+  if (!(r >= -32768.0 && r <= 32767.0)) Raise(kErrOverflow);
+  return static_cast<int16_t>(r);
+}
 uint8_t CByte(double v);
 // Checked narrowing of an integer result (Long arithmetic overflow).
 int32_t CheckedLong(int64_t v);
@@ -72,6 +85,11 @@ inline bool TryCLng(double v, int32_t& out) {
   if (!(r >= -2147483648.0 && r <= 2147483647.0)) return false;
   out = static_cast<int32_t>(r);
   return true;
+}
+inline int32_t CLng(double v) {
+  int32_t r = 0;
+  if (!TryCLng(v, r)) Raise(kErrOverflow);
+  return r;
 }
 
 // The leading-number parse: leading blanks and tabs skipped, "." as decimal

@@ -100,6 +100,7 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
   const int y0 = static_cast<int>(std::clamp(placement.minY, 0.0, static_cast<double>(hd)));
   const int y1 = static_cast<int>(std::clamp(placement.maxY, 0.0, static_cast<double>(hd)));
   const double c = std::cos(placement.angle), sn = std::sin(placement.angle);
+  const bool even = !weighting.circle && !weighting.blend;  // every sample weighs 1
   for (int yd = y0; yd <= y1; ++yd) {
     const double ry = yd - cyD;
     for (int xd = x0; xd <= x1; ++xd) {
@@ -109,7 +110,7 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
       if (xs < e || xs > f.xmax || ys < e || ys > f.ymax) continue;
       // A negative edge lets the test above reach outside the planes.
       if (xs < 0 || xs > u1 || ys < 0 || ys > u2) Raise(kErrSubscript);
-      const double w = WeightAt(weighting, f, xs, ys);
+      const double w = even ? 1.0 : WeightAt(weighting, f, xs, ys);
       if (!(w > 0)) continue;
       for (int p = 0; p < 3; ++p) {
         const int32_t v = src[p](xs, ys);

@@ -3,23 +3,90 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 namespace qv {
 
 namespace {
 
-double MedianOf(std::vector<float>& v) {
-  if (v.empty()) return 0;
+// Floats in an order of unsigned keys: the same order as the values (with
+// -0 before +0), so that a value's rank can be found digit by digit.
+inline uint32_t OrderKey(float f) {
+  uint32_t b;
+  std::memcpy(&b, &f, sizeof b);
+  return (b & 0x80000000u) ? ~b : (b | 0x80000000u);
+}
+
+inline float FromOrderKey(uint32_t k) {
+  const uint32_t b = (k & 0x80000000u) ? (k & 0x7FFFFFFFu) : ~k;
+  float f;
+  std::memcpy(&f, &b, sizeof f);
+  return f;
+}
+
+// The value of rank `rank` (0-based) among keys, found by counting digits
+// from the top, 11, 11 and 10 bits: the value nth_element would leave at
+// that rank, in a few passes over the keys instead of a partial sort. The
+// keys are reordered.
+float KeyOfRank(std::vector<uint32_t>& keys, size_t n, size_t rank, std::vector<uint32_t>& spare) {
+  std::array<uint32_t, 2048> count;
+  uint32_t* cur = keys.data();
+  if (spare.size() < n) spare.resize(n);
+  uint32_t* other = spare.data();
+  uint32_t prefix = 0;
+  for (const int shift : {21, 10, 0}) {
+    const uint32_t mask = shift ? 0x7FFu : 0x3FFu;
+    count.fill(0);
+    for (size_t i = 0; i < n; ++i) ++count[(cur[i] >> shift) & mask];
+    uint32_t d = 0;
+    while (rank >= count[d]) rank -= count[d++];
+    prefix |= d << shift;
+    if (!shift) break;
+    // Only the keys with this digit can hold the rank.
+    size_t m = 0;
+    if (count[d] != n) {
+      for (size_t i = 0; i < n; ++i)
+        if (((cur[i] >> shift) & mask) == d) other[m++] = cur[i];
+      std::swap(cur, other);
+    }
+    n = count[d];
+  }
+  return FromOrderKey(prefix);
+}
+
+// The median as the detection takes it: the upper middle value. Its
+// buffers and the samples' are kept from one frame to the next, since fresh
+// memory costs more than the counting.
+class Medians {
+ public:
+  double Of(const std::vector<float>& v) {
+    if (v.empty()) return 0;
+    std::vector<uint32_t>& keys = Keys(v.size());
+    for (size_t i = 0; i < v.size(); ++i) keys[i] = OrderKey(v[i]);
+    return KeyOfRank(keys, v.size(), v.size() / 2, spare_);
+  }
+  // Robust deviation of a sample about its median.
+  double Deviation(std::vector<float>& v) {
+    const double m = Of(v);
+    for (float& x : v) x = static_cast<float>(std::fabs(x - m));
+    return 1.4826 * Of(v);
+  }
+  // At least n keys; only the growth is cleared.
+  std::vector<uint32_t>& Keys(size_t n) {
+    if (keys_.size() < n) keys_.resize(n);
+    return keys_;
+  }
+  std::vector<uint32_t>& Spare() { return spare_; }
+  std::vector<float> sample, sampleSm, bgSample;
+
+ private:
+  std::vector<uint32_t> keys_, spare_;
+};
+
+double MedianOfFew(std::vector<float>& v) {
   const auto mid = v.begin() + static_cast<long>(v.size() / 2);
   std::nth_element(v.begin(), mid, v.end());
   return *mid;
-}
-
-// Robust deviation of a sample about its median.
-double Deviation(std::vector<float>& v) {
-  const double m = MedianOf(v);
-  for (float& x : v) x = static_cast<float>(std::fabs(x - m));
-  return 1.4826 * MedianOf(v);
 }
 
 // Where one coordinate falls among the block centres: the lower block and
@@ -51,47 +118,107 @@ std::vector<Between> Weights(int size, int blocks) {
   return out;
 }
 
-// The smooth sky: medians of blocks (so that stars barely count), inside
-// the picture cleaned by the median of each block's neighbours (a large
-// bright star can fill a block), then interpolated between block centres.
-std::vector<float> Background(const std::vector<float>& in, int w, int h) {
-  const int block = std::clamp(std::min(w, h) / 8, 8, 64);
-  const int nx = std::max(1, w / block), ny = std::max(1, h / block);
-  std::vector<float> grid(static_cast<size_t>(nx) * ny), cell;
-  for (int j = 0; j < ny; ++j)
-    for (int i = 0; i < nx; ++i) {
-      cell.clear();
-      const int y0 = static_cast<int>(static_cast<int64_t>(j) * h / ny),
-                y1 = static_cast<int>(static_cast<int64_t>(j + 1) * h / ny);
-      const int x0 = static_cast<int>(static_cast<int64_t>(i) * w / nx),
-                x1 = static_cast<int>(static_cast<int64_t>(i + 1) * w / nx);
-      for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) cell.push_back(in[static_cast<size_t>(y) * w + x]);
-      grid[static_cast<size_t>(j) * nx + i] = static_cast<float>(MedianOf(cell));
+// The picture the detection looks at, the sky under it and their
+// difference, computed a row or a pixel at a time from the three planes
+// (never whole-picture copies: on a camera-sized frame those cost more in
+// fresh memory than the arithmetic). A pixel's values are the same doubles
+// and floats whichever way they are asked for.
+class Sky {
+ public:
+  Sky(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, Medians& medians)
+      : r_(r), g_(g), b_(b), w_(r.Width()), h_(r.Height()) {
+    Grid(medians);
+    wx_ = Weights(w_, nx_);
+    wy_ = Weights(h_, ny_);
+    lo_.resize(static_cast<size_t>(w_));
+    hi_.resize(static_cast<size_t>(w_));
+  }
+
+  float In(int x, int y) const { return static_cast<float>(static_cast<double>(r_(x, y)) + g_(x, y) + b_(x, y)); }
+
+  // The smooth sky: medians of blocks (so that stars barely count), inside
+  // the picture cleaned by the median of each block's neighbours (a large
+  // bright star can fill a block), then interpolated between block centres.
+  float Background(int x, int y) const {
+    const Between& bx = wx_[static_cast<size_t>(x)];
+    const Between& by = wy_[static_cast<size_t>(y)];
+    const double lo = (1 - bx.f) * G(bx.lo, by.lo) + bx.f * G(bx.hi, by.lo);
+    const double hi = (1 - bx.f) * G(bx.lo, by.hi) + bx.f * G(bx.hi, by.hi);
+    return static_cast<float>((1 - by.f) * lo + by.f * hi);
+  }
+
+  float D(int x, int y) const { return In(x, y) - Background(x, y); }
+
+  // Row y of the picture less its sky, and of the sky.
+  void Row(int y, float* d, float* bg) {
+    const Between& by = wy_[static_cast<size_t>(y)];
+    if (by.lo != bandLo_ || by.hi != bandHi_) {
+      // The rows between two block centres share their two interpolated lines.
+      bandLo_ = by.lo;
+      bandHi_ = by.hi;
+      for (int x = 0; x < w_; ++x) {
+        const Between& bx = wx_[static_cast<size_t>(x)];
+        lo_[static_cast<size_t>(x)] = (1 - bx.f) * G(bx.lo, by.lo) + bx.f * G(bx.hi, by.lo);
+        hi_[static_cast<size_t>(x)] = (1 - bx.f) * G(bx.lo, by.hi) + bx.f * G(bx.hi, by.hi);
+      }
     }
-  // Only a block with all eight neighbours: at the border the neighbours lie
-  // on one side, and on a sloping sky their median would be biased.
-  std::vector<float> clean = grid;
-  for (int j = 1; j < ny - 1; ++j)
-    for (int i = 1; i < nx - 1; ++i) {
-      cell.clear();
-      for (int b = j - 1; b <= j + 1; ++b)
-        for (int a = i - 1; a <= i + 1; ++a) cell.push_back(grid[static_cast<size_t>(b) * nx + a]);
-      clean[static_cast<size_t>(j) * nx + i] = static_cast<float>(MedianOf(cell));
-    }
-  const std::vector<Between> wx = Weights(w, nx), wy = Weights(h, ny);
-  std::vector<float> bg(in.size());
-  auto G = [&](int i, int j) { return static_cast<double>(clean[static_cast<size_t>(j) * nx + i]); };
-  for (int y = 0; y < h; ++y) {
-    const Between& by = wy[static_cast<size_t>(y)];
-    for (int x = 0; x < w; ++x) {
-      const Between& bx = wx[static_cast<size_t>(x)];
-      const double lo = (1 - bx.f) * G(bx.lo, by.lo) + bx.f * G(bx.hi, by.lo);
-      const double hi = (1 - bx.f) * G(bx.lo, by.hi) + bx.f * G(bx.hi, by.hi);
-      bg[static_cast<size_t>(y) * w + x] = static_cast<float>((1 - by.f) * lo + by.f * hi);
+    const int32_t *pr = &r_(0, y), *pg = &g_(0, y), *pb = &b_(0, y);
+    const double *lo = lo_.data(), *hi = hi_.data();
+    const double fy = by.f, gy = 1 - by.f;
+    for (int x = 0; x < w_; ++x) {
+      const float in = static_cast<float>(static_cast<double>(pr[x]) + pg[x] + pb[x]);
+      bg[x] = static_cast<float>(gy * lo[x] + fy * hi[x]);
+      d[x] = in - bg[x];
     }
   }
-  return bg;
+
+ private:
+  double G(int i, int j) const { return static_cast<double>(clean_[static_cast<size_t>(j) * nx_ + i]); }
+
+  void Grid(Medians& medians) {
+    const int block = std::clamp(std::min(w_, h_) / 8, 8, 64);
+    nx_ = std::max(1, w_ / block);
+    ny_ = std::max(1, h_ / block);
+    std::vector<float> grid(static_cast<size_t>(nx_) * ny_), cell;
+    for (int j = 0; j < ny_; ++j)
+      for (int i = 0; i < nx_; ++i) {
+        const int y0 = static_cast<int>(static_cast<int64_t>(j) * h_ / ny_),
+                  y1 = static_cast<int>(static_cast<int64_t>(j + 1) * h_ / ny_);
+        const int x0 = static_cast<int>(static_cast<int64_t>(i) * w_ / nx_),
+                  x1 = static_cast<int>(static_cast<int64_t>(i + 1) * w_ / nx_);
+        std::vector<uint32_t>& keys = medians.Keys(static_cast<size_t>(y1 - y0) * (x1 - x0));
+        size_t n = 0;
+        for (int y = y0; y < y1; ++y)
+          for (int x = x0; x < x1; ++x) keys[n++] = OrderKey(In(x, y));
+        grid[static_cast<size_t>(j) * nx_ + i] = n ? KeyOfRank(keys, n, n / 2, medians.Spare()) : 0.f;
+      }
+    // Only a block with all eight neighbours: at the border the neighbours lie
+    // on one side, and on a sloping sky their median would be biased.
+    clean_ = grid;
+    for (int j = 1; j < ny_ - 1; ++j)
+      for (int i = 1; i < nx_ - 1; ++i) {
+        cell.clear();
+        for (int b = j - 1; b <= j + 1; ++b)
+          for (int a = i - 1; a <= i + 1; ++a) cell.push_back(grid[static_cast<size_t>(b) * nx_ + a]);
+        clean_[static_cast<size_t>(j) * nx_ + i] = static_cast<float>(MedianOfFew(cell));
+      }
+  }
+
+  const Plane<int32_t>&r_, &g_, &b_;
+  int w_, h_, nx_ = 1, ny_ = 1;
+  std::vector<float> clean_;
+  std::vector<Between> wx_, wy_;
+  std::vector<double> lo_, hi_;
+  int bandLo_ = -1, bandHi_ = -1;
+};
+
+// The 3 x 3 mean of the picture less its sky at (x, y), from its three rows
+// around y; zero on the picture's border.
+inline float Smoothed(const float* up, const float* mid, const float* down, int x) {
+  double s = 0;
+  for (const float* row : {up, mid, down})
+    for (int i = -1; i <= 1; ++i) s += row[x + i];
+  return static_cast<float>(s / 9);
 }
 
 }  // namespace
@@ -104,55 +231,80 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
   field.width = w;
   field.height = h;
   const size_t n = static_cast<size_t>(w) * h;
-  std::vector<float> in(n);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      in[static_cast<size_t>(y) * w + x] = static_cast<float>(static_cast<double>(r(x, y)) + g(x, y) + b(x, y));
-  const std::vector<float> bg = Background(in, w, h);
-  std::vector<float> d(n), sm(n, 0.f);
-  for (size_t k = 0; k < n; ++k) d[k] = in[k] - bg[k];
-  // A 3 x 3 mean finds faint stars in noise and ignores lone pixels' spikes.
-  for (int y = 1; y < h - 1; ++y)
-    for (int x = 1; x < w - 1; ++x) {
-      double s = 0;
-      for (int j = -1; j <= 1; ++j)
-        for (int i = -1; i <= 1; ++i) s += d[static_cast<size_t>(y + j) * w + x + i];
-      sm[static_cast<size_t>(y) * w + x] = static_cast<float>(s / 9);
-    }
-  std::vector<float> sample, sampleSm, bgSample;
+  thread_local Medians medians;
+  Sky sky(r, g, b, medians);
+
+  // Rows of the picture less its sky and of the sky (three of each, in
+  // turn) and of its 3 x 3 mean (five), so that each pass over the picture
+  // keeps only a few rows.
+  const size_t W = static_cast<size_t>(w);
+  std::vector<float> dRows(3 * W), bgRows(3 * W), smRows(5 * W);
+  auto dRow = [&](int y) { return dRows.data() + static_cast<size_t>(y % 3) * W; };
+  auto bgRow = [&](int y) { return bgRows.data() + static_cast<size_t>(y % 3) * W; };
+  auto smRow = [&](int y) { return smRows.data() + static_cast<size_t>(y % 5) * W; };
+  auto skyRow = [&](int y) { sky.Row(y, dRow(y), bgRow(y)); };
+
+  // The noise, from an even sample of the whole picture.
+  std::vector<float>&sample = medians.sample, &sampleSm = medians.sampleSm, &bgSample = medians.bgSample;
+  sample.clear();
+  sampleSm.clear();
+  bgSample.clear();
   const size_t stride = std::max<size_t>(1, n / 200000);
-  for (size_t k = 0; k < n; k += stride) {
-    sample.push_back(d[k]);
-    sampleSm.push_back(sm[k]);
-    bgSample.push_back(bg[k]);
+  skyRow(0);
+  for (int y = 0; y < h; ++y) {
+    if (y + 1 < h) skyRow(y + 1);
+    const size_t rowStart = static_cast<size_t>(y) * W;
+    for (size_t k = (rowStart + stride - 1) / stride * stride; k < rowStart + W; k += stride) {
+      const int x = static_cast<int>(k - rowStart);
+      sample.push_back(dRow(y)[x]);
+      bgSample.push_back(bgRow(y)[x]);
+      const bool border = x == 0 || x == w - 1 || y == 0 || y == h - 1;
+      sampleSm.push_back(border ? 0.f : Smoothed(dRow(y - 1), dRow(y), dRow(y + 1), x));
+    }
   }
   // Quantised 8-bit data can show no spread at all on a flat sky.
-  field.sky.noise = std::max(0.5, Deviation(sample));
-  field.sky.level = MedianOf(bgSample);
-  const double noiseSm = std::max(0.2, Deviation(sampleSm));
+  field.sky.noise = std::max(0.5, medians.Deviation(sample));
+  field.sky.level = medians.Of(bgSample);
+  const double noiseSm = std::max(0.2, medians.Deviation(sampleSm));
   const double threshold = sigmas * noiseSm;
 
-  auto D = [&](int x, int y) { return static_cast<double>(d[static_cast<size_t>(y) * w + x]); };
-  auto S = [&](int x, int y) { return sm[static_cast<size_t>(y) * w + x]; };
   struct Candidate {
     int x, y;
     float s;
   };
   std::vector<Candidate> cand;
-  for (int y = 2; y < h - 2; ++y)
+  // The 3 x 3 mean finds faint stars in noise and ignores lone pixels'
+  // spikes; a candidate is its highest point over 5 x 5.
+  auto smoothRow = [&](int y) {
+    float* out = smRow(y);
+    std::fill(out, out + W, 0.f);
+    if (y == 0 || y == h - 1) return;
+    const float *up = dRow(y - 1), *mid = dRow(y), *down = dRow(y + 1);
+    for (int x = 1; x < w - 1; ++x) out[x] = Smoothed(up, mid, down, x);
+  };
+  skyRow(0);
+  for (int y = 0; y < h; ++y) {
+    if (y + 1 < h) skyRow(y + 1);
+    smoothRow(y);
+    const int cy = y - 2;  // the row whose 5 x 5 neighbourhood is now complete
+    if (cy < 2 || cy >= h - 2) continue;
+    const float* centre = smRow(cy);
     for (int x = 2; x < w - 2; ++x) {
-      const float v = S(x, y);
+      const float v = centre[x];
       if (v < threshold) continue;
       bool isMax = true;
-      for (int j = -2; j <= 2 && isMax; ++j)
+      for (int j = -2; j <= 2 && isMax; ++j) {
+        const float* row = smRow(cy + j);
         for (int i = -2; i <= 2 && isMax; ++i) {
           if (!i && !j) continue;
-          const float o = S(x + i, y + j);
+          const float o = row[x + i];
           // Equal values (a clipped core) leave the first in scan order.
           if (o > v || (o == v && (j < 0 || (j == 0 && i < 0)))) isMax = false;
         }
-      if (isMax) cand.push_back({x, y, v});
+      }
+      if (isMax) cand.push_back({x, cy, v});
     }
+  }
   const size_t keep = std::max<size_t>(maxStars * 4, 200);
   if (cand.size() > keep) {
     std::partial_sort(cand.begin(), cand.begin() + static_cast<long>(keep), cand.end(),
@@ -162,6 +314,7 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
     cand.resize(keep);
   }
 
+  auto D = [&](int x, int y) { return static_cast<double>(sky.D(x, y)); };
   const Plane<int32_t>* planes[3] = {&r, &g, &b};
   std::vector<StarSpot> stars;
   for (const Candidate& c : cand) {
@@ -197,12 +350,12 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
       }
     st.hot = second < 0.1 * st.peak;
     // Clipped at the plane's full scale, or a flat top of equal values.
-    const double top = in[static_cast<size_t>(st.py) * w + st.px];
+    const double top = sky.In(st.px, st.py);
     int flat = 0;
     for (int j = -2; j <= 2; ++j)
       for (int i = -2; i <= 2; ++i) {
         const int x = std::clamp(st.px + i, 0, w - 1), y = std::clamp(st.py + j, 0, h - 1);
-        if (in[static_cast<size_t>(y) * w + x] >= top - std::max(1.0, 0.005 * top)) ++flat;
+        if (sky.In(x, y) >= top - std::max(1.0, 0.005 * top)) ++flat;
         if (std::abs(i) <= 1 && std::abs(j) <= 1)
           for (const auto* p : planes)
             if ((*p)(x, y) >= 0.98 * fullScale) st.saturated = true;
