@@ -194,12 +194,6 @@ TEST(AutoMarks, RotationStarFollowsTheTurningField) {
   const std::string project = qvtest::ReadText(dir.File("p.txt"));
   const std::regex rotOn("frame00[234]\\.fts\\t(?:[^\\t]*\\t){14}1\\t");
   EXPECT_EQ(std::distance(std::sregex_iterator(project.begin(), project.end(), rotOn), std::sregex_iterator()), 3);
-
-  // Without the rotation star the same frames are stacked unturned.
-  const CliResult plain =
-      qvtest::Cli(dir, "stack" + Frames(sim, 4, ".fts") + " --guide auto --out '" + dir.File("o2.fts") + "'", tmp);
-  ASSERT_EQ(plain.status, 0) << plain.err;
-  for (const auto& [f, line] : RunImages(plain.out)) EXPECT_EQ(line.stackAngle, 0) << f;
 }
 
 TEST(AutoMarks, NoUsableStarSaysWhyAndHowToGoOn) {
