@@ -172,10 +172,9 @@ TEST(AtomicWrites, ABatchTiffNeverReplacesAFile) {
   EXPECT_EQ(NamesIn(dir), std::vector<std::string>{"a.tif"});
 }
 
-// The settings file is written by the settings library, which writes beside
-// it and renames, but ignores a failed write: with a file size limit that
-// fills the disk midway it puts a truncated file in place of the old one and
-// reports success. Disabled until the settings go through the file layer.
+// The settings file, too: a file size limit that stops its write midway
+// leaves the old file whole, nothing beside it, and the save reported failed
+// (the settings library alone would put the truncated file in its place).
 TEST(AtomicWrites, AFailedSettingsSaveKeepsTheOldFile) {
   TempDir dir;
   const std::string path = dir.File("reglages.ini");

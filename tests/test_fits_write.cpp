@@ -25,34 +25,6 @@ std::string Card(const std::vector<uint8_t>& file, int n) {
 
 }  // namespace
 
-TEST(FitsWrite, MonochromeHeaderIsByteExact) {
-  Plane<int32_t> r;
-  qvtest::SetPlane(r, 3, 2, {10, 20, 30, 40, 50, 12});
-  const FitsImage img = BuildFitsImage(SavedPlanes::Picture(r, r, r, true));
-  ASSERT_EQ(img.data.size(), 2880u);
-
-  const char* cards[] = {"SIMPLE  =                    T",
-                         "BITPIX  =                   16",
-                         "NAXIS   =                    2",
-                         "NAXIS1  =                    3",
-                         "NAXIS2  =                    2",
-                         "HISTORY =    Forced Monochrome",
-                         "BSCALE  =                  1.0",
-                         "BZERO   =                32768",
-                         "BACKGRND=                   10",
-                         "RANGE   =                   41",
-                         "END"};
-  std::string expected(2880, ' ');
-  for (size_t i = 0; i < std::size(cards); ++i) expected.replace(i * 80, std::strlen(cards[i]), cards[i]);
-  EXPECT_EQ(std::string(img.header.begin(), img.header.end()), expected);
-
-  // Each sample is the value minus 32768 as 16 bits, high byte first; the
-  // rest of the block is zero.
-  const std::vector<uint8_t> data(img.data.begin(), img.data.begin() + 12);
-  EXPECT_EQ(data, (std::vector<uint8_t>{0x80, 0x0A, 0x80, 0x14, 0x80, 0x1E, 0x80, 0x28, 0x80, 0x32, 0x80, 0x0C}));
-  EXPECT_TRUE(std::all_of(img.data.begin() + 12, img.data.end(), [](uint8_t b) { return b == 0; }));
-}
-
 TEST(FitsWrite, ValuesAreClippedAndStatisticsFollowThem) {
   TempDir dir;
   Plane<int32_t> r;

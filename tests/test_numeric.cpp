@@ -142,8 +142,6 @@ TEST(Paths, FolderAndNameSplitOnTheLastSlashOnly) {
     EXPECT_EQ(PathFolder(r.path), r.folder) << r.path;
     EXPECT_EQ(PathName(r.path), r.name) << r.path;
   }
-  EXPECT_EQ(MaxOf(2, 2), 2);
-  EXPECT_EQ(MinOf(1, 3), 1);
 }
 
 TEST(Paths, AFolderIsWritableOnlyWhenItIsAFolderThatTakesFiles) {

@@ -118,12 +118,13 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   const std::string zero = dir.File("zero.fts"), ramp = dir.File("ramp.fts");
   qvtest::WriteFits16(zero, 4, 4, 1, std::vector<int>(16, 0));
   TestSession s(zero);
+  // HistoMax, LevelMin, LevelMax, LevelLow, LevelHigh.
+  const auto levels = [&] {
+    const CurrentImage& p = s->pic;
+    return std::vector<double>{double(p.HistoMax), p.LevelMin, p.LevelMax, p.LevelLow, p.LevelHigh};
+  };
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  EXPECT_EQ(s->pic.HistoMax, 16);
-  EXPECT_EQ(s->pic.LevelMin, 2048);
-  EXPECT_EQ(s->pic.LevelMax, 0);
-  EXPECT_EQ(s->pic.LevelLow, 0);
-  EXPECT_EQ(s->pic.LevelHigh, 0);
+  EXPECT_EQ(levels(), (std::vector<double>{16, 2048, 0, 0, 0}));
 
   // Ten pixels in bin 31, one in bin 0 and one in bin 62: a bin holding exactly a tenth of
   // HistoMax does not pass the 0.1 test.
@@ -133,11 +134,7 @@ TEST(Pipeline, LevelsOfAnAllZeroImageAndOfAnOrdinaryOne) {
   qvtest::WriteFits16(ramp, 4, 3, 1, v);
   qvtest::OneImage(*s, ramp);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  EXPECT_EQ(s->pic.HistoMax, 10);
-  EXPECT_EQ(s->pic.LevelMin, 31);  // bin 0 never counts for the minimum
-  EXPECT_EQ(s->pic.LevelMax, 62);
-  EXPECT_EQ(s->pic.LevelLow, 31);
-  EXPECT_EQ(s->pic.LevelHigh, 31);
+  EXPECT_EQ(levels(), (std::vector<double>{10, 31, 62, 31, 31}));  // bin 0 never counts for the minimum
 }
 
 TEST(Pipeline, AStopRequestEndsThePixelLoop) {

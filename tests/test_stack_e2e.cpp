@@ -1,12 +1,11 @@
-// Whole stacking runs on simulated skies: through the command-line tool
-// and through the engine, checked against the simulator's own record of
-// where every star was.
+// Whole stacking runs on simulated skies, through the command-line tool and
+// the window's model: frames refused or left out and why, shifts, stops, and
+// temporary folders that refuse or run out of room. Where the stars land is
+// the golden outputs' business.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cmath>
 #include <fstream>
 #include <regex>
 
@@ -37,74 +36,13 @@ CliResult RunCli(const TempDir& dir, const std::string& args, const std::string&
   return qvtest::Cli(dir, args, "TMPDIR='" + tmp + "' ");
 }
 
-using qvtest::ReadTruth;
 using qvtest::RunLine;
 using qvtest::RunLines;
-using qvtest::Truth;
 
 long SummaryNumber(const std::string& out, const std::string& key) {
   std::smatch m;
   if (!std::regex_search(out, m, std::regex("\"" + key + "\":(-?[0-9]+)"))) return -999999;
   return std::stol(m[1]);
-}
-
-using FitsPlane = qvtest::FitsImage;  // the first plane is the one looked at
-using qvtest::ReadFitsImage;
-
-// Centroid of the star near (x, y) above the median of a ring around it.
-bool Centroid(const FitsPlane& img, double x, double y, double& cx, double& cy) {
-  const long ix = std::lround(x), iy = std::lround(y);
-  if (ix < 10 || iy < 10 || ix >= img.w - 10 || iy >= img.h - 10) return false;
-  std::vector<double> ring;
-  for (long dy = -9; dy <= 9; ++dy)
-    for (long dx = -9; dx <= 9; ++dx) {
-      const double r = std::hypot(dx, dy);
-      if (r >= 6 && r <= 9) ring.push_back(img(ix + dx, iy + dy));
-    }
-  std::nth_element(ring.begin(), ring.begin() + static_cast<long>(ring.size() / 2), ring.end());
-  const double sky = ring[ring.size() / 2];
-  double sx = 0, sy = 0, sw = 0;
-  for (long dy = -3; dy <= 3; ++dy)
-    for (long dx = -3; dx <= 3; ++dx) {
-      const double v = img(ix + dx, iy + dy) - sky;
-      if (v <= 0) continue;
-      sx += static_cast<double>(ix + dx) * v;
-      sy += static_cast<double>(iy + dy) * v;
-      sw += v;
-    }
-  if (sw <= 0) return false;
-  cx = sx / sw;
-  cy = sy / sw;
-  return true;
-}
-
-// Bright stars with no other star of note within 12 pixels.
-std::vector<Truth::Star> IsolatedBrightStars(const Truth& t, double minPeak) {
-  std::vector<Truth::Star> out;
-  for (const Truth::Star& s : t.stars) {
-    if (s.peak < minPeak || s.peak > 40000) continue;
-    bool alone = true;
-    for (const Truth::Star& o : t.stars)
-      if (&o != &s && std::hypot(o.x - s.x, o.y - s.y) < 12 && o.peak > 0.02 * s.peak) alone = false;
-    if (alone) out.push_back(s);
-  }
-  return out;
-}
-
-// Counts the isolated stars brighter than `minPeak`, at least `minFromGuide`
-// from the guide star, whose centroid in `img` was measured; each must lie
-// within `tolerance` of where the truth puts it on frame 1.
-int StarsInPlace(const FitsPlane& img, const Truth& truth, double minPeak, double minFromGuide, double tolerance) {
-  const Truth::Frame& g = truth.frames.at(0);
-  int measured = 0;
-  for (const Truth::Star& s : IsolatedBrightStars(truth, minPeak)) {
-    double cx, cy;
-    if (std::hypot(s.x - g.guideX, s.y - g.guideY) < minFromGuide || !Centroid(img, s.x, s.y, cx, cy)) continue;
-    ++measured;
-    EXPECT_LT(std::hypot(cx - s.x, cy - s.y), tolerance)
-        << "star at " << s.x << "," << s.y << " found at " << cx << "," << cy;
-  }
-  return measured;
 }
 
 bool EmptyFolder(const std::string& path) { return fs::is_directory(path) && fs::is_empty(path); }
@@ -113,7 +51,6 @@ bool EmptyFolder(const std::string& path) { return fs::is_directory(path) && fs:
 struct Sky {
   TempDir dir;
   std::string sim, tmp, project;
-  Truth truth;
   explicit Sky(const std::string& options) {
     sim = dir.File("sim");
     tmp = dir.File("tmp");
@@ -124,56 +61,11 @@ struct Sky {
                                    std::to_string(kH) + " " + options,
                                tmp);
     EXPECT_EQ(r.status, 0) << r.err;
-    truth = ReadTruth(sim + "/truth.json");
   }
   CliResult Stack(const std::string& args) const { return RunCli(dir, "stack '" + project + "' " + args, tmp); }
 };
 
 }  // namespace
-
-TEST(StackRun, EveryFrameLandsOnTheFirst) {
-  Sky sky("--frames 6 --seed 2");
-  const CliResult r = sky.Stack("--expand 0 --out '" + sky.dir.File("r.fts") + "'");
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<RunLine> lines = RunLines(r.out);
-  ASSERT_EQ(lines.size(), 6u) << r.out;
-  for (const RunLine& l : lines) EXPECT_TRUE(l.accepted) << l.image << " quality " << l.quality;
-  EXPECT_EQ(SummaryNumber(r.out, "stacked"), 6);
-  EXPECT_EQ(SummaryNumber(r.out, "combined"), 6);
-  EXPECT_NE(r.out.find("\"missing\":[]"), std::string::npos) << r.out;
-  // The temporary folder is named on stderr and in the summary.
-  EXPECT_NE(r.err.find("dossier temporaire : " + sky.tmp + "\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.out.find("\"tempFolder\":\"" + sky.tmp + "\""), std::string::npos) << r.out;
-  EXPECT_NE(r.err.find("6 images combinées sur 6 acceptées → "), std::string::npos) << r.err;
-  EXPECT_TRUE(EmptyFolder(sky.tmp));
-
-  const FitsPlane out = ReadFitsImage(sky.dir.File("r.fts"));
-  ASSERT_EQ(out.w, kW);
-  ASSERT_EQ(out.h, kH);
-  EXPECT_GE(StarsInPlace(out, sky.truth, 2000, 0, 1.0), 5);
-}
-
-TEST(StackRun, CloudFrameIsRejectedByQuality) {
-  Sky sky("--frames 5 --seed 5 --cloud 3");
-  const CliResult r = sky.Stack("--out '" + sky.dir.File("r.fts") + "'");
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<RunLine> lines = RunLines(r.out);
-  ASSERT_EQ(lines.size(), 5u);
-  for (const RunLine& l : lines) EXPECT_EQ(l.accepted, l.image != 3) << l.image << " quality " << l.quality;
-  EXPECT_LT(lines[2].quality, 0.5);
-  EXPECT_EQ(SummaryNumber(r.out, "stacked"), 4);
-  // The rejected frame says why, in its line and in the progress; the
-  // others keep their lines as they were.
-  EXPECT_NE(r.out.find("\"reason\":\"qualité "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("% inférieure au minimum 50.0%\""), std::string::npos) << r.out;  // the project's 50 %
-  EXPECT_EQ(r.out.find("\"reason\""), r.out.rfind("\"reason\"")) << r.out;
-  EXPECT_NE(r.err.find("image 3 : qualité "), std::string::npos) << r.err;
-
-  // Without a guide star every image is stacked, whatever its quality.
-  const CliResult none = sky.Stack("--box aucun --out '" + sky.dir.File("n.fts") + "'");
-  ASSERT_EQ(none.status, 0) << none.err;
-  EXPECT_EQ(SummaryNumber(none.out, "stacked"), 5);
-}
 
 // A star that drifts out of the search area: the frame is rejected with the
 // hint that the star may have left it.
@@ -212,30 +104,6 @@ TEST(StackRun, FramesThatCannotBeProcessedSayWhy) {
       << out[2];
   EXPECT_NE(out[3].find("\"error\":\"en-tête FITS tronqué : "), std::string::npos) << out[3];
   EXPECT_NE(r.err.find("image 4 : image non traitée : en-tête FITS tronqué"), std::string::npos) << r.err;
-}
-
-TEST(StackRun, ExpandedCanvasSpansEveryImage) {
-  Sky sky("--frames 6 --seed 7 --drift 2,1.5");
-  const CliResult r = sky.Stack("--expand 1 --out '" + sky.dir.File("r.fts") + "'");
-  ASSERT_EQ(r.status, 0) << r.err;
-  const long w = SummaryNumber(r.out, "width"), h = SummaryNumber(r.out, "height");
-  EXPECT_EQ(w, SummaryNumber(r.out, "CanvasMaxX") - SummaryNumber(r.out, "CanvasMinX") + 1);
-  EXPECT_EQ(h, SummaryNumber(r.out, "CanvasMaxY") - SummaryNumber(r.out, "CanvasMinY") + 1);
-  // Frame 6 drifted 10 right and 7.5 down; aligned on frame 1 it reaches
-  // as far left and up of it.
-  EXPECT_NEAR(static_cast<double>(w), kW + 10, 1);
-  EXPECT_NEAR(static_cast<double>(h), kH + 7.5, 1);
-  const FitsPlane out = ReadFitsImage(sky.dir.File("r.fts"));
-  ASSERT_EQ(out.w, w);
-  ASSERT_EQ(out.h, h);
-  // The top-right corner lies above frame 1 and right of frame 6, the
-  // bottom-left one left of frame 1 and below frame 6: no image covers
-  // them. The other two corners are frame 6's and frame 1's own.
-  EXPECT_EQ(out(w - 1, 0), 0);
-  EXPECT_EQ(out(0, h - 1), 0);
-  EXPECT_GT(out(0, 0), 0);
-  EXPECT_GT(out(w - 1, h - 1), 0);
-  EXPECT_GT(out(w / 2, h / 2), 0);
 }
 
 // The shift of image 4 moves images 4 and later by 10 pixels; the others
@@ -455,7 +323,7 @@ TEST(StackRun, TheWindowAsksBeforeARunThatMayNotFit) {
 // A real temporary folder of 50 MB, where the superuser may mount one: 30
 // frames of 1024 x 768 need 271 Mo. The tool refuses before any work; told
 // to go on, it combines the 5 frames that fit, names the 25 others, writes
-// the result (byte for byte the stack of those 5) and ends with 3.
+// the result and ends with 3.
 TEST(StackRun, ARealTemporaryFolderThatFills) {
   TempDir dir;
   const std::string mount = dir.File("small");
@@ -498,8 +366,4 @@ TEST(StackRun, ARealTemporaryFolderThatFills) {
         << i;
   }
   EXPECT_TRUE(EmptyFolder(mount));
-
-  const CliResult five = RunCli(dir, "stack " + project + "--last 5 --out '" + dir.File("c.fts") + "'", roomy);
-  EXPECT_EQ(five.status, 0) << five.err;
-  EXPECT_EQ(qvtest::ReadBytes(dir.File("b.fts")), qvtest::ReadBytes(dir.File("c.fts")));
 }
