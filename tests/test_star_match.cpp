@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "core/parallel.h"
 #include "stack/star_match.h"
 
 using namespace qv;
@@ -183,4 +184,35 @@ TEST(StarMatch, FindsStarsOfEverySizeOnAnUnevenSky) {
   Plane<int32_t> tiny(3, 3);
   EXPECT_TRUE(DetectStars(tiny, tiny, tiny, 65535).stars.empty());
   EXPECT_TRUE(DetectStars(p.r, p.g, tiny, 65535).stars.empty());
+}
+
+// The detection splits its passes between two cores; whatever the split, on
+// odd sizes too (one block, rows fewer than the halves' overlap), it finds
+// the same stars with the same doubles as on one core.
+TEST(StarMatch, TwoCoresFindWhatOneFinds) {
+  Painted p = PaintField();
+  for (const auto& [w, h] : {std::pair{300, 200}, {8, 8}, {9, 301}, {297, 9}, {65, 11}}) {
+    Plane<int32_t> r(w - 1, h - 1), g(w - 1, h - 1), b(w - 1, h - 1);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        r(x, y) = p.r(x % 300, y % 200);
+        g(x, y) = p.g((x + 7) % 300, y % 200);
+        b(x, y) = p.b(x % 300, (y + 3) % 200) / 2;
+      }
+    StarField f[2];
+    for (const bool two : {false, true}) {
+      UseSecondCore(two);
+      f[two] = DetectStars(r, g, b, 65535, 3, 50);
+    }
+    UseSecondCore(true);
+    ASSERT_EQ(f[0].stars.size(), f[1].stars.size()) << w << "x" << h;
+    EXPECT_EQ(f[0].sky.level, f[1].sky.level);
+    EXPECT_EQ(f[0].sky.noise, f[1].sky.noise);
+    for (size_t k = 0; k < f[0].stars.size(); ++k) {
+      const StarSpot &a = f[0].stars[k], &c = f[1].stars[k];
+      EXPECT_TRUE(a.x == c.x && a.y == c.y && a.peak == c.peak && a.flux == c.flux && a.hot == c.hot &&
+                  a.saturated == c.saturated)
+          << w << "x" << h << " star " << k;
+    }
+  }
 }

@@ -29,17 +29,47 @@ struct StepFailure {
 
 std::string SizeText(int w, int h) { return std::to_string(w) + " x " + std::to_string(h); }
 
+// The file bytes of one image. Their buffer is kept for the next image of
+// the thread: a frame's worth of fresh memory costs more to fault in than to
+// read. An image read while another is being read (shown from a yield)
+// takes a buffer of its own.
+thread_local std::vector<uint8_t> t_kept;
+thread_local bool t_lent = false;
+// A buffer larger than this goes back to the system after its image.
+constexpr size_t kKeptBytes = size_t{256} << 20;
+
 // The sample buffer of one image: values of b bytes, big-endian, x fastest,
-// then y, then the plane.
+// then y, then the plane. A reduced image keeps only the rows it uses,
+// every `rowStep`-th one.
 struct Samples {
   std::vector<uint8_t> bytes;
   int b = 0, w = 0, h = 0, planes = 0;
+  int rowStep = 1, rows = 0;  // rows held per plane
   // A data unit that starts at or past the end of the file holds no bytes:
   // every row reads as zero bytes, without a buffer of the unit's size.
   bool empty = false;
+  bool kept = false;
+  Samples() {
+    if (!t_lent) {
+      bytes.swap(t_kept);
+      t_lent = kept = true;
+    }
+  }
+  ~Samples() { Release(); }
+  Samples(const Samples&) = delete;
+  Samples& operator=(const Samples&) = delete;
+  void Release() {
+    if (kept && bytes.capacity() <= kKeptBytes) {
+      bytes.swap(t_kept);
+    } else {
+      std::vector<uint8_t>().swap(bytes);
+    }
+    if (kept) t_lent = false;
+    kept = false;
+  }
   const uint8_t* Row(int plane, int y) const {
     if (empty) return bytes.data();
-    return bytes.data() + ((static_cast<size_t>(plane) * h + y) * w) * b;
+    return bytes.data() + ((static_cast<size_t>(plane) * rows + y / rowStep) * w) * b;
   }
 };
 
@@ -71,6 +101,15 @@ void Allocate(std::vector<uint8_t>& v, size_t n) {
   }
 }
 
+// Room for n bytes that are about to be read over: only new room is cleared.
+void RoomFor(std::vector<uint8_t>& v, size_t n) {
+  try {
+    if (v.size() < n) v.resize(n);
+  } catch (const std::bad_alloc&) {
+    Raise(kErrOutOfMemory);
+  }
+}
+
 // A file may declare any size; what the program would have to allocate for
 // it is bounded before anything is made. A file cut short is told so first,
 // since that is what its reader can mend.
@@ -80,7 +119,7 @@ void CheckBudget(const Samples& buf, const std::string& path) {
          (buf.planes > 1 ? ", " + std::to_string(buf.planes) + " plans" : std::string()) + ") : " + path);
 }
 
-void ReadFitsSamples(const std::string& path, const ImageEntry& e, HeaderResult header, Samples& buf) {
+void ReadFitsSamples(const std::string& path, const ImageEntry& e, HeaderResult header, int step, Samples& buf) {
   const size_t need = static_cast<size_t>(buf.b) * buf.w * buf.h * buf.planes;
   BinaryFile f;
   f.OpenRead(path);
@@ -104,8 +143,20 @@ void ReadFitsSamples(const std::string& path, const ImageEntry& e, HeaderResult 
          std::to_string(std::max<int64_t>(0, length - std::max<int64_t>(0, start))) + " présents) : " + path);
   }
   CheckBudget(buf, path);
-  Allocate(buf.bytes, need);
-  f.ReadExactly(start, buf.bytes.data(), need);
+  if (step <= 1) {
+    RoomFor(buf.bytes, need);
+    f.ReadExactly(start, buf.bytes.data(), need);
+    return;
+  }
+  // A reduced image (a thumbnail) reads only the rows it shows.
+  buf.rowStep = step;
+  buf.rows = (buf.h - 1) / step + 1;
+  const size_t row = static_cast<size_t>(buf.b) * buf.w;
+  RoomFor(buf.bytes, row * buf.rows * buf.planes);
+  uint8_t* to = buf.bytes.data();
+  for (int p = 0; p < buf.planes; ++p)
+    for (int y = 0; y < buf.h; y += step, to += row)
+      f.ReadExactly(start + static_cast<int64_t>((static_cast<size_t>(p) * buf.h + y) * row), to, row);
 }
 
 void PicturePixelsToSamples(Session& s, int wr, int hr, int step, Samples& buf) {
@@ -218,9 +269,10 @@ bool Body(Session& s, int index, int step) {
   buf.w = W;
   buf.h = H;
   buf.planes = planesInFile;
+  buf.rows = H;
   if (!FileExists(path)) Fail("fichier introuvable : " + path);
   if (fits) {
-    ReadFitsSamples(path, e, header, buf);
+    ReadFitsSamples(path, e, header, step, buf);
   } else if (kind == "tif") {
     // The strips become the same big-endian planes a FITS data unit holds,
     // decoded below as BITPIX 8 or 16 with the BZERO 0 of a TIFF header.
@@ -298,7 +350,7 @@ bool Body(Session& s, int index, int step) {
   if (e.ImgFlags & FlagRawCfa) DecodeCfa(s, e.ImgFlags);
 
   // 13. Levels.
-  std::vector<uint8_t>().swap(buf.bytes);
+  buf.Release();
   if (!ComputeLevels(s)) Fail("aucun pixel exploitable");
 
   // 14. Whole-image steps, list images only.

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/parallel.h"
+
 namespace qv {
 
 namespace {
@@ -118,6 +120,20 @@ std::vector<Between> Weights(int size, int blocks) {
   return out;
 }
 
+// The rows one thread of the detection works on: the two interpolated sky
+// lines of the current band of rows, and rings of rows of the picture less
+// its sky, of the sky (three each) and of their 3 x 3 mean (five).
+struct Rows {
+  explicit Rows(int w) : W(static_cast<size_t>(w)), lo(W), hi(W), d(3 * W), bg(3 * W), sm(5 * W) {}
+  size_t W;
+  std::vector<double> lo, hi;
+  int bandLo = -1, bandHi = -1;
+  std::vector<float> d, bg, sm;
+  float* D(int y) { return d.data() + static_cast<size_t>(y % 3) * W; }
+  float* Bg(int y) { return bg.data() + static_cast<size_t>(y % 3) * W; }
+  float* Sm(int y) { return sm.data() + static_cast<size_t>(y % 5) * W; }
+};
+
 // The picture the detection looks at, the sky under it and their
 // difference, computed a row or a pixel at a time from the three planes
 // (never whole-picture copies: on a camera-sized frame those cost more in
@@ -125,13 +141,11 @@ std::vector<Between> Weights(int size, int blocks) {
 // and floats whichever way they are asked for.
 class Sky {
  public:
-  Sky(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, Medians& medians)
+  Sky(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b)
       : r_(r), g_(g), b_(b), w_(r.Width()), h_(r.Height()) {
-    Grid(medians);
+    Grid();
     wx_ = Weights(w_, nx_);
     wy_ = Weights(h_, ny_);
-    lo_.resize(static_cast<size_t>(w_));
-    hi_.resize(static_cast<size_t>(w_));
   }
 
   float In(int x, int y) const { return static_cast<float>(static_cast<double>(r_(x, y)) + g_(x, y) + b_(x, y)); }
@@ -149,21 +163,22 @@ class Sky {
 
   float D(int x, int y) const { return In(x, y) - Background(x, y); }
 
-  // Row y of the picture less its sky, and of the sky.
-  void Row(int y, float* d, float* bg) {
+  // Row y of the picture less its sky, and of the sky, into the rings.
+  void Row(int y, Rows& rows) const {
     const Between& by = wy_[static_cast<size_t>(y)];
-    if (by.lo != bandLo_ || by.hi != bandHi_) {
+    if (by.lo != rows.bandLo || by.hi != rows.bandHi) {
       // The rows between two block centres share their two interpolated lines.
-      bandLo_ = by.lo;
-      bandHi_ = by.hi;
+      rows.bandLo = by.lo;
+      rows.bandHi = by.hi;
       for (int x = 0; x < w_; ++x) {
         const Between& bx = wx_[static_cast<size_t>(x)];
-        lo_[static_cast<size_t>(x)] = (1 - bx.f) * G(bx.lo, by.lo) + bx.f * G(bx.hi, by.lo);
-        hi_[static_cast<size_t>(x)] = (1 - bx.f) * G(bx.lo, by.hi) + bx.f * G(bx.hi, by.hi);
+        rows.lo[static_cast<size_t>(x)] = (1 - bx.f) * G(bx.lo, by.lo) + bx.f * G(bx.hi, by.lo);
+        rows.hi[static_cast<size_t>(x)] = (1 - bx.f) * G(bx.lo, by.hi) + bx.f * G(bx.hi, by.hi);
       }
     }
-    const int32_t *pr = &r_(0, y), *pg = &g_(0, y), *pb = &b_(0, y);
-    const double *lo = lo_.data(), *hi = hi_.data();
+    const int32_t *pr = r_.Row(y), *pg = g_.Row(y), *pb = b_.Row(y);
+    const double *lo = rows.lo.data(), *hi = rows.hi.data();
+    float *d = rows.D(y), *bg = rows.Bg(y);
     const double fy = by.f, gy = 1 - by.f;
     for (int x = 0; x < w_; ++x) {
       const float in = static_cast<float>(static_cast<double>(pr[x]) + pg[x] + pb[x]);
@@ -175,23 +190,32 @@ class Sky {
  private:
   double G(int i, int j) const { return static_cast<double>(clean_[static_cast<size_t>(j) * nx_ + i]); }
 
-  void Grid(Medians& medians) {
+  void Grid() {
     const int block = std::clamp(std::min(w_, h_) / 8, 8, 64);
     nx_ = std::max(1, w_ / block);
     ny_ = std::max(1, h_ / block);
     std::vector<float> grid(static_cast<size_t>(nx_) * ny_), cell;
-    for (int j = 0; j < ny_; ++j)
-      for (int i = 0; i < nx_; ++i) {
-        const int y0 = static_cast<int>(static_cast<int64_t>(j) * h_ / ny_),
-                  y1 = static_cast<int>(static_cast<int64_t>(j + 1) * h_ / ny_);
-        const int x0 = static_cast<int>(static_cast<int64_t>(i) * w_ / nx_),
-                  x1 = static_cast<int>(static_cast<int64_t>(i + 1) * w_ / nx_);
-        std::vector<uint32_t>& keys = medians.Keys(static_cast<size_t>(y1 - y0) * (x1 - x0));
-        size_t n = 0;
-        for (int y = y0; y < y1; ++y)
-          for (int x = x0; x < x1; ++x) keys[n++] = OrderKey(In(x, y));
-        grid[static_cast<size_t>(j) * nx_ + i] = n ? KeyOfRank(keys, n, n / 2, medians.Spare()) : 0.f;
-      }
+    // Each half of the block rows on its own core, with its own buffers.
+    RunInTwo([&](int part) {
+      thread_local Medians medians;
+      int j0, j1;
+      HalfOf(0, ny_ - 1, part, j0, j1);
+      for (int j = j0; j <= j1; ++j)
+        for (int i = 0; i < nx_; ++i) {
+          const int y0 = static_cast<int>(static_cast<int64_t>(j) * h_ / ny_),
+                    y1 = static_cast<int>(static_cast<int64_t>(j + 1) * h_ / ny_);
+          const int x0 = static_cast<int>(static_cast<int64_t>(i) * w_ / nx_),
+                    x1 = static_cast<int>(static_cast<int64_t>(i + 1) * w_ / nx_);
+          std::vector<uint32_t>& keys = medians.Keys(static_cast<size_t>(y1 - y0) * (x1 - x0));
+          size_t n = 0;
+          for (int y = y0; y < y1; ++y) {
+            const int32_t *pr = r_.Row(y), *pg = g_.Row(y), *pb = b_.Row(y);
+            for (int x = x0; x < x1; ++x)
+              keys[n++] = OrderKey(static_cast<float>(static_cast<double>(pr[x]) + pg[x] + pb[x]));
+          }
+          grid[static_cast<size_t>(j) * nx_ + i] = n ? KeyOfRank(keys, n, n / 2, medians.Spare()) : 0.f;
+        }
+    });
     // Only a block with all eight neighbours: at the border the neighbours lie
     // on one side, and on a sloping sky their median would be biased.
     clean_ = grid;
@@ -208,8 +232,6 @@ class Sky {
   int w_, h_, nx_ = 1, ny_ = 1;
   std::vector<float> clean_;
   std::vector<Between> wx_, wy_;
-  std::vector<double> lo_, hi_;
-  int bandLo_ = -1, bandHi_ = -1;
 };
 
 // The 3 x 3 mean of the picture less its sky at (x, y), from its three rows
@@ -221,6 +243,11 @@ inline float Smoothed(const float* up, const float* mid, const float* down, int 
   return static_cast<float>(s / 9);
 }
 
+struct Candidate {
+  int x, y;
+  float s;
+};
+
 }  // namespace
 
 StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, int32_t fullScale,
@@ -231,36 +258,48 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
   field.width = w;
   field.height = h;
   const size_t n = static_cast<size_t>(w) * h;
-  thread_local Medians medians;
-  Sky sky(r, g, b, medians);
-
-  // Rows of the picture less its sky and of the sky (three of each, in
-  // turn) and of its 3 x 3 mean (five), so that each pass over the picture
-  // keeps only a few rows.
+  const Sky sky(r, g, b);
   const size_t W = static_cast<size_t>(w);
-  std::vector<float> dRows(3 * W), bgRows(3 * W), smRows(5 * W);
-  auto dRow = [&](int y) { return dRows.data() + static_cast<size_t>(y % 3) * W; };
-  auto bgRow = [&](int y) { return bgRows.data() + static_cast<size_t>(y % 3) * W; };
-  auto smRow = [&](int y) { return smRows.data() + static_cast<size_t>(y % 5) * W; };
-  auto skyRow = [&](int y) { sky.Row(y, dRow(y), bgRow(y)); };
 
-  // The noise, from an even sample of the whole picture.
+  // The noise, from an even sample of the whole picture; each half of the
+  // rows samples its own, the lower half's first, as one pass would.
+  struct Samples {
+    std::vector<float> d, sm, bg;
+  };
+  Samples halves[2];
+  const size_t stride = std::max<size_t>(1, n / 200000);
+  RunInTwo([&](int part) {
+    int y0, y1;
+    HalfOf(0, h - 1, part, y0, y1);
+    Samples& out = halves[part];
+    const size_t expected = (static_cast<size_t>(y1 - y0 + 1) * W) / stride + 2;
+    out.d.reserve(expected);
+    out.sm.reserve(expected);
+    out.bg.reserve(expected);
+    Rows rows(w);
+    if (y0 > 0) sky.Row(y0 - 1, rows);
+    sky.Row(y0, rows);
+    for (int y = y0; y <= y1; ++y) {
+      if (y + 1 < h) sky.Row(y + 1, rows);
+      const size_t rowStart = static_cast<size_t>(y) * W;
+      for (size_t k = (rowStart + stride - 1) / stride * stride; k < rowStart + W; k += stride) {
+        const int x = static_cast<int>(k - rowStart);
+        out.d.push_back(rows.D(y)[x]);
+        out.bg.push_back(rows.Bg(y)[x]);
+        const bool border = x == 0 || x == w - 1 || y == 0 || y == h - 1;
+        out.sm.push_back(border ? 0.f : Smoothed(rows.D(y - 1), rows.D(y), rows.D(y + 1), x));
+      }
+    }
+  });
+  thread_local Medians medians;
   std::vector<float>&sample = medians.sample, &sampleSm = medians.sampleSm, &bgSample = medians.bgSample;
   sample.clear();
   sampleSm.clear();
   bgSample.clear();
-  const size_t stride = std::max<size_t>(1, n / 200000);
-  skyRow(0);
-  for (int y = 0; y < h; ++y) {
-    if (y + 1 < h) skyRow(y + 1);
-    const size_t rowStart = static_cast<size_t>(y) * W;
-    for (size_t k = (rowStart + stride - 1) / stride * stride; k < rowStart + W; k += stride) {
-      const int x = static_cast<int>(k - rowStart);
-      sample.push_back(dRow(y)[x]);
-      bgSample.push_back(bgRow(y)[x]);
-      const bool border = x == 0 || x == w - 1 || y == 0 || y == h - 1;
-      sampleSm.push_back(border ? 0.f : Smoothed(dRow(y - 1), dRow(y), dRow(y + 1), x));
-    }
+  for (const Samples& half : halves) {
+    sample.insert(sample.end(), half.d.begin(), half.d.end());
+    sampleSm.insert(sampleSm.end(), half.sm.begin(), half.sm.end());
+    bgSample.insert(bgSample.end(), half.bg.begin(), half.bg.end());
   }
   // Quantised 8-bit data can show no spread at all on a flat sky.
   field.sky.noise = std::max(0.5, medians.Deviation(sample));
@@ -268,43 +307,52 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
   const double noiseSm = std::max(0.2, medians.Deviation(sampleSm));
   const double threshold = sigmas * noiseSm;
 
-  struct Candidate {
-    int x, y;
-    float s;
-  };
-  std::vector<Candidate> cand;
   // The 3 x 3 mean finds faint stars in noise and ignores lone pixels'
-  // spikes; a candidate is its highest point over 5 x 5.
-  auto smoothRow = [&](int y) {
-    float* out = smRow(y);
-    std::fill(out, out + W, 0.f);
-    if (y == 0 || y == h - 1) return;
-    const float *up = dRow(y - 1), *mid = dRow(y), *down = dRow(y + 1);
-    for (int x = 1; x < w - 1; ++x) out[x] = Smoothed(up, mid, down, x);
-  };
-  skyRow(0);
-  for (int y = 0; y < h; ++y) {
-    if (y + 1 < h) skyRow(y + 1);
-    smoothRow(y);
-    const int cy = y - 2;  // the row whose 5 x 5 neighbourhood is now complete
-    if (cy < 2 || cy >= h - 2) continue;
-    const float* centre = smRow(cy);
-    for (int x = 2; x < w - 2; ++x) {
-      const float v = centre[x];
-      if (v < threshold) continue;
-      bool isMax = true;
-      for (int j = -2; j <= 2 && isMax; ++j) {
-        const float* row = smRow(cy + j);
-        for (int i = -2; i <= 2 && isMax; ++i) {
-          if (!i && !j) continue;
-          const float o = row[x + i];
-          // Equal values (a clipped core) leave the first in scan order.
-          if (o > v || (o == v && (j < 0 || (j == 0 && i < 0)))) isMax = false;
+  // spikes; a candidate is its highest point over 5 x 5. Each half of the
+  // candidate rows is scanned on its own core, in scan order.
+  std::vector<Candidate> found[2];
+  RunInTwo([&](int part) {
+    int c0, c1;
+    HalfOf(2, h - 3, part, c0, c1);
+    if (c0 > c1) return;
+    std::vector<Candidate>& cand = found[part];
+    Rows rows(w);
+    auto smoothRow = [&](int y) {
+      float* out = rows.Sm(y);
+      std::fill(out, out + W, 0.f);
+      if (y == 0 || y == h - 1) return;
+      const float *up = rows.D(y - 1), *mid = rows.D(y), *down = rows.D(y + 1);
+      for (int x = 1; x < w - 1; ++x) out[x] = Smoothed(up, mid, down, x);
+    };
+    // The mean rows c0 - 2 .. c0 + 1 before the first candidate row.
+    const int first = c0 - 2;
+    if (first > 0) sky.Row(first - 1, rows);
+    sky.Row(first, rows);
+    for (int y = first; y <= c1 + 2; ++y) {
+      if (y + 1 < h) sky.Row(y + 1, rows);
+      smoothRow(y);
+      const int cy = y - 2;  // the row whose 5 x 5 neighbourhood is now complete
+      if (cy < c0) continue;
+      const float* centre = rows.Sm(cy);
+      for (int x = 2; x < w - 2; ++x) {
+        const float v = centre[x];
+        if (v < threshold) continue;
+        bool isMax = true;
+        for (int j = -2; j <= 2 && isMax; ++j) {
+          const float* row = rows.Sm(cy + j);
+          for (int i = -2; i <= 2 && isMax; ++i) {
+            if (!i && !j) continue;
+            const float o = row[x + i];
+            // Equal values (a clipped core) leave the first in scan order.
+            if (o > v || (o == v && (j < 0 || (j == 0 && i < 0)))) isMax = false;
+          }
         }
+        if (isMax) cand.push_back({x, cy, v});
       }
-      if (isMax) cand.push_back({x, cy, v});
     }
-  }
+  });
+  std::vector<Candidate> cand = std::move(found[0]);
+  cand.insert(cand.end(), found[1].begin(), found[1].end());
   const size_t keep = std::max<size_t>(maxStars * 4, 200);
   if (cand.size() > keep) {
     std::partial_sort(cand.begin(), cand.begin() + static_cast<long>(keep), cand.end(),

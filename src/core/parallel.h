@@ -1,0 +1,30 @@
+// Work split in two: one part on the calling thread, the other on a helper
+// thread kept for the program's life. A part computes each of its values
+// exactly as the one loop would, in the same order, so the split never
+// changes a result; it only puts the machine's second core to work.
+#pragma once
+
+#include <functional>
+
+namespace qv {
+
+// Runs part(0) on the calling thread and part(1) on the helper, and returns
+// when both have ended. An exception from either part is rethrown here (the
+// caller's own first). On a one-core machine, or when called from within a
+// part, both parts run on the calling thread, 0 then 1.
+void RunInTwo(const std::function<void(int part)>& part);
+
+// Whether RunInTwo may use the helper (yes by default on two cores or
+// more); without it, both parts run on the calling thread. Tests compare
+// the two ways.
+void UseSecondCore(bool use);
+
+// The half of [first, last] (inclusive) that part `part` of two takes:
+// the lower half for part 0.
+inline void HalfOf(int first, int last, int part, int& from, int& to) {
+  const int mid = first + (last - first + 1) / 2;
+  from = part == 0 ? first : mid;
+  to = part == 0 ? mid - 1 : last;
+}
+
+}  // namespace qv
