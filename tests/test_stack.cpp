@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "core/error_words.h"
+#include "core/parallel.h"
 #include "platform/disk_space.h"
 #include "stack/accumulate.h"
 #include "stack/combine.h"
@@ -261,6 +262,38 @@ TEST(ResampleImage, QuarterTurnAndAStopAfterTheFourthRow) {
       const bool in = xd >= 11 && xd <= 13 && yd >= 9 && yd <= 12;
       ASSERT_EQ(d.sum[0](xd, yd), in ? src[0](yd - 9, 13 - xd) : 0) << xd << "," << yd;
       ASSERT_EQ(d.weight[0](xd, yd) + d.weight[1](xd, yd), in ? 1 : 0) << xd << "," << yd;
+    }
+}
+
+// Both cores share the rows between two stop tests: on odd boxes (one row,
+// one column), turned, with blended and circular weights, every sum and
+// weight is the single loop's, and a stop at each stop test leaves the same
+// rows written.
+TEST(ResampleImage, TwoCoresGiveTheOneLoopsSumsAndStops) {
+  Plane<int32_t> src[3];
+  for (int p = 0; p < 3; ++p) {
+    src[p].Redim(36, 22);
+    for (int y = 0; y <= 22; ++y)
+      for (int x = 0; x <= 36; ++x) src[p](x, y) = (x * 7 + y * 13 + p * 5) % 40 - 3;
+  }
+  Weighting wt;
+  wt.blend = wt.circle = true;
+  wt.cx = 18, wt.cy = 11, wt.r = 9, wt.outside = 0.5f;
+  const Placement boxes[] = {{3, 2, 39, 24, 0.3}, {5, 7, 5, 30, -1.1}, {1, 9, 40, 9, 2.0}, {2.5, 1.5, 38.5, 23.5, 0}};
+  for (const Placement& at : boxes)
+    for (int stopAt = 0; stopAt <= 12; ++stopAt) {
+      Plane<float> out[2][6];
+      bool done[2];
+      for (const bool two : {false, true}) {
+        UseSecondCore(two);
+        int yields = 0;
+        const Resample d(src, wt, at, 44, 33, [&] { return stopAt == 0 || ++yields < stopAt; });
+        done[two] = d.done;
+        for (int p = 0; p < 3; ++p) out[two][p] = d.sum[p], out[two][3 + p] = d.weight[p];
+      }
+      UseSecondCore(true);
+      EXPECT_EQ(done[0], done[1]);
+      for (int p = 0; p < 6; ++p) EXPECT_TRUE(out[0][p] == out[1][p]) << "plane " << p << " stop " << stopAt;
     }
 }
 

@@ -1,7 +1,7 @@
 #include "core/parallel.h"
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -10,65 +10,78 @@ namespace qv {
 
 namespace {
 
+// Waits until `flag` differs from `old`: a short spin first, since the next
+// split usually follows within microseconds (a loop splits every few rows),
+// then asleep, so that an idle helper costs nothing.
+uint32_t AwaitChange(const std::atomic<uint32_t>& flag, uint32_t old) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+  for (int spins = 0;; ++spins) {
+    const uint32_t now = flag.load(std::memory_order_acquire);
+    if (now != old) return now;
+    if ((spins & 63) == 63 && std::chrono::steady_clock::now() > until) break;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+  for (;;) {
+    flag.wait(old, std::memory_order_acquire);
+    const uint32_t now = flag.load(std::memory_order_acquire);
+    if (now != old) return now;
+  }
+}
+
 class Helper {
  public:
   Helper() : thread_([this] { Loop(); }) {}
   ~Helper() {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      quit_ = true;
-    }
-    wake_.notify_one();
+    quit_.store(true, std::memory_order_relaxed);
+    posted_.fetch_add(1, std::memory_order_release);
+    posted_.notify_one();
     thread_.join();
   }
 
   void Run(const std::function<void(int)>& part) {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      job_ = &part;
-      error_ = nullptr;
-      ++posted_;
-    }
-    wake_.notify_one();
+    job_ = &part;
+    error_ = nullptr;
+    const uint32_t ticket = posted_.load(std::memory_order_relaxed) + 1;
+    posted_.store(ticket, std::memory_order_release);
+    posted_.notify_one();
     std::exception_ptr own;
     try {
       part(0);
     } catch (...) {
       own = std::current_exception();
     }
-    std::unique_lock<std::mutex> lock(m_);
-    done_.wait(lock, [&] { return finished_ == posted_; });
+    uint32_t seen = finished_.load(std::memory_order_acquire);
+    while (seen != ticket) {
+      seen = AwaitChange(finished_, seen);
+    }
     if (own) std::rethrow_exception(own);
     if (error_) std::rethrow_exception(error_);
   }
 
  private:
   void Loop() {
-    std::unique_lock<std::mutex> lock(m_);
+    uint32_t seen = 0;
     for (;;) {
-      wake_.wait(lock, [&] { return quit_ || posted_ != finished_; });
-      if (quit_) return;
-      const std::function<void(int)>* job = job_;
-      lock.unlock();
-      std::exception_ptr err;
+      seen = AwaitChange(posted_, seen);
+      if (quit_.load(std::memory_order_relaxed)) return;
       try {
-        (*job)(1);
+        (*job_)(1);
       } catch (...) {
-        err = std::current_exception();
+        error_ = std::current_exception();
       }
-      lock.lock();
-      error_ = err;
-      finished_ = posted_;
-      done_.notify_one();
+      finished_.store(seen, std::memory_order_release);
+      finished_.notify_one();
     }
   }
 
-  std::mutex m_;
-  std::condition_variable wake_, done_;
+  // The job and its error pass between the threads under the release and
+  // acquire of the two counters.
   const std::function<void(int)>* job_ = nullptr;
   std::exception_ptr error_;
-  unsigned long posted_ = 0, finished_ = 0;
-  bool quit_ = false;
+  std::atomic<uint32_t> posted_{0}, finished_{0};
+  std::atomic<bool> quit_{false};
   std::thread thread_;
 };
 
@@ -77,10 +90,9 @@ std::atomic<bool> g_secondCore{std::thread::hardware_concurrency() > 1};
 
 }  // namespace
 
-void RunInTwo(const std::function<void(int part)>& part) {
+void RunInTwo(const std::function<void(int part, int parts)>& part) {
   if (!g_secondCore.load(std::memory_order_relaxed) || t_inPart) {
-    part(0);
-    part(1);
+    part(0, 1);
     return;
   }
   static Helper helper;
@@ -92,7 +104,7 @@ void RunInTwo(const std::function<void(int part)>& part) {
       const bool was = t_inPart;
       t_inPart = true;
       try {
-        part(p);
+        part(p, 2);
       } catch (...) {
         t_inPart = was;
         throw;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/parallel.h"
 #include "core/paths.h"
 #include "io/file.h"
 #include "stack/accumulate.h"
@@ -101,8 +102,10 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
   const int y1 = static_cast<int>(std::clamp(placement.maxY, 0.0, static_cast<double>(hd)));
   const double c = std::cos(placement.angle), sn = std::sin(placement.angle);
   const bool even = !weighting.circle && !weighting.blend;  // every sample weighs 1
-  for (int yd = y0; yd <= y1; ++yd) {
+  auto resampleRow = [&](int yd) {
     const double ry = yd - cyD;
+    float* sums[3] = {sum[0].Row(yd), sum[1].Row(yd), sum[2].Row(yd)};
+    float* weights[3] = {weight[0].Row(yd), weight[1].Row(yd), weight[2].Row(yd)};
     for (int xd = x0; xd <= x1; ++xd) {
       const double rx = xd - cxD;
       const int xs = CInt(RoundHalfEven(rx * c + ry * sn + f.cxS));
@@ -113,15 +116,44 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
       const double w = even ? 1.0 : WeightAt(weighting, f, xs, ys);
       if (!(w > 0)) continue;
       for (int p = 0; p < 3; ++p) {
-        const int32_t v = src[p](xs, ys);
+        const int32_t v = src[p].Row(ys)[xs];
         if (v <= 0) continue;
-        float& wv = weight[p](xd, yd);
-        float& sv = sum[p](xd, yd);
+        float& wv = weights[p][xd];
+        float& sv = sums[p][xd];
         wv = static_cast<float>(wv + w);
         sv = static_cast<float>(sv + v * w);
       }
     }
-    if (yd % 4 == 0 && !GoOn(yield)) return false;
+  };
+  // The rows between two stop tests are shared by both cores, each row's
+  // sums on one of them, so every value is the one the single loop gives and
+  // a stop leaves the same rows written. Only where no pixel can fail: a
+  // failure must leave the pixels before it written and none after, as one
+  // loop does. The source position is affine in the destination's, so the
+  // corners bound it; a non-negative edge keeps it inside the planes.
+  bool canFail = e < 0;
+  for (const int yd : {y0, y1})
+    for (const int xd : {x0, x1}) {
+      const double rx = xd - cxD, ry = yd - cyD;
+      const double xs = rx * c + ry * sn + f.cxS, ys = -rx * sn + ry * c + f.cyS;
+      if (!(std::fabs(xs) < 32000 && std::fabs(ys) < 32000)) canFail = true;
+    }
+  int yd = y0;
+  while (yd <= y1) {
+    // Up to the next row that ends with a stop test.
+    const int last = std::min(y1, yd + (4 - yd % 4) % 4);
+    if (canFail || last == yd) {
+      for (int y = yd; y <= last; ++y) resampleRow(y);
+    } else {
+      const int first = yd;
+      RunInTwo([&](int part, int parts) {
+        int from, to;
+        ShareOf(first, last, part, parts, from, to);
+        for (int y = from; y <= to; ++y) resampleRow(y);
+      });
+    }
+    if (last % 4 == 0 && !GoOn(yield)) return false;
+    yd = last + 1;
   }
   return true;
 }

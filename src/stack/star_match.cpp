@@ -196,10 +196,10 @@ class Sky {
     ny_ = std::max(1, h_ / block);
     std::vector<float> grid(static_cast<size_t>(nx_) * ny_), cell;
     // Each half of the block rows on its own core, with its own buffers.
-    RunInTwo([&](int part) {
+    RunInTwo([&](int part, int parts) {
       thread_local Medians medians;
       int j0, j1;
-      HalfOf(0, ny_ - 1, part, j0, j1);
+      ShareOf(0, ny_ - 1, part, parts, j0, j1);
       for (int j = j0; j <= j1; ++j)
         for (int i = 0; i < nx_; ++i) {
           const int y0 = static_cast<int>(static_cast<int64_t>(j) * h_ / ny_),
@@ -268,9 +268,9 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
   };
   Samples halves[2];
   const size_t stride = std::max<size_t>(1, n / 200000);
-  RunInTwo([&](int part) {
+  RunInTwo([&](int part, int parts) {
     int y0, y1;
-    HalfOf(0, h - 1, part, y0, y1);
+    ShareOf(0, h - 1, part, parts, y0, y1);
     Samples& out = halves[part];
     const size_t expected = (static_cast<size_t>(y1 - y0 + 1) * W) / stride + 2;
     out.d.reserve(expected);
@@ -311,9 +311,9 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
   // spikes; a candidate is its highest point over 5 x 5. Each half of the
   // candidate rows is scanned on its own core, in scan order.
   std::vector<Candidate> found[2];
-  RunInTwo([&](int part) {
+  RunInTwo([&](int part, int parts) {
     int c0, c1;
-    HalfOf(2, h - 3, part, c0, c1);
+    ShareOf(2, h - 3, part, parts, c0, c1);
     if (c0 > c1) return;
     std::vector<Candidate>& cand = found[part];
     Rows rows(w);
