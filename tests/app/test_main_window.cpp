@@ -390,6 +390,8 @@ class MainWindowTest : public QObject {
       e.ImgZone.clear();
       QTest::mouseClick(picture, Qt::LeftButton, Qt::ControlModifier | Qt::AltModifier, at);
       QCOMPARE(e.ImgZone, qv::Str(px / u1) + "," + qv::Str(py / u2) + ";");
+      // The zone mark shows at once, zone menu unchecked: a red circle of radius 3.
+      if (z == 0) QCOMPARE(p.w.Shown().pixel(at.x() - 3, at.y()), qRgb(255, 0, 0));
       QTest::mouseClick(picture, Qt::RightButton, Qt::NoModifier, at);
       QVERIFY2(p.w.windowTitle().startsWith(QStringLiteral("(x,y)=(%1,%2) RGB=(").arg(px).arg(py)),
                qPrintable(p.w.windowTitle()));
@@ -403,6 +405,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.s.CurPic, int16_t{2});
     QTest::keyClick(&p.w, Qt::Key_Down);
     QCOMPARE(p.s.CurPic, int16_t{3});
+    // A click the tracking will not use says which box to tick.
+    QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    QVERIFY2(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")),
+             qPrintable(p.w.statusBar()->currentMessage()));
   }
 
   void menusRunTheirCommands() {
@@ -590,7 +596,6 @@ class MainWindowTest : public QObject {
     QVERIFY(p.w.form3()->Text1 != levels || p.w.form3()->Text2 != white);
     QCOMPARE(e->findChild<QLineEdit*>("Text1_0")->text().toStdString(), p.w.form3()->Text1[0]);
 
-    const std::string dest = p.s.dest.DestFileName;
     for (const char* ext : {"jpg", "bmp", "tif", "fts"}) {
       const QString file = dir_.filePath(QStringLiteral("editor.%1").arg(QLatin1String(ext)));
       p.dialogs.save = qvapp::S(file);
@@ -606,12 +611,6 @@ class MainWindowTest : public QObject {
       QVERIFY2(status.startsWith(QStringLiteral("Enregistré : ") + file), qPrintable(status));
       QCOMPARE(status.contains(QStringLiteral("trois plans identiques")), ext[0] == 't' || ext[0] == 'f');
     }
-    // The dialog starts from the last name, without its extension.
-    p.dialogs.save.clear();
-    e->findChild<QPushButton*>("Command1")->click();
-    QVERIFY(p.dialogs.asked.back().initialFile.find("editor.") == std::string::npos);
-    QVERIFY(p.dialogs.asked.back().initialFile.find("editor") != std::string::npos);
-    QVERIFY(!dest.empty());
 
     const QSize start = d->Shown().size();
     e->findChild<QPushButton*>("Command4")->click();  // "Tourner"
@@ -626,12 +625,6 @@ class MainWindowTest : public QObject {
     // "Copier" puts the shown picture on the clipboard.
     e->findChild<QPushButton*>("Command2")->click();
     QCOMPARE(QApplication::clipboard()->image().size(), d->Shown().size());
-
-    auto* combo = qobject_cast<QComboBox*>(editorControl("Combo1"));
-    combo->setCurrentIndex(1);
-    emit combo->activated(1);
-    QCOMPARE(p.w.form3()->Combo1, std::string("50"));
-    QVERIFY(d->Shown().width() < p.s.dest.DestSumR.Width());
 
     // Closing the destination closes the editor.
     d->close();
@@ -750,36 +743,6 @@ class MainWindowTest : public QObject {
     }
   }
 
-  // The platform's save dialog itself: it opens on the BMP filter, and a
-  // name typed under another filter comes back with that filter's
-  // extension and index.
-  void theSaveDialogReportsItsFilter() {
-    Program p;
-    QWidget* owner = &p.w;
-    qvapp::QtDialogs dialogs(owner);
-    qv::SaveDialogParams params;
-    params.initialName = qvapp::S(dir_.filePath("depart"));
-    QString startFilter;
-    QTimer::singleShot(0, [&] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      QVERIFY(dialog);
-      startFilter = dialog->selectedNameFilter();
-      auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
-      QVERIFY(types);
-      types->setFocus();
-      QTest::keyClick(types, Qt::Key_Home);  // the user picks the first filter
-      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-      QVERIFY(name);
-      name->clear();
-      QTest::keyClicks(name, "ciel");
-      QMetaObject::invokeMethod(dialog, "accept");
-    });
-    const qv::SaveAnswer answer = dialogs.SaveFile(params.Request());
-    QCOMPARE(startFilter, QStringLiteral("Image Bitmap (BMP) (*.bmp)"));
-    QCOMPARE(answer.filter, 0);
-    QCOMPARE(answer.file, qvapp::S(dir_.filePath("ciel.fts")));
-  }
-
   void droppedFilesJoinTheListAndAProjectOpens() {
     Program p;
     auto drop = [&](const QStringList& paths) {
@@ -855,20 +818,10 @@ class MainWindowTest : public QObject {
     marksAndRun(qv::StarSource::Automatic);
     QVERIFY2(message.contains(QStringLiteral("choisie automatiquement")), qPrintable(message));
 
-    // "&Nouveau", a second list and a plain click on the star: the guide
-    // star clicked wins over the reference the tracking left elsewhere.
+    // "&Nouveau", a second list: a reference placed with Maj+click wins
+    // over a guide star clicked on empty sky.
     p.Action("mnuNew")->trigger();
     QVERIFY(p.f.Report.rows.empty());
-    p.Action("mnuLoad")->trigger();
-    click(star.x(), star.y(), Qt::NoModifier);
-    QCOMPARE(p.s.Img[1].GuideOrigin, qv::PairOrigin::Placed);
-    QCOMPARE(p.s.Img[1].RefOrigin, qv::PairOrigin::Inherited);
-    marksAndRun(qv::StarSource::Guide);
-    QVERIFY(near(marked, star));
-
-    // A reference placed with Maj+click wins over a guide star clicked on
-    // empty sky.
-    p.Action("mnuNew")->trigger();
     p.Action("mnuLoad")->trigger();
     click(40, 40, Qt::NoModifier);
     click(star.x(), star.y(), Qt::ShiftModifier);
@@ -939,28 +892,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.s.CurPic, shown);
   }
 
-  // A run that leaves out a checked frame opens the report by itself and
-  // says why; a click that the tracking will not use says which box to tick.
-  void aFrameLeftOutOpensTheReport() {
-    Program p;
-    p.dialogs.files = {qvapp::S(night_) + "/", "frame001.fts", "frame002.fts", "frame003.fts"};
-    p.Action("mnuLoad")->trigger();
-    auto* text3 = p.Control<QLineEdit>("Text3");
-    text3->clear();
-    QTest::keyClicks(text3, "99.9");
-    QVERIFY(!p.w.reportWindow());
-    p.Action("mnu_4")->trigger();
-    QVERIFY(p.w.reportWindow() && p.w.reportWindow()->isVisible());
-    QTableWidget* table = p.w.reportWindow()->Table();
-    QVERIFY2(table->item(1, 4)->text().startsWith(QStringLiteral("qualité ")), qPrintable(table->item(1, 4)->text()));
-    QCOMPARE(p.f.Report.total, std::string("1 images combinées sur 1 acceptées"));
-
-    QTest::mouseClick(p.w.findChild<QLabel*>("Image1_2"), Qt::LeftButton);
-    QTest::mouseClick(p.w.findChild<QWidget*>("Picture1"), Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
-    QVERIFY2(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")),
-             qPrintable(p.w.statusBar()->currentMessage()));
-  }
-
   void dialogFiltersAndFolders() {
     QCOMPARE(qvapp::FilterText("Image Astro (FTS FIT BMP JPEG TIF)", "*.fts;*.fit"),
              QStringLiteral("Image Astro (FTS FIT BMP JPEG TIF) (*.fts *.fit)"));
@@ -968,16 +899,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(groups.size(), size_t{2});
     QCOMPARE(groups[0], (std::vector<std::string>{"/a", "x.fts", "z.fts"}));
     QCOMPARE(groups[1], (std::vector<std::string>{"/b", "y.fts"}));
-  }
-
-  void packedPixelsKeepTheirColours() {
-    qv::Plane<int32_t> pixels(1, 0);
-    pixels(0, 0) = 0x123456;
-    pixels(1, 0) = 0x7F00FF01;  // the fourth byte is not a colour
-    const QImage image = qvapp::PackedToImage(pixels);
-    QCOMPARE(image.format(), QImage::Format_RGB32);
-    QCOMPARE(image.pixel(0, 0), QRgb(0xFF123456));
-    QCOMPARE(image.pixel(1, 0), QRgb(0xFF00FF01));
   }
 
   void startUpChecksAutoAndAProjectMayClearIt() {
@@ -1053,26 +974,6 @@ class MainWindowTest : public QObject {
     e->findChild<QPushButton*>("Command4")->click();
     QVERIFY(d->Shown().height() > d->height());
     QVERIFY(v->isVisible());
-  }
-
-  void aZonePointShowsAtOnce() {
-    Program p;
-    LoadFrames(p);
-    p.s.Img[1].ImgZone.clear();
-    QVERIFY(!p.f.mnuZone);
-    const QImage before = p.w.Shown();
-    auto* picture = p.w.findChild<QWidget*>("Picture1");
-    const QPoint at(30, 20);
-    QTest::mouseClick(picture, Qt::LeftButton, Qt::ControlModifier | Qt::AltModifier, at);
-    QVERIFY(!p.s.Img[1].ImgZone.empty());
-    const QImage after = p.w.Shown();
-    QCOMPARE(after.size(), before.size());
-    // The red circle of radius 3 around the point.
-    int red = 0;
-    for (int y = at.y() - 3; y <= at.y() + 3; ++y)
-      for (int x = at.x() - 3; x <= at.x() + 3; ++x) red += after.pixel(x, y) == qRgb(255, 0, 0);
-    QVERIFY(red >= 4);
-    QCOMPARE(after.pixel(at.x() + 20, at.y() + 20), before.pixel(at.x() + 20, at.y() + 20));
   }
 
   // The zone dialog opens beside the main window, within the screen.
