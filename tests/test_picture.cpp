@@ -95,20 +95,14 @@ TEST(Picture, ImageMagickJpegFilesLoad) {
   if (qvtest::RunCommand("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "convert is not installed";
   TempDir dir;
   WritePpm(dir.File("h.ppm"), 32, 32, Halves);
-  const struct {
-    const char* out;
-    const char* options;
-    int tolerance;
-  } cases[] = {{"im.jpg", "-quality 100", 4}, {"im.JPEG", "-quality 95", 6}};
-  for (const auto& c : cases) {
-    const std::string out = dir.File(c.out);
-    const std::string cmd = "convert '" + dir.File("h.ppm") + "' " + c.options + " '" + out + "' 2>&1";
-    ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
-    TestSession s(out);
-    ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
-    EXPECT_EQ(s->Img[1].ImgBitpix, 8);
-    ExpectPattern(*s, 32, 32, 1, Halves, c.tolerance, cmd);
-  }
+  // An upper-case extension of four letters is a JPEG too.
+  const std::string out = dir.File("im.JPEG");
+  const std::string cmd = "convert '" + dir.File("h.ppm") + "' -quality 95 '" + out + "' 2>&1";
+  ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
+  TestSession s(out);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
+  EXPECT_EQ(s->Img[1].ImgBitpix, 8);
+  ExpectPattern(*s, 32, 32, 1, Halves, 6, cmd);
 }
 
 // The BMP variants common writers produce: palette pictures of 4 and 8 bits,

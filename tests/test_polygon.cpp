@@ -31,19 +31,8 @@ bool Inside(const Points& pts, int64_t x, int64_t y) {
 
 }  // namespace
 
-TEST(PolygonFill, TopAndLeftEdgesAreInRightAndBottomOut) {
-  Plane<int32_t> s(9, 9);
-  FillPolygonAlternate(s, {{1, 1}, {4, 1}, {4, 3}, {1, 3}}, 5);
-  EXPECT_EQ(Count(s, 5), 6);  // x 1..3 by y 1..2
-  EXPECT_EQ(s(1, 1), 5);
-  EXPECT_EQ(s(4, 2), 0);
-  // A pentagram: even-odd leaves its doubly crossed inner pentagon empty.
-  s.Redim(20, 20);
-  FillPolygonAlternate(s, {{10, 0}, {16, 19}, {0, 7}, {20, 7}, {4, 19}}, 1);
-  EXPECT_EQ(s(10, 11), 0);
-  EXPECT_EQ(s(10, 3), 1);
-}
-
+// Random shapes, self-crossing ones among them, against the crossing test:
+// top and left edges in, right and bottom out, doubly crossed areas empty.
 TEST(PolygonFill, MatchesPointInPolygonOnRandomShapesAcrossTheBorder) {
   std::mt19937 rng(9);
   for (int round = 0; round < 300; ++round) {
