@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/big_buffer.h"
 #include "core/numeric.h"
 
 namespace qv {
@@ -32,7 +33,7 @@ class Plane {
       ub2_ = ub2;
       return;
     }
-    std::vector<T> fresh;
+    Storage fresh;
     Allocate(fresh, Count(ub1, ub2));
     data_.swap(fresh);
     ub1_ = ub1;
@@ -41,7 +42,7 @@ class Plane {
 
   // Release the storage; the plane becomes empty.
   void Erase() {
-    std::vector<T>().swap(data_);
+    Storage().swap(data_);
     ub1_ = ub2_ = -1;
   }
 
@@ -77,7 +78,8 @@ class Plane {
     if (ub1 < 0 || ub2 < 0) Raise(kErrSubscript);
   }
   static size_t Count(int ub1, int ub2) { return (static_cast<size_t>(ub1) + 1) * (static_cast<size_t>(ub2) + 1); }
-  static void Allocate(std::vector<T>& v, size_t n) {
+  using Storage = std::vector<T, BigAllocator<T>>;
+  static void Allocate(Storage& v, size_t n) {
     try {
       v.assign(n, T{});
     } catch (const std::bad_alloc&) {
@@ -87,7 +89,7 @@ class Plane {
     }
   }
 
-  std::vector<T> data_;
+  Storage data_;
   int ub1_ = -1, ub2_ = -1;
 };
 
