@@ -14,7 +14,7 @@ namespace {
 // split usually follows within microseconds (a loop splits every few rows),
 // then asleep, so that an idle helper costs nothing.
 uint32_t AwaitChange(const std::atomic<uint32_t>& flag, uint32_t old) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
   for (int spins = 0;; ++spins) {
     const uint32_t now = flag.load(std::memory_order_acquire);
     if (now != old) return now;

@@ -72,12 +72,27 @@ void ApplyFlat(RgbRow row, const uint8_t* skip, ConstPlaneView<int32_t> flat, do
 }
 
 void CountRow(RgbRow row, const uint8_t* skip, std::array<int32_t, kHistoBins>& histo, RowFault& fault) {
+  // Neighbouring pixels of a sky mostly share a bin: their counts are kept
+  // in a register and added once per run of one bin, rather than each
+  // waiting on the previous increment of the same counter.
+  size_t bin = 0;
+  int32_t run = 0;
   for (int x = 0; x < fault.end; ++x) {
     if (skip && skip[x]) continue;
     const int64_t sum = int64_t{row.v[0][x]} + row.v[1][x] + row.v[2][x];
-    if (sum < INT32_MIN || sum > INT32_MAX) return fault.At(x + 1, kErrOverflow);
-    histo[static_cast<size_t>(std::clamp(static_cast<int32_t>(sum) / 96, 0, kHistoBins - 1))]++;
+    if (sum < INT32_MIN || sum > INT32_MAX) {
+      histo[bin] += run;
+      return fault.At(x + 1, kErrOverflow);
+    }
+    const size_t b = static_cast<size_t>(std::clamp(static_cast<int32_t>(sum) / 96, 0, kHistoBins - 1));
+    if (b != bin) {
+      histo[bin] += run;
+      bin = b;
+      run = 0;
+    }
+    ++run;
   }
+  histo[bin] += run;
 }
 
 }  // namespace qv

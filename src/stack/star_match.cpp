@@ -26,34 +26,39 @@ inline float FromOrderKey(uint32_t k) {
   return f;
 }
 
-// The value of rank `rank` (0-based) among keys, found by counting digits
-// from the top, 11, 11 and 10 bits: the value nth_element would leave at
-// that rank, in a few passes over the keys instead of a partial sort. The
-// keys are reordered.
+// The value of rank `rank` (0-based) among keys: the value nth_element
+// would leave at that rank, by counting instead of a partial sort. Each
+// round counts the keys in at most 2048 bins spanning their range, keeps
+// the keys of the bin that holds the rank, and ends when a bin is one key
+// wide; a sky's values span a narrow range, so the first round keeps few.
+// The keys are reordered.
 float KeyOfRank(std::vector<uint32_t>& keys, size_t n, size_t rank, std::vector<uint32_t>& spare) {
   std::array<uint32_t, 2048> count;
   uint32_t* cur = keys.data();
   if (spare.size() < n) spare.resize(n);
   uint32_t* other = spare.data();
-  uint32_t prefix = 0;
-  for (const int shift : {21, 10, 0}) {
-    const uint32_t mask = shift ? 0x7FFu : 0x3FFu;
-    count.fill(0);
-    for (size_t i = 0; i < n; ++i) ++count[(cur[i] >> shift) & mask];
+  for (;;) {
+    uint32_t lo = cur[0], hi = cur[0];
+    for (size_t i = 1; i < n; ++i) {
+      lo = std::min(lo, cur[i]);
+      hi = std::max(hi, cur[i]);
+    }
+    if (lo == hi) return FromOrderKey(lo);
+    int shift = 0;
+    while (((hi - lo) >> shift) >= count.size()) ++shift;
+    const size_t bins = ((hi - lo) >> shift) + 1;
+    std::fill(count.begin(), count.begin() + static_cast<long>(bins), 0u);
+    for (size_t i = 0; i < n; ++i) ++count[(cur[i] - lo) >> shift];
     uint32_t d = 0;
     while (rank >= count[d]) rank -= count[d++];
-    prefix |= d << shift;
-    if (!shift) break;
-    // Only the keys with this digit can hold the rank.
+    if (shift == 0) return FromOrderKey(lo + d);
+    // Only the keys of this bin can hold the rank.
     size_t m = 0;
-    if (count[d] != n) {
-      for (size_t i = 0; i < n; ++i)
-        if (((cur[i] >> shift) & mask) == d) other[m++] = cur[i];
-      std::swap(cur, other);
-    }
-    n = count[d];
+    for (size_t i = 0; i < n; ++i)
+      if (((cur[i] - lo) >> shift) == d) other[m++] = cur[i];
+    std::swap(cur, other);
+    n = m;
   }
-  return FromOrderKey(prefix);
 }
 
 // The median as the detection takes it: the upper middle value. Its
