@@ -146,6 +146,19 @@ FAULTS = [
      "editor saturation: comparison loosened"),
     ("src/editor/form3.cpp", "return v >= 1 && v <= 32767 ? static_cast<int16_t>(RoundHalfEven(v)) : 0;",
      "return v >= 1 && v <= 32767 ? static_cast<int16_t>(v + 0.5) : 0;", "editor: half away instead of half to even"),
+    # Fast paths: the split loops, the counting medians, the inline rounding
+    ("src/stack/combine.cpp", "const int last = std::min(y1, yd + (4 - yd % 4) % 4);",
+     "const int last = std::min(y1, yd + (4 - yd % 4) % 4 + 1);", "combination: a share of rows runs past its stop test"),
+    ("src/stack/combine.cpp", "bool canFail = e < 0;", "bool canFail = false;",
+     "combination: rows that can fail are split anyway"),
+    ("src/stack/star_match.cpp", "    if (y0 > 0) sky.Row(y0 - 1, rows);\n    sky.Row(y0, rows);\n    for (int y = y0; y <= y1; ++y) {",
+     "    sky.Row(y0, rows);\n    for (int y = y0; y <= y1; ++y) {", "detection: the second half samples without the row above"),
+    ("src/stack/star_match.cpp", "    if (shift == 0) return FromOrderKey(lo + d);", "    if (shift == 0) return FromOrderKey(lo + d + 1);",
+     "counting median: one key too high"),
+    ("src/core/numeric.h", "return std::copysign((a + kTwo52) - kTwo52, v);", "return (a + kTwo52) - kTwo52;",
+     "rounding: the sign dropped"),
+    ("src/process/pixel_rows.cpp", "      histo[bin] += run;\n      return fault.At(x + 1, kErrOverflow);",
+     "      return fault.At(x + 1, kErrOverflow);", "histogram: the pixels before an overflow not counted"),
 ]
 
 TARGETS = ["quelvista_tests", "quelvista_gui_tests", "quelvista-cli"]

@@ -268,19 +268,21 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
 
   // The noise, from an even sample of the whole picture; each half of the
   // rows samples its own, the lower half's first, as one pass would.
+  // The samples of each half live in its thread's buffers, kept from one
+  // frame to the next.
   struct Samples {
     std::vector<float> d, sm, bg;
   };
-  Samples halves[2];
+  const Samples* halves[2] = {nullptr, nullptr};
   const size_t stride = std::max<size_t>(1, n / 200000);
   RunInTwo([&](int part, int parts) {
     int y0, y1;
     ShareOf(0, h - 1, part, parts, y0, y1);
-    Samples& out = halves[part];
-    const size_t expected = (static_cast<size_t>(y1 - y0 + 1) * W) / stride + 2;
-    out.d.reserve(expected);
-    out.sm.reserve(expected);
-    out.bg.reserve(expected);
+    thread_local Samples out;
+    out.d.clear();
+    out.sm.clear();
+    out.bg.clear();
+    halves[part] = &out;
     Rows rows(w);
     if (y0 > 0) sky.Row(y0 - 1, rows);
     sky.Row(y0, rows);
@@ -301,10 +303,11 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
   sample.clear();
   sampleSm.clear();
   bgSample.clear();
-  for (const Samples& half : halves) {
-    sample.insert(sample.end(), half.d.begin(), half.d.end());
-    sampleSm.insert(sampleSm.end(), half.sm.begin(), half.sm.end());
-    bgSample.insert(bgSample.end(), half.bg.begin(), half.bg.end());
+  for (const Samples* half : halves) {
+    if (!half) continue;
+    sample.insert(sample.end(), half->d.begin(), half->d.end());
+    sampleSm.insert(sampleSm.end(), half->sm.begin(), half->sm.end());
+    bgSample.insert(bgSample.end(), half->bg.begin(), half->bg.end());
   }
   // Quantised 8-bit data can show no spread at all on a flat sky.
   field.sky.noise = std::max(0.5, medians.Deviation(sample));
