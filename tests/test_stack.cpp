@@ -267,9 +267,10 @@ TEST(ResampleImage, QuarterTurnAndAStopAfterTheFourthRow) {
 
 // Both cores share the rows between two stop tests: on odd boxes (one row,
 // one column), turned, with blended and circular weights, every sum and
-// weight is the single loop's, and a stop at each stop test leaves the same
-// rows written.
-TEST(ResampleImage, TwoCoresGiveTheOneLoopsSumsAndStops) {
+// weight is the single loop's, a stop at each stop test leaves the same
+// rows written, and a pixel that fails (a negative edge reaching outside the
+// planes) leaves those before it written and none after.
+TEST(ResampleImage, TwoCoresGiveTheOneLoopsSumsStopsAndFailures) {
   Plane<int32_t> src[3];
   for (int p = 0; p < 3; ++p) {
     src[p].Redim(36, 22);
@@ -280,21 +281,33 @@ TEST(ResampleImage, TwoCoresGiveTheOneLoopsSumsAndStops) {
   wt.blend = wt.circle = true;
   wt.cx = 18, wt.cy = 11, wt.r = 9, wt.outside = 0.5f;
   const Placement boxes[] = {{3, 2, 39, 24, 0.3}, {5, 7, 5, 30, -1.1}, {1, 9, 40, 9, 2.0}, {2.5, 1.5, 38.5, 23.5, 0}};
-  for (const Placement& at : boxes)
-    for (int stopAt = 0; stopAt <= 12; ++stopAt) {
-      Plane<float> out[2][6];
-      bool done[2];
-      for (const bool two : {false, true}) {
-        UseSecondCore(two);
-        int yields = 0;
-        const Resample d(src, wt, at, 44, 33, [&] { return stopAt == 0 || ++yields < stopAt; });
-        done[two] = d.done;
-        for (int p = 0; p < 3; ++p) out[two][p] = d.sum[p], out[two][3 + p] = d.weight[p];
+  int raised = 0;
+  for (const int edge : {0, -3})
+    for (const Placement& at : boxes)
+      for (int stopAt = 0; stopAt <= 12; ++stopAt) {
+        wt.edge = edge;
+        Plane<float> out[2][6];
+        int result[2];  // 1 done, 0 stopped, else the error number
+        for (const bool two : {false, true}) {
+          UseSecondCore(two);
+          for (int p = 0; p < 3; ++p) out[two][p].Redim(43, 32), out[two][3 + p].Redim(43, 32);
+          const PlaneView<float> sv[3] = {out[two][0], out[two][1], out[two][2]};
+          const PlaneView<float> wv[3] = {out[two][3], out[two][4], out[two][5]};
+          int yields = 0;
+          try {
+            result[two] =
+                ResampleImage(src[0], src[1], src[2], sv, wv, wt, at, [&] { return stopAt == 0 || ++yields < stopAt; });
+          } catch (const RuntimeError& err) {
+            result[two] = err.Number();
+          }
+        }
+        UseSecondCore(true);
+        EXPECT_EQ(result[0], result[1]);
+        raised += result[0] == kErrSubscript;
+        for (int p = 0; p < 6; ++p)
+          EXPECT_TRUE(out[0][p] == out[1][p]) << "plane " << p << " stop " << stopAt << " edge " << edge;
       }
-      UseSecondCore(true);
-      EXPECT_EQ(done[0], done[1]);
-      for (int p = 0; p < 6; ++p) EXPECT_TRUE(out[0][p] == out[1][p]) << "plane " << p << " stop " << stopAt;
-    }
+  EXPECT_GT(raised, 0);
 }
 
 TEST(FitFinal, DefaultOutputName) {

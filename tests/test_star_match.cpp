@@ -199,6 +199,9 @@ TEST(StarMatch, TwoCoresFindWhatOneFinds) {
         g(x, y) = p.g((x + 7) % 300, y % 200);
         b(x, y) = p.b(x % 300, (y + 3) % 200) / 2;
       }
+    // A bright row just above where the halves meet: a half that misses the
+    // row above its first changes the sample of the noise.
+    for (int x = 0; x < w && h > 20; ++x) r(x, h / 2 - 1) += 400 + 37 * (x % 11);
     StarField f[2];
     for (const bool two : {false, true}) {
       UseSecondCore(two);
@@ -215,4 +218,16 @@ TEST(StarMatch, TwoCoresFindWhatOneFinds) {
           << w << "x" << h << " star " << k;
     }
   }
+}
+
+// Every 8 x 8 block holds the values 0..63 once: the sky is flat at the
+// blocks' median, and the noise is 1.4826 x the median distance to the
+// median, 48 (three equal planes: three times 16), to the last bit.
+TEST(StarMatch, TheNoiseIsTheMedianDeviationExactly) {
+  Plane<int32_t> p(63, 63);
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) p(x, y) = (x % 8) + 8 * (y % 8);
+  const StarField f = DetectStars(p, p, p, 65535);
+  EXPECT_EQ(f.sky.level, 96);
+  EXPECT_EQ(f.sky.noise, 1.4826 * 48);
 }

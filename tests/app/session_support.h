@@ -43,6 +43,9 @@ inline bool WaitFor(const std::function<bool()>& done, double seconds) {
 inline void CheckWithinScreen(QWidget& w, const std::string& what) {
   WaitFor([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 5);
   QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+  // On a busy machine the window manager may still be placing and fitting
+  // the frame: a window that does not fit still fails after the wait.
+  WaitFor([&] { return qvapp::AvailableArea(&w).contains(w.frameGeometry()); }, 3);
   const QRect area = qvapp::AvailableArea(&w);
   const QRect frame = w.frameGeometry();
   const bool inside = area.contains(frame);
