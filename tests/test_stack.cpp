@@ -280,7 +280,9 @@ TEST(ResampleImage, TwoCoresGiveTheOneLoopsSumsStopsAndFailures) {
   Weighting wt;
   wt.blend = wt.circle = true;
   wt.cx = 18, wt.cy = 11, wt.r = 9, wt.outside = 0.5f;
-  const Placement boxes[] = {{3, 2, 39, 24, 0.3}, {5, 7, 5, 30, -1.1}, {1, 9, 40, 9, 2.0}, {2.5, 1.5, 38.5, 23.5, 0}};
+  // The last box's first row leaves the source in its middle, and only it.
+  const Placement boxes[] = {
+      {3, 2, 39, 24, 0.3}, {5, 7, 5, 30, -1.1}, {1, 9, 40, 9, 2.0}, {2.5, 1.5, 38.5, 23.5, 0}, {1, 1, 35, 23, 0.05}};
   int raised = 0;
   for (const int edge : {0, -3})
     for (const Placement& at : boxes)

@@ -2,6 +2,8 @@
 // star is known.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <random>
 
@@ -205,7 +207,7 @@ TEST(StarMatch, TwoCoresFindWhatOneFinds) {
     StarField f[2];
     for (const bool two : {false, true}) {
       UseSecondCore(two);
-      f[two] = DetectStars(r, g, b, 65535, 3, 50);
+      f[two] = DetectStars(r, g, b, 65535, 2, 5000);
     }
     UseSecondCore(true);
     ASSERT_EQ(f[0].stars.size(), f[1].stars.size()) << w << "x" << h;
@@ -230,4 +232,32 @@ TEST(StarMatch, TheNoiseIsTheMedianDeviationExactly) {
   const StarField f = DetectStars(p, p, p, 65535);
   EXPECT_EQ(f.sky.level, 96);
   EXPECT_EQ(f.sky.noise, 1.4826 * 48);
+}
+
+// The counted median is the element nth_element leaves in the middle: on
+// wide and narrow ranges, negative values, repeats, and neighbouring floats
+// a few steps apart.
+TEST(StarMatch, UpperMedianIsTheMiddleElement) {
+  std::mt19937 rng(11);
+  for (int t = 0; t < 300; ++t) {
+    std::vector<float> v(1 + rng() % 3000);
+    const float base = std::ldexp(static_cast<float>(rng() % 1000) - 500, static_cast<int>(rng() % 40) - 20);
+    for (float& x : v) {
+      switch (t % 3) {
+        case 0:
+          x = base + static_cast<float>(rng() % 7) - 3;
+          break;
+        case 1:
+          x = base;
+          for (unsigned k = rng() % 40; k > 0; --k) x = std::nextafter(x, 1e30f);
+          break;
+        default:
+          x = std::bit_cast<float>(static_cast<uint32_t>(rng()) & 0xBF7FFFFFu);
+          break;
+      }
+    }
+    std::vector<float> sorted = v;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(v.size() / 2), sorted.end());
+    ASSERT_EQ(UpperMedian(v), sorted[v.size() / 2]) << "case " << t;
+  }
 }

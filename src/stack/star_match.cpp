@@ -440,6 +440,11 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
   return field;
 }
 
+double UpperMedian(const std::vector<float>& sample) {
+  thread_local Medians medians;
+  return medians.Of(sample);
+}
+
 std::vector<Point2> MatchablePoints(const StarField& field, bool skipSaturated, double minSigmas) {
   std::vector<Point2> out;
   for (const StarSpot& s : field.stars)

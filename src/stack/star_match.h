@@ -42,6 +42,10 @@ struct StarField {
 StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, int32_t fullScale,
                       double sigmas = 5, size_t maxStars = 400);
 
+// The upper middle value of a sample (element n / 2 of it sorted), as the
+// detection takes its medians: by counting, not sorting.
+double UpperMedian(const std::vector<float>& sample);
+
 struct Point2 {
   double x = 0, y = 0;
 };
