@@ -33,8 +33,27 @@ void ReadTempFile(Session& s, const std::string& name, int32_t box[4]) {
     box[q] = static_cast<int32_t>(u);
   }
   const int64_t offset = 24;
+  Plane<int32_t>* const planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
+  // Planes already of the stack's size, and a file long enough to fill them:
+  // read straight over them, without clearing them first. Anything else (or
+  // a read that fails) takes the plain way, which leaves what it always left.
+  const int32_t w1 = s.stack.StackW1, h1 = s.stack.StackH1;
+  bool sized = w1 >= 0 && h1 >= 0;
+  for (const Plane<int32_t>* p : planes) sized = sized && p->UBound1() == w1 && p->UBound2() == h1;
+  if (sized && f.Length() >= offset + 3 * static_cast<int64_t>(planes[0]->Size()) * 4) {
+    try {
+      int64_t at = offset;
+      for (Plane<int32_t>* p : planes) {
+        const size_t bytes = p->Size() * 4;
+        f.ReadExactly(at, p->Data(), bytes);
+        at += static_cast<int64_t>(bytes);
+      }
+      return;
+    } catch (const RuntimeError&) {
+    }
+  }
   int64_t at = offset;
-  for (Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) {
+  for (Plane<int32_t>* p : planes) {
     p->Redim(s.stack.StackW1, s.stack.StackH1);
     const size_t bytes = p->Size() * 4;
     f.ReadExactly(at, p->Data(), bytes);
