@@ -2,9 +2,11 @@
 // and the range of a run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <random>
 
 #include "core/error_words.h"
 #include "core/parallel.h"
@@ -310,6 +312,51 @@ TEST(ResampleImage, TwoCoresGiveTheOneLoopsSumsStopsAndFailures) {
           EXPECT_TRUE(out[0][p] == out[1][p]) << "plane " << p << " stop " << stopAt << " edge " << edge;
       }
   EXPECT_GT(raised, 0);
+}
+
+// The median filter against a plain sort of each window's values above 0
+// (the lower middle one), for the three window sizes, on one core and two,
+// with the limit, and a stop that leaves the planes as they were.
+TEST(MedianFilter, WindowsMedianOnBothCoresAndAStopChangesNothing) {
+  std::mt19937 rng(5);
+  for (int t = 0; t < 40; ++t) {
+    int32_t v[9];
+    for (int32_t& x : v) x = static_cast<int32_t>(rng() % 6);
+    int32_t sorted[9];
+    std::copy(v, v + 9, sorted);
+    std::sort(sorted, sorted + 9);
+    ASSERT_EQ(MiddleOfNine(v), sorted[4]);
+  }
+  Plane<int32_t> in[3];
+  for (Plane<int32_t>& p : in) {
+    p.Redim(12, 6);
+    for (int y = 0; y <= 6; ++y)
+      for (int x = 0; x <= 12; ++x) p(x, y) = rng() % 4 == 0 ? 0 : static_cast<int32_t>(rng() % 100);
+  }
+  for (const int16_t mode : {1, 2, 3})
+    for (const bool two : {false, true}) {
+      UseSecondCore(two);
+      Plane<int32_t> out[3] = {in[0], in[1], in[2]};
+      MedianFilter(out[0], out[1], out[2], mode, 60, {});
+      const int lo = mode == 3 ? -2 : -1, hi = mode == 1 ? 1 : 2;
+      for (int p = 0; p < 3; ++p)
+        for (int y = 0; y <= 6; ++y)
+          for (int x = 0; x <= 12; ++x) {
+            std::vector<int32_t> w;
+            for (int j = std::max(0, y + lo); j <= std::min(6, y + hi); ++j)
+              for (int i = std::max(0, x + lo); i <= std::min(12, x + hi); ++i)
+                if (in[p](i, j) > 0) w.push_back(in[p](i, j));
+            std::sort(w.begin(), w.end());
+            const int32_t m = w.empty() ? 0 : w[(w.size() - 1) / 2];
+            ASSERT_EQ(out[p](x, y), m <= 60 ? m : in[p](x, y)) << mode << " " << p << " " << x << "," << y;
+          }
+      int rows = 0;
+      Plane<int32_t> stopped[3] = {in[0], in[1], in[2]};
+      MedianFilter(stopped[0], stopped[1], stopped[2], mode, 60, [&] { return ++rows < 10; });
+      EXPECT_EQ(rows, 10);
+      for (int p = 0; p < 3; ++p) EXPECT_TRUE(stopped[p] == in[p]);
+    }
+  UseSecondCore(true);
 }
 
 TEST(FitFinal, DefaultOutputName) {

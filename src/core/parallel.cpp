@@ -10,11 +10,14 @@ namespace qv {
 
 namespace {
 
-// Waits until `flag` differs from `old`: a short spin first, since the next
-// split usually follows within microseconds (a loop splits every few rows),
-// then asleep, so that an idle helper costs nothing.
-uint32_t AwaitChange(const std::atomic<uint32_t>& flag, uint32_t old) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+// Waits until `flag` differs from `old`: spinning for up to `spin` first,
+// then asleep. Waking a sleeping thread can take far longer than a row's
+// work on a virtual machine, and once one side sleeps the other's wait
+// outlasts its spin too; so the caller waiting for the helper's part spins
+// long, and the idle helper spins a millisecond for the next split (a loop
+// splits every few rows) before it sleeps and costs nothing.
+uint32_t AwaitChange(const std::atomic<uint32_t>& flag, uint32_t old, std::chrono::microseconds spin) {
+  const auto until = std::chrono::steady_clock::now() + spin;
   for (int spins = 0;; ++spins) {
     const uint32_t now = flag.load(std::memory_order_acquire);
     if (now != old) return now;
@@ -54,7 +57,7 @@ class Helper {
     }
     uint32_t seen = finished_.load(std::memory_order_acquire);
     while (seen != ticket) {
-      seen = AwaitChange(finished_, seen);
+      seen = AwaitChange(finished_, seen, std::chrono::microseconds(20000));
     }
     if (own) std::rethrow_exception(own);
     if (error_) std::rethrow_exception(error_);
@@ -64,7 +67,7 @@ class Helper {
   void Loop() {
     uint32_t seen = 0;
     for (;;) {
-      seen = AwaitChange(posted_, seen);
+      seen = AwaitChange(posted_, seen, std::chrono::microseconds(1000));
       if (quit_.load(std::memory_order_relaxed)) return;
       try {
         (*job_)(1);

@@ -54,6 +54,9 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
                    const PlaneView<float> (&sum)[3], const PlaneView<float> (&weight)[3], const Weighting& weighting,
                    const Placement& placement, const YieldPoint& yield);
 
+// The fifth smallest of nine values (the values are reordered).
+int32_t MiddleOfNine(int32_t* values);
+
 // Median filter of three planes of one size: each pixel's window (mode 1
 // 3x3, 2 4x4, 3 5x5, anything else 3x3) gives the median of its values above
 // 0, which replaces the pixel when it is at most `limit`. Calls `yield` after
