@@ -89,6 +89,27 @@ void PutLe(std::vector<uint8_t>& b, size_t at, int64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+std::vector<uint8_t> OneStripTiff(int w, int h, int bits, int dataBytes, uint8_t fill) {
+  constexpr int entries = 7;
+  const int dataAt = 8 + 2 + entries * 12 + 4;
+  std::vector<uint8_t> b(static_cast<size_t>(dataAt), 0);
+  b[0] = b[1] = 'I';
+  PutLe(b, 2, 42, 2);
+  PutLe(b, 4, 8, 4);
+  PutLe(b, 8, entries, 2);
+  const int tags[entries][3] = {{256, 4, w}, {257, 4, h},      {258, 3, bits}, {259, 3, 1},
+                                {262, 3, 1}, {273, 4, dataAt}, {277, 3, 1}};
+  for (int i = 0; i < entries; ++i) {
+    const size_t at = 10 + static_cast<size_t>(i) * 12;
+    PutLe(b, at, tags[i][0], 2);
+    PutLe(b, at + 2, tags[i][1], 2);
+    PutLe(b, at + 4, 1, 4);
+    PutLe(b, at + 8, tags[i][2], tags[i][1] == 3 ? 2 : 4);
+  }
+  b.resize(b.size() + static_cast<size_t>(dataBytes), fill);
+  return b;
+}
+
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
 }

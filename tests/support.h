@@ -113,6 +113,11 @@ void WriteFits16(const std::string& path, int w, int h, int planes, const std::v
 void PutLe(std::vector<uint8_t>& b, size_t at, int64_t v, int bytes);
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at);
 
+// An uncompressed one-strip grey TIFF (Intel order) of w x h pixels of
+// `bits` bits whose strip holds only `dataBytes` bytes of `fill`: cut short
+// unless dataBytes covers the declared size.
+std::vector<uint8_t> OneStripTiff(int w, int h, int bits, int dataBytes, uint8_t fill);
+
 // A BMP file with a 40-byte info header, then the palette (4 bytes an
 // entry: blue, green, red, 0) and the pixel bytes as given.
 std::vector<uint8_t> BmpFile(int w, int h, int bits, int compression, const std::vector<uint8_t>& palette,

@@ -155,24 +155,8 @@ class ToolSaysWhy : public ::testing::Test {
 // A disk that fills, a folder that refuses the output, a TIFF whose one
 // strip (8192 bytes of 64 x 64 16-bit grey) stops after 100 bytes.
 TEST_F(ToolSaysWhy, AFullDiskARefusedFolderAndACutTiff) {
-  const int entries = 7, dataAt = 8 + 2 + entries * 12 + 4;
-  std::vector<uint8_t> tiff(static_cast<size_t>(dataAt), 0);
-  tiff[0] = tiff[1] = 'I';
-  qvtest::PutLe(tiff, 2, 42, 2);
-  qvtest::PutLe(tiff, 4, 8, 4);
-  qvtest::PutLe(tiff, 8, entries, 2);
-  const int tags[entries][3] = {{256, 3, 64}, {257, 3, 64},     {258, 3, 16}, {259, 3, 1},
-                                {262, 3, 1},  {273, 4, dataAt}, {277, 3, 1}};
-  for (int i = 0; i < entries; ++i) {
-    const size_t at = 10 + static_cast<size_t>(i) * 12;
-    qvtest::PutLe(tiff, at, tags[i][0], 2);
-    qvtest::PutLe(tiff, at + 2, tags[i][1], 2);
-    qvtest::PutLe(tiff, at + 4, 1, 4);
-    qvtest::PutLe(tiff, at + 8, tags[i][2], tags[i][1] == 3 ? 2 : 4);
-  }
-  tiff.resize(tiff.size() + 100, 0x40);
   const std::string cut = dir.File("cut.tif");
-  qvtest::WriteBytes(cut, tiff);
+  qvtest::WriteBytes(cut, qvtest::OneStripTiff(64, 64, 16, 100, 0x40));
   const std::string fts = dir.File("m.fts"), tif = dir.File("m.tif");
   const struct {
     std::string args, env, says;

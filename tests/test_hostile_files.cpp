@@ -110,28 +110,6 @@ void WriteFits(const std::string& path, int w, int h, int planes, int bitpix, in
   ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(std::filesystem::file_size(path) + dataBytes)), 0);
 }
 
-// An uncompressed one-strip 8-bit grey TIFF of w x h pixels whose strip is
-// cut after `dataBytes` bytes.
-std::vector<uint8_t> ShortTiff(int w, int h, int dataBytes) {
-  const int entries = 6;
-  const int dataAt = 8 + 2 + entries * 12 + 4;
-  std::vector<uint8_t> b(static_cast<size_t>(dataAt), 0);
-  b[0] = b[1] = 'I';
-  qvtest::PutLe(b, 2, 42, 2);
-  qvtest::PutLe(b, 4, 8, 4);
-  qvtest::PutLe(b, 8, entries, 2);
-  const int tags[entries][3] = {{256, 4, w}, {257, 4, h}, {258, 3, 8}, {259, 3, 1}, {273, 4, dataAt}, {277, 3, 1}};
-  for (int i = 0; i < entries; ++i) {
-    const size_t at = 10 + static_cast<size_t>(i) * 12;
-    qvtest::PutLe(b, at, tags[i][0], 2);
-    qvtest::PutLe(b, at + 2, tags[i][1], 2);
-    qvtest::PutLe(b, at + 4, 1, 4);
-    qvtest::PutLe(b, at + 8, tags[i][2], tags[i][1] == 3 ? 2 : 4);
-  }
-  b.resize(b.size() + static_cast<size_t>(dataBytes), 7);
-  return b;
-}
-
 TEST(HostileFiles, TinyPicturesDeclaringHugeSizesAreRefusedFromTheirHeader) {
   REQUIRE_ADDRESS_SPACE_CAP();
   // The shipped files: a few hundred bytes each that declare 30000 x 30000
@@ -181,8 +159,8 @@ TEST(HostileFiles, UncompressedFilesShorterThanTheirPixelsAreRefusedBeforeTheyAr
        "fichier tronqué (25020000 octets de pixels attendus, 3 présents)", "fichier tronqué"},
       {"cut.fts", [](const std::string& p) { WriteFits(p, 10000, 10000, 1, 16, 2880); }, "",
        "données FITS tronquées (200000000 octets attendus, 2880 présents)"},
-      {"cut.tif", [](const std::string& p) { qvtest::WriteBytes(p, ShortTiff(12000, 10000, 4096)); }, "",
-       "Fin de fichier"},
+      {"cut.tif", [](const std::string& p) { qvtest::WriteBytes(p, qvtest::OneStripTiff(12000, 10000, 8, 4096, 7)); },
+       "", "Fin de fichier"},
   };
   for (const Case& c : cases) {
     const std::string path = dir.File(c.name);

@@ -33,6 +33,8 @@ uint32_t AwaitChange(const std::atomic<uint32_t>& flag, uint32_t old, std::chron
   }
 }
 
+thread_local bool t_inPart = false;
+
 class Helper {
  public:
   Helper() : thread_([this] { Loop(); }) {}
@@ -65,6 +67,7 @@ class Helper {
 
  private:
   void Loop() {
+    t_inPart = true;  // everything this thread runs is part of a split
     uint32_t seen = 0;
     for (;;) {
       seen = AwaitChange(posted_, seen, std::chrono::microseconds(1000));
@@ -88,7 +91,6 @@ class Helper {
   std::thread thread_;
 };
 
-thread_local bool t_inPart = false;
 std::atomic<bool> g_secondCore{std::thread::hardware_concurrency() > 1};
 
 }  // namespace
@@ -101,24 +103,12 @@ void RunInTwo(const std::function<void(int part, int parts)>& part) {
   static Helper helper;
   static std::mutex one;  // one split at a time: the helper has one job
   std::lock_guard<std::mutex> lock(one);
-  t_inPart = true;
-  try {
-    helper.Run([&](int p) {
-      const bool was = t_inPart;
-      t_inPart = true;
-      try {
-        part(p, 2);
-      } catch (...) {
-        t_inPart = was;
-        throw;
-      }
-      t_inPart = was;
-    });
-  } catch (...) {
-    t_inPart = false;
-    throw;
-  }
-  t_inPart = false;
+  // A split asked for from within a part runs as one loop.
+  struct InPart {
+    InPart() { t_inPart = true; }
+    ~InPart() { t_inPart = false; }
+  } inPart;
+  helper.Run([&](int p) { part(p, 2); });
 }
 
 void UseSecondCore(bool use) { g_secondCore = use && std::thread::hardware_concurrency() > 1; }

@@ -40,25 +40,23 @@ void ReadTempFile(Session& s, const std::string& name, int32_t box[4]) {
   const int32_t w1 = s.stack.StackW1, h1 = s.stack.StackH1;
   bool sized = w1 >= 0 && h1 >= 0;
   for (const Plane<int32_t>* p : planes) sized = sized && p->UBound1() == w1 && p->UBound2() == h1;
+  auto read = [&](bool clear) {
+    int64_t at = offset;
+    for (Plane<int32_t>* p : planes) {
+      if (clear) p->Redim(w1, h1);
+      const size_t bytes = p->Size() * 4;
+      f.ReadExactly(at, p->Data(), bytes);
+      at += static_cast<int64_t>(bytes);
+    }
+  };
   if (sized && f.Length() >= offset + 3 * static_cast<int64_t>(planes[0]->Size()) * 4) {
     try {
-      int64_t at = offset;
-      for (Plane<int32_t>* p : planes) {
-        const size_t bytes = p->Size() * 4;
-        f.ReadExactly(at, p->Data(), bytes);
-        at += static_cast<int64_t>(bytes);
-      }
+      read(false);
       return;
     } catch (const RuntimeError&) {
     }
   }
-  int64_t at = offset;
-  for (Plane<int32_t>* p : planes) {
-    p->Redim(s.stack.StackW1, s.stack.StackH1);
-    const size_t bytes = p->Size() * 4;
-    f.ReadExactly(at, p->Data(), bytes);
-    at += static_cast<int64_t>(bytes);
-  }
+  read(true);
 }
 
 // The source frame of the weights: the centre of the source planes and the
