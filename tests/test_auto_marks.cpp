@@ -9,6 +9,9 @@
 #include <regex>
 #include <sstream>
 
+#include "stack/auto_marks.h"
+#include "stack/frames.h"
+#include "stack/stacking.h"
 #include "support.h"
 
 using qvtest::CliResult;
@@ -223,5 +226,136 @@ TEST(AutoMarks, NoUsableStarSaysWhyAndHowToGoOn) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("--guide X,Y"), std::string::npos) << r.err;
+  }
+}
+
+namespace {
+
+// What a run leaves: its frames, the result's planes, the list's marks.
+struct RunTrace {
+  std::vector<std::string> frames, entries;
+  std::vector<float> dest;
+};
+
+RunTrace Trace(const qv::Session& s, const qv::RunResult& run) {
+  RunTrace t;
+  char line[400];
+  for (const qv::FrameResult& f : run.frames) {
+    std::snprintf(line, sizeof line, "%d q%.9g a%d p%d[%s] g%.17g,%.17g a%.17g,%.17g r%.17g f%d", f.image, f.quality,
+                  f.accepted, f.processed.ok, f.processed.why.c_str(), f.guideX, f.guideY, f.anchorX, f.anchorY,
+                  f.angle, f.tempFile);
+    t.frames.push_back(line);
+  }
+  for (int i = 1; i <= s.ImageCount(); ++i) {
+    const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    std::snprintf(line, sizeof line, "%d c%d g%.17g,%.17g r%.17g,%.17g f%d", i, e.ImgChecked, e.ImgGuideX, e.ImgGuideY,
+                  e.ImgRefX, e.ImgRefY, e.ImgRegFlags);
+    t.entries.push_back(line);
+  }
+  for (const qv::Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestWeightR})
+    t.dest.insert(t.dest.end(), p->Data(), p->Data() + p->Size());
+  return t;
+}
+
+}  // namespace
+
+// A run that marks each frame as it reaches it processes each frame once,
+// and gives what marking every frame first and then running gives, to the
+// last bit: with a frame of another field, an unreadable frame (unticked,
+// or kept and tracked on what the planes held), and ranges that leave
+// frames before and after them.
+TEST(AutoMarks, MarkingOnTheWayGivesWhatMarkingFirstGives) {
+  TempDir dir;
+  const std::string sim = dir.File("sim");
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim +
+                                 "' --frames 7 --width 160 --height 120 --stars 60 --dither 12 --other-field 5 "
+                                 "--seed 9")
+                .status,
+            0);
+  // Frame 3 cut in the middle of its rows.
+  const std::string cut = sim + "/frame003.fts";
+  std::vector<uint8_t> bytes = qvtest::ReadBytes(cut);
+  bytes.resize(2880 + 160 * 2 * 60);
+  qvtest::WriteBytes(cut, bytes);
+  std::vector<std::string> parts{sim + "/"};
+  for (int f = 1; f <= 7; ++f) parts.push_back("frame00" + std::to_string(f) + ".fts");
+  for (const bool keep : {false, true})
+    for (const auto& [first, last] : {std::pair{0, 0}, {3, 6}, {4, 7}}) {
+      const std::string where =
+          std::string(keep ? "kept" : "unticked") + " " + std::to_string(first) + ".." + std::to_string(last);
+      qv::RunRequest request;
+      request.first = first;
+      request.last = last;
+      const qv::AutoMarkOptions options{false, keep};
+      RunTrace trace[2];
+      for (const bool onTheWay : {false, true}) {
+        qvtest::TestSession ts;
+        qv::Session& s = *ts;
+        qv::AddImages(s, parts);
+        if (onTheWay)
+          qv::FillListWithoutThumbnails(s, 1, true, qv::ListListener::Headless());
+        else
+          qv::FillList(s, 1, true, qv::ListListener::Headless());
+        qv::RunResult run;
+        if (!onTheWay) {
+          ASSERT_TRUE(qv::AutoMarks(s, options).ok) << where;
+          run = qv::StackRun(s, request, qv::RunListener::Headless());
+        } else {
+          qv::AutoMarker marker(s, options);
+          ASSERT_TRUE(marker.Reference() && marker.Start()) << where;
+          qv::MarkingRun walk;
+          walk.marker = &marker;
+          walk.Begin(s, request);
+          run = qv::StackRun(s, request, walk);
+          walk.MarkUpTo(s, s.ImageCount());
+        }
+        ASSERT_TRUE(run.outcome) << where;
+        trace[onTheWay] = Trace(s, run);
+      }
+      EXPECT_EQ(trace[0].frames, trace[1].frames) << where;
+      EXPECT_EQ(trace[0].entries, trace[1].entries) << where;
+      EXPECT_TRUE(trace[0].dest == trace[1].dest) << where;
+      EXPECT_FALSE(trace[0].frames.empty()) << where;
+    }
+}
+
+// Filling the list from the headers leaves what the thumbnails leave: the
+// entries, and the planes and guide star of the first image's selection,
+// also when that image cannot be read whole and the selection tracks on
+// what the planes held.
+TEST(AutoMarks, AListFilledFromItsHeadersIsTheListOfThumbnails) {
+  TempDir dir;
+  const std::string sim = dir.File("sim");
+  ASSERT_EQ(
+      qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 3 --width 160 --height 120 --stars 40 --seed 2").status,
+      0);
+  for (const bool cut : {false, true}) {
+    if (cut) {
+      std::vector<uint8_t> bytes = qvtest::ReadBytes(sim + "/frame001.fts");
+      bytes.resize(2880 + 160 * 2 * 50);
+      qvtest::WriteBytes(sim + "/frame001.fts", bytes);
+    }
+    std::string state[2];
+    for (const bool headers : {false, true}) {
+      qvtest::TestSession ts;
+      qv::Session& s = *ts;
+      qv::AddImages(s, {sim + "/", "frame001.fts", "frame002.fts", "frame003.fts"});
+      if (headers)
+        qv::FillListWithoutThumbnails(s, 1, true, qv::ListListener::Headless());
+      else
+        qv::FillList(s, 1, true, qv::ListListener::Headless());
+      std::ostringstream o;
+      o << s.CurPic << " " << s.pic.PicR.Width() << "x" << s.pic.PicR.Height() << " " << s.pic.HistoMax << " "
+        << s.guide.GuideX << "," << s.guide.GuideY << " " << s.guide.Quality << " " << s.guide.RefPeak << "\n";
+      for (int i = 1; i <= 3; ++i) {
+        const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
+        o << e.ImgChecked << " " << e.ImgNaxis1 << "x" << e.ImgNaxis2 << " " << e.ImgBitpix << " " << e.ImgRegFlags
+          << " " << e.ImgGuideX << "," << e.ImgGuideY << "\n";
+      }
+      for (const qv::Plane<int32_t>* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB})
+        for (size_t k = 0; k < p->Size(); ++k) o << p->Data()[k] << ",";
+      state[headers] = o.str();
+    }
+    EXPECT_EQ(state[0], state[1]) << (cut ? "image 1 cut" : "whole images");
   }
 }

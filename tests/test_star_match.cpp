@@ -154,6 +154,19 @@ Painted PaintField() {
   return p;
 }
 
+// The same stars, to the last bit, in the same order.
+void ExpectSameField(const StarField& a, const StarField& c, const std::string& where) {
+  ASSERT_EQ(a.stars.size(), c.stars.size()) << where;
+  EXPECT_EQ(a.sky.level, c.sky.level) << where;
+  EXPECT_EQ(a.sky.noise, c.sky.noise) << where;
+  for (size_t k = 0; k < a.stars.size(); ++k) {
+    const StarSpot &s = a.stars[k], &t = c.stars[k];
+    EXPECT_TRUE(s.x == t.x && s.y == t.y && s.peak == t.peak && s.flux == t.flux && s.hot == t.hot &&
+                s.saturated == t.saturated)
+        << where << " star " << k;
+  }
+}
+
 }  // namespace
 
 TEST(StarMatch, FindsStarsOfEverySizeOnAnUnevenSky) {
@@ -210,16 +223,25 @@ TEST(StarMatch, TwoCoresFindWhatOneFinds) {
       f[two] = DetectStars(r, g, b, 65535, 2, 5000);
     }
     UseSecondCore(true);
-    ASSERT_EQ(f[0].stars.size(), f[1].stars.size()) << w << "x" << h;
-    EXPECT_EQ(f[0].sky.level, f[1].sky.level);
-    EXPECT_EQ(f[0].sky.noise, f[1].sky.noise);
-    for (size_t k = 0; k < f[0].stars.size(); ++k) {
-      const StarSpot &a = f[0].stars[k], &c = f[1].stars[k];
-      EXPECT_TRUE(a.x == c.x && a.y == c.y && a.peak == c.peak && a.flux == c.flux && a.hot == c.hot &&
-                  a.saturated == c.saturated)
-          << w << "x" << h << " star " << k;
-    }
+    ExpectSameField(f[0], f[1], std::to_string(w) + "x" + std::to_string(h));
   }
+}
+
+// The guide star's candidates and the marks' stars come from one detection
+// on the first frame: each cap gets the field a call of its own gives, also
+// where the caps cut the candidates at different ranks (hundreds of noise
+// bumps at 2 sigmas).
+TEST(StarMatch, OneDetectionGivesEachCapItsOwnField) {
+  Painted p = PaintField();
+  for (const double sigmas : {2.0, 5.0}) {
+    const std::vector<size_t> caps{400, 3, 2000, 60, 1};
+    const std::vector<StarField> once = DetectStarsKeeping(p.r, p.g, p.b, 65535, sigmas, caps);
+    ASSERT_EQ(once.size(), caps.size());
+    for (size_t f = 0; f < caps.size(); ++f)
+      ExpectSameField(DetectStars(p.r, p.g, p.b, 65535, sigmas, caps[f]), once[f],
+                      "cap " + std::to_string(caps[f]) + " at " + std::to_string(sigmas));
+  }
+  EXPECT_TRUE(DetectStarsKeeping(p.r, p.g, p.b, 65535, 5, {}).empty());
 }
 
 // Every 8 x 8 block holds the values 0..63 once: the sky is flat at the

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <tuple>
 
 #include "cli/commands.h"
@@ -179,6 +180,9 @@ class Progress {
   void Done() {
     if (tty_) std::fputc('\n', stderr);
   }
+  // An image of the run was unticked on the way (the marks could not place
+  // its star): one fewer to do.
+  void Fewer() { --total_; }
   // When stdout is the same terminal, the bar is wiped before a JSON line
   // so that the line starts a line of its own.
   void Clear() {
@@ -195,12 +199,14 @@ class Progress {
 };
 
 // What the tool shows of a run: a line per image as it is done.
-struct RunPrinter : qv::RunListener {
+struct RunPrinter : qv::MarkingRun {
   const ToolList* list = nullptr;
   std::function<void(const qv::FrameResult&)> frameDone;
+  std::function<void(const qv::ImageMark&)> marked;
   qv::Outcome Select(qv::Session& s, int i) override {
-    return list && (i < 1 || i > list->strip) ? qv::Outcome::Success() : qv::ProcessAndTrack(s, i, true, *this);
+    return list && (i < 1 || i > list->strip) ? qv::Outcome::Success() : MarkingRun::Select(s, i);
   }
+  void Marked(const qv::ImageMark& m) override { marked(m); }
   void FrameDone(const qv::FrameResult& frame, int) override { frameDone(frame); }
 };
 
@@ -248,17 +254,18 @@ int Stopped(int stacked, int processed) {
   return InterruptedStatus();
 }
 
-// Marks the guide star (and the rotation star) on every checked image and
-// reports each image on stdout; 0, or the exit status after a message.
-int MarkImages(qv::Session& s, bool rotation, bool keepUnmarked) {
-  qv::AutoMarkOptions options;
-  options.rotation = rotation;
-  options.keepUnmarked = keepUnmarked;
+// The automatic marks of a run: the reference image first, before the run,
+// then each image as the run reaches it (RunPrinter). Each image is
+// reported on stdout as it is marked.
+struct Marking {
+  qv::AutoMarker marker;
+  bool rotation = false;
   int marked = 0, total = 0;
   bool rotationMarked = false;
-  // Marking walks the images as a run does, and Ctrl+C stops it the same way.
-  s.RunState = 1;
-  const qv::AutoMarkReport report = qv::AutoMarks(s, options, [&](const qv::ImageMark& m) {
+  Marking(qv::Session& s, bool rotation_, bool keepUnmarked)
+      : marker(s, qv::AutoMarkOptions{rotation_, keepUnmarked}), rotation(rotation_) {}
+
+  void Print(const qv::Session& s, const qv::ImageMark& m) {
     const qv::ImageEntry& e = s.Img[static_cast<size_t>(m.image)];
     JsonObject o;
     o.Add("image", m.image).Add("file", e.ImgFile).Add("marked", m.marked).Add("reference", m.reference);
@@ -275,21 +282,30 @@ int MarkImages(qv::Session& s, bool rotation, bool keepUnmarked) {
     if (!m.marked)
       Complain("image " + std::to_string(m.image) + " non marquée : " + m.reason +
                (e.ImgChecked == 1 ? " (laissée cochée)" : " (décochée)"));
-  });
-  const bool stopped = s.RunState == 2;
-  s.RunState = 0;
-  if (stopped) return Stopped(0, 0);
-  if (!report.ok) {
-    Complain("repérage automatique impossible : " + report.message + " ; indiquez l'étoile guide avec --guide X,Y");
-    return 1;
   }
-  for (const std::string& note : report.notes) Complain("repérage automatique : " + note);
-  if (rotation && !rotationMarked)
-    Complain("aucune étoile de rotation convenable sur l'image " + std::to_string(report.reference) +
-             " : la rotation du champ n'est pas suivie");
-  Complain("repérage automatique : " + std::to_string(marked) + " image(s) marquée(s) sur " + std::to_string(total));
-  return 0;
-}
+
+  // The reference image, whose stars the guide star's choice may already
+  // have found: 0, or the exit status after a message.
+  int Start(qv::Session& s) {
+    if ((marker.Report().reference == 0 && !marker.Reference()) || !marker.Start()) {
+      Complain("repérage automatique impossible : " + marker.Report().message +
+               " ; indiquez l'étoile guide avec --guide X,Y");
+      return 1;
+    }
+    Print(s, marker.Report().images.front());
+    return 0;
+  }
+
+  // Once every image is marked.
+  void Summary() {
+    const qv::AutoMarkReport& report = marker.Report();
+    for (const std::string& note : report.notes) Complain("repérage automatique : " + note);
+    if (rotation && !rotationMarked)
+      Complain("aucune étoile de rotation convenable sur l'image " + std::to_string(report.reference) +
+               " : la rotation du champ n'est pas suivie");
+    Complain("repérage automatique : " + std::to_string(marked) + " image(s) marquée(s) sur " + std::to_string(total));
+  }
+};
 
 // A project's image lines name files that are not there: each is said.
 void ReportMissingImages(const std::string& project) {
@@ -329,7 +345,8 @@ int CmdStack(const Args& args) {
   };
 
   if (!a.project.empty()) {
-    const qv::ProjectLoad load = cli.OpenProject(a.project, list);
+    // A run reads each image once: the list is filled from the headers.
+    const qv::ProjectLoad load = cli.OpenProject(a.project, list, false);
     if (load.outcome != qv::ProjectLoad::Completed) {
       if (load.outcome == qv::ProjectLoad::NoImages) ReportMissingImages(a.project);
       Complain(load.outcome == qv::ProjectLoad::NoFile ? "projet introuvable : " + a.project
@@ -370,7 +387,7 @@ int CmdStack(const Args& args) {
         parts = {parts[0] + byFolder[folder][0]};
       else
         parts.insert(parts.end(), byFolder[folder].begin(), byFolder[folder].end());
-      if (const int first = qv::AddImages(s, parts)) qv::FillList(s, first, true, list);
+      if (const int first = qv::AddImages(s, parts)) qv::FillListWithoutThumbnails(s, first, true, list);
     }
     if (s.ImageCount() < 1) {
       Complain("aucune image à empiler");
@@ -407,11 +424,25 @@ int CmdStack(const Args& args) {
     }
   }
   if (!a.box.empty()) qv::SetGuideBox(s, a.box == "32" ? 32 : a.box == "64" ? 64 : 128);
+  // The automatic guide star is found on every image, wherever the frame
+  // moved; the run then gets these marks as if each had been clicked.
+  std::optional<Marking> marking;
+  if (a.guide == "auto" || a.mark == "auto" || a.rotation == "auto")
+    marking.emplace(s, a.rotation == "auto", a.keepUnmarked);
   if (!a.guide.empty()) {
     // The guide star of image 1, at a pixel of the processed image.
     double gx = 0, gy = 0;
     if (a.guide == "auto") {
-      if (const qv::Outcome chosen = qv::AutoGuideStar(s, gx, gy); !chosen) {
+      // When image 1 is the marks' reference, its stars are found once for
+      // both.
+      qv::Outcome chosen = qv::Outcome::Failure("l'image 1 est illisible");
+      if (s.Img[1].ImgChecked == 1) {
+        if (marking->marker.Reference())
+          chosen = qv::ChooseGuideStar(marking->marker.Candidates(), s.guide.GuideBox, gx, gy);
+      } else {
+        chosen = qv::AutoGuideStar(s, gx, gy);
+      }
+      if (!chosen) {
         Complain("aucune étoile guide convenable trouvée sur l'image 1 : " + chosen.why +
                  " ; indiquez-la avec --guide X,Y (pixels de l'image 1)");
         return 1;
@@ -427,10 +458,22 @@ int CmdStack(const Args& args) {
       return 2;
     }
   }
-  // The automatic guide star is found on every image, wherever the frame
-  // moved; the run then gets these marks as if each had been clicked.
-  if (a.guide == "auto" || a.mark == "auto" || a.rotation == "auto") {
-    if (const int status = MarkImages(s, a.rotation == "auto", a.keepUnmarked)) return status;
+  RunPrinter printer;
+  if (marking) {
+    // Marking walks the images as a run does, and Ctrl+C stops it the same way.
+    s.RunState = 1;
+    const int status = marking->Start(s);
+    const bool stopped = s.RunState == 2;
+    s.RunState = 0;
+    if (stopped) return Stopped(0, 0);
+    if (status) return status;
+    printer.marker = &marking->marker;
+    printer.marked = [&](const qv::ImageMark& m) { marking->Print(s, m); };
+    s.RunState = 1;
+    printer.Begin(s, request);
+    const bool stoppedToo = s.RunState == 2;
+    s.RunState = 0;
+    if (stoppedToo) return Stopped(0, 0);
   }
 
   Progress progress(ImagesInRun(s, request));
@@ -438,8 +481,23 @@ int CmdStack(const Args& args) {
   // The last image that could not be parked, which an empty result names,
   // and the final combination's run-time error, which the end warns about.
   std::string parkError, combineError;
-  RunPrinter printer;
+  // With the marks, the run's lines wait until every image is marked: the
+  // marks' lines all come first.
+  std::vector<std::string> runLines;
+  auto flushRunLines = [&] {
+    for (const std::string& line : runLines) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    runLines.clear();
+  };
   printer.list = &list;
+  if (marking) {
+    int first, last;
+    qv::RunRange(s, request, first, last);
+    printer.marked = [&, first, last](const qv::ImageMark& m) {
+      marking->Print(s, m);
+      if (m.image >= first && m.image <= last && s.Img[static_cast<size_t>(m.image)].ImgChecked == 0) progress.Fewer();
+    };
+  }
   printer.frameDone = [&](const qv::FrameResult& frame) {
     const qv::ImageEntry& e = s.Img[static_cast<size_t>(frame.image)];
     JsonObject o;
@@ -458,9 +516,13 @@ int CmdStack(const Args& args) {
     if (!why.empty()) {
       o.Add("reason", why).Add("onEdge", frame.onEdge);
     }
-    progress.Clear();
-    std::printf("%s\n", o.Text().c_str());
-    std::fflush(stdout);
+    if (marking) {
+      runLines.push_back(o.Text());
+    } else {
+      progress.Clear();
+      std::printf("%s\n", o.Text().c_str());
+      std::fflush(stdout);
+    }
     stacked += frame.accepted;
     // The planes parked are the current image's, which a failed selection
     // may have left as another one.
@@ -480,7 +542,19 @@ int CmdStack(const Args& args) {
   if (run.outcome.err != 0)
     combineError = qv::OutcomeWords(run.outcome, qv::TemporaryFolderShown(), qv::FileTask::Combine);
   progress.Done();
-  const bool stopped = InterruptSignal() != 0;
+  bool stopped = InterruptSignal() != 0;
+  if (marking) {
+    // The images after the range are marked too, as the project keeps them.
+    if (!stopped) {
+      s.RunState = 1;
+      printer.MarkUpTo(s, s.ImageCount());
+      stopped = s.RunState == 2;
+      s.RunState = 0;
+    }
+    if (!stopped) marking->Summary();
+    progress.Clear();
+    flushRunLines();
+  }
   qv::DeleteTempFiles(s);
 
   int status = 0;

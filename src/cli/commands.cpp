@@ -65,7 +65,7 @@ void CliSession::StartUp() {
   ShowSettings(*this);
 }
 
-qv::ProjectLoad CliSession::OpenProject(const std::string& path, ToolList& list) {
+qv::ProjectLoad CliSession::OpenProject(const std::string& path, ToolList& list, bool thumbnails) {
   const qv::ProjectRead read = qv::ReadProjectFile(path, s.opt.UseMask);
   // The list is emptied as "&Nouveau" empties it.
   qv::Ignoring([&] { s.ResizeImageArrays(0); });
@@ -73,7 +73,10 @@ qv::ProjectLoad CliSession::OpenProject(const std::string& path, ToolList& list)
   const qv::ProjectLoad load = qv::ApplyProject(s, read, shown);
   if (load.outcome == qv::ProjectLoad::Completed) {
     project = path;
-    qv::FillList(s, 1, false, list);
+    if (thumbnails)
+      qv::FillList(s, 1, false, list);
+    else
+      qv::FillListWithoutThumbnails(s, 1, false, list);
     s.Img[0].ImgFile.clear();
   }
   return load;

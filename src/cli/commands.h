@@ -99,8 +99,9 @@ struct CliSession {
   void StartUp();
   // Opens a project as the program's "Ouvrir un projet" does: the list
   // emptied, the project applied and, once its image lines were all read,
-  // the list filled and image 1 selected.
-  qv::ProjectLoad OpenProject(const std::string& path, ToolList& list);
+  // the list filled and image 1 selected. A command that shows no
+  // thumbnails has the headers read instead (`thumbnails` false).
+  qv::ProjectLoad OpenProject(const std::string& path, ToolList& list, bool thumbnails = true);
 };
 
 // A --set CLE=VALEUR at args[i] (i then moves past its value): 1 when

@@ -5,6 +5,7 @@
 
 #include "process/process_pic.h"
 #include "stack/auto_guide.h"
+#include "stack/frames.h"
 #include "stack/guide.h"
 
 namespace qv {
@@ -82,7 +83,8 @@ bool OnStar(const StarField& field, Point2 p) {
 // The star the marks follow on image k, whose planes are current: the
 // reference the user placed, else the guide star the user placed, else the
 // automatic choice. False, with the message, when there is none.
-bool ChooseStar(Session& s, int k, const StarField& field, Point2& star, AutoMarkReport& report) {
+bool ChooseStar(Session& s, int k, const StarField& field, const StarField& candidates, Point2& star,
+                AutoMarkReport& report) {
   const ImageEntry& e = s.Entry(k);
   const double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
   const struct {
@@ -104,7 +106,7 @@ bool ChooseStar(Session& s, int k, const StarField& field, Point2& star, AutoMar
     return true;
   }
   double x = 0, y = 0;
-  if (const Outcome chosen = ChooseGuideStar(GuideCandidates(s, k), s.guide.GuideBox, x, y); !chosen) {
+  if (const Outcome chosen = ChooseGuideStar(candidates, s.guide.GuideBox, x, y); !chosen) {
     report.message = "aucune étoile guide convenable sur l'image " + std::to_string(k) + " : " + chosen.why;
     return false;
   }
@@ -117,161 +119,218 @@ bool ChooseStar(Session& s, int k, const StarField& field, Point2& star, AutoMar
 
 int32_t FullScaleOf(const Session& s, int i) { return s.Img.at(static_cast<size_t>(i)).ImgBitpix == 8 ? 2040 : 65535; }
 
-AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options,
-                         const std::function<void(const ImageMark&)>& onImage) {
-  AutoMarkReport report;
-  const int n = s.ImageCount();
+AutoMarker::AutoMarker(Session& s, const AutoMarkOptions& options) : s_(s), options_(options) {}
+
+bool AutoMarker::Reference(bool planesHold) {
+  const int n = s_.ImageCount();
   int k = 1;
-  while (k <= n && s.Img[static_cast<size_t>(k)].ImgChecked == 0) ++k;
+  while (k <= n && s_.Img[static_cast<size_t>(k)].ImgChecked == 0) ++k;
   if (k > n) {
-    report.message = "aucune image cochée";
-    return report;
+    report_.message = "aucune image cochée";
+    return false;
   }
-  report.reference = k;
-  if (!ProcessPic(s, k, 1).ok || s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
-    report.message = "l'image " + std::to_string(k) + " est illisible";
-    return report;
+  report_.reference = k;
+  processed_ = planesHold ? Outcome::Success() : ProcessPic(s_, k, 1);
+  if (!processed_.ok) {
+    report_.message = "l'image " + std::to_string(k) + " est illisible";
+    return false;
+  }
+  // The match keeps the 400 brightest, the guide star's choice looks
+  // further: one detection gives both.
+  std::vector<StarField> fields =
+      DetectStarsKeeping(s_.pic.PicR, s_.pic.PicG, s_.pic.PicB, FullScaleOf(s_, k), 5, {400, 2000});
+  refField_ = std::move(fields[0]);
+  candidates_ = std::move(fields[1]);
+  return true;
+}
+
+bool AutoMarker::Start() {
+  Session& s = s_;
+  const int k = report_.reference;
+  if (s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
+    report_.message = "l'image " + std::to_string(k) + " est illisible";
+    return false;
   }
   ImageEntry& ref = s.Entry(k);
-  double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
-  const StarField refField = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, k));
+  const double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
   // The star that the tracking follows from the reference image on.
-  Point2 guide;
-  if (!ChooseStar(s, k, refField, guide, report)) return report;
-  const std::vector<Point2> refPoints = MatchablePoints(refField);
-  if (refPoints.size() < 4) {
-    report.message = "trop peu d'étoiles sur l'image " + std::to_string(k) + " (" + std::to_string(refPoints.size()) +
-                     ") pour reconnaître le champ";
-    return report;
+  if (!ChooseStar(s, k, refField_, candidates_, guide_, report_)) return false;
+  refPoints_ = MatchablePoints(refField_);
+  if (refPoints_.size() < 4) {
+    report_.message = "trop peu d'étoiles sur l'image " + std::to_string(k) + " (" + std::to_string(refPoints_.size()) +
+                      ") pour reconnaître le champ";
+    return false;
   }
   // As a click on the star followed by a Maj+click on it: the run takes its
   // reference there and follows it from there.
-  guide = {RoundHalfEven(guide.x), RoundHalfEven(guide.y)};
-  ref.ImgGuideX = ref.ImgRefX = guide.x / u1;
-  ref.ImgGuideY = ref.ImgRefY = guide.y / u2;
+  guide_ = {RoundHalfEven(guide_.x), RoundHalfEven(guide_.y)};
+  ref.ImgGuideX = ref.ImgRefX = guide_.x / u1;
+  ref.ImgGuideY = ref.ImgRefY = guide_.y / u2;
   ref.GuideOrigin = ref.RefOrigin = PairOrigin::Placed;
   // The first image of the stack measures the star where it is placed and
   // takes its template there.
   ref.ImgRegFlags |= kNewRef | kNewPos;
-  report.ok = true;
+  report_.ok = true;
 
   ImageMark first;
   first.image = k;
   first.marked = first.reference = true;
-  first.x = guide.x;
-  first.y = guide.y;
-  first.stars = refField.stars.size();
-  first.agreeing = refPoints.size();
-  Point2 rotStar{};
-  bool rotation = false;
-  if (options.rotation) {
-    const long r = PickRotationStar(refField, guide);
+  first.x = guide_.x;
+  first.y = guide_.y;
+  first.stars = refField_.stars.size();
+  first.agreeing = refPoints_.size();
+  if (options_.rotation) {
+    const long r = PickRotationStar(refField_, guide_);
     double cx = 0, cy = 0;
-    if (r >= 0 && ClickCentroid(s, {refField.stars[static_cast<size_t>(r)].x, refField.stars[static_cast<size_t>(r)].y},
-                                cx, cy)) {
+    if (r >= 0 &&
+        ClickCentroid(s, {refField_.stars[static_cast<size_t>(r)].x, refField_.stars[static_cast<size_t>(r)].y}, cx,
+                      cy)) {
       // As Ctrl and Alt clicks on the star with both rotation boxes checked:
       // the first image only fixes the direction the others turn from.
       ref.ImgRot = ref.ImgNewRot = 1;
       ref.ImgRotX = ref.ImgNewRotX = cx / u1;
       ref.ImgRotY = ref.ImgNewRotY = cy / u2;
-      rotStar = {cx, cy};
-      rotation = first.rotationMarked = true;
+      rotStar_ = {cx, cy};
+      rotation_ = first.rotationMarked = true;
       first.rotX = cx;
       first.rotY = cy;
     }
   }
-  report.images.push_back(first);
-  if (onImage) onImage(first);
+  report_.images.push_back(first);
+  return true;
+}
 
+ImageMark AutoMarker::Mark(int i) {
+  Session& s = s_;
+  const int k = report_.reference;
   const MatchOptions match;
-  for (int i = k + 1; i <= n; ++i) {
-    if (s.Img[static_cast<size_t>(i)].ImgChecked == 0) continue;
-    if (s.progress.StopRequested()) break;
-    ImageMark m;
-    m.image = i;
-    auto fail = [&](const std::string& why) {
-      m.reason = why;
-      if (!options.keepUnmarked) Uncheck(s, i);
-    };
-    if (!ProcessPic(s, i, 1).ok || s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
-      fail("image illisible");
-    } else {
-      u1 = s.pic.PicR.UBound1();
-      u2 = s.pic.PicR.UBound2();
-      const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, i));
-      m.stars = field.stars.size();
-      const StarMatch found = MatchStars(refPoints, MatchablePoints(field), match);
-      m.agreeing = found.agreeing;
-      m.rms = found.rms;
-      const std::string other = "l'image " + std::to_string(k);
-      switch (found.outcome) {
-        case MatchOutcome::TooFewStars:
-          fail("trop peu d'étoiles (" + std::to_string(field.stars.size()) + ") : nuages ou image vide");
-          break;
-        case MatchOutcome::NoMatch:
-          fail("les étoiles ne correspondent pas à celles de " + other + " (autre champ ou nuages)");
-          break;
-        case MatchOutcome::Ambiguous:
-          fail("correspondance ambiguë avec " + other);
-          break;
-        case MatchOutcome::Matched: {
-          const Similarity& t = found.transform;
-          m.angle = t.AngleDegrees();
-          // The star's own centre on this image, keeping the offset between
-          // the reference mark and the reference star's centre.
-          Point2 mark = t.Apply(guide);
-          const long rs = NearestStar(refField, guide, 3);
-          if (rs >= 0) {
-            const StarSpot& c = refField.stars[static_cast<size_t>(rs)];
-            const long fs = NearestStar(field, t.Apply({c.x, c.y}), match.tolerance);
-            if (fs >= 0) {
-              const double ox = guide.x - c.x, oy = guide.y - c.y;
-              mark = {field.stars[static_cast<size_t>(fs)].x + t.a * ox - t.b * oy,
-                      field.stars[static_cast<size_t>(fs)].y + t.b * ox + t.a * oy};
-            }
+  ImageMark m;
+  m.image = i;
+  auto fail = [&](const std::string& why) {
+    m.reason = why;
+    if (!options_.keepUnmarked) Uncheck(s, i);
+  };
+  processed_ = ProcessPic(s, i, 1);
+  if (!processed_.ok || s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
+    fail("image illisible");
+  } else {
+    const double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
+    const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, i));
+    m.stars = field.stars.size();
+    const StarMatch found = MatchStars(refPoints_, MatchablePoints(field), match);
+    m.agreeing = found.agreeing;
+    m.rms = found.rms;
+    const std::string other = "l'image " + std::to_string(k);
+    switch (found.outcome) {
+      case MatchOutcome::TooFewStars:
+        fail("trop peu d'étoiles (" + std::to_string(field.stars.size()) + ") : nuages ou image vide");
+        break;
+      case MatchOutcome::NoMatch:
+        fail("les étoiles ne correspondent pas à celles de " + other + " (autre champ ou nuages)");
+        break;
+      case MatchOutcome::Ambiguous:
+        fail("correspondance ambiguë avec " + other);
+        break;
+      case MatchOutcome::Matched: {
+        const Similarity& t = found.transform;
+        m.angle = t.AngleDegrees();
+        // The star's own centre on this image, keeping the offset between
+        // the reference mark and the reference star's centre.
+        Point2 mark = t.Apply(guide_);
+        const long rs = NearestStar(refField_, guide_, 3);
+        if (rs >= 0) {
+          const StarSpot& c = refField_.stars[static_cast<size_t>(rs)];
+          const long fs = NearestStar(field, t.Apply({c.x, c.y}), match.tolerance);
+          if (fs >= 0) {
+            const double ox = guide_.x - c.x, oy = guide_.y - c.y;
+            mark = {field.stars[static_cast<size_t>(fs)].x + t.a * ox - t.b * oy,
+                    field.stars[static_cast<size_t>(fs)].y + t.b * ox + t.a * oy};
           }
-          const double px = RoundHalfEven(mark.x), py = RoundHalfEven(mark.y);
-          if (px < 0 || py < 0 || px > u1 || py > u2) {
-            fail("l'étoile guide est hors de cette image");
-            break;
-          }
-          // What a click on the star with "Nouvelle position (Click)" does.
-          ImageEntry& e = s.Entry(i);
-          e.ImgRegFlags |= kNewPos;
-          e.ImgGuideX = px / u1;
-          e.ImgGuideY = py / u2;
-          e.GuideOrigin = PairOrigin::Placed;
-          m.marked = true;
-          m.x = px;
-          m.y = py;
-          if (rotation) {
-            const Point2 q = t.Apply(rotStar);
-            double cx = 0, cy = 0;
-            e.ImgNewRot = 0;
-            if (q.x >= 0 && q.y >= 0 && q.x <= u1 && q.y <= u2 && ClickCentroid(s, q, cx, cy) &&
-                std::hypot(cx - q.x, cy - q.y) <= match.tolerance) {
-              e.ImgRot = 1;
-              e.ImgRotX = cx / u1;
-              e.ImgRotY = cy / u2;
-              m.rotationMarked = true;
-              m.rotX = cx;
-              m.rotY = cy;
-            } else {
-              // Without the star this image keeps the last measured turn.
-              e.ImgRot = 0;
-            }
-          }
-          // A guide-star change on this image: the new star is followed on.
-          if ((e.ImgRegFlags & kNewRef) && (e.ImgRefX != 0 || e.ImgRefY != 0))
-            guide = t.Inverse({e.ImgRefX * u1, e.ImgRefY * u2});
+        }
+        const double px = RoundHalfEven(mark.x), py = RoundHalfEven(mark.y);
+        if (px < 0 || py < 0 || px > u1 || py > u2) {
+          fail("l'étoile guide est hors de cette image");
           break;
         }
+        // What a click on the star with "Nouvelle position (Click)" does.
+        ImageEntry& e = s.Entry(i);
+        e.ImgRegFlags |= kNewPos;
+        e.ImgGuideX = px / u1;
+        e.ImgGuideY = py / u2;
+        e.GuideOrigin = PairOrigin::Placed;
+        m.marked = true;
+        m.x = px;
+        m.y = py;
+        if (rotation_) {
+          const Point2 q = t.Apply(rotStar_);
+          double cx = 0, cy = 0;
+          e.ImgNewRot = 0;
+          if (q.x >= 0 && q.y >= 0 && q.x <= u1 && q.y <= u2 && ClickCentroid(s, q, cx, cy) &&
+              std::hypot(cx - q.x, cy - q.y) <= match.tolerance) {
+            e.ImgRot = 1;
+            e.ImgRotX = cx / u1;
+            e.ImgRotY = cy / u2;
+            m.rotationMarked = true;
+            m.rotX = cx;
+            m.rotY = cy;
+          } else {
+            // Without the star this image keeps the last measured turn.
+            e.ImgRot = 0;
+          }
+        }
+        // A guide-star change on this image: the new star is followed on.
+        if ((e.ImgRegFlags & kNewRef) && (e.ImgRefX != 0 || e.ImgRefY != 0))
+          guide_ = t.Inverse({e.ImgRefX * u1, e.ImgRefY * u2});
+        break;
       }
     }
-    report.images.push_back(m);
+  }
+  report_.images.push_back(m);
+  return m;
+}
+
+void MarkingRun::Begin(Session& s, const RunRequest& request) {
+  next = marker->Report().reference + 1;
+  planesOf = marker->Report().reference;
+  int first, last;
+  RunRange(s, request, first, last);
+  if (marker->Options().keepUnmarked && first > next) {
+    MarkUpTo(s, s.ImageCount());
+    planesOf = 0;
+  }
+}
+
+void MarkingRun::MarkUpTo(Session& s, int last) {
+  for (; marker && next <= last; ++next) {
+    if (s.Img[static_cast<size_t>(next)].ImgChecked == 0) continue;
+    if (s.progress.StopRequested()) return;
+    const ImageMark m = marker->Mark(next);
+    planesOf = next;
+    Marked(m);
+  }
+}
+
+Outcome MarkingRun::Select(Session& s, int i) {
+  if (!marker || planesOf != i) return ProcessAndTrack(s, i, true, *this);
+  // Processed by its marking, which nothing has undone since.
+  planesOf = 0;
+  s.CurPic = static_cast<int16_t>(i);
+  ProcessAndTrack(s, i, false, *this);
+  return marker->Processed();
+}
+
+AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options,
+                         const std::function<void(const ImageMark&)>& onImage) {
+  AutoMarker marker(s, options);
+  if (!marker.Reference() || !marker.Start()) return marker.Report();
+  if (onImage) onImage(marker.Report().images.front());
+  for (int i = marker.Report().reference + 1; i <= s.ImageCount(); ++i) {
+    if (s.Img[static_cast<size_t>(i)].ImgChecked == 0) continue;
+    if (s.progress.StopRequested()) break;
+    const ImageMark m = marker.Mark(i);
     if (onImage) onImage(m);
   }
-  return report;
+  return marker.Report();
 }
 
 }  // namespace qv

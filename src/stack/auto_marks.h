@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "core/outcome.h"
 #include "core/session.h"
+#include "stack/stacking.h"
 #include "stack/star_match.h"
 
 namespace qv {
@@ -42,6 +44,66 @@ struct AutoMarkReport {
 struct AutoMarkOptions {
   bool rotation = false;      // also pick and mark a rotation star
   bool keepUnmarked = false;  // leave images that cannot be marked checked
+};
+
+// The marking of the images one at a time, for a walk that marks each
+// image as it reaches it: Reference, then Start, then Mark for each checked
+// image after the reference, in list order.
+class AutoMarker {
+ public:
+  AutoMarker(Session& s, const AutoMarkOptions& options);
+  // Processes the reference image, the first checked one, unless the
+  // planes already hold it (`planesHold`), and finds its stars once, both
+  // those the match uses and the guide star's candidates. False when no
+  // image is checked or its processing failed (Report() says which).
+  bool Reference(bool planesHold = false);
+  // The reference's stars kept for the guide star's automatic choice.
+  const StarField& Candidates() const { return candidates_; }
+  // Chooses the star the marks follow and marks the reference with it; the
+  // planes must hold the reference. False, with the report's message, when
+  // there is no such star or too few stars to recognise the field.
+  bool Start();
+  // Marks checked image i, which it processes: the planes are left holding it.
+  ImageMark Mark(int i);
+  // How the last processing went.
+  const Outcome& Processed() const { return processed_; }
+  AutoMarkReport& Report() { return report_; }
+  const AutoMarkOptions& Options() const { return options_; }
+
+ private:
+  Session& s_;
+  AutoMarkOptions options_;
+  AutoMarkReport report_;
+  Outcome processed_ = Outcome::Failure("");
+  StarField refField_, candidates_;
+  std::vector<Point2> refPoints_;
+  Point2 guide_, rotStar_;
+  bool rotation_ = false;
+};
+
+// A run that marks each image as it reaches it, so that every image is
+// read and processed once: the planes the marks processed are the ones the
+// run tracks and parks. Start it once the marker's reference is marked
+// (Start), with `next` the image after it; the images outside the run's
+// range are marked with MarkUpTo.
+class MarkingRun : public RunListener {
+ public:
+  AutoMarker* marker = nullptr;
+  int next = 0;      // the first image not yet marked
+  int planesOf = 0;  // the image the planes hold, marked and not yet run
+  // Ready for a run of `request` once the marker's reference is marked.
+  // Images kept checked although they cannot be marked are tracked on what
+  // the planes held before them: when the range leaves images after the
+  // reference before it, they are all marked here first, so that the run
+  // finds the planes as a run after the whole marking does.
+  void Begin(Session& s, const RunRequest& request);
+  // Marks the checked images up to `last` not marked yet, in list order,
+  // until a stop is asked.
+  void MarkUpTo(Session& s, int last);
+  void Reaching(Session& s, int i) override { MarkUpTo(s, i); }
+  Outcome Select(Session& s, int i) override;
+  // An image was marked.
+  virtual void Marked(const ImageMark& /*m*/) {}
 };
 
 // Marks every checked image after the first checked one (the reference)

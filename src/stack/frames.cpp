@@ -107,7 +107,11 @@ int ThumbnailStep(const Session& s) {
   return CInt(w / 120);
 }
 
-int FillList(Session& s, int k, bool forceChecked, ListListener& shown) {
+namespace {
+
+// The filling; without `thumbnails` each entry's header is read instead,
+// and `selected` gets how the selection of entry k processed it.
+int Fill(Session& s, int k, bool forceChecked, ListListener& shown, bool thumbnails, Outcome& selected) {
   int reached = k - 1;
   try {
     StartProcess(s);
@@ -122,7 +126,13 @@ int FillList(Session& s, int k, bool forceChecked, ListListener& shown) {
       reached = i;
       s.progress.Report(std::to_string(i) + "/" + std::to_string(n), (i - 1.0) / n);
       // A file that cannot be read gets no thumbnail; its entry stays.
-      const Outcome read = ProcessPic(s, i, step);
+      Outcome read = Outcome::Success();
+      if (thumbnails) {
+        read = ProcessPic(s, i, step);
+      } else if (const std::string path = ImagePath(s, i); FileExists(path) && !IsSpecialFile(path)) {
+        // What processing it keeps in its entry.
+        ReadHeader(s, i);
+      }
       ImageEntry& e = s.Entry(i);
       if (forceChecked) e.ImgChecked = 1;
       shown.Thumbnail(i, read);
@@ -130,7 +140,7 @@ int FillList(Session& s, int k, bool forceChecked, ListListener& shown) {
     }
     shown.Filled();
     s.Entry(1).ImgRegFlags = kNewRef | kNewPos;
-    shown.Select(s, k);
+    selected = shown.Select(s, k);
     shown.Selected(k);
   } catch (const RuntimeError&) {
   } catch (const std::exception&) {
@@ -139,6 +149,36 @@ int FillList(Session& s, int k, bool forceChecked, ListListener& shown) {
   }
   StopProcess(s);
   return reached;
+}
+
+}  // namespace
+
+int FillList(Session& s, int k, bool forceChecked, ListListener& shown) {
+  Outcome selected = Outcome::Success();
+  return Fill(s, k, forceChecked, shown, true, selected);
+}
+
+int FillListWithoutThumbnails(Session& s, int k, bool forceChecked, ListListener& shown) {
+  const std::vector<ImageEntry> entries = s.Img;
+  const CurrentImage pic = s.pic;
+  const GuideStar guide = s.guide;
+  const StackState stack = s.stack;
+  const bool use[3] = {s.cal.UseHotMask, s.cal.UseDark, s.cal.UseFlat};
+  const int16_t current = s.CurPic;
+  Outcome selected = Outcome::Failure("");
+  const int reached = Fill(s, k, forceChecked, shown, false, selected);
+  if (selected.ok) return reached;
+  // The selection tracked the guide star on whatever the planes held, which
+  // the thumbnails would have left: the list is filled again the long way.
+  s.Img = entries;
+  s.pic = pic;
+  s.guide = guide;
+  s.stack = stack;
+  s.cal.UseHotMask = use[0];
+  s.cal.UseDark = use[1];
+  s.cal.UseFlat = use[2];
+  s.CurPic = current;
+  return FillList(s, k, forceChecked, shown);
 }
 
 int SaveListAsTiff(Session& s, FrameListener& shown,

@@ -103,6 +103,13 @@ int ThumbnailStep(const Session& s);
 // run-time error abandons the rest. Always leaves the running state.
 // Gives back the highest entry reached (k - 1 when none was).
 int FillList(Session& s, int k, bool forceChecked, ListListener& shown);
+// The same filling for a front end that shows no thumbnails: each entry's
+// header is read instead of its thumbnail, which is all the entry keeps of
+// its processing, so that a run reads each image once. The selection of
+// entry k then leaves the planes as the thumbnails would, unless it could
+// not process the entry: then the list is put back as it was and filled the
+// long way.
+int FillListWithoutThumbnails(Session& s, int k, bool forceChecked, ListListener& shown);
 
 // "Enregistrer toutes les images en TIFF", the engine's part: in the running
 // state, each list image whose name has a ".f" and whose TIFF name

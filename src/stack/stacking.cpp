@@ -97,6 +97,8 @@ RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
   for (int i = first; i <= last && i >= 1; ++i) {
     if (s.Img[static_cast<size_t>(i)].ImgChecked != 1) continue;
     if (!s.progress.StillRunning()) break;
+    shown.Reaching(s, i);
+    if (s.Img[static_cast<size_t>(i)].ImgChecked != 1) continue;
     FrameResult frame;
     frame.image = i;
     frame.processed = shown.Select(s, i);

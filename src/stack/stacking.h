@@ -65,6 +65,9 @@ class RunListener : public FrameListener {
   // Whether the result spans the mosaic, asked when the walk is over (the
   // window's box may have changed meanwhile).
   virtual bool Expand(bool asked) { return asked; }
+  // The run is about to take checked image i: a walk that marks each image
+  // as it goes marks it here, and may untick it, which passes it over.
+  virtual void Reaching(Session& /*s*/, int /*i*/) {}
   // The run is done with a frame; `accepted` counts the frames accepted so far.
   virtual void FrameDone(const FrameResult& /*frame*/, int /*accepted*/) {}
   // The combination is ready to be shown under `caption`.

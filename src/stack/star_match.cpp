@@ -255,11 +255,12 @@ struct Candidate {
 
 }  // namespace
 
-StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, int32_t fullScale,
-                      double sigmas, size_t maxStars) {
+std::vector<StarField> DetectStarsKeeping(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b,
+                                          int32_t fullScale, double sigmas, const std::vector<size_t>& caps) {
+  std::vector<StarField> fields(caps.size());
   StarField field;
   const int w = r.Width(), h = r.Height();
-  if (r.Empty() || w < 8 || h < 8 || !g.HasSize(w, h) || !b.HasSize(w, h)) return field;
+  if (r.Empty() || w < 8 || h < 8 || !g.HasSize(w, h) || !b.HasSize(w, h) || caps.empty()) return fields;
   field.width = w;
   field.height = h;
   const size_t n = static_cast<size_t>(w) * h;
@@ -361,20 +362,28 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
   });
   std::vector<Candidate> cand = std::move(found[0]);
   cand.insert(cand.end(), found[1].begin(), found[1].end());
-  const size_t keep = std::max<size_t>(maxStars * 4, 200);
-  if (cand.size() > keep) {
-    std::partial_sort(cand.begin(), cand.begin() + static_cast<long>(keep), cand.end(),
-                      [](const Candidate& a, const Candidate& c) {
-                        return a.s != c.s ? a.s > c.s : (a.y != c.y ? a.y < c.y : a.x < c.x);
-                      });
-    cand.resize(keep);
+  // Each cap keeps the brightest max(4 x cap, 200) candidates by their
+  // mean before it measures them. Ranking them all once gives every cap its
+  // own candidates as a prefix; a star depends on its candidate alone, and
+  // candidates that measure alike give equal stars, so the order they come
+  // in changes nothing once the stars are sorted.
+  size_t widest = 0;
+  for (const size_t cap : caps) widest = std::max(widest, std::max<size_t>(cap * 4, 200));
+  auto byMean = [](const Candidate& a, const Candidate& c) {
+    return a.s != c.s ? a.s > c.s : (a.y != c.y ? a.y < c.y : a.x < c.x);
+  };
+  bool ranked = false;
+  for (const size_t cap : caps) ranked = ranked || cand.size() > std::max<size_t>(cap * 4, 200);
+  if (ranked) {
+    const size_t top = std::min(widest, cand.size());
+    std::partial_sort(cand.begin(), cand.begin() + static_cast<long>(top), cand.end(), byMean);
+    cand.resize(top);
   }
 
   auto D = [&](int x, int y) { return static_cast<double>(sky.D(x, y)); };
   const Plane<int32_t>* planes[3] = {&r, &g, &b};
-  std::vector<StarSpot> stars;
-  for (const Candidate& c : cand) {
-    StarSpot st;
+  // One candidate's star; false when it has no light above the sky.
+  auto spotOf = [&](const Candidate& c, StarSpot& st) {
     st.px = c.x;
     st.py = c.y;
     for (int j = -1; j <= 1; ++j)
@@ -384,7 +393,7 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
           st.py = c.y + j;
         }
     st.peak = D(st.px, st.py);
-    if (st.peak <= 0) continue;
+    if (st.peak <= 0) return false;
     double sx = 0, sy = 0, sw = 0;
     for (int y = std::max(0, st.py - 3); y <= std::min(h - 1, st.py + 3); ++y)
       for (int x = std::max(0, st.px - 3); x <= std::min(w - 1, st.px + 3); ++x) {
@@ -417,27 +426,47 @@ StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
             if ((*p)(x, y) >= 0.98 * fullScale) st.saturated = true;
       }
     if (flat >= 3 && st.peak >= 50 * field.sky.noise) st.saturated = true;
-    stars.push_back(st);
+    return true;
+  };
+  std::vector<StarSpot> spots;
+  std::vector<size_t> from;  // the candidate each star comes from
+  for (size_t k = 0; k < cand.size(); ++k) {
+    StarSpot st;
+    if (!spotOf(cand[k], st)) continue;
+    spots.push_back(st);
+    from.push_back(k);
   }
-  std::sort(stars.begin(), stars.end(), [](const StarSpot& a, const StarSpot& c) {
-    return a.flux != c.flux ? a.flux > c.flux : (a.py != c.py ? a.py < c.py : a.px < c.px);
-  });
-  // Bumps in the halo of a bright star are not stars of their own.
-  std::vector<StarSpot> kept;
-  for (const StarSpot& st : stars) {
-    bool halo = false;
-    for (const StarSpot& k : kept) {
-      const double reach = std::clamp(1.5 * std::sqrt(k.flux / k.peak), 3.0, 20.0);
-      if (std::hypot(st.x - k.x, st.y - k.y) < reach && st.peak < 0.3 * k.peak) {
-        halo = true;
-        break;
+  for (size_t f = 0; f < caps.size(); ++f) {
+    const size_t maxStars = caps[f], keep = std::max<size_t>(maxStars * 4, 200);
+    std::vector<StarSpot> stars;
+    for (size_t k = 0; k < spots.size(); ++k)
+      if (from[k] < keep) stars.push_back(spots[k]);
+    std::sort(stars.begin(), stars.end(), [](const StarSpot& a, const StarSpot& c) {
+      return a.flux != c.flux ? a.flux > c.flux : (a.py != c.py ? a.py < c.py : a.px < c.px);
+    });
+    // Bumps in the halo of a bright star are not stars of their own.
+    std::vector<StarSpot> kept;
+    for (const StarSpot& st : stars) {
+      bool halo = false;
+      for (const StarSpot& k : kept) {
+        const double reach = std::clamp(1.5 * std::sqrt(k.flux / k.peak), 3.0, 20.0);
+        if (std::hypot(st.x - k.x, st.y - k.y) < reach && st.peak < 0.3 * k.peak) {
+          halo = true;
+          break;
+        }
       }
+      if (!halo) kept.push_back(st);
+      if (kept.size() >= maxStars) break;
     }
-    if (!halo) kept.push_back(st);
-    if (kept.size() >= maxStars) break;
+    fields[f] = field;
+    fields[f].stars = std::move(kept);
   }
-  field.stars = std::move(kept);
-  return field;
+  return fields;
+}
+
+StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, int32_t fullScale,
+                      double sigmas, size_t maxStars) {
+  return DetectStarsKeeping(r, g, b, fullScale, sigmas, {maxStars}).front();
 }
 
 double UpperMedian(const std::vector<float>& sample) {

@@ -41,6 +41,11 @@ struct StarField {
 // are kept, brightest first.
 StarField DetectStars(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, int32_t fullScale,
                       double sigmas = 5, size_t maxStars = 400);
+// The fields DetectStars gives for each of `caps` (its maxStars), found at
+// once: the sky, the noise and the scan are shared, and each field is the
+// one a call with that cap gives.
+std::vector<StarField> DetectStarsKeeping(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b,
+                                          int32_t fullScale, double sigmas, const std::vector<size_t>& caps);
 
 // The upper middle value of a sample (element n / 2 of it sorted), as the
 // detection takes its medians: by counting, not sorting.
