@@ -254,6 +254,12 @@ int Stopped(int stacked, int processed) {
   return InterruptedStatus();
 }
 
+int FirstChecked(const qv::Session& s) {
+  int k = 1;
+  while (k <= s.ImageCount() && s.Img[static_cast<size_t>(k)].ImgChecked == 0) ++k;
+  return k;
+}
+
 // The automatic marks of a run: the reference image first, before the run,
 // then each image as the run reaches it (RunPrinter). Each image is
 // reported on stdout as it is marked.
@@ -286,8 +292,9 @@ struct Marking {
 
   // The reference image, whose stars the guide star's choice may already
   // have found: 0, or the exit status after a message.
-  int Start(qv::Session& s) {
-    if ((marker.Report().reference == 0 && !marker.Reference()) || !marker.Start()) {
+  int Start(qv::Session& s, bool image1Processed) {
+    if ((marker.Report().reference == 0 && !marker.Reference(image1Processed && FirstChecked(s) == 1)) ||
+        !marker.Start()) {
       Complain("repérage automatique impossible : " + marker.Report().message +
                " ; indiquez l'étoile guide avec --guide X,Y");
       return 1;
@@ -427,6 +434,10 @@ int CmdStack(const Args& args) {
   // The automatic guide star is found on every image, wherever the frame
   // moved; the run then gets these marks as if each had been clicked.
   std::optional<Marking> marking;
+  // The list's selection processed image 1 with the options and masters of
+  // the run: the marks take its planes as they are.
+  const bool image1Processed = list.selected == 1 && list.selectedWhole && s.CurPic == 1 &&
+                               (a.project.empty() || (a.sets.empty() && !a.calibration.Any()));
   if (a.guide == "auto" || a.mark == "auto" || a.rotation == "auto")
     marking.emplace(s, a.rotation == "auto", a.keepUnmarked);
   if (!a.guide.empty()) {
@@ -437,7 +448,7 @@ int CmdStack(const Args& args) {
       // both.
       qv::Outcome chosen = qv::Outcome::Failure("l'image 1 est illisible");
       if (s.Img[1].ImgChecked == 1) {
-        if (marking->marker.Reference())
+        if (marking->marker.Reference(image1Processed))
           chosen = qv::ChooseGuideStar(marking->marker.Candidates(), s.guide.GuideBox, gx, gy);
       } else {
         chosen = qv::AutoGuideStar(s, gx, gy);
@@ -462,7 +473,7 @@ int CmdStack(const Args& args) {
   if (marking) {
     // Marking walks the images as a run does, and Ctrl+C stops it the same way.
     s.RunState = 1;
-    const int status = marking->Start(s);
+    const int status = marking->Start(s, image1Processed);
     const bool stopped = s.RunState == 2;
     s.RunState = 0;
     if (stopped) return Stopped(0, 0);

@@ -98,7 +98,11 @@ std::string SingleJson(float v) {
 void ToolList::Reached(int i) { strip = std::max(strip, i); }
 
 qv::Outcome ToolList::Select(qv::Session& session, int i) {
-  return i >= 1 && i <= strip ? qv::ProcessAndTrack(session, i, true, *this) : qv::Outcome::Success();
+  if (i < 1 || i > strip) return qv::Outcome::Success();
+  const qv::Outcome processed = qv::ProcessAndTrack(session, i, true, *this);
+  selected = i;
+  selectedWhole = processed.ok;
+  return processed;
 }
 
 void ToolList::Tracked(int) { status = qv::StatusText(s); }

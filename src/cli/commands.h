@@ -68,6 +68,9 @@ struct ToolList : qv::ListListener {
   const qv::Session& s;
   int strip = 0;
   std::string status;
+  // The image the last selection processed, and whether it could.
+  int selected = 0;
+  bool selectedWhole = false;
   void Reached(int i) override;
   qv::Outcome Select(qv::Session& session, int i) override;
   void Tracked(int i) override;
