@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "core/plane.h"
 
@@ -44,6 +45,31 @@ int32_t ColourScale(double g, double b);
 // into out[0..2].
 void LocalMeans(const Plane<float>& sum, const Plane<float>& weight, const bool wanted[3], Plane<double>* out[3]);
 
+// The local means of one channel at one radius, computed down the plane a
+// band of rows at a time: a running sum per column slides down the rows,
+// then a running sum along each row. The column sums carry from one band to
+// the next, and each column's and each row's sums are added in the one
+// order, so the means are the same doubles however the rows are banded and
+// whichever core computes them.
+struct RunningMeans {
+  const Plane<float>* sum = nullptr;
+  const Plane<float>* weight = nullptr;
+  Plane<double>* out = nullptr;
+  int radius = 1;
+  int rows = 0;  // rows of `out` done, from the top
+  std::vector<double> colSum;
+  std::vector<int32_t> colCount;
+  std::vector<int32_t> bandCount;  // the column counts of the band's rows
+  // Starts over: `out` takes the sum plane's extent, no row is done.
+  void Start(const Plane<float>& sum, const Plane<float>& weight, int radius, Plane<double>& out);
+  bool Done() const { return out && rows == out->Height(); }
+};
+
+// Computes rows means[i]->rows .. y of each of the `count` means (those
+// done that far are left as they are): the columns' running sums split
+// between both cores, then the rows.
+void AdvanceMeans(RunningMeans* const* means, int count, int y);
+
 // Colour modes of the editor: colour, monochrome or a colour scale.
 enum RenderMode : int { kColour = 0, kMonochrome = 1, kColourScale = 2 };
 
@@ -61,7 +87,8 @@ struct RenderSettings {
   const Plane<double>* mean[3][3] = {};
 };
 
-// Renders rows y0 .. y1 of `out`, which has the sum planes' extent.
+// Renders rows y0 .. y1 of `out`, which has the sum planes' extent, the
+// rows shared between both cores.
 void RenderRows(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>& out, int y0, int y1);
 
 }  // namespace qv
