@@ -354,7 +354,7 @@ TEST_F(EditorRender, SharedRowsAndBandedMeansEqualTheOneLoop) {
       for (size_t k = 0; k < sum[c]->Size(); ++k) {
         const float wt = k % 11 == 4 ? 0.0f : k % 2 ? 3.0f : 7.0f;
         weight[c]->Data()[k] = wt;
-        const float v = k % 5 == 1 ? u(rng) * 0.01f : 500 + 20000 * u(rng) * u(rng);
+        const float v = k % 5 == 1 ? u(rng) * 1e-6f : 500 + 20000 * u(rng) * u(rng);
         sum[c]->Data()[k] = wt * v;
       }
     }

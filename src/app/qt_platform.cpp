@@ -42,6 +42,10 @@ void QtEventLoop::RunAside(const std::function<void()>& work) {
   } inAside(inAside_);
   try {
     if (duringAside) duringAside();
+    // A handler that runs its own event loop meanwhile (a modal dialog) may
+    // take the wake-up: a slow timer then ends the sleep all the same.
+    QTimer watch;
+    watch.start(100);
     // At least once: what came meanwhile is served before the work is
     // taken back, however soon it ended.
     do {

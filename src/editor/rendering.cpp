@@ -27,14 +27,6 @@ void BuildCurve(CurveTable& table, double p, double boxWidth, bool hideMax) {
   }
 }
 
-uint8_t CurveByte(const CurveTable& table, double v) {
-  // Clamping before the conversion keeps huge gains from overflowing; a
-  // value that is not a number has no place on the curve and counts as 0.
-  if (!(v >= 0)) return table[0];
-  if (v >= 32767) return table[32767];
-  return table[static_cast<size_t>(RoundHalfEven(v))];
-}
-
 const std::array<int32_t, 12>& ColourScalePalette() {
   static const std::array<int32_t, 12> palette = [] {
     std::array<int32_t, 12> p{};

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/numeric.h"
 #include "core/plane.h"
 
 namespace qv {
@@ -31,8 +32,14 @@ using CurveTable = std::array<uint8_t, 32768>;
 void BuildCurve(CurveTable& table, double p, double boxWidth, bool hideMax);
 
 // The curve's byte for a scaled value: v rounded half to even and clamped
-// to 0 .. 32767 before the look-up.
-uint8_t CurveByte(const CurveTable& table, double v);
+// to 0 .. 32767 before the look-up. Clamping before the conversion keeps
+// huge gains from overflowing; a value that is not a number has no place on
+// the curve and counts as 0. Inline and without branches: the redraw asks
+// it three times a pixel.
+inline uint8_t CurveByte(const CurveTable& table, double v) {
+  const double clamped = v >= 0 ? (v < 32767 ? v : 32767.0) : 0.0;
+  return table[static_cast<size_t>(RoundHalfEven(clamped))];
+}
 
 // The twelve colours of the colour scale, 0xRRGGBB.
 const std::array<int32_t, 12>& ColourScalePalette();
