@@ -417,16 +417,6 @@ TEST_F(EditorRender, SharedRowsAndBandedMeansEqualTheOneLoop) {
           }
       }
   }
-  // The means kernel alone, by bands, on both cores.
-  const bool all[3] = {true, true, true};
-  Plane<double> a, b, c3;
-  Plane<double>* out[3] = {&a, &b, &c3};
-  LocalMeans(s.dest.DestSumG, s.dest.DestWeightG, all, out);
-  for (int k = 0; k < 3; ++k) {
-    Plane<double> one;
-    OneSlideMeans(s.dest.DestSumG, s.dest.DestWeightG, k + 1, one);
-    EXPECT_EQ(*out[k], one) << k + 1;
-  }
 }
 
 // Edits made while a band is computed on another thread (the hook runs on
@@ -470,36 +460,6 @@ TEST_F(EditorRender, EditsWhileABandIsComputedEndWithTheLatestSettings) {
   EXPECT_EQ(f.Picture, g.Picture);
   EXPECT_EQ(saved, g.Picture);
   EXPECT_EQ(f.Text1[0], "0");  // "Tourner" reset the levels typed before it
-}
-
-// Closing the editor while a band is computed: the band ends, the redraw
-// stops without starting again and what waited for a whole render is
-// dropped; the next redraw is whole.
-TEST_F(EditorRender, ClosingDuringARedrawStopsIt) {
-  Open(30, 450, [](int x, int y, int) { return 800.0 + x + y; });
-  const Plane<int32_t> whole = f.Picture;
-  int bands = 0;
-  bool saved = false;
-  ts.services.events.duringAside = [&] {
-    if (++bands == 2) {
-      f.Text2[1] = "3000";
-      f.Text2_Change(1);
-      f.WhenDrawn([&] { saved = true; });
-      f.Form_Unload();
-    }
-  };
-  const long shows = dest.shows;
-  f.Check4 = 1;
-  f.Check4_Click();
-  ts.services.events.duringAside = nullptr;
-  EXPECT_EQ(bands, 2);
-  EXPECT_FALSE(f.Drawing());
-  EXPECT_FALSE(saved);
-  EXPECT_EQ(dest.shows - shows, 1);  // the first band only
-  f.Text2[1] = "65535";
-  f.Check4 = 0;
-  f.Check4_Click();
-  EXPECT_EQ(f.Picture, whole);
 }
 
 TEST_F(EditorHistogram, BoxCoordinatesFollowTheDestinationRange) {

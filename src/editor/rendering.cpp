@@ -162,19 +162,6 @@ void AdvanceMeans(RunningMeans* const* means, int count, int y) {
   }
 }
 
-void LocalMeans(const Plane<float>& sum, const Plane<float>& weight, const bool wanted[3], Plane<double>* out[3]) {
-  if (sum.Empty()) return;
-  // Bands of rows keep the counts of one band only.
-  constexpr int kBand = 128;
-  for (int r = 1; r <= 3; ++r) {
-    if (!wanted[r - 1]) continue;
-    RunningMeans m;
-    m.Start(sum, weight, r, *out[r - 1]);
-    RunningMeans* one[1] = {&m};
-    for (int y = kBand - 1; !m.Done(); y += kBand) AdvanceMeans(one, 1, y);
-  }
-}
-
 namespace {
 
 void RenderShare(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>& out, int y0, int y1) {

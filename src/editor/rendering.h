@@ -46,14 +46,10 @@ const std::array<int32_t, 12>& ColourScalePalette();
 // The colour of level g (0 .. 255) at brightness b (clamped to 0 .. 1).
 int32_t ColourScale(double g, double b);
 
-// Per pixel, the mean of sum / weight over the pixels with weight > 0 of the
-// square of radius 1, 2 or 3 around it, clipped to the plane (0 where the
-// square holds no such pixel), for the radii whose `wanted` flag is set,
-// into out[0..2].
-void LocalMeans(const Plane<float>& sum, const Plane<float>& weight, const bool wanted[3], Plane<double>* out[3]);
-
-// The local means of one channel at one radius, computed down the plane a
-// band of rows at a time: a running sum per column slides down the rows,
+// The local means of one channel: per pixel, the mean of sum / weight over
+// the pixels with weight > 0 of the square of radius 1, 2 or 3 around it,
+// clipped to the plane (0 where the square holds no such pixel), computed
+// down the plane a band of rows at a time: a running sum per column slides down the rows,
 // then a running sum along each row. The column sums carry from one band to
 // the next, and each column's and each row's sums are added in the one
 // order, so the means are the same doubles however the rows are banded and
