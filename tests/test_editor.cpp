@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <random>
 
+#include "core/parallel.h"
 #include "editor/editing.h"
 #include "editor/form2.h"
 #include "editor/form3.h"
@@ -225,13 +227,13 @@ TEST_F(EditorDetail, SlidersActOnlyWhileDetailIsActive) {
   f.HScroll1 = 10;
   f.HScroll1_Change();
   EXPECT_EQ(f.Picture, plain);
-  EXPECT_FALSE(f.Detail().valid[0]);
+  EXPECT_FALSE(f.Detail().Valid(0));
   f.Check3 = 1;
   f.Check3_Click();
   EXPECT_NE(f.Picture, plain);
-  EXPECT_TRUE(f.Detail().valid[0]);
+  EXPECT_TRUE(f.Detail().Valid(0));
   f.Command3_Click();  // "Initialiser"
-  EXPECT_FALSE(f.Detail().valid[0]);
+  EXPECT_FALSE(f.Detail().Valid(0));
   EXPECT_EQ(f.Picture, plain);
 }
 
@@ -279,6 +281,185 @@ TEST_F(EditorRender, BinningDuringARedrawRendersTheNewPlanes) {
   g.Check6 = 1;
   g.draw();
   EXPECT_EQ(f.Picture, g.Picture);
+}
+
+namespace {
+
+// The means as one slide from the top, the way they were first computed:
+// the reference the banded, shared computation must equal double for
+// double.
+void OneSlideMeans(const Plane<float>& sum, const Plane<float>& weight, int radius, Plane<double>& out) {
+  const int u1 = sum.UBound1(), u2 = sum.UBound2(), w = u1 + 1;
+  out.Redim(u1, u2);
+  std::vector<double> colSum(static_cast<size_t>(w), 0.0);
+  std::vector<int> colCount(static_cast<size_t>(w), 0);
+  auto addRow = [&](int y, double sign) {
+    for (int x = 0; x < w; ++x) {
+      if (!(weight(x, y) > 0)) continue;
+      const double v = sum(x, y) / weight(x, y);
+      if (sign > 0)
+        colSum[static_cast<size_t>(x)] += v, ++colCount[static_cast<size_t>(x)];
+      else
+        colSum[static_cast<size_t>(x)] -= v, --colCount[static_cast<size_t>(x)];
+    }
+  };
+  for (int y = 0; y <= std::min(u2, radius - 1); ++y) addRow(y, 1);
+  for (int y = 0; y <= u2; ++y) {
+    if (y + radius <= u2) addRow(y + radius, 1);
+    if (y - radius - 1 >= 0) addRow(y - radius - 1, -1);
+    double t = 0;
+    int n = 0;
+    for (int x = 0; x <= std::min(u1, radius - 1); ++x)
+      t += colSum[static_cast<size_t>(x)], n += colCount[static_cast<size_t>(x)];
+    for (int x = 0; x <= u1; ++x) {
+      if (x + radius <= u1)
+        t += colSum[static_cast<size_t>(x + radius)], n += colCount[static_cast<size_t>(x + radius)];
+      if (x - radius - 1 >= 0)
+        t -= colSum[static_cast<size_t>(x - radius - 1)], n -= colCount[static_cast<size_t>(x - radius - 1)];
+      out(x, y) = n > 0 ? t / n : 0;
+    }
+  }
+}
+
+// Gives up at the n-th band it is asked to compute, once that band is done.
+struct GivingUpAt : RenderListener {
+  int band = 0, at = 0;
+  explicit GivingUpAt(int n) : at(n) {}
+  bool Compute(const std::function<void()>& rows) override {
+    rows();
+    return ++band != at;
+  }
+};
+
+}  // namespace
+
+// The rows shared between both cores and the means built band by band give
+// the very bytes and doubles of one loop over the whole picture: on odd
+// sizes, in every mode, with the caches built, reused, and built across an
+// abandoned render. Quotients of weights 3 and 7 and values below 1 make
+// sums that depend on their order.
+TEST_F(EditorRender, SharedRowsAndBandedMeansEqualTheOneLoop) {
+  struct Size {
+    int w, h;
+  };
+  const Size sizes[] = {{9, 1}, {1, 7}, {13, 101}, {4097, 3}, {31, 257}};
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<float> u(0, 1);
+  for (const Size& z : sizes) {
+    Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+    Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
+    for (int c = 0; c < 3; ++c) {
+      sum[c]->Redim(z.w - 1, z.h - 1);
+      weight[c]->Redim(z.w - 1, z.h - 1);
+      for (size_t k = 0; k < sum[c]->Size(); ++k) {
+        const float wt = k % 11 == 4 ? 0.0f : k % 2 ? 3.0f : 7.0f;
+        weight[c]->Data()[k] = wt;
+        const float v = k % 5 == 1 ? u(rng) * 1e-6f : 500 + 20000 * u(rng) * u(rng);
+        sum[c]->Data()[k] = wt * v;
+      }
+    }
+    // The reference: means in one slide, rows in one loop.
+    Plane<double> means[3][3];
+    for (int k = 0; k < 3; ++k)
+      for (int c = 0; c < 3; ++c) OneSlideMeans(*sum[c], *weight[c], k + 1, means[k][c]);
+    for (int mode = 0; mode < 3; ++mode)
+      for (const bool detailed : {false, true}) {
+        const std::string what = std::to_string(z.w) + "x" + std::to_string(z.h) + " mode " + std::to_string(mode) +
+                                 (detailed ? " detail" : "");
+        EditorSettings st;
+        st.black = {400, 300, 900};
+        st.white = {15000, 17000, 12000};
+        st.detail = {-6, 4, 2};
+        st.detailActive = detailed;
+        st.mode = mode;
+        st.curvePosition = 150;
+        SettleLevels(st);
+        CurveTable curve;
+        BuildCurve(curve, st);
+
+        UseSecondCore(false);
+        RenderSettings rs;
+        for (int c = 0; c < 3; ++c) {
+          rs.black[c] = st.black[static_cast<size_t>(c)];
+          rs.white[c] = st.white[static_cast<size_t>(c)];
+          rs.gain[c] = st.gain[static_cast<size_t>(c)];
+        }
+        for (int k = 0; k < 3; ++k) {
+          rs.detail[k] = detailed ? st.detail[static_cast<size_t>(k)] : 0;
+          for (int c = 0; c < 3; ++c) rs.mean[k][c] = &means[k][c];
+        }
+        rs.mode = mode;
+        rs.slope = st.slope / 5000.0;
+        rs.curve = &curve;
+        Plane<int32_t> expected(z.w - 1, z.h - 1);
+        RenderRows(DestinationPlanes(s), rs, expected, 0, z.h - 1);
+        UseSecondCore(true);
+
+        // Built afresh, then reused; and built across a render given up at
+        // its second band, which the next one goes on from.
+        DetailMeans kept, resumed;
+        Plane<int32_t> picture;
+        for (DetailMeans* m : {&kept, &kept, &resumed}) {
+          if (m == &resumed && z.h > 100) {
+            GivingUpAt giveUp(2);
+            EXPECT_FALSE(RenderDestination(s, st, resumed, curve, picture, giveUp)) << what;
+          }
+          picture = Plane<int32_t>();
+          ASSERT_TRUE(RenderDestination(s, st, *m, curve, picture)) << what;
+          ASSERT_EQ(picture, expected) << what;
+        }
+        for (size_t k = 0; k < 3 && detailed; ++k)
+          for (size_t c = 0; c < 3; ++c) {
+            ASSERT_TRUE(kept.Valid(k) && resumed.Valid(k)) << what;
+            EXPECT_EQ(0, std::memcmp(kept.planes[k][c].Data(), means[k][c].Data(), means[k][c].Size() * sizeof(double)))
+                << what << " radius " << k + 1;
+            EXPECT_EQ(resumed.planes[k][c], means[k][c]) << what << " radius " << k + 1;
+          }
+      }
+  }
+}
+
+// Edits made while a band is computed on another thread (the hook runs on
+// this one meanwhile, as a window's handlers do while it waits): a level
+// typed, a binning and a quarter turn, each while the rows read the planes.
+// The redraw ends with one whole render of the latest settings.
+TEST_F(EditorRender, EditsWhileABandIsComputedEndWithTheLatestSettings) {
+  Open(40, 530, [](int x, int y, int c) { return 900.0 + 7 * x + 3 * y + 200 * c; });
+  int bands = 0;
+  bool drawingMeanwhile = true;
+  Plane<int32_t> saved;
+  ts.services.events.duringAside = [&] {
+    ++bands;
+    drawingMeanwhile &= f.Drawing();
+    if (bands == 2) {
+      f.Text1[0] = "1150";
+      f.Text1_Change(0);
+      f.WhenDrawn([&] { saved = f.Picture; });
+    }
+    if (bands == 4) f.Command5_Click();  // "2 x 2"
+    if (bands == 5) f.Command4_Click();  // "Tourner"
+    if (bands == 6) {
+      f.Check3 = 1;
+      f.HScroll2 = -5;
+      f.HScroll2_Change();
+    }
+  };
+  f.HScroll1 = 3;
+  f.HScroll1_Change();
+  ts.services.events.duringAside = nullptr;
+  EXPECT_TRUE(drawingMeanwhile);
+  EXPECT_GT(bands, 6);
+  ASSERT_EQ(f.Picture.Width(), 265);
+  ASSERT_EQ(f.Picture.Height(), 20);
+  Form2 d;
+  Form3 g(s, d);
+  g.Form_Load();
+  g.Check3 = 1;
+  g.HScroll2 = -5;
+  g.draw();
+  EXPECT_EQ(f.Picture, g.Picture);
+  EXPECT_EQ(saved, g.Picture);
+  EXPECT_EQ(f.Text1[0], "0");  // "Tourner" reset the levels typed before it
 }
 
 TEST_F(EditorHistogram, BoxCoordinatesFollowTheDestinationRange) {

@@ -69,14 +69,18 @@ int DestinationWindow::BarThickness() const { return style()->pixelMetric(QStyle
 
 void DestinationWindow::Refresh(const qv::Form2& form) {
   setWindowTitle(Q(form.Caption));
-  const qv::Plane<int32_t> shown = form.Shown(PixAspect(s_), s_.opt.PixRatio);
-  shown_ = shown.Empty() ? QImage() : PackedToImage(shown);
-  Picture1_->setPixmap(shown_.isNull() ? QPixmap() : QPixmap::fromImage(shown_));
-  Picture1_->resize(shown_.isNull() ? QSize(0, 0) : shown_.size());
+  // While the editor's rows are computed off this thread, the picture they
+  // are written into is not read: the window keeps what it showed.
+  if (!form.Rendering) {
+    const qv::Plane<int32_t> shown = form.Shown(PixAspect(s_), s_.opt.PixRatio);
+    shown_ = shown.Empty() ? QImage() : PackedToImage(shown);
+    Picture1_->setPixmap(shown_.isNull() ? QPixmap() : QPixmap::fromImage(shown_));
+    Picture1_->resize(shown_.isNull() ? QSize(0, 0) : shown_.size());
+  }
   Layout();
-  // The editor calls this every 100 rows while it renders: paint now, the
-  // event loop does not run during the redraw.
-  if (isVisible()) Picture1_->repaint();
+  // The editor calls this every 100 rows while it renders: paint now, so
+  // each band shows before the next is computed.
+  if (isVisible() && !form.Rendering) Picture1_->repaint();
 }
 
 void DestinationWindow::Layout() {
@@ -412,6 +416,12 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
   destWindow_.onPress = [this](float x, float y, int16_t& b) { Forward([&] { f_.BalWhite(x, y, b); }); };
   destWindow_.onClose = [this] { close(); };
   Refresh();
+}
+
+void EditorWindow::closeEvent(QCloseEvent* event) {
+  // A redraw under way stops at the end of its band.
+  f_.Form_Unload();
+  QWidget::closeEvent(event);
 }
 
 void EditorWindow::Refresh() {

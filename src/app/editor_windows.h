@@ -82,6 +82,9 @@ class EditorWindow : public QWidget {
   // Hears what a save did, for the main window's status bar.
   std::function<void(const std::string&)> onSaved;
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   friend class EditorHistoBox;
   friend class EditorCurveBox;

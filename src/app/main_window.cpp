@@ -183,6 +183,9 @@ MainWindow::~MainWindow() {
 template <typename F>
 void MainWindow::Forward(F&& handler) {
   if (mirroring_) return;
+  // A command may change the destination (a run combines a new one): the
+  // editor's band of rows under way, which reads it, ends first.
+  if (form3_) form3_->AwaitRows();
   handler();
   Refresh();
 }
@@ -1011,6 +1014,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   if (debug_) debug_->close();
   if (zone_) zone_->hide();
   if (report_) report_->hide();
+  // The editor's redraw under way stops: the program ends once it has
+  // unwound.
+  if (form3_) form3_->Form_Unload();
   event->accept();
 }
 

@@ -1,5 +1,6 @@
 #include "app/qt_platform.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -25,6 +26,38 @@ namespace qvapp {
 void QtEventLoop::Yield() {
   if (beforeYield) beforeYield();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtEventLoop::RunAside(const std::function<void()>& work) {
+  // The worker wakes this thread's event loop when it ends; a wake-up that
+  // comes before the loop sleeps is kept, so the last one is never lost.
+  QAbstractEventDispatcher* const dispatcher = QAbstractEventDispatcher::instance();
+  aside_.Start(work, [dispatcher] {
+    if (dispatcher) dispatcher->wakeUp();
+  });
+  struct Flag {
+    bool& on;
+    explicit Flag(bool& f) : on(f) { on = true; }
+    ~Flag() { on = false; }
+  } inAside(inAside_);
+  try {
+    if (duringAside) duringAside();
+    // A handler that runs its own event loop meanwhile (a modal dialog) may
+    // take the wake-up: a slow timer then ends the sleep all the same.
+    QTimer watch;
+    watch.start(100);
+    // At least once: what came meanwhile is served before the work is
+    // taken back, however soon it ended.
+    do {
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    } while (aside_.Running());
+  } catch (...) {
+    // Whatever a handler threw, the work may still read what the caller
+    // owns: it ends first.
+    aside_.Await();
+    throw;
+  }
+  aside_.Finish();
 }
 
 bool QtDesktop::AskYesNo(const std::string& text) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/aside.h"
 #include "core/plane.h"
 #include "platform/desktop.h"
 #include "platform/platform.h"
@@ -20,15 +21,28 @@ namespace qvapp {
 // A yield processes the pending events, so that "&Stop", Escape and
 // repaints are seen while a long loop runs on the user-interface thread.
 // `beforeYield` lets the windows mirror their models first; `onReport`
-// hears how far a long operation has come.
+// hears how far a long operation has come. A work run aside (the editor's
+// rows) runs on a thread of its own while this thread serves its events,
+// asleep between them until the work ends.
 class QtEventLoop : public qv::Progress {
  public:
   std::function<void()> beforeYield;
   std::function<void(const std::string&, double)> onReport;
+  // Runs on this thread once a work run aside has started, before the wait
+  // (tests post their events there).
+  std::function<void()> duringAside;
   void Yield() override;
   void Report(const std::string& caption, double done) override {
     if (onReport) onReport(caption, done);
   }
+  void RunAside(const std::function<void()>& work) override;
+  void AwaitAside() override { aside_.Await(); }
+  // Whether a work run aside is being waited for (its handlers run inside).
+  bool InAside() const { return inAside_; }
+
+ private:
+  qv::AsideThread aside_;
+  bool inAside_ = false;
 };
 
 class QtDesktop : public qv::Desktop {

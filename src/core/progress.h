@@ -23,6 +23,13 @@ class Progress {
   // What the operation is doing; `done` is the fraction done (0..1), or
   // negative when the operation cannot tell.
   virtual void Report(const std::string& /*caption*/, double /*done*/) {}
+  // Runs `work` and returns when it has ended, rethrowing its exception. A
+  // window runs it off its own thread and keeps serving its events
+  // meanwhile, asleep between them; by default it runs here, at once.
+  virtual void RunAside(const std::function<void()>& work) { work(); }
+  // Blocks until the work RunAside runs, if any, has ended: what a handler
+  // that runs meanwhile calls before it changes what that work reads.
+  virtual void AwaitAside() {}
 };
 
 // The values of the running state.
@@ -57,6 +64,17 @@ class RunProgress {
   // Lets the event loop run, without looking at the running state.
   void Yield() {
     if (events_) events_->Yield();
+  }
+  // The event loop's RunAside and AwaitAside (without one, the work runs
+  // here).
+  void RunAside(const std::function<void()>& work) {
+    if (events_)
+      events_->RunAside(work);
+    else
+      work();
+  }
+  void AwaitAside() {
+    if (events_) events_->AwaitAside();
   }
   // Yields, then tells whether a stop was requested.
   bool StopRequested() {

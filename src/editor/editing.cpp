@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "core/numeric.h"
 #include "core/paths.h"
@@ -104,15 +105,18 @@ bool RenderDestination(const Session& s, EditorSettings& settings, DetailMeans& 
   RenderSettings rs;
   std::array<int, 3> detail = settings.detail;
   if (!settings.detailActive) detail = {0, 0, 0};
-  bool rebuild[3] = {false, false, false};
-  for (size_t k = 0; k < 3; ++k) rebuild[k] = detail[k] != 0 && !means.valid[k];
-  if (rebuild[0] || rebuild[1] || rebuild[2]) {
+  // The means still to build, started afresh where none were begun on
+  // these planes.
+  std::vector<RunningMeans*> building;
+  for (size_t k = 0; k < 3; ++k) {
+    if (detail[k] == 0 || means.Valid(k)) continue;
     for (size_t c = 0; c < 3; ++c) {
-      Plane<double>* planes[3] = {&means.planes[0][c], &means.planes[1][c], &means.planes[2][c]};
-      LocalMeans(*d.sum[c], *d.weight[c], rebuild, planes);
+      RunningMeans& m = means.running[k][c];
+      if (m.sum != d.sum[c] || m.weight != d.weight[c] || m.out != &means.planes[k][c] ||
+          !means.planes[k][c].HasSize(d.sum[0]->Width(), d.sum[0]->Height()))
+        m.Start(*d.sum[c], *d.weight[c], static_cast<int>(k) + 1, means.planes[k][c]);
+      building.push_back(&m);
     }
-    for (size_t k = 0; k < 3; ++k)
-      if (rebuild[k]) means.valid[k] = true;
   }
   for (size_t k = 0; k < 3; ++k) {
     rs.detail[k] = detail[k];
@@ -129,13 +133,22 @@ bool RenderDestination(const Session& s, EditorSettings& settings, DetailMeans& 
   rs.curve = &curve;
   const EditorSettings hiding = settings;
 
-  picture.Redim(d.sum[0]->UBound1(), d.sum[0]->UBound2());
+  // Every row is drawn again: a picture of the same size keeps its storage
+  // and, until a band reaches them, the rows it showed.
+  if (!picture.HasSize(d.sum[0]->Width(), d.sum[0]->Height())) picture.Redim(d.sum[0]->UBound1(), d.sum[0]->UBound2());
   const int u2 = picture.UBound2();
   for (int y0 = 0; y0 <= u2; y0 += kRowsPerShow) {
     const int y1 = std::min(u2, y0 + kRowsPerShow - 1);
-    RenderRows(d, rs, picture, y0, y1);
-    // Nothing read above may still hold once the listener has let the
-    // event loop run: a handler may even have binned or turned the planes.
+    // A band's means reach its last row before its rows are drawn; the
+    // means done mark their progress themselves, so an abandoned render
+    // leaves them for the next to go on from.
+    const bool drawn = listener.Compute([&] {
+      if (!building.empty()) AdvanceMeans(building.data(), static_cast<int>(building.size()), y1);
+      RenderRows(d, rs, picture, y0, y1);
+    });
+    // Nothing read above may still hold once a handler has run: one may
+    // even have binned or turned the planes.
+    if (!drawn) return false;
     if (y1 - y0 + 1 == kRowsPerShow && !listener.SoFar(picture)) return false;
   }
   if (hiding.hideMax) return HideSaturatedStars(picture, hiding, listener, s.platform.clock);

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "core/plane.h"
 #include "editor/operations.h"
@@ -66,13 +67,19 @@ struct SettingsChanged {
 
 // The local means of the detail filter, kept from one render to the next:
 // they depend on the destination alone. planes[k][c] is the mean of radius
-// k + 1 of channel c; a render rebuilds a radius only when its slider is in
-// use and its means are not valid. A new or reshaped destination makes
-// them invalid.
+// k + 1 of channel c; a render computes a radius's rows, band by band, only
+// while its slider is in use, and a render abandoned half-way leaves the
+// rows it reached for the next one to go on from. A new or reshaped
+// destination makes them invalid.
 struct DetailMeans {
   std::array<std::array<Plane<double>, 3>, 3> planes;
-  std::array<bool, 3> valid{false, false, false};
-  void Invalidate() { valid = {false, false, false}; }
+  std::array<std::array<RunningMeans, 3>, 3> running;
+  // Whether the means of radius k + 1 exist for the whole destination.
+  bool Valid(size_t k) const { return running[k][0].Done() && running[k][1].Done() && running[k][2].Done(); }
+  void Invalidate() {
+    for (auto& radius : running)
+      for (RunningMeans& m : radius) m = RunningMeans{};
+  }
 };
 
 // The destination's range of levels: its histogram's lowest bin above 0 and
@@ -85,11 +92,19 @@ struct HistogramRange {
 // What watches a render. It hears the picture as drawn so far, every 100
 // rows and before each pass of the hole filling: it shows it and lets the
 // event loop run, and false abandons the render (a setting changed
-// meanwhile, and the window starts again with the new one).
+// meanwhile, and the window starts again with the new one). It also runs
+// the computing of each band of rows: a window runs it off its own thread
+// and keeps serving its events, and false abandons the render as well.
+// While a band is computed, nothing it reads (the destination, the means,
+// the curve) may change, nor may the picture be read.
 class RenderListener {
  public:
   virtual ~RenderListener() = default;
   virtual bool SoFar(const Plane<int32_t>& /*picture*/) { return true; }
+  virtual bool Compute(const std::function<void()>& band) {
+    band();
+    return true;
+  }
   // One that shows nothing and never abandons.
   static RenderListener& Quiet();
 };
@@ -118,10 +133,12 @@ void BuildCurve(CurveTable& table, const EditorSettings& settings);
 
 // Renders the destination into `picture` (the red sum plane's size) with the
 // settings, whose levels it settles first, and `curve`, the table
-// BuildCurve makes of them; the detail means it needs are rebuilt into
-// `means` where not valid. With hideMax it then hides the saturated stars
-// (and fills their holes). False when the listener abandoned it; without a
-// destination it does nothing.
+// BuildCurve makes of them; the detail means it needs are built into
+// `means`, each band's rows just before the band is drawn, where not valid.
+// A picture of the same size keeps its rows until they are drawn again.
+// With hideMax it then hides the saturated stars (and fills their holes).
+// False when the listener abandoned it; without a destination it does
+// nothing.
 bool RenderDestination(const Session& s, EditorSettings& settings, DetailMeans& means, const CurveTable& curve,
                        Plane<int32_t>& picture, RenderListener& listener = RenderListener::Quiet());
 // The same with a curve and means of its own, for a single render.

@@ -47,6 +47,9 @@ struct Form2 {
     int pictureWidth = 0, pictureHeight = 0;
   } LaidOut;
   bool Visible = false;
+  // True while the editor computes rows of Pixels off the interface thread:
+  // a repaint meanwhile keeps the picture shown last, reading none of them.
+  bool Rendering = false;
   Form2View* view = nullptr;
 
   // Shows a packed pixel array (the call the editor makes after a redraw,

@@ -16,17 +16,30 @@ std::string LevelText(double level) { return std::to_string(static_cast<int32_t>
 }  // namespace
 
 // Shows the picture as drawn so far in the destination window and lets the
-// event loop run; a control changed meanwhile abandons the redraw.
+// event loop run; computes each band of rows off the interface thread while
+// the event loop runs. A control changed meanwhile, or the window closed,
+// abandons the redraw.
 class Form3::Shower : public RenderListener {
  public:
   Shower(Form3& f, int16_t zoom, bool mirror) : f_(f), zoom_(zoom), mirror_(mirror) {}
   bool SoFar(const Plane<int32_t>& picture) override {
     f_.dest_.ShowPixels(picture, zoom_, mirror_);
     f_.s_.progress.Yield();
-    return !(f_.drawing_ && f_.changedWhileDrawing_);
+    return GoOn();
+  }
+  bool Compute(const std::function<void()>& band) override {
+    // The window keeps what it showed while the band's rows are written.
+    struct Busy {
+      Form2& dest;
+      explicit Busy(Form2& d) : dest(d) { dest.Rendering = true; }
+      ~Busy() { dest.Rendering = false; }
+    } busy(f_.dest_);
+    f_.s_.progress.RunAside(band);
+    return GoOn();
   }
 
  private:
+  bool GoOn() const { return !(f_.drawing_ && (f_.changedWhileDrawing_ || f_.stopDrawing_)); }
   Form3& f_;
   int16_t zoom_;
   bool mirror_;
@@ -77,11 +90,13 @@ void Form3::SetHisCurv(double p) {
 
 void Form3::draw() {
   if (drawing_) {
-    // A handler that ran during one of the pass's yields changed what the
-    // picture must show: the pass under way starts again when it resumes.
+    // A handler that ran during one of the pass's yields or while a band
+    // was computed changed what the picture must show: the pass under way
+    // starts again when it resumes.
     changedWhileDrawing_ = true;
     return;
   }
+  stopDrawing_ = false;
   {
     // Cleared however the passes end, even by storage refused: otherwise
     // every later draw would only mark a redraw that no longer runs.
@@ -92,14 +107,22 @@ void Form3::draw() {
     drawing_ = true;
     for (;;) {
       changedWhileDrawing_ = false;
-      if (DrawPass()) break;
+      if (DrawPass() || stopDrawing_) break;
     }
   }
-  // The picture is now a whole render of the current settings.
   std::vector<std::function<void()>> actions;
   actions.swap(whenDrawn_);
+  // A redraw stopped half-way leaves no whole render to save or copy.
+  if (stopDrawing_) return;
+  // The picture is now a whole render of the current settings.
   for (const auto& action : actions) action();
 }
+
+void Form3::Form_Unload() {
+  if (drawing_) stopDrawing_ = true;
+}
+
+void Form3::AwaitRows() { s_.progress.AwaitAside(); }
 
 void Form3::WhenDrawn(std::function<void()> action) {
   if (drawing_)
@@ -121,7 +144,11 @@ bool Form3::DrawPass() {
   const int16_t zoom = static_cast<int16_t>(settings_.zoomPercent);
   const bool mirror = settings_.mirror;
   Shower shower(*this, zoom, mirror);
-  if (!RenderDestination(s_, settings_, means_, Curve, Picture, shower)) return false;
+  // The band's rows read a curve of their own: a click on the curve box
+  // while they are computed rebuilds Curve.
+  if (!drawCurve_) drawCurve_ = std::make_unique<CurveTable>();
+  *drawCurve_ = Curve;
+  if (!RenderDestination(s_, settings_, means_, *drawCurve_, Picture, shower)) return false;
   dest_.ShowPixels(Picture, zoom, mirror);
   return true;
 }
@@ -150,12 +177,20 @@ void Form3::ShowReset(const EditorSettings& reset) {
   SetHisCurv(reset.curvePosition);
 }
 
+void Form3::InvalidateDetail() {
+  AwaitRows();
+  means_.Invalidate();
+}
+
 void Form3::bin(int16_t n) {
+  // The planes change: no band may be reading them.
+  AwaitRows();
   EditorSettings binned = settings_;
   if (BinDestination(s_, n, binned)) ShowReset(binned);
 }
 
 void Form3::Rotate90() {
+  AwaitRows();
   EditorSettings turned = settings_;
   if (TurnDestination(s_, turned)) ShowReset(turned);
 }

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,9 +86,11 @@ class Form3 {
 
   // ---- Public operations ----
   // Renders the destination into Picture and shows it, every 100 rows as
-  // it goes. A control that changes while it yields restarts it from the
-  // first row with the new settings, so the picture it leaves is always one
-  // whole render of the settings as they are when it ends.
+  // it goes. Each band of rows is computed off the interface thread while
+  // the event loop runs (the platform's RunAside). A control that changes
+  // meanwhile, or while it yields, restarts it from the first row with the
+  // new settings, so the picture it leaves is always one whole render of
+  // the settings as they are when it ends.
   void draw();
   uint8_t Argb(double v) const { return CurveByte(Curve, v); }
   void ResetPic();
@@ -106,6 +109,10 @@ class Form3 {
   void AutoStretch();
   // True while draw runs (it yields, so handlers can run inside it).
   bool Drawing() const { return drawing_; }
+  // Waits for the band of rows being computed off the interface thread, if
+  // any: a handler that runs meanwhile calls it before it changes the
+  // destination, the detail caches or the picture.
+  void AwaitRows();
   // Runs `action` on a finished render of the current settings: at once
   // when no redraw is under way, otherwise when the redraw ends, after
   // its restarts. What saves or copies the picture goes through here.
@@ -115,6 +122,10 @@ class Form3 {
   // The window opens after a combination: histogram range and box
   // coordinates, no zoom selected, ResetPic, then the first redraw.
   void Form_Load();
+  // The window closes: a redraw under way stops once its band is computed,
+  // without starting again, and what waited for it (a save, a copy) is
+  // dropped.
+  void Form_Unload();
   void Text1_Change(int16_t Index);
   void Text2_Change(int16_t Index);
   void Check3_Click();
@@ -142,7 +153,7 @@ class Form3 {
   // The zoom percent chosen in Combo1 (0 when none).
   int16_t ZoomPercent() const;
   // A new destination was combined: the detail caches no longer match it.
-  void InvalidateDetail() { means_.Invalidate(); }
+  void InvalidateDetail();
 
  private:
   class Shower;
@@ -166,6 +177,9 @@ class Form3 {
   double curvePos_ = -1;
   bool drawing_ = false;
   bool changedWhileDrawing_ = false;
+  bool stopDrawing_ = false;
+  // The curve the band's rows read (a copy of Curve).
+  std::unique_ptr<CurveTable> drawCurve_;
   std::vector<std::function<void()>> whenDrawn_;
 };
 

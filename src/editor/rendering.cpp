@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/numeric.h"
+#include "core/parallel.h"
 
 namespace qv {
 
@@ -24,14 +25,6 @@ void BuildCurve(CurveTable& table, double p, double boxWidth, bool hideMax) {
     const double y = std::pow(x, 2 * f);
     table[static_cast<size_t>(i)] = CByte(std::min(hi, std::max(lo, RoundHalfEven(y * 255))));
   }
-}
-
-uint8_t CurveByte(const CurveTable& table, double v) {
-  // Clamping before the conversion keeps huge gains from overflowing; a
-  // value that is not a number has no place on the curve and counts as 0.
-  if (!(v >= 0)) return table[0];
-  if (v >= 32767) return table[32767];
-  return table[static_cast<size_t>(RoundHalfEven(v))];
 }
 
 const std::array<int32_t, 12>& ColourScalePalette() {
@@ -66,42 +59,54 @@ int32_t ColourScale(double g, double b) {
 
 namespace {
 
-// Box means of one radius. Both passes slide: a running column sum down the
-// rows, then a running sum along each row. Data values are float quotients
-// of at least about 1, so every partial sum of a window (at most 49 values
-// below 65536) is exact in double precision, and sliding gives the very
-// sums a direct count gives.
-void BoxMean(const Plane<float>& sum, const Plane<float>& weight, int radius, Plane<double>& out) {
-  const int u1 = sum.UBound1(), u2 = sum.UBound2(), w = u1 + 1;
-  out.Redim(u1, u2);
-  std::vector<double> colSum(static_cast<size_t>(w), 0.0);
-  std::vector<int> colCount(static_cast<size_t>(w), 0);
-  auto addRow = [&](int y, bool add) {
-    const float* s = sum.Row(y);
-    const float* wt = weight.Row(y);
-    for (int x = 0; x < w; ++x) {
+// The column sums of rows r0 .. y over the columns x0 .. x1. Data values are
+// float quotients of at least about 1, so every partial sum of a window (at
+// most 49 values below 65536) is exact in double precision, and sliding
+// gives the very sums a direct count gives; for other values the sums are
+// still those of the one order a column has always been walked in.
+void ColumnSums(RunningMeans& m, int r0, int y, int x0, int x1) {
+  const int u2 = m.sum->UBound2(), w = m.sum->Width(), radius = m.radius;
+  double* colSum = m.colSum.data();
+  int32_t* colCount = m.colCount.data();
+  auto addRow = [&](int row, bool add) {
+    const float* s = m.sum->Row(row);
+    const float* wt = m.weight->Row(row);
+    for (int x = x0; x <= x1; ++x) {
       if (!(wt[x] > 0)) continue;
       const double v = s[x] / wt[x];
       if (add)
-        colSum[static_cast<size_t>(x)] += v, ++colCount[static_cast<size_t>(x)];
+        colSum[x] += v, ++colCount[x];
       else
-        colSum[static_cast<size_t>(x)] -= v, --colCount[static_cast<size_t>(x)];
+        colSum[x] -= v, --colCount[x];
     }
   };
-  for (int y = 0; y <= std::min(u2, radius - 1); ++y) addRow(y, true);
-  for (int y = 0; y <= u2; ++y) {
-    if (y + radius <= u2) addRow(y + radius, true);
-    if (y - radius - 1 >= 0) addRow(y - radius - 1, false);
+  for (int row = r0; row <= y; ++row) {
+    if (row == 0)
+      for (int first = 0; first <= std::min(u2, radius - 1); ++first) addRow(first, true);
+    if (row + radius <= u2) addRow(row + radius, true);
+    if (row - radius - 1 >= 0) addRow(row - radius - 1, false);
+    double* o = m.out->Row(row);
+    int32_t* n = m.bandCount.data() + static_cast<size_t>(row - r0) * static_cast<size_t>(w);
+    for (int x = x0; x <= x1; ++x) o[x] = colSum[x], n[x] = colCount[x];
+  }
+}
+
+// The means of rows from .. to, whose rows hold their column sums (the
+// band starting at r0), each row slid along in place from a copy.
+void RowMeans(RunningMeans& m, int r0, int from, int to, std::vector<double>& copy) {
+  const int u1 = m.sum->UBound1(), w = u1 + 1, radius = m.radius;
+  copy.resize(static_cast<size_t>(w));
+  double* t0 = copy.data();
+  for (int row = from; row <= to; ++row) {
+    double* o = m.out->Row(row);
+    std::copy(o, o + w, t0);
+    const int32_t* c = m.bandCount.data() + static_cast<size_t>(row - r0) * static_cast<size_t>(w);
     double t = 0;
     int n = 0;
-    for (int x = 0; x <= std::min(u1, radius - 1); ++x)
-      t += colSum[static_cast<size_t>(x)], n += colCount[static_cast<size_t>(x)];
-    double* o = out.Row(y);
+    for (int x = 0; x <= std::min(u1, radius - 1); ++x) t += t0[x], n += c[x];
     for (int x = 0; x <= u1; ++x) {
-      if (x + radius <= u1)
-        t += colSum[static_cast<size_t>(x + radius)], n += colCount[static_cast<size_t>(x + radius)];
-      if (x - radius - 1 >= 0)
-        t -= colSum[static_cast<size_t>(x - radius - 1)], n -= colCount[static_cast<size_t>(x - radius - 1)];
+      if (x + radius <= u1) t += t0[x + radius], n += c[x + radius];
+      if (x - radius - 1 >= 0) t -= t0[x - radius - 1], n -= c[x - radius - 1];
       o[x] = n > 0 ? t / n : 0;
     }
   }
@@ -109,13 +114,57 @@ void BoxMean(const Plane<float>& sum, const Plane<float>& weight, int radius, Pl
 
 }  // namespace
 
-void LocalMeans(const Plane<float>& sum, const Plane<float>& weight, const bool wanted[3], Plane<double>* out[3]) {
-  if (sum.Empty()) return;
-  for (int r = 1; r <= 3; ++r)
-    if (wanted[r - 1]) BoxMean(sum, weight, r, *out[r - 1]);
+void RunningMeans::Start(const Plane<float>& s, const Plane<float>& w, int r, Plane<double>& o) {
+  sum = &s;
+  weight = &w;
+  out = &o;
+  radius = r;
+  rows = 0;
+  o.Redim(s.UBound1(), s.UBound2());
+  colSum.assign(static_cast<size_t>(s.Width()), 0.0);
+  colCount.assign(static_cast<size_t>(s.Width()), 0);
 }
 
-void RenderRows(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>& out, int y0, int y1) {
+void AdvanceMeans(RunningMeans* const* means, int count, int y) {
+  // Every means advances from its own first row not done.
+  for (int i = 0; i < count; ++i) {
+    RunningMeans& m = *means[i];
+    const int last = std::min(y, m.out->UBound2());
+    if (last >= m.rows)
+      m.bandCount.resize(static_cast<size_t>(last - m.rows + 1) * static_cast<size_t>(m.sum->Width()));
+  }
+  // A column's sums depend on that column alone: the columns are shared.
+  RunInTwo([&](int part, int parts) {
+    for (int i = 0; i < count; ++i) {
+      RunningMeans& m = *means[i];
+      const int last = std::min(y, m.out->UBound2());
+      if (last < m.rows) continue;
+      int x0 = 0, x1 = 0;
+      ShareOf(0, m.sum->UBound1(), part, parts, x0, x1);
+      if (x0 <= x1) ColumnSums(m, m.rows, last, x0, x1);
+    }
+  });
+  // A row's means depend on its own column sums alone: the rows are shared.
+  RunInTwo([&](int part, int parts) {
+    std::vector<double> copy;
+    for (int i = 0; i < count; ++i) {
+      RunningMeans& m = *means[i];
+      const int last = std::min(y, m.out->UBound2());
+      if (last < m.rows) continue;
+      int from = 0, to = 0;
+      ShareOf(m.rows, last, part, parts, from, to);
+      RowMeans(m, m.rows, from, to, copy);
+    }
+  });
+  for (int i = 0; i < count; ++i) {
+    RunningMeans& m = *means[i];
+    m.rows = std::max(m.rows, std::min(y, m.out->UBound2()) + 1);
+  }
+}
+
+namespace {
+
+void RenderShare(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>& out, int y0, int y1) {
   const CurveTable& curve = *rs.curve;
   double threshold[3][3];
   for (int k = 0; k < 3; ++k)
@@ -165,6 +214,17 @@ void RenderRows(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>
       }
     }
   }
+}
+
+}  // namespace
+
+void RenderRows(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>& out, int y0, int y1) {
+  // Each pixel depends on its own place alone: the rows are shared.
+  RunInTwo([&](int part, int parts) {
+    int from = 0, to = 0;
+    ShareOf(y0, y1, part, parts, from, to);
+    if (from <= to) RenderShare(dest, rs, out, from, to);
+  });
 }
 
 }  // namespace qv

@@ -7,7 +7,9 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
+#include "core/numeric.h"
 #include "core/plane.h"
 
 namespace qv {
@@ -30,19 +32,46 @@ using CurveTable = std::array<uint8_t, 32768>;
 void BuildCurve(CurveTable& table, double p, double boxWidth, bool hideMax);
 
 // The curve's byte for a scaled value: v rounded half to even and clamped
-// to 0 .. 32767 before the look-up.
-uint8_t CurveByte(const CurveTable& table, double v);
+// to 0 .. 32767 before the look-up. Clamping before the conversion keeps
+// huge gains from overflowing; a value that is not a number has no place on
+// the curve and counts as 0. Inline and without branches: the redraw asks
+// it three times a pixel.
+inline uint8_t CurveByte(const CurveTable& table, double v) {
+  const double clamped = v >= 0 ? (v < 32767 ? v : 32767.0) : 0.0;
+  return table[static_cast<size_t>(RoundHalfEven(clamped))];
+}
 
 // The twelve colours of the colour scale, 0xRRGGBB.
 const std::array<int32_t, 12>& ColourScalePalette();
 // The colour of level g (0 .. 255) at brightness b (clamped to 0 .. 1).
 int32_t ColourScale(double g, double b);
 
-// Per pixel, the mean of sum / weight over the pixels with weight > 0 of the
-// square of radius 1, 2 or 3 around it, clipped to the plane (0 where the
-// square holds no such pixel), for the radii whose `wanted` flag is set,
-// into out[0..2].
-void LocalMeans(const Plane<float>& sum, const Plane<float>& weight, const bool wanted[3], Plane<double>* out[3]);
+// The local means of one channel: per pixel, the mean of sum / weight over
+// the pixels with weight > 0 of the square of radius 1, 2 or 3 around it,
+// clipped to the plane (0 where the square holds no such pixel), computed
+// down the plane a band of rows at a time: a running sum per column slides down the rows,
+// then a running sum along each row. The column sums carry from one band to
+// the next, and each column's and each row's sums are added in the one
+// order, so the means are the same doubles however the rows are banded and
+// whichever core computes them.
+struct RunningMeans {
+  const Plane<float>* sum = nullptr;
+  const Plane<float>* weight = nullptr;
+  Plane<double>* out = nullptr;
+  int radius = 1;
+  int rows = 0;  // rows of `out` done, from the top
+  std::vector<double> colSum;
+  std::vector<int32_t> colCount;
+  std::vector<int32_t> bandCount;  // the column counts of the band's rows
+  // Starts over: `out` takes the sum plane's extent, no row is done.
+  void Start(const Plane<float>& sum, const Plane<float>& weight, int radius, Plane<double>& out);
+  bool Done() const { return out && rows == out->Height(); }
+};
+
+// Computes rows means[i]->rows .. y of each of the `count` means (those
+// done that far are left as they are): the columns' running sums split
+// between both cores, then the rows.
+void AdvanceMeans(RunningMeans* const* means, int count, int y);
 
 // Colour modes of the editor: colour, monochrome or a colour scale.
 enum RenderMode : int { kColour = 0, kMonochrome = 1, kColourScale = 2 };
@@ -61,7 +90,8 @@ struct RenderSettings {
   const Plane<double>* mean[3][3] = {};
 };
 
-// Renders rows y0 .. y1 of `out`, which has the sum planes' extent.
+// Renders rows y0 .. y1 of `out`, which has the sum planes' extent, the
+// rows shared between both cores.
 void RenderRows(const DestPlanes& dest, const RenderSettings& rs, Plane<int32_t>& out, int y0, int y1);
 
 }  // namespace qv

@@ -16,3 +16,25 @@ double SystemClock::SecondsSinceMidnight() {
 }
 
 }  // namespace qv
+
+namespace qv {
+
+void HeadlessProgress::RunAside(const std::function<void()>& work) {
+  ++asides;
+  if (!duringAside) {
+    work();
+    return;
+  }
+  aside_.Start(work);
+  // The hook's own error is rethrown only once the work has ended: the
+  // work may still be reading what the caller owns.
+  try {
+    duringAside();
+  } catch (...) {
+    aside_.Await();
+    throw;
+  }
+  aside_.Finish();
+}
+
+}  // namespace qv

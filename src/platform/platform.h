@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "core/aside.h"
 #include "core/plane.h"
 #include "core/progress.h"
 
@@ -78,6 +79,16 @@ class HeadlessProgress : public Progress {
     caption = text;
     done = fraction;
   }
+  // With `duringAside` set, RunAside runs its work on a thread of its own
+  // and the hook here meanwhile, as a window's handlers run while it waits
+  // (a test's edits made during the work); without, the work runs here.
+  std::function<void()> duringAside;
+  long asides = 0;
+  void RunAside(const std::function<void()>& work) override;
+  void AwaitAside() override { aside_.Await(); }
+
+ private:
+  AsideThread aside_;
 };
 
 class SystemClock : public Clock {

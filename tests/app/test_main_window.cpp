@@ -673,6 +673,63 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.s.dest.DestFileName, qvapp::S(bmp));
   }
 
+  // Keys that come while a band of rows is computed off the interface
+  // thread: the event loop serves them during the wait, each restarts the
+  // redraw, which ends with a whole render of the last level; a save asked
+  // for meanwhile takes that render. Then the editor closed during a redraw
+  // stops it, and the program goes on.
+  void editsWhileABandIsComputedOffTheInterfaceThread() {
+    Program p;
+    OpenSky(p, 640, 480);
+    qvapp::DestinationWindow* d = p.w.destinationWindow();
+    qvapp::EditorWindow* e = p.w.editorWindow();
+    QVERIFY(d && e);
+    auto* text1 = e->findChild<QLineEdit*>("Text1_0");
+    const QString bmp = dir_.filePath("pendant_calcul.bmp");
+    p.dialogs.save = qvapp::S(bmp);
+    const QString keys = QStringLiteral("1150");
+    int typed = 1, servedAside = 0, asides = 0;
+    QObject::connect(text1, &QLineEdit::textEdited, [&] { servedAside += p.events.InAside() ? 1 : 0; });
+    // Posted: only the event loop of the wait delivers them.
+    auto post = [](QObject* to, std::function<void()> what) {
+      QMetaObject::invokeMethod(to, std::move(what), Qt::QueuedConnection);
+    };
+    p.events.duringAside = [&] {
+      ++asides;
+      if (typed < keys.size()) {
+        const char key = keys[typed++].toLatin1();
+        post(text1, [text1, key] { QTest::keyClick(text1, key); });
+      }
+      if (asides == 2) post(e, [e] { e->findChild<QPushButton*>("Command1")->click(); });  // "Enregistrer"
+    };
+    text1->selectAll();
+    QTest::keyClick(text1, keys[0].toLatin1());
+    p.events.duringAside = nullptr;
+    QCOMPARE(typed, int(keys.size()));
+    QCOMPARE(servedAside, int(keys.size()) - 1);
+    QCOMPARE(p.w.form3()->Text1[0], std::string("1150"));
+    QVERIFY(!p.w.form3()->Drawing());
+    // Three passes stopped at their first band; the last one's five bands.
+    QCOMPARE(asides, 3 + 5);
+    const QImage last = Rendered(p, [](qv::Form3& m) { m.Text1[0] = "1150"; });
+    QCOMPARE(d->Shown(), last);
+    QCOMPARE(QImage(bmp).convertToFormat(QImage::Format_RGB32), last);
+
+    bool closing = false;
+    p.events.duringAside = [&] {
+      if (!closing) post(e, [e] { e->close(); });
+      closing = true;
+    };
+    QTest::keyClick(text1, '0');
+    p.events.duringAside = nullptr;
+    QVERIFY(closing);
+    QVERIFY(!e->isVisible());
+    QVERIFY(!p.w.form3()->Drawing());
+    // The main window still answers, and a new redraw is whole.
+    p.w.form3()->draw();
+    QCOMPARE(d->Shown(), Rendered(p, [](qv::Form3& m) { m.Text1[0] = "11500"; }));
+  }
+
   void autoStretchSetsTheLevelsAndInitialiserUndoesIt() {
     Program p;
     OpenSky(p, 300, 200);
