@@ -2,8 +2,10 @@
 // services, the file dialogs and the packed-pixel blit.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QRect>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,16 +21,27 @@ namespace qvapp {
 
 // A yield processes the pending events, so that "&Stop", Escape and
 // repaints are seen while a long loop runs on the user-interface thread.
-// `beforeYield` lets the windows mirror their models first; `onReport`
-// hears how far a long operation has come.
+// `beforeYield` lets the windows mirror their models first, at every yield;
+// `onReport` hears how far a long operation has come.
+//
+// The image pipeline yields every fourth row, thousands of times a second,
+// and each pass through the event loop asks the system for events: the
+// events are therefore served at most every `serveEvery`, which no eye
+// and no hand on "&Stop" can tell from every yield.
 class QtEventLoop : public qv::Progress {
  public:
   std::function<void()> beforeYield;
   std::function<void(const std::string&, double)> onReport;
+  std::chrono::nanoseconds serveEvery = std::chrono::milliseconds(5);
   void Yield() override;
   void Report(const std::string& caption, double done) override {
     if (onReport) onReport(caption, done);
   }
+  // The times a yield served the events.
+  long served = 0;
+
+ private:
+  QElapsedTimer sinceServed_;
 };
 
 class QtDesktop : public qv::Desktop {
@@ -75,6 +88,9 @@ QString FilterText(const std::string& description, const std::string& patterns);
 // Packed pixels 0x00RRGGBB, row 0 at the top, as a picture (shares no data
 // with the plane).
 QImage PackedToImage(const qv::Plane<int32_t>& pixels);
+// The same into `image`, whose memory serves again when it has the size
+// and holds it alone (a view showing image after image of one size).
+void PackedToImage(const qv::Plane<int32_t>& pixels, QImage& image);
 
 // A picture as packed pixels 0x00RRGGBB.
 qv::Plane<int32_t> ImageToPacked(const QImage& image);
@@ -83,7 +99,9 @@ qv::Plane<int32_t> ImageToPacked(const QImage& image);
 // folder followed by the names in it, one group per folder.
 std::vector<std::vector<std::string>> GroupByFolder(const std::vector<std::string>& paths);
 
-// Waits `seconds` while processing events.
+// Waits at least `seconds` in the event loop: the events that come
+// meanwhile are served (the windows repaint), and between them the thread
+// sleeps. A wait of 0 or less serves the pending events once.
 void PauseWithEvents(double seconds);
 
 // Loads Qt's own French texts (qtbase_fr: the buttons and captions of the
