@@ -307,3 +307,105 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
 }
 
 }  // namespace
+
+namespace {
+
+// A picture large enough to be drawn through the table of the working
+// scale gives, pixel for pixel, the bytes of the arithmetic a one-pixel
+// picture is drawn with, values outside 0..65535 included.
+TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
+  const int w = 512, h = 257;  // above the size that takes the table
+  Plane<int32_t> r(w - 1, h - 1), g(w - 1, h - 1), b(w - 1, h - 1);
+  uint32_t seed = 11;
+  auto next = [&] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<int32_t>(seed >> 14) - 20000;  // about -20000 .. 242000
+  };
+  for (size_t k = 0; k < r.Size(); ++k) {
+    r.Data()[k] = next();
+    g.Data()[k] = next() % 70000;
+    b.Data()[k] = static_cast<int32_t>(k % 65540) - 2;
+  }
+  const struct { double black, white; } levels[] = {{1000, 3000}, {3000, 1000}, {500.25, 500.25}, {-7, 66000.5}};
+  for (const auto& l : levels)
+    for (int step : {1, 2}) {
+      Plane<int32_t> px;
+      qv::DrawImage(r, g, b, l.black, l.white, step, false, px);
+      ASSERT_TRUE(px.HasSize((w - 1) / step + 1, (h - 1) / step + 1));
+      int differing = 0;
+      for (int y = 0; y < px.Height(); ++y)
+        for (int x = 0; x < px.Width(); ++x) {
+          const int sx = x * step, sy = y * step;
+          const Plane<int32_t> one = qv::DrawImage(Flat(1, 1, r(sx, sy)), Flat(1, 1, g(sx, sy)), Flat(1, 1, b(sx, sy)),
+                                                   l.black, l.white, 1, false);
+          differing += px(x, y) != one(0, 0);
+        }
+      EXPECT_EQ(differing, 0) << l.black << " " << l.white << " step " << step;
+    }
+}
+
+// A view given its last array back draws into it: the same pixels as a
+// fresh one, in the storage it had, and an array of another size is
+// dimensioned anew.
+TEST(ShowPixelsInto, ReusesTheArrayAndMatchesAFreshOne) {
+  Plane<int32_t> src(6, 4);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) src(x, y) = 100 * y + x;
+  const qv::PixelsGeometry geometries[] = {qv::ShowPixelsGeometry(7, 5, true, 1.28, 0, false),
+                                           qv::ShowPixelsGeometry(7, 5, false, 1, 50, true),
+                                           qv::ShowPixelsGeometry(7, 5, false, 1, 0, false)};
+  for (const qv::PixelsGeometry& g : geometries) {
+    Plane<int32_t> out = Flat(g.dw, g.dh, -1);
+    const int32_t* storage = out.Data();
+    qv::ShowPixels(src, g, out);
+    EXPECT_EQ(out, qv::ShowPixels(src, g));
+    EXPECT_EQ(out.Data(), storage);
+    Plane<int32_t> other = Flat(3, 3, -1);
+    qv::ShowPixels(src, g, other);
+    EXPECT_EQ(other, out);
+  }
+  EXPECT_TRUE(qv::ShowsAsIs(geometries[2]));
+  EXPECT_FALSE(qv::ShowsAsIs(geometries[0]));
+  EXPECT_FALSE(qv::ShowsAsIs(qv::ShowPixelsGeometry(7, 5, false, 1, 0, true)));
+  // A degenerate geometry empties the array it was given.
+  Plane<int32_t> out = Flat(2, 2, 1);
+  qv::ShowPixels(src, qv::ShowPixelsGeometry(8, 5, false, 1, 0, false), out);
+  EXPECT_TRUE(out.Empty());
+}
+
+// ShowHisto keeps its picture for the next image: shown again over
+// another image, with or without the pixel aspect, it holds what a fresh
+// picture would, never pixels of the image before.
+TEST(ShowHistoMainPicture, AKeptPictureShowsTheNextImage) {
+  qvtest::TestSession s;
+  qvtest::OneImage(*s, "a.fts");
+  s->pic.Histo[31] = 1;
+  s->pic.HistoMax = 1;
+  s->pic.LevelMin = s->pic.LevelLow = 0;
+  s->pic.LevelMax = s->pic.LevelHigh = 250;
+  s.form1.HScroll1 = 0;
+  s.form1.Check3 = 1;
+  qv::MainPicture kept;
+  for (bool aspect : {false, true, false}) {
+    s->opt.UseMask = aspect ? (s->opt.UseMask | qv::PixAspect) : (s->opt.UseMask & ~qv::PixAspect);
+    s->opt.PixRatio = 1.5;
+    for (int shift : {0, 3000}) {
+      qvtest::SetPicture(*s, 9, 5, [&](int, int x, int y) { return x * 800 + y * 100 + shift; });
+      qv::LevelTexts keptTexts, freshTexts;
+      qv::ShowHisto(s.form1, keptTexts, 1, false, false, kept);
+      qv::MainPicture fresh;
+      qv::ShowHisto(s.form1, freshTexts, 1, false, false, fresh);
+      ASSERT_TRUE(kept.drawn);
+      EXPECT_EQ(kept.shown, fresh.shown) << aspect << " " << shift;
+      EXPECT_EQ(kept.shown.Width(), aspect ? 14 : 9);          // 9 x 1.5 = 13.5, to even
+      EXPECT_EQ(kept.shown(0, 0), Grey(shift == 0 ? 0 : 96));  // 3000 x 255 / 8000 = 95.6
+    }
+  }
+  // No image: nothing is drawn, and the picture says so.
+  s->pic.HistoMax = 0;
+  qv::LevelTexts texts;
+  qv::ShowHisto(s.form1, texts, 1, false, false, kept);
+  EXPECT_FALSE(kept.drawn);
+}
+
+}  // namespace

@@ -82,7 +82,14 @@ class PictureBox : public QWidget {
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
-    p.drawImage(0, 0, w_.shown_);
+    if (w_.previewing_) {
+      // Only the part on screen is stretched, and only when it is painted:
+      // the picture replaces the preview a few rows of reading later.
+      p.setRenderHint(QPainter::SmoothPixmapTransform);
+      p.drawImage(QRect(QPoint(0, 0), w_.previewSize_), w_.preview_);
+    } else {
+      p.drawImage(0, 0, w_.shown_);
+    }
     const qv::Form1& f = w_.f_;
     auto rectOf = [](const qv::ShapeMark& m) { return QRectF(m.Left, m.Top, m.Width, m.Height); };
     auto lineOf = [](const qv::LineMark& l) { return QLineF(l.X1, l.Y1, l.X2, l.Y2); };
@@ -571,8 +578,9 @@ void MainWindow::ShowImage() {
 }
 
 void MainWindow::ShowPicture(const qv::Plane<int32_t>& pixels) {
-  shownPixels_ = pixels;
-  shown_ = PackedToImage(shownPixels_);
+  previewing_ = false;
+  preview_ = QImage();
+  PackedToImage(pixels, shown_);
   PlacePicture();
   Picture1_->update();
 }
@@ -596,10 +604,25 @@ void MainWindow::Preview(int i) {
   const auto thumb = thumbs_.find(i);
   const bool previewed =
       thumb != thumbs_.end() && g.dw >= 1 && g.dh >= 1 && static_cast<int64_t>(g.dw) * g.dh <= kMaxPreviewPixels;
-  shown_ = previewed ? thumb->second.scaled(g.dw, g.dh, Qt::IgnoreAspectRatio, Qt::SmoothTransformation) : QImage();
-  shownPixels_ = ImageToPacked(shown_);
+  previewing_ = previewed;
+  preview_ = previewed ? thumb->second : QImage();
+  previewSize_ = QSize(g.dw, g.dh);
+  // The last picture's memory is kept for the next one, of the same size.
+  if (!previewed) shown_ = QImage();
   PlacePicture();
   Picture1_->update();
+}
+
+void MainWindow::MakePreviewShown() {
+  if (!previewing_) return;
+  shown_ = preview_.scaled(previewSize_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  previewing_ = false;
+  preview_ = QImage();
+}
+
+const QImage& MainWindow::Shown() {
+  MakePreviewShown();
+  return shown_;
 }
 
 void MainWindow::ShowZones() {
@@ -617,7 +640,12 @@ void MainWindow::Pause(double seconds) {
   PauseWithEvents(seconds);
 }
 
-void MainWindow::RunImage(int, bool, const qv::Outcome&, const qv::Outcome&) { Refresh(); }
+void MainWindow::RunImage(int, bool, const qv::Outcome&, const qv::Outcome&) {
+  // The count of the run shows with the next yield's mirror, at once when
+  // the last one is a tenth of a second old (the closing wait of the image
+  // has passed since).
+  Tick();
+}
 
 void MainWindow::ShowProgress(double done) {
   // An operation that cannot tell how far it has come leaves the bar as it is.
@@ -644,10 +672,28 @@ void MainWindow::OpenDestination(const std::string& caption) {
       Refresh();
     };
   }
+  // While the destination window is hidden nobody sees what it shows: the
+  // caption over the last result, the rows drawn every 100, the layouts
+  // before it is placed. Each would cost a copy of the whole picture; the
+  // window is given the finished state once, as it is shown.
+  struct HeldBack : qv::Form2View {
+    void Refresh(const qv::Form2&) override {}
+  } held;
+  const bool unseen = !form2Window_->isVisible();
+  struct Release {
+    qv::Form2& form;
+    QPointer<DestinationWindow>& window;
+    bool held;
+    ~Release() {
+      if (held) form.view = window.data();
+    }
+  } release{*form2_, form2Window_, unseen};
+  if (unseen) form2_->view = &held;
   form2_->SetCaption(caption);
   // A new destination: the detail caches of the last one no longer match.
   form3_->InvalidateDetail();
   form3_->Form_Load();
+  if (!form2Window_ || !form3Window_) return;
   form2Window_->FitToPicture();
   form3Window_->Refresh();
   // The destination at the top left of the free area, the editor beside
@@ -659,6 +705,10 @@ void MainWindow::OpenDestination(const std::string& caption) {
   form3Window_->adjustSize();
   SetFrameGeometry(form3Window_, BesideFrame(destination, form3Window_->size() + FrameExtra(form3Window_), area));
   form2Window_->show();
+  if (unseen) {
+    form2_->view = form2Window_;
+    form2Window_->Refresh(*form2_);
+  }
   form3Window_->show();
   KeepWithinScreen(form2Window_);
   KeepWithinScreen(form3Window_);
@@ -677,18 +727,18 @@ void MainWindow::ShowHisto() {
   // The zones show while "Zone de sélection" is checked and while they are
   // being edited.
   const bool zones = f.mnuZone || f.Option2 == 4;
-  qv::MainPicture picture = qv::ShowHisto(f_, texts, s_.opt.PicZoom, zones, f.mnuGrad);
-  if (!picture.drawn) return;
+  qv::ShowHisto(f_, texts, s_.opt.PicZoom, zones, f.mnuGrad, picture_);
+  if (!picture_.drawn) return;
   f.Text1 = texts.Text1;
   f.Text2 = texts.Text2;
-  Picture3_->bars = std::move(picture.bars);
-  Picture3_->levels = picture.levels;
+  Picture3_->bars.swap(picture_.bars);
+  Picture3_->levels = picture_.levels;
   Picture3_->update();
-  ShowPicture(picture.shown);
+  ShowPicture(picture_.shown);
 }
 
 void MainWindow::PlacePicture() {
-  const QSize size = shown_.isNull() ? QSize(0, 0) : shown_.size();
+  const QSize size = previewing_ ? previewSize_ : shown_.isNull() ? QSize(0, 0) : shown_.size();
   Picture1_->resize(size);
   // The scroll value is the percentage of the picture that lies in the
   // middle of the view.
@@ -775,8 +825,10 @@ void MainWindow::Refresh() {
     } else if (it == thumbs_.end()) {
       Image1_[k]->clear();
     }
-    // The selection frame around the selected thumbnail.
-    Image1_[k]->setStyleSheet(i == f.VScroll1Value ? "border: 2px solid red;" : "border: 2px solid transparent;");
+    // The selection frame around the selected thumbnail. A style sheet
+    // set again, even the same, styles the widget anew: only a change is set.
+    const QString frame = i == f.VScroll1Value ? "border: 2px solid red;" : "border: 2px solid transparent;";
+    if (Image1_[k]->styleSheet() != frame) Image1_[k]->setStyleSheet(frame);
   }
   Picture11_->setVisible(true);
   Picture10_->setVisible(f.Picture10Visible);
@@ -796,6 +848,7 @@ void MainWindow::Refresh() {
   if (f.Picture3Cleared && !Picture3_->bars.empty()) {
     Picture3_->bars.clear();
     Picture3_->levels = {};
+    Picture3_->update();
   }
   regFrame_->setVisible(f.Frame2Visible);
   Frame4_->setVisible(f.Frame2Visible);
@@ -894,8 +947,17 @@ void MainWindow::Refresh() {
       QApplication::restoreOverrideCursor();
     setProperty("waiting", wait);
   }
-  Picture1_->update();
-  Picture3_->update();
+  // The marks painted over the pictures; the pictures themselves ask for
+  // their repaint when they change.
+  if (const PictureMarks marks = PictureMarks::Of(f); !(marks == paintedMarks_)) {
+    paintedMarks_ = marks;
+    Picture1_->update();
+  }
+  if (f.Line1Visible != paintedLine1Visible_ || f.Line1X != paintedLine1X_) {
+    paintedLine1Visible_ = f.Line1Visible;
+    paintedLine1X_ = f.Line1X;
+    Picture3_->update();
+  }
   mirroring_ = false;
 }
 
@@ -960,7 +1022,7 @@ void MainWindow::SavePicture() {
   const qv::FileDialogRequest request = qv::MainSaveDialog(s_).Request();
   const std::string name = qv::SavedName(request, dialogs_.SaveFile(request));
   // JPEG and BMP take what the picture shows, at its display size.
-  if (!name.empty()) Forward([&] { qv::SaveMainImageAs(f_, name, ImageToPacked(shown_)); });
+  if (!name.empty()) Forward([&] { qv::SaveMainImageAs(f_, name, ImageToPacked(Shown())); });
 }
 
 void MainWindow::SaveAllTiff() {
@@ -968,7 +1030,7 @@ void MainWindow::SaveAllTiff() {
 }
 
 void MainWindow::CopyPicture() {
-  if (!qv::Form1Idle(f_) || shown_.isNull()) return;
+  if (!qv::Form1Idle(f_) || Shown().isNull()) return;
   QApplication::clipboard()->clear();
   QApplication::clipboard()->setImage(Picture1_->grab().toImage());
 }

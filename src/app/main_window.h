@@ -18,6 +18,7 @@
 #include "core/view.h"
 #include "platform/settings_store.h"
 #include "workspace/form1.h"
+#include "workspace/show_histo.h"
 
 class QAction;
 class QCheckBox;
@@ -34,6 +35,17 @@ namespace qvapp {
 
 class PictureBox;
 class HistoBox;
+
+// The model's marks that Picture1 paints over the picture: a refresh
+// repaints the picture only when they changed.
+struct PictureMarks {
+  qv::ShapeMark Shape2, Shape3, Shape4, Shape5, Label9, Label10;
+  qv::LineMark Line2, Line3, Line4;
+  static PictureMarks Of(const qv::Form1& f) {
+    return {f.Shape2, f.Shape3, f.Shape4, f.Shape5, f.Label9, f.Label10, f.Line2, f.Line3, f.Line4};
+  }
+  bool operator==(const PictureMarks&) const = default;
+};
 
 class MainWindow : public QMainWindow, public qv::Form1Window {
   Q_OBJECT
@@ -59,8 +71,9 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   // sight.
   void ShowWithinScreen();
 
-  // The picture as shown (after the last ShowHisto), for tests and export.
-  const QImage& Shown() const { return shown_; }
+  // The picture as shown (after the last ShowHisto, or the preview of the
+  // image being read), for tests and export.
+  const QImage& Shown();
   qv::Session& session() { return s_; }
   qv::Form1& form1() { return f_; }
   DebugWindow* debugWindow() const { return debug_; }
@@ -126,10 +139,21 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   GuiDialogs& dialogs_;
   bool mirroring_ = false;
 
-  QImage shown_;                    // the main picture at its display size
-  qv::Plane<int32_t> shownPixels_;  // the same as packed pixels
-  std::map<int, QImage> thumbs_;    // Image1(i)
-  double progressDone_ = -1;        // fraction last reported by a running operation; -1 when none
+  // The preview of the image being read, its thumbnail stretched over the
+  // picture's size: painted stretched, and made a picture of that size
+  // (shown_) only when its pixels are asked for (MakePreviewShown).
+  void MakePreviewShown();
+  bool previewing_ = false;
+  QImage preview_;
+  QSize previewSize_;
+
+  QImage shown_;               // the main picture at its display size
+  qv::MainPicture picture_;    // what the last ShowHisto drew, its storage kept for the next
+  PictureMarks paintedMarks_;  // the marks Picture1 was last asked to paint
+  bool paintedLine1Visible_ = false;
+  double paintedLine1X_ = 0;
+  std::map<int, QImage> thumbs_;  // Image1(i)
+  double progressDone_ = -1;      // fraction last reported by a running operation; -1 when none
   static constexpr int kProgressSteps = 1000;
   QElapsedTimer sinceRefresh_;
   int mirroredRunState_ = 0;

@@ -2,6 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
@@ -17,6 +18,7 @@
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 #include "core/paths.h"
@@ -25,7 +27,10 @@ namespace qvapp {
 
 void QtEventLoop::Yield() {
   if (beforeYield) beforeYield();
+  if (sinceServed_.isValid() && sinceServed_.nsecsElapsed() < serveEvery.count()) return;
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+  ++served;
+  sinceServed_.start();
 }
 
 void QtEventLoop::RunAside(const std::function<void()>& work) {
@@ -156,17 +161,26 @@ std::string QtDialogs::BrowseFolder(const std::string& start) {
 }
 
 QImage PackedToImage(const qv::Plane<int32_t>& pixels) {
-  if (pixels.Empty()) return {};
+  QImage image;
+  PackedToImage(pixels, image);
+  return image;
+}
+
+void PackedToImage(const qv::Plane<int32_t>& pixels, QImage& image) {
+  if (pixels.Empty()) {
+    image = QImage();
+    return;
+  }
   const int w = pixels.Width(), h = pixels.Height();
-  QImage image(w, h, QImage::Format_RGB32);
-  if (image.isNull()) return {};
+  if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32 || !image.isDetached())
+    image = QImage(w, h, QImage::Format_RGB32);
+  if (image.isNull()) return;
   for (int y = 0; y < h; ++y) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
     const int32_t* row = pixels.Row(y);
     // The fourth byte is ignored by the packed layout; RGB32 wants it opaque.
     for (int x = 0; x < w; ++x) line[x] = 0xFF000000u | (static_cast<uint32_t>(row[x]) & 0xFFFFFFu);
   }
-  return image;
 }
 
 qv::Plane<int32_t> ImageToPacked(const QImage& image) {
@@ -204,9 +218,20 @@ void PauseWithEvents(double seconds) {
     QCoreApplication::processEvents();
     return;
   }
+  // A coarse timer may fire a little early, so the loop is left only once
+  // the deadline has passed; a precise one keeps the wake-ups to one.
+  const QDeadlineTimer deadline(static_cast<qint64>(std::ceil(std::min(seconds, 86400.0) * 1000)), Qt::PreciseTimer);
   QEventLoop loop;
-  QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
-  loop.exec();
+  QTimer timer;
+  timer.setSingleShot(true);
+  timer.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+  while (!deadline.hasExpired()) {
+    timer.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+    // The program is quitting: the loop returns at once, and must not be
+    // entered again and again until the deadline.
+    if (loop.exec() != 0) break;
+  }
 }
 
 bool InstallFrenchTranslations() {

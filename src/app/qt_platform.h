@@ -2,8 +2,10 @@
 // services, the file dialogs and the packed-pixel blit.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QRect>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,10 +22,15 @@ namespace qvapp {
 
 // A yield processes the pending events, so that "&Stop", Escape and
 // repaints are seen while a long loop runs on the user-interface thread.
-// `beforeYield` lets the windows mirror their models first; `onReport`
-// hears how far a long operation has come. A work run aside (the editor's
-// rows) runs on a thread of its own while this thread serves its events,
-// asleep between them until the work ends.
+// `beforeYield` lets the windows mirror their models first, at every yield;
+// `onReport` hears how far a long operation has come. A work run aside (the
+// editor's rows) runs on a thread of its own while this thread serves its
+// events, asleep between them until the work ends.
+//
+// The image pipeline yields every fourth row, thousands of times a second,
+// and each pass through the event loop asks the system for events: the
+// events are therefore served at most every `serveEvery`, which no eye
+// and no hand on "&Stop" can tell from every yield.
 class QtEventLoop : public qv::Progress {
  public:
   std::function<void()> beforeYield;
@@ -31,6 +38,7 @@ class QtEventLoop : public qv::Progress {
   // Runs on this thread once a work run aside has started, before the wait
   // (tests post their events there).
   std::function<void()> duringAside;
+  std::chrono::nanoseconds serveEvery = std::chrono::milliseconds(5);
   void Yield() override;
   void Report(const std::string& caption, double done) override {
     if (onReport) onReport(caption, done);
@@ -39,10 +47,13 @@ class QtEventLoop : public qv::Progress {
   void AwaitAside() override { aside_.Await(); }
   // Whether a work run aside is being waited for (its handlers run inside).
   bool InAside() const { return inAside_; }
+  // The times a yield served the events.
+  long served = 0;
 
  private:
   qv::AsideThread aside_;
   bool inAside_ = false;
+  QElapsedTimer sinceServed_;
 };
 
 class QtDesktop : public qv::Desktop {
@@ -89,6 +100,9 @@ QString FilterText(const std::string& description, const std::string& patterns);
 // Packed pixels 0x00RRGGBB, row 0 at the top, as a picture (shares no data
 // with the plane).
 QImage PackedToImage(const qv::Plane<int32_t>& pixels);
+// The same into `image`, whose memory serves again when it has the size
+// and holds it alone (a view showing image after image of one size).
+void PackedToImage(const qv::Plane<int32_t>& pixels, QImage& image);
 
 // A picture as packed pixels 0x00RRGGBB.
 qv::Plane<int32_t> ImageToPacked(const QImage& image);
@@ -97,7 +111,9 @@ qv::Plane<int32_t> ImageToPacked(const QImage& image);
 // folder followed by the names in it, one group per folder.
 std::vector<std::vector<std::string>> GroupByFolder(const std::vector<std::string>& paths);
 
-// Waits `seconds` while processing events.
+// Waits at least `seconds` in the event loop: the events that come
+// meanwhile are served (the windows repaint), and between them the thread
+// sleeps. A wait of 0 or less serves the pending events once.
 void PauseWithEvents(double seconds);
 
 // Loads Qt's own French texts (qtbase_fr: the buttons and captions of the

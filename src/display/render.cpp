@@ -38,6 +38,16 @@ inline double Clamp255(double v) {
 #endif
 }
 
+// One channel of one pixel, scaled by the levels, as a byte.
+inline int32_t ChannelByte(int32_t v, double black, double gain) { return ToByte(Clamp255((v - black) * gain)); }
+
+// Samples of the working scale, 0..65535: the values a colour picture
+// takes a table of (a grey one sums three doubles, as fast as the table), computed by ChannelByte itself so that a byte
+// from the table is the byte computed. Larger pictures than kTabulateFrom output pixels amortise the table (65536
+// values against three per pixel).
+constexpr int32_t kTabulated = 65536;
+constexpr int64_t kTabulateFrom = 1 << 17;
+
 }  // namespace
 
 Plane<int32_t> DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, double black,
@@ -61,6 +71,29 @@ void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int
 
   double gain = white - black;
   if (gain > 0) gain = 255 / gain;
+
+  if (!mono && static_cast<int64_t>(wd + 1) * (hd + 1) >= kTabulateFrom) {
+    // A colour picture of a camera's size: a table lookup per channel
+    // rather than the arithmetic, which the three channels of a million
+    // pixels would repeat for the same few thousand values.
+    std::vector<uint8_t> table(kTabulated);
+    for (int32_t v = 0; v < kTabulated; ++v)
+      table[static_cast<size_t>(v)] = static_cast<uint8_t>(ChannelByte(v, black, gain));
+    auto byte = [&](int32_t v) {
+      return static_cast<uint32_t>(v) < static_cast<uint32_t>(kTabulated) ? int32_t{table[static_cast<size_t>(v)]}
+                                                                          : ChannelByte(v, black, gain);
+    };
+    for (int y = 0; y <= hd; ++y) {
+      const int sy = y * step;
+      const int32_t* rr = r.Row(sy);
+      const int32_t* gr = g.Row(sy);
+      const int32_t* br = b.Row(sy);
+      int32_t* o = out.Row(y);
+      for (int x = 0, sx = 0; x <= wd; ++x, sx += step)
+        o[x] = (byte(rr[sx]) << 16) | (byte(gr[sx]) << 8) | byte(br[sx]);
+    }
+    return;
+  }
 
   for (int y = 0; y <= hd; ++y) {
     const int sy = y * step;
@@ -103,13 +136,30 @@ PixelsGeometry ShowPixelsGeometry(int w, int h, bool pixAspect, double pixRatio,
 
 Plane<int32_t> ShowPixels(const Plane<int32_t>& pixels, const PixelsGeometry& geometry) {
   Plane<int32_t> out;
+  ShowPixels(pixels, geometry, out);
+  return out;
+}
+
+bool ShowsAsIs(const PixelsGeometry& geometry) {
+  return geometry.dw == geometry.w && geometry.dh == geometry.h && !geometry.mirror;
+}
+
+void ShowPixels(const Plane<int32_t>& pixels, const PixelsGeometry& geometry, Plane<int32_t>& out) {
   const int w = geometry.w, h = geometry.h, dw = geometry.dw, dh = geometry.dh;
-  if (w <= 0 || h <= 0 || dw <= 0 || dh <= 0 || pixels.Width() < w || pixels.Height() < h) return out;
-  // A view that cannot be built shows nothing rather than failing its caller.
-  try {
-    out.Redim(dw - 1, dh - 1);
-  } catch (const RuntimeError&) {
-    return out;
+  if (w <= 0 || h <= 0 || dw <= 0 || dh <= 0 || pixels.Width() < w || pixels.Height() < h) {
+    out.Erase();
+    return;
+  }
+  // A view that cannot be built shows nothing rather than failing its
+  // caller. Every element is written below, so storage of the right size
+  // is used as it is.
+  if (!out.HasSize(dw, dh)) {
+    try {
+      out.Redim(dw - 1, dh - 1);
+    } catch (const RuntimeError&) {
+      out.Erase();
+      return;
+    }
   }
   // Column map first: every row uses the same one.
   std::vector<int> col(static_cast<size_t>(dw));
@@ -123,7 +173,6 @@ Plane<int32_t> ShowPixels(const Plane<int32_t>& pixels, const PixelsGeometry& ge
     int32_t* dst = out.Row(y);
     for (int x = 0; x < dw; ++x) dst[x] = src[col[static_cast<size_t>(x)]];
   }
-  return out;
 }
 
 }  // namespace qv

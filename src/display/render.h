@@ -42,6 +42,11 @@ PixelsGeometry ShowPixelsGeometry(int w, int h, bool pixAspect, double pixRatio,
 // first displayed column is the array's last one. An empty or degenerate
 // geometry gives an empty plane.
 Plane<int32_t> ShowPixels(const Plane<int32_t>& pixels, const PixelsGeometry& geometry);
+// The same into `out`, whose storage is reused when it has the size already
+// (a view showing image after image of one size).
+void ShowPixels(const Plane<int32_t>& pixels, const PixelsGeometry& geometry, Plane<int32_t>& out);
+// True when the view shows the array as it is: no stretch, no mirror.
+bool ShowsAsIs(const PixelsGeometry& geometry);
 
 // Packed colour helpers.
 constexpr int32_t PackRgb(int red, int green, int blue) { return (red << 16) | (green << 8) | blue; }

@@ -32,10 +32,12 @@ struct StripCheckBox {
 struct ShapeMark {
   bool Visible = false;
   double Left = 0, Top = 0, Width = 0, Height = 0;
+  bool operator==(const ShapeMark&) const = default;
 };
 struct LineMark {
   bool Visible = false;
   double X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;
+  bool operator==(const LineMark&) const = default;
 };
 
 // The window that mirrors the main-window model hears all it hears: the Qt

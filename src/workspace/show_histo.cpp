@@ -1,28 +1,41 @@
 #include "workspace/show_histo.h"
 
+#include <algorithm>
+
 #include "display/overlays.h"
 #include "display/render.h"
 #include "workspace/form1.h"
 
 namespace qv {
 
-MainPicture ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient) {
+void ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient, MainPicture& m) {
   Session& s = f.s;
-  MainPicture m;
-  if (s.pic.HistoMax < 1) return m;
+  m.drawn = false;
+  if (s.pic.HistoMax < 1) return;
   m.drawn = true;
   f.Picture3Cleared = false;
   m.bars = HistoBars(s.pic.Histo.data(), kHistoBins, s.pic.HistoMax);
   s.opt.Hsens = f.HScroll1;
   m.levels = ShowHistoLevels(s.pic.LevelMin, s.pic.LevelMax, s.pic.LevelLow, s.pic.LevelHigh, f.HScroll1, f.Check3 != 0,
                              texts.Text1, texts.Text2, s.locale);
-  DrawImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, m.levels.black, m.levels.white, zoomStep, s.opt.Has(Mono), m.pixels);
-  m.shown = ShowPixels(m.pixels, ShowPixelsGeometry(m.pixels.Width(), m.pixels.Height(), s.opt.Has(PixAspect),
-                                                    s.opt.PixRatio, 0, false));
+  // The size DrawImage gives the array, and the view's of it.
+  const int step = std::max(1, zoomStep);
+  const Plane<int32_t>& r = s.pic.PicR;
+  const PixelsGeometry view = ShowPixelsGeometry(r.UBound1() / step + 1, r.UBound2() / step + 1, s.opt.Has(PixAspect),
+                                                 s.opt.PixRatio, 0, false);
+  if (r.Empty() || ShowsAsIs(view)) {
+    // Shown as it is drawn: no copy of a picture as large as the image.
+    DrawImage(r, s.pic.PicG, s.pic.PicB, m.levels.black, m.levels.white, zoomStep, s.opt.Has(Mono), m.shown);
+    m.pixels.Erase();
+  } else {
+    DrawImage(r, s.pic.PicG, s.pic.PicB, m.levels.black, m.levels.white, zoomStep, s.opt.Has(Mono), m.pixels);
+    ShowPixels(m.pixels,
+               ShowPixelsGeometry(m.pixels.Width(), m.pixels.Height(), s.opt.Has(PixAspect), s.opt.PixRatio, 0, false),
+               m.shown);
+  }
   if (showZones && s.CurPic >= 1 && s.CurPic <= s.ImageCount()) DrawZones(m.shown, s.Entry(s.CurPic).ImgZone, false);
   if (showGradient)
     DrawSegments(m.shown, DrawGradientGrid(s.pic.GradMask, s.opt.Has(GradRemove), m.shown.Width(), m.shown.Height()));
-  return m;
 }
 
 Plane<int32_t> ZonesPicture(Form1& f, int zoomStep) {

@@ -12,13 +12,17 @@
 
 namespace qv {
 
-// What the main window shows after ShowHisto.
+// What the main window shows after ShowHisto. A window keeps one and
+// hands it back for the next image: a run shows image after image of one
+// size, and the planes' storage then serves again.
 struct MainPicture {
   bool drawn = false;  // false: no image (HistoMax below 1), nothing changed
   DisplayLevels levels;
   std::vector<HistoBar> bars;  // in the coordinates of HistoBoxFor(kHistoBins - 1, ...)
-  Plane<int32_t> pixels;       // the packed array of DrawImage
   Plane<int32_t> shown;        // as the picture box shows it, overlays included
+  // The packed array of DrawImage where the view stretches it (pixel
+  // aspect); otherwise the array is drawn straight into `shown`.
+  Plane<int32_t> pixels;
 };
 
 // The "Niveau" text boxes, whose text is in the user's number format.
@@ -31,8 +35,8 @@ struct LevelTexts {
 // `texts` as "Auto" says), renders the current image at the zoom step with
 // the pixel aspect, then draws the zones of CurPic when `showZones`
 // ("Zone de sélection") and the gradient grid when `showGradient` ("Zone de
-// gradient") over the shown picture.
-MainPicture ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient);
+// gradient") over the shown picture. Everything is written into `m`.
+void ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient, MainPicture& m);
 
 // The current image at the levels of "Minimum" and "Maximum" (read with
 // the user's number conventions; a box that holds no number gives the

@@ -1,11 +1,13 @@
 // The desktop windows on the offscreen platform: each mirrors its model and
 // forwards its events to the model's handlers.
 #include <unistd.h>
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -152,6 +154,17 @@ QImage Rendered(Program& p, const std::function<void(qv::Form3&)>& set) {
   model.draw();
   return qvapp::PackedToImage(dest.Shown(p.s.opt.Has(qv::PixAspect), p.s.opt.PixRatio));
 }
+
+// Counts the paint events a widget receives.
+class PaintCount : public QObject {
+ public:
+  explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
 
 }  // namespace
 
@@ -405,6 +418,79 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
     QVERIFY2(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")),
              qPrintable(p.w.statusBar()->currentMessage()));
+  }
+
+  // The closing wait of a selection serves the events that come meanwhile
+  // and lasts its time, sleeping in between: the event loop goes round for
+  // those events and the deadline, not thousands of times.
+  void theClosingWaitSleepsAndServesEvents() {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    int rounds = 0;
+    const auto blocks = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&] { ++rounds; });
+    const auto wakes = connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++rounds; });
+    bool served = false;
+    QTimer::singleShot(20, [&] { served = true; });
+    QElapsedTimer waited;
+    waited.start();
+    qvapp::PauseWithEvents(0.2);
+    const qint64 elapsed = waited.elapsed();
+    disconnect(blocks);
+    disconnect(wakes);
+    QVERIFY(served);
+    QVERIFY2(elapsed >= 200, qPrintable(QString::number(elapsed)));
+    QVERIFY2(rounds < 50, qPrintable(QString::number(rounds)));
+  }
+
+  // A yield lets the windows mirror their models every time, and serves
+  // the events at most at the loop's pace.
+  void yieldsServeEventsAtTheirPace() {
+    qvapp::QtEventLoop events;
+    int mirrored = 0;
+    events.beforeYield = [&] { ++mirrored; };
+    events.serveEvery = std::chrono::hours(1);
+    bool first = false, second = false;
+    QTimer::singleShot(0, [&] { first = true; });
+    events.Yield();
+    QVERIFY(first);
+    QTimer::singleShot(0, [&] { second = true; });
+    events.Yield();
+    QVERIFY(!second);
+    QCOMPARE(mirrored, 2);
+    QCOMPARE(events.served, 1L);
+    events.serveEvery = std::chrono::nanoseconds(0);
+    events.Yield();
+    QVERIFY(second);
+    QCOMPARE(events.served, 2L);
+  }
+
+  // A refresh repaints the picture for marks that moved, not for a mirror
+  // that changed nothing in it; the preview of an image being read has the
+  // picture's size, and gives its pixels stretched when they are asked for.
+  void thePictureRepaintsForWhatChanged() {
+    Program p;
+    LoadFrames(p);
+    auto* picture = p.w.findChild<QWidget*>("Picture1");
+    PaintCount count(picture);
+    QApplication::processEvents();
+    count.paints = 0;
+    p.w.Refresh();
+    QApplication::processEvents();
+    QCOMPARE(count.paints, 0);
+    p.f.Shape2 = {true, 4, 4, 12, 12};
+    p.w.Refresh();
+    QApplication::processEvents();
+    QVERIFY(count.paints > 0);
+
+    const QSize drawn = p.w.Shown().size();
+    p.s.window->Preview(2);
+    QCOMPARE(picture->size(), drawn);
+    const QImage preview = p.w.Shown();
+    QCOMPARE(preview.size(), drawn);
+    QVERIFY(!preview.isNull());
+    // Showing the image again replaces the preview, in the picture's memory.
+    p.s.window->ShowHisto();
+    QCOMPARE(p.w.Shown().size(), drawn);
+    QVERIFY(p.w.Shown() != preview);
   }
 
   void menusRunTheirCommands() {

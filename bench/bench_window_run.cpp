@@ -1,0 +1,242 @@
+// A stacking run in the main window against the same run as the tool makes
+// it, in CPU seconds (user + system, every thread): the window shows every
+// frame and waits half a second after each, and neither may cost much more
+// than the engine's own work.
+//
+// usage: QT_QPA_PLATFORM=offscreen quelvista_bench_window_run [--frames N] [--size WxH]
+//          [--rounds R] [--one-core] [--only outil|fenetre]
+// Simulates N seeded mono frames (20 of 2048 x 1536 by default, dither 20,
+// the guide star given by the project) in a temporary folder, runs the
+// project in both ways (or only the one named, to profile it), and prints
+// the CPU of each run, of its walk over the frames and per frame, and the
+// ratios: medians over the rounds (3 by default). Where other work shares
+// the machine, the waits between the two cores' halves of a split spin
+// while the other half waits for a core, and the figures vary from round to
+// round: --one-core runs every loop on one core, which shows the cost of
+// the work itself.
+#include <sys/resource.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/qt_platform.h"
+#include "core/parallel.h"
+#include "platform/desktop.h"
+#include "platform/settings_store.h"
+#include "sim/simulate.h"
+#include "stack/accumulate.h"
+#include "stack/stacking.h"
+#include "workspace/option_table.h"
+#include "workspace/project_file.h"
+
+namespace {
+
+// Under `perf record --control fifo:CTL -D -1`, QUELVISTA_PERF_CTL=CTL
+// limits the profile to the runs themselves.
+void Profile(const char* command) {
+  static FILE* control = [] {
+    const char* path = std::getenv("QUELVISTA_PERF_CTL");
+    return path ? std::fopen(path, "w") : nullptr;
+  }();
+  if (!control) return;
+  std::fputs(command, control);
+  std::fflush(control);
+}
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The CPU of a run: at its start, at each frame's report, at its end.
+struct RunCpu {
+  double start = 0, end = 0;
+  std::vector<double> frames;  // CPU time of the run when frame k was reported done
+  void Frame() { frames.push_back(CpuSeconds()); }
+  double Total() const { return end - start; }
+  // The walk over the frames, without the final combination and what shows it.
+  double Walk() const { return frames.empty() ? 0 : frames.back() - start; }
+  double PerFrame() const { return frames.empty() ? 0 : Walk() / static_cast<double>(frames.size()); }
+  double FrameAt(size_t k) const { return frames[k] - (k == 0 ? start : frames[k - 1]); }
+};
+
+// The tool's event loop: nothing to run, the reports noted.
+class ToolProgress : public qv::HeadlessProgress {
+ public:
+  RunCpu* cpu = nullptr;
+  void Report(const std::string& text, double fraction) override {
+    HeadlessProgress::Report(text, fraction);
+    if (cpu && fraction >= 0) cpu->Frame();
+  }
+};
+
+// The tool's list: entries reached by the thumbnails are selected as the
+// engine selects them, with nothing shown.
+struct ToolList : qv::ListListener {
+  int strip = 0;
+  void Reached(int i) override { strip = std::max(strip, i); }
+  qv::Outcome Select(qv::Session& s, int i) override {
+    return i >= 1 && i <= strip ? qv::ProcessAndTrack(s, i, true, *this) : qv::Outcome::Success();
+  }
+};
+
+// The tool's run of a project: a headless session with the stored
+// settings, the project applied and its list filled, then the engine's run.
+RunCpu ToolRun(const std::string& project) {
+  qv::FreeImageLoader loader;
+  ToolProgress events;
+  qv::SystemClock clock;
+  qv::Session s(qv::Platform{&loader, &events, &clock});
+  qv::MemorySettingsStore store;
+  int16_t expand = 0;
+  qv::OptionPlace place{s.opt, &expand, nullptr};
+  qv::StartUpSettings(s, store, place, qv::ProgramFolder());
+  ToolList list;
+  qv::EngineControls controls(s);
+  s.ResizeImageArrays(0);
+  s.CurPic = 1;
+  if (qv::ApplyProject(s, qv::ReadProjectFile(project, s.opt.UseMask), controls).outcome !=
+      qv::ProjectLoad::Completed) {
+    std::fprintf(stderr, "projet illisible : %s\n", project.c_str());
+    std::exit(1);
+  }
+  qv::FillList(s, 1, false, list);
+  qv::RunRequest request;
+  request.expand = controls.expand == 1;
+  struct Shown : qv::RunListener {
+    qv::Outcome Select(qv::Session& session, int i) override { return qv::ProcessAndTrack(session, i, true, *this); }
+  } shown;
+  RunCpu cpu;
+  events.cpu = &cpu;
+  Profile("enable\n");
+  cpu.start = CpuSeconds();
+  const qv::RunResult run = qv::StackRun(s, request, shown);
+  cpu.end = CpuSeconds();
+  Profile("disable\n");
+  if (!run.outcome) std::fprintf(stderr, "outil : combinaison en échec (%s)\n", run.outcome.Text().c_str());
+  qv::DeleteTempFiles(s);
+  return cpu;
+}
+
+// The window's run: the main window on the Qt event loop, the project
+// opened as a dropped file, then "E&xécuter".
+RunCpu WindowRun(const std::string& project) {
+  qvapp::QtEventLoop events;
+  qv::FreeImageLoader loader;
+  qv::SystemClock clock;
+  qv::Session s(qv::Platform{&loader, &events, &clock});
+  qv::Form1 f(s);
+  qv::MemorySettingsStore store;
+  qv::HeadlessDesktop desktop;
+  QWidget* owner = nullptr;
+  qvapp::QtDialogs dialogs(owner);
+  RunCpu cpu;
+  {
+    qvapp::MainWindow w(f, store, desktop, dialogs);
+    w.FollowEvents(events);
+    events.onReport = [&](const std::string&, double done) {
+      w.ShowProgress(done);
+      if (done >= 0 && s.RunState != 0) cpu.Frame();
+    };
+    w.resize(1200, 800);
+    w.show();
+    w.Load("");
+    w.OpenPaths({QString::fromStdString(project)});
+    QApplication::processEvents();
+    QAction* run = w.findChild<QAction*>("mnu_4");
+    cpu.frames.clear();
+    Profile("enable\n");
+    cpu.start = CpuSeconds();
+    run->trigger();
+    cpu.end = CpuSeconds();
+    Profile("disable\n");
+    if (!f.LastRun.outcome)
+      std::fprintf(stderr, "fenêtre : combinaison en échec (%s)\n", f.LastRun.outcome.Text().c_str());
+    qv::DeleteTempFiles(s);
+  }
+  return cpu;
+}
+
+void Print(const char* name, const RunCpu& cpu) {
+  std::printf("  %-8s : %.2f s CPU en tout, %.2f s sur les images, %.3f s par image (", name, cpu.Total(), cpu.Walk(),
+              cpu.PerFrame());
+  for (size_t k = 0; k < cpu.frames.size(); ++k) std::printf("%s%.2f", k ? " " : "", cpu.FrameAt(k));
+  std::printf(")\n");
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  qvsim::SimOptions o;
+  o.frames = 20;
+  o.width = 2048;
+  o.height = 1536;
+  int rounds = 3;
+  std::string only;
+  bool oneCore = false;
+  for (int k = 1; k < argc; ++k) {
+    const std::string a = argv[k];
+    const char* next = k + 1 < argc ? argv[k + 1] : "";
+    if (a == "--frames") {
+      o.frames = std::max(2, std::atoi(next));
+      ++k;
+    } else if (a == "--size" && std::sscanf(next, "%dx%d", &o.width, &o.height) == 2) {
+      ++k;
+    } else if (a == "--rounds") {
+      rounds = std::max(1, std::atoi(next));
+      ++k;
+    } else if (a == "--only") {
+      only = next;
+      ++k;
+    } else if (a == "--one-core") {
+      oneCore = true;
+      qv::UseSecondCore(false);
+    } else {
+      std::fprintf(stderr, "option inconnue : %s\n", a.c_str());
+      return 2;
+    }
+  }
+  o.dither = 20;
+  o.seed = 7;
+  QTemporaryDir dir;
+  o.out = dir.path().toStdString();
+  qvsim::SimRecord record;
+  std::string why;
+  if (!dir.isValid() || qvsim::Simulate(o, record, why) != 0) {
+    std::fprintf(stderr, "simulation impossible : %s\n", why.c_str());
+    return 1;
+  }
+  std::printf("%d images mono %d x %d, décalage aléatoire 20, étoile guide du projet%s\n", o.frames, o.width, o.height,
+              oneCore ? ", un seul cœur" : "");
+  std::vector<double> tool, window, toolWalk, windowWalk;
+  for (int r = 0; r < rounds; ++r) {
+    std::printf("tour %d\n", r + 1);
+    RunCpu t, w;
+    if (only != "fenetre") Print("outil", t = ToolRun(record.project));
+    if (only != "outil") Print("fenêtre", w = WindowRun(record.project));
+    tool.push_back(t.Total());
+    window.push_back(w.Total());
+    toolWalk.push_back(t.PerFrame());
+    windowWalk.push_back(w.PerFrame());
+  }
+  const double a = Median(tool), b = Median(window), pa = Median(toolWalk), pb = Median(windowWalk);
+  std::printf(
+      "CPU : outil %.2f s, fenêtre %.2f s, rapport %.2f ; par image : outil %.3f s, fenêtre %.3f s, rapport %.2f\n", a,
+      b, a > 0 ? b / a : 0, pa, pb, pa > 0 ? pb / pa : 0);
+  return 0;
+}
