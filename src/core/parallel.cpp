@@ -21,10 +21,16 @@ uint32_t AwaitChange(const std::atomic<uint32_t>& flag, uint32_t old, std::chron
   for (int spins = 0;; ++spins) {
     const uint32_t now = flag.load(std::memory_order_acquire);
     if (now != old) return now;
-    if ((spins & 63) == 63 && std::chrono::steady_clock::now() > until) break;
+    if (spins < 1024) {
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
+      __builtin_ia32_pause();
 #endif
+      continue;
+    }
+    if (std::chrono::steady_clock::now() > until) break;
+    // On a machine busy with other work, the thread waited for may be
+    // ready but without a core: this one gives its own up meanwhile.
+    std::this_thread::yield();
   }
   for (;;) {
     flag.wait(old, std::memory_order_acquire);
