@@ -207,6 +207,8 @@ TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
   const std::vector<Case> cases = {
       {"Quelvista_1A2B_" + dead + "_1.bin", false, true},
       {"Quelvista_1A2B_" + dead + "_12.bin", false, true},
+      {"Quelvista_1A2B_" + dead + "_3.rej", false, true},          // a layer of the rejection
+      {"Quelvista_1A2B_" + dead + "_3.rej.txt", false, false},     //
       {"Quelvista_" + dead2 + ".lock", false, true},               // a lock with no file left
       {"quelvista-master-" + dead + "/0.raw", false, true},        // and its folder, then empty
       {"Quelvista_1A2B_" + live + "_1.bin", false, false},         // no lock, but its process lives

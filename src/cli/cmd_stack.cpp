@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -26,6 +27,7 @@
 #include "stack/frames.h"
 #include "stack/guide.h"
 #include "stack/masters.h"
+#include "stack/reject.h"
 #include "stack/stacking.h"
 #include "workspace/project_file.h"
 
@@ -36,6 +38,8 @@ namespace {
 struct StackArgs {
   std::string project, out, settingsFile, saveProject, guide, box, first, last, expand, mark, rotation;
   bool keepUnmarked = false, forceFits = false, spaceCheck = true;
+  std::string reject, kappa;
+  bool normalise = false, normaliseOutput = false;
   Calibration calibration;
   std::vector<std::string> images;
   std::vector<std::pair<std::string, std::string>> sets;
@@ -85,6 +89,14 @@ bool Parse(const Args& args, StackArgs& a) {
       ok = value(a.rotation);
     else if (k == "--keep-unmarked")
       a.keepUnmarked = true;
+    else if (k == "--reject")
+      ok = value(a.reject);
+    else if (k == "--kappa")
+      ok = value(a.kappa);
+    else if (k == "--normalise")
+      a.normalise = true;
+    else if (k == "--normalise-output")
+      a.normaliseOutput = true;
     else if (k == "--force-fits")
       a.forceFits = true;
     else if (k == "--no-space-check")
@@ -102,6 +114,7 @@ bool Parse(const Args& args, StackArgs& a) {
         "usage : quelvista-cli stack PROJET.txt --out RESULTAT\n"
         "        quelvista-cli stack IMAGE... --guide X,Y|auto [--box 32|64|aucun] --out RESULTAT\n"
         "        [--mark auto] [--rotation auto] [--keep-unmarked]\n"
+        "        [--reject aucun|sigma|winsor] [--kappa BAS,HAUT] [--normalise] [--normalise-output]\n"
         "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]\n"
         "        [--dark F] [--flat F] [--mask F] [--force-fits] [--no-space-check] [options de rendu de render]");
     return false;
@@ -155,7 +168,42 @@ bool Parse(const Args& args, StackArgs& a) {
     Complain("--box attend 32, 64 ou aucun");
     return false;
   }
+  if (a.reject != "" && a.reject != "aucun" && a.reject != "sigma" && a.reject != "winsor") {
+    Complain("--reject attend aucun, sigma ou winsor");
+    return false;
+  }
+  if (!a.kappa.empty()) {
+    const size_t comma = a.kappa.find(',');
+    double low = 0, high = 0;
+    if (comma == std::string::npos || !qv::DotNumber(a.kappa.substr(0, comma), low) ||
+        !qv::DotNumber(a.kappa.substr(comma + 1), high) || !(low > 0) || !(high > 0) || !std::isfinite(low) ||
+        !std::isfinite(high)) {
+      Complain("--kappa attend BAS,HAUT, deux nombres positifs (\".\" comme séparateur décimal) : " + a.kappa);
+      return false;
+    }
+  }
   return true;
+}
+
+// The rejection asked on the command line, over the settings'.
+void ApplyRejection(const StackArgs& a, qv::Options& o) {
+  if (!a.reject.empty()) o.RejectMode = a.reject == "sigma" ? 1 : a.reject == "winsor" ? 2 : 0;
+  if (!a.kappa.empty()) {
+    const size_t comma = a.kappa.find(',');
+    for (const auto& [text, into] :
+         {std::pair{a.kappa.substr(0, comma), &o.RejectLow}, std::pair{a.kappa.substr(comma + 1), &o.RejectHigh}}) {
+      double v = 0;
+      qv::DotNumber(text, v);
+      const float held = std::clamp(static_cast<float>(std::min(v, 1e6)), qv::kKappaMin, qv::kKappaMax);
+      if (held != static_cast<float>(v))
+        Complain("--kappa " + text + " ramené à " + qv::Str(static_cast<double>(held)));
+      *into = held;
+    }
+  }
+  if (a.normalise) o.Normalise = 1;
+  if (a.normaliseOutput) o.Normalise = o.NormaliseOutput = 1;
+  if (o.RejectMode == 0 && (a.normalise || a.normaliseOutput))
+    Complain("--normalise ne sert qu'avec --reject sigma ou winsor : sans rejet, rien n'est normalisé");
 }
 
 // Progress on stderr: a live bar on a terminal, plain lines otherwise.
@@ -407,6 +455,7 @@ int CmdStack(const Args& args) {
     Complain("pas de --out : le résultat sera écrit dans " + a.out);
   }
   if (!CheckOutputFolder(a.out)) return 1;
+  ApplyRejection(a, s.opt);
   // Without --expand the canvas follows the project's box, or the stored
   // setting for a list of images.
   if (!a.expand.empty()) cli.shown.expand = a.expand == "1" ? 1 : 0;

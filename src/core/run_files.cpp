@@ -26,6 +26,7 @@ namespace {
 constexpr std::string_view kStackPrefix = "Quelvista_";
 constexpr std::string_view kLockSuffix = ".lock";
 constexpr std::string_view kStackSuffix = ".bin";
+constexpr std::string_view kLayerSuffix = ".rej";  // as long as kStackSuffix
 constexpr std::string_view kStagingPrefix = "quelvista-master-";
 
 bool AllDigits(std::string_view t) {
@@ -59,8 +60,13 @@ Owned Classify(std::string_view name) {
     const pid_t pid = PidOf(rest.substr(0, rest.size() - kLockSuffix.size()));
     return pid ? Owned{Kind::Lock, pid} : Owned{};
   }
-  // <HEX>_<pid>_<k>.bin
-  if (rest.size() <= kStackSuffix.size() || rest.substr(rest.size() - kStackSuffix.size()) != kStackSuffix) return {};
+  // <HEX>_<pid>_<k>.bin, and <HEX>_<pid>_<k>.rej for the layers of a
+  // combination with rejection
+  const bool stack =
+      rest.size() > kStackSuffix.size() && rest.substr(rest.size() - kStackSuffix.size()) == kStackSuffix;
+  const bool layer =
+      rest.size() > kLayerSuffix.size() && rest.substr(rest.size() - kLayerSuffix.size()) == kLayerSuffix;
+  if (!stack && !layer) return {};
   rest.remove_suffix(kStackSuffix.size());
   const size_t first = rest.find('_'), last = rest.rfind('_');
   if (first == std::string_view::npos || first == last || first == 0) return {};

@@ -37,6 +37,13 @@ struct Options {
   float FovX = 0.5f, FovY = 0.5f, FovR = 0.5f, FovF = 0.01f;
   int32_t MedianLimit = 1500;
   int16_t Hsens = 10;
+  // Beyond the plain average, off by default: outlier rejection in the
+  // final combination (0 none, 1 sigma, 2 winsorised) with its kappas below
+  // and above the centre, and the backgrounds brought to one level for the
+  // test (and for the sums).
+  int16_t RejectMode = 0;
+  float RejectLow = 3, RejectHigh = 3;
+  int16_t Normalise = 0, NormaliseOutput = 0;
 
   bool Has(int32_t bits) const { return (UseMask & bits) != 0; }
   // What the program holds before its settings are read: every value zero
@@ -45,7 +52,7 @@ struct Options {
     Options o;
     o.CalcThr = o.MaskThr = o.MedianLimit = 0;
     o.CalcSize = o.MaskSize = o.GradRatio = o.PicZoom = o.EdgeSize = o.Hsens = 0;
-    o.MinQual = o.PixRatio = o.FovX = o.FovY = o.FovR = o.FovF = 0;
+    o.MinQual = o.PixRatio = o.FovX = o.FovY = o.FovR = o.FovF = o.RejectLow = o.RejectHigh = 0;
     o.ColorText = {"", "", ""};
     return o;
   }

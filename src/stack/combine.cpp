@@ -8,6 +8,7 @@
 #include "core/paths.h"
 #include "io/file.h"
 #include "stack/accumulate.h"
+#include "stack/reject.h"
 
 namespace qv {
 
@@ -92,16 +93,21 @@ Weighting WeightingOf(const Options& o, int32_t w1, int32_t h1) {
   return wt;
 }
 
-bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b,
-                   const PlaneView<float> (&sum)[3], const PlaneView<float> (&weight)[3], const Weighting& weighting,
-                   const Placement& placement, const YieldPoint& yield) {
-  RequireSameSize(r, g, b);
-  const int wd = sum[0].UBound1(), hd = sum[0].UBound2();
-  for (int p = 0; p < 3; ++p)
-    if (!sum[p].SameSize(wd + 1, hd + 1) || !weight[p].SameSize(wd + 1, hd + 1)) Raise(kErrSubscript);
-  if (sum[0].Empty()) return true;
-  const ConstPlaneView<int32_t> src[3] = {r, g, b};
-  const int u1 = r.UBound1(), u2 = r.UBound2();
+namespace {
+
+// Calls sample(yd, xd, xs, ys, w) for every destination pixel of the clamped
+// box that a source pixel (xs, ys) of upper bounds (u1, u2) reaches with a
+// weight w above 0, nearest-neighbour, and `yield` after each destination
+// row whose y is a multiple of 4: false when it says stop. The rows between
+// two stop tests are shared by both cores, each row on one of them, so that
+// every value is the one the single loop gives and a stop leaves the same
+// rows done. Only where no pixel can fail: a failure must leave the pixels
+// before it done and none after, as one loop does. The source position is
+// affine in the destination's, so the corners bound it; a non-negative edge
+// keeps it inside the planes.
+template <class Sample>
+bool ForEachSample(int u1, int u2, int wd, int hd, const Weighting& weighting, const Placement& placement,
+                   const YieldPoint& yield, const Sample& sample) {
   SourceFrame f;
   f.cxS = u1 * 0.5;
   f.cyS = u2 * 0.5;
@@ -119,10 +125,8 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
   const int y1 = static_cast<int>(std::clamp(placement.maxY, 0.0, static_cast<double>(hd)));
   const double c = std::cos(placement.angle), sn = std::sin(placement.angle);
   const bool even = !weighting.circle && !weighting.blend;  // every sample weighs 1
-  auto resampleRow = [&](int yd) {
+  auto sampleRow = [&](int yd) {
     const double ry = yd - cyD;
-    float* sums[3] = {sum[0].Row(yd), sum[1].Row(yd), sum[2].Row(yd)};
-    float* weights[3] = {weight[0].Row(yd), weight[1].Row(yd), weight[2].Row(yd)};
     for (int xd = x0; xd <= x1; ++xd) {
       const double rx = xd - cxD;
       const int xs = CInt(RoundHalfEven(rx * c + ry * sn + f.cxS));
@@ -131,23 +135,9 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
       // A negative edge lets the test above reach outside the planes.
       if (xs < 0 || xs > u1 || ys < 0 || ys > u2) Raise(kErrSubscript);
       const double w = even ? 1.0 : WeightAt(weighting, f, xs, ys);
-      if (!(w > 0)) continue;
-      for (int p = 0; p < 3; ++p) {
-        const int32_t v = src[p].Row(ys)[xs];
-        if (v <= 0) continue;
-        float& wv = weights[p][xd];
-        float& sv = sums[p][xd];
-        wv = static_cast<float>(wv + w);
-        sv = static_cast<float>(sv + v * w);
-      }
+      if (w > 0) sample(yd, xd, xs, ys, w);
     }
   };
-  // The rows between two stop tests are shared by both cores, each row's
-  // sums on one of them, so every value is the one the single loop gives and
-  // a stop leaves the same rows written. Only where no pixel can fail: a
-  // failure must leave the pixels before it written and none after, as one
-  // loop does. The source position is affine in the destination's, so the
-  // corners bound it; a non-negative edge keeps it inside the planes.
   bool canFail = e < 0;
   for (const int yd : {y0, y1})
     for (const int xd : {x0, x1}) {
@@ -160,19 +150,61 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
     // Up to the next row that ends with a stop test.
     const int last = std::min(y1, yd + (4 - yd % 4) % 4);
     if (canFail || last == yd) {
-      for (int y = yd; y <= last; ++y) resampleRow(y);
+      for (int y = yd; y <= last; ++y) sampleRow(y);
     } else {
       const int first = yd;
       RunInTwo([&](int part, int parts) {
         int from, to;
         ShareOf(first, last, part, parts, from, to);
-        for (int y = from; y <= to; ++y) resampleRow(y);
+        for (int y = from; y <= to; ++y) sampleRow(y);
       });
     }
     if (last % 4 == 0 && !GoOn(yield)) return false;
     yd = last + 1;
   }
   return true;
+}
+
+}  // namespace
+
+bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b,
+                   const PlaneView<float> (&sum)[3], const PlaneView<float> (&weight)[3], const Weighting& weighting,
+                   const Placement& placement, const YieldPoint& yield) {
+  RequireSameSize(r, g, b);
+  const int wd = sum[0].UBound1(), hd = sum[0].UBound2();
+  for (int p = 0; p < 3; ++p)
+    if (!sum[p].SameSize(wd + 1, hd + 1) || !weight[p].SameSize(wd + 1, hd + 1)) Raise(kErrSubscript);
+  if (sum[0].Empty()) return true;
+  const ConstPlaneView<int32_t> src[3] = {r, g, b};
+  return ForEachSample(r.UBound1(), r.UBound2(), wd, hd, weighting, placement, yield,
+                       [&](int yd, int xd, int xs, int ys, double w) {
+                         for (int p = 0; p < 3; ++p) {
+                           const int32_t v = src[p].Row(ys)[xs];
+                           if (v <= 0) continue;
+                           float& wv = weight[p].Row(yd)[xd];
+                           float& sv = sum[p].Row(yd)[xd];
+                           wv = static_cast<float>(wv + w);
+                           sv = static_cast<float>(sv + v * w);
+                         }
+                       });
+}
+
+bool ResampleToLayer(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b, int wd, int hd,
+                     const Weighting& weighting, const Placement& placement, const YieldPoint& yield, Layer& layer) {
+  RequireSameSize(r, g, b);
+  layer.x0 = static_cast<int>(std::clamp(placement.minX, 0.0, static_cast<double>(wd)));
+  layer.x1 = static_cast<int>(std::clamp(placement.maxX, 0.0, static_cast<double>(wd)));
+  layer.y0 = static_cast<int>(std::clamp(placement.minY, 0.0, static_cast<double>(hd)));
+  layer.y1 = static_cast<int>(std::clamp(placement.maxY, 0.0, static_cast<double>(hd)));
+  const size_t w = static_cast<size_t>(layer.x1 - layer.x0 + 1);
+  layer.samples.assign(w * static_cast<size_t>(layer.y1 - layer.y0 + 1), LayerSample{});
+  const ConstPlaneView<int32_t> src[3] = {r, g, b};
+  return ForEachSample(
+      r.UBound1(), r.UBound2(), wd, hd, weighting, placement, yield, [&](int yd, int xd, int xs, int ys, double wt) {
+        LayerSample& at = layer.samples[static_cast<size_t>(yd - layer.y0) * w + static_cast<size_t>(xd - layer.x0)];
+        at.w = wt;
+        for (int p = 0; p < 3; ++p) at.v[p] = src[p].Row(ys)[xs];
+      });
 }
 
 namespace {
@@ -205,6 +237,10 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
 
   const PlaneView<float> sum[3] = {d.DestSumR, d.DestSumG, d.DestSumB};
   const PlaneView<float> weight[3] = {d.DestWeightR, d.DestWeightG, d.DestWeightB};
+  const RejectRule rule = RejectRuleOf(s.opt);
+  const bool rejecting = rule.mode != kRejectNone;
+  std::vector<ParkedLayer> layers;
+  Layer layer;
   for (int k = 1; k <= s.stack.StackCount; ++k) {
     std::string caption = t + " - " + std::to_string(k) + "/" + std::to_string(s.stack.StackCount);
     s.progress.Report(caption);
@@ -222,10 +258,6 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
       Log(s, caption);
       MedianFilter(s, mode);
     }
-    caption += " Sum";
-    s.progress.Report(caption);
-    Log(s, caption);
-
     // The box moves to canvas coordinates.
     Placement at;
     at.minX = static_cast<double>(box[0]) - s.stack.CanvasMinX;
@@ -233,10 +265,31 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
     at.minY = static_cast<double>(box[1]) - s.stack.CanvasMinY;
     at.maxY = static_cast<double>(box[3]) - s.stack.CanvasMinY;
     at.angle = s.stack.StackAngle;
+    if (rejecting) {
+      // Each frame is kept resampled, in a layer of its own, until all of
+      // them can be compared pixel by pixel.
+      caption += " Rejet";
+      s.progress.Report(caption);
+      Log(s, caption);
+      ParkedLayer parked;
+      parked.k = k;
+      if (!ResampleToLayer(s.pic.PicR, s.pic.PicG, s.pic.PicB, wd, hd, wt, at, s.progress.WhileStillRunning(), layer))
+        return false;
+      if (rule.normalise) parked.background = BackgroundOf(s.pic.PicR, s.pic.PicG, s.pic.PicB);
+      parked.x0 = layer.x0, parked.y0 = layer.y0, parked.x1 = layer.x1, parked.y1 = layer.y1;
+      // A layer that cannot be written leaves its frame out, as a parked
+      // image that could not be written is left out.
+      if (WriteLayerFile(LayerFileName(s, k), layer)) layers.push_back(parked);
+      continue;
+    }
+    caption += " Sum";
+    s.progress.Report(caption);
+    Log(s, caption);
     if (!ResampleImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, sum, weight, wt, at, s.progress.WhileStillRunning()))
       return false;
     if (combined) combined->push_back(k);
   }
+  if (rejecting) return CombineLayers(s, layers, rule, t, combined);
   return true;
 }
 

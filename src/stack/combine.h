@@ -54,6 +54,23 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
                    const PlaneView<float> (&sum)[3], const PlaneView<float> (&weight)[3], const Weighting& weighting,
                    const Placement& placement, const YieldPoint& yield);
 
+// One destination pixel of a resampled frame: the weight its source pixel
+// has there (0: none reaches it) and that pixel's three values.
+struct LayerSample {
+  double w = 0;
+  int32_t v[3] = {0, 0, 0};
+};
+// A frame resampled into the destination, over its clamped box.
+struct Layer {
+  int x0 = 0, y0 = 0, x1 = -1, y1 = -1;
+  std::vector<LayerSample> samples;  // rows y0..y1, columns x0..x1
+};
+
+// The samples ResampleImage would add, kept instead in a layer over the
+// clamped box of a destination of upper bounds (wd, hd); the same stops.
+bool ResampleToLayer(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b, int wd, int hd,
+                     const Weighting& weighting, const Placement& placement, const YieldPoint& yield, Layer& layer);
+
 // The fifth smallest of nine values (the values are reordered).
 int32_t MiddleOfNine(int32_t* values);
 

@@ -1,0 +1,216 @@
+// Outlier rejection in the final combination: the rule on one pixel's
+// samples against a plain reading of it, and whole combinations where a
+// trail crosses some frames, backgrounds differ, or a stop comes mid-band.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "stack/accumulate.h"
+#include "stack/combine.h"
+#include "stack/reject.h"
+#include "support.h"
+
+using namespace qv;
+using qvtest::TempDir;
+using qvtest::TestSession;
+
+namespace {
+
+// The rule as written, with nothing clever: sort, take the middle, the
+// mean, the spread, drop, start again.
+std::vector<uint8_t> Reference(const RejectRule& rule, const std::vector<double>& v) {
+  std::vector<uint8_t> kept(v.size(), 1);
+  if (rule.mode == kRejectNone) return kept;
+  for (int round = 0; round < 10; ++round) {
+    std::vector<double> k;
+    for (size_t i = 0; i < v.size(); ++i)
+      if (kept[i]) k.push_back(v[i]);
+    if (k.size() < 3) break;
+    std::sort(k.begin(), k.end());
+    const size_t m = k.size();
+    const double c = m % 2 ? k[m / 2] : (k[m / 2 - 1] + k[m / 2]) / 2;
+    auto sd = [&](double lo, double hi) {
+      double mean = 0, sq = 0;
+      for (double x : k) mean += std::clamp(x, lo, hi);
+      mean /= static_cast<double>(m);
+      for (double x : k) sq += (std::clamp(x, lo, hi) - mean) * (std::clamp(x, lo, hi) - mean);
+      return std::sqrt(sq / static_cast<double>(m));
+    };
+    double sigma = sd(-HUGE_VAL, HUGE_VAL);
+    if (rule.mode == kRejectWinsorised)
+      for (int i = 0; i < 100 && sigma > 0; ++i) {
+        const double next = sd(c - 1.5 * sigma, c + 1.5 * sigma);
+        const bool done = std::fabs(next - sigma) < 0.0005 * sigma;
+        sigma = next;
+        if (done) break;
+      }
+    bool gone = false;
+    for (size_t i = 0; i < v.size(); ++i)
+      if (kept[i] && (v[i] < c - rule.low * sigma || v[i] > c + rule.high * sigma)) kept[i] = 0, gone = true;
+    if (!gone) break;
+  }
+  return kept;
+}
+
+// A session whose images are parked and combined as a run does.
+struct Night {
+  TestSession ts;
+  TempDir dir;
+  Session& s;
+  explicit Night(int n) : s(*ts) {
+    s.ResizeImageArrays(n);
+    s.stack.TempBase = dir.File("qv_");
+    s.RunState = 1;
+  }
+  // Image i, its planes valued by f(plane, x, y), parked where it lies.
+  void Park(int i, int w, int h, const std::function<int32_t(int, int, int)>& f) {
+    qvtest::SetPicture(s, w, h, f);
+    s.CurPic = static_cast<int16_t>(i);
+    s.guide.GuideX = s.guide.RotCentreX = s.guide.AnchorX = 10;
+    s.guide.GuideY = s.guide.RotCentreY = s.guide.AnchorY = 10;
+    ASSERT_TRUE(AccumulateImage(s));
+  }
+};
+
+constexpr int kW = 41, kH = 37, kFrames = 9;
+
+// Sky of frame k at (x, y): a level of its own plus a small fixed ripple.
+int32_t Sky(int k, int x, int y, int32_t level) { return level + ((x * 7 + y * 13 + k * 5) % 11) - 5; }
+bool OnTrail(int k, int x, int y) { return (k == 3 && y == 11) || (k == 6 && x == 19); }
+
+// Nine frames, a trail of 3000 across frames 3 (a row) and 6 (a column),
+// combined under `mode`; the sky levels differ by frame when `levels`.
+std::unique_ptr<Night> Combined(int16_t mode, bool levels, bool normalise) {
+  auto night = std::make_unique<Night>(kFrames);
+  Night& n = *night;
+  n.s.opt.RejectMode = mode;
+  n.s.opt.Normalise = normalise;
+  for (int k = 1; k <= kFrames; ++k) {
+    const int32_t level = levels ? 1000 + 150 * k : 1000;
+    n.Park(k, kW, kH, [&](int, int x, int y) { return Sky(k, x, y, level) + (OnTrail(k, x, y) ? 3000 : 0); });
+  }
+  std::vector<int> combined;
+  EXPECT_TRUE(CombineStack(n.s, false, &combined));
+  EXPECT_EQ(combined.size(), static_cast<size_t>(kFrames));
+  return night;
+}
+
+}  // namespace
+
+TEST(Reject, EachPixelsSamplesAsTheRuleReads) {
+  std::mt19937 rng(11);
+  std::vector<double> scratch;
+  int rejectedSome = 0;
+  for (int c = 0; c < 4000; ++c) {
+    RejectRule rule;
+    rule.mode = c % 2 ? kRejectSigma : kRejectWinsorised;
+    const double kappas[] = {kKappaMin, 1, 2.5, 3, kKappaMax};
+    rule.low = kappas[c % 5];
+    rule.high = kappas[(c / 5) % 5];
+    const size_t n = static_cast<size_t>(c % 14);
+    std::vector<double> v(n);
+    // Few distinct values make ties; an outlier now and then.
+    for (double& x : v) x = 1000 + static_cast<int>(rng() % (c % 3 == 0 ? 3 : 40));
+    if (n && c % 4 == 0) v[rng() % n] = 9000;
+    if (c % 7 == 0) std::fill(v.begin(), v.end(), 1234);  // all equal: nothing goes
+    std::vector<uint8_t> kept(n);
+    const size_t left = RejectOutliers(rule, v.data(), n, kept.data(), scratch);
+    ASSERT_EQ(kept, Reference(rule, v)) << "case " << c;
+    EXPECT_EQ(left, static_cast<size_t>(std::count(kept.begin(), kept.end(), 1)));
+    if (n < 3 || c % 7 == 0) EXPECT_EQ(left, n) << "case " << c;
+    rejectedSome += left < n;
+  }
+  EXPECT_GT(rejectedSome, 500);
+  RejectRule none;
+  std::vector<double> v{1, 2, 1e9};
+  std::vector<uint8_t> kept(3);
+  EXPECT_EQ(RejectOutliers(none, v.data(), 3, kept.data(), scratch), 3u);
+}
+
+TEST(Reject, KappasHeldToTheirBoundsAndModesKnown) {
+  Options o;
+  o.RejectMode = 7;
+  o.RejectLow = 0.1f;
+  o.RejectHigh = 99;
+  RejectRule r = RejectRuleOf(o);
+  EXPECT_EQ(r.mode, kRejectNone);
+  EXPECT_EQ(r.low, 0.5);
+  EXPECT_EQ(r.high, 10);
+  o.RejectMode = 2;
+  o.RejectLow = std::nanf("");
+  o.NormaliseOutput = 1;  // without Normalise it does nothing
+  r = RejectRuleOf(o);
+  EXPECT_EQ(r.mode, kRejectWinsorised);
+  EXPECT_EQ(r.low, 3);
+  EXPECT_FALSE(r.normaliseOutput);
+}
+
+// Without rejection the trails stay in the average; with either rule they
+// go, and every other pixel is the plain average to the last bit.
+TEST(Reject, TrailsLeaveTheCombination) {
+  const auto plain = Combined(kRejectNone, false, false);
+  for (const int16_t mode : {kRejectSigma, kRejectWinsorised}) {
+    const auto n = Combined(mode, false, false);
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        const bool trail = y == 11 || x == 19;
+        float sum = 0, weight = 0;
+        for (int k = 1; k <= kFrames; ++k)
+          if (!OnTrail(k, x, y)) {
+            weight = static_cast<float>(weight + 1.0);
+            sum = static_cast<float>(sum + Sky(k, x, y, 1000) * 1.0);
+          }
+        if (trail && !(y == 11 && x == 19)) {
+          ASSERT_EQ(n->s.dest.DestWeightG(x, y), weight) << x << "," << y << " mode " << mode;
+          ASSERT_EQ(n->s.dest.DestSumG(x, y), sum) << x << "," << y;
+          ASSERT_GT(plain->s.dest.DestSumG(x, y) / plain->s.dest.DestWeightG(x, y), 1200) << x << "," << y;
+        } else if (!trail) {
+          ASSERT_EQ(n->s.dest.DestSumR(x, y), plain->s.dest.DestSumR(x, y)) << x << "," << y;
+          ASSERT_EQ(n->s.dest.DestWeightB(x, y), plain->s.dest.DestWeightB(x, y)) << x << "," << y;
+        }
+      }
+    EXPECT_TRUE(std::filesystem::is_empty(n->dir.path())) << "the layers are deleted";
+  }
+}
+
+// Frames whose skies lie at different levels: compared as they are, the
+// spread of the levels hides the trail; brought to the first frame's level
+// and spread, the trail goes and nothing else does. The sums keep each
+// frame's own values unless the output is normalised too.
+TEST(Reject, BackgroundsBroughtToOneLevelForTheTest) {
+  const auto raw = Combined(kRejectSigma, true, false);
+  const auto level = Combined(kRejectSigma, true, true);
+  int trailKeptRaw = 0;
+  for (int x = 0; x < kW; ++x) {
+    if (x == 19) continue;
+    trailKeptRaw += raw->s.dest.DestWeightR(x, 11) == kFrames;
+    EXPECT_EQ(level->s.dest.DestWeightR(x, 11), kFrames - 1) << x;
+    EXPECT_EQ(level->s.dest.DestWeightR(x, 5), kFrames) << x;
+  }
+  EXPECT_GT(trailKeptRaw, kW / 2);
+  float plainSum = 0;
+  for (int k = 1; k <= kFrames; ++k) plainSum = static_cast<float>(plainSum + Sky(k, 4, 5, 1000 + 150 * k) * 1.0);
+  EXPECT_EQ(level->s.dest.DestSumR(4, 5), plainSum);
+}
+
+// A stop between two bands' rows ends the combination with no reason; the
+// rows past the stop are untouched and every file of the run is gone.
+TEST(Reject, AStopDuringABandLeavesTheLaterRowsAlone) {
+  Night n(kFrames);
+  n.s.opt.RejectMode = kRejectSigma;
+  for (int k = 1; k <= kFrames; ++k) n.Park(k, kW, kH, [&](int, int x, int y) { return Sky(k, x, y, 1000); });
+  int yields = 0;
+  n.ts.services.events.onYield = [&] {
+    if (n.ts.services.events.caption.find(" - bande 1/1 Rejet") != std::string::npos && ++yields == 3) n.s.RunState = 2;
+  };
+  const Outcome stopped = CombineStack(n.s, false);
+  EXPECT_FALSE(stopped);
+  EXPECT_EQ(stopped.why, "");
+  EXPECT_GT(n.s.dest.DestWeightR(3, 0), 0);
+  EXPECT_EQ(n.s.dest.DestWeightR(3, kH - 1), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(n.dir.path()));
+}
