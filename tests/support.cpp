@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -162,6 +163,12 @@ CliResult Cli(const TempDir& dir, const std::string& args, const std::string& pr
   return r;
 }
 
+void Truth::Frame::Place(double x, double y, double& fx, double& fy) const {
+  const double a = angle * M_PI / 180, ca = std::cos(a), sa = std::sin(a);
+  fx = ca * (x - centreX) - sa * (y - centreY) + centreX + dx;
+  fy = sa * (x - centreX) + ca * (y - centreY) + centreY + dy;
+}
+
 Truth ReadTruth(const std::string& path) {
   const std::string t = ReadText(path);
   Truth truth;
@@ -169,9 +176,36 @@ Truth ReadTruth(const std::string& path) {
   const std::regex star("\\{\"x\":" + num + ",\"y\":" + num + ",\"flux\":" + num + ",\"peak\":" + num + "\\}");
   for (std::sregex_iterator it(t.begin(), t.end(), star), end; it != end; ++it)
     truth.stars.push_back({std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[4])});
-  const std::regex frame("\"guideX\":" + num + ",\"guideY\":" + num + ",\"cloud\":(true|false)");
-  for (std::sregex_iterator it(t.begin(), t.end(), frame), end; it != end; ++it)
-    truth.frames.push_back({std::stod((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true"});
+  // Each frame's object runs to the next one's start, the last to the stars.
+  const std::regex frame("\\{\"frame\":[0-9]+,\"file\":\"[^\"]*\",\"dx\":" + num + ",\"dy\":" + num +
+                         ",\"angle\":" + num + ",\"centreX\":" + num + ",\"centreY\":" + num + ",\"guideX\":" + num +
+                         ",\"guideY\":" + num + ",\"cloud\":(true|false)");
+  const std::regex fwhm("\"fwhm\":" + num);
+  const std::regex trail("\"trail\":\\{\"x1\":" + num + ",\"y1\":" + num + ",\"x2\":" + num + ",\"y2\":" + num +
+                         ",\"flux\":" + num + "\\}");
+  const size_t starsAt = std::min(t.find("\"stars\":"), t.size());
+  std::vector<size_t> starts;
+  for (std::sregex_iterator it(t.begin(), t.end(), frame), end; it != end; ++it) {
+    Truth::Frame f;
+    f.dx = std::stod((*it)[1]), f.dy = std::stod((*it)[2]), f.angle = std::stod((*it)[3]);
+    f.centreX = std::stod((*it)[4]), f.centreY = std::stod((*it)[5]);
+    f.guideX = std::stod((*it)[6]), f.guideY = std::stod((*it)[7]), f.cloud = (*it)[8] == "true";
+    starts.push_back(static_cast<size_t>(it->position()));
+    truth.frames.push_back(f);
+  }
+  starts.push_back(starsAt);
+  for (size_t k = 0; k < truth.frames.size(); ++k) {
+    const std::string body = t.substr(starts[k], starts[k + 1] - starts[k]);
+    std::smatch m;
+    if (std::regex_search(body, m, fwhm)) truth.frames[k].fwhm = std::stod(m[1]);
+    if (std::regex_search(body, m, trail))
+      truth.frames[k].trail =
+          Truth::Trail{std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), std::stod(m[5])};
+  }
+  // The night's own value comes before the frames' list.
+  std::smatch m;
+  const std::string head = t.substr(0, t.find("\"frames\":"));
+  if (std::regex_search(head, m, fwhm)) truth.fwhm = std::stod(m[1]);
   return truth;
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -146,12 +147,23 @@ struct Truth {
   struct Star {
     double x, y, peak;
   };
+  struct Trail {
+    double x1, y1, x2, y2;  // its ends, on the frame's edges
+    double flux;            // ADU at the peak of its profile
+  };
   struct Frame {
+    double dx, dy, angle;  // shift (pixels) and turn (degrees) from frame 1
+    double centreX, centreY;
     double guideX, guideY;
     bool cloud;
+    double fwhm = 0;  // its stars' FWHM in pixels; 0 when the night records none
+    std::optional<Trail> trail;
+    // Where a point of frame 1's sky falls on this frame.
+    void Place(double x, double y, double& fx, double& fy) const;
   };
   std::vector<Star> stars;  // positions on frame 1
   std::vector<Frame> frames;
+  double fwhm = 0;  // the night's usual FWHM, when recorded
 };
 Truth ReadTruth(const std::string& path);
 

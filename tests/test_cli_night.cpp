@@ -280,6 +280,10 @@ TEST(CliHelp, EveryCommandAnswersHelpAndTheKeysAreListed) {
   const CliResult stack = Cli(dir, "stack --help");
   for (const char* key : {"MinQual", "UseMask", "MaskThr", "DarkFile", "0x8000", "0x10000", "0x40"})
     EXPECT_TRUE(Has(stack.out, key)) << key;
+  const CliResult simulate = Cli(dir, "simulate --help");
+  for (const char* words :
+       {"--seeing K:FWHM", "--trail K", "--trail-flux ADU", "traînée de satellite", "fixe sur le ciel"})
+    EXPECT_TRUE(Has(simulate.out, words)) << words;
   const CliResult all = Cli(dir, "--help");
   EXPECT_TRUE(Has(all.out, "MedianLimit") && Has(all.out, "master")) << all.out;
   EXPECT_EQ(Cli(dir, "--version").out, std::string("quelvista-cli ") + QUELVISTA_VERSION + "\n");

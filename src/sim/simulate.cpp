@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,6 +34,53 @@ namespace {
 
 // The message of a failure, in words for the user.
 void Fail(std::string& why, const std::string& message) { why = message; }
+
+constexpr int kMaxFrames = 1000;
+// Below a pixel a star is no longer sampled (its drawn light would not add
+// up to its flux); past 30 pixels it is no star a night would be kept for.
+constexpr double kMinFwhm = 1, kMaxFwhm = 30;
+constexpr double kNightSigma = 1.5;  // the stars' Gaussian on a night without --seeing
+const double kFwhmPerSigma = 2 * std::sqrt(2 * std::log(2.0));
+constexpr double kTrailFwhm = 1.5;  // a satellite is a point source: its line is as thin as the optics allow
+
+// A straight line drawn across a frame: its two ends on the frame's edges.
+struct Segment {
+  double x1, y1, x2, y2;
+  double Length() const { return std::hypot(x2 - x1, y2 - y1); }
+};
+
+// The part of the line through (px, py) along (ux, uy) that lies in a
+// frame of w x h pixel centres; false when the line misses it.
+bool ClipToFrame(double px, double py, double ux, double uy, int w, int h, Segment& seg) {
+  double lo = -HUGE_VAL, hi = HUGE_VAL;
+  auto slab = [&](double p, double u, double upper) {
+    if (u == 0) return p >= 0 && p <= upper;
+    const double t1 = -p / u, t2 = (upper - p) / u;
+    lo = std::max(lo, std::min(t1, t2));
+    hi = std::min(hi, std::max(t1, t2));
+    return true;
+  };
+  if (!slab(px, ux, w - 1) || !slab(py, uy, h - 1) || lo >= hi) return false;
+  seg = {px + lo * ux, py + lo * uy, px + hi * ux, py + hi * uy};
+  return true;
+}
+
+// A thin Gaussian line of `peak` along the segment, into every plane. The
+// segment runs from edge to edge, so its distance to the infinite line is
+// the distance that counts for every pixel of the frame.
+void AddTrail(std::vector<double>& planes, int w, int h, int count, const Segment& seg, double peak) {
+  const double len = seg.Length();
+  if (len <= 0) return;
+  const double ux = (seg.x2 - seg.x1) / len, uy = (seg.y2 - seg.y1) / len;
+  const double sigma = kTrailFwhm / kFwhmPerSigma, reach = 5 * sigma;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double d = (x - seg.x1) * uy - (y - seg.y1) * ux;
+      if (std::fabs(d) > reach) continue;
+      const double g = peak * std::exp(-d * d / (2 * sigma * sigma));
+      for (int p = 0; p < count; ++p) planes[(static_cast<size_t>(p) * h + y) * w + x] += g;
+    }
+}
 
 struct Star {
   double x, y, flux, r, g, b;
@@ -140,6 +188,8 @@ int WritePicture(const std::string& path, const Frame& f, bool jpeg) {
 
 }  // namespace
 
+double NightFwhm() { return kNightSigma * kFwhmPerSigma; }
+
 bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::string& why) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -157,10 +207,11 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
       return qv::DotNumber(args[++i], v) && std::fabs(v) <= lim;
     };
     bool ok = true;
+    std::string detail;  // what is wrong with the value, when more than its range
     if (a == "--out" && hasValue)
       o.out = args[++i];
     else if (a == "--frames")
-      ok = integer(o.frames, 1, 1000);
+      ok = integer(o.frames, 1, kMaxFrames);
     else if (a == "--width")
       ok = integer(o.width, 64, 16384);
     else if (a == "--height")
@@ -203,6 +254,33 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
                std::fabs(o.driftX) <= 50 && std::fabs(o.driftY) <= 50;
         }
       }
+    } else if (a == "--seeing") {
+      ok = hasValue;
+      if (ok) {
+        const std::string v = args[++i];
+        const size_t colon = v.find(':');
+        double frame = 0, fwhm = 0;
+        if (colon == std::string::npos) {
+          ok = false;
+          detail = "attend POSE:FWHM, par exemple 3:5";
+        } else if (!qv::WholeDotNumber(v.substr(0, colon), 1, kMaxFrames, frame)) {
+          ok = false;
+          detail = "la pose est un numéro de 1 à " + std::to_string(kMaxFrames);
+        } else if (!qv::DotNumber(v.substr(colon + 1), fwhm) || fwhm < kMinFwhm || fwhm > kMaxFwhm) {
+          ok = false;
+          detail = "la FWHM est un nombre de pixels de 1 à 30";
+        } else if (!o.seeing.emplace(static_cast<int>(frame), fwhm).second &&
+                   o.seeing[static_cast<int>(frame)] != fwhm) {
+          ok = false;
+          detail = "la pose " + std::to_string(static_cast<int>(frame)) + " a déjà une autre FWHM";
+        }
+      }
+    } else if (a == "--trail") {
+      int frame = 0;
+      ok = integer(frame, 1, kMaxFrames);
+      if (ok) o.trails.insert(frame);
+    } else if (a == "--trail-flux") {
+      ok = real(o.trailFlux, 65535) && o.trailFlux >= 1;
     } else if (a == "--colour" && hasValue) {
       o.colour = args[++i];
       ok = o.colour == "mono" || o.colour == "rgb" || o.colour == "cfa" || o.colour == "split";
@@ -214,17 +292,26 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
     }
     if (!ok) {
       Fail(why, "option invalide : " + a + (i < args.size() && args[i] != a ? " " + args[i] : std::string()) +
-                    " (limites : quelvista-cli simulate --help)");
+                    (detail.empty() ? "" : " : " + detail) + " (limites : quelvista-cli simulate --help)");
       return false;
     }
   }
+  // A frame number is checked against --frames once every option is read:
+  // the count may come after the frame.
+  auto beyond = [&](const std::string& option, int frame) {
+    Fail(why, "option invalide : " + option + " " + std::to_string(frame) + " : pas de pose " + std::to_string(frame) +
+                  ", la nuit en compte " + std::to_string(o.frames) + " (--frames)");
+    return false;
+  };
+  if (!o.seeing.empty() && o.seeing.rbegin()->first > o.frames) return beyond("--seeing", o.seeing.rbegin()->first);
+  if (!o.trails.empty() && *o.trails.rbegin() > o.frames) return beyond("--trail", *o.trails.rbegin());
   if (o.out.empty()) {
     Fail(why,
          "usage : quelvista-cli simulate --out DOSSIER [--frames N] [--width W] [--height H] [--stars N]\n"
          "        [--seed S] [--drift DX,DY] [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated]\n"
          "        [--cloud IMAGE] [--dither PX] [--dither-angle DEGRES] [--other-field IMAGE]\n"
          "        [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]\n"
-         "        [--calibration-frames N]\n"
+         "        [--calibration-frames N] [--seeing POSE:FWHM] [--trail POSE] [--trail-flux ADU]\n"
          "quelvista-cli simulate --help : chaque option, ses unités et ses limites");
     return false;
   }
@@ -247,13 +334,6 @@ int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string
 }
 
 int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
-  std::error_code ec;
-  std::filesystem::create_directories(o.out, ec);
-  const std::string dir = std::filesystem::absolute(o.out, ec).string();
-  if (ec || !std::filesystem::is_directory(dir)) {
-    Fail(why, "impossible de créer le dossier : " + o.out);
-    return 1;
-  }
   const int W = o.width, H = o.height;
   const double cx = (W - 1) / 2.0, cy = (H - 1) / 2.0;
   std::mt19937_64 rng(o.seed);
@@ -262,7 +342,7 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
 
   // The guide star: bright but unsaturated, a little off the centre, with
   // no other star within 40 pixels.
-  const double sigma = 1.5;
+  const double sigma = kNightSigma;
   const double twoPiS2 = 2 * M_PI * sigma * sigma;
   std::vector<Star> stars;
   stars.push_back({cx + 17.3, cy - 11.6, 30000 * twoPiS2, 1, 1, 1});
@@ -302,6 +382,65 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
     jitterY[f] = o.dither * (2 * u01(pointing) - 1);
     jitterA[f] = o.ditherAngle * (2 * u01(pointing) - 1);
   }
+  // Frame f's turn in degrees and shift in pixels from frame 1.
+  auto pointingOf = [&](int f, double& degrees, double& dx, double& dy) {
+    // Added only when asked for: 0 added to -0 would change the record.
+    degrees = o.rotation * (f - 1), dx = o.driftX * (f - 1), dy = o.driftY * (f - 1);
+    if (o.ditherAngle != 0) degrees += jitterA[static_cast<size_t>(f)];
+    if (o.dither != 0) {
+      dx += jitterX[static_cast<size_t>(f)];
+      dy += jitterY[static_cast<size_t>(f)];
+    }
+  };
+
+  // The satellite's trail is one line of the sky, so that the frames it
+  // crosses show it where their own pointing puts that line: a stack must
+  // find it in the same place of every aligned frame. It passes near the
+  // mean of those frames' centres (on frame 1's sky) at a seeded angle,
+  // drawn from a generator of its own so that the frames' noise stays as it
+  // was without a trail.
+  std::map<int, Segment> trailOn;
+  if (!o.trails.empty()) {
+    double mx = 0, my = 0;
+    for (int f : o.trails) {
+      double degrees, dx, dy;
+      pointingOf(f, degrees, dx, dy);
+      const double a = degrees * M_PI / 180, ca = std::cos(a), sa = std::sin(a);
+      mx += cx - ca * dx - sa * dy;
+      my += cy + sa * dx - ca * dy;
+    }
+    mx /= static_cast<double>(o.trails.size());
+    my /= static_cast<double>(o.trails.size());
+    std::mt19937_64 trailRng(o.seed * 0x2545f4914f6cdd1dULL + 0x7472);
+    const double heading = M_PI * u01(trailRng);
+    const double offset = (2 * u01(trailRng) - 1) * std::min(W, H) / 4.0;
+    const double sx = mx - offset * std::sin(heading), sy = my + offset * std::cos(heading);
+    for (int f : o.trails) {
+      double degrees, dx, dy;
+      pointingOf(f, degrees, dx, dy);
+      const double a = degrees * M_PI / 180, ca = std::cos(a), sa = std::sin(a);
+      const double px = ca * (sx - cx) - sa * (sy - cy) + cx + dx, py = sa * (sx - cx) + ca * (sy - cy) + cy + dy;
+      Segment seg{};
+      // A trail that only grazes a corner would be no crossing to test with.
+      if (!ClipToFrame(px, py, std::cos(heading + a), std::sin(heading + a), W, H, seg) ||
+          seg.Length() < std::min(W, H) / 4.0) {
+        Fail(why, "option invalide : --trail " + std::to_string(f) +
+                      " : la traînée, fixe sur le ciel, ne traverse pas" +
+                      " cette pose, trop loin des autres poses à traînée (--drift, --dither) ; choisissez des poses" +
+                      " plus proches");
+        return 2;
+      }
+      trailOn[f] = seg;
+    }
+  }
+
+  std::error_code ec;
+  std::filesystem::create_directories(o.out, ec);
+  const std::string dir = std::filesystem::absolute(o.out, ec).string();
+  if (ec || !std::filesystem::is_directory(dir)) {
+    Fail(why, "impossible de créer le dossier : " + o.out);
+    return 1;
+  }
 
   std::vector<std::pair<int, int>> hot;
   if (o.hotPixels)
@@ -328,15 +467,12 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
   qv::JsonObject truth;
   std::string framesJson = "[";
   const int radius = 7;
+  // Nights without seeing or trails keep the record they always had.
+  const bool recordSeeing = !o.seeing.empty() || !o.trails.empty();
 
   for (int f = 1; f <= o.frames; ++f) {
-    // Added only when asked for: 0 added to -0 would change the record.
-    double degrees = o.rotation * (f - 1), dx = o.driftX * (f - 1), dy = o.driftY * (f - 1);
-    if (o.ditherAngle != 0) degrees += jitterA[static_cast<size_t>(f)];
-    if (o.dither != 0) {
-      dx += jitterX[static_cast<size_t>(f)];
-      dy += jitterY[static_cast<size_t>(f)];
-    }
+    double degrees, dx, dy;
+    pointingOf(f, degrees, dx, dy);
     const double angle = degrees * M_PI / 180;
     const double ca = std::cos(angle), sa = std::sin(angle);
     auto place = [&](double x, double y, double& fx, double& fy) {
@@ -351,15 +487,23 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
       for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) sky.at(p, x, y) = 800 + 500.0 * x / W + 250.0 * y / H + 60 * p;
     const bool foreign = f == o.otherField;
+    // Seeing spreads the same light of each star over a wider (or narrower)
+    // Gaussian, reached out to five of its sigmas.
+    const auto seen = o.seeing.find(f);
+    const bool ownSeeing = seen != o.seeing.end();
+    const double starSigma = ownSeeing ? seen->second / kFwhmPerSigma : sigma;
+    const double starTwoPiS2 = ownSeeing ? 2 * M_PI * starSigma * starSigma : twoPiS2;
+    const int starRadius = ownSeeing ? std::max(radius, static_cast<int>(std::ceil(5 * starSigma))) : radius;
     for (const Star& s : foreign ? elsewhere : stars) {
       double fx, fy;
       place(s.x, s.y, fx, fy);
       const double flux = s.flux * (cloudy ? 0.02 : 1);
-      const double peak = flux / twoPiS2;
-      for (int y = std::max(0, static_cast<int>(fy) - radius); y <= std::min(H - 1, static_cast<int>(fy) + radius); ++y)
-        for (int x = std::max(0, static_cast<int>(fx) - radius); x <= std::min(W - 1, static_cast<int>(fx) + radius);
-             ++x) {
-          const double g = peak * std::exp(-((x - fx) * (x - fx) + (y - fy) * (y - fy)) / (2 * sigma * sigma));
+      const double peak = flux / starTwoPiS2;
+      for (int y = std::max(0, static_cast<int>(fy) - starRadius);
+           y <= std::min(H - 1, static_cast<int>(fy) + starRadius); ++y)
+        for (int x = std::max(0, static_cast<int>(fx) - starRadius);
+             x <= std::min(W - 1, static_cast<int>(fx) + starRadius); ++x) {
+          const double g = peak * std::exp(-((x - fx) * (x - fx) + (y - fy) * (y - fy)) / (2 * starSigma * starSigma));
           if (skyPlanes == 1)
             sky.at(0, x, y) += g;
           else {
@@ -369,6 +513,10 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
           }
         }
     }
+    // A cloud veils the satellite as it veils the stars: it flies above it.
+    const auto trail = trailOn.find(f);
+    const double trailPeak = o.trailFlux * (cloudy ? 0.02 : 1);
+    if (trail != trailOn.end()) AddTrail(sky.v, W, H, skyPlanes, trail->second, trailPeak);
     // Vignetting, shot and read noise, then the dark signal and hot pixels.
     for (int p = 0; p < skyPlanes; ++p)
       for (int y = 0; y < H; ++y)
@@ -428,6 +576,13 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
       double rx, ry;
       place(stars[static_cast<size_t>(rotStar)].x, stars[static_cast<size_t>(rotStar)].y, rx, ry);
       fr.Add("rotStarX", rx).Add("rotStarY", ry);
+    }
+    if (recordSeeing) fr.Add("fwhm", ownSeeing ? seen->second : NightFwhm());
+    if (trail != trailOn.end()) {
+      const Segment& t = trail->second;
+      qv::JsonObject line;
+      line.Add("x1", t.x1).Add("y1", t.y1).Add("x2", t.x2).Add("y2", t.y2).Add("flux", trailPeak);
+      fr.AddRaw("trail", line.Text());
     }
     if (f > 1) framesJson += ",";
     framesJson += fr.Text();
@@ -504,6 +659,7 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
   truth.Add("bitpix", o.bitpix).Add("format", o.format).Add("rotationPerFrame", o.rotation);
   truth.Add("guideStar", 0).Add("rotationStar", rotStar).Add("cloudFrame", o.cloud);
   if (o.otherField) truth.Add("otherFieldFrame", o.otherField);
+  if (recordSeeing) truth.Add("fwhm", NightFwhm());
   truth.Add("darkFile", darkFile).Add("flatFile", flatFile);
   truth.AddRaw("frames", framesJson).AddRaw("stars", starsJson);
   {

@@ -3,6 +3,8 @@
 // a ready project. The command-line tool, the tests and the benchmarks use it.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,7 +24,13 @@ struct SimOptions {
   std::string colour = "mono";           // mono, rgb, cfa, split
   std::string format = "fits";           // fits, tif, bmp, jpg
   int calibrationFrames = 0;             // darks and flats written for masters, each with its own noise
+  std::map<int, double> seeing;          // frame -> FWHM of its stars in pixels, for frames seen worse or better
+  std::set<int> trails;                  // frames crossed by a satellite's trail
+  double trailFlux = 3000;               // a trail's peak, ADU above the sky
 };
+
+// The FWHM in pixels of the stars of a night whose frames have no --seeing.
+double NightFwhm();
 
 // What a simulation wrote, by role.
 struct SimRecord {
@@ -39,8 +47,10 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
 
 // Writes the frames, the masters asked for, truth.json and project.txt
 // into o.out. Returns 0 with every file written in `written` (frames,
-// then truth.json, then the project), or 1 with the message in `why`
-// (empty when a master file could not be written).
+// then truth.json, then the project), 1 with the message in `why` (empty
+// when a master file could not be written), or 2, before anything is
+// written, when the options ask for a sky that cannot be drawn (a trail
+// that would miss one of its frames).
 int Simulate(const SimOptions& o, std::vector<std::string>& written, std::string& why);
 int Simulate(const SimOptions& o, SimRecord& record, std::string& why);
 
