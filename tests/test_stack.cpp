@@ -462,13 +462,17 @@ TEST(TempSpaceForRun, CheckedImagesOfTheRangeAndTheirHalvedSizes) {
     int first, last;
     bool halved;
     uint64_t needed;
+    int16_t reject = 0;  // the layers of a rejection outlast the parked files
   } cases[] = {{0, 0, false, 3 * 24 + 12 * (101 * 75 + 64 * 64 + 9)},
                {2, 3, false, 24 + 12 * 64 * 64},
                {0, 0, true, 3 * 24 + 12 * (50 * 37 + 32 * 32 + 1)},
-               {4, 4, true, 24 + 12}};
+               {4, 4, true, 24 + 12},
+               {2, 3, false, 16 + 24 * 64 * 64, 2},
+               {4, 4, false, 16 + 24 * 9, 1}};
   ScopedFreeSpace free(1000);
   for (const auto& c : cases) {
     s.opt.UseMask = c.halved ? Bin2x2 : 0;
+    s.opt.RejectMode = c.reject;
     const TempSpace space = TempSpaceForRun(s, RunRequest{c.first, c.last, false});
     EXPECT_EQ(space.needed, c.needed) << c.first << ".." << c.last << (c.halved ? " halved" : "");
     EXPECT_TRUE(space.known);

@@ -49,6 +49,7 @@ TempSpace TempSpaceForRun(const Session& s, const RunRequest& r) {
   int first, last;
   RunRange(s, r, first, last);
   const bool halved = (s.opt.UseMask & Bin2x2) != 0;
+  uint64_t layers = 0;
   for (int i = first; i <= last && i >= 1; ++i) {
     const ImageEntry& e = s.Img[static_cast<size_t>(i)];
     if (e.ImgChecked != 1) continue;
@@ -61,7 +62,12 @@ TempSpace TempSpaceForRun(const Session& s, const RunRequest& r) {
       h /= 2;
     }
     space.needed += 24 + 12 * w * h;
+    layers += 16 + 24 * w * h;
   }
+  // With rejection every frame is also written resampled, 24 bytes a pixel,
+  // while the parked images go one by one: at the end of that pass the
+  // layers are all there.
+  if (s.opt.RejectMode == 1 || s.opt.RejectMode == 2) space.needed = std::max(space.needed, layers);
   space.known = FreeBytes(TempFolder(), space.free);
   return space;
 }

@@ -82,7 +82,8 @@ void RunRange(const Session& s, const RunRequest& r, int& first, int& last);
 
 // The room a run's temporary files will take, against the room left in the
 // temporary folder. Each checked image of the range parks a file of 24 +
-// 12 x W x H bytes, W and H from its header, halved under "Fusion 2x2".
+// 12 x W x H bytes, W and H from its header, halved under "Fusion 2x2";
+// with rejection, its layer of 16 + 24 x W x H bytes outlasts it.
 struct TempSpace {
   std::string folder;   // the temporary folder, as the user is told it
   uint64_t needed = 0;  // bytes
