@@ -95,8 +95,9 @@ Weighting WeightingOf(const Options& o, int32_t w1, int32_t h1) {
 
 namespace {
 
-// Calls sample(yd, xd, xs, ys, w) for every destination pixel of the clamped
-// box that a source pixel (xs, ys) of upper bounds (u1, u2) reaches with a
+// For every destination row yd of the clamped box, rowOf(yd) gives what
+// takes its samples, called as (xd, xs, ys, w) for every destination pixel
+// that a source pixel (xs, ys) of upper bounds (u1, u2) reaches with a
 // weight w above 0, nearest-neighbour, and `yield` after each destination
 // row whose y is a multiple of 4: false when it says stop. The rows between
 // two stop tests are shared by both cores, each row on one of them, so that
@@ -105,9 +106,9 @@ namespace {
 // before it done and none after, as one loop does. The source position is
 // affine in the destination's, so the corners bound it; a non-negative edge
 // keeps it inside the planes.
-template <class Sample>
+template <class RowOf>
 bool ForEachSample(int u1, int u2, int wd, int hd, const Weighting& weighting, const Placement& placement,
-                   const YieldPoint& yield, const Sample& sample) {
+                   const YieldPoint& yield, const RowOf& rowOf) {
   SourceFrame f;
   f.cxS = u1 * 0.5;
   f.cyS = u2 * 0.5;
@@ -127,6 +128,7 @@ bool ForEachSample(int u1, int u2, int wd, int hd, const Weighting& weighting, c
   const bool even = !weighting.circle && !weighting.blend;  // every sample weighs 1
   auto sampleRow = [&](int yd) {
     const double ry = yd - cyD;
+    const auto sample = rowOf(yd);
     for (int xd = x0; xd <= x1; ++xd) {
       const double rx = xd - cxD;
       const int xs = CInt(RoundHalfEven(rx * c + ry * sn + f.cxS));
@@ -135,7 +137,7 @@ bool ForEachSample(int u1, int u2, int wd, int hd, const Weighting& weighting, c
       // A negative edge lets the test above reach outside the planes.
       if (xs < 0 || xs > u1 || ys < 0 || ys > u2) Raise(kErrSubscript);
       const double w = even ? 1.0 : WeightAt(weighting, f, xs, ys);
-      if (w > 0) sample(yd, xd, xs, ys, w);
+      if (w > 0) sample(xd, xs, ys, w);
     }
   };
   bool canFail = e < 0;
@@ -176,17 +178,20 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
     if (!sum[p].SameSize(wd + 1, hd + 1) || !weight[p].SameSize(wd + 1, hd + 1)) Raise(kErrSubscript);
   if (sum[0].Empty()) return true;
   const ConstPlaneView<int32_t> src[3] = {r, g, b};
-  return ForEachSample(r.UBound1(), r.UBound2(), wd, hd, weighting, placement, yield,
-                       [&](int yd, int xd, int xs, int ys, double w) {
-                         for (int p = 0; p < 3; ++p) {
-                           const int32_t v = src[p].Row(ys)[xs];
-                           if (v <= 0) continue;
-                           float& wv = weight[p].Row(yd)[xd];
-                           float& sv = sum[p].Row(yd)[xd];
-                           wv = static_cast<float>(wv + w);
-                           sv = static_cast<float>(sv + v * w);
-                         }
-                       });
+  return ForEachSample(r.UBound1(), r.UBound2(), wd, hd, weighting, placement, yield, [&](int yd) {
+    float* const sums[3] = {sum[0].Row(yd), sum[1].Row(yd), sum[2].Row(yd)};
+    float* const weights[3] = {weight[0].Row(yd), weight[1].Row(yd), weight[2].Row(yd)};
+    return [&src, sums, weights](int xd, int xs, int ys, double w) {
+      for (int p = 0; p < 3; ++p) {
+        const int32_t v = src[p].Row(ys)[xs];
+        if (v <= 0) continue;
+        float& wv = weights[p][xd];
+        float& sv = sums[p][xd];
+        wv = static_cast<float>(wv + w);
+        sv = static_cast<float>(sv + v * w);
+      }
+    };
+  });
 }
 
 bool ResampleToLayer(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b, int wd, int hd,
@@ -199,12 +204,15 @@ bool ResampleToLayer(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, Const
   const size_t w = static_cast<size_t>(layer.x1 - layer.x0 + 1);
   layer.samples.assign(w * static_cast<size_t>(layer.y1 - layer.y0 + 1), LayerSample{});
   const ConstPlaneView<int32_t> src[3] = {r, g, b};
-  return ForEachSample(
-      r.UBound1(), r.UBound2(), wd, hd, weighting, placement, yield, [&](int yd, int xd, int xs, int ys, double wt) {
-        LayerSample& at = layer.samples[static_cast<size_t>(yd - layer.y0) * w + static_cast<size_t>(xd - layer.x0)];
-        at.w = wt;
-        for (int p = 0; p < 3; ++p) at.v[p] = src[p].Row(ys)[xs];
-      });
+  return ForEachSample(r.UBound1(), r.UBound2(), wd, hd, weighting, placement, yield, [&](int yd) {
+    LayerSample* const row = layer.samples.data() + static_cast<size_t>(yd - layer.y0) * w;
+    const int x0 = layer.x0;
+    return [&src, row, x0](int xd, int xs, int ys, double wt) {
+      LayerSample& at = row[xd - x0];
+      at.w = wt;
+      for (int p = 0; p < 3; ++p) at.v[p] = src[p].Row(ys)[xs];
+    };
+  });
 }
 
 namespace {
