@@ -73,64 +73,34 @@ TEST(Form5, OptionsCommandRebuildsTheMastersOnlyAfterOk) {
   EXPECT_FALSE(called);
 }
 
-// The frame "Rejet" shows the rejection held, in the user's conventions;
-// a mode the buttons do not offer shows as "Aucun".
-TEST(Form5, LoadShowsTheRejection) {
+// The frame "Rejet" shows the rejection held (a mode the buttons do not
+// offer as "Aucun"); the kappas and the normalisation are enabled only with
+// a rejection, the normalised output only with the normalisation too.
+TEST(Form5, RejectionControlsFollowTheirRules) {
   const struct {
-    int16_t mode;
-    int choice;
-  } modes[] = {{0, 0}, {1, 1}, {2, 2}, {5, 0}, {-1, 0}};
-  for (const auto& m : modes) {
-    TestSession s;
-    MemorySettingsStore store;
-    s->locale = NumLocale::Comma();
-    s->opt.RejectMode = m.mode;
-    s->opt.RejectLow = 2.5f;
-    s->opt.NormaliseOutput = 1;
-    Form5 f(*s, store);
-    f.Form_Load();
-    EXPECT_EQ(f.RejectChoice, m.choice) << m.mode;
-    EXPECT_TRUE(f.Option3[static_cast<size_t>(m.choice)]) << m.mode;
-    EXPECT_EQ(f.Text15 + " " + f.Text16, "2,5 3");
-    EXPECT_EQ(f.Check17 * 10 + f.Check18, 1);
-    EXPECT_EQ(f.Text15Enabled, m.choice != 0) << m.mode;
-  }
-}
-
-// The kappas and the normalisation only with a rejection, the normalised
-// output only with the normalisation; each click applies the rule at once.
-TEST(Form5, RejectionControlsAreEnabledByTheirRules) {
-  const struct {
-    int mode;
-    int16_t normalise;
-    bool kappas, check17, check18;
-  } rows[] = {
-      {0, 0, false, false, false}, {0, 1, false, false, false}, {1, 0, true, true, false},
-      {1, 1, true, true, true},    {2, 0, true, true, false},   {2, 1, true, true, true},
-  };
+    int16_t mode, normalise;
+    int shown;
+    bool kappas, check18;
+  } rows[] = {{0, 1, 0, false, false}, {1, 0, 1, true, false}, {2, 1, 2, true, true}, {5, 1, 0, false, false}};
   for (const auto& r : rows) {
     TestSession s;
     MemorySettingsStore store;
+    s->locale = NumLocale::Comma();
+    s->opt.RejectMode = r.mode;
+    s->opt.RejectLow = 2.5f;
+    s->opt.Normalise = r.normalise;
     Form5 f(*s, store);
     f.Form_Load();
-    // Either order of the two clicks ends in the same state.
-    for (const bool modeFirst : {true, false}) {
-      f.Option3_Click(modeFirst ? r.mode : 0);
-      f.Check17 = r.normalise;
-      f.Check17_Click();
-      if (!modeFirst) f.Option3_Click(r.mode);
-      const std::string row = std::to_string(r.mode) + "/" + std::to_string(r.normalise);
-      EXPECT_EQ(f.Text15Enabled && f.Text16Enabled, r.kappas) << row;
-      EXPECT_EQ(f.Text15Enabled || f.Text16Enabled, r.kappas) << row;
-      EXPECT_EQ(f.Check17Enabled, r.check17) << row;
-      EXPECT_EQ(f.Check18Enabled, r.check18) << row;
-    }
+    EXPECT_TRUE(f.Option3[static_cast<size_t>(r.shown)]) << r.mode;
+    EXPECT_EQ(f.Text15 + " " + f.Text16, "2,5 3");
+    EXPECT_EQ(std::vector<bool>({f.Text15Enabled, f.Text16Enabled, f.Check17Enabled, f.Check18Enabled}),
+              std::vector<bool>({r.kappas, r.kappas, r.kappas, r.check18}))
+        << r.mode;
+    // Unticking the normalisation, then choosing "Aucun", greys the rest.
+    f.Check17 = 0;
+    f.Check17_Click();
+    EXPECT_FALSE(f.Check18Enabled);
+    f.Option3_Click(0);
+    EXPECT_FALSE(f.Text15Enabled || f.Check17Enabled);
   }
-  TestSession s;
-  MemorySettingsStore store;
-  Form5 f(*s, store);
-  f.Form_Load();
-  f.Option3_Click(3);  // no such button: nothing changes
-  EXPECT_EQ(f.RejectChoice, 0);
-  EXPECT_TRUE(f.Option3[0] && !f.Option3[1] && !f.Option3[2]);
 }
