@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "support.h"
 
@@ -59,6 +60,41 @@ TEST(Cli, SettingsOnTheCommandLineAndInAFileAreEquivalent) {
       dir, "process '" + sky + "' --settings '" + ini + "' --set UseMask=0 --planes '" + dir.File("later.raw") + "'");
   ASSERT_EQ(later.status, 0) << later.err;
   EXPECT_EQ(qvtest::ReadBytes(dir.File("later.raw")), qvtest::ReadBytes(dir.File("plain.raw")));
+}
+
+// The rejection chosen in the settings, by --set or by a settings file,
+// is the one the stack's own flag asks for, and it does act: a satellite
+// trail crosses one frame.
+TEST(Cli, RejectionSettingsReachTheStack) {
+  TempDir dir;
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + dir.File("night") +
+                                 "' --frames 5 --width 96 --height 72 --seed 3 --trail 3 --trail-flux 5000")
+                .status,
+            0);
+  const std::string ini = dir.File("sigma.ini");
+  // Five samples never lie 3 sigma from their median: kappas of 1.5 let
+  // the trail go.
+  std::ofstream(ini) << "[Settings]\nRejectMode=1\nRejectLow=1.5\nRejectHigh=1.5\n";
+  const std::string stack = "stack '" + dir.File("night/project.txt") + "' ";
+  std::map<std::string, std::string> results;
+  for (const auto& [name, args] :
+       std::map<std::string, std::string>{{"plain", ""},
+                                          {"set", "--set RejectMode=1 --set RejectLow=1.5 --set RejectHigh=1.5 "},
+                                          {"flag", "--reject sigma --kappa 1.5,1.5 "},
+                                          {"file", "--settings '" + ini + "' "}}) {
+    const std::string out = dir.File(name + ".fts");
+    const qvtest::CliResult r = qvtest::Cli(dir, stack + args + "--out '" + out + "'");
+    ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+    results[name] = qvtest::ReadText(out);
+  }
+  EXPECT_TRUE(results["set"] == results["flag"]);
+  EXPECT_TRUE(results["file"] == results["flag"]);
+  EXPECT_FALSE(results["set"] == results["plain"]);
+
+  const std::string listed = qvtest::Cli(dir, "settings --settings '" + ini + "'").out;
+  EXPECT_NE(listed.find(R"("RejectMode":1,"RejectLow":1.5,"RejectHigh":1.5,"Normalise":0,"NormaliseOutput":0,)"),
+            std::string::npos)
+      << listed;
 }
 
 // A command line the tool cannot follow ends with 2, an input or output it
@@ -127,6 +163,8 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
       {process + "--set Expand=inf --out OUT", 2, "Expand"},
       {process + "--set MaskThr=5 --out OUT", 0, "MaskThr=5 hors des limites, valeur utilisée : 50"},
       {process + "--set CalcThr=1e9 --out OUT", 0, "valeur utilisée : 10000"},
+      {process + "--set RejectMode=4 --out OUT", 0, "RejectMode=4 hors des limites, valeur utilisée : 0"},
+      {process + "--set RejectHigh=0.1 --out OUT", 0, "valeur utilisée : 0.5"},
   };
   int n = 0;
   for (Case& c : cases) {

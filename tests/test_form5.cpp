@@ -72,3 +72,35 @@ TEST(Form5, OptionsCommandRebuildsTheMastersOnlyAfterOk) {
   OptionsCommand(s.form1, store, [&](Form5&) { called = true; });
   EXPECT_FALSE(called);
 }
+
+// The frame "Rejet" shows the rejection held (a mode the buttons do not
+// offer as "Aucun"); the kappas and the normalisation are enabled only with
+// a rejection, the normalised output only with the normalisation too.
+TEST(Form5, RejectionControlsFollowTheirRules) {
+  const struct {
+    int16_t mode, normalise;
+    int shown;
+    bool kappas, check18;
+  } rows[] = {{0, 1, 0, false, false}, {1, 0, 1, true, false}, {2, 1, 2, true, true}, {5, 1, 0, false, false}};
+  for (const auto& r : rows) {
+    TestSession s;
+    MemorySettingsStore store;
+    s->locale = NumLocale::Comma();
+    s->opt.RejectMode = r.mode;
+    s->opt.RejectLow = 2.5f;
+    s->opt.Normalise = r.normalise;
+    Form5 f(*s, store);
+    f.Form_Load();
+    EXPECT_TRUE(f.Option3[static_cast<size_t>(r.shown)]) << r.mode;
+    EXPECT_EQ(f.Text15 + " " + f.Text16, "2,5 3");
+    EXPECT_EQ(std::vector<bool>({f.Text15Enabled, f.Text16Enabled, f.Check17Enabled, f.Check18Enabled}),
+              std::vector<bool>({r.kappas, r.kappas, r.kappas, r.check18}))
+        << r.mode;
+    // Unticking the normalisation, then choosing "Aucun", greys the rest.
+    f.Check17 = 0;
+    f.Check17_Click();
+    EXPECT_FALSE(f.Check18Enabled);
+    f.Option3_Click(0);
+    EXPECT_FALSE(f.Text15Enabled || f.Check17Enabled);
+  }
+}

@@ -12,6 +12,7 @@
 #include "platform/settings_store.h"
 #include "support.h"
 #include "workspace/form5.h"
+#include "workspace/project_file.h"
 #include "workspace/settings.h"
 
 using namespace qv;
@@ -59,6 +60,11 @@ std::map<std::string, std::string> Held(TestSession& s) {
           {"ColorFilter2", n(o.ColorChk[1])},
           {"ColorFilter3", n(o.ColorChk[2])},
           {"Expand", n(s.form1.Check6)},
+          {"RejectMode", n(o.RejectMode)},
+          {"RejectLow", f(o.RejectLow)},
+          {"RejectHigh", f(o.RejectHigh)},
+          {"Normalise", n(o.Normalise)},
+          {"NormaliseOutput", n(o.NormaliseOutput)},
           {"Hsens", n(o.Hsens)},
           {"Project", s.form1.Project},
           {"Text3", s.form1.Text3},
@@ -68,7 +74,7 @@ std::map<std::string, std::string> Held(TestSession& s) {
 
 // The reads of the start-up, in a session that held nothing, so that a
 // read that reaches no field, or another one, shows.
-void StartUp(TestSession& s, MemorySettingsStore& store) {
+void StartUp(TestSession& s, SettingsStore& store) {
   s->opt = Options::Fresh();
   LoadSettings(s.form1, store, "/opt/qv");
   LoadHsens(s.form1, store);
@@ -97,7 +103,9 @@ TEST(Settings, EachOptionFollowsItsRules) {
         {"FovR", "0.5"},         {"FovF", "0.01"},      {"MaskSize", "3"},      {"CalcSize", "2"},
         {"MedianLimit", "1500"}, {"ColorText1", "_HA"}, {"ColorText2", "_SII"}, {"ColorText3", "_OIII"},
         {"ColorFilter1", "0"},   {"ColorFilter2", "0"}, {"ColorFilter3", "0"},  {"Expand", "1"},
-        {"Hsens", "10"},         {"HScroll1", "10"},    {"Project", ""},        {"OptionsApplied", "0"}};
+        {"Hsens", "10"},         {"HScroll1", "10"},    {"Project", ""},        {"OptionsApplied", "0"},
+        {"RejectMode", "0"},     {"RejectLow", "3"},    {"RejectHigh", "3"},    {"Normalise", "0"},
+        {"NormaliseOutput", "0"}};
     EXPECT_EQ(Held(s), defaults);
     EXPECT_TRUE(store.writes.empty());
   }
@@ -123,6 +131,15 @@ TEST(Settings, EachOptionFollowsItsRules) {
       {{{"Hsens", "25 x"}}, nullptr, "Hsens", "25", nullptr},      // leading-number parse
       {{{"Hsens", "25"}}, nullptr, "HScroll1", "0", nullptr},      // the slider refuses it
       {{{"Project", "/data/m31.txt"}}, nullptr, "Project", "/data/m31.txt", nullptr},
+      // A rejection mode the program does not know is none; kappas are
+      // brought to 0.5..10 and read in the user's conventions.
+      {{{"RejectMode", "2"}}, nullptr, "RejectMode", "2", nullptr},
+      {{{"RejectMode", "3"}}, nullptr, "RejectMode", "0", nullptr},
+      {{{"RejectMode", "1,4"}}, nullptr, "RejectMode", "1", nullptr, true},
+      {{{"RejectLow", "0.1"}}, nullptr, "RejectLow", "0.5", nullptr},
+      {{{"RejectHigh", "25"}}, nullptr, "RejectHigh", "10", nullptr},
+      {{{"RejectLow", "2,5"}}, nullptr, "RejectLow", "2.5", nullptr, true},
+      {{{"NormaliseOutput", "2"}}, nullptr, "NormaliseOutput", "1", nullptr},
       // A value that does not convert, fit or read keeps what was held.
       {{{"MaskSize", "99999"}}, nullptr, "MaskSize", "0", nullptr},
       {{{"MedianLimit", "1e40"}}, nullptr, "MedianLimit", "0", nullptr},
@@ -163,6 +180,12 @@ TEST(Settings, EachOptionFollowsItsRules) {
       {{}, [](Form5& f) { f.Text11 = " /d/flat.fts"; }, "FlatFile", " /d/flat.fts", " /d/flat.fts"},
       {{{"DarkFile", "/d/dark.fts"}}, [](Form5& f) { f.Text12 = ""; }, "DarkFile", "", ""},
       {{}, [](Form5& f) { f.Text13[1] = "_R"; }, "ColorText1", "_R", nullptr},  // written at quit
+      {{}, [](Form5& f) { f.Option3_Click(2); }, "RejectMode", "2", "2"},
+      {{}, [](Form5& f) { f.Text15 = "0.2"; }, "RejectLow", "0.5", "0.5"},
+      {{}, [](Form5& f) { f.Text16 = "4,5"; }, "RejectHigh", "4.5", "4,5", true},
+      {{{"RejectLow", "2"}}, [](Form5& f) { f.Text15 = "deux"; }, "RejectLow", "2", "2"},  // kept, written again
+      {{}, [](Form5& f) { f.Check17 = 1; }, "Normalise", "1", "1"},
+      {{}, [](Form5& f) { f.Option3_Click(1), f.Command2_Click(); }, "RejectMode", "0", nullptr},
       {{}, [](Form5& f) { f.Check16[1] = 1; }, "ColorFilter1", "4", nullptr},
       {{}, [](Form5&) {}, "OptionsApplied", "1", nullptr},
       {{}, [](Form5& f) { f.Command2_Click(); }, "OptionsApplied", "0", nullptr},
@@ -214,7 +237,8 @@ TEST(Settings, EachOptionFollowsItsRules) {
   // UseMask loses 0x100, which no control sets.
   EXPECT_EQ(written,
             "UseMask=130815;InitDir=;OutDir=/opt/qv;CalcThr=100;CalcSize=2;MaskThr=1000;MaskSize=3;GradRatio=5;"
-            "MedianLimit=1500;PixRatio= 1.28;EdgeSize=5;FovX= .5;FovY= .5;FovR= .5;FovF= .01;MaskFile=/data/mask.fts;"
+            "MedianLimit=1500;PixRatio= 1.28;EdgeSize=5;FovX= .5;FovY= .5;FovR= .5;FovF= .01;"
+            "RejectMode=0;RejectLow=3;RejectHigh=3;Normalise=0;NormaliseOutput=0;MaskFile=/data/mask.fts;"
             "MinQual=0.75;Hsens=13;Project=/data/m31.txt;Expand=0;"
             "ColorText1=_HA;ColorFilter1=0;ColorText2=_SII;ColorFilter2=0;ColorText3=_OIII;ColorFilter3=4;");
 }
@@ -247,6 +271,30 @@ TEST(Settings, QuitValuesReadBackThroughAFile) {
   EXPECT_EQ(b->opt.ColorText, s->opt.ColorText);
   EXPECT_EQ(b->opt.ColorChk, s->opt.ColorChk);
   EXPECT_EQ(b.form1.Project, " /data/a b.txt");
+}
+
+// The rejection chosen in the dialog under a decimal comma reads back the
+// same through a file, and stays out of projects: they are the program's.
+TEST(Settings, RejectionReadsBackThroughAFileAndStaysOutOfProjects) {
+  TempDir dir;
+  TestSession s, b;
+  s->locale = b->locale = NumLocale::Comma();
+  s->ResizeImageArrays(1);
+  const std::vector<uint8_t> project = ProjectBytes(ProjectOf(*s, {}));
+  QtSettingsStore store(dir.File("qv.ini"));
+  OptionsCommand(s.form1, store, [](Form5& f) {
+    f.Option3_Click(2);
+    f.Text15 = "2,5";
+    f.Text16 = "0,75";
+    f.Check17 = f.Check18 = 1;
+    f.Command1_Click();
+  });
+  EXPECT_EQ(ProjectBytes(ProjectOf(*s, {})), project);
+  StartUp(b, store);
+  EXPECT_EQ(store.Read(kSettingsSection, "RejectLow", ""), "2,5");
+  EXPECT_EQ(std::vector<double>({b->opt.RejectMode * 1.0, b->opt.RejectLow, b->opt.RejectHigh, b->opt.Normalise * 1.0,
+                                 b->opt.NormaliseOutput * 1.0}),
+            std::vector<double>({2, 2.5, 0.75, 1, 1}));
 }
 
 TEST(Settings, IniFilesAreReadAsPlainText) {

@@ -219,6 +219,48 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   mdl->addWidget(new QLabel(QStringLiteral("Limite sup."), this), 2, 0);
   mdl->addWidget(text("Text14", m_.Text14), 2, 1);
 
+  // "Rejet": the outlier rejection of the final combination. Its settings
+  // are greyed, as the model says, rather than hidden: they keep their
+  // values for when a rejection is chosen again.
+  auto* rejection = frame("Frame10", QStringLiteral("Rejet"), nullptr);
+  auto* rl = new QGridLayout(rejection);
+  auto* group3 = new QButtonGroup(this);
+  const QString o3[3] = {QStringLiteral("Aucun"), QStringLiteral("Sigma"), QStringLiteral("Winsorisé")};
+  for (int i = 0; i < 3; ++i) {
+    auto* r = new QRadioButton(o3[i], this);
+    r->setObjectName(QStringLiteral("Option3_%1").arg(i));
+    group3->addButton(r, i);
+    rl->addWidget(r, 0, i);
+    mirrors_.push_back([this, r, i] { r->setChecked(m_.Option3[static_cast<size_t>(i)]); });
+  }
+  connect(group3, &QButtonGroup::idClicked, this, [this](int id) {
+    m_.Option3_Click(id);
+    Refresh();
+  });
+  auto enabledWith = [&](QWidget* w, const bool& on) { mirrors_.push_back([w, &on] { w->setEnabled(on); }); };
+  auto* kappas = new QHBoxLayout;
+  const struct {
+    QString caption;
+    QLineEdit* edit;
+    const bool& on;
+  } kappaBoxes[2] = {{QStringLiteral("κ bas"), text("Text15", m_.Text15), m_.Text15Enabled},
+                     {QStringLiteral("κ haut"), text("Text16", m_.Text16), m_.Text16Enabled}};
+  for (const auto& box : kappaBoxes) {
+    auto* label = new QLabel(box.caption, this);
+    label->setBuddy(box.edit);
+    kappas->addWidget(label);
+    kappas->addWidget(box.edit);
+    enabledWith(label, box.on);
+    enabledWith(box.edit, box.on);
+  }
+  rl->addLayout(kappas, 1, 0, 1, 3);
+  auto* check17 = check("Check17", QStringLiteral("Normalisation du fond"), m_.Check17, &qv::Form5::Check17_Click);
+  enabledWith(check17, m_.Check17Enabled);
+  rl->addWidget(check17, 2, 0, 1, 3);
+  auto* check18 = check("Check18", QStringLiteral("Sortie normalisée"), m_.Check18, nullptr);
+  enabledWith(check18, m_.Check18Enabled);
+  rl->addWidget(check18, 3, 0, 1, 3);
+
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName("Command1");
   ok->setDefault(true);
@@ -251,7 +293,8 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   right->addWidget(pixel, 1, 1);
   right->addWidget(circ, 2, 0);
   right->addWidget(median, 2, 1);
-  right->setRowStretch(3, 1);
+  right->addWidget(rejection, 3, 0, 1, 2);
+  right->setRowStretch(4, 1);
   columns->addLayout(left, 3);
   columns->addLayout(right, 2);
   auto* scroll = new WholePage(this);

@@ -52,6 +52,8 @@ const Box kBoxes[] = {
     {OptionKey::ColorText2, [](Form5& f) -> std::string& { return f.Text13[2]; }},
     {OptionKey::ColorText3, [](Form5& f) -> std::string& { return f.Text13[3]; }},
     {OptionKey::MedianLimit, [](Form5& f) -> std::string& { return f.Text14; }},
+    {OptionKey::RejectLow, [](Form5& f) -> std::string& { return f.Text15; }},
+    {OptionKey::RejectHigh, [](Form5& f) -> std::string& { return f.Text16; }},
 };
 
 }  // namespace
@@ -80,6 +82,12 @@ void Form5::Form_Load() {
   Check13 = Bit(m, FlatApply);
   Option2_Click((m & MedianMode) / 2048);
   Option1_Click((m & PixAspect) / 16);
+  // A mode the buttons do not offer shows as "Aucun", which is what the
+  // engine makes of it.
+  Option3_Click(o.RejectMode >= 0 && o.RejectMode <= 2 ? o.RejectMode : 0);
+  Check17 = o.Normalise != 0 ? 1 : 0;
+  Check18 = o.NormaliseOutput != 0 ? 1 : 0;
+  Check17_Click();
 
   OptionPlace place{s_.opt};
   for (const Box& box : kBoxes) {
@@ -110,6 +118,7 @@ void Form5::Check2_Click() { Frame8.Visible = Check2 != 0; }
 void Form5::Check4_Click() { Frame5.Visible = Check4 != 0; }
 void Form5::Check5_Click() { Frame6.Visible = Check5 != 0; }
 void Form5::Check11_Click() { HScroll1Visible = Check11 != 0; }
+void Form5::Check17_Click() { Check18Enabled = RejectChoice != 0 && Check17 != 0; }
 
 void Form5::Option1_Click(int index) {
   if (index < 0 || index > 1) return;
@@ -123,6 +132,14 @@ void Form5::Option2_Click(int index) {
   MedianChoice = static_cast<int16_t>(index);
 }
 
+void Form5::Option3_Click(int index) {
+  if (index < 0 || index > 2) return;
+  for (int i = 0; i < 3; ++i) Option3[static_cast<size_t>(i)] = i == index;
+  RejectChoice = static_cast<int16_t>(index);
+  Text15Enabled = Text16Enabled = Check17Enabled = index != 0;
+  Check17_Click();
+}
+
 DialogValue Form5::ValueOf(OptionKey key) {
   switch (key) {
     case OptionKey::UseMask:
@@ -133,6 +150,14 @@ DialogValue Form5::ValueOf(OptionKey key) {
                                  (Option1[1] ? 0x10 : 0));
     case OptionKey::GradRatio:
       return static_cast<double>(HScroll1);
+    case OptionKey::RejectMode:
+      return static_cast<double>(RejectChoice);
+    // A greyed box keeps its value: choosing "Aucun" for a while does not
+    // lose the normalisation the user had set.
+    case OptionKey::Normalise:
+      return static_cast<double>(Check17);
+    case OptionKey::NormaliseOutput:
+      return static_cast<double>(Check18);
     case OptionKey::ColorFilter1:
     case OptionKey::ColorFilter2:
     case OptionKey::ColorFilter3: {

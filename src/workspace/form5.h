@@ -36,12 +36,17 @@ class Form5 {
   // le fichier PLU".
   int16_t Check1 = 0, Check2 = 0, Check3 = 0, Check4 = 0, Check5 = 0, Check6 = 0, Check7 = 0, Check8 = 0, Check9 = 0,
           Check10 = 0, Check11 = 0, Check12 = 0, Check13 = 0;
+  // Check17 "Normalisation du fond", Check18 "Sortie normalisée" of the
+  // frame "Rejet".
+  int16_t Check17 = 0, Check18 = 0;
   // "R", "V", "B" of the colour table, indices 1..3 (0 unused).
   std::array<int16_t, 4> Check14{}, Check15{}, Check16{};
   // "X / Y = 1", "Autre".
   std::array<bool, 2> Option1{true, false};
   // "Aucun", "3x3", "4x4", "5x5" of the frame "Filtre Médiane".
   std::array<bool, 4> Option2{true, false, false, false};
+  // "Aucun", "Sigma", "Winsorisé" of the frame "Rejet".
+  std::array<bool, 3> Option3{true, false, false};
 
   std::string Text1;                  // "Répertoire Source au démarrage"
   std::string Text2;                  // "Répertoire de destination"
@@ -57,6 +62,8 @@ class Form5 {
   std::string Text12;                 // "Fichier Dark"
   std::array<std::string, 4> Text13;  // colour patterns, indices 1..3 (0 unused)
   std::string Text14;                 // "Limite sup." (Filtre Médiane)
+  std::string Text15;                 // "κ bas" (Rejet)
+  std::string Text16;                 // "κ haut" (Rejet)
   bool Text4Visible = false;
 
   // Gradient ratio slider, 0..10; shown with "Enlever le gradient".
@@ -71,6 +78,13 @@ class Form5 {
 
   // The median choice of the option buttons, 0..3.
   int16_t MedianChoice = 0;
+  // The rejection chosen by Option3, 0..2.
+  int16_t RejectChoice = 0;
+  // The rejection's settings mean nothing without a rejection, and the
+  // normalised output nothing without the normalisation: their controls
+  // are greyed rather than hidden, so that the user sees what "Sigma"
+  // would bring.
+  bool Text15Enabled = false, Text16Enabled = false, Check17Enabled = false, Check18Enabled = false;
 
   // Fills the controls from the options (InitDir from the store) and shows
   // the dialog.
@@ -81,9 +95,13 @@ class Form5 {
   void Check4_Click();
   void Check5_Click();
   void Check11_Click();
+  // Enables "Sortie normalisée" exactly while the normalisation is checked
+  // (and a rejection chosen).
+  void Check17_Click();
   // Selects one button of the group and runs its handler.
   void Option1_Click(int index);
   void Option2_Click(int index);
+  void Option3_Click(int index);
   // "OK": options from the controls, clamped, written, OptionsApplied set.
   void Command1_Click();
   // "Annuler": closes the dialog, nothing is written.

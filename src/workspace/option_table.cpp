@@ -9,6 +9,7 @@
 #include "core/options.h"
 #include "core/paths.h"
 #include "stack/masters.h"
+#include "stack/reject.h"
 
 namespace qv {
 
@@ -18,9 +19,9 @@ using Place = OptionPlace;
 using Ref = OptionRef;
 
 // Rows in the order start-up reads them. The write steps are the orders of
-// the Options dialog's OK (UseMask first, the master files last), of the
-// quit (the main window's values, then the colour table by filter) and of
-// the zoom menu.
+// the Options dialog's OK (UseMask first, the rejection after the cleaning
+// steps, the master files last), of the quit (the main window's values,
+// then the colour table by filter) and of the zoom menu.
 constexpr std::array<OptionRow, kOptionCount> kRows{{
     {.id = OptionKey::MinQual,
      .key = "MinQual",
@@ -84,7 +85,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .key = "MaskFile",
      .type = OptionType::Text,
      .at = [](Place& p) -> Ref { return &p.opt.MaskFile; },
-     .writeStep = 16,
+     .writeStep = 21,
      .format = WriteFormat::AsText,
      .ok = OkAction::Store,
      .okWhen = OkCondition::OtherFile,
@@ -93,7 +94,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .key = "DarkFile",
      .type = OptionType::Text,
      .at = [](Place& p) -> Ref { return &p.opt.DarkFile; },
-     .writeStep = 18,
+     .writeStep = 23,
      .format = WriteFormat::AsText,
      .ok = OkAction::Store,
      .okWhen = OkCondition::OtherFile,
@@ -102,7 +103,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .key = "FlatFile",
      .type = OptionType::Text,
      .at = [](Place& p) -> Ref { return &p.opt.FlatFile; },
-     .writeStep = 17,
+     .writeStep = 22,
      .format = WriteFormat::AsText,
      .ok = OkAction::Store,
      .okWhen = OkCondition::OtherFile,
@@ -298,6 +299,59 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .writer = StoreWriter::Quit,
      .writeStep = 4,
      .help = "1 étend la mosaïque, 0 garde le cadre de la première image"},
+    {.id = OptionKey::RejectMode,
+     .key = "RejectMode",
+     .type = OptionType::Int16,
+     .at = [](Place& p) -> Ref { return &p.opt.RejectMode; },
+     .fallback = DefaultNumber(0),
+     .load = LoadConversion::CDbl,
+     .choices = 3,
+     .writeStep = 16,
+     .ok = OkAction::Store,
+     .setWarning = SetWarning::Whole,
+     .help = "rejet des valeurs aberrantes à la combinaison : 0 aucun, 1 sigma, 2 winsorisé"},
+    {.id = OptionKey::RejectLow,
+     .key = "RejectLow",
+     .type = OptionType::Single,
+     .at = [](Place& p) -> Ref { return &p.opt.RejectLow; },
+     .fallback = DefaultNumber(3),
+     .load = LoadConversion::CSng,
+     .loadLimits = Within(kKappaMin, kKappaMax),
+     .writeStep = 17,
+     .ok = OkAction::Store,
+     .okLimits = Within(kKappaMin, kKappaMax),
+     .setWarning = SetWarning::Millionth,
+     .helpKeys = "RejectLow RejectHigh",
+     .help = "κ bas et κ haut du rejet, en écarts-types, ramenés à 0.5..10 (3)"},
+    {.id = OptionKey::RejectHigh,
+     .key = "RejectHigh",
+     .type = OptionType::Single,
+     .at = [](Place& p) -> Ref { return &p.opt.RejectHigh; },
+     .fallback = DefaultNumber(3),
+     .load = LoadConversion::CSng,
+     .loadLimits = Within(kKappaMin, kKappaMax),
+     .writeStep = 18,
+     .ok = OkAction::Store,
+     .okLimits = Within(kKappaMin, kKappaMax),
+     .setWarning = SetWarning::Millionth},
+    {.id = OptionKey::Normalise,
+     .key = "Normalise",
+     .type = OptionType::Check,
+     .at = [](Place& p) -> Ref { return &p.opt.Normalise; },
+     .fallback = DefaultNumber(0),
+     .load = LoadConversion::CInt,
+     .writeStep = 19,
+     .ok = OkAction::Store,
+     .help = "1 ramène le fond de chaque image à celui de la première pour le rejet"},
+    {.id = OptionKey::NormaliseOutput,
+     .key = "NormaliseOutput",
+     .type = OptionType::Check,
+     .at = [](Place& p) -> Ref { return &p.opt.NormaliseOutput; },
+     .fallback = DefaultNumber(0),
+     .load = LoadConversion::CInt,
+     .writeStep = 20,
+     .ok = OkAction::Store,
+     .help = "1 additionne aussi les valeurs normalisées (avec Normalise=1)"},
     {.id = OptionKey::Hsens,
      .key = "Hsens",
      .type = OptionType::Int16,
@@ -335,13 +389,21 @@ T* Slot(const OptionRow& row, Place& p) {
   return slot ? *slot : nullptr;
 }
 
+// A choice row's value: the nearest whole number when it names a choice,
+// else 0, so that a stray value switches the option off rather than
+// failing the read and leaving what was held.
+int16_t Choice(const OptionRow& row, double v) {
+  const double r = RoundHalfEven(v);
+  return r >= 0 && r < row.choices ? static_cast<int16_t>(r) : int16_t{0};
+}
+
 // Narrows a number to the type in memory (CInt, CLng, the single's overflow
 // check, or a check box's 0 or 1) and takes it; a value that does not fit
 // raises before anything changes.
 void TakeNumber(const OptionRow& row, Place& p, double v) {
   switch (row.type) {
     case OptionType::Int16:
-      if (int16_t* x = Slot<int16_t>(row, p)) *x = CInt(v);
+      if (int16_t* x = Slot<int16_t>(row, p)) *x = row.choices ? Choice(row, v) : CInt(v);
       break;
     case OptionType::Check:
       if (int16_t* x = Slot<int16_t>(row, p)) *x = v != 0 ? 1 : 0;

@@ -57,10 +57,15 @@ enum class OptionKey : uint8_t {
   ColorFilter2,
   ColorFilter3,
   Expand,
+  RejectMode,
+  RejectLow,
+  RejectHigh,
+  Normalise,
+  NormaliseOutput,
   Hsens,
   Project,
 };
-inline constexpr size_t kOptionCount = 29;
+inline constexpr size_t kOptionCount = 34;
 
 // What an option holds in memory.
 enum class OptionType : uint8_t {
@@ -149,6 +154,10 @@ struct OptionRow {
   OptionDefault fallback{};
   LoadConversion load = LoadConversion::AsIs;
   Limits loadLimits{};
+  // A choice among 0..choices - 1 (none when 0): any other value, whether
+  // stored, given to --set or made by the dialog, is taken as 0, the choice
+  // that changes nothing.
+  int16_t choices = 0;
   ReadPhase read = ReadPhase::First;
   StoreWriter writer = StoreWriter::OptionsOk;
   int writeStep = 0;  // its place in the writer's sequence, from 1

@@ -343,6 +343,36 @@ class MainWindowTest : public QObject {
     QVERIFY(!dialog.isVisible());
   }
 
+  // The frame "Rejet" mirrors the model's enabling rules; "Annuler" writes
+  // nothing, OK what was chosen.
+  void rejectionFrameFollowsItsModel() {
+    Program p;
+    qv::Form5 model(p.s, p.store);
+    model.Form_Load();
+    qvapp::OptionsDialog dialog(model, p.dialogs, &p.w);
+    dialog.show();
+    auto* text15 = dialog.findChild<QLineEdit*>("Text15");
+    auto* check17 = dialog.findChild<QCheckBox*>("Check17");
+    auto* check18 = dialog.findChild<QCheckBox*>("Check18");
+    QVERIFY(!text15->isEnabled() && !check17->isEnabled() && !check18->isEnabled());
+    dialog.findChild<QRadioButton*>("Option3_2")->click();
+    QVERIFY(text15->isEnabled() && check17->isEnabled() && !check18->isEnabled());
+    dialog.findChild<QPushButton*>("Command2")->click();
+    QVERIFY(p.store.writes.empty());
+
+    model.Form_Load();
+    dialog.Refresh();
+    dialog.findChild<QRadioButton*>("Option3_1")->click();
+    check17->click();
+    check18->click();
+    text15->selectAll();
+    QTest::keyClicks(text15, "2.5");
+    dialog.findChild<QPushButton*>("Command1")->click();
+    QCOMPARE(p.s.opt.RejectMode, int16_t{1});
+    QCOMPARE(p.s.opt.Normalise + p.s.opt.NormaliseOutput, 2);
+    QCOMPARE(p.store.Get(qv::kSettingsSection, "RejectLow"), std::string("2.5"));
+  }
+
   void controlsReachTheModelAndBack() {
     Program p;
     QCOMPARE(p.w.windowTitle(), QStringLiteral("Quelvista"));
@@ -1200,8 +1230,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(debug->frameGeometry().left(), g.left() + 3 * (g.width() / 4));
   }
 
-  // The Options dialog within the screen's free area, its lowest control
-  // reached by scrolling (ctest runs this on a 1366 x 768 screen too; the
+  // The Options dialog within the screen's free area, the lowest control of
+  // each column reached by scrolling (ctest runs this on a 1366 x 768 screen too; the
   // scripted session checks every window and the dialog's buttons there).
   void windowsFitASmallScreen() {
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -1217,10 +1247,13 @@ class MainWindowTest : public QObject {
     QVERIFY(area.contains(dialog.frameGeometry()));
     auto* scroll = dialog.findChild<QScrollArea*>("Form5Scroll");
     QVERIFY(scroll);
-    auto* last = dialog.findChild<QLineEdit*>("Text14");
-    scroll->ensureWidgetVisible(last);
-    const QPoint inView = last->mapTo(scroll->viewport(), QPoint(0, 0));
-    QVERIFY(scroll->viewport()->rect().contains(QRect(inView, last->size())));
+    for (const char* name : {"Text14", "Check18", "Check16_3"}) {
+      auto* last = dialog.findChild<QWidget*>(name);
+      QVERIFY(last);
+      scroll->ensureWidgetVisible(last);
+      const QPoint inView = last->mapTo(scroll->viewport(), QPoint(0, 0));
+      QVERIFY2(scroll->viewport()->rect().contains(QRect(inView, last->size())), name);
+    }
   }
 
   void aStopDuringThumbnailsKeepsTheZoom() {
