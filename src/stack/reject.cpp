@@ -208,19 +208,18 @@ bool CombineLayers(Session& s, const std::vector<ParkedLayer>& layers, const Rej
       }
     auto judgeRow = [&](int y) {
       thread_local Judging j;
-      // Each layer's samples of this row, indexed by the destination's x.
+      // Each layer's samples of this row, from its first column.
       j.rowOf.assign(n, nullptr);
       for (size_t l = 0; l < n; ++l)
         if (y >= rows[l].from && y <= rows[l].to)
           j.rowOf[l] = rows[l].samples.data() +
-                       static_cast<size_t>(y - rows[l].from) * static_cast<size_t>(layers[l].x1 - layers[l].x0 + 1) -
-                       layers[l].x0;
+                       static_cast<size_t>(y - rows[l].from) * static_cast<size_t>(layers[l].x1 - layers[l].x0 + 1);
       for (int x = 0; x <= wd; ++x) {
         // The layers that reach this pixel, in file order.
         j.here.clear();
         for (size_t l = 0; l < n; ++l)
-          if (j.rowOf[l] && x >= layers[l].x0 && x <= layers[l].x1 && j.rowOf[l][x].w > 0)
-            j.here.push_back({&j.rowOf[l][x], &layers[l].background});
+          if (j.rowOf[l] && x >= layers[l].x0 && x <= layers[l].x1 && j.rowOf[l][x - layers[l].x0].w > 0)
+            j.here.push_back({&j.rowOf[l][x - layers[l].x0], &layers[l].background});
         if (j.here.empty()) continue;
         // Three equal planes (a grey frame in colour) give three equal
         // samples: judged once, kept alike.
