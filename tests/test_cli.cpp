@@ -81,7 +81,11 @@ TEST(Cli, RejectionSettingsReachTheStack) {
        std::map<std::string, std::string>{{"plain", ""},
                                           {"set", "--set RejectMode=1 --set RejectLow=1.5 --set RejectHigh=1.5 "},
                                           {"flag", "--reject sigma --kappa 1.5,1.5 "},
-                                          {"file", "--settings '" + ini + "' "}}) {
+                                          {"file", "--settings '" + ini + "' "},
+                                          // Without a setting, the kappas are 3.
+                                          {"default", "--reject winsor "},
+                                          {"three", "--reject winsor --kappa 3,3 "},
+                                          {"half", "--reject winsor --kappa 0.5,0.5 "}}) {
     const std::string out = dir.File(name + ".fts");
     const qvtest::CliResult r = qvtest::Cli(dir, stack + args + "--out '" + out + "'");
     ASSERT_EQ(r.status, 0) << name << ": " << r.err;
@@ -90,6 +94,8 @@ TEST(Cli, RejectionSettingsReachTheStack) {
   EXPECT_TRUE(results["set"] == results["flag"]);
   EXPECT_TRUE(results["file"] == results["flag"]);
   EXPECT_FALSE(results["set"] == results["plain"]);
+  EXPECT_TRUE(results["default"] == results["three"]);
+  EXPECT_FALSE(results["default"] == results["half"]);
 
   const std::string listed = qvtest::Cli(dir, "settings --settings '" + ini + "'").out;
   EXPECT_NE(listed.find(R"("RejectMode":1,"RejectLow":1.5,"RejectHigh":1.5,"Normalise":0,"NormaliseOutput":0,)"),
