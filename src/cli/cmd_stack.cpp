@@ -302,12 +302,6 @@ int Stopped(int stacked, int processed) {
   return InterruptedStatus();
 }
 
-int FirstChecked(const qv::Session& s) {
-  int k = 1;
-  while (k <= s.ImageCount() && s.Img[static_cast<size_t>(k)].ImgChecked == 0) ++k;
-  return k;
-}
-
 // The automatic marks of a run: the reference image first, before the run,
 // then each image as the run reaches it (RunPrinter). Each image is
 // reported on stdout as it is marked.
@@ -341,7 +335,7 @@ struct Marking {
   // The reference image, whose stars the guide star's choice may already
   // have found: 0, or the exit status after a message.
   int Start(qv::Session& s, bool image1Processed) {
-    if ((marker.Report().reference == 0 && !marker.Reference(image1Processed && FirstChecked(s) == 1)) ||
+    if ((marker.Report().reference == 0 && !marker.Reference(image1Processed && qv::FirstChecked(s) == 1)) ||
         !marker.Start()) {
       Complain("repérage automatique impossible : " + marker.Report().message +
                " ; indiquez l'étoile guide avec --guide X,Y");

@@ -57,6 +57,25 @@ Plane<int32_t> DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const
   return out;
 }
 
+namespace {
+
+// Every step-th pixel of every step-th row of the three planes, packed by
+// `pixel` into the rows of `out`.
+template <class Pixel>
+void DrawRows(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, int step, Plane<int32_t>& out,
+              const Pixel& pixel) {
+  for (int y = 0; y <= out.UBound2(); ++y) {
+    const int sy = y * step;
+    const int32_t* rr = r.Row(sy);
+    const int32_t* gr = g.Row(sy);
+    const int32_t* br = b.Row(sy);
+    int32_t* o = out.Row(y);
+    for (int x = 0, sx = 0; x <= out.UBound1(); ++x, sx += step) o[x] = pixel(rr[sx], gr[sx], br[sx]);
+  }
+}
+
+}  // namespace
+
 void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, double black, double white,
                int step, bool mono, Plane<int32_t>& out) {
   if (r.Empty() || g.Size() < r.Size() || b.Size() < r.Size() || g.Width() < r.Width() || b.Width() < r.Width()) {
@@ -83,37 +102,19 @@ void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int
       return static_cast<uint32_t>(v) < static_cast<uint32_t>(kTabulated) ? int32_t{table[static_cast<size_t>(v)]}
                                                                           : ChannelByte(v, black, gain);
     };
-    for (int y = 0; y <= hd; ++y) {
-      const int sy = y * step;
-      const int32_t* rr = r.Row(sy);
-      const int32_t* gr = g.Row(sy);
-      const int32_t* br = b.Row(sy);
-      int32_t* o = out.Row(y);
-      for (int x = 0, sx = 0; x <= wd; ++x, sx += step)
-        o[x] = (byte(rr[sx]) << 16) | (byte(gr[sx]) << 8) | byte(br[sx]);
-    }
+    DrawRows(r, g, b, step, out,
+             [&](int32_t rv, int32_t gv, int32_t bv) { return (byte(rv) << 16) | (byte(gv) << 8) | byte(bv); });
     return;
   }
 
-  for (int y = 0; y <= hd; ++y) {
-    const int sy = y * step;
-    const int32_t* rr = r.Row(sy);
-    const int32_t* gr = g.Row(sy);
-    const int32_t* br = b.Row(sy);
-    int32_t* o = out.Row(y);
-    for (int x = 0; x <= wd; ++x) {
-      const int sx = x * step;
-      const double rv = (rr[sx] - black) * gain;
-      const double gv = (gr[sx] - black) * gain;
-      const double bv = (br[sx] - black) * gain;
-      if (!mono) {
-        o[x] = (ToByte(Clamp255(rv)) << 16) | (ToByte(Clamp255(gv)) << 8) | ToByte(Clamp255(bv));
-      } else {
-        const int32_t m = ToByte(Clamp255((gv + rv + bv) * 0.33333333));
-        o[x] = (m << 16) | (m << 8) | m;
-      }
-    }
-  }
+  DrawRows(r, g, b, step, out, [&](int32_t rs, int32_t gs, int32_t bs) {
+    const double rv = (rs - black) * gain;
+    const double gv = (gs - black) * gain;
+    const double bv = (bs - black) * gain;
+    if (!mono) return (ToByte(Clamp255(rv)) << 16) | (ToByte(Clamp255(gv)) << 8) | ToByte(Clamp255(bv));
+    const int32_t m = ToByte(Clamp255((gv + rv + bv) * 0.33333333));
+    return (m << 16) | (m << 8) | m;
+  });
 }
 
 PixelsGeometry ShowPixelsGeometry(int w, int h, bool pixAspect, double pixRatio, int zoomPercent, bool mirror) {

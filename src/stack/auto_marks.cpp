@@ -117,15 +117,19 @@ bool ChooseStar(Session& s, int k, const StarField& field, const StarField& cand
 
 }  // namespace
 
+int FirstChecked(const Session& s) {
+  int k = 1;
+  while (k <= s.ImageCount() && s.Img[static_cast<size_t>(k)].ImgChecked == 0) ++k;
+  return k;
+}
+
 int32_t FullScaleOf(const Session& s, int i) { return s.Img.at(static_cast<size_t>(i)).ImgBitpix == 8 ? 2040 : 65535; }
 
 AutoMarker::AutoMarker(Session& s, const AutoMarkOptions& options) : s_(s), options_(options) {}
 
 bool AutoMarker::Reference(bool planesHold) {
-  const int n = s_.ImageCount();
-  int k = 1;
-  while (k <= n && s_.Img[static_cast<size_t>(k)].ImgChecked == 0) ++k;
-  if (k > n) {
+  const int k = FirstChecked(s_);
+  if (k > s_.ImageCount()) {
     report_.message = "aucune image cochée";
     return false;
   }

@@ -116,6 +116,9 @@ class MarkingRun : public RunListener {
 AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options,
                          const std::function<void(const ImageMark&)>& onImage = {});
 
+// The first checked image of the list (beyond the list when none is).
+int FirstChecked(const Session& s);
+
 // The largest value one plane of image i can hold after processing.
 int32_t FullScaleOf(const Session& s, int i);
 

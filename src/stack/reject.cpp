@@ -227,35 +227,26 @@ bool CombineLayers(Session& s, const std::vector<ParkedLayer>& layers, const Rej
         for (size_t i = 0; i < j.here.size() && alike; ++i)
           alike = j.here[i].first->v[0] == j.here[i].first->v[1] && j.here[i].first->v[0] == j.here[i].first->v[2];
         for (int p = 0; p < 3; ++p) {
-          if (alike && p > 0) {
-            float& wv = weight[p].Row(y)[x];
-            float& sv = sum[p].Row(y)[x];
-            for (size_t i = 0; i < j.values.size(); ++i)
-              if (j.kept[i]) {
-                wv = static_cast<float>(wv + j.weights[i]);
-                sv = static_cast<float>(sv + j.values[i] * j.weights[i]);
-              }
-            continue;
+          // A grey frame's other colours take the first one's judgement.
+          if (!alike || p == 0) {
+            j.values.clear();
+            j.tested.clear();
+            j.weights.clear();
+            for (const auto& [at, bg] : j.here) {
+              if (at->v[p] <= 0) continue;
+              const double v = at->v[p];
+              j.values.push_back(v);
+              j.tested.push_back(
+                  rule.normalise ? (v - bg->location[p]) * first.scale[p] / bg->scale[p] + first.location[p] : v);
+              j.weights.push_back(at->w);
+            }
+            j.kept.resize(j.values.size());
+            RejectOutliers(rule, j.tested.data(), j.values.size(), j.kept.data(), j.scratch);
           }
-          j.values.clear();
-          j.tested.clear();
-          j.weights.clear();
-          for (const auto& [at, bg] : j.here) {
-            if (at->v[p] <= 0) continue;
-            const double v = at->v[p];
-            j.values.push_back(v);
-            j.tested.push_back(
-                rule.normalise ? (v - bg->location[p]) * first.scale[p] / bg->scale[p] + first.location[p] : v);
-            j.weights.push_back(at->w);
-          }
-          const size_t m = j.values.size();
-          if (m == 0) continue;
-          j.kept.resize(m);
-          RejectOutliers(rule, j.tested.data(), m, j.kept.data(), j.scratch);
           float& wv = weight[p].Row(y)[x];
           float& sv = sum[p].Row(y)[x];
           const std::vector<double>& added = rule.normaliseOutput ? j.tested : j.values;
-          for (size_t i = 0; i < m; ++i)
+          for (size_t i = 0; i < j.values.size(); ++i)
             if (j.kept[i]) {
               wv = static_cast<float>(wv + j.weights[i]);
               sv = static_cast<float>(sv + added[i] * j.weights[i]);
