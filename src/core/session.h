@@ -2,6 +2,7 @@
 // Session; every test makes its own.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -44,6 +45,9 @@ struct Options {
   int16_t RejectMode = 0;
   float RejectLow = 3, RejectHigh = 3;
   int16_t Normalise = 0, NormaliseOutput = 0;
+  // The automatic marks uncheck a frame whose stars' FWHM exceeds this
+  // factor of the marked frames' median FWHM; 0 leaves every frame.
+  float MaxFwhm = 0;
 
   bool Has(int32_t bits) const { return (UseMask & bits) != 0; }
   // What the program holds before its settings are read: every value zero
@@ -57,6 +61,11 @@ struct Options {
     return o;
   }
 };
+
+// A FWHM factor as the options take it: 0 (off) for nothing sensible,
+// otherwise within 1..5 times the median.
+constexpr float kMaxFwhmMin = 1.0f, kMaxFwhmMax = 5.0f;
+inline float MaxFwhmOf(float v) { return v > 0 ? std::clamp(v, kMaxFwhmMin, kMaxFwhmMax) : 0.f; }
 
 constexpr int kHistoBins = 2049;  // Histo is indexed 0..2048
 
