@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "stack/auto_marks.h"
+#include "stack/frame_score.h"
 #include "stack/frames.h"
 #include "stack/stacking.h"
 #include "support.h"
@@ -25,6 +26,7 @@ struct Mark {
   bool marked = false, checked = true;
   double x = 0, y = 0;
   std::string reason;
+  double fwhm = 0, roundness = 0, background = 0;
 };
 
 // The tool's line for each image it marked or could not mark.
@@ -43,6 +45,11 @@ std::map<int, Mark> Marks(const std::string& out) {
     }
     m.reason = (*it)[5];
     m.checked = !(*it)[6].matched || (*it)[6] == "true";
+    const std::string text = it->str();
+    for (const auto& [key, into] : {std::pair{"\"fwhm\":", &m.fwhm}, std::pair{"\"roundness\":", &m.roundness},
+                                    std::pair{"\"background\":", &m.background}})
+      if (const size_t at = text.find(key); at != std::string::npos)
+        *into = std::stod(text.substr(at + std::string(key).size()));
     marks[std::stoi((*it)[1])] = m;
   }
   return marks;
@@ -114,6 +121,69 @@ TEST(AutoMarks, DitheredSequenceIsMarkedOnEveryFrameButTheForeignOne) {
   EXPECT_TRUE(keptMarks.at(5).checked);
   EXPECT_EQ(RunImages(kept.out).count(5), 1u);
   for (int f : {2, 3, 4, 6}) EXPECT_TRUE(RunImages(kept.out).at(f).accepted) << f;
+}
+
+// Each frame's stars measured as the marks find them: the widths the
+// simulator drew them with, and, on request, the frames whose stars are too
+// wide against the night's median left out as if they could not be marked.
+TEST(AutoMarks, FramesAreScoredAndTheBlurredOnesLeftOutOnRequest) {
+  TempDir dir;
+  const std::string sim = dir.File("sim");
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim +
+                                 "' --frames 7 --width 480 --height 360 --stars 120 --dither 10 --seed 8"
+                                 " --seeing 3:6 --seeing 6:4.2")
+                .status,
+            0);
+  const auto truth = qvtest::ReadTruth(sim + "/truth.json").frames;
+  const std::string tmp = "TMPDIR='" + dir.path().string() + "' ";
+  for (const std::string factor : {"", "1.5", "1.1"}) {
+    SCOPED_TRACE("--max-fwhm " + factor);
+    const CliResult r = qvtest::Cli(dir,
+                                    "stack" + Frames(sim, 7, ".fts") + " --guide auto --out '" + dir.File("o.fts") +
+                                        "'" + (factor.empty() ? "" : " --max-fwhm " + factor),
+                                    tmp);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto marks = Marks(r.out);
+    ASSERT_EQ(marks.size(), 7u) << r.out;
+    for (int f = 1; f <= 7; ++f) {
+      const Mark& m = marks.at(f);
+      EXPECT_NEAR(m.fwhm, truth[f - 1].fwhm, 0.03 * truth[f - 1].fwhm) << "frame " << f;
+      EXPECT_GT(m.roundness, 0.95) << "frame " << f;
+      // The simulated sky's median: 800 + 500 / 2 + 250 / 2.
+      EXPECT_NEAR(m.background, 1175, 10) << "frame " << f;
+      const bool wide = (f == 3 && !factor.empty()) || (f == 6 && factor == "1.1");
+      EXPECT_EQ(m.marked, !wide) << "frame " << f << " " << m.reason;
+      EXPECT_EQ(m.checked, !wide) << "frame " << f;
+      EXPECT_EQ(RunImages(r.out).count(f), wide ? 0u : 1u) << "frame " << f;
+    }
+    if (factor == "1.5") {
+      EXPECT_EQ(marks.at(3).reason, "FWHM 6.0 > 1.5 x médiane");
+    }
+  }
+}
+
+// A star's width and roundness from its moments, whatever its size and
+// however it is drawn out; none near the border.
+TEST(AutoMarks, AStarsShapeIsReadFromItsMoments) {
+  for (const auto& [sx, sy, turn] : {std::tuple{1.2, 1.2, 0.0}, {2.5, 2.5, 0.0}, {2.4, 1.2, 0.0}, {2.0, 1.5, 0.6}}) {
+    qv::Plane<int32_t> r, g, b;
+    r.Redim(99, 79);
+    const double cx = 49.3, cy = 38.8, c = std::cos(turn), s = std::sin(turn);
+    for (int y = 0; y < 80; ++y)
+      for (int x = 0; x < 100; ++x) {
+        const double u = c * (x - cx) + s * (y - cy), v = -s * (x - cx) + c * (y - cy);
+        r(x, y) =
+            static_cast<int32_t>(std::lround(500 + 20000 * std::exp(-u * u / (2 * sx * sx) - v * v / (2 * sy * sy))));
+      }
+    g = b = r;
+    double sigma = 0, round = 0;
+    ASSERT_TRUE(qv::StarShape(r, g, b, cx, cy, sigma, round)) << sx << " " << sy;
+    // A drawn-out star's sigma: the mean of its two axes'.
+    EXPECT_NEAR(sigma, (sx + sy) / 2, 0.02) << sx << " " << sy;
+    EXPECT_NEAR(round, sy / sx, 0.02) << sx << " " << sy;
+    EXPECT_FALSE(qv::StarShape(r, g, b, 5, cy, sigma, round));
+    EXPECT_FALSE(qv::StarShape(r, g, b, cx, std::nan(""), sigma, round));
+  }
 }
 
 // A project's marks, whatever put them there: none at all (the automatic

@@ -159,6 +159,8 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
       {stack + "12,8 --kappa 3 --out OUT", 2, "--kappa attend"},
       {stack + "12,8 --kappa -1,3 --out OUT", 2, "--kappa attend"},
       {stack + "12,8 --kappa 3,nan --out OUT", 2, "--kappa attend"},
+      {stack + "12,8 --max-fwhm -1 --out OUT", 2, "--max-fwhm attend"},
+      {stack + "12,8 --max-fwhm 1,5 --out OUT", 2, "--max-fwhm attend"},
       {"render " + sky + "--levels all:nan:1 --out OUT", 2, "--levels"},
       {"render " + sky + "--curve nan --out OUT", 2, "--curve"},
       {process + "--step 1e999 --out OUT", 2, "pas invalide"},

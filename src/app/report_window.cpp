@@ -45,17 +45,9 @@ void ReportWindow::Refresh() {
   table_->setRowCount(static_cast<int>(r.rows.size()));
   for (size_t k = 0; k < r.rows.size(); ++k) {
     const qv::ReportRow& row = r.rows[k];
-    const std::string cells[] = {qv::ReportRowTitle(row),
-                                 row.checked ? "oui" : "non",
-                                 row.quality,
-                                 row.stacked,
-                                 row.why,
-                                 row.remarks,
-                                 row.guide,
-                                 row.angle,
-                                 row.stars};
-    for (int c = 0; c < static_cast<int>(std::size(cells)); ++c) {
-      const QString text = Q(cells[c]);
+    const std::vector<std::string> cells = qv::ReportCells(row);
+    for (int c = 0; c < static_cast<int>(cells.size()); ++c) {
+      const QString text = Q(cells[static_cast<size_t>(c)]);
       QTableWidgetItem* item = table_->item(static_cast<int>(k), c);
       if (!item) {
         item = new QTableWidgetItem(text);

@@ -38,7 +38,7 @@ namespace {
 struct StackArgs {
   std::string project, out, settingsFile, saveProject, guide, box, first, last, expand, mark, rotation;
   bool keepUnmarked = false, forceFits = false, spaceCheck = true;
-  std::string reject, kappa;
+  std::string reject, kappa, maxFwhm;
   bool normalise = false, normaliseOutput = false;
   Calibration calibration;
   std::vector<std::string> images;
@@ -93,6 +93,8 @@ bool Parse(const Args& args, StackArgs& a) {
       ok = value(a.reject);
     else if (k == "--kappa")
       ok = value(a.kappa);
+    else if (k == "--max-fwhm")
+      ok = value(a.maxFwhm);
     else if (k == "--normalise")
       a.normalise = true;
     else if (k == "--normalise-output")
@@ -113,7 +115,7 @@ bool Parse(const Args& args, StackArgs& a) {
     Complain(
         "usage : quelvista-cli stack PROJET.txt --out RESULTAT\n"
         "        quelvista-cli stack IMAGE... --guide X,Y|auto [--box 32|64|aucun] --out RESULTAT\n"
-        "        [--mark auto] [--rotation auto] [--keep-unmarked]\n"
+        "        [--mark auto] [--rotation auto] [--keep-unmarked] [--max-fwhm FACTEUR]\n"
         "        [--reject aucun|sigma|winsor] [--kappa BAS,HAUT] [--normalise] [--normalise-output]\n"
         "        [--settings F.ini] [--set CLE=VALEUR]... [--first N --last M] [--expand 0|1] [--save-project P.txt]\n"
         "        [--dark F] [--flat F] [--mask F] [--force-fits] [--no-space-check] [options de rendu de render]");
@@ -182,6 +184,15 @@ bool Parse(const Args& args, StackArgs& a) {
       return false;
     }
   }
+  if (!a.maxFwhm.empty()) {
+    double factor = 0;
+    if (!qv::DotNumber(a.maxFwhm, factor) || !std::isfinite(factor) || factor < 0) {
+      Complain("--max-fwhm attend un facteur de la FWHM médiane, de 1 à 5 (0 : aucun) : " + a.maxFwhm);
+      return false;
+    }
+    if (a.guide != "auto" && a.mark != "auto" && a.rotation != "auto")
+      Complain("--max-fwhm ne sert qu'avec le repérage automatique (--guide auto, --mark auto ou --rotation auto)");
+  }
   return true;
 }
 
@@ -199,6 +210,13 @@ void ApplyRejection(const StackArgs& a, qv::Options& o) {
         Complain("--kappa " + text + " ramené à " + qv::Str(static_cast<double>(held)));
       *into = held;
     }
+  }
+  if (!a.maxFwhm.empty()) {
+    double factor = 0;
+    qv::DotNumber(a.maxFwhm, factor);
+    o.MaxFwhm = qv::MaxFwhmOf(static_cast<float>(std::min(factor, 1e6)));
+    if (factor != 0 && o.MaxFwhm != static_cast<float>(factor))
+      Complain("--max-fwhm " + a.maxFwhm + " ramené à " + qv::LocaleFromSingle(o.MaxFwhm, qv::NumLocale::Dot()));
   }
   if (a.normalise) o.Normalise = 1;
   if (a.normaliseOutput) o.Normalise = o.NormaliseOutput = 1;
@@ -302,6 +320,14 @@ int Stopped(int stacked, int processed) {
   return InterruptedStatus();
 }
 
+// A figure measured to a few decimals, as a JSON number.
+std::string Fixed(double v, int decimals) {
+  if (!std::isfinite(v)) return "null";
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*f", decimals, v);
+  return text;
+}
+
 // The automatic marks of a run: the reference image first, before the run,
 // then each image as the run reaches it (RunPrinter). Each image is
 // reported on stdout as it is marked.
@@ -321,6 +347,10 @@ struct Marking {
     o.Add("stars", static_cast<int64_t>(m.stars)).Add("matched", static_cast<int64_t>(m.agreeing));
     if (!m.reference) o.Add("rms", m.rms).Add("angle", m.angle);
     if (m.rotationMarked) o.Add("rotationX", m.rotX).Add("rotationY", m.rotY);
+    if (m.scored) {
+      if (m.score.shaped) o.AddRaw("fwhm", Fixed(m.score.fwhm, 3)).AddRaw("roundness", Fixed(m.score.roundness, 3));
+      o.AddRaw("background", Fixed(m.score.background, 1)).AddRaw("noise", Fixed(m.score.noise, 2));
+    }
     if (!m.marked) o.Add("reason", m.reason).Add("checked", e.ImgChecked == 1);
     std::printf("%s\n", o.Text().c_str());
     std::fflush(stdout);
@@ -525,6 +555,18 @@ int CmdStack(const Args& args) {
     printer.marked = [&](const qv::ImageMark& m) { marking->Print(s, m); };
     s.RunState = 1;
     printer.Begin(s, request);
+    if (qv::MaxFwhmOf(s.opt.MaxFwhm) > 0) {
+      // The frames' median FWHM needs every image marked before the run
+      // can leave out the wide ones; the run then reads them again.
+      printer.marked = [](const qv::ImageMark&) {};
+      printer.MarkUpTo(s, s.ImageCount());
+      printer.planesOf = 0;
+      if (s.RunState != 2) {
+        marking->marker.LeaveOutWide(s.opt.MaxFwhm);
+        const auto& images = marking->marker.Report().images;
+        for (size_t k = 1; k < images.size(); ++k) marking->Print(s, images[k]);
+      }
+    }
     const bool stoppedToo = s.RunState == 2;
     s.RunState = 0;
     if (stoppedToo) return Stopped(0, 0);

@@ -183,6 +183,8 @@ bool AutoMarker::Start() {
   first.y = guide_.y;
   first.stars = refField_.stars.size();
   first.agreeing = refPoints_.size();
+  first.scored = true;
+  first.score = ScoreFrame(s.pic.PicR, s.pic.PicG, s.pic.PicB, refField_, MatchableStars(refField_));
   if (options_.rotation) {
     const long r = PickRotationStar(refField_, guide_);
     double cx = 0, cy = 0;
@@ -214,6 +216,7 @@ ImageMark AutoMarker::Mark(int i) {
     m.reason = why;
     if (!options_.keepUnmarked) Uncheck(s, i);
   };
+  before_.emplace_back(i, s.Entry(i));
   processed_ = ProcessPic(s, i, 1);
   if (!processed_.ok || s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
     fail("image illisible");
@@ -221,9 +224,19 @@ ImageMark AutoMarker::Mark(int i) {
     const double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
     const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, i));
     m.stars = field.stars.size();
-    const StarMatch found = MatchStars(refPoints_, MatchablePoints(field), match);
+    const std::vector<size_t> matchable = MatchableStars(field);
+    std::vector<Point2> points;
+    for (const size_t f : matchable) points.push_back({field.stars[f].x, field.stars[f].y});
+    const StarMatch found = MatchStars(refPoints_, points, match);
     m.agreeing = found.agreeing;
     m.rms = found.rms;
+    // The seeing is read on the stars the match recognised: a frame that
+    // matched nothing has no star known to be one of the field's.
+    std::vector<size_t> matched;
+    if (found.outcome == MatchOutcome::Matched)
+      for (const auto& pair : found.pairs) matched.push_back(matchable[pair.second]);
+    m.scored = true;
+    m.score = ScoreFrame(s.pic.PicR, s.pic.PicG, s.pic.PicB, field, matched);
     const std::string other = "l'image " + std::to_string(k);
     switch (found.outcome) {
       case MatchOutcome::TooFewStars:
@@ -293,6 +306,25 @@ ImageMark AutoMarker::Mark(int i) {
   return m;
 }
 
+void AutoMarker::LeaveOutWide(float factor) {
+  factor = MaxFwhmOf(factor);
+  if (factor <= 0) return;
+  std::vector<double> widths;
+  for (const ImageMark& m : report_.images)
+    if ((m.marked || m.reference) && m.score.shaped) widths.push_back(m.score.fwhm);
+  if (widths.empty()) return;
+  const double median = MedianOf(widths);
+  for (ImageMark& m : report_.images) {
+    if (m.reference || !m.marked || !m.score.shaped || m.score.fwhm <= factor * median) continue;
+    const auto b = std::find_if(before_.begin(), before_.end(), [&](const auto& e) { return e.first == m.image; });
+    if (b != before_.end()) s_.Entry(m.image) = b->second;
+    m.marked = m.rotationMarked = false;
+    m.reason =
+        "FWHM " + FormatFixed1(m.score.fwhm, s_.locale) + " > " + LocaleFromSingle(factor, s_.locale) + " x médiane";
+    if (!options_.keepUnmarked) Uncheck(s_, m.image);
+  }
+}
+
 void MarkingRun::Begin(Session& s, const RunRequest& request) {
   next = marker->Report().reference + 1;
   planesOf = marker->Report().reference;
@@ -328,12 +360,21 @@ AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options,
   AutoMarker marker(s, options);
   if (!marker.Reference() || !marker.Start()) return marker.Report();
   if (onImage) onImage(marker.Report().images.front());
+  // The median FWHM needs every image: the images are told of at the end.
+  const bool sifting = MaxFwhmOf(s.opt.MaxFwhm) > 0;
+  bool stopped = false;
   for (int i = marker.Report().reference + 1; i <= s.ImageCount(); ++i) {
     if (s.Img[static_cast<size_t>(i)].ImgChecked == 0) continue;
-    if (s.progress.StopRequested()) break;
+    if (s.progress.StopRequested()) {
+      stopped = true;
+      break;
+    }
     const ImageMark m = marker.Mark(i);
-    if (onImage) onImage(m);
+    if (onImage && !sifting) onImage(m);
   }
+  if (sifting && !stopped) marker.LeaveOutWide(s.opt.MaxFwhm);
+  if (sifting && onImage)
+    for (size_t k = 1; k < marker.Report().images.size(); ++k) onImage(marker.Report().images[k]);
   return marker.Report();
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/outcome.h"
 #include "core/session.h"
+#include "stack/frame_score.h"
 #include "stack/stacking.h"
 #include "stack/star_match.h"
 
@@ -27,6 +28,8 @@ struct ImageMark {
   double angle = 0;        // degrees, the field's turn against the reference
   bool rotationMarked = false;
   double rotX = 0, rotY = 0;  // the rotation star, pixels
+  bool scored = false;        // the image was processed: its figures below hold
+  FrameScore score;           // its stars' width and roundness (matched stars), its sky
 };
 
 // Where the star of the marks came from.
@@ -65,6 +68,11 @@ class AutoMarker {
   bool Start();
   // Marks checked image i, which it processes: the planes are left holding it.
   ImageMark Mark(int i);
+  // Once every image is marked: unchecks each marked image (the reference
+  // apart, which the others are marked from) whose stars are wider than
+  // `factor` times the median FWHM of the marked images, as if its marking
+  // had failed: its entry is put back as it was before. 0 does nothing.
+  void LeaveOutWide(float factor);
   // How the last processing went.
   const Outcome& Processed() const { return processed_; }
   AutoMarkReport& Report() { return report_; }
@@ -79,6 +87,7 @@ class AutoMarker {
   std::vector<Point2> refPoints_;
   Point2 guide_, rotStar_;
   bool rotation_ = false;
+  std::vector<std::pair<int, ImageEntry>> before_;  // each image's entry before its marks
 };
 
 // A run that marks each image as it reaches it, so that every image is
@@ -110,7 +119,8 @@ class MarkingRun : public RunListener {
 // with the star the user placed there, reference first, then guide star,
 // or else the one the automatic choice picks; that star is written into
 // both pairs of the reference image. An image that cannot be marked is
-// unticked. `onImage` is told of each image as it is done. A
+// unticked, and so is one whose stars are too wide (the options' MaxFwhm):
+// with that option `onImage` hears of the images once all are marked. `onImage` is told of each image as it is done. A
 // stop request ends the walk after the current image. The
 // planes are left holding the last image processed.
 AutoMarkReport AutoMarks(Session& s, const AutoMarkOptions& options,

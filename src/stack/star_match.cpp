@@ -474,10 +474,19 @@ double UpperMedian(const std::vector<float>& sample) {
   return medians.Of(sample);
 }
 
+std::vector<size_t> MatchableStars(const StarField& field, bool skipSaturated, double minSigmas) {
+  std::vector<size_t> out;
+  for (size_t k = 0; k < field.stars.size(); ++k) {
+    const StarSpot& s = field.stars[k];
+    if (!s.hot && !(skipSaturated && s.saturated) && s.peak >= minSigmas * field.sky.noise) out.push_back(k);
+  }
+  return out;
+}
+
 std::vector<Point2> MatchablePoints(const StarField& field, bool skipSaturated, double minSigmas) {
   std::vector<Point2> out;
-  for (const StarSpot& s : field.stars)
-    if (!s.hot && !(skipSaturated && s.saturated) && s.peak >= minSigmas * field.sky.noise) out.push_back({s.x, s.y});
+  for (const size_t k : MatchableStars(field, skipSaturated, minSigmas))
+    out.push_back({field.stars[k].x, field.stars[k].y});
   return out;
 }
 

@@ -97,5 +97,7 @@ StarMatch MatchStars(const std::vector<Point2>& reference, const std::vector<Poi
 // (when `skipSaturated`) clipped cores, and bright enough (`minSigmas`
 // noise deviations at the peak) for their centres to be sure; brightest first.
 std::vector<Point2> MatchablePoints(const StarField& field, bool skipSaturated = false, double minSigmas = 8);
+// The indices in `field.stars` of those points, in the same order.
+std::vector<size_t> MatchableStars(const StarField& field, bool skipSaturated = false, double minSigmas = 8);
 
 }  // namespace qv

@@ -454,6 +454,10 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   const bool stopped = s.RunState == kStopRequested;
   StopProcess(s);
   f.Caption = kAppTitle;
+  // The images left out for their wide stars are unticked in the strip too.
+  for (const ImageMark& m : report.images)
+    if (!m.marked && !m.reference && static_cast<size_t>(m.image) < f.Check9.size())
+      f.Check9[static_cast<size_t>(m.image)].Value = s.Entry(m.image).ImgChecked;
   // The marks change what a run would do: the last run no longer applies.
   f.LastMarks = report;
   f.HasMarks = true;

@@ -54,7 +54,9 @@ bool FrameReport::AnyLeftOut() const {
 const std::vector<std::string>& ReportColumns() {
   static const std::vector<std::string> columns = {"Image",          "Cochée",    "Qualité",
                                                    "Empilée",        "Raison",    "Remarques",
-                                                   "Position guide", "Angle (°)", "Étoiles (trouvées / appariées)"};
+                                                   "Position guide", "Angle (°)", "Étoiles (trouvées / appariées)",
+                                                   "FWHM (px)",      "Rondeur",   "Fond",
+                                                   "Bruit"};
   return columns;
 }
 
@@ -78,6 +80,14 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                                   [i](const ImageMark& mark) { return mark.image == i; });
       if (m != marks->images.end()) {
         row.stars = std::to_string(m->stars) + " / " + std::to_string(m->agreeing);
+        if (m->scored) {
+          if (m->score.shaped) {
+            row.fwhm = LocaleFromDouble(std::round(m->score.fwhm * 100) / 100, s.locale);
+            row.roundness = LocaleFromDouble(std::round(m->score.roundness * 100) / 100, s.locale);
+          }
+          row.background = LocaleFromDouble(std::round(m->score.background), s.locale);
+          row.noise = LocaleFromDouble(std::round(m->score.noise * 10) / 10, s.locale);
+        }
         if (m->marked) {
           row.guide = Position(m->x, m->y);
           row.angle = LocaleFromDouble(std::round(m->angle * 100) / 100, s.locale);
@@ -137,6 +147,22 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
   return report;
 }
 
+std::vector<std::string> ReportCells(const ReportRow& r) {
+  return {ReportRowTitle(r),
+          r.checked ? "oui" : "non",
+          r.quality,
+          r.stacked,
+          r.why,
+          r.remarks,
+          r.guide,
+          r.angle,
+          r.stars,
+          r.fwhm,
+          r.roundness,
+          r.background,
+          r.noise};
+}
+
 std::string ReportRowTitle(const ReportRow& row) {
   return row.image >= 1 ? std::to_string(row.image) + " " + row.name : row.name;
 }
@@ -166,9 +192,11 @@ std::vector<std::string> ReportLines(const FrameReport& report) {
     title += c;
   }
   lines.push_back(title);
-  for (const ReportRow& r : report.rows)
-    lines.push_back(ReportRowTitle(r) + "\t" + (r.checked ? "oui" : "non") + "\t" + r.quality + "\t" + r.stacked +
-                    "\t" + r.why + "\t" + r.remarks + "\t" + r.guide + "\t" + r.angle + "\t" + r.stars);
+  for (const ReportRow& r : report.rows) {
+    std::string line;
+    for (const std::string& cell : ReportCells(r)) line += (line.empty() ? "" : "\t") + cell;
+    lines.push_back(line);
+  }
   if (!report.total.empty()) lines.push_back(report.Summary());
   return lines;
 }

@@ -26,6 +26,9 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
 // introuvables, 1 illisible — voir Rapport". Empty when all were read.
 std::string OpeningNote(const OpeningReport& opening, const std::string& where);
 
+// A row's cells, in the order of the columns.
+std::vector<std::string> ReportCells(const ReportRow& row);
+
 // The first cell of a row: "3 m31_003.fts", or the path of a file not in
 // the list.
 std::string ReportRowTitle(const ReportRow& row);

@@ -18,14 +18,15 @@ struct ReportRow {
   int image = 0;     // 0 for a file of the project that is not in the list
   std::string name;  // file name without its folder (the whole path when image is 0)
   bool checked = false;
-  std::string quality;      // "87,3 %"; empty when the run did not measure it
-  std::string stacked;      // "oui", "non", or empty before any run
-  std::string why;          // why it is not stacked
-  std::string remarks;      // beside the decision: unreadable, guide star on the edge, not marked
-  std::string guide;        // "(x, y)", pixels of the processed image
-  std::string angle;        // degrees
-  std::string stars;        // "found / matched" for the images the marks looked at
-  bool notStacked = false;  // checked, and the run left it out of the result
+  std::string quality;  // "87,3 %"; empty when the run did not measure it
+  std::string stacked;  // "oui", "non", or empty before any run
+  std::string why;      // why it is not stacked
+  std::string remarks;  // beside the decision: unreadable, guide star on the edge, not marked
+  std::string guide;    // "(x, y)", pixels of the processed image
+  std::string angle;    // degrees
+  std::string stars;    // "found / matched" for the images the marks looked at
+  std::string fwhm, roundness, background, noise;  // the marks' figures of its stars and sky
+  bool notStacked = false;                         // checked, and the run left it out of the result
 };
 
 // What opening a project or the program's argument found wrong with its
