@@ -14,6 +14,9 @@
 #include "stack/frames.h"
 #include "stack/stacking.h"
 #include "support.h"
+#include "workspace/form1_events.h"
+#include "workspace/frame_report.h"
+#include "workspace/project.h"
 
 using qvtest::CliResult;
 using qvtest::TempDir;
@@ -160,6 +163,30 @@ TEST(AutoMarks, FramesAreScoredAndTheBlurredOnesLeftOutOnRequest) {
       EXPECT_EQ(marks.at(3).reason, "FWHM 6.0 > 1.5 x médiane");
     }
   }
+
+  // The window's marks: the same frame unticked in the strip, and the
+  // figures in the report.
+  struct Messages : qv::Form1Window {
+    std::string text;
+    void MsgBox(const std::string& t) override { text += t; }
+  } view;
+  qvtest::TestSession ts;
+  qv::Form1& f = ts.form1;
+  ASSERT_EQ(qv::LoadProject(f, sim + "/project.txt").outcome, qv::ProjectLoad::Completed);
+  ts->opt.MaxFwhm = 1.5;
+  f.outer = &view;
+  qv::mnuAutoMarks_Click(f, false);
+  f.outer = nullptr;
+  EXPECT_NE(view.text.find("FWHM 6.0 > 1.5 x médiane"), std::string::npos) << view.text;
+  ASSERT_GE(f.Check9.size(), 8u);
+  ASSERT_EQ(f.Report.rows.size(), 7u);
+  for (int i = 1; i <= 7; ++i) {
+    const qv::ReportRow& row = f.Report.rows[static_cast<size_t>(i - 1)];
+    EXPECT_EQ(f.Check9[static_cast<size_t>(i)].Value, i == 3 ? 0 : 1) << i;
+    EXPECT_NEAR(std::stod(row.fwhm), truth[static_cast<size_t>(i - 1)].fwhm, 0.1) << i;
+    EXPECT_FALSE(row.roundness.empty() || row.background.empty() || row.noise.empty()) << i;
+  }
+  EXPECT_EQ(qv::ReportCells(f.Report.rows[0]).size(), qv::ReportColumns().size());
 }
 
 // A star's width and roundness from its moments, whatever its size and
