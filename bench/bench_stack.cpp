@@ -86,12 +86,13 @@ void BM_AccumulateImage(benchmark::State& state) {
 // Some images (the third argument), each a few pixels off
 // the previous one, combined on the expanded canvas; their parked files are
 // in the page cache (or on /dev/shm with TMPDIR there), as after a run.
-void BM_CombineStack(benchmark::State& state, int32_t useMask) {
+void BM_CombineStack(benchmark::State& state, int32_t useMask, int16_t rejectMode) {
   qv::HeadlessPlatform services;
   qv::Session s(services.Get());
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   const int images = static_cast<int>(state.range(2));
   s.opt.UseMask = useMask;
+  s.opt.RejectMode = rejectMode;
   s.ResizeImageArrays(images);
   s.stack.TempBase = (g_dir / "comb_").string();
   Sky(s, w, h, 4);
@@ -161,17 +162,22 @@ int main(int argc, char** argv) {
       ->Args({2048, 1536})
       ->Args({4096, 4096})
       ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("CombineStack/plain", BM_CombineStack, 0)
+  benchmark::RegisterBenchmark("CombineStack/plain", BM_CombineStack, 0, int16_t{0})
       ->Args({2048, 1536, 4})
       ->Unit(benchmark::kMillisecond);
   // The final combination of a 20-frame night of 2048 x 1536 frames.
-  benchmark::RegisterBenchmark("FinalCombination20", BM_CombineStack, 0)
+  benchmark::RegisterBenchmark("FinalCombination20", BM_CombineStack, 0, int16_t{0})
       ->Args({2048, 1536, 20})
       ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("CombineStack/blend+circle", BM_CombineStack, qv::ProgBlend | qv::CircCrop)
+  // The same with outliers rejected: sigma and winsorised clipping.
+  for (const auto& [name, mode] : {std::pair{"FinalCombination20/sigma", 1}, {"FinalCombination20/winsor", 2}})
+    benchmark::RegisterBenchmark(name, BM_CombineStack, 0, static_cast<int16_t>(mode))
+        ->Args({2048, 1536, 20})
+        ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("CombineStack/blend+circle", BM_CombineStack, qv::ProgBlend | qv::CircCrop, int16_t{0})
       ->Args({2048, 1536, 4})
       ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("CombineStack/median3x3", BM_CombineStack, 0x800)
+  benchmark::RegisterBenchmark("CombineStack/median3x3", BM_CombineStack, 0x800, int16_t{0})
       ->Args({2048, 1536, 4})
       ->Unit(benchmark::kMillisecond);
 

@@ -201,16 +201,24 @@ bool ResampleToLayer(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, Const
   layer.x1 = static_cast<int>(std::clamp(placement.maxX, 0.0, static_cast<double>(wd)));
   layer.y0 = static_cast<int>(std::clamp(placement.minY, 0.0, static_cast<double>(hd)));
   layer.y1 = static_cast<int>(std::clamp(placement.maxY, 0.0, static_cast<double>(hd)));
-  const size_t w = static_cast<size_t>(layer.x1 - layer.x0 + 1);
-  layer.samples.assign(w * static_cast<size_t>(layer.y1 - layer.y0 + 1), LayerSample{});
+  layer.weighted = weighting.circle || weighting.blend;
+  layer.grey = true;
+  for (int y = 0; y <= r.UBound2() && layer.grey; ++y) {
+    const size_t row = static_cast<size_t>(r.UBound1() + 1) * sizeof(int32_t);
+    layer.grey = std::memcmp(r.Row(y), g.Row(y), row) == 0 && std::memcmp(r.Row(y), b.Row(y), row) == 0;
+  }
+  const size_t w = layer.Width(), sampleBytes = layer.SampleBytes();
+  layer.bytes.assign(w * layer.Height() * sampleBytes, 0);
   const ConstPlaneView<int32_t> src[3] = {r, g, b};
+  const int planes = layer.grey ? 1 : 3;
+  const size_t valueAt = layer.weighted ? sizeof(double) : 0;
   return ForEachSample(r.UBound1(), r.UBound2(), wd, hd, weighting, placement, yield, [&](int yd) {
-    LayerSample* const row = layer.samples.data() + static_cast<size_t>(yd - layer.y0) * w;
+    uint8_t* const row = layer.bytes.data() + static_cast<size_t>(yd - layer.y0) * w * sampleBytes;
     const int x0 = layer.x0;
-    return [&src, row, x0](int xd, int xs, int ys, double wt) {
-      LayerSample& at = row[xd - x0];
-      at.w = wt;
-      for (int p = 0; p < 3; ++p) at.v[p] = src[p].Row(ys)[xs];
+    return [&src, row, x0, sampleBytes, valueAt, planes](int xd, int xs, int ys, double wt) {
+      uint8_t* const at = row + static_cast<size_t>(xd - x0) * sampleBytes;
+      if (valueAt) std::memcpy(at, &wt, sizeof wt);
+      for (int p = 0; p < planes; ++p) std::memcpy(at + valueAt + p * sizeof(int32_t), &src[p].Row(ys)[xs], 4);
     };
   });
 }
@@ -285,6 +293,8 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
         return false;
       if (rule.normalise) parked.background = BackgroundOf(s.pic.PicR, s.pic.PicG, s.pic.PicB);
       parked.x0 = layer.x0, parked.y0 = layer.y0, parked.x1 = layer.x1, parked.y1 = layer.y1;
+      parked.weighted = layer.weighted;
+      parked.grey = layer.grey;
       // A layer that cannot be written leaves its frame out, as a parked
       // image that could not be written is left out.
       if (WriteLayerFile(LayerFileName(s, k), layer)) layers.push_back(parked);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "core/parallel.h"
 #include "io/file.h"
@@ -128,23 +129,25 @@ RejectRule RejectRuleOf(const Options& o) {
 }
 
 Outcome WriteLayerFile(const std::string& path, const Layer& layer) {
-  const int32_t box[4] = {layer.x0, layer.y0, layer.x1, layer.y1};
-  return WriteScratchFile(
-      path, {{reinterpret_cast<const uint8_t*>(box), sizeof box},
-             {reinterpret_cast<const uint8_t*>(layer.samples.data()), layer.samples.size() * sizeof(LayerSample)}});
+  const int32_t head[5] = {layer.x0, layer.y0, layer.x1, layer.y1, (layer.weighted ? 1 : 0) | (layer.grey ? 2 : 0)};
+  return WriteScratchFile(path, {{reinterpret_cast<const uint8_t*>(head), sizeof head}, {layer.bytes}});
 }
 
 namespace {
 
+constexpr uint64_t kLayerHead = 5 * sizeof(int32_t);
+
+size_t SampleBytesOf(const ParkedLayer& l) {
+  Layer shape;
+  shape.weighted = l.weighted;
+  shape.grey = l.grey;
+  return shape.SampleBytes();
+}
+
 // The rows of one layer that a band needs, read from its file.
 struct BandRows {
   int from = 0, to = -1;  // rows of the destination held
-  std::vector<LayerSample> samples;
-  const LayerSample* At(const ParkedLayer& l, int x, int y) const {
-    if (y < from || y > to || x < l.x0 || x > l.x1) return nullptr;
-    return &samples[static_cast<size_t>(y - from) * static_cast<size_t>(l.x1 - l.x0 + 1) +
-                    static_cast<size_t>(x - l.x0)];
-  }
+  std::vector<uint8_t> bytes;
 };
 
 // Reads rows from..to of a layer's file; false when the file is gone or short.
@@ -152,28 +155,44 @@ bool ReadBand(const std::string& path, const ParkedLayer& l, int from, int to, B
   rows.from = std::max(from, l.y0);
   rows.to = std::min(to, l.y1);
   if (rows.from > rows.to) {
-    rows.samples.clear();
+    rows.bytes.clear();
     return true;
   }
-  const size_t width = static_cast<size_t>(l.x1 - l.x0 + 1);
-  rows.samples.resize(width * static_cast<size_t>(rows.to - rows.from + 1));
-  const uint64_t at = 4 * sizeof(int32_t) + static_cast<uint64_t>(rows.from - l.y0) * width * sizeof(LayerSample);
+  const size_t rowBytes = static_cast<size_t>(l.x1 - l.x0 + 1) * SampleBytesOf(l);
+  rows.bytes.resize(rowBytes * static_cast<size_t>(rows.to - rows.from + 1));
+  const uint64_t at = kLayerHead + static_cast<uint64_t>(rows.from - l.y0) * rowBytes;
   try {
     BinaryFile f;
     f.OpenRead(path);
-    f.ReadExactly(static_cast<int64_t>(at), rows.samples.data(), rows.samples.size() * sizeof(LayerSample));
+    f.ReadExactly(static_cast<int64_t>(at), rows.bytes.data(), rows.bytes.size());
     return true;
   } catch (const RuntimeError&) {
     return false;
   }
 }
 
+// One frame's sample at a destination pixel.
+struct Sample {
+  int32_t v[3];
+  double w;
+  const Background* bg;
+};
+
+// How one layer's row of a band is read.
+struct LayerRow {
+  const uint8_t* row = nullptr;  // null: the layer has no such row
+  int x0 = 0, x1 = -1;
+  size_t sampleBytes = 0, valueAt = 0;
+  bool grey = false;
+  const Background* bg = nullptr;
+};
+
 // What one thread needs to judge a pixel's samples.
 struct Judging {
   std::vector<double> values, tested, weights, scratch;
   std::vector<uint8_t> kept;
-  std::vector<const LayerSample*> rowOf;
-  std::vector<std::pair<const LayerSample*, const Background*>> here;
+  std::vector<LayerRow> rowOf;
+  std::vector<Sample> here;
 };
 
 }  // namespace
@@ -188,7 +207,8 @@ bool CombineLayers(Session& s, const std::vector<ParkedLayer>& layers, const Rej
   // The bands hold every layer's rows at once: 256 Mo of them at most, and
   // never less than the 4 rows between two stop tests.
   constexpr uint64_t kBandBytes = uint64_t{256} << 20;
-  const uint64_t rowBytes = std::max<uint64_t>(1, n) * static_cast<uint64_t>(wd + 1) * sizeof(LayerSample);
+  uint64_t rowBytes = 1;
+  for (const ParkedLayer& l : layers) rowBytes += static_cast<uint64_t>(wd + 1) * SampleBytesOf(l);
   const int bandRows = static_cast<int>(std::clamp<uint64_t>(kBandBytes / rowBytes / 4 * 4, 4, 1 << 20));
   const int bands = (hd + bandRows) / bandRows;
   std::vector<BandRows> rows(n);
@@ -209,44 +229,70 @@ bool CombineLayers(Session& s, const std::vector<ParkedLayer>& layers, const Rej
     auto judgeRow = [&](int y) {
       thread_local Judging j;
       // Each layer's samples of this row, from its first column.
-      j.rowOf.assign(n, nullptr);
-      for (size_t l = 0; l < n; ++l)
-        if (y >= rows[l].from && y <= rows[l].to)
-          j.rowOf[l] = rows[l].samples.data() +
-                       static_cast<size_t>(y - rows[l].from) * static_cast<size_t>(layers[l].x1 - layers[l].x0 + 1);
+      j.rowOf.assign(n, LayerRow{});
+      for (size_t l = 0; l < n; ++l) {
+        const ParkedLayer& pl = layers[l];
+        if (y < rows[l].from || y > rows[l].to) continue;
+        LayerRow& lr = j.rowOf[l];
+        lr.sampleBytes = SampleBytesOf(pl);
+        lr.valueAt = pl.weighted ? sizeof(double) : 0;
+        lr.grey = pl.grey;
+        lr.x0 = pl.x0;
+        lr.x1 = pl.x1;
+        lr.bg = &pl.background;
+        lr.row = rows[l].bytes.data() +
+                 static_cast<size_t>(y - rows[l].from) * static_cast<size_t>(pl.x1 - pl.x0 + 1) * lr.sampleBytes;
+      }
+      j.here.resize(n);
+      j.values.resize(n);
+      j.tested.resize(n);
+      j.weights.resize(n);
+      j.kept.resize(n);
       for (int x = 0; x <= wd; ++x) {
         // The layers that reach this pixel, in file order.
-        j.here.clear();
-        for (size_t l = 0; l < n; ++l)
-          if (j.rowOf[l] && x >= layers[l].x0 && x <= layers[l].x1 && j.rowOf[l][x - layers[l].x0].w > 0)
-            j.here.push_back({&j.rowOf[l][x - layers[l].x0], &layers[l].background});
-        if (j.here.empty()) continue;
+        size_t m = 0;
+        for (const LayerRow& lr : j.rowOf) {
+          if (!lr.row || x < lr.x0 || x > lr.x1) continue;
+          const uint8_t* at = lr.row + static_cast<size_t>(x - lr.x0) * lr.sampleBytes;
+          Sample& sm = j.here[m];
+          sm.w = 1;
+          if (lr.valueAt) std::memcpy(&sm.w, at, sizeof sm.w);
+          if (!(sm.w > 0)) continue;
+          std::memcpy(sm.v, at + lr.valueAt, sizeof(int32_t));
+          if (lr.grey)
+            sm.v[1] = sm.v[2] = sm.v[0];
+          else
+            std::memcpy(sm.v + 1, at + lr.valueAt + sizeof(int32_t), 2 * sizeof(int32_t));
+          sm.bg = lr.bg;
+          ++m;
+        }
+        if (m == 0) continue;
         // Three equal planes (a grey frame in colour) give three equal
         // samples: judged once, kept alike.
         bool alike = !rule.normalise;
-        for (size_t i = 0; i < j.here.size() && alike; ++i)
-          alike = j.here[i].first->v[0] == j.here[i].first->v[1] && j.here[i].first->v[0] == j.here[i].first->v[2];
+        for (size_t i = 0; i < m && alike; ++i)
+          alike = j.here[i].v[0] == j.here[i].v[1] && j.here[i].v[0] == j.here[i].v[2];
+        size_t count = 0;
         for (int p = 0; p < 3; ++p) {
           // A grey frame's other colours take the first one's judgement.
           if (!alike || p == 0) {
-            j.values.clear();
-            j.tested.clear();
-            j.weights.clear();
-            for (const auto& [at, bg] : j.here) {
-              if (at->v[p] <= 0) continue;
-              const double v = at->v[p];
-              j.values.push_back(v);
-              j.tested.push_back(
-                  rule.normalise ? (v - bg->location[p]) * first.scale[p] / bg->scale[p] + first.location[p] : v);
-              j.weights.push_back(at->w);
+            count = 0;
+            for (size_t i = 0; i < m; ++i) {
+              const Sample& sm = j.here[i];
+              if (sm.v[p] <= 0) continue;
+              const double v = sm.v[p];
+              j.values[count] = v;
+              j.tested[count] =
+                  rule.normalise ? (v - sm.bg->location[p]) * first.scale[p] / sm.bg->scale[p] + first.location[p] : v;
+              j.weights[count] = sm.w;
+              ++count;
             }
-            j.kept.resize(j.values.size());
-            RejectOutliers(rule, j.tested.data(), j.values.size(), j.kept.data(), j.scratch);
+            RejectOutliers(rule, j.tested.data(), count, j.kept.data(), j.scratch);
           }
           float& wv = weight[p].Row(y)[x];
           float& sv = sum[p].Row(y)[x];
           const std::vector<double>& added = rule.normaliseOutput ? j.tested : j.values;
-          for (size_t i = 0; i < j.values.size(); ++i)
+          for (size_t i = 0; i < count; ++i)
             if (j.kept[i]) {
               wv = static_cast<float>(wv + j.weights[i]);
               sv = static_cast<float>(sv + added[i] * j.weights[i]);

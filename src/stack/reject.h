@@ -57,10 +57,11 @@ Background BackgroundOf(const Plane<int32_t>& r, const Plane<int32_t>& g, const 
 struct ParkedLayer {
   int k = 0;
   int x0 = 0, y0 = 0, x1 = -1, y1 = -1;  // its clamped box in the destination
+  bool weighted = true, grey = false;    // how its samples are laid out (see Layer)
   Background background;
 };
-// Writes a layer: its box, then its samples row by row. A failure leaves no
-// file.
+// Writes a layer: its box and layout, then its samples row by row. A
+// failure leaves no file.
 Outcome WriteLayerFile(const std::string& path, const Layer& layer);
 
 // The destination built band by band from the layers, in file order:
