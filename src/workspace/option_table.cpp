@@ -371,8 +371,8 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .ok = OkAction::Store,
      .okLimits = By(FwhmFactor),
      .setWarning = SetWarning::Millionth,
-     .help = "marques automatiques : décoche une image dont la FWHM dépasse ce facteur fois la médiane, "
-             "ramené à 1..5 ; 0 n'en décoche aucune (0)"},
+     .help =
+         "marques automatiques : décoche une image de FWHM au-delà de ce facteur fois la médiane, 1..5 ; 0 aucune (0)"},
     {.id = OptionKey::Hsens,
      .key = "Hsens",
      .type = OptionType::Int16,
