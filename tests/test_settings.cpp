@@ -65,6 +65,7 @@ std::map<std::string, std::string> Held(TestSession& s) {
           {"RejectHigh", f(o.RejectHigh)},
           {"Normalise", n(o.Normalise)},
           {"NormaliseOutput", n(o.NormaliseOutput)},
+          {"MaxFwhm", f(o.MaxFwhm)},
           {"Hsens", n(o.Hsens)},
           {"Project", s.form1.Project},
           {"Text3", s.form1.Text3},
@@ -96,16 +97,16 @@ TEST(Settings, EachOptionFollowsItsRules) {
     MemorySettingsStore store;
     StartUp(s, store);
     const std::map<std::string, std::string> defaults{
-        {"MinQual", "0.75"},     {"Text3", "75.0"},     {"GradRatio", "5"},     {"InitDir", ""},
-        {"OutDir", "/opt/qv"},   {"UseMask", "0"},      {"PixRatio", "1.28"},   {"MaskFile", ""},
-        {"DarkFile", ""},        {"FlatFile", ""},      {"PicZoom", "2"},       {"MaskThr", "1000"},
-        {"CalcThr", "100"},      {"EdgeSize", "5"},     {"FovX", "0.5"},        {"FovY", "0.5"},
-        {"FovR", "0.5"},         {"FovF", "0.01"},      {"MaskSize", "3"},      {"CalcSize", "2"},
-        {"MedianLimit", "1500"}, {"ColorText1", "_HA"}, {"ColorText2", "_SII"}, {"ColorText3", "_OIII"},
-        {"ColorFilter1", "0"},   {"ColorFilter2", "0"}, {"ColorFilter3", "0"},  {"Expand", "1"},
-        {"Hsens", "10"},         {"HScroll1", "10"},    {"Project", ""},        {"OptionsApplied", "0"},
-        {"RejectMode", "0"},     {"RejectLow", "3"},    {"RejectHigh", "3"},    {"Normalise", "0"},
-        {"NormaliseOutput", "0"}};
+        {"MinQual", "0.75"},      {"Text3", "75.0"},     {"GradRatio", "5"},     {"InitDir", ""},
+        {"OutDir", "/opt/qv"},    {"UseMask", "0"},      {"PixRatio", "1.28"},   {"MaskFile", ""},
+        {"DarkFile", ""},         {"FlatFile", ""},      {"PicZoom", "2"},       {"MaskThr", "1000"},
+        {"CalcThr", "100"},       {"EdgeSize", "5"},     {"FovX", "0.5"},        {"FovY", "0.5"},
+        {"FovR", "0.5"},          {"FovF", "0.01"},      {"MaskSize", "3"},      {"CalcSize", "2"},
+        {"MedianLimit", "1500"},  {"ColorText1", "_HA"}, {"ColorText2", "_SII"}, {"ColorText3", "_OIII"},
+        {"ColorFilter1", "0"},    {"ColorFilter2", "0"}, {"ColorFilter3", "0"},  {"Expand", "1"},
+        {"Hsens", "10"},          {"HScroll1", "10"},    {"Project", ""},        {"OptionsApplied", "0"},
+        {"RejectMode", "0"},      {"RejectLow", "3"},    {"RejectHigh", "3"},    {"Normalise", "0"},
+        {"NormaliseOutput", "0"}, {"MaxFwhm", "0"}};
     EXPECT_EQ(Held(s), defaults);
     EXPECT_TRUE(store.writes.empty());
   }
@@ -140,6 +141,11 @@ TEST(Settings, EachOptionFollowsItsRules) {
       {{{"RejectHigh", "25"}}, nullptr, "RejectHigh", "10", nullptr},
       {{{"RejectLow", "2,5"}}, nullptr, "RejectLow", "2.5", nullptr, true},
       {{{"NormaliseOutput", "2"}}, nullptr, "NormaliseOutput", "1", nullptr},
+      // The FWHM factor: 0 (off) for nothing above 0, else brought to 1..5.
+      {{{"MaxFwhm", "0.5"}}, nullptr, "MaxFwhm", "1", nullptr},
+      {{{"MaxFwhm", "9"}}, nullptr, "MaxFwhm", "5", nullptr},
+      {{{"MaxFwhm", "-2"}}, nullptr, "MaxFwhm", "0", nullptr},
+      {{{"MaxFwhm", "1,5"}}, nullptr, "MaxFwhm", "1.5", nullptr, true},
       // A value that does not convert, fit or read keeps what was held.
       {{{"MaskSize", "99999"}}, nullptr, "MaskSize", "0", nullptr},
       {{{"MedianLimit", "1e40"}}, nullptr, "MedianLimit", "0", nullptr},
@@ -185,6 +191,9 @@ TEST(Settings, EachOptionFollowsItsRules) {
       {{}, [](Form5& f) { f.Text16 = "4,5"; }, "RejectHigh", "4.5", "4,5", true},
       {{{"RejectLow", "2"}}, [](Form5& f) { f.Text15 = "deux"; }, "RejectLow", "2", "2"},  // kept, written again
       {{}, [](Form5& f) { f.Check17 = 1; }, "Normalise", "1", "1"},
+      {{}, [](Form5& f) { f.Text17 = "1e300"; }, "MaxFwhm", "5", "5"},
+      {{{"MaxFwhm", "2"}}, [](Form5& f) { f.Text17 = " "; }, "MaxFwhm", "0", "0"},      // emptied: off
+      {{{"MaxFwhm", "2"}}, [](Form5& f) { f.Text17 = "large"; }, "MaxFwhm", "2", "2"},  // kept, written again
       {{}, [](Form5& f) { f.Option3_Click(1), f.Command2_Click(); }, "RejectMode", "0", nullptr},
       {{}, [](Form5& f) { f.Check16[1] = 1; }, "ColorFilter1", "4", nullptr},
       {{}, [](Form5&) {}, "OptionsApplied", "1", nullptr},
@@ -238,7 +247,7 @@ TEST(Settings, EachOptionFollowsItsRules) {
   EXPECT_EQ(written,
             "UseMask=130815;InitDir=;OutDir=/opt/qv;CalcThr=100;CalcSize=2;MaskThr=1000;MaskSize=3;GradRatio=5;"
             "MedianLimit=1500;PixRatio= 1.28;EdgeSize=5;FovX= .5;FovY= .5;FovR= .5;FovF= .01;"
-            "RejectMode=0;RejectLow=3;RejectHigh=3;Normalise=0;NormaliseOutput=0;MaskFile=/data/mask.fts;"
+            "RejectMode=0;RejectLow=3;RejectHigh=3;Normalise=0;NormaliseOutput=0;MaxFwhm=0;MaskFile=/data/mask.fts;"
             "MinQual=0.75;Hsens=13;Project=/data/m31.txt;Expand=0;"
             "ColorText1=_HA;ColorFilter1=0;ColorText2=_SII;ColorFilter2=0;ColorText3=_OIII;ColorFilter3=4;");
 }
@@ -273,9 +282,10 @@ TEST(Settings, QuitValuesReadBackThroughAFile) {
   EXPECT_EQ(b.form1.Project, " /data/a b.txt");
 }
 
-// The rejection chosen in the dialog under a decimal comma reads back the
-// same through a file, and stays out of projects: they are the program's.
-TEST(Settings, RejectionReadsBackThroughAFileAndStaysOutOfProjects) {
+// The rejection and the FWHM factor chosen in the dialog under a decimal
+// comma read back the same through a file, and stay out of projects: they
+// are the program's.
+TEST(Settings, RejectionAndFwhmReadBackThroughAFileAndStayOutOfProjects) {
   TempDir dir;
   TestSession s, b;
   s->locale = b->locale = NumLocale::Comma();
@@ -287,14 +297,31 @@ TEST(Settings, RejectionReadsBackThroughAFileAndStaysOutOfProjects) {
     f.Text15 = "2,5";
     f.Text16 = "0,75";
     f.Check17 = f.Check18 = 1;
+    f.Text17 = "1,5";
     f.Command1_Click();
   });
   EXPECT_EQ(ProjectBytes(ProjectOf(*s, {})), project);
   StartUp(b, store);
   EXPECT_EQ(store.Read(kSettingsSection, "RejectLow", ""), "2,5");
+  EXPECT_EQ(store.Read(kSettingsSection, "MaxFwhm", ""), "1,5");
   EXPECT_EQ(std::vector<double>({b->opt.RejectMode * 1.0, b->opt.RejectLow, b->opt.RejectHigh, b->opt.Normalise * 1.0,
-                                 b->opt.NormaliseOutput * 1.0}),
-            std::vector<double>({2, 2.5, 0.75, 1, 1}));
+                                 b->opt.NormaliseOutput * 1.0, b->opt.MaxFwhm}),
+            std::vector<double>({2, 2.5, 0.75, 1, 1, 1.5}));
+}
+
+// The tool's --set takes the FWHM factor as start-up takes a stored one,
+// and names the value used when the limits changed it.
+TEST(Settings, FwhmFactorByTheTool) {
+  TestSession s;
+  OptionPlace place{s->opt};
+  EXPECT_EQ(TakeOptionText(place, "MaxFwhm", "1.5", NumLocale::Dot()), SettingResult::Applied);
+  EXPECT_FLOAT_EQ(s->opt.MaxFwhm, 1.5f);
+  TempDir dir;
+  qvtest::WriteFits16(dir.File("sky.fts"), 8, 8, 1, std::vector<int>(64, 900));
+  const qvtest::CliResult r =
+      qvtest::Cli(dir, "process '" + dir.File("sky.fts") + "' --set MaxFwhm=9 --planes '" + dir.File("p.raw") + "'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("MaxFwhm=9 hors des limites, valeur utilisée : 5"), std::string::npos) << r.err;
 }
 
 TEST(Settings, IniFilesAreReadAsPlainText) {

@@ -261,6 +261,21 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   enabledWith(check18, m_.Check18Enabled);
   rl->addWidget(check18, 3, 0, 1, 3);
 
+  // "Marques automatiques": the FWHM factor beyond which the marks uncheck
+  // a frame. One short number: the box keeps its own width rather than
+  // spreading over the frame.
+  auto* marks = frame("Frame11", QStringLiteral("Marques automatiques"), nullptr);
+  auto* al = new QHBoxLayout(marks);
+  auto* text17 = text("Text17", m_.Text17);
+  text17->setToolTip(
+      QStringLiteral("Les marques automatiques décochent une image dont la FWHM dépasse ce facteur "
+                     "fois la médiane (1 à 5) ; 0 ou vide : aucune"));
+  auto* fwhmLabel = new QLabel(QStringLiteral("FWHM max. (x médiane)"), this);
+  fwhmLabel->setBuddy(text17);
+  al->addWidget(fwhmLabel);
+  al->addWidget(text17);
+  al->addStretch();
+
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName("Command1");
   ok->setDefault(true);
@@ -294,7 +309,8 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   right->addWidget(circ, 2, 0);
   right->addWidget(median, 2, 1);
   right->addWidget(rejection, 3, 0, 1, 2);
-  right->setRowStretch(4, 1);
+  right->addWidget(marks, 4, 0, 1, 2);
+  right->setRowStretch(5, 1);
   columns->addLayout(left, 3);
   columns->addLayout(right, 2);
   auto* scroll = new WholePage(this);

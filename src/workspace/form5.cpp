@@ -54,6 +54,7 @@ const Box kBoxes[] = {
     {OptionKey::MedianLimit, [](Form5& f) -> std::string& { return f.Text14; }},
     {OptionKey::RejectLow, [](Form5& f) -> std::string& { return f.Text15; }},
     {OptionKey::RejectHigh, [](Form5& f) -> std::string& { return f.Text16; }},
+    {OptionKey::MaxFwhm, [](Form5& f) -> std::string& { return f.Text17; }},
 };
 
 }  // namespace
@@ -167,6 +168,9 @@ DialogValue Form5::ValueOf(OptionKey key) {
     default:
       break;
   }
+  // An emptied FWHM box is the factor off, as 0 is, rather than a number
+  // that does not convert.
+  if (key == OptionKey::MaxFwhm && Trim(Text17).empty()) return 0.0;
   for (const Box& box : kBoxes)
     if (box.option == key) return box.text(*this);
   return std::string();

@@ -64,6 +64,7 @@ class Form5 {
   std::string Text14;                 // "Limite sup." (Filtre Médiane)
   std::string Text15;                 // "κ bas" (Rejet)
   std::string Text16;                 // "κ haut" (Rejet)
+  std::string Text17;                 // "FWHM max. (x médiane)" (Marques automatiques); empty or 0: off
   bool Text4Visible = false;
 
   // Gradient ratio slider, 0..10; shown with "Enlever le gradient".

@@ -18,10 +18,18 @@ namespace {
 using Place = OptionPlace;
 using Ref = OptionRef;
 
+// The FWHM factor as the options take it. A number beyond a single's range
+// is brought to that range first, so that a huge factor means the largest,
+// as a huge kappa does, rather than failing the single's conversion.
+double FwhmFactor(double v) {
+  return MaxFwhmOf(static_cast<float>(std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX))));
+}
+
 // Rows in the order start-up reads them. The write steps are the orders of
 // the Options dialog's OK (UseMask first, the rejection after the cleaning
-// steps, the master files last), of the quit (the main window's values,
-// then the colour table by filter) and of the zoom menu.
+// steps, then the FWHM factor, the master files last), of the quit (the
+// main window's values, then the colour table by filter) and of the zoom
+// menu.
 constexpr std::array<OptionRow, kOptionCount> kRows{{
     {.id = OptionKey::MinQual,
      .key = "MinQual",
@@ -85,7 +93,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .key = "MaskFile",
      .type = OptionType::Text,
      .at = [](Place& p) -> Ref { return &p.opt.MaskFile; },
-     .writeStep = 21,
+     .writeStep = 22,
      .format = WriteFormat::AsText,
      .ok = OkAction::Store,
      .okWhen = OkCondition::OtherFile,
@@ -94,7 +102,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .key = "DarkFile",
      .type = OptionType::Text,
      .at = [](Place& p) -> Ref { return &p.opt.DarkFile; },
-     .writeStep = 23,
+     .writeStep = 24,
      .format = WriteFormat::AsText,
      .ok = OkAction::Store,
      .okWhen = OkCondition::OtherFile,
@@ -103,7 +111,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .key = "FlatFile",
      .type = OptionType::Text,
      .at = [](Place& p) -> Ref { return &p.opt.FlatFile; },
-     .writeStep = 22,
+     .writeStep = 23,
      .format = WriteFormat::AsText,
      .ok = OkAction::Store,
      .okWhen = OkCondition::OtherFile,
@@ -352,6 +360,19 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .writeStep = 20,
      .ok = OkAction::Store,
      .help = "1 additionne aussi les valeurs normalisées (avec Normalise=1)"},
+    {.id = OptionKey::MaxFwhm,
+     .key = "MaxFwhm",
+     .type = OptionType::Single,
+     .at = [](Place& p) -> Ref { return &p.opt.MaxFwhm; },
+     .fallback = DefaultNumber(0),
+     .load = LoadConversion::CSng,
+     .loadLimits = By(FwhmFactor),
+     .writeStep = 21,
+     .ok = OkAction::Store,
+     .okLimits = By(FwhmFactor),
+     .setWarning = SetWarning::Millionth,
+     .help =
+         "marques automatiques : décoche une image de FWHM au-delà de ce facteur fois la médiane, 1..5 ; 0 aucune (0)"},
     {.id = OptionKey::Hsens,
      .key = "Hsens",
      .type = OptionType::Int16,
@@ -380,7 +401,10 @@ constexpr bool RowsFollowTheKeys() {
 }
 static_assert(RowsFollowTheKeys(), "a row out of the order of OptionKey");
 
-double Limited(const Limits& l, double v) { return l.on ? MaxOf(l.lo, MinOf(l.hi, v)) : v; }
+double Limited(const Limits& l, double v) {
+  if (!l.on) return v;
+  return l.rule ? l.rule(v) : MaxOf(l.lo, MinOf(l.hi, v));
+}
 
 template <class T>
 T* Slot(const OptionRow& row, Place& p) {

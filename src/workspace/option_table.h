@@ -62,10 +62,11 @@ enum class OptionKey : uint8_t {
   RejectHigh,
   Normalise,
   NormaliseOutput,
+  MaxFwhm,
   Hsens,
   Project,
 };
-inline constexpr size_t kOptionCount = 34;
+inline constexpr size_t kOptionCount = 35;
 
 // What an option holds in memory.
 enum class OptionType : uint8_t {
@@ -114,12 +115,16 @@ enum class OkCondition : uint8_t { Always, WithBit, OtherFile };
 // changed by more than rounding, to a whole number or to a millionth.
 enum class SetWarning : uint8_t { None, Whole, Millionth };
 
-// A range a value is brought into: max(lo, min(hi, v)).
+// A range a value is brought into: max(lo, min(hi, v)); or, where a range
+// does not say what the option allows (a factor whose 0 means off), the
+// rule that brings a value to it.
 struct Limits {
   bool on = false;
   double lo = 0, hi = 0;
+  double (*rule)(double) = nullptr;
 };
 constexpr Limits Within(double lo, double hi) { return {true, lo, hi}; }
+constexpr Limits By(double (*rule)(double)) { return {true, 0, 0, rule}; }
 
 // The text a key reads as when the store does not hold it. A numeric
 // default goes through the user's number-to-text conversion first, so it is

@@ -344,7 +344,7 @@ class MainWindowTest : public QObject {
   }
 
   // The frame "Rejet" mirrors the model's enabling rules; "Annuler" writes
-  // nothing, OK what was chosen.
+  // nothing, OK what was chosen, there and in "Marques automatiques".
   void rejectionFrameFollowsItsModel() {
     Program p;
     qv::Form5 model(p.s, p.store);
@@ -354,6 +354,9 @@ class MainWindowTest : public QObject {
     auto* text15 = dialog.findChild<QLineEdit*>("Text15");
     auto* check17 = dialog.findChild<QCheckBox*>("Check17");
     auto* check18 = dialog.findChild<QCheckBox*>("Check18");
+    auto* text17 = dialog.findChild<QLineEdit*>("Text17");
+    QCOMPARE(text17->text(), QStringLiteral("0"));
+    QTest::keyClicks(text17, ".5");
     QVERIFY(!text15->isEnabled() && !check17->isEnabled() && !check18->isEnabled());
     dialog.findChild<QRadioButton*>("Option3_2")->click();
     QVERIFY(text15->isEnabled() && check17->isEnabled() && !check18->isEnabled());
@@ -367,7 +370,10 @@ class MainWindowTest : public QObject {
     check18->click();
     text15->selectAll();
     QTest::keyClicks(text15, "2.5");
+    text17->selectAll();
+    QTest::keyClicks(text17, "2");
     dialog.findChild<QPushButton*>("Command1")->click();
+    QCOMPARE(p.s.opt.MaxFwhm, 2.0f);
     QCOMPARE(p.s.opt.RejectMode, int16_t{1});
     QCOMPARE(p.s.opt.Normalise + p.s.opt.NormaliseOutput, 2);
     QCOMPARE(p.store.Get(qv::kSettingsSection, "RejectLow"), std::string("2.5"));
@@ -1247,7 +1253,7 @@ class MainWindowTest : public QObject {
     QVERIFY(area.contains(dialog.frameGeometry()));
     auto* scroll = dialog.findChild<QScrollArea*>("Form5Scroll");
     QVERIFY(scroll);
-    for (const char* name : {"Text14", "Check18", "Check16_3"}) {
+    for (const char* name : {"Text14", "Text17", "Check16_3"}) {
       auto* last = dialog.findChild<QWidget*>(name);
       QVERIFY(last);
       scroll->ensureWidgetVisible(last);
