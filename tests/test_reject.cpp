@@ -84,14 +84,19 @@ bool OnTrail(int k, int x, int y) { return (k == 3 && y == 11) || (k == 6 && x =
 
 // Nine frames, a trail of 3000 across frames 3 (a row) and 6 (a column),
 // combined under `mode`; the sky levels differ by frame when `levels`.
-std::unique_ptr<Night> Combined(int16_t mode, bool levels, bool normalise) {
+// `colour` gives red and blue their own values (green stays the grey
+// sky); `useMask` may weigh the samples.
+std::unique_ptr<Night> Combined(int16_t mode, bool levels, bool normalise, bool colour = false, int32_t useMask = 0) {
   auto night = std::make_unique<Night>(kFrames);
   Night& n = *night;
   n.s.opt.RejectMode = mode;
   n.s.opt.Normalise = normalise;
+  n.s.opt.UseMask = useMask;
   for (int k = 1; k <= kFrames; ++k) {
     const int32_t level = levels ? 1000 + 150 * k : 1000;
-    n.Park(k, kW, kH, [&](int, int x, int y) { return Sky(k, x, y, level) + (OnTrail(k, x, y) ? 3000 : 0); });
+    n.Park(k, kW, kH, [&](int p, int x, int y) {
+      return Sky(k, x, y, level) + (OnTrail(k, x, y) ? 3000 : 0) + (colour && p != 1 ? 7 * p + 3 : 0);
+    });
   }
   std::vector<int> combined;
   EXPECT_TRUE(CombineStack(n.s, false, &combined));
@@ -155,8 +160,18 @@ TEST(Reject, KappasHeldToTheirBoundsAndModesKnown) {
 // go, and every other pixel is the plain average to the last bit.
 TEST(Reject, TrailsLeaveTheCombination) {
   const auto plain = Combined(kRejectNone, false, false);
-  for (const int16_t mode : {kRejectSigma, kRejectWinsorised}) {
-    const auto n = Combined(mode, false, false);
+  const uint64_t held = HeldLayerBytes();
+  // Layers held in memory, or every one parked in its file; grey or colour.
+  for (const auto& [mode, inFiles, colour] : {std::tuple{kRejectSigma, false, false},
+                                              {kRejectWinsorised, false, false},
+                                              {kRejectSigma, true, false},
+                                              {kRejectSigma, true, true},
+                                              {kRejectWinsorised, false, true}}) {
+    HeldLayerBytes() = inFiles ? 0 : held;
+    const auto n = Combined(mode, false, false, colour);
+    HeldLayerBytes() = held;
+    const auto plainToo = colour ? Combined(kRejectNone, false, false, true) : nullptr;
+    const Night& base = colour ? *plainToo : *plain;
     for (int y = 0; y < kH; ++y)
       for (int x = 0; x < kW; ++x) {
         const bool trail = y == 11 || x == 19;
@@ -169,14 +184,25 @@ TEST(Reject, TrailsLeaveTheCombination) {
         if (trail && !(y == 11 && x == 19)) {
           ASSERT_EQ(n->s.dest.DestWeightG(x, y), weight) << x << "," << y << " mode " << mode;
           ASSERT_EQ(n->s.dest.DestSumG(x, y), sum) << x << "," << y;
-          ASSERT_GT(plain->s.dest.DestSumG(x, y) / plain->s.dest.DestWeightG(x, y), 1200) << x << "," << y;
+          ASSERT_GT(base.s.dest.DestSumG(x, y) / base.s.dest.DestWeightG(x, y), 1200) << x << "," << y;
         } else if (!trail) {
-          ASSERT_EQ(n->s.dest.DestSumR(x, y), plain->s.dest.DestSumR(x, y)) << x << "," << y;
-          ASSERT_EQ(n->s.dest.DestWeightB(x, y), plain->s.dest.DestWeightB(x, y)) << x << "," << y;
+          ASSERT_EQ(n->s.dest.DestSumR(x, y), base.s.dest.DestSumR(x, y)) << x << "," << y;
+          ASSERT_EQ(n->s.dest.DestSumB(x, y), base.s.dest.DestSumB(x, y)) << x << "," << y;
+          ASSERT_EQ(n->s.dest.DestWeightB(x, y), base.s.dest.DestWeightB(x, y)) << x << "," << y;
         }
       }
     EXPECT_TRUE(std::filesystem::is_empty(n->dir.path())) << "the layers are deleted";
   }
+  // Weighted samples (the progressive blend): away from the trails every
+  // pixel is still the plain weighted average's.
+  const auto blendPlain = Combined(kRejectNone, false, false, false, qv::ProgBlend);
+  const auto blend = Combined(kRejectSigma, false, false, false, qv::ProgBlend);
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x)
+      if (y != 11 && x != 19) {
+        ASSERT_EQ(blend->s.dest.DestSumR(x, y), blendPlain->s.dest.DestSumR(x, y)) << x << "," << y;
+        ASSERT_EQ(blend->s.dest.DestWeightR(x, y), blendPlain->s.dest.DestWeightR(x, y)) << x << "," << y;
+      }
 }
 
 // Frames whose skies lie at different levels: compared as they are, the

@@ -257,6 +257,7 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
   const bool rejecting = rule.mode != kRejectNone;
   std::vector<ParkedLayer> layers;
   Layer layer;
+  uint64_t heldBytes = 0;
   for (int k = 1; k <= s.stack.StackCount; ++k) {
     std::string caption = t + " - " + std::to_string(k) + "/" + std::to_string(s.stack.StackCount);
     s.progress.Report(caption);
@@ -295,9 +296,17 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
       parked.x0 = layer.x0, parked.y0 = layer.y0, parked.x1 = layer.x1, parked.y1 = layer.y1;
       parked.weighted = layer.weighted;
       parked.grey = layer.grey;
-      // A layer that cannot be written leaves its frame out, as a parked
-      // image that could not be written is left out.
-      if (WriteLayerFile(LayerFileName(s, k), layer)) layers.push_back(parked);
+      if (heldBytes + layer.bytes.size() <= HeldLayerBytes()) {
+        // Small nights stay in memory: no file to write and read back.
+        heldBytes += layer.bytes.size();
+        parked.held = std::make_shared<const std::vector<uint8_t>>(std::move(layer.bytes));
+        layer.bytes = {};
+        layers.push_back(std::move(parked));
+      } else if (WriteLayerFile(LayerFileName(s, k), layer)) {
+        // A layer that cannot be written leaves its frame out, as a parked
+        // image that could not be written is left out.
+        layers.push_back(std::move(parked));
+      }
       continue;
     }
     caption += " Sum";

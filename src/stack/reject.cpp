@@ -111,6 +111,11 @@ Background BackgroundOf(const Plane<int32_t>& r, const Plane<int32_t>& g, const 
   return bg;
 }
 
+uint64_t& HeldLayerBytes() {
+  static uint64_t bytes = uint64_t{256} << 20;
+  return bytes;
+}
+
 std::string LayerFileName(const Session& s, int k) { return s.stack.TempBase + std::to_string(k) + ".rej"; }
 
 }  // namespace qv
@@ -144,27 +149,35 @@ size_t SampleBytesOf(const ParkedLayer& l) {
   return shape.SampleBytes();
 }
 
-// The rows of one layer that a band needs, read from its file.
+// The rows of one layer that a band needs, read from its file or pointed
+// at in memory.
 struct BandRows {
   int from = 0, to = -1;  // rows of the destination held
   std::vector<uint8_t> bytes;
+  const uint8_t* data = nullptr;
 };
 
-// Reads rows from..to of a layer's file; false when the file is gone or short.
+// Rows from..to of a layer; false when its file is gone or short.
 bool ReadBand(const std::string& path, const ParkedLayer& l, int from, int to, BandRows& rows) {
   rows.from = std::max(from, l.y0);
   rows.to = std::min(to, l.y1);
+  rows.data = nullptr;
   if (rows.from > rows.to) {
     rows.bytes.clear();
     return true;
   }
   const size_t rowBytes = static_cast<size_t>(l.x1 - l.x0 + 1) * SampleBytesOf(l);
+  const uint64_t at = static_cast<uint64_t>(rows.from - l.y0) * rowBytes;
+  if (l.held) {
+    rows.data = l.held->data() + at;
+    return true;
+  }
   rows.bytes.resize(rowBytes * static_cast<size_t>(rows.to - rows.from + 1));
-  const uint64_t at = kLayerHead + static_cast<uint64_t>(rows.from - l.y0) * rowBytes;
   try {
     BinaryFile f;
     f.OpenRead(path);
-    f.ReadExactly(static_cast<int64_t>(at), rows.bytes.data(), rows.bytes.size());
+    f.ReadExactly(static_cast<int64_t>(kLayerHead + at), rows.bytes.data(), rows.bytes.size());
+    rows.data = rows.bytes.data();
     return true;
   } catch (const RuntimeError&) {
     return false;
@@ -204,11 +217,13 @@ bool CombineLayers(Session& s, const std::vector<ParkedLayer>& layers, const Rej
   const PlaneView<float> weight[3] = {d.DestWeightR, d.DestWeightG, d.DestWeightB};
   const int wd = sum[0].UBound1(), hd = sum[0].UBound2();
   const size_t n = layers.size();
-  // The bands hold every layer's rows at once: 256 Mo of them at most, and
+  // The bands hold the rows of every layer parked in a file at once: 256 Mo
+  // of them at most (besides the layers held in memory), and
   // never less than the 4 rows between two stop tests.
   constexpr uint64_t kBandBytes = uint64_t{256} << 20;
   uint64_t rowBytes = 1;
-  for (const ParkedLayer& l : layers) rowBytes += static_cast<uint64_t>(wd + 1) * SampleBytesOf(l);
+  for (const ParkedLayer& l : layers)
+    if (!l.held) rowBytes += static_cast<uint64_t>(wd + 1) * SampleBytesOf(l);
   const int bandRows = static_cast<int>(std::clamp<uint64_t>(kBandBytes / rowBytes / 4 * 4, 4, 1 << 20));
   const int bands = (hd + bandRows) / bandRows;
   std::vector<BandRows> rows(n);
@@ -240,7 +255,7 @@ bool CombineLayers(Session& s, const std::vector<ParkedLayer>& layers, const Rej
         lr.x0 = pl.x0;
         lr.x1 = pl.x1;
         lr.bg = &pl.background;
-        lr.row = rows[l].bytes.data() +
+        lr.row = rows[l].data +
                  static_cast<size_t>(y - rows[l].from) * static_cast<size_t>(pl.x1 - pl.x0 + 1) * lr.sampleBytes;
       }
       j.here.resize(n);
@@ -315,7 +330,7 @@ bool CombineLayers(Session& s, const std::vector<ParkedLayer>& layers, const Rej
     }
   }
   for (size_t l = 0; l < n; ++l) {
-    std::remove(LayerFileName(s, layers[l].k).c_str());
+    if (!layers[l].held) std::remove(LayerFileName(s, layers[l].k).c_str());
     if (combined && whole[l]) combined->push_back(layers[l].k);
   }
   return true;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,13 @@ struct ParkedLayer {
   int x0 = 0, y0 = 0, x1 = -1, y1 = -1;  // its clamped box in the destination
   bool weighted = true, grey = false;    // how its samples are laid out (see Layer)
   Background background;
+  // The layer's samples when it is held in memory rather than in its file.
+  std::shared_ptr<const std::vector<uint8_t>> held;
 };
+// The bytes of layers that a combination holds in memory before it parks
+// the next ones in files: 256 Mo unless a test sets it (0 parks them all).
+uint64_t& HeldLayerBytes();
+
 // Writes a layer: its box and layout, then its samples row by row. A
 // failure leaves no file.
 Outcome WriteLayerFile(const std::string& path, const Layer& layer);
