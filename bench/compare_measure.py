@@ -9,6 +9,10 @@ average, the temporary-file floor, and the report.
     compare_measure.py floor FOLDER COUNT BYTES
         seconds to write (fsync'd) and read back COUNT files of BYTES each
     compare_measure.py report DATA [--set NAME | --markdown] [--shm]
+    compare_measure.py trail TRUTH X0,Y0 PLAIN PLAIN_CLEAN REJECT REJECT_CLEAN
+        the light of the satellite trails left in a plain stack and in a stack
+        with rejection (each less the same stack of the frames without trails);
+        the stacks' pixel (0, 0) is frame 1's (X0, Y0)
 
 Every image is measured the same way, in the 0..65535 units of the frames:
 Siril's 32-bit results, kept between 0 and 1, are brought back to that
@@ -211,6 +215,86 @@ def cmd_floor(folder, count, size):
     print(f"{t1 - t0:.4f}\t{t2 - t1:.4f}")
 
 
+# ---------------------------------------------------------------- trails
+
+TRAIL_REACH = 3.0  # pixels each side of a trail's line that hold its light
+
+
+def trail_mask(truth_path, shape, origin=(0.0, 0.0)):
+    """The pixels of frame 1's sky within TRAIL_REACH of a trail (the
+    simulator's trails lie on one line of the sky, drawn on the frames it
+    names, which is brought back to frame 1 by undoing the frame's turn and
+    shift)."""
+    import json
+
+    with open(truth_path) as f:
+        truth = json.load(f)
+    h, w = shape
+    yy, xx = np.mgrid[0:h, 0:w].astype(np.float64)
+    xx += origin[0]
+    yy += origin[1]
+    mask = np.zeros(shape, dtype=bool)
+    for fr in truth["frames"]:
+        t = fr.get("trail")
+        if not t:
+            continue
+        a = -np.radians(fr["angle"])
+        ends = []
+        for x, y in ((t["x1"], t["y1"]), (t["x2"], t["y2"])):
+            u, v = x - fr["centreX"] - fr["dx"], y - fr["centreY"] - fr["dy"]
+            ends.append((np.cos(a) * u - np.sin(a) * v + fr["centreX"], np.sin(a) * u + np.cos(a) * v + fr["centreY"]))
+        (x1, y1), (x2, y2) = ends
+        length = np.hypot(x2 - x1, y2 - y1)
+        across = np.abs((xx - x1) * (y2 - y1) - (yy - y1) * (x2 - x1)) / length
+        mask |= across <= TRAIL_REACH
+    return mask
+
+
+def cmd_trail(truth, origin, plain, plain_clean, reject, reject_clean):
+    """The trails' light left in each stack: the sum over the trail's
+    pixels of the stack less the same stack of the frames without trails.
+    Each program's rows may run up or down the file: the way the plain
+    stack's trail lies along the line decides it."""
+    p, pc = luminance(plain), luminance(plain_clean)
+    r, rc = luminance(reject), luminance(reject_clean)
+    if not (p.shape == pc.shape == r.shape == rc.shape):
+        print("nan\tnan\tnan\tformes différentes")
+        return
+    mask = trail_mask(truth, p.shape, tuple(float(v) for v in origin.split(",")))
+    both = (pc > 0) & (rc > 0)  # where both stacks have data
+    best = None
+    for flip in (False, True):
+        m = (mask[::-1] if flip else mask) & both
+        left = float((p - pc)[m].sum())
+        if best is None or left > best[1]:
+            best = (m, left, flip)
+    m, plain_left, flip = best
+    reject_left = float((r - rc)[m].sum())
+    ratio = reject_left / plain_left if plain_left > 0 else float("nan")
+    print(f"{plain_left:.1f}\t{reject_left:.1f}\t{ratio:.4f}\t{int(m.sum())}")
+
+
+def cmd_rejection_report(rule, qv, siril, frame, ours, theirs):
+    """One rule's table: trail kept, FWHM and SNR gains, ours and
+    Siril's, from the lines the trail and quality commands printed."""
+    qv, siril, frame, ours, theirs = (line.split("\t") for line in (qv, siril, frame, ours, theirs))
+    names = {"sigma": ("Quelvista --reject sigma 3,3", "Siril rej s 3 3 addscale"),
+             "winsor": ("Quelvista --reject winsor 3,3", "Siril rej 3 3 addscale")}[rule]
+    f_noise, f_noise4 = float(frame[1]), float(frame[2])
+
+    def gains(q):
+        return f_noise / float(q[1]), f_noise4 / float(q[2])
+
+    qg, sg = gains(ours), gains(theirs)
+    print(f"{'':30} {'traînée gardée':>14} {'FWHM (px)':>9} {'gain SNR':>8} {'gain SNR 4x4':>12}")
+    for name, trail, q, g in ((names[0], qv, ours, qg), (names[1], siril, theirs, sg)):
+        print(f"{name:30} {100 * float(trail[2]):12.1f} % {float(q[0]):9.3f} {g[0]:8.2f} {g[1]:12.2f}")
+    print(f"traînée gardée : part de la lumière des traînées que la moyenne simple garde "
+          f"({float(qv[0]):.0f} ADU chez nous, {float(siril[0]):.0f} chez Siril) ; cible < 5 %")
+    print(f"gain SNR / Siril : {qg[0] / sg[0]:.3f} par pixel, {qg[1] / sg[1]:.3f} sur 4 x 4 (cible >= 0,98) ; "
+          f"FWHM / Siril : {float(ours[0]) / float(theirs[0]):.3f} (cible à 3 % près)")
+
+
 # ---------------------------------------------------------------- report
 
 WAYS = [("auto", "--guide auto"), ("marks", "marques données"), ("siril", "Siril (shift)")]
@@ -365,6 +449,10 @@ def main(argv):
         cmd_siril_check(args[0], args[1:])
     elif cmd == "floor" and len(args) == 3:
         cmd_floor(*args)
+    elif cmd == "trail" and len(args) == 6:
+        cmd_trail(*args)
+    elif cmd == "rejection-report" and len(args) == 6:
+        cmd_rejection_report(*args)
     elif cmd == "report" and args:
         cmd_report(args[0], args[1:])
     else:
