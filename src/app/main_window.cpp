@@ -656,6 +656,10 @@ void MainWindow::ShowProgress(double done) {
 }
 
 void MainWindow::MsgBox(const std::string& text) {
+  // The box waits for the user inside the handler: the window shows the
+  // state the handler has reached (caption, menus) rather than the one
+  // before it.
+  Refresh();
   QMessageBox::information(this, QStringLiteral("Quelvista"), Lines(text));
 }
 

@@ -62,6 +62,11 @@ inline void Shot(QWidget& w, const QString& folder, const char* name) {
   const QString path = folder + "/" + name + ".png";
   Check(w.grab().save(path), "capture " + path.toStdString());
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    // The display shows a window just opened a moment after Qt has drawn
+    // it: without this wait a fresh message box comes out blank.
+    QElapsedTimer shown;
+    shown.start();
+    while (shown.elapsed() < 150) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const QString screens = folder + "/../screens";
     QDir().mkpath(screens);
     screen->grabWindow(0).save(screens + "/" + name + ".png");
