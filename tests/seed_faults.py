@@ -59,8 +59,8 @@ FAULTS = [
      "hot pixels: last inner column not examined"),
     # Pixel kernels: display
     ("src/display/render.cpp",
-     "o[x] = (ToByte(Clamp255(rv)) << 16) | (ToByte(Clamp255(gv)) << 8) | ToByte(Clamp255(bv));",
-     "o[x] = (ToByte(Clamp255(bv)) << 16) | (ToByte(Clamp255(gv)) << 8) | ToByte(Clamp255(rv));",
+     "return (ToByte(Clamp255(rv)) << 16) | (ToByte(Clamp255(gv)) << 8) | ToByte(Clamp255(bv));",
+     "return (ToByte(Clamp255(bv)) << 16) | (ToByte(Clamp255(gv)) << 8) | ToByte(Clamp255(rv));",
      "draw: red and blue swapped"),
     ("src/display/render.cpp", "const int32_t m = ToByte(Clamp255((gv + rv + bv) * 0.33333333));",
      "const int32_t m = ToByte((gv + rv + bv) * 0.33333333);", "draw mono: clamp removed"),
@@ -94,7 +94,8 @@ FAULTS = [
      "project: reference x read from the y column"),
     ("src/workspace/project_file.cpp", "if (slider < 0 || slider > 20) Raise(kErrInvalidPropertyValue);",
      "if (slider < 0 || slider > 21) Raise(kErrInvalidPropertyValue);", "project: slider limit off by one"),
-    ("src/workspace/option_table.cpp", "return l.on ? MaxOf(l.lo, MinOf(l.hi, v)) : v;", "return l.on ? MinOf(l.hi, v) : v;",
+    ("src/workspace/option_table.cpp", "return l.rule ? l.rule(v) : MaxOf(l.lo, MinOf(l.hi, v));",
+     "return l.rule ? l.rule(v) : MinOf(l.hi, v);",
      "settings: lower limit not applied"),
     ("src/workspace/option_table.cpp", "if (int16_t* x = Slot<int16_t>(row, p)) *x = v != 0 ? 1 : 0;",
      "if (int16_t* x = Slot<int16_t>(row, p)) *x = v > 0 ? 1 : 0;", "settings: negative check box value read as off"),
@@ -159,6 +160,11 @@ FAULTS = [
      "rounding: the sign dropped"),
     ("src/process/pixel_rows.cpp", "      histo[bin] += run;\n      return fault.At(x + 1, kErrOverflow);",
      "      return fault.At(x + 1, kErrOverflow);", "histogram: the pixels before an overflow not counted"),
+    # Rejection layers and frame scores
+    ("src/stack/reject.cpp", "greyEven = greyEven && l.grey && !l.weighted;", "greyEven = greyEven && !l.weighted;",
+     "rejection: colour layers judged as grey"),
+    ("src/stack/frame_score.cpp", "constexpr double kFwhmPerSigma = 2.3548;", "constexpr double kFwhmPerSigma = 2.0;",
+     "frame scores: FWHM from the wrong factor"),
 ]
 
 TARGETS = ["quelvista_tests", "quelvista_gui_tests", "quelvista-cli"]

@@ -209,11 +209,10 @@ TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
   EXPECT_EQ(t1, "3216");
   l = qv::ShowHistoLevels(0, 0, 0.015625, 0, 0, true, t1, t2, loc);
   EXPECT_EQ(t1, "0,5");  // the user's decimal comma
-}
 
-TEST(HistoLevels, TypedLevelsReplaceTheComputedOnes) {
-  std::string t1 = "1 234,5", t2 = "40000";
-  auto l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, false, t1, t2, qv::NumLocale::Comma());
+  // Typed levels replace the computed ones.
+  t1 = "1 234,5", t2 = "40000";
+  l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, false, t1, t2, qv::NumLocale::Comma());
   EXPECT_DOUBLE_EQ(l.black, 1234.5);
   EXPECT_DOUBLE_EQ(l.white, 40000);
   EXPECT_DOUBLE_EQ(l.markBlack, 100);  // the marks still show the computed levels

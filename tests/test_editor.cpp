@@ -97,7 +97,9 @@ void WriteResult(const std::string& path, int w, int h, F value) {
 
 }  // namespace
 
-TEST_F(EditorCurve, CentreIsAStraightLineFromBlackToWhite) {
+// The curve at its centre is a straight line from black to white; hiding
+// the maximum moves the ends.
+TEST_F(EditorCurve, CentreEndsAndIndices) {
   EditorSettings st;  // levels 0 .. 65535, the curve at its centre
   SettleLevels(st);
   CurveTable t;
@@ -106,10 +108,6 @@ TEST_F(EditorCurve, CentreIsAStraightLineFromBlackToWhite) {
     const double n = RoundHalfEven(v * 32767.0 / 65535);
     EXPECT_EQ(CurveByte(t, (v - st.black[0]) * st.gain[0]), RoundHalfEven(255 * n / 32767)) << v;
   }
-}
-
-TEST_F(EditorCurve, HidingTheMaximumMovesTheEnds) {
-  CurveTable t;
   BuildCurve(t, 127.5, 256, true);
   EXPECT_EQ(t[0], 1);
   EXPECT_EQ(t[1], 1);  // round(255 / 32767) = 0, raised to the low end
@@ -125,10 +123,7 @@ TEST_F(EditorCurve, HidingTheMaximumMovesTheEnds) {
   EXPECT_EQ(t[0], 1);
   BuildCurve(t, 255, 256, false);
   EXPECT_EQ(t[16384], RoundHalfEven(std::pow(16384 / 32767.0, 2) * 255));
-}
-
-TEST_F(EditorCurve, ArgbRoundsHalfToEvenAndClamps) {
-  CurveTable t;
+  // Indices round half to even and clamp.
   for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<uint8_t>(i % 251);
   EXPECT_EQ(CurveByte(t, -5), t[0]);
   EXPECT_EQ(CurveByte(t, 1e12), t[32767]);
@@ -613,15 +608,13 @@ TEST_F(EditorClean, SaturatedStarAndItsHaloAreBlackedOut) {
   ASSERT_TRUE(HideSaturated(radius1, 1));
   EXPECT_EQ(radius1(5, 5), 0);
   EXPECT_EQ(radius1(4, 4), Rgb(200, 200, 200));
-}
-
-TEST_F(EditorClean, AFifthSaturatedStopsBeforeTheHalo) {
-  Plane<int32_t> pic(4, 4);  // 25 pixels
-  pic.Fill(Rgb(100, 100, 100));
-  for (int x = 0; x < 5; ++x) pic(x, 0) = Rgb(0, 0, 255);
-  EXPECT_FALSE(HideSaturated(pic, 3));
-  EXPECT_EQ(pic(2, 0), 0);
-  EXPECT_EQ(pic(2, 1), Rgb(100, 100, 100));
+  // A fifth of the picture saturated stops before the halo.
+  Plane<int32_t> fifth(4, 4);  // 25 pixels
+  fifth.Fill(Rgb(100, 100, 100));
+  for (int x = 0; x < 5; ++x) fifth(x, 0) = Rgb(0, 0, 255);
+  EXPECT_FALSE(HideSaturated(fifth, 3));
+  EXPECT_EQ(fifth(2, 0), 0);
+  EXPECT_EQ(fifth(2, 1), Rgb(100, 100, 100));
 }
 
 TEST_F(EditorClean, ColourScaleStarIsHiddenWhenTheMaximumIs) {

@@ -114,7 +114,9 @@ TEST(SavePictureAsBmp, LayoutRowPaddingAndOrder) {
   EXPECT_TRUE(qv::BuildBmpFile(Plane<int32_t>()).empty());
 }
 
-TEST(SaveCommands, WriterFollowsTheLowerCaseExtension) {
+// A name typed without extension takes the selected filter's; a name
+// that has one keeps it, and the writer follows its lower-case extension.
+TEST(SaveCommands, ABareNameTakesTheSelectedFiltersExtensionAndTheWriterFollowsIt) {
   using W = qv::PictureWriter;
   for (const auto& [name, writer] : std::vector<std::pair<const char*, W>>{{"A.JPG", W::Jpeg},
                                                                            {"a.Bmp", W::Bmp},
@@ -126,11 +128,6 @@ TEST(SaveCommands, WriterFollowsTheLowerCaseExtension) {
     EXPECT_EQ(qv::WriterForName(name), writer) << name;
   EXPECT_EQ(qv::SaveDialogInitialName("/d/m31.fts"), "/d/m31");
   EXPECT_EQ(qv::SaveDialogInitialName(".fts"), "");
-}
-
-// A name typed without extension takes the selected filter's; a name
-// that has one keeps it, and the writer follows it.
-TEST(SaveCommands, ABareNameTakesTheSelectedFiltersExtension) {
   const qv::FileDialogRequest image = qv::SaveDialogParams().Request();
   qv::FileDialogRequest project;
   project.pattern = "*.txt";

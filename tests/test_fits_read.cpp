@@ -173,16 +173,11 @@ TEST(FitsRead, SixteenBitOffsetOverflowIsARunTimeError) {
   EXPECT_EQ(r.Text().rfind("erreur 6 ", 0), 0u);
 }
 
+// Singles beyond the long range are a run-time overflow (the table of the
+// test below); doubles are clipped.
 TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
   TempDir dir;
   const std::string path = dir.File("outside.fts");
-  for (double v : {1e10, -1e10, static_cast<double>(std::numeric_limits<float>::quiet_NaN())}) {
-    WriteWithCfitsio(path, FLOAT_IMG, 2, 2, 1, {1, 2, v, 3});
-    TestSession s(path);
-    const qv::Outcome r = qv::ProcessPic(*s, 1, 1);
-    EXPECT_FALSE(r) << v;
-    EXPECT_FALSE(r.why.empty()) << v;
-  }
   WriteWithCfitsio(path, DOUBLE_IMG, 2, 2, 1, {1, 2, 1e300, -1e300});
   TestSession s(path);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
@@ -216,6 +211,7 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
        {{2 * w + 2, nan}, {2 * w + 1, nan}},
        "x 2, y 2 du plan 1)"},
       {"a finite overflow before it", FLOAT_IMG, 1, {{1, 1e10}, {2, nan}}, nullptr},
+      {"a single far below the long range", FLOAT_IMG, 1, {{2 * w + 1, -1e10}}, nullptr},
   };
   TempDir dir;
   const std::string path = dir.File("odd.fts");

@@ -86,30 +86,29 @@ TEST_F(Form1Events, ClickModesSetTheirMarksInImagePixels) {
   // Shift overrides the selected mode.
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 0, 0);
   EXPECT_EQ(e.ImgRefX, 0);
-}
 
-TEST_F(Form1Events, RightClickShowsThePixelAndOddClicksAreIgnored) {
-  ShowPicture(s);
+  // The right button shows the pixel and sets no mark.
   qv::Picture1_MouseDown(f, qv::kRightButton, qv::kShiftMask, 8, 12);
   EXPECT_EQ(f.Caption, "(x,y)=(16,24) RGB=(1000,7,1000)");
-  EXPECT_EQ(s.Img[1].ImgRefX, 0);  // the right button sets no mark
+  EXPECT_EQ(s.Img[1].ImgRefX, 0);
 
   // Outside the planes: the caption stays, nothing throws.
   qv::Picture1_MouseDown(f, qv::kRightButton, 0, 500, 12);
   EXPECT_EQ(f.Caption, "(x,y)=(16,24) RGB=(1000,7,1000)");
   // While busy or running the picture does not react.
+  const std::string zones = e.ImgZone;
   f.Busy = true;
   qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 8, 12);
   f.Busy = false;
   s.RunState = 1;
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 8, 12);
-  EXPECT_EQ(s.Img[1].ImgGuideX, 0);
-  EXPECT_EQ(s.Img[1].ImgRefX, 0);
+  EXPECT_EQ(e.ImgZone, zones);
+  EXPECT_EQ(e.ImgRefX, 0);
   // A picture of one column cannot give fractions: the click is dropped.
   s.RunState = 0;
   for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) p->Redim(0, 10);
-  qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 0, 2);
-  EXPECT_EQ(s.Img[1].ImgGuideX, 0);
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask | qv::kShiftMask, 0, 2);
+  EXPECT_DOUBLE_EQ(e.ImgGuideX, 0.5);
 }
 
 TEST_F(Form1Events, RegistrationBoxesAndShiftFields) {

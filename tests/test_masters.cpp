@@ -97,13 +97,10 @@ TEST(Masters, MaskSquareFollowsMaskSize) {
     BuildMask(s, dir.File("random.fts"), size, 1500);
     EXPECT_EQ(s->cal.HotMask, ReferenceMask(r, w, h, size, 1500)) << size;
   }
-}
-
-TEST(Masters, MaskMostlyAboveTheThresholdIsDiscarded) {
-  // 9 x 9: the mask stays while 3 x good pixels reaches 8 x 8 = 64.
-  TempDir dir;
+  // Mostly above the threshold, the mask is discarded: on 9 x 9 it stays
+  // while 3 x good pixels reaches 8 x 8 = 64.
   for (int hot : {59, 60}) {
-    std::vector<int> v(81, 10);
+    std::fill_n(v.begin(), 81, 10);
     std::fill_n(v.begin(), hot, 9000);
     qvtest::WriteFits16(dir.File("mask.fts"), 9, 9, 1, v);
     TestSession s;

@@ -252,45 +252,24 @@ TEST(Settings, EachOptionFollowsItsRules) {
             "ColorText1=_HA;ColorFilter1=0;ColorText2=_SII;ColorFilter2=0;ColorText3=_OIII;ColorFilter3=4;");
 }
 
-// What the main window writes at quit reads back the same through a file,
-// with a decimal comma.
-TEST(Settings, QuitValuesReadBackThroughAFile) {
-  TestSession s;
-  s->locale = NumLocale::Comma();
+// What the main window writes at quit, and the rejection and FWHM factor
+// chosen in the dialog, read back the same through a file under a decimal
+// comma; they stay out of projects: they are the program's.
+TEST(Settings, QuitValuesAndTheRejectionReadBackThroughAFile) {
   TempDir dir;
+  TestSession s, b;
+  s->locale = b->locale = NumLocale::Comma();
   s->opt.MinQual = 0.825f;
   s->opt.Hsens = 3;
   s->opt.ColorText = {"_HA, bis", "@x", "C:\\images\\new"};
   s->opt.ColorChk = {7, 2, 0};
   s.form1.Project = " /data/a b.txt";
+  s->ResizeImageArrays(1);
+  const std::vector<uint8_t> project = ProjectBytes(ProjectOf(*s, {}));
   {
     QtSettingsStore store(dir.File("qv.ini"));
     SaveSettingsAtQuit(s.form1, store);
   }
-  TestSession b;
-  b->locale = NumLocale::Comma();
-  QtSettingsStore store(dir.File("qv.ini"));
-  LoadSettings(b.form1, store, "");
-  LoadHsens(b.form1, store);
-  LoadProjectSetting(b.form1, store);
-  EXPECT_EQ(store.Read(kSettingsSection, "MinQual", ""), "0,825");
-  EXPECT_FLOAT_EQ(b->opt.MinQual, 0.825f);
-  EXPECT_EQ(b.form1.Text3, "82,5");
-  EXPECT_EQ(b->opt.Hsens, 3);
-  EXPECT_EQ(b->opt.ColorText, s->opt.ColorText);
-  EXPECT_EQ(b->opt.ColorChk, s->opt.ColorChk);
-  EXPECT_EQ(b.form1.Project, " /data/a b.txt");
-}
-
-// The rejection and the FWHM factor chosen in the dialog under a decimal
-// comma read back the same through a file, and stay out of projects: they
-// are the program's.
-TEST(Settings, RejectionAndFwhmReadBackThroughAFileAndStayOutOfProjects) {
-  TempDir dir;
-  TestSession s, b;
-  s->locale = b->locale = NumLocale::Comma();
-  s->ResizeImageArrays(1);
-  const std::vector<uint8_t> project = ProjectBytes(ProjectOf(*s, {}));
   QtSettingsStore store(dir.File("qv.ini"));
   OptionsCommand(s.form1, store, [](Form5& f) {
     f.Option3_Click(2);
@@ -302,6 +281,13 @@ TEST(Settings, RejectionAndFwhmReadBackThroughAFileAndStayOutOfProjects) {
   });
   EXPECT_EQ(ProjectBytes(ProjectOf(*s, {})), project);
   StartUp(b, store);
+  EXPECT_EQ(store.Read(kSettingsSection, "MinQual", ""), "0,825");
+  EXPECT_FLOAT_EQ(b->opt.MinQual, 0.825f);
+  EXPECT_EQ(b.form1.Text3, "82,5");
+  EXPECT_EQ(b->opt.Hsens, 3);
+  EXPECT_EQ(b->opt.ColorText, s->opt.ColorText);
+  EXPECT_EQ(b->opt.ColorChk, s->opt.ColorChk);
+  EXPECT_EQ(b.form1.Project, " /data/a b.txt");
   EXPECT_EQ(store.Read(kSettingsSection, "RejectLow", ""), "2,5");
   EXPECT_EQ(store.Read(kSettingsSection, "MaxFwhm", ""), "1,5");
   EXPECT_EQ(std::vector<double>({b->opt.RejectMode * 1.0, b->opt.RejectLow, b->opt.RejectHigh, b->opt.Normalise * 1.0,

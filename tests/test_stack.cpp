@@ -443,6 +443,14 @@ TEST(RunRange, SubsetFields) {
     EXPECT_EQ(first, c.wantFirst) << c.first << ".." << c.last;
     EXPECT_EQ(last, c.wantLast) << c.first << ".." << c.last;
   }
+  // The boxes read in the user's conventions, rounded; "Etendre" rides along.
+  s.locale = NumLocale::Comma();
+  ts.form1.Text7Visible = true;
+  ts.form1.Text7 = "2,6";
+  ts.form1.Text8 = "4";
+  ts.form1.Check6 = 1;
+  const RunRequest r = RequestFromWindow(ts.form1);
+  EXPECT_EQ(std::vector<int>({r.first, r.last, r.expand}), std::vector<int>({3, 4, 1}));
 }
 
 // The room a run's files take: 24 + 12 W H bytes for each checked image of

@@ -1,11 +1,9 @@
-// The main-window model as the session's listeners, and the run request it makes.
+// The main-window model as the session's listeners.
 #include <gtest/gtest.h>
 
-#include "stack/run_control.h"
 #include "support.h"
 #include "workspace/form1_events.h"
 #include "workspace/image_list.h"
-#include "workspace/run.h"
 
 using namespace qv;
 using qvtest::TestSession;
@@ -67,27 +65,6 @@ TEST(MainWindowView, TheSessionForgetsAModelThatIsGone) {
   std::make_unique<Form1>(s).reset();  // a model made, then gone
   EXPECT_TRUE(s.messages == &Messages::None() && s.guideDisplay == &GuideDisplay::None() &&
               s.window == &MainWindowView::None());
-}
-
-TEST(RunRequest, TheWindowAsksWithItsSubsetBoxesOnlyWhileShown) {
-  TestSession ts;
-  ts->ResizeImageArrays(6);
-  ts->locale = NumLocale::Comma();
-  ts.form1.Text7 = std::string{"2,6"};
-  ts.form1.Text8 = std::string{"4"};
-  ts.form1.Check6 = 1;
-  RunRequest r = RequestFromWindow(ts.form1);
-  EXPECT_EQ(r.first, 0);
-  EXPECT_EQ(r.last, 0);
-  EXPECT_TRUE(r.expand);
-  ts.form1.Text7Visible = true;
-  r = RequestFromWindow(ts.form1);
-  EXPECT_EQ(r.first, 3);  // read with the user's conventions, rounded
-  EXPECT_EQ(r.last, 4);
-  int first = 0, last = 0;
-  RunRange(*ts, RunRequest{9, 2, false}, first, last);
-  EXPECT_EQ(first, 6);
-  EXPECT_EQ(last, 6);
 }
 
 }  // namespace
