@@ -350,7 +350,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .load = LoadConversion::CInt,
      .writeStep = 19,
      .ok = OkAction::Store,
-     .help = "1 ramène le fond de chaque image à celui de la première pour le rejet"},
+     .help = "1 ramène le fond de chaque image à celui de la première pour le rejet (sans rejet, aucun effet)"},
     {.id = OptionKey::NormaliseOutput,
      .key = "NormaliseOutput",
      .type = OptionType::Check,
