@@ -37,7 +37,7 @@ ReportWindow::ReportWindow(qv::Form1& f, QWidget* parent) : QWidget(parent, Qt::
   total_->setObjectName("ReportTotal");
   layout->addWidget(table_);
   layout->addWidget(total_);
-  resize(900, 420);
+  resize(1180, 420);
 }
 
 void ReportWindow::Refresh() {
