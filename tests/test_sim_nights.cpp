@@ -132,4 +132,35 @@ TEST(SimulatedNight, ATrailCrossesTheSameSkyInEveryFrameThatHasOne) {
   }
 }
 
+// A trail in one frame of twelve: the plain average keeps its light, both
+// rules take it out, and everything else is the same night.
+TEST(SimulatedNight, OneTrailLeavesTheStackWithEitherRule) {
+  qvtest::TempDir dir;
+  const std::string sky = " --frames 12 --width 320 --height 240 --stars 60 --dither 8 --seed 6";
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + dir.File("clean") + "'" + sky).status, 0);
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + dir.File("trail") + "'" + sky + " --trail 5").status, 0);
+  const std::string tmp = "TMPDIR='" + dir.path().string() + "' ";
+  auto kept = [&](const std::string& mode) {
+    std::vector<qvtest::FitsImage> stacks;
+    for (const std::string night : {"clean", "trail"}) {
+      const std::string out = dir.File(night + "-" + mode + ".fts");
+      const qvtest::CliResult r = qvtest::Cli(
+          dir, "stack '" + dir.File(night) + "/project.txt' --guide auto --reject " + mode + " --out '" + out + "'",
+          tmp);
+      EXPECT_EQ(r.status, 0) << r.err;
+      stacks.push_back(qvtest::ReadFitsImage(out));
+    }
+    double light = 0;
+    if (stacks[0].w != stacks[1].w || stacks[0].h != stacks[1].h) return -1.0;
+    for (long y = 0; y < stacks[0].h; ++y)
+      for (long x = 0; x < stacks[0].w; ++x) light += stacks[1](x, y) - stacks[0](x, y);
+    return light;
+  };
+  const double plain = kept("aucun");
+  // 3000 ADU at the peak (the default) of a line over 240 pixels long, a
+  // twelfth of it in the mean: here 110,000 ADU in all.
+  EXPECT_GT(plain, 60000);
+  for (const std::string mode : {"sigma", "winsor"}) EXPECT_LT(std::fabs(kept(mode)), 0.05 * plain) << mode;
+}
+
 }  // namespace
