@@ -242,3 +242,42 @@ TEST(Reject, AStopDuringABandLeavesTheLaterRowsAlone) {
   EXPECT_EQ(n.s.dest.DestWeightR(3, kH - 1), 0);
   EXPECT_TRUE(std::filesystem::is_empty(n.dir.path()));
 }
+
+// Grey frames sum red alone and copy it to green and blue however the
+// combination ends (at the end, at a frame in colour, at a stop): the six
+// planes are those that summing the three colours of every frame gives.
+TEST(Combine, GreyFramesLeaveThePlanesOfThreeColours) {
+  auto value = [](int k, int x, int y) { return 500 + ((x * 3 + y * 5 + k * 11) % 17) * (k + 1); };
+  for (const int stopAt : {0, 9}) {
+    for (const int colourFrame : {0, 3}) {
+      auto run = [&](const std::function<int32_t(int, int, int, int)>& f) {
+        auto n = std::make_unique<Night>(4);
+        for (int k = 1; k <= 4; ++k) n->Park(k, kW, kH, [&](int p, int x, int y) { return f(k, p, x, y); });
+        int yields = 0;
+        if (stopAt)
+          n->ts.services.events.onYield = [&yields, stopAt, &s = n->s] {
+            if (++yields == stopAt) s.RunState = 2;
+          };
+        EXPECT_EQ(static_cast<bool>(CombineStack(n->s, false)), stopAt == 0);
+        n->ts.services.events.onYield = nullptr;
+        return n;
+      };
+      // Frame colourFrame's green stands 7 above its red and blue.
+      auto plane = [&](int k, int p, int x, int y) { return value(k, x, y) + (k == colourFrame && p == 1 ? 7 : 0); };
+      const auto night = run(plane);
+      const Destination& d = night->s.dest;
+      const Plane<float>* sums[3] = {&d.DestSumR, &d.DestSumG, &d.DestSumB};
+      const Plane<float>* weights[3] = {&d.DestWeightR, &d.DestWeightG, &d.DestWeightB};
+      for (int p = 0; p < 3; ++p) {
+        // A night in colour whose red is this night's colour p.
+        const auto asRed = run([&](int k, int q, int x, int y) { return plane(k, p, x, y) + 100 * q; });
+        for (int y = 0; y < kH; ++y)
+          for (int x = 0; x < kW; ++x) {
+            ASSERT_EQ((*sums[p])(x, y), asRed->s.dest.DestSumR(x, y))
+                << "colour " << p << " at " << x << "," << y << ", stop " << stopAt << ", colour frame " << colourFrame;
+            ASSERT_EQ((*weights[p])(x, y), asRed->s.dest.DestWeightR(x, y)) << p << " " << x << "," << y;
+          }
+      }
+    }
+  }
+}

@@ -171,18 +171,19 @@ bool ForEachSample(int u1, int u2, int wd, int hd, const Weighting& weighting, c
 
 bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b,
                    const PlaneView<float> (&sum)[3], const PlaneView<float> (&weight)[3], const Weighting& weighting,
-                   const Placement& placement, const YieldPoint& yield) {
+                   const Placement& placement, const YieldPoint& yield, int colours) {
   RequireSameSize(r, g, b);
   const int wd = sum[0].UBound1(), hd = sum[0].UBound2();
   for (int p = 0; p < 3; ++p)
     if (!sum[p].SameSize(wd + 1, hd + 1) || !weight[p].SameSize(wd + 1, hd + 1)) Raise(kErrSubscript);
   if (sum[0].Empty()) return true;
   const ConstPlaneView<int32_t> src[3] = {r, g, b};
+  colours = std::clamp(colours, 1, 3);
   return ForEachSample(r.UBound1(), r.UBound2(), wd, hd, weighting, placement, yield, [&](int yd) {
     float* const sums[3] = {sum[0].Row(yd), sum[1].Row(yd), sum[2].Row(yd)};
     float* const weights[3] = {weight[0].Row(yd), weight[1].Row(yd), weight[2].Row(yd)};
-    return [&src, sums, weights](int xd, int xs, int ys, double w) {
-      for (int p = 0; p < 3; ++p) {
+    return [&src, sums, weights, colours](int xd, int xs, int ys, double w) {
+      for (int p = 0; p < colours; ++p) {
         const int32_t v = src[p].Row(ys)[xs];
         if (v <= 0) continue;
         float& wv = weights[p][xd];
@@ -225,6 +226,44 @@ bool ResampleToLayer(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, Const
 
 namespace {
 
+bool SamePlanes(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b) {
+  if (r.Size() != g.Size() || r.Size() != b.Size()) return false;
+  const size_t bytes = r.Size() * sizeof(int32_t);
+  return bytes == 0 || (std::memcmp(r.Data(), g.Data(), bytes) == 0 && std::memcmp(r.Data(), b.Data(), bytes) == 0);
+}
+
+// The destination's green and blue held back while only grey frames come:
+// they are red's copies, made when a frame in colour comes and whenever
+// the combination ends (a stop, an error, the end), so that every way out
+// leaves the six planes as summing all three colours would.
+class GreyNight {
+ public:
+  explicit GreyNight(Destination& d) : d_(d) {}
+  ~GreyNight() { CatchUp(); }
+  GreyNight(const GreyNight&) = delete;
+  GreyNight& operator=(const GreyNight&) = delete;
+  // Whether this frame may add to red alone.
+  bool Grey(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b) {
+    if (colour_ || !SamePlanes(r, g, b)) {
+      CatchUp();
+      colour_ = true;
+      return false;
+    }
+    behind_ = true;
+    return true;
+  }
+
+ private:
+  void CatchUp() {
+    if (!behind_) return;
+    d_.DestSumG = d_.DestSumB = d_.DestSumR;
+    d_.DestWeightG = d_.DestWeightB = d_.DestWeightR;
+    behind_ = false;
+  }
+  Destination& d_;
+  bool behind_ = false, colour_ = false;
+};
+
 bool Combine(Session& s, bool expand, std::vector<int>* combined) {
   if (s.stack.StackCount == 0) return false;
   const Weighting wt = WeightingOf(s.opt, s.stack.StackW1, s.stack.StackH1);
@@ -255,6 +294,9 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
   const PlaneView<float> weight[3] = {d.DestWeightR, d.DestWeightG, d.DestWeightB};
   const RejectRule rule = RejectRuleOf(s.opt);
   const bool rejecting = rule.mode != kRejectNone;
+  // While every frame is grey, green and blue would add what red adds: red
+  // alone is summed, and copied to them however the combination ends.
+  GreyNight greySoFar(d);
   std::vector<ParkedLayer> layers;
   Layer layer;
   uint64_t heldBytes = 0;
@@ -312,7 +354,9 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
     caption += " Sum";
     s.progress.Report(caption);
     Log(s, caption);
-    if (!ResampleImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, sum, weight, wt, at, s.progress.WhileStillRunning()))
+    const bool grey = greySoFar.Grey(s.pic.PicR, s.pic.PicG, s.pic.PicB);
+    if (!ResampleImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, sum, weight, wt, at, s.progress.WhileStillRunning(),
+                       grey ? 1 : 3))
       return false;
     if (combined) combined->push_back(k);
   }

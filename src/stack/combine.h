@@ -49,10 +49,11 @@ struct Placement {
 // adds its value times its weight to that colour's sum and its weight to
 // the weight, when the weight is above 0 and the value is. Calls `yield`
 // after each destination row whose y is a multiple of 4, and returns false
-// when it says stop (the rows added so far stay).
+// when it says stop (the rows added so far stay). Only the first `colours`
+// colours are added (a grey frame's others would add the same).
 bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b,
                    const PlaneView<float> (&sum)[3], const PlaneView<float> (&weight)[3], const Weighting& weighting,
-                   const Placement& placement, const YieldPoint& yield);
+                   const Placement& placement, const YieldPoint& yield, int colours = 3);
 
 // A frame resampled into the destination, over its clamped box: rows
 // y0..y1, columns x0..x1, each pixel the weight its source pixel has there
