@@ -42,9 +42,10 @@ inline double Clamp255(double v) {
 inline int32_t ChannelByte(int32_t v, double black, double gain) { return ToByte(Clamp255((v - black) * gain)); }
 
 // Samples of the working scale, 0..65535: the values a colour picture
-// takes a table of (a grey one sums three doubles, as fast as the table), computed by ChannelByte itself so that a byte
-// from the table is the byte computed. Larger pictures than kTabulateFrom output pixels amortise the table (65536
-// values against three per pixel).
+// takes a table of (a grey one sums three doubles, as fast as the table),
+// computed by ChannelByte itself so that a byte from the table is the byte
+// computed. Pictures of more than kTabulateFrom output pixels amortise the
+// table (65536 values against three per pixel).
 constexpr int32_t kTabulated = 65536;
 constexpr int64_t kTabulateFrom = 1 << 17;
 

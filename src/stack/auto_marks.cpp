@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/median.h"
 #include "process/process_pic.h"
 #include "stack/auto_guide.h"
 #include "stack/frames.h"
@@ -225,9 +226,7 @@ ImageMark AutoMarker::Mark(int i) {
     const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, i));
     m.stars = field.stars.size();
     const std::vector<size_t> matchable = MatchableStars(field);
-    std::vector<Point2> points;
-    for (const size_t f : matchable) points.push_back({field.stars[f].x, field.stars[f].y});
-    const StarMatch found = MatchStars(refPoints_, points, match);
+    const StarMatch found = MatchStars(refPoints_, MatchablePoints(field), match);
     m.agreeing = found.agreeing;
     m.rms = found.rms;
     // The seeing is read on the stars the match recognised: a frame that
@@ -313,7 +312,7 @@ void AutoMarker::LeaveOutWide(float factor) {
   for (const ImageMark& m : report_.images)
     if ((m.marked || m.reference) && m.score.shaped) widths.push_back(m.score.fwhm);
   if (widths.empty()) return;
-  const double median = MedianOf(widths);
+  const double median = SampleMedian(widths);
   for (ImageMark& m : report_.images) {
     if (m.reference || !m.marked || !m.score.shaped || m.score.fwhm <= factor * median) continue;
     const auto b = std::find_if(before_.begin(), before_.end(), [&](const auto& e) { return e.first == m.image; });

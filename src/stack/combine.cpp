@@ -195,6 +195,14 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
   });
 }
 
+bool GreyPlanes(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b) {
+  RequireSameSize(r, g, b);
+  const size_t row = static_cast<size_t>(r.UBound1() + 1) * sizeof(int32_t);
+  for (int y = 0; y <= r.UBound2(); ++y)
+    if (std::memcmp(r.Row(y), g.Row(y), row) != 0 || std::memcmp(r.Row(y), b.Row(y), row) != 0) return false;
+  return true;
+}
+
 bool ResampleToLayer(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b, int wd, int hd,
                      const Weighting& weighting, const Placement& placement, const YieldPoint& yield, Layer& layer) {
   RequireSameSize(r, g, b);
@@ -203,11 +211,7 @@ bool ResampleToLayer(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, Const
   layer.y0 = static_cast<int>(std::clamp(placement.minY, 0.0, static_cast<double>(hd)));
   layer.y1 = static_cast<int>(std::clamp(placement.maxY, 0.0, static_cast<double>(hd)));
   layer.weighted = weighting.circle || weighting.blend;
-  layer.grey = true;
-  for (int y = 0; y <= r.UBound2() && layer.grey; ++y) {
-    const size_t row = static_cast<size_t>(r.UBound1() + 1) * sizeof(int32_t);
-    layer.grey = std::memcmp(r.Row(y), g.Row(y), row) == 0 && std::memcmp(r.Row(y), b.Row(y), row) == 0;
-  }
+  layer.grey = GreyPlanes(r, g, b);
   const size_t w = layer.Width(), sampleBytes = layer.SampleBytes();
   layer.bytes.assign(w * layer.Height() * sampleBytes, 0);
   const ConstPlaneView<int32_t> src[3] = {r, g, b};
@@ -226,12 +230,6 @@ bool ResampleToLayer(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, Const
 
 namespace {
 
-bool SamePlanes(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b) {
-  if (r.Size() != g.Size() || r.Size() != b.Size()) return false;
-  const size_t bytes = r.Size() * sizeof(int32_t);
-  return bytes == 0 || (std::memcmp(r.Data(), g.Data(), bytes) == 0 && std::memcmp(r.Data(), b.Data(), bytes) == 0);
-}
-
 // The destination's green and blue held back while only grey frames come:
 // they are red's copies, made when a frame in colour comes and whenever
 // the combination ends (a stop, an error, the end), so that every way out
@@ -244,7 +242,7 @@ class GreyNight {
   GreyNight& operator=(const GreyNight&) = delete;
   // Whether this frame may add to red alone.
   bool Grey(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b) {
-    if (colour_ || !SamePlanes(r, g, b)) {
+    if (colour_ || !GreyPlanes(r, g, b)) {
       CatchUp();
       colour_ = true;
       return false;

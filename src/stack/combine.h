@@ -61,14 +61,21 @@ bool ResampleImage(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPl
 // weight is 1 keeps none (a pixel it does not reach holds values 0, which
 // no combination counts), and a grey frame (three equal planes) keeps one
 // value for the three: most nights' layers take 4 bytes a pixel, not 20.
+// Bytes of one pixel's sample in a layer of that layout.
+constexpr size_t LayerSampleBytes(bool weighted, bool grey) {
+  return (weighted ? sizeof(double) : 0) + (grey ? 1 : 3) * sizeof(int32_t);
+}
 struct Layer {
   int x0 = 0, y0 = 0, x1 = -1, y1 = -1;
   bool weighted = true, grey = false;
   std::vector<uint8_t> bytes;
-  size_t SampleBytes() const { return (weighted ? sizeof(double) : 0) + (grey ? 1 : 3) * sizeof(int32_t); }
+  size_t SampleBytes() const { return LayerSampleBytes(weighted, grey); }
   size_t Width() const { return x1 >= x0 ? static_cast<size_t>(x1 - x0 + 1) : 0; }
   size_t Height() const { return y1 >= y0 ? static_cast<size_t>(y1 - y0 + 1) : 0; }
 };
+
+// Three planes of one size that hold the same values: a grey picture.
+bool GreyPlanes(ConstPlaneView<int32_t> r, ConstPlaneView<int32_t> g, ConstPlaneView<int32_t> b);
 
 // The samples ResampleImage would add, kept instead in a layer over the
 // clamped box of a destination of upper bounds (wd, hd); the same stops.

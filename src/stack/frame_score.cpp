@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/median.h"
+
 namespace qv {
 
 namespace {
@@ -11,15 +13,6 @@ constexpr int kCut = 12;  // the window reaches 12 pixels from the star: up to a
 constexpr double kFwhmPerSigma = 2.3548;
 
 }  // namespace
-
-double MedianOf(std::vector<double> v) {
-  if (v.empty()) return 0;
-  const size_t n = v.size(), h = n / 2;
-  std::nth_element(v.begin(), v.begin() + static_cast<long>(h), v.end());
-  const double upper = v[h];
-  if (n % 2) return upper;
-  return (*std::max_element(v.begin(), v.begin() + static_cast<long>(h)) + upper) / 2;
-}
 
 bool StarShape(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, double x, double y,
                double& sigma, double& roundness) {
@@ -39,7 +32,7 @@ bool StarShape(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int
       if (std::max(std::abs(i), std::abs(j)) >= kCut - 1) ring.push_back(v);
     }
   // The sky under the star: the median of the window's outer ring.
-  const double sky = MedianOf(ring);
+  const double sky = SampleMedian(ring);
   for (auto& row : cut)
     for (double& v : row) v -= sky;
 
@@ -118,8 +111,8 @@ FrameScore ScoreFrame(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
   score.measured = sigmas.size();
   if (!sigmas.empty()) {
     score.shaped = true;
-    score.fwhm = kFwhmPerSigma * MedianOf(sigmas);
-    score.roundness = MedianOf(rounds);
+    score.fwhm = kFwhmPerSigma * SampleMedian(sigmas);
+    score.roundness = SampleMedian(rounds);
   }
   // The frame's median from an even sample of about 50,000 pixels, as the
   // mean of the three planes (a grey frame has three equal planes).
@@ -130,7 +123,7 @@ FrameScore ScoreFrame(const Plane<int32_t>& r, const Plane<int32_t>& g, const Pl
     const int x = static_cast<int>(k % static_cast<size_t>(w)), y = static_cast<int>(k / static_cast<size_t>(w));
     sample.push_back((static_cast<double>(r(x, y)) + g(x, y) + b(x, y)) / 3);
   }
-  score.background = MedianOf(std::move(sample));
+  score.background = SampleMedian(sample);
   score.noise = field.sky.noise / 3;
   return score;
 }

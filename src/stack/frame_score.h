@@ -34,8 +34,4 @@ bool StarShape(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int
 FrameScore ScoreFrame(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, const StarField& field,
                       const std::vector<size_t>& stars);
 
-// The middle of a sample: the mean of the two middle values for an even
-// count, 0 for none.
-double MedianOf(std::vector<double> v);
-
 }  // namespace qv

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/median.h"
 #include "core/parallel.h"
 #include "io/file.h"
 #include "stack/accumulate.h"
@@ -97,20 +98,12 @@ Background BackgroundOf(const Plane<int32_t>& r, const Plane<int32_t>& g, const 
     for (size_t k = 0; k < p.Size(); ++k)
       if (p.Data()[k] > 0) values.push_back(p.Data()[k]);
     if (values.empty()) continue;
-    auto middle = [](auto& v) {
-      const size_t m = v.size();
-      std::nth_element(v.begin(), v.begin() + static_cast<long>(m / 2), v.end());
-      const double upper = static_cast<double>(v[m / 2]);
-      if (m % 2) return upper;
-      const double lower = static_cast<double>(*std::max_element(v.begin(), v.begin() + static_cast<long>(m / 2)));
-      return (lower + upper) * 0.5;
-    };
-    const double location = middle(values);
+    const double location = SampleMedian(values);
     deviations.clear();
     for (const int32_t v : values) deviations.push_back(std::fabs(v - location));
     bg.location[c] = location;
     // A flat frame has no spread: it then scales nothing.
-    const double scale = 1.4826 * middle(deviations);
+    const double scale = 1.4826 * SampleMedian(deviations);
     bg.scale[c] = scale > 0 ? scale : 1;
   }
   return bg;
@@ -147,12 +140,7 @@ namespace {
 
 constexpr uint64_t kLayerHead = 5 * sizeof(int32_t);
 
-size_t SampleBytesOf(const ParkedLayer& l) {
-  Layer shape;
-  shape.weighted = l.weighted;
-  shape.grey = l.grey;
-  return shape.SampleBytes();
-}
+size_t SampleBytesOf(const ParkedLayer& l) { return LayerSampleBytes(l.weighted, l.grey); }
 
 // The rows of one layer that a band needs, read from its file or pointed
 // at in memory.

@@ -446,7 +446,8 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   Ignoring([&] {
     report = AutoMarks(s, options, [&](const ImageMark& m) {
       f.ShowCaption("Marques automatiques " + std::to_string(m.image) + "/" + std::to_string(n));
-      // An image the marks could not follow is unticked in the strip too.
+      // An image the marks could not follow, or left out for its wide
+      // stars, is unticked in the strip too.
       if (!m.marked && static_cast<size_t>(m.image) < f.Check9.size())
         f.Check9[static_cast<size_t>(m.image)].Value = s.Entry(m.image).ImgChecked;
     });
@@ -454,10 +455,6 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   const bool stopped = s.RunState == kStopRequested;
   StopProcess(s);
   f.Caption = kAppTitle;
-  // The images left out for their wide stars are unticked in the strip too.
-  for (const ImageMark& m : report.images)
-    if (!m.marked && !m.reference && static_cast<size_t>(m.image) < f.Check9.size())
-      f.Check9[static_cast<size_t>(m.image)].Value = s.Entry(m.image).ImgChecked;
   // The marks change what a run would do: the last run no longer applies.
   f.LastMarks = report;
   f.HasMarks = true;
