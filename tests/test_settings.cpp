@@ -331,6 +331,12 @@ TEST(Settings, IniFilesAreReadAsPlainText) {
   EXPECT_FALSE(huge.Write(kSettingsSection, "MaskThr", "1"));
   std::string why;
   EXPECT_EQ(OpenSettingsStore(big, true, why), nullptr);
+  // A serialised value claiming some 60 Go is refused before Qt reads it.
+  const std::string coded = dir.File("coded.ini");
+  std::ofstream(coded) << "[Settings]\nMaskThr=5000\nEdgeSize=@Variant(\\0\\0\\0\\x7f\\xe8 \\0\\t\\xb2)\n";
+  EXPECT_EQ(QtSettingsStore(coded).Read(kSettingsSection, "MaskThr", "1000"), "1000");
+  EXPECT_EQ(OpenSettingsStore(coded, true, why), nullptr);
+  EXPECT_NE(why.find("valeur codée « @Variant »"), std::string::npos) << why;
   EXPECT_EQ(OpenSettingsStore(dir.File("none.ini"), true, why), nullptr);
   EXPECT_EQ(OpenSettingsStore(dir.path().string(), true, why), nullptr);
 }

@@ -26,12 +26,28 @@ QString KeyPath(const std::string& section, const std::string& key) {
   return QString::fromStdString(section) + '/' + QString::fromStdString(key);
 }
 
-// A settings file too large to be one, or a pipe or device under its name
-// (reading it would wait for a writer), is not read at all.
-bool Unusable(const QString& path) {
-  const QFileInfo info(path);
-  return (info.exists() && info.size() > QtSettingsStore::kMaxFileBytes) || IsSpecialFile(path.toStdString());
+// A value Qt stores as a serialised variant ("@Variant(...)"): Qt trusts
+// the lengths inside it and would allocate whatever they claim. The program
+// never writes one, so a file that holds one is not its own.
+constexpr char kSerialisedValue[] = "@Variant(";
+
+bool HoldsSerialisedValue(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) && file.read(QtSettingsStore::kMaxFileBytes + 1).contains(kSerialisedValue);
 }
+
+// Why a settings file is not read at all, or empty when it can be: too
+// large to be one, a pipe or device under its name (reading it would wait
+// for a writer), or a serialised value in it.
+std::string WhyUnusable(const QString& path) {
+  const QFileInfo info(path);
+  if (IsSpecialFile(path.toStdString())) return kNotRegularFile;
+  if (info.exists() && info.size() > QtSettingsStore::kMaxFileBytes) return "fichier trop grand";
+  if (info.exists() && HoldsSerialisedValue(path)) return "valeur codée « @Variant », que le programme n'écrit jamais";
+  return "";
+}
+
+bool Unusable(const QString& path) { return !WhyUnusable(path).empty(); }
 
 // Removes what settings saves of ended processes left beside `path`: the
 // new contents made beside it (path.partPID), their read-back copies
@@ -191,8 +207,8 @@ std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& iniPath, boo
   if (iniPath.empty()) {
     auto store = std::make_unique<QtSettingsStore>(readOnly);
     if (!store->Usable())
-      why = std::string("réglages de l'utilisateur ignorés (") +
-            (IsSpecialFile(store->FileName()) ? kNotRegularFile : "fichier trop grand") + ") : " + store->FileName();
+      why = "réglages de l'utilisateur ignorés (" + WhyUnusable(QString::fromStdString(store->FileName())) +
+            ") : " + store->FileName();
     return store;
   }
   std::error_code ec;
@@ -208,6 +224,10 @@ std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& iniPath, boo
   const auto size = std::filesystem::file_size(iniPath, ec);
   if (ec || size > static_cast<uintmax_t>(QtSettingsStore::kMaxFileBytes)) {
     why = "fichier de réglages trop grand : " + iniPath;
+    return nullptr;
+  }
+  if (HoldsSerialisedValue(QString::fromStdString(iniPath))) {
+    why = "fichier de réglages illisible (" + WhyUnusable(QString::fromStdString(iniPath)) + ") : " + iniPath;
     return nullptr;
   }
   return std::make_unique<QtSettingsStore>(iniPath, readOnly);
