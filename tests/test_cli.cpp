@@ -148,6 +148,8 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
       {"simulate --out OUT --seeing 2:4 --seeing 2:6", 2, "la pose 2 a déjà une autre FWHM"},
       {"simulate --out OUT --frames 4 --trail 5", 2, "pas de pose 5"},
       {"simulate --out OUT --trail 2 --trail-flux 0", 2, "--trail-flux 0"},
+      {"simulate --out OUT --trail 2:0", 2, "le satellite est un numéro"},
+      {"simulate --out OUT --trail 2:1 --trail 2:2", 2, "déjà un autre satellite"},
       // No one line of the sky crosses frames 9950 pixels apart.
       {"simulate --out OUT --frames 200 --drift 50,50 --trail 1 --trail 200", 2, "ne traverse pas"},
       {stack + "1e999,5 --out OUT", 2, "--guide attend X,Y"},

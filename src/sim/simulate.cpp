@@ -276,9 +276,25 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
         }
       }
     } else if (a == "--trail") {
-      int frame = 0;
-      ok = integer(frame, 1, kMaxFrames);
-      if (ok) o.trails.insert(frame);
+      // POSE, or POSE:SATELLITE: the frames of one satellite show it on one
+      // line of the sky; other satellites cross elsewhere.
+      ok = hasValue;
+      if (ok) {
+        const std::string v = args[++i];
+        const size_t colon = v.find(':');
+        double frame = 0, satellite = 1;
+        if (!qv::WholeDotNumber(v.substr(0, colon), 1, kMaxFrames, frame)) {
+          ok = false;
+          detail = "la pose est un numéro de 1 à " + std::to_string(kMaxFrames);
+        } else if (colon != std::string::npos && !qv::WholeDotNumber(v.substr(colon + 1), 1, kMaxFrames, satellite)) {
+          ok = false;
+          detail = "le satellite est un numéro de 1 à " + std::to_string(kMaxFrames);
+        } else if (!o.trails.emplace(static_cast<int>(frame), static_cast<int>(satellite)).second &&
+                   o.trails[static_cast<int>(frame)] != static_cast<int>(satellite)) {
+          ok = false;
+          detail = "la pose " + std::to_string(static_cast<int>(frame)) + " a déjà un autre satellite";
+        }
+      }
     } else if (a == "--trail-flux") {
       ok = real(o.trailFlux, 65535) && o.trailFlux >= 1;
     } else if (a == "--colour" && hasValue) {
@@ -304,14 +320,14 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
     return false;
   };
   if (!o.seeing.empty() && o.seeing.rbegin()->first > o.frames) return beyond("--seeing", o.seeing.rbegin()->first);
-  if (!o.trails.empty() && *o.trails.rbegin() > o.frames) return beyond("--trail", *o.trails.rbegin());
+  if (!o.trails.empty() && o.trails.rbegin()->first > o.frames) return beyond("--trail", o.trails.rbegin()->first);
   if (o.out.empty()) {
     Fail(why,
          "usage : quelvista-cli simulate --out DOSSIER [--frames N] [--width W] [--height H] [--stars N]\n"
          "        [--seed S] [--drift DX,DY] [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated]\n"
          "        [--cloud IMAGE] [--dither PX] [--dither-angle DEGRES] [--other-field IMAGE]\n"
          "        [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]\n"
-         "        [--calibration-frames N] [--seeing POSE:FWHM] [--trail POSE] [--trail-flux ADU]\n"
+         "        [--calibration-frames N] [--seeing POSE:FWHM] [--trail POSE[:SAT]] [--trail-flux ADU]\n"
          "quelvista-cli simulate --help : chaque option, ses unités et ses limites");
     return false;
   }
@@ -393,29 +409,32 @@ int Simulate(const SimOptions& o, SimRecord& record, std::string& why) {
     }
   };
 
-  // The satellite's trail is one line of the sky, so that the frames it
+  // A satellite's trail is one line of the sky, so that the frames it
   // crosses show it where their own pointing puts that line: a stack must
   // find it in the same place of every aligned frame. It passes near the
   // mean of those frames' centres (on frame 1's sky) at a seeded angle,
   // drawn from a generator of its own so that the frames' noise stays as it
-  // was without a trail.
+  // was without a trail; each satellite has its own line.
   std::map<int, Segment> trailOn;
-  if (!o.trails.empty()) {
+  std::map<int, std::vector<int>> framesOf;
+  for (const auto& [f, satellite] : o.trails) framesOf[satellite].push_back(f);
+  for (const auto& [satellite, frames] : framesOf) {
     double mx = 0, my = 0;
-    for (int f : o.trails) {
+    for (int f : frames) {
       double degrees, dx, dy;
       pointingOf(f, degrees, dx, dy);
       const double a = degrees * M_PI / 180, ca = std::cos(a), sa = std::sin(a);
       mx += cx - ca * dx - sa * dy;
       my += cy + sa * dx - ca * dy;
     }
-    mx /= static_cast<double>(o.trails.size());
-    my /= static_cast<double>(o.trails.size());
-    std::mt19937_64 trailRng(o.seed * 0x2545f4914f6cdd1dULL + 0x7472);
+    mx /= static_cast<double>(frames.size());
+    my /= static_cast<double>(frames.size());
+    std::mt19937_64 trailRng(o.seed * 0x2545f4914f6cdd1dULL + 0x7472 +
+                             static_cast<uint64_t>(satellite - 1) * 0x9e3779b97f4a7c15ULL);
     const double heading = M_PI * u01(trailRng);
     const double offset = (2 * u01(trailRng) - 1) * std::min(W, H) / 4.0;
     const double sx = mx - offset * std::sin(heading), sy = my + offset * std::cos(heading);
-    for (int f : o.trails) {
+    for (int f : frames) {
       double degrees, dx, dy;
       pointingOf(f, degrees, dx, dy);
       const double a = degrees * M_PI / 180, ca = std::cos(a), sa = std::sin(a);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,7 @@ struct SimOptions {
   std::string format = "fits";           // fits, tif, bmp, jpg
   int calibrationFrames = 0;             // darks and flats written for masters, each with its own noise
   std::map<int, double> seeing;          // frame -> FWHM of its stars in pixels, for frames seen worse or better
-  std::set<int> trails;                  // frames crossed by a satellite's trail
+  std::map<int, int> trails;             // frame crossed by a satellite's trail -> that satellite (1, 2...)
   double trailFlux = 3000;               // a trail's peak, ADU above the sky
 };
 
