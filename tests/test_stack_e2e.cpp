@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 #include <regex>
 
 #include "core/paths.h"
@@ -14,6 +15,7 @@
 #include "platform/disk_space.h"
 #include "process/image_files.h"
 #include "stack/accumulate.h"
+#include "stack/stacking.h"
 #include "support.h"
 #include "workspace/form1_events.h"
 #include "workspace/frame_report.h"
@@ -366,4 +368,51 @@ TEST(StackRun, ARealTemporaryFolderThatFills) {
         << i;
   }
   EXPECT_TRUE(EmptyFolder(mount));
+}
+
+// A front end that takes its frames late has each file written aside while
+// the next frame is read: it is told the same frames in the same order, and
+// the run ends as the one loop ends it, with the folder roomy, filling after
+// two files, missing, or the run stopped at the fourth frame.
+TEST(StackRun, FilesWrittenAsideLeaveTheOneLoopsRun) {
+  Sky sky("--frames 6 --seed 2");
+  struct Told : RunListener {
+    bool late = false;
+    std::vector<std::string> lines;
+    bool TakesFramesLate() const override { return late; }
+    void FrameDone(const FrameResult& f, int accepted) override {
+      lines.push_back(std::to_string(f.image) + " " + std::to_string(accepted) + " file " + std::to_string(f.tempFile) +
+                      " " + f.parked.Text() + " planes " + std::to_string(f.planesOf));
+    }
+  };
+  enum Case { kRoomy, kFills, kMissing, kStopped };
+  for (const Case c : {kRoomy, kFills, kMissing, kStopped}) {
+    std::vector<std::string> runs[2];
+    for (const bool late : {false, true}) {
+      TestSession ts;
+      ASSERT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
+      ts->stack.TempBase = (c == kMissing ? sky.dir.File("missing") : sky.tmp) + "/run_";
+      if (c == kStopped)
+        ts.services.events.onYield = [&] {
+          if (ts->CurPic == 4 && ts->RunState == 1) ts->RunState = 2;
+        };
+      Told told;
+      told.late = late;
+      std::optional<ScopedWriteBudget> full;
+      if (c == kFills) full.emplace(static_cast<int64_t>(2 * kTempFileBytes));
+      const RunResult r = StackRun(*ts, {}, told);
+      full.reset();
+      std::vector<std::string>& run = runs[late];
+      run = told.lines;
+      run.push_back(r.outcome.Text() + (r.stopped ? " stopped" : "") + " combined " + std::to_string(r.Combined()));
+      int files = 0;
+      for ([[maybe_unused]] const auto& f : fs::directory_iterator(sky.tmp)) ++files;
+      run.push_back("files left " + std::to_string(files));
+      const Plane<float>& sum = ts->dest.DestSumR;
+      run.emplace_back(reinterpret_cast<const char*>(sum.Data()), sum.Size() * sizeof(float));
+      DeleteTempFiles(*ts);
+    }
+    EXPECT_EQ(runs[0], runs[1]) << "case " << c;
+    EXPECT_EQ(runs[1].size(), (c == kStopped ? 3u : 6u) + 3) << "case " << c;
+  }
 }

@@ -274,6 +274,9 @@ struct RunPrinter : qv::MarkingRun {
   }
   void Marked(const qv::ImageMark& m) override { marked(m); }
   void FrameDone(const qv::FrameResult& frame, int) override { frameDone(frame); }
+  // A line a little later costs nothing here; each file is written while
+  // the next image is read.
+  bool TakesFramesLate() const override { return true; }
 };
 
 // Why image i was not stacked, or was stacked in another's stead; empty
@@ -623,7 +626,7 @@ int CmdStack(const Args& args) {
     // The planes parked are the current image's, which a failed selection
     // may have left as another one.
     if (!frame.parked.Text().empty())
-      parkError = "image " + std::to_string(s.CurPic) + " non empilée (" +
+      parkError = "image " + std::to_string(frame.planesOf) + " non empilée (" +
                   qv::OutcomeWords(frame.parked, qv::TemporaryFolderShown(), qv::FileTask::Temporary) + ")";
     // An accepted frame whose file could not be parked will not be in the
     // result: the line says so rather than "empilée".

@@ -12,6 +12,7 @@
 #include "core/paths.h"
 #include "core/run_files.h"
 #include "io/file.h"
+#include "stack/combine.h"
 #include "stack/guide.h"
 
 namespace qv {
@@ -56,13 +57,14 @@ void Put32(std::vector<uint8_t>& b, size_t at, int32_t v) {
 
 // The transform of one pixel: rotation by the stack angle about the guide
 // star, then the guide star onto the anchor.
-struct Placement {
+struct ImagePlacement {
   double c, s, gx, gy, ax, ay;
   int32_t X(double x, double y) const { return CLng(RoundHalfEven((x - gx) * c - (y - gy) * s) + ax); }
   int32_t Y(double x, double y) const { return CLng(RoundHalfEven((x - gx) * s + (y - gy) * c) + ay); }
 };
 
-void WriteTempFile(const std::string& name, const Session& s, int32_t bx0, int32_t by0, int32_t bx1, int32_t by1) {
+void WriteTempFile(const std::string& name, const Session& s, int32_t bx0, int32_t by0, int32_t bx1, int32_t by1,
+                   ScratchWriter* writer) {
   const size_t wh = static_cast<size_t>(s.stack.StackW1 + 1) * (s.stack.StackH1 + 1);
   std::vector<uint8_t> head(24);
   uint64_t angle;
@@ -76,13 +78,27 @@ void WriteTempFile(const std::string& name, const Session& s, int32_t bx0, int32
   auto bytes = [wh](const Plane<int32_t>& p) { return std::span(reinterpret_cast<const uint8_t*>(p.Data()), 4 * wh); };
   // A file that could not be written whole is removed: the combination
   // then skips its number instead of reading a short image.
-  const Outcome written = WriteScratchFile(name, {head, bytes(s.pic.PicR), bytes(s.pic.PicG), bytes(s.pic.PicB)});
+  const std::vector<std::span<const uint8_t>> parts = {head, bytes(s.pic.PicR), bytes(s.pic.PicG), bytes(s.pic.PicB)};
+  if (writer) {
+    // A grey frame's three planes are one plane's bytes three times: the
+    // copy the writer takes is then a third of the size.
+    if (GreyPlanes(s.pic.PicR, s.pic.PicG, s.pic.PicB))
+      writer->Start(name, {head, bytes(s.pic.PicR), bytes(s.pic.PicR), bytes(s.pic.PicR)});
+    else
+      writer->Start(name, parts);
+    return;
+  }
+  const Outcome written = WriteScratchFile(name, parts);
   if (!written) Raise(written.err);
 }
 
 }  // namespace
 
-Outcome AccumulateImage(Session& s) {
+Outcome ParkingOutcome(const Outcome& written) {
+  return written ? Outcome::Success() : Outcome::From(RuntimeError(written.err, ErrorText(written.err)));
+}
+
+Outcome AccumulateImage(Session& s, ScratchWriter* writer) {
   try {
     const int i = s.CurPic;
     ImageEntry& e = s.Entry(i);
@@ -142,7 +158,7 @@ Outcome AccumulateImage(Session& s) {
           CLng(s.guide.AnchorY + RoundHalfEven(-s.guide.RotCentreX * sn - s.guide.RotCentreY * c) -
                RoundHalfEven(-s.guide.GuideX * sn - s.guide.GuideY * c) - s.guide.GuideY + s.guide.RotCentreY);
     }
-    const Placement p{c, sn, s.guide.GuideX, s.guide.GuideY, s.guide.AnchorX, s.guide.AnchorY};
+    const ImagePlacement p{c, sn, s.guide.GuideX, s.guide.GuideY, s.guide.AnchorX, s.guide.AnchorY};
     int32_t bx0 = 100000, by0 = 100000, bx1 = -100000, by1 = -100000;
     const double cx[4] = {0, static_cast<double>(s.stack.StackW1), static_cast<double>(s.stack.StackW1), 0};
     const double cy[4] = {0, 0, static_cast<double>(s.stack.StackH1), static_cast<double>(s.stack.StackH1)};
@@ -157,7 +173,7 @@ Outcome AccumulateImage(Session& s) {
     s.stack.CanvasMinY = std::min(s.stack.CanvasMinY, by0);
     s.stack.CanvasMaxX = std::max(s.stack.CanvasMaxX, bx1);
     s.stack.CanvasMaxY = std::max(s.stack.CanvasMaxY, by1);
-    WriteTempFile(TempFileName(s, k), s, bx0, by0, bx1, by1);
+    WriteTempFile(TempFileName(s, k), s, bx0, by0, bx1, by1, writer);
     return Outcome::Success();
   } catch (const RuntimeError& err) {
     // The caller names the temporary folder in its words.

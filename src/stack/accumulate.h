@@ -6,6 +6,7 @@
 
 #include "core/outcome.h"
 #include "core/session.h"
+#include "io/scratch_writer.h"
 
 namespace qv {
 
@@ -20,7 +21,12 @@ double AngleOf(double& dy, double& dx);
 // file StackCount; fails when it was not parked. An image of another size
 // than the first is left out without a reason; a run-time error ends it
 // quietly and gives its number and words, with the temporary folder.
-Outcome AccumulateImage(Session& s);
+// With a writer, the file is written on the writer's thread while the
+// caller goes on; the writer's outcome, once awaited, is the parking's
+// (see ParkingOutcome).
+Outcome AccumulateImage(Session& s, ScratchWriter* writer = nullptr);
+// A temporary file's write, as AccumulateImage gives it back.
+Outcome ParkingOutcome(const Outcome& written);
 
 // The name of temporary file k.
 std::string TempFileName(const Session& s, int k);

@@ -1,6 +1,8 @@
 #include "stack/stacking.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "core/error_words.h"
 #include "core/options.h"
@@ -100,6 +102,22 @@ RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
   // The progress of a run: images done out of the checked images to do.
   int todo = 0, done = 0;
   for (int i = first; i <= last && i >= 1; ++i) todo += s.Img[static_cast<size_t>(i)].ImgChecked == 1;
+  auto tell = [&](FrameResult&& frame, int accepted) {
+    shown.FrameDone(frame, accepted);
+    result.frames.push_back(std::move(frame));
+    s.progress.Report("", static_cast<double>(++done) / todo);
+  };
+  // The frame whose file is being written, told once the file is done.
+  std::optional<ScratchWriter> writer;
+  if (shown.TakesFramesLate()) writer.emplace();
+  std::optional<std::pair<FrameResult, int>> writing;
+  auto release = [&] {
+    if (!writing) return;
+    const Outcome written = writer->Await();
+    if (!written) writing->first.parked = ParkingOutcome(written);
+    tell(std::move(writing->first), writing->second);
+    writing.reset();
+  };
   for (int i = first; i <= last && i >= 1; ++i) {
     if (s.Img[static_cast<size_t>(i)].ImgChecked != 1) continue;
     if (!s.progress.StillRunning()) break;
@@ -120,7 +138,8 @@ RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
         Ignoring([&] { s.guide.AnchorY += CInt(s.pic.PicR.UBound2() * e.ImgShiftY); });
       }
       const int before = s.stack.StackCount;
-      frame.parked = AccumulateImage(s);
+      release();
+      frame.parked = AccumulateImage(s, writer ? &*writer : nullptr);
       if (s.stack.StackCount != before) frame.tempFile = s.stack.StackCount;
       ++count;
     }
@@ -129,10 +148,15 @@ RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
     frame.anchorX = s.guide.AnchorX;
     frame.anchorY = s.guide.AnchorY;
     frame.angle = s.stack.StackAngle;
-    shown.FrameDone(frame, count);
-    result.frames.push_back(std::move(frame));
-    s.progress.Report("", static_cast<double>(++done) / todo);
+    frame.planesOf = s.CurPic;
+    release();
+    if (writer && writer->Pending())
+      writing.emplace(std::move(frame), count);
+    else
+      tell(std::move(frame), count);
   }
+  release();
+  writer.reset();  // its buffer, a frame's size, is not kept through the combination
   result.stopped = !s.progress.StillRunningWithoutYield();
   if (!result.stopped) {
     std::vector<int> combined;

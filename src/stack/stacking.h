@@ -34,6 +34,7 @@ struct FrameResult {
   double guideX = 0, guideY = 0;    // where its guide star was found, pixels
   double anchorX = 0, anchorY = 0;  // where the guide star lands in the destination
   double angle = 0;                 // the stack's turn at this image, radians
+  int planesOf = 0;                 // the current image when it was done: a failed reading leaves another's planes
 };
 
 // A run: what became of each image it walked, and the final combination's
@@ -70,6 +71,12 @@ class RunListener : public FrameListener {
   virtual void Reaching(Session& /*s*/, int /*i*/) {}
   // The run is done with a frame; `accepted` counts the frames accepted so far.
   virtual void FrameDone(const FrameResult& /*frame*/, int /*accepted*/) {}
+  // Whether FrameDone may come once the next frame has been selected. Then
+  // each frame's temporary file is written on a thread of its own while the
+  // next frame is read and processed, and the frame is told once its file
+  // is whole or gone: still in order, before the next frame is parked, and
+  // before the combination.
+  virtual bool TakesFramesLate() const { return false; }
   // The combination is ready to be shown under `caption`.
   virtual void ResultReady(const std::string& /*caption*/) {}
 
