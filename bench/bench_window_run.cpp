@@ -114,6 +114,8 @@ RunCpu ToolRun(const std::string& project) {
   request.expand = controls.expand == 1;
   struct Shown : qv::RunListener {
     qv::Outcome Select(qv::Session& session, int i) override { return qv::ProcessAndTrack(session, i, true, *this); }
+    // As the tool: each file is written while the next frame is read.
+    bool TakesFramesLate() const override { return true; }
   } shown;
   RunCpu cpu;
   events.cpu = &cpu;
