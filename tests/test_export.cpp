@@ -175,6 +175,10 @@ TEST(SaveCommands, TheMainWindowSavesNothingWhileBusyOrRunning) {
   s->RunState = 0;
   ASSERT_EQ(qv::SaveMainImageAs(s.form1, dir.File("idle.bmp"), shown), 0);
   EXPECT_TRUE(fs::exists(dir.File("idle.bmp")));
+  EXPECT_EQ(s.form1.StatusText, "Enregistré : " + dir.File("idle.bmp"));
+  // A folder that is a file: the status bar says the picture was not written.
+  EXPECT_NE(qv::SaveMainImageAs(s.form1, dir.File("idle.bmp") + "/x.fts", shown), 0);
+  EXPECT_EQ(s.form1.StatusText.rfind("Enregistrement impossible : ", 0), 0u) << s.form1.StatusText;
 }
 
 TEST(BatchTiff, NamesFromTheFirstDotF) {

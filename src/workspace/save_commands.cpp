@@ -20,7 +20,11 @@ SaveDialogParams MainSaveDialog(const Session& s) {
 int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t>& shown) {
   Session& s = f.s;
   if (!Form1Idle(f) || chosenName.empty()) return 0;
-  return SaveImageAs(s, chosenName, shown, false);
+  const int err = SaveImageAs(s, chosenName, shown, false);
+  // The status bar says what became of the file, as the editor's save does:
+  // a picture that could not be written must not pass for saved.
+  f.StatusText = SaveNote(s, chosenName, err);
+  return err;
 }
 
 SaveDialogParams EditorSaveDialog(const Session& s) {

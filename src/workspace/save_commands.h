@@ -44,7 +44,7 @@ struct SaveDialogParams {
 // busy or an operation runs (nor for a cancelled, empty name). In both
 // windows the name to save is SavedName of the dialog's answer: a name
 // typed without extension takes the selected filter's, which then chooses
-// the writer.
+// the writer. The main window's status bar then gives SaveNote.
 SaveDialogParams MainSaveDialog(const Session& s);
 int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t>& shown);
 // Editor "Enregistrer": the dialog starts from DestFileName less its
