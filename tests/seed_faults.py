@@ -167,6 +167,12 @@ FAULTS = [
      "frame scores: FWHM from the wrong factor"),
     ("src/stack/combine.cpp", "  ~GreyNight() { CatchUp(); }", "  ~GreyNight() {}",
      "combination: a grey night's green and blue not copied from red at the end"),
+    ("src/stack/combine.cpp", "CInt(RoundHalfEven(rx * c + 0.0 * sn + f.cxS));", "CInt(RoundHalfEven(rx * c + 0.0 * sn + f.cxS)) + 1;",
+     "combination: an unturned frame's columns off by one"),
+    ("src/stack/combine.cpp", "to = parts == 1 || part == 1 ? total : half;", "to = parts == 1 || part == 1 ? total : half - 4096;",
+     "combination: a gap between the two halves of a parked file's read"),
+    ("src/stack/stacking.cpp", "    if (!written) writing->first.parked = ParkingOutcome(written);\n", "",
+     "run: a file written aside that failed told as parked"),
 ]
 
 TARGETS = ["quelvista_tests", "quelvista_gui_tests", "quelvista-cli"]
