@@ -163,19 +163,10 @@ CliResult Cli(const TempDir& dir, const std::string& args, const std::string& pr
   return r;
 }
 
-void Truth::Frame::Place(double x, double y, double& fx, double& fy) const {
-  const double a = angle * M_PI / 180, ca = std::cos(a), sa = std::sin(a);
-  fx = ca * (x - centreX) - sa * (y - centreY) + centreX + dx;
-  fy = sa * (x - centreX) + ca * (y - centreY) + centreY + dy;
-}
-
 Truth ReadTruth(const std::string& path) {
   const std::string t = ReadText(path);
   Truth truth;
   const std::string num = "(-?[0-9.eE+-]+)";
-  const std::regex star("\\{\"x\":" + num + ",\"y\":" + num + ",\"flux\":" + num + ",\"peak\":" + num + "\\}");
-  for (std::sregex_iterator it(t.begin(), t.end(), star), end; it != end; ++it)
-    truth.stars.push_back({std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[4])});
   // Each frame's object runs to the next one's start, the last to the stars.
   const std::regex frame("\\{\"frame\":[0-9]+,\"file\":\"[^\"]*\",\"dx\":" + num + ",\"dy\":" + num +
                          ",\"angle\":" + num + ",\"centreX\":" + num + ",\"centreY\":" + num + ",\"guideX\":" + num +
@@ -202,10 +193,6 @@ Truth ReadTruth(const std::string& path) {
       truth.frames[k].trail =
           Truth::Trail{std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), std::stod(m[5])};
   }
-  // The night's own value comes before the frames' list.
-  std::smatch m;
-  const std::string head = t.substr(0, t.find("\"frames\":"));
-  if (std::regex_search(head, m, fwhm)) truth.fwhm = std::stod(m[1]);
   return truth;
 }
 

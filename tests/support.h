@@ -144,9 +144,6 @@ CliResult Cli(const TempDir& dir, const std::string& args, const std::string& pr
 
 // What the simulator's truth.json records about its sky.
 struct Truth {
-  struct Star {
-    double x, y, peak;
-  };
   struct Trail {
     double x1, y1, x2, y2;  // its ends, on the frame's edges
     double flux;            // ADU at the peak of its profile
@@ -158,12 +155,8 @@ struct Truth {
     bool cloud;
     double fwhm = 0;  // its stars' FWHM in pixels; 0 when the night records none
     std::optional<Trail> trail;
-    // Where a point of frame 1's sky falls on this frame.
-    void Place(double x, double y, double& fx, double& fy) const;
   };
-  std::vector<Star> stars;  // positions on frame 1
   std::vector<Frame> frames;
-  double fwhm = 0;  // the night's usual FWHM, when recorded
 };
 Truth ReadTruth(const std::string& path);
 

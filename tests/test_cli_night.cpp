@@ -1,6 +1,6 @@
 // The command line as a user runs a night: masters from many frames,
 // calibration options, values and paths checked before any work, outputs
-// that are what their names say, help, and the simulator's calibration frames.
+// that are what their names say, and help.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -287,37 +287,6 @@ TEST(CliHelp, EveryCommandAnswersHelpAndTheKeysAreListed) {
   const CliResult all = Cli(dir, "--help");
   EXPECT_TRUE(Has(all.out, "MedianLimit") && Has(all.out, "master")) << all.out;
   EXPECT_EQ(Cli(dir, "--version").out, std::string("quelvista-cli ") + QUELVISTA_VERSION + "\n");
-}
-
-// Calibration frames need neither hot pixels nor vignetting: a camera
-// without them still gives darks and flats, and its lights stay the same.
-TEST(CliSimulate, CalibrationFramesComeWithoutHotPixelsOrVignetting) {
-  TempDir dir;
-  const std::string sky = " --frames 2 --width 64 --height 64 --seed 4";
-  const CliResult plain = Cli(dir, "simulate --out " + Q(dir.File("plain")) + sky);
-  const CliResult with = Cli(dir, "simulate --out " + Q(dir.File("with")) + sky + " --calibration-frames 2");
-  ASSERT_EQ(plain.status, 0) << plain.err;
-  ASSERT_EQ(with.status, 0) << with.err;
-  for (const char* file : {"darks/dark001.fts", "darks/dark002.fts", "flats/flat001.fts", "flats/flat002.fts"}) {
-    EXPECT_TRUE(std::filesystem::exists(dir.File(std::string("with/") + file))) << file;
-    EXPECT_TRUE(Has(with.out, file)) << with.out;
-  }
-  EXPECT_TRUE(Has(with.out, "\"dark\":\"\",\"flat\":\"\"")) << with.out;  // no exact masters asked for
-  for (const char* file : {"frame001.fts", "frame002.fts"})
-    EXPECT_EQ(qvtest::ReadBytes(dir.File(std::string("plain/") + file)),
-              qvtest::ReadBytes(dir.File(std::string("with/") + file)))
-        << file;
-  // Flats of a camera without vignetting: a corner is as bright as the
-  // centre, within the shot noise (vignetting would take 35 % off).
-  qvtest::TestSession t(dir.File("with/flats/flat001.fts"));
-  ASSERT_TRUE(qvtest::Processed(*t, 1, 0));
-  auto block = [&](int x0, int y0) {
-    double sum = 0;
-    for (int y = y0; y < y0 + 8; ++y)
-      for (int x = x0; x < x0 + 8; ++x) sum += t->pic.PicR(x, y);
-    return sum / 64;
-  };
-  EXPECT_NEAR(block(0, 0) / block(28, 28), 1.0, 0.02);
 }
 
 TEST_F(CliNight, OnOneTerminalTheProgressBarNeverSharesALineWithJson) {

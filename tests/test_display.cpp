@@ -343,35 +343,6 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
     }
 }
 
-// A view given its last array back draws into it: the same pixels as a
-// fresh one, in the storage it had, and an array of another size is
-// dimensioned anew.
-TEST(ShowPixelsInto, ReusesTheArrayAndMatchesAFreshOne) {
-  Plane<int32_t> src(6, 4);
-  for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 7; ++x) src(x, y) = 100 * y + x;
-  const qv::PixelsGeometry geometries[] = {qv::ShowPixelsGeometry(7, 5, true, 1.28, 0, false),
-                                           qv::ShowPixelsGeometry(7, 5, false, 1, 50, true),
-                                           qv::ShowPixelsGeometry(7, 5, false, 1, 0, false)};
-  for (const qv::PixelsGeometry& g : geometries) {
-    Plane<int32_t> out = Flat(g.dw, g.dh, -1);
-    const int32_t* storage = out.Data();
-    qv::ShowPixels(src, g, out);
-    EXPECT_EQ(out, qv::ShowPixels(src, g));
-    EXPECT_EQ(out.Data(), storage);
-    Plane<int32_t> other = Flat(3, 3, -1);
-    qv::ShowPixels(src, g, other);
-    EXPECT_EQ(other, out);
-  }
-  EXPECT_TRUE(qv::ShowsAsIs(geometries[2]));
-  EXPECT_FALSE(qv::ShowsAsIs(geometries[0]));
-  EXPECT_FALSE(qv::ShowsAsIs(qv::ShowPixelsGeometry(7, 5, false, 1, 0, true)));
-  // A degenerate geometry empties the array it was given.
-  Plane<int32_t> out = Flat(2, 2, 1);
-  qv::ShowPixels(src, qv::ShowPixelsGeometry(8, 5, false, 1, 0, false), out);
-  EXPECT_TRUE(out.Empty());
-}
-
 // ShowHisto keeps its picture for the next image: shown again over
 // another image, with or without the pixel aspect, it holds what a fresh
 // picture would, never pixels of the image before.

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <functional>
-#include <random>
 
 #include "core/options.h"
 #include "support.h"
@@ -286,27 +285,6 @@ TEST_F(ProjectFile, AnErrorKeepsInForceWhatWasReadBeforeIt) {
   EXPECT_EQ(r.error, kErrOverflow);
   EXPECT_EQ(r.line, 13);
   EXPECT_TRUE(s->opt.Hsens == 10 && s->ImageCount() == 0);
-}
-
-TEST_F(ProjectFile, DamagedFilesEndTheLoadWithoutHarm) {
-  std::mt19937 rng(7);
-  for (int round = 0; round < 40; ++round) {
-    std::string bytes(static_cast<size_t>(rng() % 20000), '\0');
-    for (char& c : bytes) c = static_cast<char>(rng());
-    // Half of the files start like a real project.
-    if (round % 2) bytes = Join(lines) + Line(10, 10, "0.5", "0.5") + "\r\n" + bytes;
-    WriteText(dir.File("g.txt"), bytes);
-    TestSession fresh;
-    const ProjectLoad fromFile = LoadProject(fresh.form1, dir.File("g.txt"));
-    EXPECT_TRUE(fresh->RunState == 0 && fresh->Img[0].ImgFile.empty());
-    // The same bytes from memory read the same way, to the same line.
-    const ProjectRead inMemory =
-        ParseProject(std::vector<uint8_t>(bytes.begin(), bytes.end()), dir.File("g.txt"), FindsFile);
-    EXPECT_EQ(std::vector<int>({inMemory.status.outcome, inMemory.status.error, inMemory.status.line}),
-              std::vector<int>({fromFile.outcome, fromFile.error, fromFile.line}));
-    EXPECT_EQ(inMemory.project.images ? inMemory.project.images->size() : 0u, static_cast<size_t>(fresh->ImageCount()));
-  }
-  EXPECT_EQ(LoadProject(s.form1, dir.File("nothing.txt")).outcome, ProjectLoad::NoFile);
 }
 
 // The saved file itself is the golden project outputs'; a save that

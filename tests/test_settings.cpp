@@ -295,21 +295,6 @@ TEST(Settings, QuitValuesAndTheRejectionReadBackThroughAFile) {
             std::vector<double>({2, 2.5, 0.75, 1, 1, 1.5}));
 }
 
-// The tool's --set takes the FWHM factor as start-up takes a stored one,
-// and names the value used when the limits changed it.
-TEST(Settings, FwhmFactorByTheTool) {
-  TestSession s;
-  OptionPlace place{s->opt};
-  EXPECT_EQ(TakeOptionText(place, "MaxFwhm", "1.5", NumLocale::Dot()), SettingResult::Applied);
-  EXPECT_FLOAT_EQ(s->opt.MaxFwhm, 1.5f);
-  TempDir dir;
-  qvtest::WriteFits16(dir.File("sky.fts"), 8, 8, 1, std::vector<int>(64, 900));
-  const qvtest::CliResult r =
-      qvtest::Cli(dir, "process '" + dir.File("sky.fts") + "' --set MaxFwhm=9 --planes '" + dir.File("p.raw") + "'");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find("MaxFwhm=9 hors des limites, valeur utilisée : 5"), std::string::npos) << r.err;
-}
-
 TEST(Settings, IniFilesAreReadAsPlainText) {
   TempDir dir;
   const std::string ini = dir.File("hand.ini");

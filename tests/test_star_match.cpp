@@ -92,27 +92,6 @@ TEST(StarMatch, RefusesAnotherFieldAFewStarsAndARepeatingPattern) {
   EXPECT_NE(MatchStars(grid, shifted).outcome, MatchOutcome::Matched);
 }
 
-TEST(StarMatch, FitsASimilarityExactlyAndRefusesOnePoint) {
-  const std::vector<Point2> from = {{0, 0}, {10, 0}, {0, 20}, {35, 17}};
-  Similarity truth;
-  truth.a = 0.98 * std::cos(0.4);
-  truth.b = 0.98 * std::sin(0.4);
-  truth.tx = -12.5;
-  truth.ty = 300;
-  std::vector<Point2> to;
-  for (const Point2& p : from) to.push_back(truth.Apply(p));
-  Similarity t;
-  ASSERT_TRUE(FitSimilarity(from, to, t));
-  EXPECT_NEAR(t.a, truth.a, 1e-12);
-  EXPECT_NEAR(t.b, truth.b, 1e-12);
-  EXPECT_NEAR(t.tx, truth.tx, 1e-9);
-  EXPECT_NEAR(t.ty, truth.ty, 1e-9);
-  EXPECT_NEAR(t.Scale(), 0.98, 1e-12);
-  EXPECT_NEAR(t.AngleDegrees(), 0.4 * 180 / M_PI, 1e-9);
-  EXPECT_FALSE(FitSimilarity({{1, 1}, {1, 1}}, {{2, 2}, {3, 3}}, t));
-  EXPECT_FALSE(FitSimilarity({{1, 1}}, {{2, 2}}, t));
-}
-
 namespace {
 
 struct Painted {

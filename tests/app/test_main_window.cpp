@@ -1,13 +1,11 @@
 // The desktop windows on the offscreen platform: each mirrors its model and
 // forwards its events to the model's handlers.
 #include <unistd.h>
-#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -38,7 +36,6 @@
 #include <random>
 
 #include "app/main_window.h"
-#include "app/master_dialog.h"
 #include "app/options_dialog.h"
 #include "app/qt_platform.h"
 #include "app/small_windows.h"
@@ -173,7 +170,7 @@ class MainWindowTest : public QObject {
 
  private:
   QTemporaryDir dir_;
-  QString sky_, night_, cal_;
+  QString sky_, night_;
   QPointF nightGuide_;  // the guide star of the night's first frame
 
   // The simulated frames as the open dialog gives them: folder, then names.
@@ -209,89 +206,6 @@ class MainWindowTest : public QObject {
     QVERIFY(truth.open(QIODevice::ReadOnly));
     const QJsonObject first = QJsonDocument::fromJson(truth.readAll())["frames"][0].toObject();
     nightGuide_ = QPointF(first["guideX"].toDouble(), first["guideY"].toDouble());
-    // A night's calibration frames: separate noisy darks and flats.
-    cal_ = dir_.filePath("cal");
-    const QString calibration = QStringLiteral(
-                                    "'%1' simulate --out '%2' --frames 2 --width 96 --height 72 --seed 3 --hot-pixels "
-                                    "--vignetting --calibrated --calibration-frames 3 >/dev/null")
-                                    .arg(QUELVISTA_CLI, cal_);
-    QCOMPARE(std::system(calibration.toLocal8Bit().constData()), 0);
-  }
-
-  // The window's master is the tool's, byte for byte, from the same folder
-  // (one frame of which cannot be read); the refused frame is named, and
-  // the master is put to use as the Options dialog would.
-  void aMasterBuiltInTheWindowIsTheTools() {
-    Program p;
-    // Lights of the darks' camera, one of them shown.
-    p.dialogs.files = {qvapp::S(cal_) + "/", "frame001.fts", "frame002.fts"};
-    p.Action("mnuLoad")->trigger();
-    QCOMPARE(p.s.ImageCount(), 2);
-    QVERIFY(!p.s.cal.UseDark);
-    // The command sits right after "&Ajouter images(s)".
-    const QList<QAction*> file = p.w.menuBar()->actions().first()->menu()->actions();
-    QCOMPARE(file.indexOf(p.Action("mnuMaster")), file.indexOf(p.Action("mnuLoad")) + 1);
-    QCOMPARE(p.Action("mnuMaster")->text(), QStringLiteral("Créer un fichier maître..."));
-
-    const QString darks = dir_.filePath("darks-window");
-    QVERIFY(QDir().mkpath(darks));
-    for (int k = 1; k <= 3; ++k) {
-      const QString name = QStringLiteral("dark%1.fts").arg(k, 3, 10, QChar('0'));
-      QVERIFY(QFile::copy(cal_ + "/darks/" + name, darks + "/" + name));
-    }
-    QFile bad(darks + "/zz-illisible.fts");
-    QVERIFY(bad.open(QIODevice::WriteOnly));
-    bad.write("SIMPLE  =");
-    bad.close();
-    const QString tool = dir_.filePath("dark-tool.fts");
-    const QString cmd =
-        QStringLiteral("'%1' master dark '%2' --out '%3' >/dev/null 2>&1").arg(QUELVISTA_CLI, darks, tool);
-    QCOMPARE(std::system(cmd.toLocal8Bit().constData()), 0);
-
-    p.dialogs.folder = qvapp::S(darks);
-    QString message;
-    int listed = 0;
-    bool barShown = false, stopEnabled = false;
-    During user([&] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (auto* d = qobject_cast<qvapp::MasterDialogWindow*>(modal)) {
-        QCOMPARE(d->windowTitle(), QStringLiteral("Créer un fichier maître"));
-        d->findChild<QPushButton*>("Command2")->click();  // "Ajouter un dossier..."
-        listed = d->findChild<QListWidget*>("List1")->count();
-        d->findChild<QPushButton*>("Command6")->click();  // "Créer"
-      } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        message = box->text();
-        box->accept();
-      }
-    });
-    // While it builds, "&Stop" is there to press and the bar shows how far it has come.
-    const std::function<void()> tick = p.events.beforeYield;
-    p.events.beforeYield = [&] {
-      tick();
-      if (p.s.RunState != 1 || !p.w.windowTitle().startsWith(QStringLiteral("Fichier maître Dark"))) return;
-      barShown = barShown || p.Control<QProgressBar>("progress")->isVisible();
-      stopEnabled = stopEnabled || p.Action("mnu_5")->isEnabled();
-    };
-    p.Action("mnuMaster")->trigger();
-    const QString out = darks + "/master-dark.fts";
-    QCOMPARE(listed, 4);
-    QVERIFY2(message.startsWith(QStringLiteral("Fichier maître Dark écrit : ") + out), qPrintable(message));
-    QVERIFY2(message.contains(QStringLiteral("Images refusées :")) && message.contains("zz-illisible.fts"),
-             qPrintable(message));
-    QFile window(out), cli(tool);
-    QVERIFY(window.open(QIODevice::ReadOnly) && cli.open(QIODevice::ReadOnly));
-    QVERIFY(window.size() > 0);
-    QVERIFY(window.readAll() == cli.readAll());
-
-    QCOMPARE(p.s.RunState, int16_t{0});
-    QVERIFY(stopEnabled);
-    QVERIFY(barShown);
-    QCOMPARE(p.s.opt.DarkFile, qvapp::S(out));
-    QCOMPARE(p.s.opt.UseMask & qv::DarkSub, qv::DarkSub);
-    // The masters were built again from the new file, and the image shown
-    // again with its dark taken off.
-    QCOMPARE(p.s.cal.DarkR.Width(), 96);
-    QVERIFY(p.s.cal.UseDark);
   }
 
   void optionsDialogMirrorsItsModel() {
@@ -445,27 +359,6 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
     QVERIFY2(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")),
              qPrintable(p.w.statusBar()->currentMessage()));
-  }
-
-  // The closing wait of a selection serves the events that come meanwhile
-  // and lasts its time, sleeping in between: the event loop goes round for
-  // those events and the deadline, not thousands of times.
-  void theClosingWaitSleepsAndServesEvents() {
-    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    int rounds = 0;
-    const auto blocks = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&] { ++rounds; });
-    const auto wakes = connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++rounds; });
-    bool served = false;
-    QTimer::singleShot(20, [&] { served = true; });
-    QElapsedTimer waited;
-    waited.start();
-    qvapp::PauseWithEvents(0.2);
-    const qint64 elapsed = waited.elapsed();
-    disconnect(blocks);
-    disconnect(wakes);
-    QVERIFY(served);
-    QVERIFY2(elapsed >= 200, qPrintable(QString::number(elapsed)));
-    QVERIFY2(rounds < 50, qPrintable(QString::number(rounds)));
   }
 
   // A yield lets the windows mirror their models every time, and serves
