@@ -1,11 +1,13 @@
 // The desktop windows on the offscreen platform: each mirrors its model and
 // forwards its events to the model's handlers.
 #include <unistd.h>
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -359,6 +361,27 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
     QVERIFY2(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")),
              qPrintable(p.w.statusBar()->currentMessage()));
+  }
+
+  // The closing wait of a selection serves the events that come meanwhile
+  // and lasts its time, sleeping in between: the event loop goes round for
+  // those events and the deadline, not thousands of times.
+  void theClosingWaitSleepsAndServesEvents() {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    int rounds = 0;
+    const auto blocks = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&] { ++rounds; });
+    const auto wakes = connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++rounds; });
+    bool served = false;
+    QTimer::singleShot(20, [&] { served = true; });
+    QElapsedTimer waited;
+    waited.start();
+    qvapp::PauseWithEvents(0.2);
+    const qint64 elapsed = waited.elapsed();
+    disconnect(blocks);
+    disconnect(wakes);
+    QVERIFY(served);
+    QVERIFY2(elapsed >= 200, qPrintable(QString::number(elapsed)));
+    QVERIFY2(rounds < 50, qPrintable(QString::number(rounds)));
   }
 
   // A yield lets the windows mirror their models every time, and serves
