@@ -201,25 +201,40 @@ class Sky {
     ny_ = std::max(1, h_ / block);
     std::vector<float> grid(static_cast<size_t>(nx_) * ny_), cell;
     // Each half of the block rows on its own core, with its own buffers.
+    // A band of blocks is read row by row across the picture, each row
+    // handing its pieces to the blocks' own keys in the order a block's
+    // rows come: whole rows stream through memory where a block's short
+    // pieces of many rows would not.
     RunInTwo([&](int part, int parts) {
       thread_local Medians medians;
+      thread_local std::vector<std::vector<uint32_t>> band;
+      if (band.size() < static_cast<size_t>(nx_)) band.resize(static_cast<size_t>(nx_));
+      std::vector<int> xs(static_cast<size_t>(nx_) + 1);
+      for (int i = 0; i <= nx_; ++i) xs[static_cast<size_t>(i)] = static_cast<int>(static_cast<int64_t>(i) * w_ / nx_);
       int j0, j1;
       ShareOf(0, ny_ - 1, part, parts, j0, j1);
-      for (int j = j0; j <= j1; ++j)
+      for (int j = j0; j <= j1; ++j) {
+        const int y0 = static_cast<int>(static_cast<int64_t>(j) * h_ / ny_),
+                  y1 = static_cast<int>(static_cast<int64_t>(j + 1) * h_ / ny_);
         for (int i = 0; i < nx_; ++i) {
-          const int y0 = static_cast<int>(static_cast<int64_t>(j) * h_ / ny_),
-                    y1 = static_cast<int>(static_cast<int64_t>(j + 1) * h_ / ny_);
-          const int x0 = static_cast<int>(static_cast<int64_t>(i) * w_ / nx_),
-                    x1 = static_cast<int>(static_cast<int64_t>(i + 1) * w_ / nx_);
-          std::vector<uint32_t>& keys = medians.Keys(static_cast<size_t>(y1 - y0) * (x1 - x0));
-          size_t n = 0;
-          for (int y = y0; y < y1; ++y) {
-            const int32_t *pr = r_.Row(y), *pg = g_.Row(y), *pb = b_.Row(y);
-            for (int x = x0; x < x1; ++x)
-              keys[n++] = OrderKey(static_cast<float>(static_cast<double>(pr[x]) + pg[x] + pb[x]));
-          }
-          grid[static_cast<size_t>(j) * nx_ + i] = n ? KeyOfRank(keys, n, n / 2, medians.Spare()) : 0.f;
+          const size_t n = static_cast<size_t>(y1 - y0) * (xs[static_cast<size_t>(i) + 1] - xs[static_cast<size_t>(i)]);
+          if (band[static_cast<size_t>(i)].size() < n) band[static_cast<size_t>(i)].resize(n);
         }
+        for (int y = y0; y < y1; ++y) {
+          const int32_t *pr = r_.Row(y), *pg = g_.Row(y), *pb = b_.Row(y);
+          for (int i = 0; i < nx_; ++i) {
+            const int x0 = xs[static_cast<size_t>(i)], x1 = xs[static_cast<size_t>(i) + 1];
+            uint32_t* keys = band[static_cast<size_t>(i)].data() + static_cast<size_t>(y - y0) * (x1 - x0);
+            for (int x = x0; x < x1; ++x)
+              keys[x - x0] = OrderKey(static_cast<float>(static_cast<double>(pr[x]) + pg[x] + pb[x]));
+          }
+        }
+        for (int i = 0; i < nx_; ++i) {
+          const size_t n = static_cast<size_t>(y1 - y0) * (xs[static_cast<size_t>(i) + 1] - xs[static_cast<size_t>(i)]);
+          grid[static_cast<size_t>(j) * nx_ + i] =
+              n ? KeyOfRank(band[static_cast<size_t>(i)], n, n / 2, medians.Spare()) : 0.f;
+        }
+      }
     });
     // Only a block with all eight neighbours: at the border the neighbours lie
     // on one side, and on a sloping sky their median would be biased.
