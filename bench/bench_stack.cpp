@@ -184,6 +184,7 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("DetectStars", BM_DetectStars)
       ->Args({640, 480})
       ->Args({2048, 1536})
+      ->Args({4096, 4096})
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("MatchStars", BM_MatchStars)->Unit(benchmark::kMillisecond);
 

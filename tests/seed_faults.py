@@ -158,7 +158,7 @@ FAULTS = [
      "counting median: one key too high"),
     ("src/core/numeric.h", "return std::copysign((a + kTwo52) - kTwo52, v);", "return (a + kTwo52) - kTwo52;",
      "rounding: the sign dropped"),
-    ("src/process/pixel_rows.cpp", "      histo[bin] += run;\n      return fault.At(x + 1, kErrOverflow);",
+    ("src/process/pixel_rows.cpp", "      addIn();\n      return fault.At(x + 1, kErrOverflow);",
      "      return fault.At(x + 1, kErrOverflow);", "histogram: the pixels before an overflow not counted"),
     # Rejection layers and frame scores
     ("src/stack/reject.cpp", "greyEven = greyEven && l.grey && !l.weighted;", "greyEven = greyEven && !l.weighted;",
@@ -173,6 +173,8 @@ FAULTS = [
      "combination: a gap between the two halves of a parked file's read"),
     ("src/stack/stacking.cpp", "    if (!written) writing->first.parked = ParkingOutcome(written);\n", "",
      "run: a file written aside that failed told as parked"),
+    ("src/process/pixel_rows.cpp", "for (int b = lo; b <= hi; ++b) {", "for (int b = lo; b < hi; ++b) {",
+     "histogram: the highest bin of a row's other tables not added in"),
 ]
 
 TARGETS = ["quelvista_tests", "quelvista_gui_tests", "quelvista-cli"]

@@ -72,27 +72,36 @@ void ApplyFlat(RgbRow row, const uint8_t* skip, ConstPlaneView<int32_t> flat, do
 }
 
 void CountRow(RgbRow row, const uint8_t* skip, std::array<int32_t, kHistoBins>& histo, RowFault& fault) {
-  // Neighbouring pixels of a sky mostly share a bin: their counts are kept
-  // in a register and added once per run of one bin, rather than each
-  // waiting on the previous increment of the same counter.
-  size_t bin = 0;
-  int32_t run = 0;
+  // Neighbouring pixels of a sky mostly share a bin, and with one table
+  // each count would wait for the one before it: pixels take four tables
+  // in turn, the three others kept empty between rows and added in at the
+  // end of each, over the bins the row reached.
+  thread_local std::array<std::array<int32_t, kHistoBins>, 3> more{};
+  int lo = kHistoBins, hi = -1;
+  auto addIn = [&] {
+    for (std::array<int32_t, kHistoBins>& t : more)
+      for (int b = lo; b <= hi; ++b) {
+        histo[static_cast<size_t>(b)] += t[static_cast<size_t>(b)];
+        t[static_cast<size_t>(b)] = 0;
+      }
+  };
   for (int x = 0; x < fault.end; ++x) {
     if (skip && skip[x]) continue;
     const int64_t sum = int64_t{row.v[0][x]} + row.v[1][x] + row.v[2][x];
     if (sum < INT32_MIN || sum > INT32_MAX) {
-      histo[bin] += run;
+      addIn();
       return fault.At(x + 1, kErrOverflow);
     }
-    const size_t b = static_cast<size_t>(std::clamp(static_cast<int32_t>(sum) / 96, 0, kHistoBins - 1));
-    if (b != bin) {
-      histo[bin] += run;
-      bin = b;
-      run = 0;
+    const int b = std::clamp(static_cast<int32_t>(sum) / 96, 0, kHistoBins - 1);
+    if ((x & 3) == 0) {
+      ++histo[static_cast<size_t>(b)];
+    } else {
+      ++more[static_cast<size_t>((x & 3) - 1)][static_cast<size_t>(b)];
+      lo = std::min(lo, b);
+      hi = std::max(hi, b);
     }
-    ++run;
   }
-  histo[bin] += run;
+  addIn();
 }
 
 }  // namespace qv
