@@ -53,9 +53,13 @@ float KeyOfRank(std::vector<uint32_t>& keys, size_t n, size_t rank, std::vector<
     while (rank >= count[d]) rank -= count[d++];
     if (shift == 0) return FromOrderKey(lo + d);
     // Only the keys of this bin can hold the rank.
+    // Without a branch: every key is written, and the next one writes over
+    // it unless it was of the bin (which bin is a coin toss on noise).
     size_t m = 0;
-    for (size_t i = 0; i < n; ++i)
-      if (((cur[i] - lo) >> shift) == d) other[m++] = cur[i];
+    for (size_t i = 0; i < n; ++i) {
+      other[m] = cur[i];
+      m += ((cur[i] - lo) >> shift) == d;
+    }
     std::swap(cur, other);
     n = m;
   }
