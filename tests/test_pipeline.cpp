@@ -152,6 +152,13 @@ TEST(Pipeline, AStopRequestEndsThePixelLoop) {
   s.services.events.onYield = nullptr;
   EXPECT_TRUE(ProcessPic(*s, 1, 1));
   EXPECT_EQ(s.services.events.yields, 3 + 10);
+  // Over planes of this size already full, a stop leaves the rows after
+  // it cleared, as fresh planes would hold them.
+  s.services.events.onYield = [&] {
+    if (s.services.events.yields == 13 + 3) s->RunState = 2;
+  };
+  EXPECT_FALSE(ProcessPic(*s, 1, 1));
+  for (int y = 0; y < 40; ++y) EXPECT_EQ(s->pic.PicB(7, y), y <= 8 ? 17 + 8 * y : 0) << y;
 }
 
 TEST(Pipeline, WholeImageStepsRunOnlyForListImages) {

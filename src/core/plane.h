@@ -40,6 +40,19 @@ class Plane {
     ub2_ = ub2;
   }
 
+  // Re-dimension for a caller that writes every element before anything
+  // reads them, or clears those it does not reach: storage of the same
+  // number of elements is kept as it is rather than cleared first.
+  void RedimToOverwrite(int ub1, int ub2) {
+    CheckBounds(ub1, ub2);
+    if (Count(ub1, ub2) != data_.size()) {
+      Redim(ub1, ub2);
+      return;
+    }
+    ub1_ = ub1;
+    ub2_ = ub2;
+  }
+
   // Release the storage; the plane becomes empty.
   void Erase() {
     Storage().swap(data_);

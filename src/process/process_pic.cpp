@@ -295,10 +295,21 @@ bool Body(Session& s, int index, int step) {
   s.cal.UseDark = index > 0 && s.opt.Has(DarkSub) && s.cal.DarkR.HasSize(wr + 1, hr + 1);
   s.cal.UseFlat = s.cal.FlatMean > 0 && s.cal.FlatPic.HasSize(wr + 1, hr + 1) && index > 0 && s.opt.Has(FlatApply);
 
-  // 10. Fresh planes and histogram.
-  s.pic.PicR.Redim(wr, hr);
-  s.pic.PicG.Redim(wr, hr);
-  s.pic.PicB.Redim(wr, hr);
+  // 10. Fresh planes and histogram. The pixel loop writes every row it
+  // reaches; the rows a failure or a stop leaves are cleared on the way
+  // out, so the planes hold what fresh ones would, without clearing them
+  // all first.
+  s.pic.PicR.RedimToOverwrite(wr, hr);
+  s.pic.PicG.RedimToOverwrite(wr, hr);
+  s.pic.PicB.RedimToOverwrite(wr, hr);
+  struct Unreached {
+    Plane<int32_t>* planes[3];
+    int from = 0, to;
+    ~Unreached() {
+      for (Plane<int32_t>* p : planes)
+        for (int y = from; y <= to; ++y) std::fill(p->Row(y), p->Row(y) + p->Width(), 0);
+    }
+  } unreached{{&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}, 0, hr};
   s.pic.HasR = s.pic.HasG = s.pic.HasB = false;
   s.pic.Histo.fill(0);
   s.pic.HistoMax = 0;
@@ -333,8 +344,10 @@ bool Body(Session& s, int index, int step) {
       // stack it: they hold the pixels finished before the failing one and
       // nothing from it on.
       for (int32_t* v : row.v) std::fill(v + fault.end, v + row.n, 0);
+      unreached.from = yo + 1;
       Raise(fault.number);
     }
+    unreached.from = yo + 1;
     if (yo % 4 == 0) {
       s.pic.HasR = has[0];
       s.pic.HasG = has[1];
