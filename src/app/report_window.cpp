@@ -61,7 +61,11 @@ void ReportWindow::Refresh() {
   }
   total_->setText(Q(r.Summary()));
   if (shownRows_ != r.rows.size()) {
+    // A stretched last section keeps the width it was stretched to: it is
+    // sized to its contents like the others, then stretched again.
+    table_->horizontalHeader()->setStretchLastSection(false);
     table_->resizeColumnsToContents();
+    table_->horizontalHeader()->setStretchLastSection(true);
     shownRows_ = r.rows.size();
   }
 }
