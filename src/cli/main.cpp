@@ -26,7 +26,7 @@ const char* kUsage =
     "           [--rotation DEGRES] [--hot-pixels] [--vignetting] [--calibrated] [--calibration-frames N]\n"
     "           [--cloud K] [--dither PX] [--dither-angle DEGRES] [--other-field K]\n"
     "           [--colour mono|rgb|cfa|split] [--bitpix 8|16|32|-32|-64] [--format fits|tif|bmp|jpg]\n"
-    "           [--seeing POSE:FWHM] [--trail POSE] [--trail-flux ADU]\n"
+    "           [--seeing POSE:FWHM] [--trail POSE[:SAT]] [--trail-flux ADU]\n"
     "      écrit des poses simulées d'un champ d'étoiles, truth.json et project.txt\n"
     "      (simulate --help : les unités et les limites de chaque option)\n"
     "  stack PROJET.txt [--out RESULTAT] | stack IMAGE...|DOSSIER --guide X,Y|auto [--box 32|64|aucun]\n"

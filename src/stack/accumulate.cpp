@@ -94,10 +94,6 @@ void WriteTempFile(const std::string& name, const Session& s, int32_t bx0, int32
 
 }  // namespace
 
-Outcome ParkingOutcome(const Outcome& written) {
-  return written ? Outcome::Success() : Outcome::From(RuntimeError(written.err, ErrorText(written.err)));
-}
-
 Outcome AccumulateImage(Session& s, ScratchWriter* writer) {
   try {
     const int i = s.CurPic;

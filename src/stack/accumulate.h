@@ -22,11 +22,8 @@ double AngleOf(double& dy, double& dx);
 // than the first is left out without a reason; a run-time error ends it
 // quietly and gives its number and words, with the temporary folder.
 // With a writer, the file is written on the writer's thread while the
-// caller goes on; the writer's outcome, once awaited, is the parking's
-// (see ParkingOutcome).
+// caller goes on; the writer's outcome, once awaited, is the parking's.
 Outcome AccumulateImage(Session& s, ScratchWriter* writer = nullptr);
-// A temporary file's write, as AccumulateImage gives it back.
-Outcome ParkingOutcome(const Outcome& written);
 
 // The name of temporary file k.
 std::string TempFileName(const Session& s, int k);

@@ -150,22 +150,22 @@ bool ForEachSample(int u1, int u2, int wd, int hd, const Weighting& weighting, c
     }
   // A frame that is not turned takes every row through the same source
   // columns and each row from one source row: ry * sn and rx * sn are zeros,
-  // which leave the sums they join unchanged, so the columns are computed
-  // once, by the loop's own expression, and the row once per row.
+  // which leave the sums they join unchanged, so the loop's own expressions
+  // less those terms give the columns once and each row's source row once.
   const bool unturned = sn == 0 && c == 1 && !canFail && x0 <= x1;
   std::vector<int> columnOf;
   if (unturned) {
     columnOf.resize(static_cast<size_t>(x1 - x0 + 1));
     for (int xd = x0; xd <= x1; ++xd) {
       const double rx = xd - cxD;
-      columnOf[static_cast<size_t>(xd - x0)] = CInt(RoundHalfEven(rx * c + 0.0 * sn + f.cxS));
+      columnOf[static_cast<size_t>(xd - x0)] = CInt(RoundHalfEven(rx * c + f.cxS));
     }
   }
   auto sampleRow = [&](int yd) {
     const double ry = yd - cyD;
     const auto sample = rowOf(yd);
     if (unturned) {
-      const int ys = CInt(RoundHalfEven(-(x0 - cxD) * sn + ry * c + f.cyS));
+      const int ys = CInt(RoundHalfEven(ry * c + f.cyS));
       if (ys < e || ys > f.ymax) return;
       for (int xd = x0; xd <= x1; ++xd) {
         const int xs = columnOf[static_cast<size_t>(xd - x0)];

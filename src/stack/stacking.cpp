@@ -114,7 +114,7 @@ RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
   auto release = [&] {
     if (!writing) return;
     const Outcome written = writer->Await();
-    if (!written) writing->first.parked = ParkingOutcome(written);
+    if (!written) writing->first.parked = written;
     tell(std::move(writing->first), writing->second);
     writing.reset();
   };

@@ -220,10 +220,11 @@ class Sky {
       for (int j = j0; j <= j1; ++j) {
         const int y0 = static_cast<int>(static_cast<int64_t>(j) * h_ / ny_),
                   y1 = static_cast<int>(static_cast<int64_t>(j + 1) * h_ / ny_);
-        for (int i = 0; i < nx_; ++i) {
-          const size_t n = static_cast<size_t>(y1 - y0) * (xs[static_cast<size_t>(i) + 1] - xs[static_cast<size_t>(i)]);
-          if (band[static_cast<size_t>(i)].size() < n) band[static_cast<size_t>(i)].resize(n);
-        }
+        auto cells = [&](int i) {
+          return static_cast<size_t>(y1 - y0) * (xs[static_cast<size_t>(i) + 1] - xs[static_cast<size_t>(i)]);
+        };
+        for (int i = 0; i < nx_; ++i)
+          if (band[static_cast<size_t>(i)].size() < cells(i)) band[static_cast<size_t>(i)].resize(cells(i));
         for (int y = y0; y < y1; ++y) {
           const int32_t *pr = r_.Row(y), *pg = g_.Row(y), *pb = b_.Row(y);
           for (int i = 0; i < nx_; ++i) {
@@ -234,7 +235,7 @@ class Sky {
           }
         }
         for (int i = 0; i < nx_; ++i) {
-          const size_t n = static_cast<size_t>(y1 - y0) * (xs[static_cast<size_t>(i) + 1] - xs[static_cast<size_t>(i)]);
+          const size_t n = cells(i);
           grid[static_cast<size_t>(j) * nx_ + i] =
               n ? KeyOfRank(band[static_cast<size_t>(i)], n, n / 2, medians.Spare()) : 0.f;
         }
