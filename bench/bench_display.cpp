@@ -1,6 +1,7 @@
 // Cost of turning planes into screen pixels: DrawImage of a 4096 x 4096
-// colour image at full resolution and at a quarter (step 4), and the
-// stretch a view applies to show it.
+// colour image at full resolution and at a quarter (step 4), shown in
+// colour or in grey, and of a grey camera's frame (one value in the three
+// planes); and the stretch a view applies to show it.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -34,16 +35,22 @@ void BM_DrawImage(benchmark::State& state) {
   const Image& im = Sky();
   const int step = static_cast<int>(state.range(0));
   const bool mono = state.range(1) != 0;
+  const bool greyFrame = state.range(2) != 0;
   // A view keeps its array between redraws: the steady state is measured.
   qv::Plane<int32_t> px;
   for (auto _ : state) {
-    qv::DrawImage(im.r, im.g, im.b, 1500, 12000, step, mono, px);
+    qv::DrawImage(im.r, greyFrame ? im.r : im.g, greyFrame ? im.r : im.b, 1500, 12000, step, mono, px);
     benchmark::DoNotOptimize(px.Data());
   }
   const int64_t side = 4095 / step + 1;
   state.SetItemsProcessed(state.iterations() * side * side);
 }
-BENCHMARK(BM_DrawImage)->Args({1, 0})->Args({4, 0})->Args({1, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DrawImage)
+    ->Args({1, 0, 0})
+    ->Args({4, 0, 0})
+    ->Args({1, 1, 0})
+    ->Args({1, 1, 1})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ShowPixelsHalf(benchmark::State& state) {
   const qv::Plane<int32_t> px = qv::DrawImage(Sky().r, Sky().g, Sky().b, 1500, 12000, 1, false);

@@ -309,9 +309,10 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
 
 namespace {
 
-// A picture large enough to be drawn through the table of the working
+// A picture large enough to be drawn through the tables of the working
 // scale gives, pixel for pixel, the bytes of the arithmetic a one-pixel
-// picture is drawn with, values outside 0..65535 included.
+// picture is drawn with, values outside 0..65535 included, in colour and
+// in grey (where most pixels, not all, hold one value in the three planes).
 TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
   const int w = 512, h = 257;  // above the size that takes the table
   Plane<int32_t> r(w - 1, h - 1), g(w - 1, h - 1), b(w - 1, h - 1);
@@ -325,22 +326,27 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
     g.Data()[k] = next() % 70000;
     b.Data()[k] = static_cast<int32_t>(k % 65540) - 2;
   }
+  Plane<int32_t> gg = r, bb = r;
+  for (size_t k = 0; k < r.Size(); k += 7) (k % 2 ? gg : bb).Data()[k] = g.Data()[k];
   const struct { double black, white; } levels[] = {{1000, 3000}, {3000, 1000}, {500.25, 500.25}, {-7, 66000.5}};
-  for (const auto& l : levels)
-    for (int step : {1, 2}) {
-      Plane<int32_t> px;
-      qv::DrawImage(r, g, b, l.black, l.white, step, false, px);
-      ASSERT_TRUE(px.HasSize((w - 1) / step + 1, (h - 1) / step + 1));
-      int differing = 0;
-      for (int y = 0; y < px.Height(); ++y)
-        for (int x = 0; x < px.Width(); ++x) {
-          const int sx = x * step, sy = y * step;
-          const Plane<int32_t> one = qv::DrawImage(Flat(1, 1, r(sx, sy)), Flat(1, 1, g(sx, sy)), Flat(1, 1, b(sx, sy)),
-                                                   l.black, l.white, 1, false);
-          differing += px(x, y) != one(0, 0);
-        }
-      EXPECT_EQ(differing, 0) << l.black << " " << l.white << " step " << step;
-    }
+  for (bool mono : {false, true})
+    for (const auto& l : levels)
+      for (int step : {1, 2}) {
+        const Plane<int32_t>& g2 = mono ? gg : g;
+        const Plane<int32_t>& b2 = mono ? bb : b;
+        Plane<int32_t> px;
+        qv::DrawImage(r, g2, b2, l.black, l.white, step, mono, px);
+        ASSERT_TRUE(px.HasSize((w - 1) / step + 1, (h - 1) / step + 1));
+        int differing = 0;
+        for (int y = 0; y < px.Height(); ++y)
+          for (int x = 0; x < px.Width(); ++x) {
+            const int sx = x * step, sy = y * step;
+            const Plane<int32_t> one = qv::DrawImage(Flat(1, 1, r(sx, sy)), Flat(1, 1, g2(sx, sy)),
+                                                     Flat(1, 1, b2(sx, sy)), l.black, l.white, 1, mono);
+            differing += px(x, y) != one(0, 0);
+          }
+        EXPECT_EQ(differing, 0) << l.black << " " << l.white << " step " << step << " mono " << mono;
+      }
 }
 
 // ShowHisto keeps its picture for the next image: shown again over

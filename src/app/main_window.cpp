@@ -76,12 +76,16 @@ class PictureBox : public QWidget {
   explicit PictureBox(MainWindow& w, QWidget* parent) : QWidget(parent), w_(w) {
     setObjectName("Picture1");
     setCursor(Qt::CrossCursor);
+    // The picture paints every pixel of the box itself: the frame behind
+    // it is not painted first at each image of a run.
+    setAttribute(Qt::WA_OpaquePaintEvent);
   }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
-    p.fillRect(rect(), Qt::black);
+    const QSize covered = w_.previewing_ ? w_.previewSize_ : w_.shown_.size();
+    if (covered.width() < width() || covered.height() < height()) p.fillRect(rect(), Qt::black);
     if (w_.previewing_) {
       // Only the part on screen is stretched, and only when it is painted:
       // the picture replaces the preview a few rows of reading later.

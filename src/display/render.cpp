@@ -108,13 +108,46 @@ void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int
     return;
   }
 
-  DrawRows(r, g, b, step, out, [&](int32_t rs, int32_t gs, int32_t bs) {
+  auto grey = [&](int32_t rs, int32_t gs, int32_t bs) {
     const double rv = (rs - black) * gain;
     const double gv = (gs - black) * gain;
     const double bv = (bs - black) * gain;
-    if (!mono) return (ToByte(Clamp255(rv)) << 16) | (ToByte(Clamp255(gv)) << 8) | ToByte(Clamp255(bv));
     const int32_t m = ToByte(Clamp255((gv + rv + bv) * 0.33333333));
     return (m << 16) | (m << 8) | m;
+  };
+  if (mono && static_cast<int64_t>(wd + 1) * (hd + 1) >= kTabulateFrom) {
+    // A grey camera's frame carries the same value in its three planes:
+    // the grey of such a row's pixels depends on that value alone and
+    // comes from a table built with the pixel's own expression. Rows of a
+    // colour frame are computed.
+    std::vector<int32_t> table(kTabulated);
+    for (int32_t v = 0; v < kTabulated; ++v) table[static_cast<size_t>(v)] = grey(v, v, v);
+    const size_t rowBytes = static_cast<size_t>(r.Width()) * sizeof(int32_t);
+    for (int y = 0; y <= out.UBound2(); ++y) {
+      const int sy = y * step;
+      const int32_t* rr = r.Row(sy);
+      const int32_t* gr = g.Row(sy);
+      const int32_t* br = b.Row(sy);
+      int32_t* o = out.Row(y);
+      if (std::memcmp(rr, gr, rowBytes) == 0 && std::memcmp(rr, br, rowBytes) == 0) {
+        for (int x = 0, sx = 0; x <= out.UBound1(); ++x, sx += step) {
+          const int32_t v = rr[sx];
+          o[x] = static_cast<uint32_t>(v) < static_cast<uint32_t>(kTabulated) ? table[static_cast<size_t>(v)]
+                                                                              : grey(v, v, v);
+        }
+      } else {
+        for (int x = 0, sx = 0; x <= out.UBound1(); ++x, sx += step) o[x] = grey(rr[sx], gr[sx], br[sx]);
+      }
+    }
+    return;
+  }
+
+  DrawRows(r, g, b, step, out, [&](int32_t rs, int32_t gs, int32_t bs) {
+    if (mono) return grey(rs, gs, bs);
+    const double rv = (rs - black) * gain;
+    const double gv = (gs - black) * gain;
+    const double bv = (bs - black) * gain;
+    return (ToByte(Clamp255(rv)) << 16) | (ToByte(Clamp255(gv)) << 8) | ToByte(Clamp255(bv));
   });
 }
 
