@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstring>
+#include <random>
 #include <tuple>
 
 #include "core/options.h"
@@ -191,4 +192,46 @@ TEST(Pipeline, HistogramRowCountsUpToAnOverflow) {
   int32_t all = 0;
   for (const int32_t c : histo) all += c;
   EXPECT_EQ(all, 5);
+}
+
+// Rows of camera values and rows beyond them (negative, near 2^29, past
+// the last bin), masked or not, of lengths that do not fill the four
+// tables, count as the plain pixel-by-pixel rule counts them.
+TEST(Pipeline, HistogramRowsCountAsThePlainRule) {
+  std::mt19937 rng(5);
+  for (int trial = 0; trial < 60; ++trial) {
+    const int n = 1 + static_cast<int>(rng() % 37);
+    const int kind = trial % 4;
+    std::vector<int32_t> r(n), g(n), b(n);
+    std::vector<uint8_t> skip(n);
+    for (int x = 0; x < n; ++x) {
+      for (std::vector<int32_t>* p : {&r, &g, &b}) {
+        const uint32_t u = rng();
+        (*p)[x] = kind == 0   ? static_cast<int32_t>(u % 70000)
+                  : kind == 1 ? static_cast<int32_t>(u % 300) - 100
+                  : kind == 2 ? (1 << 29) - 1 - static_cast<int32_t>(u % 3)
+                              : static_cast<int32_t>(u % 70000) * (x == n / 2 ? 30000 : 1);
+      }
+      skip[x] = rng() % 5 == 0;
+    }
+    for (bool masked : {false, true}) {
+      std::array<int32_t, kHistoBins> histo{}, expected{};
+      histo[7] = expected[7] = 3;  // counts of earlier rows stay
+      RowFault fault{n};
+      CountRow(RgbRow{{r.data(), g.data(), b.data()}, n}, masked ? skip.data() : nullptr, histo, fault);
+      int end = n, number = 0;
+      for (int x = 0; x < n; ++x) {
+        if (masked && skip[x]) continue;
+        const int64_t sum = int64_t{r[x]} + g[x] + b[x];
+        if (sum < INT32_MIN || sum > INT32_MAX) {
+          end = x + 1, number = kErrOverflow;
+          break;
+        }
+        ++expected[static_cast<size_t>(std::clamp(static_cast<int32_t>(sum) / 96, 0, kHistoBins - 1))];
+      }
+      EXPECT_EQ(fault.end, end) << trial;
+      EXPECT_EQ(fault.number, number) << trial;
+      EXPECT_EQ(histo, expected) << trial << " masked " << masked;
+    }
+  }
 }

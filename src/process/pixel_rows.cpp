@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace qv {
 
@@ -72,36 +73,77 @@ void ApplyFlat(RgbRow row, const uint8_t* skip, ConstPlaneView<int32_t> flat, do
 }
 
 void CountRow(RgbRow row, const uint8_t* skip, std::array<int32_t, kHistoBins>& histo, RowFault& fault) {
-  // Neighbouring pixels of a sky mostly share a bin, and with one table
-  // each count would wait for the one before it: pixels take four tables
-  // in turn, the three others kept empty between rows and added in at the
-  // end of each, over the bins the row reached.
-  thread_local std::array<std::array<int32_t, kHistoBins>, 3> more{};
-  int lo = kHistoBins, hi = -1;
-  auto addIn = [&] {
-    for (std::array<int32_t, kHistoBins>& t : more)
-      for (int b = lo; b <= hi; ++b) {
-        histo[static_cast<size_t>(b)] += t[static_cast<size_t>(b)];
-        t[static_cast<size_t>(b)] = 0;
+  const int end = fault.end;
+  const int32_t* const r = row.v[0];
+  const int32_t* const g = row.v[1];
+  const int32_t* const b = row.v[2];
+  // First each pixel's bin; a skipped pixel takes a spare bin past the
+  // last, which is never added in.
+  thread_local std::vector<uint16_t> bins;
+  if (bins.size() < static_cast<size_t>(end) + 4) bins.resize(static_cast<size_t>(end) + 4);
+  uint16_t* const bin = bins.data();
+  constexpr int64_t kTop = int64_t{kHistoBins - 1} * 96;
+  // A camera's values lie far below 2^29: then no sum of three leaves 32
+  // bits, and the bins are computed in 32 bits, several pixels at a time.
+  uint32_t high = 0;
+  for (int x = 0; x < end; ++x)
+    high |= static_cast<uint32_t>(r[x]) | static_cast<uint32_t>(g[x]) | static_cast<uint32_t>(b[x]);
+  if ((high >> 29) == 0) {
+    for (int x = 0; x < end; ++x) {
+      const uint32_t sum = static_cast<uint32_t>(r[x]) + static_cast<uint32_t>(g[x]) + static_cast<uint32_t>(b[x]);
+      bin[x] = static_cast<uint16_t>(std::min(sum, static_cast<uint32_t>(kTop)) / 96u);
+    }
+    if (skip)
+      for (int x = 0; x < end; ++x) bin[x] = skip[x] ? uint16_t{kHistoBins} : bin[x];
+  } else {
+    bool overflow = false;
+    for (int x = 0; x < end; ++x) {
+      const int64_t sum = int64_t{r[x]} + g[x] + b[x];
+      const bool counted = !(skip && skip[x]);
+      overflow |= counted & (static_cast<uint64_t>(sum - INT32_MIN) > uint64_t{UINT32_MAX});
+      // The sum divided by 96, the fraction dropped, limited to 0..2048.
+      const int b96 = static_cast<int>(std::clamp<int64_t>(sum, 0, kTop) / 96);
+      bin[x] = static_cast<uint16_t>(counted ? b96 : kHistoBins);
+    }
+    if (overflow) {
+      // The pixels before the first sum beyond 32 bits are counted; that
+      // pixel's values are final but it is not counted.
+      int x = 0;
+      for (;; ++x) {
+        const int64_t sum = int64_t{r[x]} + g[x] + b[x];
+        if (!(skip && skip[x]) && (sum < INT32_MIN || sum > INT32_MAX)) break;
       }
-  };
-  for (int x = 0; x < fault.end; ++x) {
-    if (skip && skip[x]) continue;
-    const int64_t sum = int64_t{row.v[0][x]} + row.v[1][x] + row.v[2][x];
-    if (sum < INT32_MIN || sum > INT32_MAX) {
-      addIn();
+      for (int i = 0; i < x; ++i)
+        if (bin[i] < kHistoBins) ++histo[bin[i]];
       return fault.At(x + 1, kErrOverflow);
     }
-    const int b = std::clamp(static_cast<int32_t>(sum) / 96, 0, kHistoBins - 1);
-    if ((x & 3) == 0) {
-      ++histo[static_cast<size_t>(b)];
-    } else {
-      ++more[static_cast<size_t>((x & 3) - 1)][static_cast<size_t>(b)];
-      lo = std::min(lo, b);
-      hi = std::max(hi, b);
-    }
   }
-  addIn();
+  int lo = kHistoBins, hi = 0;
+  for (int x = 0; x < end; ++x) {
+    lo = std::min<int>(lo, bin[x]);
+    hi = std::max<int>(hi, bin[x]);
+  }
+  // Neighbouring pixels of a sky mostly share a bin, and with one table
+  // each count would wait for the one before it: pixels take four tables
+  // in turn, kept empty between rows and added in at the end of each, over
+  // the bins the row reached.
+  thread_local std::array<std::array<int32_t, kHistoBins + 1>, 4> tables{};
+  int32_t* const t0 = tables[0].data();
+  int32_t* const t1 = tables[1].data();
+  int32_t* const t2 = tables[2].data();
+  int32_t* const t3 = tables[3].data();
+  int x = 0;
+  for (; x + 4 <= end; x += 4) {
+    ++t0[bin[x]];
+    ++t1[bin[x + 1]];
+    ++t2[bin[x + 2]];
+    ++t3[bin[x + 3]];
+  }
+  for (; x < end; ++x) ++t0[bin[x]];
+  for (std::array<int32_t, kHistoBins + 1>& t : tables) {
+    for (int k = lo; k <= std::min(hi, kHistoBins - 1); ++k) histo[static_cast<size_t>(k)] += t[static_cast<size_t>(k)];
+    std::fill(t.begin() + lo, t.begin() + std::max(lo, hi + 1), 0);
+  }
 }
 
 }  // namespace qv
