@@ -412,7 +412,7 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
     EXPECT_EQ(report.rows[k].why, want[k].why) << k + 1;
     EXPECT_EQ(report.rows[k].remarks, want[k].remarks) << k + 1;
   }
-  EXPECT_EQ(report.total, "1 images combinées sur 4 acceptées");
+  EXPECT_EQ(report.total, "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %)");
   EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice
 
   // A combination that failed leaves every accepted image out and says so.
@@ -427,6 +427,12 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
   // The frame that was not parked still says why; there is no result to lack it.
   EXPECT_EQ(failed.rows[4].why, "fichier temporaire non écrit (disque plein)");
   EXPECT_EQ(failed.missing, "");
+  // A stopped run says so; the counts agree with their number.
+  run.stopped = true;
+  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).total,
+            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; exécution arrêtée");
+  EXPECT_EQ(qv::CombinedOfAccepted(0, 1), "0 image combinée sur 1 acceptée");
+  EXPECT_EQ(qv::CombinedOfAccepted(2, 3), "2 images combinées sur 3 acceptées");
   // The lines of the debug log: titles, a line per image, the total.
   const std::vector<std::string> lines = qv::ReportLines(report);
   ASSERT_EQ(lines.size(), 10u);

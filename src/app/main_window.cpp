@@ -548,10 +548,15 @@ void MainWindow::BuildControls() {
   Label1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Label1_->setMinimumHeight(Label1_->fontMetrics().lineSpacing() * 8);
   Label1_->setWordWrap(true);
-  sl->addWidget(Label1_);
+  // The run's count stands beside the image's lines, not under their eight
+  // lines of room, where a screen of 768 rows would cut it off.
+  auto* status = new QHBoxLayout;
+  status->addWidget(Label1_, 1);
   Label6_ = new QLabel(side);
   Label6_->setObjectName("Label6");
-  sl->addWidget(Label6_);
+  Label6_->setAlignment(Qt::AlignRight | Qt::AlignTop);
+  status->addWidget(Label6_, 0, Qt::AlignRight | Qt::AlignTop);
+  sl->addLayout(status);
   sl->addStretch();
   sideScroll->setWidget(side);
   row->addWidget(sideScroll);
@@ -937,10 +942,17 @@ void MainWindow::Refresh() {
       // Once laid out, the table can scroll to the frame that needs a look.
       QTimer::singleShot(0, report_, [report = report_.data()] { report->ShowFirstLeftOut(); });
       report_->raise();
+    } else if (f.mnuReport && f.RunsEnded != reportedRuns_ && f.Report.AnyLeftOut()) {
+      // A run that left frames out says so even where the report was
+      // minimised or buried under the result's windows.
+      if (report_->isMinimized()) report_->showNormal();
+      report_->raise();
+      report_->ShowFirstLeftOut();
     } else if (!f.mnuReport && report_->isVisible()) {
       report_->hide();
     }
   }
+  reportedRuns_ = f.RunsEnded;
   if (f.StatusText != shownStatus_) {
     shownStatus_ = f.StatusText;
     statusBar()->showMessage(Q(f.StatusText));

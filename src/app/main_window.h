@@ -203,6 +203,7 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   QPointer<ZoneDialog> zone_;
   QPointer<ReportWindow> report_;
   std::string shownStatus_;
+  int reportedRuns_ = 0;  // the runs ended when the report was last brought forward
 
   std::unique_ptr<qv::Form2> form2_;
   std::unique_ptr<qv::Form3> form3_;

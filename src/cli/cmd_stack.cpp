@@ -720,7 +720,7 @@ int CmdStack(const Args& args) {
   std::printf("%s\n", sum.Text().c_str());
   std::fflush(stdout);
   if (err == 0)
-    std::fprintf(stderr, "%d images combinées sur %d acceptées → %s\n", run.Combined(), stacked, a.out.c_str());
+    std::fprintf(stderr, "%s → %s\n", qv::CombinedOfAccepted(run.Combined(), stacked).c_str(), a.out.c_str());
   for (const qv::FrameResult* frame : missing)
     Complain("image " + std::to_string(frame->image) + " (" +
              qv::PathName(s.Img[static_cast<size_t>(frame->image)].ImgFile) + ") : " + qv::WhyMissing(*frame));

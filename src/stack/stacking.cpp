@@ -30,6 +30,11 @@ std::vector<const FrameResult*> RunResult::Missing() const {
   return missing;
 }
 
+std::string CombinedOfAccepted(int combined, int accepted) {
+  return std::to_string(combined) + (combined > 1 ? " images combinées" : " image combinée") + " sur " +
+         std::to_string(accepted) + (accepted > 1 ? " acceptées" : " acceptée");
+}
+
 std::string WhyMissing(const FrameResult& frame) {
   // Another size than the first image is left out before any file is begun,
   // and says nothing of itself.

@@ -52,6 +52,10 @@ struct RunResult {
   std::vector<const FrameResult*> Missing() const;
 };
 
+// "N images combinées sur M acceptées", each count with its own agreement
+// (0 and 1 take the singular).
+std::string CombinedOfAccepted(int combined, int accepted);
+
 // Why an accepted frame is missing from the result, in words: its
 // temporary file was not written, and why ("disque plein"); it had another
 // size than the first; its file could not be read back.

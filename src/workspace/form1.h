@@ -143,6 +143,7 @@ struct Form1 : Messages, GuideDisplay, MainWindowView {
   // shows): the last run and the last automatic marks it describes, and
   // its rows.
   bool mnuReport = false;
+  int RunsEnded = 0;  // runs of the stack ended since the window opened
   RunResult LastRun;
   bool HasRun = false;
   AutoMarkReport LastMarks;

@@ -299,6 +299,7 @@ void mnu_Click(Form1& f, int index, Desktop& desktop, const std::function<void()
       if (!TempSpaceAgreed(f, desktop)) break;
       f.LastRun = RunStack(f);
       f.HasRun = true;
+      ++f.RunsEnded;
       RefreshReport(f);
       f.StatusText = f.Report.Summary();
       // A run that left out a checked image says which ones, and why.

@@ -128,8 +128,15 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
       report.rows.push_back(std::move(row));
     }
   if (run) {
-    report.total =
-        std::to_string(run->Combined()) + " images combinées sur " + std::to_string(run->Accepted()) + " acceptées";
+    report.total = CombinedOfAccepted(run->Combined(), run->Accepted());
+    // Frames refused for their quality are the run's own choice, but a
+    // night where most are refused must not read as a success.
+    const int refused = static_cast<int>(
+        std::count_if(run->frames.begin(), run->frames.end(), [](const FrameResult& f) { return !f.accepted; }));
+    if (refused > 0)
+      report.total += " ; " + std::to_string(refused) + (refused > 1 ? " refusées" : " refusée") + " (qualité < " +
+                      Percent(s.opt.MinQual, s.locale) + ")";
+    if (run->stopped) report.total += " ; exécution arrêtée";
     // The frames the result lacks, under each reason met, in list order.
     std::vector<std::pair<std::string, std::string>> groups;
     for (const FrameResult* frame : run->Missing()) {

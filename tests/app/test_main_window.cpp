@@ -880,7 +880,7 @@ class MainWindowTest : public QObject {
       QCOMPARE(p.s.CurPic, int16_t{1});
       p.Action("mnu_4")->trigger();
       QCOMPARE(p.f.LastRun.Combined(), 5);
-      QCOMPARE(p.f.Report.total, std::string("5 images combinées sur 5 acceptées"));
+      QCOMPARE(p.f.Report.total, std::string("5 images combinées sur 5 acceptées ; 1 refusée (qualité < 75.0 %)"));
       marked = QPointF(first.ImgGuideX * p.s.pic.PicR.UBound1(), first.ImgGuideY * p.s.pic.PicR.UBound2());
     };
     auto near = [](QPointF a, QPointF b) { return std::hypot(a.x() - b.x(), a.y() - b.y()) < 3; };
@@ -916,7 +916,8 @@ class MainWindowTest : public QObject {
     QVERIFY2(table->item(4, 4)->text().startsWith(QStringLiteral("qualité ")), qPrintable(table->item(4, 4)->text()));
     table->cellClicked(2, 0);
     QCOMPARE(p.s.CurPic, int16_t{3});
-    QCOMPARE(p.w.statusBar()->currentMessage(), QStringLiteral("5 images combinées sur 5 acceptées"));
+    QCOMPARE(p.w.statusBar()->currentMessage(),
+             QStringLiteral("5 images combinées sur 5 acceptées ; 1 refusée (qualité < 75.0 %)"));
     p.Action("mnuReport")->trigger();
     QVERIFY(!p.w.reportWindow()->isVisible());
   }
