@@ -669,7 +669,7 @@ void MainWindow::MsgBox(const std::string& text) {
   // state the handler has reached (caption, menus) rather than the one
   // before it.
   Refresh();
-  QMessageBox::information(this, QStringLiteral("Quelvista"), Lines(text));
+  QMessageBox::information(DialogOwner(this), QStringLiteral("Quelvista"), Lines(text));
 }
 
 void MainWindow::OpenDestination(const std::string& caption) {

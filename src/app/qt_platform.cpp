@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibraryInfo>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
@@ -65,14 +66,19 @@ void QtEventLoop::RunAside(const std::function<void()>& work) {
   aside_.Finish();
 }
 
+QWidget* DialogOwner(QWidget* owner) {
+  QWidget* active = QApplication::activeWindow();
+  return active && !qobject_cast<QMenu*>(active) ? active : owner;
+}
+
 bool QtDesktop::AskYesNo(const std::string& text) {
-  return QMessageBox::question(owner_, QStringLiteral("Quelvista"), Q(text), QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::Yes) == QMessageBox::Yes;
+  return QMessageBox::question(DialogOwner(owner_), QStringLiteral("Quelvista"), Q(text),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 bool QtDesktop::AskYesNoDefaultNo(const std::string& text) {
-  return QMessageBox::question(owner_, QStringLiteral("Quelvista"), Q(text), QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::No) == QMessageBox::Yes;
+  return QMessageBox::question(DialogOwner(owner_), QStringLiteral("Quelvista"), Q(text),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void QtDesktop::OpenFolder(const std::string& folder) {
@@ -112,7 +118,7 @@ QString Filters(const qv::FileDialogRequest& r) { return FilterList(r).join(";;"
 }  // namespace
 
 std::string QtDialogs::OpenFile(const qv::FileDialogRequest& r) {
-  return S(QFileDialog::getOpenFileName(owner_, Q(r.title), Q(r.startFolder), Filters(r)));
+  return S(QFileDialog::getOpenFileName(DialogOwner(owner_), Q(r.title), Q(r.startFolder), Filters(r)));
 }
 
 qv::SaveAnswer QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
@@ -134,7 +140,7 @@ qv::SaveAnswer QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
                                 : std::string();
     return Q(ext.empty() ? qv::LCase(r.defaultExt) : ext);
   };
-  QFileDialog dialog(owner_, Q(r.title), Q(r.initialFile), filters.join(";;"));
+  QFileDialog dialog(DialogOwner(owner_), Q(r.title), Q(r.initialFile), filters.join(";;"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.selectNameFilter(filters[start]);
   dialog.setDefaultSuffix(suffix(start));
@@ -146,8 +152,8 @@ qv::SaveAnswer QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
 }
 
 std::vector<std::string> QtDialogs::OpenFiles(const qv::FileDialogRequest& r) {
-  const QStringList files =
-      QFileDialog::getOpenFileNames(owner_, Q(r.title), Q(r.startFolder), FilterText(r.filterDescription, r.pattern));
+  const QStringList files = QFileDialog::getOpenFileNames(DialogOwner(owner_), Q(r.title), Q(r.startFolder),
+                                                          FilterText(r.filterDescription, r.pattern));
   if (files.isEmpty()) return {};
   if (files.size() == 1) return {S(files.first())};
   std::vector<std::string> paths;
@@ -157,7 +163,8 @@ std::vector<std::string> QtDialogs::OpenFiles(const qv::FileDialogRequest& r) {
 }
 
 std::string QtDialogs::BrowseFolder(const std::string& start) {
-  return S(QFileDialog::getExistingDirectory(owner_, QStringLiteral("Browse for output folder"), Q(start)));
+  return S(
+      QFileDialog::getExistingDirectory(DialogOwner(owner_), QStringLiteral("Browse for output folder"), Q(start)));
 }
 
 QImage PackedToImage(const qv::Plane<int32_t>& pixels) {

@@ -94,6 +94,12 @@ class QtDialogs : public GuiDialogs {
   QWidget*& owner_;
 };
 
+// The window a dialog opens over: the one the user is working in (the
+// editor's "Enregistrer" over the editor), so that closing the dialog
+// hands that window back instead of raising `owner` over it; `owner` when
+// no window of the program is active.
+QWidget* DialogOwner(QWidget* owner);
+
 // The open dialog's filter text for a description and its patterns.
 QString FilterText(const std::string& description, const std::string& patterns);
 

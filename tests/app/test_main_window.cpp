@@ -384,6 +384,18 @@ class MainWindowTest : public QObject {
     QVERIFY2(rounds < 50, qPrintable(QString::number(rounds)));
   }
 
+  // Dialogs open over the window in use, the main window when none is.
+  void dialogsOpenOverTheActiveWindow() {
+    QWidget owner, editor;
+    editor.show();
+    QApplication::setActiveWindow(&editor);
+    QTRY_COMPARE(QApplication::activeWindow(), &editor);
+    QCOMPARE(qvapp::DialogOwner(&owner), &editor);
+    editor.hide();
+    QApplication::setActiveWindow(nullptr);
+    QCOMPARE(qvapp::DialogOwner(&owner), &owner);
+  }
+
   // A yield lets the windows mirror their models every time, and serves
   // the events at most at the loop's pace.
   void yieldsServeEventsAtTheirPace() {
