@@ -427,10 +427,13 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
   // The frame that was not parked still says why; there is no result to lack it.
   EXPECT_EQ(failed.rows[4].why, "fichier temporaire non écrit (disque plein)");
   EXPECT_EQ(failed.missing, "");
-  // A stopped run says so; the counts agree with their number.
+  // Unreadable frames that were stacked anyway are counted, a stopped run
+  // says so, and the counts agree with their number.
+  run.frames[0].processed = qv::Outcome::Failure("illisible");
   run.stopped = true;
   EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).total,
-            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; exécution arrêtée");
+            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; 1 illisible, empilée quand même ; "
+            "exécution arrêtée");
   EXPECT_EQ(qv::CombinedOfAccepted(0, 1), "0 image combinée sur 1 acceptée");
   EXPECT_EQ(qv::CombinedOfAccepted(2, 3), "2 images combinées sur 3 acceptées");
   // The lines of the debug log: titles, a line per image, the total.

@@ -42,6 +42,7 @@ ReportWindow::ReportWindow(qv::Form1& f, QWidget* parent) : QWidget(parent, Qt::
 
 void ReportWindow::Refresh() {
   const qv::FrameReport& r = f_.Report;
+  bool changed = shownRows_ != r.rows.size();
   table_->setRowCount(static_cast<int>(r.rows.size()));
   for (size_t k = 0; k < r.rows.size(); ++k) {
     const qv::ReportRow& row = r.rows[k];
@@ -52,17 +53,21 @@ void ReportWindow::Refresh() {
       if (!item) {
         item = new QTableWidgetItem(text);
         table_->setItem(static_cast<int>(k), c, item);
+        changed = true;
       } else if (item->text() != text) {
         item->setText(text);
+        changed = true;
       }
       // The images left out of the result stand out.
       item->setForeground(row.notStacked ? QColor(200, 0, 0) : palette().color(QPalette::Text));
     }
   }
   total_->setText(Q(r.Summary()));
-  if (shownRows_ != r.rows.size()) {
-    // A stretched last section keeps the width it was stretched to: it is
-    // sized to its contents like the others, then stretched again.
+  if (changed) {
+    // The columns follow what they hold now: a run fills the reasons and
+    // qualities of rows the list's opening made. A stretched last section
+    // keeps the width it was stretched to: it is sized to its contents
+    // like the others, then stretched again.
     table_->horizontalHeader()->setStretchLastSection(false);
     table_->resizeColumnsToContents();
     table_->horizontalHeader()->setStretchLastSection(true);

@@ -136,6 +136,13 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     if (refused > 0)
       report.total += " ; " + std::to_string(refused) + (refused > 1 ? " refusées" : " refusée") + " (qualité < " +
                       Percent(s.opt.MinQual, s.locale) + ")";
+    // A frame whose file could not be read is still tracked and stacked
+    // with what its planes hold: the user must hear of it.
+    const int unread = static_cast<int>(std::count_if(run->frames.begin(), run->frames.end(),
+                                                      [](const FrameResult& f) { return !f.processed && f.combined; }));
+    if (unread > 0)
+      report.total += " ; " + std::to_string(unread) +
+                      (unread > 1 ? " illisibles, empilées quand même" : " illisible, empilée quand même");
     if (run->stopped) report.total += " ; exécution arrêtée";
     // The frames the result lacks, under each reason met, in list order.
     std::vector<std::pair<std::string, std::string>> groups;

@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -926,6 +927,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(table->item(0, 3)->text(), QStringLiteral("oui"));
     QCOMPARE(table->item(4, 3)->text(), QStringLiteral("non"));
     QVERIFY2(table->item(4, 4)->text().startsWith(QStringLiteral("qualité ")), qPrintable(table->item(4, 4)->text()));
+    // The second run's report, over as many rows as the first's, is sized
+    // to what it holds now.
+    QVERIFY(table->horizontalHeader()->sectionSize(4) >=
+            table->fontMetrics().horizontalAdvance(table->item(4, 4)->text()));
     table->cellClicked(2, 0);
     QCOMPARE(p.s.CurPic, int16_t{3});
     QCOMPARE(p.w.statusBar()->currentMessage(),
