@@ -434,6 +434,16 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).total,
             "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; 1 illisible, empilée quand même ; "
             "exécution arrêtée");
+  // A guide star clicked on the first image, its reference left where it
+  // was inherited: the summary says what to do; once placed, nothing.
+  qv::ImageEntry& first = s.Img[1];
+  first.ImgGuideX = 0.3, first.ImgRefX = 0.1;
+  first.GuideOrigin = qv::PairOrigin::Placed;
+  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice,
+            "la référence de l'image 1 n'est pas sur son étoile guide : Maj+clic sur l'étoile, ou « Marques "
+            "automatiques »");
+  first.RefOrigin = qv::PairOrigin::Placed;
+  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice, "");
   EXPECT_EQ(qv::CombinedOfAccepted(0, 1), "0 image combinée sur 1 acceptée");
   EXPECT_EQ(qv::CombinedOfAccepted(2, 3), "2 images combinées sur 3 acceptées");
   // The lines of the debug log: titles, a line per image, the total.

@@ -45,7 +45,11 @@ std::string WhyLeftOut(const Session& s, const RunResult& run, const FrameResult
 
 }  // namespace
 
-std::string FrameReport::Summary() const { return missing.empty() ? total : total + " ; " + missing; }
+std::string FrameReport::Summary() const {
+  std::string text = missing.empty() ? total : total + " ; " + missing;
+  if (!advice.empty()) text += " — " + advice;
+  return text;
+}
 
 bool FrameReport::AnyLeftOut() const {
   return std::any_of(rows.begin(), rows.end(), [](const ReportRow& r) { return r.notStacked; });
@@ -157,6 +161,16 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                    PathName(s.Img[static_cast<size_t>(frame->image)].ImgFile) + ")";
     }
     for (const auto& group : groups) report.missing += (report.missing.empty() ? "" : " ; ") + group.second;
+    // A guide star clicked on the first image leaves its reference, and so
+    // the template every frame is matched against, where it was inherited:
+    // often on empty sky, which the run then tracks in every frame.
+    if (run->first >= 1 && run->first <= n) {
+      const ImageEntry& first = s.Img[static_cast<size_t>(run->first)];
+      if (first.GuideOrigin == PairOrigin::Placed && first.RefOrigin == PairOrigin::Inherited &&
+          (first.ImgRefX != first.ImgGuideX || first.ImgRefY != first.ImgGuideY))
+        report.advice = "la référence de l'image " + std::to_string(run->first) +
+                        " n'est pas sur son étoile guide : Maj+clic sur l'étoile, ou « Marques automatiques »";
+    }
   }
   return report;
 }

@@ -49,7 +49,10 @@ struct FrameReport {
   // The accepted frames the result lacks, named under their reason:
   // "fichier temporaire non écrit (disque plein) : image 6 (m6.fts), image 7 (m7.fts)".
   std::string missing;
-  // The total, and the missing frames when there are any.
+  // What to do when the run's first image was tracked from a reference the
+  // user never placed, though its guide star was clicked.
+  std::string advice;
+  // The total, the missing frames and the advice, those there are.
   std::string Summary() const;
   // A checked image of the last run did not reach the result.
   bool AnyLeftOut() const;
