@@ -427,6 +427,10 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
   // The frame that was not parked still says why; there is no result to lack it.
   EXPECT_EQ(failed.rows[4].why, "fichier temporaire non écrit (disque plein)");
   EXPECT_EQ(failed.missing, "");
+  // An unreadable frame's remark says what the reading met, in words.
+  run.frames[1].processed = qv::Outcome::Failure("", 62);
+  const std::string remark = qv::BuildFrameReport(s, &run, nullptr).rows[2].remarks;
+  EXPECT_EQ(remark, "illisible : " + qv::ErrorWords(62, "f3.fts", qv::FileTask::Process));
   // Unreadable frames that were stacked anyway are counted, a stopped run
   // says so, and the counts agree with their number.
   run.frames[0].processed = qv::Outcome::Failure("illisible");

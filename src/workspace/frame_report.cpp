@@ -105,7 +105,11 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                                   [i](const FrameResult& frame) { return frame.image == i; });
       if (f != run->frames.end()) {
         row.quality = Percent(f->quality, s.locale);
-        if (!f->processed) Remark(row.remarks, "illisible");
+        if (!f->processed) {
+          // What went wrong with the file, when the reading says more.
+          const std::string words = OutcomeWords(f->processed, row.name, FileTask::Process);
+          Remark(row.remarks, words.empty() || words == "illisible" ? "illisible" : "illisible : " + words);
+        }
         if (f->onEdge) Remark(row.remarks, "étoile guide au bord de la zone de recherche");
         row.why = WhyLeftOut(s, *run, *f);
         row.guide = Position(f->guideX, f->guideY);
