@@ -240,6 +240,9 @@ void RefreshReport(Form1& f) {
 }
 
 void ForgetReport(Form1& f) {
+  // What the status bar said of the last run, marks or click was about
+  // another list.
+  f.StatusText.clear();
   f.HasRun = f.HasMarks = false;
   f.LastRun = {};
   f.LastMarks = {};

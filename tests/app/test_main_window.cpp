@@ -913,6 +913,7 @@ class MainWindowTest : public QObject {
     // over a guide star clicked on empty sky.
     p.Action("mnuNew")->trigger();
     QVERIFY(p.f.Report.rows.empty());
+    QVERIFY(p.w.statusBar()->currentMessage().isEmpty());  // the last list's run is not this one's
     p.Action("mnuLoad")->trigger();
     click(40, 40, Qt::NoModifier);
     click(star.x(), star.y(), Qt::ShiftModifier);
