@@ -47,6 +47,7 @@ void BM_DrawImage(benchmark::State& state) {
 }
 BENCHMARK(BM_DrawImage)
     ->Args({1, 0, 0})
+    ->Args({1, 0, 1})
     ->Args({4, 0, 0})
     ->Args({1, 1, 0})
     ->Args({1, 1, 1})

@@ -312,7 +312,8 @@ namespace {
 // A picture large enough to be drawn through the tables of the working
 // scale gives, pixel for pixel, the bytes of the arithmetic a one-pixel
 // picture is drawn with, values outside 0..65535 included, in colour and
-// in grey (where most pixels, not all, hold one value in the three planes).
+// in grey, for colour frames and for a grey camera's frame (where most
+// pixels, not all, hold one value in the three planes).
 TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
   const int w = 512, h = 257;  // above the size that takes the table
   Plane<int32_t> r(w - 1, h - 1), g(w - 1, h - 1), b(w - 1, h - 1);
@@ -326,14 +327,16 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
     g.Data()[k] = next() % 70000;
     b.Data()[k] = static_cast<int32_t>(k % 65540) - 2;
   }
+  // A grey camera's frame, but for a few pixels of every third row.
   Plane<int32_t> gg = r, bb = r;
-  for (size_t k = 0; k < r.Size(); k += 7) (k % 2 ? gg : bb).Data()[k] = g.Data()[k];
+  for (int y = 1; y < h; y += 3) (y % 2 ? gg : bb)(300 + y % 5, y) = g(300, y);
   const struct { double black, white; } levels[] = {{1000, 3000}, {3000, 1000}, {500.25, 500.25}, {-7, 66000.5}};
-  for (bool mono : {false, true})
+  for (int kind = 0; kind < 4; ++kind)
     for (const auto& l : levels)
       for (int step : {1, 2}) {
-        const Plane<int32_t>& g2 = mono ? gg : g;
-        const Plane<int32_t>& b2 = mono ? bb : b;
+        const bool mono = kind % 2 == 1, greyFrame = kind >= 2;
+        const Plane<int32_t>& g2 = greyFrame ? gg : g;
+        const Plane<int32_t>& b2 = greyFrame ? bb : b;
         Plane<int32_t> px;
         qv::DrawImage(r, g2, b2, l.black, l.white, step, mono, px);
         ASSERT_TRUE(px.HasSize((w - 1) / step + 1, (h - 1) / step + 1));
@@ -345,7 +348,7 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
                                                      Flat(1, 1, b2(sx, sy)), l.black, l.white, 1, mono);
             differing += px(x, y) != one(0, 0);
           }
-        EXPECT_EQ(differing, 0) << l.black << " " << l.white << " step " << step << " mono " << mono;
+        EXPECT_EQ(differing, 0) << l.black << " " << l.white << " step " << step << " kind " << kind;
       }
 }
 

@@ -92,22 +92,6 @@ void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int
   double gain = white - black;
   if (gain > 0) gain = 255 / gain;
 
-  if (!mono && static_cast<int64_t>(wd + 1) * (hd + 1) >= kTabulateFrom) {
-    // A colour picture of a camera's size: a table lookup per channel
-    // rather than the arithmetic, which the three channels of a million
-    // pixels would repeat for the same few thousand values.
-    std::vector<uint8_t> table(kTabulated);
-    for (int32_t v = 0; v < kTabulated; ++v)
-      table[static_cast<size_t>(v)] = static_cast<uint8_t>(ChannelByte(v, black, gain));
-    auto byte = [&](int32_t v) {
-      return static_cast<uint32_t>(v) < static_cast<uint32_t>(kTabulated) ? int32_t{table[static_cast<size_t>(v)]}
-                                                                          : ChannelByte(v, black, gain);
-    };
-    DrawRows(r, g, b, step, out,
-             [&](int32_t rv, int32_t gv, int32_t bv) { return (byte(rv) << 16) | (byte(gv) << 8) | byte(bv); });
-    return;
-  }
-
   auto grey = [&](int32_t rs, int32_t gs, int32_t bs) {
     const double rv = (rs - black) * gain;
     const double gv = (gs - black) * gain;
@@ -115,28 +99,65 @@ void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int
     const int32_t m = ToByte(Clamp255((gv + rv + bv) * 0.33333333));
     return (m << 16) | (m << 8) | m;
   };
-  if (mono && static_cast<int64_t>(wd + 1) * (hd + 1) >= kTabulateFrom) {
-    // A grey camera's frame carries the same value in its three planes:
-    // the grey of such a row's pixels depends on that value alone and
-    // comes from a table built with the pixel's own expression. Rows of a
-    // colour frame are computed.
-    std::vector<int32_t> table(kTabulated);
-    for (int32_t v = 0; v < kTabulated; ++v) table[static_cast<size_t>(v)] = grey(v, v, v);
+  if (static_cast<int64_t>(wd + 1) * (hd + 1) >= kTabulateFrom) {
+    // A picture of a camera's size: tables of the working scale rather than
+    // the arithmetic, which a million pixels would repeat for the same few
+    // thousand values. Each table entry is computed by the pixel's own
+    // expression. A grey camera's frame carries the same value in its
+    // three planes: such a run of pixels takes its packed pixel from one
+    // table, in colour as in grey; other pixels take a byte per channel
+    // (colour) or are computed (grey, which mixes the channels). A colour
+    // frame, known by its first row, is not compared.
     const size_t rowBytes = static_cast<size_t>(r.Width()) * sizeof(int32_t);
+    const bool greyFrame =
+        std::memcmp(r.Row(0), g.Row(0), rowBytes) == 0 && std::memcmp(r.Row(0), b.Row(0), rowBytes) == 0;
+    std::vector<uint8_t> bytes(mono ? 0 : kTabulated);
+    std::vector<int32_t> packed(greyFrame ? kTabulated : 0);
+    for (int32_t v = 0; v < (mono && !greyFrame ? 0 : kTabulated); ++v) {
+      const int32_t c = mono ? 0 : ChannelByte(v, black, gain);
+      if (!mono) bytes[static_cast<size_t>(v)] = static_cast<uint8_t>(c);
+      if (greyFrame) packed[static_cast<size_t>(v)] = mono ? grey(v, v, v) : (c << 16) | (c << 8) | c;
+    }
+    auto byte = [&](int32_t v) {
+      return static_cast<uint32_t>(v) < static_cast<uint32_t>(kTabulated) ? int32_t{bytes[static_cast<size_t>(v)]}
+                                                                          : ChannelByte(v, black, gain);
+    };
+    auto mixed = [&](int32_t rs, int32_t gs, int32_t bs) {
+      return mono ? grey(rs, gs, bs) : (byte(rs) << 16) | (byte(gs) << 8) | byte(bs);
+    };
+    if (!greyFrame) {
+      if (mono)
+        DrawRows(r, g, b, step, out, grey);
+      else
+        DrawRows(r, g, b, step, out,
+                 [&](int32_t rs, int32_t gs, int32_t bs) { return (byte(rs) << 16) | (byte(gs) << 8) | byte(bs); });
+      return;
+    }
+    // Runs short enough for their three planes to stay in the cache
+    // between the comparison and the drawing.
+    constexpr int kRun = 256;
     for (int y = 0; y <= out.UBound2(); ++y) {
       const int sy = y * step;
       const int32_t* rr = r.Row(sy);
       const int32_t* gr = g.Row(sy);
       const int32_t* br = b.Row(sy);
       int32_t* o = out.Row(y);
-      if (std::memcmp(rr, gr, rowBytes) == 0 && std::memcmp(rr, br, rowBytes) == 0) {
-        for (int x = 0, sx = 0; x <= out.UBound1(); ++x, sx += step) {
-          const int32_t v = rr[sx];
-          o[x] = static_cast<uint32_t>(v) < static_cast<uint32_t>(kTabulated) ? table[static_cast<size_t>(v)]
-                                                                              : grey(v, v, v);
+      for (int x0 = 0; x0 <= out.UBound1(); x0 += kRun) {
+        const int x1 = std::min(out.UBound1(), x0 + kRun - 1);
+        const size_t span = static_cast<size_t>((x1 - x0) * step + 1) * sizeof(int32_t);
+        const int s0 = x0 * step;
+        if (greyFrame && std::memcmp(rr + s0, gr + s0, span) == 0 && std::memcmp(rr + s0, br + s0, span) == 0) {
+          for (int x = x0, sx = s0; x <= x1; ++x, sx += step) {
+            const int32_t v = rr[sx];
+            o[x] = static_cast<uint32_t>(v) < static_cast<uint32_t>(kTabulated) ? packed[static_cast<size_t>(v)]
+                                                                                : mixed(v, v, v);
+          }
+        } else if (mono) {
+          for (int x = x0, sx = s0; x <= x1; ++x, sx += step) o[x] = grey(rr[sx], gr[sx], br[sx]);
+        } else {
+          for (int x = x0, sx = s0; x <= x1; ++x, sx += step)
+            o[x] = (byte(rr[sx]) << 16) | (byte(gr[sx]) << 8) | byte(br[sx]);
         }
-      } else {
-        for (int x = 0, sx = 0; x <= out.UBound1(); ++x, sx += step) o[x] = grey(rr[sx], gr[sx], br[sx]);
       }
     }
     return;
