@@ -60,19 +60,26 @@ Plane<int32_t> DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const
 
 namespace {
 
+// Every step-th row of the three planes, handed to `row` with the row of
+// `out` it draws.
+template <class Row>
+void EachRow(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, int step, Plane<int32_t>& out,
+             const Row& row) {
+  for (int y = 0; y <= out.UBound2(); ++y) {
+    const int sy = y * step;
+    row(r.Row(sy), g.Row(sy), b.Row(sy), out.Row(y));
+  }
+}
+
 // Every step-th pixel of every step-th row of the three planes, packed by
 // `pixel` into the rows of `out`.
 template <class Pixel>
 void DrawRows(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, int step, Plane<int32_t>& out,
               const Pixel& pixel) {
-  for (int y = 0; y <= out.UBound2(); ++y) {
-    const int sy = y * step;
-    const int32_t* rr = r.Row(sy);
-    const int32_t* gr = g.Row(sy);
-    const int32_t* br = b.Row(sy);
-    int32_t* o = out.Row(y);
-    for (int x = 0, sx = 0; x <= out.UBound1(); ++x, sx += step) o[x] = pixel(rr[sx], gr[sx], br[sx]);
-  }
+  const int last = out.UBound1();
+  EachRow(r, g, b, step, out, [&](const int32_t* rr, const int32_t* gr, const int32_t* br, int32_t* o) {
+    for (int x = 0, sx = 0; x <= last; ++x, sx += step) o[x] = pixel(rr[sx], gr[sx], br[sx]);
+  });
 }
 
 }  // namespace
@@ -122,44 +129,37 @@ void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int
       return static_cast<uint32_t>(v) < static_cast<uint32_t>(kTabulated) ? int32_t{bytes[static_cast<size_t>(v)]}
                                                                           : ChannelByte(v, black, gain);
     };
-    auto mixed = [&](int32_t rs, int32_t gs, int32_t bs) {
-      return mono ? grey(rs, gs, bs) : (byte(rs) << 16) | (byte(gs) << 8) | byte(bs);
-    };
+    auto colour = [&](int32_t rs, int32_t gs, int32_t bs) { return (byte(rs) << 16) | (byte(gs) << 8) | byte(bs); };
     if (!greyFrame) {
       if (mono)
         DrawRows(r, g, b, step, out, grey);
       else
-        DrawRows(r, g, b, step, out,
-                 [&](int32_t rs, int32_t gs, int32_t bs) { return (byte(rs) << 16) | (byte(gs) << 8) | byte(bs); });
+        DrawRows(r, g, b, step, out, colour);
       return;
     }
     // Runs short enough for their three planes to stay in the cache
     // between the comparison and the drawing.
     constexpr int kRun = 256;
-    for (int y = 0; y <= out.UBound2(); ++y) {
-      const int sy = y * step;
-      const int32_t* rr = r.Row(sy);
-      const int32_t* gr = g.Row(sy);
-      const int32_t* br = b.Row(sy);
-      int32_t* o = out.Row(y);
-      for (int x0 = 0; x0 <= out.UBound1(); x0 += kRun) {
-        const int x1 = std::min(out.UBound1(), x0 + kRun - 1);
+    const int last = out.UBound1();
+    EachRow(r, g, b, step, out, [&](const int32_t* rr, const int32_t* gr, const int32_t* br, int32_t* o) {
+      for (int x0 = 0; x0 <= last; x0 += kRun) {
+        const int x1 = std::min(last, x0 + kRun - 1);
         const size_t span = static_cast<size_t>((x1 - x0) * step + 1) * sizeof(int32_t);
         const int s0 = x0 * step;
-        if (greyFrame && std::memcmp(rr + s0, gr + s0, span) == 0 && std::memcmp(rr + s0, br + s0, span) == 0) {
+        if (std::memcmp(rr + s0, gr + s0, span) == 0 && std::memcmp(rr + s0, br + s0, span) == 0) {
           for (int x = x0, sx = s0; x <= x1; ++x, sx += step) {
             const int32_t v = rr[sx];
             o[x] = static_cast<uint32_t>(v) < static_cast<uint32_t>(kTabulated) ? packed[static_cast<size_t>(v)]
-                                                                                : mixed(v, v, v);
+                   : mono                                                       ? grey(v, v, v)
+                                                                                : colour(v, v, v);
           }
         } else if (mono) {
           for (int x = x0, sx = s0; x <= x1; ++x, sx += step) o[x] = grey(rr[sx], gr[sx], br[sx]);
         } else {
-          for (int x = x0, sx = s0; x <= x1; ++x, sx += step)
-            o[x] = (byte(rr[sx]) << 16) | (byte(gr[sx]) << 8) | byte(br[sx]);
+          for (int x = x0, sx = s0; x <= x1; ++x, sx += step) o[x] = colour(rr[sx], gr[sx], br[sx]);
         }
       }
-    }
+    });
     return;
   }
 
