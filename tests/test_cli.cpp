@@ -150,7 +150,14 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
       {process + "--set CalcThr=1e9 --out OUT", 0, "valeur utilisée : 10000"},
       {process + "--set RejectMode=4 --out OUT", 0, "RejectMode=4 hors des limites, valeur utilisée : 0"},
       {process + "--set RejectHigh=0.1 --out OUT", 0, "valeur utilisée : 0.5"},
+      {process + "--set MinQual=5 --out OUT", 0, "MinQual=5 hors des limites, valeur utilisée : 1"},
+      {"render " + sky + "--out '" + dir.File("x.png") + "'", 2, "format de sortie non pris en charge"},
+      // A result is never written over a file it is made from.
+      {stack + "12,8 --out " + sky, 2, "serait écrasé"},
+      {"render " + sky + "--out " + sky, 2, "serait écrasé"},
+      {"master dark " + sky + "--out " + sky, 2, "serait écrasé"},
   };
+  const std::string before = qvtest::ReadText(dir.File("m42.fts"));
   int n = 0;
   for (Case& c : cases) {
     const std::string out = dir.File("out" + std::to_string(++n) + (c.args.rfind("simulate", 0) == 0 ? "" : ".fts"));
@@ -165,6 +172,7 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
       EXPECT_EQ(r.err.find("image 1"), std::string::npos) << c.args << ": " << r.err;
     }
   }
+  EXPECT_EQ(qvtest::ReadText(dir.File("m42.fts")), before);
 }
 
 // The temporary folder is TMPDIR when set and not empty, else /tmp, and the

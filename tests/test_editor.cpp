@@ -680,6 +680,11 @@ TEST_F(EditorResult, ValuesBecomeSumsWithUnitWeightWherePositive) {
   EXPECT_EQ(s.dest.DestWeightG(1, 1), 0);
   EXPECT_EQ(s.dest.DestHisto[3005], 1);
   EXPECT_FALSE(LoadResult(s, dir.File("missing.fts")));
+  // A grey result named like a red filter's frame stays grey.
+  s.opt.UseMask = 0;
+  qvtest::WriteFits16(dir.File("night_r.fts"), 2, 2, 1, {1000, 2000, 3000, 4000});
+  ASSERT_TRUE(LoadResult(s, dir.File("night_r.fts")));
+  for (Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB}) EXPECT_EQ((*p)(1, 1), 4000);
 }
 
 TEST_F(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
@@ -693,6 +698,10 @@ TEST_F(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
   // Binned 2 x 2 (the mean of a block), then turned: the old bottom-left
   // block, the first two pixels of the last row alone, is on top.
   EXPECT_EQ(s.dest.DestSumR(0, 0), RoundHalfEven((500 + 2800 + 500 + 2900) / 2.0));
+  // A picture tells the size it was written at.
+  const auto zoomed =
+      qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --zoom 50 --out '" + dir.File("z.bmp") + "'");
+  EXPECT_NE(zoomed.out.find("\"width\":4,\"height\":2"), std::string::npos) << zoomed.out << zoomed.err;
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --detail 1,2").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --bin 4").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --levels all:nan:1").status, 2);

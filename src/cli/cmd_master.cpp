@@ -94,6 +94,9 @@ int CmdMaster(const Args& args) {
   request.locale = qv::NumLocale::FromEnvironment();
   if (!ExpandImageArguments(given, request.frames)) return 1;
   if (!CheckOutputFolder(out)) return 1;
+  std::vector<std::string> inputs = request.frames;
+  inputs.push_back(bias);
+  if (!OutputIsNoInput(out, inputs)) return 2;
 
   // Ctrl+C, SIGTERM and SIGHUP are seen between frames and between bands,
   // and while a frame is read, so the staging folder is always removed.

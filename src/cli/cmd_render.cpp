@@ -187,7 +187,8 @@ bool IsPictureOutput(const std::string& path) {
   return w == qv::PictureWriter::Jpeg || w == qv::PictureWriter::Bmp;
 }
 
-int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const std::string& out) {
+int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const std::string& out, int& width,
+                   int& height) {
   // The settings the editor opens with after a combination, and its range
   // of levels measured then. The tool's zoom is 100 %, so click positions
   // and the exported picture are in the destination's own pixels unless
@@ -219,11 +220,16 @@ int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const s
     Complain(qv::ErrorWords(err, out, qv::FileTask::Write));
     return 1;
   }
+  // The size of what was written: a picture at its zoom, else the result.
+  const bool picture = IsPictureOutput(out);
+  width = picture ? shown.Width() : s.dest.DestSumR.Width();
+  height = picture ? shown.Height() : s.dest.DestSumR.Height();
   return 0;
 }
 
 int CmdRender(const Args& args) {
   std::string input, out, settingsFile;
+  bool forceFits = false;
   std::vector<EditorStep> steps;
   for (size_t i = 0; i < args.size(); ++i) {
     const int editorOption = ParseEditorOption(args, i, steps);
@@ -232,6 +238,8 @@ int CmdRender(const Args& args) {
     const std::string& k = args[i];
     if ((k == "--out" || k == "--settings") && i + 1 < args.size()) {
       (k == "--out" ? out : settingsFile) = args[++i];
+    } else if (k == "--force-fits") {
+      forceFits = true;
     } else if (!k.empty() && k[0] != '-' && input.empty()) {
       input = k;
     } else {
@@ -244,13 +252,15 @@ int CmdRender(const Args& args) {
         "usage : quelvista-cli render RESULTAT.fts|.tif --out SORTIE.jpg|.bmp|.fts|.tif [--settings F.ini]\n"
         "        [--levels C:NOIR:BLANC] [--curve P] [--detail S1,S2,S3] [--mode couleur|monochrome|echelle]\n"
         "        [--slope N] [--hide-max] [--fill] [--mirror] [--bin 2|3] [--rotate90 N] [--balance X,Y]\n"
-        "        [--clean-radius N] [--zoom POURCENT] [--auto]");
+        "        [--clean-radius N] [--zoom POURCENT] [--auto] [--force-fits]");
     return 2;
   }
+  if (!OutputKindAccepted(out, forceFits)) return 2;
   CliSession cli;
   if (!cli.Open(settingsFile)) return 1;
   cli.LoadStartUpSettings();
   qv::Session& s = cli.s;
+  if (!OutputIsNoInput(out, {input})) return 2;
   if (!qv::FileExists(input)) {
     Complain("fichier introuvable : " + input);
     return 1;
@@ -259,10 +269,11 @@ int CmdRender(const Args& args) {
     Complain("lecture impossible : " + input + (read.why.empty() ? "" : " (" + read.why + ")"));
     return 1;
   }
-  const int status = RenderAndWrite(s, steps, out);
+  int width = 0, height = 0;
+  const int status = RenderAndWrite(s, steps, out, width, height);
   if (status != 0) return status;
   JsonObject o;
-  o.Add("width", s.dest.DestSumR.Width()).Add("height", s.dest.DestSumR.Height()).Add("output", out);
+  o.Add("width", width).Add("height", height).Add("output", out);
   std::printf("%s\n", o.Text().c_str());
   return 0;
 }

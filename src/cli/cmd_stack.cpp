@@ -482,6 +482,9 @@ int CmdStack(const Args& args) {
     Complain("pas de --out : le résultat sera écrit dans " + a.out);
   }
   if (!CheckOutputFolder(a.out)) return 1;
+  std::vector<std::string> inputs = {s.opt.MaskFile, s.opt.DarkFile, s.opt.FlatFile};
+  for (int i = 1; i <= s.ImageCount(); ++i) inputs.push_back(s.Img[static_cast<size_t>(i)].ImgFile);
+  if (!OutputIsNoInput(a.out, inputs)) return 2;
   ApplyRejection(a, s.opt);
   // Without --expand the canvas follows the project's box, or the stored
   // setting for a list of images.
@@ -675,7 +678,8 @@ int CmdStack(const Args& args) {
   if (!a.editor.empty() || IsPictureOutput(a.out)) {
     // The result goes through the editor, as the window opened by the end
     // of the run shows it, before it is written.
-    if (RenderAndWrite(s, a.editor, a.out) != 0) err = -1;
+    int width = 0, height = 0;
+    if (RenderAndWrite(s, a.editor, a.out, width, height) != 0) err = -1;
   } else {
     err = (qv::FileKind(a.out) == "tif" ? qv::WriteTiffFile(s, a.out, fromDestination)
                                         : qv::WriteFitsFile(s, a.out, fromDestination))

@@ -169,6 +169,10 @@ int ApplyOverrides(qv::OptionPlace place, std::vector<std::pair<std::string, std
       Complain("valeur invalide pour " + k + " : " + v + TypeRange(row->type));
       return 2;
     }
+    // The minimum quality is a fraction, held to 0..1 as the main window's
+    // box holds the percentage typed in it.
+    if (row->id == qv::OptionKey::MinQual)
+      place.opt.MinQual = place.opt.MinQual >= 0 ? std::min(place.opt.MinQual, 1.0f) : 0.0f;
     // A value the load limits (or a single cannot hold) is named as used.
     if (row->setWarning == qv::SetWarning::None) continue;
     const bool millionth = row->setWarning == qv::SetWarning::Millionth;
@@ -227,6 +231,18 @@ bool CheckOutputFolder(const std::string& out) {
     Complain("le dossier de sortie n'est pas accessible en écriture : " + folder);
     return false;
   }
+  return true;
+}
+
+bool OutputIsNoInput(const std::string& out, const std::vector<std::string>& inputs) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::exists(out, ec)) return true;
+  for (const std::string& input : inputs)
+    if (!input.empty() && fs::equivalent(out, input, ec)) {
+      Complain("--out désigne un fichier d'entrée, qui serait écrasé : " + out + " ; choisissez un autre nom");
+      return false;
+    }
   return true;
 }
 

@@ -42,9 +42,10 @@ int ParseEditorOption(const Args& args, size_t& i, std::vector<EditorStep>& step
 bool IsPictureOutput(const std::string& path);
 // Applies the steps to the editor's opening settings and to the
 // destination, renders it, and writes `out` by its extension: the rendered
-// picture for JPEG and BMP, the destination for FITS and TIFF. Returns the
-// exit status.
-int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const std::string& out);
+// picture for JPEG and BMP, the destination for FITS and TIFF; `width` and
+// `height` get the size of what was written. Returns the exit status.
+int RenderAndWrite(qv::Session& s, const std::vector<EditorStep>& steps, const std::string& out, int& width,
+                   int& height);
 
 // The output's extension names a format the tool writes: .fts/.fit/.fits
 // (FITS), .tif/.tiff (TIFF), .jpg, .bmp. Any other is written as FITS only
@@ -126,6 +127,11 @@ bool ExpandImageArguments(const std::vector<std::string>& given, std::vector<std
 // The folder an output goes to exists and can be written; false after a
 // message otherwise.
 bool CheckOutputFolder(const std::string& out);
+
+// `out` is none of `inputs` (by the file it names, not by its spelling):
+// the result must never be written over a frame or a master it is made
+// from. False after a message otherwise.
+bool OutputIsNoInput(const std::string& out, const std::vector<std::string>& inputs);
 
 // The calibration files named on the command line (--dark, --flat, --mask).
 struct Calibration {

@@ -11,10 +11,12 @@ namespace qv {
 
 Outcome LoadResult(Session& s, const std::string& path) {
   // The result was calibrated when it was stacked: read it with every
-  // processing option off, then give the user's options back.
+  // processing option off, then give the user's options back. A result of
+  // one plane is grey whatever its name: a name ending in r, g, b or c
+  // must not send it to one colour, as it would a frame of a filter.
   const int32_t useMask = s.opt.UseMask;
   const auto colorChk = s.opt.ColorChk;
-  s.opt.UseMask = 0;
+  s.opt.UseMask = Mono;
   s.opt.ColorChk = {0, 0, 0};
   s.ResizeImageArrays(1);
   s.Img[1] = ImageEntry{};
