@@ -152,12 +152,14 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
       {process + "--set RejectHigh=0.1 --out OUT", 0, "valeur utilisée : 0.5"},
       {process + "--set MinQual=5 --out OUT", 0, "MinQual=5 hors des limites, valeur utilisée : 1"},
       {"render " + sky + "--out '" + dir.File("x.png") + "'", 2, "format de sortie non pris en charge"},
+      {"render '" + dir.File("folder.fts") + "' --out OUT", 1, "c'est un dossier, un fichier est attendu"},
       // A result is never written over a file it is made from.
       {stack + "12,8 --out " + sky, 2, "serait écrasé"},
       {"render " + sky + "--out " + sky, 2, "serait écrasé"},
       {"master dark " + sky + "--out " + sky, 2, "serait écrasé"},
   };
   const std::string before = qvtest::ReadText(dir.File("m42.fts"));
+  std::filesystem::create_directory(dir.File("folder.fts"));
   int n = 0;
   for (Case& c : cases) {
     const std::string out = dir.File("out" + std::to_string(++n) + (c.args.rfind("simulate", 0) == 0 ? "" : ".fts"));
@@ -190,4 +192,11 @@ TEST(Cli, MasterNamesItsTemporaryFolder) {
     EXPECT_NE(r.err.find("dossier temporaire : " + folder + "\n"), std::string::npos) << prefix << r.err;
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.File("tmp")));
+  // A stack whose temporary folder is missing says so before any frame is read.
+  const qvtest::CliResult missing =
+      qvtest::Cli(dir, "stack " + frame + frame + "--guide 12,8 --out '" + dir.File("s.fts") + "'",
+                  "TMPDIR='" + dir.File("gone") + "' ");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("dossier temporaire inutilisable"), std::string::npos) << missing.err;
+  EXPECT_EQ(missing.err.find("image 1"), std::string::npos) << missing.err;
 }

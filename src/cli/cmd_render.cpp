@@ -262,7 +262,7 @@ int CmdRender(const Args& args) {
   qv::Session& s = cli.s;
   if (!OutputIsNoInput(out, {input})) return 2;
   if (!qv::FileExists(input)) {
-    Complain("fichier introuvable : " + input);
+    Complain(MissingFile(input));
     return 1;
   }
   if (const qv::Outcome read = qv::LoadResult(s, input); !read) {

@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -500,6 +502,22 @@ int CmdStack(const Args& args) {
   // check comes before the guide star is looked for and any image is
   // processed for the run, and leaves the run as it would have been.
   std::fprintf(stderr, "dossier temporaire : %s\n", qv::TemporaryFolderShown().c_str());
+  // A temporary folder that is missing or cannot be written would leave
+  // every frame out after all of them were read: said before any work.
+  {
+    const std::string folder = qv::TemporaryFolderShown();
+    std::error_code ec;
+    int err = 0;
+    if (!std::filesystem::is_directory(folder, ec))
+      err = ENOENT;
+    else if (::access(folder.c_str(), W_OK) != 0)
+      err = errno;
+    if (err != 0) {
+      Complain("dossier temporaire inutilisable : " +
+               qv::ErrorWords(qv::ErrorNumberOfSystem(err), folder, qv::FileTask::Temporary));
+      return 1;
+    }
+  }
   if (a.spaceCheck) {
     if (const qv::TempSpace space = qv::TempSpaceForRun(s, request); !space.Enough()) {
       Complain("espace libre insuffisant dans " + space.folder + " : " + std::to_string(space.FreeMo()) +

@@ -196,7 +196,7 @@ bool ExpandImageArguments(const std::vector<std::string>& given, std::vector<std
       }
       files.insert(files.end(), inside.begin(), inside.end());
     } else if (!qv::FileExists(g)) {
-      Complain("fichier introuvable : " + g);
+      Complain(MissingFile(g));
       return false;
     } else {
       files.push_back(g);
@@ -234,6 +234,12 @@ bool CheckOutputFolder(const std::string& out) {
   return true;
 }
 
+std::string MissingFile(const std::string& file) {
+  std::error_code ec;
+  return std::filesystem::is_directory(file, ec) ? "c'est un dossier, un fichier est attendu : " + file
+                                                 : "fichier introuvable : " + file;
+}
+
 bool OutputIsNoInput(const std::string& out, const std::vector<std::string>& inputs) {
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -259,8 +265,9 @@ bool ImageSize(const std::string& file, int& width, int& height, std::string& wh
   const qv::HeaderResult r = qv::ReadHeader(s, 1);
   width = s.Img[1].ImgNaxis1;
   height = s.Img[1].ImgNaxis2;
+  std::error_code ec;
   if (r == qv::HeaderResult::Missing)
-    why = "fichier introuvable";
+    why = std::filesystem::is_directory(file, ec) ? "c'est un dossier" : "fichier introuvable";
   else if (r == qv::HeaderResult::NotRegularFile)
     why = qv::kNotRegularFile;
   else if (s.Img[1].ImgBitpix == 0 || width < 1 || height < 1)
@@ -326,7 +333,7 @@ void PrintJson(const JsonObject& o) {
 std::string HeaderMessage(qv::HeaderResult r, const std::string& file) {
   switch (r) {
     case qv::HeaderResult::Missing:
-      return "fichier introuvable : " + file;
+      return MissingFile(file);
     case qv::HeaderResult::Truncated:
       return "en-tête FITS tronqué : " + file;
     case qv::HeaderResult::Empty:

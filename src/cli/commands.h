@@ -128,6 +128,10 @@ bool ExpandImageArguments(const std::vector<std::string>& given, std::vector<std
 // message otherwise.
 bool CheckOutputFolder(const std::string& out);
 
+// "fichier introuvable : FILE", or that FILE is a folder where a file is
+// expected.
+std::string MissingFile(const std::string& file);
+
 // `out` is none of `inputs` (by the file it names, not by its spelling):
 // the result must never be written over a frame or a master it is made
 // from. False after a message otherwise.
