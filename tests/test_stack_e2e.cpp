@@ -190,9 +190,9 @@ TEST(StackRun, StopLeavesNothingBehind) {
   }
 }
 
-// Nothing to stack, because the temporary folder refuses the files or no
-// frame can be read (with or without a guide star): exit 1, a message, no
-// result and no file left.
+// Nothing to stack, because the temporary folder cannot take the files
+// (said before any frame is read) or no frame can be read (with or without
+// a guide star): exit 1, a message, no result and no file left.
 TEST(StackRun, NothingStackedEndsWithAMessage) {
   Sky sky("--frames 3 --seed 11");
   std::string readonly = sky.dir.File("readonly");
@@ -205,7 +205,7 @@ TEST(StackRun, NothingStackedEndsWithAMessage) {
   }
   const CliResult r = RunCli(sky.dir, "stack '" + sky.project + "' --out '" + sky.dir.File("r.fts") + "'", readonly);
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_NE(r.err.find("rien n'a été empilé"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("dossier temporaire inutilisable"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("dossier temporaire " + readonly), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(sky.dir.File("r.fts")));
   chmod(sky.dir.File("readonly").c_str(), 0755);
