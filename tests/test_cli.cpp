@@ -175,6 +175,9 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
     }
   }
   EXPECT_EQ(qvtest::ReadText(dir.File("m42.fts")), before);
+  // A file without one header card has no header to show.
+  std::ofstream(dir.File("text.fits")) << "hello\n";
+  EXPECT_EQ(qvtest::Cli(dir, "fits-header '" + dir.File("text.fits") + "'").status, 1);
 }
 
 // The temporary folder is TMPDIR when set and not empty, else /tmp, and the

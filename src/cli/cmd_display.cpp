@@ -93,6 +93,10 @@ int CmdFitsHeader(const Args& args) {
   }
   std::fputs((view.caption + "\n").c_str(), stdout);
   for (const auto& line : view.lines) std::fputs((line + "\n").c_str(), stdout);
+  if (view.lines.empty()) {
+    Complain("aucune carte d'en-tête FITS dans " + args[0]);
+    return 1;
+  }
   return 0;
 }
 
