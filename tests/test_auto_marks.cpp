@@ -113,6 +113,20 @@ TEST(AutoMarks, DitheredSequenceIsMarkedOnEveryFrameButTheForeignOne) {
   }
   EXPECT_NE(r.err.find("image 5 non marquée"), std::string::npos) << r.err;
 
+  // A frame of another size is not marked, and says so rather than being
+  // called unreadable.
+  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + dir.File("small") + "' --frames 1 --width 160 --height 120").status,
+            0);
+  const CliResult sized = qvtest::Cli(dir,
+                                      "stack" + Frames(sim, 2, ".fts") + " '" + dir.File("small") +
+                                          "/frame001.fts' --guide auto --out '" + dir.File("o3.fts") + "'",
+                                      tmp);
+  ASSERT_EQ(sized.status, 0) << sized.err;
+  EXPECT_NE(
+      Marks(sized.out).at(3).reason.find("taille différente de l'image de référence (160 x 120 au lieu de 320 x 240)"),
+      std::string::npos)
+      << sized.out;
+
   // The simulator's project, marked after loading; the foreign frame kept
   // checked on request: the run then walks it and judges it itself.
   const CliResult kept = qvtest::Cli(

@@ -220,7 +220,8 @@ ImageMark AutoMarker::Mark(int i) {
   before_.emplace_back(i, s.Entry(i));
   processed_ = ProcessPic(s, i, 1);
   if (!processed_.ok || s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
-    fail("image illisible");
+    // What the reading met, when it says: another size is no unreadable file.
+    fail(processed_.ok || processed_.why.empty() ? "image illisible" : processed_.why);
   } else {
     const double u1 = s.pic.PicR.UBound1(), u2 = s.pic.PicR.UBound2();
     const StarField field = DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, i));
