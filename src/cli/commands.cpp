@@ -234,11 +234,12 @@ bool CheckOutputFolder(const std::string& out) {
   return true;
 }
 
-std::string MissingFile(const std::string& file) {
+std::string MissingWhy(const std::string& file) {
   std::error_code ec;
-  return std::filesystem::is_directory(file, ec) ? "c'est un dossier, un fichier est attendu : " + file
-                                                 : "fichier introuvable : " + file;
+  return std::filesystem::is_directory(file, ec) ? "c'est un dossier, un fichier est attendu" : "fichier introuvable";
 }
+
+std::string MissingFile(const std::string& file) { return MissingWhy(file) + " : " + file; }
 
 bool OutputIsNoInput(const std::string& out, const std::vector<std::string>& inputs) {
   namespace fs = std::filesystem;
@@ -265,9 +266,8 @@ bool ImageSize(const std::string& file, int& width, int& height, std::string& wh
   const qv::HeaderResult r = qv::ReadHeader(s, 1);
   width = s.Img[1].ImgNaxis1;
   height = s.Img[1].ImgNaxis2;
-  std::error_code ec;
   if (r == qv::HeaderResult::Missing)
-    why = std::filesystem::is_directory(file, ec) ? "c'est un dossier" : "fichier introuvable";
+    why = MissingWhy(file);
   else if (r == qv::HeaderResult::NotRegularFile)
     why = qv::kNotRegularFile;
   else if (s.Img[1].ImgBitpix == 0 || width < 1 || height < 1)

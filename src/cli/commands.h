@@ -128,8 +128,9 @@ bool ExpandImageArguments(const std::vector<std::string>& given, std::vector<std
 // message otherwise.
 bool CheckOutputFolder(const std::string& out);
 
-// "fichier introuvable : FILE", or that FILE is a folder where a file is
-// expected.
+// Why FILE cannot be opened although named: "fichier introuvable", or that
+// it is a folder where a file is expected; MissingFile adds " : FILE".
+std::string MissingWhy(const std::string& file);
 std::string MissingFile(const std::string& file);
 
 // `out` is none of `inputs` (by the file it names, not by its spelling):

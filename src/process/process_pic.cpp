@@ -339,15 +339,16 @@ bool Body(Session& s, int index, int step) {
     }
     if (s.cal.UseFlat) ApplyFlat(row, skipped, s.cal.FlatPic, s.cal.FlatMean, y, step, fault);
     CountRow(row, skipped, s.pic.Histo, fault);
+    // Row yo is written (a failing row is cleared from its failing pixel
+    // just below).
+    unreached.from = yo + 1;
     if (fault.number != 0) {
       // A failed image stays in the planes, and a run still tracks and may
       // stack it: they hold the pixels finished before the failing one and
       // nothing from it on.
       for (int32_t* v : row.v) std::fill(v + fault.end, v + row.n, 0);
-      unreached.from = yo + 1;
       Raise(fault.number);
     }
-    unreached.from = yo + 1;
     if (yo % 4 == 0) {
       s.pic.HasR = has[0];
       s.pic.HasG = has[1];

@@ -30,9 +30,12 @@ std::vector<const FrameResult*> RunResult::Missing() const {
   return missing;
 }
 
+std::string Counted(int n, const char* singular, const char* plural) {
+  return std::to_string(n) + " " + (n > 1 ? plural : singular);
+}
+
 std::string CombinedOfAccepted(int combined, int accepted) {
-  return std::to_string(combined) + (combined > 1 ? " images combinées" : " image combinée") + " sur " +
-         std::to_string(accepted) + (accepted > 1 ? " acceptées" : " acceptée");
+  return Counted(combined, "image combinée", "images combinées") + " sur " + Counted(accepted, "acceptée", "acceptées");
 }
 
 std::string WhyMissing(const FrameResult& frame) {

@@ -52,8 +52,10 @@ struct RunResult {
   std::vector<const FrameResult*> Missing() const;
 };
 
-// "N images combinées sur M acceptées", each count with its own agreement
-// (0 and 1 take the singular).
+// "n " and the words that follow a count, singular for 0 and 1:
+// Counted(3, "image combinée", "images combinées").
+std::string Counted(int n, const char* singular, const char* plural);
+// "N images combinées sur M acceptées", each count with its own agreement.
 std::string CombinedOfAccepted(int combined, int accepted);
 
 // Why an accepted frame is missing from the result, in words: its

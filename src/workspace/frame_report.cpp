@@ -139,18 +139,16 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     report.total = CombinedOfAccepted(run->Combined(), run->Accepted());
     // Frames refused for their quality are the run's own choice, but a
     // night where most are refused must not read as a success.
-    const int refused = static_cast<int>(
-        std::count_if(run->frames.begin(), run->frames.end(), [](const FrameResult& f) { return !f.accepted; }));
+    const int refused = static_cast<int>(run->frames.size()) - run->Accepted();
     if (refused > 0)
-      report.total += " ; " + std::to_string(refused) + (refused > 1 ? " refusées" : " refusée") + " (qualité < " +
-                      Percent(s.opt.MinQual, s.locale) + ")";
+      report.total +=
+          " ; " + Counted(refused, "refusée", "refusées") + " (qualité < " + Percent(s.opt.MinQual, s.locale) + ")";
     // A frame whose file could not be read is still tracked and stacked
     // with what its planes hold: the user must hear of it.
     const int unread = static_cast<int>(std::count_if(run->frames.begin(), run->frames.end(),
                                                       [](const FrameResult& f) { return !f.processed && f.combined; }));
     if (unread > 0)
-      report.total += " ; " + std::to_string(unread) +
-                      (unread > 1 ? " illisibles, empilées quand même" : " illisible, empilée quand même");
+      report.total += " ; " + Counted(unread, "illisible, empilée", "illisibles, empilées") + " quand même";
     if (run->stopped) report.total += " ; exécution arrêtée";
     // The frames the result lacks, under each reason met, in list order.
     std::vector<std::pair<std::string, std::string>> groups;
