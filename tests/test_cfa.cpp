@@ -20,18 +20,3 @@ TEST(Cfa, LayoutFollowsSubFrameOriginAndCameraFamily) {
     EXPECT_EQ(t->pic.PicB(blue[l] % 2, blue[l] / 2), 10 * (blue[l] + 1)) << l;
   }
 }
-
-TEST(Cfa, FillUsesValuesWrittenEarlierInTheScan) {
-  // Layout 2: red sites at the four corners of a 3 x 3 image.
-  qvtest::TestSession t;
-  qvtest::SetPlane(t->pic.PicR, 3, 3, {100, 9, 300, 9, 9, 9, 500, 9, 700});
-  t->pic.PicG = t->pic.PicB = t->pic.PicR;
-  DecodeCfa(*t, 5);
-  // (1,1) averages the corners with the fresh (1,0) = 200 and (0,1) = 267:
-  // 2067 / 6 = 344.5 goes to the even 344 (the corners alone give 400).
-  Plane<int32_t> want;
-  qvtest::SetPlane(want, 3, 3, {100, 200, 300, 267, 344, 386, 500, 439, 700});
-  EXPECT_EQ(t->pic.PicR, want);
-  qvtest::SetPlane(want, 3, 3, {9, 9, 9, 9, 9, 9, 9, 9, 9});
-  EXPECT_EQ(t->pic.PicG, want);
-}

@@ -42,23 +42,6 @@ TEST(DefectHot, ThresholdGrowsWithTheDarkestDiagonalAndIsClamped) {
   }
 }
 
-TEST(DefectHot, OnlyIsolatedInteriorPixelsAreBlankedWithTheirSquare) {
-  qvtest::TestSession t;
-  Flat(t, 12, 12, 100);
-  t->pic.PicR(8, 2) = t->pic.PicR(9, 3) = 5000;  // each a diagonal of the other
-  t->pic.PicR(0, 4) = 5000;                      // on the border: never examined
-  t->pic.PicR(1, 6) = t->pic.PicR(6, 1) = 5000;  // hot, but closer than r = 2 to the border
-  t->pic.PicR(5, 5) = 5000;
-  t->opt.CalcSize = 3;
-  t->opt.UseMask = CalcFill;
-  RemoveHotPixels(*t);
-  EXPECT_EQ(std::count(t->pic.PicR.Data(), t->pic.PicR.Data() + 144, 0), 25);  // 3..7 by 3..7
-  EXPECT_EQ(t->pic.PicR(7, 7), 0);
-  EXPECT_EQ(t->pic.PicR(8, 2) + t->pic.PicR(9, 3) + t->pic.PicR(0, 4) + t->pic.PicR(1, 6) + t->pic.PicR(6, 1),
-            5 * 5000);
-  EXPECT_EQ(t->pic.PicG(5, 5), 100);  // only the plane where it was found
-}
-
 TEST(DefectFill, CornersAndCentreFromTheirDirectNeighbours) {
   qvtest::TestSession t;
   qvtest::SetPlane(t->pic.PicR, 3, 3, {0, 10, 0, 20, 0, 31, 0, 40, 0});

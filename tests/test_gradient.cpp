@@ -19,15 +19,6 @@ void Flat(qvtest::TestSession& t, int w, int h, int32_t v) {
   t->pic.Histo.fill(3);
 }
 
-// 8 x 8, rising by 100 a column (or a row) from 1000: cells of 4 give the
-// means 1150 and 1550, M = 1350.
-void Ramp(qvtest::TestSession& t, bool alongY = false) {
-  Flat(t, 8, 8, 0);
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x)
-      t->pic.PicR(x, y) = t->pic.PicG(x, y) = t->pic.PicB(x, y) = 1000 + 100 * (alongY ? y : x);
-}
-
 void SetZone(qvtest::TestSession& t, const std::string& zone) {
   t->ResizeImageArrays(1);
   t->CurPic = 1;
@@ -37,14 +28,6 @@ void SetZone(qvtest::TestSession& t, const std::string& zone) {
 int Total(const Session& s) { return std::accumulate(s.pic.Histo.begin(), s.pic.Histo.end(), 0); }
 
 }  // namespace
-
-TEST(Gradient, GridGeometry) {
-  const GradientGrid g = GradientGridFor(999, 799);
-  EXPECT_EQ(g.cell, 18);
-  EXPECT_EQ(g.nx, 57);
-  EXPECT_EQ(g.ny, 46);
-  EXPECT_EQ(GradientGridFor(9, 9).cell, 4);
-}
 
 TEST(Gradient, FlatImageGoesTo1000AndOutliersAreCorrectedNotSampled) {
   qvtest::TestSession t;
@@ -65,28 +48,6 @@ TEST(Gradient, FlatImageGoesTo1000AndOutliersAreCorrectedNotSampled) {
   // Cells of 4 pixels: 0..9 by 0..7 sampled, the spare ones not.
   EXPECT_EQ(t->pic.GradMask(9, 7), 1);
   EXPECT_EQ(t->pic.GradMask(10, 7), 0);
-}
-
-TEST(Gradient, BackgroundOfACellSitsHalfACellBeforeItAndZonesAreLeftOut) {
-  for (bool alongY : {false, true}) {
-    qvtest::TestSession t;
-    Ramp(t, alongY);
-    RemoveGradient(*t);
-    // x = 0 lies between the cells 0 and 1, so b = 1350 and k = 1; x = 1
-    // has b = 1450; x = 2 falls on cell 1 (1550), and so does x = 5 since
-    // the spare cell took 1550 too. Likewise along y.
-    const int want[] = {650, 674, 695, 0, 0, 956};  // 674 = 1100 x 1350 / 1450 - 350
-    for (int i : {0, 1, 2, 5}) EXPECT_EQ(alongY ? t->pic.PicG(0, i) : t->pic.PicB(i, 0), want[i]) << alongY << i;
-  }
-  // Without the first grid column, which takes 1550 from its neighbour.
-  qvtest::TestSession z;
-  Ramp(z);
-  SetZone(z, " 0, 0; .25, 0; .25, 1; 0, 1;");
-  RemoveGradient(*z);
-  EXPECT_EQ(z->pic.GradMask(0, 0), 0);
-  EXPECT_EQ(z->pic.GradMask(1, 1), 1);
-  EXPECT_EQ(z->pic.PicR(0, 0), 500);
-  EXPECT_EQ(z->pic.PicR(7, 7), 1150);
 }
 
 TEST(Gradient, NothingToSampleOrEverythingExcludedLeavesTheImage) {

@@ -125,43 +125,6 @@ TEST(GuideSearch, StopRequestReturnsZeroAndKeepsThePosition) {
   EXPECT_EQ(s.guide.RefPeak, refPeak);
 }
 
-TEST(ReadBox, HoleFillingFromOneValidPixelAndMaskedPixels) {
-  Rgb p;
-  p.r(kW - 1, kH - 1) = 1234;
-  p.r(0, 0) = 1000;
-  Plane<int32_t> box;
-  const int n = 8;
-
-  // The only pixel inside is the box's first cell: the scan carries its
-  // value right and down through the whole box in one pass.
-  EXPECT_DOUBLE_EQ(ReadBox(p.r, p.g, p.b, {}, kW - 1, kH - 1, n, box), 1234);
-  for (size_t k = 0; k < box.Size(); ++k) ASSERT_EQ(box.Data()[k], 1234) << k;
-
-  // From the last cell a value moves only one cell up or left per pass, so
-  // after the n - 1 passes the cells with i + j < n - 1 are still empty.
-  const double mean = ReadBox(p.r, p.g, p.b, {}, 1 - n, 1 - n, n, box);
-  int filled = 0;
-  for (int j = 0; j < n; ++j)
-    for (int i = 0; i < n; ++i) {
-      EXPECT_EQ(box(i, j), i + j >= n - 1 ? 1000 : 0) << i << "," << j;
-      filled += box(i, j) != 0;
-    }
-  EXPECT_DOUBLE_EQ(mean, 1000.0 * filled / (n * n));
-
-  // A box entirely outside the image has level 0.
-  EXPECT_EQ(ReadBox(p.r, p.g, p.b, {}, kW, 0, n, box), 0);
-
-  // A masked pixel is a hole filled from its neighbours; a box whose only
-  // pixels are masked has level 0.
-  p.g(10, 10) = 60000;
-  p.b(11, 10) = 500;
-  Plane<uint8_t> mask(kW - 1, kH - 1);
-  mask(10, 10) = 1;
-  EXPECT_DOUBLE_EQ(ReadBox(p.r, p.g, p.b, mask, 10, 10, 2, box), 500);
-  mask(11, 10) = mask(10, 11) = mask(11, 11) = 1;
-  EXPECT_EQ(ReadBox(p.r, p.g, p.b, mask, 10, 10, 2, box), 0);
-}
-
 TEST(StarCentroid, BrightPixelsOnlyAndEmptyWindowRaises) {
   Rgb p;
   double cx = 0, cy = 0;

@@ -81,27 +81,6 @@ TEST_F(MasterFrames, AStopInAnyPhaseWritesNothing) {
   }
 }
 
-TEST_F(MasterFrames, RefusedFramesAreToldAsTheyComeAndTheRestIsCombined) {
-  WriteFrame(dir.File("wide.fts"), 300, 14);
-  qvtest::WriteBytes(dir.File("bad.fts"), {'n', 'o'});
-  request.frames.insert(request.frames.begin() + 1, dir.File("bad.fts"));
-  request.frames.push_back(dir.File("wide.fts"));
-  std::vector<std::string> told;
-  std::vector<double> done;
-  MasterWatch watch;
-  watch.refused = [&](const RefusedFrame& f) { told.push_back(PathName(f.file)); };
-  watch.report = [&](const std::string&, double d) { done.push_back(d); };
-  const MasterResult r = BuildMasterFromFrames(request, watch);
-  ASSERT_EQ(r.status, MasterResult::Written) << r.why;
-  EXPECT_EQ(told, (std::vector<std::string>{"bad.fts", "wide.fts"}));
-  EXPECT_EQ(r.used, 4);
-  EXPECT_FALSE(std::filesystem::exists(StagingFolder()));
-  // The bar only moves forward and ends full.
-  ASSERT_FALSE(done.empty());
-  EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
-  EXPECT_EQ(done.back(), 1.0);
-}
-
 TEST(MasterDialogModel, TheOutputNameFollowsTheKindAndTheFramesUntilTheUserChoosesOne) {
   TestSession t;
   MasterDialog d(*t);

@@ -3,7 +3,6 @@
 // never, and saves clear the parts that killed saves left.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -38,9 +37,10 @@ pid_t EndedProcess() {
   return pid;
 }
 
-// A quelvista-cli command whose output the test reads as it comes. Each of
-// its pipes holds one page, so a command that writes more than that waits
-// until the test reads on: the test, not the clock, decides where it stands.
+// A quelvista-cli command whose output (standard output and messages, on
+// one pipe) the test reads as it comes. The pipe holds one page, so a
+// command that writes more than that waits until the test reads on: the
+// test, not the clock, decides where it stands.
 class Child {
  public:
   Child(const TempDir& dir, const std::string& tmp, std::vector<std::string> args) {
@@ -52,32 +52,28 @@ class Child {
     for (auto& e : env) envp.push_back(e.data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
+    int ends[2];
+    EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    fcntl(ends[0], F_SETPIPE_SZ, 4096);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    for (int k = 0; k < 2; ++k) {
-      int ends[2];
-      EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
-      fcntl(ends[0], F_SETPIPE_SZ, 4096);
-      posix_spawn_file_actions_adddup2(&actions, ends[1], k + 1);
-      read_[k] = ends[0];
-      write_[k] = ends[1];
-    }
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
     EXPECT_EQ(posix_spawn(&pid_, QUELVISTA_CLI, &actions, nullptr, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
-    for (int& fd : write_) close(fd);
+    close(ends[1]);
+    read_ = ends[0];
   }
   ~Child() {
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    for (int fd : read_)
-      if (fd >= 0) close(fd);
+    close(read_);
   }
-  // Reads until `text` has come on stdout (1) or stderr (2); false when the
-  // output ended first.
-  bool WaitFor(int stream, const std::string& text) {
-    while (text_[stream - 1].find(text) == std::string::npos)
+  // Reads until `text` has come; false when the output ended first.
+  bool WaitFor(const std::string& text) {
+    while (text_.find(text) == std::string::npos)
       if (!ReadSome()) return false;
     return true;
   }
@@ -91,32 +87,18 @@ class Child {
     pid_ = 0;
     return status;
   }
-  const std::string& Err() const { return text_[1]; }
+  const std::string& Text() const { return text_; }
 
  private:
   bool ReadSome() {
-    pollfd p[2];
-    int n = 0;
-    for (int k = 0; k < 2; ++k)
-      if (read_[k] >= 0) p[n++] = {read_[k], POLLIN, 0};
-    if (n == 0 || poll(p, static_cast<nfds_t>(n), -1) < 0) return false;
-    for (int i = 0; i < n; ++i) {
-      if (!p[i].revents) continue;
-      const int k = p[i].fd == read_[0] ? 0 : 1;
-      char buf[4096];
-      const ssize_t got = read(read_[k], buf, sizeof buf);
-      if (got > 0) {
-        text_[k].append(buf, static_cast<size_t>(got));
-      } else {
-        close(read_[k]);
-        read_[k] = -1;
-      }
-    }
-    return true;
+    char buf[4096];
+    const ssize_t got = read(read_, buf, sizeof buf);
+    if (got > 0) text_.append(buf, static_cast<size_t>(got));
+    return got > 0;
   }
   pid_t pid_ = 0;
-  int read_[2] = {-1, -1}, write_[2] = {-1, -1};
-  std::string text_[2];
+  int read_ = -1;
+  std::string text_;
 };
 
 // A night of small frames, and the two commands that make temporary files
@@ -135,17 +117,15 @@ struct Night {
     for (int k = 0; k < 60; ++k) std::ofstream(dir.File("junk" + std::to_string(100 + k) + ".fts")) << "SIMPLE  =";
   }
   // The command, and what it says once its first temporary file is made.
-  std::unique_ptr<Child> Start(const std::string& command, int& stream, std::string& mark) const {
+  std::unique_ptr<Child> Start(const std::string& command, std::string& mark) const {
     std::vector<std::string> args;
     if (command == "stack") {
       args = {"stack", dir.File("sim/project.txt"), "--out", out};
-      stream = 1;
       mark = "\"image\":1,";
     } else {
       args = {"master", "dark", dir.File("sim/frame001.fts")};
       for (int k = 0; k < 60; ++k) args.push_back(dir.File("junk" + std::to_string(100 + k) + ".fts"));
       args.insert(args.end(), {"--out", out});
-      stream = 2;
       mark = "image refusée";
     }
     return std::make_unique<Child>(dir, tmp, args);
@@ -162,10 +142,9 @@ TEST(Orphans, ASignalStopsTheToolAndAKilledRunsFilesGoAtTheNextStart) {
   ASSERT_FALSE(HasFailure());
   for (const std::string command : {"stack", "master"}) {
     for (const int sig : {SIGTERM, SIGHUP, SIGINT, SIGKILL}) {
-      int stream = 0;
       std::string mark;
-      const auto child = night.Start(command, stream, mark);
-      ASSERT_TRUE(child->WaitFor(stream, mark)) << command << " " << child->Err();
+      const auto child = night.Start(command, mark);
+      ASSERT_TRUE(child->WaitFor(mark)) << command << " " << child->Text();
       const std::set<std::string> live = Names(night.tmp);
       EXPECT_EQ(std::count_if(live.begin(), live.end(), [](const std::string& n) { return n.ends_with(".lock"); }), 1)
           << command;
@@ -184,7 +163,7 @@ TEST(Orphans, ASignalStopsTheToolAndAKilledRunsFilesGoAtTheNextStart) {
       } else {
         ASSERT_TRUE(WIFEXITED(status)) << command << " signal " << sig;
         EXPECT_EQ(WEXITSTATUS(status), 128 + sig) << command;
-        EXPECT_NE(child->Err().find("arrêt demandé : rien n'a été écrit"), std::string::npos) << child->Err();
+        EXPECT_NE(child->Text().find("arrêt demandé : rien n'a été écrit"), std::string::npos) << child->Text();
         EXPECT_FALSE(fs::exists(night.out)) << command;
       }
       EXPECT_TRUE(Names(night.tmp).empty()) << command << " signal " << sig;

@@ -175,25 +175,6 @@ TEST(Pipeline, WholeImageStepsRunOnlyForListImages) {
   EXPECT_EQ(s->pic.PicR.Width(), 6);  // a master keeps its size
 }
 
-// The histogram counts r + g + b in bins of 96, runs of one bin and lone
-// pixels alike, skips masked pixels, and an overflowing sum keeps the
-// pixels before it counted and stops the row there.
-TEST(Pipeline, HistogramRowCountsUpToAnOverflow) {
-  int32_t r[8] = {10, 20, 30, 1000, 1000, 5, 2000000000, 7}, g[8] = {}, b[8] = {};
-  b[6] = 2000000000;
-  const uint8_t skip[8] = {0, 0, 1, 0, 0, 0, 0, 0};
-  std::array<int32_t, kHistoBins> histo{};
-  RowFault fault{8};
-  CountRow(RgbRow{{r, g, b}, 8}, skip, histo, fault);
-  EXPECT_EQ(fault.number, kErrOverflow);
-  EXPECT_EQ(fault.end, 7);
-  EXPECT_EQ(histo[0], 3);   // 10, 20 and 5; 30 is masked
-  EXPECT_EQ(histo[10], 2);  // 1000 / 96
-  int32_t all = 0;
-  for (const int32_t c : histo) all += c;
-  EXPECT_EQ(all, 5);
-}
-
 // Rows of camera values and rows beyond them (negative, near 2^29, past
 // the last bin), masked or not, of lengths that do not fill the four
 // tables, count as the plain pixel-by-pixel rule counts them.

@@ -138,24 +138,6 @@ TEST(Reject, EachPixelsSamplesAsTheRuleReads) {
   EXPECT_EQ(RejectOutliers(none, v.data(), 3, kept.data(), scratch), 3u);
 }
 
-TEST(Reject, KappasHeldToTheirBoundsAndModesKnown) {
-  Options o;
-  o.RejectMode = 7;
-  o.RejectLow = 0.1f;
-  o.RejectHigh = 99;
-  RejectRule r = RejectRuleOf(o);
-  EXPECT_EQ(r.mode, kRejectNone);
-  EXPECT_EQ(r.low, 0.5);
-  EXPECT_EQ(r.high, 10);
-  o.RejectMode = 2;
-  o.RejectLow = std::nanf("");
-  o.NormaliseOutput = 1;  // without Normalise it does nothing
-  r = RejectRuleOf(o);
-  EXPECT_EQ(r.mode, kRejectWinsorised);
-  EXPECT_EQ(r.low, 3);
-  EXPECT_FALSE(r.normaliseOutput);
-}
-
 // Without rejection the trails stay in the average; with either rule they
 // go, and every other pixel is the plain average to the last bit.
 TEST(Reject, TrailsLeaveTheCombination) {

@@ -98,20 +98,7 @@ TEST(AngleOf, QuadrantsAndAxes) {
     double dy = c.dy, dx = c.dx;
     const double a = AngleOf(dy, dx);
     EXPECT_NEAR(a, c.a, 1e-12) << c.dy << "," << c.dx;
-    EXPECT_GE(a, 0);
-    EXPECT_LT(a, kTwoPi);
   }
-}
-
-// A temporary folder that is not there: not parked, and the run-time error
-// comes back for the caller to put in words.
-TEST(AccumulateImage, AMissingFolderGivesThePlainError) {
-  StackBench b(1);
-  b.Image(2, 2, [](int p, int x, int y) { return 1 + 4 * p + x + 2 * y; });
-  b.s.stack.TempBase = b.dir.File("gone/qv_");
-  const Outcome lost = b.Add(1);
-  EXPECT_FALSE(lost);
-  EXPECT_EQ(lost.err, kErrPathAccess);
 }
 
 TEST(AccumulateImage, ManualAngleStaysForLaterImages) {
@@ -501,43 +488,5 @@ TEST(TempSpaceForRun, CheckedImagesOfTheRangeAndTheirHalvedSizes) {
     EXPECT_EQ(space.NeededMo(), f.neededMo) << f.needed;
     EXPECT_EQ(space.FreeMo(), f.freeMo) << f.free;
     EXPECT_EQ(space.Enough(), f.enough) << f.needed << " " << f.free;
-  }
-}
-
-// The free space of a real folder is what the system says; a folder that
-// is not there cannot be asked, and a run is then not held back.
-TEST(TempSpaceForRun, RealFoldersAndOnesThatCannotBeAsked) {
-  TempDir dir;
-  uint64_t bytes = 0;
-  EXPECT_TRUE(FreeBytes(dir.path().string(), bytes));
-  EXPECT_GT(bytes, 0u);
-  EXPECT_FALSE(FreeBytes(dir.File("absent"), bytes));
-  EXPECT_FALSE(FreeBytes("", bytes));
-  TempSpace unknown;
-  unknown.needed = 1;
-  EXPECT_TRUE(unknown.Enough());
-}
-
-// The words of a frame missing from the result, by what became of its file.
-TEST(WhyMissing, WhatBecameOfTheTemporaryFile) {
-  const struct {
-    int tempFile;
-    Outcome parked;
-    std::string why;
-  } cases[] = {
-      {0, Outcome::Failure(""), "autre taille que l'image 1"},
-      {3, Outcome::Failure("Disque plein, dossier temporaire /tmp/", kErrDiskFull),
-       "fichier temporaire non écrit (disque plein)"},
-      {3, Outcome::Failure("Erreur d'accès, dossier temporaire /x/", kErrPathAccess),
-       "fichier temporaire non écrit (" + ErrorWords(kErrPathAccess, TemporaryFolderShown(), FileTask::Temporary) +
-           ")"},
-      {3, Outcome::Success(), "fichier temporaire disparu ou incomplet à la combinaison"},
-  };
-  for (const auto& c : cases) {
-    FrameResult frame;
-    frame.accepted = true;
-    frame.tempFile = c.tempFile;
-    frame.parked = c.parked;
-    EXPECT_EQ(WhyMissing(frame), c.why) << c.parked.why;
   }
 }

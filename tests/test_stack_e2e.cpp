@@ -3,22 +3,15 @@
 // temporary folders that refuse or run out of room. Where the stars land is
 // the golden outputs' business.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <optional>
 #include <regex>
 
-#include "core/paths.h"
-#include "io/file.h"
 #include "platform/disk_space.h"
-#include "process/image_files.h"
 #include "stack/accumulate.h"
 #include "stack/stacking.h"
 #include "support.h"
-#include "workspace/form1_events.h"
-#include "workspace/frame_report.h"
 #include "workspace/project.h"
 #include "workspace/run.h"
 
@@ -30,6 +23,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kW = 256, kH = 192;
+// The bytes of the temporary file of one simulated frame.
+constexpr uint64_t kTempFileBytes = 24 + 12 * uint64_t{kW} * kH;
 
 using qvtest::CliResult;
 
@@ -84,7 +79,8 @@ TEST(StackRun, AStarThatLeftTheSearchAreaIsNamed) {
 }
 
 // A frame of another size and a frame that cannot be read: the run goes on,
-// and their lines say what happened.
+// and their lines say what happened. With no frame that can be read (with
+// or without a guide star): exit 1, a message, no result and no file left.
 TEST(StackRun, FramesThatCannotBeProcessedSayWhy) {
   Sky sky("--frames 4 --seed 14");
   qvtest::WriteFits16(sky.sim + "/frame003.fts", 64, 64, 1, std::vector<int>(64 * 64, 100));
@@ -106,46 +102,42 @@ TEST(StackRun, FramesThatCannotBeProcessedSayWhy) {
       << out[2];
   EXPECT_NE(out[3].find("\"error\":\"en-tête FITS tronqué : "), std::string::npos) << out[3];
   EXPECT_NE(r.err.find("image 4 : image non traitée : en-tête FITS tronqué"), std::string::npos) << r.err;
+
+  fs::remove(sky.dir.File("r.fts"));
+  for (const char* name : {"/frame001.fts", "/frame002.fts", "/frame003.fts"})
+    qvtest::WriteBytes(sky.sim + name, std::vector<uint8_t>(100, 'x'));
+  for (const std::string box : {"", "--box aucun"}) {
+    const CliResult unread = sky.Stack(box + " --out '" + sky.dir.File("r.fts") + "'");
+    EXPECT_EQ(unread.status, 1) << box << ": " << unread.err;
+    EXPECT_NE(unread.err.find("rien n'a été empilé"), std::string::npos) << unread.err;
+    EXPECT_FALSE(fs::exists(sky.dir.File("r.fts")));
+    EXPECT_TRUE(EmptyFolder(sky.tmp));
+  }
 }
 
 // The shift of image 4 moves images 4 and later by 10 pixels; the others
 // stay where they were, and the tracking itself is untouched.
 TEST(StackRun, ShiftOfOneImageMovesItAndTheLaterOnes) {
   Sky sky("--frames 6 --seed 8");
-  struct Placed {
-    double anchorX, guideX;
-  };
-  auto run = [&](double shift, std::vector<Placed>& placed, int& canvasMaxX) {
+  RunResult runs[2];
+  int canvasMaxX[2];
+  for (const bool shifted : {false, true}) {
     TestSession ts;
-    Session& s = *ts;
     ASSERT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
-    s.stack.TempBase = sky.tmp + "/run_";
-    ts.form1.Check6 = 1;
-    s.Img[4].ImgShiftX = shift / (kW - 1);
-    qvtest::ViewSpy window;
-    window.onRunImage = [&](int, bool accepted) {
-      EXPECT_TRUE(accepted);
-      placed.push_back({s.guide.AnchorX, s.guide.GuideX});
-    };
-    ts.form1.outer = &window;
-    RunStack(ts.form1);
-    canvasMaxX = s.stack.CanvasMaxX;
-    EXPECT_FALSE(s.dest.DestFileName.empty());
-  };
-  std::vector<Placed> plain, shifted;
-  int plainMax = 0, shiftedMax = 0;
-  run(0, plain, plainMax);
-  run(10, shifted, shiftedMax);
-  ASSERT_EQ(plain.size(), 6u);
-  ASSERT_EQ(shifted.size(), 6u);
+    ts->stack.TempBase = sky.tmp + "/run_";
+    ts->Img[4].ImgShiftX = shifted ? 10.0 / (kW - 1) : 0;
+    runs[shifted] = StackRun(*ts, {0, 0, true}, RunListener::Headless());
+    canvasMaxX[shifted] = ts->stack.CanvasMaxX;
+    EXPECT_EQ(runs[shifted].Combined(), 6);
+  }
   for (size_t k = 0; k < 6; ++k) {
-    EXPECT_EQ(shifted[k].anchorX - plain[k].anchorX, k >= 3 ? 10 : 0) << "image " << k + 1;
-    EXPECT_EQ(shifted[k].guideX, plain[k].guideX) << "image " << k + 1;
+    EXPECT_EQ(runs[1].frames[k].anchorX - runs[0].frames[k].anchorX, k >= 3 ? 10 : 0) << "image " << k + 1;
+    EXPECT_EQ(runs[1].frames[k].guideX, runs[0].frames[k].guideX) << "image " << k + 1;
   }
   // Frame 1 sets the right edge of the plain stack; the shifted images
   // now reach beyond it.
-  EXPECT_EQ(plainMax, kW - 1);
-  EXPECT_GT(shiftedMax, plainMax);
+  EXPECT_EQ(canvasMaxX[0], kW - 1);
+  EXPECT_GT(canvasMaxX[1], canvasMaxX[0]);
   EXPECT_TRUE(EmptyFolder(sky.tmp));
 }
 
@@ -188,138 +180,6 @@ TEST(StackRun, StopLeavesNothingBehind) {
     }
     EXPECT_TRUE(EmptyFolder(sky.tmp)) << (duringCombination ? "combination" : "between images");
   }
-}
-
-// Nothing to stack, because the temporary folder cannot take the files
-// (said before any frame is read) or no frame can be read (with or without
-// a guide star): exit 1, a message, no result and no file left.
-TEST(StackRun, NothingStackedEndsWithAMessage) {
-  Sky sky("--frames 3 --seed 11");
-  std::string readonly = sky.dir.File("readonly");
-  fs::create_directory(readonly);
-  chmod(readonly.c_str(), 0555);
-  if (geteuid() == 0) {
-    // Permissions do not stop the superuser: a "folder" that is a file does.
-    readonly = sky.dir.File("plainfile");
-    qvtest::WriteBytes(readonly, {0});
-  }
-  const CliResult r = RunCli(sky.dir, "stack '" + sky.project + "' --out '" + sky.dir.File("r.fts") + "'", readonly);
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_NE(r.err.find("dossier temporaire inutilisable"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("dossier temporaire " + readonly), std::string::npos) << r.err;
-  EXPECT_FALSE(fs::exists(sky.dir.File("r.fts")));
-  chmod(sky.dir.File("readonly").c_str(), 0755);
-
-  for (const char* name : {"/frame001.fts", "/frame002.fts", "/frame003.fts"})
-    qvtest::WriteBytes(sky.sim + name, std::vector<uint8_t>(100, 'x'));
-  for (const std::string box : {"", "--box aucun"}) {
-    const CliResult unread = sky.Stack(box + " --out '" + sky.dir.File("r.fts") + "'");
-    EXPECT_EQ(unread.status, 1) << box << ": " << unread.err;
-    EXPECT_NE(unread.err.find("rien n'a été empilé"), std::string::npos) << unread.err;
-    EXPECT_FALSE(fs::exists(sky.dir.File("r.fts")));
-    EXPECT_TRUE(EmptyFolder(sky.tmp));
-  }
-}
-
-namespace {
-
-// The bytes of the temporary file of one simulated frame.
-constexpr uint64_t kTempFileBytes = 24 + 12 * uint64_t{kW} * kH;
-
-// "E&xécuter" in the window's model on the sky's project, with the canvas of
-// the first image; the result written to `out` when there is one.
-struct WindowRunOf {
-  TestSession ts;
-  HeadlessDesktop desktop;
-  explicit WindowRunOf(const Sky& sky) {
-    EXPECT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
-    ts->stack.TempBase = sky.tmp + "/run_";
-    ts.form1.Check6 = 0;
-  }
-  void Run(const std::string& out) {
-    mnu_Click(ts.form1, 4, desktop, {});
-    if (!out.empty()) Write(out);
-  }
-  void Write(const std::string& out) {
-    bool fromDestination = true;
-    if (!ts->dest.DestFileName.empty()) {
-      EXPECT_TRUE(WriteFitsFile(*ts, out, fromDestination));
-    }
-  }
-};
-
-}  // namespace
-
-// A temporary folder that fills after two files: the run goes on, the
-// result holds the two frames that were parked, exactly as a run of those
-// two alone makes it, and the window says which frames it lacks and why.
-TEST(StackRun, AFolderThatFillsLeavesFramesOutAndSaysWhich) {
-  Sky sky("--frames 6 --seed 2");
-  WindowRunOf full(sky);
-  {
-    ScopedWriteBudget budget(static_cast<int64_t>(2 * kTempFileBytes));
-    full.Run("");
-  }
-  full.Write(sky.dir.File("full.fts"));
-  const RunResult& run = full.ts.form1.LastRun;
-  EXPECT_EQ(run.Accepted(), 6);
-  EXPECT_EQ(run.Combined(), 2);
-  const std::vector<const FrameResult*> missing = run.Missing();
-  ASSERT_EQ(missing.size(), 4u);
-  for (size_t k = 0; k < missing.size(); ++k) {
-    EXPECT_EQ(missing[k]->image, static_cast<int>(k) + 3);
-    EXPECT_EQ(WhyMissing(*missing[k]), "fichier temporaire non écrit (disque plein)");
-    const ReportRow& row = full.ts.form1.Report.rows[k + 2];
-    EXPECT_EQ(row.stacked, "non");
-    EXPECT_EQ(row.why, "fichier temporaire non écrit (disque plein)");
-    EXPECT_TRUE(row.notStacked);
-  }
-  EXPECT_EQ(full.ts.form1.StatusText,
-            "2 images combinées sur 6 acceptées ; fichier temporaire non écrit (disque plein) : image 3 "
-            "(frame003.fts), image 4 (frame004.fts), image 5 (frame005.fts), image 6 (frame006.fts)");
-  EXPECT_TRUE(full.ts.form1.mnuReport);
-  EXPECT_EQ(full.ts.form1.Label6, "6/6 Ok");  // the accepted count, as before
-  EXPECT_TRUE(EmptyFolder(sky.tmp));
-
-  WindowRunOf two(sky);
-  two.ts.form1.Text7Visible = true;
-  two.ts.form1.Text7 = "1";
-  two.ts.form1.Text8 = "2";
-  two.Run(sky.dir.File("two.fts"));
-  EXPECT_EQ(two.ts.form1.StatusText, "2 images combinées sur 2 acceptées");
-  EXPECT_EQ(qvtest::ReadBytes(sky.dir.File("full.fts")), qvtest::ReadBytes(sky.dir.File("two.fts")));
-}
-
-// Less room than the run needs: the window asks first; No leaves everything
-// as it was, Yes runs exactly the run there would have been.
-TEST(StackRun, TheWindowAsksBeforeARunThatMayNotFit) {
-  Sky sky("--frames 6 --seed 2");
-  const std::string folder = TempFolder().substr(0, TempFolder().size() - 1);
-  // 6 files of 589 848 bytes: 3.4 Mo, said as 4; 3 Mo and a few bytes free, said as 3.
-  ScopedFreeSpace nearlyFull(3 * (uint64_t{1} << 20) + 5);
-  WindowRunOf declined(sky);
-  declined.desktop.answer = false;
-  declined.Run(sky.dir.File("no.fts"));
-  ASSERT_EQ(declined.desktop.questions.size(), 1u);
-  EXPECT_EQ(declined.desktop.questions[0],
-            "Espace libre insuffisant dans " + folder + " : 3 Mo libres, 4 Mo nécessaires. Continuer quand même ?");
-  EXPECT_FALSE(declined.ts.form1.HasRun);
-  EXPECT_EQ(declined.ts.form1.Label6, "");
-  EXPECT_EQ(declined.ts.form1.StatusText, "");
-  EXPECT_EQ(declined.ts->stack.StackCount, 0);
-  EXPECT_FALSE(fs::exists(sky.dir.File("no.fts")));
-
-  WindowRunOf agreed(sky);
-  agreed.Run(sky.dir.File("yes.fts"));
-  EXPECT_EQ(agreed.desktop.questions.size(), 1u);
-  EXPECT_EQ(agreed.ts.form1.StatusText, "6 images combinées sur 6 acceptées");
-
-  // With room enough nobody is asked, and the result is the same.
-  ScopedFreeSpace roomy(6 * kTempFileBytes);
-  WindowRunOf unasked(sky);
-  unasked.Run(sky.dir.File("unasked.fts"));
-  EXPECT_TRUE(unasked.desktop.questions.empty());
-  EXPECT_EQ(qvtest::ReadBytes(sky.dir.File("yes.fts")), qvtest::ReadBytes(sky.dir.File("unasked.fts")));
 }
 
 // A real temporary folder of 50 MB, where the superuser may mount one: 30
