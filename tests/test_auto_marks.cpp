@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <map>
-#include <random>
 #include <regex>
 
 #include "stack/auto_marks.h"
@@ -12,8 +11,6 @@
 #include "stack/frames.h"
 #include "stack/stacking.h"
 #include "support.h"
-#include "workspace/form1_events.h"
-#include "workspace/frame_report.h"
 #include "workspace/project.h"
 
 using qvtest::CliResult;
@@ -124,18 +121,6 @@ TEST(AutoMarks, DitheredSequenceIsMarkedOnEveryFrameButTheForeignOne) {
       Marks(sized.out).at(3).reason.find("taille différente de l'image de référence (160 x 120 au lieu de 320 x 240)"),
       std::string::npos)
       << sized.out;
-
-  // The simulator's project, marked after loading; the foreign frame kept
-  // checked on request: the run then walks it and judges it itself.
-  const CliResult kept = qvtest::Cli(
-      dir, "stack '" + sim + "/project.txt' --mark auto --keep-unmarked --out '" + dir.File("o2.fts") + "'", tmp);
-  ASSERT_EQ(kept.status, 0) << kept.err;
-  const auto keptMarks = Marks(kept.out);
-  ASSERT_EQ(keptMarks.size(), 6u) << kept.out;
-  EXPECT_FALSE(keptMarks.at(5).marked);
-  EXPECT_TRUE(keptMarks.at(5).checked);
-  EXPECT_EQ(RunImages(kept.out).count(5), 1u);
-  for (int f : {2, 3, 4, 6}) EXPECT_TRUE(RunImages(kept.out).at(f).accepted) << f;
 }
 
 // Each frame's stars measured as the marks find them: the widths the
@@ -175,30 +160,6 @@ TEST(AutoMarks, FramesAreScoredAndTheBlurredOnesLeftOutOnRequest) {
       EXPECT_EQ(marks.at(3).reason, "FWHM 6.0 > 1.5 x médiane");
     }
   }
-
-  // The window's marks: the same frame unticked in the strip, and the
-  // figures in the report.
-  struct Messages : qv::Form1Window {
-    std::string text;
-    void MsgBox(const std::string& t) override { text += t; }
-  } view;
-  qvtest::TestSession ts;
-  qv::Form1& f = ts.form1;
-  ASSERT_EQ(qv::LoadProject(f, sim + "/project.txt").outcome, qv::ProjectLoad::Completed);
-  ts->opt.MaxFwhm = 1.5;
-  f.outer = &view;
-  qv::mnuAutoMarks_Click(f, false);
-  f.outer = nullptr;
-  EXPECT_NE(view.text.find("FWHM 6.0 > 1.5 x médiane"), std::string::npos) << view.text;
-  ASSERT_GE(f.Check9.size(), 8u);
-  ASSERT_EQ(f.Report.rows.size(), 7u);
-  for (int i = 1; i <= 7; ++i) {
-    const qv::ReportRow& row = f.Report.rows[static_cast<size_t>(i - 1)];
-    EXPECT_EQ(f.Check9[static_cast<size_t>(i)].Value, i == 3 ? 0 : 1) << i;
-    EXPECT_NEAR(std::stod(row.fwhm), truth[static_cast<size_t>(i - 1)].fwhm, 0.1) << i;
-    EXPECT_FALSE(row.roundness.empty() || row.background.empty() || row.noise.empty()) << i;
-  }
-  EXPECT_EQ(qv::ReportCells(f.Report.rows[0]).size(), qv::ReportColumns().size());
 }
 
 // A star's width and roundness from its moments, whatever its size and
@@ -250,36 +211,6 @@ TEST(AutoMarks, RotationStarFollowsTheTurningField) {
   const std::string project = qvtest::ReadText(dir.File("p.txt"));
   const std::regex rotOn("frame00[234]\\.fts\\t(?:[^\\t]*\\t){14}1\\t");
   EXPECT_EQ(std::distance(std::sregex_iterator(project.begin(), project.end(), rotOn), std::sregex_iterator()), 3);
-}
-
-TEST(AutoMarks, NoUsableStarSaysWhyAndHowToGoOn) {
-  TempDir dir;
-  std::mt19937 rng(5);
-  std::normal_distribution<double> noise(0, 30);
-  std::vector<int> bare(200 * 150), clipped(200 * 150);
-  for (size_t k = 0; k < bare.size(); ++k)
-    bare[k] = clipped[k] = static_cast<int>(std::lround(1500 + noise(rng))) - 32768;
-  // One star, clipped flat at full scale.
-  for (int y = 70; y < 80; ++y)
-    for (int x = 95; x < 105; ++x)
-      clipped[static_cast<size_t>(y) * 200 + x] = std::hypot(x - 99.5, y - 74.5) < 2.5 ? 32767
-                                                  : std::hypot(x - 99.5, y - 74.5) < 4.5
-                                                      ? 20000 - 32768
-                                                      : clipped[static_cast<size_t>(y) * 200 + x];
-  const struct {
-    const std::vector<int>& v;
-    const char* why;
-  } cases[] = {{bare, "aucune étoile"}, {clipped, "saturée"}};
-  for (const auto& c : cases) {
-    const std::string a = dir.File("a.fits"), b = dir.File("b.fits");
-    qvtest::WriteFits16(a, 200, 150, 1, c.v, {"BZERO   = 32768"});
-    qvtest::WriteFits16(b, 200, 150, 1, c.v, {"BZERO   = 32768"});
-    const CliResult r =
-        qvtest::Cli(dir, "stack '" + a + "' '" + b + "' --guide auto --out '" + dir.File("o.fts") + "'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("--guide X,Y"), std::string::npos) << r.err;
-  }
 }
 
 namespace {

@@ -29,27 +29,6 @@ int Total(const Session& s) { return std::accumulate(s.pic.Histo.begin(), s.pic.
 
 }  // namespace
 
-TEST(Gradient, FlatImageGoesTo1000AndOutliersAreCorrectedNotSampled) {
-  qvtest::TestSession t;
-  Flat(t, 40, 30, 2000);
-  t->pic.PicR(5, 5) = 30000;  // a star
-  t->pic.PicG(6, 5) = 70000;  // beyond the ceiling after correction
-  t->pic.PicB(7, 5) = 1;      // too dark to sample, lands on the floor
-  t->pic.PicR(8, 5) = 0;      // blank
-  t->CurPic = 7;              // not a list entry: no zone
-  RemoveGradient(*t);
-  EXPECT_EQ(t->pic.PicR(5, 5), 29000);
-  EXPECT_EQ(t->pic.PicG(6, 5), 65535);
-  EXPECT_EQ(t->pic.PicB(7, 5), 500);
-  EXPECT_EQ(t->pic.PicR(8, 5), 0);
-  EXPECT_EQ(t->pic.PicG(39, 29), 1000);
-  EXPECT_EQ(t->pic.Histo[31], 40 * 30 - 3);
-  EXPECT_EQ(Total(*t), 40 * 30);
-  // Cells of 4 pixels: 0..9 by 0..7 sampled, the spare ones not.
-  EXPECT_EQ(t->pic.GradMask(9, 7), 1);
-  EXPECT_EQ(t->pic.GradMask(10, 7), 0);
-}
-
 TEST(Gradient, NothingToSampleOrEverythingExcludedLeavesTheImage) {
   for (int c = 0; c < 3; ++c) {
     qvtest::TestSession t;

@@ -1,5 +1,5 @@
-// Guide-star tracking: the correlation's ties, the box reader's hole
-// filling, the centroid and the search's edge states.
+// Guide-star tracking: the correlation's ties and the search's edge
+// states; the golden stacks follow the guide star itself.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,17 +16,13 @@ namespace {
 
 constexpr int kW = 256, kH = 192;
 
-void Blank(Session& s) {
-  qvtest::SetPicture(s, kW, kH, [](int, int, int) { return 0; });
-}
-
 // A sky of `sky` plus Gaussian stars (x, y, peak) in the red plane; green
 // and blue carry a third of it each so that the intensity is their sum.
 struct StarSpec {
   double x, y, peak;
 };
 void Sky(Session& s, const std::vector<StarSpec>& stars, double sky = 600, unsigned seed = 0) {
-  Blank(s);
+  qvtest::SetPicture(s, kW, kH, [](int, int, int) { return 0; });
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int> noise(0, seed ? 20 : 0);
   for (int y = 0; y < kH; ++y)
@@ -40,11 +36,6 @@ void Sky(Session& s, const std::vector<StarSpec>& stars, double sky = 600, unsig
       s.pic.PicB(x, y) = r / 3;
     }
 }
-
-// Three blank colour planes in memory, as the kernels read them.
-struct Rgb {
-  Plane<int32_t> r{kW - 1, kH - 1}, g{kW - 1, kH - 1}, b{kW - 1, kH - 1};
-};
 
 }  // namespace
 
@@ -123,26 +114,6 @@ TEST(GuideSearch, StopRequestReturnsZeroAndKeepsThePosition) {
   EXPECT_EQ(s.guide.GuideY, 90);
   EXPECT_EQ(GuideSearch(s, 143, 91, 1), 0);
   EXPECT_EQ(s.guide.RefPeak, refPeak);
-}
-
-TEST(StarCentroid, BrightPixelsOnlyAndEmptyWindowRaises) {
-  Rgb p;
-  double cx = 0, cy = 0;
-  EXPECT_THROW(StarCentroid(p.r, p.g, p.b, 50, 50, cx, cy), RuntimeError);
-
-  // A 2 x 2 core and a halo at exactly 0.9 of the peak, which is left out.
-  for (int y = 40; y <= 41; ++y)
-    for (int x = 60; x <= 61; ++x) p.r(x, y) = 1000;
-  p.r(62, 40) = 900;
-  p.g(59, 41) = 300;  // intensity 300: far below the threshold
-  StarCentroid(p.r, p.g, p.b, 55, 45, cx, cy);
-  EXPECT_DOUBLE_EQ(cx, 60.5);
-  EXPECT_DOUBLE_EQ(cy, 40.5);
-  // A window clipped at the image corner still works.
-  p.b(1, 2) = 50;
-  StarCentroid(p.r, p.g, p.b, 0, 0, cx, cy);
-  EXPECT_DOUBLE_EQ(cx, 1);
-  EXPECT_DOUBLE_EQ(cy, 2);
 }
 
 // A guide-star change on the same field: the anchor moves by the offset

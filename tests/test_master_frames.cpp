@@ -99,7 +99,6 @@ TEST(MasterDialogModel, TheOutputNameFollowsTheKindAndTheFramesUntilTheUserChoos
   for (const auto& k : kinds) {
     d.Option1_Click(k.kind);
     EXPECT_EQ(d.Text2, k.name);
-    EXPECT_EQ(d.DefaultOutput(), k.name);
     EXPECT_EQ(d.Text1Enabled, k.dark);
   }
   // The first frame's folder gives the place; a single path is one frame.

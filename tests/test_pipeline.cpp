@@ -25,49 +25,45 @@ std::vector<int> Ramp(int n, int start, int stepBy) {
 
 }  // namespace
 
+// A single-plane file fills the plane its name's colour letter names, or
+// the channel of the first pattern of the options it holds (an empty one
+// matches all); "Mono", no letter or a pattern without a channel leave it
+// to the letter or fill all three.
 TEST(Pipeline, SinglePlaneFilesAreRoutedByTheirNames) {
   TempDir dir;
+  using Patterns = std::array<std::string, 3>;
+  const Patterns narrow = {"_HA", "_SII", "_OIII"}, empty = {"_zz", "", "_HA"};
   struct Case {
     const char* name;
     int32_t mono;
     bool r, g, b;
+    const Patterns* text = nullptr;
+    std::array<int16_t, 3> chk = {};
   } cases[] = {
-      {"m31r.fts", 0, true, false, false}, {"m31g.fit", 0, false, true, false}, {"m31_B.FTS", 0, false, false, true},
-      {"m31c.fts", 0, false, true, true},  {"m31x.fts", 0, true, true, true},   {"m31r.fts", Mono, true, true, true},
-      {"r.fts", 0, true, false, false},    {".fr.fts", 0, true, true, true},  // a name starting with ".f" is not routed
+      {"m31r.fts", 0, true, false, false},
+      {"m31g.fit", 0, false, true, false},
+      {"m31_B.FTS", 0, false, false, true},
+      {"m31c.fts", 0, false, true, true},
+      {"m31x.fts", 0, true, true, true},
+      {"m31r.fts", Mono, true, true, true},
+      {"r.fts", 0, true, false, false},
+      {".fr.fts", 0, true, true, true},                             // a name starting with ".f" is not routed
+      {"m42_HA_r.fts", 0, true, false, false, &narrow, {0, 4, 0}},  // "_HA" has no channel: the letter decides
+      {"m42_HA_r.fts", 0, true, true, false, &narrow, {3, 0, 0}},
+      {"m42_HA_r.fts", 0, false, false, true, &empty, {1, 4, 2}},  // the empty pattern matched before "_HA"
   };
   for (const Case& c : cases) {
     qvtest::WriteFits16(dir.File(c.name), 4, 3, 1, Ramp(12, 100, 10));
     TestSession s(dir.File(c.name));
     s->opt.UseMask = c.mono;
+    if (c.text) {
+      s->opt.ColorText = *c.text;
+      s->opt.ColorChk = c.chk;
+    }
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << c.name;
-    EXPECT_EQ(s->pic.HasR, c.r) << c.name;
-    EXPECT_EQ(s->pic.HasG, c.g) << c.name;
-    EXPECT_EQ(s->pic.HasB, c.b) << c.name;
+    EXPECT_EQ(std::tie(s->pic.HasR, s->pic.HasG, s->pic.HasB), std::tie(c.r, c.g, c.b)) << c.name << c.chk[0];
     EXPECT_EQ(s->pic.PicR(3, 2), c.r ? 210 : 0) << c.name;
     EXPECT_EQ(s->pic.PicB(1, 0), c.b ? 110 : 0) << c.name;
-  }
-}
-
-TEST(Pipeline, ColourPatternsNeedAChannelAndAnEmptyPatternMatchesAll) {
-  TempDir dir;
-  const std::string path = dir.File("m42_HA_r.fts");
-  qvtest::WriteFits16(path, 3, 3, 1, Ramp(9, 50, 1));
-  const struct {
-    std::array<std::string, 3> text;
-    std::array<int16_t, 3> chk;
-    bool r, g, b;
-  } cases[] = {
-      {{"_HA", "_SII", "_OIII"}, {0, 4, 0}, true, false, false},  // "_HA" has no channel: the name's letter decides
-      {{"_HA", "_SII", "_OIII"}, {3, 0, 0}, true, true, false},
-      {{"_zz", "", "_HA"}, {1, 4, 2}, false, false, true},  // the empty pattern matched before "_HA"
-  };
-  for (const auto& c : cases) {
-    TestSession s(path);
-    s->opt.ColorText = c.text;
-    s->opt.ColorChk = c.chk;
-    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-    EXPECT_EQ(std::tie(s->pic.HasR, s->pic.HasG, s->pic.HasB), std::tie(c.r, c.g, c.b)) << c.text[0] << c.chk[0];
   }
 }
 

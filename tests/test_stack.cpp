@@ -306,14 +306,6 @@ TEST(ResampleImage, TwoCoresGiveTheOneLoopsSumsStopsAndFailures) {
 // with the limit, and a stop that leaves the planes as they were.
 TEST(MedianFilter, WindowsMedianOnBothCoresAndAStopChangesNothing) {
   std::mt19937 rng(5);
-  for (int t = 0; t < 40; ++t) {
-    int32_t v[9];
-    for (int32_t& x : v) x = static_cast<int32_t>(rng() % 6);
-    int32_t sorted[9];
-    std::copy(v, v + 9, sorted);
-    std::sort(sorted, sorted + 9);
-    ASSERT_EQ(MiddleOfNine(v), sorted[4]);
-  }
   Plane<int32_t> in[3];
   for (Plane<int32_t>& p : in) {
     p.Redim(12, 6);
@@ -441,8 +433,7 @@ TEST(RunRange, SubsetFields) {
 }
 
 // The room a run's files take: 24 + 12 W H bytes for each checked image of
-// the range, W and H halved (rounded down) under "Fusion 2x2"; the
-// figures the user reads are rounded against the run.
+// the range, W and H halved (rounded down) under "Fusion 2x2".
 TEST(TempSpaceForRun, CheckedImagesOfTheRangeAndTheirHalvedSizes) {
   TestSession ts;
   Session& s = *ts;
@@ -470,23 +461,6 @@ TEST(TempSpaceForRun, CheckedImagesOfTheRangeAndTheirHalvedSizes) {
     s.opt.RejectMode = c.reject;
     const TempSpace space = TempSpaceForRun(s, RunRequest{c.first, c.last, false});
     EXPECT_EQ(space.needed, c.needed) << c.first << ".." << c.last << (c.halved ? " halved" : "");
-    EXPECT_TRUE(space.known);
-    EXPECT_EQ(space.free, 1000u);
     EXPECT_EQ(space.Enough(), c.needed <= 1000) << c.needed;
-  }
-  const uint64_t mo = uint64_t{1} << 20;
-  const struct {
-    uint64_t needed, free, neededMo, freeMo;
-    bool enough;
-  } figures[] = {
-      {mo, mo, 1, 1, true}, {mo + 1, mo, 2, 1, false}, {2 * mo - 1, 2 * mo - 1, 2, 1, true}, {0, 0, 0, 0, true}};
-  for (const auto& f : figures) {
-    TempSpace space;
-    space.known = true;
-    space.needed = f.needed;
-    space.free = f.free;
-    EXPECT_EQ(space.NeededMo(), f.neededMo) << f.needed;
-    EXPECT_EQ(space.FreeMo(), f.freeMo) << f.free;
-    EXPECT_EQ(space.Enough(), f.enough) << f.needed << " " << f.free;
   }
 }
