@@ -195,20 +195,17 @@ TEST(MasterCommand, TheFileKeyIsWrittenOnlyWhenItNamesAnotherFile) {
   TestSession t;
   MemorySettingsStore store;
   const std::string out = dir.File("master-masque.fts");
-  auto run = [&] {
-    mnuMaster_Click(t.form1, store, [&](MasterDialog& d) {
-      d.Command2_Click(dir.File("frames"));
-      d.Option1_Click(2);
-      d.Text2 = out;
-      d.Text2_Change();
-      ScriptedDialogs confirm;
-      confirm.save = out;
-      d.Command6_Click(confirm);
-    });
-  };
   t->opt.UseMask = Mono;
   t->opt.MaskFile = " " + out + " ";
-  run();
+  mnuMaster_Click(t.form1, store, [&](MasterDialog& d) {
+    d.Command2_Click(dir.File("frames"));
+    d.Option1_Click(2);
+    d.Text2 = out;
+    d.Text2_Change();
+    ScriptedDialogs confirm;
+    confirm.save = out;
+    d.Command6_Click(confirm);
+  });
   EXPECT_TRUE(std::filesystem::exists(out));
   EXPECT_EQ(t->opt.MaskFile, " " + out + " ");
   EXPECT_EQ(t->opt.UseMask, Mono | HotMaskOn);
