@@ -1,5 +1,5 @@
-// Guide-star tracking: the correlation's ties and the search's edge
-// states; the golden stacks follow the guide star itself.
+// Guide-star tracking: the search's edge states and a change of guide
+// star; the golden stacks follow the guide star itself.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -39,81 +39,59 @@ void Sky(Session& s, const std::vector<StarSpec>& stars, double sky = 600, unsig
 
 }  // namespace
 
-TEST(Correlate, FirstMaximumInScanOrderWinsAndNegativesKeepOrigin) {
-  const int box = 8;
-  Plane<int32_t> t(box, box), a(2 * box, 2 * box);
-  t(0, 0) = 1;  // C(dx, dy) is then a(dx, dy)
-  a(5, 1) = 9;
-  a(3, 1) = 9;
-  a(1, 3) = 9;
-  Correlation c;
-  ASSERT_TRUE(Correlate(t, a, box, c, {}));
-  EXPECT_EQ(c.bestDx, 3);
-  EXPECT_EQ(c.bestDy, 1);
-  EXPECT_EQ(c.best, 9);
-
-  t(0, 0) = -1;  // every C is 0 or negative: nothing beats the start value 0
-  ASSERT_TRUE(Correlate(t, a, box, c, {}));
-  EXPECT_EQ(c.best, 0);
-  EXPECT_EQ(c.bestDx, 0);
-  EXPECT_EQ(c.bestDy, 0);
-}
-
 TEST(GuideSearch, NoGuideStarAndBoxChanges) {
   TestSession ts;
-  Session& s = *ts;
-  Sky(s, {{140, 90, 20000}});
-  s.guide.GuideBox = 0;  // replaced by 32 on the first search
-  FindGuide(s, 140, 90, true);
-  EXPECT_EQ(s.guide.GuideBox, 32);
-  ASSERT_FLOAT_EQ(s.guide.Quality, 1.0f);
+  Sky(*ts, {{140, 90, 20000}});
+  ts->guide.GuideBox = 0;  // replaced by 32 on the first search
+  FindGuide(*ts, 140, 90, true);
+  EXPECT_EQ(ts->guide.GuideBox, 32);
+  ASSERT_FLOAT_EQ(ts->guide.Quality, 1.0f);
   EXPECT_TRUE(ts.form1.Shape2.Visible);
 
   // "Aucun": the markers go, nothing is searched, everything keeps its value.
   SelectOption1(ts.form1, 2);
-  EXPECT_EQ(s.guide.GuideBox, 128);
-  s.guide.Quality = 0.42f;
-  s.guide.GuideX = 7;
-  FindGuide(s, 140, 90, true);
-  EXPECT_FLOAT_EQ(s.guide.Quality, 0.42f);
-  EXPECT_EQ(s.guide.GuideX, 7);
+  EXPECT_EQ(ts->guide.GuideBox, 128);
+  ts->guide.Quality = 0.42f;
+  ts->guide.GuideX = 7;
+  FindGuide(*ts, 140, 90, true);
+  EXPECT_FLOAT_EQ(ts->guide.Quality, 0.42f);
+  EXPECT_EQ(ts->guide.GuideX, 7);
   EXPECT_FALSE(ts.form1.Shape2.Visible);
   EXPECT_FALSE(ts.form1.Shape3.Visible);
 
   // Back to a real box: the old template no longer fits, so a plain search
   // finds nothing until a new reference is taken.
   SelectOption1(ts.form1, 1);
-  EXPECT_EQ(s.guide.GuideBox, 64);
-  s.guide.GuideX = 7;
-  FindGuide(s, 140, 90, false);
-  EXPECT_FLOAT_EQ(s.guide.Quality, 0.0f);
-  EXPECT_EQ(s.guide.GuideX, 7);
-  FindGuide(s, 140, 90, true);
-  EXPECT_FLOAT_EQ(s.guide.Quality, 1.0f);
-  EXPECT_EQ(s.guide.GuideX, 140);
-  FindGuide(s, 138, 92, false);
-  EXPECT_EQ(s.guide.GuideX, 140);
-  EXPECT_EQ(s.guide.GuideY, 90);
+  EXPECT_EQ(ts->guide.GuideBox, 64);
+  ts->guide.GuideX = 7;
+  FindGuide(*ts, 140, 90, false);
+  EXPECT_FLOAT_EQ(ts->guide.Quality, 0.0f);
+  EXPECT_EQ(ts->guide.GuideX, 7);
+  FindGuide(*ts, 140, 90, true);
+  EXPECT_FLOAT_EQ(ts->guide.Quality, 1.0f);
+  EXPECT_EQ(ts->guide.GuideX, 140);
+  FindGuide(*ts, 138, 92, false);
+  EXPECT_EQ(ts->guide.GuideX, 140);
+  EXPECT_EQ(ts->guide.GuideY, 90);
 
   // Changing between two real sizes disables the search just the same.
   SelectOption1(ts.form1, 0);
-  EXPECT_EQ(GuideSearch(s, 140, 90, 0), 0);
+  EXPECT_EQ(GuideSearch(*ts, 140, 90, 0), 0);
 }
 
 TEST(GuideSearch, StopRequestReturnsZeroAndKeepsThePosition) {
   TestSession ts;
-  Session& s = *ts;
-  Sky(s, {{140, 90, 20000}});
-  s.guide.GuideBox = 32;
-  ASSERT_EQ(GuideSearch(s, 140, 90, 1), 1);
-  const double refPeak = s.guide.RefPeak;
-  Sky(s, {{143, 91, 20000}});
-  s.RunState = 2;
-  EXPECT_EQ(GuideSearch(s, 140, 90, 0), 0);
-  EXPECT_EQ(s.guide.GuideX, 140);
-  EXPECT_EQ(s.guide.GuideY, 90);
-  EXPECT_EQ(GuideSearch(s, 143, 91, 1), 0);
-  EXPECT_EQ(s.guide.RefPeak, refPeak);
+  Sky(*ts, {{140, 90, 20000}});
+  ts->guide.GuideBox = 32;
+  ASSERT_EQ(GuideSearch(*ts, 140, 90, 1), 1);
+  const double refPeak = ts->guide.RefPeak;
+  Sky(*ts, {{143, 91, 20000}});
+  ts->RunState = 2;
+  EXPECT_EQ(GuideSearch(*ts, 140, 90, 0), 0);
+  EXPECT_EQ(ts->guide.GuideX, 140);
+  EXPECT_EQ(ts->guide.GuideY, 90);
+  EXPECT_EQ(GuideSearch(*ts, 143, 91, 1), 0);
+  EXPECT_EQ(ts->guide.RefPeak, refPeak);
 }
 
 // A guide-star change on the same field: the anchor moves by the offset
@@ -121,29 +99,28 @@ TEST(GuideSearch, StopRequestReturnsZeroAndKeepsThePosition) {
 // old star.
 TEST(TrackGuide, GuideStarChangeMovesTheAnchor) {
   TestSession ts;
-  Session& s = *ts;
-  Sky(s, {{140, 90, 20000}, {60, 50, 15000}}, 600, 5);
-  s.guide.GuideBox = 32;
-  s.ResizeImageArrays(2);
+  Sky(*ts, {{140, 90, 20000}, {60, 50, 15000}}, 600, 5);
+  ts->guide.GuideBox = 32;
+  ts->ResizeImageArrays(2);
   const double u1 = kW - 1, u2 = kH - 1;
-  s.Img[1].ImgChecked = s.Img[2].ImgChecked = 1;
-  s.Img[1].ImgRegFlags = 3;
-  s.Img[1].ImgGuideX = 140 / u1;
-  s.Img[1].ImgGuideY = 90 / u2;
-  TrackGuide(s, 1);
-  EXPECT_EQ(s.guide.AnchorX, 140);
-  EXPECT_EQ(s.guide.AnchorY, 90);
-  EXPECT_NEAR(s.Img[1].ImgRefX * u1, 140, 1e-9);
+  ts->Img[1].ImgChecked = ts->Img[2].ImgChecked = 1;
+  ts->Img[1].ImgRegFlags = 3;
+  ts->Img[1].ImgGuideX = 140 / u1;
+  ts->Img[1].ImgGuideY = 90 / u2;
+  TrackGuide(*ts, 1);
+  EXPECT_EQ(ts->guide.AnchorX, 140);
+  EXPECT_EQ(ts->guide.AnchorY, 90);
+  EXPECT_NEAR(ts->Img[1].ImgRefX * u1, 140, 1e-9);
 
-  s.Img[2].ImgRegFlags = 1;
-  s.Img[2].ImgRefX = 60 / u1;
-  s.Img[2].ImgRefY = 50 / u2;
-  TrackGuide(s, 2);
-  EXPECT_NEAR(s.Img[2].ImgGuideX * u1, 140, 1e-9);  // inherited position
+  ts->Img[2].ImgRegFlags = 1;
+  ts->Img[2].ImgRefX = 60 / u1;
+  ts->Img[2].ImgRefY = 50 / u2;
+  TrackGuide(*ts, 2);
+  EXPECT_NEAR(ts->Img[2].ImgGuideX * u1, 140, 1e-9);  // inherited position
   // The guide star and the anchor on the new star, the rotation centre on the old.
-  const GuideStar& g = s.guide;
+  const GuideStar& g = ts->guide;
   EXPECT_EQ((std::vector<double>{g.GuideX, g.GuideY, g.RotCentreX, g.RotCentreY, g.AnchorX, g.AnchorY}),
             (std::vector<double>{60, 50, 140, 90, 60, 50}));
-  EXPECT_FLOAT_EQ(s.guide.Quality, 1.0f);
+  EXPECT_FLOAT_EQ(ts->guide.Quality, 1.0f);
   EXPECT_TRUE(ts.form1.Shape3.Visible);
 }

@@ -29,10 +29,6 @@ void WriteFrame(const std::string& path, int level, int width = 12) {
   qvtest::WriteFits16(path, width, 9, 1, v);
 }
 
-std::filesystem::path StagingFolder() {
-  return std::filesystem::path(qv::TempFolder()) / ("quelvista-master-" + std::to_string(::getpid()));
-}
-
 // File dialogs that answer what the test set and remember what they were asked.
 struct ScriptedDialogs : FileDialogs {
   std::string open, save;
@@ -77,7 +73,7 @@ TEST_F(MasterFrames, AStopInAnyPhaseWritesNothing) {
     EXPECT_EQ(r.status, MasterResult::Stopped) << phase;
     EXPECT_TRUE(r.refused.empty()) << phase;
     EXPECT_FALSE(std::filesystem::exists(request.out)) << phase;
-    EXPECT_FALSE(std::filesystem::exists(StagingFolder())) << phase;
+    EXPECT_FALSE(std::filesystem::exists(TempFolder() + "quelvista-master-" + std::to_string(::getpid()))) << phase;
   }
 }
 

@@ -136,15 +136,10 @@ TEST(Masters, StopRequest) {
 
 TEST(MastersCli, ProcessBuildsTheMastersOfTheSettingsFile) {
   TempDir dir;
-  const std::string light = dir.File("light.fts");
+  const std::string light = dir.File("light.fts"), ini = dir.File("s.ini"), planes = dir.File("p.raw");
   qvtest::WriteFits16(light, 4, 2, 1, {500, 600, 700, 800, 900, 1000, 1100, 1200});
-  const std::string ini = dir.File("s.ini");
   std::ofstream(ini) << "[Settings]\nUseMask=32768\nDarkFile=" << light << "\n";
-  const auto run = [&](const std::string& more) {
-    return qvtest::Cli(dir, "process " + light + " --settings " + ini + more);
-  };
-  const std::string planes = dir.File("p.raw");
-  qvtest::CliResult r = run(" --planes " + planes);
+  const qvtest::CliResult r = qvtest::Cli(dir, "process " + light + " --settings " + ini + " --planes " + planes);
   ASSERT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("\"UseDark\":true"), std::string::npos) << r.out;
   // A dark equal to the image leaves 1 everywhere.
@@ -152,5 +147,4 @@ TEST(MastersCli, ProcessBuildsTheMastersOfTheSettingsFile) {
   ASSERT_EQ(bytes.size(), 8u * 3 * 4);
   for (size_t i = 0; i < bytes.size(); i += 4) EXPECT_EQ(bytes[i] | bytes[i + 1] << 8, 1) << i;
   EXPECT_FALSE(std::filesystem::exists(dir.File("config")));
-  EXPECT_EQ(run(" --set NoSuchKey=1").status, 2);
 }

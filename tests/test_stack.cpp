@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <random>
 
 #include "core/error_words.h"
@@ -50,29 +51,25 @@ struct StackBench {
   std::string File(int k) const { return TempFileName(s, k); }
 };
 
+// A temporary file: its angle, its box (min x, min y, max x, max y) and
+// its three planes, as stored (little-endian, as on this machine).
 struct TempFile {
   size_t bytes = 0;
   double angle = 0;
-  int32_t box[4] = {};
-  std::vector<int32_t> values;  // the three planes, as stored
+  std::vector<int32_t> box, values;
 };
 TempFile ReadTemp(const std::string& path) {
   const std::vector<uint8_t> b = qvtest::ReadBytes(path);
   TempFile t;
   t.bytes = b.size();
   if (b.size() < 24) return t;
-  uint64_t a = 0;
-  for (int k = 7; k >= 0; --k) a = (a << 8) | b[static_cast<size_t>(k)];
-  std::memcpy(&t.angle, &a, 8);
-  auto i32 = [&](size_t at) {
-    return static_cast<int32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24));
-  };
-  for (int q = 0; q < 4; ++q) t.box[q] = i32(8 + 4 * static_cast<size_t>(q));
-  for (size_t at = 24; at + 4 <= b.size(); at += 4) t.values.push_back(i32(at));
+  std::memcpy(&t.angle, b.data(), 8);
+  t.box.resize(4);
+  std::memcpy(t.box.data(), b.data() + 8, 16);
+  t.values.resize((b.size() - 24) / 4);
+  std::memcpy(t.values.data(), b.data() + 24, t.values.size() * 4);
   return t;
 }
-
-std::vector<int32_t> Box(const TempFile& t) { return {t.box[0], t.box[1], t.box[2], t.box[3]}; }
 
 // The canvas as min x, min y, max x, max y.
 std::vector<int32_t> Canvas(const Session& s) {
@@ -80,26 +77,6 @@ std::vector<int32_t> Canvas(const Session& s) {
 }
 
 }  // namespace
-
-TEST(AngleOf, QuadrantsAndAxes) {
-  const struct {
-    double dy, dx, a;
-  } cases[] = {{0, 1, 0},
-               {1, 1, kPi / 4},
-               {1, 0, kPi / 2},
-               {1, -1, 3 * kPi / 4},
-               {0, -1, kPi},  // a star exactly to the left
-               {-1, -1, 5 * kPi / 4},
-               {-1, 0, 3 * kPi / 2},
-               {-1, 1, 7 * kPi / 4},
-               {0, 0, 0},
-               {-1e-12, 1, kTwoPi - 1e-12}};
-  for (const auto& c : cases) {
-    double dy = c.dy, dx = c.dx;
-    const double a = AngleOf(dy, dx);
-    EXPECT_NEAR(a, c.a, 1e-12) << c.dy << "," << c.dx;
-  }
-}
 
 TEST(AccumulateImage, ManualAngleStaysForLaterImages) {
   StackBench b(5);
@@ -109,8 +86,8 @@ TEST(AccumulateImage, ManualAngleStaysForLaterImages) {
   const double expected[5] = {0, 0, -90 * kDegree, -90 * kDegree, -90 * kDegree};
   for (int k = 1; k <= 5; ++k) EXPECT_DOUBLE_EQ(ReadTemp(b.File(k)).angle, expected[k - 1]) << k;
   // Turned by -90 degrees about the guide star at (0, 0): (x, y) -> (y, -x).
-  EXPECT_EQ(Box(ReadTemp(b.File(2))), (std::vector<int32_t>{0, 0, 4, 2}));
-  EXPECT_EQ(Box(ReadTemp(b.File(3))), (std::vector<int32_t>{0, -4, 2, 0}));
+  EXPECT_EQ(ReadTemp(b.File(2)).box, (std::vector<int32_t>{0, 0, 4, 2}));
+  EXPECT_EQ(ReadTemp(b.File(3)).box, (std::vector<int32_t>{0, -4, 2, 0}));
   EXPECT_EQ(Canvas(b.s), (std::vector<int32_t>{0, -4, 4, 2}));
 }
 
@@ -122,7 +99,7 @@ TEST(AccumulateImage, ATurnedImageSpansItsFourCorners) {
   b.s.Img[2].ImgAngle = 30;
   b.Flat(41, 21, 7);
   for (int i = 1; i <= 2; ++i) b.Add(i);
-  const std::vector<int32_t> box = Box(ReadTemp(b.File(2)));
+  const std::vector<int32_t> box = ReadTemp(b.File(2)).box;
   const double c = std::cos(30 * kDegree), sn = std::sin(30 * kDegree);
   EXPECT_NEAR(box[2] - box[0], 40 * c + 20 * sn, 1.0);
   EXPECT_NEAR(box[3] - box[1], 40 * sn + 20 * c, 1.0);
@@ -198,41 +175,6 @@ TEST(AccumulateImage, RotationStarOnTheFirstImage) {
   }
 }
 
-// Two 17 x 13 images, the second placed 5 right and 3 down of the first.
-TEST(CombineStack, FirstImageFrameAndMissingFile) {
-  StackBench b(3);
-  b.Flat(17, 13, 100);
-  b.Add(1, 8, 6, 8, 6);
-  b.Flat(17, 13, 200);
-  b.Add(2, 8, 6, 13, 9);
-  b.Add(3, 8, 6, 8, 6);
-  std::filesystem::remove(b.File(3));  // a failed accumulation
-  ASSERT_TRUE(CombineStack(b.s, false));
-  EXPECT_EQ(b.s.dest.DestSumR.UBound1(), 16);
-  EXPECT_EQ(b.s.dest.DestSumR.UBound2(), 12);
-  for (int y = 0; y <= 12; ++y)
-    for (int x = 0; x <= 16; ++x) {
-      const bool both = x >= 5 && y >= 3;
-      ASSERT_FLOAT_EQ(b.s.dest.DestWeightG(x, y), both ? 2 : 1) << x << "," << y;
-      ASSERT_FLOAT_EQ(b.s.dest.DestSumB(x, y), both ? 300 : 100) << x << "," << y;
-    }
-  EXPECT_TRUE(std::filesystem::is_empty(b.dir.path()));
-  b.s.stack.StackCount = 0;  // an empty stack
-  EXPECT_FALSE(CombineStack(b.s, false));
-}
-
-// One image resampled onto a fresh destination of wd x hd upper bounds.
-struct Resample {
-  Plane<float> sum[3], weight[3];
-  bool done;
-  Resample(const Plane<int32_t> (&src)[3], const Weighting& wt, const Placement& at, int wd, int hd,
-           const YieldPoint& yield = {}) {
-    for (int p = 0; p < 3; ++p) sum[p].Redim(wd, hd), weight[p].Redim(wd, hd);
-    const PlaneView<float> s[3] = {sum[0], sum[1], sum[2]}, w[3] = {weight[0], weight[1], weight[2]};
-    done = ResampleImage(src[0], src[1], src[2], s, w, wt, at, yield);
-  }
-};
-
 // A 5 x 3 image turned a quarter about the centre of its box (11, 9) -
 // (13, 13): destination (xd, yd) takes source (yd - 9, 13 - xd). The yield
 // comes after the rows whose y is a multiple of 4, here row 12 only.
@@ -242,15 +184,17 @@ TEST(ResampleImage, QuarterTurnAndAStopAfterTheFourthRow) {
   for (int y = 0; y <= 2; ++y)
     for (int x = 0; x <= 4; ++x) src[0](x, y) = 1 + x + 10 * y;
   const Placement at{11, 9, 13, 13, kPi / 2};
+  Plane<float> sum[3], weight[3];
+  for (int p = 0; p < 3; ++p) sum[p].Redim(19, 19), weight[p].Redim(19, 19);
+  const PlaneView<float> sv[3] = {sum[0], sum[1], sum[2]}, wv[3] = {weight[0], weight[1], weight[2]};
   int yields = 0;
-  const Resample d(src, Weighting{}, at, 19, 19, [&yields] { return ++yields > 1; });
-  EXPECT_FALSE(d.done);
+  EXPECT_FALSE(ResampleImage(src[0], src[1], src[2], sv, wv, Weighting{}, at, [&yields] { return ++yields > 1; }));
   EXPECT_EQ(yields, 1);
   for (int yd = 0; yd <= 19; ++yd)
     for (int xd = 0; xd <= 19; ++xd) {
       const bool in = xd >= 11 && xd <= 13 && yd >= 9 && yd <= 12;
-      ASSERT_EQ(d.sum[0](xd, yd), in ? src[0](yd - 9, 13 - xd) : 0) << xd << "," << yd;
-      ASSERT_EQ(d.weight[0](xd, yd) + d.weight[1](xd, yd), in ? 1 : 0) << xd << "," << yd;
+      ASSERT_EQ(sum[0](xd, yd), in ? src[0](yd - 9, 13 - xd) : 0) << xd << "," << yd;
+      ASSERT_EQ(weight[0](xd, yd) + weight[1](xd, yd), in ? 1 : 0) << xd << "," << yd;
     }
 }
 
@@ -356,9 +300,7 @@ TEST(FitFinal, DefaultOutputName) {
   stack(10);
   EXPECT_EQ(b.s.dest.DestFileName, b.dir.File("M31_0_1.bmp"));
   EXPECT_EQ(caption, "M31_0_1.bmp");
-  long counted = 0;
-  for (int32_t c : b.s.dest.DestHisto) counted += c;
-  EXPECT_EQ(counted, 17 * 13);
+  EXPECT_EQ(std::accumulate(b.s.dest.DestHisto.begin(), b.s.dest.DestHisto.end(), 0L), 17 * 13);
   EXPECT_EQ(b.s.dest.DestHisto[1000], 1);
   EXPECT_EQ(b.s.dest.DestHistoMax, 13);  // x + y = 12 happens on 13 pixels
 
@@ -372,34 +314,6 @@ TEST(FitFinal, DefaultOutputName) {
   stack(0);
   EXPECT_EQ(b.s.dest.DestFileName, "");
   EXPECT_EQ(caption, "");
-
-  // A canvas too large: the combination's run-time error comes back with
-  // its number, logged but not shown in a message box.
-  int boxes = 0;
-  window.onMsgBox = [&](const std::string&) { ++boxes; };
-  b.s.stack.StackCount = 0;
-  b.Add(1);
-  b.s.stack.CanvasMaxX = 1 << 30;
-  const Outcome r = FitFinal(b.ts.form1, true);
-  EXPECT_EQ(r.Text(), "erreur 7 : Mémoire insuffisante");
-  EXPECT_EQ(boxes, 0);
-  EXPECT_EQ(caption, "");
-}
-
-TEST(BaseName, CommonStartOfTheNames) {
-  TestSession ts;
-  Session& s = *ts;
-  auto base = [&](std::vector<std::string> names) {
-    s.ResizeImageArrays(static_cast<int>(names.size()));
-    for (size_t i = 0; i < names.size(); ++i) s.Img[i + 1].ImgFile = names[i];
-    return BaseName(s);
-  };
-  EXPECT_EQ(base({"/a/m31_001.FIT", "/b/M31_002.fit"}), "m31_0");  // case is ignored
-  EXPECT_EQ(base({"abc.fit", "xyz.fit"}), "a");                    // never shorter than one character
-  // The last character of the base is compared as a one-character piece
-  // against two characters of the longer name.
-  EXPECT_EQ(base({"M31_001.fit", "M31_002.fit", "M31_010.fit"}), "M31_");
-  EXPECT_EQ(base({"M31.fit"}), "M31.fit");
 }
 
 TEST(RunRange, SubsetFields) {

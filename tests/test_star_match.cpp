@@ -206,23 +206,6 @@ TEST(StarMatch, TwoCoresFindWhatOneFinds) {
   }
 }
 
-// The guide star's candidates and the marks' stars come from one detection
-// on the first frame: each cap gets the field a call of its own gives, also
-// where the caps cut the candidates at different ranks (hundreds of noise
-// bumps at 2 sigmas).
-TEST(StarMatch, OneDetectionGivesEachCapItsOwnField) {
-  Painted p = PaintField();
-  for (const double sigmas : {2.0, 5.0}) {
-    const std::vector<size_t> caps{400, 3, 2000, 60, 1};
-    const std::vector<StarField> once = DetectStarsKeeping(p.r, p.g, p.b, 65535, sigmas, caps);
-    ASSERT_EQ(once.size(), caps.size());
-    for (size_t f = 0; f < caps.size(); ++f)
-      ExpectSameField(DetectStars(p.r, p.g, p.b, 65535, sigmas, caps[f]), once[f],
-                      "cap " + std::to_string(caps[f]) + " at " + std::to_string(sigmas));
-  }
-  EXPECT_TRUE(DetectStarsKeeping(p.r, p.g, p.b, 65535, 5, {}).empty());
-}
-
 // Every 8 x 8 block holds the values 0..63 once: the sky is flat at the
 // blocks' median, and the noise is 1.4826 x the median distance to the
 // median, 48 (three equal planes: three times 16), to the last bit.
