@@ -126,9 +126,6 @@ TEST(Reject, EachPixelsSamplesAsTheRuleReads) {
     const size_t left = RejectOutliers(rule, v.data(), n, kept.data(), scratch);
     ASSERT_EQ(kept, Reference(rule, v)) << "case " << c;
     EXPECT_EQ(left, static_cast<size_t>(std::count(kept.begin(), kept.end(), 1)));
-    if (n < 3 || c % 7 == 0) {
-      EXPECT_EQ(left, n) << "case " << c;
-    }
     rejectedSome += left < n;
   }
   EXPECT_GT(rejectedSome, 500);
