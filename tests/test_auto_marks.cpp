@@ -1,5 +1,6 @@
-// The guide star picked and marked on every frame by the command-line tool:
-// dithered and turning simulated skies, and fields with no star to take.
+// The guide star picked and marked on every frame by the command-line tool
+// on dithered and turning simulated skies, the frames' scores, and a run
+// that marks as it goes against one that marks first.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,6 +1,6 @@
-// A master built from many frames: the engine's build (its stops, its
-// refusals, its progress) and the dialog of "Créer un fichier maître..."
-// with the command that puts the master to use.
+// A master built from many frames: the engine's build stopped in each
+// phase, and the dialog of "Créer un fichier maître..." with the command
+// that puts the master to use.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
