@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <map>
+#include <random>
 #include <regex>
+#include <sstream>
 
 #include "stack/auto_marks.h"
 #include "stack/frame_score.h"
@@ -184,6 +187,92 @@ TEST(AutoMarks, AStarsShapeIsReadFromItsMoments) {
     EXPECT_NEAR(round, sy / sx, 0.02) << sx << " " << sy;
     EXPECT_FALSE(qv::StarShape(r, g, b, 5, cy, sigma, round));
     EXPECT_FALSE(qv::StarShape(r, g, b, cx, std::nan(""), sigma, round));
+  }
+}
+
+// A project's marks, whatever put them there: none at all (the automatic
+// choice decides), the guide star with a reference the tracking left on
+// empty sky (passed over, said, and the guide star followed), or both on
+// the star. The three give the same result byte for byte.
+TEST(AutoMarks, ProjectPairsWithoutAStarAreNotFollowed) {
+  TempDir dir;
+  const std::string sim = dir.File("sim");
+  ASSERT_EQ(qvtest::Cli(
+                dir, "simulate --out '" + sim + "' --frames 5 --width 320 --height 240 --stars 90 --dither 15 --seed 8")
+                .status,
+            0);
+  const std::string project = qvtest::ReadText(sim + "/project.txt");
+  // Columns 6-7 and 11-12 of image 1's line: the guide and reference pairs.
+  auto withFirstPairs = [&](const std::string& guide, const std::string& ref) {
+    std::vector<std::string> lines;
+    std::istringstream in(project);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    std::vector<std::string> f;
+    std::istringstream fields(lines.at(16));
+    for (std::string c; std::getline(fields, c, '\t');) f.push_back(c);
+    f.resize(22);
+    if (!guide.empty()) f[5] = f[6] = guide;
+    f[10] = f[11] = ref;
+    std::string line;
+    for (const std::string& c : f) line += c + "\t";
+    lines[16] = line + "\r";
+    std::string text;
+    for (const std::string& l : lines) text += l + "\n";
+    return text;
+  };
+  const std::string tmp = "TMPDIR='" + dir.path().string() + "' ";
+  auto stack = [&](const std::string& name, const std::string& text) {
+    std::ofstream(dir.File(name + ".txt"), std::ios::binary) << text;
+    return qvtest::Cli(
+        dir, "stack '" + dir.File(name + ".txt") + "' --mark auto --out '" + dir.File(name + ".fts") + "'", tmp);
+  };
+  const CliResult guided = stack("guided", withFirstPairs("", "0"));
+  ASSERT_EQ(guided.status, 0) << guided.err;
+  const Mark star = Marks(guided.out).at(1);
+  const CliResult inherited = stack("inherited", withFirstPairs("", "0.05"));
+  ASSERT_EQ(inherited.status, 0) << inherited.err;
+  EXPECT_NE(inherited.err.find("la référence du projet (16, 12) n'est pas sur une étoile"), std::string::npos)
+      << inherited.err;
+  const CliResult none = stack("none", withFirstPairs("0", "0"));
+  ASSERT_EQ(none.status, 0) << none.err;
+  for (const CliResult* r : {&guided, &inherited, &none}) {
+    const auto marks = Marks(r->out);
+    ASSERT_EQ(marks.size(), 5u) << r->out;
+    EXPECT_NEAR(marks.at(1).x, star.x, 2) << r->out;
+    EXPECT_NEAR(marks.at(1).y, star.y, 2) << r->out;
+    EXPECT_EQ(RunImages(r->out).size(), 5u) << r->out;
+    for (const auto& [f, line] : RunImages(r->out)) EXPECT_TRUE(line.accepted) << f;
+  }
+  EXPECT_EQ(qvtest::ReadText(dir.File("inherited.fts")), qvtest::ReadText(dir.File("guided.fts")));
+}
+
+TEST(AutoMarks, NoUsableStarSaysWhyAndHowToGoOn) {
+  TempDir dir;
+  std::mt19937 rng(5);
+  std::normal_distribution<double> noise(0, 30);
+  std::vector<int> bare(200 * 150), clipped(200 * 150);
+  for (size_t k = 0; k < bare.size(); ++k)
+    bare[k] = clipped[k] = static_cast<int>(std::lround(1500 + noise(rng))) - 32768;
+  // One star, clipped flat at full scale.
+  for (int y = 70; y < 80; ++y)
+    for (int x = 95; x < 105; ++x)
+      clipped[static_cast<size_t>(y) * 200 + x] = std::hypot(x - 99.5, y - 74.5) < 2.5 ? 32767
+                                                  : std::hypot(x - 99.5, y - 74.5) < 4.5
+                                                      ? 20000 - 32768
+                                                      : clipped[static_cast<size_t>(y) * 200 + x];
+  const struct {
+    const std::vector<int>& v;
+    const char* why;
+  } cases[] = {{bare, "aucune étoile"}, {clipped, "saturée"}};
+  for (const auto& c : cases) {
+    const std::string a = dir.File("a.fits"), b = dir.File("b.fits");
+    qvtest::WriteFits16(a, 200, 150, 1, c.v, {"BZERO   = 32768"});
+    qvtest::WriteFits16(b, 200, 150, 1, c.v, {"BZERO   = 32768"});
+    const CliResult r =
+        qvtest::Cli(dir, "stack '" + a + "' '" + b + "' --guide auto --out '" + dir.File("o.fts") + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--guide X,Y"), std::string::npos) << r.err;
   }
 }
 

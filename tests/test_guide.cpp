@@ -1,4 +1,4 @@
-// Guide-star tracking: the search's edge states and a change of guide
+// Guide-star tracking: the correlation's ties, the search's edge states and a change of guide
 // star; the golden stacks follow the guide star itself.
 #include <gtest/gtest.h>
 
@@ -38,6 +38,26 @@ void Sky(Session& s, const std::vector<StarSpec>& stars, double sky = 600, unsig
 }
 
 }  // namespace
+
+TEST(Correlate, FirstMaximumInScanOrderWinsAndNegativesKeepOrigin) {
+  const int box = 8;
+  Plane<int32_t> t(box, box), a(2 * box, 2 * box);
+  t(0, 0) = 1;  // C(dx, dy) is then a(dx, dy)
+  a(5, 1) = 9;
+  a(3, 1) = 9;
+  a(1, 3) = 9;
+  Correlation c;
+  ASSERT_TRUE(Correlate(t, a, box, c, {}));
+  EXPECT_EQ(c.bestDx, 3);
+  EXPECT_EQ(c.bestDy, 1);
+  EXPECT_EQ(c.best, 9);
+
+  t(0, 0) = -1;  // every C is 0 or negative: nothing beats the start value 0
+  ASSERT_TRUE(Correlate(t, a, box, c, {}));
+  EXPECT_EQ(c.best, 0);
+  EXPECT_EQ(c.bestDx, 0);
+  EXPECT_EQ(c.bestDy, 0);
+}
 
 TEST(GuideSearch, NoGuideStarAndBoxChanges) {
   TestSession ts;
