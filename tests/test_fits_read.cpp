@@ -11,7 +11,6 @@
 #include "process/image_files.h"
 #include "process/process_pic.h"
 #include "support.h"
-#include "workspace/select_pic.h"
 
 using namespace qv;
 using qvtest::TempDir;
@@ -189,17 +188,6 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
       EXPECT_EQ(r.Text().rfind("erreur 6 ", 0), 0u) << c.what;
     }
   }
-  // Selecting such an image in the window: the debug log gets the message.
-  std::vector<double> values(static_cast<size_t>(planeSize), 100);
-  values[3] = nan;
-  WriteWithCfitsio(path, FLOAT_IMG, w, h, 1, values);
-  TestSession s(path);
-  s.form1.mnuDebug = true;
-  SelectionShown shown(s.form1);
-  const Outcome r = ProcessAndTrack(*s, 1, true, shown);
-  ASSERT_FALSE(s.form1.DebugLog.empty());
-  EXPECT_EQ(s.form1.DebugLog[0], r.Text());
-  EXPECT_NE(r.Text().find("x 3, y 0 du plan 1)"), std::string::npos);
 }
 
 TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {

@@ -8,7 +8,6 @@
 #include "core/options.h"
 #include "support.h"
 #include "workspace/form1.h"
-#include "workspace/image_list.h"
 #include "workspace/project.h"
 
 using namespace qv;
@@ -80,13 +79,6 @@ class ProjectFile : public ::testing::Test {
   std::string img = dir.File("a.fts");
   std::vector<std::string> lines = kSettings;
   TestSession s;
-};
-
-struct FakeDialogs : FileDialogs {
-  std::string answer;
-  std::vector<FileDialogRequest> asked;
-  std::string OpenFile(const FileDialogRequest& r) override { return asked.push_back(r), answer; }
-  SaveAnswer SaveFile(const FileDialogRequest& r) override { return asked.push_back(r), SaveAnswer{answer, 0}; }
 };
 
 using Lines = std::vector<std::string>;
@@ -325,57 +317,4 @@ TEST(ProjectWrite, TextIsWrittenInWindows1252) {
   for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
   EXPECT_EQ(Utf8ToWindows1252(Windows1252ToUtf8(all)), all);
   EXPECT_EQ(Utf8ToWindows1252("\xC3(\xF0\x9F\x98\x80"), "?(?");
-}
-
-TEST(ImageList, PopulateBuildsTheStripInTheRunningState) {
-  TestSession s;
-  s->opt.UseMask = Bin2x2 | PixAspect;
-  s->opt.PixRatio = 1.5f;
-  s->ResizeImageArrays(3);
-  for (size_t i = 1; i <= 3; ++i) s->Img[i] = Entry("/x/" + std::to_string(i) + ".fts", 0, 0);
-  s->Img[3].ImgChecked = 0;
-  EXPECT_EQ(ThumbnailStep(*s), 6);  // 1000 / 2 x 1.5 / 120
-  std::vector<std::string> built;
-  s.services.events.onYield = [&] {
-    // A stop request ends the loop after the current thumbnail.
-    if (s->RunState != 1 || s.form1.Caption.find('/') == std::string::npos) return;
-    if (built.empty() || built.back() != s.form1.Caption) built.push_back(s.form1.Caption);
-    if (s.form1.Caption == "2/3") s->RunState = 2;
-  };
-  Populate(s.form1, 1, false);
-  s.services.events.onYield = nullptr;
-  EXPECT_EQ(built, (std::vector<std::string>{"1/3", "2/3"}));
-  EXPECT_EQ(s.form1.Check9[1].ForeColor, 0xFF0000);  // entry 1 carries NewRef
-  Populate(s.form1, 3, true);                        // new entries are checked
-  EXPECT_EQ(s->Img[3].ImgChecked, 1);
-  EXPECT_EQ(s.form1.Check9[3].Value, 1);
-}
-
-TEST_F(ProjectFile, MenuCommandsUseTheDialogsAndTheGuard) {
-  s->ResizeImageArrays(1);
-  s->Img[1] = Entry(img, 0.5, 0.5);
-  s->guide.GuideBox = 32;
-  FakeDialogs d;
-  s->RunState = 1;
-  mnuSavePrj_Click(s.form1, d);
-  EXPECT_TRUE(d.asked.empty());
-  s->RunState = 0;
-
-  d.answer = dir.File("p.txt");
-  s.form1.Project = "/old/place/x.txt";
-  mnuSavePrj_Click(s.form1, d);
-  ASSERT_EQ(d.asked.size(), 1u);
-  EXPECT_EQ(d.asked[0].title, "Enregistrer un projet");
-  EXPECT_EQ(d.asked[0].initialFile, "/old/place/x.txt");
-  EXPECT_EQ(s.form1.Project, d.answer);
-
-  s.form1.Text7 = "2";
-  s.form1.mnuDebug = true;
-  s.form1.DebugLog = {"old"};
-  mnuLoadPrj_Click(s.form1, d);
-  EXPECT_EQ(d.asked[1].startFolder, dir.path().string() + "/");
-  ASSERT_FALSE(s.form1.DebugLog.empty());  // cleared, then the load's own lines
-  EXPECT_EQ(s.form1.DebugLog[0], "Ouverture du projet " + d.answer);
-  EXPECT_EQ(s->ImageCount(), 1);
-  EXPECT_TRUE(s.form1.Text7.empty());
 }
