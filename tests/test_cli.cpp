@@ -186,13 +186,6 @@ TEST(Cli, MasterNamesItsTemporaryFolder) {
     EXPECT_NE(r.err.find("dossier temporaire : " + folder + "\n"), std::string::npos) << prefix << r.err;
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.File("tmp")));
-  // A stack whose temporary folder is missing says so before any frame is read.
-  const qvtest::CliResult missing =
-      qvtest::Cli(dir, "stack " + frame + frame + "--guide 12,8 --out '" + dir.File("s.fts") + "'",
-                  "TMPDIR='" + dir.File("gone") + "' ");
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("dossier temporaire inutilisable"), std::string::npos) << missing.err;
-  EXPECT_EQ(missing.err.find("image 1"), std::string::npos) << missing.err;
   // A temporary folder that is a file: even the superuser cannot make a
   // folder in it.
   qvtest::WriteBytes(dir.File("plainfile"), {0});

@@ -25,36 +25,10 @@ bool ShowsNumber(const std::string& text, int number) {
 
 }  // namespace
 
-// The wording of each task once; the tool's own messages below pin three
-// whole sentences (a full disk, a refused folder, a file cut short), and the
-// golden outputs those of a missing or cut input.
-TEST(ErrorWords, EachNumberSaysWhatHappenedToWhichFileAndWhatToDo) {
-  struct Case {
-    int number;
-    FileTask task;
-    std::string begins;  // what happened, and how the file is named
-    std::string advice;  // part of what to do
-  };
-  const std::vector<Case> cases = {
-      {61, FileTask::Temporary, "disque plein en écrivant dans le dossier temporaire " + kFile + " : ", "TMPDIR"},
-      {75, FileTask::Read, "accès refusé en lisant " + kFile + " : ", "pas lisible"},
-      {7, FileTask::ProjectLoad, "mémoire insuffisante en lisant le projet " + kFile + " : ", "ligne trop longue"},
-      {6, FileTask::Combine, "nombre hors limites en relisant les fichiers temporaires du dossier " + kFile + " : ",
-       "décalages"},
-      {9, FileTask::Process, "dimensions incohérentes en traitant " + kFile + " : ", "dark, PLU, masque"},
-      {58, FileTask::Write, "un fichier de ce nom existe déjà en écrivant " + kFile + " : ", "autre nom"},
-      {5, FileTask::ProjectLoad, "valeur refusée en lisant le projet " + kFile + " : ", "32, 64 ou 128"},
-      {61, FileTask::ProjectSave, "disque plein en enregistrant le projet " + kFile + " : ", "autre dossier"},
-      {12345, FileTask::Read, "erreur inattendue en lisant " + kFile + " : ", "signalez-la"},
-  };
-  for (const Case& c : cases) {
-    const std::string words = ErrorWords(c.number, kFile, c.task);
-    EXPECT_EQ(words.rfind(c.begins, 0), 0u) << words;
-    EXPECT_NE(words.find(c.advice, c.begins.size()), std::string::npos) << words;
-  }
-
-  // Whatever the number and the task: the file named, advice after it,
-  // and the number itself nowhere.
+// Whatever the number and the task: the file named, advice after it, and
+// the number itself nowhere. The sentences themselves are the tool's
+// (below, and the golden outputs for a missing or cut input).
+TEST(ErrorWords, EveryNumberNamesTheFileAndGivesAdviceWithoutItsNumber) {
   const FileTask tasks[] = {FileTask::Read,        FileTask::Process,     FileTask::Write,  FileTask::Temporary,
                             FileTask::ProjectLoad, FileTask::ProjectSave, FileTask::Combine};
   for (int number : {5, 6, 7, 9, 11, 13, 52, 53, 58, 61, 62, 70, 75, 340, 380, 12345})

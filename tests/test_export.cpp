@@ -136,28 +136,6 @@ TEST(SaveCommands, ABareNameTakesTheSelectedFiltersExtensionAndTheWriterFollowsI
   EXPECT_EQ(qv::FilterExtension("*.fts;*.fit"), "");
 }
 
-// The kind written, the editor's names and a cancelled dialog are the
-// window tests' (aRunOpensTheDestinationAndTheEditor and the save dialog
-// cases); the main window's guard is the model's alone.
-TEST(SaveCommands, TheMainWindowSavesNothingWhileBusyOrRunning) {
-  TempDir dir;
-  qvtest::TestSession s;
-  const Plane<int32_t> shown = Patches(6, 4);
-  s.form1.Busy = true;
-  EXPECT_EQ(qv::SaveMainImageAs(s.form1, dir.File("busy.bmp"), shown), 0);
-  s.form1.Busy = false;
-  s->RunState = 1;
-  EXPECT_EQ(qv::SaveMainImageAs(s.form1, dir.File("busy.bmp"), shown), 0);
-  EXPECT_FALSE(fs::exists(dir.File("busy.bmp")));
-  s->RunState = 0;
-  ASSERT_EQ(qv::SaveMainImageAs(s.form1, dir.File("idle.bmp"), shown), 0);
-  EXPECT_TRUE(fs::exists(dir.File("idle.bmp")));
-  EXPECT_EQ(s.form1.StatusText, "Enregistré : " + dir.File("idle.bmp"));
-  // A folder that is a file: the status bar says the picture was not written.
-  EXPECT_NE(qv::SaveMainImageAs(s.form1, dir.File("idle.bmp") + "/x.fts", shown), 0);
-  EXPECT_EQ(s.form1.StatusText.rfind("Enregistrement impossible : ", 0), 0u) << s.form1.StatusText;
-}
-
 TEST(BatchTiff, ConvertsWhatIsNotTakenUnderANameToTheFirstDotF) {
   // The name runs to the first ".f", folders included; other kinds have none.
   EXPECT_EQ(qv::BatchTiffName("/data/M31.FIT"), "/data/M31.tif");
@@ -187,17 +165,12 @@ TEST(FitsHeaderView, CardsUpToEndAndCaption) {
                                    "NAXIS   =                    0", "end", "COMMENT after the end"});
   qvtest::WriteBytes(path, bytes);
   qvtest::TestSession s(path);
-  s->RunState = 1;
-  EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
-  s->RunState = 0;
   const auto v = qv::mnuFITS_Click(s.form1);
   ASSERT_TRUE(v.shown);
   EXPECT_EQ(v.caption, "Entête FTS - m42.fits");
   ASSERT_EQ(v.lines.size(), 4u);
   EXPECT_EQ(v.lines[3].substr(0, 3), "end");
   EXPECT_EQ(s.form1.DebugLog.size(), 4u);
-  s->CurPic = 0;
-  EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
 
   // Without an END card: every whole card, the last block cut short too.
   std::vector<std::string> cards(40, "COMMENT");

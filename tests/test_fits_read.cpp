@@ -47,16 +47,6 @@ void WriteWithCfitsio(const std::string& path, int bitpix, long w, long h, int p
   ASSERT_EQ(status, 0) << "cfitsio status " << status << " for " << path;
 }
 
-// The header of a 16-bit w x h image with `extra` cards before its END.
-std::vector<uint8_t> Header16(int w, int h, const std::vector<std::string>& extra = {}) {
-  std::vector<std::string> cards = {"SIMPLE  =                    T", "BITPIX  =                   16",
-                                    "NAXIS   =                    2", "NAXIS1  = " + std::to_string(w),
-                                    "NAXIS2  = " + std::to_string(h)};
-  cards.insert(cards.end(), extra.begin(), extra.end());
-  cards.push_back("END");
-  return qvtest::FitsHeader(cards);
-}
-
 // The header of the file at `path` read into a fresh entry.
 ImageEntry ReadListHeader(const std::string& path, HeaderResult* result = nullptr) {
   FreeImageLoader loader;
@@ -245,15 +235,15 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
   TempDir dir;
   const std::string path = dir.File("flags.fts");
   for (const Case& c : cases) {
-    qvtest::WriteBytes(path, Header16(2, 2, {c.card}));
+    qvtest::WriteFits16(path, 2, 2, 1, {0, 0, 0, 0}, {c.card});
     EXPECT_EQ(ReadListHeader(path).ImgFlags, c.flags) << c.card;
   }
 
   // Masters share slot 0: each read starts from clear flags, BZERO and
   // NAXIS3, so one master's cards never leak into the next.
-  qvtest::WriteBytes(dir.File("dark.fts"), Header16(2, 2,
-                                                    {"NAXIS3  = 3", "BZERO   = 32768", "READOUTM= 'RAW'", "XORGSUBF= 1",
-                                                     "YORGSUBF= 1", "INSTRUME= 'ssdsi'"}));
+  qvtest::WriteFits16(
+      dir.File("dark.fts"), 2, 2, 1, {0, 0, 0, 0},
+      {"NAXIS3  = 3", "BZERO   = 32768", "READOUTM= 'RAW'", "XORGSUBF= 1", "YORGSUBF= 1", "INSTRUME= 'ssdsi'"});
   qvtest::WriteBytes(dir.File("flat.fts"), qvtest::FitsHeader(std::vector<std::string>{"BITPIX  = 16", "END"}));
   TestSession s;
   s->ResizeImageArrays(0);
@@ -269,8 +259,6 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
 
 TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   TempDir dir;
-  std::vector<uint8_t> bytes = Header16(3, 2);
-  bytes.resize(5760, 0);
   // The same bytes under picture or TIFF names go to those readers, which
   // refuse them and leave the fields as they were.
   for (const auto& [name, read] : {std::pair{"a.FITS", true},
@@ -279,7 +267,7 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
                                    {"d.jpeg", false},
                                    {"e.tiff", false},
                                    {"f.fits.txt", false}}) {
-    qvtest::WriteBytes(dir.File(name), bytes);
+    qvtest::WriteFits16(dir.File(name), 3, 2, 1, std::vector<int>(6));
     HeaderResult r;
     const ImageEntry e = ReadListHeader(dir.File(name), &r);
     EXPECT_EQ(r, read ? HeaderResult::Ok : HeaderResult::Unreadable) << name;
@@ -289,7 +277,7 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
   // A list image whose BITPIX is known is not read again, even if the
   // file changed since.
-  qvtest::WriteBytes(dir.File("a.FITS"), Header16(9, 9));
+  qvtest::WriteFits16(dir.File("a.FITS"), 9, 9, 1, std::vector<int>(81));
   EXPECT_EQ(ReadHeader(*s, 1), HeaderResult::AlreadyRead);
   EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
   // A missing file leaves every field alone.

@@ -184,40 +184,25 @@ TEST(TiffRead, UnreadableFilesAreRefusedCleanly) {
     TestSession s(path);
     EXPECT_FALSE(ProcessPic(*s, 1, 1)) << c.name;
   }
-  // Cut anywhere, a file either loses its directory or its pixels.
-  WriteWithLibtiff(dir.File("whole.tif"), t);
-  const std::vector<uint8_t> good = qvtest::ReadBytes(dir.File("whole.tif"));
-  for (size_t keep = 0; keep < good.size(); keep += 7) {
-    const std::string path = dir.File("cut.tif");
-    qvtest::WriteBytes(path, std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(keep)));
-    TestSession s(path);
-    EXPECT_FALSE(ProcessPic(*s, 1, 1)) << "cut at " << keep;
-  }
 }
 
 TEST(TiffRead, DirectoryValueRules) {
   TempDir dir;
   const std::string path = dir.File("hand.tif");
   // ImageWidth twice: the second, a LONG, is the one that counts.
-  qvtest::WriteBytes(path, Handmade({{256, 3, 1, 9},
-                                     {256, 4, 1, 2},
-                                     {257, 3, 1, 2},
-                                     {258, 3, 1, 8},
-                                     {259, 3, 1, 1},
-                                     {273, 4, 1, AfterDirectory(6)}},
-                                    {10, 20, 30, 40}));
-  {
-    TestSession s(path);
-    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-    EXPECT_EQ(std::make_tuple(s->pic.PicR.Width(), s->pic.PicR(1, 0), s->pic.PicB(0, 1)), std::make_tuple(2, 160, 240));
-  }
-  const uint32_t data = AfterDirectory(5);
+  const std::vector<Entry> twice = {{256, 3, 1, 9}, {256, 4, 1, 2}, {257, 3, 1, 2},
+                                    {258, 3, 1, 8}, {259, 3, 1, 1}, {273, 4, 1, AfterDirectory(6)}};
+  qvtest::WriteBytes(path, Handmade(twice, {10, 20, 30, 40}));
+  TestSession s(path);
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_EQ(std::make_tuple(s->pic.PicR.Width(), s->pic.PicR(1, 0), s->pic.PicB(0, 1)), std::make_tuple(2, 160, 240));
   // Three 16-bit samples whose bits sit at an offset, read from there.
-  qvtest::WriteBytes(
-      path, Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, data}, {259, 3, 1, 1}, {273, 4, 1, data + 6}},
-                     {16, 0, 16, 0, 16, 0}));
+  const uint32_t data = AfterDirectory(5);
   TiffHeader h;
-  ASSERT_TRUE(ReadTiffHeader(path, h));
+  ASSERT_TRUE(ParseTiffHeader(
+      Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, data}, {259, 3, 1, 1}, {273, 4, 1, data + 6}},
+               {16, 0, 16, 0, 16, 0}),
+      h));
   EXPECT_EQ(std::tie(h.samples, h.bits, h.offset), std::make_tuple(3, 16, static_cast<int32_t>(data + 6)));
   // Refused headers, leaving the result alone: no Compression entry, bits
   // array past the end of the file.
@@ -226,16 +211,15 @@ TEST(TiffRead, DirectoryValueRules) {
       {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, 5000}, {259, 3, 1, 1}, {273, 4, 1, data}},
   };
   for (const auto& entries : refused) {
-    qvtest::WriteBytes(path, Handmade(entries, std::vector<uint8_t>(64, 1)));
     TiffHeader untouched;
     untouched.width = 77;
-    EXPECT_FALSE(ReadTiffHeader(path, untouched));
+    EXPECT_FALSE(ParseTiffHeader(Handmade(entries, std::vector<uint8_t>(64, 1)), untouched));
     EXPECT_EQ(untouched.width, 77);
   }
   // A readable header whose 32-bit samples have no place in the planes.
   qvtest::WriteBytes(path,
                      Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 32}, {259, 3, 1, 1}, {273, 4, 1, data}},
                               std::vector<uint8_t>(64, 1)));
-  TestSession s(path);
-  EXPECT_FALSE(ProcessPic(*s, 1, 1));
+  TestSession t(path);
+  EXPECT_FALSE(ProcessPic(*t, 1, 1));
 }
