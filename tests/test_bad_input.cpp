@@ -37,7 +37,7 @@ std::vector<Bad> BadFiles() {
   std::vector<uint8_t> good = Fits("16", "2", "4", "4", 2880);
   std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00};
   for (int i = 0; i < 300; ++i) jpeg.push_back(static_cast<uint8_t>(i * 37));
-  return {
+  std::vector<Bad> bad = {
       {"cut_header.fts", std::vector<uint8_t>(good.begin(), good.begin() + 1000), "tronqué"},
       {"cut_data.fts", Fits("16", "2", "40", "40", 1000), "tronquées"},
       {"huge_naxis1.fts", Fits("16", "2", "99999999", "4", 2880), "illisible"},
@@ -60,6 +60,12 @@ std::vector<Bad> BadFiles() {
       // 21.6 GB of doubles claimed by a file of two blocks.
       {"claims_huge.fts", Fits("-64", "3", "30000", "30000", 2880, {"NAXIS3  = 3"}), "tronquées"},
   };
+  // Shipped files of a few hundred bytes that declare 30000 x 30000 pixels,
+  // which decoded whole took gigabytes.
+  for (const char* name : {"rle8_30000.bmp", "rle4_30000.bmp", "truncated_24bit_30000.bmp", "jpeg_30000.jpg"})
+    bad.push_back({name, qvtest::ReadBytes(std::string(QUELVISTA_HOSTILE_FILES) + "/" + name),
+                   "image illisible (taille d'image démesurée (30000 x 30000 pixels)) : "});
+  return bad;
 }
 
 }  // namespace
