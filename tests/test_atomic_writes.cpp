@@ -114,25 +114,6 @@ TEST(AtomicWrites, TheNextSaveRemovesStalePartsOfItsName) {
   EXPECT_EQ(WriteFileReplacing(dir.File("missing/a"), {&bytes}).err, kErrPathAccess);
 }
 
-// The batch conversion's TIFF never takes the place of a file, whether it
-// was there before or written in the meantime; a disk that fills leaves
-// no TIFF at all.
-TEST(AtomicWrites, ABatchTiffNeverReplacesAFile) {
-  TempDir dir;
-  const Plane<int32_t> shown = Shown();
-  const std::string path = dir.File("a.tif");
-  ASSERT_TRUE(WriteNewTiffFile(Planes(shown), path));
-  const std::vector<uint8_t> mine = {'m', 'i', 'n', 'e'};
-  qvtest::WriteBytes(path, mine);
-  EXPECT_EQ(WriteNewTiffFile(Planes(shown), path).err, kErrFileAlreadyExists);
-  EXPECT_EQ(qvtest::ReadBytes(path), mine);
-  {
-    ScopedWriteBudget full(300);
-    EXPECT_FALSE(WriteNewTiffFile(Planes(shown), dir.File("b.tif")));
-  }
-  EXPECT_EQ(NamesIn(dir), std::vector<std::string>{"a.tif"});
-}
-
 // The settings file, too: a file size limit that stops its write midway
 // leaves the old file whole, nothing beside it, and the save reported failed
 // (the settings library alone would put the truncated file in its place).

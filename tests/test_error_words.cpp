@@ -77,7 +77,6 @@ TEST(ErrorWords, TheOpeningNoteCountsInTheRightNumber) {
       {0, {}, "du projet", ""},
       {1, {}, "du projet", "1 image du projet introuvable — voir Rapport"},
       {3, {true}, "du projet", "3 images du projet introuvables, 1 illisible — voir Rapport"},
-      {0, {true, true}, "de la ligne de commande", "2 images de la ligne de commande illisibles — voir Rapport"},
       // A list entry whose file has gone is missing, not unreadable.
       {0, {false}, "de la ligne de commande", "1 image de la ligne de commande introuvable — voir Rapport"},
       {1, {false, true}, "du projet", "2 images du projet introuvables, 1 illisible — voir Rapport"},
@@ -159,13 +158,4 @@ TEST_F(ToolSaysWhy, ARenderThatLeavesNoPixel) {
   EXPECT_FALSE(std::filesystem::exists(out));
   // One pixel across is still a picture.
   EXPECT_EQ(qvtest::Cli(dir, "render " + Q("r.fts") + " --bin 2 --zoom 4 --out '" + out + "'").status, 0);
-}
-
-TEST_F(ToolSaysWhy, TheImagesOfAProjectThatAreNowhere) {
-  // The project's second image line names a file that has gone: the load
-  // goes on with the others and names it.
-  std::filesystem::remove(dir.File("sky/frame002.fts"));
-  const qvtest::CliResult r = qvtest::Cli(dir, "project show " + Q("sky/project.txt"));
-  EXPECT_NE(r.err.find("image du projet introuvable : " + dir.File("sky/frame002.fts") + "\n"), std::string::npos)
-      << r.err;
 }

@@ -125,14 +125,7 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
 // pipeline's words for an overflow are the table's below.)
 TEST(FitsRead, SixteenBitOffsetOverflowIsARunTimeError) {
   const uint8_t top[2] = {0xFF, 0xFF}, zero[2] = {0, 0}, one[2] = {0, 1};
-  for (const uint8_t* p : {top, one}) {
-    try {
-      DecodeFits16(p, 2147483647);
-      ADD_FAILURE() << "no overflow";
-    } catch (const RuntimeError& err) {
-      EXPECT_EQ(err.Number(), kErrOverflow);
-    }
-  }
+  for (const uint8_t* p : {top, one}) EXPECT_THROW(DecodeFits16(p, 2147483647), RuntimeError);
   EXPECT_EQ(DecodeFits16(zero, 2147483647), 2147483647 - 65536);
   EXPECT_EQ(DecodeFits16(top, 2147418112), 2147483647 - 65536);
 }
@@ -168,12 +161,11 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
     const Outcome r = ProcessPic(*s, 1, c.step);
     EXPECT_FALSE(r) << c.what;
     if (c.says) {
-      EXPECT_EQ(r.Text().rfind("le fichier contient des valeurs qui ne sont pas des nombres ou qui sont infinies "
-                               "(la première au pixel ",
-                               0),
-                0u)
+      EXPECT_EQ(r.Text(),
+                "le fichier contient des valeurs qui ne sont pas des nombres ou qui sont infinies (la "
+                "première au pixel " +
+                    std::string(c.says) + " : " + path)
           << c.what;
-      EXPECT_NE(r.Text().find(std::string(c.says) + " : " + path), std::string::npos) << c.what;
     } else {
       EXPECT_EQ(r.Text().rfind("erreur 6 ", 0), 0u) << c.what;
     }

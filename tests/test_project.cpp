@@ -20,8 +20,6 @@ void WriteText(const std::string& path, const std::string& text) {
   qvtest::WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-void Touch(const std::string& path) { WriteText(path, "x"); }
-
 std::string Join(const std::vector<std::string>& lines, const char* end = "\r\n") {
   std::string t;
   for (const std::string& l : lines) t += l + end;
@@ -66,7 +64,7 @@ ProjectRead Parse(const std::vector<std::string>& lines, int32_t useMaskBefore =
 // A folder with one image, for the window's loads.
 class ProjectFile : public ::testing::Test {
  protected:
-  ProjectFile() { Touch(img); }
+  ProjectFile() { WriteText(img, "x"); }
   ProjectLoad Load(const std::vector<std::string>& text) {
     WriteText(dir.File("p.txt"), Join(text));
     return LoadProject(s.form1, dir.File("p.txt"));
@@ -246,10 +244,6 @@ TEST(ProjectApply, WithoutAWindowTheEngineEndsAsThroughTheWindow) {
   const Form1& w = window.form1;
   EXPECT_EQ(std::vector<int>({held.expand, held.guideBoxChoice, held.autoLevels, held.levelSlider}),
             std::vector<int>({w.Check6, w.Option1, w.Check3, w.HScroll1}));
-
-  // Entries replace the list, without a list step (entry 1 keeps its flags).
-  EXPECT_EQ(ApplyProject(*engine, Parse(Edited({}, {kA, kA})), held).outcome, ProjectLoad::Completed);
-  EXPECT_TRUE(engine->ImageCount() == 2 && engine->Img[2].ImgFile == "/prj/a.fts" && engine->Img[1].ImgRegFlags == 0);
 }
 
 TEST_F(ProjectFile, AnErrorKeepsInForceWhatWasReadBeforeIt) {
