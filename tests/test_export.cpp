@@ -58,8 +58,6 @@ TEST(SaveJpeg, AnotherDecoderReadsTheShownPicture) {
   // The array as a view shows it: 40 x 30 at 50% with aspect 1.5 and mirror.
   const Plane<int32_t> array = Patches(40, 30);
   const Plane<int32_t> shown = qv::ShowPixels(array, qv::ShowPixelsGeometry(40, 30, true, 1.5, 50, true));
-  ASSERT_EQ(shown.Width(), 30);
-  ASSERT_EQ(shown.Height(), 15);
   const std::string path = dir.File("preview.jpg");
   ASSERT_TRUE(qv::SaveJpeg(shown, path));
   Decoded d;
