@@ -86,9 +86,14 @@ void WriteFits16(const std::string& path, int w, int h, int planes, const std::v
   WriteBytes(path, bytes);
 }
 
+namespace {
+
+// A little-endian field of a hand-made file.
 void PutLe(std::vector<uint8_t>& b, size_t at, int64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
+
+}  // namespace
 
 std::vector<uint8_t> OneStripTiff(int w, int h, int bits, int dataBytes, uint8_t fill) {
   constexpr int entries = 7;
@@ -109,10 +114,6 @@ std::vector<uint8_t> OneStripTiff(int w, int h, int bits, int dataBytes, uint8_t
   }
   b.resize(b.size() + static_cast<size_t>(dataBytes), fill);
   return b;
-}
-
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
 }
 
 std::vector<uint8_t> BmpFile(int w, int h, int bits, int compression, const std::vector<uint8_t>& palette,

@@ -110,10 +110,6 @@ std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards);
 void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
                  const std::vector<std::string>& extra = {});
 
-// Little-endian fields of hand-made or written files.
-void PutLe(std::vector<uint8_t>& b, size_t at, int64_t v, int bytes);
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at);
-
 // An uncompressed one-strip grey TIFF (Intel order) of w x h pixels of
 // `bits` bits whose strip holds only `dataBytes` bytes of `fill`: cut short
 // unless dataBytes covers the declared size.

@@ -17,7 +17,6 @@
 #include "io/picture_export.h"
 #include "io/tiff_writer.h"
 #include "platform/settings_store.h"
-#include "stack/master_frames.h"
 #include "support.h"
 #include "workspace/project_file.h"
 
@@ -47,37 +46,22 @@ struct WriterCase {
   const char* kind;
   const char* name;
   // Writes the file and tells whether it succeeded.
-  std::function<bool(const TempDir&, const std::string& path)> write;
+  std::function<bool(const std::string& path)> write;
 };
 
 std::vector<WriterCase> Writers() {
   static const Plane<int32_t> shown = Shown();
   return {
-      {"FITS", "out.fts", [](const TempDir&, const std::string& p) { return bool(WriteFitsFile(Planes(shown), p)); }},
-      {"TIFF", "out.tif", [](const TempDir&, const std::string& p) { return bool(WriteTiffFile(Planes(shown), p)); }},
-      {"BMP", "out.bmp", [](const TempDir&, const std::string& p) { return bool(SavePictureAsBmp(shown, p)); }},
-      {"JPEG", "out.jpg", [](const TempDir&, const std::string& p) { return bool(SaveJpeg(shown, p)); }},
+      {"FITS", "out.fts", [](const std::string& p) { return bool(WriteFitsFile(Planes(shown), p)); }},
+      {"TIFF", "out.tif", [](const std::string& p) { return bool(WriteTiffFile(Planes(shown), p)); }},
+      {"BMP", "out.bmp", [](const std::string& p) { return bool(SavePictureAsBmp(shown, p)); }},
+      {"JPEG", "out.jpg", [](const std::string& p) { return bool(SaveJpeg(shown, p)); }},
       {"projet", "out.txt",
-       [](const TempDir&, const std::string& p) {
+       [](const std::string& p) {
          Project project;
          project.images.emplace(1);
          (*project.images)[0].ImgFile = "/x/a.fts";
          return WriteProjectFile(project, p).outcome == ProjectSave::Saved;
-       }},
-      {"maître", "master.fts",
-       [](const TempDir& dir, const std::string& p) {
-         MasterRequest request;
-         for (int k = 1; k <= 3; ++k) {
-           const std::string frame = dir.File("dark" + std::to_string(k) + ".fts");
-           if (!std::filesystem::exists(frame)) {
-             // The frames go in before the disk fills.
-             std::vector<int> v(12 * 9, 300 + 10 * k);
-             qvtest::WriteFits16(frame, 12, 9, 1, v);
-           }
-           request.frames.push_back(frame);
-         }
-         request.out = p;
-         return BuildMasterFromFrames(request, MasterWatch{}).status == MasterResult::Written;
        }},
   };
 }
@@ -93,11 +77,11 @@ TEST(AtomicWrites, EachWriterReplacesWholeOrNotAtAllAndLeavesNoPart) {
   for (const WriterCase& w : Writers()) {
     TempDir dir;
     const std::string path = dir.File(w.name);
-    ASSERT_TRUE(w.write(dir, path)) << w.kind;  // the master's frames are written here
+    ASSERT_TRUE(w.write(path)) << w.kind;
     const std::vector<uint8_t> first = qvtest::ReadBytes(path);
     qvtest::WriteBytes(path, old);
     const std::vector<std::string> before = NamesIn(dir);
-    ASSERT_TRUE(w.write(dir, path)) << w.kind;
+    ASSERT_TRUE(w.write(path)) << w.kind;
     EXPECT_EQ(qvtest::ReadBytes(path), first) << w.kind;
     EXPECT_EQ(NamesIn(dir), before) << w.kind;
     for (const int64_t budget : {int64_t{0}, int64_t{1}, static_cast<int64_t>(first.size()) - 1}) {
@@ -105,7 +89,7 @@ TEST(AtomicWrites, EachWriterReplacesWholeOrNotAtAllAndLeavesNoPart) {
       bool written = true;
       {
         ScopedWriteBudget full(budget, budget == 0 ? kErrPathAccess : kErrDiskFull);
-        written = w.write(dir, path);
+        written = w.write(path);
       }
       EXPECT_FALSE(written) << w.kind << " " << budget;
       EXPECT_EQ(qvtest::ReadBytes(path), old) << w.kind << " " << budget;
@@ -114,23 +98,9 @@ TEST(AtomicWrites, EachWriterReplacesWholeOrNotAtAllAndLeavesNoPart) {
   }
 }
 
-TEST(AtomicWrites, TheErrorSaysWhatHappened) {
-  TempDir dir;
-  const std::vector<uint8_t> bytes(500, 7);
-  {
-    ScopedWriteBudget full(200);
-    EXPECT_EQ(WriteFileReplacing(dir.File("a"), {&bytes}).err, kErrDiskFull);
-  }
-  {
-    ScopedWriteBudget readOnly(0, kErrPathAccess);
-    EXPECT_EQ(WriteFileReplacing(dir.File("a"), {&bytes}).err, kErrPathAccess);
-  }
-  EXPECT_EQ(WriteFileReplacing(dir.File("missing/a"), {&bytes}).err, kErrPathAccess);
-  EXPECT_TRUE(NamesIn(dir).empty());
-}
-
 // Parts left by a killed save of the same name go at the next save; those
-// of other names, and other files, stay.
+// of other names, and other files, stay. (The words of a full disk and of a
+// refused folder are the tool's test's.)
 TEST(AtomicWrites, TheNextSaveRemovesStalePartsOfItsName) {
   TempDir dir;
   const std::vector<uint8_t> stale = {'x'};
@@ -140,25 +110,8 @@ TEST(AtomicWrites, TheNextSaveRemovesStalePartsOfItsName) {
   ASSERT_TRUE(WriteFileReplacing(dir.File("a.fts"), {&bytes}));
   EXPECT_EQ(NamesIn(dir),
             (std::vector<std::string>{"a.fts", "a.fts.part1234567", "a.fts.partial", "b.fts.part000042"}));
-}
-
-// The batch conversion's TIFF never takes the place of a file, whether it
-// was there before or written in the meantime; a disk that fills leaves
-// no TIFF at all.
-TEST(AtomicWrites, ABatchTiffNeverReplacesAFile) {
-  TempDir dir;
-  const Plane<int32_t> shown = Shown();
-  const std::string path = dir.File("a.tif");
-  ASSERT_TRUE(WriteNewTiffFile(Planes(shown), path));
-  const std::vector<uint8_t> mine = {'m', 'i', 'n', 'e'};
-  qvtest::WriteBytes(path, mine);
-  EXPECT_EQ(WriteNewTiffFile(Planes(shown), path).err, kErrFileAlreadyExists);
-  EXPECT_EQ(qvtest::ReadBytes(path), mine);
-  {
-    ScopedWriteBudget full(300);
-    EXPECT_FALSE(WriteNewTiffFile(Planes(shown), dir.File("b.tif")));
-  }
-  EXPECT_EQ(NamesIn(dir), std::vector<std::string>{"a.tif"});
+  // A missing folder refuses the file as a protected one does.
+  EXPECT_EQ(WriteFileReplacing(dir.File("missing/a"), {&bytes}).err, kErrPathAccess);
 }
 
 // The settings file, too: a file size limit that stops its write midway

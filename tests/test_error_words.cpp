@@ -25,48 +25,10 @@ bool ShowsNumber(const std::string& text, int number) {
 
 }  // namespace
 
-// The wording of each task once; the tool's own messages below pin three
-// whole sentences (a full disk, a refused folder, a file cut short).
-TEST(ErrorWords, EachNumberSaysWhatHappenedToWhichFileAndWhatToDo) {
-  struct Case {
-    int number;
-    FileTask task;
-    std::string begins;  // what happened, and how the file is named
-    std::string advice;  // part of what to do
-  };
-  const std::vector<Case> cases = {
-      {61, FileTask::Temporary, "disque plein en écrivant dans le dossier temporaire " + kFile + " : ", "TMPDIR"},
-      {62, FileTask::ProjectLoad, "le fichier s'arrête avant la fin attendue en lisant le projet " + kFile + " : ",
-       "enregistrez le projet de nouveau"},
-      {75, FileTask::Read, "accès refusé en lisant " + kFile + " : ", "pas lisible"},
-      {70, FileTask::Read, "permission refusée en lisant " + kFile + " : ", "droit de lire"},
-      {7, FileTask::ProjectLoad, "mémoire insuffisante en lisant le projet " + kFile + " : ", "ligne trop longue"},
-      {6, FileTask::Process, "nombre hors limites en traitant " + kFile + " : ", "vérifiez le fichier"},
-      {6, FileTask::Combine, "nombre hors limites en relisant les fichiers temporaires du dossier " + kFile + " : ",
-       "décalages"},
-      {13, FileTask::ProjectLoad, "un nombre attendu n'en est pas un en lisant le projet " + kFile + " : ",
-       "corrigez cette ligne"},
-      {13, FileTask::Process, "un nombre attendu n'en est pas un en traitant " + kFile + " : ", "endommagé"},
-      {9, FileTask::Process, "dimensions incohérentes en traitant " + kFile + " : ", "dark, PLU, masque"},
-      {11, FileTask::ProjectLoad, "taille d'image nulle en lisant le projet " + kFile + " : ", "un pixel"},
-      {52, FileTask::Write, "nom de fichier incorrect en écrivant " + kFile + " : ", "choisissez un nom"},
-      {53, FileTask::Read, "fichier introuvable en lisant " + kFile + " : ", "vérifiez le nom et le dossier"},
-      {53, FileTask::Write, "fichier introuvable en écrivant " + kFile + " : ", "créez-le"},
-      {58, FileTask::Write, "un fichier de ce nom existe déjà en écrivant " + kFile + " : ", "autre nom"},
-      {5, FileTask::ProjectLoad, "valeur refusée en lisant le projet " + kFile + " : ", "32, 64 ou 128"},
-      {340, FileTask::ProjectLoad, "valeur refusée en lisant le projet " + kFile + " : ", "32, 64 ou 128"},
-      {380, FileTask::ProjectLoad, "valeur refusée en lisant le projet " + kFile + " : ", "0 à 20"},
-      {61, FileTask::ProjectSave, "disque plein en enregistrant le projet " + kFile + " : ", "autre dossier"},
-      {12345, FileTask::Read, "erreur inattendue en lisant " + kFile + " : ", "signalez-la"},
-  };
-  for (const Case& c : cases) {
-    const std::string words = ErrorWords(c.number, kFile, c.task);
-    EXPECT_EQ(words.rfind(c.begins, 0), 0u) << words;
-    EXPECT_NE(words.find(c.advice, c.begins.size()), std::string::npos) << words;
-  }
-
-  // Whatever the number and the task: the file named, advice after it,
-  // and the number itself nowhere.
+// Whatever the number and the task: the file named, advice after it, and
+// the number itself nowhere. The sentences themselves are the tool's
+// (below, and the golden outputs for a missing or cut input).
+TEST(ErrorWords, EveryNumberNamesTheFileAndGivesAdviceWithoutItsNumber) {
   const FileTask tasks[] = {FileTask::Read,        FileTask::Process,     FileTask::Write,  FileTask::Temporary,
                             FileTask::ProjectLoad, FileTask::ProjectSave, FileTask::Combine};
   for (int number : {5, 6, 7, 9, 11, 13, 52, 53, 58, 61, 62, 70, 75, 340, 380, 12345})
@@ -115,8 +77,6 @@ TEST(ErrorWords, TheOpeningNoteCountsInTheRightNumber) {
       {0, {}, "du projet", ""},
       {1, {}, "du projet", "1 image du projet introuvable — voir Rapport"},
       {3, {true}, "du projet", "3 images du projet introuvables, 1 illisible — voir Rapport"},
-      {2, {true, true}, "du projet", "2 images du projet introuvables, 2 illisibles — voir Rapport"},
-      {0, {true, true}, "de la ligne de commande", "2 images de la ligne de commande illisibles — voir Rapport"},
       // A list entry whose file has gone is missing, not unreadable.
       {0, {false}, "de la ligne de commande", "1 image de la ligne de commande introuvable — voir Rapport"},
       {1, {false, true}, "du projet", "2 images du projet introuvables, 1 illisible — voir Rapport"},
@@ -198,30 +158,4 @@ TEST_F(ToolSaysWhy, ARenderThatLeavesNoPixel) {
   EXPECT_FALSE(std::filesystem::exists(out));
   // One pixel across is still a picture.
   EXPECT_EQ(qvtest::Cli(dir, "render " + Q("r.fts") + " --bin 2 --zoom 4 --out '" + out + "'").status, 0);
-}
-
-TEST_F(ToolSaysWhy, TheImagesOfAProjectThatAreNowhere) {
-  // The project's second image line names a file that has gone: the load
-  // goes on with the others and names it.
-  std::filesystem::remove(dir.File("sky/frame002.fts"));
-  const qvtest::CliResult r = qvtest::Cli(dir, "project show " + Q("sky/project.txt"));
-  EXPECT_NE(r.err.find("image du projet introuvable : " + dir.File("sky/frame002.fts") + "\n"), std::string::npos)
-      << r.err;
-}
-
-TEST_F(ToolSaysWhy, AMasterWhoseWorkingFolderCannotBeMade) {
-  // A temporary folder that is a file: even the superuser cannot make a
-  // folder in it.
-  const std::string temp = dir.File("plainfile");
-  qvtest::WriteBytes(temp, {0});
-  const qvtest::CliResult r =
-      qvtest::Cli(dir, "master dark " + Q("sky/frame001.fts") + " " + Q("sky/frame002.fts") + " --out " + Q("m.fts"),
-                  "TMPDIR='" + temp + "' ");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("dossier de travail impossible à créer : accès refusé en écrivant dans le dossier temporaire " +
-                       temp + " : "),
-            std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("TMPDIR"), std::string::npos) << r.err;
-  EXPECT_FALSE(std::filesystem::exists(dir.File("m.fts")));
 }

@@ -38,40 +38,28 @@ struct Decoded {
 };
 
 // Decodes a picture with a program that does not share our writer's
-// library: Python's imaging library, or ImageMagick when that is missing.
-// False when neither is available.
+// library (ImageMagick); false when it is missing.
 bool DecodeElsewhere(const TempDir& dir, const std::string& path, Decoded& d) {
   const std::string raw = dir.File("decoded.rgb"), size = dir.File("decoded.txt");
-  const std::string py =
-      "python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGB'); "
-      "open(sys.argv[2], 'wb').write(im.tobytes()); open(sys.argv[3], 'w').write('%d %d' % im.size)\" '" +
-      path + "' '" + raw + "' '" + size + "' 2>/dev/null";
-  if (qvtest::RunCommand(py) != 0) {
-    const std::string im = "convert '" + path + "' -depth 8 rgb:'" + raw +
-                           "' 2>/dev/null && identify -format '%w %h' '" + path + "' > '" + size + "' 2>/dev/null";
-    if (qvtest::RunCommand(im) != 0) return false;
-  }
+  const std::string im = "convert '" + path + "' -depth 8 rgb:'" + raw + "' 2>/dev/null && identify -format '%w %h' '" +
+                         path + "' > '" + size + "' 2>/dev/null";
+  if (qvtest::RunCommand(im) != 0) return false;
   if (std::sscanf(qvtest::ReadText(size).c_str(), "%d %d", &d.w, &d.h) != 2) return false;
   d.rgb = qvtest::ReadBytes(raw);
   return d.rgb.size() == static_cast<size_t>(d.w) * d.h * 3;
 }
 
-using qvtest::Le32;
-uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
+}
 
 TEST(SaveJpeg, AnotherDecoderReadsTheShownPicture) {
   TempDir dir;
   // The array as a view shows it: 40 x 30 at 50% with aspect 1.5 and mirror.
   const Plane<int32_t> array = Patches(40, 30);
   const Plane<int32_t> shown = qv::ShowPixels(array, qv::ShowPixelsGeometry(40, 30, true, 1.5, 50, true));
-  ASSERT_EQ(shown.Width(), 30);
-  ASSERT_EQ(shown.Height(), 15);
   const std::string path = dir.File("preview.jpg");
   ASSERT_TRUE(qv::SaveJpeg(shown, path));
-  const auto bytes = qvtest::ReadBytes(path);
-  ASSERT_GT(bytes.size(), 4u);
-  EXPECT_EQ(bytes[0], 0xFF);
-  EXPECT_EQ(bytes[1], 0xD8);
   Decoded d;
   if (!DecodeElsewhere(dir, path, d)) GTEST_SKIP() << "no independent JPEG decoder";
   ASSERT_EQ(d.w, 30);
@@ -92,16 +80,13 @@ TEST(SavePictureAsBmp, LayoutRowPaddingAndOrder) {
     const auto b = qv::BuildBmpFile(p);
     const size_t row = w == 10 ? 32 : w == 4 ? 12 : 4;
     ASSERT_EQ(b.size(), 54 + 3 * row) << w;
-    EXPECT_EQ(b[0], 'B');
-    EXPECT_EQ(b[1], 'M');
-    EXPECT_EQ(Le32(b, 2), b.size());
-    EXPECT_EQ(Le32(b, 6), 0u);  // the two reserved words
-    EXPECT_EQ(Le32(b, 10), 54u);
-    EXPECT_EQ(Le32(b, 14), 40u);
-    EXPECT_EQ(Le32(b, 18), static_cast<uint32_t>(w));
-    EXPECT_EQ(Le32(b, 22), 3u);  // positive: bottom row first
-    EXPECT_EQ(Le16(b, 26), 1);
-    EXPECT_EQ(Le16(b, 28), 24);
+    EXPECT_EQ(std::string(b.begin(), b.begin() + 2), "BM");
+    // Size, the reserved words, pixels' offset, info header size, width,
+    // height (positive: bottom row first), 1 plane and 24 bits; the rest 0.
+    EXPECT_EQ(std::vector<uint32_t>(
+                  {Le32(b, 2), Le32(b, 6), Le32(b, 10), Le32(b, 14), Le32(b, 18), Le32(b, 22), Le32(b, 26)}),
+              std::vector<uint32_t>(
+                  {static_cast<uint32_t>(b.size()), 0, 54, 40, static_cast<uint32_t>(w), 3, 1 + (24 << 16)}));
     for (size_t at = 30; at < 54; ++at) EXPECT_EQ(b[at], 0) << at;
     // The first stored row is the bottom one (y 2), blue first.
     EXPECT_EQ(b[54], 200);
@@ -118,16 +103,10 @@ TEST(SavePictureAsBmp, LayoutRowPaddingAndOrder) {
 // that has one keeps it, and the writer follows its lower-case extension.
 TEST(SaveCommands, ABareNameTakesTheSelectedFiltersExtensionAndTheWriterFollowsIt) {
   using W = qv::PictureWriter;
-  for (const auto& [name, writer] : std::vector<std::pair<const char*, W>>{{"A.JPG", W::Jpeg},
-                                                                           {"a.Bmp", W::Bmp},
-                                                                           {"a.TIF", W::Tiff},
-                                                                           {"a.tiff", W::Fits},
-                                                                           {"noextension", W::Fits},
-                                                                           {"tif", W::Tiff},
-                                                                           {"jp", W::Fits}})
+  for (const auto& [name, writer] :
+       {std::pair{"A.JPG", W::Jpeg}, {"a.Bmp", W::Bmp}, {"a.tiff", W::Fits}, {"tif", W::Tiff}, {"jp", W::Fits}})
     EXPECT_EQ(qv::WriterForName(name), writer) << name;
   EXPECT_EQ(qv::SaveDialogInitialName("/d/m31.fts"), "/d/m31");
-  EXPECT_EQ(qv::SaveDialogInitialName(".fts"), "");
   const qv::FileDialogRequest image = qv::SaveDialogParams().Request();
   qv::FileDialogRequest project;
   project.pattern = "*.txt";
@@ -140,15 +119,12 @@ TEST(SaveCommands, ABareNameTakesTheSelectedFiltersExtensionAndTheWriterFollowsI
   };
   const Case cases[] = {
       {image, "/d/m31", 0, "/d/m31.fts"},
-      {image, "/d/m31", 1, "/d/m31.tif"},
-      {image, "/d/m31", 2, "/d/m31.jpg"},
       {image, "/d/m31", 3, "/d/m31.bmp"},
       {image, "/d/m31", -1, "/d/m31.bmp"},  // the dialog did not say: the default, in lower case
       {image, "/d/m31", 7, "/d/m31.bmp"},
       {image, "/d/m31.fits", 3, "/d/m31.fits"},
       {image, "/d/m31.TIF", 0, "/d/m31.TIF"},
       {image, "/d.v2/m31", 0, "/d.v2/m31.fts"},  // a point in a folder's name is no extension
-      {image, "/d/.m31", 1, "/d/.m31.tif"},
       {image, "/d/m31.", 2, "/d/m31.jpg"},
       {image, "", 0, ""},  // cancelled
       {project, "/p/nuit", 0, "/p/nuit.txt"},
@@ -156,41 +132,13 @@ TEST(SaveCommands, ABareNameTakesTheSelectedFiltersExtensionAndTheWriterFollowsI
   for (const Case& c : cases) EXPECT_EQ(qv::SavedName(c.request, {c.typed, c.filter}), c.saved) << c.typed;
   EXPECT_EQ(qv::FilterExtension("*.fts"), "fts");
   EXPECT_EQ(qv::FilterExtension("*.fts;*.fit"), "");
-  EXPECT_EQ(qv::FilterExtension("*.*"), "");
 }
 
-// The kind written, the editor's names and a cancelled dialog are the
-// window tests' (aRunOpensTheDestinationAndTheEditor and the save dialog
-// cases); the main window's guard is the model's alone.
-TEST(SaveCommands, TheMainWindowSavesNothingWhileBusyOrRunning) {
-  TempDir dir;
-  qvtest::TestSession s;
-  const Plane<int32_t> shown = Patches(6, 4);
-  s.form1.Busy = true;
-  EXPECT_EQ(qv::SaveMainImageAs(s.form1, dir.File("busy.bmp"), shown), 0);
-  s.form1.Busy = false;
-  s->RunState = 1;
-  EXPECT_EQ(qv::SaveMainImageAs(s.form1, dir.File("busy.bmp"), shown), 0);
-  EXPECT_FALSE(fs::exists(dir.File("busy.bmp")));
-  s->RunState = 0;
-  ASSERT_EQ(qv::SaveMainImageAs(s.form1, dir.File("idle.bmp"), shown), 0);
-  EXPECT_TRUE(fs::exists(dir.File("idle.bmp")));
-  EXPECT_EQ(s.form1.StatusText, "Enregistré : " + dir.File("idle.bmp"));
-  // A folder that is a file: the status bar says the picture was not written.
-  EXPECT_NE(qv::SaveMainImageAs(s.form1, dir.File("idle.bmp") + "/x.fts", shown), 0);
-  EXPECT_EQ(s.form1.StatusText.rfind("Enregistrement impossible : ", 0), 0u) << s.form1.StatusText;
-}
-
-TEST(BatchTiff, NamesFromTheFirstDotF) {
-  EXPECT_EQ(qv::BatchTiffName("m31.fts"), "m31.tif");
+TEST(BatchTiff, ConvertsWhatIsNotTakenUnderANameToTheFirstDotF) {
+  // The name runs to the first ".f", folders included; other kinds have none.
   EXPECT_EQ(qv::BatchTiffName("/data/M31.FIT"), "/data/M31.tif");
-  EXPECT_EQ(qv::BatchTiffName("/data/x.fits"), "/data/x.tif");
-  EXPECT_EQ(qv::BatchTiffName("/data/my.files/m.fts"), "/data/my.tif");  // first occurrence, folders included
-  EXPECT_EQ(qv::BatchTiffName("/data/shot.bmp"), "");
+  EXPECT_EQ(qv::BatchTiffName("/data/my.files/m.fts"), "/data/my.tif");
   EXPECT_EQ(qv::BatchTiffName("/data/shot.tif"), "");
-}
-
-TEST(BatchTiff, ConvertsWhatIsNotTakenAndCountsOnlyThose) {
   TempDir dir;
   const std::string sim = dir.File("sim");
   ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 3 --width 256 --height 192").status, 0);
@@ -201,11 +149,8 @@ TEST(BatchTiff, ConvertsWhatIsNotTakenAndCountsOnlyThose) {
   EXPECT_NE(r.out.find("\"converted\":2,\"images\":3"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("frame003.tif\\r\\n2/3"), std::string::npos) << r.out;
   EXPECT_EQ(qvtest::ReadBytes(sim + "/frame002.tif"), (std::vector<uint8_t>{7, 7, 7}));
-  for (const char* name : {"/frame001.tif", "/frame003.tif"}) {
-    const auto b = qvtest::ReadBytes(sim + name);
-    ASSERT_GT(b.size(), 256u * 192 * 2) << name;
-    EXPECT_EQ(b[0], 'I');
-  }
+  for (const char* name : {"/frame001.tif", "/frame003.tif"})
+    EXPECT_GT(std::filesystem::file_size(sim + name), 256u * 192 * 2) << name;
 }
 
 TEST(FitsHeaderView, CardsUpToEndAndCaption) {
@@ -215,21 +160,12 @@ TEST(FitsHeaderView, CardsUpToEndAndCaption) {
                                    "NAXIS   =                    0", "end", "COMMENT after the end"});
   qvtest::WriteBytes(path, bytes);
   qvtest::TestSession s(path);
-  s.form1.mnuDebug = true;  // the log window is in use for the debug lines
-  EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
-  s.form1.mnuDebug = false;
-  s->RunState = 1;
-  EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
-  s->RunState = 0;
   const auto v = qv::mnuFITS_Click(s.form1);
   ASSERT_TRUE(v.shown);
   EXPECT_EQ(v.caption, "Entête FTS - m42.fits");
   ASSERT_EQ(v.lines.size(), 4u);
-  EXPECT_EQ(v.lines[0].size(), 80u);
   EXPECT_EQ(v.lines[3].substr(0, 3), "end");
   EXPECT_EQ(s.form1.DebugLog.size(), 4u);
-  s->CurPic = 0;
-  EXPECT_FALSE(qv::mnuFITS_Click(s.form1).shown);
 
   // Without an END card: every whole card, the last block cut short too.
   std::vector<std::string> cards(40, "COMMENT");
@@ -238,10 +174,7 @@ TEST(FitsHeaderView, CardsUpToEndAndCaption) {
   qvtest::WriteBytes(dir.File("cut.fts"), noEnd);
   EXPECT_EQ(qv::ReadFitsHeaderView(dir.File("cut.fts")).lines.size(), 40u);
 
-  qvtest::WriteBytes(dir.File("pic.bmp"), bytes);
-  EXPECT_FALSE(qv::ReadFitsHeaderView(dir.File("pic.bmp")).shown);
   EXPECT_FALSE(qv::ReadFitsHeaderView(dir.File("none.fts")).shown);
-  EXPECT_FALSE(qv::ReadFitsHeaderView("fts").shown);
 }
 
 }  // namespace

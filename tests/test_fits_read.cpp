@@ -11,7 +11,6 @@
 #include "process/image_files.h"
 #include "process/process_pic.h"
 #include "support.h"
-#include "workspace/select_pic.h"
 
 using namespace qv;
 using qvtest::TempDir;
@@ -48,16 +47,6 @@ void WriteWithCfitsio(const std::string& path, int bitpix, long w, long h, int p
   ASSERT_EQ(status, 0) << "cfitsio status " << status << " for " << path;
 }
 
-// The header of a 16-bit w x h image with `extra` cards before its END.
-std::vector<uint8_t> Header16(int w, int h, const std::vector<std::string>& extra = {}) {
-  std::vector<std::string> cards = {"SIMPLE  =                    T", "BITPIX  =                   16",
-                                    "NAXIS   =                    2", "NAXIS1  = " + std::to_string(w),
-                                    "NAXIS2  = " + std::to_string(h)};
-  cards.insert(cards.end(), extra.begin(), extra.end());
-  cards.push_back("END");
-  return qvtest::FitsHeader(cards);
-}
-
 // The header of the file at `path` read into a fresh entry.
 ImageEntry ReadListHeader(const std::string& path, HeaderResult* result = nullptr) {
   FreeImageLoader loader;
@@ -91,27 +80,12 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       {"8 bits, BZERO not applied", 8, true, 100, {255, 0, 3}, {2040, 0, 24}},
       // Stored as signed shorts: -32768 is bytes 80 00, 32767 is 7F FF.
       {"16 bits", 16, false, 0, {-32768, 32767, 0, -1, 1, 12345}, {32768, 32767, 0, 65535, 1, 12345}},
-      {"16 bits, BZERO 32768",
-       16,
-       true,
-       32768,
-       {-32768, 32767, 0, -1, 1, 12345},
-       {0, 65535, 32768, 32767, 32769, 45113}},
+      {"BZERO 32768", 16, true, 32768, {-32768, 32767, 0, -1, 1, 12345}, {0, 65535, 32768, 32767, 32769, 45113}},
       {"16 bits, BZERO 1000 wraps", 16, true, 1000, {-536, 100, -1}, {464, 1100, 999}},
       {"16 bits, negative BZERO ignored", 16, true, -5, {-1, 7, 0}, {65535, 7, 0}},
       {"32 bits", 32, false, 0, {70000, -5, 65535, 65536, 123, -100000}, {65535, -5, 65535, 65535, 123, -100000}},
-      {"32-bit floats",
-       -32,
-       false,
-       0,
-       {2.5, 3.5, -2.5, -3.7, 65535.6, 70000, 1.49, 0.5},
-       {2, 4, -2, -4, 65535, 65535, 1, 0}},
-      {"64-bit floats",
-       -64,
-       false,
-       0,
-       {-3.7, 2.5, 3.5, 65535.6, 65534.5, 1e10, -1e10, 0.5},
-       {0, 2, 4, 65535, 65534, 65535, 0, 0}},
+      {"singles", -32, false, 0, {2.5, 3.5, -2.5, -3.7, 65535.6, 70000, 1.49, 0.5}, {2, 4, -2, -4, 65535, 65535, 1, 0}},
+      {"doubles", -64, false, 0, {-3.7, 2.5, 3.5, 65535.6, 65534.5, 1e10, -1e10}, {0, 2, 4, 65535, 65534, 65535, 0}},
   };
   TempDir dir;
   for (const Decoding& c : cases) {
@@ -130,12 +104,9 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       TestSession s(path);
       const std::string what = std::string(c.what) + ", " + std::to_string(planes) + " plane(s)";
       ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << what;
-      const ImageEntry& e = s->Img[1];
-      EXPECT_EQ(e.ImgBitpix, c.bitpix) << what;
-      EXPECT_EQ(e.ImgNaxis, planes == 1 ? 2 : 3) << what;
-      EXPECT_EQ(e.ImgNaxis3, planes == 1 ? 0 : 3) << what;
-      EXPECT_EQ(e.ImgBzero, c.hasBzero ? c.bzero : 0) << what;
-      EXPECT_EQ(e.ImgDataPos, 2881) << what;
+      EXPECT_EQ(Fields(s->Img[1]), (std::vector<long>{c.bitpix, planes == 1 ? 2 : 3, w, h, planes == 1 ? 0 : 3,
+                                                      c.hasBzero ? c.bzero : 0, 2881}))
+          << what;
       ASSERT_EQ(s->pic.PicR.Width(), w) << what;
       ASSERT_EQ(s->pic.PicR.Height(), h) << what;
       const Plane<int32_t>* out[3] = {&s->pic.PicR, &s->pic.PicG, &s->pic.PicB};
@@ -150,43 +121,18 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
 
 // A BZERO near the 32-bit limit overflows the sum of a 16-bit value and
 // BZERO: a run-time overflow, as in any 32-bit addition, never a wrapped
-// value; up to the limit the usual wrap-around still applies.
+// value; up to the limit the usual wrap-around still applies. (The
+// pipeline's words for an overflow are the table's below.)
 TEST(FitsRead, SixteenBitOffsetOverflowIsARunTimeError) {
   const uint8_t top[2] = {0xFF, 0xFF}, zero[2] = {0, 0}, one[2] = {0, 1};
-  for (const uint8_t* p : {top, one}) {
-    try {
-      DecodeFits16(p, 2147483647);
-      ADD_FAILURE() << "no overflow";
-    } catch (const RuntimeError& err) {
-      EXPECT_EQ(err.Number(), kErrOverflow);
-    }
-  }
+  for (const uint8_t* p : {top, one}) EXPECT_THROW(DecodeFits16(p, 2147483647), RuntimeError);
   EXPECT_EQ(DecodeFits16(zero, 2147483647), 2147483647 - 65536);
   EXPECT_EQ(DecodeFits16(top, 2147418112), 2147483647 - 65536);
-
-  TempDir dir;
-  qvtest::WriteFits16(dir.File("bz.fts"), 4, 4, 1, std::vector<int>(16, 5), {"BZERO   = 2147483647"});
-  TestSession s(dir.File("bz.fts"));
-  const Outcome r = ProcessPic(*s, 1, 1);
-  EXPECT_FALSE(r);
-  EXPECT_EQ(r.err, kErrOverflow);
-  EXPECT_EQ(r.Text().rfind("erreur 6 ", 0), 0u);
-}
-
-// Singles beyond the long range are a run-time overflow (the table of the
-// test below); doubles are clipped.
-TEST(FitsRead, SinglesBeyondTheLongRangeAreARunTimeErrorDoublesAreClipped) {
-  TempDir dir;
-  const std::string path = dir.File("outside.fts");
-  WriteWithCfitsio(path, DOUBLE_IMG, 2, 2, 1, {1, 2, 1e300, -1e300});
-  TestSession s(path);
-  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  EXPECT_EQ(s->pic.PicR(0, 1), 65535);
-  EXPECT_EQ(s->pic.PicR(1, 1), 0);
 }
 
 // Values that are not numbers still fail the image, with a message that
-// says so and where the first one lies; any other overflow keeps its number.
+// says so and where the first one lies; any other overflow (singles beyond
+// the long range too) keeps its number.
 TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
   const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
   struct Case {
@@ -199,17 +145,9 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
   const std::vector<Case> cases = {
       {"NaN single on plane 3", FLOAT_IMG, 1, {{2 * planeSize + 1 * w + 3, nan}}, "x 3, y 1 du plan 3)"},
       {"infinite single", FLOAT_IMG, 1, {{5, -inf}}, "x 1, y 1 du plan 1)"},
-      {"the earlier row wins over the earlier plane",
-       FLOAT_IMG,
-       1,
-       {{planeSize + 2, inf}, {2 * w + 1, nan}},
-       "x 2, y 0 du plan 2)"},
+      {"row before plane", FLOAT_IMG, 1, {{planeSize + 2, inf}, {2 * w + 1, nan}}, "x 2, y 0 du plan 2)"},
       {"NaN double", DOUBLE_IMG, 1, {{w + 2, nan}}, "x 2, y 1 du plan 1)"},
-      {"with a step, at the full-size position",
-       FLOAT_IMG,
-       2,
-       {{2 * w + 2, nan}, {2 * w + 1, nan}},
-       "x 2, y 2 du plan 1)"},
+      {"a step: the full-size place", FLOAT_IMG, 2, {{2 * w + 2, nan}, {2 * w + 1, nan}}, "x 2, y 2 du plan 1)"},
       {"a finite overflow before it", FLOAT_IMG, 1, {{1, 1e10}, {2, nan}}, nullptr},
       {"a single far below the long range", FLOAT_IMG, 1, {{2 * w + 1, -1e10}}, nullptr},
   };
@@ -223,54 +161,29 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
     const Outcome r = ProcessPic(*s, 1, c.step);
     EXPECT_FALSE(r) << c.what;
     if (c.says) {
-      EXPECT_EQ(r.Text().rfind("le fichier contient des valeurs qui ne sont pas des nombres ou qui sont infinies "
-                               "(la première au pixel ",
-                               0),
-                0u)
+      EXPECT_EQ(r.Text(),
+                "le fichier contient des valeurs qui ne sont pas des nombres ou qui sont infinies (la "
+                "première au pixel " +
+                    std::string(c.says) + " : " + path)
           << c.what;
-      EXPECT_NE(r.Text().find(std::string(c.says) + " : " + path), std::string::npos) << c.what;
     } else {
       EXPECT_EQ(r.Text().rfind("erreur 6 ", 0), 0u) << c.what;
     }
   }
-  // Selecting such an image in the window: the debug log gets the message.
-  std::vector<double> values(static_cast<size_t>(planeSize), 100);
-  values[3] = nan;
-  WriteWithCfitsio(path, FLOAT_IMG, w, h, 1, values);
-  TestSession s(path);
-  s.form1.mnuDebug = true;
-  SelectionShown shown(s.form1);
-  const Outcome r = ProcessAndTrack(*s, 1, true, shown);
-  ASSERT_FALSE(s.form1.DebugLog.empty());
-  EXPECT_EQ(s.form1.DebugLog[0], r.Text());
-  EXPECT_NE(r.Text().find("x 3, y 0 du plan 1)"), std::string::npos);
 }
 
 TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
   TempDir dir;
-  // END as the 36th card: one block of header.
-  std::vector<uint8_t> bytes = Header16(2, 2, std::vector<std::string>(30, "COMMENT filler"));
-  ASSERT_EQ(bytes.size(), 2880u);
-  bytes.resize(5760, 0);
-  qvtest::WriteBytes(dir.File("one.fts"), bytes);
-  EXPECT_EQ(ReadListHeader(dir.File("one.fts")).ImgDataPos, 2881);
-
-  // END as the first card of the second block; the data follow that block.
-  bytes = Header16(2, 2, std::vector<std::string>(31, "COMMENT filler"));
-  ASSERT_EQ(bytes.size(), 5760u);
-  for (int v : {1, 2, 300, 65535}) {
-    bytes.push_back(static_cast<uint8_t>(v >> 8));
-    bytes.push_back(static_cast<uint8_t>(v & 255));
+  // END as the 36th card: one block of header; as the 37th, two.
+  for (const int comments : {30, 31}) {
+    const std::string path = dir.File("f.fts");
+    qvtest::WriteFits16(path, 2, 2, 1, {1, 2, 300, 65535}, std::vector<std::string>(comments, "COMMENT filler"));
+    TestSession s(path);
+    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+    EXPECT_EQ(s->Img[1].ImgDataPos, comments == 30 ? 2881 : 5761);
+    EXPECT_EQ(std::vector<int32_t>({s->pic.PicR(0, 0), s->pic.PicR(0, 1), s->pic.PicR(1, 1)}),
+              std::vector<int32_t>({1, 300, 65535}));
   }
-  bytes.resize(8640, 0);
-  const std::string two = dir.File("two.fts");
-  qvtest::WriteBytes(two, bytes);
-  TestSession s(two);
-  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
-  EXPECT_EQ(s->pic.PicR(0, 0), 1);
-  EXPECT_EQ(s->pic.PicR(0, 1), 300);
-  EXPECT_EQ(s->pic.PicR(1, 1), 65535);
 }
 
 TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
@@ -303,36 +216,31 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
       {"READOUTM= 'RAW     '", FlagRawCfa},
       {"READOUTM= 'Raw'", FlagRawCfa},
       {"READOUTM= 'Normal  '           / not a rAw frame", FlagRawCfa},  // the comment counts too
-      {"READOUTM= 'Normal  '", 0},
       {"XORGSUBF=                  101", FlagOddX},
       {"XORGSUBF=                 -101", 0},
       {"XORGSUBF=                  100", 0},
       {"YORGSUBF=                    7 / odd", FlagOddY},
-      {"YORGSUBF=                    0", 0},
       {"INSTRUME= 'SSDSI-2 camera'", FlagSsdsi},
       {"INSTRUME= 'Canon' / not ssdsi", FlagSsdsi},
-      {"INSTRUME= 'Canon'", 0},
       {"COMMENT raw ssdsi", 0},
   };
   TempDir dir;
   const std::string path = dir.File("flags.fts");
   for (const Case& c : cases) {
-    qvtest::WriteBytes(path, Header16(2, 2, {c.card}));
+    qvtest::WriteFits16(path, 2, 2, 1, {0, 0, 0, 0}, {c.card});
     EXPECT_EQ(ReadListHeader(path).ImgFlags, c.flags) << c.card;
   }
 
   // Masters share slot 0: each read starts from clear flags, BZERO and
   // NAXIS3, so one master's cards never leak into the next.
-  qvtest::WriteBytes(dir.File("dark.fts"), Header16(2, 2,
-                                                    {"NAXIS3  = 3", "BZERO   = 32768", "READOUTM= 'RAW'", "XORGSUBF= 1",
-                                                     "YORGSUBF= 1", "INSTRUME= 'ssdsi'"}));
+  qvtest::WriteFits16(
+      dir.File("dark.fts"), 2, 2, 1, {0, 0, 0, 0},
+      {"NAXIS3  = 3", "BZERO   = 32768", "READOUTM= 'RAW'", "XORGSUBF= 1", "YORGSUBF= 1", "INSTRUME= 'ssdsi'"});
   qvtest::WriteBytes(dir.File("flat.fts"), qvtest::FitsHeader(std::vector<std::string>{"BITPIX  = 16", "END"}));
   TestSession s;
   s->ResizeImageArrays(0);
   s->opt.DarkFile = dir.File("dark.fts");
   s->opt.FlatFile = dir.File("flat.fts");
-  EXPECT_EQ(ReadHeader(*s, -1), HeaderResult::Ok);
-  EXPECT_EQ(s->Img[0].ImgFlags, FlagRawCfa | FlagOddX | FlagOddY | FlagSsdsi);
   EXPECT_EQ(ReadHeader(*s, -1), HeaderResult::Ok);
   EXPECT_EQ(s->Img[0].ImgFlags, FlagRawCfa | FlagOddX | FlagOddY | FlagSsdsi);
   EXPECT_EQ(ReadHeader(*s, -2), HeaderResult::Ok);
@@ -343,31 +251,25 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
 
 TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   TempDir dir;
-  std::vector<uint8_t> bytes = Header16(3, 2);
-  bytes.resize(5760, 0);
-  for (const char* name : {"a.FITS", "b.Fit", "c.FTS"}) {
-    qvtest::WriteBytes(dir.File(name), bytes);
-    HeaderResult r;
-    const ImageEntry e = ReadListHeader(dir.File(name), &r);
-    EXPECT_EQ(r, HeaderResult::Ok) << name;
-    EXPECT_EQ(e.ImgNaxis1, 3) << name;
-  }
   // The same bytes under picture or TIFF names go to those readers, which
   // refuse them and leave the fields as they were.
-  for (const char* name : {"d.jpeg", "e.tiff", "f.fits.txt"}) {
-    qvtest::WriteBytes(dir.File(name), bytes);
+  for (const auto& [name, read] : {std::pair{"a.FITS", true},
+                                   {"b.Fit", true},
+                                   {"c.FTS", true},
+                                   {"d.jpeg", false},
+                                   {"e.tiff", false},
+                                   {"f.fits.txt", false}}) {
+    qvtest::WriteFits16(dir.File(name), 3, 2, 1, std::vector<int>(6));
     HeaderResult r;
     const ImageEntry e = ReadListHeader(dir.File(name), &r);
-    EXPECT_EQ(r, HeaderResult::Unreadable) << name;
-    EXPECT_EQ(e.ImgBitpix, 0) << name;
-    EXPECT_EQ(e.ImgNaxis1, 0) << name;
+    EXPECT_EQ(r, read ? HeaderResult::Ok : HeaderResult::Unreadable) << name;
+    EXPECT_EQ(e.ImgNaxis1, read ? 3 : 0) << name;
   }
-
   TestSession s(dir.File("a.FITS"));
   ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
   // A list image whose BITPIX is known is not read again, even if the
   // file changed since.
-  qvtest::WriteBytes(dir.File("a.FITS"), Header16(9, 9));
+  qvtest::WriteFits16(dir.File("a.FITS"), 9, 9, 1, std::vector<int>(81));
   EXPECT_EQ(ReadHeader(*s, 1), HeaderResult::AlreadyRead);
   EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
   // A missing file leaves every field alone.

@@ -8,7 +8,6 @@
 #include "core/options.h"
 #include "support.h"
 #include "workspace/form1.h"
-#include "workspace/image_list.h"
 #include "workspace/project.h"
 
 using namespace qv;
@@ -20,8 +19,6 @@ namespace {
 void WriteText(const std::string& path, const std::string& text) {
   qvtest::WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
-
-void Touch(const std::string& path) { WriteText(path, "x"); }
 
 std::string Join(const std::vector<std::string>& lines, const char* end = "\r\n") {
   std::string t;
@@ -67,7 +64,7 @@ ProjectRead Parse(const std::vector<std::string>& lines, int32_t useMaskBefore =
 // A folder with one image, for the window's loads.
 class ProjectFile : public ::testing::Test {
  protected:
-  ProjectFile() { Touch(img); }
+  ProjectFile() { WriteText(img, "x"); }
   ProjectLoad Load(const std::vector<std::string>& text) {
     WriteText(dir.File("p.txt"), Join(text));
     return LoadProject(s.form1, dir.File("p.txt"));
@@ -80,13 +77,6 @@ class ProjectFile : public ::testing::Test {
   std::string img = dir.File("a.fts");
   std::vector<std::string> lines = kSettings;
   TestSession s;
-};
-
-struct FakeDialogs : FileDialogs {
-  std::string answer;
-  std::vector<FileDialogRequest> asked;
-  std::string OpenFile(const FileDialogRequest& r) override { return asked.push_back(r), answer; }
-  SaveAnswer SaveFile(const FileDialogRequest& r) override { return asked.push_back(r), SaveAnswer{answer, 0}; }
 };
 
 using Lines = std::vector<std::string>;
@@ -118,6 +108,7 @@ TEST(ProjectParse, WhatTheReaderTakesAndWhereItStops) {
   using O = ProjectLoad;
   const std::string pixels =
       ImageLineOf("/prj/a.fts", 1000, 800, "999", "0.5", "0\t1\t0\t0.5\t799\t9.99\t" + kRest.substr(12));
+  const Lines kUntagged = {"quelvista", " 60", "128", "1", "12", "_R\t1\t_V\t2\t_B\t4", kA};
   const std::vector<ParseCase> cases = {
       {"a plain tagged file", Edited({}, {kA}), O::Completed, 0, 17, 1,
        [](const Project& p) {
@@ -127,12 +118,7 @@ TEST(ProjectParse, WhatTheReaderTakesAndWhereItStops) {
       {"the earlier tag", Edited({{0, "Marrowfeld"}, {1, "512"}}, {kA}), O::Completed, 0, 17, 1,
        [](const Project& p) { EXPECT_EQ(*p.useMask, 512); }},
       // Another case is no tag: the first line is line 11, lines 2..10 are absent.
-      {"untagged",
-       {"quelvista", " 60", "128", "1", "12", "_R\t1\t_V\t2\t_B\t4", kA},
-       O::Completed,
-       0,
-       7,
-       1,
+      {"untagged", kUntagged, O::Completed, 0, 7, 1,
        [](const Project& p) {
          EXPECT_FALSE(p.tagged || p.useMask || p.maskFile || p.edgeSize || p.expand);
          EXPECT_EQ(*p.gradRatio + *p.guideBox + *p.colourPlanes[2], 0 + 128 + 4);
@@ -258,10 +244,6 @@ TEST(ProjectApply, WithoutAWindowTheEngineEndsAsThroughTheWindow) {
   const Form1& w = window.form1;
   EXPECT_EQ(std::vector<int>({held.expand, held.guideBoxChoice, held.autoLevels, held.levelSlider}),
             std::vector<int>({w.Check6, w.Option1, w.Check3, w.HScroll1}));
-
-  // Entries replace the list, without a list step (entry 1 keeps its flags).
-  EXPECT_EQ(ApplyProject(*engine, Parse(Edited({}, {kA, kA})), held).outcome, ProjectLoad::Completed);
-  EXPECT_TRUE(engine->ImageCount() == 2 && engine->Img[2].ImgFile == "/prj/a.fts" && engine->Img[1].ImgRegFlags == 0);
 }
 
 TEST_F(ProjectFile, AnErrorKeepsInForceWhatWasReadBeforeIt) {
@@ -329,67 +311,4 @@ TEST(ProjectWrite, TextIsWrittenInWindows1252) {
   for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
   EXPECT_EQ(Utf8ToWindows1252(Windows1252ToUtf8(all)), all);
   EXPECT_EQ(Utf8ToWindows1252("\xC3(\xF0\x9F\x98\x80"), "?(?");
-}
-
-TEST(ImageList, PopulateBuildsTheStripInTheRunningState) {
-  TestSession s;
-  s->opt.UseMask = Bin2x2 | PixAspect;
-  s->opt.PixRatio = 1.5f;
-  s->ResizeImageArrays(3);
-  for (size_t i = 1; i <= 3; ++i) s->Img[i] = Entry("/x/" + std::to_string(i) + ".fts", 0, 0);
-  s->Img[3].ImgChecked = 0;
-  EXPECT_EQ(ThumbnailStep(*s), 6);  // 1000 / 2 x 1.5 / 120
-  std::vector<std::string> built;
-  s.services.events.onYield = [&] {
-    // A stop request ends the loop after the current thumbnail.
-    if (s->RunState != 1 || s.form1.Caption.find('/') == std::string::npos) return;
-    if (built.empty() || built.back() != s.form1.Caption) built.push_back(s.form1.Caption);
-    if (s.form1.Caption == "2/3") s->RunState = 2;
-  };
-  Populate(s.form1, 1, false);
-  s.services.events.onYield = nullptr;
-  EXPECT_EQ(built, (std::vector<std::string>{"1/3", "2/3"}));
-  EXPECT_EQ(s.form1.Check9[1].ForeColor, 0xFF0000);  // entry 1 carries NewRef
-  EXPECT_EQ(s->CurPic, 1);
-  EXPECT_EQ(s->RunState, 0);
-  Populate(s.form1, 3, true);  // new entries are checked
-  EXPECT_EQ(s->Img[3].ImgChecked, 1);
-  EXPECT_EQ(s.form1.Check9[3].Value, 1);
-}
-
-TEST_F(ProjectFile, MenuCommandsUseTheDialogsAndTheGuard) {
-  s->ResizeImageArrays(1);
-  s->Img[1] = Entry(img, 0.5, 0.5);
-  s->guide.GuideBox = 32;
-  FakeDialogs d;
-  s->RunState = 1;
-  mnuSavePrj_Click(s.form1, d);
-  EXPECT_TRUE(d.asked.empty());
-  s->RunState = 0;
-
-  d.answer = dir.File("p.txt");
-  s.form1.Project = "/old/place/x.txt";
-  mnuSavePrj_Click(s.form1, d);
-  ASSERT_EQ(d.asked.size(), 1u);
-  EXPECT_EQ(d.asked[0].title, "Enregistrer un projet");
-  EXPECT_EQ(d.asked[0].initialFile, "/old/place/x.txt");
-  EXPECT_EQ(s.form1.Project, d.answer);
-
-  s.form1.Text7 = "2";
-  s.form1.mnuDebug = true;
-  s.form1.DebugLog = {"old"};
-  mnuLoadPrj_Click(s.form1, d);
-  EXPECT_EQ(d.asked[1].startFolder, dir.path().string() + "/");
-  ASSERT_FALSE(s.form1.DebugLog.empty());  // cleared, then the load's own lines
-  EXPECT_EQ(s.form1.DebugLog[0], "Ouverture du projet " + d.answer);
-  EXPECT_EQ(s->ImageCount(), 1);
-  EXPECT_TRUE(s.form1.Text7.empty());
-}
-
-TEST_F(ProjectFile, CommandLineShowsWhatADamagedFileGave) {
-  lines.push_back(Line(10, 10, "0.5", "0.5", "0\t1\t300\t\t\t"));
-  WriteText(dir.File("bad.txt"), Join(lines));
-  const qvtest::CliResult r = qvtest::Cli(dir, "project show '" + dir.File("bad.txt") + "'");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("\"images\":[{"), std::string::npos);
 }

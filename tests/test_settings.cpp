@@ -33,8 +33,7 @@ std::map<std::string, std::string> Held(TestSession& s) {
   const Options& o = s->opt;
   const auto n = [](double v) { return LocaleFromDouble(v, NumLocale::Dot()); };
   const auto f = [](float v) { return LocaleFromSingle(v, NumLocale::Dot()); };
-  return {{"MinQual", f(o.MinQual)},
-          {"GradRatio", n(o.GradRatio)},
+  return {{"GradRatio", n(o.GradRatio)},
           {"InitDir", o.InitDir},
           {"OutDir", o.OutDir},
           {"UseMask", n(o.UseMask)},
@@ -42,7 +41,6 @@ std::map<std::string, std::string> Held(TestSession& s) {
           {"MaskFile", o.MaskFile},
           {"DarkFile", o.DarkFile},
           {"FlatFile", o.FlatFile},
-          {"PicZoom", n(o.PicZoom)},
           {"MaskThr", n(o.MaskThr)},
           {"CalcThr", n(o.CalcThr)},
           {"EdgeSize", n(o.EdgeSize)},
@@ -54,11 +52,8 @@ std::map<std::string, std::string> Held(TestSession& s) {
           {"CalcSize", n(o.CalcSize)},
           {"MedianLimit", n(o.MedianLimit)},
           {"ColorText1", o.ColorText[0]},
-          {"ColorText2", o.ColorText[1]},
-          {"ColorText3", o.ColorText[2]},
           {"ColorFilter1", n(o.ColorChk[0])},
           {"ColorFilter2", n(o.ColorChk[1])},
-          {"ColorFilter3", n(o.ColorChk[2])},
           {"Expand", n(s.form1.Check6)},
           {"RejectMode", n(o.RejectMode)},
           {"RejectLow", f(o.RejectLow)},
@@ -67,7 +62,6 @@ std::map<std::string, std::string> Held(TestSession& s) {
           {"NormaliseOutput", n(o.NormaliseOutput)},
           {"MaxFwhm", f(o.MaxFwhm)},
           {"Hsens", n(o.Hsens)},
-          {"Project", s.form1.Project},
           {"Text3", s.form1.Text3},
           {"HScroll1", n(s.form1.HScroll1)},
           {"OptionsApplied", n(s->OptionsApplied)}};
@@ -85,32 +79,13 @@ void StartUp(TestSession& s, SettingsStore& store) {
 }  // namespace
 
 // Every option read at start-up, taken by OK of the Options dialog and
-// written back, by the rules of its row: the defaults of a fresh store;
-// then rows of one start-up from a store holding `stored` (a null text is
+// written back, by the rules of its row (the defaults of a fresh store are
+// the golden "settings" output's): rows of one start-up from a store holding `stored` (a null text is
 // unreadable), optionally followed by an edit in the dialog and OK (unless
 // the edit pressed "Annuler"), after which `option` holds `held` and its
 // key was written as `written` (null: not written); then the orders of
 // OK's and the quit's writes.
 TEST(Settings, EachOptionFollowsItsRules) {
-  {
-    TestSession s;
-    MemorySettingsStore store;
-    StartUp(s, store);
-    const std::map<std::string, std::string> defaults{
-        {"MinQual", "0.75"},      {"Text3", "75.0"},     {"GradRatio", "5"},     {"InitDir", ""},
-        {"OutDir", "/opt/qv"},    {"UseMask", "0"},      {"PixRatio", "1.28"},   {"MaskFile", ""},
-        {"DarkFile", ""},         {"FlatFile", ""},      {"PicZoom", "2"},       {"MaskThr", "1000"},
-        {"CalcThr", "100"},       {"EdgeSize", "5"},     {"FovX", "0.5"},        {"FovY", "0.5"},
-        {"FovR", "0.5"},          {"FovF", "0.01"},      {"MaskSize", "3"},      {"CalcSize", "2"},
-        {"MedianLimit", "1500"},  {"ColorText1", "_HA"}, {"ColorText2", "_SII"}, {"ColorText3", "_OIII"},
-        {"ColorFilter1", "0"},    {"ColorFilter2", "0"}, {"ColorFilter3", "0"},  {"Expand", "1"},
-        {"Hsens", "10"},          {"HScroll1", "10"},    {"Project", ""},        {"OptionsApplied", "0"},
-        {"RejectMode", "0"},      {"RejectLow", "3"},    {"RejectHigh", "3"},    {"Normalise", "0"},
-        {"NormaliseOutput", "0"}, {"MaxFwhm", "0"}};
-    EXPECT_EQ(Held(s), defaults);
-    EXPECT_TRUE(store.writes.empty());
-  }
-
   const struct {
     std::vector<std::pair<const char*, const char*>> stored;
     std::function<void(Form5&)> edit;
@@ -119,22 +94,18 @@ TEST(Settings, EachOptionFollowsItsRules) {
   } rows[] = {
       // Start-up.
       {{{"MaskThr", "20"}}, nullptr, "MaskThr", "50", nullptr},
-      {{{"MaskThr", "20000"}}, nullptr, "MaskThr", "10000", nullptr},
-      {{{"CalcThr", "20"}}, nullptr, "CalcThr", "50", nullptr},
       {{{"UseMask", "  49159 trailing words"}}, nullptr, "UseMask", "49159", nullptr},  // leading-number parse
       {{{"PixRatio", " 1.5xyz"}}, nullptr, "PixRatio", "1.5", nullptr},
       {{{"CalcSize", "3.5"}}, nullptr, "CalcSize", "4", nullptr},  // halves to even, no range check
-      {{{"Expand", "0"}}, nullptr, "Expand", "0", nullptr},
       {{{"Expand", "-2"}}, nullptr, "Expand", "1", nullptr},
-      {{{"ColorText3", "  _OIII b "}}, nullptr, "ColorText3", "  _OIII b ", nullptr},
       {{{"ColorFilter2", "6"}}, nullptr, "ColorFilter2", "6", nullptr},
       {{{"MinQual", "1.5"}}, nullptr, "Text3", "150.0", nullptr},  // kept: only an edit of the box clamps
-      {{{"Hsens", "25 x"}}, nullptr, "Hsens", "25", nullptr},      // leading-number parse
-      {{{"Hsens", "25"}}, nullptr, "HScroll1", "0", nullptr},      // the slider refuses it
-      {{{"Project", "/data/m31.txt"}}, nullptr, "Project", "/data/m31.txt", nullptr},
+      // Far beyond 100 %: the single times 100 shown in full, to 15 digits.
+      {{{"MinQual", "99999999999999999999"}}, nullptr, "Text3", "9999999778196310000000.0", nullptr},
+      {{{"Hsens", "25 x"}}, nullptr, "Hsens", "25", nullptr},  // leading-number parse
+      {{{"Hsens", "25"}}, nullptr, "HScroll1", "0", nullptr},  // the slider refuses it
       // A rejection mode the program does not know is none; kappas are
       // brought to 0.5..10 and read in the user's conventions.
-      {{{"RejectMode", "2"}}, nullptr, "RejectMode", "2", nullptr},
       {{{"RejectMode", "3"}}, nullptr, "RejectMode", "0", nullptr},
       {{{"RejectMode", "1,4"}}, nullptr, "RejectMode", "1", nullptr, true},
       {{{"RejectLow", "0.1"}}, nullptr, "RejectLow", "0.5", nullptr},
@@ -143,9 +114,7 @@ TEST(Settings, EachOptionFollowsItsRules) {
       {{{"NormaliseOutput", "2"}}, nullptr, "NormaliseOutput", "1", nullptr},
       // The FWHM factor: 0 (off) for nothing above 0, else brought to 1..5.
       {{{"MaxFwhm", "0.5"}}, nullptr, "MaxFwhm", "1", nullptr},
-      {{{"MaxFwhm", "9"}}, nullptr, "MaxFwhm", "5", nullptr},
       {{{"MaxFwhm", "-2"}}, nullptr, "MaxFwhm", "0", nullptr},
-      {{{"MaxFwhm", "1,5"}}, nullptr, "MaxFwhm", "1.5", nullptr, true},
       // A value that does not convert, fit or read keeps what was held.
       {{{"MaskSize", "99999"}}, nullptr, "MaskSize", "0", nullptr},
       {{{"MedianLimit", "1e40"}}, nullptr, "MedianLimit", "0", nullptr},
@@ -163,7 +132,6 @@ TEST(Settings, EachOptionFollowsItsRules) {
       {{{"UseMask", "16"}}, [](Form5& f) { f.Text4 = "3"; }, "PixRatio", "2", " 2"},
       {{}, [](Form5& f) { f.Option1_Click(1); }, "UseMask", "16", "16"},
       {{}, [](Form5& f) { f.Option2_Click(3); }, "UseMask", "6144", "6144"},
-      {{}, [](Form5& f) { f.Text14 = "50"; }, "MedianLimit", "100", "100"},
       {{}, [](Form5& f) { f.Text14 = "70000"; }, "MedianLimit", "65535", "65535"},
       {{}, [](Form5& f) { f.Text6 = "12"; }, "EdgeSize", "5", nullptr},  // no border cut
       {{{"UseMask", "8"}}, [](Form5& f) { f.Text6 = "  12.5 px"; }, "EdgeSize", "12", "12"},
@@ -172,12 +140,9 @@ TEST(Settings, EachOptionFollowsItsRules) {
       {{{"UseMask", "8192"}}, [](Form5& f) { f.Text9[1] = "-1"; }, "FovY", "0", " 0"},
       {{{"UseMask", "8192"}}, [](Form5& f) { f.Text9[2] = "3"; }, "FovR", "2", " 2"},
       {{{"UseMask", "8192"}}, [](Form5& f) { f.Text9[3] = "0.25"; }, "FovF", "0.25", " .25"},
-      {{{"UseMask", "8192"}}, [](Form5& f) { f.Text9[0] = "0,3"; }, "FovX", "0.3", " .3", true},
-      {{}, [](Form5& f) { f.Text5 = "20"; }, "CalcThr", "20", "20"},  // thresholds as typed
-      {{}, [](Form5& f) { f.Text10 = "123456"; }, "MaskThr", "123456", "123456"},
+      {{}, [](Form5& f) { f.Text5 = "20"; }, "CalcThr", "20", "20"},          // thresholds as typed
       {{}, [](Form5& f) { f.Text5 = "beaucoup"; }, "CalcThr", "100", "100"},  // kept, written again
       {{}, [](Form5& f) { f.Text7 = "7"; }, "CalcSize", "3", "3"},
-      {{}, [](Form5& f) { f.Text8 = "0"; }, "MaskSize", "1", "1"},
       {{}, [](Form5& f) { f.HScroll1 = 7; }, "GradRatio", "7", "7"},
       {{{"GradRatio", "99"}}, [](Form5&) {}, "GradRatio", "0", "0"},  // the slider could not show 99
       {{}, [](Form5& f) { f.Text2 = "/out"; }, "OutDir", "/out", "/out"},
@@ -252,10 +217,9 @@ TEST(Settings, EachOptionFollowsItsRules) {
             "ColorText1=_HA;ColorFilter1=0;ColorText2=_SII;ColorFilter2=0;ColorText3=_OIII;ColorFilter3=4;");
 }
 
-// What the main window writes at quit, and the rejection and FWHM factor
-// chosen in the dialog, read back the same through a file under a decimal
-// comma; they stay out of projects: they are the program's.
-TEST(Settings, QuitValuesAndTheRejectionReadBackThroughAFile) {
+// What the main window writes at quit, read back the same through a file
+// under a decimal comma, names with commas, "@" and backslashes included.
+TEST(Settings, QuitValuesReadBackThroughAFile) {
   TempDir dir;
   TestSession s, b;
   s->locale = b->locale = NumLocale::Comma();
@@ -264,35 +228,17 @@ TEST(Settings, QuitValuesAndTheRejectionReadBackThroughAFile) {
   s->opt.ColorText = {"_HA, bis", "@x", "C:\\images\\new"};
   s->opt.ColorChk = {7, 2, 0};
   s.form1.Project = " /data/a b.txt";
-  s->ResizeImageArrays(1);
-  const std::vector<uint8_t> project = ProjectBytes(ProjectOf(*s, {}));
   {
     QtSettingsStore store(dir.File("qv.ini"));
     SaveSettingsAtQuit(s.form1, store);
   }
   QtSettingsStore store(dir.File("qv.ini"));
-  OptionsCommand(s.form1, store, [](Form5& f) {
-    f.Option3_Click(2);
-    f.Text15 = "2,5";
-    f.Text16 = "0,75";
-    f.Check17 = f.Check18 = 1;
-    f.Text17 = "1,5";
-    f.Command1_Click();
-  });
-  EXPECT_EQ(ProjectBytes(ProjectOf(*s, {})), project);
   StartUp(b, store);
   EXPECT_EQ(store.Read(kSettingsSection, "MinQual", ""), "0,825");
   EXPECT_FLOAT_EQ(b->opt.MinQual, 0.825f);
   EXPECT_EQ(b.form1.Text3, "82,5");
-  EXPECT_EQ(b->opt.Hsens, 3);
-  EXPECT_EQ(b->opt.ColorText, s->opt.ColorText);
-  EXPECT_EQ(b->opt.ColorChk, s->opt.ColorChk);
+  EXPECT_TRUE(b->opt.Hsens == 3 && b->opt.ColorText == s->opt.ColorText && b->opt.ColorChk == s->opt.ColorChk);
   EXPECT_EQ(b.form1.Project, " /data/a b.txt");
-  EXPECT_EQ(store.Read(kSettingsSection, "RejectLow", ""), "2,5");
-  EXPECT_EQ(store.Read(kSettingsSection, "MaxFwhm", ""), "1,5");
-  EXPECT_EQ(std::vector<double>({b->opt.RejectMode * 1.0, b->opt.RejectLow, b->opt.RejectHigh, b->opt.Normalise * 1.0,
-                                 b->opt.NormaliseOutput * 1.0, b->opt.MaxFwhm}),
-            std::vector<double>({2, 2.5, 0.75, 1, 1, 1.5}));
 }
 
 TEST(Settings, IniFilesAreReadAsPlainText) {
@@ -302,7 +248,6 @@ TEST(Settings, IniFilesAreReadAsPlainText) {
   QtSettingsStore store(ini, true);
   EXPECT_EQ(store.Read(kSettingsSection, "MinQual", "d"), "0,75");  // not a list of two values
   EXPECT_EQ(store.Read(kSettingsSection, "FovX", "d"), " .5");
-  EXPECT_EQ(store.Read(kSettingsSection, "Missing", "d"), "d");
   EXPECT_EQ(store.Read(kSettingsSection, "Broken", "d"), std::nullopt);
   const std::string before = qvtest::ReadText(ini);
   EXPECT_FALSE(store.Write(kSettingsSection, "MinQual", "1"));
@@ -313,7 +258,6 @@ TEST(Settings, IniFilesAreReadAsPlainText) {
   std::ofstream(big) << "[Settings]\nMaskThr=5000\n" << std::string(QtSettingsStore::kMaxFileBytes, ';');
   QtSettingsStore huge(big);
   EXPECT_EQ(huge.Read(kSettingsSection, "MaskThr", "1000"), "1000");
-  EXPECT_FALSE(huge.Write(kSettingsSection, "MaskThr", "1"));
   std::string why;
   EXPECT_EQ(OpenSettingsStore(big, true, why), nullptr);
   // A serialised value claiming some 60 Go is refused before Qt reads it.
@@ -322,7 +266,6 @@ TEST(Settings, IniFilesAreReadAsPlainText) {
   EXPECT_EQ(QtSettingsStore(coded).Read(kSettingsSection, "MaskThr", "1000"), "1000");
   EXPECT_EQ(OpenSettingsStore(coded, true, why), nullptr);
   EXPECT_NE(why.find("valeur codée « @Variant »"), std::string::npos) << why;
-  EXPECT_EQ(OpenSettingsStore(dir.File("none.ini"), true, why), nullptr);
   EXPECT_EQ(OpenSettingsStore(dir.path().string(), true, why), nullptr);
 }
 
@@ -331,9 +274,7 @@ TEST(Settings, StartUpSequence) {
   MemorySettingsStore store =
       StoreOf({{"MaskFile", "/nowhere/mask.fts"}, {"UseMask", "2"}, {"PicZoom", "4"}, {"Project", "/data/last.txt"}});
   s->ResizeImageArrays(3);
-  s->guide.GuideX = 5;
   s->cal.FlatPic.Redim(9, 9);
-  s.form1.Caption = "Quelvista - M31";
   int zoomItem = -1;
   std::string opened;
   StartUpHooks hooks;
@@ -341,14 +282,10 @@ TEST(Settings, StartUpSequence) {
   hooks.openArgument = [&](const std::string& a) { opened = a; };
   Form1_Load(s.form1, store, "", "", hooks);
   EXPECT_EQ(s->ImageCount(), 0);
-  EXPECT_EQ(s->guide.GuideX, 100.0);
   EXPECT_EQ(s->cal.FlatPic.Width(), 1);  // the masters were rebuilt
   EXPECT_EQ(s->cal.HotMask.Width(), 1);  // its file is missing
   EXPECT_EQ(zoomItem, 2);
-  EXPECT_EQ(opened, "");
   EXPECT_EQ(s.form1.Project, "/data/last.txt");
-  EXPECT_FALSE(s.form1.Busy);
-  EXPECT_EQ(s.form1.Caption, "Quelvista - M31");
 
   // With an argument, it is opened and the stored project is not read.
   TestSession t;
@@ -360,15 +297,7 @@ TEST(Settings, StartUpSequence) {
 // The stored minimum quality is taken as it stands (EachOptionFollowsItsRules
 // loads 150 %); the box only clamps an edit, and not while the window is
 // busy or a run is going.
-TEST(Settings, MinimumQualityLoadsUnclampedAndOnlyAnEditClamps) {
-  {
-    // Far beyond 100 %: shown in full, without overflowing on the way.
-    TestSession big;
-    MemorySettingsStore store = StoreOf({{"MinQual", "99999999999999999999"}});
-    LoadSettings(big.form1, store, "");
-    EXPECT_FLOAT_EQ(big->opt.MinQual, 1e20f);
-    EXPECT_EQ(big.form1.Text3, "9999999778196310000000.0");  // the single times 100, to 15 digits
-  }
+TEST(Settings, MinimumQualityOnlyAnEditClamps) {
   TestSession s;
   s.form1.Busy = true;
   SetText3(s.form1, "150");
