@@ -102,7 +102,12 @@ TEST(StackRun, FramesThatCannotBeUsedSayWhy) {
   EXPECT_NE(r.err.find("image 4 : image non traitée : en-tête FITS tronqué"), std::string::npos) << r.err;
 
   fs::remove(sky.dir.File("r.fts"));
-  for (const char* name : {"/frame001.fts", "/frame002.fts", "/frame003.fts"})
+  qvtest::WriteBytes(sky.sim + "/frame001.fts", std::vector<uint8_t>(100, 'x'));
+  const CliResult firstUnread = sky.Stack("--box aucun --out '" + sky.dir.File("r.fts") + "'");
+  EXPECT_NE(firstUnread.out.find("l'image de référence (image 1) est illisible, sa taille est inconnue : "),
+            std::string::npos)
+      << firstUnread.out;
+  for (const char* name : {"/frame002.fts", "/frame003.fts"})
     qvtest::WriteBytes(sky.sim + name, std::vector<uint8_t>(100, 'x'));
   for (const std::string box : {"", "--box aucun"}) {
     const CliResult unread = sky.Stack(box + " --out '" + sky.dir.File("r.fts") + "'");

@@ -241,6 +241,9 @@ bool Body(Session& s, int index, int step) {
              ") : " + path);
     }
   }
+  // An unreadable first image leaves no size to compare with: saying so
+  // beats "0 x 0" in every later frame's refusal.
+  if (refW < 1 || refH < 1) Fail("l'image de référence (image 1) est illisible, sa taille est inconnue : " + path);
   if (e.ImgNaxis1 != refW || e.ImgNaxis2 != refH)
     Fail("taille différente de l'image de référence (" + SizeText(e.ImgNaxis1, e.ImgNaxis2) + " au lieu de " +
          SizeText(refW, refH) + ") : " + path);
