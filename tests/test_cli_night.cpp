@@ -180,6 +180,17 @@ TEST_F(CliNight, AProjectSaysWhichImagesAreMissingAndWhereItEnds) {
   EXPECT_TRUE(Has(cut.err, "ligne 5 : le fichier s'arrête avant la fin attendue")) << cut.err;
 }
 
+TEST(CliHelp, EveryCommandAnswersHelp) {
+  TempDir dir;
+  for (const char* command : {"header", "process", "simulate", "stack", "render", "master", "settings", "project",
+                              "tiff-all", "fits-header"}) {
+    const CliResult r = Cli(dir, std::string(command) + " --help");
+    EXPECT_EQ(r.status, 0) << command << r.err;
+    EXPECT_TRUE(Has(r.out, command)) << command << ": " << r.out;
+  }
+  EXPECT_EQ(Cli(dir, "--version").out, std::string("quelvista-cli ") + QUELVISTA_VERSION + "\n");
+}
+
 TEST_F(CliNight, OnOneTerminalTheProgressBarNeverSharesALineWithJson) {
   if (qvtest::RunCommand("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) to give a terminal";
   // script(1) gives stdout and stderr one terminal, as a user's shell does.
