@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <random>
 
@@ -19,6 +19,7 @@
 #include "io/picture_export.h"
 #include "stack/combine.h"
 #include "support.h"
+#include "workspace/save_commands.h"
 
 using namespace qv;
 using qvtest::TestSession;
@@ -27,19 +28,25 @@ namespace {
 
 int32_t Rgb(int r, int g, int b) { return (r << 16) | (g << 8) | b; }
 
+// The destination's sum and weight planes of channel c, emptied to w x h.
+std::pair<Plane<float>*, Plane<float>*> Sized(Session& s, int c, int w, int h) {
+  Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
+  Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
+  sum[c]->Redim(w - 1, h - 1);
+  weight[c]->Redim(w - 1, h - 1);
+  return {sum[c], weight[c]};
+}
+
 // A destination of w x h pixels whose value in every channel is f(x, y, c)
 // (weight 1; a value of 0 or less leaves the pixel empty).
 template <class F>
 void SetDestination(Session& s, int w, int h, F f) {
-  Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
-  Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
   for (int c = 0; c < 3; ++c) {
-    sum[c]->Redim(w - 1, h - 1);
-    weight[c]->Redim(w - 1, h - 1);
+    auto [sum, weight] = Sized(s, c, w, h);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         const double v = f(x, y, c);
-        if (v > 0) (*sum[c])(x, y) = static_cast<float>(v), (*weight[c])(x, y) = 1;
+        if (v > 0) (*sum)(x, y) = static_cast<float>(v), (*weight)(x, y) = 1;
       }
   }
   MeasureDestination(s);
@@ -98,8 +105,8 @@ void WriteResult(const std::string& path, int w, int h, F value) {
 }  // namespace
 
 // The curve at its centre is a straight line from black to white; hiding
-// the maximum moves the ends.
-TEST_F(EditorCurve, CentreEndsAndIndices) {
+// the maximum moves the ends. Then the colour scale's blend.
+TEST_F(EditorCurve, CentreEndsIndicesAndColourScale) {
   EditorSettings st;  // levels 0 .. 65535, the curve at its centre
   SettleLevels(st);
   CurveTable t;
@@ -131,18 +138,10 @@ TEST_F(EditorCurve, CentreEndsAndIndices) {
   EXPECT_EQ(CurveByte(t, 2.5), t[2]);
   EXPECT_EQ(CurveByte(t, 3.5), t[4]);
   EXPECT_EQ(CurveByte(t, std::nan("")), t[0]);
-}
 
-TEST_F(EditorCurve, ColourScalePaletteAndBlend) {
-  const auto& p = ColourScalePalette();
-  EXPECT_EQ(p[0], Rgb(90, 150, 205));
-  EXPECT_EQ(p[1], Rgb(100, 100, 255));
-  EXPECT_EQ(p[5], Rgb(100, 255, 100));
-  EXPECT_EQ(p[10], Rgb(255, 100, 100));
-  EXPECT_EQ(p[11], Rgb(255, 255, 255));
-  // Level 0 sits on entry 1, the top level on white; brightness scales and
-  // is limited to 0 .. 1.
-  EXPECT_EQ(ColourScale(0, 1), p[1]);
+  // The colour scale: level 0 sits on the palette's second entry, the top
+  // level on white; brightness scales and is limited to 0 .. 1.
+  EXPECT_EQ(ColourScale(0, 1), Rgb(100, 100, 255));
   EXPECT_EQ(ColourScale(255, 1), Rgb(255, 255, 255));
   EXPECT_EQ(ColourScale(255, 3), Rgb(255, 255, 255));
   EXPECT_EQ(ColourScale(255, 0.5), Rgb(128, 128, 128));  // 127.5 to even
@@ -171,17 +170,14 @@ TEST_F(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> value(0, 30000), wpick(0, 4);
   const int w = 37, h = 23;
-  Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
-  Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
+  Plane<float>*sum[3], *weight[3];
   for (int c = 0; c < 3; ++c) {
-    sum[c]->Redim(w - 1, h - 1);
-    weight[c]->Redim(w - 1, h - 1);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        const int wt = wpick(rng);  // a fifth of the pixels are empty
-        (*weight[c])(x, y) = static_cast<float>(wt);
-        (*sum[c])(x, y) = static_cast<float>(wt * value(rng) + (wt ? 1 : 0));
-      }
+    std::tie(sum[c], weight[c]) = Sized(s, c, w, h);
+    for (size_t k = 0; k < sum[c]->Size(); ++k) {
+      const int wt = wpick(rng);  // a fifth of the pixels are empty
+      weight[c]->Data()[k] = static_cast<float>(wt);
+      sum[c]->Data()[k] = static_cast<float>(wt * value(rng) + (wt ? 1 : 0));
+    }
   }
   const int sliders[][3] = {{-7, 0, 0}, {0, -20, -3}, {3, 0, 0}, {-5, 2, 1}, {0, 0, 9}};
   for (const auto& sl : sliders) {
@@ -251,33 +247,6 @@ TEST_F(EditorRender, MonochromeAndColourScaleShareOneGrey) {
   }
 }
 
-// A handler that bins or turns the planes during a yield: the pass under
-// way must not go on writing rows of the old size.
-TEST_F(EditorRender, BinningDuringARedrawRendersTheNewPlanes) {
-  Open(30, 450, [](int x, int y, int) { return 800.0 + x + y; });
-  f.Check5 = 1;  // a fill pass yields as well
-  f.Check6 = 1;
-  int yields = 0;
-  ts.services.events.onYield = [&] {
-    // Rows 100 of the first pass; then rows 100 and 200 of the binned
-    // picture, and its fill's first pass.
-    if (++yields == 1) f.Command5_Click();  // "2 x 2"
-    if (yields == 4) f.Command4_Click();    // "Tourner"
-  };
-  f.Check5_Click();
-  ts.services.events.onYield = nullptr;
-  ASSERT_EQ(s.dest.DestSumR.Width(), 225);
-  ASSERT_EQ(f.Picture.Width(), 225);
-  ASSERT_EQ(f.Picture.Height(), 15);
-  Form2 d;
-  Form3 g(s, d);
-  g.Form_Load();
-  g.Check5 = 1;
-  g.Check6 = 1;
-  g.draw();
-  EXPECT_EQ(f.Picture, g.Picture);
-}
-
 namespace {
 
 // The means as one slide from the top, the way they were first computed:
@@ -341,11 +310,9 @@ TEST_F(EditorRender, SharedRowsAndBandedMeansEqualTheOneLoop) {
   std::mt19937 rng(17);
   std::uniform_real_distribution<float> u(0, 1);
   for (const Size& z : sizes) {
-    Plane<float>* sum[3] = {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB};
-    Plane<float>* weight[3] = {&s.dest.DestWeightR, &s.dest.DestWeightG, &s.dest.DestWeightB};
+    Plane<float>*sum[3], *weight[3];
     for (int c = 0; c < 3; ++c) {
-      sum[c]->Redim(z.w - 1, z.h - 1);
-      weight[c]->Redim(z.w - 1, z.h - 1);
+      std::tie(sum[c], weight[c]) = Sized(s, c, z.w, z.h);
       for (size_t k = 0; k < sum[c]->Size(); ++k) {
         const float wt = k % 11 == 4 ? 0.0f : k % 2 ? 3.0f : 7.0f;
         weight[c]->Data()[k] = wt;
@@ -406,8 +373,7 @@ TEST_F(EditorRender, SharedRowsAndBandedMeansEqualTheOneLoop) {
         for (size_t k = 0; k < 3 && detailed; ++k)
           for (size_t c = 0; c < 3; ++c) {
             ASSERT_TRUE(kept.Valid(k) && resumed.Valid(k)) << what;
-            EXPECT_EQ(0, std::memcmp(kept.planes[k][c].Data(), means[k][c].Data(), means[k][c].Size() * sizeof(double)))
-                << what << " radius " << k + 1;
+            EXPECT_EQ(kept.planes[k][c], means[k][c]) << what << " radius " << k + 1;
             EXPECT_EQ(resumed.planes[k][c], means[k][c]) << what << " radius " << k + 1;
           }
       }
@@ -457,7 +423,7 @@ TEST_F(EditorRender, EditsWhileABandIsComputedEndWithTheLatestSettings) {
   EXPECT_EQ(f.Text1[0], "0");  // "Tourner" reset the levels typed before it
 }
 
-TEST_F(EditorHistogram, BoxCoordinatesFollowTheDestinationRange) {
+TEST_F(EditorHistogram, BoxFollowsTheDestinationRangeAndClicksSetLevels) {
   Open(2, 1, [](int x, int, int) { return x ? 200.0 : 20.0; });
   EXPECT_EQ(f.HistoLow, 20);
   EXPECT_EQ(f.HistoHigh, 200);
@@ -468,9 +434,8 @@ TEST_F(EditorHistogram, BoxCoordinatesFollowTheDestinationRange) {
   EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft + f.Picture1ScaleWidth, 1.02 * 65535);
   EXPECT_TRUE(dest.Visible);
   EXPECT_EQ(f.Combo1, "");
-}
 
-TEST_F(EditorHistogram, ClicksChooseTheSelectorsThenSetLevels) {
+  // Clicks choose the selectors, then set levels.
   Open(2, 1, [](int x, int, int) { return x ? 60000.0 : 200.0; });
   f.Picture1_MouseDown(1, 40000.4);  // right of the middle: the white selectors
   EXPECT_EQ(f.Check2, (std::array<int16_t, 3>{1, 1, 1}));
@@ -487,17 +452,16 @@ TEST_F(EditorHistogram, ClicksChooseTheSelectorsThenSetLevels) {
   f.Check1 = {0, 1, 0};
   f.Picture1_MouseDown(1, 999);
   EXPECT_EQ(f.Text1, (std::array<std::string, 3>{"1200", "999", "1200"}));
-}
 
-TEST_F(EditorHistogram, UnreadableLevelKeepsThePreviousOne) {
-  Open(2, 1, [](int x, int, int) { return x ? 6000.0 : 200.0; });
+  // An unreadable level keeps the previous one; a white equal to the black
+  // gives no gain, and the previous white (1200) stays.
   f.Text1[0] = "500";
   f.Text1_Change(0);
   f.Text1[0] = "abc";
-  f.Text2[0] = "500";  // white equal to black: no gain can be computed
+  f.Text2[0] = "500";
   f.Text1_Change(0);
   EXPECT_EQ(f.LastSettings().black[0], 500);
-  EXPECT_DOUBLE_EQ(f.LastSettings().gain[0], 32767.0 / (65535 - 500));
+  EXPECT_DOUBLE_EQ(f.LastSettings().gain[0], 32767.0 / (1200 - 500));
 }
 
 TEST_F(EditorBalance, TwoColourRegionGivesBackgroundAndSignal) {
@@ -704,8 +668,30 @@ TEST_F(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
   EXPECT_NE(zoomed.out.find("\"width\":4,\"height\":2"), std::string::npos) << zoomed.out << zoomed.err;
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --detail 1,2").status, 2);
   EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --bin 4").status, 2);
-  EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts --levels all:nan:1").status, 2);
-  EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("none.fts") + "' --out x.fts").status, 1);
+}
+
+// Where the editor's save dialog opens: DestFileName when its folder can
+// be written and an output folder is set, otherwise the same name in the
+// folder of list image 1.
+TEST_F(EditorResult, SaveDialogOpensWhereItCanWrite) {
+  qvtest::TempDir dir;
+  const std::string images = dir.File("ciel") + "/", writable = dir.File("sorties") + "/";
+  std::filesystem::create_directories(writable);
+  qvtest::OneImage(s, images + "frame001.fts");
+  struct Case {
+    std::string outDir, destFileName, initial;
+  };
+  const Case cases[] = {
+      {writable, writable + "frame_1.bmp", writable + "frame_1"},
+      {"", "/frame_1.bmp", images + "frame_1"},
+      {"/usr/bin", "/sans/dossier/frame_2.bmp", images + "frame_2"},
+      {writable, writable + "absent/frame_3.bmp", images + "frame_3"},
+  };
+  for (const Case& c : cases) {
+    s.opt.OutDir = c.outDir;
+    s.dest.DestFileName = c.destFileName;
+    EXPECT_EQ(EditorSaveDialog(s).Request().initialFile, c.initial) << c.destFileName;
+  }
 }
 
 // The tool builds the settings itself and calls the engine; the window

@@ -10,14 +10,20 @@ using qvtest::TestSession;
 
 namespace {
 
+// What the window is told, and asked to draw again.
 struct Recorder : Form1Window {
   std::vector<std::string> seen;
   void ShowCaption(const std::string& t) override { seen.push_back(std::string("caption ").append(t)); }
   void ShowDebugLine(const std::string& l) override { seen.push_back(std::string("debug ").append(l)); }
   void MsgBox(const std::string& t) override { seen.push_back(std::string("msg ").append(t)); }
+  void Preview(int i) override { seen.push_back("preview " + std::to_string(i)); }
+  void ShowZones() override { seen.push_back("zones"); }
 };
 
-TEST(MainWindowView, ControlsFollowAndTheWindowIsToldAfter) {
+// The controls follow the messages and the window is told after; a new run
+// putting the result away and a zone point drawn at once are the window's
+// checks, here the zone mode and the preview.
+TEST(MainWindowView, ControlsFollowAndRedrawsGoThroughTheView) {
   TestSession ts;
   Recorder window;
   ts.form1.outer = &window;
@@ -30,27 +36,13 @@ TEST(MainWindowView, ControlsFollowAndTheWindowIsToldAfter) {
   EXPECT_EQ(ts.form1.DebugLog, std::vector<std::string>{"shown"});
   EXPECT_EQ(window.seen,
             (std::vector<std::string>{"caption W=5  H=4", "debug hidden", "debug shown", "msg Mémoire insuffisante"}));
-}
 
-// What the window is asked to draw again, and when.
-struct Redraws : Form1Window {
-  std::vector<std::string> seen;
-  void Preview(int i) override { seen.push_back("preview " + std::to_string(i)); }
-  void ShowZones() override { seen.push_back("zones"); }
-};
-
-// A new run putting the result away and a zone point drawn at once are
-// the window's checks; here the zone mode and the preview.
-TEST(MainWindowView, RedrawsGoThroughTheView) {
-  TestSession ts;
-  Redraws window;
-  ts.form1.outer = &window;
+  window.seen.clear();
   Session& s = *ts;
   qvtest::SetPicture(s, 9, 5, [](int, int x, int) { return 100 * x; });
   qvtest::OneImage(s, "a.fts");
   SelectOption2(ts.form1, 4);
   EXPECT_EQ(window.seen, (std::vector<std::string>{"zones"}));
-
   // An image selected for display is previewed before it is processed.
   window.seen.clear();
   ts.form1.Check9.resize(2);
