@@ -247,27 +247,6 @@ TEST(HistoBox, BarsAndCoordinates) {
   EXPECT_NEAR(box.PixelY(1), 10, 1e-9);
 }
 
-TEST(DestinationScroll, BarsOnlyWhereThePictureIsLarger) {
-  auto l = qv::FormScroll(1000, 200, 400, 300, 17);
-  EXPECT_TRUE(l.hVisible);
-  EXPECT_FALSE(l.vVisible);
-  EXPECT_EQ(l.visibleWidth, 400);
-  EXPECT_EQ(l.hMax, 600);
-  EXPECT_EQ(l.hLargeChange, 400);
-  EXPECT_EQ((l.hRect), (std::array<int, 4>{0, 283, 400, 17}));
-
-  // The horizontal bar takes 17 rows: a 290-row picture then needs the
-  // vertical bar too, which narrows the visible width.
-  l = qv::FormScroll(1000, 290, 400, 300, 17);
-  EXPECT_TRUE(l.hVisible);
-  EXPECT_TRUE(l.vVisible);
-  EXPECT_TRUE(l.cornerVisible);
-  EXPECT_EQ(l.visibleWidth, 383);
-  EXPECT_EQ(l.visibleHeight, 283);
-  EXPECT_EQ(l.hMax, 617);
-  EXPECT_EQ(l.vMax, 7);
-  EXPECT_EQ((l.cornerRect), (std::array<int, 4>{383, 283, 17, 17}));
-}
 
 }  // namespace
 

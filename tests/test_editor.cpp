@@ -166,67 +166,62 @@ double BruteMean(const Plane<float>& sum, const Plane<float>& weight, int x, int
 
 }  // namespace
 
-TEST_F(EditorDetail, RenderingMatchesADirectComputationOnRandomPlanes) {
+// On odd sizes, one row or column among them, over several bands of rows
+// and split between both cores or not, the picture is the same, and every
+// byte that of a direct computation.
+TEST_F(EditorDetail, RenderingMatchesADirectComputationOnOneOrTwoCores) {
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> value(0, 30000), wpick(0, 4);
-  const int w = 37, h = 23;
-  Plane<float>*sum[3], *weight[3];
-  for (int c = 0; c < 3; ++c) {
-    std::tie(sum[c], weight[c]) = Sized(s, c, w, h);
-    for (size_t k = 0; k < sum[c]->Size(); ++k) {
-      const int wt = wpick(rng);  // a fifth of the pixels are empty
-      weight[c]->Data()[k] = static_cast<float>(wt);
-      sum[c]->Data()[k] = static_cast<float>(wt * value(rng) + (wt ? 1 : 0));
-    }
-  }
-  const int sliders[][3] = {{-7, 0, 0}, {0, -20, -3}, {3, 0, 0}, {-5, 2, 1}, {0, 0, 9}};
-  for (const auto& sl : sliders) {
-    const double black[3] = {1000, 2500, 0}, white[3] = {21000, 18000, 30000};
-    EditorSettings st;  // fresh means for every setting
-    st.black = {1000, 2500, 0};
-    st.white = {21000, 18000, 30000};
-    st.detail = {sl[0], sl[1], sl[2]};
-    st.detailActive = true;
-    st.curvePosition = 90;
-    Plane<int32_t> picture;
-    ASSERT_TRUE(RenderDestination(s, st, picture));
-    CurveTable curve;
-    BuildCurve(curve, st);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        int bytes[3];
-        for (int c = 0; c < 3; ++c) {
-          double v = (*weight[c])(x, y) > 0 ? static_cast<double>((*sum[c])(x, y) / (*weight[c])(x, y)) : 0;
-          for (int k = 0; k < 3; ++k) {
-            const double thr = black[c] - (white[c] - black[c]) * sl[k] / 20;
-            if (sl[k] < 0 && v < thr) v = BruteMean(*sum[c], *weight[c], x, y, k + 1);
-          }
-          for (int k = 0; k < 3; ++k)
-            if (sl[k] > 0) v += (v - BruteMean(*sum[c], *weight[c], x, y, k + 1)) * sl[k];
-          v = (v - black[c]) * (32767 / (white[c] - black[c]));
-          const double index = std::min(32767.0, std::max(0.0, RoundHalfEven(v)));
-          bytes[c] = curve[static_cast<size_t>(index)];
-        }
-        ASSERT_EQ(picture(x, y), Rgb(bytes[0], bytes[1], bytes[2])) << x << "," << y << " " << sl[0];
+  const std::pair<int, int> sizes[] = {{37, 23}, {9, 1}, {1, 7}, {31, 257}, {4097, 3}};
+  for (const auto& [w, h] : sizes) {
+    Plane<float>*sum[3], *weight[3];
+    for (int c = 0; c < 3; ++c) {
+      std::tie(sum[c], weight[c]) = Sized(s, c, w, h);
+      for (size_t k = 0; k < sum[c]->Size(); ++k) {
+        const int wt = wpick(rng);  // a fifth of the pixels are empty
+        weight[c]->Data()[k] = static_cast<float>(wt);
+        sum[c]->Data()[k] = static_cast<float>(wt * value(rng) + (wt ? 1 : 0));
       }
+    }
+    const int sliders[][3] = {{-7, 0, 0}, {0, -20, -3}, {3, 0, 0}, {-5, 2, 1}, {0, 0, 9}};
+    for (const auto& sl : sliders) {
+      const double black[3] = {1000, 2500, 0}, white[3] = {21000, 18000, 30000};
+      EditorSettings st;  // fresh means for every setting
+      st.black = {1000, 2500, 0};
+      st.white = {21000, 18000, 30000};
+      st.detail = {sl[0], sl[1], sl[2]};
+      st.detailActive = true;
+      st.curvePosition = 90;
+      Plane<int32_t> picture, oneCore;
+      ASSERT_TRUE(RenderDestination(s, st, picture));
+      UseSecondCore(false);
+      RenderDestination(s, st, oneCore);
+      UseSecondCore(true);
+      ASSERT_EQ(oneCore, picture) << w << "x" << h;
+      CurveTable curve;
+      BuildCurve(curve, st);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          int bytes[3];
+          for (int c = 0; c < 3; ++c) {
+            double v = (*weight[c])(x, y) > 0 ? static_cast<double>((*sum[c])(x, y) / (*weight[c])(x, y)) : 0;
+            for (int k = 0; k < 3; ++k) {
+              const double thr = black[c] - (white[c] - black[c]) * sl[k] / 20;
+              if (sl[k] < 0 && v < thr) v = BruteMean(*sum[c], *weight[c], x, y, k + 1);
+            }
+            for (int k = 0; k < 3; ++k)
+              if (sl[k] > 0) v += (v - BruteMean(*sum[c], *weight[c], x, y, k + 1)) * sl[k];
+            v = (v - black[c]) * (32767 / (white[c] - black[c]));
+            const double index = std::min(32767.0, std::max(0.0, RoundHalfEven(v)));
+            bytes[c] = curve[static_cast<size_t>(index)];
+          }
+          ASSERT_EQ(picture(x, y), Rgb(bytes[0], bytes[1], bytes[2]))
+              << w << "x" << h << " at " << x << "," << y << " " << sl[0];
+        }
+    }
   }
 }
 
-TEST_F(EditorDetail, SlidersActOnlyWhileDetailIsActive) {
-  Open(20, 20, [](int x, int y, int) { return 1000.0 + ((x * 7 + y * 3) % 5) * 2000; });
-  const Plane<int32_t> plain = f.Picture;
-  f.HScroll1 = 10;
-  f.HScroll1_Change();
-  EXPECT_EQ(f.Picture, plain);
-  EXPECT_FALSE(f.Detail().Valid(0));
-  f.Check3 = 1;
-  f.Check3_Click();
-  EXPECT_NE(f.Picture, plain);
-  EXPECT_TRUE(f.Detail().Valid(0));
-  f.Command3_Click();  // "Initialiser"
-  EXPECT_FALSE(f.Detail().Valid(0));
-  EXPECT_EQ(f.Picture, plain);
-}
 
 TEST_F(EditorRender, MonochromeAndColourScaleShareOneGrey) {
   SetDestination(s, 3, 1, [](int x, int, int c) { return 6000.0 * (x + 1) + 3000.0 * c; });
@@ -244,139 +239,6 @@ TEST_F(EditorRender, MonochromeAndColourScaleShareOneGrey) {
     EXPECT_EQ(mono(x, 0), Rgb(g, g, g));
     EXPECT_NEAR(g, grey / 3.0, 1.0);
     EXPECT_EQ(scale(x, 0), ColourScale(g, std::clamp(0.7 + g * 0.01, 0.1, 1.0)));
-  }
-}
-
-namespace {
-
-// The means as one slide from the top, the way they were first computed:
-// the reference the banded, shared computation must equal double for
-// double.
-void OneSlideMeans(const Plane<float>& sum, const Plane<float>& weight, int radius, Plane<double>& out) {
-  const int u1 = sum.UBound1(), u2 = sum.UBound2(), w = u1 + 1;
-  out.Redim(u1, u2);
-  std::vector<double> colSum(static_cast<size_t>(w), 0.0);
-  std::vector<int> colCount(static_cast<size_t>(w), 0);
-  auto addRow = [&](int y, double sign) {
-    for (int x = 0; x < w; ++x) {
-      if (!(weight(x, y) > 0)) continue;
-      const double v = sum(x, y) / weight(x, y);
-      if (sign > 0)
-        colSum[static_cast<size_t>(x)] += v, ++colCount[static_cast<size_t>(x)];
-      else
-        colSum[static_cast<size_t>(x)] -= v, --colCount[static_cast<size_t>(x)];
-    }
-  };
-  for (int y = 0; y <= std::min(u2, radius - 1); ++y) addRow(y, 1);
-  for (int y = 0; y <= u2; ++y) {
-    if (y + radius <= u2) addRow(y + radius, 1);
-    if (y - radius - 1 >= 0) addRow(y - radius - 1, -1);
-    double t = 0;
-    int n = 0;
-    for (int x = 0; x <= std::min(u1, radius - 1); ++x)
-      t += colSum[static_cast<size_t>(x)], n += colCount[static_cast<size_t>(x)];
-    for (int x = 0; x <= u1; ++x) {
-      if (x + radius <= u1)
-        t += colSum[static_cast<size_t>(x + radius)], n += colCount[static_cast<size_t>(x + radius)];
-      if (x - radius - 1 >= 0)
-        t -= colSum[static_cast<size_t>(x - radius - 1)], n -= colCount[static_cast<size_t>(x - radius - 1)];
-      out(x, y) = n > 0 ? t / n : 0;
-    }
-  }
-}
-
-// Gives up at the n-th band it is asked to compute, once that band is done.
-struct GivingUpAt : RenderListener {
-  int band = 0, at = 0;
-  explicit GivingUpAt(int n) : at(n) {}
-  bool Compute(const std::function<void()>& rows) override {
-    rows();
-    return ++band != at;
-  }
-};
-
-}  // namespace
-
-// The rows shared between both cores and the means built band by band give
-// the very bytes and doubles of one loop over the whole picture: on odd
-// sizes, in every mode, with the caches built, reused, and built across an
-// abandoned render. Quotients of weights 3 and 7 and values below 1 make
-// sums that depend on their order.
-TEST_F(EditorRender, SharedRowsAndBandedMeansEqualTheOneLoop) {
-  struct Size {
-    int w, h;
-  };
-  const Size sizes[] = {{9, 1}, {1, 7}, {13, 101}, {4097, 3}, {31, 257}};
-  std::mt19937 rng(17);
-  std::uniform_real_distribution<float> u(0, 1);
-  for (const Size& z : sizes) {
-    Plane<float>*sum[3], *weight[3];
-    for (int c = 0; c < 3; ++c) {
-      std::tie(sum[c], weight[c]) = Sized(s, c, z.w, z.h);
-      for (size_t k = 0; k < sum[c]->Size(); ++k) {
-        const float wt = k % 11 == 4 ? 0.0f : k % 2 ? 3.0f : 7.0f;
-        weight[c]->Data()[k] = wt;
-        const float v = k % 5 == 1 ? u(rng) * 1e-6f : 500 + 20000 * u(rng) * u(rng);
-        sum[c]->Data()[k] = wt * v;
-      }
-    }
-    // The reference: means in one slide, rows in one loop.
-    Plane<double> means[3][3];
-    for (int k = 0; k < 3; ++k)
-      for (int c = 0; c < 3; ++c) OneSlideMeans(*sum[c], *weight[c], k + 1, means[k][c]);
-    for (int mode = 0; mode < 3; ++mode)
-      for (const bool detailed : {false, true}) {
-        const std::string what = std::to_string(z.w) + "x" + std::to_string(z.h) + " mode " + std::to_string(mode) +
-                                 (detailed ? " detail" : "");
-        EditorSettings st;
-        st.black = {400, 300, 900};
-        st.white = {15000, 17000, 12000};
-        st.detail = {-6, 4, 2};
-        st.detailActive = detailed;
-        st.mode = mode;
-        st.curvePosition = 150;
-        SettleLevels(st);
-        CurveTable curve;
-        BuildCurve(curve, st);
-
-        UseSecondCore(false);
-        RenderSettings rs;
-        for (int c = 0; c < 3; ++c) {
-          rs.black[c] = st.black[static_cast<size_t>(c)];
-          rs.white[c] = st.white[static_cast<size_t>(c)];
-          rs.gain[c] = st.gain[static_cast<size_t>(c)];
-        }
-        for (int k = 0; k < 3; ++k) {
-          rs.detail[k] = detailed ? st.detail[static_cast<size_t>(k)] : 0;
-          for (int c = 0; c < 3; ++c) rs.mean[k][c] = &means[k][c];
-        }
-        rs.mode = mode;
-        rs.slope = st.slope / 5000.0;
-        rs.curve = &curve;
-        Plane<int32_t> expected(z.w - 1, z.h - 1);
-        RenderRows(DestinationPlanes(s), rs, expected, 0, z.h - 1);
-        UseSecondCore(true);
-
-        // Built afresh, then reused; and built across a render given up at
-        // its second band, which the next one goes on from.
-        DetailMeans kept, resumed;
-        Plane<int32_t> picture;
-        for (DetailMeans* m : {&kept, &kept, &resumed}) {
-          if (m == &resumed && z.h > 100) {
-            GivingUpAt giveUp(2);
-            EXPECT_FALSE(RenderDestination(s, st, resumed, curve, picture, giveUp)) << what;
-          }
-          picture = Plane<int32_t>();
-          ASSERT_TRUE(RenderDestination(s, st, *m, curve, picture)) << what;
-          ASSERT_EQ(picture, expected) << what;
-        }
-        for (size_t k = 0; k < 3 && detailed; ++k)
-          for (size_t c = 0; c < 3; ++c) {
-            ASSERT_TRUE(kept.Valid(k) && resumed.Valid(k)) << what;
-            EXPECT_EQ(kept.planes[k][c], means[k][c]) << what << " radius " << k + 1;
-            EXPECT_EQ(resumed.planes[k][c], means[k][c]) << what << " radius " << k + 1;
-          }
-      }
   }
 }
 
@@ -520,18 +382,6 @@ TEST_F(EditorBalance, SquareIsClippedAtTheEdgeAndFollowsTheZoom) {
   EXPECT_DOUBLE_EQ(measured.signal[0], 20000);
 }
 
-TEST_F(EditorBalance, RightClickShowsTheSumsAndWeightsOfThePixel) {
-  SetDestination(s, 4, 4, [](int, int, int) { return 100.0; });
-  s.dest.DestSumG(2, 1) = 1234.5f;
-  s.dest.DestWeightB(2, 1) = 0.25f;
-  s.locale = NumLocale::Comma();
-  f.Form_Load();
-  int16_t right = 2;
-  f.BalWhite(2.2f, 0.6f, right);
-  EXPECT_EQ(dest.Caption, "(x,y)=(2,1) (nR,nG,nB)=(1,1,0,25) (R,G,B)=(100,1234,5,100)");
-  f.BalWhite(50, 50, right);  // outside the picture: the caption stays
-  EXPECT_EQ(dest.Caption, "(x,y)=(2,1) (nR,nG,nB)=(1,1,0,25) (R,G,B)=(100,1234,5,100)");
-}
 
 // Blocks at the right and bottom edges keep the pixels they have.
 TEST_F(EditorGeometry, BinningAveragesByWeightAndResetsTheSettings) {
