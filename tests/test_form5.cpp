@@ -75,4 +75,3 @@ TEST(Form5, OptionsCommandRebuildsTheMastersOnlyAfterOk) {
   OptionsCommand(s.form1, store, [&](Form5&) { called = true; });
   EXPECT_FALSE(called);
 }
-
