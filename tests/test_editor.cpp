@@ -82,14 +82,10 @@ class EditorWindows : public ::testing::Test {
   Form2 dest;
   Form3 f{s, dest};
 };
-using EditorCurve = EditorWindows;
-using EditorDetail = EditorWindows;
+// The engine's rendering and operations; the window's controls; a saved
+// result and the tool.
 using EditorRender = EditorWindows;
-using EditorHistogram = EditorWindows;
-using EditorBalance = EditorWindows;
-using EditorGeometry = EditorWindows;
-using EditorClean = EditorWindows;
-using EditorFill = EditorWindows;
+using EditorControls = EditorWindows;
 using EditorResult = EditorWindows;
 
 // A saved result of three planes of w x h pixels, value(k, p) at pixel k of
@@ -106,7 +102,7 @@ void WriteResult(const std::string& path, int w, int h, F value) {
 
 // The curve at its centre is a straight line from black to white; hiding
 // the maximum moves the ends. Then the colour scale's blend.
-TEST_F(EditorCurve, CentreEndsIndicesAndColourScale) {
+TEST_F(EditorRender, CurveCentreEndsIndicesAndColourScale) {
   EditorSettings st;  // levels 0 .. 65535, the curve at its centre
   SettleLevels(st);
   CurveTable t;
@@ -169,7 +165,7 @@ double BruteMean(const Plane<float>& sum, const Plane<float>& weight, int x, int
 // On odd sizes, one row or column among them, over several bands of rows
 // and split between both cores or not, the picture is the same, and every
 // byte that of a direct computation.
-TEST_F(EditorDetail, RenderingMatchesADirectComputationOnOneOrTwoCores) {
+TEST_F(EditorRender, DetailMatchesADirectComputationOnOneOrTwoCores) {
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> value(0, 30000), wpick(0, 4);
   const std::pair<int, int> sizes[] = {{37, 23}, {9, 1}, {1, 7}, {31, 257}, {4097, 3}};
@@ -221,7 +217,6 @@ TEST_F(EditorDetail, RenderingMatchesADirectComputationOnOneOrTwoCores) {
     }
   }
 }
-
 
 TEST_F(EditorRender, MonochromeAndColourScaleShareOneGrey) {
   SetDestination(s, 3, 1, [](int x, int, int c) { return 6000.0 * (x + 1) + 3000.0 * c; });
@@ -285,7 +280,7 @@ TEST_F(EditorRender, EditsWhileABandIsComputedEndWithTheLatestSettings) {
   EXPECT_EQ(f.Text1[0], "0");  // "Tourner" reset the levels typed before it
 }
 
-TEST_F(EditorHistogram, BoxFollowsTheDestinationRangeAndClicksSetLevels) {
+TEST_F(EditorControls, HistogramBoxFollowsTheDestinationRangeAndClicksSetLevels) {
   Open(2, 1, [](int x, int, int) { return x ? 200.0 : 20.0; });
   EXPECT_EQ(f.HistoLow, 20);
   EXPECT_EQ(f.HistoHigh, 200);
@@ -326,7 +321,7 @@ TEST_F(EditorHistogram, BoxFollowsTheDestinationRangeAndClicksSetLevels) {
   EXPECT_DOUBLE_EQ(f.LastSettings().gain[0], 32767.0 / (1200 - 500));
 }
 
-TEST_F(EditorBalance, TwoColourRegionGivesBackgroundAndSignal) {
+TEST_F(EditorControls, WhiteBalanceOfATwoColourRegionGivesBackgroundAndSignal) {
   // Left half a dark sky, right half a bright nebula, each its own colour.
   SetDestination(s, 100, 100, [](int x, int, int c) {
     static const double sky[3] = {1000, 1200, 1500}, neb[3] = {9000, 6000, 4000};
@@ -360,7 +355,7 @@ TEST_F(EditorBalance, TwoColourRegionGivesBackgroundAndSignal) {
   EXPECT_EQ(f.Text2[2], std::to_string(CLng(1500 + 2500 * half * half * k)));
 }
 
-TEST_F(EditorBalance, SquareIsClippedAtTheEdgeAndFollowsTheZoom) {
+TEST_F(EditorControls, WhiteBalanceSquareIsClippedAtTheEdgeAndFollowsTheZoom) {
   // 100 inside the square a click at (10, 10) covers once clipped; 20000
   // from x = 60 or y = 60 on, which a square reaching outside would take.
   SetDestination(s, 200, 200, [](int x, int y, int) { return x >= 60 || y >= 60 ? 20000.0 : 100.0; });
@@ -382,9 +377,8 @@ TEST_F(EditorBalance, SquareIsClippedAtTheEdgeAndFollowsTheZoom) {
   EXPECT_DOUBLE_EQ(measured.signal[0], 20000);
 }
 
-
 // Blocks at the right and bottom edges keep the pixels they have.
-TEST_F(EditorGeometry, BinningAveragesByWeightAndResetsTheSettings) {
+TEST_F(EditorRender, BinningAveragesByWeightAndResetsTheSettings) {
   EditorSettings st;
   EXPECT_FALSE(BinDestination(s, 2, st));  // no destination
   SetDestination(s, 5, 3, [](int x, int y, int) { return 100.0 * (1 + x + y); });
@@ -402,7 +396,7 @@ TEST_F(EditorGeometry, BinningAveragesByWeightAndResetsTheSettings) {
   EXPECT_TRUE(st.mirror);  // "Initialiser" keeps the mirror
 }
 
-TEST_F(EditorClean, SaturatedStarAndItsHaloAreBlackedOut) {
+TEST_F(EditorRender, HiddenMaximumBlacksOutASaturatedStarAndItsHalo) {
   // A star at (5, 5): saturated core, bright ring at distance 1, faint sky.
   Plane<int32_t> pic(10, 10);
   pic.Fill(Rgb(40, 40, 40));
@@ -431,7 +425,7 @@ TEST_F(EditorClean, SaturatedStarAndItsHaloAreBlackedOut) {
   EXPECT_EQ(fifth(2, 1), Rgb(100, 100, 100));
 }
 
-TEST_F(EditorClean, ColourScaleStarIsHiddenWhenTheMaximumIs) {
+TEST_F(EditorRender, ColourScaleStarIsHiddenWhenTheMaximumIs) {
   SetDestination(s, 15, 15, [](int x, int y, int) { return x == 7 && y == 7 ? 65000.0 : 3000.0; });
   EditorSettings st;
   st.mode = kColourScale;
@@ -446,7 +440,7 @@ TEST_F(EditorClean, ColourScaleStarIsHiddenWhenTheMaximumIs) {
   EXPECT_EQ(pic(7, 7), pic(6, 6));
 }
 
-TEST_F(EditorFill, HolesFillFromTheirDiagonalNeighbours) {
+TEST_F(EditorRender, FillTakesHolesFromTheirDiagonalNeighbours) {
   Plane<int32_t> pic(4, 4);
   pic.Fill(Rgb(10, 20, 30));
   pic(2, 2) = Rgb(0, 50, 30);  // one channel empty: a hole
@@ -461,7 +455,7 @@ TEST_F(EditorFill, HolesFillFromTheirDiagonalNeighbours) {
   EXPECT_EQ(lone(1, 1), Rgb(7, 9, 0));
 }
 
-TEST_F(EditorFill, StopsAfterTwentySecondsOfTheClock) {
+TEST_F(EditorRender, FillStopsAfterTwentySecondsOfTheClock) {
   FakeClock clock;
   clock.now = 3600;
   clock.step = 1;

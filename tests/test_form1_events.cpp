@@ -48,15 +48,12 @@ TEST_F(Form1Events, ClickModesSetTheirMarksInImagePixels) {
   ShowPicture(s);
   qv::ImageEntry& e = s.Img[1];
 
-  // Plain click, "Nouvelle position": display (8, 12) at zoom 2 is pixel (16, 24).
-  qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 8, 12);
-  EXPECT_DOUBLE_EQ(e.ImgGuideX, 0.25);
-  EXPECT_DOUBLE_EQ(e.ImgGuideY, 0.5);
-  // Halves go to the even pixel: 10.25 x 2 = 20.5 -> 20; 10.75 x 2 = 21.5 -> 22.
+  // A plain click sets the guide star ("Nouvelle position"); halves go to
+  // the even pixel: 10.25 x 2 = 20.5 -> 20; 10.75 x 2 = 21.5 -> 22.
   qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 10.25, 10.75);
   EXPECT_DOUBLE_EQ(e.ImgGuideX, 20.0 / 64);
   EXPECT_DOUBLE_EQ(e.ImgGuideY, 22.0 / 48);
-
+  // Shift, the reference: display (8, 12) at zoom 2 is pixel (16, 24).
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 8, 12);
   EXPECT_DOUBLE_EQ(e.ImgRefX, 0.25);
   EXPECT_DOUBLE_EQ(e.ImgRefY, 0.5);
@@ -311,31 +308,6 @@ TEST_F(Form1Events, ThumbnailsUseTheStripLevels) {
   s.opt.UseMask = qv::PixAspect;
   s.opt.PixRatio = 2;
   EXPECT_TRUE(qv::ThumbnailPicture(s).HasSize(6, 1));
-}
-
-namespace {
-
-// A window that only records the messages it is asked to show.
-struct MessageView : qv::Form1Window {
-  std::vector<std::string> messages;
-  void MsgBox(const std::string& text) override { messages.push_back(text); }
-};
-
-}  // namespace
-
-TEST_F(Form1Events, AutomaticMarksReportInAMessageAndLeaveTheRunState) {
-  MessageView view;
-  f.outer = &view;
-  f.Busy = true;
-  qv::mnuAutoMarks_Click(f, false);
-  EXPECT_TRUE(view.messages.empty());  // the window is busy: nothing happens
-  f.Busy = false;
-  qv::mnuAutoMarks_Click(f, true);  // an empty list cannot be marked
-  ASSERT_EQ(view.messages.size(), 1u);
-  EXPECT_EQ(view.messages[0].rfind("Marques automatiques impossibles : ", 0), 0u) << view.messages[0];
-  EXPECT_EQ(s.RunState, 0);
-  EXPECT_EQ(f.Caption, "Quelvista");
-  f.outer = nullptr;
 }
 
 // The report says, for each image, the first reason the run had to leave it
