@@ -747,26 +747,18 @@ class MainWindowTest : public QObject {
     QCOMPARE(QImage(bmp).convertToFormat(QImage::Format_RGB32), last);
     QCOMPARE(p.s.dest.DestFileName, qvapp::S(bmp));
 
-    e->findChild<QPushButton*>("Command3")->click();  // "Initialiser"
-    QCOMPARE(d->Shown(), start);
-    auto* stretch = e->findChild<QPushButton*>("Command7");
-    QCOMPARE(stretch->text(), QStringLiteral("Étirement auto"));
-    stretch->click();
-    for (size_t c = 0; c < 3; ++c) {
-      QVERIFY(m.Text1[c] != black[c] && m.Text2[c] != white[c]);
-      QCOMPARE(e->findChild<QLineEdit*>(QStringLiteral("Text2_%1").arg(c).toLatin1().constData())->text(),
-               qvapp::Q(m.Text2[c]));
-    }
-    QVERIFY(m.CurveLineX != curve);
+    // "Étirement auto" sets the levels and the curve, as its fields and the
+    // picture show; "Initialiser" undoes it.
+    e->findChild<QPushButton*>("Command7")->click();
+    QCOMPARE(e->findChild<QLineEdit*>("Text2_2")->text(), qvapp::Q(m.Text2[2]));
+    QVERIFY(m.Text1 != black && m.Text2 != white && m.CurveLineX != curve);
     QCOMPARE(d->Shown(), Rendered(p, [&](qv::Form3& r) {
                r.Text1 = m.Text1;
                r.Text2 = m.Text2;
                r.SetHisCurv(m.CurveLineX);
              }));
-    e->findChild<QPushButton*>("Command3")->click();
-    QCOMPARE(m.Text1, black);
-    QCOMPARE(m.Text2, white);
-    QCOMPARE(m.CurveLineX, curve);
+    e->findChild<QPushButton*>("Command3")->click();  // "Initialiser"
+    QVERIFY(m.Text1 == black && m.Text2 == white && m.CurveLineX == curve);
     QCOMPARE(d->Shown(), start);
 
     bool closing = false;
@@ -816,9 +808,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(QApplication::clipboard()->image().size(), p.w.Shown().size());
   }
 
-  // The marks follow the star the user placed, reference before guide star,
-  // or the automatic choice; positions the tracking filled in by itself are
-  // not marks. Each list comes from an empty window, as a new user starts.
+  // The marks follow the star the user placed, reference before guide star;
+  // the run's report lists every image.
   void automaticMarksFollowTheUsersStar() {
     Program p;
     const std::vector<std::string> night = {qvapp::S(night_) + "/", "frame001.fts", "frame002.fts", "frame003.fts",
@@ -830,49 +821,25 @@ class MainWindowTest : public QObject {
         box->accept();
       }
     });
-    auto* picture = p.w.findChild<QWidget*>("Picture1");
-    const double zoom = p.s.opt.PicZoom;
-    auto click = [&](double x, double y, Qt::KeyboardModifiers keys) {
-      QTest::mouseClick(picture, Qt::LeftButton, keys, QPoint(qRound(x / zoom), qRound(y / zoom)));
-    };
-    // Marks, then a run: the star image 1 took and how many frames the result holds.
-    QPointF marked;
-    auto marksAndRun = [&](qv::StarSource source) {
-      message.clear();
-      p.Action("mnuAutoMarks")->trigger();
-      const qv::ImageEntry& first = p.s.Img[1];
-      QVERIFY(first.ImgRefX == first.ImgGuideX && first.ImgRefY == first.ImgGuideY);
-      QCOMPARE(p.f.LastMarks.source, source);
-      QVERIFY2(message.contains(QStringLiteral("Images marquées : 6 sur 6")), qPrintable(message));
-      QCOMPARE(p.s.CurPic, int16_t{1});
-      p.Action("mnu_4")->trigger();
-      QCOMPARE(p.f.LastRun.Combined(), 5);
-      QCOMPARE(p.f.Report.total, std::string("5 images combinées sur 5 acceptées ; 1 refusée (qualité < 75.0 %)"));
-      marked = QPointF(first.ImgGuideX * p.s.pic.PicR.UBound1(), first.ImgGuideY * p.s.pic.PicR.UBound2());
-    };
-    auto near = [](QPointF a, QPointF b) { return std::hypot(a.x() - b.x(), a.y() - b.y()) < 3; };
-    const QPointF star(nightGuide_.x(), nightGuide_.y());
-
-    // Nothing clicked: both pairs of image 1 are inherited, so the
-    // automatic choice decides.
+    // A reference placed with Maj+click wins over a guide star clicked on
+    // empty sky; the marks, then a run.
     p.dialogs.files = night;
     p.Action("mnuLoad")->trigger();
-    QCOMPARE(p.s.Img[1].GuideOrigin, qv::PairOrigin::Inherited);
-    QVERIFY(p.s.Img[1].ImgGuideX != 0 && p.s.Img[1].ImgRefX != 0);
-    QVERIFY(message.isEmpty());
-    marksAndRun(qv::StarSource::Automatic);
-    QVERIFY2(message.contains(QStringLiteral("choisie automatiquement")), qPrintable(message));
-
-    // "&Nouveau", a second list: a reference placed with Maj+click wins
-    // over a guide star clicked on empty sky.
-    p.Action("mnuNew")->trigger();
-    QVERIFY(p.f.Report.rows.empty());
-    QVERIFY(p.w.statusBar()->currentMessage().isEmpty());  // the last list's run is not this one's
-    p.Action("mnuLoad")->trigger();
-    click(40, 40, Qt::NoModifier);
-    click(star.x(), star.y(), Qt::ShiftModifier);
-    marksAndRun(qv::StarSource::Reference);
-    QVERIFY(near(marked, star));
+    auto* picture = p.w.findChild<QWidget*>("Picture1");
+    const double zoom = p.s.opt.PicZoom;
+    QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(qRound(40 / zoom), qRound(40 / zoom)));
+    QTest::mouseClick(picture, Qt::LeftButton, Qt::ShiftModifier,
+                      QPoint(qRound(nightGuide_.x() / zoom), qRound(nightGuide_.y() / zoom)));
+    p.Action("mnuAutoMarks")->trigger();
+    const qv::ImageEntry& first = p.s.Img[1];
+    QVERIFY(first.ImgRefX == first.ImgGuideX && first.ImgRefY == first.ImgGuideY);
+    QCOMPARE(p.f.LastMarks.source, qv::StarSource::Reference);
+    QVERIFY2(message.contains(QStringLiteral("Images marquées : 6 sur 6")), qPrintable(message));
+    QCOMPARE(p.s.CurPic, int16_t{1});
+    const QPointF marked(first.ImgGuideX * p.s.pic.PicR.UBound1(), first.ImgGuideY * p.s.pic.PicR.UBound2());
+    QVERIFY(std::hypot(marked.x() - nightGuide_.x(), marked.y() - nightGuide_.y()) < 3);
+    p.Action("mnu_4")->trigger();
+    QCOMPARE(p.f.LastRun.Combined(), 5);
 
     // The report: a row per image, the clouded frame named with its
     // quality, and a click on a row selects its image.
@@ -882,8 +849,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(table->item(0, 3)->text(), QStringLiteral("oui"));
     QCOMPARE(table->item(4, 3)->text(), QStringLiteral("non"));
     QVERIFY2(table->item(4, 4)->text().startsWith(QStringLiteral("qualité ")), qPrintable(table->item(4, 4)->text()));
-    // The second run's report, over as many rows as the first's, is sized
-    // to what it holds now.
+    // The report is sized to what it holds.
     QVERIFY(table->horizontalHeader()->sectionSize(4) >=
             table->fontMetrics().horizontalAdvance(table->item(4, 4)->text()));
     table->cellClicked(2, 0);
