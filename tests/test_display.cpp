@@ -23,6 +23,16 @@ Plane<int32_t> Flat(int w, int h, int32_t v) {
 
 int32_t Grey(int v) { return qv::PackRgb(v, v, v); }
 
+// One image in the list, its levels 0 .. 8000 (bin 250), the slider at 0.
+void OneShownImage(qvtest::TestSession& s) {
+  qvtest::OneImage(*s, "a.fts");
+  s->pic.Histo[31] = 1;
+  s->pic.HistoMax = 1;
+  s->pic.LevelMin = s->pic.LevelLow = 0;
+  s->pic.LevelMax = s->pic.LevelHigh = 250;  // 8000 / 32
+  s.form1.HScroll1 = 0;
+}
+
 // The levels map data linearly onto 0..255 with halves to even and clamp at
 // both ends; equal or reversed levels give the gain white - black itself.
 TEST(DrawImageLevels, EdgeLevelsOnOnePixel) {
@@ -207,45 +217,13 @@ TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
   EXPECT_EQ(std::pair(l.black, l.white), std::pair(3200.0, 40000.0));
 }
 
-TEST(HistoBox, BarsAndCoordinates) {
-  std::vector<int32_t> h(2049, 0);
-  h[7] = 40;
-  auto bars = qv::HistoBars(h.data(), 2049, 40);
-  ASSERT_EQ(bars.size(), 1u);
-  EXPECT_EQ(bars[0].bin, 7);
-  EXPECT_DOUBLE_EQ(bars[0].top, 1);
-  EXPECT_DOUBLE_EQ(bars[0].bottom, -0.15);
-  h[8] = 10;
-  bars = qv::HistoBars(h.data(), 2049, 40);
-  ASSERT_EQ(bars.size(), 2u);
-  EXPECT_DOUBLE_EQ(bars[1].top, 0.25);
-  EXPECT_TRUE(qv::HistoBars(h.data(), 2049, 0).empty());
-
-  const auto box = qv::HistoBoxFor(2048, 2052, 130);
-  EXPECT_DOUBLE_EQ(box.right, 2050);
-  EXPECT_DOUBLE_EQ(box.PixelX(-1), 0);
-  EXPECT_DOUBLE_EQ(box.PixelX(2050), 2052);
-  EXPECT_DOUBLE_EQ(box.PixelY(1.1), 0);
-  EXPECT_DOUBLE_EQ(box.PixelY(-0.2), 130);
-  EXPECT_NEAR(box.PixelY(1), 10, 1e-9);
-}
-
-}  // namespace
-
-namespace {
-
 // A new zone point is drawn at once: the image at the levels the boxes hold
 // ("Auto" or not), the zones over it whatever the menu says.
 TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
   qvtest::TestSession s;
   EXPECT_TRUE(qv::ZonesPicture(s.form1, 1).Empty());  // no image
   qvtest::SetPicture(*s, 9, 5, [](int, int x, int) { return x * 1000; });
-  qvtest::OneImage(*s, "a.fts");
-  s->pic.Histo[31] = 1;
-  s->pic.HistoMax = 1;
-  s->pic.LevelMin = s->pic.LevelLow = 0;
-  s->pic.LevelMax = s->pic.LevelHigh = 250;  // 8000 / 32
-  s.form1.HScroll1 = 0;
+  OneShownImage(s);
   s.form1.Text1 = "2000";
   s.form1.Text2 = "4000";
   qv::Plane<int32_t> shown = qv::ZonesPicture(s.form1, 1);
@@ -265,10 +243,6 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
   ASSERT_TRUE(shown.HasSize(5, 3));
   EXPECT_NE(std::find(shown.Row(0), shown.Row(0) + shown.Size(), qv::kMarkRed), shown.Row(0) + shown.Size());
 }
-
-}  // namespace
-
-namespace {
 
 // A picture large enough to be drawn through the tables of the working
 // scale gives, pixel for pixel, the bytes of the arithmetic a one-pixel
@@ -318,12 +292,7 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
 // picture would, never pixels of the image before.
 TEST(ShowHistoMainPicture, AKeptPictureShowsTheNextImage) {
   qvtest::TestSession s;
-  qvtest::OneImage(*s, "a.fts");
-  s->pic.Histo[31] = 1;
-  s->pic.HistoMax = 1;
-  s->pic.LevelMin = s->pic.LevelLow = 0;
-  s->pic.LevelMax = s->pic.LevelHigh = 250;
-  s.form1.HScroll1 = 0;
+  OneShownImage(s);
   s.form1.Check3 = 1;
   qv::MainPicture kept;
   for (bool aspect : {false, true, false}) {

@@ -184,41 +184,6 @@ TEST_F(Form1Events, HistogramClickShowsTheLevelOfTheBin) {
   EXPECT_EQ(f.Label6, "2/4 Ok");
 }
 
-TEST_F(Form1Events, DebugLogTakesTheLastQuarterOfTheScreen) {
-  struct Case {
-    const char* what;
-    qv::ScreenRect screen, available;
-    int top, height;
-  };
-  const Case cases[] = {
-      {"task bar of 40 pixels at the bottom", {0, 0, 1920, 1080}, {0, 0, 1920, 1040}, 0, 1040},
-      {"no task bar: 90% of the screen", {0, 0, 1920, 1080}, {0, 0, 1920, 1080}, 0, 972},
-      {"panels at the top and the bottom", {0, 0, 1366, 768}, {0, 24, 1366, 704}, 24, 704},
-      {"a free area ending too high is no task bar", {0, 0, 1920, 1080}, {0, 0, 1920, 200}, 0, 200},
-      {"a second screen to the right, a panel at its top", {1920, 0, 1280, 1024}, {1920, 30, 1280, 994}, 30, 922},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    qv::HeadlessDesktop desktop;
-    desktop.screen = c.screen;
-    desktop.available = c.available;
-    f.mnuDebug = false;
-    qv::mnuDebug_Click(f, desktop);
-    EXPECT_TRUE(f.mnuDebug);
-    const int w = c.screen.Width / 4;
-    EXPECT_EQ(f.Form1Rect, (qv::ScreenRect{c.screen.Left, c.top, 3 * w, c.height}));
-    EXPECT_EQ(f.Form4Rect, (qv::ScreenRect{c.screen.Left + 3 * w, c.top, w, c.height}));
-    // Both windows fit in the free area.
-    EXPECT_LE(f.Form4Rect.Top + f.Form4Rect.Height, c.available.Top + c.available.Height);
-  }
-  qv::HeadlessDesktop desktop;
-  qv::mnuDebug_Click(f, desktop);
-  EXPECT_FALSE(f.mnuDebug);
-  qv::mnuDebug_Click(f, desktop);
-  qv::form4::Form_QueryUnload(f);
-  EXPECT_FALSE(f.mnuDebug);
-}
-
 TEST_F(Form1Events, ZoneDialogCommands) {
   ShowPicture(s, 3);
   s.CurPic = 2;
@@ -287,27 +252,6 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImage) {
   // list, and a missing one adds nothing to it.
   qv::OpenCommandLine(f, dir.File("absent.TXT"));
   EXPECT_EQ(s.ImageCount(), 0);
-}
-
-TEST_F(Form1Events, ThumbnailsUseTheStripLevels) {
-  qvtest::SetPicture(s, 3, 1, [](int, int x, int) { return std::array{960, 2080, 1120}[x]; });
-  // Low 40 and high 80 bins, extremes 20 and 120: at 10 of 20 the strip's
-  // levels are half way, 30 and 100 bins (960 and 3200), where the main
-  // picture's squared slider would give 1120 and 2880.
-  s.pic.LevelMin = 20;
-  s.pic.LevelLow = 40;
-  s.pic.LevelHigh = 80;
-  s.pic.LevelMax = 120;
-  s.opt.Hsens = 10;
-  qv::Plane<int32_t> thumb = qv::ThumbnailPicture(s);
-  ASSERT_TRUE(thumb.HasSize(3, 1));
-  EXPECT_EQ(thumb(0, 0), 0);
-  EXPECT_EQ(thumb(1, 0), 0x808080);  // 127.5 -> 128
-  EXPECT_EQ(thumb(2, 0), 0x121212);  // 18.2 -> 18
-  // Pixels twice as wide as high: the thumbnail is stretched across.
-  s.opt.UseMask = qv::PixAspect;
-  s.opt.PixRatio = 2;
-  EXPECT_TRUE(qv::ThumbnailPicture(s).HasSize(6, 1));
 }
 
 // The report says, for each image, the first reason the run had to leave it
