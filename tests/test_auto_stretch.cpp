@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "editor/auto_stretch.h"
+#include "editor/editing.h"
 #include "editor/form2.h"
 #include "editor/form3.h"
 #include "editor/result.h"
@@ -37,13 +38,6 @@ int RenderedByte(const StretchLevels& l, size_t c, double v) {
   CurveTable curve;
   BuildCurve(curve, l.curve * 255, 256, false);
   return CurveByte(curve, (v - l.black[c]) * (32767 / (l.white[c] - l.black[c])));
-}
-
-DestPlanes Planes(Session& s) {
-  DestPlanes d;
-  d.sum[0] = &s.dest.DestSumR, d.sum[1] = &s.dest.DestSumG, d.sum[2] = &s.dest.DestSumB;
-  d.weight[0] = &s.dest.DestWeightR, d.weight[1] = &s.dest.DestWeightG, d.weight[2] = &s.dest.DestWeightB;
-  return d;
 }
 
 }  // namespace
@@ -111,7 +105,6 @@ TEST(AutoStretch, StatisticsReadOnlyTheCoveredFiniteValues) {
   EXPECT_NEAR(st.median, 1099.5, 1);
   EXPECT_NEAR(st.noise, 1.4826 * 50, 1.5);
   EXPECT_NEAR(st.high, 1199.5, 1);
-  EXPECT_LT(st.high, 1200.5);
 
   // Beyond the data scale a value counts at its end.
   Plane<float> bright(3, 0), one(3, 0);
@@ -152,7 +145,7 @@ TEST(AutoStretch, ASimulatedNightRendersItsSkyDimAndItsStarsWhole) {
     EXPECT_EQ(f.Text1, (std::array<std::string, 3>{"0", "0", "0"}));  // until the button is pressed
     f.Command7_Click();
     EXPECT_NE(f.Text1[0], "0");
-    const DestPlanes d = Planes(s);
+    const DestPlanes d = DestinationPlanes(s);
     for (int c = 0; c < 3; ++c) {
       std::vector<int> bytes;
       int64_t saturated = 0;

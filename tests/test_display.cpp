@@ -81,17 +81,6 @@ TEST(DrawImageMono, AveragesScaledChannels) {
   EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(255));
 }
 
-// The samples of a step are checked with the large pictures below.
-TEST(DrawImageStep, SizesAndMismatches) {
-  Plane<int32_t> p(1000, 800);  // 1001 x 801
-  EXPECT_TRUE(qv::DrawImage(p, p, p, 0, 1, 8, false).HasSize(126, 101));
-  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 0, false).Width(), 1001);  // step 0 counts as 1
-  // Empty or mismatched planes give nothing.
-  Plane<int32_t> empty, small(1, 1), big(3, 3);
-  EXPECT_TRUE(qv::DrawImage(empty, empty, empty, 0, 1, 1, false).Empty());
-  EXPECT_TRUE(qv::DrawImage(big, small, big, 0, 1, 1, false).Empty());
-}
-
 TEST(ShowPixelsGeometry, AspectZoomAndRounding) {
   const struct {
     int w, h;
@@ -285,6 +274,12 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
           }
         EXPECT_EQ(differing, 0) << l.black << " " << l.white << " step " << step << " kind " << kind;
       }
+  // Other steps (0 counts as 1); empty or mismatched planes give nothing.
+  EXPECT_TRUE(qv::DrawImage(r, g, b, 0, 1, 8, false).HasSize(64, 33));
+  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 1, 0, false).Width(), w);
+  const Plane<int32_t> empty, small = Flat(1, 1, 0);
+  EXPECT_TRUE(qv::DrawImage(empty, empty, empty, 0, 1, 1, false).Empty());
+  EXPECT_TRUE(qv::DrawImage(r, small, b, 0, 1, 1, false).Empty());
 }
 
 // ShowHisto keeps its picture for the next image: shown again over

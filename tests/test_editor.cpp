@@ -202,25 +202,6 @@ TEST_F(EditorRender, DetailMatchesADirectComputationOnOneOrTwoCores) {
   }
 }
 
-TEST_F(EditorRender, MonochromeAndColourScaleShareOneGrey) {
-  SetDestination(s, 3, 1, [](int x, int, int c) { return 6000.0 * (x + 1) + 3000.0 * c; });
-  Plane<int32_t> colour, mono, scale;
-  EditorSettings st;
-  RenderDestination(s, st, colour);
-  st.mode = kMonochrome;
-  RenderDestination(s, st, mono);
-  st.mode = kColourScale;  // at the opening slope, 50
-  RenderDestination(s, st, scale);
-  for (int x = 0; x < 3; ++x) {
-    int grey = 0;
-    for (int shift : {16, 8, 0}) grey += (colour(x, 0) >> shift) & 0xFF;
-    const int g = mono(x, 0) & 0xFF;
-    EXPECT_EQ(mono(x, 0), Rgb(g, g, g));
-    EXPECT_NEAR(g, grey / 3.0, 1.0);
-    EXPECT_EQ(scale(x, 0), ColourScale(g, std::clamp(0.7 + g * 0.01, 0.1, 1.0)));
-  }
-}
-
 // Edits made while a band is computed on another thread (the hook runs on
 // this one meanwhile, as a window's handlers do while it waits): a level
 // typed, a binning and a quarter turn, each while the rows read the planes.
@@ -526,5 +507,4 @@ TEST_F(EditorResult, TheToolRendersAsTheWindowDoes) {
       qvtest::WriteBytes(expected, BuildBmpFile(d.Shown(false, 1)));
     EXPECT_EQ(qvtest::ReadBytes(out), qvtest::ReadBytes(expected)) << k.options;
   }
-  EXPECT_EQ(qvtest::Cli(dir, "render '" + in + "' --auto 1 --out x.bmp").status, 2);
 }
