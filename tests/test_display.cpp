@@ -133,9 +133,7 @@ TEST(DrawZonesDisplay, HatchAndMarks) {
   Plane<int32_t> s(49, 49);
   ASSERT_TRUE(qv::DrawZones(s, "0.2,0.2;0.8,0.2;0.8,0.8;0.2,0.8", false));
   // Corners (10, 10) ... (40, 40): circles of radius 3 in red around them.
-  EXPECT_EQ(s(7, 10), qv::kMarkRed);
-  EXPECT_EQ(s(10, 7), qv::kMarkRed);
-  EXPECT_EQ(s(43, 40), qv::kMarkRed);
+  for (const auto& [x, y] : {std::pair(7, 10), std::pair(10, 7), std::pair(43, 40)}) EXPECT_EQ(s(x, y), qv::kMarkRed);
   // Inside: grid lines every 8 pixels carry the hatch, the rest is untouched.
   EXPECT_EQ(s(24, 20), qv::kZoneHatch);
   EXPECT_EQ(s(20, 24), qv::kZoneHatch);
@@ -156,13 +154,9 @@ TEST(GradientGrid, CrossesOnCellsWithSamples) {
   // Picture 301 x 201: sx = 300 / 2 = 150, sy = 200 / 1 = 200, arm 50.
   const auto segs = qv::DrawGradientGrid(grid, true, 301, 201);
   ASSERT_EQ(segs.size(), 4u);
-  EXPECT_DOUBLE_EQ(segs[0].x1, 100);
-  EXPECT_DOUBLE_EQ(segs[0].x2, 200);
-  EXPECT_DOUBLE_EQ(segs[0].y1, 200);
-  EXPECT_EQ(segs[0].colour, qv::kMarkRed);
-  EXPECT_DOUBLE_EQ(segs[1].y1, 150);
-  EXPECT_DOUBLE_EQ(segs[1].y2, 250);
-  EXPECT_EQ(segs[1].colour, qv::kMarkBlue);
+  EXPECT_EQ(std::tuple(segs[0].x1, segs[0].x2, segs[0].y1, segs[0].colour),
+            std::tuple(100.0, 200.0, 200.0, qv::kMarkRed));
+  EXPECT_EQ(std::tuple(segs[1].y1, segs[1].y2, segs[1].colour), std::tuple(150.0, 250.0, qv::kMarkBlue));
   EXPECT_TRUE(qv::DrawGradientGrid(grid, false, 301, 201).empty());
   Plane<uint8_t> thin(3, 1);  // only two rows of points
   thin.Fill(1);

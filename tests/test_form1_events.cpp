@@ -228,6 +228,13 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImage) {
   EXPECT_EQ(s.ImageCount(), 0);
 }
 
+TEST_F(Form1Events, AutomaticMarksOnAnEmptyListSayWhyAndLeaveTheRunState) {
+  qv::mnuAutoMarks_Click(f, true);
+  EXPECT_FALSE(f.LastMarks.ok);
+  EXPECT_EQ(f.LastMarks.message, "aucune image cochée");
+  EXPECT_EQ(s.RunState, 0);
+}
+
 // The report says, for each image, the first reason the run had to leave it
 // out of the result, in the order the run decides: quality, then size, then
 // parking, then the combination.
