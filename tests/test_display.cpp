@@ -23,6 +23,16 @@ Plane<int32_t> Flat(int w, int h, int32_t v) {
 
 int32_t Grey(int v) { return qv::PackRgb(v, v, v); }
 
+// One image in the list, its levels 0 .. 8000 (bin 250), the slider at 0.
+void OneShownImage(qvtest::TestSession& s) {
+  qvtest::OneImage(*s, "a.fts");
+  s->pic.Histo[31] = 1;
+  s->pic.HistoMax = 1;
+  s->pic.LevelMin = s->pic.LevelLow = 0;
+  s->pic.LevelMax = s->pic.LevelHigh = 250;  // 8000 / 32
+  s.form1.HScroll1 = 0;
+}
+
 // The levels map data linearly onto 0..255 with halves to even and clamp at
 // both ends; equal or reversed levels give the gain white - black itself.
 TEST(DrawImageLevels, EdgeLevelsOnOnePixel) {
@@ -71,26 +81,6 @@ TEST(DrawImageMono, AveragesScaledChannels) {
   EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(255));
 }
 
-TEST(DrawImageStep, SizeNearestSamplesAndMismatches) {
-  Plane<int32_t> p(1000, 800);  // 1001 x 801
-  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 8, false).Width(), 126);
-  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 8, false).Height(), 101);
-  EXPECT_EQ(qv::DrawImage(p, p, p, 0, 1, 0, false).Width(), 1001);  // step 0 counts as 1
-
-  Plane<int32_t> q(8, 4);
-  for (int y = 0; y <= 4; ++y)
-    for (int x = 0; x <= 8; ++x) q(x, y) = x * 10 + y;
-  const Plane<int32_t> px = qv::DrawImage(q, q, q, 0, 255, 4, false);
-  ASSERT_EQ(px.Width(), 3);
-  ASSERT_EQ(px.Height(), 2);
-  EXPECT_EQ(px(2, 1), Grey(84));  // source (8, 4)
-  EXPECT_EQ(px(1, 0), Grey(40));
-  // Empty or mismatched planes give nothing.
-  Plane<int32_t> empty, small(1, 1), big(3, 3);
-  EXPECT_TRUE(qv::DrawImage(empty, empty, empty, 0, 1, 1, false).Empty());
-  EXPECT_TRUE(qv::DrawImage(big, small, big, 0, 1, 1, false).Empty());
-}
-
 TEST(ShowPixelsGeometry, AspectZoomAndRounding) {
   const struct {
     int w, h;
@@ -118,14 +108,12 @@ TEST(ShowPixelsStretch, DropsAndRepeatsRowsAndColumns) {
     for (int x = 0; x < 4; ++x) src(x, y) = 10 * y + x;
   // Half size keeps the first of each pair of columns.
   const Plane<int32_t> half = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 50, false));
-  ASSERT_EQ(half.Width(), 2);
-  ASSERT_EQ(half.Height(), 1);
+  ASSERT_TRUE(half.HasSize(2, 1));
   EXPECT_EQ(half(0, 0), 0);
   EXPECT_EQ(half(1, 0), 2);
   // Double size repeats each pixel, no blending.
   const Plane<int32_t> twice = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 200, false));
-  ASSERT_EQ(twice.Width(), 8);
-  ASSERT_EQ(twice.Height(), 4);
+  ASSERT_TRUE(twice.HasSize(8, 4));
   const int32_t row3[8] = {10, 10, 11, 11, 12, 12, 13, 13};
   for (int x = 0; x < 8; ++x) EXPECT_EQ(twice(x, 3), row3[x]);
   // Mirror puts the last column at the left.
@@ -145,9 +133,7 @@ TEST(DrawZonesDisplay, HatchAndMarks) {
   Plane<int32_t> s(49, 49);
   ASSERT_TRUE(qv::DrawZones(s, "0.2,0.2;0.8,0.2;0.8,0.8;0.2,0.8", false));
   // Corners (10, 10) ... (40, 40): circles of radius 3 in red around them.
-  EXPECT_EQ(s(7, 10), qv::kMarkRed);
-  EXPECT_EQ(s(10, 7), qv::kMarkRed);
-  EXPECT_EQ(s(43, 40), qv::kMarkRed);
+  for (const auto& [x, y] : {std::pair(7, 10), std::pair(10, 7), std::pair(43, 40)}) EXPECT_EQ(s(x, y), qv::kMarkRed);
   // Inside: grid lines every 8 pixels carry the hatch, the rest is untouched.
   EXPECT_EQ(s(24, 20), qv::kZoneHatch);
   EXPECT_EQ(s(20, 24), qv::kZoneHatch);
@@ -168,13 +154,9 @@ TEST(GradientGrid, CrossesOnCellsWithSamples) {
   // Picture 301 x 201: sx = 300 / 2 = 150, sy = 200 / 1 = 200, arm 50.
   const auto segs = qv::DrawGradientGrid(grid, true, 301, 201);
   ASSERT_EQ(segs.size(), 4u);
-  EXPECT_DOUBLE_EQ(segs[0].x1, 100);
-  EXPECT_DOUBLE_EQ(segs[0].x2, 200);
-  EXPECT_DOUBLE_EQ(segs[0].y1, 200);
-  EXPECT_EQ(segs[0].colour, qv::kMarkRed);
-  EXPECT_DOUBLE_EQ(segs[1].y1, 150);
-  EXPECT_DOUBLE_EQ(segs[1].y2, 250);
-  EXPECT_EQ(segs[1].colour, qv::kMarkBlue);
+  EXPECT_EQ(std::tuple(segs[0].x1, segs[0].x2, segs[0].y1, segs[0].colour),
+            std::tuple(100.0, 200.0, 200.0, qv::kMarkRed));
+  EXPECT_EQ(std::tuple(segs[1].y1, segs[1].y2, segs[1].colour), std::tuple(150.0, 250.0, qv::kMarkBlue));
   EXPECT_TRUE(qv::DrawGradientGrid(grid, false, 301, 201).empty());
   Plane<uint8_t> thin(3, 1);  // only two rows of points
   thin.Fill(1);
@@ -192,17 +174,13 @@ TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
   std::string t1 = "x", t2 = "y";
   const auto loc = qv::NumLocale::Comma();
   auto l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, true, t1, t2, loc);
-  EXPECT_DOUBLE_EQ(l.black, 3200);
-  EXPECT_DOUBLE_EQ(l.white, 19200);
+  EXPECT_EQ(std::pair(l.black, l.white), std::pair(3200.0, 19200.0));
   l = qv::ShowHistoLevels(10, 2000, 100, 600, 10, true, t1, t2, loc);
-  EXPECT_DOUBLE_EQ(l.black, 2480);
-  EXPECT_DOUBLE_EQ(l.white, 30400);
+  EXPECT_EQ(std::pair(l.black, l.white), std::pair(2480.0, 30400.0));
   EXPECT_EQ(t1, "2480");
   l = qv::ShowHistoLevels(10, 2000, 100, 600, 20, true, t1, t2, loc);
-  EXPECT_DOUBLE_EQ(l.black, 320);
-  EXPECT_DOUBLE_EQ(l.white, 64000);
-  EXPECT_DOUBLE_EQ(l.markBlack, 10);
-  EXPECT_DOUBLE_EQ(l.markWhite, 2000);
+  EXPECT_EQ(std::pair(l.black, l.white), std::pair(320.0, 64000.0));
+  EXPECT_EQ(std::pair(l.markBlack, l.markWhite), std::pair(10.0, 2000.0));
   l = qv::ShowHistoLevels(10, 2001, 100, 600, 10, true, t1, t2, loc);
   EXPECT_EQ(t2, "30408");
   l = qv::ShowHistoLevels(10.5, 2000, 100.5, 600, 0, true, t1, t2, loc);
@@ -213,65 +191,14 @@ TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
   // Typed levels replace the computed ones.
   t1 = "1 234,5", t2 = "40000";
   l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, false, t1, t2, qv::NumLocale::Comma());
-  EXPECT_DOUBLE_EQ(l.black, 1234.5);
-  EXPECT_DOUBLE_EQ(l.white, 40000);
+  EXPECT_EQ(std::pair(l.black, l.white), std::pair(1234.5, 40000.0));
   EXPECT_DOUBLE_EQ(l.markBlack, 100);  // the marks still show the computed levels
   EXPECT_EQ(t1, "1 234,5");
   // A text that is not a number keeps the computed level for that field only.
   t1 = "abc";
   l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, false, t1, t2, qv::NumLocale::Comma());
-  EXPECT_DOUBLE_EQ(l.black, 3200);
-  EXPECT_DOUBLE_EQ(l.white, 40000);
+  EXPECT_EQ(std::pair(l.black, l.white), std::pair(3200.0, 40000.0));
 }
-
-TEST(HistoBox, BarsAndCoordinates) {
-  std::vector<int32_t> h(2049, 0);
-  h[7] = 40;
-  auto bars = qv::HistoBars(h.data(), 2049, 40);
-  ASSERT_EQ(bars.size(), 1u);
-  EXPECT_EQ(bars[0].bin, 7);
-  EXPECT_DOUBLE_EQ(bars[0].top, 1);
-  EXPECT_DOUBLE_EQ(bars[0].bottom, -0.15);
-  h[8] = 10;
-  bars = qv::HistoBars(h.data(), 2049, 40);
-  ASSERT_EQ(bars.size(), 2u);
-  EXPECT_DOUBLE_EQ(bars[1].top, 0.25);
-  EXPECT_TRUE(qv::HistoBars(h.data(), 2049, 0).empty());
-
-  const auto box = qv::HistoBoxFor(2048, 2052, 130);
-  EXPECT_DOUBLE_EQ(box.right, 2050);
-  EXPECT_DOUBLE_EQ(box.PixelX(-1), 0);
-  EXPECT_DOUBLE_EQ(box.PixelX(2050), 2052);
-  EXPECT_DOUBLE_EQ(box.PixelY(1.1), 0);
-  EXPECT_DOUBLE_EQ(box.PixelY(-0.2), 130);
-  EXPECT_NEAR(box.PixelY(1), 10, 1e-9);
-}
-
-TEST(DestinationScroll, BarsOnlyWhereThePictureIsLarger) {
-  auto l = qv::FormScroll(1000, 200, 400, 300, 17);
-  EXPECT_TRUE(l.hVisible);
-  EXPECT_FALSE(l.vVisible);
-  EXPECT_EQ(l.visibleWidth, 400);
-  EXPECT_EQ(l.hMax, 600);
-  EXPECT_EQ(l.hLargeChange, 400);
-  EXPECT_EQ((l.hRect), (std::array<int, 4>{0, 283, 400, 17}));
-
-  // The horizontal bar takes 17 rows: a 290-row picture then needs the
-  // vertical bar too, which narrows the visible width.
-  l = qv::FormScroll(1000, 290, 400, 300, 17);
-  EXPECT_TRUE(l.hVisible);
-  EXPECT_TRUE(l.vVisible);
-  EXPECT_TRUE(l.cornerVisible);
-  EXPECT_EQ(l.visibleWidth, 383);
-  EXPECT_EQ(l.visibleHeight, 283);
-  EXPECT_EQ(l.hMax, 617);
-  EXPECT_EQ(l.vMax, 7);
-  EXPECT_EQ((l.cornerRect), (std::array<int, 4>{383, 283, 17, 17}));
-}
-
-}  // namespace
-
-namespace {
 
 // A new zone point is drawn at once: the image at the levels the boxes hold
 // ("Auto" or not), the zones over it whatever the menu says.
@@ -279,12 +206,7 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
   qvtest::TestSession s;
   EXPECT_TRUE(qv::ZonesPicture(s.form1, 1).Empty());  // no image
   qvtest::SetPicture(*s, 9, 5, [](int, int x, int) { return x * 1000; });
-  qvtest::OneImage(*s, "a.fts");
-  s->pic.Histo[31] = 1;
-  s->pic.HistoMax = 1;
-  s->pic.LevelMin = s->pic.LevelLow = 0;
-  s->pic.LevelMax = s->pic.LevelHigh = 250;  // 8000 / 32
-  s.form1.HScroll1 = 0;
+  OneShownImage(s);
   s.form1.Text1 = "2000";
   s.form1.Text2 = "4000";
   qv::Plane<int32_t> shown = qv::ZonesPicture(s.form1, 1);
@@ -304,10 +226,6 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
   ASSERT_TRUE(shown.HasSize(5, 3));
   EXPECT_NE(std::find(shown.Row(0), shown.Row(0) + shown.Size(), qv::kMarkRed), shown.Row(0) + shown.Size());
 }
-
-}  // namespace
-
-namespace {
 
 // A picture large enough to be drawn through the tables of the working
 // scale gives, pixel for pixel, the bytes of the arithmetic a one-pixel
@@ -350,6 +268,12 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
           }
         EXPECT_EQ(differing, 0) << l.black << " " << l.white << " step " << step << " kind " << kind;
       }
+  // Other steps (0 counts as 1); empty or mismatched planes give nothing.
+  EXPECT_TRUE(qv::DrawImage(r, g, b, 0, 1, 8, false).HasSize(64, 33));
+  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 1, 0, false).Width(), w);
+  const Plane<int32_t> empty, small = Flat(1, 1, 0);
+  EXPECT_TRUE(qv::DrawImage(empty, empty, empty, 0, 1, 1, false).Empty());
+  EXPECT_TRUE(qv::DrawImage(r, small, b, 0, 1, 1, false).Empty());
 }
 
 // ShowHisto keeps its picture for the next image: shown again over
@@ -357,12 +281,7 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
 // picture would, never pixels of the image before.
 TEST(ShowHistoMainPicture, AKeptPictureShowsTheNextImage) {
   qvtest::TestSession s;
-  qvtest::OneImage(*s, "a.fts");
-  s->pic.Histo[31] = 1;
-  s->pic.HistoMax = 1;
-  s->pic.LevelMin = s->pic.LevelLow = 0;
-  s->pic.LevelMax = s->pic.LevelHigh = 250;
-  s.form1.HScroll1 = 0;
+  OneShownImage(s);
   s.form1.Check3 = 1;
   qv::MainPicture kept;
   for (bool aspect : {false, true, false}) {

