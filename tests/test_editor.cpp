@@ -52,6 +52,22 @@ void SetDestination(Session& s, int w, int h, F f) {
   MeasureDestination(s);
 }
 
+class FakeClock : public Clock {
+ public:
+  double now = 0, step = 0;
+  double SecondsSinceMidnight() override {
+    const double t = now;
+    now += step;
+    return t;
+  }
+};
+
+// Counts what a render shows as it goes.
+struct Counting : RenderListener {
+  int calls = 0;
+  bool SoFar(const Plane<int32_t>&) override { return ++calls, true; }
+};
+
 // The editor's windows on a session of their own.
 class EditorWindows : public ::testing::Test {
  protected:
@@ -221,6 +237,22 @@ TEST_F(EditorRender, DetailMatchesADirectComputationOnOneOrTwoCores) {
 // this one meanwhile, as a window's handlers do while it waits): a level
 // typed, a binning and a quarter turn, each while the rows read the planes.
 // The redraw ends with one whole render of the latest settings.
+TEST_F(EditorRender, SlidersActOnlyWhileDetailIsActive) {
+  Open(20, 20, [](int x, int y, int) { return 1000.0 + ((x * 7 + y * 3) % 5) * 2000; });
+  const Plane<int32_t> plain = f.Picture;
+  f.HScroll1 = 10;
+  f.HScroll1_Change();
+  EXPECT_EQ(f.Picture, plain);
+  EXPECT_FALSE(f.Detail().Valid(0));
+  f.Check3 = 1;
+  f.Check3_Click();
+  EXPECT_NE(f.Picture, plain);
+  EXPECT_TRUE(f.Detail().Valid(0));
+  f.Command3_Click();  // "Initialiser"
+  EXPECT_FALSE(f.Detail().Valid(0));
+  EXPECT_EQ(f.Picture, plain);
+}
+
 TEST_F(EditorRender, EditsWhileABandIsComputedEndWithTheLatestSettings) {
   Open(40, 530, [](int x, int y, int c) { return 900.0 + 7 * x + 3 * y + 200 * c; });
   int bands = 0;
@@ -412,6 +444,24 @@ TEST_F(EditorRender, FillTakesHolesFromTheirDiagonalNeighbours) {
   lone(0, 0) = Rgb(7, 0, 1);
   EXPECT_EQ(FillPass(lone), 9);
   EXPECT_EQ(lone(1, 1), Rgb(7, 9, 0));
+}
+
+TEST_F(EditorRender, FillStopsAfterTwentySecondsOfTheClock) {
+  FakeClock clock;
+  clock.now = 3600;
+  clock.step = 1;
+  // A hole that needs about a hundred passes to close.
+  Plane<int32_t> pic(201, 201);
+  for (int x = 0; x <= 201; ++x) pic(x, 0) = Rgb(50, 50, 50);
+  Counting shown;
+  FillHoles(pic, shown, &clock);
+  EXPECT_EQ(shown.calls, 20);
+  // The same with a clock that stands still runs to the end.
+  clock.step = 0;
+  FillHoles(pic, shown, &clock);
+  bool holes = false;
+  for (size_t k = 0; k < pic.Size(); ++k) holes |= (pic.Data()[k] & 0xFF) == 0;
+  EXPECT_FALSE(holes);
 }
 
 TEST_F(EditorResult, ValuesBecomeSumsWithUnitWeightWherePositive) {

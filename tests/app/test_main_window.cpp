@@ -381,6 +381,37 @@ class MainWindowTest : public QObject {
   // The closing wait of a selection serves the events that come meanwhile
   // and lasts its time, sleeping in between: the event loop goes round for
   // those events and the deadline, not thousands of times.
+  void yieldsServeEventsAtTheirPace() {
+    qvapp::QtEventLoop events;
+    int mirrored = 0;
+    events.beforeYield = [&] { ++mirrored; };
+    events.serveEvery = std::chrono::hours(1);
+    bool first = false, second = false;
+    QTimer::singleShot(0, [&] { first = true; });
+    events.Yield();
+    QVERIFY(first);
+    QTimer::singleShot(0, [&] { second = true; });
+    events.Yield();
+    QVERIFY(!second);
+    QCOMPARE(mirrored, 2);
+    QCOMPARE(events.served, 1L);
+    events.serveEvery = std::chrono::nanoseconds(0);
+    events.Yield();
+    QVERIFY(second);
+    QCOMPARE(events.served, 2L);
+  }
+  void aLongStripKeepsWholeThumbnails() {
+    Program p;
+    p.dialogs.files = Frames();
+    for (int k = 0; k < 3; ++k) p.Action("mnuLoad")->trigger();
+    QCOMPARE(p.s.ImageCount(), 12);
+    QApplication::processEvents();
+    for (int i = 1; i <= 12; ++i) {
+      auto* image = p.Control<QLabel>(QStringLiteral("Image1_%1").arg(i).toLatin1().constData());
+      QVERIFY(image && !image->pixmap().isNull());
+      QVERIFY2(image->height() >= image->pixmap().height(), qPrintable(QString::number(i)));
+    }
+  }
   void theClosingWaitSleepsAndServesEvents() {
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     int rounds = 0;
