@@ -164,6 +164,27 @@ CliResult Cli(const TempDir& dir, const std::string& args, const std::string& pr
   return r;
 }
 
+std::string Q(const std::string& path) {
+  // Built piece by piece: '\'' + path + '\'' sets off a false overlap warning.
+  std::string quoted(1, '\'');
+  quoted.append(path);
+  quoted.push_back('\'');
+  return quoted;
+}
+
+::testing::AssertionResult Contains(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
+std::string SimulateNight(const TempDir& dir, const std::string& name, const std::string& options,
+                          const std::string& prefix) {
+  const std::string out = dir.File(name);
+  const CliResult r = Cli(dir, "simulate --out " + Q(out) + " " + options, prefix);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return out;
+}
+
 Truth ReadTruth(const std::string& path) {
   const std::string t = ReadText(path);
   Truth truth;

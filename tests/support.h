@@ -138,6 +138,17 @@ struct CliResult {
 // that the user's store is never read; `prefix` goes before it in the shell.
 CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix = "");
 
+// `path` between single quotes, for the shell.
+std::string Q(const std::string& path);
+
+// True when `text` holds `part`; a failure shows the whole text.
+::testing::AssertionResult Contains(const std::string& text, const std::string& part);
+
+// The tool's simulator run into dir/`name` with `options` (a failure fails
+// the calling test); that folder.
+std::string SimulateNight(const TempDir& dir, const std::string& name, const std::string& options,
+                          const std::string& prefix = "");
+
 // What the simulator's truth.json records about its sky.
 struct Truth {
   struct Trail {

@@ -15,6 +15,7 @@
 
 using qvtest::Cli;
 using qvtest::CliResult;
+using qvtest::Q;
 using qvtest::TempDir;
 
 namespace {
@@ -56,13 +57,6 @@ std::string Numbered(const char* stem, int k) {
 }
 
 bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
-
-std::string Q(const std::string& s) {
-  std::string quoted(1, '\'');
-  quoted.append(s);
-  quoted.push_back('\'');
-  return quoted;
-}
 
 }  // namespace
 
@@ -135,9 +129,7 @@ TEST(CliMaster, FlatIsTheMeanOfFlatsScaledToTheMedianLevelAfterTheDark) {
 class CliNight : public ::testing::Test {
  protected:
   void SetUp() override {
-    const CliResult r = Cli(dir, "simulate --out " + Q(dir.File("sky")) +
-                                     " --frames 3 --width 96 --height 72 --seed 3 --calibrated --calibration-frames 2");
-    ASSERT_EQ(r.status, 0) << r.err;
+    qvtest::SimulateNight(dir, "sky", "--frames 3 --width 96 --height 72 --seed 3 --calibrated --calibration-frames 2");
     std::filesystem::create_directory(dir.path() / "lights");
     for (const char* f : {"frame001.fts", "frame002.fts", "frame003.fts"})
       std::filesystem::rename(dir.path() / "sky" / f, dir.path() / "lights" / f);

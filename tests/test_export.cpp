@@ -140,8 +140,7 @@ TEST(BatchTiff, ConvertsWhatIsNotTakenUnderANameToTheFirstDotF) {
   EXPECT_EQ(qv::BatchTiffName("/data/my.files/m.fts"), "/data/my.tif");
   EXPECT_EQ(qv::BatchTiffName("/data/shot.tif"), "");
   TempDir dir;
-  const std::string sim = dir.File("sim");
-  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 3 --width 256 --height 192").status, 0);
+  const std::string sim = qvtest::SimulateNight(dir, "sim", "--frames 3 --width 256 --height 192");
   // The second frame's TIFF exists already and must survive as it is.
   qvtest::WriteBytes(sim + "/frame002.tif", {7, 7, 7});
   const qvtest::CliResult r = qvtest::Cli(dir, "tiff-all '" + sim + "/project.txt'");

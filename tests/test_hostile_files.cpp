@@ -106,8 +106,7 @@ TEST(SpecialFiles, APipeInTheListKeepsItsEntryWithoutAPictureALinkIsFollowed) {
 
 TEST(Names, FramesWhoseNamesHoldColonsAndBackslashesStackAsTheSameFramesDo) {
   TempDir dir;
-  const std::string sim = dir.File("sim");
-  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 3 --width 160 --height 120").status, 0);
+  const std::string sim = qvtest::SimulateNight(dir, "sim", "--frames 3 --width 160 --height 120");
   std::string plain, odd;
   for (int i = 1; i <= 3; ++i) {
     const std::string frame = sim + "/frame00" + std::to_string(i) + ".fts";

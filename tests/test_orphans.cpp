@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,8 +17,6 @@
 
 namespace fs = std::filesystem;
 using qvtest::TempDir;
-
-extern char** environ;
 
 namespace {
 
@@ -40,36 +37,23 @@ pid_t EndedProcess() {
 // A quelvista-cli command whose output (standard output and messages, on
 // one pipe) the test reads as it comes. The pipe holds one page, so a
 // command that writes more than that waits until the test reads on: the
-// test, not the clock, decides where it stands.
+// test, not the clock, decides where it stands. The shell gives its number,
+// then becomes the command.
 class Child {
  public:
-  Child(const TempDir& dir, const std::string& tmp, std::vector<std::string> args) {
-    args.insert(args.begin(), QUELVISTA_CLI);
-    std::vector<std::string> env{"HOME=" + dir.path().string(), "XDG_CONFIG_HOME=" + dir.File("config"),
-                                 "TMPDIR=" + tmp, "LC_ALL=C", "PATH=/usr/bin:/bin"};
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    for (auto& e : env) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    int ends[2];
-    EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    fcntl(ends[0], F_SETPIPE_SZ, 4096);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
-    EXPECT_EQ(posix_spawn(&pid_, QUELVISTA_CLI, &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(ends[1]);
-    read_ = ends[0];
+  Child(const TempDir& dir, const std::string& tmp, const std::vector<std::string>& args) {
+    std::string cmd = "echo $$; exec env -i HOME=" + qvtest::Q(dir.path().string()) +
+                      " XDG_CONFIG_HOME=" + qvtest::Q(dir.File("config")) + " TMPDIR=" + qvtest::Q(tmp) +
+                      " LC_ALL=C PATH=/usr/bin:/bin " + QUELVISTA_CLI;
+    for (const std::string& a : args) cmd.append(" ").append(qvtest::Q(a));
+    pipe_ = popen((cmd + " 2>&1").c_str(), "r");
+    fcntl(fileno(pipe_), F_SETPIPE_SZ, 4096);
+    EXPECT_TRUE(WaitFor("\n"));
+    pid_ = std::stoi(text_);
   }
   ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(read_);
+    if (pid_ > 0) kill(pid_, SIGKILL);
+    if (pipe_) pclose(pipe_);
   }
   // Reads until `text` has come; false when the output ended first.
   bool WaitFor(const std::string& text) {
@@ -82,9 +66,9 @@ class Child {
   int Finish() {
     while (ReadSome()) {
     }
-    int status = 0;
-    waitpid(pid_, &status, 0);
     pid_ = 0;
+    const int status = pclose(pipe_);
+    pipe_ = nullptr;
     return status;
   }
   const std::string& Text() const { return text_; }
@@ -92,12 +76,12 @@ class Child {
  private:
   bool ReadSome() {
     char buf[4096];
-    const ssize_t got = read(read_, buf, sizeof buf);
+    const ssize_t got = read(fileno(pipe_), buf, sizeof buf);
     if (got > 0) text_.append(buf, static_cast<size_t>(got));
     return got > 0;
   }
+  FILE* pipe_ = nullptr;
   pid_t pid_ = 0;
-  int read_ = -1;
   std::string text_;
 };
 
@@ -109,10 +93,7 @@ struct Night {
   std::string tmp = dir.File("tmp"), out = dir.File("result.fts");
   Night() {
     fs::create_directory(tmp);
-    const qvtest::CliResult r =
-        qvtest::Cli(dir, "simulate --out '" + dir.File("sim") + "' --frames 60 --width 96 --height 72 --seed 4",
-                    "TMPDIR=" + tmp + " ");
-    EXPECT_EQ(r.status, 0) << r.err;
+    qvtest::SimulateNight(dir, "sim", "--frames 60 --width 96 --height 72 --seed 4", "TMPDIR=" + tmp + " ");
     // Frames the master refuses, each with a line on stderr.
     for (int k = 0; k < 60; ++k) std::ofstream(dir.File("junk" + std::to_string(100 + k) + ".fts")) << "SIMPLE  =";
   }

@@ -31,40 +31,37 @@ MemorySettingsStore StoreOf(const std::vector<std::pair<std::string, std::string
 // option table, so that a row that reaches the wrong field shows.
 std::map<std::string, std::string> Held(TestSession& s) {
   const Options& o = s->opt;
-  const auto n = [](double v) { return LocaleFromDouble(v, NumLocale::Dot()); };
-  const auto f = [](float v) { return LocaleFromSingle(v, NumLocale::Dot()); };
-  return {{"GradRatio", n(o.GradRatio)},
-          {"InitDir", o.InitDir},
-          {"OutDir", o.OutDir},
-          {"UseMask", n(o.UseMask)},
-          {"PixRatio", f(o.PixRatio)},
-          {"MaskFile", o.MaskFile},
-          {"DarkFile", o.DarkFile},
-          {"FlatFile", o.FlatFile},
-          {"MaskThr", n(o.MaskThr)},
-          {"CalcThr", n(o.CalcThr)},
-          {"EdgeSize", n(o.EdgeSize)},
-          {"FovX", f(o.FovX)},
-          {"FovY", f(o.FovY)},
-          {"FovR", f(o.FovR)},
-          {"FovF", f(o.FovF)},
-          {"MaskSize", n(o.MaskSize)},
-          {"CalcSize", n(o.CalcSize)},
-          {"MedianLimit", n(o.MedianLimit)},
-          {"ColorText1", o.ColorText[0]},
-          {"ColorFilter1", n(o.ColorChk[0])},
-          {"ColorFilter2", n(o.ColorChk[1])},
-          {"Expand", n(s.form1.Check6)},
-          {"RejectMode", n(o.RejectMode)},
-          {"RejectLow", f(o.RejectLow)},
-          {"RejectHigh", f(o.RejectHigh)},
-          {"Normalise", n(o.Normalise)},
-          {"NormaliseOutput", n(o.NormaliseOutput)},
-          {"MaxFwhm", f(o.MaxFwhm)},
-          {"Hsens", n(o.Hsens)},
-          {"Text3", s.form1.Text3},
-          {"HScroll1", n(s.form1.HScroll1)},
-          {"OptionsApplied", n(s->OptionsApplied)}};
+  std::map<std::string, std::string> held = {
+      {"InitDir", o.InitDir},   {"OutDir", o.OutDir},           {"MaskFile", o.MaskFile}, {"DarkFile", o.DarkFile},
+      {"FlatFile", o.FlatFile}, {"ColorText1", o.ColorText[0]}, {"Text3", s.form1.Text3}};
+  const std::pair<const char*, double> numbers[] = {{"GradRatio", o.GradRatio},
+                                                    {"UseMask", o.UseMask},
+                                                    {"MaskThr", o.MaskThr},
+                                                    {"CalcThr", o.CalcThr},
+                                                    {"EdgeSize", o.EdgeSize},
+                                                    {"MaskSize", o.MaskSize},
+                                                    {"CalcSize", o.CalcSize},
+                                                    {"MedianLimit", o.MedianLimit},
+                                                    {"ColorFilter1", o.ColorChk[0]},
+                                                    {"ColorFilter2", o.ColorChk[1]},
+                                                    {"Expand", s.form1.Check6},
+                                                    {"RejectMode", o.RejectMode},
+                                                    {"Normalise", o.Normalise},
+                                                    {"NormaliseOutput", o.NormaliseOutput},
+                                                    {"Hsens", o.Hsens},
+                                                    {"HScroll1", s.form1.HScroll1},
+                                                    {"OptionsApplied", s->OptionsApplied}};
+  for (const auto& [key, v] : numbers) held[key] = LocaleFromDouble(v, NumLocale::Dot());
+  const std::pair<const char*, float> singles[] = {{"PixRatio", o.PixRatio},
+                                                   {"FovX", o.FovX},
+                                                   {"FovY", o.FovY},
+                                                   {"FovR", o.FovR},
+                                                   {"FovF", o.FovF},
+                                                   {"RejectLow", o.RejectLow},
+                                                   {"RejectHigh", o.RejectHigh},
+                                                   {"MaxFwhm", o.MaxFwhm}};
+  for (const auto& [key, v] : singles) held[key] = LocaleFromSingle(v, NumLocale::Dot());
+  return held;
 }
 
 // The reads of the start-up, in a session that held nothing, so that a
