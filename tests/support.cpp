@@ -95,25 +95,33 @@ void PutLe(std::vector<uint8_t>& b, size_t at, int64_t v, int bytes) {
 
 }  // namespace
 
-std::vector<uint8_t> OneStripTiff(int w, int h, int bits, int dataBytes, uint8_t fill) {
-  constexpr int entries = 7;
-  const int dataAt = 8 + 2 + entries * 12 + 4;
-  std::vector<uint8_t> b(static_cast<size_t>(dataAt), 0);
+std::vector<uint8_t> TiffFile(const std::vector<TiffEntry>& entries, const std::vector<uint8_t>& tail) {
+  std::vector<uint8_t> b(AfterTiffDirectory(entries.size()), 0);
   b[0] = b[1] = 'I';
   PutLe(b, 2, 42, 2);
   PutLe(b, 4, 8, 4);
-  PutLe(b, 8, entries, 2);
-  const int tags[entries][3] = {{256, 4, w}, {257, 4, h},      {258, 3, bits}, {259, 3, 1},
-                                {262, 3, 1}, {273, 4, dataAt}, {277, 3, 1}};
-  for (int i = 0; i < entries; ++i) {
-    const size_t at = 10 + static_cast<size_t>(i) * 12;
-    PutLe(b, at, tags[i][0], 2);
-    PutLe(b, at + 2, tags[i][1], 2);
-    PutLe(b, at + 4, 1, 4);
-    PutLe(b, at + 8, tags[i][2], tags[i][1] == 3 ? 2 : 4);
+  PutLe(b, 8, static_cast<int64_t>(entries.size()), 2);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const TiffEntry& e = entries[i];
+    PutLe(b, 10 + i * 12, e.tag, 2);
+    PutLe(b, 12 + i * 12, e.type, 2);
+    PutLe(b, 14 + i * 12, e.count, 4);
+    PutLe(b, 18 + i * 12, e.value, 4);
   }
-  b.resize(b.size() + static_cast<size_t>(dataBytes), fill);
+  b.insert(b.end(), tail.begin(), tail.end());
   return b;
+}
+
+std::vector<uint8_t> OneStripTiff(int w, int h, int bits, int dataBytes, uint8_t fill) {
+  const uint32_t u = static_cast<uint32_t>(w), v = static_cast<uint32_t>(h), b = static_cast<uint32_t>(bits);
+  return TiffFile({{256, 4, 1, u},
+                   {257, 4, 1, v},
+                   {258, 3, 1, b},
+                   {259, 3, 1, 1},
+                   {262, 3, 1, 1},
+                   {273, 4, 1, AfterTiffDirectory(7)},
+                   {277, 3, 1, 1}},
+                  std::vector<uint8_t>(static_cast<size_t>(dataBytes), fill));
 }
 
 std::vector<uint8_t> BmpFile(int w, int h, int bits, int compression, const std::vector<uint8_t>& palette,

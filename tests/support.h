@@ -110,6 +110,16 @@ std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards);
 void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
                  const std::vector<std::string>& extra = {});
 
+// A TIFF file in Intel order whose directory of `entries` (tag, type,
+// count, value) comes first, then `tail`.
+struct TiffEntry {
+  uint16_t tag, type;
+  uint32_t count, value;
+};
+std::vector<uint8_t> TiffFile(const std::vector<TiffEntry>& entries, const std::vector<uint8_t>& tail);
+// Where the bytes after a directory of `entries` entries start.
+inline uint32_t AfterTiffDirectory(size_t entries) { return static_cast<uint32_t>(8 + 2 + 12 * entries + 4); }
+
 // An uncompressed one-strip grey TIFF (Intel order) of w x h pixels of
 // `bits` bits whose strip holds only `dataBytes` bytes of `fill`: cut short
 // unless dataBytes covers the declared size.

@@ -183,11 +183,8 @@ TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
   };
   for (const Case& c : cases) {
     const fs::path p = fs::path(tmp) / c.name;
-    fs::create_directories(p.parent_path());
-    if (c.folder)
-      fs::create_directory(p);
-    else
-      std::ofstream(p) << "x";
+    fs::create_directories(c.folder ? p : p.parent_path());
+    if (!c.folder) std::ofstream(p) << "x";
   }
   // A link under a staging folder's name is not followed.
   std::ofstream(outside + "/0.raw") << "x";
@@ -205,11 +202,8 @@ TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
 // next start-up and at the next save, unless its process still runs.
 TEST(Orphans, SettingsPartsOfEndedProcessesGo) {
   const std::string dead = std::to_string(EndedProcess()), live = std::to_string(getppid());
-  struct Case {
-    std::string name;
-    bool swept;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      // name, swept
       {"qv.ini.part" + dead, true},              // the new contents, made beside the file
       {"qv.ini.part" + dead + ".3", true},       // a read-back copy
       {"qv.ini.part" + dead + ".lock", true},    // Qt's lock of that save
@@ -223,17 +217,14 @@ TEST(Orphans, SettingsPartsOfEndedProcessesGo) {
     TempDir dir;
     const std::string ini = dir.File("qv.ini");
     std::ofstream(ini) << "[Settings]\nMaskThr=5000\n";
-    for (const Case& c : cases) std::ofstream(dir.File(c.name)) << "[Settings]\n";
-    if (atSave) {
-      qv::QtSettingsStore store(ini);
-      for (const Case& c : cases) std::ofstream(dir.File(c.name)) << "[Settings]\n";
-      EXPECT_TRUE(store.Write("Settings", "MaskThr", "6000"));
-      EXPECT_EQ(store.Read("Settings", "MaskThr", ""), std::optional<std::string>("6000"));
-    } else {
-      qv::QtSettingsStore store(ini);
-      EXPECT_EQ(store.Read("Settings", "MaskThr", ""), std::optional<std::string>("5000"));
-    }
-    for (const Case& c : cases)
-      EXPECT_EQ(fs::exists(dir.File(c.name)), !c.swept) << c.name << (atSave ? " at a save" : " at start-up");
+    for (const auto& [name, swept] : cases) std::ofstream(dir.File(name)) << "[Settings]\n";
+    qv::QtSettingsStore store(ini);
+    // For the save, the parts again after the start-up swept them.
+    if (atSave)
+      for (const auto& [name, swept] : cases) std::ofstream(dir.File(name)) << "[Settings]\n";
+    EXPECT_TRUE(!atSave || store.Write("Settings", "MaskThr", "6000"));
+    EXPECT_EQ(store.Read("Settings", "MaskThr", ""), std::optional<std::string>(atSave ? "6000" : "5000"));
+    for (const auto& [name, swept] : cases)
+      EXPECT_EQ(fs::exists(dir.File(name)), !swept) << name << (atSave ? " at a save" : " at start-up");
   }
 }

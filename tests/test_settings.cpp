@@ -296,22 +296,19 @@ TEST(Settings, StartUpSequence) {
 // busy or a run is going.
 TEST(Settings, MinimumQualityOnlyAnEditClamps) {
   TestSession s;
-  s.form1.Busy = true;
-  SetText3(s.form1, "150");
-  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.75f);
-  s.form1.Busy = false;
-  s->RunState = 1;
-  SetText3(s.form1, "-20");
-  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.75f);
-  s->RunState = 0;
-  SetText3(s.form1, "150");
-  EXPECT_FLOAT_EQ(s->opt.MinQual, 1.0f);
-  SetText3(s.form1, "-20");
-  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.0f);
   // An edit in the user's conventions; a text that is not a number is ignored.
-  s->locale = NumLocale::Comma();
-  SetText3(s.form1, "80,5");
-  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.805f);
-  SetText3(s.form1, "8x");
-  EXPECT_FLOAT_EQ(s->opt.MinQual, 0.805f);
+  const struct {
+    bool busy, running, comma;
+    const char* text;
+    float held;
+  } edits[] = {{true, false, false, "150", 0.75f},   {false, true, false, "-20", 0.75f},
+               {false, false, false, "150", 1.0f},   {false, false, false, "-20", 0.0f},
+               {false, false, true, "80,5", 0.805f}, {false, false, true, "8x", 0.805f}};
+  for (const auto& e : edits) {
+    s.form1.Busy = e.busy;
+    s->RunState = e.running;
+    if (e.comma) s->locale = NumLocale::Comma();
+    SetText3(s.form1, e.text);
+    EXPECT_FLOAT_EQ(s->opt.MinQual, e.held) << e.text;
+  }
 }
