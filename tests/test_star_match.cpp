@@ -9,6 +9,7 @@
 
 #include "core/parallel.h"
 #include "stack/star_match.h"
+#include "support.h"
 
 using namespace qv;
 
@@ -102,34 +103,26 @@ struct Painted {
 // A 300 x 200 field on a steep sky gradient with noise: stars of every
 // width, one clipped, one hot pixel.
 Painted PaintField() {
-  Painted p;
   const int w = 300, h = 200;
-  p.r.Redim(w - 1, h - 1);
-  p.g.Redim(w - 1, h - 1);
-  p.b.Redim(w - 1, h - 1);
+  const struct {
+    double x, y, sigma, peak;
+  } stars[] = {{40.3, 30.6, 0.8, 3000},  {120.5, 44.2, 1.5, 8000},  {200.1, 150.7, 3.0, 2500},
+               {260.8, 40.4, 2.0, 1500}, {80.6, 160.1, 1.2, 20000}, {150.2, 100.9, 2.2, 90000}};
+  Painted p;
+  for (const auto& s : stars) p.stars.push_back({s.x, s.y});
   std::mt19937 rng(3);
   std::normal_distribution<double> noise(0, 20);
-  std::vector<double> v(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) v[static_cast<size_t>(y) * w + x] = 1000 + 12.0 * x + 5.0 * y;
-  struct S {
-    double x, y, sigma, peak;
-  };
-  const S stars[] = {{40.3, 30.6, 0.8, 3000},  {120.5, 44.2, 1.5, 8000},  {200.1, 150.7, 3.0, 2500},
-                     {260.8, 40.4, 2.0, 1500}, {80.6, 160.1, 1.2, 20000}, {150.2, 100.9, 2.2, 90000}};
-  for (const S& s : stars) {
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x)
-        v[static_cast<size_t>(y) * w + x] +=
-            s.peak * std::exp(-((x - s.x) * (x - s.x) + (y - s.y) * (y - s.y)) / (2 * s.sigma * s.sigma));
-    p.stars.push_back({s.x, s.y});
-  }
+  std::vector<int32_t> values;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      const int32_t one = static_cast<int32_t>(std::min(65535.0, v[static_cast<size_t>(y) * w + x] + noise(rng)));
-      p.r(x, y) = p.g(x, y) = p.b(x, y) = one;
+      double v = 1000 + 12.0 * x + 5.0 * y;
+      for (const auto& s : stars)
+        v += s.peak * std::exp(-((x - s.x) * (x - s.x) + (y - s.y) * (y - s.y)) / (2 * s.sigma * s.sigma));
+      values.push_back(static_cast<int32_t>(std::min(65535.0, v + noise(rng))));
     }
-  p.r(230, 120) = p.g(230, 120) = p.b(230, 120) = 30000;  // hot pixel
+  qvtest::SetPlane(p.r, w, h, values);
+  p.r(230, 120) = 30000;  // hot pixel
+  p.g = p.b = p.r;
   return p;
 }
 
