@@ -9,7 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
-#include <regex>
+#include <sstream>
 
 namespace qvtest {
 
@@ -62,6 +62,12 @@ void OneImage(qv::Session& s, const std::string& file) {
 }
 
 TestSession::TestSession(const std::string& file) : TestSession() { OneImage(*s, file); }
+
+RunSession::RunSession(int n) : s(*ts) {
+  s.ResizeImageArrays(n);
+  s.stack.TempBase = dir.File("qv_");
+  s.RunState = 1;
+}
 
 std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards) {
   std::vector<uint8_t> bytes((cards.size() + 35) / 36 * 2880, ' ');
@@ -193,48 +199,39 @@ std::string SimulateNight(const TempDir& dir, const std::string& name, const std
   return out;
 }
 
+double JsonNumber(const std::string& text, const std::string& key, double otherwise) {
+  const size_t at = text.find("\"" + key + "\":");
+  return at == std::string::npos ? otherwise : std::stod(text.substr(at + key.size() + 3));
+}
+
 Truth ReadTruth(const std::string& path) {
   const std::string t = ReadText(path);
+  const size_t stars = std::min(t.find("\"stars\":"), t.size());
   Truth truth;
-  const std::string num = "(-?[0-9.eE+-]+)";
   // Each frame's object runs to the next one's start, the last to the stars.
-  const std::regex frame("\\{\"frame\":[0-9]+,\"file\":\"[^\"]*\",\"dx\":" + num + ",\"dy\":" + num +
-                         ",\"angle\":" + num + ",\"centreX\":" + num + ",\"centreY\":" + num + ",\"guideX\":" + num +
-                         ",\"guideY\":" + num + ",\"cloud\":(true|false)");
-  const std::regex fwhm("\"fwhm\":" + num);
-  const std::regex trail("\"trail\":\\{\"x1\":" + num + ",\"y1\":" + num + ",\"x2\":" + num + ",\"y2\":" + num +
-                         ",\"flux\":" + num + "\\}");
-  const size_t starsAt = std::min(t.find("\"stars\":"), t.size());
-  std::vector<size_t> starts;
-  for (std::sregex_iterator it(t.begin(), t.end(), frame), end; it != end; ++it) {
-    Truth::Frame f;
-    f.dx = std::stod((*it)[1]), f.dy = std::stod((*it)[2]), f.angle = std::stod((*it)[3]);
-    f.centreX = std::stod((*it)[4]), f.centreY = std::stod((*it)[5]);
-    f.guideX = std::stod((*it)[6]), f.guideY = std::stod((*it)[7]), f.cloud = (*it)[8] == "true";
-    starts.push_back(static_cast<size_t>(it->position()));
-    truth.frames.push_back(f);
-  }
-  starts.push_back(starsAt);
-  for (size_t k = 0; k < truth.frames.size(); ++k) {
-    const std::string body = t.substr(starts[k], starts[k + 1] - starts[k]);
-    std::smatch m;
-    if (std::regex_search(body, m, fwhm)) truth.frames[k].fwhm = std::stod(m[1]);
-    if (std::regex_search(body, m, trail))
-      truth.frames[k].trail =
-          Truth::Trail{std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), std::stod(m[5])};
+  for (size_t at = t.find("{\"frame\":"), next; at < stars; at = next) {
+    next = std::min(t.find("{\"frame\":", at + 1), stars);
+    const std::string f = t.substr(at, next - at);
+    const auto n = [&f](const char* key) { return JsonNumber(f, key); };
+    truth.frames.push_back({n("dx"), n("dy"), n("angle"), n("centreX"), n("centreY"), n("guideX"), n("guideY"),
+                            f.find("\"cloud\":true") != std::string::npos, n("fwhm"), std::nullopt});
+    if (const size_t trail = f.find("\"trail\":{"); trail != std::string::npos) {
+      const std::string r = f.substr(trail);
+      const auto m = [&r](const char* key) { return JsonNumber(r, key); };
+      truth.frames.back().trail = Truth::Trail{m("x1"), m("y1"), m("x2"), m("y2"), m("flux")};
+    }
   }
   return truth;
 }
 
 std::vector<RunLine> RunLines(const std::string& out) {
-  const std::string num = "(-?[0-9.eE+-]+)";
-  const std::regex line("\\{\"image\":" + num + ",\"file\":\"[^\"]*\",\"quality\":" + num +
-                        ",\"accepted\":(true|false),\"GuideX\":" + num + ",\"GuideY\":" + num + ",\"AnchorX\":" + num +
-                        ",\"AnchorY\":" + num + ",\"StackAngle\":" + num + "(,\"[^\n]*)?\\}");
   std::vector<RunLine> v;
-  for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
-    v.push_back({std::stoi((*it)[1]), std::stod((*it)[2]), (*it)[3] == "true", std::stod((*it)[4]), std::stod((*it)[5]),
-                 std::stod((*it)[6]), std::stod((*it)[8])});
+  std::istringstream in(out);
+  for (std::string l; std::getline(in, l);)
+    if (l.rfind("{\"image\":", 0) == 0 && Contains(l, "\"quality\":"))
+      v.push_back({static_cast<int>(JsonNumber(l, "image")), JsonNumber(l, "quality"), Contains(l, "\"accepted\":true"),
+                   JsonNumber(l, "GuideX"), JsonNumber(l, "GuideY"), JsonNumber(l, "AnchorX"),
+                   JsonNumber(l, "StackAngle")});
   return v;
 }
 

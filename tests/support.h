@@ -70,6 +70,15 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A session in a run over a list of n entries, whose temporary files go to
+// a folder of the test's own.
+struct RunSession {
+  TestSession ts;
+  TempDir dir;
+  qv::Session& s;
+  explicit RunSession(int n);
+};
+
 std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
@@ -158,6 +167,9 @@ std::string Q(const std::string& path);
 // the calling test); that folder.
 std::string SimulateNight(const TempDir& dir, const std::string& name, const std::string& options,
                           const std::string& prefix = "");
+
+// The number after "key": in `text` (its first such key), or `otherwise`.
+double JsonNumber(const std::string& text, const std::string& key, double otherwise = 0);
 
 // What the simulator's truth.json records about its sky.
 struct Truth {

@@ -22,8 +22,6 @@ using qvtest::TempDir;
 
 namespace {
 
-const std::string kNum = "(-?[0-9.eE+-]+)";
-
 struct Mark {
   bool marked = false, checked = true;
   double x = 0, y = 0;
@@ -34,25 +32,17 @@ struct Mark {
 // The tool's line for each image it marked or could not mark.
 std::map<int, Mark> Marks(const std::string& out) {
   std::map<int, Mark> marks;
-  const std::regex line(
-      "\\{\"image\":([0-9]+),\"file\":\"[^\"]*\",\"marked\":(true|false),\"reference\":(?:true|false)"
-      "(?:,\"markX\":" +
-      kNum + ",\"markY\":" + kNum + ")?[^\\n]*?(?:\"reason\":\"([^\"]*)\",\"checked\":(true|false))?\\}");
-  for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it) {
-    Mark m;
-    m.marked = (*it)[2] == "true";
-    if ((*it)[3].matched) {
-      m.x = std::stod((*it)[3]);
-      m.y = std::stod((*it)[4]);
-    }
-    m.reason = (*it)[5];
-    m.checked = !(*it)[6].matched || (*it)[6] == "true";
-    const std::string text = it->str();
-    for (const auto& [key, into] : {std::pair{"\"fwhm\":", &m.fwhm}, std::pair{"\"roundness\":", &m.roundness},
-                                    std::pair{"\"background\":", &m.background}})
-      if (const size_t at = text.find(key); at != std::string::npos)
-        *into = std::stod(text.substr(at + std::string(key).size()));
-    marks[std::stoi((*it)[1])] = m;
+  std::istringstream in(out);
+  for (std::string l; std::getline(in, l);) {
+    const auto has = [&l](const char* text) { return l.find(text) != std::string::npos; };
+    const auto n = [&l](const char* key) { return qvtest::JsonNumber(l, key); };
+    if (!has("\"marked\":")) continue;
+    std::string reason;
+    if (const size_t at = l.find("\"reason\":\""); at != std::string::npos)
+      reason = l.substr(at + 10, l.find('"', at + 10) - at - 10);
+    marks[static_cast<int>(n("image"))] = {
+        has("\"marked\":true"), !has("\"checked\":false"), n("markX"), n("markY"), reason, n("fwhm"), n("roundness"),
+        n("background")};
   }
   return marks;
 }

@@ -57,15 +57,8 @@ std::vector<uint8_t> Reference(const RejectRule& rule, const std::vector<double>
 }
 
 // A session whose images are parked and combined as a run does.
-struct Night {
-  TestSession ts;
-  TempDir dir;
-  Session& s;
-  explicit Night(int n) : s(*ts) {
-    s.ResizeImageArrays(n);
-    s.stack.TempBase = dir.File("qv_");
-    s.RunState = 1;
-  }
+struct Night : qvtest::RunSession {
+  using RunSession::RunSession;
   // Image i, its planes valued by f(plane, x, y), parked where it lies.
   void Park(int i, int w, int h, const std::function<int32_t(int, int, int)>& f) {
     qvtest::SetPicture(s, w, h, f);
