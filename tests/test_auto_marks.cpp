@@ -223,18 +223,13 @@ TEST(AutoMarks, NoUsableStarSaysWhyAndHowToGoOn) {
     for (int x = 95; x < 105; ++x)
       if (const double d = std::hypot(x - 99.5, y - 74.5); d < 4.5)
         clipped[static_cast<size_t>(y) * 200 + x] = d < 2.5 ? 32767 : 20000 - 32768;
-  const struct {
-    const std::vector<int>& v;
-    const char* why;
-  } cases[] = {{bare, "aucune étoile"}, {clipped, "saturée"}};
-  for (const auto& c : cases) {
-    const std::string a = dir.File("a.fits"), b = dir.File("b.fits");
-    qvtest::WriteFits16(a, 200, 150, 1, c.v, {"BZERO   = 32768"});
-    qvtest::WriteFits16(b, 200, 150, 1, c.v, {"BZERO   = 32768"});
-    const CliResult r =
-        qvtest::Cli(dir, "stack '" + a + "' '" + b + "' --guide auto --out '" + dir.File("o.fts") + "'");
+  for (const auto& [values, why] : {std::pair{&bare, "aucune étoile"}, {&clipped, "saturée"}}) {
+    for (const char* name : {"a.fits", "b.fits"})
+      qvtest::WriteFits16(dir.File(name), 200, 150, 1, *values, {"BZERO   = 32768"});
+    const CliResult r = Stack(dir, qvtest::Q(dir.File("a.fits")) + " " + qvtest::Q(dir.File("b.fits")) +
+                                       " --guide auto --out " + qvtest::Q(dir.File("o.fts")));
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(qvtest::Contains(r.err, c.why));
+    EXPECT_TRUE(qvtest::Contains(r.err, why));
     EXPECT_TRUE(qvtest::Contains(r.err, "--guide X,Y"));
   }
 }

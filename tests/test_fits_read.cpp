@@ -209,10 +209,8 @@ TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
 }
 
 TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
-  struct Case {
-    const char* card;
-    int flags;
-  } cases[] = {
+  const std::pair<const char*, int> cases[] = {
+      // card, flags
       {"READOUTM= 'RAW     '", FlagRawCfa},
       {"READOUTM= 'Raw'", FlagRawCfa},
       {"READOUTM= 'Normal  '           / not a rAw frame", FlagRawCfa},  // the comment counts too
@@ -226,9 +224,9 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
   };
   TempDir dir;
   const std::string path = dir.File("flags.fts");
-  for (const Case& c : cases) {
-    qvtest::WriteFits16(path, 2, 2, 1, {0, 0, 0, 0}, {c.card});
-    EXPECT_EQ(ReadListHeader(path).ImgFlags, c.flags) << c.card;
+  for (const auto& [card, flags] : cases) {
+    qvtest::WriteFits16(path, 2, 2, 1, {0, 0, 0, 0}, {card});
+    EXPECT_EQ(ReadListHeader(path).ImgFlags, flags) << card;
   }
 
   // Masters share slot 0: each read starts from clear flags, BZERO and

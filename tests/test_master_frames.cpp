@@ -85,17 +85,12 @@ TEST(MasterDialogModel, TheOutputNameFollowsTheKindAndTheFramesUntilTheUserChoos
   d.Command1_Click({"/nuit/darks/", "d2.fts", "d1.fts", "d2.fts"});
   EXPECT_EQ(d.List1, (std::vector<std::string>{"/nuit/darks/d1.fts", "/nuit/darks/d2.fts"}));
   EXPECT_EQ(d.Label1, "2 image(s)");
-  const struct {
-    int kind;
-    const char* name;
-    bool dark;
-  } kinds[] = {{1, "/nuit/darks/master-plu.fts", true},
-               {2, "/nuit/darks/master-masque.fts", false},
-               {0, "/nuit/darks/master-dark.fts", false}};
-  for (const auto& k : kinds) {
-    d.Option1_Click(k.kind);
-    EXPECT_EQ(d.Text2, k.name);
-    EXPECT_EQ(d.Text1Enabled, k.dark);
+  for (const auto& [kind, name, darkAsked] : {std::tuple{1, "/nuit/darks/master-plu.fts", true},
+                                              {2, "/nuit/darks/master-masque.fts", false},
+                                              {0, "/nuit/darks/master-dark.fts", false}}) {
+    d.Option1_Click(kind);
+    EXPECT_EQ(d.Text2, name);
+    EXPECT_EQ(d.Text1Enabled, darkAsked);
   }
   // The first frame's folder gives the place; a single path is one frame.
   d.Command3_Click();
@@ -143,17 +138,16 @@ TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
   EXPECT_EQ(said, "Choisissez les images du fichier maître.");
   d.Command2_Click(dir.path().string());
   ASSERT_EQ(d.List1.size(), size_t{1});
-  const struct {
-    std::string out, message;
-  } refused[] = {
+  const std::pair<std::string, std::string> refused[] = {
+      // output, message
       {"", "Donnez le nom du fichier maître."},
       {dir.File("m.tif"), "Un fichier maître s'écrit en FITS"},
       {dir.File("d1.fts"), "Le fichier maître serait écrit sur l'une de ses images"},
       {dir.File("absent/m.fts"), "Le dossier du fichier maître n'existe pas"},
   };
-  for (const auto& r : refused) {
-    EXPECT_FALSE(create(r.out)) << r.out;
-    EXPECT_EQ(said.rfind(r.message, 0), 0u) << said;
+  for (const auto& [out, message] : refused) {
+    EXPECT_FALSE(create(out)) << out;
+    EXPECT_EQ(said.rfind(message, 0), 0u) << said;
   }
   // A PLU's dark must exist.
   d.Option1_Click(1);

@@ -36,12 +36,6 @@ CliResult RunCli(const TempDir& dir, const std::string& args, const std::string&
 using qvtest::RunLine;
 using qvtest::RunLines;
 
-long SummaryNumber(const std::string& out, const std::string& key) {
-  std::smatch m;
-  if (!std::regex_search(out, m, std::regex("\"" + key + "\":(-?[0-9]+)"))) return -999999;
-  return std::stol(m[1]);
-}
-
 bool EmptyFolder(const std::string& path) { return fs::is_directory(path) && fs::is_empty(path); }
 
 // A simulated sky in dir/sim with a private temporary folder dir/tmp.
@@ -202,8 +196,8 @@ TEST(StackRun, ARealTemporaryFolderThatFills) {
 
   const CliResult r = RunCli(dir, "stack " + project + "--no-space-check --out '" + dir.File("b.fts") + "'", mount);
   EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_EQ(SummaryNumber(r.out, "stacked"), 30);
-  EXPECT_EQ(SummaryNumber(r.out, "combined"), 5);
+  EXPECT_EQ(qvtest::JsonNumber(r.out, "stacked"), 30);
+  EXPECT_EQ(qvtest::JsonNumber(r.out, "combined"), 5);
   EXPECT_TRUE(qvtest::Contains(r.err, "5 images combinées sur 30 acceptées → "));
   const std::string why = "fichier temporaire non écrit (disque plein)";
   for (const std::string i : {"6", "30"}) {

@@ -57,15 +57,15 @@ TEST(StarMatch, RecognisesTheFieldAfterShiftTurnAndChangedStars) {
   struct Case {
     double degrees, sx, sy;
   } cases[] = {{0.3, 23.5, -17.25}, {-0.3, -38, 31}, {180, 12, -9}, {37, 250, -140}, {0, 0, 0}};
-  for (const Case& c : cases) {
-    const StarMatch m = MatchStars(ref, Seen(ref, c.degrees, c.sx, c.sy, 5, 12, 11));
-    ASSERT_EQ(m.outcome, MatchOutcome::Matched) << c.degrees << " " << c.sx;
+  for (const auto& [degrees, sx, sy] : cases) {
+    const StarMatch m = MatchStars(ref, Seen(ref, degrees, sx, sy, 5, 12, 11));
+    ASSERT_EQ(m.outcome, MatchOutcome::Matched) << degrees << " " << sx;
     EXPECT_GE(m.agreeing, 30u);
     EXPECT_LT(m.rms, 0.4);
     for (const Point2 p : {Point2{400, 300}, Point2{50, 40}, Point2{760, 560}}) {
-      const Point2 got = m.transform.Apply(p), want = Truly(p, c.degrees, c.sx, c.sy);
-      EXPECT_NEAR(got.x, want.x, 0.2) << c.degrees;
-      EXPECT_NEAR(got.y, want.y, 0.2) << c.degrees;
+      const Point2 got = m.transform.Apply(p), want = Truly(p, degrees, sx, sy);
+      EXPECT_NEAR(got.x, want.x, 0.2) << degrees;
+      EXPECT_NEAR(got.y, want.y, 0.2) << degrees;
     }
     const Point2 back = m.transform.Inverse(m.transform.Apply({123, 456}));
     EXPECT_NEAR(back.x, 123, 1e-9);
