@@ -33,16 +33,9 @@ void WriteWithCfitsio(const std::string& path, int bitpix, long w, long h, int p
     fits_write_key(f, TLONG, "BZERO", &bz, "offset", &status);
     fits_set_bscale(f, 1.0, 0.0, &status);
   }
-  // The values converted to the C type of the BITPIX before cfitsio sees them.
-  const auto write = [&](int type, auto zero) {
-    std::vector<decltype(zero)> v(stored.begin(), stored.end());
-    fits_write_img(f, type, 1, static_cast<LONGLONG>(v.size()), v.data(), &status);
-  };
-  if (bitpix == BYTE_IMG) write(TBYTE, static_cast<unsigned char>(0));
-  if (bitpix == SHORT_IMG) write(TSHORT, short{0});
-  if (bitpix == LONG_IMG) write(TINT, 0);
-  if (bitpix == FLOAT_IMG) write(TFLOAT, 0.0f);
-  if (bitpix == DOUBLE_IMG) write(TDOUBLE, 0.0);
+  // Every value fits the BITPIX's type (a whole number where it is one).
+  std::vector<double> v = stored;
+  fits_write_img(f, TDOUBLE, 1, static_cast<LONGLONG>(v.size()), v.data(), &status);
   fits_close_file(f, &status);
   ASSERT_EQ(status, 0) << "cfitsio status " << status << " for " << path;
 }

@@ -160,11 +160,8 @@ TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
   fs::create_directories(outside);
   const std::string dead = std::to_string(EndedProcess()), dead2 = std::to_string(EndedProcess()),
                     dead3 = std::to_string(EndedProcess()), live = std::to_string(getpid());
-  struct Case {
-    std::string name;
-    bool folder, swept;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<std::string, bool, bool>> cases = {
+      // name, a folder, swept
       {"Quelvista_1A2B_" + dead + "_1.bin", false, true},
       {"Quelvista_1A2B_" + dead + "_12.bin", false, true},
       {"Quelvista_1A2B_" + dead + "_3.rej", false, true},          // a layer of the rejection
@@ -181,10 +178,10 @@ TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
       {"quelvista-master-" + dead2 + "/notes.txt", false, false},  // ...beside a file that is not
       {"quelvista-master-x" + dead + "/0.raw", false, false},      //
   };
-  for (const Case& c : cases) {
-    const fs::path p = fs::path(tmp) / c.name;
-    fs::create_directories(c.folder ? p : p.parent_path());
-    if (!c.folder) std::ofstream(p) << "x";
+  for (const auto& [name, folder, swept] : cases) {
+    const fs::path p = fs::path(tmp) / name;
+    fs::create_directories(folder ? p : p.parent_path());
+    if (!folder) std::ofstream(p) << "x";
   }
   // A link under a staging folder's name is not followed.
   std::ofstream(outside + "/0.raw") << "x";
@@ -192,7 +189,7 @@ TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
 
   const qvtest::CliResult r = qvtest::Cli(dir, "settings", "TMPDIR=" + tmp + " ");
   EXPECT_EQ(r.status, 0) << r.err;
-  for (const Case& c : cases) EXPECT_EQ(fs::exists(fs::path(tmp) / c.name), !c.swept) << c.name;
+  for (const auto& [name, folder, swept] : cases) EXPECT_EQ(fs::exists(fs::path(tmp) / name), !swept) << name;
   EXPECT_FALSE(fs::exists(tmp + "/quelvista-master-" + dead));
   EXPECT_TRUE(fs::exists(tmp + "/quelvista-master-" + dead2));
   EXPECT_TRUE(fs::exists(outside + "/0.raw"));
