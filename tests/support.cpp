@@ -76,14 +76,22 @@ std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards) {
   return bytes;
 }
 
-void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
-                 const std::vector<std::string>& extra) {
-  std::vector<std::string> cards = {"SIMPLE  = T", "BITPIX  = 16", planes == 1 ? "NAXIS   = 2" : "NAXIS   = 3",
-                                    "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h)};
-  if (planes > 1) cards.push_back("NAXIS3  = " + std::to_string(planes));
+std::vector<uint8_t> FitsBytes(const std::string& bitpix, const std::string& naxis, const std::string& w,
+                               const std::string& h, size_t dataBytes, const std::vector<std::string>& extra) {
+  std::vector<std::string> cards{"SIMPLE  = T", "BITPIX  = " + bitpix, "NAXIS   = " + naxis, "NAXIS1  = " + w,
+                                 "NAXIS2  = " + h};
   cards.insert(cards.end(), extra.begin(), extra.end());
   cards.push_back("END");
-  std::vector<uint8_t> bytes = FitsHeader(cards);
+  std::vector<uint8_t> bytes = qvtest::FitsHeader(cards);
+  bytes.resize(bytes.size() + dataBytes, 0x11);
+  return bytes;
+}
+
+void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
+                 const std::vector<std::string>& extra) {
+  std::vector<std::string> cards = extra;
+  if (planes > 1) cards.insert(cards.begin(), "NAXIS3  = " + std::to_string(planes));
+  std::vector<uint8_t> bytes = FitsBytes("16", planes == 1 ? "2" : "3", std::to_string(w), std::to_string(h), 0, cards);
   for (int v : values) {
     bytes.push_back(static_cast<uint8_t>((v >> 8) & 255));
     bytes.push_back(static_cast<uint8_t>(v & 255));

@@ -114,6 +114,11 @@ void OneImage(qv::Session& s, const std::string& file);
 // blank cards to whole 2880-byte blocks.
 std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards);
 
+// A FITS header of the given cards, `extra` before its END, followed by
+// `dataBytes` bytes of 0x11.
+std::vector<uint8_t> FitsBytes(const std::string& bitpix, const std::string& naxis, const std::string& w,
+                               const std::string& h, size_t dataBytes, const std::vector<std::string>& extra = {});
+
 // A 16-bit FITS file of `planes` planes, values stored as given (BZERO only
 // when `extra` brings one), big-endian and zero-padded to whole blocks.
 void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
