@@ -65,6 +65,32 @@ CliResult Stack(const TempDir& dir, const std::string& args) {
   return qvtest::Cli(dir, "stack " + args, "TMPDIR=" + qvtest::Q(dir.path().string()) + " ");
 }
 
+// What a run leaves: its frames, the result's planes, the list's marks.
+struct RunTrace {
+  std::vector<std::string> frames, entries;
+  std::vector<float> dest;
+};
+
+RunTrace Trace(const qv::Session& s, const qv::RunResult& run) {
+  RunTrace t;
+  char line[400];
+  for (const qv::FrameResult& f : run.frames) {
+    std::snprintf(line, sizeof line, "%d q%.9g a%d p%d[%s] g%.17g,%.17g a%.17g,%.17g r%.17g f%d", f.image, f.quality,
+                  f.accepted, f.processed.ok, f.processed.why.c_str(), f.guideX, f.guideY, f.anchorX, f.anchorY,
+                  f.angle, f.tempFile);
+    t.frames.push_back(line);
+  }
+  for (int i = 1; i <= s.ImageCount(); ++i) {
+    const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    std::snprintf(line, sizeof line, "%d c%d g%.17g,%.17g r%.17g,%.17g f%d", i, e.ImgChecked, e.ImgGuideX, e.ImgGuideY,
+                  e.ImgRefX, e.ImgRefY, e.ImgRegFlags);
+    t.entries.push_back(line);
+  }
+  for (const qv::Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestWeightR})
+    t.dest.insert(t.dest.end(), p->Data(), p->Data() + p->Size());
+  return t;
+}
+
 }  // namespace
 
 TEST(AutoMarks, DitheredSequenceIsMarkedOnEveryFrameButTheForeignOne) {
@@ -253,36 +279,6 @@ TEST(AutoMarks, RotationStarFollowsTheTurningField) {
   const std::regex rotOn("frame00[234]\\.fts\\t(?:[^\\t]*\\t){14}1\\t");
   EXPECT_EQ(std::distance(std::sregex_iterator(project.begin(), project.end(), rotOn), std::sregex_iterator()), 3);
 }
-
-namespace {
-
-// What a run leaves: its frames, the result's planes, the list's marks.
-struct RunTrace {
-  std::vector<std::string> frames, entries;
-  std::vector<float> dest;
-};
-
-RunTrace Trace(const qv::Session& s, const qv::RunResult& run) {
-  RunTrace t;
-  char line[400];
-  for (const qv::FrameResult& f : run.frames) {
-    std::snprintf(line, sizeof line, "%d q%.9g a%d p%d[%s] g%.17g,%.17g a%.17g,%.17g r%.17g f%d", f.image, f.quality,
-                  f.accepted, f.processed.ok, f.processed.why.c_str(), f.guideX, f.guideY, f.anchorX, f.anchorY,
-                  f.angle, f.tempFile);
-    t.frames.push_back(line);
-  }
-  for (int i = 1; i <= s.ImageCount(); ++i) {
-    const qv::ImageEntry& e = s.Img[static_cast<size_t>(i)];
-    std::snprintf(line, sizeof line, "%d c%d g%.17g,%.17g r%.17g,%.17g f%d", i, e.ImgChecked, e.ImgGuideX, e.ImgGuideY,
-                  e.ImgRefX, e.ImgRefY, e.ImgRegFlags);
-    t.entries.push_back(line);
-  }
-  for (const qv::Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestWeightR})
-    t.dest.insert(t.dest.end(), p->Data(), p->Data() + p->Size());
-  return t;
-}
-
-}  // namespace
 
 // A run that marks each frame as it reaches it processes each frame once,
 // and gives what marking every frame first and then running gives, to the

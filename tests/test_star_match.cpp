@@ -50,51 +50,6 @@ std::vector<Point2> Seen(const std::vector<Point2>& ref, double degrees, double 
   return out;
 }
 
-}  // namespace
-
-TEST(StarMatch, RecognisesTheFieldAfterShiftTurnAndChangedStars) {
-  const std::vector<Point2> ref = RandomField(7, 70);
-  struct Case {
-    double degrees, sx, sy;
-  } cases[] = {{0.3, 23.5, -17.25}, {-0.3, -38, 31}, {180, 12, -9}, {37, 250, -140}, {0, 0, 0}};
-  for (const auto& [degrees, sx, sy] : cases) {
-    const StarMatch m = MatchStars(ref, Seen(ref, degrees, sx, sy, 5, 12, 11));
-    ASSERT_EQ(m.outcome, MatchOutcome::Matched) << degrees << " " << sx;
-    EXPECT_GE(m.agreeing, 30u);
-    EXPECT_LT(m.rms, 0.4);
-    for (const Point2 p : {Point2{400, 300}, Point2{50, 40}, Point2{760, 560}}) {
-      const Point2 got = m.transform.Apply(p), want = Truly(p, degrees, sx, sy);
-      EXPECT_NEAR(got.x, want.x, 0.2) << degrees;
-      EXPECT_NEAR(got.y, want.y, 0.2) << degrees;
-    }
-    const Point2 back = m.transform.Inverse(m.transform.Apply({123, 456}));
-    EXPECT_NEAR(back.x, 123, 1e-9);
-    EXPECT_NEAR(back.y, 456, 1e-9);
-  }
-}
-
-TEST(StarMatch, RefusesAnotherFieldAFewStarsAndARepeatingPattern) {
-  const std::vector<Point2> ref = RandomField(7, 70);
-  for (unsigned seed : {8u, 9u, 10u}) {
-    const StarMatch m = MatchStars(ref, RandomField(seed, 70));
-    EXPECT_NE(m.outcome, MatchOutcome::Matched) << seed << " agreeing " << m.agreeing;
-  }
-  // Clouds: three stars left.
-  const std::vector<Point2> few(ref.begin(), ref.begin() + 3);
-  EXPECT_EQ(MatchStars(ref, Seen(few, 0, 5, 5, 0, 0, 1)).outcome, MatchOutcome::TooFewStars);
-  // A lattice looks the same after a shift by any whole number of cells:
-  // any answer would be a guess.
-  std::vector<Point2> grid, shifted;
-  for (int j = 0; j < 6; ++j)
-    for (int i = 0; i < 8; ++i) {
-      grid.push_back({60.0 + 90 * i + 7 * (j % 2), 50.0 + 95 * j});
-      shifted.push_back({60.0 + 90 * i + 7 * (j % 2) + 20, 50.0 + 95 * j - 11});
-    }
-  EXPECT_NE(MatchStars(grid, shifted).outcome, MatchOutcome::Matched);
-}
-
-namespace {
-
 struct Painted {
   Plane<int32_t> r, g, b;
   std::vector<Point2> stars;
@@ -140,6 +95,47 @@ void ExpectSameField(const StarField& a, const StarField& c, const std::string& 
 }
 
 }  // namespace
+
+TEST(StarMatch, RecognisesTheFieldAfterShiftTurnAndChangedStars) {
+  const std::vector<Point2> ref = RandomField(7, 70);
+  struct Case {
+    double degrees, sx, sy;
+  } cases[] = {{0.3, 23.5, -17.25}, {-0.3, -38, 31}, {180, 12, -9}, {37, 250, -140}, {0, 0, 0}};
+  for (const auto& [degrees, sx, sy] : cases) {
+    const StarMatch m = MatchStars(ref, Seen(ref, degrees, sx, sy, 5, 12, 11));
+    ASSERT_EQ(m.outcome, MatchOutcome::Matched) << degrees << " " << sx;
+    EXPECT_GE(m.agreeing, 30u);
+    EXPECT_LT(m.rms, 0.4);
+    for (const Point2 p : {Point2{400, 300}, Point2{50, 40}, Point2{760, 560}}) {
+      const Point2 got = m.transform.Apply(p), want = Truly(p, degrees, sx, sy);
+      EXPECT_NEAR(got.x, want.x, 0.2) << degrees;
+      EXPECT_NEAR(got.y, want.y, 0.2) << degrees;
+    }
+    const Point2 back = m.transform.Inverse(m.transform.Apply({123, 456}));
+    EXPECT_NEAR(back.x, 123, 1e-9);
+    EXPECT_NEAR(back.y, 456, 1e-9);
+  }
+}
+
+TEST(StarMatch, RefusesAnotherFieldAFewStarsAndARepeatingPattern) {
+  const std::vector<Point2> ref = RandomField(7, 70);
+  for (unsigned seed : {8u, 9u, 10u}) {
+    const StarMatch m = MatchStars(ref, RandomField(seed, 70));
+    EXPECT_NE(m.outcome, MatchOutcome::Matched) << seed << " agreeing " << m.agreeing;
+  }
+  // Clouds: three stars left.
+  const std::vector<Point2> few(ref.begin(), ref.begin() + 3);
+  EXPECT_EQ(MatchStars(ref, Seen(few, 0, 5, 5, 0, 0, 1)).outcome, MatchOutcome::TooFewStars);
+  // A lattice looks the same after a shift by any whole number of cells:
+  // any answer would be a guess.
+  std::vector<Point2> grid, shifted;
+  for (int j = 0; j < 6; ++j)
+    for (int i = 0; i < 8; ++i) {
+      grid.push_back({60.0 + 90 * i + 7 * (j % 2), 50.0 + 95 * j});
+      shifted.push_back({60.0 + 90 * i + 7 * (j % 2) + 20, 50.0 + 95 * j - 11});
+    }
+  EXPECT_NE(MatchStars(grid, shifted).outcome, MatchOutcome::Matched);
+}
 
 TEST(StarMatch, FindsStarsOfEverySizeOnAnUnevenSky) {
   Painted p = PaintField();
