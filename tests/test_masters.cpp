@@ -125,10 +125,10 @@ TEST(Masters, StopRequest) {
       }
     };
     BuildMasters(*s);
-    EXPECT_EQ(s->cal.FlatPic.Width(), duringMask ? 8 : 1);
     EXPECT_EQ(s->cal.FlatMean != 0, duringMask);
-    EXPECT_EQ(s->cal.DarkR.Width(), 8);
-    EXPECT_EQ(s->cal.HotMask.Width(), duringMask ? 1 : 8);
+    // The flat's, the dark's and the mask's widths.
+    EXPECT_EQ(std::tuple(s->cal.FlatPic.Width(), s->cal.DarkR.Width(), s->cal.HotMask.Width()),
+              std::tuple(duringMask ? 8 : 1, 8, duringMask ? 1 : 8));
     EXPECT_EQ(s->RunState, 0);
     EXPECT_EQ(s.form1.Caption, kAppTitle);
   }
