@@ -5,6 +5,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <tuple>
 
@@ -65,12 +66,10 @@ void WriteWithLibtiff(const std::string& path, const Layout& t, int rows = 2, bo
     for (int y = y0; y < y0 + n; ++y)
       for (int x = 0; x < t.w; ++x)
         for (int c = 0; c < perPixel; ++c) {
-          const uint32_t v = Sample(t, x, y, separate ? plane : c);
-          const size_t at = static_cast<size_t>(((y - y0) * t.w + x) * perPixel + c);
-          if (bytes == 1)
-            data[at] = static_cast<uint8_t>(v);
-          else
-            reinterpret_cast<uint16_t*>(data.data())[at] = static_cast<uint16_t>(v);
+          // In this little-endian machine's order (libtiff swaps as the
+          // file needs): an 8-bit sample is the low byte.
+          const uint16_t v = static_cast<uint16_t>(Sample(t, x, y, separate ? plane : c));
+          std::memcpy(&data[static_cast<size_t>((((y - y0) * t.w + x) * perPixel + c) * bytes)], &v, bytes);
         }
     ASSERT_NE(TIFFWriteEncodedStrip(tif, static_cast<uint32_t>(i), data.data(), static_cast<tmsize_t>(data.size())),
               -1);
