@@ -220,14 +220,7 @@ Truth ReadTruth(const std::string& path) {
   for (size_t at = t.find("{\"frame\":"), next; at < stars; at = next) {
     next = std::min(t.find("{\"frame\":", at + 1), stars);
     const std::string f = t.substr(at, next - at);
-    const auto n = [&f](const char* key) { return JsonNumber(f, key); };
-    truth.frames.push_back({n("dx"), n("dy"), n("angle"), n("centreX"), n("centreY"), n("guideX"), n("guideY"),
-                            f.find("\"cloud\":true") != std::string::npos, n("fwhm"), std::nullopt});
-    if (const size_t trail = f.find("\"trail\":{"); trail != std::string::npos) {
-      const std::string r = f.substr(trail);
-      const auto m = [&r](const char* key) { return JsonNumber(r, key); };
-      truth.frames.back().trail = Truth::Trail{m("x1"), m("y1"), m("x2"), m("y2"), m("flux")};
-    }
+    truth.frames.push_back({JsonNumber(f, "guideX"), JsonNumber(f, "guideY"), JsonNumber(f, "fwhm")});
   }
   return truth;
 }

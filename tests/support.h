@@ -178,17 +178,9 @@ double JsonNumber(const std::string& text, const std::string& key, double otherw
 
 // What the simulator's truth.json records about its sky.
 struct Truth {
-  struct Trail {
-    double x1, y1, x2, y2;  // its ends, on the frame's edges
-    double flux;            // ADU at the peak of its profile
-  };
   struct Frame {
-    double dx, dy, angle;  // shift (pixels) and turn (degrees) from frame 1
-    double centreX, centreY;
-    double guideX, guideY;
-    bool cloud;
-    double fwhm = 0;  // its stars' FWHM in pixels; 0 when the night records none
-    std::optional<Trail> trail;
+    double guideX, guideY;  // where its guide star lies
+    double fwhm;            // its stars' FWHM in pixels; 0 when the night records none
   };
   std::vector<Frame> frames;
 };
