@@ -100,8 +100,7 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       EXPECT_EQ(Fields(s->Img[1]), (std::vector<long>{c.bitpix, planes == 1 ? 2 : 3, w, h, planes == 1 ? 0 : 3,
                                                       c.hasBzero ? c.bzero : 0, 2881}))
           << what;
-      ASSERT_EQ(s->pic.PicR.Width(), w) << what;
-      ASSERT_EQ(s->pic.PicR.Height(), h) << what;
+      ASSERT_TRUE(s->pic.PicR.HasSize(w, h)) << what;
       const Plane<int32_t>* out[3] = {&s->pic.PicR, &s->pic.PicG, &s->pic.PicB};
       for (int p = 0; p < 3; ++p)
         for (int y = 0; y < h; ++y)

@@ -80,8 +80,7 @@ void WriteWithLibtiff(const std::string& path, const Layout& t, int rows = 2, bo
 // The planes a reader must produce: the first sample in all three for fewer
 // than three samples, else the first three; 8-bit data times 8.
 void ExpectPlanes(const Session& s, const Layout& t, const std::string& what) {
-  ASSERT_EQ(s.pic.PicR.Width(), t.w) << what;
-  ASSERT_EQ(s.pic.PicR.Height(), t.h) << what;
+  ASSERT_TRUE(s.pic.PicR.HasSize(t.w, t.h)) << what;
   const Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   for (int c = 0; c < 3; ++c)
     for (int y = 0; y < t.h; ++y)
