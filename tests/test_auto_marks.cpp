@@ -290,29 +290,21 @@ TEST(AutoMarks, MarkingOnTheWayGivesWhatMarkingFirstGives) {
   const std::string sim = qvtest::SimulateNight(
       dir, "sim", "--frames 7 --width 160 --height 120 --stars 60 --dither 12 --other-field 5 --seed 9");
   // Frame 3 cut in the middle of its rows.
-  const std::string cut = sim + "/frame003.fts";
-  std::vector<uint8_t> bytes = qvtest::ReadBytes(cut);
-  bytes.resize(2880 + 160 * 2 * 60);
-  qvtest::WriteBytes(cut, bytes);
+  std::filesystem::resize_file(sim + "/frame003.fts", 2880 + 160 * 2 * 60);
   std::vector<std::string> parts{sim + "/"};
   for (int f = 1; f <= 7; ++f) parts.push_back("frame00" + std::to_string(f) + ".fts");
   for (const bool keep : {false, true})
     for (const auto& [first, last] : {std::pair{0, 0}, {3, 6}, {4, 7}}) {
       const std::string where =
           std::string(keep ? "kept" : "unticked") + " " + std::to_string(first) + ".." + std::to_string(last);
-      qv::RunRequest request;
-      request.first = first;
-      request.last = last;
+      const qv::RunRequest request{first, last};
       const qv::AutoMarkOptions options{false, keep};
       RunTrace trace[2];
       for (const bool onTheWay : {false, true}) {
         qvtest::TestSession ts;
         qv::Session& s = *ts;
         qv::AddImages(s, parts);
-        if (onTheWay)
-          qv::FillListWithoutThumbnails(s, 1, true, qv::ListListener::Headless());
-        else
-          qv::FillList(s, 1, true, qv::ListListener::Headless());
+        (onTheWay ? qv::FillListWithoutThumbnails : qv::FillList)(s, 1, true, qv::ListListener::Headless());
         qv::RunResult run;
         if (!onTheWay) {
           ASSERT_TRUE(qv::AutoMarks(s, options).ok) << where;
