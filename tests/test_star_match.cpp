@@ -149,18 +149,15 @@ TEST(StarMatch, FindsStarsOfEverySizeOnAnUnevenSky) {
     ASSERT_NE(found, nullptr) << "star " << k;
     EXPECT_EQ(found->saturated, k == 5) << "star " << k;
     EXPECT_FALSE(found->hot) << "star " << k;
-    if (k < 5) {
-      EXPECT_LT(std::hypot(found->x - p.stars[k].x, found->y - p.stars[k].y), 0.35) << "star " << k;
-    }
+    // The clipped star's centre is only roughly where it was drawn.
+    EXPECT_LT(std::hypot(found->x - p.stars[k].x, found->y - p.stars[k].y), k < 5 ? 0.35 : 1.0) << "star " << k;
   }
   // Nothing found on the bare sky; the hot pixel is found and known for one.
   for (const StarSpot& s : f.stars) {
     bool real = std::hypot(s.x - 230, s.y - 120) < 1;
     for (const Point2& t : p.stars) real = real || std::hypot(s.x - t.x, s.y - t.y) < 1.5;
     EXPECT_TRUE(real) << "spurious star at " << s.x << "," << s.y;
-    if (std::hypot(s.x - 230, s.y - 120) < 1) {
-      EXPECT_TRUE(s.hot);
-    }
+    EXPECT_EQ(s.hot, std::hypot(s.x - 230, s.y - 120) < 1) << s.x << "," << s.y;
   }
   EXPECT_EQ(MatchablePoints(f).size(), f.stars.size() - 1);
   // A picture too small to hold a star, or planes of unequal sizes.
