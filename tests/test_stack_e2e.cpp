@@ -242,9 +242,8 @@ TEST(StackRun, FilesWrittenAsideLeaveTheOneLoopsRun) {
       std::vector<std::string>& run = runs[late];
       run = told.lines;
       run.push_back(r.outcome.Text() + (r.stopped ? " stopped" : "") + " combined " + std::to_string(r.Combined()));
-      int files = 0;
-      for ([[maybe_unused]] const auto& f : fs::directory_iterator(sky.tmp)) ++files;
-      run.push_back("files left " + std::to_string(files));
+      run.push_back("files left " +
+                    std::to_string(std::distance(fs::directory_iterator(sky.tmp), fs::directory_iterator())));
       const Plane<float>& sum = ts->dest.DestSumR;
       run.emplace_back(reinterpret_cast<const char*>(sum.Data()), sum.Size() * sizeof(float));
       DeleteTempFiles(*ts);
