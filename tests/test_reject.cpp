@@ -220,7 +220,7 @@ TEST(Reject, AStopDuringABandLeavesTheLaterRowsAlone) {
 // planes are those that summing the three colours of every frame gives.
 TEST(Combine, GreyFramesLeaveThePlanesOfThreeColours) {
   auto value = [](int k, int x, int y) { return 500 + ((x * 3 + y * 5 + k * 11) % 17) * (k + 1); };
-  for (const int stopAt : {0, 9}) {
+  for (const int stopAt : {0, 9})
     for (const int colourFrame : {0, 3}) {
       auto run = [&](const std::function<int32_t(int, int, int, int)>& f) {
         auto n = std::make_unique<Night>(4);
@@ -251,5 +251,4 @@ TEST(Combine, GreyFramesLeaveThePlanesOfThreeColours) {
           }
       }
     }
-  }
 }
