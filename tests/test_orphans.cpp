@@ -121,7 +121,7 @@ struct Night {
 TEST(Orphans, ASignalStopsTheToolAndAKilledRunsFilesGoAtTheNextStart) {
   Night night;
   ASSERT_FALSE(HasFailure());
-  for (const std::string command : {"stack", "master"}) {
+  for (const std::string command : {"stack", "master"})
     for (const int sig : {SIGTERM, SIGHUP, SIGINT, SIGKILL}) {
       std::string mark;
       const auto child = night.Start(command, mark);
@@ -149,7 +149,6 @@ TEST(Orphans, ASignalStopsTheToolAndAKilledRunsFilesGoAtTheNextStart) {
       }
       EXPECT_TRUE(Names(night.tmp).empty()) << command << " signal " << sig;
     }
-  }
 }
 
 // The sweep removes only names of ours, of runs that have ended.
