@@ -15,8 +15,6 @@
 #include "support.h"
 
 using namespace qv;
-using qvtest::TempDir;
-using qvtest::TestSession;
 
 namespace {
 

@@ -18,7 +18,6 @@
 #include "workspace/run.h"
 
 using namespace qv;
-using qvtest::TempDir;
 using qvtest::TestSession;
 
 namespace {

@@ -33,7 +33,6 @@ CliResult RunCli(const TempDir& dir, const std::string& args, const std::string&
   return qvtest::Cli(dir, args, "TMPDIR='" + tmp + "' ");
 }
 
-using qvtest::RunLine;
 using qvtest::RunLines;
 
 bool EmptyFolder(const std::string& path) { return fs::is_directory(path) && fs::is_empty(path); }
@@ -60,7 +59,7 @@ struct Sky {
 TEST(StackRun, FramesThatCannotBeUsedSayWhy) {
   Sky sky("--frames 4 --seed 13 --drift 30,0");
   const CliResult drifted = sky.Stack("--out '" + sky.dir.File("r.fts") + "'");
-  const std::vector<RunLine> lines = RunLines(drifted.out);
+  const auto lines = RunLines(drifted.out);
   ASSERT_EQ(lines.size(), 4u) << drifted.out;
   ASSERT_FALSE(lines[1].accepted) << drifted.out;
   EXPECT_TRUE(qvtest::Contains(
