@@ -128,14 +128,10 @@ std::vector<uint8_t> TiffFile(const std::vector<TiffEntry>& entries, const std::
 
 std::vector<uint8_t> OneStripTiff(int w, int h, int bits, int dataBytes, uint8_t fill) {
   const uint32_t u = static_cast<uint32_t>(w), v = static_cast<uint32_t>(h), b = static_cast<uint32_t>(bits);
-  return TiffFile({{256, 4, 1, u},
-                   {257, 4, 1, v},
-                   {258, 3, 1, b},
-                   {259, 3, 1, 1},
-                   {262, 3, 1, 1},
-                   {273, 4, 1, AfterTiffDirectory(7)},
-                   {277, 3, 1, 1}},
-                  std::vector<uint8_t>(static_cast<size_t>(dataBytes), fill));
+  const uint32_t at = AfterTiffDirectory(7);
+  const std::vector<TiffEntry> entries = {{256, 4, 1, u}, {257, 4, 1, v},  {258, 3, 1, b}, {259, 3, 1, 1},
+                                          {262, 3, 1, 1}, {273, 4, 1, at}, {277, 3, 1, 1}};
+  return TiffFile(entries, std::vector<uint8_t>(static_cast<size_t>(dataBytes), fill));
 }
 
 std::vector<uint8_t> BmpFile(int w, int h, int bits, int compression, const std::vector<uint8_t>& palette,

@@ -59,12 +59,10 @@ TEST(ErrorWords, OutcomesKeepTheirOwnReasonsAndSystemErrorsGetTheirNumber) {
                 .rfind("accès refusé (n'est pas un fichier ordinaire) en lisant " + kFile + " : ", 0),
             0u);
 
-  EXPECT_EQ(qv::ErrorNumberOfSystem(ENOSPC), qv::kErrDiskFull);
-  EXPECT_EQ(qv::ErrorNumberOfSystem(EDQUOT), qv::kErrDiskFull);
-  EXPECT_EQ(qv::ErrorNumberOfSystem(ENOENT), qv::kErrFileNotFound);
-  EXPECT_EQ(qv::ErrorNumberOfSystem(EACCES), qv::kErrPathAccess);
-  EXPECT_EQ(qv::ErrorNumberOfSystem(EROFS), qv::kErrPathAccess);
-  EXPECT_EQ(qv::ErrorNumberOfSystem(ENOTDIR), qv::kErrPathAccess);
+  const std::pair<int, int> systemErrors[] = {{ENOSPC, qv::kErrDiskFull},    {EDQUOT, qv::kErrDiskFull},
+                                              {EROFS, qv::kErrPathAccess},   {EACCES, qv::kErrPathAccess},
+                                              {ENOTDIR, qv::kErrPathAccess}, {ENOENT, qv::kErrFileNotFound}};
+  for (const auto& [system, number] : systemErrors) EXPECT_EQ(qv::ErrorNumberOfSystem(system), number) << system;
 }
 
 TEST(ErrorWords, TheOpeningNoteCountsInTheRightNumber) {

@@ -243,12 +243,9 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   TempDir dir;
   // The same bytes under picture or TIFF names go to those readers, which
   // refuse them and leave the fields as they were.
-  for (const auto& [name, read] : {std::pair{"a.FITS", true},
-                                   {"b.Fit", true},
-                                   {"c.FTS", true},
-                                   {"d.jpeg", false},
-                                   {"e.tiff", false},
-                                   {"f.fits.txt", false}}) {
+  const std::pair<const char*, bool> names[] = {{"a.FITS", true},  {"b.Fit", true},   {"c.FTS", true},
+                                                {"d.jpeg", false}, {"e.tiff", false}, {"f.fits.txt", false}};
+  for (const auto& [name, read] : names) {
     qvtest::WriteFits16(dir.File(name), 3, 2, 1, std::vector<int>(6));
     HeaderResult r;
     const ImageEntry e = ReadListHeader(dir.File(name), &r);

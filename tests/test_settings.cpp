@@ -34,32 +34,20 @@ std::map<std::string, std::string> Held(TestSession& s) {
   std::map<std::string, std::string> held = {
       {"InitDir", o.InitDir},   {"OutDir", o.OutDir},           {"MaskFile", o.MaskFile}, {"DarkFile", o.DarkFile},
       {"FlatFile", o.FlatFile}, {"ColorText1", o.ColorText[0]}, {"Text3", s.form1.Text3}};
-  const std::pair<const char*, double> numbers[] = {{"GradRatio", o.GradRatio},
-                                                    {"UseMask", o.UseMask},
-                                                    {"MaskThr", o.MaskThr},
-                                                    {"CalcThr", o.CalcThr},
-                                                    {"EdgeSize", o.EdgeSize},
-                                                    {"MaskSize", o.MaskSize},
-                                                    {"CalcSize", o.CalcSize},
-                                                    {"MedianLimit", o.MedianLimit},
-                                                    {"ColorFilter1", o.ColorChk[0]},
-                                                    {"ColorFilter2", o.ColorChk[1]},
-                                                    {"Expand", s.form1.Check6},
-                                                    {"RejectMode", o.RejectMode},
-                                                    {"Normalise", o.Normalise},
-                                                    {"NormaliseOutput", o.NormaliseOutput},
-                                                    {"Hsens", o.Hsens},
-                                                    {"HScroll1", s.form1.HScroll1},
-                                                    {"OptionsApplied", s->OptionsApplied}};
-  for (const auto& [key, v] : numbers) held[key] = LocaleFromDouble(v, NumLocale::Dot());
-  const std::pair<const char*, float> singles[] = {{"PixRatio", o.PixRatio},
-                                                   {"FovX", o.FovX},
-                                                   {"FovY", o.FovY},
-                                                   {"FovR", o.FovR},
-                                                   {"FovF", o.FovF},
-                                                   {"RejectLow", o.RejectLow},
-                                                   {"RejectHigh", o.RejectHigh},
-                                                   {"MaxFwhm", o.MaxFwhm}};
+  // Whole numbers of the options, then of the window and the session.
+  const std::pair<const char*, double> options[] = {
+      {"Hsens", o.Hsens},           {"UseMask", o.UseMask},        {"MaskThr", o.MaskThr},
+      {"CalcThr", o.CalcThr},       {"EdgeSize", o.EdgeSize},      {"MaskSize", o.MaskSize},
+      {"CalcSize", o.CalcSize},     {"GradRatio", o.GradRatio},    {"Normalise", o.Normalise},
+      {"RejectMode", o.RejectMode}, {"MedianLimit", o.MedianLimit}};
+  const std::pair<const char*, double> window[] = {
+      {"Expand", s.form1.Check6},      {"HScroll1", s.form1.HScroll1},         {"ColorFilter1", o.ColorChk[0]},
+      {"ColorFilter2", o.ColorChk[1]}, {"NormaliseOutput", o.NormaliseOutput}, {"OptionsApplied", s->OptionsApplied}};
+  const std::pair<const char*, float> singles[] = {
+      {"FovX", o.FovX},       {"FovY", o.FovY},         {"FovR", o.FovR},           {"FovF", o.FovF},
+      {"MaxFwhm", o.MaxFwhm}, {"PixRatio", o.PixRatio}, {"RejectLow", o.RejectLow}, {"RejectHigh", o.RejectHigh}};
+  for (const auto& [key, v] : options) held[key] = LocaleFromDouble(v, NumLocale::Dot());
+  for (const auto& [key, v] : window) held[key] = LocaleFromDouble(v, NumLocale::Dot());
   for (const auto& [key, v] : singles) held[key] = LocaleFromSingle(v, NumLocale::Dot());
   return held;
 }
