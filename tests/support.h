@@ -70,6 +70,15 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A session in a run over a list of n entries, whose temporary files go to
+// a folder of the test's own.
+struct RunSession {
+  TestSession ts;
+  TempDir dir;
+  qv::Session& s;
+  explicit RunSession(int n);
+};
+
 std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
@@ -105,10 +114,25 @@ void OneImage(qv::Session& s, const std::string& file);
 // blank cards to whole 2880-byte blocks.
 std::vector<uint8_t> FitsHeader(const std::vector<std::string>& cards);
 
+// A FITS header of the given cards, `extra` before its END, followed by
+// `dataBytes` bytes of 0x11.
+std::vector<uint8_t> FitsBytes(const std::string& bitpix, const std::string& naxis, const std::string& w,
+                               const std::string& h, size_t dataBytes, const std::vector<std::string>& extra = {});
+
 // A 16-bit FITS file of `planes` planes, values stored as given (BZERO only
 // when `extra` brings one), big-endian and zero-padded to whole blocks.
 void WriteFits16(const std::string& path, int w, int h, int planes, const std::vector<int>& values,
                  const std::vector<std::string>& extra = {});
+
+// A TIFF file in Intel order whose directory of `entries` (tag, type,
+// count, value) comes first, then `tail`.
+struct TiffEntry {
+  uint16_t tag, type;
+  uint32_t count, value;
+};
+std::vector<uint8_t> TiffFile(const std::vector<TiffEntry>& entries, const std::vector<uint8_t>& tail);
+// Where the bytes after a directory of `entries` entries start.
+inline uint32_t AfterTiffDirectory(size_t entries) { return static_cast<uint32_t>(8 + 2 + 12 * entries + 4); }
 
 // An uncompressed one-strip grey TIFF (Intel order) of w x h pixels of
 // `bits` bits whose strip holds only `dataBytes` bytes of `fill`: cut short
@@ -138,19 +162,25 @@ struct CliResult {
 // that the user's store is never read; `prefix` goes before it in the shell.
 CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix = "");
 
+// `path` between single quotes, for the shell.
+std::string Q(const std::string& path);
+
+// True when `text` holds `part`; a failure shows the whole text.
+::testing::AssertionResult Contains(const std::string& text, const std::string& part);
+
+// The tool's simulator run into dir/`name` with `options` (a failure fails
+// the calling test); that folder.
+std::string SimulateNight(const TempDir& dir, const std::string& name, const std::string& options,
+                          const std::string& prefix = "");
+
+// The number after "key": in `text` (its first such key), or `otherwise`.
+double JsonNumber(const std::string& text, const std::string& key, double otherwise = 0);
+
 // What the simulator's truth.json records about its sky.
 struct Truth {
-  struct Trail {
-    double x1, y1, x2, y2;  // its ends, on the frame's edges
-    double flux;            // ADU at the peak of its profile
-  };
   struct Frame {
-    double dx, dy, angle;  // shift (pixels) and turn (degrees) from frame 1
-    double centreX, centreY;
-    double guideX, guideY;
-    bool cloud;
-    double fwhm = 0;  // its stars' FWHM in pixels; 0 when the night records none
-    std::optional<Trail> trail;
+    double guideX, guideY;  // where its guide star lies
+    double fwhm;            // its stars' FWHM in pixels; 0 when the night records none
   };
   std::vector<Frame> frames;
 };

@@ -39,10 +39,7 @@ void WriteSky(const std::string& path) {
 // trail crosses one frame.
 TEST(Cli, RejectionSettingsReachTheStack) {
   TempDir dir;
-  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + dir.File("night") +
-                                 "' --frames 5 --width 96 --height 72 --seed 3 --trail 3 --trail-flux 5000")
-                .status,
-            0);
+  qvtest::SimulateNight(dir, "night", "--frames 5 --width 96 --height 72 --seed 3 --trail 3 --trail-flux 5000");
   const std::string ini = dir.File("sigma.ini");
   // Five samples never lie 3 sigma from their median: kappas of 1.5 let
   // the trail go.
@@ -75,8 +72,7 @@ TEST(Cli, RejectionSettingsReachTheStack) {
 TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
   TempDir dir;
   WriteSky(dir.File("m42.fts"));
-  std::string sky = "'";
-  sky += dir.File("m42.fts") + "' ";
+  const std::string sky = qvtest::Q(dir.File("m42.fts")) + " ";
   const std::string stack = "stack " + sky + sky + "--guide ", process = "process " + sky;
   struct Case {
     std::string args;  // OUT stands for the output, which must not appear when refused
@@ -171,7 +167,7 @@ TEST(Cli, MasterNamesItsTemporaryFolder) {
   TempDir dir;
   WriteSky(dir.File("m42.fts"));
   std::filesystem::create_directory(dir.File("tmp"));
-  const std::string frame = "'" + dir.File("m42.fts") + "' ";
+  const std::string frame = qvtest::Q(dir.File("m42.fts")) + " ";
   const std::string args = "master dark " + frame + frame + "--out '" + dir.File("d.fts") + "'";
   for (const auto& [prefix, folder] : {std::pair{"TMPDIR='" + dir.File("tmp") + "/' ", dir.File("tmp")},
                                        std::pair{std::string("TMPDIR= "), std::string("/tmp")}}) {
@@ -186,11 +182,10 @@ TEST(Cli, MasterNamesItsTemporaryFolder) {
   std::filesystem::remove(dir.File("d.fts"));
   const qvtest::CliResult file = qvtest::Cli(dir, args, "TMPDIR='" + dir.File("plainfile") + "' ");
   EXPECT_EQ(file.status, 1);
-  EXPECT_NE(file.err.find("dossier de travail impossible à créer : accès refusé en écrivant dans le dossier "
-                          "temporaire " +
-                          dir.File("plainfile") + " : "),
-            std::string::npos)
-      << file.err;
-  EXPECT_NE(file.err.find("TMPDIR"), std::string::npos) << file.err;
+  EXPECT_TRUE(qvtest::Contains(file.err,
+                               "dossier de travail impossible à créer : accès refusé en écrivant dans le "
+                               "dossier temporaire " +
+                                   dir.File("plainfile") + " : "));
+  EXPECT_TRUE(qvtest::Contains(file.err, "TMPDIR"));
   EXPECT_FALSE(std::filesystem::exists(dir.File("d.fts")));
 }

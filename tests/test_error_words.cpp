@@ -59,12 +59,10 @@ TEST(ErrorWords, OutcomesKeepTheirOwnReasonsAndSystemErrorsGetTheirNumber) {
                 .rfind("accès refusé (n'est pas un fichier ordinaire) en lisant " + kFile + " : ", 0),
             0u);
 
-  EXPECT_EQ(qv::ErrorNumberOfSystem(ENOSPC), qv::kErrDiskFull);
-  EXPECT_EQ(qv::ErrorNumberOfSystem(EDQUOT), qv::kErrDiskFull);
-  EXPECT_EQ(qv::ErrorNumberOfSystem(ENOENT), qv::kErrFileNotFound);
-  EXPECT_EQ(qv::ErrorNumberOfSystem(EACCES), qv::kErrPathAccess);
-  EXPECT_EQ(qv::ErrorNumberOfSystem(EROFS), qv::kErrPathAccess);
-  EXPECT_EQ(qv::ErrorNumberOfSystem(ENOTDIR), qv::kErrPathAccess);
+  const std::pair<int, int> systemErrors[] = {{ENOSPC, qv::kErrDiskFull},    {EDQUOT, qv::kErrDiskFull},
+                                              {EROFS, qv::kErrPathAccess},   {EACCES, qv::kErrPathAccess},
+                                              {ENOTDIR, qv::kErrPathAccess}, {ENOENT, qv::kErrFileNotFound}};
+  for (const auto& [system, number] : systemErrors) EXPECT_EQ(qv::ErrorNumberOfSystem(system), number) << system;
 }
 
 TEST(ErrorWords, TheOpeningNoteCountsInTheRightNumber) {
@@ -94,14 +92,8 @@ TEST(ErrorWords, TheOpeningNoteCountsInTheRightNumber) {
 class ToolSaysWhy : public ::testing::Test {
  protected:
   TempDir dir;
-  std::string Q(const std::string& name) const {
-    std::string quoted(1, '\'');
-    quoted += dir.File(name);
-    return quoted += '\'';
-  }
-  void SetUp() override {
-    ASSERT_EQ(qvtest::Cli(dir, "simulate --out " + Q("sky") + " --frames 2 --width 64 --height 64 --seed 4").status, 0);
-  }
+  std::string Q(const std::string& name) const { return qvtest::Q(dir.File(name)); }
+  void SetUp() override { qvtest::SimulateNight(dir, "sky", "--frames 2 --width 64 --height 64 --seed 4"); }
   // Nothing the user reads holds the error's number (outside the paths).
   void NoBareNumber(const qvtest::CliResult& r, int number) const {
     std::string read = r.err + r.out;
@@ -137,7 +129,7 @@ TEST_F(ToolSaysWhy, AFullDiskARefusedFolderAndACutTiff) {
   for (const auto& c : cases) {
     const qvtest::CliResult r = qvtest::Cli(dir, c.args, c.env);
     EXPECT_EQ(r.status, 1) << c.args;
-    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_TRUE(qvtest::Contains(r.err, c.says));
     NoBareNumber(r, c.number);
   }
   EXPECT_FALSE(std::filesystem::exists(fts));
@@ -148,11 +140,11 @@ TEST_F(ToolSaysWhy, ARenderThatLeavesNoPixel) {
   const std::string out = dir.File("r.jpg");
   const qvtest::CliResult r = qvtest::Cli(dir, "render " + Q("r.fts") + " --bin 2 --zoom 1 --out '" + out + "'");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("quelvista-cli : l'image rendue n'a plus aucun pixel après la fusion et le zoom (32 x 32 "
-                       "pixels à 1 %) : " +
-                       out + " n'est pas écrit ; choisissez un zoom plus grand ou une fusion plus petite\n"),
-            std::string::npos)
-      << r.err;
+  EXPECT_TRUE(qvtest::Contains(r.err,
+                               "quelvista-cli : l'image rendue n'a plus aucun pixel après la fusion et le zoom "
+                               "(32 x 32 pixels à 1 %) : " +
+                                   out +
+                                   " n'est pas écrit ; choisissez un zoom plus grand ou une fusion plus petite\n"));
   EXPECT_EQ(r.err.find("mémoire"), std::string::npos) << r.err;
   NoBareNumber(r, 7);
   EXPECT_FALSE(std::filesystem::exists(out));

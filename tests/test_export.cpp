@@ -89,9 +89,7 @@ TEST(SavePictureAsBmp, LayoutRowPaddingAndOrder) {
                   {static_cast<uint32_t>(b.size()), 0, 54, 40, static_cast<uint32_t>(w), 3, 1 + (24 << 16)}));
     for (size_t at = 30; at < 54; ++at) EXPECT_EQ(b[at], 0) << at;
     // The first stored row is the bottom one (y 2), blue first.
-    EXPECT_EQ(b[54], 200);
-    EXPECT_EQ(b[55], 102);
-    EXPECT_EQ(b[56], 0);
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + 54, b.begin() + 57), (std::vector<uint8_t>{200, 102, 0}));
     EXPECT_EQ(b[54 + 2 * row + 1], 100);  // last stored row: the top
     EXPECT_EQ(b[54 + 3 * (w - 1) + 2], w - 1);
     for (size_t pad = 3 * w; pad < row; ++pad) EXPECT_EQ(b[54 + pad], 0);
@@ -140,8 +138,7 @@ TEST(BatchTiff, ConvertsWhatIsNotTakenUnderANameToTheFirstDotF) {
   EXPECT_EQ(qv::BatchTiffName("/data/my.files/m.fts"), "/data/my.tif");
   EXPECT_EQ(qv::BatchTiffName("/data/shot.tif"), "");
   TempDir dir;
-  const std::string sim = dir.File("sim");
-  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 3 --width 256 --height 192").status, 0);
+  const std::string sim = qvtest::SimulateNight(dir, "sim", "--frames 3 --width 256 --height 192");
   // The second frame's TIFF exists already and must survive as it is.
   qvtest::WriteBytes(sim + "/frame002.tif", {7, 7, 7});
   const qvtest::CliResult r = qvtest::Cli(dir, "tiff-all '" + sim + "/project.txt'");

@@ -33,16 +33,9 @@ void WriteWithCfitsio(const std::string& path, int bitpix, long w, long h, int p
     fits_write_key(f, TLONG, "BZERO", &bz, "offset", &status);
     fits_set_bscale(f, 1.0, 0.0, &status);
   }
-  // The values converted to the C type of the BITPIX before cfitsio sees them.
-  const auto write = [&](int type, auto zero) {
-    std::vector<decltype(zero)> v(stored.begin(), stored.end());
-    fits_write_img(f, type, 1, static_cast<LONGLONG>(v.size()), v.data(), &status);
-  };
-  if (bitpix == BYTE_IMG) write(TBYTE, static_cast<unsigned char>(0));
-  if (bitpix == SHORT_IMG) write(TSHORT, short{0});
-  if (bitpix == LONG_IMG) write(TINT, 0);
-  if (bitpix == FLOAT_IMG) write(TFLOAT, 0.0f);
-  if (bitpix == DOUBLE_IMG) write(TDOUBLE, 0.0);
+  // Every value fits the BITPIX's type (a whole number where it is one).
+  std::vector<double> v = stored;
+  fits_write_img(f, TDOUBLE, 1, static_cast<LONGLONG>(v.size()), v.data(), &status);
   fits_close_file(f, &status);
   ASSERT_EQ(status, 0) << "cfitsio status " << status << " for " << path;
 }
@@ -107,8 +100,7 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
       EXPECT_EQ(Fields(s->Img[1]), (std::vector<long>{c.bitpix, planes == 1 ? 2 : 3, w, h, planes == 1 ? 0 : 3,
                                                       c.hasBzero ? c.bzero : 0, 2881}))
           << what;
-      ASSERT_EQ(s->pic.PicR.Width(), w) << what;
-      ASSERT_EQ(s->pic.PicR.Height(), h) << what;
+      ASSERT_TRUE(s->pic.PicR.HasSize(w, h)) << what;
       const Plane<int32_t>* out[3] = {&s->pic.PicR, &s->pic.PicG, &s->pic.PicB};
       for (int p = 0; p < 3; ++p)
         for (int y = 0; y < h; ++y)
@@ -209,10 +201,8 @@ TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
 }
 
 TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
-  struct Case {
-    const char* card;
-    int flags;
-  } cases[] = {
+  const std::pair<const char*, int> cases[] = {
+      // card, flags
       {"READOUTM= 'RAW     '", FlagRawCfa},
       {"READOUTM= 'Raw'", FlagRawCfa},
       {"READOUTM= 'Normal  '           / not a rAw frame", FlagRawCfa},  // the comment counts too
@@ -226,9 +216,9 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
   };
   TempDir dir;
   const std::string path = dir.File("flags.fts");
-  for (const Case& c : cases) {
-    qvtest::WriteFits16(path, 2, 2, 1, {0, 0, 0, 0}, {c.card});
-    EXPECT_EQ(ReadListHeader(path).ImgFlags, c.flags) << c.card;
+  for (const auto& [card, flags] : cases) {
+    qvtest::WriteFits16(path, 2, 2, 1, {0, 0, 0, 0}, {card});
+    EXPECT_EQ(ReadListHeader(path).ImgFlags, flags) << card;
   }
 
   // Masters share slot 0: each read starts from clear flags, BZERO and
@@ -253,12 +243,9 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   TempDir dir;
   // The same bytes under picture or TIFF names go to those readers, which
   // refuse them and leave the fields as they were.
-  for (const auto& [name, read] : {std::pair{"a.FITS", true},
-                                   {"b.Fit", true},
-                                   {"c.FTS", true},
-                                   {"d.jpeg", false},
-                                   {"e.tiff", false},
-                                   {"f.fits.txt", false}}) {
+  const std::pair<const char*, bool> names[] = {{"a.FITS", true},  {"b.Fit", true},   {"c.FTS", true},
+                                                {"d.jpeg", false}, {"e.tiff", false}, {"f.fits.txt", false}};
+  for (const auto& [name, read] : names) {
     qvtest::WriteFits16(dir.File(name), 3, 2, 1, std::vector<int>(6));
     HeaderResult r;
     const ImageEntry e = ReadListHeader(dir.File(name), &r);

@@ -19,12 +19,6 @@ void Flat(qvtest::TestSession& t, int w, int h, int32_t v) {
   t->pic.Histo.fill(3);
 }
 
-void SetZone(qvtest::TestSession& t, const std::string& zone) {
-  t->ResizeImageArrays(1);
-  t->CurPic = 1;
-  t->Img[1].ImgZone = zone;
-}
-
 }  // namespace
 
 TEST(Gradient, NothingToSampleOrEverythingExcludedLeavesTheImage) {
@@ -32,8 +26,9 @@ TEST(Gradient, NothingToSampleOrEverythingExcludedLeavesTheImage) {
     qvtest::TestSession t;
     Flat(t, 20, 20, 2000);
     if (c == 0) t->opt.GradRatio = 0;  // lim = lo = 1952
-    if (c == 1) SetZone(t, " 0, 0; 1, 0; 1, 1; 0, 1;");
-    if (c == 2) SetZone(t, "1e300,0;1,0;1,1;");  // overflow: the step gives up
+    if (c > 0) qvtest::OneImage(*t, "");
+    if (c == 1) t->Img[1].ImgZone = " 0, 0; 1, 0; 1, 1; 0, 1;";
+    if (c == 2) t->Img[1].ImgZone = "1e300,0;1,0;1,1;";  // overflow: the step gives up
     const Plane<int32_t> before = t->pic.PicR;
     RemoveGradient(*t);
     EXPECT_EQ(t->pic.PicR, before) << c;

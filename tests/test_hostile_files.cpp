@@ -21,25 +21,15 @@ namespace {
 
 using qvtest::TempDir;
 
-// A FITS header of `w` x `h` x `planes` values of `bitpix` bits, followed by
-// `dataBytes` zero bytes of data. The file is only extended to its length,
-// so it takes no disk.
-void WriteFits(const std::string& path, int w, int h, int planes, int bitpix, int64_t dataBytes) {
-  std::vector<std::string> cards = {"SIMPLE  = T", "BITPIX  = " + std::to_string(bitpix),
-                                    "NAXIS   = " + std::string(planes > 1 ? "3" : "2"),
-                                    "NAXIS1  = " + std::to_string(w), "NAXIS2  = " + std::to_string(h)};
-  if (planes > 1) cards.push_back("NAXIS3  = " + std::to_string(planes));
-  cards.push_back("END");
-  qvtest::WriteBytes(path, qvtest::FitsHeader(cards));
-  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(std::filesystem::file_size(path) + dataBytes)), 0);
-}
-
 TEST(HostileFiles, TheBudgetTakesA61MegapixelColourFrameAndNoMore) {
   TempDir dir;
-  // Sparse files: their data reads as zeros and takes no disk.
+  // Sparse files: their data, only extended to its length, reads as zeros and
+  // takes no disk.
   const std::string camera = dir.File("camera.fts"), beyond = dir.File("beyond.fts");
-  WriteFits(camera, 9504, 6336, 3, 8, int64_t{9504} * 6336 * 3);
-  WriteFits(beyond, 16384, 16385, 1, 8, int64_t{16384} * 16385);
+  qvtest::WriteBytes(camera, qvtest::FitsBytes("8", "3", "9504", "6336", 0, {"NAXIS3  = 3"}));
+  qvtest::WriteBytes(beyond, qvtest::FitsBytes("8", "2", "16384", "16385", 0));
+  for (const auto& [path, bytes] : {std::pair{camera, int64_t{9504} * 6336 * 3}, {beyond, int64_t{16384} * 16385}})
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(std::filesystem::file_size(path) + bytes)), 0);
   // Thumbnail steps keep the planes small; the data unit is read whole.
   qvtest::TestSession a(camera);
   EXPECT_TRUE(qvtest::Processed(*a, 1, 16));
@@ -106,8 +96,7 @@ TEST(SpecialFiles, APipeInTheListKeepsItsEntryWithoutAPictureALinkIsFollowed) {
 
 TEST(Names, FramesWhoseNamesHoldColonsAndBackslashesStackAsTheSameFramesDo) {
   TempDir dir;
-  const std::string sim = dir.File("sim");
-  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim + "' --frames 3 --width 160 --height 120").status, 0);
+  const std::string sim = qvtest::SimulateNight(dir, "sim", "--frames 3 --width 160 --height 120");
   std::string plain, odd;
   for (int i = 1; i <= 3; ++i) {
     const std::string frame = sim + "/frame00" + std::to_string(i) + ".fts";

@@ -85,17 +85,12 @@ TEST(MasterDialogModel, TheOutputNameFollowsTheKindAndTheFramesUntilTheUserChoos
   d.Command1_Click({"/nuit/darks/", "d2.fts", "d1.fts", "d2.fts"});
   EXPECT_EQ(d.List1, (std::vector<std::string>{"/nuit/darks/d1.fts", "/nuit/darks/d2.fts"}));
   EXPECT_EQ(d.Label1, "2 image(s)");
-  const struct {
-    int kind;
-    const char* name;
-    bool dark;
-  } kinds[] = {{1, "/nuit/darks/master-plu.fts", true},
-               {2, "/nuit/darks/master-masque.fts", false},
-               {0, "/nuit/darks/master-dark.fts", false}};
-  for (const auto& k : kinds) {
-    d.Option1_Click(k.kind);
-    EXPECT_EQ(d.Text2, k.name);
-    EXPECT_EQ(d.Text1Enabled, k.dark);
+  for (const auto& [kind, name, darkAsked] : {std::tuple{1, "/nuit/darks/master-plu.fts", true},
+                                              {2, "/nuit/darks/master-masque.fts", false},
+                                              {0, "/nuit/darks/master-dark.fts", false}}) {
+    d.Option1_Click(kind);
+    EXPECT_EQ(d.Text2, name);
+    EXPECT_EQ(d.Text1Enabled, darkAsked);
   }
   // The first frame's folder gives the place; a single path is one frame.
   d.Command3_Click();
@@ -104,14 +99,13 @@ TEST(MasterDialogModel, TheOutputNameFollowsTheKindAndTheFramesUntilTheUserChoos
   EXPECT_EQ(d.Text2, "/autre/master-dark.fts");
 
   // A typed name stays whatever the kind; emptied, the defaults come back.
-  d.Text2 = "/nuit/mon-dark.fts";
-  d.Text2_Change();
-  d.Option1_Click(1);
-  EXPECT_EQ(d.Text2, "/nuit/mon-dark.fts");
-  d.Text2 = " ";
-  d.Text2_Change();
-  d.Option1_Click(2);
-  EXPECT_EQ(d.Text2, "/autre/master-masque.fts");
+  for (const auto& [typed, kind, name] :
+       {std::tuple{"/nuit/mon-dark.fts", 1, "/nuit/mon-dark.fts"}, {" ", 2, "/autre/master-masque.fts"}}) {
+    d.Text2 = typed;
+    d.Text2_Change();
+    d.Option1_Click(kind);
+    EXPECT_EQ(d.Text2, name);
+  }
   // So does a name from the save dialog, which starts from the current one.
   ScriptedDialogs dialogs;
   dialogs.save = "/nuit/masque.fts";
@@ -133,35 +127,32 @@ TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
   ScriptedDialogs dialogs;
   MasterDialog d(*t);
   d.Form_Load();
-  auto create = [&] {
+  auto create = [&](const std::string& out) {
+    d.Text2 = out;
+    d.Text2_Change();
     said.clear();
     d.Command6_Click(dialogs);
     return d.Accepted;
   };
-  EXPECT_FALSE(create());
+  EXPECT_FALSE(create(""));
   EXPECT_EQ(said, "Choisissez les images du fichier maître.");
   d.Command2_Click(dir.path().string());
   ASSERT_EQ(d.List1.size(), size_t{1});
-  const struct {
-    std::string out, message;
-  } refused[] = {
+  const std::pair<std::string, std::string> refused[] = {
+      // output, message
       {"", "Donnez le nom du fichier maître."},
       {dir.File("m.tif"), "Un fichier maître s'écrit en FITS"},
       {dir.File("d1.fts"), "Le fichier maître serait écrit sur l'une de ses images"},
       {dir.File("absent/m.fts"), "Le dossier du fichier maître n'existe pas"},
   };
-  for (const auto& r : refused) {
-    d.Text2 = r.out;
-    d.Text2_Change();
-    EXPECT_FALSE(create()) << r.out;
-    EXPECT_EQ(said.rfind(r.message, 0), 0u) << said;
+  for (const auto& [out, message] : refused) {
+    EXPECT_FALSE(create(out)) << out;
+    EXPECT_EQ(said.rfind(message, 0), 0u) << said;
   }
   // A PLU's dark must exist.
   d.Option1_Click(1);
-  d.Text2 = dir.File("plu.fts");
-  d.Text2_Change();
   d.Text1 = dir.File("nodark.fts");
-  EXPECT_FALSE(create());
+  EXPECT_FALSE(create(dir.File("plu.fts")));
   EXPECT_EQ(said, "Fichier Dark introuvable : " + dir.File("nodark.fts"));
   d.Text1.clear();
 
@@ -169,12 +160,12 @@ TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
   // confirmation; cancelling it leaves the dialog open.
   WriteFrame(dir.File("plu.fts"), 1);
   dialogs.save.clear();
-  EXPECT_FALSE(create());
+  EXPECT_FALSE(create(dir.File("plu.fts")));
   EXPECT_TRUE(said.empty());
   ASSERT_EQ(dialogs.asked.size(), size_t{1});
   EXPECT_EQ(dialogs.asked[0].initialFile, dir.File("plu.fts"));
   dialogs.save = dir.File("plu.fts");
-  EXPECT_TRUE(create());
+  EXPECT_TRUE(create(dir.File("plu.fts")));
   EXPECT_FALSE(d.Visible);
   const MasterRequest r = d.Request();
   EXPECT_EQ(r.kind, MasterKind::Flat);

@@ -26,12 +26,10 @@ Plane<uint8_t> ReferenceMask(const std::vector<int>& v, int w, int h, int maskSi
   int64_t good = 0;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      if (v[static_cast<size_t>(y) * w + x] > thr) {
-        for (int j = std::max(0, y - m); j <= std::min(h - 1, y + m); ++j)
-          for (int i = std::max(0, x - m); i <= std::min(w - 1, x + m); ++i) mask(i, j) = 1;
-      } else {
-        good += 3;
-      }
+      const bool hot = v[static_cast<size_t>(y) * w + x] > thr;
+      good += hot ? 0 : 3;
+      for (int j = std::max(0, y - m); hot && j <= std::min(h - 1, y + m); ++j)
+        for (int i = std::max(0, x - m); i <= std::min(w - 1, x + m); ++i) mask(i, j) = 1;
     }
   if (good < int64_t{w - 1} * (h - 1)) mask.Redim(0, 0);
   return mask;
@@ -125,10 +123,10 @@ TEST(Masters, StopRequest) {
       }
     };
     BuildMasters(*s);
-    EXPECT_EQ(s->cal.FlatPic.Width(), duringMask ? 8 : 1);
     EXPECT_EQ(s->cal.FlatMean != 0, duringMask);
-    EXPECT_EQ(s->cal.DarkR.Width(), 8);
-    EXPECT_EQ(s->cal.HotMask.Width(), duringMask ? 1 : 8);
+    // The flat's, the dark's and the mask's widths.
+    EXPECT_EQ(std::tuple(s->cal.FlatPic.Width(), s->cal.DarkR.Width(), s->cal.HotMask.Width()),
+              std::tuple(duringMask ? 8 : 1, 8, duringMask ? 1 : 8));
     EXPECT_EQ(s->RunState, 0);
     EXPECT_EQ(s.form1.Caption, kAppTitle);
   }

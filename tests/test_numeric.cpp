@@ -55,20 +55,17 @@ TEST(Numeric, LocaleConversionsFollowTheDecimalSeparator) {
 TEST(Paths, FolderAndNameSplitOnTheLastSlashOnly) {
   // ":" and "\\" are characters of a name on this system: archive names
   // carry ISO time stamps.
-  const struct {
-    const char* path;
-    const char* folder;
-    const char* name;
-  } rows[] = {
+  const char* rows[][3] = {
+      // path, folder, name
       {"  image.fts ", "", "image.fts"},
       {"a:b.fits", "", "a:b.fits"},
       {"/nuit/M31.2006-04-13T06:32:38.944.fits", "/nuit/", "M31.2006-04-13T06:32:38.944.fits"},
       {"C:\\nuit/m31\\a.fts", "C:\\nuit/", "m31\\a.fts"},
       {"/data/", "/data/", ""},
   };
-  for (const auto& r : rows) {
-    EXPECT_EQ(PathFolder(r.path), r.folder) << r.path;
-    EXPECT_EQ(PathName(r.path), r.name) << r.path;
+  for (const auto& [path, folder, name] : rows) {
+    EXPECT_EQ(PathFolder(path), folder) << path;
+    EXPECT_EQ(PathName(path), name) << path;
   }
 }
 

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,8 +17,6 @@
 
 namespace fs = std::filesystem;
 using qvtest::TempDir;
-
-extern char** environ;
 
 namespace {
 
@@ -40,36 +37,23 @@ pid_t EndedProcess() {
 // A quelvista-cli command whose output (standard output and messages, on
 // one pipe) the test reads as it comes. The pipe holds one page, so a
 // command that writes more than that waits until the test reads on: the
-// test, not the clock, decides where it stands.
+// test, not the clock, decides where it stands. The shell gives its number,
+// then becomes the command.
 class Child {
  public:
-  Child(const TempDir& dir, const std::string& tmp, std::vector<std::string> args) {
-    args.insert(args.begin(), QUELVISTA_CLI);
-    std::vector<std::string> env{"HOME=" + dir.path().string(), "XDG_CONFIG_HOME=" + dir.File("config"),
-                                 "TMPDIR=" + tmp, "LC_ALL=C", "PATH=/usr/bin:/bin"};
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    for (auto& e : env) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    int ends[2];
-    EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    fcntl(ends[0], F_SETPIPE_SZ, 4096);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
-    EXPECT_EQ(posix_spawn(&pid_, QUELVISTA_CLI, &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(ends[1]);
-    read_ = ends[0];
+  Child(const TempDir& dir, const std::string& tmp, const std::vector<std::string>& args) {
+    std::string cmd = "echo $$; exec env -i HOME=" + qvtest::Q(dir.path().string()) +
+                      " XDG_CONFIG_HOME=" + qvtest::Q(dir.File("config")) + " TMPDIR=" + qvtest::Q(tmp) +
+                      " LC_ALL=C PATH=/usr/bin:/bin " + QUELVISTA_CLI;
+    for (const std::string& a : args) cmd.append(" ").append(qvtest::Q(a));
+    pipe_ = popen((cmd + " 2>&1").c_str(), "r");
+    fcntl(fileno(pipe_), F_SETPIPE_SZ, 4096);
+    EXPECT_TRUE(WaitFor("\n"));
+    pid_ = std::stoi(text_);
   }
   ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(read_);
+    if (pid_ > 0) kill(pid_, SIGKILL);
+    if (pipe_) pclose(pipe_);
   }
   // Reads until `text` has come; false when the output ended first.
   bool WaitFor(const std::string& text) {
@@ -82,9 +66,9 @@ class Child {
   int Finish() {
     while (ReadSome()) {
     }
-    int status = 0;
-    waitpid(pid_, &status, 0);
     pid_ = 0;
+    const int status = pclose(pipe_);
+    pipe_ = nullptr;
     return status;
   }
   const std::string& Text() const { return text_; }
@@ -92,12 +76,12 @@ class Child {
  private:
   bool ReadSome() {
     char buf[4096];
-    const ssize_t got = read(read_, buf, sizeof buf);
+    const ssize_t got = read(fileno(pipe_), buf, sizeof buf);
     if (got > 0) text_.append(buf, static_cast<size_t>(got));
     return got > 0;
   }
+  FILE* pipe_ = nullptr;
   pid_t pid_ = 0;
-  int read_ = -1;
   std::string text_;
 };
 
@@ -109,10 +93,7 @@ struct Night {
   std::string tmp = dir.File("tmp"), out = dir.File("result.fts");
   Night() {
     fs::create_directory(tmp);
-    const qvtest::CliResult r =
-        qvtest::Cli(dir, "simulate --out '" + dir.File("sim") + "' --frames 60 --width 96 --height 72 --seed 4",
-                    "TMPDIR=" + tmp + " ");
-    EXPECT_EQ(r.status, 0) << r.err;
+    qvtest::SimulateNight(dir, "sim", "--frames 60 --width 96 --height 72 --seed 4", "TMPDIR=" + tmp + " ");
     // Frames the master refuses, each with a line on stderr.
     for (int k = 0; k < 60; ++k) std::ofstream(dir.File("junk" + std::to_string(100 + k) + ".fts")) << "SIMPLE  =";
   }
@@ -140,7 +121,7 @@ struct Night {
 TEST(Orphans, ASignalStopsTheToolAndAKilledRunsFilesGoAtTheNextStart) {
   Night night;
   ASSERT_FALSE(HasFailure());
-  for (const std::string command : {"stack", "master"}) {
+  for (const std::string command : {"stack", "master"})
     for (const int sig : {SIGTERM, SIGHUP, SIGINT, SIGKILL}) {
       std::string mark;
       const auto child = night.Start(command, mark);
@@ -168,7 +149,6 @@ TEST(Orphans, ASignalStopsTheToolAndAKilledRunsFilesGoAtTheNextStart) {
       }
       EXPECT_TRUE(Names(night.tmp).empty()) << command << " signal " << sig;
     }
-  }
 }
 
 // The sweep removes only names of ours, of runs that have ended.
@@ -179,11 +159,8 @@ TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
   fs::create_directories(outside);
   const std::string dead = std::to_string(EndedProcess()), dead2 = std::to_string(EndedProcess()),
                     dead3 = std::to_string(EndedProcess()), live = std::to_string(getpid());
-  struct Case {
-    std::string name;
-    bool folder, swept;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<std::string, bool, bool>> cases = {
+      // name, a folder, swept
       {"Quelvista_1A2B_" + dead + "_1.bin", false, true},
       {"Quelvista_1A2B_" + dead + "_12.bin", false, true},
       {"Quelvista_1A2B_" + dead + "_3.rej", false, true},          // a layer of the rejection
@@ -200,13 +177,10 @@ TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
       {"quelvista-master-" + dead2 + "/notes.txt", false, false},  // ...beside a file that is not
       {"quelvista-master-x" + dead + "/0.raw", false, false},      //
   };
-  for (const Case& c : cases) {
-    const fs::path p = fs::path(tmp) / c.name;
-    fs::create_directories(p.parent_path());
-    if (c.folder)
-      fs::create_directory(p);
-    else
-      std::ofstream(p) << "x";
+  for (const auto& [name, folder, swept] : cases) {
+    const fs::path p = fs::path(tmp) / name;
+    fs::create_directories(folder ? p : p.parent_path());
+    if (!folder) std::ofstream(p) << "x";
   }
   // A link under a staging folder's name is not followed.
   std::ofstream(outside + "/0.raw") << "x";
@@ -214,7 +188,7 @@ TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
 
   const qvtest::CliResult r = qvtest::Cli(dir, "settings", "TMPDIR=" + tmp + " ");
   EXPECT_EQ(r.status, 0) << r.err;
-  for (const Case& c : cases) EXPECT_EQ(fs::exists(fs::path(tmp) / c.name), !c.swept) << c.name;
+  for (const auto& [name, folder, swept] : cases) EXPECT_EQ(fs::exists(fs::path(tmp) / name), !swept) << name;
   EXPECT_FALSE(fs::exists(tmp + "/quelvista-master-" + dead));
   EXPECT_TRUE(fs::exists(tmp + "/quelvista-master-" + dead2));
   EXPECT_TRUE(fs::exists(outside + "/0.raw"));
@@ -224,11 +198,8 @@ TEST(Orphans, OnlyOurFilesOfEndedRunsAreSwept) {
 // next start-up and at the next save, unless its process still runs.
 TEST(Orphans, SettingsPartsOfEndedProcessesGo) {
   const std::string dead = std::to_string(EndedProcess()), live = std::to_string(getppid());
-  struct Case {
-    std::string name;
-    bool swept;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      // name, swept
       {"qv.ini.part" + dead, true},              // the new contents, made beside the file
       {"qv.ini.part" + dead + ".3", true},       // a read-back copy
       {"qv.ini.part" + dead + ".lock", true},    // Qt's lock of that save
@@ -242,17 +213,14 @@ TEST(Orphans, SettingsPartsOfEndedProcessesGo) {
     TempDir dir;
     const std::string ini = dir.File("qv.ini");
     std::ofstream(ini) << "[Settings]\nMaskThr=5000\n";
-    for (const Case& c : cases) std::ofstream(dir.File(c.name)) << "[Settings]\n";
-    if (atSave) {
-      qv::QtSettingsStore store(ini);
-      for (const Case& c : cases) std::ofstream(dir.File(c.name)) << "[Settings]\n";
-      EXPECT_TRUE(store.Write("Settings", "MaskThr", "6000"));
-      EXPECT_EQ(store.Read("Settings", "MaskThr", ""), std::optional<std::string>("6000"));
-    } else {
-      qv::QtSettingsStore store(ini);
-      EXPECT_EQ(store.Read("Settings", "MaskThr", ""), std::optional<std::string>("5000"));
-    }
-    for (const Case& c : cases)
-      EXPECT_EQ(fs::exists(dir.File(c.name)), !c.swept) << c.name << (atSave ? " at a save" : " at start-up");
+    for (const auto& [name, swept] : cases) std::ofstream(dir.File(name)) << "[Settings]\n";
+    qv::QtSettingsStore store(ini);
+    // For the save, the parts again after the start-up swept them.
+    if (atSave)
+      for (const auto& [name, swept] : cases) std::ofstream(dir.File(name)) << "[Settings]\n";
+    EXPECT_TRUE(!atSave || store.Write("Settings", "MaskThr", "6000"));
+    EXPECT_EQ(store.Read("Settings", "MaskThr", ""), std::optional<std::string>(atSave ? "6000" : "5000"));
+    for (const auto& [name, swept] : cases)
+      EXPECT_EQ(fs::exists(dir.File(name)), !swept) << name << (atSave ? " at a save" : " at start-up");
   }
 }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstring>
+#include <numeric>
 #include <random>
 #include <tuple>
 
@@ -104,9 +105,7 @@ TEST(Pipeline, CalibrationEdges) {
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_TRUE(s->cal.UseHotMask);
   EXPECT_EQ(s->pic.PicR(1, 0), 0);
-  int counted = 0;
-  for (int v : s->pic.Histo) counted += v;
-  EXPECT_EQ(counted, 7);
+  EXPECT_EQ(std::accumulate(s->pic.Histo.begin(), s->pic.Histo.end(), 0), 7);
   s->cal.HotMask.Fill(1);
   EXPECT_FALSE(ProcessPic(*s, 1, 1));
 }

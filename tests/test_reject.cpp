@@ -15,8 +15,6 @@
 #include "support.h"
 
 using namespace qv;
-using qvtest::TempDir;
-using qvtest::TestSession;
 
 namespace {
 
@@ -57,15 +55,8 @@ std::vector<uint8_t> Reference(const RejectRule& rule, const std::vector<double>
 }
 
 // A session whose images are parked and combined as a run does.
-struct Night {
-  TestSession ts;
-  TempDir dir;
-  Session& s;
-  explicit Night(int n) : s(*ts) {
-    s.ResizeImageArrays(n);
-    s.stack.TempBase = dir.File("qv_");
-    s.RunState = 1;
-  }
+struct Night : qvtest::RunSession {
+  using RunSession::RunSession;
   // Image i, its planes valued by f(plane, x, y), parked where it lies.
   void Park(int i, int w, int h, const std::function<int32_t(int, int, int)>& f) {
     qvtest::SetPicture(s, w, h, f);
@@ -227,7 +218,7 @@ TEST(Reject, AStopDuringABandLeavesTheLaterRowsAlone) {
 // planes are those that summing the three colours of every frame gives.
 TEST(Combine, GreyFramesLeaveThePlanesOfThreeColours) {
   auto value = [](int k, int x, int y) { return 500 + ((x * 3 + y * 5 + k * 11) % 17) * (k + 1); };
-  for (const int stopAt : {0, 9}) {
+  for (const int stopAt : {0, 9})
     for (const int colourFrame : {0, 3}) {
       auto run = [&](const std::function<int32_t(int, int, int, int)>& f) {
         auto n = std::make_unique<Night>(4);
@@ -258,5 +249,4 @@ TEST(Combine, GreyFramesLeaveThePlanesOfThreeColours) {
           }
       }
     }
-  }
 }

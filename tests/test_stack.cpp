@@ -18,22 +18,12 @@
 #include "workspace/run.h"
 
 using namespace qv;
-using qvtest::TempDir;
 using qvtest::TestSession;
 
 namespace {
 
-// A session with a list of n entries whose temporary files go to a folder
-// of the test's own.
-struct StackBench {
-  TestSession ts;
-  TempDir dir;
-  Session& s;
-  explicit StackBench(int n) : s(*ts) {
-    s.ResizeImageArrays(n);
-    s.stack.TempBase = dir.File("qv_");
-    s.RunState = 1;
-  }
+struct StackBench : qvtest::RunSession {
+  using RunSession::RunSession;
   // W x H planes valued by f(plane, x, y).
   void Image(int w, int h, const std::function<int32_t(int, int, int)>& f) { qvtest::SetPicture(s, w, h, f); }
   void Flat(int w, int h, int32_t v) {

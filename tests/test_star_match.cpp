@@ -9,6 +9,7 @@
 
 #include "core/parallel.h"
 #include "stack/star_match.h"
+#include "support.h"
 
 using namespace qv;
 
@@ -49,6 +50,50 @@ std::vector<Point2> Seen(const std::vector<Point2>& ref, double degrees, double 
   return out;
 }
 
+struct Painted {
+  Plane<int32_t> r, g, b;
+  std::vector<Point2> stars;
+};
+
+// A 300 x 200 field on a steep sky gradient with noise: stars of every
+// width, one clipped, one hot pixel.
+Painted PaintField() {
+  const int w = 300, h = 200;
+  const struct {
+    double x, y, sigma, peak;
+  } stars[] = {{40.3, 30.6, 0.8, 3000},  {120.5, 44.2, 1.5, 8000},  {200.1, 150.7, 3.0, 2500},
+               {260.8, 40.4, 2.0, 1500}, {80.6, 160.1, 1.2, 20000}, {150.2, 100.9, 2.2, 90000}};
+  Painted p;
+  for (const auto& s : stars) p.stars.push_back({s.x, s.y});
+  std::mt19937 rng(3);
+  std::normal_distribution<double> noise(0, 20);
+  std::vector<int32_t> values;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      double v = 1000 + 12.0 * x + 5.0 * y;
+      for (const auto& s : stars)
+        v += s.peak * std::exp(-((x - s.x) * (x - s.x) + (y - s.y) * (y - s.y)) / (2 * s.sigma * s.sigma));
+      values.push_back(static_cast<int32_t>(std::min(65535.0, v + noise(rng))));
+    }
+  qvtest::SetPlane(p.r, w, h, values);
+  p.r(230, 120) = 30000;  // hot pixel
+  p.g = p.b = p.r;
+  return p;
+}
+
+// The same stars, to the last bit, in the same order.
+void ExpectSameField(const StarField& a, const StarField& c, const std::string& where) {
+  ASSERT_EQ(a.stars.size(), c.stars.size()) << where;
+  EXPECT_EQ(a.sky.level, c.sky.level) << where;
+  EXPECT_EQ(a.sky.noise, c.sky.noise) << where;
+  for (size_t k = 0; k < a.stars.size(); ++k) {
+    const StarSpot &s = a.stars[k], &t = c.stars[k];
+    EXPECT_TRUE(s.x == t.x && s.y == t.y && s.peak == t.peak && s.flux == t.flux && s.hot == t.hot &&
+                s.saturated == t.saturated)
+        << where << " star " << k;
+  }
+}
+
 }  // namespace
 
 TEST(StarMatch, RecognisesTheFieldAfterShiftTurnAndChangedStars) {
@@ -56,15 +101,15 @@ TEST(StarMatch, RecognisesTheFieldAfterShiftTurnAndChangedStars) {
   struct Case {
     double degrees, sx, sy;
   } cases[] = {{0.3, 23.5, -17.25}, {-0.3, -38, 31}, {180, 12, -9}, {37, 250, -140}, {0, 0, 0}};
-  for (const Case& c : cases) {
-    const StarMatch m = MatchStars(ref, Seen(ref, c.degrees, c.sx, c.sy, 5, 12, 11));
-    ASSERT_EQ(m.outcome, MatchOutcome::Matched) << c.degrees << " " << c.sx;
+  for (const auto& [degrees, sx, sy] : cases) {
+    const StarMatch m = MatchStars(ref, Seen(ref, degrees, sx, sy, 5, 12, 11));
+    ASSERT_EQ(m.outcome, MatchOutcome::Matched) << degrees << " " << sx;
     EXPECT_GE(m.agreeing, 30u);
     EXPECT_LT(m.rms, 0.4);
     for (const Point2 p : {Point2{400, 300}, Point2{50, 40}, Point2{760, 560}}) {
-      const Point2 got = m.transform.Apply(p), want = Truly(p, c.degrees, c.sx, c.sy);
-      EXPECT_NEAR(got.x, want.x, 0.2) << c.degrees;
-      EXPECT_NEAR(got.y, want.y, 0.2) << c.degrees;
+      const Point2 got = m.transform.Apply(p), want = Truly(p, degrees, sx, sy);
+      EXPECT_NEAR(got.x, want.x, 0.2) << degrees;
+      EXPECT_NEAR(got.y, want.y, 0.2) << degrees;
     }
     const Point2 back = m.transform.Inverse(m.transform.Apply({123, 456}));
     EXPECT_NEAR(back.x, 123, 1e-9);
@@ -92,62 +137,6 @@ TEST(StarMatch, RefusesAnotherFieldAFewStarsAndARepeatingPattern) {
   EXPECT_NE(MatchStars(grid, shifted).outcome, MatchOutcome::Matched);
 }
 
-namespace {
-
-struct Painted {
-  Plane<int32_t> r, g, b;
-  std::vector<Point2> stars;
-};
-
-// A 300 x 200 field on a steep sky gradient with noise: stars of every
-// width, one clipped, one hot pixel.
-Painted PaintField() {
-  Painted p;
-  const int w = 300, h = 200;
-  p.r.Redim(w - 1, h - 1);
-  p.g.Redim(w - 1, h - 1);
-  p.b.Redim(w - 1, h - 1);
-  std::mt19937 rng(3);
-  std::normal_distribution<double> noise(0, 20);
-  std::vector<double> v(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) v[static_cast<size_t>(y) * w + x] = 1000 + 12.0 * x + 5.0 * y;
-  struct S {
-    double x, y, sigma, peak;
-  };
-  const S stars[] = {{40.3, 30.6, 0.8, 3000},  {120.5, 44.2, 1.5, 8000},  {200.1, 150.7, 3.0, 2500},
-                     {260.8, 40.4, 2.0, 1500}, {80.6, 160.1, 1.2, 20000}, {150.2, 100.9, 2.2, 90000}};
-  for (const S& s : stars) {
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x)
-        v[static_cast<size_t>(y) * w + x] +=
-            s.peak * std::exp(-((x - s.x) * (x - s.x) + (y - s.y) * (y - s.y)) / (2 * s.sigma * s.sigma));
-    p.stars.push_back({s.x, s.y});
-  }
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const int32_t one = static_cast<int32_t>(std::min(65535.0, v[static_cast<size_t>(y) * w + x] + noise(rng)));
-      p.r(x, y) = p.g(x, y) = p.b(x, y) = one;
-    }
-  p.r(230, 120) = p.g(230, 120) = p.b(230, 120) = 30000;  // hot pixel
-  return p;
-}
-
-// The same stars, to the last bit, in the same order.
-void ExpectSameField(const StarField& a, const StarField& c, const std::string& where) {
-  ASSERT_EQ(a.stars.size(), c.stars.size()) << where;
-  EXPECT_EQ(a.sky.level, c.sky.level) << where;
-  EXPECT_EQ(a.sky.noise, c.sky.noise) << where;
-  for (size_t k = 0; k < a.stars.size(); ++k) {
-    const StarSpot &s = a.stars[k], &t = c.stars[k];
-    EXPECT_TRUE(s.x == t.x && s.y == t.y && s.peak == t.peak && s.flux == t.flux && s.hot == t.hot &&
-                s.saturated == t.saturated)
-        << where << " star " << k;
-  }
-}
-
-}  // namespace
-
 TEST(StarMatch, FindsStarsOfEverySizeOnAnUnevenSky) {
   Painted p = PaintField();
   const StarField f = DetectStars(p.r, p.g, p.b, 65535);
@@ -160,18 +149,15 @@ TEST(StarMatch, FindsStarsOfEverySizeOnAnUnevenSky) {
     ASSERT_NE(found, nullptr) << "star " << k;
     EXPECT_EQ(found->saturated, k == 5) << "star " << k;
     EXPECT_FALSE(found->hot) << "star " << k;
-    if (k < 5) {
-      EXPECT_LT(std::hypot(found->x - p.stars[k].x, found->y - p.stars[k].y), 0.35) << "star " << k;
-    }
+    // The clipped star's centre is only roughly where it was drawn.
+    EXPECT_LT(std::hypot(found->x - p.stars[k].x, found->y - p.stars[k].y), k < 5 ? 0.35 : 1.0) << "star " << k;
   }
   // Nothing found on the bare sky; the hot pixel is found and known for one.
   for (const StarSpot& s : f.stars) {
     bool real = std::hypot(s.x - 230, s.y - 120) < 1;
     for (const Point2& t : p.stars) real = real || std::hypot(s.x - t.x, s.y - t.y) < 1.5;
     EXPECT_TRUE(real) << "spurious star at " << s.x << "," << s.y;
-    if (std::hypot(s.x - 230, s.y - 120) < 1) {
-      EXPECT_TRUE(s.hot);
-    }
+    EXPECT_EQ(s.hot, std::hypot(s.x - 230, s.y - 120) < 1) << s.x << "," << s.y;
   }
   EXPECT_EQ(MatchablePoints(f).size(), f.stars.size() - 1);
   // A picture too small to hold a star, or planes of unequal sizes.

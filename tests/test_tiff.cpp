@@ -5,6 +5,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <tuple>
 
@@ -65,12 +66,10 @@ void WriteWithLibtiff(const std::string& path, const Layout& t, int rows = 2, bo
     for (int y = y0; y < y0 + n; ++y)
       for (int x = 0; x < t.w; ++x)
         for (int c = 0; c < perPixel; ++c) {
-          const uint32_t v = Sample(t, x, y, separate ? plane : c);
-          const size_t at = static_cast<size_t>(((y - y0) * t.w + x) * perPixel + c);
-          if (bytes == 1)
-            data[at] = static_cast<uint8_t>(v);
-          else
-            reinterpret_cast<uint16_t*>(data.data())[at] = static_cast<uint16_t>(v);
+          // In this little-endian machine's order (libtiff swaps as the
+          // file needs): an 8-bit sample is the low byte.
+          const uint16_t v = static_cast<uint16_t>(Sample(t, x, y, separate ? plane : c));
+          std::memcpy(&data[static_cast<size_t>((((y - y0) * t.w + x) * perPixel + c) * bytes)], &v, bytes);
         }
     ASSERT_NE(TIFFWriteEncodedStrip(tif, static_cast<uint32_t>(i), data.data(), static_cast<tmsize_t>(data.size())),
               -1);
@@ -81,8 +80,7 @@ void WriteWithLibtiff(const std::string& path, const Layout& t, int rows = 2, bo
 // The planes a reader must produce: the first sample in all three for fewer
 // than three samples, else the first three; 8-bit data times 8.
 void ExpectPlanes(const Session& s, const Layout& t, const std::string& what) {
-  ASSERT_EQ(s.pic.PicR.Width(), t.w) << what;
-  ASSERT_EQ(s.pic.PicR.Height(), t.h) << what;
+  ASSERT_TRUE(s.pic.PicR.HasSize(t.w, t.h)) << what;
   const Plane<int32_t>* planes[3] = {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB};
   for (int c = 0; c < 3; ++c)
     for (int y = 0; y < t.h; ++y)
@@ -91,29 +89,6 @@ void ExpectPlanes(const Session& s, const Layout& t, const std::string& what) {
         ASSERT_EQ((*planes[c])(x, y), static_cast<int32_t>(t.bits == 8 ? v * 8 : v))
             << what << " plane " << c << " at " << x << "," << y;
       }
-}
-
-// A file whose directory comes first, so that the pixels can be cut short.
-struct Entry {
-  uint16_t tag, type;
-  uint32_t count, value;
-};
-uint32_t AfterDirectory(size_t entries) { return static_cast<uint32_t>(8 + 2 + 12 * entries + 4); }
-std::vector<uint8_t> Handmade(const std::vector<Entry>& entries, const std::vector<uint8_t>& tail) {
-  std::vector<uint8_t> b = {'I', 'I', 42, 0, 8, 0, 0, 0};
-  auto put = [&b](uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  };
-  put(static_cast<uint32_t>(entries.size()), 2);
-  for (const Entry& e : entries) {
-    put(e.tag, 2);
-    put(e.type, 2);
-    put(e.count, 4);
-    put(e.value, 4);
-  }
-  put(0, 4);
-  b.insert(b.end(), tail.begin(), tail.end());
-  return b;
 }
 
 }  // namespace
@@ -142,12 +117,12 @@ TEST(TiffRead, LibtiffFilesReadExactly) {
 
   // Separate planes with one strip offset for three planes: refused, not
   // read as interleaved.
-  const uint32_t bitsAt = AfterDirectory(6), pixelsAt = bitsAt + 6;
+  const uint32_t bitsAt = qvtest::AfterTiffDirectory(6), pixelsAt = bitsAt + 6;
   std::vector<uint8_t> tail(18, 50);
   for (size_t i = 0; i < 6; ++i) tail[i] = i % 2 ? 0 : 8;
   qvtest::WriteBytes(
       dir.File("planar.tif"),
-      Handmade(
+      qvtest::TiffFile(
           {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, bitsAt}, {259, 3, 1, 1}, {273, 4, 1, pixelsAt}, {284, 3, 1, 2}},
           tail));
   TestSession s(dir.File("planar.tif"));
@@ -171,36 +146,37 @@ TEST(TiffRead, DirectoryValueRules) {
   TempDir dir;
   const std::string path = dir.File("hand.tif");
   // ImageWidth twice: the second, a LONG, is the one that counts.
-  const std::vector<Entry> twice = {{256, 3, 1, 9}, {256, 4, 1, 2}, {257, 3, 1, 2},
-                                    {258, 3, 1, 8}, {259, 3, 1, 1}, {273, 4, 1, AfterDirectory(6)}};
-  qvtest::WriteBytes(path, Handmade(twice, {10, 20, 30, 40}));
+  const std::vector<qvtest::TiffEntry> twice = {{256, 3, 1, 9}, {256, 4, 1, 2},
+                                                {257, 3, 1, 2}, {258, 3, 1, 8},
+                                                {259, 3, 1, 1}, {273, 4, 1, qvtest::AfterTiffDirectory(6)}};
+  qvtest::WriteBytes(path, qvtest::TiffFile(twice, {10, 20, 30, 40}));
   TestSession s(path);
   ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
   EXPECT_EQ(std::make_tuple(s->pic.PicR.Width(), s->pic.PicR(1, 0), s->pic.PicB(0, 1)), std::make_tuple(2, 160, 240));
   // Three 16-bit samples whose bits sit at an offset, read from there.
-  const uint32_t data = AfterDirectory(5);
+  const uint32_t data = qvtest::AfterTiffDirectory(5);
   TiffHeader h;
   ASSERT_TRUE(ParseTiffHeader(
-      Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, data}, {259, 3, 1, 1}, {273, 4, 1, data + 6}},
-               {16, 0, 16, 0, 16, 0}),
+      qvtest::TiffFile({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, data}, {259, 3, 1, 1}, {273, 4, 1, data + 6}},
+                       {16, 0, 16, 0, 16, 0}),
       h));
   EXPECT_EQ(std::tie(h.samples, h.bits, h.offset), std::make_tuple(3, 16, static_cast<int32_t>(data + 6)));
   // Refused headers, leaving the result alone: no Compression entry, bits
   // array past the end of the file.
-  const std::vector<std::vector<Entry>> refused = {
+  const std::vector<std::vector<qvtest::TiffEntry>> refused = {
       {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 8}, {273, 4, 1, data}},
       {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, 5000}, {259, 3, 1, 1}, {273, 4, 1, data}},
   };
   for (const auto& entries : refused) {
     TiffHeader untouched;
     untouched.width = 77;
-    EXPECT_FALSE(ParseTiffHeader(Handmade(entries, std::vector<uint8_t>(64, 1)), untouched));
+    EXPECT_FALSE(ParseTiffHeader(qvtest::TiffFile(entries, std::vector<uint8_t>(64, 1)), untouched));
     EXPECT_EQ(untouched.width, 77);
   }
   // A readable header whose 32-bit samples have no place in the planes.
-  qvtest::WriteBytes(path,
-                     Handmade({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 32}, {259, 3, 1, 1}, {273, 4, 1, data}},
-                              std::vector<uint8_t>(64, 1)));
+  qvtest::WriteBytes(
+      path, qvtest::TiffFile({{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 32}, {259, 3, 1, 1}, {273, 4, 1, data}},
+                             std::vector<uint8_t>(64, 1)));
   TestSession t(path);
   EXPECT_FALSE(ProcessPic(*t, 1, 1));
 }

@@ -49,25 +49,21 @@ def fits(cards, data=b''):
 
 
 def tiff(w, h, bits, samples, pixels, compression=1, extra=()):
-    entries = [(256, 4, 1, w), (257, 4, 1, h)]
-    tail = b''
     data_at = 8
     directory_at = data_at + len(pixels)
     count = 2 + 1 + (1 if compression is not None else 0) + 1 + len(extra)
     after = directory_at + 2 + 12 * count + 4
-    if samples > 1:
-        entries.append((258, 3, samples, after))
-        tail += struct.pack('<%dH' % samples, *([bits] * samples))
-    else:
-        entries.append((258, 3, 1, bits))
+    # More than one sample: the bits of each after the directory.
+    tail = struct.pack('<%dH' % samples, *([bits] * samples)) if samples > 1 else b''
+    entries = [(256, 4, 1, w), (257, 4, 1, h), (258, 3, samples, after if samples > 1 else bits)]
     if compression is not None:
         entries.append((259, 3, 1, compression))
     entries.append((273, 4, 1, data_at))
     entries.extend(extra)
     table = struct.pack('<H', len(entries))
     for tag, typ, n, value in entries:
-        table += struct.pack('<HHII', tag, typ, n, value) if typ == 4 or n > 1 else struct.pack(
-            '<HHIHH', tag, typ, n, value, 0)
+        # A short value is the low half of its four bytes.
+        table += struct.pack('<HHII', tag, typ, n, value)
     return b'II' + struct.pack('<HI', 42, directory_at) + pixels + table + b'\0\0\0\0' + tail
 
 
