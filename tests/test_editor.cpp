@@ -111,40 +111,34 @@ TEST_F(EditorRender, CurveCentreEndsIndicesAndColourScale) {
     const double n = RoundHalfEven(v * 32767.0 / 65535);
     EXPECT_EQ(CurveByte(t, (v - st.black[0]) * st.gain[0]), RoundHalfEven(255 * n / 32767)) << v;
   }
-  BuildCurve(t, 127.5, 256, true);
-  EXPECT_EQ(t[0], 1);
-  EXPECT_EQ(t[1], 1);  // round(255 / 32767) = 0, raised to the low end
-  EXPECT_EQ(t[32766], 254);
-  EXPECT_EQ(t[32767], 254);
-  BuildCurve(t, 127.5, 256, false);
-  EXPECT_EQ(t[0], 0);
-  EXPECT_EQ(t[32766], 255);
-  // The left edge (exponent 0) lifts every inner value to the top; the
-  // right edge is a square law.
-  BuildCurve(t, 0, 256, true);
-  EXPECT_EQ(t[1], 254);
-  EXPECT_EQ(t[0], 1);
-  BuildCurve(t, 255, 256, false);
-  EXPECT_EQ(t[16384], RoundHalfEven(std::pow(16384 / 32767.0, 2) * 255));
+  // {curve position, maximum hidden, index, byte}: hidden, the ends keep
+  // off 0 and 255 (round(255 / 32767) = 0 is raised to the low end); the
+  // left edge (exponent 0) lifts every inner value to the top; the right
+  // edge is a square law, (16384 / 32767)^2 x 255 = 63.8.
+  using End = std::tuple<double, bool, size_t, int>;
+  for (const auto& [position, hide, index, byte] :
+       {End{127.5, true, 0, 1}, End{127.5, true, 1, 1}, End{127.5, true, 32766, 254}, End{127.5, true, 32767, 254},
+        End{127.5, false, 0, 0}, End{127.5, false, 32766, 255}, End{0, true, 1, 254}, End{0, true, 0, 1},
+        End{255, false, 16384, 64}}) {
+    BuildCurve(t, position, 256, hide);
+    EXPECT_EQ(t[index], byte) << position << " " << hide << " " << index;
+  }
   // Indices round half to even and clamp.
   for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<uint8_t>(i % 251);
-  EXPECT_EQ(CurveByte(t, -5), t[0]);
-  EXPECT_EQ(CurveByte(t, 1e12), t[32767]);
-  EXPECT_EQ(CurveByte(t, 32766.6), t[32767]);
-  EXPECT_EQ(CurveByte(t, 2.5), t[2]);
-  EXPECT_EQ(CurveByte(t, 3.5), t[4]);
-  EXPECT_EQ(CurveByte(t, std::nan("")), t[0]);
+  using Index = std::pair<double, size_t>;
+  for (const auto& [v, index] :
+       {Index{-5, 0}, Index{1e12, 32767}, Index{32766.6, 32767}, Index{2.5, 2}, Index{3.5, 4}, Index{std::nan(""), 0}})
+    EXPECT_EQ(CurveByte(t, v), t[index]) << v;
 
   // The colour scale: level 0 sits on the palette's second entry, the top
   // level on white; brightness scales and is limited to 0 .. 1.
-  EXPECT_EQ(ColourScale(0, 1), Rgb(100, 100, 255));
-  EXPECT_EQ(ColourScale(255, 1), Rgb(255, 255, 255));
-  EXPECT_EQ(ColourScale(255, 3), Rgb(255, 255, 255));
-  EXPECT_EQ(ColourScale(255, 0.5), Rgb(128, 128, 128));  // 127.5 to even
-  EXPECT_EQ(ColourScale(100, -1), 0);
-  // Halfway between entries 5 and 6: x = 5.5 needs g = 4.5 / 0.043137.
-  const double g = 4.5 / 0.043137;
-  EXPECT_EQ(ColourScale(g, 1), Rgb(100, 255, 100));
+  // 255 x 0.5 = 127.5 goes to even; halfway between entries 5 and 6,
+  // x = 5.5, needs g = 4.5 / 0.043137.
+  using Scale = std::tuple<double, double, int32_t>;
+  for (const auto& [g, brightness, rgb] :
+       {Scale{0, 1, Rgb(100, 100, 255)}, Scale{255, 1, Rgb(255, 255, 255)}, Scale{255, 3, Rgb(255, 255, 255)},
+        Scale{255, 0.5, Rgb(128, 128, 128)}, Scale{100, -1, 0}, Scale{4.5 / 0.043137, 1, Rgb(100, 255, 100)}})
+    EXPECT_EQ(ColourScale(g, brightness), rgb) << g << " " << brightness;
 }
 
 namespace {
@@ -233,10 +227,6 @@ TEST_F(EditorRender, DetailMatchesADirectComputationOnOneOrTwoCores) {
   }
 }
 
-// Edits made while a band is computed on another thread (the hook runs on
-// this one meanwhile, as a window's handlers do while it waits): a level
-// typed, a binning and a quarter turn, each while the rows read the planes.
-// The redraw ends with one whole render of the latest settings.
 TEST_F(EditorRender, SlidersActOnlyWhileDetailIsActive) {
   Open(20, 20, [](int x, int y, int) { return 1000.0 + ((x * 7 + y * 3) % 5) * 2000; });
   const Plane<int32_t> plain = f.Picture;
@@ -253,6 +243,10 @@ TEST_F(EditorRender, SlidersActOnlyWhileDetailIsActive) {
   EXPECT_EQ(f.Picture, plain);
 }
 
+// Edits made while a band is computed on another thread (the hook runs on
+// this one meanwhile, as a window's handlers do while it waits): a level
+// typed, a binning and a quarter turn, each while the rows read the planes.
+// The redraw ends with one whole render of the latest settings.
 TEST_F(EditorRender, EditsWhileABandIsComputedEndWithTheLatestSettings) {
   Open(40, 530, [](int x, int y, int c) { return 900.0 + 7 * x + 3 * y + 200 * c; });
   int bands = 0;
@@ -298,8 +292,7 @@ TEST_F(EditorControls, HistogramBoxFollowsTheDestinationRangeAndClicksSetLevels)
   EXPECT_EQ(f.HistoHigh, 200);
   EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft, -0.02 * 255);
   EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft + f.Picture1ScaleWidth, 1.02 * 255);
-  SetDestination(*ts, 2, 1, [](int x, int, int) { return x ? 256.0 : 20.0; });
-  f.Form_Load();
+  Open(2, 1, [](int x, int, int) { return x ? 256.0 : 20.0; });
   EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft + f.Picture1ScaleWidth, 1.02 * 65535);
 
   // Clicks choose the selectors, then set levels.
