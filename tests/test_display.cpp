@@ -109,8 +109,7 @@ TEST(ShowPixelsStretch, DropsAndRepeatsRowsAndColumns) {
   // Half size keeps the first of each pair of columns.
   const Plane<int32_t> half = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 50, false));
   ASSERT_TRUE(half.HasSize(2, 1));
-  EXPECT_EQ(half(0, 0), 0);
-  EXPECT_EQ(half(1, 0), 2);
+  EXPECT_EQ(std::pair(half(0, 0), half(1, 0)), std::pair(0, 2));
   // Double size repeats each pixel, no blending.
   const Plane<int32_t> twice = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 200, false));
   ASSERT_TRUE(twice.HasSize(8, 4));
@@ -122,8 +121,7 @@ TEST(ShowPixelsStretch, DropsAndRepeatsRowsAndColumns) {
   // Aspect stretch 1.28 of 4 columns: 5 displayed, one source column twice.
   const Plane<int32_t> a = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, true, 1.28, 0, false));
   ASSERT_EQ(a.Width(), 5);
-  EXPECT_EQ(a(0, 0), 0);
-  EXPECT_EQ(a(4, 0), 3);
+  EXPECT_EQ(std::pair(a(0, 0), a(4, 0)), std::pair(0, 3));
   // A degenerate geometry or one larger than the array shows nothing.
   EXPECT_TRUE(qv::ShowPixels(src, qv::ShowPixelsGeometry(5, 2, false, 1, 0, false)).Empty());
   EXPECT_TRUE(qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 1, false)).Empty());  // 0.04 -> 0
@@ -133,14 +131,14 @@ TEST(DrawZonesDisplay, HatchAndMarks) {
   Plane<int32_t> s(49, 49);
   ASSERT_TRUE(qv::DrawZones(s, "0.2,0.2;0.8,0.2;0.8,0.8;0.2,0.8", false));
   // Corners (10, 10) ... (40, 40): circles of radius 3 in red around them.
-  for (const auto& [x, y] : {std::pair(7, 10), std::pair(10, 7), std::pair(43, 40)}) EXPECT_EQ(s(x, y), qv::kMarkRed);
-  // Inside: grid lines every 8 pixels carry the hatch, the rest is untouched.
-  EXPECT_EQ(s(24, 20), qv::kZoneHatch);
-  EXPECT_EQ(s(20, 24), qv::kZoneHatch);
-  EXPECT_EQ(s(21, 21), 0);
-  // Outside stays clear.
-  EXPECT_EQ(s(5, 24), 0);
-  EXPECT_EQ(s(45, 16), 0);
+  // Inside: grid lines every 8 pixels carry the hatch, the rest is
+  // untouched. Outside stays clear.
+  using Point = std::tuple<int, int, int32_t>;
+  for (const auto& [x, y, colour] :
+       {Point{7, 10, qv::kMarkRed}, Point{10, 7, qv::kMarkRed}, Point{43, 40, qv::kMarkRed},
+        Point{24, 20, qv::kZoneHatch}, Point{20, 24, qv::kZoneHatch}, Point{21, 21, 0}, Point{5, 24, 0},
+        Point{45, 16, 0}})
+    EXPECT_EQ(s(x, y), colour) << x << "," << y;
   // An overflowing coordinate draws nothing and reports it.
   Plane<int32_t> t(9, 9);
   EXPECT_FALSE(qv::DrawZones(t, "1e300,0;0.5,0.5;0,1", false));
@@ -164,10 +162,9 @@ TEST(GradientGrid, CrossesOnCellsWithSamples) {
 
   Plane<int32_t> surface(300, 200);
   qv::DrawSegments(surface, segs);
-  EXPECT_EQ(surface(120, 200), qv::kMarkRed);   // horizontal arm of (150, 200)
-  EXPECT_EQ(surface(150, 170), qv::kMarkBlue);  // the vertical arm, cut at the bottom
-  EXPECT_EQ(surface(150, 200), qv::kMarkBlue);
-  EXPECT_EQ(surface(150, 149), 0);
+  // The horizontal arm of (150, 200); the vertical arm, cut at the bottom.
+  EXPECT_EQ(std::tuple(surface(120, 200), surface(150, 170), surface(150, 200), surface(150, 149)),
+            std::tuple(qv::kMarkRed, qv::kMarkBlue, qv::kMarkBlue, 0));
 }
 
 TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
@@ -211,9 +208,8 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
   s.form1.Text2 = "4000";
   qv::Plane<int32_t> shown = qv::ZonesPicture(s.form1, 1);
   ASSERT_TRUE(shown.HasSize(9, 5));
-  EXPECT_EQ(shown(1, 0), Grey(0));
-  EXPECT_EQ(shown(3, 0), Grey(128));  // 1000 x 255 / 2000 = 127.5
-  EXPECT_EQ(shown(8, 0), Grey(255));
+  // 1000 x 255 / 2000 = 127.5 at x = 3.
+  EXPECT_EQ(std::tuple(shown(1, 0), shown(3, 0), shown(8, 0)), std::tuple(Grey(0), Grey(128), Grey(255)));
   // A box without a number: the level the slider gives (here 8000).
   s.form1.Text2 = "blanc";
   EXPECT_EQ(qv::ZonesPicture(s.form1, 1)(6, 0), Grey(170));  // 4000 x 255 / 6000

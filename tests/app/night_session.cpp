@@ -76,11 +76,6 @@ void TypeInFileDialog(QFileDialog* d, const QString& folder, const QString& name
   PressAccept(d);
 }
 
-void PressOk(QMessageBox* box, std::string* text = nullptr) {
-  if (text) *text = box->text().toStdString();
-  box->accept();
-}
-
 // "Créer un fichier maître..." for one kind from one folder of frames.
 void BuildMaster(qvapp::MainWindow& w, int kind, const QString& folder, const char* name) {
   WhenShown<QDialog>("le dialogue du fichier maître", [kind, folder, name](QDialog* d) {
@@ -93,7 +88,7 @@ void BuildMaster(qvapp::MainWindow& w, int kind, const QString& folder, const ch
     d->findChild<QPushButton*>("Command2")->click();  // "Ajouter un dossier..."
     Shot(*d, name);
     CheckWithinScreen(*d, "le dialogue du fichier maître");
-    WhenShown<QMessageBox>("le compte rendu du fichier maître", [](QMessageBox* box) { PressOk(box); });
+    WhenShown<QMessageBox>("le compte rendu du fichier maître", [](QMessageBox* box) { box->accept(); });
     d->findChild<QPushButton*>("Command6")->click();  // "Créer"
   });
   w.findChild<QAction*>("mnuMaster")->trigger();
@@ -159,7 +154,8 @@ int main(int argc, char** argv) {
   std::string marks;
   WhenShown<QMessageBox>("le compte rendu des marques", [&](QMessageBox* box) {
     Shot(*box, "nuit-7-marques");
-    PressOk(box, &marks);
+    marks = box->text().toStdString();
+    box->accept();
   });
   w.findChild<QAction*>("mnuAutoMarks")->trigger();
   Check(marks.find("l'étoile guide marquée") != std::string::npos, "les marques suivent l'étoile cliquée");
