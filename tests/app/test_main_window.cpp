@@ -160,8 +160,7 @@ class MainWindowTest : public QObject {
  private slots:
   void initTestCase() {
     // As the program does when it starts.
-    QVERIFY(qvapp::InstallFrenchTranslations());
-    QVERIFY(dir_.isValid());
+    QVERIFY(qvapp::InstallFrenchTranslations() && dir_.isValid());
     auto simulate = [](const QString& out, const char* options) {
       const QString cmd = QStringLiteral("'%1' simulate --out '%2' %3 >/dev/null").arg(QUELVISTA_CLI, out, options);
       return std::system(cmd.toLocal8Bit().constData());
@@ -207,8 +206,7 @@ class MainWindowTest : public QObject {
     dialog.findChild<QPushButton*>("Command7")->click();
     QCOMPARE(model.Text12, std::string("/data/dark.fts"));
     dialog.findChild<QPushButton*>("Command1")->click();
-    QVERIFY(p.s.OptionsApplied && !dialog.isVisible());
-    QCOMPARE(p.s.opt.UseMask & qv::HotCalc, qv::HotCalc);
+    QVERIFY(p.s.OptionsApplied && !dialog.isVisible() && (p.s.opt.UseMask & qv::HotCalc) == qv::HotCalc);
     QCOMPARE(p.store.Get(qv::kSettingsSection, "MedianLimit"), std::string("15009"));
 
     // The frame "Rejet" mirrors the model's enabling rules; OK writes what
@@ -275,8 +273,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.store.Get(qv::kSettingsSection, "Project"), std::string("/p/projet.txt"));
     QVERIFY(!p.w.isVisible() && !QFileInfo::exists(qvapp::Q(base + "1.bin")) &&
             QFileInfo::exists(qvapp::Q(base + "autre.txt")));
-    QCOMPARE(p.store.writes.front().first, std::string("MinQual"));
-    QCOMPARE(p.store.writes.back().first, std::string("ColorFilter3"));
+    QCOMPARE(std::pair(p.store.writes.front().first, p.store.writes.back().first),
+             (std::pair<std::string, std::string>("MinQual", "ColorFilter3")));
   }
 
   void imagesLoadAndClicksSetMarksAtTheZooms() {
@@ -290,8 +288,7 @@ class MainWindowTest : public QObject {
     for (int z : {0, 3}) {
       p.Action(QStringLiteral("mnuZoom_%1").arg(z).toLatin1().constData())->trigger();
       const int zoom = 1 << z;
-      QCOMPARE(p.s.opt.PicZoom, int16_t(zoom));
-      QCOMPARE(p.w.Shown().width(), u1 / zoom + 1);
+      QCOMPARE(std::pair(int(p.s.opt.PicZoom), p.w.Shown().width()), std::pair(zoom, u1 / zoom + 1));
       const QPoint at(9, 7);
       const double px = zoom * 9, py = zoom * 7;
       qv::ImageEntry& e = p.s.Img[1];
@@ -343,8 +340,7 @@ class MainWindowTest : public QObject {
     const QImage preview = p.w.Shown();
     QCOMPARE(preview.size(), drawn);
     p.s.window->ShowHisto();
-    QCOMPARE(p.w.Shown().size(), drawn);
-    QVERIFY(p.w.Shown() != preview);
+    QVERIFY(p.w.Shown().size() == drawn && p.w.Shown() != preview);
 
     // The frames loaded twice more: a long strip keeps whole thumbnails.
     for (int k = 0; k < 2; ++k) p.Action("mnuLoad")->trigger();
@@ -371,13 +367,10 @@ class MainWindowTest : public QObject {
     QVERIFY(first);
     QTimer::singleShot(0, [&] { second = true; });
     events.Yield();
-    QVERIFY(!second);
-    QCOMPARE(mirrored, 2);
-    QCOMPARE(events.served, 1L);
+    QVERIFY(!second && mirrored == 2 && events.served == 1);
     events.serveEvery = std::chrono::nanoseconds(0);
     events.Yield();
-    QVERIFY(second);
-    QCOMPARE(events.served, 2L);
+    QVERIFY(second && events.served == 2);
   }
   void theClosingWaitSleepsAndServesEvents() {
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
@@ -467,14 +460,13 @@ class MainWindowTest : public QObject {
     // Selecting closed the zone dialog.
     QVERIFY(!p.w.findChild<QCheckBox*>("Check9_1") && !p.w.zoneDialog()->isVisible() && whiteOnly());
     QVERIFY(!h2->isVisible() && !p.Control<QScrollBar>("VScroll2")->isVisible() && label1->text().isEmpty());
-    QCOMPARE(p.Control<QLineEdit>("Text1")->text(), QStringLiteral("1234"));
-    QCOMPARE(p.Control<QScrollBar>("HScroll1")->value(), 13);
-    QCOMPARE(p.Control<QCheckBox>("Check3")->isChecked(), autoChecked);
+    QVERIFY(p.Control<QLineEdit>("Text1")->text() == QStringLiteral("1234") &&
+            p.Control<QScrollBar>("HScroll1")->value() == 13 &&
+            p.Control<QCheckBox>("Check3")->isChecked() == autoChecked);
     // A new list shows them again.
     p.dialogs.open = qvapp::S(project);
     p.Action("mnuLoadPrj")->trigger();
-    QCOMPARE(p.s.ImageCount(), 4);
-    QVERIFY(h2->isVisible() && !whiteOnly());
+    QVERIFY(p.s.ImageCount() == 4 && h2->isVisible() && !whiteOnly());
 
     // "Enregistrer l'image ..." writes what the picture shows.
     const QString bmp = dir_.filePath("vue.bmp");
@@ -516,8 +508,9 @@ class MainWindowTest : public QObject {
         }
       });
       p.Action("mnu_4")->trigger();
-      QVERIFY(menusWhileRunning && p.s.dest.DestSumR.Empty());  // stopped: no final combination
-      QVERIFY(p.Action("mnu_4")->isEnabled() && !p.Action("mnu_5")->isEnabled());
+      // Stopped: no final combination.
+      QVERIFY(menusWhileRunning && p.s.dest.DestSumR.Empty() && p.Action("mnu_4")->isEnabled() &&
+              !p.Action("mnu_5")->isEnabled());
       QCOMPARE(stayed, byClose);
       QVERIFY(p.w.isVisible() && p.desktop.questions.empty() && p.store.writes.empty());
     }
@@ -540,8 +533,7 @@ class MainWindowTest : public QObject {
     QVERIFY(highest > 0 && highest <= bar->maximum() && !bar->isVisible());
     qvapp::DestinationWindow* d = p.w.destinationWindow();
     qvapp::EditorWindow* e = p.w.editorWindow();
-    QVERIFY(d && e && d->isVisible() && e->isVisible());
-    QVERIFY(d->windowTitle().endsWith(QStringLiteral(".bmp")));
+    QVERIFY(d && e && d->isVisible() && e->isVisible() && d->windowTitle().endsWith(QStringLiteral(".bmp")));
     QCOMPARE(d->Shown().size(), QSize(p.s.dest.DestSumR.Width(), p.s.dest.DestSumR.Height()));
 
     // The bars of the destination window follow the picture when a zoom (or,
@@ -763,13 +755,13 @@ class MainWindowTest : public QObject {
       QVERIFY(event.isAccepted());
     };
     drop({sky_ + "/frame002.fts", sky_ + "/frame001.fts"});
-    QCOMPARE(p.s.ImageCount(), 2);
-    QVERIFY(p.s.Img[1].ImgFile.find("frame001.fts") != std::string::npos);  // sorted as the dialog's
+    // Sorted as the dialog's.
+    QVERIFY(p.s.ImageCount() == 2 && p.s.Img[1].ImgFile.find("frame001.fts") != std::string::npos);
     drop({sky_ + "/frame003.fts"});
     QCOMPARE(p.s.ImageCount(), 3);
     drop({sky_ + "/project.txt"});
-    QCOMPARE(p.s.ImageCount(), 4);
-    QVERIFY(!p.Control<QCheckBox>("Check3")->isChecked());  // saved with "Auto" off (line 14)
+    // Saved with "Auto" off (line 14).
+    QVERIFY(p.s.ImageCount() == 4 && !p.Control<QCheckBox>("Check3")->isChecked());
 
     // "&Copier" puts what the picture shows on the clipboard.
     p.Action("mnuCopy")->trigger();
@@ -804,8 +796,8 @@ class MainWindowTest : public QObject {
     QVERIFY(p.w.reportWindow() && p.w.reportWindow()->isVisible());
     p.Action("mnuAutoMarks")->trigger();
     const qv::ImageEntry& first = p.s.Img[1];
-    QVERIFY(first.ImgRefX == first.ImgGuideX && first.ImgRefY == first.ImgGuideY);
-    QCOMPARE(p.f.LastMarks.source, qv::StarSource::Reference);
+    QVERIFY(first.ImgRefX == first.ImgGuideX && first.ImgRefY == first.ImgGuideY &&
+            p.f.LastMarks.source == qv::StarSource::Reference);
     QVERIFY2(message.contains(QStringLiteral("Images marquées : 6 sur 6")), qPrintable(message));
     QCOMPARE(p.s.CurPic, int16_t{1});
     const QPointF marked(first.ImgGuideX * p.s.pic.PicR.UBound1(), first.ImgGuideY * p.s.pic.PicR.UBound2());
@@ -847,8 +839,7 @@ class MainWindowTest : public QObject {
       model.Form_Load();
       qvapp::OptionsDialog dialog(model, p.dialogs, &p.w);
       dialog.show();
-      QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-      QVERIFY(area.contains(dialog.frameGeometry()));
+      QVERIFY(QTest::qWaitForWindowExposed(&dialog) && area.contains(dialog.frameGeometry()));
       auto* scroll = dialog.findChild<QScrollArea*>("Form5Scroll");
       QVERIFY(scroll);
       for (const char* name : {"Text14", "Text17", "Check16_3"}) {
@@ -866,8 +857,7 @@ class MainWindowTest : public QObject {
     p.desktop.available = {area.left(), area.top(), area.width(), area.height()};
     p.Action("mnuDebug")->trigger();
     qvapp::DebugWindow* debug = p.w.debugWindow();
-    QVERIFY(debug && debug->isVisible());
-    QVERIFY(area.contains(debug->frameGeometry()) && area.contains(p.w.frameGeometry()));
+    QVERIFY(debug && debug->isVisible() && area.contains(debug->frameGeometry()) && area.contains(p.w.frameGeometry()));
     QCOMPARE(debug->frameGeometry().height(), std::min(area.height(), qRound(g.height() * 0.9)));
     QCOMPARE(debug->frameGeometry().left(), g.left() + 3 * (g.width() / 4));
     debug->close();
@@ -877,8 +867,7 @@ class MainWindowTest : public QObject {
     p.w.move(area.topLeft());
     p.Control<QRadioButton>("Option2_4")->click();
     qvapp::ZoneDialog* zone = p.w.zoneDialog();
-    QVERIFY(zone && zone->isVisible());
-    QVERIFY(area.contains(zone->frameGeometry()));
+    QVERIFY(zone && zone->isVisible() && area.contains(zone->frameGeometry()));
     if (area.right() - p.w.frameGeometry().right() >= zone->frameGeometry().width()) {
       QVERIFY(!zone->frameGeometry().intersects(p.w.frameGeometry()));
       QCOMPARE(zone->frameGeometry().left(), p.w.frameGeometry().right() + 1);
@@ -920,8 +909,8 @@ class MainWindowTest : public QObject {
       QTRY_COMPARE(ended, sig);
       for (int k = 1; k <= 3; ++k)
         QVERIFY(!QFileInfo::exists(QString::fromStdString(base + std::to_string(k) + ".bin")));
-      QVERIFY(!QFileInfo::exists(QString::fromStdString(staging)) && !QFileInfo::exists(lock));
-      QVERIFY(p.desktop.questions.empty() && p.store.writes.empty());
+      QVERIFY(!QFileInfo::exists(QString::fromStdString(staging)) && !QFileInfo::exists(lock) &&
+              p.desktop.questions.empty() && p.store.writes.empty());
     }
   }
 };
