@@ -23,16 +23,6 @@ Plane<int32_t> Flat(int w, int h, int32_t v) {
 
 int32_t Grey(int v) { return qv::PackRgb(v, v, v); }
 
-// One image in the list, its levels 0 .. 8000 (bin 250), the slider at 0.
-void OneShownImage(qvtest::TestSession& s) {
-  qvtest::OneImage(*s, "a.fts");
-  s->pic.Histo[31] = 1;
-  s->pic.HistoMax = 1;
-  s->pic.LevelMin = s->pic.LevelLow = 0;
-  s->pic.LevelMax = s->pic.LevelHigh = 250;  // 8000 / 32
-  s.form1.HScroll1 = 0;
-}
-
 // The levels map data linearly onto 0..255 with halves to even and clamp at
 // both ends; equal or reversed levels give the gain white - black itself.
 TEST(DrawImageLevels, EdgeLevelsOnOnePixel) {
@@ -198,12 +188,21 @@ TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
 }
 
 // A new zone point is drawn at once: the image at the levels the boxes hold
-// ("Auto" or not), the zones over it whatever the menu says.
-TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
+// ("Auto" or not), the zones over it whatever the menu says. ShowHisto
+// keeps its picture for the next image: shown again over another image,
+// with or without the pixel aspect, it holds what a fresh picture would,
+// never pixels of the image before.
+TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevelsAndAKeptPictureShowsTheNextImage) {
   qvtest::TestSession s;
   EXPECT_TRUE(qv::ZonesPicture(s.form1, 1).Empty());  // no image
   qvtest::SetPicture(*s, 9, 5, [](int, int x, int) { return x * 1000; });
-  OneShownImage(s);
+  // One image in the list, its levels 0 .. 8000 (bin 250), the slider at 0.
+  qvtest::OneImage(*s, "a.fts");
+  s->pic.Histo[31] = 1;
+  s->pic.HistoMax = 1;
+  s->pic.LevelMin = s->pic.LevelLow = 0;
+  s->pic.LevelMax = s->pic.LevelHigh = 250;  // 8000 / 32
+  s.form1.HScroll1 = 0;
   s.form1.Text1 = "2000";
   s.form1.Text2 = "4000";
   qv::Plane<int32_t> shown = qv::ZonesPicture(s.form1, 1);
@@ -221,6 +220,30 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
   shown = qv::ZonesPicture(s.form1, 2);
   ASSERT_TRUE(shown.HasSize(5, 3));
   EXPECT_NE(std::find(shown.Row(0), shown.Row(0) + shown.Size(), qv::kMarkRed), shown.Row(0) + shown.Size());
+
+  s->Img[1].ImgZone.clear();
+  s.form1.Check3 = 1;
+  qv::MainPicture kept;
+  for (bool aspect : {false, true, false}) {
+    s->opt.UseMask = aspect ? (s->opt.UseMask | qv::PixAspect) : (s->opt.UseMask & ~qv::PixAspect);
+    s->opt.PixRatio = 1.5;
+    for (int shift : {0, 3000}) {
+      qvtest::SetPicture(*s, 9, 5, [&](int, int x, int y) { return x * 800 + y * 100 + shift; });
+      qv::LevelTexts keptTexts, freshTexts;
+      qv::ShowHisto(s.form1, keptTexts, 1, false, false, kept);
+      qv::MainPicture fresh;
+      qv::ShowHisto(s.form1, freshTexts, 1, false, false, fresh);
+      ASSERT_TRUE(kept.drawn);
+      EXPECT_EQ(kept.shown, fresh.shown) << aspect << " " << shift;
+      EXPECT_EQ(kept.shown.Width(), aspect ? 14 : 9);          // 9 x 1.5 = 13.5, to even
+      EXPECT_EQ(kept.shown(0, 0), Grey(shift == 0 ? 0 : 96));  // 3000 x 255 / 8000 = 95.6
+    }
+  }
+  // No image: nothing is drawn, and the picture says so.
+  s->pic.HistoMax = 0;
+  qv::LevelTexts texts;
+  qv::ShowHisto(s.form1, texts, 1, false, false, kept);
+  EXPECT_FALSE(kept.drawn);
 }
 
 // A picture large enough to be drawn through the tables of the working
@@ -270,36 +293,6 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
   const Plane<int32_t> empty, small = Flat(1, 1, 0);
   EXPECT_TRUE(qv::DrawImage(empty, empty, empty, 0, 1, 1, false).Empty());
   EXPECT_TRUE(qv::DrawImage(r, small, b, 0, 1, 1, false).Empty());
-}
-
-// ShowHisto keeps its picture for the next image: shown again over
-// another image, with or without the pixel aspect, it holds what a fresh
-// picture would, never pixels of the image before.
-TEST(ShowHistoMainPicture, AKeptPictureShowsTheNextImage) {
-  qvtest::TestSession s;
-  OneShownImage(s);
-  s.form1.Check3 = 1;
-  qv::MainPicture kept;
-  for (bool aspect : {false, true, false}) {
-    s->opt.UseMask = aspect ? (s->opt.UseMask | qv::PixAspect) : (s->opt.UseMask & ~qv::PixAspect);
-    s->opt.PixRatio = 1.5;
-    for (int shift : {0, 3000}) {
-      qvtest::SetPicture(*s, 9, 5, [&](int, int x, int y) { return x * 800 + y * 100 + shift; });
-      qv::LevelTexts keptTexts, freshTexts;
-      qv::ShowHisto(s.form1, keptTexts, 1, false, false, kept);
-      qv::MainPicture fresh;
-      qv::ShowHisto(s.form1, freshTexts, 1, false, false, fresh);
-      ASSERT_TRUE(kept.drawn);
-      EXPECT_EQ(kept.shown, fresh.shown) << aspect << " " << shift;
-      EXPECT_EQ(kept.shown.Width(), aspect ? 14 : 9);          // 9 x 1.5 = 13.5, to even
-      EXPECT_EQ(kept.shown(0, 0), Grey(shift == 0 ? 0 : 96));  // 3000 x 255 / 8000 = 95.6
-    }
-  }
-  // No image: nothing is drawn, and the picture says so.
-  s->pic.HistoMax = 0;
-  qv::LevelTexts texts;
-  qv::ShowHisto(s.form1, texts, 1, false, false, kept);
-  EXPECT_FALSE(kept.drawn);
 }
 
 }  // namespace

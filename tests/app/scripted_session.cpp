@@ -85,9 +85,7 @@ int main(int argc, char** argv) {
   Check(run && run->isEnabled(), "E&xécuter est disponible");
   bool sawRunning = false;
   QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (s.RunState == 1) sawRunning = true;
-  });
+  QObject::connect(&probe, &QTimer::timeout, [&] { sawRunning |= s.RunState == 1; });
   probe.start(20);
   if (run) run->trigger();  // returns when the run is over
   probe.stop();

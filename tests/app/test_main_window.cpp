@@ -147,12 +147,10 @@ class MainWindowTest : public QObject {
   QString sky_, night_;
   QPointF nightGuide_;  // the guide star of the night's first frame
 
-  // The simulated frames as the open dialog gives them: folder, then names.
-  std::vector<std::string> Frames() const {
-    return {qvapp::S(sky_) + "/", "frame001.fts", "frame002.fts", "frame003.fts", "frame004.fts"};
-  }
+  // The simulated frames through the open dialog, which gives the folder,
+  // then the names.
   void LoadFrames(Program& p) {
-    p.dialogs.files = Frames();
+    p.dialogs.files = {qvapp::S(sky_) + "/", "frame001.fts", "frame002.fts", "frame003.fts", "frame004.fts"};
     p.Action("mnuLoad")->trigger();
     QCOMPARE(p.s.ImageCount(), 4);
   }
@@ -661,12 +659,11 @@ class MainWindowTest : public QObject {
     for (int c = 0; c < 3; ++c) {
       sum[c]->Redim(639, 479);
       weight[c]->Redim(639, 479);
+      weight[c]->Fill(3);
       for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 640; ++x) {
-          double v = 900 + 100 * c + x + noise(rng);
-          if (x % 97 == 13 && y % 89 == 7) v = 30000;
-          (*sum[c])(x, y) = static_cast<float>(3 * v);
-          (*weight[c])(x, y) = 3;
+          const double v = 900 + 100 * c + x + noise(rng);
+          (*sum[c])(x, y) = static_cast<float>(3 * (x % 97 == 13 && y % 89 == 7 ? 30000 : v));
         }
     }
     qv::MeasureDestination(p.s);
