@@ -33,8 +33,7 @@ TEST(Form5, LoadMirrorsTheOptions) {
   EXPECT_EQ(std::tuple(f.MedianChoice, f.Text1, f.Text4, f.Text9[3], f.HScroll1),
             std::tuple(2, "/stored/start", "1.28", "0.01", 8));
   EXPECT_EQ(std::tuple(f.Check14[1], f.Check15[1], f.Check16[1], f.Check15[3]), std::tuple(1, 0, 1, 1));
-  EXPECT_TRUE(f.Option3[0]);  // shown as "Aucun", the kappas greyed
-  EXPECT_FALSE(f.Text15Enabled || f.Check17Enabled);
+  EXPECT_TRUE(f.Option3[0] && !f.Text15Enabled && !f.Check17Enabled);  // shown as "Aucun", the kappas greyed
   f.Option1_Click(0);
   EXPECT_FALSE(f.Text4Visible);
 }

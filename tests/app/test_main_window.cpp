@@ -536,8 +536,7 @@ class MainWindowTest : public QObject {
 
     // The bars of the destination window follow the picture when a zoom (or,
     // further down, a turn) changes its size; the window is not resized.
-    auto* h = d->findChild<QScrollBar*>("HScroll1");
-    auto* v = d->findChild<QScrollBar*>("VScroll1");
+    auto *h = d->findChild<QScrollBar*>("HScroll1"), *v = d->findChild<QScrollBar*>("VScroll1");
     QVERIFY(!h->isVisible() && !v->isVisible());  // sized to the whole picture
     const QSize window = d->size();
     auto* combo = e->findChild<QComboBox*>("Combo1");
