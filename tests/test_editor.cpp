@@ -52,8 +52,7 @@ void SetDestination(Session& s, int w, int h, F f) {
   MeasureDestination(s);
 }
 
-class FakeClock : public Clock {
- public:
+struct FakeClock : Clock {
   double now = 0, step = 0;
   double SecondsSinceMidnight() override {
     const double t = now;

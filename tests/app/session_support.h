@@ -120,18 +120,15 @@ inline void Shot(QWidget& w, const QString& folder, const char* name) {
 }
 
 // The screen's desktop, with "Confimer quitter" answered Yes.
-class ScriptedDesktop : public qvapp::QtDesktop {
- public:
-  ScriptedDesktop() : qvapp::QtDesktop(owner_) {}
+struct ScriptedDesktop : qvapp::QtDesktop {
+  ScriptedDesktop() : qvapp::QtDesktop(owner) {}
   std::vector<std::string> questions;
   bool AskYesNo(const std::string& text) override {
     questions.push_back(text);
     return true;
   }
   void OpenFolder(const std::string&) override {}
-
- private:
-  QWidget* owner_ = nullptr;
+  QWidget* owner = nullptr;
 };
 
 // The program as it starts: a session on the Qt event loop, a keys' store

@@ -60,8 +60,7 @@ namespace {
 
 // Dialogs that answer what the test set beforehand and remember the titles
 // they were opened with.
-class ScriptedDialogs : public qvapp::GuiDialogs {
- public:
+struct ScriptedDialogs : qvapp::GuiDialogs {
   std::vector<std::string> files;
   std::string open, save, folder;
   std::vector<qv::FileDialogRequest> asked;
@@ -69,8 +68,7 @@ class ScriptedDialogs : public qvapp::GuiDialogs {
   qv::SaveAnswer SaveFile(const qv::FileDialogRequest& r) override { return {Asked(r, save), -1}; }
   std::vector<std::string> OpenFiles(const qv::FileDialogRequest& r) override { return Asked(r, files); }
   std::string BrowseFolder(const std::string&) override { return folder; }
-
- private:
+  // Remembers what was asked and gives the answer set for it.
   template <class T>
   T Asked(const qv::FileDialogRequest& r, const T& answer) {
     asked.push_back(r);
@@ -103,16 +101,12 @@ struct Program {
 
 // Runs `step` every few milliseconds while the test waits inside a
 // synchronous command (a run), as a user acting during it would.
-class During {
- public:
-  explicit During(std::function<void()> step) : step_(std::move(step)) {
-    QObject::connect(&timer_, &QTimer::timeout, [this] { step_(); });
-    timer_.start(5);
+struct During {
+  QTimer timer;
+  explicit During(const std::function<void()>& step) {
+    QObject::connect(&timer, &QTimer::timeout, step);
+    timer.start(5);
   }
-
- private:
-  std::function<void()> step_;
-  QTimer timer_;
 };
 
 // The editor's rendering of the session's destination for the controls
@@ -127,8 +121,7 @@ QImage Rendered(Program& p, const std::function<void(qv::Form3&)>& set) {
 }
 
 // Counts the paint events a widget receives.
-class PaintCount : public QObject {
- public:
+struct PaintCount : QObject {
   explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
   int paints = 0;
   bool eventFilter(QObject*, QEvent* event) override {
