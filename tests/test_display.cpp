@@ -59,16 +59,14 @@ TEST(DrawImageLevels, EdgeLevelsOnOnePixel) {
 
 TEST(DrawImageMono, AveragesScaledChannels) {
   // Gain 1 (255 levels over 255): r 30, g 60, b 90 -> 59.9999994 -> 60.
-  Plane<int32_t> r = Flat(1, 1, 30), g = Flat(1, 1, 60), b = Flat(1, 1, 90);
-  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(60));
-  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, false)(0, 0), qv::PackRgb(30, 60, 90));
-  // The grey is clamped after averaging, not per channel: 400 + 0 + 0 -> 133.
-  r(0, 0) = 400;
-  g(0, 0) = b(0, 0) = 0;
-  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(133));
-  // A grey above 255 is clamped, not wrapped into the low byte.
-  g(0, 0) = b(0, 0) = 400;
-  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(255));
+  // The grey is clamped after averaging, not per channel: 400 + 0 + 0 ->
+  // 133; a grey above 255 is clamped, not wrapped into the low byte.
+  using Pixel = std::tuple<int, int, int, bool, int32_t>;
+  for (const auto& [r, g, b, mono, shown] :
+       {Pixel{30, 60, 90, true, Grey(60)}, Pixel{30, 60, 90, false, qv::PackRgb(30, 60, 90)},
+        Pixel{400, 0, 0, true, Grey(133)}, Pixel{400, 400, 400, true, Grey(255)}})
+    EXPECT_EQ(qv::DrawImage(Flat(1, 1, r), Flat(1, 1, g), Flat(1, 1, b), 0, 255, 1, mono)(0, 0), shown)
+        << r << " " << g;
 }
 
 TEST(ShowPixelsGeometry, AspectZoomAndRounding) {

@@ -265,11 +265,10 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
                {"non", "non traitée : exécution arrêtée", ""},
                {"non", "hors du sous-ensemble", ""}};
   ASSERT_EQ(report.rows.size(), 8u);
-  for (size_t k = 0; k < 8; ++k) {
-    EXPECT_EQ(report.rows[k].stacked, want[k].stacked) << k + 1;
-    EXPECT_EQ(report.rows[k].why, want[k].why) << k + 1;
-    EXPECT_EQ(report.rows[k].remarks, want[k].remarks) << k + 1;
-  }
+  for (size_t k = 0; k < 8; ++k)
+    EXPECT_EQ(std::tie(report.rows[k].stacked, report.rows[k].why, report.rows[k].remarks),
+              std::tie(want[k].stacked, want[k].why, want[k].remarks))
+        << k + 1;
   EXPECT_EQ(report.total, "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %)");
   EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice
 
