@@ -23,16 +23,6 @@ Plane<int32_t> Flat(int w, int h, int32_t v) {
 
 int32_t Grey(int v) { return qv::PackRgb(v, v, v); }
 
-// One image in the list, its levels 0 .. 8000 (bin 250), the slider at 0.
-void OneShownImage(qvtest::TestSession& s) {
-  qvtest::OneImage(*s, "a.fts");
-  s->pic.Histo[31] = 1;
-  s->pic.HistoMax = 1;
-  s->pic.LevelMin = s->pic.LevelLow = 0;
-  s->pic.LevelMax = s->pic.LevelHigh = 250;  // 8000 / 32
-  s.form1.HScroll1 = 0;
-}
-
 // The levels map data linearly onto 0..255 with halves to even and clamp at
 // both ends; equal or reversed levels give the gain white - black itself.
 TEST(DrawImageLevels, EdgeLevelsOnOnePixel) {
@@ -69,16 +59,14 @@ TEST(DrawImageLevels, EdgeLevelsOnOnePixel) {
 
 TEST(DrawImageMono, AveragesScaledChannels) {
   // Gain 1 (255 levels over 255): r 30, g 60, b 90 -> 59.9999994 -> 60.
-  Plane<int32_t> r = Flat(1, 1, 30), g = Flat(1, 1, 60), b = Flat(1, 1, 90);
-  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(60));
-  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, false)(0, 0), qv::PackRgb(30, 60, 90));
-  // The grey is clamped after averaging, not per channel: 400 + 0 + 0 -> 133.
-  r(0, 0) = 400;
-  g(0, 0) = b(0, 0) = 0;
-  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(133));
-  // A grey above 255 is clamped, not wrapped into the low byte.
-  g(0, 0) = b(0, 0) = 400;
-  EXPECT_EQ(qv::DrawImage(r, g, b, 0, 255, 1, true)(0, 0), Grey(255));
+  // The grey is clamped after averaging, not per channel: 400 + 0 + 0 ->
+  // 133; a grey above 255 is clamped, not wrapped into the low byte.
+  using Pixel = std::tuple<int, int, int, bool, int32_t>;
+  for (const auto& [r, g, b, mono, shown] :
+       {Pixel{30, 60, 90, true, Grey(60)}, Pixel{30, 60, 90, false, qv::PackRgb(30, 60, 90)},
+        Pixel{400, 0, 0, true, Grey(133)}, Pixel{400, 400, 400, true, Grey(255)}})
+    EXPECT_EQ(qv::DrawImage(Flat(1, 1, r), Flat(1, 1, g), Flat(1, 1, b), 0, 255, 1, mono)(0, 0), shown)
+        << r << " " << g;
 }
 
 TEST(ShowPixelsGeometry, AspectZoomAndRounding) {
@@ -109,8 +97,7 @@ TEST(ShowPixelsStretch, DropsAndRepeatsRowsAndColumns) {
   // Half size keeps the first of each pair of columns.
   const Plane<int32_t> half = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 50, false));
   ASSERT_TRUE(half.HasSize(2, 1));
-  EXPECT_EQ(half(0, 0), 0);
-  EXPECT_EQ(half(1, 0), 2);
+  EXPECT_EQ(std::pair(half(0, 0), half(1, 0)), std::pair(0, 2));
   // Double size repeats each pixel, no blending.
   const Plane<int32_t> twice = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 200, false));
   ASSERT_TRUE(twice.HasSize(8, 4));
@@ -122,8 +109,7 @@ TEST(ShowPixelsStretch, DropsAndRepeatsRowsAndColumns) {
   // Aspect stretch 1.28 of 4 columns: 5 displayed, one source column twice.
   const Plane<int32_t> a = qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, true, 1.28, 0, false));
   ASSERT_EQ(a.Width(), 5);
-  EXPECT_EQ(a(0, 0), 0);
-  EXPECT_EQ(a(4, 0), 3);
+  EXPECT_EQ(std::pair(a(0, 0), a(4, 0)), std::pair(0, 3));
   // A degenerate geometry or one larger than the array shows nothing.
   EXPECT_TRUE(qv::ShowPixels(src, qv::ShowPixelsGeometry(5, 2, false, 1, 0, false)).Empty());
   EXPECT_TRUE(qv::ShowPixels(src, qv::ShowPixelsGeometry(4, 2, false, 1, 1, false)).Empty());  // 0.04 -> 0
@@ -133,14 +119,14 @@ TEST(DrawZonesDisplay, HatchAndMarks) {
   Plane<int32_t> s(49, 49);
   ASSERT_TRUE(qv::DrawZones(s, "0.2,0.2;0.8,0.2;0.8,0.8;0.2,0.8", false));
   // Corners (10, 10) ... (40, 40): circles of radius 3 in red around them.
-  for (const auto& [x, y] : {std::pair(7, 10), std::pair(10, 7), std::pair(43, 40)}) EXPECT_EQ(s(x, y), qv::kMarkRed);
-  // Inside: grid lines every 8 pixels carry the hatch, the rest is untouched.
-  EXPECT_EQ(s(24, 20), qv::kZoneHatch);
-  EXPECT_EQ(s(20, 24), qv::kZoneHatch);
-  EXPECT_EQ(s(21, 21), 0);
-  // Outside stays clear.
-  EXPECT_EQ(s(5, 24), 0);
-  EXPECT_EQ(s(45, 16), 0);
+  // Inside: grid lines every 8 pixels carry the hatch, the rest is
+  // untouched. Outside stays clear.
+  using Point = std::tuple<int, int, int32_t>;
+  for (const auto& [x, y, colour] :
+       {Point{7, 10, qv::kMarkRed}, Point{10, 7, qv::kMarkRed}, Point{43, 40, qv::kMarkRed},
+        Point{24, 20, qv::kZoneHatch}, Point{20, 24, qv::kZoneHatch}, Point{21, 21, 0}, Point{5, 24, 0},
+        Point{45, 16, 0}})
+    EXPECT_EQ(s(x, y), colour) << x << "," << y;
   // An overflowing coordinate draws nothing and reports it.
   Plane<int32_t> t(9, 9);
   EXPECT_FALSE(qv::DrawZones(t, "1e300,0;0.5,0.5;0,1", false));
@@ -164,10 +150,9 @@ TEST(GradientGrid, CrossesOnCellsWithSamples) {
 
   Plane<int32_t> surface(300, 200);
   qv::DrawSegments(surface, segs);
-  EXPECT_EQ(surface(120, 200), qv::kMarkRed);   // horizontal arm of (150, 200)
-  EXPECT_EQ(surface(150, 170), qv::kMarkBlue);  // the vertical arm, cut at the bottom
-  EXPECT_EQ(surface(150, 200), qv::kMarkBlue);
-  EXPECT_EQ(surface(150, 149), 0);
+  // The horizontal arm of (150, 200); the vertical arm, cut at the bottom.
+  EXPECT_EQ(std::tuple(surface(120, 200), surface(150, 170), surface(150, 200), surface(150, 149)),
+            std::tuple(qv::kMarkRed, qv::kMarkBlue, qv::kMarkBlue, 0));
 }
 
 TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
@@ -176,11 +161,9 @@ TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
   auto l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, true, t1, t2, loc);
   EXPECT_EQ(std::pair(l.black, l.white), std::pair(3200.0, 19200.0));
   l = qv::ShowHistoLevels(10, 2000, 100, 600, 10, true, t1, t2, loc);
-  EXPECT_EQ(std::pair(l.black, l.white), std::pair(2480.0, 30400.0));
-  EXPECT_EQ(t1, "2480");
+  EXPECT_EQ(std::tuple(l.black, l.white, t1), std::tuple(2480.0, 30400.0, "2480"));
   l = qv::ShowHistoLevels(10, 2000, 100, 600, 20, true, t1, t2, loc);
-  EXPECT_EQ(std::pair(l.black, l.white), std::pair(320.0, 64000.0));
-  EXPECT_EQ(std::pair(l.markBlack, l.markWhite), std::pair(10.0, 2000.0));
+  EXPECT_EQ(std::tuple(l.black, l.white, l.markBlack, l.markWhite), std::tuple(320.0, 64000.0, 10.0, 2000.0));
   l = qv::ShowHistoLevels(10, 2001, 100, 600, 10, true, t1, t2, loc);
   EXPECT_EQ(t2, "30408");
   l = qv::ShowHistoLevels(10.5, 2000, 100.5, 600, 0, true, t1, t2, loc);
@@ -191,9 +174,8 @@ TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
   // Typed levels replace the computed ones.
   t1 = "1 234,5", t2 = "40000";
   l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, false, t1, t2, qv::NumLocale::Comma());
-  EXPECT_EQ(std::pair(l.black, l.white), std::pair(1234.5, 40000.0));
-  EXPECT_DOUBLE_EQ(l.markBlack, 100);  // the marks still show the computed levels
-  EXPECT_EQ(t1, "1 234,5");
+  // The marks still show the computed levels.
+  EXPECT_EQ(std::tuple(l.black, l.white, l.markBlack, t1), std::tuple(1234.5, 40000.0, 100.0, "1 234,5"));
   // A text that is not a number keeps the computed level for that field only.
   t1 = "abc";
   l = qv::ShowHistoLevels(10, 2000, 100, 600, 0, false, t1, t2, qv::NumLocale::Comma());
@@ -201,19 +183,27 @@ TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
 }
 
 // A new zone point is drawn at once: the image at the levels the boxes hold
-// ("Auto" or not), the zones over it whatever the menu says.
-TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
+// ("Auto" or not), the zones over it whatever the menu says. ShowHisto
+// keeps its picture for the next image: shown again over another image,
+// with or without the pixel aspect, it holds what a fresh picture would,
+// never pixels of the image before.
+TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevelsAndAKeptPictureShowsTheNextImage) {
   qvtest::TestSession s;
   EXPECT_TRUE(qv::ZonesPicture(s.form1, 1).Empty());  // no image
   qvtest::SetPicture(*s, 9, 5, [](int, int x, int) { return x * 1000; });
-  OneShownImage(s);
+  // One image in the list, its levels 0 .. 8000 (bin 250), the slider at 0.
+  qvtest::OneImage(*s, "a.fts");
+  s->pic.Histo[31] = 1;
+  s->pic.HistoMax = 1;
+  s->pic.LevelMin = s->pic.LevelLow = 0;
+  s->pic.LevelMax = s->pic.LevelHigh = 250;  // 8000 / 32
+  s.form1.HScroll1 = 0;
   s.form1.Text1 = "2000";
   s.form1.Text2 = "4000";
   qv::Plane<int32_t> shown = qv::ZonesPicture(s.form1, 1);
   ASSERT_TRUE(shown.HasSize(9, 5));
-  EXPECT_EQ(shown(1, 0), Grey(0));
-  EXPECT_EQ(shown(3, 0), Grey(128));  // 1000 x 255 / 2000 = 127.5
-  EXPECT_EQ(shown(8, 0), Grey(255));
+  // 1000 x 255 / 2000 = 127.5 at x = 3.
+  EXPECT_EQ(std::tuple(shown(1, 0), shown(3, 0), shown(8, 0)), std::tuple(Grey(0), Grey(128), Grey(255)));
   // A box without a number: the level the slider gives (here 8000).
   s.form1.Text2 = "blanc";
   EXPECT_EQ(qv::ZonesPicture(s.form1, 1)(6, 0), Grey(170));  // 4000 x 255 / 6000
@@ -225,6 +215,30 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevels) {
   shown = qv::ZonesPicture(s.form1, 2);
   ASSERT_TRUE(shown.HasSize(5, 3));
   EXPECT_NE(std::find(shown.Row(0), shown.Row(0) + shown.Size(), qv::kMarkRed), shown.Row(0) + shown.Size());
+
+  s->Img[1].ImgZone.clear();
+  s.form1.Check3 = 1;
+  qv::MainPicture kept;
+  for (bool aspect : {false, true, false}) {
+    s->opt.UseMask = aspect ? (s->opt.UseMask | qv::PixAspect) : (s->opt.UseMask & ~qv::PixAspect);
+    s->opt.PixRatio = 1.5;
+    for (int shift : {0, 3000}) {
+      qvtest::SetPicture(*s, 9, 5, [&](int, int x, int y) { return x * 800 + y * 100 + shift; });
+      qv::LevelTexts keptTexts, freshTexts;
+      qv::ShowHisto(s.form1, keptTexts, 1, false, false, kept);
+      qv::MainPicture fresh;
+      qv::ShowHisto(s.form1, freshTexts, 1, false, false, fresh);
+      ASSERT_TRUE(kept.drawn);
+      EXPECT_EQ(kept.shown, fresh.shown) << aspect << " " << shift;
+      EXPECT_EQ(kept.shown.Width(), aspect ? 14 : 9);          // 9 x 1.5 = 13.5, to even
+      EXPECT_EQ(kept.shown(0, 0), Grey(shift == 0 ? 0 : 96));  // 3000 x 255 / 8000 = 95.6
+    }
+  }
+  // No image: nothing is drawn, and the picture says so.
+  s->pic.HistoMax = 0;
+  qv::LevelTexts texts;
+  qv::ShowHisto(s.form1, texts, 1, false, false, kept);
+  EXPECT_FALSE(kept.drawn);
 }
 
 // A picture large enough to be drawn through the tables of the working
@@ -274,36 +288,6 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
   const Plane<int32_t> empty, small = Flat(1, 1, 0);
   EXPECT_TRUE(qv::DrawImage(empty, empty, empty, 0, 1, 1, false).Empty());
   EXPECT_TRUE(qv::DrawImage(r, small, b, 0, 1, 1, false).Empty());
-}
-
-// ShowHisto keeps its picture for the next image: shown again over
-// another image, with or without the pixel aspect, it holds what a fresh
-// picture would, never pixels of the image before.
-TEST(ShowHistoMainPicture, AKeptPictureShowsTheNextImage) {
-  qvtest::TestSession s;
-  OneShownImage(s);
-  s.form1.Check3 = 1;
-  qv::MainPicture kept;
-  for (bool aspect : {false, true, false}) {
-    s->opt.UseMask = aspect ? (s->opt.UseMask | qv::PixAspect) : (s->opt.UseMask & ~qv::PixAspect);
-    s->opt.PixRatio = 1.5;
-    for (int shift : {0, 3000}) {
-      qvtest::SetPicture(*s, 9, 5, [&](int, int x, int y) { return x * 800 + y * 100 + shift; });
-      qv::LevelTexts keptTexts, freshTexts;
-      qv::ShowHisto(s.form1, keptTexts, 1, false, false, kept);
-      qv::MainPicture fresh;
-      qv::ShowHisto(s.form1, freshTexts, 1, false, false, fresh);
-      ASSERT_TRUE(kept.drawn);
-      EXPECT_EQ(kept.shown, fresh.shown) << aspect << " " << shift;
-      EXPECT_EQ(kept.shown.Width(), aspect ? 14 : 9);          // 9 x 1.5 = 13.5, to even
-      EXPECT_EQ(kept.shown(0, 0), Grey(shift == 0 ? 0 : 96));  // 3000 x 255 / 8000 = 95.6
-    }
-  }
-  // No image: nothing is drawn, and the picture says so.
-  s->pic.HistoMax = 0;
-  qv::LevelTexts texts;
-  qv::ShowHisto(s.form1, texts, 1, false, false, kept);
-  EXPECT_FALSE(kept.drawn);
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ class Form1Events : public ::testing::Test {
   qv::Session& s = *t;
   qv::Form1& f = t.form1;
 };
+using FrameReport = Form1Events;
 
 }  // namespace
 
@@ -48,12 +49,10 @@ TEST_F(Form1Events, ClickModesSetTheirMarksInImagePixels) {
   // A plain click sets the guide star ("Nouvelle position"); halves go to
   // the even pixel: 10.25 x 2 = 20.5 -> 20; 10.75 x 2 = 21.5 -> 22.
   qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 10.25, 10.75);
-  EXPECT_DOUBLE_EQ(e.ImgGuideX, 20.0 / 64);
-  EXPECT_DOUBLE_EQ(e.ImgGuideY, 22.0 / 48);
+  EXPECT_EQ(std::pair(e.ImgGuideX, e.ImgGuideY), std::pair(20.0 / 64, 22.0 / 48));
   // Shift, the reference: display (8, 12) at zoom 2 is pixel (16, 24).
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 8, 12);
-  EXPECT_DOUBLE_EQ(e.ImgRefX, 0.25);
-  EXPECT_DOUBLE_EQ(e.ImgRefY, 0.5);
+  EXPECT_EQ(std::pair(e.ImgRefX, e.ImgRefY), std::pair(0.25, 0.5));
 
   // Ctrl without "Rotation" checked sets nothing; with it, the star's centroid.
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask, 15, 10);
@@ -78,8 +77,7 @@ TEST_F(Form1Events, ClickModesSetTheirMarksInImagePixels) {
 
   // The right button shows the pixel and sets no mark.
   qv::Picture1_MouseDown(f, qv::kRightButton, qv::kShiftMask, 8, 12);
-  EXPECT_EQ(f.Caption, "(x,y)=(16,24) RGB=(1000,7,1000)");
-  EXPECT_EQ(s.Img[1].ImgRefX, 0);
+  EXPECT_EQ(std::pair(f.Caption, e.ImgRefX), std::pair(std::string("(x,y)=(16,24) RGB=(1000,7,1000)"), 0.0));
 
   // Outside the planes: the caption stays, nothing throws.
   qv::Picture1_MouseDown(f, qv::kRightButton, 0, 500, 12);
@@ -91,8 +89,7 @@ TEST_F(Form1Events, ClickModesSetTheirMarksInImagePixels) {
   f.Busy = false;
   s.RunState = 1;
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 8, 12);
-  EXPECT_EQ(e.ImgZone, zones);
-  EXPECT_EQ(e.ImgRefX, 0);
+  EXPECT_EQ(std::pair(e.ImgZone, e.ImgRefX), std::pair(zones, 0.0));
   // A picture of one column cannot give fractions: the click is dropped.
   s.RunState = 0;
   for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) p->Redim(0, 10);
@@ -105,12 +102,10 @@ TEST_F(Form1Events, RegistrationBoxesAndShiftFields) {
   qv::ImageEntry& e = s.Img[1];
   f.Check5 = 1;
   qv::Check5_Click(f);
-  EXPECT_EQ(e.ImgRegFlags, qv::kNewRef);
-  EXPECT_EQ(f.Option2, 0);
+  EXPECT_EQ(std::pair(e.ImgRegFlags, f.Option2), (std::pair<uint8_t, int16_t>(qv::kNewRef, 0)));
   f.Check2 = 1;
   qv::Check2_Click(f);
-  EXPECT_EQ(e.ImgRegFlags, qv::kNewRef | qv::kNewPos);
-  EXPECT_EQ(f.Option2, 1);
+  EXPECT_EQ(std::pair(e.ImgRegFlags, f.Option2), (std::pair<uint8_t, int16_t>(qv::kNewRef | qv::kNewPos, 1)));
   f.Check5 = 0;
   qv::Check5_Click(f);
   EXPECT_EQ(e.ImgRegFlags, qv::kNewPos);
@@ -123,22 +118,21 @@ TEST_F(Form1Events, RegistrationBoxesAndShiftFields) {
   EXPECT_EQ(e.ImgRegFlags, qv::kNewPos);
   f.Check7 = 1;
   qv::Check7_Click(f);
-  EXPECT_EQ(e.ImgRot, 1);
-  EXPECT_EQ(f.Option2, 2);
+  EXPECT_EQ(std::pair(e.ImgRot, f.Option2), (std::pair<uint8_t, int16_t>(1, 2)));
   s.RunState = 0;
 
+  // The shift fields in pixels of the picture, 64 x 48; a field that is not
+  // a number gives 0.
   f.Text4 = "16";
   qv::Text4_Change(f);
-  EXPECT_DOUBLE_EQ(e.ImgShiftX, 0.25);
   f.Text5 = "-12abc";
   qv::Text5_Change(f);
-  EXPECT_DOUBLE_EQ(e.ImgShiftY, -0.25);
   f.Text6 = "1.5";
   qv::Text6_Change(f);
-  EXPECT_DOUBLE_EQ(e.ImgAngle, 1.5);
+  EXPECT_EQ(std::tuple(e.ImgShiftX, e.ImgShiftY, e.ImgAngle), std::tuple(0.25, -0.25, 1.5));
   f.Text6 = "x";
   qv::Text6_Change(f);
-  EXPECT_DOUBLE_EQ(e.ImgAngle, 0);
+  EXPECT_EQ(e.ImgAngle, 0);
 }
 
 TEST_F(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
@@ -165,9 +159,7 @@ TEST_F(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
 
 TEST_F(Form1Events, HistogramClickShowsTheLevelOfTheBin) {
   qv::Picture3_MouseDown(f, 100.7);  // 3222.4 on the 0..65535 scale, rounded down
-  EXPECT_TRUE(f.Line1Visible);
-  EXPECT_DOUBLE_EQ(f.Line1X, 100.7);
-  EXPECT_EQ(f.Label6, "3222");
+  EXPECT_EQ(std::tuple(f.Line1Visible, f.Line1X, f.Label6), std::tuple(true, 100.7, std::string("3222")));
   qv::Picture3_MouseDown(f, -0.5);
   EXPECT_EQ(f.Label6, "-16");
   s.RunState = 1;  // the run's label is not overwritten
@@ -186,8 +178,7 @@ TEST_F(Form1Events, ZoneDialogCommands) {
   qv::form6::Command3_Click(f);
   EXPECT_EQ(s.Img[2].ImgZone, " .1, .1; .5, .1;S");
   qv::form6::Command2_Click(f);
-  EXPECT_EQ(s.Img[3].ImgZone, s.Img[2].ImgZone);
-  EXPECT_EQ(s.Img[1].ImgZone, "");
+  EXPECT_EQ(std::pair(s.Img[1].ImgZone, s.Img[3].ImgZone), std::pair(std::string(), s.Img[2].ImgZone));
   qv::form6::Command1_Click(f);
   EXPECT_EQ(s.Img[2].ImgZone, "");
   // On the last image "Appliquer aux images suivantes" changes nothing.
@@ -196,12 +187,10 @@ TEST_F(Form1Events, ZoneDialogCommands) {
   EXPECT_EQ(s.Img[3].ImgZone, " .1, .1; .5, .1;S");
   // Closing the dialog leaves zone mode; another click mode closes it.
   qv::form6::Form_QueryUnload(f);
-  EXPECT_FALSE(f.Form6Visible);
-  EXPECT_EQ(f.Option2, 1);
+  EXPECT_EQ(std::pair(f.Form6Visible, f.Option2), (std::pair<bool, int16_t>(false, 1)));
   qv::SelectOption2(f, 4);
   qv::SelectOption2(f, 3);
-  EXPECT_FALSE(f.Form6Visible);
-  EXPECT_EQ(f.Option2, 3);
+  EXPECT_EQ(std::pair(f.Form6Visible, f.Option2), (std::pair<bool, int16_t>(false, 3)));
   // Selecting an image closes it too.
   qv::SelectOption2(f, 4);
   qv::SelectPic(f, -1, false, false);
@@ -217,10 +206,9 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImage) {
   qv::OpenCommandLine(f, "\"" + image + "\"");
   ASSERT_EQ(s.ImageCount(), 1);
   EXPECT_EQ(s.Img[1].ImgFile, image);
-  EXPECT_EQ(s.guide.GuideBox, 128);  // "Aucun": no guide star
-  EXPECT_EQ(f.Option1, 2);
-  EXPECT_EQ(s.Img[1].ImgChecked, 1);
-  EXPECT_TRUE(f.Frame2Visible);
+  // "Aucun": no guide star; the image checked and shown with its controls.
+  EXPECT_EQ(std::tuple(s.guide.GuideBox, f.Option1, s.Img[1].ImgChecked, f.Frame2Visible),
+            std::tuple(decltype(s.guide.GuideBox){128}, int16_t{2}, uint8_t{1}, true));
 
   // Upper-case TXT is a project, not an image: opening one starts a new
   // list, and a missing one adds nothing to it.
@@ -230,17 +218,14 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImage) {
 
 TEST_F(Form1Events, AutomaticMarksOnAnEmptyListSayWhyAndLeaveTheRunState) {
   qv::mnuAutoMarks_Click(f, true);
-  EXPECT_FALSE(f.LastMarks.ok);
-  EXPECT_EQ(f.LastMarks.message, "aucune image cochée");
-  EXPECT_EQ(s.RunState, 0);
+  EXPECT_EQ(std::tuple(f.LastMarks.ok, f.LastMarks.message, s.RunState),
+            std::tuple(false, std::string("aucune image cochée"), decltype(s.RunState){0}));
 }
 
 // The report says, for each image, the first reason the run had to leave it
 // out of the result, in the order the run decides: quality, then size, then
 // parking, then the combination.
-TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
-  TestSession t;
-  qv::Session& s = *t;
+TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   s.opt.MinQual = 0.75f;
   s.ResizeImageArrays(8);
   for (int i = 1; i <= 8; ++i) {
@@ -251,7 +236,7 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
   run.outcome = qv::Outcome::Success();
   run.first = 1;
   run.last = 7;
-  auto frame = [&](int i, float quality, int tempFile, bool parked, bool combined) {
+  auto frame = [](int i, float quality, int tempFile, bool parked, bool combined) {
     qv::FrameResult r;
     r.image = i;
     r.quality = quality;
@@ -280,11 +265,10 @@ TEST(FrameReport, EachImageGetsTheReasonTheRunMet) {
                {"non", "non traitée : exécution arrêtée", ""},
                {"non", "hors du sous-ensemble", ""}};
   ASSERT_EQ(report.rows.size(), 8u);
-  for (size_t k = 0; k < 8; ++k) {
-    EXPECT_EQ(report.rows[k].stacked, want[k].stacked) << k + 1;
-    EXPECT_EQ(report.rows[k].why, want[k].why) << k + 1;
-    EXPECT_EQ(report.rows[k].remarks, want[k].remarks) << k + 1;
-  }
+  for (size_t k = 0; k < 8; ++k)
+    EXPECT_EQ(std::tie(report.rows[k].stacked, report.rows[k].why, report.rows[k].remarks),
+              std::tie(want[k].stacked, want[k].why, want[k].remarks))
+        << k + 1;
   EXPECT_EQ(report.total, "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %)");
   EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice
 

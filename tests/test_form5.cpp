@@ -29,16 +29,11 @@ TEST(Form5, LoadMirrorsTheOptions) {
             std::vector<int>({1, 0, 1, 0, 1, 0, 1}));
   EXPECT_TRUE(f.Frame4.Visible && f.Frame5.Visible && f.HScroll1Visible && f.Text4Visible);
   EXPECT_FALSE(f.Frame8.Visible || f.Frame6.Visible);
-  EXPECT_EQ(f.MedianChoice, 2);
   EXPECT_TRUE(f.Option2[2] && f.Option1[1]);
-  EXPECT_EQ(f.Text1, "/stored/start");
-  EXPECT_EQ(f.Text4, "1.28");
-  EXPECT_EQ(f.Text9[3], "0.01");
-  EXPECT_EQ(f.HScroll1, 8);
-  EXPECT_EQ(f.Check14[1] * 100 + f.Check15[1] * 10 + f.Check16[1], 101);
-  EXPECT_EQ(f.Check15[3], 1);
-  EXPECT_TRUE(f.Option3[0]);  // shown as "Aucun", the kappas greyed
-  EXPECT_FALSE(f.Text15Enabled || f.Check17Enabled);
+  EXPECT_EQ(std::tuple(f.MedianChoice, f.Text1, f.Text4, f.Text9[3], f.HScroll1),
+            std::tuple(2, "/stored/start", "1.28", "0.01", 8));
+  EXPECT_EQ(std::tuple(f.Check14[1], f.Check15[1], f.Check16[1], f.Check15[3]), std::tuple(1, 0, 1, 1));
+  EXPECT_TRUE(f.Option3[0] && !f.Text15Enabled && !f.Check17Enabled);  // shown as "Aucun", the kappas greyed
   f.Option1_Click(0);
   EXPECT_FALSE(f.Text4Visible);
 }
@@ -61,14 +56,11 @@ TEST(Form5, OptionsCommandRebuildsTheMastersOnlyAfterOk) {
     f.Check2 = 1;
     f.Command2_Click();
   });
-  EXPECT_FALSE(s->OptionsApplied);
-  EXPECT_EQ(s->cal.FlatPic.Width(), 5);
-  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(std::tuple(s->OptionsApplied, s->cal.FlatPic.Width(), shown.empty()), std::tuple(false, 5, true));
 
   OptionsCommand(s.form1, store, [](Form5& f) { f.Command1_Click(); });
-  EXPECT_TRUE(s->OptionsApplied);
-  EXPECT_EQ(s->cal.FlatPic.Width(), 1);  // rebuilt: no flat option, so empty
-  EXPECT_EQ(shown, std::vector<int>{1});
+  // Rebuilt: no flat option, so empty.
+  EXPECT_EQ(std::tuple(s->OptionsApplied, s->cal.FlatPic.Width(), shown), std::tuple(true, 1, std::vector<int>{1}));
 
   bool called = false;
   s->RunState = 1;

@@ -12,27 +12,18 @@
 // the darks and the flats.
 #include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QStatusBar>
-#include <QTimer>
-#include <QWindow>
 #include <QtTest/QTest>
 #include <cstdio>
-#include <functional>
 
 #include "app/main_window.h"
 #include "app/qt_platform.h"
@@ -47,34 +38,15 @@
 
 using qvsession::Check;
 using qvsession::CheckWithinScreen;
+using qvsession::Exposed;
 using qvsession::WaitFor;
+using qvsession::WhenShown;
 
 namespace {
 
 QString shots;
 
 void Shot(QWidget& w, const char* name) { qvsession::Shot(w, shots, name); }
-
-// Runs `answer` on the next modal window of type T once it shows, while
-// the command that opened it waits in its own event loop.
-template <class T>
-void WhenShown(const char* what, std::function<void(T*)> answer) {
-  auto* timer = new QTimer;
-  auto waited = std::make_shared<QElapsedTimer>();
-  waited->start();
-  QObject::connect(timer, &QTimer::timeout, [timer, waited, what, answer] {
-    if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget()); w && w->isVisible()) {
-      timer->stop();
-      timer->deleteLater();
-      answer(w);
-    } else if (waited->elapsed() > 60000) {
-      timer->stop();
-      timer->deleteLater();
-      Check(false, std::string(what) + " s'ouvre");
-    }
-  });
-  timer->start(50);
-}
 
 // The accepting button of a file dialog ("Ouvrir", "Enregistrer", "Choisir").
 void PressAccept(QFileDialog* d) {
@@ -104,21 +76,9 @@ void TypeInFileDialog(QFileDialog* d, const QString& folder, const QString& name
   PressAccept(d);
 }
 
-void PressOk(QMessageBox* box, std::string* text = nullptr) {
-  if (text) *text = box->text().toStdString();
-  box->accept();
-}
-
-QPointF FirstGuideStar(const QString& night) {
-  QFile truth(night + "/truth.json");
-  if (!truth.open(QIODevice::ReadOnly)) return {};
-  const QJsonObject first = QJsonDocument::fromJson(truth.readAll())["frames"][0].toObject();
-  return {first["guideX"].toDouble(), first["guideY"].toDouble()};
-}
-
 // "Créer un fichier maître..." for one kind from one folder of frames.
 void BuildMaster(qvapp::MainWindow& w, int kind, const QString& folder, const char* name) {
-  WhenShown<QDialog>("le dialogue du fichier maître", [&w, kind, folder, name](QDialog* d) {
+  WhenShown<QDialog>("le dialogue du fichier maître", [kind, folder, name](QDialog* d) {
     d->findChild<QRadioButton*>(QStringLiteral("Option1_%1").arg(kind))->click();
     WhenShown<QFileDialog>("le choix du dossier", [folder](QFileDialog* f) {
       f->setDirectory(folder);
@@ -128,9 +88,8 @@ void BuildMaster(qvapp::MainWindow& w, int kind, const QString& folder, const ch
     d->findChild<QPushButton*>("Command2")->click();  // "Ajouter un dossier..."
     Shot(*d, name);
     CheckWithinScreen(*d, "le dialogue du fichier maître");
-    WhenShown<QMessageBox>("le compte rendu du fichier maître", [](QMessageBox* box) { PressOk(box); });
+    WhenShown<QMessageBox>("le compte rendu du fichier maître", [](QMessageBox* box) { box->accept(); });
     d->findChild<QPushButton*>("Command6")->click();  // "Créer"
-    (void)w;
   });
   w.findChild<QAction*>("mnuMaster")->trigger();
 }
@@ -150,20 +109,9 @@ int main(int argc, char** argv) {
   QDir().mkpath(shots);
   QDir().mkpath(out);
 
-  qvapp::QtEventLoop events;
-  qv::FreeImageLoader loader;
-  qv::SystemClock clock;
-  qv::Session s(qv::Platform{&loader, &events, &clock});
-  qv::QtSettingsStore store(argv[2]);
-  qvsession::ScriptedDesktop desktop;
-  QWidget* owner = nullptr;
-  qvapp::QtDialogs dialogs(owner);
-  qv::Form1 form1(s);
-  qvapp::MainWindow w(form1, store, desktop, dialogs);
-  owner = &w;
-  w.FollowEvents(events);
-  w.ShowWithinScreen();
-  Check(WaitFor([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 10), "la fenêtre est affichée");
+  qvsession::Program p(argv[2]);
+  qv::Session& s = p.s;
+  qvapp::MainWindow& w = p.w;
   w.Load("");
   CheckWithinScreen(w, "la fenêtre principale");
   Shot(w, "nuit-1-vide");
@@ -183,12 +131,12 @@ int main(int argc, char** argv) {
   WhenShown<QFileDialog>("le dialogue d'ouverture",
                          [&](QFileDialog* d) { TypeInFileDialog(d, night, names.join(' '), "nuit-4-ouvrir"); });
   w.findChild<QAction*>("mnuLoad")->trigger();
-  Check(WaitFor([&] { return s.RunState == 0 && !form1.Busy; }, 120), "les vignettes sont construites");
+  Check(WaitFor([&] { return s.RunState == 0 && !p.form1.Busy; }, 120), "les vignettes sont construites");
   Check(s.ImageCount() == 30, "30 images dans la liste");
   Shot(w, "nuit-5-images");
 
   // A plain click on the guide star of the first frame.
-  const QPointF star = FirstGuideStar(night);
+  const QPointF star = qvsession::FirstGuideStar(night);
   auto* picture = w.findChild<QWidget*>("Picture1");
   const double zoom = s.opt.PicZoom;
   QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(qRound(star.x() / zoom), qRound(star.y() / zoom)));
@@ -206,11 +154,12 @@ int main(int argc, char** argv) {
   std::string marks;
   WhenShown<QMessageBox>("le compte rendu des marques", [&](QMessageBox* box) {
     Shot(*box, "nuit-7-marques");
-    PressOk(box, &marks);
+    marks = box->text().toStdString();
+    box->accept();
   });
   w.findChild<QAction*>("mnuAutoMarks")->trigger();
   Check(marks.find("l'étoile guide marquée") != std::string::npos, "les marques suivent l'étoile cliquée");
-  Check(form1.LastMarks.ok, "les marques sont posées");
+  Check(p.form1.LastMarks.ok, "les marques sont posées");
 
   // A temporary folder that looks too small: the run asks first, and the
   // default answer, Non, runs nothing.
@@ -226,21 +175,21 @@ int main(int argc, char** argv) {
     Check(question.rfind("Espace libre insuffisant dans ", 0) == 0 &&
               question.find("Continuer quand même ?") != std::string::npos,
           "la place manque : la question est posée (" + question + ")");
-    Check(s.RunState == 0 && form1.LastRun.Combined() == 0, "Non : rien n'est empilé");
+    Check(s.RunState == 0 && p.form1.LastRun.Combined() == 0, "Non : rien n'est empilé");
   }
 
   // The run.
   w.findChild<QAction*>("mnu_4")->trigger();
   Check(s.RunState == 0, "le passage est terminé");
-  Check(form1.LastRun.Combined() == 29,
-        "29 images combinées sur 30 (" + std::to_string(form1.LastRun.Combined()) + ")");
+  Check(p.form1.LastRun.Combined() == 29,
+        "29 images combinées sur 30 (" + std::to_string(p.form1.LastRun.Combined()) + ")");
   // The frame refused for its quality is counted, not only the others.
   const QString counted = w.statusBar()->currentMessage();
   Check(counted == QStringLiteral("29 images combinées sur 29 acceptées ; 1 refusée (qualité < 75.0 %)"),
         "la barre d'état donne le compte (" + counted.toStdString() + ")");
   Check(w.reportWindow() && w.reportWindow()->isVisible(), "le rapport s'ouvre pour l'image laissée de côté");
   if (w.reportWindow()) {
-    WaitFor([&] { return w.reportWindow()->windowHandle() && w.reportWindow()->windowHandle()->isExposed(); }, 5);
+    Exposed(*w.reportWindow());
     Shot(*w.reportWindow(), "nuit-8-rapport");
     CheckWithinScreen(*w.reportWindow(), "le rapport");
   }
@@ -250,7 +199,7 @@ int main(int argc, char** argv) {
   qvapp::DestinationWindow* destination = w.destinationWindow();
   Check(editor && destination && editor->isVisible() && destination->isVisible(), "l'éditeur s'ouvre");
   if (editor && destination) {
-    WaitFor([&] { return editor->windowHandle() && editor->windowHandle()->isExposed(); }, 5);
+    Exposed(*editor);
     CheckWithinScreen(*editor, "l'éditeur");
     CheckWithinScreen(*destination, "la fenêtre destination");
     auto* stretch = editor->findChild<QPushButton*>("Command7");

@@ -6,8 +6,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -33,9 +34,20 @@
 
 using qvsession::Check;
 using qvsession::CheckWithinScreen;
-using qvsession::ScriptedDesktop;
+using qvsession::Exposed;
 using qvsession::Shot;
 using qvsession::WaitFor;
+
+namespace {
+
+// A press of the left button at `at` in `w`, when there is such a widget.
+void Press(QWidget* w, QPointF at) {
+  if (!w) return;
+  QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w, &press);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
@@ -47,40 +59,24 @@ int main(int argc, char** argv) {
   const QString shots = QString::fromLocal8Bit(argv[3]);
   QDir().mkpath(shots);
 
-  qvapp::QtEventLoop events;
-  qv::FreeImageLoader loader;
-  qv::SystemClock clock;
-  qv::Session s(qv::Platform{&loader, &events, &clock});
-  qv::QtSettingsStore store(argv[2]);
-  ScriptedDesktop desktop;  // answers "Confimer quitter" with Yes
-  QWidget* owner = nullptr;
-  qvapp::QtDialogs dialogs(owner);
-  qv::Form1 form1(s);
-  qvapp::MainWindow w(form1, store, desktop, dialogs);
-  owner = &w;
-  w.FollowEvents(events);
-  w.ShowWithinScreen();
-  Check(WaitFor([&] { return w.isVisible() && w.windowHandle() && w.windowHandle()->isExposed(); }, 10),
-        "la fenêtre est affichée");
+  qvsession::Program p(argv[2]);  // its desktop answers "Confimer quitter" with Yes
+  qv::Session& s = p.s;
+  qvapp::MainWindow& w = p.w;
   CheckWithinScreen(w, "la fenêtre principale");
 
   w.Load(argv[1]);
   Check(s.ImageCount() >= 2, "le projet est chargé");
-  Check(WaitFor([&] { return s.RunState == 0 && !form1.Busy; }, 30), "les vignettes sont construites");
+  Check(WaitFor([&] { return s.RunState == 0 && !p.form1.Busy; }, 30), "les vignettes sont construites");
   // "Auto" of "Niveau" stretches the picture between the computed levels
   // (the simulated project was saved with it off).
   QCheckBox* automatic = w.findChild<QCheckBox*>("Check3");
   Check(automatic != nullptr, "la case Auto existe");
   if (automatic) automatic->click();
-  Check(form1.Check3 == 1 && !form1.Text1.empty(), "Auto remplit Minimum et Maximum");
+  Check(p.form1.Check3 == 1 && !p.form1.Text1.empty(), "Auto remplit Minimum et Maximum");
   // The second image, with its guide-star mark.
-  if (QLabel* second = w.findChild<QLabel*>("Image1_2")) {
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), second->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(second, &press);
-  }
+  Press(w.findChild<QLabel*>("Image1_2"), QPointF(5, 5));
   Check(s.CurPic == 2, "la deuxième image est choisie");
-  Check(form1.Shape2.Visible, "la marque de l'étoile guide est là");
+  Check(p.form1.Shape2.Visible, "la marque de l'étoile guide est là");
   w.Refresh();
   QCoreApplication::processEvents();
   Shot(w, shots, "main-window-loaded");
@@ -89,9 +85,7 @@ int main(int argc, char** argv) {
   Check(run && run->isEnabled(), "E&xécuter est disponible");
   bool sawRunning = false;
   QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (s.RunState == 1) sawRunning = true;
-  });
+  QObject::connect(&probe, &QTimer::timeout, [&] { sawRunning |= s.RunState == 1; });
   probe.start(20);
   if (run) run->trigger();  // returns when the run is over
   probe.stop();
@@ -99,10 +93,9 @@ int main(int argc, char** argv) {
   Check(s.RunState == 0, "le passage est terminé");
   Check(s.stack.StackCount >= 2, "les images sont empilées");
   Check(!s.dest.DestSumR.Empty() && !s.dest.DestWeightR.Empty(), "la destination contient la pile");
-  float maxWeight = 0;
-  for (int y = 0; y <= s.dest.DestWeightR.UBound2(); ++y)
-    for (int x = 0; x <= s.dest.DestWeightR.UBound1(); ++x) maxWeight = std::max(maxWeight, s.dest.DestWeightR(x, y));
-  Check(maxWeight >= 2, "plusieurs images se recouvrent dans la destination");
+  const qv::Plane<float>& weights = s.dest.DestWeightR;
+  Check(!weights.Empty() && *std::max_element(weights.Data(), weights.Data() + weights.Size()) >= 2,
+        "plusieurs images se recouvrent dans la destination");
   w.Refresh();
   QCoreApplication::processEvents();
   Shot(w, shots, "main-window-after-run");
@@ -113,7 +106,7 @@ int main(int argc, char** argv) {
   Check(editor && editor->isVisible() && destination && destination->isVisible(),
         "l'éditeur et la fenêtre destination s'ouvrent");
   if (editor && destination) {
-    WaitFor([&] { return editor->windowHandle() && editor->windowHandle()->isExposed(); }, 5);
+    Exposed(*editor);
     CheckWithinScreen(*destination, "la fenêtre destination");
     CheckWithinScreen(*editor, "l'éditeur");
     const QImage first = destination->Shown();
@@ -121,11 +114,7 @@ int main(int argc, char** argv) {
       black->setText(QStringLiteral("1500"));
       emit black->textEdited(black->text());
     }
-    if (QWidget* curve = editor->findChild<QWidget*>("Picture2")) {
-      QMouseEvent press(QEvent::MouseButtonPress, QPointF(90, 40), curve->mapToGlobal(QPointF(90, 40)), Qt::LeftButton,
-                        Qt::LeftButton, Qt::NoModifier);
-      QApplication::sendEvent(curve, &press);
-    }
+    Press(editor->findChild<QWidget*>("Picture2"), QPointF(90, 40));
     Check(destination->Shown() != first, "les niveaux et la courbe changent l'image");
     QCoreApplication::processEvents();
     Shot(*destination, shots, "destination-window");
@@ -142,7 +131,7 @@ int main(int argc, char** argv) {
   // The zone dialog above the main window, and the debug log beside it.
   if (auto* zone = w.findChild<QRadioButton*>("Option2_4")) zone->click();
   Check(w.zoneDialog() && w.zoneDialog()->isVisible(), "le dialogue Zone s'ouvre");
-  WaitFor([&] { return w.zoneDialog()->windowHandle() && w.zoneDialog()->windowHandle()->isExposed(); }, 5);
+  Exposed(*w.zoneDialog());
   if (w.zoneDialog()) {
     CheckWithinScreen(*w.zoneDialog(), "le dialogue Zone");
     Shot(*w.zoneDialog(), shots, "zone-dialog");
@@ -161,18 +150,16 @@ int main(int argc, char** argv) {
   // The Options dialog, as the menu shows it (modal): captured, then closed
   // with "Annuler".
   bool optionsShown = false;
-  QTimer::singleShot(300, [&] {
-    if (QWidget* dialog = QApplication::activeModalWidget()) {
-      optionsShown = dialog->objectName() == "Form5";
-      CheckWithinScreen(*dialog, "le dialogue Options");
-      // OK and "Annuler" inside the dialog, so on the screen.
-      for (const char* name : {"Command1", "Command2"})
-        if (auto* b = dialog->findChild<QPushButton*>(name))
-          Check(dialog->rect().contains(QRect(b->mapTo(dialog, QPoint(0, 0)), b->size())),
-                "les boutons du dialogue Options sont visibles");
-      Shot(*dialog, shots, "options-dialog");
-      if (auto* cancel = dialog->findChild<QPushButton*>("Command2")) cancel->click();
-    }
+  qvsession::WhenShown<QDialog>("le dialogue Options", [&](QDialog* dialog) {
+    optionsShown = dialog->objectName() == "Form5";
+    CheckWithinScreen(*dialog, "le dialogue Options");
+    // OK and "Annuler" inside the dialog, so on the screen.
+    for (const char* name : {"Command1", "Command2"})
+      if (auto* b = dialog->findChild<QPushButton*>(name))
+        Check(dialog->rect().contains(QRect(b->mapTo(dialog, QPoint(0, 0)), b->size())),
+              "les boutons du dialogue Options sont visibles");
+    Shot(*dialog, shots, "options-dialog");
+    if (auto* cancel = dialog->findChild<QPushButton*>("Command2")) cancel->click();
   });
   if (QAction* options = w.findChild<QAction*>("mnu_3")) options->trigger();
   Check(optionsShown, "le dialogue Options s'ouvre");
@@ -181,7 +168,8 @@ int main(int argc, char** argv) {
   const std::string tempBase = s.stack.TempBase;
   w.close();
   Check(!w.isVisible(), "la fenêtre se ferme après confirmation");
-  Check(desktop.questions.size() == 1 && desktop.questions[0] == "Confimer quitter", "la confirmation est demandée");
+  Check(p.desktop.questions.size() == 1 && p.desktop.questions[0] == "Confimer quitter",
+        "la confirmation est demandée");
   bool leftover = false;
   if (!tempBase.empty()) {
     const std::filesystem::path base(tempBase);

@@ -3,19 +3,30 @@
 // answers "Confimer quitter" with Yes.
 #pragma once
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/main_window.h"
 #include "app/qt_platform.h"
+#include "core/session.h"
+#include "platform/desktop.h"
+#include "platform/settings_store.h"
+#include "workspace/form1.h"
 
 namespace qvsession {
 
@@ -38,10 +49,45 @@ inline bool WaitFor(const std::function<bool()>& done, double seconds) {
   return true;
 }
 
+// Lets the program work until `w` is on the screen.
+inline bool Exposed(QWidget& w, double seconds = 5) {
+  return WaitFor([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, seconds);
+}
+
+// Runs `answer` on the next modal window of type T once it shows, while
+// the command that opened it waits in its own event loop.
+template <class T>
+void WhenShown(const char* what, std::function<void(T*)> answer) {
+  auto* timer = new QTimer;
+  auto waited = std::make_shared<QElapsedTimer>();
+  waited->start();
+  QObject::connect(timer, &QTimer::timeout, [timer, waited, what, answer] {
+    if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget()); w && w->isVisible()) {
+      timer->stop();
+      timer->deleteLater();
+      answer(w);
+    } else if (waited->elapsed() > 60000) {
+      timer->stop();
+      timer->deleteLater();
+      Check(false, std::string(what) + " s'ouvre");
+    }
+  });
+  timer->start(50);
+}
+
+// The guide star of a simulated night's first frame, as its truth file
+// gives it.
+inline QPointF FirstGuideStar(const QString& night) {
+  QFile truth(night + "/truth.json");
+  if (!truth.open(QIODevice::ReadOnly)) return {};
+  const QJsonObject first = QJsonDocument::fromJson(truth.readAll())["frames"][0].toObject();
+  return {first["guideX"].toDouble(), first["guideY"].toDouble()};
+}
+
 // A window's frame lies in the free area of its screen, once the window
 // manager has framed it.
 inline void CheckWithinScreen(QWidget& w, const std::string& what) {
-  WaitFor([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 5);
+  Exposed(w);
   QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
   // On a busy machine the window manager may still be placing and fitting
   // the frame: a window that does not fit still fails after the wait.
@@ -74,18 +120,36 @@ inline void Shot(QWidget& w, const QString& folder, const char* name) {
 }
 
 // The screen's desktop, with "Confimer quitter" answered Yes.
-class ScriptedDesktop : public qvapp::QtDesktop {
- public:
-  ScriptedDesktop() : qvapp::QtDesktop(owner_) {}
+struct ScriptedDesktop : qvapp::QtDesktop {
+  ScriptedDesktop() : qvapp::QtDesktop(owner) {}
   std::vector<std::string> questions;
   bool AskYesNo(const std::string& text) override {
     questions.push_back(text);
     return true;
   }
   void OpenFolder(const std::string&) override {}
+  QWidget* owner = nullptr;
+};
 
- private:
-  QWidget* owner_ = nullptr;
+// The program as it starts: a session on the Qt event loop, a keys' store
+// made from `settings`, and the main window shown within the screen.
+struct Program {
+  qvapp::QtEventLoop events;
+  qv::FreeImageLoader loader;
+  qv::SystemClock clock;
+  qv::Session s{qv::Platform{&loader, &events, &clock}};
+  qv::QtSettingsStore store;
+  ScriptedDesktop desktop;
+  QWidget* owner = nullptr;
+  qvapp::QtDialogs dialogs{owner};
+  qv::Form1 form1{s};
+  qvapp::MainWindow w{form1, store, desktop, dialogs};
+  explicit Program(const char* settings) : store(settings) {
+    owner = &w;
+    w.FollowEvents(events);
+    w.ShowWithinScreen();
+    Check(Exposed(w, 10), "la fenêtre est affichée");
+  }
 };
 
 }  // namespace qvsession
