@@ -144,7 +144,7 @@ struct Program {
   qvapp::QtDialogs dialogs{owner};
   qv::Form1 form1{s};
   qvapp::MainWindow w{form1, store, desktop, dialogs};
-  explicit Program(const char* settings) : store(settings) {
+  explicit Program(const char* settings) : store(std::string(settings)) {
     owner = &w;
     w.FollowEvents(events);
     w.ShowWithinScreen();
