@@ -363,6 +363,16 @@ class MainWindowTest : public QObject {
     events.Yield();
     QVERIFY(second && events.served == 2);
   }
+  void dialogsOpenOverTheActiveWindow() {
+    QWidget owner, editor;
+    editor.show();
+    QApplication::setActiveWindow(&editor);
+    QTRY_COMPARE(QApplication::activeWindow(), &editor);
+    QCOMPARE(qvapp::DialogOwner(&owner), &editor);
+    editor.hide();
+    QApplication::setActiveWindow(nullptr);
+    QCOMPARE(qvapp::DialogOwner(&owner), &owner);
+  }
   void theClosingWaitSleepsAndServesEvents() {
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     int rounds = 0;
