@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <random>
@@ -54,9 +55,14 @@ std::map<int, qvtest::RunLine> RunImages(const std::string& out) {
   return run;
 }
 
+// The simulator's first `count` frames of `folder`, quoted for the shell.
 std::string Frames(const std::string& folder, int count) {
   std::string list;
-  for (int f = 1; f <= count; ++f) list.append(" ").append(qvtest::Q(folder + "/frame00" + std::to_string(f) + ".fts"));
+  for (int f = 1; f <= count; ++f) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame%03d.fts", f);
+    list.append(" ").append(qvtest::Q(folder + name));
+  }
   return list;
 }
 
