@@ -43,6 +43,8 @@ std::vector<Bad> BadFiles() {
       // Uncompressed pixels cut short: refused before they are read.
       {"cut24.bmp", qvtest::BmpFile(4000, 3000, 24, 0, {}, {1, 2, 3, 4}),
        "fichier tronqué (36000000 octets de pixels attendus, 4 présents)"},
+      {"cut_top_down.bmp", qvtest::BmpFile(4000, -3000, 24, 0, {}, {1, 2, 3, 4}),
+       "fichier tronqué (36000000 octets de pixels attendus, 4 présents)"},
       {"cut8.bmp", qvtest::BmpFile(5001, 5000, 8, 0, std::vector<uint8_t>(1024, 9), {1, 2, 3}),
        "fichier tronqué (25020000 octets de pixels attendus, 3 présents)"},
       {"cut.tif", qvtest::OneStripTiff(12000, 10000, 8, 4096, 7), "fin de fichier"},

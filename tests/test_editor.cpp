@@ -375,11 +375,12 @@ TEST_F(EditorRender, HiddenMaximumBlacksOutASaturatedStarAndItsHalo) {
     for (int i = -1; i <= 1; ++i)
       if (i || j) pic(5 + i, 5 + j) = Rgb(200, 200, 200);
   pic(7, 5) = Rgb(60, 60, 60);  // on the circle of radius 2: the average 45
+  pic(4, 6) = Rgb(45, 45, 45);  // inside it, no brighter than that average: kept
   Plane<int32_t> radius1 = pic;
   ASSERT_TRUE(HideSaturated(pic, 2));
   // (7, 5) is on the circle, not inside it.
-  EXPECT_EQ(std::tuple(pic(5, 5), pic(4, 4), pic(6, 5), pic(7, 5), pic(8, 8)),
-            std::tuple(0, 0, 0, Rgb(60, 60, 60), Rgb(40, 40, 40)));
+  EXPECT_EQ(std::tuple(pic(5, 5), pic(4, 4), pic(6, 5), pic(7, 5), pic(8, 8), pic(4, 6)),
+            std::tuple(0, 0, 0, Rgb(60, 60, 60), Rgb(40, 40, 40), Rgb(45, 45, 45)));
   // Radius 1 only blacks the saturated pixel.
   ASSERT_TRUE(HideSaturated(radius1, 1));
   EXPECT_EQ(std::pair(radius1(5, 5), radius1(4, 4)), std::pair(0, Rgb(200, 200, 200)));
@@ -389,6 +390,16 @@ TEST_F(EditorRender, HiddenMaximumBlacksOutASaturatedStarAndItsHalo) {
   for (int x = 0; x < 5; ++x) fifth(x, 0) = Rgb(0, 0, 255);
   EXPECT_FALSE(HideSaturated(fifth, 3));
   EXPECT_EQ(std::pair(fifth(2, 0), fifth(2, 1)), std::pair(0, Rgb(100, 100, 100)));
+}
+
+// The zoom box takes a typed percent rounded half to even, and nothing
+// outside 1..32767.
+TEST_F(EditorControls, ZoomBoxRoundsHalfToEven) {
+  for (const auto& [typed, percent] : {std::pair("62.5", 62), std::pair("63.5", 64), std::pair("0.5", 0),
+                                       std::pair("40000", 0), std::pair("75", 75)}) {
+    f.Combo1 = typed;
+    EXPECT_EQ(f.ZoomPercent(), percent) << typed;
+  }
 }
 
 TEST_F(EditorRender, ColourScaleStarIsHiddenWhenTheMaximumIs) {
