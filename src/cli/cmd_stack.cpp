@@ -498,26 +498,21 @@ int CmdStack(const Args& args) {
     request.first = qv::RangeBoundFromText(s, a.first);
     request.last = qv::RangeBoundFromText(s, a.last);
   }
+  const std::string tempFolder = qv::TemporaryFolderShown();
+  std::fprintf(stderr, "dossier temporaire : %s\n", tempFolder.c_str());
+  // A temporary folder that is missing or cannot be written would leave
+  // every frame out after all of them were read: said before any work.
+  if (!qv::FolderWritable(tempFolder)) {
+    const int err = errno;  // of the folder's own test, when it is one
+    std::error_code ec;
+    Complain("dossier temporaire inutilisable : " +
+             qv::ErrorWords(qv::ErrorNumberOfSystem(std::filesystem::is_directory(tempFolder, ec) ? err : ENOENT),
+                            tempFolder, qv::FileTask::Temporary));
+    return 1;
+  }
   // The temporary files of the run must fit in the temporary folder; the
   // check comes before the guide star is looked for and any image is
   // processed for the run, and leaves the run as it would have been.
-  std::fprintf(stderr, "dossier temporaire : %s\n", qv::TemporaryFolderShown().c_str());
-  // A temporary folder that is missing or cannot be written would leave
-  // every frame out after all of them were read: said before any work.
-  {
-    const std::string folder = qv::TemporaryFolderShown();
-    std::error_code ec;
-    int err = 0;
-    if (!std::filesystem::is_directory(folder, ec))
-      err = ENOENT;
-    else if (::access(folder.c_str(), W_OK) != 0)
-      err = errno;
-    if (err != 0) {
-      Complain("dossier temporaire inutilisable : " +
-               qv::ErrorWords(qv::ErrorNumberOfSystem(err), folder, qv::FileTask::Temporary));
-      return 1;
-    }
-  }
   if (a.spaceCheck) {
     if (const qv::TempSpace space = qv::TempSpaceForRun(s, request); !space.Enough()) {
       Complain("espace libre insuffisant dans " + space.folder + " : " + std::to_string(space.FreeMo()) +
