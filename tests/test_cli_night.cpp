@@ -55,8 +55,6 @@ std::string Numbered(const char* stem, int k) {
   return name;
 }
 
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
-
 }  // namespace
 
 TEST(CliMaster, DarkAndMaskAreThePerPixelMedianAndRefuseOtherSizes) {
@@ -74,8 +72,8 @@ TEST(CliMaster, DarkAndMaskAreThePerPixelMedianAndRefuseOtherSizes) {
   const CliResult r =
       Cli(dir, "master dark" + files + " " + Q(dir.File("other.fts")) + " --out " + Q(dir.File("md.fts")));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(Has(r.out, "\"used\":4")) << r.out;
-  EXPECT_TRUE(Has(r.out, "other.fts\",\"reason\":\"taille 8 x 5")) << r.out;
+  EXPECT_TRUE(qvtest::Contains(r.out, "\"used\":4")) << r.out;
+  EXPECT_TRUE(qvtest::Contains(r.out, "other.fts\",\"reason\":\"taille 8 x 5")) << r.out;
   const std::vector<int> got = qvtest::ReadFitsImage(dir.File("md.fts")).values;
   ASSERT_EQ(got.size(), static_cast<size_t>(kW * kH));
   for (size_t i = 0; i < got.size(); ++i) {
@@ -145,10 +143,10 @@ TEST_F(CliNight, AFolderOfLightsStacksInNameOrderBesideTheFirstImageWithoutOut) 
   // The result takes the beginning the frames' names share.
   const std::string out = dir.File("lights/frame.fts");
   EXPECT_TRUE(std::filesystem::exists(out));
-  EXPECT_TRUE(Has(r.err, out)) << r.err;
-  EXPECT_TRUE(Has(r.err, "3 images combinées sur 3 acceptées → " + out)) << r.err;
+  EXPECT_TRUE(qvtest::Contains(r.err, out)) << r.err;
+  EXPECT_TRUE(qvtest::Contains(r.err, "3 images combinées sur 3 acceptées → " + out)) << r.err;
   // Single-plane frames without Mono: the summary says what was written.
-  EXPECT_TRUE(Has(r.out, "\"planes\":3") && Has(r.out, "0x18040")) << r.out;
+  EXPECT_TRUE(qvtest::Contains(r.out, "\"planes\":3") && qvtest::Contains(r.out, "0x18040")) << r.out;
 }
 
 // A project whose images are nowhere names them; one cut short says at
@@ -157,15 +155,16 @@ TEST_F(CliNight, AProjectSaysWhichImagesAreMissingAndWhereItEnds) {
   const std::string project = qvtest::ReadText(dir.File("sky/project.txt"));
   const CliResult missing = Cli(dir, "stack " + Q(dir.File("sky/project.txt")) + " --out " + Q(dir.File("r.fts")));
   EXPECT_EQ(missing.status, 1);
-  EXPECT_TRUE(Has(missing.err, "ligne 17, image introuvable : " + dir.File("sky/frame001.fts") + "\n") &&
-              Has(missing.err, "sky/frame003.fts") && Has(missing.err, "aucune image du projet"))
+  EXPECT_TRUE(qvtest::Contains(missing.err, "ligne 17, image introuvable : " + dir.File("sky/frame001.fts") + "\n") &&
+              qvtest::Contains(missing.err, "sky/frame003.fts") &&
+              qvtest::Contains(missing.err, "aucune image du projet"))
       << missing.err;
   size_t at = 0;
   for (int line = 0; line < 5; ++line) at = project.find('\n', at) + 1;
   std::ofstream(dir.File("short.txt"), std::ios::binary) << project.substr(0, at);
   const CliResult cut = Cli(dir, "stack " + Q(dir.File("short.txt")) + " --out " + Q(dir.File("r.fts")));
   EXPECT_EQ(cut.status, 1);
-  EXPECT_TRUE(Has(cut.err, "ligne 5 : le fichier s'arrête avant la fin attendue")) << cut.err;
+  EXPECT_TRUE(qvtest::Contains(cut.err, "ligne 5 : le fichier s'arrête avant la fin attendue")) << cut.err;
 }
 
 TEST(CliHelp, EveryCommandAnswersHelp) {
@@ -174,7 +173,7 @@ TEST(CliHelp, EveryCommandAnswersHelp) {
                               "tiff-all", "fits-header"}) {
     const CliResult r = Cli(dir, std::string(command) + " --help");
     EXPECT_EQ(r.status, 0) << command << r.err;
-    EXPECT_TRUE(Has(r.out, command)) << command << ": " << r.out;
+    EXPECT_TRUE(qvtest::Contains(r.out, command)) << command << ": " << r.out;
   }
   EXPECT_EQ(Cli(dir, "--version").out, std::string("quelvista-cli ") + QUELVISTA_VERSION + "\n");
 }
