@@ -115,12 +115,10 @@ TEST(AutoStretch, StatisticsReadOnlyTheCoveredFiniteValues) {
 // level, renders dim but visible, and the stars keep their cores.
 TEST(AutoStretch, ASimulatedNightRendersItsSkyDimAndItsStarsWhole) {
   TempDir dir;
-  const std::string sim = dir.File("nuit");
-  ASSERT_EQ(qvtest::Cli(dir, "simulate --out '" + sim +
-                                 "' --frames 8 --width 480 --height 320 --dither 20 --cloud 5 --hot-pixels "
-                                 "--vignetting --calibrated --calibration-frames 4 --seed 7")
-                .status,
-            0);
+  const std::string sim =
+      qvtest::SimulateNight(dir, "nuit",
+                            "--frames 8 --width 480 --height 320 --dither 20 --cloud 5 --hot-pixels "
+                            "--vignetting --calibrated --calibration-frames 4 --seed 7");
   for (const bool masters : {true, false}) {
     TestSession ts;
     Session& s = *ts;
