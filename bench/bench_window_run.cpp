@@ -4,7 +4,7 @@
 // than the engine's own work.
 //
 // usage: QT_QPA_PLATFORM=offscreen quelvista_bench_window_run [--frames N] [--size WxH]
-//          [--rounds R] [--one-core] [--only outil|fenetre]
+//          [--rounds R] [--one-core] [--only outil|fenetre] [--paints]
 // Simulates N seeded mono frames (20 of 2048 x 1536 by default, dither 20,
 // the guide star given by the project) in a temporary folder, runs the
 // project in both ways (or only the one named, to profile it), and prints
@@ -13,15 +13,18 @@
 // the machine, the waits between the two cores' halves of a split spin
 // while the other half waits for a core, and the figures vary from round to
 // round: --one-core runs every loop on one core, which shows the cost of
-// the work itself.
+// the work itself. --paints counts the paint events each widget class gets
+// during the window's runs, per frame.
 #include <sys/resource.h>
 
 #include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,6 +52,20 @@ void Profile(const char* command) {
   std::fputs(command, control);
   std::fflush(control);
 }
+
+// Paint events per widget class and name, counted while a window run lasts.
+class PaintCounter : public QObject {
+ public:
+  bool counting = false;
+  std::map<std::string, int> counts;
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (counting && e->type() == QEvent::Paint)
+      ++counts[std::string(o->metaObject()->className()) + " " + o->objectName().toStdString() +
+               (o->objectName().isEmpty() && o->parent() ? " dans " + o->parent()->objectName().toStdString() : "")];
+    return false;
+  }
+};
+PaintCounter* paints = nullptr;
 
 double CpuSeconds() {
   rusage u{};
@@ -158,7 +175,9 @@ RunCpu WindowRun(const std::string& project) {
     cpu.frames.clear();
     Profile("enable\n");
     cpu.start = CpuSeconds();
+    if (paints) paints->counting = true;
     run->trigger();
+    if (paints) paints->counting = false;
     cpu.end = CpuSeconds();
     Profile("disable\n");
     if (!f.LastRun.outcome)
@@ -205,6 +224,9 @@ int main(int argc, char** argv) {
     } else if (a == "--only") {
       only = next;
       ++k;
+    } else if (a == "--paints") {
+      paints = new PaintCounter;
+      app.installEventFilter(paints);
     } else if (a == "--one-core") {
       oneCore = true;
       qv::UseSecondCore(false);
@@ -235,6 +257,11 @@ int main(int argc, char** argv) {
     window.push_back(w.Total());
     toolWalk.push_back(t.PerFrame());
     windowWalk.push_back(w.PerFrame());
+  }
+  if (paints) {
+    std::printf("peintures par image (%d tours) :\n", rounds);
+    for (const auto& [name, n] : paints->counts)
+      std::printf("  %6.2f  %s\n", n / static_cast<double>(rounds * o.frames), name.c_str());
   }
   const double a = Median(tool), b = Median(window), pa = Median(toolWalk), pb = Median(windowWalk);
   std::printf(

@@ -281,6 +281,11 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
             differing += px(x, y) != one(0, 0);
           }
         EXPECT_EQ(differing, 0) << l.black << " " << l.white << " step " << step << " kind " << kind;
+        // Planes known to be alike are drawn as if they had been compared.
+        Plane<int32_t> known, compared;
+        qv::DrawImage(r, r, r, l.black, l.white, step, mono, known, true);
+        qv::DrawImage(r, r, r, l.black, l.white, step, mono, compared);
+        EXPECT_TRUE(known == compared) << l.black << " " << l.white << " step " << step << " kind " << kind;
       }
   // Other steps (0 counts as 1); empty or mismatched planes give nothing.
   EXPECT_TRUE(qv::DrawImage(r, g, b, 0, 1, 8, false).HasSize(64, 33));

@@ -170,6 +170,59 @@ TEST(Pipeline, WholeImageStepsRunOnlyForListImages) {
   EXPECT_EQ(s->pic.PicR.Width(), 6);  // a master keeps its size
 }
 
+// A frame the pipeline calls grey holds one value in its three planes
+// (the display then draws it without comparing them): never wrongly so,
+// whatever routes, calibrates or reshapes the planes; and a plain grey
+// camera's frame, masked and flat-fielded, is called grey.
+TEST(Pipeline, FramesCalledGreyHoldOneValueInTheirThreePlanes) {
+  TempDir dir;
+  const std::string mono = dir.File("m31x.fts"), red = dir.File("m31r.fts"), colour = dir.File("rgb.fts");
+  std::vector<int> values = Ramp(64, 1000, 37);
+  values[9] = 30000;  // a hot pixel
+  qvtest::WriteFits16(mono, 8, 8, 1, values);
+  qvtest::WriteFits16(red, 8, 8, 1, values);
+  std::vector<int> planes = values;
+  for (int k = 0; k < 128; ++k) planes.push_back(values[static_cast<size_t>(k % 64)] + 5 * (k / 64 + 1));
+  qvtest::WriteFits16(colour, 8, 8, 3, planes);
+  const struct Case {
+    const char* what;
+    const std::string* file;
+    int32_t options;
+    bool grey;
+  } cases[] = {
+      {"grey", &mono, 0, true},
+      {"mask and flat", &mono, FlatApply | HotMaskOn, true},
+      {"routed to red", &red, 0, false},
+      {"three planes", &colour, 0, false},
+      {"dark of three planes", &mono, DarkSub, false},
+      {"binned", &mono, Bin2x2, false},
+      {"hot pixels", &mono, HotCalc, false},
+      {"gradient", &mono, GradRemove, false},
+  };
+  for (const Case& c : cases) {
+    TestSession s(*c.file);
+    s->opt.UseMask = c.options;
+    qvtest::SetPlane(s->cal.DarkR, 8, 8, std::vector<int32_t>(64, 100));
+    s->cal.DarkG = s->cal.DarkR;
+    qvtest::SetPlane(s->cal.DarkB, 8, 8, std::vector<int32_t>(64, 90));
+    qvtest::SetPlane(s->cal.FlatPic, 8, 8, Ramp(64, 900, 3));
+    s->cal.FlatMean = 1000;
+    s->cal.HotMask.Redim(7, 7);
+    s->cal.HotMask(3, 3) = 1;
+    bool grey = !c.grey;
+    ASSERT_TRUE(ProcessPic(*s, 1, 1, grey)) << c.what;
+    EXPECT_EQ(grey, c.grey) << c.what;
+    if (grey) {
+      EXPECT_TRUE(s->pic.PicR == s->pic.PicG && s->pic.PicR == s->pic.PicB) << c.what;
+    }
+  }
+  // A failed frame is not called grey.
+  TestSession s(dir.File("missing.fts"));
+  bool grey = true;
+  EXPECT_FALSE(ProcessPic(*s, 1, 1, grey));
+  EXPECT_FALSE(grey);
+}
+
 // Rows of camera values and rows beyond them (negative, near 2^29, past
 // the last bin), masked or not, of lengths that do not fill the four
 // tables, count as the plain pixel-by-pixel rule counts them.

@@ -886,8 +886,15 @@ void MainWindow::Refresh() {
   SetText(Text5_, f.Text5);
   SetText(Text6_, f.Text6);
   if (f.Option1 >= 0 && f.Option1 <= 2) Option1_[static_cast<size_t>(f.Option1)]->setChecked(true);
-  Picture4_->setPixmap(f.Picture4.Empty() ? QPixmap() : QPixmap::fromImage(PackedToImage(f.Picture4).scaled(64, 64)));
-  Picture5_->setPixmap(f.Picture5.Empty() ? QPixmap() : QPixmap::fromImage(PackedToImage(f.Picture5).scaled(64, 64)));
+  // The guide thumbnails change once a frame at most, while the window is
+  // mirrored many times: a label given a new pixmap repaints, greyed again
+  // while the run disables it.
+  for (auto [label, model, mirrored] :
+       {std::tuple{Picture4_, &f.Picture4, &mirrored4_}, std::tuple{Picture5_, &f.Picture5, &mirrored5_}}) {
+    if (*model == *mirrored && !(model->Empty() && !label->pixmap().isNull())) continue;
+    *mirrored = *model;
+    label->setPixmap(model->Empty() ? QPixmap() : QPixmap::fromImage(PackedToImage(*model).scaled(64, 64)));
+  }
   Text7_->setVisible(f.Text7Visible);
   Text8_->setVisible(f.Text7Visible);
   Label11_->setVisible(f.Text7Visible);

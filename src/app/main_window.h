@@ -194,6 +194,7 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   QGroupBox* Frame4_ = nullptr;
   std::array<QRadioButton*, 3> Option1_{};
   QLabel *Picture4_ = nullptr, *Picture5_ = nullptr;
+  qv::Plane<int32_t> mirrored4_, mirrored5_;  // what the guide thumbnails show
   QLineEdit *Text7_ = nullptr, *Text8_ = nullptr;
   QLabel* Label11_ = nullptr;
   QLabel *Label1_ = nullptr, *Label6_ = nullptr;

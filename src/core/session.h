@@ -81,6 +81,10 @@ struct CurrentImage {
   Plane<int32_t> PicPixels;
   // Gradient grid of the last gradient removal: 1 for a cell with samples.
   Plane<uint8_t> GradMask;
+  // Set only while a frame just processed is shown, when its three planes
+  // are known to hold the same values: drawing them then need not compare
+  // them. Anything else that changes the planes runs outside that moment.
+  bool KnownGrey = false;
 };
 
 // The calibration masters and whether each is in use.

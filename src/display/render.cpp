@@ -85,7 +85,7 @@ void DrawRows(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int3
 }  // namespace
 
 void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, double black, double white,
-               int step, bool mono, Plane<int32_t>& out) {
+               int step, bool mono, Plane<int32_t>& out, bool knownGrey) {
   if (r.Empty() || g.Size() < r.Size() || b.Size() < r.Size() || g.Width() < r.Width() || b.Width() < r.Width()) {
     out.Erase();
     return;
@@ -117,7 +117,7 @@ void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int
     // frame, known by its first row, is not compared.
     const size_t rowBytes = static_cast<size_t>(r.Width()) * sizeof(int32_t);
     const bool greyFrame =
-        std::memcmp(r.Row(0), g.Row(0), rowBytes) == 0 && std::memcmp(r.Row(0), b.Row(0), rowBytes) == 0;
+        knownGrey || (std::memcmp(r.Row(0), g.Row(0), rowBytes) == 0 && std::memcmp(r.Row(0), b.Row(0), rowBytes) == 0);
     std::vector<uint8_t> bytes(mono ? 0 : kTabulated);
     std::vector<int32_t> packed(greyFrame ? kTabulated : 0);
     for (int32_t v = 0; v < (mono && !greyFrame ? 0 : kTabulated); ++v) {
@@ -146,7 +146,8 @@ void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int
         const int x1 = std::min(last, x0 + kRun - 1);
         const size_t span = static_cast<size_t>((x1 - x0) * step + 1) * sizeof(int32_t);
         const int s0 = x0 * step;
-        if (std::memcmp(rr + s0, gr + s0, span) == 0 && std::memcmp(rr + s0, br + s0, span) == 0) {
+        // Planes known to be alike are not read twice more to be compared.
+        if (knownGrey || (std::memcmp(rr + s0, gr + s0, span) == 0 && std::memcmp(rr + s0, br + s0, span) == 0)) {
           for (int x = x0, sx = s0; x <= x1; ++x, sx += step) {
             const int32_t v = rr[sx];
             o[x] = static_cast<uint32_t>(v) < static_cast<uint32_t>(kTabulated) ? packed[static_cast<size_t>(v)]

@@ -20,8 +20,10 @@ Plane<int32_t> DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const
                          double white, int step, bool mono);
 // The same into `out`, whose storage is reused when it has the size already
 // (a view redrawing the same image); empty planes leave it empty.
+// `knownGrey` says the three planes hold the same values, which the caller
+// knows from how they were made: they are then not compared.
 void DrawImage(const Plane<int32_t>& r, const Plane<int32_t>& g, const Plane<int32_t>& b, double black, double white,
-               int step, bool mono, Plane<int32_t>& out);
+               int step, bool mono, Plane<int32_t>& out, bool knownGrey = false);
 
 // Where and how large a view shows a w x h pixel array.
 struct PixelsGeometry {

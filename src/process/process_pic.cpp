@@ -193,7 +193,7 @@ void DecodeFileRow(const Samples& buf, const ImageEntry& e, int p, int y, int st
   }
 }
 
-bool Body(Session& s, int index, int step) {
+bool Body(Session& s, int index, int step, bool& grey) {
   // 1. Path and kind.
   const std::string path = ImagePath(s, index);
   const std::string kind = FileKind(path);
@@ -363,14 +363,24 @@ bool Body(Session& s, int index, int step) {
   s.pic.HasG = has[1];
   s.pic.HasB = has[2];
 
+  // A single plane copied into all three stays grey through the mask and
+  // the flat, which treat the three alike; darks have planes of their own.
+  grey = planesInFile == 1 && chan == 0 && !s.cal.UseDark;
+
   // 12. Raw colour-filter-array readouts become colour.
-  if (e.ImgFlags & FlagRawCfa) DecodeCfa(s, e.ImgFlags);
+  if (e.ImgFlags & FlagRawCfa) {
+    grey = false;
+    DecodeCfa(s, e.ImgFlags);
+  }
 
   // 13. Levels.
   buf.Release();
   if (!ComputeLevels(s)) Fail("aucun pixel exploitable");
 
   // 14. Whole-image steps, list images only.
+  if (index > 0 &&
+      (s.opt.Has(HotCalc) || s.opt.Has(Bin2x2) || s.opt.Has(GradRemove) || (s.cal.UseHotMask && s.opt.Has(MaskFill))))
+    grey = false;
   if (index > 0) {
     if (s.opt.Has(HotCalc)) RemoveHotPixels(s);
     if ((s.cal.UseHotMask && s.opt.Has(MaskFill)) || (s.opt.Has(HotCalc) && s.opt.Has(CalcFill))) FillEmpty(s);
@@ -426,9 +436,15 @@ bool ComputeLevels(Session& s) {
 }
 
 Outcome ProcessPic(Session& s, int index, int step) {
+  bool grey = false;
+  return ProcessPic(s, index, step, grey);
+}
+
+Outcome ProcessPic(Session& s, int index, int step, bool& grey) {
   Outcome result = Outcome::Failure("");
+  grey = false;
   try {
-    if (Body(s, index, step)) result = Outcome::Success();
+    if (Body(s, index, step, grey)) result = Outcome::Success();
   } catch (const StepFailure& f) {
     result = Outcome::Failure(f.why);
   } catch (const RuntimeError& err) {
@@ -439,6 +455,7 @@ Outcome ProcessPic(Session& s, int index, int step) {
   // Common exit: the files were closed where they were opened; the
   // decoded picture is never kept.
   if (!result.ok && s.pic.PicPixels.Size() != 1) s.pic.PicPixels.Redim(0, 0);
+  if (!result.ok) grey = false;
   return result;
 }
 

@@ -13,6 +13,10 @@ namespace qv {
 // failure says why (and gives the run-time error number where there is
 // one). A stop requested while the pixels are read is a failure too.
 Outcome ProcessPic(Session& s, int index, int step);
+// The same; on success `grey` tells whether the three planes are known to
+// hold the same values (a single-plane file routed to all three and only
+// steps that treat the three alike); false when that is not known.
+Outcome ProcessPic(Session& s, int index, int step, bool& grey);
 
 // How the reason of a failed ProcessPic begins when a floating-point file
 // holds values that are not numbers or are infinite; the rest names the

@@ -28,18 +28,27 @@ FrameMarks MarksOf(const Session& s, const ImageEntry& e) {
 
 Outcome ProcessAndTrack(Session& s, int i, bool reload, FrameListener& shown) {
   Outcome processed;
+  bool grey = false;
   s.progress.Yield();
   try {
     if (reload) {
       s.CurPic = static_cast<int16_t>(i);
       shown.Loading(i);
       s.progress.Yield();
-      processed = ProcessPic(s, i, 1);
+      processed = ProcessPic(s, i, 1, grey);
       shown.Processed(i, processed);
       s.progress.Yield();
     }
     ImageEntry& e = s.Entry(i);
-    shown.Shown(i);
+    {
+      // The planes just made are shown before anything else touches them.
+      struct Known {
+        bool& flag;
+        ~Known() { flag = false; }
+      } known{s.pic.KnownGrey};
+      s.pic.KnownGrey = reload && processed.ok && grey;
+      shown.Shown(i);
+    }
     // Without planes there is nothing to measure the marks against.
     if (s.pic.PicR.Empty()) Raise(kErrSubscript);
     shown.Marks(i, MarksOf(s, e));

@@ -25,10 +25,12 @@ void ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool s
                                                  s.opt.PixRatio, 0, false);
   if (r.Empty() || ShowsAsIs(view)) {
     // Shown as it is drawn: no copy of a picture as large as the image.
-    DrawImage(r, s.pic.PicG, s.pic.PicB, m.levels.black, m.levels.white, zoomStep, s.opt.Has(Mono), m.shown);
+    DrawImage(r, s.pic.PicG, s.pic.PicB, m.levels.black, m.levels.white, zoomStep, s.opt.Has(Mono), m.shown,
+              s.pic.KnownGrey);
     m.pixels.Erase();
   } else {
-    DrawImage(r, s.pic.PicG, s.pic.PicB, m.levels.black, m.levels.white, zoomStep, s.opt.Has(Mono), m.pixels);
+    DrawImage(r, s.pic.PicG, s.pic.PicB, m.levels.black, m.levels.white, zoomStep, s.opt.Has(Mono), m.pixels,
+              s.pic.KnownGrey);
     ShowPixels(m.pixels,
                ShowPixelsGeometry(m.pixels.Width(), m.pixels.Height(), s.opt.Has(PixAspect), s.opt.PixRatio, 0, false),
                m.shown);
