@@ -241,6 +241,26 @@ void PauseWithEvents(double seconds) {
   }
 }
 
+namespace {
+
+// Qt 6 moved the file dialog's type names ("Folder") to the icon provider,
+// whose context its French file does not have yet: they are looked up
+// under the file dialog, where they were before.
+class MovedTexts : public QTranslator {
+ public:
+  MovedTexts(const QTranslator& qt, QObject* parent) : QTranslator(parent), qt_(qt) {}
+  QString translate(const char* context, const char* source, const char* disambiguation, int n) const override {
+    if (qstrcmp(context, "QAbstractFileIconProvider") != 0) return {};
+    return qt_.translate("QFileDialog", source, disambiguation, n);
+  }
+  bool isEmpty() const override { return false; }
+
+ private:
+  const QTranslator& qt_;
+};
+
+}  // namespace
+
 bool InstallFrenchTranslations() {
   auto* app = QCoreApplication::instance();
   if (!app) return false;
@@ -250,7 +270,7 @@ bool InstallFrenchTranslations() {
     delete qt;
     return false;
   }
-  return QCoreApplication::installTranslator(qt);
+  return QCoreApplication::installTranslator(qt) && QCoreApplication::installTranslator(new MovedTexts(*qt, app));
 }
 
 QRect WithinArea(const QRect& frame, const QRect& area) {

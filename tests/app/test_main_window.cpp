@@ -398,6 +398,8 @@ class MainWindowTest : public QObject {
                     QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(box.button(QMessageBox::Yes)->text().remove('&'), QStringLiteral("Oui"));
     QCOMPARE(box.button(QMessageBox::No)->text().remove('&'), QStringLiteral("Non"));
+    QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder", "All other platforms"),
+             QStringLiteral("Dossier"));
     // The file dialogs' filters and folders.
     QCOMPARE(qvapp::FilterText("Image Astro (FTS FIT BMP JPEG TIF)", "*.fts;*.fit"),
              QStringLiteral("Image Astro (FTS FIT BMP JPEG TIF) (*.fts *.fit)"));
