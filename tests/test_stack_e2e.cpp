@@ -146,10 +146,12 @@ TEST(StackRun, StopLeavesNothingBehind) {
       const bool combining = ts.form1.Caption.rfind("W=", 0) == 0;
       if (s.RunState == 1 && (duringCombination ? combining : done == 3)) s.RunState = 2;
     };
-    RunStack(ts.form1);
+    const RunResult run = RunStack(ts.form1);
     EXPECT_EQ(s.RunState, 0);
     EXPECT_TRUE(s.dest.DestFileName.empty());
     EXPECT_EQ(done, duringCombination ? 5 : 3);
+    // Stopped, not failed, wherever the stop came: the report says so.
+    EXPECT_TRUE(run.stopped);
     if (!duringCombination) {
       EXPECT_EQ(ts.form1.Label6, "3/5 Ok");
       // Images done out of the five to do; a stop ends the reports.

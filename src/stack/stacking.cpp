@@ -170,6 +170,9 @@ RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
     std::vector<int> combined;
     std::string caption;
     result.outcome = FinalCombination(s, shown.Expand(range.expand), caption, &combined);
+    // A stop asked while the frames are combined ends the run there: it
+    // was stopped, not failed.
+    if (!result.outcome && s.progress.StopRequestedWithoutYield()) result.stopped = true;
     if (!caption.empty()) shown.ResultReady(caption);
     // The files that reached the result, against the images they came from.
     if (result.outcome)
