@@ -289,6 +289,11 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).total,
             "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; 1 illisible, empilée quand même ; "
             "exécution arrêtée");
+  // ... and the summary says how to keep them out.
+  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice,
+            "l'image illisible redonne les pixels de la précédente : décochez-la, ou lancez « Marques "
+            "automatiques », qui la décoche");
+  run.frames[0].processed = qv::Outcome::Success();
   // A guide star clicked on the first image, its reference left where it
   // was inherited: the summary says what to do; once placed, nothing.
   qv::ImageEntry& first = s.Img[1];

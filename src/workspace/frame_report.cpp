@@ -173,6 +173,14 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
         report.advice = "la référence de l'image " + std::to_string(run->first) +
                         " n'est pas sur son étoile guide : Maj+clic sur l'étoile, ou « Marques automatiques »";
     }
+    // What an unreadable frame adds is the planes left by the frame before
+    // it: the user is told how to keep it out.
+    if (unread > 0)
+      report.advice += std::string(report.advice.empty() ? "" : " ; ") +
+                       (unread == 1 ? "l'image illisible redonne les pixels de la précédente : décochez-la, ou "
+                                      "lancez « Marques automatiques », qui la décoche"
+                                    : "les images illisibles redonnent les pixels de la précédente : décochez-les, "
+                                      "ou lancez « Marques automatiques », qui les décoche");
   }
   return report;
 }
