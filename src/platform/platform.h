@@ -64,10 +64,12 @@ class FreeImageLoader : public PictureLoader {
 using EventLoop = Progress;
 
 // Progress without windows: a yield runs an optional hook (tests and the
-// command-line tool use it to request a stop); the last report is kept.
+// command-line tool use it to request a stop); the last report is kept, and
+// heard by another hook.
 class HeadlessProgress : public Progress {
  public:
   std::function<void()> onYield;
+  std::function<void(const std::string&, double)> onReport;
   long yields = 0;
   std::string caption;
   double done = -1;
@@ -78,6 +80,7 @@ class HeadlessProgress : public Progress {
   void Report(const std::string& text, double fraction) override {
     caption = text;
     done = fraction;
+    if (onReport) onReport(text, fraction);
   }
   // With `duringAside` set, RunAside runs its work on a thread of its own
   // and the hook here meanwhile, as a window's handlers run while it waits

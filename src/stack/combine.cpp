@@ -326,7 +326,9 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
   if (wd < 0 || hd < 0) Raise(kErrSubscript);
   if ((int64_t{wd} + 1) * (int64_t{hd} + 1) > kMaxCanvasPixels) Raise(kErrOutOfMemory);
   const std::string t = "W=" + std::to_string(wd + 1) + "  H=" + std::to_string(hd + 1);
-  s.progress.Report(t);
+  // The combination shows how far it has come from nothing again: the
+  // files read (the first half when the bands of a rejection follow).
+  s.progress.Report(t, 0);
   s.progress.Yield();
   Destination& d = s.dest;
   for (Plane<float>* p : {&d.DestSumR, &d.DestSumG, &d.DestSumB, &d.DestWeightR, &d.DestWeightG, &d.DestWeightB})
@@ -345,7 +347,7 @@ bool Combine(Session& s, bool expand, std::vector<int>* combined) {
   uint64_t heldBytes = 0;
   for (int k = 1; k <= s.stack.StackCount; ++k) {
     std::string caption = t + " - " + std::to_string(k) + "/" + std::to_string(s.stack.StackCount);
-    s.progress.Report(caption);
+    s.progress.Report(caption, (rejecting ? 0.5 : 1.0) * (k - 1) / s.stack.StackCount);
     const std::string name = TempFileName(s, k);
     if (!FileExists(name)) continue;
     caption += " Ok";

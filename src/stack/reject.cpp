@@ -228,7 +228,7 @@ bool CombineLayers(Session& s, const std::vector<ParkedLayer>& layers, const Rej
   for (const ParkedLayer& l : layers) greyEven = greyEven && l.grey && !l.weighted;
   for (int b = 0; b < bands; ++b) {
     const std::string words = caption + " - bande " + std::to_string(b + 1) + "/" + std::to_string(bands) + " Rejet";
-    s.progress.Report(words);
+    s.progress.Report(words, 0.5 + 0.5 * b / bands);
     s.messages->ShowDebugLine(words);
     const int from = b * bandRows, to = std::min(hd, from + bandRows - 1);
     for (size_t l = 0; l < n; ++l)
