@@ -111,7 +111,21 @@ void mnuSavePrj_Click(Form1& f, FileDialogs& dialogs) {
     r.defaultExt = "txt";
     name = SavedName(r, dialogs.SaveFile(r));
   });
-  if (!name.empty()) Ignoring([&] { SaveProject(f, name); });
+  if (name.empty()) return;
+  ProjectSave saved;
+  Ignoring([&] { saved = SaveProject(f, name); });
+  // The user hears where the project went, or why it did not.
+  switch (saved.outcome) {
+    case ProjectSave::Saved:
+      f.StatusText = "Projet enregistré : " + name;
+      break;
+    case ProjectSave::Failed:
+      f.StatusText = "Projet non enregistré : " + ErrorWords(saved.error, name, FileTask::ProjectSave);
+      break;
+    case ProjectSave::EmptyList:
+      f.StatusText = "Projet non enregistré : la liste des images est vide";
+      break;
+  }
 }
 
 void mnuLoadPrj_Click(Form1& f, FileDialogs& dialogs) {

@@ -443,6 +443,12 @@ class MainWindowTest : public QObject {
     p.dialogs.save = qvapp::S(project);
     p.Action("mnuSavePrj")->trigger();
     QVERIFY(QFile::exists(project));
+    QCOMPARE(p.w.statusBar()->currentMessage(), QStringLiteral("Projet enregistré : ") + project);
+    // A folder that is not there: the status bar says so, in words.
+    p.dialogs.save = qvapp::S(dir_.filePath("absent/projet.txt"));
+    p.Action("mnuSavePrj")->trigger();
+    QVERIFY2(p.w.statusBar()->currentMessage().startsWith(QStringLiteral("Projet non enregistré : ")),
+             qPrintable(p.w.statusBar()->currentMessage()));
     // "Nouveau" clears the view and keeps the levels.
     auto* h2 = p.Control<QScrollBar>("HScroll2");
     auto* label1 = p.Control<QLabel>("Label1");
