@@ -578,6 +578,7 @@ void MainWindow::Thumbnail(int i) {
   // The thumbnail goes to the strip only: the main picture shows the
   // current image at the zoom, never a drawing made for the strip.
   thumbs_[i] = PackedToImage(qv::ThumbnailPicture(s_));
+  ++thumbsChanged_;
   Refresh();
 }
 
@@ -767,9 +768,12 @@ void MainWindow::RebuildStrip() {
     // An entry that comes back under this number is another image: its
     // old thumbnail must not stand for it.
     thumbs_.erase(static_cast<int>(Image1_.size()));
+    ++thumbsChanged_;
+    if (framedCell_ == static_cast<int>(Image1_.size())) framedCell_ = 0;
     delete Image1_.back()->parentWidget();
     Image1_.pop_back();
     Check9_.pop_back();
+    stripShown_.pop_back();
   }
   while (Image1_.size() + 1 < n) {
     const int i = static_cast<int>(Image1_.size()) + 1;
@@ -781,6 +785,7 @@ void MainWindow::RebuildStrip() {
     image->setObjectName(QStringLiteral("Image1_%1").arg(i));
     image->setAlignment(Qt::AlignCenter);
     image->setMinimumSize(124, 40);
+    image->setStyleSheet("border: 2px solid transparent;");
     image->installEventFilter(this);
     auto* check = new QCheckBox(cell);
     check->setObjectName(QStringLiteral("Check9_%1").arg(i));
@@ -794,6 +799,7 @@ void MainWindow::RebuildStrip() {
     stripLayout_->insertWidget(stripLayout_->count() - 1, cell);
     Image1_.push_back(image);
     Check9_.push_back(check);
+    stripShown_.emplace_back();
   }
 }
 
@@ -814,34 +820,55 @@ void MainWindow::Refresh() {
   mnuZone_->setChecked(f.mnuZone);
 
   RebuildStrip();
-  for (size_t k = 0; k < Image1_.size(); ++k) {
+  // The window is mirrored several times an image while a run of hundreds
+  // goes on: the strip is walked only when its model or thumbnails changed,
+  // and each cell is given only what changed in it, since a font, palette
+  // or style set again, even the same, lays it out anew. The user changes
+  // only the checks: they are compared with the boxes themselves each time.
+  for (size_t k = 0; k < Check9_.size(); ++k)
+    if (const bool on = f.Check9[k + 1].Value != 0; Check9_[k]->isChecked() != on) Check9_[k]->setChecked(on);
+  const bool stripChanged = f.Check9 != stripModel_ || thumbsChanged_ != stripThumbs_;
+  for (size_t k = 0; stripChanged && k < Image1_.size(); ++k) {
     const int i = static_cast<int>(k) + 1;
     const qv::StripCheckBox& box = f.Check9[static_cast<size_t>(i)];
     QCheckBox* check = Check9_[k];
-    check->setText(Q(box.Caption));
-    check->setChecked(box.Value != 0);
-    QFont font = check->font();
-    font.setBold(box.Bold);
-    check->setFont(font);
-    QPalette pal = check->palette();
-    pal.setColor(QPalette::WindowText, QColor::fromRgb(static_cast<QRgb>(box.ForeColor)));
-    check->setPalette(pal);
+    StripShown& shown = stripShown_[k];
+    if (!shown.box || shown.box->Caption != box.Caption) check->setText(Q(box.Caption));
+    if (!shown.box || shown.box->Bold != box.Bold) {
+      QFont font = check->font();
+      font.setBold(box.Bold);
+      check->setFont(font);
+    }
+    if (!shown.box || shown.box->ForeColor != box.ForeColor) {
+      QPalette pal = check->palette();
+      pal.setColor(QPalette::WindowText, QColor::fromRgb(static_cast<QRgb>(box.ForeColor)));
+      check->setPalette(pal);
+    }
+    shown.box = box;
     auto it = thumbs_.find(i);
-    if (it != thumbs_.end() &&
-        (Image1_[k]->pixmap().isNull() || Image1_[k]->property("serial") != it->second.cacheKey())) {
+    if (it != thumbs_.end() && shown.thumb != it->second.cacheKey()) {
       const QPixmap thumb = QPixmap::fromImage(it->second.scaledToWidth(120, Qt::SmoothTransformation));
       Image1_[k]->setPixmap(thumb);
       // A long list scrolls: the strip must not squeeze the thumbnails to
       // slivers of their pictures (the 2-pixel selection border included).
       Image1_[k]->setMinimumHeight(std::max(40, thumb.height() + 4));
-      Image1_[k]->setProperty("serial", it->second.cacheKey());
-    } else if (it == thumbs_.end()) {
+      shown.thumb = it->second.cacheKey();
+    } else if (it == thumbs_.end() && shown.thumb != 0) {
       Image1_[k]->clear();
+      shown.thumb = 0;
     }
-    // The selection frame around the selected thumbnail. A style sheet
-    // set again, even the same, styles the widget anew: only a change is set.
-    const QString frame = i == f.VScroll1Value ? "border: 2px solid red;" : "border: 2px solid transparent;";
-    if (Image1_[k]->styleSheet() != frame) Image1_[k]->setStyleSheet(frame);
+  }
+  if (stripChanged) {
+    stripModel_ = f.Check9;
+    stripThumbs_ = thumbsChanged_;
+  }
+  // The selection frame around the selected thumbnail: moved, not redrawn.
+  const int framed = f.VScroll1Value >= 1 && f.VScroll1Value <= static_cast<int>(Image1_.size()) ? f.VScroll1Value : 0;
+  if (framed != framedCell_) {
+    if (framedCell_ >= 1)
+      Image1_[static_cast<size_t>(framedCell_ - 1)]->setStyleSheet("border: 2px solid transparent;");
+    if (framed >= 1) Image1_[static_cast<size_t>(framed - 1)]->setStyleSheet("border: 2px solid red;");
+    framedCell_ = framed;
   }
   Picture11_->setVisible(true);
   Picture10_->setVisible(f.Picture10Visible);

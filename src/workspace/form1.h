@@ -26,6 +26,7 @@ struct StripCheckBox {
   // Text colour 0xRRGGBB and weight: they show the registration flags.
   int32_t ForeColor = 0;
   bool Bold = false;
+  bool operator==(const StripCheckBox&) const = default;
 };
 
 // A mark drawn over the main picture, in display pixels.
