@@ -306,6 +306,28 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.s.CurPic, int16_t{2});
     QTest::keyClick(&p.w, Qt::Key_Down);
     QCOMPARE(p.s.CurPic, int16_t{3});
+    // What the model's boxes say reaches the strip, and only the selected
+    // thumbnail is framed; a box set back behind the mirror's back follows.
+    auto* box2 = p.w.findChild<QCheckBox*>("Check9_2");
+    p.f.Check9[2].ForeColor = 0xFF0000;
+    p.f.Check9[2].Bold = true;
+    p.f.Check9[2].Caption = "renommée.fts";
+    p.w.Refresh();
+    QVERIFY(box2->font().bold() && box2->palette().color(QPalette::WindowText) == QColor(255, 0, 0) &&
+            box2->text() == QStringLiteral("renommée.fts"));
+    for (int i = 1; i <= 4; ++i)
+      QCOMPARE(p.w.findChild<QLabel*>(QStringLiteral("Image1_%1").arg(i))->styleSheet().contains("red"), i == 3);
+    p.f.Check9[2].Bold = false;
+    p.w.Refresh();
+    QVERIFY(!box2->font().bold());
+    auto* box3 = p.w.findChild<QCheckBox*>("Check9_3");
+    QVERIFY(p.f.Check9[3].Value == 0 && !box3->isChecked());
+    {
+      const QSignalBlocker quiet(box3);
+      box3->setChecked(true);
+    }
+    p.w.Refresh();
+    QVERIFY(!box3->isChecked());
     // A click the tracking will not use says which box to tick.
     QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
     QVERIFY2(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")),
