@@ -761,6 +761,18 @@ void MainWindow::PlacePicture() {
   Picture1_->move(left, top);
 }
 
+namespace {
+
+// The colour of a label's box frame, the same enabled or not: the strip is
+// disabled while a run goes on and its selection must still show.
+void FrameColour(QLabel* label, const QColor& colour) {
+  QPalette pal = label->palette();
+  pal.setColor(QPalette::WindowText, colour);
+  label->setPalette(pal);
+}
+
+}  // namespace
+
 void MainWindow::RebuildStrip() {
   const size_t n = f_.Check9.size();
   // Elements above the model's upper bound are removed, highest first.
@@ -785,7 +797,12 @@ void MainWindow::RebuildStrip() {
     image->setObjectName(QStringLiteral("Image1_%1").arg(i));
     image->setAlignment(Qt::AlignCenter);
     image->setMinimumSize(124, 40);
-    image->setStyleSheet("border: 2px solid transparent;");
+    // The selection frame is the label's own 2-pixel box, drawn in its text
+    // colour: moving it repaints two labels, where a style sheet would lay
+    // the whole strip out again.
+    image->setFrameShape(QFrame::Box);
+    image->setLineWidth(2);
+    FrameColour(image, Qt::transparent);
     image->installEventFilter(this);
     auto* check = new QCheckBox(cell);
     check->setObjectName(QStringLiteral("Check9_%1").arg(i));
@@ -865,9 +882,8 @@ void MainWindow::Refresh() {
   // The selection frame around the selected thumbnail: moved, not redrawn.
   const int framed = f.VScroll1Value >= 1 && f.VScroll1Value <= static_cast<int>(Image1_.size()) ? f.VScroll1Value : 0;
   if (framed != framedCell_) {
-    if (framedCell_ >= 1)
-      Image1_[static_cast<size_t>(framedCell_ - 1)]->setStyleSheet("border: 2px solid transparent;");
-    if (framed >= 1) Image1_[static_cast<size_t>(framed - 1)]->setStyleSheet("border: 2px solid red;");
+    if (framedCell_ >= 1) FrameColour(Image1_[static_cast<size_t>(framedCell_ - 1)], Qt::transparent);
+    if (framed >= 1) FrameColour(Image1_[static_cast<size_t>(framed - 1)], Qt::red);
     framedCell_ = framed;
   }
   Picture11_->setVisible(true);

@@ -316,7 +316,8 @@ class MainWindowTest : public QObject {
     QVERIFY(box2->font().bold() && box2->palette().color(QPalette::WindowText) == QColor(255, 0, 0) &&
             box2->text() == QStringLiteral("renommée.fts"));
     for (int i = 1; i <= 4; ++i)
-      QCOMPARE(p.w.findChild<QLabel*>(QStringLiteral("Image1_%1").arg(i))->styleSheet().contains("red"), i == 3);
+      QCOMPARE(p.w.findChild<QLabel*>(QStringLiteral("Image1_%1").arg(i))->palette().color(QPalette::WindowText),
+               i == 3 ? QColor(Qt::red) : QColor(Qt::transparent));
     p.f.Check9[2].Bold = false;
     p.w.Refresh();
     QVERIFY(!box2->font().bold());
