@@ -785,7 +785,7 @@ void MainWindow::RebuildStrip() {
     delete Image1_.back()->parentWidget();
     Image1_.pop_back();
     Check9_.pop_back();
-    stripShown_.pop_back();
+    stripPictures_.pop_back();
   }
   while (Image1_.size() + 1 < n) {
     const int i = static_cast<int>(Image1_.size()) + 1;
@@ -816,7 +816,7 @@ void MainWindow::RebuildStrip() {
     stripLayout_->insertWidget(stripLayout_->count() - 1, cell);
     Image1_.push_back(image);
     Check9_.push_back(check);
-    stripShown_.emplace_back();
+    stripPictures_.push_back(0);
   }
 }
 
@@ -849,30 +849,32 @@ void MainWindow::Refresh() {
     const int i = static_cast<int>(k) + 1;
     const qv::StripCheckBox& box = f.Check9[static_cast<size_t>(i)];
     QCheckBox* check = Check9_[k];
-    StripShown& shown = stripShown_[k];
-    if (!shown.box || shown.box->Caption != box.Caption) check->setText(Q(box.Caption));
-    if (!shown.box || shown.box->Bold != box.Bold) {
+    // A cell made since the last mirror has nothing to compare with.
+    const qv::StripCheckBox* was =
+        static_cast<size_t>(i) < stripModel_.size() ? &stripModel_[static_cast<size_t>(i)] : nullptr;
+    if (!was || was->Caption != box.Caption) check->setText(Q(box.Caption));
+    if (!was || was->Bold != box.Bold) {
       QFont font = check->font();
       font.setBold(box.Bold);
       check->setFont(font);
     }
-    if (!shown.box || shown.box->ForeColor != box.ForeColor) {
+    if (!was || was->ForeColor != box.ForeColor) {
       QPalette pal = check->palette();
       pal.setColor(QPalette::WindowText, QColor::fromRgb(static_cast<QRgb>(box.ForeColor)));
       check->setPalette(pal);
     }
-    shown.box = box;
+    qint64& picture = stripPictures_[k];
     auto it = thumbs_.find(i);
-    if (it != thumbs_.end() && shown.thumb != it->second.cacheKey()) {
+    if (it != thumbs_.end() && picture != it->second.cacheKey()) {
       const QPixmap thumb = QPixmap::fromImage(it->second.scaledToWidth(120, Qt::SmoothTransformation));
       Image1_[k]->setPixmap(thumb);
       // A long list scrolls: the strip must not squeeze the thumbnails to
       // slivers of their pictures (the 2-pixel selection border included).
       Image1_[k]->setMinimumHeight(std::max(40, thumb.height() + 4));
-      shown.thumb = it->second.cacheKey();
-    } else if (it == thumbs_.end() && shown.thumb != 0) {
+      picture = it->second.cacheKey();
+    } else if (it == thumbs_.end() && picture != 0) {
       Image1_[k]->clear();
-      shown.thumb = 0;
+      picture = 0;
     }
   }
   if (stripChanged) {
@@ -934,7 +936,7 @@ void MainWindow::Refresh() {
   // while the run disables it.
   for (auto [label, model, mirrored] :
        {std::tuple{Picture4_, &f.Picture4, &mirrored4_}, std::tuple{Picture5_, &f.Picture5, &mirrored5_}}) {
-    if (*model == *mirrored && !(model->Empty() && !label->pixmap().isNull())) continue;
+    if (*model == *mirrored) continue;
     *mirrored = *model;
     label->setPixmap(model->Empty() ? QPixmap() : QPixmap::fromImage(PackedToImage(*model).scaled(64, 64)));
   }

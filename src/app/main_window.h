@@ -9,7 +9,6 @@
 #include <array>
 #include <map>
 #include <memory>
-#include <optional>
 
 #include "app/editor_windows.h"
 #include "app/qt_platform.h"
@@ -172,16 +171,11 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   QVBoxLayout* stripLayout_ = nullptr;
   std::vector<QLabel*> Image1_;
   std::vector<QCheckBox*> Check9_;
-  // What each strip cell was last given: its model's check box and the
-  // thumbnail's picture (0 for none).
-  struct StripShown {
-    std::optional<qv::StripCheckBox> box;  // none before the first mirror
-    qint64 thumb = 0;
-  };
-  std::vector<StripShown> stripShown_;
-  // The strip's model and thumbnails as last mirrored, and the cell that
-  // has the selection frame (0 for none).
+  // The strip's model as last mirrored, the picture each cell's thumbnail
+  // was made from (0 for none), the thumbnails' changes as last mirrored,
+  // and the cell that has the selection frame (0 for none).
   std::vector<qv::StripCheckBox> stripModel_;
+  std::vector<qint64> stripPictures_;
   int thumbsChanged_ = 0, stripThumbs_ = -1;
   int framedCell_ = 0;
   QScrollBar* VScroll1_ = nullptr;

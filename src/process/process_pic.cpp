@@ -377,11 +377,11 @@ bool Body(Session& s, int index, int step, bool& grey) {
   buf.Release();
   if (!ComputeLevels(s)) Fail("aucun pixel exploitable");
 
-  // 14. Whole-image steps, list images only.
-  if (index > 0 &&
-      (s.opt.Has(HotCalc) || s.opt.Has(Bin2x2) || s.opt.Has(GradRemove) || (s.cal.UseHotMask && s.opt.Has(MaskFill))))
-    grey = false;
+  // 14. Whole-image steps, list images only; each may treat the planes
+  // apart, so a frame they reshape is no longer known grey.
   if (index > 0) {
+    if (s.opt.Has(HotCalc) || s.opt.Has(Bin2x2) || s.opt.Has(GradRemove) || (s.cal.UseHotMask && s.opt.Has(MaskFill)))
+      grey = false;
     if (s.opt.Has(HotCalc)) RemoveHotPixels(s);
     if ((s.cal.UseHotMask && s.opt.Has(MaskFill)) || (s.opt.Has(HotCalc) && s.opt.Has(CalcFill))) FillEmpty(s);
     if (s.opt.Has(Bin2x2)) Fuse2x2(s.pic.PicR, s.pic.PicG, s.pic.PicB);
