@@ -188,6 +188,12 @@ FAULTS = [
     ("src/stack/stacking.cpp", "s.progress.StopRequestedWithoutYield()) result.stopped = true;",
      "s.progress.StopRequestedWithoutYield()) result.stopped = false;",
      "run: a stop during the combination told as a failure"),
+    ("src/stack/accumulate.cpp", "      s.stack.KnownGreyFiles.insert(name);\n    } else {\n      writer->Start(name, parts);\n",
+     "    } else {\n      writer->Start(name, parts);\n      s.stack.KnownGreyFiles.insert(name);\n",
+     "combination: a colour frame's file read as grey"),
+    ("src/stack/combine.cpp", "planes[p]->Data()) + from, red + from, to - from);",
+     "planes[p]->Data()) + from, red + from, (to - from) / 2);",
+     "combination: half of a grey file's green and blue not copied from its red"),
 ]
 
 TARGETS = ["quelvista_tests", "quelvista_gui_tests", "quelvista-cli"]

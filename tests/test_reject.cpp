@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 
+#include "io/scratch_writer.h"
 #include "stack/accumulate.h"
 #include "stack/combine.h"
 #include "stack/reject.h"
@@ -58,12 +59,16 @@ std::vector<uint8_t> Reference(const RejectRule& rule, const std::vector<double>
 struct Night : qvtest::RunSession {
   using RunSession::RunSession;
   // Image i, its planes valued by f(plane, x, y), parked where it lies.
-  void Park(int i, int w, int h, const std::function<int32_t(int, int, int)>& f) {
+  // With a writer, the file is written aside as the tool's run writes it.
+  void Park(int i, int w, int h, const std::function<int32_t(int, int, int)>& f, ScratchWriter* writer = nullptr) {
     qvtest::SetPicture(s, w, h, f);
     s.CurPic = static_cast<int16_t>(i);
     s.guide.GuideX = s.guide.RotCentreX = s.guide.AnchorX = 10;
     s.guide.GuideY = s.guide.RotCentreY = s.guide.AnchorY = 10;
-    ASSERT_TRUE(AccumulateImage(s));
+    ASSERT_TRUE(AccumulateImage(s, writer));
+    if (writer) {
+      ASSERT_TRUE(writer->Await());
+    }
   }
 };
 
@@ -249,4 +254,44 @@ TEST(Combine, GreyFramesLeaveThePlanesOfThreeColours) {
           }
       }
     }
+}
+
+// A grey frame's file written aside is read by its red plane, copied to
+// green and blue: the sums, a rejection's layers and the planes the
+// combination leaves are those that reading its three planes gives, with
+// or without the median filter; a frame in colour is read whole.
+TEST(Combine, FilesWrittenGreyAsideReadAsTheirThreePlanes) {
+  auto same = [](const auto& a, const auto& b) {
+    return a.Size() == b.Size() && std::equal(a.Data(), a.Data() + a.Size(), b.Data());
+  };
+  for (const int16_t mode : {kRejectNone, kRejectSigma})
+    for (const int32_t useMask : {0, 0x800})
+      for (const int colourFrame : {0, 4}) {
+        std::unique_ptr<Night> nights[2];
+        for (const bool aside : {false, true}) {
+          auto n = std::make_unique<Night>(kFrames);
+          n->s.opt.RejectMode = mode;
+          n->s.opt.UseMask = useMask;
+          ScratchWriter writer;
+          for (int k = 1; k <= kFrames; ++k)
+            n->Park(
+                k, kW, kH,
+                [&](int p, int x, int y) {
+                  return Sky(k, x, y, 1000) + (OnTrail(k, x, y) ? 3000 : 0) + (k == colourFrame ? p * 5 : 0);
+                },
+                aside ? &writer : nullptr);
+          EXPECT_EQ(n->s.stack.KnownGreyFiles.size(), aside ? static_cast<size_t>(kFrames - (colourFrame > 0)) : 0u);
+          EXPECT_TRUE(CombineStack(n->s, false));
+          nights[aside] = std::move(n);
+        }
+        const Session &one = nights[0]->s, &other = nights[1]->s;
+        const std::string where = "mode " + std::to_string(mode) + " mask " + std::to_string(useMask) +
+                                  " colour frame " + std::to_string(colourFrame);
+        EXPECT_TRUE(same(one.pic.PicR, other.pic.PicR) && same(one.pic.PicG, other.pic.PicG) &&
+                    same(one.pic.PicB, other.pic.PicB))
+            << where;
+        EXPECT_TRUE(same(one.dest.DestSumR, other.dest.DestSumR) && same(one.dest.DestSumG, other.dest.DestSumG) &&
+                    same(one.dest.DestSumB, other.dest.DestSumB) && same(one.dest.DestWeightG, other.dest.DestWeightG))
+            << where;
+      }
 }

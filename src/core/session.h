@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/image_entry.h"
@@ -118,6 +119,10 @@ struct StackState {
   double StackAngle = 0;
   double RotAngleRef = 0;
   std::string TempBase;  // path prefix of the temporary files; empty until the first stack
+  // The temporary files of this run written from a grey frame (three equal
+  // planes): the combination reads their red plane and copies it, instead of
+  // reading all three and comparing them.
+  std::unordered_set<std::string> KnownGreyFiles;
 };
 
 // The destination: the accumulator (value = sum / weight where weight > 0)

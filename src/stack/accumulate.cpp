@@ -63,7 +63,7 @@ struct ImagePlacement {
   int32_t Y(double x, double y) const { return CLng(RoundHalfEven((x - gx) * s + (y - gy) * c) + ay); }
 };
 
-void WriteTempFile(const std::string& name, const Session& s, int32_t bx0, int32_t by0, int32_t bx1, int32_t by1,
+void WriteTempFile(const std::string& name, Session& s, int32_t bx0, int32_t by0, int32_t bx1, int32_t by1,
                    ScratchWriter* writer) {
   const size_t wh = static_cast<size_t>(s.stack.StackW1 + 1) * (s.stack.StackH1 + 1);
   std::vector<uint8_t> head(24);
@@ -79,13 +79,17 @@ void WriteTempFile(const std::string& name, const Session& s, int32_t bx0, int32
   // A file that could not be written whole is removed: the combination
   // then skips its number instead of reading a short image.
   const std::vector<std::span<const uint8_t>> parts = {head, bytes(s.pic.PicR), bytes(s.pic.PicG), bytes(s.pic.PicB)};
+  s.stack.KnownGreyFiles.erase(name);
   if (writer) {
     // A grey frame's three planes are one plane's bytes three times: the
-    // copy the writer takes is then a third of the size.
-    if (GreyPlanes(s.pic.PicR, s.pic.PicG, s.pic.PicB))
+    // copy the writer takes is then a third of the size. A write that fails
+    // later removes the file, which the combination then skips.
+    if (GreyPlanes(s.pic.PicR, s.pic.PicG, s.pic.PicB)) {
       writer->Start(name, {head, bytes(s.pic.PicR), bytes(s.pic.PicR), bytes(s.pic.PicR)});
-    else
+      s.stack.KnownGreyFiles.insert(name);
+    } else {
       writer->Start(name, parts);
+    }
     return;
   }
   const Outcome written = WriteScratchFile(name, parts);
@@ -105,6 +109,7 @@ Outcome AccumulateImage(Session& s, ScratchWriter* writer) {
       s.stack.CanvasMaxX = s.stack.CanvasMaxY = -100000;
       s.stack.StackAngle = 0;
       s.stack.RotAngleRef = 0;
+      s.stack.KnownGreyFiles.clear();
       if (e.ImgNewRot) {
         // On the first image a new rotation star only fixes the reference direction.
         e.ImgNewRot = e.ImgRot;
