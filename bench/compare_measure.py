@@ -7,7 +7,7 @@ average, the temporary-file floor, and the report.
     compare_measure.py siril-check RESULT REGISTERED...
         largest difference (ADU) between Siril's stack and a plain mean
     compare_measure.py floor FOLDER COUNT BYTES
-        seconds to write (fsync'd) and read back COUNT files of BYTES each
+        seconds to write (as the runs do) and read back COUNT files of BYTES each
     compare_measure.py report DATA [--set NAME | --markdown] [--shm]
     compare_measure.py trail TRUTH X0,Y0 PLAIN PLAIN_CLEAN REJECT REJECT_CLEAN
         the light of the satellite trails left in a plain stack and in a stack
@@ -187,7 +187,9 @@ def cmd_siril_check(result, registered):
 
 def cmd_floor(folder, count, size):
     count, size = int(count), int(size)
-    chunk = 16 << 20
+    # Written as the runs write their temporary files: in pieces of 256 KiB,
+    # without waiting for the disk (the kernel writes the pages out later).
+    chunk = 256 << 10
     buf = np.random.default_rng(1).integers(0, 256, min(chunk, max(size, 1)), dtype=np.uint8).tobytes()
     paths = [os.path.join(folder, f"plancher{k:04d}.bin") for k in range(count)]
     try:
@@ -198,11 +200,10 @@ def cmd_floor(folder, count, size):
                 left = size
                 while left > 0:
                     left -= os.write(fd, buf[: min(left, len(buf))])
-                os.fsync(fd)
             finally:
                 os.close(fd)
         t1 = time.perf_counter()
-        back = bytearray(chunk)
+        back = bytearray(16 << 20)
         for p in paths:
             with open(p, "rb", buffering=0) as f:
                 while f.readinto(back):
