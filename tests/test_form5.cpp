@@ -1,6 +1,6 @@
-// The Options menu command on the dialog's model (OK's rules for each
-// option are tested with the settings, its controls' visibility with the
-// window).
+// The Options menu command on the dialog's model: what it shows, and what
+// OK and "Annuler" rebuild (OK's rules for each option are tested with the
+// settings).
 #include <gtest/gtest.h>
 
 #include "core/options.h"
@@ -17,6 +17,7 @@ TEST(Form5, OptionsCommandShowsTheStoredFolderAndRebuildsTheMastersOnlyAfterOk) 
   MemorySettingsStore store;
   store.Set(kSettingsSection, "InitDir", "/stored/start");
   s->opt.InitDir = "/memory/start";
+  s->opt.UseMask = HotCalc | EdgeCut | PixAspect | GradRemove;
   s->opt.RejectMode = 5;  // a rejection the buttons do not offer
   s->cal.FlatPic.Redim(4, 4);
   s->ResizeImageArrays(1);
@@ -30,8 +31,10 @@ TEST(Form5, OptionsCommandShowsTheStoredFolderAndRebuildsTheMastersOnlyAfterOk) 
 
   s->OptionsApplied = true;  // left over from an earlier dialog
   OptionsCommand(s.form1, store, [](Form5& f) {
-    // The start folder is the stored one; the rejection shows as "Aucun",
-    // the kappas greyed.
+    // The frames of the options set show; the start folder is the stored
+    // one; the rejection shows as "Aucun", the kappas greyed.
+    EXPECT_TRUE(f.Frame4.Visible && f.Frame5.Visible && f.Text4Visible && f.HScroll1Visible && !f.Frame8.Visible &&
+                !f.Frame6.Visible);
     EXPECT_TRUE(f.Text1 == "/stored/start" && f.Option3[0] && !f.Text15Enabled && !f.Check17Enabled);
     f.Check2 = 1;
     f.Command2_Click();
