@@ -790,18 +790,13 @@ class MainWindowTest : public QObject {
   // the run's report lists every image.
   void automaticMarksFollowTheUsersStar() {
     Program p;
-    const std::vector<std::string> night = {qvapp::S(night_) + "/", "frame001.fts", "frame002.fts", "frame003.fts",
-                                            "frame004.fts",         "frame005.fts", "frame006.fts"};
-    QString message;
     During user([&] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        message = box->text();
-        box->accept();
-      }
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->accept();
     });
     // A reference placed with Maj+click wins over a guide star clicked on
     // empty sky; the marks, then a run.
-    p.dialogs.files = night;
+    p.dialogs.files = {qvapp::S(night_) + "/", "frame001.fts", "frame002.fts", "frame003.fts",
+                       "frame004.fts",         "frame005.fts", "frame006.fts"};
     p.Action("mnuLoad")->trigger();
     auto* picture = p.w.findChild<QWidget*>("Picture1");
     const double zoom = p.s.opt.PicZoom;
@@ -816,7 +811,6 @@ class MainWindowTest : public QObject {
     const qv::ImageEntry& first = p.s.Img[1];
     QVERIFY(first.ImgRefX == first.ImgGuideX && first.ImgRefY == first.ImgGuideY &&
             p.f.LastMarks.source == qv::StarSource::Reference);
-    QVERIFY2(message.contains(QStringLiteral("Images marquées : 6 sur 6")), qPrintable(message));
     QCOMPARE(p.s.CurPic, int16_t{1});
     const QPointF marked(first.ImgGuideX * p.s.pic.PicR.UBound1(), first.ImgGuideY * p.s.pic.PicR.UBound2());
     QVERIFY(std::hypot(marked.x() - nightGuide_.x(), marked.y() - nightGuide_.y()) < 3);
@@ -833,8 +827,6 @@ class MainWindowTest : public QObject {
             table->fontMetrics().horizontalAdvance(table->item(4, 4)->text()));
     table->cellClicked(2, 0);
     QCOMPARE(p.s.CurPic, int16_t{3});
-    QCOMPARE(p.w.statusBar()->currentMessage(),
-             QStringLiteral("5 images combinées sur 5 acceptées ; 1 refusée (qualité < 75.0 %)"));
     p.Action("mnuReport")->trigger();
     QVERIFY(!p.w.reportWindow()->isVisible());
   }
