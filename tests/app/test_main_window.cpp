@@ -359,25 +359,6 @@ class MainWindowTest : public QObject {
     }
   }
 
-  // The closing wait of a selection serves the events that come meanwhile
-  // and lasts its time, sleeping in between: the event loop goes round for
-  // those events and the deadline, not thousands of times.
-  void yieldsServeEventsAtTheirPace() {
-    qvapp::QtEventLoop events;
-    int mirrored = 0;
-    events.beforeYield = [&] { ++mirrored; };
-    events.serveEvery = std::chrono::hours(1);
-    bool first = false, second = false;
-    QTimer::singleShot(0, [&] { first = true; });
-    events.Yield();
-    QVERIFY(first);
-    QTimer::singleShot(0, [&] { second = true; });
-    events.Yield();
-    QVERIFY(!second && mirrored == 2 && events.served == 1);
-    events.serveEvery = std::chrono::nanoseconds(0);
-    events.Yield();
-    QVERIFY(second && events.served == 2);
-  }
   void dialogsOpenOverTheActiveWindow() {
     QWidget owner, editor;
     editor.show();
@@ -388,6 +369,10 @@ class MainWindowTest : public QObject {
     QApplication::setActiveWindow(nullptr);
     QCOMPARE(qvapp::DialogOwner(&owner), &owner);
   }
+
+  // The closing wait of a selection serves the events that come meanwhile
+  // and lasts its time, sleeping in between: the event loop goes round for
+  // those events and the deadline, not thousands of times.
   void theClosingWaitSleepsAndServesEvents() {
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     int rounds = 0;
