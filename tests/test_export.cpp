@@ -158,11 +158,9 @@ TEST(FitsHeaderView, CardsUpToEndAndCaption) {
   qvtest::WriteBytes(path, bytes);
   qvtest::TestSession s(path);
   const auto v = qv::mnuFITS_Click(s.form1);
-  ASSERT_TRUE(v.shown);
-  EXPECT_EQ(v.caption, "Entête FTS - m42.fits");
-  ASSERT_EQ(v.lines.size(), 4u);
-  EXPECT_EQ(v.lines[3].substr(0, 3), "end");
-  EXPECT_EQ(s.form1.DebugLog.size(), 4u);
+  ASSERT_TRUE(v.shown && v.lines.size() == 4);
+  EXPECT_EQ(std::tuple(v.caption, v.lines[3].substr(0, 3), s.form1.DebugLog.size()),
+            std::tuple("Entête FTS - m42.fits", "end", size_t{4}));
 
   // Without an END card: every whole card, the last block cut short too.
   std::vector<std::string> cards(40, "COMMENT");
