@@ -173,6 +173,17 @@ MainWindow::MainWindow(qv::Form1& f, qv::SettingsStore& store, qv::Desktop& desk
   setAcceptDrops(true);
   BuildMenus();
   BuildControls();
+  // Labels, bars and the status bar that change during a run paint their own
+  // background where it is the window's: the window behind them is then not
+  // painted again at every frame. Inside a group box the background is the
+  // box's, which they leave to it.
+  for (QWidget* w : findChildren<QWidget*>()) {
+    bool inBox = false;
+    for (QWidget* p = w->parentWidget(); p && !inBox; p = p->parentWidget()) inBox = qobject_cast<QGroupBox*>(p);
+    if (!inBox && (qobject_cast<QLabel*>(w) || qobject_cast<QProgressBar*>(w) || qobject_cast<QStatusBar*>(w) ||
+                   qobject_cast<QScrollBar*>(w)))
+      w->setAutoFillBackground(true);
+  }
   InstallHooks();
   qApp->installEventFilter(this);
   resize(kPreferredSize);
