@@ -12,7 +12,6 @@
 #include <sstream>
 
 #include "stack/auto_marks.h"
-#include "stack/frame_score.h"
 #include "stack/frames.h"
 #include "stack/stacking.h"
 #include "support.h"
@@ -162,30 +161,6 @@ TEST(AutoMarks, FramesAreScoredAndTheBlurredOnesLeftOutOnRequest) {
       EXPECT_EQ(RunImages(r.out).count(f), wide ? 0u : 1u) << "frame " << f;
     }
     EXPECT_TRUE(factor != "1.5" || marks.at(3).reason == "FWHM 6.0 > 1.5 x médiane") << marks.at(3).reason;
-  }
-}
-
-// A star's width and roundness from its moments, whatever its size and
-// however it is drawn out; none near the border.
-TEST(AutoMarks, AStarsShapeIsReadFromItsMoments) {
-  for (const auto& [sx, sy, turn] : {std::tuple{1.2, 1.2, 0.0}, {2.5, 2.5, 0.0}, {2.4, 1.2, 0.0}, {2.0, 1.5, 0.6}}) {
-    qv::Plane<int32_t> r, g, b;
-    r.Redim(99, 79);
-    const double cx = 49.3, cy = 38.8, c = std::cos(turn), s = std::sin(turn);
-    for (int y = 0; y < 80; ++y)
-      for (int x = 0; x < 100; ++x) {
-        const double u = c * (x - cx) + s * (y - cy), v = -s * (x - cx) + c * (y - cy);
-        r(x, y) =
-            static_cast<int32_t>(std::lround(500 + 20000 * std::exp(-u * u / (2 * sx * sx) - v * v / (2 * sy * sy))));
-      }
-    g = b = r;
-    double sigma = 0, round = 0;
-    ASSERT_TRUE(qv::StarShape(r, g, b, cx, cy, sigma, round)) << sx << " " << sy;
-    // A drawn-out star's sigma: the mean of its two axes'.
-    EXPECT_NEAR(sigma, (sx + sy) / 2, 0.02) << sx << " " << sy;
-    EXPECT_NEAR(round, sy / sx, 0.02) << sx << " " << sy;
-    EXPECT_FALSE(qv::StarShape(r, g, b, 5, cy, sigma, round));
-    EXPECT_FALSE(qv::StarShape(r, g, b, cx, std::nan(""), sigma, round));
   }
 }
 

@@ -164,20 +164,6 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
   }
 }
 
-TEST(FitsRead, DataStartsAfterTheBlockThatHoldsTheEndCard) {
-  TempDir dir;
-  // END as the 36th card: one block of header; as the 37th, two.
-  for (const int comments : {30, 31}) {
-    const std::string path = dir.File("f.fts");
-    qvtest::WriteFits16(path, 2, 2, 1, {1, 2, 300, 65535}, std::vector<std::string>(comments, "COMMENT filler"));
-    TestSession s(path);
-    ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-    EXPECT_EQ(s->Img[1].ImgDataPos, comments == 30 ? 2881 : 5761);
-    EXPECT_EQ(std::vector<int32_t>({s->pic.PicR(0, 0), s->pic.PicR(0, 1), s->pic.PicR(1, 1)}),
-              std::vector<int32_t>({1, 300, 65535}));
-  }
-}
-
 TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
   TempDir dir;
   const std::string path = dir.File("cards.fts");

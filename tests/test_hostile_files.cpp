@@ -94,27 +94,4 @@ TEST(SpecialFiles, APipeInTheListKeepsItsEntryWithoutAPictureALinkIsFollowed) {
   EXPECT_EQ(said, "3 lue illisible lue");
 }
 
-TEST(Names, FramesWhoseNamesHoldColonsAndBackslashesStackAsTheSameFramesDo) {
-  TempDir dir;
-  const std::string sim = qvtest::SimulateNight(dir, "sim", "--frames 3 --width 160 --height 120");
-  std::string plain, odd;
-  for (int i = 1; i <= 3; ++i) {
-    const std::string frame = sim + "/frame00" + std::to_string(i) + ".fts";
-    // Names in the order of the plain ones, as an archive stamps them.
-    const std::string name =
-        std::string(i == 2 ? "M31\\" : "M31.") + "2006-04-13T06:32:3" + std::to_string(i) + ".fits";
-    std::filesystem::copy_file(frame, dir.File(name));
-    plain += " '" + frame + "'";
-    odd += " '" + name + "'";
-  }
-  const qvtest::CliResult a = qvtest::Cli(dir, "stack" + plain + " --guide auto --out '" + dir.File("plain.fts") + "'");
-  ASSERT_EQ(a.status, 0) << a.err;
-  // Relative names, given from the folder that holds them.
-  const qvtest::CliResult b = qvtest::Cli(dir, "stack" + odd + " --guide auto --out '" + dir.File("odd.fts") + "'",
-                                          "cd '" + dir.path().string() + "' && ");
-  ASSERT_EQ(b.status, 0) << b.err;
-  EXPECT_NE(b.out.find("\"stacked\":3"), std::string::npos) << b.out;
-  EXPECT_EQ(qvtest::ReadBytes(dir.File("odd.fts")), qvtest::ReadBytes(dir.File("plain.fts")));
-}
-
 }  // namespace

@@ -116,55 +116,6 @@ TEST(AccumulateImage, ImageOfAnotherSizeIsLeftOutWithoutAGap) {
   EXPECT_EQ(Canvas(b.s), (std::vector<int32_t>{0, 0, 5, 3}));
 }
 
-// A 64 x 64 field, guide star at (20, 20), a rotation star whose centroid
-// is (40.5, 40.5): direction pi / 4.
-TEST(AccumulateImage, RotationStarOnTheFirstImage) {
-  auto field = [](StackBench& b, int sx, int sy, int size) {
-    b.Image(64, 64, [=](int p, int x, int y) {
-      return p == 0 && x >= sx && x < sx + size && y >= sy && y < sy + size ? 5000 : 0;
-    });
-  };
-  const double u = 63;
-  {
-    // Rotation star only: the stack turns until the star lies on the
-    // positive x axis seen from the guide star.
-    StackBench b(1);
-    field(b, 40, 40, 2);
-    ImageEntry& e = b.s.Img[1];
-    e.ImgRot = 1;
-    e.ImgRotX = e.ImgRotY = 40 / u;
-    b.Add(1, 20, 20, 20, 20);
-    EXPECT_NEAR(ReadTemp(b.File(1)).angle, -kPi / 4, 1e-12);
-    EXPECT_NEAR(b.s.stack.RotAngleRef, kPi / 4, 1e-12);
-    EXPECT_DOUBLE_EQ(e.ImgRotX * u, 40.5);  // the refined position is kept
-  }
-  {
-    // With a new rotation star as well, the first image is not turned; the
-    // star only fixes the direction later turns are measured against.
-    StackBench b(2);
-    field(b, 40, 40, 2);
-    ImageEntry& e = b.s.Img[1];
-    e.ImgRot = e.ImgNewRot = 1;
-    e.ImgRotX = e.ImgRotY = 40 / u;
-    e.ImgNewRotX = e.ImgNewRotY = 0.1;  // replaced by the rotation star's
-    b.Add(1, 20, 20, 20, 20);
-    EXPECT_EQ(ReadTemp(b.File(1)).angle, 0);
-    EXPECT_EQ(e.ImgRot, 0);
-    EXPECT_EQ(e.ImgNewRot, 1);
-    EXPECT_DOUBLE_EQ(e.ImgNewRotX * u, 40.5);
-    EXPECT_NEAR(b.s.stack.RotAngleRef, kPi / 4, 1e-12);
-
-    // The field turned: the star is now straight below the guide star.
-    field(b, 20, 45, 1);
-    b.s.Img[2].ImgRot = 1;
-    b.s.Img[2].ImgRotX = 20 / u;
-    b.s.Img[2].ImgRotY = 45 / u;
-    b.Add(2, 20, 20, 20, 20);
-    EXPECT_NEAR(ReadTemp(b.File(2)).angle, -kPi / 4, 1e-12);
-    EXPECT_NEAR(b.s.stack.RotAngleRef, kPi / 2, 1e-12);
-  }
-}
-
 // A 5 x 3 image turned a quarter about the centre of its box (11, 9) -
 // (13, 13): destination (xd, yd) takes source (yd - 9, 13 - xd). The yield
 // comes after the rows whose y is a multiple of 4, here row 12 only.
