@@ -269,25 +269,6 @@ TEST_F(ProjectFile, AnErrorKeepsInForceWhatWasReadBeforeIt) {
   EXPECT_TRUE(s->opt.Hsens == 10 && s->ImageCount() == 0);
 }
 
-// The saved file itself is the golden project outputs'; a save that
-// cannot be written, or whose list has no text form, writes nothing and
-// keeps the project's name.
-TEST_F(ProjectFile, ASaveThatCannotBeWrittenLeavesNothing) {
-  s.form1.Project = "old.txt";
-  EXPECT_EQ(SaveProject(s.form1, dir.File("p.txt")).outcome, ProjectSave::EmptyList);
-  s->ResizeImageArrays(1);
-  s->Img[1] = Entry(img, 0.5, 0.5);
-  EXPECT_EQ(SaveProject(s.form1, dir.File("missing/p.txt")).outcome, ProjectSave::Failed);
-  EXPECT_EQ(SaveProject(s.form1, dir.path().string()).outcome, ProjectSave::Failed);  // a folder
-  s->Img[1].ImgAngle = std::nan("");
-  EXPECT_EQ(SaveProject(s.form1, dir.File("p.txt")).outcome, ProjectSave::Failed);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("p.txt")));
-  EXPECT_EQ(s.form1.Project, "old.txt");
-  s->Img[1].ImgAngle = 0;
-  ASSERT_EQ(SaveProject(s.form1, dir.File("p.txt")).outcome, ProjectSave::Saved);
-  EXPECT_EQ(s.form1.Project, dir.File("p.txt"));
-}
-
 TEST(ProjectWrite, TextIsWrittenInWindows1252) {
   const std::string img = "/Séance d'été/M31 €.fts";
   Project p;
