@@ -81,19 +81,6 @@ Painted PaintField() {
   return p;
 }
 
-// The same stars, to the last bit, in the same order.
-void ExpectSameField(const StarField& a, const StarField& c, const std::string& where) {
-  ASSERT_EQ(a.stars.size(), c.stars.size()) << where;
-  EXPECT_EQ(a.sky.level, c.sky.level) << where;
-  EXPECT_EQ(a.sky.noise, c.sky.noise) << where;
-  for (size_t k = 0; k < a.stars.size(); ++k) {
-    const StarSpot &s = a.stars[k], &t = c.stars[k];
-    EXPECT_TRUE(s.x == t.x && s.y == t.y && s.peak == t.peak && s.flux == t.flux && s.hot == t.hot &&
-                s.saturated == t.saturated)
-        << where << " star " << k;
-  }
-}
-
 }  // namespace
 
 TEST(StarMatch, RecognisesTheFieldAfterShiftTurnAndChangedStars) {
@@ -188,7 +175,16 @@ TEST(StarMatch, TwoCoresFindWhatOneFinds) {
       f[two] = DetectStars(r, g, b, 65535, 2, 5000);
     }
     UseSecondCore(true);
-    ExpectSameField(f[0], f[1], std::to_string(w) + "x" + std::to_string(h));
+    // The same stars, to the last bit, in the same order.
+    const std::string where = std::to_string(w) + "x" + std::to_string(h);
+    ASSERT_EQ(f[0].stars.size(), f[1].stars.size()) << where;
+    EXPECT_TRUE(f[0].sky.level == f[1].sky.level && f[0].sky.noise == f[1].sky.noise) << where;
+    for (size_t k = 0; k < f[0].stars.size(); ++k) {
+      const StarSpot &s = f[0].stars[k], &t = f[1].stars[k];
+      EXPECT_TRUE(s.x == t.x && s.y == t.y && s.peak == t.peak && s.flux == t.flux && s.hot == t.hot &&
+                  s.saturated == t.saturated)
+          << where << " star " << k;
+    }
   }
 }
 

@@ -32,17 +32,13 @@ uint32_t Sample(const Layout& t, int x, int y, int c) {
   return t.bits == 8 ? (i * 37 + 11) % 256 : (i * 7919 + 1234) % 65536;
 }
 
-void Silence() {
-  TIFFSetWarningHandler(nullptr);
-  TIFFSetErrorHandler(nullptr);
-}
-
 // Uncompressed strips of `rows` rows written last first, so that they do not
 // follow each other in the file; with `separate`, each sample in planes of
 // its own. "wl" forces Intel order, "wb" Motorola.
 void WriteWithLibtiff(const std::string& path, const Layout& t, int rows = 2, bool separate = false,
                       const char* mode = "wl", uint16_t compression = COMPRESSION_NONE) {
-  Silence();
+  TIFFSetWarningHandler(nullptr);
+  TIFFSetErrorHandler(nullptr);
   TIFF* tif = TIFFOpen(path.c_str(), mode);
   ASSERT_NE(tif, nullptr);
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, t.w);
