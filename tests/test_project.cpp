@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
 
 #include "core/options.h"
@@ -15,10 +16,6 @@ using qvtest::TempDir;
 using qvtest::TestSession;
 
 namespace {
-
-void WriteText(const std::string& path, const std::string& text) {
-  qvtest::WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
 
 std::string Join(const std::vector<std::string>& lines, const char* end = "\r\n") {
   std::string t;
@@ -60,24 +57,6 @@ ProjectRead Parse(const std::vector<std::string>& lines, int32_t useMaskBefore =
   const auto exists = [](const std::string& f) { return f == "/prj/a.fts" || f == "/prj/c.fts"; };
   return ParseProject(std::vector<uint8_t>(text.begin(), text.end()), "/prj/p.txt", exists, useMaskBefore);
 }
-
-// A folder with one image, for the window's loads.
-class ProjectFile : public ::testing::Test {
- protected:
-  ProjectFile() { WriteText(img, "x"); }
-  ProjectLoad Load(const std::vector<std::string>& text) {
-    WriteText(dir.File("p.txt"), Join(text));
-    return LoadProject(s.form1, dir.File("p.txt"));
-  }
-  std::string Line(int w, int h, const std::string& gx, const std::string& gy, const std::string& rest = kRest) {
-    return ImageLineOf(img, w, h, gx, gy, rest);
-  }
-
-  TempDir dir;
-  std::string img = dir.File("a.fts");
-  std::vector<std::string> lines = kSettings;
-  TestSession s;
-};
 
 using Lines = std::vector<std::string>;
 
@@ -246,15 +225,25 @@ TEST(ProjectApply, WithoutAWindowTheEngineEndsAsThroughTheWindow) {
             std::vector<int>({w.Check6, w.Option1, w.Check3, w.HScroll1}));
 }
 
-TEST_F(ProjectFile, AnErrorKeepsInForceWhatWasReadBeforeIt) {
+// Loads through the window from a folder that holds one image.
+TEST(ProjectFile, AnErrorKeepsInForceWhatWasReadBeforeIt) {
+  TempDir dir;
+  TestSession s;
+  const std::string img = dir.File("a.fts");
+  std::ofstream(img) << "x";
+  const auto load = [&](const Lines& text) {
+    std::ofstream(dir.File("p.txt"), std::ios::binary) << Join(text);
+    return LoadProject(s.form1, dir.File("p.txt"));
+  };
   s.form1.Project = "before.txt";
   s->cal.DarkR.Redim(4, 4);
-  ProjectLoad r = Load(Edited({{3, "2000"}, {4, "70000"}}));
+  ProjectLoad r = load(Edited({{3, "2000"}, {4, "70000"}}));
   EXPECT_EQ(r.line, 5);
   EXPECT_EQ(s->opt.MaskThr + s->opt.MaskSize, 2000 + 3);
   EXPECT_EQ(s->cal.DarkR.UBound1(), 4);  // the masters come after line 10
 
-  r = Load(Edited({}, {Line(10, 10, ".5", ".5"), Line(20, 10, ".5", ".5", "0\t300\t" + kRest.substr(4)), kA}));
+  r = load(Edited({}, {ImageLineOf(img, 10, 10, ".5", ".5"),
+                       ImageLineOf(img, 20, 10, ".5", ".5", "0\t300\t" + kRest.substr(4)), kA}));
   EXPECT_EQ(r.line, 18);
   // Two entries, and no strip: entry 1 was not given NewRef and NewPos.
   EXPECT_TRUE(s->ImageCount() == 2 && s->Img[1].ImgRegFlags == 0 && s.form1.Check9.size() == 1u);
@@ -263,7 +252,7 @@ TEST_F(ProjectFile, AnErrorKeepsInForceWhatWasReadBeforeIt) {
   // An error of a handler ends the load at its line: here the new search
   // from a guide position that has no 16-bit value.
   s->guide.GuideX = 1e10;
-  r = Load(Edited({{14, "12"}}, {Line(10, 10, "0.5", "0.5")}));
+  r = load(Edited({{14, "12"}}, {ImageLineOf(img, 10, 10, "0.5", "0.5")}));
   EXPECT_EQ(r.error, kErrOverflow);
   EXPECT_EQ(r.line, 13);
   EXPECT_TRUE(s->opt.Hsens == 10 && s->ImageCount() == 0);
