@@ -220,9 +220,7 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
   EXPECT_EQ(ReadHeader(*s, -1), HeaderResult::Ok);
   EXPECT_EQ(s->Img[0].ImgFlags, FlagRawCfa | FlagOddX | FlagOddY | FlagSsdsi);
   EXPECT_EQ(ReadHeader(*s, -2), HeaderResult::Ok);
-  EXPECT_EQ(s->Img[0].ImgFlags, 0);
-  EXPECT_EQ(s->Img[0].ImgBzero, 0);
-  EXPECT_EQ(s->Img[0].ImgNaxis3, 0);
+  EXPECT_EQ(std::tuple(s->Img[0].ImgFlags, s->Img[0].ImgBzero, s->Img[0].ImgNaxis3), std::tuple(0, 0, 0));
 }
 
 TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
@@ -243,12 +241,10 @@ TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
   // A list image whose BITPIX is known is not read again, even if the
   // file changed since.
   qvtest::WriteFits16(dir.File("a.FITS"), 9, 9, 1, std::vector<int>(81));
-  EXPECT_EQ(ReadHeader(*s, 1), HeaderResult::AlreadyRead);
-  EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
+  EXPECT_EQ(std::tuple(ReadHeader(*s, 1), s->Img[1].ImgNaxis1), std::tuple(HeaderResult::AlreadyRead, 3));
   // A missing file leaves every field alone.
   s->Img[1].ImgBitpix = 0;
   s->Img[1].ImgFile = dir.File("gone.fts");
-  EXPECT_EQ(ReadHeader(*s, 1), HeaderResult::Missing);
-  EXPECT_EQ(s->Img[1].ImgNaxis1, 3);
-  EXPECT_EQ(s->Img[1].ImgDataPos, 2881);
+  EXPECT_EQ(std::tuple(ReadHeader(*s, 1), s->Img[1].ImgNaxis1, s->Img[1].ImgDataPos),
+            std::tuple(HeaderResult::Missing, 3, 2881));
 }

@@ -126,7 +126,6 @@ TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
   EXPECT_TRUE(create(dir.File("plu.fts")));
   EXPECT_FALSE(d.Visible);
   const MasterRequest r = d.Request();
-  EXPECT_EQ(r.kind, MasterKind::Flat);
-  EXPECT_EQ(r.out, dir.File("plu.fts"));
+  EXPECT_EQ(std::tuple(r.kind, r.out), std::tuple(MasterKind::Flat, dir.File("plu.fts")));
   EXPECT_EQ(r.frames, d.List1);
 }

@@ -181,10 +181,9 @@ TEST(ProjectParse, WhatTheReaderTakesAndWhereItStops) {
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.what);
     const ProjectRead r = Parse(c.lines, c.useMaskBefore, c.end);
-    EXPECT_EQ(r.status.outcome, c.outcome);
-    EXPECT_EQ(r.status.error, c.error);
-    EXPECT_EQ(r.status.line, c.line);
-    EXPECT_EQ(r.project.images ? r.project.images->size() : 0u, c.images);
+    EXPECT_EQ(
+        std::tuple(r.status.outcome, r.status.error, r.status.line, r.project.images ? r.project.images->size() : 0u),
+        std::tuple(c.outcome, c.error, c.line, c.images));
     if (c.check) c.check(r.project);
   }
 }
@@ -206,8 +205,8 @@ TEST(ProjectApply, WithoutAWindowTheEngineEndsAsThroughTheWindow) {
   EngineControls held(*engine);
   EXPECT_EQ(ApplyProject(*engine, read, held).outcome, ProjectLoad::NoImages);
   EXPECT_EQ(shows, 2);  // "Auto" and the slider each redraw
-  EXPECT_EQ(LoadProject(window.form1, read, "/prj/p.txt").outcome, ProjectLoad::NoImages);
-  EXPECT_EQ(shows, 4);
+  EXPECT_EQ(std::tuple(LoadProject(window.form1, read, "/prj/p.txt").outcome, shows),
+            std::tuple(ProjectLoad::NoImages, 4));
 
   for (TestSession* t : {&engine, &window}) {
     Session& s = **t;
@@ -238,8 +237,7 @@ TEST(ProjectFile, AnErrorKeepsInForceWhatWasReadBeforeIt) {
   s.form1.Project = "before.txt";
   s->cal.DarkR.Redim(4, 4);
   ProjectLoad r = load(Edited({{3, "2000"}, {4, "70000"}}));
-  EXPECT_EQ(r.line, 5);
-  EXPECT_EQ(s->opt.MaskThr + s->opt.MaskSize, 2000 + 3);
+  EXPECT_EQ(std::tuple(r.line, s->opt.MaskThr, s->opt.MaskSize), std::tuple(5, 2000, 3));
   EXPECT_EQ(s->cal.DarkR.UBound1(), 4);  // the masters come after line 10
 
   r = load(Edited({}, {ImageLineOf(img, 10, 10, ".5", ".5"),
@@ -253,8 +251,7 @@ TEST(ProjectFile, AnErrorKeepsInForceWhatWasReadBeforeIt) {
   // from a guide position that has no 16-bit value.
   s->guide.GuideX = 1e10;
   r = load(Edited({{14, "12"}}, {ImageLineOf(img, 10, 10, "0.5", "0.5")}));
-  EXPECT_EQ(r.error, kErrOverflow);
-  EXPECT_EQ(r.line, 13);
+  EXPECT_EQ(std::tuple(r.error, r.line), std::tuple(kErrOverflow, 13));
   EXPECT_TRUE(s->opt.Hsens == 10 && s->ImageCount() == 0);
 }
 

@@ -157,8 +157,7 @@ TEST(StackRun, StopLeavesNothingBehind) {
       EXPECT_EQ(ts.form1.Label6, "3/5 Ok");
       // Images done out of the five to do; a stop ends the reports.
       ASSERT_EQ(reported.size(), 3u);
-      EXPECT_EQ(reported[1], 0.2);
-      EXPECT_EQ(reported[2], 0.4);
+      EXPECT_EQ(std::tuple(reported[1], reported[2]), std::tuple(0.2, 0.4));
       EXPECT_DOUBLE_EQ(ts.services.events.done, 0.6);
       EXPECT_FALSE(EmptyFolder(sky.tmp));
       DeleteTempFiles(s);  // what the program does at exit
@@ -196,8 +195,8 @@ TEST(StackRun, ARealTemporaryFolderThatFills) {
 
   const CliResult r = RunCli(dir, "stack " + project + "--no-space-check --out '" + dir.File("b.fts") + "'", mount);
   EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_EQ(qvtest::JsonNumber(r.out, "stacked"), 30);
-  EXPECT_EQ(qvtest::JsonNumber(r.out, "combined"), 5);
+  EXPECT_EQ(std::tuple(qvtest::JsonNumber(r.out, "stacked"), qvtest::JsonNumber(r.out, "combined")),
+            std::tuple(30.0, 5.0));
   EXPECT_TRUE(qvtest::Contains(r.err, "5 images combinées sur 30 acceptées → "));
   const std::string why = "fichier temporaire non écrit (disque plein)";
   for (const std::string i : {"6", "30"}) {
