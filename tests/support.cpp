@@ -226,8 +226,7 @@ std::vector<RunLine> RunLines(const std::string& out) {
   std::istringstream in(out);
   for (std::string l; std::getline(in, l);)
     if (l.rfind("{\"image\":", 0) == 0 && Contains(l, "\"quality\":"))
-      v.push_back({static_cast<int>(JsonNumber(l, "image")), JsonNumber(l, "quality"), Contains(l, "\"accepted\":true"),
-                   JsonNumber(l, "GuideX"), JsonNumber(l, "GuideY"), JsonNumber(l, "AnchorX"),
+      v.push_back({static_cast<int>(JsonNumber(l, "image")), Contains(l, "\"accepted\":true"), JsonNumber(l, "GuideX"),
                    JsonNumber(l, "StackAngle")});
   return v;
 }

@@ -189,9 +189,8 @@ Truth ReadTruth(const std::string& path);
 // The tool's line for each image of a stacking run, in run order.
 struct RunLine {
   int image;
-  double quality;
   bool accepted;
-  double guideX, guideY, anchorX, stackAngle;
+  double guideX, stackAngle;
 };
 std::vector<RunLine> RunLines(const std::string& out);
 

@@ -14,15 +14,26 @@ using namespace qv;
 using qvtest::TempDir;
 using qvtest::TestSession;
 
-namespace {
+// Without an END card the whole file is header: no data byte is found and
+// the image reads as zeros (unless it claims a huge picture: below).
+TEST(BadInput, AFileWithoutEndCardReadsAsZeros) {
+  TempDir dir;
+  std::vector<uint8_t> noEnd =
+      qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
+  noEnd.resize(5760, 0);
+  qvtest::WriteBytes(dir.File("noend.fts"), noEnd);
+  TestSession s(dir.File("noend.fts"));
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
+  EXPECT_EQ(s->pic.HistoMax, 16);  // sixteen zeros
+}
 
-struct Bad {
-  const char* name;
-  std::vector<uint8_t> bytes;
-  const char* says;  // a word of the message that names the problem
-};
-
-std::vector<Bad> BadFiles() {
+TEST(BadInput, TheToolExitsWithOneLineNamingTheProblem) {
+  struct Bad {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    const char* says;  // a word of the message that names the problem
+  };
   std::vector<uint8_t> good = qvtest::FitsBytes("16", "2", "4", "4", 2880);
   std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00};
   for (int i = 0; i < 300; ++i) jpeg.push_back(static_cast<uint8_t>(i * 37));
@@ -60,28 +71,8 @@ std::vector<Bad> BadFiles() {
   for (const char* name : {"rle8_30000.bmp", "rle4_30000.bmp", "truncated_24bit_30000.bmp", "jpeg_30000.jpg"})
     bad.push_back({name, qvtest::ReadBytes(std::string(QUELVISTA_HOSTILE_FILES) + "/" + name),
                    "image illisible (taille d'image démesurée (30000 x 30000 pixels)) : "});
-  return bad;
-}
-
-}  // namespace
-
-// Without an END card the whole file is header: no data byte is found and
-// the image reads as zeros (unless it claims a huge picture: below).
-TEST(BadInput, AFileWithoutEndCardReadsAsZeros) {
   TempDir dir;
-  std::vector<uint8_t> noEnd =
-      qvtest::FitsHeader({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 4"});
-  noEnd.resize(5760, 0);
-  qvtest::WriteBytes(dir.File("noend.fts"), noEnd);
-  TestSession s(dir.File("noend.fts"));
-  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  EXPECT_EQ(s->Img[1].ImgDataPos, 5761);
-  EXPECT_EQ(s->pic.HistoMax, 16);  // sixteen zeros
-}
-
-TEST(BadInput, TheToolExitsWithOneLineNamingTheProblem) {
-  TempDir dir;
-  for (const Bad& b : BadFiles()) {
+  for (const Bad& b : bad) {
     const std::string path = dir.File(b.name);
     qvtest::WriteBytes(path, b.bytes);
     // Less address space than the largest claim needs (the cut TIFF's

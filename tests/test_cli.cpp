@@ -1,8 +1,6 @@
 // The tool's commands: the ways of giving settings, refusals and their exit status, and the temporary folder.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -11,28 +9,6 @@
 
 using namespace qv;
 using qvtest::TempDir;
-
-namespace {
-
-constexpr int kW = 24, kH = 16;
-
-// A three-plane 16-bit file with BZERO 32768: a sky gradient, a few stars
-// and one hot pixel, different in each plane.
-void WriteSky(const std::string& path) {
-  static const std::array<std::pair<int, int>, 3> stars{{{6, 5}, {17, 10}, {11, 3}}};
-  std::vector<int> stored;
-  for (int p = 0; p < 3; ++p)
-    for (int y = 0; y < kH; ++y)
-      for (int x = 0; x < kW; ++x) {
-        double v = 1500 + 40 * x + 25 * y + 300 * p + ((x * 7 + y * 13 + p) % 17) * 9;
-        for (const auto& [sx, sy] : stars) v += 20000 * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 2.5);
-        if (x == 3 && y == 12) v = 60000;
-        stored.push_back(static_cast<int>(v) - 32768);
-      }
-  qvtest::WriteFits16(path, kW, kH, 3, stored, {"BZERO   =                32768"});
-}
-
-}  // namespace
 
 // The rejection chosen in the settings, by --set or by a settings file,
 // is the one the stack's own flag asks for, and it does act: a satellite
@@ -71,7 +47,9 @@ TEST(Cli, RejectionSettingsReachTheStack) {
 // the type holds but a limit does not is still taken, limited, with a warning.
 TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
   TempDir dir;
-  WriteSky(dir.File("m42.fts"));
+  // A simulated frame of 64 x 64 pixels.
+  std::filesystem::rename(qvtest::SimulateNight(dir, "sim", "--frames 1 --width 64 --height 64") + "/frame001.fts",
+                          dir.File("m42.fts"));
   const std::string sky = qvtest::Q(dir.File("m42.fts")) + " ";
   const std::string stack = "stack " + sky + sky + "--guide ", process = "process " + sky;
   struct Case {
@@ -165,7 +143,9 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
 // tool names the one it uses, or says why it cannot.
 TEST(Cli, MasterNamesItsTemporaryFolder) {
   TempDir dir;
-  WriteSky(dir.File("m42.fts"));
+  // A simulated frame of 64 x 64 pixels.
+  std::filesystem::rename(qvtest::SimulateNight(dir, "sim", "--frames 1 --width 64 --height 64") + "/frame001.fts",
+                          dir.File("m42.fts"));
   std::filesystem::create_directory(dir.File("tmp"));
   const std::string frame = qvtest::Q(dir.File("m42.fts")) + " ";
   const std::string args = "master dark " + frame + frame + "--out '" + dir.File("d.fts") + "'";

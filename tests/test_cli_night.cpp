@@ -57,7 +57,10 @@ std::string Numbered(const char* stem, int k) {
 
 }  // namespace
 
-TEST(CliMaster, DarkAndMaskAreThePerPixelMedianAndRefuseOtherSizes) {
+// Dark and mask: the per-pixel median of their frames, a frame of another
+// size refused; the flat: the mean of the flats less the dark, each scaled
+// to the median level.
+TEST(CliMaster, MastersAreThePlainCombinationsOfTheirFrames) {
   TempDir dir;
   std::mt19937 rng(11);
   std::vector<std::vector<int>> frames;
@@ -91,35 +94,31 @@ TEST(CliMaster, DarkAndMaskAreThePerPixelMedianAndRefuseOtherSizes) {
   const std::vector<int> mask = qvtest::ReadFitsImage(dir.File("mm.fts")).values;
   for (size_t i = 0; i < mask.size(); ++i)
     ASSERT_EQ(mask[i], SortedMedian({frames[0][i], frames[1][i], frames[2][i]})) << "pixel " << i;
-}
 
-TEST(CliMaster, FlatIsTheMeanOfFlatsScaledToTheMedianLevelAfterTheDark) {
-  TempDir dir;
-  std::mt19937 rng(5);
-  const std::vector<int> dark = RandomFrame(rng, 90, 110);
-  WriteFrame(dir.File("bias.fts"), kW, kH, dark);
+  // Flats less the dark just made, each scaled to the median of their
+  // levels, then averaged.
   std::vector<std::vector<int>> flats;
-  std::string files;
+  files.clear();
   for (int k = 0; k < 3; ++k) {
     flats.push_back(RandomFrame(rng, 8000 * (k + 1), 9000 * (k + 1)));
     WriteFrame(dir.File(Numbered("f", k)), kW, kH, flats.back());
     files.append(" ").append(Q(dir.File(Numbered("f", k))));
   }
-  const CliResult r =
-      Cli(dir, "master flat" + files + " --dark " + Q(dir.File("bias.fts")) + " --out " + Q(dir.File("mf.fts")));
-  ASSERT_EQ(r.status, 0) << r.err;
+  const CliResult f =
+      Cli(dir, "master flat" + files + " --dark " + Q(dir.File("md.fts")) + " --out " + Q(dir.File("mf.fts")));
+  ASSERT_EQ(f.status, 0) << f.err;
   std::vector<int> medians;
   std::vector<std::vector<int>> less(3);
   for (int k = 0; k < 3; ++k) {
-    for (int i = 0; i < kW * kH; ++i) less[k].push_back(flats[k][i] - dark[i]);
+    for (int i = 0; i < kW * kH; ++i) less[k].push_back(flats[k][i] - got[i]);
     medians.push_back(SortedMedian(less[k]));
   }
   const double target = SortedMedian(medians);
-  const std::vector<int> got = qvtest::ReadFitsImage(dir.File("mf.fts")).values;
+  const std::vector<int> flat = qvtest::ReadFitsImage(dir.File("mf.fts")).values;
   for (int i = 0; i < kW * kH; ++i) {
     double sum = 0;
     for (int k = 0; k < 3; ++k) sum += less[k][i] * (target / medians[k]);
-    ASSERT_EQ(got[i], static_cast<int>(qv::RoundHalfEven(sum / 3))) << "pixel " << i;
+    ASSERT_EQ(flat[i], static_cast<int>(qv::RoundHalfEven(sum / 3))) << "pixel " << i;
   }
 }
 

@@ -1,6 +1,6 @@
 // A master built from many frames: the engine's build stopped in each
-// phase, and the dialog of "Créer un fichier maître..." with the command
-// that puts the master to use.
+// phase, and the dialog of "Créer un fichier maître...". (The menu command
+// that puts the master to use is the night session's.)
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -8,13 +8,10 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "core/options.h"
 #include "core/paths.h"
-#include "platform/settings_store.h"
 #include "stack/master_frames.h"
 #include "support.h"
 #include "workspace/master_dialog.h"
-#include "workspace/settings.h"
 
 using namespace qv;
 using qvtest::TempDir;
@@ -77,45 +74,6 @@ TEST_F(MasterFrames, AStopInAnyPhaseWritesNothing) {
   }
 }
 
-TEST(MasterDialogModel, TheOutputNameFollowsTheKindAndTheFramesUntilTheUserChoosesOne) {
-  TestSession t;
-  MasterDialog d(*t);
-  d.Form_Load();
-  EXPECT_EQ(d.Text2, "");  // no frames, no folder to propose
-  d.Command1_Click({"/nuit/darks/", "d2.fts", "d1.fts", "d2.fts"});
-  EXPECT_EQ(d.List1, (std::vector<std::string>{"/nuit/darks/d1.fts", "/nuit/darks/d2.fts"}));
-  EXPECT_EQ(d.Label1, "2 image(s)");
-  for (const auto& [kind, name, darkAsked] : {std::tuple{1, "/nuit/darks/master-plu.fts", true},
-                                              {2, "/nuit/darks/master-masque.fts", false},
-                                              {0, "/nuit/darks/master-dark.fts", false}}) {
-    d.Option1_Click(kind);
-    EXPECT_EQ(d.Text2, name);
-    EXPECT_EQ(d.Text1Enabled, darkAsked);
-  }
-  // The first frame's folder gives the place; a single path is one frame.
-  d.Command3_Click();
-  EXPECT_EQ(d.Text2, "");
-  d.Command1_Click({"/autre/f.fit"});
-  EXPECT_EQ(d.Text2, "/autre/master-dark.fts");
-
-  // A typed name stays whatever the kind; emptied, the defaults come back.
-  for (const auto& [typed, kind, name] :
-       {std::tuple{"/nuit/mon-dark.fts", 1, "/nuit/mon-dark.fts"}, {" ", 2, "/autre/master-masque.fts"}}) {
-    d.Text2 = typed;
-    d.Text2_Change();
-    d.Option1_Click(kind);
-    EXPECT_EQ(d.Text2, name);
-  }
-  // So does a name from the save dialog, which starts from the current one.
-  ScriptedDialogs dialogs;
-  dialogs.save = "/nuit/masque.fts";
-  d.Command5_Click(dialogs);
-  EXPECT_EQ(dialogs.asked.back().initialFile, "/autre/master-masque.fts");
-  EXPECT_EQ(dialogs.asked.back().defaultExt, "fts");
-  d.Command1_Click({"/ailleurs/g.fts"});
-  EXPECT_EQ(d.Text2, "/nuit/masque.fts");
-}
-
 TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
   TempDir dir;
   WriteFrame(dir.File("d1.fts"), 300);
@@ -168,40 +126,6 @@ TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
   EXPECT_TRUE(create(dir.File("plu.fts")));
   EXPECT_FALSE(d.Visible);
   const MasterRequest r = d.Request();
-  EXPECT_EQ(r.kind, MasterKind::Flat);
-  EXPECT_EQ(r.out, dir.File("plu.fts"));
+  EXPECT_EQ(std::tuple(r.kind, r.out), std::tuple(MasterKind::Flat, dir.File("plu.fts")));
   EXPECT_EQ(r.frames, d.List1);
-}
-
-// The command puts the master to use as OK of the Options dialog does: the
-// file key only when it names another file, the option bit always.
-TEST(MasterCommand, TheFileKeyIsWrittenOnlyWhenItNamesAnotherFile) {
-  TempDir dir;
-  std::filesystem::create_directory(dir.path() / "frames");
-  for (int k = 1; k <= 3; ++k) WriteFrame(dir.File("frames/d" + std::to_string(k) + ".fts"), 300);
-  TestSession t;
-  MemorySettingsStore store;
-  const std::string out = dir.File("master-masque.fts");
-  t->opt.UseMask = Mono;
-  t->opt.MaskFile = " " + out + " ";
-  mnuMaster_Click(t.form1, store, [&](MasterDialog& d) {
-    d.Command2_Click(dir.File("frames"));
-    d.Option1_Click(2);
-    d.Text2 = out;
-    d.Text2_Change();
-    ScriptedDialogs confirm;
-    confirm.save = out;
-    d.Command6_Click(confirm);
-  });
-  EXPECT_TRUE(std::filesystem::exists(out));
-  EXPECT_EQ(t->opt.MaskFile, " " + out + " ");
-  EXPECT_EQ(t->opt.UseMask, Mono | HotMaskOn);
-  ASSERT_EQ(store.writes.size(), size_t{1});
-  EXPECT_EQ(store.writes[0], std::make_pair(std::string("UseMask"), std::to_string(Mono | HotMaskOn)));
-
-  // Busy: nothing is shown, nothing is built.
-  t.form1.Busy = true;
-  bool shown = false;
-  mnuMaster_Click(t.form1, store, [&](MasterDialog&) { shown = true; });
-  EXPECT_FALSE(shown);
 }

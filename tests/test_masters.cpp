@@ -53,20 +53,16 @@ TEST(Masters, FlatMeanEmptyFlatPixelsAndMissingFiles) {
   BuildMasters(*s);
   EXPECT_DOUBLE_EQ(s->cal.FlatMean, 3840);
   ASSERT_TRUE(s->cal.FlatPic.HasSize(10, 2));
-  EXPECT_EQ(s->cal.FlatPic(9, 1), 4480);
-  EXPECT_EQ(s->cal.FlatPic(5, 1), 1);
-  EXPECT_EQ(s->cal.DarkR.Width(), 1);
+  EXPECT_EQ(std::tuple(s->cal.FlatPic(9, 1), s->cal.FlatPic(5, 1), s->cal.DarkR.Width()), std::tuple(4480, 1, 1));
 
   s->opt.UseMask = FlatApply | DarkSub;
   s->opt.FlatFile = dir.File("absent.fts");
   BuildMasters(*s);
-  EXPECT_EQ(s->cal.FlatPic.Width(), 1);
-  EXPECT_EQ(s->cal.DarkR.Width(), 10);
+  EXPECT_EQ(std::pair(s->cal.FlatPic.Width(), s->cal.DarkR.Width()), std::pair(1, 10));
   s->opt.UseMask = 0;
   const long yields = s.services.events.yields;
   BuildMasters(*s);
-  EXPECT_EQ(s->cal.DarkR.Width(), 1);
-  EXPECT_EQ(s.services.events.yields, yields);
+  EXPECT_EQ(std::pair(s->cal.DarkR.Width(), s.services.events.yields), std::pair(1, yields));
 }
 
 // A session set to build only the mask from `file`.
@@ -127,8 +123,7 @@ TEST(Masters, StopRequest) {
     // The flat's, the dark's and the mask's widths.
     EXPECT_EQ(std::tuple(s->cal.FlatPic.Width(), s->cal.DarkR.Width(), s->cal.HotMask.Width()),
               std::tuple(duringMask ? 8 : 1, 8, duringMask ? 1 : 8));
-    EXPECT_EQ(s->RunState, 0);
-    EXPECT_EQ(s.form1.Caption, kAppTitle);
+    EXPECT_EQ(std::tuple(s->RunState, s.form1.Caption), std::tuple(0, std::string(kAppTitle)));
   }
 }
 

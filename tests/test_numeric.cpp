@@ -7,7 +7,6 @@
 
 #include "core/numeric.h"
 #include "core/paths.h"
-#include "core/plane.h"
 
 using namespace qv;
 
@@ -85,15 +84,4 @@ TEST(Paths, AFolderIsWritableOnlyWhenItIsAFolderThatTakesFilesAFileIsSearchedFor
   }
   EXPECT_TRUE(FileExists("/etc/hostname*"));
   EXPECT_FALSE(FileExists("/etc"));  // folders are not files
-}
-
-TEST(Plane, RedimClearsAndSubscriptsAreChecked) {
-  Plane<int32_t> p(2, 1);
-  p(1, 0) = 1;
-  p(2, 1) = 12;
-  EXPECT_EQ(p.Row(1)[2], 12);  // x varies fastest
-  p.Redim(1, 0);
-  EXPECT_EQ(p(1, 0), 0);
-  EXPECT_EQ(ErrorOf([&] { p.At(2, 0); }), kErrSubscript);
-  EXPECT_EQ(ErrorOf([&] { p.At(-1, 0); }), kErrSubscript);
 }

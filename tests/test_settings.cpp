@@ -1,6 +1,6 @@
 // Settings: the rules of each option (defaults, load conversions and
-// checks, OK of the Options dialog, the writes and their order), the
-// start-up sequence, and the QSettings store.
+// checks, OK of the Options dialog, the writes and their order), and the
+// QSettings store.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,12 +20,6 @@ using qvtest::TempDir;
 using qvtest::TestSession;
 
 namespace {
-
-MemorySettingsStore StoreOf(const std::vector<std::pair<std::string, std::string>>& values) {
-  MemorySettingsStore m;
-  for (const auto& [k, v] : values) m.Set(kSettingsSection, k, v);
-  return m;
-}
 
 // What the program holds, read field by field rather than through the
 // option table, so that a row that reaches the wrong field shows.
@@ -177,8 +171,10 @@ TEST(Settings, EachOptionFollowsItsRules) {
   // the quit writes the main window's values, then the colour table by
   // filter.
   TestSession s;
-  MemorySettingsStore store = StoreOf(
-      {{"UseMask", "131071"}, {"Hsens", "13"}, {"Project", "/data/m31.txt"}, {"ColorFilter3", "4"}, {"Expand", "0"}});
+  MemorySettingsStore store;
+  const std::pair<const char*, const char*> stored[] = {
+      {"UseMask", "131071"}, {"Hsens", "13"}, {"Project", "/data/m31.txt"}, {"ColorFilter3", "4"}, {"Expand", "0"}};
+  for (const auto& [key, text] : stored) store.Set(kSettingsSection, key, text);
   StartUp(s, store);
   OptionsCommand(s.form1, store, [](Form5& f) {
     f.Text3 = "/data/mask.fts";
@@ -246,31 +242,6 @@ TEST(Settings, IniFilesAreReadAsPlainText) {
   EXPECT_EQ(OpenSettingsStore(coded, true, why), nullptr);
   EXPECT_NE(why.find("valeur codée « @Variant »"), std::string::npos) << why;
   EXPECT_EQ(OpenSettingsStore(dir.path().string(), true, why), nullptr);
-}
-
-TEST(Settings, StartUpSequence) {
-  TestSession s;
-  MemorySettingsStore store =
-      StoreOf({{"MaskFile", "/nowhere/mask.fts"}, {"UseMask", "2"}, {"PicZoom", "4"}, {"Project", "/data/last.txt"}});
-  s->ResizeImageArrays(3);
-  s->cal.FlatPic.Redim(9, 9);
-  int zoomItem = -1;
-  std::string opened;
-  StartUpHooks hooks;
-  hooks.zoomClick = [&](int item) { zoomItem = s.form1.Busy ? -2 : item; };
-  hooks.openArgument = [&](const std::string& a) { opened = a; };
-  Form1_Load(s.form1, store, "", "", hooks);
-  EXPECT_EQ(s->ImageCount(), 0);
-  EXPECT_EQ(s->cal.FlatPic.Width(), 1);  // the masters were rebuilt
-  EXPECT_EQ(s->cal.HotMask.Width(), 1);  // its file is missing
-  EXPECT_EQ(zoomItem, 2);
-  EXPECT_EQ(s.form1.Project, "/data/last.txt");
-
-  // With an argument, it is opened and the stored project is not read.
-  TestSession t;
-  Form1_Load(t.form1, store, "/data/m42.fts", "", hooks);
-  EXPECT_EQ(opened, "/data/m42.fts");
-  EXPECT_EQ(t.form1.Project, "");
 }
 
 // The stored minimum quality is taken as it stands (EachOptionFollowsItsRules
