@@ -166,6 +166,28 @@ TEST(StackRun, StopLeavesNothingBehind) {
   }
 }
 
+// The bar that reached the end with the images starts again with the
+// combination and rises with the files it reads, then with the bands of a
+// rejection, which take the second half.
+TEST(StackRun, TheCombinationShowsHowFarItHasCome) {
+  Sky sky("--frames 5 --seed 9");
+  for (const int16_t mode : {int16_t{kRejectNone}, int16_t{kRejectSigma}}) {
+    TestSession ts;
+    Session& s = *ts;
+    ASSERT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
+    s.stack.TempBase = sky.tmp + "/run_";
+    s.opt.RejectMode = mode;
+    std::vector<double> shown;  // the fractions the combination reported
+    ts.services.events.onReport = [&](const std::string& caption, double done) {
+      if (caption.rfind("W=", 0) == 0 && done >= 0) shown.push_back(done);
+    };
+    ASSERT_TRUE(RunStack(ts.form1).outcome);
+    // The size first, then each file (one band here).
+    const std::vector<double> files = {0, 0, 0.2, 0.4, 0.6, 0.8}, halves = {0, 0, 0.1, 0.2, 0.3, 0.4, 0.5};
+    EXPECT_EQ(shown, mode == kRejectNone ? files : halves) << mode;
+  }
+}
+
 // A real temporary folder of 50 MB, where the superuser may mount one: 30
 // frames of 1024 x 768 need 271 Mo. The tool refuses before any work; told
 // to go on, it combines the 5 frames that fit, names the 25 others, writes
