@@ -65,9 +65,9 @@ int ErrorOfErrno(int e) { return e == ENOSPC || e == EDQUOT || e == EFBIG ? kErr
 
 // Writes n bytes whole, retrying short writes; 0 or the run-time error.
 // The bytes go in pieces of 256 KiB: one write of a whole 38 MB temporary
-// file makes the kernel build its page cache out of large blocks, which on a
-// virtual machine cost from once to five times as much system time as the
-// same bytes written in small pieces, varying from run to run.
+// file makes the kernel fill its page cache in large blocks, which on a
+// virtual machine took one to five times the system time of the same bytes
+// written in small pieces, differing from run to run.
 int WriteAll(int fd, const uint8_t* p, size_t n) {
   while (n > 0) {
     size_t chunk = std::min<size_t>(n, size_t{1} << 18);
