@@ -70,16 +70,13 @@ void ReadTempFile(Session& s, const std::string& name, int32_t box[4], bool know
             file.ReadExactly(offset + static_cast<int64_t>(lo),
                              reinterpret_cast<uint8_t*>(planes[p]->Data()) + (lo - p * planeBytes), hi - lo);
         }
-      });
-      if (knownGrey) {
-        RunInTwo([&](int part, int parts) {
-          const size_t from = part == 0 ? 0 : planeBytes / 2,
-                       to = parts == 1 || part == 1 ? planeBytes : planeBytes / 2;
+        // A grey file's red is its green and blue: each core copies the half it read.
+        if (knownGrey) {
           const uint8_t* red = reinterpret_cast<const uint8_t*>(planes[0]->Data());
           for (int p = 1; p < 3; ++p)
             std::memcpy(reinterpret_cast<uint8_t*>(planes[p]->Data()) + from, red + from, to - from);
-        });
-      }
+        }
+      });
       return;
     } catch (const RuntimeError&) {
     }
