@@ -260,15 +260,19 @@ TEST(Combine, GreyFramesLeaveThePlanesOfThreeColours) {
 // green and blue: the sums, a rejection's layers and the planes the
 // combination leaves are those that reading its three planes gives, with
 // or without the median filter; a frame in colour is read whole.
-TEST(Combine, FilesWrittenGreyAsideReadAsTheirThreePlanes) {
+TEST(Combine, FilesWrittenGreyReadAsTheirThreePlanes) {
   auto same = [](const auto& a, const auto& b) {
     return a.Size() == b.Size() && std::equal(a.Data(), a.Data() + a.Size(), b.Data());
   };
+  // Parked by the run itself or aside, a grey frame's file is named grey; the
+  // night read with every name forgotten (all three planes read) is the
+  // reference.
+  enum Way { kForgotten, kInTheRun, kAside };
   for (const int16_t mode : {kRejectNone, kRejectSigma})
     for (const int32_t useMask : {0, 0x800})
       for (const int colourFrame : {0, 4}) {
-        std::unique_ptr<Night> nights[2];
-        for (const bool aside : {false, true}) {
+        std::unique_ptr<Night> nights[3];
+        for (const Way way : {kForgotten, kInTheRun, kAside}) {
           auto n = std::make_unique<Night>(kFrames);
           n->s.opt.RejectMode = mode;
           n->s.opt.UseMask = useMask;
@@ -279,19 +283,23 @@ TEST(Combine, FilesWrittenGreyAsideReadAsTheirThreePlanes) {
                 [&](int p, int x, int y) {
                   return Sky(k, x, y, 1000) + (OnTrail(k, x, y) ? 3000 : 0) + (k == colourFrame ? p * 5 : 0);
                 },
-                aside ? &writer : nullptr);
-          EXPECT_EQ(n->s.stack.KnownGreyFiles.size(), aside ? static_cast<size_t>(kFrames - (colourFrame > 0)) : 0u);
+                way == kAside ? &writer : nullptr);
+          EXPECT_EQ(n->s.stack.KnownGreyFiles.size(), static_cast<size_t>(kFrames - (colourFrame > 0)));
+          if (way == kForgotten) n->s.stack.KnownGreyFiles.clear();
           EXPECT_TRUE(CombineStack(n->s, false));
-          nights[aside] = std::move(n);
+          nights[way] = std::move(n);
         }
-        const Session &one = nights[0]->s, &other = nights[1]->s;
-        const std::string where = "mode " + std::to_string(mode) + " mask " + std::to_string(useMask) +
-                                  " colour frame " + std::to_string(colourFrame);
-        EXPECT_TRUE(same(one.pic.PicR, other.pic.PicR) && same(one.pic.PicG, other.pic.PicG) &&
-                    same(one.pic.PicB, other.pic.PicB))
-            << where;
-        EXPECT_TRUE(same(one.dest.DestSumR, other.dest.DestSumR) && same(one.dest.DestSumG, other.dest.DestSumG) &&
-                    same(one.dest.DestSumB, other.dest.DestSumB) && same(one.dest.DestWeightG, other.dest.DestWeightG))
-            << where;
+        for (const Way way : {kInTheRun, kAside}) {
+          const Session &one = nights[kForgotten]->s, &other = nights[way]->s;
+          const std::string where = "way " + std::to_string(way) + " mode " + std::to_string(mode) + " mask " +
+                                    std::to_string(useMask) + " colour frame " + std::to_string(colourFrame);
+          EXPECT_TRUE(same(one.pic.PicR, other.pic.PicR) && same(one.pic.PicG, other.pic.PicG) &&
+                      same(one.pic.PicB, other.pic.PicB))
+              << where;
+          EXPECT_TRUE(same(one.dest.DestSumR, other.dest.DestSumR) && same(one.dest.DestSumG, other.dest.DestSumG) &&
+                      same(one.dest.DestSumB, other.dest.DestSumB) &&
+                      same(one.dest.DestWeightG, other.dest.DestWeightG))
+              << where;
+        }
       }
 }

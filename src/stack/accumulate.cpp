@@ -80,20 +80,22 @@ void WriteTempFile(const std::string& name, Session& s, int32_t bx0, int32_t by0
   // then skips its number instead of reading a short image.
   const std::vector<std::span<const uint8_t>> parts = {head, bytes(s.pic.PicR), bytes(s.pic.PicG), bytes(s.pic.PicB)};
   s.stack.KnownGreyFiles.erase(name);
+  // A grey frame's three planes are one plane's bytes three times: the
+  // combination reads its red plane alone, and the copy a writer takes is a
+  // third of the size.
+  const bool grey = GreyPlanes(s.pic.PicR, s.pic.PicG, s.pic.PicB);
   if (writer) {
-    // A grey frame's three planes are one plane's bytes three times: the
-    // copy the writer takes is then a third of the size. A write that fails
-    // later removes the file, which the combination then skips.
-    if (GreyPlanes(s.pic.PicR, s.pic.PicG, s.pic.PicB)) {
+    // A write that fails later removes the file, which the combination then
+    // skips.
+    if (grey)
       writer->Start(name, {head, bytes(s.pic.PicR), bytes(s.pic.PicR), bytes(s.pic.PicR)});
-      s.stack.KnownGreyFiles.insert(name);
-    } else {
+    else
       writer->Start(name, parts);
-    }
-    return;
+  } else {
+    const Outcome written = WriteScratchFile(name, parts);
+    if (!written) Raise(written.err);
   }
-  const Outcome written = WriteScratchFile(name, parts);
-  if (!written) Raise(written.err);
+  if (grey) s.stack.KnownGreyFiles.insert(name);
 }
 
 }  // namespace
