@@ -150,10 +150,12 @@ TEST(StarMatch, FindsStarsOfEverySizeOnAnUnevenSky) {
   EXPECT_TRUE(DetectStars(p.r, p.g, tiny, 65535).stars.empty());
 }
 
-// The detection splits its passes between two cores; whatever the split, on
-// odd sizes too (one block, rows fewer than the halves' overlap), it finds
-// the same stars with the same doubles as on one core.
-TEST(StarMatch, TwoCoresFindWhatOneFinds) {
+// The detection splits its passes between two cores, and runs its loops
+// over every pixel in wider vectors where the processor has them; whatever
+// the way, on odd sizes too (one block, rows fewer than the halves' overlap,
+// widths that leave a vector's tail), it finds the same stars with the same
+// doubles as the one loop on one core.
+TEST(StarMatch, EveryWayFindsWhatTheOneLoopFinds) {
   Painted p = PaintField();
   for (const auto& [w, h] : {std::pair{300, 200}, {8, 8}, {9, 301}, {297, 9}, {65, 11}}) {
     Plane<int32_t> r(w - 1, h - 1), g(w - 1, h - 1), b(w - 1, h - 1);
@@ -166,21 +168,25 @@ TEST(StarMatch, TwoCoresFindWhatOneFinds) {
     // A bright row just above where the halves meet: a half that misses the
     // row above its first changes the sample of the noise.
     for (int x = 0; x < w && h > 20; ++x) r(x, h / 2 - 1) += 400 + 37 * (x % 11);
-    StarField f[2];
-    for (const bool two : {false, true}) {
-      UseSecondCore(two);
-      f[two] = DetectStars(r, g, b, 65535, 2, 5000);
+    StarField f[4];
+    for (int way = 0; way < 4; ++way) {
+      UseSecondCore(way & 1);
+      UseWideLoops(way & 2);
+      f[way] = DetectStars(r, g, b, 65535, 2, 5000);
     }
     UseSecondCore(true);
-    // The same stars, to the last bit, in the same order.
-    const std::string where = std::to_string(w) + "x" + std::to_string(h);
-    ASSERT_EQ(f[0].stars.size(), f[1].stars.size()) << where;
-    EXPECT_TRUE(f[0].sky.level == f[1].sky.level && f[0].sky.noise == f[1].sky.noise) << where;
-    for (size_t k = 0; k < f[0].stars.size(); ++k) {
-      const StarSpot &s = f[0].stars[k], &t = f[1].stars[k];
-      EXPECT_TRUE(s.x == t.x && s.y == t.y && s.peak == t.peak && s.flux == t.flux && s.hot == t.hot &&
-                  s.saturated == t.saturated)
-          << where << " star " << k;
+    UseWideLoops(true);
+    for (int way = 1; way < 4; ++way) {
+      // The same stars, to the last bit, in the same order.
+      const std::string where = std::to_string(w) + "x" + std::to_string(h) + " way " + std::to_string(way);
+      ASSERT_EQ(f[0].stars.size(), f[way].stars.size()) << where;
+      EXPECT_TRUE(f[0].sky.level == f[way].sky.level && f[0].sky.noise == f[way].sky.noise) << where;
+      for (size_t k = 0; k < f[0].stars.size(); ++k) {
+        const StarSpot &s = f[0].stars[k], &t = f[way].stars[k];
+        EXPECT_TRUE(s.x == t.x && s.y == t.y && s.peak == t.peak && s.flux == t.flux && s.hot == t.hot &&
+                    s.saturated == t.saturated)
+            << where << " star " << k;
+      }
     }
   }
 }

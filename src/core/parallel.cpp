@@ -119,4 +119,23 @@ void RunInTwo(const std::function<void(int part, int parts)>& part) {
 
 void UseSecondCore(bool use) { g_secondCore = use && std::thread::hardware_concurrency() > 1; }
 
+namespace {
+
+bool HasAvx2() {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  __builtin_cpu_init();  // may run before the runtime's own start-up code
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
+std::atomic<bool> g_wide{HasAvx2()};
+
+}  // namespace
+
+void UseWideLoops(bool use) { g_wide = use && HasAvx2(); }
+
+bool WideLoops() { return g_wide.load(std::memory_order_relaxed); }
+
 }  // namespace qv

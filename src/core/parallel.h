@@ -20,6 +20,13 @@ void RunInTwo(const std::function<void(int part, int parts)>& part);
 // the two ways.
 void UseSecondCore(bool use);
 
+// Whether loops built for wider vectors (AVX2) run where the processor has
+// them (yes by default). Such a loop does the same operations in the same
+// order in each lane, never fusing a multiply and an add, so its values are
+// the one loop's; tests compare the two ways.
+void UseWideLoops(bool use);
+bool WideLoops();
+
 // The share of [first, last] (inclusive) that part `part` of `parts` (1 or
 // 2) takes: all of it alone, else the lower half for part 0.
 inline void ShareOf(int first, int last, int part, int parts, int& from, int& to) {

@@ -7,14 +7,20 @@
 
 #include "core/parallel.h"
 
-// The detection's loops over every pixel get a copy built for AVX2 where the
-// processor has it, chosen when the program starts. Each lane does the
-// operations of the one loop in the same order, and without fused
-// multiply-adds (which AVX2 alone does not bring) every value is the same.
+// The detection's loops over every pixel are built twice: for every
+// processor, and for AVX2 (wider vectors, and no fused multiply-add, which
+// AVX2 alone does not bring), run where WideLoops() says so. The loop body
+// is one inline function, compiled into both.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define QV_WIDE_LOOPS __attribute__((target_clones("avx2", "default")))
+#define QV_LOOP inline __attribute__((always_inline))
+#define QV_WIDE __attribute__((target("avx2")))
+#define QV_TWO_BUILDS(type, name, params, args)              \
+  QV_WIDE type name##Wide params { return name##Loop args; } \
+  type name params { return WideLoops() ? name##Wide args : name##Loop args; }
 #else
-#define QV_WIDE_LOOPS
+#define QV_LOOP inline
+#define QV_TWO_BUILDS(type, name, params, args) \
+  type name params { return name##Loop args; }
 #endif
 
 namespace qv {
@@ -23,13 +29,13 @@ namespace {
 
 // Floats in an order of unsigned keys: the same order as the values (with
 // -0 before +0), so that a value's rank can be found digit by digit.
-inline uint32_t OrderKey(float f) {
+QV_LOOP uint32_t OrderKey(float f) {
   uint32_t b;
   std::memcpy(&b, &f, sizeof b);
   return (b & 0x80000000u) ? ~b : (b | 0x80000000u);
 }
 
-inline float FromOrderKey(uint32_t k) {
+QV_LOOP float FromOrderKey(uint32_t k) {
   const uint32_t b = (k & 0x80000000u) ? (k & 0x7FFFFFFFu) : ~k;
   float f;
   std::memcpy(&f, &b, sizeof f);
@@ -42,7 +48,7 @@ inline float FromOrderKey(uint32_t k) {
 // the keys of the bin that holds the rank, and ends when a bin is one key
 // wide; a sky's values span a narrow range, so the first round keeps few.
 // The keys are reordered.
-QV_WIDE_LOOPS float KeyOfRank(std::vector<uint32_t>& keys, size_t n, size_t rank, std::vector<uint32_t>& spare) {
+QV_LOOP float KeyOfRankLoop(std::vector<uint32_t>& keys, size_t n, size_t rank, std::vector<uint32_t>& spare) {
   std::array<uint32_t, 2048> count;
   uint32_t* cur = keys.data();
   if (spare.size() < n) spare.resize(n);
@@ -74,6 +80,8 @@ QV_WIDE_LOOPS float KeyOfRank(std::vector<uint32_t>& keys, size_t n, size_t rank
     n = m;
   }
 }
+QV_TWO_BUILDS(float, KeyOfRank, (std::vector<uint32_t> & keys, size_t n, size_t rank, std::vector<uint32_t>& spare),
+              (keys, n, rank, spare))
 
 // The median as the detection takes it: the upper middle value. Its
 // buffers and the samples' are kept from one frame to the next, since fresh
@@ -154,14 +162,16 @@ struct Rows {
 };
 
 // The order keys of n pixels of the picture.
-QV_WIDE_LOOPS void PictureKeys(const int32_t* pr, const int32_t* pg, const int32_t* pb, int n, uint32_t* keys) {
+QV_LOOP void PictureKeysLoop(const int32_t* pr, const int32_t* pg, const int32_t* pb, int n, uint32_t* keys) {
   for (int x = 0; x < n; ++x) keys[x] = OrderKey(static_cast<float>(static_cast<double>(pr[x]) + pg[x] + pb[x]));
 }
+QV_TWO_BUILDS(void, PictureKeys, (const int32_t* pr, const int32_t* pg, const int32_t* pb, int n, uint32_t* keys),
+              (pr, pg, pb, n, keys))
 
 // One row of the picture less its sky (d) and of the sky (bg), the sky
 // between the two interpolated lines lo and hi at fraction fy.
-QV_WIDE_LOOPS void SkyRow(const int32_t* pr, const int32_t* pg, const int32_t* pb, const double* lo, const double* hi,
-                          double fy, int w, float* d, float* bg) {
+QV_LOOP void SkyRowLoop(const int32_t* pr, const int32_t* pg, const int32_t* pb, const double* lo, const double* hi,
+                        double fy, int w, float* d, float* bg) {
   const double gy = 1 - fy;
   for (int x = 0; x < w; ++x) {
     const float in = static_cast<float>(static_cast<double>(pr[x]) + pg[x] + pb[x]);
@@ -169,6 +179,10 @@ QV_WIDE_LOOPS void SkyRow(const int32_t* pr, const int32_t* pg, const int32_t* p
     d[x] = in - bg[x];
   }
 }
+QV_TWO_BUILDS(void, SkyRow,
+              (const int32_t* pr, const int32_t* pg, const int32_t* pb, const double* lo, const double* hi, double fy,
+               int w, float* d, float* bg),
+              (pr, pg, pb, lo, hi, fy, w, d, bg))
 
 // The picture the detection looks at, the sky under it and their
 // difference, computed a row or a pixel at a time from the three planes
@@ -279,17 +293,21 @@ class Sky {
 
 // The 3 x 3 mean of the picture less its sky at (x, y), from its three rows
 // around y; zero on the picture's border.
-inline float Smoothed(const float* up, const float* mid, const float* down, int x) {
+QV_LOOP float Smoothed(const float* up, const float* mid, const float* down, int x) {
+  // Row by row, left to right: the order of the additions is the value.
   double s = 0;
-  for (const float* row : {up, mid, down})
-    for (int i = -1; i <= 1; ++i) s += row[x + i];
+  s += up[x - 1], s += up[x], s += up[x + 1];
+  s += mid[x - 1], s += mid[x], s += mid[x + 1];
+  s += down[x - 1], s += down[x], s += down[x + 1];
   return static_cast<float>(s / 9);
 }
 
 // The 3 x 3 means of a row inside the picture's border.
-QV_WIDE_LOOPS void SmoothedRow(const float* up, const float* mid, const float* down, int w, float* out) {
+QV_LOOP void SmoothedRowLoop(const float* up, const float* mid, const float* down, int w, float* out) {
   for (int x = 1; x < w - 1; ++x) out[x] = Smoothed(up, mid, down, x);
 }
+QV_TWO_BUILDS(void, SmoothedRow, (const float* up, const float* mid, const float* down, int w, float* out),
+              (up, mid, down, w, out))
 
 struct Candidate {
   int x, y;
