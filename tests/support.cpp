@@ -161,10 +161,7 @@ FitsImage ReadFitsImage(const std::string& path) {
   fits_open_file(&f, path.c_str(), READONLY, &status);
   fits_get_img_param(f, 3, nullptr, &naxis, naxes, &status);
   if (status == 0) {
-    r.w = naxes[0];
-    r.h = naxes[1];
-    r.planes = naxis == 3 ? naxes[2] : 1;
-    r.values.assign(static_cast<size_t>(r.w * r.h * r.planes), -1);
+    r.values.assign(static_cast<size_t>(naxes[0] * naxes[1] * naxes[2]), -1);  // naxes[2] stays 1 for one plane
     fits_read_img(f, TINT, 1, static_cast<LONGLONG>(r.values.size()), nullptr, r.values.data(), &anynul, &status);
   }
   fits_close_file(f, &status);

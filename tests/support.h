@@ -147,9 +147,7 @@ std::vector<uint8_t> BmpFile(int w, int h, int bits, int compression, const std:
 // A FITS file as cfitsio reads it back: every plane, BZERO applied. A file
 // cfitsio cannot read fails the calling test and gives no values.
 struct FitsImage {
-  long w = 0, h = 0, planes = 0;
   std::vector<int> values;
-  int operator()(long x, long y) const { return values[static_cast<size_t>(y * w + x)]; }
 };
 FitsImage ReadFitsImage(const std::string& path);
 

@@ -111,21 +111,18 @@ TEST(FitsRead, EveryBitpixDecodesToTheWorkingScale) {
   }
 }
 
-// A BZERO near the 32-bit limit overflows the sum of a 16-bit value and
-// BZERO: a run-time overflow, as in any 32-bit addition, never a wrapped
-// value; up to the limit the usual wrap-around still applies. (The
-// pipeline's words for an overflow are the table's below.)
-TEST(FitsRead, SixteenBitOffsetOverflowIsARunTimeError) {
+// Values that are not numbers still fail the image, with a message that
+// says so and where the first one lies; any other overflow (singles beyond
+// the long range too) keeps its number.
+TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlaceOverflowsKeepTheirNumber) {
+  // A BZERO near the 32-bit limit overflows the sum of a 16-bit value and
+  // BZERO: a run-time overflow, as in any 32-bit addition, never a wrapped
+  // value; up to the limit the usual wrap-around still applies.
   const uint8_t top[2] = {0xFF, 0xFF}, zero[2] = {0, 0}, one[2] = {0, 1};
   for (const uint8_t* p : {top, one}) EXPECT_THROW(DecodeFits16(p, 2147483647), RuntimeError);
   EXPECT_EQ(DecodeFits16(zero, 2147483647), 2147483647 - 65536);
   EXPECT_EQ(DecodeFits16(top, 2147418112), 2147483647 - 65536);
-}
 
-// Values that are not numbers still fail the image, with a message that
-// says so and where the first one lies; any other overflow (singles beyond
-// the long range too) keeps its number.
-TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlace) {
   const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
   struct Case {
     const char* what;

@@ -21,7 +21,9 @@ int ErrorOf(auto&& f) {
 }
 }  // namespace
 
-TEST(Numeric, RoundingIsHalfToEvenAndIntIsFloor) {
+// Rounding is half to even, Int is floor, and the checked conversions
+// raise an overflow outside their range.
+TEST(Numeric, RoundingAndCheckedConversions) {
   EXPECT_EQ(RoundHalfEven(2.5), 2);
   EXPECT_EQ(RoundHalfEven(3.5), 4);
   // The edges of the add-and-take-away rounding: the same doubles as nearbyint.
@@ -30,9 +32,6 @@ TEST(Numeric, RoundingIsHalfToEvenAndIntIsFloor) {
   EXPECT_EQ(RoundHalfEven(4503599627370495.5), 4503599627370496.0);
   EXPECT_TRUE(std::isnan(RoundHalfEven(NAN)));
   EXPECT_EQ(Int(-1.5), -2);
-}
-
-TEST(Numeric, CheckedConversionsRaiseOverflowOutsideTheirRange) {
   EXPECT_EQ(ErrorOf([] { CInt(32767.5); }), kErrOverflow);  // rounds to 32768
   EXPECT_EQ(CInt(-32768.5), -32768);                        // rounds to even -32768
   EXPECT_EQ(ErrorOf([] { CLng(2147483647.5); }), kErrOverflow);

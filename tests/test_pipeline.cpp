@@ -71,7 +71,8 @@ TEST(Pipeline, SinglePlaneFilesAreRoutedByTheirNames) {
 
 // The golden runs calibrate whole frames; these are the edges they do not
 // reach: masters left out of a reduced step and never applied to a master
-// file, a zero in an active flat, and a mask that covers the whole image.
+// file, a zero in an active flat, a mask that covers the whole image, and
+// the fusion left out of a master.
 TEST(Pipeline, CalibrationEdges) {
   TempDir dir;
   const std::string path = dir.File("light.fts"), mask = dir.File("mask.fts");
@@ -109,6 +110,14 @@ TEST(Pipeline, CalibrationEdges) {
             std::tuple(0, 7));
   s->cal.HotMask.Fill(1);
   EXPECT_FALSE(ProcessPic(*s, 1, 1));
+
+  // Whole-image steps run for list images only: a master keeps its size.
+  s->opt.UseMask = Bin2x2;
+  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
+  EXPECT_EQ(s->pic.PicR.Width(), 2);  // fused
+  s->opt.MaskFile = path;
+  ASSERT_TRUE(qvtest::Processed(*s, 0, 1));
+  EXPECT_EQ(s->pic.PicR.Width(), 4);
 }
 
 TEST(Pipeline, AStopRequestEndsThePixelLoop) {
@@ -132,19 +141,6 @@ TEST(Pipeline, AStopRequestEndsThePixelLoop) {
   };
   EXPECT_FALSE(ProcessPic(*s, 1, 1));
   for (int y = 0; y < 40; ++y) EXPECT_EQ(s->pic.PicB(7, y), y <= 8 ? 17 + 8 * y : 0) << y;
-}
-
-TEST(Pipeline, WholeImageStepsRunOnlyForListImages) {
-  TempDir dir;
-  const std::string path = dir.File("m.fts");
-  qvtest::WriteFits16(path, 6, 6, 1, Ramp(36, 1000, 10));
-  TestSession s(path);
-  s->opt.UseMask = Bin2x2;
-  ASSERT_TRUE(qvtest::Processed(*s, 1, 1));
-  EXPECT_EQ(s->pic.PicR.Width(), 3);  // fused
-  s->opt.MaskFile = path;
-  ASSERT_TRUE(qvtest::Processed(*s, 0, 1));
-  EXPECT_EQ(s->pic.PicR.Width(), 6);  // a master keeps its size
 }
 
 // A frame the pipeline calls grey holds one value in its three planes

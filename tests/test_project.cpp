@@ -31,20 +31,6 @@ std::string ImageLineOf(const std::string& file, int w, int h, const std::string
   return file + "\t2\t" + std::to_string(w) + "\t" + std::to_string(h) + "\t0\t" + gx + "\t" + gy + "\t" + rest;
 }
 
-// A checked entry whose header was read (BITPIX is not saved).
-ImageEntry Entry(const std::string& file, double gx, double gy) {
-  return {.ImgFile = file,
-          .ImgNaxis = 3,
-          .ImgNaxis1 = 1000,
-          .ImgNaxis2 = 800,
-          .ImgBzero = 32768,
-          .ImgBitpix = 16,
-          .ImgGuideX = gx,
-          .ImgGuideY = gy,
-          .ImgChecked = 1,
-          .ImgZone = {}};
-}
-
 // Lines 1..16 of a plain tagged file.
 const std::vector<std::string> kSettings = {
     "Quelvista", "0",   "\t\t", "1000", "3",  "5\t .5\t .5\t .5\t .01",   " 1.28", "100", "2", "1",
@@ -259,7 +245,7 @@ TEST(ProjectWrite, TextIsWrittenInWindows1252) {
   const std::string img = "/Séance d'été/M31 €.fts";
   Project p;
   p.colourNames[0] = "_Hα";
-  p.images.emplace(std::vector<ImageEntry>{Entry(img, 0.5, 0.5), Entry("/星.fts", 0.5, 0.5)});
+  p.images.emplace(std::vector<ImageEntry>{{.ImgFile = img, .ImgZone = {}}, {.ImgFile = "/星.fts", .ImgZone = {}}});
   const std::vector<uint8_t> bytes = ProjectBytes(p);
   const std::string text(bytes.begin(), bytes.end());
   EXPECT_TRUE(qvtest::Contains(text,

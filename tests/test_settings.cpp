@@ -193,8 +193,9 @@ TEST(Settings, EachOptionFollowsItsRules) {
 }
 
 // What the main window writes at quit, read back the same through a file
-// under a decimal comma, names with commas, "@" and backslashes included.
-TEST(Settings, QuitValuesReadBackThroughAFile) {
+// under a decimal comma, names with commas, "@" and backslashes included;
+// files written by hand read as plain text, too large or coded ones refused.
+TEST(Settings, TheStoreFileReadsBackTheQuitValuesAndPlainText) {
   TempDir dir;
   TestSession s, b;
   s->locale = b->locale = NumLocale::Comma();
@@ -214,18 +215,16 @@ TEST(Settings, QuitValuesReadBackThroughAFile) {
   EXPECT_EQ(b.form1.Text3, "82,5");
   EXPECT_TRUE(b->opt.Hsens == 3 && b->opt.ColorText == s->opt.ColorText && b->opt.ColorChk == s->opt.ColorChk);
   EXPECT_EQ(b.form1.Project, " /data/a b.txt");
-}
 
-TEST(Settings, IniFilesAreReadAsPlainText) {
-  TempDir dir;
+  // A file written by hand is read as plain text.
   const std::string ini = dir.File("hand.ini");
   std::ofstream(ini) << "[Settings]\nMinQual=0,75\nFovX=\" .5\"\nBroken=@Invalid()\n[Other]\nMinQual=9\n";
-  QtSettingsStore store(ini, true);
-  EXPECT_EQ(store.Read(kSettingsSection, "MinQual", "d"), "0,75");  // not a list of two values
-  EXPECT_EQ(store.Read(kSettingsSection, "FovX", "d"), " .5");
-  EXPECT_EQ(store.Read(kSettingsSection, "Broken", "d"), std::nullopt);
+  QtSettingsStore hand(ini, true);
+  EXPECT_EQ(hand.Read(kSettingsSection, "MinQual", "d"), "0,75");  // not a list of two values
+  EXPECT_EQ(hand.Read(kSettingsSection, "FovX", "d"), " .5");
+  EXPECT_EQ(hand.Read(kSettingsSection, "Broken", "d"), std::nullopt);
   const std::string before = qvtest::ReadText(ini);
-  EXPECT_FALSE(store.Write(kSettingsSection, "MinQual", "1"));
+  EXPECT_FALSE(hand.Write(kSettingsSection, "MinQual", "1"));
   EXPECT_EQ(qvtest::ReadText(ini), before);
 
   // A file far too large for settings is neither parsed nor accepted.
