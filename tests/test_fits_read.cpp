@@ -161,7 +161,10 @@ TEST(FitsRead, NotANumberOrInfiniteValuesAreNamedWithTheirPlaceOverflowsKeepThei
   }
 }
 
-TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
+// Cards match by their trimmed keyword and the first word of their value;
+// the name's extension picks the reader, and a list image's known header is
+// kept.
+TEST(FitsRead, CardsMatchByTrimmedKeywordAndKnownListHeadersAreKept) {
   TempDir dir;
   const std::string path = dir.File("cards.fts");
   qvtest::WriteBytes(path, qvtest::FitsHeader({
@@ -181,6 +184,27 @@ TEST(FitsRead, CardsMatchByTrimmedKeywordAndTheFirstWordOfTheValue) {
 
   qvtest::WriteBytes(path, qvtest::FitsHeader({"NAXIS1  = 13.5", "NAXIS2  = abc", "BITPIX  =", "END"}));
   EXPECT_EQ(Fields(ReadListHeader(path)), (std::vector<long>{0, 0, 14, 0, 0, 0, 2881}));
+
+  // The same bytes under picture or TIFF names go to those readers, which
+  // refuse them and leave the fields as they were.
+  const std::pair<const char*, bool> names[] = {{"a.FITS", true},  {"b.Fit", true},   {"c.FTS", true},
+                                                {"d.jpeg", false}, {"e.tiff", false}, {"f.fits.txt", false}};
+  for (const auto& [name, read] : names) {
+    qvtest::WriteFits16(dir.File(name), 3, 2, 1, std::vector<int>(6));
+    EXPECT_EQ(ReadListHeader(dir.File(name), &r).ImgNaxis1, read ? 3 : 0) << name;
+    EXPECT_EQ(r, read ? HeaderResult::Ok : HeaderResult::Unreadable) << name;
+  }
+  TestSession s(dir.File("a.FITS"));
+  ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
+  // A list image whose BITPIX is known is not read again, even if the
+  // file changed since.
+  qvtest::WriteFits16(dir.File("a.FITS"), 9, 9, 1, std::vector<int>(81));
+  EXPECT_EQ(std::tuple(ReadHeader(*s, 1), s->Img[1].ImgNaxis1), std::tuple(HeaderResult::AlreadyRead, 3));
+  // A missing file leaves every field alone.
+  s->Img[1].ImgBitpix = 0;
+  s->Img[1].ImgFile = dir.File("gone.fts");
+  EXPECT_EQ(std::tuple(ReadHeader(*s, 1), s->Img[1].ImgNaxis1, s->Img[1].ImgDataPos),
+            std::tuple(HeaderResult::Missing, 3, 2881));
 }
 
 TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
@@ -218,30 +242,4 @@ TEST(FitsRead, FlagsComeFromReadoutSubFrameOriginAndInstrument) {
   EXPECT_EQ(s->Img[0].ImgFlags, FlagRawCfa | FlagOddX | FlagOddY | FlagSsdsi);
   EXPECT_EQ(ReadHeader(*s, -2), HeaderResult::Ok);
   EXPECT_EQ(std::tuple(s->Img[0].ImgFlags, s->Img[0].ImgBzero, s->Img[0].ImgNaxis3), std::tuple(0, 0, 0));
-}
-
-TEST(FitsRead, KnownListHeadersAreKeptAndTheExtensionPicksTheReader) {
-  TempDir dir;
-  // The same bytes under picture or TIFF names go to those readers, which
-  // refuse them and leave the fields as they were.
-  const std::pair<const char*, bool> names[] = {{"a.FITS", true},  {"b.Fit", true},   {"c.FTS", true},
-                                                {"d.jpeg", false}, {"e.tiff", false}, {"f.fits.txt", false}};
-  for (const auto& [name, read] : names) {
-    qvtest::WriteFits16(dir.File(name), 3, 2, 1, std::vector<int>(6));
-    HeaderResult r;
-    const ImageEntry e = ReadListHeader(dir.File(name), &r);
-    EXPECT_EQ(r, read ? HeaderResult::Ok : HeaderResult::Unreadable) << name;
-    EXPECT_EQ(e.ImgNaxis1, read ? 3 : 0) << name;
-  }
-  TestSession s(dir.File("a.FITS"));
-  ASSERT_EQ(ReadHeader(*s, 1), HeaderResult::Ok);
-  // A list image whose BITPIX is known is not read again, even if the
-  // file changed since.
-  qvtest::WriteFits16(dir.File("a.FITS"), 9, 9, 1, std::vector<int>(81));
-  EXPECT_EQ(std::tuple(ReadHeader(*s, 1), s->Img[1].ImgNaxis1), std::tuple(HeaderResult::AlreadyRead, 3));
-  // A missing file leaves every field alone.
-  s->Img[1].ImgBitpix = 0;
-  s->Img[1].ImgFile = dir.File("gone.fts");
-  EXPECT_EQ(std::tuple(ReadHeader(*s, 1), s->Img[1].ImgNaxis1, s->Img[1].ImgDataPos),
-            std::tuple(HeaderResult::Missing, 3, 2881));
 }

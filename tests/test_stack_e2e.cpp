@@ -34,6 +34,7 @@ CliResult RunCli(const TempDir& dir, const std::string& args, const std::string&
   return qvtest::Cli(dir, args, "TMPDIR='" + tmp + "' ");
 }
 
+using qvtest::Contains;
 using qvtest::RunLines;
 
 bool EmptyFolder(const std::string& path) { return fs::is_directory(path) && fs::is_empty(path); }
@@ -63,9 +64,9 @@ TEST(StackRun, FramesThatCannotBeUsedSayWhy) {
   const auto lines = RunLines(drifted.out);
   ASSERT_EQ(lines.size(), 4u) << drifted.out;
   ASSERT_FALSE(lines[1].accepted) << drifted.out;
-  EXPECT_TRUE(qvtest::Contains(
-      drifted.out, "l'étoile guide en est peut-être sortie (essayer --box 64 ou --guide auto)\",\"onEdge\":true}"));
-  EXPECT_TRUE(qvtest::Contains(drifted.err, "image 2 : qualité "));
+  EXPECT_TRUE(Contains(drifted.out,
+                       "l'étoile guide en est peut-être sortie (essayer --box 64 ou --guide auto)\",\"onEdge\":true}"));
+  EXPECT_TRUE(Contains(drifted.err, "image 2 : qualité "));
 
   qvtest::WriteFits16(sky.sim + "/frame003.fts", 64, 64, 1, std::vector<int>(64 * 64, 100));
   qvtest::WriteBytes(sky.sim + "/frame004.fts", std::vector<uint8_t>(100, 'x'));
@@ -76,25 +77,24 @@ TEST(StackRun, FramesThatCannotBeUsedSayWhy) {
     out.push_back(r.out.substr(at, end - at));
   ASSERT_GE(out.size(), 4u) << r.out;
   EXPECT_EQ(out[1].find("reason"), std::string::npos) << out[1];
-  EXPECT_TRUE(qvtest::Contains(out[2], "\"error\":\"taille différente de l'image de référence (64 x 64 au lieu de " +
-                                           std::to_string(kW) + " x " + std::to_string(kH) + ")"));
-  EXPECT_TRUE(qvtest::Contains(out[2],
-                               "les plans restés en mémoire (ceux de l'image précédente, ou la partie lue de "
-                               "celle-ci) ont été empilés à sa place"));
-  EXPECT_TRUE(qvtest::Contains(out[3], "\"error\":\"en-tête FITS tronqué : "));
-  EXPECT_TRUE(qvtest::Contains(r.err, "image 4 : image non traitée : en-tête FITS tronqué"));
+  EXPECT_TRUE(Contains(out[2], "\"error\":\"taille différente de l'image de référence (64 x 64 au lieu de " +
+                                   std::to_string(kW) + " x " + std::to_string(kH) + ")"));
+  EXPECT_TRUE(Contains(out[2],
+                       "les plans restés en mémoire (ceux de l'image précédente, ou la partie lue de "
+                       "celle-ci) ont été empilés à sa place"));
+  EXPECT_TRUE(Contains(out[3], "\"error\":\"en-tête FITS tronqué : "));
+  EXPECT_TRUE(Contains(r.err, "image 4 : image non traitée : en-tête FITS tronqué"));
 
   fs::remove(sky.dir.File("r.fts"));
   qvtest::WriteBytes(sky.sim + "/frame001.fts", std::vector<uint8_t>(100, 'x'));
   const CliResult firstUnread = sky.Stack("--box aucun --out '" + sky.dir.File("r.fts") + "'");
-  EXPECT_TRUE(
-      qvtest::Contains(firstUnread.out, "l'image de référence (image 1) est illisible, sa taille est inconnue : "));
+  EXPECT_TRUE(Contains(firstUnread.out, "l'image de référence (image 1) est illisible, sa taille est inconnue : "));
   for (const char* name : {"/frame002.fts", "/frame003.fts"})
     qvtest::WriteBytes(sky.sim + name, std::vector<uint8_t>(100, 'x'));
   for (const std::string box : {"", "--box aucun"}) {
     const CliResult unread = sky.Stack(box + " --out '" + sky.dir.File("r.fts") + "'");
     EXPECT_EQ(unread.status, 1) << box << ": " << unread.err;
-    EXPECT_TRUE(qvtest::Contains(unread.err, "rien n'a été empilé"));
+    EXPECT_TRUE(Contains(unread.err, "rien n'a été empilé"));
     EXPECT_FALSE(fs::exists(sky.dir.File("r.fts")));
     EXPECT_TRUE(EmptyFolder(sky.tmp));
   }
@@ -210,8 +210,7 @@ TEST(StackRun, ARealTemporaryFolderThatFills) {
 
   const CliResult refused = RunCli(dir, "stack " + project + "--out '" + dir.File("a.fts") + "'", mount);
   EXPECT_EQ(refused.status, 1) << refused.err;
-  EXPECT_TRUE(
-      qvtest::Contains(refused.err, "espace libre insuffisant dans " + mount + " : 50 Mo libres, 271 Mo nécessaires"));
+  EXPECT_TRUE(Contains(refused.err, "espace libre insuffisant dans " + mount + " : 50 Mo libres, 271 Mo nécessaires"));
   EXPECT_TRUE(RunLines(refused.out).empty()) << refused.out;
   EXPECT_FALSE(fs::exists(dir.File("a.fts")));
 
@@ -219,13 +218,12 @@ TEST(StackRun, ARealTemporaryFolderThatFills) {
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_EQ(std::tuple(qvtest::JsonNumber(r.out, "stacked"), qvtest::JsonNumber(r.out, "combined")),
             std::tuple(30.0, 5.0));
-  EXPECT_TRUE(qvtest::Contains(r.err, "5 images combinées sur 30 acceptées → "));
+  EXPECT_TRUE(Contains(r.err, "5 images combinées sur 30 acceptées → "));
   const std::string why = "fichier temporaire non écrit (disque plein)";
   for (const std::string i : {"6", "30"}) {
     const std::string name = (i == "6" ? "frame006" : "frame030") + std::string(".fts");
-    EXPECT_TRUE(qvtest::Contains(r.err, "image " + i + " (" + name + ") : " + why));
-    EXPECT_TRUE(
-        qvtest::Contains(r.out, "{\"index\":" + i + ",\"file\":\"" + sim + "/" + name + "\",\"why\":\"" + why + "\"}"));
+    EXPECT_TRUE(Contains(r.err, "image " + i + " (" + name + ") : " + why));
+    EXPECT_TRUE(Contains(r.out, "{\"index\":" + i + ",\"file\":\"" + sim + "/" + name + "\",\"why\":\"" + why + "\"}"));
   }
   EXPECT_TRUE(EmptyFolder(mount));
 }
