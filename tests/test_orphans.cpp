@@ -89,13 +89,16 @@ class Child {
 // as they go: each writes more than a pipe holds before it ends, so it
 // waits, files on disk, for the test to read on.
 struct Night {
+  static constexpr int kJunk = 300;
   TempDir dir;
   std::string tmp = dir.File("tmp"), out = dir.File("result.fts");
   Night() {
     fs::create_directory(tmp);
     qvtest::SimulateNight(dir, "sim", "--frames 60 --width 96 --height 72 --seed 4", "TMPDIR=" + tmp + " ");
-    // Frames the master refuses, each with a line on stderr.
-    for (int k = 0; k < 60; ++k) std::ofstream(dir.File("junk" + std::to_string(100 + k) + ".fts")) << "SIMPLE  =";
+    // Frames the master refuses, each with a line on stderr: many more lines
+    // than the test's first read and a full pipe take, however short the
+    // folder's name.
+    for (int k = 0; k < kJunk; ++k) std::ofstream(dir.File("junk" + std::to_string(100 + k) + ".fts")) << "SIMPLE  =";
   }
   // The command, and what it says once its first temporary file is made.
   std::unique_ptr<Child> Start(const std::string& command, std::string& mark) const {
@@ -105,7 +108,7 @@ struct Night {
       mark = "\"image\":1,";
     } else {
       args = {"master", "dark", dir.File("sim/frame001.fts")};
-      for (int k = 0; k < 60; ++k) args.push_back(dir.File("junk" + std::to_string(100 + k) + ".fts"));
+      for (int k = 0; k < kJunk; ++k) args.push_back(dir.File("junk" + std::to_string(100 + k) + ".fts"));
       args.insert(args.end(), {"--out", out});
       mark = "image refusée";
     }
