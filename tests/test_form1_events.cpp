@@ -197,7 +197,7 @@ TEST_F(Form1Events, ZoneDialogCommands) {
   EXPECT_FALSE(f.Form6Visible);
 }
 
-TEST_F(Form1Events, CommandLineOpensAProjectOrOneImage) {
+TEST_F(Form1Events, CommandLineOpensAProjectOrOneImageAndMarksOnNoneSayWhy) {
   TempDir dir;
   const std::string image = dir.File("m31.fts");
   std::vector<int> values(32 * 24, 500);
@@ -214,9 +214,7 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImage) {
   // list, and a missing one adds nothing to it.
   qv::OpenCommandLine(f, dir.File("absent.TXT"));
   EXPECT_EQ(s.ImageCount(), 0);
-}
-
-TEST_F(Form1Events, AutomaticMarksOnAnEmptyListSayWhyAndLeaveTheRunState) {
+  // The automatic marks on that empty list say why and leave the run state.
   qv::mnuAutoMarks_Click(f, true);
   EXPECT_EQ(std::tuple(f.LastMarks.ok, f.LastMarks.message, s.RunState),
             std::tuple(false, std::string("aucune image cochée"), decltype(s.RunState){0}));
