@@ -101,7 +101,6 @@ TEST(Picture, JpegAndBmpVariantsFromImageMagickLoad) {
     ASSERT_EQ(qvtest::RunCommand(cmd), 0) << cmd;
     TestSession s(out);
     ASSERT_TRUE(qvtest::Processed(*s, 1, 1)) << cmd;
-    EXPECT_EQ(s->Img[1].ImgBitpix, 8);
     ExpectPattern(*s, jpeg ? 32 : 37, jpeg ? 32 : 23, jpeg ? Halves : Sixteen, c.tolerance, cmd);
   }
 }

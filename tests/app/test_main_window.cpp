@@ -221,8 +221,7 @@ class MainWindowTest : public QObject {
     text3->clear();
     QTest::keyClicks(text3, "60");
     QCOMPARE(p.s.opt.MinQual, 0.6f);
-    // The box checked here is clicked off below, and the quit saves it off
-    // (the caption's mirror is seen in the clicks' test).
+    // The box checked here is clicked off below, and the quit saves it off.
     p.f.Check6 = 1;
     p.f.Label1 = "320x240\r\nZoom=50.0%";
     p.w.Refresh();
@@ -395,19 +394,21 @@ class MainWindowTest : public QObject {
     const auto groups = qvapp::GroupByFolder({"/a/x.fts", "/b/y.fts", "/a/z.fts"});
     QCOMPARE(groups, (std::vector<std::vector<std::string>>{{"/a", "x.fts", "z.fts"}, {"/b", "y.fts"}}));
 
-    // Enter on the quit's question (the night session answers the free
-    // space question with its default, No, and checks that nothing runs).
     QWidget* none = nullptr;
     qvapp::QtDesktop desktop(none);
-    QString asked;
-    During enter([&] {
-      if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        asked = question->text();
-        QTest::keyClick(question, Qt::Key_Return);
-      }
-    });
-    QVERIFY(desktop.AskYesNo("Confimer quitter"));
-    QCOMPARE(asked, QStringLiteral("Confimer quitter"));
+    for (const bool safeIsNo : {false, true}) {
+      QString asked;
+      During enter([&] {
+        if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+          asked = question->text();
+          QTest::keyClick(question, Qt::Key_Return);
+        }
+      });
+      const bool yes =
+          safeIsNo ? desktop.AskYesNoDefaultNo("Continuer quand même ?") : desktop.AskYesNo("Confimer quitter");
+      QCOMPARE(asked, safeIsNo ? QStringLiteral("Continuer quand même ?") : QStringLiteral("Confimer quitter"));
+      QCOMPARE(yes, !safeIsNo);
+    }
   }
 
   // The menus' commands; "Nouveau" clears the view and keeps the levels.
