@@ -18,7 +18,6 @@ namespace {
 
 using qv::Plane;
 using qvtest::TempDir;
-namespace fs = std::filesystem;
 
 // A picture with distinct colours in every pixel and large flat patches, so
 // that a lossy decoder still gives each patch's colour back closely.
