@@ -136,7 +136,6 @@ TEST(AutoStretch, ASimulatedNightRendersItsSkyDimAndItsStarsWhole) {
     f.Form_Load();
     EXPECT_EQ(f.Text1, (std::array<std::string, 3>{"0", "0", "0"}));  // until the button is pressed
     f.Command7_Click();
-    EXPECT_NE(f.Text1[0], "0");
     const DestPlanes d = DestinationPlanes(s);
     for (int c = 0; c < 3; ++c) {
       std::vector<int> bytes;

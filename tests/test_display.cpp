@@ -23,50 +23,46 @@ Plane<int32_t> Flat(int w, int h, int32_t v) {
 
 int32_t Grey(int v) { return qv::PackRgb(v, v, v); }
 
-// The levels map data linearly onto 0..255 with halves to even and clamp at
-// both ends; equal or reversed levels give the gain white - black itself.
-TEST(DrawImageLevels, EdgeLevelsOnOnePixel) {
+// One pixel drawn. The levels map data linearly onto 0..255 with halves to
+// even and clamp at both ends; equal or reversed levels give the gain
+// white - black itself. Grey averages the scaled channels.
+TEST(DrawImageOnePixel, LevelsRoundAndClampAndGreyAveragesTheChannels) {
   struct Case {
     double black, white;
-    int32_t value;
-    int grey;
+    int32_t r, g, b;
+    bool mono;
+    int32_t shown;
   } cases[] = {
       // 255 / 510 = 0.5 per level: halves go to even.
-      {1000, 1510, 1001, 0},
-      {1000, 1510, 1003, 2},
-      {1000, 1510, 1005, 2},
-      {1000, 1510, 500, 0},
-      {1000, 1510, 9000, 255},
+      {1000, 1510, 1001, 1001, 1001, false, Grey(0)},
+      {1000, 1510, 1003, 1003, 1003, false, Grey(2)},
+      {1000, 1510, 1005, 1005, 1005, false, Grey(2)},
+      {1000, 1510, 500, 500, 500, false, Grey(0)},
+      {1000, 1510, 9000, 9000, 9000, false, Grey(255)},
       // Equal levels give black.
-      {2000, 2000, 0, 0},
-      {2000, 2000, 65535, 0},
+      {2000, 2000, 0, 0, 0, false, Grey(0)},
+      {2000, 2000, 65535, 65535, 65535, false, Grey(0)},
       // White below black: gain -1000, only pixels below black show.
-      {3000, 2000, 2900, 255},
-      {3000, 2000, 3000, 0},
-      {3000, 2000, 5000, 0},
-      {30000.1, 29900.1, 30000, 10},  // 0.1 below black times -100
+      {3000, 2000, 2900, 2900, 2900, false, Grey(255)},
+      {3000, 2000, 3000, 3000, 3000, false, Grey(0)},
+      {3000, 2000, 5000, 5000, 5000, false, Grey(0)},
+      {30000.1, 29900.1, 30000, 30000, 30000, false, Grey(10)},  // 0.1 below black times -100
       // 255 / 1e-320 is infinite; 0 x infinity is not a number and shows black.
-      {0, 1e-320, 0, 0},
-      {0, 1e-320, 1, 255},
+      {0, 1e-320, 0, 0, 0, false, Grey(0)},
+      {0, 1e-320, 1, 1, 1, false, Grey(255)},
+      {0, 1e-320, 0, 0, 0, true, Grey(0)},
+      // Gain 1 (255 levels over 255): r 30, g 60, b 90 -> 59.9999994 -> 60.
+      // The grey is clamped after averaging, not per channel: 400 + 0 + 0 ->
+      // 133; a grey above 255 is clamped, not wrapped into the low byte.
+      {0, 255, 30, 60, 90, true, Grey(60)},
+      {0, 255, 30, 60, 90, false, qv::PackRgb(30, 60, 90)},
+      {0, 255, 400, 0, 0, true, Grey(133)},
+      {0, 255, 400, 400, 400, true, Grey(255)},
   };
-  for (const Case& c : cases) {
-    const Plane<int32_t> p = Flat(1, 1, c.value);
-    EXPECT_EQ(qv::DrawImage(p, p, p, c.black, c.white, 1, false)(0, 0), Grey(c.grey)) << c.black << " " << c.value;
-  }
-  const Plane<int32_t> zero = Flat(1, 1, 0);
-  EXPECT_EQ(qv::DrawImage(zero, zero, zero, 0, 1e-320, 1, true)(0, 0), 0);
-}
-
-TEST(DrawImageMono, AveragesScaledChannels) {
-  // Gain 1 (255 levels over 255): r 30, g 60, b 90 -> 59.9999994 -> 60.
-  // The grey is clamped after averaging, not per channel: 400 + 0 + 0 ->
-  // 133; a grey above 255 is clamped, not wrapped into the low byte.
-  using Pixel = std::tuple<int, int, int, bool, int32_t>;
-  for (const auto& [r, g, b, mono, shown] :
-       {Pixel{30, 60, 90, true, Grey(60)}, Pixel{30, 60, 90, false, qv::PackRgb(30, 60, 90)},
-        Pixel{400, 0, 0, true, Grey(133)}, Pixel{400, 400, 400, true, Grey(255)}})
-    EXPECT_EQ(qv::DrawImage(Flat(1, 1, r), Flat(1, 1, g), Flat(1, 1, b), 0, 255, 1, mono)(0, 0), shown)
-        << r << " " << g;
+  for (const Case& c : cases)
+    EXPECT_EQ(qv::DrawImage(Flat(1, 1, c.r), Flat(1, 1, c.g), Flat(1, 1, c.b), c.black, c.white, 1, c.mono)(0, 0),
+              c.shown)
+        << c.black << " " << c.white << " " << c.r << " " << c.g << " " << c.mono;
 }
 
 // The view's size: aspect, zoom and rounding; then what it shows of the

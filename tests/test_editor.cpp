@@ -425,25 +425,6 @@ TEST_F(EditorResult, ValuesBecomeSumsWithUnitWeightWherePositive) {
   for (Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB}) EXPECT_EQ((*p)(1, 1), 4000);
 }
 
-TEST_F(EditorResult, RenderCommandAppliesTheOptionsInOrder) {
-  qvtest::TempDir dir;
-  WriteResult(dir.File("in.fts"), 7, 5, [](int k, int p) { return 500 + 100 * k + p; });
-  const auto r =
-      qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --bin 2 --rotate90 1 --out '" + dir.File("out.fts") + "'");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\"width\":3,\"height\":4"), std::string::npos) << r.out;
-  ASSERT_TRUE(LoadResult(s, dir.File("out.fts")));
-  // Binned 2 x 2 (the mean of a block), then turned: the old bottom-left
-  // block, the first two pixels of the last row alone, is on top.
-  EXPECT_EQ(s.dest.DestSumR(0, 0), RoundHalfEven((500 + 2800 + 500 + 2900) / 2.0));
-  // A picture tells the size it was written at.
-  const auto zoomed =
-      qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --zoom 50 --out '" + dir.File("z.bmp") + "'");
-  EXPECT_NE(zoomed.out.find("\"width\":4,\"height\":2"), std::string::npos) << zoomed.out << zoomed.err;
-  for (const char* bad : {"--detail 1,2", "--bin 4", "--auto 1"})
-    EXPECT_EQ(qvtest::Cli(dir, "render '" + dir.File("in.fts") + "' --out x.fts " + bad).status, 2) << bad;
-}
-
 // Where the editor's save dialog opens: DestFileName when its folder can
 // be written and an output folder is set, otherwise the same name in the
 // folder of list image 1.
@@ -469,11 +450,27 @@ TEST_F(EditorResult, SaveDialogOpensWhereItCanWrite) {
 }
 
 // The tool builds the settings itself and calls the engine; the window
-// translates its controls. Option after option, both give the same picture.
+// translates its controls. Option after option, both give the same picture;
+// the tool's geometry is checked on its own, and bad options are refused.
 TEST_F(EditorResult, TheToolRendersAsTheWindowDoes) {
   qvtest::TempDir dir;
   const std::string in = dir.File("in.fts");
-  WriteResult(in, 40, 30, [](int k, int p) { return 1500 + 200 * p + (k * 37) % 400 + (k % 97 == 0) * 20000; });
+  const auto value = [](int k, int p) { return 1500 + 200 * p + (k * 37) % 400 + (k % 97 == 0) * 20000; };
+  WriteResult(in, 40, 30, value);
+  const auto r = qvtest::Cli(dir, "render '" + in + "' --bin 2 --rotate90 1 --out '" + dir.File("turned.fts") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"width\":15,\"height\":20"), std::string::npos) << r.out;
+  ASSERT_TRUE(LoadResult(s, dir.File("turned.fts")));
+  // Binned 2 x 2 (the mean of a block), then turned: the old bottom-left
+  // block (rows 28 and 29, columns 0 and 1) is on top.
+  EXPECT_EQ(s.dest.DestSumR(0, 0),
+            RoundHalfEven((value(1120, 0) + value(1121, 0) + value(1160, 0) + value(1161, 0)) / 4.0));
+  // A picture tells the size it was written at.
+  const auto zoomed = qvtest::Cli(dir, "render '" + in + "' --zoom 50 --out '" + dir.File("z.bmp") + "'");
+  EXPECT_NE(zoomed.out.find("\"width\":20,\"height\":15"), std::string::npos) << zoomed.out << zoomed.err;
+  for (const char* bad : {"--detail 1,2", "--bin 4", "--auto 1"})
+    EXPECT_EQ(qvtest::Cli(dir, "render '" + in + "' --out x.fts " + bad).status, 2) << bad;
+
   struct Case {
     std::string options, ext;
     std::function<void(Form3&)> steps;
@@ -495,8 +492,8 @@ TEST_F(EditorResult, TheToolRendersAsTheWindowDoes) {
   };
   for (const Case& k : cases) {
     const std::string out = dir.File("out." + k.ext), expected = dir.File("expected." + k.ext);
-    const auto r = qvtest::Cli(dir, "render '" + in + "' " + k.options + " --out '" + out + "'");
-    ASSERT_EQ(r.status, 0) << k.options << ": " << r.err;
+    const auto run = qvtest::Cli(dir, "render '" + in + "' " + k.options + " --out '" + out + "'");
+    ASSERT_EQ(run.status, 0) << k.options << ": " << run.err;
     TestSession session;
     ASSERT_TRUE(LoadResult(*session, in));
     Form2 d;

@@ -42,7 +42,9 @@ using FrameReport = Form1Events;
 
 }  // namespace
 
-TEST_F(Form1Events, ClickModesSetTheirMarksInImagePixels) {
+// The clicks in each mode, the registration boxes and the shift fields, on
+// the marks of the image shown.
+TEST_F(Form1Events, ClicksBoxesAndShiftFieldsSetTheMarksInImagePixels) {
   ShowPicture(s);
   qv::ImageEntry& e = s.Img[1];
 
@@ -53,11 +55,32 @@ TEST_F(Form1Events, ClickModesSetTheirMarksInImagePixels) {
   // Shift, the reference: display (8, 12) at zoom 2 is pixel (16, 24).
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 8, 12);
   EXPECT_EQ(std::pair(e.ImgRefX, e.ImgRefY), std::pair(0.25, 0.5));
-
-  // Ctrl without "Rotation" checked sets nothing; with it, the star's centroid.
+  // Ctrl without "Rotation" checked sets nothing.
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask, 15, 10);
   EXPECT_EQ(e.ImgRotX, 0);
-  e.ImgRot = 1;
+
+  // The registration boxes set their flags and the click mode.
+  f.Check5 = 1;
+  qv::Check5_Click(f);
+  EXPECT_EQ(std::pair(e.ImgRegFlags, f.Option2), (std::pair<uint8_t, int16_t>(qv::kNewRef, 0)));
+  f.Check2 = 1;
+  qv::Check2_Click(f);
+  EXPECT_EQ(std::pair(e.ImgRegFlags, f.Option2), (std::pair<uint8_t, int16_t>(qv::kNewRef | qv::kNewPos, 1)));
+  f.Check5 = 0;
+  qv::Check5_Click(f);
+  EXPECT_EQ(e.ImgRegFlags, qv::kNewPos);
+  // During a run the boxes do nothing, except the rotation boxes, which
+  // only wait for the window not to be busy.
+  s.RunState = 1;
+  f.Check2 = 0;
+  qv::Check2_Click(f);
+  EXPECT_EQ(e.ImgRegFlags, qv::kNewPos);
+  f.Check7 = 1;
+  qv::Check7_Click(f);
+  EXPECT_EQ(std::pair(e.ImgRot, f.Option2), (std::pair<uint8_t, int16_t>(1, 2)));
+  s.RunState = 0;
+
+  // With "Rotation" checked, Ctrl sets the star's centroid.
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask, 15.5, 10);
   EXPECT_NEAR(e.ImgRotX * 64, 30, 0.5);
   EXPECT_NEAR(e.ImgRotY * 48, 20, 0.5);
@@ -82,44 +105,6 @@ TEST_F(Form1Events, ClickModesSetTheirMarksInImagePixels) {
   // Outside the planes: the caption stays, nothing throws.
   qv::Picture1_MouseDown(f, qv::kRightButton, 0, 500, 12);
   EXPECT_EQ(f.Caption, "(x,y)=(16,24) RGB=(1000,7,1000)");
-  // While busy or running the picture does not react.
-  const std::string zones = e.ImgZone;
-  f.Busy = true;
-  qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 8, 12);
-  f.Busy = false;
-  s.RunState = 1;
-  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 8, 12);
-  EXPECT_EQ(std::pair(e.ImgZone, e.ImgRefX), std::pair(zones, 0.0));
-  // A picture of one column cannot give fractions: the click is dropped.
-  s.RunState = 0;
-  for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) p->Redim(0, 10);
-  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 0, 2);
-  EXPECT_EQ(e.ImgRefY, 0);
-}
-
-TEST_F(Form1Events, RegistrationBoxesAndShiftFields) {
-  ShowPicture(s);
-  qv::ImageEntry& e = s.Img[1];
-  f.Check5 = 1;
-  qv::Check5_Click(f);
-  EXPECT_EQ(std::pair(e.ImgRegFlags, f.Option2), (std::pair<uint8_t, int16_t>(qv::kNewRef, 0)));
-  f.Check2 = 1;
-  qv::Check2_Click(f);
-  EXPECT_EQ(std::pair(e.ImgRegFlags, f.Option2), (std::pair<uint8_t, int16_t>(qv::kNewRef | qv::kNewPos, 1)));
-  f.Check5 = 0;
-  qv::Check5_Click(f);
-  EXPECT_EQ(e.ImgRegFlags, qv::kNewPos);
-
-  // During a run the boxes do nothing, except the rotation boxes, which
-  // only wait for the window not to be busy.
-  s.RunState = 1;
-  f.Check2 = 0;
-  qv::Check2_Click(f);
-  EXPECT_EQ(e.ImgRegFlags, qv::kNewPos);
-  f.Check7 = 1;
-  qv::Check7_Click(f);
-  EXPECT_EQ(std::pair(e.ImgRot, f.Option2), (std::pair<uint8_t, int16_t>(1, 2)));
-  s.RunState = 0;
 
   // The shift fields in pixels of the picture, 64 x 48; a field that is not
   // a number gives 0.
@@ -133,6 +118,20 @@ TEST_F(Form1Events, RegistrationBoxesAndShiftFields) {
   f.Text6 = "x";
   qv::Text6_Change(f);
   EXPECT_EQ(e.ImgAngle, 0);
+
+  // While busy or running the picture does not react.
+  const std::string zones = e.ImgZone;
+  f.Busy = true;
+  qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 8, 12);
+  f.Busy = false;
+  s.RunState = 1;
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 8, 12);
+  EXPECT_EQ(std::pair(e.ImgZone, e.ImgRefX), std::pair(zones, 0.0));
+  // A picture of one column cannot give fractions: the click is dropped.
+  s.RunState = 0;
+  for (auto* p : {&s.pic.PicR, &s.pic.PicG, &s.pic.PicB}) p->Redim(0, 10);
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 0, 2);
+  EXPECT_EQ(e.ImgRefY, 0);
 }
 
 TEST_F(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
@@ -197,7 +196,7 @@ TEST_F(Form1Events, ZoneDialogCommands) {
   EXPECT_FALSE(f.Form6Visible);
 }
 
-TEST_F(Form1Events, CommandLineOpensAProjectOrOneImage) {
+TEST_F(Form1Events, CommandLineOpensAProjectOrOneImageAndMarksOnNoneSayWhy) {
   TempDir dir;
   const std::string image = dir.File("m31.fts");
   std::vector<int> values(32 * 24, 500);
@@ -214,9 +213,7 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImage) {
   // list, and a missing one adds nothing to it.
   qv::OpenCommandLine(f, dir.File("absent.TXT"));
   EXPECT_EQ(s.ImageCount(), 0);
-}
-
-TEST_F(Form1Events, AutomaticMarksOnAnEmptyListSayWhyAndLeaveTheRunState) {
+  // The automatic marks on that empty list say why and leave the run state.
   qv::mnuAutoMarks_Click(f, true);
   EXPECT_EQ(std::tuple(f.LastMarks.ok, f.LastMarks.message, s.RunState),
             std::tuple(false, std::string("aucune image cochée"), decltype(s.RunState){0}));
