@@ -49,7 +49,9 @@ QV_LOOP float FromOrderKey(uint32_t k) {
 // wide; a sky's values span a narrow range, so the first round keeps few.
 // The keys are reordered.
 QV_LOOP float KeyOfRankLoop(std::vector<uint32_t>& keys, size_t n, size_t rank, std::vector<uint32_t>& spare) {
-  std::array<uint32_t, 2048> count;
+  // Two tables counted in turn: keys of one bin in a row (a sky's usual
+  // case) would otherwise wait each on the last one's increment.
+  std::array<uint32_t, 2048> count, count2;
   uint32_t* cur = keys.data();
   if (spare.size() < n) spare.resize(n);
   uint32_t* other = spare.data();
@@ -64,7 +66,14 @@ QV_LOOP float KeyOfRankLoop(std::vector<uint32_t>& keys, size_t n, size_t rank, 
     while (((hi - lo) >> shift) >= count.size()) ++shift;
     const size_t bins = ((hi - lo) >> shift) + 1;
     std::fill(count.begin(), count.begin() + static_cast<long>(bins), 0u);
-    for (size_t i = 0; i < n; ++i) ++count[(cur[i] - lo) >> shift];
+    std::fill(count2.begin(), count2.begin() + static_cast<long>(bins), 0u);
+    size_t j = 0;
+    for (; j + 1 < n; j += 2) {
+      ++count[(cur[j] - lo) >> shift];
+      ++count2[(cur[j + 1] - lo) >> shift];
+    }
+    if (j < n) ++count[(cur[j] - lo) >> shift];
+    for (size_t b = 0; b < bins; ++b) count[b] += count2[b];
     uint32_t d = 0;
     while (rank >= count[d]) rank -= count[d++];
     if (shift == 0) return FromOrderKey(lo + d);
