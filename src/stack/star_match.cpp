@@ -170,9 +170,15 @@ struct Rows {
   float* Sm(int y) { return sm.data() + static_cast<size_t>(y % 5) * W; }
 };
 
+// A pixel of the picture the detection looks at: its three planes' sum.
+// Every pass takes it through this one expression, so all see the same float.
+QV_LOOP float PictureValue(int32_t r, int32_t g, int32_t b) {
+  return static_cast<float>(static_cast<double>(r) + g + b);
+}
+
 // The order keys of n pixels of the picture.
 QV_LOOP void PictureKeysLoop(const int32_t* pr, const int32_t* pg, const int32_t* pb, int n, uint32_t* keys) {
-  for (int x = 0; x < n; ++x) keys[x] = OrderKey(static_cast<float>(static_cast<double>(pr[x]) + pg[x] + pb[x]));
+  for (int x = 0; x < n; ++x) keys[x] = OrderKey(PictureValue(pr[x], pg[x], pb[x]));
 }
 QV_TWO_BUILDS(void, PictureKeys, (const int32_t* pr, const int32_t* pg, const int32_t* pb, int n, uint32_t* keys),
               (pr, pg, pb, n, keys))
@@ -183,7 +189,7 @@ QV_LOOP void SkyRowLoop(const int32_t* pr, const int32_t* pg, const int32_t* pb,
                         double fy, int w, float* d, float* bg) {
   const double gy = 1 - fy;
   for (int x = 0; x < w; ++x) {
-    const float in = static_cast<float>(static_cast<double>(pr[x]) + pg[x] + pb[x]);
+    const float in = PictureValue(pr[x], pg[x], pb[x]);
     bg[x] = static_cast<float>(gy * lo[x] + fy * hi[x]);
     d[x] = in - bg[x];
   }
@@ -207,7 +213,7 @@ class Sky {
     wy_ = Weights(h_, ny_);
   }
 
-  float In(int x, int y) const { return static_cast<float>(static_cast<double>(r_(x, y)) + g_(x, y) + b_(x, y)); }
+  float In(int x, int y) const { return PictureValue(r_(x, y), g_(x, y), b_(x, y)); }
 
   // The smooth sky: medians of blocks (so that stars barely count), inside
   // the picture cleaned by the median of each block's neighbours (a large
