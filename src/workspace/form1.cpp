@@ -108,7 +108,10 @@ void SelectOption1(Form1& f, int index) {
 
 void HScroll1_Change(Form1& f) {
   Session& s = f.s;
-  s.opt.Hsens = f.HScroll1;
+  if (!Form1Idle(f)) return;
+  // The histogram keeps the setting equal to the slider it is drawn with;
+  // without an image nothing is drawn and the setting stays.
+  if (s.pic.HistoMax >= 1) s.opt.Hsens = f.HScroll1;
   f.ShowHisto();
 }
 
@@ -118,7 +121,9 @@ void SetHScroll1(Form1& f, int value) {
   HScroll1_Change(f);
 }
 
-void Check3_Click(Form1& f) { f.ShowHisto(); }
+void Check3_Click(Form1& f) {
+  if (Form1Idle(f)) f.ShowHisto();
+}
 
 void SetCheck3(Form1& f, int16_t value) {
   f.Check3 = value;

@@ -84,6 +84,8 @@ class StripFilling : public ListListener {
     f_.UpdateList();
     f_.Picture1Visible = true;
     f_.Frame2Visible = true;
+    f_.HScroll2Value = CInt(f_.HScroll2Max / 2.0);
+    f_.VScroll2Value = CInt(f_.VScroll2Max / 2.0);
   }
 
  private:
@@ -117,6 +119,9 @@ Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
       box.ForeColor = (e.ImgRegFlags & kNewRef) ? kRed : (e.ImgRegFlags & kNewPos) ? kBlue : 0;
       box.Bold = (e.ImgRegFlags & (kNewRef | kNewPos)) != 0;
       if (!vsOnly) {
+        // The strip's scroll bar starts at 1: entry 0, the template, is no
+        // image, and selecting it fails here as the bar refuses the value.
+        if (index < f.VScroll1Min) Raise(kErrInvalidPropertyValue);
         f.VScroll1Value = static_cast<int16_t>(index);
         // An entry that is already current is shown again without being
         // processed again.

@@ -523,7 +523,8 @@ void EngineControls::SetAutoLevels(int16_t value) {
 void EngineControls::SetLevelSlider(int16_t value) {
   if (value < 0 || value > 20) Raise(kErrInvalidPropertyValue);
   levelSlider = value;
-  s_.opt.Hsens = value;
+  // As the window's slider: the setting follows it once an image is shown.
+  if (s_.pic.HistoMax >= 1) s_.opt.Hsens = value;
   s_.window->ShowHisto();
 }
 
