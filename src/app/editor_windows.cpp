@@ -181,7 +181,7 @@ class EditorHistoBox : public QWidget {
     }
   }
   void mousePressEvent(QMouseEvent* e) override {
-    const int16_t button = e->button() == Qt::RightButton ? 2 : 1;
+    const int16_t button = e->button() == Qt::LeftButton ? 1 : e->button() == Qt::RightButton ? 2 : 4;
     const double x = LevelX(e->position().x());
     w_.Forward([&] { w_.f_.Picture1_MouseDown(button, x); });
   }

@@ -53,8 +53,8 @@ void Form2::LayOut(int innerWidth, int innerHeight, int barThickness, bool pixAs
 }
 
 void Form2::CentreScrollBars() {
-  HScroll1 = Scroll.hVisible ? Scroll.hMax / 2 : 0;
-  VScroll1 = Scroll.vVisible ? Scroll.vMax / 2 : 0;
+  HScroll1 = Scroll.hVisible ? CInt(Scroll.hMax / 2.0) : 0;
+  VScroll1 = Scroll.vVisible ? CInt(Scroll.vMax / 2.0) : 0;
   if (view) view->Refresh(*this);
 }
 

@@ -569,6 +569,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(qobject_cast<QLineEdit*>(editorControl("Text1_1"))->text().toStdString(), pressed);
     m.Picture1_MouseDown(1, m.Picture1ScaleLeft + (histo->width() / 3) * m.Picture1ScaleWidth / histo->width());
     QVERIFY(m.Text1[1] == pressed && m.Text1[0] == red);
+    // Any other button, the middle one too, clears the selectors and sets
+    // no level.
+    QTest::mouseClick(histo, Qt::MiddleButton, {}, QPoint(histo->width() / 5, 50));
+    QVERIFY(m.Check1 == (std::array<int16_t, 3>{}) && m.Check2 == (std::array<int16_t, 3>{}) && m.Text1[1] == pressed);
 
     // Presses on the destination picture, a save in every format, the
     // geometry buttons and a zoom.
