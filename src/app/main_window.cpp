@@ -749,10 +749,9 @@ void MainWindow::UnloadDestination() {
 void MainWindow::ShowHisto() {
   qv::Form1& f = f_;
   qv::LevelTexts texts{f.Text1, f.Text2};
-  // The zones show while "Zone de sélection" is checked and while they are
-  // being edited.
-  const bool zones = f.mnuZone || f.Option2 == 4;
-  qv::ShowHisto(f_, texts, s_.opt.PicZoom, zones, f.mnuGrad, picture_);
+  // A redraw shows the zones while "Zone de sélection" is checked; the zone
+  // mode draws them itself when it opens and at each point added.
+  qv::ShowHisto(f_, texts, s_.opt.PicZoom, f.mnuZone, f.mnuGrad, picture_);
   if (!picture_.drawn) return;
   f.Text1 = texts.Text1;
   f.Text2 = texts.Text2;
