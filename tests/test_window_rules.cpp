@@ -40,75 +40,53 @@ class WindowRules : public ::testing::Test {
 }  // namespace
 
 // Adding images ends with the new image shown in the middle of the panned
-// view, wherever the pan bars were left by the previous image.
-TEST_F(WindowRules, AddingImagesCentresThePanBars) {
+// view, wherever the pan bars were left by the previous image; Up on the
+// first image and Down on the last then leave the selection alone.
+TEST_F(WindowRules, AddingImagesCentresThePanBarsAndTheKeysStayInTheList) {
   TempDir dir;
   f.HScroll2Value = 10;
   f.VScroll2Value = 90;
   qv::mnuLoad_Click(f, ThreeImages(dir));
-  ASSERT_EQ(s.ImageCount(), 3);
-  EXPECT_EQ(s.Img[1].ImgFile, dir.File("a.fts"));
-  EXPECT_EQ(std::pair(s.CurPic, f.Frame2Visible), (std::pair<int16_t, bool>(1, true)));
+  ASSERT_EQ(std::tuple(s.ImageCount(), s.Img[1].ImgFile, s.CurPic, f.Frame2Visible),
+            std::tuple(3, dir.File("a.fts"), int16_t{1}, true));
   EXPECT_EQ(std::pair(f.HScroll2Value, f.VScroll2Value), (std::pair<int16_t, int16_t>(50, 50)));
-}
 
-// Up on the first image and Down on the last leave the selection alone:
-// there is no image before the first one or after the last.
-TEST_F(WindowRules, UpOnTheFirstImageSelectsNothing) {
-  TempDir dir;
-  qv::mnuLoad_Click(f, ThreeImages(dir));
-  ASSERT_EQ(std::pair(s.ImageCount(), s.CurPic), (std::pair<int, int16_t>(3, 1)));
-  const std::string caption = f.Caption;
-  qv::Form_KeyDown(f, qv::kKeyUp, 0, false);
-  EXPECT_EQ(std::tuple(s.CurPic, f.VScroll1Value, f.Caption), std::tuple(int16_t{1}, int16_t{1}, caption));
-
-  qv::SelectPic(f, 3, false, false);
-  const std::string last = f.Caption;
-  qv::Form_KeyDown(f, qv::kKeyDown, 0, false);
-  EXPECT_EQ(std::tuple(s.CurPic, f.VScroll1Value, f.Caption), std::tuple(int16_t{3}, int16_t{3}, last));
+  for (const auto& [from, key] : {std::pair(1, qv::kKeyUp), std::pair(3, qv::kKeyDown)}) {
+    qv::SelectPic(f, from, false, false);
+    const std::string caption = f.Caption;
+    qv::Form_KeyDown(f, key, 0, false);
+    EXPECT_EQ(std::tuple(s.CurPic, f.VScroll1Value, f.Caption), std::tuple(int16_t(from), int16_t(from), caption));
+  }
 }
 
 // The "Niveau" slider and "Auto" wait, like the window's other controls,
-// until the window is neither busy nor running: the sensitivity is not
-// changed and nothing is drawn meanwhile.
-TEST_F(WindowRules, LevelControlsDoNothingWhileRunningOrBusy) {
+// until the window is neither busy nor running. The setting follows the
+// slider as the histogram is drawn: without an image it stays what it was
+// (it is what the quit saves).
+TEST_F(WindowRules, LevelControlsActOnlyWhenIdleAndTheSettingWhenAnImageIsShown) {
   int drawn = 0;
   qvtest::ViewSpy window;
   window.onShowHisto = [&] { ++drawn; };
   f.outer = &window;
-  s.pic.HistoMax = 1;  // an image is shown
-  s.opt.Hsens = 10;
-  f.HScroll1 = 10;
-
-  s.RunState = qv::kRunning;
-  f.HScroll1 = 3;
-  qv::HScroll1_Change(f);
-  f.Check3 = 0;
-  qv::Check3_Click(f);
-  EXPECT_EQ(std::pair(s.opt.Hsens, drawn), (std::pair<int16_t, int>(10, 0)));
-
-  s.RunState = qv::kIdle;
-  f.Busy = true;
-  qv::HScroll1_Change(f);
-  qv::Check3_Click(f);
-  EXPECT_EQ(std::pair(s.opt.Hsens, drawn), (std::pair<int16_t, int>(10, 0)));
-
-  // Idle, both redraw.
-  f.Busy = false;
-  qv::HScroll1_Change(f);
-  qv::Check3_Click(f);
-  EXPECT_EQ(std::pair(s.opt.Hsens, drawn), (std::pair<int16_t, int>(3, 2)));
-}
-
-// The slider's sensitivity is the one the histogram was last drawn with:
-// without an image nothing is drawn, and the setting stays what it was
-// (it is what the quit saves).
-TEST_F(WindowRules, SliderWithoutAnImageLeavesTheSensitivity) {
-  ASSERT_LT(s.pic.HistoMax, 1);
   s.opt.Hsens = 10;
   f.HScroll1 = 4;
   qv::HScroll1_Change(f);
-  EXPECT_EQ(s.opt.Hsens, 10);
+  EXPECT_EQ(std::pair(s.opt.Hsens, drawn), (std::pair<int16_t, int>(10, 1)));
+
+  s.pic.HistoMax = 1;  // an image is shown
+  f.HScroll1 = 3;
+  f.Check3 = 0;
+  for (auto [busy, state] : {std::pair(false, qv::kRunning), std::pair(true, qv::kIdle)}) {
+    f.Busy = busy;
+    s.RunState = state;
+    qv::HScroll1_Change(f);
+    qv::Check3_Click(f);
+    EXPECT_EQ(std::pair(s.opt.Hsens, drawn), (std::pair<int16_t, int>(10, 1)));
+  }
+  f.Busy = false;
+  qv::HScroll1_Change(f);
+  qv::Check3_Click(f);
+  EXPECT_EQ(std::pair(s.opt.Hsens, drawn), (std::pair<int16_t, int>(3, 3)));
 }
 
 // A new result puts each bar shown in the middle of its range, a half going
