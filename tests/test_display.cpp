@@ -185,7 +185,7 @@ TEST(HistoLevels, SliderMovesBetweenTheStatistics) {
 // never pixels of the image before.
 TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevelsAndAKeptPictureShowsTheNextImage) {
   qvtest::TestSession s;
-  EXPECT_TRUE(qv::ZonesPicture(s.form1, 1).Empty());  // no image
+  EXPECT_TRUE(qv::ZonesPicture(s.form1, 1, {}).Empty());  // no image
   qvtest::SetPicture(*s, 9, 5, [](int, int x, int) { return x * 1000; });
   // One image in the list, its levels 0 .. 8000 (bin 250), the slider at 0.
   qvtest::OneImage(*s, "a.fts");
@@ -196,17 +196,30 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevelsAndAKeptPictureShowsThe
   s.form1.HScroll1 = 0;
   s.form1.Text1 = "2000";
   s.form1.Text2 = "4000";
-  qv::Plane<int32_t> shown = qv::ZonesPicture(s.form1, 1);
+  qv::Plane<int32_t> shown = qv::ZonesPicture(s.form1, 1, {});
   ASSERT_TRUE(shown.HasSize(9, 5));
   // 1000 x 255 / 2000 = 127.5 at x = 3.
   EXPECT_EQ(std::tuple(shown(1, 0), shown(3, 0), shown(8, 0)), std::tuple(Grey(0), Grey(128), Grey(255)));
-  // A box without a number: the level the slider gives (here 8000).
+  // A box without a number: the picture on the screen stays, the zones go
+  // over it.
   s.form1.Text2 = "blanc";
-  EXPECT_EQ(qv::ZonesPicture(s.form1, 1)(6, 0), Grey(170));  // 4000 x 255 / 6000
+  s->Img[1].ImgZone = " .5, .5;";
+  const qv::Plane<int32_t> over = qv::ZonesPicture(s.form1, 1, shown);
+  ASSERT_TRUE(over.HasSize(9, 5));
+  int marked = 0;
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 9; ++x) {
+      marked += over(x, y) == qv::kMarkRed;
+      if (over(x, y) != qv::kMarkRed) {
+        EXPECT_EQ(over(x, y), shown(x, y));  // (6, y) would be 170 drawn again
+      }
+    }
+  EXPECT_GT(marked, 0);
+  EXPECT_TRUE(qv::ZonesPicture(s.form1, 1, {}).Empty());
+  s.form1.Text2 = "4000";
 
   // At zoom 2 the picture halves, the zone mark with it.
-  s->Img[1].ImgZone = " .5, .5;";
-  shown = qv::ZonesPicture(s.form1, 2);
+  shown = qv::ZonesPicture(s.form1, 2, {});
   ASSERT_TRUE(shown.HasSize(5, 3));
   EXPECT_NE(std::find(shown.Row(0), shown.Row(0) + shown.Size(), qv::kMarkRed), shown.Row(0) + shown.Size());
 

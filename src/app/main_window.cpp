@@ -647,8 +647,12 @@ const QImage& MainWindow::Shown() {
 }
 
 void MainWindow::ShowZones() {
-  const qv::Plane<int32_t> pixels = qv::ZonesPicture(f_, s_.opt.PicZoom);
-  if (!pixels.Empty()) ShowPicture(pixels);
+  // What is drawn becomes the picture shown: a later zone point whose
+  // levels cannot be read goes over it.
+  qv::Plane<int32_t> pixels = qv::ZonesPicture(f_, s_.opt.PicZoom, picture_.shown);
+  if (pixels.Empty()) return;
+  picture_.shown = std::move(pixels);
+  ShowPicture(picture_.shown);
 }
 
 void MainWindow::UpdateList() {

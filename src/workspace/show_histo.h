@@ -39,10 +39,10 @@ struct LevelTexts {
 void ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool showGradient, MainPicture& m);
 
 // The current image at the levels of "Minimum" and "Maximum" (read with
-// the user's number conventions; a box that holds no number gives the
-// level the slider computes), at the zoom step with the pixel aspect, with
-// the zones of CurPic over it: what a new zone point shows at once. Empty
-// when there is no image.
-Plane<int32_t> ZonesPicture(Form1& f, int zoomStep);
+// the user's number conventions), at the zoom step with the pixel aspect,
+// with the zones of CurPic over it: what a new zone point shows at once.
+// When a box holds no number the image is not drawn again and the zones go
+// over `shownNow`, the picture on the screen. Empty when there is no image.
+Plane<int32_t> ZonesPicture(Form1& f, int zoomStep, const Plane<int32_t>& shownNow);
 
 }  // namespace qv
