@@ -4,6 +4,8 @@
 // destination window's scroll bars start.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -12,16 +14,19 @@
 #include "workspace/add_images.h"
 #include "workspace/form1_events.h"
 #include "workspace/image_list.h"
+#include "workspace/save_commands.h"
 
 using qvtest::TempDir;
 using qvtest::TestSession;
 
 namespace {
 
-// Three small 16-bit images with a star, in a folder of the test's own.
-std::vector<std::string> ThreeImages(const TempDir& dir) {
+// Small 16-bit images with a star, in a folder of the test's own; the
+// folder first, as the open dialog gives it.
+std::vector<std::string> Images(const TempDir& dir,
+                                const std::vector<const char*>& names = {"c.fts", "a.fts", "b.fts"}) {
   std::vector<std::string> parts{dir.path().string()};
-  for (const char* name : {"c.fts", "a.fts", "b.fts"}) {
+  for (const char* name : names) {
     std::vector<int> values(40 * 30, 800);
     values[12 * 40 + 20] = 30000;
     qvtest::WriteFits16(dir.File(name), 40, 30, 1, values);
@@ -46,7 +51,7 @@ TEST_F(WindowRules, AddingImagesCentresThePanBarsAndTheKeysStayInTheList) {
   TempDir dir;
   f.HScroll2Value = 10;
   f.VScroll2Value = 90;
-  qv::mnuLoad_Click(f, ThreeImages(dir));
+  qv::mnuLoad_Click(f, Images(dir));
   ASSERT_EQ(std::tuple(s.ImageCount(), s.Img[1].ImgFile, s.CurPic, f.Frame2Visible),
             std::tuple(3, dir.File("a.fts"), int16_t{1}, true));
   EXPECT_EQ(std::pair(f.HScroll2Value, f.VScroll2Value), (std::pair<int16_t, int16_t>(50, 50)));
@@ -87,6 +92,38 @@ TEST_F(WindowRules, LevelControlsActOnlyWhenIdleAndTheSettingWhenAnImageIsShown)
   qv::HScroll1_Change(f);
   qv::Check3_Click(f);
   EXPECT_EQ(std::pair(s.opt.Hsens, drawn), (std::pair<int16_t, int>(3, 3)));
+}
+
+// "Enregistrer toutes les images en TIFF" keeps a TIFF already there and
+// shows each one written with the count in the run's status label.
+TEST_F(WindowRules, TheBatchTiffSaveCountsInTheStatusLabel) {
+  TempDir dir;
+  qv::mnuLoad_Click(f, Images(dir, {"a.fts", "b.fts", "c.fts"}));
+  qvtest::WriteBytes(dir.File("b.tif"), {7, 7, 7});
+  EXPECT_EQ(qv::SaveAllTiff(f), 2);
+  EXPECT_EQ(std::tuple(qvtest::ReadBytes(dir.File("b.tif")), std::filesystem::exists(dir.File("c.tif")), s.RunState),
+            std::tuple(std::vector<uint8_t>{7, 7, 7}, true, qv::kIdle));
+  EXPECT_EQ(f.Label6, dir.File("c.tif") + "\r\n2/3");
+}
+
+// Closing the debug window empties its list; the FITS header view opens it
+// afresh, with the cards of this file alone, each time.
+TEST(DebugWindow, ClosedItIsEmptyAndAHeaderViewListsOnlyItsCards) {
+  TempDir dir;
+  const std::string path = dir.File("m42.fts");
+  qvtest::WriteBytes(path, qvtest::FitsHeader({"SIMPLE  =                    T", "BITPIX  =                   16",
+                                               "NAXIS   =                    0", "END"}));
+  TestSession t(path);
+  qv::Form1& f = t.form1;
+  f.mnuDebug = true;
+  qv::DebugLine(f, "Sélection de m42.fts  1/1");
+  qv::form4::Form_QueryUnload(f);
+  EXPECT_EQ(std::pair(f.mnuDebug, f.DebugLog.size()), std::pair(false, size_t{0}));
+  for (int view = 1; view <= 2; ++view) {
+    ASSERT_TRUE(qv::mnuFITS_Click(f).shown);
+    EXPECT_EQ(std::pair(f.DebugLog.size(), f.DebugLog.front().substr(0, 6)),
+              std::pair(size_t{4}, std::string("SIMPLE")));
+  }
 }
 
 // A new result puts each bar shown in the middle of its range, a half going

@@ -263,7 +263,10 @@ void mnuZone_Click(Form1& f) {
 
 void mnuDebug_Click(Form1& f, Desktop& desktop) {
   f.mnuDebug = !f.mnuDebug;
-  if (!f.mnuDebug) return;
+  if (!f.mnuDebug) {
+    form4::Form_QueryUnload(f);
+    return;
+  }
   const ScreenRect screen = desktop.Screen(), free = desktop.AvailableArea();
   const int w = static_cast<int>(Int(screen.Width / 4.0));
   const int screenBottom = screen.Top + screen.Height, freeBottom = free.Top + free.Height;
@@ -363,7 +366,11 @@ void Form_QueryUnload(Form1& f) {
 
 namespace form4 {
 
-void Form_QueryUnload(Form1& f) { f.mnuDebug = false; }
+// The window goes, and its list with it: opened again, it starts empty.
+void Form_QueryUnload(Form1& f) {
+  f.mnuDebug = false;
+  f.DebugLog.clear();
+}
 
 }  // namespace form4
 

@@ -56,7 +56,7 @@ int SaveAllTiff(Form1& f) {
   // Each image is selected as a click selects it, so the window shows it.
   SelectionShown shown(f);
   return SaveListAsTiff(f.s, shown, [&f](const std::string& tiff, int count, int n) {
-    f.Label1 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
+    f.Label6 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
   });
 }
 
@@ -64,7 +64,8 @@ FitsHeaderView mnuFITS_Click(Form1& f) {
   Session& s = f.s;
   if (f.mnuDebug || s.RunState != kIdle || f.Busy || s.CurPic == 0 || s.CurPic > s.ImageCount()) return {};
   FitsHeaderView view = ReadFitsHeaderView(s.Entry(s.CurPic).ImgFile);
-  if (view.shown) f.DebugLog.insert(f.DebugLog.end(), view.lines.begin(), view.lines.end());
+  // The log window opens afresh for the header: its list holds these cards.
+  if (view.shown) f.DebugLog = view.lines;
   return view;
 }
 
