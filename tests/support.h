@@ -37,6 +37,7 @@ struct ViewSpy : qv::Form1Window {
   std::function<void(const std::string&)> onOpenDestination;
   std::function<void(int, bool)> onRunImage;
   std::function<void(const std::string&)> onMsgBox;
+  std::function<void(double)> onPause;
   void ShowHisto() override {
     if (onShowHisto) onShowHisto();
   }
@@ -48,6 +49,9 @@ struct ViewSpy : qv::Form1Window {
   }
   void RunImage(int i, bool accepted, const qv::Outcome&, const qv::Outcome&) override {
     if (onRunImage) onRunImage(i, accepted);
+  }
+  void Pause(double seconds) override {
+    if (onPause) onPause(seconds);
   }
 };
 

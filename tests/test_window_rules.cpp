@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "editor/form2.h"
+#include "platform/desktop.h"
+#include "platform/settings_store.h"
 #include "support.h"
 #include "workspace/add_images.h"
 #include "workspace/form1_events.h"
@@ -124,6 +126,55 @@ TEST(DebugWindow, ClosedItIsEmptyAndAHeaderViewListsOnlyItsCards) {
     EXPECT_EQ(std::pair(f.DebugLog.size(), f.DebugLog.front().substr(0, 6)),
               std::pair(size_t{4}, std::string("SIMPLE")));
   }
+}
+
+// A Ctrl+click on black with "Rotation" ticked: the centroid has no value,
+// the click still shows the marks again. The selection of an image whose
+// planes were never made still shows its flags before the shifts fail, and
+// each selection ends with its half second, however long its steps took.
+TEST_F(WindowRules, FailingStepsLeaveTheRestAndTheClosingWaitIsWhole) {
+  s.ResizeImageArrays(1);
+  s.Img[1].ImgFile = "/nonexistent-folder/missing.fts";
+  s.Img[1].ImgRegFlags = qv::kNewRef | qv::kNewPos;
+  f.Check9.resize(2);
+  f.VScroll1Max = 1;
+  ASSERT_TRUE(s.pic.PicR.Empty());
+  qv::SelectPic(f, 1, false, false);
+  EXPECT_EQ(std::pair(f.Check5, f.Check2), (std::pair<int16_t, int16_t>(1, 1)));
+
+  s.CurPic = 1;
+  s.opt.PicZoom = 2;
+  qvtest::SetPicture(s, 65, 49, [](int, int x, int y) { return x < 20 ? 0 : x == 40 && y == 20 ? 30000 : 1000; });
+  s.Img[1].ImgRot = 1;
+  f.Text4 = "junk";
+  f.Check5 = 0;
+  struct Clock : qv::Clock {
+    double now = 1000;
+    double SecondsSinceMidnight() override { return now; }
+  } clock;
+  s.platform.clock = &clock;
+  double paused = 0;
+  qvtest::ViewSpy window;
+  window.onShowHisto = [&] { clock.now += 2; };  // drawing takes two seconds
+  window.onPause = [&](double seconds) { paused += seconds; };
+  f.outer = &window;
+  qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask, 2, 10);  // pixel (4, 20), black all round
+  EXPECT_EQ(std::tuple(f.Text4, f.Check5, paused), std::tuple(std::string("0"), int16_t{1}, 0.5));
+  f.outer = nullptr;
+}
+
+// A confirmed quit deletes every file of the pattern base, anything or
+// nothing, ".bin".
+TEST_F(WindowRules, AQuitDeletesEveryFileOfTheTemporaryPattern) {
+  TempDir dir;
+  s.stack.TempBase = dir.File("base");
+  for (const char* name : {"base.bin", "base1.bin", "other.bin"}) qvtest::WriteBytes(dir.File(name), {1});
+  qv::HeadlessDesktop desktop;
+  qv::MemorySettingsStore store;
+  ASSERT_FALSE(qv::Form_QueryUnload(f, desktop, store));
+  EXPECT_EQ(std::tuple(std::filesystem::exists(dir.File("base.bin")), std::filesystem::exists(dir.File("base1.bin")),
+                       std::filesystem::exists(dir.File("other.bin"))),
+            std::tuple(false, false, true));
 }
 
 // A new result puts each bar shown in the middle of its range, a half going

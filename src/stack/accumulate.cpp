@@ -41,8 +41,9 @@ void DeleteTempFiles(const Session& s) {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(base.parent_path(), ec)) {
     const std::string name = entry.path().filename().string();
-    // The parked images, and the layers a combination with rejection writes.
-    if (name.size() > prefix.size() + 4 && name.compare(0, prefix.size(), prefix) == 0 &&
+    // The parked images, and the layers a combination with rejection writes:
+    // the base, anything or nothing, then the suffix.
+    if (name.size() >= prefix.size() + 4 && name.compare(0, prefix.size(), prefix) == 0 &&
         (name.compare(name.size() - 4, 4, ".bin") == 0 || name.compare(name.size() - 4, 4, ".rej") == 0))
       std::filesystem::remove(entry.path(), ec);
   }

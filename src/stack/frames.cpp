@@ -49,8 +49,14 @@ Outcome ProcessAndTrack(Session& s, int i, bool reload, FrameListener& shown) {
       s.pic.KnownGrey = reload && processed.ok && grey;
       shown.Shown(i);
     }
-    // Without planes there is nothing to measure the marks against.
-    if (s.pic.PicR.Empty()) Raise(kErrSubscript);
+    // Without planes there is nothing to measure the shifts against: the
+    // registration flags show, and the steps end there.
+    if (s.pic.PicR.Empty()) {
+      FrameMarks unmeasured;
+      unmeasured.measured = false;
+      shown.Marks(i, unmeasured);
+      Raise(kErrSubscript);
+    }
     shown.Marks(i, MarksOf(s, e));
     TrackGuide(s, i);
     if (e.ImgRot && e.ImgRotX == 0 && e.ImgRotY == 0 && i > 1) {

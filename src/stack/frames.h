@@ -19,6 +19,9 @@ namespace qv {
 struct FrameMarks {
   int16_t shiftX = 0, shiftY = 0;  // pixels, whole
   double angle = 0;                // degrees
+  // False when there are no planes to turn the shifts into pixels: the
+  // values above are not set, and the steps end after the flags are shown.
+  bool measured = true;
 };
 
 class FrameListener {

@@ -95,51 +95,59 @@ std::string ClickEffect(const ImageEntry& e, int mode, int px, int py) {
 void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
   Session& s = f.s;
   if (!Form1Idle(f)) return;
-  try {
-    const int16_t px = CInt(x * s.opt.PicZoom), py = CInt(y * s.opt.PicZoom);
-    if (button == kRightButton) {
+  // A statement that fails is skipped and the click goes on with the next:
+  // on a picture one column wide the y fraction is still stored, and the
+  // marks are shown again whatever failed before.
+  int16_t px = 0, py = 0;
+  Ignoring([&] { px = CInt(x * s.opt.PicZoom); });
+  Ignoring([&] { py = CInt(y * s.opt.PicZoom); });
+  if (button == kRightButton) {
+    Ignoring([&] {
       const std::string rgb = std::to_string(s.pic.PicR.At(px, py)) + "," + std::to_string(s.pic.PicG.At(px, py)) +
                               "," + std::to_string(s.pic.PicB.At(px, py));
       f.Caption = "(x,y)=(" + std::to_string(px) + "," + std::to_string(py) + ") RGB=(" + rgb + ")";
-      return;
-    }
-    int mode = shift;
-    if (mode == 0) mode = ModeOfOption2(f.Option2);
-    ImageEntry& e = Current(f);
-    switch (mode) {
-      case kShiftMask:
-        e.ImgRefX = Fraction(px, U1(s));
-        e.ImgRefY = Fraction(py, U2(s));
-        e.RefOrigin = PairOrigin::Placed;
-        break;
-      case kCtrlMask:
-      case kAltMask:
-        if (mode == kCtrlMask ? e.ImgRot : e.ImgNewRot) {
-          double cx = 0, cy = 0;
-          StarCentroid(s, px, py, cx, cy);
-          (mode == kCtrlMask ? e.ImgRotX : e.ImgNewRotX) = Fraction(cx, U1(s));
-          (mode == kCtrlMask ? e.ImgRotY : e.ImgNewRotY) = Fraction(cy, U2(s));
-        }
-        break;
-      case kCtrlMask | kAltMask:
-        e.ImgZone += Str(Fraction(px, U1(s))) + "," + Str(Fraction(py, U2(s))) + ";";
-        break;
-      default:
-        e.ImgGuideX = Fraction(px, U1(s));
-        e.ImgGuideY = Fraction(py, U2(s));
-        e.GuideOrigin = PairOrigin::Placed;
-        break;
-    }
-    f.StatusText = ClickEffect(e, mode, px, py);
-    if (mode == (kCtrlMask | kAltMask)) {
-      // The new point shows at once, over the image as it is, not
-      // reprocessed.
-      f.ShowZones();
-    } else {
-      SelectPic(f, s.CurPic, true, false);
-    }
-  } catch (const RuntimeError&) {
-    // A click outside the image or its planes is ignored.
+    });
+    return;
+  }
+  int mode = shift;
+  if (mode == 0) mode = ModeOfOption2(f.Option2);
+  switch (mode) {
+    case kShiftMask:
+      Ignoring([&] { Current(f).ImgRefX = Fraction(px, U1(s)); });
+      Ignoring([&] { Current(f).ImgRefY = Fraction(py, U2(s)); });
+      Ignoring([&] { Current(f).RefOrigin = PairOrigin::Placed; });
+      break;
+    case kCtrlMask:
+    case kAltMask:
+      Ignoring([&] {
+        ImageEntry& e = Current(f);
+        if (!(mode == kCtrlMask ? e.ImgRot : e.ImgNewRot)) return;
+        double& rx = mode == kCtrlMask ? e.ImgRotX : e.ImgNewRotX;
+        double& ry = mode == kCtrlMask ? e.ImgRotY : e.ImgNewRotY;
+        // The centroid goes into the entry's pair, which is then divided
+        // into fractions: a centroid that fails leaves the pair as it was
+        // for the divisions.
+        Ignoring([&] { StarCentroid(s, px, py, rx, ry); });
+        Ignoring([&] { rx = Fraction(rx, U1(s)); });
+        Ignoring([&] { ry = Fraction(ry, U2(s)); });
+      });
+      break;
+    case kCtrlMask | kAltMask:
+      Ignoring([&] { Current(f).ImgZone += Str(Fraction(px, U1(s))) + "," + Str(Fraction(py, U2(s))) + ";"; });
+      break;
+    default:
+      Ignoring([&] { Current(f).ImgGuideX = Fraction(px, U1(s)); });
+      Ignoring([&] { Current(f).ImgGuideY = Fraction(py, U2(s)); });
+      Ignoring([&] { Current(f).GuideOrigin = PairOrigin::Placed; });
+      break;
+  }
+  Ignoring([&] { f.StatusText = ClickEffect(Current(f), mode, px, py); });
+  if (mode == (kCtrlMask | kAltMask)) {
+    // The new point shows at once, over the image as it is, not
+    // reprocessed.
+    Ignoring([&] { f.ShowZones(); });
+  } else {
+    SelectPic(f, s.CurPic, true, false);
   }
 }
 

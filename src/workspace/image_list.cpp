@@ -104,7 +104,6 @@ Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
   Outcome processed;
   f.Busy = true;
   if (f.Form6Visible) form6::Form_QueryUnload(f);
-  const double started = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : 0;
   try {
     if (index == -1) {
       s.CurPic = 1;
@@ -137,9 +136,9 @@ Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
   } catch (const std::exception&) {
     DebugLine(f, "Erreur " + std::to_string(kErrOutOfMemory));
   }
-  // The closing pause lets a window repaint between the images of a run.
-  const double now = s.platform.clock ? s.platform.clock->SecondsSinceMidnight() : started;
-  f.Pause(std::max(0.0, 0.5 - std::fabs(now - started)));
+  // The closing pause, half a second from here whatever the steps took,
+  // lets a window repaint between the images of a run.
+  f.Pause(0.5);
   f.Busy = false;
   return processed;
 }

@@ -44,6 +44,7 @@ void SelectionShown::Marks(int i, const FrameMarks& marks) {
   f_.Check2 = (e.ImgRegFlags & kNewPos) ? 1 : 0;
   f_.Shape3.Visible = f_.Line2.Visible = f_.Line3.Visible = f_.Line4.Visible = false;
   f_.Label9.Visible = f_.Label10.Visible = false;
+  if (!marks.measured) return;
   f_.Text4 = std::to_string(marks.shiftX);
   f_.Text5 = std::to_string(marks.shiftY);
   f_.Text6 = LocaleFromDouble(marks.angle, f_.s.locale);
