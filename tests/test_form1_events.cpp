@@ -269,6 +269,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
         << k + 1;
   EXPECT_EQ(report.total, "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %)");
   EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice
+  // A full temporary folder: the summary says how to make room.
+  EXPECT_EQ(report.advice.rfind("libérez de la place dans ", 0), 0u) << report.advice;
 
   // A combination that failed leaves every accepted image out and says so.
   run.outcome = qv::Outcome::Failure("Mémoire insuffisante", 7);
@@ -300,4 +302,12 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice.rfind("la référence de l'image 1 n'est pas sur", 0), 0u);
   first.RefOrigin = qv::PairOrigin::Placed;
   EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice, "");
+  // A dark the frames could not use, and a PLU that gave nothing, are named.
+  first.ImgNaxis1 = 8, first.ImgNaxis2 = 6;
+  s.opt.UseMask |= qv::DarkSub | qv::FlatApply;
+  s.opt.DarkFile = "/cal/dark.fts", s.opt.FlatFile = "/cal/plu.fts";
+  s.cal.DarkR.Redim(3, 3);
+  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice,
+            "dark non soustrait : fichier de 4 x 4 pixels, les images font 8 x 6 (dark.fts) ; PLU non appliqué : "
+            "fichier illisible ou absent (plu.fts)");
 }

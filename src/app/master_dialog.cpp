@@ -68,9 +68,12 @@ MasterDialogWindow::MasterDialogWindow(qv::MasterDialog& model, GuiDialogs& dial
                          m_.Command1_Click(chosen);
                        }),
                 0, 1);
-  il->addWidget(button("Command2", QStringLiteral("Ajouter un dossier..."),
-                       [this] { m_.Command2_Click(dialogs_.BrowseFolder(m_.BrowseStart())); }),
-                1, 1);
+  il->addWidget(
+      button("Command2", QStringLiteral("Ajouter un dossier..."),
+             [this] {
+               m_.Command2_Click(dialogs_.BrowseFolder(m_.BrowseStart(), "Dossier des images du fichier maître"));
+             }),
+      1, 1);
   il->addWidget(button("Command3", QStringLiteral("Vider la liste"), [this] { m_.Command3_Click(); }), 2, 1);
   il->addWidget(count, 4, 0, 1, 2);
 

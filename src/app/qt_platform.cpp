@@ -162,9 +162,8 @@ std::vector<std::string> QtDialogs::OpenFiles(const qv::FileDialogRequest& r) {
   return GroupByFolder(paths).front();
 }
 
-std::string QtDialogs::BrowseFolder(const std::string& start) {
-  return S(
-      QFileDialog::getExistingDirectory(DialogOwner(owner_), QStringLiteral("Browse for output folder"), Q(start)));
+std::string QtDialogs::BrowseFolder(const std::string& start, const std::string& title) {
+  return S(QFileDialog::getExistingDirectory(DialogOwner(owner_), Q(title), Q(start)));
 }
 
 QImage PackedToImage(const qv::Plane<int32_t>& pixels) {

@@ -76,8 +76,9 @@ class GuiDialogs : public qv::FileDialogs {
   // The chosen files as the engine reads them: one full path, or a folder
   // followed by names in it; empty when cancelled.
   virtual std::vector<std::string> OpenFiles(const qv::FileDialogRequest& request) = 0;
-  // The chosen folder, or empty text when cancelled.
-  virtual std::string BrowseFolder(const std::string& start) = 0;
+  // The chosen folder, or empty text when cancelled. The Options dialog's
+  // browser keeps its own English title; others name what they look for.
+  virtual std::string BrowseFolder(const std::string& start, const std::string& title = "Browse for output folder") = 0;
 };
 
 class QtDialogs : public GuiDialogs {
@@ -88,7 +89,7 @@ class QtDialogs : public GuiDialogs {
   // confirmed, and adds that filter's extension to a name typed without.
   qv::SaveAnswer SaveFile(const qv::FileDialogRequest& request) override;
   std::vector<std::string> OpenFiles(const qv::FileDialogRequest& request) override;
-  std::string BrowseFolder(const std::string& start) override;
+  std::string BrowseFolder(const std::string& start, const std::string& title = "Browse for output folder") override;
 
  private:
   QWidget*& owner_;

@@ -35,6 +35,10 @@ ReportWindow::ReportWindow(qv::Form1& f, QWidget* parent) : QWidget(parent, Qt::
   });
   total_ = new QLabel(this);
   total_->setObjectName("ReportTotal");
+  // A long summary (many frames missing) wraps rather than widening the
+  // window beyond the screen.
+  total_->setWordWrap(true);
+  total_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   layout->addWidget(table_);
   layout->addWidget(total_);
   resize(1180, 420);

@@ -173,6 +173,37 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
         report.advice = "la référence de l'image " + std::to_string(run->first) +
                         " n'est pas sur son étoile guide : Maj+clic sur l'étoile, ou « Marques automatiques »";
     }
+    // A master the options ask for but the frames could not use (another
+    // size, or a file that gave nothing) leaves them uncalibrated without
+    // a word in the image's status text but its absence.
+    const ImageEntry* light = run->first >= 1 && run->first <= n ? &s.Img[static_cast<size_t>(run->first)] : nullptr;
+    const int w = light ? light->ImgNaxis1 : 0, h = light ? light->ImgNaxis2 : 0;
+    const struct {
+      bool asked;
+      int mw, mh;
+      const char* what;
+      const std::string& file;
+    } masters[] = {
+        {s.opt.Has(DarkSub), s.cal.DarkR.Width(), s.cal.DarkR.Height(), "dark non soustrait", s.opt.DarkFile},
+        {s.opt.Has(FlatApply), s.cal.FlatPic.Width(), s.cal.FlatPic.Height(), "PLU non appliqué", s.opt.FlatFile},
+        {s.opt.Has(HotMaskOn), s.cal.HotMask.Width(), s.cal.HotMask.Height(), "masque non appliqué", s.opt.MaskFile},
+    };
+    for (const auto& m : masters) {
+      if (!m.asked || w < 1 || h < 1 || (m.mw == w && m.mh == h)) continue;
+      const std::string why = m.mw == 0
+                                  ? std::string("fichier illisible ou absent")
+                                  : "fichier de " + std::to_string(m.mw) + " x " + std::to_string(m.mh) +
+                                        " pixels, les images font " + std::to_string(w) + " x " + std::to_string(h);
+      report.advice +=
+          (report.advice.empty() ? "" : " ; ") + std::string(m.what) + " : " + why + " (" + PathName(m.file) + ")";
+    }
+    // A full temporary folder is the user's to fix: say how.
+    const auto missing = run->Missing();
+    if (std::any_of(missing.begin(), missing.end(),
+                    [](const FrameResult* frame) { return !frame->parked && frame->parked.err == kErrDiskFull; }))
+      report.advice += (report.advice.empty() ? "" : " ; ") + std::string("libérez de la place dans ") +
+                       TemporaryFolderShown() +
+                       " ou relancez le programme avec TMPDIR vers un dossier plus grand, puis exécutez à nouveau";
     // What an unreadable frame adds is the planes left by the frame before
     // it: the user is told how to keep it out.
     if (unread > 0)

@@ -130,7 +130,7 @@ void MasterDialog::Command3_Click() {
 void MasterDialog::Command4_Click(FileDialogs& dialogs) {
   FileDialogRequest r;
   r.title = "Ouvrir le Fichier Dark";
-  r.filterDescription = "Astro picture (FTS FIT)";
+  r.filterDescription = "Image Astro (FTS FIT TIF)";
   r.pattern = "*.fts;*.fit;*.tif;*.tiff";
   r.startFolder = Text1.empty() ? BrowseStart() : Text1;
   const std::string chosen = dialogs.OpenFile(r);

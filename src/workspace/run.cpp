@@ -25,9 +25,11 @@ void RunRange(const Form1& f, int& first, int& last) { RunRange(f.s, RequestFrom
 bool TempSpaceAgreed(const Form1& f, Desktop& desktop) {
   const TempSpace space = TempSpaceForRun(f.s, RequestFromWindow(f));
   if (space.Enough()) return true;
-  return desktop.AskYesNoDefaultNo("Espace libre insuffisant dans " + space.folder + " : " +
-                                   std::to_string(space.FreeMo()) + " Mo libres, " + std::to_string(space.NeededMo()) +
-                                   " Mo nécessaires. Continuer quand même ?");
+  return desktop.AskYesNoDefaultNo(
+      "Espace libre insuffisant dans " + space.folder + " : " + std::to_string(space.FreeMo()) + " Mo libres, " +
+      std::to_string(space.NeededMo()) +
+      " Mo nécessaires : les images qui n'y tiendront pas manqueront au résultat. Libérez de la place, ou "
+      "relancez le programme avec TMPDIR vers un dossier plus grand. Continuer quand même ?");
 }
 
 namespace {

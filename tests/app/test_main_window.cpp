@@ -65,7 +65,7 @@ struct ScriptedDialogs : qvapp::GuiDialogs {
   std::string OpenFile(const qv::FileDialogRequest&) override { return open; }
   qv::SaveAnswer SaveFile(const qv::FileDialogRequest&) override { return {save, -1}; }
   std::vector<std::string> OpenFiles(const qv::FileDialogRequest&) override { return files; }
-  std::string BrowseFolder(const std::string&) override { return folder; }
+  std::string BrowseFolder(const std::string&, const std::string&) override { return folder; }
 };
 
 // One program: a session on the Qt event loop and its main window.
