@@ -177,6 +177,23 @@ TEST_F(WindowRules, AQuitDeletesEveryFileOfTheTemporaryPattern) {
             std::tuple(false, false, true));
 }
 
+// The marks' summary counts the images they looked at, and says that the
+// unticked ones were left aside and how to bring them back.
+TEST_F(WindowRules, TheMarksSummarySaysWhichImagesWereLeftAside) {
+  s.ResizeImageArrays(4);
+  for (int i = 1; i <= 4; ++i) s.Img[static_cast<size_t>(i)].ImgFile = "/nuit/f" + std::to_string(i) + ".fts";
+  qv::AutoMarkReport report;
+  report.ok = true;
+  for (int i : {1, 3}) {
+    qv::ImageMark m;
+    m.image = i, m.marked = true, m.reference = i == 1, m.x = 10, m.y = 20;
+    report.images.push_back(m);
+  }
+  EXPECT_EQ(qv::AutoMarksText(s, report),
+            "Étoile suivie : (10, 20) sur f1.fts, choisie automatiquement\r\nImages marquées : 2 sur 2\r\n(2 images "
+            "décochées laissées de côté : cochez-les pour les marquer)");
+}
+
 // A new result puts each bar shown in the middle of its range, a half going
 // to the even value as every conversion to a whole number does (0 .. 7
 // gives 4, 0 .. 5 gives 2).

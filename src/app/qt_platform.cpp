@@ -10,11 +10,11 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
-#include <QLocale>
 #include <QTranslator>
 #include <QUrl>
 #include <QWidget>

@@ -447,6 +447,13 @@ std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
     missing += "\r\n" + name(m.image) + " : " + m.reason;
   }
   text += "Images marquées : " + std::to_string(marked) + " sur " + std::to_string(report.images.size());
+  // The marks look only at ticked images: an earlier run's unticked ones
+  // stay out unless the user ticks them again.
+  const int left = n - static_cast<int>(report.images.size());
+  if (!report.images.empty() && left > 0)
+    text += "\r\n(" + std::to_string(left) +
+            (left > 1 ? " images décochées laissées de côté" : " image décochée laissée de côté") +
+            " : cochez-les pour les marquer)";
   if (!missing.empty()) text += "\r\nNon marquées (décochées) :" + missing;
   return text;
 }
