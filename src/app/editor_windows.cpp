@@ -71,11 +71,13 @@ void DestinationWindow::Refresh(const qv::Form2& form) {
   setWindowTitle(Q(form.Caption));
   // While the editor's rows are computed off this thread, the picture they
   // are written into is not read: the window keeps what it showed.
-  if (!form.Rendering) {
-    const qv::Plane<int32_t> shown = form.Shown(PixAspect(s_), s_.opt.PixRatio);
+  const Made now{form.Picture, PixAspect(s_), s_.opt.PixRatio};
+  if (!form.Rendering && !(now == made_)) {
+    const qv::Plane<int32_t> shown = form.Shown(now.pixAspect, now.pixRatio);
     shown_ = shown.Empty() ? QImage() : PackedToImage(shown);
     Picture1_->setPixmap(shown_.isNull() ? QPixmap() : QPixmap::fromImage(shown_));
     Picture1_->resize(shown_.isNull() ? QSize(0, 0) : shown_.size());
+    made_ = now;
   }
   Layout();
   // The editor calls this every 100 rows while it renders: paint now, so

@@ -56,6 +56,14 @@ class DestinationWindow : public QWidget, public qv::Form2View {
   qv::Session& s_;
   qv::Form2& f_;
   QImage shown_;
+  // What shown_ was made from: a refresh for the scroll bars or the caption
+  // alone keeps it rather than making the whole picture again.
+  struct Made {
+    uint64_t picture = 0;
+    bool pixAspect = false;
+    double pixRatio = 0;
+    bool operator==(const Made&) const = default;
+  } made_;
   QLabel* Picture1_ = nullptr;
   QWidget* Picture2_ = nullptr;
   QScrollBar *HScroll1_ = nullptr, *VScroll1_ = nullptr;

@@ -1,6 +1,7 @@
 #include "editor/form2.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "editor/editing.h"
 
@@ -11,6 +12,10 @@ void Form2::ShowPixels(const Plane<int32_t>& pixels, int16_t zoom, bool mirror) 
   Zoom = zoom;
   Mirror = mirror;
   ++shows;
+  // Numbered across every window's pictures, so that a view never takes a
+  // new picture for one it made before.
+  static std::atomic<uint64_t> made{0};
+  Picture = ++made;
   if (LaidOut.known) {
     const PixelsGeometry g = Geometry(LaidOut.pixAspect, LaidOut.pixRatio);
     if (g.dw != LaidOut.pictureWidth || g.dh != LaidOut.pictureHeight)

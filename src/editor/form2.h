@@ -69,6 +69,9 @@ struct Form2 {
   void CentreScrollBars();
   // Number of ShowPixels calls so far (what a progress display counts).
   long shows = 0;
+  // Which picture Pixels holds: a new number at each ShowPixels of any
+  // destination window, so a view redraws only what changed.
+  uint64_t Picture = 0;
 
  private:
   // form_scroll's layout, without the repaint.
