@@ -65,6 +65,8 @@ TEST(Paths, FolderAndNameSplitOnTheLastSlashOnly) {
     EXPECT_EQ(PathFolder(path), folder) << path;
     EXPECT_EQ(PathName(path), name) << path;
   }
+  // Names compared apart from case: French capitals too, nothing else.
+  EXPECT_EQ(LCase("/DONNÉES/ÉTÉ/ŒIL×À.FTS"), "/données/été/œil×à.fts");
 }
 
 TEST(Paths, AFolderIsWritableOnlyWhenItIsAFolderThatTakesFilesAFileIsSearchedFor) {

@@ -36,6 +36,9 @@ int main(int argc, char** argv) {
   qv::SystemClock clock;
   qv::Session s(qv::Platform{&loader, &events, &clock});
   s.locale = qv::NumLocale::FromEnvironment();
+  // Start from nothing, as the tool does: the settings give each value its
+  // default, and one that cannot be read stays zero.
+  s.opt = qv::Options::Fresh();
   qv::QtSettingsStore store;
 
   QWidget* owner = nullptr;

@@ -89,8 +89,17 @@ std::string Trim(std::string_view s) {
 
 std::string LCase(std::string_view s) {
   std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (size_t i = 0; i < out.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(out[i]);
+    if (c >= 'A' && c <= 'Z') {
+      out[i] = static_cast<char>(c - 'A' + 'a');
+    } else if (i + 1 < out.size()) {
+      // The accented capitals of French names, in UTF-8: À..Þ (but ×) and Œ.
+      const unsigned char next = static_cast<unsigned char>(out[i + 1]);
+      if ((c == 0xC3 && next >= 0x80 && next <= 0x9E && next != 0x97) || (c == 0xC5 && next == 0x92))
+        out[++i] = static_cast<char>(next + (c == 0xC3 ? 0x20 : 1));
+    }
+  }
   return out;
 }
 
