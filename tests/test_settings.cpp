@@ -187,7 +187,7 @@ TEST(Settings, EachOptionFollowsItsRules) {
   EXPECT_EQ(written,
             "UseMask=130815;InitDir=;OutDir=/opt/qv;CalcThr=100;CalcSize=2;MaskThr=1000;MaskSize=3;GradRatio=5;"
             "MedianLimit=1500;PixRatio= 1.28;EdgeSize=5;FovX= .5;FovY= .5;FovR= .5;FovF= .01;"
-            "RejectMode=0;RejectLow=3;RejectHigh=3;Normalise=0;NormaliseOutput=0;MaxFwhm=0;MaskFile=/data/mask.fts;"
+            "MaskFile=/data/mask.fts;RejectMode=0;RejectLow=3;RejectHigh=3;Normalise=0;NormaliseOutput=0;MaxFwhm=0;"
             "MinQual=0.75;Hsens=13;Project=/data/m31.txt;Expand=0;"
             "ColorText1=_HA;ColorFilter1=0;ColorText2=_SII;ColorFilter2=0;ColorText3=_OIII;ColorFilter3=4;");
 }

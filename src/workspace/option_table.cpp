@@ -26,10 +26,10 @@ double FwhmFactor(double v) {
 }
 
 // Rows in the order start-up reads them. The write steps are the orders of
-// the Options dialog's OK (UseMask first, the rejection after the cleaning
-// steps, then the FWHM factor, the master files last), of the quit (the
-// main window's values, then the colour table by filter) and of the zoom
-// menu.
+// the Options dialog's OK (UseMask first, the cleaning steps, the master
+// files, then the keys added since: the rejection and the FWHM factor), of
+// the quit (the main window's values, then the colour table by filter) and
+// of the zoom menu.
 constexpr std::array<OptionRow, kOptionCount> kRows{{
     {.id = OptionKey::MinQual,
      .key = "MinQual",
@@ -314,7 +314,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .fallback = DefaultNumber(0),
      .load = LoadConversion::CDbl,
      .choices = 3,
-     .writeStep = 16,
+     .writeStep = 25,
      .ok = OkAction::Store,
      .setWarning = SetWarning::Whole,
      .help = "rejet des valeurs aberrantes à la combinaison : 0 aucun, 1 sigma, 2 winsorisé"},
@@ -325,7 +325,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .fallback = DefaultNumber(3),
      .load = LoadConversion::CSng,
      .loadLimits = Within(kKappaMin, kKappaMax),
-     .writeStep = 17,
+     .writeStep = 26,
      .ok = OkAction::Store,
      .okLimits = Within(kKappaMin, kKappaMax),
      .setWarning = SetWarning::Millionth,
@@ -338,7 +338,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .fallback = DefaultNumber(3),
      .load = LoadConversion::CSng,
      .loadLimits = Within(kKappaMin, kKappaMax),
-     .writeStep = 18,
+     .writeStep = 27,
      .ok = OkAction::Store,
      .okLimits = Within(kKappaMin, kKappaMax),
      .setWarning = SetWarning::Millionth},
@@ -348,7 +348,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .at = [](Place& p) -> Ref { return &p.opt.Normalise; },
      .fallback = DefaultNumber(0),
      .load = LoadConversion::CInt,
-     .writeStep = 19,
+     .writeStep = 28,
      .ok = OkAction::Store,
      .help = "1 ramène le fond de chaque image à celui de la première pour le rejet (sans rejet, aucun effet)"},
     {.id = OptionKey::NormaliseOutput,
@@ -357,7 +357,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .at = [](Place& p) -> Ref { return &p.opt.NormaliseOutput; },
      .fallback = DefaultNumber(0),
      .load = LoadConversion::CInt,
-     .writeStep = 20,
+     .writeStep = 29,
      .ok = OkAction::Store,
      .help = "1 additionne aussi les valeurs normalisées (avec Normalise=1)"},
     {.id = OptionKey::MaxFwhm,
@@ -367,7 +367,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .fallback = DefaultNumber(0),
      .load = LoadConversion::CSng,
      .loadLimits = By(FwhmFactor),
-     .writeStep = 21,
+     .writeStep = 30,
      .ok = OkAction::Store,
      .okLimits = By(FwhmFactor),
      .setWarning = SetWarning::Millionth,
