@@ -244,6 +244,14 @@ TEST_F(EditorControls, HistogramBoxFollowsTheDestinationRangeAndClicksSetLevels)
   EXPECT_EQ(std::pair(f.HistoLow, f.HistoHigh), std::pair(20, 200));
   EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft, -0.02 * 255);
   EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft + f.Picture1ScaleWidth, 1.02 * 255);
+  // A press at the very middle of the box (127.5, which the edges' sum
+  // rounds past) is on the white side; just left of it, the black one.
+  for (const double x : {127.5, 127.49}) {
+    f.Check1 = f.Check2 = {0, 0, 0};
+    f.Picture1_MouseDown(1, x);
+    EXPECT_EQ(f.Check2[0], x == 127.5) << x;
+  }
+  f.Check1 = f.Check2 = {0, 0, 0};
   Open(2, 1, [](int x, int, int) { return x ? 256.0 : 20.0; });
   EXPECT_DOUBLE_EQ(f.Picture1ScaleLeft + f.Picture1ScaleWidth, 1.02 * 65535);
 

@@ -250,6 +250,7 @@ void Form3::Form_Load() {
   const double x = HistoHigh >= 256 ? top : 255;
   Picture1ScaleLeft = 0 - 0.02 * x;
   Picture1ScaleWidth = 1.02 * x - Picture1ScaleLeft;
+  Picture1Middle = x / 2;
   Picture1ScaleTop = 1;
   Picture1ScaleHeight = -1.05;
   Combo1.clear();
@@ -283,7 +284,7 @@ void Form3::Picture1_MouseDown(int16_t Button, double x) {
   bool any = false;
   for (int c = 0; c < 3; ++c) any |= Check1[static_cast<size_t>(c)] != 0 || Check2[static_cast<size_t>(c)] != 0;
   if (!any) {
-    if (x >= Picture1ScaleLeft + Picture1ScaleWidth / 2)
+    if (x >= Picture1Middle)
       Check2 = {1, 1, 1};
     else
       Check1 = {1, 1, 1};

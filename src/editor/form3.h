@@ -63,6 +63,9 @@ class Form3 {
   // Histogram box Picture1: x from ScaleLeft to ScaleLeft + ScaleWidth, y
   // from 1 at the top to -0.05 at the bottom; clicks are read in these units.
   double Picture1ScaleLeft = 0, Picture1ScaleWidth = 1;
+  // The box's middle, half its highest level: exact, where the left edge
+  // plus half the width would round past it.
+  double Picture1Middle = 0.5;
   double Picture1ScaleTop = 1, Picture1ScaleHeight = -1.05;
   // The level marks Line1(c) (black) and Line2(c) (white), in those units.
   std::array<double, 3> Line1X{}, Line2X{};
