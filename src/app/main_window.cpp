@@ -426,10 +426,12 @@ void MainWindow::BuildControls() {
   Text2_->setObjectName("Text2");
   connect(Text1_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text1 = S(t); });
   connect(Text2_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text2 = S(t); });
-  // A typed level shows once the user is done with the field.
+  // A typed level shows once the user is done with the field, as the next
+  // redraw would show it; with "Auto" the text waits for that redraw, which
+  // replaces it, and a zone point drawn meanwhile takes it.
   for (QLineEdit* e : {Text1_, Text2_})
     connect(e, &QLineEdit::editingFinished, this, [this] {
-      if (!mirroring_ && qv::Form1Idle(f_)) Forward([&] { ShowHisto(); });
+      if (!mirroring_ && qv::Form1Idle(f_) && f_.Check3 == 0) Forward([&] { ShowHisto(); });
     });
   nl->addWidget(Text1_, 3, 0, 1, 2);
   nl->addWidget(Text2_, 3, 2, 1, 2);
@@ -646,10 +648,10 @@ const QImage& MainWindow::Shown() {
   return shown_;
 }
 
-void MainWindow::ShowZones() {
+void MainWindow::ShowZones(bool drawImage) {
   // What is drawn becomes the picture shown: a later zone point whose
   // levels cannot be read goes over it.
-  qv::Plane<int32_t> pixels = qv::ZonesPicture(f_, s_.opt.PicZoom, picture_.shown);
+  qv::Plane<int32_t> pixels = qv::ZonesPicture(f_, s_.opt.PicZoom, picture_.shown, drawImage);
   if (pixels.Empty()) return;
   picture_.shown = std::move(pixels);
   ShowPicture(picture_.shown);

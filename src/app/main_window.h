@@ -111,7 +111,7 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   void Thumbnail(int i) override;
   void ShowImage() override;
   void Preview(int i) override;
-  void ShowZones() override;
+  void ShowZones(bool drawImage) override;
   void UpdateList() override;
   void Pause(double seconds) override;
   void RunImage(int i, bool accepted, const qv::Outcome& processed, const qv::Outcome& stacked) override;

@@ -69,10 +69,11 @@ class MainWindowView {
   // ready (or when a stop request leaves them unread), its thumbnail,
   // stretched to the size the image will have at the zoom, stands for it.
   virtual void Preview(int /*i*/) {}
-  // The zones of the current image were edited while it is shown: it is
-  // drawn again at the levels of "Minimum" and "Maximum" with its zones
-  // over it.
-  virtual void ShowZones() {}
+  // The zones of the current image over the picture: with `drawImage` (a
+  // zone point added) the image is first drawn again at the levels of
+  // "Minimum" and "Maximum"; without (the zone mode chosen) the zones go
+  // over the picture as it is shown.
+  virtual void ShowZones(bool /*drawImage*/) {}
   // The histogram and the image with the "Niveau" settings.
   virtual void ShowHisto() {}
   // The panels are arranged after the strip was rebuilt.

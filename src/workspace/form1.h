@@ -167,7 +167,7 @@ struct Form1 : Messages, GuideDisplay, MainWindowView {
   void Thumbnail(int i) override { Outer().Thumbnail(i); }
   void ShowImage() override { Outer().ShowImage(); }
   void Preview(int i) override { Outer().Preview(i); }
-  void ShowZones() override { Outer().ShowZones(); }
+  void ShowZones(bool drawImage) override { Outer().ShowZones(drawImage); }
   void ShowHisto() override { Outer().ShowHisto(); }
   void UpdateList() override { Outer().UpdateList(); }
   void OpenDestination(const std::string& caption) override { Outer().OpenDestination(caption); }

@@ -145,7 +145,7 @@ void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
   if (mode == (kCtrlMask | kAltMask)) {
     // The new point shows at once, over the image as it is, not
     // reprocessed.
-    Ignoring([&] { f.ShowZones(); });
+    Ignoring([&] { f.ShowZones(true); });
   } else {
     SelectPic(f, s.CurPic, true, false);
   }
@@ -209,7 +209,7 @@ void Text6_Change(Form1& f) {
 void Option2_Click(Form1& f, int index) {
   if (index == 4) {
     f.Form6Visible = true;
-    f.ShowZones();
+    f.ShowZones(false);
   } else if (f.Form6Visible) {
     form6::Form_QueryUnload(f);
   }

@@ -40,22 +40,25 @@ void ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool s
     DrawSegments(m.shown, DrawGradientGrid(s.pic.GradMask, s.opt.Has(GradRemove), m.shown.Width(), m.shown.Height()));
 }
 
-Plane<int32_t> ZonesPicture(Form1& f, int zoomStep, const Plane<int32_t>& shownNow) {
+Plane<int32_t> ZonesPicture(Form1& f, int zoomStep, const Plane<int32_t>& shownNow, bool drawImage) {
   Session& s = f.s;
   if (s.pic.HistoMax < 1 || s.pic.PicR.Empty() || s.CurPic < 1 || s.CurPic > s.ImageCount()) return {};
   // The image is drawn again at the levels the boxes hold (with "Auto" on
   // they hold the computed ones); a box that holds no number fails that
   // drawing as a whole, and the zones go over the picture already shown.
-  double black = 0, white = 0;
   Plane<int32_t> shown;
-  try {
-    black = LocaleToDouble(f.Text1, s.locale);
-    white = LocaleToDouble(f.Text2, s.locale);
-    const Plane<int32_t> pixels =
-        DrawImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, black, white, zoomStep, s.opt.Has(Mono));
-    shown = ShowPixels(
-        pixels, ShowPixelsGeometry(pixels.Width(), pixels.Height(), s.opt.Has(PixAspect), s.opt.PixRatio, 0, false));
-  } catch (const RuntimeError&) {
+  if (drawImage) {
+    try {
+      const double black = LocaleToDouble(f.Text1, s.locale), white = LocaleToDouble(f.Text2, s.locale);
+      const Plane<int32_t> pixels =
+          DrawImage(s.pic.PicR, s.pic.PicG, s.pic.PicB, black, white, zoomStep, s.opt.Has(Mono));
+      shown = ShowPixels(
+          pixels, ShowPixelsGeometry(pixels.Width(), pixels.Height(), s.opt.Has(PixAspect), s.opt.PixRatio, 0, false));
+    } catch (const RuntimeError&) {
+      drawImage = false;
+    }
+  }
+  if (!drawImage) {
     if (shownNow.Empty()) return {};
     shown = shownNow;
   }

@@ -43,6 +43,7 @@ void ShowHisto(Form1& f, LevelTexts& texts, int zoomStep, bool showZones, bool s
 // with the zones of CurPic over it: what a new zone point shows at once.
 // When a box holds no number the image is not drawn again and the zones go
 // over `shownNow`, the picture on the screen. Empty when there is no image.
-Plane<int32_t> ZonesPicture(Form1& f, int zoomStep, const Plane<int32_t>& shownNow);
+// Without `drawImage` the zones go over `shownNow` at once.
+Plane<int32_t> ZonesPicture(Form1& f, int zoomStep, const Plane<int32_t>& shownNow, bool drawImage = true);
 
 }  // namespace qv

@@ -346,6 +346,32 @@ class MainWindowTest : public QObject {
     }
   }
 
+  // Choosing the zone mode draws the zones over the picture as it is shown
+  // (the crosses of "Zone de gradient" stay); with "Auto", a level typed in
+  // a box stays there until the next redraw.
+  void theZoneModeDrawsOverThePictureAndTypedLevelsWait() {
+    Program p;
+    LoadFrames(p);
+    p.Action("mnuZoom_0")->trigger();
+    p.s.opt.UseMask |= qv::GradRemove;
+    p.s.pic.GradMask.Redim(2, 2);
+    p.s.pic.GradMask.Fill(1);
+    if (!p.Control<QCheckBox>("Check3")->isChecked()) p.Control<QCheckBox>("Check3")->click();
+    p.Action("mnuGrad")->trigger();
+    const QImage withGrid = p.w.Shown().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(withGrid.pixel(QPoint(5, 0)), qRgb(255, 0, 0));  // an arm of the top left cross
+    p.s.Img[1].ImgZone.clear();
+    p.Control<QRadioButton>("Option2_4")->click();
+    QVERIFY(p.f.Option2 == 4 && p.f.Form6Visible);
+    QCOMPARE(p.w.Shown().convertToFormat(QImage::Format_RGB32), withGrid);
+
+    auto* text1 = p.Control<QLineEdit>("Text1");
+    text1->selectAll();
+    QTest::keyClicks(text1, "60000");
+    QTest::keyClick(text1, Qt::Key_Return);
+    QVERIFY(p.f.Text1 == "60000" && text1->text() == QStringLiteral("60000"));
+  }
+
   void dialogsOpenOverTheActiveWindow() {
     QWidget owner, editor;
     editor.show();
