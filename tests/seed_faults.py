@@ -130,7 +130,8 @@ FAULTS = [
     ("src/stack/guide.cpp", "for (int pass = 0; pass < n - 1; ++pass) {", "for (int pass = 0; pass < 1; ++pass) {",
      "guide box: hole filling stops after one pass"),
     # Window handlers
-    ("src/workspace/form1_events.cpp", "e.ImgRefY = Fraction(py, U2(s));", "e.ImgRefY = Fraction(py, U1(s));",
+    ("src/workspace/form1_events.cpp", "Current(f).ImgRefY = Fraction(py, U2(s));",
+     "Current(f).ImgRefY = Fraction(py, U1(s));",
      "click: reference y scaled by the width"),
     ("src/workspace/form1_events.cpp", "for (int i = s.CurPic + 1; i <= s.ImageCount(); ++i) s.Entry(i).ImgZone = zone;",
      "for (int i = s.CurPic + 1; i < s.ImageCount(); ++i) s.Entry(i).ImgZone = zone;",
