@@ -269,6 +269,14 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
         << k + 1;
   EXPECT_EQ(report.total, "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %)");
   EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice
+  // The debug window's lines stand in columns, counted in characters.
+  const std::vector<std::string> lines = qv::ReportLines(report);
+  auto column = [](const std::string& line, const std::string& cell) {
+    const std::string before = line.substr(0, line.find(cell));
+    return std::count_if(before.begin(), before.end(), [](char c) { return (c & 0xC0) != 0x80; });
+  };
+  EXPECT_EQ(std::pair(column(lines[0], "Qualité"), column(lines[0], "Empilée")),
+            std::pair(column(lines[3], "50.0 %"), column(lines[3], "non  ")));
   // A full temporary folder: the summary says how to make room.
   EXPECT_EQ(report.advice.rfind("libérez de la place dans ", 0), 0u) << report.advice;
 

@@ -254,16 +254,24 @@ std::string OpeningNote(const OpeningReport& opening, const std::string& where) 
 }
 
 std::vector<std::string> ReportLines(const FrameReport& report) {
+  // The debug window shows the lines in a fixed font: each column is
+  // padded to its widest cell, counted in characters (not UTF-8 bytes), so
+  // "Cochée" and "non" stand one above the other.
+  std::vector<std::vector<std::string>> table{ReportColumns()};
+  for (const ReportRow& r : report.rows) table.push_back(ReportCells(r));
+  auto width = [](const std::string& s) {
+    return static_cast<size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  };
+  std::vector<size_t> widths(table.front().size(), 0);
+  for (const auto& row : table)
+    for (size_t c = 0; c < row.size() && c < widths.size(); ++c) widths[c] = std::max(widths[c], width(row[c]));
   std::vector<std::string> lines;
-  std::string title;
-  for (const std::string& c : ReportColumns()) {
-    if (!title.empty()) title += '\t';
-    title += c;
-  }
-  lines.push_back(title);
-  for (const ReportRow& r : report.rows) {
+  for (const auto& row : table) {
     std::string line;
-    for (const std::string& cell : ReportCells(r)) line += (line.empty() ? "" : "\t") + cell;
+    for (size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line += std::string(widths[c] - width(row[c]) + 2, ' ');
+    }
     lines.push_back(line);
   }
   if (!report.total.empty()) lines.push_back(report.Summary());
