@@ -270,10 +270,6 @@ bool InstallFrenchTranslations() {
     delete qt;
     return false;
   }
-  // Qt's own dialogs write dates and sizes in the default locale's way
-  // ("8 déc."); the program's numbers follow the user's own conventions,
-  // which this does not touch.
-  QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
   return QCoreApplication::installTranslator(qt) && QCoreApplication::installTranslator(new MovedTexts(*qt, app));
 }
 
