@@ -94,6 +94,15 @@ TEST_F(WindowRules, LevelControlsActOnlyWhenIdleAndTheSettingWhenAnImageIsShown)
   qv::HScroll1_Change(f);
   qv::Check3_Click(f);
   EXPECT_EQ(std::pair(s.opt.Hsens, drawn), (std::pair<int16_t, int>(3, 3)));
+
+  // A minimum quality or a guide box chosen during a run waits it out, and
+  // the run's summary will say so; while busy (start-up) nothing is noted.
+  s.opt.MinQual = 0.75f;
+  s.RunState = qv::kRunning;
+  for (int k = 0; k < 2; ++k) qv::SetText3(f, "99.9");
+  qv::Option1_Click(f, 2);
+  EXPECT_EQ(s.opt.MinQual, 0.75f);
+  EXPECT_EQ(f.IgnoredDuringRun, (std::vector<std::string>{"« Qualité minimale »", "« Référence »"}));
 }
 
 // "Enregistrer toutes les images en TIFF" keeps a TIFF already there and

@@ -2,6 +2,7 @@
 
 #include "stack/guide.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/paths.h"
@@ -40,6 +41,11 @@ void Form1::GuideThumbnails(const Plane<int32_t>& tmpl, const Plane<int32_t>& ma
 
 namespace {
 double Zoom(const Session& s) { return s.opt.PicZoom > 0 ? s.opt.PicZoom : 1; }
+
+void IgnoredDuringRun(Form1& f, const std::string& control) {
+  auto& ignored = f.IgnoredDuringRun;
+  if (std::find(ignored.begin(), ignored.end(), control) == ignored.end()) ignored.push_back(control);
+}
 }  // namespace
 
 void Form1::GuideBoxShown(bool shown) {
@@ -76,7 +82,10 @@ void Text3_Change(Form1& f) {
   Session& s = f.s;
   // Like every handler of the window, idle while it is busy: the text set
   // at start-up only shows the stored value and must not clamp it.
-  if (f.Busy || s.RunState != kIdle) return;
+  if (f.Busy || s.RunState != kIdle) {
+    if (!f.Busy) IgnoredDuringRun(f, "« Qualité minimale »");
+    return;
+  }
   try {
     const double v = LocaleToDouble(f.Text3, s.locale);
     s.opt.MinQual = ToSingle(MaxOf(0, MinOf(100, v)) / 100);
@@ -93,7 +102,10 @@ void SetText3(Form1& f, const std::string& text) {
 
 void Option1_Click(Form1& f, int index) {
   Session& s = f.s;
-  if (!Form1Idle(f)) return;
+  if (!Form1Idle(f)) {
+    if (!f.Busy && s.RunState != kIdle) IgnoredDuringRun(f, "« Référence »");
+    return;
+  }
   const int box = CInt(std::ldexp(1.0, index + 5));
   f.Picture4.Erase();
   f.Picture5.Erase();

@@ -155,6 +155,9 @@ struct Form1 : Messages, GuideDisplay, MainWindowView {
   OpeningReport LastOpening;
   // The status bar: what a click or a save did where nothing else shows it.
   std::string StatusText;
+  // Controls the user changed during a run, whose handlers waited it out:
+  // the run's summary says they did not take, so the box is not believed.
+  std::vector<std::string> IgnoredDuringRun;
 
   // What the engine shows: the controls above follow, then `outer`.
   void ShowCaption(const std::string& text) override;

@@ -313,6 +313,12 @@ void mnu_Click(Form1& f, int index, Desktop& desktop, const std::function<void()
       ++f.RunsEnded;
       RefreshReport(f);
       f.StatusText = f.Report.Summary();
+      if (!f.IgnoredDuringRun.empty()) {
+        std::string controls;
+        for (const std::string& c : f.IgnoredDuringRun) controls += (controls.empty() ? "" : ", ") + c;
+        f.StatusText += " ; changé pendant l'exécution, sans effet : " + controls + " (choisissez de nouveau)";
+        f.IgnoredDuringRun.clear();
+      }
       // A run that left out a checked image says which ones, and why.
       if (f.Report.AnyLeftOut()) f.mnuReport = true;
       break;
