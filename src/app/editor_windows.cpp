@@ -187,6 +187,9 @@ class EditorHistoBox : public QWidget {
     const double x = LevelX(e->position().x());
     w_.Forward([&] { w_.f_.Picture1_MouseDown(button, x); });
   }
+  // The second press of a double click is a double click, which the box
+  // does not answer, not another press.
+  void mouseDoubleClickEvent(QMouseEvent*) override {}
 
  private:
   EditorWindow& w_;
@@ -220,6 +223,7 @@ class EditorCurveBox : public QWidget {
     const double x = e->position().x();
     w_.Forward([&] { w_.f_.Picture2_MouseDown(x); });
   }
+  void mouseDoubleClickEvent(QMouseEvent*) override {}
 
  private:
   EditorWindow& w_;
@@ -239,6 +243,9 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
     : QWidget(parent, Qt::Window), s_(s), f_(f), dest_(dest), destWindow_(destWindow), dialogs_(dialogs) {
   setObjectName("Form3");
   setWindowTitle(QStringLiteral("Modification de l'image"));
+  f_.ControlsSet = [w = QPointer<EditorWindow>(this)] {
+    if (w) w->Refresh();
+  };
   auto* top = new QHBoxLayout(this);
   auto* left = new QVBoxLayout;
   auto* right = new QVBoxLayout;
@@ -320,6 +327,9 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
     bar->setObjectName(QString::fromLatin1(sliders[i].name));
     bar->setRange(sliders[i].min, sliders[i].max);
     bar->setMinimumWidth(160);
+    // Its handler runs when the value is let go, not at every step of a
+    // drag (a dragged thumb moves without redrawing).
+    bar->setTracking(false);
     HScroll_[i] = bar;
     const SliderDef slider = sliders[i];
     connect(bar, &QScrollBar::valueChanged, this, [this, slider](int v) {

@@ -80,6 +80,7 @@ class EditorWindow : public QWidget {
   EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, DestinationWindow& destWindow, GuiDialogs& dialogs,
                QWidget* parent = nullptr);
 
+  ~EditorWindow() override { f_.ControlsSet = nullptr; }
   // Copies every model field into its control.
   void Refresh();
   qv::Form3& form() { return f_; }

@@ -1167,6 +1167,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   // The editor's redraw under way stops: the program ends once it has
   // unwound.
   if (form3_) form3_->Form_Unload();
+  // The quit closes every window it opened: the result's two as well.
+  UnloadDestination();
   event->accept();
 }
 

@@ -96,6 +96,8 @@ void Form3::draw() {
     changedWhileDrawing_ = true;
     return;
   }
+  // The controls as the handler left them show before the passes yield.
+  if (ControlsSet) ControlsSet();
   stopDrawing_ = false;
   {
     // Cleared however the passes end, even by storage refused: otherwise
@@ -242,6 +244,18 @@ void Form3::AutoStretch() {
 }
 
 void Form3::Form_Load() {
+  // The window was put away when the run began: it loads with its controls
+  // as they were designed, not as the last result left them.
+  Text1 = {"0", "0", "0"};
+  Text2 = {"65535", "65535", "65535"};
+  Check1 = Check2 = {};
+  Check3 = Check4 = Check5 = Check6 = 0;
+  HScroll1 = HScroll2 = HScroll3 = 0;
+  HScroll4 = 32767;
+  HScroll4Visible = false;
+  HScroll5 = 50;
+  HScroll6 = 1;
+  Option1 = 0;
   dest_.Visible = true;
   const HistogramRange range = DestinationHistogramRange(s_);
   HistoLow = range.low;

@@ -110,6 +110,9 @@ class Form3 {
   // "Étirement auto": each channel's levels and the curve chosen from the
   // destination's values (AutoStretchLevels); nothing else changes.
   void AutoStretch();
+  // Told when a redraw begins: the window shows the controls as the
+  // handler set them (levels, sliders) while the redraw yields.
+  std::function<void()> ControlsSet;
   // True while draw runs (it yields, so handlers can run inside it).
   bool Drawing() const { return drawing_; }
   // Waits for the band of rows being computed off the interface thread, if
