@@ -119,6 +119,8 @@ class PictureBox : public QWidget {
     const QPointF at = e->position();
     w_.Forward([&] { qv::Picture1_MouseDown(w_.f_, button, shift, at.x(), at.y()); });
   }
+  // The second press of a double click is no press: one zone point, one mark.
+  void mouseDoubleClickEvent(QMouseEvent*) override {}
 
  private:
   MainWindow& w_;
@@ -344,6 +346,9 @@ void MainWindow::BuildControls() {
   VScroll1_ = new QScrollBar(Qt::Vertical, central);
   VScroll1_->setObjectName("VScroll1");
   VScroll1_->setRange(1, 1);
+  // Its Change comes when the thumb is let go (or a step is clicked), not
+  // at every step of a drag: each would select an image with its wait.
+  VScroll1_->setTracking(false);
   connect(VScroll1_, &QScrollBar::valueChanged, this, [this](int v) {
     if (mirroring_) return;
     f_.VScroll1Value = static_cast<int16_t>(v);
@@ -407,6 +412,7 @@ void MainWindow::BuildControls() {
   HScroll1_ = new QScrollBar(Qt::Horizontal, niveau);
   HScroll1_->setObjectName("HScroll1");
   HScroll1_->setRange(0, 20);
+  HScroll1_->setTracking(false);  // acts when let go, as the strip's bar
   connect(HScroll1_, &QScrollBar::valueChanged, this, [this](int v) {
     if (mirroring_) return;
     Forward([&] { qv::Ignoring([&] { qv::SetHScroll1(f_, v); }); });
@@ -936,7 +942,7 @@ void MainWindow::Refresh() {
   Check3_->setChecked(f.Check3 != 0);
   SetText(Text1_, f.Text1);
   SetText(Text2_, f.Text2);
-  if (!Text3_->hasFocus()) SetText(Text3_, f.Text3);
+  SetText(Text3_, f.Text3);
   Check6_->setChecked(f.Check6 != 0);
   Check2_->setChecked(f.Check2 != 0);
   Check5_->setChecked(f.Check5 != 0);
@@ -1120,7 +1126,9 @@ void MainWindow::SaveAllTiff() {
 void MainWindow::CopyPicture() {
   if (!qv::Form1Idle(f_) || Shown().isNull()) return;
   QApplication::clipboard()->clear();
-  QApplication::clipboard()->setImage(Picture1_->grab().toImage());
+  // The picture as drawn (zones and grid included), without the marks
+  // that lie over it.
+  QApplication::clipboard()->setImage(Shown());
 }
 
 void MainWindow::ShowFitsHeader() {
@@ -1181,17 +1189,27 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       if (key->key() == Qt::Key_Escape) code = qv::kKeyEscape;
       if (key->key() == Qt::Key_Up) code = qv::kKeyUp;
       if (key->key() == Qt::Key_Down) code = qv::kKeyDown;
-      if (code != 0 && !key->isAutoRepeat()) {
+      // A held key repeats, as the keyboard sends it; a repeat that comes
+      // during a selection finds the window busy and does nothing.
+      if (code != 0) {
         const bool onStrip = QApplication::focusWidget() == VScroll1_;
         Forward([&] { qv::Form_KeyDown(f_, code, ShiftBits(key->modifiers()), onStrip); });
         return code != qv::kKeyEscape && !onStrip;
       }
     }
-  } else if (event->type() == QEvent::MouseButtonPress) {
+  } else if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) {
+    // A thumbnail's Click: the left button pressed and let go on it.
+    const auto* mouse = static_cast<QMouseEvent*>(event);
     for (size_t k = 0; k < Image1_.size(); ++k)
       if (watched == Image1_[k]) {
-        const int i = static_cast<int>(k) + 1;
-        Forward([&] { qv::Image1_Click(f_, i); });
+        if (mouse->button() != Qt::LeftButton) return true;
+        if (event->type() == QEvent::MouseButtonPress) {
+          pressedThumbnail_ = Image1_[k];
+        } else if (pressedThumbnail_ == Image1_[k] && Image1_[k]->rect().contains(mouse->position().toPoint())) {
+          pressedThumbnail_ = nullptr;
+          const int i = static_cast<int>(k) + 1;
+          Forward([&] { qv::Image1_Click(f_, i); });
+        }
         return true;
       }
   } else if (event->type() == QEvent::Resize && watched == area_) {

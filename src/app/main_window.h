@@ -170,6 +170,7 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   QWidget* Picture10_ = nullptr;
   QVBoxLayout* stripLayout_ = nullptr;
   std::vector<QLabel*> Image1_;
+  QLabel* pressedThumbnail_ = nullptr;  // the thumbnail the left button went down on
   std::vector<QCheckBox*> Check9_;
   // The strip's model as last mirrored, the picture each cell's thumbnail
   // was made from (0 for none), the thumbnails' changes as last mirrored,

@@ -45,6 +45,8 @@ void Press(QWidget* w, QPointF at) {
   if (!w) return;
   QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(w, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(w, &release);
 }
 
 }  // namespace

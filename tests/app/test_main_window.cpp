@@ -372,6 +372,73 @@ class MainWindowTest : public QObject {
     QVERIFY(p.f.Text1 == "60000" && text1->text() == QStringLiteral("60000"));
   }
 
+  // Each control answers the event its handler is named after: a scroll bar
+  // when it is let go, a thumbnail a left click on it, a held key each
+  // repeat, a double click one press; "&Copier" takes the picture without
+  // the marks over it.
+  void theMainWindowsControlsAnswerTheirEvents() {
+    Program p;
+    LoadFrames(p);
+    auto* slider = p.Control<QScrollBar>("HScroll1");
+    const int16_t hsens = p.s.opt.Hsens;
+    const int released = slider->value() == 20 ? 0 : 20;
+    slider->setSliderDown(true);
+    slider->setSliderPosition(released);
+    QCOMPARE(p.s.opt.Hsens, hsens);
+    slider->setSliderDown(false);
+    QCOMPARE(int(p.s.opt.Hsens), released);
+
+    QTest::mouseClick(p.w.findChild<QLabel*>("Image1_3"), Qt::RightButton);
+    QTest::mousePress(p.w.findChild<QLabel*>("Image1_3"), Qt::LeftButton);
+    QTest::mouseRelease(p.w.findChild<QLabel*>("Image1_2"), Qt::LeftButton);
+    QCOMPARE(p.s.CurPic, int16_t{1});
+    QTest::keyClick(&p.w, Qt::Key_Down);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : &p.w, &repeat);
+    QCOMPARE(p.s.CurPic, int16_t{3});
+
+    p.Action("mnuZoom_0")->trigger();
+    qv::ImageEntry& e = p.s.Img[static_cast<size_t>(p.s.CurPic)];
+    e.ImgZone.clear();
+    QWidget* picture = p.w.findChild<QWidget*>("Picture1");
+    QTest::mouseDClick(p.w.windowHandle(), Qt::LeftButton, Qt::ControlModifier | Qt::AltModifier,
+                       picture->mapTo(&p.w, QPoint(9, 7)));
+    QCOMPARE(std::count(e.ImgZone.begin(), e.ImgZone.end(), ';'), std::ptrdiff_t{1});
+
+    p.f.Shape2 = {true, 4, 4, 12, 12};
+    p.w.Refresh();
+    p.Action("mnuCopy")->trigger();
+    QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
+             p.w.Shown().convertToFormat(QImage::Format_RGB32));
+  }
+
+  // A new result loads the editor with its controls as designed; a slider
+  // acts when let go.
+  void theEditorLoadsAsDesignedAndAnswersItsEvents() {
+    Program p;
+    for (qv::Plane<float>* plane : {&p.s.dest.DestSumR, &p.s.dest.DestSumG, &p.s.dest.DestSumB, &p.s.dest.DestWeightR,
+                                    &p.s.dest.DestWeightG, &p.s.dest.DestWeightB}) {
+      plane->Redim(63, 47);
+      for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) (*plane)(x, y) = plane == &p.s.dest.DestWeightR ? 1.0f : 900.0f + 40 * x;
+    }
+    p.s.dest.DestWeightG = p.s.dest.DestWeightB = p.s.dest.DestWeightR;
+    qv::MeasureDestination(p.s);
+    p.s.window->OpenDestination("ciel_1.bmp");
+    qv::Form3& m = *p.w.form3();
+    m.Check4 = m.Check5 = m.Check6 = 1;
+    m.Check1 = {1, 1, 1};
+    p.s.window->OpenDestination("ciel_2.bmp");
+    QVERIFY(m.Check4 == 0 && m.Check5 == 0 && m.Check6 == 0 && m.Check1 == (std::array<int16_t, 3>{}));
+
+    auto* bar = p.w.editorWindow()->findChild<QScrollBar*>("HScroll1");
+    bar->setSliderDown(true);
+    bar->setSliderPosition(6);
+    QCOMPARE(m.HScroll1, int16_t(0));
+    bar->setSliderDown(false);
+    QCOMPARE(m.HScroll1, int16_t(6));
+  }
+
   void dialogsOpenOverTheActiveWindow() {
     QWidget owner, editor;
     editor.show();
