@@ -96,6 +96,13 @@ TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
   EXPECT_EQ(said, "Choisissez les images du fichier maître.");
   d.Command2_Click(dir.path().string());
   ASSERT_EQ(d.List1.size(), size_t{1});
+  // "Retirer" takes the selected rows out; a row named twice or beyond the
+  // list is passed over.
+  const std::string first = d.List1[0];
+  d.List1.insert(d.List1.end(), {"/x/a.fts", "/x/b.fts"});
+  d.Command8_Click({1, 7, 1});
+  EXPECT_EQ(d.List1, (std::vector<std::string>{first, "/x/b.fts"}));
+  d.Command8_Click({1});
   const std::pair<std::string, std::string> refused[] = {
       // output, message
       {"", "Donnez le nom du fichier maître."},

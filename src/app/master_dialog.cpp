@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace qvapp {
@@ -74,7 +75,17 @@ MasterDialogWindow::MasterDialogWindow(qv::MasterDialog& model, GuiDialogs& dial
                m_.Command2_Click(dialogs_.BrowseFolder(m_.BrowseStart(), "Dossier des images du fichier maître"));
              }),
       1, 1);
-  il->addWidget(button("Command3", QStringLiteral("Vider la liste"), [this] { m_.Command3_Click(); }), 2, 1);
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  auto removeSelected = [this, list] {
+    std::vector<int> rows;
+    for (const QModelIndex& index : list->selectionModel()->selectedRows()) rows.push_back(index.row());
+    if (!rows.empty()) m_.Command8_Click(rows);
+  };
+  il->addWidget(button("Command8", QStringLiteral("Retirer"), removeSelected), 2, 1);
+  il->addWidget(button("Command3", QStringLiteral("Vider la liste"), [this] { m_.Command3_Click(); }), 3, 1);
+  // The Delete key removes the selected frames too.
+  auto* remove = new QShortcut(QKeySequence::Delete, list, [this, removeSelected] { Forward(removeSelected); });
+  remove->setContext(Qt::WidgetShortcut);
   il->addWidget(count, 4, 0, 1, 2);
 
   // The dark of a PLU, and the output.

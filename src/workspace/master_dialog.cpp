@@ -122,6 +122,15 @@ void MasterDialog::Command2_Click(const std::string& folder) {
   FramesChanged();
 }
 
+void MasterDialog::Command8_Click(const std::vector<int>& rows) {
+  std::vector<int> sorted(rows);
+  std::sort(sorted.rbegin(), sorted.rend());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  for (int row : sorted)
+    if (row >= 0 && static_cast<size_t>(row) < List1.size()) List1.erase(List1.begin() + row);
+  FramesChanged();
+}
+
 void MasterDialog::Command3_Click() {
   List1.clear();
   FramesChanged();

@@ -56,6 +56,9 @@ class MasterDialog {
   void Command2_Click(const std::string& folder);
   // "Vider la liste" (Command3).
   void Command3_Click();
+  // "Retirer" (Command8): the frames at these rows of the list leave it
+  // (the user's selection; rows outside the list are passed over).
+  void Command8_Click(const std::vector<int>& rows);
   // "Explorer" of the dark box: an open dialog.
   void Command4_Click(FileDialogs& dialogs);
   // "Explorer" of the output: the save dialog, which asks before an
