@@ -243,9 +243,7 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
     : QWidget(parent, Qt::Window), s_(s), f_(f), dest_(dest), destWindow_(destWindow), dialogs_(dialogs) {
   setObjectName("Form3");
   setWindowTitle(QStringLiteral("Modification de l'image"));
-  f_.ControlsSet = [w = QPointer<EditorWindow>(this)] {
-    if (w) w->Refresh();
-  };
+  f_.ControlsSet = [this] { Refresh(); };
   auto* top = new QHBoxLayout(this);
   auto* left = new QVBoxLayout;
   auto* right = new QVBoxLayout;

@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>

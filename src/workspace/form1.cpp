@@ -42,9 +42,12 @@ void Form1::GuideThumbnails(const Plane<int32_t>& tmpl, const Plane<int32_t>& ma
 namespace {
 double Zoom(const Session& s) { return s.opt.PicZoom > 0 ? s.opt.PicZoom : 1; }
 
+// A control the user changed while a run went on (not while the window was
+// busy starting up) is named once in the run's summary.
 void IgnoredDuringRun(Form1& f, const std::string& control) {
   auto& ignored = f.IgnoredDuringRun;
-  if (std::find(ignored.begin(), ignored.end(), control) == ignored.end()) ignored.push_back(control);
+  if (!f.Busy && f.s.RunState != kIdle && std::find(ignored.begin(), ignored.end(), control) == ignored.end())
+    ignored.push_back(control);
 }
 }  // namespace
 
@@ -82,10 +85,7 @@ void Text3_Change(Form1& f) {
   Session& s = f.s;
   // Like every handler of the window, idle while it is busy: the text set
   // at start-up only shows the stored value and must not clamp it.
-  if (f.Busy || s.RunState != kIdle) {
-    if (!f.Busy) IgnoredDuringRun(f, "« Qualité minimale »");
-    return;
-  }
+  if (f.Busy || s.RunState != kIdle) return IgnoredDuringRun(f, "« Qualité minimale »");
   try {
     const double v = LocaleToDouble(f.Text3, s.locale);
     s.opt.MinQual = ToSingle(MaxOf(0, MinOf(100, v)) / 100);
@@ -102,10 +102,7 @@ void SetText3(Form1& f, const std::string& text) {
 
 void Option1_Click(Form1& f, int index) {
   Session& s = f.s;
-  if (!Form1Idle(f)) {
-    if (!f.Busy && s.RunState != kIdle) IgnoredDuringRun(f, "« Référence »");
-    return;
-  }
+  if (!Form1Idle(f)) return IgnoredDuringRun(f, "« Référence »");
   const int box = CInt(std::ldexp(1.0, index + 5));
   f.Picture4.Erase();
   f.Picture5.Erase();

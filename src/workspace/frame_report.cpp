@@ -152,7 +152,8 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     if (run->stopped) report.total += " ; exécution arrêtée";
     // The frames the result lacks, under each reason met, in list order.
     std::vector<std::pair<std::string, std::string>> groups;
-    for (const FrameResult* frame : run->Missing()) {
+    const std::vector<const FrameResult*> missing = run->Missing();
+    for (const FrameResult* frame : missing) {
       const std::string why = WhyMissing(*frame);
       auto g = std::find_if(groups.begin(), groups.end(), [&](const auto& group) { return group.first == why; });
       if (g == groups.end())
@@ -166,18 +167,16 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     // A guide star clicked on the first image leaves its reference, and so
     // the template every frame is matched against, where it was inherited:
     // often on empty sky, which the run then tracks in every frame.
-    if (run->first >= 1 && run->first <= n) {
-      const ImageEntry& first = s.Img[static_cast<size_t>(run->first)];
-      if (first.GuideOrigin == PairOrigin::Placed && first.RefOrigin == PairOrigin::Inherited &&
-          (first.ImgRefX != first.ImgGuideX || first.ImgRefY != first.ImgGuideY))
-        report.advice = "la référence de l'image " + std::to_string(run->first) +
-                        " n'est pas sur son étoile guide : Maj+clic sur l'étoile, ou « Marques automatiques »";
-    }
+    auto advise = [&report](const std::string& text) { report.advice += (report.advice.empty() ? "" : " ; ") + text; };
+    const ImageEntry* first = run->first >= 1 && run->first <= n ? &s.Img[static_cast<size_t>(run->first)] : nullptr;
+    if (first && first->GuideOrigin == PairOrigin::Placed && first->RefOrigin == PairOrigin::Inherited &&
+        (first->ImgRefX != first->ImgGuideX || first->ImgRefY != first->ImgGuideY))
+      advise("la référence de l'image " + std::to_string(run->first) +
+             " n'est pas sur son étoile guide : Maj+clic sur l'étoile, ou « Marques automatiques »");
     // A master the options ask for but the frames could not use (another
     // size, or a file that gave nothing) leaves them uncalibrated without
     // a word in the image's status text but its absence.
-    const ImageEntry* light = run->first >= 1 && run->first <= n ? &s.Img[static_cast<size_t>(run->first)] : nullptr;
-    const int w = light ? light->ImgNaxis1 : 0, h = light ? light->ImgNaxis2 : 0;
+    const int w = first ? first->ImgNaxis1 : 0, h = first ? first->ImgNaxis2 : 0;
     const struct {
       bool asked;
       int mw, mh;
@@ -194,24 +193,20 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                                   ? std::string("fichier illisible ou absent")
                                   : "fichier de " + std::to_string(m.mw) + " x " + std::to_string(m.mh) +
                                         " pixels, les images font " + std::to_string(w) + " x " + std::to_string(h);
-      report.advice +=
-          (report.advice.empty() ? "" : " ; ") + std::string(m.what) + " : " + why + " (" + PathName(m.file) + ")";
+      advise(std::string(m.what) + " : " + why + " (" + PathName(m.file) + ")");
     }
     // A full temporary folder is the user's to fix: say how.
-    const auto missing = run->Missing();
     if (std::any_of(missing.begin(), missing.end(),
                     [](const FrameResult* frame) { return !frame->parked && frame->parked.err == kErrDiskFull; }))
-      report.advice += (report.advice.empty() ? "" : " ; ") + std::string("libérez de la place dans ") +
-                       TemporaryFolderShown() +
-                       " ou relancez le programme avec TMPDIR vers un dossier plus grand, puis exécutez à nouveau";
+      advise("libérez de la place dans " + TemporaryFolderShown() +
+             " ou relancez le programme avec TMPDIR vers un dossier plus grand, puis exécutez à nouveau");
     // What an unreadable frame adds is the planes left by the frame before
     // it: the user is told how to keep it out.
     if (unread > 0)
-      report.advice += std::string(report.advice.empty() ? "" : " ; ") +
-                       (unread == 1 ? "l'image illisible redonne les pixels de la précédente : décochez-la, ou "
-                                      "lancez « Marques automatiques », qui la décoche"
-                                    : "les images illisibles redonnent les pixels de la précédente : décochez-les, "
-                                      "ou lancez « Marques automatiques », qui les décoche");
+      advise(unread == 1 ? "l'image illisible redonne les pixels de la précédente : décochez-la, ou "
+                           "lancez « Marques automatiques », qui la décoche"
+                         : "les images illisibles redonnent les pixels de la précédente : décochez-les, "
+                           "ou lancez « Marques automatiques », qui les décoche");
   }
   return report;
 }
