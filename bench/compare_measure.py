@@ -13,6 +13,10 @@ average, the temporary-file floor, and the report.
         the light of the satellite trails left in a plain stack and in a stack
         with rejection (each less the same stack of the frames without trails);
         the stacks' pixel (0, 0) is frame 1's (X0, Y0)
+    compare_measure.py rejection-report RULE TRAIL_QV TRAIL_SIRIL FRAME OURS THEIRS [REGISTRATION]
+        one rule's trail, FWHM and SNR gains, ours beside Siril's
+    compare_measure.py sigma-target FRAME OURS_SIGMA LABEL SIRIL_WINSOR [LABEL SIRIL_WINSOR...]
+        our sigma clipping's SNR gain and FWHM against Siril's default rule
 
 Every image is measured the same way, in the 0..65535 units of the frames:
 Siril's 32-bit results, kept between 0 and 1, are brought back to that
@@ -275,18 +279,16 @@ def cmd_trail(truth, origin, plain, plain_clean, reject, reject_clean):
     print(f"{plain_left:.1f}\t{reject_left:.1f}\t{ratio:.4f}\t{int(m.sum())}")
 
 
-def cmd_rejection_report(rule, qv, siril, frame, ours, theirs):
+def cmd_rejection_report(rule, qv, siril, frame, ours, theirs, registration=""):
     """One rule's table: trail kept, FWHM and SNR gains, ours and
-    Siril's, from the lines the trail and quality commands printed."""
+    Siril's, from the lines the trail and quality commands printed.
+    `registration` names how Siril placed its frames."""
     qv, siril, frame, ours, theirs = (line.split("\t") for line in (qv, siril, frame, ours, theirs))
     names = {"sigma": ("Quelvista --reject sigma 3,3", "Siril rej s 3 3 addscale"),
              "winsor": ("Quelvista --reject winsor 3,3", "Siril rej 3 3 addscale")}[rule]
-    f_noise, f_noise4 = float(frame[1]), float(frame[2])
-
-    def gains(q):
-        return f_noise / float(q[1]), f_noise4 / float(q[2])
-
-    qg, sg = gains(ours), gains(theirs)
+    qg, sg = snr_gains(frame, ours), snr_gains(frame, theirs)
+    if registration:
+        print(f"Siril : {registration}")
     print(f"{'':30} {'traînée gardée':>14} {'FWHM (px)':>9} {'gain SNR':>8} {'gain SNR 4x4':>12}")
     for name, trail, q, g in ((names[0], qv, ours, qg), (names[1], siril, theirs, sg)):
         print(f"{name:30} {100 * float(trail[2]):12.1f} % {float(q[0]):9.3f} {g[0]:8.2f} {g[1]:12.2f}")
@@ -294,6 +296,25 @@ def cmd_rejection_report(rule, qv, siril, frame, ours, theirs):
           f"({float(qv[0]):.0f} ADU chez nous, {float(siril[0]):.0f} chez Siril) ; cible < 5 %")
     print(f"gain SNR / Siril : {qg[0] / sg[0]:.3f} par pixel, {qg[1] / sg[1]:.3f} sur 4 x 4 (cible >= 0,98) ; "
           f"FWHM / Siril : {float(ours[0]) / float(theirs[0]):.3f} (cible à 3 % près)")
+
+
+def snr_gains(frame, stack):
+    """A single frame's noise over the stack's, per pixel and over 4 x 4
+    means, from two lines of the quality command (split or not)."""
+    frame, stack = (line.split("\t") if isinstance(line, str) else line for line in (frame, stack))
+    return float(frame[1]) / float(stack[1]), float(frame[2]) / float(stack[2])
+
+
+def cmd_sigma_target(frame, ours, *theirs):
+    """Our sigma clipping against Siril's default rule (winsorised, rej 3 3
+    -norm=addscale), once per way Siril placed its frames: LABEL QUALITY
+    pairs."""
+    qg = snr_gains(frame, ours)
+    for label, line in zip(theirs[::2], theirs[1::2]):
+        sg = snr_gains(frame, line)
+        print(f"gain SNR de --reject sigma / Siril rej 3 3 ({label}) : {qg[0] / sg[0]:.3f} par pixel, "
+              f"{qg[1] / sg[1]:.3f} sur 4 x 4 (cible >= 0,98) ; FWHM : "
+              f"{float(ours.split(chr(9))[0]) / float(line.split(chr(9))[0]):.3f}")
 
 
 # ---------------------------------------------------------------- report
@@ -452,8 +473,10 @@ def main(argv):
         cmd_floor(*args)
     elif cmd == "trail" and len(args) == 6:
         cmd_trail(*args)
-    elif cmd == "rejection-report" and len(args) == 6:
+    elif cmd == "rejection-report" and len(args) in (6, 7):
         cmd_rejection_report(*args)
+    elif cmd == "sigma-target" and len(args) >= 4 and len(args) % 2 == 0:
+        cmd_sigma_target(*args)
     elif cmd == "report" and args:
         cmd_report(args[0], args[1:])
     else:
