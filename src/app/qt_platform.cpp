@@ -115,10 +115,14 @@ QStringList FilterList(const qv::FileDialogRequest& r) {
   return filters;
 }
 QString Filters(const qv::FileDialogRequest& r) { return FilterList(r).join(";;"); }
+// The descriptions already name their extensions ("Image Astro (FTS FIT
+// ...)"): the list shows them alone, without the patterns repeated after.
+constexpr QFileDialog::Options kDialogOptions = QFileDialog::HideNameFilterDetails;
 }  // namespace
 
 std::string QtDialogs::OpenFile(const qv::FileDialogRequest& r) {
-  return S(QFileDialog::getOpenFileName(DialogOwner(owner_), Q(r.title), Q(r.startFolder), Filters(r)));
+  return S(QFileDialog::getOpenFileName(DialogOwner(owner_), Q(r.title), Q(r.startFolder), Filters(r), nullptr,
+                                        kDialogOptions));
 }
 
 qv::SaveAnswer QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
@@ -140,20 +144,30 @@ qv::SaveAnswer QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
                                 : std::string();
     return Q(ext.empty() ? qv::LCase(r.defaultExt) : ext);
   };
+  // With the patterns hidden the dialog names a filter by its description
+  // alone in some of its answers and by its whole text in others.
+  QStringList descriptions{Q(r.filterDescription)};
+  for (const auto& entry : r.moreFilters) descriptions << Q(entry.first);
+  auto indexOf = [&](const QString& filter) {
+    const int whole = int(filters.indexOf(filter));
+    return whole >= 0 ? whole : int(descriptions.indexOf(filter));
+  };
   QFileDialog dialog(DialogOwner(owner_), Q(r.title), Q(r.initialFile), filters.join(";;"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setOptions(kDialogOptions);
   dialog.selectNameFilter(filters[start]);
   dialog.setDefaultSuffix(suffix(start));
   QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                   [&](const QString& filter) { dialog.setDefaultSuffix(suffix(int(filters.indexOf(filter)))); });
+                   [&](const QString& filter) { dialog.setDefaultSuffix(suffix(indexOf(filter))); });
   if (!r.initialFile.empty()) dialog.selectFile(Q(r.initialFile));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return {S(dialog.selectedFiles().first()), int(filters.indexOf(dialog.selectedNameFilter()))};
+  return {S(dialog.selectedFiles().first()), indexOf(dialog.selectedNameFilter())};
 }
 
 std::vector<std::string> QtDialogs::OpenFiles(const qv::FileDialogRequest& r) {
-  const QStringList files = QFileDialog::getOpenFileNames(DialogOwner(owner_), Q(r.title), Q(r.startFolder),
-                                                          FilterText(r.filterDescription, r.pattern));
+  const QStringList files =
+      QFileDialog::getOpenFileNames(DialogOwner(owner_), Q(r.title), Q(r.startFolder),
+                                    FilterText(r.filterDescription, r.pattern), nullptr, kDialogOptions);
   if (files.isEmpty()) return {};
   if (files.size() == 1) return {S(files.first())};
   std::vector<std::string> paths;
