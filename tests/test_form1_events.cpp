@@ -277,8 +277,16 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   };
   EXPECT_EQ(std::pair(column(lines[0], "Qualité"), column(lines[0], "Empilée")),
             std::pair(column(lines[3], "50.0 %"), column(lines[3], "non  ")));
+  // Nobody chose a guide star and frames were refused: the summary says how
+  // to choose one; a guide star read from a project counts as chosen.
+  EXPECT_EQ(report.advice.rfind("aucune étoile guide n'a été choisie : cliquez sur une étoile brillante de "
+                                "l'image 1, ou lancez « Marques automatiques », puis exécutez à nouveau ; ",
+                                0),
+            0u)
+      << report.advice;
+  s.Img[1].GuideOrigin = qv::PairOrigin::Loaded;
   // A full temporary folder: the summary says how to make room.
-  EXPECT_EQ(report.advice.rfind("libérez de la place dans ", 0), 0u) << report.advice;
+  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice.rfind("libérez de la place dans ", 0), 0u);
 
   // A combination that failed leaves every accepted image out and says so.
   run.outcome = qv::Outcome::Failure("Mémoire insuffisante", 7);
@@ -290,6 +298,11 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   run.frames[1].processed = qv::Outcome::Failure("", 62);
   const std::string remark = qv::BuildFrameReport(s, &run, nullptr).rows[2].remarks;
   EXPECT_EQ(remark, "illisible : " + qv::ErrorWords(62, "f3.fts", qv::FileTask::Process));
+  // A frame read whole but of another size is unusable, not unreadable.
+  run.frames[1].processed = qv::Outcome::Failure("taille différente de l'image de référence (4 x 3 au lieu de 8 x 6)");
+  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).rows[2].remarks,
+            "inutilisable : taille différente de l'image de référence (4 x 3 au lieu de 8 x 6)");
+  run.frames[1].processed = qv::Outcome::Failure("", 62);
   // Unreadable frames that were stacked anyway are counted, a stopped run
   // says so, and the counts agree with their number.
   run.frames[0].processed = qv::Outcome::Failure("illisible");
@@ -318,4 +331,11 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice,
             "dark non soustrait : fichier de 4 x 4 pixels, les images font 8 x 6 (dark.fts) ; PLU non appliqué : "
             "fichier illisible ou absent (plu.fts)");
+  // A mask asked for with no file named: the summary says where to name one.
+  s.opt.UseMask &= ~(qv::DarkSub | qv::FlatApply);
+  s.opt.UseMask |= qv::HotMaskOn;
+  s.cal.HotMask.Redim(0, 0);
+  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice,
+            "masque non appliqué : aucun fichier choisi ; dans Options, choisissez-en un (« Fichier Masque ») ou "
+            "décochez « Enlever les pixels chauds (Masque) »");
 }

@@ -108,7 +108,11 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
         if (!f->processed) {
           // What went wrong with the file, when the reading says more.
           const std::string words = OutcomeWords(f->processed, row.name, FileTask::Process);
-          Remark(row.remarks, words.empty() || words == "illisible" ? "illisible" : "illisible : " + words);
+          // A file read whole but of another size is not unreadable.
+          const bool read = words.rfind("taille différente", 0) == 0 || words.rfind("l'image de référence", 0) == 0;
+          Remark(row.remarks, words.empty() || words == "illisible" ? "illisible"
+                              : read                                ? "inutilisable : " + words
+                                                                    : "illisible : " + words);
         }
         if (f->onEdge) Remark(row.remarks, "étoile guide au bord de la zone de recherche");
         row.why = WhyLeftOut(s, *run, *f);
@@ -173,6 +177,14 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
         (first->ImgRefX != first->ImgGuideX || first->ImgRefY != first->ImgGuideY))
       advise("la référence de l'image " + std::to_string(run->first) +
              " n'est pas sur son étoile guide : Maj+clic sur l'étoile, ou « Marques automatiques »");
+    // Nobody chose the guide star: the box stayed where it was, often on
+    // empty sky, and each frame's match to it is noise; most are refused.
+    const bool guideChosen =
+        first && std::any_of(s.Img.begin() + 1, s.Img.begin() + 1 + run->first,
+                             [](const ImageEntry& e) { return e.GuideOrigin != PairOrigin::Inherited; });
+    if (refused > 0 && first && !guideChosen)
+      advise("aucune étoile guide n'a été choisie : cliquez sur une étoile brillante de l'image " +
+             std::to_string(run->first) + ", ou lancez « Marques automatiques », puis exécutez à nouveau");
     // A master the options ask for but the frames could not use (another
     // size, or a file that gave nothing) leaves them uncalibrated without
     // a word in the image's status text but its absence.
@@ -182,13 +194,24 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
       int mw, mh;
       const char* what;
       const std::string& file;
+      const char* box;  // the Options box that asks for it
+      const char* field;
     } masters[] = {
-        {s.opt.Has(DarkSub), s.cal.DarkR.Width(), s.cal.DarkR.Height(), "dark non soustrait", s.opt.DarkFile},
-        {s.opt.Has(FlatApply), s.cal.FlatPic.Width(), s.cal.FlatPic.Height(), "PLU non appliqué", s.opt.FlatFile},
-        {s.opt.Has(HotMaskOn), s.cal.HotMask.Width(), s.cal.HotMask.Height(), "masque non appliqué", s.opt.MaskFile},
+        {s.opt.Has(DarkSub), s.cal.DarkR.Width(), s.cal.DarkR.Height(), "dark non soustrait", s.opt.DarkFile,
+         "Soustraire le fichier Dark", "Fichier Dark"},
+        {s.opt.Has(FlatApply), s.cal.FlatPic.Width(), s.cal.FlatPic.Height(), "PLU non appliqué", s.opt.FlatFile,
+         "Appliquer le fichier PLU", "Fichier Plage de Lumière Uniforme (PLU)"},
+        {s.opt.Has(HotMaskOn), s.cal.HotMask.Width(), s.cal.HotMask.Height(), "masque non appliqué", s.opt.MaskFile,
+         "Enlever les pixels chauds (Masque)", "Fichier Masque"},
     };
     for (const auto& m : masters) {
       if (!m.asked || w < 1 || h < 1 || (m.mw == w && m.mh == h)) continue;
+      // With no file named the plane is what the start left: its size means nothing.
+      if (Trim(m.file).empty()) {
+        advise(std::string(m.what) + " : aucun fichier choisi ; dans Options, choisissez-en un (« " + m.field +
+               " ») ou décochez « " + m.box + " »");
+        continue;
+      }
       const std::string why = m.mw == 0
                                   ? std::string("fichier illisible ou absent")
                                   : "fichier de " + std::to_string(m.mw) + " x " + std::to_string(m.mh) +
