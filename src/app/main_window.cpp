@@ -1027,10 +1027,8 @@ void MainWindow::Refresh() {
     }
   }
   reportedRuns_ = f.RunsEnded;
-  if (f.StatusText != shownStatus_) {
-    shownStatus_ = f.StatusText;
-    statusBar()->showMessage(Q(f.StatusText));
-  }
+  const QString status = Q(f.StatusText);
+  if (statusBar()->currentMessage() != status) statusBar()->showMessage(status);
 
   // The hourglass while the window is busy.
   const bool wait = f.Busy;
@@ -1178,6 +1176,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   // The quit closes every window it opened: the result's two as well.
   UnloadDestination();
   event->accept();
+}
+
+bool MainWindow::event(QEvent* event) {
+  // The status bar holds what the last command did (a run's summary); a
+  // menu item passed over would replace it with its empty tip.
+  if (event->type() == QEvent::StatusTip) return true;
+  return QMainWindow::event(event);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -90,6 +90,7 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -211,7 +212,6 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   QPointer<DebugWindow> debug_;
   QPointer<ZoneDialog> zone_;
   QPointer<ReportWindow> report_;
-  std::string shownStatus_;
   int reportedRuns_ = 0;  // the runs ended when the report was last brought forward
 
   std::unique_ptr<qv::Form2> form2_;

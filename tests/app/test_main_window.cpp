@@ -312,6 +312,14 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
     QVERIFY2(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")),
              qPrintable(p.w.statusBar()->currentMessage()));
+    // A menu item passed over leaves it there; a message cleared comes back
+    // with the next refresh though its text did not change.
+    QStatusTipEvent tip{QString()};
+    QApplication::sendEvent(p.w.menuBar(), &tip);
+    QVERIFY(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")));
+    p.w.statusBar()->clearMessage();
+    p.w.Refresh();
+    QVERIFY(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")));
 
     // A refresh repaints the picture for marks that moved, not for a mirror
     // that changed nothing in it.
