@@ -226,8 +226,16 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   auto* rl = new QGridLayout(rejection);
   auto* group3 = new QButtonGroup(this);
   const QString o3[3] = {QStringLiteral("Aucun"), QStringLiteral("Sigma"), QStringLiteral("Winsorisé")};
+  // What each choice does, for a user who meets the words here first.
+  const QString tips3[3] = {
+      QStringLiteral("La moyenne de toutes les images, sans rien écarter"),
+      QStringLiteral("Pixel par pixel, écarte les valeurs à plus de κ écarts-types de la médiane des images "
+                     "(une traînée de satellite, un rayon cosmique), puis recommence sur les valeurs gardées"),
+      QStringLiteral("Comme Sigma, mais l'écart-type est mesuré sur les valeurs ramenées à 1,5 écart-type de la "
+                     "médiane : une traînée présente sur plusieurs images ne le gonfle pas")};
   for (int i = 0; i < 3; ++i) {
     auto* r = new QRadioButton(o3[i], this);
+    r->setToolTip(tips3[i]);
     r->setObjectName(QStringLiteral("Option3_%1").arg(i));
     group3->addButton(r, i);
     rl->addWidget(r, 0, i);
@@ -246,6 +254,9 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   } kappaBoxes[2] = {{QStringLiteral("κ bas"), text("Text15", m_.Text15), m_.Text15Enabled},
                      {QStringLiteral("κ haut"), text("Text16", m_.Text16), m_.Text16Enabled}};
   for (const auto& box : kappaBoxes) {
+    box.edit->setToolTip(
+        QStringLiteral("En écarts-types, de 0,5 à 10 (3 par défaut) : plus petit, le rejet "
+                       "écarte davantage de valeurs"));
     auto* label = new QLabel(box.caption, this);
     label->setBuddy(box.edit);
     kappas->addWidget(label);
@@ -255,9 +266,13 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   }
   rl->addLayout(kappas, 1, 0, 1, 3);
   auto* check17 = check("Check17", QStringLiteral("Normalisation du fond"), m_.Check17, &qv::Form5::Check17_Click);
+  check17->setToolTip(
+      QStringLiteral("Avant le rejet, ramène le fond et l'étalement de chaque image à ceux de la première, pour "
+                     "qu'un ciel plus clair ne fasse pas écarter toute une image"));
   enabledWith(check17, m_.Check17Enabled);
   rl->addWidget(check17, 2, 0, 1, 3);
   auto* check18 = check("Check18", QStringLiteral("Sortie normalisée"), m_.Check18, nullptr);
+  check18->setToolTip(QStringLiteral("Additionne les valeurs normalisées plutôt que celles des images"));
   enabledWith(check18, m_.Check18Enabled);
   rl->addWidget(check18, 3, 0, 1, 3);
 
