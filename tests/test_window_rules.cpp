@@ -105,8 +105,9 @@ TEST_F(WindowRules, LevelControlsActOnlyWhenIdleAndTheSettingWhenAnImageIsShown)
   EXPECT_EQ(f.IgnoredDuringRun, (std::vector<std::string>{"« Qualité minimale »", "« Référence »"}));
 }
 
-// "Enregistrer toutes les images en TIFF" keeps a TIFF already there and
-// shows each one written with the count in the run's status label.
+// "Enregistrer toutes les images en TIFF" keeps a TIFF already there,
+// shows each one written with the count in the run's status label, and
+// says at the end what it did.
 TEST_F(WindowRules, TheBatchTiffSaveCountsInTheStatusLabel) {
   TempDir dir;
   qv::mnuLoad_Click(f, Images(dir, {"a.fts", "b.fts", "c.fts"}));
@@ -115,6 +116,8 @@ TEST_F(WindowRules, TheBatchTiffSaveCountsInTheStatusLabel) {
   EXPECT_EQ(std::tuple(qvtest::ReadBytes(dir.File("b.tif")), std::filesystem::exists(dir.File("c.tif")), s.RunState),
             std::tuple(std::vector<uint8_t>{7, 7, 7}, true, qv::kIdle));
   EXPECT_EQ(f.Label6, dir.File("c.tif") + "\r\n2/3");
+  // The status bar says what was written and why the others were not.
+  EXPECT_EQ(f.StatusText, "TIFF : 2 images enregistrées ; 1 déjà présente à côté de son image, laissée telle quelle");
 }
 
 // Closing the debug window empties its list; the FITS header view opens it

@@ -53,11 +53,28 @@ std::string SaveNote(const Session& s, const std::string& name, int err) {
 
 int SaveAllTiff(Form1& f) {
   if (!Form1Idle(f)) return 0;
+  // A TIFF already beside its image is left as it is: counted first, so
+  // that the user hears why those were not written.
+  int present = 0;
+  for (int i = 1; i <= f.s.ImageCount(); ++i) {
+    const std::string tiff = BatchTiffName(f.s.Entry(i).ImgFile);
+    present += !tiff.empty() && FileExists(tiff);
+  }
   // Each image is selected as a click selects it, so the window shows it.
   SelectionShown shown(f);
-  return SaveListAsTiff(f.s, shown, [&f](const std::string& tiff, int count, int n) {
+  int written = 0;
+  const int tried = SaveListAsTiff(f.s, shown, [&f, &written](const std::string& tiff, int count, int n) {
+    ++written;
     f.Label6 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
   });
+  f.StatusText = "TIFF : " + Counted(written, "image enregistrée", "images enregistrées");
+  if (present > 0)
+    f.StatusText += " ; " + Counted(present, "déjà présente à côté de son image, laissée telle quelle",
+                                    "déjà présentes à côté de leur image, laissées telles quelles");
+  if (tried > written)
+    f.StatusText += " ; " + Counted(tried - written, "non écrite", "non écrites") +
+                    " (dossier protégé en écriture ou disque plein ?)";
+  return tried;
 }
 
 FitsHeaderView mnuFITS_Click(Form1& f) {
