@@ -85,6 +85,7 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
       {"simulate --out OUT --seeing 3:-2", 2, "la FWHM est un nombre de pixels de 1 à 30"},
       {"simulate --out OUT --seeing 4:5 --frames 3", 2, "pas de pose 4, la nuit en compte 3"},
       {"simulate --out OUT --seeing 2:4 --seeing 2:6", 2, "la pose 2 a déjà une autre FWHM"},
+      {"simulate --out OUT --cloud 3 --cloud 8", 2, "une seule pose voilée par nuit (déjà la pose 3)"},
       // No one line of the sky crosses frames 9950 pixels apart.
       {"simulate --out OUT --frames 200 --drift 50,50 --trail 1 --trail 200", 2, "ne traverse pas"},
       {stack + "1e999,5 --out OUT", 2, "--guide attend X,Y"},

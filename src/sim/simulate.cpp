@@ -233,7 +233,11 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
       o.hotPixels = o.vignetting = true;
     else if (a == "--calibration-frames")
       ok = integer(o.calibrationFrames, 1, 1000);
-    else if (a == "--cloud")
+    // One frame each: a second value would silently replace the first.
+    else if (a == "--cloud" && o.cloud != 0) {
+      ok = false;
+      detail = "une seule pose voilée par nuit (déjà la pose " + std::to_string(o.cloud) + ")";
+    } else if (a == "--cloud")
       ok = integer(o.cloud, 1, 1000);
     else if (a == "--rotation")
       ok = real(o.rotation, 10);
@@ -241,7 +245,10 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
       ok = real(o.dither, 200) && o.dither >= 0;
     else if (a == "--dither-angle")
       ok = real(o.ditherAngle, 180) && o.ditherAngle >= 0;
-    else if (a == "--other-field")
+    else if (a == "--other-field" && o.otherField != 0) {
+      ok = false;
+      detail = "une seule pose d'un autre champ par nuit (déjà la pose " + std::to_string(o.otherField) + ")";
+    } else if (a == "--other-field")
       ok = integer(o.otherField, 1, 1000);
     else if (a == "--drift") {
       ok = hasValue;
