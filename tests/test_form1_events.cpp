@@ -218,6 +218,8 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImageAndMarksOnNoneSayWhy) {
   qv::mnuAutoMarks_Click(f, true);
   EXPECT_EQ(std::tuple(f.LastMarks.ok, f.LastMarks.message, s.RunState),
             std::tuple(false, std::string("aucune image cochée"), decltype(s.RunState){0}));
+  // The status bar says so in place of what an earlier run left there.
+  EXPECT_EQ(f.StatusText, "Marques automatiques impossibles : aucune image cochée");
 }
 
 // The report says, for each image, the first reason the run had to leave it

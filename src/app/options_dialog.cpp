@@ -226,7 +226,11 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   auto* rl = new QGridLayout(rejection);
   auto* group3 = new QButtonGroup(this);
   const QString o3[3] = {QStringLiteral("Aucun"), QStringLiteral("Sigma"), QStringLiteral("Winsorisé")};
-  // What each choice does, for a user who meets the words here first.
+  // What each choice does, for a user who meets the words here first; as
+  // paragraphs, so that Qt wraps them instead of one line across the screen.
+  auto tip = [](const QString& words) {
+    return QStringLiteral("<p>") + words.toHtmlEscaped() + QStringLiteral("</p>");
+  };
   const QString tips3[3] = {
       QStringLiteral("La moyenne de toutes les images, sans rien écarter"),
       QStringLiteral("Pixel par pixel, écarte les valeurs à plus de κ écarts-types de la médiane des images "
@@ -235,7 +239,7 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
                      "médiane : une traînée présente sur plusieurs images ne le gonfle pas")};
   for (int i = 0; i < 3; ++i) {
     auto* r = new QRadioButton(o3[i], this);
-    r->setToolTip(tips3[i]);
+    r->setToolTip(tip(tips3[i]));
     r->setObjectName(QStringLiteral("Option3_%1").arg(i));
     group3->addButton(r, i);
     rl->addWidget(r, 0, i);
@@ -255,8 +259,8 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
                      {QStringLiteral("κ haut"), text("Text16", m_.Text16), m_.Text16Enabled}};
   for (const auto& box : kappaBoxes) {
     box.edit->setToolTip(
-        QStringLiteral("En écarts-types, de 0,5 à 10 (3 par défaut) : plus petit, le rejet "
-                       "écarte davantage de valeurs"));
+        tip(QStringLiteral("En écarts-types, de 0,5 à 10 (3 par défaut) : plus petit, le rejet "
+                           "écarte davantage de valeurs")));
     auto* label = new QLabel(box.caption, this);
     label->setBuddy(box.edit);
     kappas->addWidget(label);
@@ -267,12 +271,12 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   rl->addLayout(kappas, 1, 0, 1, 3);
   auto* check17 = check("Check17", QStringLiteral("Normalisation du fond"), m_.Check17, &qv::Form5::Check17_Click);
   check17->setToolTip(
-      QStringLiteral("Avant le rejet, ramène le fond et l'étalement de chaque image à ceux de la première, pour "
-                     "qu'un ciel plus clair ne fasse pas écarter toute une image"));
+      tip(QStringLiteral("Avant le rejet, ramène le fond et l'étalement de chaque image à ceux de la première, pour "
+                         "qu'un ciel plus clair ne fasse pas écarter toute une image")));
   enabledWith(check17, m_.Check17Enabled);
   rl->addWidget(check17, 2, 0, 1, 3);
   auto* check18 = check("Check18", QStringLiteral("Sortie normalisée"), m_.Check18, nullptr);
-  check18->setToolTip(QStringLiteral("Additionne les valeurs normalisées plutôt que celles des images"));
+  check18->setToolTip(tip(QStringLiteral("Additionne les valeurs normalisées plutôt que celles des images")));
   enabledWith(check18, m_.Check18Enabled);
   rl->addWidget(check18, 3, 0, 1, 3);
 

@@ -489,7 +489,14 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   f.HasMarks = true;
   f.HasRun = false;
   RefreshReport(f);
-  f.MsgBox(stopped ? "Marques automatiques arrêtées" : AutoMarksText(s, report));
+  const std::string text = stopped ? "Marques automatiques arrêtées" : AutoMarksText(s, report);
+  // The status bar says it too, on one line, in place of the last run's
+  // summary, which no longer applies.
+  std::string line = text;
+  for (size_t at; (at = line.find("\r\n")) != std::string::npos;)
+    line.replace(at, 2, at > 0 && line[at - 1] == ':' ? " " : " ; ");
+  f.StatusText = line;
+  f.MsgBox(text);
   // The reference image shows with its guide box on the star the marks follow.
   if (!stopped && report.ok) SelectPic(f, report.reference, false, false);
 }
