@@ -147,6 +147,12 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     if (refused > 0)
       report.total +=
           " ; " + Counted(refused, "refusée", "refusées") + " (qualité < " + Percent(s.opt.MinQual, s.locale) + ")";
+    // Unticked images of the run's range were left out by the user or by
+    // the marks: the count says the night held more than was combined.
+    int unticked = 0;
+    for (int i = std::max(run->first, 1); i <= std::min(run->last, n); ++i)
+      unticked += !s.Img[static_cast<size_t>(i)].ImgChecked;
+    if (unticked > 0) report.total += " ; " + Counted(unticked, "non cochée", "non cochées");
     // A frame whose file could not be read is still tracked and stacked
     // with what its planes hold: the user must hear of it.
     const int unread = static_cast<int>(std::count_if(run->frames.begin(), run->frames.end(),
