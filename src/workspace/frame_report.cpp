@@ -109,9 +109,10 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
           // What went wrong with the file, when the reading says more.
           const std::string words = OutcomeWords(f->processed, row.name, FileTask::Process);
           // A file read whole but of another size is not unreadable.
-          const bool read = words.rfind("taille différente", 0) == 0 || words.rfind("l'image de référence", 0) == 0;
+          const bool readWhole =
+              words.rfind("taille différente", 0) == 0 || words.rfind("l'image de référence", 0) == 0;
           Remark(row.remarks, words.empty() || words == "illisible" ? "illisible"
-                              : read                                ? "inutilisable : " + words
+                              : readWhole                           ? "inutilisable : " + words
                                                                     : "illisible : " + words);
         }
         if (f->onEdge) Remark(row.remarks, "étoile guide au bord de la zone de recherche");
