@@ -855,6 +855,9 @@ void MainWindow::Refresh() {
   for (size_t i = 0; i < 4; ++i) mnuZoom_[i]->setChecked(f.mnuZoom[i]);
   mnubar11_->setChecked(f.mnubar11);
   mnuDebug_->setChecked(f.mnuDebug);
+  // The header view lists its cards in the debug window: it is not offered
+  // while that window shows the log.
+  mnuFITS_->setEnabled(!f.mnuDebug);
   mnuGrad_->setChecked(f.mnuGrad);
   mnuZone_->setChecked(f.mnuZone);
 

@@ -520,11 +520,13 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.desktop.opened, std::vector<std::string>{"/ciel/source"});
 
     p.Action("mnuDebug")->trigger();
+    // The header view opens the debug window itself: greyed while it is open.
+    QVERIFY(!p.Action("mnuFITS")->isEnabled());
     p.Control<QRadioButton>("Option2_4")->click();
     QVERIFY(p.w.zoneDialog() && p.w.zoneDialog()->isVisible() &&
             (p.w.zoneDialog()->windowFlags() & Qt::WindowStaysOnTopHint));
     p.w.debugWindow()->close();
-    QVERIFY(!p.f.mnuDebug && !p.Action("mnuDebug")->isChecked());
+    QVERIFY(!p.f.mnuDebug && !p.Action("mnuDebug")->isChecked() && p.Action("mnuFITS")->isEnabled());
 
     const QString project = dir_.filePath("projet.txt");
     p.dialogs.save = qvapp::S(project);
