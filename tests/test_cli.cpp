@@ -109,6 +109,7 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
       {stack + "12,8 --out " + sky, 2, "serait écrasé"},
       {"render " + sky + "--out " + sky, 2, "serait écrasé"},
       {"master dark " + sky + "--out " + sky, 2, "serait écrasé"},
+      {stack + "12,8 --out OUT --save-project " + sky, 2, "--save-project désigne un fichier d'entrée"},
   };
   const std::string before = qvtest::ReadText(dir.File("m42.fts"));
   std::filesystem::create_directory(dir.File("folder.fts"));

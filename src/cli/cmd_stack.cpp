@@ -487,6 +487,10 @@ int CmdStack(const Args& args) {
   std::vector<std::string> inputs = {s.opt.MaskFile, s.opt.DarkFile, s.opt.FlatFile};
   for (int i = 1; i <= s.ImageCount(); ++i) inputs.push_back(s.Img[static_cast<size_t>(i)].ImgFile);
   if (!OutputIsNoInput(a.out, inputs)) return 2;
+  // The project is written over its path at the end: never over a frame,
+  // a master or the result.
+  inputs.push_back(a.out);
+  if (!a.saveProject.empty() && !OutputIsNoInput(a.saveProject, inputs, "--save-project")) return 2;
   ApplyRejection(a, s.opt);
   // Without --expand the canvas follows the project's box, or the stored
   // setting for a list of images.

@@ -241,13 +241,14 @@ std::string MissingWhy(const std::string& file) {
 
 std::string MissingFile(const std::string& file) { return MissingWhy(file) + " : " + file; }
 
-bool OutputIsNoInput(const std::string& out, const std::vector<std::string>& inputs) {
+bool OutputIsNoInput(const std::string& out, const std::vector<std::string>& inputs, const char* option) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (!fs::exists(out, ec)) return true;
   for (const std::string& input : inputs)
     if (!input.empty() && fs::equivalent(out, input, ec)) {
-      Complain("--out désigne un fichier d'entrée, qui serait écrasé : " + out + " ; choisissez un autre nom");
+      Complain(std::string(option) + " désigne un fichier d'entrée, qui serait écrasé : " + out +
+               " ; choisissez un autre nom");
       return false;
     }
   return true;

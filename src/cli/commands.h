@@ -136,7 +136,7 @@ std::string MissingFile(const std::string& file);
 // `out` is none of `inputs` (by the file it names, not by its spelling):
 // the result must never be written over a frame or a master it is made
 // from. False after a message otherwise.
-bool OutputIsNoInput(const std::string& out, const std::vector<std::string>& inputs);
+bool OutputIsNoInput(const std::string& out, const std::vector<std::string>& inputs, const char* option = "--out");
 
 // The calibration files named on the command line (--dark, --flat, --mask).
 struct Calibration {
