@@ -467,7 +467,7 @@ void EditorWindow::Save() {
   f_.WhenDrawn([this, name] {
     const int err = qv::SaveDestinationAs(s_, name, dest_.Shown(PixAspect(s_), s_.opt.PixRatio));
     Refresh();
-    if (onSaved) onSaved(qv::SaveNote(s_, name, err));
+    if (onSaved) onSaved(qv::SaveNote(s_, name, err, true));
   });
 }
 

@@ -729,7 +729,7 @@ int CmdStack(const Args& args) {
       .Add("DestFileName", s.dest.DestFileName)
       .Add("output", a.out)
       .Add("tempFolder", qv::TemporaryFolderShown());
-  const bool threeOfOne = qv::ThreeIdenticalPlanes(s, a.out);
+  const bool threeOfOne = qv::ThreeIdenticalPlanes(s, a.out, true);
   if (threeOfOne) {
     char mono[24];
     std::snprintf(mono, sizeof mono, "0x%X", static_cast<unsigned>(s.opt.UseMask | qv::Mono));

@@ -53,14 +53,21 @@ Outcome WriteNewTiffFile(Session& s, const std::string& FileName, bool& FromDest
   return WriteNewTiffFile(SavedPlanesOf(s, FromDestination), FileName);
 }
 
-bool ThreeIdenticalPlanes(const Session& s, const std::string& name) {
+bool ThreeIdenticalPlanes(const Session& s, const std::string& name, bool fromDestination) {
   const PictureWriter w = WriterForName(name);
   if (w == PictureWriter::Jpeg || w == PictureWriter::Bmp || s.opt.Has(Mono) || s.ImageCount() < 1) return false;
   for (int i = 1; i <= s.ImageCount(); ++i) {
     const ImageEntry& e = s.Img[static_cast<size_t>(i)];
     if (e.ImgBitpix == 0 || (e.ImgNaxis >= 3 && e.ImgNaxis3 > 1)) return false;
   }
-  return true;
+  // One-plane files still give colour when decoded from a raw colour matrix
+  // or routed by name to red, green or blue: the planes themselves say.
+  if (fromDestination) {
+    const Destination& d = s.dest;
+    return d.DestSumG == d.DestSumR && d.DestSumB == d.DestSumR && d.DestWeightG == d.DestWeightR &&
+           d.DestWeightB == d.DestWeightR;
+  }
+  return s.pic.PicG == s.pic.PicR && s.pic.PicB == s.pic.PicR;
 }
 
 int SaveImageAs(Session& s, const std::string& fileName, const Plane<int32_t>& shown, bool fromDestination) {

@@ -42,9 +42,11 @@ Outcome WriteTiffFile(Session& s, const std::string& FileName, bool& FromDestina
 // while it was written.
 Outcome WriteNewTiffFile(Session& s, const std::string& FileName, bool& FromDestination);
 
-// A result written to `name` as FITS or TIFF holds three identical planes:
-// every list image has one plane, and "Monochrome" is off.
-bool ThreeIdenticalPlanes(const Session& s, const std::string& name);
+// A picture written to `name` as FITS or TIFF (the result, or else the
+// current image) holds three identical planes: every list image has one
+// plane, "Monochrome" is off, and no colour came from a raw colour matrix
+// or from files routed to their colour.
+bool ThreeIdenticalPlanes(const Session& s, const std::string& name, bool fromDestination);
 
 // Writes the image under `fileName` with the writer its extension selects:
 // JPEG or BMP from `shown` (the picture as its view shows it), TIFF or FITS

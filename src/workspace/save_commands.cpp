@@ -23,7 +23,7 @@ int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t
   const int err = SaveImageAs(s, chosenName, shown, false);
   // The status bar says what became of the file, as the editor's save does:
   // a picture that could not be written must not pass for saved.
-  f.StatusText = SaveNote(s, chosenName, err);
+  f.StatusText = SaveNote(s, chosenName, err, false);
   return err;
 }
 
@@ -41,10 +41,10 @@ int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int
   return SaveImageAs(s, chosenName, shown, true);
 }
 
-std::string SaveNote(const Session& s, const std::string& name, int err) {
+std::string SaveNote(const Session& s, const std::string& name, int err, bool fromDestination) {
   if (err != 0) return "Enregistrement impossible : " + ErrorWords(err, name, FileTask::Write);
   std::string note = "Enregistré : " + name;
-  if (ThreeIdenticalPlanes(s, name))
+  if (ThreeIdenticalPlanes(s, name, fromDestination))
     note +=
         " ; images à un seul plan : trois plans identiques écrits, cochez « Monochrome » dans « Options » "
         "pour n'en écrire qu'un";
