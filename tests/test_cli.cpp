@@ -110,6 +110,9 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
       {"render " + sky + "--out " + sky, 2, "serait écrasé"},
       {"master dark " + sky + "--out " + sky, 2, "serait écrasé"},
       {stack + "12,8 --out OUT --save-project " + sky, 2, "--save-project désigne un fichier d'entrée"},
+      // A project does not keep the rejection: the user hears it.
+      {stack + "12,8 --reject sigma --out OUT --save-project '" + dir.File("p.txt") + "'", 0,
+       "le projet ne garde pas le rejet"},
   };
   const std::string before = qvtest::ReadText(dir.File("m42.fts"));
   std::filesystem::create_directory(dir.File("folder.fts"));
