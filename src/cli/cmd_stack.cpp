@@ -248,6 +248,17 @@ class Progress {
   void Done() {
     if (tty_) std::fputc('\n', stderr);
   }
+  // The final combination, which can take as long as the walk (with a
+  // rejection rule): on a terminal the bar goes on for it. Plain lines say
+  // nothing of it, as before.
+  void Combining(double fraction) {
+    if (!tty_ || fraction < 0 || fraction > 1) return;
+    const int width = 30, filled = static_cast<int>(width * fraction);
+    std::fprintf(stderr, "\r[%s%s] combinaison des images, %d %% ",
+                 std::string(static_cast<size_t>(filled), '#').c_str(),
+                 std::string(static_cast<size_t>(width - filled), '.').c_str(), static_cast<int>(100 * fraction));
+    std::fflush(stderr);
+  }
   // An image of the run was unticked on the way (the marks could not place
   // its star): one fewer to do.
   void Fewer() { --total_; }
@@ -596,6 +607,10 @@ int CmdStack(const Args& args) {
   }
 
   Progress progress(ImagesInRun(s, request));
+  // The combination's captions start with the result's size ("W=... H=...").
+  cli.services.events.onReport = [&progress](const std::string& caption, double fraction) {
+    if (caption.rfind("W=", 0) == 0) progress.Combining(fraction);
+  };
   int done = 0, stacked = 0;
   // The last image that could not be parked, which an empty result names,
   // and the final combination's run-time error, which the end warns about.
