@@ -696,9 +696,9 @@ int CmdStack(const Args& args) {
       qv::SaveProject(s, cli.shown.Shown(), a.saveProject).outcome != qv::ProjectSave::Saved) {
     Complain("enregistrement du projet impossible : " + a.saveProject);
     status = 1;
-  } else if (!a.saveProject.empty() && s.opt.RejectMode != qv::kRejectNone) {
-    // A project holds the list and the marks, not the combination's rule:
-    // stacked again alone it would give the plain average.
+  } else if (!a.saveProject.empty() && !a.reject.empty() && a.reject != "aucun") {
+    // A project holds the list and the marks, not the combination's rule
+    // given here: stacked again without it, it gives the plain average.
     Complain(
         "attention : le projet ne garde pas le rejet (--reject, --kappa, --normalise) : redonnez-les en "
         "l'empilant à nouveau");
