@@ -25,7 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (int64_t{h.width} * h.height * (h.samples < 3 ? 1 : 3) > kFuzzValues) return 0;
   std::vector<uint8_t> samples;
   try {
-    qv::ReadTiffSamples(bytes, h.offset + 1, h.bits, h.samples, h.width, h.height, samples);
+    // The data position as the header reader makes it: an offset at the
+    // top of the range is an overflow error, not a wrapped position.
+    qv::ReadTiffSamples(bytes, qv::CLng(static_cast<double>(h.offset) + 1), h.bits, h.samples, h.width, h.height,
+                        samples);
   } catch (const qv::RuntimeError&) {
   } catch (const qv::TiffUnsupported&) {
   }
