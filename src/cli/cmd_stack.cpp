@@ -237,9 +237,8 @@ class Progress {
     std::snprintf(remain, sizeof remain, "%d:%02d", left / 60, left % 60);
     if (!why.empty()) std::fprintf(stderr, "%simage %d : %s\n", tty_ ? "\r" : "", index, why.c_str());
     if (tty_) {
-      const int width = 30, filled = total_ > 0 ? width * done / total_ : width;
-      std::fprintf(stderr, "\r[%s%s] %d/%d images, reste %s ", std::string(static_cast<size_t>(filled), '#').c_str(),
-                   std::string(static_cast<size_t>(width - filled), '.').c_str(), done, total_, remain);
+      Bar(total_ > 0 ? kBarWidth * done / total_ : kBarWidth,
+          std::to_string(done) + "/" + std::to_string(total_) + " images, reste " + remain);
     } else {
       std::fprintf(stderr, "image %d (%d/%d) %s, reste %s\n", index, done, total_, state, remain);
     }
@@ -253,11 +252,15 @@ class Progress {
   // nothing of it, as before.
   void Combining(double fraction) {
     if (!tty_ || fraction < 0 || fraction > 1) return;
-    const int width = 30, filled = static_cast<int>(width * fraction);
-    std::fprintf(stderr, "\r[%s%s] combinaison des images, %d %% ",
-                 std::string(static_cast<size_t>(filled), '#').c_str(),
-                 std::string(static_cast<size_t>(width - filled), '.').c_str(), static_cast<int>(100 * fraction));
+    Bar(static_cast<int>(kBarWidth * fraction),
+        "combinaison des images, " + std::to_string(static_cast<int>(100 * fraction)) + " %");
     std::fflush(stderr);
+  }
+  // The terminal's line: a bar with `filled` of its places filled, then `text`.
+  static constexpr int kBarWidth = 30;
+  static void Bar(int filled, const std::string& text) {
+    std::fprintf(stderr, "\r[%s%s] %s ", std::string(static_cast<size_t>(filled), '#').c_str(),
+                 std::string(static_cast<size_t>(kBarWidth - filled), '.').c_str(), text.c_str());
   }
   // An image of the run was unticked on the way (the marks could not place
   // its star): one fewer to do.

@@ -197,7 +197,7 @@ int FillListWithoutThumbnails(Session& s, int k, bool forceChecked, ListListener
 }
 
 int SaveListAsTiff(Session& s, FrameListener& shown,
-                   const std::function<void(const std::string& tiff, int count, int n)>& written) {
+                   const std::function<void(const std::string& tiff, int count, int n)>& written, int* present) {
   StartProcess(s);
   int count = 0;
   const int n = s.ImageCount();
@@ -205,7 +205,9 @@ int SaveListAsTiff(Session& s, FrameListener& shown,
     if (!s.progress.StillRunning()) break;
     // A TIFF already there may be the user's own work: it is never replaced.
     const std::string tiff = BatchTiffName(s.Entry(i).ImgFile);
-    if (!tiff.empty() && !FileExists(tiff)) {
+    if (!tiff.empty() && FileExists(tiff)) {
+      if (present) ++*present;
+    } else if (!tiff.empty()) {
       shown.Select(s, i);
       ++count;
       bool fromDestination = false;

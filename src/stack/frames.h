@@ -120,9 +120,12 @@ int FillListWithoutThumbnails(Session& s, int k, bool forceChecked, ListListener
 // processed, tracked) and written as TIFF from the current image; `written`
 // hears each file written, with the images converted so far and the size of
 // the list. A stop request is seen before each image and after each
-// conversion. Gives back the number of images converted, written or not.
+// conversion. Gives back the number of images converted, written or not;
+// `present`, when given, counts the images passed over because their TIFF
+// was there.
 int SaveListAsTiff(Session& s, FrameListener& shown,
-                   const std::function<void(const std::string& tiff, int count, int n)>& written = {});
+                   const std::function<void(const std::string& tiff, int count, int n)>& written = {},
+                   int* present = nullptr);
 
 // The status text under the picture for the current image.
 std::string StatusText(const Session& s);

@@ -53,20 +53,18 @@ std::string SaveNote(const Session& s, const std::string& name, int err, bool fr
 
 int SaveAllTiff(Form1& f) {
   if (!Form1Idle(f)) return 0;
-  // A TIFF already beside its image is left as it is: counted first, so
-  // that the user hears why those were not written.
-  int present = 0;
-  for (int i = 1; i <= f.s.ImageCount(); ++i) {
-    const std::string tiff = BatchTiffName(f.s.Entry(i).ImgFile);
-    present += !tiff.empty() && FileExists(tiff);
-  }
   // Each image is selected as a click selects it, so the window shows it.
   SelectionShown shown(f);
-  int written = 0;
-  const int tried = SaveListAsTiff(f.s, shown, [&f, &written](const std::string& tiff, int count, int n) {
-    ++written;
-    f.Label6 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
-  });
+  // The user hears what was written, and why the others were not: a TIFF
+  // already beside its image is left as it is.
+  int written = 0, present = 0;
+  const int tried = SaveListAsTiff(
+      f.s, shown,
+      [&f, &written](const std::string& tiff, int count, int n) {
+        ++written;
+        f.Label6 = tiff + "\r\n" + std::to_string(count) + "/" + std::to_string(n);
+      },
+      &present);
   f.StatusText = "TIFF : " + Counted(written, "image enregistrée", "images enregistrées");
   if (present > 0)
     f.StatusText += " ; " + Counted(present, "déjà présente à côté de son image, laissée telle quelle",
