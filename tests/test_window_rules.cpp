@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "editor/form2.h"
-#include "platform/desktop.h"
-#include "platform/settings_store.h"
 #include "support.h"
 #include "workspace/add_images.h"
 #include "workspace/form1_events.h"
@@ -173,20 +171,6 @@ TEST_F(WindowRules, FailingStepsLeaveTheRestAndTheClosingWaitIsWhole) {
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask, 2, 10);  // pixel (4, 20), black all round
   EXPECT_EQ(std::tuple(f.Text4, f.Check5, paused), std::tuple(std::string("0"), int16_t{1}, 0.5));
   f.outer = nullptr;
-}
-
-// A confirmed quit deletes every file of the pattern base, anything or
-// nothing, ".bin".
-TEST_F(WindowRules, AQuitDeletesEveryFileOfTheTemporaryPattern) {
-  TempDir dir;
-  s.stack.TempBase = dir.File("base");
-  for (const char* name : {"base.bin", "base1.bin", "other.bin"}) qvtest::WriteBytes(dir.File(name), {1});
-  qv::HeadlessDesktop desktop;
-  qv::MemorySettingsStore store;
-  ASSERT_FALSE(qv::Form_QueryUnload(f, desktop, store));
-  EXPECT_EQ(std::tuple(std::filesystem::exists(dir.File("base.bin")), std::filesystem::exists(dir.File("base1.bin")),
-                       std::filesystem::exists(dir.File("other.bin"))),
-            std::tuple(false, false, true));
 }
 
 // The marks' summary counts the images they looked at, and says that the
