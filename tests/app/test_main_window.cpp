@@ -197,11 +197,10 @@ class MainWindowTest : public QObject {
     QVERIFY(text15->isEnabled() && !check18->isEnabled());
     dialog.findChild<QCheckBox*>("Check17")->click();
     QVERIFY(check18->isEnabled());
-    text15->selectAll();
-    QTest::keyClicks(text15, "2.5");
-    auto* text17 = dialog.findChild<QLineEdit*>("Text17");
-    text17->selectAll();
-    QTest::keyClicks(text17, "2");
+    for (const auto& [name, typed] : {std::pair("Text15", "2.5"), std::pair("Text17", "2")}) {
+      dialog.findChild<QLineEdit*>(name)->selectAll();
+      QTest::keyClicks(dialog.findChild<QLineEdit*>(name), typed);
+    }
     dialog.findChild<QPushButton*>("Command1")->click();
     QVERIFY(p.s.OptionsApplied && !dialog.isVisible() && (p.s.opt.UseMask & qv::HotCalc) == qv::HotCalc);
     QVERIFY(p.s.opt.MaxFwhm == 2.0f && p.s.opt.RejectMode == 2 && p.s.opt.Normalise == 1);
@@ -356,32 +355,6 @@ class MainWindowTest : public QObject {
     }
   }
 
-  // Choosing the zone mode draws the zones over the picture as it is shown
-  // (the crosses of "Zone de gradient" stay); with "Auto", a level typed in
-  // a box stays there until the next redraw.
-  void theZoneModeDrawsOverThePictureAndTypedLevelsWait() {
-    Program p;
-    LoadFrames(p);
-    p.Action("mnuZoom_0")->trigger();
-    p.s.opt.UseMask |= qv::GradRemove;
-    p.s.pic.GradMask.Redim(2, 2);
-    p.s.pic.GradMask.Fill(1);
-    if (!p.Control<QCheckBox>("Check3")->isChecked()) p.Control<QCheckBox>("Check3")->click();
-    p.Action("mnuGrad")->trigger();
-    const QImage withGrid = p.w.Shown().convertToFormat(QImage::Format_RGB32);
-    QCOMPARE(withGrid.pixel(QPoint(5, 0)), qRgb(255, 0, 0));  // an arm of the top left cross
-    p.s.Img[1].ImgZone.clear();
-    p.Control<QRadioButton>("Option2_4")->click();
-    QVERIFY(p.f.Option2 == 4 && p.f.Form6Visible);
-    QCOMPARE(p.w.Shown().convertToFormat(QImage::Format_RGB32), withGrid);
-
-    auto* text1 = p.Control<QLineEdit>("Text1");
-    text1->selectAll();
-    QTest::keyClicks(text1, "60000");
-    QTest::keyClick(text1, Qt::Key_Return);
-    QVERIFY(p.f.Text1 == "60000" && text1->text() == QStringLiteral("60000"));
-  }
-
   // Each control answers the event its handler is named after: a scroll bar
   // when it is let go, a thumbnail a left click on it, a held key each
   // repeat, a double click one press; "&Copier" takes the picture without
@@ -420,6 +393,27 @@ class MainWindowTest : public QObject {
     p.Action("mnuCopy")->trigger();
     QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
              p.w.Shown().convertToFormat(QImage::Format_RGB32));
+
+    // Choosing the zone mode draws the zones over the picture as it is shown
+    // (the crosses of "Zone de gradient" stay); with "Auto", a level typed in
+    // a box stays there until the next redraw.
+    p.s.opt.UseMask |= qv::GradRemove;
+    p.s.pic.GradMask.Redim(2, 2);
+    p.s.pic.GradMask.Fill(1);
+    if (!p.Control<QCheckBox>("Check3")->isChecked()) p.Control<QCheckBox>("Check3")->click();
+    p.Action("mnuGrad")->trigger();
+    const QImage withGrid = p.w.Shown().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(withGrid.pixel(QPoint(5, 0)), qRgb(255, 0, 0));  // an arm of the top left cross
+    e.ImgZone.clear();
+    p.Control<QRadioButton>("Option2_4")->click();
+    QVERIFY(p.f.Option2 == 4 && p.f.Form6Visible);
+    QCOMPARE(p.w.Shown().convertToFormat(QImage::Format_RGB32), withGrid);
+
+    auto* text1 = p.Control<QLineEdit>("Text1");
+    text1->selectAll();
+    QTest::keyClicks(text1, "60000");
+    QTest::keyClick(text1, Qt::Key_Return);
+    QVERIFY(p.f.Text1 == "60000" && text1->text() == QStringLiteral("60000"));
   }
 
   void dialogsOpenOverTheActiveWindow() {
