@@ -204,17 +204,9 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevelsAndAKeptPictureShowsThe
   // over it.
   s.form1.Text2 = "blanc";
   s->Img[1].ImgZone = " .5, .5;";
-  const qv::Plane<int32_t> over = qv::ZonesPicture(s.form1, 1, shown);
-  ASSERT_TRUE(over.HasSize(9, 5));
-  int marked = 0;
-  for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 9; ++x) {
-      marked += over(x, y) == qv::kMarkRed;
-      if (over(x, y) != qv::kMarkRed) {
-        EXPECT_EQ(over(x, y), shown(x, y));  // (6, y) would be 170 drawn again
-      }
-    }
-  EXPECT_GT(marked, 0);
+  qv::Plane<int32_t> over = shown;  // (6, y) would be 170 drawn again
+  ASSERT_TRUE(qv::DrawZones(over, s->Img[1].ImgZone, false));
+  EXPECT_EQ(qv::ZonesPicture(s.form1, 1, shown), over);
   EXPECT_TRUE(qv::ZonesPicture(s.form1, 1, {}).Empty());
   s.form1.Text2 = "4000";
 

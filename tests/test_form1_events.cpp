@@ -250,7 +250,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
                 frame(5, 0.9f, 2, false, false), frame(6, 0.9f, 3, true, false)};
   run.frames[1].processed = qv::Outcome::Failure("illisible");
   run.frames[4].onEdge = true;
-  const qv::FrameReport report = qv::BuildFrameReport(s, &run, nullptr);
+  auto build = [&] { return qv::BuildFrameReport(s, &run, nullptr); };
+  const qv::FrameReport report = build();
   const struct {
     const char* stacked;
     std::string why;
@@ -289,32 +290,31 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
       << report.advice;
   s.Img[1].GuideOrigin = qv::PairOrigin::Loaded;
   // A full temporary folder: the summary says how to make room.
-  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice.rfind("libérez de la place dans ", 0), 0u);
+  EXPECT_EQ(build().advice.rfind("libérez de la place dans ", 0), 0u);
 
   // A combination that failed leaves every accepted image out and says so.
   run.outcome = qv::Outcome::Failure("Mémoire insuffisante", 7);
-  const qv::FrameReport failed = qv::BuildFrameReport(s, &run, nullptr);
+  const qv::FrameReport failed = build();
   EXPECT_EQ(failed.rows[0].why.rfind("combinaison impossible : mémoire insuffisante en relisant", 0), 0u);
   // The frame that was not parked still says why; there is no result to lack it.
   EXPECT_EQ(failed.rows[4].why, "fichier temporaire non écrit (disque plein)");
   // An unreadable frame's remark says what the reading met, in words.
   run.frames[1].processed = qv::Outcome::Failure("", 62);
-  const std::string remark = qv::BuildFrameReport(s, &run, nullptr).rows[2].remarks;
-  EXPECT_EQ(remark, "illisible : " + qv::ErrorWords(62, "f3.fts", qv::FileTask::Process));
+  EXPECT_EQ(build().rows[2].remarks, "illisible : " + qv::ErrorWords(62, "f3.fts", qv::FileTask::Process));
   // A frame read whole but of another size is unusable, not unreadable.
   run.frames[1].processed = qv::Outcome::Failure("taille différente de l'image de référence (4 x 3 au lieu de 8 x 6)");
-  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).rows[2].remarks,
+  EXPECT_EQ(build().rows[2].remarks,
             "inutilisable : taille différente de l'image de référence (4 x 3 au lieu de 8 x 6)");
   run.frames[1].processed = qv::Outcome::Failure("", 62);
   // Unreadable frames that were stacked anyway are counted, a stopped run
   // says so, and the counts agree with their number.
   run.frames[0].processed = qv::Outcome::Failure("illisible");
   run.stopped = true;
-  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).total,
+  EXPECT_EQ(build().total,
             "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; 1 non cochée ; 1 illisible, empilée "
             "quand même ; exécution arrêtée");
   // ... and the summary says how to keep them out.
-  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice,
+  EXPECT_EQ(build().advice,
             "l'image illisible redonne les pixels de la précédente : décochez-la, ou lancez « Marques "
             "automatiques », qui la décoche");
   run.frames[0].processed = qv::Outcome::Success();
@@ -323,22 +323,22 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   qv::ImageEntry& first = s.Img[1];
   first.ImgGuideX = 0.3, first.ImgRefX = 0.1;
   first.GuideOrigin = qv::PairOrigin::Placed;
-  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice.rfind("la référence de l'image 1 n'est pas sur", 0), 0u);
+  EXPECT_EQ(build().advice.rfind("la référence de l'image 1 n'est pas sur", 0), 0u);
   first.RefOrigin = qv::PairOrigin::Placed;
-  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice, "");
+  EXPECT_EQ(build().advice, "");
   // A dark the frames could not use, and a PLU that gave nothing, are named.
   first.ImgNaxis1 = 8, first.ImgNaxis2 = 6;
   s.opt.UseMask |= qv::DarkSub | qv::FlatApply;
   s.opt.DarkFile = "/cal/dark.fts", s.opt.FlatFile = "/cal/plu.fts";
   s.cal.DarkR.Redim(3, 3);
-  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice,
+  EXPECT_EQ(build().advice,
             "dark non soustrait : fichier de 4 x 4 pixels, les images font 8 x 6 (dark.fts) ; PLU non appliqué : "
             "fichier illisible ou absent (plu.fts)");
   // A mask asked for with no file named: the summary says where to name one.
   s.opt.UseMask &= ~(qv::DarkSub | qv::FlatApply);
   s.opt.UseMask |= qv::HotMaskOn;
   s.cal.HotMask.Redim(0, 0);
-  EXPECT_EQ(qv::BuildFrameReport(s, &run, nullptr).advice,
+  EXPECT_EQ(build().advice,
             "masque non appliqué : aucun fichier choisi ; dans Options, choisissez-en un (« Fichier Masque ») ou "
             "décochez « Enlever les pixels chauds (Masque) »");
 }

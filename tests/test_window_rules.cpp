@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "editor/form2.h"
-#include "platform/desktop.h"
-#include "platform/settings_store.h"
 #include "support.h"
 #include "workspace/add_images.h"
 #include "workspace/form1_events.h"
@@ -23,12 +21,11 @@ using qvtest::TestSession;
 
 namespace {
 
-// Small 16-bit images with a star, in a folder of the test's own; the
+// Three small 16-bit images with a star, in a folder of the test's own; the
 // folder first, as the open dialog gives it.
-std::vector<std::string> Images(const TempDir& dir,
-                                const std::vector<const char*>& names = {"c.fts", "a.fts", "b.fts"}) {
+std::vector<std::string> Images(const TempDir& dir) {
   std::vector<std::string> parts{dir.path().string()};
-  for (const char* name : names) {
+  for (const char* name : {"c.fts", "a.fts", "b.fts"}) {
     std::vector<int> values(40 * 30, 800);
     values[12 * 40 + 20] = 30000;
     qvtest::WriteFits16(dir.File(name), 40, 30, 1, values);
@@ -49,7 +46,10 @@ class WindowRules : public ::testing::Test {
 // Adding images ends with the new image shown in the middle of the panned
 // view, wherever the pan bars were left by the previous image; Up on the
 // first image and Down on the last then leave the selection alone.
-TEST_F(WindowRules, AddingImagesCentresThePanBarsAndTheKeysStayInTheList) {
+// "Enregistrer toutes les images en TIFF" then keeps a TIFF already there,
+// shows each one written with the count in the run's status label, and
+// says at the end what it did.
+TEST_F(WindowRules, AddedImagesCentreThePanBarsStayUnderTheKeysAndSaveAsTiffCounting) {
   TempDir dir;
   f.HScroll2Value = 10;
   f.VScroll2Value = 90;
@@ -64,6 +64,14 @@ TEST_F(WindowRules, AddingImagesCentresThePanBarsAndTheKeysStayInTheList) {
     qv::Form_KeyDown(f, key, 0, false);
     EXPECT_EQ(std::tuple(s.CurPic, f.VScroll1Value, f.Caption), std::tuple(int16_t(from), int16_t(from), caption));
   }
+
+  qvtest::WriteBytes(dir.File("b.tif"), {7, 7, 7});
+  EXPECT_EQ(qv::SaveAllTiff(f), 2);
+  EXPECT_EQ(std::tuple(qvtest::ReadBytes(dir.File("b.tif")), std::filesystem::exists(dir.File("c.tif")), s.RunState),
+            std::tuple(std::vector<uint8_t>{7, 7, 7}, true, qv::kIdle));
+  EXPECT_EQ(f.Label6, dir.File("c.tif") + "\r\n2/3");
+  // The status bar says what was written and why the others were not.
+  EXPECT_EQ(f.StatusText, "TIFF : 2 images enregistrées ; 1 déjà présente à côté de son image, laissée telle quelle");
 }
 
 // The "Niveau" slider and "Auto" wait, like the window's other controls,
@@ -103,21 +111,6 @@ TEST_F(WindowRules, LevelControlsActOnlyWhenIdleAndTheSettingWhenAnImageIsShown)
   qv::Option1_Click(f, 2);
   EXPECT_EQ(s.opt.MinQual, 0.75f);
   EXPECT_EQ(f.IgnoredDuringRun, (std::vector<std::string>{"« Qualité minimale »", "« Référence »"}));
-}
-
-// "Enregistrer toutes les images en TIFF" keeps a TIFF already there,
-// shows each one written with the count in the run's status label, and
-// says at the end what it did.
-TEST_F(WindowRules, TheBatchTiffSaveCountsInTheStatusLabel) {
-  TempDir dir;
-  qv::mnuLoad_Click(f, Images(dir, {"a.fts", "b.fts", "c.fts"}));
-  qvtest::WriteBytes(dir.File("b.tif"), {7, 7, 7});
-  EXPECT_EQ(qv::SaveAllTiff(f), 2);
-  EXPECT_EQ(std::tuple(qvtest::ReadBytes(dir.File("b.tif")), std::filesystem::exists(dir.File("c.tif")), s.RunState),
-            std::tuple(std::vector<uint8_t>{7, 7, 7}, true, qv::kIdle));
-  EXPECT_EQ(f.Label6, dir.File("c.tif") + "\r\n2/3");
-  // The status bar says what was written and why the others were not.
-  EXPECT_EQ(f.StatusText, "TIFF : 2 images enregistrées ; 1 déjà présente à côté de son image, laissée telle quelle");
 }
 
 // Closing the debug window empties its list; the FITS header view opens it
@@ -173,20 +166,6 @@ TEST_F(WindowRules, FailingStepsLeaveTheRestAndTheClosingWaitIsWhole) {
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask, 2, 10);  // pixel (4, 20), black all round
   EXPECT_EQ(std::tuple(f.Text4, f.Check5, paused), std::tuple(std::string("0"), int16_t{1}, 0.5));
   f.outer = nullptr;
-}
-
-// A confirmed quit deletes every file of the pattern base, anything or
-// nothing, ".bin".
-TEST_F(WindowRules, AQuitDeletesEveryFileOfTheTemporaryPattern) {
-  TempDir dir;
-  s.stack.TempBase = dir.File("base");
-  for (const char* name : {"base.bin", "base1.bin", "other.bin"}) qvtest::WriteBytes(dir.File(name), {1});
-  qv::HeadlessDesktop desktop;
-  qv::MemorySettingsStore store;
-  ASSERT_FALSE(qv::Form_QueryUnload(f, desktop, store));
-  EXPECT_EQ(std::tuple(std::filesystem::exists(dir.File("base.bin")), std::filesystem::exists(dir.File("base1.bin")),
-                       std::filesystem::exists(dir.File("other.bin"))),
-            std::tuple(false, false, true));
 }
 
 // The marks' summary counts the images they looked at, and says that the

@@ -34,15 +34,13 @@
 
 using qvsession::Check;
 using qvsession::CheckWithinScreen;
-using qvsession::Exposed;
 using qvsession::Shot;
 using qvsession::WaitFor;
 
 namespace {
 
-// A press of the left button at `at` in `w`, when there is such a widget.
+// A press of the left button at `at` in `w`.
 void Press(QWidget* w, QPointF at) {
-  if (!w) return;
   QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(w, &press);
   QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
@@ -71,9 +69,7 @@ int main(int argc, char** argv) {
   Check(WaitFor([&] { return s.RunState == 0 && !p.form1.Busy; }, 30), "les vignettes sont construites");
   // "Auto" of "Niveau" stretches the picture between the computed levels
   // (the simulated project was saved with it off).
-  QCheckBox* automatic = w.findChild<QCheckBox*>("Check3");
-  Check(automatic != nullptr, "la case Auto existe");
-  if (automatic) automatic->click();
+  w.findChild<QCheckBox*>("Check3")->click();
   Check(p.form1.Check3 == 1 && !p.form1.Text1.empty(), "Auto remplit Minimum et Maximum");
   // The second image, with its guide-star mark.
   Press(w.findChild<QLabel*>("Image1_2"), QPointF(5, 5));
@@ -84,20 +80,20 @@ int main(int argc, char** argv) {
   Shot(w, shots, "main-window-loaded");
 
   QAction* run = w.findChild<QAction*>("mnu_4");
-  Check(run && run->isEnabled(), "E&xécuter est disponible");
+  Check(run->isEnabled(), "E&xécuter est disponible");
   bool sawRunning = false;
   QTimer probe;
   QObject::connect(&probe, &QTimer::timeout, [&] { sawRunning |= s.RunState == 1; });
   probe.start(20);
-  if (run) run->trigger();  // returns when the run is over
+  run->trigger();  // returns when the run is over
   probe.stop();
   Check(sawRunning, "la fenêtre a vécu pendant le passage");
   Check(s.RunState == 0, "le passage est terminé");
   Check(s.stack.StackCount >= 2, "les images sont empilées");
-  Check(!s.dest.DestSumR.Empty() && !s.dest.DestWeightR.Empty(), "la destination contient la pile");
   const qv::Plane<float>& weights = s.dest.DestWeightR;
-  Check(!weights.Empty() && *std::max_element(weights.Data(), weights.Data() + weights.Size()) >= 2,
-        "plusieurs images se recouvrent dans la destination");
+  Check(!s.dest.DestSumR.Empty() && !weights.Empty() &&
+            *std::max_element(weights.Data(), weights.Data() + weights.Size()) >= 2,
+        "la destination contient la pile, où plusieurs images se recouvrent");
   w.Refresh();
   QCoreApplication::processEvents();
   Shot(w, shots, "main-window-after-run");
@@ -107,47 +103,37 @@ int main(int argc, char** argv) {
   qvapp::DestinationWindow* destination = w.destinationWindow();
   Check(editor && editor->isVisible() && destination && destination->isVisible(),
         "l'éditeur et la fenêtre destination s'ouvrent");
-  if (editor && destination) {
-    Exposed(*editor);
-    CheckWithinScreen(*destination, "la fenêtre destination");
-    CheckWithinScreen(*editor, "l'éditeur");
-    const QImage first = destination->Shown();
-    if (auto* black = editor->findChild<QLineEdit*>("Text1_1")) {
-      black->setText(QStringLiteral("1500"));
-      emit black->textEdited(black->text());
-    }
-    Press(editor->findChild<QWidget*>("Picture2"), QPointF(90, 40));
-    Check(destination->Shown() != first, "les niveaux et la courbe changent l'image");
-    QCoreApplication::processEvents();
-    Shot(*destination, shots, "destination-window");
-    Shot(*editor, shots, "editor-window");
-    // What "Enregistrer" does once its dialog confirmed a name.
-    const bool aspect = s.opt.Has(qv::PixAspect);
-    for (const char* ext : {"jpg", "bmp", "tif", "fts"}) {
-      const std::string name = qvapp::S(shots) + "/../saved." + ext;
-      Check(qv::SaveDestinationAs(s, name, w.form2()->Shown(aspect, s.opt.PixRatio)) == 0,
-            ("l'éditeur enregistre " + name).c_str());
-    }
+  CheckWithinScreen(*destination, "la fenêtre destination");
+  CheckWithinScreen(*editor, "l'éditeur");
+  const QImage first = destination->Shown();
+  auto* black = editor->findChild<QLineEdit*>("Text1_1");
+  black->setText(QStringLiteral("1500"));
+  emit black->textEdited(black->text());
+  Press(editor->findChild<QWidget*>("Picture2"), QPointF(90, 40));
+  Check(destination->Shown() != first, "les niveaux et la courbe changent l'image");
+  QCoreApplication::processEvents();
+  Shot(*destination, shots, "destination-window");
+  Shot(*editor, shots, "editor-window");
+  // What "Enregistrer" does once its dialog confirmed a name.
+  for (const char* ext : {"jpg", "bmp", "tif", "fts"}) {
+    const std::string name = qvapp::S(shots) + "/../saved." + ext;
+    Check(qv::SaveDestinationAs(s, name, w.form2()->Shown(s.opt.Has(qv::PixAspect), s.opt.PixRatio)) == 0,
+          "l'éditeur enregistre " + name);
   }
 
   // The zone dialog above the main window, and the debug log beside it.
-  if (auto* zone = w.findChild<QRadioButton*>("Option2_4")) zone->click();
-  Check(w.zoneDialog() && w.zoneDialog()->isVisible(), "le dialogue Zone s'ouvre");
-  Exposed(*w.zoneDialog());
-  if (w.zoneDialog()) {
-    CheckWithinScreen(*w.zoneDialog(), "le dialogue Zone");
-    Shot(*w.zoneDialog(), shots, "zone-dialog");
-  }
-  if (auto* plain = w.findChild<QRadioButton*>("Option2_1")) plain->click();
+  w.findChild<QRadioButton*>("Option2_4")->click();
+  Check(w.zoneDialog()->isVisible(), "le dialogue Zone s'ouvre");
+  CheckWithinScreen(*w.zoneDialog(), "le dialogue Zone");
+  Shot(*w.zoneDialog(), shots, "zone-dialog");
+  w.findChild<QRadioButton*>("Option2_1")->click();
   Check(!w.zoneDialog()->isVisible(), "le dialogue Zone se ferme avec un autre mode");
-  if (QAction* debug = w.findChild<QAction*>("mnuDebug")) debug->trigger();
-  Check(w.debugWindow() && w.debugWindow()->isVisible(), "la fenêtre de débogage s'ouvre");
-  if (w.debugWindow()) {
-    CheckWithinScreen(*w.debugWindow(), "la fenêtre de débogage");
-    QGuiApplication::primaryScreen()->grabWindow(0).save(shots + "/../screens/debug.png");
-    CheckWithinScreen(w, "la fenêtre principale à côté du débogage");
-    w.debugWindow()->close();
-  }
+  w.findChild<QAction*>("mnuDebug")->trigger();
+  Check(w.debugWindow()->isVisible(), "la fenêtre de débogage s'ouvre");
+  CheckWithinScreen(*w.debugWindow(), "la fenêtre de débogage");
+  QGuiApplication::primaryScreen()->grabWindow(0).save(shots + "/../screens/debug.png");
+  CheckWithinScreen(w, "la fenêtre principale à côté du débogage");
+  w.debugWindow()->close();
 
   // The Options dialog, as the menu shows it (modal): captured, then closed
   // with "Annuler".
@@ -156,14 +142,15 @@ int main(int argc, char** argv) {
     optionsShown = dialog->objectName() == "Form5";
     CheckWithinScreen(*dialog, "le dialogue Options");
     // OK and "Annuler" inside the dialog, so on the screen.
-    for (const char* name : {"Command1", "Command2"})
-      if (auto* b = dialog->findChild<QPushButton*>(name))
-        Check(dialog->rect().contains(QRect(b->mapTo(dialog, QPoint(0, 0)), b->size())),
-              "les boutons du dialogue Options sont visibles");
+    for (const char* name : {"Command1", "Command2"}) {
+      auto* b = dialog->findChild<QPushButton*>(name);
+      Check(dialog->rect().contains(QRect(b->mapTo(dialog, QPoint(0, 0)), b->size())),
+            "les boutons du dialogue Options sont visibles");
+    }
     Shot(*dialog, shots, "options-dialog");
-    if (auto* cancel = dialog->findChild<QPushButton*>("Command2")) cancel->click();
+    dialog->findChild<QPushButton*>("Command2")->click();
   });
-  if (QAction* options = w.findChild<QAction*>("mnu_3")) options->trigger();
+  w.findChild<QAction*>("mnu_3")->trigger();
   Check(optionsShown, "le dialogue Options s'ouvre");
   Check(!s.OptionsApplied, "Annuler n'applique rien");
 

@@ -107,16 +107,12 @@ inline void Shot(QWidget& w, const QString& folder, const char* name) {
   QCoreApplication::processEvents();
   const QString path = folder + "/" + name + ".png";
   Check(w.grab().save(path), "capture " + path.toStdString());
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    // The display shows a window just opened a moment after Qt has drawn
-    // it: without this wait a fresh message box comes out blank.
-    QElapsedTimer shown;
-    shown.start();
-    while (shown.elapsed() < 150) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    const QString screens = folder + "/../screens";
-    QDir().mkpath(screens);
-    screen->grabWindow(0).save(screens + "/" + name + ".png");
-  }
+  // The display shows a window just opened a moment after Qt has drawn it:
+  // without this wait a fresh message box comes out blank.
+  WaitFor([] { return false; }, 0.15);
+  const QString screens = folder + "/../screens";
+  QDir().mkpath(screens);
+  QGuiApplication::primaryScreen()->grabWindow(0).save(screens + "/" + name + ".png");
 }
 
 // The screen's desktop, with "Confimer quitter" answered Yes.
