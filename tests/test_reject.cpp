@@ -257,9 +257,6 @@ TEST(Combine, GreyFramesLeaveThePlanesOfThreeColours) {
 // combination leaves are those that reading its three planes gives, with
 // or without the median filter; a frame in colour is read whole.
 TEST(Combine, FilesWrittenGreyReadAsTheirThreePlanes) {
-  auto same = [](const auto& a, const auto& b) {
-    return a.Size() == b.Size() && std::equal(a.Data(), a.Data() + a.Size(), b.Data());
-  };
   // Parked by the run itself or aside, a grey frame's file is named grey; the
   // night read with every name forgotten (all three planes read) is the
   // reference.
@@ -289,12 +286,11 @@ TEST(Combine, FilesWrittenGreyReadAsTheirThreePlanes) {
           const Session &one = nights[kForgotten]->s, &other = nights[way]->s;
           const std::string where = "way " + std::to_string(way) + " mode " + std::to_string(mode) + " mask " +
                                     std::to_string(useMask) + " colour frame " + std::to_string(colourFrame);
-          EXPECT_TRUE(same(one.pic.PicR, other.pic.PicR) && same(one.pic.PicG, other.pic.PicG) &&
-                      same(one.pic.PicB, other.pic.PicB))
+          EXPECT_TRUE(one.pic.PicR == other.pic.PicR && one.pic.PicG == other.pic.PicG &&
+                      one.pic.PicB == other.pic.PicB)
               << where;
-          EXPECT_TRUE(same(one.dest.DestSumR, other.dest.DestSumR) && same(one.dest.DestSumG, other.dest.DestSumG) &&
-                      same(one.dest.DestSumB, other.dest.DestSumB) &&
-                      same(one.dest.DestWeightG, other.dest.DestWeightG))
+          EXPECT_TRUE(one.dest.DestSumR == other.dest.DestSumR && one.dest.DestSumG == other.dest.DestSumG &&
+                      one.dest.DestSumB == other.dest.DestSumB && one.dest.DestWeightG == other.dest.DestWeightG)
               << where;
         }
       }
