@@ -220,7 +220,7 @@ TEST(Reject, AStopDuringABandLeavesTheLaterRowsAlone) {
 // alone, copied to green and blue; a night whose names were forgotten reads
 // all three. With or without a rejection and the median filter, the six
 // planes and the result are those of a night in colour whose red is each
-// colour of this one in turn.
+// colour of this one in turn; and rows past a stop are left alone.
 TEST(Combine, GreyFramesLeaveThePlanesOfThreeColours) {
   enum Way { kForgotten, kInTheRun, kAside };
   for (const int stopAt : {0, 9})
@@ -249,13 +249,16 @@ TEST(Combine, GreyFramesLeaveThePlanesOfThreeColours) {
           };
           // Frame colourFrame's green stands 7 above its red and blue.
           auto plane = [&](int k, int p, int x, int y) {
-            return Sky(k, x, y, 1000) + (OnTrail(k, x, y) ? 3000 : 0) + (k == colourFrame && p == 1 ? 7 : 0);
+            const int32_t v = 500 + ((x * 3 + y * 5 + k * 11) % 17) * (k + 1) + (OnTrail(k, x, y) ? 3000 : 0);
+            return v + (k == colourFrame && p == 1 ? 7 : 0);
           };
           std::unique_ptr<Night> asRed[3];  // nights in colour whose red is this night's colour p
           for (int p = 0; p < 3; ++p)
             asRed[p] = run([&](int k, int q, int x, int y) { return plane(k, p, x, y) + 100 * q; }, kInTheRun, 0);
           for (const Way way : {kForgotten, kInTheRun, kAside}) {
             const auto night = run(plane, way, kFrames - (colourFrame > 0));
+            // Past the stop, nothing is summed.
+            EXPECT_TRUE(stopAt == 0 || night->s.dest.DestWeightR(3, kH - 1) == 0) << stopAt;
             const std::string where = "way " + std::to_string(way) + " stop " + std::to_string(stopAt) +
                                       " colour frame " + std::to_string(colourFrame) + " mode " + std::to_string(mode) +
                                       " mask " + std::to_string(useMask);
