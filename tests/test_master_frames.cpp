@@ -42,22 +42,18 @@ struct ScriptedDialogs : FileDialogs {
 
 }  // namespace
 
-class MasterFrames : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (int k = 1; k <= 4; ++k) WriteFrame(dir.File("dark" + std::to_string(k) + ".fts"), 300 + 10 * k);
-    for (int k = 1; k <= 4; ++k) request.frames.push_back(dir.File("dark" + std::to_string(k) + ".fts"));
-    request.out = dir.File("master.fts");
-  }
-  TempDir dir;
-  MasterRequest request;
-};
-
 // A stop ends the build with nothing written and no staging left: asked
 // while a frame is read (the pipeline's yields reach the watch), the frame
 // cut short is not a refused frame; asked during the last band, the master
 // is not written.
-TEST_F(MasterFrames, AStopInAnyPhaseWritesNothing) {
+TEST(MasterFrames, AStopInAnyPhaseWritesNothing) {
+  TempDir dir;
+  MasterRequest request;
+  for (int k = 1; k <= 4; ++k) {
+    request.frames.push_back(dir.File("dark" + std::to_string(k) + ".fts"));
+    WriteFrame(request.frames.back(), 300 + 10 * k);
+  }
+  request.out = dir.File("master.fts");
   for (const char* phase : {"Lecture de dark2", "Combinaison"}) {
     int calls = 0, lastGoOn = 1 << 30;
     MasterWatch watch;

@@ -127,16 +127,22 @@ TEST(StackRun, ShiftOfOneImageMovesItAndTheLaterOnes) {
 }
 
 // A stop between images: no combination, the files wait for the exit
-// clean-up. A stop during the combination: the files go at once.
+// clean-up. A stop during the combination: the files go at once. A run to
+// the end: the bar that reached the end with the images starts again with
+// the combination and rises with the files it reads, then with the bands of
+// a rejection, which take the second half.
 TEST(StackRun, StopLeavesNothingBehind) {
   Sky sky("--frames 5 --seed 9");
-  for (const bool duringCombination : {false, true}) {
+  enum Case { kBetweenImages, kDuringCombination, kToTheEnd, kToTheEndRejecting };
+  for (const Case c : {kBetweenImages, kDuringCombination, kToTheEnd, kToTheEndRejecting}) {
     TestSession ts;
     Session& s = *ts;
     ASSERT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
     s.stack.TempBase = sky.tmp + "/run_";
+    s.opt.RejectMode = c == kToTheEndRejecting ? kRejectSigma : kRejectNone;
     int done = 0;
     std::vector<double> reported;  // the fraction done reported before each image's end
+    std::vector<double> shown;     // the fractions the combination reported
     qvtest::ViewSpy window;
     window.onRunImage = [&](int, bool) {
       ++done;
@@ -145,15 +151,19 @@ TEST(StackRun, StopLeavesNothingBehind) {
     ts.form1.outer = &window;
     ts.services.events.onYield = [&] {
       const bool combining = ts.form1.Caption.rfind("W=", 0) == 0;
-      if (s.RunState == 1 && (duringCombination ? combining : done == 3)) s.RunState = 2;
+      if (s.RunState == 1 && (c == kDuringCombination ? combining : c == kBetweenImages && done == 3)) s.RunState = 2;
+    };
+    ts.services.events.onReport = [&](const std::string& caption, double fraction) {
+      if (caption.rfind("W=", 0) == 0 && fraction >= 0) shown.push_back(fraction);
     };
     const RunResult run = RunStack(ts.form1);
     EXPECT_EQ(s.RunState, 0);
-    EXPECT_TRUE(s.dest.DestFileName.empty());
-    EXPECT_EQ(done, duringCombination ? 5 : 3);
     // Stopped, not failed, wherever the stop came: the report says so.
-    EXPECT_TRUE(run.stopped);
-    if (!duringCombination) {
+    EXPECT_EQ(run.stopped, c <= kDuringCombination) << c;
+    EXPECT_EQ(run.outcome.ok, c >= kToTheEnd) << c;
+    EXPECT_EQ(s.dest.DestFileName.empty(), c <= kDuringCombination) << c;
+    EXPECT_EQ(done, c == kBetweenImages ? 3 : 5);
+    if (c == kBetweenImages) {
       EXPECT_EQ(ts.form1.Label6, "3/5 Ok");
       // Images done out of the five to do; a stop ends the reports.
       ASSERT_EQ(reported.size(), 3u);
@@ -161,30 +171,12 @@ TEST(StackRun, StopLeavesNothingBehind) {
       EXPECT_DOUBLE_EQ(ts.services.events.done, 0.6);
       EXPECT_FALSE(EmptyFolder(sky.tmp));
       DeleteTempFiles(s);  // what the program does at exit
+    } else if (c >= kToTheEnd) {
+      // The size first, then each file (one band here).
+      const std::vector<double> files = {0, 0, 0.2, 0.4, 0.6, 0.8}, halves = {0, 0, 0.1, 0.2, 0.3, 0.4, 0.5};
+      EXPECT_EQ(shown, c == kToTheEnd ? files : halves);
     }
-    EXPECT_TRUE(EmptyFolder(sky.tmp)) << (duringCombination ? "combination" : "between images");
-  }
-}
-
-// The bar that reached the end with the images starts again with the
-// combination and rises with the files it reads, then with the bands of a
-// rejection, which take the second half.
-TEST(StackRun, TheCombinationShowsHowFarItHasCome) {
-  Sky sky("--frames 5 --seed 9");
-  for (const int16_t mode : {int16_t{kRejectNone}, int16_t{kRejectSigma}}) {
-    TestSession ts;
-    Session& s = *ts;
-    ASSERT_EQ(LoadProject(ts.form1, sky.project).outcome, ProjectLoad::Completed);
-    s.stack.TempBase = sky.tmp + "/run_";
-    s.opt.RejectMode = mode;
-    std::vector<double> shown;  // the fractions the combination reported
-    ts.services.events.onReport = [&](const std::string& caption, double done) {
-      if (caption.rfind("W=", 0) == 0 && done >= 0) shown.push_back(done);
-    };
-    ASSERT_TRUE(RunStack(ts.form1).outcome);
-    // The size first, then each file (one band here).
-    const std::vector<double> files = {0, 0, 0.2, 0.4, 0.6, 0.8}, halves = {0, 0, 0.1, 0.2, 0.3, 0.4, 0.5};
-    EXPECT_EQ(shown, mode == kRejectNone ? files : halves) << mode;
+    EXPECT_TRUE(EmptyFolder(sky.tmp)) << c;
   }
 }
 
