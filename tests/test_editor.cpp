@@ -157,8 +157,10 @@ double BruteMean(const Plane<float>& sum, const Plane<float>& weight, int x, int
 // Gives up at the n-th band it is asked to compute, once that band is done.
 struct GivingUpAt : RenderListener {
   int band = 0, at = 0;
+  std::function<void()> beforeFirst;  // checks what the caller's thread did before any band
   explicit GivingUpAt(int n) : at(n) {}
   bool Compute(const std::function<void()>& rows) override {
+    if (band == 0 && beforeFirst) beforeFirst();
     rows();
     return ++band != at;
   }
@@ -200,6 +202,12 @@ TEST_F(EditorRender, DetailMatchesADirectComputationOnOneOrTwoCores) {
       UseSecondCore(false);
       DetailMeans resumed;
       GivingUpAt giveUp(2);
+      // The means' storage, hundreds of megabytes on a large result, is
+      // taken with the first band, which the window computes off its thread.
+      giveUp.beforeFirst = [&] {
+        for (const auto& scale : resumed.planes)
+          for (const Plane<double>& plane : scale) EXPECT_TRUE(plane.Empty());
+      };
       RenderDestination(s, st, resumed, curve, again, giveUp);
       ASSERT_TRUE(RenderDestination(s, st, resumed, curve, again));
       UseSecondCore(true);

@@ -106,15 +106,23 @@ bool RenderDestination(const Session& s, EditorSettings& settings, DetailMeans& 
   std::array<int, 3> detail = settings.detail;
   if (!settings.detailActive) detail = {0, 0, 0};
   // The means still to build, started afresh where none were begun on
-  // these planes.
+  // these planes. A start takes a plane of doubles per channel, hundreds of
+  // megabytes for a large result: it is taken with the first band, off the
+  // interface thread, so that a slider's first move does not hold the
+  // window still while that memory is cleared.
   std::vector<RunningMeans*> building;
+  struct Starting {
+    RunningMeans* means;
+    size_t k, c;
+  };
+  std::vector<Starting> starting;
   for (size_t k = 0; k < 3; ++k) {
     if (detail[k] == 0 || means.Valid(k)) continue;
     for (size_t c = 0; c < 3; ++c) {
       RunningMeans& m = means.running[k][c];
       if (m.sum != d.sum[c] || m.weight != d.weight[c] || m.out != &means.planes[k][c] ||
           !means.planes[k][c].HasSize(d.sum[0]->Width(), d.sum[0]->Height()))
-        m.Start(*d.sum[c], *d.weight[c], static_cast<int>(k) + 1, means.planes[k][c]);
+        starting.push_back({&m, k, c});
       building.push_back(&m);
     }
   }
@@ -143,6 +151,9 @@ bool RenderDestination(const Session& s, EditorSettings& settings, DetailMeans& 
     // means done mark their progress themselves, so an abandoned render
     // leaves them for the next to go on from.
     const bool drawn = listener.Compute([&] {
+      for (const Starting& m : starting)
+        m.means->Start(*d.sum[m.c], *d.weight[m.c], static_cast<int>(m.k) + 1, means.planes[m.k][m.c]);
+      starting.clear();
       if (!building.empty()) AdvanceMeans(building.data(), static_cast<int>(building.size()), y1);
       RenderRows(d, rs, picture, y0, y1);
     });
