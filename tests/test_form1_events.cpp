@@ -288,6 +288,17 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
                                 0),
             0u)
       << report.advice;
+  // A reference placed on a star chooses it too; frames then refused with
+  // their best match at the box's edge moved further than the box reaches.
+  s.Img[1].RefOrigin = qv::PairOrigin::Placed;
+  run.frames[1].onEdge = true;
+  EXPECT_EQ(build().advice.rfind("1 image refusée avait sa meilleure correspondance au bord de la zone de "
+                                 "recherche : l'étoile guide en est sortie",
+                                 0),
+            0u)
+      << build().advice;
+  run.frames[1].onEdge = false;
+  s.Img[1].RefOrigin = qv::PairOrigin::Inherited;
   s.Img[1].GuideOrigin = qv::PairOrigin::Loaded;
   // A full temporary folder: the summary says how to make room.
   EXPECT_EQ(build().advice.rfind("libérez de la place dans ", 0), 0u);

@@ -186,12 +186,27 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
              " n'est pas sur son étoile guide : Maj+clic sur l'étoile, ou « Marques automatiques »");
     // Nobody chose the guide star: the box stayed where it was, often on
     // empty sky, and each frame's match to it is noise; most are refused.
+    // A reference placed on a star (Maj+click) chooses it too: the template
+    // is taken there.
     const bool guideChosen =
-        first && std::any_of(s.Img.begin() + 1, s.Img.begin() + 1 + run->first,
-                             [](const ImageEntry& e) { return e.GuideOrigin != PairOrigin::Inherited; });
-    if (refused > 0 && first && !guideChosen)
+        first && std::any_of(s.Img.begin() + 1, s.Img.begin() + 1 + run->first, [](const ImageEntry& e) {
+          return e.GuideOrigin != PairOrigin::Inherited || e.RefOrigin == PairOrigin::Placed;
+        });
+    if (refused > 0 && first && !guideChosen) {
       advise("aucune étoile guide n'a été choisie : cliquez sur une étoile brillante de l'image " +
              std::to_string(run->first) + ", ou lancez « Marques automatiques », puis exécutez à nouveau");
+    } else if (refused > 0) {
+      // A star followed, but frames refused with their best match at the
+      // edge of the search box: the frames moved further than the box
+      // reaches, which the marks, searching the whole frame, do not mind.
+      const auto edge = std::count_if(run->frames.begin(), run->frames.end(),
+                                      [](const FrameResult& f) { return !f.accepted && f.onEdge; });
+      if (edge > 0)
+        advise(Counted(static_cast<int>(edge), "image refusée avait sa", "images refusées avaient leur") +
+               " meilleure correspondance au bord de la zone de recherche : l'étoile guide en est sortie, "
+               "les images sont trop décalées ; lancez « Marques automatiques », qui la cherche sur toute "
+               "l'image, puis exécutez à nouveau");
+    }
     // A master the options ask for but the frames could not use (another
     // size, or a file that gave nothing) leaves them uncalibrated without
     // a word in the image's status text but its absence.
