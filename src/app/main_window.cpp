@@ -453,6 +453,9 @@ void MainWindow::BuildControls() {
   sl->addLayout(quality);
   Check6_ = new QCheckBox(QStringLiteral("Etendre la mosaïque"), side);
   Check6_->setObjectName("Check6");
+  Check6_->setToolTip(
+      QStringLiteral("<p>Coché : le résultat s'agrandit pour contenir toutes les images, même décalées (mosaïque) ; "
+                     "décoché : il garde la taille de la première image et ce qui en déborde est perdu</p>"));
   connect(Check6_, &QCheckBox::toggled, this, [this](bool on) {
     if (!mirroring_) Forward([&] { f_.Check6 = on ? 1 : 0; });
   });

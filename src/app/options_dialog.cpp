@@ -128,6 +128,9 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
     hs->setValue(m_.HScroll1);
     hs->setVisible(m_.HScroll1Visible);
   });
+  hs->setToolTip(QStringLiteral(
+      "<p>Seuil des pixels clairs écartés de l'estimation du fond, de 0 à 10 : plus grand, plus de pixels "
+      "servent au fond (5 par défaut)</p>"));
   il->addWidget(hs, 3, 1);
   il->addWidget(check("Check12", QStringLiteral("Soustraire le fichier Dark"), m_.Check12, nullptr), 4, 1);
   il->addWidget(check("Check13", QStringLiteral("Appliquer le fichier PLU"), m_.Check13, nullptr), 5, 1);
@@ -197,9 +200,19 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   auto* circ = frame("Frame6", QStringLiteral("Découpage circulaire"), &m_.Frame6);
   auto* ccl = new QGridLayout(circ);
   const QString fov[4] = {"X/L", "Y/H", "R/H", "F. Zone Ext."};
-  for (int i = 0; i < 4; ++i)
-    labelled(ccl, i, fov[i],
-             text(QStringLiteral("Text9_%1").arg(i).toLatin1().constData(), m_.Text9[static_cast<size_t>(i)]));
+  // The four numbers are fractions, which the captions alone do not say.
+  const QString fovTips[4] = {
+      QStringLiteral("Centre du cercle, en fraction de la largeur de l'image (0 à 1 ; 0,5 : au milieu)"),
+      QStringLiteral("Centre du cercle, en fraction de la hauteur de l'image (0 à 1 ; 0,5 : au milieu)"),
+      QStringLiteral("Rayon du cercle, en fraction de la hauteur de l'image (0 à 2 ; 0,5 : le cercle touche le "
+                     "haut et le bas)"),
+      QStringLiteral("Poids des pixels hors du cercle, de 0 (écartés) à 1 ; avec « Mélange progressif » "
+                     "seulement")};
+  for (int i = 0; i < 4; ++i) {
+    QLineEdit* edit = text(QStringLiteral("Text9_%1").arg(i).toLatin1().constData(), m_.Text9[static_cast<size_t>(i)]);
+    edit->setToolTip(QStringLiteral("<p>") + fovTips[i].toHtmlEscaped() + QStringLiteral("</p>"));
+    labelled(ccl, i, fov[i], edit);
+  }
 
   auto* median = frame("Frame7", QStringLiteral("Filtre Médiane"), nullptr);
   auto* mdl = new QGridLayout(median);
