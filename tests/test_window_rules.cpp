@@ -183,6 +183,15 @@ TEST_F(WindowRules, TheMarksSummarySaysWhichImagesWereLeftAside) {
   EXPECT_EQ(qv::AutoMarksText(s, report),
             "Étoile suivie : (10, 20) sur f1.fts, choisie automatiquement\r\nImages marquées : 2 sur 2\r\n(2 images "
             "décochées laissées de côté : cochez-les pour les marquer)");
+  // A reference with far fewer stars than the others (veiled, blurred) is
+  // pointed out: every frame would be scored against it.
+  for (qv::ImageMark& m : report.images) m.stars = m.reference ? 46 : 145;
+  report.images.push_back(report.images.back());
+  EXPECT_TRUE(qvtest::Contains(qv::AutoMarksText(s, report),
+                               "\r\n(l'image de référence f1.fts n'a que 46 étoiles, contre 145 en médiane pour les "
+                               "autres : voilée ou floue ?"));
+  report.images.front().stars = 73;
+  EXPECT_FALSE(qvtest::Contains(qv::AutoMarksText(s, report), "voilée"));
 }
 
 // A new result puts each bar shown in the middle of its range, a half going

@@ -84,8 +84,8 @@ std::string ClickEffect(const ImageEntry& e, int mode, int px, int py) {
       // On a guide-star change the template is taken again at the reference.
       if ((e.ImgRegFlags & kNewRef) && e.RefOrigin != PairOrigin::Placed)
         return "Étoile guide placée en " + at +
-               " ; « Marques automatiques » la suivra (Maj+clic place aussi la référence pour une exécution sans "
-               "marques)";
+               " ; pour « Exécuter », placez aussi la référence sur cette étoile (Maj+clic), ou lancez « Marques "
+               "automatiques », qui la suivra";
       return "Étoile guide placée en " + at;
   }
 }
@@ -461,6 +461,23 @@ std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
             (left > 1 ? " images décochées laissées de côté" : " image décochée laissée de côté") +
             " : cochez-les pour les marquer)";
   if (!missing.empty()) text += "\r\nNon marquées (décochées) :" + missing;
+  // A veiled or blurred first image still matches the others and becomes
+  // the run's reference, every frame scoring against its faint stars: its
+  // star count, against the others', is the one sign the user gets.
+  const auto ref =
+      std::find_if(report.images.begin(), report.images.end(), [](const ImageMark& m) { return m.reference; });
+  std::vector<size_t> others;
+  for (const ImageMark& m : report.images)
+    if (!m.reference && m.stars > 0) others.push_back(m.stars);
+  if (ref != report.images.end() && others.size() >= 2) {
+    std::nth_element(others.begin(), others.begin() + others.size() / 2, others.end());
+    const size_t median = others[others.size() / 2];
+    if (ref->stars * 2 < median)
+      text += "\r\n(l'image de référence " + name(ref->image) + " n'a que " + std::to_string(ref->stars) +
+              " étoiles, contre " + std::to_string(median) +
+              " en médiane pour les autres : voilée ou floue ? Décochez-la et relancez les marques : la première "
+              "image cochée devient la référence)";
+  }
   return text;
 }
 
