@@ -292,8 +292,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   // their best match at the box's edge moved further than the box reaches.
   s.Img[1].RefOrigin = qv::PairOrigin::Placed;
   run.frames[1].onEdge = true;
-  EXPECT_EQ(build().advice.rfind("1 image refusée avait sa meilleure correspondance au bord de la zone de "
-                                 "recherche : l'étoile guide en est sortie",
+  EXPECT_EQ(build().advice.rfind("1 image refusée : l'étoile guide est sortie de la zone de recherche (images "
+                                 "trop décalées)",
                                  0),
             0u)
       << build().advice;

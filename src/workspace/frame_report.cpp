@@ -202,10 +202,9 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
       const auto edge = std::count_if(run->frames.begin(), run->frames.end(),
                                       [](const FrameResult& f) { return !f.accepted && f.onEdge; });
       if (edge > 0)
-        advise(Counted(static_cast<int>(edge), "image refusée avait sa", "images refusées avaient leur") +
-               " meilleure correspondance au bord de la zone de recherche : l'étoile guide en est sortie, "
-               "les images sont trop décalées ; lancez « Marques automatiques », qui la cherche sur toute "
-               "l'image, puis exécutez à nouveau");
+        advise(Counted(static_cast<int>(edge), "image refusée", "images refusées") +
+               " : l'étoile guide est sortie de la zone de recherche (images trop décalées) ; lancez « Marques "
+               "automatiques », puis exécutez à nouveau");
     }
     // A master the options ask for but the frames could not use (another
     // size, or a file that gave nothing) leaves them uncalibrated without
