@@ -192,6 +192,12 @@ TEST_F(WindowRules, TheMarksSummarySaysWhichImagesWereLeftAside) {
                                "autres : voilée ou floue ?"));
   report.images.front().stars = 73;
   EXPECT_FALSE(qvtest::Contains(qv::AutoMarksText(s, report), "voilée"));
+  // Stopped, the marks say how far they went.
+  report.images.back().marked = false;
+  EXPECT_EQ(qv::StoppedMarksText(report),
+            "Marques automatiques arrêtées : 2 images marquées sur 3 examinées ; les suivantes gardent leurs marques "
+            "d'avant\r\n(relancez les marques pour les marquer toutes)");
+  EXPECT_EQ(qv::StoppedMarksText(qv::AutoMarkReport{}), "Marques automatiques arrêtées");
 }
 
 // A new result puts each bar shown in the middle of its range, a half going

@@ -481,6 +481,16 @@ std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
   return text;
 }
 
+std::string StoppedMarksText(const AutoMarkReport& report) {
+  std::string text = "Marques automatiques arrêtées";
+  if (!report.ok || report.images.empty()) return text;
+  const auto marked = std::count_if(report.images.begin(), report.images.end(),
+                                    [](const ImageMark& m) { return m.marked || m.reference; });
+  return text + " : " + Counted(static_cast<int>(marked), "image marquée", "images marquées") + " sur " +
+         std::to_string(report.images.size()) +
+         " examinées ; les suivantes gardent leurs marques d'avant\r\n(relancez les marques pour les marquer toutes)";
+}
+
 void mnuAutoMarks_Click(Form1& f, bool rotation) {
   if (!Form1Idle(f)) return;
   Session& s = f.s;
@@ -506,7 +516,7 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   f.HasMarks = true;
   f.HasRun = false;
   RefreshReport(f);
-  const std::string text = stopped ? "Marques automatiques arrêtées" : AutoMarksText(s, report);
+  const std::string text = stopped ? StoppedMarksText(report) : AutoMarksText(s, report);
   // The status bar says it too, on one line, in place of the last run's
   // summary, which no longer applies.
   std::string line = text;
@@ -514,8 +524,9 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
     line.replace(at, 2, at > 0 && line[at - 1] == ':' ? " " : " ; ");
   f.StatusText = line;
   f.MsgBox(text);
-  // The reference image shows with its guide box on the star the marks follow.
-  if (!stopped && report.ok) SelectPic(f, report.reference, false, false);
+  // The reference image shows with its guide box on the star the marks
+  // follow, after a stop too: the marks it made stand.
+  if (report.ok) SelectPic(f, report.reference, false, false);
 }
 
 }  // namespace qv

@@ -132,5 +132,8 @@ namespace qv {
 void mnuAutoMarks_Click(Form1& f, bool rotation);
 // The closing message of the marks.
 std::string AutoMarksText(const Session& s, const AutoMarkReport& report);
+// The same after a stop: how far the marks went, and that the images after
+// keep what they had.
+std::string StoppedMarksText(const AutoMarkReport& report);
 
 }  // namespace qv
