@@ -288,12 +288,15 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
                                 0),
             0u)
       << report.advice;
-  // A reference placed on a star chooses it too; frames then refused with
-  // their best match at the box's edge moved further than the box reaches.
+  // A reference placed on the first image chooses a star too, once its
+  // "Nouvelle référence" is ticked; frames then refused with their best
+  // match at the box's edge moved further than the box reaches.
   s.Img[1].RefOrigin = qv::PairOrigin::Placed;
   run.frames[1].onEdge = true;
-  EXPECT_EQ(build().advice.rfind("1 image refusée : l'étoile guide est sortie de la zone de recherche (images "
-                                 "trop décalées)",
+  EXPECT_EQ(build().advice.rfind("aucune étoile guide", 0), 0u);
+  s.Img[1].ImgRegFlags |= qv::kNewRef;
+  EXPECT_EQ(build().advice.rfind("1 image refusée : l'étoile guide est sortie de la zone de recherche (image "
+                                 "trop décalée) ; lancez",
                                  0),
             0u)
       << build().advice;

@@ -202,12 +202,12 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   const QString fov[4] = {"X/L", "Y/H", "R/H", "F. Zone Ext."};
   // The four numbers are fractions, which the captions alone do not say.
   const QString fovTips[4] = {
-      QStringLiteral("Centre du cercle, en fraction de la largeur de l'image (0 à 1 ; 0,5 : au milieu)"),
-      QStringLiteral("Centre du cercle, en fraction de la hauteur de l'image (0 à 1 ; 0,5 : au milieu)"),
-      QStringLiteral("Rayon du cercle, en fraction de la hauteur de l'image (0 à 2 ; 0,5 : le cercle touche le "
-                     "haut et le bas)"),
-      QStringLiteral("Poids des pixels hors du cercle, de 0 (écartés) à 1 ; avec « Mélange progressif » "
-                     "seulement")};
+      QStringLiteral("Centre du cercle, en fraction de la largeur de l'image, de 0 à 1 (la moitié : au milieu)"),
+      QStringLiteral("Centre du cercle, en fraction de la hauteur de l'image, de 0 à 1 (la moitié : au milieu)"),
+      QStringLiteral("Rayon du cercle, en fraction de la hauteur de l'image, de 0 à 2 (la moitié : le cercle touche "
+                     "le haut et le bas)"),
+      QStringLiteral("Facteur du poids des pixels hors du cercle, de 0 (écartés) à 1 ; ce poids reste au plus celui "
+                     "du bord du cercle ; avec « Mélange progressif » seulement")};
   for (int i = 0; i < 4; ++i) {
     QLineEdit* edit = text(QStringLiteral("Text9_%1").arg(i).toLatin1().constData(), m_.Text9[static_cast<size_t>(i)]);
     edit->setToolTip(QStringLiteral("<p>") + fovTips[i].toHtmlEscaped() + QStringLiteral("</p>"));

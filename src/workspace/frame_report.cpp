@@ -186,11 +186,12 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
              " n'est pas sur son étoile guide : Maj+clic sur l'étoile, ou « Marques automatiques »");
     // Nobody chose the guide star: the box stayed where it was, often on
     // empty sky, and each frame's match to it is noise; most are refused.
-    // A reference placed on a star (Maj+click) chooses it too: the template
-    // is taken there.
+    // A reference placed on the run's first image (Maj+click), with its
+    // "Nouvelle référence" ticked, chooses it too: the template is taken there.
     const bool guideChosen =
-        first && std::any_of(s.Img.begin() + 1, s.Img.begin() + 1 + run->first, [](const ImageEntry& e) {
-          return e.GuideOrigin != PairOrigin::Inherited || e.RefOrigin == PairOrigin::Placed;
+        first && std::any_of(s.Img.begin() + 1, s.Img.begin() + 1 + run->first, [first](const ImageEntry& e) {
+          return e.GuideOrigin != PairOrigin::Inherited ||
+                 (&e == first && e.RefOrigin == PairOrigin::Placed && (e.ImgRegFlags & kNewRef));
         });
     if (refused > 0 && first && !guideChosen) {
       advise("aucune étoile guide n'a été choisie : cliquez sur une étoile brillante de l'image " +
@@ -203,8 +204,9 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                                       [](const FrameResult& f) { return !f.accepted && f.onEdge; });
       if (edge > 0)
         advise(Counted(static_cast<int>(edge), "image refusée", "images refusées") +
-               " : l'étoile guide est sortie de la zone de recherche (images trop décalées) ; lancez « Marques "
-               "automatiques », puis exécutez à nouveau");
+               " : l'étoile guide est sortie de la zone de recherche (" +
+               (edge > 1 ? "images trop décalées" : "image trop décalée") +
+               ") ; lancez « Marques automatiques », puis exécutez à nouveau");
     }
     // A master the options ask for but the frames could not use (another
     // size, or a file that gave nothing) leaves them uncalibrated without
