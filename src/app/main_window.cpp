@@ -22,6 +22,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "app/master_dialog.h"
 #include "app/options_dialog.h"
@@ -110,7 +111,13 @@ class PictureBox : public QWidget {
     if (f.Line3.Visible) p.drawLine(lineOf(f.Line3));
     if (f.Label9.Visible) p.drawText(QPointF(f.Label9.Left, f.Label9.Top), "R");
     if (f.Line4.Visible) p.drawLine(lineOf(f.Line4));
-    if (f.Label10.Visible) p.drawText(QPointF(f.Label10.Left, f.Label10.Top), "NR");
+    if (f.Label10.Visible) {
+      // Both rotation stars on the same star: "NR" goes under "R" rather
+      // than over it.
+      const bool shared = f.Label9.Visible && std::abs(f.Label9.Left - f.Label10.Left) < 16 &&
+                          std::abs(f.Label9.Top - f.Label10.Top) < p.fontMetrics().height();
+      p.drawText(QPointF(f.Label10.Left, f.Label10.Top + (shared ? p.fontMetrics().height() : 0)), "NR");
+    }
   }
 
   void mousePressEvent(QMouseEvent* e) override {
