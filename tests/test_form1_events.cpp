@@ -270,6 +270,15 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
     EXPECT_EQ(std::tie(report.rows[k].stacked, report.rows[k].why, report.rows[k].remarks),
               std::tie(want[k].stacked, want[k].why, want[k].remarks))
         << k + 1;
+  // The marks' figures keep their decimals in a column: 1.00 beside 0.99.
+  qv::AutoMarkReport marks;
+  qv::ImageMark mark;
+  mark.image = 1, mark.scored = true;
+  mark.score = {.shaped = true, .fwhm = 2.5, .roundness = 0.996, .measured = 9, .background = 1186.4, .noise = 35.04};
+  marks.images.push_back(mark);
+  const qv::ReportRow scored = qv::BuildFrameReport(s, &run, &marks).rows[0];
+  EXPECT_EQ(std::tie(scored.fwhm, scored.roundness, scored.background, scored.noise),
+            std::tie("2.50", "1.00", "1186", "35.0"));
   // Image 2, unticked in the run's range, is counted apart.
   EXPECT_EQ(report.total, "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; 1 non cochée");
   EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice

@@ -43,6 +43,21 @@ std::string WhyLeftOut(const Session& s, const RunResult& run, const FrameResult
   return "";
 }
 
+// A figure rounded to `places` decimals and shown with all of them, so that
+// a column reads "1.00" beside "0.99" rather than "1".
+std::string Decimals(double v, int places, const NumLocale& loc) {
+  const double scale = places == 1 ? 10 : 100;
+  std::string text = LocaleFromDouble(std::round(v * scale) / scale, loc);
+  if (!std::isfinite(v) || text.find_first_of("Ee") != std::string::npos) return text;
+  size_t point = text.find(loc.decimal);
+  if (point == std::string::npos) {
+    point = text.size();
+    text += loc.decimal;
+  }
+  text.append(static_cast<size_t>(std::max(0, places - static_cast<int>(text.size() - point - 1))), '0');
+  return text;
+}
+
 }  // namespace
 
 std::string FrameReport::Summary() const {
@@ -86,11 +101,11 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
         row.stars = std::to_string(m->stars) + " / " + std::to_string(m->agreeing);
         if (m->scored) {
           if (m->score.shaped) {
-            row.fwhm = LocaleFromDouble(std::round(m->score.fwhm * 100) / 100, s.locale);
-            row.roundness = LocaleFromDouble(std::round(m->score.roundness * 100) / 100, s.locale);
+            row.fwhm = Decimals(m->score.fwhm, 2, s.locale);
+            row.roundness = Decimals(m->score.roundness, 2, s.locale);
           }
           row.background = LocaleFromDouble(std::round(m->score.background), s.locale);
-          row.noise = LocaleFromDouble(std::round(m->score.noise * 10) / 10, s.locale);
+          row.noise = Decimals(m->score.noise, 1, s.locale);
         }
         if (m->marked) {
           row.guide = Position(m->x, m->y);
