@@ -431,6 +431,7 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
 void EditorWindow::closeEvent(QCloseEvent* event) {
   // A redraw under way stops at the end of its band.
   f_.Form_Unload();
+  saveWaiting_ = false;  // the redraw stops and drops the save that waited for it
   QWidget::closeEvent(event);
 }
 
@@ -458,6 +459,21 @@ void EditorWindow::Refresh() {
 }
 
 void EditorWindow::Save() {
+  // The dialog would run inside the redraw's wait, which could then not go
+  // on until it closed: the destination would show the old picture behind
+  // it. It opens once the redraw is done, over the picture it saves.
+  if (f_.Drawing()) {
+    // One save waits, however often the button is pressed meanwhile.
+    if (!saveWaiting_) {
+      saveWaiting_ = true;
+      f_.WhenDrawn([this] {
+        saveWaiting_ = false;
+        Save();
+      });
+    }
+    return;
+  }
+  saveWaiting_ = false;  // a redraw stopped by a close drops what waited
   const qv::SaveDialogParams params = qv::EditorSaveDialog(s_);
   const qv::FileDialogRequest request = params.Request();
   const std::string name = qv::SavedName(request, dialogs_.SaveFile(request));

@@ -97,6 +97,7 @@ class EditorWindow : public QWidget {
  private:
   friend class EditorHistoBox;
   friend class EditorCurveBox;
+  bool saveWaiting_ = false;  // a save asked during a redraw, its dialog not open yet
   template <typename F>
   void Forward(F&& handler);
 

@@ -62,8 +62,12 @@ namespace {
 struct ScriptedDialogs : qvapp::GuiDialogs {
   std::vector<std::string> files;
   std::string open, save, folder;
+  std::function<void()> onSave;  // told when the save dialog would open
   std::string OpenFile(const qv::FileDialogRequest&) override { return open; }
-  qv::SaveAnswer SaveFile(const qv::FileDialogRequest&) override { return {save, -1}; }
+  qv::SaveAnswer SaveFile(const qv::FileDialogRequest&) override {
+    if (onSave) onSave();
+    return {save, -1};
+  }
   std::vector<std::string> OpenFiles(const qv::FileDialogRequest&) override { return files; }
   std::string BrowseFolder(const std::string&, const std::string&) override { return folder; }
 };
@@ -766,11 +770,18 @@ class MainWindowTest : public QObject {
         const char key = keys[typed++].toLatin1();
         post(text1, [text1, key] { QTest::keyClick(text1, key); });
       }
-      if (asides == 2) post(e, [e] { e->findChild<QPushButton*>("Command1")->click(); });  // "Enregistrer"
+      // "Enregistrer", twice: one dialog, once the redraw is done (opened
+      // within it, it would hold the redraw still behind it).
+      if (asides == 2)
+        for (int k = 0; k < 2; ++k) post(e, [e] { e->findChild<QPushButton*>("Command1")->click(); });
     };
+    int dialogs = 0;
+    p.dialogs.onSave = [&] { dialogs += m.Drawing() ? 100 : 1; };
     text1->selectAll();
     QTest::keyClick(text1, keys[0].toLatin1());
     p.events.duringAside = nullptr;
+    p.dialogs.onSave = nullptr;
+    QCOMPARE(dialogs, 1);
     QCOMPARE(served, int(keys.size()) - 1);
     QVERIFY(m.Text1[0] == "1150" && !m.Drawing());
     // Three passes stopped at their first band; the last one's five bands.
