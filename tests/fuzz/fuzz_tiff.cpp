@@ -22,7 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);
   qv::TiffHeader h;
   if (!qv::ParseTiffHeader(bytes, h)) return 0;
-  if (int64_t{h.width} * h.height * (h.samples < 3 ? 1 : 3) > kFuzzValues) return 0;
+  // Each side first: two 32-bit sides and three samples overflow 64 bits.
+  const auto large = [](int64_t side) { return side > kFuzzValues || side < -kFuzzValues; };
+  if (large(h.width) || large(h.height) || int64_t{h.width} * h.height * (h.samples < 3 ? 1 : 3) > kFuzzValues)
+    return 0;
   std::vector<uint8_t> samples;
   try {
     // The data position as the header reader makes it: an offset at the
