@@ -473,7 +473,6 @@ void EditorWindow::Save() {
     }
     return;
   }
-  saveWaiting_ = false;  // a redraw stopped by a close drops what waited
   const qv::SaveDialogParams params = qv::EditorSaveDialog(s_);
   const qv::FileDialogRequest request = params.Request();
   const std::string name = qv::SavedName(request, dialogs_.SaveFile(request));

@@ -77,24 +77,22 @@ void WriteTempFile(const std::string& name, Session& s, int32_t bx0, int32_t by0
   Put32(head, 20, by1);
   // The planes are stored as they are in memory on a little-endian machine.
   auto bytes = [wh](const Plane<int32_t>& p) { return std::span(reinterpret_cast<const uint8_t*>(p.Data()), 4 * wh); };
-  // A file that could not be written whole is removed: the combination
-  // then skips its number instead of reading a short image.
-  const std::vector<std::span<const uint8_t>> parts = {head, bytes(s.pic.PicR), bytes(s.pic.PicG), bytes(s.pic.PicB)};
   s.stack.KnownGreyFiles.erase(name);
   // A grey frame's three planes are one plane's bytes three times: the
-  // combination reads its red plane alone, and the copy a writer takes is a
-  // third of the size.
-  // Written from the one plane, the file's bytes stay in the processor's
-  // cache between the three copies instead of coming three times from memory.
+  // combination reads its red plane alone, the copy a writer takes is a
+  // third of the size, and written from the one plane the bytes stay in the
+  // processor's cache between the three copies.
   const bool grey = GreyPlanes(s.pic.PicR, s.pic.PicG, s.pic.PicB);
-  const std::vector<std::span<const uint8_t>> greyParts = {head, bytes(s.pic.PicR), bytes(s.pic.PicR),
-                                                           bytes(s.pic.PicR)};
+  const std::span<const uint8_t> red = bytes(s.pic.PicR);
+  const std::vector<std::span<const uint8_t>> parts = {head, red, grey ? red : bytes(s.pic.PicG),
+                                                       grey ? red : bytes(s.pic.PicB)};
+  // A file that could not be written whole is removed (at once, or by a
+  // writer when its write fails later): the combination then skips its
+  // number instead of reading a short image.
   if (writer) {
-    // A write that fails later removes the file, which the combination then
-    // skips.
-    writer->Start(name, grey ? greyParts : parts);
+    writer->Start(name, parts);
   } else {
-    const Outcome written = WriteScratchFile(name, grey ? greyParts : parts);
+    const Outcome written = WriteScratchFile(name, parts);
     if (!written) Raise(written.err);
   }
   if (grey) s.stack.KnownGreyFiles.insert(name);

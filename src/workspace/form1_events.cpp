@@ -312,9 +312,7 @@ void mnu_Click(Form1& f, int index, Desktop& desktop, const std::function<void()
       f.HasRun = true;
       ++f.RunsEnded;
       RefreshReport(f);
-      // One line: the advice, when there is some, matters more than the
-      // frames it lacks, which the report lists.
-      f.StatusText = f.Report.advice.empty() ? f.Report.Summary() : f.Report.total + " — " + f.Report.advice;
+      f.StatusText = f.Report.StatusLine();
       if (!f.IgnoredDuringRun.empty()) {
         std::string controls;
         for (const std::string& c : f.IgnoredDuringRun) controls += (controls.empty() ? "" : ", ") + c;

@@ -46,7 +46,7 @@ std::string WhyLeftOut(const Session& s, const RunResult& run, const FrameResult
 // A figure rounded to `places` decimals and shown with all of them, so that
 // a column reads "1.00" beside "0.99" rather than "1".
 std::string Decimals(double v, int places, const NumLocale& loc) {
-  const double scale = places == 1 ? 10 : 100;
+  const double scale = std::pow(10.0, places);
   std::string text = LocaleFromDouble(std::round(v * scale) / scale, loc);
   if (!std::isfinite(v) || text.find_first_of("Ee") != std::string::npos) return text;
   size_t point = text.find(loc.decimal);
@@ -65,6 +65,8 @@ std::string FrameReport::Summary() const {
   if (!advice.empty()) text += " — " + advice;
   return text;
 }
+
+std::string FrameReport::StatusLine() const { return advice.empty() ? Summary() : total + " — " + advice; }
 
 bool FrameReport::AnyLeftOut() const {
   return std::any_of(rows.begin(), rows.end(), [](const ReportRow& r) { return r.notStacked; });

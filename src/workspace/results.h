@@ -49,11 +49,15 @@ struct FrameReport {
   // The accepted frames the result lacks, named under their reason:
   // "fichier temporaire non écrit (disque plein) : image 6 (m6.fts), image 7 (m7.fts)".
   std::string missing;
-  // What to do when the run's first image was tracked from a reference the
-  // user never placed, though its guide star was clicked.
+  // What the user should do about what the run met: a guide star never
+  // chosen or its reference left elsewhere, frames that moved out of the
+  // search box, a master not applied, a full temporary folder.
   std::string advice;
   // The total, the missing frames and the advice, those there are.
   std::string Summary() const;
+  // The status bar's one line: the advice, when there is some, matters more
+  // than the frames the result lacks, which the report lists.
+  std::string StatusLine() const;
   // A checked image of the last run did not reach the result.
   bool AnyLeftOut() const;
 };
