@@ -229,6 +229,12 @@ TEST(AutoMarks, NoUsableStarSaysWhyAndHowToGoOn) {
     EXPECT_TRUE(qvtest::Contains(r.err, why));
     EXPECT_TRUE(qvtest::Contains(r.err, "--guide X,Y"));
   }
+  // An unreadable first image: the refusal says what the reading met.
+  qvtest::WriteBytes(dir.File("a.fits"), {});
+  const CliResult empty = Stack(dir, qvtest::Q(dir.File("a.fits")) + " " + qvtest::Q(dir.File("b.fits")) +
+                                         " --guide auto --out " + qvtest::Q(dir.File("o.fts")));
+  EXPECT_TRUE(qvtest::Contains(empty.err, "l'image 1 est illisible : fichier vide : " + dir.File("a.fits")))
+      << empty.err;
 }
 
 TEST(AutoMarks, RotationStarFollowsTheTurningField) {

@@ -209,6 +209,14 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImageAndMarksOnNoneSayWhy) {
   // "Aucun": no guide star; the image checked and shown with its controls.
   EXPECT_EQ(std::tuple(s.guide.GuideBox, f.Option1, s.Img[1].ImgChecked, f.Frame2Visible),
             std::tuple(decltype(s.guide.GuideBox){128}, int16_t{2}, uint8_t{1}, true));
+  // A file that cannot be read, once selected: the status bar says why.
+  const std::string text = dir.File("notes.jpg");
+  qvtest::WriteBytes(text, {'n', 'o', 't', 'e', 's'});
+  s.Img[1].ImgFile = text;
+  qv::SelectPic(f, 1, false, false);
+  EXPECT_EQ(f.StatusText.rfind("Image illisible : ", 0), 0u);
+  EXPECT_NE(f.StatusText.find(text), std::string::npos) << f.StatusText;
+  s.Img[1].ImgFile = image;
 
   // Upper-case TXT is a project, not an image: opening one starts a new
   // list, and a missing one adds nothing to it.
@@ -336,10 +344,23 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(build().total,
             "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; 1 non cochée ; 1 illisible, empilée "
             "quand même ; exécution arrêtée");
-  // ... and the summary says how to keep them out.
+  // ... and when no frame of the result could be used, that it holds
+  // nothing of the night.
   EXPECT_EQ(build().advice,
-            "l'image illisible redonne les pixels de la précédente : décochez-la, ou lancez « Marques "
-            "automatiques », qui la décoche");
+            "aucune image n'a pu être utilisée : le résultat ne montre que ce qui restait en mémoire ; illisible");
+  // Otherwise it names them and says how to keep them out; a file read
+  // whole but of another size is counted apart.
+  run.frames[2].combined = run.frames[3].combined = true;
+  run.frames[2].processed = qv::Outcome::Failure("taille différente de l'image de référence (4 x 3 au lieu de 8 x 6)");
+  run.stopped = false;
+  EXPECT_EQ(build().total,
+            "3 images combinées sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; 1 non cochée ; 1 illisible et 1 "
+            "inutilisable, empilées quand même");
+  EXPECT_EQ(build().advice,
+            "les images 1 et 4, illisibles ou inutilisables, redonnent les pixels de la précédente : décochez-les, "
+            "ou lancez « Marques automatiques », qui les décoche");
+  run.frames[2].combined = run.frames[3].combined = false;
+  run.frames[2].processed = qv::Outcome::Success();
   run.frames[0].processed = qv::Outcome::Success();
   // A guide star clicked on the first image, its reference left where it
   // was inherited: the summary says what to do; once placed, nothing.

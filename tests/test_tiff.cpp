@@ -159,11 +159,15 @@ TEST(TiffRead, DirectoryValueRules) {
                              std::vector<uint8_t>(64, 1)));
   TestSession t(path);
   EXPECT_FALSE(ProcessPic(*t, 1, 1));
-  // Motorola byte order and compression: refused rather than misread.
-  for (const auto& [name, mode, compression] :
-       {std::tuple{"motorola.tif", "wb", COMPRESSION_NONE}, {"lzw.tif", "wl", COMPRESSION_LZW}}) {
+  // Motorola byte order and compression: refused rather than misread, and
+  // the refusal says which.
+  for (const auto& [name, mode, compression, why] :
+       {std::tuple{"motorola.tif", "wb", COMPRESSION_NONE, "TIFF en ordre d'octets « MM » non pris en charge"},
+        {"lzw.tif", "wl", COMPRESSION_LZW, "TIFF compressé (LZW) non pris en charge"}}) {
     WriteWithLibtiff(dir.File(name), Layout{6, 4, 3, 16}, 2, false, mode, static_cast<uint16_t>(compression));
     TestSession u(dir.File(name));
-    EXPECT_FALSE(ProcessPic(*u, 1, 1)) << name;
+    const Outcome read = ProcessPic(*u, 1, 1);
+    EXPECT_EQ(read.why.rfind(why, 0), 0u) << read.why;
+    EXPECT_NE(read.why.find(dir.File(name)), std::string::npos) << read.why;
   }
 }

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -482,7 +483,11 @@ void EditorWindow::Save() {
   f_.WhenDrawn([this, name] {
     const int err = qv::SaveDestinationAs(s_, name, dest_.Shown(PixAspect(s_), s_.opt.PixRatio));
     Refresh();
-    if (onSaved) onSaved(qv::SaveNote(s_, name, err, true));
+    const std::string note = qv::SaveNote(s_, name, err, true);
+    if (onSaved) onSaved(note);
+    // The main window's status bar lies behind the result and this window:
+    // a save that failed must be said where the user pressed the button.
+    if (err != 0) QMessageBox::warning(DialogOwner(this), QStringLiteral("Quelvista"), Q(note));
   });
 }
 

@@ -560,6 +560,8 @@ int CmdStack(const Args& args) {
       if (s.Img[1].ImgChecked == 1) {
         if (marking->marker.Reference(image1Processed))
           chosen = qv::ChooseGuideStar(marking->marker.Candidates(), s.guide.GuideBox, gx, gy);
+        else
+          chosen = qv::Outcome::Failure(marking->marker.Report().message);
       } else {
         chosen = qv::AutoGuideStar(s, gx, gy);
       }

@@ -153,12 +153,38 @@ std::vector<int64_t> StripOffsets(ByteSource& f, const StripTable& t, size_t n) 
   return offsets;
 }
 
-bool ParseTiffHeader(ByteSource& f, TiffHeader& out) {
+// Compression schemes a camera or an editor writes, by their tag value.
+std::string CompressionName(int64_t c) {
+  switch (c) {
+    case 5:
+      return "LZW";
+    case 6:
+    case 7:
+      return "JPEG";
+    case 8:
+    case 32946:
+      return "Deflate/ZIP";
+    case 32773:
+      return "PackBits";
+    default:
+      return "n° " + std::to_string(c);
+  }
+}
+
+// `why`, when given, receives what keeps a file the parser refuses from
+// being read, in the user's words.
+bool ParseTiffHeader(ByteSource& f, TiffHeader& out, std::string* why) {
+  auto refuse = [why](std::string words) {
+    if (why) *why = std::move(words);
+    return false;
+  };
   try {
     const int64_t length = f.Length();
     uint8_t head[8];
     f.ReadExactly(0, head, sizeof head);
-    if (head[0] != 'I' || head[1] != 'I' || Le16(head + 2) != 42) return false;
+    if (head[0] == 'M' && head[1] == 'M')
+      return refuse("TIFF en ordre d'octets « MM » non pris en charge (seul « II » l'est)");
+    if (head[0] != 'I' || head[1] != 'I' || Le16(head + 2) != 42) return refuse("pas un fichier TIFF");
 
     const int64_t directory = Le32(head + 4);
     uint8_t countBytes[2];
@@ -175,7 +201,11 @@ bool ParseTiffHeader(ByteSource& f, TiffHeader& out) {
     Fields fields;
     for (size_t i = 0; i < count; ++i) ApplyEntry(f, table.data() + i * kEntrySize, fields);
 
-    if (fields.width <= 0 || fields.height <= 0 || fields.compression != 1 || fields.samples <= 0) return false;
+    if (fields.compression > 1 && fields.width > 0 && fields.height > 0)
+      return refuse("TIFF compressé (" + CompressionName(fields.compression) +
+                    ") non pris en charge : enregistrez les images sans compression");
+    if (fields.width <= 0 || fields.height <= 0 || fields.compression != 1 || fields.samples <= 0)
+      return refuse("en-tête TIFF incomplet (largeur, hauteur ou échantillons absents)");
     // Values that do not fit the header fields are overflow errors, which
     // end the read like any other run-time error.
     TiffHeader t;
@@ -187,7 +217,7 @@ bool ParseTiffHeader(ByteSource& f, TiffHeader& out) {
     out = t;
     return true;
   } catch (const RuntimeError&) {
-    return false;
+    return refuse("fichier TIFF tronqué ou illisible");
   }
 }
 
@@ -289,7 +319,7 @@ void ReadTiffSamples(ByteSource& f, int32_t dataPos, int bits, int samples, int 
 
 bool ParseTiffHeader(std::span<const uint8_t> bytes, TiffHeader& out) {
   MemoryBytes source(bytes);
-  return ParseTiffHeader(source, out);
+  return ParseTiffHeader(source, out, nullptr);
 }
 
 bool ReadTiffHeader(const std::string& path, TiffHeader& out) {
@@ -299,7 +329,19 @@ bool ReadTiffHeader(const std::string& path, TiffHeader& out) {
   } catch (const RuntimeError&) {
     return false;
   }
-  return ParseTiffHeader(f, out);
+  return ParseTiffHeader(f, out, nullptr);
+}
+
+std::string TiffHeaderProblem(const std::string& path) {
+  BinaryFile f;
+  try {
+    f.OpenRead(path);
+  } catch (const RuntimeError&) {
+    return "fichier TIFF illisible";
+  }
+  TiffHeader ignored;
+  std::string why;
+  return ParseTiffHeader(f, ignored, &why) ? std::string() : why;
 }
 
 void ReadTiffSamples(std::span<const uint8_t> bytes, int32_t dataPos, int bits, int samples, int w, int h,

@@ -22,6 +22,9 @@ struct TiffHeader {
 bool ReadTiffHeader(const std::string& path, TiffHeader& out);
 // The same over the file's bytes in memory.
 bool ParseTiffHeader(std::span<const uint8_t> bytes, TiffHeader& out);
+// Why ReadTiffHeader refuses the file, in words for the user (a compressed
+// file, another byte order, a truncated header); empty when it reads it.
+std::string TiffHeaderProblem(const std::string& path);
 
 // Reads the w x h pixels of `samples` samples of `bits` bits that start at the
 // 1-based position `dataPos`, and reorders them into the data-unit layout of

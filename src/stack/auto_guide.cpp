@@ -44,8 +44,11 @@ StarField GuideCandidates(const Session& s, int image) {
 }
 
 Outcome AutoGuideStar(Session& s, double& x, double& y, int image) {
-  if (image < 1 || image > s.ImageCount() || !ProcessPic(s, image, 1))
+  if (image < 1 || image > s.ImageCount())
     return Outcome::Failure("l'image " + std::to_string(image) + " est illisible");
+  if (const Outcome read = ProcessPic(s, image, 1); !read)
+    return Outcome::Failure("l'image " + std::to_string(image) + " est illisible" +
+                            (read.why.empty() ? std::string() : " : " + read.why));
   return ChooseGuideStar(GuideCandidates(s, image), s.guide.GuideBox, x, y);
 }
 

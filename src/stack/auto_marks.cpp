@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/median.h"
+#include "core/paths.h"
 #include "process/process_pic.h"
 #include "stack/auto_guide.h"
 #include "stack/frames.h"
@@ -137,7 +138,8 @@ bool AutoMarker::Reference(bool planesHold) {
   report_.reference = k;
   processed_ = planesHold ? Outcome::Success() : ProcessPic(s_, k, 1);
   if (!processed_.ok) {
-    report_.message = "l'image " + std::to_string(k) + " est illisible";
+    report_.message = "l'image " + std::to_string(k) + " est illisible" +
+                      (processed_.why.empty() ? std::string() : " : " + processed_.why);
     return false;
   }
   // The match keeps the 400 brightest, the guide star's choice looks
@@ -153,7 +155,7 @@ bool AutoMarker::Start() {
   Session& s = s_;
   const int k = report_.reference;
   if (s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
-    report_.message = "l'image " + std::to_string(k) + " est illisible";
+    report_.message = "l'image " + std::to_string(k) + " est illisible (" + PathName(s.Entry(k).ImgFile) + ")";
     return false;
   }
   ImageEntry& ref = s.Entry(k);

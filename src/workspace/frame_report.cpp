@@ -58,6 +58,22 @@ std::string Decimals(double v, int places, const NumLocale& loc) {
   return text;
 }
 
+// A file read whole that could not be used (another size than image 1,
+// or image 1 itself unreadable), as opposed to a file that could not be read.
+bool ReadButUnusable(const std::string& words) {
+  return words.rfind("taille différente", 0) == 0 || words.rfind("l'image de référence", 0) == 0;
+}
+
+// "9", "9 et 10", "9, 10 et 11"; past eight, the first eight and "…".
+std::string ImageNumbers(const std::vector<int>& images) {
+  std::string text;
+  const size_t shown = std::min<size_t>(images.size(), 8);
+  for (size_t k = 0; k < shown; ++k)
+    text += (k == 0 ? "" : k + 1 == images.size() ? " et " : ", ") + std::to_string(images[k]);
+  if (shown < images.size()) text += ", …";
+  return text;
+}
+
 }  // namespace
 
 std::string FrameReport::Summary() const {
@@ -126,8 +142,7 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
           // What went wrong with the file, when the reading says more.
           const std::string words = OutcomeWords(f->processed, row.name, FileTask::Process);
           // A file read whole but of another size is not unreadable.
-          const bool readWhole =
-              words.rfind("taille différente", 0) == 0 || words.rfind("l'image de référence", 0) == 0;
+          const bool readWhole = ReadButUnusable(words);
           Remark(row.remarks, words.empty() || words == "illisible" ? "illisible"
                               : readWhole                           ? "inutilisable : " + words
                                                                     : "illisible : " + words);
@@ -171,12 +186,27 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     for (int i = std::max(run->first, 1); i <= std::min(run->last, n); ++i)
       unticked += !s.Img[static_cast<size_t>(i)].ImgChecked;
     if (unticked > 0) report.total += " ; " + Counted(unticked, "non cochée", "non cochées");
-    // A frame whose file could not be read is still tracked and stacked
-    // with what its planes hold: the user must hear of it.
-    const int unread = static_cast<int>(std::count_if(run->frames.begin(), run->frames.end(),
-                                                      [](const FrameResult& f) { return !f.processed && f.combined; }));
-    if (unread > 0)
-      report.total += " ; " + Counted(unread, "illisible, empilée", "illisibles, empilées") + " quand même";
+    // A frame whose file could not be read, or not used, is still tracked
+    // and stacked with what its planes hold: the user must hear of it.
+    std::vector<int> unread, unusable;
+    std::string firstWords;
+    for (const FrameResult& f : run->frames) {
+      if (f.processed || !f.combined) continue;
+      const std::string name =
+          f.image >= 1 && f.image <= n ? PathName(s.Img[static_cast<size_t>(f.image)].ImgFile) : "";
+      const std::string words = OutcomeWords(f.processed, name, FileTask::Process);
+      if (firstWords.empty()) firstWords = words;
+      (ReadButUnusable(words) ? unusable : unread).push_back(f.image);
+    }
+    const int unused = static_cast<int>(unread.size() + unusable.size());
+    if (unused > 0) {
+      std::string counts;
+      if (!unread.empty()) counts = Counted(static_cast<int>(unread.size()), "illisible", "illisibles");
+      if (!unusable.empty())
+        counts += (counts.empty() ? "" : " et ") +
+                  Counted(static_cast<int>(unusable.size()), "inutilisable", "inutilisables");
+      report.total += " ; " + counts + (unused > 1 ? ", empilées" : ", empilée") + " quand même";
+    }
     if (run->stopped) report.total += " ; exécution arrêtée";
     // The frames the result lacks, under each reason met, in list order.
     std::vector<std::pair<std::string, std::string>> groups;
@@ -264,12 +294,25 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
       advise("libérez de la place dans " + TemporaryFolderShown() +
              " ou relancez le programme avec TMPDIR vers un dossier plus grand, puis exécutez à nouveau");
     // What an unreadable frame adds is the planes left by the frame before
-    // it: the user is told how to keep it out.
-    if (unread > 0)
-      advise(unread == 1 ? "l'image illisible redonne les pixels de la précédente : décochez-la, ou "
-                           "lancez « Marques automatiques », qui la décoche"
-                         : "les images illisibles redonnent les pixels de la précédente : décochez-les, "
-                           "ou lancez « Marques automatiques », qui les décoche");
+    // it: the user is told which and how to keep them out. When no frame
+    // could be used, the result holds nothing of the night.
+    if (unused > 0 && unused == run->Combined()) {
+      advise("aucune image n'a pu être utilisée : le résultat ne montre que ce qui restait en mémoire ; " + firstWords);
+    } else if (unused > 0) {
+      std::vector<int> images = unread;
+      images.insert(images.end(), unusable.begin(), unusable.end());
+      std::sort(images.begin(), images.end());
+      const std::string kind = unusable.empty() ? "illisible"
+                               : unread.empty() ? "inutilisable"
+                                                : "illisibles ou inutilisables";
+      advise(unused == 1 ? "l'image " + ImageNumbers(images) + ", " + kind +
+                               ", redonne les pixels de la précédente : décochez-la, ou lancez « Marques "
+                               "automatiques », qui la décoche"
+                         : "les images " + ImageNumbers(images) + ", " + kind +
+                               (unread.empty() || unusable.empty() ? "s" : "") +
+                               ", redonnent les pixels de la précédente : décochez-les, ou lancez « Marques "
+                               "automatiques », qui les décoche");
+    }
   }
   return report;
 }

@@ -1,5 +1,6 @@
 #include "workspace/select_pic.h"
 
+#include "core/error_words.h"
 #include "core/paths.h"
 #include "process/process_pic.h"
 #include "stack/guide.h"
@@ -24,10 +25,15 @@ Outcome SelectionShown::Select(Session&, int i) { return SelectPic(f_, i, false,
 
 void SelectionShown::Loading(int i) { f_.Preview(i); }
 
-void SelectionShown::Processed(int, const Outcome& processed) {
+void SelectionShown::Processed(int i, const Outcome& processed) {
   // The windows show no message for a file of values that are not
   // numbers; the debug log says it in words.
   if (!processed && processed.Text().starts_with(kNotNumbersMessage)) DebugLine(f_, processed.Text());
+  // A file that could not be read leaves the last picture on screen: the
+  // status bar says which file it was and why, outside a run (whose summary
+  // counts them).
+  if (!processed && f_.s.RunState == kIdle)
+    f_.StatusText = "Image illisible : " + OutcomeWords(processed, PathName(f_.s.Entry(i).ImgFile), FileTask::Process);
 }
 
 void SelectionShown::Shown(int i) {

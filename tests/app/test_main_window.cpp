@@ -680,6 +680,17 @@ class MainWindowTest : public QObject {
       QVERIFY2(status.startsWith(QStringLiteral("Enregistré : ") + file), qPrintable(status));
       QCOMPARE(status.contains(QStringLiteral("trois plans identiques")), ext[0] == 't' || ext[0] == 'f');
     }
+    // A save that fails is said in front of the editor, not only in the
+    // status bar behind it.
+    p.dialogs.save = qvapp::S(dir_.filePath(QStringLiteral("absent/editor.bmp")));
+    QString told;
+    qvsession::WhenShown<QMessageBox>("l'échec de l'enregistrement", [&](QMessageBox* box) {
+      told = box->text();
+      box->accept();
+    });
+    e->findChild<QPushButton*>("Command1")->click();
+    QVERIFY2(told.startsWith(QStringLiteral("Enregistrement impossible : ")), qPrintable(told));
+    QCOMPARE(p.w.statusBar()->currentMessage(), told);
 
     const QSize start = d->Shown().size();
     e->findChild<QPushButton*>("Command4")->click();  // "Tourner"
