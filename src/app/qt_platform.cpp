@@ -9,12 +9,15 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 #include <QTranslator>
+#include <QTreeView>
 #include <QUrl>
 #include <QWidget>
 #include <QWindow>
@@ -120,9 +123,36 @@ QString Filters(const qv::FileDialogRequest& r) { return FilterList(r).join(";;"
 constexpr QFileDialog::Options kDialogOptions = QFileDialog::HideNameFilterDetails;
 }  // namespace
 
+namespace {
+
+// The list's size, type and date columns as wide as what they hold (Qt
+// gives them a fixed width that cuts "Dernière modification" and the
+// French type names), the names taking the rest of a dialog wide enough.
+void FitColumns(QFileDialog& dialog) {
+  if (auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    QHeaderView* header = list->header();
+    for (int c = 1; c < header->count(); ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    header->setStretchLastSection(false);
+  }
+  dialog.resize(std::max(dialog.width(), 860), dialog.height());
+}
+
+// The chosen files of an open dialog, or none when it was cancelled.
+QStringList ChooseToOpen(QWidget* owner, const qv::FileDialogRequest& r, const QString& filters,
+                         QFileDialog::FileMode mode) {
+  QFileDialog dialog(owner, Q(r.title), Q(r.startFolder), filters);
+  dialog.setOptions(kDialogOptions);
+  dialog.setFileMode(mode);
+  FitColumns(dialog);
+  return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
+}
+
+}  // namespace
+
 std::string QtDialogs::OpenFile(const qv::FileDialogRequest& r) {
-  return S(QFileDialog::getOpenFileName(DialogOwner(owner_), Q(r.title), Q(r.startFolder), Filters(r), nullptr,
-                                        kDialogOptions));
+  const QStringList files = ChooseToOpen(DialogOwner(owner_), r, Filters(r), QFileDialog::ExistingFile);
+  return files.isEmpty() ? std::string() : S(files.first());
 }
 
 qv::SaveAnswer QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
@@ -160,14 +190,14 @@ qv::SaveAnswer QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
   QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                    [&](const QString& filter) { dialog.setDefaultSuffix(suffix(indexOf(filter))); });
   if (!r.initialFile.empty()) dialog.selectFile(Q(r.initialFile));
+  FitColumns(dialog);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return {S(dialog.selectedFiles().first()), indexOf(dialog.selectedNameFilter())};
 }
 
 std::vector<std::string> QtDialogs::OpenFiles(const qv::FileDialogRequest& r) {
   const QStringList files =
-      QFileDialog::getOpenFileNames(DialogOwner(owner_), Q(r.title), Q(r.startFolder),
-                                    FilterText(r.filterDescription, r.pattern), nullptr, kDialogOptions);
+      ChooseToOpen(DialogOwner(owner_), r, FilterText(r.filterDescription, r.pattern), QFileDialog::ExistingFiles);
   if (files.isEmpty()) return {};
   if (files.size() == 1) return {S(files.first())};
   std::vector<std::string> paths;
@@ -258,11 +288,15 @@ namespace {
 
 // Qt 6 moved the file dialog's type names ("Folder") to the icon provider,
 // whose context its French file does not have yet: they are looked up
-// under the file dialog, where they were before.
+// under the file dialog, where they were before. The French file also
+// drops the full stop of the replace question, which then runs on into
+// its second line.
 class MovedTexts : public QTranslator {
  public:
   MovedTexts(const QTranslator& qt, QObject* parent) : QTranslator(parent), qt_(qt) {}
   QString translate(const char* context, const char* source, const char* disambiguation, int n) const override {
+    if (qstrcmp(context, "QFileDialog") == 0 && qstrcmp(source, "%1 already exists.\nDo you want to replace it?") == 0)
+      return QStringLiteral("Le fichier %1 existe déjà.\nVoulez-vous l'écraser ?");
     if (qstrcmp(context, "QAbstractFileIconProvider") != 0) return {};
     return qt_.translate("QFileDialog", source, disambiguation, n);
   }
@@ -283,6 +317,10 @@ bool InstallFrenchTranslations() {
     delete qt;
     return false;
   }
+  // Qt's own dates and file types (the file dialogs' columns) in French
+  // too. The program's numbers follow the system's conventions by their
+  // own rules, not Qt's locale.
+  QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
   return QCoreApplication::installTranslator(qt) && QCoreApplication::installTranslator(new MovedTexts(*qt, app));
 }
 

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDate>
 #include <QElapsedTimer>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -461,6 +463,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(box.button(QMessageBox::No)->text().remove('&'), QStringLiteral("Non"));
     QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder", "All other platforms"),
              QStringLiteral("Dossier"));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "%1 already exists.\nDo you want to replace it?"),
+             QStringLiteral("Le fichier %1 existe déjà.\nVoulez-vous l'écraser ?"));
+    // The file dialogs' dates are French too.
+    QCOMPARE(QLocale().toString(QDate(2026, 12, 8), QLocale::ShortFormat), QStringLiteral("08/12/2026"));
     // The file dialogs' filters and folders.
     QCOMPARE(qvapp::FilterText("Image Astro (FTS FIT BMP JPEG TIF)", "*.fts;*.fit"),
              QStringLiteral("Image Astro (FTS FIT BMP JPEG TIF) (*.fts *.fit)"));
