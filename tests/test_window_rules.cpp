@@ -192,6 +192,10 @@ TEST_F(WindowRules, TheMarksSummarySaysWhichImagesWereLeftAside) {
                                "autres : voilée ou floue ?"));
   report.images.front().stars = 73;
   EXPECT_FALSE(qvtest::Contains(qv::AutoMarksText(s, report), "voilée"));
+  // An image left unmarked is named once, by its name, before its reason.
+  report.images[1].marked = false, report.images[1].reason = "fichier vide : /nuit/f3.fts";
+  EXPECT_TRUE(qv::AutoMarksText(s, report).ends_with("Non marquées (décochées) :\r\nf3.fts : fichier vide"));
+  report.images[1].marked = true;
   // Stopped, the marks say how far they went.
   report.images.back().marked = false;
   EXPECT_EQ(qv::StoppedMarksText(report),

@@ -308,6 +308,8 @@ void mnu_Click(Form1& f, int index, Desktop& desktop, const std::function<void()
       if (f.s.RunState != kIdle) break;
       // Asked before the run starts, so that a No leaves everything as it was.
       if (!TempSpaceAgreed(f, desktop)) break;
+      // What the status bar said of the last run is not about this one.
+      f.StatusText = "Exécution en cours";
       f.LastRun = RunStack(f);
       f.HasRun = true;
       ++f.RunsEnded;
@@ -450,7 +452,12 @@ std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
       ++marked;
       continue;
     }
-    missing += "\r\n" + name(m.image) + " : " + m.reason;
+    // The reason names the file by its whole path, which its line already
+    // begins with by name.
+    std::string reason = m.reason;
+    const std::string path = m.image >= 1 && m.image <= n ? s.Img[static_cast<size_t>(m.image)].ImgFile : "";
+    if (!path.empty() && reason.ends_with(" : " + path)) reason.resize(reason.size() - path.size() - 3);
+    missing += "\r\n" + name(m.image) + " : " + reason;
   }
   text += "Images marquées : " + std::to_string(marked) + " sur " + std::to_string(report.images.size());
   // The marks look only at ticked images: an earlier run's unticked ones
