@@ -287,8 +287,10 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   const qv::ReportRow scored = qv::BuildFrameReport(s, &run, &marks).rows[0];
   EXPECT_EQ(std::tie(scored.fwhm, scored.roundness, scored.background, scored.noise),
             std::tie("2.50", "1.00", "1186", "35.0"));
-  // Image 2, unticked in the run's range, is counted apart.
-  EXPECT_EQ(report.total, "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; 1 non cochée");
+  // Image 2, unticked in the run's range, is counted apart; a refused
+  // frame that could not be read is told among the refused.
+  EXPECT_EQ(report.total,
+            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée");
   EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice
   // The debug window's lines stand in columns, counted in characters.
   const std::vector<std::string> lines = qv::ReportLines(report);
@@ -299,12 +301,23 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(std::pair(column(lines[0], "Qualité"), column(lines[0], "Empilée")),
             std::pair(column(lines[3], "50.0 %"), column(lines[3], "non  ")));
   // Nobody chose a guide star and frames were refused: the summary says how
-  // to choose one; a guide star read from a project counts as chosen.
-  EXPECT_EQ(report.advice.rfind("aucune étoile guide n'a été choisie : cliquez sur une étoile brillante de "
-                                "l'image 1, ou lancez « Marques automatiques », puis exécutez à nouveau ; ",
-                                0),
+  // to choose one; a guide star read from a project counts as chosen. (Not
+  // for frames refused because they could not be read.)
+  EXPECT_EQ(report.advice.find("étoile guide"), std::string::npos) << report.advice;
+  // A night none of whose files could be read says so, and why.
+  qv::RunResult unread = run;
+  for (qv::FrameResult& walked : unread.frames) {
+    walked.processed = qv::Outcome::Failure("TIFF compressé (LZW) non pris en charge : /nuit/f1.fts");
+    walked.accepted = walked.combined = false;
+  }
+  EXPECT_EQ(qv::BuildFrameReport(s, &unread, nullptr).advice,
+            "aucune image n'a pu être lue ; TIFF compressé (LZW) non pris en charge : /nuit/f1.fts");
+  run.frames[1].processed = qv::Outcome::Success();
+  EXPECT_EQ(build().advice.rfind("aucune étoile guide n'a été choisie : cliquez sur une étoile brillante de "
+                                 "l'image 1, ou lancez « Marques automatiques », puis exécutez à nouveau ; ",
+                                 0),
             0u)
-      << report.advice;
+      << build().advice;
   // A reference placed on the first image chooses a star too, once its
   // "Nouvelle référence" is ticked; frames then refused with their best
   // match at the box's edge moved further than the box reaches.
@@ -342,8 +355,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   run.frames[0].processed = qv::Outcome::Failure("illisible");
   run.stopped = true;
   EXPECT_EQ(build().total,
-            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; 1 non cochée ; 1 illisible, empilée "
-            "quand même ; exécution arrêtée");
+            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée ; 1 "
+            "illisible, empilée quand même ; exécution arrêtée");
   // ... and when no frame of the result could be used, that it holds
   // nothing of the night.
   EXPECT_EQ(build().advice,
@@ -354,8 +367,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   run.frames[2].processed = qv::Outcome::Failure("taille différente de l'image de référence (4 x 3 au lieu de 8 x 6)");
   run.stopped = false;
   EXPECT_EQ(build().total,
-            "3 images combinées sur 4 acceptées ; 1 refusée (qualité < 75.0 %) ; 1 non cochée ; 1 illisible et 1 "
-            "inutilisable, empilées quand même");
+            "3 images combinées sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée ; 1 "
+            "illisible et 1 inutilisable, empilées quand même");
   EXPECT_EQ(build().advice,
             "les images 1 et 4, illisibles ou inutilisables, redonnent les pixels de la précédente : décochez-les, "
             "ou lancez « Marques automatiques », qui les décoche");

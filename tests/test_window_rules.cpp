@@ -72,6 +72,18 @@ TEST_F(WindowRules, AddedImagesCentreThePanBarsStayUnderTheKeysAndSaveAsTiffCoun
   EXPECT_EQ(f.Label6, dir.File("c.tif") + "\r\n2/3");
   // The status bar says what was written and why the others were not.
   EXPECT_EQ(f.StatusText, "TIFF : 2 images enregistrées ; 1 déjà présente à côté de son image, laissée telle quelle");
+
+  // Added files the list cannot read are said at once, with what keeps the
+  // first of them out.
+  qvtest::WriteBytes(
+      dir.File("a_lzw.tif"),
+      qvtest::TiffFile(
+          {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 8}, {259, 3, 1, 5}, {273, 4, 1, qvtest::AfterTiffDirectory(5)}},
+          {1, 2, 3, 4}));
+  qv::mnuLoad_Click(f, {dir.path().string(), "a_lzw.tif", "b.tif"});
+  EXPECT_EQ(f.StatusText,
+            "2 images ajoutées illisibles (a_lzw.tif, …) : TIFF compressé (LZW) non pris en charge : enregistrez les "
+            "images sans compression ; décochez-les");
 }
 
 // The "Niveau" slider and "Auto" wait, like the window's other controls,

@@ -177,9 +177,14 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     // Frames refused for their quality are the run's own choice, but a
     // night where most are refused must not read as a success.
     const int refused = static_cast<int>(run->frames.size()) - run->Accepted();
+    // A frame that could not be read has no quality to speak of: those
+    // among the refused are counted, and no star advice is given for them.
+    const int refusedUnread = static_cast<int>(std::count_if(
+        run->frames.begin(), run->frames.end(), [](const FrameResult& f) { return !f.accepted && !f.processed; }));
     if (refused > 0)
-      report.total +=
-          " ; " + Counted(refused, "refusée", "refusées") + " (qualité < " + Percent(s.opt.MinQual, s.locale) + ")";
+      report.total += " ; " + Counted(refused, "refusée", "refusées") + " (qualité < " +
+                      Percent(s.opt.MinQual, s.locale) + ")" +
+                      (refusedUnread > 0 ? ", dont " + Counted(refusedUnread, "illisible", "illisibles") : "");
     // Unticked images of the run's range were left out by the user or by
     // the marks: the count says the night held more than was combined.
     int unticked = 0;
@@ -240,10 +245,10 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
           return e.GuideOrigin != PairOrigin::Inherited ||
                  (&e == first && e.RefOrigin == PairOrigin::Placed && (e.ImgRegFlags & kNewRef));
         });
-    if (refused > 0 && first && !guideChosen) {
+    if (refused > refusedUnread && first && !guideChosen) {
       advise("aucune étoile guide n'a été choisie : cliquez sur une étoile brillante de l'image " +
              std::to_string(run->first) + ", ou lancez « Marques automatiques », puis exécutez à nouveau");
-    } else if (refused > 0) {
+    } else if (refused > refusedUnread) {
       // A star followed, but frames refused with their best match at the
       // edge of the search box: the frames moved further than the box
       // reaches, which the marks, searching the whole frame, do not mind.
@@ -296,7 +301,15 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     // What an unreadable frame adds is the planes left by the frame before
     // it: the user is told which and how to keep them out. When no frame
     // could be used, the result holds nothing of the night.
-    if (unused > 0 && unused == run->Combined()) {
+    const auto unreadable =
+        std::find_if(run->frames.begin(), run->frames.end(), [](const FrameResult& f) { return !f.processed; });
+    if (!run->frames.empty() && run->Combined() == 0 && refusedUnread == static_cast<int>(run->frames.size())) {
+      const FrameResult& f = *unreadable;
+      advise("aucune image n'a pu être lue ; " +
+             OutcomeWords(f.processed,
+                          f.image >= 1 && f.image <= n ? PathName(s.Img[static_cast<size_t>(f.image)].ImgFile) : "",
+                          FileTask::Process));
+    } else if (unused > 0 && unused == run->Combined()) {
       advise("aucune image n'a pu être utilisée : le résultat ne montre que ce qui restait en mémoire ; " + firstWords);
     } else if (unused > 0) {
       std::vector<int> images = unread;
