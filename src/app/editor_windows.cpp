@@ -358,6 +358,9 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
   scales->addWidget(Label4_, 2, 0);
   scales->addWidget(HScroll_[3], 2, 1);
   left->addLayout(scales);
+  // The white balance's row comes and goes: the space it leaves stays at
+  // the bottom instead of swelling the boxes above.
+  left->addStretch();
 
   auto* contrast = new QLabel(QStringLiteral("Contraste"));
   contrast->setObjectName("Label6");
