@@ -216,7 +216,10 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImageAndMarksOnNoneSayWhy) {
   qv::SelectPic(f, 1, false, false);
   EXPECT_EQ(f.StatusText.rfind("Image illisible : ", 0), 0u);
   EXPECT_NE(f.StatusText.find(text), std::string::npos) << f.StatusText;
+  // Read again, the note goes.
   s.Img[1].ImgFile = image;
+  qv::SelectPic(f, 1, false, false);
+  EXPECT_EQ(f.StatusText, "");
 
   // Upper-case TXT is a project, not an image: opening one starts a new
   // list, and a missing one adds nothing to it.
@@ -312,6 +315,12 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   }
   EXPECT_EQ(qv::BuildFrameReport(s, &unread, nullptr).advice,
             "aucune image n'a pu être lue ; TIFF compressé (LZW) non pris en charge : /nuit/f1.fts");
+  // A file read whole but of another size is counted apart, and was read.
+  unread.frames[0].processed =
+      qv::Outcome::Failure("taille différente de l'image de référence (4 x 3 au lieu de 8 x 6)");
+  const qv::FrameReport otherSize = qv::BuildFrameReport(s, &unread, nullptr);
+  EXPECT_TRUE(otherSize.total.ends_with(", dont 4 illisibles et 1 inutilisable ; 1 non cochée")) << otherSize.total;
+  EXPECT_EQ(otherSize.advice.rfind("aucune image n'a pu être utilisée ; taille différente", 0), 0u);
   run.frames[1].processed = qv::Outcome::Success();
   EXPECT_EQ(build().advice.rfind("aucune étoile guide n'a été choisie : cliquez sur une étoile brillante de "
                                  "l'image 1, ou lancez « Marques automatiques », puis exécutez à nouveau ; ",

@@ -83,7 +83,7 @@ TEST_F(WindowRules, AddedImagesCentreThePanBarsStayUnderTheKeysAndSaveAsTiffCoun
   qv::mnuLoad_Click(f, {dir.path().string(), "a_lzw.tif", "b.tif"});
   EXPECT_EQ(f.StatusText,
             "2 images ajoutées illisibles (a_lzw.tif, …) : TIFF compressé (LZW) non pris en charge : enregistrez les "
-            "images sans compression ; décochez-les");
+            "images sans compression ; décochez-les — voir Rapport");
 }
 
 // The "Niveau" slider and "Auto" wait, like the window's other controls,

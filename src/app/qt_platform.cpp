@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLibraryInfo>
@@ -125,15 +126,19 @@ constexpr QFileDialog::Options kDialogOptions = QFileDialog::HideNameFilterDetai
 
 namespace {
 
-// The list's size, type and date columns as wide as what they hold (Qt
-// gives them a fixed width that cuts "Dernière modification" and the
-// French type names), the names taking the rest of a dialog wide enough.
+// The list's size, type and date columns made as wide as what they hold
+// once the folder is read (Qt gives them a fixed width that cuts "Dernière
+// modification" and the French type names), the names taking the rest of a
+// dialog wide enough; each can still be widened by hand.
 void FitColumns(QFileDialog& dialog) {
-  if (auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
-    QHeaderView* header = list->header();
-    for (int c = 1; c < header->count(); ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(0, QHeaderView::Stretch);
-    header->setStretchLastSection(false);
+  auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  auto* model = dialog.findChild<QFileSystemModel*>();
+  if (list && model) {
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, list, [list] {
+      for (int c = 1; c < list->header()->count(); ++c) list->resizeColumnToContents(c);
+    });
   }
   dialog.resize(std::max(dialog.width(), 860), dialog.height());
 }

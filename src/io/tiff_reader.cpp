@@ -184,6 +184,7 @@ bool ParseTiffHeader(ByteSource& f, TiffHeader& out, std::string* why) {
     f.ReadExactly(0, head, sizeof head);
     if (head[0] == 'M' && head[1] == 'M')
       return refuse("TIFF en ordre d'octets « MM » non pris en charge (seul « II » l'est)");
+    if (head[0] == 'I' && head[1] == 'I' && Le16(head + 2) == 43) return refuse("BigTIFF non pris en charge");
     if (head[0] != 'I' || head[1] != 'I' || Le16(head + 2) != 42) return refuse("pas un fichier TIFF");
 
     const int64_t directory = Le32(head + 4);
@@ -201,6 +202,8 @@ bool ParseTiffHeader(ByteSource& f, TiffHeader& out, std::string* why) {
     Fields fields;
     for (size_t i = 0; i < count; ++i) ApplyEntry(f, table.data() + i * kEntrySize, fields);
 
+    if (fields.compression == 0 && fields.width > 0 && fields.height > 0)
+      return refuse("en-tête TIFF sans champ de compression");
     if (fields.compression > 1 && fields.width > 0 && fields.height > 0)
       return refuse("TIFF compressé (" + CompressionName(fields.compression) +
                     ") non pris en charge : enregistrez les images sans compression");
@@ -216,8 +219,10 @@ bool ParseTiffHeader(ByteSource& f, TiffHeader& out, std::string* why) {
     t.bits = CInt(static_cast<double>(fields.bits));
     out = t;
     return true;
-  } catch (const RuntimeError&) {
-    return refuse("fichier TIFF tronqué ou illisible");
+  } catch (const RuntimeError& err) {
+    return refuse(err.Number() == kErrOverflow      ? "valeur hors limites dans l'en-tête TIFF"
+                  : err.Number() == kErrOutOfMemory ? "en-tête TIFF démesuré"
+                                                    : "fichier TIFF tronqué ou illisible");
   }
 }
 

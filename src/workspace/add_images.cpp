@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "core/paths.h"
-#include "io/tiff_reader.h"
 #include "stack/frames.h"
 #include "stack/stacking.h"
 #include "workspace/frame_report.h"
@@ -15,24 +14,29 @@ void mnuLoad_Click(Form1& f, std::vector<std::string> parts) {
   if (!Form1Idle(f)) return;
   const int first = AddImages(f.s, std::move(parts));
   if (first == 0) return;
+  f.LastOpening = {};
   Populate(f, first, true);
   ForgetReport(f);
-  // A file whose header could not be read stays in the list, unread, and
-  // would add the pixels of the frame before it to a run: the status bar
-  // says so at once, with what keeps the first of them out.
-  int unread = 0;
-  std::string firstUnread;
-  for (int i = first; i <= f.s.ImageCount(); ++i) {
-    const ImageEntry& e = f.s.Img[static_cast<size_t>(i)];
-    if (e.ImgBitpix != 0) continue;
-    if (unread++ == 0) firstUnread = e.ImgFile;
-  }
-  if (unread > 0) {
-    const std::string why = FileKind(firstUnread) == "tif" ? TiffHeaderProblem(firstUnread) : std::string();
-    f.StatusText = Counted(unread, "image ajoutée illisible", "images ajoutées illisibles") + " (" +
-                   PathName(firstUnread) + (unread > 1 ? ", …" : "") + ")" + (why.empty() ? "" : " : " + why) +
-                   (unread > 1 ? " ; décochez-les" : " ; décochez-la");
-  }
+  // A file that gave no thumbnail stays in the list and would add the
+  // pixels of the frame before it to a run: the status bar says so at once,
+  // with what kept the first of them out, and the report names them all.
+  const std::vector<UnreadableImage>& bad = f.LastOpening.unreadable;
+  if (bad.empty()) return;
+  const int found =
+      static_cast<int>(std::count_if(bad.begin(), bad.end(), [](const UnreadableImage& u) { return u.found; }));
+  const int missing = static_cast<int>(bad.size()) - found;
+  std::string counts;
+  if (found > 0) counts = Counted(found, "image ajoutée illisible", "images ajoutées illisibles");
+  if (missing > 0)
+    counts +=
+        (counts.empty() ? "" : ", ") + Counted(missing, "image ajoutée introuvable", "images ajoutées introuvables");
+  // The words name the file by its path, which the note gives by name.
+  const std::string& path = f.s.Entry(bad.front().image).ImgFile;
+  std::string why = bad.front().why;
+  if (why.ends_with(" : " + path)) why.resize(why.size() - path.size() - 3);
+  f.StatusText = counts + " (" + PathName(path) + (bad.size() > 1 ? ", …" : "") + ")" +
+                 (why.empty() ? "" : " : " + why) +
+                 (bad.size() > 1 ? " ; décochez-les — voir Rapport" : " ; décochez-la — voir Rapport");
 }
 
 }  // namespace qv

@@ -58,12 +58,6 @@ std::string Decimals(double v, int places, const NumLocale& loc) {
   return text;
 }
 
-// A file read whole that could not be used (another size than image 1,
-// or image 1 itself unreadable), as opposed to a file that could not be read.
-bool ReadButUnusable(const std::string& words) {
-  return words.rfind("taille différente", 0) == 0 || words.rfind("l'image de référence", 0) == 0;
-}
-
 // "9", "9 et 10", "9, 10 et 11"; past eight, the first eight and "…".
 std::string ImageNumbers(const std::vector<int>& images) {
   std::string text;
@@ -179,12 +173,28 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     const int refused = static_cast<int>(run->frames.size()) - run->Accepted();
     // A frame that could not be read has no quality to speak of: those
     // among the refused are counted, and no star advice is given for them.
-    const int refusedUnread = static_cast<int>(std::count_if(
-        run->frames.begin(), run->frames.end(), [](const FrameResult& f) { return !f.accepted && !f.processed; }));
-    if (refused > 0)
-      report.total += " ; " + Counted(refused, "refusée", "refusées") + " (qualité < " +
-                      Percent(s.opt.MinQual, s.locale) + ")" +
-                      (refusedUnread > 0 ? ", dont " + Counted(refusedUnread, "illisible", "illisibles") : "");
+    int refusedUnread = 0, refusedUnusable = 0;
+    std::string firstRefusedWords;
+    for (const FrameResult& f : run->frames) {
+      if (f.accepted || f.processed) continue;
+      const std::string words = OutcomeWords(
+          f.processed, f.image >= 1 && f.image <= n ? PathName(s.Img[static_cast<size_t>(f.image)].ImgFile) : "",
+          FileTask::Process);
+      if (firstRefusedWords.empty()) firstRefusedWords = words;
+      ++(ReadButUnusable(words) ? refusedUnusable : refusedUnread);
+    }
+    if (refused > 0) {
+      report.total +=
+          " ; " + Counted(refused, "refusée", "refusées") + " (qualité < " + Percent(s.opt.MinQual, s.locale) + ")";
+      if (refusedUnread + refusedUnusable > 0) {
+        std::string among;
+        if (refusedUnread > 0) among = Counted(refusedUnread, "illisible", "illisibles");
+        if (refusedUnusable > 0)
+          among += (among.empty() ? "" : " et ") + Counted(refusedUnusable, "inutilisable", "inutilisables");
+        report.total += ", dont " + among;
+      }
+    }
+    const int refusedUnused = refusedUnread + refusedUnusable;
     // Unticked images of the run's range were left out by the user or by
     // the marks: the count says the night held more than was combined.
     int unticked = 0;
@@ -245,10 +255,10 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
           return e.GuideOrigin != PairOrigin::Inherited ||
                  (&e == first && e.RefOrigin == PairOrigin::Placed && (e.ImgRegFlags & kNewRef));
         });
-    if (refused > refusedUnread && first && !guideChosen) {
+    if (refused > refusedUnused && first && !guideChosen) {
       advise("aucune étoile guide n'a été choisie : cliquez sur une étoile brillante de l'image " +
              std::to_string(run->first) + ", ou lancez « Marques automatiques », puis exécutez à nouveau");
-    } else if (refused > refusedUnread) {
+    } else if (refused > refusedUnused) {
       // A star followed, but frames refused with their best match at the
       // edge of the search box: the frames moved further than the box
       // reaches, which the marks, searching the whole frame, do not mind.
@@ -301,16 +311,13 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     // What an unreadable frame adds is the planes left by the frame before
     // it: the user is told which and how to keep them out. When no frame
     // could be used, the result holds nothing of the night.
-    const auto unreadable =
-        std::find_if(run->frames.begin(), run->frames.end(), [](const FrameResult& f) { return !f.processed; });
-    if (!run->frames.empty() && run->Combined() == 0 && refusedUnread == static_cast<int>(run->frames.size())) {
-      const FrameResult& f = *unreadable;
-      advise("aucune image n'a pu être lue ; " +
-             OutcomeWords(f.processed,
-                          f.image >= 1 && f.image <= n ? PathName(s.Img[static_cast<size_t>(f.image)].ImgFile) : "",
-                          FileTask::Process));
+    auto then = [](const std::string& words) { return words.empty() ? std::string() : " ; " + words; };
+    if (!run->frames.empty() && run->Combined() == 0 && refusedUnused == static_cast<int>(run->frames.size())) {
+      advise(std::string(refusedUnusable > 0 ? "aucune image n'a pu être utilisée" : "aucune image n'a pu être lue") +
+             then(firstRefusedWords));
     } else if (unused > 0 && unused == run->Combined()) {
-      advise("aucune image n'a pu être utilisée : le résultat ne montre que ce qui restait en mémoire ; " + firstWords);
+      advise("aucune image n'a pu être utilisée : le résultat ne montre que ce qui restait en mémoire" +
+             then(firstWords));
     } else if (unused > 0) {
       std::vector<int> images = unread;
       images.insert(images.end(), unusable.begin(), unusable.end());
@@ -348,6 +355,10 @@ std::vector<std::string> ReportCells(const ReportRow& r) {
 
 std::string ReportRowTitle(const ReportRow& row) {
   return row.image >= 1 ? std::to_string(row.image) + " " + row.name : row.name;
+}
+
+bool ReadButUnusable(const std::string& words) {
+  return words.rfind("taille différente", 0) == 0 || words.rfind("l'image de référence", 0) == 0;
 }
 
 std::string OpeningNote(const OpeningReport& opening, const std::string& where) {

@@ -26,6 +26,11 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
 // introuvables, 1 illisible — voir Rapport". Empty when all were read.
 std::string OpeningNote(const OpeningReport& opening, const std::string& where);
 
+// Whether the words of a failed reading are of a file read whole that could
+// not be used (another size than image 1, or image 1 itself unreadable),
+// rather than of a file that could not be read.
+bool ReadButUnusable(const std::string& words);
+
 // A row's cells, in the order of the columns.
 std::vector<std::string> ReportCells(const ReportRow& row);
 

@@ -4,6 +4,7 @@
 #include "core/paths.h"
 #include "process/process_pic.h"
 #include "stack/guide.h"
+#include "workspace/frame_report.h"
 #include "workspace/image_list.h"
 
 namespace qv {
@@ -28,12 +29,21 @@ void SelectionShown::Loading(int i) { f_.Preview(i); }
 void SelectionShown::Processed(int i, const Outcome& processed) {
   // The windows show no message for a file of values that are not
   // numbers; the debug log says it in words.
-  if (!processed && processed.Text().starts_with(kNotNumbersMessage)) DebugLine(f_, processed.Text());
+  if (!processed && processed.Text().starts_with(kNotNumbersMessage)) {
+    DebugLine(f_, processed.Text());
+    return;
+  }
   // A file that could not be read leaves the last picture on screen: the
   // status bar says which file it was and why, outside a run (whose summary
-  // counts them).
-  if (!processed && f_.s.RunState == kIdle)
-    f_.StatusText = "Image illisible : " + OutcomeWords(processed, PathName(f_.s.Entry(i).ImgFile), FileTask::Process);
+  // counts them), until an image is read again.
+  if (f_.s.RunState != kIdle) return;
+  static const std::string kUnread = "Image illisible : ", kUnusable = "Image inutilisable : ";
+  if (processed) {
+    if (f_.StatusText.starts_with(kUnread) || f_.StatusText.starts_with(kUnusable)) f_.StatusText.clear();
+    return;
+  }
+  const std::string words = OutcomeWords(processed, PathName(f_.s.Entry(i).ImgFile), FileTask::Process);
+  f_.StatusText = (ReadButUnusable(words) ? kUnusable : kUnread) + words;
 }
 
 void SelectionShown::Shown(int i) {
