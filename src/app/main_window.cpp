@@ -1041,7 +1041,11 @@ void MainWindow::Refresh() {
   }
   reportedRuns_ = f.RunsEnded;
   const QString status = Q(f.StatusText);
-  if (statusBar()->currentMessage() != status) statusBar()->showMessage(status);
+  if (statusBar()->currentMessage() != status) {
+    statusBar()->showMessage(status);
+    // A long summary runs past the window's edge: the pointer shows it whole.
+    statusBar()->setToolTip(status);
+  }
 
   // The hourglass while the window is busy.
   const bool wait = f.Busy;

@@ -324,6 +324,8 @@ class MainWindowTest : public QObject {
     QStatusTipEvent tip{QString()};
     QApplication::sendEvent(p.w.menuBar(), &tip);
     QVERIFY(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")));
+    // The whole line also shows under the pointer, should it run past the edge.
+    QCOMPARE(p.w.statusBar()->toolTip(), p.w.statusBar()->currentMessage());
     p.w.statusBar()->clearMessage();
     p.w.Refresh();
     QVERIFY(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")));
