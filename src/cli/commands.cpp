@@ -17,7 +17,6 @@
 #include "io/file.h"
 #include "io/json.h"
 #include "io/picture.h"
-#include "io/tiff_reader.h"
 #include "platform/platform.h"
 #include "platform/settings_store.h"
 #include "process/image_files.h"
@@ -344,10 +343,8 @@ std::string HeaderMessage(qv::HeaderResult r, const std::string& file) {
       return "en-tête sans carte END : " + file;
     case qv::HeaderResult::NotRegularFile:
       return std::string(qv::kNotRegularFile) + " : " + file;
-    default: {
-      const std::string why = qv::FileKind(file) == "tif" ? qv::TiffHeaderProblem(file) : std::string();
-      return (why.empty() ? std::string("en-tête illisible ou valeur hors limites") : why) + " : " + file;
-    }
+    default:
+      return qv::UnreadableHeaderWords(file) + " : " + file;
   }
 }
 

@@ -178,6 +178,11 @@ std::string OutcomeWords(const Outcome& o, const std::string& file, FileTask tas
   return text;
 }
 
+std::string WithoutPath(const std::string& words, const std::string& path) {
+  const std::string tail = " : " + path;
+  return !path.empty() && words.ends_with(tail) ? words.substr(0, words.size() - tail.size()) : words;
+}
+
 std::string TemporaryFolderShown() {
   const std::string& folder = TempFolder();
   return folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;

@@ -39,6 +39,10 @@ int ErrorNumberOfSystem(int systemError);
 // as what happened.
 std::string OutcomeWords(const Outcome& o, const std::string& file, FileTask task);
 
+// Words that end by naming `path` (" : /nuit/f3.fts") without it, for a
+// line that names the file already.
+std::string WithoutPath(const std::string& words, const std::string& path);
+
 // The temporary folder as the user reads it, without its closing separator:
 // the file these words name for FileTask::Temporary and FileTask::Combine.
 std::string TemporaryFolderShown();

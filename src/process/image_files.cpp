@@ -2,9 +2,16 @@
 
 #include <new>
 
+#include "core/paths.h"
 #include "io/picture_export.h"
+#include "io/tiff_reader.h"
 
 namespace qv {
+
+std::string UnreadableHeaderWords(const std::string& path) {
+  const std::string why = FileKind(path) == "tif" ? TiffHeaderProblem(path) : std::string();
+  return why.empty() ? "en-tête illisible ou valeur hors limites" : why;
+}
 
 std::string ImagePath(const Session& s, int index) {
   switch (index) {

@@ -26,6 +26,11 @@ std::string ImagePath(const Session& s, int index);
 // single element.
 HeaderResult ReadHeader(Session& s, int index);
 
+// Why a file's header could not be read, for a header the reader refused
+// without a more precise result: a TIFF says what keeps it out (most often
+// a compression), anything else the general words.
+std::string UnreadableHeaderWords(const std::string& path);
+
 // The planes the writers store: the current image (fromDestination false)
 // or the destination; one plane when the Mono option is set, else three.
 SavedPlanes SavedPlanesOf(const Session& s, bool fromDestination);

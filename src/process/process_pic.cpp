@@ -234,11 +234,8 @@ bool Body(Session& s, int index, int step, bool& grey) {
         Fail("en-tête sans carte END : " + path);
       case HeaderResult::NotRegularFile:
         Fail(std::string(kNotRegularFile) + " : " + path);
-      case HeaderResult::Unreadable: {
-        // A TIFF says what keeps it out (most often a compression).
-        const std::string why = kind == "tif" ? TiffHeaderProblem(path) : std::string();
-        Fail((why.empty() ? std::string("en-tête illisible ou valeur hors limites") : why) + " : " + path);
-      }
+      case HeaderResult::Unreadable:
+        Fail(UnreadableHeaderWords(path) + " : " + path);
       default:
         Fail("dimensions invalides (NAXIS " + std::to_string(e.ImgNaxis) + ", " + SizeText(e.ImgNaxis1, e.ImgNaxis2) +
              ") : " + path);

@@ -43,12 +43,13 @@ StarField GuideCandidates(const Session& s, int image) {
   return DetectStars(s.pic.PicR, s.pic.PicG, s.pic.PicB, FullScaleOf(s, image), 5, 2000);
 }
 
+std::string UnreadableImageWords(int image, const Outcome& read) {
+  return "l'image " + std::to_string(image) + " est illisible" + (read.why.empty() ? "" : " : " + read.why);
+}
+
 Outcome AutoGuideStar(Session& s, double& x, double& y, int image) {
-  if (image < 1 || image > s.ImageCount())
-    return Outcome::Failure("l'image " + std::to_string(image) + " est illisible");
-  if (const Outcome read = ProcessPic(s, image, 1); !read)
-    return Outcome::Failure("l'image " + std::to_string(image) + " est illisible" +
-                            (read.why.empty() ? std::string() : " : " + read.why));
+  if (image < 1 || image > s.ImageCount()) return Outcome::Failure(UnreadableImageWords(image, Outcome::Success()));
+  if (const Outcome read = ProcessPic(s, image, 1); !read) return Outcome::Failure(UnreadableImageWords(image, read));
   return ChooseGuideStar(GuideCandidates(s, image), s.guide.GuideBox, x, y);
 }
 

@@ -33,6 +33,9 @@ Outcome ChooseGuideStar(const StarField& field, int guideBox, double& x, double&
 // The stars the choice above looks at, on the image in the planes.
 StarField GuideCandidates(const Session& s, int image);
 
+// "l'image k est illisible", with what its reading met when that says more.
+std::string UnreadableImageWords(int image, const Outcome& read);
+
 // The choice above on list image `image`, which is processed first.
 Outcome AutoGuideStar(Session& s, double& x, double& y, int image = 1);
 

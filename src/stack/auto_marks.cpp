@@ -138,8 +138,7 @@ bool AutoMarker::Reference(bool planesHold) {
   report_.reference = k;
   processed_ = planesHold ? Outcome::Success() : ProcessPic(s_, k, 1);
   if (!processed_.ok) {
-    report_.message = "l'image " + std::to_string(k) + " est illisible" +
-                      (processed_.why.empty() ? std::string() : " : " + processed_.why);
+    report_.message = UnreadableImageWords(k, processed_);
     return false;
   }
   // The match keeps the 400 brightest, the guide star's choice looks

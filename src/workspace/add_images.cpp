@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/error_words.h"
 #include "core/paths.h"
 #include "stack/frames.h"
 #include "stack/stacking.h"
@@ -32,8 +33,7 @@ void mnuLoad_Click(Form1& f, std::vector<std::string> parts) {
         (counts.empty() ? "" : ", ") + Counted(missing, "image ajoutée introuvable", "images ajoutées introuvables");
   // The words name the file by its path, which the note gives by name.
   const std::string& path = f.s.Entry(bad.front().image).ImgFile;
-  std::string why = bad.front().why;
-  if (why.ends_with(" : " + path)) why.resize(why.size() - path.size() - 3);
+  const std::string why = WithoutPath(bad.front().why, path);
   f.StatusText = counts + " (" + PathName(path) + (bad.size() > 1 ? ", …" : "") + ")" +
                  (why.empty() ? "" : " : " + why) +
                  (bad.size() > 1 ? " ; décochez-les — voir Rapport" : " ; décochez-la — voir Rapport");

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/error_words.h"
 #include "core/paths.h"
 #include "core/run_files.h"
 #include "display/render.h"
@@ -454,10 +455,8 @@ std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
     }
     // The reason names the file by its whole path, which its line already
     // begins with by name.
-    std::string reason = m.reason;
     const std::string path = m.image >= 1 && m.image <= n ? s.Img[static_cast<size_t>(m.image)].ImgFile : "";
-    if (!path.empty() && reason.ends_with(" : " + path)) reason.resize(reason.size() - path.size() - 3);
-    missing += "\r\n" + name(m.image) + " : " + reason;
+    missing += "\r\n" + name(m.image) + " : " + WithoutPath(m.reason, path);
   }
   text += "Images marquées : " + std::to_string(marked) + " sur " + std::to_string(report.images.size());
   // The marks look only at ticked images: an earlier run's unticked ones

@@ -68,6 +68,15 @@ std::string ImageNumbers(const std::vector<int>& images) {
   return text;
 }
 
+// "2 illisibles et 1 inutilisable": the frames whose file could not be
+// read, and those read whole but of no use.
+std::string UnreadCounts(int unread, int unusable) {
+  std::string counts;
+  if (unread > 0) counts = Counted(unread, "illisible", "illisibles");
+  if (unusable > 0) counts += (counts.empty() ? "" : " et ") + Counted(unusable, "inutilisable", "inutilisables");
+  return counts;
+}
+
 }  // namespace
 
 std::string FrameReport::Summary() const {
@@ -173,28 +182,24 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     const int refused = static_cast<int>(run->frames.size()) - run->Accepted();
     // A frame that could not be read has no quality to speak of: those
     // among the refused are counted, and no star advice is given for them.
+    auto wordsOf = [&](const FrameResult& f) {
+      return OutcomeWords(f.processed,
+                          f.image >= 1 && f.image <= n ? PathName(s.Img[static_cast<size_t>(f.image)].ImgFile) : "",
+                          FileTask::Process);
+    };
     int refusedUnread = 0, refusedUnusable = 0;
     std::string firstRefusedWords;
     for (const FrameResult& f : run->frames) {
       if (f.accepted || f.processed) continue;
-      const std::string words = OutcomeWords(
-          f.processed, f.image >= 1 && f.image <= n ? PathName(s.Img[static_cast<size_t>(f.image)].ImgFile) : "",
-          FileTask::Process);
+      const std::string words = wordsOf(f);
       if (firstRefusedWords.empty()) firstRefusedWords = words;
       ++(ReadButUnusable(words) ? refusedUnusable : refusedUnread);
     }
-    if (refused > 0) {
-      report.total +=
-          " ; " + Counted(refused, "refusée", "refusées") + " (qualité < " + Percent(s.opt.MinQual, s.locale) + ")";
-      if (refusedUnread + refusedUnusable > 0) {
-        std::string among;
-        if (refusedUnread > 0) among = Counted(refusedUnread, "illisible", "illisibles");
-        if (refusedUnusable > 0)
-          among += (among.empty() ? "" : " et ") + Counted(refusedUnusable, "inutilisable", "inutilisables");
-        report.total += ", dont " + among;
-      }
-    }
     const int refusedUnused = refusedUnread + refusedUnusable;
+    if (refused > 0)
+      report.total += " ; " + Counted(refused, "refusée", "refusées") + " (qualité < " +
+                      Percent(s.opt.MinQual, s.locale) + ")" +
+                      (refusedUnused > 0 ? ", dont " + UnreadCounts(refusedUnread, refusedUnusable) : "");
     // Unticked images of the run's range were left out by the user or by
     // the marks: the count says the night held more than was combined.
     int unticked = 0;
@@ -207,21 +212,14 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     std::string firstWords;
     for (const FrameResult& f : run->frames) {
       if (f.processed || !f.combined) continue;
-      const std::string name =
-          f.image >= 1 && f.image <= n ? PathName(s.Img[static_cast<size_t>(f.image)].ImgFile) : "";
-      const std::string words = OutcomeWords(f.processed, name, FileTask::Process);
+      const std::string words = wordsOf(f);
       if (firstWords.empty()) firstWords = words;
       (ReadButUnusable(words) ? unusable : unread).push_back(f.image);
     }
     const int unused = static_cast<int>(unread.size() + unusable.size());
-    if (unused > 0) {
-      std::string counts;
-      if (!unread.empty()) counts = Counted(static_cast<int>(unread.size()), "illisible", "illisibles");
-      if (!unusable.empty())
-        counts += (counts.empty() ? "" : " et ") +
-                  Counted(static_cast<int>(unusable.size()), "inutilisable", "inutilisables");
-      report.total += " ; " + counts + (unused > 1 ? ", empilées" : ", empilée") + " quand même";
-    }
+    if (unused > 0)
+      report.total += " ; " + UnreadCounts(static_cast<int>(unread.size()), static_cast<int>(unusable.size())) +
+                      (unused > 1 ? ", empilées" : ", empilée") + " quand même";
     if (run->stopped) report.total += " ; exécution arrêtée";
     // The frames the result lacks, under each reason met, in list order.
     std::vector<std::pair<std::string, std::string>> groups;
