@@ -4,28 +4,39 @@
 // than the engine's own work.
 //
 // usage: QT_QPA_PLATFORM=offscreen quelvista_bench_window_run [--frames N] [--size WxH]
-//          [--rounds R] [--one-core] [--only outil|fenetre] [--paints]
+//          [--rounds R] [--one-core] [--only outil|fenetre] [--paints] [--tool-wait]
+//          [--one-process]
 // Simulates N seeded mono frames (20 of 2048 x 1536 by default, dither 20,
 // the guide star given by the project) in a temporary folder, runs the
-// project in both ways (or only the one named, to profile it), and prints
+// project in both ways, each run in a program of its own as a user starts
+// them (the tool from the command line, the window opened on the project),
+// the two ways alternating, and prints
 // the CPU of each run, of its walk over the frames and per frame, and the
 // ratios: medians over the rounds (3 by default). Where other work shares
 // the machine, the waits between the two cores' halves of a split spin
 // while the other half waits for a core, and the figures vary from round to
 // round: --one-core runs every loop on one core, which shows the cost of
-// the work itself. --paints counts the paint events each widget class gets
-// during the window's runs, per frame.
+// the work itself. --only runs one way, and --one-process both ways, in
+// this program (to profile them: a run's allocations then find memory
+// that an earlier run left behind). --paints counts the paint events each widget class gets
+// during the window's runs, per frame. --tool-wait makes the tool's run
+// sleep half a second after each frame, as the window waits: what the
+// tool's figure becomes then is what the waits alone cost (cold caches on
+// waking), apart from anything the window draws.
 #include <sys/resource.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QEvent>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_window.h"
@@ -98,6 +109,8 @@ class ToolProgress : public qv::HeadlessProgress {
 
 // The tool's list: entries reached by the thumbnails are selected as the
 // engine selects them, with nothing shown.
+bool toolWaits = false;
+
 struct ToolList : qv::ListListener {
   int strip = 0;
   void Reached(int i) override { strip = std::max(strip, i); }
@@ -130,7 +143,11 @@ RunCpu ToolRun(const std::string& project) {
   qv::RunRequest request;
   request.expand = controls.expand == 1;
   struct Shown : qv::RunListener {
-    qv::Outcome Select(qv::Session& session, int i) override { return qv::ProcessAndTrack(session, i, true, *this); }
+    qv::Outcome Select(qv::Session& session, int i) override {
+      qv::Outcome o = qv::ProcessAndTrack(session, i, true, *this);
+      if (toolWaits) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      return o;
+    }
     // As the tool: each file is written while the next frame is read.
     bool TakesFramesLate() const override { return true; }
   } shown;
@@ -194,6 +211,31 @@ void Print(const char* name, const RunCpu& cpu) {
   std::printf(")\n");
 }
 
+// A run in a program of its own: this program again, told to make one run
+// of the project and print its figures on one line.
+RunCpu ChildRun(const char* way, const std::string& project, const QStringList& passed) {
+  QProcess child;
+  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  child.start(QCoreApplication::applicationFilePath(),
+              QStringList{"--child", way, "--project", QString::fromStdString(project)} + passed);
+  RunCpu cpu;
+  if (!child.waitForFinished(-1) || child.exitCode() != 0) {
+    std::fprintf(stderr, "%s : la mesure a échoué\n", way);
+    std::exit(1);
+  }
+  const QStringList figures = QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(' ');
+  cpu.end = figures.value(0).toDouble();
+  for (int k = 1; k < figures.size(); ++k) cpu.frames.push_back(figures[k].toDouble());
+  return cpu;
+}
+
+// The figures of a run on one line: its CPU, then the CPU reached at each report.
+void PrintForParent(const RunCpu& cpu) {
+  std::printf("%.6f", cpu.Total());
+  for (double f : cpu.frames) std::printf(" %.6f", f - cpu.start);
+  std::printf("\n");
+}
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
@@ -208,8 +250,9 @@ int main(int argc, char** argv) {
   o.width = 2048;
   o.height = 1536;
   int rounds = 3;
-  std::string only;
-  bool oneCore = false;
+  std::string only, child, project;
+  bool oneCore = false, oneProcess = false;
+  QStringList passed;  // what the runs in programs of their own are given too
   for (int k = 1; k < argc; ++k) {
     const std::string a = argv[k];
     const char* next = k + 1 < argc ? argv[k + 1] : "";
@@ -224,16 +267,32 @@ int main(int argc, char** argv) {
     } else if (a == "--only") {
       only = next;
       ++k;
+    } else if (a == "--child") {
+      child = next;
+      ++k;
+    } else if (a == "--project") {
+      project = next;
+      ++k;
+    } else if (a == "--one-process") {
+      oneProcess = true;
     } else if (a == "--paints") {
       paints = new PaintCounter;
       app.installEventFilter(paints);
+    } else if (a == "--tool-wait") {
+      toolWaits = true;
+      passed << "--tool-wait";
     } else if (a == "--one-core") {
       oneCore = true;
       qv::UseSecondCore(false);
+      passed << "--one-core";
     } else {
       std::fprintf(stderr, "option inconnue : %s\n", a.c_str());
       return 2;
     }
+  }
+  if (!child.empty()) {
+    PrintForParent(child == "outil" ? ToolRun(project) : WindowRun(project));
+    return 0;
   }
   o.dither = 20;
   o.seed = 7;
@@ -251,8 +310,11 @@ int main(int argc, char** argv) {
   for (int r = 0; r < rounds; ++r) {
     std::printf("tour %d\n", r + 1);
     RunCpu t, w;
-    if (only != "fenetre") Print("outil", t = ToolRun(record.project));
-    if (only != "outil") Print("fenêtre", w = WindowRun(record.project));
+    const bool fresh = only.empty() && !oneProcess && !paints;
+    if (only != "fenetre")
+      Print("outil", t = fresh ? ChildRun("outil", record.project, passed) : ToolRun(record.project));
+    if (only != "outil")
+      Print("fenêtre", w = fresh ? ChildRun("fenetre", record.project, passed) : WindowRun(record.project));
     tool.push_back(t.Total());
     window.push_back(w.Total());
     toolWalk.push_back(t.PerFrame());
