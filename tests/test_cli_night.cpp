@@ -120,6 +120,16 @@ TEST(CliMaster, MastersAreThePlainCombinationsOfTheirFrames) {
     for (int k = 0; k < 3; ++k) sum += less[k][i] * (target / medians[k]);
     ASSERT_EQ(flat[i], static_cast<int>(qv::RoundHalfEven(sum / 3))) << "pixel " << i;
   }
+  EXPECT_TRUE(qvtest::Contains(f.out, "\"dark_holes\":0")) << f.out;
+  // A dark stronger than the flats at two pixels digs two holes, and says so.
+  std::vector<int> hot = got;
+  hot[3] = hot[17] = 60000;
+  WriteFrame(dir.File("hot.fts"), kW, kH, hot);
+  const CliResult h =
+      Cli(dir, "master flat" + files + " --dark " + Q(dir.File("hot.fts")) + " --out " + Q(dir.File("mh.fts")));
+  ASSERT_EQ(h.status, 0) << h.err;
+  EXPECT_TRUE(qvtest::Contains(h.out, "\"dark_holes\":2")) << h.out;
+  EXPECT_TRUE(qvtest::Contains(h.err, "2 pixels de la PLU sont tombés sous le quart de son niveau")) << h.err;
 }
 
 class CliNight : public ::testing::Test {

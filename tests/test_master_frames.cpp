@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "core/paths.h"
+#include "platform/settings_store.h"
 #include "stack/master_frames.h"
 #include "support.h"
 #include "workspace/master_dialog.h"
@@ -92,6 +93,9 @@ TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
   EXPECT_EQ(said, "Choisissez les images du fichier maître.");
   d.Command2_Click(dir.path().string());
   ASSERT_EQ(d.List1.size(), size_t{1});
+  // Proposed beside the frames' folder, where a later master of that folder
+  // does not take it in.
+  EXPECT_EQ(d.Text2, (dir.path().parent_path() / "master-dark.fts").string());
   // "Retirer" takes the selected rows out; a row named twice or beyond the
   // list is passed over.
   const std::string first = d.List1[0];
@@ -131,4 +135,49 @@ TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
   const MasterRequest r = d.Request();
   EXPECT_EQ(std::tuple(r.kind, r.out), std::tuple(MasterKind::Flat, dir.File("plu.fts")));
   EXPECT_EQ(r.frames, d.List1);
+}
+
+// The report of "Créer" says when the master cannot apply to the list's
+// images, and when the dark taken off a flat dug holes in it.
+TEST(MasterDialogModel, TheReportWarnsOfAMasterThatWillNotServe) {
+  TempDir dir;
+  WriteFrame(dir.File("f1.fts"), 9000);
+  WriteFrame(dir.File("f2.fts"), 9100);
+  std::vector<int> dark(12 * 9, 100);
+  dark[5] = dark[40] = 20000;  // two hot pixels brighter than the flats
+  qvtest::WriteFits16(dir.File("dark.fts"), 12, 9, 1, dark);
+  TestSession t;
+  t->ResizeImageArrays(1);
+  t->Img[1].ImgNaxis1 = 20;
+  t->Img[1].ImgNaxis2 = 9;
+  qvtest::ViewSpy spy;
+  t.form1.outer = &spy;
+  std::string said;
+  spy.onMsgBox = [&](const std::string& text) { said = text; };
+  MemorySettingsStore store;
+  ScriptedDialogs dialogs;
+  auto build = [&](const std::string& bias, const std::string& out) {
+    mnuMaster_Click(t.form1, store, [&](MasterDialog& d) {
+      d.Option1_Click(1);
+      d.List1 = {dir.File("f1.fts"), dir.File("f2.fts")};
+      d.Text1 = bias;
+      d.Text2 = out;
+      d.Text2_Change();
+      d.Command6_Click(dialogs);
+    });
+    return said;
+  };
+  const std::string holes = build(dir.File("dark.fts"), dir.File("plu.fts"));
+  EXPECT_TRUE(qvtest::Contains(holes, "Attention : 2 pixels de la PLU sont tombés sous le quart de son niveau"))
+      << holes;
+  EXPECT_TRUE(qvtest::Contains(holes,
+                               "Les images de la liste font 20 x 9 pixels : ce fichier maître ne leur sera pas "
+                               "appliqué."))
+      << holes;
+  EXPECT_EQ(t->opt.FlatFile, dir.File("plu.fts"));
+  // Without the dark, and with images of its size, nothing to say.
+  t->Img[1].ImgNaxis1 = 12;
+  const std::string clean = build("", dir.File("plu2.fts"));
+  EXPECT_FALSE(qvtest::Contains(clean, "Attention")) << clean;
+  EXPECT_FALSE(qvtest::Contains(clean, "Les images de la liste")) << clean;
 }

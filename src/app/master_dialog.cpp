@@ -105,6 +105,11 @@ MasterDialogWindow::MasterDialogWindow(qv::MasterDialog& model, GuiDialogs& dial
   auto* darkLabel = new QLabel(QStringLiteral("Dark ou offset à soustraire (PLU)"), this);
   auto* dark = text("Text1", m_.Text1, nullptr);
   auto* darkBrowse = button("Command4", QStringLiteral("Explorer"), [this] { m_.Command4_Click(dialogs_); });
+  const QString darkTip = QStringLiteral(
+      "Un dark pris à la pose des PLU, ou un offset. Pas le dark des images : ses pixels chauds creuseraient "
+      "la PLU et ressortiraient en points brillants.");
+  darkLabel->setToolTip(darkTip);
+  dark->setToolTip(darkTip);
   mirrors_.push_back([this, darkLabel, dark, darkBrowse] {
     for (QWidget* w :
          {static_cast<QWidget*>(darkLabel), static_cast<QWidget*>(dark), static_cast<QWidget*>(darkBrowse)})

@@ -18,6 +18,7 @@ const char* kMasterUsage =
     "               arrondie au pair le plus proche)\n"
     "  flat       : moyenne pixel par pixel, chaque plage mise à l'échelle par\n"
     "               (médiane des médianes) / (sa médiane), après soustraction de --dark s'il est donné\n"
+    "               (un dark pris à la pose des plages, ou un offset : pas le dark des images)\n"
     "  Un dossier donné à la place de fichiers est remplacé par ses images, dans l'ordre des noms.\n"
     "  Écrit un FITS 16 bits accepté tel quel par DarkFile, FlatFile ou MaskFile.\n";
 
@@ -128,11 +129,13 @@ int CmdMaster(const Args& args) {
       .Add("width", r.width)
       .Add("height", r.height)
       .Add("planes", r.planes)
-      .Add("median", int64_t{r.median})
-      .Add("output", out)
-      .AddRaw("refused", RefusedJson(r.refused));
+      .Add("median", int64_t{r.median});
+  if (request.kind == qv::MasterKind::Flat && !bias.empty()) o.Add("dark_holes", r.darkHoles);
+  o.Add("output", out).AddRaw("refused", RefusedJson(r.refused));
   std::printf("%s\n", o.Text().c_str());
   std::fprintf(stderr, "maître %s de %d image(s) → %s\n", kind.c_str(), r.used, out.c_str());
+  if (const std::string warning = qv::DarkHolesWarning(r); !warning.empty())
+    std::fprintf(stderr, "%s\n", warning.c_str());
   return 0;
 }
 

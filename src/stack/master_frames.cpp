@@ -263,7 +263,18 @@ MasterResult BuildMasterFromFrames(const MasterRequest& request, const MasterWat
   result.height = height;
   result.planes = planes;
   result.median = MedianHalfEven(master);
+  if (flat && !request.bias.empty())
+    result.darkHoles = std::count_if(master.begin(), master.end(), [&](int32_t v) { return v < result.median / 4; });
   return result;
+}
+
+std::string DarkHolesWarning(const MasterResult& result) {
+  if (result.darkHoles <= 0) return "";
+  const bool one = result.darkHoles == 1;
+  return "Attention : " + std::to_string(result.darkHoles) +
+         (one ? " pixel de la PLU est tombé" : " pixels de la PLU sont tombés") +
+         " sous le quart de son niveau une fois le dark retranché. Retranchez le dark des PLU (pris à leur pose) ou un "
+         "offset, pas le dark des images : ses pixels chauds creusent la PLU et ressortent en points brillants.";
 }
 
 }  // namespace qv

@@ -59,6 +59,12 @@ struct MasterResult {
   int used = 0, width = 0, height = 0, planes = 0;
   // The median level of the master, in the file's 0..65535 units.
   int32_t median = 0;
+  // A flat with a dark taken off: its pixels left below a quarter of that
+  // median. A dark stronger than the flats (the lights' long dark rather
+  // than one of the flats' own exposure, or an offset) digs a hole at each
+  // of its hot pixels, and the lights divided by it there come out as
+  // bright dots.
+  int64_t darkHoles = 0;
   std::vector<RefusedFrame> refused;
 };
 
@@ -72,5 +78,8 @@ std::vector<std::string> ImagesInFolder(const std::string& folder);
 // not above 0 is refused and the build goes on without it. The staging
 // files are removed whatever the end.
 MasterResult BuildMasterFromFrames(const MasterRequest& request, const MasterWatch& watch = {});
+
+// What to tell the user about a flat's dark holes; empty when there are none.
+std::string DarkHolesWarning(const MasterResult& result);
 
 }  // namespace qv

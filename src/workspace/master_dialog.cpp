@@ -34,6 +34,22 @@ std::string RefusedLines(const std::vector<RefusedFrame>& refused) {
   return text;
 }
 
+std::string Paragraph(const std::string& text) { return text.empty() ? "" : "\r\n\r\n" + text; }
+
+// The masters apply only to images of their own size: a master of another
+// size than the list's images is put to use all the same (the list may be
+// about to change), but the user is told before the run rather than after.
+std::string OtherSizeNote(const Session& s, const MasterResult& r) {
+  for (int i = 1; i <= s.ImageCount(); ++i) {
+    const ImageEntry& e = s.Img[static_cast<size_t>(i)];
+    if (e.ImgNaxis1 < 1 || e.ImgNaxis2 < 1) continue;
+    if (e.ImgNaxis1 == r.width && e.ImgNaxis2 == r.height) return "";
+    return "Les images de la liste font " + std::to_string(e.ImgNaxis1) + " x " + std::to_string(e.ImgNaxis2) +
+           " pixels : ce fichier maître ne leur sera pas appliqué.";
+  }
+  return "";
+}
+
 }  // namespace
 
 const char* MasterKindCaption(MasterKind kind) {
@@ -73,7 +89,11 @@ void MasterDialog::Option1_Click(int index) {
 
 std::string MasterDialog::DefaultOutput() const {
   if (List1.empty()) return "";
-  return PathFolder(List1.front()) + kDefaultNames[Kind()];
+  // Beside the frames' folder rather than in it: a later master made from
+  // the same folder would take this one in as one more frame.
+  const std::string folder = PathFolder(List1.front());
+  const std::string parent = folder.size() > 1 ? PathFolder(folder.substr(0, folder.size() - 1)) : "";
+  return (parent.size() > 1 ? parent : folder) + kDefaultNames[Kind()];
 }
 
 void MasterDialog::FramesChanged() {
@@ -248,7 +268,8 @@ void mnuMaster_Click(Form1& f, SettingsStore& store, const std::function<void(Ma
   switch (r.status) {
     case MasterResult::Written:
       f.MsgBox(caption + " écrit : " + request.out + "\r\n" + std::to_string(r.used) + " image(s) combinée(s), " +
-               std::to_string(r.width) + " x " + std::to_string(r.height) + " pixels" + RefusedLines(r.refused));
+               std::to_string(r.width) + " x " + std::to_string(r.height) + " pixels" + RefusedLines(r.refused) +
+               Paragraph(DarkHolesWarning(r)) + Paragraph(OtherSizeNote(s, r)));
       break;
     case MasterResult::Stopped:
       f.MsgBox("Création du fichier maître arrêtée : rien n'a été écrit.");
