@@ -484,9 +484,10 @@ void EditorWindow::Save() {
   // JPEG and BMP take the picture as the destination window shows it, once
   // a redraw under way has finished with the settings of the moment.
   f_.WhenDrawn([this, name] {
-    const int err = qv::SaveDestinationAs(s_, name, dest_.Shown(PixAspect(s_), s_.opt.PixRatio));
+    const qv::Plane<int32_t> shown = dest_.Shown(PixAspect(s_), s_.opt.PixRatio);
+    const int err = qv::SaveDestinationAs(s_, name, shown);
     Refresh();
-    const std::string note = qv::SaveNote(s_, name, err, true);
+    const std::string note = qv::SaveNote(s_, name, err, true, shown);
     if (onSaved) onSaved(note);
     // The main window's status bar lies behind the result and this window:
     // a save that failed must be said where the user pressed the button.

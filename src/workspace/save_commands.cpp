@@ -23,7 +23,7 @@ int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t
   const int err = SaveImageAs(s, chosenName, shown, false);
   // The status bar says what became of the file, as the editor's save does:
   // a picture that could not be written must not pass for saved.
-  f.StatusText = SaveNote(s, chosenName, err, false);
+  f.StatusText = SaveNote(s, chosenName, err, false, shown);
   return err;
 }
 
@@ -41,9 +41,16 @@ int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int
   return SaveImageAs(s, chosenName, shown, true);
 }
 
-std::string SaveNote(const Session& s, const std::string& name, int err, bool fromDestination) {
+std::string SaveNote(const Session& s, const std::string& name, int err, bool fromDestination,
+                     const Plane<int32_t>& shown) {
   if (err != 0) return "Enregistrement impossible : " + ErrorWords(err, name, FileTask::Write);
   std::string note = "Enregistré : " + name;
+  // A JPEG or BMP is the picture as shown, at the zoom of the moment: its
+  // size says whether that was the whole image.
+  const PictureWriter writer = WriterForName(name);
+  if (writer == PictureWriter::Jpeg || writer == PictureWriter::Bmp)
+    note += " (" + std::to_string(shown.Width()) + " x " + std::to_string(shown.Height()) +
+            " pixels : l'image telle qu'affichée, à son zoom)";
   if (ThreeIdenticalPlanes(s, name, fromDestination))
     note +=
         " ; images à un seul plan : trois plans identiques écrits, cochez « Monochrome » dans « Options » "

@@ -56,9 +56,11 @@ SaveDialogParams EditorSaveDialog(const Session& s);
 int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown);
 
 // What a save of the result did, in words for the status bar: the file
-// written, or that it could not be, and how to get one plane when the
-// three written are the same.
-std::string SaveNote(const Session& s, const std::string& name, int err, bool fromDestination);
+// written (a JPEG or BMP with its size, as it is the picture shown), or
+// that it could not be, and how to get one plane when the three written are
+// the same.
+std::string SaveNote(const Session& s, const std::string& name, int err, bool fromDestination,
+                     const Plane<int32_t>& shown);
 
 // "Enregistrer toutes les images en TIFF": every list image whose name has
 // a ".f" and whose TIFF name is not taken is selected, processed and

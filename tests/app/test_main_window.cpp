@@ -689,6 +689,12 @@ class MainWindowTest : public QObject {
       const QString status = p.w.statusBar()->currentMessage();
       QVERIFY2(status.startsWith(QStringLiteral("Enregistré : ") + file), qPrintable(status));
       QCOMPARE(status.contains(QStringLiteral("trois plans identiques")), ext[0] == 't' || ext[0] == 'f');
+      // A JPEG or BMP is the picture shown: its size is said.
+      const QImage saved(file);
+      QCOMPARE(status.contains(QStringLiteral(" (%1 x %2 pixels : l'image telle qu'affichée, à son zoom)")
+                                   .arg(saved.width())
+                                   .arg(saved.height())),
+               ext[0] == 'j' || ext[0] == 'b');
     }
     // A save that fails is said in front of the editor, not only in the
     // status bar behind it.
