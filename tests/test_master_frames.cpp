@@ -174,6 +174,8 @@ TEST(MasterDialogModel, TheReportWarnsOfAMasterThatWillNotServe) {
                                "Les images de la liste font 20 x 9 pixels : ce fichier maître ne leur sera pas "
                                "appliqué."))
       << holes;
+  EXPECT_TRUE(qvtest::Contains(holes, "2 image(s) combinée(s), 12 x 9 pixels, mis en service dans « Options »"))
+      << holes;
   EXPECT_EQ(t->opt.FlatFile, dir.File("plu.fts"));
   // Without the dark, and with images of its size, nothing to say.
   t->Img[1].ImgNaxis1 = 12;

@@ -268,8 +268,8 @@ void mnuMaster_Click(Form1& f, SettingsStore& store, const std::function<void(Ma
   switch (r.status) {
     case MasterResult::Written:
       f.MsgBox(caption + " écrit : " + request.out + "\r\n" + std::to_string(r.used) + " image(s) combinée(s), " +
-               std::to_string(r.width) + " x " + std::to_string(r.height) + " pixels" + RefusedLines(r.refused) +
-               Paragraph(DarkHolesWarning(r)) + Paragraph(OtherSizeNote(s, r)));
+               std::to_string(r.width) + " x " + std::to_string(r.height) + " pixels, mis en service dans « Options »" +
+               RefusedLines(r.refused) + Paragraph(DarkHolesWarning(r)) + Paragraph(OtherSizeNote(s, r)));
       break;
     case MasterResult::Stopped:
       f.MsgBox("Création du fichier maître arrêtée : rien n'a été écrit.");
