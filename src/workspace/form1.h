@@ -158,6 +158,9 @@ struct Form1 : Messages, GuideDisplay, MainWindowView {
   // Controls the user changed during a run, whose handlers waited it out:
   // the run's summary says they did not take, so the box is not believed.
   std::vector<std::string> IgnoredDuringRun;
+  // Closing the window during a run stops the run and keeps the window:
+  // the run's status line then says to close it again.
+  bool CloseStoppedRun = false;
 
   // What the engine shows: the controls above follow, then `outer`.
   void ShowCaption(const std::string& text) override;

@@ -311,6 +311,7 @@ void mnu_Click(Form1& f, int index, Desktop& desktop, const std::function<void()
       if (!TempSpaceAgreed(f, desktop)) break;
       // What the status bar said of the last run is not about this one.
       f.StatusText = "Exécution en cours";
+      f.CloseStoppedRun = false;
       f.LastRun = RunStack(f);
       f.HasRun = true;
       ++f.RunsEnded;
@@ -322,6 +323,8 @@ void mnu_Click(Form1& f, int index, Desktop& desktop, const std::function<void()
         f.StatusText += " ; changé pendant l'exécution, sans effet : " + controls + " (choisissez de nouveau)";
         f.IgnoredDuringRun.clear();
       }
+      if (f.CloseStoppedRun) f.StatusText += " ; fermez de nouveau la fenêtre pour quitter";
+      f.CloseStoppedRun = false;
       // A run that left out a checked image says which ones, and why.
       if (f.Report.AnyLeftOut()) f.mnuReport = true;
       break;
@@ -337,6 +340,7 @@ bool Form_QueryUnload(Form1& f, Desktop& desktop, SettingsStore& store) {
   Session& s = f.s;
   if (s.RunState != kIdle) {
     RequestStop(s);
+    f.CloseStoppedRun = true;
     return true;
   }
   if (!desktop.AskYesNo("Confimer quitter")) return true;

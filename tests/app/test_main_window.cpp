@@ -568,7 +568,7 @@ class MainWindowTest : public QObject {
 
   // Escape stops a run, whose menus meanwhile allow only "&Stop"; closing
   // the window during a run only requests the stop, asks nothing and saves
-  // nothing.
+  // nothing, and the run's status line says to close it again.
   void escapeOrCloseStopsARun() {
     for (const bool byClose : {false, true}) {
       Program p;
@@ -593,6 +593,10 @@ class MainWindowTest : public QObject {
               !p.Action("mnu_5")->isEnabled());
       QCOMPARE(stayed, byClose);
       QVERIFY(p.w.isVisible() && p.desktop.questions.empty() && p.store.writes.empty());
+      // The window that stayed says how to quit.
+      QCOMPARE(
+          p.w.statusBar()->currentMessage().endsWith(QStringLiteral(" ; fermez de nouveau la fenêtre pour quitter")),
+          byClose);
     }
   }
 
