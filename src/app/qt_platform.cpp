@@ -212,7 +212,12 @@ std::vector<std::string> QtDialogs::OpenFiles(const qv::FileDialogRequest& r) {
 }
 
 std::string QtDialogs::BrowseFolder(const std::string& start, const std::string& title) {
-  return S(QFileDialog::getExistingDirectory(DialogOwner(owner_), Q(title), Q(start)));
+  QFileDialog dialog(DialogOwner(owner_), Q(title), Q(start));
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOptions(QFileDialog::ShowDirsOnly);
+  FitColumns(dialog);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return S(dialog.selectedFiles().first());
 }
 
 QImage PackedToImage(const qv::Plane<int32_t>& pixels) {

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDate>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -31,6 +32,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 #include <csignal>
 #include <cstdlib>
@@ -977,6 +979,26 @@ class MainWindowTest : public QObject {
     p.w.move(area.topLeft());
     p.Control<QRadioButton>("Option2_4")->click();
     QVERIFY(area.contains(zone->frameGeometry()) && zone->frameGeometry().right() == area.right());
+  }
+
+  // The program's own file and folder dialogs are wide enough for their
+  // columns, the names taking what the others leave; a cancelled one
+  // chooses nothing.
+  void fileDialogsLeaveRoomForTheirColumns() {
+    QWidget* owner = nullptr;
+    qvapp::QtDialogs dialogs(owner);
+    qv::FileDialogRequest r;
+    r.startFolder = qvapp::S(dir_.path());
+    for (int kind = 0; kind < 2; ++kind) {
+      bool wide = false;
+      qvsession::WhenShown<QFileDialog>("le dialogue de fichiers", [&](QFileDialog* d) {
+        auto* list = d->findChild<QTreeView*>(QStringLiteral("treeView"));
+        wide = d->width() >= 860 && list && list->header()->sectionResizeMode(0) == QHeaderView::Stretch;
+        d->reject();
+      });
+      const std::string chosen = kind == 0 ? dialogs.OpenFile(r) : dialogs.BrowseFolder(r.startFolder, "Dossier");
+      QVERIFY2(wide && chosen.empty(), kind == 0 ? "ouvrir" : "dossier");
+    }
   }
 
   // SIGTERM and SIGHUP end the program without a question, from the event
