@@ -427,7 +427,20 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
   button("Command6", QStringLiteral("3 x 3"), [this] { Forward([&] { f_.Command6_Click(); }); });
   right->addStretch();
 
-  destWindow_.onPress = [this](float x, float y, int16_t& b) { Forward([&] { f_.BalWhite(x, y, b); }); };
+  destWindow_.onPress = [this](float x, float y, int16_t& b) {
+    // The editor closed over a result still shown comes back as it was
+    // left at a press on the result, rather than that press changing the
+    // white balance of a picture nobody could then edit or save.
+    if (!isVisible()) {
+      show();
+      raise();
+      activateWindow();
+      Forward([&] { f_.draw(); });
+      if (onStatus) onStatus("");
+      return;
+    }
+    Forward([&] { f_.BalWhite(x, y, b); });
+  };
   destWindow_.onClose = [this] { close(); };
   Refresh();
 }
@@ -437,6 +450,10 @@ void EditorWindow::closeEvent(QCloseEvent* event) {
   f_.Form_Unload();
   saveWaiting_ = false;  // the redraw stops and drops the save that waited for it
   QWidget::closeEvent(event);
+  // Closed alone, the result it edits stays on the screen with no other way
+  // back to its levels and its "Enregistrer" than a new run.
+  if (dest_.Visible && onStatus)
+    onStatus("Modification de l'image fermée : cliquez sur le résultat pour la rouvrir telle que vous l'avez laissée");
 }
 
 void EditorWindow::Refresh() {
@@ -488,7 +505,7 @@ void EditorWindow::Save() {
     const int err = qv::SaveDestinationAs(s_, name, shown);
     Refresh();
     const std::string note = qv::SaveNote(s_, name, err, true, shown);
-    if (onSaved) onSaved(note);
+    if (onStatus) onStatus(note);
     // The main window's status bar lies behind the result and this window:
     // a save that failed must be said where the user pressed the button.
     if (err != 0) QMessageBox::warning(DialogOwner(this), QStringLiteral("Quelvista"), Q(note));

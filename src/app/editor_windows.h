@@ -88,8 +88,9 @@ class EditorWindow : public QWidget {
   // "Enregistrer" and "Copier".
   void Save();
   void Copy();
-  // Hears what a save did, for the main window's status bar.
-  std::function<void(const std::string&)> onSaved;
+  // Hears what the main window's status bar is to say: what a save did,
+  // how to bring back the editor closed over a result still shown.
+  std::function<void(const std::string&)> onStatus;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -714,7 +714,7 @@ void MainWindow::OpenDestination(const std::string& caption) {
   if (!form2Window_) form2Window_ = new DestinationWindow(s_, *form2_, this);
   if (!form3Window_) {
     form3Window_ = new EditorWindow(s_, *form3_, *form2_, *form2Window_, dialogs_, this);
-    form3Window_->onSaved = [this](const std::string& note) {
+    form3Window_->onStatus = [this](const std::string& note) {
       f_.StatusText = note;
       Refresh();
     };

@@ -748,6 +748,15 @@ class MainWindowTest : public QObject {
     QVERIFY(m.Check4 == 0 && m.Check5 == 0 && m.Check6 == 0 && m.Check1 == (std::array<int16_t, 3>{}));
     e = p.w.editorWindow();
     QVERIFY(e->isVisible());
+    // The editor closed alone: the status bar says how to bring it back, and
+    // a press on the result does, as it was left, setting no white balance.
+    m.Check4 = 1;
+    const std::array<std::string, 3> whites = m.Text2;
+    e->close();
+    QVERIFY(!e->isVisible() && p.w.destinationWindow()->isVisible());
+    QVERIFY(p.w.statusBar()->currentMessage().startsWith(QStringLiteral("Modification de l'image fermée : cliquez")));
+    QTest::mouseClick(p.w.destinationWindow()->picture(), Qt::LeftButton, {}, QPoint(20, 20));
+    QVERIFY(e->isVisible() && m.Check4 == 1 && m.Text2 == whites && !m.HScroll4Visible);
     p.w.destinationWindow()->close();
     QVERIFY(!e->isVisible());
   }
