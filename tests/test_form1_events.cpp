@@ -392,6 +392,31 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(build().advice.rfind("la référence de l'image 1 n'est pas sur", 0), 0u);
   first.RefOrigin = qv::PairOrigin::Placed;
   EXPECT_EQ(build().advice, "");
+  // The star followed, yet most frames refused: the star may be too faint
+  // or clipped.
+  run.frames[1].processed = qv::Outcome::Success();
+  run.frames[2].quality = 0.6f, run.frames[2].accepted = false;
+  run.frames[3].quality = 0.55f, run.frames[3].accepted = false;
+  EXPECT_EQ(build().advice,
+            "qualité de 50.0 % à 60.0 % pour les images refusées : l'étoile guide est peut-être trop faible ou "
+            "saturée ; choisissez une étoile bien visible et non saturée, ou baissez « Qualité minimale (%) »");
+  run.frames[2].quality = run.frames[3].quality = 0.9f;
+  run.frames[2].accepted = run.frames[3].accepted = true;
+  // Without a guide star nothing is aligned; a rotation star on the first
+  // frame alone turns the whole result.
+  s.guide.GuideBox = 128;
+  EXPECT_EQ(build().advice,
+            "sans étoile guide (« Aucun ») : les images sont empilées sans être alignées ni triées par qualité");
+  s.guide.GuideBox = 31;
+  first.ImgRot = 1;
+  run.frames[0].angle = -3.2419;
+  EXPECT_EQ(build().advice,
+            "l'étoile de rotation n'est marquée que sur l'image 1 : tout le résultat est tourné de -185.75° pour la "
+            "mettre à l'horizontale, sans suivre la rotation du champ ; lancez « Marques automatiques et étoile de "
+            "rotation »");
+  s.Img[4].ImgRot = 1;
+  EXPECT_EQ(build().advice, "");
+  first.ImgRot = s.Img[4].ImgRot = 0;
   // A dark the frames could not use, and a PLU that gave nothing, are named.
   first.ImgNaxis1 = 8, first.ImgNaxis2 = 6;
   s.opt.UseMask |= qv::DarkSub | qv::FlatApply;

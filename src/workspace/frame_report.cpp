@@ -267,6 +267,38 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                " : l'étoile guide est sortie de la zone de recherche (" +
                (edge > 1 ? "images trop décalées" : "image trop décalée") +
                ") ; lancez « Marques automatiques », puis exécutez à nouveau");
+      // The star followed in every frame, yet most frames fall short: the
+      // star measures badly (too faint for its match to stand out of the
+      // noise, or clipped, which flattens its peak), not the frames.
+      const int processed = static_cast<int>(run->frames.size()) - refusedUnused;
+      if (edge == 0 && 2 * (refused - refusedUnused) > processed) {
+        float low = 1, high = 0;
+        for (const FrameResult& f : run->frames)
+          if (!f.accepted && f.processed) low = std::min(low, f.quality), high = std::max(high, f.quality);
+        advise("qualité de " + Percent(low, s.locale) + " à " + Percent(high, s.locale) +
+               " pour les images refusées : l'étoile guide est peut-être trop faible ou saturée ; choisissez une "
+               "étoile bien visible et non saturée, ou baissez « Qualité minimale (%) »");
+      }
+    }
+    // No guide star: every frame goes in where it lies, none is measured.
+    if (s.guide.GuideBox >= 128 && !run->frames.empty())
+      advise("sans étoile guide (« Aucun ») : les images sont empilées sans être alignées ni triées par qualité");
+    // A rotation star marked on the first frame alone turns the whole result
+    // until that star lies level, and no later frame measures the field's
+    // turn: the result looks broken.
+    if (!run->frames.empty()) {
+      const FrameResult& opening = run->frames.front();
+      const ImageEntry& e = s.Img[static_cast<size_t>(opening.image)];
+      const bool alone = std::none_of(run->frames.begin() + 1, run->frames.end(), [&](const FrameResult& f) {
+        const ImageEntry& other = s.Img[static_cast<size_t>(f.image)];
+        return other.ImgRot || other.ImgNewRot;
+      });
+      if (e.ImgRot && !e.ImgNewRot && alone)
+        advise("l'étoile de rotation n'est marquée que sur l'image " + std::to_string(opening.image) +
+               " : tout le résultat est tourné de " +
+               LocaleFromDouble(std::round(opening.angle * kDegreesPerRadian * 100) / 100, s.locale) +
+               "° pour la mettre à l'horizontale, sans suivre la rotation du champ ; lancez « Marques automatiques "
+               "et étoile de rotation »");
     }
     // A master the options ask for but the frames could not use (another
     // size, or a file that gave nothing) leaves them uncalibrated without
