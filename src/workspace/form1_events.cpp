@@ -509,9 +509,13 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   StartProcess(s);
   const int n = s.ImageCount();
   AutoMarkReport report;
+  int examined = 0;
   Ignoring([&] {
     report = AutoMarks(s, options, [&](const ImageMark& m) {
-      f.ShowCaption("Marques automatiques " + std::to_string(m.image) + "/" + std::to_string(n));
+      // The caption counts the images, the progress bar shows how far a
+      // long night has come.
+      s.progress.Report("Marques automatiques " + std::to_string(m.image) + "/" + std::to_string(n),
+                        n > 0 ? static_cast<double>(++examined) / n : -1);
       // An image the marks could not follow, or left out for its wide
       // stars, is unticked in the strip too.
       if (!m.marked && static_cast<size_t>(m.image) < f.Check9.size())

@@ -909,7 +909,12 @@ class MainWindowTest : public QObject {
     // up again, its rows rewritten.
     p.Action("mnu_4")->trigger();
     QVERIFY(p.w.reportWindow() && p.w.reportWindow()->isVisible());
+    // The progress bar follows the marks to their last image.
+    auto* bar = p.w.findChild<QProgressBar*>("progress");
+    int reached = 0;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { reached = bar->isVisible() ? v : reached; });
     p.Action("mnuAutoMarks")->trigger();
+    QCOMPARE(reached, bar->maximum());
     const qv::ImageEntry& first = p.s.Img[1];
     QVERIFY(first.ImgRefX == first.ImgGuideX && first.ImgRefY == first.ImgGuideY &&
             p.f.LastMarks.source == qv::StarSource::Reference);
