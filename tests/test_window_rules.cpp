@@ -195,6 +195,12 @@ TEST_F(WindowRules, TheMarksSummarySaysWhichImagesWereLeftAside) {
   EXPECT_EQ(qv::AutoMarksText(s, report),
             "Étoile suivie : (10, 20) sur f1.fts, choisie automatiquement\r\nImages marquées : 2 sur 2\r\n(2 images "
             "décochées laissées de côté : cochez-les pour les marquer)");
+  // A rotation star is named, with the images it was found on.
+  report.images.back().rotationMarked = true, report.images.back().rotX = 61.4, report.images.back().rotY = 7;
+  EXPECT_TRUE(qvtest::Contains(qv::AutoMarksText(s, report),
+                               "choisie automatiquement\r\nÉtoile de rotation : (61, 7) sur f3.fts, marquée sur 1 "
+                               "image\r\nImages marquées"));
+  report.images.back().rotationMarked = false;
   // A reference with far fewer stars than the others (veiled, blurred) is
   // pointed out: every frame would be scored against it.
   for (qv::ImageMark& m : report.images) m.stars = m.reference ? 46 : 145;
