@@ -1,7 +1,9 @@
 #include "app/report_window.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTableWidget>
@@ -29,10 +31,10 @@ ReportWindow::ReportWindow(qv::Form1& f, QWidget* parent) : QWidget(parent, Qt::
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->horizontalHeader()->setStretchLastSection(true);
-  connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) {
-    if (row >= 0 && static_cast<size_t>(row) < f_.Report.rows.size() && onRowClicked)
-      onRowClicked(f_.Report.rows[static_cast<size_t>(row)].image);
-  });
+  connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) { RowChosen(row); });
+  // The keys that move through the rows show each row's image as a click
+  // does; Escape puts the report away.
+  table_->installEventFilter(this);
   total_ = new QLabel(this);
   total_->setObjectName("ReportTotal");
   // A long summary (many frames missing) wraps rather than widening the
@@ -97,6 +99,41 @@ QSize ReportWindow::Fitting(const QSize& limit) const {
   w += m.left() + m.right();
   h += m.top() + m.bottom() + layout()->spacing() + total_->sizeHint().height();
   return QSize(std::min(w, limit.width()), std::min(h, limit.height()));
+}
+
+void ReportWindow::RowChosen(int row) {
+  if (row >= 0 && static_cast<size_t>(row) < f_.Report.rows.size() && onRowClicked)
+    onRowClicked(f_.Report.rows[static_cast<size_t>(row)].image);
+}
+
+bool ReportWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != table_ || event->type() != QEvent::KeyPress || inKey_) return QWidget::eventFilter(watched, event);
+  switch (static_cast<QKeyEvent*>(event)->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End: {
+      // Only a row the key moved to: the table may move its current row by
+      // itself (when it takes the focus), which must not select an image.
+      const int before = table_->currentRow();
+      inKey_ = true;
+      QCoreApplication::sendEvent(table_, event);
+      inKey_ = false;
+      if (table_->currentRow() != before) RowChosen(table_->currentRow());
+      return true;
+    }
+    default:
+      return QWidget::eventFilter(watched, event);
+  }
+}
+
+void ReportWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape)
+    close();
+  else
+    QWidget::keyPressEvent(event);
 }
 
 void ReportWindow::closeEvent(QCloseEvent* event) {

@@ -29,9 +29,13 @@ class ReportWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  void RowChosen(int row);
   qv::Form1& f_;
+  bool inKey_ = false;  // a key the table is handling, sent on by the filter
   QTableWidget* table_;
   QLabel* total_;
   size_t shownRows_ = 0;

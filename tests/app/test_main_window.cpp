@@ -933,6 +933,16 @@ class MainWindowTest : public QObject {
             table->fontMetrics().horizontalAdvance(table->item(4, 4)->text()));
     table->cellClicked(2, 0);
     QCOMPARE(p.s.CurPic, int16_t{3});
+    // The keys that move through the rows show their images too; Escape
+    // puts the report away, as its menu item does.
+    table->setCurrentCell(2, 0);
+    QTest::keyClick(table, Qt::Key_Down);
+    QCOMPARE(p.s.CurPic, int16_t{4});
+    QTest::keyClick(table, Qt::Key_PageUp);
+    QCOMPARE(p.s.CurPic, int16_t{1});
+    QTest::keyClick(table, Qt::Key_Escape);
+    QVERIFY(!p.w.reportWindow()->isVisible() && !p.Action("mnuReport")->isChecked());
+    p.Action("mnuReport")->trigger();
     p.Action("mnuReport")->trigger();
     QVERIFY(!p.w.reportWindow()->isVisible());
   }
