@@ -416,7 +416,13 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
             "rotation »");
   s.Img[4].ImgRot = 1;
   EXPECT_EQ(build().advice, "");
+  // Missing on the first frame stacked while a later stacked one has one.
   first.ImgRot = s.Img[4].ImgRot = 0;
+  s.Img[5].ImgRot = 1;
+  EXPECT_EQ(
+      build().advice.rfind("l'image 1, la première empilée, n'a pas d'étoile de rotation, les suivantes en ont", 0), 0u)
+      << build().advice;
+  s.Img[5].ImgRot = 0;
   // A dark the frames could not use, and a PLU that gave nothing, are named.
   first.ImgNaxis1 = 8, first.ImgNaxis2 = 6;
   s.opt.UseMask |= qv::DarkSub | qv::FlatApply;

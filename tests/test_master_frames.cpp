@@ -94,8 +94,20 @@ TEST(MasterDialogModel, CreateChecksTheChoicesAndConfirmsAnExistingFile) {
   d.Command2_Click(dir.path().string());
   ASSERT_EQ(d.List1.size(), size_t{1});
   // Proposed beside the frames' folder, where a later master of that folder
-  // does not take it in.
-  EXPECT_EQ(d.Text2, (dir.path().parent_path() / "master-dark.fts").string());
+  // does not take it in; in it when the folder above holds images (the
+  // night's lights).
+  const std::filesystem::path darks = dir.path() / "darks";
+  std::filesystem::create_directory(darks);
+  WriteFrame((darks / "d2.fts").string(), 300);
+  MasterDialog nested(*t);
+  nested.Form_Load();
+  nested.Command2_Click(darks.string());
+  EXPECT_EQ(nested.Text2, (darks / "master-dark.fts").string());
+  std::filesystem::rename(dir.File("d1.fts"), dir.File("d1.dat"));
+  nested.Command3_Click();
+  nested.Command2_Click(darks.string());
+  EXPECT_EQ(nested.Text2, dir.File("master-dark.fts"));
+  std::filesystem::rename(dir.File("d1.dat"), dir.File("d1.fts"));
   // "Retirer" takes the selected rows out; a row named twice or beyond the
   // list is passed over.
   const std::string first = d.List1[0];
@@ -168,7 +180,7 @@ TEST(MasterDialogModel, TheReportWarnsOfAMasterThatWillNotServe) {
     return said;
   };
   const std::string holes = build(dir.File("dark.fts"), dir.File("plu.fts"));
-  EXPECT_TRUE(qvtest::Contains(holes, "Attention : 2 pixels de la PLU sont tombés sous le quart de son niveau"))
+  EXPECT_TRUE(qvtest::Contains(holes, "Attention : le dark retranché atteint le quart du niveau de la PLU en 2 pixels"))
       << holes;
   EXPECT_TRUE(qvtest::Contains(holes,
                                "Les images de la liste font 20 x 9 pixels : ce fichier maître ne leur sera pas "
@@ -182,4 +194,28 @@ TEST(MasterDialogModel, TheReportWarnsOfAMasterThatWillNotServe) {
   const std::string clean = build("", dir.File("plu2.fts"));
   EXPECT_FALSE(qvtest::Contains(clean, "Attention")) << clean;
   EXPECT_FALSE(qvtest::Contains(clean, "Les images de la liste")) << clean;
+}
+
+// A colour flat whose blue is weak (a warm light) is not the dark's doing:
+// only where the dark itself is strong does the build count a hole.
+TEST(MasterFrames, AWeakPlaneOfTheFlatIsNoDarkHole) {
+  TempDir dir;
+  MasterRequest request;
+  request.kind = MasterKind::Flat;
+  for (int k = 1; k <= 2; ++k) {
+    std::vector<int> v;
+    for (int level : {30000, 20000, 4000})
+      for (int i = 0; i < 12 * 9; ++i) v.push_back(level + (i * 7) % 13 + k);
+    request.frames.push_back(dir.File("f" + std::to_string(k) + ".fts"));
+    qvtest::WriteFits16(request.frames.back(), 12, 9, 3, v);
+  }
+  std::vector<int> dark(12 * 9, 100);
+  dark[20] = 3000;  // above a quarter of blue's level alone
+  qvtest::WriteFits16(dir.File("dark.fts"), 12, 9, 1, dark);
+  request.bias = dir.File("dark.fts");
+  request.out = dir.File("plu.fts");
+  const MasterResult r = BuildMasterFromFrames(request);
+  ASSERT_EQ(r.status, MasterResult::Written) << r.why;
+  EXPECT_EQ(r.darkHoles, 1);
+  EXPECT_TRUE(qvtest::Contains(DarkHolesWarning(r), "en 1 pixel, qui y est creusé")) << DarkHolesWarning(r);
 }

@@ -429,14 +429,14 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
 
   destWindow_.onPress = [this](float x, float y, int16_t& b) {
     // The editor closed over a result still shown comes back as it was
-    // left at a press on the result, rather than that press changing the
-    // white balance of a picture nobody could then edit or save.
-    if (!isVisible()) {
+    // left at a left press on the result, rather than that press changing
+    // the white balance of a picture nobody could then edit or save.
+    if (!isVisible() && b == 1) {
       show();
       raise();
       activateWindow();
       Forward([&] { f_.draw(); });
-      if (onStatus) onStatus("");
+      if (onClosedAlone) onClosedAlone(false);
       return;
     }
     Forward([&] { f_.BalWhite(x, y, b); });
@@ -452,8 +452,7 @@ void EditorWindow::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
   // Closed alone, the result it edits stays on the screen with no other way
   // back to its levels and its "Enregistrer" than a new run.
-  if (dest_.Visible && onStatus)
-    onStatus("Modification de l'image fermée : cliquez sur le résultat pour la rouvrir telle que vous l'avez laissée");
+  if (dest_.Visible && onClosedAlone) onClosedAlone(true);
 }
 
 void EditorWindow::Refresh() {

@@ -88,9 +88,11 @@ class EditorWindow : public QWidget {
   // "Enregistrer" and "Copier".
   void Save();
   void Copy();
-  // Hears what the main window's status bar is to say: what a save did,
-  // how to bring back the editor closed over a result still shown.
+  // Hears what a save did, for the main window's status bar.
   std::function<void(const std::string&)> onStatus;
+  // Hears that the editor was closed over a result still shown (true), or
+  // brought back by a click on it (false).
+  std::function<void(bool)> onClosedAlone;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

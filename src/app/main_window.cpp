@@ -718,6 +718,19 @@ void MainWindow::OpenDestination(const std::string& caption) {
       f_.StatusText = note;
       Refresh();
     };
+    // The run's line gives way to how to bring the editor back, and comes
+    // back with it.
+    form3Window_->onClosedAlone = [this](bool closed) {
+      static const std::string note =
+          "Modification de l'image fermée : cliquez sur le résultat pour la rouvrir telle que vous l'avez laissée";
+      if (closed) {
+        statusBeforeEditorClosed_ = f_.StatusText;
+        f_.StatusText = note;
+      } else if (f_.StatusText == note) {
+        f_.StatusText = statusBeforeEditorClosed_;
+      }
+      Refresh();
+    };
   }
   // While the destination window is hidden nobody sees what it shows: the
   // caption over the last result, the rows drawn every 100, the layouts

@@ -218,6 +218,7 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   std::unique_ptr<qv::Form3> form3_;
   QPointer<DestinationWindow> form2Window_;
   QPointer<EditorWindow> form3Window_;
+  std::string statusBeforeEditorClosed_;  // the status line the closed editor's note stands in for
 };
 
 }  // namespace qvapp

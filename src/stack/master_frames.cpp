@@ -262,19 +262,45 @@ MasterResult BuildMasterFromFrames(const MasterRequest& request, const MasterWat
   result.width = width;
   result.height = height;
   result.planes = planes;
+  if (flat && !request.bias.empty()) {
+    // Where the dark itself reaches a quarter of its plane's flat level:
+    // a dark of the flats' exposure or an offset never does, the lights'
+    // long dark does at each hot pixel. The flat's own dark parts (a weak
+    // plane, vignetted corners, the sky outside a round field) are not the
+    // dark's doing and are not counted.
+    std::vector<int32_t> quarter(static_cast<size_t>(planes));
+    for (int p = 0; p < planes; ++p) {
+      std::vector<int32_t> plane;
+      plane.reserve(static_cast<size_t>(width) * height);
+      for (int y = 0; y < height; ++y) {
+        const int32_t* row = master.data() + y * rowSamples + static_cast<size_t>(p) * width;
+        plane.insert(plane.end(), row, row + width);
+      }
+      quarter[static_cast<size_t>(p)] = MedianHalfEven(plane) / 4;
+    }
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        bool hole = false;
+        for (int p = 0; p < planes && !hole; ++p) {
+          const int dp = dark.planes == planes ? p : 0;
+          const size_t di =
+              static_cast<size_t>(y) * dark.width * dark.planes + static_cast<size_t>(dp) * dark.width + x;
+          hole = dark.samples[di] > quarter[static_cast<size_t>(p)];
+        }
+        result.darkHoles += hole;
+      }
+  }
   result.median = MedianHalfEven(master);
-  if (flat && !request.bias.empty())
-    result.darkHoles = std::count_if(master.begin(), master.end(), [&](int32_t v) { return v < result.median / 4; });
   return result;
 }
 
 std::string DarkHolesWarning(const MasterResult& result) {
   if (result.darkHoles <= 0) return "";
   const bool one = result.darkHoles == 1;
-  return "Attention : " + std::to_string(result.darkHoles) +
-         (one ? " pixel de la PLU est tombé" : " pixels de la PLU sont tombés") +
-         " sous le quart de son niveau une fois le dark retranché. Retranchez le dark des PLU (pris à leur pose) ou un "
-         "offset, pas le dark des images : ses pixels chauds creusent la PLU et ressortent en points brillants.";
+  return "Attention : le dark retranché atteint le quart du niveau de la PLU en " + std::to_string(result.darkHoles) +
+         (one ? " pixel, qui y est creusé" : " pixels, qui y sont creusés") +
+         ". Retranchez le dark des PLU (pris à leur pose) ou un offset, pas le dark des images : ses pixels chauds "
+         "creusent la PLU et ressortent en points brillants.";
 }
 
 }  // namespace qv

@@ -59,11 +59,11 @@ struct MasterResult {
   int used = 0, width = 0, height = 0, planes = 0;
   // The median level of the master, in the file's 0..65535 units.
   int32_t median = 0;
-  // A flat with a dark taken off: its pixels left below a quarter of that
-  // median. A dark stronger than the flats (the lights' long dark rather
-  // than one of the flats' own exposure, or an offset) digs a hole at each
-  // of its hot pixels, and the lights divided by it there come out as
-  // bright dots.
+  // A flat with a dark taken off: the pixels where that dark reaches a
+  // quarter of the flat's median level (of the same plane). A dark so
+  // strong (the lights' long dark rather than one of the flats' own
+  // exposure, or an offset) digs a hole in the flat at each of its hot
+  // pixels, and the lights divided by it there come out as bright dots.
   int64_t darkHoles = 0;
   std::vector<RefusedFrame> refused;
 };

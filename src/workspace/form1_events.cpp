@@ -519,13 +519,16 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   StartProcess(s);
   const int n = s.ImageCount();
   AutoMarkReport report;
+  // The marks look at the checked images alone.
   int examined = 0;
+  const auto toExamine =
+      std::count_if(s.Img.begin() + 1, s.Img.end(), [](const ImageEntry& e) { return e.ImgChecked; });
   Ignoring([&] {
     report = AutoMarks(s, options, [&](const ImageMark& m) {
       // The caption counts the images, the progress bar shows how far a
       // long night has come.
       s.progress.Report("Marques automatiques " + std::to_string(m.image) + "/" + std::to_string(n),
-                        n > 0 ? static_cast<double>(++examined) / n : -1);
+                        toExamine > 0 ? std::min(1.0, static_cast<double>(++examined) / toExamine) : -1);
       // An image the marks could not follow, or left out for its wide
       // stars, is unticked in the strip too.
       if (!m.marked && static_cast<size_t>(m.image) < f.Check9.size())

@@ -281,24 +281,35 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
       }
     }
     // No guide star: every frame goes in where it lies, none is measured.
-    if (s.guide.GuideBox >= 128 && !run->frames.empty())
+    if (s.guide.GuideBox >= 128 && run->frames.size() > 1)
       advise("sans étoile guide (« Aucun ») : les images sont empilées sans être alignées ni triées par qualité");
-    // A rotation star marked on the first frame alone turns the whole result
-    // until that star lies level, and no later frame measures the field's
-    // turn: the result looks broken.
-    if (!run->frames.empty()) {
-      const FrameResult& opening = run->frames.front();
-      const ImageEntry& e = s.Img[static_cast<size_t>(opening.image)];
-      const bool alone = std::none_of(run->frames.begin() + 1, run->frames.end(), [&](const FrameResult& f) {
-        const ImageEntry& other = s.Img[static_cast<size_t>(f.image)];
-        return other.ImgRot || other.ImgNewRot;
-      });
-      if (e.ImgRot && !e.ImgNewRot && alone)
-        advise("l'étoile de rotation n'est marquée que sur l'image " + std::to_string(opening.image) +
-               " : tout le résultat est tourné de " +
-               LocaleFromDouble(std::round(opening.angle * kDegreesPerRadian * 100) / 100, s.locale) +
+    // The first frame stacked fixes the direction the rotation star is
+    // measured from. Marked on it alone, the star turns the whole result
+    // until it lies level and no later frame measures the field's turn;
+    // missing on it while later frames have one (a first image's new
+    // rotation star serves one run), those frames turn by the star's whole
+    // direction and it does not. Either way the result looks broken.
+    const auto opening =
+        std::find_if(run->frames.begin(), run->frames.end(), [](const FrameResult& f) { return f.tempFile > 0; });
+    if (opening != run->frames.end()) {
+      const ImageEntry& e = s.Img[static_cast<size_t>(opening->image)];
+      bool laterMarks = false, laterRot = false;
+      for (auto f = opening + 1; f != run->frames.end(); ++f) {
+        const ImageEntry& other = s.Img[static_cast<size_t>(f->image)];
+        laterMarks |= other.ImgRot || other.ImgNewRot;
+        laterRot |= f->tempFile > 0 && other.ImgRot;
+      }
+      const std::string image = "l'image " + std::to_string(opening->image);
+      if (e.ImgRot && !e.ImgNewRot && !laterMarks)
+        advise("l'étoile de rotation n'est marquée que sur " + image + " : tout le résultat est tourné de " +
+               LocaleFromDouble(std::round(opening->angle * kDegreesPerRadian * 100) / 100, s.locale) +
                "° pour la mettre à l'horizontale, sans suivre la rotation du champ ; lancez « Marques automatiques "
                "et étoile de rotation »");
+      else if (!e.ImgRot && !e.ImgNewRot && laterRot)
+        advise(image +
+               ", la première empilée, n'a pas d'étoile de rotation, les suivantes en ont : elles sont tournées de "
+               "toute la direction de leur étoile, et pas elle ; lancez « Marques automatiques et étoile de "
+               "rotation » avant chaque exécution");
     }
     // A master the options ask for but the frames could not use (another
     // size, or a file that gave nothing) leaves them uncalibrated without

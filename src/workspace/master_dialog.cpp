@@ -89,11 +89,14 @@ void MasterDialog::Option1_Click(int index) {
 
 std::string MasterDialog::DefaultOutput() const {
   if (List1.empty()) return "";
-  // Beside the frames' folder rather than in it: a later master made from
-  // the same folder would take this one in as one more frame.
+  // Beside the frames' folder rather than in it, where a later master made
+  // from the same folder would take this one in as one more frame; but in
+  // it when the folder above cannot be written, or holds images itself (a
+  // night's lights), which a folder added to a list would then take in.
   const std::string folder = PathFolder(List1.front());
   const std::string parent = folder.size() > 1 ? PathFolder(folder.substr(0, folder.size() - 1)) : "";
-  return (parent.size() > 1 ? parent : folder) + kDefaultNames[Kind()];
+  const bool beside = parent.size() > 1 && FolderWritable(parent) && ImagesInFolder(parent).empty();
+  return (beside ? parent : folder) + kDefaultNames[Kind()];
 }
 
 void MasterDialog::FramesChanged() {

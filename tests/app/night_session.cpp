@@ -113,9 +113,9 @@ int main(int argc, char** argv) {
 
   // The masters, each from its folder of frames; each is put to use.
   BuildMaster(w, 0, night + "/darks", "nuit-2-maitre-dark");
-  Check(QFile::exists(night + "/master-dark.fts"), "le dark maître est écrit");
+  Check(QFile::exists(night + "/darks/master-dark.fts"), "le dark maître est écrit");
   BuildMaster(w, 1, night + "/flats", "nuit-3-maitre-plu");
-  Check(QFile::exists(night + "/master-plu.fts"), "la PLU maîtresse est écrite");
+  Check(QFile::exists(night + "/flats/master-plu.fts"), "la PLU maîtresse est écrite");
   Check(s.opt.Has(qv::DarkSub) && s.opt.Has(qv::FlatApply) && s.cal.DarkR.Width() == 1800 &&
             s.cal.FlatPic.Width() == 1800,
         "les deux maîtres sont en service");

@@ -15,8 +15,8 @@ mkdir -p "$work/tmp"
 export TMPDIR="$work/tmp"
 bash "$(dirname "$0")/on_laptop_screen.sh" "$driver" "$work/nuit" "$work/settings.ini" "$work/shots" "$work/out"
 
-"$cli" stack "$work/out/apres-clic.txt" --mark auto --dark "$work/nuit/master-dark.fts" \
-  --flat "$work/nuit/master-plu.fts" --out "$work/out/outil.fts" >"$work/out/outil.json" 2>"$work/out/outil.txt"
+"$cli" stack "$work/out/apres-clic.txt" --mark auto --dark "$work/nuit/darks/master-dark.fts" \
+  --flat "$work/nuit/flats/master-plu.fts" --out "$work/out/outil.fts" >"$work/out/outil.json" 2>"$work/out/outil.txt"
 if cmp "$work/out/fenetre.fts" "$work/out/outil.fts"; then
   echo "ok: le FITS de la fenêtre est celui de l'outil, octet pour octet"
 else

@@ -750,13 +750,19 @@ class MainWindowTest : public QObject {
     QVERIFY(e->isVisible());
     // The editor closed alone: the status bar says how to bring it back, and
     // a press on the result does, as it was left, setting no white balance.
+    // A right press still shows the pixel's sums in the caption; the run's
+    // line comes back with the editor.
     m.Check4 = 1;
     const std::array<std::string, 3> whites = m.Text2;
+    p.f.StatusText = "ligne de l'exécution";
     e->close();
     QVERIFY(!e->isVisible() && p.w.destinationWindow()->isVisible());
     QVERIFY(p.w.statusBar()->currentMessage().startsWith(QStringLiteral("Modification de l'image fermée : cliquez")));
+    QTest::mouseClick(p.w.destinationWindow()->picture(), Qt::RightButton, {}, QPoint(10, 12));
+    QVERIFY(!e->isVisible() && p.w.destinationWindow()->windowTitle().startsWith(QStringLiteral("(x,y)=(10,12)")));
     QTest::mouseClick(p.w.destinationWindow()->picture(), Qt::LeftButton, {}, QPoint(20, 20));
     QVERIFY(e->isVisible() && m.Check4 == 1 && m.Text2 == whites && !m.HScroll4Visible);
+    QCOMPARE(p.w.statusBar()->currentMessage(), QStringLiteral("ligne de l'exécution"));
     p.w.destinationWindow()->close();
     QVERIFY(!e->isVisible());
   }
