@@ -264,14 +264,11 @@ int main(int argc, char** argv) {
     } else if (a == "--rounds") {
       rounds = std::max(1, std::atoi(next));
       ++k;
-    } else if (a == "--only") {
-      only = next;
-      ++k;
-    } else if (a == "--child") {
-      child = next;
-      ++k;
-    } else if (a == "--project") {
-      project = next;
+    } else if (std::string* text = a == "--only"      ? &only
+                                   : a == "--child"   ? &child
+                                   : a == "--project" ? &project
+                                                      : nullptr) {
+      *text = next;
       ++k;
     } else if (a == "--one-process") {
       oneProcess = true;

@@ -451,13 +451,12 @@ std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
   }
   // With a rotation star, where it is and on how many images it was found:
   // the images without it do not measure the field's turn.
-  const auto rotating =
-      std::count_if(report.images.begin(), report.images.end(), [](const ImageMark& m) { return m.rotationMarked; });
-  if (rotating > 0) {
-    const ImageMark& r =
-        *std::find_if(report.images.begin(), report.images.end(), [](const ImageMark& m) { return m.rotationMarked; });
-    text += "Étoile de rotation : (" + std::to_string(CLng(r.rotX)) + ", " + std::to_string(CLng(r.rotY)) + ") sur " +
-            name(r.image) + ", marquée sur " + std::to_string(rotating) + " image" + (rotating > 1 ? "s" : "") + "\r\n";
+  auto rotated = [](const ImageMark& m) { return m.rotationMarked; };
+  if (const auto r = std::find_if(report.images.begin(), report.images.end(), rotated); r != report.images.end()) {
+    const auto rotating = std::count_if(r, report.images.end(), rotated);
+    text += "Étoile de rotation : (" + std::to_string(CLng(r->rotX)) + ", " + std::to_string(CLng(r->rotY)) + ") sur " +
+            name(r->image) + ", marquée sur " + std::to_string(rotating) + " image" + (rotating > 1 ? "s" : "") +
+            "\r\n";
   }
   for (const std::string& note : report.notes) text += "(" + note + ")\r\n";
   int marked = 0;
