@@ -8,7 +8,6 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLibraryInfo>
@@ -126,19 +125,16 @@ constexpr QFileDialog::Options kDialogOptions = QFileDialog::HideNameFilterDetai
 
 namespace {
 
-// The list's size, type and date columns made as wide as what they hold
-// once the folder is read (Qt gives them a fixed width that cuts "Dernière
-// modification" and the French type names), the names taking the rest of a
-// dialog wide enough; each can still be widened by hand.
+// The list's size, type and date columns as wide as what they hold (Qt
+// gives them a fixed width that cuts "Dernière modification" and the French
+// type names; sizing them once the folder is read came too early for the
+// type names at times), the names taking the rest of a dialog wide enough.
 void FitColumns(QFileDialog& dialog) {
-  auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
-  auto* model = dialog.findChild<QFileSystemModel*>();
-  if (list && model) {
+  if (auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
     list->header()->setStretchLastSection(false);
     list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    QObject::connect(model, &QFileSystemModel::directoryLoaded, list, [list] {
-      for (int c = 1; c < list->header()->count(); ++c) list->resizeColumnToContents(c);
-    });
+    for (int c = 1; c < list->header()->count(); ++c)
+      list->header()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
   }
   dialog.resize(std::max(dialog.width(), 860), dialog.height());
 }

@@ -1023,7 +1023,8 @@ class MainWindowTest : public QObject {
       bool wide = false;
       qvsession::WhenShown<QFileDialog>("le dialogue de fichiers", [&](QFileDialog* d) {
         auto* list = d->findChild<QTreeView*>(QStringLiteral("treeView"));
-        wide = d->width() >= 860 && list && list->header()->sectionResizeMode(0) == QHeaderView::Stretch;
+        wide = d->width() >= 860 && list && list->header()->sectionResizeMode(0) == QHeaderView::Stretch &&
+               list->header()->sectionResizeMode(2) == QHeaderView::ResizeToContents;
         d->reject();
       });
       const std::string chosen = kind == 0 ? dialogs.OpenFile(r) : dialogs.BrowseFolder(r.startFolder, "Dossier");
