@@ -85,14 +85,26 @@ double CpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// The CPU of a run: at its start, at each frame's report, at its end.
+// The CPU of a run: at its start, at each frame's report, when the final
+// combination starts, at its end.
 struct RunCpu {
-  double start = 0, end = 0;
+  double start = 0, end = 0, combination = -1;
   std::vector<double> frames;  // CPU time of the run when frame k was reported done
-  void Frame() { frames.push_back(CpuSeconds()); }
+  // A report of the run: a frame done, or the first of the combination's
+  // (its captions start with the result's size), which ends the walk.
+  void Reported(const std::string& caption) {
+    if (combination >= 0) return;
+    if (caption.rfind("W=", 0) == 0) {
+      combination = CpuSeconds();
+      if (std::getenv("QUELVISTA_PERF_WALK")) Profile("disable\n");  // the profile of the walk alone
+    } else
+      frames.push_back(CpuSeconds());
+  }
   double Total() const { return end - start; }
   // The walk over the frames, without the final combination and what shows it.
   double Walk() const { return frames.empty() ? 0 : frames.back() - start; }
+  // The final combination and what shows it.
+  double Combination() const { return combination < 0 ? 0 : end - combination; }
   double PerFrame() const { return frames.empty() ? 0 : Walk() / static_cast<double>(frames.size()); }
   double FrameAt(size_t k) const { return frames[k] - (k == 0 ? start : frames[k - 1]); }
 };
@@ -103,7 +115,7 @@ class ToolProgress : public qv::HeadlessProgress {
   RunCpu* cpu = nullptr;
   void Report(const std::string& text, double fraction) override {
     HeadlessProgress::Report(text, fraction);
-    if (cpu && fraction >= 0) cpu->Frame();
+    if (cpu && fraction >= 0) cpu->Reported(text);
   }
 };
 
@@ -179,9 +191,9 @@ RunCpu WindowRun(const std::string& project) {
   {
     qvapp::MainWindow w(f, store, desktop, dialogs);
     w.FollowEvents(events);
-    events.onReport = [&](const std::string&, double done) {
+    events.onReport = [&](const std::string& caption, double done) {
       w.ShowProgress(done);
-      if (done >= 0 && s.RunState != 0) cpu.Frame();
+      if (done >= 0 && s.RunState != 0) cpu.Reported(caption);
     };
     w.resize(1200, 800);
     w.show();
@@ -205,8 +217,8 @@ RunCpu WindowRun(const std::string& project) {
 }
 
 void Print(const char* name, const RunCpu& cpu) {
-  std::printf("  %-8s : %.2f s CPU en tout, %.2f s sur les images, %.3f s par image (", name, cpu.Total(), cpu.Walk(),
-              cpu.PerFrame());
+  std::printf("  %-8s : %.2f s CPU en tout, %.2f s sur les images, %.3f s par image, %.2f s pour la combinaison (",
+              name, cpu.Total(), cpu.Walk(), cpu.PerFrame(), cpu.Combination());
   for (size_t k = 0; k < cpu.frames.size(); ++k) std::printf("%s%.2f", k ? " " : "", cpu.FrameAt(k));
   std::printf(")\n");
 }
@@ -225,13 +237,15 @@ RunCpu ChildRun(const char* way, const std::string& project, const QStringList& 
   }
   const QStringList figures = QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(' ');
   cpu.end = figures.value(0).toDouble();
-  for (int k = 1; k < figures.size(); ++k) cpu.frames.push_back(figures[k].toDouble());
+  cpu.combination = figures.value(1).toDouble();
+  for (int k = 2; k < figures.size(); ++k) cpu.frames.push_back(figures[k].toDouble());
   return cpu;
 }
 
-// The figures of a run on one line: its CPU, then the CPU reached at each report.
+// The figures of a run on one line: its CPU, the CPU reached when the
+// combination started (-1 without one), then at each frame's report.
 void PrintForParent(const RunCpu& cpu) {
-  std::printf("%.6f", cpu.Total());
+  std::printf("%.6f %.6f", cpu.Total(), cpu.combination < 0 ? -1 : cpu.combination - cpu.start);
   for (double f : cpu.frames) std::printf(" %.6f", f - cpu.start);
   std::printf("\n");
 }
@@ -303,7 +317,7 @@ int main(int argc, char** argv) {
   }
   std::printf("%d images mono %d x %d, décalage aléatoire 20, étoile guide du projet%s\n", o.frames, o.width, o.height,
               oneCore ? ", un seul cœur" : "");
-  std::vector<double> tool, window, toolWalk, windowWalk;
+  std::vector<double> tool, window, toolWalk, windowWalk, toolEnd, windowEnd;
   for (int r = 0; r < rounds; ++r) {
     std::printf("tour %d\n", r + 1);
     RunCpu t, w;
@@ -316,6 +330,8 @@ int main(int argc, char** argv) {
     window.push_back(w.Total());
     toolWalk.push_back(t.PerFrame());
     windowWalk.push_back(w.PerFrame());
+    toolEnd.push_back(t.Combination());
+    windowEnd.push_back(w.Combination());
   }
   if (paints) {
     std::printf("peintures par image (%d tours) :\n", rounds);
@@ -323,8 +339,10 @@ int main(int argc, char** argv) {
       std::printf("  %6.2f  %s\n", n / static_cast<double>(rounds * o.frames), name.c_str());
   }
   const double a = Median(tool), b = Median(window), pa = Median(toolWalk), pb = Median(windowWalk);
+  const double ea = Median(toolEnd), eb = Median(windowEnd);
   std::printf(
-      "CPU : outil %.2f s, fenêtre %.2f s, rapport %.2f ; par image : outil %.3f s, fenêtre %.3f s, rapport %.2f\n", a,
-      b, a > 0 ? b / a : 0, pa, pb, pa > 0 ? pb / pa : 0);
+      "CPU : outil %.2f s, fenêtre %.2f s, rapport %.2f ; par image : outil %.3f s, fenêtre %.3f s, rapport %.2f ; "
+      "combinaison et fin : outil %.2f s, fenêtre %.2f s\n",
+      a, b, a > 0 ? b / a : 0, pa, pb, pa > 0 ? pb / pa : 0, ea, eb);
   return 0;
 }

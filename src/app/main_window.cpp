@@ -378,6 +378,12 @@ void MainWindow::BuildControls() {
   area_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   area_->installEventFilter(this);
   Picture1_ = new PictureBox(*this, area_);
+  previewPaint_ = new QTimer(this);
+  previewPaint_->setSingleShot(true);
+  previewPaint_->setInterval(kPreviewAfterMs);
+  connect(previewPaint_, &QTimer::timeout, this, [this] {
+    if (previewing_) Picture1_->update();
+  });
   HScroll2_ = new QScrollBar(Qt::Horizontal, view);
   HScroll2_->setObjectName("HScroll2");
   VScroll2_ = new QScrollBar(Qt::Vertical, view);
@@ -619,6 +625,7 @@ void MainWindow::ShowImage() {
 void MainWindow::ShowPicture(const qv::Plane<int32_t>& pixels) {
   previewing_ = false;
   preview_ = QImage();
+  previewPaint_->stop();
   PackedToImage(pixels, shown_);
   PlacePicture();
   Picture1_->update();
@@ -649,7 +656,12 @@ void MainWindow::Preview(int i) {
   // The last picture's memory is kept for the next one, of the same size.
   if (!previewed) shown_ = QImage();
   PlacePicture();
-  Picture1_->update();
+  // Until the preview is painted, the box keeps the last image (or paints
+  // the preview when something else has it painted meanwhile).
+  if (previewed)
+    previewPaint_->start();
+  else
+    Picture1_->update();
 }
 
 void MainWindow::MakePreviewShown() {

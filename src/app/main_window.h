@@ -24,6 +24,7 @@ class QAction;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
+class QTimer;
 class QLineEdit;
 class QProgressBar;
 class QRadioButton;
@@ -147,6 +148,12 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   bool previewing_ = false;
   QImage preview_;
   QSize previewSize_;
+  // The preview is painted only once the reading has lasted this long: an
+  // image read in a few hundredths of a second (every image of a run, as a
+  // rule) would show its stretched thumbnail for no one to see, and the
+  // stretching costs the run more than the reading's own counting.
+  static constexpr int kPreviewAfterMs = 100;
+  QTimer* previewPaint_ = nullptr;
 
   QImage shown_;               // the main picture at its display size
   qv::MainPicture picture_;    // what the last ShowHisto drew, its storage kept for the next

@@ -344,9 +344,21 @@ class MainWindowTest : public QObject {
     p.w.Refresh();
     QApplication::processEvents();
     QVERIFY(count.paints > 0);
-    // The preview of an image being read has the picture's size; showing the
-    // image again replaces it, in the picture's memory.
+    // The preview of an image being read has the picture's size; it is
+    // painted only when the reading lasts (an image of a run is read before
+    // anyone could see it); showing the image again replaces it, in the
+    // picture's memory.
     const QSize drawn = p.w.Shown().size();
+    count.paints = 0;
+    p.s.window->Preview(2);
+    QApplication::processEvents();
+    QCOMPARE(count.paints, 0);
+    QTRY_VERIFY(count.paints > 0);
+    count.paints = 0;
+    p.s.window->Preview(2);
+    p.s.window->ShowHisto();
+    QTest::qWait(200);
+    QCOMPARE(count.paints, 1);
     p.s.window->Preview(2);
     QCOMPARE(picture->size(), drawn);
     const QImage preview = p.w.Shown();
