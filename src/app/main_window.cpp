@@ -706,7 +706,11 @@ void MainWindow::ShowProgress(double done) {
   // An operation that cannot tell how far it has come leaves the bar as it is.
   if (done < 0) return;
   progressDone_ = std::min(1.0, done);
+  // The bar would repaint itself at once, in the middle of the work: it
+  // is painted with the rest of the window at the next turn of events.
+  progress_->setUpdatesEnabled(false);
   progress_->setValue(static_cast<int>(progressDone_ * kProgressSteps + 0.5));
+  progress_->setUpdatesEnabled(true);
   progress_->setVisible(s_.RunState >= 1);
 }
 
