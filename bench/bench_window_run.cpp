@@ -11,8 +11,9 @@
 // project in both ways, each run in a program of its own as a user starts
 // them (the tool from the command line, the window opened on the project),
 // the two ways alternating, and prints
-// the CPU of each run, of its walk over the frames and per frame, and the
-// ratios: medians over the rounds (3 by default). Where other work shares
+// the CPU of each run, of its walk over the frames and per frame, of the
+// combination and what shows it, and the ratios: medians over the rounds
+// (3 by default). Where other work shares
 // the machine, the waits between the two cores' halves of a split spin
 // while the other half waits for a core, and the figures vary from round to
 // round: --one-core runs every loop on one core, which shows the cost of
@@ -53,7 +54,8 @@
 namespace {
 
 // Under `perf record --control fifo:CTL -D -1`, QUELVISTA_PERF_CTL=CTL
-// limits the profile to the runs themselves.
+// limits the profile to the runs themselves, and with QUELVISTA_PERF_WALK
+// set to their walks over the frames (up to the combination).
 void Profile(const char* command) {
   static FILE* control = [] {
     const char* path = std::getenv("QUELVISTA_PERF_CTL");
