@@ -75,7 +75,10 @@ void DestinationWindow::Refresh(const qv::Form2& form) {
   const Made now{form.Picture, PixAspect(s_), s_.opt.PixRatio};
   if (!form.Rendering && !(now == made_)) {
     const qv::Plane<int32_t> shown = form.Shown(now.pixAspect, now.pixRatio);
-    shown_ = shown.Empty() ? QImage() : PackedToImage(shown);
+    // The label lets the last picture go first: a picture of the same size
+    // is then drawn into its memory instead of fresh memory at each redraw.
+    Picture1_->setPixmap(QPixmap());
+    PackedToImage(shown, shown_);
     Picture1_->setPixmap(shown_.isNull() ? QPixmap() : QPixmap::fromImage(shown_));
     Picture1_->resize(shown_.isNull() ? QSize(0, 0) : shown_.size());
     made_ = now;

@@ -25,6 +25,7 @@
 #include <cmath>
 #include <map>
 
+#include "core/big_buffer.h"
 #include "core/paths.h"
 
 namespace qvapp {
@@ -222,6 +223,28 @@ QImage PackedToImage(const qv::Plane<int32_t>& pixels) {
   return image;
 }
 
+namespace {
+
+// A picture of a camera's size in memory mapped by large pages, as the
+// engine's planes are: mapped page by page, the result's picture cost the
+// end of a run more than the editor's drawing of it. Empty when memory is
+// short, as Qt's own picture would be.
+QImage BlankImage(int w, int h) {
+  const size_t bytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
+  if (bytes < (size_t{4} << 20)) return QImage(w, h, QImage::Format_RGB32);
+  void* memory = nullptr;
+  try {
+    memory = qv::AllocateBig(bytes);
+  } catch (const std::bad_alloc&) {
+    return QImage();
+  }
+  return QImage(
+      static_cast<uchar*>(memory), w, h, static_cast<qsizetype>(w) * 4, QImage::Format_RGB32,
+      [](void* m) { std::free(m); }, memory);
+}
+
+}  // namespace
+
 void PackedToImage(const qv::Plane<int32_t>& pixels, QImage& image) {
   if (pixels.Empty()) {
     image = QImage();
@@ -229,7 +252,7 @@ void PackedToImage(const qv::Plane<int32_t>& pixels, QImage& image) {
   }
   const int w = pixels.Width(), h = pixels.Height();
   if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32 || !image.isDetached())
-    image = QImage(w, h, QImage::Format_RGB32);
+    image = BlankImage(w, h);
   if (image.isNull()) return;
   for (int y = 0; y < h; ++y) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));

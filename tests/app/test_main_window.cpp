@@ -657,12 +657,15 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(editorControl("Picture2"), Qt::LeftButton, {}, QPoint(192, 60));
     for (const char* name : {"Option1_1", "Check3", "Check5", "Check6"})
       qobject_cast<QAbstractButton*>(editorControl(name))->click();
-    // A slider acts when let go.
+    // A slider acts when let go; the picture of the same size is drawn
+    // again into the memory of the last.
     auto* detail = qobject_cast<QScrollBar*>(editorControl("HScroll1"));
+    const uchar* memory = d->Shown().constBits();
     detail->setSliderDown(true);
     detail->setSliderPosition(10);
     QCOMPARE(p.w.form3()->HScroll1, int16_t(0));
     detail->setSliderDown(false);
+    QCOMPARE(d->Shown().constBits(), memory);
     QCOMPARE(d->Shown(), Rendered(p, [](qv::Form3& m) {
                m.SetHisCurv(192);
                m.Option1 = m.Check3 = m.Check5 = m.Check6 = 1;
