@@ -84,6 +84,10 @@ TEST_F(WindowRules, AddedImagesCentreThePanBarsStayUnderTheKeysAndSaveAsTiffCoun
   EXPECT_EQ(f.StatusText,
             "2 images ajoutées illisibles (a_lzw.tif, …) : TIFF compressé (LZW) non pris en charge : enregistrez les "
             "images sans compression ; décochez-les — voir Rapport");
+  // A frame of another size is read whole: it is of no use, not unreadable.
+  qvtest::WriteFits16(dir.File("small.fts"), 20, 30, 1, std::vector<int>(20 * 30, 800));
+  qv::mnuLoad_Click(f, {dir.path().string(), "small.fts"});
+  EXPECT_EQ(f.StatusText.substr(0, f.StatusText.find(" (")), "1 image ajoutée inutilisable");
 }
 
 // The "Niveau" slider and "Auto" wait, like the window's other controls,

@@ -1,7 +1,5 @@
 #include "workspace/add_images.h"
 
-#include <algorithm>
-
 #include "core/error_words.h"
 #include "core/paths.h"
 #include "stack/frames.h"
@@ -23,14 +21,17 @@ void mnuLoad_Click(Form1& f, std::vector<std::string> parts) {
   // with what kept the first of them out, and the report names them all.
   const std::vector<UnreadableImage>& bad = f.LastOpening.unreadable;
   if (bad.empty()) return;
-  const int found =
-      static_cast<int>(std::count_if(bad.begin(), bad.end(), [](const UnreadableImage& u) { return u.found; }));
-  const int missing = static_cast<int>(bad.size()) - found;
+  // A file read whole but of another size than the first image is not
+  // called unreadable: it is of no use to this list.
+  int unreadable = 0, unusable = 0, missing = 0;
+  for (const UnreadableImage& u : bad) ++(!u.found ? missing : ReadButUnusable(u.why) ? unusable : unreadable);
   std::string counts;
-  if (found > 0) counts = Counted(found, "image ajoutée illisible", "images ajoutées illisibles");
-  if (missing > 0)
-    counts +=
-        (counts.empty() ? "" : ", ") + Counted(missing, "image ajoutée introuvable", "images ajoutées introuvables");
+  auto add = [&counts](int n, const char* one, const char* many) {
+    if (n > 0) counts += (counts.empty() ? "" : ", ") + Counted(n, one, many);
+  };
+  add(unreadable, "image ajoutée illisible", "images ajoutées illisibles");
+  add(unusable, "image ajoutée inutilisable", "images ajoutées inutilisables");
+  add(missing, "image ajoutée introuvable", "images ajoutées introuvables");
   // The words name the file by its path, which the note gives by name.
   const std::string& path = f.s.Entry(bad.front().image).ImgFile;
   const std::string why = WithoutPath(bad.front().why, path);

@@ -1,5 +1,8 @@
 #include "workspace/save_commands.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "core/error_words.h"
 #include "core/paths.h"
 #include "io/picture_export.h"
@@ -43,7 +46,15 @@ int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int
 
 std::string SaveNote(const Session& s, const std::string& name, int err, bool fromDestination,
                      const Plane<int32_t>& shown) {
-  if (err != 0) return "Enregistrement impossible : " + ErrorWords(err, name, FileTask::Write);
+  if (err != 0) {
+    // The same refusal stands for a protected folder and a missing one:
+    // a missing one is named as such.
+    const std::string folder = PathFolder(name);
+    std::error_code ec;
+    if (err == kErrPathAccess && !folder.empty() && !std::filesystem::is_directory(folder, ec))
+      return "Enregistrement impossible : le dossier " + folder + " n'existe pas ; créez-le ou choisissez-en un autre";
+    return "Enregistrement impossible : " + ErrorWords(err, name, FileTask::Write);
+  }
   std::string note = "Enregistré : " + name;
   // A JPEG or BMP is the picture as shown, at the zoom of the moment: its
   // size says whether that was the whole image.
@@ -51,6 +62,16 @@ std::string SaveNote(const Session& s, const std::string& name, int err, bool fr
   if (writer == PictureWriter::Jpeg || writer == PictureWriter::Bmp)
     note += " (" + std::to_string(shown.Width()) + " x " + std::to_string(shown.Height()) +
             " pixels : l'image telle qu'affichée, à son zoom)";
+  // The end of the name chooses the format: "photo.jpeg" is a FITS file,
+  // which an image viewer will not open.
+  const size_t dot = name.rfind('.');
+  const std::string ext = dot == std::string::npos || name.find('/', dot) != std::string::npos
+                              ? std::string()
+                              : LCase(name.substr(dot + 1));
+  if (writer == PictureWriter::Fits && ext != "fts" && ext != "fit" && ext != "fits")
+    note +=
+        " (au format FITS : la fin du nom choisit le format, « .tif », « .jpg » ou « .bmp », et tout autre nom "
+        "donne un fichier FITS)";
   if (ThreeIdenticalPlanes(s, name, fromDestination))
     note +=
         " ; images à un seul plan : trois plans identiques écrits, cochez « Monochrome » dans « Options » "

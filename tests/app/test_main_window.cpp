@@ -703,15 +703,20 @@ class MainWindowTest : public QObject {
     QVERIFY(!wb->isHidden() && (m.Text1 != levels || m.Text2 != std::array<std::string, 3>{"65535", "65535", "65535"}));
     QCOMPARE(e->findChild<QLineEdit*>("Text1_0")->text().toStdString(), m.Text1[0]);
 
-    for (const char* ext : {"jpg", "bmp", "tif", "fts"}) {
+    for (const char* ext : {"jpg", "bmp", "tif", "fts", "jpeg"}) {
       const QString file = dir_.filePath(QStringLiteral("editor.%1").arg(QLatin1String(ext)));
       p.dialogs.save = qvapp::S(file);
       e->findChild<QPushButton*>("Command1")->click();
       // One-plane frames written as three identical planes: the status bar
-      // says so and how to write one.
+      // says so and how to write one. A name that ends otherwise than a
+      // format's is written as FITS, and said to be.
       const QString status = p.w.statusBar()->currentMessage();
       QVERIFY2(status.startsWith(QStringLiteral("Enregistré : ") + file), qPrintable(status));
-      QCOMPARE(status.contains(QStringLiteral("trois plans identiques")), ext[0] == 't' || ext[0] == 'f');
+      QCOMPARE(status.contains(QStringLiteral("trois plans identiques")),
+               std::string(ext) != "jpg" && std::string(ext) != "bmp");
+      QCOMPARE(status.contains(QStringLiteral("(au format FITS : la fin du nom choisit le format")),
+               std::string(ext) == "jpeg");
+      if (std::string(ext) == "jpeg") continue;
       // A JPEG or BMP is the picture shown: its size is said.
       const QImage saved(file);
       QCOMPARE(status.contains(QStringLiteral(" (%1 x %2 pixels : l'image telle qu'affichée, à son zoom)")
@@ -728,7 +733,9 @@ class MainWindowTest : public QObject {
       box->accept();
     });
     e->findChild<QPushButton*>("Command1")->click();
-    QVERIFY2(told.startsWith(QStringLiteral("Enregistrement impossible : ")), qPrintable(told));
+    QVERIFY2(told.startsWith(QStringLiteral("Enregistrement impossible : le dossier ") + dir_.filePath("absent/") +
+                             QStringLiteral(" n'existe pas")),
+             qPrintable(told));
     QCOMPARE(p.w.statusBar()->currentMessage(), told);
 
     const QSize start = d->Shown().size();
