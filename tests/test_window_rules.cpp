@@ -84,6 +84,13 @@ TEST_F(WindowRules, AddedImagesCentreThePanBarsStayUnderTheKeysAndSaveAsTiffCoun
   EXPECT_EQ(f.StatusText,
             "2 images ajoutées illisibles (a_lzw.tif, …) : TIFF compressé (LZW) non pris en charge : enregistrez les "
             "images sans compression ; décochez-les — voir Rapport");
+  // Frames added under the guide box "Aucun" (a window opened on one
+  // image) are told to be stacked unaligned before any run.
+  s.guide.GuideBox = 128;
+  qvtest::WriteFits16(dir.File("d.fts"), 40, 30, 1, std::vector<int>(40 * 30, 800));
+  qv::mnuLoad_Click(f, {dir.path().string(), "d.fts"});
+  EXPECT_EQ(f.StatusText.rfind("Référence « Aucun » : les images seront empilées sans être alignées", 0), 0u);
+  s.guide.GuideBox = 32;
   // A frame of another size is read whole: it is of no use, not unreadable.
   qvtest::WriteFits16(dir.File("small.fts"), 20, 30, 1, std::vector<int>(20 * 30, 800));
   qv::mnuLoad_Click(f, {dir.path().string(), "small.fts"});

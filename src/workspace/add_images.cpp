@@ -20,7 +20,16 @@ void mnuLoad_Click(Form1& f, std::vector<std::string> parts) {
   // pixels of the frame before it to a run: the status bar says so at once,
   // with what kept the first of them out, and the report names them all.
   const std::vector<UnreadableImage>& bad = f.LastOpening.unreadable;
-  if (bad.empty()) return;
+  if (bad.empty()) {
+    // A window opened on one image shows it without a guide star ("Aucun"):
+    // a night added to it would be stacked unaligned, which is said now
+    // rather than after the run.
+    if (f.s.guide.GuideBox >= 128 && f.s.ImageCount() >= 2)
+      f.StatusText =
+          "Référence « Aucun » : les images seront empilées sans être alignées ni triées par qualité ; choisissez "
+          "« 32 x 32 » et cliquez sur une étoile brillante";
+    return;
+  }
   // A file read whole but of another size than the first image is not
   // called unreadable: it is of no use to this list.
   int unreadable = 0, unusable = 0, missing = 0;
