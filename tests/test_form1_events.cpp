@@ -400,6 +400,18 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(build().advice,
             "qualité de 50.0 % à 60.0 % pour les images refusées : l'étoile guide est peut-être trop faible ou "
             "saturée ; choisissez une étoile bien visible et non saturée, ou baissez « Qualité minimale (%) »");
+  // Refused frames of another format than the first: their levels are
+  // the reason, not the star.
+  for (int i : {3, 4}) s.Img[static_cast<size_t>(i)].ImgFile = "/nuit/f" + std::to_string(i) + ".jpeg";
+  EXPECT_EQ(build().advice,
+            "2 images refusées sont en JPEG, la première en FITS : leurs niveaux ne se comparent pas ; "
+            "empilez un seul format de fichier à la fois ; qualité de 50.0 % à 60.0 % pour les images "
+            "refusées : l'étoile guide est peut-être trop faible ou saturée ; choisissez une étoile "
+            "bien visible et non saturée, ou baissez « Qualité minimale (%) »");
+  s.Img[5].ImgFile = "/nuit/f5.JPG";
+  EXPECT_EQ(build().advice.find("3 images refusées sont en JPEG"), 0u);
+  EXPECT_EQ(build().advice.find("trop faible"), std::string::npos);
+  for (int i : {3, 4, 5}) s.Img[static_cast<size_t>(i)].ImgFile = "/nuit/f" + std::to_string(i) + ".fts";
   run.frames[2].quality = run.frames[3].quality = 0.9f;
   run.frames[2].accepted = run.frames[3].accepted = true;
   // Without a guide star nothing is aligned; a rotation star on the first

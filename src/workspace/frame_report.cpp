@@ -68,6 +68,18 @@ std::string ImageNumbers(const std::vector<int>& images) {
   return text;
 }
 
+// The format a file's name gives it, as the user knows it.
+std::string FormatName(const std::string& path) {
+  const std::string kind = FileKind(path);
+  if (kind == "fts" || kind == "fit") return "FITS";
+  if (kind == "tif") return "TIFF";
+  if (kind == "jpg" || kind == "jpe") return "JPEG";
+  std::string upper = kind;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return upper;
+}
+
 // "2 illisibles et 1 inutilisable": the frames whose file could not be
 // read, and those read whole but of no use.
 std::string UnreadCounts(int unread, int unusable) {
@@ -267,11 +279,28 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                " : l'étoile guide est sortie de la zone de recherche (" +
                (edge > 1 ? "images trop décalées" : "image trop décalée") +
                ") ; lancez « Marques automatiques », puis exécutez à nouveau");
+      // Files of another format than the first image's (a JPEG's levels
+      // against a FITS's) are matched against a template whose levels
+      // they do not have: they fall short however sharp they are.
+      const std::string firstFormat = FormatName(first->ImgFile);
+      std::string otherFormat;
+      int measured = 0, otherRefused = 0;
+      for (const FrameResult& f : run->frames) {
+        if (f.accepted || !f.processed || f.onEdge) continue;
+        ++measured;
+        const std::string format = FormatName(s.Img[static_cast<size_t>(f.image)].ImgFile);
+        if (format != firstFormat) ++otherRefused, otherFormat = format;
+      }
+      if (otherRefused > 0)
+        advise(Counted(otherRefused, "image refusée est", "images refusées sont") + " en " + otherFormat +
+               ", la première en " + firstFormat +
+               " : leurs niveaux ne se comparent pas ; empilez un seul format "
+               "de fichier à la fois");
       // The star followed in every frame, yet most frames fall short: the
       // star measures badly (too faint for its match to stand out of the
       // noise, or clipped, which flattens its peak), not the frames.
       const int processed = static_cast<int>(run->frames.size()) - refusedUnused;
-      if (edge == 0 && 2 * (refused - refusedUnused) > processed) {
+      if (edge == 0 && otherRefused < measured && 2 * (refused - refusedUnused) > processed) {
         float low = 1, high = 0;
         for (const FrameResult& f : run->frames)
           if (!f.accepted && f.processed) low = std::min(low, f.quality), high = std::max(high, f.quality);
@@ -289,20 +318,20 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     // missing on it while later frames have one (a first image's new
     // rotation star serves one run), those frames turn by the star's whole
     // direction and it does not. Either way the result looks broken.
-    const auto opening =
+    const auto firstStacked =
         std::find_if(run->frames.begin(), run->frames.end(), [](const FrameResult& f) { return f.tempFile > 0; });
-    if (opening != run->frames.end()) {
-      const ImageEntry& e = s.Img[static_cast<size_t>(opening->image)];
+    if (firstStacked != run->frames.end()) {
+      const ImageEntry& e = s.Img[static_cast<size_t>(firstStacked->image)];
       bool laterMarks = false, laterRot = false;
-      for (auto f = opening + 1; f != run->frames.end(); ++f) {
+      for (auto f = firstStacked + 1; f != run->frames.end(); ++f) {
         const ImageEntry& other = s.Img[static_cast<size_t>(f->image)];
         laterMarks |= other.ImgRot || other.ImgNewRot;
         laterRot |= f->tempFile > 0 && other.ImgRot;
       }
-      const std::string image = "l'image " + std::to_string(opening->image);
+      const std::string image = "l'image " + std::to_string(firstStacked->image);
       if (e.ImgRot && !e.ImgNewRot && !laterMarks)
         advise("l'étoile de rotation n'est marquée que sur " + image + " : tout le résultat est tourné de " +
-               LocaleFromDouble(std::round(opening->angle * kDegreesPerRadian * 100) / 100, s.locale) +
+               LocaleFromDouble(std::round(firstStacked->angle * kDegreesPerRadian * 100) / 100, s.locale) +
                "° pour la mettre à l'horizontale, sans suivre la rotation du champ ; lancez « Marques automatiques "
                "et étoile de rotation »");
       else if (!e.ImgRot && !e.ImgNewRot && laterRot)
