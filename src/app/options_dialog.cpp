@@ -194,6 +194,15 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   });
   auto* t4 = text("Text4", m_.Text4);
   KeepPlace(t4);
+  // The ratio stretches what is shown, not what is stacked, and a click on
+  // a stretched picture is read as on the picture itself.
+  const QString ratioTip = QStringLiteral(
+      "<p>Largeur d'un pixel de la caméra divisée par sa hauteur (1 à 2) : les images et le résultat sont "
+      "affichés élargis d'autant. L'empilement n'en tient pas compte, ni les fichiers FITS et TIFF enregistrés ; "
+      "les JPEG et BMP, faits de l'image affichée, sont élargis. Un clic sur une image élargie est lu comme sur "
+      "l'image d'origine : placez les étoiles avec « X / Y = 1 ».</p>");
+  t4->setToolTip(ratioTip);
+  group1->button(1)->setToolTip(ratioTip);
   mirrors_.push_back([this, t4] { t4->setVisible(m_.Text4Visible); });
   pl->addWidget(t4, 1, 1);
 

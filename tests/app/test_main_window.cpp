@@ -183,6 +183,8 @@ class MainWindowTest : public QObject {
     QVERIFY(!frame4->isVisible());
     dialog.findChild<QCheckBox*>("Check1")->click();
     QVERIFY(frame4->isVisible());  // the model's visibility rule, mirrored
+    // The pixel ratio says what it stretches and what it leaves.
+    QVERIFY(dialog.findChild<QRadioButton*>("Option1_1")->toolTip().contains("L'empilement n'en tient pas compte"));
     QTest::keyClicks(dialog.findChild<QLineEdit*>("Text14"), "9");
     QCOMPARE(model.Text14, std::string("15009"));
 
