@@ -179,12 +179,14 @@ TEST_F(Form1Events, ZoneDialogCommands) {
   EXPECT_EQ(s.Img[2].ImgZone, " .1, .1; .5, .1;S");
   qv::form6::Command2_Click(f);
   EXPECT_EQ(std::pair(s.Img[1].ImgZone, s.Img[3].ImgZone), std::pair(std::string(), s.Img[2].ImgZone));
+  EXPECT_EQ(f.StatusText, "Zone de l'image 2 copiée sur l'image suivante");
   qv::form6::Command1_Click(f);
   EXPECT_EQ(s.Img[2].ImgZone, "");
   // On the last image "Appliquer aux images suivantes" changes nothing.
   s.CurPic = 3;
+  f.StatusText.clear();
   qv::form6::Command2_Click(f);
-  EXPECT_EQ(s.Img[3].ImgZone, " .1, .1; .5, .1;S");
+  EXPECT_EQ(std::pair(s.Img[3].ImgZone, f.StatusText), std::pair(std::string(" .1, .1; .5, .1;S"), std::string()));
   // Closing the dialog leaves zone mode; another click mode closes it.
   qv::form6::Form_QueryUnload(f);
   EXPECT_EQ(std::pair(f.Form6Visible, f.Option2), (std::pair<bool, int16_t>(false, 1)));

@@ -110,13 +110,27 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
       check("Check1", QStringLiteral("Enlever les pixels chauds (Calcul)"), m_.Check1, &qv::Form5::Check1_Click), 0, 0);
   il->addWidget(
       check("Check2", QStringLiteral("Enlever les pixels chauds (Masque)"), m_.Check2, &qv::Form5::Check2_Click), 1, 0);
-  il->addWidget(check("Check4", QStringLiteral("Découpage de la bordure"), m_.Check4, &qv::Form5::Check4_Click), 2, 0);
+  auto* check4 = check("Check4", QStringLiteral("Découpage de la bordure"), m_.Check4, &qv::Form5::Check4_Click);
+  check4->setToolTip(QStringLiteral(
+      "<p>Chaque image perd, avant l'empilement, une bande de « Dimension » pixels sur ses quatre bords (bords "
+      "abîmés ou assombris) ; le rectangle gardé est dessiné sur l'image. Avec « Etendre la mosaïque », le "
+      "résultat garde la place des images entières : une bande vide de cette largeur l'entoure.</p>"));
+  il->addWidget(check4, 2, 0);
   il->addWidget(check("Check5", QStringLiteral("Découpage circulaire"), m_.Check5, &qv::Form5::Check5_Click), 3, 0);
   il->addWidget(check("Check6", QStringLiteral("Monochrome"), m_.Check6, nullptr), 4, 0);
   il->addWidget(check("Check7", QStringLiteral("Images en couleur seulement"), m_.Check7, nullptr), 5, 0);
   il->addWidget(check("Check9", QStringLiteral("Fusion 2 x 2"), m_.Check9, nullptr), 0, 1);
-  il->addWidget(check("Check10", QStringLiteral("Mélange progressif"), m_.Check10, nullptr), 1, 1);
-  il->addWidget(check("Check11", QStringLiteral("Enlever le gradient"), m_.Check11, &qv::Form5::Check11_Click), 2, 1);
+  auto* check10 = check("Check10", QStringLiteral("Mélange progressif"), m_.Check10, nullptr);
+  check10->setToolTip(
+      QStringLiteral("<p>Chaque pixel compte d'autant moins qu'il est loin du centre de son image (avec « Découpage "
+                     "circulaire », du centre du cercle) : les raccords d'une mosaïque s'effacent.</p>"));
+  il->addWidget(check10, 1, 1);
+  auto* check11 = check("Check11", QStringLiteral("Enlever le gradient"), m_.Check11, &qv::Form5::Check11_Click);
+  check11->setToolTip(QStringLiteral(
+      "<p>Le fond du ciel est estimé sur une grille et retranché de chaque image. Les zones tracées sur une image "
+      "(« Sélection de zone (CTL ALT click) ») sont écartées de l'estimation : entourez-y une nébuleuse ou une "
+      "galaxie. « Affichage » › « Zone de gradient » montre les cases retenues.</p>"));
+  il->addWidget(check11, 2, 1);
   auto* hs = new QScrollBar(Qt::Horizontal, this);
   hs->setObjectName("HScroll1");
   hs->setRange(qv::Form5::kHScroll1Min, qv::Form5::kHScroll1Max);
@@ -124,13 +138,18 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   connect(hs, &QScrollBar::valueChanged, this, [this](int v) {
     if (!mirroring_) m_.HScroll1 = static_cast<int16_t>(v);
   });
-  mirrors_.push_back([this, hs] {
+  // The bar shows no number: its tooltip gives the value it holds.
+  auto gradTip = [hs](int v) {
+    hs->setToolTip(QStringLiteral("<p>Seuil des pixels clairs écartés de l'estimation du fond, de 0 à 10 : plus "
+                                  "grand, plus de pixels servent au fond (5 par défaut ; réglé à %1)</p>")
+                       .arg(v));
+  };
+  connect(hs, &QScrollBar::valueChanged, this, gradTip);
+  mirrors_.push_back([this, hs, gradTip] {
     hs->setValue(m_.HScroll1);
     hs->setVisible(m_.HScroll1Visible);
+    gradTip(m_.HScroll1);
   });
-  hs->setToolTip(QStringLiteral(
-      "<p>Seuil des pixels clairs écartés de l'estimation du fond, de 0 à 10 : plus grand, plus de pixels "
-      "servent au fond (5 par défaut)</p>"));
   il->addWidget(hs, 3, 1);
   il->addWidget(check("Check12", QStringLiteral("Soustraire le fichier Dark"), m_.Check12, nullptr), 4, 1);
   il->addWidget(check("Check13", QStringLiteral("Appliquer le fichier PLU"), m_.Check13, nullptr), 5, 1);

@@ -70,9 +70,10 @@ ZoneDialog::ZoneDialog(qv::Form1& f, QWidget* parent) : QDialog(parent), f_(f) {
   // points on the picture.
   setWindowFlag(Qt::WindowStaysOnTopHint, true);
   auto* layout = new QVBoxLayout(this);
-  auto add = [&](const char* name, const QString& caption, void (*handler)(qv::Form1&)) {
+  auto add = [&](const char* name, const QString& caption, void (*handler)(qv::Form1&), const QString& tip) {
     auto* b = new QPushButton(caption, this);
     b->setObjectName(name);
+    b->setToolTip(QStringLiteral("<p>") + tip + QStringLiteral("</p>"));
     b->setAutoDefault(false);
     layout->addWidget(b);
     connect(b, &QPushButton::clicked, this, [this, handler] {
@@ -80,9 +81,12 @@ ZoneDialog::ZoneDialog(qv::Form1& f, QWidget* parent) : QDialog(parent), f_(f) {
       if (onChanged) onChanged();
     });
   };
-  add("Command3", QStringLiteral("Nouvelle sélection"), qv::form6::Command3_Click);
-  add("Command2", QStringLiteral("Appliquer aux images suivantes"), qv::form6::Command2_Click);
-  add("Command1", QStringLiteral("Initialisation"), qv::form6::Command1_Click);
+  add("Command3", QStringLiteral("Nouvelle sélection"), qv::form6::Command3_Click,
+      QStringLiteral("Ferme le contour en cours : les points suivants commencent une autre zone"));
+  add("Command2", QStringLiteral("Appliquer aux images suivantes"), qv::form6::Command2_Click,
+      QStringLiteral("Donne les zones de l'image affichée à toutes les images qui la suivent dans la liste"));
+  add("Command1", QStringLiteral("Initialisation"), qv::form6::Command1_Click,
+      QStringLiteral("Efface les zones de l'image affichée"));
 }
 
 void ZoneDialog::closeEvent(QCloseEvent* event) {

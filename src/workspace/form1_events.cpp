@@ -365,10 +365,16 @@ void Command1_Click(Form1& f) {
 
 void Command2_Click(Form1& f) {
   Session& s = f.s;
+  int copied = 0;
   Ignoring([&] {
     const std::string zone = Current(f).ImgZone;
-    for (int i = s.CurPic + 1; i <= s.ImageCount(); ++i) s.Entry(i).ImgZone = zone;
+    for (int i = s.CurPic + 1; i <= s.ImageCount(); ++i, ++copied) s.Entry(i).ImgZone = zone;
   });
+  // Nothing on the picture changes: the status bar says what was done.
+  if (copied > 0)
+    f.StatusText =
+        "Zone de l'image " + std::to_string(s.CurPic) + " copiée sur " +
+        (copied == 1 ? std::string("l'image suivante") : "les " + std::to_string(copied) + " images suivantes");
 }
 
 void Command3_Click(Form1& f) {
