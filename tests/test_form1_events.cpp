@@ -6,6 +6,7 @@
 
 #include "core/error_words.h"
 #include "stack/accumulate.h"
+#include "stack/reject.h"
 #include "support.h"
 #include "workspace/form1_events.h"
 #include "workspace/frame_report.h"
@@ -296,6 +297,17 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   // frame that could not be read is told among the refused.
   EXPECT_EQ(report.total,
             "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée");
+  // A rejection that ran says so, with its thresholds (not for one frame,
+  // where it has nothing to compare).
+  s.opt.RejectMode = qv::kRejectSigma, s.opt.RejectLow = 2.5f, s.opt.Normalise = 1;
+  EXPECT_EQ(build().total.find(" avec rejet"), std::string::npos);
+  run.frames[3].combined = true;
+  EXPECT_EQ(build().total.rfind("2 images combinées sur 4 acceptées avec rejet sigma (κ bas 2.5, κ haut 3, fond "
+                                "normalisé) ; ",
+                                0),
+            0u);
+  run.frames[3].combined = false;
+  s.opt.RejectMode = qv::kRejectNone;
   EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice
   // The debug window's lines stand in columns, counted in characters.
   const std::vector<std::string> lines = qv::ReportLines(report);

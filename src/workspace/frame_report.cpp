@@ -6,6 +6,7 @@
 
 #include "core/error_words.h"
 #include "core/paths.h"
+#include "stack/reject.h"
 #include "workspace/image_list.h"
 
 namespace qv {
@@ -189,6 +190,13 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     }
   if (run) {
     report.total = CombinedOfAccepted(run->Combined(), run->Accepted());
+    // Rejection leaves no trace of its own on the picture it cleans: the
+    // summary says that it ran, and with what.
+    const RejectRule rule = RejectRuleOf(s.opt);
+    if (rule.mode != kRejectNone && run->Combined() > 1)
+      report.total += std::string(" avec rejet ") + (rule.mode == kRejectSigma ? "sigma" : "winsorisé") + " (κ bas " +
+                      LocaleFromDouble(rule.low, s.locale) + ", κ haut " + LocaleFromDouble(rule.high, s.locale) +
+                      (rule.normalise ? ", fond normalisé" : "") + ")";
     // Frames refused for their quality are the run's own choice, but a
     // night where most are refused must not read as a success.
     const int refused = static_cast<int>(run->frames.size()) - run->Accepted();
