@@ -511,7 +511,8 @@ void MainWindow::BuildControls() {
   Option2_[4] = new QRadioButton(QStringLiteral("Sélection de zone (CTL ALT click)"), regFrame_);
   Option2_[4]->setToolTip(QStringLiteral(
       "<p>Chaque clic (ou Ctrl+Alt+clic) ajoute un point au contour d'une zone de l'image affichée ; la zone est "
-      "écartée de l'estimation du fond quand « Enlever le gradient » est coché dans « Options ».</p>"));
+      "écartée de l'estimation du fond quand «&nbsp;Enlever le gradient&nbsp;» est coché dans "
+      "«&nbsp;Options&nbsp;».</p>"));
   Option2_[4]->setObjectName("Option2_4");
   rl->addWidget(Option2_[4], 4, 0, 1, 2);
   rl->setColumnStretch(1, 1);

@@ -112,8 +112,9 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
       check("Check2", QStringLiteral("Enlever les pixels chauds (Masque)"), m_.Check2, &qv::Form5::Check2_Click), 1, 0);
   auto* check4 = check("Check4", QStringLiteral("Découpage de la bordure"), m_.Check4, &qv::Form5::Check4_Click);
   check4->setToolTip(QStringLiteral(
-      "<p>Chaque image perd, avant l'empilement, une bande de « Dimension » pixels sur ses quatre bords (bords "
-      "abîmés ou assombris) ; le rectangle gardé est dessiné sur l'image. Avec « Etendre la mosaïque », le "
+      "<p>Chaque image perd, avant l'empilement, une bande de «&nbsp;Dimension&nbsp;» pixels sur ses quatre bords "
+      "(bords "
+      "abîmés ou assombris) ; le rectangle gardé est dessiné sur l'image. Avec «&nbsp;Etendre la mosaïque&nbsp;», le "
       "résultat garde la place des images entières : une bande vide de cette largeur l'entoure.</p>"));
   il->addWidget(check4, 2, 0);
   il->addWidget(check("Check5", QStringLiteral("Découpage circulaire"), m_.Check5, &qv::Form5::Check5_Click), 3, 0);
@@ -121,15 +122,16 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   il->addWidget(check("Check7", QStringLiteral("Images en couleur seulement"), m_.Check7, nullptr), 5, 0);
   il->addWidget(check("Check9", QStringLiteral("Fusion 2 x 2"), m_.Check9, nullptr), 0, 1);
   auto* check10 = check("Check10", QStringLiteral("Mélange progressif"), m_.Check10, nullptr);
-  check10->setToolTip(
-      QStringLiteral("<p>Chaque pixel compte d'autant moins qu'il est loin du centre de son image (avec « Découpage "
-                     "circulaire », du centre du cercle) : les raccords d'une mosaïque s'effacent.</p>"));
+  check10->setToolTip(QStringLiteral(
+      "<p>Chaque pixel compte d'autant moins qu'il est loin du centre de son image (avec «&nbsp;Découpage "
+      "circulaire&nbsp;», du centre du cercle) : les raccords d'une mosaïque s'effacent.</p>"));
   il->addWidget(check10, 1, 1);
   auto* check11 = check("Check11", QStringLiteral("Enlever le gradient"), m_.Check11, &qv::Form5::Check11_Click);
   check11->setToolTip(QStringLiteral(
       "<p>Le fond du ciel est estimé sur une grille et retranché de chaque image. Les zones tracées sur une image "
-      "(« Sélection de zone (CTL ALT click) ») sont écartées de l'estimation : entourez-y une nébuleuse ou une "
-      "galaxie. « Affichage » › « Zone de gradient » montre les cases retenues.</p>"));
+      "(«&nbsp;Sélection de zone (CTL ALT click)&nbsp;») sont écartées de l'estimation : entourez-y une nébuleuse ou "
+      "une "
+      "galaxie. «&nbsp;Affichage&nbsp;» › «&nbsp;Zone de gradient&nbsp;» montre les cases retenues.</p>"));
   il->addWidget(check11, 2, 1);
   auto* hs = new QScrollBar(Qt::Horizontal, this);
   hs->setObjectName("HScroll1");
@@ -219,7 +221,7 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
       "<p>Largeur d'un pixel de la caméra divisée par sa hauteur (1 à 2) : les images et le résultat sont "
       "affichés élargis d'autant. L'empilement n'en tient pas compte, ni les fichiers FITS et TIFF enregistrés ; "
       "les JPEG et BMP, faits de l'image affichée, sont élargis. Un clic sur une image élargie est lu comme sur "
-      "l'image d'origine : placez les étoiles avec « X / Y = 1 ».</p>");
+      "l'image d'origine : placez les étoiles avec «&nbsp;X / Y = 1&nbsp;».</p>");
   t4->setToolTip(ratioTip);
   group1->button(1)->setToolTip(ratioTip);
   mirrors_.push_back([this, t4] { t4->setVisible(m_.Text4Visible); });
