@@ -180,9 +180,13 @@ TEST_F(Form1Events, ZoneDialogCommands) {
   EXPECT_EQ(s.Img[2].ImgZone, " .1, .1; .5, .1;S");
   qv::form6::Command2_Click(f);
   EXPECT_EQ(std::pair(s.Img[1].ImgZone, s.Img[3].ImgZone), std::pair(std::string(), s.Img[2].ImgZone));
-  EXPECT_EQ(f.StatusText, "Zone de l'image 2 copiée sur l'image suivante");
+  EXPECT_EQ(f.StatusText, "Zones de l'image 2 copiées sur l'image suivante");
   qv::form6::Command1_Click(f);
   EXPECT_EQ(s.Img[2].ImgZone, "");
+  qv::form6::Command2_Click(f);
+  EXPECT_EQ(std::pair(s.Img[3].ImgZone, f.StatusText),
+            std::pair(std::string(), std::string("Zones effacées sur l'image suivante")));
+  s.Img[3].ImgZone = " .1, .1; .5, .1;S";
   // On the last image "Appliquer aux images suivantes" changes nothing.
   s.CurPic = 3;
   f.StatusText.clear();
@@ -300,13 +304,14 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   // A rejection that ran says so, with its thresholds (not for one frame,
   // where it has nothing to compare).
   s.opt.RejectMode = qv::kRejectSigma, s.opt.RejectLow = 2.5f, s.opt.Normalise = 1;
-  EXPECT_EQ(build().total.find(" avec rejet"), std::string::npos);
   run.frames[3].combined = true;
-  EXPECT_EQ(build().total.rfind("2 images combinées sur 4 acceptées avec rejet sigma (κ bas 2.5, κ haut 3, fond "
+  EXPECT_EQ(build().total.find(" avec rejet"), std::string::npos);
+  run.frames[4].combined = true;
+  EXPECT_EQ(build().total.rfind("3 images combinées sur 4 acceptées avec rejet sigma (κ bas 2.5, κ haut 3, fond "
                                 "normalisé) ; ",
                                 0),
             0u);
-  run.frames[3].combined = false;
+  run.frames[3].combined = run.frames[4].combined = false;
   s.opt.RejectMode = qv::kRejectNone;
   EXPECT_FALSE(report.rows[1].notStacked);  // not checked: the user's choice
   // The debug window's lines stand in columns, counted in characters.
@@ -414,18 +419,27 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(build().advice,
             "qualité de 50.0 % à 60.0 % pour les images refusées : l'étoile guide est peut-être trop faible ou "
             "saturée ; choisissez une étoile bien visible et non saturée, ou baissez « Qualité minimale (%) »");
-  // Refused frames of another format than the first: their levels are
-  // the reason, not the star.
-  for (int i : {3, 4}) s.Img[static_cast<size_t>(i)].ImgFile = "/nuit/f" + std::to_string(i) + ".jpeg";
+  // Refused frames of fewer bits than the first one walked: their levels
+  // are the reason, not the star; unless a frame of that depth passed.
+  s.Img[1].ImgBitpix = 16;
+  for (int i : {3, 4}) {
+    s.Img[static_cast<size_t>(i)].ImgBitpix = 8;
+    s.Img[static_cast<size_t>(i)].ImgFile = "/nuit/f" + std::to_string(i) + ".jpeg";
+  }
   EXPECT_EQ(build().advice,
-            "2 images refusées sont en JPEG, la première en FITS : leurs niveaux ne se comparent pas ; "
-            "empilez un seul format de fichier à la fois ; qualité de 50.0 % à 60.0 % pour les images "
-            "refusées : l'étoile guide est peut-être trop faible ou saturée ; choisissez une étoile "
-            "bien visible et non saturée, ou baissez « Qualité minimale (%) »");
-  s.Img[5].ImgFile = "/nuit/f5.JPG";
-  EXPECT_EQ(build().advice.find("3 images refusées sont en JPEG"), 0u);
+            "2 images refusées (JPEG) n'ont que 8 bits, l'image 1 en a 16 : leurs niveaux ne se comparent pas ; "
+            "empilez des images de même profondeur à la fois ; qualité de 50.0 % à 60.0 % pour les images "
+            "refusées : l'étoile guide est peut-être trop faible ou saturée ; choisissez une étoile bien visible et "
+            "non saturée, ou baissez « Qualité minimale (%) »");
+  s.Img[5].ImgBitpix = 8, s.Img[5].ImgFile = "/nuit/f5.bmp";
+  EXPECT_EQ(build().advice.find("3 images refusées (JPEG, BMP) n'ont que 8 bits"), 0u);
   EXPECT_EQ(build().advice.find("trop faible"), std::string::npos);
-  for (int i : {3, 4, 5}) s.Img[static_cast<size_t>(i)].ImgFile = "/nuit/f" + std::to_string(i) + ".fts";
+  s.Img[6].ImgBitpix = 8;  // accepted: the depth is not why the others fell short
+  EXPECT_EQ(build().advice.find("8 bits"), std::string::npos);
+  for (int i : {1, 3, 4, 5, 6}) {
+    s.Img[static_cast<size_t>(i)].ImgBitpix = 0;
+    s.Img[static_cast<size_t>(i)].ImgFile = "/nuit/f" + std::to_string(i) + ".fts";
+  }
   run.frames[2].quality = run.frames[3].quality = 0.9f;
   run.frames[2].accepted = run.frames[3].accepted = true;
   // Without a guide star nothing is aligned; a rotation star on the first

@@ -670,6 +670,11 @@ void MainWindow::Preview(int i) {
 
 void MainWindow::MakePreviewShown() {
   if (!previewing_) return;
+  // A preview not painted yet is painted as the picture it becomes.
+  if (previewPaint_->isActive()) {
+    previewPaint_->stop();
+    Picture1_->update();
+  }
   shown_ = preview_.scaled(previewSize_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   previewing_ = false;
   preview_ = QImage();
@@ -712,9 +717,12 @@ void MainWindow::ShowProgress(double done) {
   progressDone_ = std::min(1.0, done);
   // The bar would repaint itself at once, in the middle of the work: it
   // is painted with the rest of the window at the next turn of events.
-  progress_->setUpdatesEnabled(false);
-  progress_->setValue(static_cast<int>(progressDone_ * kProgressSteps + 0.5));
-  progress_->setUpdatesEnabled(true);
+  const int value = static_cast<int>(progressDone_ * kProgressSteps + 0.5);
+  if (value != progress_->value()) {
+    progress_->setUpdatesEnabled(false);
+    progress_->setValue(value);
+    progress_->setUpdatesEnabled(true);
+  }
   progress_->setVisible(s_.RunState >= 1);
 }
 

@@ -128,10 +128,10 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   il->addWidget(check10, 1, 1);
   auto* check11 = check("Check11", QStringLiteral("Enlever le gradient"), m_.Check11, &qv::Form5::Check11_Click);
   check11->setToolTip(QStringLiteral(
-      "<p>Le fond du ciel est estimé sur une grille et retranché de chaque image. Les zones tracées sur une image "
-      "(«&nbsp;Sélection de zone (CTL ALT click)&nbsp;») sont écartées de l'estimation : entourez-y une nébuleuse ou "
-      "une "
-      "galaxie. «&nbsp;Affichage&nbsp;» › «&nbsp;Zone de gradient&nbsp;» montre les cases retenues.</p>"));
+      "<p>Le fond du ciel est estimé sur une grille ; chaque image en est divisée et son fond ramené à un niveau "
+      "uniforme. Les zones tracées sur une image («&nbsp;Sélection de zone (CTL ALT click)&nbsp;») sont écartées "
+      "de l'estimation : entourez-y une nébuleuse ou une galaxie. «&nbsp;Affichage&nbsp;» › «&nbsp;Zone de "
+      "gradient&nbsp;» montre les cases retenues.</p>"));
   il->addWidget(check11, 2, 1);
   auto* hs = new QScrollBar(Qt::Horizontal, this);
   hs->setObjectName("HScroll1");
@@ -220,8 +220,8 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   const QString ratioTip = QStringLiteral(
       "<p>Largeur d'un pixel de la caméra divisée par sa hauteur (1 à 2) : les images et le résultat sont "
       "affichés élargis d'autant. L'empilement n'en tient pas compte, ni les fichiers FITS et TIFF enregistrés ; "
-      "les JPEG et BMP, faits de l'image affichée, sont élargis. Un clic sur une image élargie est lu comme sur "
-      "l'image d'origine : placez les étoiles avec «&nbsp;X / Y = 1&nbsp;».</p>");
+      "les JPEG et BMP, faits de l'image affichée, sont élargis. Un clic sur une image élargie n'est pas corrigé "
+      "de l'élargissement (il tombe trop à droite) : placez les étoiles avec «&nbsp;X / Y = 1&nbsp;».</p>");
   t4->setToolTip(ratioTip);
   group1->button(1)->setToolTip(ratioTip);
   mirrors_.push_back([this, t4] { t4->setVisible(m_.Text4Visible); });

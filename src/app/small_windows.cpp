@@ -84,7 +84,7 @@ ZoneDialog::ZoneDialog(qv::Form1& f, QWidget* parent) : QDialog(parent), f_(f) {
   add("Command3", QStringLiteral("Nouvelle sélection"), qv::form6::Command3_Click,
       QStringLiteral("Ferme le contour en cours : les points suivants commencent une autre zone"));
   add("Command2", QStringLiteral("Appliquer aux images suivantes"), qv::form6::Command2_Click,
-      QStringLiteral("Donne les zones de l'image affichée à toutes les images qui la suivent dans la liste"));
+      QStringLiteral("Remplace les zones des images qui suivent dans la liste par celles de l'image affichée"));
   add("Command1", QStringLiteral("Initialisation"), qv::form6::Command1_Click,
       QStringLiteral("Efface les zones de l'image affichée"));
 }

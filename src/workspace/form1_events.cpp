@@ -366,15 +366,18 @@ void Command1_Click(Form1& f) {
 void Command2_Click(Form1& f) {
   Session& s = f.s;
   int copied = 0;
+  bool none = false;
   Ignoring([&] {
     const std::string zone = Current(f).ImgZone;
+    none = zone.empty();
     for (int i = s.CurPic + 1; i <= s.ImageCount(); ++i, ++copied) s.Entry(i).ImgZone = zone;
   });
   // Nothing on the picture changes: the status bar says what was done.
+  const std::string following =
+      copied == 1 ? std::string("l'image suivante") : "les " + std::to_string(copied) + " images suivantes";
   if (copied > 0)
-    f.StatusText =
-        "Zone de l'image " + std::to_string(s.CurPic) + " copiée sur " +
-        (copied == 1 ? std::string("l'image suivante") : "les " + std::to_string(copied) + " images suivantes");
+    f.StatusText = none ? "Zones effacées sur " + following
+                        : "Zones de l'image " + std::to_string(s.CurPic) + " copiées sur " + following;
 }
 
 void Command3_Click(Form1& f) {

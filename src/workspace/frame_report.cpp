@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "core/error_words.h"
 #include "core/paths.h"
@@ -193,7 +194,7 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     // Rejection leaves no trace of its own on the picture it cleans: the
     // summary says that it ran, and with what.
     const RejectRule rule = RejectRuleOf(s.opt);
-    if (rule.mode != kRejectNone && run->Combined() > 1)
+    if (rule.mode != kRejectNone && run->Combined() >= 3)
       report.total += std::string(" avec rejet ") + (rule.mode == kRejectSigma ? "sigma" : "winsorisé") + " (κ bas " +
                       LocaleFromDouble(rule.low, s.locale) + ", κ haut " + LocaleFromDouble(rule.high, s.locale) +
                       (rule.normalise ? ", fond normalisé" : "") + ")";
@@ -287,28 +288,41 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                " : l'étoile guide est sortie de la zone de recherche (" +
                (edge > 1 ? "images trop décalées" : "image trop décalée") +
                ") ; lancez « Marques automatiques », puis exécutez à nouveau");
-      // Files of another format than the first image's (a JPEG's levels
-      // against a FITS's) are matched against a template whose levels
-      // they do not have: they fall short however sharp they are.
-      const std::string firstFormat = FormatName(first->ImgFile);
-      std::string otherFormat;
-      int measured = 0, otherRefused = 0;
+      // Frames of fewer bits than the first one walked (8-bit JPEG or BMP
+      // after a 16-bit FITS) have values on another scale than the
+      // template's: their match falls short however sharp they are. When
+      // a frame of that depth passed, the depth was not the reason.
+      auto bits = [&s](int image) { return std::abs(int{s.Img[static_cast<size_t>(image)].ImgBitpix}); };
+      const int firstImage = run->frames.empty() ? 0 : run->frames.front().image;
+      const int firstBits = firstImage > 0 ? bits(firstImage) : 0;
+      std::vector<std::string> formats;
+      int measured = 0, shallow = 0, shallowBits = 0;
+      bool shallowAccepted = false;
       for (const FrameResult& f : run->frames) {
+        const int b = bits(f.image);
+        const bool lower = b > 0 && b < firstBits;
+        if (f.accepted) shallowAccepted |= lower;
         if (f.accepted || !f.processed || f.onEdge) continue;
         ++measured;
+        if (!lower) continue;
+        ++shallow, shallowBits = b;
         const std::string format = FormatName(s.Img[static_cast<size_t>(f.image)].ImgFile);
-        if (format != firstFormat) ++otherRefused, otherFormat = format;
+        if (std::find(formats.begin(), formats.end(), format) == formats.end()) formats.push_back(format);
       }
-      if (otherRefused > 0)
-        advise(Counted(otherRefused, "image refusée est", "images refusées sont") + " en " + otherFormat +
-               ", la première en " + firstFormat +
-               " : leurs niveaux ne se comparent pas ; empilez un seul format "
-               "de fichier à la fois");
+      if (shallowAccepted) shallow = 0;
+      if (shallow > 0) {
+        std::string named;
+        for (size_t k = 0; k < formats.size(); ++k) named += (k == 0 ? "" : ", ") + formats[k];
+        advise(Counted(shallow, "image refusée", "images refusées") + " (" + named + ") " +
+               (shallow > 1 ? "n'ont" : "n'a") + " que " + std::to_string(shallowBits) + " bits, l'image " +
+               std::to_string(firstImage) + " en a " + std::to_string(firstBits) +
+               " : leurs niveaux ne se comparent pas ; empilez des images de même profondeur à la fois");
+      }
       // The star followed in every frame, yet most frames fall short: the
       // star measures badly (too faint for its match to stand out of the
       // noise, or clipped, which flattens its peak), not the frames.
       const int processed = static_cast<int>(run->frames.size()) - refusedUnused;
-      if (edge == 0 && otherRefused < measured && 2 * (refused - refusedUnused) > processed) {
+      if (edge == 0 && shallow < measured && 2 * (refused - refusedUnused) > processed) {
         float low = 1, high = 0;
         for (const FrameResult& f : run->frames)
           if (!f.accepted && f.processed) low = std::min(low, f.quality), high = std::max(high, f.quality);

@@ -51,7 +51,8 @@ std::string SaveNote(const Session& s, const std::string& name, int err, bool fr
     // a missing one is named as such.
     const std::string folder = PathFolder(name);
     std::error_code ec;
-    if (err == kErrPathAccess && !folder.empty() && !std::filesystem::is_directory(folder, ec))
+    if (err == kErrPathAccess && !folder.empty() &&
+        std::filesystem::status(folder, ec).type() == std::filesystem::file_type::not_found)
       return "Enregistrement impossible : le dossier " + folder + " n'existe pas ; créez-le ou choisissez-en un autre";
     return "Enregistrement impossible : " + ErrorWords(err, name, FileTask::Write);
   }
