@@ -447,6 +447,14 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   s.guide.GuideBox = 128;
   EXPECT_EQ(build().advice,
             "sans étoile guide (« Aucun ») : les images sont empilées sans être alignées ni triées par qualité");
+  // With a guide star, every later frame at 100 % points at a first frame
+  // worse than all of them.
+  s.guide.GuideBox = 31;
+  for (qv::FrameResult& r : run.frames) r.quality = 1, r.accepted = true, r.onEdge = false;
+  EXPECT_EQ(build().advice.rfind("toutes les images suivantes dépassent l'image 1 (qualité 100 %)", 0), 0u);
+  run.frames[2].quality = 0.98f;
+  EXPECT_EQ(build().advice, "");
+  s.guide.GuideBox = 128;
   s.guide.GuideBox = 31;
   first.ImgRot = 1;
   run.frames[0].angle = -3.2419;

@@ -334,6 +334,16 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     // No guide star: every frame goes in where it lies, none is measured.
     if (s.guide.GuideBox >= 128 && run->frames.size() > 1)
       advise("sans étoile guide (« Aucun ») : les images sont empilées sans être alignées ni triées par qualité");
+    // Qualities are the star's peak against the first frame's, at most
+    // 100 %: when every later frame reaches it, the star is fainter on
+    // the first than anywhere else (a veiled or blurred frame), and the
+    // quality sorts nothing out.
+    if (s.guide.GuideBox < 128 && run->frames.size() >= 5 && run->frames.front().processed &&
+        std::all_of(run->frames.begin() + 1, run->frames.end(),
+                    [](const FrameResult& f) { return f.processed && !f.onEdge && f.quality >= 1.0f; }))
+      advise("toutes les images suivantes dépassent l'image " + std::to_string(run->frames.front().image) +
+             " (qualité 100 %) : l'étoile guide y est plus faible que partout ailleurs (image voilée ou floue ?), et "
+             "la qualité ne trie plus rien ; décochez-la, ou lancez « Marques automatiques », qui la signale");
     // The first frame stacked fixes the direction the rotation star is
     // measured from. Marked on it alone, the star turns the whole result
     // until it lies level and no later frame measures the field's turn;
