@@ -113,9 +113,9 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   auto* check4 = check("Check4", QStringLiteral("Découpage de la bordure"), m_.Check4, &qv::Form5::Check4_Click);
   check4->setToolTip(QStringLiteral(
       "<p>Chaque image perd, avant l'empilement, une bande de «&nbsp;Dimension&nbsp;» pixels sur ses quatre bords "
-      "(bords "
-      "abîmés ou assombris) ; le rectangle gardé est dessiné sur l'image. Avec «&nbsp;Etendre la mosaïque&nbsp;», le "
-      "résultat garde la place des images entières : une bande vide de cette largeur l'entoure.</p>"));
+      "(bords abîmés ou assombris) ; le rectangle gardé est dessiné sur l'image. Avec «&nbsp;Etendre la "
+      "mosaïque&nbsp;», le résultat garde la place des images entières : une bande vide de cette largeur "
+      "l'entoure.</p>"));
   il->addWidget(check4, 2, 0);
   il->addWidget(check("Check5", QStringLiteral("Découpage circulaire"), m_.Check5, &qv::Form5::Check5_Click), 3, 0);
   il->addWidget(check("Check6", QStringLiteral("Monochrome"), m_.Check6, nullptr), 4, 0);

@@ -65,11 +65,8 @@ std::string SaveNote(const Session& s, const std::string& name, int err, bool fr
             " pixels : l'image telle qu'affichée, à son zoom)";
   // The end of the name chooses the format: "photo.jpeg" is a FITS file,
   // which an image viewer will not open.
-  const size_t dot = name.rfind('.');
-  const std::string ext = dot == std::string::npos || name.find('/', dot) != std::string::npos
-                              ? std::string()
-                              : LCase(name.substr(dot + 1));
-  if (writer == PictureWriter::Fits && ext != "fts" && ext != "fit" && ext != "fits")
+  const std::string kind = FileKind(name);  // ".fits" gives "fit"
+  if (writer == PictureWriter::Fits && kind != "fts" && kind != "fit")
     note +=
         " (au format FITS : la fin du nom choisit le format, « .tif », « .jpg » ou « .bmp », et tout autre nom "
         "donne un fichier FITS)";
