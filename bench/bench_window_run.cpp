@@ -55,7 +55,8 @@ namespace {
 
 // Under `perf record --control fifo:CTL -D -1`, QUELVISTA_PERF_CTL=CTL
 // limits the profile to the runs themselves, and with QUELVISTA_PERF_WALK
-// set to their walks over the frames (up to the combination).
+// set to their walks over the frames (up to the combination), with
+// QUELVISTA_PERF_END to what follows (the combination and what shows it).
 void Profile(const char* command) {
   static FILE* control = [] {
     const char* path = std::getenv("QUELVISTA_PERF_CTL");
@@ -99,6 +100,7 @@ struct RunCpu {
     if (caption.rfind("W=", 0) == 0) {
       combination = CpuSeconds();
       if (std::getenv("QUELVISTA_PERF_WALK")) Profile("disable\n");  // the profile of the walk alone
+      if (std::getenv("QUELVISTA_PERF_END")) Profile("enable\n");    // or of the end alone
     } else
       frames.push_back(CpuSeconds());
   }
@@ -167,7 +169,7 @@ RunCpu ToolRun(const std::string& project) {
   } shown;
   RunCpu cpu;
   events.cpu = &cpu;
-  Profile("enable\n");
+  if (!std::getenv("QUELVISTA_PERF_END")) Profile("enable\n");
   cpu.start = CpuSeconds();
   const qv::RunResult run = qv::StackRun(s, request, shown);
   cpu.end = CpuSeconds();
@@ -204,7 +206,7 @@ RunCpu WindowRun(const std::string& project) {
     QApplication::processEvents();
     QAction* run = w.findChild<QAction*>("mnu_4");
     cpu.frames.clear();
-    Profile("enable\n");
+    if (!std::getenv("QUELVISTA_PERF_END")) Profile("enable\n");
     cpu.start = CpuSeconds();
     if (paints) paints->counting = true;
     run->trigger();
@@ -221,7 +223,7 @@ RunCpu WindowRun(const std::string& project) {
 void Print(const char* name, const RunCpu& cpu) {
   std::printf("  %-8s : %.2f s CPU en tout, %.2f s sur les images, %.3f s par image, %.2f s pour la combinaison (",
               name, cpu.Total(), cpu.Walk(), cpu.PerFrame(), cpu.Combination());
-  for (size_t k = 0; k < cpu.frames.size(); ++k) std::printf("%s%.2f", k ? " " : "", cpu.FrameAt(k));
+  for (size_t k = 0; k < cpu.frames.size(); ++k) std::printf("%s%.3f", k ? " " : "", cpu.FrameAt(k));
   std::printf(")\n");
 }
 

@@ -53,6 +53,12 @@ constexpr QSize kPreferredSize(1200, 800);
 constexpr QSize kFrameAllowance(16, 48);
 // The largest preview of an image being read (8192 x 8192).
 constexpr int64_t kMaxPreviewPixels = int64_t{1} << 26;
+// The strip's thumbnails are shown this wide. A list is filled at a step
+// that makes them about as wide, but a project whose lines carry no widths
+// gives step 0, and the thumbnails then come at the frames' full size: kept
+// as they are, a few hundred frames of a camera would hold gigabytes for
+// pictures shown 120 pixels wide (and stretched, blurred, as previews).
+constexpr int kStripWidth = 120;
 
 QString Lines(const std::string& crlf) {
   QString t = Q(crlf);
@@ -616,7 +622,9 @@ void MainWindow::InstallHooks() {
 void MainWindow::Thumbnail(int i) {
   // The thumbnail goes to the strip only: the main picture shows the
   // current image at the zoom, never a drawing made for the strip.
-  thumbs_[i] = PackedToImage(qv::ThumbnailPicture(s_));
+  QImage thumb = PackedToImage(qv::ThumbnailPicture(s_));
+  if (thumb.width() > 2 * kStripWidth) thumb = thumb.scaledToWidth(kStripWidth, Qt::SmoothTransformation);
+  thumbs_[i] = std::move(thumb);
   ++thumbsChanged_;
   Refresh();
 }
@@ -942,7 +950,7 @@ void MainWindow::Refresh() {
     qint64& picture = stripPictures_[k];
     auto it = thumbs_.find(i);
     if (it != thumbs_.end() && picture != it->second.cacheKey()) {
-      const QPixmap thumb = QPixmap::fromImage(it->second.scaledToWidth(120, Qt::SmoothTransformation));
+      const QPixmap thumb = QPixmap::fromImage(it->second.scaledToWidth(kStripWidth, Qt::SmoothTransformation));
       Image1_[k]->setPixmap(thumb);
       // A long list scrolls: the strip must not squeeze the thumbnails to
       // slivers of their pictures (the 2-pixel selection border included).

@@ -75,6 +75,11 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   // The picture as shown (after the last ShowHisto, or the preview of the
   // image being read), for tests and export.
   const QImage& Shown();
+  // The size of the thumbnail kept for entry i (empty without one).
+  QSize ThumbnailSize(int i) const {
+    const auto it = thumbs_.find(i);
+    return it == thumbs_.end() ? QSize() : it->second.size();
+  }
   qv::Session& session() { return s_; }
   qv::Form1& form1() { return f_; }
   DebugWindow* debugWindow() const { return debug_; }

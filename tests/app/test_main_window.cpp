@@ -918,6 +918,11 @@ class MainWindowTest : public QObject {
     drop({sky_ + "/project.txt"});
     // Saved with "Auto" off (line 14).
     QVERIFY(p.s.ImageCount() == 4 && !p.Control<QCheckBox>("Check3")->isChecked());
+    // A project whose lines carry no widths is filled at full size: the
+    // thumbnails kept are still the strip's size, not the frames'.
+    drop({night_ + "/project.txt"});
+    QVERIFY(p.s.ImageCount() == 6 && p.s.Img[1].ImgNaxis1 == 480);
+    for (int i = 1; i <= 6; ++i) QCOMPARE(p.w.ThumbnailSize(i).width(), 120);
   }
 
   // The marks follow the star the user placed, reference before guide star;
