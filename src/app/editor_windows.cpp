@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -22,6 +23,7 @@
 #include <algorithm>
 
 #include "core/options.h"
+#include "display/render.h"
 #include "workspace/save_commands.h"
 
 namespace qvapp {
@@ -34,10 +36,30 @@ bool PixAspect(const qv::Session& s) { return s.opt.Has(qv::PixAspect); }
 
 // ---------------------------------------------------------------- Form2
 
+namespace {
+
+// The result's picture, painted from the window's own image: a label would
+// hold a second copy of it as a pixmap, made again at every redraw.
+class ResultPicture : public QWidget {
+ public:
+  ResultPicture(const QImage& image, QWidget* parent) : QWidget(parent), image_(image) {}
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QPainter p(this);
+    p.drawImage(event->rect().topLeft(), image_, event->rect());
+  }
+
+ private:
+  const QImage& image_;
+};
+
+}  // namespace
+
 DestinationWindow::DestinationWindow(qv::Session& s, qv::Form2& f, QWidget* parent)
     : QWidget(parent, Qt::Window), s_(s), f_(f) {
   setObjectName("Form2");
-  Picture1_ = new QLabel(this);
+  Picture1_ = new ResultPicture(shown_, this);
   Picture1_->setObjectName("Picture1");
   Picture1_->installEventFilter(this);
   HScroll1_ = new QScrollBar(Qt::Horizontal, this);
@@ -74,13 +96,15 @@ void DestinationWindow::Refresh(const qv::Form2& form) {
   // are written into is not read: the window keeps what it showed.
   const Made now{form.Picture, PixAspect(s_), s_.opt.PixRatio};
   if (!form.Rendering && !(now == made_)) {
-    const qv::Plane<int32_t> shown = form.Shown(now.pixAspect, now.pixRatio);
-    // The label lets the last picture go first: a picture of the same size
-    // is then drawn into its memory instead of fresh memory at each redraw.
-    Picture1_->setPixmap(QPixmap());
-    PackedToImage(shown, shown_);
-    Picture1_->setPixmap(shown_.isNull() ? QPixmap() : QPixmap::fromImage(shown_));
+    // A picture shown as it is made (no zoom, stretch or mirror) goes to
+    // the screen's image without an intermediate copy; a picture of the
+    // same size is drawn into the memory of the last one.
+    if (form.Pixels && qv::ShowsAsIs(form.Geometry(now.pixAspect, now.pixRatio)))
+      PackedToImage(*form.Pixels, shown_);
+    else
+      PackedToImage(form.Shown(now.pixAspect, now.pixRatio), shown_);
     Picture1_->resize(shown_.isNull() ? QSize(0, 0) : shown_.size());
+    Picture1_->update();
     made_ = now;
   }
   Layout();

@@ -42,7 +42,7 @@ class DestinationWindow : public QWidget, public qv::Form2View {
   void FitToPicture();
   // The picture as shown (zoom, pixel aspect, mirror applied).
   const QImage& Shown() const { return shown_; }
-  QLabel* picture() const { return Picture1_; }
+  QWidget* picture() const { return Picture1_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -64,7 +64,7 @@ class DestinationWindow : public QWidget, public qv::Form2View {
     double pixRatio = 0;
     bool operator==(const Made&) const = default;
   } made_;
-  QLabel* Picture1_ = nullptr;
+  QWidget* Picture1_ = nullptr;  // paints shown_ itself: no pixmap copy of the picture
   QWidget* Picture2_ = nullptr;
   QScrollBar *HScroll1_ = nullptr, *VScroll1_ = nullptr;
   bool mirroring_ = false;

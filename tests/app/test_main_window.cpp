@@ -636,6 +636,7 @@ class MainWindowTest : public QObject {
     qvapp::EditorWindow* e = p.w.editorWindow();
     QVERIFY(d && e && d->isVisible() && e->isVisible() && d->windowTitle().endsWith(QStringLiteral(".bmp")));
     QCOMPARE(d->Shown().size(), QSize(p.s.dest.DestSumR.Width(), p.s.dest.DestSumR.Height()));
+    QCOMPARE(d->picture()->grab().toImage().convertToFormat(QImage::Format_RGB32), d->Shown());
 
     // The bars of the destination window follow the picture when a zoom (or,
     // further down, a turn) changes its size; the window is not resized.
