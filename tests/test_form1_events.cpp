@@ -56,9 +56,20 @@ TEST_F(Form1Events, ClicksBoxesAndShiftFieldsSetTheMarksInImagePixels) {
   // Shift, the reference: display (8, 12) at zoom 2 is pixel (16, 24).
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kShiftMask, 8, 12);
   EXPECT_EQ(std::pair(e.ImgRefX, e.ImgRefY), std::pair(0.25, 0.5));
-  // Ctrl without "Rotation" checked sets nothing.
+  // Ctrl without "Rotation" checked sets nothing; a plain click in that
+  // mode (which a new list keeps from the last) says how to place the
+  // guide star instead.
   qv::Picture1_MouseDown(f, qv::kLeftButton, qv::kCtrlMask, 15, 10);
-  EXPECT_EQ(e.ImgRotX, 0);
+  EXPECT_EQ(std::pair(e.ImgRotX, f.StatusText),
+            std::pair(0.0, std::string("Clic sans effet sur cette image : cochez « Rotation (CTL click) » pour "
+                                       "l'appliquer")));
+  f.Option2 = 2;
+  qv::Picture1_MouseDown(f, qv::kLeftButton, 0, 15, 10);
+  EXPECT_EQ(f.StatusText.find("Clic sans effet sur cette image : le mode « Rotation (CTL click) » est choisi"), 0u);
+  EXPECT_NE(f.StatusText.find("choisissez « Nouvelle position (Click) » pour placer l'étoile guide"),
+            std::string::npos);
+  EXPECT_EQ(std::pair(e.ImgRotX, e.ImgGuideX), std::pair(0.0, 20.0 / 64));
+  f.Option2 = 1;
 
   // The registration boxes set their flags and the click mode.
   f.Check5 = 1;
@@ -119,6 +130,12 @@ TEST_F(Form1Events, ClicksBoxesAndShiftFieldsSetTheMarksInImagePixels) {
   f.Text6 = "x";
   qv::Text6_Change(f);
   EXPECT_EQ(e.ImgAngle, 0);
+  // The boxes show values in French writing, which reads back as shown.
+  f.Text6 = "2,5";
+  qv::Text6_Change(f);
+  f.Text4 = "-8,5";
+  qv::Text4_Change(f);
+  EXPECT_EQ(std::pair(e.ImgAngle, e.ImgShiftX), std::pair(2.5, -8.5 / 64));
 
   // While busy or running the picture does not react.
   const std::string zones = e.ImgZone;
@@ -156,6 +173,11 @@ TEST_F(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
   EXPECT_EQ(f.VScroll1Value, 3);
   qv::Form_KeyDown(f, qv::kKeyUp, 0, false);
   EXPECT_EQ(f.VScroll1Value, 2);
+  // The strip's bar scrolls the strip; the selection frame stays on the
+  // image shown.
+  f.VScroll1Value = 3;
+  qv::VScroll1_Change(f);
+  EXPECT_EQ(std::tuple(s.CurPic, f.VScroll1Value, f.Shape6Index), std::tuple(int16_t{2}, int16_t{3}, int16_t{2}));
 }
 
 TEST_F(Form1Events, HistogramClickShowsTheLevelOfTheBin) {
@@ -298,9 +320,14 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(std::tie(scored.fwhm, scored.roundness, scored.background, scored.noise),
             std::tie("2.50", "1.00", "1186", "35.0"));
   // Image 2, unticked in the run's range, is counted apart; a refused
-  // frame that could not be read is told among the refused.
+  // frame that could not be read is told among the refused; the range the
+  // subset boxes gave is said.
   EXPECT_EQ(report.total,
-            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée");
+            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée ; "
+            "sous-ensemble : images 1 à 7 sur 8");
+  qv::RunResult one = run;  // boxes 3 and 1: the last is raised to the first
+  one.first = one.last = 3;
+  EXPECT_TRUE(qv::BuildFrameReport(s, &one, nullptr).total.ends_with(" ; sous-ensemble : image 3 seule sur 8"));
   // A rejection that ran says so, with its thresholds (not for one frame,
   // where it has nothing to compare).
   s.opt.RejectMode = qv::kRejectSigma, s.opt.RejectLow = 2.5f, s.opt.Normalise = 1;
@@ -338,7 +365,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   unread.frames[0].processed =
       qv::Outcome::Failure("taille différente de l'image de référence (4 x 3 au lieu de 8 x 6)");
   const qv::FrameReport otherSize = qv::BuildFrameReport(s, &unread, nullptr);
-  EXPECT_TRUE(otherSize.total.ends_with(", dont 4 illisibles et 1 inutilisable ; 1 non cochée")) << otherSize.total;
+  EXPECT_NE(otherSize.total.find(", dont 4 illisibles et 1 inutilisable ; 1 non cochée"), std::string::npos)
+      << otherSize.total;
   EXPECT_EQ(otherSize.advice.rfind("aucune image n'a pu être utilisée ; taille différente", 0), 0u);
   run.frames[1].processed = qv::Outcome::Success();
   EXPECT_EQ(build().advice.rfind("aucune étoile guide n'a été choisie : cliquez sur une étoile brillante de "
@@ -383,8 +411,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   run.frames[0].processed = qv::Outcome::Failure("illisible");
   run.stopped = true;
   EXPECT_EQ(build().total,
-            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée ; 1 "
-            "illisible, empilée quand même ; exécution arrêtée");
+            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée ; "
+            "sous-ensemble : images 1 à 7 sur 8 ; 1 illisible, empilée quand même ; exécution arrêtée");
   // ... and when no frame of the result could be used, that it holds
   // nothing of the night.
   EXPECT_EQ(build().advice,
@@ -395,8 +423,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   run.frames[2].processed = qv::Outcome::Failure("taille différente de l'image de référence (4 x 3 au lieu de 8 x 6)");
   run.stopped = false;
   EXPECT_EQ(build().total,
-            "3 images combinées sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée ; 1 "
-            "illisible et 1 inutilisable, empilées quand même");
+            "3 images combinées sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée ; "
+            "sous-ensemble : images 1 à 7 sur 8 ; 1 illisible et 1 inutilisable, empilées quand même");
   EXPECT_EQ(build().advice,
             "les images 1 et 4, illisibles ou inutilisables, redonnent les pixels de la précédente : décochez-les, "
             "ou lancez « Marques automatiques », qui les décoche");
@@ -470,6 +498,15 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(
       build().advice.rfind("l'image 1, la première empilée, n'a pas d'étoile de rotation, les suivantes en ont", 0), 0u)
       << build().advice;
+  // Marked with both, the first frame's star served this run as its
+  // reference direction, and the run cleared its "Rotation" box.
+  first.ImgNewRot = 1;
+  EXPECT_EQ(build().advice.rfind("l'étoile de rotation de l'image 1, la première empilée, a servi de direction de "
+                                 "référence et l'exécution a décoché sa case « Rotation (CTL click) »",
+                                 0),
+            0u)
+      << build().advice;
+  first.ImgNewRot = 0;
   s.Img[5].ImgRot = 0;
   // A dark the frames could not use, and a PLU that gave nothing, are named.
   first.ImgNaxis1 = 8, first.ImgNaxis2 = 6;

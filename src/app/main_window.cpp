@@ -581,6 +581,13 @@ void MainWindow::BuildControls() {
   Label11_->setObjectName("Label11");
   Text8_ = new QLineEdit(side);
   Text8_->setObjectName("Text8");
+  // The boxes carry no caption of their own but the "A" between them.
+  Text7_->setToolTip(
+      QStringLiteral("Sous-ensemble : numéro de la première image de la liste à empiler "
+                     "(vide ou 0 : depuis la première)"));
+  Text8_->setToolTip(
+      QStringLiteral("Sous-ensemble : numéro de la dernière image de la liste à empiler "
+                     "(vide ou 0 : jusqu'à la dernière ; jamais avant la première)"));
   connect(Text7_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text7 = S(t); });
   connect(Text8_, &QLineEdit::textEdited, this, [this](const QString& t) { f_.Text8 = S(t); });
   subset->addWidget(Text7_);
@@ -966,7 +973,7 @@ void MainWindow::Refresh() {
     stripThumbs_ = thumbsChanged_;
   }
   // The selection frame around the selected thumbnail: moved, not redrawn.
-  const int framed = f.VScroll1Value >= 1 && f.VScroll1Value <= static_cast<int>(Image1_.size()) ? f.VScroll1Value : 0;
+  const int framed = f.Shape6Index >= 1 && f.Shape6Index <= static_cast<int>(Image1_.size()) ? f.Shape6Index : 0;
   if (framed != framedCell_) {
     if (framedCell_ >= 1) FrameColour(Image1_[static_cast<size_t>(framedCell_ - 1)], Qt::transparent);
     if (framed >= 1) FrameColour(Image1_[static_cast<size_t>(framed - 1)], Qt::red);

@@ -86,6 +86,9 @@ struct Form1 : Messages, GuideDisplay, MainWindowView {
   std::vector<StripCheckBox> Check9 = std::vector<StripCheckBox>(1);
   // Scroll bar of the strip.
   int16_t VScroll1Min = 1, VScroll1Max = 1, VScroll1Value = 1;
+  // The thumbnail the selection frame Shape6 surrounds: the last image
+  // selected, not wherever the strip's bar was moved since.
+  int16_t Shape6Index = 0;
   bool Picture1Visible = false;   // the main picture
   bool Frame2Visible = false;     // registration controls
   bool Picture10Visible = false;  // the strip

@@ -62,7 +62,7 @@ int ModeOfOption2(int option2) {
 // What a click of `mode` at (px, py) did to entry e, for the status bar:
 // a click whose box is not ticked is kept but changes nothing, which the
 // picture alone does not show.
-std::string ClickEffect(const ImageEntry& e, int mode, int px, int py) {
+std::string ClickEffect(const ImageEntry& e, int mode, bool plain, int px, int py) {
   char point[32];
   std::snprintf(point, sizeof point, "(%d, %d)", px, py);
   const std::string at = point;
@@ -74,10 +74,22 @@ std::string ClickEffect(const ImageEntry& e, int mode, int px, int py) {
       return "Référence placée en " + at +
              ((e.ImgRegFlags & kNewRef) ? std::string() : ", " + tick("Nouvelle référence (Maj. Click)"));
     case kCtrlMask:
-      return e.ImgRot ? "Étoile de rotation placée près de " + at : "Clic " + tick("Rotation (CTL click)");
-    case kAltMask:
-      return e.ImgNewRot ? "Nouvelle étoile de rotation placée près de " + at
-                         : "Clic " + tick("Nouvelle Rotation (ALT click)");
+    case kAltMask: {
+      const bool ticked = mode == kCtrlMask ? e.ImgRot : e.ImgNewRot;
+      const char* box = mode == kCtrlMask ? "Rotation (CTL click)" : "Nouvelle Rotation (ALT click)";
+      if (ticked)
+        return (mode == kCtrlMask ? "Étoile de rotation placée près de "
+                                  : "Nouvelle étoile de rotation placée près de ") +
+               at;
+      // A plain click acts in the mode the buttons chose, which a new list
+      // keeps from the last: the guide star may be what the user meant.
+      if (plain)
+        return std::string("Clic sans effet sur cette image : le mode « ") + box +
+               " » est choisi et sa case n'est pas cochée ; cochez-la pour placer " +
+               (mode == kCtrlMask ? "l'étoile de rotation" : "la nouvelle étoile de rotation") +
+               ", ou choisissez « Nouvelle position (Click) » pour placer l'étoile guide";
+      return "Clic " + tick(box);
+    }
     case kCtrlMask | kAltMask:
       return "Point de zone ajouté en " + at;
     default:
@@ -142,7 +154,7 @@ void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
       Ignoring([&] { Current(f).GuideOrigin = PairOrigin::Placed; });
       break;
   }
-  Ignoring([&] { f.StatusText = ClickEffect(Current(f), mode, px, py); });
+  Ignoring([&] { f.StatusText = ClickEffect(Current(f), mode, shift == 0, px, py); });
   if (mode == (kCtrlMask | kAltMask)) {
     // The new point shows at once, over the image as it is, not
     // reprocessed.
@@ -190,21 +202,34 @@ void Check8_Click(Form1& f) {
   SelectPic(f, s.CurPic, false, false);
 }
 
+namespace {
+
+// A number typed in a shift or angle box. A French locale shows the values
+// with a decimal comma ("2,5"), and a user there types them so: either mark
+// is the decimal point here (nobody groups the thousands of an angle or a
+// shift), and the rest reads as Val reads it ("-12abc" -> -12, "x" -> 0).
+double TypedNumber(std::string text) {
+  std::replace(text.begin(), text.end(), ',', '.');
+  return Val(text);
+}
+
+}  // namespace
+
 void Text4_Change(Form1& f) {
   Session& s = f.s;
   if (!Form1Idle(f)) return;
-  Ignoring([&] { Current(f).ImgShiftX = Fraction(Val(f.Text4), U1(s)); });
+  Ignoring([&] { Current(f).ImgShiftX = Fraction(TypedNumber(f.Text4), U1(s)); });
 }
 
 void Text5_Change(Form1& f) {
   Session& s = f.s;
   if (!Form1Idle(f)) return;
-  Ignoring([&] { Current(f).ImgShiftY = Fraction(Val(f.Text5), U2(s)); });
+  Ignoring([&] { Current(f).ImgShiftY = Fraction(TypedNumber(f.Text5), U2(s)); });
 }
 
 void Text6_Change(Form1& f) {
   if (!Form1Idle(f)) return;
-  Ignoring([&] { Current(f).ImgAngle = Val(f.Text6); });
+  Ignoring([&] { Current(f).ImgAngle = TypedNumber(f.Text6); });
 }
 
 void Option2_Click(Form1& f, int index) {

@@ -227,6 +227,14 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     for (int i = std::max(run->first, 1); i <= std::min(run->last, n); ++i)
       unticked += !s.Img[static_cast<size_t>(i)].ImgChecked;
     if (unticked > 0) report.total += " ; " + Counted(unticked, "non cochée", "non cochées");
+    // A run limited by the subset boxes says so: the list held more (and a
+    // last box below the first was raised to it).
+    if (n > 0 && (run->first > 1 || run->last < n))
+      report.total +=
+          " ; sous-ensemble : " +
+          (run->first == run->last ? "image " + std::to_string(run->first) + " seule"
+                                   : "images " + std::to_string(run->first) + " à " + std::to_string(run->last)) +
+          " sur " + std::to_string(n);
     // A frame whose file could not be read, or not used, is still tracked
     // and stacked with what its planes hold: the user must hear of it.
     std::vector<int> unread, unusable;
@@ -371,6 +379,14 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                ", la première empilée, n'a pas d'étoile de rotation, les suivantes en ont : elles sont tournées de "
                "toute la direction de leur étoile, et pas elle ; lancez « Marques automatiques et étoile de "
                "rotation » avant chaque exécution");
+      // Marked with both, the first frame's star became its new rotation
+      // star for this run, and its "Rotation" box was cleared: a second run
+      // would find neither and turn the later frames alone.
+      else if (!e.ImgRot && e.ImgNewRot && laterRot)
+        advise("l'étoile de rotation de " + image +
+               ", la première empilée, a servi de direction de référence et l'exécution a décoché sa case « Rotation "
+               "(CTL click) » : avant d'exécuter de nouveau, recochez-la sur " +
+               image + " ou relancez « Marques automatiques et étoile de rotation »");
     }
     // A master the options ask for but the frames could not use (another
     // size, or a file that gave nothing) leaves them uncalibrated without

@@ -122,6 +122,7 @@ Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
         // image, and selecting it fails here as the bar refuses the value.
         if (index < f.VScroll1Min) Raise(kErrInvalidPropertyValue);
         f.VScroll1Value = static_cast<int16_t>(index);
+        f.Shape6Index = static_cast<int16_t>(index);
         // An entry that is already current is shown again without being
         // processed again.
         SelectionShown shown(f);
