@@ -90,6 +90,8 @@ TEST_F(Form1Events, ClicksBoxesAndShiftFieldsSetTheMarksInImagePixels) {
   f.Check7 = 1;
   qv::Check7_Click(f);
   EXPECT_EQ(std::pair(e.ImgRot, f.Option2), (std::pair<uint8_t, int16_t>(1, 2)));
+  // No star yet: its line goes to the corner, and the status says why.
+  EXPECT_EQ(f.StatusText.rfind("Cliquez sur l'étoile de rotation de cette image (clic, ou Ctrl+clic)", 0), 0u);
   s.RunState = 0;
 
   // With "Rotation" checked, Ctrl sets the star's centroid.
@@ -310,6 +312,17 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
     EXPECT_EQ(std::tie(report.rows[k].stacked, report.rows[k].why, report.rows[k].remarks),
               std::tie(want[k].stacked, want[k].why, want[k].remarks))
         << k + 1;
+  // A new guide star, a shift and an angle asked on an accepted frame move
+  // every later one: its row says so (a refused frame's do not count).
+  s.Img[5].ImgRegFlags = qv::kNewRef, s.Img[5].ImgShiftX = 0.25, s.Img[5].ImgNaxis1 = 121;
+  s.Img[5].ImgAngle = 1.5;
+  s.Img[3].ImgRegFlags = qv::kNewRef;
+  EXPECT_EQ(std::pair(build().rows[4].remarks, build().rows[2].remarks),
+            std::pair(std::string("nouvelle étoile guide ; décalage de (30, 0) pixels, gardé pour les suivantes ; "
+                                  "angle ajouté de 1.5°, gardé pour les suivantes"),
+                      std::string("illisible")));
+  s.Img[5] = s.Img[4], s.Img[5].ImgFile = "/nuit/f5.fts";
+  s.Img[3].ImgRegFlags = 0;
   // The marks' figures keep their decimals in a column: 1.00 beside 0.99.
   qv::AutoMarkReport marks;
   qv::ImageMark mark;

@@ -71,7 +71,9 @@ TEST_F(WindowRules, AddedImagesCentreThePanBarsStayUnderTheKeysAndSaveAsTiffCoun
             std::tuple(std::vector<uint8_t>{7, 7, 7}, true, qv::kIdle));
   EXPECT_EQ(f.Label6, dir.File("c.tif") + "\r\n2/3");
   // The status bar says what was written and why the others were not.
-  EXPECT_EQ(f.StatusText, "TIFF : 2 images enregistrées ; 1 déjà présente à côté de son image, laissée telle quelle");
+  EXPECT_EQ(f.StatusText,
+            "TIFF : 2 images enregistrées à côté de leur image (même nom, en « .tif ») ; 1 déjà présente à côté de "
+            "son image, laissée telle quelle");
 
   // Added files the list cannot read are said at once, with what keeps the
   // first of them out.

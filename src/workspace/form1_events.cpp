@@ -186,12 +186,28 @@ void Check2_Click(Form1& f) {
 
 // The rotation boxes are guarded by the busy flag only: they may be used
 // while nothing else runs, whatever the run state says.
+namespace {
+
+// A rotation box ticked before its star is placed draws its line to the
+// picture's corner: the status line says what the box waits for.
+void AskForRotationStar(Form1& f, bool ticked, double x, double y, const char* star, const char* click) {
+  if (ticked && x == 0 && y == 0)
+    f.StatusText = std::string("Cliquez sur ") + star + " de cette image (" + click +
+                   ") : jusque-là, son trait va au coin de l'image";
+}
+
+}  // namespace
+
 void Check7_Click(Form1& f) {
   Session& s = f.s;
   if (f.Busy) return;
   Ignoring([&] { Current(f).ImgRot = static_cast<uint8_t>(f.Check7); });
   if (f.Check7 == 1) SelectOption2(f, 2);
   SelectPic(f, s.CurPic, false, false);
+  Ignoring([&] {
+    const ImageEntry& e = Current(f);
+    AskForRotationStar(f, e.ImgRot, e.ImgRotX, e.ImgRotY, "l'étoile de rotation", "clic, ou Ctrl+clic");
+  });
 }
 
 void Check8_Click(Form1& f) {
@@ -200,6 +216,11 @@ void Check8_Click(Form1& f) {
   Ignoring([&] { Current(f).ImgNewRot = static_cast<uint8_t>(f.Check8); });
   if (f.Check8 == 1) SelectOption2(f, 3);
   SelectPic(f, s.CurPic, false, false);
+  Ignoring([&] {
+    const ImageEntry& e = Current(f);
+    AskForRotationStar(f, e.ImgNewRot, e.ImgNewRotX, e.ImgNewRotY, "la nouvelle étoile de rotation",
+                       "clic, ou Alt+clic");
+  });
 }
 
 namespace {

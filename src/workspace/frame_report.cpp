@@ -24,6 +24,14 @@ std::string Position(double x, double y) {
   return text;
 }
 
+// A frame's manual shift in pixels as its boxes show it: fractions of the
+// picture's upper bounds (the frame's size, halved by the 2 x 2 fusion).
+std::string ShiftInPixels(const Session& s, const ImageEntry& e) {
+  double w = e.ImgNaxis1, h = e.ImgNaxis2;
+  if (s.opt.Has(Bin2x2)) w = std::floor(w / 2), h = std::floor(h / 2);
+  return Position(e.ImgShiftX * (w - 1), e.ImgShiftY * (h - 1));
+}
+
 void Remark(std::string& remarks, const std::string& text) {
   if (!remarks.empty()) remarks += " ; ";
   remarks += text;
@@ -165,6 +173,14 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                                                                     : "illisible : " + words);
         }
         if (f->onEdge) Remark(row.remarks, "étoile guide au bord de la zone de recherche");
+        // What the user asked of this frame that moves the rest of the
+        // stack with it: nothing else on the picture says where it began.
+        if (f->accepted && i != run->first && (e.ImgRegFlags & kNewRef)) Remark(row.remarks, "nouvelle étoile guide");
+        if (f->accepted && (e.ImgShiftX != 0 || e.ImgShiftY != 0))
+          Remark(row.remarks, "décalage de " + ShiftInPixels(s, e) + " pixels, gardé pour les suivantes");
+        if (f->accepted && e.ImgAngle != 0)
+          Remark(row.remarks,
+                 "angle ajouté de " + LocaleFromDouble(e.ImgAngle, s.locale) + "°, gardé pour les suivantes");
         row.why = WhyLeftOut(s, *run, *f);
         row.guide = Position(f->guideX, f->guideY);
         row.angle = LocaleFromDouble(std::round(f->angle * kDegreesPerRadian * 100) / 100, s.locale);

@@ -92,6 +92,10 @@ int SaveAllTiff(Form1& f) {
       },
       &present);
   f.StatusText = "TIFF : " + Counted(written, "image enregistrée", "images enregistrées");
+  // Where they went: nothing else says it.
+  if (written > 0)
+    f.StatusText +=
+        std::string(written > 1 ? " à côté de leur image" : " à côté de son image") + " (même nom, en « .tif »)";
   if (present > 0)
     f.StatusText += " ; " + Counted(present, "déjà présente à côté de son image, laissée telle quelle",
                                     "déjà présentes à côté de leur image, laissées telles quelles");
