@@ -321,6 +321,7 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
             std::pair(std::string("nouvelle étoile guide ; décalage de (30, 0) pixels, gardé pour les suivantes ; "
                                   "angle ajouté de 1.5°, gardé pour les suivantes"),
                       std::string("illisible")));
+  EXPECT_TRUE(build().total.ends_with(" ; décalage manuel de (30, 0) pixels à partir de l'image 5")) << build().total;
   s.Img[5] = s.Img[4], s.Img[5].ImgFile = "/nuit/f5.fts";
   s.Img[3].ImgRegFlags = 0;
   // The marks' figures keep their decimals in a column: 1.00 beside 0.99.

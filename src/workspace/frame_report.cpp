@@ -265,6 +265,15 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     if (unused > 0)
       report.total += " ; " + UnreadCounts(static_cast<int>(unread.size()), static_cast<int>(unusable.size())) +
                       (unused > 1 ? ", empilées" : ", empilée") + " quand même";
+    // A shift typed on a frame moves every later frame with it: a result
+    // with doubled stars has its reason in the summary.
+    const auto shifted = std::find_if(run->frames.begin(), run->frames.end(), [&s](const FrameResult& f) {
+      const ImageEntry& e = s.Img[static_cast<size_t>(f.image)];
+      return f.accepted && (e.ImgShiftX != 0 || e.ImgShiftY != 0);
+    });
+    if (shifted != run->frames.end())
+      report.total += " ; décalage manuel de " + ShiftInPixels(s, s.Img[static_cast<size_t>(shifted->image)]) +
+                      " pixels à partir de l'image " + std::to_string(shifted->image);
     if (run->stopped) report.total += " ; exécution arrêtée";
     // The frames the result lacks, under each reason met, in list order.
     std::vector<std::pair<std::string, std::string>> groups;
