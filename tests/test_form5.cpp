@@ -45,6 +45,14 @@ TEST(Form5, OptionsCommandShowsTheStoredFolderAndRebuildsTheMastersOnlyAfterOk) 
   // Rebuilt: no flat option, so empty.
   EXPECT_EQ(std::tuple(s->OptionsApplied, s->cal.FlatPic.Width(), shown), std::tuple(true, 1, std::vector<int>{1}));
 
+  // "Fusion 2 x 2" changed: the box shown may sit off the star until image
+  // 1 is chosen again, which the status says.
+  OptionsCommand(s.form1, store, [](Form5& f) {
+    f.Check9 = 1;
+    f.Command1_Click();
+  });
+  EXPECT_EQ(s.form1.StatusText.rfind("« Fusion 2 x 2 » cochée : les images changent d'échelle", 0), 0u);
+
   bool called = false;
   s->RunState = 1;
   OptionsCommand(s.form1, store, [&](Form5&) { called = true; });

@@ -191,6 +191,7 @@ void Form5::Command2_Click() { Visible = false; }
 void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(Form5&)>& user) {
   Session& s = f.s;
   if (f.Busy || s.RunState != kIdle) return;
+  const bool binned = s.opt.Has(Bin2x2);
   s.OptionsApplied = false;
   Statement([&] {
     Form5 dialog(s, store);
@@ -199,6 +200,14 @@ void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(For
   });
   if (!s.OptionsApplied) return;
   RebuildMastersAndShow(f);
+  // The image shown takes its guide star from the one shown before, at the
+  // other scale: its box can land off the star until image 1 is selected
+  // again (a run starts from image 1's marks, which are fractions).
+  if (binned != s.opt.Has(Bin2x2) && f.Frame2Visible && s.ImageCount() > 0)
+    f.StatusText = std::string("« Fusion 2 x 2 » ") + (binned ? "décochée" : "cochée") +
+                   " : les images changent d'échelle ; le cadre de l'étoile guide de cette image peut en être "
+                   "décalé jusqu'à ce que l'image 1 soit de nouveau choisie (l'exécution part des marques de "
+                   "l'image 1)";
 }
 
 void RebuildMastersAndShow(Form1& f) {
