@@ -93,7 +93,7 @@ MasterDialogWindow::MasterDialogWindow(qv::MasterDialog& model, GuiDialogs& dial
   auto text = [&](const char* name, std::string& field, std::function<void()> changed) {
     auto* edit = new QLineEdit(this);
     edit->setObjectName(name);
-    connect(edit, &QLineEdit::textEdited, this, [this, &field, changed](const QString& t) {
+    connect(edit, &QLineEdit::textEdited, this, [&field, changed](const QString& t) {
       field = S(t);
       if (changed) changed();
     });
