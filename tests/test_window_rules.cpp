@@ -65,6 +65,15 @@ TEST_F(WindowRules, AddedImagesCentreThePanBarsStayUnderTheKeysAndSaveAsTiffCoun
     EXPECT_EQ(std::tuple(s.CurPic, f.VScroll1Value, f.Caption), std::tuple(int16_t(from), int16_t(from), caption));
   }
 
+  // What a click said of the image shown goes when another is selected;
+  // other status texts stay.
+  f.StatusText = f.ClickStatus = "Référence placée en (4, 4)";
+  qv::SelectPic(f, 2, false, false);
+  EXPECT_EQ(f.StatusText, "");
+  f.StatusText = "3 images combinées sur 3 acceptées";
+  qv::SelectPic(f, 3, false, false);
+  EXPECT_EQ(f.StatusText, "3 images combinées sur 3 acceptées");
+
   qvtest::WriteBytes(dir.File("b.tif"), {7, 7, 7});
   EXPECT_EQ(qv::SaveAllTiff(f), 2);
   EXPECT_EQ(std::tuple(qvtest::ReadBytes(dir.File("b.tif")), std::filesystem::exists(dir.File("c.tif")), s.RunState),

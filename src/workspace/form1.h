@@ -158,6 +158,10 @@ struct Form1 : Messages, GuideDisplay, MainWindowView {
   OpeningReport LastOpening;
   // The status bar: what a click or a save did where nothing else shows it.
   std::string StatusText;
+  // What the last click on the picture said of the image shown: while the
+  // status text still says it, it goes when another image is selected,
+  // which it does not describe.
+  std::string ClickStatus;
   // Controls the user changed during a run, whose handlers waited it out:
   // the run's summary says they did not take, so the box is not believed.
   std::vector<std::string> IgnoredDuringRun;

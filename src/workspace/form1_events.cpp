@@ -154,7 +154,10 @@ void Picture1_MouseDown(Form1& f, int button, int shift, double x, double y) {
       Ignoring([&] { Current(f).GuideOrigin = PairOrigin::Placed; });
       break;
   }
-  Ignoring([&] { f.StatusText = ClickEffect(Current(f), mode, shift == 0, px, py); });
+  Ignoring([&] {
+    f.StatusText = ClickEffect(Current(f), mode, shift == 0, px, py);
+    f.ClickStatus = f.StatusText;
+  });
   if (mode == (kCtrlMask | kAltMask)) {
     // The new point shows at once, over the image as it is, not
     // reprocessed.

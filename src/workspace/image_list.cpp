@@ -123,6 +123,7 @@ Outcome SelectPic(Form1& f, int index, bool noLoad, bool vsOnly) {
         if (index < f.VScroll1Min) Raise(kErrInvalidPropertyValue);
         f.VScroll1Value = static_cast<int16_t>(index);
         f.Shape6Index = static_cast<int16_t>(index);
+        if (index != s.CurPic && !f.ClickStatus.empty() && f.StatusText == f.ClickStatus) f.StatusText.clear();
         // An entry that is already current is shown again without being
         // processed again.
         SelectionShown shown(f);
