@@ -75,18 +75,16 @@ std::string ClickEffect(const ImageEntry& e, int mode, bool plain, int px, int p
              ((e.ImgRegFlags & kNewRef) ? std::string() : ", " + tick("Nouvelle référence (Maj. Click)"));
     case kCtrlMask:
     case kAltMask: {
-      const bool ticked = mode == kCtrlMask ? e.ImgRot : e.ImgNewRot;
-      const char* box = mode == kCtrlMask ? "Rotation (CTL click)" : "Nouvelle Rotation (ALT click)";
-      if (ticked)
-        return (mode == kCtrlMask ? "Étoile de rotation placée près de "
-                                  : "Nouvelle étoile de rotation placée près de ") +
-               at;
+      const bool rotation = mode == kCtrlMask;
+      const char* box = rotation ? "Rotation (CTL click)" : "Nouvelle Rotation (ALT click)";
+      const std::string star = rotation ? "l'étoile de rotation" : "la nouvelle étoile de rotation";
+      if (rotation ? e.ImgRot : e.ImgNewRot)
+        return (rotation ? "Étoile" : "Nouvelle étoile") + std::string(" de rotation placée près de ") + at;
       // A plain click acts in the mode the buttons chose, which a new list
       // keeps from the last: the guide star may be what the user meant.
       if (plain)
         return std::string("Clic sans effet sur cette image : le mode « ") + box +
-               " » est choisi et sa case n'est pas cochée ; cochez-la pour placer " +
-               (mode == kCtrlMask ? "l'étoile de rotation" : "la nouvelle étoile de rotation") +
+               " » est choisi et sa case n'est pas cochée ; cochez-la pour placer " + star +
                ", ou choisissez « Nouvelle position (Click) » pour placer l'étoile guide";
       return "Clic " + tick(box);
     }
@@ -187,8 +185,6 @@ void Check2_Click(Form1& f) {
   }
 }
 
-// The rotation boxes are guarded by the busy flag only: they may be used
-// while nothing else runs, whatever the run state says.
 namespace {
 
 // A rotation box ticked before its star is placed draws its line to the
@@ -201,6 +197,8 @@ void AskForRotationStar(Form1& f, bool ticked, double x, double y, const char* s
 
 }  // namespace
 
+// The rotation boxes are guarded by the busy flag only: they may be used
+// while nothing else runs, whatever the run state says.
 void Check7_Click(Form1& f) {
   Session& s = f.s;
   if (f.Busy) return;

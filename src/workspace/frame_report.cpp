@@ -24,6 +24,9 @@ std::string Position(double x, double y) {
   return text;
 }
 
+// Whether a frame carries a manual shift, which every later frame keeps.
+bool Shifted(const ImageEntry& e) { return e.ImgShiftX != 0 || e.ImgShiftY != 0; }
+
 // A frame's manual shift in pixels as its boxes show it: fractions of the
 // picture's upper bounds (the frame's size, halved by the 2 x 2 fusion).
 std::string ShiftInPixels(const Session& s, const ImageEntry& e) {
@@ -176,7 +179,7 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
         // What the user asked of this frame that moves the rest of the
         // stack with it: nothing else on the picture says where it began.
         if (f->accepted && i != run->first && (e.ImgRegFlags & kNewRef)) Remark(row.remarks, "nouvelle étoile guide");
-        if (f->accepted && (e.ImgShiftX != 0 || e.ImgShiftY != 0))
+        if (f->accepted && Shifted(e))
           Remark(row.remarks, "décalage de " + ShiftInPixels(s, e) + " pixels, gardé pour les suivantes");
         if (f->accepted && e.ImgAngle != 0)
           Remark(row.remarks,
@@ -268,8 +271,7 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     // A shift typed on a frame moves every later frame with it: a result
     // with doubled stars has its reason in the summary.
     const auto shifted = std::find_if(run->frames.begin(), run->frames.end(), [&s](const FrameResult& f) {
-      const ImageEntry& e = s.Img[static_cast<size_t>(f.image)];
-      return f.accepted && (e.ImgShiftX != 0 || e.ImgShiftY != 0);
+      return f.accepted && Shifted(s.Img[static_cast<size_t>(f.image)]);
     });
     if (shifted != run->frames.end())
       report.total += " ; décalage manuel de " + ShiftInPixels(s, s.Img[static_cast<size_t>(shifted->image)]) +
