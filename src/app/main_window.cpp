@@ -987,7 +987,15 @@ void MainWindow::Refresh() {
   if (f.VScroll1Value != centredThumb_ && f.VScroll1Value >= 1 && f.VScroll1Value <= static_cast<int>(Image1_.size())) {
     centredThumb_ = f.VScroll1Value;
     QWidget* cell = Image1_[static_cast<size_t>(centredThumb_ - 1)]->parentWidget();
-    Picture11_->ensureWidgetVisible(cell, 0, Picture11_->viewport()->height() / 2);
+    if (f.VScroll1Value == f.Shape6Index) {
+      // A selection brings its thumbnail into sight.
+      Picture11_->ensureWidgetVisible(cell, 0, Picture11_->viewport()->height() / 2);
+    } else {
+      // The bar moved alone: the strip moves so that the bar's thumbnail
+      // sits in the middle (a thumbnail already in sight is moved too).
+      const int middle = cell->mapTo(Picture11_->widget(), QPoint(0, 0)).y() + cell->height() / 2;
+      Picture11_->verticalScrollBar()->setValue(middle - Picture11_->viewport()->height() / 2);
+    }
   }
 
   Picture1_->setVisible(f.Picture1Visible);

@@ -377,6 +377,19 @@ class MainWindowTest : public QObject {
       QVERIFY(image && !image->pixmap().isNull());
       QVERIFY2(image->height() >= image->pixmap().height(), qPrintable(QString::number(i)));
     }
+    // The strip's bar moves the strip so that its thumbnail sits in the
+    // middle, the selection frame staying on the image shown.
+    auto* strip = p.Control<QScrollArea>("Picture11");
+    auto* bar = p.Control<QScrollBar>("VScroll1");
+    const int16_t shown = p.s.CurPic;
+    for (int i : {6, 7}) {
+      bar->setValue(i);
+      QApplication::processEvents();
+      QWidget* cell = p.Control<QLabel>(QStringLiteral("Image1_%1").arg(i).toLatin1().constData())->parentWidget();
+      const int middle = cell->mapTo(strip->viewport(), QPoint(0, cell->height() / 2)).y();
+      QVERIFY2(std::abs(middle - strip->viewport()->height() / 2) <= 1, qPrintable(QString::number(middle)));
+      QCOMPARE(p.s.CurPic, shown);
+    }
   }
 
   // Each control answers the event its handler is named after: a scroll bar
