@@ -29,6 +29,7 @@
 // back memory left free for a second or two, the waits alone make the
 // memory touched afterwards (the combination's sums) cost several times more.
 #include <sys/resource.h>
+#include <time.h>
 
 #include <QAction>
 #include <QApplication>
@@ -71,19 +72,48 @@ void Profile(const char* command) {
   std::fflush(control);
 }
 
-// Paint events per widget class and name, counted while a window run lasts.
-class PaintCounter : public QObject {
+// Paint events per widget class and name, counted while a window run
+// lasts, with the CPU each took on the interface thread (a widget's paint
+// is delivered apart from its children's), and the passes that paint them
+// (update requests: every paint of a pass, and the flush to the screen).
+struct PaintCount {
+  int n = 0;
+  double cpu = 0;
+};
+class PaintCounter {
  public:
   bool counting = false;
-  std::map<std::string, int> counts;
-  bool eventFilter(QObject* o, QEvent* e) override {
-    if (counting && e->type() == QEvent::Paint)
-      ++counts[std::string(o->metaObject()->className()) + " " + o->objectName().toStdString() +
-               (o->objectName().isEmpty() && o->parent() ? " dans " + o->parent()->objectName().toStdString() : "")];
-    return false;
+  std::map<std::string, PaintCount> counts;
+  static double ThreadCpu() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+  }
+  static std::string Name(QObject* o, QEvent* e) {
+    if (e->type() == QEvent::UpdateRequest) return "(passe de peinture)";
+    return std::string(o->metaObject()->className()) + " " + o->objectName().toStdString() +
+           (o->objectName().isEmpty() && o->parent() ? " dans " + o->parent()->objectName().toStdString() : "");
   }
 };
 PaintCounter* paints = nullptr;
+
+// The application, timing the paints when asked.
+class BenchApp : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* o, QEvent* e) override {
+    const bool timed = paints && paints->counting && o->isWidgetType() &&
+                       (e->type() == QEvent::Paint || e->type() == QEvent::UpdateRequest);
+    if (!timed) return QApplication::notify(o, e);
+    const std::string name = PaintCounter::Name(o, e);
+    const double t0 = PaintCounter::ThreadCpu();
+    const bool done = QApplication::notify(o, e);
+    PaintCount& c = paints->counts[name];
+    ++c.n;
+    c.cpu += PaintCounter::ThreadCpu() - t0;
+    return done;
+  }
+};
 
 double CpuSeconds() {
   rusage u{};
@@ -266,7 +296,7 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  BenchApp app(argc, argv);
   qvsim::SimOptions o;
   o.frames = 20;
   o.width = 2048;
@@ -296,7 +326,6 @@ int main(int argc, char** argv) {
       oneProcess = true;
     } else if (a == "--paints") {
       paints = new PaintCounter;
-      app.installEventFilter(paints);
     } else if (a == "--tool-wait") {
       toolWaits = true;
       passed << "--tool-wait";
@@ -350,9 +379,10 @@ int main(int argc, char** argv) {
     windowEnd.push_back(w.Combination());
   }
   if (paints) {
-    std::printf("peintures par image (%d tours) :\n", rounds);
-    for (const auto& [name, n] : paints->counts)
-      std::printf("  %6.2f  %s\n", n / static_cast<double>(rounds * o.frames), name.c_str());
+    std::printf("peintures par image (%d tours) : nombre, ms CPU\n", rounds);
+    const double frames = static_cast<double>(rounds * o.frames);
+    for (const auto& [name, c] : paints->counts)
+      std::printf("  %6.2f  %6.3f  %s\n", c.n / frames, 1e3 * c.cpu / frames, name.c_str());
   }
   const double a = Median(tool), b = Median(window), pa = Median(toolWalk), pb = Median(windowWalk);
   const double ea = Median(toolEnd), eb = Median(windowEnd);

@@ -147,6 +147,9 @@ class HistoBox : public QWidget {
     setObjectName("Picture3");
     setMinimumSize(220, 80);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Every pixel is painted: the group box around is not painted again
+    // beneath it at each image of a run.
+    setAttribute(Qt::WA_OpaquePaintEvent);
   }
   std::vector<qv::HistoBar> bars;
   qv::DisplayLevels levels;
@@ -568,6 +571,9 @@ void MainWindow::BuildControls() {
     l->setFixedSize(66, 66);
     l->setFrameStyle(QFrame::Box);
     l->setAlignment(Qt::AlignCenter);
+    // The label paints its own background, in the colour around it, rather
+    // than have the group box painted beneath it each time its star moves.
+    l->setAutoFillBackground(true);
   }
   gl->addWidget(Picture4_, 0, 1, 3, 1);
   gl->addWidget(Picture5_, 0, 2, 3, 1);
@@ -619,6 +625,10 @@ void MainWindow::BuildControls() {
   progress_->setRange(0, kProgressSteps);
   progress_->setFormat(QStringLiteral("%p %"));
   statusBar()->addPermanentWidget(progress_);
+  progressPaint_ = new QTimer(this);
+  progressPaint_->setSingleShot(true);
+  progressPaint_->setInterval(kProgressPaintMs);
+  connect(progressPaint_, &QTimer::timeout, this, &MainWindow::PaintProgress);
 }
 
 void MainWindow::InstallHooks() {
@@ -639,6 +649,7 @@ void MainWindow::Thumbnail(int i) {
 void MainWindow::ShowImage() {
   PlacePicture();
   Picture1_->update();
+  PaintProgress();
 }
 
 void MainWindow::ShowPicture(const qv::Plane<int32_t>& pixels) {
@@ -648,6 +659,7 @@ void MainWindow::ShowPicture(const qv::Plane<int32_t>& pixels) {
   PackedToImage(pixels, shown_);
   PlacePicture();
   Picture1_->update();
+  PaintProgress();
 }
 
 void MainWindow::Preview(int i) {
@@ -730,15 +742,21 @@ void MainWindow::ShowProgress(double done) {
   // An operation that cannot tell how far it has come leaves the bar as it is.
   if (done < 0) return;
   progressDone_ = std::min(1.0, done);
-  // The bar would repaint itself at once, in the middle of the work: it
-  // is painted with the rest of the window at the next turn of events.
+  // The bar would repaint itself at once, in the middle of the work, and
+  // again at each report: it waits for the next picture shown, or for a
+  // moment at most when the work shows none.
   const int value = static_cast<int>(progressDone_ * kProgressSteps + 0.5);
   if (value != progress_->value()) {
     progress_->setUpdatesEnabled(false);
     progress_->setValue(value);
-    progress_->setUpdatesEnabled(true);
+    if (!progressPaint_->isActive()) progressPaint_->start();
   }
   progress_->setVisible(s_.RunState >= 1);
+}
+
+void MainWindow::PaintProgress() {
+  progressPaint_->stop();
+  if (!progress_->updatesEnabled()) progress_->setUpdatesEnabled(true);
 }
 
 void MainWindow::MsgBox(const std::string& text) {
@@ -1049,7 +1067,10 @@ void MainWindow::Refresh() {
 
   // The bar lives while a long operation reports how far it has come; the
   // next one starts it again from nothing.
-  if (!running) progressDone_ = -1;
+  if (!running) {
+    progressDone_ = -1;
+    PaintProgress();
+  }
   progress_->setVisible(running && progressDone_ >= 0);
 
   // The zone dialog lives while its click mode is selected.

@@ -638,6 +638,34 @@ class MainWindowTest : public QObject {
     // The bar follows the images done while the run goes (painted with the
     // window's turns of events), and goes away with it.
     auto* bar = p.Control<QProgressBar>("progress");
+    {
+      // A report changes the bar at once but paints it with the next
+      // picture shown, or a moment later when none comes.
+      p.s.RunState = 1;
+      PaintCount reported(bar);
+      p.w.ShowProgress(0.25);
+      QCoreApplication::processEvents();
+      QVERIFY(bar->isVisible() && bar->value() == 250 && reported.paints == 0);
+      QTRY_COMPARE_WITH_TIMEOUT(reported.paints, 1, 2000);
+      p.w.ShowProgress(0.5);
+      QCoreApplication::processEvents();
+      QCOMPARE(reported.paints, 1);
+      p.f.outer->ShowImage();
+      QCoreApplication::processEvents();
+      QCOMPARE(reported.paints, 2);
+      p.s.RunState = 0;
+      p.w.Refresh();
+      QVERIFY(!bar->isVisible());
+      // The histogram and the guide star's thumbnail, drawn again at each
+      // image, paint over their whole box: the group boxes around them are
+      // not painted again beneath.
+      PaintCount levels(p.Control<QWidget>("Frame3")), reference(p.Control<QWidget>("Frame4"));
+      PaintCount histogram(p.Control<QWidget>("Picture3")), star(p.Control<QWidget>("Picture5"));
+      p.Control<QWidget>("Picture3")->update();
+      p.Control<QWidget>("Picture5")->update();
+      QCoreApplication::processEvents();
+      QVERIFY(histogram.paints == 1 && star.paints == 1 && levels.paints == 0 && reference.paints == 0);
+    }
     int highest = -1;
     During watch([&] {
       if (p.s.RunState == 1 && bar->isVisible()) highest = std::max(highest, bar->value());
