@@ -246,7 +246,7 @@ TEST(ShowHistoMainPicture, ZonesPictureUsesTheTypedLevelsAndAKeptPictureShowsThe
 // in grey, for colour frames and for a grey camera's frame (where most
 // pixels, not all, hold one value in the three planes).
 TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
-  const int w = 512, h = 257;  // above the size that takes the table
+  const int w = 517, h = 257;  // above the size that takes the table, runs of 256 and a tail
   Plane<int32_t> r(w - 1, h - 1), g(w - 1, h - 1), b(w - 1, h - 1);
   uint32_t seed = 11;
   auto next = [&] {
@@ -258,10 +258,13 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
     g.Data()[k] = next() % 70000;
     b.Data()[k] = static_cast<int32_t>(k % 65540) - 2;
   }
+  r(5, 5) = 0;  // at black 0 with an infinite gain: 0 x inf, a NaN, shows black
   // A grey camera's frame, but for a few pixels of every third row.
   Plane<int32_t> gg = r, bb = r;
   for (int y = 1; y < h; y += 3) (y % 2 ? gg : bb)(300 + y % 5, y) = g(300, y);
-  const struct { double black, white; } levels[] = {{1000, 3000}, {3000, 1000}, {500.25, 500.25}, {-7, 66000.5}};
+  const struct {
+    double black, white;
+  } levels[] = {{1000, 3000}, {3000, 1000}, {500.25, 500.25}, {-7, 66000.5}, {0, 1e-320}};
   for (int kind = 0; kind < 4; ++kind)
     for (const auto& l : levels)
       for (int step : {1, 2}) {
@@ -287,7 +290,7 @@ TEST(DrawImageLarge, TableGivesTheArithmeticsBytes) {
         EXPECT_TRUE(known == compared) << l.black << " " << l.white << " step " << step << " kind " << kind;
       }
   // Other steps (0 counts as 1); empty or mismatched planes give nothing.
-  EXPECT_TRUE(qv::DrawImage(r, g, b, 0, 1, 8, false).HasSize(64, 33));
+  EXPECT_TRUE(qv::DrawImage(r, g, b, 0, 1, 8, false).HasSize(65, 33));
   EXPECT_EQ(qv::DrawImage(r, g, b, 0, 1, 0, false).Width(), w);
   const Plane<int32_t> empty, small = Flat(1, 1, 0);
   EXPECT_TRUE(qv::DrawImage(empty, empty, empty, 0, 1, 1, false).Empty());

@@ -147,9 +147,6 @@ class HistoBox : public QWidget {
     setObjectName("Picture3");
     setMinimumSize(220, 80);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    // Every pixel is painted: the group box around is not painted again
-    // beneath it at each image of a run.
-    setAttribute(Qt::WA_OpaquePaintEvent);
   }
   std::vector<qv::HistoBar> bars;
   qv::DisplayLevels levels;
@@ -571,9 +568,6 @@ void MainWindow::BuildControls() {
     l->setFixedSize(66, 66);
     l->setFrameStyle(QFrame::Box);
     l->setAlignment(Qt::AlignCenter);
-    // The label paints its own background, in the colour around it, rather
-    // than have the group box painted beneath it each time its star moves.
-    l->setAutoFillBackground(true);
   }
   gl->addWidget(Picture4_, 0, 1, 3, 1);
   gl->addWidget(Picture5_, 0, 2, 3, 1);
