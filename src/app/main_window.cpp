@@ -89,15 +89,21 @@ class PictureBox : public QWidget {
   }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter p(this);
-    const QSize covered = w_.previewing_ ? w_.previewSize_ : w_.shown_.size();
+    const QSize covered = w_.ShownSize();
     if (covered.width() < width() || covered.height() < height()) p.fillRect(rect(), Qt::black);
     if (w_.previewing_) {
       // Only the part on screen is stretched, and only when it is painted:
       // the picture replaces the preview a few rows of reading later.
       p.setRenderHint(QPainter::SmoothPixmapTransform);
       p.drawImage(QRect(QPoint(0, 0), w_.previewSize_), w_.preview_);
+    } else if (w_.shownPacked_) {
+      const QRect part = event->rect() & QRect(QPoint(0, 0), covered);
+      if (!part.isEmpty()) {
+        PackedToImage(w_.picture_.shown, part, w_.painted_);
+        p.drawImage(part.topLeft(), w_.painted_);
+      }
     } else {
       p.drawImage(0, 0, w_.shown_);
     }
@@ -646,11 +652,12 @@ void MainWindow::ShowImage() {
   PaintProgress();
 }
 
-void MainWindow::ShowPicture(const qv::Plane<int32_t>& pixels) {
+void MainWindow::ShowPicture() {
   previewing_ = false;
   preview_ = QImage();
   previewPaint_->stop();
-  PackedToImage(pixels, shown_);
+  shownPacked_ = !picture_.shown.Empty();
+  shown_ = QImage();
   PlacePicture();
   Picture1_->update();
   PaintProgress();
@@ -678,8 +685,10 @@ void MainWindow::Preview(int i) {
   previewing_ = previewed;
   preview_ = previewed ? thumb->second : QImage();
   previewSize_ = QSize(g.dw, g.dh);
-  // The last picture's memory is kept for the next one, of the same size.
-  if (!previewed) shown_ = QImage();
+  if (!previewed) {
+    shown_ = QImage();
+    shownPacked_ = false;
+  }
   PlacePicture();
   // Until the preview is painted, the box keeps the last image (or paints
   // the preview when something else has it painted meanwhile).
@@ -697,13 +706,24 @@ void MainWindow::MakePreviewShown() {
     Picture1_->update();
   }
   shown_ = preview_.scaled(previewSize_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  shownPacked_ = false;
   previewing_ = false;
   preview_ = QImage();
 }
 
 const QImage& MainWindow::Shown() {
   MakePreviewShown();
+  if (shownPacked_) {
+    PackedToImage(picture_.shown, shown_);
+    shownPacked_ = false;
+  }
   return shown_;
+}
+
+QSize MainWindow::ShownSize() const {
+  if (previewing_) return previewSize_;
+  if (shownPacked_) return QSize(picture_.shown.Width(), picture_.shown.Height());
+  return shown_.isNull() ? QSize(0, 0) : shown_.size();
 }
 
 void MainWindow::ShowZones(bool drawImage) {
@@ -712,7 +732,7 @@ void MainWindow::ShowZones(bool drawImage) {
   qv::Plane<int32_t> pixels = qv::ZonesPicture(f_, s_.opt.PicZoom, picture_.shown, drawImage);
   if (pixels.Empty()) return;
   picture_.shown = std::move(pixels);
-  ShowPicture(picture_.shown);
+  ShowPicture();
 }
 
 void MainWindow::UpdateList() {
@@ -848,11 +868,11 @@ void MainWindow::ShowHisto() {
   Picture3_->bars.swap(picture_.bars);
   Picture3_->levels = picture_.levels;
   Picture3_->update();
-  ShowPicture(picture_.shown);
+  ShowPicture();
 }
 
 void MainWindow::PlacePicture() {
-  const QSize size = previewing_ ? previewSize_ : shown_.isNull() ? QSize(0, 0) : shown_.size();
+  const QSize size = ShownSize();
   Picture1_->resize(size);
   // The scroll value is the percentage of the picture that lies in the
   // middle of the view.

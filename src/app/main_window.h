@@ -126,8 +126,8 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   void OpenDestination(const std::string& caption) override;
   void UnloadDestination() override;
   void RebuildStrip();
-  // Shows packed pixels in Picture1 as they are.
-  void ShowPicture(const qv::Plane<int32_t>& pixels);
+  // Shows the packed pixels of picture_.shown in Picture1 as they are.
+  void ShowPicture();
   // Puts the zone dialog beside this window when it opens.
   void PlaceZoneDialog();
   void PlacePicture();
@@ -160,7 +160,15 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   static constexpr int kPreviewAfterMs = 100;
   QTimer* previewPaint_ = nullptr;
 
-  QImage shown_;               // the main picture at its display size
+  // The main picture at its display size. The picture ShowHisto draws
+  // (picture_.shown) is painted from its packed pixels, the part on screen
+  // only, and made a picture of its own (shown_) only when its pixels are
+  // asked for (Shown): a run shows a whole frame's picture at each image,
+  // of which the view holds a part.
+  QImage shown_;
+  bool shownPacked_ = false;  // the picture is picture_.shown, not shown_
+  QImage painted_;            // the part of the packed picture last painted
+  QSize ShownSize() const;
   qv::MainPicture picture_;    // what the last ShowHisto drew, its storage kept for the next
   PictureMarks paintedMarks_;  // the marks Picture1 was last asked to paint
   bool paintedLine1Visible_ = false;

@@ -246,17 +246,22 @@ QImage BlankImage(int w, int h) {
 }  // namespace
 
 void PackedToImage(const qv::Plane<int32_t>& pixels, QImage& image) {
-  if (pixels.Empty()) {
+  PackedToImage(pixels, QRect(0, 0, pixels.Width(), pixels.Height()), image);
+}
+
+void PackedToImage(const qv::Plane<int32_t>& pixels, const QRect& part, QImage& image) {
+  const QRect inside = part & QRect(0, 0, pixels.Width(), pixels.Height());
+  if (pixels.Empty() || inside.isEmpty()) {
     image = QImage();
     return;
   }
-  const int w = pixels.Width(), h = pixels.Height();
+  const int w = inside.width(), h = inside.height();
   if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32 || !image.isDetached())
     image = BlankImage(w, h);
   if (image.isNull()) return;
   for (int y = 0; y < h; ++y) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-    const int32_t* row = pixels.Row(y);
+    const int32_t* row = pixels.Row(inside.top() + y) + inside.left();
     // The fourth byte is ignored by the packed layout; RGB32 wants it opaque.
     for (int x = 0; x < w; ++x) line[x] = 0xFF000000u | (static_cast<uint32_t>(row[x]) & 0xFFFFFFu);
   }

@@ -110,6 +110,9 @@ QImage PackedToImage(const qv::Plane<int32_t>& pixels);
 // The same into `image`, whose memory serves again when it has the size
 // and holds it alone (a view showing image after image of one size).
 void PackedToImage(const qv::Plane<int32_t>& pixels, QImage& image);
+// The part `part` of the pixels (inside them) into `image`, whose memory
+// serves again as above: what a paint of that part of a view needs.
+void PackedToImage(const qv::Plane<int32_t>& pixels, const QRect& part, QImage& image);
 
 // A picture as packed pixels 0x00RRGGBB.
 qv::Plane<int32_t> ImageToPacked(const QImage& image);

@@ -265,6 +265,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(p.w.findChild<QCheckBox*>("Check9_4")->text(), QStringLiteral("frame004.fts"));
 
     auto* picture = p.w.findChild<QWidget*>("Picture1");
+    {
+      // The box paints the part of the drawn picture it is asked for (the
+      // part in sight), from the drawing itself: what it paints is the
+      // picture the window gives out (the marks, which the clicks below
+      // place again, aside).
+      for (qv::ShapeMark* m : {&p.f.Shape2, &p.f.Shape3, &p.f.Shape4, &p.f.Shape5, &p.f.Label9, &p.f.Label10})
+        m->Visible = false;
+      for (qv::LineMark* l : {&p.f.Line2, &p.f.Line3, &p.f.Line4}) l->Visible = false;
+      const QSize size = picture->size();
+      const QRect part(size.width() / 3, size.height() / 4, size.width() / 2, size.height() / 2);
+      const QImage painted = picture->grab(part).toImage().convertToFormat(QImage::Format_RGB32);
+      const QImage whole = picture->grab().toImage().convertToFormat(QImage::Format_RGB32);
+      const QImage shown = p.w.Shown().convertToFormat(QImage::Format_RGB32);
+      QVERIFY(!shown.isNull() && shown.size() == size && whole == shown && painted == shown.copy(part));
+    }
     const int u1 = p.s.pic.PicR.UBound1(), u2 = p.s.pic.PicR.UBound2();
     for (int z : {0, 3}) {
       p.Action(QStringLiteral("mnuZoom_%1").arg(z).toLatin1().constData())->trigger();
