@@ -757,20 +757,28 @@ void MainWindow::ShowProgress(double done) {
   if (done < 0) return;
   progressDone_ = std::min(1.0, done);
   // The bar would repaint itself at once, in the middle of the work, and
-  // again at each report: it waits for the next picture shown, or for a
-  // moment at most when the work shows none.
-  const int value = static_cast<int>(progressDone_ * kProgressSteps + 0.5);
-  if (value != progress_->value()) {
-    progress_->setUpdatesEnabled(false);
-    progress_->setValue(value);
-    if (!progressPaint_->isActive()) progressPaint_->start();
-  }
+  // again at each report: the value waits for the next picture shown, or
+  // for a moment at most when the work shows none, and is painted then.
+  // Its paint is never held back: a report that came before the bar was
+  // painted would leave it showing an old value.
+  progressValue_ = static_cast<int>(progressDone_ * kProgressSteps + 0.5);
+  // A bar that comes into sight shows the operation's first value, not the
+  // last operation's.
+  if (!progress_->isVisible())
+    PaintProgress();
+  else if (progressValue_ != progress_->value() && !progressPaint_->isActive())
+    progressPaint_->start();
   progress_->setVisible(s_.RunState >= 1);
 }
 
 void MainWindow::PaintProgress() {
   progressPaint_->stop();
-  if (!progress_->updatesEnabled()) progress_->setUpdatesEnabled(true);
+  if (progressValue_ < 0 || progressValue_ == progress_->value()) return;
+  // setValue repaints at once; the bar is painted with the rest of the
+  // window at the next turn of events instead.
+  progress_->setUpdatesEnabled(false);
+  progress_->setValue(progressValue_);
+  progress_->setUpdatesEnabled(true);
 }
 
 void MainWindow::MsgBox(const std::string& text) {
