@@ -1052,8 +1052,12 @@ void MainWindow::Refresh() {
   Picture1_->setEnabled(!running);
   Picture10_->setEnabled(!running);
   regFrame_->setEnabled(!running);
+  // A pan the model set (a new list is shown from its middle) moves the
+  // picture as a pan by the bars does.
+  const bool panned = HScroll2_->value() != f.HScroll2Value || VScroll2_->value() != f.VScroll2Value;
   HScroll2_->setValue(f.HScroll2Value);
   VScroll2_->setValue(f.VScroll2Value);
+  if (panned) PlacePicture();
 
   HScroll1_->setValue(f.HScroll1);
   Check3_->setChecked(f.Check3 != 0);

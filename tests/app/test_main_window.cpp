@@ -578,6 +578,9 @@ class MainWindowTest : public QObject {
     p.f.Text1 = "1234";
     p.Control<QScrollBar>("HScroll1")->setValue(13);
     const bool autoChecked = p.Control<QCheckBox>("Check3")->isChecked();
+    // The picture panned to its top left corner before.
+    h2->setValue(0);
+    p.Control<QScrollBar>("VScroll2")->setValue(0);
     p.Action("mnuNew")->trigger();
     QCOMPARE(p.s.ImageCount(), 0);
     // Selecting closed the zone dialog.
@@ -590,6 +593,15 @@ class MainWindowTest : public QObject {
     p.dialogs.open = qvapp::S(project);
     p.Action("mnuLoadPrj")->trigger();
     QVERIFY(p.s.ImageCount() == 4 && h2->isVisible() && !whiteOnly());
+    // It is shown from its middle, where its bars say, not where the last
+    // list was panned.
+    {
+      auto* picture = p.w.findChild<QWidget*>("Picture1");
+      const QWidget* view = picture->parentWidget();
+      QVERIFY(h2->value() == p.f.HScroll2Value && p.f.HScroll2Value == p.f.HScroll2Max / 2);
+      QCOMPARE(picture->pos(), QPoint(view->width() / 2 - p.f.HScroll2Value * picture->width() / 100,
+                                      view->height() / 2 - p.f.VScroll2Value * picture->height() / 100));
+    }
 
     // "Enregistrer l'image ..." writes what the picture shows.
     const QString bmp = dir_.filePath("vue.bmp");
