@@ -1255,6 +1255,9 @@ void MainWindow::CopyPicture() {
   // The picture as drawn (zones and grid included), without the marks
   // that lie over it.
   QApplication::clipboard()->setImage(Shown());
+  f_.StatusText = "Image copiée dans le presse-papiers : " + std::to_string(Shown().width()) + " x " +
+                  std::to_string(Shown().height()) + " pixels";
+  Refresh();
 }
 
 void MainWindow::ShowFitsHeader() {

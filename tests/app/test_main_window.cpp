@@ -445,6 +445,9 @@ class MainWindowTest : public QObject {
     p.Action("mnuCopy")->trigger();
     QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
              p.w.Shown().convertToFormat(QImage::Format_RGB32));
+    QCOMPARE(p.w.statusBar()->currentMessage(), QStringLiteral("Image copiée dans le presse-papiers : %1 x %2 pixels")
+                                                    .arg(p.w.Shown().width())
+                                                    .arg(p.w.Shown().height()));
 
     // Choosing the zone mode draws the zones over the picture as it is shown
     // (the crosses of "Zone de gradient" stay); with "Auto", a level typed in
