@@ -761,23 +761,23 @@ void MainWindow::ShowProgress(double done) {
   // for a moment at most when the work shows none, and is painted then.
   // Its paint is never held back: a report that came before the bar was
   // painted would leave it showing an old value.
-  progressValue_ = static_cast<int>(progressDone_ * kProgressSteps + 0.5);
   // A bar that comes into sight shows the operation's first value, not the
   // last operation's.
   if (!progress_->isVisible())
     PaintProgress();
-  else if (progressValue_ != progress_->value() && !progressPaint_->isActive())
+  else if (!progressPaint_->isActive())
     progressPaint_->start();
   progress_->setVisible(s_.RunState >= 1);
 }
 
 void MainWindow::PaintProgress() {
   progressPaint_->stop();
-  if (progressValue_ < 0 || progressValue_ == progress_->value()) return;
+  const int value = static_cast<int>(progressDone_ * kProgressSteps + 0.5);
+  if (progressDone_ < 0 || value == progress_->value()) return;
   // setValue repaints at once; the bar is painted with the rest of the
   // window at the next turn of events instead.
   progress_->setUpdatesEnabled(false);
-  progress_->setValue(progressValue_);
+  progress_->setValue(value);
   progress_->setUpdatesEnabled(true);
 }
 
@@ -1094,8 +1094,8 @@ void MainWindow::Refresh() {
   // The bar lives while a long operation reports how far it has come; the
   // next one starts it again from nothing.
   if (!running) {
+    PaintProgress();  // the last value reached, for whoever watches the bar
     progressDone_ = -1;
-    PaintProgress();
   }
   progress_->setVisible(running && progressDone_ >= 0);
 
@@ -1254,9 +1254,10 @@ void MainWindow::CopyPicture() {
   QApplication::clipboard()->clear();
   // The picture as drawn (zones and grid included), without the marks
   // that lie over it.
-  QApplication::clipboard()->setImage(Shown());
-  f_.StatusText = "Image copiée dans le presse-papiers : " + std::to_string(Shown().width()) + " x " +
-                  std::to_string(Shown().height()) + " pixels";
+  const QImage& shown = Shown();
+  QApplication::clipboard()->setImage(shown);
+  f_.StatusText = "Image copiée dans le presse-papiers : " + std::to_string(shown.width()) + " x " +
+                  std::to_string(shown.height()) + " pixels";
   Refresh();
 }
 

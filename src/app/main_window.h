@@ -181,7 +181,6 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   // run's window more than the rest of its status line.
   static constexpr int kProgressPaintMs = 200;
   QTimer* progressPaint_ = nullptr;
-  int progressValue_ = -1;  // the value the bar is to show next; -1 when none
   void PaintProgress();
   QElapsedTimer sinceRefresh_;
   int mirroredRunState_ = 0;
