@@ -46,6 +46,9 @@ namespace qvapp {
 
 namespace {
 
+// The progress bar's text; a run's combination names itself.
+const QString kProgressFormat = QStringLiteral("%p %");
+
 // The main window's size where the screen leaves room for it.
 constexpr QSize kPreferredSize(1200, 800);
 // Room for a window manager's title bar and borders, before the window is
@@ -186,6 +189,38 @@ class HistoBox : public QWidget {
 
  private:
   MainWindow& w_;
+};
+
+// A wrapped label asks the layout for room for several lines however short
+// its text (it balances its lines), and the status bar would take it: the
+// line is made exactly as tall as its text needs at its width.
+class WrappedStatus : public QLabel {
+ public:
+  explicit WrappedStatus(QWidget* parent) : QLabel(parent) {
+    setObjectName("status");
+    setTextFormat(Qt::PlainText);
+    setWordWrap(true);
+    setIndent(4);
+    Fit();
+  }
+  void Show(const QString& text) {
+    setText(text);
+    Fit();
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    Fit();
+  }
+
+ private:
+  void Fit() {
+    const int room = std::max(1, contentsRect().width() - indent());
+    const QRect lines = fontMetrics().boundingRect(QRect(0, 0, room, 1 << 20), Qt::TextWordWrap, text());
+    const int h = std::max(fontMetrics().height(), lines.height());
+    if (minimumHeight() != h || maximumHeight() != h) setFixedHeight(h);
+  }
 };
 
 MainWindow::MainWindow(qv::Form1& f, qv::SettingsStore& store, qv::Desktop& desktop, GuiDialogs& dialogs)
@@ -622,9 +657,16 @@ void MainWindow::BuildControls() {
   progress_ = new QProgressBar(this);
   progress_->setObjectName("progress");
   progress_->setMaximumWidth(240);
+  // Wide enough for the combination's name on one line.
+  progress_->setMinimumWidth(progress_->fontMetrics().horizontalAdvance(QStringLiteral("Combinaison : 100 %")) + 32);
   progress_->setRange(0, kProgressSteps);
-  progress_->setFormat(QStringLiteral("%p %"));
+  progress_->setFormat(kProgressFormat);
   statusBar()->addPermanentWidget(progress_);
+  // A label rather than the bar's own message, which stays on one line and
+  // ran past the window's edge with a run's summary. A menu item's tip
+  // still covers it while the pointer is on the item.
+  status_ = new WrappedStatus(this);
+  statusBar()->addWidget(status_, 1);
   progressPaint_ = new QTimer(this);
   progressPaint_->setSingleShot(true);
   progressPaint_->setInterval(kProgressPaintMs);
@@ -769,6 +811,14 @@ void MainWindow::ShowProgress(double done) {
     progressPaint_->start();
   progress_->setVisible(s_.RunState >= 1);
 }
+
+void MainWindow::Combining() {
+  // The bar starts again for the combination: it says so, rather than
+  // seem to fall back.
+  progress_->setFormat(QStringLiteral("Combinaison : %p %"));
+}
+
+QString MainWindow::StatusLine() const { return status_->text(); }
 
 void MainWindow::PaintProgress() {
   progressPaint_->stop();
@@ -1096,6 +1146,7 @@ void MainWindow::Refresh() {
   if (!running) {
     PaintProgress();  // the last value reached, for whoever watches the bar
     progressDone_ = -1;
+    progress_->setFormat(kProgressFormat);
   }
   progress_->setVisible(running && progressDone_ >= 0);
 
@@ -1152,11 +1203,7 @@ void MainWindow::Refresh() {
   }
   reportedRuns_ = f.RunsEnded;
   const QString status = Q(f.StatusText);
-  if (statusBar()->currentMessage() != status) {
-    statusBar()->showMessage(status);
-    // A long summary runs past the window's edge: the pointer shows it whole.
-    statusBar()->setToolTip(status);
-  }
+  if (status_->text() != status) status_->Show(status);
 
   // The hourglass while the window is busy.
   const bool wait = f.Busy;
@@ -1308,13 +1355,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   // The quit closes every window it opened: the result's two as well.
   UnloadDestination();
   event->accept();
-}
-
-bool MainWindow::event(QEvent* event) {
-  // The status bar holds what the last command did (a run's summary); a
-  // menu item passed over would replace it with its empty tip.
-  if (event->type() == QEvent::StatusTip) return true;
-  return QMainWindow::event(event);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -48,6 +48,9 @@ struct PictureMarks {
   bool operator==(const PictureMarks&) const = default;
 };
 
+// The status line, wrapped within the window: a run's summary is read whole.
+class WrappedStatus;
+
 class MainWindow : public QMainWindow, public qv::Form1Window {
   Q_OBJECT
 
@@ -65,6 +68,8 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   void FollowEvents(QtEventLoop& events);
   // How far the running operation has come (0..1; negative when it cannot tell).
   void ShowProgress(double done);
+  // The status line as it reads (the model's StatusText).
+  QString StatusLine() const;
   // The start-up sequence with the program's argument (may be empty).
   void Load(const std::string& commandLine);
   // Shows the window at its own size where the screen's free area holds
@@ -96,7 +101,6 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -123,6 +127,7 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   void Pause(double seconds) override;
   void RunImage(int i, bool accepted, const qv::Outcome& processed, const qv::Outcome& stacked) override;
   void MsgBox(const std::string& text) override;
+  void Combining() override;
   void OpenDestination(const std::string& caption) override;
   void UnloadDestination() override;
   void RebuildStrip();
@@ -234,6 +239,7 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   QLabel* Label11_ = nullptr;
   QLabel *Label1_ = nullptr, *Label6_ = nullptr;
   QProgressBar* progress_ = nullptr;
+  WrappedStatus* status_ = nullptr;
 
   QPointer<DebugWindow> debug_;
   QPointer<ZoneDialog> zone_;

@@ -78,6 +78,9 @@ class MainWindowView {
   virtual void ShowHisto() {}
   // The panels are arranged after the strip was rebuilt.
   virtual void UpdateList() {}
+  // A run's walk is over and its combination begins (its progress starts
+  // again from nothing).
+  virtual void Combining() {}
   // The stack is complete: open the destination and editor windows.
   virtual void OpenDestination(const std::string& /*caption*/) {}
   // A long operation begins: the destination and editor windows of a

@@ -169,6 +169,7 @@ RunResult StackRun(Session& s, const RunRequest& request, RunListener& shown) {
   if (!result.stopped) {
     std::vector<int> combined;
     std::string caption;
+    shown.Combining();
     result.outcome = FinalCombination(s, shown.Expand(range.expand), caption, &combined);
     // A stop asked while the frames are combined ends the run there: it
     // was stopped, not failed.

@@ -83,6 +83,9 @@ class RunListener : public FrameListener {
   // is whole or gone: still in order, before the next frame is parked, and
   // before the combination.
   virtual bool TakesFramesLate() const { return false; }
+  // The walk is over and the combination of the parked frames begins:
+  // the progress reported from now on is the combination's, from nothing.
+  virtual void Combining() {}
   // The combination is ready to be shown under `caption`.
   virtual void ResultReady(const std::string& /*caption*/) {}
 

@@ -183,6 +183,7 @@ struct Form1 : Messages, GuideDisplay, MainWindowView {
   void ShowZones(bool drawImage) override { Outer().ShowZones(drawImage); }
   void ShowHisto() override { Outer().ShowHisto(); }
   void UpdateList() override { Outer().UpdateList(); }
+  void Combining() override { Outer().Combining(); }
   void OpenDestination(const std::string& caption) override { Outer().OpenDestination(caption); }
   void UnloadDestination() override { Outer().UnloadDestination(); }
   void RunImage(int i, bool accepted, const Outcome& processed, const Outcome& stacked) override {

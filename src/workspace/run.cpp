@@ -49,6 +49,7 @@ class WindowRun : public RunListener {
     f_.Label6 = std::to_string(accepted) + "/" + std::to_string(f_.s.ImageCount()) + " Ok";
     f_.s.window->RunImage(frame.image, frame.accepted, frame.processed, frame.parked);
   }
+  void Combining() override { f_.s.window->Combining(); }
   void ResultReady(const std::string& caption) override { f_.s.window->OpenDestination(caption); }
 
  private:

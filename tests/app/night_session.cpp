@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
   const double zoom = s.opt.PicZoom;
   QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(qRound(star.x() / zoom), qRound(star.y() / zoom)));
   Check(s.Img[1].GuideOrigin == qv::PairOrigin::Placed, "le clic place l'étoile guide");
-  Check(!w.statusBar()->currentMessage().isEmpty(), "la barre d'état dit ce que le clic a fait");
+  Check(!w.StatusLine().isEmpty(), "la barre d'état dit ce que le clic a fait");
   Shot(w, "nuit-6-clic");
 
   // The project as it stands, for the tool to stack the same way.
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
   Check(p.form1.LastRun.Combined() == 29,
         "29 images combinées sur 30 (" + std::to_string(p.form1.LastRun.Combined()) + ")");
   // The frame refused for its quality is counted, not only the others.
-  const QString counted = w.statusBar()->currentMessage();
+  const QString counted = w.StatusLine();
   Check(counted == QStringLiteral("29 images combinées sur 29 acceptées ; 1 refusée (qualité < 75.0 %)"),
         "la barre d'état donne le compte (" + counted.toStdString() + ")");
   Check(w.reportWindow() && w.reportWindow()->isVisible(), "le rapport s'ouvre pour l'image laissée de côté");

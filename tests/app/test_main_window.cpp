@@ -336,18 +336,34 @@ class MainWindowTest : public QObject {
     QVERIFY(!box3->isChecked());
     // A click the tracking will not use says which box to tick.
     QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
-    QVERIFY2(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")),
-             qPrintable(p.w.statusBar()->currentMessage()));
-    // A menu item passed over leaves it there; a message cleared comes back
-    // with the next refresh though its text did not change.
-    QStatusTipEvent tip{QString()};
+    QVERIFY2(p.w.StatusLine().contains(QStringLiteral("« Nouvelle position (Click) »")), qPrintable(p.w.StatusLine()));
+    // A menu item's tip covers the line while the pointer is on the item;
+    // the line is there again once it has left.
+    auto* line = p.w.statusBar()->findChild<QLabel*>("status");
+    QVERIFY(line);
+    QStatusTipEvent tip{QStringLiteral("Ouvre des images")};
     QApplication::sendEvent(p.w.menuBar(), &tip);
-    QVERIFY(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")));
-    // The whole line also shows under the pointer, should it run past the edge.
-    QCOMPARE(p.w.statusBar()->toolTip(), p.w.statusBar()->currentMessage());
-    p.w.statusBar()->clearMessage();
+    QCOMPARE(p.w.statusBar()->currentMessage(), QStringLiteral("Ouvre des images"));
+    QStatusTipEvent left{QString()};
+    QApplication::sendEvent(p.w.menuBar(), &left);
+    QVERIFY(line->isVisible() && line->text().contains(QStringLiteral("« Nouvelle position (Click) »")));
+    // A short line takes one line; a run's summary, longer than the window
+    // is wide, is read whole: the line wraps within the window and is as
+    // tall as its lines.
+    QApplication::processEvents();
+    QCOMPARE(line->height(), line->fontMetrics().height());
+    const std::string said = p.f.StatusText;
+    p.f.StatusText.clear();
+    for (int k = 0; k < 12; ++k) p.f.StatusText += "3 images refusées (qualité < 75 %) ; ";
     p.w.Refresh();
-    QVERIFY(p.w.statusBar()->currentMessage().contains(QStringLiteral("« Nouvelle position (Click) »")));
+    QApplication::processEvents();
+    QVERIFY(line->geometry().right() < p.w.statusBar()->width());
+    QVERIFY(line->height() >= line->heightForWidth(line->width()));
+    QVERIFY(line->height() > 2 * line->fontMetrics().height());
+    p.f.StatusText = said;
+    p.w.Refresh();
+    QApplication::processEvents();
+    QCOMPARE(line->height(), line->fontMetrics().height());
 
     // A refresh repaints the picture for marks that moved, not for a mirror
     // that changed nothing in it.
@@ -445,9 +461,9 @@ class MainWindowTest : public QObject {
     p.Action("mnuCopy")->trigger();
     QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
              p.w.Shown().convertToFormat(QImage::Format_RGB32));
-    QCOMPARE(p.w.statusBar()->currentMessage(), QStringLiteral("Image copiée dans le presse-papiers : %1 x %2 pixels")
-                                                    .arg(p.w.Shown().width())
-                                                    .arg(p.w.Shown().height()));
+    QCOMPARE(p.w.StatusLine(), QStringLiteral("Image copiée dans le presse-papiers : %1 x %2 pixels")
+                                   .arg(p.w.Shown().width())
+                                   .arg(p.w.Shown().height()));
 
     // Choosing the zone mode draws the zones over the picture as it is shown
     // (the crosses of "Zone de gradient" stay); with "Auto", a level typed in
@@ -560,12 +576,11 @@ class MainWindowTest : public QObject {
     p.dialogs.save = qvapp::S(project);
     p.Action("mnuSavePrj")->trigger();
     QVERIFY(QFile::exists(project));
-    QCOMPARE(p.w.statusBar()->currentMessage(), QStringLiteral("Projet enregistré : ") + project);
+    QCOMPARE(p.w.StatusLine(), QStringLiteral("Projet enregistré : ") + project);
     // A folder that is not there: the status bar says so, in words.
     p.dialogs.save = qvapp::S(dir_.filePath("absent/projet.txt"));
     p.Action("mnuSavePrj")->trigger();
-    QVERIFY2(p.w.statusBar()->currentMessage().startsWith(QStringLiteral("Projet non enregistré : ")),
-             qPrintable(p.w.statusBar()->currentMessage()));
+    QVERIFY2(p.w.StatusLine().startsWith(QStringLiteral("Projet non enregistré : ")), qPrintable(p.w.StatusLine()));
     // "Nouveau" clears the view and keeps the levels.
     auto* h2 = p.Control<QScrollBar>("HScroll2");
     auto* label1 = p.Control<QLabel>("Label1");
@@ -638,7 +653,7 @@ class MainWindowTest : public QObject {
         // The status bar no longer shows what it said before the run.
         menusWhileRunning = !p.Action("mnu_4")->isEnabled() && p.Action("mnu_5")->isEnabled() &&
                             !p.Action("mnu_0")->isEnabled() && !p.w.findChild<QWidget*>("Picture1")->isEnabled() &&
-                            p.w.statusBar()->currentMessage() == QStringLiteral("Exécution en cours");
+                            p.w.StatusLine() == QStringLiteral("Exécution en cours");
         if (byClose) {
           p.w.close();
           stayed = p.w.isVisible() && p.s.RunState == 2;
@@ -653,9 +668,7 @@ class MainWindowTest : public QObject {
       QCOMPARE(stayed, byClose);
       QVERIFY(p.w.isVisible() && p.desktop.questions.empty() && p.store.writes.empty());
       // The window that stayed says how to quit.
-      QCOMPARE(
-          p.w.statusBar()->currentMessage().endsWith(QStringLiteral(" ; fermez de nouveau la fenêtre pour quitter")),
-          byClose);
+      QCOMPARE(p.w.StatusLine().endsWith(QStringLiteral(" ; fermez de nouveau la fenêtre pour quitter")), byClose);
     }
   }
 
@@ -695,13 +708,20 @@ class MainWindowTest : public QObject {
       p.w.Refresh();
       QVERIFY(!bar->isVisible());
     }
+    // The combination starts the bar again under its own name, on one line.
     int highest = -1;
+    bool walked = false, combining = false, fits = true;
     During watch([&] {
-      if (p.s.RunState == 1 && bar->isVisible()) highest = std::max(highest, bar->value());
+      if (p.s.RunState != 1 || !bar->isVisible()) return;
+      highest = std::max(highest, bar->value());
+      walked = walked || !bar->text().startsWith(QStringLiteral("Combinaison"));
+      combining = combining || (walked && bar->text().startsWith(QStringLiteral("Combinaison : ")));
+      fits = fits && bar->fontMetrics().horizontalAdvance(bar->text()) < bar->width() - 16;
     });
     PaintCount barPaints(bar);
     p.Action("mnu_4")->trigger();
     QVERIFY(highest > 0 && highest <= bar->maximum() && !bar->isVisible() && barPaints.paints > 0);
+    QVERIFY(walked && combining && fits && bar->format() == QStringLiteral("%p %"));
     qvapp::DestinationWindow* d = p.w.destinationWindow();
     qvapp::EditorWindow* e = p.w.editorWindow();
     QVERIFY(d && e && d->isVisible() && e->isVisible() && d->windowTitle().endsWith(QStringLiteral(".bmp")));
@@ -783,7 +803,7 @@ class MainWindowTest : public QObject {
       // One-plane frames written as three identical planes: the status bar
       // says so and how to write one. A name that ends otherwise than a
       // format's is written as FITS, and said to be.
-      const QString status = p.w.statusBar()->currentMessage();
+      const QString status = p.w.StatusLine();
       QVERIFY2(status.startsWith(QStringLiteral("Enregistré : ") + file), qPrintable(status));
       QCOMPARE(status.contains(QStringLiteral("trois plans identiques")),
                std::string(ext) != "jpg" && std::string(ext) != "bmp");
@@ -809,7 +829,7 @@ class MainWindowTest : public QObject {
     QVERIFY2(told.startsWith(QStringLiteral("Enregistrement impossible : le dossier ") + dir_.filePath("absent/") +
                              QStringLiteral(" n'existe pas")),
              qPrintable(told));
-    QCOMPARE(p.w.statusBar()->currentMessage(), told);
+    QCOMPARE(p.w.StatusLine(), told);
 
     const QSize start = d->Shown().size();
     e->findChild<QPushButton*>("Command4")->click();  // "Tourner"
@@ -854,12 +874,12 @@ class MainWindowTest : public QObject {
     p.f.StatusText = "ligne de l'exécution";
     e->close();
     QVERIFY(!e->isVisible() && p.w.destinationWindow()->isVisible());
-    QVERIFY(p.w.statusBar()->currentMessage().startsWith(QStringLiteral("Modification de l'image fermée : cliquez")));
+    QVERIFY(p.w.StatusLine().startsWith(QStringLiteral("Modification de l'image fermée : cliquez")));
     QTest::mouseClick(p.w.destinationWindow()->picture(), Qt::RightButton, {}, QPoint(10, 12));
     QVERIFY(!e->isVisible() && p.w.destinationWindow()->windowTitle().startsWith(QStringLiteral("(x,y)=(10,12)")));
     QTest::mouseClick(p.w.destinationWindow()->picture(), Qt::LeftButton, {}, QPoint(20, 20));
     QVERIFY(e->isVisible() && m.Check4 == 1 && m.Text2 == whites && !m.HScroll4Visible);
-    QCOMPARE(p.w.statusBar()->currentMessage(), QStringLiteral("ligne de l'exécution"));
+    QCOMPARE(p.w.StatusLine(), QStringLiteral("ligne de l'exécution"));
     p.w.destinationWindow()->close();
     QVERIFY(!e->isVisible());
   }
