@@ -22,6 +22,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <cmath>
 
 #include "app/master_dialog.h"
@@ -1391,6 +1392,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       }
   } else if (event->type() == QEvent::Resize && watched == area_) {
     PlacePicture();
+  } else if (event->type() == QEvent::Wheel && watched == area_) {
+    // The wheel over the picture pans it as over its bars: up and down, or
+    // across with Shift or a sideways wheel.
+    auto* wheel = static_cast<QWheelEvent*>(event);
+    const bool across = wheel->angleDelta().x() != 0 || (wheel->modifiers() & Qt::ShiftModifier);
+    QScrollBar* bar = across ? HScroll2_ : VScroll2_;
+    if (bar->isVisible()) QApplication::sendEvent(bar, event);
+    return true;
   }
   return QMainWindow::eventFilter(watched, event);
 }

@@ -40,9 +40,10 @@ void mnuNew_Click(Form1& f) {
   f.Check9.resize(1);
   f.Text7.clear();
   f.Text8.clear();
-  // Nothing of the last image stays on show: its status, its histogram and
-  // the level marker read on it. The levels typed in "Niveau", "Auto" and
-  // the slider are settings of the window and stay.
+  // Nothing of the last image stays on show: the caption that named it, its
+  // status, its histogram and the level marker read on it. The levels typed
+  // in "Niveau", "Auto" and the slider are settings of the window and stay.
+  f.Caption = kAppTitle;
   f.Label1.clear();
   f.Label6.clear();
   f.Line1Visible = false;

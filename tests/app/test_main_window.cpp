@@ -33,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
+#include <QWheelEvent>
 #include <QtTest>
 #include <csignal>
 #include <cstdlib>
@@ -599,8 +600,10 @@ class MainWindowTest : public QObject {
     // The picture panned to its top left corner before.
     h2->setValue(0);
     p.Control<QScrollBar>("VScroll2")->setValue(0);
+    QVERIFY(p.w.windowTitle() != QStringLiteral("Quelvista"));
     p.Action("mnuNew")->trigger();
     QCOMPARE(p.s.ImageCount(), 0);
+    QCOMPARE(p.w.windowTitle(), QStringLiteral("Quelvista"));
     // Selecting closed the zone dialog.
     QVERIFY(!p.w.findChild<QCheckBox*>("Check9_1") && !p.w.zoneDialog()->isVisible() && whiteOnly());
     QVERIFY(!h2->isVisible() && !p.Control<QScrollBar>("VScroll2")->isVisible() && label1->text().isEmpty());
@@ -619,6 +622,22 @@ class MainWindowTest : public QObject {
       QVERIFY(h2->value() == p.f.HScroll2Value && p.f.HScroll2Value == p.f.HScroll2Max / 2);
       QCOMPARE(picture->pos(), QPoint(view->width() / 2 - p.f.HScroll2Value * picture->width() / 100,
                                       view->height() / 2 - p.f.VScroll2Value * picture->height() / 100));
+      // The wheel over the picture pans it down, and across with Shift (the
+      // picture leaves the wheel to the view it sits in, as Qt passes a
+      // wheel turned by the user on; one sent here stays where it is sent).
+      auto wheel = [&](Qt::KeyboardModifiers keys) {
+        QWheelEvent turn(QPointF(10, 10), picture->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
+                         Qt::NoButton, keys, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(picture, &turn);
+        QVERIFY(!turn.isAccepted());
+        QApplication::sendEvent(picture->parentWidget(), &turn);
+      };
+      const QPoint before = picture->pos();
+      const int v = p.f.VScroll2Value, h = p.f.HScroll2Value;
+      wheel(Qt::NoModifier);
+      QVERIFY(p.f.VScroll2Value > v && p.f.HScroll2Value == h && picture->y() < before.y());
+      wheel(Qt::ShiftModifier);
+      QVERIFY(p.f.HScroll2Value > h && picture->x() < before.x());
     }
 
     // "Enregistrer l'image ..." writes what the picture shows.
