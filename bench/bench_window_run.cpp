@@ -390,6 +390,18 @@ int main(int argc, char** argv) {
       "CPU : outil %.2f s, fenêtre %.2f s, rapport %.2f ; par image : outil %.3f s, fenêtre %.3f s, rapport %.2f ; "
       "combinaison et fin : outil %.2f s, fenêtre %.2f s\n",
       a, b, a > 0 ? b / a : 0, pa, pb, pa > 0 ? pb / pa : 0, ea, eb);
+  // Each round's own ratio per frame: the tool and the window of a round
+  // run one after the other, so that a slower or faster spell of the
+  // machine weighs on both; their spread shows how far a batch can be
+  // trusted.
+  std::vector<double> paired;
+  for (size_t r = 0; r < toolWalk.size(); ++r)
+    if (toolWalk[r] > 0 && windowWalk[r] > 0) paired.push_back(windowWalk[r] / toolWalk[r]);
+  if (!paired.empty()) {
+    std::printf("rapport par image, tour par tour :");
+    for (double q : paired) std::printf(" %.2f", q);
+    std::printf(" ; médiane %.2f\n", Median(paired));
+  }
   if (!waiting.empty()) {
     const double c = Median(waiting), pc = Median(waitingWalk), ec = Median(waitingEnd);
     std::printf(

@@ -815,8 +815,11 @@ void MainWindow::ShowProgress(double done) {
 
 void MainWindow::Combining() {
   // The bar starts again for the combination: it says so, rather than
-  // seem to fall back.
+  // seem to fall back, and shows nothing of the frames' count under its
+  // new name.
   progress_->setFormat(QStringLiteral("Combinaison : %p %"));
+  progressDone_ = 0;
+  PaintProgress();
 }
 
 QString MainWindow::StatusLine() const { return status_->text(); }
@@ -1395,10 +1398,20 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   } else if (event->type() == QEvent::Wheel && watched == area_) {
     // The wheel over the picture pans it as over its bars: up and down, or
     // across with Shift or a sideways wheel.
+    // Shift turns the wheel across by the same steps (a bar given Shift
+    // would move a page a notch).
     auto* wheel = static_cast<QWheelEvent*>(event);
-    const bool across = wheel->angleDelta().x() != 0 || (wheel->modifiers() & Qt::ShiftModifier);
+    const bool shift = wheel->modifiers() & Qt::ShiftModifier;
+    const bool across = wheel->angleDelta().x() != 0 || shift;
     QScrollBar* bar = across ? HScroll2_ : VScroll2_;
-    if (bar->isVisible()) QApplication::sendEvent(bar, event);
+    if (!bar->isVisible()) return true;
+    if (!shift) {
+      QApplication::sendEvent(bar, event);
+      return true;
+    }
+    QWheelEvent turned(wheel->position(), wheel->globalPosition(), wheel->pixelDelta(), wheel->angleDelta(),
+                       wheel->buttons(), wheel->modifiers() & ~Qt::ShiftModifier, wheel->phase(), wheel->inverted());
+    QApplication::sendEvent(bar, &turned);
     return true;
   }
   return QMainWindow::eventFilter(watched, event);

@@ -12,6 +12,8 @@ void StartProcess(Session& s) {
   s.window->UnloadDestination();
 }
 
+void StartProcessKeepingResult(Session& s) { s.RunState = kRunning; }
+
 void StopProcess(Session& s) { s.RunState = kIdle; }
 
 void RequestStop(Session& s) {

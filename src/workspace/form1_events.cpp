@@ -571,7 +571,10 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   Session& s = f.s;
   AutoMarkOptions options;
   options.rotation = rotation;
-  StartProcess(s);
+  // The marks process images, not the stack: the last result stays open.
+  StartProcessKeepingResult(s);
+  const std::string caption = f.Caption;
+  f.StatusText = "Marques automatiques en cours";
   const int n = s.ImageCount();
   AutoMarkReport report;
   // The marks look at the checked images alone.
@@ -592,7 +595,7 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   });
   const bool stopped = s.RunState == kStopRequested;
   StopProcess(s);
-  f.Caption = kAppTitle;
+  f.Caption = caption;  // the marks' count goes; the image shown is named again below
   // The marks change what a run would do: the last run no longer applies.
   f.LastMarks = report;
   f.HasMarks = true;

@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -636,8 +637,8 @@ class MainWindowTest : public QObject {
       const int v = p.f.VScroll2Value, h = p.f.HScroll2Value;
       wheel(Qt::NoModifier);
       QVERIFY(p.f.VScroll2Value > v && p.f.HScroll2Value == h && picture->y() < before.y());
-      wheel(Qt::ShiftModifier);
-      QVERIFY(p.f.HScroll2Value > h && picture->x() < before.x());
+      wheel(Qt::ShiftModifier);  // by the same steps, not a page
+      QVERIFY(p.f.HScroll2Value - h == p.f.VScroll2Value - v && picture->x() < before.x());
     }
 
     // "Enregistrer l'image ..." writes what the picture shows.
@@ -723,6 +724,10 @@ class MainWindowTest : public QObject {
         QVERIFY(bar->updatesEnabled());  // a paint asked for is never dropped
       }
       QTRY_VERIFY_WITH_TIMEOUT(bar->value() == 800 && reported.paints == shown + 2, 2000);
+      // A run's combination names itself from nothing, not from the
+      // frames' count.
+      p.f.outer->Combining();
+      QCOMPARE(bar->text(), QStringLiteral("Combinaison : 0 %"));
       p.s.RunState = 0;
       p.w.Refresh();
       QVERIFY(!bar->isVisible());
@@ -1056,12 +1061,21 @@ class MainWindowTest : public QObject {
     // up again, its rows rewritten.
     p.Action("mnu_4")->trigger();
     QVERIFY(p.w.reportWindow() && p.w.reportWindow()->isVisible());
-    // The progress bar follows the marks to their last image.
+    // The progress bar follows the marks to their last image, the status
+    // line says they run, and the result of the run stays open to be saved.
+    QPointer<qvapp::DestinationWindow> result = p.w.destinationWindow();
+    QVERIFY(result && result->isVisible());
     auto* bar = p.w.findChild<QProgressBar*>("progress");
     int reached = 0;
-    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { reached = bar->isVisible() ? v : reached; });
+    bool told = false;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
+      reached = bar->isVisible() ? v : reached;
+      told = told || p.f.StatusText == "Marques automatiques en cours";
+    });
     p.Action("mnuAutoMarks")->trigger();
     QCOMPARE(reached, bar->maximum());
+    QVERIFY(told && result && result->isVisible());
+    QVERIFY2(p.w.windowTitle().startsWith(QStringLiteral("frame001.fts")), qPrintable(p.w.windowTitle()));
     const qv::ImageEntry& first = p.s.Img[1];
     QVERIFY(first.ImgRefX == first.ImgGuideX && first.ImgRefY == first.ImgGuideY &&
             p.f.LastMarks.source == qv::StarSource::Reference);
