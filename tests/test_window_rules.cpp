@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,20 @@ TEST_F(WindowRules, AddedImagesCentreThePanBarsStayUnderTheKeysAndSaveAsTiffCoun
   TempDir dir;
   f.HScroll2Value = 10;
   f.VScroll2Value = 90;
+  // While the thumbnails are made, the status line says the images are
+  // being added; the last run's summary does not stay over the new list.
+  struct Adding : qv::Form1Window {
+    qv::Form1& f;
+    std::set<std::string> said;
+    explicit Adding(qv::Form1& form) : f(form) {}
+    void Thumbnail(int) override { said.insert(f.StatusText); }
+  } adding(f);
+  f.outer = &adding;
+  f.StatusText = "2 images combinées sur 2 acceptées";
   qv::mnuLoad_Click(f, Images(dir));
+  f.outer = nullptr;
+  EXPECT_EQ(adding.said, std::set<std::string>{"Ajout des images en cours"});
+  EXPECT_EQ(f.StatusText, "");
   ASSERT_EQ(std::tuple(s.ImageCount(), s.Img[1].ImgFile, s.CurPic, f.Frame2Visible),
             std::tuple(3, dir.File("a.fts"), int16_t{1}, true));
   EXPECT_EQ(std::pair(f.HScroll2Value, f.VScroll2Value), (std::pair<int16_t, int16_t>(50, 50)));

@@ -14,8 +14,12 @@ void mnuLoad_Click(Form1& f, std::vector<std::string> parts) {
   const int first = AddImages(f.s, std::move(parts));
   if (first == 0) return;
   f.LastOpening = {};
+  // While the thumbnails are made the picture is empty: the line says why.
+  static const std::string kAdding = "Ajout des images en cours";
+  f.StatusText = kAdding;
   Populate(f, first, true);
   ForgetReport(f);
+  if (f.StatusText == kAdding) f.StatusText.clear();
   // A file that gave no thumbnail stays in the list and would add the
   // pixels of the frame before it to a run: the status bar says so at once,
   // with what kept the first of them out, and the report names them all.
