@@ -461,6 +461,18 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   EXPECT_EQ(build().advice,
             "qualité de 50.0 % à 60.0 % pour les images refusées : l'étoile guide est peut-être trop faible ou "
             "saturée ; choisissez une étoile bien visible et non saturée, ou baissez « Qualité minimale (%) »");
+  // Refused under a minimum raised far above the usual one that they all
+  // reach: the minimum is named first; a frame under the usual one brings
+  // the star's advice back.
+  s.opt.MinQual = 0.999f;
+  run.frames[1].quality = 0.9f, run.frames[2].quality = 0.928f, run.frames[3].quality = 0.888f;
+  EXPECT_EQ(build().advice,
+            "qualité de 88.8 % à 92.8 % pour les images refusées, sous le minimum de 99.9 % : baissez « Qualité "
+            "minimale (%) » (à 75.0 %, toutes passeraient)");
+  run.frames[3].quality = 0.55f;
+  EXPECT_EQ(build().advice.find("qualité de 55.0 % à 92.8 % pour les images refusées : l'étoile guide"), 0u);
+  s.opt.MinQual = 0.75f;
+  run.frames[1].quality = 0.5f, run.frames[2].quality = 0.6f;
   // Refused frames of fewer bits than the first one walked: their levels
   // are the reason, not the star; unless a frame of that depth passed.
   s.Img[1].ImgBitpix = 16;

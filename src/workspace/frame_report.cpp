@@ -361,9 +361,17 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
         float low = 1, high = 0;
         for (const FrameResult& f : run->frames)
           if (!f.accepted && f.processed) low = std::min(low, f.quality), high = std::max(high, f.quality);
-        advise("qualité de " + Percent(low, s.locale) + " à " + Percent(high, s.locale) +
-               " pour les images refusées : l'étoile guide est peut-être trop faible ou saturée ; choisissez une "
-               "étoile bien visible et non saturée, ou baissez « Qualité minimale (%) »");
+        // A minimum raised above the usual one that every refused frame
+        // reaches the usual one of: the minimum, not the star, kept them out.
+        const float usual = Options{}.MinQual;
+        const std::string range = "qualité de " + Percent(low, s.locale) + " à " + Percent(high, s.locale);
+        if (s.opt.MinQual > usual && low >= usual)
+          advise(range + " pour les images refusées, sous le minimum de " + Percent(s.opt.MinQual, s.locale) +
+                 " : baissez « Qualité minimale (%) » (à " + Percent(usual, s.locale) + ", toutes passeraient)");
+        else
+          advise(range +
+                 " pour les images refusées : l'étoile guide est peut-être trop faible ou saturée ; choisissez une "
+                 "étoile bien visible et non saturée, ou baissez « Qualité minimale (%) »");
       }
     }
     // No guide star: every frame goes in where it lies, none is measured.
