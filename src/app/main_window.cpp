@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -204,10 +205,19 @@ class WrappedStatus : public QLabel {
     setIndent(4);
     Fit();
   }
+  // French puts a space before ";", ":", "%", "!", "?" and "»" and after
+  // "«": a wrapped line must not start with the sign, so those spaces are
+  // shown as no-break spaces.
   void Show(const QString& text) {
-    setText(text);
+    given_ = text;
+    QString shown = text;
+    static const QRegularExpression before(QStringLiteral(" (?=[;:%!?»])")), after(QStringLiteral("(?<=«) "));
+    shown.replace(before, QStringLiteral("\u00A0")).replace(after, QStringLiteral("\u00A0"));
+    setText(shown);
     Fit();
   }
+  // The text as given.
+  const QString& Text() const { return given_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override {
@@ -216,6 +226,8 @@ class WrappedStatus : public QLabel {
   }
 
  private:
+  QString given_;
+
   void Fit() {
     const int room = std::max(1, contentsRect().width() - indent());
     const QRect lines = fontMetrics().boundingRect(QRect(0, 0, room, 1 << 20), Qt::TextWordWrap, text());
@@ -822,7 +834,7 @@ void MainWindow::Combining() {
   PaintProgress();
 }
 
-QString MainWindow::StatusLine() const { return status_->text(); }
+QString MainWindow::StatusLine() const { return status_->Text(); }
 
 void MainWindow::PaintProgress() {
   progressPaint_->stop();
@@ -1207,7 +1219,7 @@ void MainWindow::Refresh() {
   }
   reportedRuns_ = f.RunsEnded;
   const QString status = Q(f.StatusText);
-  if (status_->text() != status) status_->Show(status);
+  if (status_->Text() != status) status_->Show(status);
 
   // The hourglass while the window is busy.
   const bool wait = f.Busy;
