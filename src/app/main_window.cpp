@@ -51,6 +51,8 @@ namespace {
 // The progress bar's text; a run's combination names itself.
 const QString kProgressFormat = QStringLiteral("%p %");
 
+// The narrowest the picture's view gets.
+constexpr int kMinPictureWidth = 240;
 // The main window's size where the screen leaves room for it.
 constexpr QSize kPreferredSize(1200, 800);
 // Room for a window manager's title bar and borders, before the window is
@@ -436,6 +438,9 @@ void MainWindow::BuildControls() {
   pal.setColor(QPalette::Window, QColor(48, 48, 48));
   area_->setPalette(pal);
   area_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  // The strip and the side panel keep their widths: however narrow the
+  // window, the picture keeps room to be seen and clicked.
+  area_->setMinimumWidth(kMinPictureWidth);
   area_->installEventFilter(this);
   Picture1_ = new PictureBox(*this, area_);
   previewPaint_ = new QTimer(this);

@@ -1155,6 +1155,8 @@ class MainWindowTest : public QObject {
     LoadFrames(p);
     p.w.resize(p.w.minimumSizeHint());
     p.w.move(area.topLeft());
+    QApplication::processEvents();
+    QVERIFY(p.w.findChild<QWidget*>("Frame2Area")->width() >= 240);  // the picture stays in sight
     p.Control<QRadioButton>("Option2_4")->click();
     qvapp::ZoneDialog* zone = p.w.zoneDialog();
     QVERIFY(zone && zone->isVisible() && area.contains(zone->frameGeometry()));
