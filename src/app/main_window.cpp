@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <cmath>
+#include <utility>
 
 #include "app/master_dialog.h"
 #include "app/options_dialog.h"
@@ -197,25 +198,32 @@ class HistoBox : public QWidget {
 
 // A wrapped label asks the layout for room for several lines however short
 // its text (it balances its lines), and the status bar would take it: the
-// line is made exactly as tall as its text needs at its width.
+// line is made exactly as tall as its text needs at its width, up to
+// kStatusLines lines; a longer text ends in "…" and shows whole under the
+// pointer (the marks' summary names every image left out, and the box and
+// the report hold it whole).
 class WrappedStatus : public QLabel {
  public:
+  static constexpr int kStatusLines = 3;
+
   explicit WrappedStatus(QWidget* parent) : QLabel(parent) {
     setObjectName("status");
     setTextFormat(Qt::PlainText);
     setWordWrap(true);
     setIndent(4);
+    // A path is one long word: it must not widen the window.
+    setMinimumWidth(1);
     Fit();
   }
   // French puts a space before ";", ":", "%", "!", "?" and "»" and after
   // "«": a wrapped line must not start with the sign, so those spaces are
-  // shown as no-break spaces.
+  // shown as no-break spaces; a path may wrap after each of its slashes.
   void Show(const QString& text) {
     given_ = text;
-    QString shown = text;
+    shown_ = text;
     static const QRegularExpression before(QStringLiteral(" (?=[;:%!?»])")), after(QStringLiteral("(?<=«) "));
-    shown.replace(before, QStringLiteral("\u00A0")).replace(after, QStringLiteral("\u00A0"));
-    setText(shown);
+    shown_.replace(before, QStringLiteral("\u00A0")).replace(after, QStringLiteral("\u00A0"));
+    shown_.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
     Fit();
   }
   // The text as given.
@@ -226,14 +234,37 @@ class WrappedStatus : public QLabel {
     QLabel::resizeEvent(event);
     Fit();
   }
+  void changeEvent(QEvent* event) override {
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) Fit();
+  }
 
  private:
-  QString given_;
+  QString given_, shown_;
 
+  int Height(const QString& text, int room) const {
+    return fontMetrics().boundingRect(QRect(0, 0, room, 1 << 20), Qt::TextWordWrap, text).height();
+  }
   void Fit() {
     const int room = std::max(1, contentsRect().width() - indent());
-    const QRect lines = fontMetrics().boundingRect(QRect(0, 0, room, 1 << 20), Qt::TextWordWrap, text());
-    const int h = std::max(fontMetrics().height(), lines.height());
+    const int most = kStatusLines * fontMetrics().lineSpacing();
+    QString fits = shown_;
+    if (Height(fits, room) > most) {
+      // The longest beginning that ends in "…" within the lines.
+      int low = 0, high = static_cast<int>(shown_.size());
+      while (low < high) {
+        const int mid = (low + high + 1) / 2;
+        if (Height(shown_.left(mid) + QStringLiteral("…"), room) <= most)
+          low = mid;
+        else
+          high = mid - 1;
+      }
+      fits = shown_.left(low) + QStringLiteral("…");
+    }
+    if (text() != fits) setText(fits);
+    const QString tip = fits == shown_ ? QString() : given_;
+    if (toolTip() != tip) setToolTip(tip);
+    const int h = std::max(fontMetrics().height(), std::min(most, Height(fits, room)));
     if (minimumHeight() != h || maximumHeight() != h) setFixedHeight(h);
   }
 };
@@ -1413,22 +1444,19 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   } else if (event->type() == QEvent::Resize && watched == area_) {
     PlacePicture();
   } else if (event->type() == QEvent::Wheel && watched == area_) {
-    // The wheel over the picture pans it as over its bars: up and down, or
-    // across with Shift or a sideways wheel.
-    // Shift turns the wheel across by the same steps (a bar given Shift
-    // would move a page a notch).
+    // The wheel over the picture pans it as over its bars: up and down, and
+    // across with a sideways wheel or with Shift. Each bar takes its own
+    // part of a touchpad's slanted stroke, as a plain turn of the wheel
+    // (a bar given Shift would move a page a notch).
     auto* wheel = static_cast<QWheelEvent*>(event);
-    const bool shift = wheel->modifiers() & Qt::ShiftModifier;
-    const bool across = wheel->angleDelta().x() != 0 || shift;
-    QScrollBar* bar = across ? HScroll2_ : VScroll2_;
-    if (!bar->isVisible()) return true;
-    if (!shift) {
-      QApplication::sendEvent(bar, event);
-      return true;
+    int down = wheel->angleDelta().y(), across = wheel->angleDelta().x();
+    if (wheel->modifiers() & Qt::ShiftModifier) across += std::exchange(down, 0);
+    for (const auto& [bar, part] : {std::pair(VScroll2_, down), std::pair(HScroll2_, across)}) {
+      if (part == 0 || !bar->isVisible()) continue;
+      QWheelEvent turn(wheel->position(), wheel->globalPosition(), QPoint(), QPoint(0, part), wheel->buttons(),
+                       wheel->modifiers() & ~Qt::ShiftModifier, wheel->phase(), wheel->inverted());
+      QApplication::sendEvent(bar, &turn);
     }
-    QWheelEvent turned(wheel->position(), wheel->globalPosition(), wheel->pixelDelta(), wheel->angleDelta(),
-                       wheel->buttons(), wheel->modifiers() & ~Qt::ShiftModifier, wheel->phase(), wheel->inverted());
-    QApplication::sendEvent(bar, &turned);
     return true;
   }
   return QMainWindow::eventFilter(watched, event);

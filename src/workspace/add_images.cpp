@@ -18,8 +18,7 @@ void mnuLoad_Click(Form1& f, std::vector<std::string> parts) {
   static const std::string kAdding = "Ajout des images en cours";
   f.StatusText = kAdding;
   Populate(f, first, true);
-  ForgetReport(f);
-  if (f.StatusText == kAdding) f.StatusText.clear();
+  ForgetReport(f);  // the line too
   // A file that gave no thumbnail stays in the list and would add the
   // pixels of the frame before it to a run: the status bar says so at once,
   // with what kept the first of them out, and the report names them all.

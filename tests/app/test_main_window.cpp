@@ -365,6 +365,21 @@ class MainWindowTest : public QObject {
     QVERIFY(line->geometry().right() < p.w.statusBar()->width());
     QVERIFY(line->height() >= line->heightForWidth(line->width()));
     QVERIFY(line->height() > 2 * line->fontMetrics().height());
+    // A summary of many lines takes three, ends in "…", and shows whole
+    // under the pointer; a long path wraps at its slashes and does not
+    // widen the window.
+    for (int k = 0; k < 40; ++k) p.f.StatusText += "image " + std::to_string(k) + " : étoiles trop larges ; ";
+    p.w.Refresh();
+    QApplication::processEvents();
+    QVERIFY(line->height() <= 3 * line->fontMetrics().lineSpacing() && line->text().endsWith(QStringLiteral("…")));
+    QCOMPARE(line->toolTip(), p.w.StatusLine());
+    const int width = p.w.width();
+    p.f.StatusText = "Enregistré : ";
+    for (int k = 0; k < 20; ++k) p.f.StatusText += "/dossier" + std::to_string(k);
+    p.w.Refresh();
+    QApplication::processEvents();
+    QVERIFY(p.w.width() == width && line->geometry().right() < p.w.statusBar()->width() && line->toolTip().isEmpty() &&
+            line->height() > line->fontMetrics().height());
     p.f.StatusText = said;
     p.w.Refresh();
     QApplication::processEvents();
@@ -373,7 +388,8 @@ class MainWindowTest : public QObject {
     // A refresh repaints the picture for marks that moved, not for a mirror
     // that changed nothing in it.
     PaintCount count(picture);
-    QApplication::processEvents();
+    // The window settles first (the status line grew and shrank above).
+    for (int turn = 0; turn < 5; ++turn) QApplication::processEvents();
     count.paints = 0;
     p.w.Refresh();
     QApplication::processEvents();
@@ -629,9 +645,9 @@ class MainWindowTest : public QObject {
       // The wheel over the picture pans it down, and across with Shift (the
       // picture leaves the wheel to the view it sits in, as Qt passes a
       // wheel turned by the user on; one sent here stays where it is sent).
-      auto wheel = [&](Qt::KeyboardModifiers keys) {
-        QWheelEvent turn(QPointF(10, 10), picture->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
-                         Qt::NoButton, keys, Qt::NoScrollPhase, false);
+      auto wheel = [&](Qt::KeyboardModifiers keys, QPoint delta = QPoint(0, -120)) {
+        QWheelEvent turn(QPointF(10, 10), picture->mapToGlobal(QPointF(10, 10)), QPoint(), delta, Qt::NoButton, keys,
+                         Qt::NoScrollPhase, false);
         QApplication::sendEvent(picture, &turn);
         QVERIFY(!turn.isAccepted());
         QApplication::sendEvent(picture->parentWidget(), &turn);
@@ -642,6 +658,10 @@ class MainWindowTest : public QObject {
       QVERIFY(p.f.VScroll2Value > v && p.f.HScroll2Value == h && picture->y() < before.y());
       wheel(Qt::ShiftModifier);  // by the same steps, not a page
       QVERIFY(p.f.HScroll2Value - h == p.f.VScroll2Value - v && picture->x() < before.x());
+      // A touchpad's slanted stroke: each bar takes its part.
+      const int down = p.f.VScroll2Value, across = p.f.HScroll2Value;
+      wheel(Qt::NoModifier, QPoint(-60, -120));
+      QVERIFY(p.f.VScroll2Value > down && p.f.HScroll2Value > across);
     }
 
     // "Enregistrer l'image ..." writes what the picture shows.
