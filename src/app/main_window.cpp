@@ -51,6 +51,7 @@ namespace {
 
 // The progress bar's text; a run's combination names itself.
 const QString kProgressFormat = QStringLiteral("%p %");
+const QString kCombiningFormat = QStringLiteral("Combinaison : %p %");
 
 // The narrowest the picture's view gets.
 constexpr int kMinPictureWidth = 240;
@@ -249,7 +250,8 @@ class WrappedStatus : public QLabel {
     const int room = std::max(1, contentsRect().width() - indent());
     const int most = kStatusLines * fontMetrics().lineSpacing();
     QString fits = shown_;
-    if (Height(fits, room) > most) {
+    int needed = Height(fits, room);
+    if (needed > most) {
       // The longest beginning that ends in "…" within the lines.
       int low = 0, high = static_cast<int>(shown_.size());
       while (low < high) {
@@ -260,11 +262,12 @@ class WrappedStatus : public QLabel {
           high = mid - 1;
       }
       fits = shown_.left(low) + QStringLiteral("…");
+      needed = Height(fits, room);
     }
     if (text() != fits) setText(fits);
     const QString tip = fits == shown_ ? QString() : given_;
     if (toolTip() != tip) setToolTip(tip);
-    const int h = std::max(fontMetrics().height(), std::min(most, Height(fits, room)));
+    const int h = std::max(fontMetrics().height(), std::min(most, needed));
     if (minimumHeight() != h || maximumHeight() != h) setFixedHeight(h);
   }
 };
@@ -707,7 +710,8 @@ void MainWindow::BuildControls() {
   progress_->setObjectName("progress");
   progress_->setMaximumWidth(240);
   // Wide enough for the combination's name on one line.
-  progress_->setMinimumWidth(progress_->fontMetrics().horizontalAdvance(QStringLiteral("Combinaison : 100 %")) + 32);
+  progress_->setMinimumWidth(
+      progress_->fontMetrics().horizontalAdvance(QString(kCombiningFormat).replace("%p", "100")) + 32);
   progress_->setRange(0, kProgressSteps);
   progress_->setFormat(kProgressFormat);
   statusBar()->addPermanentWidget(progress_);
@@ -865,7 +869,7 @@ void MainWindow::Combining() {
   // The bar starts again for the combination: it says so, rather than
   // seem to fall back, and shows nothing of the frames' count under its
   // new name.
-  progress_->setFormat(QStringLiteral("Combinaison : %p %"));
+  progress_->setFormat(kCombiningFormat);
   progressDone_ = 0;
   PaintProgress();
 }

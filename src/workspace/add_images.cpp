@@ -15,8 +15,7 @@ void mnuLoad_Click(Form1& f, std::vector<std::string> parts) {
   if (first == 0) return;
   f.LastOpening = {};
   // While the thumbnails are made the picture is empty: the line says why.
-  static const std::string kAdding = "Ajout des images en cours";
-  f.StatusText = kAdding;
+  f.StatusText = "Ajout des images en cours";
   Populate(f, first, true);
   ForgetReport(f);  // the line too
   // A file that gave no thumbnail stays in the list and would add the
