@@ -67,7 +67,7 @@ TEST_F(WindowRules, AddedImagesCentreThePanBarsStayUnderTheKeysAndSaveAsTiffCoun
   qv::mnuLoad_Click(f, Images(dir));
   f.outer = nullptr;
   EXPECT_EQ(adding.said, std::set<std::string>{"Ajout des images en cours"});
-  EXPECT_EQ(f.StatusText, "");
+  EXPECT_EQ(f.StatusText, "3 images ajoutées");
   ASSERT_EQ(std::tuple(s.ImageCount(), s.Img[1].ImgFile, s.CurPic, f.Frame2Visible),
             std::tuple(3, dir.File("a.fts"), int16_t{1}, true));
   EXPECT_EQ(std::pair(f.HScroll2Value, f.VScroll2Value), (std::pair<int16_t, int16_t>(50, 50)));
@@ -116,6 +116,10 @@ TEST_F(WindowRules, AddedImagesCentreThePanBarsStayUnderTheKeysAndSaveAsTiffCoun
   qv::mnuLoad_Click(f, {dir.path().string(), "d.fts"});
   EXPECT_EQ(f.StatusText.rfind("Référence « Aucun » : les images seront empilées sans être alignées", 0), 0u);
   s.guide.GuideBox = 32;
+  // A good frame added to a list says how many the list holds now.
+  qvtest::WriteFits16(dir.File("e.fts"), 40, 30, 1, std::vector<int>(40 * 30, 800));
+  qv::mnuLoad_Click(f, {dir.path().string(), "e.fts"});
+  EXPECT_EQ(f.StatusText, "1 image ajoutée ; 7 images dans la liste");
   // A frame of another size is read whole: it is of no use, not unreadable.
   qvtest::WriteFits16(dir.File("small.fts"), 20, 30, 1, std::vector<int>(20 * 30, 800));
   qv::mnuLoad_Click(f, {dir.path().string(), "small.fts"});

@@ -162,6 +162,9 @@ class HistoBox : public QWidget {
     setObjectName("Picture3");
     setMinimumSize(220, 80);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Its paint covers it whole: the frame around it is not painted again
+    // under it at each image of a run.
+    setAttribute(Qt::WA_OpaquePaintEvent);
   }
   std::vector<qv::HistoBar> bars;
   qv::DisplayLevels levels;
@@ -714,6 +717,13 @@ void MainWindow::BuildControls() {
       progress_->fontMetrics().horizontalAdvance(QString(kCombiningFormat).replace("%p", "100")) + 32);
   progress_->setRange(0, kProgressSteps);
   progress_->setFormat(kProgressFormat);
+  {
+    // The percentage is written in the text's own colour over the filled
+    // part too: white on the fill's light blue, "44 %" read as "4 %".
+    QPalette palette = progress_->palette();
+    palette.setColor(QPalette::HighlightedText, palette.color(QPalette::Text));
+    progress_->setPalette(palette);
+  }
   statusBar()->addPermanentWidget(progress_);
   // A label rather than the bar's own message, which stays on one line and
   // ran past the window's edge with a run's summary. A menu item's tip

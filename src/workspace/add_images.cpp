@@ -30,6 +30,9 @@ void mnuLoad_Click(Form1& f, std::vector<std::string> parts) {
       f.StatusText =
           "Référence « Aucun » : les images seront empilées sans être alignées ni triées par qualité ; choisissez "
           "« 32 x 32 » et cliquez sur une étoile brillante";
+    else
+      f.StatusText = Counted(f.s.ImageCount() - first + 1, "image ajoutée", "images ajoutées") +
+                     (first > 1 ? " ; " + Counted(f.s.ImageCount(), "image", "images") + " dans la liste" : "");
     return;
   }
   // A file read whole but of another size than the first image is not

@@ -608,10 +608,13 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   for (size_t at; (at = line.find("\r\n")) != std::string::npos;)
     line.replace(at, 2, at > 0 && line[at - 1] == ':' ? " " : " ; ");
   f.StatusText = line;
-  f.MsgBox(text);
   // The reference image shows with its guide box on the star the marks
-  // follow, after a stop too: the marks it made stand.
+  // follow, after a stop too: the marks it made stand. It is shown before
+  // the report, behind it: shown after, its loading kept the window busy
+  // for a moment once the report was closed, and a command given then
+  // (Ctrl+S) was lost.
   if (report.ok) SelectPic(f, report.reference, false, false);
+  f.MsgBox(text);
 }
 
 }  // namespace qv

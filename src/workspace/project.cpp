@@ -3,6 +3,7 @@
 #include "core/error_words.h"
 #include "core/numeric.h"
 #include "core/paths.h"
+#include "stack/stacking.h"
 #include "workspace/form1.h"
 #include "workspace/frame_report.h"
 #include "workspace/image_list.h"
@@ -69,7 +70,9 @@ ProjectLoad LoadProject(Form1& f, const ProjectRead& read, const std::string& pa
                      " seulement : " + ErrorWords(result.error, path, FileTask::ProjectLoad);
       break;
     case ProjectLoad::Completed:
-      if (!f.LastOpening.Empty()) f.StatusText = OpeningNote(f.LastOpening, "du projet");
+      f.StatusText = f.LastOpening.Empty()
+                         ? "Projet ouvert : " + path + " (" + Counted(f.s.ImageCount(), "image", "images") + ")"
+                         : OpeningNote(f.LastOpening, "du projet");
       break;
   }
   return result;

@@ -64,6 +64,10 @@ void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, 
     });
   } else {
     LoadProjectSetting(f, store);
+    // The list starts empty: the line names the project of the last
+    // session, which one command opens again.
+    if (!f.Project.empty() && FileExists(f.Project))
+      f.StatusText = "Dernier projet : " + f.Project + " (Fichier > Ouvrir un projet)";
   }
   f.Caption = caption;
 }
