@@ -14,3 +14,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+# Our users' locale: the tests check that a decimal comma in the process's
+# locale changes none of the program's numbers.
+if ! locale -a 2>/dev/null | grep -qix 'fr_FR.utf8'; then
+  sed -i 's/^# *\(fr_FR.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -qx 'fr_FR.UTF-8 UTF-8' /etc/locale.gen || echo 'fr_FR.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi

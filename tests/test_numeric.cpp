@@ -3,10 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "core/numeric.h"
 #include "core/paths.h"
+#include "io/json.h"
 
 using namespace qv;
 
@@ -48,6 +52,39 @@ TEST(Numeric, LocaleConversionsFollowTheDecimalSeparator) {
   // What one locale writes, the same locale reads back.
   for (double v : {0.1, 1.28, 123456.789, -0.004, 1e20, 2.5e-7})
     for (const NumLocale& loc : {dot, comma}) EXPECT_EQ(LocaleToDouble(LocaleFromDouble(v, loc), loc), v) << v;
+}
+
+// The window toolkit gives the process the user's locale, whose C library
+// conversions write and read a comma in French: none of the program's
+// numbers, in either locale of its own, may change with it.
+TEST(Numeric, TheProcessLocaleChangesNoNumber) {
+  const auto all = [] {
+    std::vector<std::string> out;
+    for (const NumLocale& loc : {NumLocale::Dot(), NumLocale::Comma()})
+      for (double v : {50.0, 0.527073552425665, 65535.0, 1.5e20, -0.004}) {
+        out.push_back(LocaleFromDouble(v, loc) + " " + FormatFixed1(v, loc) + " " + FormatPercent(v / 100, loc));
+        out.push_back(Str(LocaleToDouble(LocaleFromDouble(v, loc), loc)));
+      }
+    double dot = 0;
+    out.push_back(Str(Val("0.75")) + " " + StrSingle(1.28f) + " " + (DotNumber("2.5", dot) ? Str(dot) : "-"));
+    JsonObject json;
+    json.Add("x", 0.1);
+    out.push_back(json.Text());
+    return out;
+  };
+  const std::vector<std::string> usual = all();
+  const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+  bool comma = false;
+  for (const char* name : {"fr_FR.UTF-8", "fr_FR.utf8", "de_DE.UTF-8"})
+    if (std::setlocale(LC_NUMERIC, name) && std::localeconv()->decimal_point[0] == ',') {
+      comma = true;
+      break;
+    }
+  if (!comma) GTEST_SKIP() << "no locale with a decimal comma here (scripts/install-deps.sh makes fr_FR.UTF-8)";
+  const std::vector<std::string> french = all();
+  std::setlocale(LC_NUMERIC, before.c_str());
+  EXPECT_EQ(french, usual);
+  EXPECT_EQ(usual.front(), "50 50.0 50.0%");
 }
 
 TEST(Paths, FolderAndNameSplitOnTheLastSlashOnly) {

@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "core/error_words.h"
+#include "core/numeric.h"
 #include "core/paths.h"
 #include "editor/editing.h"
 #include "editor/result.h"
@@ -32,6 +33,7 @@ bool Number(const std::string& text, double& v) {
 // 0.5000000000000001 are one level, whose gain cannot be worked out).
 double Level(double v) {
   char text[32];
+  const qv::CNumberScope c;
   std::snprintf(text, sizeof text, "%.15g", v);
   return std::strtod(text, nullptr) + 0.0;  // + 0.0: no negative zero
 }

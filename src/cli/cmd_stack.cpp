@@ -17,6 +17,7 @@
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "core/error_words.h"
+#include "core/numeric.h"
 #include "core/options.h"
 #include "core/paths.h"
 #include "io/json.h"
@@ -343,6 +344,7 @@ int Stopped(int stacked, int processed) {
 std::string Fixed(double v, int decimals) {
   if (!std::isfinite(v)) return "null";
   char text[48];
+  const qv::CNumberScope c;
   std::snprintf(text, sizeof text, "%.*f", decimals, v);
   return text;
 }

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <locale.h>
+
 namespace qv {
 
 const char* ErrorText(int number) {
@@ -42,10 +44,34 @@ const char* ErrorText(int number) {
 
 namespace {
 
+// The "C" locale, made once; null when the system cannot make it (the
+// scope then leaves the thread's locale as it is).
+locale_t CLocale() {
+  static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  return c;
+}
+
+}  // namespace
+
+CNumberScope::CNumberScope() : previous_(CLocale() ? uselocale(CLocale()) : static_cast<locale_t>(nullptr)) {}
+
+CNumberScope::~CNumberScope() {
+  if (previous_) uselocale(static_cast<locale_t>(previous_));
+}
+
+namespace {
+
+// strtod as the "C" locale reads: the point is the decimal sign.
+double StrtodC(const std::string& text, char** end = nullptr) {
+  const CNumberScope c;
+  return std::strtod(text.c_str(), end);
+}
+
 // Decimal digits of |v| rounded to `sig` significant digits: returns the
 // digit string and the decimal exponent of its first digit.
 void SignificantDigits(double v, int sig, std::string& digits, int& exp10) {
   char buf[64];
+  const CNumberScope c;
   std::snprintf(buf, sizeof buf, "%.*e", sig - 1, std::fabs(v));
   const char* e = std::strchr(buf, 'e');
   digits.clear();
@@ -153,7 +179,7 @@ double Val(std::string_view text) {
     }
     if (expDigits) num += ex;
   }
-  const double v = std::strtod(num.c_str(), nullptr);
+  const double v = StrtodC(num);
   if (std::isinf(v)) Raise(kErrOverflow);
   return v;
 }
@@ -162,7 +188,7 @@ bool DotNumber(std::string_view text, double& v) {
   if (text.empty() || text.find_first_of(",xXpP") != std::string_view::npos) return false;
   const std::string t(text);
   char* end = nullptr;
-  v = std::strtod(t.c_str(), &end);
+  v = StrtodC(t, &end);
   return end == t.c_str() + t.size() && std::isfinite(v) && !std::isspace(static_cast<unsigned char>(t[0]));
 }
 
@@ -217,7 +243,7 @@ double LocaleToDouble(std::string_view text, const NumLocale& loc) {
     if (!ed) Raise(kErrTypeMismatch);
   }
   if (i != e) Raise(kErrTypeMismatch);
-  const double v = std::strtod(num.c_str(), nullptr);
+  const double v = StrtodC(num);
   if (std::isinf(v)) Raise(kErrOverflow);
   return v;
 }

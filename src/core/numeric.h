@@ -105,6 +105,23 @@ bool DotNumber(std::string_view text, double& v);
 // The same, for a whole number from lo to hi.
 bool WholeDotNumber(std::string_view text, double lo, double hi, double& v);
 
+// The C library's conversions of numbers follow the locale of the process,
+// which the window toolkit takes from the user's environment at start (a
+// comma in French): with it, "%e" wrote "5,000e+01" and strtod stopped at
+// the point of "0.75". The program's own conversions run under this scope,
+// which gives this thread the "C" locale until it ends; the user's decimal
+// sign is applied by the program itself (NumLocale below).
+class CNumberScope {
+ public:
+  CNumberScope();
+  ~CNumberScope();
+  CNumberScope(const CNumberScope&) = delete;
+  CNumberScope& operator=(const CNumberScope&) = delete;
+
+ private:
+  void* previous_;
+};
+
 // Number conventions of the user's locale.
 struct NumLocale {
   char decimal = '.';

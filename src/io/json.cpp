@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/numeric.h"
+
 namespace qv {
 
 std::string JsonString(const std::string& s) {
@@ -66,6 +68,7 @@ JsonObject& JsonObject::Add(const std::string& key, double value) {
     body_ += "null";
   } else {
     char buf[32];
+    const CNumberScope c;
     std::snprintf(buf, sizeof buf, "%.17g", value);
     body_ += buf;
   }
