@@ -192,6 +192,29 @@ TEST(Settings, EachOptionFollowsItsRules) {
             "ColorText1=_HA;ColorFilter1=0;ColorText2=_SII;ColorFilter2=0;ColorText3=_OIII;ColorFilter3=4;");
 }
 
+// The window's start-up says which settings it could not read and left at 0:
+// under a decimal comma, the default ".75" and a field written with Str;
+// anywhere, a word where a number belongs. The last project follows.
+TEST(Settings, TheWindowSaysWhichSettingsItCouldNotRead) {
+  TempDir dir;
+  const std::string project = dir.File("p.txt");
+  std::ofstream(project) << "x";
+  for (const bool comma : {true, false}) {
+    TestSession s;
+    if (comma) s->locale = NumLocale::Comma();
+    MemorySettingsStore store;
+    store.Set(kSettingsSection, comma ? "FovR" : "GradRatio", comma ? " .4" : "sept");
+    store.Set(kSettingsSection, "Project", project);
+    s->opt = Options::Fresh();
+    Form1_Load(s.form1, store, "", "/opt/qv", {});
+    EXPECT_EQ(s.form1.StatusText,
+              (comma ? "Réglages écrits avec un point décimal, illisibles avec la virgule de ce système, laissés à 0 : "
+                       "MinQual « .75 », FovR « .4 »"
+                     : "Réglages illisibles, laissés à 0 : GradRatio « sept »") +
+                  std::string(" ; Dernier projet : ") + project + " (Fichier > Ouvrir un projet)");
+  }
+}
+
 // What the main window writes at quit, read back the same through a file
 // under a decimal comma, names with commas, "@" and backslashes included;
 // files written by hand read as plain text, too large or coded ones refused.

@@ -553,11 +553,12 @@ std::string ShownText(const OptionRow& row, OptionPlace& place, const NumLocale&
 
 void ReadOption(SettingsStore& store, const OptionRow& row, OptionPlace& place, const NumLocale& loc,
                 const std::string& programFolder) {
+  std::optional<std::string> text;
   try {
-    const std::optional<std::string> text =
-        store.Read(kSettingsSection, row.key, DefaultTextOf(row, loc, programFolder));
+    text = store.Read(kSettingsSection, row.key, DefaultTextOf(row, loc, programFolder));
     if (text) TakeStoredText(row, place, *text, loc);
   } catch (const std::exception&) {
+    if (place.unread) place.unread->emplace_back(row.key, text.value_or(""));
   }
 }
 

@@ -13,7 +13,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "core/numeric.h"
 #include "core/session.h"
@@ -145,6 +147,9 @@ struct OptionPlace {
   Options& opt;
   int16_t* expand = nullptr;
   std::string* project = nullptr;
+  // Start-up notes here each key whose text did not convert or fit, with
+  // the text (empty when the store could not give it).
+  std::vector<std::pair<std::string, std::string>>* unread = nullptr;
 };
 
 // The value of one option in a place; a null pointer where the place does

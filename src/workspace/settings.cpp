@@ -34,6 +34,22 @@ void LoadProjectSetting(Form1& f, SettingsStore& store) {
   ReadOptions(store, ReadPhase::WithoutArgument, place, f.s.locale);
 }
 
+std::string UnreadSettingsNote(const std::vector<std::pair<std::string, std::string>>& unread, const NumLocale& loc) {
+  std::string list;
+  // Values written with a point, under a decimal comma: the usual cause,
+  // which the line names.
+  bool point = loc.decimal != '.';
+  for (const auto& [key, text] : unread) {
+    list += (list.empty() ? "" : ", ") + key + " « " + Trim(text) + " »";
+    point = point && text.find('.') != std::string::npos;
+  }
+  return std::string(point
+                         ? "Réglages écrits avec un point décimal, illisibles avec la virgule de ce système, laissés à "
+                           "0 : "
+                         : "Réglages illisibles, laissés à 0 : ") +
+         list;
+}
+
 void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, const std::string& programFolder,
                 const StartUpHooks& hooks) {
   Session& s = f.s;
@@ -47,6 +63,8 @@ void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, 
   f.Text2 = LocaleFromDouble(65535, s.locale);
   const std::string caption = f.Caption;
   OptionPlace place = PlaceOf(f);
+  std::vector<std::pair<std::string, std::string>> unread;
+  place.unread = &unread;
   StartUpSettings(s, store, place, programFolder, [&] {
     // Shown only: the window is busy, so the box's handler leaves MinQual.
     Ignoring([&] { SetText3(f, FormatFixed1(static_cast<double>(s.opt.MinQual * 100.0f), s.locale)); });
@@ -68,6 +86,12 @@ void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, 
     // session, which one command opens again.
     if (!f.Project.empty() && FileExists(f.Project))
       f.StatusText = "Dernier projet : " + f.Project + " (Fichier > Ouvrir un projet)";
+  }
+  // A setting that did not read stays at 0 without a word from the load:
+  // the line says which, before anything else.
+  if (!unread.empty()) {
+    const std::string note = UnreadSettingsNote(unread, s.locale);
+    f.StatusText = f.StatusText.empty() ? note : note + " ; " + f.StatusText;
   }
   f.Caption = caption;
 }

@@ -5,6 +5,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/session.h"
 #include "platform/settings_store.h"
@@ -28,6 +30,10 @@ void LoadSettings(Form1& f, SettingsStore& store, const std::string& programFold
 void LoadHsens(Form1& f, SettingsStore& store);
 // Reads Project into the main window's current-project field.
 void LoadProjectSetting(Form1& f, SettingsStore& store);
+
+// The status line's note on settings that start-up could not read (key and
+// text each), which were left at 0.
+std::string UnreadSettingsNote(const std::vector<std::pair<std::string, std::string>>& unread, const NumLocale& loc);
 
 // The parts of the start-up that belong to other windows' logic.
 struct StartUpHooks {
