@@ -85,10 +85,9 @@ bool QtDesktop::AskYesNoDefaultNo(const std::string& text) {
                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
-void QtDesktop::OpenFolder(const std::string& folder) {
-  // The desktop's own file manager; a folder that does not open is not an
-  // error worth a message.
-  QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
+bool QtDesktop::OpenFolder(const std::string& folder) {
+  // The desktop's own file manager.
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
 }
 
 namespace {

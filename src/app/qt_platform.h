@@ -61,7 +61,7 @@ class QtDesktop : public qv::Desktop {
   explicit QtDesktop(QWidget*& owner) : owner_(owner) {}
   bool AskYesNo(const std::string& text) override;
   bool AskYesNoDefaultNo(const std::string& text) override;
-  void OpenFolder(const std::string& folder) override;
+  bool OpenFolder(const std::string& folder) override;
   qv::ScreenRect Screen() override;
   qv::ScreenRect AvailableArea() override;
 

@@ -21,8 +21,8 @@ class Desktop {
   // The same, with No as the answer Enter gives: for a question whose Yes
   // risks something.
   virtual bool AskYesNoDefaultNo(const std::string& text) { return AskYesNo(text); }
-  // Opens the system file browser on a folder; failures are not reported.
-  virtual void OpenFolder(const std::string& folder) = 0;
+  // Opens the system file browser on a folder; false when none took it.
+  virtual bool OpenFolder(const std::string& folder) = 0;
   // The whole primary screen.
   virtual ScreenRect Screen() = 0;
   // The part of it that panels and task bars leave to windows.
@@ -36,13 +36,17 @@ class HeadlessDesktop : public Desktop {
   bool answer = true;
   ScreenRect screen{0, 0, 1920, 1080};
   ScreenRect available{0, 0, 1920, 1040};
+  bool opens = true;  // whether a file browser takes the folders
   std::vector<std::string> questions, opened;
 
   bool AskYesNo(const std::string& text) override {
     questions.push_back(text);
     return answer;
   }
-  void OpenFolder(const std::string& folder) override { opened.push_back(folder); }
+  bool OpenFolder(const std::string& folder) override {
+    opened.push_back(folder);
+    return opens;
+  }
   ScreenRect Screen() override { return screen; }
   ScreenRect AvailableArea() override { return available; }
 };

@@ -292,15 +292,21 @@ void mnuZoom_Click(Form1& f, int index, SettingsStore& store) {
   WriteOptions(store, StoreWriter::ZoomMenu, place, s.locale);
 }
 
-void mnuExplSource_Click(Form1& f, Desktop& desktop) {
-  Session& s = f.s;
-  if (Form1Idle(f)) desktop.OpenFolder(s.opt.InitDir);
+namespace {
+
+// A folder that no file browser took: the menu did nothing, which the line
+// says with the folder.
+void ExploreFolder(Form1& f, Desktop& desktop, const std::string& folder) {
+  if (!Form1Idle(f) || desktop.OpenFolder(folder)) return;
+  f.StatusText = folder.empty() ? "Aucun répertoire à ouvrir"
+                                : "Répertoire non ouvert (aucun gestionnaire de fichiers ne l'a pris) : " + folder;
 }
 
-void mnuExplOutput_Click(Form1& f, Desktop& desktop) {
-  Session& s = f.s;
-  if (Form1Idle(f)) desktop.OpenFolder(s.opt.OutDir);
-}
+}  // namespace
+
+void mnuExplSource_Click(Form1& f, Desktop& desktop) { ExploreFolder(f, desktop, f.s.opt.InitDir); }
+
+void mnuExplOutput_Click(Form1& f, Desktop& desktop) { ExploreFolder(f, desktop, f.s.opt.OutDir); }
 
 void mnubar11_Click(Form1& f) {
   f.mnubar11 = !f.mnubar11;

@@ -123,7 +123,7 @@ struct ScriptedDesktop : qvapp::QtDesktop {
     questions.push_back(text);
     return true;
   }
-  void OpenFolder(const std::string&) override {}
+  bool OpenFolder(const std::string&) override { return true; }
   QWidget* owner = nullptr;
 };
 

@@ -583,6 +583,12 @@ class MainWindowTest : public QObject {
     p.s.opt.InitDir = "/ciel/source";
     p.Action("mnuExplSource")->trigger();
     QCOMPARE(p.desktop.opened, std::vector<std::string>{"/ciel/source"});
+    // With no file browser to take it, the line says the menu did nothing.
+    p.desktop.opens = false;
+    p.Action("mnuExplSource")->trigger();
+    QCOMPARE(p.w.StatusLine(),
+             QStringLiteral("Répertoire non ouvert (aucun gestionnaire de fichiers ne l'a pris) : /ciel/source"));
+    p.desktop.opens = true;
 
     p.Action("mnuDebug")->trigger();
     // The header view opens the debug window itself: greyed while it is open.
