@@ -241,6 +241,28 @@ TEST(ProjectFile, AnErrorKeepsInForceWhatWasReadBeforeIt) {
   EXPECT_TRUE(s->opt.Hsens == 10 && s->ImageCount() == 0);
 }
 
+// A project opened and saved again under a decimal comma is the same file:
+// its numbers are the program's own forms, whatever the user's locale.
+TEST(ProjectFile, ADecimalCommaSavesTheSameFile) {
+  TempDir dir;
+  const std::string img = dir.File("a.fts");
+  std::ofstream(img) << "x";
+  const Lines lines = Edited({{11, " 75.5"}}, {ImageLineOf(img, 10, 10, "0.527073552425665", ".25")});
+  std::ofstream(dir.File("p.txt"), std::ios::binary) << Join(lines);
+  std::string saved[2];
+  for (const bool comma : {false, true}) {
+    TestSession s;
+    if (comma) s->locale = NumLocale::Comma();
+    ASSERT_EQ(LoadProject(s.form1, dir.File("p.txt")).outcome, ProjectLoad::Completed);
+    EXPECT_EQ(s.form1.Text3, comma ? "75,5" : "75.5");
+    const std::string out = dir.File(comma ? "comma.txt" : "dot.txt");
+    ASSERT_EQ(SaveProject(s.form1, out).outcome, ProjectSave::Saved);
+    saved[comma] = qvtest::ReadText(out);
+  }
+  EXPECT_EQ(saved[1], saved[0]);
+  EXPECT_TRUE(qvtest::Contains(saved[0], "\r\n 75.5\r\n")) << saved[0];
+}
+
 TEST(ProjectWrite, TextIsWrittenInWindows1252) {
   const std::string img = "/Séance d'été/M31 €.fts";
   Project p;
