@@ -405,6 +405,15 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   s.Img[1].GuideOrigin = qv::PairOrigin::Loaded;
   // A full temporary folder: the summary says how to make room.
   EXPECT_EQ(build().advice.rfind("libérez de la place dans ", 0), 0u);
+  // A circular crop of no radius weighs every pixel at 0: a black result,
+  // said; blended with an outer weight it is not.
+  s.opt.UseMask |= qv::CircCrop;
+  s.opt.FovR = 0;
+  EXPECT_EQ(build().advice.rfind("découpage circulaire de rayon nul (« R/H » 0) : le résultat est noir ; ", 0), 0u);
+  s.opt.UseMask |= qv::ProgBlend;
+  s.opt.FovF = 0.01f;
+  EXPECT_FALSE(qvtest::Contains(build().advice, "rayon nul"));
+  s.opt.UseMask &= ~(qv::CircCrop | qv::ProgBlend);
 
   // A combination that failed leaves every accepted image out and says so.
   run.outcome = qv::Outcome::Failure("Mémoire insuffisante", 7);

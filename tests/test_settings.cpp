@@ -208,9 +208,9 @@ TEST(Settings, TheWindowSaysWhichSettingsItCouldNotRead) {
     s->opt = Options::Fresh();
     Form1_Load(s.form1, store, "", "/opt/qv", {});
     EXPECT_EQ(s.form1.StatusText,
-              (comma ? "Réglages écrits avec un point décimal, illisibles avec la virgule de ce système, laissés à 0 : "
-                       "MinQual « .75 », FovR « .4 »"
-                     : "Réglages illisibles, laissés à 0 : GradRatio « sept »") +
+              (comma ? "Réglages avec un point décimal, illisibles avec la virgule de ce système, mis à 0 : "
+                       "« Qualité minimale (%) » .75, « R/H » .4 ; saisissez-les de nouveau"
+                     : "Réglages illisibles, mis à 0 : « Enlever le gradient » sept ; saisissez-les de nouveau") +
                   std::string(" ; Dernier projet : ") + project + " (Fichier > Ouvrir un projet)");
   }
 }

@@ -456,6 +456,12 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                                         " pixels, les images font " + std::to_string(w) + " x " + std::to_string(h);
       advise(std::string(m.what) + " : " + why + " (" + PathName(m.file) + ")");
     }
+    // A circle of no radius weighs every pixel at 0 (without the blend or
+    // its outer weight): the result is black, though every frame counted.
+    if (s.opt.Has(CircCrop) && s.opt.FovR <= 0 && (!s.opt.Has(ProgBlend) || s.opt.FovF <= 0) && run->Combined() > 0)
+      advise(
+          "découpage circulaire de rayon nul (« R/H » 0) : le résultat est noir ; dans Options, donnez « R/H » ou "
+          "décochez « Découpage circulaire »");
     // A full temporary folder is the user's to fix: say how.
     if (std::any_of(missing.begin(), missing.end(),
                     [](const FrameResult* frame) { return !frame->parked && frame->parked.err == kErrDiskFull; }))

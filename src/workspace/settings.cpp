@@ -34,20 +34,47 @@ void LoadProjectSetting(Form1& f, SettingsStore& store) {
   ReadOptions(store, ReadPhase::WithoutArgument, place, f.s.locale);
 }
 
+namespace {
+
+// The field that shows a setting, as the user knows it; the store's key
+// for one that has none.
+std::string FieldOf(const std::string& key) {
+  static const std::pair<const char*, const char*> kFields[] = {{"MinQual", "Qualité minimale (%)"},
+                                                                {"Hsens", "Niveau"},
+                                                                {"Expand", "Etendre la mosaïque"},
+                                                                {"FovX", "X/L"},
+                                                                {"FovY", "Y/H"},
+                                                                {"FovR", "R/H"},
+                                                                {"FovF", "F. Zone Ext."},
+                                                                {"PixRatio", "Autre"},
+                                                                {"CalcThr", "Écart"},
+                                                                {"MaskThr", "Seuil"},
+                                                                {"EdgeSize", "Dimension (pixels)"},
+                                                                {"MedianLimit", "Limite sup."},
+                                                                {"RejectLow", "κ bas"},
+                                                                {"RejectHigh", "κ haut"},
+                                                                {"MaxFwhm", "FWHM max. (x médiane)"},
+                                                                {"GradRatio", "Enlever le gradient"}};
+  for (const auto& [k, field] : kFields)
+    if (key == k) return field;
+  return key;
+}
+
+}  // namespace
+
 std::string UnreadSettingsNote(const std::vector<std::pair<std::string, std::string>>& unread, const NumLocale& loc) {
   std::string list;
-  // Values written with a point, under a decimal comma: the usual cause,
-  // which the line names.
+  // Values with a point, under a decimal comma: the usual cause (the
+  // program's own default for the minimum quality, and the circle's fields,
+  // which are written with a point), which the line names.
   bool point = loc.decimal != '.';
   for (const auto& [key, text] : unread) {
-    list += (list.empty() ? "" : ", ") + key + " « " + Trim(text) + " »";
+    list += (list.empty() ? "« " : ", « ") + FieldOf(key) + " » " + Trim(text);
     point = point && text.find('.') != std::string::npos;
   }
-  return std::string(point
-                         ? "Réglages écrits avec un point décimal, illisibles avec la virgule de ce système, laissés à "
-                           "0 : "
-                         : "Réglages illisibles, laissés à 0 : ") +
-         list;
+  return std::string(point ? "Réglages avec un point décimal, illisibles avec la virgule de ce système, mis à 0 : "
+                           : "Réglages illisibles, mis à 0 : ") +
+         list + " ; saisissez-les de nouveau";
 }
 
 void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, const std::string& programFolder,
