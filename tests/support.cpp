@@ -172,8 +172,8 @@ FitsImage ReadFitsImage(const std::string& path) {
 CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix) {
   const std::string err = dir.File("stderr.txt");
   CliResult r;
-  r.status = RunCommand(prefix + "LC_ALL=C HOME='" + dir.path().string() + "' XDG_CONFIG_HOME='" + dir.File("config") +
-                            "' " + QUELVISTA_CLI + " " + args + " 2>'" + err + "'",
+  r.status = RunCommand("LC_ALL=C " + prefix + "HOME='" + dir.path().string() + "' XDG_CONFIG_HOME='" +
+                            dir.File("config") + "' " + QUELVISTA_CLI + " " + args + " 2>'" + err + "'",
                         &r.out);
   r.err = ReadText(err);
   return r;

@@ -161,7 +161,8 @@ struct CliResult {
 };
 
 // Runs the command-line tool in the C locale with a home of `dir`'s own, so
-// that the user's store is never read; `prefix` goes before it in the shell.
+// that the user's store is never read; `prefix` (variables, a locale too)
+// goes before it in the shell.
 CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix = "");
 
 // `path` between single quotes, for the shell.

@@ -1,6 +1,7 @@
 // The tool's commands: the ways of giving settings, refusals and their exit status, and the temporary folder.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -138,6 +139,23 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
   // A file without one header card has no header to show.
   std::ofstream(dir.File("text.fits")) << "hello\n";
   EXPECT_EQ(qvtest::Cli(dir, "fits-header '" + dir.File("text.fits") + "'").status, 1);
+}
+
+// Under a decimal comma the default minimum quality ".75" does not read and
+// stays 0, as in the window: the tool says so, and how to give it.
+TEST(Cli, ASettingThatDoesNotReadUnderADecimalCommaIsSaid) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  const bool french = std::setlocale(LC_ALL, "fr_FR.UTF-8") != nullptr;
+  std::setlocale(LC_ALL, before.c_str());
+  if (!french) GTEST_SKIP() << "no fr_FR.UTF-8 here (scripts/install-deps.sh makes it)";
+  TempDir dir;
+  const std::string frame = qvtest::SimulateNight(dir, "sim", "--frames 1 --width 64 --height 64") + "/frame001.fts";
+  const std::string args = "process '" + frame + "' --out '" + dir.File("p.fts") + "'";
+  const std::string note = "réglages illisibles avec la virgule décimale de ce système, mis à 0 : MinQual=.75 ;";
+  EXPECT_FALSE(qvtest::Contains(qvtest::Cli(dir, args).err, note));
+  const qvtest::CliResult r = qvtest::Cli(dir, args, "LC_ALL=fr_FR.UTF-8 ");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(qvtest::Contains(r.err, "quelvista-cli : " + note)) << r.err;
 }
 
 // The temporary folder is TMPDIR when set and not empty, else /tmp, and the

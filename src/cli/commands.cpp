@@ -49,20 +49,38 @@ void ShowSettings(CliSession& cli) {
   if (cli.s.opt.Hsens >= 0 && cli.s.opt.Hsens <= 20) cli.shown.levelSlider = cli.s.opt.Hsens;
 }
 
+// Under a decimal comma the settings' rules leave at 0 what the program
+// itself writes with a point (the minimum quality's default ".75", the
+// circle's fields): a night would then be stacked with no minimum quality,
+// its dark and flat files too. The tool says so, and how to give them.
+void TellUnread(const std::vector<std::pair<std::string, std::string>>& unread, const qv::NumLocale& loc) {
+  if (unread.empty() || loc.decimal == '.') return;
+  std::string list;
+  for (const auto& [key, text] : unread) list += (list.empty() ? "" : ", ") + key + "=" + qv::Trim(text);
+  Complain("réglages illisibles avec la virgule décimale de ce système, mis à 0 : " + list +
+           " ; donnez-les avec --set, point décimal (--set MinQual=0.75)");
+}
+
 }  // namespace
 
 void CliSession::LoadStartUpSettings() {
   qv::OptionPlace place = Place();
+  std::vector<std::pair<std::string, std::string>> unread;
+  place.unread = &unread;
   qv::ReadOptions(*store, qv::ReadPhase::First, place, s.locale, qv::ProgramFolder());
   qv::ReadOptions(*store, qv::ReadPhase::AfterMasters, place, s.locale);
   ShowSettings(*this);
+  TellUnread(unread, s.locale);
 }
 
 void CliSession::StartUp() {
   shown.autoLevels = 1;
   qv::OptionPlace place = Place();
+  std::vector<std::pair<std::string, std::string>> unread;
+  place.unread = &unread;
   qv::StartUpSettings(s, *store, place, qv::ProgramFolder());
   ShowSettings(*this);
+  TellUnread(unread, s.locale);
 }
 
 qv::ProjectLoad CliSession::OpenProject(const std::string& path, ToolList& list, bool thumbnails) {
