@@ -212,6 +212,17 @@ TEST(Settings, TheWindowSaysWhichSettingsItCouldNotRead) {
                        "« Qualité minimale (%) » .75, « R/H » .4 ; saisissez-les de nouveau"
                      : "Réglages illisibles, mis à 0 : « Enlever le gradient » sept ; saisissez-les de nouveau") +
                   std::string(" ; Dernier projet : ") + project + " (Fichier > Ouvrir un projet)");
+    // A value the Options dialog's OK cannot take keeps the setting, and
+    // the line says which.
+    OptionsCommand(s.form1, store, [comma](Form5& f) {
+      f.Check5 = 1;  // "Découpage circulaire"
+      f.Text9[1] = comma ? "0.55" : "un demi";
+      f.Text5 = "";
+      f.Command1_Click();
+    });
+    EXPECT_EQ(s.form1.StatusText,
+              std::string("Options : valeurs non prises, réglages gardés : « Écart » (vide), « Y/H » ") +
+                  (comma ? "0.55 ; écrivez les décimales avec une virgule" : "un demi"));
   }
 }
 

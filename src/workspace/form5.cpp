@@ -181,6 +181,8 @@ void Form5::Command1_Click() {
   // field only with its circular crop, the master files only when they
   // name other files; the colour table is written when the program quits.
   OptionPlace place{s_.opt};
+  refused.clear();
+  place.unread = &refused;
   ApplyOptionsOk(store_, place, s_.locale, [this](OptionKey key) { return ValueOf(key); });
   s_.OptionsApplied = true;
   Visible = false;
@@ -193,13 +195,17 @@ void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(For
   if (f.Busy || s.RunState != kIdle) return;
   const bool binned = s.opt.Has(Bin2x2);
   s.OptionsApplied = false;
+  std::vector<std::pair<std::string, std::string>> refused;
   Statement([&] {
     Form5 dialog(s, store);
     dialog.Form_Load();
     if (user) user(dialog);
+    refused = dialog.refused;
   });
   if (!s.OptionsApplied) return;
   RebuildMastersAndShow(f);
+  // A value OK could not read was left as it was, which the line says.
+  if (!refused.empty()) f.StatusText = RefusedValuesNote(refused, s.locale);
   // The image shown takes its guide star from the one shown before, at the
   // other scale: its box can land off the star until image 1 is selected
   // again (a run starts from image 1's marks, which are fractions).

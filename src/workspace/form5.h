@@ -105,6 +105,9 @@ class Form5 {
   void Option3_Click(int index);
   // "OK": options from the controls, clamped, written, OptionsApplied set.
   void Command1_Click();
+  // What OK could not take, as (store key, text typed): the option kept its
+  // value.
+  std::vector<std::pair<std::string, std::string>> refused;
   // "Annuler": closes the dialog, nothing is written.
   void Command2_Click();
 

@@ -611,6 +611,16 @@ void ApplyOptionsOk(SettingsStore& store, OptionPlace& place, const NumLocale& l
   for (const OptionRow& row : kRows)
     if (row.ok == OkAction::MemoryOnly) rows.push_back(&row);
 
+  // A text that does not convert leaves the option as it was; the place
+  // notes it for the user.
+  const auto take = [&](const OptionRow& row, const DialogValue& value) {
+    try {
+      TakeFromDialog(row, place, value, loc);
+    } catch (const std::exception&) {
+      if (const std::string* text = std::get_if<std::string>(&value); text && place.unread)
+        place.unread->emplace_back(row.key, *text);
+    }
+  };
   for (const OptionRow* row : rows) {
     const DialogValue value = dialog(row->id);
     switch (row->ok) {
@@ -618,7 +628,7 @@ void ApplyOptionsOk(SettingsStore& store, OptionPlace& place, const NumLocale& l
         Statement([&] { store.Write(kSettingsSection, row->key, Trim(std::get<std::string>(value))); });
         break;
       case OkAction::MemoryOnly:
-        Statement([&] { TakeFromDialog(*row, place, value, loc); });
+        take(*row, value);
         break;
       case OkAction::Store:
         // The later rows' conditions read the new UseMask, which is first.
@@ -627,7 +637,7 @@ void ApplyOptionsOk(SettingsStore& store, OptionPlace& place, const NumLocale& l
           OfferFile(store, row->id, place, std::get<std::string>(value));
           break;
         }
-        Statement([&] { TakeFromDialog(*row, place, value, loc); });
+        take(*row, value);
         WriteOption(store, *row, place, loc);
         break;
       case OkAction::NotEdited:

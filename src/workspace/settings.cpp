@@ -34,8 +34,6 @@ void LoadProjectSetting(Form1& f, SettingsStore& store) {
   ReadOptions(store, ReadPhase::WithoutArgument, place, f.s.locale);
 }
 
-namespace {
-
 // The field that shows a setting, as the user knows it; the store's key
 // for one that has none.
 std::string FieldOf(const std::string& key) {
@@ -60,7 +58,17 @@ std::string FieldOf(const std::string& key) {
   return key;
 }
 
-}  // namespace
+std::string RefusedValuesNote(const std::vector<std::pair<std::string, std::string>>& refused, const NumLocale& loc) {
+  std::string list;
+  // A decimal typed with a point under a decimal comma: the likely slip.
+  bool point = false;
+  for (const auto& [key, text] : refused) {
+    list += (list.empty() ? "« " : ", « ") + FieldOf(key) + " » " + (Trim(text).empty() ? "(vide)" : Trim(text));
+    point = point || (loc.decimal != '.' && text.find('.') != std::string::npos);
+  }
+  return "Options : valeurs non prises, réglages gardés : " + list +
+         (point ? " ; écrivez les décimales avec une virgule" : std::string());
+}
 
 std::string UnreadSettingsNote(const std::vector<std::pair<std::string, std::string>>& unread, const NumLocale& loc) {
   std::string list;

@@ -35,6 +35,13 @@ void LoadProjectSetting(Form1& f, SettingsStore& store);
 // text each), which were left at 0.
 std::string UnreadSettingsNote(const std::vector<std::pair<std::string, std::string>>& unread, const NumLocale& loc);
 
+// The field that shows a setting, as the user knows it (the store's key
+// for one that has none).
+std::string FieldOf(const std::string& key);
+// The status line's note on the values OK of the Options dialog could not
+// take (store key, text typed), whose settings were kept.
+std::string RefusedValuesNote(const std::vector<std::pair<std::string, std::string>>& refused, const NumLocale& loc);
+
 // The parts of the start-up that belong to other windows' logic.
 struct StartUpHooks {
   // Clicks the zoom menu item (0..3) matching the stored PicZoom.
