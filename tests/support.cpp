@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -167,6 +168,18 @@ FitsImage ReadFitsImage(const std::string& path) {
   fits_close_file(f, &status);
   EXPECT_EQ(status, 0) << "cfitsio status " << status << " reading " << path;
   return r;
+}
+
+const char* CommaLocale() {
+  const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+  const char* found = nullptr;
+  for (const char* name : {"fr_FR.UTF-8", "fr_FR.utf8", "de_DE.UTF-8"})
+    if (std::setlocale(LC_NUMERIC, name) && std::localeconv()->decimal_point[0] == ',') {
+      found = name;
+      break;
+    }
+  std::setlocale(LC_NUMERIC, before.c_str());
+  return found;
 }
 
 CliResult Cli(const TempDir& dir, const std::string& args, const std::string& prefix) {

@@ -160,6 +160,10 @@ struct CliResult {
   std::string out, err;
 };
 
+// The name of an installed locale whose decimal sign is a comma (the set-up
+// makes fr_FR.UTF-8), or null. The process's locale is left as it was.
+const char* CommaLocale();
+
 // Runs the command-line tool in the C locale with a home of `dir`'s own, so
 // that the user's store is never read; `prefix` (variables, a locale too)
 // goes before it in the shell.

@@ -1,7 +1,6 @@
 // The tool's commands: the ways of giving settings, refusals and their exit status, and the temporary folder.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -144,16 +143,14 @@ TEST(Cli, BadCommandsAndNumbersAreRefusedBeforeAnyWork) {
 // Under a decimal comma the default minimum quality ".75" does not read and
 // stays 0, as in the window: the tool says so, and how to give it.
 TEST(Cli, ASettingThatDoesNotReadUnderADecimalCommaIsSaid) {
-  const std::string before = std::setlocale(LC_ALL, nullptr);
-  const bool french = std::setlocale(LC_ALL, "fr_FR.UTF-8") != nullptr;
-  std::setlocale(LC_ALL, before.c_str());
-  if (!french) GTEST_SKIP() << "no fr_FR.UTF-8 here (scripts/install-deps.sh makes it)";
+  const char* comma = qvtest::CommaLocale();
+  if (!comma) GTEST_SKIP() << "no locale with a decimal comma here (scripts/install-deps.sh makes fr_FR.UTF-8)";
   TempDir dir;
   const std::string frame = qvtest::SimulateNight(dir, "sim", "--frames 1 --width 64 --height 64") + "/frame001.fts";
   const std::string args = "process '" + frame + "' --out '" + dir.File("p.fts") + "'";
   const std::string note = "réglages illisibles avec la virgule décimale de ce système, mis à 0 : MinQual=.75 ;";
   EXPECT_FALSE(qvtest::Contains(qvtest::Cli(dir, args).err, note));
-  const qvtest::CliResult r = qvtest::Cli(dir, args, "LC_ALL=fr_FR.UTF-8 ");
+  const qvtest::CliResult r = qvtest::Cli(dir, args, std::string("LC_ALL=") + comma + " ");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(qvtest::Contains(r.err, "quelvista-cli : " + note)) << r.err;
 }

@@ -11,6 +11,7 @@
 #include "core/numeric.h"
 #include "core/paths.h"
 #include "io/json.h"
+#include "support.h"
 
 using namespace qv;
 
@@ -73,14 +74,10 @@ TEST(Numeric, TheProcessLocaleChangesNoNumber) {
     return out;
   };
   const std::vector<std::string> usual = all();
-  const std::string before = std::setlocale(LC_NUMERIC, nullptr);
-  bool comma = false;
-  for (const char* name : {"fr_FR.UTF-8", "fr_FR.utf8", "de_DE.UTF-8"})
-    if (std::setlocale(LC_NUMERIC, name) && std::localeconv()->decimal_point[0] == ',') {
-      comma = true;
-      break;
-    }
+  const char* comma = qvtest::CommaLocale();
   if (!comma) GTEST_SKIP() << "no locale with a decimal comma here (scripts/install-deps.sh makes fr_FR.UTF-8)";
+  const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+  std::setlocale(LC_NUMERIC, comma);
   const std::vector<std::string> french = all();
   std::setlocale(LC_NUMERIC, before.c_str());
   EXPECT_EQ(french, usual);

@@ -1,7 +1,6 @@
 // quelvista: the desktop program.
 #include <QApplication>
 #include <QTimer>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,10 +21,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   QApplication app(argc, argv);
-  // Qt gives the process the user's locale: the C library would then write
-  // and read numbers with a comma in French. The program applies the user's
-  // decimal sign itself; the library keeps the point.
-  std::setlocale(LC_NUMERIC, "C");
   // The interface is French throughout, Qt's own dialog texts included.
   qvapp::InstallFrenchTranslations();
   QApplication::setApplicationName("Quelvista");

@@ -53,7 +53,7 @@ void ShowSettings(CliSession& cli) {
 // itself writes with a point (the minimum quality's default ".75", the
 // circle's fields): a night would then be stacked with no minimum quality,
 // its dark and flat files too. The tool says so, and how to give them.
-void TellUnread(const std::vector<std::pair<std::string, std::string>>& unread, const qv::NumLocale& loc) {
+void TellUnread(const qv::KeyTexts& unread, const qv::NumLocale& loc) {
   if (unread.empty() || loc.decimal == '.') return;
   std::string list;
   for (const auto& [key, text] : unread) list += (list.empty() ? "" : ", ") + key + "=" + qv::Trim(text);
@@ -65,7 +65,7 @@ void TellUnread(const std::vector<std::pair<std::string, std::string>>& unread, 
 
 void CliSession::LoadStartUpSettings() {
   qv::OptionPlace place = Place();
-  std::vector<std::pair<std::string, std::string>> unread;
+  qv::KeyTexts unread;
   place.unread = &unread;
   qv::ReadOptions(*store, qv::ReadPhase::First, place, s.locale, qv::ProgramFolder());
   qv::ReadOptions(*store, qv::ReadPhase::AfterMasters, place, s.locale);
@@ -76,7 +76,7 @@ void CliSession::LoadStartUpSettings() {
 void CliSession::StartUp() {
   shown.autoLevels = 1;
   qv::OptionPlace place = Place();
-  std::vector<std::pair<std::string, std::string>> unread;
+  qv::KeyTexts unread;
   place.unread = &unread;
   qv::StartUpSettings(s, *store, place, qv::ProgramFolder());
   ShowSettings(*this);

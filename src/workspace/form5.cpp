@@ -195,7 +195,7 @@ void OptionsCommand(Form1& f, SettingsStore& store, const std::function<void(For
   if (f.Busy || s.RunState != kIdle) return;
   const bool binned = s.opt.Has(Bin2x2);
   s.OptionsApplied = false;
-  std::vector<std::pair<std::string, std::string>> refused;
+  KeyTexts refused;
   Statement([&] {
     Form5 dialog(s, store);
     dialog.Form_Load();

@@ -107,7 +107,7 @@ class Form5 {
   void Command1_Click();
   // What OK could not take, as (store key, text typed): the option kept its
   // value.
-  std::vector<std::pair<std::string, std::string>> refused;
+  KeyTexts refused;
   // "Annuler": closes the dialog, nothing is written.
   void Command2_Click();
 

@@ -143,13 +143,17 @@ constexpr OptionDefault DefaultProgramFolder() { return {OptionDefault::TheProgr
 // Where the options live: the session's options, and the two that the main
 // window keeps among its own state (the mosaic expansion box and the current
 // project), which a place without the main window does not hold.
+// Settings by store key, each with a text: one that did not convert.
+using KeyTexts = std::vector<std::pair<std::string, std::string>>;
+
 struct OptionPlace {
   Options& opt;
   int16_t* expand = nullptr;
   std::string* project = nullptr;
-  // Start-up notes here each key whose text did not convert or fit, with
-  // the text (empty when the store could not give it).
-  std::vector<std::pair<std::string, std::string>>* unread = nullptr;
+  // Start-up and the Options dialog's OK note here each key whose text did
+  // not convert or fit, with the text (empty when the store could not give
+  // it).
+  KeyTexts* unread = nullptr;
 };
 
 // The value of one option in a place; a null pointer where the place does

@@ -34,6 +34,8 @@ void LoadProjectSetting(Form1& f, SettingsStore& store) {
   ReadOptions(store, ReadPhase::WithoutArgument, place, f.s.locale);
 }
 
+namespace {
+
 // The field that shows a setting, as the user knows it; the store's key
 // for one that has none.
 std::string FieldOf(const std::string& key) {
@@ -58,30 +60,37 @@ std::string FieldOf(const std::string& key) {
   return key;
 }
 
-std::string RefusedValuesNote(const std::vector<std::pair<std::string, std::string>>& refused, const NumLocale& loc) {
+// "« field » text, « field » text" (`blank` for an empty text), with how
+// many of the texts hold a point under a decimal comma (the usual cause: a
+// decimal the user's conversion cannot read).
+std::string FieldsAndTexts(const KeyTexts& texts, const NumLocale& loc, const char* blank, size_t& withPoint) {
   std::string list;
-  // A decimal typed with a point under a decimal comma: the likely slip.
-  bool point = false;
-  for (const auto& [key, text] : refused) {
-    list += (list.empty() ? "« " : ", « ") + FieldOf(key) + " » " + (Trim(text).empty() ? "(vide)" : Trim(text));
-    point = point || (loc.decimal != '.' && text.find('.') != std::string::npos);
+  withPoint = 0;
+  for (const auto& [key, text] : texts) {
+    list += (list.empty() ? "« " : ", « ") + FieldOf(key) + " » " + (Trim(text).empty() ? blank : Trim(text));
+    withPoint += loc.decimal != '.' && text.find('.') != std::string::npos;
   }
-  return "Options : valeurs non prises, réglages gardés : " + list +
-         (point ? " ; écrivez les décimales avec une virgule" : std::string());
+  return list;
 }
 
-std::string UnreadSettingsNote(const std::vector<std::pair<std::string, std::string>>& unread, const NumLocale& loc) {
-  std::string list;
-  // Values with a point, under a decimal comma: the usual cause (the
-  // program's own default for the minimum quality, and the circle's fields,
-  // which are written with a point), which the line names.
-  bool point = loc.decimal != '.';
-  for (const auto& [key, text] : unread) {
-    list += (list.empty() ? "« " : ", « ") + FieldOf(key) + " » " + Trim(text);
-    point = point && text.find('.') != std::string::npos;
-  }
-  return std::string(point ? "Réglages avec un point décimal, illisibles avec la virgule de ce système, mis à 0 : "
-                           : "Réglages illisibles, mis à 0 : ") +
+}  // namespace
+
+std::string RefusedValuesNote(const KeyTexts& refused, const NumLocale& loc) {
+  size_t withPoint = 0;
+  const std::string list = FieldsAndTexts(refused, loc, "(vide)", withPoint);
+  return "Options : valeurs non prises, réglages gardés : " + list +
+         (withPoint > 0 ? " ; écrivez les décimales avec une virgule" : std::string());
+}
+
+std::string UnreadSettingsNote(const KeyTexts& unread, const NumLocale& loc) {
+  // All written with a point, under a decimal comma: the program's own
+  // default for the minimum quality and the circle's fields, which are
+  // written with a point; the line names the cause.
+  size_t withPoint = 0;
+  const std::string list = FieldsAndTexts(unread, loc, "", withPoint);
+  return std::string(withPoint == unread.size()
+                         ? "Réglages avec un point décimal, illisibles avec la virgule de ce système, mis à 0 : "
+                         : "Réglages illisibles, mis à 0 : ") +
          list + " ; saisissez-les de nouveau";
 }
 
@@ -98,7 +107,7 @@ void Form1_Load(Form1& f, SettingsStore& store, const std::string& commandLine, 
   f.Text2 = LocaleFromDouble(65535, s.locale);
   const std::string caption = f.Caption;
   OptionPlace place = PlaceOf(f);
-  std::vector<std::pair<std::string, std::string>> unread;
+  KeyTexts unread;
   place.unread = &unread;
   StartUpSettings(s, store, place, programFolder, [&] {
     // Shown only: the window is busy, so the box's handler leaves MinQual.

@@ -5,8 +5,6 @@
 
 #include <functional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "core/session.h"
 #include "platform/settings_store.h"
@@ -33,14 +31,11 @@ void LoadProjectSetting(Form1& f, SettingsStore& store);
 
 // The status line's note on settings that start-up could not read (key and
 // text each), which were left at 0.
-std::string UnreadSettingsNote(const std::vector<std::pair<std::string, std::string>>& unread, const NumLocale& loc);
+std::string UnreadSettingsNote(const KeyTexts& unread, const NumLocale& loc);
 
-// The field that shows a setting, as the user knows it (the store's key
-// for one that has none).
-std::string FieldOf(const std::string& key);
 // The status line's note on the values OK of the Options dialog could not
 // take (store key, text typed), whose settings were kept.
-std::string RefusedValuesNote(const std::vector<std::pair<std::string, std::string>>& refused, const NumLocale& loc);
+std::string RefusedValuesNote(const KeyTexts& refused, const NumLocale& loc);
 
 // The parts of the start-up that belong to other windows' logic.
 struct StartUpHooks {
