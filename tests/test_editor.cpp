@@ -441,28 +441,31 @@ TEST_F(EditorResult, ValuesBecomeSumsWithUnitWeightWherePositive) {
   for (Plane<float>* p : {&s.dest.DestSumR, &s.dest.DestSumG, &s.dest.DestSumB}) EXPECT_EQ((*p)(1, 1), 4000);
 }
 
-// Where the editor's save dialog opens: DestFileName when its folder can
-// be written and an output folder is set, otherwise the same name in the
-// folder of list image 1.
+// Where the editor's save dialog opens: on DestFileName less its extension,
+// which the dialog shows in the folder of list image 1 when its own folder
+// cannot be written.
 TEST_F(EditorResult, SaveDialogOpensWhereItCanWrite) {
   qvtest::TempDir dir;
   const std::string images = dir.File("ciel") + "/", writable = dir.File("sorties") + "/";
   std::filesystem::create_directories(writable);
+  std::filesystem::create_directories(images);
   qvtest::OneImage(s, images + "frame001.fts");
-  struct Case {
-    std::string outDir, destFileName, initial;
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      // DestFileName, the name proposed, where the dialog opens
+      {writable + "frame_1.bmp", writable + "frame_1", writable + "frame_1"},
+      {"frame_1.bmp", "frame_1", images + "frame_1"},
+      {"/sans/dossier/frame_2.bmp", "/sans/dossier/frame_2", images + "frame_2"},
+      {writable + "absent/frame_3.bmp", writable + "absent/frame_3", images + "frame_3"},
   };
-  const Case cases[] = {
-      {writable, writable + "frame_1.bmp", writable + "frame_1"},
-      {"", "/frame_1.bmp", images + "frame_1"},
-      {"/usr/bin", "/sans/dossier/frame_2.bmp", images + "frame_2"},
-      {writable, writable + "absent/frame_3.bmp", images + "frame_3"},
-  };
-  for (const Case& c : cases) {
-    s.opt.OutDir = c.outDir;
-    s.dest.DestFileName = c.destFileName;
-    EXPECT_EQ(EditorSaveDialog(s).Request().initialFile, c.initial) << c.destFileName;
+  for (const auto& [destFileName, proposed, opens] : cases) {
+    s.dest.DestFileName = destFileName;
+    const FileDialogRequest request = EditorSaveDialog(s).Request();
+    EXPECT_EQ(std::pair(request.initialFile, SaveDialogStart(request)), std::pair(proposed, opens)) << destFileName;
   }
+  // Nowhere better to go: the proposed name stays.
+  FileDialogRequest request = EditorSaveDialog(s).Request();
+  request.writableFolder = "/sans/dossier/";
+  EXPECT_EQ(SaveDialogStart(request), request.initialFile);
 }
 
 // The tool builds the settings itself and calls the engine; the window

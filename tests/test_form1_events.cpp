@@ -132,12 +132,19 @@ TEST_F(Form1Events, ClicksBoxesAndShiftFieldsSetTheMarksInImagePixels) {
   f.Text6 = "x";
   qv::Text6_Change(f);
   EXPECT_EQ(e.ImgAngle, 0);
-  // The boxes show values in French writing, which reads back as shown.
+  // Val stops at a comma; where the decimal sign is a comma the boxes show
+  // French writing, which reads back as shown, and a point still reads.
   f.Text6 = "2,5";
+  qv::Text6_Change(f);
+  EXPECT_EQ(e.ImgAngle, 2);
+  s.locale = qv::NumLocale::Comma();
   qv::Text6_Change(f);
   f.Text4 = "-8,5";
   qv::Text4_Change(f);
-  EXPECT_EQ(std::pair(e.ImgAngle, e.ImgShiftX), std::pair(2.5, -8.5 / 64));
+  f.Text5 = "6.5";
+  qv::Text5_Change(f);
+  EXPECT_EQ(std::tuple(e.ImgAngle, e.ImgShiftX, e.ImgShiftY), std::tuple(2.5, -8.5 / 64, 6.5 / 48));
+  s.locale = qv::NumLocale::Dot();
 
   // While busy or running the picture does not react.
   const std::string zones = e.ImgZone;

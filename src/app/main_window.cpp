@@ -365,7 +365,13 @@ void MainWindow::BuildMenus() {
       [this] { Forward([&] { qv::mnuSavePrj_Click(f_, dialogs_); }); }, QKeySequence(Qt::CTRL | Qt::Key_S));
   file->addSeparator();
   mnuExit_ = action(
-      file, "mnuExit", QStringLiteral("Terminer"), [this] { close(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
+      file, "mnuExit", QStringLiteral("Terminer"),
+      [this] {
+        // The menu waits, as the others do, for the window to be idle; the
+        // close box acts at once.
+        if (qv::Form1Idle(f_)) close();
+      },
+      QKeySequence(Qt::CTRL | Qt::Key_Q));
 
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edition"));
   mnu_[1] = edit->menuAction();
@@ -455,6 +461,10 @@ void MainWindow::BuildControls() {
   // Its Change comes when the thumb is let go (or a step is clicked), not
   // at every step of a drag: each would select an image with its wait.
   VScroll1_->setTracking(false);
+  // A click on the bar gives it the keyboard, whose arrows then scroll the
+  // strip rather than select the next image; a click on the picture takes
+  // the keyboard back.
+  VScroll1_->setFocusPolicy(Qt::ClickFocus);
   connect(VScroll1_, &QScrollBar::valueChanged, this, [this](int v) {
     if (mirroring_) return;
     f_.VScroll1Value = static_cast<int16_t>(v);
@@ -480,6 +490,7 @@ void MainWindow::BuildControls() {
   area_->setMinimumWidth(kMinPictureWidth);
   area_->installEventFilter(this);
   Picture1_ = new PictureBox(*this, area_);
+  Picture1_->setFocusPolicy(Qt::ClickFocus);
   previewPaint_ = new QTimer(this);
   previewPaint_->setSingleShot(true);
   previewPaint_->setInterval(kPreviewAfterMs);
@@ -840,10 +851,7 @@ void MainWindow::ShowZones(bool drawImage) {
   ShowPicture();
 }
 
-void MainWindow::UpdateList() {
-  PlacePicture();
-  qv::Ignoring([&] { qv::HScroll1_Change(f_); });
-}
+void MainWindow::UpdateList() { PlacePicture(); }
 
 void MainWindow::Pause(double seconds) {
   Refresh();
@@ -1363,8 +1371,9 @@ void MainWindow::SaveAllTiff() {
 }
 
 void MainWindow::CopyPicture() {
-  if (!qv::Form1Idle(f_) || Shown().isNull()) return;
+  if (!qv::Form1Idle(f_)) return;
   QApplication::clipboard()->clear();
+  if (Shown().isNull()) return;
   // The picture as drawn (zones and grid included), without the marks
   // that lie over it.
   const QImage& shown = Shown();
@@ -1490,7 +1499,12 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  PlacePicture();
+  if (mirroring_) {
+    PlacePicture();
+    return;
+  }
+  Forward([&] { qv::Form_Resize(f_); });
+  if (Picture1_->isVisible()) Picture1_->setFocus();
 }
 
 }  // namespace qvapp

@@ -183,14 +183,15 @@ qv::SaveAnswer QtDialogs::SaveFile(const qv::FileDialogRequest& r) {
     const int whole = int(filters.indexOf(filter));
     return whole >= 0 ? whole : int(descriptions.indexOf(filter));
   };
-  QFileDialog dialog(DialogOwner(owner_), Q(r.title), Q(r.initialFile), filters.join(";;"));
+  const QString opensOn = Q(qv::SaveDialogStart(r));
+  QFileDialog dialog(DialogOwner(owner_), Q(r.title), opensOn, filters.join(";;"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setOptions(kDialogOptions);
   dialog.selectNameFilter(filters[start]);
   dialog.setDefaultSuffix(suffix(start));
   QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                    [&](const QString& filter) { dialog.setDefaultSuffix(suffix(indexOf(filter))); });
-  if (!r.initialFile.empty()) dialog.selectFile(Q(r.initialFile));
+  if (!opensOn.isEmpty()) dialog.selectFile(opensOn);
   FitColumns(dialog);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return {S(dialog.selectedFiles().first()), indexOf(dialog.selectedNameFilter())};

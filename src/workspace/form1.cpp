@@ -130,6 +130,13 @@ void SetHScroll1(Form1& f, int value) {
   HScroll1_Change(f);
 }
 
+void updatelist(Form1& f) {
+  f.UpdateList();
+  Ignoring([&] { HScroll1_Change(f); });
+}
+
+void Form_Resize(Form1& f) { updatelist(f); }
+
 void Check3_Click(Form1& f) {
   if (Form1Idle(f)) f.ShowHisto();
 }

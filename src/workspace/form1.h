@@ -214,6 +214,12 @@ void HScroll1_Change(Form1& f);
 // Sets the slider; a value outside its range 0..20 is a run-time error
 // (invalid property value) and leaves the slider where it was.
 void SetHScroll1(Form1& f, int value);
+// The panels arranged again (after a resize or a rebuild of the strip),
+// then the slider of "Niveau" given its own value, which draws the
+// histogram and the picture again.
+void updatelist(Form1& f);
+// The window resized: its panels arranged again, as updatelist does.
+void Form_Resize(Form1& f);
 // Check3 "Auto" of "Niveau": redraws the display.
 void Check3_Click(Form1& f);
 void SetCheck3(Form1& f, int16_t value);

@@ -226,12 +226,12 @@ void Check8_Click(Form1& f) {
 
 namespace {
 
-// A number typed in a shift or angle box. A French locale shows the values
-// with a decimal comma ("2,5"), and a user there types them so: either mark
-// is the decimal point here (nobody groups the thousands of an angle or a
-// shift), and the rest reads as Val reads it ("-12abc" -> -12, "x" -> 0).
-double TypedNumber(std::string text) {
-  std::replace(text.begin(), text.end(), ',', '.');
+// A number typed in a shift or angle box, read as Val reads it ("-12abc"
+// -> -12, "x" -> 0, "2,5" -> 2). Where the user's decimal sign is a comma
+// the boxes show "2,5", and a user there types it so: either mark is then
+// the decimal point (nobody groups the thousands of an angle or a shift).
+double TypedNumber(std::string text, const NumLocale& locale) {
+  if (locale.decimal == ',') std::replace(text.begin(), text.end(), ',', '.');
   return Val(text);
 }
 
@@ -240,18 +240,18 @@ double TypedNumber(std::string text) {
 void Text4_Change(Form1& f) {
   Session& s = f.s;
   if (!Form1Idle(f)) return;
-  Ignoring([&] { Current(f).ImgShiftX = Fraction(TypedNumber(f.Text4), U1(s)); });
+  Ignoring([&] { Current(f).ImgShiftX = Fraction(TypedNumber(f.Text4, s.locale), U1(s)); });
 }
 
 void Text5_Change(Form1& f) {
   Session& s = f.s;
   if (!Form1Idle(f)) return;
-  Ignoring([&] { Current(f).ImgShiftY = Fraction(TypedNumber(f.Text5), U2(s)); });
+  Ignoring([&] { Current(f).ImgShiftY = Fraction(TypedNumber(f.Text5, s.locale), U2(s)); });
 }
 
 void Text6_Change(Form1& f) {
   if (!Form1Idle(f)) return;
-  Ignoring([&] { Current(f).ImgAngle = TypedNumber(f.Text6); });
+  Ignoring([&] { Current(f).ImgAngle = TypedNumber(f.Text6, f.s.locale); });
 }
 
 void Option2_Click(Form1& f, int index) {

@@ -82,7 +82,7 @@ class StripFilling : public ListListener {
     f_.VScroll1Max = CInt(StripUBound(f_));
   }
   void Selected(int) override {
-    f_.UpdateList();
+    updatelist(f_);
     f_.Picture1Visible = true;
     f_.Frame2Visible = true;
     f_.HScroll2Value = CInt(f_.HScroll2Max / 2.0);

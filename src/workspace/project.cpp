@@ -78,6 +78,13 @@ ProjectLoad LoadProject(Form1& f, const ProjectRead& read, const std::string& pa
   return result;
 }
 
+std::string SaveDialogStart(const FileDialogRequest& request) {
+  const std::string& name = request.initialFile;
+  if (request.writableFolder.empty() || FolderWritable(PathFolder(name)) || !FolderWritable(request.writableFolder))
+    return name;
+  return request.writableFolder + PathName(name);
+}
+
 std::string FilterExtension(const std::string& pattern) {
   if (pattern.size() < 3 || pattern.compare(0, 2, "*.") != 0) return {};
   const std::string ext = pattern.substr(2);

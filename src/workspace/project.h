@@ -44,6 +44,9 @@ struct FileDialogRequest {
   std::string filterDescription;
   std::string pattern;
   std::string initialFile;  // save dialog: the name proposed
+  // Save dialog: where it opens instead, with the same name, when the
+  // proposed name's folder cannot be written (empty: nowhere else).
+  std::string writableFolder;
   std::string startFolder;  // open dialog: where it starts
   std::string defaultExt;
   // Further (description, pattern) entries offered after the first.
@@ -61,6 +64,11 @@ struct SaveAnswer {
 // The extension a filter entry stands for: "fts" for "*.fts"; empty for a
 // pattern that names no single extension ("*.*", "*.fts;*.fit").
 std::string FilterExtension(const std::string& pattern);
+
+// The name a save dialog opens on: the proposed one, or the same name in
+// the request's writable folder when the proposed name's folder cannot be
+// written and that one can.
+std::string SaveDialogStart(const FileDialogRequest& request);
 
 // The name to write: the confirmed name as it is when it has an extension,
 // otherwise followed by the selected filter's extension, or by the

@@ -33,8 +33,7 @@ int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t
 SaveDialogParams EditorSaveDialog(const Session& s) {
   SaveDialogParams p;
   p.initialName = SaveDialogInitialName(s.dest.DestFileName);
-  if ((s.opt.OutDir.empty() || !FolderWritable(PathFolder(s.dest.DestFileName))) && s.ImageCount() >= 1)
-    p.initialName = PathFolder(s.Img[1].ImgFile) + PathName(p.initialName);
+  if (s.ImageCount() >= 1) p.writableFolder = PathFolder(s.Img[1].ImgFile);
   return p;
 }
 

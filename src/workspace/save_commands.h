@@ -25,12 +25,14 @@ struct SaveDialogParams {
                                                           {"Image JPEG (JPG)", "*.jpg"},
                                                           {"Image Bitmap (BMP)", "*.bmp"}};
   std::string initialName;
+  std::string writableFolder;  // see FileDialogRequest
   // The same, as the platform's save dialog takes it.
   FileDialogRequest Request() const {
     FileDialogRequest r;
     r.title = title;
     r.defaultExt = defaultExtension;
     r.initialFile = initialName;
+    r.writableFolder = writableFolder;
     if (!filter.empty()) {
       r.filterDescription = filter.front().first;
       r.pattern = filter.front().second;
@@ -49,9 +51,9 @@ SaveDialogParams MainSaveDialog(const Session& s);
 int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t>& shown);
 // Editor "Enregistrer": the dialog starts from DestFileName less its
 // extension; a confirmed name becomes DestFileName before the destination
-// is written. When no output folder is set, or DestFileName's folder cannot
-// be written (the program's own folder once it is installed), the dialog
-// starts from the same name in the folder of list image 1 instead.
+// is written. Where DestFileName's folder cannot be written (the program's
+// own folder once it is installed), the platform's dialog opens on the same
+// name in the folder of list image 1.
 SaveDialogParams EditorSaveDialog(const Session& s);
 int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown);
 

@@ -226,6 +226,13 @@ class MainWindowTest : public QObject {
     p.desktop.answer = false;
     p.Action("mnuExit")->trigger();
     QVERIFY(p.w.isVisible() && p.store.writes.empty() && p.desktop.questions.size() == 1);
+    // While an image is selected "Terminer" waits; the close box does not.
+    p.f.Busy = true;
+    p.Action("mnuExit")->trigger();
+    QCOMPARE(p.desktop.questions.size(), size_t{1});
+    p.w.close();
+    QCOMPARE(p.desktop.questions.size(), size_t{2});
+    p.f.Busy = false;
 
     auto* text3 = p.Control<QLineEdit>("Text3");
     text3->clear();
@@ -468,6 +475,27 @@ class MainWindowTest : public QObject {
     QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, QString(), true);
     QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : &p.w, &repeat);
     QCOMPARE(p.s.CurPic, int16_t{3});
+    // A click on the strip's bar gives it the arrows, which scroll the strip
+    // and select nothing; a click on the picture takes them back.
+    auto* strip = p.Control<QScrollBar>("VScroll1");
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() / 2, strip->height() / 2));
+    QCOMPARE(QApplication::focusWidget(), strip);
+    const int16_t stripAt = p.f.VScroll1Value;
+    QTest::keyClick(strip, Qt::Key_Up);
+    QCOMPARE(std::pair(p.s.CurPic, int(p.f.VScroll1Value)), std::pair(int16_t{3}, stripAt - 1));
+    QTest::mouseClick(p.w.findChild<QWidget*>("Picture1"), Qt::RightButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QCOMPARE(p.s.CurPic, int16_t{2});
+    // A resize arranges the window again and redraws the picture at the
+    // levels typed.
+    p.f.Check3 = 0;
+    p.f.Text1 = "0";
+    p.f.Text2 = "1";
+    const QImage before = p.w.Shown();
+    p.w.resize(p.w.width() + 40, p.w.height());
+    QTRY_VERIFY(p.w.Shown() != before);
+    QVERIFY(QApplication::focusWidget() == p.w.findChild<QWidget*>("Picture1"));
+    p.f.Check3 = 1;
 
     p.Action("mnuZoom_0")->trigger();
     qv::ImageEntry& e = p.s.Img[static_cast<size_t>(p.s.CurPic)];
