@@ -254,7 +254,18 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImageAndMarksOnNoneSayWhy) {
   qv::SelectPic(f, 1, false, false);
   EXPECT_EQ(f.StatusText.rfind("Image illisible : ", 0), 0u);
   EXPECT_NE(f.StatusText.find(text), std::string::npos) << f.StatusText;
+  // A header value past what the fields hold, read once when the list was
+  // filled: the selection says that, not "0 x 0".
+  const std::string huge = dir.File("enorme.fts");
+  std::vector<uint8_t> bytes = qvtest::ReadBytes(image);
+  const std::string card = "NAXIS1  =                60000";
+  std::copy(card.begin(), card.end(), bytes.begin() + 3 * 80);
+  qvtest::WriteBytes(huge, bytes);
+  qv::OpenCommandLine(f, huge);
+  qv::SelectPic(f, 1, false, false);
+  EXPECT_TRUE(qvtest::Contains(f.StatusText, "en-tête illisible ou valeur hors limites")) << f.StatusText;
   // Read again, the note goes.
+  qv::OpenCommandLine(f, "\"" + image + "\"");
   s.Img[1].ImgFile = image;
   qv::SelectPic(f, 1, false, false);
   EXPECT_EQ(f.StatusText, "");
@@ -269,6 +280,42 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImageAndMarksOnNoneSayWhy) {
             std::tuple(false, std::string("aucune image cochée"), decltype(s.RunState){0}));
   // The status bar says so in place of what an earlier run left there.
   EXPECT_EQ(f.StatusText, "Marques automatiques impossibles : aucune image cochée");
+}
+
+// Unreadable first ticked images (data cut short, a file gone since it was
+// added) are unticked, each said once, and the marks start from the first
+// readable one; the advice to tick the unticked ones again leaves them out.
+// An unreadable list image 1, which gives every image its size, is named as
+// what blocks them all.
+TEST_F(Form1Events, MarksSkipUnreadableFirstImagesAndSaySo) {
+  TempDir dir;
+  const std::string sim =
+      qvtest::SimulateNight(dir, "sim", "--frames 3 --width 160 --height 120 --stars 60 --dither 8 --seed 4");
+  std::filesystem::copy_file(sim + "/frame001.fts", sim + "/a_coupe.fts");
+  std::filesystem::resize_file(sim + "/a_coupe.fts", 2880 + 160 * 2 * 60);
+  std::filesystem::copy_file(sim + "/frame001.fts", sim + "/b_efface.fts");
+  const std::vector<std::string> names{sim + "/",      "a_coupe.fts",  "b_efface.fts",
+                                       "frame001.fts", "frame002.fts", "frame003.fts"};
+  qv::AddImages(s, names);
+  qv::Populate(f, 1, true);
+  std::filesystem::remove(sim + "/b_efface.fts");
+  qv::mnuAutoMarks_Click(f, false);
+  EXPECT_EQ(
+      std::tuple(f.LastMarks.ok, f.LastMarks.reference, s.Img[1].ImgChecked, s.Img[2].ImgChecked, f.Check9[1].Value),
+      std::tuple(true, 3, uint8_t{0}, uint8_t{0}, uint8_t{0}));
+  EXPECT_TRUE(qvtest::Contains(f.StatusText, "(l'image 1 est illisible : données FITS tronquées"));
+  EXPECT_TRUE(qvtest::Contains(f.StatusText, "(l'image 2 est illisible : fichier introuvable"));
+  EXPECT_TRUE(qvtest::Contains(f.StatusText, "Images marquées : 3 sur 3"));
+  EXPECT_FALSE(qvtest::Contains(f.StatusText, "cochez-les")) << f.StatusText;
+
+  qvtest::WriteBytes(sim + "/a_coupe.fts", {});
+  qv::mnuNew_Click(f);
+  qv::AddImages(s, {sim + "/", "a_coupe.fts", "frame001.fts"});
+  qv::Populate(f, 1, true);
+  qv::mnuAutoMarks_Click(f, false);
+  EXPECT_EQ(f.StatusText, "Marques automatiques impossibles : l'image 1 est illisible : fichier vide : " + sim +
+                              "/a_coupe.fts ; (l'image 1 donne sa taille aux autres : illisible, elle les rend "
+                              "toutes illisibles ; « Nouveau », puis ajoutez les images sans elle)");
 }
 
 // The report says, for each image, the first reason the run had to leave it

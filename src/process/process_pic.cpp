@@ -225,7 +225,15 @@ bool Body(Session& s, int index, int step, bool& grey) {
     }
   }
   if (e.ImgNaxis < 1 || e.ImgNaxis1 < 2 || e.ImgNaxis2 < 2) {
-    switch (header) {
+    // A header read when the list was filled is not read again; what its
+    // reading met is asked of a scratch entry so the refusal says why.
+    HeaderResult why = header;
+    if (fits && why == HeaderResult::AlreadyRead) {
+      ImageEntry scratch;
+      Plane<int32_t> unused;
+      why = ReadHeader(path, scratch, nullptr, unused);
+    }
+    switch (why) {
       case HeaderResult::Truncated:
         Fail("en-tête FITS tronqué : " + path);
       case HeaderResult::Empty:

@@ -498,7 +498,11 @@ Plane<int32_t> ThumbnailPicture(const Session& s) {
 }
 
 std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
-  if (!report.ok) return "Marques automatiques impossibles : " + report.message;
+  if (!report.ok) {
+    std::string text = "Marques automatiques impossibles : " + report.message;
+    for (const std::string& note : report.notes) text += "\r\n(" + note + ")";
+    return text;
+  }
   const int n = s.ImageCount();
   auto name = [&](int i) { return i >= 1 && i <= n ? PathName(s.Img[static_cast<size_t>(i)].ImgFile) : std::string(); };
   std::string text;
@@ -536,7 +540,7 @@ std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
   text += "Images marquées : " + std::to_string(marked) + " sur " + std::to_string(report.images.size());
   // The marks look only at ticked images: an earlier run's unticked ones
   // stay out unless the user ticks them again.
-  const int left = n - static_cast<int>(report.images.size());
+  const int left = n - static_cast<int>(report.images.size()) - report.uncheckedUnreadable;
   if (!report.images.empty() && left > 0)
     text += "\r\n(" + std::to_string(left) +
             (left > 1 ? " images décochées laissées de côté" : " image décochée laissée de côté") +
@@ -587,18 +591,42 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   int examined = 0;
   const auto toExamine =
       std::count_if(s.Img.begin() + 1, s.Img.end(), [](const ImageEntry& e) { return e.ImgChecked; });
-  Ignoring([&] {
-    report = AutoMarks(s, options, [&](const ImageMark& m) {
-      // The caption counts the images, the progress bar shows how far a
-      // long night has come.
-      s.progress.Report("Marques automatiques " + std::to_string(m.image) + "/" + std::to_string(n),
-                        toExamine > 0 ? std::min(1.0, static_cast<double>(++examined) / toExamine) : -1);
-      // An image the marks could not follow, or left out for its wide
-      // stars, is unticked in the strip too.
-      if (!m.marked && static_cast<size_t>(m.image) < f.Check9.size())
-        f.Check9[static_cast<size_t>(m.image)].Value = s.Entry(m.image).ImgChecked;
+  auto untickedInStrip = [&](int i) {
+    if (static_cast<size_t>(i) < f.Check9.size()) f.Check9[static_cast<size_t>(i)].Value = s.Entry(i).ImgChecked;
+  };
+  // A first ticked image that cannot be read is unticked, as the marks
+  // untick the unreadable ones further on, and the next ticked image
+  // becomes the reference: a folder's stray files then cost no retries.
+  std::vector<std::string> unreadable;
+  for (;;) {
+    Ignoring([&] {
+      report = AutoMarks(s, options, [&](const ImageMark& m) {
+        // The caption counts the images, the progress bar shows how far a
+        // long night has come.
+        s.progress.Report("Marques automatiques " + std::to_string(m.image) + "/" + std::to_string(n),
+                          toExamine > 0 ? std::min(1.0, static_cast<double>(++examined) / toExamine) : -1);
+        // An image the marks could not follow, or left out for its wide
+        // stars, is unticked in the strip too.
+        if (!m.marked) untickedInStrip(m.image);
+      });
     });
-  });
+    const int k = report.reference;
+    if (report.ok || !report.referenceUnreadable || s.RunState == kStopRequested || k < 1 || k > n) break;
+    // Every image is measured against the size of list image 1: without
+    // it, none can be read, and only a list without that file helps.
+    if (s.Img[1].ImgNaxis1 < 2 || s.Img[1].ImgNaxis2 < 2) {
+      unreadable.push_back(
+          "l'image 1 donne sa taille aux autres : illisible, elle les rend toutes illisibles ; « "
+          "Nouveau », puis ajoutez les images sans elle");
+      break;
+    }
+    s.Entry(k).ImgChecked = 0;
+    untickedInStrip(k);
+    unreadable.push_back(report.message + ", décochée");
+    ++examined;
+  }
+  report.notes.insert(report.notes.begin(), unreadable.begin(), unreadable.end());
+  report.uncheckedUnreadable = static_cast<int>(unreadable.size());
   const bool stopped = s.RunState == kStopRequested;
   StopProcess(s);
   f.Caption = caption;  // the marks' count goes; the image shown is named again below
