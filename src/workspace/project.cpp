@@ -131,9 +131,6 @@ void mnuSavePrj_Click(Form1& f, FileDialogs& dialogs) {
       break;
     case ProjectSave::Failed:
       f.StatusText = "Projet non enregistré : " + ErrorWords(saved.error, name, FileTask::ProjectSave);
-      // Told where the user is looking, as a picture that could not be saved
-      // is: a night's marks must not be lost to a line nobody read.
-      f.MsgBox(f.StatusText);
       break;
     case ProjectSave::EmptyList:
       f.StatusText = "Projet non enregistré : la liste des images est vide";
