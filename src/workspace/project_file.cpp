@@ -193,11 +193,20 @@ class Reader {
   }
 
  private:
+  // A file's name in the project's folder. A project written on a system
+  // whose folders end with "\" names its files so: the name is what
+  // follows the last of either mark (":" stays, time stamps hold it).
+  std::string Moved(const std::string& path) const {
+    std::string name = PathName(path);
+    if (const size_t slash = name.find_last_of('\\'); slash != std::string::npos) name.erase(0, slash + 1);
+    return p_.folder.value_or("") + name;
+  }
+
   // A found file: the name itself, else the project's folder with its file
   // name part; empty when neither exists.
   std::string Locate(const std::string& name) const {
     if (exists_(name)) return name;
-    const std::string moved = p_.folder.value_or("") + PathName(name);
+    const std::string moved = Moved(name);
     return exists_(moved) ? moved : std::string();
   }
 
@@ -210,7 +219,7 @@ class Reader {
     // project's folder, whether or not they exist there.
     std::vector<std::string> masters = Fields(file_.Line() + "\t\t", 3);
     for (std::string& m : masters)
-      if (!m.empty() && !exists_(m)) m = p_.folder.value_or("") + PathName(m);
+      if (!m.empty() && !exists_(m)) m = Moved(m);
     p_.maskFile = masters[0];
     p_.darkFile = masters[1];
     p_.flatFile = masters[2];
