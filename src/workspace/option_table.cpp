@@ -316,6 +316,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .choices = 3,
      .writeStep = 25,
      .ok = OkAction::Store,
+     .okWhen = OkCondition::OnceSet,
      .setWarning = SetWarning::Whole,
      .help = "rejet des valeurs aberrantes à la combinaison : 0 aucun, 1 sigma, 2 winsorisé"},
     {.id = OptionKey::RejectLow,
@@ -327,6 +328,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .loadLimits = Within(kKappaMin, kKappaMax),
      .writeStep = 26,
      .ok = OkAction::Store,
+     .okWhen = OkCondition::OnceSet,
      .okLimits = Within(kKappaMin, kKappaMax),
      .setWarning = SetWarning::Millionth,
      .helpKeys = "RejectLow RejectHigh",
@@ -340,6 +342,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .loadLimits = Within(kKappaMin, kKappaMax),
      .writeStep = 27,
      .ok = OkAction::Store,
+     .okWhen = OkCondition::OnceSet,
      .okLimits = Within(kKappaMin, kKappaMax),
      .setWarning = SetWarning::Millionth},
     {.id = OptionKey::Normalise,
@@ -350,6 +353,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .load = LoadConversion::CInt,
      .writeStep = 28,
      .ok = OkAction::Store,
+     .okWhen = OkCondition::OnceSet,
      .help = "1 ramène le fond de chaque image à celui de la première pour le rejet (sans rejet, aucun effet)"},
     {.id = OptionKey::NormaliseOutput,
      .key = "NormaliseOutput",
@@ -359,6 +363,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .load = LoadConversion::CInt,
      .writeStep = 29,
      .ok = OkAction::Store,
+     .okWhen = OkCondition::OnceSet,
      .help = "1 additionne aussi les valeurs normalisées (avec Normalise=1)"},
     {.id = OptionKey::MaxFwhm,
      .key = "MaxFwhm",
@@ -369,6 +374,7 @@ constexpr std::array<OptionRow, kOptionCount> kRows{{
      .loadLimits = By(FwhmFactor),
      .writeStep = 30,
      .ok = OkAction::Store,
+     .okWhen = OkCondition::OnceSet,
      .okLimits = By(FwhmFactor),
      .setWarning = SetWarning::Millionth,
      .help =
@@ -603,6 +609,17 @@ void WriteOptions(SettingsStore& store, StoreWriter writer, OptionPlace& place, 
   for (const OptionRow* row : WrittenBy(writer)) WriteOption(store, *row, place, loc);
 }
 
+namespace {
+
+bool StoreHolds(SettingsStore& store, const char* key) {
+  static const std::string absent("\x01");
+  bool holds = false;
+  Statement([&] { holds = store.Read(kSettingsSection, key, absent) != absent; });
+  return holds;
+}
+
+}  // namespace
+
 void ApplyOptionsOk(SettingsStore& store, OptionPlace& place, const NumLocale& loc,
                     const std::function<DialogValue(OptionKey)>& dialog) {
   std::vector<const OptionRow*> rows;
@@ -638,6 +655,9 @@ void ApplyOptionsOk(SettingsStore& store, OptionPlace& place, const NumLocale& l
           break;
         }
         take(*row, value);
+        if (row->okWhen == OkCondition::OnceSet && NumberOf(*row, place) == row->fallback.number &&
+            !StoreHolds(store, row->key))
+          break;
         WriteOption(store, *row, place, loc);
         break;
       case OkAction::NotEdited:

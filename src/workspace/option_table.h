@@ -111,7 +111,11 @@ enum class OkAction : uint8_t {
 // UseMask has the row's bit (its control is shown then), or only when the
 // text names another file than the current one, apart from letter case and
 // surrounding blanks (a retyped path must not count as a change).
-enum class OkCondition : uint8_t { Always, WithBit, OtherFile };
+// When OK writes a row: always; only with a UseMask bit; a file key only
+// when it names another file; a stacking choice the classic keys do not
+// hold only once it leaves its default or the store holds it already, so a
+// store whose user never set one keeps the classic keys alone.
+enum class OkCondition : uint8_t { Always, WithBit, OtherFile, OnceSet };
 
 // What --set of the tool warns about: nothing, or a value that the load
 // changed by more than rounding, to a whole number or to a millionth.
