@@ -33,8 +33,10 @@ DebugWindow::DebugWindow(qv::Form1& f, QWidget* parent) : QWidget(parent, Qt::Wi
 
 void DebugWindow::Refresh() {
   const auto& log = f_.DebugLog;
-  if (log.size() < shown_) {
-    // The log was cleared (a new run or project).
+  if (log.size() < shown_ || (shown_ > 0 && list_->count() >= static_cast<int>(shown_) &&
+                              list_->item(static_cast<int>(shown_) - 1)->text() != Q(log[shown_ - 1]))) {
+    // The log was cleared (a new run or project), and perhaps written again
+    // as far as it went before.
     list_->clear();
     shown_ = 0;
   }

@@ -624,6 +624,14 @@ class MainWindowTest : public QObject {
     p.Control<QRadioButton>("Option2_4")->click();
     QVERIFY(p.w.zoneDialog() && p.w.zoneDialog()->isVisible() &&
             (p.w.zoneDialog()->windowFlags() & Qt::WindowStaysOnTopHint));
+    // A log cleared and written again as far as it went shows the new lines.
+    auto* debugList = p.w.debugWindow()->findChild<QListWidget*>("List1");
+    p.f.DebugLog = {"Exécution"};
+    p.w.Refresh();
+    p.f.DebugLog = {"Ouverture du projet /ciel/p.txt"};
+    p.w.Refresh();
+    QCOMPARE(std::pair(debugList->count(), debugList->item(0)->text()),
+             std::pair(1, QStringLiteral("Ouverture du projet /ciel/p.txt")));
     p.w.debugWindow()->close();
     QVERIFY(!p.f.mnuDebug && !p.Action("mnuDebug")->isChecked() && p.Action("mnuFITS")->isEnabled());
 
