@@ -47,6 +47,17 @@ struct ScriptedDialogs : FileDialogs {
 // while a frame is read (the pipeline's yields reach the watch), the frame
 // cut short is not a refused frame; asked during the last band, the master
 // is not written.
+// A folder's images by the kind of their names, in name order.
+TEST(MasterFrames, AFolderGivesItsImagesInNameOrder) {
+  TempDir dir;
+  for (const char* name : {"e.TIFF", "b.jpeg", "c.txt", "a.fts", "d.fits", "f.jpg", "g.bmp", "h.fit"})
+    qvtest::WriteBytes(dir.File(name), {0});
+  std::filesystem::create_directory(dir.File("z.fts"));
+  std::vector<std::string> names;
+  for (const std::string& path : ImagesInFolder(dir.File(""))) names.push_back(PathName(path));
+  EXPECT_EQ(names, (std::vector<std::string>{"a.fts", "b.jpeg", "d.fits", "e.TIFF", "f.jpg", "g.bmp", "h.fit"}));
+}
+
 TEST(MasterFrames, AStopInAnyPhaseWritesNothing) {
   TempDir dir;
   MasterRequest request;

@@ -95,8 +95,10 @@ std::vector<std::string> ImagesInFolder(const std::string& folder) {
   std::error_code ec;
   std::vector<std::string> inside;
   for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
+    // ".fits", ".tiff" and ".jpeg" are of kinds "fit", "tif" and "jpe".
     const std::string kind = FileKind(e.path().string());
-    if (e.is_regular_file(ec) && (kind == "fts" || kind == "fit" || kind == "tif" || kind == "bmp" || kind == "jpg"))
+    if (e.is_regular_file(ec) &&
+        (kind == "fts" || kind == "fit" || kind == "tif" || kind == "bmp" || kind == "jpg" || kind == "jpe"))
       inside.push_back(e.path().string());
   }
   std::sort(inside.begin(), inside.end());
