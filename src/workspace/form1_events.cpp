@@ -361,7 +361,10 @@ void mnu_Click(Form1& f, int index, Desktop& desktop, const std::function<void()
     case 4:
       if (f.s.RunState != kIdle) break;
       // Asked before the run starts, so that a No leaves everything as it was.
-      if (!TempSpaceAgreed(f, desktop)) break;
+      if (!TempSpaceAgreed(f, desktop)) {
+        f.StatusText = "Exécution annulée : place insuffisante pour les fichiers temporaires";
+        break;
+      }
       // What the status bar said of the last run is not about this one.
       f.StatusText = "Exécution en cours";
       f.CloseStoppedRun = false;

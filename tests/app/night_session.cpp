@@ -171,6 +171,7 @@ int main(int argc, char** argv) {
               question.find("Continuer quand même ?") != std::string::npos,
           "la place manque : la question est posée (" + question + ")");
     Check(s.RunState == 0 && p.form1.LastRun.Combined() == 0, "Non : rien n'est empilé");
+    Check(w.StatusLine().startsWith(QStringLiteral("Exécution annulée")), "Non : la barre d'état le dit");
   }
 
   // The run.
