@@ -368,7 +368,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
         << k + 1;
   // A new guide star, a shift and an angle asked on an accepted frame move
   // every later one: its row says so (a refused frame's do not count).
-  s.Img[5].ImgRegFlags = qv::kNewRef, s.Img[5].ImgShiftX = 0.25, s.Img[5].ImgNaxis1 = 121;
+  // 30.5 pixels: shown as the boxes show it, halves to even.
+  s.Img[5].ImgRegFlags = qv::kNewRef, s.Img[5].ImgShiftX = 30.5 / 120, s.Img[5].ImgNaxis1 = 121;
   s.Img[5].ImgAngle = 1.5;
   s.Img[3].ImgRegFlags = qv::kNewRef;
   EXPECT_EQ(std::pair(build().rows[4].remarks, build().rows[2].remarks),

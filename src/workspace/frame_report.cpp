@@ -20,7 +20,8 @@ std::string Percent(double fraction, const NumLocale& loc) { return FormatFixed1
 
 std::string Position(double x, double y) {
   char text[64];
-  std::snprintf(text, sizeof text, "(%ld, %ld)", std::lround(x), std::lround(y));
+  // Halves to even, as the boxes show the same values.
+  std::snprintf(text, sizeof text, "(%.0f, %.0f)", RoundHalfEven(x) + 0.0, RoundHalfEven(y) + 0.0);
   return text;
 }
 
@@ -60,7 +61,7 @@ std::string WhyLeftOut(const Session& s, const RunResult& run, const FrameResult
 // a column reads "1.00" beside "0.99" rather than "1".
 std::string Decimals(double v, int places, const NumLocale& loc) {
   const double scale = std::pow(10.0, places);
-  std::string text = LocaleFromDouble(std::round(v * scale) / scale, loc);
+  std::string text = LocaleFromDouble(RoundHalfEven(v * scale) / scale, loc);
   if (!std::isfinite(v) || text.find_first_of("Ee") != std::string::npos) return text;
   size_t point = text.find(loc.decimal);
   if (point == std::string::npos) {
@@ -150,12 +151,12 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
             row.fwhm = Decimals(m->score.fwhm, 2, s.locale);
             row.roundness = Decimals(m->score.roundness, 2, s.locale);
           }
-          row.background = LocaleFromDouble(std::round(m->score.background), s.locale);
+          row.background = LocaleFromDouble(RoundHalfEven(m->score.background), s.locale);
           row.noise = Decimals(m->score.noise, 1, s.locale);
         }
         if (m->marked) {
           row.guide = Position(m->x, m->y);
-          row.angle = LocaleFromDouble(std::round(m->angle * 100) / 100, s.locale);
+          row.angle = LocaleFromDouble(RoundHalfEven(m->angle * 100) / 100, s.locale);
         } else {
           Remark(row.remarks, "non marquée : " + m->reason);
         }
@@ -186,7 +187,7 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                  "angle ajouté de " + LocaleFromDouble(e.ImgAngle, s.locale) + "°, gardé pour les suivantes");
         row.why = WhyLeftOut(s, *run, *f);
         row.guide = Position(f->guideX, f->guideY);
-        row.angle = LocaleFromDouble(std::round(f->angle * kDegreesPerRadian * 100) / 100, s.locale);
+        row.angle = LocaleFromDouble(RoundHalfEven(f->angle * kDegreesPerRadian * 100) / 100, s.locale);
         row.notStacked = !row.why.empty() && !run->stopped;
       } else if (!row.checked) {
         row.why = "non cochée";
@@ -406,7 +407,7 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
       const std::string image = "l'image " + std::to_string(firstStacked->image);
       if (e.ImgRot && !e.ImgNewRot && !laterMarks)
         advise("l'étoile de rotation n'est marquée que sur " + image + " : tout le résultat est tourné de " +
-               LocaleFromDouble(std::round(firstStacked->angle * kDegreesPerRadian * 100) / 100, s.locale) +
+               LocaleFromDouble(RoundHalfEven(firstStacked->angle * kDegreesPerRadian * 100) / 100, s.locale) +
                "° pour la mettre à l'horizontale, sans suivre la rotation du champ ; lancez « Marques automatiques "
                "et étoile de rotation »");
       else if (!e.ImgRot && !e.ImgNewRot && laterRot)
