@@ -6,6 +6,7 @@
 
 #include "core/error_words.h"
 #include "stack/accumulate.h"
+#include "stack/guide.h"
 #include "stack/reject.h"
 #include "support.h"
 #include "workspace/form1_events.h"
@@ -280,6 +281,18 @@ TEST_F(Form1Events, CommandLineOpensAProjectOrOneImageAndMarksOnNoneSayWhy) {
             std::tuple(false, std::string("aucune image cochée"), decltype(s.RunState){0}));
   // The status bar says so in place of what an earlier run left there.
   EXPECT_EQ(f.StatusText, "Marques automatiques impossibles : aucune image cochée");
+}
+
+// The guide thumbnails show the template and the match of the last search,
+// and a search that finds nothing (an empty picture) clears them.
+TEST_F(Form1Events, AFailedGuideSearchClearsTheThumbnails) {
+  ShowPicture(s);
+  s.guide.GuideBox = 32;
+  qv::FindGuide(s, 30, 20, true);
+  EXPECT_FALSE(f.Picture4.Empty() || f.Picture5.Empty());
+  qvtest::SetPicture(s, 65, 49, [](int, int, int) { return 0; });
+  qv::FindGuide(s, 30, 20, false);
+  EXPECT_TRUE(f.Picture4.Empty() && f.Picture5.Empty() && s.guide.Quality == 0);
 }
 
 // Unreadable first ticked images (data cut short, a file gone since it was

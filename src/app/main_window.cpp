@@ -663,8 +663,10 @@ void MainWindow::BuildControls() {
     r->setObjectName(QStringLiteral("Option1_%1").arg(i));
     Option1_[static_cast<size_t>(i)] = r;
     gl->addWidget(r, i, 0);
-    connect(r, &QRadioButton::toggled, this, [this, i](bool on) {
-      if (on && !mirroring_) Forward([&] { qv::Ignoring([&] { qv::SelectOption1(f_, i); }); });
+    // A click, on the box already chosen too: one chosen during a run, which
+    // the run ignored, is then taken by a second click once it has ended.
+    connect(r, &QRadioButton::clicked, this, [this, i] {
+      if (!mirroring_) Forward([&] { qv::Ignoring([&] { qv::SelectOption1(f_, i); }); });
     });
   }
   Picture4_ = new QLabel(Frame4_);

@@ -155,6 +155,9 @@ double GuideSearch(Session& s, int x, int y, int takeRef) {
   s.guide.GuideOnEdge = false;
   const int box = s.guide.GuideBox;
   if (box < 1) return 0;
+  // The thumbnails are cleared first: a search that finds nothing leaves
+  // none of the last image's on show.
+  s.guideDisplay->GuideThumbnails({}, {});
   const int half = CInt(box / 2.0);
   const CurrentPlanes pic(s);
   if (takeRef == 1) {
