@@ -316,10 +316,15 @@ TEST_F(Form1Events, MarksSkipUnreadableFirstImagesAndSaySo) {
   EXPECT_EQ(
       std::tuple(f.LastMarks.ok, f.LastMarks.reference, s.Img[1].ImgChecked, s.Img[2].ImgChecked, f.Check9[1].Value),
       std::tuple(true, 3, uint8_t{0}, uint8_t{0}, uint8_t{0}));
-  EXPECT_TRUE(qvtest::Contains(f.StatusText, "(l'image 1 est illisible : données FITS tronquées"));
-  EXPECT_TRUE(qvtest::Contains(f.StatusText, "(l'image 2 est illisible : fichier introuvable"));
-  EXPECT_TRUE(qvtest::Contains(f.StatusText, "Images marquées : 3 sur 3"));
+  EXPECT_TRUE(qvtest::Contains(f.StatusText, "Étoile suivie : ")) << f.StatusText;
+  EXPECT_TRUE(qvtest::Contains(f.StatusText, "sur frame001.fts, choisie automatiquement"));
+  EXPECT_TRUE(qvtest::Contains(f.StatusText,
+                               "Images marquées : 3 sur 5 ; Non marquées (décochées) : "
+                               "a_coupe.fts : données FITS tronquées"));
+  EXPECT_TRUE(qvtest::Contains(f.StatusText, "b_efface.fts : fichier introuvable")) << f.StatusText;
   EXPECT_FALSE(qvtest::Contains(f.StatusText, "cochez-les")) << f.StatusText;
+  // The report gives the two their reasons.
+  EXPECT_TRUE(qvtest::Contains(f.Report.rows[0].remarks, "non marquée : données FITS tronquées"));
 
   qvtest::WriteBytes(sim + "/a_coupe.fts", {});
   qv::mnuNew_Click(f);
@@ -359,14 +364,18 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
                 frame(5, 0.9f, 2, false, false), frame(6, 0.9f, 3, true, false)};
   run.frames[1].processed = qv::Outcome::Failure("illisible");
   run.frames[4].onEdge = true;
-  auto build = [&] { return qv::BuildFrameReport(s, &run, nullptr); };
+  // The opening found images 2 and 3 unreadable: the run reads 3 again,
+  // not the unticked 2, which keeps what the opening said.
+  qv::OpeningReport opening;
+  opening.unreadable = {{2, true, "fichier vide"}, {3, true, "fichier vide"}};
+  auto build = [&] { return qv::BuildFrameReport(s, &run, nullptr, &opening); };
   const qv::FrameReport report = build();
   const struct {
     const char* stacked;
     std::string why;
     std::string remarks;
   } want[8] = {{"oui", "", ""},
-               {"non", "non cochée", ""},
+               {"non", "non cochée", "illisible : fichier vide"},
                {"non", "qualité 50.0 % < minimum 75.0 %", "illisible"},
                {"non", "autre taille que l'image 1", ""},
                {"non", "fichier temporaire non écrit (disque plein)", ""},

@@ -40,7 +40,6 @@ struct AutoMarkReport {
   std::string message;  // why, when not ok
   int reference = 0;
   bool referenceUnreadable = false;  // not ok because the reference could not be read
-  int uncheckedUnreadable = 0;       // unreadable first images unticked before the reference
   StarSource source = StarSource::Automatic;
   std::vector<std::string> notes;  // marks of a project passed over, and why
   std::vector<ImageMark> images;

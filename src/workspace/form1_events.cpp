@@ -10,6 +10,7 @@
 #include "display/render.h"
 #include "process/image_files.h"
 #include "stack/accumulate.h"
+#include "stack/auto_guide.h"
 #include "stack/auto_marks.h"
 #include "stack/guide.h"
 #include "stack/run_control.h"
@@ -501,18 +502,28 @@ Plane<int32_t> ThumbnailPicture(const Session& s) {
 }
 
 std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
+  const int n = s.ImageCount();
+  auto name = [&](int i) { return i >= 1 && i <= n ? PathName(s.Img[static_cast<size_t>(i)].ImgFile) : std::string(); };
+  // The images left unmarked, each with why; the reason names the file by
+  // its whole path, which its line already begins with by name.
+  std::string missing;
+  for (const ImageMark& m : report.images) {
+    if (m.marked || m.reference) continue;
+    const std::string path = m.image >= 1 && m.image <= n ? s.Img[static_cast<size_t>(m.image)].ImgFile : "";
+    missing += "\r\n" + name(m.image) + " : " + WithoutPath(m.reason, path);
+  }
   if (!report.ok) {
     std::string text = "Marques automatiques impossibles : " + report.message;
     for (const std::string& note : report.notes) text += "\r\n(" + note + ")";
+    if (!missing.empty()) text += "\r\nIllisibles (décochées) :" + missing;
     return text;
   }
-  const int n = s.ImageCount();
-  auto name = [&](int i) { return i >= 1 && i <= n ? PathName(s.Img[static_cast<size_t>(i)].ImgFile) : std::string(); };
   std::string text;
-  if (!report.images.empty()) {
-    const ImageMark& first = report.images.front();
-    text = "Étoile suivie : (" + std::to_string(CLng(first.x)) + ", " + std::to_string(CLng(first.y)) + ") sur " +
-           name(first.image) +
+  const auto ref =
+      std::find_if(report.images.begin(), report.images.end(), [](const ImageMark& m) { return m.reference; });
+  if (ref != report.images.end()) {
+    text = "Étoile suivie : (" + std::to_string(CLng(ref->x)) + ", " + std::to_string(CLng(ref->y)) + ") sur " +
+           name(ref->image) +
            (report.source == StarSource::Reference ? ", la référence marquée"
             : report.source == StarSource::Guide   ? ", l'étoile guide marquée"
                                                    : ", choisie automatiquement") +
@@ -528,22 +539,12 @@ std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
             "\r\n";
   }
   for (const std::string& note : report.notes) text += "(" + note + ")\r\n";
-  int marked = 0;
-  std::string missing;
-  for (const ImageMark& m : report.images) {
-    if (m.marked || m.reference) {
-      ++marked;
-      continue;
-    }
-    // The reason names the file by its whole path, which its line already
-    // begins with by name.
-    const std::string path = m.image >= 1 && m.image <= n ? s.Img[static_cast<size_t>(m.image)].ImgFile : "";
-    missing += "\r\n" + name(m.image) + " : " + WithoutPath(m.reason, path);
-  }
+  const auto marked = std::count_if(report.images.begin(), report.images.end(),
+                                    [](const ImageMark& m) { return m.marked || m.reference; });
   text += "Images marquées : " + std::to_string(marked) + " sur " + std::to_string(report.images.size());
   // The marks look only at ticked images: an earlier run's unticked ones
   // stay out unless the user ticks them again.
-  const int left = n - static_cast<int>(report.images.size()) - report.uncheckedUnreadable;
+  const int left = n - static_cast<int>(report.images.size());
   if (!report.images.empty() && left > 0)
     text += "\r\n(" + std::to_string(left) +
             (left > 1 ? " images décochées laissées de côté" : " image décochée laissée de côté") +
@@ -552,8 +553,6 @@ std::string AutoMarksText(const Session& s, const AutoMarkReport& report) {
   // A veiled or blurred first image still matches the others and becomes
   // the run's reference, every frame scoring against its faint stars: its
   // star count, against the others', is the one sign the user gets.
-  const auto ref =
-      std::find_if(report.images.begin(), report.images.end(), [](const ImageMark& m) { return m.reference; });
   std::vector<size_t> others;
   for (const ImageMark& m : report.images)
     if (!m.reference && m.stars > 0) others.push_back(m.stars);
@@ -600,7 +599,8 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   // A first ticked image that cannot be read is unticked, as the marks
   // untick the unreadable ones further on, and the next ticked image
   // becomes the reference: a folder's stray files then cost no retries.
-  std::vector<std::string> unreadable;
+  std::vector<ImageMark> unreadable;
+  std::string blocked;
   for (;;) {
     Ignoring([&] {
       report = AutoMarks(s, options, [&](const ImageMark& m) {
@@ -618,18 +618,23 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
     // Every image is measured against the size of list image 1: without
     // it, none can be read, and only a list without that file helps.
     if (s.Img[1].ImgNaxis1 < 2 || s.Img[1].ImgNaxis2 < 2) {
-      unreadable.push_back(
-          "l'image 1 donne sa taille aux autres : illisible, elle les rend toutes illisibles ; « "
-          "Nouveau », puis ajoutez les images sans elle");
+      blocked =
+          "l'image 1 donne sa taille aux autres : illisible, elle les rend toutes illisibles ; « Nouveau », puis "
+          "ajoutez les images sans elle";
       break;
     }
     s.Entry(k).ImgChecked = 0;
     untickedInStrip(k);
-    unreadable.push_back(report.message + ", décochée");
+    // Listed as the images the marks could not read further on are.
+    ImageMark skipped;
+    skipped.image = k;
+    const std::string prefix = UnreadableImageWords(k, Outcome::Success()) + " : ";
+    skipped.reason = report.message.rfind(prefix, 0) == 0 ? report.message.substr(prefix.size()) : "image illisible";
+    unreadable.push_back(skipped);
     ++examined;
   }
-  report.notes.insert(report.notes.begin(), unreadable.begin(), unreadable.end());
-  report.uncheckedUnreadable = static_cast<int>(unreadable.size());
+  report.images.insert(report.images.begin(), unreadable.begin(), unreadable.end());
+  if (!blocked.empty()) report.notes.push_back(blocked);
   const bool stopped = s.RunState == kStopRequested;
   StopProcess(s);
   f.Caption = caption;  // the marks' count goes; the image shown is named again below

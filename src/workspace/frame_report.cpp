@@ -136,15 +136,17 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     row.image = i;
     row.name = PathName(e.ImgFile);
     row.checked = e.ImgChecked == 1;
-    // Until a run reads the images again, the opening says which gave no
-    // thumbnail.
-    if (opening && !run)
+    const auto m = marks ? std::find_if(marks->images.begin(), marks->images.end(),
+                                        [i](const ImageMark& mark) { return mark.image == i; })
+                         : std::vector<ImageMark>::const_iterator();
+    const bool marked = marks && m != marks->images.end();
+    // Until a run or the marks read an image again, the opening says which
+    // gave no thumbnail: an unticked one, which a run does not read, keeps it.
+    if (opening && !marked && (!run || !row.checked))
       for (const UnreadableImage& u : opening->unreadable)
         if (u.image == i) Remark(row.remarks, u.found ? "illisible : " + u.why : "introuvable : " + e.ImgFile);
     if (marks) {
-      const auto m = std::find_if(marks->images.begin(), marks->images.end(),
-                                  [i](const ImageMark& mark) { return mark.image == i; });
-      if (m != marks->images.end()) {
+      if (marked) {
         row.stars = std::to_string(m->stars) + " / " + std::to_string(m->agreeing);
         if (m->scored) {
           if (m->score.shaped) {
