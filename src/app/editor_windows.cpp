@@ -467,6 +467,9 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
       return;
     }
     Forward([&] { f_.BalWhite(x, y, b); });
+    // The press brought the result to the front: the editor, whose levels
+    // and balance slider the press has just set, comes back over it.
+    if (b != 2) raise();
   };
   destWindow_.onClose = [this] { close(); };
   Refresh();
