@@ -106,8 +106,18 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
   // "Images": the processing switches.
   auto* images = frame("Frame2", QStringLiteral("Images"), nullptr);
   auto* il = new QGridLayout(images);
-  il->addWidget(
-      check("Check1", QStringLiteral("Enlever les pixels chauds (Calcul)"), m_.Check1, &qv::Form5::Check1_Click), 0, 0);
+  // The calculation cannot tell a hot pixel from the core of a fine star:
+  // the user hears it where the option is chosen.
+  const QString calcTip = QStringLiteral(
+      "<p>Un pixel plus clair que ses quatre voisins en diagonale de plus de «&nbsp;Écart&nbsp;» (seuil qui croît "
+      "avec la clarté de ces voisins) est effacé, avec le carré de «&nbsp;Rayon&nbsp;» autour : 1 le pixel seul, "
+      "2 un carré de 3 x 3. Le cœur d'une étoile fine et brillante est pris de même : si les étoiles montrent un "
+      "trou, montez «&nbsp;Écart&nbsp;», prenez «&nbsp;Rayon&nbsp;» 1 ou cochez «&nbsp;Remplissage&nbsp;» (les "
+      "pixels effacés prennent la moyenne de leurs voisins).</p>");
+  auto* check1 =
+      check("Check1", QStringLiteral("Enlever les pixels chauds (Calcul)"), m_.Check1, &qv::Form5::Check1_Click);
+  check1->setToolTip(calcTip);
+  il->addWidget(check1, 0, 0);
   il->addWidget(
       check("Check2", QStringLiteral("Enlever les pixels chauds (Masque)"), m_.Check2, &qv::Form5::Check2_Click), 1, 0);
   auto* check4 = check("Check4", QStringLiteral("Découpage de la bordure"), m_.Check4, &qv::Form5::Check4_Click);
@@ -190,8 +200,12 @@ OptionsDialog::OptionsDialog(qv::Form5& model, GuiDialogs& dialogs, QWidget* par
 
   auto* calc = frame("Frame4", QStringLiteral("Calcul"), &m_.Frame4);
   auto* kl = new QGridLayout(calc);
-  labelled(kl, 0, QStringLiteral("Écart"), text("Text5", m_.Text5));
-  labelled(kl, 1, QStringLiteral("Rayon"), text("Text7", m_.Text7));
+  for (auto [row, caption, name, field] : {std::tuple{0, QStringLiteral("Écart"), "Text5", &m_.Text5},
+                                           std::tuple{1, QStringLiteral("Rayon"), "Text7", &m_.Text7}}) {
+    QWidget* box = text(name, *field);
+    box->setToolTip(calcTip);
+    labelled(kl, row, caption, box);
+  }
   kl->addWidget(check("Check8", QStringLiteral("Remplissage"), m_.Check8, nullptr), 2, 0, 1, 2);
 
   auto* border = frame("Frame5", QStringLiteral("Bordure"), &m_.Frame5);

@@ -187,6 +187,9 @@ class MainWindowTest : public QObject {
     QVERIFY(frame4->isVisible());  // the model's visibility rule, mirrored
     // The pixel ratio says what it stretches and what it leaves.
     QVERIFY(dialog.findChild<QRadioButton*>("Option1_1")->toolTip().contains("L'empilement n'en tient pas compte"));
+    // The hot-pixel calculation warns that fine stars' cores go with it.
+    for (const char* name : {"Check1", "Text5", "Text7"})
+      QVERIFY(dialog.findChild<QWidget*>(name)->toolTip().contains("Le cœur d'une étoile fine"));
     QTest::keyClicks(dialog.findChild<QLineEdit*>("Text14"), "9");
     QCOMPARE(model.Text14, std::string("15009"));
 
