@@ -170,10 +170,17 @@ TEST_F(Form1Events, EscapeStopsARunEvenWhenBusyAndKeysWalkTheList) {
   f.Busy = true;
   qv::Form_KeyDown(f, qv::kKeyEscape, 0, false);
   EXPECT_EQ(s.RunState, 2);
+  // "Terminer" does nothing while busy or running; a run names it among
+  // what it ignored.
+  EXPECT_FALSE(qv::mnuExit_Click(f));
+  f.Busy = false;
+  EXPECT_FALSE(qv::mnuExit_Click(f));
+  EXPECT_EQ(f.IgnoredDuringRun, std::vector<std::string>{"« Terminer »"});
+  f.IgnoredDuringRun.clear();
 
   // Up and Down move the selection, not while the strip's bar has the focus.
   s.RunState = 0;
-  f.Busy = false;
+  EXPECT_TRUE(qv::mnuExit_Click(f));
   s.ResizeImageArrays(3);
   f.Check9.resize(4);
   s.CurPic = 2;

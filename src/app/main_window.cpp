@@ -369,7 +369,7 @@ void MainWindow::BuildMenus() {
       [this] {
         // The menu waits, as the others do, for the window to be idle; the
         // close box acts at once.
-        if (qv::Form1Idle(f_)) close();
+        if (qv::mnuExit_Click(f_)) close();
       },
       QKeySequence(Qt::CTRL | Qt::Key_Q));
 

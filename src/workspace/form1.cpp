@@ -109,6 +109,12 @@ void Option1_Click(Form1& f, int index) {
   SetGuideBox(s, box);
 }
 
+bool mnuExit_Click(Form1& f) {
+  if (Form1Idle(f)) return true;
+  IgnoredDuringRun(f, "« Terminer »");
+  return false;
+}
+
 void SelectOption1(Form1& f, int index) {
   if (index < 0 || index > 2) Raise(kErrNoSuchControl);
   f.Option1 = static_cast<int16_t>(index);

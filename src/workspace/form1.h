@@ -209,6 +209,10 @@ void Option1_Click(Form1& f, int index);
 // Selects Option1(index); there are three buttons, so another index is a
 // run-time error (control array element missing).
 void SelectOption1(Form1& f, int index);
+// "Terminer": whether the window closes (through its quit question); while
+// it is busy or a run goes on it does nothing, and a run's summary names it
+// among the commands it ignored.
+bool mnuExit_Click(Form1& f);
 // HScroll1 of "Niveau": Hsens follows the slider, then the display.
 void HScroll1_Change(Form1& f);
 // Sets the slider; a value outside its range 0..20 is a run-time error
