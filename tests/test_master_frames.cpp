@@ -43,10 +43,6 @@ struct ScriptedDialogs : FileDialogs {
 
 }  // namespace
 
-// A stop ends the build with nothing written and no staging left: asked
-// while a frame is read (the pipeline's yields reach the watch), the frame
-// cut short is not a refused frame; asked during the last band, the master
-// is not written.
 // A folder's images by the kind of their names, in name order.
 TEST(MasterFrames, AFolderGivesItsImagesInNameOrder) {
   TempDir dir;
@@ -58,6 +54,10 @@ TEST(MasterFrames, AFolderGivesItsImagesInNameOrder) {
   EXPECT_EQ(names, (std::vector<std::string>{"a.fts", "b.jpeg", "d.fits", "e.TIFF", "f.jpg", "g.bmp", "h.fit"}));
 }
 
+// A stop ends the build with nothing written and no staging left: asked
+// while a frame is read (the pipeline's yields reach the watch), the frame
+// cut short is not a refused frame; asked during the last band, the master
+// is not written.
 TEST(MasterFrames, AStopInAnyPhaseWritesNothing) {
   TempDir dir;
   MasterRequest request;

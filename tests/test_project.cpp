@@ -93,7 +93,7 @@ TEST(ProjectParse, WhatTheReaderTakesAndWhereItStops) {
       {"lines of fewer than three tabs are skipped, three are enough",
        Edited({}, {kA, "/prj/a.fts\t2\t10", "/prj/a.fts\t2\t640\t480"}), O::Completed, 0, 19, 2,
        [](const Project& p) { EXPECT_EQ((*p.images)[1].ImgNaxis2 + (*p.images)[1].ImgChecked, 480); }},
-      // Written on a system whose folders end with "\\" too.
+      // Written on a system whose folders end with a backslash too.
       {"moved files are looked for in the project's folder",
        Edited({{2, "/gone/masque.fts\t\tC:\\nuit\\plu.fts"}},
               {ImageLineOf("/gone/a.fts", 10, 10, ".5", ".5"), ImageLineOf("/gone/b.fts", 10, 10, ".5", ".5"),

@@ -602,6 +602,9 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
   std::vector<ImageMark> unreadable;
   std::string blocked;
   for (;;) {
+    // A pass that fails with an error leaves no report of its own: the last
+    // pass's must not be taken for it.
+    report = AutoMarkReport{};
     Ignoring([&] {
       report = AutoMarks(s, options, [&](const ImageMark& m) {
         // The caption counts the images, the progress bar shows how far a
