@@ -367,8 +367,8 @@ void MainWindow::BuildMenus() {
   mnuExit_ = action(
       file, "mnuExit", QStringLiteral("Terminer"),
       [this] {
-        // The menu waits, as the others do, for the window to be idle; the
-        // close box acts at once.
+        // Like the other menus, it does nothing while the window is busy or
+        // a run goes on; the close box acts at once.
         if (qv::mnuExit_Click(f_)) close();
       },
       QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -491,6 +491,13 @@ void MainWindow::BuildControls() {
   area_->installEventFilter(this);
   Picture1_ = new PictureBox(*this, area_);
   Picture1_->setFocusPolicy(Qt::ClickFocus);
+  resized_ = new QTimer(this);
+  resized_->setSingleShot(true);
+  resized_->setInterval(50);
+  connect(resized_, &QTimer::timeout, this, [this] {
+    Forward([&] { qv::Form_Resize(f_); });
+    if (Picture1_->isVisible()) Picture1_->setFocus();
+  });
   previewPaint_ = new QTimer(this);
   previewPaint_->setSingleShot(true);
   previewPaint_->setInterval(kPreviewAfterMs);
@@ -663,10 +670,8 @@ void MainWindow::BuildControls() {
     r->setObjectName(QStringLiteral("Option1_%1").arg(i));
     Option1_[static_cast<size_t>(i)] = r;
     gl->addWidget(r, i, 0);
-    // A click, on the box already chosen too: one chosen during a run, which
-    // the run ignored, is then taken by a second click once it has ended.
-    connect(r, &QRadioButton::clicked, this, [this, i] {
-      if (!mirroring_) Forward([&] { qv::Ignoring([&] { qv::SelectOption1(f_, i); }); });
+    connect(r, &QRadioButton::toggled, this, [this, i](bool on) {
+      if (on && !mirroring_) Forward([&] { qv::Ignoring([&] { qv::SelectOption1(f_, i); }); });
     });
   }
   Picture4_ = new QLabel(Frame4_);
@@ -1501,12 +1506,9 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  if (mirroring_) {
-    PlacePicture();
-    return;
-  }
-  Forward([&] { qv::Form_Resize(f_); });
-  if (Picture1_->isVisible()) Picture1_->setFocus();
+  // The picture keeps its place in the view at once; the rest follows.
+  PlacePicture();
+  resized_->start();
 }
 
 }  // namespace qvapp

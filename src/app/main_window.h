@@ -164,6 +164,9 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   // stretching costs the run more than the reading's own counting.
   static constexpr int kPreviewAfterMs = 100;
   QTimer* previewPaint_ = nullptr;
+  // The window's resize handler, run once the edge has stopped moving: a
+  // picture drawn again at each step of a drag would make the drag stutter.
+  QTimer* resized_ = nullptr;
 
   // The main picture at its display size. The picture ShowHisto draws
   // (picture_.shown) is painted from its packed pixels, the part on screen

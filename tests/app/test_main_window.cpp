@@ -229,7 +229,7 @@ class MainWindowTest : public QObject {
     p.desktop.answer = false;
     p.Action("mnuExit")->trigger();
     QVERIFY(p.w.isVisible() && p.store.writes.empty() && p.desktop.questions.size() == 1);
-    // While an image is selected "Terminer" waits; the close box does not.
+    // While an image is selected "Terminer" does nothing; the close box asks.
     p.f.Busy = true;
     p.Action("mnuExit")->trigger();
     QCOMPARE(p.desktop.questions.size(), size_t{1});
@@ -478,16 +478,6 @@ class MainWindowTest : public QObject {
     QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, QString(), true);
     QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : &p.w, &repeat);
     QCOMPARE(p.s.CurPic, int16_t{3});
-    // A guide box chosen during a run is ignored; a second click on it,
-    // once the run has ended, takes it.
-    p.Control<QRadioButton>("Option1_1")->click();
-    QCOMPARE(int(p.s.guide.GuideBox), 64);
-    p.s.RunState = 1;
-    p.Control<QRadioButton>("Option1_0")->click();
-    p.s.RunState = 0;
-    QCOMPARE(int(p.s.guide.GuideBox), 64);
-    p.Control<QRadioButton>("Option1_0")->click();
-    QCOMPARE(int(p.s.guide.GuideBox), 32);
     // A click on the strip's bar gives it the arrows, which scroll the strip
     // and select nothing; a click on the picture takes them back.
     auto* strip = p.Control<QScrollBar>("VScroll1");
