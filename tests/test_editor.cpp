@@ -450,14 +450,15 @@ TEST_F(EditorResult, SaveDialogOpensWhereItCanWrite) {
   std::filesystem::create_directories(writable);
   std::filesystem::create_directories(images);
   qvtest::OneImage(s, images + "frame001.fts");
-  const std::tuple<std::string, std::string, std::string> cases[] = {
-      // DestFileName, the name proposed, where the dialog opens
-      {writable + "frame_1.bmp", writable + "frame_1", writable + "frame_1"},
-      {"frame_1.bmp", "frame_1", images + "frame_1"},
-      {"/sans/dossier/frame_2.bmp", "/sans/dossier/frame_2", images + "frame_2"},
-      {writable + "absent/frame_3.bmp", writable + "absent/frame_3", images + "frame_3"},
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+      // OutDir, DestFileName, the name proposed, where the dialog opens
+      {writable, writable + "frame_1.bmp", writable + "frame_1", writable + "frame_1"},
+      {"", "/frame_1.bmp", "/frame_1", images + "frame_1"},  // no output folder: not the root
+      {"/usr/bin", "/sans/dossier/frame_2.bmp", "/sans/dossier/frame_2", images + "frame_2"},
+      {writable, writable + "absent/frame_3.bmp", writable + "absent/frame_3", images + "frame_3"},
   };
-  for (const auto& [destFileName, proposed, opens] : cases) {
+  for (const auto& [outDir, destFileName, proposed, opens] : cases) {
+    s.opt.OutDir = outDir;
     s.dest.DestFileName = destFileName;
     const FileDialogRequest request = EditorSaveDialog(s).Request();
     EXPECT_EQ(std::pair(request.initialFile, SaveDialogStart(request)), std::pair(proposed, opens)) << destFileName;

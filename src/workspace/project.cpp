@@ -80,8 +80,8 @@ ProjectLoad LoadProject(Form1& f, const ProjectRead& read, const std::string& pa
 
 std::string SaveDialogStart(const FileDialogRequest& request) {
   const std::string& name = request.initialFile;
-  if (request.writableFolder.empty() || FolderWritable(PathFolder(name)) || !FolderWritable(request.writableFolder))
-    return name;
+  if (request.writableFolder.empty() || !FolderWritable(request.writableFolder)) return name;
+  if (!request.preferWritableFolder && FolderWritable(PathFolder(name))) return name;
   return request.writableFolder + PathName(name);
 }
 

@@ -45,8 +45,10 @@ struct FileDialogRequest {
   std::string pattern;
   std::string initialFile;  // save dialog: the name proposed
   // Save dialog: where it opens instead, with the same name, when the
-  // proposed name's folder cannot be written (empty: nowhere else).
+  // proposed name's folder cannot be written, or always with
+  // `preferWritableFolder` (empty: nowhere else).
   std::string writableFolder;
+  bool preferWritableFolder = false;
   std::string startFolder;  // open dialog: where it starts
   std::string defaultExt;
   // Further (description, pattern) entries offered after the first.
@@ -66,8 +68,8 @@ struct SaveAnswer {
 std::string FilterExtension(const std::string& pattern);
 
 // The name a save dialog opens on: the proposed one, or the same name in
-// the request's writable folder when the proposed name's folder cannot be
-// written and that one can.
+// the request's writable folder when that one can be written and the
+// proposed name's folder cannot (or the request prefers it).
 std::string SaveDialogStart(const FileDialogRequest& request);
 
 // The name to write: the confirmed name as it is when it has an extension,

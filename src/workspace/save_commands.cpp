@@ -34,6 +34,7 @@ SaveDialogParams EditorSaveDialog(const Session& s) {
   SaveDialogParams p;
   p.initialName = SaveDialogInitialName(s.dest.DestFileName);
   if (s.ImageCount() >= 1) p.writableFolder = PathFolder(s.Img[1].ImgFile);
+  p.preferWritableFolder = s.opt.OutDir.empty();
   return p;
 }
 

@@ -26,6 +26,7 @@ struct SaveDialogParams {
                                                           {"Image Bitmap (BMP)", "*.bmp"}};
   std::string initialName;
   std::string writableFolder;  // see FileDialogRequest
+  bool preferWritableFolder = false;
   // The same, as the platform's save dialog takes it.
   FileDialogRequest Request() const {
     FileDialogRequest r;
@@ -33,6 +34,7 @@ struct SaveDialogParams {
     r.defaultExt = defaultExtension;
     r.initialFile = initialName;
     r.writableFolder = writableFolder;
+    r.preferWritableFolder = preferWritableFolder;
     if (!filter.empty()) {
       r.filterDescription = filter.front().first;
       r.pattern = filter.front().second;
@@ -52,8 +54,9 @@ int SaveMainImageAs(Form1& f, const std::string& chosenName, const Plane<int32_t
 // Editor "Enregistrer": the dialog starts from DestFileName less its
 // extension; a confirmed name becomes DestFileName before the destination
 // is written. Where DestFileName's folder cannot be written (the program's
-// own folder once it is installed), the platform's dialog opens on the same
-// name in the folder of list image 1.
+// own folder once it is installed), or no output folder is set (the name
+// then lies at the root), the platform's dialog opens on the same name in
+// the folder of list image 1 when that one can be written.
 SaveDialogParams EditorSaveDialog(const Session& s);
 int SaveDestinationAs(Session& s, const std::string& chosenName, const Plane<int32_t>& shown);
 
