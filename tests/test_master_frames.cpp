@@ -200,6 +200,10 @@ TEST(MasterDialogModel, TheReportWarnsOfAMasterThatWillNotServe) {
   EXPECT_TRUE(qvtest::Contains(holes, "2 image(s) combinée(s), 12 x 9 pixels, mis en service dans « Options »"))
       << holes;
   EXPECT_EQ(t->opt.FlatFile, dir.File("plu.fts"));
+  // A new master whose name differs in case only is another file: it is
+  // the one put to use.
+  build("", dir.File("PLU.fts"));
+  EXPECT_EQ(t->opt.FlatFile, dir.File("PLU.fts"));
   // Without the dark, and with images of its size, nothing to say.
   t->Img[1].ImgNaxis1 = 12;
   const std::string clean = build("", dir.File("plu2.fts"));

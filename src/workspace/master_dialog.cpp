@@ -291,15 +291,15 @@ void mnuMaster_Click(Form1& f, SettingsStore& store, const std::function<void(Ma
   OptionPlace place{o};
   switch (request.kind) {
     case MasterKind::Dark:
-      OfferFile(store, OptionKey::DarkFile, place, request.out);
+      UseFile(store, OptionKey::DarkFile, place, request.out);
       o.UseMask |= DarkSub;
       break;
     case MasterKind::Flat:
-      OfferFile(store, OptionKey::FlatFile, place, request.out);
+      UseFile(store, OptionKey::FlatFile, place, request.out);
       o.UseMask |= FlatApply;
       break;
     case MasterKind::Mask:
-      OfferFile(store, OptionKey::MaskFile, place, request.out);
+      UseFile(store, OptionKey::MaskFile, place, request.out);
       o.UseMask |= HotMaskOn;
       break;
   }

@@ -101,7 +101,7 @@ const char* MasterKindCaption(MasterKind kind);
 // the running state ("&Stop" and Escape end it), says in a message what was
 // written and which frames were refused, and then does what OK of the
 // Options dialog does for this master: its file key (DarkFile, FlatFile or
-// MaskFile) by the rule of OfferFile, its UseMask bit (DarkSub,
+// MaskFile) by its exact name (UseFile), its UseMask bit (DarkSub,
 // FlatApply, HotMaskOn) set and saved, the masters rebuilt and the current
 // image shown again.
 void mnuMaster_Click(Form1& f, SettingsStore& store, const std::function<void(MasterDialog&)>& user);

@@ -674,6 +674,14 @@ void OfferFile(SettingsStore& store, OptionKey key, OptionPlace& place, const st
   Statement([&] { store.Write(kSettingsSection, row.key, *current); });
 }
 
+void UseFile(SettingsStore& store, OptionKey key, OptionPlace& place, const std::string& path) {
+  const OptionRow& row = Option(key);
+  std::string* current = Slot<std::string>(row, place);
+  if (!current || *current == path) return;
+  *current = path;
+  Statement([&] { store.Write(kSettingsSection, row.key, *current); });
+}
+
 void StartUpSettings(Session& s, SettingsStore& store, OptionPlace& place, const std::string& programFolder,
                      const std::function<void()>& settingsRead) {
   Ignoring([&] {

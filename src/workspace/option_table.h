@@ -242,6 +242,10 @@ void ApplyOptionsOk(SettingsStore& store, OptionPlace& place, const NumLocale& l
 // The rule of OK for a master file: the option takes `text`, and the store
 // its key, only when it names another file than the current value.
 void OfferFile(SettingsStore& store, OptionKey key, OptionPlace& place, const std::string& text);
+// A file the program itself has just written (a new master): the option
+// takes it by its exact name, and the store its key; here a name that
+// differs in case only is another file.
+void UseFile(SettingsStore& store, OptionKey key, OptionPlace& place, const std::string& path);
 
 // The engine's part of the program's start-up, with or without a window:
 // the image tables emptied, the guide position (100, 100), the settings read
