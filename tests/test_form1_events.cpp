@@ -330,8 +330,15 @@ TEST_F(Form1Events, MarksSkipUnreadableFirstImagesAndSaySo) {
                                "a_coupe.fts : données FITS tronquées"));
   EXPECT_TRUE(qvtest::Contains(f.StatusText, "b_efface.fts : fichier introuvable")) << f.StatusText;
   EXPECT_FALSE(qvtest::Contains(f.StatusText, "cochez-les")) << f.StatusText;
-  // The report gives the two their reasons.
+  // The report gives the two their reasons, and a run's count says what
+  // they are.
   EXPECT_TRUE(qvtest::Contains(f.Report.rows[0].remarks, "non marquée : données FITS tronquées"));
+  qv::RunResult run;
+  run.outcome = qv::Outcome::Success();
+  run.first = 1;
+  run.last = 5;
+  EXPECT_TRUE(
+      qvtest::Contains(qv::BuildFrameReport(s, &run, &f.LastMarks).total, "; 2 non cochées, dont 2 illisibles"));
 
   qvtest::WriteBytes(sim + "/a_coupe.fts", {});
   qv::mnuNew_Click(f);
@@ -417,11 +424,12 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   const qv::ReportRow scored = qv::BuildFrameReport(s, &run, &marks).rows[0];
   EXPECT_EQ(std::tie(scored.fwhm, scored.roundness, scored.background, scored.noise),
             std::tie("2.50", "1.00", "1186", "35.0"));
-  // Image 2, unticked in the run's range, is counted apart; a refused
-  // frame that could not be read is told among the refused; the range the
-  // subset boxes gave is said.
+  // Image 2, unticked in the run's range, is counted apart, with what the
+  // opening found of it; a refused frame that could not be read is told
+  // among the refused; the range the subset boxes gave is said.
   EXPECT_EQ(report.total,
-            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée ; "
+            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée, dont 1 "
+            "illisible ; "
             "sous-ensemble : images 1 à 7 sur 8");
   qv::RunResult one = run;  // boxes 3 and 1: the last is raised to the first
   one.first = one.last = 3;
@@ -518,7 +526,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   run.frames[0].processed = qv::Outcome::Failure("illisible");
   run.stopped = true;
   EXPECT_EQ(build().total,
-            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée ; "
+            "1 image combinée sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée, dont 1 "
+            "illisible ; "
             "sous-ensemble : images 1 à 7 sur 8 ; 1 illisible, empilée quand même ; exécution arrêtée");
   // ... and when no frame of the result could be used, that it holds
   // nothing of the night.
@@ -530,7 +539,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   run.frames[2].processed = qv::Outcome::Failure("taille différente de l'image de référence (4 x 3 au lieu de 8 x 6)");
   run.stopped = false;
   EXPECT_EQ(build().total,
-            "3 images combinées sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée ; "
+            "3 images combinées sur 4 acceptées ; 1 refusée (qualité < 75.0 %), dont 1 illisible ; 1 non cochée, dont "
+            "1 illisible ; "
             "sous-ensemble : images 1 à 7 sur 8 ; 1 illisible et 1 inutilisable, empilées quand même");
   EXPECT_EQ(build().advice,
             "les images 1 et 4, illisibles ou inutilisables, redonnent les pixels de la précédente : décochez-les, "

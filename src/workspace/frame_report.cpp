@@ -144,7 +144,10 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     // gave no thumbnail: an unticked one, which a run does not read, keeps it.
     if (opening && !marked && (!run || !row.checked))
       for (const UnreadableImage& u : opening->unreadable)
-        if (u.image == i) Remark(row.remarks, u.found ? "illisible : " + u.why : "introuvable : " + e.ImgFile);
+        if (u.image == i) {
+          Remark(row.remarks, u.found ? "illisible : " + u.why : "introuvable : " + e.ImgFile);
+          (u.found && ReadButUnusable(u.why) ? row.unusable : row.unread) = true;
+        }
     if (marks) {
       if (marked) {
         row.stars = std::to_string(m->stars) + " / " + std::to_string(m->agreeing);
@@ -161,6 +164,8 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
           row.angle = LocaleFromDouble(RoundHalfEven(m->angle * 100) / 100, s.locale);
         } else {
           Remark(row.remarks, "non marquée : " + m->reason);
+          // Not processed: its file could not be read or used.
+          if (!m->scored) (ReadButUnusable(m->reason) ? row.unusable : row.unread) = true;
         }
       }
     }
@@ -245,10 +250,19 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                       (refusedUnused > 0 ? ", dont " + UnreadCounts(refusedUnread, refusedUnusable) : "");
     // Unticked images of the run's range were left out by the user or by
     // the marks: the count says the night held more than was combined.
-    int unticked = 0;
-    for (int i = std::max(run->first, 1); i <= std::min(run->last, n); ++i)
-      unticked += !s.Img[static_cast<size_t>(i)].ImgChecked;
-    if (unticked > 0) report.total += " ; " + Counted(unticked, "non cochée", "non cochées");
+    // Those the opening or the marks could not read are counted among them.
+    int unticked = 0, untickedUnread = 0, untickedUnusable = 0;
+    for (int i = std::max(run->first, 1); i <= std::min(run->last, n); ++i) {
+      if (s.Img[static_cast<size_t>(i)].ImgChecked) continue;
+      ++unticked;
+      const ReportRow& row = report.rows[static_cast<size_t>(i) - 1];
+      untickedUnread += row.unread;
+      untickedUnusable += row.unusable;
+    }
+    if (unticked > 0)
+      report.total +=
+          " ; " + Counted(unticked, "non cochée", "non cochées") +
+          (untickedUnread + untickedUnusable > 0 ? ", dont " + UnreadCounts(untickedUnread, untickedUnusable) : "");
     // A run limited by the subset boxes says so: the list held more (and a
     // last box below the first was raised to it).
     if (n > 0 && (run->first > 1 || run->last < n))

@@ -27,6 +27,9 @@ struct ReportRow {
   std::string stars;    // "found / matched" for the images the marks looked at
   std::string fwhm, roundness, background, noise;  // the marks' figures of its stars and sky
   bool notStacked = false;                         // checked, and the run left it out of the result
+  // What the opening or the marks found of its file: unreadable, or read
+  // whole but of no use (another size); neither when it read or was not read.
+  bool unread = false, unusable = false;
 };
 
 // What opening a project or the program's argument found wrong with its
