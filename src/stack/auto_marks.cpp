@@ -139,7 +139,7 @@ bool AutoMarker::Reference(bool planesHold) {
   processed_ = planesHold ? Outcome::Success() : ProcessPic(s_, k, 1);
   if (!processed_.ok) {
     report_.message = UnreadableImageWords(k, processed_);
-    report_.referenceUnreadable = true;
+    report_.referenceUnread = processed_.why.empty() ? "image illisible" : processed_.why;
     return false;
   }
   // The match keeps the 400 brightest, the guide star's choice looks
@@ -156,7 +156,7 @@ bool AutoMarker::Start() {
   const int k = report_.reference;
   if (s.pic.PicR.UBound1() < 1 || s.pic.PicR.UBound2() < 1) {
     report_.message = "l'image " + std::to_string(k) + " est illisible (" + PathName(s.Entry(k).ImgFile) + ")";
-    report_.referenceUnreadable = true;
+    report_.referenceUnread = "image illisible";
     return false;
   }
   ImageEntry& ref = s.Entry(k);

@@ -39,7 +39,7 @@ struct AutoMarkReport {
   bool ok = false;      // false: nothing was marked (see message)
   std::string message;  // why, when not ok
   int reference = 0;
-  bool referenceUnreadable = false;  // not ok because the reference could not be read
+  std::string referenceUnread;  // not ok because the reference could not be read: why (else empty)
   StarSource source = StarSource::Automatic;
   std::vector<std::string> notes;  // marks of a project passed over, and why
   std::vector<ImageMark> images;

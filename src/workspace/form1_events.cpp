@@ -10,7 +10,6 @@
 #include "display/render.h"
 #include "process/image_files.h"
 #include "stack/accumulate.h"
-#include "stack/auto_guide.h"
 #include "stack/auto_marks.h"
 #include "stack/guide.h"
 #include "stack/run_control.h"
@@ -617,7 +616,7 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
       });
     });
     const int k = report.reference;
-    if (report.ok || !report.referenceUnreadable || s.RunState == kStopRequested || k < 1 || k > n) break;
+    if (report.ok || report.referenceUnread.empty() || s.RunState == kStopRequested || k < 1 || k > n) break;
     // Every image is measured against the size of list image 1: without
     // it, none can be read, and only a list without that file helps.
     if (s.Img[1].ImgNaxis1 < 2 || s.Img[1].ImgNaxis2 < 2) {
@@ -631,8 +630,7 @@ void mnuAutoMarks_Click(Form1& f, bool rotation) {
     // Listed as the images the marks could not read further on are.
     ImageMark skipped;
     skipped.image = k;
-    const std::string prefix = UnreadableImageWords(k, Outcome::Success()) + " : ";
-    skipped.reason = report.message.rfind(prefix, 0) == 0 ? report.message.substr(prefix.size()) : "image illisible";
+    skipped.reason = report.referenceUnread;
     unreadable.push_back(skipped);
     ++examined;
   }

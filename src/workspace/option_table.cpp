@@ -666,20 +666,28 @@ void ApplyOptionsOk(SettingsStore& store, OptionPlace& place, const NumLocale& l
   }
 }
 
-void OfferFile(SettingsStore& store, OptionKey key, OptionPlace& place, const std::string& text) {
+namespace {
+
+// The file option `key` and its store key take `path` unless `same` says
+// the current value names that file already.
+void PutFile(SettingsStore& store, OptionKey key, OptionPlace& place, const std::string& path,
+             bool (*same)(const std::string&, const std::string&)) {
   const OptionRow& row = Option(key);
   std::string* current = Slot<std::string>(row, place);
-  if (!current || LCase(Trim(text)) == LCase(Trim(*current))) return;
-  *current = text;
+  if (!current || same(path, *current)) return;
+  *current = path;
   Statement([&] { store.Write(kSettingsSection, row.key, *current); });
 }
 
+}  // namespace
+
+void OfferFile(SettingsStore& store, OptionKey key, OptionPlace& place, const std::string& text) {
+  PutFile(store, key, place, text,
+          [](const std::string& a, const std::string& b) { return LCase(Trim(a)) == LCase(Trim(b)); });
+}
+
 void UseFile(SettingsStore& store, OptionKey key, OptionPlace& place, const std::string& path) {
-  const OptionRow& row = Option(key);
-  std::string* current = Slot<std::string>(row, place);
-  if (!current || *current == path) return;
-  *current = path;
-  Statement([&] { store.Write(kSettingsSection, row.key, *current); });
+  PutFile(store, key, place, path, [](const std::string& a, const std::string& b) { return a == b; });
 }
 
 void StartUpSettings(Session& s, SettingsStore& store, OptionPlace& place, const std::string& programFolder,
