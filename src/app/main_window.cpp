@@ -21,6 +21,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QStyleFactory>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -29,6 +30,7 @@
 
 #include "app/master_dialog.h"
 #include "app/options_dialog.h"
+#include "app/plain_controls.h"
 #include "app/small_windows.h"
 #include "core/options.h"
 #include "core/paths.h"
@@ -110,8 +112,13 @@ class PictureBox : public QWidget {
     } else if (w_.shownPacked_) {
       const QRect part = event->rect() & QRect(QPoint(0, 0), covered);
       if (!part.isEmpty()) {
-        PackedToImage(w_.picture_.shown, part, w_.painted_);
-        p.drawImage(part.topLeft(), w_.painted_);
+        // The packed pixels are the screen's own layout (0xRRGGBB): the
+        // part is painted straight from the drawing, whose unused fourth
+        // byte an opaque format ignores, rather than copied first.
+        const qv::Plane<int32_t>& px = w_.picture_.shown;
+        const QImage view(reinterpret_cast<const uchar*>(px.Row(part.top()) + part.left()), part.width(), part.height(),
+                          static_cast<qsizetype>(px.Width()) * 4, QImage::Format_RGB32);
+        p.drawImage(part.topLeft(), view);
       }
     } else {
       p.drawImage(0, 0, w_.shown_);
@@ -457,6 +464,10 @@ void MainWindow::BuildControls() {
   Picture11_->setWidget(Picture10_);
   VScroll1_ = new QScrollBar(Qt::Vertical, central);
   VScroll1_->setObjectName("VScroll1");
+  // Moved at every image of a run: painted plainly.
+  auto* plainBar = new PlainScrollBarStyle(QStyleFactory::create(style()->name()));
+  plainBar->setParent(VScroll1_);
+  VScroll1_->setStyle(plainBar);
   VScroll1_->setRange(1, 1);
   // Its Change comes when the thumb is let go (or a step is clicked), not
   // at every step of a drag: each would select an image with its wait.
@@ -727,7 +738,7 @@ void MainWindow::BuildControls() {
   sideScroll->setWidget(side);
   row->addWidget(sideScroll);
 
-  progress_ = new QProgressBar(this);
+  progress_ = new PlainProgressBar(this);
   progress_->setObjectName("progress");
   progress_->setMaximumWidth(240);
   // Wide enough for the combination's name on one line.

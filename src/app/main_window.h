@@ -175,7 +175,6 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   // of which the view holds a part.
   QImage shown_;
   bool shownPacked_ = false;  // the picture is picture_.shown, not shown_
-  QImage painted_;            // the part of the packed picture last painted
   QSize ShownSize() const;
   qv::MainPicture picture_;    // what the last ShowHisto drew, its storage kept for the next
   PictureMarks paintedMarks_;  // the marks Picture1 was last asked to paint

@@ -483,6 +483,10 @@ class MainWindowTest : public QObject {
     auto* strip = p.Control<QScrollBar>("VScroll1");
     QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() / 2, strip->height() / 2));
     QCOMPARE(QApplication::focusWidget(), strip);
+    // Painted plainly, its arrows still lie where the style puts them.
+    const int16_t arrowFrom = p.f.VScroll1Value;
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() / 2, 3));
+    QCOMPARE(int(p.f.VScroll1Value), arrowFrom - 1);
     const int16_t stripAt = p.f.VScroll1Value;
     QTest::keyClick(strip, Qt::Key_Up);
     QCOMPARE(std::pair(p.s.CurPic, int(p.f.VScroll1Value)), std::pair(int16_t{3}, stripAt - 1));
@@ -778,6 +782,11 @@ class MainWindowTest : public QObject {
       PaintCount reported(bar);
       p.w.ShowProgress(0.25);
       QVERIFY(bar->isVisible() && bar->value() == 250);
+      // Painted plainly: the quarter done in the highlight, the rest in the
+      // base colour.
+      const QImage painted = bar->grab().toImage();
+      QCOMPARE(std::pair(painted.pixelColor(painted.width() / 8, 2), painted.pixelColor(painted.width() * 7 / 8, 2)),
+               std::pair(bar->palette().color(QPalette::Highlight), bar->palette().color(QPalette::Base)));
       QCoreApplication::processEvents();
       const int shown = reported.paints;
       p.w.ShowProgress(0.5);
