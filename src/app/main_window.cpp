@@ -88,6 +88,29 @@ int ShiftBits(Qt::KeyboardModifiers m) {
 
 }  // namespace
 
+// A thumbnail of the strip. The strip is disabled during a run, and Qt
+// would grey every picture in it: the frames going by stay as they are,
+// only the boxes under them are greyed.
+class StripThumbnail : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    if (isEnabled()) {
+      QLabel::paintEvent(event);
+      return;
+    }
+    QPainter p(this);
+    drawFrame(&p);
+    const QPixmap picture = pixmap();
+    if (!picture.isNull())
+      p.drawPixmap(
+          QStyle::alignedRect(layoutDirection(), alignment(), picture.deviceIndependentSize().toSize(), contentsRect()),
+          picture);
+  }
+};
+
 // Picture1: the current image with its marks.
 class PictureBox : public QWidget {
  public:
@@ -1063,7 +1086,7 @@ void MainWindow::RebuildStrip() {
     auto* cl = new QVBoxLayout(cell);
     cl->setContentsMargins(0, 0, 0, 0);
     cl->setSpacing(4);
-    auto* image = new QLabel(cell);
+    auto* image = new StripThumbnail(cell);
     image->setObjectName(QStringLiteral("Image1_%1").arg(i));
     image->setAlignment(Qt::AlignCenter);
     image->setMinimumSize(124, 40);
@@ -1165,6 +1188,14 @@ void MainWindow::Refresh() {
   Picture10_->setVisible(f.Picture10Visible);
   VScroll1_->setVisible(f.VScroll1Visible);
   VScroll1_->setRange(f.VScroll1Min, std::max(f.VScroll1Min, f.VScroll1Max));
+  if (!Image1_.empty()) {
+    // A page of the bar is what the strip shows at once: a click in its
+    // groove brings the next thumbnails, none skipped, and the slider is
+    // as long as the share of the list in sight.
+    const int pitch = Image1_.size() >= 2 ? Image1_[1]->parentWidget()->y() - Image1_[0]->parentWidget()->y()
+                                          : Image1_[0]->parentWidget()->height() + stripLayout_->spacing();
+    VScroll1_->setPageStep(std::max(1, Picture11_->viewport()->height() / std::max(1, pitch)));
+  }
   VScroll1_->setValue(f.VScroll1Value);
   if (f.VScroll1Value != centredThumb_ && f.VScroll1Value >= 1 && f.VScroll1Value <= static_cast<int>(Image1_.size())) {
     centredThumb_ = f.VScroll1Value;
@@ -1484,6 +1515,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       }
   } else if (event->type() == QEvent::Resize && watched == area_) {
     PlacePicture();
+  } else if (event->type() == QEvent::Wheel && watched->isWidgetType() &&
+             Picture11_->isAncestorOf(static_cast<QWidget*>(watched))) {
+    // The wheel over the strip turns its bar, as its arrows do, so that the
+    // bar always says where the strip is; the strip never scrolls alone.
+    // A run, which disables the strip, moves it itself.
+    if (Picture10_->isEnabled() && VScroll1_->isVisible()) QApplication::sendEvent(VScroll1_, event);
+    return true;
   } else if (event->type() == QEvent::Wheel && watched == area_) {
     // The wheel over the picture pans it as over its bars: up and down, and
     // across with a sideways wheel or with Shift. Each bar takes its own
