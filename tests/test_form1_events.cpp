@@ -424,6 +424,17 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   const qv::ReportRow scored = qv::BuildFrameReport(s, &run, &marks).rows[0];
   EXPECT_EQ(std::tie(scored.fwhm, scored.roundness, scored.background, scored.noise),
             std::tie("2.50", "1.00", "1186", "35.0"));
+  // A frame with less than half the stars the night's others have is said
+  // veiled or blurred (from five frames marked on).
+  for (size_t stars : {140, 160, 74, 155, 150}) {
+    mark.image++, mark.stars = stars;
+    marks.images.push_back(mark);
+  }
+  for (qv::ImageMark& m : marks.images) m.marked = true;
+  marks.images[0].stars = 75;
+  const qv::FrameReport veiled = qv::BuildFrameReport(s, nullptr, &marks);
+  EXPECT_EQ(std::tie(veiled.rows[0].remarks, veiled.rows[3].remarks),
+            std::tie("", "peu d'étoiles (74 contre 150 en général) : image voilée ou floue ?"));
   // Image 2, unticked in the run's range, is counted apart, with what the
   // opening found of it; a refused frame that could not be read is told
   // among the refused; the range the subset boxes gave is said.

@@ -130,6 +130,20 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                              const OpeningReport* opening) {
   FrameReport report;
   const int n = s.ImageCount();
+  // A frame whose stars the marks found in far fewer than the night's
+  // others is veiled or blurred: its low quality then has a cause the
+  // user can see. Five frames at least, so that the middle count means
+  // something.
+  size_t usualStars = 0;
+  if (marks) {
+    std::vector<size_t> counts;
+    for (const ImageMark& mark : marks->images)
+      if (mark.scored) counts.push_back(mark.stars);
+    if (counts.size() >= 5) {
+      std::nth_element(counts.begin(), counts.begin() + static_cast<std::ptrdiff_t>(counts.size() / 2), counts.end());
+      usualStars = counts[counts.size() / 2];
+    }
+  }
   for (int i = 1; i <= n; ++i) {
     const ImageEntry& e = s.Img[static_cast<size_t>(i)];
     ReportRow row;
@@ -151,6 +165,9 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     if (marks) {
       if (marked) {
         row.stars = std::to_string(m->stars) + " / " + std::to_string(m->agreeing);
+        if (m->scored && m->stars * 2 < usualStars)
+          Remark(row.remarks, "peu d'étoiles (" + std::to_string(m->stars) + " contre " + std::to_string(usualStars) +
+                                  " en général) : image voilée ou floue ?");
         if (m->scored) {
           if (m->score.shaped) {
             row.fwhm = Decimals(m->score.fwhm, 2, s.locale);
