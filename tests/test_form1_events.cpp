@@ -435,6 +435,8 @@ TEST_F(FrameReport, EachImageGetsTheReasonTheRunMet) {
   const qv::FrameReport veiled = qv::BuildFrameReport(s, nullptr, &marks);
   EXPECT_EQ(std::tie(veiled.rows[0].remarks, veiled.rows[3].remarks),
             std::tie("", "peu d'étoiles (74 contre 150 en général) : image voilée ou floue ?"));
+  marks.images[4].scored = marks.images[5].scored = false;  // four counted: no middle to speak of
+  EXPECT_EQ(qv::BuildFrameReport(s, nullptr, &marks).rows[3].remarks, "");
   // Image 2, unticked in the run's range, is counted apart, with what the
   // opening found of it; a refused frame that could not be read is told
   // among the refused; the range the subset boxes gave is said.

@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -135,13 +136,22 @@ class PictureBox : public QWidget {
     } else if (w_.shownPacked_) {
       const QRect part = event->rect() & QRect(QPoint(0, 0), covered);
       if (!part.isEmpty()) {
-        // The packed pixels are the screen's own layout (0xRRGGBB): the
-        // part is painted straight from the drawing, whose unused fourth
-        // byte an opaque format ignores, rather than copied first.
+        // The packed pixels are laid out as Qt's opaque 32-bit pixels
+        // (0xRRGGBB) but leave the fourth byte 0, which Qt copies as it
+        // is: onto an opaque surface (the window's own, on X11 and
+        // offscreen) the part is painted straight from the drawing, where
+        // the byte is dropped; onto anything that keeps alpha (a grab, a
+        // translucent surface) it is first made opaque.
         const qv::Plane<int32_t>& px = w_.picture_.shown;
-        const QImage view(reinterpret_cast<const uchar*>(px.Row(part.top()) + part.left()), part.width(), part.height(),
-                          static_cast<qsizetype>(px.Width()) * 4, QImage::Format_RGB32);
-        p.drawImage(part.topLeft(), view);
+        const QPaintDevice* target = p.paintEngine() ? p.paintEngine()->paintDevice() : nullptr;
+        if (target && target->devType() == QInternal::Image && !static_cast<const QImage*>(target)->hasAlphaChannel()) {
+          const QImage view(reinterpret_cast<const uchar*>(px.Row(part.top()) + part.left()), part.width(),
+                            part.height(), static_cast<qsizetype>(px.Width()) * 4, QImage::Format_RGB32);
+          p.drawImage(part.topLeft(), view);
+        } else {
+          PackedToImage(px, part, w_.painted_);
+          p.drawImage(part.topLeft(), w_.painted_);
+        }
       }
     } else {
       p.drawImage(0, 0, w_.shown_);
@@ -1191,10 +1201,12 @@ void MainWindow::Refresh() {
   if (!Image1_.empty()) {
     // A page of the bar is what the strip shows at once: a click in its
     // groove brings the next thumbnails, none skipped, and the slider is
-    // as long as the share of the list in sight.
-    const int pitch = Image1_.size() >= 2 ? Image1_[1]->parentWidget()->y() - Image1_[0]->parentWidget()->y()
-                                          : Image1_[0]->parentWidget()->height() + stripLayout_->spacing();
-    VScroll1_->setPageStep(std::max(1, Picture11_->viewport()->height() / std::max(1, pitch)));
+    // as long as the share of the list in sight. Thumbnails differ in
+    // height (an unreadable frame's, another size's): the strip's mean
+    // pitch, from its layout's own measure, laid out or not yet.
+    const int count = static_cast<int>(Image1_.size());
+    const int pitch = std::max(1, stripLayout_->sizeHint().height() / count);
+    VScroll1_->setPageStep(std::clamp(Picture11_->viewport()->height() / pitch, 1, count));
   }
   VScroll1_->setValue(f.VScroll1Value);
   if (f.VScroll1Value != centredThumb_ && f.VScroll1Value >= 1 && f.VScroll1Value <= static_cast<int>(Image1_.size())) {
@@ -1520,7 +1532,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // The wheel over the strip turns its bar, as its arrows do, so that the
     // bar always says where the strip is; the strip never scrolls alone.
     // A run, which disables the strip, moves it itself.
-    if (Picture10_->isEnabled() && VScroll1_->isVisible()) QApplication::sendEvent(VScroll1_, event);
+    // Only the wheel's turn up or down: a sideways stroke moves nothing.
+    auto* wheel = static_cast<QWheelEvent*>(event);
+    if (Picture10_->isEnabled() && VScroll1_->isVisible() && wheel->angleDelta().y() != 0) {
+      QWheelEvent turn(wheel->position(), wheel->globalPosition(), QPoint(), QPoint(0, wheel->angleDelta().y()),
+                       wheel->buttons(), wheel->modifiers(), wheel->phase(), wheel->inverted());
+      QApplication::sendEvent(VScroll1_, &turn);
+    }
     return true;
   } else if (event->type() == QEvent::Wheel && watched == area_) {
     // The wheel over the picture pans it as over its bars: up and down, and

@@ -174,6 +174,7 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   // asked for (Shown): a run shows a whole frame's picture at each image,
   // of which the view holds a part.
   QImage shown_;
+  QImage painted_;            // the part of the packed picture last painted, made opaque
   bool shownPacked_ = false;  // the picture is picture_.shown, not shown_
   QSize ShownSize() const;
   qv::MainPicture picture_;    // what the last ShowHisto drew, its storage kept for the next

@@ -130,10 +130,11 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
                              const OpeningReport* opening) {
   FrameReport report;
   const int n = s.ImageCount();
-  // A frame whose stars the marks found in far fewer than the night's
-  // others is veiled or blurred: its low quality then has a cause the
-  // user can see. Five frames at least, so that the middle count means
-  // something.
+  // A frame marked with far fewer stars than the night's others is likely
+  // veiled or blurred, which nothing else in the report says: a low
+  // quality beside it then has a cause the user can see. Five frames at
+  // least, and a night of some stars, so that the middle count means
+  // something; a frame the marks could not match already says why.
   size_t usualStars = 0;
   if (marks) {
     std::vector<size_t> counts;
@@ -165,7 +166,7 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     if (marks) {
       if (marked) {
         row.stars = std::to_string(m->stars) + " / " + std::to_string(m->agreeing);
-        if (m->scored && m->stars * 2 < usualStars)
+        if (m->marked && m->scored && usualStars >= 10 && m->stars * 2 < usualStars)
           Remark(row.remarks, "peu d'étoiles (" + std::to_string(m->stars) + " contre " + std::to_string(usualStars) +
                                   " en général) : image voilée ou floue ?");
         if (m->scored) {

@@ -30,6 +30,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QStyleOptionSlider>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -479,12 +480,29 @@ class MainWindowTest : public QObject {
     wheel();
     QVERIFY(bar->value() > before && inSight().front() > paged.front());
     QCOMPARE(p.s.CurPic, shown);
-    const QImage enabled = thumb(paged.front())->grab().toImage();
+    // The bar is painted plainly where its style puts each part: the
+    // slider in the button colour, the groove around it darker.
+    {
+      QStyleOptionSlider o;
+      o.initFrom(bar);
+      o.orientation = Qt::Vertical;
+      std::tie(o.minimum, o.maximum, o.sliderPosition, o.sliderValue, o.pageStep, o.singleStep) =
+          std::tuple(bar->minimum(), bar->maximum(), bar->value(), bar->value(), bar->pageStep(), 1);
+      const QRect slider = bar->style()->subControlRect(QStyle::CC_ScrollBar, &o, QStyle::SC_ScrollBarSlider, bar);
+      const QImage painted = bar->grab().toImage();
+      const QPoint groove = slider.top() > bar->height() / 2 ? QPoint(slider.center().x(), slider.top() - 8)
+                                                             : QPoint(slider.center().x(), slider.bottom() + 8);
+      QCOMPARE(std::pair(painted.pixel(slider.center()), painted.pixel(groove)),
+               std::pair(bar->palette().color(QPalette::Button).rgb(),
+                         bar->palette().color(QPalette::Window).darker(106).rgb()));
+    }
+    const QImage enabled = thumb(paged.front())->grab().toImage(), framed = thumb(shown)->grab().toImage();
     p.Control<QWidget>("Picture10")->setEnabled(false);
     const int running = bar->value();
+    const std::vector<int> still = inSight();
     wheel();
-    QCOMPARE(bar->value(), running);
-    QCOMPARE(thumb(paged.front())->grab().toImage(), enabled);
+    QVERIFY(bar->value() == running && inSight() == still);
+    QVERIFY(thumb(paged.front())->grab().toImage() == enabled && thumb(shown)->grab().toImage() == framed);
   }
 
   // Each control answers the event its handler is named after: a scroll bar
