@@ -21,6 +21,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "core/options.h"
 #include "display/render.h"
@@ -471,14 +472,21 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
     // and balance slider the press has just set, comes back over it.
     if (b != 2) raise();
   };
-  destWindow_.onClose = [this] { close(); };
+  destWindow_.onClose = [this] { CloseWithResult(); };
   Refresh();
 }
 
-void EditorWindow::closeEvent(QCloseEvent* event) {
-  // A redraw under way stops at the end of its band.
+void EditorWindow::CloseWithResult() {
+  stopOnClose_ = true;
+  if (isVisible()) close();
+  stopOnClose_ = false;
+  // Already closed by the user, its redraw may still go on.
   f_.Form_Unload();
-  saveWaiting_ = false;  // the redraw stops and drops the save that waited for it
+}
+
+void EditorWindow::closeEvent(QCloseEvent* event) {
+  if (stopOnClose_) f_.Form_Unload();
+  saveWaiting_ = false;  // a save that waited for the redraw goes with the window
   QWidget::closeEvent(event);
   // Closed alone, the result it edits stays on the screen with no other way
   // back to its levels and its "Enregistrer" than a new run.
@@ -517,7 +525,7 @@ void EditorWindow::Save() {
     if (!saveWaiting_) {
       saveWaiting_ = true;
       f_.WhenDrawn([this] {
-        saveWaiting_ = false;
+        if (!std::exchange(saveWaiting_, false)) return;
         Save();
       });
     }

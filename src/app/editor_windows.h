@@ -93,6 +93,11 @@ class EditorWindow : public QWidget {
   // Hears that the editor was closed over a result still shown (true), or
   // brought back by a click on it (false).
   std::function<void(bool)> onClosedAlone;
+  // Closes the editor with its result, or before a run or the program's
+  // end: a redraw under way stops at the end of its band. Closed by the
+  // user alone, the redraw goes on, so that the result it leaves on the
+  // screen shows the settings the editor was left with.
+  void CloseWithResult();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -101,6 +106,7 @@ class EditorWindow : public QWidget {
   friend class EditorHistoBox;
   friend class EditorCurveBox;
   bool saveWaiting_ = false;  // a save asked during a redraw, its dialog not open yet
+  bool stopOnClose_ = false;  // the close under way is CloseWithResult's
   template <typename F>
   void Forward(F&& handler);
 

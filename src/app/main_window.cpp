@@ -1036,7 +1036,7 @@ void MainWindow::OpenDestination(const std::string& caption) {
 void MainWindow::UnloadDestination() {
   // Closing the destination closes the editor with it.
   if (form2Window_ && form2Window_->isVisible()) form2Window_->close();
-  if (form3Window_ && form3Window_->isVisible()) form3Window_->close();
+  if (form3Window_) form3Window_->CloseWithResult();
 }
 
 void MainWindow::ShowHisto() {

@@ -1118,17 +1118,31 @@ class MainWindowTest : public QObject {
     QVERIFY(m.Text1 == black && m.Text2 == white && m.CurveLineX == curve);
     QCOMPARE(d->Shown(), start);
 
+    // Closed by the user during a redraw, the editor leaves the result
+    // drawn with its last settings: the redraw goes on to its end.
     bool closing = false;
+    asides = 0;
     p.events.duringAside = [&] {
+      ++asides;
       if (!closing) post(e, [e] { e->close(); });
       closing = true;
     };
     QTest::keyClick(text1, '0');
-    p.events.duringAside = nullptr;
-    QVERIFY(closing && !e->isVisible() && !m.Drawing());
-    // The main window still answers, and a new redraw is whole.
-    m.draw();
+    QVERIFY(closing && !e->isVisible() && !m.Drawing() && asides == 5);
     QCOMPARE(d->Shown(), Rendered(p, [&](qv::Form3& r) { r.Text1 = m.Text1; }));
+    // Closed with its result (as before a run), the redraw stops at the end
+    // of its band.
+    p.s.window->OpenDestination("ciel_1.bmp");
+    closing = false;
+    asides = 0;
+    p.events.duringAside = [&] {
+      ++asides;
+      if (!closing) post(d, [d] { d->close(); });
+      closing = true;
+    };
+    QTest::keyClick(text1, '5');
+    p.events.duringAside = nullptr;
+    QVERIFY(closing && !e->isVisible() && !d->isVisible() && !m.Drawing() && asides == 1);
   }
 
   // The window starts with "Auto" checked; files dropped on it join the
