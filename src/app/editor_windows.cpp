@@ -555,6 +555,10 @@ void EditorWindow::Copy() {
     if (shown.Empty()) return;
     QApplication::clipboard()->clear();
     QApplication::clipboard()->setImage(PackedToImage(shown));
+    // Nothing else shows that it happened.
+    if (onStatus)
+      onStatus("Image copiée dans le presse-papiers (" + std::to_string(shown.Width()) + " x " +
+               std::to_string(shown.Height()) + ")");
   });
 }
 

@@ -988,9 +988,12 @@ class MainWindowTest : public QObject {
     e->findChild<QPushButton*>("Command6")->click();  // "3 x 3"
     QCOMPARE(d->Shown().size(), start.transposed() / 2 / 3);
 
-    // "Copier" puts the shown picture on the clipboard.
+    // "Copier" puts the shown picture on the clipboard, and says so.
     e->findChild<QPushButton*>("Command2")->click();
     QCOMPARE(QApplication::clipboard()->image().size(), d->Shown().size());
+    QCOMPARE(p.w.StatusLine(), QStringLiteral("Image copiée dans le presse-papiers (%1 x %2)")
+                                   .arg(d->Shown().width())
+                                   .arg(d->Shown().height()));
 
     // Whatever enters the running state puts the last result away: a new
     // run (seen as soon as it has begun; its end opens the new result), the
