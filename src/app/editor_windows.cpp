@@ -477,15 +477,12 @@ EditorWindow::EditorWindow(qv::Session& s, qv::Form3& f, qv::Form2& dest, Destin
 }
 
 void EditorWindow::CloseWithResult() {
-  stopOnClose_ = true;
   if (isVisible()) close();
-  stopOnClose_ = false;
-  // Already closed by the user, its redraw may still go on.
+  // Closed by the user or now, its redraw stops at the end of its band.
   f_.Form_Unload();
 }
 
 void EditorWindow::closeEvent(QCloseEvent* event) {
-  if (stopOnClose_) f_.Form_Unload();
   saveWaiting_ = false;  // a save that waited for the redraw goes with the window
   QWidget::closeEvent(event);
   // Closed alone, the result it edits stays on the screen with no other way
@@ -551,6 +548,8 @@ void EditorWindow::Save() {
 
 void EditorWindow::Copy() {
   f_.WhenDrawn([this] {
+    // A copy that waited for the redraw goes with a window closed meanwhile.
+    if (!isVisible()) return;
     const qv::Plane<int32_t> shown = dest_.Shown(PixAspect(s_), s_.opt.PixRatio);
     if (shown.Empty()) return;
     QApplication::clipboard()->clear();

@@ -106,7 +106,6 @@ class EditorWindow : public QWidget {
   friend class EditorHistoBox;
   friend class EditorCurveBox;
   bool saveWaiting_ = false;  // a save asked during a redraw, its dialog not open yet
-  bool stopOnClose_ = false;  // the close under way is CloseWithResult's
   template <typename F>
   void Forward(F&& handler);
 

@@ -92,8 +92,11 @@ void Form3::draw() {
   if (drawing_) {
     // A handler that ran during one of the pass's yields or while a band
     // was computed changed what the picture must show: the pass under way
-    // starts again when it resumes.
+    // starts again when it resumes. Asked for again after a stop (a run
+    // begun during a band unloads the result, then opens its own), the
+    // picture is wanted after all.
     changedWhileDrawing_ = true;
+    stopDrawing_ = false;
     return;
   }
   // The controls as the handler left them show before the passes yield.

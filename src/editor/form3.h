@@ -128,9 +128,10 @@ class Form3 {
   // The window opens after a combination: histogram range and box
   // coordinates, no zoom selected, ResetPic, then the first redraw.
   void Form_Load();
-  // The window closes: a redraw under way stops once its band is computed,
-  // without starting again, and what waited for it (a save, a copy) is
-  // dropped.
+  // The window closes with its result (or the program ends): a redraw
+  // under way stops once its band is computed, without starting again
+  // unless a redraw is asked for meanwhile, and what waited for it (a
+  // save, a copy) is dropped.
   void Form_Unload();
   void Text1_Change(int16_t Index);
   void Text2_Change(int16_t Index);

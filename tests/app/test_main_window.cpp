@@ -1038,9 +1038,9 @@ class MainWindowTest : public QObject {
   // Keys typed while a band of rows is computed off the interface thread:
   // the event loop serves them during the wait, each restarts the redraw,
   // which ends with a whole render of the last level; a save asked for
-  // meanwhile takes that render. The editor closed during a redraw stops it,
-  // and the program goes on. Then "Étirement auto" sets the levels and
-  // "Initialiser" undoes it.
+  // meanwhile takes that render. The editor closed by the user during a
+  // redraw lets it finish; closed with its result, the redraw stops. Then
+  // "Étirement auto" sets the levels and "Initialiser" undoes it.
   void editsDuringARedrawRestartItAndInitialiserUndoesAStretch() {
     Program p;
     // A stacked sky as the final combination leaves it: a background with a
@@ -1144,8 +1144,25 @@ class MainWindowTest : public QObject {
       closing = true;
     };
     QTest::keyClick(text1, '5');
-    p.events.duringAside = nullptr;
     QVERIFY(closing && !e->isVisible() && !d->isVisible() && !m.Drawing() && asides == 1);
+    // A result put away and opened again during a band (a run begun from
+    // the main window meanwhile) is drawn whole.
+    p.s.window->OpenDestination("ciel_1.bmp");
+    closing = false;
+    asides = 0;
+    p.events.duringAside = [&] {
+      ++asides;
+      if (!closing)
+        post(d, [&] {
+          d->close();
+          p.s.window->OpenDestination("ciel_1.bmp");
+        });
+      closing = true;
+    };
+    QTest::keyClick(text1, '2');
+    p.events.duringAside = nullptr;
+    QVERIFY(closing && e->isVisible() && !m.Drawing() && asides > 5);
+    QCOMPARE(d->Shown(), Rendered(p, [&](qv::Form3& r) { r.Text1 = m.Text1; }));
   }
 
   // The window starts with "Auto" checked; files dropped on it join the
