@@ -1121,48 +1121,44 @@ class MainWindowTest : public QObject {
     QVERIFY(m.Text1 == black && m.Text2 == white && m.CurveLineX == curve);
     QCOMPARE(d->Shown(), start);
 
+    // A key starts a redraw, and `what` is done once during its first
+    // band, as a user acting meanwhile; the bands are counted.
+    auto duringFirstBand = [&](QObject* to, const std::function<void()>& what, char key) {
+      bool posted = false;
+      asides = 0;
+      p.events.duringAside = [&] {
+        ++asides;
+        if (!std::exchange(posted, true)) post(to, what);
+      };
+      QTest::keyClick(text1, key);
+      p.events.duringAside = nullptr;
+      return posted;
+    };
+    auto lastSettings = [&] { return Rendered(p, [&](qv::Form3& r) { r.Text1 = m.Text1; }); };
     // Closed by the user during a redraw, the editor leaves the result
     // drawn with its last settings: the redraw goes on to its end.
-    bool closing = false;
-    asides = 0;
-    p.events.duringAside = [&] {
-      ++asides;
-      if (!closing) post(e, [e] { e->close(); });
-      closing = true;
-    };
-    QTest::keyClick(text1, '0');
-    QVERIFY(closing && !e->isVisible() && !m.Drawing() && asides == 5);
-    QCOMPARE(d->Shown(), Rendered(p, [&](qv::Form3& r) { r.Text1 = m.Text1; }));
+    QVERIFY(duringFirstBand(
+        e, [e] { e->close(); }, '0'));
+    QVERIFY(!e->isVisible() && !m.Drawing() && asides == 5);
+    QCOMPARE(d->Shown(), lastSettings());
     // Closed with its result (as before a run), the redraw stops at the end
     // of its band.
     p.s.window->OpenDestination("ciel_1.bmp");
-    closing = false;
-    asides = 0;
-    p.events.duringAside = [&] {
-      ++asides;
-      if (!closing) post(d, [d] { d->close(); });
-      closing = true;
-    };
-    QTest::keyClick(text1, '5');
-    QVERIFY(closing && !e->isVisible() && !d->isVisible() && !m.Drawing() && asides == 1);
+    QVERIFY(duringFirstBand(
+        d, [d] { d->close(); }, '5'));
+    QVERIFY(!e->isVisible() && !d->isVisible() && !m.Drawing() && asides == 1);
     // A result put away and opened again during a band (a run begun from
     // the main window meanwhile) is drawn whole.
     p.s.window->OpenDestination("ciel_1.bmp");
-    closing = false;
-    asides = 0;
-    p.events.duringAside = [&] {
-      ++asides;
-      if (!closing)
-        post(d, [&] {
+    QVERIFY(duringFirstBand(
+        d,
+        [&] {
           d->close();
           p.s.window->OpenDestination("ciel_1.bmp");
-        });
-      closing = true;
-    };
-    QTest::keyClick(text1, '2');
-    p.events.duringAside = nullptr;
-    QVERIFY(closing && e->isVisible() && !m.Drawing() && asides > 5);
-    QCOMPARE(d->Shown(), Rendered(p, [&](qv::Form3& r) { r.Text1 = m.Text1; }));
+        },
+        '2'));
+    QVERIFY(e->isVisible() && !m.Drawing() && asides > 5);
+    QCOMPARE(d->Shown(), lastSettings());
   }
 
   // The window starts with "Auto" checked; files dropped on it join the
