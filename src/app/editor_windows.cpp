@@ -21,7 +21,6 @@
 #include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <utility>
 
 #include "core/options.h"
 #include "display/render.h"
@@ -483,7 +482,6 @@ void EditorWindow::CloseWithResult() {
 }
 
 void EditorWindow::closeEvent(QCloseEvent* event) {
-  saveWaiting_ = false;  // a save that waited for the redraw goes with the window
   QWidget::closeEvent(event);
   // Closed alone, the result it edits stays on the screen with no other way
   // back to its levels and its "Enregistrer" than a new run.
@@ -522,8 +520,9 @@ void EditorWindow::Save() {
     if (!saveWaiting_) {
       saveWaiting_ = true;
       f_.WhenDrawn([this] {
-        if (!std::exchange(saveWaiting_, false)) return;
-        Save();
+        saveWaiting_ = false;
+        // A save that waited for the redraw goes with a window closed meanwhile.
+        if (isVisible()) Save();
       });
     }
     return;

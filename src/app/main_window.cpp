@@ -1198,15 +1198,17 @@ void MainWindow::Refresh() {
   Picture10_->setVisible(f.Picture10Visible);
   VScroll1_->setVisible(f.VScroll1Visible);
   VScroll1_->setRange(f.VScroll1Min, std::max(f.VScroll1Min, f.VScroll1Max));
-  if (!Image1_.empty()) {
+  const int count = static_cast<int>(Image1_.size());
+  const std::tuple paging{count, Picture11_->viewport()->height(), Picture10_->height()};
+  if (count > 0 && paging != pagedFor_) {
     // A page of the bar is what the strip shows at once: a click in its
     // groove brings the next thumbnails, none skipped, and the slider is
     // as long as the share of the list in sight. Thumbnails differ in
     // height (an unreadable frame's, another size's): the strip's mean
     // pitch, from its layout's own measure, laid out or not yet.
-    const int count = static_cast<int>(Image1_.size());
+    pagedFor_ = paging;
     const int pitch = std::max(1, stripLayout_->sizeHint().height() / count);
-    VScroll1_->setPageStep(std::clamp(Picture11_->viewport()->height() / pitch, 1, count));
+    VScroll1_->setPageStep(std::clamp(std::get<1>(paging) / pitch, 1, count));
   }
   VScroll1_->setValue(f.VScroll1Value);
   if (f.VScroll1Value != centredThumb_ && f.VScroll1Value >= 1 && f.VScroll1Value <= static_cast<int>(Image1_.size())) {

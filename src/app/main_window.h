@@ -9,6 +9,7 @@
 #include <array>
 #include <map>
 #include <memory>
+#include <tuple>
 
 #include "app/editor_windows.h"
 #include "app/qt_platform.h"
@@ -216,6 +217,9 @@ class MainWindow : public QMainWindow, public qv::Form1Window {
   int framedCell_ = 0;
   QScrollBar* VScroll1_ = nullptr;
   int centredThumb_ = -1;
+  // The strip's count, viewport height and laid-out height the bar's page
+  // was measured for: a run's mirror does not measure the strip again.
+  std::tuple<int, int, int> pagedFor_{-1, -1, -1};
 
   // View.
   QWidget* Frame2_ = nullptr;

@@ -154,37 +154,35 @@ FrameReport BuildFrameReport(const Session& s, const RunResult* run, const AutoM
     const auto m = marks ? std::find_if(marks->images.begin(), marks->images.end(),
                                         [i](const ImageMark& mark) { return mark.image == i; })
                          : std::vector<ImageMark>::const_iterator();
-    const bool marked = marks && m != marks->images.end();
+    const bool inMarks = marks && m != marks->images.end();
     // Until a run or the marks read an image again, the opening says which
     // gave no thumbnail: an unticked one, which a run does not read, keeps it.
-    if (opening && !marked && (!run || !row.checked))
+    if (opening && !inMarks && (!run || !row.checked))
       for (const UnreadableImage& u : opening->unreadable)
         if (u.image == i) {
           Remark(row.remarks, u.found ? "illisible : " + u.why : "introuvable : " + e.ImgFile);
           (u.found && ReadButUnusable(u.why) ? row.unusable : row.unread) = true;
         }
-    if (marks) {
-      if (marked) {
-        row.stars = std::to_string(m->stars) + " / " + std::to_string(m->agreeing);
-        if (m->marked && m->scored && usualStars >= 10 && m->stars * 2 < usualStars)
-          Remark(row.remarks, "peu d'étoiles (" + std::to_string(m->stars) + " contre " + std::to_string(usualStars) +
-                                  " en général) : image voilée ou floue ?");
-        if (m->scored) {
-          if (m->score.shaped) {
-            row.fwhm = Decimals(m->score.fwhm, 2, s.locale);
-            row.roundness = Decimals(m->score.roundness, 2, s.locale);
-          }
-          row.background = LocaleFromDouble(RoundHalfEven(m->score.background), s.locale);
-          row.noise = Decimals(m->score.noise, 1, s.locale);
+    if (inMarks) {
+      row.stars = std::to_string(m->stars) + " / " + std::to_string(m->agreeing);
+      if (m->marked && m->scored && usualStars >= 10 && m->stars * 2 < usualStars)
+        Remark(row.remarks, "peu d'étoiles (" + std::to_string(m->stars) + " contre " + std::to_string(usualStars) +
+                                " en général) : image voilée ou floue ?");
+      if (m->scored) {
+        if (m->score.shaped) {
+          row.fwhm = Decimals(m->score.fwhm, 2, s.locale);
+          row.roundness = Decimals(m->score.roundness, 2, s.locale);
         }
-        if (m->marked) {
-          row.guide = Position(m->x, m->y);
-          row.angle = LocaleFromDouble(RoundHalfEven(m->angle * 100) / 100, s.locale);
-        } else {
-          Remark(row.remarks, "non marquée : " + m->reason);
-          // Not processed: its file could not be read or used.
-          if (!m->scored) (ReadButUnusable(m->reason) ? row.unusable : row.unread) = true;
-        }
+        row.background = LocaleFromDouble(RoundHalfEven(m->score.background), s.locale);
+        row.noise = Decimals(m->score.noise, 1, s.locale);
+      }
+      if (m->marked) {
+        row.guide = Position(m->x, m->y);
+        row.angle = LocaleFromDouble(RoundHalfEven(m->angle * 100) / 100, s.locale);
+      } else {
+        Remark(row.remarks, "non marquée : " + m->reason);
+        // Not processed: its file could not be read or used.
+        if (!m->scored) (ReadButUnusable(m->reason) ? row.unusable : row.unread) = true;
       }
     }
     if (run) {
